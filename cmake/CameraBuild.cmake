@@ -1,0 +1,51 @@
+# Build helpers shared by every area: the device image, deliverables and tests.
+
+# The device image: the phone's file system as one directory.
+set(CAMERA_IMAGE_DIR ${CMAKE_BINARY_DIR}/image CACHE INTERNAL "")
+set(CAMERA_IMAGE_WINDOWS ${CAMERA_IMAGE_DIR}/Windows CACHE INTERNAL "")
+set(CAMERA_BIN_DIR ${CMAKE_BINARY_DIR}/bin CACHE INTERNAL "")
+file(MAKE_DIRECTORY ${CAMERA_IMAGE_WINDOWS} ${CAMERA_IMAGE_DIR}/fs ${CAMERA_BIN_DIR})
+
+# Programs (tests, tools, benchmarks) land in bin/; the image holds only deliverables.
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CAMERA_BIN_DIR})
+
+# Every program and library finds the image's libraries by RUNPATH.
+set(CMAKE_BUILD_RPATH ${CAMERA_IMAGE_WINDOWS})
+add_link_options(-Wl,--enable-new-dtags)
+
+# camera_add_image_library(<target> <DeviceName> <sources...>)
+# A shared object placed in the image's \Windows as "<DeviceName>.dll", with that
+# soname and RUNPATH $ORIGIN so that it finds its neighbours in the image.
+function(camera_add_image_library target device_name)
+  add_library(${target} SHARED ${ARGN})
+  set_target_properties(${target} PROPERTIES
+    OUTPUT_NAME ${device_name}
+    PREFIX ""
+    SUFFIX ".dll"
+    NO_SONAME OFF
+    LIBRARY_OUTPUT_DIRECTORY ${CAMERA_IMAGE_WINDOWS}
+    BUILD_RPATH "$ORIGIN"
+    BUILD_WITH_INSTALL_RPATH OFF)
+  target_link_options(${target} PRIVATE -Wl,-soname,${device_name}.dll)
+endfunction()
+
+# camera_add_test(<target> SOURCES <...> LIBS <...> [RESOURCE_LOCK <name>])
+# A GoogleTest program; each test case becomes its own CTest test.
+function(camera_add_test target)
+  cmake_parse_arguments(T "" "RESOURCE_LOCK" "SOURCES;LIBS" ${ARGN})
+  add_executable(${target} ${T_SOURCES})
+  target_link_libraries(${target} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock camera_test_support GTest::gtest_main)
+  set(props ENVIRONMENT "ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=0")
+  if(T_RESOURCE_LOCK)
+    list(APPEND props RESOURCE_LOCK ${T_RESOURCE_LOCK})
+  endif()
+  gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
+endfunction()
+
+# Seed files of the image (registry seed, device.cs, fs/) are copied from the source
+# tree's image/ at build time; outputs are written straight into the image.
+function(camera_finish_image)
+  add_custom_target(camera_image_seed ALL
+    COMMAND ${CMAKE_COMMAND} -E copy_directory ${CMAKE_SOURCE_DIR}/image ${CAMERA_IMAGE_DIR}
+    COMMENT "Laying the device image seed")
+endfunction()

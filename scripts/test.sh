@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Sets up a fresh machine, builds and runs the whole test suite: once plain, once with
+# AddressSanitizer + UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+for preset in default asan; do
+  echo "=== ${preset} build"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j8
+  echo "=== ${preset} tests"
+  ctest --preset "$preset"
+done
