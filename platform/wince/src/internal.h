@@ -1,0 +1,93 @@
+// Shared internals of the operating-system stand-in.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdarg>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "wince.h"
+#include "wince_sim.h"
+
+namespace cesim {
+
+// Kernel objects behind handles. Every change of a waitable object's state happens under
+// KernelLock() and is followed by KernelChanged(), so one condition variable serves
+// every wait.
+enum class Kind { Event, Mutex, Thread, QueueEnd, File, Device, Key };
+
+struct KObject {
+  explicit KObject(Kind k) : kind(k) {}
+  virtual ~KObject() = default;
+  const Kind kind;
+  virtual bool Waitable() const { return false; }
+  // Called under the kernel lock.
+  virtual bool Signaled() const { return false; }
+  virtual void Acquire() {}           // a successful wait consumes (auto-reset, mutex)
+  virtual void Closed() {}            // the handle was closed (under the kernel lock)
+};
+
+std::mutex& KernelLock();
+std::condition_variable& KernelCv();
+inline void KernelChanged() { KernelCv().notify_all(); }
+
+HANDLE AddHandle(std::shared_ptr<KObject> obj);     // takes the kernel lock
+HANDLE AddHandleLocked(std::shared_ptr<KObject> obj);
+std::shared_ptr<KObject> FindHandle(HANDLE h);      // takes the kernel lock
+std::shared_ptr<KObject> FindHandleLocked(HANDLE h);
+std::shared_ptr<KObject> RemoveHandleLocked(HANDLE h);
+
+template <typename T>
+std::shared_ptr<T> FindAs(HANDLE h, Kind k) {
+  auto o = FindHandle(h);
+  if (!o || o->kind != k) return nullptr;
+  return std::static_pointer_cast<T>(o);
+}
+template <typename T>
+std::shared_ptr<T> FindAsLocked(HANDLE h, Kind k) {
+  auto o = FindHandleLocked(h);
+  if (!o || o->kind != k) return nullptr;
+  return std::static_pointer_cast<T>(o);
+}
+
+// Waits under the held kernel lock until pred() or the time-out; false on time-out.
+template <typename Pred>
+bool WaitLocked(std::unique_lock<std::mutex>& lk, DWORD ms, Pred pred) {
+  if (ms == INFINITE) {
+    KernelCv().wait(lk, pred);
+    return true;
+  }
+  return KernelCv().wait_for(lk, std::chrono::milliseconds(ms), pred);
+}
+
+// Events (for interrupts).
+struct EventObj;
+std::shared_ptr<EventObj> FindEvent(HANDLE h);
+void SetEventObjLocked(EventObj& e);
+
+// Handle-kind close hooks for CloseHandle.
+BOOL CloseFileLike(HANDLE h, const std::shared_ptr<KObject>& obj);   // files and devices
+LONG CloseKeyHandle(HKEY h);
+
+// Wide text.
+std::u16string VFormat(const char16_t* format, va_list args);
+std::string Narrow(std::u16string_view s);
+std::u16string Widen(std::string_view s);
+char16_t FoldCase(char16_t c);
+bool EqualNoCase(std::u16string_view a, std::u16string_view b);
+std::u16string LowerCase(std::u16string_view s);
+std::string LowerCaseAscii(std::string_view s);
+
+// Debug output.
+void DebugLine(std::string_view utf8);   // one line, no line end
+
+// The image.
+std::string ImageRoot();
+void RegistryImageChanged();
+// Finds `name` in host directory `dir`, exactly or else without regard to case; "" when absent.
+std::string FindNoCase(const std::string& dir, const std::string& name);
+
+}  // namespace cesim

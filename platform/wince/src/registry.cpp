@@ -1,0 +1,4 @@
+#include "internal.h"
+namespace cesim {
+void RegistryImageChanged() {}
+}
