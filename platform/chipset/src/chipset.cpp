@@ -1,0 +1,577 @@
+// The chipset stand-in: contiguous memory with 32-bit physical addresses,
+// register windows with per-window models, clocks, camera pins, diagnostics
+// and the interrupt lock. Every call is recorded for tests.
+#include "chipset.h"
+#include "chipset_sim.h"
+
+#include <dlfcn.h>
+#include <time.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t kPage = 4096;
+// Contiguous memory lives in its own physical range, apart from every register window.
+constexpr uint32_t kPmemPhysBase = 0x10000000;
+constexpr uint32_t kPmemPhysEnd = 0x60000000;
+constexpr size_t kMaxCalls = 20000;
+constexpr size_t kMaxMessages = 20000;
+
+uint32_t RoundUp(uint32_t v, uint32_t a) { return (v + a - 1) & ~(a - 1); }
+
+struct Window {
+  uint32_t phys = 0;
+  uint32_t size = 0;
+  uint8_t* mem = nullptr;
+  ChipSimWindowHooks hooks{};
+  void* context = nullptr;
+  bool traced = false;
+};
+
+struct PmemBlock {
+  uint32_t phys;
+  uint8_t* virt;
+  uint32_t size;
+  uint32_t flags;
+};
+
+struct State {
+  std::mutex lock;
+  // Windows never go away once created (they are the chip's registers).
+  std::vector<Window*> windows;  // sorted by phys
+  std::map<uint32_t, PmemBlock> pmemByPhys;
+  std::map<uintptr_t, PmemBlock> pmemByVirt;
+  int pmemFailNext = 0;
+  std::deque<ChipSimCall> calls;
+  std::vector<std::pair<int, std::pair<ChipSimCallListener, void*>>> listeners;
+  int nextListener = 1;
+  std::deque<ChipSimMessage> messages;
+  std::vector<ChipSimRegAccess> trace;
+  std::set<uint32_t> regimes;
+  uint32_t vfeClock = 0, vfeSource = 0, camclk = 0;
+  std::vector<std::string> devmanClients;
+  std::atomic<int> windowCount{0};
+};
+
+State& S() {
+  static State* s = new State;  // never destroyed: models may run during exit
+  return *s;
+}
+
+std::mutex& IntLock() {
+  static std::mutex* m = new std::mutex;
+  return *m;
+}
+thread_local bool tIntLockHeld = false;
+
+void Record(const char* name, std::initializer_list<uint32_t> args, const char* text = nullptr) {
+  ChipSimCall call{name, std::vector<uint32_t>(args), text ? text : ""};
+  std::vector<std::pair<ChipSimCallListener, void*>> listeners;
+  {
+    State& s = S();
+    std::lock_guard<std::mutex> g(s.lock);
+    s.calls.push_back(call);
+    if (s.calls.size() > kMaxCalls) s.calls.pop_front();
+    for (auto& l : s.listeners) listeners.push_back(l.second);
+  }
+  for (auto& l : listeners) l.first(l.second, call);
+}
+
+// The window holding [phys, phys + len), or null. Caller holds the lock.
+Window* FindWindowPhys(State& s, uint32_t phys, uint32_t len) {
+  for (Window* w : s.windows) {
+    if (phys >= w->phys && uint64_t(phys) + len <= uint64_t(w->phys) + w->size) return w;
+  }
+  return nullptr;
+}
+
+bool OverlapsWindow(State& s, uint32_t phys, uint32_t size) {
+  for (Window* w : s.windows) {
+    if (uint64_t(phys) < uint64_t(w->phys) + w->size && uint64_t(w->phys) < uint64_t(phys) + size) return true;
+  }
+  return false;
+}
+
+Window* CreateWindow(State& s, uint32_t phys, uint32_t size) {
+  auto* w = new Window;
+  w->phys = phys;
+  w->size = size;
+  uint32_t bytes = RoundUp(size, kPage);
+  w->mem = static_cast<uint8_t*>(std::aligned_alloc(kPage, bytes));
+  if (!w->mem) {
+    delete w;
+    return nullptr;
+  }
+  std::memset(w->mem, 0, bytes);
+  auto pos = std::lower_bound(s.windows.begin(), s.windows.end(), w,
+                              [](const Window* a, const Window* b) { return a->phys < b->phys; });
+  s.windows.insert(pos, w);
+  s.windowCount.store(int(s.windows.size()), std::memory_order_release);
+  return w;
+}
+
+// The window whose memory holds addr (a copy of what the access needs).
+struct Hit {
+  bool found = false;
+  uint32_t offset = 0;
+  uint32_t phys = 0;
+  ChipSimWindowHooks hooks{};
+  void* context = nullptr;
+  bool traced = false;
+};
+
+Hit FindByAddress(const volatile void* addr) {
+  Hit hit;
+  State& s = S();
+  if (s.windowCount.load(std::memory_order_acquire) == 0) return hit;
+  uintptr_t a = reinterpret_cast<uintptr_t>(addr);
+  std::lock_guard<std::mutex> g(s.lock);
+  for (Window* w : s.windows) {
+    uintptr_t base = reinterpret_cast<uintptr_t>(w->mem);
+    if (a >= base && a < base + w->size) {
+      hit.found = true;
+      hit.offset = uint32_t(a - base);
+      hit.phys = w->phys + hit.offset;
+      hit.hooks = w->hooks;
+      hit.context = w->context;
+      hit.traced = w->traced;
+      return hit;
+    }
+  }
+  return hit;
+}
+
+void AddTrace(uint32_t phys, uint32_t value, bool write) {
+  State& s = S();
+  std::lock_guard<std::mutex> g(s.lock);
+  s.trace.push_back({phys, value, write});
+}
+
+void AddMessage(ChipSimMessage m) {
+  State& s = S();
+  std::lock_guard<std::mutex> g(s.lock);
+  s.messages.push_back(std::move(m));
+  if (s.messages.size() > kMaxMessages) s.messages.pop_front();
+}
+
+// The board's models come with the chip: load them beside this library.
+__attribute__((constructor)) void LoadBoard() {
+  const char* off = std::getenv("CAMERA_NO_BOARD");
+  if (off && *off && std::strcmp(off, "0") != 0) return;
+  Dl_info info{};
+  if (!dladdr(reinterpret_cast<void*>(&LoadBoard), &info) || !info.dli_fname) return;
+  std::string path = info.dli_fname;
+  size_t slash = path.rfind('/');
+  path = (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/board.dll";
+  if (!dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL | RTLD_NODELETE)) {
+    std::fprintf(stderr, "chipset: no board models (%s)\n", dlerror());
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Contiguous memory
+
+extern "C" void* pmem_malloc(uint32_t size, uint32_t flags) {
+  Record("pmem_malloc", {size, flags});
+  if (size == 0 || size > kPmemPhysEnd - kPmemPhysBase) return nullptr;
+  uint32_t bytes = RoundUp(size, kPage);
+  State& s = S();
+  std::lock_guard<std::mutex> g(s.lock);
+  if (s.pmemFailNext > 0) {
+    --s.pmemFailNext;
+    return nullptr;
+  }
+  // First fit in the physical range.
+  uint32_t phys = kPmemPhysBase;
+  bool found = false;
+  for (auto& [p, b] : s.pmemByPhys) {
+    if (uint64_t(phys) + bytes <= p) {
+      found = true;
+      break;
+    }
+    phys = RoundUp(p + b.size, kPage);
+  }
+  if (!found && uint64_t(phys) + bytes > kPmemPhysEnd) return nullptr;
+  auto* mem = static_cast<uint8_t*>(std::aligned_alloc(kPage, bytes));
+  if (!mem) return nullptr;
+  std::memset(mem, 0, bytes);
+  PmemBlock block{phys, mem, bytes, flags};
+  s.pmemByPhys[phys] = block;
+  s.pmemByVirt[reinterpret_cast<uintptr_t>(mem)] = block;
+  return mem;
+}
+
+extern "C" void pmem_free(void* virtualAddress) {
+  Record("pmem_free", {uint32_t(reinterpret_cast<uintptr_t>(virtualAddress))});
+  if (!virtualAddress) return;
+  uint8_t* mem = nullptr;
+  {
+    State& s = S();
+    std::lock_guard<std::mutex> g(s.lock);
+    auto it = s.pmemByVirt.find(reinterpret_cast<uintptr_t>(virtualAddress));
+    if (it == s.pmemByVirt.end()) return;  // not ours, or not a block start
+    mem = it->second.virt;
+    s.pmemByPhys.erase(it->second.phys);
+    s.pmemByVirt.erase(it);
+  }
+  std::free(mem);
+}
+
+extern "C" uint32_t pmem_get_phys_addr(void* virtualAddress) {
+  uintptr_t a = reinterpret_cast<uintptr_t>(virtualAddress);
+  State& s = S();
+  std::lock_guard<std::mutex> g(s.lock);
+  auto it = s.pmemByVirt.upper_bound(a);
+  if (it == s.pmemByVirt.begin()) return 0;
+  --it;
+  const PmemBlock& b = it->second;
+  if (a >= it->first + b.size) return 0;
+  return b.phys + uint32_t(a - it->first);
+}
+
+// ---------------------------------------------------------------------------
+// Register windows
+
+extern "C" volatile void* get_virtual_address(uint32_t physicalAddress, uint32_t size) {
+  Record("get_virtual_address", {physicalAddress, size});
+  if (size == 0 || uint64_t(physicalAddress) + size > 0x100000000ull) return nullptr;
+  State& s = S();
+  std::lock_guard<std::mutex> g(s.lock);
+  if (Window* w = FindWindowPhys(s, physicalAddress, size)) return w->mem + (physicalAddress - w->phys);
+  // Contiguous memory is reachable by its physical address too.
+  auto it = s.pmemByPhys.upper_bound(physicalAddress);
+  if (it != s.pmemByPhys.begin()) {
+    --it;
+    if (uint64_t(physicalAddress) + size <= uint64_t(it->first) + it->second.size)
+      return it->second.virt + (physicalAddress - it->first);
+  }
+  if (OverlapsWindow(s, physicalAddress, size)) return nullptr;
+  if (physicalAddress < kPmemPhysEnd && uint64_t(physicalAddress) + size > kPmemPhysBase) return nullptr;
+  Window* w = CreateWindow(s, physicalAddress, size);
+  return w ? w->mem : nullptr;
+}
+
+extern "C" void free_virtual_address(volatile void* virtualAddress) {
+  // The registers stay: unmapping only ends this caller's use of them.
+  Record("free_virtual_address", {uint32_t(reinterpret_cast<uintptr_t>(virtualAddress))});
+}
+
+extern "C" uint32_t chip_reg_read32(volatile void* address) {
+  Hit hit = FindByAddress(address);
+  volatile uint32_t* cell = static_cast<volatile uint32_t*>(address);
+  uint32_t v = (hit.found && hit.hooks.read32) ? hit.hooks.read32(hit.context, hit.offset, cell) : *cell;
+  if (hit.traced) AddTrace(hit.phys, v, false);
+  return v;
+}
+
+extern "C" void chip_reg_write32(volatile void* address, uint32_t value) {
+  Hit hit = FindByAddress(address);
+  volatile uint32_t* cell = static_cast<volatile uint32_t*>(address);
+  if (hit.traced) AddTrace(hit.phys, value, true);
+  if (hit.found && hit.hooks.write32)
+    hit.hooks.write32(hit.context, hit.offset, value, cell);
+  else
+    *cell = value;
+}
+
+// ---------------------------------------------------------------------------
+// Clocks
+
+extern "C" void clk_regime_krs_enable(uint32_t regime) {
+  {
+    std::lock_guard<std::mutex> g(S().lock);
+    S().regimes.insert(regime);
+  }
+  Record("clk_regime_krs_enable", {regime});
+}
+
+extern "C" void clk_regime_krs_disable(uint32_t regime) {
+  {
+    std::lock_guard<std::mutex> g(S().lock);
+    S().regimes.erase(regime);
+  }
+  Record("clk_regime_krs_disable", {regime});
+}
+
+extern "C" void clk_regime_sel_vfe_clk(uint32_t selection) {
+  {
+    std::lock_guard<std::mutex> g(S().lock);
+    S().vfeClock = selection;
+  }
+  Record("clk_regime_sel_vfe_clk", {selection});
+}
+
+extern "C" void clk_regime_sel_vfe_src(uint32_t source) {
+  {
+    std::lock_guard<std::mutex> g(S().lock);
+    S().vfeSource = source;
+  }
+  Record("clk_regime_sel_vfe_src", {source});
+}
+
+extern "C" void clk_regime_krs_sel_camclk(uint32_t frequency, uint32_t b) {
+  {
+    std::lock_guard<std::mutex> g(S().lock);
+    S().camclk = frequency;
+  }
+  Record("clk_regime_krs_sel_camclk", {frequency, b});
+}
+
+extern "C" int clk_regime_devman_register(const char* client) {
+  if (!client) return 0;
+  {
+    std::lock_guard<std::mutex> g(S().lock);
+    auto& c = S().devmanClients;
+    if (std::find(c.begin(), c.end(), client) == c.end()) c.push_back(client);
+  }
+  Record("clk_regime_devman_register", {}, client);
+  return 1;
+}
+
+extern "C" int clk_regime_devman_deregister(const char* client) {
+  if (!client) return 0;
+  bool known;
+  {
+    std::lock_guard<std::mutex> g(S().lock);
+    auto& c = S().devmanClients;
+    auto it = std::find(c.begin(), c.end(), client);
+    known = it != c.end();
+    if (known) c.erase(it);
+  }
+  Record("clk_regime_devman_deregister", {}, client);
+  return known ? 1 : 0;
+}
+
+extern "C" int clk_regime_devman_request(const char* client, uint32_t resource, uint32_t flags) {
+  if (!client) return 0;
+  bool known;
+  {
+    std::lock_guard<std::mutex> g(S().lock);
+    auto& c = S().devmanClients;
+    known = std::find(c.begin(), c.end(), client) != c.end();
+  }
+  Record("clk_regime_devman_request", {resource, flags}, client);
+  return known ? 1 : 0;
+}
+
+extern "C" void clk_pause(uint32_t microseconds) {
+  Record("clk_pause", {microseconds});
+  if (microseconds == 0) return;
+  timespec start{};
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  const int64_t end = int64_t(start.tv_sec) * 1000000000 + start.tv_nsec + int64_t(microseconds) * 1000;
+  for (;;) {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    int64_t t = int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
+    if (t >= end) return;
+    if (end - t > 200000) {  // long pauses need not spin
+      timespec nap{0, long(end - t - 100000)};
+      nanosleep(&nap, nullptr);
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Camera pins
+
+extern "C" void gpio_camera_config(uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
+  Record("gpio_camera_config", {a, b, c, d});
+}
+
+extern "C" void gpio_camera_un_config(uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
+  Record("gpio_camera_un_config", {a, b, c, d});
+}
+
+// ---------------------------------------------------------------------------
+// Diagnostics
+
+extern "C" void msg_send_1(const msg_desc_type* desc, uint32_t argument, uint32_t levelMask, const char* text) {
+  ChipSimMessage m{};
+  m.kind = 1;
+  if (desc) {
+    m.line = desc->line;
+    m.subsystem = desc->subsystem;
+    if (desc->fileName) m.fileName = desc->fileName;
+    if (desc->text) m.text = desc->text;
+  }
+  m.levelMask = levelMask;
+  if (text) m.text = text;
+  m.args[0] = argument;
+  Record("msg_send_1", {argument, levelMask}, m.text.c_str());
+  AddMessage(std::move(m));
+}
+
+extern "C" void msg_send_3(const msg_desc_type* desc, uint32_t argument1, uint32_t argument2, uint32_t argument3) {
+  ChipSimMessage m{};
+  m.kind = 3;
+  if (desc) {
+    m.line = desc->line;
+    m.subsystem = desc->subsystem;
+    m.levelMask = desc->levelMask;
+    if (desc->fileName) m.fileName = desc->fileName;
+    if (desc->text) m.text = desc->text;
+  }
+  m.args[0] = argument1;
+  m.args[1] = argument2;
+  m.args[2] = argument3;
+  Record("msg_send_3", {argument1, argument2, argument3}, m.text.c_str());
+  AddMessage(std::move(m));
+}
+
+// ---------------------------------------------------------------------------
+// Interrupt lock
+
+extern "C" int chip_int_lock(void) {
+  if (tIntLockHeld) return 1;
+  IntLock().lock();
+  tIntLockHeld = true;
+  return 0;
+}
+
+extern "C" void chip_int_free(void) {
+  if (!tIntLockHeld) return;
+  tIntLockHeld = false;
+  IntLock().unlock();
+}
+
+// ---------------------------------------------------------------------------
+// Simulation controls
+
+bool ChipSimAddWindow(uint32_t physical, uint32_t size, const ChipSimWindowHooks* hooks, void* context) {
+  if (size == 0 || uint64_t(physical) + size > 0x100000000ull) return false;
+  State& s = S();
+  std::lock_guard<std::mutex> g(s.lock);
+  Window* w = nullptr;
+  for (Window* x : s.windows)
+    if (x->phys == physical && x->size == size) w = x;
+  if (!w) {
+    if (OverlapsWindow(s, physical, size)) return false;
+    w = CreateWindow(s, physical, size);
+    if (!w) return false;
+  }
+  w->hooks = hooks ? *hooks : ChipSimWindowHooks{};
+  w->context = context;
+  return true;
+}
+
+bool ChipSimSetWindowHooks(uint32_t physical, const ChipSimWindowHooks* hooks, void* context) {
+  State& s = S();
+  std::lock_guard<std::mutex> g(s.lock);
+  for (Window* w : s.windows) {
+    if (w->phys == physical) {
+      w->hooks = hooks ? *hooks : ChipSimWindowHooks{};
+      w->context = context;
+      return true;
+    }
+  }
+  return false;
+}
+
+void* ChipSimPhysToVirt(uint32_t physical, uint32_t length) {
+  if (physical == 0 || uint64_t(physical) + length > 0x100000000ull) return nullptr;
+  State& s = S();
+  std::lock_guard<std::mutex> g(s.lock);
+  auto it = s.pmemByPhys.upper_bound(physical);
+  if (it != s.pmemByPhys.begin()) {
+    --it;
+    if (uint64_t(physical) + length <= uint64_t(it->first) + it->second.size)
+      return it->second.virt + (physical - it->first);
+  }
+  if (Window* w = FindWindowPhys(s, physical, length)) return w->mem + (physical - w->phys);
+  return nullptr;
+}
+
+void ChipSimTraceWindow(uint32_t physical, bool on) {
+  State& s = S();
+  std::lock_guard<std::mutex> g(s.lock);
+  for (Window* w : s.windows)
+    if (w->phys == physical) w->traced = on;
+}
+
+std::vector<ChipSimRegAccess> ChipSimTakeTrace() {
+  State& s = S();
+  std::lock_guard<std::mutex> g(s.lock);
+  std::vector<ChipSimRegAccess> out;
+  out.swap(s.trace);
+  return out;
+}
+
+std::vector<ChipSimPmemBlock> ChipSimPmemBlocks() {
+  State& s = S();
+  std::lock_guard<std::mutex> g(s.lock);
+  std::vector<ChipSimPmemBlock> out;
+  for (auto& [p, b] : s.pmemByPhys) out.push_back({b.phys, b.virt, b.size, b.flags});
+  return out;
+}
+
+void ChipSimPmemFailNext(int count) {
+  std::lock_guard<std::mutex> g(S().lock);
+  S().pmemFailNext = count < 0 ? 0 : count;
+}
+
+std::vector<ChipSimCall> ChipSimCalls() {
+  std::lock_guard<std::mutex> g(S().lock);
+  return {S().calls.begin(), S().calls.end()};
+}
+
+void ChipSimClearCalls() {
+  std::lock_guard<std::mutex> g(S().lock);
+  S().calls.clear();
+}
+
+int ChipSimAddCallListener(ChipSimCallListener listener, void* context) {
+  if (!listener) return 0;
+  std::lock_guard<std::mutex> g(S().lock);
+  int id = S().nextListener++;
+  S().listeners.push_back({id, {listener, context}});
+  return id;
+}
+
+void ChipSimRemoveCallListener(int id) {
+  std::lock_guard<std::mutex> g(S().lock);
+  auto& l = S().listeners;
+  l.erase(std::remove_if(l.begin(), l.end(), [id](auto& e) { return e.first == id; }), l.end());
+}
+
+ChipSimClockState ChipSimClocks() {
+  std::lock_guard<std::mutex> g(S().lock);
+  ChipSimClockState st;
+  st.enabledRegimes.assign(S().regimes.begin(), S().regimes.end());
+  st.vfeClock = S().vfeClock;
+  st.vfeSource = S().vfeSource;
+  st.cameraClockHz = S().camclk;
+  st.devmanClients = S().devmanClients;
+  return st;
+}
+
+bool ChipSimRegimeEnabled(uint32_t regime) {
+  std::lock_guard<std::mutex> g(S().lock);
+  return S().regimes.count(regime) != 0;
+}
+
+std::vector<ChipSimMessage> ChipSimMessages() {
+  std::lock_guard<std::mutex> g(S().lock);
+  return {S().messages.begin(), S().messages.end()};
+}
+
+void ChipSimClearMessages() {
+  std::lock_guard<std::mutex> g(S().lock);
+  S().messages.clear();
+}
+
+bool ChipSimIntLockHeldByCaller() { return tIntLockHeld; }
