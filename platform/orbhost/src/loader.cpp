@@ -1,0 +1,454 @@
+// Start-up, the module information files and the module loader.
+//
+// Modules are mapped on the first creation of one of their classes and stay mapped
+// for the life of the process: objects they made may outlive any stop of the host.
+#include <dirent.h>
+#include <dlfcn.h>
+#include <strings.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "internal.h"
+#include "mif.h"
+#include "orbhost_test.h"
+#include "wince_sim.h"
+
+namespace orbhost {
+namespace {
+
+const char kDefaultScript[] = "\\device.cs";
+
+struct Module {
+  enum class State { kUnmapped, kMapping, kMapped, kFailed };
+  std::string name;       // base name, as the .mif file spells it
+  std::string imagePath;  // host path of the image
+  std::vector<ZUEUID> classes;
+  State state = State::kUnmapped;
+  std::thread::id mapper;
+  void* handle = nullptr;
+  PvlModule* object = nullptr;  // one reference, kept for the process's life
+  uint32_t mapCount = 0;
+};
+
+class Loader {
+ public:
+  PvlResult Initialize(const char* script) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_initialized) return PVL_OK;
+    PvlResult r = ReadScript(script ? script : kDefaultScript);
+    if (r != PVL_OK) return r;
+    m_initialized = true;
+    ScanLocked(m_scriptDirectory);
+    return PVL_OK;
+  }
+
+  PvlResult SetDirectory(const char* hostDirectory) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!hostDirectory) {
+      if (!m_initialized) {
+        PvlResult r = ReadScript(kDefaultScript);
+        if (r != PVL_OK) return r;
+      }
+      m_initialized = true;
+      ScanLocked(m_scriptDirectory);
+      return PVL_OK;
+    }
+    m_initialized = true;
+    ScanLocked(hostDirectory);
+    return PVL_OK;
+  }
+
+  PvlResult CreateInstance(ZUEUID clsid, void** out) {
+    if (!m_initialized && !m_lazyTried.exchange(true)) {
+      // Created before any start (a test, or a creation without an environment):
+      // the default script, tried once.
+      Initialize(nullptr);
+    }
+    std::unique_lock<std::mutex> lock(m_mutex);
+    auto it = m_classes.find(clsid);
+    if (it == m_classes.end()) return PVL_E_NOTSUPPORTED;
+    const std::vector<Module*> candidates = it->second;  // a rescan may replace the list
+    bool unusable = false;
+    for (Module* module : candidates) {
+      if (!EnsureMapped(module, lock)) {
+        unusable = true;
+        continue;
+      }
+      PvlModule* object = module->object;
+      lock.unlock();
+      // The module gets the environment as its creation argument: its class switch
+      // passes it on, and some create functions refuse a null one.
+      PvlResult r = object->ops->CreateInstance(object, clsid, ProcessEnv(), out);
+      if (r != PVL_E_NOTSUPPORTED) return r;
+      *out = nullptr;
+      lock.lock();  // listed but not made there: the next module that lists it
+    }
+    return unusable ? PVL_E_FAIL : PVL_E_NOTSUPPORTED;
+  }
+
+  bool IsMapped(const char* name) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const Module* m = Find(name);
+    return m && m->state == Module::State::kMapped;
+  }
+
+  uint32_t MapCount(const char* name) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const Module* m = Find(name);
+    return m ? m->mapCount : 0;
+  }
+
+  std::string FileSpaceRoot() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_fileSpaceRoot;
+  }
+
+ private:
+  // The start-up script: "Key=Value" lines; ModuleDirectory and FileSpaceRoot are
+  // device paths.
+  PvlResult ReadScript(const char* script) {
+    std::string path = CeSimHostPath(CeSimWiden(script));
+    std::ifstream in(path);
+    if (path.empty() || !in) {
+      Log("cannot read the start-up script \"%s\"", script);
+      return PVL_E_NOTFOUND;
+    }
+    std::string moduleDirectory = "\\Windows";
+    std::string fileSpaceRoot = "\\fs";
+    std::string line;
+    int number = 0;
+    while (std::getline(in, line)) {
+      ++number;
+      auto trim = [](std::string s) {
+        size_t b = s.find_first_not_of(" \t\r\n");
+        size_t e = s.find_last_not_of(" \t\r\n");
+        return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
+      };
+      std::string t = trim(line);
+      if (t.empty() || t[0] == '#') continue;
+      size_t eq = t.find('=');
+      if (eq == std::string::npos) {
+        Log("%s line %d: no \"=\"; ignored", script, number);
+        continue;
+      }
+      std::string key = trim(t.substr(0, eq));
+      std::string value = trim(t.substr(eq + 1));
+      if (strcasecmp(key.c_str(), "ModuleDirectory") == 0) {
+        moduleDirectory = value;
+      } else if (strcasecmp(key.c_str(), "FileSpaceRoot") == 0) {
+        fileSpaceRoot = value;
+      } else {
+        Log("%s line %d: unknown key \"%s\"; ignored", script, number, key.c_str());
+      }
+    }
+    m_scriptDirectory = CeSimHostPath(CeSimWiden(moduleDirectory));
+    if (m_scriptDirectory.empty()) {
+      Log("module directory \"%s\" does not map into the device", moduleDirectory.c_str());
+      return PVL_E_BADARG;
+    }
+    m_fileSpaceRoot = fileSpaceRoot;
+    return PVL_OK;
+  }
+
+  // Reads every .mif file of the directory (in name order, without regard to case)
+  // and rebuilds the class table. Modules already known by their image keep their
+  // state, so a mapped module is never mapped twice.
+  void ScanLocked(const std::string& directory) {
+    m_classes.clear();
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(directory.c_str())) {
+      while (dirent* e = readdir(dir)) {
+        std::string n = e->d_name;
+        if (n.size() > 4 && strcasecmp(n.c_str() + n.size() - 4, ".mif") == 0) names.push_back(n);
+      }
+      closedir(dir);
+    } else {
+      Log("cannot read the module directory \"%s\"", directory.c_str());
+      return;
+    }
+    std::sort(names.begin(), names.end(),
+              [](const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) < 0; });
+    for (const std::string& n : names) {
+      std::string mifPath = directory + "/" + n;
+      std::string base = n.substr(0, n.size() - 4);
+      std::vector<uint8_t> bytes;
+      MifInfo info;
+      std::string why;
+      if (!ReadFile(mifPath, &bytes, &why) || !ParseMif(bytes.data(), bytes.size(), &info, &why)) {
+        Log("module information file \"%s\" refused: %s", n.c_str(), why.c_str());
+        continue;
+      }
+      std::string image = FindImage(directory, base);
+      if (image.empty()) {
+        Log("module information file \"%s\" refused: no image \"%s.dll\" beside it", n.c_str(), base.c_str());
+        continue;
+      }
+      Module* module = ModuleFor(base, image);
+      module->classes = info.classes;
+      for (ZUEUID clsid : info.classes) {
+        auto& list = m_classes[clsid];
+        if (!list.empty())
+          Log("class 0x%08x is listed by \"%s\" and \"%s\"; they are tried in that order", clsid,
+              list.front()->name.c_str(), module->name.c_str());
+        if (std::find(list.begin(), list.end(), module) == list.end()) list.push_back(module);
+      }
+    }
+  }
+
+  static bool ReadFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* why) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+      *why = "cannot be read";
+      return false;
+    }
+    in.seekg(0, std::ios::end);
+    std::streamoff size = in.tellg();
+    if (size < 0 || size > static_cast<std::streamoff>(kMifMaxSize)) {
+      *why = "size " + std::to_string(static_cast<long long>(size)) + " out of range";
+      return false;
+    }
+    in.seekg(0);
+    bytes->resize(static_cast<size_t>(size));
+    if (size > 0 && !in.read(reinterpret_cast<char*>(bytes->data()), size)) {
+      *why = "cannot be read";
+      return false;
+    }
+    return true;
+  }
+
+  static std::string FindImage(const std::string& directory, const std::string& base) {
+    std::string wanted = base + ".dll";
+    std::string found;
+    if (DIR* dir = opendir(directory.c_str())) {
+      while (dirent* e = readdir(dir)) {
+        if (strcasecmp(e->d_name, wanted.c_str()) == 0) {
+          found = directory + "/" + e->d_name;
+          break;
+        }
+      }
+      closedir(dir);
+    }
+    return found;
+  }
+
+  Module* ModuleFor(const std::string& name, const std::string& image) {
+    for (auto& m : m_modules)
+      if (m->imagePath == image) return m.get();
+    m_modules.push_back(std::make_unique<Module>());
+    m_modules.back()->name = name;
+    m_modules.back()->imagePath = image;
+    return m_modules.back().get();
+  }
+
+  Module* Find(const char* name) {
+    if (!name) return nullptr;
+    for (auto& m : m_modules)
+      if (strcasecmp(m->name.c_str(), name) == 0) return m.get();
+    return nullptr;
+  }
+
+  // Maps and binds the module unless that happened already; waits while another
+  // thread does it. The lock is not held while the module's own code runs.
+  bool EnsureMapped(Module* module, std::unique_lock<std::mutex>& lock) {
+    for (;;) {
+      switch (module->state) {
+        case Module::State::kMapped:
+          return true;
+        case Module::State::kFailed:
+          return false;
+        case Module::State::kMapping:
+          if (module->mapper == std::this_thread::get_id()) {
+            Log("module \"%s\" asked for one of its classes while it is being mapped", module->name.c_str());
+            return false;
+          }
+          m_mapped.wait(lock);
+          continue;
+        case Module::State::kUnmapped:
+          break;
+      }
+      module->state = Module::State::kMapping;
+      module->mapper = std::this_thread::get_id();
+      std::string image = module->imagePath;
+      std::string name = module->name;
+      lock.unlock();
+      void* handle = nullptr;
+      PvlModule* object = nullptr;
+      bool ok = Map(name, image, &handle, &object);
+      lock.lock();
+      module->state = ok ? Module::State::kMapped : Module::State::kFailed;
+      module->handle = handle;
+      module->object = object;
+      if (handle) module->mapCount++;
+      m_mapped.notify_all();
+      return ok;
+    }
+  }
+
+  struct ResolveContext {
+    uint32_t resolved = 0;
+    std::string missing;
+  };
+
+  static int32_t Resolve(void* context, const char* name, void** slot) {
+    auto* ctx = static_cast<ResolveContext*>(context);
+    void* address = name ? HostSymbol(name) : nullptr;
+    if (!address || !slot) {
+      ctx->missing = name ? name : "(null)";
+      return 1;
+    }
+    *slot = address;
+    ctx->resolved++;
+    return 0;
+  }
+
+  static bool Map(const std::string& name, const std::string& image, void** handleOut, PvlModule** objectOut) {
+    void* handle = dlopen(image.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+      const char* e = dlerror();
+      Log("module \"%s\" not used: cannot map its image: %s", name.c_str(), e ? e : "?");
+      return false;
+    }
+    auto fixup = reinterpret_cast<PvlModImageSymbolFixupFn>(dlsym(handle, PVL_EXPORT_SYMBOL_FIXUP));
+    auto imodNew = reinterpret_cast<PvlIModNewFn>(dlsym(handle, PVL_EXPORT_IMOD_NEW));
+    if (!fixup || !imodNew) {
+      Log("module \"%s\" not used: its image lacks %s", name.c_str(), fixup ? PVL_EXPORT_IMOD_NEW : PVL_EXPORT_SYMBOL_FIXUP);
+      dlclose(handle);
+      return false;
+    }
+    ResolveContext ctx;
+    int32_t r = fixup(Resolve, &ctx);
+    if (r != 0 || ctx.resolved != PVL_HOST_SYMBOL_COUNT) {
+      Log("module \"%s\" not used: binding the host symbols failed (result %d, %u bound%s%s)", name.c_str(), r,
+          ctx.resolved, ctx.missing.empty() ? "" : ", unknown name ", ctx.missing.c_str());
+      dlclose(handle);
+      return false;
+    }
+    void* object = nullptr;
+    r = imodNew(ProcessEnv(), ZUEUID_CLASS_MODULE, &object);
+    if (r != PVL_OK || !object) {
+      Log("module \"%s\" not used: IMod_New failed (result %d)", name.c_str(), r);
+      dlclose(handle);
+      return false;
+    }
+    *handleOut = handle;
+    *objectOut = static_cast<PvlModule*>(object);
+    return true;
+  }
+
+  static void* HostSymbol(const char* name) {
+    static const struct {
+      const char* name;
+      void* address;
+    } kSymbols[] = {
+        {"tls_tls_GetContext", reinterpret_cast<void*>(&tls_tls_GetContext)},
+        {"tls_tls_SetContext", reinterpret_cast<void*>(&tls_tls_SetContext)},
+        {"atomic_atomic_Add", reinterpret_cast<void*>(&atomic_atomic_Add)},
+        {"atomic_atomic_Exchange", reinterpret_cast<void*>(&atomic_atomic_Exchange)},
+        {"atomic_atomic_CompareAndExchange", reinterpret_cast<void*>(&atomic_atomic_CompareAndExchange)},
+        {"atomic_atomic_CompareOrAdd", reinterpret_cast<void*>(&atomic_atomic_CompareOrAdd)},
+        {"dbg_dbg_Message", reinterpret_cast<void*>(&dbg_dbg_Message)},
+        {"dbg_dbg_Event", reinterpret_cast<void*>(&dbg_dbg_Event)},
+        {"dbg_dbg_Break", reinterpret_cast<void*>(&dbg_dbg_Break)},
+        {"pls_pls_GetContext", reinterpret_cast<void*>(&pls_pls_GetContext)},
+        {"pls_pls_SetContext", reinterpret_cast<void*>(&pls_pls_SetContext)},
+        {"env_env_GetCurrent", reinterpret_cast<void*>(&env_env_GetCurrent)},
+        {"env_env_CreateInstance", reinterpret_cast<void*>(&env_env_CreateInstance)},
+        {"env_env_Init", reinterpret_cast<void*>(&env_env_Init)},
+    };
+    for (const auto& s : kSymbols)
+      if (strcmp(s.name, name) == 0) return s.address;
+    return nullptr;
+  }
+
+  std::mutex m_mutex;
+  std::condition_variable m_mapped;
+  std::atomic<bool> m_initialized{false};
+  std::atomic<bool> m_lazyTried{false};
+  std::string m_scriptDirectory;
+  std::string m_fileSpaceRoot = "\\fs";
+  std::vector<std::unique_ptr<Module>> m_modules;  // never shrinks: mapped modules stay
+  std::unordered_map<ZUEUID, std::vector<Module*>> m_classes;
+};
+
+Loader& TheLoader() {
+  static Loader* loader = new Loader;  // lives as long as the process
+  return *loader;
+}
+
+std::mutex g_startMutex;
+uint32_t g_starts = 0;
+
+}  // namespace
+
+PvlResult LoaderInitialize(const char* script) { return TheLoader().Initialize(script); }
+
+PvlResult LoaderCreateInstance(ZUEUID clsid, void** out) { return TheLoader().CreateInstance(clsid, out); }
+
+std::string FileSpaceRoot() { return TheLoader().FileSpaceRoot(); }
+
+bool HostPath(const char* path, std::string* hostPath) {
+  if (!path || !hostPath) return false;
+  std::string device;
+  if (strncasecmp(path, "fs:", 3) == 0) {
+    const char* rest = path + 3;
+    while (*rest == '/' || *rest == '\\') ++rest;
+    device = FileSpaceRoot() + "\\" + rest;
+  } else {
+    device = path;
+  }
+  *hostPath = CeSimHostPath(CeSimWiden(device));
+  return !hostPath->empty();
+}
+
+}  // namespace orbhost
+
+extern "C" {
+
+__attribute__((visibility("default"))) int32_t Orbhost_Start(const char* script, uint32_t reserved, IEnv** env) {
+  (void)reserved;
+  if (!env) return PVL_E_NULLPTR;
+  *env = nullptr;
+  if (!script) return PVL_E_NULLPTR;
+  PvlResult r = orbhost::LoaderInitialize(script);
+  if (r != PVL_OK) {
+    orbhost::Log("start with \"%s\" failed: %d", script, r);
+    return r;
+  }
+  std::lock_guard<std::mutex> lock(orbhost::g_startMutex);
+  orbhost::g_starts++;
+  IEnv* e = orbhost::ProcessEnv();
+  e->AddRef();
+  *env = e;
+  return PVL_OK;
+}
+
+__attribute__((visibility("default"))) int32_t Orbhost_Stop(void) {
+  std::lock_guard<std::mutex> lock(orbhost::g_startMutex);
+  if (orbhost::g_starts == 0) {
+    orbhost::Log("stop without a start");
+    return PVL_E_NOTREADY;
+  }
+  orbhost::g_starts--;
+  return PVL_OK;
+}
+
+int32_t OrbhostTest_SetModuleDirectory(const char* hostDirectory) {
+  return orbhost::TheLoader().SetDirectory(hostDirectory);
+}
+
+int32_t OrbhostTest_IsModuleMapped(const char* name) { return orbhost::TheLoader().IsMapped(name) ? 1 : 0; }
+
+uint32_t OrbhostTest_ModuleMapCount(const char* name) { return orbhost::TheLoader().MapCount(name); }
+
+}  // extern "C"

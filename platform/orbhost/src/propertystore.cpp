@@ -1,0 +1,4 @@
+#include "internal.h"
+namespace orbhost {
+PvlResult CreatePropertyStore(void**) { return PVL_E_NOTSUPPORTED; }
+}
