@@ -107,7 +107,11 @@ int32_t DefaultValueToText(const RuntimeTuningItem* item, uint16_t element, char
       return TUNING_RESULT_NO_TEXT;
     case TUNING_TYPE_FLOAT: d = double(Load<float>(p)); break;
     case TUNING_TYPE_DOUBLE: d = Load<double>(p); break;
-    case TUNING_TYPE_FIXED: d = RuntimeTuningFixedToDouble(p); break;
+    case TUNING_TYPE_FIXED: {
+      PvlResult r = RuntimeTuningFixedToDouble(p, &d);
+      if (r != 0) return r;
+      break;
+    }
     case TUNING_TYPE_Q10: d = double(FromQ10(Load<int32_t>(p))); break;
     default:
       return TUNING_RESULT_NO_TEXT;

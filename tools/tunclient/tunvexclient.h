@@ -1,0 +1,53 @@
+// Client side of the tuning protocol: one connection to a tuning server, and
+// the operations of the PC tuning tool over it (list with paging, read and
+// write element texts, version, apply).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tunvexprotocol.h"
+
+class TunvexClient {
+ public:
+  TunvexClient() = default;
+  ~TunvexClient();
+  TunvexClient(const TunvexClient&) = delete;
+  TunvexClient& operator=(const TunvexClient&) = delete;
+
+  // Connects and takes the server's 6-byte acknowledgement.
+  bool Connect(const std::string& host, uint16_t port);
+  void Close();
+  bool Connected() const { return m_fd >= 0; }
+  // Every wait for the server (connect, each reply) ends after this long.
+  void SetTimeout(int milliseconds) { m_timeoutMs = milliseconds; }
+  const std::string& Error() const { return m_error; }
+
+  // One request and its whole reply. `success` is the reply's first byte,
+  // `response` the response block that follows it.
+  bool Exchange(const std::vector<uint8_t>& request, uint16_t code, bool* success, std::vector<uint8_t>* response);
+
+  bool Version(std::string* version);
+  // Every listed item, page after page.
+  bool ListAll(std::vector<tunvex::ListEntry>* items);
+  // One text per reference, nothing for an element the server would not
+  // answer. Asks again from where a partial answer stopped.
+  bool Get(const std::vector<tunvex::ParmRef>& refs, std::vector<std::optional<std::string>>* texts,
+           bool* changesPending);
+  // The server does not say which writes failed; read the values back to know.
+  bool Set(const std::vector<tunvex::ParmWrite>& writes, bool* changesPending);
+  // The server answers success even when the engine refused: the changes then
+  // stay pending.
+  bool Apply(bool* changesPending);
+
+ private:
+  bool SendAll(const uint8_t* data, size_t size);
+  bool ReceiveAll(uint8_t* data, size_t size);
+  bool Fail(const std::string& what);
+
+  int m_fd = -1;
+  int m_timeoutMs = 10000;
+  std::string m_error;
+};
