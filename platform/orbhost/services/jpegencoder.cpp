@@ -95,51 +95,61 @@ void BuildHuff(const uint8_t bits[16], const uint8_t* vals, HuffTable& t) {
 
 inline int BitLength(uint32_t v) { return v ? 32 - __builtin_clz(v) : 0; }
 
-// Entropy-coded output with 0xFF byte stuffing.
+// Entropy-coded output with 0xFF byte stuffing. A 32-bit buffer (i386 has no 64-bit
+// registers): codes are shifted in until it is full, then it is written out at once.
 class BitWriter {
  public:
+  friend struct BlockCoder;
   explicit BitWriter(uint8_t* p) : p_(p) {}
   uint8_t* Position() const { return p_; }
   void SetPosition(uint8_t* p) { p_ = p; }
 
-  inline void Put(uint32_t bits, int len) {  // len <= 32 - 5 so that count stays <= 63
-    acc_ = (acc_ << len) | bits;
-    n_ += len;
-    if (n_ >= 32) {
-      n_ -= 32;
-      uint32_t w = static_cast<uint32_t>(acc_ >> n_);
-      uint32_t inv = ~w;
-      if (((inv - 0x01010101u) & ~inv & 0x80808080u) == 0) {  // no 0xFF byte
-        p_[0] = static_cast<uint8_t>(w >> 24);
-        p_[1] = static_cast<uint8_t>(w >> 16);
-        p_[2] = static_cast<uint8_t>(w >> 8);
-        p_[3] = static_cast<uint8_t>(w);
-        p_ += 4;
-      } else {
-        for (int s = 24; s >= 0; s -= 8) {
-          uint8_t b = static_cast<uint8_t>(w >> s);
-          *p_++ = b;
-          if (b == 0xFF) *p_++ = 0;
-        }
-      }
+  // `bits` holds no set bit above `len`; len <= 31.
+  inline void Put(uint32_t bits, int len) {
+    free_ -= len;
+    if (free_ >= 0) {
+      buf_ = (buf_ << len) | bits;
+      return;
     }
+    uint32_t w = (buf_ << (len + free_)) | (bits >> -free_);
+    Flush32(w);
+    free_ += 32;
+    buf_ = bits;  // its top bits were written; they leave the buffer as it fills
   }
 
   // Pads the last byte with one bits and writes out what is left.
   void Finish() {
-    int pad = (8 - (n_ & 7)) & 7;
+    int used = 32 - free_;
+    int pad = (8 - (used & 7)) & 7;
     if (pad) Put((1u << pad) - 1, pad);
-    while (n_ >= 8) {
-      n_ -= 8;
-      uint8_t b = static_cast<uint8_t>(acc_ >> n_);
+    used = 32 - free_;
+    for (int s = used - 8; s >= 0; s -= 8) {
+      uint8_t b = static_cast<uint8_t>(buf_ >> s);
       *p_++ = b;
       if (b == 0xFF) *p_++ = 0;
     }
+    free_ = 32;
+    buf_ = 0;
   }
 
  private:
-  uint64_t acc_ = 0;
-  int n_ = 0;
+  inline void Flush32(uint32_t w) {
+    uint32_t inv = ~w;
+    if (__builtin_expect(((inv - 0x01010101u) & ~inv & 0x80808080u) == 0, 1)) {  // no 0xFF byte
+      uint32_t be = __builtin_bswap32(w);
+      std::memcpy(p_, &be, 4);
+      p_ += 4;
+    } else {
+      for (int s = 24; s >= 0; s -= 8) {
+        uint8_t b = static_cast<uint8_t>(w >> s);
+        *p_++ = b;
+        if (b == 0xFF) *p_++ = 0;
+      }
+    }
+  }
+
+  uint32_t buf_ = 0;
+  int free_ = 32;
   uint8_t* p_;
 };
 
@@ -244,12 +254,15 @@ inline uint64_t Quantize(__m128* blk, const BlockTables& t, int16_t* zz) {
   alignas(16) int16_t q[64];
   // The samples were not level-shifted: remove 64 * 128 from the DC sum instead.
   blk[0] = _mm_sub_ss(blk[0], _mm_set_ss(8192.0f));
-  const __m128 lim = _mm_set1_ps(2047.0f);
-  const __m128 nlim = _mm_set1_ps(-2047.0f);
+  // Baseline AC values have at most 10 bits; DC is limited when it is coded.
+  const __m128 lim = _mm_set1_ps(1023.0f);
+  const __m128 nlim = _mm_set1_ps(-1023.0f);
   for (int r = 0; r < 8; ++r) {
     __m128 a = _mm_mul_ps(blk[r], _mm_load_ps(t.recip + r * 8));
     __m128 b = _mm_mul_ps(blk[8 + r], _mm_load_ps(t.recip + r * 8 + 4));
-    a = _mm_max_ps(_mm_min_ps(a, lim), nlim);
+    a = r == 0 ? _mm_max_ps(_mm_min_ps(a, _mm_setr_ps(2047.0f, 1023.0f, 1023.0f, 1023.0f)),
+                            _mm_setr_ps(-2047.0f, -1023.0f, -1023.0f, -1023.0f))
+               : _mm_max_ps(_mm_min_ps(a, lim), nlim);
     b = _mm_max_ps(_mm_min_ps(b, lim), nlim);
     _mm_store_si128(reinterpret_cast<__m128i*>(q + r * 8), _mm_packs_epi32(_mm_cvtps_epi32(a), _mm_cvtps_epi32(b)));
   }
@@ -265,34 +278,77 @@ inline uint64_t Quantize(__m128* blk, const BlockTables& t, int16_t* zz) {
   return ~zeroMask & ~uint64_t{1};
 }
 
+// Codes one block. The bit writer's state is held in locals for the block so that it
+// can live in registers.
+struct BlockCoder {
+  static inline void Encode(BitWriter& bw, const int16_t* zz, uint64_t nz, int& lastDc, const HuffTable& dc,
+                            const HuffTable& ac) {
+    uint32_t buf = bw.buf_;
+    int free = bw.free_;
+    uint8_t* p = bw.p_;
+    auto put = [&](uint32_t bits, int len) __attribute__((always_inline)) {
+      free -= len;
+      if (__builtin_expect(free >= 0, 1)) {
+        buf = (buf << len) | bits;
+        return;
+      }
+      uint32_t w = (buf << (len + free)) | (bits >> -free);
+      uint32_t inv = ~w;
+      if (__builtin_expect(((inv - 0x01010101u) & ~inv & 0x80808080u) == 0, 1)) {
+        uint32_t be = __builtin_bswap32(w);
+        std::memcpy(p, &be, 4);
+        p += 4;
+      } else {
+        for (int s = 24; s >= 0; s -= 8) {
+          uint8_t b = static_cast<uint8_t>(w >> s);
+          *p++ = b;
+          if (b == 0xFF) *p++ = 0;
+        }
+      }
+      free += 32;
+      buf = bits;
+    };
+
+    int dcv = std::clamp<int>(zz[0], -1024, 1023);
+    int diff = dcv - lastDc;
+    lastDc = dcv;
+    int sign = diff >> 31;
+    int nbits = BitLength(static_cast<uint32_t>((diff ^ sign) - sign));
+    uint32_t vbits = static_cast<uint32_t>(diff + sign) & ((1u << nbits) - 1);
+    put((static_cast<uint32_t>(dc.code[nbits]) << nbits) | vbits, dc.size[nbits] + nbits);
+
+    int prev = 0;
+    // Two 32-bit halves: i386 has no single-instruction 64-bit bit scan.
+    for (int half = 0; half < 2; ++half) {
+      uint32_t m = half ? static_cast<uint32_t>(nz >> 32) : static_cast<uint32_t>(nz);
+      const int base = half * 32;
+      while (m) {
+        int k = base + __builtin_ctz(m);
+        m &= m - 1;
+        int run = k - prev - 1;
+        prev = k;
+        while (__builtin_expect(run > 15, 0)) {
+          put(ac.code[0xF0], ac.size[0xF0]);
+          run -= 16;
+        }
+        int v = zz[k];  // AC values were limited to +-1023 when quantised
+        int sg = v >> 31;
+        int nb = BitLength(static_cast<uint32_t>((v ^ sg) - sg));
+        uint32_t bits = static_cast<uint32_t>(v + sg) & ((1u << nb) - 1);
+        int sym = (run << 4) | nb;
+        put((static_cast<uint32_t>(ac.code[sym]) << nb) | bits, ac.size[sym] + nb);
+      }
+    }
+    if (prev != 63) put(ac.code[0x00], ac.size[0x00]);
+    bw.buf_ = buf;
+    bw.free_ = free;
+    bw.p_ = p;
+  }
+};
+
 inline void EncodeBlock(BitWriter& bw, const int16_t* zz, uint64_t nz, int& lastDc, const HuffTable& dc,
                         const HuffTable& ac) {
-  int dcv = std::clamp<int>(zz[0], -1024, 1023);
-  int diff = dcv - lastDc;
-  lastDc = dcv;
-  uint32_t mag = static_cast<uint32_t>(diff < 0 ? -diff : diff);
-  int nbits = BitLength(mag);
-  uint32_t vbits = static_cast<uint32_t>(diff < 0 ? diff - 1 : diff) & ((1u << nbits) - 1);
-  bw.Put((static_cast<uint32_t>(dc.code[nbits]) << nbits) | vbits, dc.size[nbits] + nbits);
-
-  int prev = 0;
-  while (nz) {
-    int k = __builtin_ctzll(nz);
-    nz &= nz - 1;
-    int run = k - prev - 1;
-    prev = k;
-    while (run > 15) {
-      bw.Put(ac.code[0xF0], ac.size[0xF0]);
-      run -= 16;
-    }
-    int v = std::clamp<int>(zz[k], -1023, 1023);
-    uint32_t m = static_cast<uint32_t>(v < 0 ? -v : v);
-    int nb = BitLength(m);
-    uint32_t bits = static_cast<uint32_t>(v < 0 ? v - 1 : v) & ((1u << nb) - 1);
-    int sym = (run << 4) | nb;
-    bw.Put((static_cast<uint32_t>(ac.code[sym]) << nb) | bits, ac.size[sym] + nb);
-  }
-  if (prev != 63) bw.Put(ac.code[0x00], ac.size[0x00]);
+  BlockCoder::Encode(bw, zz, nz, lastDc, dc, ac);
 }
 
 // ---- Marker writing ----
