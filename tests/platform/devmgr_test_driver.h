@@ -1,0 +1,32 @@
+// What the device manager's test driver observed (read by the test through
+// the exported TestDriverGetState).
+#pragma once
+
+#include <string>
+
+#include "wince.h"
+
+struct TestDriverState {
+  int attaches;
+  int detaches;
+  int tstInits;
+  int tstDeinits;
+  int tspInits;
+  int tspDeinits;
+  WCHAR tstActiveKey[64];
+  WCHAR tspActiveKey[64];
+  DWORD tstContext;      // what TST_Init returned
+  LPCVOID tspBusContext;  // what TSP_Init was given
+  HANDLE subDevice;      // the device TST_Init activated
+  DWORD subDeviceError;
+  HANDLE lastOpenCaller;
+  int opens;
+  int closes;
+  DWORD powerState;
+  DWORD indexFromDeviceKey;
+};
+
+typedef TestDriverState* (*TestDriverGetStateFn)();
+
+// Control codes of the test driver.
+#define TEST_IOCTL_CALLER 1u
