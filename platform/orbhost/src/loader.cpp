@@ -21,6 +21,7 @@
 
 #include "internal.h"
 #include "mif.h"
+#include "orbhost.h"
 #include "orbhost_test.h"
 #include "wince_sim.h"
 
