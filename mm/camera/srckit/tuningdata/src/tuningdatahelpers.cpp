@@ -1,0 +1,69 @@
+// Client helpers of the tuning-data service for code that holds no service
+// pointer: each reaches the environment's one service and lets it go again.
+#include <new>
+
+#include "hostsymbols.h"
+#include "ienv.h"
+#include "pvllog.h"
+#include "pvlptr.h"
+#include "tuningdata.h"
+
+PvlResult TuningData_GetService(ITuningData** out) {
+  if (!out) return PVL_E_NULLPTR;
+  *out = nullptr;
+  CPvlPtr<IEnv> env;
+  PvlResult r = env_env_CreateInstance(ZUEUID_CLASS_ENV, env.Out());
+  if (r != PVL_OK) return r;
+  return env->CreateInstance(ZUEUID_CLASS_TUNING_DATA, reinterpret_cast<void**>(out));
+}
+
+PvlResult TuningData_GetParamsInterface(ITuningParams** out) {
+  if (!out) return PVL_E_NULLPTR;
+  *out = nullptr;
+  CPvlPtr<ITuningData> service;
+  PvlResult r = TuningData_GetService(&service);
+  if (r != PVL_OK) return r;
+  return service->QueryInterface(ZUEUID_IFACE_TUNING_PARAMS, reinterpret_cast<void**>(out));
+}
+
+PvlResult TuningData_GetIntParam(TuningParamId id, int32_t* out) {
+  CPvlPtr<ITuningData> service;
+  PvlResult r = TuningData_GetService(&service);
+  if (r != PVL_OK) return r;
+  return service->GetIntParam(id, out);
+}
+
+PvlResult TuningData_GetWordParam(TuningParamId id, uint32_t* out) {
+  CPvlPtr<ITuningData> service;
+  PvlResult r = TuningData_GetService(&service);
+  if (r != PVL_OK) return r;
+  return service->GetWordParam(id, out);
+}
+
+PvlResult TuningData_GetModuleEnable(TuningParamId id, uint32_t* out) {
+  CPvlPtr<ITuningParams> params;
+  PvlResult r = TuningData_GetParamsInterface(&params);
+  if (r != PVL_OK) return r;
+  return params->GetModuleEnable(id, out);
+}
+
+int32_t TuningData_MustGetIntParam(TuningParamId id) {
+  int32_t v = 0;
+  PvlResult r = TuningData_GetIntParam(id, &v);
+  if (r != PVL_OK) throw Camera::CZUEException(r);
+  return v;
+}
+
+uint32_t TuningData_MustGetWordParam(TuningParamId id) {
+  uint32_t v = 0;
+  PvlResult r = TuningData_GetWordParam(id, &v);
+  if (r != PVL_OK) throw Camera::CZUEException(r);
+  return v;
+}
+
+uint32_t TuningData_MustGetModuleEnable(TuningParamId id) {
+  uint32_t v = 0;
+  PvlResult r = TuningData_GetModuleEnable(id, &v);
+  if (r != PVL_OK) throw Camera::CZUEException(r);
+  return v;
+}
