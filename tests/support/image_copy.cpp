@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -23,7 +27,8 @@ void MakeCopy(const fs::path& from, const fs::path& to) {
   for (const auto& entry : fs::directory_iterator(from)) {
     fs::path target = to / entry.path().filename();
     if (entry.path().filename() == "Windows") {
-      fs::create_directory_symlink(fs::absolute(entry.path()), target);
+      // Link the real directory, so that copies made from a copy never chain.
+      fs::create_directory_symlink(fs::canonical(entry.path()), target);
     } else if (entry.is_directory()) {
       fs::copy(entry.path(), target, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     } else {
@@ -34,11 +39,31 @@ void MakeCopy(const fs::path& from, const fs::path& to) {
   if (!fs::exists(to / "fs")) fs::create_directories(to / "fs");
 }
 
+// Copies are named after their process; a process that ended without its tear-down
+// (a crash, a death-test child) leaves one behind, removed here by the next run.
+void RemoveStaleCopies(const fs::path& tmp) {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(tmp, ec)) {
+    std::string name = entry.path().filename().string();
+    const std::string prefix = "camera-image-";
+    if (name.rfind(prefix, 0) != 0) continue;
+    char* end = nullptr;
+    long pid = std::strtol(name.c_str() + prefix.size(), &end, 10);
+    if (pid <= 0 || end == nullptr || *end != '-') continue;
+    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+      std::error_code rec;
+      fs::remove_all(entry.path(), rec);
+    }
+  }
+}
+
 class ImageCopyEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
     fs::path source = CeSimImageRoot();
-    std::string tmpl = (fs::temp_directory_path() / "camera-image-XXXXXX").string();
+    fs::path tmp = fs::temp_directory_path();
+    RemoveStaleCopies(tmp);
+    std::string tmpl = (tmp / ("camera-image-" + std::to_string(::getpid()) + "-XXXXXX")).string();
     if (::mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("cannot make a temporary image directory");
     g_root = tmpl;
     if (fs::is_directory(source)) MakeCopy(source, g_root);

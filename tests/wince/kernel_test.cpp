@@ -1,0 +1,288 @@
+// Threads, events, waits, mutexes and critical sections.
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "wince.h"
+#include "wince_sim.h"
+
+namespace {
+
+constexpr DWORD kLong = 10000;   // generous: a wait that should succeed at once
+
+HANDLE const kBogus = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7000));
+
+TEST(Events, AutoResetReleasesOneWaitAndManualResetStaysSet) {
+  HANDLE autoEv = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  HANDLE manual = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_NE(autoEv, nullptr);
+  ASSERT_NE(manual, nullptr);
+  EXPECT_EQ(WaitForSingleObject(autoEv, 0), WAIT_TIMEOUT);
+  EXPECT_TRUE(SetEvent(autoEv));
+  EXPECT_EQ(WaitForSingleObject(autoEv, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(autoEv, 0), WAIT_TIMEOUT);   // consumed
+
+  EXPECT_TRUE(EventModify(manual, EVENT_SET));
+  EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
+  EXPECT_TRUE(EventModify(manual, EVENT_RESET));
+  EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_TIMEOUT);
+  EXPECT_TRUE(CloseHandle(autoEv));
+  EXPECT_TRUE(CloseHandle(manual));
+}
+
+TEST(Events, SameNameIsTheSameEvent) {
+  HANDLE a = CreateEventW(nullptr, FALSE, FALSE, u"ShutterSoundNotifyEvent");
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+  HANDLE b = CreateEventW(nullptr, TRUE, TRUE, u"shuttersoundnotifyevent");
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_NE(a, b);
+  // The first creation's settings hold: not signalled, auto-reset.
+  EXPECT_EQ(WaitForSingleObject(b, 0), WAIT_TIMEOUT);
+  SetEvent(a);
+  EXPECT_EQ(WaitForSingleObject(b, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(a, 0), WAIT_TIMEOUT);
+  CloseHandle(a);
+  CloseHandle(b);
+  // With every handle closed the name is free again.
+  HANDLE c = CreateEventW(nullptr, TRUE, TRUE, u"ShutterSoundNotifyEvent");
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_EQ(WaitForSingleObject(c, 0), WAIT_OBJECT_0);
+  CloseHandle(c);
+}
+
+TEST(Events, WaitWakesWhenAnotherThreadSets) {
+  HANDLE ev = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  HANDLE th = CreateThread(
+      nullptr, 0, [](LPVOID p) -> DWORD { return SetEvent(static_cast<HANDLE>(p)) ? 0 : 1; }, ev, 0, nullptr);
+  ASSERT_NE(th, nullptr);
+  EXPECT_EQ(WaitForSingleObject(ev, kLong), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(th, kLong), WAIT_OBJECT_0);
+  CloseHandle(th);
+  CloseHandle(ev);
+}
+
+TEST(Waits, TimeOutAfterTheGivenTime) {
+  HANDLE ev = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  DWORD before = GetTickCount();
+  EXPECT_EQ(WaitForSingleObject(ev, 50), WAIT_TIMEOUT);
+  EXPECT_GE(GetTickCount() - before, 45u);
+  CloseHandle(ev);
+}
+
+TEST(Waits, MultipleObjectsAnyAndAll) {
+  HANDLE a = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE b = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+  HANDLE both[] = {a, b};
+  EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 0), WAIT_OBJECT_0 + 1);
+  EXPECT_EQ(WaitForMultipleObjects(2, both, TRUE, 0), WAIT_TIMEOUT);
+  SetEvent(a);
+  EXPECT_EQ(WaitForMultipleObjects(2, both, TRUE, 0), WAIT_OBJECT_0);
+  CloseHandle(a);
+  CloseHandle(b);
+}
+
+TEST(Handles, BadHandlesFailWithInvalidHandle) {
+  HANDLE ev = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  ASSERT_TRUE(CloseHandle(ev));
+  struct Case {
+    const char* what;
+    HANDLE h;
+  } cases[] = {{"null", nullptr}, {"closed", ev}, {"never issued", kBogus}, {"invalid value", INVALID_HANDLE_VALUE}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetLastError(0);
+    EXPECT_EQ(WaitForSingleObject(c.h, 0), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    SetLastError(0);
+    EXPECT_FALSE(SetEvent(c.h));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    SetLastError(0);
+    EXPECT_FALSE(CloseHandle(c.h));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    DWORD code = 0;
+    EXPECT_FALSE(GetExitCodeThread(c.h, &code));
+    EXPECT_EQ(ResumeThread(c.h), 0xFFFFFFFFu);
+  }
+  // A handle of the wrong kind.
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, nullptr);
+  SetLastError(0);
+  EXPECT_FALSE(SetEvent(mutex));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  CloseHandle(mutex);
+}
+
+TEST(LastError, IsPerThread) {
+  SetLastError(1234);
+  HANDLE th = CreateThread(
+      nullptr, 0,
+      [](LPVOID) -> DWORD {
+        DWORD seen = GetLastError();
+        SetLastError(99);
+        return seen;
+      },
+      nullptr, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(th, kLong), WAIT_OBJECT_0);
+  DWORD code = 1;
+  EXPECT_TRUE(GetExitCodeThread(th, &code));
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(GetLastError(), 1234u);
+  CloseHandle(th);
+}
+
+struct Gate {
+  HANDLE started;
+  HANDLE release;
+};
+
+DWORD GatedThread(LPVOID p) {
+  auto* g = static_cast<Gate*>(p);
+  SetEvent(g->started);
+  WaitForSingleObject(g->release, INFINITE);
+  return 42;
+}
+
+TEST(Threads, SuspendedStartResumeCountsAndExitCode) {
+  Gate g{CreateEventW(nullptr, FALSE, FALSE, nullptr), CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  DWORD id = 0;
+  HANDLE th = CreateThread(nullptr, 0, GatedThread, &g, CREATE_SUSPENDED, &id);
+  ASSERT_NE(th, nullptr);
+  EXPECT_NE(id, 0u);
+  EXPECT_EQ(SuspendThread(th), 1u);   // not yet running: counts up
+  EXPECT_EQ(WaitForSingleObject(g.started, 30), WAIT_TIMEOUT);
+  DWORD code = 0;
+  EXPECT_TRUE(GetExitCodeThread(th, &code));
+  EXPECT_EQ(code, STILL_ACTIVE);
+  EXPECT_EQ(ResumeThread(th), 2u);
+  EXPECT_EQ(WaitForSingleObject(g.started, 30), WAIT_TIMEOUT);
+  EXPECT_EQ(ResumeThread(th), 1u);
+  EXPECT_EQ(WaitForSingleObject(g.started, kLong), WAIT_OBJECT_0);
+  EXPECT_EQ(ResumeThread(th), 0u);   // running: nothing to resume
+  EXPECT_EQ(WaitForSingleObject(th, 20), WAIT_TIMEOUT);
+  SetEvent(g.release);
+  EXPECT_EQ(WaitForSingleObject(th, kLong), WAIT_OBJECT_0);
+  EXPECT_TRUE(GetExitCodeThread(th, &code));
+  EXPECT_EQ(code, 42u);
+  EXPECT_EQ(WaitForSingleObject(th, 0), WAIT_OBJECT_0);   // stays signalled
+  CloseHandle(th);
+  CloseHandle(g.started);
+  CloseHandle(g.release);
+}
+
+TEST(Threads, PrioritiesAreRecorded) {
+  HANDLE ev = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE th = CreateThread(
+      nullptr, 0, [](LPVOID p) -> DWORD { return WaitForSingleObject(static_cast<HANDLE>(p), INFINITE); }, ev,
+      CREATE_SUSPENDED, nullptr);
+  EXPECT_EQ(CeGetThreadPriority(th), CE_THREAD_PRIO_256_NORMAL);
+  EXPECT_TRUE(CeSetThreadPriority(th, 100));
+  EXPECT_EQ(CeGetThreadPriority(th), 100);
+  EXPECT_FALSE(CeSetThreadPriority(th, 256));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_TRUE(SetThreadPriority(th, THREAD_PRIORITY_HIGHEST));
+  EXPECT_EQ(GetThreadPriority(th), THREAD_PRIORITY_HIGHEST);
+  EXPECT_EQ(CeGetThreadPriority(th), 249);
+  EXPECT_TRUE(CeSetThreadPriority(GetCurrentThread(), 130));
+  EXPECT_EQ(CeGetThreadPriority(GetCurrentThread()), 130);
+  ResumeThread(th);
+  SetEvent(ev);
+  EXPECT_EQ(WaitForSingleObject(th, kLong), WAIT_OBJECT_0);
+  CloseHandle(th);
+  CloseHandle(ev);
+}
+
+TEST(Threads, TerminateLogsDetachesAndReportsEnded) {
+  Gate g{CreateEventW(nullptr, FALSE, FALSE, nullptr), CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  HANDLE th = CreateThread(nullptr, 0, GatedThread, &g, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(g.started, kLong), WAIT_OBJECT_0);
+  CeSimDebugCaptureBegin();
+  EXPECT_TRUE(TerminateThread(th, 7));
+  EXPECT_TRUE(CeSimDebugCapturedContains("TerminateThread"));
+  CeSimDebugCaptureEnd();
+  EXPECT_EQ(WaitForSingleObject(th, 0), WAIT_OBJECT_0);
+  DWORD code = 0;
+  EXPECT_TRUE(GetExitCodeThread(th, &code));
+  EXPECT_EQ(code, 7u);
+  // The detached thread really ends when released; its own return does not change the code.
+  SetEvent(g.release);
+  while (CeSimLiveThreadCount() != 0) Sleep(1);
+  EXPECT_TRUE(GetExitCodeThread(th, &code));
+  EXPECT_EQ(code, 7u);
+  CloseHandle(th);
+  CloseHandle(g.started);
+  CloseHandle(g.release);
+}
+
+TEST(Threads, NullStartRoutineIsRefused) {
+  SetLastError(0);
+  EXPECT_EQ(CreateThread(nullptr, 0, nullptr, nullptr, 0, nullptr), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+TEST(CriticalSections, AreRecursiveAndExclude) {
+  CRITICAL_SECTION cs;
+  InitializeCriticalSection(&cs);
+  EnterCriticalSection(&cs);
+  EnterCriticalSection(&cs);
+  EXPECT_EQ(cs.LockCount, 2u);
+  EXPECT_EQ(cs.OwnerThread, GetCurrentThreadId());
+  struct Ctx {
+    CRITICAL_SECTION* cs;
+    std::atomic<int> got{0};
+  } ctx{&cs};
+  HANDLE th = CreateThread(
+      nullptr, 0,
+      [](LPVOID p) -> DWORD {
+        auto* c = static_cast<Ctx*>(p);
+        if (TryEnterCriticalSection(c->cs)) {
+          LeaveCriticalSection(c->cs);
+          return 1;
+        }
+        EnterCriticalSection(c->cs);
+        c->got = 1;
+        LeaveCriticalSection(c->cs);
+        return 0;
+      },
+      &ctx, 0, nullptr);
+  EXPECT_EQ(WaitForSingleObject(th, 50), WAIT_TIMEOUT);
+  LeaveCriticalSection(&cs);
+  EXPECT_EQ(WaitForSingleObject(th, 20), WAIT_TIMEOUT);   // still held once
+  LeaveCriticalSection(&cs);
+  EXPECT_EQ(WaitForSingleObject(th, kLong), WAIT_OBJECT_0);
+  DWORD code = 9;
+  GetExitCodeThread(th, &code);
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(ctx.got.load(), 1);
+  CloseHandle(th);
+  DeleteCriticalSection(&cs);
+}
+
+TEST(Mutexes, NamedOwnershipAndRelease) {
+  HANDLE a = CreateMutexW(nullptr, TRUE, u"HelloApp");
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+  HANDLE b = CreateMutexW(nullptr, FALSE, u"HelloApp");
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  HANDLE th = CreateThread(
+      nullptr, 0,
+      [](LPVOID p) -> DWORD {
+        HANDLE m = static_cast<HANDLE>(p);
+        if (WaitForSingleObject(m, 0) != WAIT_TIMEOUT) return 1;
+        if (ReleaseMutex(m) || GetLastError() != ERROR_NOT_OWNER) return 2;
+        return 0;
+      },
+      b, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(th, kLong), WAIT_OBJECT_0);
+  DWORD code = 9;
+  GetExitCodeThread(th, &code);
+  EXPECT_EQ(code, 0u);
+  EXPECT_TRUE(ReleaseMutex(a));
+  EXPECT_FALSE(ReleaseMutex(a));
+  CloseHandle(th);
+  CloseHandle(a);
+  CloseHandle(b);
+}
+
+}  // namespace

@@ -1,0 +1,145 @@
+// Caller-buffer access, kernel I/O controls, time and debug output.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "image_copy.h"
+#include "wince.h"
+#include "wince_sim.h"
+
+namespace {
+
+class CallerAccess : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    CeSimClearFaults();
+    CeSimSetCallerTrust(OEM_CERTIFY_TRUST);
+    CeSimSetCallerProcess(CeSimDefaultCallerProcess());
+  }
+};
+
+TEST_F(CallerAccess, MappingIsTheIdentityUntilMadeToFail) {
+  int x = 5;
+  EXPECT_EQ(MapCallerPtr(&x, sizeof x), &x);
+  EXPECT_EQ(MapPtrToProcess(&x, GetCurrentProcess()), &x);
+  CeSimInjectFault(CE_SIM_FAULT_MAP_CALLER_PTR, 1, 1);   // the second call fails once
+  EXPECT_EQ(MapCallerPtr(&x, 4), &x);
+  SetLastError(0);
+  EXPECT_EQ(MapCallerPtr(&x, 4), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(MapCallerPtr(&x, 4), &x);
+  CeSimInjectFault(CE_SIM_FAULT_MAP_PTR_TO_PROCESS, 0, 0xFFFFFFFFu);
+  EXPECT_EQ(MapPtrToProcess(&x, GetCurrentProcess()), nullptr);
+  EXPECT_EQ(MapPtrToProcess(&x, GetCurrentProcess()), nullptr);
+  CeSimClearFaults();
+  EXPECT_EQ(MapPtrToProcess(&x, GetCurrentProcess()), &x);
+}
+
+TEST_F(CallerAccess, SafeCopyCopiesAndFailsWithoutCrashing) {
+  char src[4] = {1, 2, 3, 4}, dst[4] = {};
+  EXPECT_TRUE(CeSafeCopyMemory(dst, src, 4));
+  EXPECT_EQ(std::memcmp(dst, src, 4), 0);
+  EXPECT_FALSE(CeSafeCopyMemory(nullptr, src, 4));
+  EXPECT_FALSE(CeSafeCopyMemory(dst, nullptr, 4));
+  CeSimInjectFault(CE_SIM_FAULT_SAFE_COPY, 0, 1);
+  char other[4] = {9, 9, 9, 9};
+  EXPECT_FALSE(CeSafeCopyMemory(dst, other, 4));
+  EXPECT_EQ(dst[0], 1);   // nothing copied
+  EXPECT_TRUE(IsBadReadPtr(nullptr, 4));
+  EXPECT_FALSE(IsBadReadPtr(src, 4));
+}
+
+TEST_F(CallerAccess, TrustAndProcessArePerThread) {
+  EXPECT_EQ(CeGetCallerTrust(), static_cast<DWORD>(OEM_CERTIFY_TRUST));
+  EXPECT_EQ(GetCallerProcess(), CeSimDefaultCallerProcess());
+  HANDLE client = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x2222));
+  CeSimSetCallerProcess(client);
+  CeSimSetCallerTrust(OEM_CERTIFY_RUN);
+  EXPECT_EQ(GetCallerProcess(), client);
+  EXPECT_EQ(CeGetCallerTrust(), static_cast<DWORD>(OEM_CERTIFY_RUN));
+  HANDLE th = CreateThread(
+      nullptr, 0,
+      [](LPVOID) -> DWORD {
+        return GetCallerProcess() == CeSimDefaultCallerProcess() && CeGetCallerTrust() == OEM_CERTIFY_TRUST ? 0 : 1;
+      },
+      nullptr, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(th, 10000), WAIT_OBJECT_0);
+  DWORD code = 1;
+  GetExitCodeThread(th, &code);
+  EXPECT_EQ(code, 0u);
+  CloseHandle(th);
+}
+
+TEST(KernelIoControl, CallsAreRecordedAndAnswered) {
+  CeSimClearKernelIoControl();
+  DWORD cookie = 0x1234ABCD;
+  CeSimSetKernelIoControlAnswer(0x01012EFC, TRUE, &cookie, 4, 0);
+  struct {
+    const char* name;
+    BYTE one;
+    BYTE pad[3];
+  } in = {"CameraDriver", 1, {}};
+  DWORD out = 0, ret = 0;
+  EXPECT_TRUE(KernelIoControl(0x01012EFC, &in, 8, &out, 4, &ret));
+  EXPECT_EQ(out, cookie);
+  EXPECT_EQ(ret, 4u);
+  SetLastError(0);
+  EXPECT_FALSE(KernelIoControl(0x01012EF8, &cookie, 4, nullptr, 0, &ret));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+  CeSimSetKernelIoControlAnswer(0x0101003C, FALSE, nullptr, 0, ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(KernelIoControl(0x0101003C, nullptr, 0, nullptr, 0, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  auto calls = CeSimKernelIoControlCalls();
+  ASSERT_EQ(calls.size(), 3u);
+  EXPECT_EQ(calls[0].code, 0x01012EFCu);
+  ASSERT_EQ(calls[0].input.size(), 8u);
+  EXPECT_EQ(calls[0].input[4], 1);
+  EXPECT_EQ(calls[1].code, 0x01012EF8u);
+  EXPECT_EQ(calls[1].outLen, 0u);
+  CeSimClearKernelIoControl();
+  EXPECT_TRUE(CeSimKernelIoControlCalls().empty());
+}
+
+TEST(Time, PerformanceCounterIs64BitAndCanBePutNearAWrap) {
+  LARGE_INTEGER f{}, a{}, b{};
+  ASSERT_TRUE(QueryPerformanceFrequency(&f));
+  EXPECT_EQ(f.QuadPart, CE_SIM_PERF_FREQUENCY);
+  // Put the counter 20 ms before its low word wraps, then watch it go over.
+  CeSimSetPerformanceCounterOffset(0);
+  ASSERT_TRUE(QueryPerformanceCounter(&a));
+  const LONGLONG wrap = 0x100000000LL;
+  CeSimSetPerformanceCounterOffset(wrap - CE_SIM_PERF_FREQUENCY / 50 - a.QuadPart);
+  ASSERT_TRUE(QueryPerformanceCounter(&a));
+  do {
+    Sleep(1);
+    ASSERT_TRUE(QueryPerformanceCounter(&b));
+    ASSERT_GE(b.QuadPart, a.QuadPart);
+  } while (b.QuadPart < wrap);
+  EXPECT_EQ(b.u.HighPart, 1);
+  EXPECT_LT(b.u.LowPart, static_cast<DWORD>(CE_SIM_PERF_FREQUENCY));
+  CeSimSetPerformanceCounterOffset(0);
+  EXPECT_FALSE(QueryPerformanceCounter(nullptr));
+  DWORD t0 = GetTickCount();
+  CeSimSetTickCountOffset(0xFFFFFFF0u);
+  EXPECT_GE(GetTickCount() - t0, 0xFFFFFFF0u);   // unsigned: wraps as on the phone
+  CeSimSetTickCountOffset(0);
+}
+
+TEST(DebugOutput, LinesAreCapturedWithZones) {
+  DBGPARAM dpCurSettings = {u"test", {u"Init", u"Error"}, 0x0002};
+  camera::test::DebugCapture capture;
+  RETAILMSG(1, (u"CAM_Init(): pContext=0x%08x\r\n", 0x1234u));
+  DEBUGMSG(DEBUGZONE(0), (u"zone 0 is off\r\n"));
+  DEBUGMSG(DEBUGZONE(1), (u"two\nlines\r\n"));
+  NKDbgPrintfW(u"no line end");
+  auto lines = CeSimDebugCaptured();
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0], "CAM_Init(): pContext=0x00001234");
+  EXPECT_EQ(lines[1], "two");
+  EXPECT_EQ(lines[2], "lines");
+  EXPECT_EQ(lines[3], "no line end");
+  EXPECT_TRUE(CeSimDebugCapturedContains("pContext"));
+  EXPECT_FALSE(CeSimDebugCapturedContains("zone 0"));
+}
+
+}  // namespace

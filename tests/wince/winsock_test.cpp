@@ -1,0 +1,210 @@
+// The Winsock stand-in over loopback (ephemeral ports only).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "wince.h"
+#include "wince_winsock.h"
+
+namespace {
+
+class Winsock : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WSADATA data;
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+    EXPECT_EQ(data.wVersion, MAKEWORD(2, 2));
+  }
+  void TearDown() override {
+    for (SOCKET s : {client, server, listener})
+      if (s != INVALID_SOCKET) closesocket(s);
+    EXPECT_EQ(WSACleanup(), 0);
+  }
+
+  // A listening socket on 127.0.0.1 at a free port; returns the port.
+  u_short Listen(bool nonBlocking) {
+    listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    EXPECT_NE(listener, INVALID_SOCKET);
+    if (nonBlocking) {
+      u_long on = 1;
+      EXPECT_EQ(ioctlsocket(listener, FIONBIO, &on), 0);
+    }
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(0);
+    a.sin_addr.s_addr = inet_addr("127.0.0.1");
+    EXPECT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    EXPECT_EQ(listen(listener, 1), 0);
+    int len = sizeof a;
+    EXPECT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    return ntohs(a.sin_port);
+  }
+
+  void Connect(u_short port) {
+    client = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  }
+
+  // Waits (select) until `s` is readable; true when it is.
+  static bool Readable(SOCKET s, long seconds) {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(s, &set);
+    timeval tv{seconds, 0};
+    int r = select(0, &set, nullptr, nullptr, &tv);
+    return r == 1 && FD_ISSET(s, &set);
+  }
+
+  SOCKET listener = INVALID_SOCKET;
+  SOCKET server = INVALID_SOCKET;
+  SOCKET client = INVALID_SOCKET;
+};
+
+TEST_F(Winsock, ConnectAcceptSendAndReceive) {
+  u_short port = Listen(false);
+  ASSERT_NE(port, 0);
+  Connect(port);
+  sockaddr_in peer{};
+  int len = sizeof peer;
+  server = accept(listener, reinterpret_cast<sockaddr*>(&peer), &len);
+  ASSERT_NE(server, INVALID_SOCKET);
+  EXPECT_EQ(peer.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+  const char ack[6] = {1, 0, 1, 0, 0, 0};
+  EXPECT_EQ(send(server, ack, 6, 0), 6);
+  char buf[16] = {};
+  ASSERT_TRUE(Readable(client, 10));
+  EXPECT_EQ(recv(client, buf, sizeof buf, 0), 6);
+  EXPECT_EQ(std::memcmp(buf, ack, 6), 0);
+  // An orderly close reads as 0 bytes.
+  closesocket(client);
+  client = INVALID_SOCKET;
+  ASSERT_TRUE(Readable(server, 10));
+  EXPECT_EQ(recv(server, buf, sizeof buf, 0), 0);
+}
+
+TEST_F(Winsock, NonBlockingModeIsInheritedAndWouldBlockIsReported) {
+  u_short port = Listen(true);
+  SetLastError(0);
+  EXPECT_EQ(accept(listener, nullptr, nullptr), INVALID_SOCKET);
+  EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+  Connect(port);
+  ASSERT_TRUE(Readable(listener, 10));
+  server = accept(listener, nullptr, nullptr);
+  ASSERT_NE(server, INVALID_SOCKET);
+  char buf[4];
+  EXPECT_EQ(recv(server, buf, sizeof buf, 0), SOCKET_ERROR);   // accepted socket is non-blocking too
+  EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(WSAEWOULDBLOCK));
+}
+
+TEST_F(Winsock, SelectTimesOutAndLeavesTheTimevalAlone) {
+  Listen(false);
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(listener, &set);
+  FD_SET(listener, &set);   // added once
+  EXPECT_EQ(set.fd_count, 1u);
+  const timeval tv{0, 50000};
+  timeval copy = tv;
+  EXPECT_EQ(select(0, &set, nullptr, nullptr, &copy), 0);
+  EXPECT_EQ(set.fd_count, 0u);
+  EXPECT_EQ(copy.tv_sec, tv.tv_sec);
+  EXPECT_EQ(copy.tv_usec, tv.tv_usec);
+  FD_SET(listener, &set);
+  FD_CLR(listener, &set);
+  EXPECT_EQ(set.fd_count, 0u);
+  EXPECT_EQ(select(0, &set, nullptr, nullptr, &copy), SOCKET_ERROR);   // nothing to wait for
+  EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
+}
+
+TEST_F(Winsock, SendToAClosedPeerFailsWithoutASignal) {
+  u_short port = Listen(false);
+  Connect(port);
+  server = accept(listener, nullptr, nullptr);
+  ASSERT_NE(server, INVALID_SOCKET);
+  closesocket(client);
+  client = INVALID_SOCKET;
+  char buf[4096] = {};
+  int r = 0;
+  for (int i = 0; i < 100 && r != SOCKET_ERROR; ++i) r = send(server, buf, sizeof buf, 0);
+  EXPECT_EQ(r, SOCKET_ERROR);   // and the process is still here
+  int e = WSAGetLastError();
+  EXPECT_TRUE(e == WSAECONNRESET || e == WSAESHUTDOWN || e == WSAECONNABORTED) << e;
+}
+
+TEST_F(Winsock, ServerCanRebindItsPortAtOnce) {
+  u_short port = Listen(false);
+  Connect(port);
+  server = accept(listener, nullptr, nullptr);
+  closesocket(server);   // the server side closes first: its port sits in TIME_WAIT
+  server = INVALID_SOCKET;
+  closesocket(listener);
+  listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = inet_addr("127.0.0.1");
+  EXPECT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0) << WSAGetLastError();
+}
+
+TEST_F(Winsock, BadSocketsAndArguments) {
+  SetLastError(0);
+  EXPECT_EQ(closesocket(0x1234), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
+  char buf[4];
+  EXPECT_EQ(recv(INVALID_SOCKET, buf, 4, 0), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
+  EXPECT_EQ(socket(AF_UNSPEC + 99, SOCK_STREAM, 0), INVALID_SOCKET);
+  EXPECT_EQ(WSAGetLastError(), WSAEAFNOSUPPORT);
+  SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+  EXPECT_EQ(bind(s, nullptr, 16), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
+  EXPECT_EQ(ioctlsocket(s, 0x1234, nullptr), SOCKET_ERROR);
+  u_long v = 0;
+  EXPECT_EQ(ioctlsocket(s, 0x1234, &v), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
+  int one = 1;
+  EXPECT_EQ(setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<char*>(&one), sizeof one), 0);
+  EXPECT_EQ(setsockopt(s, SOL_SOCKET, 0x7777, reinterpret_cast<char*>(&one), sizeof one), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAENOPROTOOPT);
+  EXPECT_EQ(closesocket(s), 0);
+  EXPECT_EQ(closesocket(s), SOCKET_ERROR);
+  EXPECT_EQ(inet_addr("not an address"), INADDR_NONE);
+  EXPECT_EQ(inet_addr(nullptr), INADDR_NONE);
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(s, &set);   // a closed socket
+  timeval tv{0, 0};
+  EXPECT_EQ(select(0, &set, nullptr, nullptr, &tv), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
+}
+
+TEST(WinsockStartup, CallsBeforeStartupFail) {
+  EXPECT_EQ(socket(AF_INET, SOCK_STREAM, 0), INVALID_SOCKET);
+  EXPECT_EQ(WSAGetLastError(), WSANOTINITIALISED);
+  EXPECT_EQ(WSACleanup(), SOCKET_ERROR);
+  EXPECT_EQ(WSAStartup(MAKEWORD(2, 2), nullptr), WSAEFAULT);
+  WSADATA d;
+  EXPECT_EQ(WSAStartup(MAKEWORD(1, 0), &d), WSAVERNOTSUPPORTED);
+}
+
+TEST(WinsockStartup, ServerPortOverride) {
+  ::unsetenv("TUNVEX_PORT");
+  EXPECT_EQ(CeWs_ServerPort(55555), 55555);
+  ::setenv("TUNVEX_PORT", "0", 1);
+  EXPECT_EQ(CeWs_ServerPort(55555), 0);
+  ::setenv("TUNVEX_PORT", "6001", 1);
+  EXPECT_EQ(CeWs_ServerPort(55555), 6001);
+  for (const char* bad : {"", "70000", "-1", "12ab", " 5"}) {
+    ::setenv("TUNVEX_PORT", bad, 1);
+    EXPECT_EQ(CeWs_ServerPort(55555), 55555) << bad;
+  }
+  ::unsetenv("TUNVEX_PORT");
+}
+
+}  // namespace
