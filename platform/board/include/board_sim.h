@@ -11,6 +11,7 @@
 #include <stdint.h>
 
 #include <memory>
+#include <string>  // ahead of wince.h, see devmgr.h
 #include <vector>
 
 #include "wince.h"

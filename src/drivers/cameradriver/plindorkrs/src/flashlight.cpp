@@ -32,6 +32,7 @@ uint32_t gAutoFlashRequired = 0;
 std::mutex gTimeLock;
 uint32_t gLastLow = 0;
 uint32_t gWraps = 0;
+bool gCounterIs64Bit = false;
 
 std::mutex gStampLock;
 CameraTimeStampInfo gStamp;
@@ -141,14 +142,16 @@ extern "C" PLINDOR_API int CameraGetTime(uint64_t* time) {
   uint64_t ticks = uint64_t(count.QuadPart);
   {
     // Only a counter whose high word stays 0 needs the software wrap count; a
-    // 64-bit counter already carries into its high word.
+    // 64-bit counter already carries into its high word, and once one has
+    // shown a high word its carries are never counted a second time.
     std::lock_guard<std::mutex> g(gTimeLock);
     uint32_t low = uint32_t(ticks), high = uint32_t(ticks >> 32);
-    if (high == 0) {
+    if (high != 0) gCounterIs64Bit = true;
+    if (!gCounterIs64Bit) {
       if (low < gLastLow) ++gWraps;
+      gLastLow = low;
       ticks = (uint64_t(gWraps) << 32) | low;
     }
-    gLastLow = low;
   }
   *time = uint64_t(double(ticks) / double(frequency.QuadPart) * 10000000.0);
   return 1;
