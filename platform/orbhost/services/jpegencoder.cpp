@@ -547,7 +547,11 @@ JpegStatus JpegEncoder::Encode(const Nv21Frame& f, const Options& opt, std::vect
           uint64_t nz = Quantize(blk, tabY, zz);
           EncodeBlock(bw, zz, nz, dcYlast, dcY, acY);
         }
-        LoadChroma(cr, xo, blk, blk2);
+        if (f.uFirst) {
+          LoadChroma(cr, xo, blk2, blk);
+        } else {
+          LoadChroma(cr, xo, blk, blk2);
+        }
         Fdct(blk);
         uint64_t nz = Quantize(blk, tabC, zz);
         EncodeBlock(bw, zz, nz, dcCbLast, dcC, acC);

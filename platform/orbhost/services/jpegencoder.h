@@ -20,6 +20,7 @@ struct Nv21Frame {
   uint32_t height = 0;    // even
   uint32_t yStride = 0;   // bytes per luma row (>= width)
   uint32_t vuStride = 0;  // bytes per chroma row (>= width)
+  bool uFirst = false;    // NV12: the chroma pairs are U,V
 
   // A frame stored as one block: luma rows of `width` bytes followed by the chroma rows.
   static Nv21Frame Packed(const uint8_t* data, uint32_t width, uint32_t height) {

@@ -12,6 +12,8 @@ PvlResult CreateServiceInstance(ZUEUID clsid, void** out) {
       return CreateXmlParser(out);
     case ZUEUID_CLASS_FILESYSTEM:
       return CreateFileSystem(out);
+    case ZUEUID_CLASS_JPEGSERVICE:
+      return CreateJpegService(out);
     default:
       return PVL_E_NOTSUPPORTED;
   }

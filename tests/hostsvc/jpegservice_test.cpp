@@ -1,0 +1,534 @@
+// The JPEG encoder service as the engine's JPEG manager drives it: settings from the
+// property store, frames in either order, output through the listener, one event per
+// image, one abort event per Abort.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "hostfixture.h"
+#include "ijpegservice.h"
+#include "image_copy.h"
+#include "ipropertystore.h"
+#include "jpegcheck.h"
+#include "orbhost_test.h"
+#include "pvlmediabuffer.h"
+#include "wince_sim.h"
+
+namespace {
+
+using namespace hostsvc::test;
+
+constexpr uint32_t kMainQuality = 0x01045579;
+constexpr uint32_t kThumbQuality = 0x0104557A;
+constexpr uint32_t kMainCrop = 0x0104596E;
+constexpr uint32_t kThumbCrop = 0x0104596F;
+constexpr uint32_t kGroupExif = 0x0104596B;
+constexpr uint32_t kTuningData = 0x01045973;
+constexpr auto kWait = std::chrono::seconds(30);
+
+// A frame or output buffer in plain memory.
+class TestBuffer final : public IPvlMediaBuffer {
+ public:
+  explicit TestBuffer(size_t capacity, bool withMemory = true) : mem_(capacity) { hasMemory_ = withMemory; }
+  int32_t AddRef() override { return ++refs_; }
+  int32_t Release() override { return --refs_; }  // owned by the test
+  PvlResult QueryInterface(ZUEUID iid, void** out) override {
+    if (!out) return PVL_E_NULLPTR;
+    if (iid == ZUEUID_IFACE_BASE || iid == ZUEUID_IFACE_MEDIA_BUFFER) {
+      AddRef();
+      *out = this;
+      return PVL_OK;
+    }
+    *out = nullptr;
+    return PVL_E_NOTSUPPORTED;
+  }
+  PvlResult GetVirtualAddress(uint64_t* a) override {
+    if (!hasMemory_) return PVL_E_VALUENOTPRESENT;
+    *a = reinterpret_cast<uintptr_t>(mem_.data());
+    return PVL_OK;
+  }
+  PvlResult GetPhysicalAddress(uint64_t*) override { return PVL_E_VALUENOTPRESENT; }
+  PvlResult GetCapacity(uint32_t* c) override {
+    *c = static_cast<uint32_t>(mem_.size());
+    return PVL_OK;
+  }
+  PvlResult GetActualSize(uint32_t* s) override {
+    *s = actual_;
+    return PVL_OK;
+  }
+  PvlResult SetActualSize(uint32_t s) override {
+    if (s > mem_.size()) return PVL_E_BADARG;
+    actual_ = s;
+    return PVL_OK;
+  }
+  PvlResult GetOffset(uint32_t* o) override {
+    *o = 0;
+    return PVL_OK;
+  }
+  PvlResult SetOffset(uint32_t o) override { return o == 0 ? PVL_OK : PVL_E_BADARG; }
+  PvlResult GetTime1(uint64_t*) override { return PVL_E_VALUENOTPRESENT; }
+  PvlResult SetTime1(uint64_t) override { return PVL_OK; }
+  PvlResult GetTime2(uint64_t*) override { return PVL_E_VALUENOTPRESENT; }
+  PvlResult SetTime2(uint64_t) override { return PVL_OK; }
+  PvlResult GetTime3(uint64_t*) override { return PVL_E_VALUENOTPRESENT; }
+  PvlResult SetTime3(uint64_t) override { return PVL_OK; }
+  PvlResult GetFlags(uint32_t* f) override {
+    *f = 0;
+    return PVL_OK;
+  }
+  PvlResult SetFlags(uint32_t) override { return PVL_OK; }
+  PvlResult GetInfo(CPvlMediaBufferInfo*) override { return PVL_E_UNSUPPORTED; }
+  PvlResult SetInfo(const CPvlMediaBufferInfo*) override { return PVL_E_UNSUPPORTED; }
+  PvlResult ClearTimes() override { return PVL_OK; }
+
+  std::vector<uint8_t>& Memory() { return mem_; }
+  std::vector<uint8_t> Content() const { return {mem_.begin(), mem_.begin() + actual_}; }
+  int32_t Refs() const { return refs_; }
+
+ private:
+  std::vector<uint8_t> mem_;
+  bool hasMemory_;
+  uint32_t actual_ = 0;
+  std::atomic<int32_t> refs_{1};
+};
+
+// Records what the service does; hands out output buffers from a list.
+class Listener final : public IJpegServiceListener {
+ public:
+  int32_t AddRef() override { return 2; }
+  int32_t Release() override { return 1; }
+  PvlResult QueryInterface(ZUEUID, void** out) override {
+    *out = nullptr;
+    return PVL_E_NOTSUPPORTED;
+  }
+  PvlResult GetDeliveryBuffer(void*, uint32_t flag, IPvlMediaBuffer** buffer) override {
+    std::lock_guard<std::mutex> lock(m_);
+    ++bufferRequests_;
+    lastFlag_ = flag;
+    cv_.notify_all();
+    if (deliveryResult_ != PVL_OK) return deliveryResult_;
+    if (free_.empty()) return 516;  // none free now
+    TestBuffer* b = free_.front();
+    free_.pop_front();
+    b->AddRef();
+    *buffer = b;
+    return PVL_OK;
+  }
+  PvlResult OnEvent(void*, uint32_t event) override {
+    std::lock_guard<std::mutex> lock(m_);
+    events_.push_back(event);
+    cv_.notify_all();
+    return PVL_OK;
+  }
+  PvlResult OutputProducedHandler(void*, IPvlMediaBuffer* buffer) override {
+    std::lock_guard<std::mutex> lock(m_);
+    auto* b = static_cast<TestBuffer*>(buffer);
+    produced_.push_back(b->Content());
+    eventsAtOutput_ = events_.size();
+    return PVL_OK;
+  }
+
+  void Give(TestBuffer* b) {
+    std::lock_guard<std::mutex> lock(m_);
+    free_.push_back(b);
+  }
+  void Drain() {
+    std::lock_guard<std::mutex> lock(m_);
+    free_.clear();
+  }
+  void FailDelivery(PvlResult r) {
+    std::lock_guard<std::mutex> lock(m_);
+    deliveryResult_ = r;
+  }
+  // Waits until `n` events arrived; returns them.
+  std::vector<uint32_t> WaitEvents(size_t n) {
+    std::unique_lock<std::mutex> lock(m_);
+    cv_.wait_for(lock, kWait, [&] { return events_.size() >= n; });
+    return events_;
+  }
+  void WaitBufferRequest() {
+    std::unique_lock<std::mutex> lock(m_);
+    cv_.wait_for(lock, kWait, [&] { return bufferRequests_ > 0; });
+  }
+  std::vector<std::vector<uint8_t>> Produced() {
+    std::lock_guard<std::mutex> lock(m_);
+    return produced_;
+  }
+  uint32_t LastFlag() {
+    std::lock_guard<std::mutex> lock(m_);
+    return lastFlag_;
+  }
+
+ private:
+  std::mutex m_;
+  std::condition_variable cv_;
+  std::deque<TestBuffer*> free_;
+  std::vector<uint32_t> events_;
+  std::vector<std::vector<uint8_t>> produced_;
+  size_t eventsAtOutput_ = 0;
+  PvlResult deliveryResult_ = PVL_OK;
+  int bufferRequests_ = 0;
+  uint32_t lastFlag_ = 0;
+};
+
+// The 56-byte port format record.
+struct Format {
+  uint32_t colorSpace, fourcc, depth, width, height, samplingX, samplingY, stride, frameInterval;
+  uint8_t autoFrameRate, reserved[3];
+  int32_t clip[4];
+};
+static_assert(sizeof(Format) == 56);
+
+Format Nv21(uint32_t w, uint32_t h) {
+  Format f{};
+  f.colorSpace = 0x01042885;
+  std::memcpy(&f.fourcc, "NV21", 4);
+  f.depth = 12;
+  f.width = w;
+  f.height = h;
+  f.samplingX = f.samplingY = 2;
+  f.stride = w * 12 / 8;
+  f.clip[2] = static_cast<int32_t>(w);
+  f.clip[3] = static_cast<int32_t>(h);
+  return f;
+}
+const CameraPortFormat* AsFormat(const Format& f) { return reinterpret_cast<const CameraPortFormat*>(&f); }
+
+// The head of a property descriptor.
+struct Desc {
+  uint32_t id;
+  PvlDescString name, description;
+  PvlValueRecord values[5];
+  uint32_t byteAttribute, attribute, status, owns;
+};
+static_assert(sizeof(Desc) == sizeof(CPvlPropertyDesc));
+
+class JpegServiceTest : public HostTest {
+ protected:
+  void SetUp() override {
+    HostTest::SetUp();
+    liveBefore_ = OrbhostTest_LiveHostObjects();
+    service_ = Create<IJpegService>(ZUEUID_CLASS_JPEGSERVICE);
+    store_ = Create<IPropertyStore>(ZUEUID_CLASS_PROPERTY_STORE);
+    ASSERT_NE(nullptr, service_);
+    ASSERT_NE(nullptr, store_);
+    ASSERT_EQ(PVL_OK, service_->SetListener(&listener_));
+    ASSERT_EQ(PVL_OK, service_->SetProperties(store_));
+  }
+  void TearDown() override {
+    if (service_) service_->Release();
+    if (store_) store_->Release();
+    EXPECT_EQ(liveBefore_, OrbhostTest_LiveHostObjects());
+    HostTest::TearDown();
+  }
+
+  void SetUInt(uint32_t id, uint32_t v) {
+    PvlValueRecord r{};
+    r.type = PVL_VT_UINT32;
+    r.payload.u32 = v;
+    ASSERT_EQ(PVL_OK, store_->SetProperty(id, &r));
+  }
+  void SetRect(uint32_t id, CPvlRect rect) {
+    PvlValueRecord r{};
+    r.type = PVL_VT_RECT;
+    r.payload.rect = rect;
+    ASSERT_EQ(PVL_OK, store_->SetProperty(id, &r));
+  }
+  // An EXIF tag as the engine adds it: a property in the EXIF group.
+  void AddExif(uint32_t id, const PvlValueRecord& v) {
+    Desc d{};
+    d.id = id;
+    d.name = {const_cast<char*>("tag"), 4, 4};
+    d.description = {const_cast<char*>(""), 1, 1};
+    d.values[0] = v;
+    ASSERT_EQ(PVL_OK, store_->AddProperty(reinterpret_cast<const CPvlPropertyDesc*>(&d), kGroupExif, 1));
+  }
+  void AddExifText(uint32_t id, const char* text, uint32_t type = PVL_VT_STRING) {
+    PvlValueRecord v{};
+    v.type = type;
+    size_t n = std::strlen(text) + (type == PVL_VT_STRING ? 1 : 0);
+    v.payload.array.data = const_cast<char*>(text);
+    v.payload.array.capacity = v.payload.array.filled = static_cast<int32_t>(n);
+    AddExif(id, v);
+  }
+  void AddExifShort(uint32_t id, uint16_t value) {
+    PvlValueRecord v{};
+    v.type = PVL_VT_UINT16;
+    v.payload.u16 = value;
+    AddExif(id, v);
+  }
+  void AddExifRational(uint32_t id, uint32_t n, uint32_t d) {
+    PvlValueRecord v{};
+    v.type = PVL_VT_URATIONAL;
+    v.payload.rational = {n, d};
+    AddExif(id, v);
+  }
+
+  // Main (and thumbnail) frames filled with test pictures.
+  void MakeFrames(uint32_t w, uint32_t h, uint32_t tw = 0, uint32_t th = 0) {
+    mainPic_ = MakePicture(w, h, 3);
+    main_ = std::make_unique<TestBuffer>(mainPic_.size());
+    std::copy(mainPic_.begin(), mainPic_.end(), main_->Memory().begin());
+    ASSERT_EQ(PVL_OK, service_->SetMainFormat(AsFormat(Nv21(w, h))));
+    Format none{};
+    if (tw) {
+      thumbPic_ = MakePicture(tw, th, 3);
+      thumb_ = std::make_unique<TestBuffer>(thumbPic_.size());
+      std::copy(thumbPic_.begin(), thumbPic_.end(), thumb_->Memory().begin());
+      ASSERT_EQ(PVL_OK, service_->SetThumbnailFormat(AsFormat(Nv21(tw, th))));
+    } else {
+      ASSERT_EQ(PVL_OK, service_->SetThumbnailFormat(AsFormat(none)));
+    }
+  }
+
+  int32_t liveBefore_ = 0;
+  IJpegService* service_ = nullptr;
+  IPropertyStore* store_ = nullptr;
+  Listener listener_;
+  std::vector<uint8_t> mainPic_, thumbPic_;
+  std::unique_ptr<TestBuffer> main_, thumb_;
+  TestBuffer out_{2 * 1024 * 1024};
+};
+
+TEST_F(JpegServiceTest, RegistersItsSettingsInTheStore) {
+  struct Case {
+    uint32_t id;
+    uint32_t type;
+    int32_t value;
+  } cases[] = {
+      {kMainQuality, PVL_VT_UINT32, 75}, {kThumbQuality, PVL_VT_UINT32, 75}, {0x0105F95D, PVL_VT_INT32, 0},
+      {kMainCrop, PVL_VT_RECT, 0},       {kThumbCrop, PVL_VT_RECT, 0},
+  };
+  for (const Case& c : cases) {
+    PvlValueRecord r{};
+    r.type = c.type;
+    ASSERT_EQ(PVL_OK, store_->GetProperty(c.id, &r)) << std::hex << c.id;
+    EXPECT_EQ(c.value, r.payload.i32);
+  }
+  // A second store keeps values already set there.
+  SetUInt(kMainQuality, 90);
+  ASSERT_EQ(PVL_OK, service_->SetProperties(store_));
+  PvlValueRecord r{};
+  r.type = PVL_VT_UINT32;
+  ASSERT_EQ(PVL_OK, store_->GetProperty(kMainQuality, &r));
+  EXPECT_EQ(90u, r.payload.u32);
+  EXPECT_EQ(PVL_E_NULLPTR, service_->SetProperties(nullptr));
+}
+
+TEST_F(JpegServiceTest, EncodesMainFrameWithThumbnailAndExifFromTheStore) {
+  MakeFrames(640, 480, 320, 240);
+  SetUInt(kMainQuality, 92);
+  AddExifText(0x010F, "Samsung");
+  AddExifText(0x0110, "S5K3E2FX");
+  AddExifShort(0x9209, 0x19);
+  AddExifShort(0xA403, 0);
+  AddExifRational(0x829A, 26, 1024);
+  AddExifText(kTuningData, "3A=AEC:5\nGain=1.5,\n", PVL_VT_BLOCK);
+  {  // SubjectLocation as an array of two 16-bit values
+    PvlValueRecord e[2] = {};
+    e[0].type = e[1].type = PVL_VT_UINT16;
+    e[0].payload.u16 = 320;
+    e[1].payload.u16 = 240;
+    PvlValueRecord v{};
+    v.type = PVL_VT_ARRAY;
+    v.payload.array.data = e;
+    v.payload.array.capacity = v.payload.array.filled = 2;
+    AddExif(0xA214, v);
+  }
+  listener_.Give(&out_);
+
+  ASSERT_EQ(PVL_OK, service_->StartEncode(store_));
+  ASSERT_EQ(PVL_OK, service_->DeliverMainFrame(main_.get()));
+  ASSERT_EQ(PVL_OK, service_->DeliverThumbnailFrame(thumb_.get()));
+  std::vector<uint32_t> events = listener_.WaitEvents(1);
+  ASSERT_EQ(std::vector<uint32_t>{EVENT_ENCODE_DONE}, events);
+  auto produced = listener_.Produced();
+  ASSERT_EQ(1u, produced.size());
+  const std::vector<uint8_t>& jpeg = produced[0];
+  ASSERT_GT(jpeg.size(), 4u);
+  EXPECT_EQ(0xFF, jpeg[0]);
+  EXPECT_EQ(0xD8, jpeg[1]);
+  EXPECT_EQ(0xFF, jpeg[jpeg.size() - 2]);
+  EXPECT_EQ(0xD9, jpeg[jpeg.size() - 1]);
+  EXPECT_EQ(1, main_->Refs());  // frames handed back
+  EXPECT_EQ(1, thumb_->Refs());
+  EXPECT_EQ(1, out_.Refs());    // the service dropped its reference after handing over
+  EXPECT_EQ(1u, listener_.LastFlag());
+
+  Decoded gray = DecodeWithDjpeg(jpeg, true);
+  ASSERT_TRUE(gray.ok) << gray.error;
+  EXPECT_EQ(640u, gray.width);
+  EXPECT_GT(LumaPsnr(gray, mainPic_, 640, 0, 0), 38.0);
+  std::string warnings;
+  auto tags = ReadExif(jpeg, &warnings);
+  EXPECT_EQ("", warnings);
+  EXPECT_EQ("Samsung", tags["IFD0:Make"]);
+  EXPECT_EQ("S5K3E2FX", tags["IFD0:Model"]);
+  EXPECT_EQ("25", tags["ExifIFD:Flash"]);
+  EXPECT_EQ("0", tags["ExifIFD:WhiteBalance"]);
+  EXPECT_EQ("0.025390625", tags["ExifIFD:ExposureTime"]);
+  EXPECT_EQ("320 240", tags["ExifIFD:SubjectLocation"]);
+  EXPECT_EQ(19u, tags["ExifIFD:DateTimeOriginal"].size());
+  EXPECT_EQ("3A=AEC:5\nGain=1.5,\n",
+            std::string([&] { auto b = ExtractBinary(jpeg, "MakerNoteUnknownText"); return std::string(b.begin(), b.end()); }()));
+  Decoded t = DecodeWithDjpeg(ExtractThumbnail(jpeg), true);
+  ASSERT_TRUE(t.ok) << t.error;
+  EXPECT_EQ(320u, t.width);
+  EXPECT_GT(LumaPsnr(t, thumbPic_, 320, 0, 0), 34.0);
+}
+
+TEST_F(JpegServiceTest, ThumbnailFirstAndCropsFromTheStore) {
+  MakeFrames(640, 480, 320, 240);
+  SetRect(kMainCrop, {160, 120, 479, 359});
+  SetRect(kThumbCrop, {80, 60, 239, 179});
+  listener_.Give(&out_);
+  ASSERT_EQ(PVL_OK, service_->StartEncode(store_));
+  ASSERT_EQ(PVL_OK, service_->DeliverThumbnailFrame(thumb_.get()));
+  ASSERT_EQ(PVL_OK, service_->DeliverMainFrame(main_.get()));
+  ASSERT_EQ(std::vector<uint32_t>{EVENT_ENCODE_DONE}, listener_.WaitEvents(1));
+  auto jpeg = listener_.Produced().at(0);
+  Decoded gray = DecodeWithDjpeg(jpeg, true);
+  ASSERT_TRUE(gray.ok) << gray.error;
+  EXPECT_EQ(320u, gray.width);
+  EXPECT_EQ(240u, gray.height);
+  EXPECT_GT(LumaPsnr(gray, mainPic_, 640, 160, 120), 36.0);
+  Decoded t = DecodeWithDjpeg(ExtractThumbnail(jpeg), true);
+  ASSERT_TRUE(t.ok) << t.error;
+  EXPECT_EQ(160u, t.width);
+  EXPECT_EQ(120u, t.height);
+}
+
+TEST_F(JpegServiceTest, AbortAnswersExactlyOneAbortEventInEveryState) {
+  MakeFrames(320, 240, 160, 120);
+  // Idle.
+  ASSERT_EQ(PVL_OK, service_->Abort());
+  ASSERT_EQ(std::vector<uint32_t>{EVENT_ENCODE_ABORT}, listener_.WaitEvents(1));
+  // Waiting for the thumbnail: the image ends with the abort, its frame goes back.
+  ASSERT_EQ(PVL_OK, service_->StartEncode(store_));
+  ASSERT_EQ(PVL_OK, service_->DeliverMainFrame(main_.get()));
+  ASSERT_EQ(PVL_OK, service_->Abort());
+  listener_.WaitEvents(2);
+  EXPECT_EQ(1, main_->Refs());
+  // Waiting for an output buffer that never comes free.
+  ASSERT_EQ(PVL_OK, service_->StartEncode(store_));
+  ASSERT_EQ(PVL_OK, service_->DeliverMainFrame(main_.get()));
+  ASSERT_EQ(PVL_OK, service_->DeliverThumbnailFrame(thumb_.get()));
+  listener_.WaitBufferRequest();
+  ASSERT_EQ(PVL_OK, service_->Abort());
+  listener_.WaitEvents(3);
+  // A full image afterwards: its one event comes after the three aborts, nothing else.
+  listener_.Give(&out_);
+  ASSERT_EQ(PVL_OK, service_->StartEncode(store_));
+  ASSERT_EQ(PVL_OK, service_->DeliverMainFrame(main_.get()));
+  ASSERT_EQ(PVL_OK, service_->DeliverThumbnailFrame(thumb_.get()));
+  std::vector<uint32_t> expected{EVENT_ENCODE_ABORT, EVENT_ENCODE_ABORT, EVENT_ENCODE_ABORT, EVENT_ENCODE_DONE};
+  EXPECT_EQ(expected, listener_.WaitEvents(4));
+  EXPECT_EQ(1u, listener_.Produced().size());
+  EXPECT_EQ(1, main_->Refs());
+  EXPECT_EQ(1, thumb_->Refs());
+}
+
+TEST_F(JpegServiceTest, RefusesBadFormatsCropsAndCallsOutOfOrder) {
+  camera::test::DebugCapture capture;
+  TestBuffer frame(100);
+  EXPECT_EQ(PVL_E_NOTREADY, service_->StartEncode(store_));  // no main format yet
+  EXPECT_TRUE(CeSimDebugCapturedContains("StartEncode without a main format"));
+  EXPECT_EQ(PVL_E_NOTREADY, service_->DeliverMainFrame(&frame));  // no image started
+  EXPECT_EQ(1, frame.Refs());
+
+  struct Case {
+    Format format;
+    const char* log;
+  } bad[] = {
+      {Nv21(0, 0), "main format refused"},
+      {Nv21(641, 480), "main format refused"},
+      {Nv21(640, 481), "main format refused"},
+      {[] { Format f = Nv21(64, 48); std::memcpy(&f.fourcc, "YUY2", 4); return f; }(), "neither NV21 nor NV12"},
+  };
+  for (const Case& c : bad) {
+    EXPECT_EQ(PVL_E_BADARG, service_->SetMainFormat(AsFormat(c.format)));
+    EXPECT_TRUE(CeSimDebugCapturedContains(c.log)) << c.log;
+  }
+  EXPECT_EQ(PVL_E_BADARG, service_->SetThumbnailFormat(AsFormat(Nv21(3, 2))));
+  EXPECT_EQ(PVL_E_NULLPTR, service_->SetMainFormat(nullptr));
+  EXPECT_EQ(PVL_E_NULLPTR, service_->SetThumbnailFormat(nullptr));
+  EXPECT_EQ(PVL_E_NULLPTR, service_->QueryBufferInfo(nullptr));
+  EXPECT_EQ(PVL_E_NULLPTR, service_->GetOutputBufferRequirements(nullptr));
+  EXPECT_EQ(PVL_E_UNSUPPORTED, service_->Reserved3());
+
+  MakeFrames(640, 480);
+  uint32_t req[8] = {};
+  ASSERT_EQ(PVL_OK, service_->GetOutputBufferRequirements(req));
+  EXPECT_EQ(1u, req[0]);
+  EXPECT_EQ(640u * 480 * 3 / 2 + 65535, req[1]);
+  EXPECT_EQ(0x0106E429u, req[2]);
+
+  SetRect(kMainCrop, {0, 0, 640, 479});
+  EXPECT_EQ(PVL_E_BADARG, service_->StartEncode(store_));
+  EXPECT_TRUE(CeSimDebugCapturedContains("main crop (0,0,640,479) outside the 640x480 frame"));
+  SetRect(kMainCrop, {0, 0, 0, 0});
+  ASSERT_EQ(PVL_OK, service_->StartEncode(store_));
+  EXPECT_EQ(PVL_E_NOTREADY, service_->StartEncode(store_));  // one image at a time
+  EXPECT_EQ(PVL_E_NULLPTR, service_->DeliverMainFrame(nullptr));
+  ASSERT_EQ(PVL_OK, service_->Abort());
+  listener_.WaitEvents(1);
+}
+
+TEST_F(JpegServiceTest, BadFramesAndBuffersEndTheImageWithAnErrorEvent) {
+  MakeFrames(320, 240);
+  struct Case {
+    const char* what;
+    size_t frameBytes;
+    bool frameMemory;
+    size_t outBytes;
+    PvlResult delivery;
+    uint32_t event;
+    const char* log;
+  } cases[] = {
+      {"short frame", 1000, true, 1 << 20, PVL_OK, EVENT_ENCODE_ERROR, "main frame holds 1000 bytes"},
+      {"frame without memory", 320 * 240 * 3 / 2, false, 1 << 20, PVL_OK, EVENT_ENCODE_ERROR, "main frame has no memory"},
+      {"no delivery buffer", 320 * 240 * 3 / 2, true, 1 << 20, 2, EVENT_ENCODE_ERROR, "no delivery buffer (2)"},
+      {"tiny output buffer", 320 * 240 * 3 / 2, true, 600, PVL_OK, EVENT_ENCODE_ERROR, "does not fit the 600-byte"},
+      {"small output buffer", 320 * 240 * 3 / 2, true, 6000, PVL_OK, EVENT_ENCODE_DONE, "re-encoded at quality"},
+  };
+  size_t n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    camera::test::DebugCapture capture;
+    TestBuffer frame(c.frameBytes, c.frameMemory);
+    std::copy_n(mainPic_.begin(), std::min(c.frameBytes, mainPic_.size()), frame.Memory().begin());
+    TestBuffer out(c.outBytes);
+    listener_.FailDelivery(c.delivery);
+    listener_.Give(&out);
+    SetUInt(kMainQuality, 100);
+    ASSERT_EQ(PVL_OK, service_->StartEncode(store_));
+    ASSERT_EQ(PVL_OK, service_->DeliverMainFrame(&frame));
+    std::vector<uint32_t> events = listener_.WaitEvents(++n);
+    ASSERT_EQ(n, events.size());
+    EXPECT_EQ(c.event, events.back());
+    EXPECT_TRUE(CeSimDebugCapturedContains(c.log)) << c.log;
+    EXPECT_EQ(1, frame.Refs());
+    EXPECT_EQ(1, out.Refs());
+    listener_.FailDelivery(PVL_OK);
+    listener_.Drain();  // a buffer the service did not take goes with this case
+  }
+}
+
+TEST_F(JpegServiceTest, ReleasingTheServiceWhileAnImageWaitsEndsCleanly) {
+  MakeFrames(320, 240, 160, 120);
+  ASSERT_EQ(PVL_OK, service_->StartEncode(store_));
+  ASSERT_EQ(PVL_OK, service_->DeliverMainFrame(main_.get()));
+  EXPECT_EQ(2, main_->Refs());
+  service_->Release();
+  service_ = nullptr;
+  EXPECT_EQ(1, main_->Refs());
+}
+
+}  // namespace
