@@ -1,24 +1,40 @@
 #include "tunvexclient.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
+#include <string>
+
+#include "wince_winsock.h"
 
 using namespace tunvex;
 
 TunvexClient::~TunvexClient() { Close(); }
 
+namespace {
+
+SOCKET Sock(int fd) { return SOCKET(fd); }
+
+// 1 ready, 0 timed out, -1 failed.
+int WaitOne(int fd, bool forWrite, int timeoutMs) {
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(Sock(fd), &set);
+  timeval tv;
+  tv.tv_sec = timeoutMs / 1000;
+  tv.tv_usec = (timeoutMs % 1000) * 1000;
+  int n = select(0, forWrite ? nullptr : &set, forWrite ? &set : nullptr, nullptr, &tv);
+  if (n == SOCKET_ERROR) return -1;
+  return n > 0 ? 1 : 0;
+}
+
+std::string ErrorText(const char* what) { return std::string(what) + ": error " + std::to_string(WSAGetLastError()); }
+
+}  // namespace
+
 void TunvexClient::Close() {
-  if (m_fd >= 0) ::close(m_fd);
+  if (m_fd >= 0) closesocket(Sock(m_fd));
   m_fd = -1;
+  if (m_started) WSACleanup();
+  m_started = false;
 }
 
 bool TunvexClient::Fail(const std::string& what) {
@@ -30,36 +46,36 @@ bool TunvexClient::Fail(const std::string& what) {
 bool TunvexClient::Connect(const std::string& host, uint16_t port) {
   Close();
   m_error.clear();
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* res = nullptr;
-  int rc = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &res);
-  if (rc != 0 || !res) return Fail("cannot resolve " + host + ": " + gai_strerror(rc));
+  WSADATA data;
+  if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return Fail("socket start-up failed");
+  m_started = true;
+  unsigned long addr = inet_addr(host == "localhost" ? "127.0.0.1" : host.c_str());
+  if (addr == INADDR_NONE) return Fail("not an IPv4 address: " + host);
 
-  m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (m_fd < 0) {
-    ::freeaddrinfo(res);
-    return Fail(std::string("socket: ") + std::strerror(errno));
-  }
-  int flags = ::fcntl(m_fd, F_GETFL, 0);
-  ::fcntl(m_fd, F_SETFL, flags | O_NONBLOCK);
-  rc = ::connect(m_fd, res->ai_addr, res->ai_addrlen);
-  ::freeaddrinfo(res);
-  if (rc != 0 && errno != EINPROGRESS) return Fail(std::string("connect: ") + std::strerror(errno));
-  if (rc != 0) {
-    pollfd p{m_fd, POLLOUT, 0};
-    rc = ::poll(&p, 1, m_timeoutMs);
+  SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+  if (s == INVALID_SOCKET) return Fail(ErrorText("socket"));
+  m_fd = int(s);
+  u_long nonBlocking = 1;
+  ioctlsocket(s, FIONBIO, &nonBlocking);
+  sockaddr_in sa;
+  std::memset(&sa, 0, sizeof sa);
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = addr;
+  sa.sin_port = htons(port);
+  if (connect(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == SOCKET_ERROR) {
+    int err = WSAGetLastError();
+    if (err != WSAEWOULDBLOCK && err != WSAEINPROGRESS) return Fail("connect: error " + std::to_string(err));
+    int rc = WaitOne(m_fd, true, m_timeoutMs);
     if (rc == 0) return Fail("connect: timed out");
-    int err = 0;
-    socklen_t len = sizeof err;
-    ::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &err, &len);
-    if (rc < 0 || err != 0) return Fail(std::string("connect: ") + std::strerror(err ? err : errno));
+    int soError = 0;
+    int len = sizeof soError;
+    getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &len);
+    if (rc < 0 || soError != 0) return Fail("connect: error " + std::to_string(soError ? soError : WSAGetLastError()));
   }
   // Each request goes out in one piece: the server reads the header as two
   // receives and drops a connection whose header arrives split.
   int one = 1;
-  ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
 
   uint8_t ack[kAckSize];
   if (!ReceiveAll(ack, sizeof ack)) return false;
@@ -70,19 +86,18 @@ bool TunvexClient::Connect(const std::string& host, uint16_t port) {
 bool TunvexClient::SendAll(const uint8_t* data, size_t size) {
   size_t done = 0;
   while (done < size) {
-    ssize_t n = ::send(m_fd, data + done, size - done, MSG_NOSIGNAL);
+    int n = send(Sock(m_fd), reinterpret_cast<const char*>(data + done), int(size - done), 0);
     if (n > 0) {
       done += size_t(n);
       continue;
     }
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-      pollfd p{m_fd, POLLOUT, 0};
-      int rc = ::poll(&p, 1, m_timeoutMs);
+    if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) {
+      int rc = WaitOne(m_fd, true, m_timeoutMs);
       if (rc == 0) return Fail("send: timed out");
-      if (rc < 0 && errno != EINTR) return Fail(std::string("send: ") + std::strerror(errno));
+      if (rc < 0) return Fail(ErrorText("send"));
       continue;
     }
-    return Fail(std::string("send: ") + std::strerror(errno));
+    return Fail(ErrorText("send"));
   }
   return true;
 }
@@ -90,20 +105,19 @@ bool TunvexClient::SendAll(const uint8_t* data, size_t size) {
 bool TunvexClient::ReceiveAll(uint8_t* data, size_t size) {
   size_t done = 0;
   while (done < size) {
-    ssize_t n = ::recv(m_fd, data + done, size - done, 0);
+    int n = recv(Sock(m_fd), reinterpret_cast<char*>(data + done), int(size - done), 0);
     if (n > 0) {
       done += size_t(n);
       continue;
     }
     if (n == 0) return Fail("the server closed the connection");
-    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
-      pollfd p{m_fd, POLLIN, 0};
-      int rc = ::poll(&p, 1, m_timeoutMs);
+    if (WSAGetLastError() == WSAEWOULDBLOCK) {
+      int rc = WaitOne(m_fd, false, m_timeoutMs);
       if (rc == 0) return Fail("no answer from the server (timed out)");
-      if (rc < 0 && errno != EINTR) return Fail(std::string("receive: ") + std::strerror(errno));
+      if (rc < 0) return Fail(ErrorText("receive"));
       continue;
     }
-    return Fail(std::string("receive: ") + std::strerror(errno));
+    return Fail(ErrorText("receive"));
   }
   return true;
 }

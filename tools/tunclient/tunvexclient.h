@@ -48,6 +48,7 @@ class TunvexClient {
   bool Fail(const std::string& what);
 
   int m_fd = -1;
+  bool m_started = false;
   int m_timeoutMs = 10000;
   std::string m_error;
 };

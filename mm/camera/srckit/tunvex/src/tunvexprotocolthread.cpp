@@ -119,7 +119,7 @@ int CTunvexProtocolThread::OpenSocket(bool* started) {
   *started = true;
   m_catalog->Log("Using sockets version %x\r\n", unsigned(data.wVersion));
 
-  uint16_t port = WinsockServerPort(tunvex::kDefaultPort);
+  uint16_t port = CeWs_ServerPort(tunvex::kDefaultPort);
   m_listen = socket(AF_INET, SOCK_STREAM, 0);
   if (m_listen == INVALID_SOCKET) {
     r = WSAGetLastError();
@@ -261,6 +261,8 @@ int CTunvexProtocolThread::ProcessSocket() {
         uint32_t responseSize = 0;
         if (tunvex::CheckControlCode(m_code, &requestMax, &responseSize) != 0) {
           // The payload is not read: what follows is taken as the next header.
+          // Answered at once, without the pause of a failed step, so that a
+          // stream of garbage cannot hold the server for minutes.
           log.Log("  got invalid control code %i\r\n", int(m_code));
           std::memset(m_response, 0, tunvex::kResponseSize);
           m_successByte = 0;
@@ -268,7 +270,7 @@ int CTunvexProtocolThread::ProcessSocket() {
           m_successSent = false;
           m_responseSent = 0;
           m_sending = true;
-          return 1;
+          return 0;
         }
         log.Log("  got control code %i\r\n", int(m_code));
         m_requestSize = length < requestMax ? length : requestMax;

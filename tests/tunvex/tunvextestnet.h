@@ -1,0 +1,27 @@
+// Raw loopback connections for the tuning server's tests: a client that can
+// send anything, including what a well-behaved tool never would.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class RawConnection {
+ public:
+  RawConnection() = default;
+  ~RawConnection();
+  RawConnection(const RawConnection&) = delete;
+  RawConnection& operator=(const RawConnection&) = delete;
+
+  bool Connect(uint16_t port, int timeoutMs = 30000);
+  void Close();
+  bool Send(const std::vector<uint8_t>& bytes);
+  // Exactly `size` bytes, or false when the connection ends or the time runs out.
+  bool Receive(size_t size, std::vector<uint8_t>* out, int timeoutMs = 30000);
+  // True when the server closes the connection within the time (after
+  // discarding whatever it still sends).
+  bool WaitClosed(int timeoutMs = 30000);
+
+ private:
+  int m_fd = -1;
+};
