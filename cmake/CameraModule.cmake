@@ -14,7 +14,8 @@
 #                    extern "C" int32_t Mod_ClassFactory(IEnv*, ZUEUID, void* arg, void** out);
 #   <target>_code  the module's code as a static library (without the module-only
 #                  pieces and without a runtime) for unit tests; link it together with
-#                  pvlruntime.
+#                  pvlruntime. Give include directories and definitions to
+#                  <target>_objects (PUBLIC); <target>_code passes them on.
 #   "<DeviceName>.mif" beside the image, listing CLASSES (and the access rule).
 # LIBS are linked into both forms (e.g. Plindor, coredll).
 function(camera_add_module target device_name)
@@ -31,6 +32,11 @@ function(camera_add_module target device_name)
 
   add_library(${target}_code STATIC $<TARGET_OBJECTS:${target}_objects>)
   target_link_libraries(${target}_code PUBLIC pvlruntime_headers ${M_LIBS})
+  # Include directories and definitions given to <target>_objects reach the tests too.
+  target_include_directories(${target}_code PUBLIC
+    $<TARGET_PROPERTY:${target}_objects,INTERFACE_INCLUDE_DIRECTORIES>)
+  target_compile_definitions(${target}_code PUBLIC
+    $<TARGET_PROPERTY:${target}_objects,INTERFACE_COMPILE_DEFINITIONS>)
 
   camera_add_image_library(${target} ${device_name}
     $<TARGET_OBJECTS:${target}_objects> $<TARGET_OBJECTS:pvlmodentry>)
