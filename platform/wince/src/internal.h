@@ -28,6 +28,8 @@ struct KObject {
   virtual bool Signaled() const { return false; }
   virtual void Acquire() {}           // a successful wait consumes (auto-reset, mutex)
   virtual void Closed() {}            // the handle was closed (under the kernel lock)
+  int waiters = 0;                    // threads waiting on the object now
+  virtual void WaitLeft() {}          // a waiter has stopped waiting (under the kernel lock)
 };
 
 std::mutex& KernelLock();

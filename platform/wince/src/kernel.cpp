@@ -73,10 +73,15 @@ struct EventObj : KObject {
   EventObj(bool manual, bool initial) : KObject(Kind::Event), manualReset(manual), state(initial) {}
   bool manualReset;
   bool state;
+  int pulseCredits = 0;   // waiters a pulse still releases
   bool Waitable() const override { return true; }
-  bool Signaled() const override { return state; }
+  bool Signaled() const override { return state || pulseCredits > 0; }
   void Acquire() override {
-    if (!manualReset) state = false;
+    if (!state && pulseCredits > 0) --pulseCredits;
+    else if (!manualReset) state = false;
+  }
+  void WaitLeft() override {
+    if (pulseCredits > waiters) pulseCredits = waiters;
   }
 };
 
@@ -219,7 +224,13 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* objects, BOOL waitAll, D
     }
     return false;
   };
-  if (!WaitLocked(lk, milliseconds, ready)) return WAIT_TIMEOUT;
+  for (auto& o : objs) ++o->waiters;
+  bool ok = WaitLocked(lk, milliseconds, ready);
+  for (auto& o : objs) {
+    --o->waiters;
+    o->WaitLeft();
+  }
+  if (!ok) return WAIT_TIMEOUT;
   if (waitAll) {
     for (auto& o : objs) o->Acquire();
     KernelChanged();
@@ -270,15 +281,12 @@ BOOL EventModify(HANDLE event, DWORD function) {
     case EVENT_RESET:
       e->state = false;
       break;
-    case EVENT_PULSE: {
-      // Releases the threads waiting now (one for an auto-reset event), then resets.
-      // Waiters are woken by the state change; a waiter that has not looked yet misses it,
-      // as pulses do on the phone.
-      e->state = true;
-      KernelChanged();
+    case EVENT_PULSE:
+      // Releases the threads waiting now (one of them for an auto-reset event) and
+      // leaves the event reset.
       e->state = false;
-      return TRUE;
-    }
+      e->pulseCredits = e->manualReset ? e->waiters : (e->waiters > 0 ? 1 : 0);
+      break;
     default:
       SetLastError(ERROR_INVALID_PARAMETER);
       return FALSE;
