@@ -247,6 +247,25 @@ TEST_F(ChipsetTest, InterruptLockIsTakenOncePerThreadAndExcludesOthers) {
   EXPECT_FALSE(ChipSimIntLockHeldByCaller());
 }
 
+TEST_F(ChipsetTest, DisplayBlitsAreRecordedWithTheirRecords) {
+  uint32_t src[11], dst[11], params[4] = {1, 0, 0, 0};
+  for (uint32_t i = 0; i < 11; ++i) {
+    src[i] = 100 + i;
+    dst[i] = 200 + i;
+  }
+  EXPECT_EQ(ddi_disp2d_blt(src, dst, params, 0), 0);
+  auto call = ChipSimCalls().back();
+  EXPECT_EQ(call.name, "ddi_disp2d_blt");
+  ASSERT_EQ(call.args.size(), 27u);
+  EXPECT_EQ(call.args[0], 100u);
+  EXPECT_EQ(call.args[11], 200u);
+  EXPECT_EQ(call.args[22], 1u);
+  ChipSimSetDisplayResult(5);
+  EXPECT_EQ(ddi_disp2d_blt(src, dst, params, 0), 5);
+  ChipSimSetDisplayResult(0);
+  EXPECT_NE(ddi_disp2d_blt(nullptr, dst, params, 0), 0);
+}
+
 TEST_F(ChipsetTest, ClockPauseWaitsAtLeastTheTime) {
   auto start = std::chrono::steady_clock::now();
   clk_pause(1500);

@@ -60,6 +60,11 @@ typedef struct msg_desc_type {
 void msg_send_1(const msg_desc_type* desc, uint32_t argument, uint32_t levelMask, const char* text);
 void msg_send_3(const msg_desc_type* desc, uint32_t argument1, uint32_t argument2, uint32_t argument3);
 
+// ---- Display 2D engine --------------------------------------------------------
+// Blits between two surfaces (44-byte records) with a 16-byte parameter
+// record; 0 on success.
+int ddi_disp2d_blt(const void* source, const void* destination, const void* parameters, uint32_t flags);
+
 // ---- Interrupt lock ---------------------------------------------------------
 // Returns 0 when this call took the lock (release it with chip_int_free), and
 // non-zero when the calling thread already held it (do not release).

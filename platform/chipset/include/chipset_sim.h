@@ -94,6 +94,12 @@ struct ChipSimMessage {
 std::vector<ChipSimMessage> ChipSimMessages();
 void ChipSimClearMessages();
 
+// ---- Display ----------------------------------------------------------------------
+// ddi_disp2d_blt is recorded as a call whose args are the 11 words of the
+// source, the 11 of the destination, the 4 parameter words and the flags.
+// It answers `result` from now on (0 by default); null records always fail.
+void ChipSimSetDisplayResult(int result);
+
 // ---- Interrupt lock --------------------------------------------------------------
 bool ChipSimIntLockHeldByCaller();
 

@@ -63,6 +63,7 @@ struct State {
   uint32_t vfeClock = 0, vfeSource = 0, camclk = 0;
   std::vector<std::string> devmanClients;
   std::atomic<int> windowCount{0};
+  int displayResult = 0;
 };
 
 State& S() {
@@ -434,6 +435,40 @@ extern "C" void msg_send_3(const msg_desc_type* desc, uint32_t argument1, uint32
 }
 
 // ---------------------------------------------------------------------------
+// Display
+
+extern "C" int ddi_disp2d_blt(const void* source, const void* destination, const void* parameters, uint32_t flags) {
+  if (!source || !destination || !parameters) {
+    Record("ddi_disp2d_blt", {flags});
+    return -1;
+  }
+  ChipSimCall call{"ddi_disp2d_blt", {}, ""};
+  auto words = [&](const void* p, int n) {
+    for (int i = 0; i < n; ++i) {
+      uint32_t w;
+      std::memcpy(&w, static_cast<const uint8_t*>(p) + 4 * i, 4);
+      call.args.push_back(w);
+    }
+  };
+  words(source, 11);
+  words(destination, 11);
+  words(parameters, 4);
+  call.args.push_back(flags);
+  int result;
+  std::vector<std::pair<ChipSimCallListener, void*>> listeners;
+  {
+    State& s = S();
+    std::lock_guard<std::mutex> g(s.lock);
+    s.calls.push_back(call);
+    if (s.calls.size() > kMaxCalls) s.calls.pop_front();
+    for (auto& l : s.listeners) listeners.push_back(l.second);
+    result = s.displayResult;
+  }
+  for (auto& l : listeners) l.first(l.second, call);
+  return result;
+}
+
+// ---------------------------------------------------------------------------
 // Interrupt lock
 
 extern "C" int chip_int_lock(void) {
@@ -575,3 +610,8 @@ void ChipSimClearMessages() {
 }
 
 bool ChipSimIntLockHeldByCaller() { return tIntLockHeld; }
+
+void ChipSimSetDisplayResult(int result) {
+  std::lock_guard<std::mutex> g(S().lock);
+  S().displayResult = result;
+}
