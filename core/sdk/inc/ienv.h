@@ -30,7 +30,12 @@ class IEnv : public IPvlBase {
   virtual PvlResult Reserved5() = 0;                                                   // 5: answers 20
   virtual PvlResult Reserved6() = 0;                                                   // 6: answers 20
   // Creates an object of a class: 0 with *out holding one reference, else a code
-  // with *out null (3 for a class that neither the host nor a module provides).
+  // with *out null (3 for a class that neither the host nor a module provides, 1
+  // when the only modules listing it could not be mapped and bound). Module classes
+  // go through the module object's CreateInstance with this environment as the
+  // creation argument. A class listed by several module information files is
+  // offered to those modules in the order of their file names (without regard to
+  // case); one that answers 3 passes it on to the next.
   virtual PvlResult CreateInstance(ZUEUID clsid, void** out) = 0;                      // 7
 
  protected:
