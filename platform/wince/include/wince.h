@@ -68,9 +68,6 @@ typedef DWORD REGSAM;
 #define WINAPI
 #define CALLBACK
 #define APIENTRY
-#define IN
-#define OUT
-#define OPTIONAL
 
 #ifndef TRUE
 #define TRUE 1
