@@ -57,7 +57,7 @@ function(camera_add_module target device_name)
   endif()
   add_custom_command(OUTPUT ${mif}
     COMMAND mifwriter ${mif} ${rule_args} ${M_CLASSES}
-    DEPENDS mifwriter
+    DEPENDS mifwriter ${CMAKE_CURRENT_LIST_FILE}
     COMMENT "Writing ${device_name}.mif"
     VERBATIM)
   add_custom_target(${target}_mif ALL DEPENDS ${mif})
