@@ -63,9 +63,10 @@ bool ParseExifArg(const std::string& arg, ExifEntry& out, std::string* why) {
     long long lo, hi;
     bool ratio;
   } kinds[] = {
-      {"byte", kExifByte, 1, 0, 255, false},           {"sbyte", kExifSByte, 1, -128, 127, false},
-      {"short", kExifShort, 2, 0, 65535, false},       {"sshort", kExifSShort, 2, -32768, 32767, false},
-      {"long", kExifLong, 4, 0, 4294967295LL, false},  {"slong", kExifSLong, 4, INT32_MIN, INT32_MAX, false},
+      {"byte", kExifByte, 1, 0, 255, false},
+      {"short", kExifShort, 2, 0, 65535, false},
+      {"long", kExifLong, 4, 0, 4294967295LL, false},
+      {"slong", kExifSLong, 4, INT32_MIN, INT32_MAX, false},
       {"rational", kExifRational, 4, 0, 4294967295LL, true},
       {"srational", kExifSRational, 4, INT32_MIN, INT32_MAX, true},
   };

@@ -60,10 +60,10 @@ JpegStatus StillEncoder::Encode(const StillRequest& req, std::vector<uint8_t>& o
       size_t base = exif.SegmentSize(outW, outH) + 12 + 1;
       size_t room = base < ExifBuilder::kMaxSegment ? ExifBuilder::kMaxSegment - base : 0;
       size_t keep = std::min(req.tuningText.size(), room);
-      if (keep > 4) exif.SetUndefined(ExifBuilder::kTagMakerNote, req.tuningText.data(), keep);
+      if (keep > 0) exif.SetUndefined(ExifBuilder::kTagMakerNote, req.tuningText.data(), keep);
       if (keep < req.tuningText.size()) {
         notes.push_back("tuning text shortened from " + std::to_string(req.tuningText.size()) + " to " +
-                        std::to_string(keep > 4 ? keep : 0) + " bytes to fit the EXIF segment");
+                        std::to_string(keep) + " bytes to fit the EXIF segment");
       }
     }
     std::string ew;
