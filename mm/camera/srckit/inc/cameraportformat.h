@@ -1,0 +1,39 @@
+// The video format record exchanged by the engine's ports, the VFE service's
+// outputs and the driver's format translation.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#define ZUEUID_COLORSPACE_YUV 0x01042885u
+
+struct CameraPortFormat {
+  uint32_t idColorSpace;
+  uint32_t FourCC;
+  uint32_t Depth;
+  uint32_t Width;
+  uint32_t Height;
+  uint32_t HorizontalSampling;
+  uint32_t VerticalSampling;
+  uint32_t Stride;
+  uint32_t FrameInterval;  // microseconds
+  uint8_t AutoFrameRate;   // byte 36
+  uint8_t Pad[3];
+  int32_t ClipLeft, ClipTop, ClipRight, ClipBottom;
+};
+static_assert(sizeof(CameraPortFormat) == 56);
+static_assert(offsetof(CameraPortFormat, Width) == 12);
+static_assert(offsetof(CameraPortFormat, FrameInterval) == 32);
+static_assert(offsetof(CameraPortFormat, AutoFrameRate) == 36);
+
+#include "pvlbase.h"
+
+// The engine's enabled output formats (its state machine's query): fills at
+// most capacity records and the number enabled.
+class ICameraPortFormatSource : public IPvlBase {
+ public:
+  virtual PvlResult GetEnabledPortFormats(CameraPortFormat* formats, uint32_t capacity, uint32_t* count) = 0;  // 3
+
+ protected:
+  ~ICameraPortFormatSource() = default;
+};

@@ -1,0 +1,326 @@
+// The engine's cached view of the sensor service.
+#include "csensorinfoproxy.h"
+
+#include <cstring>
+
+#include "tuningdata.h"
+
+namespace {
+
+PvlResult FrameRate(uint32_t microseconds, CFixedPoint* out) {
+  // A sensor reporting no frame time has no frame rate (rather than an infinite one).
+  if (microseconds == 0) return PVL_E_BADARG;
+  *out = CFixedPoint(8u, 1000000.0 / microseconds);
+  return PVL_OK;
+}
+
+}  // namespace
+
+CSensorInfoProxy::CSensorInfoProxy()
+    : m_capabilities{},
+      m_afSearchMode(0),
+      m_focusState(0),
+      m_lensDirection(1),
+      m_lensSteps(0),
+      m_lensReset(0),
+      m_lensPosition(0) {}
+
+PvlResult CSensorInfoProxy::SetSensorService(ICameraSensorService* service) {
+  if (!service) return PVL_E_BADARG;
+  m_service = service;
+  return m_service->GetCapabilities(&m_capabilities);
+}
+
+PvlResult CSensorInfoProxy::ReadTiming(SensorTiming* timing) {
+  if (!m_service) return PVL_E_NOTREADY;
+  return m_service->GetTiming(timing, 0);
+}
+
+PvlResult CSensorInfoProxy::GetFrameRateA(CFixedPoint* out) {
+  if (!m_service) return PVL_E_NOTREADY;
+  if (!out) return PVL_E_NULLPTR;
+  SensorTiming t{};
+  PvlResult r = ReadTiming(&t);
+  return r != PVL_OK ? r : FrameRate(t.Words[0], out);
+}
+
+PvlResult CSensorInfoProxy::GetFrameRateB(CFixedPoint* out) {
+  if (!m_service) return PVL_E_NOTREADY;
+  if (!out) return PVL_E_NULLPTR;
+  SensorTiming t{};
+  PvlResult r = ReadTiming(&t);
+  return r != PVL_OK ? r : FrameRate(t.Words[1], out);
+}
+
+PvlResult CSensorInfoProxy::GetPixelClock(uint32_t* out) {
+  if (!m_service) return PVL_E_NOTREADY;
+  if (!out) return PVL_E_NULLPTR;
+  SensorTiming t{};
+  PvlResult r = ReadTiming(&t);
+  if (r == PVL_OK) *out = t.Words[2];
+  return r;
+}
+
+PvlResult CSensorInfoProxy::GetLineLength(uint32_t* out) {
+  if (!m_service) return PVL_E_NOTREADY;
+  if (!out) return PVL_E_NULLPTR;
+  SensorGeometry g{};
+  PvlResult r = m_service->GetGeometry(&g);
+  if (r == PVL_OK) *out = g.Words[0];
+  return r;
+}
+
+PvlResult CSensorInfoProxy::GetGainInfoWord4(uint32_t* out) {
+  if (!m_service) return PVL_E_NOTREADY;
+  if (!out) return PVL_E_NULLPTR;
+  SensorGainInfo g{};
+  PvlResult r = m_service->GetGainInfo(&g);
+  if (r == PVL_OK) *out = g.Words[4];
+  return r;
+}
+
+PvlResult CSensorInfoProxy::GetBaseGain(CFixedPoint* out) {
+  if (!m_service) return PVL_E_NOTREADY;
+  if (!out) return PVL_E_NULLPTR;
+  SensorGainInfo g{};
+  PvlResult r = m_service->GetGainInfo(&g);
+  if (r != PVL_OK) return r;
+  CFixedPoint base(8u, 0);
+  base.SetRawValue(static_cast<int32_t>(g.Words[1]));
+  *out = base;
+  return PVL_OK;
+}
+
+PvlResult CSensorInfoProxy::FrameTiming(const CameraOutputDescription& output, SensorFrameTimingAnswer* answer) {
+  if (!m_service) return PVL_E_NOTREADY;
+  SensorFrameTimingRequest request{output.Width, output.Height, output.Flag, output.FrameInterval};
+  return m_service->GetFrameTiming(&request, answer);
+}
+
+PvlResult CSensorInfoProxy::GetModeFrameRateA(const CameraOutputDescription& output, CFixedPoint* out) {
+  if (!m_service) return PVL_E_NOTREADY;
+  if (!out) return PVL_E_NULLPTR;
+  SensorFrameTimingAnswer a{};
+  PvlResult r = FrameTiming(output, &a);
+  return r != PVL_OK ? r : FrameRate(a.Words[6], out);
+}
+
+PvlResult CSensorInfoProxy::GetModeFrameRateB(const CameraOutputDescription& output, CFixedPoint* out) {
+  if (!m_service) return PVL_E_NOTREADY;
+  if (!out) return PVL_E_NULLPTR;
+  SensorFrameTimingAnswer a{};
+  PvlResult r = FrameTiming(output, &a);
+  return r != PVL_OK ? r : FrameRate(a.Words[7], out);
+}
+
+PvlResult CSensorInfoProxy::GetModeTimingWord(const CameraOutputDescription& output, uint32_t word, uint32_t* out) {
+  if (!m_service) return PVL_E_NOTREADY;
+  if (!out) return PVL_E_NULLPTR;
+  if (word >= 8) return PVL_E_BADARG;
+  SensorFrameTimingAnswer a{};
+  PvlResult r = FrameTiming(output, &a);
+  if (r == PVL_OK) *out = a.Words[word];
+  return r;
+}
+
+PvlResult CSensorInfoProxy::GetSensorFormat(SensorOutputFormat* out) {
+  if (!m_service) return PVL_E_NOTREADY;
+  if (!out) return PVL_E_NULLPTR;
+  return m_service->GetOutputFormat(out);
+}
+
+PvlResult CSensorInfoProxy::GetSensorTiming(SensorTiming* out) {
+  if (!m_service) return PVL_E_NOTREADY;
+  if (!out) return PVL_E_NULLPTR;
+  return m_service->GetTiming(out, 0);
+}
+
+PvlResult CSensorInfoProxy::GetSensorGeometry(SensorGeometry* out) {
+  if (!m_service) return PVL_E_NOTREADY;
+  if (!out) return PVL_E_NULLPTR;
+  return m_service->GetGeometry(out);
+}
+
+PvlResult CSensorInfoProxy::GetSensorModeInfo(SensorModeInfo* out) {
+  if (!m_service) return PVL_E_NOTREADY;
+  if (!out) return PVL_E_NULLPTR;
+  return m_service->GetModeInfo(out);
+}
+
+uint8_t CSensorInfoProxy::IsYuvSensor() {
+  if (!m_service) return 0;
+  SensorOutputFormat f{};
+  if (m_service->GetOutputFormat(&f) != PVL_OK) return 0;
+  return f.Words[0] >= 5 && f.Words[0] <= 8 ? 1 : 0;
+}
+
+PvlResult CSensorInfoProxy::IsOnSensorAutoExposure(uint8_t* out) {
+  if (!m_service) return PVL_E_NOTREADY;
+  if (!out) return PVL_E_NULLPTR;
+  *out = m_capabilities.Words[0] == 1;
+  return PVL_OK;
+}
+
+PvlResult CSensorInfoProxy::IsOnSensorAntibanding(uint8_t* out) {
+  if (!m_service) return PVL_E_NOTREADY;
+  if (!out) return PVL_E_NULLPTR;
+  *out = m_capabilities.Words[2] == 1;
+  return PVL_OK;
+}
+
+PvlResult CSensorInfoProxy::IsOnSensorAutoFocus(uint8_t* out) {
+  if (!m_service) return PVL_E_NOTREADY;
+  if (!out) return PVL_E_NULLPTR;
+  *out = m_capabilities.Words[4] == 2;
+  return PVL_OK;
+}
+
+PvlResult CSensorInfoProxy::IsFixedFocus(uint8_t* out) {
+  if (!m_service) return PVL_E_NOTREADY;
+  if (!out) return PVL_E_NULLPTR;
+  *out = m_capabilities.Words[4] != 2 && m_capabilities.Words[4] != 4;
+  return PVL_OK;
+}
+
+PvlResult CSensorInfoProxy::IsOnSensorWhiteBalance(uint8_t* out) {
+  if (!m_service) return PVL_E_NOTREADY;
+  if (!out) return PVL_E_NULLPTR;
+  *out = m_capabilities.Words[6] == 1;
+  return PVL_OK;
+}
+
+PvlResult CSensorInfoProxy::IdentityText(SensorIdentityText* request, bool model) {
+  if (!m_service) return PVL_E_NOTREADY;
+  if (!request) return PVL_E_NULLPTR;
+  SensorIdentity identity{};
+  SensorIdentityText& slot = model ? identity.Model : identity.Maker;
+  slot = *request;
+  PvlResult r = m_service->GetIdentity(&identity);
+  if (r != PVL_OK) return r;
+  request->Length = slot.Length;
+  if (request->Buffer == 0) return PVL_OK;
+  if (request->Capacity < slot.Length) return PVL_E_BADARG;
+  return PVL_OK;
+}
+
+PvlResult CSensorInfoProxy::GetSensorMake(SensorIdentityText* request) { return IdentityText(request, false); }
+PvlResult CSensorInfoProxy::GetSensorModel(SensorIdentityText* request) { return IdentityText(request, true); }
+
+PvlResult CSensorInfoProxy::GetFNumber(CFixedPoint* out) {
+  if (!m_service) return PVL_E_NOTREADY;
+  if (!out) return PVL_E_NULLPTR;
+  SensorOptics o{};
+  PvlResult r = m_service->GetOptics(&o);
+  if (r != PVL_OK) return r;
+  CFixedPoint f(10u, 0);
+  f.SetRawValue(static_cast<int32_t>(o.FNumber * 1024.0f));
+  *out = f;
+  return PVL_OK;
+}
+
+PvlResult CSensorInfoProxy::GetMaxApertureValue(CFixedPoint* out) {
+  if (!m_service) return PVL_E_NOTREADY;
+  if (!out) return PVL_E_NULLPTR;
+  SensorOptics o{};
+  PvlResult r = m_service->GetOptics(&o);
+  if (r != PVL_OK) return r;
+  CFixedPoint f(10u, 0);
+  f.SetRawValue(static_cast<int32_t>(o.MaxApertureValue * 1024.0f));
+  *out = f;
+  return PVL_OK;
+}
+
+PvlResult CSensorInfoProxy::GetOnSensorFocusResult(uint32_t* out) {
+  if (!m_service) return PVL_E_NOTREADY;
+  if (!out) return PVL_E_NULLPTR;
+  SensorOptics o{};
+  PvlResult r = m_service->GetOptics(&o);
+  if (r != PVL_OK) return r;
+  if (o.FocusStatus != 1 && o.FocusStatus != 2) return PVL_E_FAIL;
+  *out = o.FocusStatus;
+  return PVL_OK;
+}
+
+PvlResult CSensorInfoProxy::RunConfiguration(uint32_t configuration) {
+  if (!m_service) return PVL_E_NOTREADY;
+  CPvlPtr<IConfigCommand> command;
+  PvlResult r = m_service->GetConfigurer(configuration, &command);
+  if (r != PVL_OK) return r;
+  if (!command) return PVL_E_FAIL;
+  return command->Configure();
+}
+
+PvlResult CSensorInfoProxy::SetAFSearchMode(uint32_t mode) {
+  uint32_t old = m_afSearchMode;
+  m_afSearchMode = mode;
+  if (FocusOnSensor() && mode != old) return RunConfiguration(ZUEUID_SENSOR_CONFIG_AF_SEARCH_MODE);
+  return PVL_OK;
+}
+
+PvlResult CSensorInfoProxy::GetAFSearchMode(uint32_t* out) const {
+  if (!out) return PVL_E_NULLPTR;
+  *out = m_afSearchMode;
+  return PVL_OK;
+}
+
+PvlResult CSensorInfoProxy::SetFocusState(uint32_t state) {
+  uint32_t old = m_focusState;
+  m_focusState = state;
+  bool running = old == 1 || old == 2;
+  bool runEnded = running && state != 1 && state != 2;
+  if (FocusOnSensor() && state != old && state != 3 && state != 4) {
+    PvlResult r = RunConfiguration(ZUEUID_SENSOR_CONFIG_FOCUS_STATE);
+    if (r != PVL_OK) {
+      m_focusState = 4;
+      return r;
+    }
+  }
+  if (runEnded && m_focusListener) m_focusListener->Notify();
+  return PVL_OK;
+}
+
+PvlResult CSensorInfoProxy::GetFocusState(uint32_t* out) const {
+  if (!out) return PVL_E_NULLPTR;
+  *out = m_focusState;
+  return PVL_OK;
+}
+
+PvlResult CSensorInfoProxy::SetLensMove(uint32_t direction, uint32_t steps, uint8_t reset) {
+  m_lensDirection = direction;
+  m_lensSteps = steps;
+  m_lensReset = reset;
+  if (reset) {
+    int32_t farEnd = 0;
+    PvlResult r = TuningData_GetIntParam(TUNING_ID_AF_POSITION_FAR_END, &farEnd);
+    if (r != PVL_OK) return r;
+    m_lensPosition = farEnd;
+  } else if (direction == 0) {
+    m_lensPosition -= static_cast<int32_t>(steps);
+  } else if (direction == 1) {
+    m_lensPosition += static_cast<int32_t>(steps);
+  } else {
+    return PVL_E_BADARG;
+  }
+  return RunConfiguration(ZUEUID_SENSOR_CONFIG_LENS_MOVE);
+}
+
+PvlResult CSensorInfoProxy::GetLensPosition(uint32_t* out) const {
+  if (!out) return PVL_E_NULLPTR;
+  *out = static_cast<uint32_t>(m_lensPosition);
+  return PVL_OK;
+}
+PvlResult CSensorInfoProxy::GetLensMoveDirection(uint32_t* out) const {
+  if (!out) return PVL_E_NULLPTR;
+  *out = m_lensDirection;
+  return PVL_OK;
+}
+PvlResult CSensorInfoProxy::GetLensMoveSteps(uint32_t* out) const {
+  if (!out) return PVL_E_NULLPTR;
+  *out = m_lensSteps;
+  return PVL_OK;
+}
+PvlResult CSensorInfoProxy::GetLensReset(uint8_t* out) const {
+  if (!out) return PVL_E_NULLPTR;
+  *out = m_lensReset;
+  return PVL_OK;
+}
