@@ -99,7 +99,9 @@ class ProtocolThreadTest : public ::testing::Test {
     EXPECT_EQ(version, "2.1.0");
   }
   uint16_t IdOf(TunvexClient& c, const std::string& name) {
-    if (items.empty()) EXPECT_TRUE(c.ListAll(&items)) << c.Error();
+    if (items.empty()) {
+      EXPECT_TRUE(c.ListAll(&items)) << c.Error();
+    }
     for (auto& e : items)
       if (e.name == name) return e.id;
     ADD_FAILURE() << "no item " << name;

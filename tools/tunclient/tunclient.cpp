@@ -81,6 +81,7 @@ int PrintValues(TunvexClient& c, const tunvex::ListEntry& item, uint16_t first, 
     }
   }
   std::printf("%s\n", line.c_str());
+  std::fflush(stdout);
   if (!allRead) {
     std::fprintf(stderr, "tunclient: some elements of %s could not be read\n", item.name.c_str());
     return 3;

@@ -64,12 +64,25 @@ bool TunvexClient::Connect(const std::string& host, uint16_t port) {
   sa.sin_port = htons(port);
   if (connect(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == SOCKET_ERROR) {
     int err = WSAGetLastError();
+    if (err == WSAECONNREFUSED) return Fail("connect: connection refused (is the tuning server running?)");
     if (err != WSAEWOULDBLOCK && err != WSAEINPROGRESS) return Fail("connect: error " + std::to_string(err));
-    int rc = WaitOne(m_fd, true, m_timeoutMs);
+    // A connection that fails shows in the exception set, one that succeeds
+    // in the write set.
+    fd_set writeSet, exceptSet;
+    FD_ZERO(&writeSet);
+    FD_ZERO(&exceptSet);
+    FD_SET(s, &writeSet);
+    FD_SET(s, &exceptSet);
+    timeval tv;
+    tv.tv_sec = m_timeoutMs / 1000;
+    tv.tv_usec = (m_timeoutMs % 1000) * 1000;
+    int rc = select(0, nullptr, &writeSet, &exceptSet, &tv);
     if (rc == 0) return Fail("connect: timed out");
+    if (rc > 0 && FD_ISSET(s, &exceptSet)) rc = -1;
     int soError = 0;
     int len = sizeof soError;
     getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &len);
+    if (soError == WSAECONNREFUSED) return Fail("connect: connection refused (is the tuning server running?)");
     if (rc < 0 || soError != 0) return Fail("connect: error " + std::to_string(soError ? soError : WSAGetLastError()));
   }
   // Each request goes out in one piece: the server reads the header as two

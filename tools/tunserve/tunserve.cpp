@@ -1,0 +1,220 @@
+// tunserve: runs the tuning server outside the camera. Starts the framework host
+// on a device image (writing the server's flag file into it), creates the
+// tuning-data service, which registers "TuningData" with the server, and serves
+// until it gets SIGINT or SIGTERM. Where no tuning-data service is built, a
+// small sample table is served instead.
+#include <signal.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "cfixedpoint.h"
+#include "ienv.h"
+#include "runtimetuning.h"
+#include "tunvex.h"
+#include "tunvexclient.h"
+#include "wince.h"
+#include "wince_sim.h"
+
+extern "C" int32_t Orbhost_Start(const char* script, uint32_t reserved, IEnv** env);
+extern "C" int32_t Orbhost_Stop(void);
+
+namespace {
+
+constexpr ZUEUID kTuningDataClass = 0x01063090u;
+
+const char kUsage[] =
+    "usage: tunserve [--port PORT] [--image DIR] [--sample]\n"
+    "Serves the camera's tunable values to tuning tools (tunclient) on TCP, by\n"
+    "default port 55555 (or TUNVEX_PORT), until interrupted. DIR is the device\n"
+    "image (default: CAMERA_IMAGE_ROOT, else the build's image); the server's flag\n"
+    "file is written into it. --sample serves a small sample table instead of the\n"
+    "tuning-data service.\n";
+
+// Values of every kind, for a host without the tuning-data service.
+struct SampleTable final : IPvlBase {
+  int32_t refs = 1;
+  CRuntimeTuning* registry = nullptr;
+  int8_t offset = -3;
+  uint8_t enable = 1;
+  int16_t bias = -120;
+  uint16_t steps[4] = {10, 20, 30, 40};
+  int32_t lux = 250;
+  uint32_t lines = 1000;
+  int64_t stamp = 0;
+  float gain = 1.5f;
+  double exposure = 0.033;
+  CFixedPoint coefficient{12u, 0.75};
+  int32_t q10 = 1024;
+  float luma = 0.45f;
+  uint16_t version = 0x0202;
+
+  int32_t AddRef() override { return ++refs; }
+  int32_t Release() override { return --refs; }
+  PvlResult QueryInterface(ZUEUID iid, void** out) override {
+    if (iid == ZUEUID_RUNTIME_TUNING && registry) return registry->QueryInterface(iid, out);
+    if (out) *out = nullptr;
+    return PVL_E_NOTSUPPORTED;
+  }
+  PvlResult Build(IEnv* env) {
+    PvlResult r = CRuntimeTuning::New(env, &registry);
+    if (r != PVL_OK) return r;
+    registry->SetOuter(this);
+    registry->Register("Sample-Offset", &offset, TUNING_TYPE_S8, 1, 0);
+    registry->Register("Sample-Enable", &enable, TUNING_TYPE_U8, 1, 0);
+    registry->Register("Sample-Bias", &bias, TUNING_TYPE_S16, 1, 0);
+    registry->Register("Sample-Steps", steps, TUNING_TYPE_U16, 4, 0);
+    registry->Register("Sample-Lux", &lux, TUNING_TYPE_S32, 1, 0);
+    registry->Register("Sample-Lines", &lines, TUNING_TYPE_U32, 1, 0);
+    registry->Register("Sample-Stamp", &stamp, TUNING_TYPE_S64, 1, 0x20);
+    registry->Register("Sample-Gain", &gain, TUNING_TYPE_FLOAT, 1, 0);
+    registry->Register("Sample-Exposure", &exposure, TUNING_TYPE_DOUBLE, 1, 0);
+    registry->Register("Sample-Coefficient", &coefficient, TUNING_TYPE_FIXED, 1, 0);
+    registry->Register("Sample-Q10", &q10, TUNING_TYPE_Q10, 1, 0);
+    registry->Register("Sample-Luma", &luma, TUNING_TYPE_FLOAT, 1, 0x80);
+    registry->Register("Sample-Version", &version, TUNING_TYPE_U16, 1, 0x01);
+    return PVL_OK;
+  }
+};
+
+bool WriteFlagFile() {
+  CreateDirectoryW(u"fs:/~0x0106fa8a", nullptr);  // may exist already
+  HANDLE h = CreateFileW(u"fs:/~0x0106fa8a/_TunvexEnabled.flg", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(h);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* image = nullptr;
+  bool sample = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string opt = argv[i];
+    if (opt == "--help" || opt == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (opt == "--sample") {
+      sample = true;
+    } else if ((opt == "--port" || opt == "--image") && i + 1 < argc) {
+      const char* val = argv[++i];
+      if (opt == "--image") {
+        image = val;
+      } else {
+        char* end = nullptr;
+        unsigned long port = std::strtoul(val, &end, 10);
+        if (!*val || *end || port == 0 || port > 65535) {
+          std::fprintf(stderr, "tunserve: not a port: %s\n", val);
+          return 2;
+        }
+        setenv("TUNVEX_PORT", val, 1);
+      }
+    } else {
+      std::fputs(kUsage, stderr);
+      return 2;
+    }
+  }
+  unsigned long port = 55555;
+  if (const char* env = std::getenv("TUNVEX_PORT")) {
+    char* end = nullptr;
+    port = std::strtoul(env, &end, 10);
+    if (!*env || *end || port == 0 || port > 65535) {
+      std::fprintf(stderr, "tunserve: TUNVEX_PORT must name a port from 1 to 65535\n");
+      return 2;
+    }
+  }
+
+  // Stop signals are taken by sigwait below: every thread started from here
+  // on inherits the mask.
+  sigset_t stop;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGINT);
+  sigaddset(&stop, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+
+  if (image && !CeSimSetImageRoot(image)) {
+    std::fprintf(stderr, "tunserve: cannot use the device image %s\n", image);
+    return 1;
+  }
+  if (!WriteFlagFile()) {
+    std::fprintf(stderr, "tunserve: cannot write the flag file into the image %s\n", CeSimImageRoot());
+    return 1;
+  }
+  IEnv* env = nullptr;
+  PvlResult r = Orbhost_Start("\\device.cs", 0, &env);
+  if (r != PVL_OK) {
+    std::fprintf(stderr, "tunserve: the host does not start on %s (error %d)\n", CeSimImageRoot(), int(r));
+    return 1;
+  }
+
+  // The tuning-data service creates the server and registers "TuningData".
+  IPvlBase* tuningData = nullptr;
+  if (!sample) {
+    void* out = nullptr;
+    r = env->CreateInstance(kTuningDataClass, &out);
+    if (r == PVL_OK) {
+      tuningData = static_cast<IPvlBase*>(out);
+    } else {
+      std::fprintf(stderr, "tunserve: no tuning-data service (error %d); serving a sample table\n", int(r));
+      sample = true;
+    }
+  }
+  void* out = nullptr;
+  r = env->CreateInstance(ZUEUID_CLASS_TUNINGSERVER, &out);
+  if (r != PVL_OK) {
+    std::fprintf(stderr, "tunserve: no tuning server (error %d)\n", int(r));
+    if (tuningData) tuningData->Release();
+    env->Release();
+    Orbhost_Stop();
+    return 1;
+  }
+  ITunvex* server = static_cast<ITunvex*>(out);
+  SampleTable table;
+  if (sample) {
+    r = table.Build(env);
+    if (r == PVL_OK) r = server->Register(table.registry->Face(), "Sample");
+    if (r != PVL_OK) std::fprintf(stderr, "tunserve: the sample table is not served (error %d)\n", int(r));
+  }
+  server->Start();
+
+  // Tell the user once the server answers.
+  TunvexClient probe;
+  probe.SetTimeout(2000);
+  std::string version;
+  bool up = false;
+  for (int i = 0; i < 50 && !up; ++i) {
+    up = probe.Connect("127.0.0.1", uint16_t(port)) && probe.Version(&version);
+    if (!up) Sleep(100);
+  }
+  probe.Close();
+  int status = 0;
+  if (up) {
+    std::printf("tunserve: tuning server %s listening on port %lu (image %s)\n", version.c_str(), port,
+                CeSimImageRoot());
+    std::printf("tunserve: try: tunclient --port %lu list\n", port);
+    std::fflush(stdout);
+    int sig = 0;
+    sigwait(&stop, &sig);
+    std::printf("tunserve: stopping\n");
+    std::fflush(stdout);
+  } else {
+    std::fprintf(stderr, "tunserve: the server does not answer on port %lu (%s)\n", port, probe.Error().c_str());
+    status = 1;
+  }
+
+  if (table.registry) server->Unregister(table.registry->Face());
+  server->Release();
+  if (tuningData) tuningData->Release();
+  if (table.registry) {
+    table.registry->Release();
+    table.registry = nullptr;
+  }
+  env->Release();
+  Orbhost_Stop();
+  return status;
+}
