@@ -152,6 +152,28 @@ TEST_F(Winsock, ServerCanRebindItsPortAtOnce) {
   EXPECT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0) << WSAGetLastError();
 }
 
+TEST_F(Winsock, ClosingASocketWakesACallBlockedOnIt) {
+  u_short port = Listen(false);
+  Connect(port);
+  server = accept(listener, nullptr, nullptr);
+  ASSERT_NE(server, INVALID_SOCKET);
+  HANDLE th = CreateThread(
+      nullptr, 0,
+      [](LPVOID p) -> DWORD {
+        char buf[4];
+        return static_cast<DWORD>(recv(static_cast<SOCKET>(reinterpret_cast<uintptr_t>(p)), buf, sizeof buf, 0));
+      },
+      reinterpret_cast<LPVOID>(static_cast<uintptr_t>(server)), 0, nullptr);
+  EXPECT_EQ(WaitForSingleObject(th, 30), WAIT_TIMEOUT);
+  EXPECT_EQ(closesocket(server), 0);
+  server = INVALID_SOCKET;
+  ASSERT_EQ(WaitForSingleObject(th, 10000), WAIT_OBJECT_0);
+  DWORD r = 1;
+  GetExitCodeThread(th, &r);
+  EXPECT_TRUE(r == 0 || r == static_cast<DWORD>(SOCKET_ERROR)) << r;
+  CloseHandle(th);
+}
+
 TEST_F(Winsock, BadSocketsAndArguments) {
   SetLastError(0);
   EXPECT_EQ(closesocket(0x1234), SOCKET_ERROR);
