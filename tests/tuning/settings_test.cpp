@@ -695,3 +695,45 @@ TEST_F(SettingsTest, AecViewBurstAndModeTiming) {
   EXPECT_EQ(w, 2732u);
   ASSERT_EQ(PVL_OK, aec->SetExposureCompensationRange(6, 1, uint32_t(-12), 12));
 }
+
+// --- Sensor information record ----------------------------------------------------
+
+TEST_F(SettingsTest, SensorInfoRecord) {
+  CSensorInfo info;
+  EXPECT_FALSE(info.IsBayer());
+  EXPECT_FALSE(info.IsYUV());
+  EXPECT_EQ(info.GetInputWidth(), 0);
+  EXPECT_EQ(info.GetInputHeight(), 0);
+  auto vfe = View<IVfeSettings>(ZUEUID_VFE_SETTINGS);
+  ASSERT_EQ(PVL_OK, info.Fill(vfe.Get()));
+  EXPECT_TRUE(info.IsBayer());
+  EXPECT_EQ(info.GetInputWidth(), 2608);
+  EXPECT_EQ(info.GetInputHeight(), 1960);
+  int32_t w = 0, h = 0;
+  info.GetActiveSize(&w, &h);
+  EXPECT_EQ(w, 1296);  // end words are one past the last pixel and line
+  EXPECT_EQ(h, 972);
+  EXPECT_TRUE(IsOneOrTwo(info.ModeInfo().Words[2]));
+  EXPECT_FALSE(IsOneOrTwo(0));
+  EXPECT_FALSE(IsOneOrTwo(3));
+
+  struct { uint32_t kind; bool bayer, yuv; } kinds[] = {{1, true, false}, {4, true, false}, {5, false, true},
+                                                        {8, false, true}, {9, false, false}, {0, false, false}};
+  for (auto k : kinds) {
+    sensor.format.Words[0] = k.kind;
+    ASSERT_EQ(PVL_OK, info.Fill(vfe.Get()));
+    EXPECT_EQ(info.IsBayer(), k.bayer) << k.kind;
+    EXPECT_EQ(info.IsYUV(), k.yuv) << k.kind;
+  }
+
+  // A failing geometry read: the parts before it are new, the parts after it old.
+  info.Reset();
+  sensor.format.Words[0] = 3;
+  sensor.geometryResult = PVL_E_NOTREADY;
+  EXPECT_EQ(PVL_E_NOTREADY, info.Fill(vfe.Get()));
+  EXPECT_TRUE(info.IsBayer());
+  EXPECT_EQ(info.Timing().Words[0], 33333u);
+  EXPECT_EQ(info.GetInputWidth(), 0);
+  EXPECT_EQ(info.ModeInfo().Words[0], 0u);
+  EXPECT_EQ(PVL_E_NULLPTR, info.Fill(nullptr));
+}

@@ -51,7 +51,11 @@ class SensorServiceDouble final : public CountedDouble<ICameraSensorService> {
   PvlResult GetExtraInfo(uint32_t*) override { return PVL_E_UNSUPPORTED; }
   PvlResult GetOutputFormat(SensorOutputFormat* out) override { ++reads; *out = format; return readResult; }
   PvlResult GetTiming(SensorTiming* out, uint32_t) override { ++reads; *out = timing; return readResult; }
-  PvlResult GetGeometry(SensorGeometry* out) override { ++reads; *out = geometry; return geometryResult; }
+  PvlResult GetGeometry(SensorGeometry* out) override {
+    ++reads;
+    if (geometryResult == PVL_OK) *out = geometry;
+    return geometryResult;
+  }
   PvlResult GetModeInfo(SensorModeInfo* out) override { ++reads; *out = modeInfo; return readResult; }
   PvlResult GetGainInfo(SensorGainInfo* out) override { ++reads; *out = gainInfo; return readResult; }
   PvlResult GetFrameTiming(const SensorFrameTimingRequest* request, SensorFrameTimingAnswer* out) override {
