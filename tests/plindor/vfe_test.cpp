@@ -131,6 +131,24 @@ TEST_F(VfeInterruptTest, EachInterruptCallsTheCallbackOnTheInterruptThread) {
   EXPECT_TRUE(CeSimDebugCapturedContains("InterruptInitialize for VFE success."));
 }
 
+std::atomic<int> gRaisedInside{0};
+
+void RaisingCallback(uint32_t argument) {
+  // The first call raises the line again while it is being serviced.
+  if (gProbe->calls.load() == 0) gRaisedInside = BoardRaiseInterrupt(kVfeInterrupt) ? 1 : 0;
+  Callback(argument);
+}
+
+TEST_F(VfeInterruptTest, AnInterruptDuringTheCallbackComesAfterIt) {
+  ASSERT_EQ(vfe_init(RaisingCallback, nullptr), 0);
+  ASSERT_TRUE(BoardRaiseInterrupt(kVfeInterrupt));
+  // Both calls may have run before this thread wakes (the event then fired once).
+  while (probe_.calls.load() < 2 && WaitForSingleObject(probe_.done, 10000) == WAIT_OBJECT_0) {
+  }
+  EXPECT_EQ(gRaisedInside.load(), 1);
+  EXPECT_EQ(probe_.calls.load(), 2);
+}
+
 TEST_F(VfeInterruptTest, ASecondInitIsRefusedAndTheFirstThreadRuns) {
   ASSERT_EQ(vfe_init(Callback, nullptr), 0);
   EXPECT_EQ(vfe_init(Callback, nullptr), 1);
