@@ -3,8 +3,9 @@
 // flash window's free-running counter, the chipset's GPIO bank registers and
 // the VFE interrupt line. The board registers its devices and windows when the
 // library is loaded (the chipset stand-in loads it), so a process that uses the
-// chipset gets a working board without further calls. Tests use the controls
-// below; the system's code never does.
+// chipset gets a working board without further calls; CAMERA_NO_BOARD=1 in the
+// environment keeps the chipset from loading it. Tests use the controls below;
+// the system's code never does.
 #ifndef BOARD_SIM_H
 #define BOARD_SIM_H
 
