@@ -24,8 +24,6 @@ typedef DWORD (*ReadFn)(DWORD openContext, LPVOID buffer, DWORD length);
 typedef DWORD (*WriteFn)(DWORD openContext, LPCVOID buffer, DWORD length);
 typedef void (*PreDeinitFn)(DWORD context);
 
-constexpr DWORD ERROR_OPEN_FAILED = 110;
-constexpr DWORD ERROR_DEVICE_NOT_AVAILABLE = 4319;
 constexpr uintptr_t kHandleBase = 0x44000000;
 const HANDLE kPowerManagerProcess = reinterpret_cast<HANDLE>(uintptr_t(0x50000042));
 

@@ -9,6 +9,10 @@
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+// The C++ library takes the addresses of the wchar_t functions (std::stol uses
+// &std::wcstol); it must see them before the WCHAR overloads below make them ambiguous.
+#include <cwchar>
+#include <string>
 
 // ---------------------------------------------------------------------------
 // Types
@@ -143,6 +147,16 @@ typedef struct _SECURITY_ATTRIBUTES {
 #define ERROR_NOT_FOUND 1168
 #define ERROR_INVALID_ACCESS 12
 #define ERROR_INVALID_DATA 13
+#define ERROR_NOT_READY 21
+#define ERROR_OPEN_FAILED 110
+#define ERROR_ARITHMETIC_OVERFLOW 534
+#define ERROR_SERVICE_NOT_ACTIVE 1062
+#define ERROR_ALREADY_INITIALIZED 1247
+#define ERROR_FUNCTION_FAILED 1627
+#define ERROR_DEVICE_IN_USE 2404
+#define ERROR_INVALID_OPERATION 4317
+#define ERROR_DEVICE_NOT_AVAILABLE 4319
+#define ERROR_INVALID_STATE 5023
 
 // ---------------------------------------------------------------------------
 // Errors, processes, permissions
