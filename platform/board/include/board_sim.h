@@ -12,7 +12,7 @@
 #include <stdint.h>
 
 #include <memory>
-#include <string>  // ahead of wince.h, see devmgr.h
+#include <string>
 #include <vector>
 
 #include "wince.h"

@@ -4,10 +4,6 @@
 #ifndef DEVMGR_H
 #define DEVMGR_H
 
-// <string> ahead of wince.h: its WCHAR overloads of wcstol and friends must
-// follow the C++ library's own declarations.
-#include <string>
-
 #include "wince.h"
 
 extern "C" {
