@@ -154,9 +154,47 @@ class BitWriter {
 };
 
 struct alignas(16) BlockTables {
-  float recip[64];     // by output position (transposed natural order)
-  uint8_t zzPos[64];   // output position of each zig-zag coefficient
+  float recip[64];  // by output position (transposed natural order)
 };
+
+// The transform leaves coefficient (row v, column h) at position h * 8 + v.
+constexpr int PositionOfNatural(int nat) { return (nat % 8) * 8 + nat / 8; }
+
+// Output position of each zig-zag coefficient.
+struct ZigzagPositions {
+  uint8_t pos[64];
+};
+constexpr ZigzagPositions MakeZigzagPositions() {
+  ZigzagPositions z{};
+  for (int k = 0; k < 64; ++k) z.pos[k] = static_cast<uint8_t>(PositionOfNatural(kZigzag[k]));
+  return z;
+}
+constexpr ZigzagPositions kZzPos = MakeZigzagPositions();
+
+// Non-zero masks: for each row of eight positions and each byte of position bits, the
+// same coefficients as bits of zig-zag order (low and high 32 bits), so that the block
+// never has to be reordered.
+struct ZigzagMasks {
+  uint32_t lo[8][256];
+  uint32_t hi[8][256];
+};
+constexpr ZigzagMasks MakeZigzagMasks() {
+  ZigzagMasks m{};
+  int zzOfPos[64] = {};
+  for (int k = 0; k < 64; ++k) zzOfPos[PositionOfNatural(kZigzag[k])] = k;
+  for (int r = 0; r < 8; ++r) {
+    for (int b = 0; b < 256; ++b) {
+      for (int j = 0; j < 8; ++j) {
+        if (!(b & (1 << j))) continue;
+        int z = zzOfPos[r * 8 + j];
+        if (z < 32) m.lo[r][b] |= 1u << z;
+        else m.hi[r][b] |= 1u << (z - 32);
+      }
+    }
+  }
+  return m;
+}
+constexpr ZigzagMasks kZzMasks = MakeZigzagMasks();
 
 // ---- Forward DCT: float AAN, four columns per SSE register ----
 
@@ -206,7 +244,7 @@ inline void Transpose4(__m128& a, __m128& b, __m128& c, __m128& d) { _MM_TRANSPO
 
 // blk[0..7]: columns 0-3 of rows 0-7; blk[8..15]: columns 4-7. Output transposed: position
 // (r, c) holds the coefficient of horizontal frequency r and vertical frequency c.
-inline void Fdct(__m128* blk) {
+__attribute__((always_inline)) inline void Fdct(__m128* blk) {
   Dct1D(blk);
   Dct1D(blk + 8);
   __m128* L = blk;
@@ -225,7 +263,7 @@ inline __m128 Bytes8ToFloatLo(__m128i w16) { return _mm_cvtepi32_ps(_mm_unpacklo
 inline __m128 Bytes8ToFloatHi(__m128i w16) { return _mm_cvtepi32_ps(_mm_unpackhi_epi16(w16, _mm_setzero_si128())); }
 
 // Eight rows of 8 luma samples.
-inline void LoadLuma(const uint8_t* const* rows, uint32_t x, __m128* blk) {
+__attribute__((always_inline)) inline void LoadLuma(const uint8_t* const* rows, uint32_t x, __m128* blk) {
   const __m128i zero = _mm_setzero_si128();
   for (int r = 0; r < 8; ++r) {
     __m128i v = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(rows[r] + x)), zero);
@@ -235,7 +273,7 @@ inline void LoadLuma(const uint8_t* const* rows, uint32_t x, __m128* blk) {
 }
 
 // Eight rows of 8 V,U pairs: Cb (U) and Cr (V) blocks.
-inline void LoadChroma(const uint8_t* const* rows, uint32_t x, __m128* cb, __m128* cr) {
+__attribute__((always_inline)) inline void LoadChroma(const uint8_t* const* rows, uint32_t x, __m128* cb, __m128* cr) {
   const __m128i lowMask = _mm_set1_epi16(0x00FF);
   for (int r = 0; r < 8; ++r) {
     __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[r] + x));
@@ -248,40 +286,53 @@ inline void LoadChroma(const uint8_t* const* rows, uint32_t x, __m128* cb, __m12
   }
 }
 
-// Quantises the transformed block into zig-zag order; returns the mask of non-zero AC
-// coefficients (bit k for zig-zag position k).
-inline uint64_t Quantize(__m128* blk, const BlockTables& t, int16_t* zz) {
-  alignas(16) int16_t q[64];
+// Quantises the transformed block (kept in position order in q); returns the mask of
+// non-zero AC coefficients, bit k for zig-zag position k.
+__attribute__((always_inline)) inline uint64_t Quantize(__m128* blk, const BlockTables& t, int16_t* q) {
   // The samples were not level-shifted: remove 64 * 128 from the DC sum instead.
   blk[0] = _mm_sub_ss(blk[0], _mm_set_ss(8192.0f));
   // Baseline AC values have at most 10 bits; DC is limited when it is coded.
   const __m128 lim = _mm_set1_ps(1023.0f);
   const __m128 nlim = _mm_set1_ps(-1023.0f);
-  for (int r = 0; r < 8; ++r) {
-    __m128 a = _mm_mul_ps(blk[r], _mm_load_ps(t.recip + r * 8));
-    __m128 b = _mm_mul_ps(blk[8 + r], _mm_load_ps(t.recip + r * 8 + 4));
-    a = r == 0 ? _mm_max_ps(_mm_min_ps(a, _mm_setr_ps(2047.0f, 1023.0f, 1023.0f, 1023.0f)),
-                            _mm_setr_ps(-2047.0f, -1023.0f, -1023.0f, -1023.0f))
-               : _mm_max_ps(_mm_min_ps(a, lim), nlim);
-    b = _mm_max_ps(_mm_min_ps(b, lim), nlim);
-    _mm_store_si128(reinterpret_cast<__m128i*>(q + r * 8), _mm_packs_epi32(_mm_cvtps_epi32(a), _mm_cvtps_epi32(b)));
-  }
-  for (int k = 0; k < 64; ++k) zz[k] = q[t.zzPos[k]];
   const __m128i zero = _mm_setzero_si128();
-  uint64_t zeroMask = 0;
-  for (int i = 0; i < 4; ++i) {
-    __m128i a = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(zz + i * 16)), zero);
-    __m128i b = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(zz + i * 16 + 8)), zero);
-    uint32_t m = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(a, b)));
-    zeroMask |= static_cast<uint64_t>(m) << (i * 16);
+  uint32_t nonzero[2];
+#pragma GCC unroll 4
+  for (int r = 0; r < 8; r += 2) {
+    __m128i rows[2];
+#pragma GCC unroll 2
+    for (int i = 0; i < 2; ++i) {
+      __m128 a = _mm_mul_ps(blk[r + i], _mm_load_ps(t.recip + (r + i) * 8));
+      __m128 b = _mm_mul_ps(blk[8 + r + i], _mm_load_ps(t.recip + (r + i) * 8 + 4));
+      a = (r + i) == 0 ? _mm_max_ps(_mm_min_ps(a, _mm_setr_ps(2047.0f, 1023.0f, 1023.0f, 1023.0f)),
+                                    _mm_setr_ps(-2047.0f, -1023.0f, -1023.0f, -1023.0f))
+                       : _mm_max_ps(_mm_min_ps(a, lim), nlim);
+      b = _mm_max_ps(_mm_min_ps(b, lim), nlim);
+      rows[i] = _mm_packs_epi32(_mm_cvtps_epi32(a), _mm_cvtps_epi32(b));
+      _mm_store_si128(reinterpret_cast<__m128i*>(q + (r + i) * 8), rows[i]);
+    }
+    __m128i z = _mm_packs_epi16(_mm_cmpeq_epi16(rows[0], zero), _mm_cmpeq_epi16(rows[1], zero));
+    uint32_t m = ~static_cast<uint32_t>(_mm_movemask_epi8(z)) & 0xFFFF;
+    if (r % 4 == 0) nonzero[r / 4] = m;
+    else nonzero[r / 4] |= m << 16;
   }
-  return ~zeroMask & ~uint64_t{1};
+  uint32_t lo = 0, hi = 0;
+#pragma GCC unroll 2
+  for (int w = 0; w < 2; ++w) {
+#pragma GCC unroll 4
+    for (int b = 0; b < 4; ++b) {
+      uint32_t byte = (nonzero[w] >> (8 * b)) & 0xFF;
+      lo |= kZzMasks.lo[w * 4 + b][byte];
+      hi |= kZzMasks.hi[w * 4 + b][byte];
+    }
+  }
+  lo &= ~1u;  // DC is coded apart
+  return (static_cast<uint64_t>(hi) << 32) | lo;
 }
 
 // Codes one block. The bit writer's state is held in locals for the block so that it
 // can live in registers.
 struct BlockCoder {
-  static inline void Encode(BitWriter& bw, const int16_t* zz, uint64_t nz, int& lastDc, const HuffTable& dc,
+  static inline void Encode(BitWriter& bw, const int16_t* q, uint64_t nz, int& lastDc, const HuffTable& dc,
                             const HuffTable& ac) {
     uint32_t buf = bw.buf_;
     int free = bw.free_;
@@ -309,7 +360,7 @@ struct BlockCoder {
       buf = bits;
     };
 
-    int dcv = std::clamp<int>(zz[0], -1024, 1023);
+    int dcv = std::clamp<int>(q[0], -1024, 1023);
     int diff = dcv - lastDc;
     lastDc = dcv;
     int sign = diff >> 31;
@@ -331,7 +382,7 @@ struct BlockCoder {
           put(ac.code[0xF0], ac.size[0xF0]);
           run -= 16;
         }
-        int v = zz[k];  // AC values were limited to +-1023 when quantised
+        int v = q[kZzPos.pos[k]];  // AC values were limited to +-1023 when quantised
         int sg = v >> 31;
         int nb = BitLength(static_cast<uint32_t>((v ^ sg) - sg));
         uint32_t bits = static_cast<uint32_t>(v + sg) & ((1u << nb) - 1);
@@ -346,9 +397,9 @@ struct BlockCoder {
   }
 };
 
-inline void EncodeBlock(BitWriter& bw, const int16_t* zz, uint64_t nz, int& lastDc, const HuffTable& dc,
+inline void EncodeBlock(BitWriter& bw, const int16_t* coef, uint64_t nz, int& lastDc, const HuffTable& dc,
                         const HuffTable& ac) {
-  BlockCoder::Encode(bw, zz, nz, lastDc, dc, ac);
+  BlockCoder::Encode(bw, coef, nz, lastDc, dc, ac);
 }
 
 // ---- Marker writing ----
@@ -372,10 +423,6 @@ void BuildBlockTables(const uint8_t quant[64], BlockTables& t) {
     int h = pos / 8, v = pos % 8;  // output position (h, v) holds natural coefficient (v, h)
     int nat = v * 8 + h;
     t.recip[pos] = 1.0f / (static_cast<float>(quant[nat]) * kAanScale[h] * kAanScale[v] * 8.0f);
-  }
-  for (int k = 0; k < 64; ++k) {
-    int nat = kZigzag[k];
-    t.zzPos[k] = static_cast<uint8_t>((nat % 8) * 8 + nat / 8);
   }
 }
 
@@ -490,7 +537,7 @@ JpegStatus JpegEncoder::Encode(const Nv21Frame& f, const Options& opt, std::vect
 
     alignas(16) uint8_t edgeY[16 * 16];
     alignas(16) uint8_t edgeC[8 * 16];
-    alignas(16) int16_t zz[64];
+    alignas(16) int16_t coef[64];
     __m128 blk[16], blk2[16];
     int dcYlast = 0, dcCbLast = 0, dcCrLast = 0;
     const uint8_t* yRows[16];
@@ -544,8 +591,8 @@ JpegStatus JpegEncoder::Encode(const Nv21Frame& f, const Options& opt, std::vect
         for (int b = 0; b < 4; ++b) {
           LoadLuma(yr + (b >> 1) * 8, xo + (b & 1) * 8, blk);
           Fdct(blk);
-          uint64_t nz = Quantize(blk, tabY, zz);
-          EncodeBlock(bw, zz, nz, dcYlast, dcY, acY);
+          uint64_t nz = Quantize(blk, tabY, coef);
+          EncodeBlock(bw, coef, nz, dcYlast, dcY, acY);
         }
         if (f.uFirst) {
           LoadChroma(cr, xo, blk2, blk);
@@ -553,11 +600,11 @@ JpegStatus JpegEncoder::Encode(const Nv21Frame& f, const Options& opt, std::vect
           LoadChroma(cr, xo, blk, blk2);
         }
         Fdct(blk);
-        uint64_t nz = Quantize(blk, tabC, zz);
-        EncodeBlock(bw, zz, nz, dcCbLast, dcC, acC);
+        uint64_t nz = Quantize(blk, tabC, coef);
+        EncodeBlock(bw, coef, nz, dcCbLast, dcC, acC);
         Fdct(blk2);
-        nz = Quantize(blk2, tabC, zz);
-        EncodeBlock(bw, zz, nz, dcCrLast, dcC, acC);
+        nz = Quantize(blk2, tabC, coef);
+        EncodeBlock(bw, coef, nz, dcCrLast, dcC, acC);
       }
     }
     size_t used = static_cast<size_t>(bw.Position() - out.data());
