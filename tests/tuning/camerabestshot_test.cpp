@@ -160,7 +160,7 @@ TEST_F(BestShotTest, AFailedSaveLeavesNoSceneTuningBehind) {
 
 TEST_F(BestShotTest, WithoutTheTuningServiceNothingChanges) {
   tuning.Reset();
-  OrbhostTest_UnregisterClass(ZUEUID_CLASS_TUNING_DATA);
+  OrbhostTest_RegisterClass(ZUEUID_CLASS_TUNING_DATA, &RefusingServerFactory);  // refuses any class
   EXPECT_NE(PVL_OK, bestShot.Apply(CAMERA_BESTSHOT_NIGHT, store.Get()));
   ExpectUserSettings();
 }

@@ -196,11 +196,11 @@ TEST(EngineSettings, VfeBlockSizes) {
 // --- Sensor-information proxy -------------------------------------------------
 
 TEST(SensorInfoProxy, RecordsAndRates) {
+  SensorServiceDouble sensor;  // outlives the proxy, which holds it
   CSensorInfoProxy p;
   CFixedPoint rate;
   EXPECT_EQ(PVL_E_NOTREADY, p.GetFrameRateA(&rate));
   EXPECT_EQ(0, p.IsYuvSensor());
-  SensorServiceDouble sensor;
   EXPECT_EQ(PVL_E_BADARG, p.SetSensorService(nullptr));
   ASSERT_EQ(PVL_OK, p.SetSensorService(&sensor));
   EXPECT_EQ(PVL_E_BADARG, p.SetSensorService(nullptr));  // keeps the service
@@ -242,8 +242,8 @@ TEST(SensorInfoProxy, RecordsAndRates) {
 }
 
 TEST(SensorInfoProxy, IdentityTexts) {
-  CSensorInfoProxy p;
   SensorServiceDouble sensor;
+  CSensorInfoProxy p;
   ASSERT_EQ(PVL_OK, p.SetSensorService(&sensor));
   SensorIdentityText request{0, 0, 0};
   ASSERT_EQ(PVL_OK, p.GetSensorMake(&request));
@@ -259,12 +259,12 @@ TEST(SensorInfoProxy, IdentityTexts) {
 }
 
 TEST(SensorInfoProxy, FocusAndLens) {
-  CSensorInfoProxy p;
   SensorServiceDouble sensor;
+  CSensorInfoProxy p;
   sensor.capabilities.Words[4] = 2;  // focus runs on the sensor
   ASSERT_EQ(PVL_OK, p.SetSensorService(&sensor));
   ListenerDouble listener;
-  p.SetFocusListener(&listener);
+  p.SetFocusListener(&listener);  // dropped again at the end
   ASSERT_EQ(PVL_OK, p.SetFocusState(2));
   EXPECT_EQ(sensor.configured, std::vector<uint32_t>{ZUEUID_SENSOR_CONFIG_FOCUS_STATE});
   ASSERT_EQ(PVL_OK, p.SetFocusState(3));
