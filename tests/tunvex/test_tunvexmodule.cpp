@@ -21,6 +21,7 @@
 #include "runtimetuning.h"
 #include "tunvex.h"
 #include "tunvexclient.h"
+#include "tunvextestnet.h"
 #include "wince.h"
 
 extern "C" int32_t Orbhost_Start(const char* script, uint32_t reserved, IEnv** env);
@@ -28,7 +29,9 @@ extern "C" int32_t Orbhost_Stop(void);
 
 namespace {
 
-constexpr uint16_t kPort = TUNVEX_TEST_PORT;
+// Each test process serves on a port of its own: test runs of several build
+// trees may go on at once on this machine.
+const uint16_t kPort = FreeLoopbackPort();
 
 // The camera engine's tuning face, standing in for the engine.
 struct EngineDouble final : ICameraTuning {
@@ -110,6 +113,7 @@ bool ConnectWhenListening(TunvexClient& c) {
 class TunvexModuleTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    ASSERT_NE(kPort, 0);
     setenv("TUNVEX_PORT", std::to_string(kPort).c_str(), 1);
     g_engine.applies = 0;
     g_engine.answer = 0;
@@ -310,6 +314,7 @@ TEST_F(TunvexModuleTest, TunclientListsReadsWritesAndApplies) {
 // tunserve brings the host up on the (private) image, writes the flag file and
 // serves until it is told to stop.
 TEST(Tunserve, ServesUntilStopped) {
+  ASSERT_NE(kPort, 0);
   camera::test::RemoveImageFile("fs/~0x0106fa8a/_TunvexEnabled.flg");
   std::string port = std::to_string(kPort);
   int fds[2];
@@ -322,6 +327,16 @@ TEST(Tunserve, ServesUntilStopped) {
   pid_t pid = 0;
   ASSERT_EQ(posix_spawn(&pid, TUNSERVE_PATH, &actions, nullptr, const_cast<char**>(argv), environ), 0);
   posix_spawn_file_actions_destroy(&actions);
+  // Whatever fails below, the child does not outlive the test.
+  struct ChildGuard {
+    pid_t pid;
+    ~ChildGuard() {
+      if (pid > 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+      }
+    }
+  } guard{pid};
   close(fds[1]);
   // Its first line says it listens.
   std::string line;
@@ -347,6 +362,7 @@ TEST(Tunserve, ServesUntilStopped) {
   ASSERT_EQ(kill(pid, SIGTERM), 0);
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  guard.pid = 0;
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   close(fds[0]);
   EXPECT_FALSE(c.Connect("127.0.0.1", kPort));

@@ -20,6 +20,22 @@ int Remaining(std::chrono::steady_clock::time_point end) {
 
 }  // namespace
 
+uint16_t FreeLoopbackPort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return 0;
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = 0;
+  sa.sin_addr.s_addr = htonl(INADDR_ANY);
+  socklen_t len = sizeof sa;
+  uint16_t port = 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) == 0)
+    port = ntohs(sa.sin_port);
+  ::close(fd);
+  return port;
+}
+
 RawConnection::~RawConnection() { Close(); }
 
 void RawConnection::Close() {

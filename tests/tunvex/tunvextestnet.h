@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+// A loopback port that no socket holds right now, for a server that a test
+// starts on a fixed port (through TUNVEX_PORT) in a child or a module.
+uint16_t FreeLoopbackPort();
+
 class RawConnection {
  public:
   RawConnection() = default;
