@@ -737,3 +737,19 @@ TEST_F(SettingsTest, SensorInfoRecord) {
   EXPECT_EQ(info.ModeInfo().Words[0], 0u);
   EXPECT_EQ(PVL_E_NULLPTR, info.Fill(nullptr));
 }
+
+TEST_F(SettingsTest, AggregateConstructionFailuresLeaveNothingBehind) {
+  uint32_t before = OrbhostTest_LiveBlocks(nullptr);
+  for (uint32_t n = 1; n <= 7; ++n) {
+    OrbhostTest_FailAllocation(n);
+    CUserDataAggregate* other = nullptr;
+    EXPECT_EQ(PVL_E_OUTOFMEMORY, CUserDataAggregate::New(env, &ud, &es, &sip, &other)) << n;
+    EXPECT_EQ(other, nullptr);
+    OrbhostTest_FailAllocation(0);
+    EXPECT_EQ(OrbhostTest_LiveBlocks(nullptr), before) << n;
+  }
+  CUserDataAggregate* other = nullptr;
+  ASSERT_EQ(PVL_OK, CUserDataAggregate::New(env, &ud, &es, &sip, &other));
+  EXPECT_EQ(other->Release(), 0);
+  EXPECT_EQ(OrbhostTest_LiveBlocks(nullptr), before);
+}
