@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -122,11 +123,13 @@ class Listener final : public IJpegServiceListener {
     return PVL_OK;
   }
   PvlResult OnEvent(void*, uint32_t event) override {
+    if (hook_) hook_(event);  // as the JPEG manager starts its next image from here
     std::lock_guard<std::mutex> lock(m_);
     events_.push_back(event);
     cv_.notify_all();
     return PVL_OK;
   }
+  std::function<void(uint32_t)> hook_;
   PvlResult OutputProducedHandler(void*, IPvlMediaBuffer* buffer) override {
     std::lock_guard<std::mutex> lock(m_);
     auto* b = static_cast<TestBuffer*>(buffer);
@@ -433,6 +436,29 @@ TEST_F(JpegServiceTest, AbortAnswersExactlyOneAbortEventInEveryState) {
   EXPECT_EQ(1u, listener_.Produced().size());
   EXPECT_EQ(1, main_->Refs());
   EXPECT_EQ(1, thumb_->Refs());
+}
+
+TEST_F(JpegServiceTest, NextImageStartsFromTheDoneEventOnTheServicesThread) {
+  MakeFrames(320, 240);
+  TestBuffer second(320 * 240 * 3 / 2);
+  std::copy(mainPic_.begin(), mainPic_.end(), second.Memory().begin());
+  TestBuffer out2(1 << 20);
+  int done = 0;
+  listener_.hook_ = [&](uint32_t event) {
+    if (event == EVENT_ENCODE_DONE && ++done == 1) {
+      EXPECT_EQ(PVL_OK, service_->StartEncode(store_));
+      EXPECT_EQ(PVL_OK, service_->DeliverMainFrame(&second));
+    }
+  };
+  listener_.Give(&out_);
+  listener_.Give(&out2);
+  ASSERT_EQ(PVL_OK, service_->StartEncode(store_));
+  ASSERT_EQ(PVL_OK, service_->DeliverMainFrame(main_.get()));
+  std::vector<uint32_t> expected{EVENT_ENCODE_DONE, EVENT_ENCODE_DONE};
+  EXPECT_EQ(expected, listener_.WaitEvents(2));
+  EXPECT_EQ(2u, listener_.Produced().size());
+  EXPECT_EQ(1, second.Refs());
+  listener_.hook_ = nullptr;
 }
 
 TEST_F(JpegServiceTest, RefusesBadFormatsCropsAndCallsOutOfOrder) {
