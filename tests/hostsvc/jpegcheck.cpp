@@ -172,6 +172,16 @@ std::map<std::string, std::string> ReadExif(const std::vector<uint8_t>& jpeg, st
   return tags;
 }
 
+std::string ValidateExif(const std::vector<uint8_t>& jpeg) {
+  std::string in = TempPath(".jpg");
+  if (!WriteFile(in, jpeg)) return "cannot write " + in;
+  std::string out;
+  Run("exiftool -validate -warning -a -s3 '" + in + "' 2>&1", &out);
+  std::remove(in.c_str());
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+  return out;
+}
+
 std::vector<uint8_t> ExtractBinary(const std::vector<uint8_t>& jpeg, const std::string& tag) {
   std::vector<uint8_t> result;
   std::string in = TempPath(".jpg");

@@ -33,6 +33,9 @@ double RgbPsnr(const Decoded& rgb, const std::vector<uint8_t>& nv21, uint32_t wi
 // Tags as exiftool prints them with -n (numbers unformatted), keyed "Group:Name".
 std::map<std::string, std::string> ReadExif(const std::vector<uint8_t>& jpeg, std::string* warnings = nullptr);
 
+// exiftool's structural check of the metadata: "OK", or its warnings.
+std::string ValidateExif(const std::vector<uint8_t>& jpeg);
+
 // The embedded thumbnail image, extracted with exiftool -b.
 std::vector<uint8_t> ExtractThumbnail(const std::vector<uint8_t>& jpeg);
 

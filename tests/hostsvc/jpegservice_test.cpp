@@ -372,6 +372,7 @@ TEST_F(JpegServiceTest, EncodesMainFrameWithThumbnailAndExifFromTheStore) {
   std::string warnings;
   auto tags = ReadExif(jpeg, &warnings);
   EXPECT_EQ("", warnings);
+  EXPECT_EQ("OK", ValidateExif(jpeg));
   EXPECT_EQ("Samsung", tags["IFD0:Make"]);
   EXPECT_EQ("S5K3E2FX", tags["IFD0:Model"]);
   EXPECT_EQ("25", tags["ExifIFD:Flash"]);

@@ -35,6 +35,7 @@ TEST(Nv21JpegTool, EncodesWithCropThumbnailTagsAndTuningText) {
   EXPECT_EQ(192u, gray.height);
   EXPECT_GT(LumaPsnr(gray, f.pixels, 320, 32, 16), 36.0);
   auto tags = ReadExif(jpeg);
+  EXPECT_EQ("OK", ValidateExif(jpeg));
   EXPECT_EQ("Samsung", tags["IFD0:Make"]);
   EXPECT_EQ("16", tags["ExifIFD:Flash"]);
   EXPECT_EQ("0.03333333333", tags["ExifIFD:ExposureTime"].substr(0, 13));

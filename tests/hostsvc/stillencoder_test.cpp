@@ -122,6 +122,7 @@ TEST(StillEncoder, CropsMainAndThumbnailAndRecordsTheEncodedSize) {
   std::vector<std::string> notes;
   ASSERT_EQ(enc.Encode(req, jpeg, notes), JpegStatus::kOk);
   auto tags = ReadExif(jpeg);
+  EXPECT_EQ("OK", ValidateExif(jpeg));
   EXPECT_EQ(tags["ExifIFD:ExifImageWidth"], "320");
   EXPECT_EQ(tags["ExifIFD:ExifImageHeight"], "240");
   Decoded m = DecodeWithDjpeg(jpeg, true);
