@@ -41,7 +41,7 @@ constexpr uint32_t kVtByte = 17;     // 8-bit value in the first payload byte
 constexpr uint32_t kBufferKind = 0x0106E429;
 constexpr uint32_t kBufferNoWait = 1;  // GetDeliveryBuffer flag: answer at once
 constexpr PvlResult kNoFreeBuffer = 516;
-// How long the worker keeps asking for an output buffer before it gives the image up.
+// After this long without an output buffer the worker says so (and keeps asking).
 constexpr auto kDeliveryBufferWait = std::chrono::seconds(5);
 
 constexpr uint32_t FourCc(char a, char b, char c, char d) {
@@ -440,10 +440,13 @@ class Worker {
     }
     if (Cancelled()) return false;
 
-    // An output buffer from the listener: asked without waiting, so that an Abort is
-    // seen while the client has none free.
+    // An output buffer from the listener: asked without waiting, so that an Abort (or the
+    // service's release) is seen while the client has none free. The picture is kept
+    // until a buffer comes; a log line says when that takes long.
     IPvlMediaBuffer* buf = nullptr;
-    auto deadline = std::chrono::steady_clock::now() + kDeliveryBufferWait;
+    auto start = std::chrono::steady_clock::now();
+    bool told = false;
+    auto pause = std::chrono::milliseconds(1);
     for (;;) {
       IJpegServiceListener* l;
       {
@@ -461,12 +464,13 @@ class Worker {
         Log("JPEG: no delivery buffer (%d)", r);
         return false;
       }
-      std::unique_lock<std::mutex> lock(c_->m);
-      if (c_->cv.wait_for(lock, std::chrono::milliseconds(2), [&] { return c_->cancel || c_->stop; })) return false;
-      if (std::chrono::steady_clock::now() > deadline) {
-        Log("JPEG: no delivery buffer came free in %lld s", static_cast<long long>(kDeliveryBufferWait.count()));
-        return false;
+      if (!told && std::chrono::steady_clock::now() - start > kDeliveryBufferWait) {
+        Log("JPEG: still waiting for a delivery buffer after %lld s", static_cast<long long>(kDeliveryBufferWait.count()));
+        told = true;
       }
+      std::unique_lock<std::mutex> lock(c_->m);
+      if (c_->cv.wait_for(lock, pause, [&] { return c_->cancel || c_->stop; })) return false;
+      pause = std::min(pause * 2, std::chrono::milliseconds(20));
     }
     *out = buf;
     uint64_t va = 0;
