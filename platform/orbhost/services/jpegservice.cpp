@@ -354,23 +354,25 @@ class Worker {
       IPvlMediaBuffer* out = nullptr;
       bool ok = Encode(*job, &out);
       job.reset();  // the frames go back to their owners before the event
+      // An Abort wins over a finished image up to the moment its event goes out: the
+      // image then ends with the abort event alone.
       lock.lock();
       bool cancelled = c_->cancel || c_->stop;
-      c_->encoding = false;
-      c_->cancel = false;
       IJpegServiceListener* l = c_->listener;
       void* ctx = c_->context;
       lock.unlock();
-      if (cancelled || !l) {
-        if (out) out->Release();
-        if (!l && !cancelled) Log("JPEG: image finished without a listener; dropped");
-      } else if (ok) {
-        l->OutputProducedHandler(ctx, out);
-        out->Release();  // the listener's queue holds its own reference
-        l->OnEvent(ctx, EVENT_ENCODE_DONE);
-      } else {
-        if (out) out->Release();
-        l->OnEvent(ctx, EVENT_ENCODE_ERROR);
+      if (out && ok && !cancelled && l) l->OutputProducedHandler(ctx, out);
+      if (out) out->Release();  // the listener's queue holds its own reference
+      lock.lock();
+      cancelled = cancelled || c_->cancel || c_->stop;
+      c_->encoding = false;
+      c_->cancel = false;
+      l = c_->listener;
+      lock.unlock();
+      if (!cancelled && l) {
+        l->OnEvent(ctx, ok ? EVENT_ENCODE_DONE : EVENT_ENCODE_ERROR);
+      } else if (!cancelled) {
+        Log("JPEG: image finished without a listener; dropped");
       }
       lock.lock();
     }
