@@ -10,6 +10,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -460,6 +461,34 @@ TEST_F(JpegServiceTest, NextImageStartsFromTheDoneEventOnTheServicesThread) {
   EXPECT_EQ(2u, listener_.Produced().size());
   EXPECT_EQ(1, second.Refs());
   listener_.hook_ = nullptr;
+}
+
+TEST_F(JpegServiceTest, AbortRacingAFinishingImageStillGivesOneEventEach) {
+  MakeFrames(64, 48);
+  std::vector<std::unique_ptr<TestBuffer>> outs;
+  size_t seen = 0;
+  for (int round = 0; round < 60; ++round) {
+    SCOPED_TRACE(round);
+    outs.push_back(std::make_unique<TestBuffer>(64 * 1024));
+    listener_.Give(outs.back().get());
+    ASSERT_EQ(PVL_OK, service_->StartEncode(store_));
+    ASSERT_EQ(PVL_OK, service_->DeliverMainFrame(main_.get()));
+    if (round % 3) std::this_thread::yield();  // vary where the abort lands
+    ASSERT_EQ(PVL_OK, service_->Abort());
+    // The abort event is the round's last: the worker sends it after it let the image go.
+    std::vector<uint32_t> events;
+    for (size_t want = seen + 1;; ++want) {
+      events = listener_.WaitEvents(want);
+      ASSERT_GE(events.size(), want);
+      if (events.back() == EVENT_ENCODE_ABORT) break;
+    }
+    std::vector<uint32_t> round_(events.begin() + static_cast<std::ptrdiff_t>(seen), events.end());
+    seen = events.size();
+    bool finished = round_.size() == 2 && round_[0] == EVENT_ENCODE_DONE;
+    EXPECT_TRUE(round_.size() == 1 || finished) << round_.size();
+    EXPECT_EQ(1, main_->Refs());
+    listener_.Drain();
+  }
 }
 
 TEST_F(JpegServiceTest, RefusesBadFormatsCropsAndCallsOutOfOrder) {
