@@ -259,6 +259,18 @@ TEST_F(VariantTest, DescriptorSetAndFailures) {
   EXPECT_EQ(d.GetName(), nullptr);
   EXPECT_EQ(d.GetValue()->type, 0u);
 
+  // A deep Set from the descriptor's own data.
+  const char* text = "abc";
+  const PvlValueRecord str = ArrayRecord(PVL_VT_STRING, const_cast<char*>(text), 4, 4);
+  EXPECT_EQ(d.Set(3, "own", "data", &str, 0, 0, PVL_DESC_COPY_DEEP), PVL_OK);
+  EXPECT_EQ(d.Set(4, d.GetName(), d.GetDescription(), d.GetValue(), d.GetMinimum(), d.GetMaximum(),
+                  d.GetDefault(), d.GetStep(), 0, 0, PVL_DESC_COPY_DEEP),
+            PVL_OK);
+  EXPECT_STREQ(d.GetName(), "own");
+  EXPECT_STREQ(static_cast<const char*>(d.GetValue()->payload.array.data), "abc");
+  EXPECT_EQ(Env().LiveBlocks(), 3u);
+  d.Clear();
+
   CPvlPropertyDesc nullName(1, nullptr, "d", &value, nullptr, nullptr, nullptr, nullptr, 0, 0, 0);
   EXPECT_EQ(nullName.GetStatus(), PVL_E_BADARG);
 

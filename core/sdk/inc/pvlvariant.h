@@ -196,6 +196,9 @@ class CPvlPropertyDesc {
 
  private:
   PvlResult CopyString(PvlDescString* field, const char* text);
+  PvlResult Fill(uint32_t id, const char* name, const char* description, const PvlValueRecord* value,
+                 const PvlValueRecord* minimum, const PvlValueRecord* maximum, const PvlValueRecord* def,
+                 const PvlValueRecord* step, uint32_t attribute, uint8_t byteAttribute, uint32_t copyMode);
 
   uint32_t m_id;
   PvlDescString m_name;

@@ -66,7 +66,31 @@ PvlResult CPvlPropertyDesc::Set(uint32_t id, const char* name, const char* descr
                                 const PvlValueRecord* maximum, const PvlValueRecord* def,
                                 const PvlValueRecord* step, uint32_t attribute, uint8_t byteAttribute,
                                 uint32_t copyMode) {
+  if (copyMode == PVL_DESC_COPY_DEEP) {
+    // Copy into a fresh descriptor first: the sources may be this descriptor's own data.
+    CPvlPropertyDesc next;
+    next.Fill(id, name, description, value, minimum, maximum, def, step, attribute, byteAttribute, copyMode);
+    Clear();
+    m_id = next.m_id;
+    m_name = next.m_name;
+    m_description = next.m_description;
+    for (int i = 0; i < 5; ++i) m_values[i] = next.m_values[i];
+    m_byteAttribute = next.m_byteAttribute;
+    m_attribute = next.m_attribute;
+    m_status = next.m_status;
+    m_owns = next.m_owns;
+    next.m_owns = 0;  // the data moved here
+    return m_status;
+  }
   Clear();
+  return Fill(id, name, description, value, minimum, maximum, def, step, attribute, byteAttribute, copyMode);
+}
+
+PvlResult CPvlPropertyDesc::Fill(uint32_t id, const char* name, const char* description,
+                                 const PvlValueRecord* value, const PvlValueRecord* minimum,
+                                 const PvlValueRecord* maximum, const PvlValueRecord* def,
+                                 const PvlValueRecord* step, uint32_t attribute, uint8_t byteAttribute,
+                                 uint32_t copyMode) {
   m_status = PVL_OK;
   if (!name || !description) {
     m_status = PVL_E_BADARG;
