@@ -228,7 +228,7 @@ int main(int argc, char** argv) {
   }
   for (int q : {75, 95}) {
     Result ours = BenchOurs(frame, w, h, q, seconds);
-    Print("host encoder (float AAN DCT, SSE2)", q, ours);
+    Print("host encoder (integer DCT, SSE2)", q, ours);
     if (turbo) {
       Result slow = BenchTurbo(ppm, w, h, q, seconds, false);
       Result fast = BenchTurbo(ppm, w, h, q, seconds, true);

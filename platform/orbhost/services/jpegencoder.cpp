@@ -70,10 +70,6 @@ constexpr int SumBits(const uint8_t (&bits)[16]) {
 static_assert(SumBits(kDcLumaBits) == 12 && SumBits(kDcChromaBits) == 12);
 static_assert(SumBits(kAcLumaBits) == 162 && SumBits(kAcChromaBits) == 162);
 
-// AAN scale factors: cos(k*pi/16)*sqrt(2) for k > 0, 1 for k = 0.
-constexpr float kAanScale[8] = {1.0f,         1.387039845f, 1.306562965f, 1.175875602f,
-                                1.0f,         0.785694958f, 0.541196100f, 0.275899379f};
-
 struct HuffTable {
   uint16_t code[256];
   uint8_t size[256];
@@ -196,124 +192,161 @@ constexpr ZigzagMasks MakeZigzagMasks() {
 }
 constexpr ZigzagMasks kZzMasks = MakeZigzagMasks();
 
-// ---- Forward DCT: float AAN, four columns per SSE register ----
+// ---- Forward DCT: the accurate integer transform (13-bit constants, two extra bits
+// between the passes), eight columns per SSE2 register; outputs are 8 times the DCT ----
 
-inline void Dct1D(__m128* d) {
-  const __m128 c0707 = _mm_set1_ps(0.707106781f);
-  const __m128 c0382 = _mm_set1_ps(0.382683433f);
-  const __m128 c0541 = _mm_set1_ps(0.541196100f);
-  const __m128 c1306 = _mm_set1_ps(1.306562965f);
+constexpr int kConstBits = 13;
+constexpr int kPass1Bits = 2;
+constexpr int16_t F0298 = 2446, F0390 = 3196, F0541 = 4433, F0765 = 6270, F0899 = 7373, F1175 = 9633,
+                  F1501 = 12299, F1847 = 15137, F1961 = 16069, F2053 = 16819, F2562 = 20995, F3072 = 25172;
 
-  __m128 tmp0 = _mm_add_ps(d[0], d[7]);
-  __m128 tmp7 = _mm_sub_ps(d[0], d[7]);
-  __m128 tmp1 = _mm_add_ps(d[1], d[6]);
-  __m128 tmp6 = _mm_sub_ps(d[1], d[6]);
-  __m128 tmp2 = _mm_add_ps(d[2], d[5]);
-  __m128 tmp5 = _mm_sub_ps(d[2], d[5]);
-  __m128 tmp3 = _mm_add_ps(d[3], d[4]);
-  __m128 tmp4 = _mm_sub_ps(d[3], d[4]);
+// (a, b) in every pair of 16-bit lanes: pmaddwd of interleaved (x, y) gives x*a + y*b.
+inline __m128i Pair(int a, int b) {
+  return _mm_set_epi16(static_cast<int16_t>(b), static_cast<int16_t>(a), static_cast<int16_t>(b), static_cast<int16_t>(a),
+                       static_cast<int16_t>(b), static_cast<int16_t>(a), static_cast<int16_t>(b), static_cast<int16_t>(a));
+}
+
+template <int Shift>
+__attribute__((always_inline)) inline __m128i Descale(__m128i lo, __m128i hi) {
+  const __m128i round = _mm_set1_epi32(1 << (Shift - 1));
+  lo = _mm_srai_epi32(_mm_add_epi32(lo, round), Shift);
+  hi = _mm_srai_epi32(_mm_add_epi32(hi, round), Shift);
+  return _mm_packs_epi32(lo, hi);
+}
+
+// One 1-D pass across the eight registers (the transform runs along the register index).
+template <bool First>
+__attribute__((always_inline)) inline void IslowPass(__m128i* d) {
+  constexpr int kShift = First ? kConstBits - kPass1Bits : kConstBits + kPass1Bits;
+  __m128i tmp0 = _mm_add_epi16(d[0], d[7]);
+  __m128i tmp7 = _mm_sub_epi16(d[0], d[7]);
+  __m128i tmp1 = _mm_add_epi16(d[1], d[6]);
+  __m128i tmp6 = _mm_sub_epi16(d[1], d[6]);
+  __m128i tmp2 = _mm_add_epi16(d[2], d[5]);
+  __m128i tmp5 = _mm_sub_epi16(d[2], d[5]);
+  __m128i tmp3 = _mm_add_epi16(d[3], d[4]);
+  __m128i tmp4 = _mm_sub_epi16(d[3], d[4]);
 
   // Even part.
-  __m128 tmp10 = _mm_add_ps(tmp0, tmp3);
-  __m128 tmp13 = _mm_sub_ps(tmp0, tmp3);
-  __m128 tmp11 = _mm_add_ps(tmp1, tmp2);
-  __m128 tmp12 = _mm_sub_ps(tmp1, tmp2);
-  d[0] = _mm_add_ps(tmp10, tmp11);
-  d[4] = _mm_sub_ps(tmp10, tmp11);
-  __m128 z1 = _mm_mul_ps(_mm_add_ps(tmp12, tmp13), c0707);
-  d[2] = _mm_add_ps(tmp13, z1);
-  d[6] = _mm_sub_ps(tmp13, z1);
+  __m128i tmp10 = _mm_add_epi16(tmp0, tmp3);
+  __m128i tmp13 = _mm_sub_epi16(tmp0, tmp3);
+  __m128i tmp11 = _mm_add_epi16(tmp1, tmp2);
+  __m128i tmp12 = _mm_sub_epi16(tmp1, tmp2);
+  if (First) {
+    d[0] = _mm_slli_epi16(_mm_add_epi16(tmp10, tmp11), kPass1Bits);
+    d[4] = _mm_slli_epi16(_mm_sub_epi16(tmp10, tmp11), kPass1Bits);
+  } else {
+    const __m128i round = _mm_set1_epi16(1 << (kPass1Bits - 1));
+    d[0] = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(tmp10, tmp11), round), kPass1Bits);
+    d[4] = _mm_srai_epi16(_mm_add_epi16(_mm_sub_epi16(tmp10, tmp11), round), kPass1Bits);
+  }
+  __m128i lo = _mm_unpacklo_epi16(tmp13, tmp12);
+  __m128i hi = _mm_unpackhi_epi16(tmp13, tmp12);
+  const __m128i k2 = Pair(F0541 + F0765, F0541);
+  const __m128i k6 = Pair(F0541, F0541 - F1847);
+  d[2] = Descale<kShift>(_mm_madd_epi16(lo, k2), _mm_madd_epi16(hi, k2));
+  d[6] = Descale<kShift>(_mm_madd_epi16(lo, k6), _mm_madd_epi16(hi, k6));
 
   // Odd part.
-  tmp10 = _mm_add_ps(tmp4, tmp5);
-  tmp11 = _mm_add_ps(tmp5, tmp6);
-  tmp12 = _mm_add_ps(tmp6, tmp7);
-  __m128 z5 = _mm_mul_ps(_mm_sub_ps(tmp10, tmp12), c0382);
-  __m128 z2 = _mm_add_ps(_mm_mul_ps(tmp10, c0541), z5);
-  __m128 z4 = _mm_add_ps(_mm_mul_ps(tmp12, c1306), z5);
-  __m128 z3 = _mm_mul_ps(tmp11, c0707);
-  __m128 z11 = _mm_add_ps(tmp7, z3);
-  __m128 z13 = _mm_sub_ps(tmp7, z3);
-  d[5] = _mm_add_ps(z13, z2);
-  d[3] = _mm_sub_ps(z13, z2);
-  d[1] = _mm_add_ps(z11, z4);
-  d[7] = _mm_sub_ps(z11, z4);
+  __m128i z3 = _mm_add_epi16(tmp4, tmp6);
+  __m128i z4 = _mm_add_epi16(tmp5, tmp7);
+  __m128i zlo = _mm_unpacklo_epi16(z3, z4);
+  __m128i zhi = _mm_unpackhi_epi16(z3, z4);
+  const __m128i kz3 = Pair(F1175 - F1961, F1175);
+  const __m128i kz4 = Pair(F1175, F1175 - F0390);
+  __m128i z3lo = _mm_madd_epi16(zlo, kz3), z3hi = _mm_madd_epi16(zhi, kz3);
+  __m128i z4lo = _mm_madd_epi16(zlo, kz4), z4hi = _mm_madd_epi16(zhi, kz4);
+
+  __m128i alo = _mm_unpacklo_epi16(tmp4, tmp7);
+  __m128i ahi = _mm_unpackhi_epi16(tmp4, tmp7);
+  const __m128i k7 = Pair(F0298 - F0899, -F0899);
+  const __m128i k1 = Pair(-F0899, F1501 - F0899);
+  d[7] = Descale<kShift>(_mm_add_epi32(_mm_madd_epi16(alo, k7), z3lo), _mm_add_epi32(_mm_madd_epi16(ahi, k7), z3hi));
+  d[1] = Descale<kShift>(_mm_add_epi32(_mm_madd_epi16(alo, k1), z4lo), _mm_add_epi32(_mm_madd_epi16(ahi, k1), z4hi));
+
+  __m128i blo = _mm_unpacklo_epi16(tmp5, tmp6);
+  __m128i bhi = _mm_unpackhi_epi16(tmp5, tmp6);
+  const __m128i k5 = Pair(F2053 - F2562, -F2562);
+  const __m128i k3 = Pair(-F2562, F3072 - F2562);
+  d[5] = Descale<kShift>(_mm_add_epi32(_mm_madd_epi16(blo, k5), z4lo), _mm_add_epi32(_mm_madd_epi16(bhi, k5), z4hi));
+  d[3] = Descale<kShift>(_mm_add_epi32(_mm_madd_epi16(blo, k3), z3lo), _mm_add_epi32(_mm_madd_epi16(bhi, k3), z3hi));
 }
 
-inline void Transpose4(__m128& a, __m128& b, __m128& c, __m128& d) { _MM_TRANSPOSE4_PS(a, b, c, d); }
-
-// blk[0..7]: columns 0-3 of rows 0-7; blk[8..15]: columns 4-7. Output transposed: position
-// (r, c) holds the coefficient of horizontal frequency r and vertical frequency c.
-__attribute__((always_inline)) inline void Fdct(__m128* blk) {
-  Dct1D(blk);
-  Dct1D(blk + 8);
-  __m128* L = blk;
-  __m128* R = blk + 8;
-  Transpose4(L[0], L[1], L[2], L[3]);
-  Transpose4(L[4], L[5], L[6], L[7]);
-  Transpose4(R[0], R[1], R[2], R[3]);
-  Transpose4(R[4], R[5], R[6], R[7]);
-  // Swap the off-diagonal 4x4 tiles: rows 0-3 right half <-> rows 4-7 left half.
-  for (int i = 0; i < 4; ++i) std::swap(L[4 + i], R[i]);
-  Dct1D(blk);
-  Dct1D(blk + 8);
+__attribute__((always_inline)) inline void Transpose8x8(__m128i* r) {
+  __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
+  __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
+  __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
+  __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
+  __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+  __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+  __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+  __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+  r[0] = _mm_unpacklo_epi64(b0, b4);
+  r[1] = _mm_unpackhi_epi64(b0, b4);
+  r[2] = _mm_unpacklo_epi64(b1, b5);
+  r[3] = _mm_unpackhi_epi64(b1, b5);
+  r[4] = _mm_unpacklo_epi64(b2, b6);
+  r[5] = _mm_unpackhi_epi64(b2, b6);
+  r[6] = _mm_unpacklo_epi64(b3, b7);
+  r[7] = _mm_unpackhi_epi64(b3, b7);
 }
 
-inline __m128 Bytes8ToFloatLo(__m128i w16) { return _mm_cvtepi32_ps(_mm_unpacklo_epi16(w16, _mm_setzero_si128())); }
-inline __m128 Bytes8ToFloatHi(__m128i w16) { return _mm_cvtepi32_ps(_mm_unpackhi_epi16(w16, _mm_setzero_si128())); }
+// r[0..7]: rows of level-shifted samples. Output r[h] holds horizontal frequency h, lane v
+// the vertical frequency v (position h * 8 + v), as the quantiser expects.
+__attribute__((always_inline)) inline void FdctInt(__m128i* r) {
+  IslowPass<true>(r);
+  Transpose8x8(r);
+  IslowPass<false>(r);
+}
 
-// Eight rows of 8 luma samples.
-__attribute__((always_inline)) inline void LoadLuma(const uint8_t* const* rows, uint32_t x, __m128* blk) {
+__attribute__((always_inline)) inline void LoadLumaInt(const uint8_t* const* rows, uint32_t x, __m128i* r) {
   const __m128i zero = _mm_setzero_si128();
-  for (int r = 0; r < 8; ++r) {
-    __m128i v = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(rows[r] + x)), zero);
-    blk[r] = Bytes8ToFloatLo(v);
-    blk[8 + r] = Bytes8ToFloatHi(v);
+  const __m128i center = _mm_set1_epi16(128);
+  for (int i = 0; i < 8; ++i) {
+    __m128i v = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(rows[i] + x)), zero);
+    r[i] = _mm_sub_epi16(v, center);
   }
 }
 
-// Eight rows of 8 V,U pairs: Cb (U) and Cr (V) blocks.
-__attribute__((always_inline)) inline void LoadChroma(const uint8_t* const* rows, uint32_t x, __m128* cb, __m128* cr) {
+__attribute__((always_inline)) inline void LoadChromaInt(const uint8_t* const* rows, uint32_t x, __m128i* cb, __m128i* cr) {
   const __m128i lowMask = _mm_set1_epi16(0x00FF);
-  for (int r = 0; r < 8; ++r) {
-    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[r] + x));
-    __m128i vv = _mm_and_si128(v, lowMask);
-    __m128i uu = _mm_srli_epi16(v, 8);
-    cr[r] = Bytes8ToFloatLo(vv);
-    cr[8 + r] = Bytes8ToFloatHi(vv);
-    cb[r] = Bytes8ToFloatLo(uu);
-    cb[8 + r] = Bytes8ToFloatHi(uu);
+  const __m128i center = _mm_set1_epi16(128);
+  for (int i = 0; i < 8; ++i) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[i] + x));
+    cr[i] = _mm_sub_epi16(_mm_and_si128(v, lowMask), center);
+    cb[i] = _mm_sub_epi16(_mm_srli_epi16(v, 8), center);
   }
 }
 
 // Quantises the transformed block (kept in position order in q); returns the mask of
 // non-zero AC coefficients, bit k for zig-zag position k.
-__attribute__((always_inline)) inline uint64_t Quantize(__m128* blk, const BlockTables& t, int16_t* q) {
-  // The samples were not level-shifted: remove 64 * 128 from the DC sum instead.
-  blk[0] = _mm_sub_ss(blk[0], _mm_set_ss(8192.0f));
+__attribute__((always_inline)) inline uint64_t QuantizeInt(const __m128i* r, const BlockTables& t, int16_t* q) {
   // Baseline AC values have at most 10 bits; DC is limited when it is coded.
   const __m128 lim = _mm_set1_ps(1023.0f);
   const __m128 nlim = _mm_set1_ps(-1023.0f);
   const __m128i zero = _mm_setzero_si128();
   uint32_t nonzero[2];
 #pragma GCC unroll 4
-  for (int r = 0; r < 8; r += 2) {
+  for (int h = 0; h < 8; h += 2) {
     __m128i rows[2];
 #pragma GCC unroll 2
     for (int i = 0; i < 2; ++i) {
-      __m128 a = _mm_mul_ps(blk[r + i], _mm_load_ps(t.recip + (r + i) * 8));
-      __m128 b = _mm_mul_ps(blk[8 + r + i], _mm_load_ps(t.recip + (r + i) * 8 + 4));
-      a = (r + i) == 0 ? _mm_max_ps(_mm_min_ps(a, _mm_setr_ps(2047.0f, 1023.0f, 1023.0f, 1023.0f)),
+      __m128i x = r[h + i];
+      __m128 a = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi16(x, x), 16));
+      __m128 b = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpackhi_epi16(x, x), 16));
+      a = _mm_mul_ps(a, _mm_load_ps(t.recip + (h + i) * 8));
+      b = _mm_mul_ps(b, _mm_load_ps(t.recip + (h + i) * 8 + 4));
+      a = (h + i) == 0 ? _mm_max_ps(_mm_min_ps(a, _mm_setr_ps(2047.0f, 1023.0f, 1023.0f, 1023.0f)),
                                     _mm_setr_ps(-2047.0f, -1023.0f, -1023.0f, -1023.0f))
                        : _mm_max_ps(_mm_min_ps(a, lim), nlim);
       b = _mm_max_ps(_mm_min_ps(b, lim), nlim);
       rows[i] = _mm_packs_epi32(_mm_cvtps_epi32(a), _mm_cvtps_epi32(b));
-      _mm_store_si128(reinterpret_cast<__m128i*>(q + (r + i) * 8), rows[i]);
+      _mm_store_si128(reinterpret_cast<__m128i*>(q + (h + i) * 8), rows[i]);
     }
     __m128i z = _mm_packs_epi16(_mm_cmpeq_epi16(rows[0], zero), _mm_cmpeq_epi16(rows[1], zero));
     uint32_t m = ~static_cast<uint32_t>(_mm_movemask_epi8(z)) & 0xFFFF;
-    if (r % 4 == 0) nonzero[r / 4] = m;
-    else nonzero[r / 4] |= m << 16;
+    if (h % 4 == 0) nonzero[h / 4] = m;
+    else nonzero[h / 4] |= m << 16;
   }
   uint32_t lo = 0, hi = 0;
 #pragma GCC unroll 2
@@ -422,7 +455,7 @@ void BuildBlockTables(const uint8_t quant[64], BlockTables& t) {
   for (int pos = 0; pos < 64; ++pos) {
     int h = pos / 8, v = pos % 8;  // output position (h, v) holds natural coefficient (v, h)
     int nat = v * 8 + h;
-    t.recip[pos] = 1.0f / (static_cast<float>(quant[nat]) * kAanScale[h] * kAanScale[v] * 8.0f);
+    t.recip[pos] = 1.0f / (static_cast<float>(quant[nat]) * 8.0f);
   }
 }
 
@@ -538,7 +571,7 @@ JpegStatus JpegEncoder::Encode(const Nv21Frame& f, const Options& opt, std::vect
     alignas(16) uint8_t edgeY[16 * 16];
     alignas(16) uint8_t edgeC[8 * 16];
     alignas(16) int16_t coef[64];
-    __m128 blk[16], blk2[16];
+    __m128i iblk[8], iblk2[8];
     int dcYlast = 0, dcCbLast = 0, dcCrLast = 0;
     const uint8_t* yRows[16];
     const uint8_t* cRows[8];
@@ -589,21 +622,21 @@ JpegStatus JpegEncoder::Encode(const Nv21Frame& f, const Options& opt, std::vect
           xo = 0;
         }
         for (int b = 0; b < 4; ++b) {
-          LoadLuma(yr + (b >> 1) * 8, xo + (b & 1) * 8, blk);
-          Fdct(blk);
-          uint64_t nz = Quantize(blk, tabY, coef);
+          LoadLumaInt(yr + (b >> 1) * 8, xo + (b & 1) * 8, iblk);
+          FdctInt(iblk);
+          uint64_t nz = QuantizeInt(iblk, tabY, coef);
           EncodeBlock(bw, coef, nz, dcYlast, dcY, acY);
         }
         if (f.uFirst) {
-          LoadChroma(cr, xo, blk2, blk);
+          LoadChromaInt(cr, xo, iblk2, iblk);
         } else {
-          LoadChroma(cr, xo, blk, blk2);
+          LoadChromaInt(cr, xo, iblk, iblk2);
         }
-        Fdct(blk);
-        uint64_t nz = Quantize(blk, tabC, coef);
+        FdctInt(iblk);
+        uint64_t nz = QuantizeInt(iblk, tabC, coef);
         EncodeBlock(bw, coef, nz, dcCbLast, dcC, acC);
-        Fdct(blk2);
-        nz = Quantize(blk2, tabC, coef);
+        FdctInt(iblk2);
+        nz = QuantizeInt(iblk2, tabC, coef);
         EncodeBlock(bw, coef, nz, dcCrLast, dcC, acC);
       }
     }

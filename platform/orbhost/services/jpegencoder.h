@@ -1,7 +1,7 @@
 // Baseline JPEG encoder for NV21 frames (the VFE's still output).
 //
 // 4:2:0 YCbCr, the standard Huffman tables, the standard quantisation tables scaled by
-// quality (1..100), float AAN DCT on SSE2. Any part of the frame can be encoded (crop);
+// quality (1..100), the accurate integer DCT on SSE2. Any part of the frame can be encoded (crop);
 // edges of partial MCUs are filled by repeating the last row and column.
 #pragma once
 
