@@ -43,7 +43,8 @@ function(camera_add_module target device_name)
   set_target_properties(${target} PROPERTIES
     CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON C_VISIBILITY_PRESET hidden
     LINK_DEPENDS ${CAMERA_MODULE_VERSION_SCRIPT})
-  target_link_libraries(${target} PRIVATE pvlruntime_module ${M_LIBS})
+  # Libraries first: a static library among them may call into the runtime.
+  target_link_libraries(${target} PRIVATE ${M_LIBS} pvlruntime_module)
   target_link_options(${target} PRIVATE
     -Wl,--version-script=${CAMERA_MODULE_VERSION_SCRIPT}
     -Wl,--exclude-libs,ALL
