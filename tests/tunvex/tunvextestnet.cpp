@@ -7,9 +7,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -34,6 +37,37 @@ uint16_t FreeLoopbackPort() {
     port = ntohs(sa.sin_port);
   ::close(fd);
   return port;
+}
+
+void ConnectionBurst(uint16_t port, int count) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(port);
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::vector<int> fds;
+  for (int i = 0; i < count; ++i) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) break;
+    ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);  // in progress, done or refused
+    fds.push_back(fd);
+  }
+  for (size_t i = 0; i < fds.size(); ++i) {
+    if (i % 2 == 0) {
+      linger reset{1, 0};
+      ::setsockopt(fds[i], SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    }
+    ::close(fds[i]);
+  }
+}
+
+int OpenDescriptors() {
+  DIR* d = ::opendir("/proc/self/fd");
+  if (!d) return -1;
+  int n = 0;
+  while (dirent* e = ::readdir(d))
+    if (e->d_name[0] != '.') ++n;
+  ::closedir(d);
+  return n - 1;  // the directory's own descriptor
 }
 
 RawConnection::~RawConnection() { Close(); }

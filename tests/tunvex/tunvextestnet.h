@@ -10,6 +10,14 @@
 // starts on a fixed port (through TUNVEX_PORT) in a child or a module.
 uint16_t FreeLoopbackPort();
 
+// Opens `count` loopback connections at once without waiting for any, then
+// drops them all, half with a reset and half with an orderly close: a burst
+// that the listen backlog mostly turns away.
+void ConnectionBurst(uint16_t port, int count);
+
+// The number of descriptors this process has open.
+int OpenDescriptors();
+
 class RawConnection {
  public:
   RawConnection() = default;
