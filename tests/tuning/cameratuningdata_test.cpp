@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "cameratuningdata.h"
@@ -203,11 +204,17 @@ TEST_F(TuningDataServiceTest, CalibrateWhiteBalance) {
   EXPECT_EQ(g.Red, 4.0f);
   EXPECT_EQ(g.GreenEvenRow, 2.0f);
 
-  // A zero factor or a zero gain in the block would make every gain infinite: refused, nothing changes.
-  EXPECT_EQ(PVL_E_BADARG, service->CalibrateWhiteBalance(0, 1, 1, 1));
-  TuningDataTable copy = Object()->Table();
-  Object();
-  EXPECT_EQ(std::memcmp(&copy, &Object()->Table(), sizeof copy), 0);
+  // A zero, negative or non-finite factor would make gains infinite or NaN:
+  // refused, nothing changes.
+  const TuningDataTable before = Object()->Table();
+  const float kBad[] = {0.0f, -1.0f, std::numeric_limits<float>::infinity(), std::numeric_limits<float>::quiet_NaN()};
+  for (float bad : kBad) {
+    EXPECT_EQ(PVL_E_BADARG, service->CalibrateWhiteBalance(bad, 1, 1, 1)) << bad;
+    EXPECT_EQ(PVL_E_BADARG, service->CalibrateWhiteBalance(1, bad, 1, 1)) << bad;
+    EXPECT_EQ(PVL_E_BADARG, service->CalibrateWhiteBalance(1, 1, bad, 1)) << bad;
+    EXPECT_EQ(PVL_E_BADARG, service->CalibrateWhiteBalance(1, 1, 1, bad)) << bad;
+  }
+  EXPECT_EQ(std::memcmp(&before, &Object()->Table(), sizeof before), 0);
 }
 
 TEST_F(TuningDataServiceTest, CalibrationRefusesZeroGainsInTheBlock) {
@@ -216,10 +223,11 @@ TEST_F(TuningDataServiceTest, CalibrationRefusesZeroGainsInTheBlock) {
   ProviderTable().Block.MWB[MWB_STROBE].GGain = 0.0f;
   Create();
   ASSERT_EQ(PVL_OK, service->SelectTuningData(kProviderClass));
+  // The zero gain is met only in the last MWB triple but one: nothing of the
+  // block is scaled, not even the channel gains and reference points before it.
+  const TuningDataTable before = Object()->Table();
   EXPECT_EQ(PVL_E_BADARG, service->CalibrateWhiteBalance(2, 1, 1, 1));
-  TuningChannelGains g;
-  ASSERT_EQ(PVL_OK, Params()->GetChannelGains(0x80300000, &g));
-  EXPECT_EQ(g.Red, 1.0f);
+  EXPECT_EQ(std::memcmp(&before, &Object()->Table(), sizeof before), 0);
 }
 
 TEST_F(TuningDataServiceTest, WithoutTheTuningServerNoKeysAreBound) {

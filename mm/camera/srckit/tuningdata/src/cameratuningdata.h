@@ -49,9 +49,11 @@ class CCameraTuningData final : public CPvlObject {
   ~CCameraTuningData() override;
   PvlResult BindKeys();
 
-  class CDataFace final : public ITuningData {
+  // Slots 0-8, the same on both getter faces.
+  template <class Face>
+  class CCommonFace : public Face {
    public:
-    explicit CDataFace(CCameraTuningData* self) : m_self(self) {}
+    explicit CCommonFace(CCameraTuningData* self) : m_self(self) {}
     int32_t AddRef() override { return m_self->AddRef(); }
     int32_t Release() override { return m_self->Release(); }
     PvlResult QueryInterface(ZUEUID iid, void** out) override { return m_self->QueryInterface(iid, out); }
@@ -63,6 +65,14 @@ class CCameraTuningData final : public CPvlObject {
     PvlResult CalibrateWhiteBalance(float r, float b, float go, float ge) override {
       return m_self->CalibrateWhiteBalance(r, b, go, ge);
     }
+
+   protected:
+    CCameraTuningData* m_self;
+  };
+
+  class CDataFace final : public CCommonFace<ITuningData> {
+   public:
+    using CCommonFace::CCommonFace;
     PvlResult GetAwbRefPoint(TuningParamId id, TuningAwbRefPoint* o) override { return m_self->Reader().GetAwbRefPoint(id, o); }
     PvlResult GetAwbExtGains(TuningParamId id, TuningGainTriple* o) override { return m_self->Reader().GetAwbExtGains(id, o); }
     PvlResult GetAwbExtSampleInfluence(TuningParamId id, TuningSampleInfluence* o) override {
@@ -84,25 +94,11 @@ class CCameraTuningData final : public CPvlObject {
     PvlResult GetAfrTable(TuningParamId id, TuningAfrEntry* e, int32_t cap, uint32_t* n) override {
       return m_self->Reader().GetAfrTable(id, e, cap, n);
     }
-
-   private:
-    CCameraTuningData* m_self;
   };
 
-  class CParamsFace final : public ITuningParams {
+  class CParamsFace final : public CCommonFace<ITuningParams> {
    public:
-    explicit CParamsFace(CCameraTuningData* self) : m_self(self) {}
-    int32_t AddRef() override { return m_self->AddRef(); }
-    int32_t Release() override { return m_self->Release(); }
-    PvlResult QueryInterface(ZUEUID iid, void** out) override { return m_self->QueryInterface(iid, out); }
-    PvlResult GetVersion(uint32_t* v) override { return m_self->GetVersion(v); }
-    PvlResult SelectTuningData(ZUEUID c) override { return m_self->SelectTuningData(c); }
-    PvlResult GetIntParam(TuningParamId id, int32_t* o) override { return m_self->Reader().GetIntParam(id, o); }
-    PvlResult GetWordParam(TuningParamId id, uint32_t* o) override { return m_self->Reader().GetWordParam(id, o); }
-    PvlResult GetBoolParam(TuningParamId id, uint8_t* o) override { return m_self->Reader().GetBoolParam(id, o); }
-    PvlResult CalibrateWhiteBalance(float r, float b, float go, float ge) override {
-      return m_self->CalibrateWhiteBalance(r, b, go, ge);
-    }
+    using CCommonFace::CCommonFace;
     PvlResult GetModuleEnable(TuningParamId id, uint32_t* o) override { return m_self->Reader().GetModuleEnable(id, o); }
     PvlResult GetTrigger(TuningParamId id, TuningTrigger* o) override { return m_self->Reader().GetTrigger(id, o); }
     PvlResult GetColorCorrMatrix(TuningParamId id, TuningColorCorrMatrix* o) override {
@@ -137,9 +133,6 @@ class CCameraTuningData final : public CPvlObject {
       return m_self->Reader().GetBpcThresholds(id, o);
     }
     PvlResult GetChromaSupp(TuningParamId id, TuningChromaSupp* o) override { return m_self->Reader().GetChromaSupp(id, o); }
-
-   private:
-    CCameraTuningData* m_self;
   };
 
   class CBestShotFace final : public IBestShotTuning {

@@ -39,6 +39,15 @@ CCameraBestShot::CCameraBestShot() : m_saved(0) {
   }
 }
 
+void CCameraBestShot::SavedValues(PvlPropertyValueRecord (&records)[SAVED_COUNT]) const {
+  std::memset(records, 0, sizeof records);
+  for (int i = 0; i < SAVED_COUNT; ++i) {
+    records[i].id = kSavedIds[i];
+    records[i].value = *m_user[i].GetValue();
+    records[i].mode = m_user[i].GetAttribute();
+  }
+}
+
 void CCameraBestShot::MoveLensToInfinity(IProperties* properties) {
   PvlValueRecord zero = IntRecord(0);
   CPvlPropertyDesc step(ZUEUID_PROPERTY_FOCUS_STEP, "", "", &zero, &zero, &zero, &zero, &zero, 0, 0,
@@ -79,12 +88,7 @@ PvlResult CCameraBestShot::Apply(int32_t mode, IProperties* properties) {
   if (r != PVL_OK) return r;
 
   PvlPropertyValueRecord records[SAVED_COUNT];
-  std::memset(records, 0, sizeof records);
-  for (int i = 0; i < SAVED_COUNT; ++i) {
-    records[i].id = kSavedIds[i];
-    records[i].value = *m_user[i].GetValue();
-    records[i].mode = m_user[i].GetAttribute();
-  }
+  SavedValues(records);
   const int32_t* w = row->Words;
 
   PvlPropertyValueRecord& hjr = records[SAVED_HJR];
@@ -179,12 +183,7 @@ PvlResult CCameraBestShot::Restore(IProperties* properties) {
   r = tuning->SetBestShotOverride(0, nullptr);
   if (r != PVL_OK) return r;
   PvlPropertyValueRecord records[SAVED_COUNT];
-  std::memset(records, 0, sizeof records);
-  for (int i = 0; i < SAVED_COUNT; ++i) {
-    records[i].id = kSavedIds[i];
-    records[i].value = *m_user[i].GetValue();
-    records[i].mode = m_user[i].GetAttribute();
-  }
+  SavedValues(records);
   r = properties->SetProperties(records, SAVED_COUNT);
   m_saved = 0;
   return r;

@@ -23,6 +23,8 @@ class CCameraBestShot {
 
  private:
   void MoveLensToInfinity(IProperties* properties);
+  // The six saved user values as property values (identifier, value, mode word).
+  void SavedValues(PvlPropertyValueRecord (&records)[SAVED_COUNT]) const;
 
   uint8_t m_saved;
   CPvlPropertyDesc m_user[SAVED_COUNT];
