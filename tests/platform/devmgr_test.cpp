@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "devmgr.h"
 #include "devmgr_test_driver.h"
@@ -78,7 +79,7 @@ class DevMgrTest : public ::testing::Test {
 
 TEST_F(DevMgrTest, ActivationCreatesTheActiveKeyAndTheDeviceName) {
   HANDLE dev = ActivateDeviceEx(kTstKey, nullptr, 0, nullptr);
-  ASSERT_NE(dev, nullptr) << GetLastError();
+  ASSERT_NE(dev, INVALID_HANDLE_VALUE) << GetLastError();
   EXPECT_EQ(state_->tstInits, 1);
   std::u16string active = state_->tstActiveKey;
   EXPECT_EQ(active, std::u16string(DevMgrActiveKeyPath(dev)));
@@ -101,8 +102,8 @@ TEST_F(DevMgrTest, ActivationCreatesTheActiveKeyAndTheDeviceName) {
 
 TEST_F(DevMgrTest, AnInitMayActivateADeviceOfItsOwnLibrary) {
   HANDLE dev = ActivateDeviceEx(kTstKey, nullptr, 0, nullptr);
-  ASSERT_NE(dev, nullptr);
-  ASSERT_NE(state_->subDevice, nullptr) << state_->subDeviceError;
+  ASSERT_NE(dev, INVALID_HANDLE_VALUE);
+  ASSERT_NE(state_->subDevice, INVALID_HANDLE_VALUE) << state_->subDeviceError;
   EXPECT_EQ(state_->tspInits, 1);
   EXPECT_EQ(state_->tspBusContext, &state_->tstContext);
   EXPECT_NE(std::u16string(state_->tspActiveKey), std::u16string(state_->tstActiveKey));
@@ -115,7 +116,7 @@ TEST_F(DevMgrTest, AnInitMayActivateADeviceOfItsOwnLibrary) {
 }
 
 TEST_F(DevMgrTest, ClientCallsReachTheEntryPointsAsTheClientProcess) {
-  ASSERT_NE(ActivateDeviceEx(kTstKey, nullptr, 0, nullptr), nullptr);
+  ASSERT_NE(ActivateDeviceEx(kTstKey, nullptr, 0, nullptr), INVALID_HANDLE_VALUE);
   HANDLE client = reinterpret_cast<HANDLE>(uintptr_t(0x00C11E47));
   CeSimSetCallerProcess(client);
   HANDLE h = CreateFileW(u"TST1:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -148,8 +149,40 @@ TEST_F(DevMgrTest, ClientCallsReachTheEntryPointsAsTheClientProcess) {
   CloseHandle(pin);
 }
 
+TEST_F(DevMgrTest, DeactivationWaitsForClientCallsInsideTheDriver) {
+  HANDLE dev = ActivateDeviceEx(kTstKey, nullptr, 0, nullptr);
+  ASSERT_NE(dev, INVALID_HANDLE_VALUE);
+  state_->entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  state_->release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE h = CreateFileW(u"TST1:", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  BOOL blockedResult = FALSE;
+  std::thread client([&] {
+    DWORD ret = 0;
+    blockedResult = DeviceIoControl(h, TEST_IOCTL_BLOCK, nullptr, 0, nullptr, 0, &ret, nullptr);
+  });
+  EXPECT_EQ(WaitForSingleObject(state_->entered, 10000), WAIT_OBJECT_0);
+  // PreDeinit releases the waiting call; Deinit comes only after it has left.
+  EXPECT_TRUE(DeactivateDevice(dev));
+  client.join();
+  EXPECT_TRUE(blockedResult);
+  EXPECT_EQ(state_->preDeinits, 1);
+  EXPECT_EQ(state_->deinitsSeenByBlockedCall, 0);
+  EXPECT_EQ(state_->tstDeinits, 1);
+
+  // The client's handle outlives the device: calls fail, closing never reaches the driver.
+  DWORD caller = 0, ret = 0;
+  EXPECT_FALSE(DeviceIoControl(h, TEST_IOCTL_CALLER, nullptr, 0, &caller, 4, &ret, nullptr));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+  const int closes = state_->closes;
+  EXPECT_TRUE(CloseHandle(h));
+  EXPECT_EQ(state_->closes, closes);
+  CloseHandle(state_->entered);
+  CloseHandle(state_->release);
+}
+
 TEST_F(DevMgrTest, PowerManagerCallsComeFromItsOwnProcess) {
-  ASSERT_NE(ActivateDeviceEx(kTstKey, nullptr, 0, nullptr), nullptr);
+  ASSERT_NE(ActivateDeviceEx(kTstKey, nullptr, 0, nullptr), INVALID_HANDLE_VALUE);
   HANDLE client = reinterpret_cast<HANDLE>(uintptr_t(0x00C11E47));
   CeSimSetCallerProcess(client);
   DWORD state = 4, ret = 0;
@@ -166,28 +199,28 @@ TEST_F(DevMgrTest, PowerManagerCallsComeFromItsOwnProcess) {
 }
 
 TEST_F(DevMgrTest, BadKeysAndFailingDriversLeaveNothingBehind) {
-  EXPECT_EQ(ActivateDeviceEx(u"Drivers\\NoSuchKey", nullptr, 0, nullptr), nullptr);
+  EXPECT_EQ(ActivateDeviceEx(u"Drivers\\NoSuchKey", nullptr, 0, nullptr), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
-  EXPECT_EQ(ActivateDeviceEx(nullptr, nullptr, 0, nullptr), nullptr);
+  EXPECT_EQ(ActivateDeviceEx(nullptr, nullptr, 0, nullptr), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
 
   HKEY noDll = CreateKey(u"Drivers\\DevMgrNoDll");
   SetString(noDll, u"Prefix", u"NDL");
   RegCloseKey(noDll);
-  EXPECT_EQ(ActivateDeviceEx(u"Drivers\\DevMgrNoDll", nullptr, 0, nullptr), nullptr);
+  EXPECT_EQ(ActivateDeviceEx(u"Drivers\\DevMgrNoDll", nullptr, 0, nullptr), INVALID_HANDLE_VALUE);
 
   HKEY missing = CreateKey(u"Drivers\\DevMgrMissing");
   SetString(missing, u"Prefix", u"MIS");
   SetString(missing, u"Dll", u"NoSuchDriver.dll");
   RegCloseKey(missing);
-  EXPECT_EQ(ActivateDeviceEx(u"Drivers\\DevMgrMissing", nullptr, 0, nullptr), nullptr);
+  EXPECT_EQ(ActivateDeviceEx(u"Drivers\\DevMgrMissing", nullptr, 0, nullptr), INVALID_HANDLE_VALUE);
   EXPECT_EQ(DevMgrFindDevice(u"MIS1:"), nullptr);
 
   HKEY tst = nullptr;
   ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kTstKey, 0, KEY_ALL_ACCESS, &tst), ERROR_SUCCESS);
   SetDword(tst, u"FailInit", 1);
   RegCloseKey(tst);
-  EXPECT_EQ(ActivateDeviceEx(kTstKey, nullptr, 0, nullptr), nullptr);
+  EXPECT_EQ(ActivateDeviceEx(kTstKey, nullptr, 0, nullptr), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), DWORD(ERROR_GEN_FAILURE));
   EXPECT_EQ(DevMgrFindDevice(u"TST1:"), nullptr);
   HANDLE h = CreateFileW(u"TST1:", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -204,18 +237,18 @@ TEST_F(DevMgrTest, BadKeysAndFailingDriversLeaveNothingBehind) {
 
 TEST_F(DevMgrTest, ANameInUseIsNotTakenTwice) {
   HANDLE first = ActivateDeviceEx(kTspKey, nullptr, 0, nullptr);
-  ASSERT_NE(first, nullptr);
+  ASSERT_NE(first, INVALID_HANDLE_VALUE);
   // Without an "Index" the next free one is taken.
   HANDLE second = ActivateDeviceEx(kTspKey, nullptr, 0, nullptr);
-  ASSERT_NE(second, nullptr);
+  ASSERT_NE(second, INVALID_HANDLE_VALUE);
   EXPECT_EQ(DevMgrFindDevice(u"TSP2:"), second);
   // With a fixed "Index" a taken name is refused.
   HKEY tst = nullptr;
   ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kTstKey, 0, KEY_ALL_ACCESS, &tst), ERROR_SUCCESS);
   RegDeleteValueW(tst, u"SubDevice");
   RegCloseKey(tst);
-  ASSERT_NE(ActivateDeviceEx(kTstKey, nullptr, 0, nullptr), nullptr);
-  EXPECT_EQ(ActivateDeviceEx(kTstKey, nullptr, 0, nullptr), nullptr);
+  ASSERT_NE(ActivateDeviceEx(kTstKey, nullptr, 0, nullptr), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(ActivateDeviceEx(kTstKey, nullptr, 0, nullptr), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
   EXPECT_EQ(state_->tstInits, 1);
 }

@@ -64,14 +64,14 @@ DWORD TST_Init(LPCWSTR activeKey, LPCVOID) {
   gState.tstContext = 0x5454;
   if (hasSub) {
     gState.subDevice = ActivateDeviceEx(sub, nullptr, 0, &gState.tstContext);
-    gState.subDeviceError = gState.subDevice ? 0 : GetLastError();
+    gState.subDeviceError = gState.subDevice != INVALID_HANDLE_VALUE ? 0 : GetLastError();
   }
   return gState.tstContext;
 }
 
 BOOL TST_Deinit(DWORD) {
   ++gState.tstDeinits;
-  if (gState.subDevice) DeactivateDevice(gState.subDevice);
+  if (gState.subDevice && gState.subDevice != INVALID_HANDLE_VALUE) DeactivateDevice(gState.subDevice);
   gState.subDevice = nullptr;
   return TRUE;
 }
@@ -88,8 +88,19 @@ BOOL TST_Close(DWORD open) {
   return TRUE;
 }
 
+void TST_PreDeinit(DWORD) {
+  ++gState.preDeinits;
+  if (gState.release) SetEvent(gState.release);
+}
+
 BOOL TST_IOControl(DWORD, DWORD code, PBYTE, DWORD, PBYTE out, DWORD outLen, PDWORD returned) {
   if (code == TEST_IOCTL_CALLER) return Caller(out, outLen, returned);
+  if (code == TEST_IOCTL_BLOCK) {
+    SetEvent(gState.entered);
+    WaitForSingleObject(gState.release, INFINITE);
+    gState.deinitsSeenByBlockedCall = gState.tstDeinits;
+    return TRUE;
+  }
   if (code == IOCTL_POWER_SET && out && outLen >= 4) {
     std::memcpy(&gState.powerState, out, 4);
     return TRUE;

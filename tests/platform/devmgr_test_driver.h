@@ -24,9 +24,16 @@ struct TestDriverState {
   int closes;
   DWORD powerState;
   DWORD indexFromDeviceKey;
+  // TEST_IOCTL_BLOCK: sets `entered`, waits for `release` (set by
+  // TST_PreDeinit), then notes how many Deinits it saw.
+  HANDLE entered;
+  HANDLE release;
+  int preDeinits;
+  int deinitsSeenByBlockedCall;
 };
 
 typedef TestDriverState* (*TestDriverGetStateFn)();
 
 // Control codes of the test driver.
 #define TEST_IOCTL_CALLER 1u
+#define TEST_IOCTL_BLOCK 2u

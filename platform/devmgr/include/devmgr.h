@@ -11,9 +11,9 @@ extern "C" {
 // The calls a driver makes.
 // Loads the driver of the key (a path under HKEY_LOCAL_MACHINE: "Prefix",
 // "Dll", "Index"), creates its active key and calls <Prefix>_Init(active key
-// path, busContext). The handle identifies the device, or null with the last
-// error set. A driver's Init may activate further devices, also of its own
-// library.
+// path, busContext). The handle identifies the device; on failure it is
+// INVALID_HANDLE_VALUE (never null) with the last error set. A driver's Init
+// may activate further devices, also of its own library.
 HANDLE ActivateDeviceEx(LPCWSTR deviceKey, LPCVOID registryEntries, DWORD entryCount, LPVOID busContext);
 HANDLE ActivateDevice(LPCWSTR deviceKey, DWORD clientInfo);
 // Calls <Prefix>_Deinit, removes the device's name and active key and drops

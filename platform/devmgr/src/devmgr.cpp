@@ -2,6 +2,7 @@
 // their active keys, and the routing of client file calls to their entry
 // points.
 #include <algorithm>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -44,7 +45,51 @@ struct Device {
   WriteFn write = nullptr;
   DWORD context = 0;
   bool named = false;
+  // Client calls running in the driver; Deinit waits for them to leave.
+  std::mutex callLock;
+  std::condition_variable idle;
+  int calls = 0;
+  bool closing = false;
 };
+
+// The devices whose entry points the current thread is inside (a driver call
+// may deactivate a device, even its own, without waiting for itself).
+thread_local std::vector<const Device*> tInside;
+
+// One client call into a driver: refused once the device is being
+// deactivated, so that no call starts after its Deinit.
+class CallGuard {
+ public:
+  explicit CallGuard(Device& d) : d_(d) {
+    std::lock_guard<std::mutex> g(d.callLock);
+    entered_ = !d.closing;
+    if (entered_) {
+      ++d.calls;
+      tInside.push_back(&d);
+    }
+  }
+  ~CallGuard() {
+    if (!entered_) return;
+    tInside.erase(std::find(tInside.begin(), tInside.end(), &d_));
+    std::lock_guard<std::mutex> g(d_.callLock);
+    if (--d_.calls == 0 || d_.closing) d_.idle.notify_all();
+  }
+  CallGuard(const CallGuard&) = delete;
+  CallGuard& operator=(const CallGuard&) = delete;
+  explicit operator bool() const { return entered_; }
+
+ private:
+  Device& d_;
+  bool entered_;
+};
+
+// Stops new calls and waits until only the current thread's own are left.
+void DrainCalls(Device& d) {
+  const int own = int(std::count(tInside.begin(), tInside.end(), &d));
+  std::unique_lock<std::mutex> g(d.callLock);
+  d.closing = true;
+  d.idle.wait(g, [&] { return d.calls <= own; });
+}
 
 struct OpenHandle {
   std::shared_ptr<Device> device;
@@ -108,14 +153,20 @@ bool NameTaken(const std::u16string& name) {
 // ---- Client side: the device's operations under its name --------------------------
 
 void* DevOpen(void* devCtx, DWORD access, DWORD share) {
-  auto* dev = static_cast<Device*>(devCtx);
-  std::shared_ptr<Device> d = Lookup(HandleOf(*dev));
+  // The device is named by its id: a name found just before the device went
+  // away must not reach freed memory.
+  std::shared_ptr<Device> d = Lookup(reinterpret_cast<HANDLE>(kHandleBase + reinterpret_cast<uintptr_t>(devCtx)));
   if (!d) {
     SetLastError(ERROR_DEVICE_NOT_AVAILABLE);
     return nullptr;
   }
   if (!d->open) {
     SetLastError(ERROR_NOT_SUPPORTED);
+    return nullptr;
+  }
+  CallGuard call(*d);
+  if (!call) {
+    SetLastError(ERROR_DEVICE_NOT_AVAILABLE);
     return nullptr;
   }
   SetLastError(ERROR_SUCCESS);
@@ -129,8 +180,10 @@ void* DevOpen(void* devCtx, DWORD access, DWORD share) {
 
 BOOL DevClose(void* openCtx) {
   std::unique_ptr<OpenHandle> h(static_cast<OpenHandle*>(openCtx));
+  if (!h->device->close) return TRUE;
   // A device deactivated meanwhile has no driver left to tell.
-  if (!h->device->close || !Lookup(HandleOf(*h->device))) return TRUE;
+  CallGuard call(*h->device);
+  if (!call) return TRUE;
   return h->device->close(h->context);
 }
 
@@ -138,6 +191,11 @@ BOOL DevIoctl(void* openCtx, DWORD code, void* in, DWORD inLen, void* out, DWORD
   auto* h = static_cast<OpenHandle*>(openCtx);
   if (!h->device->ioctl) {
     SetLastError(ERROR_NOT_SUPPORTED);
+    return FALSE;
+  }
+  CallGuard call(*h->device);
+  if (!call) {
+    SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
   return h->device->ioctl(h->context, code, static_cast<PBYTE>(in), inLen, static_cast<PBYTE>(out), outLen,
@@ -150,6 +208,11 @@ DWORD DevRead(void* openCtx, void* buf, DWORD len) {
     SetLastError(ERROR_NOT_SUPPORTED);
     return DWORD(-1);
   }
+  CallGuard call(*h->device);
+  if (!call) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return DWORD(-1);
+  }
   return h->device->read(h->context, buf, len);
 }
 
@@ -157,6 +220,11 @@ DWORD DevWrite(void* openCtx, const void* buf, DWORD len) {
   auto* h = static_cast<OpenHandle*>(openCtx);
   if (!h->device->write) {
     SetLastError(ERROR_NOT_SUPPORTED);
+    return DWORD(-1);
+  }
+  CallGuard call(*h->device);
+  if (!call) {
+    SetLastError(ERROR_INVALID_HANDLE);
     return DWORD(-1);
   }
   return h->device->write(h->context, buf, len);
@@ -173,7 +241,7 @@ void RemoveActiveKey(const std::u16string& path) {
 extern "C" HANDLE ActivateDeviceEx(LPCWSTR deviceKey, LPCVOID, DWORD, LPVOID busContext) {
   if (!deviceKey || !*deviceKey) {
     SetLastError(ERROR_INVALID_PARAMETER);
-    return nullptr;
+    return INVALID_HANDLE_VALUE;
   }
   auto d = std::make_shared<Device>();
   d->key = deviceKey;
@@ -184,7 +252,7 @@ extern "C" HANDLE ActivateDeviceEx(LPCWSTR deviceKey, LPCVOID, DWORD, LPVOID bus
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, deviceKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
       SetLastError(ERROR_FILE_NOT_FOUND);
-      return nullptr;
+      return INVALID_HANDLE_VALUE;
     }
     bool haveDll = QueryString(key, u"Dll", dll) && !dll.empty();
     QueryString(key, u"Prefix", d->prefix);
@@ -192,12 +260,12 @@ extern "C" HANDLE ActivateDeviceEx(LPCWSTR deviceKey, LPCVOID, DWORD, LPVOID bus
     RegCloseKey(key);
     if (!haveDll) {
       SetLastError(ERROR_FILE_NOT_FOUND);
-      return nullptr;
+      return INVALID_HANDLE_VALUE;
     }
   }
   if (d->prefix.size() > 3) {
     SetLastError(ERROR_INVALID_PARAMETER);
-    return nullptr;
+    return INVALID_HANDLE_VALUE;
   }
 
   // Claim the name and the active key before the driver runs, so that a
@@ -213,12 +281,12 @@ extern "C" HANDLE ActivateDeviceEx(LPCWSTR deviceKey, LPCVOID, DWORD, LPVOID bus
       }
       if (index > 9) {
         SetLastError(ERROR_ALREADY_EXISTS);
-        return nullptr;
+        return INVALID_HANDLE_VALUE;
       }
       d->name = d->prefix + char16_t(u'0' + index) + u":";
       if (NameTaken(d->name)) {
         SetLastError(ERROR_ALREADY_EXISTS);
-        return nullptr;
+        return INVALID_HANDLE_VALUE;
       }
       d->named = true;
     }
@@ -236,7 +304,7 @@ extern "C" HANDLE ActivateDeviceEx(LPCWSTR deviceKey, LPCVOID, DWORD, LPVOID bus
     RemoveActiveKey(d->activePath);
     if (d->module) FreeLibrary(d->module);
     SetLastError(error);
-    return nullptr;
+    return INVALID_HANDLE_VALUE;
   };
 
   HKEY active = nullptr;
@@ -271,7 +339,7 @@ extern "C" HANDLE ActivateDeviceEx(LPCWSTR deviceKey, LPCVOID, DWORD, LPVOID bus
     DWORD error = GetLastError();
     return fail(error ? error : DWORD(ERROR_OPEN_FAILED));
   }
-  if (d->named && !CeSimRegisterDevice(d->name.c_str(), &kOps, d.get())) {
+  if (d->named && !CeSimRegisterDevice(d->name.c_str(), &kOps, reinterpret_cast<void*>(uintptr_t(d->id)))) {
     DWORD error = GetLastError();
     if (d->deinit) d->deinit(d->context);
     return fail(error);
@@ -298,7 +366,10 @@ extern "C" BOOL DeactivateDevice(HANDLE device) {
     }
   }
   if (d->named) CeSimUnregisterDevice(d->name.c_str());
+  // PreDeinit lets the driver release calls that wait inside it; Deinit and
+  // the unloading come only after every client call has left.
   if (d->preDeinit) d->preDeinit(d->context);
+  DrainCalls(*d);
   if (d->deinit) d->deinit(d->context);
   RemoveActiveKey(d->activePath);
   FreeLibrary(d->module);
@@ -346,7 +417,7 @@ extern "C" DWORD DevMgrActivateBuiltIn(void) {
   });
   DWORD activated = 0;
   for (const Candidate& c : candidates)
-    if (ActivateDeviceEx(c.path.c_str(), nullptr, 0, nullptr)) ++activated;
+    if (ActivateDeviceEx(c.path.c_str(), nullptr, 0, nullptr) != INVALID_HANDLE_VALUE) ++activated;
   return activated;
 }
 
