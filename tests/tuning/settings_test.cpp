@@ -402,6 +402,21 @@ TEST_F(SettingsTest, FocusCells) {
   ASSERT_EQ(PVL_OK, ud.GetFocusCells(cells, 2, &count));
   EXPECT_EQ(count, 4);
   EXPECT_EQ(PVL_E_NULLPTR, ud.GetFocusCells(nullptr, 1, &count));
+
+  // A grid of more cells than a byte can name is refused rather than walked;
+  // an empty one has no cells.
+  struct { int32_t columns, rows; PvlResult result; int32_t count; } grids[] = {
+      {100000, 100000, PVL_E_BADARG, 77}, {257, 1, PVL_E_BADARG, 77}, {16, 16, PVL_OK, 4}, {0, 16, PVL_OK, 0},
+      {-5, 3, PVL_OK, 0}};
+  for (auto g : grids) {
+    PvlValueRecord pair{};
+    pair.type = 13;
+    pair.payload.pair = CPvlPair{g.columns, g.rows};
+    Set(ZUEUID_PROPERTY_FOCUS_RECT_GRID, pair, 0);
+    count = 77;
+    EXPECT_EQ(g.result, ud.GetFocusCells(cells, 8, &count)) << g.columns << "x" << g.rows;
+    EXPECT_EQ(count, g.count) << g.columns << "x" << g.rows;
+  }
 }
 
 TEST_F(SettingsTest, MaxCropFactor) {

@@ -413,6 +413,9 @@ PvlResult CUserData::GetFocusCells(uint8_t* cells, int32_t capacity, int32_t* co
     FetchValue(kTypePair, ZUEUID_PROPERTY_FOCUS_RECT_GRID, &grid);
     int32_t columns = grid.payload.pair.first;
     int32_t rows = grid.payload.pair.second;
+    // A cell is named by one byte: a grid of more cells than that has no
+    // indices to give (and would take long to walk).
+    if (int64_t(columns) * rows > 256 && columns > 0 && rows > 0) return PVL_E_BADARG;
     int32_t n = 0;
     for (int32_t r = 0; r < rows; ++r) {
       for (int32_t c = 0; c < columns; ++c) {
