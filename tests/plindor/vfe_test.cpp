@@ -184,6 +184,9 @@ TEST_F(VfeInterruptTest, WithoutACallbackInterruptsAreStillCompleted) {
   // The thread logs and completes the interrupt; wait for the line to open again.
   for (int i = 0; i < 10000 && !CeSimDebugCapturedContains("vfe_control.istCB is NULL."); ++i) Sleep(1);
   EXPECT_TRUE(CeSimDebugCapturedContains("vfe_control.istCB is NULL."));
+  // The line is logged before the completion: wait for the line to be unmasked.
+  for (int i = 0; i < 10000 && CeSimInterruptMasked(kVfeInterrupt); ++i) Sleep(1);
+  EXPECT_FALSE(CeSimInterruptMasked(kVfeInterrupt));
 }
 
 TEST_F(VfeInterruptTest, AFailedInitLeavesNothingBehind) {
