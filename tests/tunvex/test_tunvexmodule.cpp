@@ -156,6 +156,24 @@ TEST_F(TunvexModuleTest, WithoutTheFlagFileThereIsNoServer) {
   EXPECT_EQ(r, PVL_E_FAIL);
 }
 
+// Only the host's file system says whether the flag file is there.
+int32_t FailingFileSystem(IEnv*, ZUEUID, void*, void** out) {
+  *out = nullptr;
+  return PVL_E_OUTOFMEMORY;
+}
+
+TEST_F(TunvexModuleTest, WithoutAFileSystemThereIsNoServer) {
+  EnableServer();
+  ASSERT_EQ(OrbhostTest_RegisterClass(ZUEUID_CLASS_FILESYSTEM, &FailingFileSystem), PVL_OK);
+  PvlResult r = 0;
+  EXPECT_EQ(CreateServer(&r), nullptr);
+  EXPECT_EQ(r, PVL_E_FAIL);
+  ASSERT_EQ(OrbhostTest_UnregisterClass(ZUEUID_CLASS_FILESYSTEM), PVL_OK);
+  ITunvex* server = CreateServer();
+  ASSERT_NE(server, nullptr);
+  server->Release();
+}
+
 TEST_F(TunvexModuleTest, OneServerPerEnvironment) {
   EnableServer();
   ITunvex* a = CreateServer();
@@ -311,8 +329,8 @@ TEST_F(TunvexModuleTest, TunclientListsReadsWritesAndApplies) {
   EXPECT_EQ(status, 1);  // nobody listens any more
 }
 
-// tunserve brings the host up on the (private) image, writes the flag file and
-// serves until it is told to stop.
+// tunserve brings the host up on the (private) image, writes the flag file,
+// serves until it is told to stop and removes the flag file again.
 TEST(Tunserve, ServesUntilStopped) {
   ASSERT_NE(kPort, 0);
   camera::test::RemoveImageFile("fs/~0x0106fa8a/_TunvexEnabled.flg");
@@ -366,4 +384,6 @@ TEST(Tunserve, ServesUntilStopped) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   close(fds[0]);
   EXPECT_FALSE(c.Connect("127.0.0.1", kPort));
+  // The image is left as it was: no flag file to enable a server later.
+  EXPECT_FALSE(camera::test::ReadImageFile("fs/~0x0106fa8a/_TunvexEnabled.flg", &contents));
 }

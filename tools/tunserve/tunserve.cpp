@@ -1,8 +1,9 @@
 // tunserve: runs the tuning server outside the camera. Starts the framework host
-// on a device image (writing the server's flag file into it), creates the
-// tuning-data service, which registers "TuningData" with the server, and serves
-// until it gets SIGINT or SIGTERM. Where no tuning-data service is built, a
-// small sample table is served instead.
+// on a device image (writing the server's flag file into it, and removing it
+// again at the end when it was not there before), creates the tuning-data
+// service, which registers "TuningData" with the server, and serves until it
+// gets SIGINT or SIGTERM. Where no tuning-data service is built, a small sample
+// table is served instead.
 #include <signal.h>
 
 #include <cerrno>
@@ -80,10 +81,13 @@ struct SampleTable final : IPvlBase {
   }
 };
 
-bool WriteFlagFile() {
+const WCHAR kFlagFile[] = u"fs:/~0x0106fa8a/_TunvexEnabled.flg";
+
+// `created` tells whether the file is new: the image is left as it was found.
+bool WriteFlagFile(bool* created) {
+  *created = GetFileAttributesW(kFlagFile) == INVALID_FILE_ATTRIBUTES;
   CreateDirectoryW(u"fs:/~0x0106fa8a", nullptr);  // may exist already
-  HANDLE h = CreateFileW(u"fs:/~0x0106fa8a/_TunvexEnabled.flg", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(kFlagFile, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   CloseHandle(h);
   return true;
@@ -141,7 +145,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tunserve: cannot use the device image %s\n", image);
     return 1;
   }
-  if (!WriteFlagFile()) {
+  bool flagCreated = false;
+  if (!WriteFlagFile(&flagCreated)) {
     std::fprintf(stderr, "tunserve: cannot write the flag file into the image %s\n", CeSimImageRoot());
     return 1;
   }
@@ -149,6 +154,7 @@ int main(int argc, char** argv) {
   PvlResult r = Orbhost_Start("\\device.cs", 0, &env);
   if (r != PVL_OK) {
     std::fprintf(stderr, "tunserve: the host does not start on %s (error %d)\n", CeSimImageRoot(), int(r));
+    if (flagCreated) DeleteFileW(kFlagFile);
     return 1;
   }
 
@@ -171,6 +177,7 @@ int main(int argc, char** argv) {
     if (tuningData) tuningData->Release();
     env->Release();
     Orbhost_Stop();
+    if (flagCreated) DeleteFileW(kFlagFile);
     return 1;
   }
   ITunvex* server = static_cast<ITunvex*>(out);
@@ -216,5 +223,6 @@ int main(int argc, char** argv) {
   }
   env->Release();
   Orbhost_Stop();
+  if (flagCreated) DeleteFileW(kFlagFile);
   return status;
 }

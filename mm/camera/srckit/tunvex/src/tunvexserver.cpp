@@ -12,8 +12,6 @@ const char kTunvexLogFile[] = "fs:/~0x0106fa8a/tunvex_log.txt";
 
 namespace {
 
-const WCHAR kFlagFileW[] = u"fs:/~0x0106fa8a/_TunvexEnabled.flg";
-
 struct CreatorContext {
   IEnv* env;
   ISingletonRegistry* registry;
@@ -41,15 +39,7 @@ bool Tunvex::IsEnabled(IEnv* env) {
   IFileSystem* fs = CreateFileSystem(env, &r);
   if (!fs) {
     RETAILMSG(1, (u"IsEnabled: Create file system returned %i\n", int(r)));
-    if (r != PVL_E_NOTSUPPORTED) return false;
-    // A host without a file-system service: ask the device's file system directly.
-    HANDLE h = CreateFileW(kFlagFileW, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-      RETAILMSG(1, (u"IsEnabled: File open returned %i\n", int(GetLastError())));
-      return false;
-    }
-    CloseHandle(h);
-    return true;
+    return false;
   }
   IFile* file = nullptr;
   r = fs->Open(kTunvexFlagFile, PVL_FILE_READ, &file);
