@@ -187,47 +187,35 @@ BOOL DevClose(void* openCtx) {
   return h->device->close(h->context);
 }
 
-BOOL DevIoctl(void* openCtx, DWORD code, void* in, DWORD inLen, void* out, DWORD outLen, DWORD* returned) {
+// Runs one client call in the driver: `failed` when the driver lacks the
+// entry point or the device is being deactivated.
+template <typename Fn, typename Result, typename... Args>
+Result CallDriver(void* openCtx, Fn Device::*entry, Result failed, Args... args) {
   auto* h = static_cast<OpenHandle*>(openCtx);
-  if (!h->device->ioctl) {
+  Fn fn = (*h->device).*entry;
+  if (!fn) {
     SetLastError(ERROR_NOT_SUPPORTED);
-    return FALSE;
+    return failed;
   }
   CallGuard call(*h->device);
   if (!call) {
     SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
+    return failed;
   }
-  return h->device->ioctl(h->context, code, static_cast<PBYTE>(in), inLen, static_cast<PBYTE>(out), outLen,
-                          returned);
+  return fn(h->context, args...);
+}
+
+BOOL DevIoctl(void* openCtx, DWORD code, void* in, DWORD inLen, void* out, DWORD outLen, DWORD* returned) {
+  return CallDriver(openCtx, &Device::ioctl, BOOL(FALSE), code, static_cast<PBYTE>(in), inLen,
+                    static_cast<PBYTE>(out), outLen, returned);
 }
 
 DWORD DevRead(void* openCtx, void* buf, DWORD len) {
-  auto* h = static_cast<OpenHandle*>(openCtx);
-  if (!h->device->read) {
-    SetLastError(ERROR_NOT_SUPPORTED);
-    return DWORD(-1);
-  }
-  CallGuard call(*h->device);
-  if (!call) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return DWORD(-1);
-  }
-  return h->device->read(h->context, buf, len);
+  return CallDriver(openCtx, &Device::read, DWORD(-1), buf, len);
 }
 
 DWORD DevWrite(void* openCtx, const void* buf, DWORD len) {
-  auto* h = static_cast<OpenHandle*>(openCtx);
-  if (!h->device->write) {
-    SetLastError(ERROR_NOT_SUPPORTED);
-    return DWORD(-1);
-  }
-  CallGuard call(*h->device);
-  if (!call) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return DWORD(-1);
-  }
-  return h->device->write(h->context, buf, len);
+  return CallDriver(openCtx, &Device::write, DWORD(-1), buf, len);
 }
 
 const CeSimDeviceOps kOps{DevOpen, DevClose, DevIoctl, DevRead, DevWrite};
