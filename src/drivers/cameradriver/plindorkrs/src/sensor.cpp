@@ -53,6 +53,23 @@ extern "C" PLINDOR_API void CameraSensorI2C_CopyCommand(CameraSensorI2C_Command*
   *destination = out;
 }
 
+namespace {
+
+// One record to the bus device: a file write, or a file read that fills the
+// caller's data buffer.
+int Transfer(const CameraSensorI2C_Command* command, uint32_t direction) {
+  if (!gI2cOpened || !command) return 0;
+  CameraSensorI2C_Command local;
+  CameraSensorI2C_CopyCommand(&local, command);
+  local.direction = direction;
+  DWORD done = 0;
+  BOOL ok = direction == CAMERA_I2C_DIRECTION_READ ? ReadFile(gI2c, &local, sizeof local, &done, nullptr)
+                                                   : WriteFile(gI2c, &local, sizeof local, &done, nullptr);
+  return ok && done == sizeof local ? 1 : 0;
+}
+
+}  // namespace
+
 extern "C" PLINDOR_API int CameraSensorI2C_Init(void) {
   if (!gI2cOpened) {
     HANDLE h = CreateFileW(u"CI2C1:", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -85,21 +102,11 @@ extern "C" PLINDOR_API int CameraSensorI2C_DeInit(void) {
 }
 
 extern "C" PLINDOR_API int CameraSensorI2C_Write(const CameraSensorI2C_Command* command) {
-  if (!gI2cOpened || !command) return 0;
-  CameraSensorI2C_Command local;
-  CameraSensorI2C_CopyCommand(&local, command);
-  local.direction = CAMERA_I2C_DIRECTION_WRITE;
-  DWORD written = 0;
-  return WriteFile(gI2c, &local, sizeof local, &written, nullptr) && written == sizeof local ? 1 : 0;
+  return Transfer(command, CAMERA_I2C_DIRECTION_WRITE);
 }
 
 extern "C" PLINDOR_API int CameraSensorI2C_Read(const CameraSensorI2C_Command* command) {
-  if (!gI2cOpened || !command) return 0;
-  CameraSensorI2C_Command local;
-  CameraSensorI2C_CopyCommand(&local, command);
-  local.direction = CAMERA_I2C_DIRECTION_READ;
-  DWORD read = 0;
-  return ReadFile(gI2c, &local, sizeof local, &read, nullptr) && read == sizeof local ? 1 : 0;
+  return Transfer(command, CAMERA_I2C_DIRECTION_READ);
 }
 
 extern "C" PLINDOR_API int CameraSensorI2C_Write_MultiCommands(const CameraSensorI2C_Command* commands,
