@@ -419,6 +419,50 @@ TEST(TunvexCatalog, JpegTextListsEveryValueOnce) {
   EXPECT_GE(needed, want.size() + 1);
 }
 
+// The size asked for holds the whole text also when later elements have
+// longer texts than the first, or cannot be read at all.
+namespace {
+int32_t FirstElementOnly(const RuntimeTuningItem* item, uint16_t element, char* text, uint32_t size,
+                         uint32_t* length) {
+  if (element > 0) return TUNING_RESULT_NO_TEXT;
+  return DefaultValueToText(item, element, text, size, length);
+}
+}  // namespace
+
+TEST(TunvexCatalog, JpegTextFitsTheSizeItAskedFor) {
+  int32_t lines[6] = {0, INT32_MIN, INT32_MIN, INT32_MIN, INT32_MIN, INT32_MIN};
+  uint16_t none = 0;
+  FakeRegistry r;
+  r.Add("L", lines, TUNING_TYPE_S32, 6);
+  r.Add("E", &none, TUNING_TYPE_U16, 0);
+  CTunvexCatalog c;
+  ASSERT_EQ(c.Register(&r, "TuningData"), 0);
+  uint32_t needed = 0;
+  ASSERT_EQ(c.SendDataToJPEG(nullptr, 0, &needed, nullptr), 0);
+  std::vector<char> buf(needed, '#');
+  uint32_t written = 0;
+  ASSERT_EQ(c.SendDataToJPEG(buf.data(), needed, nullptr, &written), 0);
+  const std::string want = "3A=\nL=0,-2147483648,-2147483648,-2147483648,-2147483648,-2147483648\nE=\n";
+  EXPECT_EQ(std::string(buf.data()), want);
+  EXPECT_EQ(written, want.size());
+
+  // Elements past the first that cannot be read are written as <err>.
+  FakeRegistry odd;
+  for (int i = 0; i < 20; ++i) {
+    odd.Add(("W" + std::to_string(i)).c_str(), lines, TUNING_TYPE_S32, 40);
+    odd.items.back().toText = FirstElementOnly;
+  }
+  CTunvexCatalog c2;
+  ASSERT_EQ(c2.Register(&odd, "TuningData"), 0);
+  ASSERT_EQ(c2.SendDataToJPEG(nullptr, 0, &needed, nullptr), 0);
+  buf.assign(needed, '#');
+  ASSERT_EQ(c2.SendDataToJPEG(buf.data(), needed, nullptr, &written), 0);
+  std::string line = "=0";
+  for (int e = 1; e < 40; ++e) line += ",<err>";
+  EXPECT_EQ(written, 4 + 20 * (line.size() + 1) + 10 * 2 + 10 * 3);  // "3A=\n", names W0..W19
+  EXPECT_EQ(std::string(buf.data()).substr(std::string(buf.data()).size() - line.size() - 4), "W19" + line + "\n");
+}
+
 TEST(TunvexCatalog, JpegTextStopsAtTheEndOfTheBuffer) {
   Tables t;
   CTunvexCatalog c;

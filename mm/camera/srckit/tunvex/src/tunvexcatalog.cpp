@@ -240,12 +240,15 @@ PvlResult CTunvexCatalog::SendDataToJPEG(char* buffer, uint32_t size, uint32_t* 
           continue;
         }
         if (flags & (TUNVEX_FLAG_SUMMARY | TUNVEX_FLAG_NO_JPEG)) continue;
-        // nameLength already counts the NUL, which stands for the '='.
-        uint32_t len = 0;
-        if (grp.provider->GetValue(k, 0, nullptr, 0, &len) == PVL_OK && len > 0) {
-          sum += nameLen + uint32_t(count) * len;
-        } else {
-          sum += nameLen + uint32_t(sizeof kErrText);
+        // nameLength already counts the NUL, which stands for the '='; each
+        // element's length counts its ',' or '\n'. Every element is measured:
+        // the first one's length times the count falls short when later
+        // elements have longer texts.
+        sum += nameLen + (count == 0 ? 1 : 0);
+        for (uint16_t e = 0; e < count; ++e) {
+          uint32_t len = 0;
+          if (grp.provider->GetValue(k, e, nullptr, 0, &len) != PVL_OK || len == 0) len = sizeof kErrText;
+          sum += len;
         }
       }
     }
