@@ -1,6 +1,7 @@
 // The environment: interface answers, the allocator and its test controls, creation
 // by class, start and stop.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
@@ -228,6 +229,24 @@ TEST(Environment, RepeatedStartsHandOutTheSameEnvironment) {
   void* p = nullptr;
   EXPECT_EQ(PVL_OK, Env()->Realloc(4, &p));
   Env()->Realloc(0, &p);
+}
+
+// The driver's start with a start-up script that cannot be read fails with a code
+// and no environment; a later start with a good script still works. Run in a
+// process of its own, since the first good start in a process is the one that counts.
+TEST(Environment, AFailedStartGivesACodeAndNoEnvironment) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        int bad = 0;
+        IEnv* env = reinterpret_cast<IEnv*>(1);
+        if (Orbhost_Start("\\nowhere.cs", 0, &env) == PVL_OK) bad |= 1;
+        if (env != nullptr) bad |= 2;
+        if (Orbhost_Stop() == PVL_OK) bad |= 4;  // nothing was started
+        if (Orbhost_Start("\\device.cs", 0, &env) != PVL_OK || env == nullptr) bad |= 8;
+        _exit(bad);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 TEST(Environment, ReservedOperationsAnswerUnsupported) {

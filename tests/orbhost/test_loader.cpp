@@ -155,6 +155,36 @@ TEST_F(LoaderTest, ASharedClassGoesToTheFirstModuleThatMakesIt) {
   p->Release();
 }
 
+// A module that cannot be bound, listed first for a class, passes it on to the
+// next module that lists it.
+TEST_F(LoaderTest, AModuleThatCannotBindPassesASharedClassOn) {
+  const std::string shared = camera::test::ImagePath("sharedmodules");
+  fs::create_directories(shared);
+  const struct {
+    const char* name;
+    const char* image;
+  } modules[] = {{"A1Unbound", "ModBadSymbol"}, {"B2Maker", "ModBeta"}};
+  for (const auto& m : modules) {
+    const fs::path link = fs::path(shared) / (std::string(m.name) + ".dll");
+    fs::remove(link);
+    fs::create_symlink(fs::path(ORBHOST_FAKE_DIR) / (std::string(m.image) + ".dll"), link);
+    const std::vector<uint8_t> mif = Mif({FAKE_CLASS_SHARED});
+    FILE* f = fopen((shared + "/" + m.name + ".mif").c_str(), "wb");
+    ASSERT_NE(nullptr, f);
+    fwrite(mif.data(), 1, mif.size(), f);
+    fclose(f);
+  }
+  camera::test::DebugCapture capture;
+  ASSERT_EQ(PVL_OK, OrbhostTest_SetModuleDirectory(shared.c_str()));
+  EXPECT_TRUE(CeSimDebugCapturedContains("listed by \"A1Unbound\" and \"B2Maker\""));
+  IFakeProbe* p = Create(FAKE_CLASS_SHARED);
+  ASSERT_NE(nullptr, p);
+  EXPECT_STREQ("ModBeta", p->ModuleName());
+  EXPECT_EQ(0, OrbhostTest_IsModuleMapped("A1Unbound"));
+  EXPECT_EQ(1, OrbhostTest_IsModuleMapped("B2Maker"));
+  p->Release();
+}
+
 TEST_F(LoaderTest, NestedCreationReachesAnotherModule) {
   IFakeProbe* p = Create(FAKE_CLASS_ALPHA_NESTED);
   ASSERT_NE(nullptr, p);

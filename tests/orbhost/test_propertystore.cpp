@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "ienv.h"
@@ -240,6 +241,47 @@ TEST_F(PropertyStoreTest, SetPropertiesIsAllOrNothingAndKeepsTheModeWord) {
   EXPECT_EQ(5, q.values[0].payload.i32);
   EXPECT_EQ(2u, q.attribute);
   EXPECT_EQ(PVL_E_NULLPTR, store->SetProperties(nullptr, 1));
+}
+
+// The driver's record: the descriptor's head and the status word, 160 bytes in
+// all, filled in place; the control mode is the attribute at 152 and the status
+// word at 156 is left alone. Allocated at its exact size, so that the sanitized
+// build catches any access past it.
+TEST_F(PropertyStoreTest, DriverRecordIsFilledWithinItsBounds) {
+  RegisterBrightness();
+  PvlPropertyValueRecord set{};
+  set.id = kBrightness;
+  set.value = Int(-20);
+  set.mode = 3;
+  ASSERT_EQ(PVL_OK, store->SetProperties(&set, 1));
+
+  std::unique_ptr<uint8_t[]> raw(new uint8_t[PVL_PROPERTY_RECORD_SIZE]);
+  memset(raw.get(), 0, PVL_PROPERTY_RECORD_SIZE);
+  auto* record = reinterpret_cast<PvlPropertyDescHead*>(raw.get());
+  record->id = kBrightness;
+  for (auto& v : record->values) v.type = PVL_VT_SINT32;
+  const uint32_t status = 0xA5A5A5A5u;
+  memcpy(raw.get() + 156, &status, 4);
+  PvlResult result = -1;
+  ASSERT_EQ(PVL_OK, store->GetProperties(reinterpret_cast<CPvlPropertyDesc*>(raw.get()), 1, &result));
+  EXPECT_EQ(PVL_OK, result);
+  const int32_t want[5] = {-20, -10000, 10000, 750, 1};
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(want[i], record->values[i].payload.i32) << i;
+  uint32_t mode = 0, after = 0;
+  memcpy(&mode, raw.get() + 152, 4);
+  memcpy(&after, raw.get() + 156, 4);
+  EXPECT_EQ(3u, mode);
+  EXPECT_EQ(status, after);
+
+  // Such a record also declares a property (no name, no description).
+  record->id = 0x0103f4fdu;
+  record->values[0].payload.i32 = 7;
+  ASSERT_EQ(PVL_OK, store->AddProperty(reinterpret_cast<CPvlPropertyDesc*>(raw.get()), 0, 0));
+  PvlValueRecord out = Typed(PVL_VT_SINT32);
+  ASSERT_EQ(PVL_OK, store->GetProperty(0x0103f4fdu, &out));
+  EXPECT_EQ(7, out.payload.i32);
+  memcpy(&after, raw.get() + 156, 4);
+  EXPECT_EQ(status, after);
 }
 
 TEST_F(PropertyStoreTest, SetRangesReplacesTheFourBounds) {

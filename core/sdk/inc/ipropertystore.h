@@ -8,9 +8,9 @@
 // its capacity, the filled count saying what was copied), otherwise GetProperty
 // allocates it from the environment's heap for the caller, who owns it
 // (PvlValue_Clear frees it), and GetProperties reports only its type and count.
-// Descriptors are read and written through their first 156 bytes (identifier, name,
-// description, the five values, byte attribute, attribute = mode word); arrays of
-// descriptors have the stride of CPvlPropertyDesc.
+// Descriptors are read and written through their head (PvlPropertyDescHead below:
+// identifier, name, description, the five values, byte attribute, attribute = mode
+// word), never past it; arrays of descriptors have the stride of CPvlPropertyDesc.
 #ifndef IPROPERTYSTORE_H
 #define IPROPERTYSTORE_H
 
@@ -21,6 +21,28 @@
 #include "pvlvariant.h"
 
 #define ZUEUID_IFACE_PROPERTY_STORE ZUEUID_CLASS_PROPERTY_STORE
+
+// The part of a property descriptor (CPvlPropertyDesc) that the store reads and
+// fills. The control mode is the attribute, at byte 152. The driver's 160-byte
+// property record is this head and one word more (the descriptor's status word at
+// 156), which the store neither reads nor writes; such a record goes one at a time
+// (an array would need CPvlPropertyDesc's stride).
+struct PvlPropertyDescHead {
+  uint32_t id;
+  PvlDescString name;
+  PvlDescString description;
+  PvlValueRecord values[5];  // current, minimum, maximum, default, step
+  uint32_t byteAttribute;
+  uint32_t attribute;        // the control mode
+};
+static_assert(sizeof(PvlPropertyDescHead) == 156, "a descriptor's head is 156 bytes");
+static_assert(offsetof(PvlPropertyDescHead, name) == 4, "");
+static_assert(offsetof(PvlPropertyDescHead, description) == 16, "");
+static_assert(offsetof(PvlPropertyDescHead, values) == 28, "");
+static_assert(offsetof(PvlPropertyDescHead, byteAttribute) == 148, "");
+static_assert(offsetof(PvlPropertyDescHead, attribute) == 152, "the control mode is at 152");
+static_assert(sizeof(CPvlPropertyDesc) >= sizeof(PvlPropertyDescHead) + 4, "the head and the status word");
+#define PVL_PROPERTY_RECORD_SIZE 160  // the driver's record: the head and the status word
 
 // One value of SetProperties: identifier, an unread word, the value, the mode word
 // (the client's control mode, kept as the property's attribute), an unread word.

@@ -17,18 +17,8 @@ namespace {
 
 const char kTag[] = "orbhost/propertystore";
 
-// The part of a descriptor the store reads and writes (the runtime's
-// CPvlPropertyDesc begins with exactly these fields).
-struct DescHead {
-  uint32_t id;
-  PvlDescString name;
-  PvlDescString description;
-  PvlValueRecord values[5];  // current, minimum, maximum, default, step
-  uint32_t byteAttribute;
-  uint32_t attribute;
-};
-static_assert(sizeof(DescHead) == 156, "the head of a property descriptor is 156 bytes");
-static_assert(sizeof(CPvlPropertyDesc) >= sizeof(DescHead), "");
+// The store touches only a descriptor's head, so a 160-byte driver record is safe.
+using DescHead = PvlPropertyDescHead;
 
 const DescHead* Head(const CPvlPropertyDesc* d) { return reinterpret_cast<const DescHead*>(d); }
 DescHead* Head(CPvlPropertyDesc* d) { return reinterpret_cast<DescHead*>(d); }
