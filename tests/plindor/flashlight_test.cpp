@@ -34,29 +34,30 @@ TEST_F(FlashLightTest, InitConfiguresBothLines) {
   EXPECT_EQ(BoardGpioOpenCount(), 1);  // opened once per process
 }
 
+// The torch line's pulse count at each 500 us pause: where the bursts end.
+void NoteBurstEnd(void* context, const ChipSimCall& call) {
+  if (call.name == "clk_pause" && call.args.size() == 1 && call.args[0] == 500)
+    static_cast<std::vector<uint32_t>*>(context)->push_back(BoardGpioLineState(kTorch).rises);
+}
+
 TEST_F(FlashLightTest, TorchLevelsRunThePulseProgramOncePerChange) {
+  std::vector<uint32_t> burstEnds;
+  const int listener = ChipSimAddCallListener(NoteBurstEnd, &burstEnds);
   EXPECT_EQ(PMICFlashLED_SetCurrent(5), 1);
   EXPECT_EQ(BoardGpioLineState(kTorch).rises, 48u);
   EXPECT_EQ(PMICFlashLED_SetCurrent(5), 1);  // same level: nothing
   EXPECT_EQ(BoardGpioLineState(kTorch).rises, 48u);
   EXPECT_EQ(PMICFlashLED_SetCurrent(30), 1);
+  ChipSimRemoveCallListener(listener);
   EXPECT_EQ(BoardGpioLineState(kTorch).rises, 96u);
   EXPECT_EQ(BoardGpioLineState(kTorch).level, 1);
   EXPECT_EQ(BoardGpioLineState(kFlash).level, 0);
-  // Four bursts: 20, 5, 19 and 4 pulses, split by the 500 us gaps.
-  std::vector<int> bursts;
-  int64_t lastRise = 0;
-  int level = 0;
-  for (const BoardGpioEvent& e : BoardGpioEvents()) {
-    if (e.line != kTorch) continue;
-    if (e.level == 1 && level == 0) {
-      if (bursts.empty() || e.timeNs - lastRise >= 250000) bursts.push_back(0);
-      ++bursts.back();
-      lastRise = e.timeNs;
-    }
-    level = e.level;
-  }
-  EXPECT_EQ(bursts, (std::vector<int>{20, 5, 19, 4, 20, 5, 19, 4}));
+  // Four bursts of 20, 5, 19 and 4 pulses, each followed by the pause.
+  EXPECT_EQ(burstEnds, (std::vector<uint32_t>{20, 25, 44, 48, 68, 73, 92, 96}));
+  // Every pulse is a low then a high, each after a 2 us pause.
+  size_t shortPauses = 0;
+  for (const ChipSimCall& c : CallsNamed("clk_pause")) shortPauses += c.args[0] == 2;
+  EXPECT_EQ(shortPauses, 2u * 96u);
 }
 
 TEST_F(FlashLightTest, HighLevelsRaiseTheFlashLineAndZeroTurnsBothOff) {
