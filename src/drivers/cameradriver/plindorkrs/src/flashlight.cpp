@@ -135,16 +135,19 @@ extern "C" PLINDOR_API int PMICFlashLED_SetMode(uint32_t) { return 1; }
 extern "C" PLINDOR_API int CameraGetTime(uint64_t* time) {
   if (!time) return 0;
   LARGE_INTEGER count{}, frequency{};
-  if (!QueryPerformanceFrequency(&frequency) || frequency.QuadPart <= 0 || !QueryPerformanceCounter(&count)) {
-    *time = 0;
-    return 0;
-  }
-  uint64_t ticks = uint64_t(count.QuadPart);
+  uint64_t ticks;
   {
     // Only a counter whose high word stays 0 needs the software wrap count; a
     // 64-bit counter already carries into its high word, and once one has
-    // shown a high word its carries are never counted a second time.
+    // shown a high word its carries are never counted a second time. The
+    // counter is read under the lock so that callers on other threads (the
+    // VFE interrupt thread) cannot make a late, smaller reading look like a wrap.
     std::lock_guard<std::mutex> g(gTimeLock);
+    if (!QueryPerformanceFrequency(&frequency) || frequency.QuadPart <= 0 || !QueryPerformanceCounter(&count)) {
+      *time = 0;
+      return 0;
+    }
+    ticks = uint64_t(count.QuadPart);
     uint32_t low = uint32_t(ticks), high = uint32_t(ticks >> 32);
     if (high != 0) gCounterIs64Bit = true;
     if (!gCounterIs64Bit) {
