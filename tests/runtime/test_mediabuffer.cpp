@@ -198,9 +198,38 @@ TEST_F(MediaBufferTest, SetInfo) {
   }
   buffer_->GetInfo(&out);
   EXPECT_EQ(out.actualSize, 600u);
-  EXPECT_EQ(buffer_->SetActualSize(1001), PVL_E_BADARG);
-  EXPECT_EQ(buffer_->SetOffset(1001), PVL_E_BADARG);
-  EXPECT_EQ(buffer_->SetActualSize(1000), PVL_OK);
+}
+
+TEST_F(MediaBufferTest, SizeAndOffsetKeepTheValidDataInsideTheBuffer) {
+  // Each step on the buffer of capacity 1000 as the previous one left it.
+  struct Step {
+    bool isOffset;
+    uint32_t value;
+    PvlResult result;
+    uint32_t size, offset;  // afterwards
+  } steps[] = {
+      {false, 1001, PVL_E_BADARG, 0, 0},
+      {true, 1001, PVL_E_BADARG, 0, 0},
+      {false, 1000, PVL_OK, 1000, 0},
+      {true, 1, PVL_E_BADARG, 1000, 0},  // would end one byte past the buffer
+      {false, 600, PVL_OK, 600, 0},
+      {true, 400, PVL_OK, 600, 400},
+      {true, 401, PVL_E_BADARG, 600, 400},
+      {false, 601, PVL_E_BADARG, 600, 400},
+      {true, 0xFFFFFFFFu, PVL_E_BADARG, 600, 400},
+      {false, 0xFFFFFFFFu, PVL_E_BADARG, 600, 400},
+      {false, 0, PVL_OK, 0, 400},
+      {true, 1000, PVL_OK, 0, 1000},
+  };
+  for (const Step& s : steps) {
+    const PvlResult r = s.isOffset ? buffer_->SetOffset(s.value) : buffer_->SetActualSize(s.value);
+    EXPECT_EQ(r, s.result) << (s.isOffset ? "offset " : "size ") << s.value;
+    uint32_t size = 0, offset = 0;
+    buffer_->GetActualSize(&size);
+    buffer_->GetOffset(&offset);
+    EXPECT_EQ(size, s.size) << (s.isOffset ? "offset " : "size ") << s.value;
+    EXPECT_EQ(offset, s.offset) << (s.isOffset ? "offset " : "size ") << s.value;
+  }
 }
 
 TEST_F(MediaBufferTest, QueryInterface) {

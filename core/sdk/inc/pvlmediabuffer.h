@@ -71,9 +71,9 @@ class IPvlMediaBuffer : public IPvlBase {
   virtual PvlResult GetPhysicalAddress(uint64_t* address) = 0;   // 4
   virtual PvlResult GetCapacity(uint32_t* capacity) = 0;         // 5
   virtual PvlResult GetActualSize(uint32_t* size) = 0;           // 6
-  virtual PvlResult SetActualSize(uint32_t size) = 0;            // 7: 14 over the capacity
+  virtual PvlResult SetActualSize(uint32_t size) = 0;            // 7: 14 when offset + size exceed the capacity
   virtual PvlResult GetOffset(uint32_t* offset) = 0;             // 8
-  virtual PvlResult SetOffset(uint32_t offset) = 0;              // 9: 14 over the capacity
+  virtual PvlResult SetOffset(uint32_t offset) = 0;              // 9: 14 when offset + actual size exceed the capacity
   virtual PvlResult GetTime1(uint64_t* time) = 0;                // 10
   virtual PvlResult SetTime1(uint64_t time) = 0;                 // 11
   virtual PvlResult GetTime2(uint64_t* time) = 0;                // 12

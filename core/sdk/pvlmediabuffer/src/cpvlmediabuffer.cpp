@@ -95,8 +95,13 @@ PvlResult CPvlMediaBuffer::GetActualSize(uint32_t* size) {
   return PVL_OK;
 }
 
+// Readers copy [offset, offset + actual size): that range must stay inside the buffer.
+static bool InsideBuffer(uint32_t offset, uint32_t size, uint32_t capacity) {
+  return static_cast<uint64_t>(offset) + size <= capacity;
+}
+
 PvlResult CPvlMediaBuffer::SetActualSize(uint32_t size) {
-  if (size > m_capacity) return PVL_E_BADARG;  // readers copy that many bytes
+  if (!InsideBuffer(m_offset, size, m_capacity)) return PVL_E_BADARG;
   m_actualSize = size;
   return PVL_OK;
 }
@@ -108,7 +113,7 @@ PvlResult CPvlMediaBuffer::GetOffset(uint32_t* offset) {
 }
 
 PvlResult CPvlMediaBuffer::SetOffset(uint32_t offset) {
-  if (offset > m_capacity) return PVL_E_BADARG;
+  if (!InsideBuffer(offset, m_actualSize, m_capacity)) return PVL_E_BADARG;
   m_offset = offset;
   return PVL_OK;
 }
@@ -169,7 +174,7 @@ PvlResult CPvlMediaBuffer::GetInfo(CPvlMediaBufferInfo* info) {
 PvlResult CPvlMediaBuffer::SetInfo(const CPvlMediaBufferInfo* info) {
   if (!info) return PVL_E_NULLPTR;
   // The valid data must lie inside the buffer.
-  if (static_cast<uint64_t>(info->offset) + info->actualSize > m_capacity) return PVL_E_BADARG;
+  if (!InsideBuffer(info->offset, info->actualSize, m_capacity)) return PVL_E_BADARG;
   m_actualSize = info->actualSize;
   m_offset = info->offset;
   if (info->flags & PVL_MB_FLAG_TIME1) m_time1 = info->time1;
