@@ -94,7 +94,11 @@ TEST(PvlString, Strtoul) {
   } cases[] = {
       {"0x1F", 0, 31, PVL_STRTOUL_OK, 4},
       {" \t42z", 0, 42, PVL_STRTOUL_OK, 4},
-      {"017", 0, 17, PVL_STRTOUL_OK, 3},  // base 0 is decimal unless "0x"
+      {"017", 0, 15, PVL_STRTOUL_OK, 3},  // base 0: a leading 0 is octal
+      {"089", 0, 0, PVL_STRTOUL_OK, 1},
+      {"0", 0, 0, PVL_STRTOUL_OK, 1},
+      {"0X1f", 0, 31, PVL_STRTOUL_OK, 4},
+      {"017", 10, 17, PVL_STRTOUL_OK, 3},
       {"ff", 16, 255, PVL_STRTOUL_OK, 2},
       {"0x10", 16, 16, PVL_STRTOUL_OK, 4},
       {"101", 2, 5, PVL_STRTOUL_OK, 3},

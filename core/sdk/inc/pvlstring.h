@@ -33,8 +33,8 @@ void* pvl_memmove(void* dst, const void* src, int32_t n);
 #define PVL_STRTOUL_NODIGITS 1
 #define PVL_STRTOUL_OVERFLOW 3
 #define PVL_STRTOUL_BADBASE 4
-// Skips blanks and tabs, takes an optional sign; base 0 (decimal, or
-// hexadecimal after "0x") or 2..36. On overflow the result is 0xFFFFFFFF.
+// Skips blanks and tabs, takes an optional sign; base 0 (hexadecimal after
+// "0x", octal after a leading "0", else decimal) or 2..36. On overflow the result is 0xFFFFFFFF.
 // *end (when given) is set after the last digit, or to s when there is none.
 uint32_t pvl_strtoul(const char* s, const char** end, int32_t base, int32_t* status);
 

@@ -139,7 +139,9 @@ uint32_t pvl_strtoul(const char* s, const char** end, int32_t base, int32_t* sta
       ++p;
     }
     const bool hexPrefix = p[0] == '0' && (p[1] == 'x' || p[1] == 'X');
-    if (base == 0) base = hexPrefix ? 16 : 10;
+    // Base 0: "0x" introduces hexadecimal, a leading "0" octal, else decimal (the
+    // engine's configuration reader relies on this).
+    if (base == 0) base = hexPrefix ? 16 : (p[0] == '0' ? 8 : 10);
     // "0x" is a prefix only when a hexadecimal digit follows it.
     if (base == 16 && hexPrefix) {
       const char c = p[2];
