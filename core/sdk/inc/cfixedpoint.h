@@ -67,9 +67,16 @@ class CFixedPoint {
  private:
   uint8_t m_q;
   int32_t m_value;
+
+  friend struct CFixedPointLayout;
 };
 
-static_assert(sizeof(CFixedPoint) == 8, "CFixedPoint is {u8 Q, i32 value}");
+// The tuning registry reads these 8 bytes as they are.
+struct CFixedPointLayout {
+  static_assert(sizeof(CFixedPoint) == 8, "CFixedPoint is {u8 Q, i32 value}");
+  static_assert(offsetof(CFixedPoint, m_q) == 0, "Q at 0");
+  static_assert(offsetof(CFixedPoint, m_value) == 4, "value at 4");
+};
 
 CFixedPoint operator+(const CFixedPoint& a, const CFixedPoint& b);
 CFixedPoint operator-(const CFixedPoint& a, const CFixedPoint& b);

@@ -72,7 +72,23 @@ class CPvlObject : public IPvlBase {
   IPvlBase* m_outer;
   CPvlPtr<IPvlBase> m_owner;
   CPvlPtr<IEnv> m_env;
+
+  friend struct CPvlObjectLayout;
 };
+
+// The delegating face is one table further than the primary one (its
+// operations find the object from there).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+struct CPvlObjectLayout {
+  static_assert(sizeof(CPvlObject) == 24, "two tables, count, outer, owner, environment");
+  static_assert(offsetof(CPvlObject, m_delegate) == 4, "delegating face at +4");
+  static_assert(offsetof(CPvlObject, m_count) == 8, "");
+  static_assert(offsetof(CPvlObject, m_outer) == 12, "");
+  static_assert(offsetof(CPvlObject, m_owner) == 16, "");
+  static_assert(offsetof(CPvlObject, m_env) == 20, "");
+};
+#pragma GCC diagnostic pop
 
 // Forwards the three root operations of an extra interface to CPvlObject.
 // Use inside a class deriving from CPvlObject and from other interfaces.

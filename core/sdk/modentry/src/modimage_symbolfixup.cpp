@@ -46,6 +46,7 @@ constexpr HostSymbolEntry g_table[PVL_HOST_SYMBOL_COUNT] = {
     {kNames[9], &g_slots[9]},   {kNames[10], &g_slots[10]}, {kNames[11], &g_slots[11]},
     {kNames[12], &g_slots[12]}, {kNames[13], &g_slots[13]},
 };
+static_assert(sizeof(g_table) == 14 * 8, "fourteen (name, slot) pairs");
 
 template <class Fn>
 Fn SlotFn(Slot s) {
