@@ -1,6 +1,8 @@
 // The chipset GPIO driver over the GPIO bank registers.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "board_sim.h"
 #include "chipset_sim.h"
 #include "tlmm_gpio.h"
@@ -75,7 +77,21 @@ TEST_F(TlmmGpioTest, UnmappedSignalsTouchNoRegisterAndAreReported) {
   EXPECT_EQ(m[0].kind, 3);
 }
 
+// Whether the interrupt lock was held while a bank register was written.
+void NoteLockAtWrite(void* context, int, uint32_t, uint32_t, uint32_t) {
+  static_cast<std::vector<bool>*>(context)->push_back(ChipSimIntLockHeldByCaller());
+}
+
 TEST_F(TlmmGpioTest, ReadModifyWriteRunsUnderTheInterruptLock) {
+  std::vector<bool> lockedAtWrite;
+  const int observer = BoardTlmmAddObserver(NoteLockAtWrite, &lockedAtWrite);
+  Trace(true);
+  gpio_out(600, 1);
+  gpio_tlmm_config(600);
+  Trace(false);
+  BoardTlmmRemoveObserver(observer);
+  EXPECT_EQ(lockedAtWrite, (std::vector<bool>{true, true, true}));  // the output, then enable and drive
+  ChipSimTakeTrace();
   Trace(true);
   gpio_out(600, 1);
   Trace(false);
