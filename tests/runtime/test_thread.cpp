@@ -346,8 +346,9 @@ TEST_F(ThreadTest, CreationFailures) {
   EXPECT_EQ(CPvlThread::Create(nullptr, &t), PVL_E_NULLPTR);
   EXPECT_EQ(t, nullptr);
   EXPECT_EQ(CPvlThread::Create(&Env(), nullptr), PVL_E_NULLPTR);
-  Env().FailNth(1);
-  EXPECT_EQ(CPvlThread::Create(&Env(), &t), PVL_E_OUTOFMEMORY);
+  Env().FailNth(1);  // the object itself: a result, not an exception
+  EXPECT_EQ(CPvlThread::Create(&Env(), &t), PVL_E_BADARG);
+  EXPECT_EQ(t, nullptr);
   Env().Register(ZUEUID_CLASS_SIGNAL_QUEUE, [](void** out) {
     *out = nullptr;
     return PVL_E_NOTSUPPORTED;

@@ -35,8 +35,8 @@ static_assert(offsetof(CPvlThreadStartInfo, stackSize) == 16, "");
 
 class CPvlThread : public CPvlObject {
  public:
-  // 0 with *out holding one reference; 29 for a null out or environment, 2 out of
-  // memory, or the failure of making the signal queues.
+  // 0 with *out holding one reference; 29 for a null out or environment, 14 when
+  // the object cannot be allocated, or the failure of making the signal queues.
   static PvlResult Create(IEnv* env, CPvlThread** out);
 
   ~CPvlThread() override;  // stops a running thread first

@@ -12,8 +12,10 @@ PvlResult CPvlThread::Create(IEnv* env, CPvlThread** out) {
   *out = nullptr;
   if (!env) return PVL_E_NULLPTR;
   PvlResult result = PVL_E_FAIL;
+  // No-throw: a failed allocation is a result code here (14, as callers expect),
+  // never an exception into code that works with results.
   CPvlThread* thread = new (std::nothrow) CPvlThread(env, &result);
-  if (!thread) return PVL_E_OUTOFMEMORY;
+  if (!thread) return PVL_E_BADARG;
   if (result != PVL_OK) {
     delete thread;
     return result;
