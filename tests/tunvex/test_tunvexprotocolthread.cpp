@@ -148,6 +148,13 @@ TEST_F(ProtocolThreadTest, ListsEveryGroupPageByPage) {
   ASSERT_TRUE(raw.Send(EncodeGetList(0)));
   ASSERT_TRUE(raw.Receive(1 + kResponseSize, &bytes));
   EXPECT_EQ(bytes[0], 1);
+  // Success, more, N (2 bytes), then Id 0, count 1, flags 1, "3A" and Id 1,
+  // count 1, flags 0x40, "T-S8".
+  EXPECT_EQ(bytes[1], 1);
+  EXPECT_GT(GetU16(bytes.data() + 2), 2);
+  const std::vector<uint8_t> entries = {0, 0, 1, 0, 1, 0, 0, 0, '3', 'A', 0,
+                                        1, 0, 1, 0, 0x40, 0, 0, 0, 'T', '-', 'S', '8', 0};
+  EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 4, bytes.begin() + 4 + ptrdiff_t(entries.size())), entries);
   ListPage first;
   ASSERT_TRUE(DecodeGetList(bytes.data() + 1, kResponseSize, &first));
   EXPECT_TRUE(first.more);  // 300 long names do not fit one response
@@ -258,6 +265,9 @@ TEST_F(ProtocolThreadTest, PartialAnswersStopAtTheFirstBadEntry) {
   ASSERT_TRUE(raw.Send(EncodeGetParms(refs, 3, nullptr)));
   ASSERT_TRUE(raw.Receive(1 + kResponseSize, &bytes));
   EXPECT_EQ(bytes[0], 1);
+  // Success, nothing pending, A = 1, then Id 13, element 0, "1".
+  const std::vector<uint8_t> head = {1, 0, 1, 0, 13, 0, 0, 0, '1', 0};
+  EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + ptrdiff_t(head.size())), head);
   ParmsAnswer a;
   ASSERT_TRUE(DecodeGetParms(bytes.data() + 1, kResponseSize, &a));
   ASSERT_EQ(a.values.size(), 1u);
