@@ -17,46 +17,11 @@ class Pool : public IPvlMediaBufferOwner {
   std::vector<CPvlMediaBuffer*> returned;
 };
 
-// A property face standing in for the host's; it records its owner.
-class FakeFace final : public IProperties {
+// Counting and the property operations for the fakes below; none is offered.
+template <class Face>
+class FakeProperties : public Face {
  public:
-  explicit FakeFace(IPvlBase* owner) : owner(owner) {}
-  int32_t AddRef() override { return ++refs; }
-  int32_t Release() override {
-    const int32_t n = --refs;
-    if (n == 0) delete this;
-    return n;
-  }
-  PvlResult QueryInterface(ZUEUID iid, void** out) override {
-    if (!out) return PVL_E_NULLPTR;
-    if (iid == ZUEUID_IFACE_PROPERTIES || iid == ZUEUID_IFACE_PROPERTIES_ALT || iid == ZUEUID_IFACE_BASE) {
-      AddRef();
-      *out = static_cast<IProperties*>(this);
-      return PVL_OK;
-    }
-    *out = nullptr;
-    return PVL_E_NOTSUPPORTED;
-  }
-  PvlResult Reserved3(uint32_t, uint32_t) override { return PVL_E_UNSUPPORTED; }
-  PvlResult GetProperty(uint32_t, PvlValueRecord*) override { return PVL_E_UNSUPPORTED; }
-  PvlResult SetProperty(uint32_t, const PvlValueRecord*) override { return PVL_E_UNSUPPORTED; }
-  PvlResult AddProperty(const CPvlPropertyDesc*, uint32_t, uint32_t) override { return PVL_E_UNSUPPORTED; }
-  PvlResult Reserved7(uint32_t, uint32_t) override { return PVL_E_UNSUPPORTED; }
-  PvlResult Reserved8(uint32_t, uint32_t) override { return PVL_E_UNSUPPORTED; }
-  PvlResult GetProperties(CPvlPropertyDesc*, uint32_t, PvlResult*) override { return PVL_E_UNSUPPORTED; }
-  PvlResult SetProperties(const PvlPropertyValueRecord*, uint32_t) override { return PVL_E_UNSUPPORTED; }
-  PvlResult SetRanges(const PvlPropertyRangeRecord*, uint32_t) override { return PVL_E_UNSUPPORTED; }
-  PvlResult RegisterGroup(CPvlPropertyDesc* const*, uint32_t, uint32_t) override { return PVL_E_UNSUPPORTED; }
-  PvlResult Reserved13(uint32_t, uint32_t, uint32_t) override { return PVL_E_UNSUPPORTED; }
-  PvlResult Reserved14(uint32_t, uint32_t) override { return PVL_E_UNSUPPORTED; }
-  IPvlBase* owner;
-  int32_t refs = 1;
-};
-
-int g_storesMade = 0;
-
-class FakeStore final : public IPropertyStore {
- public:
+  virtual ~FakeProperties() = default;
   int32_t AddRef() override { return ++refs; }
   int32_t Release() override {
     const int32_t n = --refs;
@@ -79,6 +44,30 @@ class FakeStore final : public IPropertyStore {
   PvlResult RegisterGroup(CPvlPropertyDesc* const*, uint32_t, uint32_t) override { return PVL_E_UNSUPPORTED; }
   PvlResult Reserved13(uint32_t, uint32_t, uint32_t) override { return PVL_E_UNSUPPORTED; }
   PvlResult Reserved14(uint32_t, uint32_t) override { return PVL_E_UNSUPPORTED; }
+  int32_t refs = 1;
+};
+
+// A property face standing in for the host's; it records its owner.
+class FakeFace final : public FakeProperties<IProperties> {
+ public:
+  explicit FakeFace(IPvlBase* owner) : owner(owner) {}
+  PvlResult QueryInterface(ZUEUID iid, void** out) override {
+    if (!out) return PVL_E_NULLPTR;
+    if (iid == ZUEUID_IFACE_PROPERTIES || iid == ZUEUID_IFACE_PROPERTIES_ALT || iid == ZUEUID_IFACE_BASE) {
+      AddRef();
+      *out = static_cast<IProperties*>(this);
+      return PVL_OK;
+    }
+    *out = nullptr;
+    return PVL_E_NOTSUPPORTED;
+  }
+  IPvlBase* owner;
+};
+
+int g_storesMade = 0;
+
+class FakeStore final : public FakeProperties<IPropertyStore> {
+ public:
   PvlResult GetGroupMembers(uint32_t, uint32_t*, uint32_t, uint32_t*) override { return PVL_E_UNSUPPORTED; }
   PvlResult Reserved16() override { return PVL_E_UNSUPPORTED; }
   PvlResult Reserved17() override { return PVL_E_UNSUPPORTED; }
@@ -90,7 +79,6 @@ class FakeStore final : public IPropertyStore {
     *face = new FakeFace(owner);
     return PVL_OK;
   }
-  int32_t refs = 1;
 };
 
 class MediaBufferTest : public ::testing::Test {

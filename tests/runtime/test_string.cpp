@@ -8,26 +8,29 @@
 
 namespace {
 
-std::string Fmt(int32_t size, const char* format, ...) __attribute__((format(printf, 2, 3)));
-std::string Fmt(int32_t size, const char* format, ...) {
+std::string VFmt(int32_t size, const char* format, va_list ap) {
   char buffer[256];
   std::memset(buffer, 'Z', sizeof buffer);
+  pvl_vsnprintf(buffer, size, format, ap);
+  return std::string(buffer);
+}
+
+std::string Fmt(int32_t size, const char* format, ...) __attribute__((format(printf, 2, 3)));
+std::string Fmt(int32_t size, const char* format, ...) {
   va_list ap;
   va_start(ap, format);
-  pvl_vsnprintf(buffer, size, format, ap);
+  std::string s = VFmt(size, format, ap);
   va_end(ap);
-  return std::string(buffer);
+  return s;
 }
 
 // The same, for formats that the compiler's format check would question.
 std::string FmtRaw(int32_t size, const char* format, ...) {
-  char buffer[256];
-  std::memset(buffer, 'Z', sizeof buffer);
   va_list ap;
   va_start(ap, format);
-  pvl_vsnprintf(buffer, size, format, ap);
+  std::string s = VFmt(size, format, ap);
   va_end(ap);
-  return std::string(buffer);
+  return s;
 }
 
 TEST(PvlString, ComparisonsAndSearch) {
