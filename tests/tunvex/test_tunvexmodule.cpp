@@ -133,6 +133,20 @@ class TunvexModuleTest : public ::testing::Test {
     if (result) *result = r;
     return static_cast<ITunvex*>(out);
   }
+  // The flag file, the engine double when asked for, the owner's registry
+  // registered as "Demo" and the protocol thread started.
+  ITunvex* Serve(Registrant& owner, bool withEngine) {
+    EnableServer();
+    if (withEngine) {
+      EXPECT_EQ(OrbhostTest_RegisterClass(ZUEUID_CLASS_CAMERA_ENGINE, &EngineFactory), PVL_OK);
+    }
+    if (!owner.Build(env)) return nullptr;
+    ITunvex* server = CreateServer();
+    if (!server) return nullptr;
+    EXPECT_EQ(server->Register(owner.registry->Face(), "Demo"), PVL_OK);
+    EXPECT_EQ(server->Start(), PVL_OK);
+    return server;
+  }
   static std::string Run(const std::string& args, int* status) {
     std::string cmd = std::string(TUNCLIENT_PATH) + " --port " + std::to_string(kPort) + " " + args + " 2>&1";
     FILE* p = popen(cmd.c_str(), "r");
@@ -192,14 +206,9 @@ TEST_F(TunvexModuleTest, OneServerPerEnvironment) {
 }
 
 TEST_F(TunvexModuleTest, ServesRegisteredValuesUntilReleased) {
-  EnableServer();
-  ASSERT_EQ(OrbhostTest_RegisterClass(ZUEUID_CLASS_CAMERA_ENGINE, &EngineFactory), PVL_OK);
   Registrant owner;
-  ASSERT_TRUE(owner.Build(env));
-  ITunvex* server = CreateServer();
+  ITunvex* server = Serve(owner, true);
   ASSERT_NE(server, nullptr);
-  ASSERT_EQ(server->Register(owner.registry->Face(), "Demo"), PVL_OK);
-  ASSERT_EQ(server->Start(), PVL_OK);
 
   TunvexClient c;
   c.SetTimeout(30000);
@@ -255,13 +264,9 @@ TEST_F(TunvexModuleTest, ServesRegisteredValuesUntilReleased) {
 }
 
 TEST_F(TunvexModuleTest, ApplyWithoutAnEngineLeavesChangesPending) {
-  EnableServer();
   Registrant owner;
-  ASSERT_TRUE(owner.Build(env));
-  ITunvex* server = CreateServer();
+  ITunvex* server = Serve(owner, false);
   ASSERT_NE(server, nullptr);
-  ASSERT_EQ(server->Register(owner.registry->Face(), "Demo"), PVL_OK);
-  ASSERT_EQ(server->Start(), PVL_OK);
   TunvexClient c;
   c.SetTimeout(30000);
   ASSERT_TRUE(ConnectWhenListening(c)) << c.Error();
@@ -276,14 +281,9 @@ TEST_F(TunvexModuleTest, ApplyWithoutAnEngineLeavesChangesPending) {
 }
 
 TEST_F(TunvexModuleTest, TunclientListsReadsWritesAndApplies) {
-  EnableServer();
-  ASSERT_EQ(OrbhostTest_RegisterClass(ZUEUID_CLASS_CAMERA_ENGINE, &EngineFactory), PVL_OK);
   Registrant owner;
-  ASSERT_TRUE(owner.Build(env));
-  ITunvex* server = CreateServer();
+  ITunvex* server = Serve(owner, true);
   ASSERT_NE(server, nullptr);
-  ASSERT_EQ(server->Register(owner.registry->Face(), "Demo"), PVL_OK);
-  ASSERT_EQ(server->Start(), PVL_OK);
   {
     TunvexClient probe;
     ASSERT_TRUE(ConnectWhenListening(probe)) << probe.Error();

@@ -175,6 +175,21 @@ PvlResult CTunvexCatalog::FindLocked(uint16_t id, size_t* group, uint16_t* item)
   return PVL_E_FAIL;
 }
 
+bool CTunvexCatalog::FindElementLocked(const char* handler, uint16_t id, uint16_t index, size_t* group,
+                                       uint16_t* item) {
+  if (FindLocked(id, group, item) != PVL_OK) return false;
+  if (*group == 0) return index < 1;  // the summary item has one element
+  uint16_t count = 0;
+  uint32_t flags = 0;
+  PvlResult r = m_groups[*group].provider->GetItemInfo(*item, nullptr, 0, nullptr, &count, &flags);
+  if (r != PVL_OK) {
+    Log("%s couldn't get info for Id %hu (group %hu, item %hu): error %i\r\n", handler, id, uint16_t(*group), *item,
+        int(r));
+    return false;
+  }
+  return index < count;
+}
+
 PvlResult CTunvexCatalog::FindItem(uint16_t id, uint16_t* group, uint16_t* item) const {
   std::lock_guard<std::recursive_mutex> g(m_lock);
   size_t gi = 0;
@@ -373,23 +388,13 @@ PvlResult CTunvexCatalog::GetParms(const uint8_t* request, uint32_t requestSize,
     in += 4;
     size_t gi = 0;
     uint16_t item = 0;
-    if (FindLocked(id, &gi, &item) != PVL_OK) break;
+    if (!FindElementLocked("GetParms", id, index, &gi, &item)) break;
     char text[kValueTextSize];
     if (gi == 0) {
-      if (index >= 1) break;
       Format3ALocked(text, sizeof text);
     } else {
       const Group& grp = m_groups[gi];
-      uint16_t count = 0;
-      uint32_t flags = 0;
-      PvlResult r = grp.provider->GetItemInfo(item, nullptr, 0, nullptr, &count, &flags);
-      if (r != PVL_OK) {
-        Log("GetParms couldn't get info for Id %hu (group %hu, item %hu): error %i\r\n", id, uint16_t(gi), item,
-            int(r));
-        break;
-      }
-      if (index >= count) break;
-      r = grp.provider->GetValue(item, index, text, sizeof text, nullptr);
+      PvlResult r = grp.provider->GetValue(item, index, text, sizeof text, nullptr);
       if (r != PVL_OK) {
         Log("GetParms couldn't get value for Id %hu, index %hu (group %hu, item %hu): error %i\r\n", id, index,
             uint16_t(gi), item, int(r));
@@ -427,21 +432,13 @@ PvlResult CTunvexCatalog::SetParms(const uint8_t* request, uint32_t requestSize,
     uint16_t index = tunvex::GetU16(request + in + 2);
     size_t gi = 0;
     uint16_t item = 0;
-    if (FindLocked(id, &gi, &item) != PVL_OK || gi == 0) break;
+    // The summary item is read-only.
+    if (id == 0 || !FindElementLocked("SetParms", id, index, &gi, &item)) break;
     const Group& grp = m_groups[gi];
-    uint16_t count = 0;
-    uint32_t flags = 0;
-    PvlResult r = grp.provider->GetItemInfo(item, nullptr, 0, nullptr, &count, &flags);
-    if (r != PVL_OK) {
-      Log("SetParms couldn't get info for Id %hu (group %hu, item %hu): error %i\r\n", id, uint16_t(gi), item,
-          int(r));
-      break;
-    }
-    if (index >= count) break;
     const char* text = reinterpret_cast<const char*>(request + in + 4);
     const void* nul = std::memchr(text, 0, requestSize - in - 4);
     if (!nul) break;
-    r = grp.provider->SetValue(item, index, text);
+    PvlResult r = grp.provider->SetValue(item, index, text);
     if (r != PVL_OK) {
       Log("SetParms couldn't set value '%s' for Id %hu, index %hu (group %hu, item %hu): error %i\r\n", text, id,
           index, uint16_t(gi), item, int(r));

@@ -75,6 +75,9 @@ class CTunvexCatalog {
  private:
   uint16_t TotalLocked() const;
   PvlResult FindLocked(uint16_t id, size_t* group, uint16_t* item) const;
+  // The item of an Id whose element `index` exists; a failure to read the
+  // item's information is logged under the handler's name.
+  bool FindElementLocked(const char* handler, uint16_t id, uint16_t index, size_t* group, uint16_t* item);
   PvlResult Format3ALocked(char* buffer, uint32_t size);
   PvlResult Apply();
 
