@@ -2,7 +2,15 @@
 // outside registrations, and fires after the queue is gone.
 #include <gtest/gtest.h>
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <chrono>
+#include <fstream>
+#include <future>
+#include <iterator>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -140,6 +148,38 @@ TEST_F(SignalTest, WaitWithNothingThatCouldFire) {
   EXPECT_EQ(nullptr, s);
   EXPECT_EQ(PVL_E_NOTREADY, queue->Wait(&r));  // nothing was made
   EXPECT_EQ(PVL_E_UNSUPPORTED, queue->Reserved6());
+}
+
+// True once the thread is asleep in the kernel (blocked), as /proc tells it.
+bool Blocked(pid_t tid) {
+  std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const size_t close = text.rfind(')');
+  return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'S';
+}
+
+// A wait blocked on a queue ends with 13 when the last signal that could wake it
+// goes.
+TEST_F(SignalTest, WaitEndsWhenItsLastSignalGoes) {
+  Pair& s = Make(3);
+  std::atomic<pid_t> tid{0};
+  std::promise<PvlResult> done;
+  std::thread waiter([&] {
+    tid = static_cast<pid_t>(syscall(SYS_gettid));
+    PvlSignalWaitRecord r{};
+    done.set_value(queue->Wait(&r));
+  });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while ((tid == 0 || !Blocked(tid)) && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  s.Release();
+  auto result = done.get_future();
+  if (result.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    ADD_FAILURE() << "the wait did not end";
+    queue->Release();  // ends it with 10
+    queue = nullptr;
+  }
+  waiter.join();
+  EXPECT_EQ(PVL_E_NOTREADY, result.get());
 }
 
 TEST_F(SignalTest, RegisteredControlsFireOnRequest) {

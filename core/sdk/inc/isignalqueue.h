@@ -60,8 +60,9 @@ class ISignal : public IPvlBase {
 class ISignalQueue : public IPvlBase {
  public:
   // Blocks, without a time-out, until one of the queue's signals is pending, takes
-  // it and fills *record. 29 for a null record; 13 at once when the queue has no
-  // signal that could ever fire; 10 when the queue goes away while waiting.
+  // it and fills *record. 29 for a null record; 13 when the queue has no signal
+  // that could ever fire (at once, or when its last signal goes while waiting); 10
+  // when the queue goes away while waiting.
   virtual PvlResult Wait(PvlSignalWaitRecord* record) = 0;  // 3
   // Makes a signal with this identifier and context; *control and *signal receive
   // one reference each. 29 when either address is null (nothing is made).

@@ -39,10 +39,15 @@ enum class SignalState { kArmed, kPending, kTaken };
 struct SignalCore {
   SignalCore(std::shared_ptr<QueueCore> q, void* c, ZUEUID i) : queue(std::move(q)), context(c), id(i) {}
   ~SignalCore() {
-    std::lock_guard<std::mutex> lock(queue->mutex);
-    if (state == SignalState::kPending)
-      queue->pending.erase(std::find(queue->pending.begin(), queue->pending.end(), this));
-    queue->signals--;
+    bool last = false;
+    {
+      std::lock_guard<std::mutex> lock(queue->mutex);
+      if (state == SignalState::kPending)
+        queue->pending.erase(std::find(queue->pending.begin(), queue->pending.end(), this));
+      last = --queue->signals == 0;
+    }
+    // A wait blocked on a queue whose last signal is gone would never end.
+    if (last) queue->ready.notify_all();
   }
 
   PvlResult Fire() {
