@@ -717,8 +717,13 @@ TEST_F(SettingsTest, VfeViewWhiteBalance) {
   OrbhostTest_RegisterClass(ZUEUID_CLASS_TUNINGSERVER, &RefusingServerFactory);
   OrbhostTest_RegisterClass(kProviderClass, &ProviderFactory);
   ProviderTable() = TuningDataTable{};
+  // A red gain of its own for every record, so that the record chosen shows.
   ProviderTable().Block.MWB[MWB_FLUORESCENT] = {2.0f, 1.0f, 1.5f};
+  ProviderTable().Block.MWB[MWB_SUNNY] = {2.5f, 1.0f, 1.0f};
+  ProviderTable().Block.MWB[MWB_TUNGSTEN] = {1.25f, 1.0f, 1.0f};
   ProviderTable().Block.MWB[MWB_CLOUDY] = {3.0f, 1.0f, 0.5f};
+  ProviderTable().Block.MWB[MWB_STROBE] = {3.5f, 1.0f, 1.0f};
+  ProviderTable().Block.MWB[MWB_LED] = {1.75f, 1.0f, 1.0f};
   ProviderTable().Block.AWBSnowBlueGainAdj = 1.25f;
   CPvlPtr<ITuningData> tuning;
   ASSERT_EQ(PVL_OK, env->CreateInstance(ZUEUID_CLASS_TUNING_DATA, tuning.Out()));
@@ -735,8 +740,10 @@ TEST_F(SettingsTest, VfeViewWhiteBalance) {
   EXPECT_EQ(illuminant, 5u);
 
   // Manual by colour temperature: a manual white-balance record, Q7.
+  // Red at Q7: Fluorescent 256, Sunny 320, Tungsten 160, Cloudy 384, LED 224.
   struct { int32_t kelvin; int32_t red; uint32_t illuminant; } cases[] = {
-      {4100, 256, 5}, {6500, 384, 1}, {7500, 384, 0}, {3000, 256, 5}};
+      {2350, 320, 7}, {2800, 160, 6}, {3000, 256, 5}, {4000, 256, 5}, {4200, 256, 4}, {5000, 320, 3},
+      {5500, 224, 4}, {6500, 384, 1}, {7500, 384, 0}, {4100, 256, 5}, {0, 256, 5}};
   for (auto c : cases) {
     Set(ZUEUID_PROPERTY_WHITE_BALANCE_MODE, Int(c.kelvin), 2);
     ASSERT_EQ(PVL_OK, vfe->GetWhiteBalanceGains(&r, &g, &b));
