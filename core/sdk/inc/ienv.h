@@ -35,7 +35,8 @@ class IEnv : public IPvlBase {
   // go through the module object's CreateInstance with this environment as the
   // creation argument. A class listed by several module information files is
   // offered to those modules in the order of their file names (without regard to
-  // case); one that answers 3 passes it on to the next.
+  // case); one that answers 3, or that cannot be mapped and bound, passes it on to
+  // the next.
   virtual PvlResult CreateInstance(ZUEUID clsid, void** out) = 0;                      // 7
 
  protected:
