@@ -164,3 +164,46 @@ TEST_F(BestShotTest, WithoutTheTuningServiceNothingChanges) {
   EXPECT_NE(PVL_OK, bestShot.Apply(CAMERA_BESTSHOT_NIGHT, store.Get()));
   ExpectUserSettings();
 }
+
+// Each mode's six properties, and the focus step that the infinity modes move.
+TEST_F(BestShotTest, EveryModeSetsItsProperties) {
+  struct Case {
+    int32_t mode;
+    Prop hjr, iso, metering, focus, whiteBalance, luma;
+    bool infinity;
+    int32_t lumaTarget;
+  } cases[] = {
+      {CAMERA_BESTSHOT_LANDSCAPE, {0, 0}, {200, 3}, {0, 3}, {0, 1}, {5000, 4}, {0, 3}, true, 50},
+      {CAMERA_BESTSHOT_SNOW, {0, 0}, {200, 3}, {0, 3}, {1, 1}, {5000, 4}, {0, 3}, false, 60},
+      {CAMERA_BESTSHOT_BEACH, {0, 0}, {200, 3}, {0, 3}, {1, 1}, {5000, 4}, {0, 3}, false, 60},
+      {CAMERA_BESTSHOT_SUNSET, {0, 1}, {200, 2}, {0, 3}, {0, 1}, {2800, 2}, {0, 0}, true, 40},
+      {CAMERA_BESTSHOT_NIGHT, {0, 1}, {200, 2}, {1, 3}, {1, 1}, {5000, 5}, {0, 3}, false, 50},
+      {CAMERA_BESTSHOT_PORTRAIT, {0, 0}, {200, 3}, {1, 3}, {1, 1}, {5000, 6}, {0, 3}, false, 50},
+      {CAMERA_BESTSHOT_BACKLIGHT, {0, 0}, {200, 3}, {1, 3}, {1, 1}, {5000, 3}, {0, 0}, false, 50},
+      {CAMERA_BESTSHOT_SPORTS, {0, 0}, {400, 2}, {1, 3}, {0, 1}, {5000, 4}, {0, 3}, true, 50},
+      {CAMERA_BESTSHOT_ANTISHAKE, {0, 1}, {200, 2}, {1, 3}, {1, 1}, {5000, 3}, {0, 3}, false, 50},
+      {CAMERA_BESTSHOT_FLOWERS, {0, 0}, {200, 3}, {1, 3}, {0, 1}, {5000, 3}, {0, 0}, false, 50},
+      {CAMERA_BESTSHOT_CANDLELIGHT, {0, 1}, {200, 2}, {1, 3}, {1, 1}, {2800, 2}, {0, 0}, false, 40},
+  };
+  auto expect = [this](uint32_t id, Prop p, int32_t mode) {
+    Prop got = Get(id);
+    EXPECT_EQ(got.value, p.value) << "mode " << mode << " property " << std::hex << id;
+    EXPECT_EQ(got.mode, p.mode) << "mode " << mode << " property " << std::hex << id;
+  };
+  for (const Case& c : cases) {
+    Define(ZUEUID_PROPERTY_FOCUS_STEP, {40, 0}, 7);
+    ASSERT_EQ(PVL_OK, bestShot.Apply(c.mode, store.Get())) << c.mode;
+    expect(ZUEUID_PROPERTY_SNAPSHOT_HAND_JITTER_REDUCTION_MODE, c.hjr, c.mode);
+    expect(ZUEUID_PROPERTY_ISO_MODE, c.iso, c.mode);
+    expect(ZUEUID_PROPERTY_EXPOSURE_METERING_MODE, c.metering, c.mode);
+    expect(ZUEUID_PROPERTY_FOCUS_MODE, c.focus, c.mode);
+    expect(ZUEUID_PROPERTY_WHITE_BALANCE_MODE, c.whiteBalance, c.mode);
+    expect(ZUEUID_PROPERTY_LUMA_ADAPTATION_MODE, c.luma, c.mode);
+    if (c.infinity) expect(ZUEUID_PROPERTY_FOCUS_STEP, Prop{7, 2}, c.mode);
+    else EXPECT_EQ(Get(ZUEUID_PROPERTY_FOCUS_STEP).value, 40) << c.mode;
+    EXPECT_EQ(Luma(), c.lumaTarget) << c.mode;
+    ASSERT_EQ(PVL_OK, bestShot.Restore(store.Get())) << c.mode;
+    ExpectUserSettings();
+    EXPECT_EQ(Luma(), 50);
+  }
+}
