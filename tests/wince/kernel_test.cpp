@@ -64,6 +64,53 @@ TEST(Events, WaitWakesWhenAnotherThreadSets) {
   CloseHandle(ev);
 }
 
+// Waits up to kLong for `count` threads to block on `h`.
+bool WaitersReach(HANDLE h, DWORD count) {
+  for (DWORD start = GetTickCount(); GetTickCount() - start < kLong; Sleep(1))
+    if (CeSimWaitingThreads(h) == count) return true;
+  return false;
+}
+
+DWORD WaitOnEvent(LPVOID p) { return WaitForSingleObject(static_cast<HANDLE>(p), kLong); }
+
+TEST(Events, PulseReleasesTheThreadsWaitingAtThatMoment) {
+  struct Case {
+    const char* what;
+    BOOL manualReset;
+    DWORD released;   // of the two waiters
+  } cases[] = {{"manual reset: every waiter", TRUE, 2}, {"auto reset: one waiter", FALSE, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    HANDLE ev = CreateEventW(nullptr, c.manualReset, FALSE, nullptr);
+    EXPECT_TRUE(PulseEvent(ev));   // nobody waits: nothing is kept
+    EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_TIMEOUT);
+    HANDLE th[2];
+    for (auto& t : th) t = CreateThread(nullptr, 0, WaitOnEvent, ev, 0, nullptr);
+    ASSERT_TRUE(WaitersReach(ev, 2));
+    EXPECT_TRUE(PulseEvent(ev));
+    if (c.released == 2) {
+      ASSERT_EQ(WaitForMultipleObjects(2, th, TRUE, kLong), WAIT_OBJECT_0);
+    } else {
+      DWORD w = WaitForMultipleObjects(2, th, FALSE, kLong);
+      ASSERT_LT(w, 2u);
+      // The other thread stays blocked until the event is set.
+      EXPECT_TRUE(WaitersReach(ev, 1));
+      EXPECT_EQ(WaitForSingleObject(th[1 - w], 0), WAIT_TIMEOUT);
+    }
+    // The pulse leaves the event reset.
+    EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_TIMEOUT);
+    SetEvent(ev);
+    EXPECT_EQ(WaitForMultipleObjects(2, th, TRUE, kLong), WAIT_OBJECT_0);
+    for (HANDLE t : th) {
+      DWORD code = 1;
+      EXPECT_TRUE(GetExitCodeThread(t, &code));
+      EXPECT_EQ(code, WAIT_OBJECT_0);   // no waiter timed out
+    }
+    for (HANDLE t : th) CloseHandle(t);
+    CloseHandle(ev);
+  }
+}
+
 TEST(Waits, TimeOutAfterTheGivenTime) {
   HANDLE ev = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   DWORD before = GetTickCount();
@@ -230,8 +277,9 @@ TEST(CriticalSections, AreRecursiveAndExclude) {
   EXPECT_EQ(cs.OwnerThread, GetCurrentThreadId());
   struct Ctx {
     CRITICAL_SECTION* cs;
+    HANDLE tried;
     std::atomic<int> got{0};
-  } ctx{&cs};
+  } ctx{&cs, CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   HANDLE th = CreateThread(
       nullptr, 0,
       [](LPVOID p) -> DWORD {
@@ -240,13 +288,16 @@ TEST(CriticalSections, AreRecursiveAndExclude) {
           LeaveCriticalSection(c->cs);
           return 1;
         }
+        SetEvent(c->tried);
         EnterCriticalSection(c->cs);
         c->got = 1;
         LeaveCriticalSection(c->cs);
         return 0;
       },
       &ctx, 0, nullptr);
-  EXPECT_EQ(WaitForSingleObject(th, 50), WAIT_TIMEOUT);
+  // The other thread's try fails while this one holds the section, however late it runs.
+  ASSERT_EQ(WaitForSingleObject(ctx.tried, kLong), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(th, 20), WAIT_TIMEOUT);
   LeaveCriticalSection(&cs);
   EXPECT_EQ(WaitForSingleObject(th, 20), WAIT_TIMEOUT);   // still held once
   LeaveCriticalSection(&cs);
@@ -256,6 +307,7 @@ TEST(CriticalSections, AreRecursiveAndExclude) {
   EXPECT_EQ(code, 0u);
   EXPECT_EQ(ctx.got.load(), 1);
   CloseHandle(th);
+  CloseHandle(ctx.tried);
   DeleteCriticalSection(&cs);
 }
 

@@ -129,3 +129,6 @@ std::u16string CeSimFormat(const WCHAR* format, ...);   // the wide formatter, u
 // (a thread given up by TerminateThread counts until its routine really returns).
 // ---------------------------------------------------------------------------
 extern "C" DWORD CeSimLiveThreadCount(void);
+// How many threads wait on the object behind `object` now (0 for a bad handle), so
+// that a test can act once its threads are blocked.
+extern "C" DWORD CeSimWaitingThreads(HANDLE object);

@@ -226,19 +226,28 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* objects, BOOL waitAll, D
   };
   for (auto& o : objs) ++o->waiters;
   bool ok = WaitLocked(lk, milliseconds, ready);
+  // Take what the wait was granted before leaving the waiter counts: a pulse's credits
+  // are trimmed to the threads still waiting, and this one is no longer among them.
+  if (ok) {
+    if (waitAll) {
+      for (auto& o : objs) o->Acquire();
+    } else {
+      objs[which]->Acquire();
+    }
+  }
   for (auto& o : objs) {
     --o->waiters;
     o->WaitLeft();
   }
   if (!ok) return WAIT_TIMEOUT;
-  if (waitAll) {
-    for (auto& o : objs) o->Acquire();
-    KernelChanged();
-    return WAIT_OBJECT_0;
-  }
-  objs[which]->Acquire();
   KernelChanged();
-  return WAIT_OBJECT_0 + which;
+  return waitAll ? WAIT_OBJECT_0 : WAIT_OBJECT_0 + which;
+}
+
+DWORD CeSimWaitingThreads(HANDLE object) {
+  std::lock_guard<std::mutex> lk(KernelLock());
+  auto o = FindHandleLocked(object);
+  return o ? static_cast<DWORD>(o->waiters) : 0;
 }
 
 HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCWSTR name) {
