@@ -21,7 +21,8 @@ class Registry : public ::testing::Test {
                                  "\"Dll\"=\"Ostrel.dll\"\r\n"
                                  "\"Quote\"=\"a \\\"b\\\" \\\\c\"\r\n"
                                  "\"Bytes\"=hex:01,02,\\\r\n"
-                                 "  03\r\n"
+                                 "  03,\\\r\n"
+                                 "  04\r\n"
                                  "\"List\"=multi_sz:\"one\",\"two\"\r\n"
                                  "[HKEY_CURRENT_USER\\Software\\Test]\r\n"
                                  "@=\"default\"\r\n"
@@ -64,8 +65,9 @@ TEST_F(Registry, SeedFragmentsLoadInNameOrder) {
   size = sizeof bytes;
   ASSERT_EQ(RegQueryValueExW(k, u"Bytes", nullptr, &type, bytes, &size), ERROR_SUCCESS);
   EXPECT_EQ(type, REG_BINARY);
-  ASSERT_EQ(size, 3u);
+  ASSERT_EQ(size, 4u);   // continued over three lines
   EXPECT_EQ(bytes[2], 3);
+  EXPECT_EQ(bytes[3], 4);
   WCHAR list[16];
   size = sizeof list;
   ASSERT_EQ(RegQueryValueExW(k, u"List", nullptr, &type, reinterpret_cast<BYTE*>(list), &size), ERROR_SUCCESS);

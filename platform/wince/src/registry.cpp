@@ -161,8 +161,10 @@ void LoadSeedFile(const std::string& path, const std::string& shown) {
     pos = nl + 1;
     ++lineNo;
     Trim(line);
-    if (!line.empty() && line.back() == u'\\' && line.find(u'=') != std::u16string::npos &&
-        line.find(u"hex") != std::u16string::npos) {
+    // A hex value may run over several lines, each but the last ending in a backslash.
+    if (!line.empty() && line.back() == u'\\' &&
+        (!pending.empty() ||
+         (line.find(u'=') != std::u16string::npos && line.find(u"hex") != std::u16string::npos))) {
       line.pop_back();
       pending += line;
       if (pos > all.size()) break;
