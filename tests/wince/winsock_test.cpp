@@ -215,6 +215,22 @@ TEST(WinsockStartup, CallsBeforeStartupFail) {
   EXPECT_EQ(WSAStartup(MAKEWORD(1, 0), &d), WSAVERNOTSUPPORTED);
 }
 
+TEST(WinsockStartup, LastCleanupClosesTheSocketsLeftOpen) {
+  WSADATA d;
+  ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &d), 0);
+  ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &d), 0);
+  SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_NE(s, INVALID_SOCKET);
+  EXPECT_EQ(WSACleanup(), 0);   // one start-up is still in force
+  u_long v = 0;
+  EXPECT_EQ(ioctlsocket(s, FIONREAD, &v), 0);
+  EXPECT_EQ(WSACleanup(), 0);
+  ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &d), 0);
+  EXPECT_EQ(ioctlsocket(s, FIONREAD, &v), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
+  EXPECT_EQ(WSACleanup(), 0);
+}
+
 TEST(WinsockStartup, ServerPortOverride) {
   ::unsetenv("TUNVEX_PORT");
   EXPECT_EQ(CeWs_ServerPort(55555), 55555);

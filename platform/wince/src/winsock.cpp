@@ -197,9 +197,14 @@ int CeWs_WSAStartup(WORD version, LPWSADATA data) {
 }
 
 int CeWs_WSACleanup(void) {
-  std::lock_guard<std::mutex> lk(g_lock);
-  if (g_startups == 0) return Fail(kWSANOTINITIALISED);
-  --g_startups;
+  std::map<SOCKET, std::shared_ptr<Sock>> left;
+  {
+    std::lock_guard<std::mutex> lk(g_lock);
+    if (g_startups == 0) return Fail(kWSANOTINITIALISED);
+    if (--g_startups == 0) left.swap(Sockets());
+  }
+  // The last clean-up closes what the process left open, as closesocket would.
+  for (auto& [s, k] : left) ::shutdown(k->fd, SHUT_RDWR);
   return 0;
 }
 
