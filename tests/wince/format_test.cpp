@@ -29,6 +29,9 @@ TEST(WideFormat, Conversions) {
       {CeSimFormat(u"%hs", "caf\xc3\xa9"), u"caf\u00e9"},
       {CeSimFormat(u"trailing %"), u"trailing %"},
       {CeSimFormat(u"%q"), u"%q"},
+      // Wide fields are kept whole.
+      {CeSimFormat(u"%200d|", 7), std::u16string(199, u' ') + u"7|"},
+      {CeSimFormat(u"%-*x|", 150, 0xabu), u"ab" + std::u16string(148, u' ') + u"|"},
   };
   for (const auto& c : cases) EXPECT_EQ(CeSimNarrow(c.got), CeSimNarrow(c.expected));
 }

@@ -128,6 +128,18 @@ namespace {
 
 void Pad(std::u16string& out, size_t n, char16_t c) { out.append(n, c); }
 
+// One number through the C library's formatter, however wide its field.
+template <typename T>
+std::u16string FormatNumber(const std::string& spec, T v) {
+  char small[128];
+  int n = std::snprintf(small, sizeof small, spec.c_str(), v);
+  if (n < 0) return std::u16string();
+  if (n < static_cast<int>(sizeof small)) return Widen(small);
+  std::vector<char> big(static_cast<size_t>(n) + 1);
+  std::snprintf(big.data(), big.size(), spec.c_str(), v);
+  return Widen(big.data());
+}
+
 void PutField(std::u16string& out, std::u16string_view text, int width, bool left) {
   size_t w = width > 0 ? static_cast<size_t>(width) : 0;
   if (!left && text.size() < w) Pad(out, w - text.size(), u' ');
@@ -165,8 +177,9 @@ std::u16string VFormat(const char16_t* format, va_list args) {
       width = va_arg(ap, int);
       if (width < 0) {
         flags += '-';
-        width = -width;
+        width = width == INT_MIN ? 4096 : -width;
       }
+      if (width > 4096) width = 4096;
       ++p;
     } else {
       while (*p >= u'0' && *p <= u'9') {
@@ -182,6 +195,7 @@ std::u16string VFormat(const char16_t* format, va_list args) {
       if (*p == u'*') {
         precision = va_arg(ap, int);
         if (precision < 0) precision = -1;
+        if (precision > 4096) precision = 4096;
         ++p;
       } else {
         while (*p >= u'0' && *p <= u'9') {
@@ -237,7 +251,6 @@ std::u16string VFormat(const char16_t* format, va_list args) {
       case u'X':
       case u'o': {
         bool isSigned = (conv == u'd' || conv == u'i');
-        char buf[96];
         std::string f = "%" + flags;
         if (width >= 0) f += std::to_string(width);
         if (precision >= 0) f += "." + std::to_string(precision);
@@ -251,7 +264,7 @@ std::u16string VFormat(const char16_t* format, va_list args) {
           else v = va_arg(ap, int);
           if (size == -1) v = static_cast<short>(v);
           if (size == -2) v = static_cast<signed char>(v);
-          std::snprintf(buf, sizeof buf, f.c_str(), v);
+          out += FormatNumber(f, v);
         } else {
           unsigned long long v;
           if (size == 2) v = va_arg(ap, unsigned long long);
@@ -260,9 +273,8 @@ std::u16string VFormat(const char16_t* format, va_list args) {
           else v = va_arg(ap, unsigned int);
           if (size == -1) v = static_cast<unsigned short>(v);
           if (size == -2) v = static_cast<unsigned char>(v);
-          std::snprintf(buf, sizeof buf, f.c_str(), v);
+          out += FormatNumber(f, v);
         }
-        out += Widen(buf);
         break;
       }
       case u'p': {
@@ -279,23 +291,11 @@ std::u16string VFormat(const char16_t* format, va_list args) {
       case u'g':
       case u'G': {
         double v = va_arg(ap, double);
-        char buf[512];
         std::string f = "%" + flags;
         if (width >= 0) f += std::to_string(width);
         if (precision >= 0) f += "." + std::to_string(precision > 300 ? 300 : precision);
         f += static_cast<char>(conv);
-        int n = std::snprintf(buf, sizeof buf, f.c_str(), v);
-        if (n >= static_cast<int>(sizeof buf)) {
-          // Huge numbers with wide fields: format without the width, then pad.
-          std::string g = "%";
-          if (precision >= 0) g += "." + std::to_string(precision > 300 ? 300 : precision);
-          g += static_cast<char>(conv);
-          std::vector<char> big(static_cast<size_t>(n) + 1);
-          std::snprintf(big.data(), big.size(), f.c_str(), v);
-          out += Widen(big.data());
-        } else {
-          out += Widen(buf);
-        }
+        out += FormatNumber(f, v);
         break;
       }
       case u'c':
