@@ -90,6 +90,59 @@ std::shared_ptr<FileHandle> FileOf(HANDLE h) {
   return f;
 }
 
+// The file or device behind `h`; null with ERROR_INVALID_HANDLE for any other handle
+// and for a device unregistered since it was opened.
+std::shared_ptr<KObject> IoObject(HANDLE h) {
+  std::lock_guard<std::mutex> lk(KernelLock());
+  auto obj = FindHandleLocked(h);
+  bool usable = obj && (obj->kind == Kind::File ||
+                        (obj->kind == Kind::Device && static_cast<DeviceHandle&>(*obj).dev->registered));
+  if (!usable) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  return obj;
+}
+
+// ReadFile and WriteFile: a device's read or write operation, or the whole transfer on
+// a file (a read stops early only at the end of the file).
+BOOL Transfer(HANDLE h, void* buffer, DWORD length, LPDWORD done, bool write) {
+  auto obj = IoObject(h);
+  if (!obj) return FALSE;
+  if (done) *done = 0;
+  if (buffer == nullptr && length != 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (obj->kind == Kind::Device) {
+    auto d = std::static_pointer_cast<DeviceHandle>(obj);
+    if (write ? d->dev->ops.write == nullptr : d->dev->ops.read == nullptr) {
+      SetLastError(ERROR_NOT_SUPPORTED);
+      return FALSE;
+    }
+    DWORD n = write ? d->dev->ops.write(d->openCtx, buffer, length) : d->dev->ops.read(d->openCtx, buffer, length);
+    if (n == static_cast<DWORD>(-1)) return FALSE;
+    if (done) *done = n;
+    return TRUE;
+  }
+  int fd = std::static_pointer_cast<FileHandle>(obj)->fd;
+  char* p = static_cast<char*>(buffer);
+  DWORD total = 0;
+  while (total < length) {
+    ssize_t n = write ? ::write(fd, p + total, length - total) : ::read(fd, p + total, length - total);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      SetLastError(errno == EBADF ? ERROR_ACCESS_DENIED : ErrnoToError(errno));
+      if (done) *done = total;
+      return FALSE;
+    }
+    if (n == 0 && !write) break;
+    total += static_cast<DWORD>(n);
+  }
+  if (done) *done = total;
+  return TRUE;
+}
+
 }  // namespace
 
 BOOL CloseFileLike(HANDLE h, const std::shared_ptr<KObject>& obj) {
@@ -226,23 +279,13 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTE
 
 BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inLen, LPVOID out, DWORD outLen, LPDWORD returned,
                      LPOVERLAPPED) {
-  auto obj = FindHandle(device);
-  if (!obj || (obj->kind != Kind::Device && obj->kind != Kind::File)) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  auto obj = IoObject(device);
+  if (!obj) return FALSE;
   if (obj->kind == Kind::File) {
     SetLastError(ERROR_INVALID_FUNCTION);
     return FALSE;
   }
   auto d = std::static_pointer_cast<DeviceHandle>(obj);
-  {
-    std::lock_guard<std::mutex> lk(KernelLock());
-    if (!d->dev->registered) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return FALSE;
-    }
-  }
   if (d->dev->ops.ioctl == nullptr) {
     SetLastError(ERROR_NOT_SUPPORTED);
     return FALSE;
@@ -252,94 +295,11 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inLen, LPVOID o
 }
 
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED) {
-  auto obj = FindHandle(file);
-  if (!obj || (obj->kind != Kind::Device && obj->kind != Kind::File)) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if (read) *read = 0;
-  if (buffer == nullptr && toRead != 0) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  if (obj->kind == Kind::Device) {
-    auto d = std::static_pointer_cast<DeviceHandle>(obj);
-    {
-      std::lock_guard<std::mutex> lk(KernelLock());
-      if (!d->dev->registered) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-      }
-    }
-    if (d->dev->ops.read == nullptr) {
-      SetLastError(ERROR_NOT_SUPPORTED);
-      return FALSE;
-    }
-    DWORD n = d->dev->ops.read(d->openCtx, buffer, toRead);
-    if (n == static_cast<DWORD>(-1)) return FALSE;
-    if (read) *read = n;
-    return TRUE;
-  }
-  auto f = std::static_pointer_cast<FileHandle>(obj);
-  DWORD total = 0;
-  while (total < toRead) {
-    ssize_t n = ::read(f->fd, static_cast<char*>(buffer) + total, toRead - total);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      SetLastError(errno == EBADF ? ERROR_ACCESS_DENIED : ErrnoToError(errno));
-      if (read) *read = total;
-      return FALSE;
-    }
-    if (n == 0) break;
-    total += static_cast<DWORD>(n);
-  }
-  if (read) *read = total;
-  return TRUE;
+  return Transfer(file, buffer, toRead, read, false);
 }
 
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED) {
-  auto obj = FindHandle(file);
-  if (!obj || (obj->kind != Kind::Device && obj->kind != Kind::File)) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if (written) *written = 0;
-  if (buffer == nullptr && toWrite != 0) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  if (obj->kind == Kind::Device) {
-    auto d = std::static_pointer_cast<DeviceHandle>(obj);
-    {
-      std::lock_guard<std::mutex> lk(KernelLock());
-      if (!d->dev->registered) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-      }
-    }
-    if (d->dev->ops.write == nullptr) {
-      SetLastError(ERROR_NOT_SUPPORTED);
-      return FALSE;
-    }
-    DWORD n = d->dev->ops.write(d->openCtx, buffer, toWrite);
-    if (n == static_cast<DWORD>(-1)) return FALSE;
-    if (written) *written = n;
-    return TRUE;
-  }
-  auto f = std::static_pointer_cast<FileHandle>(obj);
-  DWORD total = 0;
-  while (total < toWrite) {
-    ssize_t n = ::write(f->fd, static_cast<const char*>(buffer) + total, toWrite - total);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      SetLastError(errno == EBADF ? ERROR_ACCESS_DENIED : ErrnoToError(errno));
-      if (written) *written = total;
-      return FALSE;
-    }
-    total += static_cast<DWORD>(n);
-  }
-  if (written) *written = total;
-  return TRUE;
+  return Transfer(file, const_cast<void*>(buffer), toWrite, written, true);
 }
 
 DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh) {
