@@ -360,6 +360,36 @@ TEST_F(SettingsTest, ValuesRangesAndFailures) {
   EXPECT_EQ(PVL_E_NOTREADY, empty.GetAntibanding(&v));
 }
 
+// Getters that pass only a set of values: the edges of each set, and values
+// outside it (result 1, nothing written).
+TEST_F(SettingsTest, ValuesOutsideTheAcceptedSets) {
+  Define(ZUEUID_PROPERTY_SNAPSHOT_FLASH_MODE2, Int(0), 0);
+  Define(ZUEUID_PROPERTY_IMAGE_EFFECT_MODE, Int(0), 0);
+  using Getter = PvlResult (CUserData::*)(uint32_t*);
+  struct {
+    uint32_t id;
+    Getter get;
+    int32_t last;  // the set is 0..last
+  } sets[] = {{ZUEUID_PROPERTY_EXPOSURE_METERING_MODE, &CUserData::GetExposureMeteringMode, 12},
+              {ZUEUID_PROPERTY_SNAPSHOT_FLASH_MODE2, &CUserData::GetRedEyeReductionMode, 2},
+              {ZUEUID_PROPERTY_FOCUS_RECT_MODE, &CUserData::GetFocusRectangleMode, 2},
+              {ZUEUID_PROPERTY_IMAGE_EFFECT_MODE, &CUserData::GetImageEffect, 4}};
+  for (auto c : sets) {
+    for (int32_t v : {0, c.last}) {
+      Set(c.id, Int(v), 0);
+      uint32_t out = 99;
+      ASSERT_EQ(PVL_OK, (ud.*c.get)(&out)) << std::hex << c.id << std::dec << " " << v;
+      EXPECT_EQ(out, uint32_t(v)) << std::hex << c.id;
+    }
+    for (int32_t v : {c.last + 1, -1, INT32_MIN}) {
+      Set(c.id, Int(v), 0);
+      uint32_t out = 99;
+      EXPECT_EQ(PVL_E_FAIL, (ud.*c.get)(&out)) << std::hex << c.id << std::dec << " " << v;
+      EXPECT_EQ(out, 99u) << std::hex << c.id;
+    }
+  }
+}
+
 TEST_F(SettingsTest, EnabledOutputFormats) {
   formats.enabled = {Format(640, 480, 66666, 1), Format(1280, 960, 33333, 1), Format(4000, 3000, 10, 0)};
   CameraPortFormat largest{};
