@@ -1,7 +1,9 @@
 // A small stream driver with two prefixes: TST activates a TSP device of the
 // same library from its Init, as the camera driver activates its pins.
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "devmgr.h"
 #include "devmgr_test_driver.h"
@@ -14,6 +16,9 @@ DWORD gTspContext = 0x7575;
 struct OpenRecord {
   DWORD device;
 };
+// Open records still held by clients; Deinit frees those never closed (a
+// deactivated device's handles no longer reach its Close).
+std::vector<OpenRecord*> gOpen;
 
 bool ReadDword(HKEY key, const WCHAR* name, DWORD* value) {
   DWORD type = 0, size = 4;
@@ -71,6 +76,8 @@ DWORD TST_Init(LPCWSTR activeKey, LPCVOID) {
 
 BOOL TST_Deinit(DWORD) {
   ++gState.tstDeinits;
+  for (OpenRecord* r : gOpen) delete r;
+  gOpen.clear();
   if (gState.subDevice && gState.subDevice != INVALID_HANDLE_VALUE) DeactivateDevice(gState.subDevice);
   gState.subDevice = nullptr;
   return TRUE;
@@ -79,12 +86,15 @@ BOOL TST_Deinit(DWORD) {
 DWORD TST_Open(DWORD context, DWORD, DWORD) {
   ++gState.opens;
   gState.lastOpenCaller = GetCallerProcess();
-  return DWORD(reinterpret_cast<uintptr_t>(new OpenRecord{context}));
+  gOpen.push_back(new OpenRecord{context});
+  return DWORD(reinterpret_cast<uintptr_t>(gOpen.back()));
 }
 
 BOOL TST_Close(DWORD open) {
   ++gState.closes;
-  delete reinterpret_cast<OpenRecord*>(uintptr_t(open));
+  auto* record = reinterpret_cast<OpenRecord*>(uintptr_t(open));
+  gOpen.erase(std::find(gOpen.begin(), gOpen.end(), record));
+  delete record;
   return TRUE;
 }
 
