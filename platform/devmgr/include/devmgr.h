@@ -16,8 +16,11 @@ extern "C" {
 // may activate further devices, also of its own library.
 HANDLE ActivateDeviceEx(LPCWSTR deviceKey, LPCVOID registryEntries, DWORD entryCount, LPVOID busContext);
 HANDLE ActivateDevice(LPCWSTR deviceKey, DWORD clientInfo);
-// Calls <Prefix>_Deinit, removes the device's name and active key and drops
-// the library.
+// Removes the device's name, calls <Prefix>_PreDeinit (when exported), waits
+// until no client call is inside the driver, calls <Prefix>_Deinit, removes
+// the active key and drops the library. Handles still open then fail with
+// ERROR_INVALID_HANDLE, and closing them never reaches the driver: its Deinit
+// frees what open handles held.
 BOOL DeactivateDevice(HANDLE device);
 // The device key named by an active key ("Drivers\Active\NN"), opened for
 // reading; null when there is none.
