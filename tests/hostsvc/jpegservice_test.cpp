@@ -389,6 +389,45 @@ TEST_F(JpegServiceTest, EncodesMainFrameWithThumbnailAndExifFromTheStore) {
   EXPECT_GT(LumaPsnr(t, thumbPic_, 320, 0, 0), 34.0);
 }
 
+// Each variant type the engine's EXIF data and the still pin's clients use lands in the
+// file as its EXIF type and value, long arrays included.
+TEST_F(JpegServiceTest, EveryExifVariantTypeLandsAsItsExifType) {
+  MakeFrames(64, 48);
+  const uint8_t cfa[8] = {0x00, 0x02, 0x00, 0x02, 0x01, 0x00, 0x02, 0x01};
+  std::vector<PvlValueRecord> area(3000);  // more value records than 64 KB hold
+  std::string areaText;
+  for (size_t i = 0; i < area.size(); ++i) {
+    area[i].type = PVL_VT_UINT16;
+    area[i].payload.u16 = static_cast<uint16_t>(i % 1000);
+    areaText += (i ? " " : "") + std::to_string(i % 1000);
+  }
+  struct Case {
+    uint32_t tag;
+    PvlValueRecord value;
+    const char* key;
+    std::string expected;
+  } cases[] = {
+      {0x0110, [] { PvlValueRecord v{}; v.type = PVL_VT_STRING; v.payload.array = {const_cast<char*>("S5K"), 4, 4, 0}; return v; }(),
+       "IFD0:Model", "S5K"},
+      {0x9209, [] { PvlValueRecord v{}; v.type = PVL_VT_UINT16; v.payload.u16 = 0x10; return v; }(), "ExifIFD:Flash", "16"},
+      {0x829D, [] { PvlValueRecord v{}; v.type = PVL_VT_URATIONAL; v.payload.rational = {2867, 1024}; return v; }(),
+       "ExifIFD:FNumber", "2.799804688"},
+      {0x9203, [] { PvlValueRecord v{}; v.type = PVL_VT_PAIR; v.payload.pair = {-1536, 1024}; return v; }(),
+       "ExifIFD:BrightnessValue", "-1.5"},
+      {0xA302, [&] { PvlValueRecord v{}; v.type = PVL_VT_BLOCK; v.payload.array = {const_cast<uint8_t*>(cfa), 8, 8, 0}; return v; }(),
+       "ExifIFD:CFAPattern", "2 2 1 0 2 1"},
+      {0x9214, [&] { PvlValueRecord v{}; v.type = PVL_VT_ARRAY; v.payload.array = {area.data(), 3000, 3000, 0}; return v; }(),
+       "ExifIFD:SubjectArea", areaText},
+  };
+  for (const Case& c : cases) AddExif(c.tag, c.value);
+  listener_.Give(&out_);
+  ASSERT_EQ(PVL_OK, service_->StartEncode(store_));
+  ASSERT_EQ(PVL_OK, service_->DeliverMainFrame(main_.get()));
+  ASSERT_EQ(std::vector<uint32_t>{EVENT_ENCODE_DONE}, listener_.WaitEvents(1));
+  auto tags = ReadExif(listener_.Produced().at(0));
+  for (const Case& c : cases) EXPECT_EQ(c.expected, tags[c.key]) << c.key;
+}
+
 TEST_F(JpegServiceTest, ThumbnailFirstAndCropsFromTheStore) {
   MakeFrames(640, 480, 320, 240);
   SetRect(kMainCrop, {160, 120, 479, 359});
@@ -533,6 +572,7 @@ TEST_F(JpegServiceTest, RefusesBadFormatsCropsAndCallsOutOfOrder) {
   ASSERT_EQ(PVL_OK, service_->StartEncode(store_));
   EXPECT_EQ(PVL_E_NOTREADY, service_->StartEncode(store_));  // one image at a time
   EXPECT_EQ(PVL_E_NULLPTR, service_->DeliverMainFrame(nullptr));
+  EXPECT_TRUE(CeSimDebugCapturedContains("no main frame given"));
   ASSERT_EQ(PVL_OK, service_->Abort());
   listener_.WaitEvents(1);
 }

@@ -213,21 +213,44 @@ uint16_t ScalarToExif(const PvlValueRecord& r, std::vector<uint8_t>& d) {
   }
 }
 
-// Frees what a delivered record points to (nested values of an array) without touching
-// the caller's own buffer.
-void ClearElements(PvlValueRecord* elements, int32_t n) {
-  for (int32_t i = 0; i < n; ++i) {
-    PvlValueRecord& e = elements[i];
-    if (e.type == PVL_VT_BLOCK || e.type == PVL_VT_STRING || e.type == PVL_VT_ARRAY16 || e.type == PVL_VT_ARRAY32 ||
-        e.type == PVL_VT_WSTRING || e.type == PVL_VT_ARRAY) {
-      if (e.type == PVL_VT_ARRAY && e.payload.array.data)
-        ClearElements(static_cast<PvlValueRecord*>(e.payload.array.data), e.payload.array.filled);
-      AllocatorHeapFree(e.payload.array.data);
-    } else if (e.type == PVL_VT_INTERFACE && e.payload.iface) {
-      e.payload.iface->Release();
-    }
+// Frees what the store allocated for a record it handed out (the data of a string, block
+// or array, nested values of an array, a reference).
+void ClearValue(PvlValueRecord& v) {
+  switch (v.type) {
+    case PVL_VT_ARRAY:
+      if (v.payload.array.data) {
+        auto* elements = static_cast<PvlValueRecord*>(v.payload.array.data);
+        for (int32_t i = 0; i < v.payload.array.capacity; ++i) ClearValue(elements[i]);
+      }
+      [[fallthrough]];
+    case PVL_VT_BLOCK:
+    case PVL_VT_STRING:
+    case PVL_VT_ARRAY16:
+    case PVL_VT_ARRAY32:
+    case PVL_VT_WSTRING:
+      AllocatorHeapFree(v.payload.array.data);
+      break;
+    case PVL_VT_INTERFACE:
+      if (v.payload.iface) v.payload.iface->Release();
+      break;
+    default:
+      break;
   }
+  std::memset(&v.payload, 0, sizeof v.payload);
 }
+
+// A value the store copied out for the service, freed at the end of the scope.
+struct HandedValue {
+  PvlValueRecord v{};
+  HandedValue() = default;
+  HandedValue(const HandedValue&) = delete;
+  HandedValue& operator=(const HandedValue&) = delete;
+  ~HandedValue() { ClearValue(v); }
+  const uint8_t* Bytes() const { return static_cast<const uint8_t*>(v.payload.array.data); }
+  size_t Filled() const {
+    return v.payload.array.data ? static_cast<size_t>(std::max<int32_t>(0, v.payload.array.filled)) : 0;
+  }
+};
 
 // Reads the EXIF group into the builder and the tuning text. Tags that cannot be
 // written are left out with a log line; only a failing store ends the reading.
@@ -241,12 +264,11 @@ PvlResult ReadExif(IPropertyStore* store, ExifBuilder& exif, std::vector<uint8_t
     if (r != PVL_OK) return r;
     ids.resize(std::min<size_t>(ids.size(), count));
   }
-  // Large enough for the biggest value one segment can hold.
-  std::vector<uint8_t> buf(65536);
   for (uint32_t id : ids) {
-    PvlValueRecord v{};
-    v.payload.array.data = buf.data();
-    v.payload.array.capacity = static_cast<int32_t>(buf.size());
+    // Without a buffer of ours the store hands over a copy of the whole value, whatever
+    // its size and type (a buffer's capacity would count elements, not bytes, for arrays).
+    HandedValue hv;
+    PvlValueRecord& v = hv.v;
     if (id == kPropTuningData) v.type = PVL_VT_BLOCK;
     r = store->GetProperty(id, &v);
     if (r != PVL_OK) {
@@ -254,7 +276,7 @@ PvlResult ReadExif(IPropertyStore* store, ExifBuilder& exif, std::vector<uint8_t
       continue;
     }
     if (id == kPropTuningData) {
-      tuning.assign(buf.begin(), buf.begin() + std::max<int32_t>(0, v.payload.array.filled));
+      tuning.assign(hv.Bytes(), hv.Bytes() + hv.Filled());
       continue;
     }
     if (id > 0xFFFF) {
@@ -263,21 +285,20 @@ PvlResult ReadExif(IPropertyStore* store, ExifBuilder& exif, std::vector<uint8_t
     }
     ExifEntry e;
     e.tag = static_cast<uint16_t>(id);
-    const int32_t filled = std::max<int32_t>(0, v.payload.array.filled);
     if (v.type == PVL_VT_STRING) {
       e.type = kExifAscii;
-      e.data.assign(buf.begin(), buf.begin() + filled);
+      e.data.assign(hv.Bytes(), hv.Bytes() + hv.Filled());
       // Up to the first NUL; the writer terminates it.
       auto nul = std::find(e.data.begin(), e.data.end(), 0);
       e.data.erase(nul, e.data.end());
       e.count = static_cast<uint32_t>(e.data.size());
     } else if (v.type == PVL_VT_BLOCK) {
       e.type = kExifUndefined;
-      e.data.assign(buf.begin(), buf.begin() + filled);
+      e.data.assign(hv.Bytes(), hv.Bytes() + hv.Filled());
       e.count = static_cast<uint32_t>(e.data.size());
     } else if (v.type == PVL_VT_ARRAY) {
-      auto* elements = reinterpret_cast<PvlValueRecord*>(buf.data());
-      for (int32_t i = 0; i < filled; ++i) {
+      const auto* elements = reinterpret_cast<const PvlValueRecord*>(hv.Bytes());
+      for (size_t i = 0; i < hv.Filled(); ++i) {
         uint16_t t = ScalarToExif(elements[i], e.data);
         if (t == 0 || (e.type && t != e.type)) {
           e.type = 0;
@@ -286,7 +307,6 @@ PvlResult ReadExif(IPropertyStore* store, ExifBuilder& exif, std::vector<uint8_t
         e.type = t;
         ++e.count;
       }
-      ClearElements(elements, filled);
     } else {
       e.type = ScalarToExif(v, e.data);
       e.count = 1;
@@ -736,7 +756,10 @@ class JpegService final : public HostObject<IJpegService> {
  private:
   PvlResult Deliver(IPvlMediaBuffer* frame, bool thumb) {
     const char* which = thumb ? "thumbnail" : "main";
-    if (!frame) return PVL_E_NULLPTR;
+    if (!frame) {
+      Log("JPEG: no %s frame given", which);
+      return PVL_E_NULLPTR;
+    }
     bool ready;
     {
       std::lock_guard<std::mutex> lock(core_->m);
