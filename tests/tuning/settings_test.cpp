@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -224,6 +225,17 @@ TEST(SensorInfoProxy, RecordsAndRates) {
   ASSERT_EQ(PVL_OK, p.GetFNumber(&fnumber));
   EXPECT_EQ(fnumber.GetQ(), 10u);
   EXPECT_EQ(fnumber.GetRawValue(), 3276);
+  // Values beyond the Q10 range saturate; NaN reads as 0.
+  struct { float value; int32_t raw; } optics[] = {
+      {1e12f, INT32_MAX}, {-1e12f, INT32_MIN}, {std::numeric_limits<float>::quiet_NaN(), 0}, {-2.5f, -2560}};
+  for (auto o : optics) {
+    sensor.optics.FNumber = o.value;
+    sensor.optics.MaxApertureValue = o.value;
+    ASSERT_EQ(PVL_OK, p.GetFNumber(&fnumber));
+    EXPECT_EQ(fnumber.GetRawValue(), o.raw) << o.value;
+    ASSERT_EQ(PVL_OK, p.GetMaxApertureValue(&fnumber));
+    EXPECT_EQ(fnumber.GetRawValue(), o.raw) << o.value;
+  }
   uint8_t flag = 9;
   ASSERT_EQ(PVL_OK, p.IsOnSensorAutoFocus(&flag));
   EXPECT_EQ(flag, 0);

@@ -1,6 +1,8 @@
 // The engine's cached view of the sensor service.
 #include "csensorinfoproxy.h"
 
+#include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "tuningdata.h"
@@ -12,6 +14,19 @@ PvlResult FrameRate(uint32_t microseconds, CFixedPoint* out) {
   if (microseconds == 0) return PVL_E_BADARG;
   *out = CFixedPoint(8u, 1000000.0 / microseconds);
   return PVL_OK;
+}
+
+// A float of the sensor's optics record as Q10, truncated; a value beyond the
+// 32-bit range saturates (NaN gives 0) instead of converting undefined.
+CFixedPoint Q10Truncated(float v) {
+  double scaled = std::trunc(static_cast<double>(v) * 1024.0);
+  int32_t raw = 0;
+  if (scaled >= 2147483647.0) raw = INT32_MAX;
+  else if (scaled <= -2147483648.0) raw = INT32_MIN;
+  else if (scaled == scaled) raw = static_cast<int32_t>(scaled);
+  CFixedPoint f(10u, 0);
+  f.SetRawValue(raw);
+  return f;
 }
 
 }  // namespace
@@ -212,9 +227,7 @@ PvlResult CSensorInfoProxy::GetFNumber(CFixedPoint* out) {
   SensorOptics o{};
   PvlResult r = m_service->GetOptics(&o);
   if (r != PVL_OK) return r;
-  CFixedPoint f(10u, 0);
-  f.SetRawValue(static_cast<int32_t>(o.FNumber * 1024.0f));
-  *out = f;
+  *out = Q10Truncated(o.FNumber);
   return PVL_OK;
 }
 
@@ -224,9 +237,7 @@ PvlResult CSensorInfoProxy::GetMaxApertureValue(CFixedPoint* out) {
   SensorOptics o{};
   PvlResult r = m_service->GetOptics(&o);
   if (r != PVL_OK) return r;
-  CFixedPoint f(10u, 0);
-  f.SetRawValue(static_cast<int32_t>(o.MaxApertureValue * 1024.0f));
-  *out = f;
+  *out = Q10Truncated(o.MaxApertureValue);
   return PVL_OK;
 }
 
