@@ -23,6 +23,7 @@
 #include "tunvexclient.h"
 #include "tunvextestnet.h"
 #include "wince.h"
+#include "wince_sim.h"
 
 extern "C" int32_t Orbhost_Start(const char* script, uint32_t reserved, IEnv** env);
 extern "C" int32_t Orbhost_Stop(void);
@@ -52,8 +53,11 @@ struct EngineDouble final : ICameraTuning {
   PvlResult Reserved3(uint32_t) override { return PVL_E_UNSUPPORTED; }
   PvlResult ApplyRuntimeTuningChanges() override {
     ++applies;
+    // The engine letting go of the server while it applies.
+    if (ITunvex* server = releaseOnApply.exchange(nullptr)) server->Release();
     return answer.load();
   }
+  std::atomic<ITunvex*> releaseOnApply{nullptr};
 };
 EngineDouble g_engine;
 
@@ -261,6 +265,43 @@ TEST_F(TunvexModuleTest, ServesRegisteredValuesUntilReleased) {
   server->Release();
   EXPECT_FALSE(c.Connect("127.0.0.1", kPort));
   EXPECT_EQ(g_engine.refs.load(), 0);
+}
+
+// The last reference on the server may go on its own protocol thread, inside
+// Apply: the server then goes once that request is done, without the thread
+// waiting for itself (which would hang it for good), and a new one can serve.
+TEST_F(TunvexModuleTest, TheLastReleaseMayComeDuringApply) {
+  Registrant owner;
+  ITunvex* server = Serve(owner, true);
+  ASSERT_NE(server, nullptr);
+  TunvexClient c;
+  c.SetTimeout(30000);
+  ASSERT_TRUE(ConnectWhenListening(c)) << c.Error();
+  CeSimDebugCaptureBegin();
+  g_engine.releaseOnApply = server;  // the engine holds the last reference
+  bool pending = true;
+  c.Apply(&pending);  // the answer may be cut short by the server's going
+  c.Close();
+  EXPECT_EQ(g_engine.applies.load(), 1);
+  // The thread ends (rather than waiting for itself) and the server goes.
+  bool destroyed = false;
+  for (int i = 0; i < 600 && !destroyed; ++i) {
+    destroyed = CeSimDebugCapturedContains("ThreadProc ended normally") &&
+                CeSimDebugCapturedContains("Tunvex destructor called");
+    if (!destroyed) Sleep(50);
+  }
+  CeSimDebugCaptureEnd();
+  ASSERT_TRUE(destroyed);
+  EXPECT_EQ(g_engine.refs.load(), 0);
+
+  ITunvex* next = CreateServer();
+  ASSERT_NE(next, nullptr);
+  ASSERT_EQ(next->Start(), PVL_OK);
+  ASSERT_TRUE(ConnectWhenListening(c)) << c.Error();
+  std::string version;
+  EXPECT_TRUE(c.Version(&version)) << c.Error();
+  c.Close();
+  next->Release();
 }
 
 TEST_F(TunvexModuleTest, ApplyWithoutAnEngineLeavesChangesPending) {

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -508,6 +509,50 @@ TEST_F(ProtocolThreadTest, EndsWhenAskedEvenWithAClientMidRequest) {
   ASSERT_TRUE(thread->WaitListening(30000));
   port = thread->Port();
   ExpectServed();
+}
+
+// An owner whose last reference goes inside a request handler (the engine
+// letting go of the server during Apply): the thread cannot wait for itself,
+// so it ends after its step and then deletes the owner.
+TEST(ProtocolThreadOwner, DeletedByTheThreadWhenItsLastReferenceGoesInAHandler) {
+  setenv("TUNVEX_PORT", "0", 1);
+  struct Owner {
+    CTunvexCatalog catalog;
+    CTunvexProtocolThread thread{&catalog};
+    std::promise<void>* deleted = nullptr;
+    ~Owner() { thread.EndProtocolThread(); }
+  };
+  std::promise<void> deleted;
+  auto* owner = new Owner;
+  owner->deleted = &deleted;
+  owner->catalog.SetApply(
+      [](void* ctx) -> PvlResult {
+        auto* self = static_cast<Owner*>(ctx);
+        EXPECT_TRUE(self->thread.OnProtocolThread());
+        self->thread.DeleteOwnerOnExit(
+            [](void* p) {
+              auto* gone = static_cast<Owner*>(p);
+              std::promise<void>* done = gone->deleted;
+              delete gone;
+              done->set_value();
+            },
+            self);
+        return PVL_OK;
+      },
+      owner);
+  ASSERT_EQ(owner->thread.CreateProtocolThread(), 0);
+  ASSERT_TRUE(owner->thread.WaitListening(30000));
+  EXPECT_FALSE(owner->thread.OnProtocolThread());
+  const uint16_t port = owner->thread.Port();
+
+  TunvexClient c;
+  c.SetTimeout(30000);
+  ASSERT_TRUE(c.Connect("127.0.0.1", port)) << c.Error();
+  bool pending = true;
+  c.Apply(&pending);  // the answer may be cut short by the server's going
+  ASSERT_EQ(deleted.get_future().wait_for(std::chrono::seconds(60)), std::future_status::ready);
+  c.Close();
+  EXPECT_FALSE(c.Connect("127.0.0.1", port));  // nobody listens any more
 }
 
 TEST(ProtocolThreadSetup, ABusyPortLeavesTheThreadIdleButStoppable) {

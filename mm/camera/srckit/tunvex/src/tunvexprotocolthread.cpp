@@ -34,7 +34,15 @@ PvlResult CTunvexProtocolThread::CreateProtocolThread() {
   // Set before the thread starts, so that an EndProtocolThread right after
   // this call is never overtaken by the thread setting it.
   m_run.store(true);
-  m_thread = CreateThread(nullptr, 0, &CTunvexProtocolThread::ThreadEntry, this, 0, nullptr);
+  m_deleteOwner = nullptr;
+  m_owner = nullptr;
+  DWORD id = 0;
+  m_thread = CreateThread(nullptr, 0, &CTunvexProtocolThread::ThreadEntry, this, CREATE_SUSPENDED, &id);
+  if (m_thread) {
+    // Known before the thread runs: a handler may ask OnProtocolThread at once.
+    m_threadId.store(id);
+    ResumeThread(m_thread);
+  }
   if (!m_thread) {
     m_run.store(false);
     DWORD err = GetLastError();
@@ -51,6 +59,14 @@ PvlResult CTunvexProtocolThread::EndProtocolThread() {
     return PVL_E_NOTREADY;
   }
   m_run.store(false);
+  if (OnProtocolThread()) {
+    // The owner is being deleted by the thread itself on its way out: nothing
+    // of it runs after this.
+    CloseHandle(m_thread);
+    m_thread = nullptr;
+    m_threadId.store(0);
+    return PVL_OK;
+  }
   if (WaitForSingleObject(m_thread, kPauseMs) != WAIT_OBJECT_0) {
     // A step can take a select time-out plus a pause: the thread's buffers and
     // this object must outlive it, so wait for it to finish its step.
@@ -58,8 +74,20 @@ PvlResult CTunvexProtocolThread::EndProtocolThread() {
   }
   CloseHandle(m_thread);
   m_thread = nullptr;
+  m_threadId.store(0);
   RETAILMSG(1, (u"EndProtocolThread ending... \r\n"));
   return PVL_OK;
+}
+
+bool CTunvexProtocolThread::OnProtocolThread() const {
+  DWORD id = m_threadId.load();
+  return id != 0 && id == GetCurrentThreadId();
+}
+
+void CTunvexProtocolThread::DeleteOwnerOnExit(DeleteOwnerFn deleteOwner, void* owner) {
+  m_deleteOwner = deleteOwner;
+  m_owner = owner;
+  m_run.store(false);
 }
 
 BOOL CTunvexProtocolThread::WaitListening(DWORD milliseconds) {
@@ -104,6 +132,7 @@ DWORD CTunvexProtocolThread::ThreadProc() {
   delete[] m_response;
   m_receive = m_response = nullptr;
   RETAILMSG(1, (u"ThreadProc ended normally \r\n"));
+  if (DeleteOwnerFn deleteOwner = m_deleteOwner) deleteOwner(m_owner);  // this object goes with it
   return 0;
 }
 

@@ -24,8 +24,18 @@ class CTunvexProtocolThread {
   // 13 when the thread exists; the thread's start failure; else 0.
   PvlResult CreateProtocolThread();
   // Clears the run flag and waits until the thread has ended (the current step
-  // finishes first: at most about a second). 13 without a thread.
+  // finishes first: at most about a second). 13 without a thread. Called on
+  // the protocol thread itself (only from the owner's deletion that
+  // DeleteOwnerOnExit handed to it), it lets go of the thread without waiting.
   PvlResult EndProtocolThread();
+
+  // True on the protocol thread.
+  bool OnProtocolThread() const;
+  // For an owner whose last reference goes on the protocol thread (in a
+  // request handler): the thread ends after its current step and then calls
+  // `deleteOwner`, as the very last thing it does.
+  typedef void (*DeleteOwnerFn)(void* owner);
+  void DeleteOwnerOnExit(DeleteOwnerFn deleteOwner, void* owner);
 
   // The port listened on (55555 unless overridden); 0 until the socket is set up.
   uint16_t Port() const { return m_port.load(); }
@@ -46,6 +56,9 @@ class CTunvexProtocolThread {
 
   CTunvexCatalog* m_catalog;
   HANDLE m_thread = nullptr;
+  std::atomic<DWORD> m_threadId{0};
+  DeleteOwnerFn m_deleteOwner = nullptr;  // set and read on the protocol thread
+  void* m_owner = nullptr;
   HANDLE m_ready = nullptr;  // set when the socket set-up has finished
   std::atomic<bool> m_run{false};
   std::atomic<uint16_t> m_port{0};

@@ -74,9 +74,19 @@ int32_t Tunvex::AddRef() {
 
 int32_t Tunvex::Release() {
   int32_t n = m_registry->AdjustRefCount(ZUEUID_CLASS_TUNINGSERVER, &m_refs, -1);
-  if (n == 0) delete this;
+  if (n != 0) return n;
+  if (m_protocol.OnProtocolThread()) {
+    // The last reference went inside a request (the engine let go of the
+    // server during Apply): the thread cannot wait for itself, so it deletes
+    // the server once its step is done.
+    m_protocol.DeleteOwnerOnExit(&Tunvex::DeleteSelf, this);
+  } else {
+    delete this;
+  }
   return n;
 }
+
+void Tunvex::DeleteSelf(void* self) { delete static_cast<Tunvex*>(self); }
 
 PvlResult Tunvex::QueryInterface(ZUEUID iid, void** out) {
   if (!out) return PVL_E_NULLPTR;

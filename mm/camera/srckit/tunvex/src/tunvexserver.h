@@ -41,6 +41,7 @@ class Tunvex final : public ITunvex {
   Tunvex(ISingletonRegistry* registry, IEnv* env);
   ~Tunvex();
   static PvlResult ApplyChanges(void* self);
+  static void DeleteSelf(void* self);
   static void LogSink(void* self, const char* text);
 
   ISingletonRegistry* m_registry;  // referenced
