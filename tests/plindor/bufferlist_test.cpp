@@ -129,7 +129,13 @@ TEST(BufferListStart, AFailedBlockAllocationFailsTheStartAndHandsOutNothing) {
         ChipSimPmemFailNext(1);
         ok = ok && VantorInitBufferManager() == 0;
         ok = ok && VantorGetSnapshotVirtBuffer() == nullptr && CameraPMEMMalloc(100) == nullptr;
+        CeSimDebugCaptureBegin();
         ok = ok && VantorInitBufferManager() == 1 && CameraPMEMMalloc(100) != nullptr;
+        // Each entry is logged as it is carved out.
+        ok = ok && CeSimDebugCapturedContains("gBMList[1].length: 3481600") &&
+             CeSimDebugCapturedContains("gBMList[8].PhysAddress: 0x") &&
+             CeSimDebugCapturedContains("gBMList[8].VirtAddress: 0x");
+        CeSimDebugCaptureEnd();
         std::exit(ok ? 0 : 1);
       },
       ::testing::ExitedWithCode(0), "");
