@@ -216,6 +216,16 @@ TEST_F(DevMgrTest, BadKeysAndFailingDriversLeaveNothingBehind) {
   EXPECT_EQ(ActivateDeviceEx(u"Drivers\\DevMgrMissing", nullptr, 0, nullptr), INVALID_HANDLE_VALUE);
   EXPECT_EQ(DevMgrFindDevice(u"MIS1:"), nullptr);
 
+  // Device names carry one digit.
+  HKEY wide = CreateKey(u"Drivers\\DevMgrIndex12");
+  SetString(wide, u"Prefix", u"TSP");
+  SetString(wide, u"Dll", kDll);
+  SetDword(wide, u"Index", 12);
+  RegCloseKey(wide);
+  EXPECT_EQ(ActivateDeviceEx(u"Drivers\\DevMgrIndex12", nullptr, 0, nullptr), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(state_->tspInits, 0);
+
   HKEY tst = nullptr;
   ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kTstKey, 0, KEY_ALL_ACCESS, &tst), ERROR_SUCCESS);
   SetDword(tst, u"FailInit", 1);
@@ -233,6 +243,7 @@ TEST_F(DevMgrTest, BadKeysAndFailingDriversLeaveNothingBehind) {
   EXPECT_FALSE(DeactivateDevice(reinterpret_cast<HANDLE>(uintptr_t(0x44001234))));
   RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"Drivers\\DevMgrNoDll");
   RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"Drivers\\DevMgrMissing");
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"Drivers\\DevMgrIndex12");
 }
 
 TEST_F(DevMgrTest, ANameInUseIsNotTakenTwice) {

@@ -267,8 +267,8 @@ extern "C" HANDLE ActivateDeviceEx(LPCWSTR deviceKey, LPCVOID, DWORD, LPVOID bus
           if (!NameTaken(n)) break;
         }
       }
-      if (index > 9) {
-        SetLastError(ERROR_ALREADY_EXISTS);
+      if (index > 9) {  // names carry one digit: a fixed index beyond it is bad, no free one is taken
+        SetLastError(haveIndex ? ERROR_INVALID_PARAMETER : ERROR_ALREADY_EXISTS);
         return INVALID_HANDLE_VALUE;
       }
       d->name = d->prefix + char16_t(u'0' + index) + u":";
