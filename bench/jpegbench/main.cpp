@@ -31,7 +31,7 @@ namespace {
 // A synthetic camera picture: sky gradient, textured ground, hard-edged shapes, fine
 // stripes and sensor noise, so that every part of the coder is exercised.
 std::vector<uint8_t> MakeScene(uint32_t w, uint32_t h) {
-  std::vector<uint8_t> p(Nv21Frame::PackedSize(w, h));
+  std::vector<uint8_t> p(static_cast<size_t>(Nv21Frame::PackedSize(w, h)));
   uint32_t rnd = 12345;
   auto next = [&]() { return rnd = rnd * 1664525u + 1013904223u; };
   for (uint32_t y = 0; y < h; ++y) {
@@ -193,8 +193,8 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if ((w & 1) || (h & 1) || w == 0 || h == 0) {
-    std::fprintf(stderr, "jpegbench: NV21 sizes must be even\n");
+  if ((w & 1) || (h & 1) || w == 0 || h == 0 || Nv21Frame::PackedSize(w, h) > JpegEncoder::kMaxFrameBytes) {
+    std::fprintf(stderr, "jpegbench: NV21 sizes must be even, the frame at most 2 GB\n");
     return 2;
   }
   std::vector<uint8_t> frame;

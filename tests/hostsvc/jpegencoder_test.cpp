@@ -138,6 +138,7 @@ TEST(JpegEncoder, RefusesBadFramesAndOptions) {
       {"odd height", with([](Nv21Frame& f) { f.height = 47; }), {}, "odd"},
       {"huge", with([](Nv21Frame& f) { f.width = 70000; f.yStride = f.vuStride = 70000; }), {}, "65535"},
       {"short stride", with([](Nv21Frame& f) { f.yStride = 32; }), {}, "stride"},
+      {"over 2 GB", with([](Nv21Frame& f) { f.width = f.yStride = f.vuStride = 65534; f.height = 43694; }), {}, "2 GB"},
       {"quality 0", good, opts(0, {}), "quality"},
       {"quality 101", good, opts(101, {}), "quality"},
       {"crop right of frame", good, opts(75, {0, 0, 64, 47}), "outside"},

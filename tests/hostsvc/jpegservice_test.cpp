@@ -545,6 +545,7 @@ TEST_F(JpegServiceTest, RefusesBadFormatsCropsAndCallsOutOfOrder) {
       {Nv21(0, 0), "main format refused"},
       {Nv21(641, 480), "main format refused"},
       {Nv21(640, 481), "main format refused"},
+      {Nv21(65534, 43694), "at most 2 GB"},  // a size whose byte count overflows 32 bits
       {[] { Format f = Nv21(64, 48); std::memcpy(&f.fourcc, "YUY2", 4); return f; }(), "neither NV21 nor NV12"},
   };
   for (const Case& c : bad) {

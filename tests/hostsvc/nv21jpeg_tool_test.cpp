@@ -59,6 +59,8 @@ TEST(Nv21JpegTool, BadRequestsGiveAnExitCodeAndAMessage) {
       {"-s 320x240 -c 0,0,320,10", 1, "outside"},
       {"-s 320x240 -q 0", 2, "bad --quality"},
       {"-s 320x240 -t 81x60", 1, "thumbnail"},
+      {"-s 320x240 -t 65534x43694", 1, "thumbnail"},  // its size does not fit 32 bits
+      {"-s 65534x43694", 1, "a 65534x43694 NV21 frame is 4295163894 bytes"},
       {"-s 320x240 -e 0x9209=short:70000", 2, "bad short value"},
       {"-s 320x240 -e 0x8769=long:5", 2, "written by the EXIF writer"},
       {"", 2, "--size is required"},

@@ -425,8 +425,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (frame.size() != Nv21Frame::PackedSize(rq.width, rq.height)) {
-    std::fprintf(stderr, "nv21jpeg: %s holds %zu bytes; a %ux%u NV21 frame is %zu bytes\n", files[0].c_str(),
-                 frame.size(), rq.width, rq.height, Nv21Frame::PackedSize(rq.width, rq.height));
+    std::fprintf(stderr, "nv21jpeg: %s holds %zu bytes; a %ux%u NV21 frame is %llu bytes\n", files[0].c_str(),
+                 frame.size(), rq.width, rq.height,
+                 static_cast<unsigned long long>(Nv21Frame::PackedSize(rq.width, rq.height)));
     return 1;
   }
   std::string why;

@@ -486,6 +486,9 @@ JpegStatus JpegEncoder::Validate(const Nv21Frame& f, const Options& opt, std::st
   if ((f.width & 1) || (f.height & 1)) return bad("NV21 frame size " + std::to_string(f.width) + "x" + std::to_string(f.height) + " is odd");
   if (f.width > kMaxDimension || f.height > kMaxDimension) return bad("frame larger than 65535 pixels on a side");
   if (f.yStride < f.width || f.vuStride < f.width) return bad("row stride shorter than the frame width");
+  if (static_cast<uint64_t>(f.yStride) * f.height + static_cast<uint64_t>(f.vuStride) * (f.height / 2) > kMaxFrameBytes) {
+    return bad("frame of " + std::to_string(f.width) + "x" + std::to_string(f.height) + " larger than 2 GB");
+  }
   if (opt.quality < 1 || opt.quality > 100) return bad("quality " + std::to_string(opt.quality) + " outside 1..100");
   if (!opt.crop.IsEmpty()) {
     const CropRect& c = opt.crop;
@@ -661,7 +664,7 @@ JpegStatus JpegEncoder::Encode(const Nv21Frame& f, const Options& opt, std::vect
 
 bool ScaleNv21(const Nv21Frame& src, const CropRect& crop, uint32_t dw, uint32_t dh, std::vector<uint8_t>& dst) {
   if (!src.y || !src.vu || src.width < 2 || src.height < 2 || (src.width & 1) || (src.height & 1)) return false;
-  if (dw < 2 || dh < 2 || (dw & 1) || (dh & 1) || dw > JpegEncoder::kMaxDimension || dh > JpegEncoder::kMaxDimension) return false;
+  if (dw < 2 || dh < 2 || (dw & 1) || (dh & 1) || Nv21Frame::PackedSize(dw, dh) > JpegEncoder::kMaxFrameBytes) return false;
   uint32_t x0 = 0, y0 = 0, w = src.width, h = src.height;
   if (!crop.IsEmpty()) {
     if (crop.left < 0 || crop.top < 0 || crop.right < crop.left || crop.bottom < crop.top ||
@@ -674,7 +677,7 @@ bool ScaleNv21(const Nv21Frame& src, const CropRect& crop, uint32_t dw, uint32_t
     h = static_cast<uint32_t>(crop.bottom - crop.top + 1);
   }
   try {
-    dst.assign(Nv21Frame::PackedSize(dw, dh), 0);
+    dst.assign(static_cast<size_t>(Nv21Frame::PackedSize(dw, dh)), 0);
   } catch (const std::bad_alloc&) {
     return false;
   }

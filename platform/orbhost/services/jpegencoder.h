@@ -33,8 +33,9 @@ struct Nv21Frame {
     f.vuStride = width;
     return f;
   }
-  static size_t PackedSize(uint32_t width, uint32_t height) {
-    return static_cast<size_t>(width) * height + static_cast<size_t>(width) * (height / 2);
+  // 64-bit: the largest sizes exceed what a 32-bit process can address.
+  static uint64_t PackedSize(uint32_t width, uint32_t height) {
+    return static_cast<uint64_t>(width) * height + static_cast<uint64_t>(width) * (height / 2);
   }
 };
 
@@ -51,6 +52,9 @@ class JpegEncoder {
   static constexpr int kDefaultQuality = 75;
   // JPEG frames are limited to 16-bit sizes.
   static constexpr uint32_t kMaxDimension = 65535;
+  // Largest frame accepted (luma and chroma rows with their strides): its offsets must fit
+  // in this process's address arithmetic.
+  static constexpr uint64_t kMaxFrameBytes = 0x7FFFFFFF;
 
   struct Options {
     int quality = kDefaultQuality;  // 1..100

@@ -118,7 +118,7 @@ struct Job {
   bool Ready() const { return mainFrame.buffer && (!wantThumb || thumbFrame.buffer); }
 };
 
-uint32_t FrameBytes(const PortFormat& f) { return f.width * f.height + f.width * (f.height / 2); }
+uint64_t FrameBytes(const PortFormat& f) { return Nv21Frame::PackedSize(f.width, f.height); }
 
 bool IsEmptyFormat(const PortFormat& f) {
   static const PortFormat zero{};
@@ -137,8 +137,9 @@ bool UsableFormat(const PortFormat& f, std::string* why) {
     return false;
   }
   if (f.width == 0 || f.height == 0 || (f.width & 1) || (f.height & 1) || f.width > JpegEncoder::kMaxDimension ||
-      f.height > JpegEncoder::kMaxDimension) {
-    *why = "size " + std::to_string(f.width) + "x" + std::to_string(f.height) + " is not an even size up to 65535";
+      f.height > JpegEncoder::kMaxDimension || FrameBytes(f) > JpegEncoder::kMaxFrameBytes) {
+    *why = "size " + std::to_string(f.width) + "x" + std::to_string(f.height) +
+           " is not an even size up to 65535 of at most 2 GB";
     return false;
   }
   return true;
@@ -589,7 +590,7 @@ class JpegService final : public HostObject<IJpegService> {
     std::lock_guard<std::mutex> lock(m_);
     BufferRequirement r{};
     r.count = 1;
-    r.size = FrameBytes(main_);  // the frames the service reads
+    r.size = static_cast<uint32_t>(FrameBytes(main_));  // the frames the service reads
     r.kind = kBufferKind;
     std::memcpy(requirements, &r, sizeof r);
     return PVL_OK;
@@ -601,7 +602,8 @@ class JpegService final : public HostObject<IJpegService> {
     BufferRequirement r{};
     r.count = 1;
     // Room for an image at 12 bits per pixel plus a full EXIF segment.
-    r.size = FrameBytes(main_) + (hasThumb_ ? FrameBytes(thumb_) : 0) + 65535;
+    r.size = static_cast<uint32_t>(
+        std::min<uint64_t>(FrameBytes(main_) + (hasThumb_ ? FrameBytes(thumb_) : 0) + 65535, UINT32_MAX));
     r.kind = kBufferKind;
     std::memcpy(requirements, &r, sizeof r);
     return PVL_OK;
