@@ -1,6 +1,9 @@
 // Caller-buffer access, kernel I/O controls, time and debug output.
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstring>
 
 #include "image_copy.h"
@@ -47,6 +50,52 @@ TEST_F(CallerAccess, SafeCopyCopiesAndFailsWithoutCrashing) {
   EXPECT_EQ(dst[0], 1);   // nothing copied
   EXPECT_TRUE(IsBadReadPtr(nullptr, 4));
   EXPECT_FALSE(IsBadReadPtr(src, 4));
+}
+
+// A readable page followed by one that faults on any access, and a read-only page.
+class BadMemory : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    void* m = ::mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(m, MAP_FAILED);
+    base = static_cast<char*>(m);
+    std::memset(base, 7, 3 * page);
+    ASSERT_EQ(::mprotect(base + page, page, PROT_NONE), 0);
+    ASSERT_EQ(::mprotect(base + 2 * page, page, PROT_READ), 0);
+  }
+  void TearDown() override {
+    if (base) ::munmap(base, 3 * page);
+  }
+  size_t page = 0;
+  char* base = nullptr;
+  char* Good() { return base; }
+  char* Fault() { return base + page; }
+  char* ReadOnly() { return base + 2 * page; }
+};
+
+TEST_F(BadMemory, PointerChecksProbeTheWholeRange) {
+  EXPECT_FALSE(IsBadReadPtr(Good(), page));
+  EXPECT_FALSE(IsBadWritePtr(Good(), page));
+  EXPECT_TRUE(IsBadReadPtr(Fault(), 4));
+  EXPECT_TRUE(IsBadReadPtr(Good() + page - 2, 4));   // runs into the faulting page
+  EXPECT_FALSE(IsBadReadPtr(ReadOnly(), page));
+  EXPECT_TRUE(IsBadWritePtr(ReadOnly(), 4));
+  EXPECT_EQ(ReadOnly()[0], 7);
+  EXPECT_TRUE(IsBadReadPtr(reinterpret_cast<void*>(~uintptr_t{0} - 2), 8));   // wraps around
+  EXPECT_FALSE(IsBadReadPtr(Fault(), 0));
+}
+
+TEST_F(BadMemory, SafeCopyRefusesBadRangesWithoutFaulting) {
+  char buf[8] = {1, 1, 1, 1, 1, 1, 1, 1};
+  EXPECT_FALSE(CeSafeCopyMemory(buf, Fault(), 4));
+  EXPECT_FALSE(CeSafeCopyMemory(buf, Good() + page - 4, 8));
+  EXPECT_EQ(buf[0], 1);   // nothing copied
+  EXPECT_FALSE(CeSafeCopyMemory(Fault(), buf, 4));
+  EXPECT_FALSE(CeSafeCopyMemory(ReadOnly(), buf, 4));
+  EXPECT_EQ(ReadOnly()[0], 7);
+  EXPECT_TRUE(CeSafeCopyMemory(buf, ReadOnly(), 8));
+  EXPECT_EQ(buf[7], 7);
 }
 
 TEST_F(CallerAccess, TrustAndProcessArePerThread) {

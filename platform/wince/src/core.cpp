@@ -1,8 +1,10 @@
 // Errors, processes and callers, kernel I/O controls, time and debug output.
-#include <unistd.h>
 #include <sys/syscall.h>
+#include <sys/uio.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -44,6 +46,32 @@ bool FaultHits(CeSimFault f) {
   }
   if (p.count != 0xFFFFFFFFu) --p.count;
   return true;
+}
+
+// Probes whether [p, p + length) can be read (and, with `write`, written) without a
+// fault: the kernel touches one byte of each page on our behalf and reports a bad
+// address instead of raising a signal. Where the host refuses the probe itself, only a
+// null pointer counts as bad.
+bool Accessible(const void* p, size_t length, bool write) {
+  if (length == 0) return true;
+  uintptr_t first = reinterpret_cast<uintptr_t>(p);
+  if (first == 0 || first + (length - 1) < first) return false;
+  const uintptr_t last = first + (length - 1);
+  static const uintptr_t page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const pid_t self = ::getpid();
+  for (uintptr_t a = first;;) {
+    char byte;
+    iovec local{&byte, 1};
+    iovec remote{reinterpret_cast<void*>(a), 1};
+    ssize_t n = ::process_vm_readv(self, &local, 1, &remote, 1, 0);
+    // Writing back the byte just read leaves the memory as it was.
+    if (n == 1 && write) n = ::process_vm_writev(self, &local, 1, &remote, 1, 0);
+    if (n != 1) return errno != EFAULT;
+    // One byte a page tells for the whole page.
+    uintptr_t next = (a & ~(page - 1)) + page;
+    if (next == 0 || next > last) return true;
+    a = next;
+  }
 }
 
 struct IoAnswer {
@@ -104,8 +132,9 @@ LPVOID MapPtrToProcess(LPVOID ptr, HANDLE /*process*/) {
 BOOL CeSafeCopyMemory(LPVOID dst, LPCVOID src, DWORD length) {
   if (FaultHits(CE_SIM_FAULT_SAFE_COPY)) return FALSE;
   if (length == 0) return TRUE;
-  // On the phone a bad pointer raises an exception that this call catches.
-  if (dst == nullptr || src == nullptr) return FALSE;
+  // On the phone a bad pointer raises an exception that this call catches; here the
+  // ranges are probed first.
+  if (!Accessible(src, length, false) || !Accessible(dst, length, true)) return FALSE;
   std::memmove(dst, src, length);
   return TRUE;
 }
@@ -124,8 +153,8 @@ void CeSimClearFaults(void) {
 DWORD SetProcPermissions(DWORD permissions) { return g_permissions.exchange(permissions); }
 DWORD GetCurrentPermissions(void) { return g_permissions.load(); }
 
-BOOL IsBadReadPtr(LPCVOID ptr, UINT_PTR length) { return length != 0 && ptr == nullptr; }
-BOOL IsBadWritePtr(LPVOID ptr, UINT_PTR length) { return length != 0 && ptr == nullptr; }
+BOOL IsBadReadPtr(LPCVOID ptr, UINT_PTR length) { return !Accessible(ptr, length, false); }
+BOOL IsBadWritePtr(LPVOID ptr, UINT_PTR length) { return !Accessible(ptr, length, true); }
 
 BOOL KernelIoControl(DWORD code, LPVOID in, DWORD inLen, LPVOID out, DWORD outLen, LPDWORD returned) {
   std::unique_lock<std::mutex> lk(g_ioLock);
