@@ -692,6 +692,12 @@ TEST_F(SettingsTest, SensorViewFrameInterval) {
   ASSERT_EQ(PVL_OK, aec->SetExposureValueB(&none));
   ASSERT_EQ(PVL_OK, sen->GetFrameInterval(&interval));
   EXPECT_EQ(interval, 66666u);
+  // A sensor that runs its own exposure: the outputs decide, whatever the plug-in asks.
+  sensor.capabilities.Words[0] = 1;
+  ASSERT_EQ(PVL_OK, sip.SetSensorService(&sensor));
+  ASSERT_EQ(PVL_OK, aec->SetExposureValueB(&fps));
+  ASSERT_EQ(PVL_OK, sen->GetFrameInterval(&interval));
+  EXPECT_EQ(interval, 66666u);
 }
 
 TEST_F(SettingsTest, SensorViewModesAndSizes) {
