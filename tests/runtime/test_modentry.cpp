@@ -46,9 +46,17 @@ void* HostAddress(const std::string& name) {
   return nullptr;
 }
 
+// The host's atomic add, counting the module's calls through its slot.
+int g_spiedAdds = 0;
+int32_t SpyAtomicAdd(volatile int32_t* counter, int32_t delta) {
+  ++g_spiedAdds;
+  return atomic_atomic_Add(counter, delta);
+}
+
 struct Resolver {
   std::vector<std::string> asked;
   int failAt = -1;  // 0-based index of the name to refuse
+  bool spyAdd = false;
 };
 
 int32_t Resolve(void* context, const char* name, void** slot) {
@@ -56,6 +64,10 @@ int32_t Resolve(void* context, const char* name, void** slot) {
   const int index = static_cast<int>(r->asked.size());
   r->asked.push_back(name);
   if (index == r->failAt) return 1;
+  if (r->spyAdd && std::string(name) == "atomic_atomic_Add") {
+    *slot = reinterpret_cast<void*>(&SpyAtomicAdd);
+    return 0;
+  }
   void* address = HostAddress(name);
   if (!address) return 1;
   *slot = address;
@@ -119,6 +131,31 @@ TEST_F(ModuleImage, SymbolFixupWalksTheTableInOrderAndStopsAtTheFirstRefusal) {
   ASSERT_EQ(all.asked.size(), static_cast<size_t>(PVL_HOST_SYMBOL_COUNT));
   for (int i = 0; i < PVL_HOST_SYMBOL_COUNT; ++i) EXPECT_EQ(all.asked[i], kNames[i]);
   EXPECT_EQ(fixup_(nullptr, nullptr), 1);
+}
+
+TEST_F(ModuleImage, AFailedFixupLeavesTheSlotsFromTheRefusedOneOnEmpty) {
+  // The module object counts through slot 3 (atomic_atomic_Add) when it is bound,
+  // and falls back to the compiler's atomics when it is empty.
+  auto addsWhileCounting = [this] {
+    g_spiedAdds = 0;
+    PvlModule* module = NewModule();
+    EXPECT_EQ(module->ops->AddRef(module), 2);
+    EXPECT_EQ(module->ops->Release(module), 1);
+    EXPECT_EQ(module->ops->Release(module), 0);
+    return g_spiedAdds;
+  };
+  Resolver refusesTheAdd;
+  refusesTheAdd.failAt = 2;
+  refusesTheAdd.spyAdd = true;
+  ASSERT_EQ(fixup_(Resolve, &refusesTheAdd), 1);
+  EXPECT_EQ(addsWhileCounting(), 0);  // slot 3 stayed empty
+
+  Resolver refusesTheNext;
+  refusesTheNext.failAt = 3;
+  refusesTheNext.spyAdd = true;
+  ASSERT_EQ(fixup_(Resolve, &refusesTheNext), 1);
+  EXPECT_EQ(addsWhileCounting(), 3);  // slot 3 came before the refusal
+  EXPECT_EQ(Env().LiveBlocks(), 0u);
 }
 
 TEST_F(ModuleImage, IModNewMakesTheModuleObjectThroughTheEnvironment) {
