@@ -449,6 +449,24 @@ TEST_F(JpegServiceTest, ThumbnailFirstAndCropsFromTheStore) {
   EXPECT_EQ(120u, t.height);
 }
 
+// A main image smaller than the predefined thumbnails: the still port hands the service a
+// copy of its own "IJPG" format as the thumbnail format; the thumbnail frames are NV21.
+TEST_F(JpegServiceTest, SmallMainImageTakesACopyOfItsIjpgFormatAsThumbnailFormat) {
+  MakeFrames(160, 120, 160, 120);
+  Format copy = Nv21(160, 120);
+  std::memcpy(&copy.fourcc, "IJPG", 4);
+  ASSERT_EQ(PVL_OK, service_->SetThumbnailFormat(AsFormat(copy)));
+  listener_.Give(&out_);
+  ASSERT_EQ(PVL_OK, service_->StartEncode(store_));
+  ASSERT_EQ(PVL_OK, service_->DeliverMainFrame(main_.get()));
+  ASSERT_EQ(PVL_OK, service_->DeliverThumbnailFrame(thumb_.get()));
+  ASSERT_EQ(std::vector<uint32_t>{EVENT_ENCODE_DONE}, listener_.WaitEvents(1));
+  Decoded t = DecodeWithDjpeg(ExtractThumbnail(listener_.Produced().at(0)), true);
+  ASSERT_TRUE(t.ok) << t.error;
+  EXPECT_EQ(160u, t.width);
+  EXPECT_GT(LumaPsnr(t, thumbPic_, 160, 0, 0), 34.0);
+}
+
 TEST_F(JpegServiceTest, AbortAnswersExactlyOneAbortEventInEveryState) {
   MakeFrames(320, 240, 160, 120);
   // Idle.

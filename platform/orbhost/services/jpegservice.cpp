@@ -49,6 +49,7 @@ constexpr uint32_t FourCc(char a, char b, char c, char d) {
 }
 constexpr uint32_t kFourCcNv21 = FourCc('N', 'V', '2', '1');
 constexpr uint32_t kFourCcNv12 = FourCc('N', 'V', '1', '2');
+constexpr uint32_t kFourCcIjpg = FourCc('I', 'J', 'P', 'G');
 
 // The video format record as exchanged between ports and outputs (56 bytes).
 struct PortFormat {
@@ -619,6 +620,9 @@ class JpegService final : public HostObject<IJpegService> {
       thumb_ = f;
       return PVL_OK;
     }
+    // A main format below the thumbnail size comes back as the thumbnail format, still
+    // named "IJPG": its frames are the still output's NV21 frames, as the main image's.
+    if (f.fourcc == kFourCcIjpg) f.fourcc = kFourCcNv21;
     std::string why;
     if (!UsableFormat(f, &why)) {
       Log("JPEG: thumbnail format refused: %s", why.c_str());
