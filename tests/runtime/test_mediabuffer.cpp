@@ -208,6 +208,8 @@ TEST_F(MediaBufferTest, SizeAndOffsetKeepTheValidDataInsideTheBuffer) {
       {false, 0xFFFFFFFFu, PVL_E_BADARG, 600, 400},
       {false, 0, PVL_OK, 0, 400},
       {true, 1000, PVL_OK, 0, 1000},
+      {true, 400, PVL_OK, 0, 400},
+      {false, 600, PVL_OK, 600, 400},
   };
   for (const Step& s : steps) {
     const PvlResult r = s.isOffset ? buffer_->SetOffset(s.value) : buffer_->SetActualSize(s.value);
@@ -218,6 +220,13 @@ TEST_F(MediaBufferTest, SizeAndOffsetKeepTheValidDataInsideTheBuffer) {
     EXPECT_EQ(size, s.size) << (s.isOffset ? "offset " : "size ") << s.value;
     EXPECT_EQ(offset, s.offset) << (s.isOffset ? "offset " : "size ") << s.value;
   }
+  // New memory too small for the data it described: the data is gone.
+  buffer_->SetMemory(0x10000, 0x80000, true, 800);
+  uint32_t size = 1, offset = 1;
+  buffer_->GetActualSize(&size);
+  buffer_->GetOffset(&offset);
+  EXPECT_EQ(size, 0u);
+  EXPECT_EQ(offset, 0u);
 }
 
 TEST_F(MediaBufferTest, QueryInterface) {

@@ -8,6 +8,15 @@
 #include "pvllog.h"
 #include "pvlstring.h"
 
+namespace {
+
+// Readers copy [offset, offset + actual size): that range must stay inside the buffer.
+bool InsideBuffer(uint32_t offset, uint32_t size, uint32_t capacity) {
+  return static_cast<uint64_t>(offset) + size <= capacity;
+}
+
+}  // namespace
+
 CPvlMediaBuffer::CPvlMediaBuffer(IPvlMediaBufferOwner* owner, IEnv* env)
     : m_link(0), m_count(0), m_owner(owner), m_virtual(0), m_physical(0), m_capacity(0), m_actualSize(0),
       m_offset(0), m_time1(0), m_time2(0), m_time3(0), m_flags(0), m_env(env), m_propertyFace(nullptr),
@@ -93,11 +102,6 @@ PvlResult CPvlMediaBuffer::GetActualSize(uint32_t* size) {
   if (!size) return PVL_E_NULLPTR;
   *size = m_actualSize;
   return PVL_OK;
-}
-
-// Readers copy [offset, offset + actual size): that range must stay inside the buffer.
-static bool InsideBuffer(uint32_t offset, uint32_t size, uint32_t capacity) {
-  return static_cast<uint64_t>(offset) + size <= capacity;
 }
 
 PvlResult CPvlMediaBuffer::SetActualSize(uint32_t size) {
@@ -199,8 +203,10 @@ void CPvlMediaBuffer::SetMemory(uint64_t virtualAddress, uint64_t physicalAddres
   } else {
     m_flags &= ~PVL_MB_FLAG_PHYSICAL;
   }
-  if (m_actualSize > capacity) m_actualSize = 0;
-  if (m_offset > capacity) m_offset = 0;
+  if (!InsideBuffer(m_offset, m_actualSize, capacity)) {
+    m_actualSize = 0;
+    m_offset = 0;
+  }
 }
 
 void CPvlMediaBuffer::Reset() {
