@@ -69,6 +69,12 @@ TEST_F(Loader, SymbolsAreTheLibrarysOwn) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
   EXPECT_EQ(GetProcAddressW(m, u"NoSuchExport"), nullptr);
   EXPECT_EQ(GetProcAddressW(m, nullptr), nullptr);
+  for (uintptr_t ordinal : {1u, 0xFFFFu}) {   // by ordinal: refused, never read as a name
+    SetLastError(0);
+    EXPECT_EQ(GetProcAddressW(m, reinterpret_cast<LPCWSTR>(ordinal)), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    EXPECT_EQ(GetProcAddressA(m, reinterpret_cast<LPCSTR>(ordinal)), nullptr);
+  }
   FreeLibrary(m);
 }
 

@@ -110,6 +110,10 @@ FARPROC GetProcAddressA(HMODULE module, LPCSTR procName) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
+  if (reinterpret_cast<uintptr_t>(procName) < 0x10000u) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+  }
   void* dl;
   {
     std::lock_guard<std::recursive_mutex> lk(g_loadLock);
@@ -131,6 +135,11 @@ FARPROC GetProcAddressA(HMODULE module, LPCSTR procName) {
 FARPROC GetProcAddressW(HMODULE module, LPCWSTR procName) {
   if (procName == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  // A value below 64K is an export ordinal, not a name; these libraries export by name only.
+  if (reinterpret_cast<uintptr_t>(procName) < 0x10000u) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
   }
   return GetProcAddressA(module, Narrow(std::u16string_view(procName, wcslen(procName))).c_str());
