@@ -64,7 +64,8 @@ bool Accessible(const void* p, size_t length, bool write) {
     iovec local{&byte, 1};
     iovec remote{reinterpret_cast<void*>(a), 1};
     ssize_t n = ::process_vm_readv(self, &local, 1, &remote, 1, 0);
-    // Writing back the byte just read leaves the memory as it was.
+    // Writing back the byte just read leaves the memory as it was (unless another thread
+    // writes that very byte in between: callers probe memory they are about to fill).
     if (n == 1 && write) n = ::process_vm_writev(self, &local, 1, &remote, 1, 0);
     if (n != 1) return errno != EFAULT;
     // One byte a page tells for the whole page.
