@@ -353,38 +353,55 @@ TEST_F(ProtocolThreadTest, OverlongPayloadIsCutAndTheRestReadAsHeaders) {
   ExpectServed();
 }
 
-TEST_F(ProtocolThreadTest, HostileClientsAreDroppedAndTheNextOneIsServed) {
+namespace {
+
+// One hostile client, then a well-behaved one on the same server. Each case is
+// a test of its own, so that they run side by side.
+struct HostileCase {
+  const char* name;
+  std::vector<uint8_t> bytes;
+  bool vanish;  // close right after sending instead of waiting for the server
+};
+void PrintTo(const HostileCase& k, std::ostream* os) { *os << k.name; }
+
+std::vector<HostileCase> HostileCases() {
   std::mt19937 rng(12345);
   std::vector<uint8_t> garbage(20000);
   for (auto& b : garbage) b = uint8_t(rng());
   std::vector<uint8_t> halfPayload = Header(kCodeGetParms, 100);
   halfPayload.resize(halfPayload.size() + 30, 0x11);
-  struct Case {
-    const char* what;
-    std::vector<uint8_t> bytes;
-    bool vanish;  // close right after sending instead of waiting for the server
-  } cases[] = {
-      {"truncated header (1 byte)", {0xF7}, false},
-      {"code without a length", {0xF7, 0x03}, false},
-      {"payload that never comes", Header(kCodeGetParms, 100), false},
-      {"half a payload, then gone", halfPayload, true},
-      {"header, then gone", Header(kCodeSetParms, 50), true},
-      {"random bytes", garbage, false},
+  return {
+      {"TruncatedHeaderOfOneByte", {0xF7}, false},
+      {"CodeWithoutALength", {0xF7, 0x03}, false},
+      {"PayloadThatNeverComes", Header(kCodeGetParms, 100), false},
+      {"HalfAPayloadThenGone", halfPayload, true},
+      {"HeaderThenGone", Header(kCodeSetParms, 50), true},
+      {"WholeRequestGoneBeforeTheAnswer", EncodeGetList(0), true},
+      {"RandomBytes", garbage, false},
   };
-  for (const Case& k : cases) {
-    {
-      RawConnection raw;
-      ASSERT_TRUE(raw.Connect(port)) << k.what;
-      std::vector<uint8_t> ack;
-      ASSERT_TRUE(raw.Receive(6, &ack)) << k.what;
-      ASSERT_TRUE(raw.Send(k.bytes) || k.vanish) << k.what;
-      if (!k.vanish) {
-        EXPECT_TRUE(raw.WaitClosed()) << k.what;
-      }
-    }
-    ExpectServed();
-  }
 }
+
+class HostileClientTest : public ProtocolThreadTest, public ::testing::WithParamInterface<HostileCase> {};
+
+}  // namespace
+
+TEST_P(HostileClientTest, IsDroppedAndTheNextOneIsServed) {
+  const HostileCase& k = GetParam();
+  {
+    RawConnection raw;
+    ASSERT_TRUE(raw.Connect(port));
+    std::vector<uint8_t> ack;
+    ASSERT_TRUE(raw.Receive(6, &ack));
+    ASSERT_TRUE(raw.Send(k.bytes) || k.vanish);
+    if (!k.vanish) {
+      EXPECT_TRUE(raw.WaitClosed());
+    }
+  }
+  ExpectServed();
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, HostileClientTest, ::testing::ValuesIn(HostileCases()),
+                         [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.name); });
 
 TEST_F(ProtocolThreadTest, AStalledClientDoesNotKeepTheNextOneOut) {
   RawConnection stalled;
