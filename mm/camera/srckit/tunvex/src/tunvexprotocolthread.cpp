@@ -65,6 +65,7 @@ PvlResult CTunvexProtocolThread::EndProtocolThread() {
     CloseHandle(m_thread);
     m_thread = nullptr;
     m_threadId.store(0);
+    RETAILMSG(1, (u"EndProtocolThread ending... \r\n"));
     return PVL_OK;
   }
   if (WaitForSingleObject(m_thread, kPauseMs) != WAIT_OBJECT_0) {
