@@ -449,6 +449,22 @@ TEST_F(JpegServiceTest, ThumbnailFirstAndCropsFromTheStore) {
   EXPECT_EQ(120u, t.height);
 }
 
+TEST_F(JpegServiceTest, ThumbnailCropOutsideTheThumbnailIsLoggedAndTheThumbnailTakenWhole) {
+  camera::test::DebugCapture capture;
+  MakeFrames(320, 240, 160, 120);
+  SetRect(kThumbCrop, {80, 60, 239, 179});  // meant for a 320x240 thumbnail
+  listener_.Give(&out_);
+  ASSERT_EQ(PVL_OK, service_->StartEncode(store_));
+  EXPECT_TRUE(CeSimDebugCapturedContains("thumbnail crop (80,60,239,179) outside the 160x120 thumbnail"));
+  ASSERT_EQ(PVL_OK, service_->DeliverMainFrame(main_.get()));
+  ASSERT_EQ(PVL_OK, service_->DeliverThumbnailFrame(thumb_.get()));
+  ASSERT_EQ(std::vector<uint32_t>{EVENT_ENCODE_DONE}, listener_.WaitEvents(1));
+  Decoded t = DecodeWithDjpeg(ExtractThumbnail(listener_.Produced().at(0)), true);
+  ASSERT_TRUE(t.ok) << t.error;
+  EXPECT_EQ(160u, t.width);
+  EXPECT_EQ(120u, t.height);
+}
+
 // A main image smaller than the predefined thumbnails: the still port hands the service a
 // copy of its own "IJPG" format as the thumbnail format; the thumbnail frames are NV21.
 TEST_F(JpegServiceTest, SmallMainImageTakesACopyOfItsIjpgFormatAsThumbnailFormat) {
@@ -571,6 +587,7 @@ TEST_F(JpegServiceTest, RefusesBadFormatsCropsAndCallsOutOfOrder) {
     EXPECT_TRUE(CeSimDebugCapturedContains(c.log)) << c.log;
   }
   EXPECT_EQ(PVL_E_BADARG, service_->SetThumbnailFormat(AsFormat(Nv21(3, 2))));
+  EXPECT_TRUE(CeSimDebugCapturedContains("thumbnail format refused"));
   EXPECT_EQ(PVL_E_NULLPTR, service_->SetMainFormat(nullptr));
   EXPECT_EQ(PVL_E_NULLPTR, service_->SetThumbnailFormat(nullptr));
   EXPECT_EQ(PVL_E_NULLPTR, service_->QueryBufferInfo(nullptr));
