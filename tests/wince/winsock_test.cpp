@@ -137,6 +137,84 @@ TEST_F(Winsock, SendToAClosedPeerFailsWithoutASignal) {
   EXPECT_TRUE(e == WSAECONNRESET || e == WSAESHUTDOWN || e == WSAECONNABORTED) << e;
 }
 
+// A connection the peer has reset is writable (a send would not block: it fails at
+// once), so a server waiting to send learns of the reset instead of waiting for good.
+TEST_F(Winsock, AResetConnectionSelectsWritableAndTheSendFails) {
+  u_short port = Listen(false);
+  Connect(port);
+  server = accept(listener, nullptr, nullptr);
+  ASSERT_NE(server, INVALID_SOCKET);
+  const char linger[4] = {1, 0, 0, 0};   // on, 0 s: the close resets the connection
+  ASSERT_EQ(setsockopt(client, SOL_SOCKET, SO_LINGER, linger, sizeof linger), 0);
+  closesocket(client);
+  client = INVALID_SOCKET;
+  ASSERT_TRUE(Readable(server, 10));   // the reset has arrived
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(server, &set);
+  timeval tv{10, 0};
+  ASSERT_EQ(select(0, nullptr, &set, nullptr, &tv), 1);
+  EXPECT_TRUE(FD_ISSET(server, &set));
+  char b = 0;
+  EXPECT_EQ(send(server, &b, 1, 0), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAECONNRESET);
+}
+
+TEST_F(Winsock, NonBlockingConnectEndsWritableOrInExcept) {
+  struct Case {
+    const char* what;
+    bool listening;
+  } cases[] = {{"connected", true}, {"refused", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    // A bound socket holds the port; only a listening one accepts.
+    SOCKET target = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(target, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    if (c.listening) {
+      ASSERT_EQ(listen(target, 1), 0);
+    }
+    int len = sizeof a;
+    ASSERT_EQ(getsockname(target, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    u_long on = 1;
+    ASSERT_EQ(ioctlsocket(s, FIONBIO, &on), 0);
+    if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == SOCKET_ERROR) {
+      int e = WSAGetLastError();
+      if (!c.listening && e == WSAECONNREFUSED) {   // refused at once: nothing to select
+        closesocket(s);
+        closesocket(target);
+        continue;
+      }
+      ASSERT_EQ(e, WSAEWOULDBLOCK);
+    }
+    fd_set w, x;
+    FD_ZERO(&w);
+    FD_ZERO(&x);
+    FD_SET(s, &w);
+    FD_SET(s, &x);
+    timeval tv{10, 0};
+    ASSERT_EQ(select(0, nullptr, &w, &x, &tv), 1);
+    EXPECT_EQ(FD_ISSET(s, &w) != 0, c.listening);
+    EXPECT_EQ(FD_ISSET(s, &x) != 0, !c.listening);
+    closesocket(s);
+    closesocket(target);
+  }
+}
+
+TEST_F(Winsock, SendAfterOwnShutdownFailsWithShutdown) {
+  u_short port = Listen(false);
+  Connect(port);
+  server = accept(listener, nullptr, nullptr);
+  ASSERT_NE(server, INVALID_SOCKET);
+  ASSERT_EQ(shutdown(server, SD_SEND), 0);
+  char b = 0;
+  EXPECT_EQ(send(server, &b, 1, 0), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAESHUTDOWN);
+}
+
 TEST_F(Winsock, ServerCanRebindItsPortAtOnce) {
   u_short port = Listen(false);
   Connect(port);

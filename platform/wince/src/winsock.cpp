@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -47,6 +48,8 @@ struct Sock {
   int fd;
   int type;
   bool nonBlocking = false;
+  std::atomic<bool> connecting{false};   // a non-blocking connect is under way
+  std::atomic<bool> sendShut{false};     // shutdown() ended this side's sending
 };
 
 std::mutex g_lock;
@@ -294,7 +297,10 @@ int CeWs_connect(SOCKET s, const struct sockaddr* name, int nameLen) {
   do {
     r = ::connect(k->fd, name, sizeof(sockaddr_in));
   } while (r != 0 && errno == EINTR && !k->nonBlocking);
-  if (r != 0) return FailErrno();
+  if (r != 0) {
+    if (errno == EINPROGRESS) k->connecting = true;
+    return FailErrno();
+  }
   return 0;
 }
 
@@ -319,7 +325,8 @@ int CeWs_send(SOCKET s, const char* buf, int len, int flags) {
     n = ::send(k->fd, buf, static_cast<size_t>(len), HostFlags(flags));
   } while (n < 0 && errno == EINTR);
   if (n < 0) {
-    if (errno == EPIPE) return Fail(kWSAESHUTDOWN);
+    // The host says EPIPE for both; Winsock tells our own shutdown from the peer's reset.
+    if (errno == EPIPE) return Fail(k->sendShut ? kWSAESHUTDOWN : kWSAECONNRESET);
     return FailErrno();
   }
   return static_cast<int>(n);
@@ -347,6 +354,7 @@ int CeWs_shutdown(SOCKET s, int how) {
   int h = how == 0 ? SHUT_RD : how == 1 ? SHUT_WR : how == 2 ? SHUT_RDWR : -1;
   if (h < 0) return Fail(kWSAEINVAL);
   if (::shutdown(k->fd, h) != 0) return FailErrno();
+  if (h != SHUT_RD) k->sendShut = true;
   return 0;
 }
 
@@ -474,18 +482,24 @@ int CeWs_select(int, CeWsFdSet* readSet, CeWsFdSet* writeSet, CeWsFdSet* exceptS
     if (r >= 0 || errno != EINTR) break;
   }
   if (r < 0) return FailErrno();
-  // Winsock: readable also when the peer closed or failed; writable only when a send
-  // can go; "except" for a failed connect or urgent data.
+  // Winsock: readable also when the peer closed or failed. Writable when a send would
+  // not block, also when it would fail at once on a reset connection; but a connect
+  // under way that failed is reported in "except" only (with urgent data).
   std::vector<CeWsFdSet> out(3);
   for (auto& o : out) o.fd_count = 0;
   int total = 0;
   for (size_t n = 0; n < fds.size(); ++n) {
     auto [i, j] = where[n];
     short re = fds[n].revents;
+    const bool failed = (re & (POLLERR | POLLHUP)) != 0;
+    Sock& k = *held[n];
     bool hit = false;
-    if (i == 0) hit = (re & (POLLIN | POLLHUP | POLLERR)) != 0;
-    if (i == 1) hit = (re & POLLOUT) != 0 && (re & POLLERR) == 0;
-    if (i == 2) hit = (re & (POLLPRI | POLLERR)) != 0;
+    if (i == 0) hit = (re & POLLIN) != 0 || failed;
+    if (i == 1) {
+      hit = k.connecting ? (re & POLLOUT) != 0 && !failed : (re & POLLOUT) != 0 || failed;
+      if (hit) k.connecting = false;   // connected
+    }
+    if (i == 2) hit = (re & POLLPRI) != 0 || (k.connecting && failed);
     if (hit) {
       out[i].fd_array[out[i].fd_count++] = sets[i]->fd_array[j];
       ++total;
