@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "hostfixture.h"
+#include "cameraportformat.h"
 #include "ijpegservice.h"
 #include "image_copy.h"
 #include "ipropertystore.h"
@@ -182,28 +183,22 @@ class Listener final : public IJpegServiceListener {
   uint32_t lastFlag_ = 0;
 };
 
-// The 56-byte port format record.
-struct Format {
-  uint32_t colorSpace, fourcc, depth, width, height, samplingX, samplingY, stride, frameInterval;
-  uint8_t autoFrameRate, reserved[3];
-  int32_t clip[4];
-};
-static_assert(sizeof(Format) == 56);
+using Format = CameraPortFormat;
 
 Format Nv21(uint32_t w, uint32_t h) {
   Format f{};
-  f.colorSpace = 0x01042885;
-  std::memcpy(&f.fourcc, "NV21", 4);
-  f.depth = 12;
-  f.width = w;
-  f.height = h;
-  f.samplingX = f.samplingY = 2;
-  f.stride = w * 12 / 8;
-  f.clip[2] = static_cast<int32_t>(w);
-  f.clip[3] = static_cast<int32_t>(h);
+  f.idColorSpace = ZUEUID_COLORSPACE_YUV;
+  std::memcpy(&f.FourCC, "NV21", 4);
+  f.Depth = 12;
+  f.Width = w;
+  f.Height = h;
+  f.HorizontalSampling = f.VerticalSampling = 2;
+  f.Stride = w * 12 / 8;
+  f.ClipRight = static_cast<int32_t>(w);
+  f.ClipBottom = static_cast<int32_t>(h);
   return f;
 }
-const CameraPortFormat* AsFormat(const Format& f) { return reinterpret_cast<const CameraPortFormat*>(&f); }
+const CameraPortFormat* AsFormat(const Format& f) { return &f; }
 
 // The head of a property descriptor.
 struct Desc {
@@ -470,7 +465,7 @@ TEST_F(JpegServiceTest, ThumbnailCropOutsideTheThumbnailIsLoggedAndTheThumbnailT
 TEST_F(JpegServiceTest, SmallMainImageTakesACopyOfItsIjpgFormatAsThumbnailFormat) {
   MakeFrames(160, 120, 160, 120);
   Format copy = Nv21(160, 120);
-  std::memcpy(&copy.fourcc, "IJPG", 4);
+  std::memcpy(&copy.FourCC, "IJPG", 4);
   ASSERT_EQ(PVL_OK, service_->SetThumbnailFormat(AsFormat(copy)));
   listener_.Give(&out_);
   ASSERT_EQ(PVL_OK, service_->StartEncode(store_));
@@ -580,7 +575,7 @@ TEST_F(JpegServiceTest, RefusesBadFormatsCropsAndCallsOutOfOrder) {
       {Nv21(641, 480), "main format refused"},
       {Nv21(640, 481), "main format refused"},
       {Nv21(65534, 43694), "at most 2 GB"},  // a size whose byte count overflows 32 bits
-      {[] { Format f = Nv21(64, 48); std::memcpy(&f.fourcc, "YUY2", 4); return f; }(), "neither NV21 nor NV12"},
+      {[] { Format f = Nv21(64, 48); std::memcpy(&f.FourCC, "YUY2", 4); return f; }(), "neither NV21 nor NV12"},
   };
   for (const Case& c : bad) {
     EXPECT_EQ(PVL_E_BADARG, service_->SetMainFormat(AsFormat(c.format)));

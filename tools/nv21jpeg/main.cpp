@@ -17,6 +17,7 @@
 
 #include "exifargs.h"
 #include "ienv.h"
+#include "cameraportformat.h"
 #include "ijpegservice.h"
 #include "ipropertystore.h"
 #include "jpegencoder.h"
@@ -192,24 +193,19 @@ struct Desc {
 };
 static_assert(sizeof(Desc) == sizeof(CPvlPropertyDesc), "");
 
-struct Format {
-  uint32_t colorSpace, fourcc, depth, width, height, samplingX, samplingY, stride, frameInterval;
-  uint8_t autoFrameRate, reserved[3];
-  int32_t clip[4];
-};
-static_assert(sizeof(Format) == 56, "the port format record is 56 bytes");
+using Format = CameraPortFormat;
 
 Format Nv21(uint32_t w, uint32_t h) {
   Format f{};
-  f.colorSpace = 0x01042885;
-  std::memcpy(&f.fourcc, "NV21", 4);
-  f.depth = 12;
-  f.width = w;
-  f.height = h;
-  f.samplingX = f.samplingY = 2;
-  f.stride = w * 12 / 8;
-  f.clip[2] = static_cast<int32_t>(w);
-  f.clip[3] = static_cast<int32_t>(h);
+  f.idColorSpace = ZUEUID_COLORSPACE_YUV;
+  std::memcpy(&f.FourCC, "NV21", 4);
+  f.Depth = 12;
+  f.Width = w;
+  f.Height = h;
+  f.HorizontalSampling = f.VerticalSampling = 2;
+  f.Stride = w * 12 / 8;
+  f.ClipRight = static_cast<int32_t>(w);
+  f.ClipBottom = static_cast<int32_t>(h);
   return f;
 }
 
@@ -342,8 +338,8 @@ int EncodeThroughHost(const Request& rq, std::vector<uint8_t> frame, std::vector
     }
     Format mainFormat = Nv21(rq.width, rq.height);
     Format thumbFormat = rq.thumbW ? Nv21(rq.thumbW, rq.thumbH) : Format{};
-    if (!step(service->SetMainFormat(reinterpret_cast<const CameraPortFormat*>(&mainFormat)), "SetMainFormat") ||
-        !step(service->SetThumbnailFormat(reinterpret_cast<const CameraPortFormat*>(&thumbFormat)), "SetThumbnailFormat") ||
+    if (!step(service->SetMainFormat(&mainFormat), "SetMainFormat") ||
+        !step(service->SetThumbnailFormat(&thumbFormat), "SetThumbnailFormat") ||
         !step(service->StartEncode(store), "StartEncode") || !step(service->DeliverMainFrame(&main), "DeliverMainFrame") ||
         (rq.thumbW && !step(service->DeliverThumbnailFrame(&thumbBuf), "DeliverThumbnailFrame"))) {
       break;

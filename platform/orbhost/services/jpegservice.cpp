@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "cameraportformat.h"
 #include "ijpegservice.h"
 #include "ipropertystore.h"
 #include "pvlmediabuffer.h"
@@ -51,25 +52,8 @@ constexpr uint32_t kFourCcNv21 = FourCc('N', 'V', '2', '1');
 constexpr uint32_t kFourCcNv12 = FourCc('N', 'V', '1', '2');
 constexpr uint32_t kFourCcIjpg = FourCc('I', 'J', 'P', 'G');
 
-// The video format record as exchanged between ports and outputs (56 bytes).
-struct PortFormat {
-  uint32_t colorSpace;
-  uint32_t fourcc;
-  uint32_t depth;
-  uint32_t width;
-  uint32_t height;
-  uint32_t samplingX;
-  uint32_t samplingY;
-  uint32_t stride;
-  uint32_t frameInterval;
-  uint8_t autoFrameRate;
-  uint8_t reserved[3];
-  int32_t clipLeft, clipTop, clipRight, clipBottom;
-};
-static_assert(sizeof(PortFormat) == 56, "the port format record is 56 bytes");
-static_assert(offsetof(PortFormat, stride) == 28, "");
-static_assert(offsetof(PortFormat, autoFrameRate) == 36, "");
-static_assert(offsetof(PortFormat, clipLeft) == 40, "");
+// The ports' format record.
+using PortFormat = CameraPortFormat;
 
 // The frame-buffer manager's buffer-requirement record (32 bytes).
 struct BufferRequirement {
@@ -119,7 +103,7 @@ struct Job {
   bool Ready() const { return mainFrame.buffer && (!wantThumb || thumbFrame.buffer); }
 };
 
-uint64_t FrameBytes(const PortFormat& f) { return Nv21Frame::PackedSize(f.width, f.height); }
+uint64_t FrameBytes(const PortFormat& f) { return Nv21Frame::PackedSize(f.Width, f.Height); }
 
 bool IsEmptyFormat(const PortFormat& f) {
   static const PortFormat zero{};
@@ -128,18 +112,18 @@ bool IsEmptyFormat(const PortFormat& f) {
 
 // Checks a format the service can encode; why says what is wrong.
 bool UsableFormat(const PortFormat& f, std::string* why) {
-  if (f.fourcc != kFourCcNv21 && f.fourcc != kFourCcNv12) {
+  if (f.FourCC != kFourCcNv21 && f.FourCC != kFourCcNv12) {
     char code[5] = {};
     for (int i = 0; i < 4; ++i) {
-      char ch = static_cast<char>(f.fourcc >> (8 * i));
+      char ch = static_cast<char>(f.FourCC >> (8 * i));
       code[i] = (ch >= 0x20 && ch < 0x7F) ? ch : '?';
     }
     *why = std::string("FourCC \"") + code + "\" is neither NV21 nor NV12";
     return false;
   }
-  if (f.width == 0 || f.height == 0 || (f.width & 1) || (f.height & 1) || f.width > JpegEncoder::kMaxDimension ||
-      f.height > JpegEncoder::kMaxDimension || FrameBytes(f) > JpegEncoder::kMaxFrameBytes) {
-    *why = "size " + std::to_string(f.width) + "x" + std::to_string(f.height) +
+  if (f.Width == 0 || f.Height == 0 || (f.Width & 1) || (f.Height & 1) || f.Width > JpegEncoder::kMaxDimension ||
+      f.Height > JpegEncoder::kMaxDimension || FrameBytes(f) > JpegEncoder::kMaxFrameBytes) {
+    *why = "size " + std::to_string(f.Width) + "x" + std::to_string(f.Height) +
            " is not an even size up to 65535 of at most 2 GB";
     return false;
   }
@@ -149,7 +133,7 @@ bool UsableFormat(const PortFormat& f, std::string* why) {
 bool CropFits(const CropRect& c, const PortFormat& f) {
   if (c.IsEmpty()) return true;
   return c.left >= 0 && c.top >= 0 && c.right >= c.left && c.bottom >= c.top &&
-         static_cast<uint32_t>(c.right) < f.width && static_cast<uint32_t>(c.bottom) < f.height;
+         static_cast<uint32_t>(c.right) < f.Width && static_cast<uint32_t>(c.bottom) < f.Height;
 }
 
 std::string CropText(const CropRect& c) {
@@ -420,11 +404,11 @@ class Worker {
     const uint64_t need = FrameBytes(f);
     if (offset > capacity || capacity - offset < need) {
       Log("JPEG: %s frame holds %u bytes; a %ux%u frame needs %llu", which, capacity - std::min(offset, capacity),
-          f.width, f.height, static_cast<unsigned long long>(need));
+          f.Width, f.Height, static_cast<unsigned long long>(need));
       return false;
     }
-    *frame = Nv21Frame::Packed(reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(va)) + offset, f.width, f.height);
-    frame->uFirst = f.fourcc == kFourCcNv12;
+    *frame = Nv21Frame::Packed(reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(va)) + offset, f.Width, f.Height);
+    frame->uFirst = f.FourCC == kFourCcNv12;
     return true;
   }
 
@@ -622,7 +606,7 @@ class JpegService final : public HostObject<IJpegService> {
     }
     // A main format below the thumbnail size comes back as the thumbnail format, still
     // named "IJPG": its frames are the still output's NV21 frames, as the main image's.
-    if (f.fourcc == kFourCcIjpg) f.fourcc = kFourCcNv21;
+    if (f.FourCC == kFourCcIjpg) f.FourCC = kFourCcNv21;
     std::string why;
     if (!UsableFormat(f, &why)) {
       Log("JPEG: thumbnail format refused: %s", why.c_str());
@@ -711,12 +695,12 @@ class JpegService final : public HostObject<IJpegService> {
     ReadRect(store, kPropMainCrop, &job->mainCrop);
     ReadRect(store, kPropThumbnailCrop, &job->thumbCrop);
     if (!CropFits(job->mainCrop, job->main)) {
-      Log("JPEG: main crop %s outside the %ux%u frame", CropText(job->mainCrop).c_str(), job->main.width, job->main.height);
+      Log("JPEG: main crop %s outside the %ux%u frame", CropText(job->mainCrop).c_str(), job->main.Width, job->main.Height);
       return PVL_E_BADARG;
     }
     if (job->wantThumb && !CropFits(job->thumbCrop, job->thumb)) {
       Log("JPEG: thumbnail crop %s outside the %ux%u thumbnail; the thumbnail is taken whole",
-          CropText(job->thumbCrop).c_str(), job->thumb.width, job->thumb.height);
+          CropText(job->thumbCrop).c_str(), job->thumb.Width, job->thumb.Height);
       job->thumbCrop = CropRect{};
     }
     PvlResult r;
