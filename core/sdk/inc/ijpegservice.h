@@ -16,7 +16,10 @@ struct CameraPortFormat;
 #define ZUEUID_IFACE_JPEGSERVICE_LISTENER 0x01058149u
 
 // Every started image ends with exactly one of these; an Abort always ends with
-// EVENT_ENCODE_ABORT, also when no encode was running.
+// EVENT_ENCODE_ABORT, also when no encode was running. An image whose done or error
+// event was already on its way when Abort came keeps that event, and the abort event
+// follows it: a listener waiting for the abort must not take that done or error event
+// as the end of its wait.
 #define EVENT_ENCODE_DONE 0x05814800u
 #define EVENT_ENCODE_ERROR 0x05814801u
 #define EVENT_ENCODE_ABORT 0x05814802u
