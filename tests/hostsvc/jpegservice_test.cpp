@@ -460,6 +460,25 @@ TEST_F(JpegServiceTest, ThumbnailCropOutsideTheThumbnailIsLoggedAndTheThumbnailT
   EXPECT_EQ(120u, t.height);
 }
 
+// The still port's predefined thumbnail format is NV12 (U before V): the embedded
+// thumbnail keeps its colours.
+TEST_F(JpegServiceTest, Nv12ThumbnailKeepsItsColours) {
+  MakeFrames(640, 480, 320, 240);
+  Format nv12 = Nv21(320, 240);
+  std::memcpy(&nv12.FourCC, "NV12", 4);
+  ASSERT_EQ(PVL_OK, service_->SetThumbnailFormat(AsFormat(nv12)));
+  std::vector<uint8_t>& mem = thumb_->Memory();
+  for (size_t i = 320 * 240; i + 1 < mem.size(); i += 2) std::swap(mem[i], mem[i + 1]);  // VU -> UV
+  listener_.Give(&out_);
+  ASSERT_EQ(PVL_OK, service_->StartEncode(store_));
+  ASSERT_EQ(PVL_OK, service_->DeliverThumbnailFrame(thumb_.get()));
+  ASSERT_EQ(PVL_OK, service_->DeliverMainFrame(main_.get()));
+  ASSERT_EQ(std::vector<uint32_t>{EVENT_ENCODE_DONE}, listener_.WaitEvents(1));
+  Decoded rgb = DecodeWithDjpeg(ExtractThumbnail(listener_.Produced().at(0)), false);
+  ASSERT_TRUE(rgb.ok) << rgb.error;
+  EXPECT_GT(RgbPsnr(rgb, thumbPic_, 320, 240, 0, 0), 30.0);  // thumbPic_ is the NV21 original
+}
+
 // A main image smaller than the predefined thumbnails: the still port hands the service a
 // copy of its own "IJPG" format as the thumbnail format; the thumbnail frames are NV21.
 TEST_F(JpegServiceTest, SmallMainImageTakesACopyOfItsIjpgFormatAsThumbnailFormat) {
