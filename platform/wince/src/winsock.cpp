@@ -471,39 +471,46 @@ int CeWs_select(int, CeWsFdSet* readSet, CeWsFdSet* writeSet, CeWsFdSet* exceptS
     waitMs = static_cast<long long>(timeout->tv_sec) * 1000 + (timeout->tv_usec + 999) / 1000;
   }
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs < 0 ? 0 : waitMs);
-  int r;
+  // Winsock: readable also when the peer closed or failed. Writable when a send would
+  // not block, also when it would fail at once on a reset connection; but a connect
+  // under way that failed is reported in "except" only (with urgent data).
+  std::vector<CeWsFdSet> out(3);
+  int total = 0;
   for (;;) {
     int ms = -1;
     if (waitMs >= 0) {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
       ms = left < 0 ? 0 : static_cast<int>(std::min<long long>(left, 0x7FFFFFFF));
     }
-    r = ::poll(fds.data(), fds.size(), ms);
-    if (r >= 0 || errno != EINTR) break;
-  }
-  if (r < 0) return FailErrno();
-  // Winsock: readable also when the peer closed or failed. Writable when a send would
-  // not block, also when it would fail at once on a reset connection; but a connect
-  // under way that failed is reported in "except" only (with urgent data).
-  std::vector<CeWsFdSet> out(3);
-  for (auto& o : out) o.fd_count = 0;
-  int total = 0;
-  for (size_t n = 0; n < fds.size(); ++n) {
-    auto [i, j] = where[n];
-    short re = fds[n].revents;
-    const bool failed = (re & (POLLERR | POLLHUP)) != 0;
-    Sock& k = *held[n];
-    bool hit = false;
-    if (i == 0) hit = (re & POLLIN) != 0 || failed;
-    if (i == 1) {
-      hit = k.connecting ? (re & POLLOUT) != 0 && !failed : (re & POLLOUT) != 0 || failed;
-      if (hit) k.connecting = false;   // connected
+    int r = ::poll(fds.data(), fds.size(), ms);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return FailErrno();
     }
-    if (i == 2) hit = (re & POLLPRI) != 0 || (k.connecting && failed);
-    if (hit) {
-      out[i].fd_array[out[i].fd_count++] = sets[i]->fd_array[j];
-      ++total;
+    for (auto& o : out) o.fd_count = 0;
+    for (size_t n = 0; n < fds.size(); ++n) {
+      auto [i, j] = where[n];
+      short re = fds[n].revents;
+      if (re == 0) continue;
+      const bool failed = (re & (POLLERR | POLLHUP)) != 0;
+      Sock& k = *held[n];
+      bool hit = false;
+      if (i == 0) hit = (re & POLLIN) != 0 || failed;
+      if (i == 1) {
+        hit = k.connecting ? (re & POLLOUT) != 0 && !failed : (re & POLLOUT) != 0 || failed;
+        if (hit) k.connecting = false;   // connected
+      }
+      if (i == 2) hit = (re & POLLPRI) != 0 || (k.connecting && failed);
+      if (hit) {
+        out[i].fd_array[out[i].fd_count++] = sets[i]->fd_array[j];
+        ++total;
+      } else {
+        // A state this set does not report (a failed connect asked for writing, say):
+        // stop watching the entry, or poll would answer at once again and again.
+        fds[n].fd = -1;
+      }
     }
+    if (total > 0 || r == 0) break;
   }
   for (int i = 0; i < 3; ++i)
     if (sets[i] != nullptr) {
