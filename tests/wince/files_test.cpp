@@ -1,4 +1,5 @@
-// Plain files of the device image through CreateFileW.
+// Plain files of the device image through CreateFileW (in a directory nothing else uses,
+// so that whatever the build image holds does not matter).
 #include <gtest/gtest.h>
 
 #include "image_copy.h"
@@ -7,20 +8,20 @@
 namespace {
 
 TEST(Files, WriteReadAppendAndSize) {
-  HANDLE h = CreateFileW(u"fs:/~0x0106fa8a/log.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  HANDLE h = CreateFileW(u"fs:/~0x7e57f11e/log.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   EXPECT_EQ(h, INVALID_HANDLE_VALUE);   // its directory does not exist yet
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-  ASSERT_TRUE(CreateDirectoryW(u"fs:/~0x0106fa8a", nullptr));
-  EXPECT_FALSE(CreateDirectoryW(u"fs:/~0x0106fa8a", nullptr));
+  ASSERT_TRUE(CreateDirectoryW(u"fs:/~0x7e57f11e", nullptr));
+  EXPECT_FALSE(CreateDirectoryW(u"fs:/~0x7e57f11e", nullptr));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-  h = CreateFileW(u"fs:/~0x0106fa8a/log.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  h = CreateFileW(u"fs:/~0x7e57f11e/log.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   DWORD n = 0;
   EXPECT_TRUE(WriteFile(h, "hello ", 6, &n, nullptr));
   EXPECT_EQ(n, 6u);
   CloseHandle(h);
 
-  h = CreateFileW(u"fs:/~0x0106fa8a/log.txt", GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+  h = CreateFileW(u"fs:/~0x7e57f11e/log.txt", GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
   EXPECT_EQ(SetFilePointer(h, 0, nullptr, FILE_END), 6u);
@@ -29,10 +30,10 @@ TEST(Files, WriteReadAppendAndSize) {
   CloseHandle(h);
 
   std::string text;
-  ASSERT_TRUE(camera::test::ReadImageFile("fs/~0x0106fa8a/log.txt", &text));
+  ASSERT_TRUE(camera::test::ReadImageFile("fs/~0x7e57f11e/log.txt", &text));
   EXPECT_EQ(text, "hello world");
 
-  h = CreateFileW(u"\\fs\\~0x0106FA8A\\LOG.TXT", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  h = CreateFileW(u"\\fs\\~0x7E57F11E\\LOG.TXT", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   char buf[32] = {};
   EXPECT_TRUE(ReadFile(h, buf, sizeof buf, &n, nullptr));
@@ -42,10 +43,10 @@ TEST(Files, WriteReadAppendAndSize) {
   EXPECT_FALSE(WriteFile(h, "x", 1, &n, nullptr));          // opened for reading
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   CloseHandle(h);
-  EXPECT_NE(GetFileAttributesW(u"fs:/~0x0106fa8a/log.txt"), INVALID_FILE_ATTRIBUTES);
-  EXPECT_TRUE(DeleteFileW(u"fs:/~0x0106fa8a/log.txt"));
-  EXPECT_EQ(GetFileAttributesW(u"fs:/~0x0106fa8a/log.txt"), INVALID_FILE_ATTRIBUTES);
-  EXPECT_TRUE(RemoveDirectoryW(u"fs:/~0x0106fa8a"));
+  EXPECT_NE(GetFileAttributesW(u"fs:/~0x7e57f11e/log.txt"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_TRUE(DeleteFileW(u"fs:/~0x7e57f11e/log.txt"));
+  EXPECT_EQ(GetFileAttributesW(u"fs:/~0x7e57f11e/log.txt"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_TRUE(RemoveDirectoryW(u"fs:/~0x7e57f11e"));
 }
 
 TEST(Files, CreationModesAndErrors) {

@@ -85,10 +85,38 @@ static_assert(offsetof(PvlValueRecord, payload.array.data) == 8, "data pointer a
 static_assert(offsetof(PvlValueRecord, payload.array.capacity) == 12, "capacity at 12");
 static_assert(offsetof(PvlValueRecord, payload.array.filled) == 16, "filled count at 16");
 
-// True for the types whose payload is {pointer, capacity, filled}.
-bool PvlValue_IsArrayType(uint32_t type);
+// True for the types whose payload is {pointer, capacity, filled}. Inline: the host
+// reads value records too and does not link the runtime.
+inline bool PvlValue_IsArrayType(uint32_t type) {
+  switch (type) {
+    case PVL_VT_BLOCK:
+    case PVL_VT_STRING:
+    case PVL_VT_ARRAY16:
+    case PVL_VT_ARRAY32:
+    case PVL_VT_WSTRING:
+    case PVL_VT_ARRAY:
+      return true;
+    default:
+      return false;
+  }
+}
 // Bytes per element of an array type (0 for other types).
-uint32_t PvlValue_ElementSize(uint32_t type);
+inline uint32_t PvlValue_ElementSize(uint32_t type) {
+  switch (type) {
+    case PVL_VT_BLOCK:
+    case PVL_VT_STRING:
+      return 1;
+    case PVL_VT_ARRAY16:
+    case PVL_VT_WSTRING:
+      return 2;
+    case PVL_VT_ARRAY32:
+      return 4;
+    case PVL_VT_ARRAY:
+      return sizeof(PvlValueRecord);
+    default:
+      return 0;
+  }
+}
 // Copies source into destination (see the runtime's notes on deep and shallow
 // copies). 0; 29 for a null record; 14 for mismatched types (shallow), a null
 // pointer with a count, a negative count or capacity, or a count over the

@@ -23,43 +23,12 @@ using DescHead = PvlPropertyDescHead;
 const DescHead* Head(const CPvlPropertyDesc* d) { return reinterpret_cast<const DescHead*>(d); }
 DescHead* Head(CPvlPropertyDesc* d) { return reinterpret_cast<DescHead*>(d); }
 
-bool IsArray(uint32_t type) {
-  switch (type) {
-    case PVL_VT_BLOCK:
-    case PVL_VT_STRING:
-    case PVL_VT_ARRAY16:
-    case PVL_VT_ARRAY32:
-    case PVL_VT_WSTRING:
-    case PVL_VT_ARRAY:
-      return true;
-    default:
-      return false;
-  }
-}
-
-uint32_t ElementSize(uint32_t type) {
-  switch (type) {
-    case PVL_VT_BLOCK:
-    case PVL_VT_STRING:
-      return 1;
-    case PVL_VT_ARRAY16:
-    case PVL_VT_WSTRING:
-      return 2;
-    case PVL_VT_ARRAY32:
-      return 4;
-    case PVL_VT_ARRAY:
-      return sizeof(PvlValueRecord);
-    default:
-      return 0;
-  }
-}
-
 bool IsInt32(uint32_t type) { return type == PVL_VT_INT32 || type == PVL_VT_SINT32 || type == PVL_VT_UINT32; }
 
 // Frees what a record owns (blocks from AllocatorHeapBlock, interfaces) and
 // empties its payload.
 void Clear(PvlValueRecord* r) {
-  if (IsArray(r->type)) {
+  if (PvlValue_IsArrayType(r->type)) {
     auto* data = r->payload.array.data;
     if (r->type == PVL_VT_ARRAY && data) {
       auto* elements = static_cast<PvlValueRecord*>(data);
@@ -83,14 +52,14 @@ PvlResult DeepCopy(PvlValueRecord* dst, const PvlValueRecord* src) {
     if (dst->payload.iface) dst->payload.iface->AddRef();
     return PVL_OK;
   }
-  if (!IsArray(src->type)) {
+  if (!PvlValue_IsArrayType(src->type)) {
     dst->payload = src->payload;
     return PVL_OK;
   }
   const PvlValueArray& a = src->payload.array;
   if (a.filled < 0 || a.capacity < 0 || a.filled > a.capacity || (!a.data && a.filled != 0)) return PVL_E_BADARG;
   if (!a.data || a.filled == 0) return PVL_OK;
-  const uint32_t size = ElementSize(src->type);
+  const uint32_t size = PvlValue_ElementSize(src->type);
   if (static_cast<uint64_t>(a.filled) * size > 0x40000000u) return PVL_E_OUTOFMEMORY;
   void* data = AllocatorHeapBlock(a.filled * size, kTag);
   if (!data) return PVL_E_OUTOFMEMORY;
@@ -156,7 +125,7 @@ bool Compatible(uint32_t stored, uint32_t want) {
 PvlResult Deliver(const PvlValueRecord& stored, PvlValueRecord* out, bool allocate) {
   if (!Compatible(stored.type, out->type)) return PVL_E_BADARG;
   out->type = out->type == PVL_VT_EMPTY ? stored.type : out->type;
-  if (!IsArray(stored.type)) {
+  if (!PvlValue_IsArrayType(stored.type)) {
     if (stored.type == PVL_VT_INTERFACE && stored.payload.iface) stored.payload.iface->AddRef();
     out->payload = stored.payload;
     return PVL_OK;
@@ -177,7 +146,7 @@ PvlResult Deliver(const PvlValueRecord& stored, PvlValueRecord* out, bool alloca
         }
       }
     } else if (n > 0) {
-      memcpy(to.data, from.data, static_cast<size_t>(n) * ElementSize(stored.type));
+      memcpy(to.data, from.data, static_cast<size_t>(n) * PvlValue_ElementSize(stored.type));
     }
     if (stored.type == PVL_VT_STRING && n > 0 && n < from.filled)
       static_cast<char*>(to.data)[n - 1] = 0;  // a cut string stays terminated

@@ -3,37 +3,6 @@
 #include "pvlstring.h"
 #include "pvlvariant.h"
 
-bool PvlValue_IsArrayType(uint32_t type) {
-  switch (type) {
-    case PVL_VT_BLOCK:
-    case PVL_VT_STRING:
-    case PVL_VT_ARRAY16:
-    case PVL_VT_ARRAY32:
-    case PVL_VT_WSTRING:
-    case PVL_VT_ARRAY:
-      return true;
-    default:
-      return false;
-  }
-}
-
-uint32_t PvlValue_ElementSize(uint32_t type) {
-  switch (type) {
-    case PVL_VT_BLOCK:
-    case PVL_VT_STRING:
-      return 1;
-    case PVL_VT_ARRAY16:
-    case PVL_VT_WSTRING:
-      return 2;
-    case PVL_VT_ARRAY32:
-      return 4;
-    case PVL_VT_ARRAY:
-      return sizeof(PvlValueRecord);
-    default:
-      return 0;
-  }
-}
-
 namespace {
 
 inline int32_t Min32(int32_t a, int32_t b) { return a < b ? a : b; }
