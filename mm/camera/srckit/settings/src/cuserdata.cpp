@@ -128,15 +128,18 @@ PvlResult CUserData::GetInt(uint32_t id, int32_t* out) {
   CATCH_RESULT
 }
 
-PvlResult CUserData::GetAntibandingMode(uint32_t* out) { return GetMappedMode(ZUEUID_PROPERTY_ANTIBANDING_MODE, out); }
-
-PvlResult CUserData::GetAntibanding(uint32_t* out) {
+// The integer value as the views hand it out, unsigned.
+PvlResult CUserData::GetUInt(uint32_t id, uint32_t* out) {
   if (!out) return PVL_E_NULLPTR;
   int32_t v = 0;
-  PvlResult r = GetInt(ZUEUID_PROPERTY_ANTIBANDING_MODE, &v);
+  PvlResult r = GetInt(id, &v);
   if (r == PVL_OK) *out = static_cast<uint32_t>(v);
   return r;
 }
+
+PvlResult CUserData::GetAntibandingMode(uint32_t* out) { return GetMappedMode(ZUEUID_PROPERTY_ANTIBANDING_MODE, out); }
+
+PvlResult CUserData::GetAntibanding(uint32_t* out) { return GetUInt(ZUEUID_PROPERTY_ANTIBANDING_MODE, out); }
 
 PvlResult CUserData::GetExposureCompensation(CameraFraction* out) {
   if (!out) return PVL_E_NULLPTR;
@@ -177,13 +180,7 @@ PvlResult CUserData::GetAperture(float* out) {
   CATCH_RESULT
 }
 
-PvlResult CUserData::GetSnapshotShutterSpeed(uint32_t* out) {
-  if (!out) return PVL_E_NULLPTR;
-  int32_t v = 0;
-  PvlResult r = GetInt(ZUEUID_PROPERTY_SNAPSHOT_SHUTTER_SPEED, &v);
-  if (r == PVL_OK) *out = static_cast<uint32_t>(v);
-  return r;
-}
+PvlResult CUserData::GetSnapshotShutterSpeed(uint32_t* out) { return GetUInt(ZUEUID_PROPERTY_SNAPSHOT_SHUTTER_SPEED, out); }
 
 PvlResult CUserData::GetWhiteBalanceMode(uint32_t* out) {
   if (!out) return PVL_E_NULLPTR;
@@ -201,13 +198,7 @@ PvlResult CUserData::GetWhiteBalanceMode(uint32_t* out) {
   CATCH_RESULT
 }
 
-PvlResult CUserData::GetWhiteBalanceValue(uint32_t* out) {
-  if (!out) return PVL_E_NULLPTR;
-  int32_t v = 0;
-  PvlResult r = GetInt(ZUEUID_PROPERTY_WHITE_BALANCE_MODE, &v);
-  if (r == PVL_OK) *out = static_cast<uint32_t>(v);
-  return r;
-}
+PvlResult CUserData::GetWhiteBalanceValue(uint32_t* out) { return GetUInt(ZUEUID_PROPERTY_WHITE_BALANCE_MODE, out); }
 
 PvlResult CUserData::GetLampIntensity(CameraRange* out) { return GetRange(ZUEUID_PROPERTY_LAMP_INTENSITY, out); }
 PvlResult CUserData::GetLampMode(uint32_t* out) { return GetMappedMode(ZUEUID_PROPERTY_LAMP_MODE, out); }
@@ -250,13 +241,7 @@ PvlResult CUserData::GetFocusMode(uint32_t* out) {
   return PVL_OK;
 }
 
-PvlResult CUserData::GetFocusStep(uint32_t* out) {
-  if (!out) return PVL_E_NULLPTR;
-  int32_t v = 0;
-  PvlResult r = GetInt(ZUEUID_PROPERTY_FOCUS_STEP, &v);
-  if (r == PVL_OK) *out = static_cast<uint32_t>(v);
-  return r;
-}
+PvlResult CUserData::GetFocusStep(uint32_t* out) { return GetUInt(ZUEUID_PROPERTY_FOCUS_STEP, out); }
 
 PvlResult CUserData::GetFocusRectangleMode(uint32_t* out) {
   if (!out) return PVL_E_NULLPTR;

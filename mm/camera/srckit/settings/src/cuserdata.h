@@ -81,6 +81,7 @@ class CUserData {
   PvlResult GetFloatRange(uint32_t id, CameraFloatRange* out);
   PvlResult GetMappedMode(uint32_t id, uint32_t* out);
   PvlResult GetInt(uint32_t id, int32_t* out);
+  PvlResult GetUInt(uint32_t id, uint32_t* out);
   PvlResult EnabledFormats(CameraPortFormat* formats, uint32_t* count);
 
   CPvlPtr<IProperties> m_store;
