@@ -169,39 +169,32 @@ uint8_t CSensorInfoProxy::IsYuvSensor() {
   return f.Words[0] >= 5 && f.Words[0] <= 8 ? 1 : 0;
 }
 
-PvlResult CSensorInfoProxy::IsOnSensorAutoExposure(uint8_t* out) {
+// A capability flag of the sensor, once a sensor service is there.
+PvlResult CSensorInfoProxy::PutCapability(uint8_t* out, bool value) const {
   if (!m_service) return PVL_E_NOTREADY;
   if (!out) return PVL_E_NULLPTR;
-  *out = m_capabilities.Words[0] == 1;
+  *out = value;
   return PVL_OK;
+}
+
+PvlResult CSensorInfoProxy::IsOnSensorAutoExposure(uint8_t* out) {
+  return PutCapability(out, m_capabilities.Words[0] == 1);
 }
 
 PvlResult CSensorInfoProxy::IsOnSensorAntibanding(uint8_t* out) {
-  if (!m_service) return PVL_E_NOTREADY;
-  if (!out) return PVL_E_NULLPTR;
-  *out = m_capabilities.Words[2] == 1;
-  return PVL_OK;
+  return PutCapability(out, m_capabilities.Words[2] == 1);
 }
 
 PvlResult CSensorInfoProxy::IsOnSensorAutoFocus(uint8_t* out) {
-  if (!m_service) return PVL_E_NOTREADY;
-  if (!out) return PVL_E_NULLPTR;
-  *out = m_capabilities.Words[4] == 2;
-  return PVL_OK;
+  return PutCapability(out, m_capabilities.Words[4] == 2);
 }
 
 PvlResult CSensorInfoProxy::IsFixedFocus(uint8_t* out) {
-  if (!m_service) return PVL_E_NOTREADY;
-  if (!out) return PVL_E_NULLPTR;
-  *out = m_capabilities.Words[4] != 2 && m_capabilities.Words[4] != 4;
-  return PVL_OK;
+  return PutCapability(out, m_capabilities.Words[4] != 2 && m_capabilities.Words[4] != 4);
 }
 
 PvlResult CSensorInfoProxy::IsOnSensorWhiteBalance(uint8_t* out) {
-  if (!m_service) return PVL_E_NOTREADY;
-  if (!out) return PVL_E_NULLPTR;
-  *out = m_capabilities.Words[6] == 1;
-  return PVL_OK;
+  return PutCapability(out, m_capabilities.Words[6] == 1);
 }
 
 PvlResult CSensorInfoProxy::IdentityText(SensorIdentityText* request, bool model) {

@@ -58,6 +58,7 @@ class CSensorInfoProxy {
   PvlResult GetLensReset(uint8_t* out) const;
 
  private:
+  PvlResult PutCapability(uint8_t* out, bool value) const;
   PvlResult ReadTiming(SensorTiming* timing);
   PvlResult FrameTiming(const CameraOutputDescription& output, SensorFrameTimingAnswer* answer);
   PvlResult RunConfiguration(uint32_t configuration);
