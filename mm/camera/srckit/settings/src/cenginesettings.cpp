@@ -4,9 +4,25 @@
 #include <cstdio>
 #include <cstring>
 
+#include "copyout.h"
+
 namespace {
 bool Same(const CFixedPoint& a, const CFixedPoint& b) {
   return a.GetQ() == b.GetQ() && a.GetRawValue() == b.GetRawValue();
+}
+// Stores the value; true when it differs from the one before.
+template <class T>
+bool Change(T& field, T value) {
+  if (field == value) return false;
+  field = value;
+  return true;
+}
+PvlResult CopyOut(const CFixedPoint (&gains)[3], CFixedPoint* a, CFixedPoint* b, CFixedPoint* c) {
+  if (!a || !b || !c) return PVL_E_NULLPTR;
+  *a = gains[0];
+  *b = gains[1];
+  *c = gains[2];
+  return PVL_OK;
 }
 CFixedPoint Q8(int32_t raw) {
   CFixedPoint f(8u, 0);
@@ -38,40 +54,24 @@ CEngineSettings::CEngineSettings()
       m_preSnapshotState(0) {}
 
 PvlResult CEngineSettings::SetExposureLineCount(uint32_t lines) {
-  if (lines != m_lineCount) {
-    m_lineCount = lines;
-    m_exposureChanged = 1;
-  }
+  if (Change(m_lineCount, lines)) m_exposureChanged = 1;
   return PVL_OK;
 }
-PvlResult CEngineSettings::GetExposureLineCount(uint32_t* out) const {
-  if (!out) return PVL_E_NULLPTR;
-  *out = m_lineCount;
-  return PVL_OK;
-}
+PvlResult CEngineSettings::GetExposureLineCount(uint32_t* out) const { return CopyOut(out, m_lineCount); }
 PvlResult CEngineSettings::SetAecIndex(uint32_t index) {
-  if (index != m_aecIndex) {
-    m_aecIndex = index;
+  if (Change(m_aecIndex, index)) {
     m_exposureChanged = 1;
     m_vfeChanged = 1;
   }
   return PVL_OK;
 }
-PvlResult CEngineSettings::GetAecIndex(uint32_t* out) const {
-  if (!out) return PVL_E_NULLPTR;
-  *out = m_aecIndex;
-  return PVL_OK;
-}
+PvlResult CEngineSettings::GetAecIndex(uint32_t* out) const { return CopyOut(out, m_aecIndex); }
 PvlResult CEngineSettings::SetAecFlagA(uint8_t flag) {
   m_aecFlagA = flag;
   m_vfeChanged = 1;
   return PVL_OK;
 }
-PvlResult CEngineSettings::GetAecFlagA(uint8_t* out) const {
-  if (!out) return PVL_E_NULLPTR;
-  *out = m_aecFlagA;
-  return PVL_OK;
-}
+PvlResult CEngineSettings::GetAecFlagA(uint8_t* out) const { return CopyOut(out, m_aecFlagA); }
 PvlResult CEngineSettings::SetAecPair(uint32_t word, uint8_t byte) {
   m_aecPairWord = word;
   m_aecPairByte = byte;
@@ -87,35 +87,17 @@ PvlResult CEngineSettings::SetFlashNeeded(uint8_t needed) {
   m_flashNeeded = needed;
   return PVL_OK;
 }
-PvlResult CEngineSettings::GetFlashNeeded(uint8_t* out) const {
-  if (!out) return PVL_E_NULLPTR;
-  *out = m_flashNeeded;
-  return PVL_OK;
-}
+PvlResult CEngineSettings::GetFlashNeeded(uint8_t* out) const { return CopyOut(out, m_flashNeeded); }
 PvlResult CEngineSettings::SetAwbWordA(uint32_t word) {
-  if (word != m_awbWordA) {
-    m_awbWordA = word;
-    m_vfeChanged = 1;
-  }
+  if (Change(m_awbWordA, word)) m_vfeChanged = 1;
   return PVL_OK;
 }
-PvlResult CEngineSettings::GetAwbWordA(uint32_t* out) const {
-  if (!out) return PVL_E_NULLPTR;
-  *out = m_awbWordA;
-  return PVL_OK;
-}
+PvlResult CEngineSettings::GetAwbWordA(uint32_t* out) const { return CopyOut(out, m_awbWordA); }
 PvlResult CEngineSettings::SetAwbFlagB(uint8_t flag) {
-  if (flag != m_awbFlagB) {
-    m_awbFlagB = flag;
-    m_vfeChanged = 1;
-  }
+  if (Change(m_awbFlagB, flag)) m_vfeChanged = 1;
   return PVL_OK;
 }
-PvlResult CEngineSettings::GetAwbFlagB(uint8_t* out) const {
-  if (!out) return PVL_E_NULLPTR;
-  *out = m_awbFlagB;
-  return PVL_OK;
-}
+PvlResult CEngineSettings::GetAwbFlagB(uint8_t* out) const { return CopyOut(out, m_awbFlagB); }
 PvlResult CEngineSettings::SetExposureGain(const CFixedPoint& gain) {
   if (!Same(gain, m_exposureGain)) {
     m_exposureGain = gain;
@@ -123,21 +105,13 @@ PvlResult CEngineSettings::SetExposureGain(const CFixedPoint& gain) {
   }
   return PVL_OK;
 }
-PvlResult CEngineSettings::GetExposureGain(CFixedPoint* out) const {
-  if (!out) return PVL_E_NULLPTR;
-  *out = m_exposureGain;
-  return PVL_OK;
-}
+PvlResult CEngineSettings::GetExposureGain(CFixedPoint* out) const { return CopyOut(out, m_exposureGain); }
 PvlResult CEngineSettings::SetExposureValueB(const CFixedPoint& value) {
   m_exposureValueB = value;
   m_exposureChanged = 1;
   return PVL_OK;
 }
-PvlResult CEngineSettings::GetExposureValueB(CFixedPoint* out) const {
-  if (!out) return PVL_E_NULLPTR;
-  *out = m_exposureValueB;
-  return PVL_OK;
-}
+PvlResult CEngineSettings::GetExposureValueB(CFixedPoint* out) const { return CopyOut(out, m_exposureValueB); }
 PvlResult CEngineSettings::SetWhiteBalanceGains(const CFixedPoint& r, const CFixedPoint& g, const CFixedPoint& b) {
   m_wbGains[0] = r;
   m_wbGains[1] = g;
@@ -146,42 +120,23 @@ PvlResult CEngineSettings::SetWhiteBalanceGains(const CFixedPoint& r, const CFix
   return PVL_OK;
 }
 PvlResult CEngineSettings::GetWhiteBalanceGains(CFixedPoint* r, CFixedPoint* g, CFixedPoint* b) const {
-  if (!r || !g || !b) return PVL_E_NULLPTR;
-  *r = m_wbGains[0];
-  *g = m_wbGains[1];
-  *b = m_wbGains[2];
-  return PVL_OK;
+  return CopyOut(m_wbGains, r, g, b);
 }
 PvlResult CEngineSettings::SetHJRFrameCount(uint32_t count) {
   m_hjrFrameCount = count;
   return PVL_OK;
 }
-PvlResult CEngineSettings::GetHJRFrameCount(uint32_t* out) const {
-  if (!out) return PVL_E_NULLPTR;
-  *out = m_hjrFrameCount;
-  return PVL_OK;
-}
+PvlResult CEngineSettings::GetHJRFrameCount(uint32_t* out) const { return CopyOut(out, m_hjrFrameCount); }
 PvlResult CEngineSettings::SetAecWordB(uint32_t word) {
-  if (word != m_aecWordB) {
-    m_aecWordB = word;
-    m_vfeChanged = 1;
-  }
+  if (Change(m_aecWordB, word)) m_vfeChanged = 1;
   return PVL_OK;
 }
-PvlResult CEngineSettings::GetAecWordB(uint32_t* out) const {
-  if (!out) return PVL_E_NULLPTR;
-  *out = m_aecWordB;
-  return PVL_OK;
-}
+PvlResult CEngineSettings::GetAecWordB(uint32_t* out) const { return CopyOut(out, m_aecWordB); }
 PvlResult CEngineSettings::SetAecFlagC(uint8_t flag) {
   m_aecFlagC = flag;
   return PVL_OK;
 }
-PvlResult CEngineSettings::GetAecFlagC(uint8_t* out) const {
-  if (!out) return PVL_E_NULLPTR;
-  *out = m_aecFlagC;
-  return PVL_OK;
-}
+PvlResult CEngineSettings::GetAecFlagC(uint8_t* out) const { return CopyOut(out, m_aecFlagC); }
 PvlResult CEngineSettings::SetVfeBlock(const void* buffer, uint32_t size) {
   if (size != CAMERA_VFE_BLOCK_SIZE) return PVL_E_BADARG;
   if (!buffer) return PVL_E_NULLPTR;
@@ -202,21 +157,13 @@ PvlResult CEngineSettings::SetGainTripleB(const CFixedPoint& a, const CFixedPoin
   return PVL_OK;
 }
 PvlResult CEngineSettings::GetGainTripleB(CFixedPoint* a, CFixedPoint* b, CFixedPoint* c) const {
-  if (!a || !b || !c) return PVL_E_NULLPTR;
-  *a = m_gainTripleB[0];
-  *b = m_gainTripleB[1];
-  *c = m_gainTripleB[2];
-  return PVL_OK;
+  return CopyOut(m_gainTripleB, a, b, c);
 }
 PvlResult CEngineSettings::SetFlashWord(uint32_t word) {
   m_flashWord = word;
   return PVL_OK;
 }
-PvlResult CEngineSettings::GetFlashWord(uint32_t* out) const {
-  if (!out) return PVL_E_NULLPTR;
-  *out = m_flashWord;
-  return PVL_OK;
-}
+PvlResult CEngineSettings::GetFlashWord(uint32_t* out) const { return CopyOut(out, m_flashWord); }
 PvlResult CEngineSettings::SetPreSnapshotState(uint32_t state) {
   m_preSnapshotState = state;
   switch (state) {
@@ -238,8 +185,4 @@ PvlResult CEngineSettings::SetPreSnapshotState(uint32_t state) {
   }
   return PVL_OK;
 }
-PvlResult CEngineSettings::GetPreSnapshotState(uint32_t* out) const {
-  if (!out) return PVL_E_NULLPTR;
-  *out = m_preSnapshotState;
-  return PVL_OK;
-}
+PvlResult CEngineSettings::GetPreSnapshotState(uint32_t* out) const { return CopyOut(out, m_preSnapshotState); }
