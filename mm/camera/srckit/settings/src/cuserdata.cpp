@@ -61,15 +61,21 @@ uint32_t CUserData::MapModeWord(uint32_t mode) {
   }
 }
 
-void CUserData::FetchValue(uint32_t type, uint32_t id, PvlValueRecord* out) {
-  if (!m_store) throw Camera::CZUEException(PVL_E_NOTREADY);
+PvlResult CUserData::ReadValue(uint32_t type, uint32_t id, PvlValueRecord* out) {
+  if (!m_store) return PVL_E_NOTREADY;
   PvlValueRecord v = Record(type);
   PvlResult r = m_store->GetProperty(id, &v);
   if (r != PVL_OK) {
     CAMERA_DEBUG_LOG(CAMERA_LOG_ERROR, "Error retrieving property: %x", static_cast<unsigned>(id));
-    throw Camera::CZUEException(r);
+    return r;
   }
   *out = v;
+  return PVL_OK;
+}
+
+void CUserData::FetchValue(uint32_t type, uint32_t id, PvlValueRecord* out) {
+  PvlResult r = ReadValue(type, id, out);
+  if (r != PVL_OK) throw Camera::CZUEException(r);
 }
 
 CUserData::Summary CUserData::FetchSummary(uint32_t id, bool isFloat) {
@@ -119,13 +125,10 @@ PvlResult CUserData::GetMappedMode(uint32_t id, uint32_t* out) {
 }
 
 PvlResult CUserData::GetInt(uint32_t id, int32_t* out) {
-  try {
-    PvlValueRecord v;
-    FetchValue(kTypeInt, id, &v);
-    *out = v.payload.i32;
-    return PVL_OK;
-  }
-  CATCH_RESULT
+  PvlValueRecord v;
+  PvlResult r = ReadValue(kTypeInt, id, &v);
+  if (r == PVL_OK) *out = v.payload.i32;
+  return r;
 }
 
 // The integer value as the views hand it out, unsigned.
@@ -137,30 +140,33 @@ PvlResult CUserData::GetUInt(uint32_t id, uint32_t* out) {
   return r;
 }
 
+// An integer value that must lie in 0..maximum; one outside it fails.
+PvlResult CUserData::GetIntUpTo(uint32_t id, int32_t maximum, uint32_t* out) {
+  if (!out) return PVL_E_NULLPTR;
+  int32_t v = 0;
+  PvlResult r = GetInt(id, &v);
+  if (r != PVL_OK) return r;
+  if (v < 0 || v > maximum) return PVL_E_FAIL;
+  *out = static_cast<uint32_t>(v);
+  return PVL_OK;
+}
+
 PvlResult CUserData::GetAntibandingMode(uint32_t* out) { return GetMappedMode(ZUEUID_PROPERTY_ANTIBANDING_MODE, out); }
 
 PvlResult CUserData::GetAntibanding(uint32_t* out) { return GetUInt(ZUEUID_PROPERTY_ANTIBANDING_MODE, out); }
 
 PvlResult CUserData::GetExposureCompensation(CameraFraction* out) {
   if (!out) return PVL_E_NULLPTR;
-  try {
-    PvlValueRecord v;
-    FetchValue(kTypeFraction, ZUEUID_PROPERTY_EXPOSURE_COMPENSATION, &v);
-    out->Numerator = static_cast<int32_t>(v.payload.rational.numerator);
-    out->Denominator = static_cast<int32_t>(v.payload.rational.denominator);
-    return PVL_OK;
-  }
-  CATCH_RESULT
+  PvlValueRecord v;
+  PvlResult r = ReadValue(kTypeFraction, ZUEUID_PROPERTY_EXPOSURE_COMPENSATION, &v);
+  if (r != PVL_OK) return r;
+  out->Numerator = static_cast<int32_t>(v.payload.rational.numerator);
+  out->Denominator = static_cast<int32_t>(v.payload.rational.denominator);
+  return PVL_OK;
 }
 
 PvlResult CUserData::GetExposureMeteringMode(uint32_t* out) {
-  if (!out) return PVL_E_NULLPTR;
-  int32_t v = 0;
-  PvlResult r = GetInt(ZUEUID_PROPERTY_EXPOSURE_METERING_MODE, &v);
-  if (r != PVL_OK) return r;
-  if (v < 0 || v > 12) return PVL_E_FAIL;
-  *out = static_cast<uint32_t>(v);
-  return PVL_OK;
+  return GetIntUpTo(ZUEUID_PROPERTY_EXPOSURE_METERING_MODE, 12, out);
 }
 
 PvlResult CUserData::GetSnapshotHJRMode(uint32_t* out) {
@@ -171,13 +177,10 @@ PvlResult CUserData::GetISOMode(uint32_t* out) { return GetMappedMode(ZUEUID_PRO
 
 PvlResult CUserData::GetAperture(float* out) {
   if (!out) return PVL_E_NULLPTR;
-  try {
-    PvlValueRecord v;
-    FetchValue(kTypeFloat, ZUEUID_PROPERTY_APERTURE, &v);
-    *out = v.payload.f;
-    return PVL_OK;
-  }
-  CATCH_RESULT
+  PvlValueRecord v;
+  PvlResult r = ReadValue(kTypeFloat, ZUEUID_PROPERTY_APERTURE, &v);
+  if (r == PVL_OK) *out = v.payload.f;
+  return r;
 }
 
 PvlResult CUserData::GetSnapshotShutterSpeed(uint32_t* out) { return GetUInt(ZUEUID_PROPERTY_SNAPSHOT_SHUTTER_SPEED, out); }
@@ -210,24 +213,15 @@ PvlResult CUserData::GetSnapshotFlashMode(uint32_t* out) {
 }
 
 PvlResult CUserData::GetRedEyeReductionMode(uint32_t* out) {
-  if (!out) return PVL_E_NULLPTR;
-  int32_t v = 0;
-  PvlResult r = GetInt(ZUEUID_PROPERTY_SNAPSHOT_FLASH_MODE2, &v);
-  if (r != PVL_OK) return r;
-  if (v < 0 || v > 2) return PVL_E_FAIL;
-  *out = static_cast<uint32_t>(v);
-  return PVL_OK;
+  return GetIntUpTo(ZUEUID_PROPERTY_SNAPSHOT_FLASH_MODE2, 2, out);
 }
 
 PvlResult CUserData::GetCurrentFlashDeviceId(uint32_t* out) {
   if (!out) return PVL_E_NULLPTR;
-  try {
-    PvlValueRecord v;
-    FetchValue(kTypeId, ZUEUID_PROPERTY_CURRENT_FLASH_DEVICE_ID, &v);
-    *out = v.payload.u32;
-    return PVL_OK;
-  }
-  CATCH_RESULT
+  PvlValueRecord v;
+  PvlResult r = ReadValue(kTypeId, ZUEUID_PROPERTY_CURRENT_FLASH_DEVICE_ID, &v);
+  if (r == PVL_OK) *out = v.payload.u32;
+  return r;
 }
 
 PvlResult CUserData::GetFocusMode(uint32_t* out) {
@@ -244,28 +238,14 @@ PvlResult CUserData::GetFocusMode(uint32_t* out) {
 PvlResult CUserData::GetFocusStep(uint32_t* out) { return GetUInt(ZUEUID_PROPERTY_FOCUS_STEP, out); }
 
 PvlResult CUserData::GetFocusRectangleMode(uint32_t* out) {
-  if (!out) return PVL_E_NULLPTR;
-  int32_t v = 0;
-  PvlResult r = GetInt(ZUEUID_PROPERTY_FOCUS_RECT_MODE, &v);
-  if (r != PVL_OK) return r;
-  if (v < 0 || v > 2) return PVL_E_FAIL;
-  *out = static_cast<uint32_t>(v);
-  return PVL_OK;
+  return GetIntUpTo(ZUEUID_PROPERTY_FOCUS_RECT_MODE, 2, out);
 }
 
 PvlResult CUserData::GetContrast(CameraRange* out) { return GetRange(ZUEUID_PROPERTY_CONTRAST, out); }
 PvlResult CUserData::GetBrightness(CameraRange* out) { return GetRange(ZUEUID_PROPERTY_BRIGHTNESS, out); }
 PvlResult CUserData::GetGammaCurve(CameraFloatRange* out) { return GetFloatRange(ZUEUID_PROPERTY_GAMMA_CURVE, out); }
 
-PvlResult CUserData::GetImageEffect(uint32_t* out) {
-  if (!out) return PVL_E_NULLPTR;
-  int32_t v = 0;
-  PvlResult r = GetInt(ZUEUID_PROPERTY_IMAGE_EFFECT_MODE, &v);
-  if (r != PVL_OK) return r;
-  if (v < 0 || v > 4) return PVL_E_FAIL;
-  *out = static_cast<uint32_t>(v);
-  return PVL_OK;
-}
+PvlResult CUserData::GetImageEffect(uint32_t* out) { return GetIntUpTo(ZUEUID_PROPERTY_IMAGE_EFFECT_MODE, 4, out); }
 
 PvlResult CUserData::GetImageEffectMode(uint32_t* out) { return GetMappedMode(ZUEUID_PROPERTY_IMAGE_EFFECT_MODE, out); }
 PvlResult CUserData::GetFixedCbOffset(CameraRange* out) { return GetRange(ZUEUID_PROPERTY_FIXED_CB_OFFSET, out); }

@@ -74,6 +74,7 @@ class CUserData {
   struct Summary {
     uint32_t minimum, maximum, step, def, value, mode;
   };
+  PvlResult ReadValue(uint32_t type, uint32_t id, PvlValueRecord* out);
   // These throw Camera::CZUEException with the store's code.
   void FetchValue(uint32_t type, uint32_t id, PvlValueRecord* out);
   Summary FetchSummary(uint32_t id, bool isFloat);
@@ -82,6 +83,7 @@ class CUserData {
   PvlResult GetMappedMode(uint32_t id, uint32_t* out);
   PvlResult GetInt(uint32_t id, int32_t* out);
   PvlResult GetUInt(uint32_t id, uint32_t* out);
+  PvlResult GetIntUpTo(uint32_t id, int32_t maximum, uint32_t* out);
   PvlResult EnabledFormats(CameraPortFormat* formats, uint32_t* count);
 
   CPvlPtr<IProperties> m_store;
