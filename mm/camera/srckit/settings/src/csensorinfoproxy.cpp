@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "copyout.h"
 #include "tuningdata.h"
 
 namespace {
@@ -51,21 +52,17 @@ PvlResult CSensorInfoProxy::ReadTiming(SensorTiming* timing) {
   return m_service->GetTiming(timing, 0);
 }
 
-PvlResult CSensorInfoProxy::GetFrameRateA(CFixedPoint* out) {
+// The frame rate of a frame time in the sensor's timing record.
+PvlResult CSensorInfoProxy::TimingFrameRate(uint32_t word, CFixedPoint* out) {
   if (!m_service) return PVL_E_NOTREADY;
   if (!out) return PVL_E_NULLPTR;
   SensorTiming t{};
   PvlResult r = ReadTiming(&t);
-  return r != PVL_OK ? r : FrameRate(t.Words[0], out);
+  return r != PVL_OK ? r : FrameRate(t.Words[word], out);
 }
 
-PvlResult CSensorInfoProxy::GetFrameRateB(CFixedPoint* out) {
-  if (!m_service) return PVL_E_NOTREADY;
-  if (!out) return PVL_E_NULLPTR;
-  SensorTiming t{};
-  PvlResult r = ReadTiming(&t);
-  return r != PVL_OK ? r : FrameRate(t.Words[1], out);
-}
+PvlResult CSensorInfoProxy::GetFrameRateA(CFixedPoint* out) { return TimingFrameRate(0, out); }
+PvlResult CSensorInfoProxy::GetFrameRateB(CFixedPoint* out) { return TimingFrameRate(1, out); }
 
 PvlResult CSensorInfoProxy::GetPixelClock(uint32_t* out) {
   if (!m_service) return PVL_E_NOTREADY;
@@ -112,20 +109,20 @@ PvlResult CSensorInfoProxy::FrameTiming(const CameraOutputDescription& output, S
   return m_service->GetFrameTiming(&request, answer);
 }
 
-PvlResult CSensorInfoProxy::GetModeFrameRateA(const CameraOutputDescription& output, CFixedPoint* out) {
+// The frame rate of a frame time in the sensor's answer for an output.
+PvlResult CSensorInfoProxy::ModeFrameRate(const CameraOutputDescription& output, uint32_t word, CFixedPoint* out) {
   if (!m_service) return PVL_E_NOTREADY;
   if (!out) return PVL_E_NULLPTR;
   SensorFrameTimingAnswer a{};
   PvlResult r = FrameTiming(output, &a);
-  return r != PVL_OK ? r : FrameRate(a.Words[6], out);
+  return r != PVL_OK ? r : FrameRate(a.Words[word], out);
 }
 
+PvlResult CSensorInfoProxy::GetModeFrameRateA(const CameraOutputDescription& output, CFixedPoint* out) {
+  return ModeFrameRate(output, 6, out);
+}
 PvlResult CSensorInfoProxy::GetModeFrameRateB(const CameraOutputDescription& output, CFixedPoint* out) {
-  if (!m_service) return PVL_E_NOTREADY;
-  if (!out) return PVL_E_NULLPTR;
-  SensorFrameTimingAnswer a{};
-  PvlResult r = FrameTiming(output, &a);
-  return r != PVL_OK ? r : FrameRate(a.Words[7], out);
+  return ModeFrameRate(output, 7, out);
 }
 
 PvlResult CSensorInfoProxy::GetModeTimingWord(const CameraOutputDescription& output, uint32_t word, uint32_t* out) {
@@ -172,9 +169,7 @@ uint8_t CSensorInfoProxy::IsYuvSensor() {
 // A capability flag of the sensor, once a sensor service is there.
 PvlResult CSensorInfoProxy::PutCapability(uint8_t* out, bool value) const {
   if (!m_service) return PVL_E_NOTREADY;
-  if (!out) return PVL_E_NULLPTR;
-  *out = value;
-  return PVL_OK;
+  return CopyOut(out, static_cast<uint8_t>(value));
 }
 
 PvlResult CSensorInfoProxy::IsOnSensorAutoExposure(uint8_t* out) {
@@ -214,24 +209,20 @@ PvlResult CSensorInfoProxy::IdentityText(SensorIdentityText* request, bool model
 PvlResult CSensorInfoProxy::GetSensorMake(SensorIdentityText* request) { return IdentityText(request, false); }
 PvlResult CSensorInfoProxy::GetSensorModel(SensorIdentityText* request) { return IdentityText(request, true); }
 
-PvlResult CSensorInfoProxy::GetFNumber(CFixedPoint* out) {
+// A float of the sensor's optics record, as Q10.
+PvlResult CSensorInfoProxy::OpticsQ10(float SensorOptics::*field, CFixedPoint* out) {
   if (!m_service) return PVL_E_NOTREADY;
   if (!out) return PVL_E_NULLPTR;
   SensorOptics o{};
   PvlResult r = m_service->GetOptics(&o);
   if (r != PVL_OK) return r;
-  *out = Q10Truncated(o.FNumber);
+  *out = Q10Truncated(o.*field);
   return PVL_OK;
 }
 
+PvlResult CSensorInfoProxy::GetFNumber(CFixedPoint* out) { return OpticsQ10(&SensorOptics::FNumber, out); }
 PvlResult CSensorInfoProxy::GetMaxApertureValue(CFixedPoint* out) {
-  if (!m_service) return PVL_E_NOTREADY;
-  if (!out) return PVL_E_NULLPTR;
-  SensorOptics o{};
-  PvlResult r = m_service->GetOptics(&o);
-  if (r != PVL_OK) return r;
-  *out = Q10Truncated(o.MaxApertureValue);
-  return PVL_OK;
+  return OpticsQ10(&SensorOptics::MaxApertureValue, out);
 }
 
 PvlResult CSensorInfoProxy::GetOnSensorFocusResult(uint32_t* out) {
@@ -261,11 +252,7 @@ PvlResult CSensorInfoProxy::SetAFSearchMode(uint32_t mode) {
   return PVL_OK;
 }
 
-PvlResult CSensorInfoProxy::GetAFSearchMode(uint32_t* out) const {
-  if (!out) return PVL_E_NULLPTR;
-  *out = m_afSearchMode;
-  return PVL_OK;
-}
+PvlResult CSensorInfoProxy::GetAFSearchMode(uint32_t* out) const { return CopyOut(out, m_afSearchMode); }
 
 PvlResult CSensorInfoProxy::SetFocusState(uint32_t state) {
   uint32_t old = m_focusState;
@@ -283,11 +270,7 @@ PvlResult CSensorInfoProxy::SetFocusState(uint32_t state) {
   return PVL_OK;
 }
 
-PvlResult CSensorInfoProxy::GetFocusState(uint32_t* out) const {
-  if (!out) return PVL_E_NULLPTR;
-  *out = m_focusState;
-  return PVL_OK;
-}
+PvlResult CSensorInfoProxy::GetFocusState(uint32_t* out) const { return CopyOut(out, m_focusState); }
 
 PvlResult CSensorInfoProxy::SetLensMove(uint32_t direction, uint32_t steps, uint8_t reset) {
   m_lensDirection = direction;
@@ -309,22 +292,8 @@ PvlResult CSensorInfoProxy::SetLensMove(uint32_t direction, uint32_t steps, uint
 }
 
 PvlResult CSensorInfoProxy::GetLensPosition(uint32_t* out) const {
-  if (!out) return PVL_E_NULLPTR;
-  *out = static_cast<uint32_t>(m_lensPosition);
-  return PVL_OK;
+  return CopyOut(out, static_cast<uint32_t>(m_lensPosition));
 }
-PvlResult CSensorInfoProxy::GetLensMoveDirection(uint32_t* out) const {
-  if (!out) return PVL_E_NULLPTR;
-  *out = m_lensDirection;
-  return PVL_OK;
-}
-PvlResult CSensorInfoProxy::GetLensMoveSteps(uint32_t* out) const {
-  if (!out) return PVL_E_NULLPTR;
-  *out = m_lensSteps;
-  return PVL_OK;
-}
-PvlResult CSensorInfoProxy::GetLensReset(uint8_t* out) const {
-  if (!out) return PVL_E_NULLPTR;
-  *out = m_lensReset;
-  return PVL_OK;
-}
+PvlResult CSensorInfoProxy::GetLensMoveDirection(uint32_t* out) const { return CopyOut(out, m_lensDirection); }
+PvlResult CSensorInfoProxy::GetLensMoveSteps(uint32_t* out) const { return CopyOut(out, m_lensSteps); }
+PvlResult CSensorInfoProxy::GetLensReset(uint8_t* out) const { return CopyOut(out, m_lensReset); }

@@ -61,6 +61,9 @@ class CSensorInfoProxy {
   PvlResult PutCapability(uint8_t* out, bool value) const;
   PvlResult ReadTiming(SensorTiming* timing);
   PvlResult FrameTiming(const CameraOutputDescription& output, SensorFrameTimingAnswer* answer);
+  PvlResult TimingFrameRate(uint32_t word, CFixedPoint* out);
+  PvlResult ModeFrameRate(const CameraOutputDescription& output, uint32_t word, CFixedPoint* out);
+  PvlResult OpticsQ10(float SensorOptics::*field, CFixedPoint* out);
   PvlResult RunConfiguration(uint32_t configuration);
   PvlResult IdentityText(SensorIdentityText* request, bool model);
   bool FocusOnSensor() const { return m_capabilities.Words[4] == 2; }
