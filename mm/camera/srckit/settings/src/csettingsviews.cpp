@@ -44,6 +44,37 @@ PvlResult SettingsOutputDescription(const SettingsViewContext& c, CameraOutputDe
   return PVL_OK;
 }
 
+namespace {
+
+// The ISO the client chose: the value of its ISO range.
+PvlResult SettingsIso(const SettingsViewContext& c, uint32_t* out) {
+  NULL_CHECK(out);
+  CameraRange range;
+  PvlResult r = c.ud->GetISORange(&range);
+  if (r == PVL_OK) *out = static_cast<uint32_t>(range.Value);
+  return r;
+}
+
+// A word of the sensor's frame-timing answer for the largest enabled output.
+PvlResult ModeTimingWord(const SettingsViewContext& c, uint32_t word, uint32_t* out) {
+  NULL_CHECK(out);
+  CameraOutputDescription d;
+  PvlResult r = SettingsOutputDescription(c, &d);
+  return r != PVL_OK ? r : c.sip->GetModeTimingWord(d, word, out);
+}
+
+// A frame rate of the sensor's frame-timing answer for the largest enabled output.
+PvlResult ModeFrameRate(const SettingsViewContext& c,
+                        PvlResult (CSensorInfoProxy::*rate)(const CameraOutputDescription&, CFixedPoint*),
+                        CFixedPoint* out) {
+  NULL_CHECK(out);
+  CameraOutputDescription d;
+  PvlResult r = SettingsOutputDescription(c, &d);
+  return r != PVL_OK ? r : (c.sip->*rate)(d, out);
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // IVfeSettings
 
@@ -187,13 +218,7 @@ PvlResult CVfeSettingsFace::SetVfeBlock(const void* buffer, uint32_t size) {
 PvlResult CVfeSettingsFace::GetLumaAdaptationMode(uint32_t* out) { NULL_CHECK(out); return m_ctx.ud->GetLumaAdaptationMode(out); }
 PvlResult CVfeSettingsFace::GetOutputDescription(CameraOutputDescription* out) { return SettingsOutputDescription(m_ctx, out); }
 
-PvlResult CVfeSettingsFace::GetModeTimingWord0(uint32_t* out) {
-  NULL_CHECK(out);
-  CameraOutputDescription d;
-  PvlResult r = GetOutputDescription(&d);
-  if (r != PVL_OK) return r;
-  return m_ctx.sip->GetModeTimingWord(d, 0, out);
-}
+PvlResult CVfeSettingsFace::GetModeTimingWord0(uint32_t* out) { return ModeTimingWord(m_ctx, 0, out); }
 
 // ---------------------------------------------------------------------------
 // ISensorSettings
@@ -245,13 +270,7 @@ PvlResult CSensorSettingsFace::GetFixedCbOffset(CameraRange* out) { NULL_CHECK(o
 PvlResult CSensorSettingsFace::GetFixedCrOffset(CameraRange* out) { NULL_CHECK(out); return m_ctx.ud->GetFixedCrOffset(out); }
 PvlResult CSensorSettingsFace::GetISOMode(uint32_t* out) { NULL_CHECK(out); return m_ctx.ud->GetISOMode(out); }
 
-PvlResult CSensorSettingsFace::GetISO(uint32_t* out) {
-  NULL_CHECK(out);
-  CameraRange range;
-  PvlResult r = m_ctx.ud->GetISORange(&range);
-  if (r == PVL_OK) *out = static_cast<uint32_t>(range.Value);
-  return r;
-}
+PvlResult CSensorSettingsFace::GetISO(uint32_t* out) { return SettingsIso(m_ctx, out); }
 
 PvlResult CSensorSettingsFace::GetAperture(float* out) { NULL_CHECK(out); return m_ctx.ud->GetAperture(out); }
 PvlResult CSensorSettingsFace::GetSnapshotShutterSpeed(uint32_t* out) { NULL_CHECK(out); return m_ctx.ud->GetSnapshotShutterSpeed(out); }
@@ -366,13 +385,7 @@ PvlResult CAecSettingsFace::GetUnityFactor(CFixedPoint* out) {
 PvlResult CAecSettingsFace::GetMaxFrameRate(CFixedPoint* out) { NULL_CHECK(out); return m_ctx.ud->GetMaxFrameRate(out); }
 PvlResult CAecSettingsFace::GetFrameRateB(CFixedPoint* out) { NULL_CHECK(out); return m_ctx.sip->GetFrameRateB(out); }
 PvlResult CAecSettingsFace::GetISOMode(uint32_t* out) { NULL_CHECK(out); return m_ctx.ud->GetISOMode(out); }
-PvlResult CAecSettingsFace::GetISO(uint32_t* out) {
-  NULL_CHECK(out);
-  CameraRange range;
-  PvlResult r = m_ctx.ud->GetISORange(&range);
-  if (r == PVL_OK) *out = static_cast<uint32_t>(range.Value);
-  return r;
-}
+PvlResult CAecSettingsFace::GetISO(uint32_t* out) { return SettingsIso(m_ctx, out); }
 PvlResult CAecSettingsFace::GetSnapshotHJRMode(uint32_t* out) { NULL_CHECK(out); return m_ctx.ud->GetSnapshotHJRMode(out); }
 PvlResult CAecSettingsFace::GetFrameRateA(CFixedPoint* out) { NULL_CHECK(out); return m_ctx.sip->GetFrameRateA(out); }
 PvlResult CAecSettingsFace::GetPixelClock(uint32_t* out) { NULL_CHECK(out); return m_ctx.sip->GetPixelClock(out); }
@@ -380,35 +393,14 @@ PvlResult CAecSettingsFace::GetLineLength(uint32_t* out) { NULL_CHECK(out); retu
 PvlResult CAecSettingsFace::GetGainInfoWord4(uint32_t* out) { NULL_CHECK(out); return m_ctx.sip->GetGainInfoWord4(out); }
 
 PvlResult CAecSettingsFace::GetModeFrameRateA(CFixedPoint* out) {
-  NULL_CHECK(out);
-  CameraOutputDescription d;
-  PvlResult r = GetOutputDescription(&d);
-  return r != PVL_OK ? r : m_ctx.sip->GetModeFrameRateA(d, out);
+  return ModeFrameRate(m_ctx, &CSensorInfoProxy::GetModeFrameRateA, out);
 }
 PvlResult CAecSettingsFace::GetModeFrameRateB(CFixedPoint* out) {
-  NULL_CHECK(out);
-  CameraOutputDescription d;
-  PvlResult r = GetOutputDescription(&d);
-  return r != PVL_OK ? r : m_ctx.sip->GetModeFrameRateB(d, out);
+  return ModeFrameRate(m_ctx, &CSensorInfoProxy::GetModeFrameRateB, out);
 }
-PvlResult CAecSettingsFace::GetModeTimingWord5(uint32_t* out) {
-  NULL_CHECK(out);
-  CameraOutputDescription d;
-  PvlResult r = GetOutputDescription(&d);
-  return r != PVL_OK ? r : m_ctx.sip->GetModeTimingWord(d, 5, out);
-}
-PvlResult CAecSettingsFace::GetModeTimingWord2(uint32_t* out) {
-  NULL_CHECK(out);
-  CameraOutputDescription d;
-  PvlResult r = GetOutputDescription(&d);
-  return r != PVL_OK ? r : m_ctx.sip->GetModeTimingWord(d, 2, out);
-}
-PvlResult CAecSettingsFace::GetModeTimingWord1(uint32_t* out) {
-  NULL_CHECK(out);
-  CameraOutputDescription d;
-  PvlResult r = GetOutputDescription(&d);
-  return r != PVL_OK ? r : m_ctx.sip->GetModeTimingWord(d, 1, out);
-}
+PvlResult CAecSettingsFace::GetModeTimingWord5(uint32_t* out) { return ModeTimingWord(m_ctx, 5, out); }
+PvlResult CAecSettingsFace::GetModeTimingWord2(uint32_t* out) { return ModeTimingWord(m_ctx, 2, out); }
+PvlResult CAecSettingsFace::GetModeTimingWord1(uint32_t* out) { return ModeTimingWord(m_ctx, 1, out); }
 PvlResult CAecSettingsFace::GetOutputDescription(CameraOutputDescription* out) { return SettingsOutputDescription(m_ctx, out); }
 PvlResult CAecSettingsFace::GetUnsupportedF(void*) { return PVL_E_UNSUPPORTED; }
 PvlResult CAecSettingsFace::GetFixedCount(uint32_t* out) {
