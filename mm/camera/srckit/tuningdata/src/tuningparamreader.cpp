@@ -235,6 +235,25 @@ bool IndexOf(TuningParamId id, TuningParamId base, uint32_t count, uint32_t* ind
 
 }  // namespace
 
+template <class T>
+PvlResult CTuningParamReader::Single(TuningParamId id, TuningParamId key, T TuningParameterBlock::*field,
+                                     T* out) const {
+  if (PvlResult r = Precheck(out)) return r;
+  if (id != key) return PVL_E_BADARG;
+  *out = m_block->*field;
+  return PVL_OK;
+}
+
+template <class T, size_t N>
+PvlResult CTuningParamReader::Indexed(TuningParamId id, TuningParamId base, T (TuningParameterBlock::*array)[N],
+                                      T* out) const {
+  if (PvlResult r = Precheck(out)) return r;
+  uint32_t i;
+  if (!IndexOf(id, base, N, &i)) return PVL_E_BADARG;
+  *out = (m_block->*array)[i];
+  return PVL_OK;
+}
+
 PvlResult CTuningParamReader::GetIntParam(TuningParamId id, int32_t* out) const {
   if (PvlResult r = Precheck(out)) return r;
   for (const IntParam& p : kIntParams) {
@@ -288,11 +307,7 @@ PvlResult CTuningParamReader::GetBoolParam(TuningParamId id, uint8_t* out) const
 }
 
 PvlResult CTuningParamReader::GetAwbRefPoint(TuningParamId id, TuningAwbRefPoint* out) const {
-  if (PvlResult r = Precheck(out)) return r;
-  uint32_t i;
-  if (!IndexOf(id, TUNING_ID_AWB_REFPOINT_BASE, AWBREF_COUNT, &i)) return PVL_E_BADARG;
-  *out = m_block->AWBRefPoints[i];
-  return PVL_OK;
+  return Indexed(id, TUNING_ID_AWB_REFPOINT_BASE, &TuningParameterBlock::AWBRefPoints, out);
 }
 
 PvlResult CTuningParamReader::GetAwbExtGains(TuningParamId id, TuningGainTriple* out) const {
@@ -304,18 +319,11 @@ PvlResult CTuningParamReader::GetAwbExtGains(TuningParamId id, TuningGainTriple*
 }
 
 PvlResult CTuningParamReader::GetAwbExtSampleInfluence(TuningParamId id, TuningSampleInfluence* out) const {
-  if (PvlResult r = Precheck(out)) return r;
-  if (id != TUNING_ID_AWBEXT_SAMPLE_INFLUENCE) return PVL_E_BADARG;
-  *out = m_block->AWBExtSampleInfluence;
-  return PVL_OK;
+  return Single(id, TUNING_ID_AWBEXT_SAMPLE_INFLUENCE, &TuningParameterBlock::AWBExtSampleInfluence, out);
 }
 
 PvlResult CTuningParamReader::GetAwbExtWeightVector(TuningParamId id, TuningWeightVector* out) const {
-  if (PvlResult r = Precheck(out)) return r;
-  uint32_t i;
-  if (!IndexOf(id, TUNING_ID_AWBEXT_WEIGHT_VECTOR_BASE, 10, &i)) return PVL_E_BADARG;
-  *out = m_block->AWBExtWeightVector[i];
-  return PVL_OK;
+  return Indexed(id, TUNING_ID_AWBEXT_WEIGHT_VECTOR_BASE, &TuningParameterBlock::AWBExtWeightVector, out);
 }
 
 PvlResult CTuningParamReader::GetExposureTable(TuningParamId id, TuningExposureEntry* entries, int32_t capacity,
@@ -378,10 +386,7 @@ PvlResult CTuningParamReader::GetAfdParams(TuningParamId id, TuningAfdParams* ou
 }
 
 PvlResult CTuningParamReader::GetHjrKTable(TuningParamId id, TuningHjrKTable* out) const {
-  if (PvlResult r = Precheck(out)) return r;
-  if (id != TUNING_ID_HJR_KTABLE) return PVL_E_BADARG;
-  *out = m_block->HJRKTable;
-  return PVL_OK;
+  return Single(id, TUNING_ID_HJR_KTABLE, &TuningParameterBlock::HJRKTable, out);
 }
 
 PvlResult CTuningParamReader::GetAfrTable(TuningParamId id, TuningAfrEntry* entries, int32_t capacity,
@@ -466,18 +471,11 @@ PvlResult CTuningParamReader::GetColorConvMatrix(TuningParamId id, TuningColorCo
 }
 
 PvlResult CTuningParamReader::GetMwbGains(TuningParamId id, TuningMwbGains* out) const {
-  if (PvlResult r = Precheck(out)) return r;
-  uint32_t i;
-  if (!IndexOf(id, TUNING_ID_MWB_BASE, MWB_COUNT, &i)) return PVL_E_BADARG;
-  *out = m_block->MWB[i];
-  return PVL_OK;
+  return Indexed(id, TUNING_ID_MWB_BASE, &TuningParameterBlock::MWB, out);
 }
 
 PvlResult CTuningParamReader::GetChannelGains(TuningParamId id, TuningChannelGains* out) const {
-  if (PvlResult r = Precheck(out)) return r;
-  if (id != TUNING_ID_CHANNEL_GAINS) return PVL_E_BADARG;
-  *out = m_block->AWBChannelGain;
-  return PVL_OK;
+  return Single(id, TUNING_ID_CHANNEL_GAINS, &TuningParameterBlock::AWBChannelGain, out);
 }
 
 PvlResult CTuningParamReader::GetAwbStatConfig(TuningParamId id, TuningAwbStatConfig* out) const {
@@ -499,10 +497,7 @@ PvlResult CTuningParamReader::GetAwbStatConfig(TuningParamId id, TuningAwbStatCo
 }
 
 PvlResult CTuningParamReader::GetAfWindow(TuningParamId id, TuningAfWindow* out) const {
-  if (PvlResult r = Precheck(out)) return r;
-  if (id != TUNING_ID_AF_WINDOW) return PVL_E_BADARG;
-  *out = m_block->AFConfig;
-  return PVL_OK;
+  return Single(id, TUNING_ID_AF_WINDOW, &TuningParameterBlock::AFConfig, out);
 }
 
 PvlResult CTuningParamReader::GetAfHpf(TuningParamId id, TuningAfHpf* out) const {
@@ -549,19 +544,11 @@ PvlResult CTuningParamReader::GetBlackLevel4Channel(TuningParamId id, TuningBlac
 }
 
 PvlResult CTuningParamReader::GetRolloffTable(TuningParamId id, TuningRolloffTable* out) const {
-  if (PvlResult r = Precheck(out)) return r;
-  uint32_t i;
-  if (!IndexOf(id, TUNING_ID_ROLLOFF_TABLE_BASE, ROLLOFF_COUNT, &i)) return PVL_E_BADARG;
-  *out = m_block->RolloffTable[i];
-  return PVL_OK;
+  return Indexed(id, TUNING_ID_ROLLOFF_TABLE_BASE, &TuningParameterBlock::RolloffTable, out);
 }
 
 PvlResult CTuningParamReader::GetRolloffMesh(TuningParamId id, TuningRolloffMesh* out) const {
-  if (PvlResult r = Precheck(out)) return r;
-  uint32_t i;
-  if (!IndexOf(id, TUNING_ID_ROLLOFF_MESH_BASE, ROLLOFF_COUNT, &i)) return PVL_E_BADARG;
-  *out = m_block->RolloffMesh[i];
-  return PVL_OK;
+  return Indexed(id, TUNING_ID_ROLLOFF_MESH_BASE, &TuningParameterBlock::RolloffMesh, out);
 }
 
 PvlResult CTuningParamReader::GetAsf3x3Filter(TuningParamId id, TuningAsf3x3Filter* out) const {

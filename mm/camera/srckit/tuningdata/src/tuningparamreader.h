@@ -5,6 +5,7 @@
 // the identifier (14); it writes its output only on success.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "bestshot.h"
@@ -71,6 +72,13 @@ class CTuningParamReader {
     if (!out) return PVL_E_NULLPTR;
     return PVL_OK;
   }
+
+  // A record stored whole under one identifier.
+  template <class T>
+  PvlResult Single(TuningParamId id, TuningParamId key, T TuningParameterBlock::*field, T* out) const;
+  // A record of an array stored whole, its identifier base + index.
+  template <class T, size_t N>
+  PvlResult Indexed(TuningParamId id, TuningParamId base, T (TuningParameterBlock::*array)[N], T* out) const;
 
   const TuningParameterBlock* m_block;
   const TuningExposureStretch* m_stretch;
