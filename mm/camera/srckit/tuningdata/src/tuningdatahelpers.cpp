@@ -47,23 +47,19 @@ PvlResult TuningData_GetModuleEnable(TuningParamId id, uint32_t* out) {
   return params->GetModuleEnable(id, out);
 }
 
-int32_t TuningData_MustGetIntParam(TuningParamId id) {
-  int32_t v = 0;
-  PvlResult r = TuningData_GetIntParam(id, &v);
+namespace {
+
+// The throwing form of a helper: the value, or Camera::CZUEException with the code.
+template <class T>
+T MustGet(PvlResult (*get)(TuningParamId, T*), TuningParamId id) {
+  T v = 0;
+  PvlResult r = get(id, &v);
   if (r != PVL_OK) throw Camera::CZUEException(r);
   return v;
 }
 
-uint32_t TuningData_MustGetWordParam(TuningParamId id) {
-  uint32_t v = 0;
-  PvlResult r = TuningData_GetWordParam(id, &v);
-  if (r != PVL_OK) throw Camera::CZUEException(r);
-  return v;
-}
+}  // namespace
 
-uint32_t TuningData_MustGetModuleEnable(TuningParamId id) {
-  uint32_t v = 0;
-  PvlResult r = TuningData_GetModuleEnable(id, &v);
-  if (r != PVL_OK) throw Camera::CZUEException(r);
-  return v;
-}
+int32_t TuningData_MustGetIntParam(TuningParamId id) { return MustGet(&TuningData_GetIntParam, id); }
+uint32_t TuningData_MustGetWordParam(TuningParamId id) { return MustGet(&TuningData_GetWordParam, id); }
+uint32_t TuningData_MustGetModuleEnable(TuningParamId id) { return MustGet(&TuningData_GetModuleEnable, id); }
