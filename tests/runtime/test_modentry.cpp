@@ -20,31 +20,6 @@ namespace {
 
 const char* const kNames[PVL_HOST_SYMBOL_COUNT] = PVL_HOST_SYMBOL_NAMES;
 
-void* HostAddress(const std::string& name) {
-  static const struct {
-    const char* name;
-    void* address;
-  } table[] = {
-      {"tls_tls_GetContext", reinterpret_cast<void*>(&tls_tls_GetContext)},
-      {"tls_tls_SetContext", reinterpret_cast<void*>(&tls_tls_SetContext)},
-      {"atomic_atomic_Add", reinterpret_cast<void*>(&atomic_atomic_Add)},
-      {"atomic_atomic_Exchange", reinterpret_cast<void*>(&atomic_atomic_Exchange)},
-      {"atomic_atomic_CompareAndExchange", reinterpret_cast<void*>(&atomic_atomic_CompareAndExchange)},
-      {"atomic_atomic_CompareOrAdd", reinterpret_cast<void*>(&atomic_atomic_CompareOrAdd)},
-      {"dbg_dbg_Message", reinterpret_cast<void*>(&dbg_dbg_Message)},
-      {"dbg_dbg_Event", reinterpret_cast<void*>(&dbg_dbg_Event)},
-      {"dbg_dbg_Break", reinterpret_cast<void*>(&dbg_dbg_Break)},
-      {"pls_pls_GetContext", reinterpret_cast<void*>(&pls_pls_GetContext)},
-      {"pls_pls_SetContext", reinterpret_cast<void*>(&pls_pls_SetContext)},
-      {"env_env_GetCurrent", reinterpret_cast<void*>(&env_env_GetCurrent)},
-      {"env_env_CreateInstance", reinterpret_cast<void*>(&env_env_CreateInstance)},
-      {"env_env_Init", reinterpret_cast<void*>(&env_env_Init)},
-  };
-  for (const auto& e : table) {
-    if (name == e.name) return e.address;
-  }
-  return nullptr;
-}
 
 // The host's atomic add, counting the module's calls through its slot.
 int g_spiedAdds = 0;
@@ -68,7 +43,7 @@ int32_t Resolve(void* context, const char* name, void** slot) {
     *slot = reinterpret_cast<void*>(&SpyAtomicAdd);
     return 0;
   }
-  void* address = HostAddress(name);
+  void* address = PvlHostSymbolAddress(name);
   if (!address) return 1;
   *slot = address;
   return 0;

@@ -109,6 +109,34 @@ static_assert(sizeof(PvlModule) == 40, "module object is ten words");
 static_assert(__builtin_offsetof(PvlModule, count) == 28, "count is word 7");
 static_assert(__builtin_offsetof(PvlModule, env) == 32, "environment is word 8");
 static_assert(__builtin_offsetof(PvlModule, factory) == 36, "class switch is word 9");
+
+// The address of the named host entry point in this program (null for any other
+// name): what a host's fixup callback stores into the module's slot.
+inline void* PvlHostSymbolAddress(const char* name) {
+  static const struct {
+    const char* name;
+    void* address;
+  } kSymbols[PVL_HOST_SYMBOL_COUNT] = {
+      {"tls_tls_GetContext", reinterpret_cast<void*>(&tls_tls_GetContext)},
+      {"tls_tls_SetContext", reinterpret_cast<void*>(&tls_tls_SetContext)},
+      {"atomic_atomic_Add", reinterpret_cast<void*>(&atomic_atomic_Add)},
+      {"atomic_atomic_Exchange", reinterpret_cast<void*>(&atomic_atomic_Exchange)},
+      {"atomic_atomic_CompareAndExchange", reinterpret_cast<void*>(&atomic_atomic_CompareAndExchange)},
+      {"atomic_atomic_CompareOrAdd", reinterpret_cast<void*>(&atomic_atomic_CompareOrAdd)},
+      {"dbg_dbg_Message", reinterpret_cast<void*>(&dbg_dbg_Message)},
+      {"dbg_dbg_Event", reinterpret_cast<void*>(&dbg_dbg_Event)},
+      {"dbg_dbg_Break", reinterpret_cast<void*>(&dbg_dbg_Break)},
+      {"pls_pls_GetContext", reinterpret_cast<void*>(&pls_pls_GetContext)},
+      {"pls_pls_SetContext", reinterpret_cast<void*>(&pls_pls_SetContext)},
+      {"env_env_GetCurrent", reinterpret_cast<void*>(&env_env_GetCurrent)},
+      {"env_env_CreateInstance", reinterpret_cast<void*>(&env_env_CreateInstance)},
+      {"env_env_Init", reinterpret_cast<void*>(&env_env_Init)},
+  };
+  if (!name) return nullptr;
+  for (const auto& s : kSymbols)
+    if (__builtin_strcmp(s.name, name) == 0) return s.address;
+  return nullptr;
+}
 #endif
 
 #endif

@@ -303,7 +303,7 @@ class Loader {
 
   static int32_t Resolve(void* context, const char* name, void** slot) {
     auto* ctx = static_cast<ResolveContext*>(context);
-    void* address = name ? HostSymbol(name) : nullptr;
+    void* address = PvlHostSymbolAddress(name);
     if (!address || !slot) {
       ctx->missing = name ? name : "(null)";
       return 1;
@@ -347,30 +347,6 @@ class Loader {
     return true;
   }
 
-  static void* HostSymbol(const char* name) {
-    static const struct {
-      const char* name;
-      void* address;
-    } kSymbols[] = {
-        {"tls_tls_GetContext", reinterpret_cast<void*>(&tls_tls_GetContext)},
-        {"tls_tls_SetContext", reinterpret_cast<void*>(&tls_tls_SetContext)},
-        {"atomic_atomic_Add", reinterpret_cast<void*>(&atomic_atomic_Add)},
-        {"atomic_atomic_Exchange", reinterpret_cast<void*>(&atomic_atomic_Exchange)},
-        {"atomic_atomic_CompareAndExchange", reinterpret_cast<void*>(&atomic_atomic_CompareAndExchange)},
-        {"atomic_atomic_CompareOrAdd", reinterpret_cast<void*>(&atomic_atomic_CompareOrAdd)},
-        {"dbg_dbg_Message", reinterpret_cast<void*>(&dbg_dbg_Message)},
-        {"dbg_dbg_Event", reinterpret_cast<void*>(&dbg_dbg_Event)},
-        {"dbg_dbg_Break", reinterpret_cast<void*>(&dbg_dbg_Break)},
-        {"pls_pls_GetContext", reinterpret_cast<void*>(&pls_pls_GetContext)},
-        {"pls_pls_SetContext", reinterpret_cast<void*>(&pls_pls_SetContext)},
-        {"env_env_GetCurrent", reinterpret_cast<void*>(&env_env_GetCurrent)},
-        {"env_env_CreateInstance", reinterpret_cast<void*>(&env_env_CreateInstance)},
-        {"env_env_Init", reinterpret_cast<void*>(&env_env_Init)},
-    };
-    for (const auto& s : kSymbols)
-      if (strcmp(s.name, name) == 0) return s.address;
-    return nullptr;
-  }
 
   std::mutex m_mutex;
   std::condition_variable m_mapped;
