@@ -18,6 +18,7 @@
 constexpr uint32_t kLedFlashGpio = 143;
 constexpr uint32_t kLedTorchGpio = 159;
 constexpr int64_t kLedBurstGapNs = 250000;     // real time: the driver's pulses are not scaled
+constexpr int64_t kLedProgramEndNs = 5000000;  // real time the line rests high after a program
 constexpr int64_t kLedFlashLimitNs = 1000000000;  // board time the flash may stay on
 // Light the LED adds to a frame, in units of the scene illuminant's green level
 // on a white surface (white light, so every channel alike).
