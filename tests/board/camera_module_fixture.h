@@ -95,7 +95,7 @@ class CameraModuleTest : public ::testing::Test {
         [](void* context, const BoardFrameEvent& e) {
           if (e.kind != kBoardStartOfFrame) return;
           BoardFrameInfo f;
-          if (!BoardSensorLatestFrame(&f) || f.frame != e.frame) return;
+          if (!BoardSensorFrame(e.frame, &f)) return;
           auto* r = static_cast<FrameRecorder*>(context);
           std::lock_guard<std::mutex> g(r->lock);
           r->frames.push_back(f);
