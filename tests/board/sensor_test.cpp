@@ -131,8 +131,7 @@ TEST_F(SensorTest, FramePeriodAndActiveTimeFollowTheRegisters) {
     BoardSimReset();
     BoardSetSpeedUp(40);
     PowerUp(c.mclkHz);
-    FrameRecorder rec;
-    Record(&rec);
+    FrameRecorder& rec = *Recorder();
     if (c.full) ASSERT_TRUE(ProgramFull());
     ASSERT_TRUE(Write16(0x0342, c.llp));
     int64_t before = BoardNowNs();
@@ -159,16 +158,13 @@ TEST_F(SensorTest, FramePeriodAndActiveTimeFollowTheRegisters) {
     EXPECT_EQ(events[0].timeNs, frames[0].startNs);
     EXPECT_EQ(events[1].kind, kBoardEndOfFrame);
     EXPECT_EQ(events[1].timeNs, frames[0].endNs);
-    for (int id : listeners_) BoardSensorRemoveFrameListener(id);
-    listeners_.clear();
   }
 }
 
 TEST_F(SensorTest, ExposureAndGainWrittenWhileStreamingActFromTheNextFrame) {
   BoardSetSpeedUp(20);
   PowerUp();
-  FrameRecorder rec;
-  Record(&rec);
+  FrameRecorder& rec = *Recorder();
   ASSERT_TRUE(Write16(0x0202, 500));
   ASSERT_TRUE(Write8(0x0100, 1));
   ASSERT_TRUE(WaitFrames(2));
@@ -285,8 +281,7 @@ TEST_F(SensorTest, SlowFramesStretchThePeriodButNotTheExposure) {
   BoardSetSpeedUp(40);
   PowerUp();
   BoardSensorSetSlowFrames(2.0);
-  FrameRecorder rec;
-  Record(&rec);
+  FrameRecorder& rec = *Recorder();
   ASSERT_TRUE(Write8(0x0100, 1));
   ASSERT_TRUE(WaitFrames(2));
   ASSERT_TRUE(Write8(0x0100, 0));

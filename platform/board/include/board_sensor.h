@@ -167,7 +167,8 @@ typedef void (*BoardFrameListener)(void* context, const BoardFrameEvent& event);
 int BoardSensorAddFrameListener(BoardFrameListener listener, void* context);
 void BoardSensorRemoveFrameListener(int id);
 std::vector<BoardFrameEvent> BoardSensorFrameEvents();  // the latest 10,000
-// Waits (real time) until frame `frame` has ended; false on time-out.
+// Waits (real time) until frame `frame` has ended and the listeners have seen
+// its end; false on time-out. Not from a listener.
 bool BoardSensorWaitFrameEnd(uint32_t frame, int timeoutMs);
 
 // The latest frame started (false before the first one since streaming began).

@@ -105,7 +105,8 @@ struct Sensor {
 
   // Frames.
   uint32_t frames = 0;
-  uint32_t lastEnded = 0;
+  uint32_t lastDispatchedEnd = 0;  // the listeners have seen this frame's end
+  uint32_t epoch = 0;              // counts hardware resets: late events of before are not counted
   bool scheduled = false;
   bool nextIsStart = true;
   int64_t nextEventNs = 0;
@@ -239,7 +240,6 @@ void Latch(Sensor& s, int64_t start, BoardFrameInfo* f) {
 void Queue(Sensor& s, const BoardFrameEvent& e) {
   s.events.push_back(e);
   if (s.events.size() > 10000) s.events.pop_front();
-  if (e.kind == kBoardEndOfFrame) s.lastEnded = e.frame;
   s.pending.push_back(e);
   s.cv.notify_all();
 }
@@ -286,11 +286,13 @@ void Run() {
       BoardFrameEvent e = s.pending.front();
       s.pending.pop_front();
       std::vector<Listener> listeners = s.listeners;
+      const uint32_t epoch = s.epoch;
       s.dispatching = true;
       lk.unlock();
       for (const Listener& l : listeners) l.fn(l.context, e);
       lk.lock();
       s.dispatching = false;
+      if (e.kind == kBoardEndOfFrame && epoch == s.epoch) s.lastDispatchedEnd = e.frame;
       s.cv.notify_all();
       continue;
     }
@@ -314,7 +316,8 @@ void HardReset(Sensor& s, int64_t now) {
   s.restartNs = -1;
   s.haveLatest = false;
   s.frames = 0;
-  s.lastEnded = 0;
+  ++s.epoch;
+  s.lastDispatchedEnd = 0;
   s.lastProblem.clear();
   uint32_t at = LensAt(s, now);
   if (at != 0 || s.lensTo != 0) s.lensHistory.push_back({now, at, 0, true});
@@ -549,7 +552,7 @@ std::vector<BoardFrameEvent> BoardSensorFrameEvents() {
 bool BoardSensorWaitFrameEnd(uint32_t frame, int timeoutMs) {
   Sensor& s = S();
   std::unique_lock<std::mutex> lk(s.lock);
-  return s.cv.wait_for(lk, std::chrono::milliseconds(timeoutMs), [&] { return s.lastEnded >= frame; });
+  return s.cv.wait_for(lk, std::chrono::milliseconds(timeoutMs), [&] { return s.lastDispatchedEnd >= frame; });
 }
 
 bool BoardSensorLatestFrame(BoardFrameInfo* info) {
