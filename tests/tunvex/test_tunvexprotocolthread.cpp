@@ -87,7 +87,7 @@ class ProtocolThreadTest : public ::testing::Test {
   }
   void Start() {
     thread = std::make_unique<CTunvexProtocolThread>(&catalog);
-    thread->SetStallTimeout(1500);
+    thread->SetRequestDeadline(1500);
     ASSERT_EQ(thread->CreateProtocolThread(), 0);
     ASSERT_TRUE(thread->WaitListening(30000));
     port = thread->Port();
@@ -411,6 +411,61 @@ TEST_F(ProtocolThreadTest, AStalledClientDoesNotKeepTheNextOneOut) {
   ASSERT_TRUE(stalled.Send(Header(kCodeSetParms, 1000)));  // and nothing more
   ExpectServed();  // waits in the backlog until the stalled one is dropped
   EXPECT_TRUE(stalled.WaitClosed());
+}
+
+// Progress that never ends a request: one byte now and then, each within the
+// select time-out. The request's deadline ends it all the same.
+TEST_F(ProtocolThreadTest, ATricklingClientDoesNotKeepTheNextOneOut) {
+  RawConnection trickler;
+  ASSERT_TRUE(trickler.Connect(port));
+  std::vector<uint8_t> ack;
+  ASSERT_TRUE(trickler.Receive(6, &ack));
+  std::atomic<bool> stop{false};
+  std::thread drip([&] {
+    std::vector<uint8_t> request = Header(kCodeSetParms, 1000);
+    request.resize(request.size() + 1004, 0x20);
+    for (uint8_t byte : request) {
+      if (stop.load() || !trickler.Send({byte})) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+  });
+  EXPECT_TRUE(trickler.WaitClosed(60000));
+  ExpectServed();
+  stop = true;
+  drip.join();
+}
+
+// TCP may cut a request anywhere: a header that comes in pieces is a header.
+TEST_F(ProtocolThreadTest, ARequestInPiecesIsServed) {
+  thread->SetRequestDeadline(60000);
+  RawConnection raw;
+  ASSERT_TRUE(raw.Connect(port));
+  std::vector<uint8_t> bytes;
+  ASSERT_TRUE(raw.Receive(6, &bytes));
+  std::vector<uint8_t> request = EncodeMiscCommand(kMiscVersion);
+  for (size_t cut : {size_t(1), size_t(3), size_t(7)}) {
+    ASSERT_TRUE(raw.Send(std::vector<uint8_t>(request.begin(), request.begin() + ptrdiff_t(cut))));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // each piece in a receive of its own
+    ASSERT_TRUE(raw.Send(std::vector<uint8_t>(request.begin() + ptrdiff_t(cut), request.end())));
+    ASSERT_TRUE(raw.Receive(1 + kMiscResponseSize, &bytes)) << "cut after " << cut;
+    EXPECT_EQ(bytes[0], 1) << "cut after " << cut;
+    EXPECT_STREQ(reinterpret_cast<const char*>(bytes.data() + 1), "2.1.0") << "cut after " << cut;
+  }
+}
+
+// A tool idle between requests keeps the server while nobody else wants it,
+// and gives it up to a tool that has waited long enough.
+TEST_F(ProtocolThreadTest, AnIdleToolGivesWayToAWaitingOne) {
+  thread->SetIdleHandover(1000);
+  TunvexClient idle;
+  idle.SetTimeout(30000);
+  ASSERT_TRUE(idle.Connect("127.0.0.1", port)) << idle.Error();
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  std::string version;
+  ASSERT_TRUE(idle.Version(&version)) << idle.Error();  // alone: still served
+
+  ExpectServed();  // waits in the backlog until the idle one is let go
+  EXPECT_FALSE(idle.Version(&version));
 }
 
 TEST_F(ProtocolThreadTest, TheNextToolIsServedWhenTheFirstLeaves) {
