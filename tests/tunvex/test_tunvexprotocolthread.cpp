@@ -285,6 +285,55 @@ TEST_F(ProtocolThreadTest, PartialAnswersStopAtTheFirstBadEntry) {
   EXPECT_EQ(texts[2].value_or("?"), "2");
 }
 
+// An answer cut short because the block is full is asked for again from
+// where it stopped: nothing is lost, nothing skipped.
+TEST_F(ProtocolThreadTest, ReadsMoreValuesThanOneResponseHolds) {
+  TunvexClient c;
+  ASSERT_TRUE(c.Connect("127.0.0.1", port)) << c.Error();
+  const uint16_t id = IdOf(c, "T-Double");
+  std::vector<ParmRef> refs(381, ParmRef{id, 0});  // 13 bytes each: 157 fit a block
+  refs.push_back({13, 8});                          // T-Table has no element 8
+  refs.push_back({13, 7});
+  std::vector<std::optional<std::string>> texts;
+  ASSERT_TRUE(c.Get(refs, &texts, nullptr)) << c.Error();
+  ASSERT_EQ(texts.size(), refs.size());
+  for (size_t i = 0; i < 381; ++i) ASSERT_EQ(texts[i].value_or("?"), "2.250000") << "element " << i;
+  EXPECT_FALSE(texts[381].has_value());
+  EXPECT_EQ(texts[382].value_or("?"), "8");
+}
+
+TEST_F(ProtocolThreadTest, FindsOneItemWithoutListingThemAll) {
+  TunvexClient c;
+  ASSERT_TRUE(c.Connect("127.0.0.1", port)) << c.Error();
+  struct Case {
+    const char* name;
+    std::string byName;  // empty: by Id
+    uint16_t byId;
+    const char* found;   // null: not listed
+  } cases[] = {
+      {"the summary text by Id", "", 0, "3A"},
+      {"an item by Id", "", 13, "T-Table"},
+      {"a hidden item by Id", "", 14, nullptr},
+      {"the summary item by Id", "", 315, nullptr},
+      {"an Id beyond the last item", "", 317, nullptr},
+      {"an item by name", "T-Q10", 0, "T-Q10"},
+      {"an item on the last page by name", "AEC-Info", 0, "AEC-Info"},
+      {"a hidden item by name", "T-Hidden", 0, nullptr},
+      {"an unknown name", "T-Nope", 0, nullptr},
+  };
+  for (const Case& k : cases) {
+    std::optional<ListEntry> item;
+    bool ok = k.byName.empty() ? c.FindById(k.byId, &item) : c.FindByName(k.byName, &item);
+    ASSERT_TRUE(ok) << k.name << ": " << c.Error();
+    if (k.found) {
+      ASSERT_TRUE(item.has_value()) << k.name;
+      EXPECT_EQ(item->name, k.found) << k.name;
+    } else {
+      EXPECT_FALSE(item.has_value()) << k.name;
+    }
+  }
+}
+
 TEST_F(ProtocolThreadTest, UnknownCodesAreAnsweredWithFailure) {
   RawConnection raw;
   ASSERT_TRUE(raw.Connect(port));

@@ -316,7 +316,12 @@ int CTunvexProtocolThread::ProcessSocket() {
 
   const bool fresh = m_moved == 0;
   Io io = Move(sending);
-  if (io == Io::kClosed || io == Io::kFailed) return CloseClient();
+  if (io == Io::kClosed || io == Io::kFailed) {
+    // A tool that leaves between requests has not failed: no pause before the next.
+    const bool left = io == Io::kClosed && m_state == State::kReadingHeader && fresh;
+    CloseClient();
+    return left ? 0 : 1;
+  }
   if (io == Io::kWouldBlock) return 0;
   // A request's time runs from its first byte on.
   if (fresh && m_state == State::kReadingHeader) m_requestStart = GetTickCount();
