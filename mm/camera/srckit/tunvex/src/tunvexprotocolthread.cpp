@@ -224,14 +224,14 @@ void CTunvexProtocolThread::Enter(State next, uint8_t* buffer, uint32_t size) {
   m_moved = 0;
 }
 
+bool CTunvexProtocolThread::BetweenRequests() const { return m_state == State::kReadingHeader && m_moved == 0; }
+
 bool CTunvexProtocolThread::PastDeadline() const {
-  bool idle = m_state == State::kReadingHeader && m_moved == 0;
-  return !idle && Since(m_requestStart) >= m_requestDeadlineMs;
+  return !BetweenRequests() && Since(m_requestStart) >= m_requestDeadlineMs;
 }
 
 bool CTunvexProtocolThread::HandOver() {
-  bool idle = m_state == State::kReadingHeader && m_moved == 0;
-  return idle && Since(m_idleSince) >= m_idleHandoverMs && SelectOne(m_listen, false, 0) == 1;
+  return BetweenRequests() && Since(m_idleSince) >= m_idleHandoverMs && SelectOne(m_listen, false, 0) == 1;
 }
 
 int CTunvexProtocolThread::Accept() {
@@ -260,9 +260,7 @@ int CTunvexProtocolThread::Accept() {
   setsockopt(c, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
   m_client = c;
   log.Log("  accept succeeded; socket_connected = %i\r\n", int(c));
-  m_requestStart = GetTickCount();
-  tunvex::EncodeAck(m_reply);
-  Enter(State::kAcknowledging, m_reply, tunvex::kAckSize);
+  Transition();
   return 0;
 }
 
@@ -314,17 +312,17 @@ int CTunvexProtocolThread::ProcessSocket() {
   }
   log.Log("  select to %s succeded\r\n", direction);
 
-  const bool fresh = m_moved == 0;
+  const bool fresh = BetweenRequests();
   Io io = Move(sending);
   if (io == Io::kClosed || io == Io::kFailed) {
     // A tool that leaves between requests has not failed: no pause before the next.
-    const bool left = io == Io::kClosed && m_state == State::kReadingHeader && fresh;
+    const bool left = io == Io::kClosed && fresh;
     CloseClient();
     return left ? 0 : 1;
   }
   if (io == Io::kWouldBlock) return 0;
   // A request's time runs from its first byte on.
-  if (fresh && m_state == State::kReadingHeader) m_requestStart = GetTickCount();
+  if (fresh) m_requestStart = GetTickCount();
   if (io == Io::kDone) Transition();
   return 0;
 }
@@ -332,7 +330,10 @@ int CTunvexProtocolThread::ProcessSocket() {
 void CTunvexProtocolThread::Transition() {
   CTunvexCatalog& log = *m_catalog;
   switch (m_state) {
-    case State::kWaitingForClient:  // left by Accept
+    case State::kWaitingForClient:  // a tool was accepted
+      m_requestStart = GetTickCount();
+      tunvex::EncodeAck(m_reply);
+      Enter(State::kAcknowledging, m_reply, tunvex::kAckSize);
       break;
 
     case State::kAcknowledging:
@@ -351,7 +352,6 @@ void CTunvexProtocolThread::Transition() {
         // Answered at once, without the pause of a failed step, so that a
         // stream of garbage cannot hold the server for minutes.
         log.Log("  got invalid control code %i\r\n", int(m_code));
-        m_responseSize = tunvex::kResponseSize;
         std::memset(m_reply, 0, kReplySize);
         Enter(State::kAnswering, m_reply, kReplySize);
         break;

@@ -67,7 +67,8 @@ class CTunvexProtocolThread {
   int ProcessSocket();
   int Accept();
   // The one transition function: what the finished buffer of the current
-  // state means, and the state that follows.
+  // state (or, waiting for a client, the accept) means, and the state that
+  // follows. Any failure goes back to waiting for a client (CloseClient).
   void Transition();
   // Enters a state with its buffer, nothing of it moved yet.
   void Enter(State next, uint8_t* buffer = nullptr, uint32_t size = 0);
@@ -76,6 +77,8 @@ class CTunvexProtocolThread {
   int CloseClient();
   // 1 ready, 0 timed out, -1 failed.
   int SelectOne(SOCKET s, bool forWrite, long microseconds);
+  // Reading a header of which nothing has come yet.
+  bool BetweenRequests() const;
   bool PastDeadline() const;
   bool HandOver();
 
