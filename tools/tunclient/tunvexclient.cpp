@@ -85,8 +85,8 @@ bool TunvexClient::Connect(const std::string& host, uint16_t port) {
     if (soError == WSAECONNREFUSED) return Fail("connect: connection refused (is the tuning server running?)");
     if (rc < 0 || soError != 0) return Fail("connect: error " + std::to_string(soError ? soError : WSAGetLastError()));
   }
-  // Each request goes out in one piece: the server reads the header as two
-  // receives and drops a connection whose header arrives split.
+  // Each request goes out at once, without waiting for the server to
+  // acknowledge the one before.
   int one = 1;
   setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
 
