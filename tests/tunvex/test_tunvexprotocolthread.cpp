@@ -484,6 +484,22 @@ TEST_F(ProtocolThreadTest, ATricklingClientDoesNotKeepTheNextOneOut) {
   drip.join();
 }
 
+// The deadline is the tool's: a handler slower than it still answers.
+TEST_F(ProtocolThreadTest, AnApplySlowerThanTheDeadlineIsAnswered) {
+  catalog.SetApply(
+      [](void*) -> PvlResult {
+        std::this_thread::sleep_for(std::chrono::milliseconds(3000));  // twice the test's deadline
+        return PVL_OK;
+      },
+      nullptr);
+  TunvexClient c;
+  c.SetTimeout(60000);
+  ASSERT_TRUE(c.Connect("127.0.0.1", port)) << c.Error();
+  bool pending = true;
+  ASSERT_TRUE(c.Apply(&pending)) << c.Error();
+  EXPECT_FALSE(pending);
+}
+
 // TCP may cut a request anywhere: a header that comes in pieces is a header.
 TEST_F(ProtocolThreadTest, ARequestInPiecesIsServed) {
   thread->SetRequestDeadline(60000);

@@ -370,6 +370,9 @@ void CTunvexProtocolThread::Transition() {
       PvlResult r = m_catalog->Dispatch(m_code, m_receive, m_requestSize, m_reply + 1, m_responseSize);
       m_reply[0] = r == PVL_OK ? 1 : 0;
       log.Log("  Dispatch returned %i. Ready to send response\r\n", int(r));
+      // However long the handler took (an Apply may take seconds), the tool
+      // gets the whole time to take its answer.
+      m_requestStart = GetTickCount();
       Enter(State::kAnswering, m_reply, 1 + m_responseSize);
       break;
     }

@@ -19,9 +19,10 @@
 
 class CTunvexProtocolThread {
  public:
-  // A request must be done within this long from its first byte to the last
-  // byte of its reply (the ack, from accept on): a tool that stalls or trickles
-  // cannot hold the one-tool-at-a-time server.
+  // A request must have come in whole within this long of its first byte, and
+  // the tool must take the reply (or, after accept, the ack) within this long:
+  // a tool that stalls or trickles cannot hold the one-tool-at-a-time server.
+  // The handler's own time does not count.
   static constexpr DWORD kDefaultRequestDeadlineMs = 10000;
   // A tool idle between requests keeps the server until another tool has
   // waited for it this long.
