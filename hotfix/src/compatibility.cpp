@@ -189,9 +189,9 @@ int SplitVersionNumbers(LPCWSTR text, ULONGLONG numbers[kMaxVersionGroups]) {
   int groups = 0;
   int digits = 0;
   ULONGLONG value = 0;
-  for (int i = 0; i <= kMaxVersionChars; ++i) {
-    if (i == kMaxVersionChars) return 0;   // no end within 128 characters
+  for (int i = 0;; ++i) {
     WCHAR c = text[i];
+    if (c != 0 && i == kMaxVersionChars) return 0;   // longer than 128 characters
     if (c >= u'0' && c <= u'9') {
       if (++digits > kMaxGroupDigits) return 0;
       value = value * 10 + static_cast<ULONGLONG>(c - u'0');
