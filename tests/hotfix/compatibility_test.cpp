@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@ struct SplitCase {
   std::u16string text;
   std::vector<ULONGLONG> groups;   // empty: not a version
 };
+void PrintTo(const SplitCase& c, std::ostream* os) { *os << c.name; }
 
 std::u16string Repeat(const std::u16string& s, int n) {
   std::u16string out;
@@ -57,6 +59,7 @@ struct CompareCase {
   std::u16string device;
   int expected;   // against the package version 20091208-00
 };
+void PrintTo(const CompareCase& c, std::ostream* os) { *os << c.name; }
 
 class CompareVersionStringsTest : public ::testing::TestWithParam<CompareCase> {};
 
@@ -98,6 +101,7 @@ struct RomCase {
   std::u16string rom;
   bool passes;
 };
+void PrintTo(const RomCase& c, std::ostream* os) { *os << c.name; }
 
 class RomVersionCheck : public Checks, public ::testing::WithParamInterface<RomCase> {};
 
@@ -122,6 +126,7 @@ struct PackageCase {
   std::u16string installed;   // empty: no package installed
   bool passes;
 };
+void PrintTo(const PackageCase& c, std::ostream* os) { *os << c.name; }
 
 class PackageVersionCheck : public Checks, public ::testing::WithParamInterface<PackageCase> {};
 
@@ -147,6 +152,7 @@ struct ModelCase {
   std::u16string oemInfo;
   bool passes;
 };
+void PrintTo(const ModelCase& c, std::ostream* os) { *os << c.name; }
 
 class ModelCheck : public Checks, public ::testing::WithParamInterface<ModelCase> {};
 

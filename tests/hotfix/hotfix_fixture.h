@@ -41,6 +41,8 @@ class HotfixTest : public ::testing::Test {
     CeSimRegisterProgram(u"wceload.exe", CeSimWceload);
   }
 
+
+ public:
   // The build image's \Windows, where the deliverables are made.
   static std::string BuildWindows(const std::string& file) { return std::string(HOTFIX_TEST_BUILD_WINDOWS) + "/" + file; }
 

@@ -2,6 +2,7 @@
 // and its menu bar, and the single-instance rule.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -119,6 +120,7 @@ struct BrokenResourceCase {
   const char16_t* commandLine;
   int exitCode;
 };
+void PrintTo(const BrokenResourceCase& c, std::ostream* os) { *os << c.name; }
 
 class BrokenResource : public HotfixTest, public ::testing::WithParamInterface<BrokenResourceCase> {};
 

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,7 @@ struct FailedStep {
   const char16_t* message;   // the box shown interactively; null: none
   const char* log;           // the log line, also in silent runs
 };
+void PrintTo(const FailedStep& c, std::ostream* os) { *os << c.name; }
 
 class FailingStep : public HotfixTest, public ::testing::WithParamInterface<FailedStep> {
  protected:

@@ -4,7 +4,10 @@
 
 #include <filesystem>
 #include <string>
+#include <strings.h>
+#include <vector>
 
+#include "devmgr.h"
 #include "hotfix_fixture.h"
 #include "hotfix_package.h"
 
@@ -51,6 +54,37 @@ TEST_F(Package, ASilentInstallationPutsTheStackIntoAnEmptyImage) {
     EXPECT_NE(m, nullptr) << name << " does not load from the installed image";
     if (m != nullptr) FreeLibrary(m);
   }
+}
+
+// The drivers among the deliverables: built-in keys whose "Dll" the package installs.
+std::vector<std::u16string> InstalledDriverKeys() {
+  std::vector<std::u16string> out;
+  HKEY builtIn = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Drivers\\BuiltIn", 0, KEY_READ, &builtIn) != ERROR_SUCCESS) return out;
+  WCHAR name[128];
+  for (DWORD i = 0;; ++i) {
+    DWORD chars = 128;
+    if (RegEnumKeyExW(builtIn, i, name, &chars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    std::u16string key = std::u16string(u"Drivers\\BuiltIn\\") + name;
+    std::string dll = CeSimNarrow(HotfixTest::Text(key.c_str(), u"Dll"));
+    for (const char* f : kHotfixDeliverables)
+      if (strcasecmp(dll.c_str(), f) == 0) out.push_back(key);
+  }
+  RegCloseKey(builtIn);
+  return out;
+}
+
+TEST_F(Package, TheDeviceManagerLoadsTheInstalledDrivers) {
+  ASSERT_EQ(Run(u"/silent"), kExitInstalled);
+  std::vector<std::u16string> drivers = InstalledDriverKeys();
+  EXPECT_GE(DevMgrActivateBuiltIn(), drivers.size());
+  for (const auto& key : drivers) {
+    std::u16string prefix = Text(key.c_str(), u"Prefix");
+    long long index = Dword(key.c_str(), u"Index");
+    std::u16string device = prefix + static_cast<char16_t>(u'0' + (index < 0 ? 1 : index)) + u":";
+    EXPECT_NE(DevMgrFindDevice(device.c_str()), nullptr) << Utf8(device) << " did not come up from " << Utf8(key);
+  }
+  DevMgrDeactivateAll();
 }
 
 TEST_F(Package, TheRecordedVersionLetsTheSamePackageInstallAgainButNoOlderOne) {

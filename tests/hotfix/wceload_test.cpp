@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <ostream>
 #include <string>
 
 #include "hotfix_fixture.h"
@@ -54,6 +55,7 @@ struct CabCase {
   std::map<std::string, std::string> files;
   DWORD exitCode;
 };
+void PrintTo(const CabCase& c, std::ostream* os) { *os << c.name; }
 
 class Wceload : public HotfixTest, public ::testing::WithParamInterface<CabCase> {};
 
