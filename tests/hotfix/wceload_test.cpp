@@ -112,5 +112,11 @@ TEST_F(HotfixTest, WceloadNeedsOneCabinetThatExists) {
   EXPECT_EQ(CeSimWceload(u"/noui \\Missing.cab"), 2u);
 }
 
+TEST_F(HotfixTest, WceloadTakesAQuotedCabinetPath) {
+  ASSERT_TRUE(MakeCabinet("Two words.cab", {{"_setup.xml", Document("", OneValue("Count", "7", "integer"))}}));
+  EXPECT_EQ(CeSimWceload(u"/noui \"\\Two words.cab\""), 0u);
+  EXPECT_EQ(Dword(u"Software\\WceloadTest", u"Count"), 7);
+}
+
 }  // namespace
 }  // namespace hotfix_test

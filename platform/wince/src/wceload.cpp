@@ -429,12 +429,33 @@ bool SetValues(const Plan& plan) {
   return true;
 }
 
+// The command line's words; a quoted word may hold spaces ("\Program Files\x.cab").
+std::vector<std::string> Words(const std::string& line) {
+  std::vector<std::string> out;
+  size_t i = 0;
+  while (i < line.size()) {
+    if (std::isspace(static_cast<unsigned char>(line[i]))) {
+      ++i;
+      continue;
+    }
+    std::string w;
+    if (line[i] == '"') {
+      size_t end = line.find('"', i + 1);
+      w = line.substr(i + 1, end == std::string::npos ? std::string::npos : end - i - 1);
+      i = end == std::string::npos ? line.size() : end + 1;
+    } else {
+      while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i]))) w += line[i++];
+    }
+    if (!w.empty()) out.push_back(w);
+  }
+  return out;
+}
+
 }  // namespace
 
 extern "C" DWORD CeSimWceload(const WCHAR* commandLine) {
   std::u16string cabinet;
-  std::istringstream words(cesim::Narrow(commandLine != nullptr ? commandLine : u""));
-  for (std::string w; words >> w;) {
+  for (const std::string& w : Words(cesim::Narrow(commandLine != nullptr ? commandLine : u""))) {
     if (w[0] == '/') continue;   // /noui, /silent: there is no user interface anyway
     if (!cabinet.empty()) {
       Log("more than one cabinet named");
