@@ -118,9 +118,10 @@ function(camera_add_module target device_name)
   foreach(header IN LISTS T_HEADERS)
     string(APPEND includes "#include \"${header}\"\n")
   endforeach()
+  file(RELATIVE_PATH table_file ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_LIST_FILE})
   file(CONFIGURE OUTPUT ${switch_source} @ONLY CONTENT
 "// ${device_name}'s class switch, written by the build from the class table of
-// camera_add_module(${target}) in ${CMAKE_CURRENT_LIST_FILE}.
+// camera_add_module(${target}) in ${table_file}.
 // Classes the table lists without a create function answer 3, like unknown ones, and leave
 // no stale pointer behind.
 #include <stdint.h>
@@ -129,7 +130,8 @@ function(camera_add_module target device_name)
 #include \"pvlresult.h\"
 ${includes}
 ${T_DECLARATIONS}
-extern \"C\" int32_t Mod_ClassFactory(IEnv* env, ZUEUID clsid, void* argument, void** out) {
+extern \"C\" int32_t Mod_ClassFactory([[maybe_unused]] IEnv* env, ZUEUID clsid, [[maybe_unused]] void* argument,
+                                    void** out) {
   switch (clsid) {
 ${T_CASES}    default:
       if (out) *out = nullptr;

@@ -382,11 +382,12 @@ class Loader {
     for (uint32_t address : entries) {
       auto it = functions.find(address);
       const std::string fn = it == functions.end() ? std::string() : it->second;
-      static const char kPrioritised[] = "_GLOBAL__sub_I_";
       bool allowed = fn == "frame_dummy";
-      if (!allowed && fn.compare(0, sizeof kPrioritised - 1, kPrioritised) == 0 && fn.size() > 21 &&
-          fn[20] == '_' && std::all_of(fn.begin() + 15, fn.begin() + 20, [](char c) { return c >= '0' && c <= '9'; })) {
-        allowed = std::stoi(fn.substr(15, 5)) < 101;
+      // Prioritised initialisers are named "[_GLOBAL_]_sub_I_<5-digit priority>_...".
+      const std::string tail = fn.compare(0, 8, "_GLOBAL_") == 0 ? fn.substr(8) : fn;
+      if (!allowed && tail.size() > 13 && tail.compare(0, 7, "_sub_I_") == 0 && tail[12] == '_' &&
+          std::all_of(tail.begin() + 7, tail.begin() + 12, [](char c) { return c >= '0' && c <= '9'; })) {
+        allowed = std::stoi(tail.substr(7, 5)) < 101;
       }
       if (allowed) continue;
       if (!refused.empty()) refused += ", ";
