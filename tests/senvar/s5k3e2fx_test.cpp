@@ -293,6 +293,7 @@ struct ModeSizeCase {
   int32_t width, height;
   PvlResult result;
   uint32_t outputWidth;  // the mode chosen (0 when refused)
+  int32_t lines = 500;   // the mode's exposure
 };
 
 class ModeSizeTest : public SensorDriverTest, public ::testing::WithParamInterface<ModeSizeCase> {};
@@ -302,7 +303,7 @@ TEST_P(ModeSizeTest, SelectsTheModeOrRefusesWithoutTraffic) {
   CPvlPtr<ICameraDriver> sensor = PoweredSensor();
   SensorModeRecord request{};
   request.resolution = {c.width, c.height};
-  request.exposureConfig = {256, 500};
+  request.exposureConfig = {256, c.lines};
   SensorModeRecord reply{};
   uint32_t length = 0;
   EXPECT_EQ(c.result, sensor->Command(ZUEUID_SENSOR_CMD_SENSOR_MODE, &request, sizeof request, &reply, sizeof reply,
@@ -321,7 +322,8 @@ INSTANTIATE_TEST_SUITE_P(Sensor, ModeSizeTest,
                                            ModeSizeCase{"JustAboveFull", 2609, 1961, PVL_E_BADARG, 0},
                                            ModeSizeCase{"OneSideTooLarge", 3000, 1000, PVL_E_BADARG, 0},
                                            ModeSizeCase{"NoWidth", 0, 1000, PVL_E_BADARG, 0},
-                                           ModeSizeCase{"Negative", -640, 480, PVL_E_BADARG, 0}),
+                                           ModeSizeCase{"Negative", -640, 480, PVL_E_BADARG, 0},
+                                           ModeSizeCase{"NegativeLineCount", 640, 480, PVL_E_BADARG, 0, -1}),
                          [](const ::testing::TestParamInfo<ModeSizeCase>& info) {
                            return std::string(info.param.name);
                          });

@@ -73,7 +73,7 @@ PvlResult PowerDown(S5K3E2FXDriver* d) {
   return PVL_OK;
 }
 
-PvlResult ReadChipId(S5K3E2FXDriver* d) {
+PvlResult S5K3E2FX_ReadChipId(S5K3E2FXDriver* d) {
   PvlResult r = PowerUp(d);
   if (r != PVL_OK) return r;
   uint16_t id = 0;
@@ -112,7 +112,7 @@ PvlResult Construct(S5K3E2FXDriver* d, IEnv* env) {
   d->env = env;
   env->AddRef();
   d->masterClock = kMasterClockHz;
-  PvlResult r = ReadChipId(d);
+  PvlResult r = S5K3E2FX_ReadChipId(d);
   if (r != PVL_OK) return r;
   ResetRecords(d);
   d->currentGain = 0;
@@ -194,7 +194,8 @@ PvlResult SensorMode(S5K3E2FXDriver* d, const void* input, uint32_t inputSize, v
     if (inputSize != sizeof(SensorModeRecord)) return PVL_E_BADARG;
     const SensorModeRecord* request = static_cast<const SensorModeRecord*>(input);
     int mode = ClassifySize(request->resolution.width, request->resolution.height);
-    if (mode < 0) return PVL_E_BADARG;
+    // Checked before the sensor is touched: the mode's exposure comes last.
+    if (mode < 0 || request->exposureConfig.nIntegrationLineCount < 0) return PVL_E_BADARG;
     PvlResult r = S5K3E2FX_5M_SetSensorMode(d, uint32_t(mode), request);
     if (r != PVL_OK) return r;
   }
