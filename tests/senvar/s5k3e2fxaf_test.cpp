@@ -16,6 +16,14 @@ class FocusTest : public SenvarTest {
   void SetUp() override {
     SenvarTest::SetUp();
     sensor_ = PoweredSensor().Get();
+    // As the camera runs it: a mode first (it enables the actuator too, which
+    // a sensor power cycle disables again).
+    SensorModeRecord preview{};
+    preview.resolution = {1296, 972};
+    preview.exposureConfig = {256, 500};
+    ASSERT_EQ(PVL_OK, Apply(sensor_.Get(), ZUEUID_SENSOR_CMD_SENSOR_MODE, preview));
+    BoardI2cClearRecords();
+    BoardSensorClearLogs();
   }
   void TearDown() override {
     sensor_.Reset();

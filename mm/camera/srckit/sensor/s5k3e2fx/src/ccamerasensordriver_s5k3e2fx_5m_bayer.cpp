@@ -55,7 +55,7 @@ void ResetRecords(S5K3E2FXDriver* d) {
 }
 
 PvlResult PowerUp(S5K3E2FXDriver* d) {
-  d->powerTouched = true;
+  d->powerState = S5K3E2FX_POWER_STARTING;
   if (!CameraSensor_PowerOn()) return PVL_E_FAIL;
   if (!CameraSensorCLK_ConfigMclk(d->masterClock, 0)) return PVL_E_FAIL;
   Plindor_WaitMicroSeconds(kPowerWaitMicroseconds);
@@ -85,7 +85,7 @@ PvlResult S5K3E2FX_ReadChipId(S5K3E2FXDriver* d) {
 // Undoes the construction steps that were taken, then gives the memory back
 // to `allocator`. The last Release and a failed construction both end here.
 void Destroy(S5K3E2FXDriver* d, IEnv* allocator) {
-  if (d->powerTouched && d->powerState != S5K3E2FX_POWER_DOWN) PowerDown(d);
+  if (d->powerState != S5K3E2FX_POWER_DOWN) PowerDown(d);
   if (d->pinsConfigured) CameraSensorGPIO_ConfigDefault(0, 0, 0, 0);
   if (d->busOpen) CameraSensorI2C_DeInit();
   if (d->lens) {

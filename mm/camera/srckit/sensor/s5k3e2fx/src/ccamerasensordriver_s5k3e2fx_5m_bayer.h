@@ -21,8 +21,9 @@
 
 // Power states of the driver.
 enum S5K3E2FXPowerState : uint32_t {
-  S5K3E2FX_POWER_ON = 0,    // powered and clocked, reset released
-  S5K3E2FX_POWER_DOWN = 3,  // reset held, clock stopped
+  S5K3E2FX_POWER_ON = 0,       // powered and clocked, reset released
+  S5K3E2FX_POWER_STARTING = 1,  // a power-up that has not finished: some steps may be on
+  S5K3E2FX_POWER_DOWN = 3,     // reset held, clock stopped
 };
 
 struct S5K3E2FXDriver final : ICameraDriver {
@@ -64,7 +65,6 @@ struct S5K3E2FXDriver final : ICameraDriver {
   // Construction steps taken, so that a failed construction undoes only these.
   bool busOpen;
   bool pinsConfigured;
-  bool powerTouched;
 };
 
 // The class's creator, reached from the module's class switch.
