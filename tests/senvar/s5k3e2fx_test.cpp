@@ -62,7 +62,9 @@ TEST_P(CreationFailureTest, LeavesNothingBehind) {
   std::vector<std::string> log = LogLines([&] { r = CreateSensor(sensor); });
   EXPECT_EQ(r, c.expected);
   EXPECT_FALSE(sensor);
-  if (c.logged) EXPECT_EQ(CountContaining(log, c.logged), 1u);
+  if (c.logged) {
+    EXPECT_EQ(CountContaining(log, c.logged), 1u);
+  }
   EXPECT_TRUE(BoardSensorState().inReset);
   EXPECT_EQ(BoardI2cOpenCount(), 0);
   OrbhostTest_FailAllocation(0);
@@ -257,7 +259,9 @@ TEST_P(FrameTimingTest, ClassifiesTheSize) {
   EXPECT_EQ(c.result, sensor->Command(ZUEUID_SENSOR_CMD_GET_FRAME_TIMING, &request, sizeof request, &answer,
                                       sizeof answer, &length));
   EXPECT_EQ(length, 0u);  // this handler reports no length
-  if (c.result == PVL_OK) EXPECT_EQ(std::vector<uint32_t>(answer.Words, answer.Words + 8), c.words);
+  if (c.result == PVL_OK) {
+    EXPECT_EQ(std::vector<uint32_t>(answer.Words, answer.Words + 8), c.words);
+  }
   EXPECT_TRUE(Transfers().empty());
 }
 

@@ -38,7 +38,9 @@ class FocusTest : public SenvarTest {
   // Homes the lens, then moves it up to `code` (a multiple of 27) in one move.
   void LensAt(int32_t code) {
     ASSERT_EQ(PVL_OK, Focus(0, 0, 1));
-    if (code) ASSERT_EQ(PVL_OK, Focus(1, code / 27, 0));
+    if (code) {
+      ASSERT_EQ(PVL_OK, Focus(1, code / 27, 0));
+    }
     ASSERT_EQ(S5K3E2FX_AF_LensPosition(), code);
     BoardI2cClearRecords();
     BoardSensorClearLogs();
@@ -78,7 +80,9 @@ TEST_P(MoveTest, FiveSubMovesWithTheirPauses) {
   for (size_t i = 0; i < moves.size(); ++i) {
     EXPECT_TRUE(moves[i].moved) << i;
     EXPECT_EQ(int32_t(moves[i].to), c.codes[i]) << i;
-    if (i) EXPECT_GE(moves[i].timeNs - moves[i - 1].timeNs, c.settleNs) << i;
+    if (i) {
+      EXPECT_GE(moves[i].timeNs - moves[i - 1].timeNs, c.settleNs) << i;
+    }
   }
   EXPECT_EQ(int32_t(BoardSensorState().lensCode), c.codes.back());
 }

@@ -224,7 +224,9 @@ class LineTest : public RegisterTest, public ::testing::WithParamInterface<LineC
 TEST_P(LineTest, LineLengthAndIntegration) {
   const LineCase& c = GetParam();
   CPvlPtr<ICameraDriver> sensor = PoweredSensor();
-  if (c.full) ASSERT_EQ(PVL_OK, Apply(sensor.Get(), ZUEUID_SENSOR_CMD_SENSOR_MODE, ModeRequest(2608, 1960)));
+  if (c.full) {
+    ASSERT_EQ(PVL_OK, Apply(sensor.Get(), ZUEUID_SENSOR_CMD_SENSOR_MODE, ModeRequest(2608, 1960)));
+  }
   ASSERT_EQ(PVL_OK, Apply(sensor.Get(), ZUEUID_SENSOR_CMD_EXPOSURE, SensorExposureRecord{256, c.lines}));
   EXPECT_EQ(Register16(0x0342), c.lineLength);
   EXPECT_EQ(Register16(0x0202), c.integration);

@@ -60,7 +60,9 @@ class SenvarTest : public ::testing::Test {
   CPvlPtr<ICameraDriver> PoweredSensor() {
     CPvlPtr<ICameraDriver> sensor;
     EXPECT_EQ(PVL_OK, CreateSensor(sensor));
-    if (sensor) EXPECT_EQ(PVL_OK, Run(sensor.Get(), ZUEUID_SENSOR_CMD_POWER_UP));
+    if (sensor) {
+      EXPECT_EQ(PVL_OK, Run(sensor.Get(), ZUEUID_SENSOR_CMD_POWER_UP));
+    }
     BoardI2cClearRecords();
     BoardSensorClearLogs();
     return sensor;
