@@ -151,9 +151,7 @@ std::shared_ptr<const Plane> PlaneFor(uint32_t binning) {
   return plane;
 }
 
-inline uint16_t Sample(float v) {
-  return uint16_t(std::min(v, float(kSensorMaxSample) + 0.5f) + 0.5f);
-}
+inline uint16_t Sample(float v) { return uint16_t(std::min(v + 0.5f, float(kSensorMaxSample))); }
 
 void SceneLog(const std::string& text);
 
