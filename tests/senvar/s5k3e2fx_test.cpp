@@ -89,10 +89,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(SensorDriverTest, CreationRefusesOtherClassesAndNullArguments) {
   void* out = nullptr;
-  EXPECT_EQ(PVL_E_NOTSUPPORTED, S5K3E2FX_5M_CreateInstance(env_.Get(), ZUEUID_CLASS_S5K3E2FX_AF_DRIVER, &out));
+  EXPECT_EQ(PVL_E_NOTSUPPORTED, S5K3E2FX_5M_CreateInstance(env_.Get(), ZUEUID_CLASS_S5K3E2FX_AF_DRIVER, nullptr, &out));
   // No environment: nothing is touched, nothing released.
-  EXPECT_EQ(PVL_E_NULLPTR, S5K3E2FX_5M_CreateInstance(nullptr, ZUEUID_CLASS_S5K3E2FX_SENSOR_DRIVER, &out));
-  EXPECT_EQ(PVL_E_NULLPTR, S5K3E2FX_5M_CreateInstance(env_.Get(), ZUEUID_CLASS_S5K3E2FX_SENSOR_DRIVER, nullptr));
+  EXPECT_EQ(PVL_E_NULLPTR, S5K3E2FX_5M_CreateInstance(nullptr, ZUEUID_CLASS_S5K3E2FX_SENSOR_DRIVER, nullptr, &out));
+  EXPECT_EQ(PVL_E_NULLPTR, S5K3E2FX_5M_CreateInstance(env_.Get(), ZUEUID_CLASS_S5K3E2FX_SENSOR_DRIVER, nullptr, nullptr));
   EXPECT_EQ(out, nullptr);
   EXPECT_EQ(BoardI2cOpenCount(), 0);
   EXPECT_TRUE(BoardI2cTransfers().empty());

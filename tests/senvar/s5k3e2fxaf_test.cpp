@@ -141,7 +141,7 @@ TEST_F(FocusTest, RecordRules) {
 
 TEST_F(FocusTest, TheLensDriverOnItsOwn) {
   CPvlPtr<ICameraDriver> lens;
-  ASSERT_EQ(PVL_OK, Senvar_ClassFactory(env_.Get(), ZUEUID_CLASS_S5K3E2FX_AF_DRIVER, nullptr,
+  ASSERT_EQ(PVL_OK, Mod_ClassFactory(env_.Get(), ZUEUID_CLASS_S5K3E2FX_AF_DRIVER, nullptr,
                                         reinterpret_cast<void**>(lens.Out())));
   EXPECT_EQ(PVL_E_UNSUPPORTED, lens->Stop());
   EXPECT_EQ(PVL_E_UNSUPPORTED, Run(lens.Get(), ZUEUID_SENSOR_CMD_POWER_UP));
@@ -149,10 +149,10 @@ TEST_F(FocusTest, TheLensDriverOnItsOwn) {
   EXPECT_EQ(PVL_E_UNSUPPORTED, lens->OptionalQueryB(nullptr, 0, &length));
   EXPECT_EQ(length, 0u);
   void* out = nullptr;
-  EXPECT_EQ(PVL_E_NOTSUPPORTED, S5K3E2FX_AF_CreateInstance(env_.Get(), ZUEUID_CLASS_S5K3E2FX_SENSOR_DRIVER, &out));
-  EXPECT_EQ(PVL_E_NULLPTR, S5K3E2FX_AF_CreateInstance(nullptr, ZUEUID_CLASS_S5K3E2FX_AF_DRIVER, &out));
+  EXPECT_EQ(PVL_E_NOTSUPPORTED, S5K3E2FX_AF_CreateInstance(env_.Get(), ZUEUID_CLASS_S5K3E2FX_SENSOR_DRIVER, nullptr, &out));
+  EXPECT_EQ(PVL_E_NULLPTR, S5K3E2FX_AF_CreateInstance(nullptr, ZUEUID_CLASS_S5K3E2FX_AF_DRIVER, nullptr, &out));
   OrbhostTest_FailAllocation(1);
-  EXPECT_EQ(PVL_E_OUTOFMEMORY, S5K3E2FX_AF_CreateInstance(env_.Get(), ZUEUID_CLASS_S5K3E2FX_AF_DRIVER, &out));
+  EXPECT_EQ(PVL_E_OUTOFMEMORY, S5K3E2FX_AF_CreateInstance(env_.Get(), ZUEUID_CLASS_S5K3E2FX_AF_DRIVER, nullptr, &out));
   EXPECT_EQ(out, nullptr);
 }
 

@@ -11,7 +11,7 @@ class TuningProviderTest : public SenvarTest {
  protected:
   CPvlPtr<ITuningDataProvider> Provider() {
     CPvlPtr<ITuningDataProvider> p;
-    EXPECT_EQ(PVL_OK, Senvar_ClassFactory(env_.Get(), ZUEUID_CLASS_S5K3E2FX_TUNING_DATA, nullptr,
+    EXPECT_EQ(PVL_OK, Mod_ClassFactory(env_.Get(), ZUEUID_CLASS_S5K3E2FX_TUNING_DATA, nullptr,
                                           reinterpret_cast<void**>(p.Out())));
     return p;
   }
@@ -44,7 +44,7 @@ TEST_F(TuningProviderTest, AnswersOnlyItsOwnInterface) {
   ASSERT_EQ(PVL_OK, p->QueryInterface(ZUEUID_IFACE_TUNING_DATA_PROVIDER, &out));
   EXPECT_EQ(out, p.Get());
   EXPECT_EQ(p->Release(), 1);
-  EXPECT_EQ(PVL_E_NULLPTR, S5K3E2FX_TuningData_CreateInstance(env_.Get(), ZUEUID_CLASS_S5K3E2FX_TUNING_DATA, nullptr));
+  EXPECT_EQ(PVL_E_NULLPTR, S5K3E2FX_TuningData_CreateInstance(env_.Get(), ZUEUID_CLASS_S5K3E2FX_TUNING_DATA, nullptr, nullptr));
 }
 
 // The whole path as the camera takes it: the tuning-data service in the Corvane

@@ -20,10 +20,12 @@
 #include "orbhost_test.h"
 #include "plindor.h"
 #include "pvlptr.h"
-#include "senvarclassswitch.h"
 #include "sensorconfigrecords.h"
 #include "tuningdataprovider.h"
 #include "wince_sim.h"
+
+// The module's class switch, written by the build from its class table.
+extern "C" int32_t Mod_ClassFactory(IEnv* env, ZUEUID clsid, void* argument, void** out);
 
 namespace senvartest {
 
@@ -42,7 +44,7 @@ class SenvarTest : public ::testing::Test {
     BoardSimReset();
     CeSimClearFaults();
     ASSERT_EQ(PVL_OK, env_env_CreateInstance(ZUEUID_CLASS_ENV, reinterpret_cast<void**>(env_.Out())));
-    ASSERT_EQ(PVL_OK, OrbhostTest_RegisterClass(ZUEUID_CLASS_S5K3E2FX_AF_DRIVER, &Senvar_ClassFactory));
+    ASSERT_EQ(PVL_OK, OrbhostTest_RegisterClass(ZUEUID_CLASS_S5K3E2FX_AF_DRIVER, &Mod_ClassFactory));
     liveBlocks_ = OrbhostTest_LiveBlocks(nullptr);
   }
   void TearDown() override {
@@ -53,7 +55,7 @@ class SenvarTest : public ::testing::Test {
 
   // Creates the sensor driver on the board as it stands.
   PvlResult CreateSensor(CPvlPtr<ICameraDriver>& out) {
-    return Senvar_ClassFactory(env_.Get(), ZUEUID_CLASS_S5K3E2FX_SENSOR_DRIVER, nullptr,
+    return Mod_ClassFactory(env_.Get(), ZUEUID_CLASS_S5K3E2FX_SENSOR_DRIVER, nullptr,
                                reinterpret_cast<void**>(out.Out()));
   }
   // A sensor driver, powered up and programmed (the sensor streams preview).

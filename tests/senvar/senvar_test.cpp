@@ -59,10 +59,10 @@ TEST_F(SenvarModuleTest, TheHostMapsItForASensorDriver) {
 
 TEST_F(SenvarModuleTest, TheClassSwitch) {
   void* out = &out;
-  EXPECT_EQ(PVL_E_NOTSUPPORTED, Senvar_ClassFactory(env_.Get(), ZUEUID_CLASS_TUNING_DATA, nullptr, &out));
+  EXPECT_EQ(PVL_E_NOTSUPPORTED, Mod_ClassFactory(env_.Get(), ZUEUID_CLASS_TUNING_DATA, nullptr, &out));
   for (ZUEUID clsid : {ZUEUID_CLASS_WHITE_LED_FLASH_DRIVER, ZUEUID_CLASS_S5K3E2FX_AF_DRIVER}) {
     CPvlPtr<ICameraDriver> driver;
-    EXPECT_EQ(PVL_OK, Senvar_ClassFactory(env_.Get(), clsid, nullptr, reinterpret_cast<void**>(driver.Out())));
+    EXPECT_EQ(PVL_OK, Mod_ClassFactory(env_.Get(), clsid, nullptr, reinterpret_cast<void**>(driver.Out())));
     EXPECT_TRUE(driver) << std::hex << clsid;
   }
   EXPECT_EQ(OrbhostTest_LiveBlocks(nullptr), liveBlocks_);

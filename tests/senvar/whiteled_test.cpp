@@ -16,7 +16,7 @@ class WhiteLedTest : public SenvarTest {
   void SetUp() override {
     SenvarTest::SetUp();
     ASSERT_EQ(InitFlashLight(), 1);
-    ASSERT_EQ(PVL_OK, Senvar_ClassFactory(env_.Get(), ZUEUID_CLASS_WHITE_LED_FLASH_DRIVER, nullptr,
+    ASSERT_EQ(PVL_OK, Mod_ClassFactory(env_.Get(), ZUEUID_CLASS_WHITE_LED_FLASH_DRIVER, nullptr,
                                           reinterpret_cast<void**>(led_.Out())));
     BoardLedClearRecords();
   }
@@ -207,12 +207,12 @@ TEST_F(WhiteLedTest, InterfaceAndCreation) {
   EXPECT_EQ(length, 0u);
   EXPECT_EQ(PVL_E_NULLPTR, led_->OptionalSetB(nullptr));
 
-  EXPECT_EQ(PVL_E_NOTSUPPORTED, WhiteLEDFlash_CreateInstance(env_.Get(), ZUEUID_CLASS_S5K3E2FX_AF_DRIVER, &out));
-  EXPECT_EQ(PVL_E_NULLPTR, WhiteLEDFlash_CreateInstance(nullptr, ZUEUID_CLASS_WHITE_LED_FLASH_DRIVER, &out));
+  EXPECT_EQ(PVL_E_NOTSUPPORTED, WhiteLEDFlash_CreateInstance(env_.Get(), ZUEUID_CLASS_S5K3E2FX_AF_DRIVER, nullptr, &out));
+  EXPECT_EQ(PVL_E_NULLPTR, WhiteLEDFlash_CreateInstance(nullptr, ZUEUID_CLASS_WHITE_LED_FLASH_DRIVER, nullptr, &out));
   uint32_t blocks = OrbhostTest_LiveBlocks(nullptr);
   OrbhostTest_FailAllocation(1);
   out = nullptr;
-  EXPECT_EQ(PVL_E_OUTOFMEMORY, WhiteLEDFlash_CreateInstance(env_.Get(), ZUEUID_CLASS_WHITE_LED_FLASH_DRIVER, &out));
+  EXPECT_EQ(PVL_E_OUTOFMEMORY, WhiteLEDFlash_CreateInstance(env_.Get(), ZUEUID_CLASS_WHITE_LED_FLASH_DRIVER, nullptr, &out));
   EXPECT_EQ(out, nullptr);
   EXPECT_EQ(OrbhostTest_LiveBlocks(nullptr), blocks);
   led_.Reset();

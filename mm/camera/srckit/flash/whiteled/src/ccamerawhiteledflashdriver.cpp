@@ -100,7 +100,7 @@ PvlResult Construct(WhiteLEDFlashDriver* d, IEnv* env) {
 
 }  // namespace
 
-PvlResult WhiteLEDFlash_CreateInstance(IEnv* env, ZUEUID clsid, void** out) {
+PvlResult WhiteLEDFlash_CreateInstance(IEnv* env, ZUEUID clsid, void*, void** out) {
   if (clsid != ZUEUID_CLASS_WHITE_LED_FLASH_DRIVER) return PVL_E_NOTSUPPORTED;
   if (!env || !out) return PVL_E_NULLPTR;
   WhiteLEDFlashDriver* d = nullptr;

@@ -37,4 +37,4 @@ struct WhiteLEDFlashDriver final : ICameraDriver {
   uint8_t ledOn;           // 1 after START lit the LED, 0 once it is off
 };
 
-PvlResult WhiteLEDFlash_CreateInstance(IEnv* env, ZUEUID clsid, void** out);
+PvlResult WhiteLEDFlash_CreateInstance(IEnv* env, ZUEUID clsid, void* argument, void** out);

@@ -25,7 +25,7 @@ PvlResult Construct(S5K3E2FXAFDriver* d, IEnv* env) {
 
 }  // namespace
 
-PvlResult S5K3E2FX_AF_CreateInstance(IEnv* env, ZUEUID clsid, void** out) {
+PvlResult S5K3E2FX_AF_CreateInstance(IEnv* env, ZUEUID clsid, void*, void** out) {
   CAMERA_DEBUG_LOG(CAMERA_LOG_DETAIL, "CreateInstance S5K3E2FX AF driver clsid = %x, S5K3E2FX id = %x", clsid,
                    ZUEUID_CLASS_S5K3E2FX_AF_DRIVER);
   if (clsid != ZUEUID_CLASS_S5K3E2FX_AF_DRIVER) return PVL_E_NOTSUPPORTED;

@@ -35,7 +35,7 @@ struct S5K3E2FXAFDriver final : ICameraDriver {
   SensorFocusRecord lastFocus;  // the last record applied (zero until then)
 };
 
-PvlResult S5K3E2FX_AF_CreateInstance(IEnv* env, ZUEUID clsid, void** out);
+PvlResult S5K3E2FX_AF_CreateInstance(IEnv* env, ZUEUID clsid, void* argument, void** out);
 
 // Actuator control (camerasensoraf_s5k3e2fx.cpp).
 enum S5K3E2FXAFMoveResult {

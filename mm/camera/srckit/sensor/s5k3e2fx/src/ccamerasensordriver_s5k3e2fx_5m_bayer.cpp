@@ -234,7 +234,7 @@ bool S5K3E2FX_I2CRead(uint16_t reg, uint16_t* value) {
   return false;
 }
 
-PvlResult S5K3E2FX_5M_CreateInstance(IEnv* env, ZUEUID clsid, void** out) {
+PvlResult S5K3E2FX_5M_CreateInstance(IEnv* env, ZUEUID clsid, void*, void** out) {
   NKDbgPrintfW(u"S5K3E2FX_5M_CreateInstance clsid = %x \n", clsid);
   if (clsid != ZUEUID_CLASS_S5K3E2FX_SENSOR_DRIVER) return PVL_E_NOTSUPPORTED;
   if (!env || !out) return PVL_E_NULLPTR;

@@ -68,7 +68,7 @@ struct S5K3E2FXDriver final : ICameraDriver {
 };
 
 // The class's creator, reached from the module's class switch.
-PvlResult S5K3E2FX_5M_CreateInstance(IEnv* env, ZUEUID clsid, void** out);
+PvlResult S5K3E2FX_5M_CreateInstance(IEnv* env, ZUEUID clsid, void* argument, void** out);
 
 // Register access (module-wide transfer record; three tries, one log line).
 bool S5K3E2FX_I2CWrite(uint16_t reg, uint8_t value);

@@ -7,7 +7,7 @@
 
 #include "hostsymbols.h"
 
-PvlResult S5K3E2FX_TuningData_CreateInstance(IEnv*, ZUEUID, void** out) {
+PvlResult S5K3E2FX_TuningData_CreateInstance(IEnv*, ZUEUID, void*, void** out) {
   if (!out) return PVL_E_NULLPTR;
   // From the process heap: the provider is not the environment's to count.
   void* block = malloc(sizeof(CS5K3E2FXTuningData));

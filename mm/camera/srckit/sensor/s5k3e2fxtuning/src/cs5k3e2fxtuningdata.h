@@ -31,4 +31,4 @@ struct CS5K3E2FXTuningData final : ITuningDataProvider {
 
 // Creator behind ZUEUID_CLASS_S5K3E2FX_TUNING_DATA: 29 for a null out, 2 when
 // the process heap is exhausted.
-PvlResult S5K3E2FX_TuningData_CreateInstance(IEnv* env, ZUEUID clsid, void** out);
+PvlResult S5K3E2FX_TuningData_CreateInstance(IEnv* env, ZUEUID clsid, void* argument, void** out);
