@@ -10,6 +10,8 @@
 namespace senvartest {
 namespace {
 
+using senvartest::operator<<;
+
 class SensorDriverTest : public SenvarTest {};
 
 TEST_F(SensorDriverTest, CreationPowersUpAndProbesTheChip) {

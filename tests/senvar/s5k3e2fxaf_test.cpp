@@ -11,6 +11,8 @@
 namespace senvartest {
 namespace {
 
+using senvartest::operator<<;
+
 class FocusTest : public SenvarTest {
  protected:
   void SetUp() override {

@@ -12,6 +12,8 @@
 namespace senvartest {
 namespace {
 
+using senvartest::operator<<;
+
 using Writes_t = std::vector<std::pair<uint16_t, uint8_t>>;
 
 class RegisterTest : public SenvarTest {

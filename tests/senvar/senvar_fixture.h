@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,6 +29,12 @@
 extern "C" int32_t Mod_ClassFactory(IEnv* env, ZUEUID clsid, void* argument, void** out);
 
 namespace senvartest {
+
+// Table cases print as their names (test files bring it in with a using-declaration).
+template <class Case, class = decltype(std::declval<const Case&>().name)>
+std::ostream& operator<<(std::ostream& os, const Case& c) {
+  return os << c.name;
+}
 
 // One transfer to the sensor's slave as the board saw it.
 struct Transfer {

@@ -11,6 +11,8 @@
 namespace senvartest {
 namespace {
 
+using senvartest::operator<<;
+
 class WhiteLedTest : public SenvarTest {
  protected:
   void SetUp() override {
