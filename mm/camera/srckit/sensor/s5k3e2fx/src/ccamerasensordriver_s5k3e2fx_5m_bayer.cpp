@@ -117,8 +117,8 @@ PvlResult Construct(S5K3E2FXDriver* d, IEnv* env) {
   ResetRecords(d);
   d->currentGain = 0;
   d->currentLineCount = 0;
-  // The probe's sensor runs the preview set once powered up: the exposure code
-  // needs its timing even before the first mode change.
+  // Until the first mode change the exposure code works on the preview frame
+  // (the set the initialisation programs), never on an unset frame length.
   S5K3E2FX_SetPreviewTiming(d);
   void* lens = nullptr;
   r = env->CreateInstance(ZUEUID_CLASS_S5K3E2FX_AF_DRIVER, &lens);

@@ -28,6 +28,7 @@ struct CS5K3E2FXTuningData final : ITuningDataProvider {
   const TuningDataTable* table;
   volatile int32_t refs;
 };
+static_assert(sizeof(CS5K3E2FXTuningData) == 12, "function table, table pointer, count");
 
 // Creator behind ZUEUID_CLASS_S5K3E2FX_TUNING_DATA: 29 for a null out, 2 when
 // the process heap is exhausted.
