@@ -46,6 +46,10 @@ TEST_F(SenvarModuleTest, TheHostMapsItForASensorDriver) {
   EXPECT_EQ(1, OrbhostTest_IsModuleMapped("Senvar"));
   ASSERT_EQ(PVL_OK, Run(sensor.Get(), ZUEUID_SENSOR_CMD_POWER_UP));
   EXPECT_TRUE(BoardSensorState().streaming);
+  SensorModeRecord preview{};
+  preview.resolution = {1296, 972};
+  preview.exposureConfig = {256, 500};
+  ASSERT_EQ(PVL_OK, Apply(sensor.Get(), ZUEUID_SENSOR_CMD_SENSOR_MODE, preview));
   // Its lens driver comes from the module too and moves the lens.
   SensorFocusRecord home{0, 0, {1, {0, 0, 0}}};
   ASSERT_EQ(PVL_OK, Apply(sensor.Get(), ZUEUID_SENSOR_CMD_FOCUS, home));
