@@ -5,3 +5,4 @@
 hotfix_deliverable(Plindor   Plindor.dll)
 hotfix_deliverable(Corvane   Corvane.dll   Corvane.mif)
 hotfix_deliverable(Calbrook  Calbrook.dll  Calbrook.mif)
+hotfix_deliverable(Senvar    Senvar.dll    Senvar.mif)
