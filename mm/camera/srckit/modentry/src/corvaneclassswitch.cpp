@@ -2,6 +2,7 @@
 #include <stdint.h>
 
 #include "cameratuningdata.h"
+#include "cmcamerabuffermanager.h"
 #include "hostsymbols.h"
 #include "ienv.h"
 
@@ -9,6 +10,8 @@ extern "C" int32_t Mod_ClassFactory(IEnv* env, ZUEUID clsid, void* argument, voi
   switch (clsid) {
     case ZUEUID_CLASS_TUNING_DATA:
       return CCameraTuningData::ClassEntry(env, clsid, argument, out);
+    case ZUEUID_CLASS_BUFFER_MANAGER:
+      return CMCameraBufferManager::CreateInstance(env, clsid, argument, out);
     default:
       return PVL_E_NOTSUPPORTED;
   }
