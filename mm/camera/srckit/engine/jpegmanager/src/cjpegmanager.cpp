@@ -233,8 +233,13 @@ PvlResult CJpegManager::OnThumbnailFrame(IPvlMediaBuffer* frame) {
 }
 
 PvlResult CJpegManager::Stop() {
-  CCameraLockGuard guard(m_lock);
-  return m_state->Stop();
+  // The state's Stop gives the lock up while it waits: it must not be held here too.
+  State* state;
+  {
+    CCameraLockGuard guard(m_lock);
+    state = m_state;
+  }
+  return state->Stop();
 }
 
 bool CJpegManager::IsEncoding() {
