@@ -15,11 +15,11 @@ namespace {
 
 constexpr uint32_t kStill = VIDEO_OUTPUT_MODE_STILL;
 
-CameraPortFormat Thumbnail(uint32_t width, uint32_t height) {
+
+constexpr CameraPortFormat MakeThumbnail(uint32_t width, uint32_t height) {
   CameraPortFormat f{};
   f.idColorSpace = ZUEUID_COLORSPACE_YUV;
-  // The still outputs deliver NV21 only.
-  f.FourCC = CAMERA_FOURCC_NV21;
+  f.FourCC = CAMERA_FOURCC_NV21;  // the still outputs deliver NV21 only
   f.Depth = 12;
   f.Width = width;
   f.Height = height;
@@ -158,8 +158,9 @@ PvlResult CCameraThumbnailPort::SetActive(uint8_t needed) {
 
 // ---- Main-image port ----
 
-const CameraPortFormat CCameraMainImagePort::kWideThumbnail = Thumbnail(320, 192);
-const CameraPortFormat CCameraMainImagePort::kNormalThumbnail = Thumbnail(320, 240);
+constinit const CameraPortFormat CCameraMainImagePort::kWideThumbnail = MakeThumbnail(320, 192);
+constinit const CameraPortFormat CCameraMainImagePort::kNormalThumbnail = MakeThumbnail(320, 240);
+
 
 PvlResult CCameraMainImagePort::Create(IEnv* env, CCameraMainImagePort** port) {
   if (!env || !port) return PVL_E_NULLPTR;

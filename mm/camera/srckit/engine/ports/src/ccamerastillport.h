@@ -83,7 +83,7 @@ class CCameraMainImagePort final : public CCameraStillPort, public CJpegManager:
   const CameraPortFormat& JpegThumbnailFormat() const { return m_jpegThumbnailFormat; }
 
   // The predefined JPEG thumbnails: wide (for main images of ratio 1.66 and
-  // more) and normal.
+  // more) and normal. NV21, as the still outputs deliver.
   static const CameraPortFormat kWideThumbnail;
   static const CameraPortFormat kNormalThumbnail;
 
