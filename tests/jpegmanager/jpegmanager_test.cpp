@@ -10,10 +10,22 @@
 #include <thread>
 #include <vector>
 
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+
+#include "ccameraportmanager.h"
+#include "cexifdata.h"
 #include "cjpegmanager.h"
 #include "cmcamerabuffermanager.h"
+#include "enginefakes.h"
 #include "enginetest.h"
+#include "image_copy.h"
+#include "jpegcheck.h"
 #include "orbhost_test.h"
+#include "plindor.h"
 
 using enginetest::EngineTest;
 
@@ -343,6 +355,189 @@ TEST_F(JpegManagerTest, TheEncoderGetsClientBuffersAndHandsImagesToThePort) {
   ASSERT_EQ(manager->QueryInterface(ZUEUID_IFACE_JPEGSERVICE_LISTENER, reinterpret_cast<void**>(&listener)), PVL_OK);
   EXPECT_EQ(listener, static_cast<IJpegServiceListener*>(manager.Get()));
   listener->Release();
+}
+
+// ---- A JPEG still through the port manager and the host's encoder ----
+
+// The settings a capture's EXIF tags come from.
+class StillSettings final : public CExifData::Sources {
+ public:
+  PvlResult Text(const char* text, SensorIdentityText* r) {
+    r->Length = uint32_t(std::strlen(text) + 1);
+    if (r->Buffer) std::memcpy(reinterpret_cast<char*>(uintptr_t(r->Buffer)), text, r->Length);
+    return PVL_OK;
+  }
+  PvlResult GetSensorMake(SensorIdentityText* r) override { return Text("Vantor", r); }
+  PvlResult GetSensorModel(SensorIdentityText* r) override { return Text("S5K3E2FX", r); }
+  PvlResult GetExposureMeteringMode(uint32_t* o) override { return *o = 1, PVL_OK; }
+  PvlResult GetContrast(CameraRange* o) override { return *o = {0, 10, 1, 5, 7}, PVL_OK; }
+  PvlResult GetImageEffectMode(uint32_t* o) override { return *o = 0, PVL_OK; }
+  PvlResult GetSharpness(CameraRange* o) override { return *o = {0, 10, 1, 5, 5}, PVL_OK; }
+  PvlResult GetSaturation(CameraRange* o) override { return *o = {0, 10, 1, 5, 3}, PVL_OK; }
+  PvlResult GetWhiteBalanceMode(uint32_t* o) override { return *o = 0, PVL_OK; }
+  PvlResult GetBestShotMode(uint32_t* o) override { return *o = 5, PVL_OK; }
+  uint8_t IsYuvSensor() override { return 0; }
+  PvlResult GetPixelClock(uint32_t* o) override { return *o = 96000000, PVL_OK; }
+  PvlResult GetLineLength(uint32_t* o) override { return *o = 2800, PVL_OK; }
+  PvlResult GetExposureLineCount(uint32_t* o) override { return *o = 900, PVL_OK; }
+  PvlResult GetFNumber(CFixedPoint* o) override {
+    o->SetQ(10);
+    o->SetRawValue(2867);
+    return PVL_OK;
+  }
+  PvlResult GetMaxApertureValue(CFixedPoint* o) override {
+    o->SetQ(10);
+    o->SetRawValue(3072);
+    return PVL_OK;
+  }
+  PvlResult GetSensorFormat(SensorOutputFormat* o) override { return *o = {{1, 1, 0}}, PVL_OK; }
+  PvlResult GetSnapshotFlashMode(uint32_t* o) override { return *o = 2, PVL_OK; }
+  PvlResult GetFlashNeeded(uint8_t* o) override { return *o = 1, PVL_OK; }
+  PvlResult GetCurrentFlashDeviceId(uint32_t* o) override { return *o = 1, PVL_OK; }
+  PvlResult GetRedEyeReductionMode(uint32_t* o) override { return *o = 0, PVL_OK; }
+  PvlResult GetWhiteBalanceValue(uint32_t* o) override { return *o = 2800, PVL_OK; }
+  PvlResult IsFixedFocus(uint8_t* o) override { return *o = 0, PVL_OK; }
+  PvlResult IsOnSensorAutoFocus(uint8_t* o) override { return *o = 0, PVL_OK; }
+  PvlResult GetFocusMode(uint32_t* o) override { return *o = 1, PVL_OK; }
+};
+
+class JpegStillTest : public EngineTest {
+ protected:
+  void Drop() override {
+    manager.Reset();
+    client.Reset();
+    for (enginetest::FakeVideoOutput* o : {&raw, &mainOut, &thumbOut}) {
+      for (uint32_t m = 0; m < 2; ++m) o->SetBufferManager(m, nullptr);
+      EXPECT_EQ(o->refs, 0);
+    }
+  }
+  // Takes the next frame of a port, giving up (stopping the port) after a
+  // generous time so that a lost image fails the test instead of hanging it.
+  PvlResult NextFrame(ICameraPort* port, IPvlMediaBuffer** frame) {
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    std::thread watchdog([&] {
+      std::unique_lock<std::mutex> lock(m);
+      if (!cv.wait_for(lock, std::chrono::seconds(60), [&] { return done; })) port->Stop();
+    });
+    PvlResult r = port->GetNextFrame(frame);
+    {
+      std::lock_guard<std::mutex> lock(m);
+      done = true;
+    }
+    cv.notify_all();
+    watchdog.join();
+    return r;
+  }
+
+  enginetest::FakeVideoOutput raw{0, enginetest::BayerFormat(1296, 972)};
+  enginetest::FakeVideoOutput mainOut{1, enginetest::Nv21Format(640, 480)};
+  enginetest::FakeVideoOutput thumbOut{2, enginetest::Nv21Format(320, 240)};
+  enginetest::FakeVfeService vfe{{&raw, &mainOut, &thumbOut}};
+  enginetest::FakeSensorService sensor;
+  enginetest::FakeStateMachine machine;
+  CPvlPtr<CCameraPortManager> manager;
+  CPvlPtr<ICameraBufferManager> client;
+};
+
+TEST_F(JpegStillTest, AMainImageAndThumbnailBecomeAJpegWithExif) {
+  ASSERT_EQ(CCameraPortManager::Create(env, &machine, &vfe, &sensor, &manager), PVL_OK);
+  manager->SetPortMode(1);
+  CCameraMainImagePort* main = manager->MainImagePort();
+  CameraPortFormat jpeg = enginetest::Nv21Format(640, 480);
+  jpeg.FourCC = CAMERA_FOURCC_IJPG;
+  ASSERT_EQ(main->SetFormat(&jpeg), PVL_OK);
+
+  // The client's buffers for the finished JPEG, sized as the port asks.
+  BufferRequest request{};
+  uint32_t count = 0;
+  ASSERT_EQ(main->GetBufferRequirements(&request, 1, &count), PVL_OK);
+  request.count = 2;
+  request.alignment = 8;
+  ASSERT_EQ(PVL_OK, CMCameraBufferManager::CreateInstance(env, ZUEUID_CLASS_BUFFER_MANAGER, nullptr, client.Out()));
+  ASSERT_EQ(client->InitRequirements(&request, 0, 0), PVL_OK);
+  ASSERT_EQ(client->Allocate(), PVL_OK);
+  ASSERT_EQ(main->SetBufferManager(client), PVL_OK);
+  ASSERT_EQ(main->Start(), PVL_OK);
+
+  // The capture's EXIF tags, as the engine writes them.
+  CPvlPtr<IPropertyStore> store;
+  ASSERT_EQ(manager->GetJpegProperties(&store), PVL_OK);
+  StillSettings settings;
+  CExifData exif(env, &settings);
+  ASSERT_EQ(exif.GetSensorExifTags(store), PVL_OK);
+  ASSERT_EQ(exif.CollectCaptureExif(store), PVL_OK);
+  store.Reset();
+
+  // A date/time stamp whose mailbox claims a far larger image and sits past the
+  // frame's corner: it is drawn clipped to the frame.
+  std::vector<uint8_t> stamp(64 * 16 * 3, 255);
+  CameraTimeStampInfo info{stamp.data(), 64, 16, 4000, 3000, 600, 470, 0};
+  ASSERT_EQ(VantorUpdateTimeStamp(&info), 1);
+
+  ASSERT_EQ(manager->SetSnapshotCount(1), PVL_OK);
+  ASSERT_EQ(manager->StartSnapshot(), PVL_OK);
+  IPvlMediaBuffer* frame = mainOut.Produce(0, enginetest::DrawBars);
+  ASSERT_NE(frame, nullptr);
+  ASSERT_EQ(manager->QueueSnapshotFrame(1, frame), PVL_OK);
+  frame->Release();
+  IPvlMediaBuffer* small = thumbOut.Produce(0, enginetest::DrawBars);
+  ASSERT_NE(small, nullptr);
+  ASSERT_EQ(manager->QueueSnapshotFrame(2, small), PVL_OK);
+  small->Release();
+
+  IPvlMediaBuffer* out = nullptr;
+  ASSERT_EQ(NextFrame(main, &out), PVL_OK);
+  uint64_t va = 0;
+  uint32_t size = 0, offset = 0;
+  out->GetVirtualAddress(&va);
+  out->GetActualSize(&size);
+  out->GetOffset(&offset);
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(uintptr_t(va)) + offset;
+  std::vector<uint8_t> file(bytes, bytes + size);
+  out->Release();
+  ASSERT_GT(file.size(), 4u);
+  EXPECT_EQ(file[0], 0xFF);
+  EXPECT_EQ(file[1], 0xD8);
+  if (const char* keep = std::getenv("CAMERA_KEEP_STILL")) hostsvc::test::WriteFile(keep, file);
+
+  auto decoded = hostsvc::test::DecodeWithDjpeg(file, false);
+  ASSERT_TRUE(decoded.ok) << decoded.error;
+  EXPECT_EQ(decoded.width, 640u);
+  EXPECT_EQ(decoded.height, 480u);
+  auto pixel = [&](uint32_t x, uint32_t y) { return &decoded.pixels[(size_t(y) * 640 + x) * 3]; };
+  EXPECT_GT(pixel(40, 100)[0], 200) << "the white bar";
+  EXPECT_LT(pixel(600, 100)[0], 40) << "the black bar";
+  EXPECT_GT(pixel(620, 475)[1], 200) << "the stamp, clipped into the black bar's corner";
+  EXPECT_LT(pixel(590, 475)[1], 40) << "left of the stamp";
+
+  std::string warnings;
+  auto tags = hostsvc::test::ReadExif(file, &warnings);
+  // The sensing-method word goes under its own tag 0x5039, which EXIF does not name.
+  EXPECT_EQ(hostsvc::test::ValidateExif(file), "1 Warning (minor)\n[minor] Unknown ExifIFD tag 0x5039") << warnings;
+  const std::map<std::string, std::string> expected = {
+      {"IFD0:Make", "Vantor"},           {"IFD0:Model", "S5K3E2FX"},
+      {"ExifIFD:MeteringMode", "2"},     {"ExifIFD:ExposureMode", "0"},
+      {"ExifIFD:WhiteBalance", "0"},     {"ExifIFD:SceneCaptureType", "3"},
+      {"ExifIFD:Contrast", "2"},         {"ExifIFD:Saturation", "1"},
+      {"ExifIFD:Sharpness", "0"},        {"ExifIFD:ExposureTime", "0.025390625"},
+      {"ExifIFD:FNumber", "2.799804688"}, {"ExifIFD:MaxApertureValue", "2.82842712474619"},
+      {"ExifIFD:Flash", "25"},           {"ExifIFD:LightSource", "3"},
+      {"ExifIFD:SubjectDistanceRange", "1"},
+  };
+  for (const auto& [tag, value] : expected) EXPECT_EQ(tags[tag], value) << tag;
+
+  std::vector<uint8_t> thumbnail = hostsvc::test::ExtractThumbnail(file);
+  auto small_ = hostsvc::test::DecodeWithDjpeg(thumbnail, true);
+  ASSERT_TRUE(small_.ok) << small_.error;
+  EXPECT_EQ(small_.width, 320u);
+  EXPECT_EQ(small_.height, 240u);
+
+  EXPECT_EQ(manager->StopSnapshot(), PVL_OK);
+  EXPECT_EQ(main->Stop(), PVL_OK);
+  EXPECT_EQ(client->Free(), PVL_OK);
+  EXPECT_EQ(machine.stops, 0);
 }
 
 }  // namespace
