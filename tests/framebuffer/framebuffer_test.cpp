@@ -128,6 +128,19 @@ TEST_F(BufferManagerTest, RequirementsFollowTheirRules) {
   EXPECT_EQ(got.count, 6u);
   EXPECT_EQ(got.size, 2016u) << "the alignment given at initialisation stays";
 
+  // A manager set up by SetRequirements alone takes the request's alignment.
+  CPvlPtr<ICameraBufferManager> fresh;
+  ASSERT_EQ(PVL_OK, CMCameraBufferManager::CreateInstance(env, ZUEUID_CLASS_BUFFER_MANAGER, nullptr, fresh.Out()));
+  BufferRequest vfe = Request(1, 460801, ZUEUID_BUFFER_SOURCE_CONTIGUOUS, 8);
+  ASSERT_EQ(fresh->SetRequirements(&vfe), PVL_OK);
+  ASSERT_EQ(fresh->GetRequirements(&got), PVL_OK);
+  EXPECT_EQ(got.size, 461056u);
+  fresh.Reset();
+  ASSERT_EQ(PVL_OK, CMCameraBufferManager::CreateInstance(env, ZUEUID_CLASS_BUFFER_MANAGER, nullptr, fresh.Out()));
+  BufferRequest hugeAlignment = Request(1, 64, 0, 40);
+  EXPECT_EQ(fresh->SetRequirements(&hugeAlignment), PVL_E_BADARG);
+  fresh.Reset();
+
   BufferRequest badAlignment = Request(1, 64, 0, 32);
   EXPECT_EQ(manager->InitRequirements(&badAlignment, 0, 0), PVL_E_BADARG);
 

@@ -154,10 +154,11 @@ PvlResult CMCameraBufferManager::SetRequirements(const BufferRequest* request) {
   if (!request) return PVL_E_NULLPTR;
   if (!m_mayShrink && m_requirementsSet && (request->count < m_request.count || request->size < m_request.size))
     return PVL_E_BUFFERTOOSMALL;
-  // The alignment stays the one given at initialisation.
+  // Once initialised, the alignment stays the one given then; a manager set up
+  // by SetRequirements alone takes the request's.
   BufferRequest next = *request;
-  next.alignment = m_request.alignment;
-  memcpy(next.reserved, m_request.reserved, sizeof next.reserved);
+  if (m_requirementsSet) next.alignment = m_request.alignment;
+  memset(next.reserved, 0, sizeof next.reserved);
   PvlResult r = TakeRequirements(&next);
   if (r != PVL_OK) return r;
   CAMERA_DEBUG_LOG(CAMERA_LOG_DETAIL, "Buffer reqs set to #B=%d, BS=%d, ABS=%d, SRC=0x%x, A=%d", int(m_request.count),
