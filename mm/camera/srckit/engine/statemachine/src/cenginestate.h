@@ -1,0 +1,77 @@
+// CEngineState: the common base of the engine's eight states. The engine's
+// behaviour differs by state (a still may start from Ready or from Video, but
+// not from Uninit), so each state is a class that overrides exactly the events
+// it accepts; every other event lands here, is logged as invalid and refused
+// with 13, and nothing changes.
+#pragma once
+
+#include <stdint.h>
+
+#include "ilock.h"
+#include "pvlptr.h"
+
+class CEngineStateMachine;
+class ICameraPort;
+class ICameraSettingsListener;
+class IPvlMediaBuffer;
+struct CameraPortFormat;
+
+// State identifiers, in the order the machine keeps its states.
+enum EngineStateId : int32_t {
+  ENGINE_STATE_UNINIT = 0,
+  ENGINE_STATE_READY = 1,
+  ENGINE_STATE_VIDEO = 2,
+  ENGINE_STATE_SNAPSHOT = 3,
+  ENGINE_STATE_OFFLINE_PROCESS = 4,
+  ENGINE_STATE_SNAPSHOT_VIDEO_PAUSED = 5,
+  ENGINE_STATE_OFFLINE_PROCESS_VIDEO_PAUSED = 6,
+  ENGINE_STATE_INVALID = 7,
+};
+constexpr int32_t kEngineStateCount = 8;
+
+class CEngineState {
+ public:
+  CEngineState() = default;
+  CEngineState(const CEngineState&) = delete;
+  CEngineState& operator=(const CEngineState&) = delete;
+
+  // The events, in table order. The base answers 13 with an error line.
+  virtual PvlResult Constructed();
+  virtual PvlResult Initialize(uint32_t cameraId);
+  virtual PvlResult Uninitialize();
+  virtual PvlResult GetPorts(ICameraPort** ports, uint32_t capacity, uint32_t* count);
+  virtual PvlResult StartSnapshot(uint32_t snapshotCount);
+  virtual PvlResult StartVideo();
+  virtual PvlResult Stop();
+  virtual PvlResult CaptureComplete();
+  virtual PvlResult RawCaptureComplete();
+  virtual PvlResult ApplyProperty(uint32_t propertyId);
+  virtual PvlResult StartFocus(uint8_t continuous, ICameraSettingsListener* listener);
+  virtual PvlResult StopFocus();
+  virtual PvlResult FrameAvailable(uint32_t outputId, IPvlMediaBuffer* buffer);
+  virtual PvlResult StatsAvailable(uint32_t kind, IPvlBase* statistics);
+  virtual PvlResult GetEnabledPortFormats(CameraPortFormat* formats, uint32_t capacity, uint32_t* count);
+  virtual PvlResult ApplyRuntimeTuningChanges();
+  virtual PvlResult Suspend();
+  virtual PvlResult Resume();
+  virtual PvlResult FatalError();
+  virtual PvlResult StartPreSnapshotFlash(ICameraSettingsListener* listener);
+  virtual PvlResult StopPreSnapshotFlash();
+  virtual ~CEngineState();
+
+  // Binds the state to its machine and takes (a counted hold on) the machine's
+  // lock; null unbinds and gives the lock back.
+  virtual void SetContext(CEngineStateMachine* machine);
+  // The machine's transition hooks; a non-zero result refuses the transition.
+  virtual PvlResult Enter(uint32_t reason) = 0;
+  virtual PvlResult Leave(uint32_t reason) = 0;
+  virtual const char* GetName() = 0;
+
+ protected:
+  CEngineStateMachine* Machine() const { return m_machine; }
+  ILock* Lock() const { return m_lock.Get(); }
+
+ private:
+  CEngineStateMachine* m_machine = nullptr;
+  CPvlPtr<ILock> m_lock;
+};
