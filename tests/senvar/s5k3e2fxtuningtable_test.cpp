@@ -6,6 +6,7 @@
 // sensor model rather than against the table's own numbers.
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <tuple>
@@ -167,10 +168,9 @@ INSTANTIATE_TEST_SUITE_P(
         LightCase{"LED", TUNING_ID_MWB_BASE + MWB_LED, 0, kIlluminantNeutral}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(TuningTableTest, TheDefaultLightIsDaylight) {
+TEST_F(TuningTableTest, AwbBoundsHoldEveryLightOnOneWarmToCoolLine) {
   ASSERT_EQ(kDefaultIlluminant, kIlluminantDaylight);  // what the Sunny case above stands for
-  // Unity channel gains (the white-balance block carries the light), and the
-  // AWB gain bounds hold every reference light and every manual preset.
+  // Unity channel gains: the white-balance block carries the light.
   TuningChannelGains ch{};
   ASSERT_EQ(PVL_OK, params_->GetChannelGains(TUNING_ID_CHANNEL_GAINS, &ch));
   EXPECT_FLOAT_EQ(ch.GreenEvenRow, 1.0f);
@@ -181,14 +181,29 @@ TEST_F(TuningTableTest, TheDefaultLightIsDaylight) {
   TuningGainTriple lo{}, hi{};
   ASSERT_EQ(PVL_OK, data_->GetAwbExtGains(TUNING_ID_AWBEXT_MIN_GAINS, &lo));
   ASSERT_EQ(PVL_OK, data_->GetAwbExtGains(TUNING_ID_AWBEXT_MAX_GAINS, &hi));
+  const char* names[AWBREF_COUNT] = {"D65", "D75", "A", "TL84", "CW", "H", "D50", "CustFluo", "Noon"};
+  std::vector<std::pair<float, float>> line;  // (red gain, blue gain) of each light
   for (uint32_t i = 0; i < AWBREF_COUNT; ++i) {
     TuningAwbRefPoint p{};
     ASSERT_EQ(PVL_OK, data_->GetAwbRefPoint(TUNING_ID_AWB_REFPOINT_BASE + i, &p));
-    EXPECT_GE(p.RedG, lo.R) << "reference light " << i;
-    EXPECT_LE(p.RedG, hi.R) << "reference light " << i;
-    EXPECT_GE(p.BlueG, lo.B) << "reference light " << i;
-    EXPECT_LE(p.BlueG, hi.B) << "reference light " << i;
+    EXPECT_GE(p.RedG, lo.R) << names[i];
+    EXPECT_LE(p.RedG, hi.R) << names[i];
+    EXPECT_GE(p.BlueG, lo.B) << names[i];
+    EXPECT_LE(p.BlueG, hi.B) << names[i];
+    line.emplace_back(p.RedG, p.BlueG);
   }
+  const char* presets[MWB_COUNT] = {"Fluorescent", "Sunny", "Tungsten", "Cloudy", "Strobe", "LED"};
+  for (uint32_t i = 0; i < MWB_COUNT; ++i) {
+    TuningMwbGains g{};
+    ASSERT_EQ(PVL_OK, params_->GetMwbGains(TUNING_ID_MWB_BASE + i, &g));
+    EXPECT_GE(g.RGain, lo.R) << presets[i];
+    EXPECT_LE(g.RGain, hi.R) << presets[i];
+    EXPECT_GE(g.BGain, lo.B) << presets[i];
+    EXPECT_LE(g.BGain, hi.B) << presets[i];
+  }
+  // From the bluest light to the reddest, the red gain falls as the blue gain rises.
+  std::sort(line.begin(), line.end());
+  for (size_t i = 1; i < line.size(); ++i) EXPECT_GT(line[i - 1].second, line[i].second) << "light " << i;
 }
 
 TEST_F(TuningTableTest, ColourConversionKeepsLumaAndGrey) {
@@ -506,6 +521,7 @@ TEST_F(TuningTableTest, TheTuningServerShowsTheValues) {
   params_.Reset();
   data_.Reset();
   camera::test::WriteImageFile("fs/~0x0106fa8a/_TunvexEnabled.flg", "");
+  setenv("TUNVEX_PORT", "0", 1);  // any free port: other test programs serve at the same time
   std::string text;
   {
     CPvlPtr<ITunvex> server;
