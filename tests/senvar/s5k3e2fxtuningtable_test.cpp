@@ -472,7 +472,7 @@ TEST_F(TuningTableTest, NoiseFiltersGrowWithGain) {
       EXPECT_LE(f.Min[i], f.Max[i]) << std::hex << id << " entry " << i;
       EXPECT_LE(f.Max[i], kSensorMaxSample) << std::hex << id << " entry " << i;
       if (i > 0) { EXPECT_GE(f.LPThr[i], f.LPThr[i - 1]) << std::hex << id << " entry " << i; }
-      if (i > 0) EXPECT_GE(f.Ratio[i], f.Ratio[i - 1]) << std::hex << id << " entry " << i;
+      if (i > 0) { EXPECT_GE(f.Ratio[i], f.Ratio[i - 1]) << std::hex << id << " entry " << i; }
     }
   }
   // Chroma suppression: each threshold pair ordered, low light suppressing more.
