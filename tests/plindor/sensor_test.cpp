@@ -245,6 +245,22 @@ TEST_F(SensorGpioTest, ClockAndPinConfigurationReachTheChipset) {
   EXPECT_EQ(CameraSensor_PowerOff(), 1);
 }
 
+// The values the probe and the sensor driver pass: defined ones, never whatever
+// happens to be in a register.
+TEST_F(SensorGpioTest, TheCallersDeclaredValuesReachTheChipset) {
+  const uint32_t pin = CAMERA_GPIO_CONFIG_ARG;
+  EXPECT_EQ(CameraSensorGPIO_ConfigParallelCamera(pin, pin, pin, pin), 1);
+  EXPECT_EQ(CameraSensorCLK_ConfigMclk(CAMERA_MCLK_FREQUENCY_HZ, CAMERA_MCLK_ARG), 1);
+  EXPECT_EQ(CameraSensorGPIO_ConfigDefault(pin, pin, pin, pin), 1);
+  EXPECT_EQ(ChipSimClocks().cameraClockHz, 24000000u);
+  auto calls = ChipSimCalls();
+  ASSERT_EQ(calls.size(), 3u);
+  EXPECT_EQ(calls[0].args, (std::vector<uint32_t>{0, 0, 0, 0}));
+  EXPECT_EQ(calls[1].name, "clk_regime_krs_sel_camclk");
+  EXPECT_EQ(calls[1].args, (std::vector<uint32_t>{24000000, 0}));
+  EXPECT_EQ(calls[2].args, (std::vector<uint32_t>{0, 0, 0, 0}));
+}
+
 TEST_F(SensorGpioTest, WaitsWholeMilliseconds) {
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(Plindor_WaitMicroSeconds(2500), 1);
