@@ -1,6 +1,9 @@
-// The video format record exchanged by the engine's ports, the VFE service's
-// outputs and the driver's format translation.
-#pragma once
+// CameraPortFormat: the video format record exchanged by the engine's ports, the
+// VFE service's outputs, the driver's format translation and the host's JPEG
+// service (which takes the main and thumbnail formats in it). It lives with the
+// host's interfaces so that the host needs no camera header.
+#ifndef CAMERAPORTFORMAT_H
+#define CAMERAPORTFORMAT_H
 
 #include <stddef.h>
 #include <stdint.h>
@@ -26,14 +29,4 @@ static_assert(offsetof(CameraPortFormat, Width) == 12);
 static_assert(offsetof(CameraPortFormat, FrameInterval) == 32);
 static_assert(offsetof(CameraPortFormat, AutoFrameRate) == 36);
 
-#include "pvlbase.h"
-
-// The engine's enabled output formats (its state machine's query): fills at
-// most capacity records and the number enabled.
-class ICameraPortFormatSource : public IPvlBase {
- public:
-  virtual PvlResult GetEnabledPortFormats(CameraPortFormat* formats, uint32_t capacity, uint32_t* count) = 0;  // 3
-
- protected:
-  ~ICameraPortFormatSource() = default;
-};
+#endif
