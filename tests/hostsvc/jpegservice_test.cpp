@@ -14,26 +14,29 @@
 #include <string>
 #include <vector>
 
-#include "hostfixture.h"
 #include "cameraportformat.h"
+#include "hostsession.h"
 #include "ijpegservice.h"
 #include "image_copy.h"
 #include "ipropertystore.h"
 #include "jpegcheck.h"
+#include "nv21frame.h"
 #include "orbhost_test.h"
+#include "propertydesc.h"
 #include "pvlmediabuffer.h"
 #include "wince_sim.h"
 
 namespace {
 
 using namespace hostsvc::test;
+using namespace camera::test;
 
-constexpr uint32_t kMainQuality = 0x01045579;
-constexpr uint32_t kThumbQuality = 0x0104557A;
-constexpr uint32_t kMainCrop = 0x0104596E;
-constexpr uint32_t kThumbCrop = 0x0104596F;
-constexpr uint32_t kGroupExif = 0x0104596B;
-constexpr uint32_t kTuningData = 0x01045973;
+constexpr uint32_t kMainQuality = ZUEUID_PROPERTY_JPEG_QUALITY;
+constexpr uint32_t kThumbQuality = ZUEUID_PROPERTY_JPEG_THUMBNAIL_QUALITY;
+constexpr uint32_t kMainCrop = ZUEUID_PROPERTY_JPEG_MAIN_CROP;
+constexpr uint32_t kThumbCrop = ZUEUID_PROPERTY_JPEG_THUMBNAIL_CROP;
+constexpr uint32_t kGroupExif = ZUEUID_PROPERTY_GROUP_EXIF;
+constexpr uint32_t kTuningData = ZUEUID_PROPERTY_EXIF_TUNING_DATA;
 constexpr auto kWait = std::chrono::seconds(30);
 
 // A frame or output buffer in plain memory.
@@ -185,29 +188,8 @@ class Listener final : public IJpegServiceListener {
 
 using Format = CameraPortFormat;
 
-Format Nv21(uint32_t w, uint32_t h) {
-  Format f{};
-  f.idColorSpace = ZUEUID_COLORSPACE_YUV;
-  std::memcpy(&f.FourCC, "NV21", 4);
-  f.Depth = 12;
-  f.Width = w;
-  f.Height = h;
-  f.HorizontalSampling = f.VerticalSampling = 2;
-  f.Stride = w * 12 / 8;
-  f.ClipRight = static_cast<int32_t>(w);
-  f.ClipBottom = static_cast<int32_t>(h);
-  return f;
-}
+Format Nv21(uint32_t w, uint32_t h) { return Nv21Format(w, h); }
 const CameraPortFormat* AsFormat(const Format& f) { return &f; }
-
-// The head of a property descriptor.
-struct Desc {
-  uint32_t id;
-  PvlDescString name, description;
-  PvlValueRecord values[5];
-  uint32_t byteAttribute, attribute, status, owns;
-};
-static_assert(sizeof(Desc) == sizeof(CPvlPropertyDesc));
 
 class JpegServiceTest : public HostTest {
  protected:
@@ -242,12 +224,8 @@ class JpegServiceTest : public HostTest {
   }
   // An EXIF tag as the engine adds it: a property in the EXIF group.
   void AddExif(uint32_t id, const PvlValueRecord& v) {
-    Desc d{};
-    d.id = id;
-    d.name = {const_cast<char*>("tag"), 4, 4};
-    d.description = {const_cast<char*>(""), 1, 1};
-    d.values[0] = v;
-    ASSERT_EQ(PVL_OK, store_->AddProperty(reinterpret_cast<const CPvlPropertyDesc*>(&d), kGroupExif, 1));
+    const PropertyDescImage d = Describe(id, "tag", v);
+    ASSERT_EQ(PVL_OK, store_->AddProperty(d.Ptr(), kGroupExif, 1));
   }
   void AddExifText(uint32_t id, const char* text, uint32_t type = PVL_VT_STRING) {
     PvlValueRecord v{};
@@ -272,13 +250,13 @@ class JpegServiceTest : public HostTest {
 
   // Main (and thumbnail) frames filled with test pictures.
   void MakeFrames(uint32_t w, uint32_t h, uint32_t tw = 0, uint32_t th = 0) {
-    mainPic_ = MakePicture(w, h, 3);
+    mainPic_ = Nv21Picture(w, h, 3);
     main_ = std::make_unique<TestBuffer>(mainPic_.size());
     std::copy(mainPic_.begin(), mainPic_.end(), main_->Memory().begin());
     ASSERT_EQ(PVL_OK, service_->SetMainFormat(AsFormat(Nv21(w, h))));
     Format none{};
     if (tw) {
-      thumbPic_ = MakePicture(tw, th, 3);
+      thumbPic_ = Nv21Picture(tw, th, 3);
       thumb_ = std::make_unique<TestBuffer>(thumbPic_.size());
       std::copy(thumbPic_.begin(), thumbPic_.end(), thumb_->Memory().begin());
       ASSERT_EQ(PVL_OK, service_->SetThumbnailFormat(AsFormat(Nv21(tw, th))));
@@ -298,17 +276,22 @@ class JpegServiceTest : public HostTest {
 
 TEST_F(JpegServiceTest, RegistersItsSettingsInTheStore) {
   struct Case {
+    const char* name;
     uint32_t id;
     uint32_t type;
     int32_t value;
   } cases[] = {
-      {kMainQuality, PVL_VT_UINT32, 75}, {kThumbQuality, PVL_VT_UINT32, 75}, {0x0105F95D, PVL_VT_INT32, 0},
-      {kMainCrop, PVL_VT_RECT, 0},       {kThumbCrop, PVL_VT_RECT, 0},
+      {"main quality", kMainQuality, PVL_VT_UINT32, 75},
+      {"thumbnail quality", kThumbQuality, PVL_VT_UINT32, 75},
+      {"rotation", ZUEUID_PROPERTY_JPEG_ROTATION, PVL_VT_INT32, 0},
+      {"main crop", kMainCrop, PVL_VT_RECT, 0},
+      {"thumbnail crop", kThumbCrop, PVL_VT_RECT, 0},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     PvlValueRecord r{};
     r.type = c.type;
-    ASSERT_EQ(PVL_OK, store_->GetProperty(c.id, &r)) << std::hex << c.id;
+    ASSERT_EQ(PVL_OK, store_->GetProperty(c.id, &r));
     EXPECT_EQ(c.value, r.payload.i32);
   }
   // A second store keeps values already set there.

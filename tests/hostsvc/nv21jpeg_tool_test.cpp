@@ -4,14 +4,16 @@
 #include <string>
 
 #include "jpegcheck.h"
+#include "nv21frame.h"
 
 namespace {
 
 using namespace hostsvc::test;
+using namespace camera::test;
 
 struct Frame {
   std::string path = TempPath(".nv21");
-  std::vector<uint8_t> pixels = MakePicture(320, 240, 5);
+  std::vector<uint8_t> pixels = Nv21Picture(320, 240, 5);
   Frame() { WriteFile(path, pixels); }
 };
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "hostfixture.h"
+#include "hostsession.h"
 #include "image_copy.h"
 #include "ixmlparser.h"
 #include "orbhost_test.h"
@@ -12,7 +12,7 @@
 
 namespace {
 
-using hostsvc::test::HostTest;
+using camera::test::HostTest;
 
 const char kConfig[] =
     "<?xml version=\"1.0\"?>\n"
