@@ -22,6 +22,9 @@ struct PropertyDescImage : PvlPropertyDescHead {
 };
 static_assert(sizeof(PropertyDescImage) == sizeof(CPvlPropertyDesc), "a descriptor's stride");
 
+// The five values of a descriptor by name, for the failures of checks over them.
+inline constexpr const char* kDescValueNames[5] = {"current", "minimum", "maximum", "default", "step"};
+
 inline PvlValueRecord TypedValue(uint32_t type) {
   PvlValueRecord r{};
   r.type = type;

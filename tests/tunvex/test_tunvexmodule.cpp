@@ -16,6 +16,7 @@
 #include "cfixedpoint.h"
 #include "icameratuning.h"
 #include "ienv.h"
+#include "hostsession.h"
 #include "image_copy.h"
 #include "orbhost_test.h"
 #include "runtimetuning.h"
@@ -25,8 +26,6 @@
 #include "wince.h"
 #include "wince_sim.h"
 
-extern "C" int32_t Orbhost_Start(const char* script, uint32_t reserved, IEnv** env);
-extern "C" int32_t Orbhost_Stop(void);
 
 namespace {
 
@@ -121,21 +120,17 @@ class TunvexModuleTest : public ::testing::Test {
     setenv("TUNVEX_PORT", std::to_string(kPort).c_str(), 1);
     g_engine.applies = 0;
     g_engine.answer = 0;
-    ASSERT_EQ(Orbhost_Start("\\device.cs", 0, &env), PVL_OK);
+    ASSERT_EQ(host.Start(), PVL_OK);
   }
   void TearDown() override {
     OrbhostTest_UnregisterAllClasses();
-    if (env) env->Release();
-    Orbhost_Stop();
+    host.Stop();
   }
   static void EnableServer() {
     camera::test::WriteImageFile("fs/~0x0106fa8a/_TunvexEnabled.flg", "");
   }
   ITunvex* CreateServer(PvlResult* result = nullptr) {
-    void* out = nullptr;
-    PvlResult r = env->CreateInstance(ZUEUID_CLASS_TUNINGSERVER, &out);
-    if (result) *result = r;
-    return static_cast<ITunvex*>(out);
+    return host.Create<ITunvex>(ZUEUID_CLASS_TUNINGSERVER, result);
   }
   // The flag file, the engine double when asked for, the owner's registry
   // registered as "Demo" and the protocol thread started.
@@ -144,7 +139,7 @@ class TunvexModuleTest : public ::testing::Test {
     if (withEngine) {
       EXPECT_EQ(OrbhostTest_RegisterClass(ZUEUID_CLASS_CAMERA_ENGINE, &EngineFactory), PVL_OK);
     }
-    if (!owner.Build(env)) return nullptr;
+    if (!owner.Build(host.env())) return nullptr;
     ITunvex* server = CreateServer();
     if (!server) return nullptr;
     EXPECT_EQ(server->Register(owner.registry->Face(), "Demo"), PVL_OK);
@@ -162,7 +157,7 @@ class TunvexModuleTest : public ::testing::Test {
     return out;
   }
 
-  IEnv* env = nullptr;
+  camera::test::HostSession host;
 };
 
 }  // namespace
