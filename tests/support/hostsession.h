@@ -1,7 +1,7 @@
 // A started host for the tests that run over it: the image's start-up script read,
 // the environment taken, and on the way out the environment released and the host
-// stopped, whatever the test did in between. Header only: the programs that use it
-// link the host already.
+// stopped, whatever the test did in between (the host's OrbhostSession). Header
+// only: the programs that use it link the host already.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,40 +11,18 @@
 
 namespace camera::test {
 
-class HostSession {
+// The host's own session guard, with the creation the tests need.
+class HostSession : public OrbhostSession {
  public:
-  HostSession() = default;
-  ~HostSession() { Stop(); }
-  HostSession(const HostSession&) = delete;
-  HostSession& operator=(const HostSession&) = delete;
-
-  // The host's answer to Orbhost_Start; the session holds the environment on success.
-  PvlResult Start(const char* script = "\\device.cs") {
-    Stop();
-    PvlResult r = Orbhost_Start(script, 0, &env_);
-    if (r != PVL_OK) env_ = nullptr;
-    return r;
-  }
-  void Stop() {
-    if (!env_) return;
-    env_->Release();
-    env_ = nullptr;
-    Orbhost_Stop();
-  }
-  IEnv* env() const { return env_; }
-
   // An instance of a class through the host (null when it cannot be made; the
   // host's answer in *result).
   template <class T>
   T* Create(ZUEUID clsid, PvlResult* result = nullptr) const {
     void* out = nullptr;
-    PvlResult r = env_ ? env_->CreateInstance(clsid, &out) : PVL_E_NOTREADY;
+    PvlResult r = env() ? env()->CreateInstance(clsid, &out) : PVL_E_NOTREADY;
     if (result) *result = r;
     return r == PVL_OK ? static_cast<T*>(out) : nullptr;
   }
-
- private:
-  IEnv* env_ = nullptr;
 };
 
 // A GoogleTest fixture over one session: env_ is the host's environment.
