@@ -448,7 +448,7 @@ TEST_F(JpegServiceTest, ThumbnailCropOutsideTheThumbnailIsLoggedAndTheThumbnailT
 TEST_F(JpegServiceTest, Nv12ThumbnailKeepsItsColours) {
   MakeFrames(640, 480, 320, 240);
   Format nv12 = Nv21(320, 240);
-  std::memcpy(&nv12.FourCC, "NV12", 4);
+  nv12.FourCC = CAMERA_FOURCC_NV12;
   ASSERT_EQ(PVL_OK, service_->SetThumbnailFormat(AsFormat(nv12)));
   std::vector<uint8_t>& mem = thumb_->Memory();
   for (size_t i = 320 * 240; i + 1 < mem.size(); i += 2) std::swap(mem[i], mem[i + 1]);  // VU -> UV
@@ -467,7 +467,7 @@ TEST_F(JpegServiceTest, Nv12ThumbnailKeepsItsColours) {
 TEST_F(JpegServiceTest, SmallMainImageTakesACopyOfItsIjpgFormatAsThumbnailFormat) {
   MakeFrames(160, 120, 160, 120);
   Format copy = Nv21(160, 120);
-  std::memcpy(&copy.FourCC, "IJPG", 4);
+  copy.FourCC = CAMERA_FOURCC_IJPG;
   ASSERT_EQ(PVL_OK, service_->SetThumbnailFormat(AsFormat(copy)));
   listener_.Give(&out_);
   ASSERT_EQ(PVL_OK, service_->StartEncode(store_));
@@ -577,7 +577,7 @@ TEST_F(JpegServiceTest, RefusesBadFormatsCropsAndCallsOutOfOrder) {
       {Nv21(641, 480), "main format refused"},
       {Nv21(640, 481), "main format refused"},
       {Nv21(65534, 43694), "at most 2 GB"},  // a size whose byte count overflows 32 bits
-      {[] { Format f = Nv21(64, 48); std::memcpy(&f.FourCC, "YUY2", 4); return f; }(), "neither NV21 nor NV12"},
+      {[] { Format f = Nv21(64, 48); f.FourCC = CAMERA_FOURCC('Y', 'U', 'Y', '2'); return f; }(), "neither NV21 nor NV12"},
   };
   for (const Case& c : bad) {
     EXPECT_EQ(PVL_E_BADARG, service_->SetMainFormat(AsFormat(c.format)));

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 #include "cameraportformat.h"
@@ -25,7 +24,7 @@ std::vector<uint8_t> Nv21Noise(uint32_t width, uint32_t height, uint32_t seed = 
 inline CameraPortFormat Nv21Format(uint32_t width, uint32_t height) {
   CameraPortFormat f{};
   f.idColorSpace = ZUEUID_COLORSPACE_YUV;
-  std::memcpy(&f.FourCC, "NV21", 4);
+  f.FourCC = CAMERA_FOURCC_NV21;
   f.Depth = 12;
   f.Width = width;
   f.Height = height;

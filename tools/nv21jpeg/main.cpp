@@ -183,7 +183,7 @@ using Format = CameraPortFormat;
 Format Nv21(uint32_t w, uint32_t h) {
   Format f{};
   f.idColorSpace = ZUEUID_COLORSPACE_YUV;
-  std::memcpy(&f.FourCC, "NV21", 4);
+  f.FourCC = CAMERA_FOURCC_NV21;
   f.Depth = 12;
   f.Width = w;
   f.Height = h;

@@ -10,6 +10,13 @@
 
 #define ZUEUID_COLORSPACE_YUV 0x01042885u
 
+// FourCC codes of the record: four characters, the first in the low byte.
+#define CAMERA_FOURCC(a, b, c, d) \
+  ((uint32_t)(uint8_t)(a) | (uint32_t)(uint8_t)(b) << 8 | (uint32_t)(uint8_t)(c) << 16 | (uint32_t)(uint8_t)(d) << 24)
+#define CAMERA_FOURCC_NV21 CAMERA_FOURCC('N', 'V', '2', '1')  // Y plane, then V/U pairs
+#define CAMERA_FOURCC_NV12 CAMERA_FOURCC('N', 'V', '1', '2')  // Y plane, then U/V pairs
+#define CAMERA_FOURCC_IJPG CAMERA_FOURCC('I', 'J', 'P', 'G')  // a JPEG port's format
+
 struct CameraPortFormat {
   uint32_t idColorSpace;
   uint32_t FourCC;

@@ -45,12 +45,9 @@ constexpr PvlResult kNoFreeBuffer = 516;
 // After this long without an output buffer the worker says so (and keeps asking).
 constexpr auto kDeliveryBufferWait = std::chrono::seconds(5);
 
-constexpr uint32_t FourCc(char a, char b, char c, char d) {
-  return uint32_t(uint8_t(a)) | uint32_t(uint8_t(b)) << 8 | uint32_t(uint8_t(c)) << 16 | uint32_t(uint8_t(d)) << 24;
-}
-constexpr uint32_t kFourCcNv21 = FourCc('N', 'V', '2', '1');
-constexpr uint32_t kFourCcNv12 = FourCc('N', 'V', '1', '2');
-constexpr uint32_t kFourCcIjpg = FourCc('I', 'J', 'P', 'G');
+constexpr uint32_t kFourCcNv21 = CAMERA_FOURCC_NV21;
+constexpr uint32_t kFourCcNv12 = CAMERA_FOURCC_NV12;
+constexpr uint32_t kFourCcIjpg = CAMERA_FOURCC_IJPG;
 
 // The ports' format record.
 using PortFormat = CameraPortFormat;
