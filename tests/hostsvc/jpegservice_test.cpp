@@ -570,16 +570,19 @@ TEST_F(JpegServiceTest, RefusesBadFormatsCropsAndCallsOutOfOrder) {
   EXPECT_EQ(1, frame.Refs());
 
   struct Case {
+    const char* name;
     Format format;
     const char* log;
   } bad[] = {
-      {Nv21(0, 0), "main format refused"},
-      {Nv21(641, 480), "main format refused"},
-      {Nv21(640, 481), "main format refused"},
-      {Nv21(65534, 43694), "at most 2 GB"},  // a size whose byte count overflows 32 bits
-      {[] { Format f = Nv21(64, 48); f.FourCC = CAMERA_FOURCC('Y', 'U', 'Y', '2'); return f; }(), "neither NV21 nor NV12"},
+      {"empty", Nv21(0, 0), "main format refused"},
+      {"odd width", Nv21(641, 480), "main format refused"},
+      {"odd height", Nv21(640, 481), "main format refused"},
+      {"over 2 GB", Nv21(65534, 43694), "at most 2 GB"},  // a size whose byte count overflows 32 bits
+      {"YUY2", [] { Format f = Nv21(64, 48); f.FourCC = CAMERA_FOURCC('Y', 'U', 'Y', '2'); return f; }(),
+       "neither NV21 nor NV12"},
   };
   for (const Case& c : bad) {
+    SCOPED_TRACE(c.name);
     EXPECT_EQ(PVL_E_BADARG, service_->SetMainFormat(AsFormat(c.format)));
     EXPECT_TRUE(CeSimDebugCapturedContains(c.log)) << c.log;
   }

@@ -138,6 +138,7 @@ TEST_F(LoaderTest, ModulesThatCannotBindAreNotUsed) {
       {FAKE_CLASS_FAIL_NEW, "ModFailNew", "IMod_New failed (result 2)"},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.module);
     camera::test::DebugCapture capture;
     Create(c.clsid, PVL_E_FAIL);
     EXPECT_TRUE(CeSimDebugCapturedContains(c.logged)) << c.module;
@@ -165,6 +166,7 @@ TEST_F(LoaderTest, AModuleThatCannotBindPassesASharedClassOn) {
     const char* image;
   } modules[] = {{"A1Unbound", "ModBadSymbol"}, {"B2Maker", "ModBeta"}};
   for (const auto& m : modules) {
+    SCOPED_TRACE(m.name);
     const fs::path link = fs::path(shared) / (std::string(m.name) + ".dll");
     fs::remove(link);
     fs::create_symlink(fs::path(ORBHOST_FAKE_DIR) / (std::string(m.image) + ".dll"), link);
@@ -260,6 +262,7 @@ TEST_F(LoaderTest, MalformedInformationFilesAreRefusedWithALogLine) {
   fs::remove(fs::path(badDir) / "Bad.dll");
   fs::create_symlink(fs::path(ORBHOST_FAKE_DIR) / "ModBeta.dll", fs::path(badDir) / "Bad.dll");
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
     FILE* f = fopen((badDir + "/Bad.mif").c_str(), "wb");
     ASSERT_NE(nullptr, f);
     if (!c.bytes.empty()) fwrite(c.bytes.data(), 1, c.bytes.size(), f);

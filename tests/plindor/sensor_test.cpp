@@ -106,6 +106,7 @@ TEST(CopyCommand, KeepsKnownValuesAndNormalisesTheRest) {
       {3, 0xFFFF, 0, 3, 0x1FF, 1}, {7, 0xFFFFFFFF, 2, 3, 0x1FF, 2},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "mode " << c.mode << ", flags 0x" << std::hex << c.flags << ", direction " << c.direction);
     CameraSensorI2C_Command src{};
     src.busMode = c.mode;
     src.slaveAddress = 0x20;
@@ -175,6 +176,7 @@ TEST_F(SensorGpioTest, SignalKindsDriveTheirPins) {
       {CAMERA_GPIO_KIND_5, 6, 1u << 21},      // signal 594, GPIO 143
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "signal kind " << c.kind);
     BoardSimReset();
     ASSERT_EQ(CameraSensorGPIO_Out(c.kind, 1), 1);
     EXPECT_EQ(BoardTlmmRead(c.bank, kTlmmOut), c.bit) << c.kind;

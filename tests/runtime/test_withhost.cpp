@@ -90,8 +90,8 @@ TEST_F(WithHost, ThreadsStartStopAndRestartOnTheHost) {
   info.entry = WaitForStop;
   info.context = &body;
   for (int i = 1; i <= 100; ++i) {
-    ASSERT_EQ(thread->Start(&info, "runtime test"), PVL_OK) << i;
-    ASSERT_EQ(thread->Stop(), PVL_OK) << i;
+    ASSERT_EQ(thread->Start(&info, "runtime test"), PVL_OK) << "round " << i;
+    ASSERT_EQ(thread->Stop(), PVL_OK) << "round " << i;
     ASSERT_EQ(body.runs, i);  // Stop returned after the body ended
     ASSERT_EQ(body.lastId, PVL_THREAD_STOP_SIGNAL);
   }
