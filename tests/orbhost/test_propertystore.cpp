@@ -185,6 +185,33 @@ TEST_F(PropertyStoreTest, OutOfMemoryKeepsTheOldValue) {
   EXPECT_STREQ("kept", buffer);
 }
 
+// An array of strings copied in: whichever allocation fails, what was copied before it
+// is given back (TearDown counts the store's blocks) and the old value stays.
+TEST_F(PropertyStoreTest, AnArrayCopyRunningOutOfMemoryGivesBackWhatItCopied) {
+  char a[] = "one", b[] = "two", c[] = "three";
+  PvlValueRecord strings[3] = {TypedValue(PVL_VT_STRING), TypedValue(PVL_VT_STRING), TypedValue(PVL_VT_STRING)};
+  strings[0].payload.array = {a, 4, 4, 0};
+  strings[1].payload.array = {b, 4, 4, 0};
+  strings[2].payload.array = {c, 6, 6, 0};
+  PvlValueRecord array = TypedValue(PVL_VT_ARRAY);
+  array.payload.array = {strings, 3, 3, 0};
+  PropertyDescImage tag = Describe(0x010f0003u, "tags", IntValue(7));
+  ASSERT_EQ(PVL_OK, store->AddProperty(tag.Ptr(), 0, 0));
+  const uint32_t kept = OrbhostTest_LiveBlocks(kStoreTag);
+  const char* const kFailing[] = {"the array", "the first string", "the second string", "the last string"};
+  for (uint32_t n = 1; n <= 4; ++n) {
+    SCOPED_TRACE(kFailing[n - 1]);
+    OrbhostTest_FailAllocation(n);
+    EXPECT_EQ(PVL_E_OUTOFMEMORY, store->SetProperty(tag.id, &array));
+    OrbhostTest_FailAllocation(0);
+    EXPECT_EQ(kept, OrbhostTest_LiveBlocks(kStoreTag));
+    PvlValueRecord out = TypedValue(PVL_VT_SINT32);
+    ASSERT_EQ(PVL_OK, store->GetProperty(tag.id, &out));
+    EXPECT_EQ(7, out.payload.i32);
+  }
+  ASSERT_EQ(PVL_OK, store->SetProperty(tag.id, &array));
+}
+
 TEST_F(PropertyStoreTest, SetPropertiesIsAllOrNothingAndKeepsTheModeWord) {
   RegisterBrightness();
   PvlPropertyValueRecord records[2] = {};
