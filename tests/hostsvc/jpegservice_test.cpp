@@ -227,14 +227,7 @@ class JpegServiceTest : public HostTest {
     const PropertyDescImage d = Describe(id, "tag", v);
     ASSERT_EQ(PVL_OK, store_->AddProperty(d.Ptr(), kGroupExif, 1));
   }
-  void AddExifText(uint32_t id, const char* text, uint32_t type = PVL_VT_STRING) {
-    PvlValueRecord v{};
-    v.type = type;
-    size_t n = std::strlen(text) + (type == PVL_VT_STRING ? 1 : 0);
-    v.payload.array.data = const_cast<char*>(text);
-    v.payload.array.capacity = v.payload.array.filled = static_cast<int32_t>(n);
-    AddExif(id, v);
-  }
+  void AddExifText(uint32_t id, const char* text, uint32_t type = PVL_VT_STRING) { AddExif(id, TextValue(text, type)); }
   void AddExifShort(uint32_t id, uint16_t value) {
     PvlValueRecord v{};
     v.type = PVL_VT_UINT16;

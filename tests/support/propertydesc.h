@@ -40,7 +40,8 @@ inline PvlValueRecord PairValue(int32_t a, int32_t b) {
   r.payload.pair = {a, b};
   return r;
 }
-// A string value over the caller's text (with its terminator); the store copies it.
+// A value over the caller's text: a string with its terminator, or (another type) the
+// bytes without it. The store copies it.
 inline PvlValueRecord TextValue(const char* text, uint32_t type = PVL_VT_STRING) {
   PvlValueRecord r = TypedValue(type);
   int32_t n = 0;
