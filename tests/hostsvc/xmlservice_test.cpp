@@ -85,6 +85,7 @@ TEST_F(XmlService, WalksTheEngineConfigurationAsItsReaderDoes) {
   ASSERT_EQ(4u, count);  // the duplicate Role is kept, in order
   const char* expected[][2] = {{"ClassID", "0x01089A8C"}, {"Role", "Flash"}, {"OfflineProc", "FALSE"}, {"Role", "AWB"}};
   for (uint32_t i = 0; i < count; ++i) {
+    SCOPED_TRACE(testing::Message() << "attribute " << expected[i][0] << "=\"" << expected[i][1] << "\"");
     IXmlAttribute* a = nullptr;
     ASSERT_EQ(PVL_OK, attrs->GetItem(i, &a));
     char name[50], value[50];
