@@ -162,6 +162,15 @@ class TunvexModuleTest : public ::testing::Test {
 
 }  // namespace
 
+// 0x01074a8d stands in Calbrook's list (and Bayrox's) but no code makes it: the host maps
+// Calbrook, hears "not made here" and answers 3 with no object.
+TEST_F(TunvexModuleTest, TheClassListedWithoutCodeAnswersNotSupported) {
+  void* out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(env->CreateInstance(0x01074a8du, &out), PVL_E_NOTSUPPORTED);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(OrbhostTest_IsModuleMapped("Calbrook"), 1);
+}
+
 TEST_F(TunvexModuleTest, WithoutTheFlagFileThereIsNoServer) {
   camera::test::RemoveImageFile("fs/~0x0106fa8a/_TunvexEnabled.flg");
   PvlResult r = 0;

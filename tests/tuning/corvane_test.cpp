@@ -11,6 +11,16 @@
 
 using namespace tuningtest;
 
+// The sensor simulator's class is in no module's table: Corvane's switch answers 3 and
+// leaves no stale pointer.
+TEST(CorvaneModule, TheSwitchAnswersNotSupportedForASimulatorClass) {
+  CPvlPtr<IEnv> env;
+  ASSERT_EQ(PVL_OK, env_env_CreateInstance(ZUEUID_CLASS_ENV, env.Out()));
+  void* out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(PVL_E_NOTSUPPORTED, Mod_ClassFactory(env.Get(), 0x01060c21u, env.Get(), &out));
+  EXPECT_EQ(nullptr, out);
+}
+
 TEST(CorvaneModule, CreatesTheTuningDataService) {
   CPvlPtr<IEnv> env;
   ASSERT_EQ(PVL_OK, env_env_CreateInstance(ZUEUID_CLASS_ENV, env.Out()));

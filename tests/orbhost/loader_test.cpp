@@ -71,7 +71,7 @@ class LoaderTest : public ::testing::Test {
   static void SetUpTestSuite() {
     dir = camera::test::ImagePath("testmodules");
     fs::create_directories(dir);
-    for (const char* name : {"ModAlpha", "ModBeta", "ModBadSymbol", "ModNoNew", "ModFailNew"}) {
+    for (const char* name : {"ModAlpha", "ModBeta", "ModBadSymbol", "ModNoNew", "ModFailNew", "ModGlobalCtor"}) {
       fs::path link = fs::path(dir) / (std::string(name) + ".dll");
       fs::remove(link);
       fs::create_symlink(fs::path(ORBHOST_FAKE_DIR) / (std::string(name) + ".dll"), link);
@@ -81,6 +81,7 @@ class LoaderTest : public ::testing::Test {
     Write("ModBadSymbol.mif", Mif({FAKE_CLASS_BAD_SYMBOL}));
     Write("ModNoNew.mif", Mif({FAKE_CLASS_NO_NEW}));
     Write("ModFailNew.mif", Mif({FAKE_CLASS_FAIL_NEW}));
+    Write("ModGlobalCtor.mif", Mif({FAKE_CLASS_GLOBAL_CTOR}));
   }
   static void Write(const std::string& name, const std::vector<uint8_t>& bytes) {
     FILE* f = fopen((dir + "/" + name).c_str(), "wb");
@@ -136,6 +137,9 @@ TEST_F(LoaderTest, ModulesThatCannotBindAreNotUsed) {
       {FAKE_CLASS_BAD_SYMBOL, "ModBadSymbol", "unknown name atomic_atomic_Bogus"},
       {FAKE_CLASS_NO_NEW, "ModNoNew", "lacks IMod_New"},
       {FAKE_CLASS_FAIL_NEW, "ModFailNew", "IMod_New failed (result 2)"},
+      // Refused before dlopen: its constructors would abort the process.
+      {FAKE_CLASS_GLOBAL_CTOR, "ModGlobalCtor",
+       "\"ModGlobalCtor\" not used: its image has static constructors (_GLOBAL__sub_I_fakemodule.cpp)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.module);

@@ -67,7 +67,7 @@ TEST_F(LogTest, TheMacroNamesThisSourceFile) {
   CAMERA_DEBUG_LOG(CAMERA_LOG_DETAIL, "at %s", "here");
   const auto diag = runtime_test::DiagLines();
   ASSERT_EQ(diag.size(), 1u);
-  EXPECT_EQ(diag[0].name, "test_log.cpp");
+  EXPECT_EQ(diag[0].name, "pvllog_test.cpp");
   EXPECT_EQ(diag[0].text, "at here");
 }
 
