@@ -166,7 +166,7 @@ class TunvexModuleTest : public ::testing::Test {
 // Calbrook, hears "not made here" and answers 3 with no object.
 TEST_F(TunvexModuleTest, TheClassListedWithoutCodeAnswersNotSupported) {
   void* out = reinterpret_cast<void*>(1);
-  EXPECT_EQ(env->CreateInstance(0x01074a8du, &out), PVL_E_NOTSUPPORTED);
+  EXPECT_EQ(host.env()->CreateInstance(0x01074a8du, &out), PVL_E_NOTSUPPORTED);
   EXPECT_EQ(out, nullptr);
   EXPECT_EQ(OrbhostTest_IsModuleMapped("Calbrook"), 1);
 }
