@@ -43,7 +43,6 @@ const char kUsage[] =
     "  -h, --help                  this text\n"
     "The device image comes from CAMERA_IMAGE_ROOT (default: the build's image).\n";
 
-constexpr uint32_t kVtByte = 17;
 
 int Usage(const std::string& why) {
   std::fprintf(stderr, "nv21jpeg: %s\n%s", why.c_str(), kUsage);
@@ -221,7 +220,7 @@ PvlResult AddExifTag(IPropertyStore* store, const ExifEntry& e) {
     PvlValueRecord& r = items[i];
     switch (e.type) {
       case kExifByte:
-        r.type = kVtByte;
+        r.type = PVL_VT_UINT8;
         r.payload.bytes[0] = p[i];
         break;
       case kExifShort:

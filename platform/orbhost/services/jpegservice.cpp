@@ -38,7 +38,7 @@ constexpr uint32_t kPropThumbnailCrop = ZUEUID_PROPERTY_JPEG_THUMBNAIL_CROP;
 constexpr uint32_t kGroupExif = ZUEUID_PROPERTY_GROUP_EXIF;
 constexpr uint32_t kPropTuningData = ZUEUID_PROPERTY_EXIF_TUNING_DATA;
 
-constexpr uint32_t kVtByte = 17;     // 8-bit value in the first payload byte
+constexpr uint32_t kVtByte = PVL_VT_UINT8;
 constexpr uint32_t kBufferKind = 0x0106E429;
 constexpr uint32_t kBufferNoWait = 1;  // GetDeliveryBuffer flag: answer at once
 constexpr PvlResult kNoFreeBuffer = 516;
