@@ -71,9 +71,9 @@ enum {
 // have nothing to choose: the probe and the sensor driver configure and restore the
 // pins with no arguments of their own and start the clock by frequency only. They
 // pass these values, and every new caller does the same.
-#define CAMERA_GPIO_CONFIG_ARG 0u         // each of a, b, c and d of both pin calls
+#define CAMERA_GPIO_CONFIG_ARG 0u           // each of a, b, c and d of both pin calls
 #define CAMERA_MCLK_FREQUENCY_HZ 24000000u  // the sensor's master clock, 24 MHz
-#define CAMERA_MCLK_ARG 0u                // ConfigMclk's second argument (b)
+#define CAMERA_MCLK_ARG 0u                  // ConfigMclk's second argument (b)
 
 // Configures the parallel camera interface pins (pass CAMERA_GPIO_CONFIG_ARG four times).
 PLINDOR_API int CameraSensorGPIO_ConfigParallelCamera(uint32_t a, uint32_t b, uint32_t c, uint32_t d);
