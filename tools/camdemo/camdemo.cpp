@@ -47,6 +47,21 @@ class SensorBus {
   bool open_;
 };
 
+// The sensor clocked and out of reset for the length of a scope, as the sensor driver
+// powers it up: it answers on the bus only then. Back into reset on the way out.
+class SensorAwake {
+ public:
+  SensorAwake() {
+    CameraSensorCLK_ConfigMclk(CAMERA_MCLK_FREQUENCY_HZ, CAMERA_MCLK_ARG);
+    Plindor_WaitMicroSeconds(10000);
+    CameraSensorGPIO_Out(CAMERA_GPIO_KIND_RESET, 1);
+    Plindor_WaitMicroSeconds(10000);
+  }
+  ~SensorAwake() { CameraSensorGPIO_Out(CAMERA_GPIO_KIND_RESET, 0); }
+  SensorAwake(const SensorAwake&) = delete;
+  SensorAwake& operator=(const SensorAwake&) = delete;
+};
+
 // The host, loaded by name as the driver loads it, started for the length of a scope:
 // the environment released and the host stopped however the scope is left.
 class LoadedHost {
@@ -147,6 +162,7 @@ int main(int argc, char** argv) {
   {
     SensorBus bus;
     if (!bus.Open()) return Fail("the I2C bus does not open");
+    SensorAwake awake;
     if (!ProbeSensor(&chipId)) return Fail("no S5K3E2FX sensor on the bus");
   }
   std::printf("  S5K3E2FX found, chip identifier 0x%04X\n", chipId);

@@ -17,6 +17,8 @@
 #include "runtimetuning.h"
 #include "tunvex.h"
 #include "tunvexclient.h"
+#include "tuningdata.h"
+#include "tuningdataprovider.h"
 #include "wince.h"
 #include "wince_sim.h"
 
@@ -165,6 +167,16 @@ int main(int argc, char** argv) {
     r = env->CreateInstance(kTuningDataClass, &out);
     if (r == PVL_OK) {
       tuningData = static_cast<IPvlBase*>(out);
+      // The camera's own tuning table, the one the engine's default configuration names.
+      void* face = nullptr;
+      if (tuningData->QueryInterface(ZUEUID_IFACE_TUNING_DATA, &face) == PVL_OK) {
+        ITuningData* service = static_cast<ITuningData*>(face);
+        PvlResult selected = service->SelectTuningData(ZUEUID_CLASS_S5K3E2FX_TUNING_DATA);
+        if (selected != PVL_OK)
+          std::fprintf(stderr, "tunserve: no sensor tuning data (error %d); \"TuningData\" values read 0\n",
+                       int(selected));
+        service->Release();
+      }
     } else {
       std::fprintf(stderr, "tunserve: no tuning-data service (error %d); serving a sample table\n", int(r));
       sample = true;
