@@ -12,7 +12,7 @@ class SensorBusTest : public PlindorTest {
   // The sensor answers only clocked and out of reset, as its driver powers it up.
   void SetUp() override {
     PlindorTest::SetUp();
-    CameraSensorCLK_ConfigMclk(24000000, 0);
+    CameraSensorCLK_ConfigMclk(CAMERA_MCLK_FREQUENCY_HZ, CAMERA_MCLK_ARG);
     CameraSensorGPIO_Out(CAMERA_GPIO_KIND_RESET, 1);
     Plindor_WaitMicroSeconds(10000);
   }
