@@ -53,7 +53,7 @@ class IJpegService : public IPvlBase {
   virtual PvlResult Reserved3() = 0;                                   // 3: answers 20
   virtual PvlResult Reserved4() = 0;                                   // 4: answers 20
   virtual PvlResult SetListener(IJpegServiceListener* listener) = 0;   // 5
-  // Both take the 32-byte buffer-requirement record of the frame-buffer manager.
+  // Both fill a BufferRequest (bufferrequest.h).
   virtual PvlResult QueryBufferInfo(void* requirements) = 0;              // 6
   virtual PvlResult GetOutputBufferRequirements(void* requirements) = 0;  // 7
   virtual PvlResult Reserved8() = 0;                                      // 8: answers 20

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "bufferrequest.h"
 #include "cameraportformat.h"
 #include "ijpegservice.h"
 #include "ipropertystore.h"
@@ -39,7 +40,7 @@ constexpr uint32_t kGroupExif = ZUEUID_PROPERTY_GROUP_EXIF;
 constexpr uint32_t kPropTuningData = ZUEUID_PROPERTY_EXIF_TUNING_DATA;
 
 constexpr uint32_t kVtByte = PVL_VT_UINT8;
-constexpr uint32_t kBufferKind = 0x0106E429;
+constexpr uint32_t kBufferKind = ZUEUID_BUFFER_SOURCE_CONTIGUOUS;
 constexpr uint32_t kBufferNoWait = 1;  // GetDeliveryBuffer flag: answer at once
 constexpr PvlResult kNoFreeBuffer = 516;
 // After this long without an output buffer the worker says so (and keeps asking).
@@ -51,15 +52,6 @@ constexpr uint32_t kFourCcIjpg = CAMERA_FOURCC_IJPG;
 
 // The ports' format record.
 using PortFormat = CameraPortFormat;
-
-// The frame-buffer manager's buffer-requirement record (32 bytes).
-struct BufferRequirement {
-  uint32_t count;
-  uint32_t size;
-  uint32_t kind;
-  uint32_t more[5];
-};
-static_assert(sizeof(BufferRequirement) == 32, "a buffer-requirement record is 32 bytes");
 
 struct Frame {
   IPvlMediaBuffer* buffer = nullptr;  // one reference while held
@@ -531,10 +523,10 @@ class JpegService final : public HostObject<IJpegService> {
   PvlResult QueryBufferInfo(void* requirements) override {
     if (!requirements) return PVL_E_NULLPTR;
     std::lock_guard<std::mutex> lock(m_);
-    BufferRequirement r{};
+    BufferRequest r{};
     r.count = 1;
     r.size = static_cast<uint32_t>(FrameBytes(main_));  // the frames the service reads
-    r.kind = kBufferKind;
+    r.source = kBufferKind;
     std::memcpy(requirements, &r, sizeof r);
     return PVL_OK;
   }
@@ -542,12 +534,12 @@ class JpegService final : public HostObject<IJpegService> {
   PvlResult GetOutputBufferRequirements(void* requirements) override {
     if (!requirements) return PVL_E_NULLPTR;
     std::lock_guard<std::mutex> lock(m_);
-    BufferRequirement r{};
+    BufferRequest r{};
     r.count = 1;
     // Room for an image at 12 bits per pixel plus a full EXIF segment.
     r.size = static_cast<uint32_t>(
         std::min<uint64_t>(FrameBytes(main_) + (hasThumb_ ? FrameBytes(thumb_) : 0) + 65535, UINT32_MAX));
-    r.kind = kBufferKind;
+    r.source = kBufferKind;
     std::memcpy(requirements, &r, sizeof r);
     return PVL_OK;
   }
