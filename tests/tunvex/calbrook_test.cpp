@@ -404,18 +404,20 @@ struct TunserveChild {
     if (rc != 0) pid = 0;
     return rc == 0;
   }
-  // The first line that starts with "tunserve:"; empty when the output ends first.
+  // The first message of tunserve's own ("tunserve: ..." to the end of its line); empty
+  // when the output ends first. The server's debug lines come from other threads on the
+  // same stream and may run into it, so the message is looked for anywhere in a line.
   std::string Line() {
     std::string line;
     char ch = 0;
     while (read(out, &ch, 1) == 1) {
       if (ch != '\n') {
         line += ch;
-      } else if (line.rfind("tunserve:", 0) == 0) {
-        return line;
-      } else {
-        line.clear();
+        continue;
       }
+      const size_t at = line.find("tunserve:");
+      if (at != std::string::npos) return line.substr(at);
+      line.clear();
     }
     return "";
   }
