@@ -297,7 +297,7 @@ TEST_F(TuningTableTest, RolloffIsFlat) {
       ASSERT_EQ(radial.RedTable[k], 1.0) << "table " << i;
       ASSERT_EQ(radial.GreenTable[k], 1.0) << "table " << i;
       ASSERT_EQ(radial.BlueTable[k], 1.0) << "table " << i;
-      if (k > 0) ASSERT_GT(radial.RSqTable[k], radial.RSqTable[k - 1]) << "table " << i;
+      if (k > 0) { ASSERT_GT(radial.RSqTable[k], radial.RSqTable[k - 1]) << "table " << i; }
     }
   }
 }
@@ -321,7 +321,7 @@ TEST_F(TuningTableTest, ExposureTableClimbsThroughLinesThenGain) {
     ASSERT_LE(b.Gain, 512) << "entry " << i;
     // Gain only once the lines are used up; every step more exposure, by at
     // most 2x (one line to two) and by ~3 % (one 24th of an EV) past 35 lines.
-    if (b.Gain > 32) ASSERT_EQ(a.LineCount, maxLines) << "entry " << i;
+    if (b.Gain > 32) { ASSERT_EQ(a.LineCount, maxLines) << "entry " << i; }
     double ea = double(a.LineCount) * a.Gain, eb = double(b.LineCount) * b.Gain;
     ASSERT_GT(eb, ea) << "entry " << i;
     ASSERT_LE(eb / ea, a.LineCount * a.Gain >= 35 * 32 ? 1.07 : 2.0) << "entry " << i;
@@ -471,8 +471,8 @@ TEST_F(TuningTableTest, NoiseFiltersGrowWithGain) {
       EXPECT_LE(f.Ratio[i], 0.25f) << std::hex << id << " entry " << i;
       EXPECT_LE(f.Min[i], f.Max[i]) << std::hex << id << " entry " << i;
       EXPECT_LE(f.Max[i], kSensorMaxSample) << std::hex << id << " entry " << i;
-      if (i > 0) EXPECT_GE(f.LPThr[i], f.LPThr[i - 1]) << std::hex << id << " entry " << i;
-      if (i > 0) EXPECT_GE(f.Ratio[i], f.Ratio[i - 1]) << std::hex << id << " entry " << i;
+      if (i > 0) { EXPECT_GE(f.LPThr[i], f.LPThr[i - 1]) << std::hex << id << " entry " << i; }
+      if (i > 0) { EXPECT_GE(f.Ratio[i], f.Ratio[i - 1]) << std::hex << id << " entry " << i; }
     }
   }
   // Chroma suppression: each threshold pair ordered, low light suppressing more.
