@@ -205,6 +205,8 @@ class CConfigCommandRegistry : public IConfigCommandRegistry {
     EmptySlots();
     return PVL_OK;
   }
+  // The slots go last first with the members; a registry whose count reached 0
+  // is held by no configurer any more.
   PvlResult GetConfigurer(uint32_t configuration, IConfigCommand** out) override {
     if (!m_created) return PVL_E_NOTREADY;
     if (!out) return PVL_E_NULLPTR;
@@ -215,9 +217,7 @@ class CConfigCommandRegistry : public IConfigCommandRegistry {
     return m_slots[slot]->QueryInterface(ZUEUID_IFACE_CONFIG_COMMAND, reinterpret_cast<void**>(out));
   }
 
-  virtual ~CConfigCommandRegistry() {
-    if (m_created) ReleaseConfigurers();
-  }
+  virtual ~CConfigCommandRegistry() = default;
 
   // For tests: whether a slot holds a configurer, and whether the registry is ready.
   bool SlotFilled(size_t slot) const { return slot < Slots && m_slots[slot]; }
@@ -240,11 +240,12 @@ class CConfigCommandRegistry : public IConfigCommandRegistry {
 
  private:
   // Last slot first. Dropping a configurer drops its reference on this
-  // registry, so the registry keeps itself alive until the loop is done.
+  // registry: the registry keeps itself alive until the loop is done, and
+  // goes then if the configurers held the last references.
   void EmptySlots() {
     AddRef();
     for (size_t i = Slots; i-- > 0;) m_slots[i].Reset();
-    atomic_atomic_Add(&m_count, -1);  // back to the caller's count; never the last one here
+    Release();
   }
 
   CPvlPtr<IEnv> m_env;
