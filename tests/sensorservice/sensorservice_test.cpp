@@ -6,7 +6,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <chrono>
 #include <functional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -795,6 +797,176 @@ TEST_F(SensorServiceTest, AnswersItsThreeFaces) {
   EXPECT_EQ(PVL_E_NULLPTR, service_->QueryInterface(ZUEUID_IFACE_SENSOR_SERVICE, nullptr));
   void* out = &out;
   EXPECT_EQ(PVL_E_NOTSUPPORTED, service_->QueryInterface(0x0106e8f9u, &out));
+}
+
+}  // namespace
+
+// ---- The service over the real sensor and lens drivers, on the board's sensor --------------
+
+namespace {
+
+class SensorBoardTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    BoardSimReset();
+    CeSimClearFaults();
+    OrbhostTest_UnregisterAllClasses();  // every class from the image's modules
+    ASSERT_EQ(PVL_OK, env_env_CreateInstance(ZUEUID_CLASS_ENV, env_.Out()));
+    // Mapping a module keeps blocks of its own for the process: map both first.
+    Create();
+    service_.Reset();
+    blocks_ = OrbhostTest_LiveBlocks(nullptr);
+  }
+  void TearDown() override {
+    service_.Reset();
+    EXPECT_EQ(view_.refs, 0);
+    EXPECT_TRUE(BoardSensorState().inReset) << "the sensor was left powered";
+    EXPECT_EQ(BoardI2cOpenCount(), 0) << "the sensor bus was left open";
+    EXPECT_EQ(OrbhostTest_LiveBlocks(nullptr), blocks_) << "framework blocks left";
+    env_.Reset();
+  }
+  // The service as the engine makes it: through the environment, from Corvane.
+  void Create() {
+    ASSERT_EQ(PVL_OK, env_->CreateInstance(ZUEUID_CLASS_SENSOR_SERVICE, service_.Out()));
+    ASSERT_TRUE(service_);
+  }
+  PvlResult Run(uint32_t configuration) {
+    CPvlPtr<IConfigCommand> configurer;
+    PvlResult r = service_->GetConfigurer(configuration, &configurer);
+    return r != PVL_OK ? r : configurer->Configure();
+  }
+  static size_t AcknowledgedWrites() {
+    size_t n = 0;
+    for (const BoardI2cTransfer& t : BoardI2cTransfers()) n += t.slave == kSensorSlave && t.write && t.ack;
+    return n;
+  }
+  static double FramesPerSecond() { return 1e9 / static_cast<double>(BoardSensorState().periodNs); }
+
+  CPvlPtr<IEnv> env_;
+  uint32_t blocks_ = 0;
+  SensorViewDouble view_;
+  CPvlPtr<ICameraSensorService> service_;
+};
+
+TEST_F(SensorBoardTest, DetectsTheS5K3E2FX) {
+  Create();
+  EXPECT_EQ(1, OrbhostTest_IsModuleMapped("Corvane"));
+  EXPECT_EQ(1, OrbhostTest_IsModuleMapped("Senvar"));
+  char name[64];
+  CameraSensorDescriptor d{};
+  d.NameBuffer = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(name));
+  d.NameCapacity = sizeof name;
+  uint32_t count = 0;
+  ASSERT_EQ(PVL_OK, service_->GetSensors(&d, 1, &count));
+  EXPECT_EQ(count, 1u);
+  EXPECT_EQ(d.DriverClass, ZUEUID_CLASS_S5K3E2FX_SENSOR_DRIVER);
+  EXPECT_STREQ(name, "Samsung S5K3E2FX 5MP BAYER)");
+  EXPECT_EQ(d.NameLength, 28u);
+  EXPECT_EQ(d.FullWidth, 2608u);
+  EXPECT_EQ(d.FullHeight, 1960u);
+  EXPECT_EQ(d.FrameInterval, 33333u);
+  EXPECT_EQ(d.ExtraInfo[0] | d.ExtraInfo[1] | d.ExtraInfo[2], 0u);
+  // Detection keeps no driver: the sensor is back in reset.
+  EXPECT_TRUE(BoardSensorState().inReset);
+}
+
+TEST_F(SensorBoardTest, DrivesSensorAndLensThroughTheLifeCycle) {
+  Create();
+  BoardI2cClearRecords();
+  ASSERT_EQ(PVL_OK, service_->Initialize(ZUEUID_CLASS_S5K3E2FX_SENSOR_DRIVER, &view_));
+  EXPECT_FALSE(BoardSensorState().inReset);
+  EXPECT_TRUE(BoardSensorState().streaming);
+  EXPECT_GT(AcknowledgedWrites(), 10u) << "the init sequence never reached the sensor";
+  // The S5K3E2FX takes only exposure, focus and the modes.
+  CPvlPtr<IConfigCommand> configurer;
+  EXPECT_EQ(PVL_E_UNSUPPORTED, service_->GetConfigurer(ZUEUID_CONFIG_BRIGHTNESS, &configurer));
+  EXPECT_EQ(PVL_E_UNSUPPORTED, service_->GetConfigurer(ZUEUID_CONFIG_ANTIBANDING, &configurer));
+
+  // Video: a VGA preview (with the Bayer margins) picks the binned preview mode.
+  view_.outputSize = {652, 486};
+  ASSERT_EQ(PVL_OK, Run(ZUEUID_CONFIG_VIDEO));
+  BoardSensorSummary s = BoardSensorState();
+  EXPECT_EQ(s.width, 1296u);
+  EXPECT_EQ(s.height, 972u);
+  EXPECT_EQ(s.fll, 994u);
+  EXPECT_NEAR(FramesPerSecond(), 29.46, 0.01);
+  SensorTiming timing{};
+  ASSERT_EQ(PVL_OK, service_->GetTiming(&timing, 0));
+  EXPECT_EQ(timing.Words[0], 33945u);
+
+  // Exposure: the 3A defaults, then an exposure longer than the frame.
+  ASSERT_EQ(PVL_OK, Run(ZUEUID_CONFIG_EXPOSURE));
+  s = BoardSensorState();
+  EXPECT_EQ(s.gainCode, 96u);  // 3.0 in the sensor's 1/32 steps
+  EXPECT_EQ(s.integrationLines, 900u);
+  EXPECT_EQ(s.llp, 2732u);
+  view_.lines = 2000;
+  view_.gain = CFixedPoint(12u, 1.0);  // another precision, the same gain of 1.0
+  ASSERT_EQ(PVL_OK, Run(ZUEUID_CONFIG_EXPOSURE));
+  s = BoardSensorState();
+  EXPECT_EQ(s.gainCode, 32u);
+  EXPECT_EQ(s.llp, 5519u);  // every line stretched, the frame keeps its lines
+  EXPECT_EQ(s.integrationLines, 990u);
+  EXPECT_LT(FramesPerSecond(), 15.0);
+
+  // Snapshot: a 5-megapixel still switches to the full array.
+  view_.lines = 900;
+  view_.gain = CFixedPoint(8u, 3.0);
+  view_.outputSize = {2604, 1950};
+  ASSERT_EQ(PVL_OK, Run(ZUEUID_CONFIG_SNAPSHOT));
+  s = BoardSensorState();
+  EXPECT_EQ(s.width, 2608u);
+  EXPECT_EQ(s.height, 1960u);
+
+  // Focus: home the lens, then four steps; the lens gets there.
+  view_.lensReset = 1;
+  ASSERT_EQ(PVL_OK, Run(ZUEUID_CONFIG_FOCUS));
+  view_.lensReset = 0;
+  view_.direction = 0;
+  view_.steps = 4;
+  ASSERT_EQ(PVL_OK, Run(ZUEUID_CONFIG_FOCUS));
+  EXPECT_EQ(BoardSensorState().lensTarget, 108u);
+  for (int i = 0; i < 2000 && BoardSensorState().lensCode != 108u; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_EQ(BoardSensorState().lensCode, 108u);
+
+  ASSERT_EQ(PVL_OK, service_->Start());
+  ASSERT_EQ(PVL_OK, service_->Stop());
+
+  // Suspend puts the sensor to sleep; Resume opens a new driver that wakes it.
+  ASSERT_EQ(PVL_OK, service_->Suspend());
+  EXPECT_TRUE(BoardSensorState().inReset);
+  EXPECT_EQ(BoardI2cOpenCount(), 0);
+  ASSERT_EQ(PVL_OK, service_->Resume());
+  EXPECT_FALSE(BoardSensorState().inReset);
+  EXPECT_TRUE(BoardSensorState().streaming);
+  view_.outputSize = {652, 486};
+  ASSERT_EQ(PVL_OK, Run(ZUEUID_CONFIG_VIDEO));
+  EXPECT_EQ(BoardSensorState().width, 1296u);
+
+  // Uninitialize: the sensor powered down, nothing held (TearDown checks the rest).
+  ASSERT_EQ(PVL_OK, service_->Uninitialize());
+  EXPECT_TRUE(BoardSensorState().inReset);
+  EXPECT_EQ(BoardI2cOpenCount(), 0);
+}
+
+TEST_F(SensorBoardTest, AnOwnerThatNeverUninitialisesStillPowersTheSensorDown) {
+  Create();
+  ASSERT_EQ(PVL_OK, service_->Initialize(ZUEUID_CLASS_S5K3E2FX_SENSOR_DRIVER, &view_));
+  ASSERT_EQ(PVL_OK, service_->Start());
+  service_.Reset();
+  // TearDown: the sensor in reset, the bus closed, no block left.
+}
+
+TEST_F(SensorBoardTest, ASensorThatDoesNotAnswerFailsInitializeAndAllowsAnother) {
+  Create();
+  BoardSensorSetPresent(false);
+  EXPECT_NE(PVL_OK, service_->Initialize(ZUEUID_CLASS_S5K3E2FX_SENSOR_DRIVER, &view_));
+  EXPECT_EQ(view_.refs, 0);
+  EXPECT_EQ(BoardI2cOpenCount(), 0);
+  BoardSensorSetPresent(true);
+  ASSERT_EQ(PVL_OK, service_->Initialize(ZUEUID_CLASS_S5K3E2FX_SENSOR_DRIVER, &view_));
+  ASSERT_EQ(PVL_OK, service_->Uninitialize());
 }
 
 }  // namespace
