@@ -501,7 +501,7 @@ TEST_F(SensorServiceTest, GetSensorsStaysWithinWhatWasDetected) {
 }
 
 TEST_F(SensorServiceTest, NoSensorNoService) {
-  CurrentDriverScript() = nullptr;  // the class cannot be made
+  script_.createResult = PVL_E_FAIL;  // the class exists but cannot be made
   OrbhostTest_MessageCaptureBegin();
   EXPECT_EQ(PVL_E_NODEVICE, Create());
   std::vector<OrbhostTestMessage> lines = OrbhostTest_MessageCaptureEnd();
@@ -670,8 +670,8 @@ TEST_P(InitializeFailureTest, RollsBackAndCanBeRetried) {
 INSTANTIATE_TEST_SUITE_P(
     Sensor, InitializeFailureTest,
     ::testing::Values(
-        InitFailure{"DriverCannotBeMade", [](DriverScript& s, SensorViewDouble&) { s.createResult = 3; },
-                    PVL_E_NOTSUPPORTED},
+        InitFailure{"DriverCannotBeMade", [](DriverScript& s, SensorViewDouble&) { s.createResult = PVL_E_FAIL; },
+                    PVL_E_FAIL},
         InitFailure{"ClientWithoutSettings", [](DriverScript&, SensorViewDouble& v) { v.answersSettings = false; },
                     PVL_E_NOTSUPPORTED},
         InitFailure{"AValueFailsItsFirstRead",
