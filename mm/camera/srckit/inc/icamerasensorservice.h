@@ -13,13 +13,8 @@
 
 #define ZUEUID_CLASS_SENSOR_SERVICE 0x010707a1u
 #define ZUEUID_IFACE_SENSOR_SERVICE 0x0105d521u
-// The common service shapes: slots 3-8 (component), 3-10 (service).
-#define ZUEUID_IFACE_CAMERA_COMPONENT 0x0108a2bbu
-#define ZUEUID_IFACE_CAMERA_SERVICE 0x0103ed71u
 #define ZUEUID_IFACE_SENSOR_CONFIGURATION 0x010610aeu
 #define ZUEUID_IFACE_SENSOR_CONFIGURATION_SET 0x01061032u
-// Result of detection and of Initialize/Resume with a class no sensor has.
-#define PVL_E_NODEVICE 39
 
 // The sensor's white-balance calibration (ZUEUID_SENSOR_PROPERTY_WB_CALIBRATION):
 // four factors in the order the tuning data's CalibrateWhiteBalance takes them.

@@ -13,6 +13,14 @@
 
 #include "pvlbase.h"
 
+// The services that hand configurers out (sensor, flash, VFE) share their
+// first slots: 3-8 as a component, 3-10 as a service.
+#define ZUEUID_IFACE_CAMERA_COMPONENT 0x0108a2bbu
+#define ZUEUID_IFACE_CAMERA_SERVICE 0x0103ed71u
+// A service's answer when no device of its kind was detected, or none of the
+// class asked for.
+#define PVL_E_NODEVICE 39
+
 #define ZUEUID_IFACE_CONFIG_COMMAND 0x0105e138u
 #define ZUEUID_IFACE_CONFIG_COMMAND_REGISTRY 0x01061031u
 

@@ -3,7 +3,6 @@
 #include <string.h>
 
 #include "cameraflashserviceconfigurations.h"
-#include "icamerasensorservice.h"
 #include "pvllog.h"
 
 namespace {
