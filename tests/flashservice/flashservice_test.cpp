@@ -548,7 +548,7 @@ class FlashBoardTest : public ::testing::Test {
   void TearDown() override {
     service_.Reset();
     EXPECT_EQ(view_.refs, 0);
-    EXPECT_EQ(BoardLedNow().mode, kLedOff) << "the LED was left on";
+    EXPECT_EQ(LedSettlesOn(kLedOff), kLedOff) << "the LED was left on";
     EXPECT_EQ(OrbhostTest_LiveBlocks(nullptr), blocks_) << "framework blocks left";
     PMICFlashLED_SetCurrent(0);
     env_.Reset();
@@ -632,6 +632,7 @@ TEST_F(FlashBoardTest, SuspendAndResumeKeepItDark) {
   ASSERT_EQ(PVL_OK, service_->Start());
   EXPECT_EQ(LedSettlesOn(kLedTorch), kLedTorch);
   ASSERT_EQ(PVL_OK, service_->Stop());
+  EXPECT_EQ(LedSettlesOn(kLedOff), kLedOff);
   ASSERT_EQ(PVL_OK, service_->Uninitialize());
 }
 

@@ -242,7 +242,9 @@ TEST_F(ConfigurationTest, SetMakesTheTwentyValuesInAccessorOrder) {
     // Each value applies its own command.
     script_.calls.clear();
     value->Apply();
-    if (supported) EXPECT_EQ(script_.Commands(), std::vector<uint32_t>{command}) << i;
+    if (supported) {
+      EXPECT_EQ(script_.Commands(), std::vector<uint32_t>{command}) << i;
+    }
   }
 }
 
