@@ -232,9 +232,10 @@ TEST_F(ConfigurationTest, SetMakesTheTwentyValuesInAccessorOrder) {
       &ISensorConfigurationSet::GetApertureShutter, &ISensorConfigurationSet::GetOpticalZoom,
       &ISensorConfigurationSet::GetSensorMode,   &ISensorConfigurationSet::GetSaturation,
       &ISensorConfigurationSet::GetSharpness,    &ISensorConfigurationSet::GetWhiteBalance};
-  for (uint32_t i = 0; i < 20; ++i) {
+  uint32_t i = 0;
+  for (Accessor accessor : accessors) {
     CPvlPtr<ISensorConfiguration> value;
-    ASSERT_EQ(PVL_OK, (set.Get()->*accessors[i])(&value));
+    ASSERT_EQ(PVL_OK, (set.Get()->*accessor)(&value));
     const uint32_t command = ZUEUID_SENSOR_CMD_ANTIBANDING + i;
     const bool supported = command == ZUEUID_SENSOR_CMD_EXPOSURE || command == ZUEUID_SENSOR_CMD_FOCUS ||
                            command == ZUEUID_SENSOR_CMD_SENSOR_MODE;
@@ -245,6 +246,7 @@ TEST_F(ConfigurationTest, SetMakesTheTwentyValuesInAccessorOrder) {
     if (supported) {
       EXPECT_EQ(script_.Commands(), std::vector<uint32_t>{command}) << i;
     }
+    ++i;
   }
 }
 

@@ -55,13 +55,16 @@ int CSensorConfigCommandRegistry::SlotOf(uint32_t configuration) const {
 }
 
 PvlResult CSensorConfigCommandRegistry::MakeConfigurers() {
-  for (size_t slot = 0; slot < kVideo; ++slot) {
+  size_t slot = 0;
+  for (const SlotMaker& maker : kMakers) {
     CPvlPtr<ISensorConfiguration> value;
-    PvlResult r = (GetSet()->*kMakers[slot].value)(&value);
+    PvlResult r = (GetSet()->*maker.value)(&value);
     if (r != PVL_OK) return r;
-    if (!value || !value->IsSupported()) continue;
-    r = Make(slot, kMakers[slot].create);
-    if (r != PVL_OK) return r;
+    if (value && value->IsSupported()) {
+      r = Make(slot, maker.create);
+      if (r != PVL_OK) return r;
+    }
+    ++slot;
   }
   // The two modes exist whatever the driver supports.
   PvlResult r = Make(kVideo, &CSensorVideoConfigurer::Create);
