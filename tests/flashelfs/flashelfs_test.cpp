@@ -6,15 +6,21 @@
 // suspend needs the output off) and records what it was asked.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "board_led.h"
+#include "board_sim.h"
 #include "camerasettings.h"
 #include "ccameraflashelfs.h"
 #include "hostsymbols.h"
+#include "icameradriver.h"
 #include "ienv.h"
 #include "orbhost_test.h"
 #include "plindor.h"
+#include "wince_sim.h"
 
 namespace {
 
@@ -138,9 +144,18 @@ class FakeFlashSettings final : public Counted<IFlashSettings> {
     *out = nullptr;
     return PVL_E_NOTSUPPORTED;
   }
-  PvlResult GetLampIntensity(CameraRange*) override { return PVL_E_UNSUPPORTED; }
-  PvlResult GetSnapshotFlashIntensity(CameraRange*) override { return PVL_E_UNSUPPORTED; }
-  PvlResult GetRedEyeReductionMode(uint32_t*) override { return PVL_E_UNSUPPORTED; }
+  PvlResult GetLampIntensity(CameraRange* out) override {
+    *out = lampIntensity;
+    return PVL_OK;
+  }
+  PvlResult GetSnapshotFlashIntensity(CameraRange* out) override {
+    *out = flashIntensity;
+    return PVL_OK;
+  }
+  PvlResult GetRedEyeReductionMode(uint32_t* out) override {
+    *out = 0;
+    return PVL_OK;
+  }
   PvlResult GetUnsupportedD(void*) override { return PVL_E_UNSUPPORTED; }
   PvlResult GetUnsupportedE(void*) override { return PVL_E_UNSUPPORTED; }
   PvlResult GetLampMode(uint32_t* out) override {
@@ -175,6 +190,7 @@ class FakeFlashSettings final : public Counted<IFlashSettings> {
   uint32_t lampMode = 0, flashMode = 0, currentDevice = 0x0106c427, preSnapshot = 0;
   uint8_t flashRequired = 0;
   std::vector<uint32_t> words;  // flash output states reported
+  CameraRange lampIntensity{0, 10000, 1, 0, 5000}, flashIntensity{0, 10000, 1, 0, 10000};
 };
 
 FakeFlashService* g_service = nullptr;
@@ -480,6 +496,77 @@ TEST_F(FlashElfsTest, AServiceThatCannotBeMadeFailsTheCreation) {
   void* out = reinterpret_cast<void*>(1);
   EXPECT_EQ(PVL_E_OUTOFMEMORY, CCameraFlashELFS::ClassEntry(env, ZUEUID_CLASS_FLASH_ELFS, env, &out));
   EXPECT_EQ(nullptr, out);
+}
+
+// ---- Over the flash service, the white-LED driver and the board's LED --------------
+
+class FlashElfsBoardTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    BoardSimReset();
+    CeSimClearFaults();
+    OrbhostTest_UnregisterAllClasses();
+    SetSnapshotStatus(0);
+    ASSERT_EQ(InitFlashLight(), 1);
+    ASSERT_EQ(PVL_OK, env_env_CreateInstance(ZUEUID_CLASS_ENV, env.Out()));
+    void* out = nullptr;
+    ASSERT_EQ(PVL_OK, CCameraFlashELFS::ClassEntry(env, ZUEUID_CLASS_FLASH_ELFS, env, &out));
+    elfs = static_cast<IELFS*>(out);
+    plugin = static_cast<CCameraFlashELFS*>(elfs);
+    elfs->Release();
+    ASSERT_EQ(PVL_OK, elfs->Initialize(static_cast<IFlashSettings*>(&settings)));
+  }
+  void TearDown() override {
+    plugin.Reset();
+    EXPECT_EQ(0, settings.refs);
+    EXPECT_EQ(LedSettlesOn(kLedOff), kLedOff) << "the LED was left on";
+    PMICFlashLED_SetCurrent(0);
+    SetSnapshotStatus(0);
+  }
+  // The torch is decoded from pulses: it shows a moment after the call.
+  static BoardLedMode LedSettlesOn(BoardLedMode expected) {
+    BoardLedState s = BoardLedNow();
+    for (int i = 0; i < 400 && s.mode != expected; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      s = BoardLedNow();
+    }
+    return s.mode;
+  }
+
+  CPvlPtr<IEnv> env;
+  FakeFlashSettings settings;
+  CPvlPtr<CCameraFlashELFS> plugin;
+  IELFS* elfs = nullptr;
+};
+
+TEST_F(FlashElfsBoardTest, TorchPreFlashStrobeAndSuspendOnTheBoard) {
+  EXPECT_EQ(ZUEUID_CLASS_WHITE_LED_FLASH_DRIVER, plugin->GetDetectedDevice());
+  // Preview with the lamp on: the torch.
+  settings.lampMode = 1;
+  ASSERT_EQ(PVL_OK, elfs->Configure());
+  ASSERT_EQ(PVL_OK, elfs->OnStartVideo(nullptr));
+  EXPECT_EQ(LedSettlesOn(kLedTorch), kLedTorch);
+  // Suspended with the torch on: dark, and back after the next frame.
+  ASSERT_EQ(PVL_OK, plugin->Suspend());
+  EXPECT_EQ(LedSettlesOn(kLedOff), kLedOff);
+  ASSERT_EQ(PVL_OK, plugin->Resume());
+  ASSERT_EQ(PVL_OK, elfs->OnFrame(nullptr));
+  EXPECT_EQ(LedSettlesOn(kLedTorch), kLedTorch);
+  // Lamp off; white balance decided under the pre-flash: dark.
+  settings.lampMode = 0;
+  settings.preSnapshot = 4;
+  ASSERT_EQ(PVL_OK, elfs->OnFrame(nullptr));
+  EXPECT_EQ(LedSettlesOn(kLedOff), kLedOff);
+  ASSERT_EQ(PVL_OK, elfs->OnStopVideo());
+  // A still with the flash on, taken from Ready: the strobe, then dark again.
+  settings.preSnapshot = 0;
+  settings.flashMode = 1;
+  ASSERT_EQ(PVL_OK, elfs->OnStartSnapshot(nullptr, nullptr));
+  EXPECT_EQ(LedSettlesOn(kLedFlash), kLedFlash);
+  ASSERT_EQ(PVL_OK, elfs->OnStopSnapshot());
+  EXPECT_EQ(LedSettlesOn(kLedOff), kLedOff);
+  EXPECT_EQ(PVL_OK, plugin->Suspend());
+  EXPECT_EQ(PVL_OK, plugin->Resume());
 }
 
 }  // namespace

@@ -15,7 +15,7 @@
 #include <stdint.h>
 
 #include "camerasettings.h"
-#include "cameraflashserviceface.h"
+#include "icameraflashservice.h"
 #include "ccameraelfsbase.h"
 
 class CCameraFlashELFS final : public CCameraELFSBase, public ICameraFlashService {
