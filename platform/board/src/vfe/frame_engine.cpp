@@ -107,6 +107,7 @@ void CamifError(Model& m, uint32_t detail) {
 }
 
 void HandleStart(Model& m, const Event& e, std::unique_lock<std::mutex>& lk) {
+  if (m.frame.valid && m.frame.late) return;  // still busy with the late frame: this one is lost
   m.frame.valid = false;
   if (!(m.camifRunning && m.pipelineStarted && m.writeMastersRunning)) return;
   if (!ClockOn() || ChipSimClocks().vfeSource != kVfeSensorSource) return;
@@ -170,6 +171,7 @@ void HandleEnd(Model& m, const Event& e, std::unique_lock<std::mutex>& lk) {
     Event later = e;
     later.dueNs = BoardNowNs() + int64_t(m.delayNextFrameMs) * 1000000;
     m.delayNextFrameMs = 0;
+    m.frame.late = true;
     Schedule(m, later);
     return;
   }

@@ -124,6 +124,7 @@ struct StatsSide {
 struct FrameInFlight {
   bool valid = false;
   bool aborted = false;
+  bool late = false;          // its end was put off (fault hook)
   BoardFrameInfo info;
   uint32_t serial = 0;        // model frame number (head word of statistics)
   bool keep[2] = {};          // per path, from the drop pattern
