@@ -2,6 +2,7 @@
 // illuminant with its colour stages neutral: grey patches grey, colour patches
 // at their hue, every patch where the programmed crop and scaling put it. The
 // frame is saved as vfemodel-chart.png in the build directory to look at.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -17,8 +18,10 @@ struct Nv21 {
   uint32_t w, h;
   std::vector<uint8_t> y, c;
   uint8_t Y(uint32_t x, uint32_t yy) const { return y[size_t(yy) * w + x]; }
-  uint8_t U(uint32_t x, uint32_t yy) const { return c[size_t(yy / 2) * w + (x & ~1u) + 1]; }
-  uint8_t V(uint32_t x, uint32_t yy) const { return c[size_t(yy / 2) * w + (x & ~1u)]; }
+  // An odd last luma line shares the chroma line above it.
+  size_t Row(uint32_t yy) const { return size_t(std::min(yy / 2, h / 2 - 1)) * w; }
+  uint8_t U(uint32_t x, uint32_t yy) const { return c[Row(yy) + (x & ~1u) + 1]; }
+  uint8_t V(uint32_t x, uint32_t yy) const { return c[Row(yy) + (x & ~1u)]; }
 };
 
 // ---- PNG (stored deflate blocks) ----

@@ -110,6 +110,51 @@ TEST_F(VfeModel, ContinuousFramesAlternatePingAndPongInHardwareOrder) {
   EXPECT_EQ(c.refusedWrites, 0u);
 }
 
+TEST_F(VfeModel, UpdateWhileRunningLatchesWithTheNextStartOfFrame) {
+  Reset();
+  ConfigurePipeline();
+  ConfigureOutputs();
+  ArmOutputs();
+  StartSensor();
+  Start(kBothPaths, kModules, kFrameMask);
+  ASSERT_TRUE(ServiceCount(Bit(18), 1));
+  uint32_t before = BoardVfeActiveRegister(0x2B4);
+  Write(0x2B4, 0x01020304);
+  Write(0x190, 1);
+  EXPECT_EQ(BoardVfeActiveRegister(0x2B4), before) << "held until the frame boundary";
+  log_.clear();
+  ASSERT_TRUE(Service(Bit(8)) & Bit(8));
+  EXPECT_EQ(log_.back().status, Bit(8) | Bit(1)) << "the update is acknowledged with the start of frame";
+  EXPECT_EQ(BoardVfeActiveRegister(0x2B4), 0x01020304u);
+}
+
+TEST_F(VfeModel, FreeRunningAFrameDoneLeftUnservicedOverflows) {
+  Reset();
+  ConfigurePipeline();
+  ConfigureOutputs();
+  ArmOutputs();
+  BoardVfeSetLockStep(false);
+  StartSensor();
+  Start(0x30, kModules, kFrameMask);
+  // Nobody services line 70: the second frame done finds the first one pending.
+  DWORD start = GetTickCount();
+  while (BoardVfeCounts().overflows == 0 && GetTickCount() - start < 20000) Sleep(5);
+  EXPECT_GE(BoardVfeCounts().overflows, 1u);
+  EXPECT_EQ(Read(0x020) & (Bit(18) | Bit(20)), Bit(18) | Bit(20));
+  EXPECT_EQ(Read(0x0D0) & kVfePathOverflow, kVfePathOverflow);
+  EXPECT_EQ(BoardVfeCounts().framesDone[kVfeOutput2], 1u);
+}
+
+TEST_F(VfeModel, EveryAccessIsLoggedWithItsTime) {
+  Write(0x018, 0x200);
+  int64_t between = BoardNowNs();
+  EXPECT_EQ(Read(0x018), 0x200u);
+  std::vector<BoardVfeAccess> log = BoardVfeAccessLog();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_TRUE(log[0].write && log[0].offset == 0x018 && log[0].value == 0x200 && log[0].timeNs <= between);
+  EXPECT_TRUE(!log[1].write && log[1].offset == 0x018 && log[1].timeNs >= between);
+}
+
 TEST_F(VfeModel, FrameDropPatternsKeepTheFramesTheirBitsSelect) {
   struct Case {
     const char* name;

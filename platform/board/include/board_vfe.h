@@ -18,27 +18,34 @@
 //     Cb = 128 + 0.564 (B - Y), Cr = 128 + 0.713 (R - Y). Until the colour
 //     stages honour their payloads the 10-bit linear data is brought to 8 bits
 //     by the standard sRGB transfer curve (the neutral stand-in for the gamma
-//     tables); white balance, colour correction, luma adaptation, ASF and
-//     chroma suppression pass through. Black level and the output clamp are
-//     applied as programmed.
-//  3. WB/exposure statistics are computed on 2x2 Bayer quads of the demosaic
-//     area (after black level, before white balance): per quad R, G = mean of
-//     the two greens, B; Y/Cb/Cr of the quad by the conversion of (2), on the
-//     black-subtracted 10-bit scale (Y 0-1023, Cb/Cr centred on 512). A quad
-//     is near-grey when Y lies within [0x31C bits 16-23, bits 24-31] x 4 and
-//     Cr <= m1 Cb + c1, Cr >= m2 Cb + c2, Cr <= m3 Cb + c3, Cr >= m4 Cb + c4
-//     with Cb/Cr taken relative to 512, slopes m1..m4 the signed bytes of 0x324
-//     (bits 24-31, 16-23, 8-15, 0-7) in Q4 and offsets c1..c4 the signed
-//     12-bit fields of 0x328 (bits 16-27, 0-11) and 0x32C (bits 16-27, 0-11).
-//     A 0x31C with bit 0 clear counts every quad as near-grey. Counts are
-//     quads: one count is four full-resolution pixels. Words 4-7 of a region
-//     are the sums over all its quads of Y, R, G and B. Every word saturates
-//     at its field (sums 24 bits, count 17 bits, exposure sums 21 bits after a
-//     right shift by 3 on full-resolution frames; see kVfeExposureShift).
-//  4. AF statistics: the filter runs on the green samples of the demosaic
-//     output (the mean of G at every site); 0x314 bit 21 set sums squares
-//     (then >> 8) instead of absolute values; the 11-bit field (2047) clips
-//     each |tap output|; 0x310 (79) is unused by the model.
+//     tables); channel gains, white balance, colour correction, luma
+//     adaptation, ASF and chroma suppression pass through. Black level (module
+//     bit 0; 0x194-0x1A0 are the window's 2x2 phases in raster order: top
+//     left, top right, bottom left, bottom right) and the output clamp
+//     (0x2EC/0x2F0) are applied as programmed.
+//  3. WB/exposure statistics are computed on 2x2 Bayer quads of the statistics
+//     area (0x33C, from the demosaic area's origin), after black level and
+//     before white balance: per quad R, G = mean of the two greens, B on the
+//     10-bit scale; Y/Cb/Cr of the quad by the conversion of (2) with Cb, Cr
+//     centred on 0. A quad is near-grey when 0x31C bit 0 is clear (every quad
+//     counts) or when Y lies within [4 x (0x31C bits 16-23), 4 x (bits 24-31)
+//     + 3] and Cr <= m1 Cb / 16 + c1, Cr >= m2 Cb / 16 + c2, Cr <= m3 Cb / 16 +
+//     c3, Cr >= m4 Cb / 16 + c4, slopes m1..m4 the signed bytes of 0x324 (bits
+//     24-31, 16-23, 8-15, 0-7, Q4) and offsets c1..c4 the signed 12-bit fields
+//     of 0x328 (bits 16-27, 0-11) and 0x32C (bits 16-27, 0-11). Words of a
+//     region: 0-2 the sums of Y, Cb + 512 and Cr + 512 over the near-grey
+//     quads (10-bit scale), 3 their count in quads (one quad is four
+//     full-resolution pixels), 4 the sum of Y over all quads, 5-7 the sums of
+//     R, G and B over all quads on the 8-bit scale (value >> 2). Each word
+//     saturates at its field (25, 25, 25, 17, 25, 21, 21, 21 bits). Word 0 of
+//     the buffer is the model's frame number.
+//  4. AF statistics: the focus window (0x2F8/0x2FC) is in field-of-view crop
+//     coordinates; the filter runs on the green samples (the mean of the four
+//     greens around a red or blue site); each |tap sum| is clipped to the
+//     11-bit field of 0x314 (2047); 0x314 bit 21 set adds (clipped^2) >> 8,
+//     clear adds the clipped value. Line pair k is filtered on window row
+//     2k + 2. Grid mode words carry the cell number (row x 16 + column) in
+//     bits 24-31. 0x310 (79) is unused. Word 0 is the model's frame number.
 //  5. Raw 8-bit output (output type 1): the top 8 bits of the 10-bit samples
 //     (sample >> 2), black level not subtracted.
 //  6. Frame drop: the frame index counts 0..period and wraps, so period 30
@@ -65,7 +72,6 @@
 constexpr uint32_t kVfeHardwareVersion = 0x00030102;  // 0x000: bits 0-7, 8-15, 16-19
 constexpr uint32_t kVfeRegisterSpan = 0x3A0;          // offsets 0x000-0x39C answer
 constexpr int64_t kVfeAckDelayNs = 1000000;           // board time, reset acknowledge
-constexpr uint32_t kVfeExposureShift = 3;             // exposure sums of full frames
 // The clock regimes the model needs on (vfe_config_clks_common) and the input
 // source that feeds it the sensor (vfe_config_clks_sensor).
 constexpr uint32_t kVfeClockRegimes[4] = {24, 40, 41, 53};
@@ -126,8 +132,19 @@ struct BoardVfeCounters {
   uint32_t interruptsRaised = 0;
   uint32_t interruptsLost = 0;
   uint32_t serviceTimeouts = 0;     // lock-step waits that ran out
+  uint64_t frameWorkNs = 0;         // real time spent rendering and processing frames
+  uint64_t frameWorkMaxNs = 0;      // the longest single frame
 };
 BoardVfeCounters BoardVfeCounts();
+
+// Every register access with its board time (the latest 100,000).
+struct BoardVfeAccess {
+  int64_t timeNs;
+  uint32_t offset;
+  uint32_t value;
+  bool write;
+};
+std::vector<BoardVfeAccess> BoardVfeAccessLog();
 
 // ---- Faults ------------------------------------------------------------------------
 // The next `count` raises of line 70 are lost (the status bits stay set).

@@ -202,8 +202,12 @@ void HandleEnd(Model& m, const Event& e, std::unique_lock<std::mutex>& lk) {
   m.writing = true;
   static FrameProducts products;
   lk.unlock();
+  auto t0 = std::chrono::steady_clock::now();
   RunFrame(req, &products);
+  uint64_t workNs = uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - t0).count());
   lk.lock();
+  m.counters.frameWorkNs += workNs;
+  m.counters.frameWorkMaxNs = std::max(m.counters.frameWorkMaxNs, workNs);
   if (f.generation != m.generation || !m.writeMastersRunning) {
     FinishWriting(m);
     return;

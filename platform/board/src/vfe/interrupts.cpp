@@ -21,8 +21,10 @@ bool SetStatus(Model& m, uint32_t bits) {
 
 void Raise() {
   Model& m = M();
+  bool clock = ClockOn();
   {
     std::lock_guard<std::mutex> g(m.lock);
+    if (!clock) return;  // no interrupts without the clock; the status keeps the bits
     if (m.loseInterrupts > 0) {
       --m.loseInterrupts;
       ++m.counters.interruptsLost;

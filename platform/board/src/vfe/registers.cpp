@@ -48,15 +48,30 @@ bool Immediate(uint32_t offset) {
   return false;
 }
 
+constexpr size_t kAccessLogSize = 100000;
+
+void LogAccess(Model& m, uint32_t offset, uint32_t value, bool write) {
+  m.accesses.push_back({BoardNowNs(), offset, value, write});
+  if (m.accesses.size() > kAccessLogSize) m.accesses.pop_front();
+}
+
+uint32_t ReadRegister(Model& m, uint32_t offset);
+
 uint32_t ReadHook(void*, uint32_t offset, volatile uint32_t*) {
   Model& m = M();
   bool clock = ClockOn();
   std::lock_guard<std::mutex> g(m.lock);
+  uint32_t value = ReadRegister(m, offset);
+  LogAccess(m, offset, value, false);
+  if (!clock && offset < kVfeRegisterSpan) ++m.counters.clockOffAccesses;
+  return value;
+}
+
+uint32_t ReadRegister(Model& m, uint32_t offset) {
   if (offset >= kVfeRegisterSpan || (offset & 3) != 0) {
     ++m.counters.outOfWindowAccesses;
     return 0;
   }
-  if (!clock) ++m.counters.clockOffAccesses;
   switch (offset) {
     case kRegVersion: return kVfeHardwareVersion;
     case kRegIrqStatus: return m.status;
@@ -175,6 +190,7 @@ void WriteHook(void*, uint32_t offset, uint32_t value, volatile uint32_t* cell) 
   bool raise = false;
   {
     std::lock_guard<std::mutex> g(m.lock);
+    LogAccess(m, offset, value, true);
     if (offset >= kVfeRegisterSpan || (offset & 3) != 0) {
       ++m.counters.outOfWindowAccesses;
       return;
@@ -261,6 +277,7 @@ void BoardVfeReset() {
   m.serial = 0;
   for (PathState& p : m.path) p = PathState{};
   m.counters = BoardVfeCounters{};
+  m.accesses.clear();
   m.lockStep = false;
   m.lockStepTimeoutMs = 5000;
   m.loseInterrupts = 0;
@@ -283,6 +300,12 @@ BoardVfeCounters BoardVfeCounts() {
   Model& m = M();
   std::lock_guard<std::mutex> g(m.lock);
   return m.counters;
+}
+
+std::vector<BoardVfeAccess> BoardVfeAccessLog() {
+  Model& m = M();
+  std::lock_guard<std::mutex> g(m.lock);
+  return std::vector<BoardVfeAccess>(m.accesses.begin(), m.accesses.end());
 }
 
 uint32_t BoardVfeWrittenRegister(uint32_t offset) {

@@ -177,6 +177,7 @@ struct Model {
   int lockStepTimeoutMs = 5000;
 
   BoardVfeCounters counters;
+  std::deque<BoardVfeAccess> accesses;
   int loseInterrupts = 0;
   uint32_t withheldBits = 0;
   bool withholdStopAck = false;
