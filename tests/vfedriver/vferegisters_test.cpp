@@ -359,6 +359,19 @@ TEST_F(Registers, TheBurstDivisorFollowsItsCodeAndAnUnknownCodeKeepsTheLast) {
   }
 }
 
+TEST_F(Registers, MoreThanFourFragmentsAreRefused) {
+  VfeOutputCmd o{};
+  o.output2.fragmentCount = 5;
+  ChipSimTraceWindow(kVfeRegistersPhys, true);
+  ChipSimTakeTrace();
+  EXPECT_EQ(PVL_E_BADARG, Cmd(VFE_CMD_OUTPUT, o));
+  EXPECT_TRUE(ChipSimTakeTrace().empty());
+  ChipSimTraceWindow(kVfeRegistersPhys, false);
+  o.output2.fragmentCount = 4;
+  EXPECT_EQ(PVL_OK, Cmd(VFE_CMD_OUTPUT, o));
+  EXPECT_TRUE(State().path[1].multiFragment);
+}
+
 // ---- Table port ------------------------------------------------------------------------------------
 
 // The codes selected on the table port (0x340 <- code + 256) since `from`.

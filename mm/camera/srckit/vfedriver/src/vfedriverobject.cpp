@@ -446,7 +446,11 @@ PvlResult Handle(VfeDriverObject* d, uint32_t command, uint8_t* p) {
       return PVL_OK;
     }
     case VFE_CMD_CAMIF: Camif(p); return PVL_OK;
-    case VFE_CMD_OUTPUT: Output(p); return PVL_OK;
+    case VFE_CMD_OUTPUT:
+      // A buffer's fragments fill at most half of a path's eight addresses.
+      if (p[12] > 4 || p[30] > 4) return PVL_E_BADARG;
+      Output(p);
+      return PVL_OK;
     case VFE_CMD_BLACK_LEVEL:
     case VFE_CMD_BLACK_LEVEL_UPDATE: SetEnable(0, p); VfeWriteBlackLevel(p); return PVL_OK;
     case VFE_CMD_ROLLOFF: SetEnable(1, p); VfeWriteRolloff(p); return PVL_OK;
