@@ -131,8 +131,12 @@ class DriverGate : public VfeDriverTest, public ::testing::WithParamInterface<Ga
 TEST_P(DriverGate, CommandsByPhase) {
   const GateCase& c = GetParam();
   ASSERT_EQ(PVL_OK, Cmd(VFE_CMD_RESET));
-  if (c.setup != Setup::Idle) ASSERT_EQ(PVL_OK, Start());
-  if (c.setup == Setup::UpdatePending) ASSERT_EQ(PVL_OK, Cmd(VFE_CMD_UPDATE));
+  if (c.setup != Setup::Idle) {
+    ASSERT_EQ(PVL_OK, Start());
+  }
+  if (c.setup == Setup::UpdatePending) {
+    ASSERT_EQ(PVL_OK, Cmd(VFE_CMD_UPDATE));
+  }
   std::vector<uint8_t> payload(2048, 0);
   uint32_t size = 0;
   switch (c.command) {

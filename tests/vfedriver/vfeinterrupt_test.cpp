@@ -119,8 +119,12 @@ TEST_F(Interrupts, BothPathsDeliverTheirOwnBuffers) {
   ASSERT_TRUE(WaitFor(MSG_VFE_OUTPUT1));
   ASSERT_TRUE(WaitFor(MSG_VFE_OUTPUT2));
   for (const VfeMessage& m : seen_) {
-    if (m.id == MSG_VFE_OUTPUT1) EXPECT_EQ(p1[0].y.phys, m.payload.frame.luma);
-    if (m.id == MSG_VFE_OUTPUT2) EXPECT_EQ(p2[0].y.phys, m.payload.frame.luma);
+    if (m.id == MSG_VFE_OUTPUT1) {
+      EXPECT_EQ(p1[0].y.phys, m.payload.frame.luma);
+    }
+    if (m.id == MSG_VFE_OUTPUT2) {
+      EXPECT_EQ(p2[0].y.phys, m.payload.frame.luma);
+    }
   }
   // Returning the buffer keeps the exchange going.
   ASSERT_EQ(PVL_OK, Queue(0, p1[0]));
@@ -308,8 +312,11 @@ TEST_F(Interrupts, AnOverrunIsReportedOnRingTwoAndTheFrameIsNotDelivered) {
   ASSERT_TRUE(WaitFor(MSG_VFE_OUTPUT2));
   // The delivered frame was written: the overrun one named no buffer.
   uint32_t luma = seen_.back().payload.frame.luma;
-  for (const Frame& f : {a, b, c})
-    if (f.y.phys == luma) EXPECT_FALSE(Untouched(f.y));
+  for (const Frame& f : {a, b, c}) {
+    if (f.y.phys == luma) {
+      EXPECT_FALSE(Untouched(f.y));
+    }
+  }
   ASSERT_EQ(PVL_OK, Cmd(VFE_CMD_STOP));
 }
 
