@@ -132,8 +132,8 @@ struct BoardVfeCounters {
   uint32_t interruptsRaised = 0;
   uint32_t interruptsLost = 0;
   uint32_t serviceTimeouts = 0;     // lock-step waits that ran out
-  uint64_t frameWorkNs = 0;         // real time spent rendering and processing frames
-  uint64_t frameWorkMaxNs = 0;      // the longest single frame
+  uint64_t frameWorkNs = 0;         // CPU time of the model's thread rendering and processing frames
+  uint64_t frameWorkMaxNs = 0;      // the most of a single frame
 };
 BoardVfeCounters BoardVfeCounts();
 

@@ -93,9 +93,11 @@ Crop FovCrop(const RegisterImage& regs, const BayerView& win) {
 
 namespace {
 
-struct Planes3 {
+// A frame's planes of one kind: R, G, B (uint16) or Y, Cb, Cr (uint8).
+template <typename T>
+struct Planes {
   uint32_t width = 0, height = 0;
-  std::vector<uint16_t> c[3];  // R, G, B
+  std::vector<T> c[3];
   void Resize(uint32_t w, uint32_t h) {
     width = w;
     height = h;
@@ -103,64 +105,63 @@ struct Planes3 {
   }
 };
 
-void Demosaic(const BayerView& win, const BayerLut& lut, const Crop& crop, Planes3* out) {
-  // Linearise the crop plus a one-sample border.
-  uint32_t bx = kDemosaicMarginX + crop.x - 1, by = kDemosaicMarginY + crop.y - 1;
-  uint32_t lw = crop.width + 2, lh = crop.height + 2;
-  static std::vector<uint16_t> lin;
-  lin.resize(size_t(lw) * lh);
-  for (uint32_t y = 0; y < lh; ++y) {
-    const uint16_t* src = win.data + size_t(by + y) * win.stride + bx;
-    uint16_t* dst = &lin[size_t(y) * lw];
-    uint32_t wy = by + y;
-    const uint16_t* lutEven = lut.phase[((wy & 1) << 1) | (bx & 1)];
-    const uint16_t* lutOdd = lut.phase[((wy & 1) << 1) | ((bx + 1) & 1)];
-    for (uint32_t x = 0; x + 1 < lw; x += 2) {
-      dst[x] = lutEven[src[x] & 1023];
-      dst[x + 1] = lutOdd[src[x + 1] & 1023];
+// The crop plus a one-sample border, through the Bayer stages' tables.
+struct Linear {
+  std::vector<uint16_t> data;
+  uint32_t width = 0, height = 0;
+  uint32_t x0 = 0, y0 = 0;  // window coordinates of data[0]
+};
+
+void Linearise(const BayerView& win, const BayerLut& lut, const Crop& crop, Linear* lin) {
+  lin->x0 = kDemosaicMarginX + crop.x - 1;
+  lin->y0 = kDemosaicMarginY + crop.y - 1;
+  lin->width = crop.width + 2;
+  lin->height = crop.height + 2;
+  lin->data.resize(size_t(lin->width) * lin->height);
+  for (uint32_t y = 0; y < lin->height; ++y) {
+    const uint16_t* src = win.data + size_t(lin->y0 + y) * win.stride + lin->x0;
+    uint16_t* dst = &lin->data[size_t(y) * lin->width];
+    uint32_t wy = lin->y0 + y;
+    const uint16_t* even = lut.phase[((wy & 1) << 1) | (lin->x0 & 1)];
+    const uint16_t* odd = lut.phase[((wy & 1) << 1) | ((lin->x0 + 1) & 1)];
+    uint32_t x = 0;
+    for (; x + 1 < lin->width; x += 2) {
+      dst[x] = even[src[x] & 1023];
+      dst[x + 1] = odd[src[x + 1] & 1023];
     }
-    if (lw & 1) dst[lw - 1] = lutEven[src[lw - 1] & 1023];
+    if (x < lin->width) dst[x] = even[src[x] & 1023];
   }
-  out->Resize(crop.width, crop.height);
-  uint16_t* planes[3] = {out->c[0].data(), out->c[1].data(), out->c[2].data()};
-  for (uint32_t y = 0; y < crop.height; ++y) {
-    const uint16_t* up = &lin[size_t(y) * lw + 1];
-    const uint16_t* mid = up + lw;
-    const uint16_t* dn = mid + lw;
-    uint32_t wy = by + 1 + y;
-    size_t o = size_t(y) * crop.width;
-    for (uint32_t x = 0; x < crop.width; ++x) {
-      uint32_t wx = bx + 1 + x;
-      int c = BayerColour(win.order, wx, wy);
-      uint32_t v = mid[x];
-      uint32_t cross = (uint32_t(mid[x - 1]) + mid[x + 1] + up[x] + dn[x] + 2) >> 2;
-      uint32_t diag = (uint32_t(up[x - 1]) + up[x + 1] + dn[x - 1] + dn[x + 1] + 2) >> 2;
-      uint32_t horiz = (uint32_t(mid[x - 1]) + mid[x + 1] + 1) >> 1;
-      uint32_t vert = (uint32_t(up[x]) + dn[x] + 1) >> 1;
-      uint32_t r, g, b;
-      if (c == 1) {
-        g = v;
-        // The colour left and right of a green site.
-        int side = BayerColour(win.order, wx + 1, wy);
-        if (side == 0) {
-          r = horiz;
-          b = vert;
-        } else {
-          b = horiz;
-          r = vert;
-        }
-      } else if (c == 0) {
-        r = v;
-        g = cross;
-        b = diag;
-      } else {
-        b = v;
-        g = cross;
-        r = diag;
+}
+
+// Bilinear demosaic of crop row y into three rows.
+void DemosaicRow(const Linear& lin, uint32_t order, uint32_t y, uint16_t* r, uint16_t* g, uint16_t* b) {
+  uint32_t w = lin.width - 2;
+  const uint16_t* up = &lin.data[size_t(y) * lin.width + 1];
+  const uint16_t* mid = up + lin.width;
+  const uint16_t* dn = mid + lin.width;
+  uint32_t wy = lin.y0 + 1 + y, wx = lin.x0 + 1;
+  int colour[2] = {BayerColour(order, wx, wy), BayerColour(order, wx + 1, wy)};
+  int other = colour[0] == 1 ? colour[1] : colour[0];  // R or B: this row's non-green colour
+  for (uint32_t x = 0; x < w; ++x) {
+    uint32_t v = mid[x];
+    switch (colour[x & 1]) {
+      case 1: {
+        uint32_t h = (uint32_t(mid[x - 1]) + mid[x + 1] + 1) >> 1, vv = (uint32_t(up[x]) + dn[x] + 1) >> 1;
+        g[x] = uint16_t(v);
+        r[x] = uint16_t(other == 0 ? h : vv);
+        b[x] = uint16_t(other == 0 ? vv : h);
+        break;
       }
-      planes[0][o + x] = uint16_t(r);
-      planes[1][o + x] = uint16_t(g);
-      planes[2][o + x] = uint16_t(b);
+      case 0:
+        r[x] = uint16_t(v);
+        g[x] = uint16_t((uint32_t(mid[x - 1]) + mid[x + 1] + up[x] + dn[x] + 2) >> 2);
+        b[x] = uint16_t((uint32_t(up[x - 1]) + up[x + 1] + dn[x - 1] + dn[x + 1] + 2) >> 2);
+        break;
+      default:
+        b[x] = uint16_t(v);
+        g[x] = uint16_t((uint32_t(mid[x - 1]) + mid[x + 1] + up[x] + dn[x] + 2) >> 2);
+        r[x] = uint16_t((uint32_t(up[x - 1]) + up[x + 1] + dn[x - 1] + dn[x + 1] + 2) >> 2);
+        break;
     }
   }
 }
@@ -168,9 +169,8 @@ void Demosaic(const BayerView& win, const BayerLut& lut, const Crop& crop, Plane
 // ---- Scalers ----------------------------------------------------------------------
 // Area resampling: each output sample is the mean of the input it covers.
 struct Taps {
-  std::vector<uint32_t> first, count;
+  std::vector<uint32_t> first, count, offset;
   std::vector<float> weight;  // count[i] weights per output, flattened
-  std::vector<uint32_t> offset;
 };
 
 Taps MakeTaps(uint32_t in, uint32_t out) {
@@ -197,10 +197,10 @@ void AreaScale(const T* src, uint32_t sw, uint32_t sh, T* dst, uint32_t dw, uint
     return;
   }
   Taps h = MakeTaps(sw, dw), v = MakeTaps(sh, dh);
-  std::vector<float> tmp(size_t(dw) * sh);
+  std::vector<float> rows(size_t(dw) * sh);
   for (uint32_t y = 0; y < sh; ++y) {
     const T* row = src + size_t(y) * sw;
-    float* o = &tmp[size_t(y) * dw];
+    float* o = &rows[size_t(y) * dw];
     for (uint32_t i = 0; i < dw; ++i) {
       const float* w = &h.weight[h.offset[i]];
       const T* s = row + h.first[i];
@@ -214,7 +214,7 @@ void AreaScale(const T* src, uint32_t sw, uint32_t sh, T* dst, uint32_t dw, uint
     std::fill(acc.begin(), acc.end(), 0.0f);
     const float* w = &v.weight[v.offset[j]];
     for (uint32_t k = 0; k < v.count[j]; ++k) {
-      const float* row = &tmp[size_t(v.first[j] + k) * dw];
+      const float* row = &rows[size_t(v.first[j] + k) * dw];
       for (uint32_t i = 0; i < dw; ++i) acc[i] += w[k] * row[i];
     }
     T* o = dst + size_t(j) * dw;
@@ -233,96 +233,132 @@ void ScalerSize(const RegisterImage& regs, uint32_t base, uint32_t hWord, uint32
 }
 
 // ---- Colour stages ------------------------------------------------------------------
-struct Rgb {
-  float r, g, b;
+// Each works on one row of R, G, B samples (10-bit linear) in place.
+struct RgbRow {
+  uint16_t* r;
+  uint16_t* g;
+  uint16_t* b;
+  uint32_t n;
 };
 // White balance (0x2B4): neutral for now.
-inline Rgb WhiteBalanceStage(Rgb c) { return c; }
+void WhiteBalanceStage(const RegisterImage&, const RgbRow&) {}
 // Colour correction (0x1E8-0x218): neutral for now.
-inline Rgb ColourCorrectionStage(Rgb c) { return c; }
+void ColourCorrectionStage(const RegisterImage&, const RgbRow&) {}
 
-// Gamma: the standard sRGB curve from 10-bit linear to 8 bits, standing in for
+// Gamma: 10-bit linear to 8 bits by the standard sRGB curve, standing in for
 // the gamma tables.
 struct GammaLut {
-  float v[1024];
+  uint8_t v[1024];
 };
-const GammaLut& Gamma() {
+const GammaLut& SrgbCurve() {
   static const GammaLut lut = [] {
     GammaLut l;
     for (int i = 0; i < 1024; ++i) {
       double x = i / 1023.0;
       double y = x <= 0.0031308 ? 12.92 * x : 1.055 * std::pow(x, 1 / 2.4) - 0.055;
-      l.v[i] = float(y * 255.0);
+      l.v[i] = uint8_t(std::lround(y * 255.0));
     }
     return l;
   }();
   return lut;
 }
-inline Rgb GammaStage(Rgb c) {
-  const GammaLut& g = Gamma();
-  auto at = [&g](float x) { return g.v[std::clamp(int(x + 0.5f), 0, 1023)]; };
-  return {at(c.r), at(c.g), at(c.b)};
+void GammaStage(const RegisterImage&, const RgbRow& in, uint8_t* r, uint8_t* g, uint8_t* b) {
+  const uint8_t* lut = SrgbCurve().v;
+  for (uint32_t i = 0; i < in.n; ++i) {
+    r[i] = lut[std::min<uint32_t>(in.r[i], 1023)];
+    g[i] = lut[std::min<uint32_t>(in.g[i], 1023)];
+    b[i] = lut[std::min<uint32_t>(in.b[i], 1023)];
+  }
 }
 
-struct Yuv {
-  float y, cb, cr;
-};
-inline Yuv ColourConversionStage(Rgb c) {
-  float y = 0.299f * c.r + 0.587f * c.g + 0.114f * c.b;
-  return {y, 128.0f + 0.564f * (c.b - y), 128.0f + 0.713f * (c.r - y)};
-}
-
+// Full-range BT.601 in Q8, then the output clamp (0x2EC/0x2F0).
 struct Clamp {
-  uint8_t lo[3], hi[3];
+  int lo[3], hi[3];
 };
 Clamp OutputClamp(const RegisterImage& regs) {
   uint32_t hi = RegAt(regs, kRegClampMax), lo = RegAt(regs, kRegClampMin);
   Clamp c;
   for (int k = 0; k < 3; ++k) {
-    c.lo[k] = uint8_t(lo >> (8 * k));
-    c.hi[k] = hi == 0 ? 255 : uint8_t(hi >> (8 * k));
-    if (c.hi[k] < c.lo[k]) c.hi[k] = c.lo[k];
+    c.lo[k] = int((lo >> (8 * k)) & 0xFF);
+    c.hi[k] = hi == 0 ? 255 : std::max(c.lo[k], int((hi >> (8 * k)) & 0xFF));
   }
   return c;
 }
-inline uint8_t ClampTo(float v, uint8_t lo, uint8_t hi) {
-  int i = int(v + 0.5f);
-  return uint8_t(std::clamp(i, int(lo), int(hi)));
-}
-
-// Full-resolution Y, Cb and Cr planes of the main scaler's output.
-void ColourStages(const RegisterImage& regs, const Planes3& rgb, std::vector<uint8_t> yuv[3]) {
-  size_t n = size_t(rgb.width) * rgb.height;
-  for (int k = 0; k < 3; ++k) yuv[k].resize(n);
-  Clamp clamp = OutputClamp(regs);
-  for (size_t i = 0; i < n; ++i) {
-    Rgb c{float(rgb.c[0][i]), float(rgb.c[1][i]), float(rgb.c[2][i])};
-    c = GammaStage(ColourCorrectionStage(WhiteBalanceStage(c)));
-    Yuv o = ColourConversionStage(c);
-    yuv[0][i] = ClampTo(o.y, clamp.lo[0], clamp.hi[0]);
-    yuv[1][i] = ClampTo(o.cb, clamp.lo[1], clamp.hi[1]);
-    yuv[2][i] = ClampTo(o.cr, clamp.lo[2], clamp.hi[2]);
+void ColourConversionStage(const Clamp& clamp, const uint8_t* r, const uint8_t* g, const uint8_t* b, uint32_t n,
+                           uint8_t* y, uint8_t* cb, uint8_t* cr) {
+  for (uint32_t i = 0; i < n; ++i) {
+    int R = r[i], G = g[i], B = b[i];
+    int Y = (77 * R + 150 * G + 29 * B + 128) >> 8;
+    int Cb = 128 + ((-43 * R - 85 * G + 128 * B + 128) >> 8);
+    int Cr = 128 + ((128 * R - 107 * G - 21 * B + 128) >> 8);
+    y[i] = uint8_t(std::clamp(Y, clamp.lo[0], clamp.hi[0]));
+    cb[i] = uint8_t(std::clamp(Cb, clamp.lo[1], clamp.hi[1]));
+    cr[i] = uint8_t(std::clamp(Cr, clamp.lo[2], clamp.hi[2]));
   }
 }
 
-// NV21 of an output of width x height from the full-resolution planes.
-void MakeNv21(const std::vector<uint8_t> yuv[3], uint32_t sw, uint32_t sh, uint32_t width, uint32_t height,
-              OutputImage* out) {
+// The main image: Y at full resolution, Cb and Cr averaged over 2x2.
+struct MainImage {
+  uint32_t width = 0, height = 0;
+  std::vector<uint8_t> y, cb, cr;  // cb, cr: (width / 2) x (height / 2)
+};
+
+// Runs the colour stages over rows of R, G, B and collects the main image.
+class ColourSink {
+ public:
+  ColourSink(const RegisterImage& regs, uint32_t width, uint32_t height, MainImage* out)
+      : regs_(regs), clamp_(OutputClamp(regs)), out_(out) {
+    out->width = width;
+    out->height = height;
+    out->y.resize(size_t(width) * height);
+    out->cb.resize(size_t(width / 2) * (height / 2));
+    out->cr.resize(out->cb.size());
+    for (auto& row : rgb8_) row.resize(width);
+    for (auto& row : chroma_) row.resize(width);
+  }
+  void Row(uint32_t y, const RgbRow& row) {
+    WhiteBalanceStage(regs_, row);
+    ColourCorrectionStage(regs_, row);
+    GammaStage(regs_, row, rgb8_[0].data(), rgb8_[1].data(), rgb8_[2].data());
+    int slot = (y & 1) * 2;
+    ColourConversionStage(clamp_, rgb8_[0].data(), rgb8_[1].data(), rgb8_[2].data(), row.n,
+                          &out_->y[size_t(y) * out_->width], chroma_[slot].data(), chroma_[slot + 1].data());
+    if ((y & 1) == 0 || y / 2 >= out_->height / 2) return;
+    uint32_t cw = out_->width / 2;
+    uint8_t* cb = &out_->cb[size_t(y / 2) * cw];
+    uint8_t* cr = &out_->cr[size_t(y / 2) * cw];
+    for (uint32_t x = 0; x < cw; ++x) {
+      cb[x] = uint8_t((chroma_[0][2 * x] + chroma_[0][2 * x + 1] + chroma_[2][2 * x] + chroma_[2][2 * x + 1] + 2) >> 2);
+      cr[x] = uint8_t((chroma_[1][2 * x] + chroma_[1][2 * x + 1] + chroma_[3][2 * x] + chroma_[3][2 * x + 1] + 2) >> 2);
+    }
+  }
+
+ private:
+  const RegisterImage& regs_;
+  Clamp clamp_;
+  MainImage* out_;
+  std::vector<uint8_t> rgb8_[3];
+  std::vector<uint8_t> chroma_[4];  // Cb, Cr of the even row, Cb, Cr of the odd row
+};
+
+// NV21 of an output of width x height from the main image.
+void MakeNv21(const MainImage& main, uint32_t width, uint32_t height, OutputImage* out) {
   out->present = true;
   out->raw = false;
   out->width = width;
   out->height = height;
   out->y.resize(size_t(width) * height);
-  AreaScale(yuv[0].data(), sw, sh, out->y.data(), width, height);
-  uint32_t cw = std::max(1u, width / 2), ch = height / 2;
+  AreaScale(main.y.data(), main.width, main.height, out->y.data(), width, height);
+  uint32_t cw = width / 2, ch = height / 2;
   out->cbcr.assign(size_t(width) * ch, 128);
-  if (ch == 0) return;
+  uint32_t mcw = main.width / 2, mch = main.height / 2;
+  if (cw == 0 || ch == 0 || mcw == 0 || mch == 0) return;
   std::vector<uint8_t> cb(size_t(cw) * ch), cr(size_t(cw) * ch);
-  AreaScale(yuv[1].data(), sw, sh, cb.data(), cw, ch);
-  AreaScale(yuv[2].data(), sw, sh, cr.data(), cw, ch);
+  AreaScale(main.cb.data(), mcw, mch, cb.data(), cw, ch);
+  AreaScale(main.cr.data(), mcw, mch, cr.data(), cw, ch);
   for (uint32_t y = 0; y < ch; ++y) {
     uint8_t* row = &out->cbcr[size_t(y) * width];
-    for (uint32_t x = 0; x < cw && 2 * x + 1 < width; ++x) {
+    for (uint32_t x = 0; x < cw; ++x) {
       row[2 * x] = cr[size_t(y) * cw + x];
       row[2 * x + 1] = cb[size_t(y) * cw + x];
     }
@@ -360,24 +396,32 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
     out->unsupported = true;
     return;
   }
-  static std::vector<uint16_t> raw, skipped;
-  raw.resize(size_t(rq.info.width) * rq.info.height);
-  if (!BoardSensorRenderFrame(rq.info, raw.data(), rq.info.width)) {
+  // Working buffers of the engine's one thread, kept from frame to frame and
+  // never destroyed (the thread may outlive static destruction at exit).
+  struct Work {
+    std::vector<uint16_t> raw, skipped;
+    BayerLut lut;
+    Linear lin;
+    Planes<uint16_t> demosaiced, scaled;
+    std::vector<uint16_t> row[3];
+    MainImage main;
+  };
+  static Work* work = new Work;
+  work->raw.resize(size_t(rq.info.width) * rq.info.height);
+  if (!BoardSensorRenderFrame(rq.info, work->raw.data(), rq.info.width)) {
     out->unsupported = true;
     return;
   }
-  BayerView win = CamifWindow(regs, raw, rq.info.width, &skipped);
+  BayerView win = CamifWindow(regs, work->raw, rq.info.width, &work->skipped);
   if (win.width <= 2 * kDemosaicMarginX + 1 || win.height <= 2 * kDemosaicMarginY + 1) {
     out->unsupported = true;
     return;
   }
-  static BayerLut lut;
-  BuildBayerLut(regs, &lut);
-  if (rq.wantWb) ComputeWbExpStats(regs, win, lut, rq.serial, &out->wb);
-  if (rq.wantAf) ComputeAfStats(regs, win, lut, rq.info.height, rq.serial, &out->af);
+  BuildBayerLut(regs, &work->lut);
+  if (rq.wantWb) ComputeWbExpStats(regs, win, work->lut, rq.serial, &out->wb);
+  if (rq.wantAf) ComputeAfStats(regs, win, work->lut, rq.info.height, rq.serial, &out->af);
 
-  uint32_t control = RegAt(regs, kRegOutputControl);
-  uint32_t type = (control >> 10) & 3;
+  uint32_t type = (RegAt(regs, kRegOutputControl) >> 10) & 3;
   if (type == 1) {
     if (rq.wantPath[kVfeOutput2]) RawOutput(win, &out->out[kVfeOutput2]);
     return;
@@ -389,26 +433,39 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
   if (!rq.wantPath[0] && !rq.wantPath[1]) return;
 
   Crop crop = FovCrop(regs, win);
-  static Planes3 demosaiced, scaled;
-  Demosaic(win, lut, crop, &demosaiced);
+  Linearise(win, work->lut, crop, &work->lin);
   uint32_t module = RegAt(regs, kRegModuleEnable);
   uint32_t mw, mh;
   ScalerSize(regs, kRegMainScaler, kRegMainScaler + 4, kRegMainScaler + 16, (module & kModMainScaler) != 0,
              crop.width, crop.height, &mw, &mh);
-  const Planes3* main = &demosaiced;
-  if (mw != crop.width || mh != crop.height) {
-    scaled.Resize(mw, mh);
-    for (int k = 0; k < 3; ++k)
-      AreaScale(demosaiced.c[k].data(), crop.width, crop.height, scaled.c[k].data(), mw, mh);
-    main = &scaled;
+  ColourSink sink(regs, mw, mh, &work->main);
+  if (mw == crop.width && mh == crop.height) {
+    // No main scaling: straight from the demosaic, row by row.
+    for (auto& r : work->row) r.resize(mw);
+    for (uint32_t y = 0; y < mh; ++y) {
+      DemosaicRow(work->lin, win.order, y, work->row[0].data(), work->row[1].data(), work->row[2].data());
+      sink.Row(y, {work->row[0].data(), work->row[1].data(), work->row[2].data(), mw});
+    }
+  } else {
+    Planes<uint16_t>& d = work->demosaiced;
+    Planes<uint16_t>& s = work->scaled;
+    d.Resize(crop.width, crop.height);
+    for (uint32_t y = 0; y < crop.height; ++y) {
+      size_t o = size_t(y) * crop.width;
+      DemosaicRow(work->lin, win.order, y, &d.c[0][o], &d.c[1][o], &d.c[2][o]);
+    }
+    s.Resize(mw, mh);
+    for (int k = 0; k < 3; ++k) AreaScale(d.c[k].data(), crop.width, crop.height, s.c[k].data(), mw, mh);
+    for (uint32_t y = 0; y < mh; ++y) {
+      size_t o = size_t(y) * mw;
+      sink.Row(y, {&s.c[0][o], &s.c[1][o], &s.c[2][o], mw});
+    }
   }
-  static std::vector<uint8_t> yuv[3];
-  ColourStages(regs, *main, yuv);
-  if (rq.wantPath[kVfeOutput2]) MakeNv21(yuv, mw, mh, mw, mh, &out->out[kVfeOutput2]);
+  if (rq.wantPath[kVfeOutput2]) MakeNv21(work->main, mw, mh, &out->out[kVfeOutput2]);
   if (rq.wantPath[kVfeOutput1]) {
     uint32_t w1, h1;
     ScalerSize(regs, kRegYScaler, kRegYScaler + 4, kRegYScaler + 12, (module & kModYScaler) != 0, mw, mh, &w1, &h1);
-    MakeNv21(yuv, mw, mh, w1, h1, &out->out[kVfeOutput1]);
+    MakeNv21(work->main, w1, h1, &out->out[kVfeOutput1]);
   }
 }
 
