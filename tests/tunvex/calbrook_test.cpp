@@ -379,44 +379,80 @@ TEST_F(TunvexModuleTest, TunclientListsReadsWritesAndApplies) {
   EXPECT_EQ(status, 1);  // nobody listens any more
 }
 
-// tunserve brings the host up on the (private) image, writes the flag file,
-// serves until it is told to stop and removes the flag file again.
-TEST(Tunserve, ServesUntilStopped) {
-  ASSERT_NE(kPort, 0);
-  camera::test::RemoveImageFile("fs/~0x0106fa8a/_TunvexEnabled.flg");
-  std::string port = std::to_string(kPort);
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-  posix_spawn_file_actions_addclose(&actions, fds[0]);
-  const char* argv[] = {TUNSERVE_PATH, "--port", port.c_str(), "--sample", nullptr};
+namespace {
+
+// tunserve as a child process with its standard output on a pipe; killed at
+// the end whatever happened.
+struct TunserveChild {
   pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, TUNSERVE_PATH, &actions, nullptr, const_cast<char**>(argv), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  // Whatever fails below, the child does not outlive the test.
-  struct ChildGuard {
-    pid_t pid;
-    ~ChildGuard() {
-      if (pid > 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
+  int out = -1;
+  ~TunserveChild() {
+    if (pid > 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+    if (out >= 0) close(out);
+  }
+  bool Spawn(const std::string& port) {
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    const char* argv[] = {TUNSERVE_PATH, "--port", port.c_str(), "--sample", nullptr};
+    int rc = posix_spawn(&pid, TUNSERVE_PATH, &actions, nullptr, const_cast<char**>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    out = fds[0];
+    if (rc != 0) pid = 0;
+    return rc == 0;
+  }
+  // The first line that starts with "tunserve:"; empty when the output ends first.
+  std::string Line() {
+    std::string line;
+    char ch = 0;
+    while (read(out, &ch, 1) == 1) {
+      if (ch != '\n') {
+        line += ch;
+      } else if (line.rfind("tunserve:", 0) == 0) {
+        return line;
+      } else {
+        line.clear();
       }
     }
-  } guard{pid};
-  close(fds[1]);
-  // Its first line says it listens.
-  std::string line;
-  char ch = 0;
-  while (read(fds[0], &ch, 1) == 1 && ch != '\n') line += ch;
-  EXPECT_EQ(line.rfind("tunserve: tuning server 2.1.0 listening on port " + port, 0), 0u) << line;
+    return "";
+  }
+  // Its exit status; -1 when it did not exit normally.
+  int Wait() {
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid) return -1;
+    pid = 0;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+};
+
+}  // namespace
+
+// tunserve brings the host up on the (private) image, writes the flag file,
+// takes any free port when asked for port 0 and says which, serves until it is
+// told to stop and removes the flag file again.
+TEST(Tunserve, ServesOnAnyFreePortUntilStopped) {
+  camera::test::RemoveImageFile("fs/~0x0106fa8a/_TunvexEnabled.flg");
+  TunserveChild child;
+  ASSERT_TRUE(child.Spawn("0"));
+  const std::string prefix = "tunserve: tuning server 2.1.0 listening on port ";
+  std::string line = child.Line();
+  ASSERT_EQ(line.rfind(prefix, 0), 0u) << line;
+  const int port = std::atoi(line.c_str() + prefix.size());
+  ASSERT_GT(port, 0) << line;
   std::string contents;
   EXPECT_TRUE(camera::test::ReadImageFile("fs/~0x0106fa8a/_TunvexEnabled.flg", &contents));
 
   TunvexClient c;
   c.SetTimeout(30000);
-  ASSERT_TRUE(c.Connect("127.0.0.1", kPort)) << c.Error();
+  ASSERT_TRUE(c.Connect("127.0.0.1", uint16_t(port))) << c.Error();
   std::vector<std::optional<std::string>> texts;
   std::vector<tunvex::ListEntry> items;
   ASSERT_TRUE(c.ListAll(&items)) << c.Error();
@@ -427,13 +463,21 @@ TEST(Tunserve, ServesUntilStopped) {
   EXPECT_EQ(texts[0].value_or("?"), "-7");
   c.Close();
 
-  ASSERT_EQ(kill(pid, SIGTERM), 0);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  guard.pid = 0;
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  close(fds[0]);
-  EXPECT_FALSE(c.Connect("127.0.0.1", kPort));
+  // A second tunserve on the same port does not own it: it says so and fails,
+  // and the first one goes on serving.
+  {
+    TunserveChild second;
+    ASSERT_TRUE(second.Spawn(std::to_string(port)));
+    line = second.Line();
+    EXPECT_EQ(line, "tunserve: cannot listen on port " + std::to_string(port) + ": the port is in use");
+    EXPECT_EQ(second.Wait(), 1);
+  }
+  ASSERT_TRUE(c.Connect("127.0.0.1", uint16_t(port))) << c.Error();
+  c.Close();
+
+  ASSERT_EQ(kill(child.pid, SIGTERM), 0);
+  EXPECT_EQ(child.Wait(), 0);
+  EXPECT_FALSE(c.Connect("127.0.0.1", uint16_t(port)));
   // The image is left as it was: no flag file to enable a server later.
   EXPECT_FALSE(camera::test::ReadImageFile("fs/~0x0106fa8a/_TunvexEnabled.flg", &contents));
 }

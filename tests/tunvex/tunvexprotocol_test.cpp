@@ -71,14 +71,35 @@ TEST(TunvexProtocol, RequestFramesCarryHeaderPayloadAndTrailer) {
   EXPECT_EQ(taken, 1u);
 }
 
-TEST(TunvexProtocol, GetParmsAsksOnlyForWhatSurelyFitsTheResponse) {
-  std::vector<ParmRef> refs(100, ParmRef{1, 0});
+TEST(TunvexProtocol, GetParmsFillsTheRequest) {
+  std::vector<ParmRef> refs(500, ParmRef{1, 0});
   size_t taken = 0;
   std::vector<uint8_t> req = EncodeGetParms(refs.data(), refs.size(), &taken);
-  // (2048 - 3) / (4 + 79 + 1) answers of the longest text fit.
-  EXPECT_EQ(taken, 24u);
-  EXPECT_EQ(GetU32(req.data() + 2), 2u + 4u * 24u);
-  EXPECT_EQ(req.size(), 6u + 2u + 4u * 24u + 4u);
+  // (1529 - 2) / 4 references fit in one request.
+  EXPECT_EQ(taken, 381u);
+  EXPECT_EQ(GetU32(req.data() + 2), 2u + 4u * 381u);
+  EXPECT_EQ(req.size(), 6u + 2u + 4u * 381u + 4u);
+}
+
+// Whether a short answer is worth asking again from where it stopped.
+TEST(TunvexProtocol, AShortAnswerIsFullOnlyWithoutRoomForTheLongestText) {
+  auto answer = [](size_t entries, size_t textLength) {
+    ParmsAnswer a;
+    for (size_t i = 0; i < entries; ++i) a.values.push_back({1, uint16_t(i), std::string(textLength, '7')});
+    return a;
+  };
+  struct Case {
+    const char* name;
+    ParmsAnswer a;
+    bool full;
+  } cases[] = {
+      {"empty: the first element is unanswerable", answer(0, 0), false},
+      {"a few short texts: stopped at a bad element", answer(10, 8), false},
+      {"room for exactly one more longest text", answer(163, 7), false},  // 3 + 163 * 12 = 1959; 89 left
+      {"less room than one more longest text", answer(170, 7), true},     // 2043; 5 left
+      {"24 longest texts", answer(24, 79), true},                         // 2019; 29 left
+  };
+  for (const Case& k : cases) EXPECT_EQ(ParmsAnswerFull(k.a), k.full) << k.name;
 }
 
 TEST(TunvexProtocol, SetParmsSplitsAtTheRequestMaximum) {

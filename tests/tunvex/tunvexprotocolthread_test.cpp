@@ -87,7 +87,7 @@ class ProtocolThreadTest : public ::testing::Test {
   }
   void Start() {
     thread = std::make_unique<CTunvexProtocolThread>(&catalog);
-    thread->SetStallTimeout(1500);
+    thread->SetRequestDeadline(1500);
     ASSERT_EQ(thread->CreateProtocolThread(), 0);
     ASSERT_TRUE(thread->WaitListening(30000));
     port = thread->Port();
@@ -285,6 +285,55 @@ TEST_F(ProtocolThreadTest, PartialAnswersStopAtTheFirstBadEntry) {
   EXPECT_EQ(texts[2].value_or("?"), "2");
 }
 
+// An answer cut short because the block is full is asked for again from
+// where it stopped: nothing is lost, nothing skipped.
+TEST_F(ProtocolThreadTest, ReadsMoreValuesThanOneResponseHolds) {
+  TunvexClient c;
+  ASSERT_TRUE(c.Connect("127.0.0.1", port)) << c.Error();
+  const uint16_t id = IdOf(c, "T-Double");
+  std::vector<ParmRef> refs(381, ParmRef{id, 0});  // 13 bytes each: 157 fit a block
+  refs.push_back({13, 8});                          // T-Table has no element 8
+  refs.push_back({13, 7});
+  std::vector<std::optional<std::string>> texts;
+  ASSERT_TRUE(c.Get(refs, &texts, nullptr)) << c.Error();
+  ASSERT_EQ(texts.size(), refs.size());
+  for (size_t i = 0; i < 381; ++i) ASSERT_EQ(texts[i].value_or("?"), "2.250000") << "element " << i;
+  EXPECT_FALSE(texts[381].has_value());
+  EXPECT_EQ(texts[382].value_or("?"), "8");
+}
+
+TEST_F(ProtocolThreadTest, FindsOneItemWithoutListingThemAll) {
+  TunvexClient c;
+  ASSERT_TRUE(c.Connect("127.0.0.1", port)) << c.Error();
+  struct Case {
+    const char* name;
+    std::string byName;  // empty: by Id
+    uint16_t byId;
+    const char* found;   // null: not listed
+  } cases[] = {
+      {"the summary text by Id", "", 0, "3A"},
+      {"an item by Id", "", 13, "T-Table"},
+      {"a hidden item by Id", "", 14, nullptr},
+      {"the summary item by Id", "", 315, nullptr},
+      {"an Id beyond the last item", "", 317, nullptr},
+      {"an item by name", "T-Q10", 0, "T-Q10"},
+      {"an item on the last page by name", "AEC-Info", 0, "AEC-Info"},
+      {"a hidden item by name", "T-Hidden", 0, nullptr},
+      {"an unknown name", "T-Nope", 0, nullptr},
+  };
+  for (const Case& k : cases) {
+    std::optional<ListEntry> item;
+    bool ok = k.byName.empty() ? c.FindById(k.byId, &item) : c.FindByName(k.byName, &item);
+    ASSERT_TRUE(ok) << k.name << ": " << c.Error();
+    if (k.found) {
+      ASSERT_TRUE(item.has_value()) << k.name;
+      EXPECT_EQ(item->name, k.found) << k.name;
+    } else {
+      EXPECT_FALSE(item.has_value()) << k.name;
+    }
+  }
+}
+
 TEST_F(ProtocolThreadTest, UnknownCodesAreAnsweredWithFailure) {
   RawConnection raw;
   ASSERT_TRUE(raw.Connect(port));
@@ -411,6 +460,77 @@ TEST_F(ProtocolThreadTest, AStalledClientDoesNotKeepTheNextOneOut) {
   ASSERT_TRUE(stalled.Send(Header(kCodeSetParms, 1000)));  // and nothing more
   ExpectServed();  // waits in the backlog until the stalled one is dropped
   EXPECT_TRUE(stalled.WaitClosed());
+}
+
+// Progress that never ends a request: one byte now and then, each within the
+// select time-out. The request's deadline ends it all the same.
+TEST_F(ProtocolThreadTest, ATricklingClientDoesNotKeepTheNextOneOut) {
+  RawConnection trickler;
+  ASSERT_TRUE(trickler.Connect(port));
+  std::vector<uint8_t> ack;
+  ASSERT_TRUE(trickler.Receive(6, &ack));
+  std::atomic<bool> stop{false};
+  std::thread drip([&] {
+    std::vector<uint8_t> request = Header(kCodeSetParms, 1000);
+    request.resize(request.size() + 1004, 0x20);
+    for (uint8_t byte : request) {
+      if (stop.load() || !trickler.Send({byte})) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+  });
+  EXPECT_TRUE(trickler.WaitClosed(60000));
+  ExpectServed();
+  stop = true;
+  drip.join();
+}
+
+// The deadline is the tool's: a handler slower than it still answers.
+TEST_F(ProtocolThreadTest, AnApplySlowerThanTheDeadlineIsAnswered) {
+  catalog.SetApply(
+      [](void*) -> PvlResult {
+        std::this_thread::sleep_for(std::chrono::milliseconds(3000));  // twice the test's deadline
+        return PVL_OK;
+      },
+      nullptr);
+  TunvexClient c;
+  c.SetTimeout(60000);
+  ASSERT_TRUE(c.Connect("127.0.0.1", port)) << c.Error();
+  bool pending = true;
+  ASSERT_TRUE(c.Apply(&pending)) << c.Error();
+  EXPECT_FALSE(pending);
+}
+
+// TCP may cut a request anywhere: a header that comes in pieces is a header.
+TEST_F(ProtocolThreadTest, ARequestInPiecesIsServed) {
+  thread->SetRequestDeadline(60000);
+  RawConnection raw;
+  ASSERT_TRUE(raw.Connect(port));
+  std::vector<uint8_t> bytes;
+  ASSERT_TRUE(raw.Receive(6, &bytes));
+  std::vector<uint8_t> request = EncodeMiscCommand(kMiscVersion);
+  for (size_t cut : {size_t(1), size_t(3), size_t(7)}) {
+    ASSERT_TRUE(raw.Send(std::vector<uint8_t>(request.begin(), request.begin() + ptrdiff_t(cut))));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // each piece in a receive of its own
+    ASSERT_TRUE(raw.Send(std::vector<uint8_t>(request.begin() + ptrdiff_t(cut), request.end())));
+    ASSERT_TRUE(raw.Receive(1 + kMiscResponseSize, &bytes)) << "cut after " << cut;
+    EXPECT_EQ(bytes[0], 1) << "cut after " << cut;
+    EXPECT_STREQ(reinterpret_cast<const char*>(bytes.data() + 1), "2.1.0") << "cut after " << cut;
+  }
+}
+
+// A tool idle between requests keeps the server while nobody else wants it,
+// and gives it up to a tool that has waited long enough.
+TEST_F(ProtocolThreadTest, AnIdleToolGivesWayToAWaitingOne) {
+  thread->SetIdleHandover(1000);
+  TunvexClient idle;
+  idle.SetTimeout(30000);
+  ASSERT_TRUE(idle.Connect("127.0.0.1", port)) << idle.Error();
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  std::string version;
+  ASSERT_TRUE(idle.Version(&version)) << idle.Error();  // alone: still served
+
+  ExpectServed();  // waits in the backlog until the idle one is let go
+  EXPECT_FALSE(idle.Version(&version));
 }
 
 TEST_F(ProtocolThreadTest, TheNextToolIsServedWhenTheFirstLeaves) {
