@@ -170,7 +170,7 @@ void HandleStart(Model& m, const Event& e, std::unique_lock<std::mutex>& lk) {
 
 void FinishWriting(Model& m) {
   m.writing = false;
-  if (m.stopRequested && !m.withholdStopAck) m.stopStatus |= 1u << 5;
+  if (m.stopRequested && !m.withholdStopAck) m.stopStatus |= kStopAcknowledged;
 }
 
 void HandleEnd(Model& m, const Event& e, std::unique_lock<std::mutex>& lk) {
