@@ -105,64 +105,85 @@ struct Planes {
   }
 };
 
-// The crop plus a one-sample border, through the Bayer stages' tables.
-struct Linear {
-  std::vector<uint16_t> data;
-  uint32_t width = 0, height = 0;
-  uint32_t x0 = 0, y0 = 0;  // window coordinates of data[0]
-};
-
-void Linearise(const BayerView& win, const BayerLut& lut, const Crop& crop, Linear* lin) {
-  lin->x0 = kDemosaicMarginX + crop.x - 1;
-  lin->y0 = kDemosaicMarginY + crop.y - 1;
-  lin->width = crop.width + 2;
-  lin->height = crop.height + 2;
-  lin->data.resize(size_t(lin->width) * lin->height);
-  for (uint32_t y = 0; y < lin->height; ++y) {
-    const uint16_t* src = win.data + size_t(lin->y0 + y) * win.stride + lin->x0;
-    uint16_t* dst = &lin->data[size_t(y) * lin->width];
-    uint32_t wy = lin->y0 + y;
-    const uint16_t* even = lut.phase[((wy & 1) << 1) | (lin->x0 & 1)];
-    const uint16_t* odd = lut.phase[((wy & 1) << 1) | ((lin->x0 + 1) & 1)];
+// The crop plus a one-sample border, through the Bayer stages' tables, one
+// row at a time: the three rows the demosaic needs stay in a small ring.
+class LinearRows {
+ public:
+  LinearRows(const BayerView& win, const BayerLut& lut, const Crop& crop)
+      : win_(win), lut_(lut), x0_(kDemosaicMarginX + crop.x - 1), y0_(kDemosaicMarginY + crop.y - 1),
+        width_(crop.width + 2) {
+    for (auto& r : ring_) r.resize(width_);
+  }
+  uint32_t x0() const { return x0_; }
+  uint32_t y0() const { return y0_; }
+  uint32_t width() const { return width_; }
+  // Row i of the bordered crop (window row y0 + i).
+  const uint16_t* Row(uint32_t i) {
+    uint32_t slot = i % 3;
+    if (have_[slot] == i) return ring_[slot].data();
+    have_[slot] = i;
+    uint16_t* dst = ring_[slot].data();
+    uint32_t wy = y0_ + i;
+    const uint16_t* src = win_.data + size_t(wy) * win_.stride + x0_;
+    const uint16_t* even = lut_.phase[((wy & 1) << 1) | (x0_ & 1)];
+    const uint16_t* odd = lut_.phase[((wy & 1) << 1) | ((x0_ + 1) & 1)];
     uint32_t x = 0;
-    for (; x + 1 < lin->width; x += 2) {
+    for (; x + 1 < width_; x += 2) {
       dst[x] = even[src[x] & 1023];
       dst[x + 1] = odd[src[x + 1] & 1023];
     }
-    if (x < lin->width) dst[x] = even[src[x] & 1023];
+    if (x < width_) dst[x] = even[src[x] & 1023];
+    return dst;
   }
+
+ private:
+  const BayerView& win_;
+  const BayerLut& lut_;
+  uint32_t x0_, y0_, width_;
+  std::vector<uint16_t> ring_[3];
+  uint32_t have_[3] = {~0u, ~0u, ~0u};
+};
+
+// The two kinds of site of a Bayer row: green, whose row neighbours are the
+// row's colour C and column neighbours the other colour O; and C, whose four
+// neighbours are green and diagonals O.
+inline void GreenSite(const uint16_t* up, const uint16_t* mid, const uint16_t* dn, uint32_t x, uint16_t* g,
+                      uint16_t* c, uint16_t* o) {
+  g[x] = mid[x];
+  c[x] = uint16_t((uint32_t(mid[x - 1]) + mid[x + 1] + 1) >> 1);
+  o[x] = uint16_t((uint32_t(up[x]) + dn[x] + 1) >> 1);
+}
+inline void ColourSite(const uint16_t* up, const uint16_t* mid, const uint16_t* dn, uint32_t x, uint16_t* g,
+                       uint16_t* c, uint16_t* o) {
+  c[x] = mid[x];
+  g[x] = uint16_t((uint32_t(mid[x - 1]) + mid[x + 1] + up[x] + dn[x] + 2) >> 2);
+  o[x] = uint16_t((uint32_t(up[x - 1]) + up[x + 1] + dn[x - 1] + dn[x + 1] + 2) >> 2);
 }
 
 // Bilinear demosaic of crop row y into three rows.
-void DemosaicRow(const Linear& lin, uint32_t order, uint32_t y, uint16_t* r, uint16_t* g, uint16_t* b) {
-  uint32_t w = lin.width - 2;
-  const uint16_t* up = &lin.data[size_t(y) * lin.width + 1];
-  const uint16_t* mid = up + lin.width;
-  const uint16_t* dn = mid + lin.width;
-  uint32_t wy = lin.y0 + 1 + y, wx = lin.x0 + 1;
-  int colour[2] = {BayerColour(order, wx, wy), BayerColour(order, wx + 1, wy)};
-  int other = colour[0] == 1 ? colour[1] : colour[0];  // R or B: this row's non-green colour
-  for (uint32_t x = 0; x < w; ++x) {
-    uint32_t v = mid[x];
-    switch (colour[x & 1]) {
-      case 1: {
-        uint32_t h = (uint32_t(mid[x - 1]) + mid[x + 1] + 1) >> 1, vv = (uint32_t(up[x]) + dn[x] + 1) >> 1;
-        g[x] = uint16_t(v);
-        r[x] = uint16_t(other == 0 ? h : vv);
-        b[x] = uint16_t(other == 0 ? vv : h);
-        break;
-      }
-      case 0:
-        r[x] = uint16_t(v);
-        g[x] = uint16_t((uint32_t(mid[x - 1]) + mid[x + 1] + up[x] + dn[x] + 2) >> 2);
-        b[x] = uint16_t((uint32_t(up[x - 1]) + up[x + 1] + dn[x - 1] + dn[x + 1] + 2) >> 2);
-        break;
-      default:
-        b[x] = uint16_t(v);
-        g[x] = uint16_t((uint32_t(mid[x - 1]) + mid[x + 1] + up[x] + dn[x] + 2) >> 2);
-        r[x] = uint16_t((uint32_t(up[x - 1]) + up[x + 1] + dn[x - 1] + dn[x + 1] + 2) >> 2);
-        break;
+void DemosaicRow(LinearRows& lin, uint32_t order, uint32_t y, uint16_t* r, uint16_t* g, uint16_t* b) {
+  uint32_t w = lin.width() - 2;
+  const uint16_t* up = lin.Row(y) + 1;
+  const uint16_t* mid = lin.Row(y + 1) + 1;
+  const uint16_t* dn = lin.Row(y + 2) + 1;
+  uint32_t wy = lin.y0() + 1 + y, wx = lin.x0() + 1;
+  bool greenFirst = BayerColour(order, wx, wy) == 1;
+  int rowColour = BayerColour(order, greenFirst ? wx + 1 : wx, wy);  // R or B
+  uint16_t* c = rowColour == 0 ? r : b;
+  uint16_t* o = rowColour == 0 ? b : r;
+  uint32_t x = 0;
+  if (greenFirst) {
+    for (; x + 1 < w; x += 2) {
+      GreenSite(up, mid, dn, x, g, c, o);
+      ColourSite(up, mid, dn, x + 1, g, c, o);
     }
+    if (x < w) GreenSite(up, mid, dn, x, g, c, o);
+  } else {
+    for (; x + 1 < w; x += 2) {
+      ColourSite(up, mid, dn, x, g, c, o);
+      GreenSite(up, mid, dn, x + 1, g, c, o);
+    }
+    if (x < w) ColourSite(up, mid, dn, x, g, c, o);
   }
 }
 
@@ -284,20 +305,33 @@ Clamp OutputClamp(const RegisterImage& regs) {
   }
   return c;
 }
+// Y of one pixel, Cb and Cr of a block from the sums of its `count` R, G, B.
+inline uint8_t LumaOf(const Clamp& k, uint32_t r, uint32_t g, uint32_t b) {
+  int y = int((77 * r + 150 * g + 29 * b + 128) >> 8);
+  return uint8_t(std::clamp(y, k.lo[0], k.hi[0]));
+}
+inline void ChromaOf(const Clamp& k, int r, int g, int b, int count, uint8_t* cb, uint8_t* cr) {
+  // The offset 128 x 256 per sample keeps the numerators positive.
+  int d = 256 * count, offset = 32768 * count + d / 2;
+  int u = (-43 * r - 85 * g + 128 * b + offset) / d;
+  int v = (128 * r - 107 * g - 21 * b + offset) / d;
+  *cb = uint8_t(std::clamp(u, k.lo[1], k.hi[1]));
+  *cr = uint8_t(std::clamp(v, k.lo[2], k.hi[2]));
+}
+
+// Full-range BT.601: Y of each pixel of the row; the row's R, G, B summed in
+// horizontal pairs for the half-resolution chroma.
 void ColourConversionStage(const Clamp& clamp, const uint8_t* r, const uint8_t* g, const uint8_t* b, uint32_t n,
-                           uint8_t* y, uint8_t* cb, uint8_t* cr) {
-  for (uint32_t i = 0; i < n; ++i) {
-    int R = r[i], G = g[i], B = b[i];
-    int Y = (77 * R + 150 * G + 29 * B + 128) >> 8;
-    int Cb = 128 + ((-43 * R - 85 * G + 128 * B + 128) >> 8);
-    int Cr = 128 + ((128 * R - 107 * G - 21 * B + 128) >> 8);
-    y[i] = uint8_t(std::clamp(Y, clamp.lo[0], clamp.hi[0]));
-    cb[i] = uint8_t(std::clamp(Cb, clamp.lo[1], clamp.hi[1]));
-    cr[i] = uint8_t(std::clamp(Cr, clamp.lo[2], clamp.hi[2]));
+                           uint8_t* y, uint16_t* pairR, uint16_t* pairG, uint16_t* pairB) {
+  for (uint32_t i = 0; i < n; ++i) y[i] = LumaOf(clamp, r[i], g[i], b[i]);
+  for (uint32_t i = 0; i < n / 2; ++i) {
+    pairR[i] = uint16_t(r[2 * i] + r[2 * i + 1]);
+    pairG[i] = uint16_t(g[2 * i] + g[2 * i + 1]);
+    pairB[i] = uint16_t(b[2 * i] + b[2 * i + 1]);
   }
 }
 
-// The main image: Y at full resolution, Cb and Cr averaged over 2x2.
+// The main image: Y at full resolution, Cb and Cr of 2x2 blocks.
 struct MainImage {
   uint32_t width = 0, height = 0;
   std::vector<uint8_t> y, cb, cr;  // cb, cr: (width / 2) x (height / 2)
@@ -314,23 +348,23 @@ class ColourSink {
     out->cb.resize(size_t(width / 2) * (height / 2));
     out->cr.resize(out->cb.size());
     for (auto& row : rgb8_) row.resize(width);
-    for (auto& row : chroma_) row.resize(width);
+    for (auto& row : pairs_) row.resize(width / 2 + 1);
   }
   void Row(uint32_t y, const RgbRow& row) {
     WhiteBalanceStage(regs_, row);
     ColourCorrectionStage(regs_, row);
     GammaStage(regs_, row, rgb8_[0].data(), rgb8_[1].data(), rgb8_[2].data());
-    int slot = (y & 1) * 2;
+    int slot = (y & 1) * 3;
     ColourConversionStage(clamp_, rgb8_[0].data(), rgb8_[1].data(), rgb8_[2].data(), row.n,
-                          &out_->y[size_t(y) * out_->width], chroma_[slot].data(), chroma_[slot + 1].data());
+                          &out_->y[size_t(y) * out_->width], pairs_[slot].data(), pairs_[slot + 1].data(),
+                          pairs_[slot + 2].data());
     if ((y & 1) == 0 || y / 2 >= out_->height / 2) return;
     uint32_t cw = out_->width / 2;
     uint8_t* cb = &out_->cb[size_t(y / 2) * cw];
     uint8_t* cr = &out_->cr[size_t(y / 2) * cw];
-    for (uint32_t x = 0; x < cw; ++x) {
-      cb[x] = uint8_t((chroma_[0][2 * x] + chroma_[0][2 * x + 1] + chroma_[2][2 * x] + chroma_[2][2 * x + 1] + 2) >> 2);
-      cr[x] = uint8_t((chroma_[1][2 * x] + chroma_[1][2 * x + 1] + chroma_[3][2 * x] + chroma_[3][2 * x + 1] + 2) >> 2);
-    }
+    for (uint32_t x = 0; x < cw; ++x)
+      ChromaOf(clamp_, pairs_[0][x] + pairs_[3][x], pairs_[1][x] + pairs_[4][x], pairs_[2][x] + pairs_[5][x], 4, &cb[x],
+               &cr[x]);
   }
 
  private:
@@ -338,7 +372,7 @@ class ColourSink {
   Clamp clamp_;
   MainImage* out_;
   std::vector<uint8_t> rgb8_[3];
-  std::vector<uint8_t> chroma_[4];  // Cb, Cr of the even row, Cb, Cr of the odd row
+  std::vector<uint16_t> pairs_[6];  // R, G, B pair sums of the even row, then of the odd row
 };
 
 // NV21 of an output of width x height from the main image.
@@ -401,7 +435,6 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
   struct Work {
     std::vector<uint16_t> raw, skipped;
     BayerLut lut;
-    Linear lin;
     Planes<uint16_t> demosaiced, scaled;
     std::vector<uint16_t> row[3];
     MainImage main;
@@ -433,7 +466,7 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
   if (!rq.wantPath[0] && !rq.wantPath[1]) return;
 
   Crop crop = FovCrop(regs, win);
-  Linearise(win, work->lut, crop, &work->lin);
+  LinearRows lin(win, work->lut, crop);
   uint32_t module = RegAt(regs, kRegModuleEnable);
   uint32_t mw, mh;
   ScalerSize(regs, kRegMainScaler, kRegMainScaler + 4, kRegMainScaler + 16, (module & kModMainScaler) != 0,
@@ -443,7 +476,7 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
     // No main scaling: straight from the demosaic, row by row.
     for (auto& r : work->row) r.resize(mw);
     for (uint32_t y = 0; y < mh; ++y) {
-      DemosaicRow(work->lin, win.order, y, work->row[0].data(), work->row[1].data(), work->row[2].data());
+      DemosaicRow(lin, win.order, y, work->row[0].data(), work->row[1].data(), work->row[2].data());
       sink.Row(y, {work->row[0].data(), work->row[1].data(), work->row[2].data(), mw});
     }
   } else {
@@ -452,7 +485,7 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
     d.Resize(crop.width, crop.height);
     for (uint32_t y = 0; y < crop.height; ++y) {
       size_t o = size_t(y) * crop.width;
-      DemosaicRow(work->lin, win.order, y, &d.c[0][o], &d.c[1][o], &d.c[2][o]);
+      DemosaicRow(lin, win.order, y, &d.c[0][o], &d.c[1][o], &d.c[2][o]);
     }
     s.Resize(mw, mh);
     for (int k = 0; k < 3; ++k) AreaScale(d.c[k].data(), crop.width, crop.height, s.c[k].data(), mw, mh);
