@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <utility>
 
 #include "vfe_driver_fixture.h"
 
@@ -96,9 +99,25 @@ TEST_F(VfePicture, TheChartComesOutGreyColouredAndInPlace) {
   ConfigurePipeline();
   ConfigureOutputs();
   ArmOutputs();
+  // The tap runs on the model's thread and may outlive this scope.
+  struct Tapped {
+    std::mutex lock;
+    std::vector<std::pair<uint32_t, uint32_t>> sizes;
+  };
+  auto tapped = std::make_shared<Tapped>();
+  BoardVfeSetTap([tapped](const BoardVfeTappedFrame& t) {
+    std::lock_guard<std::mutex> g(tapped->lock);
+    tapped->sizes.push_back({t.width, t.height});
+  });
   StartSensor();
   Start(0x30, kModules, kFrameMask);
   ASSERT_TRUE(ServiceCount(Bit(18), 1));
+  BoardVfeSetTap(nullptr);
+  {
+    std::lock_guard<std::mutex> g(tapped->lock);
+    ASSERT_FALSE(tapped->sizes.empty());
+    EXPECT_EQ(tapped->sizes[0], std::make_pair(kMainW, kMainH)) << "the main scaler's programmed size";
+  }
   int side = (log_.back().pingPong >> 5) & 1 ? 0 : 1;
   Nv21 f{kMainW, kMainH, Bytes(out2_.y[side], kMainW * kMainH), Bytes(out2_.c[side], kMainW * (kMainH / 2))};
   std::string png = std::string(VFEMODEL_OUTPUT_DIR) + "/vfemodel-chart.png";
