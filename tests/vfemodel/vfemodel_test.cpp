@@ -393,6 +393,14 @@ TEST_F(VfeModel, FaultHooks) {
          BoardVfeStallOutput(kVfeOutput2, false);
          EXPECT_TRUE(t->ServiceCount(Bit(18), 1));
        }},
+      {"injected status bits", [] {},
+       [](VfeModel* t) {
+         BoardVfeRaiseStatus(Bit(0) | Bit(23) | Bit(29));
+         uint32_t seen = t->Service(Bit(0) | Bit(23) | Bit(29));
+         EXPECT_EQ(seen & (Bit(0) | Bit(23) | Bit(29)), Bit(0) | Bit(23) | Bit(29));
+         EXPECT_EQ(t->Read(0x134) >> 31, 1u) << "a camera-interface error shows in 0x134";
+         EXPECT_TRUE(t->ServiceCount(Bit(18), 1)) << "frames go on";
+       }},
       {"late frame", [] { BoardVfeDelayNextFrame(200); },
        [](VfeModel* t) {
          ASSERT_TRUE(t->Service(Bit(1)) & Bit(1));
