@@ -111,8 +111,9 @@ enum BoardVfePath { kVfeOutput1 = 0, kVfeOutput2 = 1 };
 void BoardVfeReset();
 
 // Lock-step: after each interrupt it raises, the model waits (up to `timeoutMs`
-// of real time) until the driver has cleared every masked status bit before it
-// goes on with the next event. Frames keep the sensor's timing otherwise.
+// of real time) until the driver has cleared every masked status bit and its
+// routine has finished (InterruptDone) before it goes on with the next event.
+// Frames keep the sensor's timing otherwise.
 void BoardVfeSetLockStep(bool on, int timeoutMs = 5000);
 
 // ---- Counters ----------------------------------------------------------------------
