@@ -158,13 +158,14 @@ bool Run(const Mode& m, double seconds) {
   uint32_t done = after.framesDone[kVfeOutput2] - before.framesDone[kVfeOutput2];
   uint32_t started = after.framesStarted - before.framesStarted;
   uint32_t overflows = after.overflows - before.overflows;
+  uint32_t missed = after.framesMissed - before.framesMissed;
   double avgMs = done ? double(after.frameWorkNs - before.frameWorkNs) / 1e6 / done : 0;
   double maxMs = double(after.frameWorkMaxNs) / 1e6;
   double periodMs = 1000.0 / m.fps;
-  bool keepsUp = done > 0 && overflows == 0 && done + 1 >= started && avgMs < periodMs;
-  std::printf("%-8s %4ux%-4u -> %ux%u + 320x240 + AF + WB: %u frames started, %u done, %u overflows; "
+  bool keepsUp = done > 0 && overflows == 0 && missed == 0 && done + 1 >= started && avgMs < periodMs;
+  std::printf("%-8s %4ux%-4u -> %ux%u + 320x240 + AF + WB: %u frames started, %u done, %u overflows, %u missed; "
               "work %.1f ms CPU avg, %.1f ms max per frame; period %.1f ms; load %.0f %% of one core: %s\n",
-              m.name, m.width, m.height, m.out2W, m.out2H, started, done, overflows, avgMs, maxMs, periodMs,
+              m.name, m.width, m.height, m.out2W, m.out2H, started, done, overflows, missed, avgMs, maxMs, periodMs,
               100.0 * avgMs / periodMs, keepsUp ? "keeps up" : "FALLS BEHIND");
   return keepsUp;
 }

@@ -150,6 +150,20 @@ TEST_F(VfeModel, FreeRunningAFrameDoneLeftUnservicedOverflows) {
   EXPECT_EQ(BoardVfeCounts().framesDone[kVfeOutput2], 1u);
 }
 
+TEST_F(VfeModel, AModelFarBehindLetsSensorFramesPass) {
+  Reset();
+  ConfigurePipeline();
+  ConfigureOutputs();
+  ArmOutputs();
+  BoardVfeSetLockStep(true, 60000);
+  StartSensor();
+  Start(0x30, kModules, kFrameMask);
+  // The first start of frame stays unserviced while the sensor goes on.
+  ASSERT_TRUE(BoardSensorWaitFrameEnd(12, 20000));
+  EXPECT_GT(BoardVfeCounts().framesMissed, 0u);
+  ASSERT_TRUE(ServiceCount(Bit(18), 2)) << "serviced again, frames flow again";
+}
+
 TEST_F(VfeModel, EveryAccessIsLoggedWithItsTime) {
   Write(0x018, 0x200);
   int64_t between = BoardNowNs();

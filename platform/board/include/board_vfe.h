@@ -125,6 +125,7 @@ struct BoardVfeCounters {
   uint32_t statsDone[2] = {};       // 0 AF, 1 WB/exposure
   uint32_t refusedWrites = 0;       // addresses outside every pmem block (0 included)
   uint32_t overflows = 0;           // frames not written: previous one unserviced
+  uint32_t framesMissed = 0;        // sensor frames the model was too far behind to take
   uint32_t geometryMismatches = 0;  // write master smaller than the image
   uint32_t outOfWindowAccesses = 0; // register offsets beyond 0x39C
   uint32_t clockOffAccesses = 0;    // register accesses with the VFE clock off

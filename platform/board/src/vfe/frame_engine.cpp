@@ -40,6 +40,9 @@ int64_t ThreadCpuNs() {
   return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
+// Events the engine may have queued before new sensor frames are let pass.
+constexpr size_t kMaxQueuedEvents = 8;
+
 uint32_t* PathStatusWords(Model& m, int path) { return &m.pathStatus[path == kVfeOutput2 ? 0 : 4]; }
 
 uint32_t Planes(uint32_t outputControl, int path) {
@@ -387,6 +390,12 @@ void OnSensorFrame(void*, const BoardFrameEvent& event) {
   }
   Model& m = M();
   std::lock_guard<std::mutex> g(m.lock);
+  // A model that has fallen this far behind lets the new frame pass, as the
+  // hardware would; its end finds no frame in flight and is ignored.
+  if (e.kind == EventKind::kStartOfFrame && m.events.size() >= kMaxQueuedEvents) {
+    ++m.counters.framesMissed;
+    return;
+  }
   Schedule(m, e);
 }
 
