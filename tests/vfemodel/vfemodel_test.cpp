@@ -246,44 +246,62 @@ TEST_F(VfeModel, SnapshotStopsAfterItsFrames) {
 }
 
 TEST_F(VfeModel, RawModeWritesTheBayerWindowThroughOutput2Chroma) {
-  Reset();
-  ConfigurePipeline();
-  // Mode 3: the raw window through the OUTPUT2 chroma write master.
-  Write(0x048, kWindowH | ((kWindowW / 8) << 16));
-  Write(0x04C, 1 | (kWindowH << 4) | ((kWindowW / 8) << 16));
-  Buffer raw = Allocate(kWindowW * kWindowH);
-  Write(0x040, raw.phys);
-  Write(0x044, raw.phys);
-  StartSensor();
-  uint32_t control = Bit(5) | (1u << 10);
-  Write(0x010, kModules);
-  Write(0x02C, control);
-  Write(0x014, kSensorVfePixelOrder);
-  Write(0x01C, 0xFFFFFFFF);
-  Write(0x018, kFrameMask);
-  Write(0x0CC, 0x2);
-  Write(0x0C8, 1);
-  EXPECT_NE(Read(0x0DC) & 0xFF, 0u) << "START's poll of 0x0DC ends";
-  Write(0x190, 1);
-  Write(0x028, Bit(4));
-  Write(0x110, 4);
-  Write(0x110, 1);
-  auto routine = [this](uint32_t status) {
-    if (status & Bit(1)) Write(0x110, 0);
+  struct Case {
+    const char* name;
+    uint32_t skip;            // 0x128: lines in bits 16-31, pixels in bits 0-15
+    uint32_t width, height;   // of the window after skipping
+    uint32_t (*toWindow)(uint32_t);  // sensor coordinate of a kept sample's neighbourhood
   };
-  ASSERT_TRUE(Service(Bit(18), 20000, routine) & Bit(18));
-  EXPECT_EQ(log_.back().pingPong & Bit(5), Bit(5));
-  // The red patch (moderate red, row 1 column 2): R sites (odd x, even y) far
-  // brighter than B sites (even x, odd y) in GRBG.
-  const auto* p = static_cast<const uint8_t*>(raw.virt);
-  uint32_t cx = kChartPatches[14].centreX / 2, cy = kChartPatches[14].centreY / 2;
-  cx &= ~1u;
-  cy &= ~1u;
-  uint32_t r = p[cy * kWindowW + cx + 1], g = p[cy * kWindowW + cx], b = p[(cy + 1) * kWindowW + cx];
-  EXPECT_GT(r, 2 * b) << "R " << r << " G " << g << " B " << b;
-  EXPECT_GT(r, g);
-  EXPECT_GE(std::min({r, g, b}), kSensorBlackLevel / 4u) << "black level kept in raw";
-  EXPECT_EQ(BoardVfeCounts().framesDone[kVfeOutput2], 1u);
+  const Case cases[] = {
+      {"whole window", 0xFFFFFFFF, kWindowW, kWindowH, [](uint32_t v) { return v; }},
+      // 0xCCCC keeps samples 2, 3 of every 4: half the size, the Bayer phase kept.
+      {"every other pair skipped", 0xCCCCCCCC, kWindowW / 2, kWindowH / 2, [](uint32_t v) { return (v - 2) / 2; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    log_.clear();
+    Reset();
+    ConfigurePipeline();
+    Write(0x128, c.skip);
+    // Mode 3: the raw window through the OUTPUT2 chroma write master.
+    Write(0x048, c.height | ((c.width / 8) << 16));
+    Write(0x04C, 1 | (c.height << 4) | ((c.width / 8) << 16));
+    Buffer raw = Allocate(kWindowW * kWindowH);
+    Write(0x040, raw.phys);
+    Write(0x044, raw.phys);
+    StartSensor();
+    uint32_t control = Bit(5) | (1u << 10);
+    Write(0x010, kModules);
+    Write(0x02C, control);
+    Write(0x014, kSensorVfePixelOrder);
+    Write(0x01C, 0xFFFFFFFF);
+    Write(0x018, kFrameMask);
+    Write(0x0CC, 0x2);
+    Write(0x0C8, 1);
+    EXPECT_NE(Read(0x0DC) & 0xFF, 0u) << "START's poll of 0x0DC ends";
+    Write(0x190, 1);
+    Write(0x028, Bit(4));
+    Write(0x110, 4);
+    Write(0x110, 1);
+    uint64_t bytesBefore = BoardVfeCounts().bytesWritten;
+    auto routine = [this](uint32_t status) {
+      if (status & Bit(1)) Write(0x110, 0);
+    };
+    ASSERT_TRUE(Service(Bit(18), 20000, routine) & Bit(18));
+    EXPECT_EQ(log_.back().pingPong & Bit(5), Bit(5));
+    EXPECT_EQ(BoardVfeCounts().bytesWritten - bytesBefore, uint64_t(c.width) * c.height);
+    // The red patch: R sites (odd x, even y) far brighter than B sites (even
+    // x, odd y) in GRBG.
+    const auto* p = static_cast<const uint8_t*>(raw.virt);
+    uint32_t cx = c.toWindow(kChartPatches[14].centreX / 2) & ~1u, cy = c.toWindow(kChartPatches[14].centreY / 2) & ~1u;
+    uint32_t r = p[cy * c.width + cx + 1], g = p[cy * c.width + cx], b = p[(cy + 1) * c.width + cx];
+    EXPECT_GT(r, 2 * b) << "R " << r << " G " << g << " B " << b;
+    EXPECT_GT(r, g);
+    EXPECT_GE(std::min({r, g, b}), kSensorBlackLevel / 4u) << "black level kept in raw";
+    SensorWrite(0x0100, 0);
+    Write(0x0C8, 2);
+    BoardSensorWaitFrameEnd(BoardSensorState().frames, 5000);
+  }
 }
 
 TEST_F(VfeModel, StatisticsBuffersAlternateAndHoldThePixels) {
