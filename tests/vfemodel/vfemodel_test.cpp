@@ -403,6 +403,49 @@ TEST_F(VfeModel, NearGreyClassificationCountsOnlyGreyQuads) {
   EXPECT_GT(red[4], 0u);
 }
 
+TEST_F(VfeModel, FocusValuesAreHighestAtTheSharpLensPosition) {
+  Reset();
+  ConfigurePipeline();
+  ConfigureOutputs();
+  ArmOutputs();
+  constexpr uint32_t kAfBytes = ((kWindowH - 1) / 2 + 1) * 4;
+  Buffer af = Allocate(kAfBytes);
+  Write(0x070, af.phys);
+  Write(0x074, af.phys);
+  Write(0x2F4, 0x1);
+  // Whole-window focus over the vertical bars of the fine-detail area.
+  uint32_t fx = kChartFineDetail.x / 2 - 6 + 8, fy = kChartFineDetail.y / 2 - 3 + 8;
+  Write(0x2F8, (fx << 16) | fy);
+  Write(0x2FC, (200u << 16) | 200u);
+  auto s5 = [](int v) { return uint32_t(v) & 0x1F; };
+  Write(0x314, s5(-2) | (s5(-2) << 5) | (2047u << 10));
+  Write(0x318, s5(-1) | (s5(-1) << 5) | (s5(8) << 10) | (s5(-1) << 15) | (s5(-1) << 20));
+  ASSERT_TRUE(SensorWrite(0x3130, 0x03));
+  ASSERT_TRUE(SensorWrite(0x3146, 0x80));
+  StartSensor();
+  Start(0x30, kModules | Bit(5), kFrameMask, Bit(4) | Bit(5));
+  // The focus sum of a frame taken well after the lens moved to `code`.
+  auto focusAt = [&](uint32_t code) {
+    EXPECT_TRUE(SensorWrite(0x3131, uint8_t(code >> 8)));
+    EXPECT_TRUE(SensorWrite(0x3132, uint8_t(code)));
+    uint64_t sum = 0;
+    int seen = 0;
+    auto routine = [&](uint32_t status) {
+      if (!(status & Bit(15)) || ++seen != 4) return;
+      const auto* w = static_cast<const uint32_t*>(af.virt);
+      for (uint32_t k = 1; k <= (200 - 1) / 2; ++k) sum += w[k] & 0x3FFFFF;
+    };
+    while (seen < 4)
+      if (!(Service(Bit(15), 20000, routine) & Bit(15))) break;
+    return sum;
+  };
+  uint64_t atZero = focusAt(0);
+  uint64_t atSharp = focusAt(kSceneFocusLensCode);
+  uint64_t atFar = focusAt(800);
+  EXPECT_GT(atSharp, atZero * 3 / 2) << "lens 0: " << atZero << ", sharp: " << atSharp;
+  EXPECT_GT(atSharp, atFar * 3 / 2) << "lens 800: " << atFar << ", sharp: " << atSharp;
+}
+
 TEST_F(VfeModel, WritesOutsideAnAllocationAreRefusedAndCounted) {
   struct Case {
     const char* name;
