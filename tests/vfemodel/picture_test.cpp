@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <utility>
 
 #include "vfe_driver_fixture.h"
 
@@ -96,11 +99,33 @@ TEST_F(VfePicture, TheChartComesOutGreyColouredAndInPlace) {
   ConfigurePipeline();
   ConfigureOutputs();
   ArmOutputs();
+  // The tap runs on the model's thread and may outlive this scope.
+  struct Tapped {
+    std::mutex lock;
+    std::vector<std::pair<uint32_t, uint32_t>> sizes;
+  };
+  auto tapped = std::make_shared<Tapped>();
+  BoardVfeSetTap([tapped](const BoardVfeTappedFrame& t) {
+    std::lock_guard<std::mutex> g(tapped->lock);
+    tapped->sizes.push_back({t.width, t.height});
+  });
   StartSensor();
   Start(0x30, kModules, kFrameMask);
-  ASSERT_TRUE(ServiceCount(Bit(18), 1));
-  int side = (log_.back().pingPong >> 5) & 1 ? 0 : 1;
-  Nv21 f{kMainW, kMainH, Bytes(out2_.y[side], kMainW * kMainH), Bytes(out2_.c[side], kMainW * (kMainH / 2))};
+  // The frame is copied inside the routine, before the next one can come.
+  Nv21 f{kMainW, kMainH, {}, {}};
+  auto routine = [&](uint32_t status) {
+    if (!(status & Bit(18)) || !f.y.empty()) return;
+    int side = (Read(0x0C4) >> 5) & 1 ? 0 : 1;
+    f.y = Bytes(out2_.y[side], kMainW * kMainH);
+    f.c = Bytes(out2_.c[side], kMainW * (kMainH / 2));
+  };
+  ASSERT_TRUE(Service(Bit(18), 20000, routine) & Bit(18));
+  BoardVfeSetTap(nullptr);
+  {
+    std::lock_guard<std::mutex> g(tapped->lock);
+    ASSERT_FALSE(tapped->sizes.empty());
+    EXPECT_EQ(tapped->sizes[0], std::make_pair(kMainW, kMainH)) << "the main scaler's programmed size";
+  }
   std::string png = std::string(VFEMODEL_OUTPUT_DIR) + "/vfemodel-chart.png";
   EXPECT_TRUE(SavePng(png, f)) << png;
 

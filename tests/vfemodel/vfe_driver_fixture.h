@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -119,7 +120,9 @@ class VfeModelTest : public ::testing::Test {
 
   // ---- Interrupts ----
   // Services interrupts until every bit of `bits` has been seen (or the time-out).
-  uint32_t Service(uint32_t bits, int timeoutMs = 20000) {
+  // `routine`, when given, acts on each status inside the routine, before
+  // InterruptDone, where the driver acts.
+  uint32_t Service(uint32_t bits, int timeoutMs = 20000, const std::function<void(uint32_t)>& routine = nullptr) {
     uint32_t seen = 0;
     DWORD start = GetTickCount();
     while ((seen & bits) != bits) {
@@ -131,6 +134,7 @@ class VfeModelTest : public ::testing::Test {
       Write(0x01C, status);
       if (status) log_.push_back({status, pingPong});
       seen |= status;
+      if (routine) routine(status);
       InterruptDone(kVfeInterrupt);
     }
     return seen;

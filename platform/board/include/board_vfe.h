@@ -111,8 +111,9 @@ enum BoardVfePath { kVfeOutput1 = 0, kVfeOutput2 = 1 };
 void BoardVfeReset();
 
 // Lock-step: after each interrupt it raises, the model waits (up to `timeoutMs`
-// of real time) until the driver has cleared every masked status bit before it
-// goes on with the next event. Frames keep the sensor's timing otherwise.
+// of real time) until the driver has cleared every masked status bit and its
+// routine has finished (InterruptDone) before it goes on with the next event.
+// Frames keep the sensor's timing otherwise.
 void BoardVfeSetLockStep(bool on, int timeoutMs = 5000);
 
 // ---- Counters ----------------------------------------------------------------------
@@ -124,6 +125,7 @@ struct BoardVfeCounters {
   uint32_t statsDone[2] = {};       // 0 AF, 1 WB/exposure
   uint32_t refusedWrites = 0;       // addresses outside every pmem block (0 included)
   uint32_t overflows = 0;           // frames not written: previous one unserviced
+  uint32_t framesMissed = 0;        // sensor frames the model was too far behind to take
   uint32_t geometryMismatches = 0;  // write master smaller than the image
   uint32_t outOfWindowAccesses = 0; // register offsets beyond 0x39C
   uint32_t clockOffAccesses = 0;    // register accesses with the VFE clock off
@@ -132,8 +134,8 @@ struct BoardVfeCounters {
   uint32_t interruptsRaised = 0;
   uint32_t interruptsLost = 0;
   uint32_t serviceTimeouts = 0;     // lock-step waits that ran out
-  uint64_t frameWorkNs = 0;         // real time spent rendering and processing frames
-  uint64_t frameWorkMaxNs = 0;      // the longest single frame
+  uint64_t frameWorkNs = 0;         // CPU time of the model's thread rendering and processing frames
+  uint64_t frameWorkMaxNs = 0;      // the most of a single frame
 };
 BoardVfeCounters BoardVfeCounts();
 

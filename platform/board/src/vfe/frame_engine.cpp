@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 
 #include "../board_internal.h"
 #include "chipset_sim.h"
@@ -31,6 +32,16 @@ constexpr uint32_t kYGeometry[2] = {kRegOut1YGeometry, kRegOut2YGeometry};
 constexpr uint32_t kCGeometry[2] = {kRegOut1CGeometry, kRegOut2CGeometry};
 constexpr uint32_t kDropPeriod[2] = {kRegOut1DropPeriod, kRegOut2DropPeriod};
 constexpr uint32_t kDropPattern[2] = {kRegOut1DropPattern, kRegOut2DropPattern};
+
+// CPU time of the calling thread: the model's cost, whatever else the machine runs.
+int64_t ThreadCpuNs() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+// Events the engine may have queued before new sensor frames are let pass.
+constexpr size_t kMaxQueuedEvents = 8;
 
 uint32_t* PathStatusWords(Model& m, int path) { return &m.pathStatus[path == kVfeOutput2 ? 0 : 4]; }
 
@@ -162,7 +173,7 @@ void HandleStart(Model& m, const Event& e, std::unique_lock<std::mutex>& lk) {
 
 void FinishWriting(Model& m) {
   m.writing = false;
-  if (m.stopRequested && !m.withholdStopAck) m.stopStatus |= 1u << 5;
+  if (m.stopRequested && !m.withholdStopAck) m.stopStatus |= kStopAcknowledged;
 }
 
 void HandleEnd(Model& m, const Event& e, std::unique_lock<std::mutex>& lk) {
@@ -184,8 +195,17 @@ void HandleEnd(Model& m, const Event& e, std::unique_lock<std::mutex>& lk) {
   if (f.aborted || f.generation != m.generation || !m.writeMastersRunning) return;
 
   // Work out the frame outside the lock; register writes go on meanwhile.
-  static RegisterImage regs;
-  static std::array<std::vector<uint32_t>, kTableCount> tables;
+  // The engine thread's working copies; never destroyed, as the thread may
+  // outlive static destruction at process exit.
+  struct Work {
+    RegisterImage regs;
+    std::array<std::vector<uint32_t>, kTableCount> tables;
+    FrameProducts products;
+  };
+  static Work* work = new Work;
+  RegisterImage& regs = work->regs;
+  auto& tables = work->tables;
+  FrameProducts& products = work->products;
   regs = m.active;
   tables = m.tables;
   FrameRequest req;
@@ -200,11 +220,10 @@ void HandleEnd(Model& m, const Event& e, std::unique_lock<std::mutex>& lk) {
   req.wantAf = stats && (statsEnables & kStatsAf) != 0;
   req.wantWb = stats && (statsEnables & kStatsWbExp) != 0;
   m.writing = true;
-  static FrameProducts products;
   lk.unlock();
-  auto t0 = std::chrono::steady_clock::now();
+  int64_t t0 = ThreadCpuNs();
   RunFrame(req, &products);
-  uint64_t workNs = uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - t0).count());
+  uint64_t workNs = uint64_t(ThreadCpuNs() - t0);
   lk.lock();
   m.counters.frameWorkNs += workNs;
   m.counters.frameWorkMaxNs = std::max(m.counters.frameWorkMaxNs, workNs);
@@ -371,6 +390,12 @@ void OnSensorFrame(void*, const BoardFrameEvent& event) {
   }
   Model& m = M();
   std::lock_guard<std::mutex> g(m.lock);
+  // A model that has fallen this far behind lets the new frame pass, as the
+  // hardware would; its end finds no frame in flight and is ignored.
+  if (e.kind == EventKind::kStartOfFrame && m.events.size() >= kMaxQueuedEvents) {
+    ++m.counters.framesMissed;
+    return;
+  }
   Schedule(m, e);
 }
 

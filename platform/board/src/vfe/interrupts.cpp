@@ -7,6 +7,7 @@
 #include <chrono>
 
 #include "board_sim.h"
+#include "wince_sim.h"
 #include "vfe_model.h"
 
 namespace board::vfe {
@@ -40,10 +41,23 @@ void Raise() {
   }
 }
 
+// Serviced: the masked bits cleared and the routine finished (InterruptDone
+// has unmasked the line).
 void WaitForService(Model& m, std::unique_lock<std::mutex>& lk) {
-  if (!m.lockStep) return;
-  auto serviced = [&m] { return m.quit || !m.lockStep || !LineWanted(m); };
-  if (!m.cv.wait_for(lk, std::chrono::milliseconds(m.lockStepTimeoutMs), serviced)) ++m.counters.serviceTimeouts;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m.lockStepTimeoutMs);
+  while (m.lockStep && !m.quit) {
+    if (!LineWanted(m)) {
+      lk.unlock();
+      bool inRoutine = CeSimInterruptMasked(kVfeInterrupt) != FALSE;
+      lk.lock();
+      if (!inRoutine && !LineWanted(m)) return;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      ++m.counters.serviceTimeouts;
+      return;
+    }
+    m.cv.wait_for(lk, std::chrono::milliseconds(1));
+  }
 }
 
 }  // namespace board::vfe

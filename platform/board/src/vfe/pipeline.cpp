@@ -93,9 +93,11 @@ Crop FovCrop(const RegisterImage& regs, const BayerView& win) {
 
 namespace {
 
-struct Planes3 {
+// A frame's planes of one kind: R, G, B (uint16) or Y, Cb, Cr (uint8).
+template <typename T>
+struct Planes {
   uint32_t width = 0, height = 0;
-  std::vector<uint16_t> c[3];  // R, G, B
+  std::vector<T> c[3];
   void Resize(uint32_t w, uint32_t h) {
     width = w;
     height = h;
@@ -103,74 +105,93 @@ struct Planes3 {
   }
 };
 
-void Demosaic(const BayerView& win, const BayerLut& lut, const Crop& crop, Planes3* out) {
-  // Linearise the crop plus a one-sample border.
-  uint32_t bx = kDemosaicMarginX + crop.x - 1, by = kDemosaicMarginY + crop.y - 1;
-  uint32_t lw = crop.width + 2, lh = crop.height + 2;
-  static std::vector<uint16_t> lin;
-  lin.resize(size_t(lw) * lh);
-  for (uint32_t y = 0; y < lh; ++y) {
-    const uint16_t* src = win.data + size_t(by + y) * win.stride + bx;
-    uint16_t* dst = &lin[size_t(y) * lw];
-    uint32_t wy = by + y;
-    const uint16_t* lutEven = lut.phase[((wy & 1) << 1) | (bx & 1)];
-    const uint16_t* lutOdd = lut.phase[((wy & 1) << 1) | ((bx + 1) & 1)];
-    for (uint32_t x = 0; x + 1 < lw; x += 2) {
-      dst[x] = lutEven[src[x] & 1023];
-      dst[x + 1] = lutOdd[src[x + 1] & 1023];
-    }
-    if (lw & 1) dst[lw - 1] = lutEven[src[lw - 1] & 1023];
+// The crop plus a one-sample border, through the Bayer stages' tables, one
+// row at a time: the three rows the demosaic needs stay in a small ring.
+class LinearRows {
+ public:
+  LinearRows(const BayerView& win, const BayerLut& lut, const Crop& crop)
+      : win_(win), lut_(lut), x0_(kDemosaicMarginX + crop.x - 1), y0_(kDemosaicMarginY + crop.y - 1),
+        width_(crop.width + 2) {
+    for (auto& r : ring_) r.resize(width_);
   }
-  out->Resize(crop.width, crop.height);
-  uint16_t* planes[3] = {out->c[0].data(), out->c[1].data(), out->c[2].data()};
-  for (uint32_t y = 0; y < crop.height; ++y) {
-    const uint16_t* up = &lin[size_t(y) * lw + 1];
-    const uint16_t* mid = up + lw;
-    const uint16_t* dn = mid + lw;
-    uint32_t wy = by + 1 + y;
-    size_t o = size_t(y) * crop.width;
-    for (uint32_t x = 0; x < crop.width; ++x) {
-      uint32_t wx = bx + 1 + x;
-      int c = BayerColour(win.order, wx, wy);
-      uint32_t v = mid[x];
-      uint32_t cross = (uint32_t(mid[x - 1]) + mid[x + 1] + up[x] + dn[x] + 2) >> 2;
-      uint32_t diag = (uint32_t(up[x - 1]) + up[x + 1] + dn[x - 1] + dn[x + 1] + 2) >> 2;
-      uint32_t horiz = (uint32_t(mid[x - 1]) + mid[x + 1] + 1) >> 1;
-      uint32_t vert = (uint32_t(up[x]) + dn[x] + 1) >> 1;
-      uint32_t r, g, b;
-      if (c == 1) {
-        g = v;
-        // The colour left and right of a green site.
-        int side = BayerColour(win.order, wx + 1, wy);
-        if (side == 0) {
-          r = horiz;
-          b = vert;
-        } else {
-          b = horiz;
-          r = vert;
-        }
-      } else if (c == 0) {
-        r = v;
-        g = cross;
-        b = diag;
-      } else {
-        b = v;
-        g = cross;
-        r = diag;
-      }
-      planes[0][o + x] = uint16_t(r);
-      planes[1][o + x] = uint16_t(g);
-      planes[2][o + x] = uint16_t(b);
+  uint32_t x0() const { return x0_; }
+  uint32_t y0() const { return y0_; }
+  uint32_t width() const { return width_; }
+  // Row i of the bordered crop (window row y0 + i).
+  const uint16_t* Row(uint32_t i) {
+    uint32_t slot = i % 3;
+    if (have_[slot] == i) return ring_[slot].data();
+    have_[slot] = i;
+    uint16_t* dst = ring_[slot].data();
+    uint32_t wy = y0_ + i;
+    const uint16_t* src = win_.data + size_t(wy) * win_.stride + x0_;
+    const uint16_t* even = lut_.phase[((wy & 1) << 1) | (x0_ & 1)];
+    const uint16_t* odd = lut_.phase[((wy & 1) << 1) | ((x0_ + 1) & 1)];
+    uint32_t x = 0;
+    for (; x + 1 < width_; x += 2) {
+      dst[x] = even[src[x] & 1023];
+      dst[x + 1] = odd[src[x + 1] & 1023];
     }
+    if (x < width_) dst[x] = even[src[x] & 1023];
+    return dst;
+  }
+
+ private:
+  const BayerView& win_;
+  const BayerLut& lut_;
+  uint32_t x0_, y0_, width_;
+  std::vector<uint16_t> ring_[3];
+  uint32_t have_[3] = {~0u, ~0u, ~0u};
+};
+
+// The two kinds of site of a Bayer row: green, whose row neighbours are the
+// row's colour C and column neighbours the other colour O; and C, whose four
+// neighbours are green and diagonals O.
+inline void GreenSite(const uint16_t* up, const uint16_t* mid, const uint16_t* dn, uint32_t x, uint16_t* g,
+                      uint16_t* c, uint16_t* o) {
+  g[x] = mid[x];
+  c[x] = uint16_t((uint32_t(mid[x - 1]) + mid[x + 1] + 1) >> 1);
+  o[x] = uint16_t((uint32_t(up[x]) + dn[x] + 1) >> 1);
+}
+inline void ColourSite(const uint16_t* up, const uint16_t* mid, const uint16_t* dn, uint32_t x, uint16_t* g,
+                       uint16_t* c, uint16_t* o) {
+  c[x] = mid[x];
+  g[x] = uint16_t((uint32_t(mid[x - 1]) + mid[x + 1] + up[x] + dn[x] + 2) >> 2);
+  o[x] = uint16_t((uint32_t(up[x - 1]) + up[x + 1] + dn[x - 1] + dn[x + 1] + 2) >> 2);
+}
+
+// Bilinear demosaic of crop row y into three rows.
+void DemosaicRow(LinearRows& lin, uint32_t order, uint32_t y, uint16_t* r, uint16_t* g, uint16_t* b) {
+  uint32_t w = lin.width() - 2;
+  const uint16_t* up = lin.Row(y) + 1;
+  const uint16_t* mid = lin.Row(y + 1) + 1;
+  const uint16_t* dn = lin.Row(y + 2) + 1;
+  uint32_t wy = lin.y0() + 1 + y, wx = lin.x0() + 1;
+  bool greenFirst = BayerColour(order, wx, wy) == 1;
+  int rowColour = BayerColour(order, greenFirst ? wx + 1 : wx, wy);  // R or B
+  uint16_t* c = rowColour == 0 ? r : b;
+  uint16_t* o = rowColour == 0 ? b : r;
+  uint32_t x = 0;
+  if (greenFirst) {
+    for (; x + 1 < w; x += 2) {
+      GreenSite(up, mid, dn, x, g, c, o);
+      ColourSite(up, mid, dn, x + 1, g, c, o);
+    }
+    if (x < w) GreenSite(up, mid, dn, x, g, c, o);
+  } else {
+    for (; x + 1 < w; x += 2) {
+      ColourSite(up, mid, dn, x, g, c, o);
+      GreenSite(up, mid, dn, x + 1, g, c, o);
+    }
+    if (x < w) ColourSite(up, mid, dn, x, g, c, o);
   }
 }
 
 // ---- Scalers ----------------------------------------------------------------------
 // Area resampling: each output sample is the mean of the input it covers.
 struct Taps {
-  std::vector<uint32_t> first, count;
+  std::vector<uint32_t> first, count, offset;
   std::vector<float> weight;  // count[i] weights per output, flattened
-  std::vector<uint32_t> offset;
 };
 
 Taps MakeTaps(uint32_t in, uint32_t out) {
@@ -197,10 +218,10 @@ void AreaScale(const T* src, uint32_t sw, uint32_t sh, T* dst, uint32_t dw, uint
     return;
   }
   Taps h = MakeTaps(sw, dw), v = MakeTaps(sh, dh);
-  std::vector<float> tmp(size_t(dw) * sh);
+  std::vector<float> rows(size_t(dw) * sh);
   for (uint32_t y = 0; y < sh; ++y) {
     const T* row = src + size_t(y) * sw;
-    float* o = &tmp[size_t(y) * dw];
+    float* o = &rows[size_t(y) * dw];
     for (uint32_t i = 0; i < dw; ++i) {
       const float* w = &h.weight[h.offset[i]];
       const T* s = row + h.first[i];
@@ -214,7 +235,7 @@ void AreaScale(const T* src, uint32_t sw, uint32_t sh, T* dst, uint32_t dw, uint
     std::fill(acc.begin(), acc.end(), 0.0f);
     const float* w = &v.weight[v.offset[j]];
     for (uint32_t k = 0; k < v.count[j]; ++k) {
-      const float* row = &tmp[size_t(v.first[j] + k) * dw];
+      const float* row = &rows[size_t(v.first[j] + k) * dw];
       for (uint32_t i = 0; i < dw; ++i) acc[i] += w[k] * row[i];
     }
     T* o = dst + size_t(j) * dw;
@@ -233,96 +254,145 @@ void ScalerSize(const RegisterImage& regs, uint32_t base, uint32_t hWord, uint32
 }
 
 // ---- Colour stages ------------------------------------------------------------------
-struct Rgb {
-  float r, g, b;
+// Each works on one row of R, G, B samples (10-bit linear) in place.
+struct RgbRow {
+  uint16_t* r;
+  uint16_t* g;
+  uint16_t* b;
+  uint32_t n;
 };
 // White balance (0x2B4): neutral for now.
-inline Rgb WhiteBalanceStage(Rgb c) { return c; }
+void WhiteBalanceStage(const RegisterImage&, const RgbRow&) {}
 // Colour correction (0x1E8-0x218): neutral for now.
-inline Rgb ColourCorrectionStage(Rgb c) { return c; }
+void ColourCorrectionStage(const RegisterImage&, const RgbRow&) {}
 
-// Gamma: the standard sRGB curve from 10-bit linear to 8 bits, standing in for
+// Gamma: 10-bit linear to 8 bits by the standard sRGB curve, standing in for
 // the gamma tables.
 struct GammaLut {
-  float v[1024];
+  uint8_t v[1024];
 };
-const GammaLut& Gamma() {
+const GammaLut& SrgbCurve() {
   static const GammaLut lut = [] {
     GammaLut l;
     for (int i = 0; i < 1024; ++i) {
       double x = i / 1023.0;
       double y = x <= 0.0031308 ? 12.92 * x : 1.055 * std::pow(x, 1 / 2.4) - 0.055;
-      l.v[i] = float(y * 255.0);
+      l.v[i] = uint8_t(std::lround(y * 255.0));
     }
     return l;
   }();
   return lut;
 }
-inline Rgb GammaStage(Rgb c) {
-  const GammaLut& g = Gamma();
-  auto at = [&g](float x) { return g.v[std::clamp(int(x + 0.5f), 0, 1023)]; };
-  return {at(c.r), at(c.g), at(c.b)};
+void GammaStage(const RegisterImage&, const RgbRow& in, uint8_t* r, uint8_t* g, uint8_t* b) {
+  const uint8_t* lut = SrgbCurve().v;
+  for (uint32_t i = 0; i < in.n; ++i) {
+    r[i] = lut[std::min<uint32_t>(in.r[i], 1023)];
+    g[i] = lut[std::min<uint32_t>(in.g[i], 1023)];
+    b[i] = lut[std::min<uint32_t>(in.b[i], 1023)];
+  }
 }
 
-struct Yuv {
-  float y, cb, cr;
-};
-inline Yuv ColourConversionStage(Rgb c) {
-  float y = 0.299f * c.r + 0.587f * c.g + 0.114f * c.b;
-  return {y, 128.0f + 0.564f * (c.b - y), 128.0f + 0.713f * (c.r - y)};
-}
-
+// Full-range BT.601 in Q8, then the output clamp (0x2EC/0x2F0).
 struct Clamp {
-  uint8_t lo[3], hi[3];
+  int lo[3], hi[3];
 };
 Clamp OutputClamp(const RegisterImage& regs) {
   uint32_t hi = RegAt(regs, kRegClampMax), lo = RegAt(regs, kRegClampMin);
   Clamp c;
   for (int k = 0; k < 3; ++k) {
-    c.lo[k] = uint8_t(lo >> (8 * k));
-    c.hi[k] = hi == 0 ? 255 : uint8_t(hi >> (8 * k));
-    if (c.hi[k] < c.lo[k]) c.hi[k] = c.lo[k];
+    c.lo[k] = int((lo >> (8 * k)) & 0xFF);
+    c.hi[k] = hi == 0 ? 255 : std::max(c.lo[k], int((hi >> (8 * k)) & 0xFF));
   }
   return c;
 }
-inline uint8_t ClampTo(float v, uint8_t lo, uint8_t hi) {
-  int i = int(v + 0.5f);
-  return uint8_t(std::clamp(i, int(lo), int(hi)));
+// Y of one pixel, Cb and Cr of a block from the sums of its `count` R, G, B.
+inline uint8_t LumaOf(const Clamp& k, uint32_t r, uint32_t g, uint32_t b) {
+  int y = int((77 * r + 150 * g + 29 * b + 128) >> 8);
+  return uint8_t(std::clamp(y, k.lo[0], k.hi[0]));
+}
+inline void ChromaOf(const Clamp& k, int r, int g, int b, int count, uint8_t* cb, uint8_t* cr) {
+  // The offset 128 x 256 per sample keeps the numerators positive.
+  int d = 256 * count, offset = 32768 * count + d / 2;
+  int u = (-43 * r - 85 * g + 128 * b + offset) / d;
+  int v = (128 * r - 107 * g - 21 * b + offset) / d;
+  *cb = uint8_t(std::clamp(u, k.lo[1], k.hi[1]));
+  *cr = uint8_t(std::clamp(v, k.lo[2], k.hi[2]));
 }
 
-// Full-resolution Y, Cb and Cr planes of the main scaler's output.
-void ColourStages(const RegisterImage& regs, const Planes3& rgb, std::vector<uint8_t> yuv[3]) {
-  size_t n = size_t(rgb.width) * rgb.height;
-  for (int k = 0; k < 3; ++k) yuv[k].resize(n);
-  Clamp clamp = OutputClamp(regs);
-  for (size_t i = 0; i < n; ++i) {
-    Rgb c{float(rgb.c[0][i]), float(rgb.c[1][i]), float(rgb.c[2][i])};
-    c = GammaStage(ColourCorrectionStage(WhiteBalanceStage(c)));
-    Yuv o = ColourConversionStage(c);
-    yuv[0][i] = ClampTo(o.y, clamp.lo[0], clamp.hi[0]);
-    yuv[1][i] = ClampTo(o.cb, clamp.lo[1], clamp.hi[1]);
-    yuv[2][i] = ClampTo(o.cr, clamp.lo[2], clamp.hi[2]);
+// Full-range BT.601: Y of each pixel of the row; the row's R, G, B summed in
+// horizontal pairs for the half-resolution chroma.
+void ColourConversionStage(const Clamp& clamp, const uint8_t* r, const uint8_t* g, const uint8_t* b, uint32_t n,
+                           uint8_t* y, uint16_t* pairR, uint16_t* pairG, uint16_t* pairB) {
+  for (uint32_t i = 0; i < n; ++i) y[i] = LumaOf(clamp, r[i], g[i], b[i]);
+  for (uint32_t i = 0; i < n / 2; ++i) {
+    pairR[i] = uint16_t(r[2 * i] + r[2 * i + 1]);
+    pairG[i] = uint16_t(g[2 * i] + g[2 * i + 1]);
+    pairB[i] = uint16_t(b[2 * i] + b[2 * i + 1]);
   }
 }
 
-// NV21 of an output of width x height from the full-resolution planes.
-void MakeNv21(const std::vector<uint8_t> yuv[3], uint32_t sw, uint32_t sh, uint32_t width, uint32_t height,
-              OutputImage* out) {
+// The main image: Y at full resolution, Cb and Cr of 2x2 blocks.
+struct MainImage {
+  uint32_t width = 0, height = 0;
+  std::vector<uint8_t> y, cb, cr;  // cb, cr: (width / 2) x (height / 2)
+};
+
+// Runs the colour stages over rows of R, G, B and collects the main image.
+class ColourSink {
+ public:
+  ColourSink(const RegisterImage& regs, uint32_t width, uint32_t height, MainImage* out)
+      : regs_(regs), clamp_(OutputClamp(regs)), out_(out) {
+    out->width = width;
+    out->height = height;
+    out->y.resize(size_t(width) * height);
+    out->cb.resize(size_t(width / 2) * (height / 2));
+    out->cr.resize(out->cb.size());
+    for (auto& row : rgb8_) row.resize(width);
+    for (auto& row : pairs_) row.resize(width / 2 + 1);
+  }
+  void Row(uint32_t y, const RgbRow& row) {
+    WhiteBalanceStage(regs_, row);
+    ColourCorrectionStage(regs_, row);
+    GammaStage(regs_, row, rgb8_[0].data(), rgb8_[1].data(), rgb8_[2].data());
+    int slot = (y & 1) * 3;
+    ColourConversionStage(clamp_, rgb8_[0].data(), rgb8_[1].data(), rgb8_[2].data(), row.n,
+                          &out_->y[size_t(y) * out_->width], pairs_[slot].data(), pairs_[slot + 1].data(),
+                          pairs_[slot + 2].data());
+    if ((y & 1) == 0 || y / 2 >= out_->height / 2) return;
+    uint32_t cw = out_->width / 2;
+    uint8_t* cb = &out_->cb[size_t(y / 2) * cw];
+    uint8_t* cr = &out_->cr[size_t(y / 2) * cw];
+    for (uint32_t x = 0; x < cw; ++x)
+      ChromaOf(clamp_, pairs_[0][x] + pairs_[3][x], pairs_[1][x] + pairs_[4][x], pairs_[2][x] + pairs_[5][x], 4, &cb[x],
+               &cr[x]);
+  }
+
+ private:
+  const RegisterImage& regs_;
+  Clamp clamp_;
+  MainImage* out_;
+  std::vector<uint8_t> rgb8_[3];
+  std::vector<uint16_t> pairs_[6];  // R, G, B pair sums of the even row, then of the odd row
+};
+
+// NV21 of an output of width x height from the main image.
+void MakeNv21(const MainImage& main, uint32_t width, uint32_t height, OutputImage* out) {
   out->present = true;
   out->raw = false;
   out->width = width;
   out->height = height;
   out->y.resize(size_t(width) * height);
-  AreaScale(yuv[0].data(), sw, sh, out->y.data(), width, height);
-  uint32_t cw = std::max(1u, width / 2), ch = height / 2;
+  AreaScale(main.y.data(), main.width, main.height, out->y.data(), width, height);
+  uint32_t cw = width / 2, ch = height / 2;
   out->cbcr.assign(size_t(width) * ch, 128);
-  if (ch == 0) return;
+  uint32_t mcw = main.width / 2, mch = main.height / 2;
+  if (cw == 0 || ch == 0 || mcw == 0 || mch == 0) return;
   std::vector<uint8_t> cb(size_t(cw) * ch), cr(size_t(cw) * ch);
-  AreaScale(yuv[1].data(), sw, sh, cb.data(), cw, ch);
-  AreaScale(yuv[2].data(), sw, sh, cr.data(), cw, ch);
+  AreaScale(main.cb.data(), mcw, mch, cb.data(), cw, ch);
+  AreaScale(main.cr.data(), mcw, mch, cr.data(), cw, ch);
   for (uint32_t y = 0; y < ch; ++y) {
     uint8_t* row = &out->cbcr[size_t(y) * width];
-    for (uint32_t x = 0; x < cw && 2 * x + 1 < width; ++x) {
+    for (uint32_t x = 0; x < cw; ++x) {
       row[2 * x] = cr[size_t(y) * cw + x];
       row[2 * x + 1] = cb[size_t(y) * cw + x];
     }
@@ -360,24 +430,31 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
     out->unsupported = true;
     return;
   }
-  static std::vector<uint16_t> raw, skipped;
-  raw.resize(size_t(rq.info.width) * rq.info.height);
-  if (!BoardSensorRenderFrame(rq.info, raw.data(), rq.info.width)) {
+  // Working buffers of the engine's one thread, kept from frame to frame and
+  // never destroyed (the thread may outlive static destruction at exit).
+  struct Work {
+    std::vector<uint16_t> raw, skipped;
+    BayerLut lut;
+    Planes<uint16_t> demosaiced, scaled;
+    std::vector<uint16_t> row[3];
+    MainImage main;
+  };
+  static Work* work = new Work;
+  work->raw.resize(size_t(rq.info.width) * rq.info.height);
+  if (!BoardSensorRenderFrame(rq.info, work->raw.data(), rq.info.width)) {
     out->unsupported = true;
     return;
   }
-  BayerView win = CamifWindow(regs, raw, rq.info.width, &skipped);
+  BayerView win = CamifWindow(regs, work->raw, rq.info.width, &work->skipped);
   if (win.width <= 2 * kDemosaicMarginX + 1 || win.height <= 2 * kDemosaicMarginY + 1) {
     out->unsupported = true;
     return;
   }
-  static BayerLut lut;
-  BuildBayerLut(regs, &lut);
-  if (rq.wantWb) ComputeWbExpStats(regs, win, lut, rq.serial, &out->wb);
-  if (rq.wantAf) ComputeAfStats(regs, win, lut, rq.info.height, rq.serial, &out->af);
+  BuildBayerLut(regs, &work->lut);
+  if (rq.wantWb) ComputeWbExpStats(regs, win, work->lut, rq.serial, &out->wb);
+  if (rq.wantAf) ComputeAfStats(regs, win, work->lut, rq.info.height, rq.serial, &out->af);
 
-  uint32_t control = RegAt(regs, kRegOutputControl);
-  uint32_t type = (control >> 10) & 3;
+  uint32_t type = (RegAt(regs, kRegOutputControl) >> 10) & 3;
   if (type == 1) {
     if (rq.wantPath[kVfeOutput2]) RawOutput(win, &out->out[kVfeOutput2]);
     return;
@@ -389,26 +466,39 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
   if (!rq.wantPath[0] && !rq.wantPath[1]) return;
 
   Crop crop = FovCrop(regs, win);
-  static Planes3 demosaiced, scaled;
-  Demosaic(win, lut, crop, &demosaiced);
+  LinearRows lin(win, work->lut, crop);
   uint32_t module = RegAt(regs, kRegModuleEnable);
   uint32_t mw, mh;
   ScalerSize(regs, kRegMainScaler, kRegMainScaler + 4, kRegMainScaler + 16, (module & kModMainScaler) != 0,
              crop.width, crop.height, &mw, &mh);
-  const Planes3* main = &demosaiced;
-  if (mw != crop.width || mh != crop.height) {
-    scaled.Resize(mw, mh);
-    for (int k = 0; k < 3; ++k)
-      AreaScale(demosaiced.c[k].data(), crop.width, crop.height, scaled.c[k].data(), mw, mh);
-    main = &scaled;
+  ColourSink sink(regs, mw, mh, &work->main);
+  if (mw == crop.width && mh == crop.height) {
+    // No main scaling: straight from the demosaic, row by row.
+    for (auto& r : work->row) r.resize(mw);
+    for (uint32_t y = 0; y < mh; ++y) {
+      DemosaicRow(lin, win.order, y, work->row[0].data(), work->row[1].data(), work->row[2].data());
+      sink.Row(y, {work->row[0].data(), work->row[1].data(), work->row[2].data(), mw});
+    }
+  } else {
+    Planes<uint16_t>& d = work->demosaiced;
+    Planes<uint16_t>& s = work->scaled;
+    d.Resize(crop.width, crop.height);
+    for (uint32_t y = 0; y < crop.height; ++y) {
+      size_t o = size_t(y) * crop.width;
+      DemosaicRow(lin, win.order, y, &d.c[0][o], &d.c[1][o], &d.c[2][o]);
+    }
+    s.Resize(mw, mh);
+    for (int k = 0; k < 3; ++k) AreaScale(d.c[k].data(), crop.width, crop.height, s.c[k].data(), mw, mh);
+    for (uint32_t y = 0; y < mh; ++y) {
+      size_t o = size_t(y) * mw;
+      sink.Row(y, {&s.c[0][o], &s.c[1][o], &s.c[2][o], mw});
+    }
   }
-  static std::vector<uint8_t> yuv[3];
-  ColourStages(regs, *main, yuv);
-  if (rq.wantPath[kVfeOutput2]) MakeNv21(yuv, mw, mh, mw, mh, &out->out[kVfeOutput2]);
+  if (rq.wantPath[kVfeOutput2]) MakeNv21(work->main, mw, mh, &out->out[kVfeOutput2]);
   if (rq.wantPath[kVfeOutput1]) {
     uint32_t w1, h1;
     ScalerSize(regs, kRegYScaler, kRegYScaler + 4, kRegYScaler + 12, (module & kModYScaler) != 0, mw, mh, &w1, &h1);
-    MakeNv21(yuv, mw, mh, w1, h1, &out->out[kVfeOutput1]);
+    MakeNv21(work->main, w1, h1, &out->out[kVfeOutput1]);
   }
 }
 

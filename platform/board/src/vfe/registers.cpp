@@ -115,40 +115,40 @@ bool Write(Model& m, uint32_t offset, uint32_t value) {
       if (value & (1u << 5)) m.statsStarted = true;
       return false;
     case kRegWriteMasterCmd:
-      if (value == 1) {
+      if (value == kWriteMastersStart) {
         m.writeMastersRunning = true;
         uint32_t control = Written(m, kRegOutputControl);
         if (PathPlanes(control, kVfeOutput2)) m.pathStatus[3] |= 1;
         if (PathPlanes(control, kVfeOutput1)) m.pathStatus[7] |= 1;
-      } else if (value == 2) {
+      } else if (value == kWriteMastersStop) {
         m.writeMastersRunning = false;
       }
       return false;
     case kRegStopRequest:
       m.stopRequested = (value & 1) != 0;
-      if (m.stopRequested && !m.writing && !m.withholdStopAck) m.stopStatus |= 1u << 5;
+      if (m.stopRequested && !m.writing && !m.withholdStopAck) m.stopStatus |= kStopAcknowledged;
       return false;
     case kRegCamifCommand:
       switch (value) {
-        case 4:
-        case 7:
+        case kCamifArmStart:
+        case kCamifArmRestart:
           m.camifArmed = true;
           break;
-        case 1:
-        case 3:
+        case kCamifStart:
+        case kCamifRestart:
           m.camifRunning = true;
           m.camifStopAfterFrame = false;
           m.camifArmed = false;
-          if (value == 3) m.camifStatus = 0;
+          if (value == kCamifRestart) m.camifStatus = 0;
           break;
-        case 0:
+        case kCamifStopAfterFrame:
           if (m.frame.valid) {
             m.camifStopAfterFrame = true;
           } else {
             m.camifRunning = false;
           }
           break;
-        case 2:
+        case kCamifStopNow:
           m.camifRunning = false;
           m.camifStopAfterFrame = false;
           if (m.frame.valid) m.frame.aborted = true;

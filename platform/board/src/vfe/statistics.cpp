@@ -41,7 +41,7 @@ struct GreyBox {
   bool Inside(int32_t y, int32_t cb, int32_t cr) const {
     if (!on) return true;
     if (y < yMin || y > yMax) return false;
-    auto line = [&](int k) { return (slope[k] * cb) / 16 + offset[k]; };
+    auto line = [&](int k) { return ((slope[k] * cb) >> 4) + offset[k]; };
     return cr <= line(0) && cr >= line(1) && cr <= line(2) && cr >= line(3);
   }
 };
@@ -84,32 +84,50 @@ void ComputeWbExpStats(const RegisterImage& regs, const BayerView& win, const Ba
   std::vector<Region> regions(kGrid * kGrid);
   GreyBox grey = MakeGreyBox(regs);
   if (qw >= kGrid && qh >= kGrid) {
-    std::vector<uint32_t> regionX(qw);
-    for (uint32_t qx = 0; qx < qw; ++qx) regionX[qx] = qx * kGrid / qw;
+    // Every quad starts on the same Bayer phase: its four colours and tables are fixed.
+    int colour[4];
+    const uint16_t* table[4];
+    for (uint32_t k = 0; k < 4; ++k) {
+      uint32_t sx = kDemosaicMarginX + (k & 1), sy = kDemosaicMarginY + (k >> 1);
+      colour[k] = BayerColour(win.order, sx, sy);
+      table[k] = lut.phase[((sy & 1) << 1) | (sx & 1)];
+    }
     for (uint32_t qy = 0; qy < qh; ++qy) {
-      uint32_t y = kDemosaicMarginY + 2 * qy;
+      const uint16_t* rows[2];
+      rows[0] = win.data + size_t(kDemosaicMarginY + 2 * qy) * win.stride + kDemosaicMarginX;
+      rows[1] = rows[0] + win.stride;
       Region* row = &regions[(qy * kGrid / qh) * kGrid];
-      for (uint32_t qx = 0; qx < qw; ++qx) {
-        uint32_t x = kDemosaicMarginX + 2 * qx;
-        uint32_t c[3] = {0, 0, 0};
-        for (uint32_t k = 0; k < 4; ++k) {
-          uint32_t sx = x + (k & 1), sy = y + (k >> 1);
-          c[BayerColour(win.order, sx, sy)] += Sample(win, lut, sx, sy);
+      // One region's span of the line at a time, summed in registers.
+      for (uint32_t rx = 0; rx < kGrid; ++rx) {
+        uint32_t q0 = (rx * qw + kGrid - 1) / kGrid, q1 = ((rx + 1) * qw + kGrid - 1) / kGrid;
+        uint32_t sy = 0, scb = 0, scr = 0, n = 0, yAll = 0, sr = 0, sg = 0, sb = 0;
+        for (uint32_t qx = q0; qx < q1; ++qx) {
+          int32_t c[3] = {0, 0, 0};
+          for (uint32_t k = 0; k < 4; ++k) c[colour[k]] += table[k][rows[k >> 1][2 * qx + (k & 1)] & 1023];
+          int32_t r = c[0], g = c[1] >> 1, b = c[2];
+          // Q10 of 0.299, 0.587, 0.114; 0.564 and 0.713.
+          int32_t yv = (306 * r + 601 * g + 117 * b + 512) >> 10;
+          int32_t cb = (578 * (b - yv)) >> 10, cr = (730 * (r - yv)) >> 10;
+          if (grey.Inside(yv, cb, cr)) {
+            sy += uint32_t(yv);
+            scb += uint32_t(std::clamp(cb + 512, 0, 1023));
+            scr += uint32_t(std::clamp(cr + 512, 0, 1023));
+            ++n;
+          }
+          yAll += uint32_t(yv);
+          sr += uint32_t(r) >> 2;
+          sg += uint32_t(g) >> 2;
+          sb += uint32_t(b) >> 2;
         }
-        int32_t r = int32_t(c[0]), g = int32_t(c[1] / 2), b = int32_t(c[2]);
-        int32_t yv = (299 * r + 587 * g + 114 * b + 500) / 1000;
-        int32_t cb = (564 * (b - yv)) / 1000, cr = (713 * (r - yv)) / 1000;
-        Region& reg = row[regionX[qx]];
-        if (grey.Inside(yv, cb, cr)) {
-          reg.y += uint32_t(yv);
-          reg.cb += uint32_t(std::clamp(cb + 512, 0, 1023));
-          reg.cr += uint32_t(std::clamp(cr + 512, 0, 1023));
-          ++reg.count;
-        }
-        reg.yAll += uint32_t(yv);
-        reg.r += uint32_t(r) >> 2;
-        reg.g += uint32_t(g) >> 2;
-        reg.b += uint32_t(b) >> 2;
+        Region& reg = row[rx];
+        reg.y += sy;
+        reg.cb += scb;
+        reg.cr += scr;
+        reg.count += n;
+        reg.yAll += yAll;
+        reg.r += sr;
+        reg.g += sg;
+        reg.b += sb;
       }
     }
   }
@@ -151,12 +169,24 @@ void ComputeAfStats(const RegisterImage& regs, const BayerView& win, const Bayer
   int32_t clip = int32_t((filter >> 10) & 0x7FF);
   bool squares = (filter >> 21) & 1;
 
-  // The focus value of the line pair ending at row y over columns [x0, x1).
+  // The green plane of the focus window with a two-sample border left, right
+  // and above, computed once.
+  uint32_t gx0 = left - 2, gy0 = top - 2, gw = width + 4, gh = height + 2;
+  static auto* greenBuffer = new std::vector<int32_t>;  // the engine thread's, never destroyed
+  std::vector<int32_t>& green = *greenBuffer;
+  green.resize(size_t(gw) * gh);
+  for (uint32_t y = 0; y < gh && width >= 5 && height >= 3; ++y)
+    for (uint32_t x = 0; x < gw; ++x) green[size_t(y) * gw + x] = int32_t(Green(win, lut, gx0 + x, gy0 + y));
+
+  // The focus value of the line pair ending at window row y over columns [x0, x1).
   auto linePair = [&](uint32_t y, uint32_t x0, uint32_t x1) {
     uint64_t sum = 0;
-    for (uint32_t x = x0; x < x1; ++x) {
-      int32_t v = a00 * int32_t(Green(win, lut, x - 2, y - 2)) + a04 * int32_t(Green(win, lut, x + 2, y - 2));
-      for (int k = 0; k < 5; ++k) v += a2[k] * int32_t(Green(win, lut, x + k - 2, y));
+    const int32_t* above = &green[size_t(y - 2 - gy0) * gw];
+    const int32_t* row = &green[size_t(y - gy0) * gw];
+    for (uint32_t wx = x0; wx < x1; ++wx) {
+      uint32_t x = wx - gx0;
+      int32_t v = a00 * above[x - 2] + a04 * above[x + 2] + a2[0] * row[x - 2] + a2[1] * row[x - 1] + a2[2] * row[x] +
+                  a2[3] * row[x + 1] + a2[4] * row[x + 2];
       int32_t m = std::min(std::abs(v), clip);
       sum += squares ? (uint64_t(m) * m) >> 8 : uint64_t(m);
     }

@@ -97,6 +97,18 @@ constexpr uint32_t kRegWords = kVfeRegisterSpan / 4;
 constexpr uint32_t kTableCount = 16;
 constexpr uint32_t kTableWords = 512;
 
+// Camera-interface commands (0x110) and write-master commands (0x0C8).
+enum CamifCommand : uint32_t {
+  kCamifStopAfterFrame = 0,
+  kCamifStart = 1,
+  kCamifStopNow = 2,
+  kCamifRestart = 3,
+  kCamifArmStart = 4,
+  kCamifArmRestart = 7,
+};
+enum WriteMasterCommand : uint32_t { kWriteMastersStart = 1, kWriteMastersStop = 2 };
+constexpr uint32_t kStopAcknowledged = 1u << 5;  // 0x10C
+
 // Module enable bits (0x010).
 constexpr uint32_t kModBlackLevel = 1u << 0;
 constexpr uint32_t kModMainScaler = 1u << 7;
