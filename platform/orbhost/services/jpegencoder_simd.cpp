@@ -93,7 +93,7 @@ inline int BitLength(uint32_t v) { return v ? 32 - __builtin_clz(v) : 0; }
 // position is, nz which AC coefficients are non-zero. The bit buffer lives in locals for
 // the block so that it can stay in registers. It is 32 bits wide: codes are shifted in
 // until it is full, then it is written out at once. (A 64-bit buffer, measured, costs i386
-// a quarter more time at high quality: its shifts take register pairs.)
+// a third more time at high quality: its shifts take register pairs.)
 JPEG_INLINE void CodeBlock(const int16_t* q, const uint8_t* zzPos, uint64_t nz, int& lastDc, const HuffCodes& dc,
                            const HuffCodes& ac, BitState& bs) {
   uint32_t buf = bs.buf;
@@ -121,13 +121,23 @@ JPEG_INLINE void CodeBlock(const int16_t* q, const uint8_t* zzPos, uint64_t nz, 
     free += 32;
     buf = bits;
   };
+  // First the codes (value bits appended), then the packing: each loop alone fits
+  // i386's few registers.
+  uint32_t codes[72];
+  uint8_t lens[72];
+  int n = 0;
+  auto add = [&](uint32_t bits, int len) __attribute__((always_inline)) {
+    codes[n] = bits;
+    lens[n] = static_cast<uint8_t>(len);
+    ++n;
+  };
   int dcv = std::clamp<int>(q[0], -1024, 1023);
   int diff = dcv - lastDc;
   lastDc = dcv;
   int sign = diff >> 31;
   int nbits = BitLength(static_cast<uint32_t>((diff ^ sign) - sign));
   uint32_t vbits = static_cast<uint32_t>(diff + sign) & ((1u << nbits) - 1);
-  put((static_cast<uint32_t>(dc.code[nbits]) << nbits) | vbits, dc.size[nbits] + nbits);
+  add((static_cast<uint32_t>(dc.code[nbits]) << nbits) | vbits, dc.size[nbits] + nbits);
 
   int prev = 0;
   // Two 32-bit halves: i386 has no single-instruction 64-bit bit scan.
@@ -140,7 +150,7 @@ JPEG_INLINE void CodeBlock(const int16_t* q, const uint8_t* zzPos, uint64_t nz, 
       int run = k - prev - 1;
       prev = k;
       while (__builtin_expect(run > 15, 0)) {
-        put(ac.code[0xF0], ac.size[0xF0]);
+        add(ac.code[0xF0], ac.size[0xF0]);
         run -= 16;
       }
       int v = q[zzPos[k]];  // AC values were limited to +-1023 when quantised
@@ -148,10 +158,11 @@ JPEG_INLINE void CodeBlock(const int16_t* q, const uint8_t* zzPos, uint64_t nz, 
       int nb = BitLength(static_cast<uint32_t>((v ^ sg) - sg));
       uint32_t bits = static_cast<uint32_t>(v + sg) & ((1u << nb) - 1);
       int sym = (run << 4) | nb;
-      put((static_cast<uint32_t>(ac.code[sym]) << nb) | bits, ac.size[sym] + nb);
+      add((static_cast<uint32_t>(ac.code[sym]) << nb) | bits, ac.size[sym] + nb);
     }
   }
-  if (prev != 63) put(ac.code[0x00], ac.size[0x00]);
+  if (prev != 63) add(ac.code[0x00], ac.size[0x00]);
+  for (int i = 0; i < n; ++i) put(codes[i], lens[i]);
   bs.buf = buf;
   bs.free = free;
   bs.p = p;
