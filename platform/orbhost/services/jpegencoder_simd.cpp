@@ -89,49 +89,65 @@ const uint16_t* const kLimits = kLimitTable.v;
 
 inline int BitLength(uint32_t v) { return v ? 32 - __builtin_clz(v) : 0; }
 
-// Codes one block: q holds the quantised coefficients, zzPos says where each zig-zag
-// position is, nz which AC coefficients are non-zero. The bit buffer lives in locals for
-// the block so that it can stay in registers. It is 32 bits wide: codes are shifted in
-// until it is full, then it is written out at once. (A 64-bit buffer, measured, costs i386
-// a third more time at high quality: its shifts take register pairs.)
-JPEG_INLINE void CodeBlock(const int16_t* q, const uint8_t* zzPos, uint64_t nz, int& lastDc, const HuffCodes& dc,
-                           const HuffCodes& ac, BitState& bs) {
-  uint32_t buf = bs.buf;
-  int free = bs.free;
-  uint8_t* p = bs.p;
-  auto put = [&](uint32_t bits, int len) __attribute__((always_inline)) {
-    free -= len;
-    if (__builtin_expect(free >= 0, 1)) {
-      buf = (buf << len) | bits;
-      return;
+
+// Inserts the zero byte that must follow every 0xFF of entropy-coded data in [begin, end);
+// returns the new end. The caller keeps room for one byte more per byte.
+inline uint8_t* StuffBytes(uint8_t* begin, uint8_t* end) {
+  uint8_t* first = begin;
+  const __m128i ff = _mm_set1_epi8(-1);
+  for (; end - first >= 16; first += 16) {
+    int m = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(first)), ff));
+    if (m) {
+      first += __builtin_ctz(static_cast<uint32_t>(m));
+      break;
     }
-    uint32_t w = (buf << (len + free)) | (bits >> -free);
-    uint32_t inv = ~w;
-    if (__builtin_expect(((inv - 0x01010101u) & ~inv & 0x80808080u) == 0, 1)) {
-      uint32_t be = __builtin_bswap32(w);
-      std::memcpy(p, &be, 4);
-      p += 4;
-    } else {
-      for (int s = 24; s >= 0; s -= 8) {
-        uint8_t b = static_cast<uint8_t>(w >> s);
-        *p++ = b;
-        if (b == 0xFF) *p++ = 0;
-      }
-    }
-    free += 32;
-    buf = bits;
-  };
-  // First the codes (value bits appended), then the packing: each loop alone fits
-  // i386's few registers.
-  uint32_t codes[72];
-  uint8_t lens[72];
+  }
+  while (first != end && *first != 0xFF) ++first;
+  if (first == end) return end;
+  size_t count = 0;
+  for (const uint8_t* q = first; q != end; ++q) count += *q == 0xFF;
+  uint8_t* dst = end + count;
+  for (uint8_t* src = end; src != first;) {
+    --src;
+    if (*src == 0xFF) *--dst = 0;
+    *--dst = *src;
+  }
+  return end + count;
+}
+
+// Appends the block's codes (code << 5 | length) to the output through a 32-bit bit
+// buffer, then stuffs the bytes written. (A 64-bit buffer, measured, costs i386 a third
+// more time at high quality: its shifts take register pairs.) Kept out of line: alone, its
+// few variables stay in registers (each path has its out-of-line copy). No branch on
+// whether the buffer fills: the word that would fill it is stored every time, and the
+// pointer moves on only when it did.
+JPEG_INLINE void PackCodes(const uint32_t* codes, int n, BitState& bs) {
+  uint32_t acc = bs.buf;
+  uint32_t used = 32 - bs.free;
+  uint8_t* const start = bs.p;
+  uint8_t* p = start;
+  for (const uint32_t* c = codes; c != codes + n; ++c) {
+    uint32_t len = *c & 31, code = *c >> 5;
+    uint32_t total = used + len;
+    // Meaningful only when the buffer fills: the shifts are then in range.
+    uint32_t word = (acc << ((32 - used) & 31)) | (code >> ((total - 32) & 31));
+    uint32_t be = __builtin_bswap32(word);
+    std::memcpy(p, &be, 4);
+    p += (total >> 3) & 4;
+    used = total & 31;
+    acc = (acc << len) | code;
+  }
+  bs.buf = acc;
+  bs.free = 32 - used;
+  bs.p = StuffBytes(start, p);
+}
+
+template <bool Prepared = false>
+JPEG_INLINE int GatherCodes(const int16_t* q, const uint8_t* zzPos, uint64_t nz, int& lastDc, const HuffCodes& dc,
+                            const HuffCodes& ac, uint32_t* codes, const int16_t* nbs = nullptr) {
   int n = 0;
-  auto add = [&](uint32_t bits, int len) __attribute__((always_inline)) {
-    codes[n] = bits;
-    lens[n] = static_cast<uint8_t>(len);
-    ++n;
-  };
-  int dcv = std::clamp<int>(q[0], -1024, 1023);
+  auto add = [&](uint32_t bits, int len) __attribute__((always_inline)) { codes[n++] = (bits << 5) | len; };
+  int dcv = std::clamp<int>(Prepared && q[0] < 0 ? q[0] + 1 : q[0], -1024, 1023);
   int diff = dcv - lastDc;
   lastDc = dcv;
   int sign = diff >> 31;
@@ -153,19 +169,37 @@ JPEG_INLINE void CodeBlock(const int16_t* q, const uint8_t* zzPos, uint64_t nz, 
         add(ac.code[0xF0], ac.size[0xF0]);
         run -= 16;
       }
-      int v = q[zzPos[k]];  // AC values were limited to +-1023 when quantised
-      int sg = v >> 31;
-      int nb = BitLength(static_cast<uint32_t>((v ^ sg) - sg));
-      uint32_t bits = static_cast<uint32_t>(v + sg) & ((1u << nb) - 1);
+      // AC values were limited to +-1023 when quantised.
+      int nb;
+      uint32_t bits;
+      if (Prepared) {
+        nb = nbs[zzPos[k]];
+        bits = static_cast<uint32_t>(q[zzPos[k]]) & ((1u << nb) - 1);
+      } else {
+        int v = q[zzPos[k]];
+        int sg = v >> 31;
+        nb = BitLength(static_cast<uint32_t>((v ^ sg) - sg));
+        bits = static_cast<uint32_t>(v + sg) & ((1u << nb) - 1);
+      }
       int sym = (run << 4) | nb;
       add((static_cast<uint32_t>(ac.code[sym]) << nb) | bits, ac.size[sym] + nb);
     }
   }
   if (prev != 63) add(ac.code[0x00], ac.size[0x00]);
-  for (int i = 0; i < n; ++i) put(codes[i], lens[i]);
-  bs.buf = buf;
-  bs.free = free;
-  bs.p = p;
+  return n;
+}
+
+// A block's codes as GatherCodes leaves them: code << 5 | length (at most 27 bits of code).
+constexpr int kMaxBlockCodes = 1 + 63 + 3 + 1;  // DC, AC, runs of 16 zeros, end of block
+
+// Codes one block: first its codes (value bits appended), then the packing; each loop
+// alone fits i386's few registers.
+template <bool Prepared = false, class Pack>
+JPEG_INLINE void CodeBlock(const int16_t* q, const uint8_t* zzPos, uint64_t nz, int& lastDc, const HuffCodes& dc,
+                           const HuffCodes& ac, BitState& bs, Pack pack, const int16_t* nbs = nullptr) {
+  uint32_t codes[kMaxBlockCodes];
+  int n = GatherCodes<Prepared>(q, zzPos, nz, lastDc, dc, ac, codes, nbs);
+  pack(codes, n, bs);
 }
 
 constexpr int kConstBits = 13;
@@ -220,6 +254,8 @@ void Dct(int16_t d[8][8]) {
   DctPass<false>(d);
 }
 
+__attribute__((noinline)) void PackScalar(const uint32_t* codes, int n, BitState& bs) { PackCodes(codes, n, bs); }
+
 void Quantize(const int16_t d[8][8], const QuantDivisors& div, int16_t* q, uint32_t rowMasks[4]) {
   std::memset(rowMasks, 0, 4 * sizeof(uint32_t));
   for (int h = 0; h < 8; ++h) {
@@ -243,7 +279,7 @@ void CodeSamples(int16_t d[8][8], const QuantDivisors& div, int& lastDc, const H
   uint32_t rm[4];
   Dct(d);
   Quantize(d, div, q, rm);
-  CodeBlock(q, kZzPos8, ZigzagMask(rm, 0xFFFF, 0), lastDc, dc, ac, bits);
+  CodeBlock(q, kZzPos8, ZigzagMask(rm, 0xFFFF, 0), lastDc, dc, ac, bits, PackScalar);
 }
 
 void EncodeMcu(const McuSource& s, const McuTables& t, int lastDc[3], BitState& bits) {
