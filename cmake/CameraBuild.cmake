@@ -13,6 +13,34 @@ set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CAMERA_BIN_DIR})
 set(CMAKE_BUILD_RPATH ${CAMERA_IMAGE_WINDOWS})
 add_link_options(-Wl,--enable-new-dtags)
 
+# Names given to camera_add_test / camera_add_module / camera_component as LIBS must be
+# targets of this tree (or a system library of the short list below): a renamed or missing
+# target fails the configure step instead of turning into "-lname" or a test that vanishes.
+set(CAMERA_SYSTEM_LIBRARIES pthread dl m rt)
+function(camera_require_targets user)
+  foreach(name IN LISTS ARGN)
+    if(NOT name MATCHES "^-|::|/|^\\$<" AND NOT name IN_LIST CAMERA_SYSTEM_LIBRARIES)
+      set_property(GLOBAL APPEND PROPERTY CAMERA_REQUIRED_TARGETS "${user}|${name}")
+    endif()
+  endforeach()
+endfunction()
+function(_camera_check_required_targets)
+  get_property(required GLOBAL PROPERTY CAMERA_REQUIRED_TARGETS)
+  set(missing)
+  foreach(entry IN LISTS required)
+    string(REPLACE "|" ";" pair "${entry}")
+    list(GET pair 0 user)
+    list(GET pair 1 name)
+    if(NOT TARGET ${name})
+      string(APPEND missing "\n  ${user} links \"${name}\", which is no target")
+    endif()
+  endforeach()
+  if(missing)
+    message(FATAL_ERROR "missing targets:${missing}")
+  endif()
+endfunction()
+cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL _camera_check_required_targets)
+
 # camera_add_image_library(<target> <DeviceName> <sources...>)
 # A shared object placed in the image's \Windows as "<DeviceName>.dll", with that
 # soname and RUNPATH $ORIGIN so that it finds its neighbours in the image.
@@ -33,6 +61,7 @@ endfunction()
 # A GoogleTest program; each test case becomes its own CTest test.
 function(camera_add_test target)
   cmake_parse_arguments(T "" "RESOURCE_LOCK" "SOURCES;LIBS" ${ARGN})
+  camera_require_targets(${target} ${T_LIBS})
   add_executable(${target} ${T_SOURCES})
   target_link_libraries(${target} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock camera_test_support GTest::gtest_main)
   set(props ENVIRONMENT "ASAN_OPTIONS=allocator_may_return_null=1")

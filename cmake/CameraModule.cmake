@@ -1,31 +1,147 @@
-# camera_add_module(<target> <DeviceName>
-#                   CLASSES <class-id>...
-#                   [ACCESS_RULE <text>]
-#                   SOURCES <sources...>
-#                   [LIBS <libraries...>])
+# Framework modules: how they are built, and how to grow one.
 #
-# Builds a framework module the way the host maps it:
-#   <target>       the module image "<DeviceName>.dll" in the image's Windows/, with
-#                  hidden visibility and only IMod_New and ModImage_SymbolFixup
-#                  exported; its own copy of the framework runtime (pvlruntime_module)
-#                  and the module-only pieces (host-symbol table and forwarders,
-#                  IMod_New, global new/delete over the framework heap). The module's
-#                  sources define its class switch:
-#                    extern "C" int32_t Mod_ClassFactory(IEnv*, ZUEUID, void* arg, void** out);
-#   <target>_code  the module's code as a static library (without the module-only
-#                  pieces and without a runtime) for unit tests; link it together with
-#                  pvlruntime. Give include directories and definitions to
-#                  <target>_objects (PUBLIC); <target>_code passes them on.
-#   "<DeviceName>.mif" beside the image, listing CLASSES (and the access rule).
-# LIBS are linked into both forms (e.g. Plindor, coredll).
-function(camera_add_module target device_name)
-  cmake_parse_arguments(M "" "ACCESS_RULE" "CLASSES;SOURCES;LIBS" ${ARGN})
-  if(NOT M_CLASSES OR NOT M_SOURCES)
-    message(FATAL_ERROR "camera_add_module(${target}): CLASSES and SOURCES are required")
+# A module (Corvane, Senvar, Calbrook, Bayrox) is written in ONE camera_add_module call. That
+# call holds the module's class table; the module's .mif and its class switch are both made
+# from it, so they cannot disagree.
+#
+# Add a component (a folder with src/) to a module: name the folder once in the module's
+# COMPONENTS, and list the folder's sources in its own CMakeLists.txt:
+#     camera_add_module(Corvane Corvane ... COMPONENTS settings tuningdata flashservice ...)
+#     # mm/camera/srckit/flashservice/CMakeLists.txt
+#     camera_component(SOURCES src/cflashservice.cpp src/cflashled.cpp [LIBS <libraries>...])
+#   The folder's src/ becomes an include directory of the module and of its tests.
+#
+# Add a class to a module: give its entry in the module's CLASSES a create function (and the
+# header that declares it, if the function is a class member):
+#     0x010707a7 CFlashService::ClassEntry cflashservice.h
+#   A create function takes (IEnv*, ZUEUID, void* argument, void** out) and returns the
+#   result code. A class of the package whose code does not exist yet is its identifier
+#   alone: the .mif lists it (the package's file is complete from the start) and the switch
+#   answers 3 for it, so the host goes on to the next module that lists it.
+#
+# Add a module: one call, e.g.
+#     camera_add_module(Senvar Senvar
+#       CLASSES 0x0108aed0 0x0108aece 0x0108aecf 0x0106c427
+#       COMPONENTS sensordriver
+#       LIBS Plindor)
+#
+# camera_add_module(<target> <DeviceName>
+#                   [ACCESS_RULE <text>]
+#                   CLASSES <class-id> [<create-function> [<header.h>]] ...
+#                   [COMPONENTS <folder>...]
+#                   [SOURCES <sources>...]
+#                   [LIBS <libraries>...])
+#
+# Builds:
+#   <target>       the module image "<DeviceName>.dll" in the image's Windows/, with hidden
+#                  visibility and only IMod_New and ModImage_SymbolFixup exported; its own
+#                  copy of the framework runtime (pvlruntime_module) and the module-only
+#                  pieces (host-symbol table and forwarders, IMod_New, global new/delete
+#                  over the framework heap). The link is refused when an object file would
+#                  bring a static constructor (see CheckModuleInit.cmake).
+#   <target>_code  the module's code as a static library (without the module-only pieces and
+#                  without a runtime) for unit tests; link it together with pvlruntime.
+#   "<DeviceName>.mif" beside the image: the class identifiers in table order, and the access
+#                  rule when given.
+# LIBS (and a component's LIBS) are linked into both forms (e.g. Plindor, coredll).
+include_guard(GLOBAL)
+
+set(CAMERA_MODULE_INIT_CHECK ${CMAKE_CURRENT_LIST_DIR}/CheckModuleInit.cmake CACHE INTERNAL "")
+
+# Reads a class table into <prefix>_IDS (every identifier, in order) and <prefix>_CASES,
+# <prefix>_HEADERS, <prefix>_DECLARATIONS (the switch's pieces for the classes with code).
+function(_camera_parse_class_table target prefix)
+  set(ids)
+  set(cases)
+  set(headers)
+  set(declarations)
+  set(current)
+  set(create)
+  # A sentinel flushes the last entry.
+  foreach(token IN LISTS ARGN ITEMS 0x0)
+    if(token MATCHES "^0[xX][0-9a-fA-F]+$")
+      if(current AND create)
+        string(APPEND cases "    case ${current}u:\n      return ${create}(env, clsid, argument, out);\n")
+        if(NOT create MATCHES "::")
+          # A free create function: the switch declares it with the one signature.
+          string(APPEND declarations "int32_t ${create}(IEnv* env, ZUEUID clsid, void* argument, void** out);\n")
+        endif()
+      endif()
+      if(token STREQUAL "0x0")
+        break()
+      endif()
+      string(LENGTH "${token}" length)
+      if(length GREATER 10)
+        message(FATAL_ERROR "camera_add_module(${target}): class identifier ${token} has more than 32 bits")
+      endif()
+      string(TOLOWER "${token}" token)
+      if(token IN_LIST ids)
+        message(FATAL_ERROR "camera_add_module(${target}): class ${token} is listed twice")
+      endif()
+      list(APPEND ids ${token})
+      set(current ${token})
+      set(create)
+    elseif(NOT current)
+      message(FATAL_ERROR "camera_add_module(${target}): CLASSES must start with a class identifier, got \"${token}\"")
+    elseif(token MATCHES "\\.h$")
+      if(NOT create)
+        message(FATAL_ERROR "camera_add_module(${target}): header ${token} of class ${current} comes before its create function")
+      endif()
+      list(APPEND headers ${token})
+    elseif(NOT create AND token MATCHES "^[A-Za-z_][A-Za-z0-9_:]*$")
+      set(create ${token})
+    else()
+      message(FATAL_ERROR "camera_add_module(${target}): \"${token}\" after class ${current} is neither a create function nor a header")
+    endif()
+  endforeach()
+  if(NOT ids)
+    message(FATAL_ERROR "camera_add_module(${target}): CLASSES is required")
   endif()
+  list(REMOVE_DUPLICATES headers)
+  set(${prefix}_IDS ${ids} PARENT_SCOPE)
+  set(${prefix}_CASES "${cases}" PARENT_SCOPE)
+  set(${prefix}_HEADERS ${headers} PARENT_SCOPE)
+  set(${prefix}_DECLARATIONS "${declarations}" PARENT_SCOPE)
+endfunction()
+
+function(camera_add_module target device_name)
+  cmake_parse_arguments(M "" "ACCESS_RULE" "CLASSES;COMPONENTS;SOURCES;LIBS" ${ARGN})
+  if(M_UNPARSED_ARGUMENTS)
+    message(FATAL_ERROR "camera_add_module(${target}): unknown arguments ${M_UNPARSED_ARGUMENTS}")
+  endif()
+  _camera_parse_class_table(${target} T ${M_CLASSES})
+  camera_require_targets(${target} ${M_LIBS})
+
+  # The class switch, written from the table.
+  set(switch_source ${CMAKE_CURRENT_BINARY_DIR}/${target}_classswitch.cpp)
+  set(includes)
+  foreach(header IN LISTS T_HEADERS)
+    string(APPEND includes "#include \"${header}\"\n")
+  endforeach()
+  file(RELATIVE_PATH table_file ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_LIST_FILE})
+  file(CONFIGURE OUTPUT ${switch_source} @ONLY CONTENT
+"// ${device_name}'s class switch, written by the build from the class table of
+// camera_add_module(${target}) in ${table_file}.
+// Classes the table lists without a create function answer 3, like unknown ones, and leave
+// no stale pointer behind.
+#include <stdint.h>
+
+#include \"ienv.h\"
+#include \"pvlresult.h\"
+${includes}
+${T_DECLARATIONS}
+extern \"C\" int32_t Mod_ClassFactory([[maybe_unused]] IEnv* env, ZUEUID clsid, [[maybe_unused]] void* argument,
+                                    void** out) {
+  switch (clsid) {
+${T_CASES}    default:
+      if (out) *out = nullptr;
+      return PVL_E_NOTSUPPORTED;
+  }
+}
+")
 
   # The module's code, compiled once, hidden.
-  add_library(${target}_objects OBJECT ${M_SOURCES})
+  add_library(${target}_objects OBJECT ${switch_source} ${M_SOURCES})
   set_target_properties(${target}_objects PROPERTIES
     CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON C_VISIBILITY_PRESET hidden)
   target_link_libraries(${target}_objects PUBLIC pvlruntime_headers ${M_LIBS})
@@ -40,15 +156,23 @@ function(camera_add_module target device_name)
 
   camera_add_image_library(${target} ${device_name}
     $<TARGET_OBJECTS:${target}_objects> $<TARGET_OBJECTS:pvlmodentry>)
+  set(link_map ${CMAKE_CURRENT_BINARY_DIR}/${device_name}.map)
   set_target_properties(${target} PROPERTIES
     CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON C_VISIBILITY_PRESET hidden
-    LINK_DEPENDS ${CAMERA_MODULE_VERSION_SCRIPT})
+    LINK_DEPENDS ${CAMERA_MODULE_VERSION_SCRIPT}
+    CAMERA_MODULE_IMAGE ON)
   # Libraries first: a static library among them may call into the runtime.
   target_link_libraries(${target} PRIVATE ${M_LIBS} pvlruntime_module)
   target_link_options(${target} PRIVATE
     -Wl,--version-script=${CAMERA_MODULE_VERSION_SCRIPT}
     -Wl,--exclude-libs,ALL
-    -Wl,--no-undefined)
+    -Wl,--no-undefined
+    -Wl,-Map,${link_map})
+  # Static constructors run inside dlopen, before the host is bound: refuse the image.
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -DIMAGE=$<TARGET_FILE:${target}> -DMAP=${link_map}
+            -P ${CAMERA_MODULE_INIT_CHECK}
+    VERBATIM)
 
   # The module-information file beside the image.
   set(mif ${CAMERA_IMAGE_WINDOWS}/${device_name}.mif)
@@ -57,10 +181,42 @@ function(camera_add_module target device_name)
     set(rule_args --access-rule "${M_ACCESS_RULE}")
   endif()
   add_custom_command(OUTPUT ${mif}
-    COMMAND mifwriter ${mif} ${rule_args} ${M_CLASSES}
+    COMMAND mifwriter ${mif} ${rule_args} ${T_IDS}
     DEPENDS mifwriter ${CMAKE_CURRENT_LIST_FILE}
     COMMENT "Writing ${device_name}.mif"
     VERBATIM)
   add_custom_target(${target}_mif ALL DEPENDS ${mif})
   add_dependencies(${target} ${target}_mif)
+
+  # The components, each listed once; their camera_component() calls land here.
+  foreach(component IN LISTS M_COMPONENTS)
+    set(CAMERA_COMPONENT_MODULE ${target})
+    add_subdirectory(${component})
+  endforeach()
+endfunction()
+
+# camera_component(SOURCES <sources>... [LIBS <libraries>...])
+# In a component folder's CMakeLists.txt: adds the folder's sources to the module that
+# lists the folder in its COMPONENTS; the folder's src/ becomes an include directory.
+function(camera_component)
+  cmake_parse_arguments(C "" "" "SOURCES;LIBS" ${ARGN})
+  if(NOT CAMERA_COMPONENT_MODULE)
+    message(FATAL_ERROR "camera_component in ${CMAKE_CURRENT_SOURCE_DIR}: the folder is in no module's COMPONENTS")
+  endif()
+  if(NOT C_SOURCES OR C_UNPARSED_ARGUMENTS)
+    message(FATAL_ERROR "camera_component in ${CMAKE_CURRENT_SOURCE_DIR}: SOURCES <files>... [LIBS <libraries>...]")
+  endif()
+  set(m ${CAMERA_COMPONENT_MODULE})
+  camera_require_targets("${m} component ${CMAKE_CURRENT_SOURCE_DIR}" ${C_LIBS})
+  list(TRANSFORM C_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
+  target_sources(${m}_objects PRIVATE ${C_SOURCES})
+  target_include_directories(${m}_objects PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/src)
+  if(C_LIBS)
+    target_link_libraries(${m}_objects PUBLIC ${C_LIBS})
+    target_link_libraries(${m}_code PUBLIC ${C_LIBS})
+    # Before the runtime, like the module's own LIBS.
+    get_target_property(libs ${m} LINK_LIBRARIES)
+    list(REMOVE_ITEM libs pvlruntime_module)
+    set_target_properties(${m} PROPERTIES LINK_LIBRARIES "${libs};${C_LIBS};pvlruntime_module")
+  endif()
 endfunction()

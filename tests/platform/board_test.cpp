@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "board_sensor.h"
 #include "board_sim.h"
+#include "camera_module_power.h"
 #include "chipset_sim.h"
 #include "wince_sim.h"
 
@@ -30,7 +32,10 @@ static_assert(sizeof(I2cRecord) == 36);
 
 class BoardTest : public ::testing::Test {
  protected:
-  void SetUp() override { BoardSimReset(); }
+  void SetUp() override {
+    BoardSimReset();
+    ASSERT_TRUE(camera::test::PowerUpCameraModule());
+  }
   void TearDown() override {
     if (i2c_ != INVALID_HANDLE_VALUE) CloseHandle(i2c_);
     if (gpio_ != INVALID_HANDLE_VALUE) CloseHandle(gpio_);
@@ -101,7 +106,7 @@ TEST_F(BoardTest, BusFaultsAreSeenByTheDriver) {
   ASSERT_NE(OpenI2c(), INVALID_HANDLE_VALUE);
   EXPECT_FALSE(Read(0x21, 0, id, 2));
   // Wrong identifier.
-  BoardSensorStubSetChipId(0x1234);
+  BoardSensorSetChipId(0x1234);
   ASSERT_TRUE(Read(kSensorSlave, 0, id, 2));
   EXPECT_EQ(id[0], 0x12);
   // No answer at all, then the next two transfers only.
@@ -160,7 +165,7 @@ TEST_F(BoardTest, BusParametersAndMultiWritesAreApplied) {
   EXPECT_FALSE(c[2].ok);
 }
 
-TEST_F(BoardTest, ASlaveModelCanReplaceTheSensorStub) {
+TEST_F(BoardTest, ASlaveModelCanReplaceTheSensorModel) {
   struct Echo : BoardI2cDevice {
     bool Write(uint16_t reg, const uint8_t*, uint16_t) override {
       last = reg;

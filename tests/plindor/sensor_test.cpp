@@ -9,6 +9,13 @@ namespace {
 
 class SensorBusTest : public PlindorTest {
  protected:
+  // The sensor answers only clocked and out of reset, as its driver powers it up.
+  void SetUp() override {
+    PlindorTest::SetUp();
+    CameraSensorCLK_ConfigMclk(24000000, 0);
+    CameraSensorGPIO_Out(CAMERA_GPIO_KIND_RESET, 1);
+    Plindor_WaitMicroSeconds(10000);
+  }
   void TearDown() override {
     while (CameraSensorI2C_DeInit() == 1 && BoardI2cOpenCount() > 0) {
     }

@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "image_copy.h"
 #include "wince.h"
@@ -179,6 +182,98 @@ TEST_F(Registry, EnumeratesKeysAndValues) {
   for (DWORD i = 0; RegEnumKeyExW(k, i, name, &(n = 32), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS; ++i)
     builtIn |= std::u16string(name) == u"BuiltIn";
   EXPECT_TRUE(builtIn);
+  RegCloseKey(k);
+}
+
+// A seed fragment of its own, loaded with the debug output captured.
+class RegistrySeed : public ::testing::Test {
+ protected:
+  void Load(std::string_view text) {
+    camera::test::WriteImageFile("registry.d/70-seed.reg", text);
+    CeSimReloadRegistry();
+    CeSimDebugCaptureBegin();
+    HKEY k = nullptr;
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Drivers", 0, 0, &k);  // the first use loads the seed
+    if (k) RegCloseKey(k);
+  }
+  void TearDown() override {
+    CeSimDebugCaptureEnd();
+    camera::test::RemoveImageFile("registry.d/70-seed.reg");
+    CeSimReloadRegistry();
+  }
+  // The names of a key's values, in enumeration order; "?" when it does not open.
+  static std::vector<std::u16string> ValueNames(const char16_t* path) {
+    HKEY k = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, 0, &k) != ERROR_SUCCESS) return {u"?"};
+    std::vector<std::u16string> names;
+    WCHAR name[64];
+    for (DWORD i = 0, n = 64; RegEnumValueW(k, i, name, &n, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+         ++i, n = 64)
+      names.emplace_back(name, n);
+    RegCloseKey(k);
+    return names;
+  }
+};
+
+// Names end at their first NUL when asked for: a NUL inside a name in the seed
+// would make a value that enumerates but cannot be read, shadow the default
+// value, or open the key "a<NUL>b" as "a". Such lines are refused, and so are
+// texts that would be cut short at a NUL; each says which file and line.
+TEST_F(RegistrySeed, RefusesNulCharactersNamingFileAndLine) {
+  static const char kSeed[] =
+      "[HKEY_LOCAL_MACHINE\\SeedNul]\n"           // 1
+      "@=\"default\"\n"                             // 2
+      "\"\0\"=multi_sz:\"x\"\n"                     // 3
+      "\"a\0b\"=\"x\"\n"                            // 4
+      "\"Text\"=\"a\0b\"\n"                         // 5
+      "\"List\"=multi_sz:\"one\",\"t\0o\"\n"        // 6
+      "\"Good\"=dword:00000001\n"                   // 7
+      "[HKEY_LOCAL_MACHINE\\SeedNul\\a\0b]\n"       // 8
+      "\"Lost\"=dword:00000002\n";                  // 9
+  Load(std::string_view(kSeed, sizeof kSeed - 1));
+  struct Case {
+    int line;
+    const char* message;
+  } cases[] = {
+      {3, "NUL character in a value name"},     {4, "NUL character in a value name"},
+      {5, "NUL character in a string value"},   {6, "NUL character in a multi_sz string"},
+      {8, "NUL character in a key name"},       {9, "value outside a key"},
+  };
+  for (const Case& k : cases) {
+    std::string expected = "registry seed 70-seed.reg line " + std::to_string(k.line) + ": " + k.message;
+    EXPECT_TRUE(CeSimDebugCapturedContains(expected)) << expected;
+  }
+
+  EXPECT_EQ(ValueNames(u"SeedNul"), (std::vector<std::u16string>{u"", u"Good"}));
+  HKEY k = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SeedNul", 0, 0, &k), ERROR_SUCCESS);
+  WCHAR text[16];
+  DWORD type = 0, size = sizeof text;
+  ASSERT_EQ(RegQueryValueExW(k, u"", nullptr, &type, reinterpret_cast<BYTE*>(text), &size), ERROR_SUCCESS);
+  EXPECT_EQ(std::u16string(text), u"default");
+  EXPECT_EQ(RegQueryValueExW(k, u"a", nullptr, &type, nullptr, &size), ERROR_FILE_NOT_FOUND);
+  RegCloseKey(k);
+  EXPECT_EQ(ValueNames(u"SeedNul\\a"), std::vector<std::u16string>{u"?"});
+}
+
+// A hex value continued with a trailing backslash: outside a key it is refused
+// like any value, and one continued past the last line keeps its bytes.
+TEST_F(RegistrySeed, ContinuedValuesAtTheEdges) {
+  Load("\"Early\"=hex:01,\\\n"  // 1
+       "  02\n"                 // 2
+       "[HKEY_LOCAL_MACHINE\\SeedEdge]\n"
+       "\"Last\"=hex:0a,\\\n"
+       "  0b,\\");
+  EXPECT_TRUE(CeSimDebugCapturedContains("registry seed 70-seed.reg line 1: value outside a key"));
+  EXPECT_EQ(ValueNames(u"SeedEdge"), std::vector<std::u16string>{u"Last"});
+  HKEY k = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SeedEdge", 0, 0, &k), ERROR_SUCCESS);
+  BYTE bytes[4];
+  DWORD type = 0, size = sizeof bytes;
+  ASSERT_EQ(RegQueryValueExW(k, u"Last", nullptr, &type, bytes, &size), ERROR_SUCCESS);
+  ASSERT_EQ(size, 2u);
+  EXPECT_EQ(bytes[0], 0x0a);
+  EXPECT_EQ(bytes[1], 0x0b);
   RegCloseKey(k);
 }
 

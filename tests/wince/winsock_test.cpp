@@ -239,6 +239,39 @@ TEST_F(Winsock, ServerCanRebindItsPortAtOnce) {
   EXPECT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0) << WSAGetLastError();
 }
 
+// What a tool that starts a server in its own process reads to learn where it
+// listens, or that its bind failed.
+TEST_F(Winsock, ServerSocketsTellListeningPortsAndFailedBinds) {
+  EXPECT_EQ(CeWs_ServerSockets(nullptr, 0), 0);
+  u_short port = Listen(false);
+  client = socket(AF_INET, SOCK_STREAM, 0);  // neither bound nor listening: not shown
+  server = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_ANY);
+  ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&a), sizeof a), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAEADDRINUSE);
+
+  CeWsServerSocket entries[4] = {};
+  ASSERT_EQ(CeWs_ServerSockets(entries, 4), 2);
+  bool sawListener = false, sawFailure = false;
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(entries[i].port, port);
+    if (entries[i].listening) sawListener = entries[i].bindError == 0;
+    else sawFailure = entries[i].bindError == WSAEADDRINUSE;
+  }
+  EXPECT_TRUE(sawListener);
+  EXPECT_TRUE(sawFailure);
+  EXPECT_EQ(CeWs_ServerSockets(entries, 1), 2);  // the count, whatever fits
+
+  closesocket(server);
+  server = INVALID_SOCKET;
+  closesocket(listener);
+  listener = INVALID_SOCKET;
+  EXPECT_EQ(CeWs_ServerSockets(entries, 4), 0);
+}
+
 TEST_F(Winsock, ClosingASocketWakesACallBlockedOnIt) {
   u_short port = Listen(false);
   Connect(port);

@@ -87,8 +87,14 @@ int main(int argc, char** argv) {
 
   std::printf("Sensor probe over \"CI2C1:\"\n");
   if (!CameraSensorI2C_Init()) return Fail("the I2C bus does not open");
+  // The sensor answers only clocked and out of reset, as the sensor driver powers it up.
+  CameraSensorCLK_ConfigMclk(24000000, 0);
+  Plindor_WaitMicroSeconds(10000);
+  CameraSensorGPIO_Out(CAMERA_GPIO_KIND_RESET, 1);
+  Plindor_WaitMicroSeconds(10000);
   uint16_t chipId = 0;
   const bool found = ProbeSensor(&chipId);
+  CameraSensorGPIO_Out(CAMERA_GPIO_KIND_RESET, 0);
   CameraSensorI2C_DeInit();
   if (!found) return Fail("no S5K3E2FX sensor on the bus");
   std::printf("  S5K3E2FX found, chip identifier 0x%04X\n", chipId);

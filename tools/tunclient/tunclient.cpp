@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,14 +52,11 @@ int Fail(const TunvexClient& c) {
   return 1;
 }
 
-// The listed item named or numbered by `spec`.
-const tunvex::ListEntry* FindItem(const std::vector<tunvex::ListEntry>& items, const char* spec) {
+// The listed item named or numbered by `spec`, found without listing them all.
+bool FindItem(TunvexClient& c, const char* spec, std::optional<tunvex::ListEntry>* item) {
   unsigned long id = 0;
-  bool byId = AllDigits(spec) && ParseNumber(spec, 0xFFFF, &id);
-  for (const auto& e : items) {
-    if (byId ? e.id == id : e.name == spec) return &e;
-  }
-  return nullptr;
+  if (AllDigits(spec) && ParseNumber(spec, 0xFFFF, &id)) return c.FindById(uint16_t(id), item);
+  return c.FindByName(spec, item);
 }
 
 int PrintValues(TunvexClient& c, const tunvex::ListEntry& item, uint16_t first, uint16_t count, bool whole) {
@@ -150,18 +148,20 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  std::vector<tunvex::ListEntry> items;
-  if (!c.ListAll(&items)) return Fail(c);
   if (cmd == "list") {
+    std::vector<tunvex::ListEntry> items;
+    if (!c.ListAll(&items)) return Fail(c);
     for (const auto& e : items) std::printf("%u\t%u\t0x%02x\t%s\n", e.id, e.count, e.flags, e.name.c_str());
     return 0;
   }
 
-  const tunvex::ListEntry* item = FindItem(items, args[0]);
-  if (!item) {
+  std::optional<tunvex::ListEntry> found;
+  if (!FindItem(c, args[0], &found)) return Fail(c);
+  if (!found) {
     std::fprintf(stderr, "tunclient: no item %s\n", args[0]);
     return 3;
   }
+  const tunvex::ListEntry* item = &*found;
   unsigned long index = 0;
   if (cmd == "get") {
     if (rest == 1) return PrintValues(c, *item, 0, item->count, true);

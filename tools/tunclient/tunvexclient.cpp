@@ -85,8 +85,8 @@ bool TunvexClient::Connect(const std::string& host, uint16_t port) {
     if (soError == WSAECONNREFUSED) return Fail("connect: connection refused (is the tuning server running?)");
     if (rc < 0 || soError != 0) return Fail("connect: error " + std::to_string(soError ? soError : WSAGetLastError()));
   }
-  // Each request goes out in one piece: the server reads the header as two
-  // receives and drops a connection whose header arrives split.
+  // Each request goes out at once, without waiting for the server to
+  // acknowledge the one before.
   int one = 1;
   setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
 
@@ -155,9 +155,8 @@ bool TunvexClient::Version(std::string* version) {
   return true;
 }
 
-bool TunvexClient::ListAll(std::vector<ListEntry>* items) {
-  items->clear();
-  uint32_t next = 0;
+bool TunvexClient::Walk(uint16_t first, const std::function<bool(ListEntry&)>& visit) {
+  uint32_t next = first;
   for (;;) {
     bool ok = false;
     std::vector<uint8_t> r;
@@ -168,12 +167,37 @@ bool TunvexClient::ListAll(std::vector<ListEntry>* items) {
     for (ListEntry& e : page.entries) {
       if (e.id < next) return Fail("list reply goes backwards");
       next = uint32_t(e.id) + 1;
-      items->push_back(std::move(e));
+      if (visit(e)) return true;
     }
-    if (!page.more || next > 0xFFFF) break;
+    if (!page.more || next > 0xFFFF) return true;
     if (page.entries.empty()) return Fail("list reply makes no progress");
   }
-  return true;
+}
+
+bool TunvexClient::ListAll(std::vector<ListEntry>* items) {
+  items->clear();
+  return Walk(0, [items](ListEntry& e) {
+    items->push_back(std::move(e));
+    return false;
+  });
+}
+
+bool TunvexClient::FindById(uint16_t id, std::optional<ListEntry>* item) {
+  item->reset();
+  // The page from `id` on starts with it when it is listed.
+  return Walk(id, [&](ListEntry& e) {
+    if (e.id == id) *item = std::move(e);
+    return true;
+  });
+}
+
+bool TunvexClient::FindByName(const std::string& name, std::optional<ListEntry>* item) {
+  item->reset();
+  return Walk(0, [&](ListEntry& e) {
+    if (e.name != name) return false;
+    *item = std::move(e);
+    return true;
+  });
 }
 
 bool TunvexClient::Get(const std::vector<ParmRef>& refs, std::vector<std::optional<std::string>>* texts,
@@ -190,14 +214,15 @@ bool TunvexClient::Get(const std::vector<ParmRef>& refs, std::vector<std::option
     ParmsAnswer a;
     if (!DecodeGetParms(r.data(), r.size(), &a) || a.values.size() > taken) return Fail("malformed read reply");
     if (changesPending) *changesPending = a.changesPending;
+    // The server stops at the first element it cannot answer (skip that one)
+    // or when its block is full (ask again from there).
+    const bool skip = a.values.size() < taken && !ParmsAnswerFull(a);
     for (size_t i = 0; i < a.values.size(); ++i) {
       const ParmRef& want = refs[at + i];
       if (a.values[i].id != want.id || a.values[i].index != want.index) return Fail("read reply out of order");
       (*texts)[at + i] = std::move(a.values[i].text);
     }
-    at += a.values.size();
-    // The server stops at the first element it cannot answer: skip that one.
-    if (a.values.size() < taken) ++at;
+    at += a.values.size() + (skip ? 1 : 0);
   }
   return true;
 }

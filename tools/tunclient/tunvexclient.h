@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,6 +33,11 @@ class TunvexClient {
   bool Version(std::string* version);
   // Every listed item, page after page.
   bool ListAll(std::vector<tunvex::ListEntry>* items);
+  // One listed item without listing them all: by Id the page that starts at
+  // it, by name the pages up to the first match. `item` is empty when the
+  // server lists no such item (hidden, a summary item, or none at all).
+  bool FindById(uint16_t id, std::optional<tunvex::ListEntry>* item);
+  bool FindByName(const std::string& name, std::optional<tunvex::ListEntry>* item);
   // One text per reference, nothing for an element the server would not
   // answer. Asks again from where a partial answer stopped.
   bool Get(const std::vector<tunvex::ParmRef>& refs, std::vector<std::optional<std::string>>* texts,
@@ -43,6 +49,9 @@ class TunvexClient {
   bool Apply(bool* changesPending);
 
  private:
+  // Hands the listed entries from Id `first` on to `visit`, page after page,
+  // until it answers true or the list ends.
+  bool Walk(uint16_t first, const std::function<bool(tunvex::ListEntry&)>& visit);
   bool SendAll(const uint8_t* data, size_t size);
   bool ReceiveAll(uint8_t* data, size_t size);
   bool Fail(const std::string& what);

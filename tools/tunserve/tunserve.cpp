@@ -17,8 +17,11 @@
 #include "runtimetuning.h"
 #include "tunvex.h"
 #include "tunvexclient.h"
+#include "tuningdata.h"
+#include "tuningdataprovider.h"
 #include "wince.h"
 #include "wince_sim.h"
+#include "wince_winsock.h"
 
 extern "C" int32_t Orbhost_Start(const char* script, uint32_t reserved, IEnv** env);
 extern "C" int32_t Orbhost_Stop(void);
@@ -30,7 +33,8 @@ constexpr ZUEUID kTuningDataClass = 0x01063090u;
 const char kUsage[] =
     "usage: tunserve [--port PORT] [--image DIR] [--sample]\n"
     "Serves the camera's tunable values to tuning tools (tunclient) on TCP, by\n"
-    "default port 55555 (or TUNVEX_PORT), until interrupted. DIR is the device\n"
+    "default port 55555 (or TUNVEX_PORT; 0 takes any free port), until interrupted,\n"
+    "and prints the port it listens on. DIR is the device\n"
     "image (default: CAMERA_IMAGE_ROOT, else the build's image); the server's flag\n"
     "file is written into it. --sample serves a small sample table instead of the\n"
     "tuning-data service.\n";
@@ -60,6 +64,9 @@ struct SampleTable final : IPvlBase {
     if (out) *out = nullptr;
     return PVL_E_NOTSUPPORTED;
   }
+  ~SampleTable() {
+    if (registry) registry->Release();
+  }
   PvlResult Build(IEnv* env) {
     PvlResult r = CRuntimeTuning::New(env, &registry);
     if (r != PVL_OK) return r;
@@ -83,14 +90,74 @@ struct SampleTable final : IPvlBase {
 
 const WCHAR kFlagFile[] = u"fs:/~0x0106fa8a/_TunvexEnabled.flg";
 
-// `created` tells whether the file is new: the image is left as it was found.
-bool WriteFlagFile(bool* created) {
-  *created = GetFileAttributesW(kFlagFile) == INVALID_FILE_ATTRIBUTES;
-  CreateDirectoryW(u"fs:/~0x0106fa8a", nullptr);  // may exist already
-  HANDLE h = CreateFileW(kFlagFile, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(h);
-  return true;
+// The flag file for as long as we serve: the image is left as it was found.
+struct FlagFile {
+  bool created = false;
+  bool Write() {
+    created = GetFileAttributesW(kFlagFile) == INVALID_FILE_ATTRIBUTES;
+    CreateDirectoryW(u"fs:/~0x0106fa8a", nullptr);  // may exist already
+    HANDLE h = CreateFileW(kFlagFile, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(h);
+    return true;
+  }
+  ~FlagFile() {
+    if (created) DeleteFileW(kFlagFile);
+  }
+};
+
+struct Host {
+  IEnv* env = nullptr;
+  ~Host() {
+    if (!env) return;
+    env->Release();
+    Orbhost_Stop();
+  }
+};
+
+struct Released {
+  IPvlBase* object = nullptr;
+  ~Released() {
+    if (object) object->Release();
+  }
+};
+
+// The server, and the sample group it serves when it serves one.
+struct Serving {
+  ITunvex* server = nullptr;
+  IRuntimeTuning* sample = nullptr;
+  ~Serving() {
+    if (!server) return;
+    if (sample) server->Unregister(sample);
+    server->Release();
+  }
+};
+
+// The port the server of this process listens on, once it does (`asked`, or any
+// port when that is 0); 0 when its bind failed, with the reason in `why`.
+uint16_t OwnListeningPort(unsigned long asked, std::string* why) {
+  for (int wait = 0; wait < 600; ++wait) {  // a minute, on a loaded machine
+    CeWsServerSocket entries[8];
+    int n = CeWs_ServerSockets(entries, 8);
+    for (int i = 0; i < n && i < 8; ++i) {
+      if (asked != 0 && entries[i].port != asked) continue;
+      if (entries[i].listening) return entries[i].port;
+      *why = entries[i].bindError == WSAEADDRINUSE ? "the port is in use"
+                                                    : "error " + std::to_string(entries[i].bindError);
+      return 0;
+    }
+    Sleep(100);
+  }
+  *why = "the server did not start listening";
+  return 0;
+}
+
+// A port number from 0 (any free port) to 65535.
+bool ParsePort(const char* text, unsigned long* port) {
+  char* end = nullptr;
+  if (!*text || *text == '-' || *text == '+') return false;
+  *port = std::strtoul(text, &end, 10);
+  return !*end && *port <= 65535;
 }
 
 }  // namespace
@@ -100,24 +167,21 @@ int main(int argc, char** argv) {
   bool sample = false;
   for (int i = 1; i < argc; ++i) {
     std::string opt = argv[i];
+    unsigned long ignored = 0;
     if (opt == "--help" || opt == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
     } else if (opt == "--sample") {
       sample = true;
-    } else if ((opt == "--port" || opt == "--image") && i + 1 < argc) {
+    } else if (opt == "--image" && i + 1 < argc) {
+      image = argv[++i];
+    } else if (opt == "--port" && i + 1 < argc) {
       const char* val = argv[++i];
-      if (opt == "--image") {
-        image = val;
-      } else {
-        char* end = nullptr;
-        unsigned long port = std::strtoul(val, &end, 10);
-        if (!*val || *end || port == 0 || port > 65535) {
-          std::fprintf(stderr, "tunserve: not a port: %s\n", val);
-          return 2;
-        }
-        setenv("TUNVEX_PORT", val, 1);
+      if (!ParsePort(val, &ignored)) {
+        std::fprintf(stderr, "tunserve: not a port: %s\n", val);
+        return 2;
       }
+      setenv("TUNVEX_PORT", val, 1);  // where the server reads it
     } else {
       std::fputs(kUsage, stderr);
       return 2;
@@ -125,10 +189,8 @@ int main(int argc, char** argv) {
   }
   unsigned long port = 55555;
   if (const char* env = std::getenv("TUNVEX_PORT")) {
-    char* end = nullptr;
-    port = std::strtoul(env, &end, 10);
-    if (!*env || *end || port == 0 || port > 65535) {
-      std::fprintf(stderr, "tunserve: TUNVEX_PORT must name a port from 1 to 65535\n");
+    if (!ParsePort(env, &port)) {
+      std::fprintf(stderr, "tunserve: TUNVEX_PORT must name a port from 0 to 65535\n");
       return 2;
     }
   }
@@ -145,84 +207,81 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tunserve: cannot use the device image %s\n", image);
     return 1;
   }
-  bool flagCreated = false;
-  if (!WriteFlagFile(&flagCreated)) {
+  FlagFile flag;
+  if (!flag.Write()) {
     std::fprintf(stderr, "tunserve: cannot write the flag file into the image %s\n", CeSimImageRoot());
     return 1;
   }
-  IEnv* env = nullptr;
-  PvlResult r = Orbhost_Start("\\device.cs", 0, &env);
+  Host host;
+  PvlResult r = Orbhost_Start("\\device.cs", 0, &host.env);
   if (r != PVL_OK) {
     std::fprintf(stderr, "tunserve: the host does not start on %s (error %d)\n", CeSimImageRoot(), int(r));
-    if (flagCreated) DeleteFileW(kFlagFile);
     return 1;
   }
+  IEnv* env = host.env;
 
   // The tuning-data service creates the server and registers "TuningData".
-  IPvlBase* tuningData = nullptr;
+  Released tuningData;
   if (!sample) {
     void* out = nullptr;
     r = env->CreateInstance(kTuningDataClass, &out);
     if (r == PVL_OK) {
-      tuningData = static_cast<IPvlBase*>(out);
+      tuningData.object = static_cast<IPvlBase*>(out);
+      // The camera's own tuning table, the one the engine's default configuration names.
+      void* face = nullptr;
+      if (tuningData.object->QueryInterface(ZUEUID_IFACE_TUNING_DATA, &face) == PVL_OK) {
+        ITuningData* service = static_cast<ITuningData*>(face);
+        PvlResult selected = service->SelectTuningData(ZUEUID_CLASS_S5K3E2FX_TUNING_DATA);
+        if (selected != PVL_OK)
+          std::fprintf(stderr, "tunserve: no sensor tuning data (error %d); \"TuningData\" values read 0\n",
+                       int(selected));
+        service->Release();
+      }
     } else {
       std::fprintf(stderr, "tunserve: no tuning-data service (error %d); serving a sample table\n", int(r));
       sample = true;
     }
   }
+  SampleTable table;
+  Serving serving;
   void* out = nullptr;
   r = env->CreateInstance(ZUEUID_CLASS_TUNINGSERVER, &out);
   if (r != PVL_OK) {
     std::fprintf(stderr, "tunserve: no tuning server (error %d)\n", int(r));
-    if (tuningData) tuningData->Release();
-    env->Release();
-    Orbhost_Stop();
-    if (flagCreated) DeleteFileW(kFlagFile);
     return 1;
   }
-  ITunvex* server = static_cast<ITunvex*>(out);
-  SampleTable table;
+  serving.server = static_cast<ITunvex*>(out);
   if (sample) {
     r = table.Build(env);
-    if (r == PVL_OK) r = server->Register(table.registry->Face(), "Sample");
-    if (r != PVL_OK) std::fprintf(stderr, "tunserve: the sample table is not served (error %d)\n", int(r));
+    if (r == PVL_OK) r = serving.server->Register(table.registry->Face(), "Sample");
+    if (r == PVL_OK) serving.sample = table.registry->Face();
+    else std::fprintf(stderr, "tunserve: the sample table is not served (error %d)\n", int(r));
   }
-  server->Start();
+  serving.server->Start();
 
-  // Tell the user once the server answers.
+  // "Listening" only once our own server has bound its port and answers there:
+  // something else answering on that port is not us.
+  std::string why;
+  uint16_t bound = OwnListeningPort(port, &why);
+  if (bound == 0) {
+    std::fprintf(stderr, "tunserve: cannot listen on port %lu: %s\n", port, why.c_str());
+    return 1;
+  }
   TunvexClient probe;
-  probe.SetTimeout(2000);
+  probe.SetTimeout(30000);
   std::string version;
-  bool up = false;
-  for (int i = 0; i < 50 && !up; ++i) {
-    up = probe.Connect("127.0.0.1", uint16_t(port)) && probe.Version(&version);
-    if (!up) Sleep(100);
+  if (!probe.Connect("127.0.0.1", bound) || !probe.Version(&version)) {
+    std::fprintf(stderr, "tunserve: the server does not answer on port %u (%s)\n", bound, probe.Error().c_str());
+    return 1;
   }
   probe.Close();
-  int status = 0;
-  if (up) {
-    std::printf("tunserve: tuning server %s listening on port %lu (image %s)\n", version.c_str(), port,
-                CeSimImageRoot());
-    std::printf("tunserve: try: tunclient --port %lu list\n", port);
-    std::fflush(stdout);
-    int sig = 0;
-    sigwait(&stop, &sig);
-    std::printf("tunserve: stopping\n");
-    std::fflush(stdout);
-  } else {
-    std::fprintf(stderr, "tunserve: the server does not answer on port %lu (%s)\n", port, probe.Error().c_str());
-    status = 1;
-  }
-
-  if (table.registry) server->Unregister(table.registry->Face());
-  server->Release();
-  if (tuningData) tuningData->Release();
-  if (table.registry) {
-    table.registry->Release();
-    table.registry = nullptr;
-  }
-  env->Release();
-  Orbhost_Stop();
-  if (flagCreated) DeleteFileW(kFlagFile);
-  return status;
+  std::printf("tunserve: tuning server %s listening on port %u (image %s)\n", version.c_str(), bound,
+              CeSimImageRoot());
+  std::printf("tunserve: try: tunclient --port %u list\n", bound);
+  std::fflush(stdout);
+  int sig = 0;
+  sigwait(&stop, &sig);
+  std::printf("tunserve: stopping\n");
+  std::fflush(stdout);
+  return 0;
 }

@@ -37,7 +37,8 @@ constexpr uint16_t kSensorChipId = 0x3E2F;
 // library is loaded.
 extern "C" BOOL BoardSimInit(void);
 // Puts every board device back to its power-on state and clears the records
-// (failure settings off, the sensor stub back at slave 0x20).
+// (failure settings off, speed-up 1, the sensor model back at slave 0x20 in
+// reset, the LED off, the settings file read again).
 extern "C" void BoardSimReset(void);
 
 // ---- I2C bus "CI2C1:" ---------------------------------------------------------
@@ -55,10 +56,8 @@ void BoardI2cAttach(uint8_t slave, std::shared_ptr<BoardI2cDevice> device);
 void BoardI2cDetach(uint8_t slave);
 std::shared_ptr<BoardI2cDevice> BoardI2cDeviceAt(uint8_t slave);
 
-// The stand-in sensor at slave 0x20 until the full sensor model replaces it:
-// a byte register file whose registers 0 and 1 answer the chip identifier
-// (high byte first) and ignore writes.
-void BoardSensorStubSetChipId(uint16_t chipId);
+// The sensor model sits at slave 0x20 (board_sensor.h); the LED model watches
+// lines 143 and 159 (board_led.h).
 
 struct BoardI2cTransfer {
   uint8_t slave;
@@ -68,6 +67,7 @@ struct BoardI2cTransfer {
   std::vector<uint8_t> data;
   uint32_t busMode;
   uint32_t flags;
+  int64_t timeNs;  // board time (board_sensor.h)
 };
 struct BoardI2cControl {
   DWORD code;

@@ -1,5 +1,6 @@
 // Board models: I2C bus with its slaves, GPIO device, board description,
-// flash counter, GPIO bank registers and interrupt lines.
+// flash counter, GPIO bank registers and interrupt lines. The camera module's
+// devices live in files of their own (sensor, scene, LED, clock).
 #include "board_sim.h"
 
 #include <time.h>
@@ -10,16 +11,11 @@
 #include <map>
 #include <mutex>
 
+#include "board_internal.h"
 #include "chipset_sim.h"
 #include "wince_sim.h"
 
 namespace {
-
-int64_t NowNs() {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
 
 // ---------------------------------------------------------------------------
 // I2C
@@ -45,46 +41,9 @@ constexpr DWORD kI2cParam1 = 0x220C04;
 constexpr DWORD kI2cMulti = 0x220C24;
 constexpr DWORD kI2cMaxBatch = 8;
 
-class SensorStub : public BoardI2cDevice {
- public:
-  bool Write(uint16_t reg, const uint8_t* data, uint16_t length) override {
-    std::lock_guard<std::mutex> g(lock_);
-    for (uint16_t i = 0; i < length; ++i) {
-      uint16_t r = uint16_t(reg + i);
-      if (r > 1) regs_[r] = data[i];  // the identifier is read-only
-    }
-    return true;
-  }
-  bool Read(uint16_t reg, uint8_t* data, uint16_t length) override {
-    std::lock_guard<std::mutex> g(lock_);
-    for (uint16_t i = 0; i < length; ++i) {
-      uint16_t r = uint16_t(reg + i);
-      if (r == 0)
-        data[i] = uint8_t(chipId_ >> 8);
-      else if (r == 1)
-        data[i] = uint8_t(chipId_);
-      else {
-        auto it = regs_.find(r);
-        data[i] = it == regs_.end() ? 0 : it->second;
-      }
-    }
-    return true;
-  }
-  void SetChipId(uint16_t id) {
-    std::lock_guard<std::mutex> g(lock_);
-    chipId_ = id;
-  }
-
- private:
-  std::mutex lock_;
-  uint16_t chipId_ = kSensorChipId;
-  std::map<uint16_t, uint8_t> regs_;
-};
-
 struct I2cBus {
   std::mutex lock;
   std::map<uint8_t, std::shared_ptr<BoardI2cDevice>> slaves;
-  std::shared_ptr<SensorStub> stub;
   std::vector<BoardI2cTransfer> transfers;
   std::vector<BoardI2cControl> controls;
   bool present = true;
@@ -113,7 +72,7 @@ bool Transfer(const I2cRecord& rec, bool write) {
   bool ack = false;
   if (!refuse && dev)
     ack = write ? dev->Write(rec.reg, rec.data, rec.length) : dev->Read(rec.reg, rec.data, rec.length);
-  BoardI2cTransfer t{rec.slave, rec.reg, write, ack, {}, rec.busMode, rec.flags};
+  BoardI2cTransfer t{rec.slave, rec.reg, write, ack, {}, rec.busMode, rec.flags, BoardNowNs()};
   if (ack || write) t.data.assign(rec.data, rec.data + rec.length);
   std::lock_guard<std::mutex> g(bus.lock);
   bus.transfers.push_back(std::move(t));
@@ -274,8 +233,10 @@ BOOL GpioIoctl(void*, DWORD code, void* in, DWORD inLen, void*, DWORD, DWORD* re
   if (level && !line.level) ++line.rises;
   if (!level && line.level) ++line.falls;
   line.level = level;
-  d.events.push_back({words[0], level, NowNs()});
+  int64_t now = board::MonoNs();
+  d.events.push_back({words[0], level, now});
   if (d.events.size() > 100000) d.events.pop_front();
+  board::LedOnLine(words[0], level, now);
   return TRUE;
 }
 
@@ -397,6 +358,15 @@ std::once_flag gInitOnce;
 BOOL gInitOk = FALSE;
 
 __attribute__((constructor)) void LoadBoard() { BoardSimInit(); }
+__attribute__((destructor)) void UnloadBoard() { board::SensorStopThread(); }
+
+// The camera module's devices at power-on.
+void ResetCameraModule() {
+  board::ResetTime();
+  board::LedReset();
+  board::SceneReset();
+  board::SensorReset();
+}
 
 }  // namespace
 
@@ -422,10 +392,12 @@ extern "C" BOOL BoardSimInit(void) {
                              reinterpret_cast<void*>(intptr_t(w)));
     {
       std::lock_guard<std::mutex> g(Bus().lock);
-      Bus().stub = std::make_shared<SensorStub>();
-      Bus().slaves[kSensorSlave] = Bus().stub;
+      Bus().slaves[kSensorSlave] = board::SensorDevice();
     }
     WriteBoardWord(255);
+    board::SensorInit();
+    board::LedReset();
+    board::SceneReset();
     gInitOk = ok ? TRUE : FALSE;
   });
   return gInitOk;
@@ -437,8 +409,7 @@ extern "C" void BoardSimReset(void) {
     I2cBus& bus = Bus();
     std::lock_guard<std::mutex> g(bus.lock);
     bus.slaves.clear();
-    bus.stub = std::make_shared<SensorStub>();
-    bus.slaves[kSensorSlave] = bus.stub;
+    bus.slaves[kSensorSlave] = board::SensorDevice();
     bus.transfers.clear();
     bus.controls.clear();
     bus.present = true;
@@ -466,6 +437,7 @@ extern "C" void BoardSimReset(void) {
     LostIrqs().clear();
   }
   WriteBoardWord(255);
+  ResetCameraModule();
 }
 
 void BoardI2cAttach(uint8_t slave, std::shared_ptr<BoardI2cDevice> device) {
@@ -485,15 +457,6 @@ std::shared_ptr<BoardI2cDevice> BoardI2cDeviceAt(uint8_t slave) {
   std::lock_guard<std::mutex> g(Bus().lock);
   auto it = Bus().slaves.find(slave);
   return it == Bus().slaves.end() ? nullptr : it->second;
-}
-
-void BoardSensorStubSetChipId(uint16_t chipId) {
-  std::shared_ptr<SensorStub> stub;
-  {
-    std::lock_guard<std::mutex> g(Bus().lock);
-    stub = Bus().stub;
-  }
-  if (stub) stub->SetChipId(chipId);
 }
 
 std::vector<BoardI2cTransfer> BoardI2cTransfers() {
@@ -569,7 +532,7 @@ int BoardGpioOpenCount() {
 void BoardSetSelectedGpio(uint16_t gpio) { WriteBoardWord(gpio); }
 
 uint32_t BoardFlashCounter(void) {
-  return uint32_t(uint64_t(NowNs()) / (1000000000ull / kFlashCounterHz));
+  return uint32_t(uint64_t(board::MonoNs()) / (1000000000ull / kFlashCounterHz));
 }
 
 uint32_t BoardTlmmRead(int bank, BoardTlmmRegister which) {

@@ -4,6 +4,7 @@
 // for the life of the process: objects they made may outlive any stop of the host.
 #include <dirent.h>
 #include <dlfcn.h>
+#include <elf.h>
 #include <strings.h>
 #include <sys/stat.h>
 
@@ -323,7 +324,96 @@ class Loader {
     return 0;
   }
 
+  // dlopen runs the image's constructors before ModImage_SymbolFixup can bind the host; a
+  // global that allocates then reaches the unbound framework heap and the whole process
+  // aborts. Such an image is refused before it is mapped. The C runtime's frame_dummy and
+  // the sanitizers' initialisers (priorities below 101, reserved for the implementation)
+  // touch no module code and are allowed.
+  static bool ConstructorsAllowed(const std::string& image, std::string* why) {
+    std::ifstream in(image, std::ios::binary);
+    std::vector<char> bytes;
+    if (in) {
+      in.seekg(0, std::ios::end);
+      const std::streamoff size = in.tellg();
+      if (size > 0 && size <= (std::streamoff(1) << 30)) {
+        bytes.resize(static_cast<size_t>(size));
+        in.seekg(0);
+        if (!in.read(bytes.data(), size)) bytes.clear();
+      }
+    }
+    auto inside = [&](uint64_t offset, uint64_t length) { return offset <= bytes.size() && length <= bytes.size() - offset; };
+    if (bytes.size() < sizeof(Elf32_Ehdr) || std::memcmp(bytes.data(), ELFMAG, SELFMAG) != 0 ||
+        bytes[EI_CLASS] != ELFCLASS32) {
+      return true;  // not an image of this machine: dlopen says why
+    }
+    Elf32_Ehdr eh;
+    std::memcpy(&eh, bytes.data(), sizeof eh);
+    if (eh.e_shentsize != sizeof(Elf32_Shdr) || !inside(eh.e_shoff, uint64_t(eh.e_shnum) * sizeof(Elf32_Shdr)) ||
+        eh.e_shstrndx >= eh.e_shnum) {
+      *why = "its image has no readable section table";
+      return false;
+    }
+    std::vector<Elf32_Shdr> sections(eh.e_shnum);
+    std::memcpy(sections.data(), bytes.data() + eh.e_shoff, eh.e_shnum * sizeof(Elf32_Shdr));
+    auto text = [&](const Elf32_Shdr& table, uint32_t at) -> std::string {
+      if (at >= table.sh_size || !inside(table.sh_offset, table.sh_size)) return std::string();
+      const char* begin = bytes.data() + table.sh_offset + at;
+      return std::string(begin, strnlen(begin, table.sh_size - at));
+    };
+    std::vector<uint32_t> entries;
+    const Elf32_Shdr* symtab = nullptr;
+    for (const Elf32_Shdr& sh : sections) {
+      const std::string secName = text(sections[eh.e_shstrndx], sh.sh_name);
+      if (sh.sh_type == SHT_SYMTAB) symtab = &sh;
+      if (sh.sh_type != SHT_INIT_ARRAY && sh.sh_type != SHT_PREINIT_ARRAY && secName != ".ctors") continue;
+      if (!inside(sh.sh_offset, sh.sh_size)) {
+        *why = "its image's " + secName + " lies outside the file";
+        return false;
+      }
+      for (uint32_t at = 0; at + 4 <= sh.sh_size; at += 4) {
+        uint32_t address;
+        std::memcpy(&address, bytes.data() + sh.sh_offset + at, 4);
+        if (address != 0 && address != 0xffffffffu) entries.push_back(address);  // .ctors bounds
+      }
+    }
+    if (entries.empty()) return true;
+    if (!symtab || symtab->sh_link >= sections.size() || !inside(symtab->sh_offset, symtab->sh_size)) {
+      *why = "its image has static constructors that cannot be named (no symbol table)";
+      return false;
+    }
+    std::unordered_map<uint32_t, std::string> functions;
+    for (uint32_t at = 0; at + sizeof(Elf32_Sym) <= symtab->sh_size; at += sizeof(Elf32_Sym)) {
+      Elf32_Sym sym;
+      std::memcpy(&sym, bytes.data() + symtab->sh_offset + at, sizeof sym);
+      if (ELF32_ST_TYPE(sym.st_info) == STT_FUNC && sym.st_value != 0)
+        functions.emplace(sym.st_value, text(sections[symtab->sh_link], sym.st_name));
+    }
+    std::string refused;
+    for (uint32_t address : entries) {
+      auto it = functions.find(address);
+      const std::string fn = it == functions.end() ? std::string() : it->second;
+      bool allowed = fn == "frame_dummy";
+      // Prioritised initialisers are named "[_GLOBAL_]_sub_I_<5-digit priority>_...".
+      const std::string tail = fn.compare(0, 8, "_GLOBAL_") == 0 ? fn.substr(8) : fn;
+      if (!allowed && tail.size() > 13 && tail.compare(0, 7, "_sub_I_") == 0 && tail[12] == '_' &&
+          std::all_of(tail.begin() + 7, tail.begin() + 12, [](char c) { return c >= '0' && c <= '9'; })) {
+        allowed = std::stoi(tail.substr(7, 5)) < 101;
+      }
+      if (allowed) continue;
+      if (!refused.empty()) refused += ", ";
+      refused += fn.empty() ? "an unnamed function" : fn;
+    }
+    if (refused.empty()) return true;
+    *why = "its image has static constructors (" + refused + "), which would run before the host is bound";
+    return false;
+  }
+
   static bool Map(const std::string& name, const std::string& image, void** handleOut, PvlModule** objectOut) {
+    std::string refusal;
+    if (!ConstructorsAllowed(image, &refusal)) {
+      Log("module \"%s\" not used: %s", name.c_str(), refusal.c_str());
+      return false;
+    }
     void* handle = dlopen(image.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
       const char* e = dlerror();

@@ -72,6 +72,17 @@ unsigned long CeWs_inet_addr(const char* text);
 // number from 0 to 65535 (0: any free port; read the real one with getsockname), else
 // `defaultPort`. Tests use it to run servers side by side.
 u_short CeWs_ServerPort(u_short defaultPort);
+// What this process's stream sockets serve, as `ss -lt` shows it: one entry per socket
+// that listens (its bound port) or whose last bind failed (the port it asked for and the
+// error). A tool that starts a server in its own process learns from it where the
+// server listens, or that it could not. Fills at most `max` entries; returns how many
+// there are.
+typedef struct CeWsServerSocket {
+  u_short port;
+  int listening;  // nonzero: listening on `port`
+  int bindError;  // nonzero: the Winsock error of a failed bind to `port`
+} CeWsServerSocket;
+int CeWs_ServerSockets(CeWsServerSocket* entries, int max);
 }
 
 #ifndef CE_WINSOCK_IMPLEMENTATION

@@ -92,7 +92,9 @@ void MarkDeleted(RegKey& k) {
 //   [HKEY_LOCAL_MACHINE\Path]   [-HKEY_...\Path] deletes the key
 //   "Name"="text"  @="default"  "Name"=dword:0000000a  "Name"=hex:01,02
 //   "Name"=hex(7):..  (typed bytes)  "Name"=multi_sz:"a","b"  "Name"=-  (delete)
-//   ; comments, REGEDIT4 header, lines continued with a trailing backslash.
+//   ; comments, REGEDIT4 header, hex values continued with a trailing backslash.
+// A bad line is reported with its file and line and skipped; a bad key line
+// also drops the values under it, so that none lands in the wrong key.
 // ---------------------------------------------------------------------------
 std::shared_ptr<RegKey> RootByName(std::u16string_view name) {
   static const struct {
@@ -107,7 +109,7 @@ std::shared_ptr<RegKey> RootByName(std::u16string_view name) {
   return nullptr;
 }
 
-bool ParseQuoted(const std::u16string& s, size_t& i, std::u16string* out) {
+bool ParseQuoted(std::u16string_view s, size_t& i, std::u16string* out) {
   if (i >= s.size() || s[i] != u'"') return false;
   ++i;
   out->clear();
@@ -138,9 +140,232 @@ void Trim(std::u16string& s) {
   s.erase(0, i);
 }
 
-void SeedError(const std::string& file, int line, const char* what) {
-  NKDbgPrintfW(u"registry seed %hs line %d: %hs; line ignored\r\n", file.c_str(), line, what);
+bool HasNul(std::u16string_view s) { return s.find(u'\0') != std::u16string_view::npos; }
+
+// ---- The value forms: each turns the text after '=' into a type and bytes,
+// or names what is wrong with it.
+struct ParsedValue {
+  DWORD type = REG_NONE;
+  std::vector<BYTE> bytes;
+};
+typedef const char* (*ValueParser)(std::u16string_view text, ParsedValue* out);
+
+// A string ends at its first NUL when read: one inside would cut it short.
+const char* ParseString(std::u16string_view text, ParsedValue* out) {
+  std::u16string s;
+  size_t k = 0;
+  if (!ParseQuoted(text, k, &s)) return "unterminated string";
+  if (HasNul(s)) return "NUL character in a string value";
+  *out = {REG_SZ, WideBytes(s)};
+  return nullptr;
 }
+
+const char* ParseDword(std::u16string_view text, ParsedValue* out) {
+  std::string hex = Narrow(text.substr(6));
+  char* end = nullptr;
+  unsigned long v = std::strtoul(hex.c_str(), &end, 16);
+  if (hex.empty() || (end && *end != '\0' && *end != ' ' && *end != ';')) return "bad dword";
+  DWORD d = static_cast<DWORD>(v);
+  out->type = REG_DWORD;
+  out->bytes.resize(4);
+  std::memcpy(out->bytes.data(), &d, 4);
+  return nullptr;
+}
+
+// An empty or NUL-holding string would end the list early when read.
+const char* ParseMultiSz(std::u16string_view text, ParsedValue* out) {
+  out->type = REG_MULTI_SZ;
+  out->bytes.clear();
+  size_t k = 9;
+  while (k < text.size()) {
+    while (k < text.size() && (text[k] == u' ' || text[k] == u',')) ++k;
+    if (k >= text.size()) break;
+    std::u16string s;
+    if (!ParseQuoted(text, k, &s)) return "bad multi_sz";
+    if (HasNul(s)) return "NUL character in a multi_sz string";
+    auto w = WideBytes(s);
+    out->bytes.insert(out->bytes.end(), w.begin(), w.end());
+  }
+  out->bytes.push_back(0);
+  out->bytes.push_back(0);
+  return nullptr;
+}
+
+const char* ParseHex(std::u16string_view text, ParsedValue* out) {
+  out->type = REG_BINARY;
+  out->bytes.clear();
+  size_t k = 3;
+  if (k < text.size() && text[k] == u'(') {
+    size_t close = text.find(u')', k);
+    if (close == std::u16string_view::npos) return "bad hex type";
+    out->type = static_cast<DWORD>(std::strtoul(Narrow(text.substr(k + 1, close - k - 1)).c_str(), nullptr, 16));
+    k = close + 1;
+  }
+  if (k >= text.size() || text[k] != u':') return "bad hex value";
+  std::stringstream in(Narrow(text.substr(k + 1)));
+  std::string item;
+  while (std::getline(in, item, ',')) {
+    item.erase(std::remove_if(item.begin(), item.end(), [](char c) { return c == ' ' || c == '\t'; }), item.end());
+    if (item.empty()) continue;
+    char* end = nullptr;
+    unsigned long v = std::strtoul(item.c_str(), &end, 16);
+    if (*end != '\0' || v > 0xFF) return "bad hex byte";
+    out->bytes.push_back(static_cast<BYTE>(v));
+  }
+  return nullptr;
+}
+
+// By the start of the text, in lower case.
+const struct {
+  const char16_t* prefix;
+  ValueParser parse;
+} kValueForms[] = {
+    {u"\"", ParseString},
+    {u"dword:", ParseDword},
+    {u"multi_sz:", ParseMultiSz},
+    {u"hex", ParseHex},
+};
+
+// ---- One seed file, line by line.
+class SeedReader {
+ public:
+  explicit SeedReader(std::string shown) : m_shown(std::move(shown)) {}
+
+  // The one transition function: a line moves the reader between its states.
+  void Take(std::u16string line, int lineNo) {
+    Trim(line);
+    if (m_state == State::kContinued) {
+      line = m_pending + line;
+      lineNo = m_pendingLine;
+      m_state = m_key ? State::kInKey : State::kOutsideKey;
+    }
+    if (ContinuesOnNextLine(line)) {
+      line.pop_back();
+      m_pending = std::move(line);
+      m_pendingLine = lineNo;
+      m_state = State::kContinued;
+      return;
+    }
+    if (line.empty() || line[0] == u';' || line[0] == u'#' || line == u"REGEDIT4" ||
+        line.rfind(u"Windows Registry Editor", 0) == 0)
+      return;
+    if (line[0] == u'[') {
+      m_key = KeyLine(line, lineNo);
+      m_state = m_key ? State::kInKey : State::kOutsideKey;
+      return;
+    }
+    if (m_state == State::kOutsideKey) {
+      Error(lineNo, "value outside a key");
+      return;
+    }
+    ValueLine(line, lineNo);
+  }
+
+  // A value continued past the last line is taken as it stands.
+  void End(int lineNo) {
+    if (m_state == State::kContinued) Take(u"", lineNo);
+  }
+
+ private:
+  enum class State : uint8_t {
+    kOutsideKey,  // before the first key, or after a deleted or bad one: values are errors
+    kInKey,       // values land in m_key
+    kContinued,   // a hex value goes on in the next line
+  };
+
+  bool ContinuesOnNextLine(const std::u16string& line) const {
+    if (line.empty() || line.back() != u'\\') return false;
+    return line.find(u'=') != std::u16string::npos && LowerCase(line).find(u"hex") != std::u16string::npos;
+  }
+
+  void Error(int lineNo, const char* what) {
+    NKDbgPrintfW(u"registry seed %hs line %d: %hs; line ignored\r\n", m_shown.c_str(), lineNo, what);
+  }
+
+  // The key a key line opens; null for a deleted or bad one.
+  std::shared_ptr<RegKey> KeyLine(const std::u16string& line, int lineNo) {
+    size_t close = line.rfind(u']');
+    if (close == std::u16string::npos) {
+      Error(lineNo, "unterminated key name");
+      return nullptr;
+    }
+    std::u16string path = line.substr(1, close - 1);
+    // Key names end at a NUL when opened: "a<NUL>b" would be reached as "a".
+    if (HasNul(path)) {
+      Error(lineNo, "NUL character in a key name");
+      return nullptr;
+    }
+    bool remove = !path.empty() && path[0] == u'-';
+    if (remove) path.erase(0, 1);
+    size_t slash = path.find(u'\\');
+    auto root = RootByName(path.substr(0, slash));
+    if (!root) {
+      Error(lineNo, "unknown root key");
+      return nullptr;
+    }
+    std::u16string rest = slash == std::u16string::npos ? u"" : path.substr(slash + 1);
+    if (!remove) return Walk(root, rest, true, nullptr);
+    auto parts = SplitPath(rest);
+    if (parts.empty()) return nullptr;
+    std::u16string parentPath;
+    for (size_t i = 0; i + 1 < parts.size(); ++i) parentPath += parts[i] + u"\\";
+    if (auto parent = Walk(root, parentPath, false, nullptr)) {
+      auto it = parent->subkeys.find(LowerCase(parts.back()));
+      if (it != parent->subkeys.end()) {
+        MarkDeleted(*it->second);
+        parent->subkeys.erase(it);
+      }
+    }
+    return nullptr;
+  }
+
+  void ValueLine(const std::u16string& line, int lineNo) {
+    std::u16string name;
+    size_t i = 0;
+    if (line[0] == u'@') {
+      i = 1;
+    } else if (!ParseQuoted(line, i, &name)) {
+      Error(lineNo, "bad value name");
+      return;
+    }
+    // Names end at a NUL when asked for: the value could never be found (and
+    // "<NUL>" would shadow the default value).
+    if (HasNul(name)) {
+      Error(lineNo, "NUL character in a value name");
+      return;
+    }
+    while (i < line.size() && (line[i] == u' ' || line[i] == u'\t')) ++i;
+    if (i >= line.size() || line[i] != u'=') {
+      Error(lineNo, "missing '='");
+      return;
+    }
+    ++i;
+    while (i < line.size() && (line[i] == u' ' || line[i] == u'\t')) ++i;
+    std::u16string_view text = std::u16string_view(line).substr(i);
+    if (text == u"-") {
+      m_key->values.erase(LowerCase(name));
+      return;
+    }
+    std::u16string lower = LowerCase(text);
+    for (const auto& form : kValueForms) {
+      if (lower.rfind(form.prefix, 0) != 0) continue;
+      ParsedValue v;
+      if (const char* error = form.parse(text, &v)) {
+        Error(lineNo, error);
+        return;
+      }
+      SetValue(*m_key, name, v.type, std::move(v.bytes));
+      return;
+    }
+    Error(lineNo, "unknown value form");
+  }
+
+  std::string m_shown;
+  State m_state = State::kOutsideKey;
+  std::shared_ptr<RegKey> m_key;
+  std::u16string m_pending;
+  int m_pendingLine = 0;
+};
 
 void LoadSeedFile(const std::string& path, const std::string& shown) {
   std::ifstream f(path, std::ios::binary);
@@ -150,179 +375,15 @@ void LoadSeedFile(const std::string& path, const std::string& shown) {
   std::string text = ss.str();
   if (text.size() >= 3 && static_cast<unsigned char>(text[0]) == 0xEF) text.erase(0, 3);   // UTF-8 mark
   std::u16string all = Widen(text);
-  std::shared_ptr<RegKey> current;
-  std::u16string pending;
+  SeedReader reader(shown);
   int lineNo = 0;
-  size_t pos = 0;
-  while (pos <= all.size()) {
+  for (size_t pos = 0; pos <= all.size();) {
     size_t nl = all.find(u'\n', pos);
     if (nl == std::u16string::npos) nl = all.size();
-    std::u16string line = all.substr(pos, nl - pos);
+    reader.Take(all.substr(pos, nl - pos), ++lineNo);
     pos = nl + 1;
-    ++lineNo;
-    Trim(line);
-    // A hex value may run over several lines, each but the last ending in a backslash.
-    if (!line.empty() && line.back() == u'\\' &&
-        (!pending.empty() ||
-         (line.find(u'=') != std::u16string::npos && line.find(u"hex") != std::u16string::npos))) {
-      line.pop_back();
-      pending += line;
-      if (pos > all.size()) break;
-      continue;
-    }
-    line = pending + line;
-    pending.clear();
-    if (line.empty() || line[0] == u';' || line[0] == u'#' || line == u"REGEDIT4" ||
-        line.rfind(u"Windows Registry Editor", 0) == 0) {
-      if (pos > all.size()) break;
-      continue;
-    }
-    if (line[0] == u'[') {
-      size_t close = line.rfind(u']');
-      if (close == std::u16string::npos) {
-        SeedError(shown, lineNo, "unterminated key name");
-        current = nullptr;
-        continue;
-      }
-      std::u16string path = line.substr(1, close - 1);
-      bool remove = !path.empty() && path[0] == u'-';
-      if (remove) path.erase(0, 1);
-      size_t slash = path.find(u'\\');
-      auto root = RootByName(path.substr(0, slash));
-      if (!root) {
-        SeedError(shown, lineNo, "unknown root key");
-        current = nullptr;
-        continue;
-      }
-      std::u16string rest = slash == std::u16string::npos ? u"" : path.substr(slash + 1);
-      if (remove) {
-        auto parts = SplitPath(rest);
-        if (!parts.empty()) {
-          std::u16string parentPath;
-          for (size_t i = 0; i + 1 < parts.size(); ++i) parentPath += parts[i] + u"\\";
-          if (auto parent = Walk(root, parentPath, false, nullptr)) {
-            auto it = parent->subkeys.find(LowerCase(parts.back()));
-            if (it != parent->subkeys.end()) {
-              MarkDeleted(*it->second);
-              parent->subkeys.erase(it);
-            }
-          }
-        }
-        current = nullptr;
-      } else {
-        current = Walk(root, rest, true, nullptr);
-      }
-      continue;
-    }
-    if (!current) {
-      SeedError(shown, lineNo, "value outside a key");
-      continue;
-    }
-    std::u16string name;
-    size_t i = 0;
-    if (line[0] == u'@') {
-      i = 1;
-    } else if (!ParseQuoted(line, i, &name)) {
-      SeedError(shown, lineNo, "bad value name");
-      continue;
-    }
-    while (i < line.size() && (line[i] == u' ' || line[i] == u'\t')) ++i;
-    if (i >= line.size() || line[i] != u'=') {
-      SeedError(shown, lineNo, "missing '='");
-      continue;
-    }
-    ++i;
-    while (i < line.size() && (line[i] == u' ' || line[i] == u'\t')) ++i;
-    std::u16string data = line.substr(i);
-    std::u16string lower = LowerCase(data);
-    if (data == u"-") {
-      current->values.erase(LowerCase(name));
-    } else if (!data.empty() && data[0] == u'"') {
-      std::u16string s;
-      size_t k = 0;
-      if (!ParseQuoted(data, k, &s)) {
-        SeedError(shown, lineNo, "unterminated string");
-        continue;
-      }
-      SetValue(*current, name, REG_SZ, WideBytes(s));
-    } else if (lower.rfind(u"dword:", 0) == 0) {
-      std::string hex = Narrow(data.substr(6));
-      char* end = nullptr;
-      unsigned long v = std::strtoul(hex.c_str(), &end, 16);
-      if (hex.empty() || (end && *end != '\0' && *end != ' ' && *end != ';')) {
-        SeedError(shown, lineNo, "bad dword");
-        continue;
-      }
-      DWORD d = static_cast<DWORD>(v);
-      std::vector<BYTE> b(4);
-      std::memcpy(b.data(), &d, 4);
-      SetValue(*current, name, REG_DWORD, std::move(b));
-    } else if (lower.rfind(u"multi_sz:", 0) == 0) {
-      std::vector<BYTE> b;
-      size_t k = 9;
-      bool bad = false;
-      while (k < data.size()) {
-        while (k < data.size() && (data[k] == u' ' || data[k] == u',')) ++k;
-        if (k >= data.size()) break;
-        std::u16string s;
-        if (!ParseQuoted(data, k, &s)) {
-          bad = true;
-          break;
-        }
-        auto w = WideBytes(s);
-        b.insert(b.end(), w.begin(), w.end());
-      }
-      if (bad) {
-        SeedError(shown, lineNo, "bad multi_sz");
-        continue;
-      }
-      b.push_back(0);
-      b.push_back(0);
-      SetValue(*current, name, REG_MULTI_SZ, std::move(b));
-    } else if (lower.rfind(u"hex", 0) == 0) {
-      DWORD type = REG_BINARY;
-      size_t k = 3;
-      if (k < data.size() && data[k] == u'(') {
-        size_t close = data.find(u')', k);
-        if (close == std::u16string::npos) {
-          SeedError(shown, lineNo, "bad hex type");
-          continue;
-        }
-        type = static_cast<DWORD>(std::strtoul(Narrow(data.substr(k + 1, close - k - 1)).c_str(), nullptr, 16));
-        k = close + 1;
-      }
-      if (k >= data.size() || data[k] != u':') {
-        SeedError(shown, lineNo, "bad hex value");
-        continue;
-      }
-      ++k;
-      std::vector<BYTE> b;
-      bool bad = false;
-      std::string bytes = Narrow(data.substr(k));
-      std::stringstream in(bytes);
-      std::string item;
-      while (std::getline(in, item, ',')) {
-        item.erase(std::remove_if(item.begin(), item.end(), [](char c) { return c == ' ' || c == '\t'; }),
-                   item.end());
-        if (item.empty()) continue;
-        char* end = nullptr;
-        unsigned long v = std::strtoul(item.c_str(), &end, 16);
-        if (*end != '\0' || v > 0xFF) {
-          bad = true;
-          break;
-        }
-        b.push_back(static_cast<BYTE>(v));
-      }
-      if (bad) {
-        SeedError(shown, lineNo, "bad hex byte");
-        continue;
-      }
-      SetValue(*current, name, type, std::move(b));
-    } else {
-      SeedError(shown, lineNo, "unknown value form");
-    }
-    if (pos > all.size()) break;
   }
+  reader.End(lineNo);
 }
 
 void LoadLocked() {

@@ -50,6 +50,9 @@ struct Sock {
   bool nonBlocking = false;
   std::atomic<bool> connecting{false};   // a non-blocking connect is under way
   std::atomic<bool> sendShut{false};     // shutdown() ended this side's sending
+  std::atomic<u_short> port{0};          // bound and listening, or asked for by a failed bind
+  std::atomic<bool> listening{false};
+  std::atomic<int> bindError{0};
 };
 
 std::mutex g_lock;
@@ -251,7 +254,13 @@ int CeWs_bind(SOCKET s, const struct sockaddr* name, int nameLen) {
     int one = 1;
     ::setsockopt(k->fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   }
-  if (::bind(k->fd, name, sizeof(sockaddr_in)) != 0) return FailErrno();
+  if (::bind(k->fd, name, sizeof(sockaddr_in)) != 0) {
+    int r = FailErrno();
+    k->port = ntohs(reinterpret_cast<const sockaddr_in*>(name)->sin_port);
+    k->bindError = static_cast<int>(GetLastError());
+    return r;
+  }
+  k->bindError = 0;
   return 0;
 }
 
@@ -261,6 +270,10 @@ int CeWs_listen(SOCKET s, int backlog) {
   int one = 1;
   ::setsockopt(k->fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   if (::listen(k->fd, backlog) != 0) return FailErrno();
+  sockaddr_in bound{};
+  socklen_t len = sizeof bound;
+  if (::getsockname(k->fd, reinterpret_cast<sockaddr*>(&bound), &len) == 0) k->port = ntohs(bound.sin_port);
+  k->listening = true;
   return 0;
 }
 
@@ -532,6 +545,17 @@ unsigned long CeWs_inet_addr(const char* text) {
   in_addr a{};
   if (text == nullptr || ::inet_aton(text, &a) == 0) return 0xFFFFFFFFul;
   return a.s_addr;
+}
+
+int CeWs_ServerSockets(CeWsServerSocket* entries, int max) {
+  std::lock_guard<std::mutex> lk(g_lock);
+  int n = 0;
+  for (const auto& [s, k] : Sockets()) {
+    if (k->type != SOCK_STREAM || (!k->listening && k->bindError == 0)) continue;
+    if (entries != nullptr && n < max) entries[n] = {k->port.load(), k->listening ? 1 : 0, k->bindError.load()};
+    ++n;
+  }
+  return n;
 }
 
 u_short CeWs_ServerPort(u_short defaultPort) {

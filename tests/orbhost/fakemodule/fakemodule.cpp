@@ -5,7 +5,10 @@
 #include <chrono>
 #include <cstring>
 #include <new>
+#include <cstdlib>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "hostsymbols.h"
 #include "ienv.h"
@@ -26,6 +29,18 @@ const char* const g_names[PVL_HOST_SYMBOL_COUNT] = {
 const char* const g_names[PVL_HOST_SYMBOL_COUNT] = PVL_HOST_SYMBOL_NAMES;
 #endif
 int32_t g_boundBeforeNew = 0;
+
+#ifdef FAKE_GLOBAL_CTOR
+// Globals with constructors that run when the image is mapped, before the host is bound: a real
+// module's allocation there reaches the unbound framework heap and aborts the process.
+struct HeapBeforeBinding {
+  HeapBeforeBinding() {
+    if (!g_slots[0]) std::abort();
+  }
+};
+HeapBeforeBinding g_heapUser;
+std::vector<std::string> g_modeNames = {"preview", "still"};
+#endif
 
 int32_t Add(volatile int32_t* p, int32_t d) {
   return reinterpret_cast<int32_t (*)(volatile int32_t*, int32_t)>(g_slots[2])(p, d);

@@ -16,6 +16,7 @@
 #define FAKE_CLASS_BAD_SYMBOL 0x7e570021u
 #define FAKE_CLASS_NO_NEW 0x7e570031u
 #define FAKE_CLASS_FAIL_NEW 0x7e570041u
+#define FAKE_CLASS_GLOBAL_CTOR 0x7e570051u
 
 class IFakeProbe : public IPvlBase {
  public:

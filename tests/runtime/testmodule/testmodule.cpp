@@ -1,4 +1,4 @@
-// The test module's classes and its class switch.
+// The test module's classes and their create functions.
 #include <string>
 #include <vector>
 
@@ -70,15 +70,15 @@ PvlResult CreateEcho(IEnv* env, void* argument, bool nested, void** out) {
 
 }  // namespace
 
-extern "C" int32_t Mod_ClassFactory(IEnv* env, ZUEUID clsid, void* argument, void** out) {
+// The create functions of the module's class table (tests/runtime/testmodule/CMakeLists.txt).
+int32_t TestMod_CreateEcho(IEnv* env, ZUEUID, void* argument, void** out) {
   if (!out) return PVL_E_NULLPTR;
   *out = nullptr;
-  switch (clsid) {
-    case TESTMOD_CLASS_ECHO:
-      return CreateEcho(env, argument, false, out);
-    case TESTMOD_CLASS_NESTED:
-      return CreateEcho(env, argument, true, out);
-    default:
-      return PVL_E_NOTSUPPORTED;
-  }
+  return CreateEcho(env, argument, false, out);
+}
+
+int32_t TestMod_CreateNested(IEnv* env, ZUEUID, void* argument, void** out) {
+  if (!out) return PVL_E_NULLPTR;
+  *out = nullptr;
+  return CreateEcho(env, argument, true, out);
 }

@@ -11,12 +11,21 @@
 #define ZUEUID_SENSOR_PROPERTY_CAPABILITIES 0x0106c44cu
 #define ZUEUID_SENSOR_PROPERTY_IDENTITY 0x0106c44du
 #define ZUEUID_SENSOR_PROPERTY_OPTICS 0x0106c44eu
+#define ZUEUID_SENSOR_PROPERTY_EXTRA_INFO 0x0106c44fu
 #define ZUEUID_SENSOR_PROPERTY_OUTPUT_FORMAT 0x0106c450u
 #define ZUEUID_SENSOR_PROPERTY_TIMING 0x0106c451u
 #define ZUEUID_SENSOR_PROPERTY_GEOMETRY 0x0106c452u
 #define ZUEUID_SENSOR_PROPERTY_MODE_INFO 0x0106c453u
 #define ZUEUID_SENSOR_PROPERTY_GAIN_INFO 0x0106c454u
 #define ZUEUID_SENSOR_PROPERTY_FRAME_TIMING 0x0106c455u
+// The white-balance calibration record (16 bytes): a driver without one answers 20.
+#define ZUEUID_SENSOR_PROPERTY_WB_CALIBRATION 0x0106c46au
+
+// Three words the sensor service keeps in the sensor descriptor.
+struct SensorExtraInfo {
+  uint32_t Words[3];
+};
+static_assert(sizeof(SensorExtraInfo) == 12);
 
 // Output kind (word 0 of the output format): 1-4 Bayer, 5-8 YUV.
 struct SensorOutputFormat {

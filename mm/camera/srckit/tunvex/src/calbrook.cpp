@@ -1,13 +1,8 @@
-// Calbrook's class switch: the tuning server is its one class.
+// Calbrook's create function for the tuning server, in the shape its class table calls.
 #include "ienv.h"
 #include "tunvex.h"
 #include "tunvexserver.h"
 
-extern "C" int32_t Mod_ClassFactory(IEnv* env, ZUEUID clsid, void* argument, void** out) {
-  switch (clsid) {
-    case ZUEUID_CLASS_TUNINGSERVER:
-      return Tunvex_New(clsid, env, argument, out);
-    default:
-      return PVL_E_NOTSUPPORTED;
-  }
+int32_t Calbrook_NewTuningServer(IEnv* env, ZUEUID clsid, void* argument, void** out) {
+  return Tunvex_New(clsid, env, argument, out);
 }

@@ -47,10 +47,9 @@ std::vector<uint8_t> EncodeMiscCommand(uint8_t subCommand) {
 }
 
 std::vector<uint8_t> EncodeGetParms(const ParmRef* first, size_t count, size_t* taken) {
-  // Each answer takes 4 bytes + text + NUL of the 2048-byte response, and the
-  // texts can be 79 characters long: ask only for what surely fits.
-  constexpr size_t kMaxAnswers = (kResponseSize - 3) / (4 + kMaxValueText + 1);
-  size_t n = count < kMaxAnswers ? count : kMaxAnswers;
+  // Answers that do not fit in the response are asked for again: fill the request.
+  constexpr size_t kMaxRefs = (kParmsRequestMax - 2) / 4;
+  size_t n = count < kMaxRefs ? count : kMaxRefs;
   std::vector<uint8_t> payload(2 + 4 * n);
   PutU16(payload.data(), uint16_t(n));
   for (size_t i = 0; i < n; ++i) {
@@ -140,6 +139,12 @@ bool DecodeGetParms(const uint8_t* response, size_t size, ParmsAnswer* answer) {
     answer->values.push_back(std::move(v));
   }
   return true;
+}
+
+bool ParmsAnswerFull(const ParmsAnswer& answer) {
+  size_t used = 3;
+  for (const ParmValue& v : answer.values) used += 4 + v.text.size() + 1;
+  return kResponseSize - used < 4 + kMaxValueText + 1;
 }
 
 bool DecodePendingFlag(const uint8_t* response, size_t size, bool* pending) {

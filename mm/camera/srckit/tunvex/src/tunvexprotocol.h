@@ -107,8 +107,9 @@ std::vector<uint8_t> EncodeGetList(uint16_t firstId);
 std::vector<uint8_t> EncodeMiscCommand(uint8_t subCommand);
 
 // GetParms and SetParms requests take as many entries from `first` on as fit in
-// one request; `taken` tells how many. A SetParms text containing a NUL or one
-// that cannot fit in an otherwise empty request gives an empty vector.
+// one request (381 references at most); `taken` tells how many. A SetParms text
+// containing a NUL or one that cannot fit in an otherwise empty request gives an
+// empty vector.
 std::vector<uint8_t> EncodeGetParms(const ParmRef* first, size_t count, size_t* taken);
 std::vector<uint8_t> EncodeSetParms(const ParmWrite* first, size_t count, size_t* taken);
 
@@ -139,6 +140,12 @@ struct ParmsAnswer {
   std::vector<ParmValue> values;
 };
 bool DecodeGetParms(const uint8_t* response, size_t size, ParmsAnswer* answer);
+
+// A GetParms answer with fewer entries than asked stopped either at an element
+// the server cannot answer or for want of room in the block. True for the
+// latter: the next text (79 characters at most) might not have fitted, so it
+// is worth asking again from there.
+bool ParmsAnswerFull(const ParmsAnswer& answer);
 
 // SetParms and Apply both answer the changes-pending byte at offset 0.
 bool DecodePendingFlag(const uint8_t* response, size_t size, bool* pending);

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "tunvexprotocol.h"
@@ -13,6 +14,21 @@ constexpr long kSelectMicroseconds = 500000;
 constexpr int kWouldBlock = 10035;  // WSAEWOULDBLOCK
 
 bool WouldBlock() { return WSAGetLastError() == kWouldBlock; }
+
+// Per state: its buffer's name in the log, and whether it goes out.
+struct StateInfo {
+  const char* what;
+  bool sends;
+};
+constexpr StateInfo kStates[] = {
+    {"connection", false},  // waiting for a client
+    {"ack", true},          // acknowledging
+    {"header", false},      // reading a header
+    {"payload", false},     // reading a payload
+    {"response", true},     // answering
+};
+
+DWORD Since(DWORD tick) { return GetTickCount() - tick; }
 
 }  // namespace
 
@@ -102,36 +118,37 @@ DWORD CTunvexProtocolThread::ThreadEntry(LPVOID self) {
 }
 
 DWORD CTunvexProtocolThread::ThreadProc() {
-  m_receive = new (std::nothrow) uint8_t[tunvex::kReceiveBufferSize];
-  m_response = new (std::nothrow) uint8_t[tunvex::kResponseSize];
-  if (!m_receive || !m_response) {
-    delete[] m_receive;
-    delete[] m_response;
-    m_receive = m_response = nullptr;
+  {
+    std::unique_ptr<uint8_t[]> receive(new (std::nothrow) uint8_t[tunvex::kReceiveBufferSize]);
+    std::unique_ptr<uint8_t[]> reply(new (std::nothrow) uint8_t[kReplySize]);
+    if (!receive || !reply) {
+      EventModify(m_ready, EVENT_SET);
+      return 0;
+    }
+    m_receive = receive.get();
+    m_reply = reply.get();
+    std::memset(m_reply, 0, kReplySize);
+
+    // Whatever happens, the sockets close and the buffers go with this scope.
+    struct Session {
+      CTunvexProtocolThread* self;
+      bool started = false;
+      ~Session() {
+        if (self->m_listen != INVALID_SOCKET) closesocket(self->m_listen);
+        if (self->m_client != INVALID_SOCKET) closesocket(self->m_client);
+        self->m_listen = self->m_client = INVALID_SOCKET;
+        self->m_state = State::kWaitingForClient;
+        if (started) WSACleanup();
+        self->m_receive = self->m_reply = self->m_buffer = nullptr;
+      }
+    } session{this};
+    int setup = OpenSocket(&session.started);
     EventModify(m_ready, EVENT_SET);
-    return 0;
-  }
-  std::memset(m_response, 0, tunvex::kResponseSize);
 
-  bool started = false;
-  int setup = OpenSocket(&started);
-  EventModify(m_ready, EVENT_SET);
-
-  while (m_run.load()) {
-    if (setup != 0) {
-      Sleep(kPauseMs);
-    } else if (ProcessSocket() == 1) {
-      Sleep(kPauseMs);
+    while (m_run.load()) {
+      if (setup != 0 || ProcessSocket() == 1) Sleep(kPauseMs);
     }
   }
-
-  if (m_listen != INVALID_SOCKET) closesocket(m_listen);
-  if (m_client != INVALID_SOCKET) closesocket(m_client);
-  m_listen = m_client = INVALID_SOCKET;
-  if (started) WSACleanup();
-  delete[] m_receive;
-  delete[] m_response;
-  m_receive = m_response = nullptr;
   RETAILMSG(1, (u"ThreadProc ended normally \r\n"));
   if (DeleteOwnerFn deleteOwner = m_deleteOwner) deleteOwner(m_owner);  // this object goes with it
   return 0;
@@ -150,31 +167,27 @@ int CTunvexProtocolThread::OpenSocket(bool* started) {
   m_catalog->Log("Using sockets version %x\r\n", unsigned(data.wVersion));
 
   uint16_t port = CeWs_ServerPort(tunvex::kDefaultPort);
-  m_listen = socket(AF_INET, SOCK_STREAM, 0);
-  if (m_listen == INVALID_SOCKET) {
-    r = WSAGetLastError();
-    m_catalog->Log("Call to socket failed, error %i\r\n", r);
-    return r;
-  }
   sockaddr_in addr;
   std::memset(&addr, 0, sizeof addr);
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_ANY);
   addr.sin_port = htons(port);
-  if (bind(m_listen, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == SOCKET_ERROR) {
-    r = WSAGetLastError();
-    m_catalog->Log("Call to bind failed, error %i\r\n", r);
-    return r;
-  }
-  if (listen(m_listen, 1) == SOCKET_ERROR) {
-    r = WSAGetLastError();
-    m_catalog->Log("Call to listen failed, error %i\r\n", r);
-    return r;
-  }
   u_long nonBlocking = 1;
-  if (ioctlsocket(m_listen, FIONBIO, &nonBlocking) == SOCKET_ERROR) {
+  const char* failed = nullptr;
+  if ((m_listen = socket(AF_INET, SOCK_STREAM, 0)) == INVALID_SOCKET) {
+    failed = "socket";
+  } else if (bind(m_listen, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == SOCKET_ERROR) {
+    failed = "bind";
+  } else if (listen(m_listen, 1) == SOCKET_ERROR) {
+    failed = "listen";
+  } else if (ioctlsocket(m_listen, FIONBIO, &nonBlocking) == SOCKET_ERROR) {
+    failed = "ioctlsocket";
+  }
+  if (failed) {
     r = WSAGetLastError();
-    m_catalog->Log("Call to ioctlsocket failed, error %i\r\n", r);
+    m_catalog->Log("Call to %s failed, error %i\r\n", failed, r);
+    // Otherwise unseen: the server would sit idle without a word.
+    RETAILMSG(1, (u"Tunvex: cannot listen on port %u: %hs failed, error %i\r\n", unsigned(port), failed, r));
     return r;
   }
   // The port actually bound (an override of 0 takes a free one).
@@ -185,13 +198,13 @@ int CTunvexProtocolThread::OpenSocket(bool* started) {
   return 0;
 }
 
-int CTunvexProtocolThread::SelectOne(SOCKET s, bool forWrite) {
+int CTunvexProtocolThread::SelectOne(SOCKET s, bool forWrite, long microseconds) {
   fd_set set;
   FD_ZERO(&set);
   FD_SET(s, &set);
   timeval timeout;
   timeout.tv_sec = 0;
-  timeout.tv_usec = kSelectMicroseconds;
+  timeout.tv_usec = microseconds;
   int n = select(0, forWrite ? nullptr : &set, forWrite ? &set : nullptr, nullptr, &timeout);
   if (n == SOCKET_ERROR) return -1;
   return n > 0 && FD_ISSET(s, &set) ? 1 : 0;
@@ -200,218 +213,168 @@ int CTunvexProtocolThread::SelectOne(SOCKET s, bool forWrite) {
 int CTunvexProtocolThread::CloseClient() {
   if (m_client != INVALID_SOCKET) closesocket(m_client);
   m_client = INVALID_SOCKET;
+  Enter(State::kWaitingForClient);
   return 1;
 }
 
-void CTunvexProtocolThread::Progress() { m_lastProgress = GetTickCount(); }
+void CTunvexProtocolThread::Enter(State next, uint8_t* buffer, uint32_t size) {
+  m_state = next;
+  m_buffer = buffer;
+  m_size = size;
+  m_moved = 0;
+}
 
-bool CTunvexProtocolThread::Stalled() const {
-  bool midRequest = m_ackPending || m_sending || !m_expectingCode || m_expectedPayload > 0;
-  return midRequest && GetTickCount() - m_lastProgress >= m_stallTimeoutMs;
+bool CTunvexProtocolThread::BetweenRequests() const { return m_state == State::kReadingHeader && m_moved == 0; }
+
+bool CTunvexProtocolThread::PastDeadline() const {
+  return !BetweenRequests() && Since(m_requestStart) >= m_requestDeadlineMs;
+}
+
+bool CTunvexProtocolThread::HandOver() {
+  return BetweenRequests() && Since(m_idleSince) >= m_idleHandoverMs && SelectOne(m_listen, false, 0) == 1;
+}
+
+int CTunvexProtocolThread::Accept() {
+  CTunvexCatalog& log = *m_catalog;
+  log.Log("  waiting for connection\r\n");
+  int s = SelectOne(m_listen, false, kSelectMicroseconds);
+  if (s < 0) {
+    log.Log("  select to connect failed, error %i\r\n", WSAGetLastError());
+    return 1;
+  }
+  if (s == 0) {
+    log.Log("  select to connect timed out\r\n");
+    return 0;
+  }
+  log.Log("  select to connect succeeded\r\n");
+  SOCKET c = accept(m_listen, nullptr, nullptr);
+  if (c == INVALID_SOCKET) {
+    log.Log("  accept failed, error %i\r\n", WSAGetLastError());
+    return 1;
+  }
+  u_long nonBlocking = 1;
+  ioctlsocket(c, FIONBIO, &nonBlocking);
+  // Replies go out at once: without this a reply waits for the tool's delayed
+  // acknowledgement of the one before it, some 40 ms per request.
+  int one = 1;
+  setsockopt(c, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
+  m_client = c;
+  log.Log("  accept succeeded; socket_connected = %i\r\n", int(c));
+  Transition();
+  return 0;
+}
+
+CTunvexProtocolThread::Io CTunvexProtocolThread::Move(bool sending) {
+  CTunvexCatalog& log = *m_catalog;
+  const char* what = kStates[size_t(m_state)].what;
+  const char* verb = sending ? "send" : "recv";
+  char* at = reinterpret_cast<char*>(m_buffer + m_moved);
+  int want = int(m_size - m_moved);
+  int n = sending ? send(m_client, at, want, 0) : recv(m_client, at, want, 0);
+  if (n == SOCKET_ERROR && WouldBlock()) {
+    log.Log("  %s %s got WOULDBLOCK\r\n", verb, what);
+    return Io::kWouldBlock;
+  }
+  if (n == SOCKET_ERROR) {
+    log.Log("  %s %s failed, error %i\r\n", verb, what, WSAGetLastError());
+    return Io::kFailed;
+  }
+  if (n == 0 && !sending) {
+    log.Log("  recv %s got 0 (socket closed)\r\n", what);
+    return Io::kClosed;
+  }
+  m_moved += uint32_t(n);
+  log.Log("  %s %s got %i bytes (%i total)\r\n", verb, what, n, int(m_moved));
+  return m_moved >= m_size ? Io::kDone : Io::kPartial;
 }
 
 int CTunvexProtocolThread::ProcessSocket() {
   CTunvexCatalog& log = *m_catalog;
   log.Log("Process socket\r\n");
+  if (m_state == State::kWaitingForClient) return Accept();
 
-  if (m_client == INVALID_SOCKET) {
-    log.Log("  waiting for connection\r\n");
-    int s = SelectOne(m_listen, false);
-    if (s < 0) {
-      log.Log("  select to connect failed, error %i\r\n", WSAGetLastError());
-      return 1;
-    }
-    if (s == 0) {
-      log.Log("  select to connect timed out\r\n");
-      return 0;
-    }
-    log.Log("  select to connect succeeded\r\n");
-    SOCKET c = accept(m_listen, nullptr, nullptr);
-    if (c == INVALID_SOCKET) {
-      log.Log("  accept failed, error %i\r\n", WSAGetLastError());
-      return 1;
-    }
-    u_long nonBlocking = 1;
-    ioctlsocket(c, FIONBIO, &nonBlocking);
-    m_client = c;
-    log.Log("  accept succeeded; socket_connected = %i\r\n", int(c));
-    m_received = 0;
-    m_expectedPayload = 0;
-    m_ackPending = true;
-    m_ackSent = 0;
-    m_sending = true;
-    m_expectingCode = true;
-    Progress();
-    return 0;
-  }
-
-  if (Stalled()) {
-    log.Log("  request stalled; closing the connection\r\n");
+  if (PastDeadline()) {
+    log.Log("  %s not done in time; closing the connection\r\n", kStates[size_t(m_state)].what);
     return CloseClient();
   }
-
-  if (!m_sending) {
-    int s = SelectOne(m_client, false);
-    if (s < 0) return CloseClient();
-    if (s == 0) {
-      log.Log("  select to read timed out\r\n");
-      return 0;
-    }
-    log.Log("  select to read succeded\r\n");
-    if (m_expectedPayload == 0) {
-      uint8_t header[4];
-      int want = m_expectingCode ? 2 : 4;
-      int n = recv(m_client, reinterpret_cast<char*>(header), want, 0);
-      if (n == SOCKET_ERROR && WouldBlock()) {
-        log.Log("  recv header got WOULDBLOCK\r\n");
-        return 0;
-      }
-      if (n == SOCKET_ERROR) {
-        log.Log("  recv header failed, error %i\r\n", WSAGetLastError());
-        return CloseClient();
-      }
-      if (n == 0) {
-        log.Log("  recv header got 0 (socket closed)\r\n");
-        return CloseClient();
-      }
-      if (n < want) {
-        log.Log("  recv header got %i bytes, ", n);
-        log.Log("expected %i\r\n", want);
-        return CloseClient();
-      }
-      log.Log("  recv header succeeded; got %i bytes\r\n", n);
-      Progress();
-      if (m_expectingCode) {
-        m_code = tunvex::GetU16(header);
-        m_expectingCode = false;
-      } else {
-        uint32_t length = tunvex::GetU32(header);
-        m_expectingCode = true;
-        uint32_t requestMax = 0;
-        uint32_t responseSize = 0;
-        if (tunvex::CheckControlCode(m_code, &requestMax, &responseSize) != 0) {
-          // The payload is not read: what follows is taken as the next header.
-          // Answered at once, without the pause of a failed step, so that a
-          // stream of garbage cannot hold the server for minutes.
-          log.Log("  got invalid control code %i\r\n", int(m_code));
-          std::memset(m_response, 0, tunvex::kResponseSize);
-          m_successByte = 0;
-          m_responseSize = tunvex::kResponseSize;
-          m_successSent = false;
-          m_responseSent = 0;
-          m_sending = true;
-          return 0;
-        }
-        log.Log("  got control code %i\r\n", int(m_code));
-        m_requestSize = length < requestMax ? length : requestMax;
-        m_responseSize = responseSize;
-        m_expectedPayload = m_requestSize + tunvex::kTrailerSize;
-        m_received = 0;
-        log.Log("  Receive buffer size is %i\r\n", int(m_expectedPayload));
-      }
-    } else {
-      int n = recv(m_client, reinterpret_cast<char*>(m_receive + m_received), int(m_expectedPayload - m_received), 0);
-      if (n == SOCKET_ERROR && WouldBlock()) {
-        log.Log("  recv payload got WOULDBLOCK\r\n");
-        return 0;
-      }
-      if (n == SOCKET_ERROR) {
-        log.Log("  recv payload failed, error %i\r\n", WSAGetLastError());
-        return CloseClient();
-      }
-      if (n == 0) {
-        log.Log("  recv payload got 0 (socket closed)\r\n");
-        return CloseClient();
-      }
-      Progress();
-      m_received += uint32_t(n);
-      log.Log("  recv payload got %i bytes ", n);
-      log.Log("(%i total)\r\n ", int(m_received));
-      if (m_received >= m_expectedPayload) {
-        // The response block goes out whole: clear it so that no earlier
-        // answer (perhaps another tool's) travels in its unused bytes.
-        std::memset(m_response, 0, tunvex::kResponseSize);
-        PvlResult r = m_catalog->Dispatch(m_code, m_receive, m_requestSize, m_response, m_responseSize);
-        m_successByte = r == PVL_OK ? 1 : 0;
-        m_responseSent = 0;
-        m_successSent = false;
-        m_sending = true;
-        m_expectedPayload = 0;
-        m_received = 0;
-        log.Log("  Dispatch returned %i. Ready to send response\r\n", int(r));
-      }
-    }
-  }
-
-  if (!m_sending) return 0;
-  int s = SelectOne(m_client, true);
+  const bool sending = kStates[size_t(m_state)].sends;
+  const char* direction = sending ? "send" : "read";
+  int s = SelectOne(m_client, sending, kSelectMicroseconds);
   if (s < 0) {
-    log.Log("  select to send failed, error %i\r\n", WSAGetLastError());
+    log.Log("  select to %s failed, error %i\r\n", direction, WSAGetLastError());
     return CloseClient();
   }
   if (s == 0) {
-    log.Log("  select to send timed out\r\n");
-    return 0;
-  }
-  log.Log("  select to send succeded\r\n");
-
-  if (m_ackPending) {
-    uint8_t ack[tunvex::kAckSize];
-    tunvex::EncodeAck(ack);
-    int n = send(m_client, reinterpret_cast<const char*>(ack + m_ackSent), int(sizeof ack - m_ackSent), 0);
-    if (n == SOCKET_ERROR && WouldBlock()) {
-      log.Log("  send ack got WOULDBLOCK\r\n");
-      return 0;
-    }
-    if (n == SOCKET_ERROR) {
-      log.Log("  send ack flag failed, error %i\r\n", WSAGetLastError());
-      return CloseClient();
-    }
-    Progress();
-    m_ackSent += uint32_t(n);
-    if (m_ackSent < sizeof ack) return 0;  // the rest goes with the next step
-    m_ackPending = false;
-    m_sending = false;
-    log.Log("  send ack succeeded\r\n");
-    return 0;
-  }
-
-  if (!m_successSent) {
-    int n = send(m_client, reinterpret_cast<const char*>(&m_successByte), 1, 0);
-    if (n == SOCKET_ERROR && WouldBlock()) {
-      log.Log("  send success flag got WOULDBLOCK\r\n");
-      return 0;
-    }
-    if (n == SOCKET_ERROR) {
-      log.Log("  send success flag failed, error %i\r\n", WSAGetLastError());
-      return CloseClient();
-    }
-    if (n < 1) return 0;
-    Progress();
-    m_successSent = true;
-    log.Log("  send success flag succeeded\r\n");
-    return 0;
-  }
-
-  int n = send(m_client, reinterpret_cast<const char*>(m_response + m_responseSent), int(m_responseSize - m_responseSent),
-               0);
-  if (n == SOCKET_ERROR && WouldBlock()) {
-    log.Log("  send response got WOULDBLOCK\r\n");
-    return 0;
-  }
-  if (n == SOCKET_ERROR) {
-    log.Log("  send response failed, error %i\r\n", WSAGetLastError());
+    log.Log("  select to %s timed out\r\n", direction);
+    if (!HandOver()) return 0;
+    log.Log("  idle while another tool waits; closing the connection\r\n");
     return CloseClient();
   }
-  Progress();
-  m_responseSent += uint32_t(n);
-  log.Log("  send response sent %i bytes ", n);
-  log.Log("(%i total)\r\n ", int(m_responseSent));
-  if (m_responseSent >= m_responseSize) {
-    m_sending = false;
-    m_received = 0;
-    m_expectedPayload = 0;
-    log.Log("  send response completed\r\n");
+  log.Log("  select to %s succeded\r\n", direction);
+
+  const bool fresh = BetweenRequests();
+  Io io = Move(sending);
+  if (io == Io::kClosed || io == Io::kFailed) {
+    // A tool that leaves between requests has not failed: no pause before the next.
+    const bool left = io == Io::kClosed && fresh;
+    CloseClient();
+    return left ? 0 : 1;
   }
+  if (io == Io::kWouldBlock) return 0;
+  // A request's time runs from its first byte on.
+  if (fresh) m_requestStart = GetTickCount();
+  if (io == Io::kDone) Transition();
   return 0;
+}
+
+void CTunvexProtocolThread::Transition() {
+  CTunvexCatalog& log = *m_catalog;
+  switch (m_state) {
+    case State::kWaitingForClient:  // a tool was accepted
+      m_requestStart = GetTickCount();
+      tunvex::EncodeAck(m_reply);
+      Enter(State::kAcknowledging, m_reply, tunvex::kAckSize);
+      break;
+
+    case State::kAcknowledging:
+    case State::kAnswering:
+      log.Log(m_state == State::kAcknowledging ? "  send ack succeeded\r\n" : "  send response completed\r\n");
+      m_idleSince = GetTickCount();
+      Enter(State::kReadingHeader, m_header, tunvex::kHeaderSize);
+      break;
+
+    case State::kReadingHeader: {
+      m_code = tunvex::GetU16(m_header);
+      uint32_t length = tunvex::GetU32(m_header + 2);
+      uint32_t requestMax = 0;
+      if (tunvex::CheckControlCode(m_code, &requestMax, &m_responseSize) != 0) {
+        // The payload is not read: what follows is taken as the next header.
+        // Answered at once, without the pause of a failed step, so that a
+        // stream of garbage cannot hold the server for minutes.
+        log.Log("  got invalid control code %i\r\n", int(m_code));
+        std::memset(m_reply, 0, kReplySize);
+        Enter(State::kAnswering, m_reply, kReplySize);
+        break;
+      }
+      log.Log("  got control code %i\r\n", int(m_code));
+      m_requestSize = length < requestMax ? length : requestMax;
+      log.Log("  Receive buffer size is %i\r\n", int(m_requestSize + tunvex::kTrailerSize));
+      Enter(State::kReadingPayload, m_receive, m_requestSize + tunvex::kTrailerSize);
+      break;
+    }
+
+    case State::kReadingPayload: {
+      // The block goes out whole: cleared, so that no earlier answer (perhaps
+      // another tool's) travels in its unused bytes.
+      std::memset(m_reply, 0, kReplySize);
+      PvlResult r = m_catalog->Dispatch(m_code, m_receive, m_requestSize, m_reply + 1, m_responseSize);
+      m_reply[0] = r == PVL_OK ? 1 : 0;
+      log.Log("  Dispatch returned %i. Ready to send response\r\n", int(r));
+      // However long the handler took (an Apply may take seconds), the tool
+      // gets the whole time to take its answer.
+      m_requestStart = GetTickCount();
+      Enter(State::kAnswering, m_reply, 1 + m_responseSize);
+      break;
+    }
+  }
 }

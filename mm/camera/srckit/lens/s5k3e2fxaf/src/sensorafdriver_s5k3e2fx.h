@@ -1,0 +1,52 @@
+// The S5K3E2FX's focus actuator driver. The lens is moved by a 10-bit voice-coil
+// actuator programmed through the sensor's own I2C address (0x3131 holds bits
+// 9-8 of the lens code, 0x3132 bits 7-0; 0x3146 = 0x80 and 0x3130 = 0x03
+// enable it). Only the sensor driver creates it and forwards
+// ZUEUID_SENSOR_CMD_FOCUS to it, so the lens moves when the sensor service
+// applies the focus configuration: a reset homes the lens to code 0, a move
+// goes 27 codes per step in direction 1 (up) or 2 (down), split into five
+// sub-moves with a settling pause after each so that the lens never jumps.
+//
+// The lens position and the enable are module-wide: they outlive driver
+// objects and sensor power cycles, as the actuator itself keeps its code.
+#pragma once
+
+#include <stdint.h>
+
+#include "icameradriver.h"
+#include "ienv.h"
+#include "sensorconfigrecords.h"
+
+struct S5K3E2FXAFDriver final : ICameraDriver {
+  int32_t AddRef() override;
+  int32_t Release() override;
+  PvlResult QueryInterface(ZUEUID iid, void** out) override;
+  PvlResult OptionalQueryA(void* buffer, uint32_t bufferSize, uint32_t* length) override;
+  PvlResult OptionalSetA(void* value) override;
+  PvlResult OptionalQueryB(void* buffer, uint32_t bufferSize, uint32_t* length) override;
+  PvlResult OptionalSetB(void* value) override;
+  PvlResult Command(uint32_t command, void* input, uint32_t inputSize, void* output, uint32_t outputSize,
+                    uint32_t* outputLength) override;
+  PvlResult Stop() override;
+
+  S5K3E2FXAFDriver* self;
+  volatile int32_t refs;
+  IEnv* env;
+  SensorFocusRecord lastFocus;  // the last record applied (zero until then)
+};
+
+PvlResult S5K3E2FX_AF_CreateInstance(IEnv* env, ZUEUID clsid, void* argument, void** out);
+
+// Actuator control (camerasensoraf_s5k3e2fx.cpp).
+enum S5K3E2FXAFMoveResult {
+  S5K3E2FX_AF_MOVED,
+  S5K3E2FX_AF_NO_DIRECTION,  // neither direction: nothing written
+  S5K3E2FX_AF_BUS_FAILED,
+};
+PvlResult S5K3E2FX_AF_Focus(S5K3E2FXAFDriver* driver, const void* input, uint32_t inputSize, void* output,
+                            uint32_t outputSize, uint32_t* outputLength);
+S5K3E2FXAFMoveResult S5K3E2FX_AF_Move(int32_t direction, int32_t steps);
+bool S5K3E2FX_AF_I2CWrite(uint16_t reg, uint8_t value);
+// The module-wide lens code (0..1023) and the actuator's enable state.
+int16_t S5K3E2FX_AF_LensPosition();
+bool S5K3E2FX_AF_Initialised();

@@ -1,0 +1,44 @@
+// What the board's device models tell each other inside the library.
+#ifndef BOARD_INTERNAL_H
+#define BOARD_INTERNAL_H
+
+#include <stdint.h>
+
+#include <memory>
+#include <string>
+
+#include "board_led.h"
+#include "board_sensor.h"
+#include "board_sim.h"
+
+namespace board {
+
+// Monotonic time (ns), and board time (board_sensor.h) of a monotonic instant.
+int64_t MonoNs();
+int64_t BoardTimeOfMono(int64_t monoNs);
+// Real nanoseconds until board time `boardNs` is reached (0 when past).
+int64_t RealNsUntil(int64_t boardNs);
+void ResetTime();
+
+// The LED sees every drive of a "CGIO1:" line (monotonic time of the drive).
+void LedOnLine(uint32_t line, int level, int64_t monoNs);
+void LedReset();
+
+// The sensor model: created once, attached at slave 0x20 by the bus.
+std::shared_ptr<BoardI2cDevice> SensorDevice();
+void SensorInit();   // hooks the reset line and the clock, once
+void SensorReset();  // power-on state, fault switches off
+void SensorStopThread();
+// Wakes the frame thread (speed-up changes).
+void SensorKick();
+// A remark in the sensor's log (board_sensor.h), from any model of the camera module.
+void SensorLogLine(const std::string& text);
+
+// The scene: planes per read-out, rendering, settings.
+void SceneReset();  // chart, settings file read again
+// Renders with settings already checked by the caller.
+void SceneRender(const BoardFrameInfo& frame, uint16_t* dst, size_t stride);
+
+}  // namespace board
+
+#endif  // BOARD_INTERNAL_H

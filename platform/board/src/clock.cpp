@@ -1,0 +1,72 @@
+// Board time: monotonic time that a test may run faster by one factor, so that
+// frame periods and the board's own delays shrink while the system's time-outs
+// (which run on the OS clock) stay as they are. The mapping is re-anchored at
+// every change of the factor, so board time never jumps.
+#include <time.h>
+
+#include <mutex>
+
+#include "board_internal.h"
+
+namespace board {
+namespace {
+
+struct Clock {
+  std::mutex lock;
+  int64_t monoAnchor = 0;
+  int64_t boardAnchor = 0;
+  double factor = 1.0;
+};
+
+Clock& C() {
+  static Clock* c = new Clock;
+  return *c;
+}
+
+int64_t Map(const Clock& c, int64_t mono) {
+  return c.boardAnchor + int64_t(double(mono - c.monoAnchor) * c.factor);
+}
+
+}  // namespace
+
+int64_t MonoNs() {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+int64_t BoardTimeOfMono(int64_t monoNs) {
+  std::lock_guard<std::mutex> g(C().lock);
+  return Map(C(), monoNs);
+}
+
+int64_t RealNsUntil(int64_t boardNs) {
+  std::lock_guard<std::mutex> g(C().lock);
+  int64_t now = Map(C(), MonoNs());
+  if (boardNs <= now) return 0;
+  return int64_t(double(boardNs - now) / C().factor) + 1;
+}
+
+void ResetTime() { BoardSetSpeedUp(1.0); }
+
+}  // namespace board
+
+void BoardSetSpeedUp(double factor) {
+  if (!(factor >= 1.0)) factor = 1.0;
+  {
+    board::Clock& c = board::C();
+    std::lock_guard<std::mutex> g(c.lock);
+    int64_t mono = board::MonoNs();
+    c.boardAnchor = board::Map(c, mono);
+    c.monoAnchor = mono;
+    c.factor = factor;
+  }
+  board::SensorKick();
+}
+
+double BoardSpeedUp() {
+  std::lock_guard<std::mutex> g(board::C().lock);
+  return board::C().factor;
+}
+
+int64_t BoardNowNs() { return board::BoardTimeOfMono(board::MonoNs()); }

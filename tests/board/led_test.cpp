@@ -1,0 +1,111 @@
+// The LED model driven by the platform library's flash calls: the torch pulse
+// program decoded, flash and torch together, off, the hold warning, and the
+// LED's light in the frames.
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include "camera_module_fixture.h"
+
+namespace {
+
+class LedTest : public CameraModuleTest {
+ protected:
+  void SetUp() override {
+    CameraModuleTest::SetUp();
+    ASSERT_EQ(InitFlashLight(), 1);
+  }
+  void TearDown() override {
+    PMICFlashLED_SetCurrent(0);
+    CameraModuleTest::TearDown();
+  }
+  // The torch is latched once its line has rested high after the program.
+  static BoardLedState Settled() {
+    Plindor_WaitMicroSeconds(uint32_t(2 * kLedProgramEndNs / 1000));
+    return BoardLedNow();
+  }
+};
+
+TEST_F(LedTest, TheTorchProgramIsDecodedFromItsPulseBursts) {
+  ASSERT_EQ(PMICFlashLED_SetCurrent(30), 1);
+  BoardLedState s = Settled();
+  EXPECT_EQ(s.mode, kLedTorch);
+  // Plindor sends bursts of 20, 5, 19 and 4 pulses; the level is the last burst.
+  EXPECT_EQ(s.torchLevel, 4u);
+  ASSERT_FALSE(s.torchProgram.empty());
+  EXPECT_EQ(std::accumulate(s.torchProgram.begin(), s.torchProgram.end(), 0u), 48u);
+  EXPECT_EQ(BoardLedStateName(s), "torch(4)");
+  ASSERT_EQ(BoardLedHistory().size(), 1u);
+}
+
+TEST_F(LedTest, StatesFollowTheDriverCallsWithTimes) {
+  struct Step {
+    const char* name;
+    uint32_t level;
+    const char* state;
+  };
+  const Step steps[] = {
+      {"torch for the preview", 30, "torch(4)"},
+      {"strobe on top", 100, "torch(4)+flash"},
+      {"stop", 0, "off"},
+      {"strobe alone", 100, "flash"},
+      {"stop again", 0, "off"},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.name);
+    ASSERT_EQ(PMICFlashLED_SetCurrent(s.level), 1);
+    EXPECT_EQ(BoardLedStateName(Settled()), s.state);
+  }
+  // The stop drops the flash line before the torch line: the torch burns alone
+  // for the moment between.
+  const std::vector<std::string> expected = {"torch(4)", "torch(4)+flash", "torch(4)", "off", "flash", "off"};
+  auto history = BoardLedHistory();
+  ASSERT_EQ(history.size(), expected.size());
+  for (size_t i = 0; i < history.size(); ++i) {
+    EXPECT_EQ(BoardLedStateName(history[i]), expected[i]) << "change " << i;
+    if (i) EXPECT_GT(history[i].sinceNs, history[i - 1].sinceNs) << "change " << i;
+  }
+  EXPECT_TRUE(BoardLedWarnings().empty());
+}
+
+TEST_F(LedTest, AFlashHeldTooLongIsWarnedAbout) {
+  BoardSetSpeedUp(100);  // the hold limit is board time
+  ASSERT_EQ(PMICFlashLED_SetCurrent(100), 1);
+  Plindor_WaitMicroSeconds(30000);  // three seconds of board time
+  auto warnings = BoardLedWarnings();
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_NE(warnings[0].find("flash held on"), std::string::npos);
+  ASSERT_EQ(PMICFlashLED_SetCurrent(0), 1);
+  EXPECT_EQ(BoardLedWarnings().size(), 1u);  // once per hold
+}
+
+TEST_F(LedTest, UnconfiguredLinesStillLightTheLed) {
+  // A module test that skips the flash initialisation still drives the lines.
+  BoardSimReset();
+  ASSERT_EQ(PMICFlashLED_SetCurrent(100), 1);
+  EXPECT_EQ(BoardLedNow().mode, kLedFlash);
+  EXPECT_GT(BoardGpioLineState(kLedFlashGpio).unconfiguredDrives, 0u);
+}
+
+TEST_F(LedTest, FramesExposedWhileTheLedIsOnGetItsLight) {
+  BoardSetSpeedUp(40);
+  PowerUp();
+  ASSERT_TRUE(Write8(0x0100, 1));
+  ASSERT_TRUE(WaitFrames(1));
+  BoardFrameInfo f;
+  ASSERT_TRUE(BoardSensorLatestFrame(&f));
+  EXPECT_EQ(f.ledLight, 0.0f);
+  ASSERT_EQ(PMICFlashLED_SetCurrent(30), 1);
+  Settled();
+  ASSERT_TRUE(WaitFrames(2));
+  ASSERT_TRUE(BoardSensorLatestFrame(&f));
+  EXPECT_EQ(f.ledLight, kLedTorchLight);
+  ASSERT_EQ(PMICFlashLED_SetCurrent(100), 1);
+  ASSERT_TRUE(WaitFrames(2));
+  ASSERT_TRUE(BoardSensorLatestFrame(&f));
+  EXPECT_EQ(f.ledLight, kLedTorchLight + kLedFlashLight);
+  EXPECT_NE(BoardSensorSummaryText().find("led=torch(4)+flash"), std::string::npos);
+  ASSERT_TRUE(Write8(0x0100, 0));
+}
+
+}  // namespace

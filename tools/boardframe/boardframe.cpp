@@ -1,0 +1,210 @@
+// boardframe: renders one frame of the board's sensor model and writes it as a
+// picture a person can look at (PNG, or PPM by the file name's extension).
+//
+// The raw GRBG frame is developed the simplest way that shows the scene
+// faithfully: black level removed, each 2 x 2 cell made one RGB pixel (half
+// size), the illuminant's white-balance gains applied, the sensor's colour
+// response undone (the inverse of its matrix) and the result sRGB-encoded.
+// With --raw the sensor's own colours are shown instead (no white balance, no
+// colour correction), which is what a pipeline starts from.
+//
+//   boardframe [--full] [--illuminant neutral|daylight|incandescent|fluorescent]
+//              [--exposure-ms N] [--gain-code N] [--lens N] [--led off|torch|flash]
+//              [--raw] out.png|out.ppm
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "board_led.h"
+#include "board_sensor.h"
+
+namespace {
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: boardframe [--full] [--illuminant neutral|daylight|incandescent|fluorescent]\n"
+               "                  [--exposure-ms N] [--gain-code N] [--lens N] [--led off|torch|flash]\n"
+               "                  [--raw] out.png|out.ppm\n");
+  return 2;
+}
+
+uint32_t Crc(const uint8_t* p, size_t n, uint32_t crc = 0) {
+  static uint32_t table[256];
+  if (!table[1])
+    for (uint32_t i = 0; i < 256; ++i) {
+      uint32_t c = i;
+      for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      table[i] = c;
+    }
+  crc = ~crc;
+  for (size_t i = 0; i < n; ++i) crc = table[(crc ^ p[i]) & 0xff] ^ (crc >> 8);
+  return ~crc;
+}
+
+void Be32(std::vector<uint8_t>& out, uint32_t v) {
+  for (int s = 24; s >= 0; s -= 8) out.push_back(uint8_t(v >> s));
+}
+
+void Chunk(std::vector<uint8_t>& png, const char* type, const std::vector<uint8_t>& data) {
+  Be32(png, uint32_t(data.size()));
+  std::vector<uint8_t> body(type, type + 4);
+  body.insert(body.end(), data.begin(), data.end());
+  png.insert(png.end(), body.begin(), body.end());
+  Be32(png, Crc(body.data(), body.size()));
+}
+
+// An 8-bit RGB PNG whose deflate stream holds stored (uncompressed) blocks.
+std::vector<uint8_t> Png(const std::vector<uint8_t>& rgb, uint32_t w, uint32_t h) {
+  std::vector<uint8_t> raw;
+  raw.reserve(size_t(w * 3 + 1) * h);
+  for (uint32_t y = 0; y < h; ++y) {
+    raw.push_back(0);  // no filter
+    raw.insert(raw.end(), rgb.begin() + size_t(y) * w * 3, rgb.begin() + size_t(y + 1) * w * 3);
+  }
+  std::vector<uint8_t> z = {0x78, 0x01};
+  for (size_t at = 0; at < raw.size() || at == 0;) {
+    size_t n = std::min<size_t>(65535, raw.size() - at);
+    z.push_back(at + n == raw.size() ? 1 : 0);
+    z.push_back(uint8_t(n));
+    z.push_back(uint8_t(n >> 8));
+    z.push_back(uint8_t(~n));
+    z.push_back(uint8_t(~n >> 8));
+    z.insert(z.end(), raw.begin() + at, raw.begin() + at + n);
+    at += n;
+    if (n == 0) break;
+  }
+  uint32_t a = 1, b = 0;
+  for (uint8_t c : raw) {
+    a = (a + c) % 65521;
+    b = (b + a) % 65521;
+  }
+  Be32(z, b << 16 | a);
+  std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+  std::vector<uint8_t> ihdr;
+  Be32(ihdr, w);
+  Be32(ihdr, h);
+  ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});
+  Chunk(png, "IHDR", ihdr);
+  Chunk(png, "IDAT", z);
+  Chunk(png, "IEND", {});
+  return png;
+}
+
+uint8_t Encode(double linear) {
+  linear = std::min(1.0, std::max(0.0, linear));
+  double v = linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
+  return uint8_t(v * 255 + 0.5);
+}
+
+void Invert(const float m[3][3], double inv[3][3]) {
+  double det = m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) - m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+               m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) {
+      int r1 = (c + 1) % 3, r2 = (c + 2) % 3, c1 = (r + 1) % 3, c2 = (r + 2) % 3;
+      inv[r][c] = (m[r1][c1] * m[r2][c2] - m[r1][c2] * m[r2][c1]) / det;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  BoardFrameInfo f;
+  f.width = 1296;
+  f.height = 972;
+  f.binning = 2;
+  f.illuminant = kDefaultIlluminant;
+  f.exposureSeconds = 0.012;
+  f.gainCode = 32;
+  f.lensCode = kSceneFocusLensCode;
+  bool raw = false;
+  std::string out;
+  static const char* const kIlluminants[kIlluminantCount] = {"neutral", "daylight", "incandescent", "fluorescent"};
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    bool more = i + 1 < argc;
+    if (a == "--help" || a == "-h") {
+      Usage();
+      return 0;
+    } else if (a == "--full") {
+      f.width = kSensorArrayWidth;
+      f.height = kSensorArrayHeight;
+      f.binning = 1;
+    } else if (a == "--raw") {
+      raw = true;
+    } else if (a == "--illuminant" && more) {
+      std::string name = argv[++i];
+      int k = 0;
+      while (k < kIlluminantCount && name != kIlluminants[k]) ++k;
+      if (k == kIlluminantCount) return Usage();
+      f.illuminant = BoardIlluminant(k);
+    } else if (a == "--exposure-ms" && more) {
+      f.exposureSeconds = std::atof(argv[++i]) / 1000.0;
+      if (!(f.exposureSeconds >= 0)) return Usage();
+    } else if (a == "--gain-code" && more) {
+      f.gainCode = uint32_t(std::atoi(argv[++i]));
+      if (f.gainCode < 32 || f.gainCode > 512) return Usage();
+    } else if (a == "--lens" && more) {
+      f.lensCode = uint32_t(std::atoi(argv[++i]));
+      if (f.lensCode > 1023) return Usage();
+    } else if (a == "--led" && more) {
+      std::string led = argv[++i];
+      if (led == "off") f.ledLight = 0;
+      else if (led == "torch") f.ledLight = kLedTorchLight;
+      else if (led == "flash") f.ledLight = kLedFlashLight;
+      else return Usage();
+    } else if (a[0] != '-' && out.empty()) {
+      out = a;
+    } else {
+      return Usage();
+    }
+  }
+  if (out.empty()) return Usage();
+
+  std::vector<uint16_t> frame(size_t(f.width) * f.height);
+  if (!BoardSensorRenderFrame(f, frame.data(), f.width)) {
+    std::fprintf(stderr, "boardframe: the sensor cannot render these settings\n");
+    return 1;
+  }
+  // Back to the scene's linear light: divide by the exposure, undo the
+  // illuminant (white balance) and the sensor's colour mix.
+  const double scale = kSceneScale * f.exposureSeconds * f.gainCode / 32.0;
+  double balance[3], ccm[3][3];
+  Invert(kSensorColourMatrix, ccm);
+  for (int c = 0; c < 3; ++c) balance[c] = raw ? 1.0 : 1.0 / (kIlluminantRgb[f.illuminant][c] + f.ledLight);
+  const uint32_t w = f.width / 2, h = f.height / 2;
+  std::vector<uint8_t> rgb(size_t(w) * h * 3);
+  for (uint32_t y = 0; y < h; ++y)
+    for (uint32_t x = 0; x < w; ++x) {
+      auto at = [&](uint32_t dx, uint32_t dy) {
+        return (double(frame[size_t(2 * y + dy) * f.width + 2 * x + dx]) - kSensorBlackLevel) / scale;
+      };
+      double cam[3] = {at(1, 0), (at(0, 0) + at(1, 1)) / 2, at(0, 1)};  // G R / B G
+      for (int c = 0; c < 3; ++c) cam[c] *= balance[c];
+      for (int c = 0; c < 3; ++c) {
+        double v = raw ? cam[c] : ccm[c][0] * cam[0] + ccm[c][1] * cam[1] + ccm[c][2] * cam[2];
+        rgb[(size_t(y) * w + x) * 3 + c] = Encode(v);
+      }
+    }
+
+  std::vector<uint8_t> bytes;
+  if (out.size() >= 4 && out.compare(out.size() - 4, 4, ".ppm") == 0) {
+    std::string header = "P6\n" + std::to_string(w) + " " + std::to_string(h) + "\n255\n";
+    bytes.assign(header.begin(), header.end());
+    bytes.insert(bytes.end(), rgb.begin(), rgb.end());
+  } else {
+    bytes = Png(rgb, w, h);
+  }
+  FILE* file = std::fopen(out.c_str(), "wb");
+  if (!file || std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() || std::fclose(file) != 0) {
+    std::fprintf(stderr, "boardframe: cannot write %s\n", out.c_str());
+    return 1;
+  }
+  std::printf("boardframe: %ux%u frame (%s, %s illuminant, %.2f ms, gain code %u, lens %u) developed to %ux%u in %s\n",
+              f.width, f.height, f.binning == 2 ? "preview" : "full", kIlluminants[f.illuminant],
+              f.exposureSeconds * 1000, f.gainCode, f.lensCode, w, h, out.c_str());
+  return 0;
+}
