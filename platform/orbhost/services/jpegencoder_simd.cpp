@@ -36,11 +36,9 @@ const uint8_t* const kZzPos8 = kZzPos8Table.pos;
 const uint8_t* const kZzPos16 = kZzPos16Table.pos;
 
 // Non-zero masks: for each output row and each byte of "non-zero" lane bits, the same
-// coefficients as bits of zig-zag order (low and high 32 bits), so that the block never
-// has to be reordered.
+// coefficients as bits of zig-zag order, so that the block never has to be reordered.
 struct ZigzagMasks {
-  uint32_t lo[8][256];
-  uint32_t hi[8][256];
+  uint64_t bits[8][256];
 };
 constexpr ZigzagMasks MakeZigzagMasks() {
   ZigzagMasks m{};
@@ -49,10 +47,7 @@ constexpr ZigzagMasks MakeZigzagMasks() {
   for (int r = 0; r < 8; ++r) {
     for (int b = 0; b < 256; ++b) {
       for (int j = 0; j < 8; ++j) {
-        if (!(b & (1 << j))) continue;
-        int z = zzOf[r][j];
-        if (z < 32) m.lo[r][b] |= 1u << z;
-        else m.hi[r][b] |= 1u << (z - 32);
+        if (b & (1 << j)) m.bits[r][b] |= uint64_t{1} << zzOf[r][j];
       }
     }
   }
@@ -63,15 +58,13 @@ constexpr ZigzagMasks kZzMasks = MakeZigzagMasks();
 // rowMasks[j] holds the lane bits of rows 2j (low byte) and 2j + 1 (high byte) of one
 // block at bit `shift`. Returns the non-zero AC coefficients, bit k for zig-zag position k.
 JPEG_INLINE uint64_t ZigzagMask(const uint32_t* rowMasks, uint32_t keep, int shift) {
-  uint32_t lo = 0, hi = 0;
+  uint64_t nz = 0;
 #pragma GCC unroll 4
   for (int j = 0; j < 4; ++j) {
     uint32_t m = (rowMasks[j] & keep) >> shift;
-    lo |= kZzMasks.lo[2 * j][m & 0xFF] | kZzMasks.lo[2 * j + 1][m >> 8];
-    hi |= kZzMasks.hi[2 * j][m & 0xFF] | kZzMasks.hi[2 * j + 1][m >> 8];
+    nz |= kZzMasks.bits[2 * j][m & 0xFF] | kZzMasks.bits[2 * j + 1][m >> 8];
   }
-  lo &= ~1u;  // DC is coded apart
-  return (static_cast<uint64_t>(hi) << 32) | lo;
+  return nz & ~uint64_t{1};  // DC is coded apart
 }
 
 // Largest magnitude by output position: AC values of baseline have at most 10 bits; DC
