@@ -82,7 +82,6 @@ const uint16_t* const kLimits = kLimitTable.v;
 
 inline int BitLength(uint32_t v) { return v ? 32 - __builtin_clz(v) : 0; }
 
-
 // Inserts the zero byte that must follow every 0xFF of entropy-coded data in [begin, end);
 // returns the new end. The caller keeps room for one byte more per byte.
 inline uint8_t* StuffBytes(uint8_t* begin, uint8_t* end) {
@@ -110,10 +109,10 @@ inline uint8_t* StuffBytes(uint8_t* begin, uint8_t* end) {
 
 // Appends the block's codes (code << 5 | length) to the output through a 32-bit bit
 // buffer, then stuffs the bytes written. (A 64-bit buffer, measured, costs i386 a third
-// more time at high quality: its shifts take register pairs.) Kept out of line: alone, its
-// few variables stay in registers (each path has its out-of-line copy). No branch on
-// whether the buffer fills: the word that would fill it is stored every time, and the
-// pointer moves on only when it did.
+// more time at high quality: its shifts take register pairs.) Each path calls it through
+// an out-of-line copy: alone, its few variables stay in registers. No branch on whether
+// the buffer fills: the word that would fill it is stored every time, and the pointer
+// moves on only when it did.
 JPEG_INLINE void PackCodes(const uint32_t* codes, int n, BitState& bs) {
   uint32_t acc = bs.buf;
   uint32_t used = 32 - bs.free;
@@ -135,6 +134,11 @@ JPEG_INLINE void PackCodes(const uint32_t* codes, int n, BitState& bs) {
   bs.p = StuffBytes(start, p);
 }
 
+// Lists one block's Huffman codes, value bits appended, as code << 5 | length; returns
+// their number. q holds the quantised coefficients, zzPos says where each zig-zag position
+// is, nz which AC coefficients are non-zero. Prepared: the quantiser has done the
+// per-coefficient work: q holds each value plus its sign (the low bits are then the
+// value's code bits) and nbs each value's bit length.
 template <bool Prepared = false>
 JPEG_INLINE int GatherCodes(const int16_t* q, const uint8_t* zzPos, uint64_t nz, int& lastDc, const HuffCodes& dc,
                             const HuffCodes& ac, uint32_t* codes, const int16_t* nbs = nullptr) {
@@ -182,7 +186,7 @@ JPEG_INLINE int GatherCodes(const int16_t* q, const uint8_t* zzPos, uint64_t nz,
   return n;
 }
 
-// A block's codes as GatherCodes leaves them: code << 5 | length (at most 27 bits of code).
+// Codes of one block at most (each at most 27 bits of code, so that the length fits beside).
 constexpr int kMaxBlockCodes = 1 + 63 + 3 + 1;  // DC, AC, runs of 16 zeros, end of block
 
 // Codes one block: first its codes (value bits appended), then the packing; each loop
