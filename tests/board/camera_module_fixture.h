@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <list>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -90,17 +91,21 @@ class CameraModuleTest : public ::testing::Test {
       return frames;
     }
   };
-  void Record(FrameRecorder* recorder) {
+  // A recorder that lives until the fixture's tear-down has removed its listener.
+  FrameRecorder* Recorder() {
+    recorders_.emplace_back();
+    FrameRecorder* recorder = &recorders_.back();
     listeners_.push_back(BoardSensorAddFrameListener(
         [](void* context, const BoardFrameEvent& e) {
           if (e.kind != kBoardStartOfFrame) return;
           BoardFrameInfo f;
-          if (!BoardSensorLatestFrame(&f) || f.frame != e.frame) return;
+          if (!BoardSensorFrame(e.frame, &f)) return;
           auto* r = static_cast<FrameRecorder*>(context);
           std::lock_guard<std::mutex> g(r->lock);
           r->frames.push_back(f);
         },
         recorder));
+    return recorder;
   }
 
   // Waits for the end of `count` more frames (generous real time-out).
@@ -109,4 +114,5 @@ class CameraModuleTest : public ::testing::Test {
   }
 
   std::vector<int> listeners_;
+  std::list<FrameRecorder> recorders_;
 };

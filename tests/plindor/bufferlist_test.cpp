@@ -72,10 +72,30 @@ TEST_F(BufferListTest, RequestsGetTheFixedBufferOfTheirKind) {
   };
   for (const Case& c : cases) {
     CeSimDebugCaptureBegin();
-    EXPECT_EQ(CameraPMEMMalloc(c.size), block_ + Offset(c.index)) << c.size;
+    void* p = CameraPMEMMalloc(c.size);
+    EXPECT_EQ(p, block_ + Offset(c.index)) << c.size;
     EXPECT_TRUE(CeSimDebugCapturedContains(c.log)) << c.size;
+    CameraPMEMFree(p);
   }
-  EXPECT_EQ(CameraPMEMMalloc(0x3000), CameraPMEMMalloc(0x3000));
+}
+
+// Two holders never share memory: while the fixed buffer is taken, a request of
+// its kind gets contiguous memory of its own; once freed, the fixed one serves again.
+TEST_F(BufferListTest, ATakenFixedBufferIsNotHandedOutTwice) {
+  const size_t blocksBefore = ChipSimPmemBlocks().size();
+  auto* first = static_cast<uint8_t*>(CameraPMEMMalloc(0x100000));
+  auto* second = static_cast<uint8_t*>(CameraPMEMMalloc(0x100000));
+  ASSERT_EQ(first, block_ + Offset(BUFFER_SNAPSHOT_IDX));
+  ASSERT_NE(second, nullptr);
+  EXPECT_TRUE(second + 0x100000 <= first || first + 0x100000 <= second);
+  EXPECT_NE(CameraPMEMGetPhysicalAddress(second), 0u);
+  EXPECT_EQ(ChipSimPmemBlocks().size(), blocksBefore + 1);
+  EXPECT_EQ(CameraPMEMFree(second), 0);
+  EXPECT_EQ(CameraPMEMFree(first), 0);
+  EXPECT_EQ(ChipSimPmemBlocks().size(), blocksBefore);
+  void* again = CameraPMEMMalloc(0x100000);
+  EXPECT_EQ(again, first);
+  CameraPMEMFree(again);
 }
 
 TEST_F(BufferListTest, RequestsLargerThanTheirBufferAreRefused) {

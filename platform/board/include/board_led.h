@@ -2,8 +2,10 @@
 //
 // Line 143 is the flash (strobe) enable: the LED flashes while it is high. Line
 // 159 programmes the torch: the LED driver counts rising edges in bursts (a gap
-// of at least 250 us ends a burst) and lights the torch once the program is sent
-// and the line rests high; pulling the line low switches the torch off. The LED
+// of at least 250 us ends a burst); a program is two (register, value) pairs,
+// four bursts, and the torch lights once the fourth burst has ended and the line
+// rests high (a shorter program after the line has rested high for 50 ms).
+// Pulling the line low for 2 ms or more switches the torch off. The LED
 // answers nothing back; the state, its time-stamped history and a warning when
 // the flash is held too long are for tests, and the sensor model reads the state
 // at each frame start to add the LED's light to the frame.
@@ -17,8 +19,11 @@
 
 constexpr uint32_t kLedFlashGpio = 143;
 constexpr uint32_t kLedTorchGpio = 159;
-constexpr int64_t kLedBurstGapNs = 250000;     // real time: the driver's pulses are not scaled
-constexpr int64_t kLedProgramEndNs = 5000000;  // real time the line rests high after a program
+// Real time: the driver's pulses are not scaled by the board's speed-up.
+constexpr int64_t kLedBurstGapNs = 250000;
+constexpr uint32_t kLedProgramBursts = 4;
+constexpr int64_t kLedProgramEndNs = 50000000;  // a program of fewer bursts ends
+constexpr int64_t kLedOffNs = 2000000;          // a low this long switches the torch off
 constexpr int64_t kLedFlashLimitNs = 1000000000;  // board time the flash may stay on
 // Light the LED adds to a frame, in units of the scene illuminant's green level
 // on a white surface (white light, so every channel alike).

@@ -159,16 +159,23 @@ struct BoardFrameEvent {
   int64_t timeNs;  // board time
 };
 // A listener runs on the sensor's frame thread, without the sensor's locks held
-// (the VFE model raises its interrupt from here). Returns an id for removal.
+// (the VFE model raises its interrupt from here), and sees every event in order,
+// possibly late when the machine is loaded: the event's time is the model's.
+// Returns an id for removal; after the removal returns, the listener is not
+// running and will not be called again.
 typedef void (*BoardFrameListener)(void* context, const BoardFrameEvent& event);
 int BoardSensorAddFrameListener(BoardFrameListener listener, void* context);
 void BoardSensorRemoveFrameListener(int id);
 std::vector<BoardFrameEvent> BoardSensorFrameEvents();  // the latest 10,000
-// Waits (real time) until frame `frame` has ended; false on time-out.
+// Waits (real time) until frame `frame` has ended and the listeners have seen
+// its end; false on time-out. Not from a listener.
 bool BoardSensorWaitFrameEnd(uint32_t frame, int timeoutMs);
 
 // The latest frame started (false before the first one since streaming began).
 bool BoardSensorLatestFrame(BoardFrameInfo* info);
+// One of the latest 16 frames by number (a listener late for an event finds its
+// frame here; render it with BoardSensorRenderFrame).
+bool BoardSensorFrame(uint32_t frame, BoardFrameInfo* info);
 // Writes the latest started frame's samples: width x height uint16 samples, rows
 // `strideSamples` apart. False (nothing written) when no frame has started or the
 // stride is too small.

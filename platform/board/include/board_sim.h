@@ -110,6 +110,12 @@ int BoardGpioOpenCount();
 void BoardSetSelectedGpio(uint16_t gpio);
 uint32_t BoardFlashCounter(void);
 
+// ---- Shared status area -----------------------------------------------------------
+// The test-mode (LTK) word of the shared status area: what a factory test tool
+// sets while it runs (the platform library reads its low byte).
+constexpr uint32_t kSharedStatusTestModeOffset = 6308;
+void BoardSetCameraTestMode(bool on);
+
 // ---- GPIO bank registers ---------------------------------------------------------
 // Banks 0..7 of 16, 27, 25, 27, 9, 18, 31 and 12 GPIOs from GPIO 0, 16, 43, 68,
 // 95, 104, 122, 153. The input register reads the pad: driven lines read their

@@ -583,3 +583,8 @@ void BoardLoseInterrupts(DWORD line, int count) {
   std::lock_guard<std::mutex> g(IrqLock());
   LostIrqs()[line] = count < 0 ? 0 : count;
 }
+
+void BoardSetCameraTestMode(bool on) {
+  auto* word = static_cast<volatile uint32_t*>(ChipSimPhysToVirt(kSharedStatusPhys + kSharedStatusTestModeOffset, 4));
+  if (word) *word = on ? 1u : 0u;
+}

@@ -3,13 +3,15 @@
 // The flash burns while line 143 is high; an LED held at flash current for long
 // overheats, so a hold longer than kLedFlashLimitNs (board time) is warned about.
 // The torch's driver chip is programmed by bursts of rising edges on line 159: a
-// gap of kLedBurstGapNs between rises starts a new burst, and once the line has
-// rested high for kLedProgramEndNs after the last rise the program is latched and
-// the torch burns at the level of its last burst. A low resting longer than a
-// burst gap switches the torch off. Linux cannot time the driver's 2 us pulses
-// exactly, so decoding counts edges and only trusts the long gaps. The decision
-// is taken lazily, at the next edge or when someone looks, and time-stamped with
-// the edge that caused it.
+// gap of kLedBurstGapNs between rises starts a new burst. A program is two
+// (register, value) pairs; once its fourth burst has ended (the line rests high
+// for a burst gap) it is latched and the torch burns at the level of its last
+// burst; a shorter program is latched after kLedProgramEndNs of rest. A low
+// resting kLedOffNs switches the torch off; the program's own 2 us lows never
+// come near that. Linux cannot time the driver's pulses exactly, so decoding
+// counts edges and only trusts the long gaps. The decision is taken lazily, at
+// the next edge or when someone looks, and time-stamped with the edge that
+// caused it.
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
@@ -68,12 +70,14 @@ void CheckFlashHold(Led& l, int64_t boardNow) {
 
 // Takes the decisions that the time passed since the last edge allows.
 void Settle(Led& l, int64_t monoNow) {
-  if (l.torchLevel == 1 && l.collecting && monoNow - l.lastRiseMono >= kLedProgramEndNs) {
+  int64_t rest = monoNow - l.lastRiseMono;
+  bool complete = l.bursts.size() >= kLedProgramBursts && rest >= kLedBurstGapNs;
+  if (l.torchLevel == 1 && l.collecting && (complete || rest >= kLedProgramEndNs)) {
     l.collecting = false;
     uint32_t level = l.bursts.empty() ? 0 : l.bursts.back();
     Change(l, ModeOf(true, l.flashHigh), level, l.bursts, board::BoardTimeOfMono(l.lastRiseMono));
   }
-  if (l.torchLevel == 0 && monoNow - l.lowSinceMono >= kLedBurstGapNs) {
+  if (l.torchLevel == 0 && monoNow - l.lowSinceMono >= kLedOffNs) {
     l.collecting = false;
     if (TorchOn(l)) Change(l, ModeOf(false, l.flashHigh), 0, {}, board::BoardTimeOfMono(l.lowSinceMono));
   }

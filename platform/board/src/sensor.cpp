@@ -105,7 +105,8 @@ struct Sensor {
 
   // Frames.
   uint32_t frames = 0;
-  uint32_t lastEnded = 0;
+  uint32_t lastDispatchedEnd = 0;  // the listeners have seen this frame's end
+  uint32_t epoch = 0;              // counts hardware resets: late events of before are not counted
   bool scheduled = false;
   bool nextIsStart = true;
   int64_t nextEventNs = 0;
@@ -113,6 +114,9 @@ struct Sensor {
   bool haveLatest = false;
   BoardFrameInfo latest;
   std::string lastProblem;
+
+  std::deque<BoardFrameInfo> recent;     // the latest frames started
+  std::deque<BoardFrameEvent> pending;   // events the listeners have not seen yet
 
   // Records.
   std::deque<BoardFrameEvent> events;
@@ -123,6 +127,7 @@ struct Sensor {
 
   std::thread thread;
   bool quit = false;
+  bool dispatching = false;  // listeners are being called (outside the lock)
 };
 
 Sensor& S() {
@@ -232,52 +237,71 @@ void Latch(Sensor& s, int64_t start, BoardFrameInfo* f) {
   f->illuminant = BoardSceneIlluminant();
 }
 
-void Emit(Sensor& s, std::unique_lock<std::mutex>& lk, const BoardFrameEvent& e) {
+void Queue(Sensor& s, const BoardFrameEvent& e) {
   s.events.push_back(e);
   if (s.events.size() > 10000) s.events.pop_front();
-  if (e.kind == kBoardEndOfFrame) s.lastEnded = e.frame;
-  std::vector<Listener> listeners = s.listeners;
+  s.pending.push_back(e);
   s.cv.notify_all();
-  lk.unlock();
-  for (const Listener& l : listeners) l.fn(l.context, e);
-  lk.lock();
 }
 
-void Run() {
-  Sensor& s = S();
-  std::unique_lock<std::mutex> lk(s.lock);
-  while (!s.quit) {
-    if (!s.scheduled) {
-      s.cv.wait(lk);
-      continue;
-    }
-    int64_t wait = board::RealNsUntil(s.nextEventNs);
-    if (wait > 0) {
-      s.cv.wait_for(lk, std::chrono::nanoseconds(wait));
-      continue;
-    }
+// Takes every frame event due by `now`, in order. Whoever holds the lock first
+// after a frame boundary does it (a register write before it applies, so that a
+// late frame thread cannot make a frame see a write made after its start); the
+// frame thread hands the queued events to the listeners.
+void Advance(Sensor& s, int64_t now) {
+  while (s.scheduled && s.nextEventNs <= now) {
     if (s.nextIsStart) {
       std::string problem = Problem(s, s.nextEventNs);
       NoteProblem(s, problem);
       if (!problem.empty()) {
         s.scheduled = false;
-        continue;
+        return;
       }
       BoardFrameInfo f;
       Latch(s, s.nextEventNs, &f);
       s.latest = f;
       s.haveLatest = true;
+      s.recent.push_back(f);
+      if (s.recent.size() > 16) s.recent.pop_front();
       s.nextIsStart = false;
       s.nextEventNs = f.endNs;
-      Emit(s, lk, {kBoardStartOfFrame, f.frame, f.startNs});
+      Queue(s, {kBoardStartOfFrame, f.frame, f.startNs});
     } else {
       const BoardFrameInfo f = s.latest;
       s.nextIsStart = true;
       s.nextEventNs = f.startNs + f.periodNs;
       if (s.restartNs >= 0) s.nextEventNs = std::max(s.restartNs, f.endNs);
       s.restartNs = -1;
-      Emit(s, lk, {kBoardEndOfFrame, f.frame, f.endNs});
+      Queue(s, {kBoardEndOfFrame, f.frame, f.endNs});
     }
+  }
+}
+
+void Run() {
+  Sensor& s = S();
+  std::unique_lock<std::mutex> lk(s.lock);
+  while (!s.quit) {
+    Advance(s, BoardNowNs());
+    if (!s.pending.empty()) {
+      BoardFrameEvent e = s.pending.front();
+      s.pending.pop_front();
+      std::vector<Listener> listeners = s.listeners;
+      const uint32_t epoch = s.epoch;
+      s.dispatching = true;
+      lk.unlock();
+      for (const Listener& l : listeners) l.fn(l.context, e);
+      lk.lock();
+      s.dispatching = false;
+      if (e.kind == kBoardEndOfFrame && epoch == s.epoch) s.lastDispatchedEnd = e.frame;
+      s.cv.notify_all();
+      continue;
+    }
+    if (!s.scheduled) {
+      s.cv.wait(lk);
+      continue;
+    }
+    int64_t wait = board::RealNsUntil(s.nextEventNs);
+    if (wait > 0) s.cv.wait_for(lk, std::chrono::nanoseconds(wait));
   }
 }
 
@@ -292,7 +316,8 @@ void HardReset(Sensor& s, int64_t now) {
   s.restartNs = -1;
   s.haveLatest = false;
   s.frames = 0;
-  s.lastEnded = 0;
+  ++s.epoch;
+  s.lastDispatchedEnd = 0;
   s.lastProblem.clear();
   uint32_t at = LensAt(s, now);
   if (at != 0 || s.lensTo != 0) s.lensHistory.push_back({now, at, 0, true});
@@ -303,6 +328,7 @@ void HardReset(Sensor& s, int64_t now) {
 
 void SetResetLine(Sensor& s, bool high, int64_t now) {
   s.lineHigh = high;
+  Advance(s, now);
   if (!high) {
     if (!s.inReset) HardReset(s, now);
     s.inReset = true;
@@ -380,6 +406,7 @@ class SensorDevice : public BoardI2cDevice {
     std::lock_guard<std::mutex> g(s.lock);
     int64_t now = BoardNowNs();
     if (!Answers(s, reg, length, now)) return false;
+    Advance(s, now);
     for (uint16_t i = 0; i < length; ++i) {
       uint16_t r = uint16_t(reg + i);
       uint8_t v = data[i];
@@ -465,6 +492,8 @@ void SensorReset() {
   s.inReset = true;
   SetResetLine(s, line, now);
   s.events.clear();
+  s.pending.clear();
+  s.recent.clear();
   s.log.clear();
   s.lensHistory.clear();
 }
@@ -506,9 +535,13 @@ int BoardSensorAddFrameListener(BoardFrameListener listener, void* context) {
 
 void BoardSensorRemoveFrameListener(int id) {
   Sensor& s = S();
-  std::lock_guard<std::mutex> g(s.lock);
+  std::unique_lock<std::mutex> lk(s.lock);
   auto& l = s.listeners;
   l.erase(std::remove_if(l.begin(), l.end(), [id](const Listener& x) { return x.id == id; }), l.end());
+  // Once removed, the listener is not running either (its context may go away),
+  // unless it removes itself from inside a call.
+  if (std::this_thread::get_id() == s.thread.get_id()) return;
+  s.cv.wait(lk, [&] { return !s.dispatching; });
 }
 
 std::vector<BoardFrameEvent> BoardSensorFrameEvents() {
@@ -519,14 +552,26 @@ std::vector<BoardFrameEvent> BoardSensorFrameEvents() {
 bool BoardSensorWaitFrameEnd(uint32_t frame, int timeoutMs) {
   Sensor& s = S();
   std::unique_lock<std::mutex> lk(s.lock);
-  return s.cv.wait_for(lk, std::chrono::milliseconds(timeoutMs), [&] { return s.lastEnded >= frame; });
+  return s.cv.wait_for(lk, std::chrono::milliseconds(timeoutMs), [&] { return s.lastDispatchedEnd >= frame; });
 }
 
 bool BoardSensorLatestFrame(BoardFrameInfo* info) {
   std::lock_guard<std::mutex> g(S().lock);
+  Advance(S(), BoardNowNs());
   if (!S().haveLatest) return false;
   if (info) *info = S().latest;
   return true;
+}
+
+bool BoardSensorFrame(uint32_t frame, BoardFrameInfo* info) {
+  std::lock_guard<std::mutex> g(S().lock);
+  Advance(S(), BoardNowNs());
+  for (const BoardFrameInfo& f : S().recent) {
+    if (f.frame != frame) continue;
+    if (info) *info = f;
+    return true;
+  }
+  return false;
 }
 
 bool BoardSensorRender(uint16_t* dst, size_t strideSamples, BoardFrameInfo* info) {
@@ -553,6 +598,7 @@ BoardSensorSummary BoardSensorState() {
   Sensor& s = S();
   std::lock_guard<std::mutex> g(s.lock);
   int64_t now = BoardNowNs();
+  Advance(s, now);
   m.present = s.present;
   m.inReset = s.inReset;
   m.ready = Ready(s, now);

@@ -1,4 +1,12 @@
 // The buffer list: one 20 MiB contiguous block carved into fixed buffers.
+//
+// Outside test mode a request gets the fixed buffer of its kind. A fixed buffer
+// serves one holder at a time: while it is taken, further requests of its kind
+// get contiguous memory of their own, so that two frame buffers never share
+// memory (a pool's frames would overwrite each other). Freeing a fixed buffer
+// makes it available again, so one still at a time keeps using the same one.
+#include <atomic>
+
 #include "plindor_internal.h"
 
 using namespace plindor;
@@ -24,6 +32,21 @@ constexpr Published kPublished[] = {
 };
 
 BMListEntry gBMList[BUFFER_COUNT];
+std::atomic<bool> gTaken[BUFFER_COUNT];
+
+// The fixed buffer that starts at `address`, or -1.
+int FixedIndexAt(void* address) {
+  const uint32_t a = uint32_t(uintptr_t(address));
+  for (int i = 1; i < BUFFER_COUNT; ++i)
+    if (a != 0 && gBMList[i].VirtAddress == a) return i;
+  return -1;
+}
+
+bool InsideListBlock(void* address) {
+  const uint32_t a = uint32_t(uintptr_t(address));
+  const BMListEntry& b = gBMList[BUFFER_BLOCK_IDX];
+  return b.VirtAddress != 0 && a >= b.VirtAddress && a - b.VirtAddress < b.length;
+}
 
 void* Virt(int index) { return reinterpret_cast<void*>(uintptr_t(gBMList[index].VirtAddress)); }
 
@@ -121,12 +144,23 @@ extern "C" PLINDOR_API void* CameraPMEMMalloc(uint32_t size) {
                  gBMList[index].length);
     return nullptr;
   }
-  return Virt(index);
+  bool expected = false;
+  if (gTaken[index].compare_exchange_strong(expected, true)) return Virt(index);
+  // Taken: memory of its own for this request.
+  void* own = pmem_malloc(size, kPmemFlags);
+  if (!own) NKDbgPrintfW(u"CameraPMEMMalloc: gBMList[%d] is taken and %u bytes could not be allocated\r\n", index, size);
+  return own;
 }
 
 extern "C" PLINDOR_API int CameraPMEMFree(void* address) {
   uint8_t testMode = VantorIsCameraLTKRunning();
-  if (testMode == 1) pmem_free(address);
+  if (testMode == 1) {
+    pmem_free(address);
+  } else if (int index = FixedIndexAt(address); index >= 0) {
+    gTaken[index] = false;
+  } else if (address && !InsideListBlock(address) && pmem_get_phys_addr(address) != 0) {
+    pmem_free(address);
+  }
   return testMode;
 }
 
