@@ -92,8 +92,8 @@ void BuildHuff(const uint8_t bits[16], const uint8_t* vals, jpegsimd::HuffCodes&
   int k = 0;
   for (int len = 1; len <= 16; ++len) {
     for (int i = 0; i < bits[len - 1]; ++i, ++k) {
-      t.code[vals[k]] = static_cast<uint16_t>(code);
-      t.size[vals[k]] = static_cast<uint8_t>(len);
+      uint32_t valueBits = vals[k] & 15;
+      t.entry[vals[k]] = (code << (valueBits + 5)) | (len + valueBits);
       ++code;
     }
     code <<= 1;

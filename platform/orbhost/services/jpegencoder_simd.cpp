@@ -143,14 +143,14 @@ template <bool Prepared = false>
 JPEG_INLINE int GatherCodes(const int16_t* q, const uint8_t* zzPos, uint64_t nz, int& lastDc, const HuffCodes& dc,
                             const HuffCodes& ac, uint32_t* codes, const int16_t* nbs = nullptr) {
   int n = 0;
-  auto add = [&](uint32_t bits, int len) __attribute__((always_inline)) { codes[n++] = (bits << 5) | len; };
+  auto add = [&](uint32_t entry, uint32_t bits) __attribute__((always_inline)) { codes[n++] = entry | (bits << 5); };
   int dcv = std::clamp<int>(Prepared && q[0] < 0 ? q[0] + 1 : q[0], -1024, 1023);
   int diff = dcv - lastDc;
   lastDc = dcv;
   int sign = diff >> 31;
   int nbits = BitLength(static_cast<uint32_t>((diff ^ sign) - sign));
   uint32_t vbits = static_cast<uint32_t>(diff + sign) & ((1u << nbits) - 1);
-  add((static_cast<uint32_t>(dc.code[nbits]) << nbits) | vbits, dc.size[nbits] + nbits);
+  add(dc.entry[nbits], vbits);
 
   int prev = 0;
   // Two 32-bit halves: i386 has no single-instruction 64-bit bit scan.
@@ -163,7 +163,7 @@ JPEG_INLINE int GatherCodes(const int16_t* q, const uint8_t* zzPos, uint64_t nz,
       int run = k - prev - 1;
       prev = k;
       while (__builtin_expect(run > 15, 0)) {
-        add(ac.code[0xF0], ac.size[0xF0]);
+        add(ac.entry[0xF0], 0);
         run -= 16;
       }
       // AC values were limited to +-1023 when quantised.
@@ -179,10 +179,10 @@ JPEG_INLINE int GatherCodes(const int16_t* q, const uint8_t* zzPos, uint64_t nz,
         bits = static_cast<uint32_t>(v + sg) & ((1u << nb) - 1);
       }
       int sym = (run << 4) | nb;
-      add((static_cast<uint32_t>(ac.code[sym]) << nb) | bits, ac.size[sym] + nb);
+      add(ac.entry[sym], bits);
     }
   }
-  if (prev != 63) add(ac.code[0x00], ac.size[0x00]);
+  if (prev != 63) add(ac.entry[0x00], 0);
   return n;
 }
 

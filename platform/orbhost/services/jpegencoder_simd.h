@@ -19,10 +19,12 @@ struct alignas(32) QuantDivisors {
   uint16_t scale[8 * kDivRow];
 };
 
-// One Huffman table as the coder uses it: code and length by symbol.
+// One Huffman table as the coder uses it, by symbol: the code shifted left by the number of
+// value bits that follow it (the symbol's low four bits), then by 5 more, with the length
+// of code and value bits together in those low 5 bits. A coded value is then one OR away:
+// entry | bits << 5.
 struct HuffCodes {
-  uint16_t code[256];
-  uint8_t size[256];
+  uint32_t entry[256];
 };
 
 struct alignas(32) McuTables {
