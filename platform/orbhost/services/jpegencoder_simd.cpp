@@ -83,19 +83,21 @@ const uint16_t* const kLimits = kLimitTable.v;
 inline int BitLength(uint32_t v) { return v ? 32 - __builtin_clz(v) : 0; }
 
 // Inserts the zero byte that must follow every 0xFF of entropy-coded data in [begin, end);
-// returns the new end. The caller keeps room for one byte more per byte.
+// returns the new end. The caller keeps room for one byte more per byte, and 16 readable
+// bytes past `end` (the last look is a whole register wide).
 inline uint8_t* StuffBytes(uint8_t* begin, uint8_t* end) {
-  uint8_t* first = begin;
   const __m128i ff = _mm_set1_epi8(-1);
-  for (; end - first >= 16; first += 16) {
-    int m = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(first)), ff));
+  uint8_t* first = begin;
+  for (;; first += 16) {
+    if (first >= end) return end;
+    uint32_t m = static_cast<uint32_t>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(first)), ff)));
+    if (end - first < 16) m &= (1u << (end - first)) - 1;
     if (m) {
-      first += __builtin_ctz(static_cast<uint32_t>(m));
+      first += __builtin_ctz(m);
       break;
     }
   }
-  while (first != end && *first != 0xFF) ++first;
-  if (first == end) return end;
   size_t count = 0;
   for (const uint8_t* q = first; q != end; ++q) count += *q == 0xFF;
   uint8_t* dst = end + count;
