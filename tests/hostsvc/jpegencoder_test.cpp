@@ -5,9 +5,11 @@
 
 #include "jpegcheck.h"
 #include "jpegencoder_simd.h"
+#include "nv21frame.h"
 
 using namespace orbhost::services;
 using namespace hostsvc::test;
+using namespace camera::test;
 
 namespace {
 
@@ -22,7 +24,7 @@ class JpegEncodeTest : public ::testing::TestWithParam<EncodeCase> {};
 
 TEST_P(JpegEncodeTest, DecodesToTheSourcePicture) {
   const EncodeCase& c = GetParam();
-  std::vector<uint8_t> pic = MakePicture(c.width, c.height);
+  std::vector<uint8_t> pic = Nv21Picture(c.width, c.height);
   JpegEncoder enc;
   JpegEncoder::Options opt;
   opt.quality = c.quality;
@@ -66,7 +68,7 @@ INSTANTIATE_TEST_SUITE_P(
         EncodeCase{640, 480, 85, {17, 9, 17, 9}, 30, 20}));     // one pixel
 
 TEST(JpegEncoder, HigherQualityGivesLargerFiles) {
-  std::vector<uint8_t> pic = MakePicture(320, 240);
+  std::vector<uint8_t> pic = Nv21Picture(320, 240);
   JpegEncoder enc;
   size_t last = 0;
   for (int q : {10, 50, 75, 95}) {
@@ -94,7 +96,7 @@ TEST(JpegEncoder, QuantisationTablesFollowTheQualityScale) {
 
 TEST(JpegEncoder, HonoursRowStrides) {
   const uint32_t w = 96, h = 64, stride = 128;
-  std::vector<uint8_t> pic = MakePicture(w, h);
+  std::vector<uint8_t> pic = Nv21Picture(w, h);
   std::vector<uint8_t> padded(stride * h * 3 / 2, 0xEE);
   for (uint32_t y = 0; y < h * 3 / 2; ++y) std::copy_n(pic.data() + y * w, w, padded.data() + y * stride);
   Nv21Frame f;
@@ -111,7 +113,7 @@ TEST(JpegEncoder, HonoursRowStrides) {
 }
 
 TEST(JpegEncoder, RefusesBadFramesAndOptions) {
-  std::vector<uint8_t> pic = MakePicture(64, 48);
+  std::vector<uint8_t> pic = Nv21Picture(64, 48);
   Nv21Frame good = Nv21Frame::Packed(pic.data(), 64, 48);
   struct Case {
     const char* what;
@@ -160,12 +162,7 @@ TEST(JpegEncoder, RefusesBadFramesAndOptions) {
 
 TEST(ScaleNv21, AveragesAreasAndKeepsFlatColours) {
   const uint32_t w = 64, h = 48;
-  std::vector<uint8_t> flat(w * h * 3 / 2);
-  std::fill_n(flat.begin(), w * h, 100);
-  for (size_t i = w * h; i < flat.size(); i += 2) {
-    flat[i] = 200;      // V
-    flat[i + 1] = 50;   // U
-  }
+  std::vector<uint8_t> flat = Nv21Flat(w, h, 100, 200, 50);  // Y, V, U
   std::vector<uint8_t> out;
   for (auto [dw, dh] : {std::pair{32u, 24u}, std::pair{10u, 6u}, std::pair{128u, 96u}}) {
     ASSERT_TRUE(ScaleNv21(Nv21Frame::Packed(flat.data(), w, h), {}, dw, dh, out));
@@ -194,17 +191,10 @@ TEST(ScaleNv21, AveragesAreasAndKeepsFlatColours) {
 
 // ---- The encoder paths: the vector code must give the portable code's bytes ----
 
-// Pictures that reach the extremes: sensor-like gradients, full-range noise (every
-// coefficient large, many 0xFF bytes to stuff), and a 0/255 checkerboard (the largest
-// transform outputs).
-std::vector<uint8_t> MakeExtremes(uint32_t w, uint32_t h, bool checker) {
+// A 0/255 checkerboard: the largest transform outputs.
+std::vector<uint8_t> Checkerboard(uint32_t w, uint32_t h) {
   std::vector<uint8_t> p(static_cast<size_t>(Nv21Frame::PackedSize(w, h)));
-  uint32_t rnd = 7;
-  for (size_t i = 0; i < p.size(); ++i) {
-    rnd = rnd * 1664525u + 1013904223u;
-    size_t x = i % w, y = i / w;
-    p[i] = checker ? (((x + y) & 1) ? 255 : 0) : static_cast<uint8_t>(rnd >> 24);
-  }
+  for (size_t i = 0; i < p.size(); ++i) p[i] = ((i % w + i / w) & 1) ? 255 : 0;
   return p;
 }
 
@@ -218,14 +208,15 @@ TEST(JpegEncoderPaths, EveryPathGivesTheScalarPathsBytes) {
     bool uFirst;
   };
   const Case cases[] = {
-      {"picture q75", MakePicture(320, 240), 320, 240, 75, {}, false},
-      {"picture q95 NV12", MakePicture(320, 240), 320, 240, 95, {}, true},
-      {"partial MCUs q90", MakePicture(646, 482), 646, 482, 90, {}, false},
-      {"odd crop q85", MakePicture(640, 480), 640, 480, 85, {1, 3, 638, 476}, false},
-      {"noise q100", MakeExtremes(96, 64, false), 96, 64, 100, {}, false},
-      {"noise q1", MakeExtremes(96, 64, false), 96, 64, 1, {}, false},
-      {"checkerboard q100", MakeExtremes(64, 48, true), 64, 48, 100, {}, false},
-      {"checkerboard q50", MakeExtremes(64, 48, true), 64, 48, 50, {}, true},
+      {"picture q75", Nv21Picture(320, 240), 320, 240, 75, {}, false},
+      {"picture q95 NV12", Nv21Picture(320, 240), 320, 240, 95, {}, true},
+      {"partial MCUs q90", Nv21Picture(646, 482), 646, 482, 90, {}, false},
+      {"odd crop q85", Nv21Picture(640, 480), 640, 480, 85, {1, 3, 638, 476}, false},
+      // Noise: every coefficient large, many 0xFF bytes to stuff.
+      {"noise q100", Nv21Noise(96, 64), 96, 64, 100, {}, false},
+      {"noise q1", Nv21Noise(96, 64), 96, 64, 1, {}, false},
+      {"checkerboard q100", Checkerboard(64, 48), 64, 48, 100, {}, false},
+      {"checkerboard q50", Checkerboard(64, 48), 64, 48, 50, {}, true},
   };
   const std::pair<const char*, JpegKernels> paths[] = {
       {"SSE2", JpegKernels::kSse2}, {"AVX2", JpegKernels::kAvx2}, {"best", JpegKernels::kBest}};
@@ -254,7 +245,7 @@ TEST(JpegEncoderPaths, APathThisProcessorLacksIsRefused) {
   EXPECT_TRUE(JpegEncoder::KernelsAvailable(JpegKernels::kSse2));
   EXPECT_TRUE(JpegEncoder::KernelsAvailable(JpegKernels::kBest));
   if (JpegEncoder::KernelsAvailable(JpegKernels::kAvx2)) GTEST_SKIP() << "this processor has AVX2";
-  std::vector<uint8_t> pic = MakePicture(64, 48);
+  std::vector<uint8_t> pic = Nv21Picture(64, 48);
   JpegEncoder::Options opt;
   opt.kernels = JpegKernels::kAvx2;
   std::vector<uint8_t> out;
@@ -301,7 +292,7 @@ TEST(JpegEncoderPaths, QualityAndSizeStayAsRecorded) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::vector<uint8_t> pic = MakePicture(c.width, c.height);
+    std::vector<uint8_t> pic = Nv21Picture(c.width, c.height);
     JpegEncoder::Options opt;
     opt.quality = c.quality;
     std::vector<uint8_t> jpeg;
