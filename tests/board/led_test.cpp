@@ -132,7 +132,9 @@ TEST_F(LedTest, FramesExposedWhileTheLedIsOnGetItsLight) {
   ASSERT_TRUE(WaitFrames(2));
   ASSERT_TRUE(BoardSensorLatestFrame(&f));
   EXPECT_EQ(f.ledLight, kLedTorchLight + kLedFlashLight);
-  EXPECT_NE(BoardSensorSummaryText().find("led=torch(4)+flash"), std::string::npos);
+  const std::string summary = BoardSensorSummaryText();
+  EXPECT_NE(summary.find("led=torch("), std::string::npos) << summary;
+  EXPECT_NE(summary.find(")+flash"), std::string::npos) << summary;
   ASSERT_TRUE(Write8(0x0100, 0));
 }
 
