@@ -33,12 +33,12 @@ TEST_F(SensorTest, AnswersOnlyWhenClockedAndOutOfReset) {
     SCOPED_TRACE(c.name);
     BoardSimReset();
     BoardSensorStayInReset(c.stayInReset);
-    CameraSensorCLK_ConfigMclk(c.mclkHz, 0);
+    CameraSensorCLK_ConfigMclk(c.mclkHz, CAMERA_MCLK_ARG);
     if (c.releaseReset) CameraSensorGPIO_Out(CAMERA_GPIO_KIND_RESET, 1);
     Plindor_WaitMicroSeconds(10000);
     uint16_t id = 0;
     EXPECT_EQ(Read16(0x0000, &id), c.answers);
-    if (c.answers) EXPECT_EQ(id, kSensorChipId);
+    if (c.answers) { EXPECT_EQ(id, kSensorChipId); }
     EXPECT_EQ(Write8(0x0202, 1), c.answers);
   }
   // The reset fault shows in the log and clears: the held line then counts.
@@ -132,7 +132,7 @@ TEST_F(SensorTest, FramePeriodAndActiveTimeFollowTheRegisters) {
     BoardSetSpeedUp(40);
     PowerUp(c.mclkHz);
     FrameRecorder& rec = *Recorder();
-    if (c.full) ASSERT_TRUE(ProgramFull());
+    if (c.full) { ASSERT_TRUE(ProgramFull()); }
     ASSERT_TRUE(Write16(0x0342, c.llp));
     int64_t before = BoardNowNs();
     ASSERT_TRUE(Write8(0x0100, 1));
@@ -221,7 +221,7 @@ TEST_F(SensorTest, ExposureIsLimitedToTheFrameLengthAndGainCodesAreClamped) {
     ASSERT_TRUE(BoardSensorLatestFrame(&f));
     EXPECT_NEAR(f.exposureSeconds, c.exposureSeconds, 1e-9);
     EXPECT_EQ(f.gainCode, c.gainCode);
-    if (c.log) EXPECT_TRUE(BoardSensorLogContains(c.log));
+    if (c.log) { EXPECT_TRUE(BoardSensorLogContains(c.log)); }
     ASSERT_TRUE(Write8(0x0100, 0));
   }
 }
@@ -238,7 +238,7 @@ TEST_F(SensorTest, NoFramesWhenTheRegistersOrTheClockCannotMakeOne) {
       {"output wider than the binned read-out", [] { return Write16(0x034C, 1400); }, "does not fit the read-out"},
       {"unequal binning", [] { return Write8(0x3014, 0x00); }, "is not supported"},
       {"zero line length", [] { return Write16(0x0342, 0); }, "frame or line length is zero"},
-      {"clock removed", [] { return CameraSensorCLK_ConfigMclk(0, 0) == 1; }, "no master clock"},
+      {"clock removed", [] { return CameraSensorCLK_ConfigMclk(0, CAMERA_MCLK_ARG) == 1; }, "no master clock"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -273,7 +273,7 @@ TEST_F(SensorTest, AStoppedStreamFinishesItsFrameAndRestartsAtTheWrite) {
   ASSERT_TRUE(BoardSensorWaitFrameEnd(stoppedAt + 1, 20000));
   BoardFrameInfo f;
   ASSERT_TRUE(BoardSensorLatestFrame(&f));
-  if (f.frame == stoppedAt + 1) EXPECT_GE(f.startNs, before);
+  if (f.frame == stoppedAt + 1) { EXPECT_GE(f.startNs, before); }
   ASSERT_TRUE(Write8(0x0100, 0));
 }
 
@@ -359,7 +359,7 @@ TEST_F(SensorTest, FaultSwitchesAreSeenOnTheBus) {
     uint16_t v = 0;
     for (int i = 0; i < 3; ++i) failures += Read16(c.reg, &v) ? 0 : 1;
     EXPECT_EQ(failures, c.failures);
-    if (failures < 3) EXPECT_EQ(v, c.value);
+    if (failures < 3) { EXPECT_EQ(v, c.value); }
   }
 }
 
