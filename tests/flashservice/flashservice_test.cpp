@@ -472,6 +472,7 @@ TEST_F(FlashServiceTest, ReleasedWhileOpenItLetsEverythingGo) {
   Initialized();
   ASSERT_EQ(PVL_OK, service_->Start());
   service_.Reset();
+  EXPECT_EQ(script_.CountOf(ZUEUID_FLASH_CMD_POWER_DOWN), 1u);  // the LED goes dark
   // TearDown: no driver, no view, no block left.
 }
 
@@ -634,6 +635,22 @@ TEST_F(FlashBoardTest, SuspendAndResumeKeepItDark) {
   ASSERT_EQ(PVL_OK, service_->Stop());
   EXPECT_EQ(LedSettlesOn(kLedOff), kLedOff);
   ASSERT_EQ(PVL_OK, service_->Uninitialize());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(FlashBoardTest, AnOwnerThatNeverUninitialisesLeavesTheLedDark) {
+  Create();
+  ASSERT_EQ(PVL_OK, service_->Initialize(ZUEUID_CLASS_WHITE_LED_FLASH_DRIVER, &view_));
+  view_.lamp = {0, 10000, 1, 0, 10000};
+  ASSERT_EQ(PVL_OK, Run(ZUEUID_CONFIG_LAMP));
+  ASSERT_EQ(PVL_OK, Run(ZUEUID_CONFIG_VIDEO));
+  ASSERT_EQ(PVL_OK, service_->Start());
+  EXPECT_EQ(LedSettlesOn(kLedTorch), kLedTorch);
+  service_.Reset();
+  // TearDown: the LED off, the view and every block released.
 }
 
 }  // namespace

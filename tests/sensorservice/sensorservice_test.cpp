@@ -709,6 +709,7 @@ TEST_F(SensorServiceTest, ReleasedWhileOpenItLetsEverythingGo) {
   Initialized();
   ASSERT_EQ(PVL_OK, service_->Start());
   service_.Reset();
+  EXPECT_EQ(script_.CountOf(ZUEUID_SENSOR_CMD_POWER_DOWN), 1u);
   // TearDown: no driver, no view, no block left.
 }
 

@@ -247,21 +247,27 @@ TEST_F(Driver, TheResetAcknowledgeOfAStopDiscardsUnreadMessages) {
 
 // ---- START ------------------------------------------------------------------------------------------
 
+// OUTPUT1 has its two buffers, OUTPUT2 one: START refuses before taking any,
+// so OUTPUT1's entries are not lost.
 TEST_F(Driver, StartWithTooFewBuffersTakesNothingAndStaysIdle) {
   ASSERT_EQ(PVL_OK, Cmd(VFE_CMD_RESET));
-  ConfigurePipeline(1);
-  Frame a = NewFrame(1), b = NewFrame(1);
+  ConfigurePipeline(2);
+  Frame a = NewFrame(1), b = NewFrame(1), p = NewFrame(0), q = NewFrame(0);
+  ASSERT_EQ(PVL_OK, Queue(0, std::vector<VfeBufferEntry>{p.entry, q.entry}));
   ASSERT_EQ(PVL_OK, Queue(1, a));
   EXPECT_EQ(VFE_E_TOO_FEW_BUFFERS, Start());
   EXPECT_EQ(VfePhase::Idle, State().phase);
+  EXPECT_EQ(2u, State().path[0].ringCount);
   EXPECT_EQ(1u, State().path[1].ringCount);
-  // With the second buffer the same START runs, the first buffer still first.
+  // With the second buffer the same START runs, the first buffers still first.
   ASSERT_EQ(PVL_OK, Queue(1, b));
   ASSERT_EQ(PVL_OK, Start());
   EXPECT_EQ(a.y.phys, BoardVfeWrittenRegister(0x030));
   EXPECT_EQ(b.y.phys, BoardVfeWrittenRegister(0x034));
   EXPECT_EQ(a.c.phys, BoardVfeWrittenRegister(0x040));
   EXPECT_EQ(b.c.phys, BoardVfeWrittenRegister(0x044));
+  EXPECT_EQ(p.y.phys, BoardVfeWrittenRegister(0x050));
+  EXPECT_EQ(q.c.phys, BoardVfeWrittenRegister(0x064));
 }
 
 TEST_F(Driver, StartOfASnapshotOfNoFramesIsRefused) {
@@ -332,6 +338,23 @@ TEST_F(Driver, AStopThatTimesOutRefusesConfigurationUntilAStopCompletes) {
   BoardVfeWithholdBit(9, false);
   EXPECT_EQ(PVL_OK, Cmd(VFE_CMD_STOP));
   EXPECT_EQ(PVL_OK, Cmd(VFE_CMD_RESET));
+}
+
+// Once a stop has begun only the reset acknowledge and bits 26-29 count.
+TEST_F(Driver, WhileStoppingOnlyTheResetAndLateStatusBitsAreHandled) {
+  ASSERT_EQ(PVL_OK, Cmd(VFE_CMD_RESET));
+  ASSERT_EQ(PVL_OK, Start());
+  BoardVfeWithholdBit(9, true);
+  EXPECT_EQ(PVL_E_TIMEOUT, Cmd(VFE_CMD_STOP));
+  uint32_t frames = State().frameCounter;
+  RaiseAndWait(1u << 26 | 1u << 21 | 1u << 1);
+  std::vector<VfeMessage> ring1 = Drain(1);
+  ASSERT_EQ(1u, ring1.size());
+  EXPECT_EQ(uint32_t(MSG_VFE_STATUS_14), ring1[0].id);
+  EXPECT_TRUE(Drain(2).empty());
+  EXPECT_EQ(frames, State().frameCounter);
+  BoardVfeWithholdBit(9, false);
+  EXPECT_EQ(PVL_OK, Cmd(VFE_CMD_STOP));
 }
 
 // While an acknowledged command waits (its lock given up), no other

@@ -3,6 +3,8 @@
 // ping-pong and frame drop, snapshot stop, raw mode, statistics buffers,
 // refused writes and the fault hooks.
 #include <algorithm>
+#include <atomic>
+#include <memory>
 #include <functional>
 
 #include "vfe_driver_fixture.h"
@@ -122,11 +124,18 @@ TEST_F(VfeModel, UpdateWhileRunningLatchesWithTheNextStartOfFrame) {
   ArmOutputs();
   StartSensor();
   Start(kBothPaths, kModules, kFrameMask);
-  ASSERT_TRUE(ServiceCount(Bit(18), 1));
-  uint32_t before = BoardVfeActiveRegister(0x2B4);
-  Write(0x2B4, 0x01020304);
-  Write(0x190, 1);
-  EXPECT_EQ(BoardVfeActiveRegister(0x2B4), before) << "held until the frame boundary";
+  // The driver's update, written from the routine of a frame done.
+  uint32_t before = BoardVfeActiveRegister(0x2B4), held = ~before;
+  bool written = false;
+  auto routine = [&](uint32_t status) {
+    if (!(status & Bit(18)) || written) return;
+    written = true;
+    Write(0x2B4, 0x01020304);
+    Write(0x190, 1);
+    held = BoardVfeActiveRegister(0x2B4);
+  };
+  ASSERT_TRUE(Service(Bit(18), 20000, routine) & Bit(18));
+  EXPECT_EQ(held, before) << "held until the frame boundary";
   log_.clear();
   ASSERT_TRUE(Service(Bit(8)) & Bit(8));
   EXPECT_EQ(log_.back().status, Bit(8) | Bit(1)) << "the update is acknowledged with the start of frame";
@@ -424,18 +433,23 @@ TEST_F(VfeModel, FocusValuesAreHighestAtTheSharpLensPosition) {
   ASSERT_TRUE(SensorWrite(0x3146, 0x80));
   StartSensor();
   Start(0x30, kModules | Bit(5), kFrameMask, Bit(4) | Bit(5));
-  // The focus sum of a frame taken well after the lens moved to `code`.
+  // The sensor frame of each frame written (the tap runs before the interrupt).
+  auto lastFrame = std::make_shared<std::atomic<uint32_t>>(0);
+  BoardVfeSetTap([lastFrame](const BoardVfeTappedFrame& t) { lastFrame->store(t.sensorFrame); });
+  // The focus sum of the first frame that started well after the lens moved to `code`.
   auto focusAt = [&](uint32_t code) {
     EXPECT_TRUE(SensorWrite(0x3131, uint8_t(code >> 8)));
     EXPECT_TRUE(SensorWrite(0x3132, uint8_t(code)));
+    uint32_t settled = BoardSensorState().frames + 2;
     uint64_t sum = 0;
-    int seen = 0;
+    bool taken = false;
     auto routine = [&](uint32_t status) {
-      if (!(status & Bit(15)) || ++seen != 4) return;
+      if (!(status & Bit(15)) || taken || lastFrame->load() < settled) return;
+      taken = true;
       const auto* w = static_cast<const uint32_t*>(af.virt);
       for (uint32_t k = 1; k <= (200 - 1) / 2; ++k) sum += w[k] & 0x3FFFFF;
     };
-    while (seen < 4)
+    while (!taken)
       if (!(Service(Bit(15), 20000, routine) & Bit(15))) break;
     return sum;
   };

@@ -50,7 +50,8 @@
 //     (sample >> 2), black level not subtracted.
 //  6. Frame drop: the frame index counts 0..period and wraps, so period 30
 //     repeats every 31 frames and period 31 every 32; bit n of the pattern
-//     keeps frame n.
+//     keeps frame n. OUTPUT2 uses 0x2CC/0x2D4 and OUTPUT1 0x2DC/0x2E4 (the
+//     driver writes the same values into 0x2D0/0x2D8 and 0x2E0/0x2E8).
 //  7. 0x3FF and 0x3EF both reset the whole run state (pipeline, camera
 //     interface, write masters, ping-pong, pending update, stop status, path
 //     status, frame-drop counters); no configuration register is touched and
@@ -59,6 +60,11 @@
 //  9. The reset acknowledgement (status bit 9) comes kVfeAckDelayNs of board
 //     time after the write of 0x004; the stop status (0x10C bit 5) comes at
 //     once when no frame is being written, else when that write finishes.
+// 10. Scalers average the area each output sample covers; their output
+//     sizes (second and fourth/fifth words) count where the module bit and
+//     the direction's enable are set and the size shrinks, the phase steps are
+//     not read. OUTPUT2 is the main scaler's output; OUTPUT1's luma is the Y
+//     scaler's output of it and its chroma half that in each direction.
 #ifndef BOARD_VFE_H
 #define BOARD_VFE_H
 

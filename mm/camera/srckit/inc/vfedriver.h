@@ -10,9 +10,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "icameradriver.h"
-
-#define ZUEUID_CLASS_VFE_DRIVER 0x0106193cu
+#include "icameradriver.h"  // ZUEUID_CLASS_VFE_DRIVER
 
 // ---- Command identifiers ----------------------------------------------------------
 enum VfeCommand : uint32_t {

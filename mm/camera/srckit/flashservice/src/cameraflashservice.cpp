@@ -36,9 +36,12 @@ CCameraFlashService::CCameraFlashService(IEnv* env)
       m_deviceCount(0),
       m_selected(0) {}
 
-// Breaks the registry's cycle with its configurers when the owner never
-// uninitialised, so that the set and the driver (and the LED's hold) go.
+// An owner that never uninitialised must not leave the LED burning: the LED
+// driver keeps its light when it is let go, so the service powers it down
+// first. Then the registry's cycle with its configurers is broken, so that the
+// set and the driver go.
 CCameraFlashService::~CCameraFlashService() {
+  if (m_state == State::Initialized || m_state == State::Started) SendCommand(ZUEUID_FLASH_CMD_POWER_DOWN);
   if (m_registry) m_registry->ReleaseConfigurers();
   m_registry.Reset();
   m_set.Reset();

@@ -62,10 +62,11 @@ CCameraSensorService::CCameraSensorService(IEnv* env)
       m_sensorCount(0),
       m_current(0) {}
 
-// An owner that never uninitialised still gets its sensor back to rest: the
-// configurers hold the registry, so without breaking that cycle the set and
-// the driver (and the powered sensor) would never go.
+// An owner that never uninitialised still gets its sensor back to rest: it is
+// powered down, and the registry's cycle with its configurers is broken, since
+// otherwise the set and the driver (and the powered sensor) would never go.
 CCameraSensorService::~CCameraSensorService() {
+  if (IsOpen()) SendCommand(ZUEUID_SENSOR_CMD_POWER_DOWN);
   if (m_registry) m_registry->ReleaseConfigurers();
   m_registry.Reset();
   m_set.Reset();

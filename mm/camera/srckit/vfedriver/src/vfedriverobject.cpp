@@ -206,6 +206,8 @@ PvlResult StartSequence(VfeDriverObject* d, const uint8_t* p) {
   VfeWriteGammaBanks();
   g_vfe.snapshot = snapshot == 1;
   g_vfe.frameIndex = 0;
+  // A path this START does not count for keeps 0, so that it never holds the end back.
+  g_vfe.path[0].snapshotLeft = g_vfe.path[1].snapshotLeft = 0;
   if (g_vfe.snapshot) {
     g_vfe.snapshotFramesLeft = frames;
     if (g_vfe.path[0].enabled) {
