@@ -10,11 +10,15 @@
 #include <vector>
 
 #include "block20configuration.h"
+#include "block22configuration.h"
 #include "block23configuration.h"
 #include "camerasettings.h"
 #include "camifconfiguration.h"
 #include "cfixedpoint.h"
 #include "fovcropconfiguration.h"
+#include "mainscalerconfiguration.h"
+#include "outputcbcrscalerconfiguration.h"
+#include "outputyscalerconfiguration.h"
 #include "framedropconfiguration.h"
 #include "outputconfiguration.h"
 #include "sensorinfo.h"
@@ -189,6 +193,10 @@ class VfeServiceDouble final : public IVfeServiceInternal {
     if (r == PVL_OK) r = CFrameDropConfiguration::Create(this, &frameDrop);
     if (r == PVL_OK) r = CBlock20Configuration::Create(this, &block20);
     if (r == PVL_OK) r = CBlock23Configuration::Create(this, &block23);
+    if (r == PVL_OK) r = CMainScalerConfiguration::Create(this, &mainScaler);
+    if (r == PVL_OK) r = COutputYScalerConfiguration::Create(this, &yScaler);
+    if (r == PVL_OK) r = COutputCbCrScalerConfiguration::Create(this, &cbcrScaler);
+    if (r == PVL_OK) r = CBlock22Configuration::Create(this, &block22);
     return r;
   }
   void ReleaseBlocks() {
@@ -198,6 +206,10 @@ class VfeServiceDouble final : public IVfeServiceInternal {
     ReleaseOne(frameDrop);
     ReleaseOne(block20);
     ReleaseOne(block23);
+    ReleaseOne(mainScaler);
+    ReleaseOne(yScaler);
+    ReleaseOne(cbcrScaler);
+    ReleaseOne(block22);
   }
 
   IEnv* GetEnv() override { return env_; }
@@ -235,10 +247,10 @@ class VfeServiceDouble final : public IVfeServiceInternal {
   CFovCropConfiguration* GetFovCropConfiguration() override { return crop; }
   CFrameDropConfiguration* GetFrameDropConfiguration() override { return frameDrop; }
   CGammaConfiguration* GetGammaConfiguration() override { return nullptr; }
-  CMainScalerConfiguration* GetMainScalerConfiguration() override { return nullptr; }
-  COutputYScalerConfiguration* GetOutputYScalerConfiguration() override { return nullptr; }
-  COutputCbCrScalerConfiguration* GetOutputCbCrScalerConfiguration() override { return nullptr; }
-  CBlock22Configuration* GetBlock22Configuration() override { return nullptr; }
+  CMainScalerConfiguration* GetMainScalerConfiguration() override { return mainScaler; }
+  COutputYScalerConfiguration* GetOutputYScalerConfiguration() override { return yScaler; }
+  COutputCbCrScalerConfiguration* GetOutputCbCrScalerConfiguration() override { return cbcrScaler; }
+  CBlock22Configuration* GetBlock22Configuration() override { return block22; }
   CRolloffConfiguration* GetRolloffConfiguration() override { return nullptr; }
   CWBExpStatsConfiguration* GetWBExpStatsConfiguration() override { return nullptr; }
   CAFStatsConfiguration* GetAFStatsConfiguration() override { return nullptr; }
@@ -259,6 +271,10 @@ class VfeServiceDouble final : public IVfeServiceInternal {
   CFrameDropConfiguration* frameDrop = nullptr;
   CBlock20Configuration* block20 = nullptr;
   CBlock23Configuration* block23 = nullptr;
+  CMainScalerConfiguration* mainScaler = nullptr;
+  COutputYScalerConfiguration* yScaler = nullptr;
+  COutputCbCrScalerConfiguration* cbcrScaler = nullptr;
+  CBlock22Configuration* block22 = nullptr;
 
  private:
   template <class T>

@@ -46,6 +46,18 @@ PvlResult GetInterpolationFactor(int32_t x, int32_t lower, int32_t upper, float*
 PvlResult GetInterpolationFactorF(float x, float lower, float upper, float* out);
 float GetColorConvStep(uint32_t index);
 
+// One direction of a scaler: in to out pixels or lines. 1 for a zero size (the
+// record untouched), for enlarging or for shrinking by more than 32; an equal
+// size leaves the record off with its sizes written.
+PvlResult ComputeScaleFactor(VfeScaleRecord* record, uint32_t in, uint32_t out);
+
+// The scalers' recomputation from the current crop window and outputs.
+class IVfeScaler {
+ public:
+  virtual ~IVfeScaler() = default;
+  virtual PvlResult Compute() = 0;
+};
+
 // One block: its payload record, zero-filled at construction, and the service
 // it sends through (not counted: the service owns its configurations).
 template <class Payload>
