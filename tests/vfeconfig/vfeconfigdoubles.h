@@ -21,6 +21,8 @@
 #include "outputyscalerconfiguration.h"
 #include "framedropconfiguration.h"
 #include "outputconfiguration.h"
+#include "wbexpstatsconfiguration.h"
+#include "ilock.h"
 #include "sensorinfo.h"
 #include "vfeconfiguration.h"
 
@@ -47,7 +49,12 @@ class OutputDouble final : public IVideoOutputControl, public IVideoOutput {
 
   // IVideoOutputControl
   IVideoOutput* GetInterface() override { return this; }
-  PvlResult SetCurrentMode(uint32_t, uint32_t) override { return PVL_OK; }
+  uint32_t currentMode = 99;  // none yet
+  PvlResult modeAnswer = PVL_OK;
+  PvlResult SetCurrentMode(uint32_t mode, uint32_t) override {
+    if (modeAnswer == PVL_OK) currentMode = mode;
+    return modeAnswer;
+  }
   PvlResult Start() override { return PVL_OK; }
   PvlResult Stop() override { return PVL_OK; }
   PvlResult QueueNewBuffer(IPvlMediaBuffer** buffer) override {
@@ -178,6 +185,53 @@ class VfeSettingsDouble final : public IVfeSettings {
   PvlResult SetVfeBlock(const void*, uint32_t) override { return PVL_E_UNSUPPORTED; }
 };
 
+// A statistics output with a numbered pool: buffer i has address 0x1000 * (i + 1).
+class StatsOutputDouble final : public IStatsOutput {
+ public:
+  int pool = 8;
+  int queued = 0;
+  uint32_t gridWidth = 0, gridHeight = 0;
+  PvlResult QueueNewBuffer(uint32_t* address) override {
+    if (queued >= pool) return 516;
+    *address = 0x1000u * static_cast<uint32_t>(++queued);
+    return PVL_OK;
+  }
+  void SetStatsCount(uint32_t) override {}
+  void SetStatsGrid(uint32_t width, uint32_t height) override {
+    gridWidth = width;
+    gridHeight = height;
+  }
+};
+
+// Counts holds and checks that every Lock has its Unlock.
+class LockDouble final : public ILock {
+ public:
+  int held = 0;
+  int taken = 0;
+  int32_t AddRef() override { return 1; }
+  int32_t Release() override { return 1; }
+  PvlResult QueryInterface(ZUEUID, void** out) override {
+    if (out) *out = nullptr;
+    return PVL_E_NOTSUPPORTED;
+  }
+  PvlResult Lock() override {
+    ++held;
+    ++taken;
+    return PVL_OK;
+  }
+  PvlResult Unlock() override {
+    if (held == 0) return PVL_E_NOTREADY;
+    --held;
+    return PVL_OK;
+  }
+};
+
+class StateDouble final : public IVfeState {
+ public:
+  bool initialized = true;
+  bool IsInitialized() override { return initialized; }
+};
+
 // The service as the blocks reach it: it records what they send and owns the
 // geometry configurations it hands out.
 class VfeServiceDouble final : public IVfeServiceInternal {
@@ -197,6 +251,7 @@ class VfeServiceDouble final : public IVfeServiceInternal {
     if (r == PVL_OK) r = COutputYScalerConfiguration::Create(this, &yScaler);
     if (r == PVL_OK) r = COutputCbCrScalerConfiguration::Create(this, &cbcrScaler);
     if (r == PVL_OK) r = CBlock22Configuration::Create(this, &block22);
+    if (r == PVL_OK) r = CWBExpStatsConfiguration::Create(this, &wbExpStats);
     return r;
   }
   void ReleaseBlocks() {
@@ -210,19 +265,21 @@ class VfeServiceDouble final : public IVfeServiceInternal {
     ReleaseOne(yScaler);
     ReleaseOne(cbcrScaler);
     ReleaseOne(block22);
+    ReleaseOne(wbExpStats);
   }
 
   IEnv* GetEnv() override { return env_; }
-  ILock* GetLock() override { return nullptr; }
+  ILock* GetLock() override { return &lock; }
   IVfeSettings* GetVfeSettings() override { return settings; }
   CRuntimeTuning* GetRuntimeTuning() override { return nullptr; }
-  IVfeState* GetCurrentState() override { return nullptr; }
+  IVfeState* GetCurrentState() override { return &state; }
   IVideoOutputControl* GetRawOutput() override { return &raw; }
   IVideoOutputControl* GetCurrentOutput1() override { return &out1; }
   IVideoOutputControl* GetCurrentOutput2() override { return &out2; }
-  IStatsOutput* GetWBExpStatsOutput() override { return nullptr; }
-  IStatsOutput* GetAFStatsOutput() override { return nullptr; }
+  IStatsOutput* GetWBExpStatsOutput() override { return &wbExpOutput; }
+  IStatsOutput* GetAFStatsOutput() override { return &afOutput; }
   PvlResult SendCommand(int32_t command, const void* payload, uint32_t size) override {
+    heldWhileSending = heldWhileSending && (lock.held > 0 || lock.taken == 0);
     const uint8_t* bytes = static_cast<const uint8_t*>(payload);
     sent.push_back({command, std::vector<uint8_t>(bytes, bytes + (payload ? size : 0))});
     auto a = answers.find(command);
@@ -252,7 +309,7 @@ class VfeServiceDouble final : public IVfeServiceInternal {
   COutputCbCrScalerConfiguration* GetOutputCbCrScalerConfiguration() override { return cbcrScaler; }
   CBlock22Configuration* GetBlock22Configuration() override { return block22; }
   CRolloffConfiguration* GetRolloffConfiguration() override { return nullptr; }
-  CWBExpStatsConfiguration* GetWBExpStatsConfiguration() override { return nullptr; }
+  CWBExpStatsConfiguration* GetWBExpStatsConfiguration() override { return wbExpStats; }
   CAFStatsConfiguration* GetAFStatsConfiguration() override { return nullptr; }
   CAWBExtStatsConfiguration* GetAWBExtStatsConfiguration() override { return nullptr; }
   CWhiteBalanceConfiguration* GetWhiteBalanceConfiguration() override { return nullptr; }
@@ -260,6 +317,12 @@ class VfeServiceDouble final : public IVfeServiceInternal {
   CLumaAdaptationConfiguration* GetLumaAdaptationConfiguration() override { return nullptr; }
 
   std::vector<SentCommand> sent;
+  bool heldWhileSending = true;  // false once a configurer sent without the lock
+  std::vector<int32_t> Commands() const {
+    std::vector<int32_t> ids;
+    for (const SentCommand& c : sent) ids.push_back(c.command);
+    return ids;
+  }
   std::map<int32_t, PvlResult> answers;
   OutputDouble raw, out1, out2;
   IVfeSettings* settings = nullptr;
@@ -275,6 +338,10 @@ class VfeServiceDouble final : public IVfeServiceInternal {
   COutputYScalerConfiguration* yScaler = nullptr;
   COutputCbCrScalerConfiguration* cbcrScaler = nullptr;
   CBlock22Configuration* block22 = nullptr;
+  CWBExpStatsConfiguration* wbExpStats = nullptr;
+  StatsOutputDouble afOutput, wbExpOutput;
+  LockDouble lock;
+  StateDouble state;
 
  private:
   template <class T>
