@@ -114,6 +114,12 @@ class VfeSettingsDouble final : public IVfeSettings {
   SensorGeometry geometry{};
   SensorModeInfo modeInfo{};
   CFixedPoint crop{1.0};
+  CameraRange brightness{0, 10, 1, 5, 5}, contrast{0, 10, 1, 5, 5}, saturation{0, 10, 1, 5, 5};
+  CameraFloatRange hue{-180.0f, 180.0f, 1.0f, 0.0f, 0.0f};
+  uint32_t effectMode = 0, effect = 0, illuminant = 10, aecIndex = 200;
+  CFixedPoint digitalGain{1.0}, exposureGain{2.0};
+  uint8_t afWholeFrame = 1;
+  int32_t afCellCount = 0;
   std::map<std::string, PvlResult> fail;
 
   VfeSettingsDouble() { SetActive(0, 0, 2592, 1944); }
@@ -149,38 +155,45 @@ class VfeSettingsDouble final : public IVfeSettings {
   VFE_VIEW_FIELD(GetSensorGeometry, SensorGeometry, geometry)
   VFE_VIEW_FIELD(GetSensorModeInfo, SensorModeInfo, modeInfo)
   VFE_VIEW_FIELD(GetCropFactor, CFixedPoint, crop)
+  VFE_VIEW_FIELD(GetContrast, CameraRange, contrast)
+  VFE_VIEW_FIELD(GetBrightness, CameraRange, brightness)
+  VFE_VIEW_FIELD(GetImageEffectMode, uint32_t, effectMode)
+  VFE_VIEW_FIELD(GetImageEffect, uint32_t, effect)
+  VFE_VIEW_FIELD(GetSaturation, CameraRange, saturation)
+  VFE_VIEW_FIELD(GetHueAngle, CameraFloatRange, hue)
+  VFE_VIEW_FIELD(GetDigitalGain, CFixedPoint, digitalGain)
+  VFE_VIEW_FIELD(GetWhiteBalanceIlluminant, uint32_t, illuminant)
+  VFE_VIEW_FIELD(GetAecIndex, uint32_t, aecIndex)
+  VFE_VIEW_FIELD(GetExposureGain, CFixedPoint, exposureGain)
 #undef VFE_VIEW_FIELD
 
 #define VFE_VIEW_NONE(Name, Type) \
   PvlResult Name(Type*) override { return PVL_E_UNSUPPORTED; }
-  VFE_VIEW_NONE(GetContrast, CameraRange)
-  VFE_VIEW_NONE(GetBrightness, CameraRange)
   VFE_VIEW_NONE(GetGammaCurve, CameraFloatRange)
-  VFE_VIEW_NONE(GetImageEffectMode, uint32_t)
-  VFE_VIEW_NONE(GetImageEffect, uint32_t)
   VFE_VIEW_NONE(GetFixedCbOffset, CameraRange)
   VFE_VIEW_NONE(GetFixedCrOffset, CameraRange)
-  VFE_VIEW_NONE(GetSaturation, CameraRange)
-  VFE_VIEW_NONE(GetHueAngle, CameraFloatRange)
   VFE_VIEW_NONE(GetSharpness, CameraRange)
-  VFE_VIEW_NONE(GetDigitalGain, CFixedPoint)
   VFE_VIEW_NONE(GetReservedFlag, uint8_t)
-  VFE_VIEW_NONE(GetWhiteBalanceIlluminant, uint32_t)
   VFE_VIEW_NONE(GetAwbFlagB, uint8_t)
-  VFE_VIEW_NONE(GetAecIndex, uint32_t)
   VFE_VIEW_NONE(GetAecFlagA, uint8_t)
   VFE_VIEW_NONE(GetFlashNeeded, uint8_t)
   VFE_VIEW_NONE(GetFocusState, uint32_t)
-  VFE_VIEW_NONE(GetExposureGain, CFixedPoint)
   VFE_VIEW_NONE(GetAecWordB, uint32_t)
   VFE_VIEW_NONE(GetLumaAdaptationMode, uint32_t)
   VFE_VIEW_NONE(GetOutputDescription, CameraOutputDescription)
   VFE_VIEW_NONE(GetModeTimingWord0, uint32_t)
 #undef VFE_VIEW_NONE
   PvlResult SetMaxCropFactor(const CFixedPoint*) override { return PVL_OK; }
-  PvlResult GetWhiteBalanceGains(CFixedPoint*, CFixedPoint*, CFixedPoint*) override { return PVL_E_UNSUPPORTED; }
+  PvlResult GetWhiteBalanceGains(CFixedPoint*, CFixedPoint*, CFixedPoint*) override {
+    auto f = fail.find("GetWhiteBalanceGains");
+    return f != fail.end() ? f->second : PVL_OK;
+  }
   PvlResult GetAecPair(uint32_t*, uint8_t*) override { return PVL_E_UNSUPPORTED; }
-  PvlResult GetAFWindowConfig(uint8_t*, uint8_t*, int32_t, int32_t*) override { return PVL_E_UNSUPPORTED; }
+  PvlResult GetAFWindowConfig(uint8_t* wholeFrame, uint8_t*, int32_t, int32_t* count) override {
+    *wholeFrame = afWholeFrame;
+    if (count) *count = afCellCount;
+    return PVL_OK;
+  }
   PvlResult GetVfeBlock(void*, int32_t, uint32_t*) override { return PVL_E_UNSUPPORTED; }
   PvlResult SetVfeBlock(const void*, uint32_t) override { return PVL_E_UNSUPPORTED; }
 };

@@ -51,10 +51,18 @@ PvlResult CNeutralBlockStub::Apply(IVfeServiceInternal* service, int32_t command
     case VFE_CMD_CHROMA_SUPP:
     case VFE_CMD_CHROMA_SUPP_UPDATE:
       return Send(service, command, VfeChromaSuppCmd{});
+    case VFE_CMD_DEMOSAIC_UPDATE1:
+      return Send(service, command, VfeDemosaicUpdate1Cmd{});
+    case VFE_CMD_DEMOSAIC_UPDATE2:
+      return Send(service, command, VfeDemosaicUpdate2Cmd{});
     case VFE_CMD_AF_STATS:
       return Send(service, command, VfeAfStatsCmd{});
+    case VFE_CMD_AF_STATS_UPDATE:
+      return Send(service, command, VfeAfStatsUpdateCmd{});
     case VFE_CMD_AWBEXT_STATS:
       return Send(service, command, VfeAwbExtStatsCmd{});
+    case VFE_CMD_AWBEXT_STATS_UPDATE:
+      return Send(service, command, VfeAwbExtStatsUpdateCmd{});
     case VFE_CMD_LUMA_ADAPTATION:
     case VFE_CMD_LUMA_ADAPTATION_UPDATE: {
       static const VfeLumaAdaptationCmd kOff{};

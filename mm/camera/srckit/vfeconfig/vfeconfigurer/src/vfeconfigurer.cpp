@@ -4,6 +4,8 @@
 
 #include "cameralockguard.h"
 #include "cropconfigurer.h"
+#include "picturecontrolconfigurer.h"
+#include "updateallconfigurer.h"
 #include "videoconfigurer.h"
 
 CVfeConfigurer::CVfeConfigurer(IVfeServiceInternal* service, PvlResult* result)
@@ -61,6 +63,20 @@ PvlResult VfeConfigurer_Create(IVfeServiceInternal* service, uint32_t configurat
       return CVideoConfigurer::Create(service, out);
     case ZUEUID_CONFIG_CROP:
       return CCropConfigurer::Create(service, out);
+    case ZUEUID_CONFIG_UPDATE_ALL:
+      return CUpdateAllConfigurer::Create(service, out);
+    case ZUEUID_CONFIG_BRIGHTNESS:
+      return CBrightnessConfigurer::Create(service, out);
+    case ZUEUID_CONFIG_CONTRAST:
+      return CContrastConfigurer::Create(service, out);
+    case ZUEUID_CONFIG_HUE:
+      return CHueConfigurer::Create(service, out);
+    case ZUEUID_CONFIG_SATURATION:
+      return CSaturationConfigurer::Create(service, out);
+    case ZUEUID_CONFIG_SHARPNESS:
+      return CSharpnessConfigurer::Create(service, out);
+    case ZUEUID_CONFIG_IMAGE_EFFECT:
+      return CImageEffectConfigurer::Create(service, out);
     default:
       return PVL_E_BADARG;
   }
