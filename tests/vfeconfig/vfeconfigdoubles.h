@@ -45,6 +45,7 @@ class OutputDouble final : public IVideoOutputControl, public IVideoOutput {
   int32_t bufferCount = 4;
   int pool = 4;
   int acked = 0;
+  int enableQueries = 0;
   PvlResult ackAnswer = PVL_OK;
 
   // IVideoOutputControl
@@ -70,6 +71,7 @@ class OutputDouble final : public IVideoOutputControl, public IVideoOutput {
   }
   PvlResult IsEnabled(uint32_t, uint8_t* on) override {
     *on = enabled;
+    ++enableQueries;
     return PVL_OK;
   }
   bool IsRunning() override { return false; }
@@ -120,6 +122,7 @@ class VfeSettingsDouble final : public IVfeSettings {
   CFixedPoint digitalGain{1.0}, exposureGain{2.0};
   uint8_t afWholeFrame = 1;
   int32_t afCellCount = 0;
+  uint32_t settleFrames = 1;
   std::map<std::string, PvlResult> fail;
 
   VfeSettingsDouble() { SetActive(0, 0, 2592, 1944); }
@@ -165,6 +168,7 @@ class VfeSettingsDouble final : public IVfeSettings {
   VFE_VIEW_FIELD(GetWhiteBalanceIlluminant, uint32_t, illuminant)
   VFE_VIEW_FIELD(GetAecIndex, uint32_t, aecIndex)
   VFE_VIEW_FIELD(GetExposureGain, CFixedPoint, exposureGain)
+  VFE_VIEW_FIELD(GetModeTimingWord0, uint32_t, settleFrames)
 #undef VFE_VIEW_FIELD
 
 #define VFE_VIEW_NONE(Name, Type) \
@@ -181,7 +185,6 @@ class VfeSettingsDouble final : public IVfeSettings {
   VFE_VIEW_NONE(GetAecWordB, uint32_t)
   VFE_VIEW_NONE(GetLumaAdaptationMode, uint32_t)
   VFE_VIEW_NONE(GetOutputDescription, CameraOutputDescription)
-  VFE_VIEW_NONE(GetModeTimingWord0, uint32_t)
 #undef VFE_VIEW_NONE
   PvlResult SetMaxCropFactor(const CFixedPoint*) override { return PVL_OK; }
   PvlResult GetWhiteBalanceGains(CFixedPoint*, CFixedPoint*, CFixedPoint*) override {

@@ -15,6 +15,18 @@ class IVfeServiceInternal;
 #define ZUEUID_CONFIG_UPDATE_ALL 0x0106298fu
 #define ZUEUID_CONFIG_CROP 0x0105df1eu
 
+// The still configurer's face: the number of frames the capture takes, set by
+// the engine before Configure (the service lock is taken for both).
+#define ZUEUID_IFACE_SNAPSHOT_CONFIG_COMMAND 0x0106298eu
+class ISnapshotConfigCommand : public IConfigCommand {
+ public:
+  virtual PvlResult GetCaptureCount(uint32_t* count) = 0;  // 14 for a null out
+  virtual PvlResult SetCaptureCount(int32_t count) = 0;    // 14 below 1
+
+ protected:
+  ~ISnapshotConfigCommand() = default;
+};
+
 // Makes the configurer of one configuration identifier for the service's
 // GetConfigurer: 29 null out (set to null first otherwise), 14 an identifier
 // without a configurer, else the creator's code; *out holds one reference.

@@ -82,14 +82,11 @@ PvlResult CVideoConfigurer::ConfigureBayerBlocks() {
     PvlResult r = CNeutralBlockStub::Apply(m_service, command);
     if (r != PVL_OK) return r;
   }
-  // The statistics area: the camera-interface window over its skip factors,
-  // less the Bayer borders.
   CCamifConfiguration* camif = m_service->GetCamifConfiguration();
   CWBExpStatsConfiguration* stats = m_service->GetWBExpStatsConfiguration();
   if (!camif || !stats) return PVL_E_NOTREADY;
-  uint32_t width = camif->GetWindowWidth() / camif->GetPixelSkipFactor() - 12;
-  uint32_t height = camif->GetWindowHeight() / camif->GetLineSkipFactor() - 6;
-  stats->SetArea(width, height);
-  if (IStatsOutput* grid = m_service->GetWBExpStatsOutput()) grid->SetStatsGrid(width, height);
-  return Step(stats, [&] { return stats->Configure(); });
+  return Step(stats, [&] {
+    return stats->ConfigureForWindow(camif->GetWindowWidth(), camif->GetPixelSkipFactor(), camif->GetWindowHeight(),
+                                     camif->GetLineSkipFactor());
+  });
 }

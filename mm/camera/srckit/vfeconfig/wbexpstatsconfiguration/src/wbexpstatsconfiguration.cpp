@@ -24,3 +24,11 @@ PvlResult CWBExpStatsConfiguration::Configure() {
   if (r != PVL_OK) return r;
   return QueueThree(m_service->GetWBExpStatsOutput(), m_payload.wbExpBuffer);
 }
+
+PvlResult CWBExpStatsConfiguration::ConfigureForWindow(uint32_t width, uint32_t pixelSkip, uint32_t height,
+                                                       uint32_t lineSkip) {
+  if (pixelSkip == 0 || lineSkip == 0) return PVL_E_BADARG;
+  SetArea(width / pixelSkip - 12, height / lineSkip - 6);
+  if (IStatsOutput* grid = m_service->GetWBExpStatsOutput()) grid->SetStatsGrid(m_width, m_height);
+  return Configure();
+}

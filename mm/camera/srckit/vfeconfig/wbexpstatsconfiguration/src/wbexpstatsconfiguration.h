@@ -20,6 +20,9 @@ class CWBExpStatsConfiguration : public CVfeConfiguration<VfeWbExpStatsCmd> {
   }
   // Fills the payload and queues three buffers on each statistics output.
   PvlResult Configure();
+  // The area of a camera-interface window (over its skip factors, less the
+  // Bayer borders), handed to the statistics output as its grid; then Configure.
+  PvlResult ConfigureForWindow(uint32_t width, uint32_t pixelSkip, uint32_t height, uint32_t lineSkip);
 
   CWBExpStatsConfiguration(IVfeServiceInternal* service, PvlResult* result)
       : CVfeConfiguration(service, result) {}
