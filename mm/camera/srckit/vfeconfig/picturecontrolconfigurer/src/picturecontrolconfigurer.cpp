@@ -42,7 +42,7 @@ PvlResult CSaturationConfigurer::ConfigureCore() {
   r = m_settings->GetSaturation(&saturation);
   if (r != PVL_OK) return r;
   bool conversion = hue.Value == 0.0f || hue.Value == 1.0f || saturation.Value == 2;
-  return UpdateBlocks({conversion ? VFE_CMD_COLOR_CONV_UPDATE : VFE_CMD_COLOR_CORR_UPDATE});
+  return UpdateBlocks({static_cast<int32_t>(conversion ? VFE_CMD_COLOR_CONV_UPDATE : VFE_CMD_COLOR_CORR_UPDATE)});
 }
 
 PvlResult CSharpnessConfigurer::ConfigureCore() {
