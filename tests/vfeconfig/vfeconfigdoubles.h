@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstring>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "framedropconfiguration.h"
 #include "outputconfiguration.h"
 #include "wbexpstatsconfiguration.h"
+#include "icameradriver.h"
 #include "ilock.h"
 #include "sensorinfo.h"
 #include "vfeconfiguration.h"
@@ -64,8 +66,13 @@ class OutputDouble final : public IVideoOutputControl, public IVideoOutput {
     *buffer = nullptr;
     return PVL_OK;
   }
+  std::function<PvlResult()> onAck;  // hands a real buffer to a real VFE
   PvlResult AckBuffer(IPvlMediaBuffer*) override {
     if (ackAnswer != PVL_OK) return ackAnswer;
+    if (onAck) {
+      PvlResult r = onAck();
+      if (r != PVL_OK) return r;
+    }
     ++acked;
     return PVL_OK;
   }
@@ -207,9 +214,11 @@ class StatsOutputDouble final : public IStatsOutput {
   int pool = 8;
   int queued = 0;
   uint32_t gridWidth = 0, gridHeight = 0;
+  std::function<uint32_t()> nextAddress;  // a real buffer's address for a real VFE
   PvlResult QueueNewBuffer(uint32_t* address) override {
     if (queued >= pool) return 516;
-    *address = 0x1000u * static_cast<uint32_t>(++queued);
+    ++queued;
+    *address = nextAddress ? nextAddress() : 0x1000u * static_cast<uint32_t>(queued);
     return PVL_OK;
   }
   void SetStatsCount(uint32_t) override {}
@@ -299,7 +308,10 @@ class VfeServiceDouble final : public IVfeServiceInternal {
     const uint8_t* bytes = static_cast<const uint8_t*>(payload);
     sent.push_back({command, std::vector<uint8_t>(bytes, bytes + (payload ? size : 0))});
     auto a = answers.find(command);
-    return a == answers.end() ? PVL_OK : a->second;
+    if (a != answers.end()) return a->second;
+    return driver ? driver->Command(static_cast<uint32_t>(command), const_cast<void*>(payload), payload ? size : 0,
+                                    nullptr, 0, nullptr)
+                  : PVL_OK;
   }
   PvlResult SendReset() override { return SendCommand(VFE_CMD_RESET, nullptr, 0); }
   PvlResult RaiseEvent(uint32_t, uint32_t, IPvlBase*) override { return PVL_OK; }
@@ -333,6 +345,7 @@ class VfeServiceDouble final : public IVfeServiceInternal {
   CLumaAdaptationConfiguration* GetLumaAdaptationConfiguration() override { return nullptr; }
 
   std::vector<SentCommand> sent;
+  ICameraDriver* driver = nullptr;  // when set, commands go on to it
   bool heldWhileSending = true;  // false once a configurer sent without the lock
   std::vector<int32_t> Commands() const {
     std::vector<int32_t> ids;

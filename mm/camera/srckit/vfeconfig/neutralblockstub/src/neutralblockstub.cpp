@@ -59,8 +59,13 @@ PvlResult CNeutralBlockStub::Apply(IVfeServiceInternal* service, int32_t command
       return Send(service, command, VfeAfStatsCmd{});
     case VFE_CMD_AF_STATS_UPDATE:
       return Send(service, command, VfeAfStatsUpdateCmd{});
-    case VFE_CMD_AWBEXT_STATS:
-      return Send(service, command, VfeAwbExtStatsCmd{});
+    case VFE_CMD_AWBEXT_STATS: {
+      // Collecting statistics leaves the picture as it is; the white-balance
+      // and exposure statistics run only beside these.
+      VfeAwbExtStatsCmd awb{};
+      awb.enable = 1;
+      return Send(service, command, awb);
+    }
     case VFE_CMD_AWBEXT_STATS_UPDATE:
       return Send(service, command, VfeAwbExtStatsUpdateCmd{});
     case VFE_CMD_LUMA_ADAPTATION:

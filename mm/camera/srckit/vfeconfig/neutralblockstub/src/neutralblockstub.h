@@ -3,7 +3,8 @@
 // conversion, ASF, chroma suppression, AF and AWB-extended statistics) until
 // their tuned computations exist: each step sends the block's configure or
 // update command with a payload that leaves the picture as it is (the block
-// off, unity channel gains, the demosaic on with its filters off).
+// off, unity channel gains, the demosaic on with its filters off, the
+// AWB-extended statistics collecting so that the WB/exposure statistics run).
 #pragma once
 
 #include "vfeconfiguration.h"
