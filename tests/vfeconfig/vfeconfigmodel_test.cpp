@@ -108,6 +108,28 @@ TEST_F(VfeChainOnModel, VideoChainStreamsFramesOfTheProgrammedSize) {
   EXPECT_TRUE(WaitFor(MSG_VFE_STATS_WB_EXP)) << "no WB/exposure statistics";
 }
 
+// A zoom while video runs is taken; a second one before the VFE has latched
+// the first is refused by the driver, and the zoom says so instead of losing
+// the change.
+TEST_F(VfeChainOnModel, ZoomDuringVideoIsTakenAndASecondBeforeTheLatchIsReported) {
+  RealOutput1();
+  RealStats();
+  ASSERT_EQ(PVL_OK, RunVideo());
+  ASSERT_EQ(PVL_OK, Cmd(VFE_CMD_START, service_->operationMode));
+  StartSensor();
+  ASSERT_TRUE(WaitFor(MSG_VFE_OUTPUT1));
+  // No frame starts (and so no latch) until the sensor streams again.
+  ASSERT_TRUE(SensorWrite(0x0100, 0));
+  settings_.crop = CFixedPoint(2.0);
+  ASSERT_EQ(PVL_OK, Run(ZUEUID_CONFIG_CROP, 0));
+  settings_.crop = CFixedPoint(3.0);
+  EXPECT_NE(PVL_OK, Run(ZUEUID_CONFIG_CROP, 0));
+  seen_.clear();
+  StartSensor();
+  ASSERT_TRUE(WaitFor(MSG_VFE_UPDATE_ACK)) << "the first zoom is latched";
+  EXPECT_EQ(PVL_OK, Run(ZUEUID_CONFIG_CROP, 0)) << "and the next one is taken again";
+}
+
 TEST_F(VfeChainOnModel, StillChainTakesOneFrameOfTheWholeWindow) {
   const uint32_t w = vfedrivertest::kAreaW, h = vfedrivertest::kAreaH;
   RealOutput1(w, h);
