@@ -30,7 +30,7 @@ TEST_F(VfeConfigurerTest, UnknownIdentifiersMakeNothing) {
   IConfigCommand* out = reinterpret_cast<IConfigCommand*>(1);
   EXPECT_EQ(PVL_E_BADARG, VfeConfigurer_Create(service_, 0x12345678u, &out));
   EXPECT_EQ(nullptr, out);
-  EXPECT_EQ(PVL_E_NULLPTR, VfeConfigurer_Create(service_, ZUEUID_CONFIG_VIDEO, nullptr));
+  EXPECT_EQ(PVL_E_BADARG, VfeConfigurer_Create(service_, ZUEUID_CONFIG_VIDEO, nullptr));
 }
 
 TEST_F(VfeConfigurerTest, NothingIsSentUnlessTheServiceIsInitialised) {

@@ -92,7 +92,9 @@ TEST_P(VfeTuningAccessTest, TurnsEveryFailureIntoACode) {
   PvlResult r = 99;
   TuningTrigger t = CVfeTuning::GetValue(0x80500F01u, &r, Source);
   EXPECT_EQ(c.expected, r);
-  if (r == PVL_OK) EXPECT_EQ(300, t.LuxIndexEnd);
+  if (r == PVL_OK) {
+    EXPECT_EQ(300, t.LuxIndexEnd);
+  }
   EXPECT_EQ(0, g_params.refs) << "the face is released on every path";
 }
 
@@ -123,7 +125,9 @@ TEST_P(VfeTriggerTest, PicksOrBlends) {
   settings_.exposureGain = CFixedPoint(c.gain);
   float ratio = -1.0f;
   ASSERT_EQ(c.result, VfeTriggerRatio(&settings_, c.selector, c.trigger, &ratio));
-  if (c.result == PVL_OK) EXPECT_FLOAT_EQ(c.ratio, ratio);
+  if (c.result == PVL_OK) {
+    EXPECT_FLOAT_EQ(c.ratio, ratio);
+  }
 }
 
 constexpr TuningTrigger kRange{1.0f, 4.0f, 100, 300};

@@ -28,7 +28,7 @@ class ISnapshotConfigCommand : public IConfigCommand {
 };
 
 // Makes the configurer of one configuration identifier for the service's
-// GetConfigurer: 29 null out (set to null first otherwise), 14 an identifier
+// GetConfigurer: 14 null out (set to null first otherwise), 14 an identifier
 // without a configurer, else the creator's code; *out holds one reference.
 // The still identifier picks the raw-still configurer when the raw output is
 // enabled in mode 0.

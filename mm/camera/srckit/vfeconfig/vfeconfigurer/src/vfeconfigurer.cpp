@@ -7,7 +7,7 @@
 #include "videoconfigurer.h"
 
 PvlResult VfeConfigurer_Create(IVfeServiceInternal* service, uint32_t configuration, IConfigCommand** out) {
-  if (!out) return PVL_E_NULLPTR;
+  if (!out) return PVL_E_BADARG;
   *out = nullptr;
   switch (configuration) {
     case ZUEUID_CONFIG_UNSUPPORTED:
