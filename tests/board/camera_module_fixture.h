@@ -28,13 +28,13 @@ class CameraModuleTest : public ::testing::Test {
     for (int id : listeners_) BoardSensorRemoveFrameListener(id);
     while (CameraSensorI2C_DeInit() == 1 && BoardI2cOpenCount() > 0) {
     }
-    CameraSensorCLK_ConfigMclk(0, 0);
+    CameraSensorCLK_ConfigMclk(0, CAMERA_MCLK_ARG);
     BoardSimReset();
   }
 
   // The sensor driver's power-up: clock, wait, reset released, wait.
   static void PowerUp(uint32_t mclkHz = kSensorNominalMclkHz) {
-    CameraSensorCLK_ConfigMclk(mclkHz, 0);
+    CameraSensorCLK_ConfigMclk(mclkHz, CAMERA_MCLK_ARG);
     Plindor_WaitMicroSeconds(10000);
     CameraSensorGPIO_Out(CAMERA_GPIO_KIND_RESET, 1);
     Plindor_WaitMicroSeconds(10000);

@@ -33,7 +33,7 @@ TEST_F(SensorTest, AnswersOnlyWhenClockedAndOutOfReset) {
     SCOPED_TRACE(c.name);
     BoardSimReset();
     BoardSensorStayInReset(c.stayInReset);
-    CameraSensorCLK_ConfigMclk(c.mclkHz, 0);
+    CameraSensorCLK_ConfigMclk(c.mclkHz, CAMERA_MCLK_ARG);
     if (c.releaseReset) CameraSensorGPIO_Out(CAMERA_GPIO_KIND_RESET, 1);
     Plindor_WaitMicroSeconds(10000);
     uint16_t id = 0;
@@ -238,7 +238,7 @@ TEST_F(SensorTest, NoFramesWhenTheRegistersOrTheClockCannotMakeOne) {
       {"output wider than the binned read-out", [] { return Write16(0x034C, 1400); }, "does not fit the read-out"},
       {"unequal binning", [] { return Write8(0x3014, 0x00); }, "is not supported"},
       {"zero line length", [] { return Write16(0x0342, 0); }, "frame or line length is zero"},
-      {"clock removed", [] { return CameraSensorCLK_ConfigMclk(0, 0) == 1; }, "no master clock"},
+      {"clock removed", [] { return CameraSensorCLK_ConfigMclk(0, CAMERA_MCLK_ARG) == 1; }, "no master clock"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -229,7 +229,9 @@ TEST_F(ExifTest, ExposureTagsFollowTheSensor) {
     settings.pixelClock = c.clock;
     ASSERT_EQ(Collect(), PVL_OK) << c.name;
     EXPECT_EQ(Has(0x829A), c.exposure) << c.name;
-    if (c.exposure) EXPECT_EQ(Rational(0x829A), (std::pair<uint32_t, uint32_t>{26, 1024})) << c.name;
+    if (c.exposure) {
+      EXPECT_EQ(Rational(0x829A), (std::pair<uint32_t, uint32_t>{26, 1024})) << c.name;
+    }
   }
   EXPECT_EQ(Rational(0x829D), (std::pair<uint32_t, uint32_t>{2867, 1024}));
   EXPECT_EQ(Rational(0x9205), (std::pair<uint32_t, uint32_t>{2970, 1024}));

@@ -95,7 +95,9 @@ TEST(BufferManagerAlignment, SizesRoundUpToTheAlignment) {
   for (const Case& c : cases) {
     uint32_t aligned = 0;
     EXPECT_EQ(CMCameraBufferManager::AlignedSize(c.size, c.alignment, &aligned), c.ok) << c.name;
-    if (c.ok) EXPECT_EQ(aligned, c.aligned) << c.name;
+    if (c.ok) {
+      EXPECT_EQ(aligned, c.aligned) << c.name;
+    }
   }
 }
 
@@ -453,7 +455,9 @@ TEST_F(BufferManagerTest, AFailedAllocationLeavesNothingBehind) {
     ChipSimPmemFailNext(0);
     auto lines = CaptureEnd();
     EXPECT_EQ(res, PVL_E_OUTOFMEMORY);
-    if (c.line) EXPECT_TRUE(Contains(lines, c.line));
+    if (c.line) {
+      EXPECT_TRUE(Contains(lines, c.line));
+    }
     IPvlMediaBuffer* b = nullptr;
     EXPECT_EQ(manager->GetBuffer(1, &b), CAMERA_BM_E_NOT_ALLOCATED);
     // And it can be tried again.

@@ -4,14 +4,14 @@
 #include <cstring>
 #include <string>
 
-#include "hostfixture.h"
+#include "hostsession.h"
 #include "ifilesystem.h"
 #include "image_copy.h"
 #include "orbhost_test.h"
 
 namespace {
 
-using hostsvc::test::HostTest;
+using camera::test::HostTest;
 
 class FileSystemTest : public HostTest {
  protected:

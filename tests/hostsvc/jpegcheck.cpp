@@ -13,35 +13,6 @@
 
 namespace hostsvc::test {
 
-std::vector<uint8_t> MakePicture(uint32_t w, uint32_t h, uint32_t seed) {
-  std::vector<uint8_t> p(static_cast<size_t>(w) * h * 3 / 2);
-  uint32_t rnd = seed * 2654435761u + 1;
-  auto noise = [&]() {
-    rnd = rnd * 1103515245u + 12345u;
-    return static_cast<int>((rnd >> 16) % 7) - 3;
-  };
-  for (uint32_t y = 0; y < h; ++y) {
-    for (uint32_t x = 0; x < w; ++x) {
-      double v = 110 + 70 * std::sin(x * 0.021 + seed) * std::cos(y * 0.017) + 30.0 * x / (w + 1);
-      double dx = x - w * 0.6, dy = y - h * 0.4;
-      if (dx * dx + dy * dy < (w * h) / 30.0) v = 220 - 0.1 * (y % 64);  // a bright disc with a hard edge
-      if ((x / 16 + y / 16) % 7 == 0) v -= 40;                              // a few dark tiles
-      int iv = static_cast<int>(v) + noise();
-      p[static_cast<size_t>(y) * w + x] = static_cast<uint8_t>(iv < 16 ? 16 : iv > 235 ? 235 : iv);
-    }
-  }
-  uint8_t* vu = p.data() + static_cast<size_t>(w) * h;
-  for (uint32_t y = 0; y < h / 2; ++y) {
-    for (uint32_t x = 0; x < w / 2; ++x) {
-      double v = 128 + 50 * std::sin(x * 0.03 + 1.0);
-      double u = 128 + 50 * std::cos(y * 0.025 + seed);
-      vu[static_cast<size_t>(y) * w + 2 * x] = static_cast<uint8_t>(v);
-      vu[static_cast<size_t>(y) * w + 2 * x + 1] = static_cast<uint8_t>(u);
-    }
-  }
-  return p;
-}
-
 std::string TempPath(const std::string& suffix) {
   static std::atomic<int> counter{0};
   return camera::test::ImagePath("hostsvc-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + suffix);

@@ -1,5 +1,6 @@
-// Helpers of the host-service tests: synthetic NV21 pictures, and reading encoder output
-// back with the standard tools (djpeg for pixels, exiftool for tags).
+// Helpers of the host-service tests: reading encoder output back with the standard
+// tools (djpeg for pixels, exiftool for tags). The NV21 pictures come from
+// tests/support (nv21frame.h).
 #pragma once
 
 #include <cstdint>
@@ -8,9 +9,6 @@
 #include <vector>
 
 namespace hostsvc::test {
-
-// A packed NV21 picture with smooth gradients, edges and a little texture.
-std::vector<uint8_t> MakePicture(uint32_t width, uint32_t height, uint32_t seed = 1);
 
 struct Decoded {
   bool ok = false;

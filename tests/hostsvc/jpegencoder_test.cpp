@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include "jpegcheck.h"
+#include "nv21frame.h"
 
 using namespace orbhost::services;
 using namespace hostsvc::test;
+using namespace camera::test;
 
 namespace {
 
@@ -21,7 +23,7 @@ class JpegEncodeTest : public ::testing::TestWithParam<EncodeCase> {};
 
 TEST_P(JpegEncodeTest, DecodesToTheSourcePicture) {
   const EncodeCase& c = GetParam();
-  std::vector<uint8_t> pic = MakePicture(c.width, c.height);
+  std::vector<uint8_t> pic = Nv21Picture(c.width, c.height);
   JpegEncoder enc;
   JpegEncoder::Options opt;
   opt.quality = c.quality;
@@ -65,7 +67,7 @@ INSTANTIATE_TEST_SUITE_P(
         EncodeCase{640, 480, 85, {17, 9, 17, 9}, 30, 20}));     // one pixel
 
 TEST(JpegEncoder, HigherQualityGivesLargerFiles) {
-  std::vector<uint8_t> pic = MakePicture(320, 240);
+  std::vector<uint8_t> pic = Nv21Picture(320, 240);
   JpegEncoder enc;
   size_t last = 0;
   for (int q : {10, 50, 75, 95}) {
@@ -93,7 +95,7 @@ TEST(JpegEncoder, QuantisationTablesFollowTheQualityScale) {
 
 TEST(JpegEncoder, HonoursRowStrides) {
   const uint32_t w = 96, h = 64, stride = 128;
-  std::vector<uint8_t> pic = MakePicture(w, h);
+  std::vector<uint8_t> pic = Nv21Picture(w, h);
   std::vector<uint8_t> padded(stride * h * 3 / 2, 0xEE);
   for (uint32_t y = 0; y < h * 3 / 2; ++y) std::copy_n(pic.data() + y * w, w, padded.data() + y * stride);
   Nv21Frame f;
@@ -110,7 +112,7 @@ TEST(JpegEncoder, HonoursRowStrides) {
 }
 
 TEST(JpegEncoder, RefusesBadFramesAndOptions) {
-  std::vector<uint8_t> pic = MakePicture(64, 48);
+  std::vector<uint8_t> pic = Nv21Picture(64, 48);
   Nv21Frame good = Nv21Frame::Packed(pic.data(), 64, 48);
   struct Case {
     const char* what;
@@ -159,12 +161,7 @@ TEST(JpegEncoder, RefusesBadFramesAndOptions) {
 
 TEST(ScaleNv21, AveragesAreasAndKeepsFlatColours) {
   const uint32_t w = 64, h = 48;
-  std::vector<uint8_t> flat(w * h * 3 / 2);
-  std::fill_n(flat.begin(), w * h, 100);
-  for (size_t i = w * h; i < flat.size(); i += 2) {
-    flat[i] = 200;      // V
-    flat[i + 1] = 50;   // U
-  }
+  std::vector<uint8_t> flat = Nv21Flat(w, h, 100, 200, 50);  // Y, V, U
   std::vector<uint8_t> out;
   for (auto [dw, dh] : {std::pair{32u, 24u}, std::pair{10u, 6u}, std::pair{128u, 96u}}) {
     ASSERT_TRUE(ScaleNv21(Nv21Frame::Packed(flat.data(), w, h), {}, dw, dh, out));

@@ -14,26 +14,29 @@
 #include <string>
 #include <vector>
 
-#include "hostfixture.h"
 #include "cameraportformat.h"
+#include "hostsession.h"
 #include "ijpegservice.h"
 #include "image_copy.h"
 #include "ipropertystore.h"
 #include "jpegcheck.h"
+#include "nv21frame.h"
 #include "orbhost_test.h"
+#include "propertydesc.h"
 #include "pvlmediabuffer.h"
 #include "wince_sim.h"
 
 namespace {
 
 using namespace hostsvc::test;
+using namespace camera::test;
 
-constexpr uint32_t kMainQuality = 0x01045579;
-constexpr uint32_t kThumbQuality = 0x0104557A;
-constexpr uint32_t kMainCrop = 0x0104596E;
-constexpr uint32_t kThumbCrop = 0x0104596F;
-constexpr uint32_t kGroupExif = 0x0104596B;
-constexpr uint32_t kTuningData = 0x01045973;
+constexpr uint32_t kMainQuality = ZUEUID_PROPERTY_JPEG_QUALITY;
+constexpr uint32_t kThumbQuality = ZUEUID_PROPERTY_JPEG_THUMBNAIL_QUALITY;
+constexpr uint32_t kMainCrop = ZUEUID_PROPERTY_JPEG_MAIN_CROP;
+constexpr uint32_t kThumbCrop = ZUEUID_PROPERTY_JPEG_THUMBNAIL_CROP;
+constexpr uint32_t kGroupExif = ZUEUID_PROPERTY_GROUP_EXIF;
+constexpr uint32_t kTuningData = ZUEUID_PROPERTY_EXIF_TUNING_DATA;
 constexpr auto kWait = std::chrono::seconds(30);
 
 // A frame or output buffer in plain memory.
@@ -185,29 +188,8 @@ class Listener final : public IJpegServiceListener {
 
 using Format = CameraPortFormat;
 
-Format Nv21(uint32_t w, uint32_t h) {
-  Format f{};
-  f.idColorSpace = ZUEUID_COLORSPACE_YUV;
-  std::memcpy(&f.FourCC, "NV21", 4);
-  f.Depth = 12;
-  f.Width = w;
-  f.Height = h;
-  f.HorizontalSampling = f.VerticalSampling = 2;
-  f.Stride = w * 12 / 8;
-  f.ClipRight = static_cast<int32_t>(w);
-  f.ClipBottom = static_cast<int32_t>(h);
-  return f;
-}
+Format Nv21(uint32_t w, uint32_t h) { return Nv21Format(w, h); }
 const CameraPortFormat* AsFormat(const Format& f) { return &f; }
-
-// The head of a property descriptor.
-struct Desc {
-  uint32_t id;
-  PvlDescString name, description;
-  PvlValueRecord values[5];
-  uint32_t byteAttribute, attribute, status, owns;
-};
-static_assert(sizeof(Desc) == sizeof(CPvlPropertyDesc));
 
 class JpegServiceTest : public HostTest {
  protected:
@@ -242,21 +224,10 @@ class JpegServiceTest : public HostTest {
   }
   // An EXIF tag as the engine adds it: a property in the EXIF group.
   void AddExif(uint32_t id, const PvlValueRecord& v) {
-    Desc d{};
-    d.id = id;
-    d.name = {const_cast<char*>("tag"), 4, 4};
-    d.description = {const_cast<char*>(""), 1, 1};
-    d.values[0] = v;
-    ASSERT_EQ(PVL_OK, store_->AddProperty(reinterpret_cast<const CPvlPropertyDesc*>(&d), kGroupExif, 1));
+    const PropertyDescImage d = Describe(id, "tag", v);
+    ASSERT_EQ(PVL_OK, store_->AddProperty(d.Ptr(), kGroupExif, 1));
   }
-  void AddExifText(uint32_t id, const char* text, uint32_t type = PVL_VT_STRING) {
-    PvlValueRecord v{};
-    v.type = type;
-    size_t n = std::strlen(text) + (type == PVL_VT_STRING ? 1 : 0);
-    v.payload.array.data = const_cast<char*>(text);
-    v.payload.array.capacity = v.payload.array.filled = static_cast<int32_t>(n);
-    AddExif(id, v);
-  }
+  void AddExifText(uint32_t id, const char* text, uint32_t type = PVL_VT_STRING) { AddExif(id, TextValue(text, type)); }
   void AddExifShort(uint32_t id, uint16_t value) {
     PvlValueRecord v{};
     v.type = PVL_VT_UINT16;
@@ -272,13 +243,13 @@ class JpegServiceTest : public HostTest {
 
   // Main (and thumbnail) frames filled with test pictures.
   void MakeFrames(uint32_t w, uint32_t h, uint32_t tw = 0, uint32_t th = 0) {
-    mainPic_ = MakePicture(w, h, 3);
+    mainPic_ = Nv21Picture(w, h, 3);
     main_ = std::make_unique<TestBuffer>(mainPic_.size());
     std::copy(mainPic_.begin(), mainPic_.end(), main_->Memory().begin());
     ASSERT_EQ(PVL_OK, service_->SetMainFormat(AsFormat(Nv21(w, h))));
     Format none{};
     if (tw) {
-      thumbPic_ = MakePicture(tw, th, 3);
+      thumbPic_ = Nv21Picture(tw, th, 3);
       thumb_ = std::make_unique<TestBuffer>(thumbPic_.size());
       std::copy(thumbPic_.begin(), thumbPic_.end(), thumb_->Memory().begin());
       ASSERT_EQ(PVL_OK, service_->SetThumbnailFormat(AsFormat(Nv21(tw, th))));
@@ -298,17 +269,22 @@ class JpegServiceTest : public HostTest {
 
 TEST_F(JpegServiceTest, RegistersItsSettingsInTheStore) {
   struct Case {
+    const char* name;
     uint32_t id;
     uint32_t type;
     int32_t value;
   } cases[] = {
-      {kMainQuality, PVL_VT_UINT32, 75}, {kThumbQuality, PVL_VT_UINT32, 75}, {0x0105F95D, PVL_VT_INT32, 0},
-      {kMainCrop, PVL_VT_RECT, 0},       {kThumbCrop, PVL_VT_RECT, 0},
+      {"main quality", kMainQuality, PVL_VT_UINT32, 75},
+      {"thumbnail quality", kThumbQuality, PVL_VT_UINT32, 75},
+      {"rotation", ZUEUID_PROPERTY_JPEG_ROTATION, PVL_VT_INT32, 0},
+      {"main crop", kMainCrop, PVL_VT_RECT, 0},
+      {"thumbnail crop", kThumbCrop, PVL_VT_RECT, 0},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     PvlValueRecord r{};
     r.type = c.type;
-    ASSERT_EQ(PVL_OK, store_->GetProperty(c.id, &r)) << std::hex << c.id;
+    ASSERT_EQ(PVL_OK, store_->GetProperty(c.id, &r));
     EXPECT_EQ(c.value, r.payload.i32);
   }
   // A second store keeps values already set there.
@@ -465,7 +441,7 @@ TEST_F(JpegServiceTest, ThumbnailCropOutsideTheThumbnailIsLoggedAndTheThumbnailT
 TEST_F(JpegServiceTest, Nv12ThumbnailKeepsItsColours) {
   MakeFrames(640, 480, 320, 240);
   Format nv12 = Nv21(320, 240);
-  std::memcpy(&nv12.FourCC, "NV12", 4);
+  nv12.FourCC = CAMERA_FOURCC_NV12;
   ASSERT_EQ(PVL_OK, service_->SetThumbnailFormat(AsFormat(nv12)));
   std::vector<uint8_t>& mem = thumb_->Memory();
   for (size_t i = 320 * 240; i + 1 < mem.size(); i += 2) std::swap(mem[i], mem[i + 1]);  // VU -> UV
@@ -484,7 +460,7 @@ TEST_F(JpegServiceTest, Nv12ThumbnailKeepsItsColours) {
 TEST_F(JpegServiceTest, SmallMainImageTakesACopyOfItsIjpgFormatAsThumbnailFormat) {
   MakeFrames(160, 120, 160, 120);
   Format copy = Nv21(160, 120);
-  std::memcpy(&copy.FourCC, "IJPG", 4);
+  copy.FourCC = CAMERA_FOURCC_IJPG;
   ASSERT_EQ(PVL_OK, service_->SetThumbnailFormat(AsFormat(copy)));
   listener_.Give(&out_);
   ASSERT_EQ(PVL_OK, service_->StartEncode(store_));
@@ -587,16 +563,19 @@ TEST_F(JpegServiceTest, RefusesBadFormatsCropsAndCallsOutOfOrder) {
   EXPECT_EQ(1, frame.Refs());
 
   struct Case {
+    const char* name;
     Format format;
     const char* log;
   } bad[] = {
-      {Nv21(0, 0), "main format refused"},
-      {Nv21(641, 480), "main format refused"},
-      {Nv21(640, 481), "main format refused"},
-      {Nv21(65534, 43694), "at most 2 GB"},  // a size whose byte count overflows 32 bits
-      {[] { Format f = Nv21(64, 48); std::memcpy(&f.FourCC, "YUY2", 4); return f; }(), "neither NV21 nor NV12"},
+      {"empty", Nv21(0, 0), "main format refused"},
+      {"odd width", Nv21(641, 480), "main format refused"},
+      {"odd height", Nv21(640, 481), "main format refused"},
+      {"over 2 GB", Nv21(65534, 43694), "at most 2 GB"},  // a size whose byte count overflows 32 bits
+      {"YUY2", [] { Format f = Nv21(64, 48); f.FourCC = CAMERA_FOURCC('Y', 'U', 'Y', '2'); return f; }(),
+       "neither NV21 nor NV12"},
   };
   for (const Case& c : bad) {
+    SCOPED_TRACE(c.name);
     EXPECT_EQ(PVL_E_BADARG, service_->SetMainFormat(AsFormat(c.format)));
     EXPECT_TRUE(CeSimDebugCapturedContains(c.log)) << c.log;
   }

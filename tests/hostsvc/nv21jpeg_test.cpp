@@ -4,14 +4,16 @@
 #include <string>
 
 #include "jpegcheck.h"
+#include "nv21frame.h"
 
 namespace {
 
 using namespace hostsvc::test;
+using namespace camera::test;
 
 struct Frame {
   std::string path = TempPath(".nv21");
-  std::vector<uint8_t> pixels = MakePicture(320, 240, 5);
+  std::vector<uint8_t> pixels = Nv21Picture(320, 240, 5);
   Frame() { WriteFile(path, pixels); }
 };
 
@@ -75,6 +77,11 @@ TEST(Nv21JpegTool, BadRequestsGiveAnExitCodeAndAMessage) {
   std::string text;
   EXPECT_EQ(1, hostsvc::test::Run(std::string(NV21JPEG_PATH) + " -s 320x240 /nonexistent.nv21 '" + out + "' 2>&1", &text));
   EXPECT_NE(std::string::npos, text.find("cannot read")) << text;
+  // An output that cannot be written: a code and a message, not a silent success.
+  const std::string unwritable = TempPath("") + "/no-such-directory/out.jpg";
+  EXPECT_EQ(1, hostsvc::test::Run(std::string(NV21JPEG_PATH) + " -s 320x240 '" + f.path + "' '" + unwritable + "' 2>&1",
+                                  &text));
+  EXPECT_NE(std::string::npos, text.find("cannot write")) << text;
 }
 
 }  // namespace

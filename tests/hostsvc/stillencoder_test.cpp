@@ -6,9 +6,11 @@
 #include <cstring>
 
 #include "jpegcheck.h"
+#include "nv21frame.h"
 
 using namespace orbhost::services;
 using namespace hostsvc::test;
+using namespace camera::test;
 
 namespace {
 
@@ -29,8 +31,8 @@ ExifEntry Entry(uint16_t tag, uint16_t type, uint32_t count, std::vector<uint8_t
 }
 
 struct Still {
-  std::vector<uint8_t> main = MakePicture(640, 480, 1);
-  std::vector<uint8_t> thumb = MakePicture(320, 240, 1);
+  std::vector<uint8_t> main = Nv21Picture(640, 480, 1);
+  std::vector<uint8_t> thumb = Nv21Picture(320, 240, 1);
   Nv21Frame thumbFrame = Nv21Frame::Packed(thumb.data(), 320, 240);
   StillRequest Request(const ExifBuilder* exif) {
     StillRequest r;
@@ -141,9 +143,7 @@ TEST(StillEncoder, FitsOversizedThumbnailAndTuningTextIntoOneSegment) {
   exif.SetAscii(0x010F, "Samsung");
   Still s;
   // A noisy 640x480 thumbnail at quality 100 is far beyond 64 KB.
-  std::vector<uint8_t> noisy(640 * 480 * 3 / 2);
-  uint32_t r = 7;
-  for (uint8_t& b : noisy) b = static_cast<uint8_t>((r = r * 1103515245u + 12345u) >> 24);
+  std::vector<uint8_t> noisy = Nv21Noise(640, 480);
   Nv21Frame noisyFrame = Nv21Frame::Packed(noisy.data(), 640, 480);
   StillRequest req = s.Request(&exif);
   req.thumbnail = &noisyFrame;

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "hostfixture.h"
+#include "hostsession.h"
 #include "image_copy.h"
 #include "ixmlparser.h"
 #include "orbhost_test.h"
@@ -12,7 +12,7 @@
 
 namespace {
 
-using hostsvc::test::HostTest;
+using camera::test::HostTest;
 
 const char kConfig[] =
     "<?xml version=\"1.0\"?>\n"
@@ -85,6 +85,7 @@ TEST_F(XmlService, WalksTheEngineConfigurationAsItsReaderDoes) {
   ASSERT_EQ(4u, count);  // the duplicate Role is kept, in order
   const char* expected[][2] = {{"ClassID", "0x01089A8C"}, {"Role", "Flash"}, {"OfflineProc", "FALSE"}, {"Role", "AWB"}};
   for (uint32_t i = 0; i < count; ++i) {
+    SCOPED_TRACE(testing::Message() << "attribute " << expected[i][0] << "=\"" << expected[i][1] << "\"");
     IXmlAttribute* a = nullptr;
     ASSERT_EQ(PVL_OK, attrs->GetItem(i, &a));
     char name[50], value[50];

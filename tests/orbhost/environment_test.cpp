@@ -18,20 +18,22 @@ IEnv* Env() { return env_env_GetCurrent(); }
 
 TEST(Environment, AnswersItsIdentifiersAndTheRegistry) {
   struct Case {
+    const char* name;
     ZUEUID iid;
     PvlResult result;
     bool isEnv;
   } cases[] = {
-      {ZUEUID_IFACE_BASE, PVL_OK, true},
-      {ZUEUID_IFACE_ENV, PVL_OK, true},
-      {ZUEUID_CLASS_ENV, PVL_OK, true},
-      {ZUEUID_IFACE_SINGLETON_REGISTRY, PVL_OK, false},
-      {ZUEUID_IFACE_MEDIA_BUFFER, PVL_E_NOTSUPPORTED, false},
-      {0, PVL_E_NOTSUPPORTED, false},
+      {"base", ZUEUID_IFACE_BASE, PVL_OK, true},
+      {"environment", ZUEUID_IFACE_ENV, PVL_OK, true},
+      {"environment class", ZUEUID_CLASS_ENV, PVL_OK, true},
+      {"singleton registry", ZUEUID_IFACE_SINGLETON_REGISTRY, PVL_OK, false},
+      {"media buffer", ZUEUID_IFACE_MEDIA_BUFFER, PVL_E_NOTSUPPORTED, false},
+      {"zero", 0, PVL_E_NOTSUPPORTED, false},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     void* out = reinterpret_cast<void*>(1);
-    EXPECT_EQ(c.result, Env()->QueryInterface(c.iid, &out)) << std::hex << c.iid;
+    EXPECT_EQ(c.result, Env()->QueryInterface(c.iid, &out));
     if (c.result != PVL_OK) {
       EXPECT_EQ(nullptr, out);
       continue;

@@ -142,6 +142,7 @@ TEST_F(LoaderTest, ModulesThatCannotBindAreNotUsed) {
        "\"ModGlobalCtor\" not used: its image has static constructors (_GLOBAL__sub_I_fakemodule.cpp)"},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.module);
     camera::test::DebugCapture capture;
     Create(c.clsid, PVL_E_FAIL);
     EXPECT_TRUE(CeSimDebugCapturedContains(c.logged)) << c.module;
@@ -169,6 +170,7 @@ TEST_F(LoaderTest, AModuleThatCannotBindPassesASharedClassOn) {
     const char* image;
   } modules[] = {{"A1Unbound", "ModBadSymbol"}, {"B2Maker", "ModBeta"}};
   for (const auto& m : modules) {
+    SCOPED_TRACE(m.name);
     const fs::path link = fs::path(shared) / (std::string(m.name) + ".dll");
     fs::remove(link);
     fs::create_symlink(fs::path(ORBHOST_FAKE_DIR) / (std::string(m.image) + ".dll"), link);
@@ -264,6 +266,7 @@ TEST_F(LoaderTest, MalformedInformationFilesAreRefusedWithALogLine) {
   fs::remove(fs::path(badDir) / "Bad.dll");
   fs::create_symlink(fs::path(ORBHOST_FAKE_DIR) / "ModBeta.dll", fs::path(badDir) / "Bad.dll");
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
     FILE* f = fopen((badDir + "/Bad.mif").c_str(), "wb");
     ASSERT_NE(nullptr, f);
     if (!c.bytes.empty()) fwrite(c.bytes.data(), 1, c.bytes.size(), f);

@@ -6,8 +6,10 @@
 #include <vector>
 
 #include "ienv.h"
+#include "ijpegservice.h"
 #include "ipropertystore.h"
 #include "orbhost_test.h"
+#include "propertydesc.h"
 #include "pvlheap.h"
 
 namespace {
@@ -16,54 +18,14 @@ const char kStoreTag[] = "orbhost/propertystore";
 const uint32_t kBrightness = 0x0103f4e1u;
 const uint32_t kExposureComp = 0x0103f4e5u;
 const uint32_t kGroupA = 0x010451bau;
-const uint32_t kGroupExif = 0x0104596bu;
+const uint32_t kGroupExif = ZUEUID_PROPERTY_GROUP_EXIF;
 
-// A descriptor laid out as the runtime's CPvlPropertyDesc (the store reads and
-// writes its head); zero-filled, not owning anything.
-struct Desc {
-  uint32_t id = 0;
-  PvlDescString name{};
-  PvlDescString description{};
-  PvlValueRecord values[5]{};
-  uint32_t byteAttribute = 0;
-  uint32_t attribute = 0;
-  int32_t status = 0;
-  uint32_t owns = 0;
-  CPvlPropertyDesc* Ptr() { return reinterpret_cast<CPvlPropertyDesc*>(this); }
-};
-static_assert(sizeof(Desc) == sizeof(CPvlPropertyDesc), "");
-
-PvlValueRecord Int(int32_t v, uint32_t type = PVL_VT_SINT32) {
-  PvlValueRecord r{};
-  r.type = type;
-  r.payload.i32 = v;
-  return r;
-}
-PvlValueRecord Pair(int32_t a, int32_t b) {
-  PvlValueRecord r{};
-  r.type = PVL_VT_PAIR;
-  r.payload.pair = {a, b};
-  return r;
-}
-PvlValueRecord Typed(uint32_t type) {
-  PvlValueRecord r{};
-  r.type = type;
-  return r;
-}
-
-Desc Describe(uint32_t id, PvlValueRecord v, PvlValueRecord lo, PvlValueRecord hi, PvlValueRecord def,
-              PvlValueRecord step, uint32_t attribute = 0) {
-  Desc d;
-  d.id = id;
-  d.name.text = const_cast<char*>("Brightness");
-  d.values[0] = v;
-  d.values[1] = lo;
-  d.values[2] = hi;
-  d.values[3] = def;
-  d.values[4] = step;
-  d.attribute = attribute;
-  return d;
-}
+using camera::test::Describe;
+using camera::test::IntValue;
+using camera::test::kDescValueNames;
+using camera::test::PairValue;
+using camera::test::PropertyDescImage;
+using camera::test::TypedValue;
 
 // What a module's pvlheap_Free does with a block the store allocated for it.
 void HeapFree(void* user) {
@@ -87,8 +49,10 @@ class PropertyStoreTest : public ::testing::Test {
     EXPECT_EQ(live, OrbhostTest_LiveHostObjects());
   }
   void RegisterBrightness() {
-    Desc d = Describe(kBrightness, Int(750), Int(-10000), Int(10000), Int(750), Int(1));
-    Desc e = Describe(kExposureComp, Pair(0, 6), Pair(-600, 6), Pair(600, 6), Pair(0, 6), Pair(1, 6), 3);
+    PropertyDescImage d = Describe(kBrightness, "Brightness", IntValue(750), IntValue(-10000), IntValue(10000),
+                                   IntValue(750), IntValue(1));
+    PropertyDescImage e = Describe(kExposureComp, "Exposure compensation", PairValue(0, 6), PairValue(-600, 6),
+                                   PairValue(600, 6), PairValue(0, 6), PairValue(1, 6), 3);
     CPvlPropertyDesc* list[] = {d.Ptr(), e.Ptr()};
     ASSERT_EQ(PVL_OK, store->RegisterGroup(list, 2, kGroupA));
   }
@@ -98,16 +62,16 @@ class PropertyStoreTest : public ::testing::Test {
 
 TEST_F(PropertyStoreTest, RegisteredDescriptorsComeBackFilled) {
   RegisterBrightness();
-  Desc q;
+  PropertyDescImage q;
   q.id = kBrightness;
   for (auto& v : q.values) v.type = PVL_VT_SINT32;
   ASSERT_EQ(PVL_OK, store->GetProperties(q.Ptr(), 1, nullptr));
   const int32_t want[5] = {750, -10000, 10000, 750, 1};
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(want[i], q.values[i].payload.i32) << i;
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(want[i], q.values[i].payload.i32) << kDescValueNames[i];
   EXPECT_EQ(nullptr, q.name.text);  // the caller's name stays
 
   // Per-entry results; an unknown identifier or a wrong type leaves its descriptor alone.
-  Desc many[3];
+  PropertyDescImage many[3];
   many[0].id = kExposureComp;
   many[1].id = 0x0103f4e3u;  // belongs to no property
   many[2].id = kBrightness;
@@ -128,20 +92,20 @@ TEST_F(PropertyStoreTest, RegisteredDescriptorsComeBackFilled) {
 
 TEST_F(PropertyStoreTest, SetAndGetOneValue) {
   RegisterBrightness();
-  PvlValueRecord v = Int(1);
+  PvlValueRecord v = IntValue(1);
   EXPECT_EQ(PVL_E_BADARG, store->SetProperty(0x0103f4e3u, &v));  // unknown: nothing added
-  v = Int(-20);
+  v = IntValue(-20);
   ASSERT_EQ(PVL_OK, store->SetProperty(kBrightness, &v));
-  PvlValueRecord out = Typed(PVL_VT_SINT32);
+  PvlValueRecord out = TypedValue(PVL_VT_SINT32);
   ASSERT_EQ(PVL_OK, store->GetProperty(kBrightness, &out));
   EXPECT_EQ(-20, out.payload.i32);
-  out = Typed(PVL_VT_UINT32);  // the 32-bit integer kinds stand in for one another
+  out = TypedValue(PVL_VT_UINT32);  // the 32-bit integer kinds stand in for one another
   ASSERT_EQ(PVL_OK, store->GetProperty(kBrightness, &out));
   EXPECT_EQ(PVL_VT_UINT32, out.type);
-  out = Typed(PVL_VT_EMPTY);
+  out = TypedValue(PVL_VT_EMPTY);
   ASSERT_EQ(PVL_OK, store->GetProperty(kBrightness, &out));
   EXPECT_EQ(PVL_VT_SINT32, out.type);
-  out = Typed(PVL_VT_PAIR);
+  out = TypedValue(PVL_VT_PAIR);
   EXPECT_EQ(PVL_E_BADARG, store->GetProperty(kBrightness, &out));
   EXPECT_EQ(PVL_E_BADARG, store->GetProperty(0x0103f4e3u, &out));
   EXPECT_EQ(PVL_E_NULLPTR, store->GetProperty(kBrightness, nullptr));
@@ -150,7 +114,7 @@ TEST_F(PropertyStoreTest, SetAndGetOneValue) {
 
 TEST_F(PropertyStoreTest, StringsAndArraysRoundTrip) {
   char text[] = "Vantor camera";
-  Desc tag;
+  PropertyDescImage tag;
   tag.id = 0x010f0001u;
   tag.values[0].type = PVL_VT_STRING;
   tag.values[0].payload.array = {text, sizeof text, sizeof text, 0};
@@ -158,7 +122,7 @@ TEST_F(PropertyStoreTest, StringsAndArraysRoundTrip) {
   text[0] = 'X';  // the store kept a copy
 
   // No buffer: allocated for the caller from the environment's heap.
-  PvlValueRecord out = Typed(PVL_VT_STRING);
+  PvlValueRecord out = TypedValue(PVL_VT_STRING);
   ASSERT_EQ(PVL_OK, store->GetProperty(tag.id, &out));
   EXPECT_STREQ("Vantor camera", static_cast<char*>(out.payload.array.data));
   EXPECT_EQ(14, out.payload.array.filled);
@@ -166,7 +130,7 @@ TEST_F(PropertyStoreTest, StringsAndArraysRoundTrip) {
 
   // A short buffer: cut and terminated.
   char small[7];
-  out = Typed(PVL_VT_STRING);
+  out = TypedValue(PVL_VT_STRING);
   out.payload.array = {small, sizeof small, 0, 0};
   ASSERT_EQ(PVL_OK, store->GetProperty(tag.id, &out));
   EXPECT_STREQ("Vantor", small);
@@ -182,7 +146,7 @@ TEST_F(PropertyStoreTest, StringsAndArraysRoundTrip) {
   array.type = PVL_VT_ARRAY;
   array.payload.array = {rects, 2, 2, 0};
   ASSERT_EQ(PVL_OK, store->SetProperty(tag.id, &array));
-  out = Typed(PVL_VT_ARRAY);
+  out = TypedValue(PVL_VT_ARRAY);
   ASSERT_EQ(PVL_OK, store->GetProperty(tag.id, &out));
   ASSERT_EQ(2, out.payload.array.filled);
   auto* got = static_cast<PvlValueRecord*>(out.payload.array.data);
@@ -195,7 +159,7 @@ TEST_F(PropertyStoreTest, StringsAndArraysRoundTrip) {
   EXPECT_EQ(PVL_E_BADARG, store->SetProperty(tag.id, &array));
   array.payload.array = {rects, 1, 2, 0};  // more filled than its capacity
   EXPECT_EQ(PVL_E_BADARG, store->SetProperty(tag.id, &array));
-  out = Typed(PVL_VT_ARRAY);
+  out = TypedValue(PVL_VT_ARRAY);
   PvlValueRecord two[2] = {};
   out.payload.array = {two, 2, 0, 0};
   ASSERT_EQ(PVL_OK, store->GetProperty(tag.id, &out));
@@ -204,38 +168,65 @@ TEST_F(PropertyStoreTest, StringsAndArraysRoundTrip) {
 
 TEST_F(PropertyStoreTest, OutOfMemoryKeepsTheOldValue) {
   char text[] = "kept";
-  Desc tag;
+  PropertyDescImage tag;
   tag.id = 0x010f0002u;
   tag.values[0].type = PVL_VT_STRING;
   tag.values[0].payload.array = {text, 5, 5, 0};
   ASSERT_EQ(PVL_OK, store->AddProperty(tag.Ptr(), 0, 0));
   char other[] = "lost";
-  PvlValueRecord v = Typed(PVL_VT_STRING);
+  PvlValueRecord v = TypedValue(PVL_VT_STRING);
   v.payload.array = {other, 5, 5, 0};
   OrbhostTest_FailAllocation(1);
   EXPECT_EQ(PVL_E_OUTOFMEMORY, store->SetProperty(tag.id, &v));
   char buffer[8] = {};
-  PvlValueRecord out = Typed(PVL_VT_STRING);
+  PvlValueRecord out = TypedValue(PVL_VT_STRING);
   out.payload.array = {buffer, sizeof buffer, 0, 0};
   ASSERT_EQ(PVL_OK, store->GetProperty(tag.id, &out));
   EXPECT_STREQ("kept", buffer);
+}
+
+// An array of strings copied in: whichever allocation fails, what was copied before it
+// is given back (TearDown counts the store's blocks) and the old value stays.
+TEST_F(PropertyStoreTest, AnArrayCopyRunningOutOfMemoryGivesBackWhatItCopied) {
+  char a[] = "one", b[] = "two", c[] = "three";
+  PvlValueRecord strings[3] = {TypedValue(PVL_VT_STRING), TypedValue(PVL_VT_STRING), TypedValue(PVL_VT_STRING)};
+  strings[0].payload.array = {a, 4, 4, 0};
+  strings[1].payload.array = {b, 4, 4, 0};
+  strings[2].payload.array = {c, 6, 6, 0};
+  PvlValueRecord array = TypedValue(PVL_VT_ARRAY);
+  array.payload.array = {strings, 3, 3, 0};
+  PropertyDescImage tag = Describe(0x010f0003u, "tags", IntValue(7));
+  ASSERT_EQ(PVL_OK, store->AddProperty(tag.Ptr(), 0, 0));
+  const uint32_t kept = OrbhostTest_LiveBlocks(kStoreTag);
+  const char* const kFailing[] = {"the array", "the first string", "the second string", "the last string"};
+  for (uint32_t n = 1; n <= 4; ++n) {
+    SCOPED_TRACE(kFailing[n - 1]);
+    OrbhostTest_FailAllocation(n);
+    EXPECT_EQ(PVL_E_OUTOFMEMORY, store->SetProperty(tag.id, &array));
+    OrbhostTest_FailAllocation(0);
+    EXPECT_EQ(kept, OrbhostTest_LiveBlocks(kStoreTag));
+    PvlValueRecord out = TypedValue(PVL_VT_SINT32);
+    ASSERT_EQ(PVL_OK, store->GetProperty(tag.id, &out));
+    EXPECT_EQ(7, out.payload.i32);
+  }
+  ASSERT_EQ(PVL_OK, store->SetProperty(tag.id, &array));
 }
 
 TEST_F(PropertyStoreTest, SetPropertiesIsAllOrNothingAndKeepsTheModeWord) {
   RegisterBrightness();
   PvlPropertyValueRecord records[2] = {};
   records[0].id = kBrightness;
-  records[0].value = Int(5);
+  records[0].value = IntValue(5);
   records[0].mode = 2;
   records[1].id = 0x0103f4e3u;  // unknown
-  records[1].value = Int(6);
+  records[1].value = IntValue(6);
   EXPECT_EQ(PVL_E_BADARG, store->SetProperties(records, 2));
-  PvlValueRecord out = Typed(PVL_VT_SINT32);
+  PvlValueRecord out = TypedValue(PVL_VT_SINT32);
   store->GetProperty(kBrightness, &out);
   EXPECT_EQ(750, out.payload.i32);
 
   ASSERT_EQ(PVL_OK, store->SetProperties(records, 1));
-  Desc q;
+  PropertyDescImage q;
   q.id = kBrightness;
   ASSERT_EQ(PVL_OK, store->GetProperties(q.Ptr(), 1, nullptr));
   EXPECT_EQ(5, q.values[0].payload.i32);
@@ -251,7 +242,7 @@ TEST_F(PropertyStoreTest, DriverRecordIsFilledWithinItsBounds) {
   RegisterBrightness();
   PvlPropertyValueRecord set{};
   set.id = kBrightness;
-  set.value = Int(-20);
+  set.value = IntValue(-20);
   set.mode = 3;
   ASSERT_EQ(PVL_OK, store->SetProperties(&set, 1));
 
@@ -263,10 +254,10 @@ TEST_F(PropertyStoreTest, DriverRecordIsFilledWithinItsBounds) {
   const uint32_t status = 0xA5A5A5A5u;
   memcpy(raw.get() + 156, &status, 4);
   PvlResult result = -1;
-  ASSERT_EQ(PVL_OK, store->GetProperties(reinterpret_cast<CPvlPropertyDesc*>(raw.get()), 1, &result));
+  ASSERT_EQ(PVL_OK, store->GetProperties(PvlPropertyDescOf(record), 1, &result));
   EXPECT_EQ(PVL_OK, result);
   const int32_t want[5] = {-20, -10000, 10000, 750, 1};
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(want[i], record->values[i].payload.i32) << i;
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(want[i], record->values[i].payload.i32) << kDescValueNames[i];
   uint32_t mode = 0, after = 0;
   memcpy(&mode, raw.get() + 152, 4);
   memcpy(&after, raw.get() + 156, 4);
@@ -276,8 +267,8 @@ TEST_F(PropertyStoreTest, DriverRecordIsFilledWithinItsBounds) {
   // Such a record also declares a property (no name, no description).
   record->id = 0x0103f4fdu;
   record->values[0].payload.i32 = 7;
-  ASSERT_EQ(PVL_OK, store->AddProperty(reinterpret_cast<CPvlPropertyDesc*>(raw.get()), 0, 0));
-  PvlValueRecord out = Typed(PVL_VT_SINT32);
+  ASSERT_EQ(PVL_OK, store->AddProperty(PvlPropertyDescOf(record), 0, 0));
+  PvlValueRecord out = TypedValue(PVL_VT_SINT32);
   ASSERT_EQ(PVL_OK, store->GetProperty(0x0103f4fdu, &out));
   EXPECT_EQ(7, out.payload.i32);
   memcpy(&after, raw.get() + 156, 4);
@@ -288,12 +279,12 @@ TEST_F(PropertyStoreTest, SetRangesReplacesTheFourBounds) {
   RegisterBrightness();
   PvlPropertyRangeRecord range{};
   range.id = kExposureComp;
-  range.minimum = Pair(-12, 6);
-  range.maximum = Pair(12, 6);
-  range.def = Pair(0, 6);
-  range.step = Pair(1, 6);
+  range.minimum = PairValue(-12, 6);
+  range.maximum = PairValue(12, 6);
+  range.def = PairValue(0, 6);
+  range.step = PairValue(1, 6);
   ASSERT_EQ(PVL_OK, store->SetRanges(&range, 1));
-  Desc q;
+  PropertyDescImage q;
   q.id = kExposureComp;
   ASSERT_EQ(PVL_OK, store->GetProperties(q.Ptr(), 1, nullptr));
   EXPECT_EQ(-12, q.values[1].payload.pair.first);
@@ -312,9 +303,10 @@ TEST_F(PropertyStoreTest, GroupsListTheirMembersInOrder) {
   EXPECT_EQ(kBrightness, ids[0]);
   EXPECT_EQ(kExposureComp, ids[1]);
   // An existing property joins another group and keeps its value unless told.
-  Desc again = Describe(kBrightness, Int(1), Int(0), Int(0), Int(0), Int(0));
+  PropertyDescImage again =
+      Describe(kBrightness, "Brightness", IntValue(1), IntValue(0), IntValue(0), IntValue(0), IntValue(0));
   ASSERT_EQ(PVL_OK, store->AddProperty(again.Ptr(), kGroupExif, 0));
-  PvlValueRecord out = Typed(PVL_VT_SINT32);
+  PvlValueRecord out = TypedValue(PVL_VT_SINT32);
   store->GetProperty(kBrightness, &out);
   EXPECT_EQ(750, out.payload.i32);
   ASSERT_EQ(PVL_OK, store->AddProperty(again.Ptr(), kGroupExif, PVL_PROPERTY_ADD_REPLACE));
@@ -361,14 +353,14 @@ TEST_F(PropertyStoreTest, BoundFaceSharesThePropertiesWithoutHoldingItsOwner) {
   EXPECT_EQ(PVL_E_NOTSUPPORTED, face->QueryInterface(ZUEUID_IFACE_PROPERTY_STORE, &out));
 
   // The chroma offset in the way the video buffer manager adds it.
-  Desc chroma;
+  PropertyDescImage chroma;
   chroma.id = 0x010620f5u;
-  chroma.values[0] = Int(4096, PVL_VT_UINT32);
+  chroma.values[0] = IntValue(4096, PVL_VT_UINT32);
   EXPECT_EQ(PVL_E_BADARG, face->SetProperty(chroma.id, &chroma.values[0]));
   ASSERT_EQ(PVL_OK, face->AddProperty(chroma.Ptr(), 0, 0));
   store->Release();  // the face keeps the properties
   store = nullptr;
-  PvlValueRecord v = Typed(PVL_VT_UINT32);
+  PvlValueRecord v = TypedValue(PVL_VT_UINT32);
   ASSERT_EQ(PVL_OK, face->GetProperty(chroma.id, &v));
   EXPECT_EQ(4096u, v.payload.u32);
   owner.Release();

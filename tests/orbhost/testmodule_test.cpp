@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "hostsession.h"
 #include "ienv.h"
 #include "image_copy.h"
 #include "orbhost.h"
@@ -20,15 +21,11 @@ class TestModuleTest : public ::testing::Test {
   void SetUp() override {
     if (!std::filesystem::exists(camera::test::ImagePath("Windows/" TESTMOD_DEVICE_NAME ".mif")))
       GTEST_SKIP() << "the runtime's test module is not built";
-    ASSERT_EQ(PVL_OK, Orbhost_Start("\\device.cs", 0, &env));
+    ASSERT_EQ(PVL_OK, host.Start());
+    env = host.env();
     ASSERT_EQ(PVL_OK, OrbhostTest_SetModuleDirectory(nullptr));  // the script's module directory
   }
-  void TearDown() override {
-    if (env) {
-      env->Release();
-      Orbhost_Stop();
-    }
-  }
+  camera::test::HostSession host;
   IEnv* env = nullptr;
 };
 

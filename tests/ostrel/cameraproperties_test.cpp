@@ -246,9 +246,9 @@ TEST_F(PropertiesTest, OpeningPushesThePublishedDefaultsToTheEngine) {
   EXPECT_EQ(uint32_t(EngineInt(ZUEUID_PROPERTY_CURRENT_FLASH_DEVICE_ID)), FakeEngineConfig().flashClass)
       << "the engine's first flash device is selected";
   uint32_t quality = 0;
-  ASSERT_TRUE(FakeCameraEngine::StillPortValue(0x01045579, &quality));
+  ASSERT_TRUE(FakeCameraEngine::StillPortValue(ZUEUID_PROPERTY_JPEG_QUALITY, &quality));
   EXPECT_EQ(quality, 75u) << "7475 of 10000 on 1..100";
-  ASSERT_TRUE(FakeCameraEngine::StillPortValue(0x0104557a, &quality));
+  ASSERT_TRUE(FakeCameraEngine::StillPortValue(ZUEUID_PROPERTY_JPEG_THUMBNAIL_QUALITY, &quality));
   EXPECT_EQ(quality, 75u) << "the thumbnail quality follows";
 }
 

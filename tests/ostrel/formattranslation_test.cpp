@@ -98,7 +98,7 @@ TEST(FormatTranslation, JpegAndBayerSizes) {
 
 TEST(FormatTranslation, AnUnknownCodeIsLoggedAndSizedZero) {
   camera::test::DebugCapture capture;
-  CameraPortFormat f = Port(OSTREL_FOURCC('A', 'B', 'C', 'D'), 64, 64);
+  CameraPortFormat f = Port(CAMERA_FOURCC('A', 'B', 'C', 'D'), 64, 64);
   EXPECT_EQ(PortFormatImageSize(f), 0u);
   EXPECT_EQ(FourccPlanes(f.FourCC), 1);
   CsGuid zero{};

@@ -39,7 +39,9 @@ TEST(PropertyTranslation, FlagsMapOneToOneToControlModes) {
   for (const Case& c : cases) {
     uint32_t mode = 99;
     EXPECT_EQ(ClientFlagsToControlMode(c.flags, c.caps, &mode), c.result) << "flags " << c.flags;
-    if (c.result == 0) EXPECT_EQ(mode, c.mode) << "flags " << c.flags;
+    if (c.result == 0) {
+      EXPECT_EQ(mode, c.mode) << "flags " << c.flags;
+    }
   }
 }
 
@@ -119,7 +121,9 @@ TEST(PropertyTranslation, ControlModesReadBackByTheirRule) {
     PVLPropertyRecord e = Engine(c.engineId, PVL_VT_SINT32, 5, 0, 10, c.mode);
     CSPROPERTY_CAMERACONTROL_S out{};
     EXPECT_EQ(TranslatePVLToCameraControl(&out, e, Cc(0x100)), c.result) << c.name;
-    if (c.result == 0) EXPECT_EQ(out.Flags, c.flags) << c.name;
+    if (c.result == 0) {
+      EXPECT_EQ(out.Flags, c.flags) << c.name;
+    }
   }
 }
 
@@ -153,7 +157,7 @@ TEST(PropertyTranslation, QualityIsOneToOneHundred) {
   PvlValueRecord hundred{};
   hundred.payload.u32 = 100;
   CSPROPERTY_VIDEOCOMPRESSION_S back{};
-  ASSERT_EQ(TranslatePVLToVideoCompression(&back, ZUEUID_PROPERTY_JPEG_MAIN_QUALITY, hundred, row, 1), 0);
+  ASSERT_EQ(TranslatePVLToVideoCompression(&back, ZUEUID_PROPERTY_JPEG_QUALITY, hundred, row, 1), 0);
   EXPECT_EQ(back.Value, 10000);
   EXPECT_EQ(back.StreamIndex, 1u);
 }

@@ -246,6 +246,7 @@ TEST_F(StatusTest, DiagnosticLinesGoOutForTheHigherLevelsOnly) {
   } cases[] = {{0, false}, {1, false}, {2, false}, {4, true}, {8, true}, {0x10, true}, {0x20, false}, {0x23, false},
                {0x7, true}};
   for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "level mask 0x" << std::hex << c.mask);
     ChipSimClearMessages();
     DiagMessageSend("cameradriver", 42, c.mask, "CAM_Init()", 9);
     auto m = ChipSimMessages();

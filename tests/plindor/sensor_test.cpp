@@ -12,7 +12,7 @@ class SensorBusTest : public PlindorTest {
   // The sensor answers only clocked and out of reset, as its driver powers it up.
   void SetUp() override {
     PlindorTest::SetUp();
-    CameraSensorCLK_ConfigMclk(24000000, 0);
+    CameraSensorCLK_ConfigMclk(CAMERA_MCLK_FREQUENCY_HZ, CAMERA_MCLK_ARG);
     CameraSensorGPIO_Out(CAMERA_GPIO_KIND_RESET, 1);
     Plindor_WaitMicroSeconds(10000);
   }
@@ -113,6 +113,7 @@ TEST(CopyCommand, KeepsKnownValuesAndNormalisesTheRest) {
       {3, 0xFFFF, 0, 3, 0x1FF, 1}, {7, 0xFFFFFFFF, 2, 3, 0x1FF, 2},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "mode " << c.mode << ", flags 0x" << std::hex << c.flags << ", direction " << c.direction);
     CameraSensorI2C_Command src{};
     src.busMode = c.mode;
     src.slaveAddress = 0x20;
@@ -182,6 +183,7 @@ TEST_F(SensorGpioTest, SignalKindsDriveTheirPins) {
       {CAMERA_GPIO_KIND_5, 6, 1u << 21},      // signal 594, GPIO 143
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "signal kind " << c.kind);
     BoardSimReset();
     ASSERT_EQ(CameraSensorGPIO_Out(c.kind, 1), 1);
     EXPECT_EQ(BoardTlmmRead(c.bank, kTlmmOut), c.bit) << c.kind;
@@ -250,6 +252,22 @@ TEST_F(SensorGpioTest, ClockAndPinConfigurationReachTheChipset) {
   EXPECT_EQ(BoardTlmmRead(0, kTlmmOut), 0u);
   EXPECT_EQ(CameraSensor_PowerOn(), 1);
   EXPECT_EQ(CameraSensor_PowerOff(), 1);
+}
+
+// The values the probe and the sensor driver pass: defined ones, never whatever
+// happens to be in a register.
+TEST_F(SensorGpioTest, TheCallersDeclaredValuesReachTheChipset) {
+  const uint32_t pin = CAMERA_GPIO_CONFIG_ARG;
+  EXPECT_EQ(CameraSensorGPIO_ConfigParallelCamera(pin, pin, pin, pin), 1);
+  EXPECT_EQ(CameraSensorCLK_ConfigMclk(CAMERA_MCLK_FREQUENCY_HZ, CAMERA_MCLK_ARG), 1);
+  EXPECT_EQ(CameraSensorGPIO_ConfigDefault(pin, pin, pin, pin), 1);
+  EXPECT_EQ(ChipSimClocks().cameraClockHz, 24000000u);
+  auto calls = ChipSimCalls();
+  ASSERT_EQ(calls.size(), 3u);
+  EXPECT_EQ(calls[0].args, (std::vector<uint32_t>{0, 0, 0, 0}));
+  EXPECT_EQ(calls[1].name, "clk_regime_krs_sel_camclk");
+  EXPECT_EQ(calls[1].args, (std::vector<uint32_t>{24000000, 0}));
+  EXPECT_EQ(calls[2].args, (std::vector<uint32_t>{0, 0, 0, 0}));
 }
 
 TEST_F(SensorGpioTest, WaitsWholeMilliseconds) {

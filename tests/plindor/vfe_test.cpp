@@ -47,11 +47,13 @@ TEST_F(VfeClockTest, SensorInputPulsesTheResetBitAroundTheSelection) {
   auto* input = static_cast<volatile uint8_t*>(get_virtual_address(0xaa500000, 4096));
   ASSERT_NE(input, nullptr);
   struct Case {
+    const char* name;
     int (*select)();
     uint32_t inputBits;
     uint32_t source;
-  } cases[] = {{vfe_config_clks_sensor, 0x60002, 1}, {vfe_config_clks_testgen, 0x60080, 0}};
+  } cases[] = {{"sensor", vfe_config_clks_sensor, 0x60002, 1}, {"test generator", vfe_config_clks_testgen, 0x60080, 0}};
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     chip_reg_write32(input, 0xFFFFFFFF);
     ChipSimTraceWindow(0xaa500000, true);
     ChipSimTakeTrace();

@@ -53,7 +53,9 @@ class PortTest : public EngineTest {
     ASSERT_EQ(PVL_OK, CCameraVideoPort::Create(env, &port));
     ASSERT_EQ(PVL_OK, port->Attach(&output, &sensor));
     if (open) port->SetMode(1);
-    if (start) ASSERT_EQ(PVL_OK, port->Start());
+    if (start) {
+      ASSERT_EQ(PVL_OK, port->Start());
+    }
   }
   IPvlMediaBuffer* Frame() {
     IPvlMediaBuffer* b = nullptr;
@@ -450,7 +452,9 @@ TEST_F(StillPortTest, JpegFormatsAreOfferedOnlyWithTheJpegService) {
     ASSERT_EQ(main->GetSupportedFormats(formats, 4, &count), PVL_OK);
     ASSERT_EQ(count, service ? 2u : 1u);
     EXPECT_EQ(formats[0].FourCC, CAMERA_FOURCC_NV21);
-    if (service) EXPECT_EQ(formats[1].FourCC, CAMERA_FOURCC_IJPG);
+    if (service) {
+      EXPECT_EQ(formats[1].FourCC, CAMERA_FOURCC_IJPG);
+    }
     CameraPortFormat f = Jpeg(640, 480);
     EXPECT_EQ(main->SetFormat(&f), service ? PVL_OK : PVL_E_UNSUPPORTED);
   }

@@ -15,6 +15,7 @@ TEST(FixedPoint, ConversionRoundsHalfAwayFromZero) {
       {8, 2.00625, 514}, {31, 0.5, 0x40000000}, {40, 0.25, 0x20000000},  // Q clamped to 31
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.x << " at Q" << c.q);
     CFixedPoint f(c.q, c.x);
     EXPECT_EQ(f.GetRawValue(), c.raw) << c.q << " " << c.x;
     EXPECT_EQ(f.GetQ(), c.q > 31 ? 31u : c.q);

@@ -14,8 +14,6 @@
 
 using runtime_test::Env;
 
-extern "C" int32_t Mod_ClassFactory(IEnv* env, ZUEUID clsid, void* argument, void** out);
-
 namespace {
 
 const char* const kNames[PVL_HOST_SYMBOL_COUNT] = PVL_HOST_SYMBOL_NAMES;

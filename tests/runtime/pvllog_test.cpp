@@ -37,6 +37,7 @@ TEST_F(LogTest, NamesLevelsAndLines) {
       {"", "", ""},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "path \"" << c.path << "\"");
     runtime_test::ResetHost();
     const CameraLogRecord record = {CAMERA_LOG_ERROR, c.path, 321};
     CameraDebugLog(&record, "value %d", 5);

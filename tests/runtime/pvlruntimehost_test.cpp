@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "hostsession.h"
 #include "ienv.h"
 #include "ipropertystore.h"
-#include "orbhost.h"
 #include "orbhost_test.h"
 #include "pvllog.h"
 #include "pvlmediabuffer.h"
@@ -17,22 +17,22 @@
 
 namespace {
 
-class WithHost : public ::testing::Test {
+// The host started, and every block and host object the test made given back.
+class WithHost : public camera::test::HostTest {
  protected:
   void SetUp() override {
-    ASSERT_EQ(Orbhost_Start("\\device.cs", 0, &env_), PVL_OK);
+    HostTest::SetUp();
     ASSERT_NE(env_, nullptr);
     blocks_ = OrbhostTest_LiveBlocks(nullptr);
     objects_ = OrbhostTest_LiveHostObjects();
   }
   void TearDown() override {
-    if (!env_) return;
-    EXPECT_EQ(OrbhostTest_LiveBlocks(nullptr), blocks_) << "leaked blocks";
-    EXPECT_EQ(OrbhostTest_LiveHostObjects(), objects_) << "leaked host objects";
-    env_->Release();
-    Orbhost_Stop();
+    if (env_) {
+      EXPECT_EQ(OrbhostTest_LiveBlocks(nullptr), blocks_) << "leaked blocks";
+      EXPECT_EQ(OrbhostTest_LiveHostObjects(), objects_) << "leaked host objects";
+    }
+    HostTest::TearDown();
   }
-  IEnv* env_ = nullptr;
   uint32_t blocks_ = 0;
   int32_t objects_ = 0;
 };
@@ -90,8 +90,8 @@ TEST_F(WithHost, ThreadsStartStopAndRestartOnTheHost) {
   info.entry = WaitForStop;
   info.context = &body;
   for (int i = 1; i <= 100; ++i) {
-    ASSERT_EQ(thread->Start(&info, "runtime test"), PVL_OK) << i;
-    ASSERT_EQ(thread->Stop(), PVL_OK) << i;
+    ASSERT_EQ(thread->Start(&info, "runtime test"), PVL_OK) << "round " << i;
+    ASSERT_EQ(thread->Stop(), PVL_OK) << "round " << i;
     ASSERT_EQ(body.runs, i);  // Stop returned after the body ended
     ASSERT_EQ(body.lastId, PVL_THREAD_STOP_SIGNAL);
   }

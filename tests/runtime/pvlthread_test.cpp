@@ -313,16 +313,18 @@ TEST_F(ThreadTest, PassThroughs) {
   EXPECT_EQ(thread_->PassThrough4(1, 2, 3), PVL_E_NOTREADY);
   ASSERT_EQ(thread_->Start(&info_, "x"), PVL_OK);
   struct Case {
+    const char* name;
     std::function<PvlResult()> call;
     int op;
     uint32_t a, b, c;
   } cases[] = {
-      {[&] { return thread_->PassThrough1(5); }, 10, 5, 0xEE, 0xEE},
-      {[&] { return thread_->PassThrough2(6); }, 9, 6, 0, 0xEE},
-      {[&] { return thread_->PassThrough3(7, 8); }, 8, 7, 8, 0},
-      {[&] { return thread_->PassThrough4(1, 2, 3); }, 11, 1, 2, 3},
+      {"PassThrough1", [&] { return thread_->PassThrough1(5); }, 10, 5, 0xEE, 0xEE},
+      {"PassThrough2", [&] { return thread_->PassThrough2(6); }, 9, 6, 0, 0xEE},
+      {"PassThrough3", [&] { return thread_->PassThrough3(7, 8); }, 8, 7, 8, 0},
+      {"PassThrough4", [&] { return thread_->PassThrough4(1, 2, 3); }, 11, 1, 2, 3},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     EXPECT_EQ(c.call(), PVL_OK);
     EXPECT_EQ(log_.lastPassOp, c.op);
     EXPECT_EQ(log_.lastPass[0], c.a);

@@ -16,6 +16,7 @@
 #include "board_sensor.h"
 #include "board_sim.h"
 #include "chipset_sim.h"
+#include "hostsymbols.h"  // the module's class switch, Mod_ClassFactory
 #include "icameradriver.h"
 #include "ienv.h"
 #include "orbhost_test.h"
@@ -25,8 +26,6 @@
 #include "tuningdataprovider.h"
 #include "wince_sim.h"
 
-// The module's class switch, written by the build from its class table.
-extern "C" int32_t Mod_ClassFactory(IEnv* env, ZUEUID clsid, void* argument, void** out);
 
 namespace senvartest {
 

@@ -95,8 +95,8 @@ class FakePort final : public ICameraPort, public IProperties {
     return true;
   }
   void InitStillProperties() {
-    values_[0x01045579] = Int(PVL_VT_UINT32, 90);
-    values_[0x0104557a] = Int(PVL_VT_UINT32, 90);
+    values_[ZUEUID_PROPERTY_JPEG_QUALITY] = Int(PVL_VT_UINT32, 90);
+    values_[ZUEUID_PROPERTY_JPEG_THUMBNAIL_QUALITY] = Int(PVL_VT_UINT32, 90);
   }
 
  private:

@@ -191,6 +191,7 @@ TEST_F(BestShotTest, EveryModeSetsItsProperties) {
     EXPECT_EQ(got.mode, p.mode) << "mode " << mode << " property " << std::hex << id;
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "best-shot mode " << c.mode);
     Define(ZUEUID_PROPERTY_FOCUS_STEP, {40, 0}, 7);
     ASSERT_EQ(PVL_OK, bestShot.Apply(c.mode, store.Get())) << c.mode;
     expect(ZUEUID_PROPERTY_SNAPSHOT_HAND_JITTER_REDUCTION_MODE, c.hjr, c.mode);

@@ -11,8 +11,6 @@
 
 using namespace tuningtest;
 
-extern "C" int32_t Mod_ClassFactory(IEnv* env, ZUEUID clsid, void* argument, void** out);
-
 // The sensor simulator's class is in no module's table: Corvane's switch answers 3 and
 // leaves no stale pointer.
 TEST(CorvaneModule, TheSwitchAnswersNotSupportedForASimulatorClass) {

@@ -229,6 +229,7 @@ TEST(SensorInfoProxy, RecordsAndRates) {
   struct { float value; int32_t raw; } optics[] = {
       {1e12f, INT32_MAX}, {-1e12f, INT32_MIN}, {std::numeric_limits<float>::quiet_NaN(), 0}, {-2.5f, -2560}};
   for (auto o : optics) {
+    SCOPED_TRACE(testing::Message() << "optics value " << o.value);
     sensor.optics.FNumber = o.value;
     sensor.optics.MaxApertureValue = o.value;
     ASSERT_EQ(PVL_OK, p.GetFNumber(&fnumber));
@@ -314,6 +315,7 @@ TEST(SensorInfoProxy, FocusAndLens) {
 TEST_F(SettingsTest, ModeWordsMapped) {
   struct { uint32_t word, mapped; } cases[] = {{0, 0}, {1, 1}, {2, 3}, {3, 2}, {7, 0}};
   for (auto c : cases) {
+    SCOPED_TRACE(testing::Message() << "antibanding mode word " << c.word);
     Set(ZUEUID_PROPERTY_ANTIBANDING_MODE, Int(60), c.word);
     uint32_t v = 99;
     ASSERT_EQ(PVL_OK, ud.GetAntibandingMode(&v));
@@ -321,6 +323,7 @@ TEST_F(SettingsTest, ModeWordsMapped) {
   }
   struct { uint32_t word; uint32_t mode; } wb[] = {{2, 1}, {3, 0}, {4, 2}, {5, 3}, {6, 4}, {1, 77}, {7, 77}};
   for (auto c : wb) {
+    SCOPED_TRACE(testing::Message() << "white-balance mode word " << c.word);
     Set(ZUEUID_PROPERTY_WHITE_BALANCE_MODE, Int(5000), c.word);
     uint32_t v = 77;
     ASSERT_EQ(PVL_OK, ud.GetWhiteBalanceMode(&v));
@@ -515,88 +518,95 @@ TEST_F(SettingsTest, NullOutputsAndUnsupportedSlots) {
   uint32_t word = 0;
   uint8_t byte = 0;
   // Every slot that hands something out, with each of its out-pointers null in turn.
-  std::vector<std::function<PvlResult()>> nulls = {
+  // Each call by its own text, so that a failure names it.
+  struct NamedCall {
+    const char* name;
+    std::function<PvlResult()> call;
+  };
+#define NULL_CASE(call) NamedCall{#call, [&] { return call; }}
+  std::vector<NamedCall> nulls = {
       // IVfeSettings
-      [&] { return vfe->GetContrast(nullptr); }, [&] { return vfe->GetBrightness(nullptr); },
-      [&] { return vfe->GetGammaCurve(nullptr); }, [&] { return vfe->GetImageEffectMode(nullptr); },
-      [&] { return vfe->GetImageEffect(nullptr); }, [&] { return vfe->GetFixedCbOffset(nullptr); },
-      [&] { return vfe->GetFixedCrOffset(nullptr); }, [&] { return vfe->GetSaturation(nullptr); },
-      [&] { return vfe->GetHueAngle(nullptr); }, [&] { return vfe->GetSharpness(nullptr); },
-      [&] { return vfe->GetDigitalGain(nullptr); }, [&] { return vfe->GetCropFactor(nullptr); },
-      [&] { return vfe->SetMaxCropFactor(nullptr); }, [&] { return vfe->GetReservedFlag(nullptr); },
-      [&] { return vfe->GetSensorFormat(nullptr); }, [&] { return vfe->GetSensorTiming(nullptr); },
-      [&] { return vfe->GetSensorGeometry(nullptr); }, [&] { return vfe->GetSensorModeInfo(nullptr); },
-      [&] { return vfe->GetWhiteBalanceGains(nullptr, nullptr, nullptr); },
-      [&] { return vfe->GetWhiteBalanceGains(&fp, nullptr, &fp); },
-      [&] { return vfe->GetWhiteBalanceGains(&fp, &fp, nullptr); },
-      [&] { return vfe->GetWhiteBalanceIlluminant(nullptr); }, [&] { return vfe->GetAwbFlagB(nullptr); },
-      [&] { return vfe->GetAecIndex(nullptr); }, [&] { return vfe->GetAecFlagA(nullptr); },
-      [&] { return vfe->GetAecPair(nullptr, nullptr); }, [&] { return vfe->GetAecPair(&word, nullptr); },
-      [&] { return vfe->GetAecPair(nullptr, &byte); }, [&] { return vfe->GetFlashNeeded(nullptr); },
-      [&] { return vfe->GetFocusState(nullptr); }, [&] { return vfe->GetExposureGain(nullptr); },
-      [&] { return vfe->GetAecWordB(nullptr); }, [&] { return vfe->GetVfeBlock(nullptr, 256, nullptr); },
-      [&] { return vfe->GetVfeBlock(nullptr, 256, &word); }, [&] { return vfe->SetVfeBlock(nullptr, 256); },
-      [&] { return vfe->GetLumaAdaptationMode(nullptr); }, [&] { return vfe->GetOutputDescription(nullptr); },
-      [&] { return vfe->GetModeTimingWord0(nullptr); },
+      NULL_CASE(vfe->GetContrast(nullptr)), NULL_CASE(vfe->GetBrightness(nullptr)),
+      NULL_CASE(vfe->GetGammaCurve(nullptr)), NULL_CASE(vfe->GetImageEffectMode(nullptr)),
+      NULL_CASE(vfe->GetImageEffect(nullptr)), NULL_CASE(vfe->GetFixedCbOffset(nullptr)),
+      NULL_CASE(vfe->GetFixedCrOffset(nullptr)), NULL_CASE(vfe->GetSaturation(nullptr)),
+      NULL_CASE(vfe->GetHueAngle(nullptr)), NULL_CASE(vfe->GetSharpness(nullptr)),
+      NULL_CASE(vfe->GetDigitalGain(nullptr)), NULL_CASE(vfe->GetCropFactor(nullptr)),
+      NULL_CASE(vfe->SetMaxCropFactor(nullptr)), NULL_CASE(vfe->GetReservedFlag(nullptr)),
+      NULL_CASE(vfe->GetSensorFormat(nullptr)), NULL_CASE(vfe->GetSensorTiming(nullptr)),
+      NULL_CASE(vfe->GetSensorGeometry(nullptr)), NULL_CASE(vfe->GetSensorModeInfo(nullptr)),
+      NULL_CASE(vfe->GetWhiteBalanceGains(nullptr, nullptr, nullptr)),
+      NULL_CASE(vfe->GetWhiteBalanceGains(&fp, nullptr, &fp)),
+      NULL_CASE(vfe->GetWhiteBalanceGains(&fp, &fp, nullptr)),
+      NULL_CASE(vfe->GetWhiteBalanceIlluminant(nullptr)), NULL_CASE(vfe->GetAwbFlagB(nullptr)),
+      NULL_CASE(vfe->GetAecIndex(nullptr)), NULL_CASE(vfe->GetAecFlagA(nullptr)),
+      NULL_CASE(vfe->GetAecPair(nullptr, nullptr)), NULL_CASE(vfe->GetAecPair(&word, nullptr)),
+      NULL_CASE(vfe->GetAecPair(nullptr, &byte)), NULL_CASE(vfe->GetFlashNeeded(nullptr)),
+      NULL_CASE(vfe->GetFocusState(nullptr)), NULL_CASE(vfe->GetExposureGain(nullptr)),
+      NULL_CASE(vfe->GetAecWordB(nullptr)), NULL_CASE(vfe->GetVfeBlock(nullptr, 256, nullptr)),
+      NULL_CASE(vfe->GetVfeBlock(nullptr, 256, &word)), NULL_CASE(vfe->SetVfeBlock(nullptr, 256)),
+      NULL_CASE(vfe->GetLumaAdaptationMode(nullptr)), NULL_CASE(vfe->GetOutputDescription(nullptr)),
+      NULL_CASE(vfe->GetModeTimingWord0(nullptr)),
       // ISensorSettings
-      [&] { return sen->GetAntibandingMode(nullptr); }, [&] { return sen->GetAntibanding(nullptr); },
-      [&] { return sen->GetBrightness(nullptr); }, [&] { return sen->GetContrast(nullptr); },
-      [&] { return sen->GetExposureGain(nullptr); }, [&] { return sen->GetExposureLineCount(nullptr); },
-      [&] { return sen->GetExposureCompensation(nullptr); }, [&] { return sen->GetExposureMeteringMode(nullptr); },
-      [&] { return sen->GetUnsupportedA(nullptr); }, [&] { return sen->GetUnsupportedB(nullptr); },
-      [&] { return sen->GetLensMoveDirection(nullptr); }, [&] { return sen->GetLensMoveSteps(nullptr); },
-      [&] { return sen->GetLensReset(nullptr); }, [&] { return sen->GetAFSearchMode(nullptr); },
-      [&] { return sen->GetFocusState(nullptr); }, [&] { return sen->AreAllOutputsFlagged(nullptr); },
-      [&] { return sen->GetFrameInterval(nullptr); }, [&] { return sen->GetGammaCurve(nullptr); },
-      [&] { return sen->GetHueAngle(nullptr); }, [&] { return sen->GetImageEffectMode(nullptr); },
-      [&] { return sen->GetImageEffect(nullptr); }, [&] { return sen->GetFixedCbOffset(nullptr); },
-      [&] { return sen->GetFixedCrOffset(nullptr); }, [&] { return sen->GetISOMode(nullptr); },
-      [&] { return sen->GetISO(nullptr); }, [&] { return sen->GetAperture(nullptr); },
-      [&] { return sen->GetSnapshotShutterSpeed(nullptr); }, [&] { return sen->GetUnsupportedC(nullptr); },
-      [&] { return sen->GetOutputSize(nullptr); }, [&] { return sen->GetSaturation(nullptr); },
-      [&] { return sen->GetSharpness(nullptr); }, [&] { return sen->GetWhiteBalanceMode(nullptr); },
-      [&] { return sen->GetWhiteBalanceValue(nullptr); },
+      NULL_CASE(sen->GetAntibandingMode(nullptr)), NULL_CASE(sen->GetAntibanding(nullptr)),
+      NULL_CASE(sen->GetBrightness(nullptr)), NULL_CASE(sen->GetContrast(nullptr)),
+      NULL_CASE(sen->GetExposureGain(nullptr)), NULL_CASE(sen->GetExposureLineCount(nullptr)),
+      NULL_CASE(sen->GetExposureCompensation(nullptr)), NULL_CASE(sen->GetExposureMeteringMode(nullptr)),
+      NULL_CASE(sen->GetUnsupportedA(nullptr)), NULL_CASE(sen->GetUnsupportedB(nullptr)),
+      NULL_CASE(sen->GetLensMoveDirection(nullptr)), NULL_CASE(sen->GetLensMoveSteps(nullptr)),
+      NULL_CASE(sen->GetLensReset(nullptr)), NULL_CASE(sen->GetAFSearchMode(nullptr)),
+      NULL_CASE(sen->GetFocusState(nullptr)), NULL_CASE(sen->AreAllOutputsFlagged(nullptr)),
+      NULL_CASE(sen->GetFrameInterval(nullptr)), NULL_CASE(sen->GetGammaCurve(nullptr)),
+      NULL_CASE(sen->GetHueAngle(nullptr)), NULL_CASE(sen->GetImageEffectMode(nullptr)),
+      NULL_CASE(sen->GetImageEffect(nullptr)), NULL_CASE(sen->GetFixedCbOffset(nullptr)),
+      NULL_CASE(sen->GetFixedCrOffset(nullptr)), NULL_CASE(sen->GetISOMode(nullptr)),
+      NULL_CASE(sen->GetISO(nullptr)), NULL_CASE(sen->GetAperture(nullptr)),
+      NULL_CASE(sen->GetSnapshotShutterSpeed(nullptr)), NULL_CASE(sen->GetUnsupportedC(nullptr)),
+      NULL_CASE(sen->GetOutputSize(nullptr)), NULL_CASE(sen->GetSaturation(nullptr)),
+      NULL_CASE(sen->GetSharpness(nullptr)), NULL_CASE(sen->GetWhiteBalanceMode(nullptr)),
+      NULL_CASE(sen->GetWhiteBalanceValue(nullptr)),
       // IFlashSettings
-      [&] { return fl->GetLampIntensity(nullptr); }, [&] { return fl->GetSnapshotFlashIntensity(nullptr); },
-      [&] { return fl->GetRedEyeReductionMode(nullptr); }, [&] { return fl->GetUnsupportedD(nullptr); },
-      [&] { return fl->GetUnsupportedE(nullptr); }, [&] { return fl->GetLampMode(nullptr); },
-      [&] { return fl->GetSnapshotFlashMode(nullptr); }, [&] { return fl->GetCurrentFlashDeviceId(nullptr); },
-      [&] { return fl->IsFlashRequired(nullptr); }, [&] { return fl->GetFlashNeeded(nullptr); },
-      [&] { return fl->GetPreSnapshotState(nullptr); },
+      NULL_CASE(fl->GetLampIntensity(nullptr)), NULL_CASE(fl->GetSnapshotFlashIntensity(nullptr)),
+      NULL_CASE(fl->GetRedEyeReductionMode(nullptr)), NULL_CASE(fl->GetUnsupportedD(nullptr)),
+      NULL_CASE(fl->GetUnsupportedE(nullptr)), NULL_CASE(fl->GetLampMode(nullptr)),
+      NULL_CASE(fl->GetSnapshotFlashMode(nullptr)), NULL_CASE(fl->GetCurrentFlashDeviceId(nullptr)),
+      NULL_CASE(fl->IsFlashRequired(nullptr)), NULL_CASE(fl->GetFlashNeeded(nullptr)),
+      NULL_CASE(fl->GetPreSnapshotState(nullptr)),
       // IAwbSettings
-      [&] { return awb->GetWhiteBalanceMode(nullptr); }, [&] { return awb->GetAecIndex(nullptr); },
-      [&] { return awb->SetWhiteBalanceGains(nullptr, nullptr, nullptr); },
-      [&] { return awb->SetWhiteBalanceGains(&fp, &fp, nullptr); }, [&] { return awb->GetAecFlagC(nullptr); },
-      [&] { return awb->GetFlashWord(nullptr); }, [&] { return awb->GetGainTripleB(nullptr, nullptr, nullptr); },
-      [&] { return awb->GetGainTripleB(&fp, nullptr, &fp); }, [&] { return awb->GetPreSnapshotState(nullptr); },
-      [&] { return awb->IsAwbSupported(nullptr); },
+      NULL_CASE(awb->GetWhiteBalanceMode(nullptr)), NULL_CASE(awb->GetAecIndex(nullptr)),
+      NULL_CASE(awb->SetWhiteBalanceGains(nullptr, nullptr, nullptr)),
+      NULL_CASE(awb->SetWhiteBalanceGains(&fp, &fp, nullptr)), NULL_CASE(awb->GetAecFlagC(nullptr)),
+      NULL_CASE(awb->GetFlashWord(nullptr)), NULL_CASE(awb->GetGainTripleB(nullptr, nullptr, nullptr)),
+      NULL_CASE(awb->GetGainTripleB(&fp, nullptr, &fp)), NULL_CASE(awb->GetPreSnapshotState(nullptr)),
+      NULL_CASE(awb->IsAwbSupported(nullptr)),
       // IAfSettings
-      [&] { return af->GetFocusMode(nullptr); }, [&] { return af->GetFocusState(nullptr); },
-      [&] { return af->GetLensPosition(nullptr); }, [&] { return af->GetLensReset(nullptr); },
-      [&] { return af->GetOnSensorFocusResult(nullptr); }, [&] { return af->GetFrameRateA(nullptr); },
-      [&] { return af->GetAecFlagA(nullptr); }, [&] { return af->GetAecPair(nullptr, nullptr); },
-      [&] { return af->GetAecPair(&word, nullptr); }, [&] { return af->GetPreSnapshotState(nullptr); },
-      [&] { return af->GetSensorGeometry(nullptr); }, [&] { return af->GetAecIndex(nullptr); },
+      NULL_CASE(af->GetFocusMode(nullptr)), NULL_CASE(af->GetFocusState(nullptr)),
+      NULL_CASE(af->GetLensPosition(nullptr)), NULL_CASE(af->GetLensReset(nullptr)),
+      NULL_CASE(af->GetOnSensorFocusResult(nullptr)), NULL_CASE(af->GetFrameRateA(nullptr)),
+      NULL_CASE(af->GetAecFlagA(nullptr)), NULL_CASE(af->GetAecPair(nullptr, nullptr)),
+      NULL_CASE(af->GetAecPair(&word, nullptr)), NULL_CASE(af->GetPreSnapshotState(nullptr)),
+      NULL_CASE(af->GetSensorGeometry(nullptr)), NULL_CASE(af->GetAecIndex(nullptr)),
       // IAecSettings
-      [&] { return aec->GetAntibandingMode(nullptr); }, [&] { return aec->GetAntibanding(nullptr); },
-      [&] { return aec->GetExposureMeteringMode(nullptr); }, [&] { return aec->GetExposureCompensation(nullptr); },
-      [&] { return aec->AreAllOutputsFlagged(nullptr); }, [&] { return aec->GetUnityFactor(nullptr); },
-      [&] { return aec->GetMaxFrameRate(nullptr); }, [&] { return aec->GetFrameRateB(nullptr); },
-      [&] { return aec->GetISOMode(nullptr); }, [&] { return aec->GetISO(nullptr); },
-      [&] { return aec->GetSnapshotHJRMode(nullptr); }, [&] { return aec->GetFrameRateA(nullptr); },
-      [&] { return aec->GetPixelClock(nullptr); }, [&] { return aec->GetLineLength(nullptr); },
-      [&] { return aec->GetGainInfoWord4(nullptr); }, [&] { return aec->GetModeFrameRateA(nullptr); },
-      [&] { return aec->GetModeFrameRateB(nullptr); }, [&] { return aec->GetModeTimingWord5(nullptr); },
-      [&] { return aec->GetModeTimingWord2(nullptr); }, [&] { return aec->GetModeTimingWord1(nullptr); },
-      [&] { return aec->GetOutputDescription(nullptr); }, [&] { return aec->GetFixedCount(nullptr); },
-      [&] { return aec->SetExposureGain(nullptr); }, [&] { return aec->SetExposureValueB(nullptr); },
-      [&] { return aec->GetAecWordB(nullptr); }, [&] { return aec->GetHJRFrameCount(nullptr); },
-      [&] { return aec->GetAecFlagC(nullptr); }, [&] { return aec->IsBurstWithoutHJR(nullptr); },
-      [&] { return aec->SetGainTripleB(nullptr, nullptr, nullptr); },
-      [&] { return aec->SetGainTripleB(&fp, nullptr, &fp); }, [&] { return aec->GetFlashWord(nullptr); },
-      [&] { return aec->GetPreSnapshotState(nullptr); }, [&] { return aec->IsAwbSupported(nullptr); },
-      [&] { return aec->GetLampMode(nullptr); }, [&] { return aec->GetLensPosition(nullptr); }};
-  for (size_t i = 0; i < nulls.size(); ++i) EXPECT_EQ(nulls[i](), PVL_E_NULLPTR) << i;
+      NULL_CASE(aec->GetAntibandingMode(nullptr)), NULL_CASE(aec->GetAntibanding(nullptr)),
+      NULL_CASE(aec->GetExposureMeteringMode(nullptr)), NULL_CASE(aec->GetExposureCompensation(nullptr)),
+      NULL_CASE(aec->AreAllOutputsFlagged(nullptr)), NULL_CASE(aec->GetUnityFactor(nullptr)),
+      NULL_CASE(aec->GetMaxFrameRate(nullptr)), NULL_CASE(aec->GetFrameRateB(nullptr)),
+      NULL_CASE(aec->GetISOMode(nullptr)), NULL_CASE(aec->GetISO(nullptr)),
+      NULL_CASE(aec->GetSnapshotHJRMode(nullptr)), NULL_CASE(aec->GetFrameRateA(nullptr)),
+      NULL_CASE(aec->GetPixelClock(nullptr)), NULL_CASE(aec->GetLineLength(nullptr)),
+      NULL_CASE(aec->GetGainInfoWord4(nullptr)), NULL_CASE(aec->GetModeFrameRateA(nullptr)),
+      NULL_CASE(aec->GetModeFrameRateB(nullptr)), NULL_CASE(aec->GetModeTimingWord5(nullptr)),
+      NULL_CASE(aec->GetModeTimingWord2(nullptr)), NULL_CASE(aec->GetModeTimingWord1(nullptr)),
+      NULL_CASE(aec->GetOutputDescription(nullptr)), NULL_CASE(aec->GetFixedCount(nullptr)),
+      NULL_CASE(aec->SetExposureGain(nullptr)), NULL_CASE(aec->SetExposureValueB(nullptr)),
+      NULL_CASE(aec->GetAecWordB(nullptr)), NULL_CASE(aec->GetHJRFrameCount(nullptr)),
+      NULL_CASE(aec->GetAecFlagC(nullptr)), NULL_CASE(aec->IsBurstWithoutHJR(nullptr)),
+      NULL_CASE(aec->SetGainTripleB(nullptr, nullptr, nullptr)),
+      NULL_CASE(aec->SetGainTripleB(&fp, nullptr, &fp)), NULL_CASE(aec->GetFlashWord(nullptr)),
+      NULL_CASE(aec->GetPreSnapshotState(nullptr)), NULL_CASE(aec->IsAwbSupported(nullptr)),
+      NULL_CASE(aec->GetLampMode(nullptr)), NULL_CASE(aec->GetLensPosition(nullptr))};
+#undef NULL_CASE
+  for (const NamedCall& c : nulls) EXPECT_EQ(c.call(), PVL_E_NULLPTR) << c.name;
   uint32_t w;
   EXPECT_EQ(PVL_E_UNSUPPORTED, sen->GetUnsupportedA(&w));
   EXPECT_EQ(PVL_E_UNSUPPORTED, sen->GetUnsupportedC(&w));
@@ -644,6 +654,7 @@ TEST_F(SettingsTest, FlashRequired) {
   auto fl = View<IFlashSettings>(ZUEUID_FLASH_SETTINGS);
   struct { uint32_t lampWord; uint8_t needed; uint8_t required; } cases[] = {{1, 0, 1}, {2, 0, 0}, {0, 1, 1}, {0, 0, 0}};
   for (auto c : cases) {
+    SCOPED_TRACE(testing::Message() << "lamp word " << c.lampWord << ", flash needed " << int(c.needed));
     Set(ZUEUID_PROPERTY_LAMP_MODE, Int(0), c.lampWord);
     es.SetFlashNeeded(c.needed);
     uint8_t r = 9;
@@ -793,6 +804,7 @@ TEST_F(SettingsTest, VfeViewWhiteBalance) {
       {2350, 320, 7}, {2800, 160, 6}, {3000, 256, 5}, {4000, 256, 5}, {4200, 256, 4}, {5000, 320, 3},
       {5500, 224, 4}, {6500, 384, 1}, {7500, 384, 0}, {4100, 256, 5}, {0, 256, 5}};
   for (auto c : cases) {
+    SCOPED_TRACE(testing::Message() << c.kelvin << " K");
     Set(ZUEUID_PROPERTY_WHITE_BALANCE_MODE, Int(c.kelvin), 2);
     ASSERT_EQ(PVL_OK, vfe->GetWhiteBalanceGains(&r, &g, &b));
     EXPECT_EQ(r.GetQ(), 7u);
@@ -857,6 +869,7 @@ TEST_F(SettingsTest, SensorInfoRecord) {
   struct { uint32_t kind; bool bayer, yuv; } kinds[] = {{1, true, false}, {4, true, false}, {5, false, true},
                                                         {8, false, true}, {9, false, false}, {0, false, false}};
   for (auto k : kinds) {
+    SCOPED_TRACE(testing::Message() << "output kind " << k.kind);
     sensor.format.Words[0] = k.kind;
     ASSERT_EQ(PVL_OK, info.Fill(vfe.Get()));
     EXPECT_EQ(info.IsBayer(), k.bayer) << k.kind;
@@ -880,10 +893,11 @@ TEST_F(SettingsTest, AggregateConstructionFailuresLeaveNothingBehind) {
   for (uint32_t n = 1; n <= 7; ++n) {
     OrbhostTest_FailAllocation(n);
     CUserDataAggregate* other = nullptr;
-    EXPECT_EQ(PVL_E_OUTOFMEMORY, CUserDataAggregate::New(env, &ud, &es, &sip, &other)) << n;
+    SCOPED_TRACE(testing::Message() << "allocation " << n << " failing");
+    EXPECT_EQ(PVL_E_OUTOFMEMORY, CUserDataAggregate::New(env, &ud, &es, &sip, &other));
     EXPECT_EQ(other, nullptr);
     OrbhostTest_FailAllocation(0);
-    EXPECT_EQ(OrbhostTest_LiveBlocks(nullptr), before) << n;
+    EXPECT_EQ(OrbhostTest_LiveBlocks(nullptr), before);
   }
   CUserDataAggregate* other = nullptr;
   ASSERT_EQ(PVL_OK, CUserDataAggregate::New(env, &ud, &es, &sip, &other));

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <vector>
 
-#include "cameraportformat.h"
+#include "icameraportformatsource.h"
 #include "camerasettings.h"
 #include "icamerasensorservice.h"
 

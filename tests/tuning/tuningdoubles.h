@@ -13,7 +13,7 @@
 
 namespace tuningtest {
 
-constexpr ZUEUID kProviderClass = 0x0108AECEu;
+constexpr ZUEUID kProviderClass = ZUEUID_CLASS_S5K3E2FX_TUNING_DATA;
 constexpr ZUEUID kOtherProviderClass = 0x0108AECFu;
 constexpr ZUEUID kNullTableProviderClass = 0x0108AED0u;
 constexpr ZUEUID kMissingProviderClass = 0x0108AED1u;

@@ -148,22 +148,27 @@ TEST_F(TuningParamReaderTest, NoDataThenNullOutputThenIdentifier) {
   CTuningParamReader loaded = Reader();
   uint32_t count = 0;
   // Each call: (reader, output or null, a valid identifier).
-  std::vector<std::function<PvlResult(const CTuningParamReader&, bool)>> calls = {
-      [](const CTuningParamReader& r, bool n) { int32_t v; return r.GetIntParam(0x00300002, n ? nullptr : &v); },
-      [](const CTuningParamReader& r, bool n) { uint32_t v; return r.GetWordParam(0x0080000D, n ? nullptr : &v); },
-      [](const CTuningParamReader& r, bool n) { uint8_t v; return r.GetBoolParam(0x00300012, n ? nullptr : &v); },
-      [](const CTuningParamReader& r, bool n) { TuningHjrKTable v; return r.GetHjrKTable(0x00600005, n ? nullptr : &v); },
-      [](const CTuningParamReader& r, bool n) { TuningTrigger v; return r.GetTrigger(0x80000F01, n ? nullptr : &v); },
-      [](const CTuningParamReader& r, bool n) { TuningGammaTable v; return r.GetGammaTable(0x80400000, n ? nullptr : &v); },
-      [](const CTuningParamReader& r, bool n) { TuningExposureStretch v; return r.GetExposureStretch(0x00300017, n ? nullptr : &v); },
-      [&count](const CTuningParamReader& r, bool n) { return r.GetExposureTable(0x00300001, nullptr, 0, n ? nullptr : &count); },
-      [&count](const CTuningParamReader& r, bool n) { return r.GetAfrTable(0x00900000, nullptr, 0, n ? nullptr : &count); },
+  struct Call {
+    const char* name;
+    std::function<PvlResult(const CTuningParamReader&, bool)> run;
   };
-  for (size_t i = 0; i < calls.size(); ++i) {
-    EXPECT_EQ(calls[i](empty, true), PVL_E_NOTREADY) << i;
-    EXPECT_EQ(calls[i](empty, false), PVL_E_NOTREADY) << i;
-    EXPECT_EQ(calls[i](loaded, true), PVL_E_NULLPTR) << i;
-    EXPECT_EQ(calls[i](loaded, false), PVL_OK) << i;
+  std::vector<Call> calls = {
+      {"GetIntParam", [](const CTuningParamReader& r, bool n) { int32_t v; return r.GetIntParam(0x00300002, n ? nullptr : &v); }},
+      {"GetWordParam", [](const CTuningParamReader& r, bool n) { uint32_t v; return r.GetWordParam(0x0080000D, n ? nullptr : &v); }},
+      {"GetBoolParam", [](const CTuningParamReader& r, bool n) { uint8_t v; return r.GetBoolParam(0x00300012, n ? nullptr : &v); }},
+      {"GetHjrKTable", [](const CTuningParamReader& r, bool n) { TuningHjrKTable v; return r.GetHjrKTable(0x00600005, n ? nullptr : &v); }},
+      {"GetTrigger", [](const CTuningParamReader& r, bool n) { TuningTrigger v; return r.GetTrigger(0x80000F01, n ? nullptr : &v); }},
+      {"GetGammaTable", [](const CTuningParamReader& r, bool n) { TuningGammaTable v; return r.GetGammaTable(0x80400000, n ? nullptr : &v); }},
+      {"GetExposureStretch", [](const CTuningParamReader& r, bool n) { TuningExposureStretch v; return r.GetExposureStretch(0x00300017, n ? nullptr : &v); }},
+      {"GetExposureTable", [&count](const CTuningParamReader& r, bool n) { return r.GetExposureTable(0x00300001, nullptr, 0, n ? nullptr : &count); }},
+      {"GetAfrTable", [&count](const CTuningParamReader& r, bool n) { return r.GetAfrTable(0x00900000, nullptr, 0, n ? nullptr : &count); }},
+  };
+  for (const Call& c : calls) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.run(empty, true), PVL_E_NOTREADY);
+    EXPECT_EQ(c.run(empty, false), PVL_E_NOTREADY);
+    EXPECT_EQ(c.run(loaded, true), PVL_E_NULLPTR);
+    EXPECT_EQ(c.run(loaded, false), PVL_OK);
   }
 }
 
@@ -171,6 +176,7 @@ TEST_F(TuningParamReaderTest, LumaTargetsFollowTheBestShotColumn) {
   WriteKey<uint8_t>(table.get(), "AEC-Default", 50);
   struct { int32_t column; int32_t expected; } cases[] = {{0, 50}, {1, 40}, {2, 60}, {3, 50}};
   for (auto c : cases) {
+    SCOPED_TRACE(testing::Message() << "best-shot column " << c.column);
     BestShotRecord o = Override(BESTSHOT_COL_LUMA_TARGET, c.column);
     int32_t v = 0;
     ASSERT_EQ(Reader(&o).GetIntParam(0x00300002, &v), PVL_OK);
@@ -261,6 +267,7 @@ TEST_F(TuningParamReaderTest, ModuleEnablesAndTriggers) {
       {0x80800F00, "5X5ASF-Control"}, {0x80A00F00, "ChromaSupp-Control"}, {0x80B00F00, "ABF-Control"},
       {0x80C00F00, "BPC-Control"}};
   for (auto e : enables) {
+    SCOPED_TRACE(e.key);
     WriteKey<uint8_t>(table.get(), e.key, 0x40);
     uint32_t v = 9;
     ASSERT_EQ(r.GetModuleEnable(e.id, &v), PVL_OK) << e.key;
@@ -298,6 +305,7 @@ TEST_F(TuningParamReaderTest, ColourMatricesAndTheirBestShotSelection) {
       {0x80000002, 0, "ColorCorr-Snapshot-Default-RtoR"}, {0x80000003, 0, "ColorCorr-Snapshot-LowLight-RtoR"},
       {0x80000000, 1, "ColorCorr-Preview-LowLight-RtoR"}, {0x80000002, 1, "ColorCorr-Snapshot-LowLight-RtoR"}};
   for (auto c : cc) {
+    SCOPED_TRACE(testing::Message() << c.key << " in column " << c.column);
     BestShotRecord o = Override(BESTSHOT_COL_COLOR_CORRECTION, c.column);
     TuningColorCorrMatrix m;
     ASSERT_EQ(Reader(&o).GetColorCorrMatrix(c.id, &m), PVL_OK);
@@ -310,6 +318,7 @@ TEST_F(TuningParamReaderTest, ColourMatricesAndTheirBestShotSelection) {
       {0x80100001, 2, "BSMColorConv-SkinA"}, {0x80100002, 2, "BSMColorConv-SkinD65"},
       {0x80100000, 2, "BSMColorConv-SkinTL84"}, {0x80100004, 2, "BSMColorConv-SkinTL84"}};
   for (auto c : conv) {
+    SCOPED_TRACE(testing::Message() << c.set << " in column " << c.column);
     BestShotRecord o = Override(BESTSHOT_COL_COLOR_CONVERSION, c.column);
     TuningColorConvMatrix m;
     ASSERT_EQ(Reader(&o).GetColorConvMatrix(c.id, &m), PVL_OK);
@@ -354,6 +363,7 @@ TEST_F(TuningParamReaderTest, WhiteBalanceRecords) {
   WriteKey<float>(table.get(), "AWB-BeachBlueGainAdj", 1.5f);
   struct { int32_t column; float expected; } blue[] = {{0, 1.0f}, {1, 1.25f}, {2, 1.5f}, {3, 1.0f}};
   for (auto b : blue) {
+    SCOPED_TRACE(testing::Message() << "best-shot column " << b.column);
     BestShotRecord o = Override(BESTSHOT_COL_BLUE_GAIN, b.column);
     uint32_t w = 0;
     ASSERT_EQ(Reader(&o).GetWordParam(0x80210001, &w), PVL_OK);
@@ -371,6 +381,7 @@ TEST_F(TuningParamReaderTest, GammaTablesModeFirstAndBestShotSelection) {
       {0x80400100, 3, "Gamma-Preview-Backlight"}, {0x80400002, 3, "Gamma-Preview-Backlight"},
       {0x80400101, 4, "Gamma-Snapshot-LowLight"}};
   for (auto c : cases) {
+    SCOPED_TRACE(testing::Message() << c.table << " in column " << c.column);
     BestShotRecord o = Override(BESTSHOT_COL_GAMMA, c.column);
     auto g = std::make_unique<TuningGammaTable>();
     ASSERT_EQ(Reader(&o).GetGammaTable(c.id, g.get()), PVL_OK);
@@ -414,6 +425,7 @@ TEST_F(TuningParamReaderTest, BlockRecords) {
       {0x80C00100, "BPC-Preview-DiffThresholdNormal"}, {0x80C00101, "BPC-Preview-DiffThresholdLowLight"},
       {0x80C00102, "BPC-Snapshot-DiffThresholdNormal"}, {0x80C00103, "BPC-Snapshot-DiffThresholdLowLight"}};
   for (auto b : bpc) {
+    SCOPED_TRACE(b.prefix);
     TuningBpcThresholds t;
     ASSERT_EQ(r.GetBpcThresholds(b.id, &t), PVL_OK);
     EXPECT_EQ(t.Blue, ReadKey<uint16_t>(*table, std::string(b.prefix) + "-Blue")) << b.prefix;
@@ -422,6 +434,7 @@ TEST_F(TuningParamReaderTest, BlockRecords) {
       {0x80A00000, "ChromaSupp-Preview-NormalLight"}, {0x80A00001, "ChromaSupp-Preview-LowLight"},
       {0x80A00002, "ChromaSupp-Snapshot-NormalLight"}, {0x80A00003, "ChromaSupp-Snapshot-LowLight"}};
   for (auto c : cs) {
+    SCOPED_TRACE(c.prefix);
     TuningChromaSupp t;
     ASSERT_EQ(r.GetChromaSupp(c.id, &t), PVL_OK);
     EXPECT_EQ(t.ChromaThresh2, ReadKey<uint8_t>(*table, std::string(c.prefix) + "-ChromaThresh2")) << c.prefix;

@@ -16,6 +16,7 @@
 #include "cfixedpoint.h"
 #include "icameratuning.h"
 #include "ienv.h"
+#include "hostsession.h"
 #include "image_copy.h"
 #include "orbhost_test.h"
 #include "runtimetuning.h"
@@ -25,8 +26,6 @@
 #include "wince.h"
 #include "wince_sim.h"
 
-extern "C" int32_t Orbhost_Start(const char* script, uint32_t reserved, IEnv** env);
-extern "C" int32_t Orbhost_Stop(void);
 
 namespace {
 
@@ -121,21 +120,17 @@ class TunvexModuleTest : public ::testing::Test {
     setenv("TUNVEX_PORT", std::to_string(kPort).c_str(), 1);
     g_engine.applies = 0;
     g_engine.answer = 0;
-    ASSERT_EQ(Orbhost_Start("\\device.cs", 0, &env), PVL_OK);
+    ASSERT_EQ(host.Start(), PVL_OK);
   }
   void TearDown() override {
     OrbhostTest_UnregisterAllClasses();
-    if (env) env->Release();
-    Orbhost_Stop();
+    host.Stop();
   }
   static void EnableServer() {
     camera::test::WriteImageFile("fs/~0x0106fa8a/_TunvexEnabled.flg", "");
   }
   ITunvex* CreateServer(PvlResult* result = nullptr) {
-    void* out = nullptr;
-    PvlResult r = env->CreateInstance(ZUEUID_CLASS_TUNINGSERVER, &out);
-    if (result) *result = r;
-    return static_cast<ITunvex*>(out);
+    return host.Create<ITunvex>(ZUEUID_CLASS_TUNINGSERVER, result);
   }
   // The flag file, the engine double when asked for, the owner's registry
   // registered as "Demo" and the protocol thread started.
@@ -144,7 +139,7 @@ class TunvexModuleTest : public ::testing::Test {
     if (withEngine) {
       EXPECT_EQ(OrbhostTest_RegisterClass(ZUEUID_CLASS_CAMERA_ENGINE, &EngineFactory), PVL_OK);
     }
-    if (!owner.Build(env)) return nullptr;
+    if (!owner.Build(host.env())) return nullptr;
     ITunvex* server = CreateServer();
     if (!server) return nullptr;
     EXPECT_EQ(server->Register(owner.registry->Face(), "Demo"), PVL_OK);
@@ -162,7 +157,7 @@ class TunvexModuleTest : public ::testing::Test {
     return out;
   }
 
-  IEnv* env = nullptr;
+  camera::test::HostSession host;
 };
 
 }  // namespace
@@ -171,7 +166,7 @@ class TunvexModuleTest : public ::testing::Test {
 // Calbrook, hears "not made here" and answers 3 with no object.
 TEST_F(TunvexModuleTest, TheClassListedWithoutCodeAnswersNotSupported) {
   void* out = reinterpret_cast<void*>(1);
-  EXPECT_EQ(env->CreateInstance(0x01074a8du, &out), PVL_E_NOTSUPPORTED);
+  EXPECT_EQ(host.env()->CreateInstance(0x01074a8du, &out), PVL_E_NOTSUPPORTED);
   EXPECT_EQ(out, nullptr);
   EXPECT_EQ(OrbhostTest_IsModuleMapped("Calbrook"), 1);
 }
@@ -409,18 +404,20 @@ struct TunserveChild {
     if (rc != 0) pid = 0;
     return rc == 0;
   }
-  // The first line that starts with "tunserve:"; empty when the output ends first.
+  // The first message of tunserve's own ("tunserve: ..." to the end of its line); empty
+  // when the output ends first. The server's debug lines come from other threads on the
+  // same stream and may run into it, so the message is looked for anywhere in a line.
   std::string Line() {
     std::string line;
     char ch = 0;
     while (read(out, &ch, 1) == 1) {
       if (ch != '\n') {
         line += ch;
-      } else if (line.rfind("tunserve:", 0) == 0) {
-        return line;
-      } else {
-        line.clear();
+        continue;
       }
+      const size_t at = line.find("tunserve:");
+      if (at != std::string::npos) return line.substr(at);
+      line.clear();
     }
     return "";
   }

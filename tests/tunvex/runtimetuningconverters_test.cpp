@@ -62,6 +62,7 @@ TEST(RuntimeTuningConverters, IntegerTexts) {
       {MakeItem(u32, TUNING_TYPE_U32, 1), 0, "4294967295"},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
     uint32_t length = 0;
     EXPECT_EQ(Read(c.item, c.element, nullptr, &length), c.text);
     EXPECT_EQ(length, std::strlen(c.text) + 1);
@@ -175,6 +176,7 @@ TEST(RuntimeTuningConverters, ErrorsChangeNothing) {
   RuntimeTuningItem items[] = {MakeItem(&u64, TUNING_TYPE_U64, 1), MakeItem(&s64, TUNING_TYPE_S64, 1),
                                MakeItem(&raw, TUNING_TYPE_UNKNOWN, 1), MakeItem(&raw, TuningValueType(40), 1)};
   for (const RuntimeTuningItem& it : items) {
+    SCOPED_TRACE(testing::Message() << "value type " << int(it.type));
     EXPECT_EQ(DefaultValueToText(&it, 0, nullptr, 0, nullptr), TUNING_RESULT_NO_TEXT);
     EXPECT_EQ(DefaultTextToValue(&it, 0, "3"), TUNING_RESULT_NO_TEXT);
   }

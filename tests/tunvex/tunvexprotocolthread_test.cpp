@@ -392,8 +392,8 @@ TEST_F(ProtocolThreadTest, OverlongPayloadIsCutAndTheRestReadAsHeaders) {
   EXPECT_EQ(bytes[0], 1);
   EXPECT_EQ(bytes[1], 1);  // changes pending
   for (int i = 0; i < 133; ++i) {
-    ASSERT_TRUE(raw.Receive(1 + kMiscResponseSize, &bytes)) << i;
-    ASSERT_EQ(bytes[0], 1) << i;
+    ASSERT_TRUE(raw.Receive(1 + kMiscResponseSize, &bytes)) << "version reply " << i + 1;
+    ASSERT_EQ(bytes[0], 1) << "version reply " << i + 1;
   }
   ASSERT_TRUE(raw.Receive(1 + kResponseSize, &bytes));
   EXPECT_EQ(bytes[0], 0);

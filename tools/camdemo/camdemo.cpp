@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,76 @@ int Fail(const char* what) {
   std::fprintf(stderr, "camdemo: %s\n", what);
   return 1;
 }
+
+// The sensor bus open for the length of a scope.
+class SensorBus {
+ public:
+  SensorBus() : open_(CameraSensorI2C_Init() != 0) {}
+  ~SensorBus() {
+    if (open_) CameraSensorI2C_DeInit();
+  }
+  SensorBus(const SensorBus&) = delete;
+  SensorBus& operator=(const SensorBus&) = delete;
+  bool Open() const { return open_; }
+
+ private:
+  bool open_;
+};
+
+// The sensor clocked and out of reset for the length of a scope, as the sensor driver
+// powers it up: it answers on the bus only then. Back into reset on the way out.
+class SensorAwake {
+ public:
+  SensorAwake() {
+    CameraSensorCLK_ConfigMclk(CAMERA_MCLK_FREQUENCY_HZ, CAMERA_MCLK_ARG);
+    Plindor_WaitMicroSeconds(10000);
+    CameraSensorGPIO_Out(CAMERA_GPIO_KIND_RESET, 1);
+    Plindor_WaitMicroSeconds(10000);
+  }
+  ~SensorAwake() { CameraSensorGPIO_Out(CAMERA_GPIO_KIND_RESET, 0); }
+  SensorAwake(const SensorAwake&) = delete;
+  SensorAwake& operator=(const SensorAwake&) = delete;
+};
+
+// The host, loaded by name as the driver loads it, started for the length of a scope:
+// the environment released and the host stopped however the scope is left.
+class LoadedHost {
+ public:
+  LoadedHost() = default;
+  ~LoadedHost() {
+    if (!env_) return;
+    env_->Release();
+    stop_();
+  }
+  LoadedHost(const LoadedHost&) = delete;
+  LoadedHost& operator=(const LoadedHost&) = delete;
+
+  // Null when it started, else what went wrong.
+  const char* Start(const char* script) {
+    HMODULE host = LoadLibraryW(u"Orbhost.dll");  // never unloaded: modules keep its symbols
+    if (!host) return "Orbhost.dll does not load";
+    auto start = reinterpret_cast<PvlOrbhostStartFn>(
+        reinterpret_cast<void (*)()>(GetProcAddressW(host, u"" PVL_EXPORT_ORBHOST_START)));
+    stop_ = reinterpret_cast<PvlOrbhostStopFn>(
+        reinterpret_cast<void (*)()>(GetProcAddressW(host, u"" PVL_EXPORT_ORBHOST_STOP)));
+    if (!start || !stop_) return "Orbhost.dll lacks its exports";
+    IEnv* env = nullptr;
+    if (start(script, 0, &env) != 0 || !env) return "Orbhost_Start failed";
+    env_ = env;
+    return nullptr;
+  }
+  IEnv* Env() const { return env_; }
+
+ private:
+  PvlOrbhostStopFn stop_ = nullptr;
+  IEnv* env_ = nullptr;
+};
+
+// One reference on an object made through the host.
+struct ReleaseObject {
+  void operator()(IPvlBase* object) const { object->Release(); }
+};
+using HeldObject = std::unique_ptr<IPvlBase, ReleaseObject>;
 
 // Reads the sensor's chip identifier (registers 0 and 1, high byte first).
 bool ProbeSensor(uint16_t* chipId) {
@@ -86,59 +158,47 @@ int main(int argc, char** argv) {
   std::printf("Device image: %s\n", CeSimImageRoot());
 
   std::printf("Sensor probe over \"CI2C1:\"\n");
-  if (!CameraSensorI2C_Init()) return Fail("the I2C bus does not open");
-  // The sensor answers only clocked and out of reset, as the sensor driver powers it up.
-  CameraSensorCLK_ConfigMclk(24000000, 0);
-  Plindor_WaitMicroSeconds(10000);
-  CameraSensorGPIO_Out(CAMERA_GPIO_KIND_RESET, 1);
-  Plindor_WaitMicroSeconds(10000);
   uint16_t chipId = 0;
-  const bool found = ProbeSensor(&chipId);
-  CameraSensorGPIO_Out(CAMERA_GPIO_KIND_RESET, 0);
-  CameraSensorI2C_DeInit();
-  if (!found) return Fail("no S5K3E2FX sensor on the bus");
+  {
+    SensorBus bus;
+    if (!bus.Open()) return Fail("the I2C bus does not open");
+    SensorAwake awake;
+    if (!ProbeSensor(&chipId)) return Fail("no S5K3E2FX sensor on the bus");
+  }
   std::printf("  S5K3E2FX found, chip identifier 0x%04X\n", chipId);
 
   std::printf("Framework host\n");
-  HMODULE host = LoadLibraryW(u"Orbhost.dll");
-  if (!host) return Fail("Orbhost.dll does not load");
-  auto start = reinterpret_cast<PvlOrbhostStartFn>(
-      reinterpret_cast<void (*)()>(GetProcAddressW(host, u"" PVL_EXPORT_ORBHOST_START)));
-  auto stop = reinterpret_cast<PvlOrbhostStopFn>(
-      reinterpret_cast<void (*)()>(GetProcAddressW(host, u"" PVL_EXPORT_ORBHOST_STOP)));
-  if (!start || !stop) return Fail("Orbhost.dll lacks its exports");
-  IEnv* env = nullptr;
-  int32_t r = start("\\device.cs", 0, &env);
-  if (r != 0 || !env) return Fail("Orbhost_Start failed");
-  std::printf("  started with \\device.cs\n");
-
   int rc = 0;
-  struct Step {
-    const char* what;
-    ZUEUID clsid;
-  } const steps[] = {
-      {"tuning-data service (module Corvane)", ZUEUID_CLASS_TUNING_DATA},
-      {"JPEG encoder service", ZUEUID_CLASS_JPEGSERVICE},
-  };
-  for (const Step& s : steps) {
-    IPvlBase* object = nullptr;
-    r = env->CreateInstance(s.clsid, reinterpret_cast<void**>(&object));
-    if (r != 0 || !object) {
-      std::printf("  %s: failed (%d)\n", s.what, r);
-      rc = 1;
-      continue;
+  {
+    LoadedHost host;
+    if (const char* why = host.Start("\\device.cs")) return Fail(why);
+    std::printf("  started with \\device.cs\n");
+    struct Step {
+      const char* what;
+      ZUEUID clsid;
+    } const steps[] = {
+        {"tuning-data service (module Corvane)", ZUEUID_CLASS_TUNING_DATA},
+        {"JPEG encoder service", ZUEUID_CLASS_JPEGSERVICE},
+    };
+    for (const Step& s : steps) {
+      IPvlBase* made = nullptr;
+      const int32_t r = host.Env()->CreateInstance(s.clsid, reinterpret_cast<void**>(&made));
+      HeldObject object(made);
+      if (r != 0 || !object) {
+        std::printf("  %s: failed (%d)\n", s.what, r);
+        rc = 1;
+        continue;
+      }
+      std::printf("  %s: created (class 0x%08X)\n", s.what, s.clsid);
     }
-    std::printf("  %s: created (class 0x%08X)\n", s.what, s.clsid);
-    object->Release();
   }
-  env->Release();
-  stop();
 
   if (!framePath.empty() && rc == 0) {
     std::vector<uint8_t> frame = TestPattern(width, height);
-    FILE* f = std::fopen(framePath.c_str(), "wb");
-    if (!f || std::fwrite(frame.data(), 1, frame.size(), f) != frame.size() || std::fclose(f) != 0)
-      return Fail("cannot write the frame");
+    std::ofstream f(framePath, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(frame.data()), static_cast<std::streamsize>(frame.size()));
+    f.close();  // a failed flush shows here, not in a destructor
+    if (!f) return Fail("cannot write the frame");
     std::printf("Frame %ux%u NV21 (colour bars) written to %s\n", width, height, framePath.c_str());
   }
   return rc;

@@ -15,16 +15,15 @@
 #include <string>
 #include <vector>
 
+#include "cameraportformat.h"
 #include "exifargs.h"
 #include "ienv.h"
-#include "cameraportformat.h"
 #include "ijpegservice.h"
 #include "ipropertystore.h"
 #include "jpegencoder.h"
+#include "orbhost.h"
 #include "pvlmediabuffer.h"
-
-extern "C" int32_t Orbhost_Start(const char* script, uint32_t reserved, IEnv** env);
-extern "C" int32_t Orbhost_Stop(void);
+#include "pvlptr.h"
 
 using namespace orbhost::services;
 
@@ -44,12 +43,6 @@ const char kUsage[] =
     "  -h, --help                  this text\n"
     "The device image comes from CAMERA_IMAGE_ROOT (default: the build's image).\n";
 
-constexpr uint32_t kPropMainQuality = 0x01045579;
-constexpr uint32_t kPropThumbnailQuality = 0x0104557A;
-constexpr uint32_t kPropMainCrop = 0x0104596E;
-constexpr uint32_t kGroupExif = 0x0104596B;
-constexpr uint32_t kPropTuningData = 0x01045973;
-constexpr uint32_t kVtByte = 17;
 
 int Usage(const std::string& why) {
   std::fprintf(stderr, "nv21jpeg: %s\n%s", why.c_str(), kUsage);
@@ -184,21 +177,12 @@ class Listener final : public IJpegServiceListener {
   uint32_t event_ = 0;
 };
 
-// The head of a property descriptor, as the property store reads it.
-struct Desc {
-  uint32_t id;
-  PvlDescString name, description;
-  PvlValueRecord values[5];
-  uint32_t byteAttribute, attribute, status, owns;
-};
-static_assert(sizeof(Desc) == sizeof(CPvlPropertyDesc), "");
-
 using Format = CameraPortFormat;
 
 Format Nv21(uint32_t w, uint32_t h) {
   Format f{};
   f.idColorSpace = ZUEUID_COLORSPACE_YUV;
-  std::memcpy(&f.FourCC, "NV21", 4);
+  f.FourCC = CAMERA_FOURCC_NV21;
   f.Depth = 12;
   f.Width = w;
   f.Height = h;
@@ -210,12 +194,12 @@ Format Nv21(uint32_t w, uint32_t h) {
 }
 
 PvlResult AddToExifGroup(IPropertyStore* store, uint32_t id, const PvlValueRecord& value) {
-  Desc d{};
+  PvlPropertyDescHead d{};
   d.id = id;
-  d.name = {const_cast<char*>("exif"), 5, 5};
-  d.description = {const_cast<char*>(""), 1, 1};
+  d.name = PvlDescText("exif");
+  d.description = PvlDescText("");
   d.values[0] = value;
-  return store->AddProperty(reinterpret_cast<const CPvlPropertyDesc*>(&d), kGroupExif, 1);
+  return store->AddProperty(PvlPropertyDescOf(&d), ZUEUID_PROPERTY_GROUP_EXIF, 1);
 }
 
 // The tag as the engine stores it: one value record, or an array of them.
@@ -236,7 +220,7 @@ PvlResult AddExifTag(IPropertyStore* store, const ExifEntry& e) {
     PvlValueRecord& r = items[i];
     switch (e.type) {
       case kExifByte:
-        r.type = kVtByte;
+        r.type = PVL_VT_UINT8;
         r.payload.bytes[0] = p[i];
         break;
       case kExifShort:
@@ -289,15 +273,12 @@ struct Request {
 // Runs one image through the host's service; the JPEG lands in `jpeg`.
 int EncodeThroughHost(const Request& rq, std::vector<uint8_t> frame, std::vector<uint8_t> thumb,
                       std::vector<uint8_t>& jpeg) {
-  IEnv* env = nullptr;
-  PvlResult r = Orbhost_Start("\\device.cs", 0, &env);
+  OrbhostSession host;
+  PvlResult r = host.Start();
   if (r != PVL_OK) {
     std::fprintf(stderr, "nv21jpeg: the host does not start (%d); is CAMERA_IMAGE_ROOT a device image?\n", r);
     return 1;
   }
-  IJpegService* service = nullptr;
-  IPropertyStore* store = nullptr;
-  int rc = 1;
   const uint32_t outW = rq.crop.IsEmpty() ? rq.width : static_cast<uint32_t>(rq.crop.right - rq.crop.left + 1);
   const uint32_t outH = rq.crop.IsEmpty() ? rq.height : static_cast<uint32_t>(rq.crop.bottom - rq.crop.top + 1);
   MemoryBuffer main(std::move(frame));
@@ -306,62 +287,60 @@ int EncodeThroughHost(const Request& rq, std::vector<uint8_t> frame, std::vector
   MemoryBuffer out(std::vector<uint8_t>(static_cast<size_t>(outW) * outH * 3 / 2 +
                                         static_cast<size_t>(rq.thumbW) * rq.thumbH * 3 / 2 + 65535));
   Listener listener(&out);
+  // Released before the buffers and the listener they were given, and before the host stops.
+  CPvlPtr<IJpegService> service;
+  CPvlPtr<IPropertyStore> store;
   auto step = [&](PvlResult res, const char* what) {
     if (res != PVL_OK) std::fprintf(stderr, "nv21jpeg: %s failed (%d)\n", what, res);
     return res == PVL_OK;
   };
-  do {
-    if (!step(env->CreateInstance(ZUEUID_CLASS_JPEGSERVICE, reinterpret_cast<void**>(&service)), "creating the JPEG service") ||
-        !step(env->CreateInstance(ZUEUID_CLASS_PROPERTY_STORE, reinterpret_cast<void**>(&store)), "creating a property store") ||
-        !step(service->SetListener(&listener), "SetListener") || !step(service->SetProperties(store), "SetProperties") ||
-        !step(SetUInt(store, kPropMainQuality, static_cast<uint32_t>(rq.quality)), "setting the quality") ||
-        !step(SetUInt(store, kPropThumbnailQuality, static_cast<uint32_t>(rq.thumbQuality)), "setting the thumbnail quality")) {
-      break;
-    }
-    PvlValueRecord crop{};
-    crop.type = PVL_VT_RECT;
-    crop.payload.rect = {rq.crop.left, rq.crop.top, rq.crop.right, rq.crop.bottom};
-    if (!step(store->SetProperty(kPropMainCrop, &crop), "setting the crop")) break;
-    bool tagsOk = true;
-    for (const ExifEntry& e : rq.tags) {
-      char what[48];
-      std::snprintf(what, sizeof what, "adding EXIF tag 0x%04x", e.tag);
-      tagsOk = tagsOk && step(AddExifTag(store, e), what);
-    }
-    if (!tagsOk) break;
-    if (rq.hasTuning) {
-      PvlValueRecord t{};
-      t.type = PVL_VT_BLOCK;
-      t.payload.array.data = const_cast<uint8_t*>(rq.tuning.data());
-      t.payload.array.capacity = t.payload.array.filled = static_cast<int32_t>(rq.tuning.size());
-      if (!step(AddToExifGroup(store, kPropTuningData, t), "adding the tuning text")) break;
-    }
-    Format mainFormat = Nv21(rq.width, rq.height);
-    Format thumbFormat = rq.thumbW ? Nv21(rq.thumbW, rq.thumbH) : Format{};
-    if (!step(service->SetMainFormat(&mainFormat), "SetMainFormat") ||
-        !step(service->SetThumbnailFormat(&thumbFormat), "SetThumbnailFormat") ||
-        !step(service->StartEncode(store), "StartEncode") || !step(service->DeliverMainFrame(&main), "DeliverMainFrame") ||
-        (rq.thumbW && !step(service->DeliverThumbnailFrame(&thumbBuf), "DeliverThumbnailFrame"))) {
-      break;
-    }
-    bool produced = false;
-    uint32_t event = listener.Wait(std::chrono::seconds(60), &produced);
-    if (event == EVENT_ENCODE_DONE && produced) {
-      jpeg.assign(out.Data(), out.Data() + out.Actual());
-      rc = 0;
-    } else if (event == 0) {
-      std::fprintf(stderr, "nv21jpeg: the service did not finish the image\n");
-      service->Abort();
-      listener.Wait(std::chrono::seconds(10), &produced);
-    } else {
-      std::fprintf(stderr, "nv21jpeg: the service ended the image with event 0x%08x (see its log lines)\n", event);
-    }
-  } while (false);
-  if (service) service->Release();
-  if (store) store->Release();
-  env->Release();
-  Orbhost_Stop();
-  return rc;
+  IEnv* env = host.env();
+  if (!step(env->CreateInstance(ZUEUID_CLASS_JPEGSERVICE, service.Out()), "creating the JPEG service") ||
+      !step(env->CreateInstance(ZUEUID_CLASS_PROPERTY_STORE, store.Out()), "creating a property store") ||
+      !step(service->SetListener(&listener), "SetListener") || !step(service->SetProperties(store), "SetProperties") ||
+      !step(SetUInt(store, ZUEUID_PROPERTY_JPEG_QUALITY, static_cast<uint32_t>(rq.quality)), "setting the quality") ||
+      !step(SetUInt(store, ZUEUID_PROPERTY_JPEG_THUMBNAIL_QUALITY, static_cast<uint32_t>(rq.thumbQuality)),
+            "setting the thumbnail quality")) {
+    return 1;
+  }
+  PvlValueRecord crop{};
+  crop.type = PVL_VT_RECT;
+  crop.payload.rect = {rq.crop.left, rq.crop.top, rq.crop.right, rq.crop.bottom};
+  if (!step(store->SetProperty(ZUEUID_PROPERTY_JPEG_MAIN_CROP, &crop), "setting the crop")) return 1;
+  for (const ExifEntry& e : rq.tags) {
+    char what[48];
+    std::snprintf(what, sizeof what, "adding EXIF tag 0x%04x", e.tag);
+    if (!step(AddExifTag(store, e), what)) return 1;
+  }
+  if (rq.hasTuning) {
+    PvlValueRecord t{};
+    t.type = PVL_VT_BLOCK;
+    t.payload.array.data = const_cast<uint8_t*>(rq.tuning.data());
+    t.payload.array.capacity = t.payload.array.filled = static_cast<int32_t>(rq.tuning.size());
+    if (!step(AddToExifGroup(store, ZUEUID_PROPERTY_EXIF_TUNING_DATA, t), "adding the tuning text")) return 1;
+  }
+  Format mainFormat = Nv21(rq.width, rq.height);
+  Format thumbFormat = rq.thumbW ? Nv21(rq.thumbW, rq.thumbH) : Format{};
+  if (!step(service->SetMainFormat(&mainFormat), "SetMainFormat") ||
+      !step(service->SetThumbnailFormat(&thumbFormat), "SetThumbnailFormat") ||
+      !step(service->StartEncode(store), "StartEncode") || !step(service->DeliverMainFrame(&main), "DeliverMainFrame") ||
+      (rq.thumbW && !step(service->DeliverThumbnailFrame(&thumbBuf), "DeliverThumbnailFrame"))) {
+    return 1;
+  }
+  bool produced = false;
+  uint32_t event = listener.Wait(std::chrono::seconds(60), &produced);
+  if (event == EVENT_ENCODE_DONE && produced) {
+    jpeg.assign(out.Data(), out.Data() + out.Actual());
+    return 0;
+  }
+  if (event == 0) {
+    std::fprintf(stderr, "nv21jpeg: the service did not finish the image\n");
+    service->Abort();
+    listener.Wait(std::chrono::seconds(10), &produced);
+  } else {
+    std::fprintf(stderr, "nv21jpeg: the service ended the image with event 0x%08x (see its log lines)\n", event);
+  }
+  return 1;
 }
 
 }  // namespace
@@ -452,8 +431,10 @@ int main(int argc, char** argv) {
 
   std::vector<uint8_t> jpeg;
   if (EncodeThroughHost(rq, std::move(frame), std::move(thumb), jpeg) != 0) return 1;
-  FILE* out = std::fopen(files[1].c_str(), "wb");
-  if (!out || std::fwrite(jpeg.data(), 1, jpeg.size(), out) != jpeg.size() || std::fclose(out) != 0) {
+  std::ofstream out(files[1], std::ios::binary);
+  out.write(reinterpret_cast<const char*>(jpeg.data()), static_cast<std::streamsize>(jpeg.size()));
+  out.close();  // a failed flush shows here, not in a destructor
+  if (!out) {
     std::fprintf(stderr, "nv21jpeg: cannot write %s\n", files[1].c_str());
     return 1;
   }

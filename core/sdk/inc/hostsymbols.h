@@ -76,6 +76,10 @@ typedef int32_t (*PvlIModNewFn)(IEnv* env, ZUEUID clsid, void** out);
 #define PVL_EXPORT_SYMBOL_FIXUP "ModImage_SymbolFixup"
 #define PVL_EXPORT_IMOD_NEW "IMod_New"
 
+// Each module's class switch, which IMod_New's module object calls for every class
+// the module makes: 3 for a class it does not make.
+int32_t Mod_ClassFactory(IEnv* env, ZUEUID clsid, void* argument, void** out);
+
 // --- The module object: ten 32-bit words carrying their own table. ---
 //
 // Call it through ops, never as a C++ interface: the table is hand-made.

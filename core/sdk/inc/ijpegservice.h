@@ -5,15 +5,26 @@
 
 #include <stdint.h>
 
+#include "cameraportformat.h"
 #include "ienv.h"
 #include "pvlbase.h"
 
 class IPvlMediaBuffer;
 class IPropertyStore;
-struct CameraPortFormat;
 
 #define ZUEUID_IFACE_JPEGSERVICE ZUEUID_CLASS_JPEGSERVICE
 #define ZUEUID_IFACE_JPEGSERVICE_LISTENER 0x01058149u
+
+// The settings SetProperties registers in the store and StartEncode reads, and the
+// EXIF group whose members become the image's tags.
+#define ZUEUID_PROPERTY_JPEG_QUALITY 0x01045579u            // main image, 1..100
+#define ZUEUID_PROPERTY_JPEG_THUMBNAIL_QUALITY 0x0104557Au  // 1..100
+#define ZUEUID_PROPERTY_JPEG_ROTATION 0x0105F95Du           // degrees
+#define ZUEUID_PROPERTY_JPEG_OPTION 0x01062FEFu             // one byte
+#define ZUEUID_PROPERTY_JPEG_MAIN_CROP 0x0104596Eu          // rectangle of the main frame
+#define ZUEUID_PROPERTY_JPEG_THUMBNAIL_CROP 0x0104596Fu     // rectangle of the thumbnail frame
+#define ZUEUID_PROPERTY_GROUP_EXIF 0x0104596Bu
+#define ZUEUID_PROPERTY_EXIF_TUNING_DATA 0x01045973u        // block: the tuning text, a member of the group
 
 // Every started image ends with exactly one of these; an Abort always ends with
 // EVENT_ENCODE_ABORT, also when no encode was running. An image whose done or error
@@ -42,7 +53,7 @@ class IJpegService : public IPvlBase {
   virtual PvlResult Reserved3() = 0;                                   // 3: answers 20
   virtual PvlResult Reserved4() = 0;                                   // 4: answers 20
   virtual PvlResult SetListener(IJpegServiceListener* listener) = 0;   // 5
-  // Both take the 32-byte buffer-requirement record of the frame-buffer manager.
+  // Both fill a BufferRequest (bufferrequest.h).
   virtual PvlResult QueryBufferInfo(void* requirements) = 0;              // 6
   virtual PvlResult GetOutputBufferRequirements(void* requirements) = 0;  // 7
   virtual PvlResult Reserved8() = 0;                                      // 8: answers 20

@@ -44,6 +44,23 @@ static_assert(offsetof(PvlPropertyDescHead, attribute) == 152, "the control mode
 static_assert(sizeof(CPvlPropertyDesc) >= sizeof(PvlPropertyDescHead) + 4, "the head and the status word");
 #define PVL_PROPERTY_RECORD_SIZE 160  // the driver's record: the head and the status word
 
+// A text for a head's name or description: the caller's string, not copied (the
+// store takes its own copy).
+inline PvlDescString PvlDescText(const char* text) {
+  int32_t length = 1;
+  for (const char* p = text; *p; ++p) ++length;
+  return PvlDescString{const_cast<char*>(text), length, length};
+}
+
+// A head where a descriptor is taken: for one descriptor only (AddProperty,
+// GetProperties with a count of 1), since the store reads the head and nothing past it.
+inline const CPvlPropertyDesc* PvlPropertyDescOf(const PvlPropertyDescHead* head) {
+  return reinterpret_cast<const CPvlPropertyDesc*>(head);
+}
+inline CPvlPropertyDesc* PvlPropertyDescOf(PvlPropertyDescHead* head) {
+  return reinterpret_cast<CPvlPropertyDesc*>(head);
+}
+
 // One value of SetProperties: identifier, an unread word, the value, the mode word
 // (the client's control mode, kept as the property's attribute), an unread word.
 struct PvlPropertyValueRecord {

@@ -24,6 +24,7 @@
 #define PVL_VT_RECT 14        // CPvlRect
 #define PVL_VT_PAIR 15        // CPvlPair
 #define PVL_VT_STRING 16      // 8-bit string
+#define PVL_VT_UINT8 17       // 8-bit value in the first payload byte
 #define PVL_VT_UINT16 18
 #define PVL_VT_UINT32 19      // 32-bit value
 #define PVL_VT_URATIONAL 21   // numerator, denominator

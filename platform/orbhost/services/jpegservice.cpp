@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "bufferrequest.h"
 #include "cameraportformat.h"
 #include "ijpegservice.h"
 #include "ipropertystore.h"
@@ -29,53 +30,28 @@ namespace orbhost::services {
 namespace {
 
 // Property identifiers of the JPEG settings and the EXIF data.
-constexpr uint32_t kPropMainQuality = 0x01045579;
-constexpr uint32_t kPropThumbnailQuality = 0x0104557A;
-constexpr uint32_t kPropRotation = 0x0105F95D;
-constexpr uint32_t kPropJpegFlag = 0x01062FEF;
-constexpr uint32_t kPropMainCrop = 0x0104596E;
-constexpr uint32_t kPropThumbnailCrop = 0x0104596F;
-constexpr uint32_t kGroupExif = 0x0104596B;
-constexpr uint32_t kPropTuningData = 0x01045973;
+constexpr uint32_t kPropMainQuality = ZUEUID_PROPERTY_JPEG_QUALITY;
+constexpr uint32_t kPropThumbnailQuality = ZUEUID_PROPERTY_JPEG_THUMBNAIL_QUALITY;
+constexpr uint32_t kPropRotation = ZUEUID_PROPERTY_JPEG_ROTATION;
+constexpr uint32_t kPropJpegFlag = ZUEUID_PROPERTY_JPEG_OPTION;
+constexpr uint32_t kPropMainCrop = ZUEUID_PROPERTY_JPEG_MAIN_CROP;
+constexpr uint32_t kPropThumbnailCrop = ZUEUID_PROPERTY_JPEG_THUMBNAIL_CROP;
+constexpr uint32_t kGroupExif = ZUEUID_PROPERTY_GROUP_EXIF;
+constexpr uint32_t kPropTuningData = ZUEUID_PROPERTY_EXIF_TUNING_DATA;
 
-constexpr uint32_t kVtByte = 17;     // 8-bit value in the first payload byte
-constexpr uint32_t kBufferKind = 0x0106E429;
+constexpr uint32_t kVtByte = PVL_VT_UINT8;
+constexpr uint32_t kBufferKind = ZUEUID_BUFFER_SOURCE_CONTIGUOUS;
 constexpr uint32_t kBufferNoWait = 1;  // GetDeliveryBuffer flag: answer at once
 constexpr PvlResult kNoFreeBuffer = 516;
 // After this long without an output buffer the worker says so (and keeps asking).
 constexpr auto kDeliveryBufferWait = std::chrono::seconds(5);
 
-constexpr uint32_t FourCc(char a, char b, char c, char d) {
-  return uint32_t(uint8_t(a)) | uint32_t(uint8_t(b)) << 8 | uint32_t(uint8_t(c)) << 16 | uint32_t(uint8_t(d)) << 24;
-}
-constexpr uint32_t kFourCcNv21 = FourCc('N', 'V', '2', '1');
-constexpr uint32_t kFourCcNv12 = FourCc('N', 'V', '1', '2');
-constexpr uint32_t kFourCcIjpg = FourCc('I', 'J', 'P', 'G');
+constexpr uint32_t kFourCcNv21 = CAMERA_FOURCC_NV21;
+constexpr uint32_t kFourCcNv12 = CAMERA_FOURCC_NV12;
+constexpr uint32_t kFourCcIjpg = CAMERA_FOURCC_IJPG;
 
 // The ports' format record.
 using PortFormat = CameraPortFormat;
-
-// The frame-buffer manager's buffer-requirement record (32 bytes).
-struct BufferRequirement {
-  uint32_t count;
-  uint32_t size;
-  uint32_t kind;
-  uint32_t more[5];
-};
-static_assert(sizeof(BufferRequirement) == 32, "a buffer-requirement record is 32 bytes");
-
-// The head of a property descriptor, as the store reads it.
-struct DescImage {
-  uint32_t id;
-  PvlDescString name;
-  PvlDescString description;
-  PvlValueRecord values[5];  // current, minimum, maximum, default, step
-  uint32_t byteAttribute;
-  uint32_t attribute;
-  uint32_t status;
-  uint32_t owns;
-};
-static_assert(sizeof(DescImage) == sizeof(CPvlPropertyDesc), "");
 
 struct Frame {
   IPvlMediaBuffer* buffer = nullptr;  // one reference while held
@@ -199,39 +175,13 @@ uint16_t ScalarToExif(const PvlValueRecord& r, std::vector<uint8_t>& d) {
   }
 }
 
-// Frees what the store allocated for a record it handed out (the data of a string, block
-// or array, nested values of an array, a reference).
-void ClearValue(PvlValueRecord& v) {
-  switch (v.type) {
-    case PVL_VT_ARRAY:
-      if (v.payload.array.data) {
-        auto* elements = static_cast<PvlValueRecord*>(v.payload.array.data);
-        for (int32_t i = 0; i < v.payload.array.capacity; ++i) ClearValue(elements[i]);
-      }
-      [[fallthrough]];
-    case PVL_VT_BLOCK:
-    case PVL_VT_STRING:
-    case PVL_VT_ARRAY16:
-    case PVL_VT_ARRAY32:
-    case PVL_VT_WSTRING:
-      AllocatorHeapFree(v.payload.array.data);
-      break;
-    case PVL_VT_INTERFACE:
-      if (v.payload.iface) v.payload.iface->Release();
-      break;
-    default:
-      break;
-  }
-  std::memset(&v.payload, 0, sizeof v.payload);
-}
-
 // A value the store copied out for the service, freed at the end of the scope.
 struct HandedValue {
   PvlValueRecord v{};
   HandedValue() = default;
   HandedValue(const HandedValue&) = delete;
   HandedValue& operator=(const HandedValue&) = delete;
-  ~HandedValue() { ClearValue(v); }
+  ~HandedValue() { PvlValue_Clear(&v); }
   const uint8_t* Bytes() const { return static_cast<const uint8_t*>(v.payload.array.data); }
   size_t Filled() const {
     return v.payload.array.data ? static_cast<size_t>(std::max<int32_t>(0, v.payload.array.filled)) : 0;
@@ -573,10 +523,10 @@ class JpegService final : public HostObject<IJpegService> {
   PvlResult QueryBufferInfo(void* requirements) override {
     if (!requirements) return PVL_E_NULLPTR;
     std::lock_guard<std::mutex> lock(m_);
-    BufferRequirement r{};
+    BufferRequest r{};
     r.count = 1;
     r.size = static_cast<uint32_t>(FrameBytes(main_));  // the frames the service reads
-    r.kind = kBufferKind;
+    r.source = kBufferKind;
     std::memcpy(requirements, &r, sizeof r);
     return PVL_OK;
   }
@@ -584,12 +534,12 @@ class JpegService final : public HostObject<IJpegService> {
   PvlResult GetOutputBufferRequirements(void* requirements) override {
     if (!requirements) return PVL_E_NULLPTR;
     std::lock_guard<std::mutex> lock(m_);
-    BufferRequirement r{};
+    BufferRequest r{};
     r.count = 1;
     // Room for an image at 12 bits per pixel plus a full EXIF segment.
     r.size = static_cast<uint32_t>(
         std::min<uint64_t>(FrameBytes(main_) + (hasThumb_ ? FrameBytes(thumb_) : 0) + 65535, UINT32_MAX));
-    r.kind = kBufferKind;
+    r.source = kBufferKind;
     std::memcpy(requirements, &r, sizeof r);
     return PVL_OK;
   }
@@ -649,18 +599,17 @@ class JpegService final : public HostObject<IJpegService> {
         {kPropThumbnailCrop, "JPEG thumbnail crop", PVL_VT_RECT, 0, 0, 0},
     };
     for (const Row& row : rows) {
-      DescImage d{};
+      PvlPropertyDescHead d{};
       d.id = row.id;
-      d.name = {const_cast<char*>(row.name), static_cast<int32_t>(std::strlen(row.name) + 1),
-                static_cast<int32_t>(std::strlen(row.name) + 1)};
-      d.description = {const_cast<char*>(""), 1, 1};
+      d.name = PvlDescText(row.name);
+      d.description = PvlDescText("");
       const int32_t values[5] = {row.def, row.min, row.max, row.def, 1};
       for (int i = 0; i < 5; ++i) {
         d.values[i].type = row.type;
         if (row.type != PVL_VT_RECT) d.values[i].payload.i32 = values[i];
       }
       d.attribute = 2;  // manual: the clients' translations read the value as set
-      PvlResult r = store->AddProperty(reinterpret_cast<const CPvlPropertyDesc*>(&d), 0, 0);
+      PvlResult r = store->AddProperty(PvlPropertyDescOf(&d), 0, 0);
       if (r != PVL_OK) {
         Log("JPEG: registering property 0x%08x failed (%d)", row.id, r);
         return r;

@@ -25,22 +25,6 @@ DescHead* Head(CPvlPropertyDesc* d) { return reinterpret_cast<DescHead*>(d); }
 
 bool IsInt32(uint32_t type) { return type == PVL_VT_INT32 || type == PVL_VT_SINT32 || type == PVL_VT_UINT32; }
 
-// Frees what a record owns (blocks from AllocatorHeapBlock, interfaces) and
-// empties its payload.
-void Clear(PvlValueRecord* r) {
-  if (PvlValue_IsArrayType(r->type)) {
-    auto* data = r->payload.array.data;
-    if (r->type == PVL_VT_ARRAY && data) {
-      auto* elements = static_cast<PvlValueRecord*>(data);
-      for (int32_t i = 0; i < r->payload.array.capacity; ++i) Clear(&elements[i]);
-    }
-    AllocatorHeapFree(data);
-  } else if (r->type == PVL_VT_INTERFACE && r->payload.iface) {
-    r->payload.iface->Release();
-  }
-  memset(&r->payload, 0, sizeof r->payload);
-}
-
 // A deep copy into an empty record; the copy owns what it points to. 14 for a
 // malformed source, 2 out of memory (the destination then stays empty).
 PvlResult DeepCopy(PvlValueRecord* dst, const PvlValueRecord* src) {
@@ -64,15 +48,18 @@ PvlResult DeepCopy(PvlValueRecord* dst, const PvlValueRecord* src) {
   void* data = AllocatorHeapBlock(a.filled * size, kTag);
   if (!data) return PVL_E_OUTOFMEMORY;
   if (src->type == PVL_VT_ARRAY) {
+    // Every element is empty before it is copied, so a failure part-way frees what
+    // was copied so far and nothing else.
     memset(data, 0, a.filled * size);
     dst->payload.array.data = data;
     dst->payload.array.capacity = a.filled;
+    dst->payload.array.filled = a.filled;
     auto* to = static_cast<PvlValueRecord*>(data);
     const auto* from = static_cast<const PvlValueRecord*>(a.data);
     for (int32_t i = 0; i < a.filled; ++i) {
       PvlResult r = DeepCopy(&to[i], &from[i]);
       if (r != PVL_OK) {
-        Clear(dst);
+        PvlValue_Clear(dst);
         return r;
       }
     }
@@ -89,13 +76,13 @@ PvlResult DeepCopy(PvlValueRecord* dst, const PvlValueRecord* src) {
 class Value {
  public:
   Value() { memset(&m_record, 0, sizeof m_record); }
-  ~Value() { Clear(&m_record); }
+  ~Value() { PvlValue_Clear(&m_record); }
   Value(const Value&) = delete;
   Value& operator=(const Value&) = delete;
   Value(Value&& other) noexcept : m_record(other.m_record) { memset(&other.m_record, 0, sizeof other.m_record); }
   Value& operator=(Value&& other) noexcept {
     if (this != &other) {
-      Clear(&m_record);
+      PvlValue_Clear(&m_record);
       m_record = other.m_record;
       memset(&other.m_record, 0, sizeof other.m_record);
     }
@@ -141,7 +128,7 @@ PvlResult Deliver(const PvlValueRecord& stored, PvlValueRecord* out, bool alloca
       for (int32_t i = 0; i < n; ++i) {
         PvlResult r = DeepCopy(&dst[i], &src[i]);
         if (r != PVL_OK) {
-          for (int32_t j = 0; j < i; ++j) Clear(&dst[j]);
+          for (int32_t j = 0; j < i; ++j) PvlValue_Clear(&dst[j]);
           return r;
         }
       }

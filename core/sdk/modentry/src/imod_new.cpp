@@ -3,8 +3,6 @@
 #include "hostsymbols.h"
 #include "ienv.h"
 
-extern "C" int32_t Mod_ClassFactory(IEnv* env, ZUEUID clsid, void* argument, void** out);
-
 namespace {
 
 int32_t Mod_AddRef(PvlModule* self) { return atomic_atomic_Add(&self->count, 1); }

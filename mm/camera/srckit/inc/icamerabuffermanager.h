@@ -7,6 +7,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "bufferrequest.h"
 #include "pvlbase.h"
 
 class IPvlMediaBuffer;
@@ -17,30 +18,12 @@ class ISignalControl;
 // The buffer-return notification face (answered by QueryInterface).
 #define ZUEUID_IFACE_BUFFER_NOTIFY 0x0106cd23u
 
-// Memory sources of the requirements record. 0 also means the framework heap.
-#define ZUEUID_BUFFER_SOURCE_HEAP 0x0106093du
-#define ZUEUID_BUFFER_SOURCE_CONTIGUOUS 0x0106e429u
-
 // Results of the manager besides the framework's.
 #define CAMERA_BM_E_NO_FREE_BUFFER 516            // GetBuffer without waiting: the pool is empty
 #define CAMERA_BM_E_NOT_ALLOCATED 0x03C19306      // no pool (not allocated, or being freed)
 
-// The requirements of a pool (32 bytes). The VFE outputs hand these out as
-// their buffer information; the still ports as their buffer requirements.
-struct BufferRequest {
-  uint32_t count;      // number of buffers
-  uint32_t size;       // bytes per buffer
-  uint32_t source;     // 0 or ZUEUID_BUFFER_SOURCE_HEAP: framework heap; else contiguous memory
-  uint32_t passThrough0;
-  uint8_t passThrough1[8];
-  uint8_t alignment;   // each buffer's size is raised to a multiple of 2^alignment (at most 31)
-  uint8_t reserved[7];
-};
-static_assert(sizeof(BufferRequest) == 32, "a buffer request is 32 bytes");
-static_assert(offsetof(BufferRequest, source) == 8, "");
-static_assert(offsetof(BufferRequest, passThrough0) == 12, "");
-static_assert(offsetof(BufferRequest, passThrough1) == 16, "");
-static_assert(offsetof(BufferRequest, alignment) == 24, "");
+// The requirements of a pool: BufferRequest (bufferrequest.h). The VFE outputs hand
+// these out as their buffer information; the still ports as their buffer requirements.
 
 // Registration of a signal that fires each time a buffer returns to the pool.
 class ICameraBufferNotify : public IPvlBase {

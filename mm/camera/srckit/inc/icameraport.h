@@ -7,6 +7,7 @@
 
 #include "cameraportformat.h"
 #include "icamerabuffermanager.h"
+#include "ijpegservice.h"  // the JPEG settings store's crop properties
 #include "pvlbase.h"
 
 class IPvlMediaBuffer;
@@ -26,16 +27,6 @@ class ICameraSensorService;
 #define ZUEUID_PROPERTY_PORT_STATUS_2 0x010884a4u
 // Answered 20 by the port's property face.
 #define ZUEUID_PROPERTY_PORT_UNSUPPORTED 0x010884abu
-
-// Properties of the JPEG settings store (a rectangle each, type 14).
-#define ZUEUID_PROPERTY_JPEG_MAIN_CROP 0x0104596eu
-#define ZUEUID_PROPERTY_JPEG_THUMBNAIL_CROP 0x0104596fu
-
-// FourCC codes of the ports' formats.
-#define CAMERA_FOURCC(a, b, c, d) \
-  (uint32_t(uint8_t(a)) | uint32_t(uint8_t(b)) << 8 | uint32_t(uint8_t(c)) << 16 | uint32_t(uint8_t(d)) << 24)
-#define CAMERA_FOURCC_NV21 CAMERA_FOURCC('N', 'V', '2', '1')
-#define CAMERA_FOURCC_IJPG CAMERA_FOURCC('I', 'J', 'P', 'G')
 
 class ICameraPort : public IPvlBase {
  public:

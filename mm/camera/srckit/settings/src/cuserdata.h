@@ -5,7 +5,7 @@
 
 #include <stdint.h>
 
-#include "cameraportformat.h"
+#include "icameraportformatsource.h"
 #include "camerasettings.h"
 #include "cfixedpoint.h"
 #include "ipropertystore.h"

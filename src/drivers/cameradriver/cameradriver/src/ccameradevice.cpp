@@ -399,7 +399,7 @@ bool CCameraDevice::ApplyPortPropertyDefaults(uint32_t pin) {
       NKDbgPrintfW(u"Could not set property on Camera Port: PVLID=%x, result=%d\r\n", row.engineId, r);
       return false;
     }
-    if (row.engineId == ZUEUID_PROPERTY_JPEG_MAIN_QUALITY &&
+    if (row.engineId == ZUEUID_PROPERTY_JPEG_QUALITY &&
         props->SetProperty(ZUEUID_PROPERTY_JPEG_THUMBNAIL_QUALITY, &value) != PVL_OK) {
       NKDbgPrintfW(u"Could not set property on Camera Port: PVLID=%x, result=%d\r\n",
                    ZUEUID_PROPERTY_JPEG_THUMBNAIL_QUALITY, r);

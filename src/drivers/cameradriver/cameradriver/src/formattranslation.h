@@ -11,17 +11,16 @@
 
 #define ZUEUID_COLORSPACE_RGB 0x01042886u
 
-// FOURCCs of the formats the driver knows.
-#define OSTREL_FOURCC(a, b, c, d) \
-  (uint32_t(uint8_t(a)) | uint32_t(uint8_t(b)) << 8 | uint32_t(uint8_t(c)) << 16 | uint32_t(uint8_t(d)) << 24)
-inline constexpr uint32_t kFourccNV12 = OSTREL_FOURCC('N', 'V', '1', '2');
-inline constexpr uint32_t kFourccNV21 = OSTREL_FOURCC('N', 'V', '2', '1');
-inline constexpr uint32_t kFourccYV12 = OSTREL_FOURCC('Y', 'V', '1', '2');
-inline constexpr uint32_t kFourccRGGB = OSTREL_FOURCC('R', 'G', 'G', 'B');
-inline constexpr uint32_t kFourccGRBG = OSTREL_FOURCC('G', 'R', 'B', 'G');
-inline constexpr uint32_t kFourccGBRG = OSTREL_FOURCC('G', 'B', 'R', 'G');
-inline constexpr uint32_t kFourccBGGR = OSTREL_FOURCC('B', 'G', 'G', 'R');
-inline constexpr uint32_t kFourccIJPG = OSTREL_FOURCC('I', 'J', 'P', 'G');
+// FOURCCs of the formats the driver knows: the ports' own, and the protocol's YV12
+// and Bayer orders.
+inline constexpr uint32_t kFourccNV12 = CAMERA_FOURCC_NV12;
+inline constexpr uint32_t kFourccNV21 = CAMERA_FOURCC_NV21;
+inline constexpr uint32_t kFourccIJPG = CAMERA_FOURCC_IJPG;
+inline constexpr uint32_t kFourccYV12 = CAMERA_FOURCC('Y', 'V', '1', '2');
+inline constexpr uint32_t kFourccRGGB = CAMERA_FOURCC('R', 'G', 'G', 'B');
+inline constexpr uint32_t kFourccGRBG = CAMERA_FOURCC('G', 'R', 'B', 'G');
+inline constexpr uint32_t kFourccGBRG = CAMERA_FOURCC('G', 'B', 'R', 'G');
+inline constexpr uint32_t kFourccBGGR = CAMERA_FOURCC('B', 'G', 'G', 'R');
 // A compression code that is not one of the protocol's carries this bit.
 inline constexpr uint32_t kCompressionPrivateBit = 0x8000u;
 

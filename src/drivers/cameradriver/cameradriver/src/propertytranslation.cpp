@@ -71,7 +71,7 @@ const DSPropertyMapEntry g_CameraControlPropMap[kCameraControlRows] = {
 const DSPropertyMapEntry g_VideoCompressionPropMap[kVideoCompressionRows] = {
   {1, kNone,                             PVL_VT_EMPTY,  1, 0,    1,     1, 0, 0, 0},
   {2, kNone,                             PVL_VT_EMPTY,  1, 0,    1,     1, 0, 0, 0},
-  {3, ZUEUID_PROPERTY_JPEG_MAIN_QUALITY, PVL_VT_UINT32, 1, 0,    10000, 7475, 0, 0, 1},
+  {3, ZUEUID_PROPERTY_JPEG_QUALITY, PVL_VT_UINT32, 1, 0,    10000, 7475, 0, 0, 1},
   {4, kNone,                             PVL_VT_EMPTY,  1, 0,    kAll,  1, 0, 0, 0},
   {5, kNone,                             PVL_VT_EMPTY,  1, 0,    kAll,  1, 0, 0, 0},
   {6, kNone,                             PVL_VT_EMPTY,  1, 0,    kAll,  1, 0, 0, 0},
@@ -368,7 +368,7 @@ PvlResult TranslateVideoCompressionToPVL(PvlValueRecord* engine, const CSPROPERT
 
 PvlResult TranslatePVLToVideoCompression(CSPROPERTY_VIDEOCOMPRESSION_S* client, uint32_t engineId,
                                          const PvlValueRecord& engine, const DevicePropertyRecord&, uint32_t pin) {
-  if (engineId != ZUEUID_PROPERTY_JPEG_MAIN_QUALITY) return kTranslateUnsupported;
+  if (engineId != ZUEUID_PROPERTY_JPEG_QUALITY) return kTranslateUnsupported;
   client->Property.Id = CSPROPERTY_VIDEOCOMPRESSION_QUALITY;
   client->StreamIndex = pin;
   client->Value = RoundHalfAway((float(engine.payload.u32) - 1.0f) / (99.0f / 10000.0f));

@@ -11,15 +11,12 @@
 
 #include "camerapropertyids.h"
 #include "csprotocol.h"
+#include "ijpegservice.h"
 #include "ipropertystore.h"
 #include "pvlvariant.h"
 
-// Engine properties the driver names beyond the engine's table: the JPEG manager's
-// qualities and settings behind the still port, and the camera-control row 0x116.
-#define ZUEUID_PROPERTY_JPEG_MAIN_QUALITY 0x01045579u
-#define ZUEUID_PROPERTY_JPEG_THUMBNAIL_QUALITY 0x0104557au
-#define ZUEUID_PROPERTY_JPEG_SETTING_2 0x0105f95du
-#define ZUEUID_PROPERTY_JPEG_SETTING_3 0x01062fefu
+// The engine property the camera-control row 0x116 names; not among the engine's
+// own, so the row stays unsupported unless an engine answers it.
 #define ZUEUID_PROPERTY_CAMERA_CONTROL_116 0x0103f4fdu
 
 // The engine's property record as the driver reads and fills it: a descriptor's head

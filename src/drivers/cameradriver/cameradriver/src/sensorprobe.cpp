@@ -17,20 +17,22 @@ SensorCommandFn s_powerDownSensor = nullptr;
 void PowerOn() {
   NKDbgPrintfW(u"S5K3E2FX power on\r\n");
   NKDbgPrintfW(u"S5K3E2FX power on!\r\n");
-  CameraSensorGPIO_ConfigParallelCamera(0, 0, 0, 0);
-  CameraSensorCLK_ConfigMclk(24000000, 0);
-  CameraSensorGPIO_Out(0, 0);
+  CameraSensorGPIO_ConfigParallelCamera(CAMERA_GPIO_CONFIG_ARG, CAMERA_GPIO_CONFIG_ARG, CAMERA_GPIO_CONFIG_ARG,
+                                        CAMERA_GPIO_CONFIG_ARG);
+  CameraSensorCLK_ConfigMclk(CAMERA_MCLK_FREQUENCY_HZ, CAMERA_MCLK_ARG);
+  CameraSensorGPIO_Out(CAMERA_GPIO_KIND_RESET, 0);
   Sleep(10);
-  CameraSensorGPIO_Out(0, 1);
+  CameraSensorGPIO_Out(CAMERA_GPIO_KIND_RESET, 1);
   Sleep(10);
 }
 
 void PowerOff() {
   NKDbgPrintfW(u"S5K3E2FX power off\r\n");
   NKDbgPrintfW(u"S5K3E2FX power off!\r\n");
-  CameraSensorGPIO_Out(0, 0);
+  CameraSensorGPIO_Out(CAMERA_GPIO_KIND_RESET, 0);
   CameraSensorCLK_UnConfigMclk();
-  CameraSensorGPIO_ConfigDefault(0, 0, 0, 0);
+  CameraSensorGPIO_ConfigDefault(CAMERA_GPIO_CONFIG_ARG, CAMERA_GPIO_CONFIG_ARG, CAMERA_GPIO_CONFIG_ARG,
+                                 CAMERA_GPIO_CONFIG_ARG);
 }
 
 bool IdentifierMatches() {

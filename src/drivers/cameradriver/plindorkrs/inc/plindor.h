@@ -65,11 +65,26 @@ enum {
   CAMERA_GPIO_KIND_5 = 5,       // signal 594
 };
 
+// The camera-pin and master-clock calls keep the argument lists of the chipset
+// services they forward to (gpio_camera_config / gpio_camera_un_config and
+// clk_regime_krs_sel_camclk), so that their exports stay as they are. Their callers
+// have nothing to choose: the probe and the sensor driver configure and restore the
+// pins with no arguments of their own and start the clock by frequency only. They
+// pass these values, and every new caller does the same.
+#define CAMERA_GPIO_CONFIG_ARG 0u           // each of a, b, c and d of both pin calls
+#define CAMERA_MCLK_FREQUENCY_HZ 24000000u  // the sensor's master clock, 24 MHz
+#define CAMERA_MCLK_ARG 0u                  // ConfigMclk's second argument (b)
+
+// Configures the parallel camera interface pins (pass CAMERA_GPIO_CONFIG_ARG four times).
 PLINDOR_API int CameraSensorGPIO_ConfigParallelCamera(uint32_t a, uint32_t b, uint32_t c, uint32_t d);
+// Returns the camera pins to their defaults (pass CAMERA_GPIO_CONFIG_ARG four times).
 PLINDOR_API int CameraSensorGPIO_ConfigDefault(uint32_t a, uint32_t b, uint32_t c, uint32_t d);
 PLINDOR_API int CameraSensorGPIO_Out(uint32_t kind, uint32_t value);
 PLINDOR_API int CameraSensorGPIO_In(uint32_t kind, uint8_t* value);
+// Selects and starts the master clock: frequency in Hz (CAMERA_MCLK_FREQUENCY_HZ for
+// the sensor), b is CAMERA_MCLK_ARG.
 PLINDOR_API int CameraSensorCLK_ConfigMclk(uint32_t frequency, uint32_t b);
+// Stops the master clock: its pin goes back to its plain configuration.
 PLINDOR_API int CameraSensorCLK_UnConfigMclk(void);
 PLINDOR_API int CameraSensor_PowerOn(void);
 PLINDOR_API int CameraSensor_PowerOff(void);

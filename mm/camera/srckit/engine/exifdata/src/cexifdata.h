@@ -11,6 +11,7 @@
 
 #include "camerasettings.h"
 #include "cfixedpoint.h"
+#include "ijpegservice.h"  // the EXIF group and the tuning-text property
 #include "ipropertystore.h"
 #include "sensorinfo.h"
 #include "tunvex.h"
@@ -19,9 +20,6 @@ class CUserData;
 class CEngineSettings;
 class CSensorInfoProxy;
 class IEnv;
-
-#define ZUEUID_PROPERTY_GROUP_EXIF 0x0104596bu
-#define ZUEUID_PROPERTY_EXIF_TUNING_DATA 0x01045973u
 
 class CExifData {
  public:

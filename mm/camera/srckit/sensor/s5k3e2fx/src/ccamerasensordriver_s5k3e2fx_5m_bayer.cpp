@@ -16,7 +16,8 @@ namespace {
 
 constexpr uint8_t kSlave = 0x20;
 constexpr uint32_t kBusFlags = 0x22;
-constexpr uint32_t kMasterClockHz = 24000000;
+constexpr uint32_t kMasterClockHz = CAMERA_MCLK_FREQUENCY_HZ;
+constexpr uint32_t kPin = CAMERA_GPIO_CONFIG_ARG;  // the pin calls' arguments: nothing to choose
 constexpr uint32_t kPowerWaitMicroseconds = 10000;
 constexpr uint32_t kResetSignal = 0;  // camera signal 0: the sensor's reset line
 constexpr int kTries = 3;
@@ -57,7 +58,7 @@ void ResetRecords(S5K3E2FXDriver* d) {
 PvlResult PowerUp(S5K3E2FXDriver* d) {
   d->powerState = S5K3E2FX_POWER_STARTING;
   if (!CameraSensor_PowerOn()) return PVL_E_FAIL;
-  if (!CameraSensorCLK_ConfigMclk(d->masterClock, 0)) return PVL_E_FAIL;
+  if (!CameraSensorCLK_ConfigMclk(d->masterClock, CAMERA_MCLK_ARG)) return PVL_E_FAIL;
   Plindor_WaitMicroSeconds(kPowerWaitMicroseconds);
   if (!CameraSensorGPIO_Out(kResetSignal, 1)) return PVL_E_FAIL;
   Plindor_WaitMicroSeconds(kPowerWaitMicroseconds);
@@ -86,7 +87,7 @@ PvlResult S5K3E2FX_ReadChipId(S5K3E2FXDriver* d) {
 // to `allocator`. The last Release and a failed construction both end here.
 void Destroy(S5K3E2FXDriver* d, IEnv* allocator) {
   if (d->powerState != S5K3E2FX_POWER_DOWN) PowerDown(d);
-  if (d->pinsConfigured) CameraSensorGPIO_ConfigDefault(0, 0, 0, 0);
+  if (d->pinsConfigured) CameraSensorGPIO_ConfigDefault(kPin, kPin, kPin, kPin);
   if (d->busOpen) CameraSensorI2C_DeInit();
   if (d->lens) {
     ICameraDriver* lens = d->lens;
@@ -107,7 +108,7 @@ PvlResult Construct(S5K3E2FXDriver* d, IEnv* env) {
   if (!CameraSensorI2C_Init()) return PVL_E_FAIL;
   d->busOpen = true;
   PresetBus();
-  if (!CameraSensorGPIO_ConfigParallelCamera(0, 0, 0, 0)) return PVL_E_FAIL;
+  if (!CameraSensorGPIO_ConfigParallelCamera(kPin, kPin, kPin, kPin)) return PVL_E_FAIL;
   d->pinsConfigured = true;
   d->env = env;
   env->AddRef();
