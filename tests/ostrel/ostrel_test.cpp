@@ -159,6 +159,27 @@ INSTANTIATE_TEST_SUITE_P(
                        [] { FakeCameraEngine::Install(); }}),
     [](const ::testing::TestParamInfo<PrepareFailure>& i) { return std::string(i.param.name); });
 
+// An engine with fewer ports than the four fixed pin places: the pins it has are
+// served, the places it lacks hold nothing.
+TEST_F(DriverTest, AnEngineWithTwoPortsOpensWithoutTheMissingPins) {
+  FakeEngineConfig two;
+  two.ports = camera::test::DefaultPorts();
+  two.ports.erase(two.ports.begin() + 1);  // no capture port
+  two.ports.pop_back();                    // no thumbnail port
+  ASSERT_EQ(two.ports.size(), 2u);
+  Reset(two);
+  LoadAndOpen();
+  EXPECT_EQ(Device()->PinCount(), 2u);
+  std::vector<CS_DATARANGE_VIDEO> ranges;
+  EXPECT_EQ(camera_.PinDataRanges(CS_PIN_STILL, &ranges), ERROR_SUCCESS);
+  EXPECT_EQ(ranges.size(), 1u);
+  EXPECT_EQ(camera_.PinDataRanges(CS_PIN_CAPTURE, &ranges), ERROR_SUCCESS);
+  EXPECT_TRUE(ranges.empty()) << "no port behind the capture pin";
+  EXPECT_EQ(camera_.PinDataRanges(CS_PIN_PREVIEW, &ranges), DWORD(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(camera_.Close(), ERROR_SUCCESS);
+  EXPECT_EQ(FakeCameraEngine::OutsideReferences(), 0);
+}
+
 TEST_F(DriverTest, UnloadingWithTheCameraOpenReleasesTheEngine) {
   LoadAndOpen();
   DevMgrDeactivateAll();
