@@ -126,6 +126,7 @@ function(camera_add_module target device_name)
 // no stale pointer behind.
 #include <stdint.h>
 
+#include \"hostsymbols.h\"
 #include \"ienv.h\"
 #include \"pvlresult.h\"
 ${includes}

@@ -54,7 +54,7 @@ TEST_F(LedTest, TheTorchProgramIsDecodedFromItsPulseBursts) {
   uint32_t pulses = 0;
   for (const BoardLedState& h : history) pulses += std::accumulate(h.torchProgram.begin(), h.torchProgram.end(), 0u);
   EXPECT_EQ(pulses, 48u);
-  if (history.size() == 1) EXPECT_EQ(s.torchProgram, (std::vector<uint32_t>{20, 5, 19, 4}));
+  if (history.size() == 1) { EXPECT_EQ(s.torchProgram, (std::vector<uint32_t>{20, 5, 19, 4})); }
 }
 
 TEST_F(LedTest, StatesFollowTheDriverCallsWithTimes) {

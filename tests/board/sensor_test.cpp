@@ -38,7 +38,7 @@ TEST_F(SensorTest, AnswersOnlyWhenClockedAndOutOfReset) {
     Plindor_WaitMicroSeconds(10000);
     uint16_t id = 0;
     EXPECT_EQ(Read16(0x0000, &id), c.answers);
-    if (c.answers) EXPECT_EQ(id, kSensorChipId);
+    if (c.answers) { EXPECT_EQ(id, kSensorChipId); }
     EXPECT_EQ(Write8(0x0202, 1), c.answers);
   }
   // The reset fault shows in the log and clears: the held line then counts.
@@ -132,7 +132,7 @@ TEST_F(SensorTest, FramePeriodAndActiveTimeFollowTheRegisters) {
     BoardSetSpeedUp(40);
     PowerUp(c.mclkHz);
     FrameRecorder& rec = *Recorder();
-    if (c.full) ASSERT_TRUE(ProgramFull());
+    if (c.full) { ASSERT_TRUE(ProgramFull()); }
     ASSERT_TRUE(Write16(0x0342, c.llp));
     int64_t before = BoardNowNs();
     ASSERT_TRUE(Write8(0x0100, 1));
@@ -221,7 +221,7 @@ TEST_F(SensorTest, ExposureIsLimitedToTheFrameLengthAndGainCodesAreClamped) {
     ASSERT_TRUE(BoardSensorLatestFrame(&f));
     EXPECT_NEAR(f.exposureSeconds, c.exposureSeconds, 1e-9);
     EXPECT_EQ(f.gainCode, c.gainCode);
-    if (c.log) EXPECT_TRUE(BoardSensorLogContains(c.log));
+    if (c.log) { EXPECT_TRUE(BoardSensorLogContains(c.log)); }
     ASSERT_TRUE(Write8(0x0100, 0));
   }
 }
@@ -273,7 +273,7 @@ TEST_F(SensorTest, AStoppedStreamFinishesItsFrameAndRestartsAtTheWrite) {
   ASSERT_TRUE(BoardSensorWaitFrameEnd(stoppedAt + 1, 20000));
   BoardFrameInfo f;
   ASSERT_TRUE(BoardSensorLatestFrame(&f));
-  if (f.frame == stoppedAt + 1) EXPECT_GE(f.startNs, before);
+  if (f.frame == stoppedAt + 1) { EXPECT_GE(f.startNs, before); }
   ASSERT_TRUE(Write8(0x0100, 0));
 }
 
@@ -359,7 +359,7 @@ TEST_F(SensorTest, FaultSwitchesAreSeenOnTheBus) {
     uint16_t v = 0;
     for (int i = 0; i < 3; ++i) failures += Read16(c.reg, &v) ? 0 : 1;
     EXPECT_EQ(failures, c.failures);
-    if (failures < 3) EXPECT_EQ(v, c.value);
+    if (failures < 3) { EXPECT_EQ(v, c.value); }
   }
 }
 

@@ -172,7 +172,7 @@ class Engine final : public ICameraEngine {
     if (!count) return PVL_E_BADARG;
     *count = config_.flashDevices;
     for (uint32_t i = 0; devices && i < capacity && i < config_.flashDevices; ++i)
-      devices[i] = {CAMERA_FLASH_DEVICE_WHITE_LED, config_.flashClass};
+      devices[i] = {2, config_.flashClass};  // a white LED
     return PVL_OK;
   }
   PvlResult Initialize(uint32_t sensorClass) override {

@@ -17,14 +17,13 @@
 #include "runtimetuning.h"
 #include "tunvex.h"
 #include "tunvexclient.h"
+#include "orbhost.h"
 #include "tuningdata.h"
 #include "tuningdataprovider.h"
 #include "wince.h"
 #include "wince_sim.h"
 #include "wince_winsock.h"
 
-extern "C" int32_t Orbhost_Start(const char* script, uint32_t reserved, IEnv** env);
-extern "C" int32_t Orbhost_Stop(void);
 
 namespace {
 
@@ -103,15 +102,6 @@ struct FlagFile {
   }
   ~FlagFile() {
     if (created) DeleteFileW(kFlagFile);
-  }
-};
-
-struct Host {
-  IEnv* env = nullptr;
-  ~Host() {
-    if (!env) return;
-    env->Release();
-    Orbhost_Stop();
   }
 };
 
@@ -212,13 +202,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tunserve: cannot write the flag file into the image %s\n", CeSimImageRoot());
     return 1;
   }
-  Host host;
-  PvlResult r = Orbhost_Start("\\device.cs", 0, &host.env);
+  OrbhostSession host;
+  PvlResult r = host.Start();
   if (r != PVL_OK) {
     std::fprintf(stderr, "tunserve: the host does not start on %s (error %d)\n", CeSimImageRoot(), int(r));
     return 1;
   }
-  IEnv* env = host.env;
+  IEnv* env = host.env();
 
   // The tuning-data service creates the server and registers "TuningData".
   Released tuningData;

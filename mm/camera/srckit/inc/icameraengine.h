@@ -6,6 +6,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "icameraflashservice.h"  // CameraFlashDevice, the flash list's record
 #include "icamerasensorservice.h"
 #include "pvlbase.h"
 
@@ -16,14 +17,6 @@ class ICameraPort;
 // The control face, and its second identifier (the driver's suspend/resume face).
 #define ZUEUID_IFACE_CAMERAENGINE 0x01046237u
 #define ZUEUID_IFACE_CAMERAENGINE_CONTROL 0x0108a2bau
-
-// One flash device as the engine lists it.
-struct CameraFlashDevice {
-  uint32_t DeviceType;   // 2: white LED
-  uint32_t DriverClass;
-};
-static_assert(sizeof(CameraFlashDevice) == 8);
-#define CAMERA_FLASH_DEVICE_WHITE_LED 2u
 
 class ICameraEngine : public IPvlBase {
  public:

@@ -262,7 +262,7 @@ bool CCameraDevice::SelectFlashDevice() {
   if (m_engine->GetFlashDevices(devices.get(), n, &filled) != PVL_OK || filled == 0) return false;
   PvlValueRecord v{};
   v.type = PVL_VT_UINT32;
-  v.payload.u32 = devices[0].DriverClass;
+  v.payload.u32 = devices[0].driverClass;
   if (m_properties->SetProperty(ZUEUID_PROPERTY_CURRENT_FLASH_DEVICE_ID, &v) != PVL_OK) return false;
   m_flashDevice = devices[0];
   return true;
