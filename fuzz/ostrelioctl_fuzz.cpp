@@ -7,6 +7,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -16,9 +18,9 @@
 #include "fakecameraengine.h"
 #include "wince_sim.h"
 
-extern "C" DWORD CAM_Init(LPCWSTR activeKey, LPVOID busContext);
+extern "C" DWORD CAM_Init(LPCWSTR activeKey, LPCVOID busContext);
 extern "C" DWORD CAM_Open(DWORD context, DWORD access, DWORD share);
-extern "C" BOOL CAM_IOControl(DWORD context, DWORD code, LPVOID in, DWORD inLength, LPVOID out, DWORD outLength,
+extern "C" BOOL CAM_IOControl(DWORD context, DWORD code, PBYTE in, DWORD inLength, PBYTE out, DWORD outLength,
                               LPDWORD returned);
 
 namespace {
@@ -66,6 +68,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   RegCloseKey(key);
   DWORD camera = CAM_Init(u"Drivers\\Active\\F0", nullptr);
   g_open = camera ? CAM_Open(camera, 0, 0) : 0;
+  if (!g_open) {
+    // Without an open camera every input would be refused at the door: say so
+    // rather than fuzz nothing.
+    std::fprintf(stderr, "ostrelioctl: the camera does not open (init %lu, error %lu)\n",
+                 static_cast<unsigned long>(camera), static_cast<unsigned long>(GetLastError()));
+    std::abort();
+  }
   return 0;
 }
 

@@ -164,7 +164,8 @@ CCameraDevice* OstrelOpenCameraDevice() { return s_openCamera ? s_openCamera->de
 DWORD OstrelDevicePowerState() { return s_devicePowerState; }
 void OstrelSetDevicePowerState(DWORD state) { s_devicePowerState = state; }
 
-OSTREL_EXPORT BOOL DllMain(HINSTANCE module, DWORD reason, LPVOID) {
+// The loader calls every library's entry as (HANDLE, DWORD, LPVOID): the same type here.
+OSTREL_EXPORT BOOL DllMain(HANDLE module, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
     NKDbgPrintfW(u"DLL_PROCESS_ATTACH - Current Process: 0x%x, ID: 0x%x\r\n", GetCurrentProcess(),
                  GetCurrentProcessId());
@@ -178,7 +179,7 @@ OSTREL_EXPORT BOOL DllMain(HINSTANCE module, DWORD reason, LPVOID) {
 
 // ---- CAM_ ---------------------------------------------------------------------------------
 
-OSTREL_EXPORT DWORD CAM_Init(LPCWSTR activeKey, LPVOID) {
+OSTREL_EXPORT DWORD CAM_Init(LPCWSTR activeKey, LPCVOID) {
   NKDbgPrintfW(u"CAM_Init(): pContext=%s\r\n", activeKey ? activeKey : u"<null>");
   DiagMessageSend("cameradriver", __LINE__, 4, "CAM_Init()", 0);
   DWORD error = ERROR_SUCCESS;
@@ -306,8 +307,10 @@ OSTREL_EXPORT BOOL CAM_Close(DWORD context) {
   return TRUE;
 }
 
-OSTREL_EXPORT BOOL CAM_IOControl(DWORD context, DWORD code, LPVOID in, DWORD inLength, LPVOID out, DWORD outLength,
+OSTREL_EXPORT BOOL CAM_IOControl(DWORD context, DWORD code, PBYTE inBytes, DWORD inLength, PBYTE outBytes, DWORD outLength,
                                  LPDWORD returned) {
+  LPVOID in = inBytes;
+  LPVOID out = outBytes;
   auto* open = reinterpret_cast<OpenContext*>(uintptr_t(context));
   if (!open) {
     NKDbgPrintfW(u"CAM_IOControl(): Context is NULL.\r\n");
@@ -363,13 +366,13 @@ OSTREL_EXPORT BOOL CAM_IOControl(DWORD context, DWORD code, LPVOID in, DWORD inL
 
 // ---- PIN_ ---------------------------------------------------------------------------------
 
-OSTREL_EXPORT DWORD PIN_Init(LPCWSTR activeKey, LPVOID busContext) {
+OSTREL_EXPORT DWORD PIN_Init(LPCWSTR activeKey, LPCVOID busContext) {
   NKDbgPrintfW(u"PIN_Init(\"%s\")\r\n", activeKey ? activeKey : u"<null>");
   if (CeGetCallerTrust() != OEM_CERTIFY_TRUST) {
     SetLastError(ERROR_ACCESS_DENIED);
     return 0;
   }
-  auto* record = new (std::nothrow) PinInitRecord{static_cast<CCameraDevice*>(busContext)};
+  auto* record = new (std::nothrow) PinInitRecord{static_cast<CCameraDevice*>(const_cast<void*>(busContext))};
   if (!record) {
     NKDbgPrintfW(u"PIN_Init(): Not enough memory to create pin device!\r\n");
     SetLastError(ERROR_OUTOFMEMORY);
@@ -430,8 +433,10 @@ OSTREL_EXPORT BOOL PIN_Close(DWORD context) {
   return TRUE;
 }
 
-OSTREL_EXPORT BOOL PIN_IOControl(DWORD context, DWORD code, LPVOID in, DWORD inLength, LPVOID out, DWORD outLength,
+OSTREL_EXPORT BOOL PIN_IOControl(DWORD context, DWORD code, PBYTE inBytes, DWORD inLength, PBYTE outBytes, DWORD outLength,
                                  LPDWORD returned) {
+  LPVOID in = inBytes;
+  LPVOID out = outBytes;
   auto* pin = reinterpret_cast<CPinDevice*>(uintptr_t(context));
   if (!pin) {
     NKDbgPrintfW(u"PIN_IOControl(): Context is NULL.\r\n");

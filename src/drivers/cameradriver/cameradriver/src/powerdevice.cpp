@@ -9,7 +9,7 @@
 #include "devmgr.h"
 #include "ostrel.h"
 
-OSTREL_EXPORT DWORD CPM_Init(LPCWSTR activeKey, LPVOID) {
+OSTREL_EXPORT DWORD CPM_Init(LPCWSTR activeKey, LPCVOID) {
   NKDbgPrintfW(u"CPM_Init: pContext %s\n", activeKey ? activeKey : u"<null>");
   return 1;
 }
@@ -38,8 +38,10 @@ bool ReadState(const void* out, DWORD outLength, DWORD* state) {
 
 }  // namespace
 
-OSTREL_EXPORT BOOL CPM_IOControl(DWORD context, DWORD code, LPVOID in, DWORD inLength, LPVOID out, DWORD outLength,
+OSTREL_EXPORT BOOL CPM_IOControl(DWORD context, DWORD code, PBYTE inBytes, DWORD inLength, PBYTE outBytes, DWORD outLength,
                                  LPDWORD returned) {
+  LPVOID in = inBytes;
+  LPVOID out = outBytes;
   NKDbgPrintfW(u"CPM_IOControl(%08x): IOCTL:0x%x, InBuf:0x%x, InBufLen:%d, OutBuf:0x%x, OutBufLen:0x%x\r\n", context,
                code, in, inLength, out, outLength);
   if (in && !(in = MapCallerPtr(in, inLength))) {
