@@ -16,6 +16,8 @@
 #define ZUEUID_CLASS_S5K3E2FX_AF_DRIVER 0x0108aecfu
 #define ZUEUID_CLASS_WHITE_LED_FLASH_DRIVER 0x0106c427u
 // ZUEUID_CLASS_S5K3E2FX_TUNING_DATA (0x0108aece) is in tuningdataprovider.h.
+// The VFE driver of Corvane; its commands and records are in vfedriver.h.
+#define ZUEUID_CLASS_VFE_DRIVER 0x0106193cu
 
 // Results the drivers answer besides 0: 1 a hardware step failed (I2C, GPIO,
 // clock, power, LED), 2 out of memory, 3 class or interface not supported,
@@ -30,7 +32,7 @@ class ICameraDriver : public IPvlBase {
 
   // No driver offers the optional operations: after the argument check (29 for
   // a null length, or a null buffer of non-zero size) the length becomes 0 and
-  // the answer is 20.
+  // the answer is 20. The VFE driver answers 20 at once and writes nothing.
   virtual PvlResult OptionalQueryA(void* buffer, uint32_t bufferSize, uint32_t* length) = 0;  // 3
   virtual PvlResult OptionalSetA(void* value) = 0;                                            // 4: 29 null, else 20
   virtual PvlResult OptionalQueryB(void* buffer, uint32_t bufferSize, uint32_t* length) = 0;  // 5

@@ -1,0 +1,190 @@
+// vfemodelbench: whether the VFE hardware model keeps up with the sensor in
+// real time. For the preview read-out (1296 x 972 at 29.46 fps) and the full
+// one (2608 x 1960 at 14.83 fps) it programmes the sensor and the model as the
+// drivers do (both outputs, AF and WB/exposure statistics), services line 70
+// like the driver's interrupt thread, and reports the model's work per frame
+// (render, pipeline, writes; CPU time of the model's one thread, so that other
+// load on the machine does not count) against the frame period.
+//
+//   vfemodelbench [--seconds S]
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "board_sensor.h"
+#include "board_sim.h"
+#include "board_vfe.h"
+#include "chipset.h"
+#include "plindor.h"
+#include "wince.h"
+
+namespace {
+
+struct Mode {
+  const char* name;
+  uint32_t width, height;
+  bool binned;
+  uint16_t fll;
+  double fps;
+  uint32_t out2W, out2H;  // main scaler output
+};
+
+volatile uint8_t* gRegs = nullptr;
+uint32_t Read(uint32_t o) { return chip_reg_read32(gRegs + o); }
+void Write(uint32_t o, uint32_t v) { chip_reg_write32(gRegs + o, v); }
+
+bool Sensor(uint16_t reg, uint8_t value) {
+  CameraSensorI2C_Command c{};
+  c.slaveAddress = kSensorSlave;
+  c.flags = 0x22;
+  c.data = &value;
+  c.registerAddress = reg;
+  c.length = 1;
+  return CameraSensorI2C_Write(&c) == 1;
+}
+bool Sensor16(uint16_t reg, uint16_t value) { return Sensor(reg, uint8_t(value >> 8)) && Sensor(reg + 1, uint8_t(value)); }
+
+uint32_t Buffer(uint32_t size) {
+  void* p = pmem_malloc(size, 0);
+  return p ? pmem_get_phys_addr(p) : 0;
+}
+
+bool PowerUp() {
+  clk_regime_krs_sel_camclk(kSensorNominalMclkHz, 0);
+  if (CameraSensorGPIO_Out(CAMERA_GPIO_KIND_RESET, 1) != 1) return false;
+  for (int i = 0; i < 2000 && !BoardSensorState().ready; ++i) Plindor_WaitMicroSeconds(1000);
+  return BoardSensorState().ready;
+}
+
+// Services line 70 until `seconds` have passed; true when the wait never failed.
+void ServiceFor(HANDLE event, double seconds) {
+  DWORD end = GetTickCount() + DWORD(seconds * 1000);
+  while (GetTickCount() < end) {
+    if (WaitForSingleObject(event, 100) != WAIT_OBJECT_0) continue;
+    Write(0x01C, Read(0x020));
+    InterruptDone(kVfeInterrupt);
+  }
+}
+
+bool Run(const Mode& m, double seconds) {
+  BoardSimReset();
+  BoardVfeReset();
+  BoardSceneSetIlluminant(kIlluminantNeutral);
+  if (CameraSensorI2C_Init() != 1 || !PowerUp()) {
+    std::fprintf(stderr, "%s: the sensor does not answer\n", m.name);
+    return false;
+  }
+  vfe_config_clks_common(1);
+  vfe_config_clks_sensor();
+  gRegs = static_cast<volatile uint8_t*>(vfe_get_virtual_address());
+  HANDLE event = CreateEvent(nullptr, FALSE, FALSE, nullptr);
+  InterruptInitialize(kVfeInterrupt, event, nullptr, 0);
+
+  // Sensor read-out.
+  Sensor16(0x034C, uint16_t(m.width));
+  Sensor16(0x034E, uint16_t(m.height));
+  Sensor(0x3014, m.binned ? 0x06 : 0x00);
+  Sensor(0x0387, m.binned ? 0x03 : 0x01);
+  Sensor16(0x0340, m.fll);
+  Sensor16(0x0202, 351);
+
+  // VFE: reset, then the chain's registers.
+  Write(0x018, 1u << 9);
+  Write(0x004, 0x3FF);
+  ServiceFor(event, 0.05);
+  uint32_t areaW = m.width - 12, areaH = m.height - 6;
+  Write(0x120, m.width - 1);
+  Write(0x124, m.height - 1);
+  Write(0x128, 0xFFFFFFFF);
+  for (uint32_t r = 0x194; r <= 0x1A0; r += 4) Write(r, kSensorBlackLevel);
+  for (uint32_t r : {0x2CCu, 0x2D0u, 0x2DCu, 0x2E0u}) Write(r, 31);
+  for (uint32_t r : {0x2D4u, 0x2D8u, 0x2E4u, 0x2E8u}) Write(r, 0xFFFFFFFF);
+  Write(0x2EC, 0x00FFFFFF);
+  Write(0x1E0, areaW - 1);
+  Write(0x1E4, areaH - 1);
+  Write(0x270, m.out2W != areaW ? 3 : 0);
+  Write(0x274, areaW | (m.out2W << 16));
+  Write(0x280, areaH | (m.out2H << 16));
+  const uint32_t o1w = 320, o1h = 240;
+  Write(0x28C, 3);
+  Write(0x290, m.out2W | (o1w << 16));
+  Write(0x298, m.out2H | (o1h << 16));
+  auto words = [](uint32_t w) { return (w + 7) / 8; };
+  Write(0x038, m.out2H | (words(m.out2W) << 16));
+  Write(0x048, (m.out2H / 2) | (words(m.out2W) << 16));
+  Write(0x058, o1h | (words(o1w) << 16));
+  Write(0x068, (o1h / 2) | (words(o1w) << 16));
+  uint32_t y2 = Buffer(m.out2W * m.out2H), c2 = Buffer(m.out2W * (m.out2H / 2));
+  uint32_t y1 = Buffer(o1w * o1h), c1 = Buffer(o1w * (o1h / 2));
+  for (uint32_t r : {0x030u, 0x034u}) Write(r, y2);
+  for (uint32_t r : {0x040u, 0x044u}) Write(r, c2);
+  for (uint32_t r : {0x050u, 0x054u}) Write(r, y1);
+  for (uint32_t r : {0x060u, 0x064u}) Write(r, c1);
+  uint32_t af = Buffer(((m.height - 1) / 2 + 1) * 4), wb = Buffer(8196);
+  for (uint32_t r : {0x070u, 0x074u}) Write(r, af);
+  for (uint32_t r : {0x078u, 0x07Cu}) Write(r, wb);
+  Write(0x33C, (areaW - 1) | ((areaH - 1) << 16));
+  Write(0x2F4, 0x3);
+  Write(0x2F8, (areaW / 4 << 16) | areaH / 4);
+  Write(0x2FC, (areaW / 2 << 16) | areaH / 2);
+  Write(0x314, 0x1E | (0x1E << 5) | (2047u << 10));
+  Write(0x318, 0x1F | (0x1F << 5) | (8 << 10) | (0x1F << 15) | (0x1F << 20));
+
+  // START.
+  Write(0x010, (1u << 0) | (1u << 2) | (1u << 4) | (1u << 5) | (1u << 7) | (1u << 18) | (1u << 19));
+  Write(0x02C, 0xF0);
+  Write(0x014, kSensorVfePixelOrder);
+  Write(0x01C, 0xFFFFFFFF);
+  Write(0x018, (1u << 1) | (1u << 8) | (1u << 9) | (1u << 15) | (1u << 16) | (1u << 18) | (1u << 19) | (1u << 20));
+  Write(0x0CC, 0xF);
+  Write(0x0C8, 1);
+  Write(0x190, 1);
+  Write(0x028, (1u << 4) | (1u << 5));
+  Write(0x110, 4);
+  Write(0x110, 1);
+  Sensor(0x0100, 1);
+  ServiceFor(event, 0.5);  // settle: the scene plane of the read-out is built once
+  BoardVfeCounters before = BoardVfeCounts();
+  ServiceFor(event, seconds);
+  BoardVfeCounters after = BoardVfeCounts();
+  Sensor(0x0100, 0);
+  BoardVfeReset();
+  InterruptDisable(kVfeInterrupt);
+  CloseHandle(event);
+  vfe_unconfig_clks();
+  CameraSensorI2C_DeInit();
+
+  uint32_t done = after.framesDone[kVfeOutput2] - before.framesDone[kVfeOutput2];
+  uint32_t started = after.framesStarted - before.framesStarted;
+  uint32_t overflows = after.overflows - before.overflows;
+  uint32_t missed = after.framesMissed - before.framesMissed;
+  double avgMs = done ? double(after.frameWorkNs - before.frameWorkNs) / 1e6 / done : 0;
+  double maxMs = double(after.frameWorkMaxNs) / 1e6;
+  double periodMs = 1000.0 / m.fps;
+  bool keepsUp = done > 0 && overflows == 0 && missed == 0 && done + 1 >= started && avgMs < periodMs;
+  std::printf("%-8s %4ux%-4u -> %ux%u + 320x240 + AF + WB: %u frames started, %u done, %u overflows, %u missed; "
+              "work %.1f ms CPU avg, %.1f ms max per frame; period %.1f ms; load %.0f %% of one core: %s\n",
+              m.name, m.width, m.height, m.out2W, m.out2H, started, done, overflows, missed, avgMs, maxMs, periodMs,
+              100.0 * avgMs / periodMs, keepsUp ? "keeps up" : "FALLS BEHIND");
+  return keepsUp;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  double seconds = 3.0;
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) {
+      seconds = std::atof(argv[++i]);
+    } else {
+      std::fprintf(stderr, "usage: vfemodelbench [--seconds S]\n");
+      return 2;
+    }
+  }
+  const Mode modes[] = {{"preview", 1296, 972, true, 994, 29.46, 640, 480},
+                        {"full", 2608, 1960, false, 1974, 14.83, 2596, 1954}};
+  bool ok = true;
+  for (const Mode& m : modes) ok &= Run(m, seconds);
+  return ok ? 0 : 1;
+}

@@ -1,0 +1,199 @@
+// The VFE hardware model: the image front end behind the register window at
+// kVfeRegistersPhys and interrupt line 70 (board_sim.h).
+//
+// The model answers only through its registers, its interrupt line and the
+// frame and statistics buffers it writes into contiguous memory (resolved
+// through the chipset's pmem map). It takes its pixels from the sensor model
+// (board_sensor.h) frame by frame. Everything declared here is the test API:
+// the settled hardware choices every other model agrees with, counters, fault
+// hooks, lock-step and a frame tap. The system's code never calls any of it.
+//
+// Hardware choices this model settles (the sensor model and the statistics
+// consumers use the same ones):
+//  1. Bayer order codes in 0x014 bits 0-2, for the first sample of the
+//     camera-interface window: 0 RGGB, 1 GRBG, 2 BGGR, 3 GBRG. The board's
+//     sensor outputs GRBG (kSensorVfePixelOrder = 1). Codes 4-7 (YUV input)
+//     produce no frames; the model counts them as unsupported.
+//  2. Colour conversion: full-range BT.601, Y = 0.299 R + 0.587 G + 0.114 B,
+//     Cb = 128 + 0.564 (B - Y), Cr = 128 + 0.713 (R - Y). Until the colour
+//     stages honour their payloads the 10-bit linear data is brought to 8 bits
+//     by the standard sRGB transfer curve (the neutral stand-in for the gamma
+//     tables); channel gains, white balance, colour correction, luma
+//     adaptation, ASF and chroma suppression pass through. Black level (module
+//     bit 0; 0x194-0x1A0 are the window's 2x2 phases in raster order: top
+//     left, top right, bottom left, bottom right) and the output clamp
+//     (0x2EC/0x2F0) are applied as programmed.
+//  3. WB/exposure statistics are computed on 2x2 Bayer quads of the statistics
+//     area (0x33C, from the demosaic area's origin), after black level and
+//     before white balance: per quad R, G = mean of the two greens, B on the
+//     10-bit scale; Y/Cb/Cr of the quad by the conversion of (2) with Cb, Cr
+//     centred on 0. A quad is near-grey when 0x31C bit 0 is clear (every quad
+//     counts) or when Y lies within [4 x (0x31C bits 16-23), 4 x (bits 24-31)
+//     + 3] and Cr <= m1 Cb / 16 + c1, Cr >= m2 Cb / 16 + c2, Cr <= m3 Cb / 16 +
+//     c3, Cr >= m4 Cb / 16 + c4, slopes m1..m4 the signed bytes of 0x324 (bits
+//     24-31, 16-23, 8-15, 0-7, Q4) and offsets c1..c4 the signed 12-bit fields
+//     of 0x328 (bits 16-27, 0-11) and 0x32C (bits 16-27, 0-11). Words of a
+//     region: 0-2 the sums of Y, Cb + 512 and Cr + 512 over the near-grey
+//     quads (10-bit scale), 3 their count in quads (one quad is four
+//     full-resolution pixels), 4 the sum of Y over all quads, 5-7 the sums of
+//     R, G and B over all quads on the 8-bit scale (value >> 2). Each word
+//     saturates at its field (25, 25, 25, 17, 25, 21, 21, 21 bits). Word 0 of
+//     the buffer is the model's frame number.
+//  4. AF statistics: the focus window (0x2F8/0x2FC) is in field-of-view crop
+//     coordinates; the filter runs on the green samples (the mean of the four
+//     greens around a red or blue site); each |tap sum| is clipped to the
+//     11-bit field of 0x314 (2047); 0x314 bit 21 set adds (clipped^2) >> 8,
+//     clear adds the clipped value. Line pair k is filtered on window row
+//     2k + 2. Grid mode words carry the cell number (row x 16 + column) in
+//     bits 24-31. 0x310 (79) is unused. Word 0 is the model's frame number.
+//  5. Raw 8-bit output (output type 1): the top 8 bits of the 10-bit samples
+//     (sample >> 2), black level not subtracted.
+//  6. Frame drop: the frame index counts 0..period and wraps, so period 30
+//     repeats every 31 frames and period 31 every 32; bit n of the pattern
+//     keeps frame n. OUTPUT2 uses 0x2CC/0x2D4 and OUTPUT1 0x2DC/0x2E4 (the
+//     driver writes the same values into 0x2D0/0x2D8 and 0x2E0/0x2E8).
+//  7. 0x3FF and 0x3EF both reset the whole run state (pipeline, camera
+//     interface, write masters, ping-pong, pending update, stop status, path
+//     status, frame-drop counters); no configuration register is touched and
+//     the interrupt mask survives.
+//  8. Chroma suppression: not applied (its register fields are stored only).
+//  9. The reset acknowledgement (status bit 9) comes kVfeAckDelayNs of board
+//     time after the write of 0x004; the stop status (0x10C bit 5) comes at
+//     once when no frame is being written, else when that write finishes.
+// 10. Scalers average the area each output sample covers; their output
+//     sizes (second and fourth/fifth words) count where the module bit and
+//     the direction's enable are set and the size shrinks, the phase steps are
+//     not read. OUTPUT2 is the main scaler's output; OUTPUT1's luma is the Y
+//     scaler's output of it and its chroma half that in each direction.
+#ifndef BOARD_VFE_H
+#define BOARD_VFE_H
+
+#include <stdint.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// ---- Settled values -------------------------------------------------------------
+constexpr uint32_t kVfeHardwareVersion = 0x00030102;  // 0x000: bits 0-7, 8-15, 16-19
+constexpr uint32_t kVfeRegisterSpan = 0x3A0;          // offsets 0x000-0x39C answer
+constexpr int64_t kVfeAckDelayNs = 1000000;           // board time, reset acknowledge
+// The clock regimes the model needs on (vfe_config_clks_common) and the input
+// source that feeds it the sensor (vfe_config_clks_sensor).
+constexpr uint32_t kVfeClockRegimes[4] = {24, 40, 41, 53};
+constexpr uint32_t kVfeSensorSource = 1;
+
+// Interrupt status bits the model raises.
+enum BoardVfeIrqBit : uint32_t {
+  kVfeIrqCamifError = 0,
+  kVfeIrqStartOfFrame = 1,
+  kVfeIrqUpdate = 8,
+  kVfeIrqResetDone = 9,
+  kVfeIrqAfDone = 15,
+  kVfeIrqWbExpDone = 16,
+  kVfeIrqOutput2Done = 18,
+  kVfeIrqOutput1Done = 19,
+  kVfeIrqOutputStatus = 20,
+};
+
+// Path status words: OUTPUT2 at 0x0D0-0x0DC, OUTPUT1 at 0x0E0-0x0EC.
+//  word 0: fault flags (below), cleared by reset;
+//  word 1: overflows since reset;
+//  word 2: the physical address of the last refused or failed write;
+//  word 3: low byte 1 once the path's write masters are armed (0x0C8 <- 1).
+enum BoardVfePathFault : uint32_t {
+  kVfePathOverflow = 1u << 0,         // a frame done before the last one was serviced
+  kVfePathBusError = 1u << 1,         // the bus refused a write
+  kVfePathGeometryMismatch = 1u << 2, // write master smaller than the image
+  kVfePathAddressRefused = 1u << 3,   // an address outside every pmem block
+};
+
+enum BoardVfePath { kVfeOutput1 = 0, kVfeOutput2 = 1 };
+
+// ---- Control ---------------------------------------------------------------------
+// Back to power-on: registers zero (0x000 the version), no frames, counters,
+// faults and lock-step off, tap removed. Also hooks the register window and the
+// sensor model's frame events if that has not happened yet.
+void BoardVfeReset();
+
+// Lock-step: after each interrupt it raises, the model waits (up to `timeoutMs`
+// of real time) until the driver has cleared every masked status bit and its
+// routine has finished (InterruptDone) before it goes on with the next event.
+// Frames keep the sensor's timing otherwise.
+void BoardVfeSetLockStep(bool on, int timeoutMs = 5000);
+
+// ---- Counters ----------------------------------------------------------------------
+struct BoardVfeCounters {
+  uint32_t framesStarted = 0;       // start-of-frame interrupts
+  uint32_t framesDone[2] = {};      // per path (BoardVfePath), frames written
+  uint32_t framesDropped[2] = {};   // by the frame-drop pattern
+  uint64_t bytesWritten = 0;        // into pmem, all paths and statistics
+  uint32_t statsDone[2] = {};       // 0 AF, 1 WB/exposure
+  uint32_t refusedWrites = 0;       // addresses outside every pmem block (0 included)
+  uint32_t overflows = 0;           // frames not written: previous one unserviced
+  uint32_t framesMissed = 0;        // sensor frames the model was too far behind to take
+  uint32_t geometryMismatches = 0;  // write master smaller than the image
+  uint32_t outOfWindowAccesses = 0; // register offsets beyond 0x39C
+  uint32_t clockOffAccesses = 0;    // register accesses with the VFE clock off
+  uint32_t camifErrors = 0;         // window outside the sensor's output, or injected
+  uint32_t unsupported = 0;         // YUV input, unknown output type
+  uint32_t interruptsRaised = 0;
+  uint32_t interruptsLost = 0;
+  uint32_t serviceTimeouts = 0;     // lock-step waits that ran out
+  uint64_t frameWorkNs = 0;         // CPU time of the model's thread rendering and processing frames
+  uint64_t frameWorkMaxNs = 0;      // the most of a single frame
+};
+BoardVfeCounters BoardVfeCounts();
+
+// Every register access with its board time (the latest 100,000).
+struct BoardVfeAccess {
+  int64_t timeNs;
+  uint32_t offset;
+  uint32_t value;
+  bool write;
+};
+std::vector<BoardVfeAccess> BoardVfeAccessLog();
+
+// ---- Faults ------------------------------------------------------------------------
+// The next `count` raises of line 70 are lost (the status bits stay set).
+void BoardVfeLoseInterrupts(int count);
+// Status bit `bit` is never set (for example 8, 9) while withheld.
+void BoardVfeWithholdBit(uint32_t bit, bool withhold);
+// 0x10C bit 5 never comes while set.
+void BoardVfeWithholdStopAck(bool withhold);
+// The next `count` frames of a path overrun: nothing is written, status bit 20
+// with kVfePathOverflow instead of the frame done.
+void BoardVfeOverrunNext(BoardVfePath path, int count);
+// The next `count` frames of a path hit a bus error: nothing is written,
+// status bit 20 with kVfePathBusError.
+void BoardVfeBusErrorNext(BoardVfePath path, int count);
+// A stalled path writes nothing and reports no frame done until released.
+void BoardVfeStallOutput(BoardVfePath path, bool stall);
+// The next frame's end-of-frame work (writes and frame dones) comes
+// `delayMs` of board time late.
+void BoardVfeDelayNextFrame(int delayMs);
+// Raises status bits at once (camera-interface error bit 0 also sets 0x134).
+void BoardVfeRaiseStatus(uint32_t bits);
+
+// ---- Frame tap -----------------------------------------------------------------------
+// Called on the model's thread after each output frame is written.
+struct BoardVfeTappedFrame {
+  BoardVfePath path;
+  bool raw = false;
+  uint32_t width = 0, height = 0;   // luma (or raw) plane
+  uint32_t yAddress = 0, cbcrAddress = 0;
+  uint32_t sensorFrame = 0;
+  std::vector<uint8_t> y;            // width x height (raw: the Bayer bytes)
+  std::vector<uint8_t> cbcr;         // width x height / 2, Cr first
+};
+void BoardVfeSetTap(std::function<void(const BoardVfeTappedFrame&)> tap);
+
+// The registers of one offset as the model holds them: written (what the driver
+// wrote last) and active (what the frames use after the latest update).
+uint32_t BoardVfeWrittenRegister(uint32_t offset);
+uint32_t BoardVfeActiveRegister(uint32_t offset);
+// A table as written through the table port (code 1 roll-off, 2-7 gamma,
+// 14-15 luma adaptation).
+std::vector<uint32_t> BoardVfeTable(uint32_t code);
+
+#endif  // BOARD_VFE_H

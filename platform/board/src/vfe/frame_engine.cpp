@@ -1,0 +1,428 @@
+// The VFE's frame engine: one thread that follows the sensor's frames and
+// the model's own timed events in order. At a frame start it latches a pending
+// update, applies each path's frame-drop pattern, samples the ping or pong
+// addresses and raises the start-of-frame interrupt; at the frame end it runs
+// the frame through the pipeline, writes the outputs and statistics through
+// the write masters into contiguous memory, flips the ping-pong status and
+// raises the end-of-frame bits as one interrupt. A stop request is
+// acknowledged once no frame write is under way; the reset acknowledgement
+// comes a fixed board time after the reset command.
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+
+#include "../board_internal.h"
+#include "chipset_sim.h"
+#include "vfe_model.h"
+#include "vfe_pipeline.h"
+
+namespace board::vfe {
+namespace {
+
+constexpr uint32_t kDoneBit[2] = {1u << kVfeIrqOutput1Done, 1u << kVfeIrqOutput2Done};
+constexpr uint32_t kPingPongBit[2] = {1u << 7, 1u << 5};
+constexpr uint32_t kAfPingPongBit = 1u << 8;
+constexpr uint32_t kWbPingPongBit = 1u << 9;
+constexpr uint32_t kYPing[2] = {kRegOut1YPing, kRegOut2YPing};
+constexpr uint32_t kYPong[2] = {kRegOut1YPong, kRegOut2YPong};
+constexpr uint32_t kCPing[2] = {kRegOut1CPing, kRegOut2CPing};
+constexpr uint32_t kCPong[2] = {kRegOut1CPong, kRegOut2CPong};
+constexpr uint32_t kYGeometry[2] = {kRegOut1YGeometry, kRegOut2YGeometry};
+constexpr uint32_t kCGeometry[2] = {kRegOut1CGeometry, kRegOut2CGeometry};
+constexpr uint32_t kDropPeriod[2] = {kRegOut1DropPeriod, kRegOut2DropPeriod};
+constexpr uint32_t kDropPattern[2] = {kRegOut1DropPattern, kRegOut2DropPattern};
+
+// CPU time of the calling thread: the model's cost, whatever else the machine runs.
+int64_t ThreadCpuNs() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+// Events the engine may have queued before new sensor frames are let pass.
+constexpr size_t kMaxQueuedEvents = 8;
+
+uint32_t* PathStatusWords(Model& m, int path) { return &m.pathStatus[path == kVfeOutput2 ? 0 : 4]; }
+
+uint32_t Planes(uint32_t outputControl, int path) {
+  return path == kVfeOutput2 ? (outputControl >> 4) & 3 : (outputControl >> 6) & 3;
+}
+uint32_t BurstDivisor(uint32_t outputControl) {
+  static const uint32_t kDivisor[4] = {8, 6, 5, 8};
+  return kDivisor[(outputControl >> 8) & 3];
+}
+
+// Copies into contiguous memory when the whole range lies inside one pmem block.
+bool WritePhysical(uint32_t physical, const uint8_t* data, size_t length) {
+  if (physical == 0 || length == 0) return physical != 0;
+  uint64_t end = uint64_t(physical) + length;
+  for (const ChipSimPmemBlock& b : ChipSimPmemBlocks()) {
+    if (physical >= b.physical && end <= uint64_t(b.physical) + b.size) {
+      void* dst = ChipSimPhysToVirt(physical, uint32_t(length));
+      if (!dst) return false;
+      std::memcpy(dst, data, length);
+      return true;
+    }
+  }
+  return false;
+}
+
+enum class PlaneResult { kWritten, kRefused };
+
+// Writes one plane (width x lines, stride width) through a write master whose
+// geometry word allows `lines` lines of `words` x divisor bytes; larger images
+// are clipped and flagged.
+PlaneResult WritePlane(Model& m, int path, uint32_t geometry, uint32_t divisor, uint32_t address,
+                       const std::vector<uint8_t>& data, uint32_t width, uint32_t lines) {
+  uint32_t wmLines = geometry & 0xFFF;
+  uint32_t wmWidth = ((geometry >> 16) & 0x3FF) * divisor;
+  uint32_t w = std::min(width, wmWidth), h = std::min(lines, wmLines);
+  uint32_t* st = PathStatusWords(m, path);
+  if (w < width || h < lines) {
+    ++m.counters.geometryMismatches;
+    st[0] |= kVfePathGeometryMismatch;
+  }
+  if (w == 0 || h == 0) return PlaneResult::kWritten;
+  std::vector<uint8_t> clipped;
+  const uint8_t* src = data.data();
+  if (w < width) {
+    clipped.resize(size_t(w) * h);
+    for (uint32_t r = 0; r < h; ++r) std::memcpy(&clipped[size_t(r) * w], &data[size_t(r) * width], w);
+    src = clipped.data();
+  }
+  size_t bytes = size_t(w) * h;
+  if (!WritePhysical(address, src, bytes)) {
+    ++m.counters.refusedWrites;
+    st[0] |= kVfePathAddressRefused;
+    st[2] = address;
+    return PlaneResult::kRefused;
+  }
+  m.counters.bytesWritten += bytes;
+  return PlaneResult::kWritten;
+}
+
+void HandleResetDone(Model& m, const Event& e, std::unique_lock<std::mutex>& lk) {
+  if (e.generation != m.generation) return;  // a later reset owns the acknowledgement
+  bool raise = SetStatus(m, 1u << kVfeIrqResetDone);
+  if (!raise) return;
+  lk.unlock();
+  Raise();
+  lk.lock();
+  WaitForService(m, lk);
+}
+
+void CamifError(Model& m, uint32_t detail) {
+  m.camifStatus = 0x80000000u | detail;
+  ++m.counters.camifErrors;
+}
+
+void HandleStart(Model& m, const Event& e, std::unique_lock<std::mutex>& lk) {
+  if (m.frame.valid && m.frame.late) return;  // still busy with the late frame: this one is lost
+  m.frame.valid = false;
+  if (!(m.camifRunning && m.pipelineStarted && m.writeMastersRunning)) return;
+  if (!ClockOn() || ChipSimClocks().vfeSource != kVfeSensorSource) return;
+  uint32_t bits = 0;
+  if (m.updatePending) {
+    LatchUpdate(m);
+    m.updatePending = false;
+    bits |= 1u << kVfeIrqUpdate;
+  }
+  // The window must lie inside what the sensor delivers.
+  uint32_t px = Active(m, kRegCamifPixels), ln = Active(m, kRegCamifLines);
+  uint32_t firstPixel = (px >> 16) & 0x3FFF, lastPixel = px & 0x3FFF;
+  uint32_t firstLine = (ln >> 16) & 0x3FFF, lastLine = ln & 0x3FFF;
+  bool windowOk = firstPixel <= lastPixel && firstLine <= lastLine && lastPixel < e.info.width &&
+                  lastLine < e.info.height && lastPixel - firstPixel + 1 > 2 * kDemosaicMarginX + 1 &&
+                  lastLine - firstLine + 1 > 2 * kDemosaicMarginY + 1;
+  if (!windowOk) {
+    CamifError(m, (lastLine & 0x3FFF) << 16 | (lastPixel & 0x3FFF));
+    bits |= 1u << kVfeIrqCamifError;
+  } else {
+    bits |= 1u << kVfeIrqStartOfFrame;
+    ++m.counters.framesStarted;
+    FrameInFlight f;
+    f.valid = true;
+    f.info = e.info;
+    f.serial = ++m.serial;
+    f.generation = m.generation;
+    uint32_t control = Active(m, kRegOutputControl);
+    for (int p = 0; p < 2; ++p) {
+      if (!Planes(control, p)) continue;
+      PathState& ps = m.path[p];
+      uint32_t period = Active(m, kDropPeriod[p]) & 0x1F;
+      uint32_t pattern = Active(m, kDropPattern[p]);
+      f.keep[p] = ((pattern >> ps.dropIndex) & 1) != 0;
+      ps.dropIndex = ps.dropIndex >= period ? 0 : ps.dropIndex + 1;
+      if (!f.keep[p]) {
+        ++m.counters.framesDropped[p];
+        continue;
+      }
+      f.pingSide[p] = ps.pingNext;
+      f.yAddress[p] = Written(m, ps.pingNext ? kYPing[p] : kYPong[p]);
+      f.cAddress[p] = Written(m, ps.pingNext ? kCPing[p] : kCPong[p]);
+    }
+    m.frame = f;
+  }
+  if (!SetStatus(m, bits)) return;
+  lk.unlock();
+  Raise();
+  lk.lock();
+  WaitForService(m, lk);
+}
+
+void FinishWriting(Model& m) {
+  m.writing = false;
+  if (m.stopRequested && !m.withholdStopAck) m.stopStatus |= kStopAcknowledged;
+}
+
+void HandleEnd(Model& m, const Event& e, std::unique_lock<std::mutex>& lk) {
+  if (!m.frame.valid || m.frame.info.frame != e.info.frame) return;
+  if (m.delayNextFrameMs > 0) {
+    Event later = e;
+    later.dueNs = BoardNowNs() + int64_t(m.delayNextFrameMs) * 1000000;
+    m.delayNextFrameMs = 0;
+    m.frame.late = true;
+    Schedule(m, later);
+    return;
+  }
+  FrameInFlight f = m.frame;
+  m.frame.valid = false;
+  if (m.camifStopAfterFrame) {
+    m.camifRunning = false;
+    m.camifStopAfterFrame = false;
+  }
+  if (f.aborted || f.generation != m.generation || !m.writeMastersRunning) return;
+
+  // Work out the frame outside the lock; register writes go on meanwhile.
+  // The engine thread's working copies; never destroyed, as the thread may
+  // outlive static destruction at process exit.
+  struct Work {
+    RegisterImage regs;
+    std::array<std::vector<uint32_t>, kTableCount> tables;
+    FrameProducts products;
+  };
+  static Work* work = new Work;
+  RegisterImage& regs = work->regs;
+  auto& tables = work->tables;
+  FrameProducts& products = work->products;
+  regs = m.active;
+  tables = m.tables;
+  FrameRequest req;
+  req.regs = &regs;
+  req.tables = &tables;
+  req.info = f.info;
+  req.serial = f.serial;
+  uint32_t control = regs[kRegOutputControl / 4];
+  uint32_t statsEnables = regs[kRegStatsEnable / 4];
+  bool stats = m.statsStarted && (regs[kRegModuleEnable / 4] & kModStatistics) != 0;
+  for (int p = 0; p < 2; ++p) req.wantPath[p] = f.keep[p] && !m.path[p].stalled;
+  req.wantAf = stats && (statsEnables & kStatsAf) != 0;
+  req.wantWb = stats && (statsEnables & kStatsWbExp) != 0;
+  m.writing = true;
+  lk.unlock();
+  int64_t t0 = ThreadCpuNs();
+  RunFrame(req, &products);
+  uint64_t workNs = uint64_t(ThreadCpuNs() - t0);
+  lk.lock();
+  m.counters.frameWorkNs += workNs;
+  m.counters.frameWorkMaxNs = std::max(m.counters.frameWorkMaxNs, workNs);
+  if (f.generation != m.generation || !m.writeMastersRunning) {
+    FinishWriting(m);
+    return;
+  }
+  if (products.unsupported) ++m.counters.unsupported;
+
+  uint32_t bits = 0;
+  uint32_t divisor = BurstDivisor(control);
+  std::vector<BoardVfeTappedFrame> tapped;
+  for (int p = 0; p < 2; ++p) {
+    const OutputImage& img = products.out[p];
+    if (!req.wantPath[p] || !img.present) continue;
+    PathState& ps = m.path[p];
+    uint32_t* st = PathStatusWords(m, p);
+    // Free-running, a frame done the driver has not serviced yet blocks the path.
+    bool unserviced = (m.status & kDoneBit[p]) != 0 && !m.lockStep;
+    if (unserviced || ps.overrunNext > 0) {
+      if (!unserviced) --ps.overrunNext;
+      ++m.counters.overflows;
+      ++st[1];
+      st[0] |= kVfePathOverflow;
+      bits |= 1u << kVfeIrqOutputStatus;
+      continue;
+    }
+    if (ps.busErrorNext > 0) {
+      --ps.busErrorNext;
+      st[0] |= kVfePathBusError;
+      st[2] = f.yAddress[p];
+      bits |= 1u << kVfeIrqOutputStatus;
+      continue;
+    }
+    uint32_t planes = Planes(control, p);
+    PlaneResult r = PlaneResult::kWritten;
+    if (img.raw) {
+      r = WritePlane(m, p, regs[kCGeometry[p] / 4], divisor, f.cAddress[p], img.y, img.width, img.height);
+    } else {
+      if (planes & 1) r = WritePlane(m, p, regs[kYGeometry[p] / 4], divisor, f.yAddress[p], img.y, img.width, img.height);
+      if ((planes & 2) && r == PlaneResult::kWritten)
+        r = WritePlane(m, p, regs[kCGeometry[p] / 4], divisor, f.cAddress[p], img.cbcr, img.width, img.height / 2);
+    }
+    if (r == PlaneResult::kRefused) {
+      bits |= 1u << kVfeIrqOutputStatus;
+      continue;
+    }
+    if (f.pingSide[p]) {
+      m.pingPong |= kPingPongBit[p];
+    } else {
+      m.pingPong &= ~kPingPongBit[p];
+    }
+    ps.pingNext = !f.pingSide[p];
+    ++m.counters.framesDone[p];
+    bits |= kDoneBit[p];
+    if (m.tap) {
+      BoardVfeTappedFrame t;
+      t.path = BoardVfePath(p);
+      t.raw = img.raw;
+      t.width = img.width;
+      t.height = img.height;
+      t.yAddress = img.raw ? 0 : f.yAddress[p];
+      t.cbcrAddress = f.cAddress[p];
+      t.sensorFrame = f.info.frame;
+      t.y = img.y;
+      t.cbcr = img.cbcr;
+      tapped.push_back(std::move(t));
+    }
+  }
+  struct StatsTarget {
+    bool want;
+    const std::vector<uint32_t>* words;
+    uint32_t ping, pong, ppBit, irqBit;
+    int side;
+  };
+  const StatsTarget targets[2] = {
+      {req.wantAf, &products.af, kRegAfPing, kRegAfPong, kAfPingPongBit, 1u << kVfeIrqAfDone, 0},
+      {req.wantWb, &products.wb, kRegWbPing, kRegWbPong, kWbPingPongBit, 1u << kVfeIrqWbExpDone, 1}};
+  for (const StatsTarget& t : targets) {
+    if (!t.want || t.words->empty()) continue;
+    StatsSide& side = m.statsSide[t.side];
+    uint32_t address = Written(m, side.pingNext ? t.ping : t.pong);
+    size_t bytes = t.words->size() * 4;
+    if (!WritePhysical(address, reinterpret_cast<const uint8_t*>(t.words->data()), bytes)) {
+      ++m.counters.refusedWrites;
+      continue;
+    }
+    m.counters.bytesWritten += bytes;
+    if (side.pingNext) {
+      m.pingPong |= t.ppBit;
+    } else {
+      m.pingPong &= ~t.ppBit;
+    }
+    side.pingNext = !side.pingNext;
+    ++m.counters.statsDone[t.side];
+    bits |= t.irqBit;
+  }
+  FinishWriting(m);
+  auto tap = m.tap;
+  bool raise = SetStatus(m, bits);
+  lk.unlock();
+  if (tap)
+    for (const auto& t : tapped) tap(t);
+  if (raise) Raise();
+  lk.lock();
+  if (raise) WaitForService(m, lk);
+}
+
+void Run() {
+  Model& m = M();
+  std::unique_lock<std::mutex> lk(m.lock);
+  while (!m.quit) {
+    if (m.events.empty()) {
+      m.cv.wait(lk);
+      continue;
+    }
+    int64_t wait = RealNsUntil(m.events.front().dueNs);
+    if (wait > 0) {
+      m.cv.wait_for(lk, std::chrono::nanoseconds(wait));
+      continue;
+    }
+    Event e = m.events.front();
+    m.events.pop_front();
+    switch (e.kind) {
+      case EventKind::kResetDone: HandleResetDone(m, e, lk); break;
+      case EventKind::kStartOfFrame: HandleStart(m, e, lk); break;
+      case EventKind::kEndOfFrame: HandleEnd(m, e, lk); break;
+    }
+  }
+}
+
+}  // namespace
+
+void EnsureEngine(Model& m) {
+  if (!m.engine.joinable() && !m.quit) m.engine = std::thread(Run);
+}
+
+void Schedule(Model& m, const Event& e) {
+  auto it = std::upper_bound(m.events.begin(), m.events.end(), e.dueNs,
+                             [](int64_t due, const Event& x) { return due < x.dueNs; });
+  m.events.insert(it, e);
+  EnsureEngine(m);
+  m.cv.notify_all();
+}
+
+void StopEngine() {
+  Model& m = M();
+  std::thread t;
+  {
+    std::lock_guard<std::mutex> g(m.lock);
+    m.quit = true;
+    m.cv.notify_all();
+    t = std::move(m.engine);
+  }
+  if (t.joinable()) t.join();
+}
+
+void OnSensorFrame(void*, const BoardFrameEvent& event) {
+  Event e{event.kind == kBoardStartOfFrame ? EventKind::kStartOfFrame : EventKind::kEndOfFrame, event.timeNs, {}, 0};
+  if (e.kind == EventKind::kStartOfFrame) {
+    if (!BoardSensorLatestFrame(&e.info) || e.info.frame != event.frame) return;
+  } else {
+    e.info.frame = event.frame;
+  }
+  Model& m = M();
+  std::lock_guard<std::mutex> g(m.lock);
+  // A model that has fallen this far behind lets the new frame pass, as the
+  // hardware would; its end finds no frame in flight and is ignored.
+  if (e.kind == EventKind::kStartOfFrame && m.events.size() >= kMaxQueuedEvents) {
+    ++m.counters.framesMissed;
+    return;
+  }
+  Schedule(m, e);
+}
+
+}  // namespace board::vfe
+
+using namespace board::vfe;
+
+void BoardVfeOverrunNext(BoardVfePath path, int count) {
+  Model& m = M();
+  std::lock_guard<std::mutex> g(m.lock);
+  m.path[path & 1].overrunNext = std::max(0, count);
+}
+
+void BoardVfeBusErrorNext(BoardVfePath path, int count) {
+  Model& m = M();
+  std::lock_guard<std::mutex> g(m.lock);
+  m.path[path & 1].busErrorNext = std::max(0, count);
+}
+
+void BoardVfeStallOutput(BoardVfePath path, bool stall) {
+  Model& m = M();
+  std::lock_guard<std::mutex> g(m.lock);
+  m.path[path & 1].stalled = stall;
+}
+
+void BoardVfeDelayNextFrame(int delayMs) {
+  Model& m = M();
+  std::lock_guard<std::mutex> g(m.lock);
+  m.delayNextFrameMs = std::max(0, delayMs);
+}

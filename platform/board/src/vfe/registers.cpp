@@ -1,0 +1,333 @@
+// The VFE's register file. The driver reaches it through the chipset's
+// register window; every access lands in the hooks below on the accessing
+// thread. Configuration registers are held twice, as written and as active:
+// an update (0x190) copies the written image into the active one, at once when
+// the camera interface is idle and at the next frame start while it runs.
+// Command registers (reset, start, stop, camera-interface and write-master
+// commands) act at once; their acknowledgements come later from the frame
+// engine's thread, never from inside a register write.
+#include <algorithm>
+#include <cstring>
+
+#include "../board_internal.h"
+#include "chipset_sim.h"
+#include "vfe_model.h"
+
+namespace board::vfe {
+namespace {
+
+// Registers that take effect when written rather than at an update.
+bool Immediate(uint32_t offset) {
+  switch (offset) {
+    case kRegResetCmd:
+    case kRegClockEnable:
+    case kRegIrqMask:
+    case kRegIrqClear:
+    case kRegOutputSelect:
+    case kRegStartControl:
+    case kRegOut2YPing:
+    case kRegOut2YPong:
+    case kRegOut2CPing:
+    case kRegOut2CPong:
+    case kRegOut1YPing:
+    case kRegOut1YPong:
+    case kRegOut1CPing:
+    case kRegOut1CPong:
+    case kRegCamifCommand:
+    case kRegUpdate:
+    case kRegTableSelect:
+    case kRegTableIndex:
+    case kRegTableData:
+    case kRegBlock23Control:
+      return true;
+    default:
+      break;
+  }
+  if (offset >= kRegAfPing && offset <= 0x084) return true;   // statistics buffers
+  if (offset >= 0x0C0 && offset <= kRegStopStatus) return true;  // write-master and stop block
+  return false;
+}
+
+constexpr size_t kAccessLogSize = 100000;
+
+void LogAccess(Model& m, uint32_t offset, uint32_t value, bool write) {
+  m.accesses.push_back({BoardNowNs(), offset, value, write});
+  if (m.accesses.size() > kAccessLogSize) m.accesses.pop_front();
+}
+
+uint32_t ReadRegister(Model& m, uint32_t offset);
+
+uint32_t ReadHook(void*, uint32_t offset, volatile uint32_t*) {
+  Model& m = M();
+  bool clock = ClockOn();
+  std::lock_guard<std::mutex> g(m.lock);
+  uint32_t value = ReadRegister(m, offset);
+  LogAccess(m, offset, value, false);
+  if (!clock && offset < kVfeRegisterSpan) ++m.counters.clockOffAccesses;
+  return value;
+}
+
+uint32_t ReadRegister(Model& m, uint32_t offset) {
+  if (offset >= kVfeRegisterSpan || (offset & 3) != 0) {
+    ++m.counters.outOfWindowAccesses;
+    return 0;
+  }
+  switch (offset) {
+    case kRegVersion: return kVfeHardwareVersion;
+    case kRegIrqStatus: return m.status;
+    case kRegPingPongStatus: return m.pingPong;
+    case kRegStopStatus: return m.stopStatus;
+    case kRegCamifStatus: return m.camifStatus;
+    case kRegStatus1D8:
+    case kRegStatus264: return 0;
+    default: break;
+  }
+  if (offset >= kRegPathStatusOut2 && offset <= kRegPathStatusOut1 + 12) return m.pathStatus[(offset - kRegPathStatusOut2) / 4];
+  return Written(m, offset);
+}
+
+// The planes of a path in the output control word (bits 4-7: OUT2 Y, OUT2
+// CbCr, OUT1 Y, OUT1 CbCr).
+uint32_t PathPlanes(uint32_t outputControl, int path) {
+  return path == kVfeOutput2 ? (outputControl >> 4) & 3 : (outputControl >> 6) & 3;
+}
+
+// Returns true when the interrupt line must be raised.
+bool Write(Model& m, uint32_t offset, uint32_t value) {
+  m.written[offset / 4] = value;
+  if (Immediate(offset)) m.active[offset / 4] = value;
+  switch (offset) {
+    case kRegResetCmd: {
+      ResetRunState(m);
+      ++m.generation;
+      Event e{EventKind::kResetDone, BoardNowNs() + kVfeAckDelayNs, {}, m.generation};
+      Schedule(m, e);
+      return false;
+    }
+    case kRegIrqMask:
+      return LineWanted(m);
+    case kRegIrqClear:
+      m.status &= ~value;
+      m.cv.notify_all();
+      return false;
+    case kRegStartControl:
+      if (value & (1u << 4)) m.pipelineStarted = true;
+      if (value & (1u << 5)) m.statsStarted = true;
+      return false;
+    case kRegWriteMasterCmd:
+      if (value == kWriteMastersStart) {
+        m.writeMastersRunning = true;
+        uint32_t control = Written(m, kRegOutputControl);
+        if (PathPlanes(control, kVfeOutput2)) m.pathStatus[3] |= 1;
+        if (PathPlanes(control, kVfeOutput1)) m.pathStatus[7] |= 1;
+      } else if (value == kWriteMastersStop) {
+        m.writeMastersRunning = false;
+      }
+      return false;
+    case kRegStopRequest:
+      m.stopRequested = (value & 1) != 0;
+      if (m.stopRequested && !m.writing && !m.withholdStopAck) m.stopStatus |= kStopAcknowledged;
+      return false;
+    case kRegCamifCommand:
+      switch (value) {
+        case kCamifArmStart:
+        case kCamifArmRestart:
+          m.camifArmed = true;
+          break;
+        case kCamifStart:
+        case kCamifRestart:
+          m.camifRunning = true;
+          m.camifStopAfterFrame = false;
+          m.camifArmed = false;
+          if (value == kCamifRestart) m.camifStatus = 0;
+          break;
+        case kCamifStopAfterFrame:
+          if (m.frame.valid) {
+            m.camifStopAfterFrame = true;
+          } else {
+            m.camifRunning = false;
+          }
+          break;
+        case kCamifStopNow:
+          m.camifRunning = false;
+          m.camifStopAfterFrame = false;
+          if (m.frame.valid) m.frame.aborted = true;
+          break;
+        default:
+          break;
+      }
+      return false;
+    case kRegUpdate:
+      if ((value & 1) == 0) return false;
+      if (m.camifRunning) {
+        m.updatePending = true;
+        return false;
+      }
+      LatchUpdate(m);
+      return SetStatus(m, 1u << kVfeIrqUpdate);
+    case kRegTableSelect:
+      m.tableSelect = value >= 256 ? value - 256 : 0;
+      m.tableIndex = 0;
+      return false;
+    case kRegTableIndex:
+      m.tableIndex = value;
+      return false;
+    case kRegTableData:
+      if (m.tableSelect > 0 && m.tableSelect < kTableCount && m.tableIndex < kTableWords) {
+        auto& t = m.tables[m.tableSelect];
+        if (t.size() < kTableWords) t.resize(kTableWords);
+        t[m.tableIndex++] = value;
+      }
+      return false;
+    default:
+      return false;
+  }
+}
+
+void WriteHook(void*, uint32_t offset, uint32_t value, volatile uint32_t* cell) {
+  Model& m = M();
+  bool clock = ClockOn();
+  bool raise = false;
+  {
+    std::lock_guard<std::mutex> g(m.lock);
+    LogAccess(m, offset, value, true);
+    if (offset >= kVfeRegisterSpan || (offset & 3) != 0) {
+      ++m.counters.outOfWindowAccesses;
+      return;
+    }
+    if (!clock) ++m.counters.clockOffAccesses;
+    *cell = value;
+    raise = Write(m, offset, value);
+  }
+  if (raise) Raise();
+}
+
+std::once_flag gHookOnce;
+
+}  // namespace
+
+Model& M() {
+  static Model* m = new Model;  // outlives every thread that may still touch it
+  return *m;
+}
+
+bool ClockOn() {
+  for (uint32_t regime : kVfeClockRegimes)
+    if (!ChipSimRegimeEnabled(regime)) return false;
+  return true;
+}
+
+void LatchUpdate(Model& m) {
+  for (uint32_t i = 0; i < kRegWords; ++i)
+    if (!Immediate(i * 4)) m.active[i] = m.written[i];
+}
+
+void ResetRunState(Model& m) {
+  m.pipelineStarted = m.statsStarted = false;
+  m.writeMastersRunning = false;
+  m.camifArmed = m.camifRunning = m.camifStopAfterFrame = false;
+  m.updatePending = false;
+  m.stopRequested = false;
+  m.pingPong = 0;
+  m.stopStatus = 0;
+  m.camifStatus = 0;
+  m.pathStatus.fill(0);
+  for (PathState& p : m.path) {
+    p.pingNext = true;
+    p.dropIndex = 0;
+  }
+  for (StatsSide& s : m.statsSide) s.pingNext = true;
+  m.frame = FrameInFlight{};
+}
+
+void HookWindow() {
+  std::call_once(gHookOnce, [] {
+    BoardSimInit();
+    static const ChipSimWindowHooks hooks{ReadHook, WriteHook};
+    ChipSimSetWindowHooks(kVfeRegistersPhys, &hooks, nullptr);
+    Model& m = M();
+    m.listenerId = BoardSensorAddFrameListener(OnSensorFrame, nullptr);
+    std::lock_guard<std::mutex> g(m.lock);
+    m.hooked = true;
+  });
+}
+
+namespace {
+// The model is part of the board library: hooked as soon as it is loaded.
+__attribute__((constructor)) void LoadVfeModel() { HookWindow(); }
+__attribute__((destructor)) void UnloadVfeModel() { StopEngine(); }
+}  // namespace
+
+}  // namespace board::vfe
+
+using namespace board::vfe;
+
+void BoardVfeReset() {
+  HookWindow();
+  Model& m = M();
+  std::lock_guard<std::mutex> g(m.lock);
+  m.written.fill(0);
+  m.active.fill(0);
+  m.status = 0;
+  ResetRunState(m);
+  ++m.generation;
+  m.events.clear();
+  for (auto& t : m.tables) t.clear();
+  m.tableSelect = m.tableIndex = 0;
+  m.serial = 0;
+  for (PathState& p : m.path) p = PathState{};
+  m.counters = BoardVfeCounters{};
+  m.accesses.clear();
+  m.lockStep = false;
+  m.lockStepTimeoutMs = 5000;
+  m.loseInterrupts = 0;
+  m.withheldBits = 0;
+  m.withholdStopAck = false;
+  m.delayNextFrameMs = 0;
+  m.tap = nullptr;
+  m.cv.notify_all();
+}
+
+void BoardVfeSetLockStep(bool on, int timeoutMs) {
+  Model& m = M();
+  std::lock_guard<std::mutex> g(m.lock);
+  m.lockStep = on;
+  m.lockStepTimeoutMs = std::max(1, timeoutMs);
+  m.cv.notify_all();
+}
+
+BoardVfeCounters BoardVfeCounts() {
+  Model& m = M();
+  std::lock_guard<std::mutex> g(m.lock);
+  return m.counters;
+}
+
+std::vector<BoardVfeAccess> BoardVfeAccessLog() {
+  Model& m = M();
+  std::lock_guard<std::mutex> g(m.lock);
+  return std::vector<BoardVfeAccess>(m.accesses.begin(), m.accesses.end());
+}
+
+uint32_t BoardVfeWrittenRegister(uint32_t offset) {
+  Model& m = M();
+  std::lock_guard<std::mutex> g(m.lock);
+  return offset < kVfeRegisterSpan ? Written(m, offset & ~3u) : 0;
+}
+
+uint32_t BoardVfeActiveRegister(uint32_t offset) {
+  Model& m = M();
+  std::lock_guard<std::mutex> g(m.lock);
+  return offset < kVfeRegisterSpan ? Active(m, offset & ~3u) : 0;
+}
+
+std::vector<uint32_t> BoardVfeTable(uint32_t code) {
+  Model& m = M();
+  std::lock_guard<std::mutex> g(m.lock);
+  return code < kTableCount ? m.tables[code] : std::vector<uint32_t>{};
+}
+
+void BoardVfeSetTap(std::function<void(const BoardVfeTappedFrame&)> tap) {
+  Model& m = M();
+  std::lock_guard<std::mutex> g(m.lock);
+  m.tap = std::move(tap);
+}

@@ -1,0 +1,226 @@
+// What the VFE hardware model's device functions share: the register map, the
+// model's state behind one lock, and the calls between the register file, the
+// interrupt logic, the frame engine, the image pipeline and the statistics.
+#ifndef VFE_MODEL_H
+#define VFE_MODEL_H
+
+#include <stdint.h>
+
+#include <array>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "board_sensor.h"
+#include "board_vfe.h"
+
+namespace board::vfe {
+
+// ---- Register map (byte offsets) ---------------------------------------------------
+enum Reg : uint32_t {
+  kRegVersion = 0x000,
+  kRegResetCmd = 0x004,
+  kRegClockEnable = 0x00C,
+  kRegModuleEnable = 0x010,
+  kRegInputFormat = 0x014,
+  kRegIrqMask = 0x018,
+  kRegIrqClear = 0x01C,
+  kRegIrqStatus = 0x020,
+  kRegOutputSelect = 0x024,
+  kRegStartControl = 0x028,
+  kRegOutputControl = 0x02C,
+  kRegOut2YPing = 0x030,
+  kRegOut2YPong = 0x034,
+  kRegOut2YGeometry = 0x038,
+  kRegOut2CPing = 0x040,
+  kRegOut2CPong = 0x044,
+  kRegOut2CGeometry = 0x048,
+  kRegOut1YPing = 0x050,
+  kRegOut1YPong = 0x054,
+  kRegOut1YGeometry = 0x058,
+  kRegOut1CPing = 0x060,
+  kRegOut1CPong = 0x064,
+  kRegOut1CGeometry = 0x068,
+  kRegAfPing = 0x070,
+  kRegAfPong = 0x074,
+  kRegWbPing = 0x078,
+  kRegWbPong = 0x07C,
+  kRegPingPongStatus = 0x0C4,
+  kRegWriteMasterCmd = 0x0C8,
+  kRegWriteMasterEnables = 0x0CC,
+  kRegPathStatusOut2 = 0x0D0,  // four words
+  kRegPathStatusOut1 = 0x0E0,  // four words
+  kRegStopRequest = 0x104,
+  kRegStopStatus = 0x10C,
+  kRegCamifCommand = 0x110,
+  kRegCamifPixels = 0x120,
+  kRegCamifLines = 0x124,
+  kRegCamifSkip = 0x128,
+  kRegCamifStatus = 0x134,
+  kRegUpdate = 0x190,
+  kRegBlackLevel = 0x194,  // four words
+  kRegChannelGain = 0x1B4, // two words
+  kRegStatus1D8 = 0x1D8,
+  kRegFovPixels = 0x1E0,
+  kRegFovLines = 0x1E4,
+  kRegStatus264 = 0x264,
+  kRegMainScaler = 0x270,
+  kRegYScaler = 0x28C,
+  kRegCbCrScaler = 0x2A0,
+  kRegWhiteBalance = 0x2B4,
+  kRegOut2DropPeriod = 0x2CC,
+  kRegOut2DropPattern = 0x2D4,
+  kRegOut1DropPeriod = 0x2DC,
+  kRegOut1DropPattern = 0x2E4,
+  kRegClampMax = 0x2EC,
+  kRegClampMin = 0x2F0,
+  kRegStatsEnable = 0x2F4,
+  kRegAfWindow = 0x2F8,
+  kRegAfCells = 0x2FC,
+  kRegAfSelect = 0x300,  // four words
+  kRegAfFilter = 0x314,
+  kRegAfTaps = 0x318,
+  kRegAwbConfig = 0x31C,
+  kRegAwbSlopes = 0x324,
+  kRegAwbOffsets12 = 0x328,
+  kRegAwbOffsets34 = 0x32C,
+  kRegStatsArea = 0x33C,
+  kRegTableSelect = 0x340,
+  kRegTableIndex = 0x344,
+  kRegTableData = 0x34C,
+  kRegBlock23Control = 0x36C,
+};
+constexpr uint32_t kRegWords = kVfeRegisterSpan / 4;
+constexpr uint32_t kTableCount = 16;
+constexpr uint32_t kTableWords = 512;
+
+// Camera-interface commands (0x110) and write-master commands (0x0C8).
+enum CamifCommand : uint32_t {
+  kCamifStopAfterFrame = 0,
+  kCamifStart = 1,
+  kCamifStopNow = 2,
+  kCamifRestart = 3,
+  kCamifArmStart = 4,
+  kCamifArmRestart = 7,
+};
+enum WriteMasterCommand : uint32_t { kWriteMastersStart = 1, kWriteMastersStop = 2 };
+constexpr uint32_t kStopAcknowledged = 1u << 5;  // 0x10C
+
+// Module enable bits (0x010).
+constexpr uint32_t kModBlackLevel = 1u << 0;
+constexpr uint32_t kModMainScaler = 1u << 7;
+constexpr uint32_t kModStatistics = 1u << 5;
+constexpr uint32_t kModYScaler = 1u << 18;
+constexpr uint32_t kModCbCrScaler = 1u << 19;
+// Statistics enables (0x2F4).
+constexpr uint32_t kStatsAf = 1u << 0;
+constexpr uint32_t kStatsWbExp = 1u << 1;
+
+// ---- State --------------------------------------------------------------------------
+struct PathState {
+  bool pingNext = true;     // the side the next kept frame goes to
+  uint32_t dropIndex = 0;   // frame index within the drop period
+  int overrunNext = 0;
+  int busErrorNext = 0;
+  bool stalled = false;
+};
+
+struct StatsSide {
+  bool pingNext = true;
+};
+
+// One frame between its start and its end.
+struct FrameInFlight {
+  bool valid = false;
+  bool aborted = false;
+  bool late = false;          // its end was put off (fault hook)
+  BoardFrameInfo info;
+  uint32_t serial = 0;        // model frame number (head word of statistics)
+  bool keep[2] = {};          // per path, from the drop pattern
+  bool pingSide[2] = {};      // per path, the side sampled at the start
+  uint32_t yAddress[2] = {};  // sampled at the start
+  uint32_t cAddress[2] = {};
+  uint32_t generation = 0;    // reset count at the start
+};
+
+enum class EventKind { kStartOfFrame, kEndOfFrame, kResetDone };
+struct Event {
+  EventKind kind;
+  int64_t dueNs;  // board time
+  BoardFrameInfo info;
+  uint32_t generation = 0;
+};
+
+struct Model {
+  std::mutex lock;
+  std::condition_variable cv;
+  bool hooked = false;
+  int listenerId = 0;
+
+  std::array<uint32_t, kRegWords> written{};
+  std::array<uint32_t, kRegWords> active{};
+  uint32_t status = 0;
+  uint32_t pingPong = 0;
+  uint32_t stopStatus = 0;
+  std::array<uint32_t, 8> pathStatus{};  // 0x0D0..0x0EC
+  uint32_t camifStatus = 0;
+  std::array<std::vector<uint32_t>, kTableCount> tables;
+  uint32_t tableSelect = 0, tableIndex = 0;
+
+  bool updatePending = false;
+  bool pipelineStarted = false, statsStarted = false;
+  bool writeMastersRunning = false;
+  bool camifArmed = false, camifRunning = false, camifStopAfterFrame = false;
+  bool stopRequested = false;
+  bool writing = false;
+  uint32_t generation = 0;
+  uint32_t serial = 0;
+  PathState path[2];
+  StatsSide statsSide[2];
+  FrameInFlight frame;
+
+  std::deque<Event> events;  // in due order
+  std::thread engine;
+  bool quit = false;
+  bool lockStep = false;
+  int lockStepTimeoutMs = 5000;
+
+  BoardVfeCounters counters;
+  std::deque<BoardVfeAccess> accesses;
+  int loseInterrupts = 0;
+  uint32_t withheldBits = 0;
+  bool withholdStopAck = false;
+  int delayNextFrameMs = 0;
+  std::function<void(const BoardVfeTappedFrame&)> tap;
+};
+
+Model& M();
+
+// Register file (registers.cpp).
+void HookWindow();
+bool ClockOn();
+inline uint32_t Active(const Model& m, uint32_t offset) { return m.active[offset / 4]; }
+inline uint32_t Written(const Model& m, uint32_t offset) { return m.written[offset / 4]; }
+void LatchUpdate(Model& m);
+void ResetRunState(Model& m);
+
+// Interrupts (interrupts.cpp). SetStatus returns true when the line must be
+// raised; Raise is called without the model lock.
+bool SetStatus(Model& m, uint32_t bits);
+bool LineWanted(const Model& m);
+void Raise();
+// Lock-step: waits, with the lock held by `lk`, until the driver serviced.
+void WaitForService(Model& m, std::unique_lock<std::mutex>& lk);
+
+// Frame engine (frame_engine.cpp).
+void EnsureEngine(Model& m);
+void Schedule(Model& m, const Event& e);
+void StopEngine();
+void OnSensorFrame(void* context, const BoardFrameEvent& event);
+
+}  // namespace board::vfe
+
+#endif  // VFE_MODEL_H

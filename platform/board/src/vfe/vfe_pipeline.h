@@ -1,0 +1,85 @@
+// The VFE hardware model's frame path as the frame engine calls it: one sensor
+// frame in, the output images and statistics records of that frame out, all
+// from a copy of the active registers.
+#ifndef VFE_PIPELINE_H
+#define VFE_PIPELINE_H
+
+#include <stdint.h>
+
+#include <array>
+#include <vector>
+
+#include "vfe_model.h"
+
+namespace board::vfe {
+
+using RegisterImage = std::array<uint32_t, kRegWords>;
+
+struct OutputImage {
+  bool present = false;
+  bool raw = false;
+  uint32_t width = 0, height = 0;  // luma (raw: Bayer) plane
+  std::vector<uint8_t> y;          // width x height
+  std::vector<uint8_t> cbcr;       // width x height / 2, Cr first (empty for raw)
+};
+
+struct FrameRequest {
+  const RegisterImage* regs = nullptr;
+  const std::array<std::vector<uint32_t>, kTableCount>* tables = nullptr;
+  BoardFrameInfo info;
+  bool wantPath[2] = {};  // BoardVfePath
+  bool wantAf = false, wantWb = false;
+  uint32_t serial = 0;
+};
+
+struct FrameProducts {
+  OutputImage out[2];
+  std::vector<uint32_t> af, wb;
+  bool unsupported = false;
+};
+
+// Renders the sensor frame and runs it through the pipeline (pipeline.cpp).
+void RunFrame(const FrameRequest& request, FrameProducts* products);
+
+// The Bayer window the camera interface passes on (after skip patterns).
+struct BayerView {
+  const uint16_t* data = nullptr;
+  size_t stride = 0;  // samples
+  uint32_t width = 0, height = 0;
+  uint32_t order = 1;  // code of the first sample (0 RGGB, 1 GRBG, 2 BGGR, 3 GBRG)
+};
+// Colour (0 R, 1 G, 2 B) of the window sample at (x, y).
+inline int BayerColour(uint32_t order, uint32_t x, uint32_t y) {
+  static const int kOrders[4][4] = {{0, 1, 1, 2}, {1, 0, 2, 1}, {2, 1, 1, 0}, {1, 2, 0, 1}};
+  return kOrders[order & 3][((y & 1) << 1) | (x & 1)];
+}
+
+// Per-site linearisation of the Bayer samples: black level and channel gain
+// folded into one table per 2x2 phase, output 0..1023 on the black-subtracted
+// scale stretched back to full range.
+struct BayerLut {
+  uint16_t phase[4][1024];
+};
+void BuildBayerLut(const RegisterImage& regs, BayerLut* lut);
+
+// The field-of-view crop in demosaic-area coordinates (pipeline.cpp); an
+// unprogrammed crop is the whole area.
+struct Crop {
+  uint32_t x, y, width, height;
+};
+Crop FovCrop(const RegisterImage& regs, const BayerView& window);
+
+// Statistics (statistics.cpp). The demosaic area starts 6 samples right of and
+// 3 lines below the window origin.
+void ComputeWbExpStats(const RegisterImage& regs, const BayerView& window, const BayerLut& lut, uint32_t serial,
+                       std::vector<uint32_t>* words);
+// The AF window lies in field-of-view crop coordinates.
+void ComputeAfStats(const RegisterImage& regs, const BayerView& window, const BayerLut& lut, uint32_t sensorHeight,
+                    uint32_t serial, std::vector<uint32_t>* words);
+
+constexpr uint32_t kDemosaicMarginX = 6;
+constexpr uint32_t kDemosaicMarginY = 3;
+
+}  // namespace board::vfe
+
+#endif  // VFE_PIPELINE_H
