@@ -18,6 +18,7 @@ class IEnv;
 class ILock;
 class IVfeSettings;
 class CRuntimeTuning;
+struct VfeOperationMode;
 
 #define ZUEUID_CLASS_VFE_SERVICE 0x0105cab8u
 #define ZUEUID_IFACE_VFE_SERVICE 0xf009ea00u
@@ -158,6 +159,8 @@ class IVfeServiceInternal {
   // Which output serves as OUTPUT1 and OUTPUT2 in this mode.
   virtual void UpdateOutputOrder(uint32_t mode) = 0;
   virtual void UpdateMaxCropFactor() = 0;
+  // The record the next VFE_CMD_START sends; written only by the configure chains.
+  virtual VfeOperationMode* GetOperationMode() = 0;
 
   virtual CASFConfiguration* GetASFConfiguration() = 0;
   virtual COutputConfiguration* GetOutputConfiguration() = 0;

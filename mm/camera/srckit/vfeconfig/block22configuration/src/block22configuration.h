@@ -1,0 +1,17 @@
+// Block 22: the output clamp, fixed at the full 0-255 range. Sends
+// VFE_CMD_BLOCK22 (22) with 6 bytes; no tuning keys, no settings.
+#pragma once
+
+#include "vfeconfiguration.h"
+
+class CBlock22Configuration : public CVfeConfiguration<VfeBlock22Cmd> {
+ public:
+  static PvlResult Create(IVfeServiceInternal* service, CBlock22Configuration** out) {
+    return CreateAs(service, out);
+  }
+  int32_t GetCommandId() override { return VFE_CMD_BLOCK22; }
+  PvlResult Configure();
+
+  CBlock22Configuration(IVfeServiceInternal* service, PvlResult* result)
+      : CVfeConfiguration(service, result) {}
+};

@@ -1,0 +1,22 @@
+// Main scaler: shrinks the crop window to the larger of the two outputs.
+// Sends VFE_CMD_MAIN_SCALER (10), or VFE_CMD_MAIN_SCALER_UPDATE (38) while
+// frames flow, with 44 bytes; no tuning keys; fed by the crop window and the
+// outputs' enables and sizes.
+#pragma once
+
+#include "vfeconfiguration.h"
+
+class CMainScalerConfiguration : public CVfeConfiguration<VfeMainScalerCmd>, public IVfeScaler {
+ public:
+  static PvlResult Create(IVfeServiceInternal* service, CMainScalerConfiguration** out) {
+    return CreateAs(service, out);
+  }
+  int32_t GetCommandId() override { return VFE_CMD_MAIN_SCALER; }
+  PvlResult Compute() override;
+  PvlResult SendUpdate() {
+    return m_service->SendCommand(VFE_CMD_MAIN_SCALER_UPDATE, &m_payload, sizeof m_payload);
+  }
+
+  CMainScalerConfiguration(IVfeServiceInternal* service, PvlResult* result)
+      : CVfeConfiguration(service, result) {}
+};

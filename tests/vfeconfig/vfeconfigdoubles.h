@@ -1,0 +1,295 @@
+// Doubles for the VFE block configurations: a recording VFE service (every
+// command with a copy of its payload; outputs with per-mode enables, sizes,
+// frame intervals and a pool of fake buffers) and a VFE settings view whose
+// sensor records and crop factor a test sets.
+#pragma once
+
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "block20configuration.h"
+#include "block22configuration.h"
+#include "block23configuration.h"
+#include "camerasettings.h"
+#include "camifconfiguration.h"
+#include "cfixedpoint.h"
+#include "fovcropconfiguration.h"
+#include "mainscalerconfiguration.h"
+#include "outputcbcrscalerconfiguration.h"
+#include "outputyscalerconfiguration.h"
+#include "framedropconfiguration.h"
+#include "outputconfiguration.h"
+#include "sensorinfo.h"
+#include "vfeconfiguration.h"
+
+namespace vfeconfigtest {
+
+struct SentCommand {
+  int32_t command;
+  std::vector<uint8_t> payload;
+};
+
+// One output: its current-mode enable and size, a pool of `pool` buffers, and
+// the buffers it handed to the VFE.
+class OutputDouble final : public IVideoOutputControl, public IVideoOutput {
+ public:
+  bool enabled = false;
+  VfeSize size{0, 0};
+  VfeSize mode0{0, 0};
+  VfeSize mode1{0, 0};
+  uint32_t frameInterval = 0;
+  int32_t bufferCount = 4;
+  int pool = 4;
+  int acked = 0;
+  PvlResult ackAnswer = PVL_OK;
+
+  // IVideoOutputControl
+  IVideoOutput* GetInterface() override { return this; }
+  PvlResult SetCurrentMode(uint32_t, uint32_t) override { return PVL_OK; }
+  PvlResult Start() override { return PVL_OK; }
+  PvlResult Stop() override { return PVL_OK; }
+  PvlResult QueueNewBuffer(IPvlMediaBuffer** buffer) override {
+    if (pool <= 0) return 516;
+    --pool;
+    *buffer = nullptr;
+    return PVL_OK;
+  }
+  PvlResult AckBuffer(IPvlMediaBuffer*) override {
+    if (ackAnswer != PVL_OK) return ackAnswer;
+    ++acked;
+    return PVL_OK;
+  }
+  PvlResult IsEnabled(uint32_t, uint8_t* on) override {
+    *on = enabled;
+    return PVL_OK;
+  }
+  bool IsRunning() override { return false; }
+  bool IsCurrentModeEnabled() override { return enabled; }
+  PvlResult GetCurrentFormat(CameraPortFormat*) override { return PVL_E_UNSUPPORTED; }
+  PvlResult GetCurrentBufferCount() override { return bufferCount; }
+  uint32_t GetFrameInterval() override { return frameInterval; }
+  VfeSize GetMode0Size() override { return mode0; }
+  VfeSize GetMode1Size() override { return mode1; }
+  VfeSize GetOutputSize() override { return size; }
+
+  // IVideoOutput (only AckBuffer is reached by the blocks)
+  int32_t AddRef() override { return 1; }
+  int32_t Release() override { return 1; }
+  PvlResult QueryInterface(ZUEUID, void** out) override {
+    if (out) *out = nullptr;
+    return PVL_E_NOTSUPPORTED;
+  }
+  PvlResult GetFormats(CameraPortFormat*, int32_t, int32_t*) override { return PVL_E_UNSUPPORTED; }
+  PvlResult GetOutputId(uint32_t*) override { return PVL_E_UNSUPPORTED; }
+  PvlResult Enable(uint32_t, uint8_t) override { return PVL_E_UNSUPPORTED; }
+  PvlResult IsFormatScalable(uint8_t*, uint32_t) override { return PVL_E_UNSUPPORTED; }
+  PvlResult GetBufferInfo(uint32_t, BufferRequest*, int32_t, uint32_t*) override { return PVL_E_UNSUPPORTED; }
+  PvlResult GetBufferAllocator(uint32_t, ICameraBufferManager**) override { return PVL_E_UNSUPPORTED; }
+  PvlResult SetBufferManager(uint32_t, ICameraBufferManager*) override { return PVL_E_UNSUPPORTED; }
+  PvlResult GetFormat(uint32_t, CameraPortFormat*) override { return PVL_E_UNSUPPORTED; }
+  PvlResult SetFormat(uint32_t, const CameraPortFormat*) override { return PVL_E_UNSUPPORTED; }
+  PvlResult QueryStatus(uint32_t*, uint32_t*) override { return PVL_E_UNSUPPORTED; }
+  PvlResult GetReadySignal(ISignalControl**) override { return PVL_E_UNSUPPORTED; }
+  uint32_t GetSupportedFormatCount() override { return 0; }
+  const CameraPortFormat* GetSupportedFormats() override { return nullptr; }
+  PvlResult OnSnapshotDone(uint32_t) override { return PVL_OK; }
+  PvlResult SetAckMode(uint32_t) override { return PVL_OK; }
+};
+
+// The sensor records and the crop factor a test sets; every other slot
+// answers 20.
+class VfeSettingsDouble final : public IVfeSettings {
+ public:
+  SensorOutputFormat format{{3, 0, 0}};  // Bayer
+  SensorTiming timing{{33333, 0, 0, 0}};
+  SensorGeometry geometry{};
+  SensorModeInfo modeInfo{};
+  CFixedPoint crop{1.0};
+  std::map<std::string, PvlResult> fail;
+
+  VfeSettingsDouble() { SetActive(0, 0, 2592, 1944); }
+  // The active region [x0, x1) x [y0, y1) and sync settings the interface accepts.
+  void SetActive(uint32_t x0, uint32_t y0, uint32_t x1, uint32_t y1) {
+    geometry.Words[3] = y0;
+    geometry.Words[4] = x0;
+    geometry.Words[5] = y1;
+    geometry.Words[6] = x1;
+    geometry.Words[9] = x1;
+    geometry.Words[10] = y1;
+    modeInfo.Words[0] = 1;
+    modeInfo.Words[2] = 1;
+    modeInfo.Words[3] = 1;
+  }
+
+  int32_t AddRef() override { return 1; }
+  int32_t Release() override { return 1; }
+  PvlResult QueryInterface(ZUEUID, void** out) override {
+    if (out) *out = nullptr;
+    return PVL_E_NOTSUPPORTED;
+  }
+
+#define VFE_VIEW_FIELD(Name, Type, field)       \
+  PvlResult Name(Type* out) override {          \
+    auto f = fail.find(#Name);                  \
+    if (f != fail.end()) return f->second;      \
+    *out = field;                               \
+    return PVL_OK;                              \
+  }
+  VFE_VIEW_FIELD(GetSensorFormat, SensorOutputFormat, format)
+  VFE_VIEW_FIELD(GetSensorTiming, SensorTiming, timing)
+  VFE_VIEW_FIELD(GetSensorGeometry, SensorGeometry, geometry)
+  VFE_VIEW_FIELD(GetSensorModeInfo, SensorModeInfo, modeInfo)
+  VFE_VIEW_FIELD(GetCropFactor, CFixedPoint, crop)
+#undef VFE_VIEW_FIELD
+
+#define VFE_VIEW_NONE(Name, Type) \
+  PvlResult Name(Type*) override { return PVL_E_UNSUPPORTED; }
+  VFE_VIEW_NONE(GetContrast, CameraRange)
+  VFE_VIEW_NONE(GetBrightness, CameraRange)
+  VFE_VIEW_NONE(GetGammaCurve, CameraFloatRange)
+  VFE_VIEW_NONE(GetImageEffectMode, uint32_t)
+  VFE_VIEW_NONE(GetImageEffect, uint32_t)
+  VFE_VIEW_NONE(GetFixedCbOffset, CameraRange)
+  VFE_VIEW_NONE(GetFixedCrOffset, CameraRange)
+  VFE_VIEW_NONE(GetSaturation, CameraRange)
+  VFE_VIEW_NONE(GetHueAngle, CameraFloatRange)
+  VFE_VIEW_NONE(GetSharpness, CameraRange)
+  VFE_VIEW_NONE(GetDigitalGain, CFixedPoint)
+  VFE_VIEW_NONE(GetReservedFlag, uint8_t)
+  VFE_VIEW_NONE(GetWhiteBalanceIlluminant, uint32_t)
+  VFE_VIEW_NONE(GetAwbFlagB, uint8_t)
+  VFE_VIEW_NONE(GetAecIndex, uint32_t)
+  VFE_VIEW_NONE(GetAecFlagA, uint8_t)
+  VFE_VIEW_NONE(GetFlashNeeded, uint8_t)
+  VFE_VIEW_NONE(GetFocusState, uint32_t)
+  VFE_VIEW_NONE(GetExposureGain, CFixedPoint)
+  VFE_VIEW_NONE(GetAecWordB, uint32_t)
+  VFE_VIEW_NONE(GetLumaAdaptationMode, uint32_t)
+  VFE_VIEW_NONE(GetOutputDescription, CameraOutputDescription)
+  VFE_VIEW_NONE(GetModeTimingWord0, uint32_t)
+#undef VFE_VIEW_NONE
+  PvlResult SetMaxCropFactor(const CFixedPoint*) override { return PVL_OK; }
+  PvlResult GetWhiteBalanceGains(CFixedPoint*, CFixedPoint*, CFixedPoint*) override { return PVL_E_UNSUPPORTED; }
+  PvlResult GetAecPair(uint32_t*, uint8_t*) override { return PVL_E_UNSUPPORTED; }
+  PvlResult GetAFWindowConfig(uint8_t*, uint8_t*, int32_t, int32_t*) override { return PVL_E_UNSUPPORTED; }
+  PvlResult GetVfeBlock(void*, int32_t, uint32_t*) override { return PVL_E_UNSUPPORTED; }
+  PvlResult SetVfeBlock(const void*, uint32_t) override { return PVL_E_UNSUPPORTED; }
+};
+
+// The service as the blocks reach it: it records what they send and owns the
+// geometry configurations it hands out.
+class VfeServiceDouble final : public IVfeServiceInternal {
+ public:
+  explicit VfeServiceDouble(IEnv* env) : env_(env) {}
+  ~VfeServiceDouble() { ReleaseBlocks(); }
+
+  // Builds the blocks this double serves; 0 or the first factory's code.
+  PvlResult CreateBlocks() {
+    PvlResult r = CCamifConfiguration::Create(this, &camif);
+    if (r == PVL_OK) r = COutputConfiguration::Create(this, &output);
+    if (r == PVL_OK) r = CFovCropConfiguration::Create(this, &crop);
+    if (r == PVL_OK) r = CFrameDropConfiguration::Create(this, &frameDrop);
+    if (r == PVL_OK) r = CBlock20Configuration::Create(this, &block20);
+    if (r == PVL_OK) r = CBlock23Configuration::Create(this, &block23);
+    if (r == PVL_OK) r = CMainScalerConfiguration::Create(this, &mainScaler);
+    if (r == PVL_OK) r = COutputYScalerConfiguration::Create(this, &yScaler);
+    if (r == PVL_OK) r = COutputCbCrScalerConfiguration::Create(this, &cbcrScaler);
+    if (r == PVL_OK) r = CBlock22Configuration::Create(this, &block22);
+    return r;
+  }
+  void ReleaseBlocks() {
+    ReleaseOne(camif);
+    ReleaseOne(output);
+    ReleaseOne(crop);
+    ReleaseOne(frameDrop);
+    ReleaseOne(block20);
+    ReleaseOne(block23);
+    ReleaseOne(mainScaler);
+    ReleaseOne(yScaler);
+    ReleaseOne(cbcrScaler);
+    ReleaseOne(block22);
+  }
+
+  IEnv* GetEnv() override { return env_; }
+  ILock* GetLock() override { return nullptr; }
+  IVfeSettings* GetVfeSettings() override { return settings; }
+  CRuntimeTuning* GetRuntimeTuning() override { return nullptr; }
+  IVfeState* GetCurrentState() override { return nullptr; }
+  IVideoOutputControl* GetRawOutput() override { return &raw; }
+  IVideoOutputControl* GetCurrentOutput1() override { return &out1; }
+  IVideoOutputControl* GetCurrentOutput2() override { return &out2; }
+  IStatsOutput* GetWBExpStatsOutput() override { return nullptr; }
+  IStatsOutput* GetAFStatsOutput() override { return nullptr; }
+  PvlResult SendCommand(int32_t command, const void* payload, uint32_t size) override {
+    const uint8_t* bytes = static_cast<const uint8_t*>(payload);
+    sent.push_back({command, std::vector<uint8_t>(bytes, bytes + (payload ? size : 0))});
+    auto a = answers.find(command);
+    return a == answers.end() ? PVL_OK : a->second;
+  }
+  PvlResult SendReset() override { return SendCommand(VFE_CMD_RESET, nullptr, 0); }
+  PvlResult RaiseEvent(uint32_t, uint32_t, IPvlBase*) override { return PVL_OK; }
+  void UpdateOutputOrder(uint32_t) override {}
+  void UpdateMaxCropFactor() override {}
+  VfeOperationMode* GetOperationMode() override { return &operationMode; }
+
+  CASFConfiguration* GetASFConfiguration() override { return nullptr; }
+  COutputConfiguration* GetOutputConfiguration() override { return output; }
+  CBlackLevelConfiguration* GetBlackLevelConfiguration() override { return nullptr; }
+  CCamifConfiguration* GetCamifConfiguration() override { return camif; }
+  CChannelGainConfiguration* GetChannelGainConfiguration() override { return nullptr; }
+  CBlock20Configuration* GetBlock20Configuration() override { return block20; }
+  CChromaSuppConfiguration* GetChromaSuppConfiguration() override { return nullptr; }
+  CColorConvConfiguration* GetColorConvConfiguration() override { return nullptr; }
+  CColorCorrConfiguration* GetColorCorrConfiguration() override { return nullptr; }
+  CDemosaicConfiguration* GetDemosaicConfiguration() override { return nullptr; }
+  CFovCropConfiguration* GetFovCropConfiguration() override { return crop; }
+  CFrameDropConfiguration* GetFrameDropConfiguration() override { return frameDrop; }
+  CGammaConfiguration* GetGammaConfiguration() override { return nullptr; }
+  CMainScalerConfiguration* GetMainScalerConfiguration() override { return mainScaler; }
+  COutputYScalerConfiguration* GetOutputYScalerConfiguration() override { return yScaler; }
+  COutputCbCrScalerConfiguration* GetOutputCbCrScalerConfiguration() override { return cbcrScaler; }
+  CBlock22Configuration* GetBlock22Configuration() override { return block22; }
+  CRolloffConfiguration* GetRolloffConfiguration() override { return nullptr; }
+  CWBExpStatsConfiguration* GetWBExpStatsConfiguration() override { return nullptr; }
+  CAFStatsConfiguration* GetAFStatsConfiguration() override { return nullptr; }
+  CAWBExtStatsConfiguration* GetAWBExtStatsConfiguration() override { return nullptr; }
+  CWhiteBalanceConfiguration* GetWhiteBalanceConfiguration() override { return nullptr; }
+  CBlock23Configuration* GetBlock23Configuration() override { return block23; }
+  CLumaAdaptationConfiguration* GetLumaAdaptationConfiguration() override { return nullptr; }
+
+  std::vector<SentCommand> sent;
+  std::map<int32_t, PvlResult> answers;
+  OutputDouble raw, out1, out2;
+  IVfeSettings* settings = nullptr;
+  VfeOperationMode operationMode{};
+
+  CCamifConfiguration* camif = nullptr;
+  COutputConfiguration* output = nullptr;
+  CFovCropConfiguration* crop = nullptr;
+  CFrameDropConfiguration* frameDrop = nullptr;
+  CBlock20Configuration* block20 = nullptr;
+  CBlock23Configuration* block23 = nullptr;
+  CMainScalerConfiguration* mainScaler = nullptr;
+  COutputYScalerConfiguration* yScaler = nullptr;
+  COutputCbCrScalerConfiguration* cbcrScaler = nullptr;
+  CBlock22Configuration* block22 = nullptr;
+
+ private:
+  template <class T>
+  static void ReleaseOne(T*& block) {
+    if (block) static_cast<IVfeConfiguration*>(block)->Release();
+    block = nullptr;
+  }
+  IEnv* env_;
+};
+
+// The payload bytes of a record, for comparing with a sent command.
+template <class Record>
+std::vector<uint8_t> Bytes(const Record& record) {
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(&record);
+  return std::vector<uint8_t>(p, p + sizeof(Record));
+}
+
+}  // namespace vfeconfigtest
