@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <new>
+#include <utility>
 
 #include "fakehost.h"
 #include "pvlobject.h"
@@ -161,6 +162,24 @@ TEST_F(ObjectTest, PtrCountsItsReference) {
   }
   EXPECT_EQ(a.refs, 1);
   EXPECT_EQ(b.refs, 1);
+}
+
+TEST_F(ObjectTest, PtrMovesItsReference) {
+  Counted a, b;
+  {
+    CPvlPtr<IPvlBase> p(&a);
+    CPvlPtr<IPvlBase> q(&b);
+    q = std::move(p);  // q gives b back and takes a's reference without a new one
+    EXPECT_EQ(a.refs, 2);
+    EXPECT_EQ(b.refs, 1);
+    EXPECT_FALSE(p);
+    CPvlPtr<IPvlBase>& self = q;
+    q = std::move(self);  // onto itself: nothing changes hands
+    EXPECT_EQ(a.refs, 2);
+    EXPECT_TRUE(q);
+  }
+  EXPECT_EQ(a.refs, 1);
+  EXPECT_EQ(runtime_test::BreakCount(), 0u);
 }
 
 TEST_F(ObjectTest, PtrOutAddressMustBeEmpty) {

@@ -4,6 +4,8 @@
 
 #include <stdint.h>
 
+#include <memory>
+
 #include "hostsymbols.h"
 #include "pvlbase.h"
 
@@ -32,7 +34,7 @@ class CPvlPtr {
   }
   CPvlPtr& operator=(const CPvlPtr& other) { return *this = other.m_p; }
   CPvlPtr& operator=(CPvlPtr&& other) noexcept {
-    if (this != &other) {
+    if (this != std::addressof(other)) {
       T* old = m_p;
       m_p = other.m_p;
       other.m_p = nullptr;
