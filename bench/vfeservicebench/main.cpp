@@ -9,6 +9,7 @@
 // of it; the model's is not. Measured as the receive thread's CPU time between
 // the first and the last frame event.
 #include <stdio.h>
+#include <sys/resource.h>
 #include <stdlib.h>
 #include <time.h>
 
@@ -31,6 +32,14 @@
 #include "vfeservice.h"
 
 namespace {
+
+// User and system time of the calling thread, in nanoseconds.
+void ThreadTimes(double* user, double* system) {
+  rusage u;
+  getrusage(RUSAGE_THREAD, &u);
+  *user = double(u.ru_utime.tv_sec) * 1e9 + double(u.ru_utime.tv_usec) * 1e3;
+  *system = double(u.ru_stime.tv_sec) * 1e9 + double(u.ru_stime.tv_usec) * 1e3;
+}
 
 double ThreadCpuNs() {
   timespec t;
@@ -94,21 +103,28 @@ class Sink final : public ICameraEngineEventSink {
   PvlResult OnEvent(uint32_t kind, uint32_t, IPvlBase*) override {
     if (kind != EVENT_OUTPUT) return PVL_OK;
     const int n = ++m_seen;
-    if (n == 1) m_first = ThreadCpuNs();
+    if (n == 1) {
+      m_first = ThreadCpuNs();
+      ThreadTimes(&m_user0, &m_sys0);
+    }
     if (n == m_frames + 1) {
       m_last = ThreadCpuNs();
+      ThreadTimes(&m_user1, &m_sys1);
       m_done = true;
     }
     return PVL_OK;
   }
   bool Done() const { return m_done; }
   double PerFrameNs() const { return (m_last - m_first) / m_frames; }
+  double UserPerFrameNs() const { return (m_user1 - m_user0) / m_frames; }
+  double SystemPerFrameNs() const { return (m_sys1 - m_sys0) / m_frames; }
 
  private:
   int m_frames;
   std::atomic<int> m_seen{0};
   std::atomic<bool> m_done{false};
   double m_first = 0, m_last = 0;
+  double m_user0 = 0, m_sys0 = 0, m_user1 = 0, m_sys1 = 0;
 };
 
 bool SensorWrite(uint16_t reg, uint8_t value) {
@@ -234,8 +250,8 @@ int main(int argc, char** argv) {
     fprintf(stderr, "vfeservicebench: frames did not come\n");
     return 1;
   }
-  printf("vfeservicebench: %d preview frames, receive thread CPU per frame %.2f us\n", frames,
-         sink.PerFrameNs() / 1000.0);
+  printf("vfeservicebench: %d preview frames, receive thread CPU per frame %.2f us (user %.2f, kernel %.2f)\n",
+         frames, sink.PerFrameNs() / 1000.0, sink.UserPerFrameNs() / 1000.0, sink.SystemPerFrameNs() / 1000.0);
   bm->Release();
   service->Release();
   BoardVfeReset();
