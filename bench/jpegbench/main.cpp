@@ -7,7 +7,10 @@
 // only the compression of its planar 4:2:0 copy of that picture (the RGB-to-YUV step is
 // timed separately and not counted).
 //
-//   jpegbench [--input frame.nv21 --size WxH] [--seconds S] [--no-tjbench]
+// The host encoder runs its fastest path (AVX2 where the processor has it); --all-paths
+// also times the SSE2 and the portable path.
+//
+//   jpegbench [--input frame.nv21 --size WxH] [--seconds S] [--no-tjbench] [--all-paths]
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -91,11 +94,13 @@ struct Result {
   std::string note;
 };
 
-Result BenchOurs(const std::vector<uint8_t>& frame, uint32_t w, uint32_t h, int quality, double seconds) {
+Result BenchOurs(const std::vector<uint8_t>& frame, uint32_t w, uint32_t h, int quality, double seconds,
+                 JpegKernels kernels) {
   Result r;
   JpegEncoder enc;
   JpegEncoder::Options opt;
   opt.quality = quality;
+  opt.kernels = kernels;
   std::vector<uint8_t> out;
   Nv21Frame f = Nv21Frame::Packed(frame.data(), w, h);
   std::string why;
@@ -180,6 +185,7 @@ int main(int argc, char** argv) {
   std::string input;
   double seconds = 2.0;
   bool turbo = true;
+  bool allPaths = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--input" && i + 1 < argc) {
@@ -190,8 +196,11 @@ int main(int argc, char** argv) {
       seconds = std::atof(argv[++i]);
     } else if (a == "--no-tjbench") {
       turbo = false;
+    } else if (a == "--all-paths") {
+      allPaths = true;
     } else {
-      std::fprintf(stderr, "usage: jpegbench [--input frame.nv21 --size WxH] [--seconds S] [--no-tjbench]\n");
+      std::fprintf(stderr,
+                   "usage: jpegbench [--input frame.nv21 --size WxH] [--seconds S] [--no-tjbench] [--all-paths]\n");
       return 2;
     }
   }
@@ -226,11 +235,18 @@ int main(int argc, char** argv) {
   if (turbo) {
     std::printf("  tjbench gets the same frame as RGB and runs -yuv -subsamp 420 -componly: its figure is the\n"
                 "  compression of its planar 4:2:0 copy (RGB-to-YUV not counted); no file I/O on either side;\n"
-                "  the host encoder runs in this 32-bit (SSE2) build, tjbench is Debian's 64-bit build with its SIMD\n");
+                "  the host encoder runs in this 32-bit build, tjbench is Debian's 64-bit build with its SIMD\n");
   }
+  const char* best = JpegEncoder::KernelsAvailable(JpegKernels::kAvx2) ? "host encoder (AVX2 path)" : "host encoder (SSE2 path)";
   for (int q : {75, 95}) {
-    Result ours = BenchOurs(frame, w, h, q, seconds);
-    Print("host encoder (integer DCT, SSE2)", q, ours);
+    Result ours = BenchOurs(frame, w, h, q, seconds, JpegKernels::kBest);
+    Print(best, q, ours);
+    if (allPaths) {
+      if (JpegEncoder::KernelsAvailable(JpegKernels::kAvx2)) {
+        Print("host encoder (SSE2 path)", q, BenchOurs(frame, w, h, q, seconds, JpegKernels::kSse2));
+      }
+      Print("host encoder (portable path)", q, BenchOurs(frame, w, h, q, seconds, JpegKernels::kScalar));
+    }
     if (turbo) {
       Result slow = BenchTurbo(ppm, w, h, q, seconds);
       Print("libjpeg-turbo tjbench (islow DCT)", q, slow);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "jpegcheck.h"
+#include "jpegencoder_simd.h"
 #include "nv21frame.h"
 
 using namespace orbhost::services;
@@ -186,6 +187,124 @@ TEST(ScaleNv21, AveragesAreasAndKeepsFlatColours) {
   EXPECT_FALSE(ScaleNv21(Nv21Frame::Packed(flat.data(), w, h), {}, 0, 0, out));
   EXPECT_FALSE(ScaleNv21(Nv21Frame::Packed(flat.data(), w, h), {0, 0, 64, 10}, 2, 2, out));
   EXPECT_FALSE(ScaleNv21(Nv21Frame::Packed(nullptr, w, h), {}, 2, 2, out));
+}
+
+// ---- The encoder paths: the vector code must give the portable code's bytes ----
+
+// A 0/255 checkerboard: the largest transform outputs.
+std::vector<uint8_t> Checkerboard(uint32_t w, uint32_t h) {
+  std::vector<uint8_t> p(static_cast<size_t>(Nv21Frame::PackedSize(w, h)));
+  for (size_t i = 0; i < p.size(); ++i) p[i] = ((i % w + i / w) & 1) ? 255 : 0;
+  return p;
+}
+
+TEST(JpegEncoderPaths, EveryPathGivesTheScalarPathsBytes) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> pic;
+    uint32_t width, height;
+    int quality;
+    CropRect crop;
+    bool uFirst;
+  };
+  const Case cases[] = {
+      {"picture q75", Nv21Picture(320, 240), 320, 240, 75, {}, false},
+      {"picture q95 NV12", Nv21Picture(320, 240), 320, 240, 95, {}, true},
+      {"partial MCUs q90", Nv21Picture(646, 482), 646, 482, 90, {}, false},
+      {"odd crop q85", Nv21Picture(640, 480), 640, 480, 85, {1, 3, 638, 476}, false},
+      // Noise: every coefficient large, many 0xFF bytes to stuff.
+      {"noise q100", Nv21Noise(96, 64), 96, 64, 100, {}, false},
+      {"noise q1", Nv21Noise(96, 64), 96, 64, 1, {}, false},
+      {"checkerboard q100", Checkerboard(64, 48), 64, 48, 100, {}, false},
+      {"checkerboard q50", Checkerboard(64, 48), 64, 48, 50, {}, true},
+  };
+  const std::pair<const char*, JpegKernels> paths[] = {
+      {"SSE2", JpegKernels::kSse2}, {"AVX2", JpegKernels::kAvx2}, {"best", JpegKernels::kBest}};
+  JpegEncoder enc;
+  for (const Case& c : cases) {
+    Nv21Frame f = Nv21Frame::Packed(c.pic.data(), c.width, c.height);
+    f.uFirst = c.uFirst;
+    JpegEncoder::Options opt;
+    opt.quality = c.quality;
+    opt.crop = c.crop;
+    opt.kernels = JpegKernels::kScalar;
+    std::vector<uint8_t> scalar;
+    ASSERT_EQ(enc.Encode(f, opt, scalar), JpegStatus::kOk) << c.name;
+    for (auto [pathName, kernels] : paths) {
+      if (!JpegEncoder::KernelsAvailable(kernels)) continue;
+      opt.kernels = kernels;
+      std::vector<uint8_t> out;
+      ASSERT_EQ(enc.Encode(f, opt, out), JpegStatus::kOk) << c.name << ", " << pathName;
+      EXPECT_EQ(out, scalar) << c.name << ": the " << pathName << " path differs";
+    }
+  }
+}
+
+TEST(JpegEncoderPaths, APathThisProcessorLacksIsRefused) {
+  EXPECT_TRUE(JpegEncoder::KernelsAvailable(JpegKernels::kScalar));
+  EXPECT_TRUE(JpegEncoder::KernelsAvailable(JpegKernels::kSse2));
+  EXPECT_TRUE(JpegEncoder::KernelsAvailable(JpegKernels::kBest));
+  if (JpegEncoder::KernelsAvailable(JpegKernels::kAvx2)) GTEST_SKIP() << "this processor has AVX2";
+  std::vector<uint8_t> pic = Nv21Picture(64, 48);
+  JpegEncoder::Options opt;
+  opt.kernels = JpegKernels::kAvx2;
+  std::vector<uint8_t> out;
+  std::string why;
+  EXPECT_EQ(JpegEncoder().Encode(Nv21Frame::Packed(pic.data(), 64, 48), opt, out, &why), JpegStatus::kBadArgument);
+  EXPECT_NE(why.find("processor"), std::string::npos) << why;
+}
+
+// Quantisation divides by reciprocal multiplication; it must equal the exact division
+// (ties towards zero) for every table value and every magnitude the transform can give.
+TEST(JpegEncoderPaths, ReciprocalQuantisationDividesExactly) {
+  for (int qv = 1; qv <= 255; ++qv) {
+    uint8_t table[64];
+    std::fill_n(table, 64, static_cast<uint8_t>(qv));
+    jpegsimd::QuantDivisors d;
+    jpegsimd::BuildQuantDivisors(table, d);
+    const uint32_t div = 8u * qv;
+    for (uint32_t a = 0; a <= 16384; ++a) {
+      uint32_t t = static_cast<uint16_t>(a + d.corr[0]);
+      uint32_t got = ((t * d.recip[0]) >> 16) * d.scale[0] >> 16;
+      uint32_t want = (a + div / 2 - 1) / div;
+      if (got != want) {
+        FAIL() << "table value " << qv << ", magnitude " << a << ": " << got << " instead of " << want;
+      }
+    }
+  }
+}
+
+// The integer quantiser replaced a floating-point one; pictures keep the quality and the
+// sizes they had (recorded from that encoder, decoded by djpeg).
+TEST(JpegEncoderPaths, QualityAndSizeStayAsRecorded) {
+  struct Case {
+    const char* name;
+    uint32_t width, height;
+    int quality;
+    size_t size;
+    double lumaPsnr, rgbPsnr;
+  };
+  const Case cases[] = {
+      {"640x480 q75", 640, 480, 75, 18558, 41.189, 40.569},
+      {"640x480 q95", 640, 480, 95, 73563, 44.538, 44.055},
+      {"1296x972 q75", 1296, 972, 75, 71225, 41.576, 41.001},
+      {"1296x972 q95", 1296, 972, 95, 296157, 44.572, 44.232},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> pic = Nv21Picture(c.width, c.height);
+    JpegEncoder::Options opt;
+    opt.quality = c.quality;
+    std::vector<uint8_t> jpeg;
+    ASSERT_EQ(JpegEncoder().Encode(Nv21Frame::Packed(pic.data(), c.width, c.height), opt, jpeg), JpegStatus::kOk);
+    EXPECT_NEAR(static_cast<double>(jpeg.size()), static_cast<double>(c.size), c.size * 0.01);
+    Decoded gray = DecodeWithDjpeg(jpeg, true);
+    ASSERT_TRUE(gray.ok) << gray.error;
+    EXPECT_GE(LumaPsnr(gray, pic, c.width, 0, 0), c.lumaPsnr - 0.05);
+    Decoded rgb = DecodeWithDjpeg(jpeg, false);
+    ASSERT_TRUE(rgb.ok) << rgb.error;
+    EXPECT_GE(RgbPsnr(rgb, pic, c.width, c.height, 0, 0), c.rgbPsnr - 0.05);
+  }
 }
 
 }  // namespace

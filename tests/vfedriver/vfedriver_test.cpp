@@ -394,7 +394,7 @@ TEST_F(Driver, UpdateWritesTheEnablesAndStartsStatisticsOnce) {
 // ---- Notify signals ---------------------------------------------------------------------------------
 
 struct CountingSignal final : ISignalControl {
-  int32_t refs = 1;
+  std::atomic<int32_t> refs{1};
   std::atomic<int> fires{0};
   int32_t AddRef() override { return ++refs; }
   int32_t Release() override { return --refs; }
@@ -418,6 +418,10 @@ TEST_F(Driver, NotifySignalsFireAfterPostsAndAReplacedOneIsReleased) {
   EXPECT_EQ(2, first.refs);
   ASSERT_EQ(PVL_OK, Start());
   RaiseAndWait(1u << 1 | 1u << 22);  // MSG_VFE_STATUS_19 on ring 2
+  // The notify fires once the routine has let go of the driver's lock, which can
+  // be after the status bits read clear; and it holds a reference while firing.
+  for (int i = 0; i < 50000 && (first.fires.load() < 1 || first.refs.load() != 2); ++i)
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
   EXPECT_EQ(1, first.fires.load());
   ASSERT_EQ(PVL_OK, Cmd(VFE_CMD_STOP));  // notify objects survive the reset acknowledge
   n.notify = &second;
@@ -429,6 +433,7 @@ TEST_F(Driver, NotifySignalsFireAfterPostsAndAReplacedOneIsReleased) {
   EXPECT_EQ(1, second.refs);
   ASSERT_EQ(PVL_OK, Start());
   RaiseAndWait(1u << 1 | 1u << 22);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // room for a wrong fire to show
   EXPECT_EQ(0, second.fires.load());
   std::vector<VfeMessage> ring2 = Drain(2);  // the stop emptied the ring of the first
   ASSERT_EQ(1u, ring2.size());

@@ -173,6 +173,37 @@ TEST_F(VfeModel, AModelFarBehindLetsSensorFramesPass) {
   ASSERT_TRUE(ServiceCount(Bit(18), 2)) << "serviced again, frames flow again";
 }
 
+TEST_F(VfeModel, WithTheClockOffNoInterruptComes) {
+  vfe_unconfig_clks();
+  Write(0x018, Bit(9));
+  Write(0x004, 0x3FF);
+  EXPECT_EQ(Service(Bit(9), 300), 0u);
+  EXPECT_EQ(BoardVfeCounts().interruptsRaised, 0u);
+  EXPECT_GT(BoardVfeCounts().clockOffAccesses, 0u) << "use after the clocks went off is seen";
+}
+
+TEST_F(VfeModel, TheCameraInterfaceRestartsAfterAnError) {
+  Reset();
+  ConfigurePipeline((0u << 16) | (kWindowW + 63), (0u << 16) | (kWindowH - 1));
+  ConfigureOutputs();
+  ArmOutputs();
+  StartSensor();
+  Start(0x30, kModules, kFrameMask);
+  // The driver's answer to bit 0: a corrected window with an update, then 7 and 3.
+  bool answered = false;
+  auto routine = [&](uint32_t status) {
+    if (!(status & Bit(0)) || answered) return;
+    answered = true;
+    Write(0x120, (0u << 16) | (kWindowW - 1));
+    Write(0x190, 1);
+    Write(0x110, 7);
+    Write(0x110, 3);
+  };
+  ASSERT_TRUE(Service(Bit(0), 20000, routine) & Bit(0));
+  EXPECT_TRUE(ServiceCount(Bit(18), 1)) << "frames flow after the restart";
+  EXPECT_EQ(Read(0x134), 0u) << "the restart clears the camera-interface status";
+}
+
 TEST_F(VfeModel, EveryAccessIsLoggedWithItsTime) {
   Write(0x018, 0x200);
   int64_t between = BoardNowNs();

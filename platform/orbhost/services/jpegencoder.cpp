@@ -1,6 +1,6 @@
 #include "jpegencoder.h"
 
-#include <emmintrin.h>
+#include "jpegencoder_simd.h"
 
 #include <algorithm>
 #include <cstring>
@@ -70,371 +70,6 @@ constexpr int SumBits(const uint8_t (&bits)[16]) {
 static_assert(SumBits(kDcLumaBits) == 12 && SumBits(kDcChromaBits) == 12);
 static_assert(SumBits(kAcLumaBits) == 162 && SumBits(kAcChromaBits) == 162);
 
-struct HuffTable {
-  uint16_t code[256];
-  uint8_t size[256];
-};
-
-void BuildHuff(const uint8_t bits[16], const uint8_t* vals, HuffTable& t) {
-  std::memset(&t, 0, sizeof t);
-  uint32_t code = 0;
-  int k = 0;
-  for (int len = 1; len <= 16; ++len) {
-    for (int i = 0; i < bits[len - 1]; ++i, ++k) {
-      t.code[vals[k]] = static_cast<uint16_t>(code);
-      t.size[vals[k]] = static_cast<uint8_t>(len);
-      ++code;
-    }
-    code <<= 1;
-  }
-}
-
-inline int BitLength(uint32_t v) { return v ? 32 - __builtin_clz(v) : 0; }
-
-// Entropy-coded output with 0xFF byte stuffing. A 32-bit buffer (i386 has no 64-bit
-// registers): codes are shifted in until it is full, then it is written out at once.
-class BitWriter {
- public:
-  friend struct BlockCoder;
-  explicit BitWriter(uint8_t* p) : p_(p) {}
-  uint8_t* Position() const { return p_; }
-  void SetPosition(uint8_t* p) { p_ = p; }
-
-  // `bits` holds no set bit above `len`; len <= 31.
-  inline void Put(uint32_t bits, int len) {
-    free_ -= len;
-    if (free_ >= 0) {
-      buf_ = (buf_ << len) | bits;
-      return;
-    }
-    uint32_t w = (buf_ << (len + free_)) | (bits >> -free_);
-    Flush32(w);
-    free_ += 32;
-    buf_ = bits;  // its top bits were written; they leave the buffer as it fills
-  }
-
-  // Pads the last byte with one bits and writes out what is left.
-  void Finish() {
-    int used = 32 - free_;
-    int pad = (8 - (used & 7)) & 7;
-    if (pad) Put((1u << pad) - 1, pad);
-    used = 32 - free_;
-    for (int s = used - 8; s >= 0; s -= 8) {
-      uint8_t b = static_cast<uint8_t>(buf_ >> s);
-      *p_++ = b;
-      if (b == 0xFF) *p_++ = 0;
-    }
-    free_ = 32;
-    buf_ = 0;
-  }
-
- private:
-  inline void Flush32(uint32_t w) {
-    uint32_t inv = ~w;
-    if (__builtin_expect(((inv - 0x01010101u) & ~inv & 0x80808080u) == 0, 1)) {  // no 0xFF byte
-      uint32_t be = __builtin_bswap32(w);
-      std::memcpy(p_, &be, 4);
-      p_ += 4;
-    } else {
-      for (int s = 24; s >= 0; s -= 8) {
-        uint8_t b = static_cast<uint8_t>(w >> s);
-        *p_++ = b;
-        if (b == 0xFF) *p_++ = 0;
-      }
-    }
-  }
-
-  uint32_t buf_ = 0;
-  int free_ = 32;
-  uint8_t* p_;
-};
-
-struct alignas(16) BlockTables {
-  float recip[64];  // by output position (transposed natural order)
-};
-
-// The transform leaves coefficient (row v, column h) at position h * 8 + v.
-constexpr int PositionOfNatural(int nat) { return (nat % 8) * 8 + nat / 8; }
-
-// Output position of each zig-zag coefficient.
-struct ZigzagPositions {
-  uint8_t pos[64];
-};
-constexpr ZigzagPositions MakeZigzagPositions() {
-  ZigzagPositions z{};
-  for (int k = 0; k < 64; ++k) z.pos[k] = static_cast<uint8_t>(PositionOfNatural(kZigzag[k]));
-  return z;
-}
-constexpr ZigzagPositions kZzPos = MakeZigzagPositions();
-
-// Non-zero masks: for each row of eight positions and each byte of position bits, the
-// same coefficients as bits of zig-zag order (low and high 32 bits), so that the block
-// never has to be reordered.
-struct ZigzagMasks {
-  uint32_t lo[8][256];
-  uint32_t hi[8][256];
-};
-constexpr ZigzagMasks MakeZigzagMasks() {
-  ZigzagMasks m{};
-  int zzOfPos[64] = {};
-  for (int k = 0; k < 64; ++k) zzOfPos[PositionOfNatural(kZigzag[k])] = k;
-  for (int r = 0; r < 8; ++r) {
-    for (int b = 0; b < 256; ++b) {
-      for (int j = 0; j < 8; ++j) {
-        if (!(b & (1 << j))) continue;
-        int z = zzOfPos[r * 8 + j];
-        if (z < 32) m.lo[r][b] |= 1u << z;
-        else m.hi[r][b] |= 1u << (z - 32);
-      }
-    }
-  }
-  return m;
-}
-constexpr ZigzagMasks kZzMasks = MakeZigzagMasks();
-
-// ---- Forward DCT: the accurate integer transform (13-bit constants, two extra bits
-// between the passes), eight columns per SSE2 register; outputs are 8 times the DCT ----
-
-constexpr int kConstBits = 13;
-constexpr int kPass1Bits = 2;
-constexpr int16_t F0298 = 2446, F0390 = 3196, F0541 = 4433, F0765 = 6270, F0899 = 7373, F1175 = 9633,
-                  F1501 = 12299, F1847 = 15137, F1961 = 16069, F2053 = 16819, F2562 = 20995, F3072 = 25172;
-
-// (a, b) in every pair of 16-bit lanes: pmaddwd of interleaved (x, y) gives x*a + y*b.
-inline __m128i Pair(int a, int b) {
-  return _mm_set_epi16(static_cast<int16_t>(b), static_cast<int16_t>(a), static_cast<int16_t>(b), static_cast<int16_t>(a),
-                       static_cast<int16_t>(b), static_cast<int16_t>(a), static_cast<int16_t>(b), static_cast<int16_t>(a));
-}
-
-template <int Shift>
-__attribute__((always_inline)) inline __m128i Descale(__m128i lo, __m128i hi) {
-  const __m128i round = _mm_set1_epi32(1 << (Shift - 1));
-  lo = _mm_srai_epi32(_mm_add_epi32(lo, round), Shift);
-  hi = _mm_srai_epi32(_mm_add_epi32(hi, round), Shift);
-  return _mm_packs_epi32(lo, hi);
-}
-
-// One 1-D pass across the eight registers (the transform runs along the register index).
-template <bool First>
-__attribute__((always_inline)) inline void IslowPass(__m128i* d) {
-  constexpr int kShift = First ? kConstBits - kPass1Bits : kConstBits + kPass1Bits;
-  __m128i tmp0 = _mm_add_epi16(d[0], d[7]);
-  __m128i tmp7 = _mm_sub_epi16(d[0], d[7]);
-  __m128i tmp1 = _mm_add_epi16(d[1], d[6]);
-  __m128i tmp6 = _mm_sub_epi16(d[1], d[6]);
-  __m128i tmp2 = _mm_add_epi16(d[2], d[5]);
-  __m128i tmp5 = _mm_sub_epi16(d[2], d[5]);
-  __m128i tmp3 = _mm_add_epi16(d[3], d[4]);
-  __m128i tmp4 = _mm_sub_epi16(d[3], d[4]);
-
-  // Even part.
-  __m128i tmp10 = _mm_add_epi16(tmp0, tmp3);
-  __m128i tmp13 = _mm_sub_epi16(tmp0, tmp3);
-  __m128i tmp11 = _mm_add_epi16(tmp1, tmp2);
-  __m128i tmp12 = _mm_sub_epi16(tmp1, tmp2);
-  if (First) {
-    d[0] = _mm_slli_epi16(_mm_add_epi16(tmp10, tmp11), kPass1Bits);
-    d[4] = _mm_slli_epi16(_mm_sub_epi16(tmp10, tmp11), kPass1Bits);
-  } else {
-    const __m128i round = _mm_set1_epi16(1 << (kPass1Bits - 1));
-    d[0] = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(tmp10, tmp11), round), kPass1Bits);
-    d[4] = _mm_srai_epi16(_mm_add_epi16(_mm_sub_epi16(tmp10, tmp11), round), kPass1Bits);
-  }
-  __m128i lo = _mm_unpacklo_epi16(tmp13, tmp12);
-  __m128i hi = _mm_unpackhi_epi16(tmp13, tmp12);
-  const __m128i k2 = Pair(F0541 + F0765, F0541);
-  const __m128i k6 = Pair(F0541, F0541 - F1847);
-  d[2] = Descale<kShift>(_mm_madd_epi16(lo, k2), _mm_madd_epi16(hi, k2));
-  d[6] = Descale<kShift>(_mm_madd_epi16(lo, k6), _mm_madd_epi16(hi, k6));
-
-  // Odd part.
-  __m128i z3 = _mm_add_epi16(tmp4, tmp6);
-  __m128i z4 = _mm_add_epi16(tmp5, tmp7);
-  __m128i zlo = _mm_unpacklo_epi16(z3, z4);
-  __m128i zhi = _mm_unpackhi_epi16(z3, z4);
-  const __m128i kz3 = Pair(F1175 - F1961, F1175);
-  const __m128i kz4 = Pair(F1175, F1175 - F0390);
-  __m128i z3lo = _mm_madd_epi16(zlo, kz3), z3hi = _mm_madd_epi16(zhi, kz3);
-  __m128i z4lo = _mm_madd_epi16(zlo, kz4), z4hi = _mm_madd_epi16(zhi, kz4);
-
-  __m128i alo = _mm_unpacklo_epi16(tmp4, tmp7);
-  __m128i ahi = _mm_unpackhi_epi16(tmp4, tmp7);
-  const __m128i k7 = Pair(F0298 - F0899, -F0899);
-  const __m128i k1 = Pair(-F0899, F1501 - F0899);
-  d[7] = Descale<kShift>(_mm_add_epi32(_mm_madd_epi16(alo, k7), z3lo), _mm_add_epi32(_mm_madd_epi16(ahi, k7), z3hi));
-  d[1] = Descale<kShift>(_mm_add_epi32(_mm_madd_epi16(alo, k1), z4lo), _mm_add_epi32(_mm_madd_epi16(ahi, k1), z4hi));
-
-  __m128i blo = _mm_unpacklo_epi16(tmp5, tmp6);
-  __m128i bhi = _mm_unpackhi_epi16(tmp5, tmp6);
-  const __m128i k5 = Pair(F2053 - F2562, -F2562);
-  const __m128i k3 = Pair(-F2562, F3072 - F2562);
-  d[5] = Descale<kShift>(_mm_add_epi32(_mm_madd_epi16(blo, k5), z4lo), _mm_add_epi32(_mm_madd_epi16(bhi, k5), z4hi));
-  d[3] = Descale<kShift>(_mm_add_epi32(_mm_madd_epi16(blo, k3), z3lo), _mm_add_epi32(_mm_madd_epi16(bhi, k3), z3hi));
-}
-
-__attribute__((always_inline)) inline void Transpose8x8(__m128i* r) {
-  __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
-  __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
-  __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
-  __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
-  __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
-  __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
-  __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
-  __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
-  r[0] = _mm_unpacklo_epi64(b0, b4);
-  r[1] = _mm_unpackhi_epi64(b0, b4);
-  r[2] = _mm_unpacklo_epi64(b1, b5);
-  r[3] = _mm_unpackhi_epi64(b1, b5);
-  r[4] = _mm_unpacklo_epi64(b2, b6);
-  r[5] = _mm_unpackhi_epi64(b2, b6);
-  r[6] = _mm_unpacklo_epi64(b3, b7);
-  r[7] = _mm_unpackhi_epi64(b3, b7);
-}
-
-// r[0..7]: rows of level-shifted samples. Output r[h] holds horizontal frequency h, lane v
-// the vertical frequency v (position h * 8 + v), as the quantiser expects.
-__attribute__((always_inline)) inline void FdctInt(__m128i* r) {
-  IslowPass<true>(r);
-  Transpose8x8(r);
-  IslowPass<false>(r);
-}
-
-__attribute__((always_inline)) inline void LoadLumaInt(const uint8_t* const* rows, uint32_t x, __m128i* r) {
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i center = _mm_set1_epi16(128);
-  for (int i = 0; i < 8; ++i) {
-    __m128i v = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(rows[i] + x)), zero);
-    r[i] = _mm_sub_epi16(v, center);
-  }
-}
-
-__attribute__((always_inline)) inline void LoadChromaInt(const uint8_t* const* rows, uint32_t x, __m128i* cb, __m128i* cr) {
-  const __m128i lowMask = _mm_set1_epi16(0x00FF);
-  const __m128i center = _mm_set1_epi16(128);
-  for (int i = 0; i < 8; ++i) {
-    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[i] + x));
-    cr[i] = _mm_sub_epi16(_mm_and_si128(v, lowMask), center);
-    cb[i] = _mm_sub_epi16(_mm_srli_epi16(v, 8), center);
-  }
-}
-
-// Quantises the transformed block (kept in position order in q); returns the mask of
-// non-zero AC coefficients, bit k for zig-zag position k.
-__attribute__((always_inline)) inline uint64_t QuantizeInt(const __m128i* r, const BlockTables& t, int16_t* q) {
-  // Baseline AC values have at most 10 bits; DC is limited when it is coded.
-  const __m128 lim = _mm_set1_ps(1023.0f);
-  const __m128 nlim = _mm_set1_ps(-1023.0f);
-  const __m128i zero = _mm_setzero_si128();
-  uint32_t nonzero[2];
-#pragma GCC unroll 4
-  for (int h = 0; h < 8; h += 2) {
-    __m128i rows[2];
-#pragma GCC unroll 2
-    for (int i = 0; i < 2; ++i) {
-      __m128i x = r[h + i];
-      __m128 a = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi16(x, x), 16));
-      __m128 b = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpackhi_epi16(x, x), 16));
-      a = _mm_mul_ps(a, _mm_load_ps(t.recip + (h + i) * 8));
-      b = _mm_mul_ps(b, _mm_load_ps(t.recip + (h + i) * 8 + 4));
-      a = (h + i) == 0 ? _mm_max_ps(_mm_min_ps(a, _mm_setr_ps(2047.0f, 1023.0f, 1023.0f, 1023.0f)),
-                                    _mm_setr_ps(-2047.0f, -1023.0f, -1023.0f, -1023.0f))
-                       : _mm_max_ps(_mm_min_ps(a, lim), nlim);
-      b = _mm_max_ps(_mm_min_ps(b, lim), nlim);
-      rows[i] = _mm_packs_epi32(_mm_cvtps_epi32(a), _mm_cvtps_epi32(b));
-      _mm_store_si128(reinterpret_cast<__m128i*>(q + (h + i) * 8), rows[i]);
-    }
-    __m128i z = _mm_packs_epi16(_mm_cmpeq_epi16(rows[0], zero), _mm_cmpeq_epi16(rows[1], zero));
-    uint32_t m = ~static_cast<uint32_t>(_mm_movemask_epi8(z)) & 0xFFFF;
-    if (h % 4 == 0) nonzero[h / 4] = m;
-    else nonzero[h / 4] |= m << 16;
-  }
-  uint32_t lo = 0, hi = 0;
-#pragma GCC unroll 2
-  for (int w = 0; w < 2; ++w) {
-#pragma GCC unroll 4
-    for (int b = 0; b < 4; ++b) {
-      uint32_t byte = (nonzero[w] >> (8 * b)) & 0xFF;
-      lo |= kZzMasks.lo[w * 4 + b][byte];
-      hi |= kZzMasks.hi[w * 4 + b][byte];
-    }
-  }
-  lo &= ~1u;  // DC is coded apart
-  return (static_cast<uint64_t>(hi) << 32) | lo;
-}
-
-// Codes one block. The bit writer's state is held in locals for the block so that it
-// can live in registers.
-struct BlockCoder {
-  static inline void Encode(BitWriter& bw, const int16_t* q, uint64_t nz, int& lastDc, const HuffTable& dc,
-                            const HuffTable& ac) {
-    uint32_t buf = bw.buf_;
-    int free = bw.free_;
-    uint8_t* p = bw.p_;
-    auto put = [&](uint32_t bits, int len) __attribute__((always_inline)) {
-      free -= len;
-      if (__builtin_expect(free >= 0, 1)) {
-        buf = (buf << len) | bits;
-        return;
-      }
-      uint32_t w = (buf << (len + free)) | (bits >> -free);
-      uint32_t inv = ~w;
-      if (__builtin_expect(((inv - 0x01010101u) & ~inv & 0x80808080u) == 0, 1)) {
-        uint32_t be = __builtin_bswap32(w);
-        std::memcpy(p, &be, 4);
-        p += 4;
-      } else {
-        for (int s = 24; s >= 0; s -= 8) {
-          uint8_t b = static_cast<uint8_t>(w >> s);
-          *p++ = b;
-          if (b == 0xFF) *p++ = 0;
-        }
-      }
-      free += 32;
-      buf = bits;
-    };
-
-    int dcv = std::clamp<int>(q[0], -1024, 1023);
-    int diff = dcv - lastDc;
-    lastDc = dcv;
-    int sign = diff >> 31;
-    int nbits = BitLength(static_cast<uint32_t>((diff ^ sign) - sign));
-    uint32_t vbits = static_cast<uint32_t>(diff + sign) & ((1u << nbits) - 1);
-    put((static_cast<uint32_t>(dc.code[nbits]) << nbits) | vbits, dc.size[nbits] + nbits);
-
-    int prev = 0;
-    // Two 32-bit halves: i386 has no single-instruction 64-bit bit scan.
-    for (int half = 0; half < 2; ++half) {
-      uint32_t m = half ? static_cast<uint32_t>(nz >> 32) : static_cast<uint32_t>(nz);
-      const int base = half * 32;
-      while (m) {
-        int k = base + __builtin_ctz(m);
-        m &= m - 1;
-        int run = k - prev - 1;
-        prev = k;
-        while (__builtin_expect(run > 15, 0)) {
-          put(ac.code[0xF0], ac.size[0xF0]);
-          run -= 16;
-        }
-        int v = q[kZzPos.pos[k]];  // AC values were limited to +-1023 when quantised
-        int sg = v >> 31;
-        int nb = BitLength(static_cast<uint32_t>((v ^ sg) - sg));
-        uint32_t bits = static_cast<uint32_t>(v + sg) & ((1u << nb) - 1);
-        int sym = (run << 4) | nb;
-        put((static_cast<uint32_t>(ac.code[sym]) << nb) | bits, ac.size[sym] + nb);
-      }
-    }
-    if (prev != 63) put(ac.code[0x00], ac.size[0x00]);
-    bw.buf_ = buf;
-    bw.free_ = free;
-    bw.p_ = p;
-  }
-};
-
-inline void EncodeBlock(BitWriter& bw, const int16_t* coef, uint64_t nz, int& lastDc, const HuffTable& dc,
-                        const HuffTable& ac) {
-  BlockCoder::Encode(bw, coef, nz, lastDc, dc, ac);
-}
-
 // ---- Marker writing ----
 
 void Put16(std::vector<uint8_t>& o, uint32_t v) {
@@ -451,11 +86,17 @@ void WriteDht(std::vector<uint8_t>& o, int cls, int id, const uint8_t bits[16], 
   o.insert(o.end(), vals, vals + n);
 }
 
-void BuildBlockTables(const uint8_t quant[64], BlockTables& t) {
-  for (int pos = 0; pos < 64; ++pos) {
-    int h = pos / 8, v = pos % 8;  // output position (h, v) holds natural coefficient (v, h)
-    int nat = v * 8 + h;
-    t.recip[pos] = 1.0f / (static_cast<float>(quant[nat]) * 8.0f);
+void BuildHuff(const uint8_t bits[16], const uint8_t* vals, jpegsimd::HuffCodes& t) {
+  std::memset(&t, 0, sizeof t);
+  uint32_t code = 0;
+  int k = 0;
+  for (int len = 1; len <= 16; ++len) {
+    for (int i = 0; i < bits[len - 1]; ++i, ++k) {
+      uint32_t valueBits = vals[k] & 15;
+      t.entry[vals[k]] = (code << (valueBits + 5)) | (len + valueBits);
+      ++code;
+    }
+    code <<= 1;
   }
 }
 
@@ -475,6 +116,8 @@ void JpegEncoder::QuantTable(int quality, int component, uint8_t out[64]) {
     out[i] = static_cast<uint8_t>(std::clamp(q, 1, 255));
   }
 }
+
+bool JpegEncoder::KernelsAvailable(JpegKernels kernels) { return jpegsimd::EncoderFor(kernels) != nullptr; }
 
 JpegStatus JpegEncoder::Validate(const Nv21Frame& f, const Options& opt, std::string* why) {
   auto bad = [&](const std::string& w) {
@@ -521,14 +164,18 @@ JpegStatus JpegEncoder::Encode(const Nv21Frame& f, const Options& opt, std::vect
   uint8_t qY[64], qC[64];
   QuantTable(opt.quality, 0, qY);
   QuantTable(opt.quality, 1, qC);
-  BlockTables tabY, tabC;
-  BuildBlockTables(qY, tabY);
-  BuildBlockTables(qC, tabC);
-  HuffTable dcY, dcC, acY, acC;
-  BuildHuff(kDcLumaBits, kDcLumaVals, dcY);
-  BuildHuff(kDcChromaBits, kDcChromaVals, dcC);
-  BuildHuff(kAcLumaBits, kAcLumaVals, acY);
-  BuildHuff(kAcChromaBits, kAcChromaVals, acC);
+  jpegsimd::McuEncoder encodeMcu = jpegsimd::EncoderFor(opt.kernels);
+  if (!encodeMcu) {
+    Fail(why, "this processor cannot run the requested encoder path");
+    return JpegStatus::kBadArgument;
+  }
+  jpegsimd::McuTables tables;
+  jpegsimd::BuildQuantDivisors(qY, tables.quant[0]);
+  jpegsimd::BuildQuantDivisors(qC, tables.quant[1]);
+  BuildHuff(kDcLumaBits, kDcLumaVals, tables.dc[0]);
+  BuildHuff(kDcChromaBits, kDcChromaVals, tables.dc[1]);
+  BuildHuff(kAcLumaBits, kAcLumaVals, tables.ac[0]);
+  BuildHuff(kAcChromaBits, kAcChromaVals, tables.ac[1]);
 
   try {
     // Headers.
@@ -569,13 +216,12 @@ JpegStatus JpegEncoder::Encode(const Nv21Frame& f, const Options& opt, std::vect
     size_t headerEnd = out.size();
     size_t cap = headerEnd + std::max<size_t>(static_cast<size_t>(w) * h / 3, 64 * 1024);
     out.resize(cap);
-    BitWriter bw(out.data() + headerEnd);
+    jpegsimd::BitState bits;
+    bits.p = out.data() + headerEnd;
 
     alignas(16) uint8_t edgeY[16 * 16];
     alignas(16) uint8_t edgeC[8 * 16];
-    alignas(16) int16_t coef[64];
-    __m128i iblk[8], iblk2[8];
-    int dcYlast = 0, dcCbLast = 0, dcCrLast = 0;
+    int lastDc[3] = {0, 0, 0};
     const uint8_t* yRows[16];
     const uint8_t* cRows[8];
     const uint8_t* yEdgeRows[16];
@@ -596,14 +242,18 @@ JpegStatus JpegEncoder::Encode(const Nv21Frame& f, const Options& opt, std::vect
         cRows[i] = f.vu + static_cast<size_t>(cy0 + r) * f.vuStride + cx0 * 2;
       }
       for (uint32_t mx = 0; mx < mcusX; ++mx) {
-        size_t used = static_cast<size_t>(bw.Position() - out.data());
+        size_t used = static_cast<size_t>(bits.p - out.data());
         if (used + kMcuWorst > out.size()) {
           out.resize(out.size() * 2);
-          bw.SetPosition(out.data() + used);
+          bits.p = out.data() + used;
         }
-        const uint8_t* const* yr = yRows;
-        const uint8_t* const* cr = cRows;
-        uint32_t xo = mx * 16;
+        if ((mx & 3) == 0 && mx + 8 < directMcus) {
+          // Two dozen rows are read side by side, more than the hardware follows: fetch
+          // the cache lines of the MCUs after next ahead of time.
+          for (int i = 0; i < 16; ++i) __builtin_prefetch(yRows[i] + (mx + 8) * 16);
+          for (int i = 0; i < 8; ++i) __builtin_prefetch(cRows[i] + (mx + 8) * 16);
+        }
+        jpegsimd::McuSource src{yRows, cRows, mx * 16, f.uFirst};
         if (mx >= directMcus) {
           uint32_t validY = std::min<uint32_t>(16, w - mx * 16);
           uint32_t validC = std::min<uint32_t>(8, cw - mx * 8);
@@ -620,36 +270,18 @@ JpegStatus JpegEncoder::Encode(const Nv21Frame& f, const Options& opt, std::vect
               edgeC[i * 16 + j * 2 + 1] = s[(validC - 1) * 2 + 1];
             }
           }
-          yr = yEdgeRows;
-          cr = cEdgeRows;
-          xo = 0;
+          src = jpegsimd::McuSource{yEdgeRows, cEdgeRows, 0, f.uFirst};
         }
-        for (int b = 0; b < 4; ++b) {
-          LoadLumaInt(yr + (b >> 1) * 8, xo + (b & 1) * 8, iblk);
-          FdctInt(iblk);
-          uint64_t nz = QuantizeInt(iblk, tabY, coef);
-          EncodeBlock(bw, coef, nz, dcYlast, dcY, acY);
-        }
-        if (f.uFirst) {
-          LoadChromaInt(cr, xo, iblk2, iblk);
-        } else {
-          LoadChromaInt(cr, xo, iblk, iblk2);
-        }
-        FdctInt(iblk);
-        uint64_t nz = QuantizeInt(iblk, tabC, coef);
-        EncodeBlock(bw, coef, nz, dcCbLast, dcC, acC);
-        FdctInt(iblk2);
-        nz = QuantizeInt(iblk2, tabC, coef);
-        EncodeBlock(bw, coef, nz, dcCrLast, dcC, acC);
+        encodeMcu(src, tables, lastDc, bits);
       }
     }
-    size_t used = static_cast<size_t>(bw.Position() - out.data());
+    size_t used = static_cast<size_t>(bits.p - out.data());
     if (used + 64 > out.size()) {
       out.resize(used + 64);
-      bw.SetPosition(out.data() + used);
+      bits.p = out.data() + used;
     }
-    bw.Finish();
-    used = static_cast<size_t>(bw.Position() - out.data());
+    jpegsimd::FinishBits(bits);
+    used = static_cast<size_t>(bits.p - out.data());
     out.resize(used);
     out.push_back(0xFF);
     out.push_back(0xD9);

@@ -1,7 +1,8 @@
 // Baseline JPEG encoder for NV21 frames (the VFE's still output).
 //
 // 4:2:0 YCbCr, the standard Huffman tables, the standard quantisation tables scaled by
-// quality (1..100), the accurate integer DCT on SSE2. Any part of the frame can be encoded (crop);
+// quality (1..100), the accurate integer DCT and integer quantisation, vectorised (SSE2, or
+// AVX2 where the processor has it: chosen at run time, the same bytes either way). Any part of the frame can be encoded (crop);
 // edges of partial MCUs are filled by repeating the last row and column.
 #pragma once
 
@@ -47,6 +48,10 @@ struct CropRect {
 
 enum class JpegStatus { kOk, kBadArgument, kNoMemory };
 
+// Which code encodes: the fastest this processor has, or one path by name (the paths give
+// identical output; the choice is there to compare them).
+enum class JpegKernels { kBest, kScalar, kSse2, kAvx2 };
+
 class JpegEncoder {
  public:
   static constexpr int kDefaultQuality = 75;
@@ -62,7 +67,11 @@ class JpegEncoder {
     bool jfifHeader = true;         // APP0 "JFIF" (dropped when `app1` is given)
     const uint8_t* app1 = nullptr;  // complete APP1 segment (marker included) placed after SOI
     size_t app1Size = 0;
+    JpegKernels kernels = JpegKernels::kBest;
   };
+
+  // Whether this processor runs the path.
+  static bool KernelsAvailable(JpegKernels kernels);
 
   // Checks the frame and options; on a fault returns kBadArgument and says why.
   static JpegStatus Validate(const Nv21Frame& frame, const Options& opt, std::string* why);

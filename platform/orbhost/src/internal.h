@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "hostsymbols.h"
@@ -83,6 +84,14 @@ PvlResult LoaderCreateInstance(ZUEUID clsid, void** out);
 // Reads the start-up script and scans the module directory once; later calls do
 // nothing. A script that cannot be read gives a code.
 PvlResult LoaderInitialize(const char* script);
+
+// The start-up script's settings ("Key=Value" lines; device paths). Lines without "=" and
+// unknown keys are logged (as "<shown> line N: ...") and ignored.
+struct StartupScript {
+  std::string moduleDirectory = "\\Windows";
+  std::string fileSpaceRoot = "\\fs";
+};
+StartupScript ParseStartupScript(std::string_view text, const char* shown);
 
 // The start-up script's file-space root (a device path, "\\fs" by default).
 std::string FileSpaceRoot();

@@ -27,6 +27,39 @@
 #include "wince_sim.h"
 
 namespace orbhost {
+
+StartupScript ParseStartupScript(std::string_view text, const char* shown) {
+  StartupScript out;
+  std::istringstream in{std::string(text)};
+  std::string line;
+  int number = 0;
+  while (std::getline(in, line)) {
+    ++number;
+    auto trim = [](std::string s) {
+      size_t b = s.find_first_not_of(" \t\r\n");
+      size_t e = s.find_last_not_of(" \t\r\n");
+      return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
+    };
+    std::string t = trim(line);
+    if (t.empty() || t[0] == '#') continue;
+    size_t eq = t.find('=');
+    if (eq == std::string::npos) {
+      Log("%s line %d: no \"=\"; ignored", shown, number);
+      continue;
+    }
+    std::string key = trim(t.substr(0, eq));
+    std::string value = trim(t.substr(eq + 1));
+    if (strcasecmp(key.c_str(), "ModuleDirectory") == 0) {
+      out.moduleDirectory = value;
+    } else if (strcasecmp(key.c_str(), "FileSpaceRoot") == 0) {
+      out.fileSpaceRoot = value;
+    } else {
+      Log("%s line %d: unknown key \"%s\"; ignored", shown, number, key.c_str());
+    }
+  }
+  return out;
+}
+
 namespace {
 
 const char kDefaultScript[] = "\\device.cs";
@@ -126,34 +159,11 @@ class Loader {
       Log("cannot read the start-up script \"%s\"", script);
       return PVL_E_NOTFOUND;
     }
-    std::string moduleDirectory = "\\Windows";
-    std::string fileSpaceRoot = "\\fs";
-    std::string line;
-    int number = 0;
-    while (std::getline(in, line)) {
-      ++number;
-      auto trim = [](std::string s) {
-        size_t b = s.find_first_not_of(" \t\r\n");
-        size_t e = s.find_last_not_of(" \t\r\n");
-        return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
-      };
-      std::string t = trim(line);
-      if (t.empty() || t[0] == '#') continue;
-      size_t eq = t.find('=');
-      if (eq == std::string::npos) {
-        Log("%s line %d: no \"=\"; ignored", script, number);
-        continue;
-      }
-      std::string key = trim(t.substr(0, eq));
-      std::string value = trim(t.substr(eq + 1));
-      if (strcasecmp(key.c_str(), "ModuleDirectory") == 0) {
-        moduleDirectory = value;
-      } else if (strcasecmp(key.c_str(), "FileSpaceRoot") == 0) {
-        fileSpaceRoot = value;
-      } else {
-        Log("%s line %d: unknown key \"%s\"; ignored", script, number, key.c_str());
-      }
-    }
+    std::stringstream text;
+    text << in.rdbuf();
+    StartupScript parsed = ParseStartupScript(text.str(), script);
+    const std::string& moduleDirectory = parsed.moduleDirectory;
+    const std::string& fileSpaceRoot = parsed.fileSpaceRoot;
     m_scriptDirectory = CeSimHostPath(CeSimWiden(moduleDirectory));
     if (m_scriptDirectory.empty()) {
       Log("module directory \"%s\" does not map into the device", moduleDirectory.c_str());

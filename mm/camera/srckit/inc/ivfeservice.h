@@ -9,6 +9,7 @@
 #include <stdint.h>
 
 #include "cameraportformat.h"
+#include "icameradriver.h"
 #include "iconfigcommand.h"
 #include "icameraengineeventsink.h"
 #include "ivideooutput.h"
@@ -22,11 +23,8 @@ struct VfeOperationMode;
 
 #define ZUEUID_CLASS_VFE_SERVICE 0x0105cab8u
 #define ZUEUID_IFACE_VFE_SERVICE 0xf009ea00u
-#define ZUEUID_IFACE_CAMERA_SERVICE 0x0103ed71u
-#define ZUEUID_IFACE_CAMERA_COMPONENT 0x0108a2bbu
 // Created by the debug engine in place of the VFE service; no module provides it.
 #define ZUEUID_CLASS_VFE_SIMULATOR 0x01051066u
-#define ZUEUID_CLASS_VFE_DRIVER 0x0106193cu
 
 // What GetLimits fills: three 32-bit floats.
 struct VfeLimits {

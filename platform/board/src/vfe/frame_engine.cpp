@@ -106,8 +106,9 @@ void HandleResetDone(Model& m, const Event& e, std::unique_lock<std::mutex>& lk)
   if (e.generation != m.generation) return;  // a later reset owns the acknowledgement
   bool raise = SetStatus(m, 1u << kVfeIrqResetDone);
   if (!raise) return;
+  uint32_t generation = m.generation;
   lk.unlock();
-  Raise();
+  Raise(generation);
   lk.lock();
   WaitForService(m, lk);
 }
@@ -165,8 +166,9 @@ void HandleStart(Model& m, const Event& e, std::unique_lock<std::mutex>& lk) {
     m.frame = f;
   }
   if (!SetStatus(m, bits)) return;
+  uint32_t generation = m.generation;
   lk.unlock();
-  Raise();
+  Raise(generation);
   lk.lock();
   WaitForService(m, lk);
 }
@@ -324,10 +326,11 @@ void HandleEnd(Model& m, const Event& e, std::unique_lock<std::mutex>& lk) {
   FinishWriting(m);
   auto tap = m.tap;
   bool raise = SetStatus(m, bits);
+  uint32_t generation = m.generation;
   lk.unlock();
   if (tap)
     for (const auto& t : tapped) tap(t);
-  if (raise) Raise();
+  if (raise) Raise(generation);
   lk.lock();
   if (raise) WaitForService(m, lk);
 }

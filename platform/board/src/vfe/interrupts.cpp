@@ -20,12 +20,13 @@ bool SetStatus(Model& m, uint32_t bits) {
   return (bits & Active(m, kRegIrqMask)) != 0;
 }
 
-void Raise() {
+void Raise(uint32_t generation) {
   Model& m = M();
   bool clock = ClockOn();
   {
     std::lock_guard<std::mutex> g(m.lock);
     if (!clock) return;  // no interrupts without the clock; the status keeps the bits
+    if (generation != m.generation) return;
     if (m.loseInterrupts > 0) {
       --m.loseInterrupts;
       ++m.counters.interruptsLost;
@@ -34,6 +35,7 @@ void Raise() {
   }
   bool delivered = BoardRaiseInterrupt(kVfeInterrupt) != FALSE;
   std::lock_guard<std::mutex> g(m.lock);
+  if (generation != m.generation) return;  // a reset came in between: its counters start clean
   if (delivered) {
     ++m.counters.interruptsRaised;
   } else {
@@ -90,13 +92,15 @@ void BoardVfeWithholdStopAck(bool withhold) {
 void BoardVfeRaiseStatus(uint32_t bits) {
   Model& m = M();
   bool raise;
+  uint32_t generation;
   {
     std::lock_guard<std::mutex> g(m.lock);
+    generation = m.generation;
     if (bits & (1u << kVfeIrqCamifError)) {
       m.camifStatus = 0x80000000u;
       ++m.counters.camifErrors;
     }
     raise = SetStatus(m, bits);
   }
-  if (raise) Raise();
+  if (raise) Raise(generation);
 }

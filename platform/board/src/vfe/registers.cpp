@@ -188,6 +188,7 @@ void WriteHook(void*, uint32_t offset, uint32_t value, volatile uint32_t* cell) 
   Model& m = M();
   bool clock = ClockOn();
   bool raise = false;
+  uint32_t generation = 0;
   {
     std::lock_guard<std::mutex> g(m.lock);
     LogAccess(m, offset, value, true);
@@ -198,8 +199,9 @@ void WriteHook(void*, uint32_t offset, uint32_t value, volatile uint32_t* cell) 
     if (!clock) ++m.counters.clockOffAccesses;
     *cell = value;
     raise = Write(m, offset, value);
+    generation = m.generation;
   }
-  if (raise) Raise();
+  if (raise) Raise(generation);
 }
 
 std::once_flag gHookOnce;

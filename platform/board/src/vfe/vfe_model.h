@@ -208,10 +208,11 @@ void LatchUpdate(Model& m);
 void ResetRunState(Model& m);
 
 // Interrupts (interrupts.cpp). SetStatus returns true when the line must be
-// raised; Raise is called without the model lock.
+// raised; Raise is called without the model lock, with the reset generation
+// the bits were set in (a reset in between takes the raise back).
 bool SetStatus(Model& m, uint32_t bits);
 bool LineWanted(const Model& m);
-void Raise();
+void Raise(uint32_t generation);
 // Lock-step: waits, with the lock held by `lk`, until the driver serviced.
 void WaitForService(Model& m, std::unique_lock<std::mutex>& lk);
 

@@ -1,0 +1,4 @@
+moduledirectory = \Windows\
+FILESPACEROOT=\fs\sub
+Unknown=1
+no equals sign
