@@ -90,8 +90,9 @@ TEST(FrameDropPatternTest, SnapshotHelpersClearFramesAndRefuseBit32) {
 // keeps all 31 the period counts). Entry 8 once kept 24.
 TEST(FrameDropPatternTest, EveryEntryKeepsThirtyMinusItsIndex) {
   EXPECT_EQ(31u, std::bitset<32>(CFrameDropConfiguration::PatternFor(0)).count());
-  for (uint32_t d = 1; d <= 30; ++d)
+  for (uint32_t d = 1; d <= 30; ++d) {
     EXPECT_EQ(30u - d, std::bitset<32>(CFrameDropConfiguration::PatternFor(d)).count()) << "entry " << d;
+  }
 }
 
 }  // namespace

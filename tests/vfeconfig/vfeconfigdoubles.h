@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstring>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -21,6 +22,9 @@
 #include "outputyscalerconfiguration.h"
 #include "framedropconfiguration.h"
 #include "outputconfiguration.h"
+#include "wbexpstatsconfiguration.h"
+#include "icameradriver.h"
+#include "ilock.h"
 #include "sensorinfo.h"
 #include "vfeconfiguration.h"
 
@@ -43,11 +47,17 @@ class OutputDouble final : public IVideoOutputControl, public IVideoOutput {
   int32_t bufferCount = 4;
   int pool = 4;
   int acked = 0;
+  int enableQueries = 0;
   PvlResult ackAnswer = PVL_OK;
 
   // IVideoOutputControl
   IVideoOutput* GetInterface() override { return this; }
-  PvlResult SetCurrentMode(uint32_t, uint32_t) override { return PVL_OK; }
+  uint32_t currentMode = 99;  // none yet
+  PvlResult modeAnswer = PVL_OK;
+  PvlResult SetCurrentMode(uint32_t mode, uint32_t) override {
+    if (modeAnswer == PVL_OK) currentMode = mode;
+    return modeAnswer;
+  }
   PvlResult Start() override { return PVL_OK; }
   PvlResult Stop() override { return PVL_OK; }
   PvlResult QueueNewBuffer(IPvlMediaBuffer** buffer) override {
@@ -56,13 +66,19 @@ class OutputDouble final : public IVideoOutputControl, public IVideoOutput {
     *buffer = nullptr;
     return PVL_OK;
   }
+  std::function<PvlResult()> onAck;  // hands a real buffer to a real VFE
   PvlResult AckBuffer(IPvlMediaBuffer*) override {
     if (ackAnswer != PVL_OK) return ackAnswer;
+    if (onAck) {
+      PvlResult r = onAck();
+      if (r != PVL_OK) return r;
+    }
     ++acked;
     return PVL_OK;
   }
   PvlResult IsEnabled(uint32_t, uint8_t* on) override {
     *on = enabled;
+    ++enableQueries;
     return PVL_OK;
   }
   bool IsRunning() override { return false; }
@@ -107,6 +123,13 @@ class VfeSettingsDouble final : public IVfeSettings {
   SensorGeometry geometry{};
   SensorModeInfo modeInfo{};
   CFixedPoint crop{1.0};
+  CameraRange brightness{0, 10, 1, 5, 5}, contrast{0, 10, 1, 5, 5}, saturation{0, 10, 1, 5, 5};
+  CameraFloatRange hue{-180.0f, 180.0f, 1.0f, 0.0f, 0.0f};
+  uint32_t effectMode = 0, effect = 0, illuminant = 10, aecIndex = 200;
+  CFixedPoint digitalGain{1.0}, exposureGain{2.0};
+  uint8_t afWholeFrame = 1;
+  int32_t afCellCount = 0;
+  uint32_t settleFrames = 1;
   std::map<std::string, PvlResult> fail;
 
   VfeSettingsDouble() { SetActive(0, 0, 2592, 1944); }
@@ -142,40 +165,96 @@ class VfeSettingsDouble final : public IVfeSettings {
   VFE_VIEW_FIELD(GetSensorGeometry, SensorGeometry, geometry)
   VFE_VIEW_FIELD(GetSensorModeInfo, SensorModeInfo, modeInfo)
   VFE_VIEW_FIELD(GetCropFactor, CFixedPoint, crop)
+  VFE_VIEW_FIELD(GetContrast, CameraRange, contrast)
+  VFE_VIEW_FIELD(GetBrightness, CameraRange, brightness)
+  VFE_VIEW_FIELD(GetImageEffectMode, uint32_t, effectMode)
+  VFE_VIEW_FIELD(GetImageEffect, uint32_t, effect)
+  VFE_VIEW_FIELD(GetSaturation, CameraRange, saturation)
+  VFE_VIEW_FIELD(GetHueAngle, CameraFloatRange, hue)
+  VFE_VIEW_FIELD(GetDigitalGain, CFixedPoint, digitalGain)
+  VFE_VIEW_FIELD(GetWhiteBalanceIlluminant, uint32_t, illuminant)
+  VFE_VIEW_FIELD(GetAecIndex, uint32_t, aecIndex)
+  VFE_VIEW_FIELD(GetExposureGain, CFixedPoint, exposureGain)
+  VFE_VIEW_FIELD(GetModeTimingWord0, uint32_t, settleFrames)
 #undef VFE_VIEW_FIELD
 
 #define VFE_VIEW_NONE(Name, Type) \
   PvlResult Name(Type*) override { return PVL_E_UNSUPPORTED; }
-  VFE_VIEW_NONE(GetContrast, CameraRange)
-  VFE_VIEW_NONE(GetBrightness, CameraRange)
   VFE_VIEW_NONE(GetGammaCurve, CameraFloatRange)
-  VFE_VIEW_NONE(GetImageEffectMode, uint32_t)
-  VFE_VIEW_NONE(GetImageEffect, uint32_t)
   VFE_VIEW_NONE(GetFixedCbOffset, CameraRange)
   VFE_VIEW_NONE(GetFixedCrOffset, CameraRange)
-  VFE_VIEW_NONE(GetSaturation, CameraRange)
-  VFE_VIEW_NONE(GetHueAngle, CameraFloatRange)
   VFE_VIEW_NONE(GetSharpness, CameraRange)
-  VFE_VIEW_NONE(GetDigitalGain, CFixedPoint)
   VFE_VIEW_NONE(GetReservedFlag, uint8_t)
-  VFE_VIEW_NONE(GetWhiteBalanceIlluminant, uint32_t)
   VFE_VIEW_NONE(GetAwbFlagB, uint8_t)
-  VFE_VIEW_NONE(GetAecIndex, uint32_t)
   VFE_VIEW_NONE(GetAecFlagA, uint8_t)
   VFE_VIEW_NONE(GetFlashNeeded, uint8_t)
   VFE_VIEW_NONE(GetFocusState, uint32_t)
-  VFE_VIEW_NONE(GetExposureGain, CFixedPoint)
   VFE_VIEW_NONE(GetAecWordB, uint32_t)
   VFE_VIEW_NONE(GetLumaAdaptationMode, uint32_t)
   VFE_VIEW_NONE(GetOutputDescription, CameraOutputDescription)
-  VFE_VIEW_NONE(GetModeTimingWord0, uint32_t)
 #undef VFE_VIEW_NONE
   PvlResult SetMaxCropFactor(const CFixedPoint*) override { return PVL_OK; }
-  PvlResult GetWhiteBalanceGains(CFixedPoint*, CFixedPoint*, CFixedPoint*) override { return PVL_E_UNSUPPORTED; }
+  PvlResult GetWhiteBalanceGains(CFixedPoint*, CFixedPoint*, CFixedPoint*) override {
+    auto f = fail.find("GetWhiteBalanceGains");
+    return f != fail.end() ? f->second : PVL_OK;
+  }
   PvlResult GetAecPair(uint32_t*, uint8_t*) override { return PVL_E_UNSUPPORTED; }
-  PvlResult GetAFWindowConfig(uint8_t*, uint8_t*, int32_t, int32_t*) override { return PVL_E_UNSUPPORTED; }
+  PvlResult GetAFWindowConfig(uint8_t* wholeFrame, uint8_t*, int32_t, int32_t* count) override {
+    *wholeFrame = afWholeFrame;
+    if (count) *count = afCellCount;
+    return PVL_OK;
+  }
   PvlResult GetVfeBlock(void*, int32_t, uint32_t*) override { return PVL_E_UNSUPPORTED; }
   PvlResult SetVfeBlock(const void*, uint32_t) override { return PVL_E_UNSUPPORTED; }
+};
+
+// A statistics output with a numbered pool: buffer i has address 0x1000 * (i + 1).
+class StatsOutputDouble final : public IStatsOutput {
+ public:
+  int pool = 8;
+  int queued = 0;
+  uint32_t gridWidth = 0, gridHeight = 0;
+  std::function<uint32_t()> nextAddress;  // a real buffer's address for a real VFE
+  PvlResult QueueNewBuffer(uint32_t* address) override {
+    if (queued >= pool) return 516;
+    ++queued;
+    *address = nextAddress ? nextAddress() : 0x1000u * static_cast<uint32_t>(queued);
+    return PVL_OK;
+  }
+  void SetStatsCount(uint32_t) override {}
+  void SetStatsGrid(uint32_t width, uint32_t height) override {
+    gridWidth = width;
+    gridHeight = height;
+  }
+};
+
+// Counts holds and checks that every Lock has its Unlock.
+class LockDouble final : public ILock {
+ public:
+  int held = 0;
+  int taken = 0;
+  int32_t AddRef() override { return 1; }
+  int32_t Release() override { return 1; }
+  PvlResult QueryInterface(ZUEUID, void** out) override {
+    if (out) *out = nullptr;
+    return PVL_E_NOTSUPPORTED;
+  }
+  PvlResult Lock() override {
+    ++held;
+    ++taken;
+    return PVL_OK;
+  }
+  PvlResult Unlock() override {
+    if (held == 0) return PVL_E_NOTREADY;
+    --held;
+    return PVL_OK;
+  }
+};
+
+class StateDouble final : public IVfeState {
+ public:
+  bool initialized = true;
+  bool IsInitialized() override { return initialized; }
 };
 
 // The service as the blocks reach it: it records what they send and owns the
@@ -197,6 +276,7 @@ class VfeServiceDouble final : public IVfeServiceInternal {
     if (r == PVL_OK) r = COutputYScalerConfiguration::Create(this, &yScaler);
     if (r == PVL_OK) r = COutputCbCrScalerConfiguration::Create(this, &cbcrScaler);
     if (r == PVL_OK) r = CBlock22Configuration::Create(this, &block22);
+    if (r == PVL_OK) r = CWBExpStatsConfiguration::Create(this, &wbExpStats);
     return r;
   }
   void ReleaseBlocks() {
@@ -210,23 +290,28 @@ class VfeServiceDouble final : public IVfeServiceInternal {
     ReleaseOne(yScaler);
     ReleaseOne(cbcrScaler);
     ReleaseOne(block22);
+    ReleaseOne(wbExpStats);
   }
 
   IEnv* GetEnv() override { return env_; }
-  ILock* GetLock() override { return nullptr; }
+  ILock* GetLock() override { return &lock; }
   IVfeSettings* GetVfeSettings() override { return settings; }
   CRuntimeTuning* GetRuntimeTuning() override { return nullptr; }
-  IVfeState* GetCurrentState() override { return nullptr; }
+  IVfeState* GetCurrentState() override { return &state; }
   IVideoOutputControl* GetRawOutput() override { return &raw; }
   IVideoOutputControl* GetCurrentOutput1() override { return &out1; }
   IVideoOutputControl* GetCurrentOutput2() override { return &out2; }
-  IStatsOutput* GetWBExpStatsOutput() override { return nullptr; }
-  IStatsOutput* GetAFStatsOutput() override { return nullptr; }
+  IStatsOutput* GetWBExpStatsOutput() override { return &wbExpOutput; }
+  IStatsOutput* GetAFStatsOutput() override { return &afOutput; }
   PvlResult SendCommand(int32_t command, const void* payload, uint32_t size) override {
+    heldWhileSending = heldWhileSending && (lock.held > 0 || lock.taken == 0);
     const uint8_t* bytes = static_cast<const uint8_t*>(payload);
     sent.push_back({command, std::vector<uint8_t>(bytes, bytes + (payload ? size : 0))});
     auto a = answers.find(command);
-    return a == answers.end() ? PVL_OK : a->second;
+    if (a != answers.end()) return a->second;
+    return driver ? driver->Command(static_cast<uint32_t>(command), const_cast<void*>(payload), payload ? size : 0,
+                                    nullptr, 0, nullptr)
+                  : PVL_OK;
   }
   PvlResult SendReset() override { return SendCommand(VFE_CMD_RESET, nullptr, 0); }
   PvlResult RaiseEvent(uint32_t, uint32_t, IPvlBase*) override { return PVL_OK; }
@@ -252,7 +337,7 @@ class VfeServiceDouble final : public IVfeServiceInternal {
   COutputCbCrScalerConfiguration* GetOutputCbCrScalerConfiguration() override { return cbcrScaler; }
   CBlock22Configuration* GetBlock22Configuration() override { return block22; }
   CRolloffConfiguration* GetRolloffConfiguration() override { return nullptr; }
-  CWBExpStatsConfiguration* GetWBExpStatsConfiguration() override { return nullptr; }
+  CWBExpStatsConfiguration* GetWBExpStatsConfiguration() override { return wbExpStats; }
   CAFStatsConfiguration* GetAFStatsConfiguration() override { return nullptr; }
   CAWBExtStatsConfiguration* GetAWBExtStatsConfiguration() override { return nullptr; }
   CWhiteBalanceConfiguration* GetWhiteBalanceConfiguration() override { return nullptr; }
@@ -260,6 +345,13 @@ class VfeServiceDouble final : public IVfeServiceInternal {
   CLumaAdaptationConfiguration* GetLumaAdaptationConfiguration() override { return nullptr; }
 
   std::vector<SentCommand> sent;
+  ICameraDriver* driver = nullptr;  // when set, commands go on to it
+  bool heldWhileSending = true;  // false once a configurer sent without the lock
+  std::vector<int32_t> Commands() const {
+    std::vector<int32_t> ids;
+    for (const SentCommand& c : sent) ids.push_back(c.command);
+    return ids;
+  }
   std::map<int32_t, PvlResult> answers;
   OutputDouble raw, out1, out2;
   IVfeSettings* settings = nullptr;
@@ -275,6 +367,10 @@ class VfeServiceDouble final : public IVfeServiceInternal {
   COutputYScalerConfiguration* yScaler = nullptr;
   COutputCbCrScalerConfiguration* cbcrScaler = nullptr;
   CBlock22Configuration* block22 = nullptr;
+  CWBExpStatsConfiguration* wbExpStats = nullptr;
+  StatsOutputDouble afOutput, wbExpOutput;
+  LockDouble lock;
+  StateDouble state;
 
  private:
   template <class T>

@@ -182,7 +182,7 @@ TEST_F(VfeServiceTest, QueryInterfaceFacesAndConfigurers) {
   IConfigCommand* configurer = reinterpret_cast<IConfigCommand*>(1);
   EXPECT_EQ(PVL_E_BADARG, service_->GetConfigurer(0x12345678u, &configurer));
   EXPECT_EQ(nullptr, configurer);
-  EXPECT_EQ(PVL_E_BADARG, service_->GetConfigurer(0x0106298du, nullptr));
+  EXPECT_EQ(PVL_E_BADARG, service_->GetConfigurer(ZUEUID_CONFIG_VIDEO, nullptr));
 }
 
 // ---- Preview frames --------------------------------------------------------------------------
@@ -280,6 +280,33 @@ TEST_F(VfeServiceTest, ALostInterruptAndAnOverrunLoseNoBuffer) {
   ASSERT_TRUE(sink_.WaitFor(EVENT_OUTPUT, before + 6));
   ASSERT_EQ(PVL_OK, service_->Stop());
   EXPECT_TRUE(WaitAllHome(bm, 4));
+}
+
+// The engine's way: the video configurer's chain on the service programs the
+// VFE and queues output 1's first buffers; frames and white-balance/exposure
+// statistics then flow until Stop, and every buffer comes home.
+TEST_F(VfeServiceTest, TheVideoChainOnTheServiceStreams) {
+  ASSERT_EQ(PVL_OK, Init());
+  CVideoOutput* out1 = svc_->GetOutput(1);
+  CPvlPtr<ICameraBufferManager> bm = SetUpMode(out1, VIDEO_OUTPUT_MODE_VIDEO, Nv21(kOut1W, kOut1H));
+  CPvlPtr<IConfigCommand> video;
+  ASSERT_EQ(PVL_OK, service_->GetConfigurer(ZUEUID_CONFIG_VIDEO, &video));
+  ASSERT_EQ(PVL_OK, video->Configure());
+  ASSERT_EQ(PVL_OK, service_->Start());
+  StartSensor();
+  ASSERT_TRUE(sink_.WaitFor(EVENT_OUTPUT, 6)) << sink_.Count(EVENT_OUTPUT);
+  EXPECT_TRUE(sink_.WaitFor(EVENT_STATS_AVAILABLE, 2)) << sink_.Count(EVENT_STATS_AVAILABLE);
+  ASSERT_EQ(PVL_OK, service_->Stop());
+  EXPECT_TRUE(WaitAllHome(bm, 4));
+  EXPECT_EQ(3u, FreeCount(svc_->GetWBExpStats()->GetPool()));
+}
+
+TEST_F(VfeServiceTest, ConfigurersNeedAnInitializedService) {
+  // Refused when made or when run, but never run on an uninitialised service.
+  CPvlPtr<IConfigCommand> video;
+  if (service_->GetConfigurer(ZUEUID_CONFIG_VIDEO, &video) == PVL_OK) EXPECT_NE(PVL_OK, video->Configure());
+  EXPECT_EQ(VFE_STATE_UNINITIALIZED, svc_->GetCurrentStateId());
+  EXPECT_FALSE(svc_->HasDriver());
 }
 
 // ---- Output order ----------------------------------------------------------------------------

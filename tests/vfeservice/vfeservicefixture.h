@@ -25,6 +25,7 @@
 #include "plindor.h"
 #include "cmcamerabuffermanager.h"
 #include "ienv.h"
+#include "vfeconfigurerids.h"
 #include "orbhost_test.h"
 #include "pvlptr.h"
 #include "vfedriver.h"
@@ -46,6 +47,7 @@ class SettingsDouble final : public IVfeSettings {
   SensorTiming timing{{33333, 0, 0, 0}};
   SensorGeometry geometry{};
   SensorModeInfo modeInfo{};
+  CFixedPoint crop{1.0};
   uint8_t wholeFrame = 0;
   std::vector<uint8_t> windows{5, 6};
   PvlResult windowResult = PVL_OK;
@@ -53,10 +55,15 @@ class SettingsDouble final : public IVfeSettings {
 
   SettingsDouble() { SetSize(1296, 972); }
   void SetSize(uint32_t w, uint32_t h) {
+    geometry.Words[3] = 0;
+    geometry.Words[4] = 0;
     geometry.Words[5] = h;
     geometry.Words[6] = w;
     geometry.Words[9] = w;
     geometry.Words[10] = h;
+    modeInfo.Words[0] = 1;
+    modeInfo.Words[2] = 1;
+    modeInfo.Words[3] = 1;
   }
 
   int32_t AddRef() override { return 1; }
@@ -78,6 +85,7 @@ class SettingsDouble final : public IVfeSettings {
   SD_FIELD(GetSensorTiming, SensorTiming, timing)
   SD_FIELD(GetSensorGeometry, SensorGeometry, geometry)
   SD_FIELD(GetSensorModeInfo, SensorModeInfo, modeInfo)
+  SD_FIELD(GetCropFactor, CFixedPoint, crop)
 #undef SD_FIELD
 #define SD_NONE(Name, Type) \
   PvlResult Name(Type*) override { return PVL_E_UNSUPPORTED; }
@@ -92,7 +100,6 @@ class SettingsDouble final : public IVfeSettings {
   SD_NONE(GetHueAngle, CameraFloatRange)
   SD_NONE(GetSharpness, CameraRange)
   SD_NONE(GetDigitalGain, CFixedPoint)
-  SD_NONE(GetCropFactor, CFixedPoint)
   SD_NONE(GetReservedFlag, uint8_t)
   SD_NONE(GetWhiteBalanceIlluminant, uint32_t)
   SD_NONE(GetAwbFlagB, uint8_t)
@@ -355,7 +362,7 @@ class VfeServiceTest : public ::testing::Test {
   void ArmOutput(CVideoOutput* output, uint32_t mode, uint32_t buffers) {
     ASSERT_EQ(PVL_OK, output->SetCurrentMode(mode, 0));
     for (uint32_t i = 0; i < buffers; ++i) {
-      CPvlPtr<IPvlMediaBuffer> b;
+      IPvlMediaBuffer* b = nullptr;  // the output's; no reference of ours
       ASSERT_EQ(PVL_OK, output->QueueNewBuffer(&b));
       ASSERT_EQ(PVL_OK, output->AckBuffer(b));
     }

@@ -198,9 +198,11 @@ TEST_F(Outputs, NoFreeBufferMeansNoneQueued) {
   CVideoOutput* out1 = svc_->GetOutput(1);
   CPvlPtr<ICameraBufferManager> bm = SetUpMode(out1, VIDEO_OUTPUT_MODE_VIDEO, Nv21(kOut1W, kOut1H));
   ASSERT_EQ(PVL_OK, out1->SetCurrentMode(VIDEO_OUTPUT_MODE_VIDEO, 0));
-  std::vector<CPvlPtr<IPvlMediaBuffer>> taken(4);
-  for (auto& b : taken) ASSERT_EQ(PVL_OK, out1->QueueNewBuffer(&b));
-  CPvlPtr<IPvlMediaBuffer> none;
+  for (int i = 0; i < 4; ++i) {
+    IPvlMediaBuffer* b = nullptr;
+    ASSERT_EQ(PVL_OK, out1->QueueNewBuffer(&b));
+  }
+  IPvlMediaBuffer* none = nullptr;
   EXPECT_EQ(CAMERA_BM_E_NO_FREE_BUFFER, out1->QueueNewBuffer(&none));
   EXPECT_EQ(4u, out1->OutstandingCount());
 }

@@ -23,17 +23,14 @@
 #include "sensorinfo.h"
 #include "statsoutputaf.h"
 #include "statsoutputwbexp.h"
+#include "vfeconfigurerids.h"
+#include "wbexpstatsconfiguration.h"
 
 namespace {
 
 constexpr ZUEUID kSignalIds[CVfeService::kSignalCount] = {ZUEUID_SIGNAL_VFE_MESSAGE, ZUEUID_SIGNAL_ACK_AF_STATS,
                                                            ZUEUID_SIGNAL_ACK_OUTPUT1, ZUEUID_SIGNAL_ACK_OUTPUT2,
                                                            ZUEUID_SIGNAL_ACK_WB_EXP_STATS};
-
-// Configuration identifiers the engine asks configurers for.
-constexpr uint32_t kKnownConfigurations[] = {0x0105df09u, 0x0105df0au, 0x0105df1eu, 0x01062980u, 0x01062981u,
-                                             0x01062984u, 0x01062987u, 0x01062989u, 0x0106298bu, 0x0106298du,
-                                             0x0106298eu, 0x0106298fu};
 
 template <class T>
 PvlResult MakeConfiguration(IVfeServiceInternal* service, CPvlPtr<T>* holder) {
@@ -97,6 +94,7 @@ PvlResult CVfeService::Construct() {
   if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_outputYScalerConfiguration));
   if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_outputCbCrScalerConfiguration));
   if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_block22Configuration));
+  if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_wbExpStatsConfiguration));
   if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_block23Configuration));
   if (r != PVL_OK) return r;
   memset(&m_operationMode, 0, sizeof m_operationMode);
@@ -133,6 +131,7 @@ CVfeService::~CVfeService() {
   m_outputCbCrScalerConfiguration.Reset();
   m_block22Configuration.Reset();
   m_block23Configuration.Reset();
+  m_wbExpStatsConfiguration.Reset();
   m_settings.Reset();
   m_sink.Reset();
   for (SignalPair& pair : m_signals) {
@@ -223,14 +222,8 @@ PvlResult CVfeService::Reset() {
 }
 
 PvlResult CVfeService::GetConfigurer(uint32_t configuration, IConfigCommand** out) {
-  if (!out) return PVL_E_BADARG;
-  *out = nullptr;
-  // The configurers come with the configure chains; until then a known
-  // identifier is reported as not supported rather than as a bad one.
-  for (uint32_t known : kKnownConfigurations) {
-    if (known == configuration) return PVL_E_UNSUPPORTED;
-  }
-  return PVL_E_BADARG;
+  // No lock: the configurer takes it when it configures.
+  return VfeConfigurer_Create(this, configuration, out);
 }
 
 PvlResult CVfeService::GetOutputs(IVideoOutput** outputs, int32_t capacity, uint32_t* count) {

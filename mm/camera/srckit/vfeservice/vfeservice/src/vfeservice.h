@@ -79,7 +79,8 @@ class CVfeService final : public CPvlObject, public IVfeService, public IVfeServ
   void UpdateMaxCropFactor() override;
   VfeOperationMode* GetOperationMode() override { return &m_operationMode; }
 
-  // The block configurations; the image-processing blocks not built yet answer null.
+  // The block configurations. The Bayer image-processing blocks are neutral
+  // stand-ins inside the configure chains for now and answer null here.
   CASFConfiguration* GetASFConfiguration() override { return nullptr; }
   COutputConfiguration* GetOutputConfiguration() override { return m_outputConfiguration.Get(); }
   CBlackLevelConfiguration* GetBlackLevelConfiguration() override { return nullptr; }
@@ -100,7 +101,7 @@ class CVfeService final : public CPvlObject, public IVfeService, public IVfeServ
   }
   CBlock22Configuration* GetBlock22Configuration() override { return m_block22Configuration.Get(); }
   CRolloffConfiguration* GetRolloffConfiguration() override { return nullptr; }
-  CWBExpStatsConfiguration* GetWBExpStatsConfiguration() override { return nullptr; }
+  CWBExpStatsConfiguration* GetWBExpStatsConfiguration() override { return m_wbExpStatsConfiguration.Get(); }
   CAFStatsConfiguration* GetAFStatsConfiguration() override { return nullptr; }
   CAWBExtStatsConfiguration* GetAWBExtStatsConfiguration() override { return nullptr; }
   CWhiteBalanceConfiguration* GetWhiteBalanceConfiguration() override { return nullptr; }
@@ -163,6 +164,7 @@ class CVfeService final : public CPvlObject, public IVfeService, public IVfeServ
   CPvlPtr<COutputCbCrScalerConfiguration> m_outputCbCrScalerConfiguration;
   CPvlPtr<CBlock22Configuration> m_block22Configuration;
   CPvlPtr<CBlock23Configuration> m_block23Configuration;
+  CPvlPtr<CWBExpStatsConfiguration> m_wbExpStatsConfiguration;
 
   CRuntimeTuning* m_registry;  // aggregated; one reference
   CPvlPtr<ITunvex> m_tunvex;

@@ -306,8 +306,10 @@ PvlResult CVideoOutput::QueueNewBuffer(IPvlMediaBuffer** buffer) {
   PvlResult r = m_currentManager->GetBuffer(&taken, 0);
   if (r != PVL_OK) return r;
   CCameraLockGuard guard(Lock());
-  m_outstanding.push_back(taken);
-  *buffer = taken.Detach();
+  // Handed out without a reference: the outstanding list holds the buffer for
+  // as long as the VFE does.
+  *buffer = taken.Get();
+  m_outstanding.push_back(std::move(taken));
   return PVL_OK;
 }
 

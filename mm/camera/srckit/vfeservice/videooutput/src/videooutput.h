@@ -9,6 +9,7 @@
 
 #include <stdint.h>
 
+#include <utility>
 #include <vector>
 
 #include "cameraportformat.h"

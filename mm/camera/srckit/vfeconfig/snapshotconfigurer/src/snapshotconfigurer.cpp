@@ -1,0 +1,150 @@
+#include "snapshotconfigurer.h"
+
+#include "block20configuration.h"
+#include "block22configuration.h"
+#include "camerasettings.h"
+#include "camifconfiguration.h"
+#include "fovcropconfiguration.h"
+#include "framedropconfiguration.h"
+#include "mainscalerconfiguration.h"
+#include "neutralblockstub.h"
+#include "outputcbcrscalerconfiguration.h"
+#include "outputconfiguration.h"
+#include "outputyscalerconfiguration.h"
+#include "plindor.h"
+#include "wbexpstatsconfiguration.h"
+
+namespace {
+
+template <class Compute>
+PvlResult Step(IVfeConfiguration* block, Compute compute) {
+  if (!block) return PVL_E_NOTREADY;
+  PvlResult r = compute();
+  return r != PVL_OK ? r : block->Apply();
+}
+
+// The Bayer blocks of a still, in chain order, before the WB/exposure statistics.
+constexpr int32_t kBayerBlocks[] = {
+    VFE_CMD_BLACK_LEVEL, VFE_CMD_ROLLOFF,         VFE_CMD_CHANNEL_GAIN, VFE_CMD_DEMOSAIC,
+    VFE_CMD_WHITE_BALANCE, VFE_CMD_COLOR_CORR,    VFE_CMD_LUMA_ADAPTATION, VFE_CMD_GAMMA,
+    VFE_CMD_COLOR_CONV,  VFE_CMD_ASF,             VFE_CMD_CHROMA_SUPP,  VFE_CMD_AWBEXT_STATS,
+    VFE_CMD_AF_STATS,
+};
+
+constexpr uint32_t kMaxFrameCount = 255;
+
+}  // namespace
+
+PvlResult CSnapshotConfigurer::GetCaptureCount(uint32_t* count) {
+  if (!count) return PVL_E_BADARG;
+  CCameraLockGuard hold(m_service->GetLock());
+  *count = m_captureCount;
+  return PVL_OK;
+}
+
+PvlResult CSnapshotConfigurer::SetCaptureCount(int32_t count) {
+  if (count < 1) return PVL_E_BADARG;
+  CCameraLockGuard hold(m_service->GetLock());
+  m_captureCount = static_cast<uint32_t>(count);
+  return PVL_OK;
+}
+
+PvlResult CSnapshotConfigurer::ConfigureOutputs() {
+  if (m_captureCount == 0) return PVL_E_NOTREADY;
+  m_service->UpdateOutputOrder(VIDEO_OUTPUT_MODE_STILL);
+  IVideoOutputControl* outputs[] = {m_service->GetRawOutput(), m_service->GetCurrentOutput1(),
+                                    m_service->GetCurrentOutput2()};
+  for (IVideoOutputControl* output : outputs) {
+    if (!output) continue;
+    uint8_t enabled = 0;
+    if (output->IsEnabled(VIDEO_OUTPUT_MODE_STILL, &enabled) != PVL_OK || !enabled) continue;
+    PvlResult r = output->SetCurrentMode(VIDEO_OUTPUT_MODE_STILL, m_captureCount);
+    if (r != PVL_OK) return r;
+  }
+  return PVL_OK;
+}
+
+// Drops the first s frames (the sensor's settling frames) and, for a burst of
+// more than three, keeps one frame in four while the burst lasts.
+PvlResult CSnapshotConfigurer::ConfigureFrameDrop() {
+  CFrameDropConfiguration* frameDrop = m_service->GetFrameDropConfiguration();
+  if (!frameDrop) return PVL_E_NOTREADY;
+  frameDrop->Reset();
+  uint32_t skip = 0;
+  PvlResult r = m_settings->GetModeTimingWord0(&skip);
+  if (r != PVL_OK) return r;
+  VfeFrameDropCmd& p = frameDrop->GetPayload();
+  r = CFrameDropConfiguration::DropLeadingFrames(&p.output1Pattern, skip);
+  if (r == PVL_OK) r = CFrameDropConfiguration::DropLeadingFrames(&p.output2Pattern, skip);
+  if (r != PVL_OK) return r;
+  if (m_captureCount > 3) {
+    const uint64_t end = 4ull * m_captureCount;
+    for (uint64_t first = skip + 1ull; first < end && first < 32; first += 4) {
+      for (uint64_t bit = first; bit < first + 3 && bit < 32; ++bit) {
+        CFrameDropConfiguration::DropFrame(&p.output1Pattern, static_cast<uint32_t>(bit));
+        CFrameDropConfiguration::DropFrame(&p.output2Pattern, static_cast<uint32_t>(bit));
+      }
+    }
+  }
+  return frameDrop->Apply();
+}
+
+PvlResult CSnapshotConfigurer::ConfigureCore() {
+  PvlResult r = ConfigureOutputs();
+  if (r == PVL_OK) r = m_service->SendReset();
+  if (r != PVL_OK) return r;
+  CCamifConfiguration* camif = m_service->GetCamifConfiguration();
+  r = Step(camif, [&] { return camif->Configure(m_settings); });
+  CFovCropConfiguration* crop = m_service->GetFovCropConfiguration();
+  if (r == PVL_OK) r = Step(crop, [&] { return crop->Recompute(m_settings); });
+  CMainScalerConfiguration* main = m_service->GetMainScalerConfiguration();
+  if (r == PVL_OK) r = Step(main, [&] { return main->Compute(); });
+  COutputYScalerConfiguration* luma = m_service->GetOutputYScalerConfiguration();
+  if (r == PVL_OK) r = Step(luma, [&] { return luma->Compute(); });
+  COutputCbCrScalerConfiguration* chroma = m_service->GetOutputCbCrScalerConfiguration();
+  if (r == PVL_OK) r = Step(chroma, [&] { return chroma->Compute(); });
+  CBlock20Configuration* block20 = m_service->GetBlock20Configuration();
+  if (r == PVL_OK) r = Step(block20, [&] { return block20->Configure(m_settings); });
+  if (r == PVL_OK) r = ConfigureFrameDrop();
+  CBlock22Configuration* block22 = m_service->GetBlock22Configuration();
+  if (r == PVL_OK) r = Step(block22, [&] { return block22->Configure(); });
+  COutputConfiguration* output = m_service->GetOutputConfiguration();
+  if (r == PVL_OK) r = Step(output, [&] { return output->Configure(); });
+  if (r == PVL_OK && m_sensor.IsBayer()) {
+    for (int32_t command : kBayerBlocks) {
+      r = CNeutralBlockStub::Apply(m_service, command);
+      if (r != PVL_OK) return r;
+    }
+    CWBExpStatsConfiguration* stats = m_service->GetWBExpStatsConfiguration();
+    r = Step(stats, [&] {
+      return stats->ConfigureForWindow(camif->GetWindowWidth(), camif->GetPixelSkipFactor(),
+                                       camif->GetWindowHeight(), camif->GetLineSkipFactor());
+    });
+  }
+  if (r != PVL_OK) return r;
+  return SetOperationMode(0, 1, m_captureCount > kMaxFrameCount ? kMaxFrameCount : m_captureCount);
+}
+
+PvlResult CRawSnapshotConfigurer::ConfigureOutputs() {
+  IVideoOutputControl* raw = m_service->GetRawOutput();
+  uint8_t enabled = 0;
+  if (!raw || raw->IsEnabled(VIDEO_OUTPUT_MODE_STILL, &enabled) != PVL_OK || !enabled) return PVL_OK;
+  return raw->SetCurrentMode(VIDEO_OUTPUT_MODE_STILL, 1);
+}
+
+PvlResult CRawSnapshotConfigurer::ConfigureCore() {
+  PvlResult r = ConfigureOutputs();
+  if (r == PVL_OK) r = m_service->SendReset();
+  if (r != PVL_OK) return r;
+  CFrameDropConfiguration* frameDrop = m_service->GetFrameDropConfiguration();
+  r = Step(frameDrop, [&] { return frameDrop->Reset(); });
+  CCamifConfiguration* camif = m_service->GetCamifConfiguration();
+  if (r == PVL_OK) r = Step(camif, [&] { return camif->Configure(m_settings); });
+  COutputConfiguration* output = m_service->GetOutputConfiguration();
+  if (r == PVL_OK) r = Step(output, [&] { return output->Configure(); });
+  if (r != PVL_OK) return r;
+  // Two sensor frames for the raw capture to settle; no timing, no wait.
+  SensorTiming timing{};
+  if (m_settings->GetSensorTiming(&timing) == PVL_OK) Plindor_WaitMicroSeconds(2 * timing.Words[0]);
+  return SetOperationMode(0, 1, 1);
+}

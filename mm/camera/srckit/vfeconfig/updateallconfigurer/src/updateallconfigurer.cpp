@@ -1,0 +1,131 @@
+#include "updateallconfigurer.h"
+
+#include <string.h>
+
+#include "camerasettings.h"
+#include "cfixedpoint.h"
+#include "fovcropconfiguration.h"
+#include "mainscalerconfiguration.h"
+#include "neutralblockstub.h"
+#include "outputcbcrscalerconfiguration.h"
+#include "outputyscalerconfiguration.h"
+
+namespace {
+
+// A fixed-point number as plain data, so that the table needs no constructor.
+struct FixedWords {
+  uint32_t q;
+  int32_t raw;
+};
+
+struct LastApplied {
+  int32_t brightness[5];
+  int32_t contrast[5];
+  uint32_t illuminant;
+  uint32_t effectMode;
+  uint32_t effect;
+  uint32_t aecIndex;
+  FixedWords exposureGain;
+  FixedWords digitalGain;
+  uint8_t afWholeFrame;
+  int32_t afCellCount;
+  uint8_t fullUpdate;
+};
+
+constexpr LastApplied kAtLoad = {{0}, {0}, 10, 0, 0, 0, {12, 0}, {12, 0}, 1, 0, 0};
+// Touched only under the VFE service's lock.
+constinit LastApplied g_last = kAtLoad;
+
+FixedWords Words(const CFixedPoint& f) { return {f.GetQ(), f.GetRawValue()}; }
+bool Differs(const CFixedPoint& now, const FixedWords& then) {
+  CFixedPoint old;
+  old.SetQ(then.q);
+  old.SetRawValue(then.raw);
+  return now != old;
+}
+
+// An optional block: its failure is dropped and the run goes on.
+void Optional(IVfeServiceInternal* service, bool needed, int32_t update) {
+  if (needed) (void)CNeutralBlockStub::Apply(service, update);
+}
+
+}  // namespace
+
+void CUpdateAllConfigurer::ResetLastApplied() { g_last = kAtLoad; }
+
+PvlResult CUpdateAllConfigurer::ConfigureCore() {
+  IVfeSettings* s = m_settings;
+  if (!s) return PVL_E_NOTREADY;
+  CameraRange brightness{}, contrast{};
+  uint32_t illuminant = 0, effectMode = 0, effect = 0, aecIndex = 0;
+  CFixedPoint exposureGain, digitalGain, red, green, blue;
+  uint8_t afWholeFrame = 1;
+  int32_t afCellCount = 0;
+  PvlResult r = s->GetBrightness(&brightness);
+  if (r == PVL_OK) r = s->GetContrast(&contrast);
+  if (r == PVL_OK) r = s->GetWhiteBalanceIlluminant(&illuminant);
+  if (r == PVL_OK) r = s->GetImageEffectMode(&effectMode);
+  if (r == PVL_OK) r = s->GetImageEffect(&effect);
+  if (r == PVL_OK) r = s->GetAecIndex(&aecIndex);
+  if (r == PVL_OK) r = s->GetExposureGain(&exposureGain);
+  if (r == PVL_OK) r = s->GetDigitalGain(&digitalGain);
+  if (r == PVL_OK) r = s->GetAFWindowConfig(&afWholeFrame, nullptr, 0, &afCellCount);
+  if (r == PVL_OK) r = s->GetWhiteBalanceGains(&red, &green, &blue);
+  if (r != PVL_OK) return r;
+
+  const bool brightnessChanged = brightness.Value != g_last.brightness[4];
+  const bool contrastChanged = contrast.Value != g_last.contrast[4];
+  const bool exposureChanged = aecIndex != g_last.aecIndex || Differs(exposureGain, g_last.exposureGain);
+  const bool digitalGainChanged = Differs(digitalGain, g_last.digitalGain);
+  const bool afChanged = afWholeFrame != g_last.afWholeFrame || afCellCount != g_last.afCellCount;
+  const bool pictureChanged = exposureChanged || illuminant != g_last.illuminant ||
+                              effectMode != g_last.effectMode || effect != g_last.effect || brightnessChanged ||
+                              contrastChanged;
+  const bool full = g_last.fullUpdate != 0;
+
+  CFovCropConfiguration* crop = m_service->GetFovCropConfiguration();
+  CMainScalerConfiguration* main = m_service->GetMainScalerConfiguration();
+  COutputYScalerConfiguration* luma = m_service->GetOutputYScalerConfiguration();
+  COutputCbCrScalerConfiguration* chroma = m_service->GetOutputCbCrScalerConfiguration();
+  if (!crop || !main || !luma || !chroma) return PVL_E_NOTREADY;
+  r = crop->Recompute(s);
+  if (r == PVL_OK) r = crop->SendUpdate();
+  if (r == PVL_OK) r = main->Compute();
+  if (r == PVL_OK) r = main->SendUpdate();
+  if (r == PVL_OK) r = luma->Compute();
+  if (r == PVL_OK) r = luma->SendUpdate();
+  if (r == PVL_OK) r = chroma->Compute();
+  if (r == PVL_OK) r = chroma->SendUpdate();
+  if (r != PVL_OK) return r;
+
+  // The image blocks' own tuning-changed markers join these tests once the
+  // blocks compute their payloads.
+  Optional(m_service, exposureChanged, VFE_CMD_BLACK_LEVEL_UPDATE);
+  Optional(m_service, digitalGainChanged, VFE_CMD_CHANNEL_GAIN_UPDATE);
+  if (exposureChanged && CNeutralBlockStub::Apply(m_service, VFE_CMD_DEMOSAIC_UPDATE1) == PVL_OK)
+    (void)CNeutralBlockStub::Apply(m_service, VFE_CMD_DEMOSAIC_UPDATE2);
+  Optional(m_service, true, VFE_CMD_WHITE_BALANCE_UPDATE);
+  if (exposureChanged || !full) r = CNeutralBlockStub::Apply(m_service, VFE_CMD_COLOR_CORR_UPDATE);
+  if (r == PVL_OK && (pictureChanged || !full)) r = CNeutralBlockStub::Apply(m_service, VFE_CMD_GAMMA_UPDATE);
+  if (r == PVL_OK) r = CNeutralBlockStub::Apply(m_service, VFE_CMD_COLOR_CONV_UPDATE);
+  if (r != PVL_OK) return r;
+  Optional(m_service, exposureChanged, VFE_CMD_ASF_UPDATE);
+  Optional(m_service, exposureChanged, VFE_CMD_CHROMA_SUPP_UPDATE);
+  Optional(m_service, true, VFE_CMD_AWBEXT_STATS_UPDATE);
+  Optional(m_service, afChanged, VFE_CMD_AF_STATS_UPDATE);
+
+  r = m_service->SendCommand(VFE_CMD_UPDATE, nullptr, 0);
+  if (r != PVL_OK) return r;
+  g_last.aecIndex = aecIndex;
+  g_last.exposureGain = Words(exposureGain);
+  g_last.digitalGain = Words(digitalGain);
+  g_last.illuminant = illuminant;
+  g_last.afWholeFrame = afWholeFrame;
+  g_last.afCellCount = afCellCount;
+  g_last.fullUpdate = 1;
+  g_last.effectMode = effectMode;
+  g_last.effect = effect;
+  memcpy(g_last.brightness, &brightness, sizeof g_last.brightness);
+  memcpy(g_last.contrast, &contrast, sizeof g_last.contrast);
+  return PVL_OK;
+}

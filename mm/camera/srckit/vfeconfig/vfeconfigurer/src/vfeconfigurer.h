@@ -1,0 +1,112 @@
+// The base of every VFE configurer: a framework object behind IConfigCommand
+// (or the still configurer's ISnapshotConfigCommand) that takes the service's
+// lock for the whole Configure, answers 13 unless the service is initialised,
+// and keeps the settings view and the sensor information read when it was
+// made.
+#pragma once
+
+#include <string.h>
+
+#include <new>
+
+#include "cameralockguard.h"
+#include "ivfeservice.h"
+#include "pvlobject.h"
+#include "sensorinfo.h"
+#include "vfeconfigurerids.h"
+#include "vfedriver.h"
+
+class IVfeSettings;
+
+template <class Face>
+class CVfeConfigurerOn : public Face, public CPvlObject {
+ public:
+  int32_t AddRef() override { return CPvlObject::AddRef(); }
+  int32_t Release() override { return CPvlObject::Release(); }
+  PvlResult QueryInterface(ZUEUID iid, void** out) override {
+    if (!out) return PVL_E_BADARG;
+    if (iid == ZUEUID_IFACE_CONFIG_COMMAND || (iid == m_ownFace && m_ownFace != 0)) {
+      Face* face = this;
+      face->AddRef();
+      *out = face;
+      return PVL_OK;
+    }
+    return CPvlObject::QueryInterface(iid, out);
+  }
+  PvlResult Configure() override {
+    CCameraLockGuard hold(m_service->GetLock());
+    IVfeState* state = m_service->GetCurrentState();
+    if (!state || !state->IsInitialized()) return PVL_E_NOTREADY;
+    return ConfigureCore();
+  }
+
+  virtual PvlResult ConfigureCore() { return ConfigureOutputs(); }
+  virtual PvlResult ConfigureOutputs() = 0;
+
+  const CSensorInfo& SensorInfo() const { return m_sensor; }
+
+ protected:
+  CVfeConfigurerOn(IVfeServiceInternal* service, PvlResult* result, ZUEUID ownFace = 0)
+      : CPvlObject(service ? service->GetEnv() : nullptr),
+        m_settings(service ? service->GetVfeSettings() : nullptr),
+        m_service(service),
+        m_ownFace(ownFace) {
+    *result = GetEnv() ? m_sensor.Fill(m_settings) : PVL_E_FAIL;
+  }
+  ~CVfeConfigurerOn() override = default;
+
+  // Writes the service's VFE_CMD_START record: 1 for a sensor kind outside 1-8.
+  PvlResult SetOperationMode(uint32_t first, uint32_t mode, uint32_t count) {
+    VfeOperationMode* record = m_service->GetOperationMode();
+    if (!record) return PVL_E_NOTREADY;
+    memset(record, 0, sizeof *record);
+    record->inputPath = first;
+    record->snapshot = mode;
+    record->snapshotFrames = static_cast<uint8_t>(count);
+    // Sensor output kind 1-8 to the VFE's input format code.
+    static constexpr uint32_t kInputFormat[9] = {0, 3, 2, 1, 0, 4, 5, 6, 7};
+    uint32_t kind = m_sensor.Format().Words[0];
+    if (kind < 1 || kind > 8) return PVL_E_FAIL;
+    record->pixelOrder = kInputFormat[kind];
+    if (m_sensor.IsYUV()) record->yuvFlag = m_sensor.Format().Words[1] == 1 ? 0 : 1;
+    return PVL_OK;
+  }
+
+  template <class Derived>
+  static PvlResult CreateAs(IVfeServiceInternal* service, IConfigCommand** out) {
+    if (!out) return PVL_E_NULLPTR;
+    PvlResult result = PVL_E_FAIL;
+    Derived* object = new (std::nothrow) Derived(service, &result);
+    if (!object) return PVL_E_OUTOFMEMORY;
+    if (result != PVL_OK) {
+      delete object;
+      return result;
+    }
+    IConfigCommand* face = object;
+    face->AddRef();
+    *out = face;
+    return PVL_OK;
+  }
+
+  IVfeSettings* m_settings;
+  CSensorInfo m_sensor;
+  IVfeServiceInternal* m_service;
+
+ private:
+  ZUEUID m_ownFace;
+};
+
+using CVfeConfigurer = CVfeConfigurerOn<IConfigCommand>;
+using CVfeConfigurer2 = CVfeConfigurerOn<ISnapshotConfigCommand>;
+
+// Answers 20 whenever the service is initialised.
+class CUnsupportedConfigurer final : public CVfeConfigurer {
+ public:
+  static PvlResult Create(IVfeServiceInternal* service, IConfigCommand** out) {
+    return CreateAs<CUnsupportedConfigurer>(service, out);
+  }
+  PvlResult ConfigureCore() override { return PVL_E_UNSUPPORTED; }
+  PvlResult ConfigureOutputs() override { return PVL_E_UNSUPPORTED; }
+
+  CUnsupportedConfigurer(IVfeServiceInternal* service, PvlResult* result) : CVfeConfigurer(service, result) {}
+};

@@ -1,0 +1,96 @@
+#include "vfetuning.h"
+
+#include "camerasettings.h"
+#include "cfixedpoint.h"
+#include "pvllog.h"
+#include "pvlptr.h"
+
+namespace {
+
+// Runs one getter of the tuning-parameter face; throws its failure.
+template <class Get>
+void MustGet(VfeTuningSource source, Get get) {
+  CPvlPtr<ITuningParams> params;
+  PvlResult r = (source ? source : TuningData_GetParamsInterface)(&params);
+  if (r != PVL_OK) throw Camera::CZUEException(r);
+  // Success without a face: there is no tuning data to read.
+  if (!params) throw Camera::CZUEException(PVL_E_NOTREADY);
+  r = get(params.Get());
+  if (r != PVL_OK) throw Camera::CZUEException(r);
+}
+
+template <class Body>
+PvlResult Guarded(Body body) {
+  try {
+    body();
+    return PVL_OK;
+  } catch (const Camera::CZUEException& e) {
+    return e.GetResult();
+  } catch (...) {
+    return PVL_E_FAIL;
+  }
+}
+
+}  // namespace
+
+void CVfeTuning::MustGetValue(TuningParamId id, TuningTrigger* out, VfeTuningSource source) {
+  MustGet(source, [&](ITuningParams* p) { return p->GetTrigger(id, out); });
+}
+
+TuningTrigger CVfeTuning::GetValue(TuningParamId id, PvlResult* result, VfeTuningSource source) {
+  TuningTrigger trigger{};
+  PvlResult r = Guarded([&] { MustGetValue(id, &trigger, source); });
+  if (result) *result = r;
+  return trigger;
+}
+
+PvlResult CVfeTuning::GetChannelGains(TuningParamId id, TuningChannelGains* out, VfeTuningSource source) {
+  return Guarded([&] { MustGet(source, [&](ITuningParams* p) { return p->GetChannelGains(id, out); }); });
+}
+
+PvlResult CVfeTuning::GetChromaSuppTable(TuningParamId id, TuningChromaSupp* out, VfeTuningSource source) {
+  return Guarded([&] { MustGet(source, [&](ITuningParams* p) { return p->GetChromaSupp(id, out); }); });
+}
+
+PvlResult CVfeTuning::GetColorConvTable(TuningParamId id, TuningColorConvMatrix* out, VfeTuningSource source) {
+  return Guarded([&] { MustGet(source, [&](ITuningParams* p) { return p->GetColorConvMatrix(id, out); }); });
+}
+
+PvlResult VfeTriggerRatio(IVfeSettings* settings, uint32_t selector, const TuningTrigger& trigger, float* ratio) {
+  if (!settings || !ratio) return PVL_E_NULLPTR;
+  if (selector == 0) {
+    uint32_t lux = 0;
+    PvlResult r = settings->GetAecIndex(&lux);
+    if (r != PVL_OK) return r;
+    int32_t index = static_cast<int32_t>(lux);
+    if (index <= trigger.LuxIndexStart) {
+      *ratio = 0.0f;
+    } else if (index >= trigger.LuxIndexEnd) {
+      *ratio = 1.0f;
+    } else {
+      int32_t span = trigger.LuxIndexEnd - trigger.LuxIndexStart;
+      if (span == 0) return PVL_E_BADARG;
+      *ratio = static_cast<float>(index - trigger.LuxIndexStart) / static_cast<float>(span);
+    }
+    return PVL_OK;
+  }
+  if (selector == 1) {
+    CFixedPoint gain;
+    PvlResult r = settings->GetExposureGain(&gain);
+    if (r != PVL_OK) return r;
+    CFixedPoint start(static_cast<double>(trigger.GainStart)), end(static_cast<double>(trigger.GainEnd));
+    if (gain <= start) {
+      *ratio = 0.0f;
+    } else if (gain >= end) {
+      *ratio = 1.0f;
+    } else {
+      float g = 0.0f;
+      r = gain.GetFloat(&g);
+      if (r != PVL_OK) return r;
+      if (trigger.GainEnd == trigger.GainStart) return PVL_E_BADARG;
+      *ratio = (g - trigger.GainStart) / (trigger.GainEnd - trigger.GainStart);
+    }
+    return PVL_OK;
+  }
+  return PVL_E_NOTREPRESENTABLE;
+}

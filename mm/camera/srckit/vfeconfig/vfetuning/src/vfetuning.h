@@ -1,0 +1,35 @@
+// How the block computations read tuning records: a throwing core
+// (Camera::CZUEException with the failing code) under a wrapper that turns any
+// failure into a result code, and the rule by which a block takes its
+// normal-light table, its low-light table or a blend of both.
+#pragma once
+
+#include <stdint.h>
+
+#include "tuningblock.h"
+#include "tuningdata.h"
+#include "tuningparamid.h"
+
+class IVfeSettings;
+
+// Where the tuning-parameter face comes from (the environment's tuning-data
+// service, or a test's).
+typedef PvlResult (*VfeTuningSource)(ITuningParams** out);
+
+class CVfeTuning {
+ public:
+  // Never throw: 0, the exception's code, or 1 for any other exception.
+  static TuningTrigger GetValue(TuningParamId id, PvlResult* result, VfeTuningSource source = nullptr);
+  static PvlResult GetChannelGains(TuningParamId id, TuningChannelGains* out, VfeTuningSource source = nullptr);
+  static PvlResult GetChromaSuppTable(TuningParamId id, TuningChromaSupp* out, VfeTuningSource source = nullptr);
+  static PvlResult GetColorConvTable(TuningParamId id, TuningColorConvMatrix* out, VfeTuningSource source = nullptr);
+
+  // Throw Camera::CZUEException with the failing code. A source that succeeds
+  // without an interface counts as no tuning data (13).
+  static void MustGetValue(TuningParamId id, TuningTrigger* out, VfeTuningSource source = nullptr);
+};
+
+// The light-range rule: *ratio 0 takes table A (at and below the start), 1
+// table B (at and above the end), anything between blends A + ratio (B - A).
+// selector 0 reads the lux index, 1 the sensor gain; any other selector 16.
+PvlResult VfeTriggerRatio(IVfeSettings* settings, uint32_t selector, const TuningTrigger& trigger, float* ratio);

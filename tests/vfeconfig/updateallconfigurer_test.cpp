@@ -1,0 +1,140 @@
+// Update-all while video runs: what the first run sends, what a second run
+// with nothing changed sends, which change brings back which blocks, and that
+// a refused latch makes the next run repeat everything.
+#include <gtest/gtest.h>
+
+#include "updateallconfigurer.h"
+#include "vfeconfigfixture.h"
+#include "vfeconfigurerids.h"
+
+namespace vfeconfigtest {
+namespace {
+
+const std::vector<int32_t> kGeometry = {VFE_CMD_FOV_CROP_UPDATE, VFE_CMD_MAIN_SCALER_UPDATE,
+                                        VFE_CMD_OUTPUT_Y_SCALER_UPDATE, VFE_CMD_OUTPUT_CBCR_SCALER_UPDATE};
+
+std::vector<int32_t> With(std::initializer_list<int32_t> blocks) {
+  std::vector<int32_t> all = kGeometry;
+  all.insert(all.end(), blocks.begin(), blocks.end());
+  all.push_back(VFE_CMD_UPDATE);
+  return all;
+}
+
+const std::vector<int32_t> kUnchanged =
+    With({VFE_CMD_WHITE_BALANCE_UPDATE, VFE_CMD_COLOR_CONV_UPDATE, VFE_CMD_AWBEXT_STATS_UPDATE});
+
+class UpdateAllTest : public VfeBlockTest {
+ protected:
+  void SetUp() override {
+    VfeBlockTest::SetUp();
+    CUpdateAllConfigurer::ResetLastApplied();
+    settings_.SetActive(0, 0, 1296, 972);
+    Output1(320, 240);
+    ASSERT_EQ(PVL_OK, service_->camif->Configure(&settings_));
+  }
+  void TearDown() override {
+    CUpdateAllConfigurer::ResetLastApplied();
+    VfeBlockTest::TearDown();
+  }
+  PvlResult Run() {
+    service_->sent.clear();
+    IConfigCommand* configurer = nullptr;
+    PvlResult r = VfeConfigurer_Create(service_, ZUEUID_CONFIG_UPDATE_ALL, &configurer);
+    if (r != PVL_OK) return r;
+    r = configurer->Configure();
+    configurer->Release();
+    return r;
+  }
+};
+
+TEST_F(UpdateAllTest, FirstRunSendsEverythingThenOnlyTheAlwaysSentBlocks) {
+  ASSERT_EQ(PVL_OK, Run());
+  EXPECT_EQ(With({VFE_CMD_BLACK_LEVEL_UPDATE, VFE_CMD_CHANNEL_GAIN_UPDATE, VFE_CMD_DEMOSAIC_UPDATE1,
+                  VFE_CMD_DEMOSAIC_UPDATE2, VFE_CMD_WHITE_BALANCE_UPDATE, VFE_CMD_COLOR_CORR_UPDATE,
+                  VFE_CMD_GAMMA_UPDATE, VFE_CMD_COLOR_CONV_UPDATE, VFE_CMD_ASF_UPDATE, VFE_CMD_CHROMA_SUPP_UPDATE,
+                  VFE_CMD_AWBEXT_STATS_UPDATE}),
+            service_->Commands());
+  ASSERT_EQ(PVL_OK, Run());
+  EXPECT_EQ(kUnchanged, service_->Commands());
+}
+
+struct ChangeCase {
+  const char* name;
+  void (*change)(VfeSettingsDouble*);
+  std::vector<int32_t> commands;
+};
+class UpdateAllChangeTest : public ::testing::TestWithParam<ChangeCase>, public VfeBlockFixture {
+ protected:
+  void SetUp() override {
+    SetUpBlocks();
+    CUpdateAllConfigurer::ResetLastApplied();
+    settings_.SetActive(0, 0, 1296, 972);
+    Output1(320, 240);
+    ASSERT_EQ(PVL_OK, service_->camif->Configure(&settings_));
+  }
+  void TearDown() override {
+    CUpdateAllConfigurer::ResetLastApplied();
+    TearDownBlocks();
+  }
+};
+
+TEST_P(UpdateAllChangeTest, ResendsTheBlocksTheChangeFeeds) {
+  IConfigCommand* configurer = nullptr;
+  ASSERT_EQ(PVL_OK, VfeConfigurer_Create(service_, ZUEUID_CONFIG_UPDATE_ALL, &configurer));
+  ASSERT_EQ(PVL_OK, configurer->Configure());
+  GetParam().change(&settings_);
+  service_->sent.clear();
+  ASSERT_EQ(PVL_OK, configurer->Configure());
+  configurer->Release();
+  EXPECT_EQ(GetParam().commands, service_->Commands());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, UpdateAllChangeTest,
+    ::testing::Values(
+        ChangeCase{"Brightness", [](VfeSettingsDouble* s) { s->brightness.Value = 7; },
+                   With({VFE_CMD_WHITE_BALANCE_UPDATE, VFE_CMD_GAMMA_UPDATE, VFE_CMD_COLOR_CONV_UPDATE,
+                         VFE_CMD_AWBEXT_STATS_UPDATE})},
+        ChangeCase{"AecIndex", [](VfeSettingsDouble* s) { s->aecIndex = 250; },
+                   With({VFE_CMD_BLACK_LEVEL_UPDATE, VFE_CMD_DEMOSAIC_UPDATE1, VFE_CMD_DEMOSAIC_UPDATE2,
+                         VFE_CMD_WHITE_BALANCE_UPDATE, VFE_CMD_COLOR_CORR_UPDATE, VFE_CMD_GAMMA_UPDATE,
+                         VFE_CMD_COLOR_CONV_UPDATE, VFE_CMD_ASF_UPDATE, VFE_CMD_CHROMA_SUPP_UPDATE,
+                         VFE_CMD_AWBEXT_STATS_UPDATE})},
+        ChangeCase{"DigitalGain", [](VfeSettingsDouble* s) { s->digitalGain = CFixedPoint(1.5); },
+                   With({VFE_CMD_CHANNEL_GAIN_UPDATE, VFE_CMD_WHITE_BALANCE_UPDATE, VFE_CMD_COLOR_CONV_UPDATE,
+                         VFE_CMD_AWBEXT_STATS_UPDATE})},
+        ChangeCase{"AfWindow", [](VfeSettingsDouble* s) { s->afWholeFrame = 0; },
+                   With({VFE_CMD_WHITE_BALANCE_UPDATE, VFE_CMD_COLOR_CONV_UPDATE, VFE_CMD_AWBEXT_STATS_UPDATE,
+                         VFE_CMD_AF_STATS_UPDATE})},
+        ChangeCase{"Nothing", [](VfeSettingsDouble*) {}, kUnchanged}),
+    CaseName<ChangeCase>);
+
+TEST_F(UpdateAllTest, ARefusedLatchMakesTheNextRunRepeatEveryUpdate) {
+  service_->answers[VFE_CMD_UPDATE] = PVL_E_FAIL;
+  EXPECT_EQ(PVL_E_FAIL, Run());
+  const std::vector<int32_t> first = service_->Commands();
+  service_->answers.erase(VFE_CMD_UPDATE);
+  ASSERT_EQ(PVL_OK, Run());
+  EXPECT_EQ(first, service_->Commands());
+}
+
+TEST_F(UpdateAllTest, AnOptionalBlockFailureDoesNotChangeTheResult) {
+  service_->answers[VFE_CMD_BLACK_LEVEL_UPDATE] = PVL_E_BADARG;
+  EXPECT_EQ(PVL_OK, Run());
+}
+
+TEST_F(UpdateAllTest, AFailingReadSendsNothing) {
+  settings_.fail["GetWhiteBalanceGains"] = PVL_E_NOTREADY;
+  EXPECT_EQ(PVL_E_NOTREADY, Run());
+  EXPECT_TRUE(service_->sent.empty());
+}
+
+// Outside video the driver refuses the crop update: the run ends there.
+TEST_F(UpdateAllTest, ARefusedCropUpdateEndsTheRun) {
+  service_->answers[VFE_CMD_FOV_CROP_UPDATE] = PVL_E_FAIL;
+  EXPECT_EQ(PVL_E_FAIL, Run());
+  EXPECT_EQ(std::vector<int32_t>{VFE_CMD_FOV_CROP_UPDATE}, service_->Commands());
+}
+
+}  // namespace
+}  // namespace vfeconfigtest

@@ -1,0 +1,151 @@
+// The configure chains on the real VFE driver and the VFE hardware model: the
+// video chain's commands make the model stream OUTPUT1 frames of the
+// programmed size, with the WB/exposure statistics buffers filling, and the
+// still chain takes one frame of the whole window.
+#include <gtest/gtest.h>
+
+#include "vfeconfigdoubles.h"
+#include "vfeconfigurerids.h"
+#include "vfedriver_fixture.h"
+
+namespace {
+
+using vfeconfigtest::VfeServiceDouble;
+using vfeconfigtest::VfeSettingsDouble;
+using vfedrivertest::Buffer;
+
+class VfeChainOnModel : public vfedrivertest::VfeDriverTest {
+ protected:
+  void SetUp() override {
+    VfeDriverTest::SetUp();
+    ASSERT_NE(drv_, nullptr);
+    service_ = new VfeServiceDouble(env_);
+    service_->settings = &settings_;
+    service_->driver = drv_;
+    ASSERT_EQ(PVL_OK, service_->CreateBlocks());
+    settings_.SetActive(0, 0, vfedrivertest::kWindowW, vfedrivertest::kWindowH);
+  }
+  void TearDown() override {
+    delete service_;
+    VfeDriverTest::TearDown();
+  }
+  // OUTPUT1 whose buffers are real NV21 frames with a guard tail.
+  void RealOutput1(uint32_t w = vfedrivertest::kOut1W, uint32_t h = vfedrivertest::kOut1H) {
+    service_->out1.enabled = true;
+    service_->out1.size = service_->out1.mode1 = service_->out1.mode0 = {w, h};
+    service_->out1.onAck = [this, w, h] {
+      Frame f;
+      f.y = Allocate(w * h + kGuard);
+      f.c = Allocate(w * (h / 2) + kGuard);
+      f.entry.luma[0] = f.y.phys;
+      f.entry.chroma[0] = f.c.phys;
+      frames_.push_back(f);
+      return Queue(0, f);
+    };
+  }
+  void RealStats() {
+    auto next = [this] { return Allocate(16384).phys; };
+    service_->afOutput.nextAddress = next;
+    service_->wbExpOutput.nextAddress = next;
+  }
+  PvlResult RunVideo() { return Run(ZUEUID_CONFIG_VIDEO, 0); }
+  PvlResult Run(uint32_t id, int32_t count) {
+    IConfigCommand* configurer = nullptr;
+    PvlResult r = VfeConfigurer_Create(service_, id, &configurer);
+    if (r != PVL_OK) return r;
+    ISnapshotConfigCommand* still = nullptr;
+    if (count && configurer->QueryInterface(ZUEUID_IFACE_SNAPSHOT_CONFIG_COMMAND,
+                                            reinterpret_cast<void**>(&still)) == PVL_OK) {
+      still->SetCaptureCount(count);
+      still->Release();
+    }
+    r = configurer->Configure();
+    configurer->Release();
+    return r;
+  }
+  static bool Written(const Buffer& b, uint32_t bytes) {
+    const auto* p = static_cast<const uint8_t*>(b.virt);
+    for (uint32_t i = 0; i < bytes; ++i)
+      if (p[i] != 0xEE) return true;
+    return false;
+  }
+  static bool TailUntouched(const Buffer& b, uint32_t from) {
+    const auto* p = static_cast<const uint8_t*>(b.virt);
+    for (uint32_t i = from; i < b.size; ++i)
+      if (p[i] != 0xEE) return false;
+    return true;
+  }
+
+  const Frame* FrameAt(uint32_t luma) const {
+    for (const Frame& f : frames_)
+      if (f.y.phys == luma) return &f;
+    return nullptr;
+  }
+
+  static constexpr uint32_t kLuma = vfedrivertest::kOut1W * vfedrivertest::kOut1H;
+  static constexpr uint32_t kGuard = 4096;
+  VfeSettingsDouble settings_;
+  VfeServiceDouble* service_ = nullptr;
+  std::vector<Frame> frames_;
+};
+
+TEST_F(VfeChainOnModel, VideoChainStreamsFramesOfTheProgrammedSize) {
+  RealOutput1();
+  RealStats();
+  ASSERT_EQ(PVL_OK, RunVideo());
+  ASSERT_GE(frames_.size(), 2u);
+  ASSERT_EQ(PVL_OK, Cmd(VFE_CMD_START, service_->operationMode));
+  StartSensor();
+  ASSERT_TRUE(WaitFor(MSG_VFE_OUTPUT1)) << "no frame";
+  uint32_t luma = seen_.back().payload.frame.luma;
+  const Frame* frame = nullptr;
+  for (const Frame& f : frames_)
+    if (f.y.phys == luma) frame = &f;
+  ASSERT_NE(frame, nullptr);
+  EXPECT_TRUE(Written(frame->y, kLuma));
+  EXPECT_TRUE(TailUntouched(frame->y, kLuma)) << "written past 320 x 240";
+  EXPECT_TRUE(TailUntouched(frame->c, kLuma / 2)) << "chroma past 320 x 120";
+  EXPECT_TRUE(WaitFor(MSG_VFE_STATS_WB_EXP)) << "no WB/exposure statistics";
+}
+
+// A zoom while video runs is taken; a second one before the VFE has latched
+// the first is refused by the driver, and the zoom says so instead of losing
+// the change.
+TEST_F(VfeChainOnModel, ZoomDuringVideoIsTakenAndASecondBeforeTheLatchIsReported) {
+  RealOutput1();
+  RealStats();
+  ASSERT_EQ(PVL_OK, RunVideo());
+  ASSERT_EQ(PVL_OK, Cmd(VFE_CMD_START, service_->operationMode));
+  StartSensor();
+  ASSERT_TRUE(WaitFor(MSG_VFE_OUTPUT1));
+  // No frame starts (and so no latch) until the sensor streams again.
+  ASSERT_TRUE(SensorWrite(0x0100, 0));
+  settings_.crop = CFixedPoint(2.0);
+  ASSERT_EQ(PVL_OK, Run(ZUEUID_CONFIG_CROP, 0));
+  settings_.crop = CFixedPoint(3.0);
+  EXPECT_NE(PVL_OK, Run(ZUEUID_CONFIG_CROP, 0));
+  seen_.clear();
+  StartSensor();
+  ASSERT_TRUE(WaitFor(MSG_VFE_UPDATE_ACK)) << "the first zoom is latched";
+  EXPECT_EQ(PVL_OK, Run(ZUEUID_CONFIG_CROP, 0)) << "and the next one is taken again";
+}
+
+TEST_F(VfeChainOnModel, StillChainTakesOneFrameOfTheWholeWindow) {
+  const uint32_t w = vfedrivertest::kAreaW, h = vfedrivertest::kAreaH;
+  RealOutput1(w, h);
+  RealStats();
+  settings_.settleFrames = 0;
+  ASSERT_EQ(PVL_OK, Run(ZUEUID_CONFIG_SNAPSHOT, 1));
+  EXPECT_EQ(0, service_->mainScaler->GetPayload().enable) << "no scaling of a full-size still";
+  ASSERT_EQ(PVL_OK, Cmd(VFE_CMD_START, service_->operationMode));
+  StartSensor();
+  ASSERT_TRUE(WaitFor(MSG_VFE_OUTPUT1)) << "no still";
+  const Frame* frame = FrameAt(seen_.back().payload.frame.luma);
+  ASSERT_NE(frame, nullptr);
+  EXPECT_TRUE(Written(frame->y, w * h));
+  EXPECT_FALSE(TailUntouched(frame->y, w * h - w)) << "the last line is written";
+  EXPECT_TRUE(TailUntouched(frame->y, w * h)) << "written past the window";
+  EXPECT_TRUE(TailUntouched(frame->c, w * (h / 2)));
+}
+
+}  // namespace
