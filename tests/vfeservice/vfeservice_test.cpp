@@ -1,11 +1,15 @@
 // The VFE service over the real VFE driver and the VFE hardware model: its
 // states, the receive thread's frames and events, Suspend and Resume, a failed
 // Open, the model's faults, and the tuning table's withdrawal.
+#include <algorithm>
 #include <future>
+#include <optional>
 
 #include "image_copy.h"
 #include "ivfestats.h"
 #include "tunvex.h"
+#include "tunvexclient.h"
+#include "tunvextestnet.h"
 #include "vfeservicefixture.h"
 
 namespace vfeservicetest {
@@ -397,27 +401,56 @@ TEST_F(VfeServiceTest, SuspendDropsTheDriverAndResumeBringsItBack) {
 
 // ---- The tuning table ------------------------------------------------------------------------
 
+// The tuning server keeps the "VFE" table without a reference: the service
+// withdraws it when it goes, so a tool that lists and reads afterwards sees
+// nothing of it (and the server reads no freed memory).
 TEST(VfeServiceTuning, TheVfeTableLeavesTheServerWithTheService) {
+  const uint16_t port = FreeLoopbackPort();
+  ASSERT_NE(0, port);
+  setenv("TUNVEX_PORT", std::to_string(port).c_str(), 1);
   camera::test::WriteImageFile("fs/~0x0106fa8a/_TunvexEnabled.flg", "");
   CPvlPtr<IEnv> env;
   ASSERT_EQ(PVL_OK, env_env_CreateInstance(ZUEUID_CLASS_ENV, env.Out()));
   CPvlPtr<ITunvex> server;
   ASSERT_EQ(PVL_OK, env->CreateInstance(ZUEUID_CLASS_TUNINGSERVER, server.Out()));
+  ASSERT_EQ(PVL_OK, server->Start());
+  TunvexClient client;
+  client.SetTimeout(30000);
+  bool connected = false;
+  for (int i = 0; i < 600 && !connected; ++i) {
+    connected = client.Connect("127.0.0.1", port);
+    if (!connected) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_TRUE(connected) << client.Error();
+  auto names = [&client] {
+    std::vector<tunvex::ListEntry> items;
+    EXPECT_TRUE(client.ListAll(&items)) << client.Error();
+    std::vector<std::string> out;
+    for (const tunvex::ListEntry& e : items) out.push_back(e.name);
+    return out;
+  };
   {
     CPvlPtr<IVfeService> service;
     ASSERT_EQ(PVL_OK, VfeService_CreateInstance(env.Get(), ZUEUID_CLASS_VFE_SERVICE, nullptr, service.Out()));
-    CPvlPtr<IRuntimeTuning> keys;
-    ASSERT_EQ(PVL_OK, service->QueryInterface(ZUEUID_RUNTIME_TUNING, keys.Out()));
-    // Registered: withdrawing it again is accepted once.
-    EXPECT_EQ(PVL_OK, server->Unregister(keys.Get()));
-    EXPECT_EQ(PVL_OK, server->Register(keys.Get(), "VFE"));
-    keys.Reset();
-    CVfeService* svc = static_cast<CVfeService*>(service.Get());
-    ASSERT_NE(nullptr, svc->GetRuntimeTuning());
+    CRuntimeTuning* registry = static_cast<CVfeService*>(service.Get())->GetRuntimeTuning();
+    ASSERT_NE(nullptr, registry);
+    // A value of the service's, as a block would register one; the group is
+    // offered again so that the server counts it.
+    static uint32_t probe = 7;
+    ASSERT_EQ(PVL_OK, registry->Register("Probe", &probe, TUNING_TYPE_U32, 1, 0));
+    ASSERT_EQ(PVL_OK, server->Unregister(registry->Face()));
+    ASSERT_EQ(PVL_OK, server->Register(registry->Face(), "VFE"));
+    std::vector<std::string> listed = names();
+    EXPECT_NE(std::find(listed.begin(), listed.end(), "Probe"), listed.end()) << ::testing::PrintToString(listed);
   }
-  // The service is gone; its table must be too, or the server would read freed memory.
+  std::vector<std::string> listed = names();
+  EXPECT_EQ(std::find(listed.begin(), listed.end(), "Probe"), listed.end());
+  std::vector<std::optional<std::string>> texts;
+  bool pending = false;
+  client.Get({{0, 0}}, &texts, &pending);  // whatever it answers, it reads nothing freed
   uint32_t needed = 0;
   EXPECT_EQ(PVL_OK, server->SendDataToJPEG(nullptr, 0, &needed, nullptr));
+  client.Close();
   server.Reset();
   camera::test::RemoveImageFile("fs/~0x0106fa8a/_TunvexEnabled.flg");
 }
