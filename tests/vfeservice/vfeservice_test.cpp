@@ -33,7 +33,7 @@ class StateMatrix : public VfeServiceTest, public ::testing::WithParamInterface<
   void Reach(From from) {
     if (from == From::Uninitialized) return;
     ASSERT_EQ(PVL_OK, Init());
-    if (from == From::Suspended) ASSERT_EQ(PVL_OK, service_->Suspend());
+    if (from == From::Suspended) { ASSERT_EQ(PVL_OK, service_->Suspend()); }
     if (from == From::Running) {
       ConfigurePipeline(6);  // no output path: the VFE runs without buffers
       ASSERT_EQ(PVL_OK, service_->Start());
@@ -308,7 +308,7 @@ TEST_F(VfeServiceTest, TheVideoChainOnTheServiceStreams) {
 TEST_F(VfeServiceTest, ConfigurersNeedAnInitializedService) {
   // Refused when made or when run, but never run on an uninitialised service.
   CPvlPtr<IConfigCommand> video;
-  if (service_->GetConfigurer(ZUEUID_CONFIG_VIDEO, &video) == PVL_OK) EXPECT_NE(PVL_OK, video->Configure());
+  if (service_->GetConfigurer(ZUEUID_CONFIG_VIDEO, &video) == PVL_OK) { EXPECT_NE(PVL_OK, video->Configure()); }
   EXPECT_EQ(VFE_STATE_UNINITIALIZED, svc_->GetCurrentStateId());
   EXPECT_FALSE(svc_->HasDriver());
 }
