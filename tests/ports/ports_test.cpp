@@ -132,7 +132,9 @@ TEST_F(PortTest, AWaitingReaderWakesForAFrameAStopOrAClose) {
       result = port->GetNextFrame(&got);
       returned = true;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    // Give the reader time to be waiting: one that arrives after the stop or close
+    // is answered for the state it finds, not woken.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_FALSE(returned);
     IPvlMediaBuffer* sent = nullptr;
     if (c.wake == kFrame) sent = QueueOne();

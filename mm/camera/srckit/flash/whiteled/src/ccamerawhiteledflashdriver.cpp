@@ -76,13 +76,6 @@ PvlResult OutputMode(WhiteLEDFlashDriver* d, const void* input, uint32_t inputSi
   return PVL_OK;
 }
 
-// The LED is left as it is.
-void Destroy(WhiteLEDFlashDriver* d, IEnv* allocator) {
-  IEnv* held = d->env;
-  SenvarFree(d, allocator);
-  if (held) held->Release();
-}
-
 PvlResult Construct(WhiteLEDFlashDriver* d, IEnv* env) {
   if (!d || !env) return PVL_E_NULLPTR;
   d->self = d;
@@ -103,64 +96,11 @@ PvlResult Construct(WhiteLEDFlashDriver* d, IEnv* env) {
 PvlResult WhiteLEDFlash_CreateInstance(IEnv* env, ZUEUID clsid, void*, void** out) {
   if (clsid != ZUEUID_CLASS_WHITE_LED_FLASH_DRIVER) return PVL_E_NOTSUPPORTED;
   if (!env || !out) return PVL_E_NULLPTR;
-  WhiteLEDFlashDriver* d = nullptr;
-  PvlResult r = SenvarAllocate(env, SENVAR_ALLOCATION_TAG, &d);
-  if (r != PVL_OK) return r;
-  r = Construct(d, env);
-  if (r != PVL_OK) {
-    Destroy(d, env);
-    return r;
-  }
-  *out = static_cast<ICameraDriver*>(d);
-  d->AddRef();
-  return PVL_OK;
+  return SenvarCreate(env, SENVAR_ALLOCATION_TAG, Construct, out);
 }
 
-int32_t WhiteLEDFlashDriver::AddRef() {
-  if (!self) return PVL_E_NULLPTR;
-  return atomic_atomic_Add(&self->refs, 1);
-}
-
-int32_t WhiteLEDFlashDriver::Release() {
-  if (!self) return PVL_E_NULLPTR;
-  int32_t n = atomic_atomic_Add(&self->refs, -1);
-  if (n == 0) Destroy(self, self->env);
-  return n;
-}
-
-PvlResult WhiteLEDFlashDriver::QueryInterface(ZUEUID iid, void** out) {
-  if (!self || !out) return PVL_E_NULLPTR;
-  if (iid != ZUEUID_IFACE_BASE && iid != ZUEUID_IFACE_CAMERA_DRIVER) {
-    *out = nullptr;
-    return PVL_E_NOTSUPPORTED;
-  }
-  *out = static_cast<ICameraDriver*>(self);
-  self->AddRef();
-  return PVL_OK;
-}
-
-PvlResult WhiteLEDFlashDriver::OptionalQueryA(void* buffer, uint32_t bufferSize, uint32_t* length) {
-  if (!self) return PVL_E_NULLPTR;
-  if (!CameraDriverQueryArgumentsValid(buffer, bufferSize, length)) return PVL_E_NULLPTR;
-  *length = 0;
-  return PVL_E_UNSUPPORTED;
-}
-
-PvlResult WhiteLEDFlashDriver::OptionalSetA(void* value) {
-  if (!self || !value) return PVL_E_NULLPTR;
-  return PVL_E_UNSUPPORTED;
-}
-
-PvlResult WhiteLEDFlashDriver::OptionalQueryB(void* buffer, uint32_t bufferSize, uint32_t* length) {
-  return OptionalQueryA(buffer, bufferSize, length);
-}
-
-PvlResult WhiteLEDFlashDriver::OptionalSetB(void* value) { return OptionalSetA(value); }
-
-PvlResult WhiteLEDFlashDriver::Command(uint32_t command, void* input, uint32_t inputSize, void* output,
+PvlResult WhiteLEDFlashDriver::Execute(uint32_t command, void* input, uint32_t inputSize, void* output,
                                        uint32_t outputSize, uint32_t* outputLength) {
-  if (!self) return PVL_E_NULLPTR;
-  if (!CameraDriverCommandArgumentsValid(input, inputSize, output, outputSize, outputLength)) return PVL_E_NULLPTR;
   WhiteLEDFlashDriver* d = self;
   switch (command) {
     case ZUEUID_FLASH_CMD_POWER_UP:

@@ -15,22 +15,14 @@
 #include "flashconfigrecords.h"
 #include "icameradriver.h"
 #include "ienv.h"
+#include "senvarobject.h"
 
-struct WhiteLEDFlashDriver final : ICameraDriver {
-  int32_t AddRef() override;
-  int32_t Release() override;
-  PvlResult QueryInterface(ZUEUID iid, void** out) override;
-  PvlResult OptionalQueryA(void* buffer, uint32_t bufferSize, uint32_t* length) override;
-  PvlResult OptionalSetA(void* value) override;
-  PvlResult OptionalQueryB(void* buffer, uint32_t bufferSize, uint32_t* length) override;
-  PvlResult OptionalSetB(void* value) override;
-  PvlResult Command(uint32_t command, void* input, uint32_t inputSize, void* output, uint32_t outputSize,
-                    uint32_t* outputLength) override;
+// The last Release leaves the LED as it is.
+struct WhiteLEDFlashDriver final : SenvarDriver<WhiteLEDFlashDriver> {
+  PvlResult Execute(uint32_t command, void* input, uint32_t inputSize, void* output, uint32_t outputSize,
+                    uint32_t* outputLength);
   PvlResult Stop() override;
 
-  WhiteLEDFlashDriver* self;
-  volatile int32_t refs;
-  IEnv* env;
   uint32_t lampCurrent;    // low 16 bits: the torch level
   uint32_t strobeCurrent;  // low 16 bits: the flash level
   FlashOutputModeRecord outputMode;

@@ -15,23 +15,15 @@
 
 #include "icameradriver.h"
 #include "ienv.h"
+#include "senvarobject.h"
 #include "sensorconfigrecords.h"
 
-struct S5K3E2FXAFDriver final : ICameraDriver {
-  int32_t AddRef() override;
-  int32_t Release() override;
-  PvlResult QueryInterface(ZUEUID iid, void** out) override;
-  PvlResult OptionalQueryA(void* buffer, uint32_t bufferSize, uint32_t* length) override;
-  PvlResult OptionalSetA(void* value) override;
-  PvlResult OptionalQueryB(void* buffer, uint32_t bufferSize, uint32_t* length) override;
-  PvlResult OptionalSetB(void* value) override;
-  PvlResult Command(uint32_t command, void* input, uint32_t inputSize, void* output, uint32_t outputSize,
-                    uint32_t* outputLength) override;
+// The last Release leaves the lens where it is and the module-wide state as it is.
+struct S5K3E2FXAFDriver final : SenvarDriver<S5K3E2FXAFDriver> {
+  PvlResult Execute(uint32_t command, void* input, uint32_t inputSize, void* output, uint32_t outputSize,
+                    uint32_t* outputLength);
   PvlResult Stop() override;
 
-  S5K3E2FXAFDriver* self;
-  volatile int32_t refs;
-  IEnv* env;
   SensorFocusRecord lastFocus;  // the last record applied (zero until then)
 };
 

@@ -83,9 +83,11 @@ PvlResult S5K3E2FX_ReadChipId(S5K3E2FXDriver* d) {
   return PVL_OK;
 }
 
+}  // namespace
+
 // Undoes the construction steps that were taken, then gives the memory back
 // to `allocator`. The last Release and a failed construction both end here.
-void Destroy(S5K3E2FXDriver* d, IEnv* allocator) {
+void S5K3E2FXDriver::Destroy(S5K3E2FXDriver* d, IEnv* allocator) {
   if (d->powerState != S5K3E2FX_POWER_DOWN) PowerDown(d);
   if (d->pinsConfigured) CameraSensorGPIO_ConfigDefault(kPin, kPin, kPin, kPin);
   if (d->busOpen) CameraSensorI2C_DeInit();
@@ -94,11 +96,10 @@ void Destroy(S5K3E2FXDriver* d, IEnv* allocator) {
     d->lens = nullptr;
     lens->Release();
   }
-  // The environment stays referenced until its allocator has the block back.
-  IEnv* held = d->env;
-  SenvarFree(d, allocator);
-  if (held) held->Release();
+  SenvarDriver::Destroy(d, allocator);
 }
+
+namespace {
 
 PvlResult Construct(S5K3E2FXDriver* d, IEnv* env) {
   if (!d || !env) return PVL_E_NULLPTR;
@@ -240,65 +241,11 @@ PvlResult S5K3E2FX_5M_CreateInstance(IEnv* env, ZUEUID clsid, void*, void** out)
   if (clsid != ZUEUID_CLASS_S5K3E2FX_SENSOR_DRIVER) return PVL_E_NOTSUPPORTED;
   if (!env || !out) return PVL_E_NULLPTR;
   // Every word starts at zero, so no record is ever copied out uninitialised.
-  S5K3E2FXDriver* d = nullptr;
-  PvlResult r = SenvarAllocate(env, SENVAR_ALLOCATION_TAG, &d);
-  if (r != PVL_OK) return r;
-  r = Construct(d, env);
-  if (r != PVL_OK) {
-    Destroy(d, env);
-    return r;
-  }
-  *out = static_cast<ICameraDriver*>(d);
-  d->AddRef();
-  return PVL_OK;
+  return SenvarCreate(env, SENVAR_ALLOCATION_TAG, Construct, out);
 }
 
-int32_t S5K3E2FXDriver::AddRef() {
-  if (!self) return PVL_E_NULLPTR;
-  return atomic_atomic_Add(&self->refs, 1);
-}
-
-int32_t S5K3E2FXDriver::Release() {
-  if (!self) return PVL_E_NULLPTR;
-  int32_t n = atomic_atomic_Add(&self->refs, -1);
-  if (n == 0) Destroy(self, self->env);
-  return n;
-}
-
-PvlResult S5K3E2FXDriver::QueryInterface(ZUEUID iid, void** out) {
-  if (!self) return PVL_E_NULLPTR;
-  if (!out) return PVL_E_NULLPTR;
-  if (iid != ZUEUID_IFACE_BASE && iid != ZUEUID_IFACE_CAMERA_DRIVER) {
-    *out = nullptr;
-    return PVL_E_NOTSUPPORTED;
-  }
-  *out = static_cast<ICameraDriver*>(self);
-  self->AddRef();
-  return PVL_OK;
-}
-
-PvlResult S5K3E2FXDriver::OptionalQueryA(void* buffer, uint32_t bufferSize, uint32_t* length) {
-  if (!self) return PVL_E_NULLPTR;
-  if (!CameraDriverQueryArgumentsValid(buffer, bufferSize, length)) return PVL_E_NULLPTR;
-  *length = 0;
-  return PVL_E_UNSUPPORTED;
-}
-
-PvlResult S5K3E2FXDriver::OptionalSetA(void* value) {
-  if (!self || !value) return PVL_E_NULLPTR;
-  return PVL_E_UNSUPPORTED;
-}
-
-PvlResult S5K3E2FXDriver::OptionalQueryB(void* buffer, uint32_t bufferSize, uint32_t* length) {
-  return OptionalQueryA(buffer, bufferSize, length);
-}
-
-PvlResult S5K3E2FXDriver::OptionalSetB(void* value) { return OptionalSetA(value); }
-
-PvlResult S5K3E2FXDriver::Command(uint32_t command, void* input, uint32_t inputSize, void* output,
+PvlResult S5K3E2FXDriver::Execute(uint32_t command, void* input, uint32_t inputSize, void* output,
                                   uint32_t outputSize, uint32_t* outputLength) {
-  if (!self) return PVL_E_NULLPTR;
-  if (!CameraDriverCommandArgumentsValid(input, inputSize, output, outputSize, outputLength)) return PVL_E_NULLPTR;
   S5K3E2FXDriver* d = self;
   switch (command) {
     case ZUEUID_SENSOR_CMD_POWER_UP: {

@@ -16,6 +16,7 @@
 
 #include "icameradriver.h"
 #include "ienv.h"
+#include "senvarobject.h"
 #include "sensorconfigrecords.h"
 #include "sensorinfo.h"
 
@@ -26,21 +27,14 @@ enum S5K3E2FXPowerState : uint32_t {
   S5K3E2FX_POWER_DOWN = 3,     // reset held, clock stopped
 };
 
-struct S5K3E2FXDriver final : ICameraDriver {
-  int32_t AddRef() override;
-  int32_t Release() override;
-  PvlResult QueryInterface(ZUEUID iid, void** out) override;
-  PvlResult OptionalQueryA(void* buffer, uint32_t bufferSize, uint32_t* length) override;
-  PvlResult OptionalSetA(void* value) override;
-  PvlResult OptionalQueryB(void* buffer, uint32_t bufferSize, uint32_t* length) override;
-  PvlResult OptionalSetB(void* value) override;
-  PvlResult Command(uint32_t command, void* input, uint32_t inputSize, void* output, uint32_t outputSize,
-                    uint32_t* outputLength) override;
+struct S5K3E2FXDriver final : SenvarDriver<S5K3E2FXDriver> {
+  PvlResult Execute(uint32_t command, void* input, uint32_t inputSize, void* output, uint32_t outputSize,
+                    uint32_t* outputLength);
   PvlResult Stop() override;
+  // Undoes the construction steps that were taken (env is referenced from step
+  // 5 on), then ends as every Senvar driver does.
+  static void Destroy(S5K3E2FXDriver* d, IEnv* allocator);
 
-  S5K3E2FXDriver* self;       // checked by every operation
-  volatile int32_t refs;      // 0 after construction, 1 when handed out
-  IEnv* env;                  // one reference, from construction step 5 on
   ICameraDriver* lens;        // the focus actuator driver, owned
 
   SensorCapabilities capabilities;

@@ -1,0 +1,76 @@
+// CStatsOutput: one kind of VFE statistics (auto-focus, or white balance and
+// exposure). It owns the kind's buffer pool, knows which buffers the VFE holds,
+// matches each statistics message to its buffer and hands it to the kind's
+// source, which wraps it in the statistics object the plug-ins read. A buffer
+// comes back to the pool when the reader releases the object; the pool then
+// fires the kind's ready signal and the receive thread gives the VFE a buffer
+// in place of every one it delivered.
+#pragma once
+
+#include <stdint.h>
+
+#include <vector>
+
+#include "bufferrequest.h"
+#include "icamerabuffermanager.h"
+#include "isignalqueue.h"
+#include "ivfeservice.h"
+#include "pvlmediabuffer.h"
+#include "pvlobject.h"
+
+class CVfeService;
+
+// The kind's side of a statistics output.
+class CStatsSource {
+ public:
+  virtual ~CStatsSource() = default;
+  virtual void SetStatsCount(uint32_t count) = 0;
+  virtual void SetStatsGrid(uint32_t a, uint32_t b) = 0;
+  // Gives one buffer to the VFE.
+  virtual PvlResult Ack(IPvlMediaBuffer* buffer) = 0;
+  // A filled buffer: wrap it and raise EVENT_STATS_AVAILABLE, unless a reader
+  // still holds the previous statistics (then the buffer is not kept).
+  virtual PvlResult OnStats(uint32_t frameCounter, IPvlMediaBuffer* buffer) = 0;
+  virtual ISignalControl* GetReadySignal() = 0;
+  virtual PvlResult GetBufferRequest(BufferRequest* request) = 0;
+};
+
+class CStatsOutput final : public CPvlObject, public IStatsOutput {
+ public:
+  // Takes the source. 29 for a null source; else the failure of creating or
+  // registering with the pool.
+  static PvlResult Create(CVfeService* service, CStatsSource* source, CStatsOutput** out);
+
+  // IStatsOutput
+  PvlResult QueueNewBuffer(uint32_t* address) override;
+  void SetStatsCount(uint32_t count) override { m_source->SetStatsCount(count); }
+  void SetStatsGrid(uint32_t width, uint32_t height) override { m_source->SetStatsGrid(width, height); }
+
+  PvlResult Start();
+  PvlResult Stop();
+  bool IsStarted() const { return m_started != 0; }
+  // Forgets the buffers the VFE held and the acks owed (after the VFE stopped or was reset).
+  void Reset();
+  PvlResult OnMessage(uint32_t frameCounter, uint32_t address);
+  PvlResult SendPendingAcks();
+
+  CStatsSource* GetSource() const { return m_source; }
+  uint32_t GetOwedAcks() const { return m_owed; }
+  size_t VfeHeldCount() const { return m_vfeHeld.size(); }
+  ICameraBufferManager* GetPool() const { return m_pool.Get(); }
+
+ private:
+  CStatsOutput(CVfeService* service, CStatsSource* source);
+  ~CStatsOutput() override;
+  PvlResult Construct();
+  ILock* Lock() const;
+
+  CVfeService* m_service;
+  CStatsSource* m_source;  // owned
+  uint32_t m_owed;
+  CPvlPtr<ISignalControl> m_ready;
+  CPvlPtr<ICameraBufferManager> m_pool;
+  std::vector<CPvlPtr<IPvlMediaBuffer>> m_vfeHeld;
+  CPvlPtr<IPvlBase> m_registration;
+  uint8_t m_started;
+};

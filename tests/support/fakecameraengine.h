@@ -1,0 +1,84 @@
+// A stand-in for the camera engine (class 0x01061A6F) while the engine itself is
+// not built: four ports (two video ports, the main-image port, the thumbnail port)
+// with their formats, a small property store with the engine's ranges, flash and
+// sensor lists, and a record of every control call. It is put in place of the
+// engine's class through the host's test hook, so a driver that creates the engine
+// by class gets it.
+#pragma once
+
+#include <stdint.h>
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "cameraportformat.h"
+#include "camerapropertyids.h"
+#include "icameraengine.h"
+#include "icameraport.h"
+#include "ipropertystore.h"
+
+namespace camera::test {
+
+struct FakePortSpec {
+  uint32_t type;
+  std::vector<CameraPortFormat> formats;
+};
+
+// One engine property: value, range and control mode.
+struct FakeProperty {
+  PvlValueRecord value;
+  PvlValueRecord minimum;
+  PvlValueRecord maximum;
+  uint32_t mode = 2;
+  // What SetProperties answers for this property (0: stores it).
+  PvlResult setResult = 0;
+};
+
+struct FakeEngineConfig {
+  uint32_t cameras = 1;
+  uint32_t sensorClass = 0x0105d522;
+  uint32_t flashDevices = 1;
+  uint32_t flashClass = 0x010707a3;
+  std::vector<FakePortSpec> ports;  // default: DefaultPorts()
+  PvlResult initializeResult = 0;
+  PvlResult getPortsResult = 0;
+  PvlResult stopResult = 0;
+};
+
+// The ports of the phone's engine: preview (up to 1280x960), capture (640x480),
+// main image (JPEG and RAW) and thumbnail.
+std::vector<FakePortSpec> DefaultPorts();
+CameraPortFormat Nv21Format(uint32_t width, uint32_t height, uint32_t intervalUs = 66666);
+
+class FakeCameraEngine {
+ public:
+  // Registers the fake as the engine class; the engine is created afresh (with a
+  // fresh property store) at each install.
+  static void Install(const FakeEngineConfig& config = FakeEngineConfig());
+  static void Uninstall();
+
+  // Control calls in order ("Initialize", "GetPorts", "Stop", "Suspend", ...).
+  static std::vector<std::string> Calls();
+  static int CallCount(const std::string& name);
+  static void ClearCalls();
+  // References held on the engine and its faces and ports by others (0 when
+  // everyone let go).
+  static int32_t OutsideReferences();
+  // The engine's current value of a property (its first payload word), and its mode.
+  static bool PropertyValue(uint32_t id, PvlValueRecord* value, uint32_t* mode = nullptr);
+  // Properties given to SetProperties, in order.
+  static std::vector<uint32_t> PropertiesSet();
+  static void SetPropertyResult(uint32_t id, PvlResult result);
+  // Changes what GetPorts and Initialize answer from now on.
+  static void SetGetPortsResult(PvlResult result);
+  static void SetInitializeResult(PvlResult result);
+  static bool Initialized();
+  // The still port's property face: values set on it.
+  static bool StillPortValue(uint32_t id, uint32_t* value);
+  // The signal controls the driver handed to StartFocus / StartPreSnapshotFlash.
+  static uint32_t LastFocusSignalControl();
+};
+
+}  // namespace camera::test

@@ -1,0 +1,144 @@
+// The white-balance/exposure statistics over the VFE model: events, views,
+// acknowledgements through the pool, the drop while a reader holds the
+// object, and the reset of what the VFE held.
+#include "ivfestats.h"
+#include "statsoutputwbexp.h"
+#include "vfeservicefixture.h"
+
+namespace vfeservicetest {
+namespace {
+
+class WbExpStats : public VfeServiceTest {
+ protected:
+  // Statistics on, no output path; the configure chain's part for them: three
+  // buffers of the pool given to the VFE.
+  void StartStats() {
+    ASSERT_EQ(PVL_OK, Init());
+    ConfigurePipeline(6);
+    CStatsOutput* stats = svc_->GetWBExpStats();
+    ASSERT_NE(nullptr, stats);
+    ASSERT_TRUE(stats->IsStarted());
+    stats->SetStatsCount(256);
+    stats->SetStatsGrid(kAreaW, kAreaH);
+    VfeWbExpStatsCmd s{};
+    s.areaWidth = kAreaW - 1;
+    s.areaHeight = kAreaH - 1;
+    for (uint32_t& b : s.wbExpBuffer) ASSERT_EQ(PVL_OK, stats->QueueNewBuffer(&b));
+    Send(VFE_CMD_WB_EXP_STATS, s);
+    VfeAwbExtStatsCmd ext{};
+    ext.enable = 1;
+    ext.lumaMax = 255;
+    Send(VFE_CMD_AWBEXT_STATS, ext);
+    ASSERT_EQ(PVL_OK, service_->Start());
+    StartSensor();
+  }
+  static uint32_t PoolFree(CStatsOutput* stats) { return FreeCount(stats->GetPool()); }
+};
+
+TEST_F(WbExpStats, StatisticsArriveAndTheirBuffersGoBackToTheVfe) {
+  StartStats();
+  ASSERT_TRUE(sink_.WaitFor(EVENT_STATS_AVAILABLE, 5)) << sink_.Count(EVENT_STATS_AVAILABLE);
+  for (const Event& e : sink_.Events()) {
+    if (e.kind != EVENT_STATS_AVAILABLE) continue;
+    EXPECT_EQ(0u, e.argument);
+  }
+  CStatsOutput* stats = svc_->GetWBExpStats();
+  ASSERT_EQ(PVL_OK, service_->Stop());
+  EXPECT_EQ(0u, stats->VfeHeldCount());
+  EXPECT_EQ(0u, stats->GetOwedAcks());
+  EXPECT_EQ(3u, PoolFree(stats));
+}
+
+// A reader holding the statistics: the next ones are dropped, and their
+// buffers go straight back to the VFE; on release the flow resumes.
+TEST_F(WbExpStats, AHeldObjectMakesTheNextOnesDrop) {
+  sink_.holdStats = true;
+  StartStats();
+  ASSERT_TRUE(sink_.WaitFor(EVENT_STATS_AVAILABLE, 1));
+  CStatsOutput* stats = svc_->GetWBExpStats();
+  const uint32_t done = BoardVfeCounts().statsDone[1];
+  for (int i = 0; i < 60000 && BoardVfeCounts().statsDone[1] < done + 4; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_GE(BoardVfeCounts().statsDone[1], done + 4);
+  EXPECT_EQ(1u, sink_.Count(EVENT_STATS_AVAILABLE)) << "statistics delivered while the last ones are held";
+
+  IPvlBase* held = sink_.held.front();
+  CPvlPtr<IWBExpStats> exposure;
+  ASSERT_EQ(PVL_OK, held->QueryInterface(ZUEUID_IFACE_WB_EXP_STATS, exposure.Out()));
+  CPvlPtr<IWBExpStats2> balance;
+  ASSERT_EQ(PVL_OK, exposure->QueryInterface(ZUEUID_IFACE_WB_EXP_STATS2, balance.Out()));
+  CPvlPtr<IWBExpStats> back;
+  ASSERT_EQ(PVL_OK, balance->QueryInterface(ZUEUID_IFACE_WB_EXP_STATS, back.Out()));
+  EXPECT_EQ(exposure.Get(), back.Get());
+  uint32_t regions = 0, pixels = 0;
+  EXPECT_EQ(PVL_OK, exposure->GetRegionCount(&regions));
+  EXPECT_EQ(256u, regions);
+  EXPECT_EQ(PVL_OK, exposure->GetPixelsPerRegion(&pixels));
+  EXPECT_EQ(uint32_t(kAreaW) * kAreaH / 256, pixels);
+  uint32_t sums[10] = {};
+  uint32_t count = 0;
+  EXPECT_EQ(PVL_OK, balance->GetSumYg(sums, 10, &count));
+  EXPECT_EQ(256u, count);
+  uint32_t nonzero = 0;
+  for (uint32_t v : sums) nonzero += v != 0;
+  EXPECT_GT(nonzero, 0u) << "the model's scene gives luma sums";
+  EXPECT_EQ(PVL_E_NULLPTR, balance->GetSumCbs(nullptr, 1, &count));
+  EXPECT_EQ(PVL_E_UNSUPPORTED, balance->Reserved8());
+  exposure.Reset();
+  balance.Reset();
+  back.Reset();
+
+  sink_.holdStats = false;
+  sink_.ReleaseHeld();
+  ASSERT_TRUE(sink_.WaitFor(EVENT_STATS_AVAILABLE, 3));
+  ASSERT_EQ(PVL_OK, service_->Stop());
+  EXPECT_EQ(3u, PoolFree(stats));
+}
+
+// After a reset the VFE holds none of the statistics buffers it had: they go
+// back to the pool and no ack is owed for them.
+TEST_F(WbExpStats, ResetForgetsTheBuffersTheVfeHeld) {
+  ASSERT_EQ(PVL_OK, Init());
+  CStatsOutput* stats = svc_->GetWBExpStats();
+  uint32_t address = 0;
+  ASSERT_EQ(PVL_OK, stats->QueueNewBuffer(&address));
+  ASSERT_EQ(PVL_OK, stats->QueueNewBuffer(&address));
+  EXPECT_EQ(2u, stats->VfeHeldCount());
+  EXPECT_EQ(1u, PoolFree(stats));
+  ASSERT_EQ(PVL_OK, service_->Reset());
+  EXPECT_EQ(0u, stats->VfeHeldCount());
+  EXPECT_EQ(3u, PoolFree(stats));
+}
+
+TEST_F(WbExpStats, MessagesForUnknownBuffers) {
+  ASSERT_EQ(PVL_OK, Init());
+  CStatsOutput* stats = svc_->GetWBExpStats();
+  EXPECT_EQ(PVL_E_FAIL, stats->OnMessage(1, 0x1234u)) << "nothing held";
+  uint32_t address = 0;
+  ASSERT_EQ(PVL_OK, stats->QueueNewBuffer(&address));
+  EXPECT_EQ(PVL_OK, stats->OnMessage(1, address + 0x100u));
+  EXPECT_EQ(1u, stats->VfeHeldCount());
+  EXPECT_EQ(0u, stats->GetOwedAcks());
+  EXPECT_EQ(0u, sink_.Count(EVENT_STATS_AVAILABLE));
+}
+
+TEST_F(WbExpStats, BufferRequests) {
+  ASSERT_EQ(PVL_OK, Init());
+  BufferRequest r{};
+  ASSERT_EQ(PVL_OK, svc_->GetWBExpStats()->GetSource()->GetBufferRequest(&r));
+  EXPECT_EQ(3u, r.count);
+  EXPECT_EQ(8196u, r.size);
+  ASSERT_EQ(PVL_OK, svc_->GetAFStats()->GetSource()->GetBufferRequest(&r));
+  EXPECT_EQ(3u, r.count);
+  EXPECT_EQ(((972u - 1) / 2 + 1) * 4, r.size);
+}
+
+TEST_F(WbExpStats, AYuvSensorsStatisticsAreNotStarted) {
+  settings_.format.Words[0] = 5;
+  ASSERT_EQ(PVL_OK, Init());
+  EXPECT_FALSE(svc_->GetWBExpStats()->IsStarted());
+  EXPECT_FALSE(svc_->GetAFStats()->IsStarted());
+}
+
+}  // namespace
+}  // namespace vfeservicetest

@@ -1,0 +1,406 @@
+// Common set-up of the VFE service tests: the board with its VFE hardware
+// model and sensor, a host environment in which the VFE driver and the
+// engine's buffer manager are created through their class entries, a settings
+// view double, a recording event sink, and one service object.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "board_sensor.h"
+#include "board_sim.h"
+#include "board_vfe.h"
+#include "camera_module_power.h"
+#include "camerasettings.h"
+#include "chipset.h"
+#include "chipset_sim.h"
+#include "plindor.h"
+#include "cmcamerabuffermanager.h"
+#include "ienv.h"
+#include "vfeconfigurerids.h"
+#include "orbhost_test.h"
+#include "pvlptr.h"
+#include "vfedriver.h"
+#include "vfedriverobject.h"
+#include "vfeservice.h"
+#include "wince.h"
+
+namespace vfeservicetest {
+
+template <class Case, class = decltype(std::declval<const Case&>().name)>
+std::ostream& operator<<(std::ostream& os, const Case& c) {
+  return os << c.name;
+}
+
+// The sensor records the service and its outputs read; everything else 20.
+class SettingsDouble final : public IVfeSettings {
+ public:
+  SensorOutputFormat format{{3, 0, 0}};  // Bayer
+  SensorTiming timing{{33333, 0, 0, 0}};
+  SensorGeometry geometry{};
+  SensorModeInfo modeInfo{};
+  CFixedPoint crop{1.0};
+  uint8_t wholeFrame = 0;
+  std::vector<uint8_t> windows{5, 6};
+  PvlResult windowResult = PVL_OK;
+  int32_t maxCropRaw = 0;
+
+  SettingsDouble() { SetSize(1296, 972); }
+  void SetSize(uint32_t w, uint32_t h) {
+    geometry.Words[3] = 0;
+    geometry.Words[4] = 0;
+    geometry.Words[5] = h;
+    geometry.Words[6] = w;
+    geometry.Words[9] = w;
+    geometry.Words[10] = h;
+    modeInfo.Words[0] = 1;
+    modeInfo.Words[2] = 1;
+    modeInfo.Words[3] = 1;
+  }
+
+  int32_t AddRef() override { return 1; }
+  int32_t Release() override { return 1; }
+  PvlResult QueryInterface(ZUEUID iid, void** out) override {
+    if (iid == ZUEUID_VFE_SETTINGS) {
+      *out = static_cast<IVfeSettings*>(this);
+      return PVL_OK;
+    }
+    *out = nullptr;
+    return PVL_E_NOTSUPPORTED;
+  }
+#define SD_FIELD(Name, Type, field) \
+  PvlResult Name(Type* out) override { \
+    *out = field;                      \
+    return PVL_OK;                     \
+  }
+  SD_FIELD(GetSensorFormat, SensorOutputFormat, format)
+  SD_FIELD(GetSensorTiming, SensorTiming, timing)
+  SD_FIELD(GetSensorGeometry, SensorGeometry, geometry)
+  SD_FIELD(GetSensorModeInfo, SensorModeInfo, modeInfo)
+  SD_FIELD(GetCropFactor, CFixedPoint, crop)
+#undef SD_FIELD
+#define SD_NONE(Name, Type) \
+  PvlResult Name(Type*) override { return PVL_E_UNSUPPORTED; }
+  SD_NONE(GetContrast, CameraRange)
+  SD_NONE(GetBrightness, CameraRange)
+  SD_NONE(GetGammaCurve, CameraFloatRange)
+  SD_NONE(GetImageEffectMode, uint32_t)
+  SD_NONE(GetImageEffect, uint32_t)
+  SD_NONE(GetFixedCbOffset, CameraRange)
+  SD_NONE(GetFixedCrOffset, CameraRange)
+  SD_NONE(GetSaturation, CameraRange)
+  SD_NONE(GetHueAngle, CameraFloatRange)
+  SD_NONE(GetSharpness, CameraRange)
+  SD_NONE(GetDigitalGain, CFixedPoint)
+  SD_NONE(GetReservedFlag, uint8_t)
+  SD_NONE(GetWhiteBalanceIlluminant, uint32_t)
+  SD_NONE(GetAwbFlagB, uint8_t)
+  SD_NONE(GetAecIndex, uint32_t)
+  SD_NONE(GetAecFlagA, uint8_t)
+  SD_NONE(GetFlashNeeded, uint8_t)
+  SD_NONE(GetFocusState, uint32_t)
+  SD_NONE(GetExposureGain, CFixedPoint)
+  SD_NONE(GetAecWordB, uint32_t)
+  SD_NONE(GetLumaAdaptationMode, uint32_t)
+  SD_NONE(GetOutputDescription, CameraOutputDescription)
+  SD_NONE(GetModeTimingWord0, uint32_t)
+#undef SD_NONE
+  PvlResult SetMaxCropFactor(const CFixedPoint* factor) override {
+    maxCropRaw = factor->GetRawValue();
+    return PVL_OK;
+  }
+  PvlResult GetWhiteBalanceGains(CFixedPoint*, CFixedPoint*, CFixedPoint*) override { return PVL_E_UNSUPPORTED; }
+  PvlResult GetAecPair(uint32_t*, uint8_t*) override { return PVL_E_UNSUPPORTED; }
+  PvlResult GetAFWindowConfig(uint8_t* whole, uint8_t* cells, int32_t capacity, int32_t* count) override {
+    if (windowResult != PVL_OK) return windowResult;
+    *whole = wholeFrame;
+    *count = static_cast<int32_t>(windows.size());
+    for (int32_t i = 0; i < capacity && i < *count; ++i) cells[i] = windows[i];
+    return PVL_OK;
+  }
+  PvlResult GetVfeBlock(void*, int32_t, uint32_t*) override { return PVL_E_UNSUPPORTED; }
+  PvlResult SetVfeBlock(const void*, uint32_t) override { return PVL_E_UNSUPPORTED; }
+};
+
+struct Event {
+  uint32_t kind;
+  uint32_t argument;
+  IPvlBase* object;
+};
+
+// Records every event. Frames are released at once unless `holdFrames`;
+// statistics objects are kept (one reference) while `holdStats`.
+class RecordingSink final : public ICameraEngineEventSink {
+ public:
+  bool holdFrames = false;
+  bool holdStats = false;
+  PvlResult answer = PVL_OK;
+  // Called inside OnEvent, on the receive thread.
+  std::function<void(const Event&)> during;
+
+  int32_t AddRef() override { return 1; }
+  int32_t Release() override { return 1; }
+  PvlResult QueryInterface(ZUEUID, void** out) override {
+    *out = nullptr;
+    return PVL_E_NOTSUPPORTED;
+  }
+  PvlResult OnEvent(uint32_t kind, uint32_t argument, IPvlBase* object) override {
+    Event e{kind, argument, object};
+    if (during) during(e);
+    {
+      std::lock_guard<std::mutex> hold(m_);
+      if (object && ((kind == EVENT_OUTPUT && holdFrames) || (kind == EVENT_STATS_AVAILABLE && holdStats))) {
+        object->AddRef();
+        held.push_back(object);
+      }
+      events.push_back(e);
+    }
+    cv_.notify_all();
+    return answer;
+  }
+  // Waits (generously: the machine is loaded) until `n` events of a kind came.
+  bool WaitFor(uint32_t kind, size_t n, int seconds = 20) {
+    std::unique_lock<std::mutex> hold(m_);
+    return cv_.wait_for(hold, std::chrono::seconds(seconds), [&] { return CountLocked(kind) >= n; });
+  }
+  size_t Count(uint32_t kind) {
+    std::lock_guard<std::mutex> hold(m_);
+    return CountLocked(kind);
+  }
+  std::vector<Event> Events() {
+    std::lock_guard<std::mutex> hold(m_);
+    return events;
+  }
+  void ReleaseHeld() {
+    std::vector<IPvlBase*> out;
+    {
+      std::lock_guard<std::mutex> hold(m_);
+      out.swap(held);
+    }
+    for (IPvlBase* o : out) o->Release();
+  }
+  std::vector<IPvlBase*> held;
+  std::vector<Event> events;
+
+ private:
+  size_t CountLocked(uint32_t kind) const {
+    size_t n = 0;
+    for (const Event& e : events) n += e.kind == kind;
+    return n;
+  }
+  std::mutex m_;
+  std::condition_variable cv_;
+};
+
+// The preview read-out of the model's sensor, its demosaic area, the main
+// scaler to half and OUTPUT1 at 320 x 240.
+constexpr uint16_t kWindowW = 1296, kWindowH = 972;
+constexpr uint16_t kAreaW = kWindowW - 12, kAreaH = kWindowH - 6;
+constexpr uint16_t kMainW = 642, kMainH = 483;
+constexpr uint16_t kOut1W = 320, kOut1H = 240;
+
+class VfeServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    BoardSimReset();
+    BoardVfeReset();
+    BoardSceneSetIlluminant(kIlluminantNeutral);
+    ASSERT_EQ(CameraSensorI2C_Init(), 1);
+    ASSERT_TRUE(camera::test::PowerUpCameraModule());
+    BoardSetSpeedUp(4);
+    // Contiguous memory straight from the chipset, as under the camera test tool.
+    BoardSetCameraTestMode(true);
+    pmemBlocks_ = ChipSimPmemBlocks().size();
+    ASSERT_EQ(PVL_OK, env_env_CreateInstance(ZUEUID_CLASS_ENV, env_.Out()));
+    ASSERT_EQ(PVL_OK, OrbhostTest_RegisterClass(ZUEUID_CLASS_VFE_DRIVER, &VfeDriver_CreateInstance));
+    ASSERT_EQ(PVL_OK, OrbhostTest_RegisterClass(ZUEUID_CLASS_BUFFER_MANAGER, &CMCameraBufferManager::CreateInstance));
+    ASSERT_EQ(PVL_OK, VfeService_CreateInstance(env_.Get(), ZUEUID_CLASS_VFE_SERVICE, nullptr, service_.Out()));
+    svc_ = static_cast<CVfeService*>(service_.Get());
+  }
+
+  void TearDown() override {
+    SensorWrite(0x0100, 0);
+    if (service_) {
+      service_->Stop();
+      service_->Uninitialize();
+    }
+    sink_.ReleaseHeld();
+    bms_.clear();
+    service_.Reset();
+    EXPECT_EQ(pmemBlocks_, ChipSimPmemBlocks().size()) << "contiguous memory left behind";
+    BoardSetCameraTestMode(false);
+    BoardVfeReset();
+    while (CameraSensorI2C_DeInit() == 1 && BoardI2cOpenCount() > 0) {
+    }
+    BoardSimReset();
+    OrbhostTest_UnregisterAllClasses();
+    env_.Reset();
+  }
+
+  PvlResult Init() {
+    PvlResult r = service_->Initialize(0, &settings_);
+    if (r == PVL_OK) service_->SetEventSink(&sink_);
+    return r;
+  }
+
+  // ---- Sensor ----
+  static bool SensorWrite(uint16_t reg, uint8_t value) {
+    CameraSensorI2C_Command c{};
+    c.slaveAddress = kSensorSlave;
+    c.flags = 0x22;
+    c.data = &value;
+    c.registerAddress = reg;
+    c.length = 1;
+    return CameraSensorI2C_Write(&c) == 1;
+  }
+  static void StartSensor() {
+    ASSERT_TRUE(SensorWrite(0x0202, 351 >> 8));
+    ASSERT_TRUE(SensorWrite(0x0203, 351 & 0xFF));
+    ASSERT_TRUE(SensorWrite(0x0100, 1));
+  }
+
+  // ---- Commands through the service's command path ----
+  template <class T>
+  void Send(uint32_t id, const T& record) {
+    ASSERT_EQ(PVL_OK, svc_->SendCommand(static_cast<int32_t>(id), &record, sizeof record));
+  }
+  static VfeScaleRecord Scale(uint16_t in, uint16_t out) {
+    VfeScaleRecord r{};
+    r.enable = in != out;
+    r.inputSize = in;
+    r.outputSize = out;
+    r.phaseStep = (uint32_t(in) << 12) / out;
+    return r;
+  }
+  static VfeOutputPathRecord Plane(uint16_t w, uint16_t h, uint16_t cw, uint16_t ch) {
+    return VfeOutputPathRecord{1, 0, w, h, h, w, cw, ch, ch, cw};
+  }
+  // What the configure chain of video start does, in payloads: OUTPUT1 at
+  // 320 x 240 (outputMode 0), or OUTPUT1 and OUTPUT2 (2).
+  void ConfigurePipeline(uint32_t outputMode) {
+    ASSERT_EQ(PVL_OK, svc_->SendReset());
+    VfeCamifCmd camif{};
+    camif.lastPixel = kWindowW - 1;
+    camif.lastLine = kWindowH - 1;
+    camif.pixelSkipPattern = 0xFFFF;
+    camif.lineSkipPattern = 0xFFFF;
+    Send(VFE_CMD_CAMIF, camif);
+    VfeBlackLevelCmd black{1, 0, {kSensorBlackLevel, kSensorBlackLevel, kSensorBlackLevel, kSensorBlackLevel}};
+    Send(VFE_CMD_BLACK_LEVEL, black);
+    VfeDemosaicCmd demosaic{};
+    demosaic.enable = 1;
+    Send(VFE_CMD_DEMOSAIC, demosaic);
+    VfeFovCropCmd crop{1, 0, 0, kAreaW - 1, 0, kAreaH - 1};
+    Send(VFE_CMD_FOV_CROP, crop);
+    VfeMainScalerCmd main{};
+    main.enable = 1;
+    main.horizontal = Scale(kAreaW, kMainW);
+    main.vertical = Scale(kAreaH, kMainH);
+    Send(VFE_CMD_MAIN_SCALER, main);
+    VfeOutputScalerCmd y{};
+    y.enable = 1;
+    y.horizontal = Scale(kMainW, kOut1W);
+    y.vertical = Scale(kMainH, kOut1H);
+    Send(VFE_CMD_OUTPUT_Y_SCALER, y);
+    VfeOutputScalerCmd c{};
+    c.enable = 1;
+    c.horizontal = Scale(kMainW, kOut1W / 2);
+    c.vertical = Scale(kMainH, kOut1H / 2);
+    Send(VFE_CMD_OUTPUT_CBCR_SCALER, c);
+    VfeOutputCmd out{};
+    out.fixedWord = 4;
+    out.outputMode = outputMode;
+    out.output1 = Plane(kOut1W, kOut1H, kOut1W, kOut1H / 2);
+    out.output2 = Plane(kMainW, kMainH, kMainW, kMainH / 2);
+    Send(VFE_CMD_OUTPUT, out);
+    svc_->GetOperationMode()->pixelOrder = kSensorVfePixelOrder;
+  }
+
+  static CameraPortFormat Nv21(uint32_t w, uint32_t h) {
+    CameraPortFormat f{};
+    f.idColorSpace = ZUEUID_COLORSPACE_YUV;
+    f.FourCC = CAMERA_FOURCC_NV21;
+    f.Depth = 12;
+    f.Width = w;
+    f.Height = h;
+    f.HorizontalSampling = 2;
+    f.VerticalSampling = 2;
+    f.Stride = w * 12 / 8;
+    f.ClipRight = static_cast<int32_t>(w);
+    f.ClipBottom = static_cast<int32_t>(h);
+    return f;
+  }
+
+  // The engine's side of one output mode: format, enable, a pool allocated
+  // from the output's buffer information, given as its buffer manager.
+  CPvlPtr<ICameraBufferManager> SetUpMode(CVideoOutput* output, uint32_t mode, const CameraPortFormat& format) {
+    CPvlPtr<ICameraBufferManager> bm;
+    EXPECT_EQ(PVL_OK, output->Enable(mode, 1));
+    EXPECT_EQ(PVL_OK, output->SetFormat(mode, &format));
+    BufferRequest request{};
+    uint32_t count = 0;
+    EXPECT_EQ(PVL_OK, output->GetBufferInfo(mode, &request, 1, &count));
+    EXPECT_EQ(PVL_OK, env_->CreateInstance(ZUEUID_CLASS_BUFFER_MANAGER, bm.Out()));
+    if (!bm) return bm;
+    EXPECT_EQ(PVL_OK, bm->InitRequirements(&request, 0, 0));
+    EXPECT_EQ(PVL_OK, bm->Allocate());
+    EXPECT_EQ(PVL_OK, output->SetBufferManager(mode, bm));
+    bms_.push_back(bm);
+    return bm;
+  }
+
+  // The output configuration's part of the chain: the mode current and its
+  // first buffers given to the VFE.
+  void ArmOutput(CVideoOutput* output, uint32_t mode, uint32_t buffers) {
+    ASSERT_EQ(PVL_OK, output->SetCurrentMode(mode, 0));
+    for (uint32_t i = 0; i < buffers; ++i) {
+      IPvlMediaBuffer* b = nullptr;  // the output's; no reference of ours
+      ASSERT_EQ(PVL_OK, output->QueueNewBuffer(&b));
+      ASSERT_EQ(PVL_OK, output->AckBuffer(b));
+    }
+  }
+
+  // Preview on output 1 at 320 x 240 with three buffers queued, running.
+  CPvlPtr<ICameraBufferManager> StartPreview() {
+    EXPECT_EQ(PVL_OK, Init());
+    CVideoOutput* out1 = svc_->GetOutput(1);
+    CPvlPtr<ICameraBufferManager> bm = SetUpMode(out1, VIDEO_OUTPUT_MODE_VIDEO, Nv21(kOut1W, kOut1H));
+    ConfigurePipeline(0);
+    svc_->UpdateOutputOrder(VIDEO_OUTPUT_MODE_VIDEO);
+    ArmOutput(out1, VIDEO_OUTPUT_MODE_VIDEO, 3);
+    EXPECT_EQ(PVL_OK, service_->Start());
+    StartSensor();
+    return bm;
+  }
+
+  static uint32_t FreeCount(ICameraBufferManager* bm) {
+    uint32_t total = 0, free = 0;
+    bm->GetCounts(&total, &free);
+    return free;
+  }
+  static bool WaitAllHome(ICameraBufferManager* bm, uint32_t total) {
+    for (int i = 0; i < 20000; ++i) {
+      if (FreeCount(bm) == total) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+  }
+
+  CPvlPtr<IEnv> env_;
+  CPvlPtr<IVfeService> service_;
+  CVfeService* svc_ = nullptr;
+  SettingsDouble settings_;
+  RecordingSink sink_;
+  std::vector<CPvlPtr<ICameraBufferManager>> bms_;
+  size_t pmemBlocks_ = 0;
+};
+
+}  // namespace vfeservicetest
