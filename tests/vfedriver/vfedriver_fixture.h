@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "sensor_bus.h"
 #include "board_sensor.h"
 #include "board_sim.h"
 #include "board_vfe.h"
@@ -140,21 +141,8 @@ class VfeDriverTest : public ::testing::Test {
   }
 
   // ---- Sensor ----
-  static bool SensorWrite(uint16_t reg, uint8_t value) {
-    CameraSensorI2C_Command c{};
-    c.slaveAddress = kSensorSlave;
-    c.flags = 0x22;
-    c.data = &value;
-    c.registerAddress = reg;
-    c.length = 1;
-    return CameraSensorI2C_Write(&c) == 1;
-  }
-  // 12 ms of exposure at the preview line length, gain 1; streaming.
-  static void StartSensor() {
-    ASSERT_TRUE(SensorWrite(0x0202, 351 >> 8));
-    ASSERT_TRUE(SensorWrite(0x0203, 351 & 0xFF));
-    ASSERT_TRUE(SensorWrite(0x0100, 1));
-  }
+  static bool SensorWrite(uint16_t reg, uint8_t value) { return camera::test::SensorWrite(reg, value); }
+  static void StartSensor() { camera::test::StartSensorStreaming(); }
 
   // ---- Buffers ----
   Buffer Allocate(uint32_t size) {

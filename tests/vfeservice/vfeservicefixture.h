@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "sensor_bus.h"
 #include "board_sensor.h"
 #include "board_sim.h"
 #include "board_vfe.h"
@@ -252,20 +253,8 @@ class VfeServiceTest : public ::testing::Test {
   }
 
   // ---- Sensor ----
-  static bool SensorWrite(uint16_t reg, uint8_t value) {
-    CameraSensorI2C_Command c{};
-    c.slaveAddress = kSensorSlave;
-    c.flags = 0x22;
-    c.data = &value;
-    c.registerAddress = reg;
-    c.length = 1;
-    return CameraSensorI2C_Write(&c) == 1;
-  }
-  static void StartSensor() {
-    ASSERT_TRUE(SensorWrite(0x0202, 351 >> 8));
-    ASSERT_TRUE(SensorWrite(0x0203, 351 & 0xFF));
-    ASSERT_TRUE(SensorWrite(0x0100, 1));
-  }
+  static bool SensorWrite(uint16_t reg, uint8_t value) { return camera::test::SensorWrite(reg, value); }
+  static void StartSensor() { camera::test::StartSensorStreaming(); }
 
   // ---- Commands through the service's command path ----
   template <class T>
