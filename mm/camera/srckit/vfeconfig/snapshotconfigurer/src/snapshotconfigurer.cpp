@@ -16,13 +16,6 @@
 
 namespace {
 
-template <class Compute>
-PvlResult Step(IVfeConfiguration* block, Compute compute) {
-  if (!block) return PVL_E_NOTREADY;
-  PvlResult r = compute();
-  return r != PVL_OK ? r : block->Apply();
-}
-
 // The Bayer blocks of a still, in chain order, before the WB/exposure statistics.
 constexpr int32_t kBayerBlocks[] = {
     VFE_CMD_BLACK_LEVEL, VFE_CMD_ROLLOFF,         VFE_CMD_CHANNEL_GAIN, VFE_CMD_DEMOSAIC,
@@ -94,29 +87,29 @@ PvlResult CSnapshotConfigurer::ConfigureCore() {
   if (r == PVL_OK) r = m_service->SendReset();
   if (r != PVL_OK) return r;
   CCamifConfiguration* camif = m_service->GetCamifConfiguration();
-  r = Step(camif, [&] { return camif->Configure(m_settings); });
+  r = VfeComputeThenApply(camif, [&] { return camif->Configure(m_settings); });
   CFovCropConfiguration* crop = m_service->GetFovCropConfiguration();
-  if (r == PVL_OK) r = Step(crop, [&] { return crop->Recompute(m_settings); });
+  if (r == PVL_OK) r = VfeComputeThenApply(crop, [&] { return crop->Recompute(m_settings); });
   CMainScalerConfiguration* main = m_service->GetMainScalerConfiguration();
-  if (r == PVL_OK) r = Step(main, [&] { return main->Compute(); });
+  if (r == PVL_OK) r = VfeComputeThenApply(main, [&] { return main->Compute(); });
   COutputYScalerConfiguration* luma = m_service->GetOutputYScalerConfiguration();
-  if (r == PVL_OK) r = Step(luma, [&] { return luma->Compute(); });
+  if (r == PVL_OK) r = VfeComputeThenApply(luma, [&] { return luma->Compute(); });
   COutputCbCrScalerConfiguration* chroma = m_service->GetOutputCbCrScalerConfiguration();
-  if (r == PVL_OK) r = Step(chroma, [&] { return chroma->Compute(); });
+  if (r == PVL_OK) r = VfeComputeThenApply(chroma, [&] { return chroma->Compute(); });
   CBlock20Configuration* block20 = m_service->GetBlock20Configuration();
-  if (r == PVL_OK) r = Step(block20, [&] { return block20->Configure(m_settings); });
+  if (r == PVL_OK) r = VfeComputeThenApply(block20, [&] { return block20->Configure(m_settings); });
   if (r == PVL_OK) r = ConfigureFrameDrop();
   CBlock22Configuration* block22 = m_service->GetBlock22Configuration();
-  if (r == PVL_OK) r = Step(block22, [&] { return block22->Configure(); });
+  if (r == PVL_OK) r = VfeComputeThenApply(block22, [&] { return block22->Configure(); });
   COutputConfiguration* output = m_service->GetOutputConfiguration();
-  if (r == PVL_OK) r = Step(output, [&] { return output->Configure(); });
+  if (r == PVL_OK) r = VfeComputeThenApply(output, [&] { return output->Configure(); });
   if (r == PVL_OK && m_sensor.IsBayer()) {
     for (int32_t command : kBayerBlocks) {
       r = CNeutralBlockStub::Apply(m_service, command);
       if (r != PVL_OK) return r;
     }
     CWBExpStatsConfiguration* stats = m_service->GetWBExpStatsConfiguration();
-    r = Step(stats, [&] {
+    r = VfeComputeThenApply(stats, [&] {
       return stats->ConfigureForWindow(camif->GetWindowWidth(), camif->GetPixelSkipFactor(),
                                        camif->GetWindowHeight(), camif->GetLineSkipFactor());
     });
@@ -137,11 +130,11 @@ PvlResult CRawSnapshotConfigurer::ConfigureCore() {
   if (r == PVL_OK) r = m_service->SendReset();
   if (r != PVL_OK) return r;
   CFrameDropConfiguration* frameDrop = m_service->GetFrameDropConfiguration();
-  r = Step(frameDrop, [&] { return frameDrop->Reset(); });
+  r = VfeComputeThenApply(frameDrop, [&] { return frameDrop->Reset(); });
   CCamifConfiguration* camif = m_service->GetCamifConfiguration();
-  if (r == PVL_OK) r = Step(camif, [&] { return camif->Configure(m_settings); });
+  if (r == PVL_OK) r = VfeComputeThenApply(camif, [&] { return camif->Configure(m_settings); });
   COutputConfiguration* output = m_service->GetOutputConfiguration();
-  if (r == PVL_OK) r = Step(output, [&] { return output->Configure(); });
+  if (r == PVL_OK) r = VfeComputeThenApply(output, [&] { return output->Configure(); });
   if (r != PVL_OK) return r;
   // Two sensor frames for the raw capture to settle; no timing, no wait.
   SensorTiming timing{};

@@ -14,9 +14,19 @@
 #include "pvlobject.h"
 #include "sensorinfo.h"
 #include "vfeconfigurerids.h"
+#include "vfeconfiguration.h"
 #include "vfedriver.h"
 
 class IVfeSettings;
+
+// One step of a chain: computes a block, then sends it only when the computation
+// succeeded; a block the service does not hold ends the chain with 13.
+template <class Compute>
+PvlResult VfeComputeThenApply(IVfeConfiguration* block, Compute compute) {
+  if (!block) return PVL_E_NOTREADY;
+  PvlResult r = compute();
+  return r != PVL_OK ? r : block->Apply();
+}
 
 template <class Face>
 class CVfeConfigurerOn : public Face, public CPvlObject {

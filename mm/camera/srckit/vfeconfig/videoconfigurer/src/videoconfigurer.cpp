@@ -14,14 +14,6 @@
 
 namespace {
 
-// Computes a block, then sends it only when the computation succeeded.
-template <class Compute>
-PvlResult Step(IVfeConfiguration* block, Compute compute) {
-  if (!block) return PVL_E_NOTREADY;
-  PvlResult r = compute();
-  return r != PVL_OK ? r : block->Apply();
-}
-
 // The Bayer blocks in chain order, before the WB/exposure statistics.
 constexpr int32_t kBayerBlocks[] = {
     VFE_CMD_BLACK_LEVEL,  VFE_CMD_ROLLOFF, VFE_CMD_CHANNEL_GAIN, VFE_CMD_DEMOSAIC,
@@ -52,26 +44,26 @@ PvlResult CVideoConfigurer::ConfigureCore() {
 
   CCamifConfiguration* camif = m_service->GetCamifConfiguration();
   if (camif) camif->SetPatternSelector(0);
-  r = Step(camif, [&] { return camif->Configure(m_settings); });
+  r = VfeComputeThenApply(camif, [&] { return camif->Configure(m_settings); });
   CFovCropConfiguration* crop = m_service->GetFovCropConfiguration();
-  if (r == PVL_OK) r = Step(crop, [&] { return crop->Recompute(m_settings); });
+  if (r == PVL_OK) r = VfeComputeThenApply(crop, [&] { return crop->Recompute(m_settings); });
   CMainScalerConfiguration* main = m_service->GetMainScalerConfiguration();
-  if (r == PVL_OK) r = Step(main, [&] { return main->Compute(); });
+  if (r == PVL_OK) r = VfeComputeThenApply(main, [&] { return main->Compute(); });
   COutputYScalerConfiguration* luma = m_service->GetOutputYScalerConfiguration();
-  if (r == PVL_OK) r = Step(luma, [&] { return luma->Compute(); });
+  if (r == PVL_OK) r = VfeComputeThenApply(luma, [&] { return luma->Compute(); });
   COutputCbCrScalerConfiguration* chroma = m_service->GetOutputCbCrScalerConfiguration();
-  if (r == PVL_OK) r = Step(chroma, [&] { return chroma->Compute(); });
+  if (r == PVL_OK) r = VfeComputeThenApply(chroma, [&] { return chroma->Compute(); });
   IVideoOutputControl* out2 = m_service->GetCurrentOutput2();
   if (r == PVL_OK && out2 && out2->IsCurrentModeEnabled()) {
     CBlock20Configuration* block20 = m_service->GetBlock20Configuration();
-    r = Step(block20, [&] { return block20->Configure(m_settings); });
+    r = VfeComputeThenApply(block20, [&] { return block20->Configure(m_settings); });
   }
   CFrameDropConfiguration* frameDrop = m_service->GetFrameDropConfiguration();
-  if (r == PVL_OK) r = Step(frameDrop, [&] { return frameDrop->ConfigureVideo(m_settings); });
+  if (r == PVL_OK) r = VfeComputeThenApply(frameDrop, [&] { return frameDrop->ConfigureVideo(m_settings); });
   CBlock22Configuration* block22 = m_service->GetBlock22Configuration();
-  if (r == PVL_OK) r = Step(block22, [&] { return block22->Configure(); });
+  if (r == PVL_OK) r = VfeComputeThenApply(block22, [&] { return block22->Configure(); });
   COutputConfiguration* output = m_service->GetOutputConfiguration();
-  if (r == PVL_OK) r = Step(output, [&] { return output->Configure(); });
+  if (r == PVL_OK) r = VfeComputeThenApply(output, [&] { return output->Configure(); });
   if (r == PVL_OK && m_sensor.IsBayer()) r = ConfigureBayerBlocks();
   if (r != PVL_OK) return r;
   return SetOperationMode(0, 0, 0);
@@ -85,7 +77,7 @@ PvlResult CVideoConfigurer::ConfigureBayerBlocks() {
   CCamifConfiguration* camif = m_service->GetCamifConfiguration();
   CWBExpStatsConfiguration* stats = m_service->GetWBExpStatsConfiguration();
   if (!camif || !stats) return PVL_E_NOTREADY;
-  return Step(stats, [&] {
+  return VfeComputeThenApply(stats, [&] {
     return stats->ConfigureForWindow(camif->GetWindowWidth(), camif->GetPixelSkipFactor(), camif->GetWindowHeight(),
                                      camif->GetLineSkipFactor());
   });
