@@ -289,6 +289,7 @@ class BayroxBoardTest : public ::testing::Test {
   tuningtest::PortFormatsDouble formats;
   CUserData ud;
   CEngineSettings es;
+  tuningtest::ListenerDouble focusListener;  // outlives the proxy that holds it
   CSensorInfoProxy sip;
   CUserDataAggregate* aggregate = nullptr;
   CPvlPtr<ICameraSensorService> sensor;
@@ -407,8 +408,7 @@ TEST_F(BayroxBoardTest, WhiteBalanceMakesTheGreysGrey) {
 TEST_F(BayroxBoardTest, FocusFindsTheBestLensCodeAndTellsTheListener) {
   engine.aec = Plugin<CBayroxAEC>();
   engine.af = Plugin<CBayroxAF>();
-  tuningtest::ListenerDouble listener;
-  sip.SetFocusListener(&listener);
+  sip.SetFocusListener(&focusListener);
   StartStatistics();
   // Exposure first, so that the detail shows.
   const uint64_t start = engine.deliveries;
@@ -424,7 +424,7 @@ TEST_F(BayroxBoardTest, FocusFindsTheBestLensCodeAndTellsTheListener) {
   sip.GetFocusState(&state);
   EXPECT_EQ(3u, state);
   EXPECT_NEAR(double(kSceneFocusLensCode), double(BoardSensorState().lensCode), 16.0);
-  EXPECT_EQ(1, listener.notified);
+  EXPECT_EQ(1, focusListener.notified);
   EXPECT_EQ(0, engine.failures.load());
 }
 
