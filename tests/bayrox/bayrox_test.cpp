@@ -19,7 +19,11 @@
 #include "bayroxrig.h"
 #include "board_sensor.h"
 #include "board_sim.h"
+#include "board_led.h"
 #include "board_vfe.h"
+#include "ccameraflashelfs.h"
+#include "image_copy.h"
+#include "plindor.h"
 #include "cmcamerabuffermanager.h"
 #include "iconfigcommand.h"
 #include "icameraengineeventsink.h"
@@ -47,6 +51,8 @@ class EngineStandIn final : public ICameraEngineEventSink {
   IELFS* aec = nullptr;
   IELFS* awb = nullptr;
   IELFS* af = nullptr;
+  // Sees a preview frame with each WB/exposure delivery (there is no output path).
+  IELFS* flash = nullptr;
   CEngineSettings* es = nullptr;
   ICameraSensorService* sensor = nullptr;
   // Called with each WB/exposure delivery's frame id and mean luma, after the plug-ins.
@@ -62,7 +68,12 @@ class EngineStandIn final : public ICameraEngineEventSink {
     if (kind != EVENT_STATS_AVAILABLE || !object) return PVL_OK;
     std::lock_guard<std::mutex> hold(m_lock);
     PvlResult r = PVL_OK;
-    if (af) r = Pass(af->OnStats(object));
+    CPvlPtr<IWBExpStats> frameStats;
+    if (flash && object->QueryInterface(ZUEUID_IFACE_WB_EXP_STATS, frameStats.Out()) == PVL_OK) {
+      r = Pass(flash->OnFrame(nullptr));
+      if (BoardLedNow().mode != kLedOff) litDeliveries++;
+    }
+    if (r == PVL_OK && af) r = Pass(af->OnStats(object));
     if (r == PVL_OK && aec) r = Pass(aec->OnStats(object));
     if (r == PVL_OK && es->IsExposureChanged()) {
       CPvlPtr<IConfigCommand> exposure;
@@ -95,6 +106,7 @@ class EngineStandIn final : public ICameraEngineEventSink {
     return m_cv.wait_for(hold, limit, [&] { return done(); });
   }
   std::atomic<int> failures{0};
+  std::atomic<int> litDeliveries{0};
   uint64_t deliveries = 0;
 
  private:
@@ -124,8 +136,11 @@ class BayroxBoardTest : public ::testing::Test {
     ASSERT_EQ(PVL_OK, env->CreateInstance(ZUEUID_CLASS_PROPERTY_STORE, object.Out()));
     ASSERT_EQ(PVL_OK, object->QueryInterface(ZUEUID_IFACE_PROPERTY_STORE, store.Out()));
     for (uint32_t id : {ZUEUID_PROPERTY_FOCUS_STEP, ZUEUID_PROPERTY_FOCUS_MODE, ZUEUID_PROPERTY_FOCUS_RECT_MODE,
-                        ZUEUID_PROPERTY_EXPOSURE_METERING_MODE, ZUEUID_PROPERTY_LAMP_MODE})
+                        ZUEUID_PROPERTY_EXPOSURE_METERING_MODE, ZUEUID_PROPERTY_LAMP_MODE,
+                        ZUEUID_PROPERTY_SNAPSHOT_FLASH_MODE, ZUEUID_PROPERTY_SNAPSHOT_FLASH_MODE2})
       Define(id, 0);
+    Define(ZUEUID_PROPERTY_LAMP_INTENSITY, 50);
+    Define(ZUEUID_PROPERTY_SNAPSHOT_FLASH_INTENSITY, 100);
     // The whole frame as the one focus rectangle of a 1 x 1 grid.
     PvlValueRecord grid{};
     grid.type = 13;
@@ -425,6 +440,84 @@ TEST_F(BayroxBoardTest, FocusFindsTheBestLensCodeAndTellsTheListener) {
   EXPECT_EQ(3u, state);
   EXPECT_NEAR(double(kSceneFocusLensCode), double(BoardSensorState().lensCode), 16.0);
   EXPECT_EQ(1, focusListener.notified);
+  EXPECT_EQ(0, engine.failures.load());
+}
+
+// The pre-flash before a still with the flash on: the engine asks for the LED
+// (state 6), the flash plug-in lights it, exposure meters the lit frames,
+// white balance decides, the LED goes out and the listener hears the end.
+TEST_F(BayroxBoardTest, PreFlashRunsWithTheLedLitAndEndsWithTheListener) {
+  ASSERT_EQ(1, InitFlashLight());
+  SetSnapshotStatus(0);
+  engine.aec = Plugin<CBayroxAEC>();
+  engine.awb = Plugin<CBayroxAWB>();
+  void* out = nullptr;
+  ASSERT_EQ(PVL_OK, CCameraFlashELFS::ClassEntry(env.Get(), ZUEUID_CLASS_FLASH_ELFS, env.Get(), &out));
+  auto* flash = static_cast<IELFS*>(out);
+  plugins.push_back(flash);
+  ASSERT_EQ(PVL_OK, flash->Initialize(aggregate));
+  ASSERT_EQ(PVL_OK, flash->Configure());
+  ASSERT_EQ(PVL_OK, flash->OnStartVideo(nullptr));
+  engine.flash = flash;
+  tuningtest::ListenerDouble listener;
+  es.SetPreSnapshotListener(&listener);
+  StartStatistics();
+  const uint64_t start = engine.deliveries;
+  ASSERT_TRUE(engine.WaitUntil([&] { return engine.deliveries >= start + 6; }));
+  EXPECT_EQ(kLedOff, BoardLedNow().mode);
+  BoardLedClearRecords();
+  // The engine's StartPreSnapshotFlash with the flash on.
+  ASSERT_EQ(PVL_OK, es.SetPreSnapshotState(6));
+  EXPECT_TRUE(engine.WaitUntil([&] { return listener.notified > 0; }));
+  EXPECT_EQ(1, listener.notified);
+  uint32_t state = 0;
+  es.GetPreSnapshotState(&state);
+  EXPECT_EQ(10u, state);
+  EXPECT_GE(engine.litDeliveries.load(), 3) << "exposure metered frames the LED did not light";
+  bool lit = false;
+  for (const BoardLedState& st : BoardLedHistory()) lit = lit || st.mode != kLedOff;
+  EXPECT_TRUE(lit);
+  // Put out once white balance decided (the torch's pulses stop a moment later).
+  for (int i = 0; i < 400 && BoardLedNow().mode != kLedOff; ++i) std::this_thread::sleep_for(5ms);
+  EXPECT_EQ(kLedOff, BoardLedNow().mode);
+  es.SetPreSnapshotListener(nullptr);
+  ASSERT_EQ(PVL_OK, vfe->Stop());
+  ASSERT_EQ(PVL_OK, flash->OnStopVideo());
+  EXPECT_EQ(0, engine.failures.load());
+}
+
+// Automatic flash: a scene that stays dark at the longest exposure and the
+// highest gain wants the strobe; the chart, which exposure can reach, does not.
+TEST_F(BayroxBoardTest, AutoFlashOnlyWhenTheSceneStaysDark) {
+  // A near-black picture stretched over the array: sRGB 1 everywhere.
+  std::string dark = "P6\n16 16\n255\n" + std::string(16 * 16 * 3, char(1));
+  camera::test::WriteImageFile("fs/dark.ppm", dark);
+  const struct {
+    const char* name;
+    bool darkScene;
+    uint8_t want;
+  } kCases[] = {{"the chart", false, 0}, {"a dark room", true, 1}};
+  engine.aec = Plugin<CBayroxAEC>();
+  StartStatistics();
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    if (c.darkScene) {
+      ASSERT_TRUE(BoardSceneUsePpm(camera::test::ImagePath("fs/dark.ppm")));
+    } else {
+      BoardSceneUseChart();
+    }
+    const uint64_t start = engine.deliveries;
+    ASSERT_TRUE(engine.WaitUntil([&] { return engine.deliveries >= start + 30; }));
+    uint8_t needed = 9;
+    es.GetFlashNeeded(&needed);
+    EXPECT_EQ(c.want, needed);
+    BoardSensorSummary st = BoardSensorState();
+    if (c.darkScene) {
+      EXPECT_EQ(990u, st.integrationLines);
+      EXPECT_EQ(512u, st.gainCode);
+    }
+  }
+  BoardSceneUseChart();
   EXPECT_EQ(0, engine.failures.load());
 }
 
