@@ -29,9 +29,13 @@ void BayroxTest::SetUp() {
 }
 
 void BayroxTest::TearDown() {
-  for (IELFS* p : plugins) EXPECT_EQ(0, p->Release());
+  for (IELFS* p : plugins) {
+    EXPECT_EQ(0, p->Release());
+  }
   plugins.clear();
-  if (aggregate) EXPECT_EQ(0, aggregate->Release());
+  if (aggregate) {
+    EXPECT_EQ(0, aggregate->Release());
+  }
   tuning.Reset();
   store.Reset();
   env.Reset();

@@ -15,6 +15,7 @@ constexpr uint32_t kGainOne = 32;        // the sensor's gain code for 1.0
 constexpr uint32_t kFrameMargin = 4;     // lines of a frame integration cannot use
 constexpr uint32_t kDefaultMaxLines = 990;
 constexpr double kMaxStep = 16.0;        // one correction changes exposure by at most this
+constexpr uint32_t kMaxStaleFrames = 3;  // late statistics waited out after a change
 
 // Pre-snapshot states of the engine's flash sequence.
 constexpr uint32_t kPreSnapshotMeter = 1;      // no flash: meter once and report
@@ -126,10 +127,21 @@ PvlResult CBayroxAEC::OnStats(IPvlBase* statistics) {
   m_lastMean = mean;
   m_settings->SetHJRFrameCount(1);
 
-  // A frame that started before the last change still shows the old exposure.
-  bool settled = !m_waiting || frame > m_settledAfter;
+  // A frame that started before the last change still shows the old exposure
+  // (a frame counter that went back means the VFE restarted: nothing is pending).
+  bool restarted = frame <= m_changedAt;
+  bool settled = !m_waiting || restarted || frame > m_changedAt + m_settleFrames;
+  // Statistics handled late may still show the old exposure after that: a
+  // mean unchanged by a real change is waited out, a few frames at most.
+  if (settled && m_waiting && !restarted && m_staleFrames < kMaxStaleFrames &&
+      (m_changeStep > 1.1 || m_changeStep < 0.9) && mean * 50 >= m_meanAtChange * 49 &&
+      mean * 50 <= m_meanAtChange * 51) {
+    ++m_staleFrames;
+    settled = false;
+  }
   if (settled) {
     m_waiting = false;
+    m_staleFrames = 0;
     double exposure = double(m_lines) * double(m_gainCode) / kGainOne;
     uint32_t tolerance = m_target * m_tolerancePercent / 100;
     bool atMaximum = exposure >= MaxExposure() - 0.5;
@@ -141,7 +153,9 @@ PvlResult CBayroxAEC::OnStats(IPvlBase* statistics) {
         r = Apply(next);
         if (r != PVL_OK) return r;
         m_waiting = true;
-        m_settledAfter = frame + m_settleFrames;
+        m_changedAt = frame;
+        m_meanAtChange = mean;
+        m_changeStep = next / exposure;
       }
     }
     // A scene that stays dark with nothing left to give needs the flash.

@@ -7,7 +7,8 @@
 // sensor's 4-line margin, so the frame rate holds), gain after (1.0 to 16.0 in
 // the sensor's 1/32 steps). A new exposure reaches the sensor at the next frame
 // start, so the statistics of the frame already running when it was written
-// are skipped rather than corrected twice.
+// are skipped rather than corrected twice; statistics handled so late that
+// they still show the old mean after that are waited out too (a few frames).
 //
 // It also decides whether a still needs the flash (the scene stays below the
 // target at the longest exposure and the highest gain) and runs the
@@ -68,8 +69,13 @@ class CBayroxAEC final : public CBayroxELFS {
   uint32_t m_lines = 0;
   uint32_t m_gainCode = 32;  // gain x 32
   uint32_t m_frameLength = 0;
-  // Statistics of frames up to this one still show the previous exposure.
-  uint32_t m_settledAfter = 0;
+  // The frame whose statistics led to the last change; the next SettleFrames
+  // frames still show the previous exposure.
+  uint32_t m_changedAt = 0;
+  // The mean that led to it and the factor it changed exposure by.
+  uint32_t m_meanAtChange = 0;
+  double m_changeStep = 1.0;
+  uint32_t m_staleFrames = 0;
   bool m_waiting = false;
   uint32_t m_lastMean = 0;
   uint32_t m_litFrames = 0;

@@ -49,7 +49,7 @@ PvlResult CBayroxAF::OnStartVideo(const CameraPortFormat*) {
 PvlResult CBayroxAF::Move(uint32_t direction, uint32_t steps, uint8_t reset, uint32_t frame) {
   PvlResult r = m_settings->MoveLens(direction, steps, reset);
   if (r != PVL_OK) return r;
-  m_settledAfter = frame + m_settleFrames;
+  m_movedAt = frame;
   return PVL_OK;
 }
 
@@ -91,7 +91,8 @@ PvlResult CBayroxAF::Step(uint32_t state, uint32_t frame, uint64_t sharpness) {
     m_drops = 0;
     return Move(kTowardNear, 0, 1, frame);
   }
-  if (frame <= m_settledAfter) return PVL_OK;  // exposed while the lens moved
+  // Exposed while the lens moved (a counter that went back: the VFE restarted).
+  if (frame > m_movedAt && frame <= m_movedAt + m_settleFrames) return PVL_OK;
   if (m_phase == Phase::Returning) return Finish(m_best ? kFocused : kFocusFailed);
 
   if (sharpness > m_best) {

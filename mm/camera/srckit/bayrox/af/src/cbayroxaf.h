@@ -57,5 +57,5 @@ class CBayroxAF final : public CBayroxELFS {
   uint32_t m_bestPosition = 0;
   uint64_t m_best = 0;
   uint32_t m_drops = 0;
-  uint32_t m_settledAfter = 0;
+  uint32_t m_movedAt = 0;  // the frame during which the lens last moved
 };
