@@ -42,8 +42,9 @@ class AfTest : public BayroxTest {
   // Runs frames until the run ends or `frames` have passed: the statistics
   // of frame n show the lens as it was when frame n started, so a move
   // during frame n shows from frame n + 2.
-  int Run(IELFS* af, double (*sharpness)(int code, int best), int best, int frames) {
-    std::deque<int> exposed(2, code);
+  // `late` more frames of delay model a VFE whose statistics fall behind.
+  int Run(IELFS* af, double (*sharpness)(int code, int best), int best, int frames, int late = 0) {
+    std::deque<int> exposed(size_t(2 + late), code);
     int n = 0;
     for (; n < frames; ++n) {
       AfStatsDouble stats;
@@ -73,11 +74,14 @@ TEST_F(AfTest, TheClimbEndsAtTheBestFocusAndTellsTheListener) {
     const char* name;
     int start, best;
     uint32_t request;  // focus state the engine set: 1 single, 2 continuous
+    int late;          // frames the statistics lag beyond the expected one
   } kCases[] = {
-      {"the board's chart", 700, 400, 1},
-      {"near subject", 0, 900, 1},
-      {"far subject", 1023, 150, 1},
-      {"continuous request", 300, 400, 2},
+      {"the board's chart", 700, 400, 1, 0},
+      {"near subject", 0, 900, 1, 0},
+      {"far subject", 1023, 150, 1, 0},
+      {"continuous request", 300, 400, 2, 0},
+      {"statistics two frames late", 700, 400, 1, 2},
+      {"statistics three frames late, near subject", 0, 900, 1, 3},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -87,7 +91,7 @@ TEST_F(AfTest, TheClimbEndsAtTheBestFocusAndTellsTheListener) {
     tuningtest::ListenerDouble listener;
     sip.SetFocusListener(&listener);
     ASSERT_EQ(PVL_OK, sip.SetFocusState(c.request));
-    Run(af, &Detail, c.best, 200);
+    Run(af, &Detail, c.best, 300, c.late);
     EXPECT_EQ(3u, FocusState());
     EXPECT_NEAR(c.best, code, 16);
     EXPECT_EQ(1, listener.notified);
@@ -107,7 +111,7 @@ TEST_F(AfTest, ASceneWithoutDetailFailsTheRun) {
   tuningtest::ListenerDouble listener;
   sip.SetFocusListener(&listener);
   ASSERT_EQ(PVL_OK, sip.SetFocusState(1));
-  Run(af, &NoDetail, 400, 200);
+  Run(af, &NoDetail, 400, 300);
   EXPECT_EQ(4u, FocusState());
   EXPECT_EQ(1, listener.notified);
   sip.SetFocusListener(nullptr);
@@ -130,7 +134,7 @@ TEST_F(AfTest, ACancelledRunStopsMovingTheLens) {
   EXPECT_EQ(movesAtCancel, moves);
   // A new request starts from home again.
   ASSERT_EQ(PVL_OK, sip.SetFocusState(1));
-  Run(af, &Detail, 400, 200);
+  Run(af, &Detail, 400, 300);
   EXPECT_EQ(3u, FocusState());
   EXPECT_NEAR(400, code, 16);
 }

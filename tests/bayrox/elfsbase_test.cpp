@@ -72,6 +72,33 @@ TEST_F(RoleTest, InitializeWithoutAClientIsRefused) {
   }
 }
 
+// A client that offers the plug-in's own view but not the sensor view the
+// exposure plug-in also needs: refused, and nothing half-bound stays behind.
+TEST_F(RoleTest, AClientWithoutEveryViewIsRefusedWhole) {
+  class OnlyAecView final : public IPvlBase {
+   public:
+    explicit OnlyAecView(IPvlBase* inner) : inner_(inner) {}
+    int32_t AddRef() override { return 1; }
+    int32_t Release() override { return 1; }
+    PvlResult QueryInterface(ZUEUID iid, void** out) override {
+      if (iid == ZUEUID_AEC_SETTINGS) return inner_->QueryInterface(iid, out);
+      *out = nullptr;
+      return PVL_E_UNSUPPORTED;
+    }
+
+   private:
+    IPvlBase* inner_;
+  } client(aggregate);
+  void* out = nullptr;
+  ASSERT_EQ(PVL_OK, CBayroxAEC::ClassEntry(env.Get(), 0, nullptr, &out));
+  auto* aec = static_cast<IELFS*>(out);
+  EXPECT_EQ(PVL_E_UNSUPPORTED, aec->Initialize(&client));
+  EXPECT_EQ(PVL_E_NOTREADY, aec->Configure());
+  WbExpStatsDouble wb;
+  EXPECT_EQ(PVL_E_NOTREADY, aec->OnStats(&wb));
+  EXPECT_EQ(0, aec->Release());
+}
+
 TEST_F(RoleTest, AStatisticsPluginUsedBeforeInitializeIsNotReady) {
   void* out = nullptr;
   ASSERT_EQ(PVL_OK, CBayroxAEC::ClassEntry(env.Get(), 0, nullptr, &out));

@@ -46,6 +46,11 @@ PvlResult CBayroxAEC::Initialize(IPvlBase* client) {
   m_sensor.Reset();
   PvlResult r = client->QueryInterface(ZUEUID_AEC_SETTINGS, m_settings.Out());
   if (r == PVL_OK) r = client->QueryInterface(ZUEUID_SENSOR_SETTINGS, m_sensor.Out());
+  if (r != PVL_OK) {
+    // Half a client is no client: every later call answers "not ready".
+    m_settings.Reset();
+    m_sensor.Reset();
+  }
   return r;
 }
 

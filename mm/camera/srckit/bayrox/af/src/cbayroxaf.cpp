@@ -27,6 +27,7 @@ PvlResult CBayroxAF::Construct() {
     t->Register("DropPercent", &m_dropPercent, TUNING_TYPE_U32, 1, 0);
     t->Register("DropCount", &m_dropCount, TUNING_TYPE_U32, 1, 0);
     t->Register("SettleFrames", &m_settleFrames, TUNING_TYPE_U32, 1, 0);
+    t->Register("VerifyFrames", &m_verifyFrames, TUNING_TYPE_U32, 1, 0);
     PublishTunables("AF");
   }
   return PVL_OK;
@@ -77,6 +78,16 @@ PvlResult CBayroxAF::OnStats(IPvlBase* statistics) {
   return Step(state, frame, sharpness);
 }
 
+PvlResult CBayroxAF::MoveTo(uint32_t position, uint32_t frame) {
+  uint32_t from = m_position;
+  m_position = position;
+  if (position == from) {
+    m_movedAt = frame;  // no move, but the next reading must still be a fresh one
+    return PVL_OK;
+  }
+  return position > from ? Move(kTowardNear, position - from, 0, frame) : Move(kTowardFar, from - position, 0, frame);
+}
+
 PvlResult CBayroxAF::Step(uint32_t state, uint32_t frame, uint64_t sharpness) {
   if (state != kFocusing && state != kFocusingContinuous) {
     // Cancelled or ended elsewhere.
@@ -89,12 +100,36 @@ PvlResult CBayroxAF::Step(uint32_t state, uint32_t frame, uint64_t sharpness) {
     m_bestPosition = 0;
     m_best = 0;
     m_drops = 0;
+    m_homing = true;  // the longest move: given the verification's time to settle
     return Move(kTowardNear, 0, 1, frame);
   }
   // Exposed while the lens moved (a counter that went back: the VFE restarted).
-  if (frame > m_movedAt && frame <= m_movedAt + m_settleFrames) return PVL_OK;
-  if (m_phase == Phase::Returning) return Finish(m_best ? kFocused : kFocusFailed);
+  uint32_t settle = m_phase == Phase::Verifying || m_homing ? std::max(m_verifyFrames, m_settleFrames) : m_settleFrames;
+  if (frame > m_movedAt && frame <= m_movedAt + settle) return PVL_OK;
+  m_homing = false;
 
+  switch (m_phase) {
+    case Phase::Scanning:
+      return Scan(frame, sharpness);
+    case Phase::Verifying: {
+      m_verifyValues[m_verifyIndex] = sharpness;
+      if (++m_verifyIndex < m_verifyCount) return MoveTo(m_verifyPositions[m_verifyIndex], frame);
+      uint32_t chosen = 0;
+      for (uint32_t i = 1; i < m_verifyCount; ++i)
+        if (m_verifyValues[i] > m_verifyValues[chosen]) chosen = i;
+      m_phase = Phase::Returning;
+      if (m_verifyPositions[chosen] == m_position) return Finish(kFocused);
+      return MoveTo(m_verifyPositions[chosen], frame);
+    }
+    case Phase::Returning:
+      return Finish(kFocused);
+    case Phase::Idle:
+      break;
+  }
+  return PVL_OK;
+}
+
+PvlResult CBayroxAF::Scan(uint32_t frame, uint64_t sharpness) {
   if (sharpness > m_best) {
     m_best = sharpness;
     m_bestPosition = m_position;
@@ -106,14 +141,18 @@ PvlResult CBayroxAF::Step(uint32_t state, uint32_t frame, uint64_t sharpness) {
   }
   uint32_t step = std::max<uint32_t>(m_stepSize, 1);
   bool past = m_drops >= std::max<uint32_t>(m_dropCount, 1);
-  if (!past && m_position + step <= m_maxSteps) {
-    m_position += step;
-    return Move(kTowardNear, step, 0, frame);
-  }
+  if (!past && m_position + step <= m_maxSteps) return MoveTo(m_position + step, frame);
   if (m_best == 0) return Finish(kFocusFailed);
-  m_phase = Phase::Returning;
-  uint32_t back = m_position - m_bestPosition;
-  m_position = m_bestPosition;
-  if (back == 0) return Finish(kFocused);
-  return Move(kTowardFar, back, 0, frame);
+  // The climb read each position soon after the move; late statistics make
+  // its best reading belong to a position up to two moves earlier. Read the
+  // best one, its near neighbour and the two before it again with time to
+  // settle, from the near side back toward far.
+  m_phase = Phase::Verifying;
+  m_verifyCount = 0;
+  uint32_t first = std::min(m_bestPosition + step, m_position);
+  for (int32_t p = int32_t(first); p >= 0 && m_verifyCount < kVerifyPositions && p + 3 * int32_t(step) >= int32_t(first);
+       p -= int32_t(step))
+    m_verifyPositions[m_verifyCount++] = uint32_t(p);
+  m_verifyIndex = 0;
+  return MoveTo(m_verifyPositions[0], frame);
 }
