@@ -24,24 +24,32 @@
 //     left, top right, bottom left, bottom right) and the output clamp
 //     (0x2EC/0x2F0) are applied as programmed.
 //  3. WB/exposure statistics are computed on 2x2 Bayer quads of the statistics
-//     area (0x33C, from the demosaic area's origin), after black level and
+//     area (0x33C, from the demosaic area's origin), after the Bayer stages
+//     (black level, channel gain, roll-off, bad-pixel correction, ABF) and
 //     before white balance: per quad R, G = mean of the two greens, B on the
-//     10-bit scale; Y/Cb/Cr of the quad by the conversion of (2) with Cb, Cr
-//     centred on 0. A quad is near-grey when 0x31C bit 0 is clear (every quad
-//     counts) or when Y lies within [4 x (0x31C bits 16-23), 4 x (bits 24-31)
-//     + 3] and Cr <= m1 Cb / 16 + c1, Cr >= m2 Cb / 16 + c2, Cr <= m3 Cb / 16 +
-//     c3, Cr >= m4 Cb / 16 + c4, slopes m1..m4 the signed bytes of 0x324 (bits
-//     24-31, 16-23, 8-15, 0-7, Q4) and offsets c1..c4 the signed 12-bit fields
-//     of 0x328 (bits 16-27, 0-11) and 0x32C (bits 16-27, 0-11). Words of a
-//     region: 0-2 the sums of Y, Cb + 512 and Cr + 512 over the near-grey
-//     quads (10-bit scale), 3 their count in quads (one quad is four
-//     full-resolution pixels), 4 the sum of Y over all quads, 5-7 the sums of
-//     R, G and B over all quads on the 8-bit scale (value >> 2). Each word
-//     saturates at its field (25, 25, 25, 17, 25, 21, 21, 21 bits). Word 0 of
-//     the buffer is the model's frame number.
-//  4. AF statistics: the focus window (0x2F8/0x2FC) is in field-of-view crop
-//     coordinates; the filter runs on the green samples (the mean of the four
-//     greens around a red or blue site); each |tap sum| is clipped to the
+//     10-bit scale; Y/Cb/Cr of the quad by the conversion of (2). A quad is
+//     near-grey when it passes the tests the AWB-extended block enables
+//     (0x31C bit 0: the luma range; bit 1: the chroma lines; neither: every
+//     quad counts), on the 8-bit scale of its payload (Y = Y10 / 4, Cb and Cr
+//     centred on 128): Y within [0x31C bits 16-23, bits 24-31], and
+//       Cb <= m1 Cr / 16 + c1,  Cr >= m2 Cb / 16 + c2,
+//       Cb >= m3 Cr / 16 + c3,  Cr <= m4 Cb / 16 + c4,
+//     slopes m1..m4 the signed bytes of 0x324 (bits 24-31, 16-23, 8-15, 0-7,
+//     Q4) and offsets c1..c4 the signed 12-bit fields of 0x328 (bits 16-27,
+//     0-11) and 0x32C (bits 16-27, 0-11). The block's reset values (slopes 16,
+//     -16, 16, -16; offsets 39, 165, -106, 257) so keep 165 <= Cb + Cr <= 257
+//     and -106 <= Cb - Cr <= 39: grey under any of the board's illuminants.
+//     0x320 (127) is unused. Words of a region: 0-2 the sums of Y, Cb + 512
+//     and Cr + 512 over the near-grey quads (10-bit scale), 3 their count in
+//     quads (one quad is four full-resolution pixels), 4 the sum of Y over all
+//     quads, 5-7 the sums of R, G and B over all quads on the 8-bit scale
+//     (value >> 2). Each word saturates at its field (25, 25, 25, 17, 25, 21,
+//     21, 21 bits). Word 0 of the buffer is the model's frame number. Block 23
+//     (0x36C-0x39C) has no effect: nothing in the camera fills it.
+//  4. AF statistics: the focus window (0x2F8/0x2FC) is in demosaic-area
+//     coordinates, like the field-of-view crop (0x1E0/0x1E4), and sees the
+//     Bayer data of (3); the filter runs on the green samples (the mean of the
+//     four greens around a red or blue site); each |tap sum| is clipped to the
 //     11-bit field of 0x314 (2047); 0x314 bit 21 set adds (clipped^2) >> 8,
 //     clear adds the clipped value. Line pair k is filtered on window row
 //     2k + 2. Grid mode words carry the cell number (row x 16 + column) in

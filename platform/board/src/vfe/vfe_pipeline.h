@@ -73,7 +73,7 @@ Crop FovCrop(const RegisterImage& regs, const BayerView& window);
 // 3 lines below the window origin.
 void ComputeWbExpStats(const RegisterImage& regs, const BayerView& window, const BayerLut& lut, uint32_t serial,
                        std::vector<uint32_t>* words);
-// The AF window lies in field-of-view crop coordinates.
+// The AF window lies in demosaic-area coordinates, as the crop does.
 void ComputeAfStats(const RegisterImage& regs, const BayerView& window, const BayerLut& lut, uint32_t sensorHeight,
                     uint32_t serial, std::vector<uint32_t>* words);
 
