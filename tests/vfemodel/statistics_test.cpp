@@ -256,8 +256,11 @@ TEST_F(Statistics, FocusPeaksAtTheSharpLensCodeAndFallsOffEitherSide) {
   }
   for (size_t i = 0; i < sums.size(); ++i) {
     SCOPED_TRACE("lens code " + std::to_string(codes[i]) + ": " + std::to_string(sums[i]));
-    if (codes[i] < kSceneFocusLensCode) EXPECT_LT(sums[i], sums[i + 1]);
-    if (codes[i] > kSceneFocusLensCode) EXPECT_LT(sums[i], sums[i - 1]);
+    if (codes[i] < kSceneFocusLensCode) {
+      EXPECT_LT(sums[i], sums[i + 1]);
+    } else if (codes[i] > kSceneFocusLensCode) {
+      EXPECT_LT(sums[i], sums[i - 1]);
+    }
   }
 }
 
@@ -294,10 +297,11 @@ TEST_F(Statistics, CellModeReportsTheListedCellsInOrder) {
       EXPECT_EQ(word >> 24, cells[i]) << "entry " << i;
       sum += word & 0x7FFFF;
     }
-    if (i % 2)
+    if (i % 2) {
       EXPECT_GT(sum, 1000u) << "bars in cell " << int(cells[i]);
-    else
+    } else {
       EXPECT_LT(sum, 50u) << "flat cell " << int(cells[i]);
+    }
   }
 }
 

@@ -152,6 +152,15 @@ struct BoardVfeCounters {
   uint64_t frameWorkMaxNs = 0;      // the most of a single frame
 };
 BoardVfeCounters BoardVfeCounts();
+// CPU time of the model's thread per pipeline stage since the last clear
+// (stages that did not run this frame add nothing).
+struct BoardVfeStageCost {
+  const char* name;
+  uint64_t ns;
+  uint32_t runs;
+};
+std::vector<BoardVfeStageCost> BoardVfeStageCosts();
+void BoardVfeClearStageCosts();
 
 // Every register access with its board time (the latest 100,000).
 struct BoardVfeAccess {
