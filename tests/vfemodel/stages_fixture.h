@@ -41,6 +41,7 @@ struct Payload {
 // One frame as the driver's routine sees it.
 struct Captured {
   std::vector<uint8_t> y;      // OUTPUT2 luma, kAreaW x kAreaH
+  std::vector<uint8_t> chroma; // OUTPUT2 Cr, Cb pairs, kAreaW x kAreaH / 2
   std::vector<uint32_t> af;    // AF statistics words
   std::vector<uint32_t> wb;    // WB/exposure statistics words
   uint32_t sensorFrame = 0;
@@ -111,6 +112,7 @@ class StagesTest : public VfeModelTest {
         if (status & Bit(18)) {
           frame = lastTapped_;
           c.y.assign(static_cast<const uint8_t*>(y_.virt), static_cast<const uint8_t*>(y_.virt) + y_.size);
+          c.chroma.assign(static_cast<const uint8_t*>(c_.virt), static_cast<const uint8_t*>(c_.virt) + c_.size);
         }
         if (status & Bit(15)) c.af.assign(static_cast<const uint32_t*>(af_.virt), static_cast<const uint32_t*>(af_.virt) + kAfBytes / 4);
         if (status & Bit(16)) c.wb.assign(static_cast<const uint32_t*>(wb_.virt), static_cast<const uint32_t*>(wb_.virt) + kWbBytes / 4);
