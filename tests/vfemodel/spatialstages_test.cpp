@@ -77,7 +77,7 @@ TEST_P(Rolloff, LiftsEachRegionByTheGridGain) {
       // The region's centre in window quads (the demosaic area starts 3 quads in, 1.5 down).
       double cx = 3 + (rx + 0.5) * qw / 16.0, cy = 1.5 + (ry + 0.5) * qh / 16.0;
       uint32_t quads = (qw / 16) * (qh / 16);
-      if (before[5] < 20 * quads || before[6] < 20 * quads) continue;  // too dark to measure
+      if (before[5] < 40 * quads || before[6] < 40 * quads) continue;  // too dark to measure to 1 %
       SCOPED_TRACE("region " + std::to_string(rx) + "," + std::to_string(ry));
       // Each quad's value is truncated to 8 bits: half a step low on average.
       auto ratio = [&](int word) { return (after[word] + 0.5 * quads) / (before[word] + 0.5 * quads); };
@@ -88,7 +88,7 @@ TEST_P(Rolloff, LiftsEachRegionByTheGridGain) {
       ++checked;
     }
   }
-  EXPECT_GT(checked, 60);
+  EXPECT_GT(checked, 30);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -23,6 +23,8 @@
 #include <cstring>
 #include <ctime>
 
+#include <emmintrin.h>
+
 #include "vfe_pipeline.h"
 
 namespace board::vfe {
@@ -89,6 +91,19 @@ Rolloff ReadRolloff(const RegisterImage& regs, const TableImage& tables) {
   return r;
 }
 
+// Window row y through the Bayer stages' tables.
+void LineariseRow(const BayerView& w, const BayerLut& lut, uint32_t y, uint16_t* dst) {
+  const uint16_t* src = w.data + size_t(y) * w.stride;
+  const uint16_t* even = lut.phase[(y & 1) << 1];
+  const uint16_t* odd = lut.phase[((y & 1) << 1) | 1];
+  uint32_t x = 0;
+  for (; x + 1 < w.width; x += 2) {
+    dst[x] = even[src[x] & 1023];
+    dst[x + 1] = odd[src[x + 1] & 1023];
+  }
+  if (x < w.width) dst[x] = even[src[x] & 1023];
+}
+
 // Gains (Q12) of channel `c` along grid row `row` for quads 0..quads-1.
 void GridRowGains(const Rolloff& r, int c, uint32_t row, uint32_t quads, int32_t* out) {
   int64_t g = int64_t(r.edge[c][row]) << 7;  // Q20
@@ -100,27 +115,47 @@ void GridRowGains(const Rolloff& r, int c, uint32_t row, uint32_t quads, int32_t
   }
 }
 
-// Applies the roll-off gains to the linear window rows in place.
-void RolloffStage(const RegisterImage& regs, const TableImage& tables, uint16_t* plane, uint32_t width,
-                  uint32_t height) {
+// Applies the roll-off gains to the linear window rows in place. The gains of
+// every grid row are laid out once per frame, per row parity with the two
+// channels of that parity interleaved as the samples are; each window row
+// blends its two grid rows (in single precision) and multiplies eight
+// samples at a time, the product truncated.
+void RolloffStage(const RegisterImage& regs, const TableImage& tables, const BayerView& window, const BayerLut& lut,
+                  uint16_t* plane) {
+  const uint32_t width = window.width, height = window.height;
   Rolloff r = ReadRolloff(regs, tables);
-  uint32_t quads = (width + 1) / 2;
-  std::vector<int32_t> above(quads), below(quads), gains(quads);
+  const uint32_t quads = (width + 1) / 2, padded = (width + 7) & ~7u;
+  std::vector<int32_t> channel(quads);
+  std::vector<float> grid(size_t(2) * 13 * padded, 0.0f);  // [parity][grid row][sample]
+  for (uint32_t parity = 0; parity < 2; ++parity)
+    for (uint32_t row = 0; row < 13; ++row)
+      for (uint32_t phase = 0; phase < 2; ++phase) {
+        GridRowGains(r, int(parity << 1 | phase), row, quads, channel.data());
+        float* out = &grid[(size_t(parity) * 13 + row) * padded];
+        for (uint32_t q = 0; 2 * q + phase < width; ++q)
+          out[2 * q + phase] = float(std::clamp(channel[q], 0, 65535)) / 4096.0f;
+      }
+  const __m128i limit = _mm_set1_epi16(1023), zero = _mm_setzero_si128();
+  std::vector<uint16_t> row(padded, 0);
   for (uint32_t y = 0; y < height; ++y) {
     uint32_t qy = y >> 1;
-    uint32_t row = std::min(qy / r.cellH, 11u);
-    int64_t t = std::min<int64_t>(int64_t(qy - row * r.cellH) * r.inverseH, 4096);
-    for (uint32_t phase = 0; phase < 2; ++phase) {
-      int c = int((y & 1) << 1 | phase);
-      GridRowGains(r, c, row, quads, above.data());
-      GridRowGains(r, c, row + 1, quads, below.data());
-      uint16_t* s = plane + size_t(y) * width + phase;
-      for (uint32_t q = 0; 2 * q + phase < width; ++q) {
-        int64_t g = above[q] + (((int64_t(below[q]) - above[q]) * t) >> 12);
-        int64_t v = (int64_t(s[2 * q]) * std::max<int64_t>(g, 0) + 2048) >> 12;
-        s[2 * q] = uint16_t(std::min<int64_t>(v, 1023));
-      }
+    uint32_t gridRow = std::min(qy / r.cellH, 11u);
+    float t = float(std::min<int64_t>(int64_t(qy - gridRow * r.cellH) * r.inverseH, 4096)) / 4096.0f;
+    const float* above = &grid[(size_t(y & 1) * 13 + gridRow) * padded];
+    const float* below = above + padded;
+    const __m128 blend = _mm_set1_ps(t);
+    uint16_t* s = plane + size_t(y) * width;
+    LineariseRow(window, lut, y, row.data());
+    for (uint32_t x = 0; x < width; x += 8) {
+      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&row[x]));
+      __m128 a0 = _mm_loadu_ps(above + x), a1 = _mm_loadu_ps(above + x + 4);
+      __m128 g0 = _mm_add_ps(a0, _mm_mul_ps(_mm_sub_ps(_mm_loadu_ps(below + x), a0), blend));
+      __m128 g1 = _mm_add_ps(a1, _mm_mul_ps(_mm_sub_ps(_mm_loadu_ps(below + x + 4), a1), blend));
+      __m128i lo = _mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(_mm_unpacklo_epi16(v, zero)), g0));
+      __m128i hi = _mm_cvttps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(_mm_unpackhi_epi16(v, zero)), g1));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(&row[x]), _mm_min_epi16(_mm_packs_epi32(lo, hi), limit));
     }
+    std::memcpy(s, row.data(), sizeof(uint16_t) * width);
   }
 }
 
@@ -151,32 +186,75 @@ bool BpcCanFire(const Bpc& b) {
   return b.on && std::min({b.threshold[0], b.threshold[1], b.threshold[2]}) < 1023;
 }
 
+// The samples closer than two to the window's edge pass unchanged.
+void CopyBorder(const uint16_t* in, uint16_t* out, uint32_t width, uint32_t height) {
+  for (uint32_t y = 0; y < height; ++y) {
+    size_t o = size_t(y) * width;
+    if (y < 2 || y + 2 >= height) {
+      std::memcpy(out + o, in + o, sizeof(uint16_t) * width);
+      continue;
+    }
+    for (uint32_t x : {0u, 1u, width - 2, width - 1}) out[o + x] = in[o + x];
+  }
+}
+
+// Loads of the eight same-colour neighbours of samples x..x+7.
+struct Ring {
+  __m128i n[kNeighbours];
+};
+inline Ring LoadRing(const uint16_t* up, const uint16_t* mid, const uint16_t* dn, uint32_t x) {
+  auto at = [](const uint16_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+  return {{at(up + x - 2), at(up + x), at(up + x + 2), at(mid + x - 2), at(mid + x + 2), at(dn + x - 2), at(dn + x),
+           at(dn + x + 2)}};
+}
+inline __m128i Select(__m128i mask, __m128i a, __m128i b) {
+  return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
+}
+
 // A sample above max(neighbour max x maxFactor, neighbour max + threshold) is
 // hot and becomes the neighbours' maximum; one below min(neighbour min x
-// minFactor, neighbour min - threshold) is dead and becomes their minimum.
+// minFactor, neighbour min - threshold) is dead and becomes their minimum
+// (factors Q6, thresholds by the sample's colour).
 void BpcStage(const Bpc& b, uint32_t order, const uint16_t* in, uint16_t* out, uint32_t width, uint32_t height) {
-  std::memcpy(out, in, sizeof(uint16_t) * width * height);
-  if (width < 5 || height < 5) return;
+  if (width < 12 || height < 5) {
+    std::memcpy(out, in, sizeof(uint16_t) * width * height);
+    return;
+  }
+  CopyBorder(in, out, width, height);
+  // (v x 32) x (factor x 32) / 65536 = v x factor / 64.
+  const __m128i maxFactor = _mm_set1_epi16(int16_t(b.maxFactor << 5)), minFactor = _mm_set1_epi16(int16_t(b.minFactor << 5));
   for (uint32_t y = 2; y + 2 < height; ++y) {
     const uint16_t* up = in + size_t(y - 2) * width;
     const uint16_t* mid = in + size_t(y) * width;
     const uint16_t* dn = in + size_t(y + 2) * width;
     uint16_t* o = out + size_t(y) * width;
-    for (uint32_t phase = 0; phase < 2; ++phase) {
-      int32_t t = b.threshold[BayerColour(order, phase, y)];
-      for (uint32_t x = 2 + phase; x + 2 < width; x += 2) {
-        int32_t n[kNeighbours] = {up[x - 2], up[x], up[x + 2], mid[x - 2], mid[x + 2], dn[x - 2], dn[x], dn[x + 2]};
-        int32_t hi = n[0], lo = n[0];
-        for (int k = 1; k < kNeighbours; ++k) {
-          hi = std::max(hi, n[k]);
-          lo = std::min(lo, n[k]);
-        }
-        int32_t p = mid[x];
-        if (p > std::max((hi * b.maxFactor) >> 6, hi + t))
-          o[x] = uint16_t(hi);
-        else if (p < std::min((lo * b.minFactor) >> 6, lo - t))
-          o[x] = uint16_t(lo);
+    int16_t t0 = int16_t(b.threshold[BayerColour(order, 0, y)]), t1 = int16_t(b.threshold[BayerColour(order, 1, y)]);
+    const __m128i threshold = _mm_set_epi16(t1, t0, t1, t0, t1, t0, t1, t0);  // lane 0 is an even column
+    uint32_t x = 2;
+    for (; x + 8 + 2 <= width; x += 8) {
+      Ring r = LoadRing(up, mid, dn, x);
+      __m128i hi = r.n[0], lo = r.n[0];
+      for (int k = 1; k < kNeighbours; ++k) {
+        hi = _mm_max_epi16(hi, r.n[k]);
+        lo = _mm_min_epi16(lo, r.n[k]);
       }
+      __m128i hiLimit = _mm_max_epi16(_mm_mulhi_epi16(_mm_slli_epi16(hi, 5), maxFactor), _mm_add_epi16(hi, threshold));
+      __m128i loLimit = _mm_min_epi16(_mm_mulhi_epi16(_mm_slli_epi16(lo, 5), minFactor), _mm_sub_epi16(lo, threshold));
+      __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mid + x));
+      __m128i v = Select(_mm_cmpgt_epi16(p, hiLimit), hi, p);
+      v = Select(_mm_cmplt_epi16(p, loLimit), lo, v);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o + x), v);
+    }
+    for (; x + 2 < width; ++x) {
+      int32_t n[kNeighbours] = {up[x - 2], up[x], up[x + 2], mid[x - 2], mid[x + 2], dn[x - 2], dn[x], dn[x + 2]};
+      int32_t hi = *std::max_element(n, n + kNeighbours), lo = *std::min_element(n, n + kNeighbours);
+      int32_t t = b.threshold[BayerColour(order, x, y)], p = mid[x];
+      if (p > std::max((hi * b.maxFactor) >> 6, hi + t))
+        o[x] = uint16_t(hi);
+      else if (p < std::min((lo * b.minFactor) >> 6, lo - t))
+        o[x] = uint16_t(lo);
+      else
+        o[x] = uint16_t(p);
     }
   }
 }
@@ -201,30 +279,57 @@ Abf ReadAbf(const RegisterImage& regs) {
 bool AbfCanAct(const Abf& a) { return a.on && a.threshold > 0 && a.minimum <= a.maximum; }
 
 // For a sample within [minimum, maximum]: the neighbours within `threshold`
-// of it join; their summed differences, shifted right by `shift`, are the
-// correction, of which (16 - ratio) sixteenths are applied. The reset values
-// (shift 3, threshold 1023, ratio 15) so nudge each sample a sixteenth of the
-// way to its neighbours' mean; a ratio of 0 moves it all the way.
+// of it join; their summed differences, shifted right by `shift` (rounding
+// down), are the correction, of which (16 - ratio) sixteenths are applied
+// (rounding down). The reset values (shift 3, threshold 1023, ratio 15) so
+// nudge each sample a sixteenth of the way to its neighbours' mean; a ratio
+// of 0 moves it all the way.
+inline int32_t AbfOne(const Abf& a, int32_t p, const int32_t* n) {
+  if (p < a.minimum || p > a.maximum) return p;
+  int32_t sum = 0;
+  for (int k = 0; k < kNeighbours; ++k) {
+    int32_t d = n[k] - p;
+    sum += std::abs(d) <= a.threshold ? d : 0;
+  }
+  int32_t c = std::clamp(sum >> a.shift, -1023, 1023);
+  return std::clamp(p + ((c * (16 - a.ratio)) >> 4), 0, 1023);
+}
+
 void AbfStage(const Abf& a, const uint16_t* in, uint16_t* out, uint32_t width, uint32_t height) {
-  std::memcpy(out, in, sizeof(uint16_t) * width * height);
-  if (width < 5 || height < 5) return;
-  const int32_t keep = 16 - a.ratio;
+  if (width < 12 || height < 5) {
+    std::memcpy(out, in, sizeof(uint16_t) * width * height);
+    return;
+  }
+  CopyBorder(in, out, width, height);
+  const __m128i threshold = _mm_set1_epi16(int16_t(a.threshold + 1));
+  const __m128i below = _mm_set1_epi16(int16_t(a.minimum - 1)), above = _mm_set1_epi16(int16_t(a.maximum + 1));
+  const __m128i keep = _mm_set1_epi16(int16_t(16 - a.ratio));
+  const __m128i top = _mm_set1_epi16(1023), bottom = _mm_set1_epi16(-1023), zero = _mm_setzero_si128();
+  const __m128i shift = _mm_cvtsi32_si128(a.shift);
   for (uint32_t y = 2; y + 2 < height; ++y) {
     const uint16_t* up = in + size_t(y - 2) * width;
     const uint16_t* mid = in + size_t(y) * width;
     const uint16_t* dn = in + size_t(y + 2) * width;
     uint16_t* o = out + size_t(y) * width;
-    for (uint32_t x = 2; x + 2 < width; ++x) {
-      int32_t p = mid[x];
-      if (p < a.minimum || p > a.maximum) continue;
-      int32_t n[kNeighbours] = {up[x - 2], up[x], up[x + 2], mid[x - 2], mid[x + 2], dn[x - 2], dn[x], dn[x + 2]};
-      int32_t sum = 0;
+    uint32_t x = 2;
+    for (; x + 8 + 2 <= width; x += 8) {
+      Ring r = LoadRing(up, mid, dn, x);
+      __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mid + x));
+      __m128i sum = zero;
       for (int k = 0; k < kNeighbours; ++k) {
-        int32_t d = n[k] - p;
-        sum += std::abs(d) <= a.threshold ? d : 0;
+        __m128i d = _mm_sub_epi16(r.n[k], p);
+        __m128i size = _mm_max_epi16(d, _mm_sub_epi16(zero, d));
+        sum = _mm_add_epi16(sum, _mm_and_si128(_mm_cmplt_epi16(size, threshold), d));
       }
-      int32_t c = sum >= 0 ? (sum >> a.shift) : -((-sum) >> a.shift);
-      o[x] = uint16_t(std::clamp(p + c * keep / 16, 0, 1023));
+      __m128i c = _mm_min_epi16(_mm_max_epi16(_mm_sra_epi16(sum, shift), bottom), top);
+      __m128i moved = _mm_add_epi16(p, _mm_srai_epi16(_mm_mullo_epi16(c, keep), 4));
+      moved = _mm_min_epi16(_mm_max_epi16(moved, zero), top);
+      __m128i inRange = _mm_and_si128(_mm_cmpgt_epi16(p, below), _mm_cmplt_epi16(p, above));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o + x), Select(inRange, moved, p));
+    }
+    for (; x + 2 < width; ++x) {
+      int32_t n[kNeighbours] = {up[x - 2], up[x], up[x + 2], mid[x - 2], mid[x + 2], dn[x - 2], dn[x], dn[x + 2]};
+      o[x] = uint16_t(AbfOne(a, mid[x], n));
     }
   }
 }
@@ -279,14 +384,6 @@ Asf ReadAsf(const RegisterImage& regs) {
   return a;
 }
 
-// Coring and clipping of one edge response: below the low threshold in size
-// it is noise (0); above the upper or below the negative threshold it is held
-// there.
-inline int32_t Edge(int32_t v, int32_t low, int32_t upper, int32_t negative) {
-  if (v < low && v > -low) return 0;
-  return std::clamp(v, negative, std::max(negative, upper));
-}
-
 }  // namespace
 
 bool BayerSpatialStages(const RegisterImage& regs, const TableImage& tables, BayerView* window, const BayerLut** lut,
@@ -303,24 +400,12 @@ bool BayerSpatialStages(const RegisterImage& regs, const TableImage& tables, Bay
   work->b.resize(n);
   uint16_t* cur = work->a.data();
   uint16_t* other = work->b.data();
-  {
-    StageTimer timer(kStageBayerLinear);
-    for (uint32_t y = 0; y < w.height; ++y) {
-      const uint16_t* src = w.data + size_t(y) * w.stride;
-      uint16_t* dst = cur + size_t(y) * w.width;
-      const uint16_t* even = (*lut)->phase[(y & 1) << 1];
-      const uint16_t* odd = (*lut)->phase[((y & 1) << 1) | 1];
-      uint32_t x = 0;
-      for (; x + 1 < w.width; x += 2) {
-        dst[x] = even[src[x] & 1023];
-        dst[x + 1] = odd[src[x + 1] & 1023];
-      }
-      if (x < w.width) dst[x] = even[src[x] & 1023];
-    }
-  }
   if (rolloff) {
     StageTimer timer(kStageRolloff);
-    RolloffStage(regs, tables, cur, w.width, w.height);
+    RolloffStage(regs, tables, w, **lut, cur);
+  } else {
+    StageTimer timer(kStageBayerLinear);
+    for (uint32_t y = 0; y < w.height; ++y) LineariseRow(w, **lut, y, cur + size_t(y) * w.width);
   }
   if (bpcOn) {
     StageTimer timer(kStageBadPixel);
@@ -343,62 +428,102 @@ bool DemosaicEnabled(const RegisterImage& regs) { return (RegAt(regs, kRegModule
 void AdaptiveSpatialFilter(const RegisterImage& regs, uint8_t* luma, uint32_t width, uint32_t height) {
   if (!(RegAt(regs, kRegModuleEnable) & kModAsf) || width < 5 || height < 5) return;
   StageTimer timer(kStageAsf);
-  Asf a = ReadAsf(regs);
-  bool smooth = a.mode != 1, sharpen = a.mode != 0;
-  // Per row of the image, its three symmetric horizontal sums: h[0] the
-  // samples two away, h[1] one away, h[2] the sample; kept for five rows.
+  const Asf a = ReadAsf(regs);
+  const bool smooth = a.mode != 1 && a.centre + 8 * a.surround > 0, sharpen = a.mode != 0;
+  // Per image row its three symmetric horizontal sums (the samples two away,
+  // one away, the sample), for a ring of five rows; rows beyond the edges
+  // repeat the edge row. Padded so that eight lanes may always be read.
+  const uint32_t padded = (width + 7) & ~7u;
   std::vector<int16_t> h[5][3];
   for (auto& row : h)
-    for (auto& v : row) v.assign(width, 0);
+    for (auto& v : row) v.assign(padded, 0);
   auto sums = [&](uint32_t y, std::vector<int16_t>* out) {
     const uint8_t* p = luma + size_t(y) * width;
-    for (uint32_t x = 0; x < width; ++x) {
+    int16_t* o0 = out[0].data();
+    int16_t* o1 = out[1].data();
+    int16_t* o2 = out[2].data();
+    for (uint32_t x = 2; x + 2 < width; ++x) {
+      o0[x] = int16_t(p[x - 2] + p[x + 2]);
+      o1[x] = int16_t(p[x - 1] + p[x + 1]);
+      o2[x] = int16_t(p[x]);
+    }
+    for (uint32_t x : {0u, 1u, width - 2, width - 1}) {  // the edge columns repeat
       uint32_t l2 = x >= 2 ? x - 2 : 0, l1 = x >= 1 ? x - 1 : 0;
       uint32_t r1 = std::min(x + 1, width - 1), r2 = std::min(x + 2, width - 1);
-      out[0][x] = int16_t(p[l2] + p[r2]);
-      out[1][x] = int16_t(p[l1] + p[r1]);
-      out[2][x] = int16_t(p[x]);
+      o0[x] = int16_t(p[l2] + p[r2]);
+      o1[x] = int16_t(p[l1] + p[r1]);
+      o2[x] = int16_t(p[x]);
     }
   };
-  // Rows beyond the edges repeat the edge row.
-  auto slot = [&](int64_t y) { return uint32_t(std::clamp<int64_t>(y, 0, height - 1)) % 5; };
-  for (int64_t y = -2; y <= 1; ++y) sums(uint32_t(std::clamp<int64_t>(y, 0, height - 1)), h[slot(y)]);
-  std::vector<uint8_t> out(width);
-  const int32_t denominator = a.centre + 8 * a.surround;
-  const uint32_t shift = 4 + uint32_t(std::min(a.normalise, 15));
+  auto clampRow = [&](int64_t y) { return uint32_t(std::clamp<int64_t>(y, 0, int64_t(height) - 1)); };
+  for (int64_t y = -2; y <= 1; ++y) sums(clampRow(y), h[clampRow(y) % 5]);
+
+  // Coefficient pairs for the pairwise multiply-adds: the nine symmetric sums
+  // V[i][j] go in pairs (V00 V01) (V02 V10) (V11 V12) (V20 V21) (V22 0).
+  auto pairs = [](const int32_t c[3][3], __m128i out[5]) {
+    const int32_t flat[10] = {c[0][0], c[0][1], c[0][2], c[1][0], c[1][1], c[1][2], c[2][0], c[2][1], c[2][2], 0};
+    for (int k = 0; k < 5; ++k)
+      out[k] = _mm_set1_epi32(int32_t(uint32_t(uint16_t(flat[2 * k])) | (uint32_t(uint16_t(flat[2 * k + 1])) << 16)));
+  };
+  __m128i c1[5], c2[5];
+  pairs(a.coef[0], c1);
+  pairs(a.coef[1], c2);
+  const __m128i shift = _mm_cvtsi32_si128(4 + std::min(a.normalise, 15));
+  const __m128i low = _mm_set1_epi16(int16_t(a.lowThreshold));
+  const __m128i up1 = _mm_set1_epi16(int16_t(std::max(a.negative[0], a.upper[0]))), neg1 = _mm_set1_epi16(int16_t(a.negative[0]));
+  const __m128i up2 = _mm_set1_epi16(int16_t(std::max(a.negative[1], a.upper[1]))), neg2 = _mm_set1_epi16(int16_t(a.negative[1]));
+  const __m128i amount1 = _mm_set1_epi16(int16_t(a.amount[0])), amount2 = _mm_set1_epi16(int16_t(a.amount[1]));
+  const __m128i smoothPair = _mm_set1_epi32(int32_t(uint32_t(uint16_t(a.centre)) | (uint32_t(uint16_t(a.surround)) << 16)));
+  const __m128 inverse = _mm_set1_ps(smooth ? 1.0f / float(a.centre + 8 * a.surround) : 1.0f);
+  const __m128i zero = _mm_setzero_si128(), four = _mm_set1_epi16(4);
+
+  // One filter's edge response for eight samples, cored and clipped.
+  auto edge = [&](const __m128i pv[10], const __m128i c[5], __m128i up, __m128i neg) {
+    __m128i lo = zero, hi = zero;
+    for (int k = 0; k < 5; ++k) {
+      lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(pv[2 * k], pv[2 * k + 1]), c[k]));
+      hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(pv[2 * k], pv[2 * k + 1]), c[k]));
+    }
+    __m128i e = _mm_packs_epi32(_mm_sra_epi32(lo, shift), _mm_sra_epi32(hi, shift));
+    __m128i size = _mm_max_epi16(e, _mm_sub_epi16(zero, e));
+    e = _mm_andnot_si128(_mm_cmplt_epi16(size, low), e);
+    return _mm_min_epi16(_mm_max_epi16(e, neg), up);
+  };
+
+  std::vector<uint8_t> out(padded);
   for (uint32_t y = 0; y < height; ++y) {
     if (y + 2 < height) sums(y + 2, h[(y + 2) % 5]);
-    const std::vector<int16_t>* r[5];  // rows y-2 .. y+2
-    for (int k = 0; k < 5; ++k) r[k] = h[slot(int64_t(y) + k - 2)];
-    for (uint32_t x = 0; x < width; ++x) {
-      // Symmetric sums V[i][j]: rows +-(2 - i), columns +-(2 - j).
-      int32_t v[3][3];
+    const int16_t* r[5][3];  // rows y-2 .. y+2, sums 0..2
+    for (int k = 0; k < 5; ++k)
+      for (int j = 0; j < 3; ++j) r[k][j] = h[clampRow(int64_t(y) + k - 2) % 5][j].data();
+    for (uint32_t x = 0; x < width; x += 8) {
+      auto at = [&](int k, int j) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(r[k][j] + x)); };
+      // V[i][j]: rows +-(2 - i), columns +-(2 - j).
+      __m128i v[3][3];
       for (int j = 0; j < 3; ++j) {
-        v[0][j] = r[0][j][x] + r[4][j][x];
-        v[1][j] = r[1][j][x] + r[3][j][x];
-        v[2][j] = r[2][j][x];
+        v[0][j] = _mm_add_epi16(at(0, j), at(4, j));
+        v[1][j] = _mm_add_epi16(at(1, j), at(3, j));
+        v[2][j] = at(2, j);
       }
-      int32_t p = v[2][2];
-      int32_t base = p;
-      if (smooth && denominator > 0) {
-        int32_t ring = v[1][1] + v[1][2] + v[2][1];  // the eight around the sample
-        base = (a.centre * p + a.surround * ring + denominator / 2) / denominator;
+      const __m128i pv[10] = {v[0][0], v[0][1], v[0][2], v[1][0], v[1][1], v[1][2], v[2][0], v[2][1], v[2][2], zero};
+      __m128i p = v[2][2];
+      __m128i base = p;
+      if (smooth) {
+        // centre x sample + surround x the eight around it, over their weights.
+        __m128i ring = _mm_add_epi16(_mm_add_epi16(v[1][1], v[1][2]), v[2][1]);
+        __m128i lo = _mm_madd_epi16(_mm_unpacklo_epi16(p, ring), smoothPair);
+        __m128i hi = _mm_madd_epi16(_mm_unpackhi_epi16(p, ring), smoothPair);
+        base = _mm_packs_epi32(_mm_cvtps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(lo), inverse)),
+                               _mm_cvtps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(hi), inverse)));
       }
-      int32_t add = 0;
       if (sharpen) {
-        for (int f = 0; f < 2; ++f) {
-          int32_t e = 0;
-          for (int i = 0; i < 3; ++i)
-            for (int j = 0; j < 3; ++j) e += a.coef[f][i][j] * v[i][j];
-          e = e >= 0 ? e >> shift : -((-e) >> shift);
-          add += Edge(e, a.lowThreshold, a.upper[f], a.negative[f]) * a.amount[f];
-        }
-        add = add >= 0 ? (add + 4) >> 3 : -((-add + 4) >> 3);
+        __m128i add = _mm_add_epi16(_mm_mullo_epi16(edge(pv, c1, up1, neg1), amount1),
+                                    _mm_mullo_epi16(edge(pv, c2, up2, neg2), amount2));
+        base = _mm_add_epi16(base, _mm_srai_epi16(_mm_add_epi16(add, four), 3));  // Q3, rounded
       }
-      out[x] = uint8_t(std::clamp(base + add, 0, 255));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(&out[x]), _mm_packus_epi16(base, zero));
     }
-    // Row y is no longer read as input once rows y-2..y+2 are done with it:
-    // its sums are kept in the ring, so the output can go in place.
+    // Row y is no longer read as input: its sums are kept in the ring.
     std::memcpy(luma + size_t(y) * width, out.data(), width);
   }
 }
