@@ -19,7 +19,8 @@
 //     stages honour their payloads the 10-bit linear data is brought to 8 bits
 //     by the standard sRGB transfer curve (the neutral stand-in for the gamma
 //     tables); channel gains, white balance, colour correction, luma
-//     adaptation, ASF and chroma suppression pass through. Black level (module
+//     adaptation and chroma suppression pass through (the spatial stages are
+//     item 11). Black level (module
 //     bit 0; 0x194-0x1A0 are the window's 2x2 phases in raster order: top
 //     left, top right, bottom left, bottom right) and the output clamp
 //     (0x2EC/0x2F0) are applied as programmed.
@@ -73,6 +74,49 @@
 //     the direction's enable are set and the size shrinks, the phase steps are
 //     not read. OUTPUT2 is the main scaler's output; OUTPUT1's luma is the Y
 //     scaler's output of it and its chroma half that in each direction.
+// 11. Spatial stages, in this order, each from its own registers:
+//     - Roll-off (module bit 1): 0x1A4 gives the grid cell width - 1 and
+//       height - 1 in 2x2 quads and 1/height (Q12); table 1 holds, per grid
+//       row 0..12, the left-edge gains (Q13) of channels 0/1 (word 2r) and 2/3
+//       (word 2r + 1), then from word 32 the 208 per-quad steps (Q20) of
+//       channels 0/1 and 2/3 in pairs. Channel c is the window's 2x2 phase in
+//       raster order (as for black level). The grid starts at the window's
+//       origin; a row's gain walks its cells step by step (the last step
+//       continues past cell 15), grid rows are blended by (quad row in the
+//       cell) x 1/height, rows past 12 hold. Samples are multiplied and
+//       truncated, at most 1023. Unwritten table memory reads 0.
+//     - Bad-pixel correction (0x1C4 bit 1; minimum and maximum factors Q6 in
+//       bits 8-14 and 16-22; thresholds R 0x1D0 bits 12-23, B bits 0-11, G
+//       0x1D4): with lo/hi the least and greatest of the eight same-colour
+//       neighbours (two samples across, down and diagonally), a sample above
+//       max(hi x max factor, hi + threshold) becomes hi, one below
+//       min(lo x min factor, lo - threshold) becomes lo. The reset thresholds
+//       (4095) never fire.
+//     - Adaptive Bayer filter (0x1C4 bit 0; shift bits 4-7; threshold 0x1C8;
+//       ratio, minimum, maximum 0x1CC bits 0-3, 4-13, 16-25): for a sample
+//       within [minimum, maximum], the same eight neighbours that differ from
+//       it by at most the threshold add their differences; that sum shifted
+//       right by `shift` is the correction, of which (16 - ratio) sixteenths
+//       are applied. The reset values (3, 1023, ratio 15) move a sample a
+//       sixteenth of the way to its neighbours' mean. Bit 2 is unused.
+//     - Samples closer than two to the window's edge pass both filters. The
+//       statistics (3, 4) and the demosaic see the result of all three.
+//     - Demosaic (module bit 4): off, each pixel's R, G and B are its own
+//       sample (a grey mosaic), and bad-pixel correction and ABF are off
+//       with it. 0x1C4 bits 28-30 (slope shift) are unused.
+//     - Adaptive spatial filter (module bit 15), on the main image's luma
+//       before the OUTPUT1 scalers: each edge filter's nine coefficients
+//       (Q4; filter 1 in 0x254/0x258, filter 2 in 0x25C/0x260, six bits each,
+//       the ninth seven) are the top-left quadrant of a 5 x 5 kernel
+//       symmetric about its centre row and column. Its response, shifted
+//       right by 4 + the normalise factor (0x24C bits 24-30), is cored below
+//       E1 in size (0x24C bits 0-6) and clipped to [E3, E2] (filter 1) or
+//       [E5, E4] (filter 2) (0x250 bytes 0-3: E2, E3, E4, E5); the two times
+//       their amounts (Q3, 0x24C bits 8-12 and 16-20) are added to the
+//       smoothed sample (centre 0x248 bits 8-15, surround bits 4-7: centre x
+//       sample + surround x its eight neighbours, over centre + 8 x
+//       surround). Filter mode (0x248 bits 1-2): 0 smoothing only, 1
+//       sharpening only, 2 and 3 both. 0x248 bit 0 and 0x268/0x26C are unused.
 #ifndef BOARD_VFE_H
 #define BOARD_VFE_H
 
