@@ -285,12 +285,14 @@ bool BoardReloadSettings() {
   return ok;
 }
 
+namespace {
 // Defective sites override whatever the scene put there.
 void ApplyDefects(const BoardFrameInfo& frame, uint16_t* dst, size_t stride) {
   std::lock_guard<std::mutex> g(S().lock);
   for (const BoardPixelDefect& d : S().defects)
     if (d.x < frame.width && d.y < frame.height) dst[size_t(d.y) * stride + d.x] = std::min(d.value, kSensorMaxSample);
 }
+}  // namespace
 
 namespace board {
 
