@@ -107,15 +107,23 @@ TEST_F(BayroxTest, ARestartedFrameCounterDoesNotStallTheLoop) {
   EXPECT_EQ(100u, Lines());
 }
 
-TEST_F(BayroxTest, StatisticsWithoutPixelsChangeNothing) {
+// Statistics of a VFE whose statistics are not configured yet: no exposure
+// decision, but the pre-flash sequence still goes on.
+TEST_F(BayroxTest, StatisticsWithoutPixelsChangeNothingButThePreFlashGoesOn) {
   IELFS* aec = Make<CBayroxAEC>();
   SetExposure(400, 1.0);
   ASSERT_EQ(PVL_OK, aec->Configure());
+  tuningtest::ListenerDouble listener;
+  es.SetPreSnapshotListener(&listener);
+  es.SetPreSnapshotState(1);
   WbExpStatsDouble wb;
-  wb.pixelsPerRegion = 0;  // before the first statistics configuration
+  wb.pixelsPerRegion = 0;
   EXPECT_EQ(PVL_OK, aec->OnStats(&wb));
   EXPECT_EQ(400u, Lines());
   EXPECT_FALSE(es.IsExposureChanged());
+  EXPECT_EQ(10u, PreSnapshotState());
+  EXPECT_EQ(1, listener.notified);
+  es.SetPreSnapshotListener(nullptr);
 }
 
 // The statistics side of the engine's pre-flash sequence.

@@ -128,7 +128,10 @@ PvlResult CBayroxAEC::OnStats(IPvlBase* statistics) {
   uint32_t mean = 0, frame = 0;
   PvlResult r = Meter(statistics, &mean, &frame);
   if (r == PVL_E_UNSUPPORTED) return r;  // the focus statistics: not ours
-  if (r != PVL_OK) return r == PVL_E_NOTREADY ? PVL_OK : r;
+  // Statistics without regions (the VFE's statistics not configured yet) say
+  // nothing about exposure, but a pre-flash sequence must not hang on them.
+  if (r == PVL_E_NOTREADY) return PreSnapshot(frame);
+  if (r != PVL_OK) return r;
   m_lastMean = mean;
   m_settings->SetHJRFrameCount(1);
 
