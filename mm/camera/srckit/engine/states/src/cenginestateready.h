@@ -25,8 +25,6 @@ class CEngineStateReady final : public CEngineState {
   PvlResult Leave(uint32_t reason) override;
   const char* GetName() override { return "Ready"; }
 
-  bool IsSuspended() const { return m_suspended != 0; }
-
  private:
   // Set by Suspend, cleared by Resume; kept while the machine is in other states.
   uint8_t m_suspended = 0;
