@@ -756,24 +756,30 @@ bool WaitFor(const std::function<bool()>& done) {
 }
 
 // A frame's engine pass waits while a client event runs on the engine, in
-// Video and in a capture; the frame's own measurement does not.
+// Video and in a capture; a frame that waited while the stream or the capture
+// stopped is not handed on (it would light the torch again after the stop).
 TEST_F(EngineStatesTest, AFramesEnginePassWaitsForARunningEvent) {
   struct Case {
     const char* name;
     int32_t state;
-    Event blocking;       // a client event whose engine call blocks
-    const char* blocks;   // that engine call
-    const char* frameCall;
+    Event blocking;      // a client event whose engine call blocks
+    const char* blocks;  // that engine call
+    std::vector<std::string> calls;
+    PvlResult frameResult;
   };
   const std::vector<Case> cases = {
       {"Video, ApplyProperty", ENGINE_STATE_VIDEO, [](CEngineStateMachine* m) { return m->ApplyProperty(7); },
-       "OnApplyProperty 7", "OnFrameAvailable 1"},
+       "OnApplyProperty 7", {"OnApplyProperty 7", "OnFrameAvailable 1"}, PVL_OK},
+      {"Video, Stop", ENGINE_STATE_VIDEO, [](CEngineStateMachine* m) { return m->Stop(); }, "OnStopVideo",
+       {"OnStopVideo"}, PVL_E_NOTREADY},
       {"Snapshot, GetEnabledPortFormats", ENGINE_STATE_SNAPSHOT,
        [](CEngineStateMachine* m) {
          uint32_t n = 0;
          return m->GetEnabledPortFormats(nullptr, 3, &n);
        },
-       "GetCurrentPortFormats 3", "OnSnapshotFrameAvailable 1"},
+       "GetCurrentPortFormats 3", {"GetCurrentPortFormats 3", "OnSnapshotFrameAvailable 1"}, PVL_OK},
+      {"SnapshotVideoPaused, Stop", ENGINE_STATE_SNAPSHOT_VIDEO_PAUSED,
+       [](CEngineStateMachine* m) { return m->Stop(); }, "OnStopSnapshot", {"OnStopSnapshot"}, PVL_E_NOTREADY},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -786,8 +792,9 @@ TEST_F(EngineStatesTest, AFramesEnginePassWaitsForARunningEvent) {
     };
     std::thread client([&] { c.blocking(machine.Get()); });
     ASSERT_TRUE(WaitFor([&] { return inside.load(); }));
+    PvlResult frameResult = PVL_E_FAIL;
     std::thread receiver([&] {
-      machine->FrameAvailable(1, nullptr);
+      frameResult = machine->FrameAvailable(1, nullptr);
       frameDone = true;
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
@@ -796,7 +803,8 @@ TEST_F(EngineStatesTest, AFramesEnginePassWaitsForARunningEvent) {
     client.join();
     receiver.join();
     engine.onCall = nullptr;
-    EXPECT_EQ((std::vector<std::string>{c.blocks, c.frameCall}), engine.Calls());
+    EXPECT_EQ(c.calls, engine.Calls());
+    EXPECT_EQ(c.frameResult, frameResult);
   }
 }
 

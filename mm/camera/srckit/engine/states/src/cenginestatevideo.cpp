@@ -88,6 +88,9 @@ PvlResult CEngineStateVideo::FrameAvailable(uint32_t outputId, IPvlMediaBuffer* 
     m_windowStart.store(now);
   }
   CCameraLockGuard guard(Lock());
+  // A frame that waited while the stream stopped is not handed on: it would
+  // run the plug-ins' frame pass (the torch) after their stop.
+  if (Machine()->GetCurrentStateId() != ENGINE_STATE_VIDEO) return PVL_E_NOTREADY;
   ICameraEngineInternal* engine = Engine();
   if (!engine) return PVL_E_FAIL;
   return engine->OnFrameAvailable(outputId, buffer);
