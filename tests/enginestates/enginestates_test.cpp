@@ -286,8 +286,8 @@ class EngineStatesTest : public ::testing::Test {
     std::vector<std::string> out;
     for (const std::string& l : lines) {
       const std::string text = l.substr(3);
-      for (const char* prefix : {"Entering State", "Leaving State", "State transition", "Snapshot took", "Invalid Event",
-                                 "Invlaid Event"}) {
+      for (const char* prefix :
+           {"Entering State", "Leaving State", "State transition", "Snapshot took", "Invalid Event", "Invlaid Event"}) {
         if (text.rfind(prefix, 0) == 0) {
           out.push_back(l);
           break;
@@ -644,15 +644,39 @@ TEST_F(EngineStatesTest, SuspendAndResumeRunOnceAndCanBeRetried) {
   }
 }
 
-// Ready's suspension outlives a trip to Video and back: Resume in Ready still resumes.
-TEST_F(EngineStatesTest, ReadyKeepsItsSuspensionAcrossAStream) {
-  MakeIn(ENGINE_STATE_READY);
-  ASSERT_EQ(PVL_OK, machine->Suspend());
-  ASSERT_EQ(PVL_OK, machine->StartVideo());
-  ASSERT_EQ(PVL_OK, machine->Stop());
-  engine.Clear();
-  EXPECT_EQ(PVL_OK, machine->Resume());
-  EXPECT_EQ((std::vector<std::string>{"Resume", "StartSensor"}), engine.Calls());
+// While suspended, nothing may start or stop a stream or a capture: leaving
+// the state would leave the suspension behind where Resume does not look
+// (Resume would answer 0 and the camera would stay powered down).
+TEST_F(EngineStatesTest, WhileSuspendedTheStateKeepsItsSuspensionUntilResume) {
+  struct Case {
+    int32_t state;
+    std::vector<const char*> refused;
+    std::vector<std::string> resumeCalls;
+  };
+  const std::vector<Case> cases = {
+      {ENGINE_STATE_READY, {"StartVideo", "StartSnapshot"}, {"Resume", "StartSensor"}},
+      {ENGINE_STATE_VIDEO, {"Stop", "StartVideo", "StartSnapshot"}, {"Resume", "StartSensor", "OnStartVideo"}},
+  };
+  for (const Case& c : cases) {
+    MakeIn(c.state);
+    ASSERT_EQ(PVL_OK, machine->Suspend());
+    engine.Clear();
+    for (const char* name : c.refused) {
+      SCOPED_TRACE(std::string(kStateNames[c.state]) + ": " + name);
+      std::vector<std::string> lines;
+      const std::vector<std::string> all =
+          Lines([&] { EXPECT_EQ(PVL_E_NOTREADY, Events().at(name).raise(machine.Get())); });
+      for (const std::string& l : all)
+        if (l.find("suspended") != std::string::npos) lines.push_back(l);
+      EXPECT_EQ(1u, lines.size()) << "no line says why";
+      EXPECT_TRUE(engine.Calls().empty());
+      EXPECT_EQ(c.state, machine->GetCurrentStateId());
+    }
+    SCOPED_TRACE(std::string(kStateNames[c.state]) + ": Resume");
+    EXPECT_EQ(PVL_OK, machine->Resume());
+    EXPECT_EQ(c.resumeCalls, engine.Calls());
+    EXPECT_EQ(PVL_OK, machine->StartVideo()) << "a resumed camera streams again";
+  }
 }
 
 // The stream's timing lines: the first frame after each entry gives the time
