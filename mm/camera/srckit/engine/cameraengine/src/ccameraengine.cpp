@@ -118,7 +118,7 @@ PvlResult CCameraEngine::Construct() {
   PvlResult r = m_frontEnd.GetPropertyStore(&m_store);
   if (r == PVL_OK) r = TuningData_GetService(&m_tuningData);
   if (r == PVL_OK)
-    r = CEngineStateMachine::Create(m_env.Get(), static_cast<ICameraEngineInternal*>(this), nullptr, &m_machine);
+    r = CEngineStateMachine::Create(m_env.Get(), static_cast<ICameraEngineInternal*>(this), &m_machine);
   if (r == PVL_OK) m_userData.SetSources(m_store.Get(), &m_formats);
   if (r == PVL_OK) r = CUserDataAggregate::New(m_env.Get(), &m_userData, &m_settings, &m_proxy, &m_aggregate);
   if (r == PVL_OK) {
@@ -432,7 +432,7 @@ PvlResult CCameraEngine::OnStartSnapshot() {
   if (r != PVL_OK) return r;
   if (!vfeSnapshot) return PVL_E_FAIL;
   CPvlPtr<ISnapshotConfigCommand> counted;
-  if (vfeSnapshot->QueryInterface(ZUEUID_CONFIG_SNAPSHOT, counted.Out()) == PVL_OK && counted) {
+  if (vfeSnapshot->QueryInterface(ZUEUID_IFACE_SNAPSHOT_CONFIG_COMMAND, counted.Out()) == PVL_OK && counted) {
     r = counted->SetCaptureCount(static_cast<int32_t>(m_portManager->GetSnapshotCount()));
     if (r != PVL_OK) return r;
   }
