@@ -260,6 +260,11 @@ PvlResult PluginDouble::QueryInterface(ZUEUID iid, void** out) {
 PvlResult TuningDataDouble::QueryInterface(ZUEUID iid, void** out) {
   if (!out) return PVL_E_NULLPTR;
   *out = nullptr;
+  if (iid == ZUEUID_IFACE_BESTSHOT_TUNING) {
+    AddRef();
+    *out = static_cast<IBestShotTuning*>(&bestShot);
+    return PVL_OK;
+  }
   if (iid != ZUEUID_IFACE_TUNING_DATA) return PVL_E_NOTSUPPORTED;
   AddRef();
   *out = static_cast<ITuningData*>(this);

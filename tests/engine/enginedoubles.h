@@ -219,7 +219,24 @@ class TuningDataDouble final : public Counted<ITuningData> {
   PvlResult GetHjrKTable(TuningParamId, TuningHjrKTable*) override { return PVL_E_UNSUPPORTED; }
   PvlResult GetAfrTable(TuningParamId, TuningAfrEntry*, int32_t, uint32_t*) override { return PVL_E_UNSUPPORTED; }
 
+  // The best-shot override face: records the scene's row.
+  class BestShotFace final : public IBestShotTuning {
+   public:
+    explicit BestShotFace(TuningDataDouble* owner) : m_owner(owner) {}
+    int32_t AddRef() override { return m_owner->AddRef(); }
+    int32_t Release() override { return m_owner->Release(); }
+    PvlResult QueryInterface(ZUEUID iid, void** out) override { return m_owner->QueryInterface(iid, out); }
+    PvlResult SetBestShotOverride(uint8_t enable, const BestShotRecord* record) override {
+      return m_owner->log->Record("TuningData.Override(" + std::to_string(enable && record ? record->Words[0] : 0) +
+                                  ")");
+    }
+
+   private:
+    TuningDataDouble* m_owner;
+  };
+
   CallLog* log;
+  BestShotFace bestShot{this};
 };
 
 class TunvexDouble final : public Counted<ITunvex> {

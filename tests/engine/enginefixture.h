@@ -22,8 +22,9 @@ std::ostream& operator<<(std::ostream& os, const Case& c) {
   return os << c.name;
 }
 
+// Public: the tables of cases arrange the doubles through it.
 class EngineFixture : public ::testing::Test {
- protected:
+ public:
   void SetUp() override {
     ASSERT_EQ(PVL_OK, env_env_CreateInstance(ZUEUID_CLASS_ENV, env_.Out()));
     doubles_ = std::make_unique<EngineDoubles>(ExtraYuvOutputs());

@@ -104,6 +104,7 @@ class CCameraEngine final : public ICameraEngineInternal, public ICameraEngineEv
   ICameraSensorService* SensorService() { return m_sensor.Get(); }
   uint32_t GetDefaultTuningData() const { return m_defaultTuningData; }
   const std::map<uint32_t, uint32_t>& BestShotTable() const { return m_bestShotTable; }
+  bool BestShotApplied() const { return m_bestShot.IsApplied(); }
 
   // Builds an engine outside the registry (tests): counted once in *out, its
   // configuration read from `configPath` (null: the device's file).
