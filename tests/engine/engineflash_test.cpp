@@ -8,6 +8,7 @@
 // end, so that the focus and pre-flash listeners are told.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -217,7 +218,9 @@ class EngineFlashTest : public ::testing::Test {
   void SetUp() override {
     BoardSimReset();
     BoardLedClearRecords();
+    // What the driver sets up when it loads: the camera's buffers and the flash LED.
     ASSERT_EQ(1, VantorInitBufferManager());
+    ASSERT_EQ(1, InitFlashLight());
     ASSERT_EQ(PVL_OK, env_env_CreateInstance(ZUEUID_CLASS_ENV, env_.Out()));
     ASSERT_EQ(PVL_OK, OrbhostTest_RegisterClass(kAecDouble, &DoubleFactory<AecDouble>));
     ASSERT_EQ(PVL_OK, OrbhostTest_RegisterClass(kAfDouble, &DoubleFactory<AfDouble>));
@@ -251,12 +254,15 @@ class EngineFlashTest : public ::testing::Test {
       engine_->Release();
       engine_ = nullptr;
     }
+    EXPECT_EQ(0, focusListener_.refs.load()) << "the engine kept the focus listener";
+    EXPECT_EQ(0, preFlashListener_.refs.load()) << "the engine kept the pre-flash listener";
     for (ICameraBufferManager* b : buffers_) b->Release();
     buffers_.clear();
     OrbhostTest_UnregisterClass(kAecDouble);
     OrbhostTest_UnregisterClass(kAfDouble);
     env_.Reset();
-    EXPECT_EQ(kLedOff, BoardLedNow().mode) << "the LED was left " << BoardLedStateName(BoardLedNow());
+    EXPECT_TRUE(WaitFor([] { return BoardLedNow().mode == kLedOff; }, 2s))
+        << "the LED was left " << BoardLedStateName(BoardLedNow());
   }
 
   int32_t State() {
@@ -327,6 +333,8 @@ class EngineFlashTest : public ::testing::Test {
   std::vector<ICameraPort*> ports_;
   std::vector<ICameraBufferManager*> buffers_;
   std::unique_ptr<PreviewReader> reader_;
+  // The engine keeps them (counted) until it goes.
+  CountingListener focusListener_, preFlashListener_;
 };
 
 TEST_F(EngineFlashTest, SuspendStopsTheFramesAndResumeBringsThemBack) {
@@ -344,6 +352,73 @@ TEST_F(EngineFlashTest, SuspendStopsTheFramesAndResumeBringsThemBack) {
   EXPECT_EQ(ENGINE_STATE_VIDEO, State());
   ASSERT_EQ(PVL_OK, control_->Stop());
   EXPECT_EQ(ENGINE_STATE_READY, State());
+}
+
+// Lamp mode on: the flash plug-in lights the torch when the preview starts and
+// puts it out when the preview stops.
+TEST_F(EngineFlashTest, TheTorchBurnsWhileThePreviewRuns) {
+  SetMode(ZUEUID_PROPERTY_LAMP_MODE, 1);
+  Stream();
+  EXPECT_TRUE(WaitFor([] { return BoardLedNow().mode == kLedTorch; })) << BoardLedStateName(BoardLedNow());
+  ASSERT_EQ(PVL_OK, control_->Stop());
+  EXPECT_TRUE(WaitFor([] { return BoardLedNow().mode == kLedOff; })) << BoardLedStateName(BoardLedNow());
+  EXPECT_EQ((std::vector<BoardLedMode>{kLedTorch, kLedOff}), LedModes());
+}
+
+// Snapshot flash on, lamp off: the pre-flash lights the LED for the metering
+// (state 6), the white-balance decision puts it out (state 4), the metering
+// without it ends the sequence and the pre-flash listener is told, once.
+TEST_F(EngineFlashTest, ThePreFlashLightsTheLedForTheMeteringAndTellsTheListener) {
+  SetMode(ZUEUID_PROPERTY_LAMP_MODE, 0);
+  SetMode(ZUEUID_PROPERTY_SNAPSHOT_FLASH_MODE, 1);
+  Stream();
+  EXPECT_EQ(kLedOff, BoardLedNow().mode) << "the torch burns with the lamp off";
+  CountingListener& listener = preFlashListener_;
+  ASSERT_EQ(PVL_OK, control_->StartPreSnapshotFlash(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(
+                        static_cast<ICameraSettingsListener*>(&listener)))));
+  ASSERT_TRUE(WaitFor([&] { return listener.told.load() > 0; })) << "the pre-flash listener was not told";
+  ASSERT_TRUE(reader_->WaitForMore(3));
+  EXPECT_EQ(1, listener.told.load());
+  EXPECT_TRUE(WaitFor([] { return BoardLedNow().mode == kLedOff; })) << BoardLedStateName(BoardLedNow());
+  EXPECT_EQ((std::vector<BoardLedMode>{kLedTorch, kLedOff}), LedModes());
+  ASSERT_EQ(PVL_OK, control_->StopPreSnapshotFlash());
+  ASSERT_EQ(PVL_OK, control_->Stop());
+  // The sequence as the exposure plug-in saw it.
+  ASSERT_NE(nullptr, AecDouble::last);
+  std::vector<uint32_t> steps;
+  for (uint32_t state : AecDouble::last->seen)
+    if (steps.empty() || steps.back() != state) steps.push_back(state);
+  EXPECT_EQ((std::vector<uint32_t>{0, 6, 8, 4, 10}), steps);
+}
+
+// A focus run the client starts ends when the focus plug-in says so; the
+// focus listener is told once.
+TEST_F(EngineFlashTest, AFocusRunEndsAndTellsTheListener) {
+  Stream();
+  CountingListener& listener = focusListener_;
+  ASSERT_EQ(PVL_OK, control_->StartFocus(1, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(
+                                                static_cast<ICameraSettingsListener*>(&listener)))));
+  ASSERT_TRUE(WaitFor([&] { return listener.told.load() > 0; })) << "the focus listener was not told";
+  ASSERT_TRUE(reader_->WaitForMore(3));
+  EXPECT_EQ(1, listener.told.load());
+  ASSERT_EQ(PVL_OK, control_->Stop());
+}
+
+// Snapshot flash on: a still taken from Ready fires the strobe, and when the
+// still is done the LED is off.
+TEST_F(EngineFlashTest, AStillWithTheStrobeLeavesTheLedOff) {
+  SetMode(ZUEUID_PROPERTY_LAMP_MODE, 0);
+  SetMode(ZUEUID_PROPERTY_SNAPSHOT_FLASH_MODE, 1);
+  Initialize();
+  for (size_t i = 1; i < ports_.size(); ++i) GiveBuffers(ports_[i]);
+  for (ICameraPort* port : ports_) ASSERT_EQ(PVL_OK, port->Start());
+  ASSERT_EQ(PVL_OK, control_->StartStill(1));
+  ASSERT_TRUE(WaitFor([&] { return State() == ENGINE_STATE_READY; })) << "the still did not complete";
+  const std::vector<BoardLedMode> modes = LedModes();
+  EXPECT_NE(modes.end(), std::find(modes.begin(), modes.end(), kLedFlash)) << "no strobe";
+  EXPECT_TRUE(WaitFor([] { return BoardLedNow().mode == kLedOff; }, 2s))
+      << "the LED was left " << BoardLedStateName(BoardLedNow());
+  for (ICameraPort* port : ports_) port->Stop();
 }
 
 }  // namespace
