@@ -6,7 +6,9 @@
 #include <functional>
 
 #include "camerapropertyids.h"
+#include "cameratuningdata.h"
 #include "enginefixture.h"
+#include "tuningdataprovider.h"
 
 namespace enginetest {
 namespace {
@@ -311,6 +313,74 @@ TEST_F(EnginePropertiesTest, PluginsAreNotDoubledByASecondInitialize) {
   EXPECT_EQ(doubles_->log.Count("AEC.Configure"), 1u);
   EXPECT_EQ(doubles_->log.Count("Flash.Configure"), 1u);
   EXPECT_EQ(doubles_->log.Count("Other.Configure"), 1u);
+}
+
+}  // namespace
+}  // namespace enginetest
+
+// ---- The tuning-data service's provider without a table ----
+
+namespace enginetest {
+namespace {
+
+// The sensor module's tuning-data provider, with a table or without one.
+class ProviderDouble final : public ITuningDataProvider {
+ public:
+  int32_t AddRef() override { return ++refs; }
+  int32_t Release() override { return --refs; }
+  PvlResult QueryInterface(ZUEUID iid, void** out) override {
+    if (!out) return PVL_E_BADARG;
+    *out = nullptr;
+    if (iid != ZUEUID_IFACE_TUNING_DATA_PROVIDER) return PVL_E_UNSUPPORTED;
+    AddRef();
+    *out = static_cast<ITuningDataProvider*>(this);
+    return PVL_OK;
+  }
+  PvlResult GetTable(const void** out) override { return GetTableEx(out); }
+  PvlResult GetTableEx(const void** out) override {
+    *out = table;
+    return PVL_OK;
+  }
+  const void* table = nullptr;
+  int32_t refs = 0;
+};
+
+ProviderDouble g_provider;
+TuningDataTable g_zeroTable;
+
+int32_t ProviderFactory(IEnv*, ZUEUID, void*, void** out) {
+  g_provider.AddRef();
+  *out = static_cast<ITuningDataProvider*>(&g_provider);
+  return PVL_OK;
+}
+
+// A provider that hands out no table gives the tuning-data service nothing to
+// serve: the selection fails (1) rather than succeeding with a service that
+// then answers 13 to every query, so Initialize fails at once, undoes itself,
+// and the same class can be selected again once it has a table.
+TEST_F(EnginePropertiesTest, AProviderWithoutATableFailsInitializeUntilItHasOne) {
+  ASSERT_EQ(PVL_OK, OrbhostTest_RegisterClass(ZUEUID_CLASS_TUNING_DATA, &CCameraTuningData::ClassEntry));
+  ASSERT_EQ(PVL_OK, OrbhostTest_RegisterClass(kDefaultTuning, &ProviderFactory));
+  g_provider.table = nullptr;
+  MakeDefault();
+  engine_->SetCameraId(kSensorClass);
+  {
+    LogCapture log;
+    EXPECT_EQ(PVL_E_FAIL, engine_->Initialize());
+    EXPECT_TRUE(log.Has("Error initializing tuning data: 1"));
+  }
+  EXPECT_FALSE(doubles_->log.Has("Sensor.Initialize(0x0108aed0)"));
+  EXPECT_EQ(g_provider.refs, 0) << "the provider without a table is let go";
+  g_provider.table = &g_zeroTable;
+  EXPECT_EQ(PVL_OK, engine_->Initialize());
+  CPvlPtr<ITuningData> service;
+  ASSERT_EQ(PVL_OK, TuningData_GetService(&service));
+  uint32_t version = 99;
+  EXPECT_EQ(PVL_OK, service->GetVersion(&version)) << "the service serves the table";
+  service.Reset();
+  EXPECT_EQ(PVL_OK, engine_->Uninitialize());
+  ReleaseEngine();
+  EXPECT_EQ(g_provider.refs, 0);
 }
 
 }  // namespace

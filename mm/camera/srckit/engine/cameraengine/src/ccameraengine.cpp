@@ -241,6 +241,7 @@ void CCameraEngine::UndoInitialize(bool sensorInitialised, bool vfeInitialised) 
   if (sensorInitialised) {
     m_proxy.Unbind();
     m_sensor->Uninitialize();
+    m_sensorStarted = false;
   }
   CameraDevmanSetPerfLevel(0);
   CameraDevmanDeregister();
@@ -342,6 +343,7 @@ PvlResult CCameraEngine::Uninitialize() {
   vfe->Uninitialize();
   vfe.Reset();
   m_sensor->Uninitialize();
+  m_sensorStarted = false;
   CameraDevmanSetPerfLevel(0);
   CameraDevmanDeregister();
   return PVL_OK;
@@ -359,13 +361,22 @@ PvlResult CCameraEngine::StartSensor() {
     CAMERA_DEBUG_LOG(CAMERA_LOG_INFO, "Reset VFE Service");
     r = m_vfe->Reset();
   }
-  if (r != PVL_OK) m_sensor->Stop();
-  return r;
+  if (r != PVL_OK) {
+    m_sensor->Stop();
+    return r;
+  }
+  m_sensorStarted = true;
+  return PVL_OK;
 }
 
 PvlResult CCameraEngine::StopSensor() {
   ENGINE_REQUIRE(m_sensor);
   CAMERA_DEBUG_LOG(CAMERA_LOG_INFO, "Stopping Camera Sensor");
+  // Uninitialize stops the sensor with the rest, and Ready's way down stops it
+  // again afterwards: a sensor that is not running is stopped already (the
+  // service itself would refuse with 13 and keep the engine from going down).
+  if (!m_sensorStarted) return PVL_OK;
+  m_sensorStarted = false;
   return m_sensor->Stop();
 }
 

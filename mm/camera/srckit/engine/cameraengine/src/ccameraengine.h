@@ -185,6 +185,7 @@ class CCameraEngine final : public ICameraEngineInternal, public ICameraEngineEv
   // Uninitialize change them while the receive thread may be delivering.
   std::mutex m_frameGuard;
 
+  bool m_sensorStarted = false;  // between a successful StartSensor and the next stop
   uint32_t m_cameraId = 0;
   uint32_t m_firstOutput = 0;   // the preview's (video) or the main image's (still)
   uint32_t m_secondOutput = 0;  // the thumbnail's
