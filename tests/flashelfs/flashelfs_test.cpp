@@ -357,6 +357,41 @@ TEST_F(FlashElfsTest, OnFrameFollowsThePreSnapshotSequence) {
   }
 }
 
+// The frame pass uses the lamp mode that Configure (which the engine runs for
+// every lamp-mode change) or OnStartVideo read, and a torch already lit is
+// neither configured nor reported again on every frame.
+TEST_F(FlashElfsTest, FramesFollowTheLampModeConfigureRead) {
+  struct Case {
+    const char* name;
+    uint32_t lampMode;  // changed during the preview, then Configure
+    bool led;
+  };
+  const Case cases[] = {
+      {"torch switched on", 1, true},
+      {"torch switched off", 0, false},
+      {"automatic", 2, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Make();
+    settings.lampMode = c.lampMode == 1 ? 0 : 1;
+    ASSERT_EQ(PVL_OK, elfs->OnStartVideo(nullptr));
+    ASSERT_EQ(PVL_OK, elfs->OnFrame(nullptr));
+    settings.lampMode = c.lampMode;
+    ASSERT_EQ(PVL_OK, elfs->Configure());
+    EXPECT_EQ(c.led, service.LedOn());
+    g_journal.clear();
+    settings.words.clear();
+    for (int frame = 0; frame < 3; ++frame) ASSERT_EQ(PVL_OK, elfs->OnFrame(nullptr));
+    EXPECT_EQ(c.led, service.LedOn());
+    EXPECT_TRUE(g_journal.empty()) << "the LED was switched or configured again by a frame";
+    EXPECT_TRUE(settings.words.empty()) << "the flash word was written again by a frame";
+    EXPECT_EQ(PVL_OK, elfs->OnStopVideo());
+    settings.lampMode = 0;
+    plugin.Reset();
+  }
+}
+
 // The strobe: flash mode on always fires it; automatic fires it when the last
 // preview frame (lamp mode automatic, no still under way) found flash required.
 TEST_F(FlashElfsTest, StrobeDecision) {
