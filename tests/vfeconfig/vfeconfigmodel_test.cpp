@@ -4,6 +4,7 @@
 // still chain takes one frame of the whole window.
 #include <gtest/gtest.h>
 
+#include "sensortuning.h"
 #include "vfeconfigdoubles.h"
 #include "vfeconfigurerids.h"
 #include "vfedriver_fixture.h"
@@ -19,6 +20,7 @@ class VfeChainOnModel : public vfedrivertest::VfeDriverTest {
   void SetUp() override {
     VfeDriverTest::SetUp();
     ASSERT_NE(drv_, nullptr);
+    ASSERT_EQ(PVL_OK, tuning_.Load(env_));
     service_ = new VfeServiceDouble(env_);
     service_->settings = &settings_;
     service_->driver = drv_;
@@ -27,6 +29,7 @@ class VfeChainOnModel : public vfedrivertest::VfeDriverTest {
   }
   void TearDown() override {
     delete service_;
+    tuning_.Unload();
     VfeDriverTest::TearDown();
   }
   // OUTPUT1 whose buffers are real NV21 frames with a guard tail.
@@ -84,6 +87,7 @@ class VfeChainOnModel : public vfedrivertest::VfeDriverTest {
 
   static constexpr uint32_t kLuma = vfedrivertest::kOut1W * vfedrivertest::kOut1H;
   static constexpr uint32_t kGuard = 4096;
+  camera::test::SensorTuning tuning_;  // the sensor's table, as the engine loads it
   VfeSettingsDouble settings_;
   VfeServiceDouble* service_ = nullptr;
   std::vector<Frame> frames_;

@@ -10,6 +10,7 @@
 #include "tunvex.h"
 #include "tunvexclient.h"
 #include "tunvextestnet.h"
+#include "sensortuning.h"
 #include "vfeservicefixture.h"
 
 namespace vfeservicetest {
@@ -290,6 +291,8 @@ TEST_F(VfeServiceTest, ALostInterruptAndAnOverrunLoseNoBuffer) {
 // VFE and queues output 1's first buffers; frames and white-balance/exposure
 // statistics then flow until Stop, and every buffer comes home.
 TEST_F(VfeServiceTest, TheVideoChainOnTheServiceStreams) {
+  camera::test::SensorTuning tuning;
+  ASSERT_EQ(PVL_OK, tuning.Load(env_.Get()));
   ASSERT_EQ(PVL_OK, Init());
   CVideoOutput* out1 = svc_->GetOutput(1);
   CPvlPtr<ICameraBufferManager> bm = SetUpMode(out1, VIDEO_OUTPUT_MODE_VIDEO, Nv21(kOut1W, kOut1H));
