@@ -3,6 +3,7 @@
 // Open, the model's faults, and the tuning table's withdrawal.
 #include <algorithm>
 #include <future>
+#include <map>
 #include <optional>
 
 #include "image_copy.h"
@@ -10,6 +11,8 @@
 #include "tunvex.h"
 #include "tunvexclient.h"
 #include "tunvextestnet.h"
+#include "demosaicconfiguration.h"
+#include "vfetuningkeys.h"
 #include "sensortuning.h"
 #include "vfeservicefixture.h"
 
@@ -454,6 +457,68 @@ TEST(VfeServiceTuning, TheVfeTableLeavesTheServerWithTheService) {
   uint32_t needed = 0;
   EXPECT_EQ(PVL_OK, server->SendDataToJPEG(nullptr, 0, &needed, nullptr));
   client.Close();
+  server.Reset();
+  camera::test::RemoveImageFile("fs/~0x0106fa8a/_TunvexEnabled.flg");
+}
+
+// The tool lists the blocks' keys in the "VFE" table's order, each block's
+// from its construction, and a write through the tool lands in the block.
+TEST(VfeServiceTuning, TheToolListsTheBlocksKeysAndWritesReachThePayload) {
+  const uint16_t port = FreeLoopbackPort();
+  ASSERT_NE(0, port);
+  setenv("TUNVEX_PORT", std::to_string(port).c_str(), 1);
+  camera::test::WriteImageFile("fs/~0x0106fa8a/_TunvexEnabled.flg", "");
+  CPvlPtr<IEnv> env;
+  ASSERT_EQ(PVL_OK, env_env_CreateInstance(ZUEUID_CLASS_ENV, env.Out()));
+  CPvlPtr<ITunvex> server;
+  ASSERT_EQ(PVL_OK, env->CreateInstance(ZUEUID_CLASS_TUNINGSERVER, server.Out()));
+  ASSERT_EQ(PVL_OK, server->Start());
+  {
+    CPvlPtr<IVfeService> service;
+    ASSERT_EQ(PVL_OK, VfeService_CreateInstance(env.Get(), ZUEUID_CLASS_VFE_SERVICE, nullptr, service.Out()));
+    CVfeService* svc = static_cast<CVfeService*>(service.Get());
+    TunvexClient client;
+    client.SetTimeout(30000);
+    bool connected = false;
+    for (int i = 0; i < 600 && !connected; ++i) {
+      connected = client.Connect("127.0.0.1", port);
+      if (!connected) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_TRUE(connected) << client.Error();
+    std::vector<tunvex::ListEntry> items;
+    ASSERT_TRUE(client.ListAll(&items)) << client.Error();
+    // The keys of every block the service computes, none of any other.
+    const std::map<VfeKeyBlock, bool> held = {
+        {VfeKeyBlock::ASF, svc->GetASFConfiguration() != nullptr},
+        {VfeKeyBlock::BlackLevel, svc->GetBlackLevelConfiguration() != nullptr},
+        {VfeKeyBlock::ChannelGain, svc->GetChannelGainConfiguration() != nullptr},
+        {VfeKeyBlock::ChromaSupp, svc->GetChromaSuppConfiguration() != nullptr},
+        {VfeKeyBlock::ColorConv, svc->GetColorConvConfiguration() != nullptr},
+        {VfeKeyBlock::ColorCorr, svc->GetColorCorrConfiguration() != nullptr},
+        {VfeKeyBlock::Demosaic, svc->GetDemosaicConfiguration() != nullptr},
+        {VfeKeyBlock::Gamma, svc->GetGammaConfiguration() != nullptr},
+        {VfeKeyBlock::Rolloff, svc->GetRolloffConfiguration() != nullptr},
+        {VfeKeyBlock::AFStats, svc->GetAFStatsConfiguration() != nullptr},
+        {VfeKeyBlock::AWBExtStats, svc->GetAWBExtStatsConfiguration() != nullptr},
+        {VfeKeyBlock::WhiteBalance, svc->GetWhiteBalanceConfiguration() != nullptr},
+        {VfeKeyBlock::LumaAdaptation, svc->GetLumaAdaptationConfiguration() != nullptr},
+    };
+    std::vector<std::string> expected, listed;
+    for (const VfeTuningKey& key : kVfeTuningKeys)
+      if (held.at(key.block)) expected.push_back(key.name);
+    uint16_t shiftId = 0;
+    for (const tunvex::ListEntry& e : items) {
+      if (e.flags & 0x80) continue;  // the server's own summary item
+      listed.push_back(e.name);
+      if (e.name == "ABF-shift") shiftId = e.id;
+    }
+    EXPECT_EQ(expected, listed);
+    ASSERT_NE(nullptr, svc->GetDemosaicConfiguration());
+    bool pending = false;
+    ASSERT_TRUE(client.Set({{shiftId, 0, "2"}}, &pending)) << client.Error();
+    EXPECT_EQ(2, reinterpret_cast<const uint8_t*>(&svc->GetDemosaicConfiguration()->GetPayload())[4]);
+    client.Close();
+  }
   server.Reset();
   camera::test::RemoveImageFile("fs/~0x0106fa8a/_TunvexEnabled.flg");
 }
