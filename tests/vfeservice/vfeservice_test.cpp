@@ -311,6 +311,60 @@ TEST_F(VfeServiceTest, TheVideoChainOnTheServiceStreams) {
   EXPECT_EQ(3u, FreeCount(svc_->GetWBExpStats()->GetPool()));
 }
 
+// The video chain sets up the focus and near-white statistics from the
+// tuning: focus values of the picked cells arrive as AF statistics (argument
+// 1), and the WB/exposure statistics (argument 0) come in the 256 regions the
+// AWB-extended block asks for, with near-white samples counted.
+TEST_F(VfeServiceTest, TheVideoChainDeliversFocusAndNearWhiteStatistics) {
+  camera::test::SensorTuning tuning;
+  ASSERT_EQ(PVL_OK, tuning.Load(env_.Get()));
+  ASSERT_EQ(PVL_OK, Init());
+  CPvlPtr<ICameraBufferManager> bm = SetUpMode(svc_->GetOutput(1), VIDEO_OUTPUT_MODE_VIDEO, Nv21(kOut1W, kOut1H));
+  std::mutex m;
+  std::vector<uint32_t> focus;
+  int focusEvents = 0;
+  uint32_t regions = 0;
+  uint64_t grey = 0;
+  sink_.during = [&](const Event& e) {
+    if (e.kind != EVENT_STATS_AVAILABLE || !e.object) return;
+    if (e.argument == 1) {
+      uint32_t values[16] = {};
+      int32_t count = 0;
+      PvlResult r = static_cast<IAFStats*>(e.object)->GetFocusValues(values, 16, &count);
+      std::lock_guard<std::mutex> hold(m);
+      ++focusEvents;
+      if (r == PVL_OK) focus.assign(values, values + count);
+    } else if (e.argument == 0) {
+      CPvlPtr<IWBExpStats2> wb;
+      if (e.object->QueryInterface(ZUEUID_IFACE_WB_EXP_STATS2, reinterpret_cast<void**>(wb.Out())) != PVL_OK) return;
+      uint32_t n = 0, values[256] = {};
+      wb->GetRegionCount(&n);
+      uint32_t count = 0;
+      if (wb->GetGreyPixelsPerRegion(values, 256, &count) != PVL_OK) return;
+      uint64_t sum = 0;
+      for (uint32_t i = 0; i < 256; ++i) sum += values[i];
+      std::lock_guard<std::mutex> hold(m);
+      regions = n;
+      grey = sum;
+    }
+  };
+  CPvlPtr<IConfigCommand> video;
+  ASSERT_EQ(PVL_OK, service_->GetConfigurer(ZUEUID_CONFIG_VIDEO, &video));
+  ASSERT_EQ(PVL_OK, video->Configure());
+  ASSERT_EQ(PVL_OK, service_->Start());
+  StartSensor();
+  EXPECT_TRUE(sink_.WaitFor(EVENT_STATS_AVAILABLE, 6)) << sink_.Count(EVENT_STATS_AVAILABLE);
+  ASSERT_EQ(PVL_OK, service_->Stop());
+  sink_.during = nullptr;
+  std::lock_guard<std::mutex> hold(m);
+  EXPECT_GE(focusEvents, 1);
+  // Two cells picked (5 and 6): one focus value each, and the chart has detail in them.
+  ASSERT_EQ(2u, focus.size());
+  EXPECT_GT(focus[0] + focus[1], 0u);
+  EXPECT_EQ(256u, regions);
+  EXPECT_GT(grey, 0u) << "no near-white sample in the whole chart";
+}
+
 TEST_F(VfeServiceTest, ConfigurersNeedAnInitializedService) {
   // Refused when made or when run, but never run on an uninitialised service.
   CPvlPtr<IConfigCommand> video;
