@@ -112,6 +112,40 @@ TEST_F(VfeChainOnModel, VideoChainStreamsFramesOfTheProgrammedSize) {
   EXPECT_TRUE(WaitFor(MSG_VFE_STATS_WB_EXP)) << "no WB/exposure statistics";
 }
 
+// The tuned image blocks go to the real driver with the payloads they
+// computed from the sensor's table, the driver takes every one, and the model
+// then delivers focus statistics beside the WB/exposure ones.
+TEST_F(VfeChainOnModel, TheTunedBlocksAreTakenAndFocusStatisticsFlow) {
+  RealOutput1();
+  RealStats();
+  ASSERT_EQ(PVL_OK, RunVideo());
+  struct Block {
+    int32_t command;
+    std::vector<uint8_t> payload;
+  } blocks[] = {
+      {VFE_CMD_ROLLOFF, vfeconfigtest::Bytes(service_->rolloff->GetPayload())},
+      {VFE_CMD_DEMOSAIC, vfeconfigtest::Bytes(service_->demosaic->GetPayload())},
+      {VFE_CMD_ASF, vfeconfigtest::Bytes(service_->asf->GetPayload())},
+      {VFE_CMD_AF_STATS, vfeconfigtest::Bytes(service_->afStats->GetPayload())},
+      {VFE_CMD_AWBEXT_STATS, vfeconfigtest::Bytes(service_->awbExtStats->GetPayload())},
+  };
+  for (const Block& b : blocks) {
+    int sent = 0;
+    for (const auto& c : service_->sent)
+      if (c.command == b.command) {
+        ++sent;
+        EXPECT_EQ(b.payload, c.payload) << "command " << b.command;
+      }
+    EXPECT_EQ(1, sent) << "command " << b.command;
+    EXPECT_EQ(1, b.payload[0]) << "command " << b.command << " enabled";
+  }
+  EXPECT_EQ(CRolloffConfiguration::kDefaultTable, service_->rolloff->GetLoadedTable());
+  ASSERT_EQ(PVL_OK, Cmd(VFE_CMD_START, service_->operationMode));
+  StartSensor();
+  EXPECT_TRUE(WaitFor(MSG_VFE_STATS_AF)) << "no focus statistics";
+  EXPECT_TRUE(WaitFor(MSG_VFE_STATS_WB_EXP)) << "no WB/exposure statistics";
+}
+
 // A zoom while video runs is taken; a second one before the VFE has latched
 // the first is refused by the driver, and the zoom says so instead of losing
 // the change.
