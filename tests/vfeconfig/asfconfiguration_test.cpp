@@ -282,5 +282,40 @@ TEST_F(AsfTest, TheUpdateCarriesTheFirst32Bytes) {
   EXPECT_EQ(std::vector<uint8_t>(all.begin(), all.begin() + 32), service_->sent[0].payload);
 }
 
+// With the sensor's own tuning: each payload kernel is the quadrant of a 5 x 5
+// kernel symmetric about its centre (tap (i, j) weighs 4, 2 or 1 samples), and
+// must sum to zero over all 25 taps, or the filter brightens flat areas.
+class AsfSensorTuningTest : public ::testing::TestWithParam<VfeChain>, public VfeBlockFixture {
+ protected:
+  void SetUp() override { SetUpBlocks(); }
+  void TearDown() override { TearDownBlocks(); }
+};
+
+TEST_P(AsfSensorTuningTest, TheSensorsKernelsPassFlatAreas) {
+  Output1(320, 240);
+  service_->crop->GetPayload().lastPixel = 1279;
+  settings_.exposureGain = CFixedPoint(1.5);
+  ASSERT_EQ(PVL_OK, service_->asf->Configure(&settings_, GetParam()));
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(&service_->asf->GetPayload());
+  ASSERT_EQ(1, p[1]) << "computed from the tuning";
+  static constexpr int kTaps[3][3] = {{4, 4, 2}, {4, 4, 2}, {2, 2, 1}};
+  for (int filter = 0; filter < 2; ++filter) {
+    int dc = 0, energy = 0;
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) {
+        const int c = S8At(p, 13 + 9 * filter + 3 * i + j);
+        dc += kTaps[i][j] * c;
+        energy += c * c;
+      }
+    EXPECT_EQ(0, dc) << "filter " << filter + 1;
+    EXPECT_GT(energy, 0) << "filter " << filter + 1 << " does something";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Chains, AsfSensorTuningTest, ::testing::Values(VfeChain::Video, VfeChain::Snapshot),
+                         [](const ::testing::TestParamInfo<VfeChain>& info) {
+                           return std::string(info.param == VfeChain::Video ? "Preview" : "Still");
+                         });
+
 }  // namespace
 }  // namespace vfeconfigtest
