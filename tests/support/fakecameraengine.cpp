@@ -423,12 +423,17 @@ class Engine final : public ICameraEngine {
     }
     return PVL_OK;
   }
-  PvlResult StartFocus(uint8_t, uint32_t control) override {
-    Record("StartFocus");
+  PvlResult StartFocus(uint8_t mode, uint32_t control) override {
+    Record(mode ? "StartFocus(continuous)" : "StartFocus");
     focusControl_ = control;
-    return PVL_OK;
+    return Answer("StartFocus");
   }
-  PvlResult StopFocus() override { return Record("StopFocus"), PVL_OK; }
+  PvlResult StopFocus() override { return Record("StopFocus"), Answer("StopFocus"); }
+  PvlResult Answer(const std::string& call) {
+    std::lock_guard<std::mutex> g(lock_);
+    auto it = answers_.find(call);
+    return it == answers_.end() ? PVL_OK : it->second;
+  }
   PvlResult StartVideo() override {
     Record("StartVideo");
     for (auto& p : ports_) p->SetVideoRunning(true);
@@ -505,6 +510,8 @@ class Engine final : public ICameraEngine {
   std::vector<std::string> calls_;
   std::map<uint32_t, FakeProperty> props_;
   std::vector<uint32_t> propertiesSet_;
+  std::map<std::string, PvlResult> answers_;
+  std::vector<CPvlRect> focusRects_;
   bool initialized_ = false;
   uint32_t initializedWith_ = 0;
   uint32_t focusControl_ = 0;
@@ -533,6 +540,24 @@ PvlResult PropertiesFace::QueryInterface(ZUEUID iid, void** out) { return engine
 
 PvlResult PropertiesFace::GetProperty(uint32_t id, PvlValueRecord* value) {
   std::lock_guard<std::mutex> g(engine_->lock_);
+  if (id == ZUEUID_PROPERTY_FOCUS_RECT_GRID && value) {
+    value->type = PVL_VT_8BYTES;
+    value->payload.u32 = 16;  // a 16 x 16 grid
+    value->payload.bytes[4] = 16;
+    return PVL_OK;
+  }
+  if (id == ZUEUID_PROPERTY_FOCUS_RECTS && value) {
+    // An empty array asks for the count; a sized one is filled.
+    auto* out = static_cast<PvlValueRecord*>(value->payload.array.data);
+    int32_t n = int32_t(engine_->focusRects_.size());
+    if (value->payload.array.capacity == 0 || !out) {
+      value->payload.array.filled = n;
+      return PVL_OK;
+    }
+    for (int32_t i = 0; i < n && i < value->payload.array.capacity; ++i) out[i].payload.rect = engine_->focusRects_[i];
+    value->payload.array.filled = n;
+    return PVL_OK;
+  }
   auto it = engine_->props_.find(id);
   if (!value) return PVL_E_NULLPTR;
   if (it == engine_->props_.end()) return PVL_E_BADARG;
@@ -542,6 +567,13 @@ PvlResult PropertiesFace::GetProperty(uint32_t id, PvlValueRecord* value) {
 
 PvlResult PropertiesFace::SetProperty(uint32_t id, const PvlValueRecord* value) {
   std::lock_guard<std::mutex> g(engine_->lock_);
+  if (id == ZUEUID_PROPERTY_FOCUS_RECTS && value && value->type == PVL_VT_ARRAY) {
+    engine_->focusRects_.clear();
+    auto* in = static_cast<const PvlValueRecord*>(value->payload.array.data);
+    for (int32_t i = 0; in && i < value->payload.array.filled; ++i) engine_->focusRects_.push_back(in[i].payload.rect);
+    engine_->propertiesSet_.push_back(id);
+    return PVL_OK;
+  }
   auto it = engine_->props_.find(id);
   if (!value) return PVL_E_NULLPTR;
   if (it == engine_->props_.end()) return PVL_E_BADARG;
@@ -760,6 +792,20 @@ int FakeCameraEngine::PortStarts(uint32_t pin) {
 bool FakeCameraEngine::PortHasBufferManager(uint32_t pin) {
   FakePort* p = PortForPin(pin);
   return p && p->HasManager();
+}
+
+void FakeCameraEngine::SetControlResult(const std::string& call, PvlResult result) {
+  Engine* e = Current();
+  if (!e) return;
+  std::lock_guard<std::mutex> g(e->lock_);
+  e->answers_[call] = result;
+}
+
+std::vector<CPvlRect> FakeCameraEngine::FocusRects() {
+  Engine* e = Current();
+  if (!e) return {};
+  std::lock_guard<std::mutex> g(e->lock_);
+  return e->focusRects_;
 }
 
 void FakeCameraEngine::SetGetPortsResult(PvlResult result) {

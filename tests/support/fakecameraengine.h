@@ -75,6 +75,10 @@ class FakeCameraEngine {
   // Properties given to SetProperties, in order.
   static std::vector<uint32_t> PropertiesSet();
   static void SetPropertyResult(uint32_t id, PvlResult result);
+  // What StartFocus or StopFocus answers from now on.
+  static void SetControlResult(const std::string& call, PvlResult result);
+  // The focus rectangles the driver set.
+  static std::vector<CPvlRect> FocusRects();
   // Changes what GetPorts and Initialize answer from now on.
   static void SetGetPortsResult(PvlResult result);
   static void SetInitializeResult(PvlResult result);
