@@ -2,7 +2,9 @@
 // stream-state machine, formats and framing, the client's buffers in the driver's
 // and the client's memory, the capture thread's delivery (zero-copy and copied),
 // its time stamps and drops, and requests a pin must refuse.
+#include <algorithm>
 #include <cstring>
+#include <map>
 
 #include "chipset.h"
 #include "ostrel_fixture.h"
@@ -466,6 +468,181 @@ TEST_F(PinTest, StoppingWhileFramesFlowEndsTheThread) {
   }  // closed with its buffers out
   EXPECT_EQ(ExtraThreads(), 0u);
   EXPECT_FALSE(CeSimDebugCapturedContains("Terminating capture thread"));
+}
+
+// ---- Stills --------------------------------------------------------------------------------------
+
+class StillTest : public PinTest {
+ protected:
+  void OpenStill(Pin& still) {
+    Prepare(still, CS_PIN_STILL, 2592, 1944, CAMERA_FOURCC_IJPG);
+    ASSERT_EQ(still.SetState(CSSTATE_PAUSE), ERROR_SUCCESS);
+    ASSERT_EQ(still.AllocateBuffers(BufferMemory::Driver), ERROR_SUCCESS);
+    ASSERT_EQ(still.SetState(CSSTATE_RUN), ERROR_SUCCESS);
+    ASSERT_EQ(still.EnqueueAll(), ERROR_SUCCESS);
+  }
+  DWORD Jpeg(Pin& still, uint32_t id, uint32_t flags, int32_t value, uint32_t valueFlags) {
+    CSPROPERTY_VIDEOPROCAMP_S record{};
+    record.Value = value;
+    record.Flags = valueFlags;
+    return still.Property(VANTOR_PROPSETID_JPEG, id, flags, &record, sizeof record);
+  }
+};
+
+TEST_F(StillTest, ATriggerDeliversOneJpegInTheDriversBuffer) {
+  Pin still;
+  OpenStill(still);
+  CSALLOCATOR_FRAMING framing{};
+  ASSERT_EQ(still.Framing(&framing), ERROR_SUCCESS);
+  EXPECT_EQ(framing.RequirementsFlags, 1u) << "the still pin's buffers are the driver's";
+  EXPECT_EQ(framing.Frames, 1u);
+  ASSERT_EQ(camera_.Trigger(CS_PIN_STILL), ERROR_SUCCESS);
+  CS_STREAM_DESCRIPTOR* d = nullptr;
+  ASSERT_EQ(still.NextBuffer(&d, kWait), ERROR_SUCCESS);
+  const uint8_t* p = Pin::Data(*d);
+  const uint32_t used = d->CsStreamHeader.DataUsed;
+  ASSERT_GT(used, 4u);
+  EXPECT_LT(used, framing.FrameSize) << "the JPEG's own size";
+  EXPECT_EQ(p[0], 0xFF);
+  EXPECT_EQ(p[1], 0xD8);
+  EXPECT_EQ(p[used - 2], 0xFF);
+  EXPECT_EQ(p[used - 1], 0xD9);
+  std::vector<std::string> calls = FakeCameraEngine::Calls();
+  auto stop = std::find(calls.begin(), calls.end(), "Stop");
+  auto start = std::find(calls.begin(), calls.end(), "StartStill");
+  EXPECT_TRUE(stop < start && start != calls.end()) << "stop before the still";
+  // Queued again, the next trigger takes another.
+  ASSERT_EQ(still.Enqueue(d), ERROR_SUCCESS);
+  ASSERT_EQ(camera_.Trigger(CS_PIN_STILL), ERROR_SUCCESS);
+  ASSERT_EQ(still.NextBuffer(&d, kWait), ERROR_SUCCESS);
+  EXPECT_EQ(ExtraThreads(), 1u) << "the still pin's capture thread";
+  EXPECT_EQ(still.SetState(CSSTATE_STOP), ERROR_SUCCESS);
+  EXPECT_EQ(ExtraThreads(), 0u);
+}
+
+TEST_F(StillTest, ATriggerBeforeTheBuffersAreQueuedFails) {
+  Pin still;
+  Prepare(still, CS_PIN_STILL, 2592, 1944, CAMERA_FOURCC_IJPG);
+  ASSERT_EQ(still.SetState(CSSTATE_PAUSE), ERROR_SUCCESS);
+  ASSERT_EQ(still.AllocateBuffers(BufferMemory::Driver), ERROR_SUCCESS);
+  EXPECT_EQ(camera_.Trigger(CS_PIN_STILL), DWORD(ERROR_FUNCTION_FAILED));
+  EXPECT_EQ(FakeCameraEngine::CallCount("StartStill"), 0);
+}
+
+TEST_F(StillTest, JpegSettingsReachTheStillPort) {
+  Pin still;
+  OpenStill(still);
+  struct Case {
+    const char* name;
+    uint32_t id;
+    int32_t value;
+    uint32_t flags;
+    DWORD result;
+    uint32_t property;
+    uint32_t expected;
+  } cases[] = {
+      {"Quality", 0, 80, 2, ERROR_SUCCESS, ZUEUID_PROPERTY_JPEG_QUALITY, 80},
+      {"QualityOutOfRangeManual", 0, 150, 2, ERROR_INVALID_PARAMETER, ZUEUID_PROPERTY_JPEG_QUALITY, 80},
+      {"QualityOutOfRangeAutoIsIgnored", 0, 150, 1, ERROR_SUCCESS, ZUEUID_PROPERTY_JPEG_QUALITY, 80},
+      {"ThumbnailQuality", 1, 60, 2, ERROR_SUCCESS, ZUEUID_PROPERTY_JPEG_THUMBNAIL_QUALITY, 60},
+      {"Rotation", 2, 90, 2, ERROR_SUCCESS, ZUEUID_PROPERTY_JPEG_ROTATION, 90},
+      {"BadFlags", 2, 180, 3, ERROR_INVALID_PARAMETER, ZUEUID_PROPERTY_JPEG_ROTATION, 90},
+      {"NoSuchId", 5, 0, 2, ERROR_INVALID_PARAMETER, ZUEUID_PROPERTY_JPEG_ROTATION, 90},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Jpeg(still, c.id, CSPROPERTY_TYPE_SET, c.value, c.flags), c.result) << c.name;
+    uint32_t v = 0;
+    ASSERT_TRUE(FakeCameraEngine::StillPortValue(c.property, &v)) << c.name;
+    EXPECT_EQ(v, c.expected) << c.name;
+  }
+  CSPROPERTY_VIDEOPROCAMP_S back{};
+  DWORD returned = 0;
+  ASSERT_EQ(still.Property(VANTOR_PROPSETID_JPEG, 0, CSPROPERTY_TYPE_GET, &back, sizeof back, &returned),
+            ERROR_SUCCESS);
+  EXPECT_EQ(back.Value, 80);
+  EXPECT_EQ(back.Flags, 2u);
+  EXPECT_EQ(returned, 40u);
+  CSPROPERTY_BASICSUPPORT_REPLY basic{};
+  ASSERT_EQ(still.Property(VANTOR_PROPSETID_JPEG, 2, CSPROPERTY_TYPE_BASICSUPPORT, &basic, sizeof basic),
+            ERROR_SUCCESS);
+  EXPECT_EQ(basic.Stepping.SignedMaximum, 360);
+}
+
+TEST_F(StillTest, TheCropFactorIsClampedAndCentred) {
+  Pin still;
+  OpenStill(still);
+  struct Case {
+    const char* name;
+    double z;
+    CPvlRect rect;
+  } cases[] = {{"Eight", 8.0, {972, 729, 1619, 1214}}, {"One", 1.0, {0, 0, 2591, 1943}},
+               {"Two", 2.0, {648, 486, 1943, 1457}}, {"BelowOne", 0.5, {0, 0, 2591, 1943}}};
+  for (const Case& c : cases) {
+    uint8_t record[40] = {};
+    std::memcpy(record + 24, &c.z, sizeof c.z);
+    ASSERT_EQ(still.Property(VANTOR_PROPSETID_JPEG, 4, CSPROPERTY_TYPE_SET, record, sizeof record), ERROR_SUCCESS)
+        << c.name;
+    PvlValueRecord v{};
+    ASSERT_TRUE(FakeCameraEngine::StillPortValue(ZUEUID_PROPERTY_JPEG_MAIN_CROP, &v));
+    EXPECT_EQ(v.payload.rect.left, c.rect.left) << c.name;
+    EXPECT_EQ(v.payload.rect.top, c.rect.top) << c.name;
+    EXPECT_EQ(v.payload.rect.right, c.rect.right) << c.name;
+    EXPECT_EQ(v.payload.rect.bottom, c.rect.bottom) << c.name;
+  }
+}
+
+TEST_F(StillTest, ExifItemsBecomeTagsOfTheStill) {
+  Pin still;
+  OpenStill(still);
+  struct Item {
+    uint32_t tag, length;
+    uint16_t type, pad;
+    uint32_t value;
+  };
+  static const char make[] = "Vantor camera phone";  // 20 bytes with the NUL
+  static const uint16_t shorts[3] = {1, 2, 3};
+  static const uint32_t one = 6;
+  struct Case {
+    const char* name;
+    Item item;
+    DWORD result;
+    const char* text;
+  } cases[] = {
+      {"Text", {271, 20, 2, 0, uint32_t(uintptr_t(make))}, ERROR_SUCCESS, "Vantor camera phone"},
+      {"ThreeShorts", {530, 6, 3, 0, uint32_t(uintptr_t(shorts))}, ERROR_SUCCESS, "1,2,3"},
+      {"OneLong", {274, 4, 4, 0, uint32_t(uintptr_t(&one))}, ERROR_SUCCESS, "6"},
+      {"TypeSixIsRefused", {41000, 1, 6, 0, uint32_t(uintptr_t(make))}, ERROR_INVALID_PARAMETER, nullptr},
+      {"TypeElevenIsRefused", {41001, 1, 11, 0, uint32_t(uintptr_t(make))}, ERROR_INVALID_PARAMETER, nullptr},
+      {"NoValue", {41002, 4, 4, 0, 0}, ERROR_INVALID_PARAMETER, nullptr},
+  };
+  for (const Case& c : cases) {
+    Item item = c.item;
+    EXPECT_EQ(still.Property(VANTOR_PROPSETID_EXIF, 0, CSPROPERTY_TYPE_SET, &item, sizeof item), c.result) << c.name;
+    std::map<uint32_t, std::string> tags = FakeCameraEngine::ExifTags();
+    if (c.text) {
+      ASSERT_TRUE(tags.count(c.item.tag)) << c.name;
+      EXPECT_EQ(tags[c.item.tag], c.text) << c.name;
+    } else {
+      EXPECT_FALSE(tags.count(c.item.tag)) << c.name;
+    }
+  }
+  Item item{};
+  EXPECT_EQ(still.Property(VANTOR_PROPSETID_EXIF, 0, CSPROPERTY_TYPE_GET, &item, sizeof item),
+            DWORD(ERROR_NOT_SUPPORTED));
+  EXPECT_EQ(still.Property(VANTOR_PROPSETID_EXIF, 0, CSPROPERTY_TYPE_SET, &item, sizeof item - 1),
+            DWORD(ERROR_MORE_DATA));
+}
+
+TEST_F(StillTest, StillSetsAnswerOnlyTheJpegStillPin) {
+  Pin preview;
+  Prepare(preview, CS_PIN_PREVIEW, 320, 240);
+  CSPROPERTY_VIDEOPROCAMP_S record{};
+  record.Value = 80;
+  record.Flags = 2;
+  EXPECT_EQ(preview.Property(VANTOR_PROPSETID_JPEG, 0, CSPROPERTY_TYPE_SET, &record, sizeof record),
+            DWORD(ERROR_INVALID_STATE));
+  EXPECT_EQ(preview.Property(VANTOR_PROPSETID_EXIF, 0, CSPROPERTY_TYPE_SET, &record, sizeof record),
+            DWORD(ERROR_INVALID_STATE));
 }
 
 }  // namespace
