@@ -1158,8 +1158,9 @@ DWORD CPinDevice::CaptureThread() {
     uint64_t address = 0;
     frame->GetVirtualAddress(&address);
     if (mapped && reinterpret_cast<void*>(uintptr_t(address)) != mapped) {
-      // Not the client's own memory: the frame is copied out.
-      if (CompressionCode() == kFourccYV12) {
+      // Not the client's own memory: the frame is copied out, turned into YV12 only
+      // for the fallback (the client's memory then is plain memory with a YV12 format).
+      if (m_clientMemoryFallback && CompressionCode() == kFourccYV12) {
         if (!CopyNV21ToYV12(frame, static_cast<uint8_t*>(mapped)))
           NKDbgPrintfW(u"[%s] CopyNV21ToYV12() failed\r\n", Name());
       } else {
