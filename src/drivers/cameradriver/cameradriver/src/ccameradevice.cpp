@@ -603,7 +603,9 @@ BOOL CCameraDevice::StartStill() {
 }
 
 BOOL CCameraDevice::StopVideo(uint32_t pin) {
-  if (pin < m_pins.size()) m_pins[pin].running = 0;
+  // A stream that never started leaves the engine as it is.
+  if (pin >= m_pins.size() || !m_pins[pin].running) return TRUE;
+  m_pins[pin].running = 0;
   for (const PinEntry& e : m_pins)
     if (e.running) return TRUE;
   NKDbgPrintfW(u"Calling CameraEngine::Stop()\r\n");
