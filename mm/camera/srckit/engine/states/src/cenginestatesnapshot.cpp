@@ -42,6 +42,8 @@ PvlResult CEngineStateSnapshot::RawCaptureComplete() {
 PvlResult CEngineStateSnapshot::FrameAvailable(uint32_t outputId, IPvlMediaBuffer* buffer) {
   if (!Machine()) return PVL_E_FAIL;
   CCameraLockGuard guard(Lock());
+  // A frame that waited while the capture stopped belongs to no capture.
+  if (Machine()->GetCurrentStateId() != Id()) return PVL_E_NOTREADY;
   ICameraEngineInternal* engine = Engine();
   if (!engine) return PVL_E_FAIL;
   return engine->OnSnapshotFrameAvailable(outputId, buffer);

@@ -27,6 +27,7 @@ class CEngineStateSnapshot : public CEngineState {
   const char* GetName() override { return "Snapshot"; }
 
  protected:
+  virtual int32_t Id() const { return ENGINE_STATE_SNAPSHOT; }
   // Where a completed capture and a raw capture go from this state.
   virtual int32_t CompletedState() const { return ENGINE_STATE_READY; }
   virtual int32_t OfflineState() const { return ENGINE_STATE_OFFLINE_PROCESS; }

@@ -10,6 +10,13 @@
 
 namespace {
 constexpr uint32_t kFrameRateWindowMs = 1000;
+
+// While suspended the stream is down and the engine powered off: leaving now
+// would lose the suspension (Ready's Resume would find nothing to resume).
+PvlResult RefuseWhileSuspended(const char* event) {
+  CAMERA_DEBUG_LOG(CAMERA_LOG_ERROR, "%s refused: the camera is suspended", event);
+  return PVL_E_NOTREADY;
+}
 }  // namespace
 
 CEngineStateVideo::CEngineStateVideo() {
@@ -32,6 +39,7 @@ PvlResult CEngineStateVideo::StartSnapshot(uint32_t snapshotCount) {
   if (!engine) return PVL_E_FAIL;
   // A capture of no image would let no frame through and never complete.
   if (snapshotCount == 0) return PVL_E_BADARG;
+  if (m_suspended) return RefuseWhileSuspended("Start Snapshot");
   PvlResult r = engine->SetSnapshotCount(snapshotCount);
   if (r != PVL_OK) return r;
   return Machine()->Transition(ENGINE_STATE_SNAPSHOT_VIDEO_PAUSED, ENGINE_REASON_START_SNAPSHOT);
@@ -40,11 +48,13 @@ PvlResult CEngineStateVideo::StartSnapshot(uint32_t snapshotCount) {
 // Leave and Enter of this same state: the stream stops and starts again.
 PvlResult CEngineStateVideo::StartVideo() {
   if (!Machine()) return PVL_E_FAIL;
+  if (m_suspended) return RefuseWhileSuspended("Start Video");
   return Machine()->Transition(ENGINE_STATE_VIDEO, ENGINE_REASON_RESTART_VIDEO);
 }
 
 PvlResult CEngineStateVideo::Stop() {
   if (!Machine()) return PVL_E_FAIL;
+  if (m_suspended) return RefuseWhileSuspended("Stop");
   return Machine()->Transition(ENGINE_STATE_READY, ENGINE_REASON_STOP_VIDEO);
 }
 
@@ -88,6 +98,9 @@ PvlResult CEngineStateVideo::FrameAvailable(uint32_t outputId, IPvlMediaBuffer* 
     m_windowStart.store(now);
   }
   CCameraLockGuard guard(Lock());
+  // A frame that waited while the stream stopped is not handed on: it would
+  // run the plug-ins' frame pass (the torch) after their stop.
+  if (Machine()->GetCurrentStateId() != ENGINE_STATE_VIDEO) return PVL_E_NOTREADY;
   ICameraEngineInternal* engine = Engine();
   if (!engine) return PVL_E_FAIL;
   return engine->OnFrameAvailable(outputId, buffer);

@@ -38,8 +38,6 @@ class CEngineStateVideo final : public CEngineState {
   PvlResult Leave(uint32_t reason) override;
   const char* GetName() override { return "Video"; }
 
-  bool IsSuspended() const { return m_suspended != 0; }
-
  private:
   uint32_t Now();
 
