@@ -155,7 +155,12 @@ INSTANTIATE_TEST_SUITE_P(
                        [] { FakeCameraEngine::SetGetPortsResult(0); }},
         PrepareFailure{"DefaultRefused", [] { FakeCameraEngine::SetPropertyResult(ZUEUID_PROPERTY_CONTRAST, 1); },
                        [] { FakeCameraEngine::SetPropertyResult(ZUEUID_PROPERTY_CONTRAST, 0); }},
-        PrepareFailure{"NoEngineClass", [] { OrbhostTest_UnregisterClass(ZUEUID_CLASS_CAMERAENGINE); },
+        // The image's engine module answers the class too: the creation itself fails.
+        PrepareFailure{"EngineNotCreated",
+                       [] {
+                         OrbhostTest_RegisterClass(ZUEUID_CLASS_CAMERAENGINE,
+                                                   [](IEnv*, ZUEUID, void*, void**) -> int32_t { return 20; });
+                       },
                        [] { FakeCameraEngine::Install(); }}),
     [](const ::testing::TestParamInfo<PrepareFailure>& i) { return std::string(i.param.name); });
 

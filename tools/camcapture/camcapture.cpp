@@ -34,6 +34,7 @@ const char kUsage[] =
     "  --size WxH               the stream's frame size (default: the pin's first format)\n"
     "  --memory contiguous|heap where the stream's buffers live (default contiguous)\n"
     "  --still FILE.jpg         take a JPEG still (after the stream, if both are asked)\n"
+    "  --still-size WxH         the still's size (default: the largest)\n"
     "  --quality Q              the still's JPEG quality, 1..100\n"
     "  --exif TAG=TEXT          an EXIF text tag for the still, e.g. 0x010F=Vantor (repeatable)\n"
     "  --help                   this text\n"
@@ -63,6 +64,7 @@ struct Options {
   uint32_t pin = CS_PIN_PREVIEW;
   uint32_t width = 0, height = 0;
   BufferMemory memory = BufferMemory::Contiguous;
+  uint32_t stillWidth = 0, stillHeight = 0;
   int quality = 0;
   std::vector<std::pair<uint32_t, std::string>> exif;
 };
@@ -129,6 +131,8 @@ bool Parse(int argc, char** argv, Options* o, std::FILE* err) {
     } else if (a == "--still") {
       if (!next(&v) || v.empty()) return usage("--still needs a file");
       o->still = v;
+    } else if (a == "--still-size") {
+      if (!next(&v) || !ParseSize(v, &o->stillWidth, &o->stillHeight)) return usage("--still-size needs WxH");
     } else if (a == "--quality") {
       long q = 0;
       if (!next(&v) || !ParseNumber(v, &q) || q < 1 || q > 100) return usage("--quality needs 1..100");
@@ -217,6 +221,10 @@ int Focus(const Camera& camera, std::FILE* out, std::FILE* err) {
   AsyncCameraMessage message{};
   for (;;) {
     r = notices.Read(&message, kFrameWaitMs);
+    if (r == ERROR_TIMEOUT) {
+      std::fprintf(err, "camcapture: the focus gave no answer within %u s; going on\n", unsigned(kFrameWaitMs / 1000));
+      return kCamCaptureOk;
+    }
     if (r != ERROR_SUCCESS) return Failed(err, "waiting for the focus", r);
     if (message.event == CAM_ASYNC_FOCUS_COMPLETE) break;
   }
@@ -272,14 +280,14 @@ int SetControl(const Camera& camera, const std::string& name, const std::string&
 
 // A pin with the chosen format, paused, buffers allocated, running, buffers queued.
 DWORD StartPin(const Camera& camera, Pin& pin, uint32_t id, uint32_t width, uint32_t height, uint32_t fourcc,
-               BufferMemory memory, CS_DATARANGE_VIDEO* chosen, std::FILE* err) {
+               BufferMemory memory, CS_DATARANGE_VIDEO* chosen, std::FILE* err, bool largest = false) {
   DWORD r = pin.Open();
   if (r == ERROR_SUCCESS) r = pin.Instantiate(id);
   if (r != ERROR_SUCCESS) return r;
   std::vector<CS_DATARANGE_VIDEO> ranges;
   r = camera.PinDataRanges(id, &ranges);
   if (r != ERROR_SUCCESS) return r;
-  const CS_DATARANGE_VIDEO* range = camclient::FindRange(ranges, width, height, fourcc);
+  const CS_DATARANGE_VIDEO* range = camclient::FindRange(ranges, width, height, fourcc, largest);
   if (!range) {
     std::fprintf(err, "camcapture: pin %u offers no %ux%u format (see --list)\n", id, width, height);
     return ERROR_NOT_SUPPORTED;
@@ -352,36 +360,40 @@ int Stream(const Camera& camera, const Options& o, std::FILE* out, std::FILE* er
     }
     return !focusing;
   };
-  for (; written < o.frames || focusing; ++written) {
-    if (written >= o.frames) {
-      // Every frame is written: the preview keeps going only until the focus ends.
-      if (focusDone(kFrameWaitMs)) break;
-      result = Failed(err, "waiting for the focus", ERROR_TIMEOUT);
-      break;
-    }
+  // The preview keeps going after the last written frame until the focus ends (or
+  // gives no answer in time): the lens needs the frames' statistics.
+  const DWORD focusDeadline = GetTickCount() + kFrameWaitMs;
+  for (long seen = 0; written < o.frames || focusing; ++seen) {
     focusDone(0);
+    const bool writing = written < o.frames;
+    if (!writing && (!focusing || int32_t(GetTickCount() - focusDeadline) > 0)) break;
     CS_STREAM_DESCRIPTOR* d = nullptr;
     r = pin.NextBuffer(&d, kFrameWaitMs);
     if (r != ERROR_SUCCESS) {
       result = Failed(err, "waiting for a frame", r);
       break;
     }
-    if (d->CsStreamHeader.OptionsFlags & CSSTREAM_HEADER_OPTIONSF_DATADISCONTINUITY && written) ++dropped;
-    if (d->CsStreamHeader.DataUsed < w * h * 3 / 2) {
-      result = Failed(err, "a short frame", ERROR_INVALID_DATA);
-      break;
+    if (writing) {
+      if (d->CsStreamHeader.OptionsFlags & CSSTREAM_HEADER_OPTIONSF_DATADISCONTINUITY && seen) ++dropped;
+      if (d->CsStreamHeader.DataUsed < w * h * 3 / 2) {
+        result = Failed(err, "a short frame", ERROR_INVALID_DATA);
+        break;
+      }
+      std::fputs("FRAME\n", f);
+      WriteI420(f, camclient::Pin::Data(*d), w, h, o.memory == BufferMemory::Contiguous, plane);
+      ++written;
+      std::fprintf(err, "\rcamcapture: frame %ld/%ld", written, o.frames);
+      std::fflush(err);
     }
-    std::fputs("FRAME\n", f);
-    WriteI420(f, camclient::Pin::Data(*d), w, h, o.memory == BufferMemory::Contiguous, plane);
     r = pin.Enqueue(d);
     if (r != ERROR_SUCCESS) {
       result = Failed(err, "giving a buffer back", r);
-      ++written;
       break;
     }
-    std::fprintf(err, "\rcamcapture: frame %ld/%ld", written + 1, o.frames);
-    std::fflush(err);
   }
+  if (focusing && result == kCamCaptureOk)
+    std::fprintf(err, "\ncamcapture: the focus gave no answer within %u s; going on", unsigned(kFrameWaitMs / 1000));
+
   std::fputs("\n", err);
   if (std::fclose(f) != 0 && result == kCamCaptureOk) {
     std::fprintf(err, "camcapture: cannot write %s\n", o.y4m.c_str());
@@ -398,7 +410,8 @@ int Stream(const Camera& camera, const Options& o, std::FILE* out, std::FILE* er
 int Still(const Camera& camera, const Options& o, std::FILE* out, std::FILE* err) {
   Pin pin;
   CS_DATARANGE_VIDEO range{};
-  DWORD r = StartPin(camera, pin, CS_PIN_STILL, 0, 0, CAMERA_FOURCC_IJPG, BufferMemory::Driver, &range, err);
+  DWORD r = StartPin(camera, pin, CS_PIN_STILL, o.stillWidth, o.stillHeight, CAMERA_FOURCC_IJPG, BufferMemory::Driver,
+                     &range, err, true);
   if (r != ERROR_SUCCESS) return Failed(err, "preparing the still", r);
   if (o.quality) {
     CSPROPERTY_VIDEOPROCAMP_S record{};

@@ -78,9 +78,9 @@ class Camera : public DeviceHandle {
 // of an offered range).
 CS_DATAFORMAT_VIDEOINFOHEADER FormatOfRange(const CS_DATARANGE_VIDEO& range);
 // The first range of the given size (0: any) and FOURCC (0: any; compared without
-// bit 15), or null.
+// bit 15), or null; with `largest`, the one of most pixels among those that fit.
 const CS_DATARANGE_VIDEO* FindRange(const std::vector<CS_DATARANGE_VIDEO>& ranges, uint32_t width, uint32_t height,
-                                    uint32_t fourcc);
+                                    uint32_t fourcc, bool largest = false);
 uint32_t RangeFourcc(const CS_DATARANGE_VIDEO& range);
 
 // Where a pin's buffers live: the driver's own (allocation mode 1), or the
@@ -105,7 +105,8 @@ class Pin : public DeviceHandle {
   DWORD SetState(uint32_t state) const;
   DWORD State(uint32_t* state) const;
 
-  // Allocates every buffer the framing asks for (CS_ALLOCATE), then queues them all.
+  // Allocates every buffer the framing asks for (CS_ALLOCATE): the driver's when the
+  // pin's mode is 1, else the client's in `memory` (contiguous when it names the driver's).
   DWORD AllocateBuffers(BufferMemory memory);
   DWORD EnqueueAll();
   DWORD Enqueue(CS_STREAM_DESCRIPTOR* descriptor) const;

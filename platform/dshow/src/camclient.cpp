@@ -194,15 +194,19 @@ uint32_t RangeFourcc(const CS_DATARANGE_VIDEO& range) {
 }
 
 const CS_DATARANGE_VIDEO* FindRange(const std::vector<CS_DATARANGE_VIDEO>& ranges, uint32_t width, uint32_t height,
-                                    uint32_t fourcc) {
+                                    uint32_t fourcc, bool largest) {
+  const CS_DATARANGE_VIDEO* best = nullptr;
+  uint64_t bestPixels = 0;
   for (const CS_DATARANGE_VIDEO& r : ranges) {
     const CS_BITMAPINFOHEADER& b = r.VideoInfoHeader.bmiHeader;
     uint32_t h = uint32_t(b.biHeight < 0 ? -b.biHeight : b.biHeight);
     if ((width && uint32_t(b.biWidth) != width) || (height && h != height)) continue;
     if (fourcc && RangeFourcc(r) != (fourcc & ~0x8000u)) continue;
-    return &r;
+    if (!largest) return &r;
+    uint64_t pixels = uint64_t(uint32_t(b.biWidth)) * h;
+    if (!best || pixels > bestPixels) best = &r, bestPixels = pixels;
   }
-  return nullptr;
+  return best;
 }
 
 Pin::~Pin() {
@@ -283,6 +287,9 @@ DWORD Pin::AllocateBuffers(BufferMemory memory) {
   CSALLOCATOR_FRAMING framing{};
   DWORD r = Framing(&framing);
   if (r != ERROR_SUCCESS) return r;
+  // The pin says whose buffers it takes: the driver's (mode 1) or the client's.
+  if (framing.RequirementsFlags == 1) memory = BufferMemory::Driver;
+  else if (memory == BufferMemory::Driver) memory = BufferMemory::Contiguous;
   for (uint32_t i = 0; i < framing.Frames; ++i) {
     auto b = std::make_unique<Buffer>();
     b->kind = memory;
