@@ -187,6 +187,13 @@ void DemosaicRow(LinearRows& lin, uint32_t order, uint32_t y, uint16_t* r, uint1
   }
 }
 
+// Demosaic off: every colour of a pixel is its own sample.
+void MosaicRow(LinearRows& lin, uint32_t, uint32_t y, uint16_t* r, uint16_t* g, uint16_t* b) {
+  uint32_t w = lin.width() - 2;
+  const uint16_t* mid = lin.Row(y + 1) + 1;
+  for (uint32_t x = 0; x < w; ++x) r[x] = g[x] = b[x] = mid[x];
+}
+
 // ---- Scalers ----------------------------------------------------------------------
 // Area resampling: each output sample is the mean of the input it covers.
 struct Taps {
@@ -435,6 +442,7 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
   struct Work {
     std::vector<uint16_t> raw, skipped;
     BayerLut lut;
+    BayerPlanes bayer;
     Planes<uint16_t> demosaiced, scaled;
     std::vector<uint16_t> row[3];
     MainImage main;
@@ -451,14 +459,14 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
     return;
   }
   BuildBayerLut(regs, &work->lut);
-  if (rq.wantWb) ComputeWbExpStats(regs, win, work->lut, rq.serial, &out->wb);
-  if (rq.wantAf) ComputeAfStats(regs, win, work->lut, rq.info.height, rq.serial, &out->af);
-
   uint32_t type = (RegAt(regs, kRegOutputControl) >> 10) & 3;
-  if (type == 1) {
-    if (rq.wantPath[kVfeOutput2]) RawOutput(win, &out->out[kVfeOutput2]);
-    return;
-  }
+  if (type == 1 && rq.wantPath[kVfeOutput2]) RawOutput(win, &out->out[kVfeOutput2]);
+  const BayerLut* lut = &work->lut;
+  BayerSpatialStages(regs, *rq.tables, &win, &lut, &work->bayer);
+  if (rq.wantWb) ComputeWbExpStats(regs, win, *lut, rq.serial, &out->wb);
+  if (rq.wantAf) ComputeAfStats(regs, win, *lut, rq.info.height, rq.serial, &out->af);
+
+  if (type == 1) return;
   if (type != 0) {
     out->unsupported = true;
     return;
@@ -466,7 +474,8 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
   if (!rq.wantPath[0] && !rq.wantPath[1]) return;
 
   Crop crop = FovCrop(regs, win);
-  LinearRows lin(win, work->lut, crop);
+  LinearRows lin(win, *lut, crop);
+  auto demosaicRow = DemosaicEnabled(regs) ? DemosaicRow : MosaicRow;
   uint32_t module = RegAt(regs, kRegModuleEnable);
   uint32_t mw, mh;
   ScalerSize(regs, kRegMainScaler, kRegMainScaler + 4, kRegMainScaler + 16, (module & kModMainScaler) != 0,
@@ -476,7 +485,7 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
     // No main scaling: straight from the demosaic, row by row.
     for (auto& r : work->row) r.resize(mw);
     for (uint32_t y = 0; y < mh; ++y) {
-      DemosaicRow(lin, win.order, y, work->row[0].data(), work->row[1].data(), work->row[2].data());
+      demosaicRow(lin, win.order, y, work->row[0].data(), work->row[1].data(), work->row[2].data());
       sink.Row(y, {work->row[0].data(), work->row[1].data(), work->row[2].data(), mw});
     }
   } else {
@@ -485,7 +494,7 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
     d.Resize(crop.width, crop.height);
     for (uint32_t y = 0; y < crop.height; ++y) {
       size_t o = size_t(y) * crop.width;
-      DemosaicRow(lin, win.order, y, &d.c[0][o], &d.c[1][o], &d.c[2][o]);
+      demosaicRow(lin, win.order, y, &d.c[0][o], &d.c[1][o], &d.c[2][o]);
     }
     s.Resize(mw, mh);
     for (int k = 0; k < 3; ++k) AreaScale(d.c[k].data(), crop.width, crop.height, s.c[k].data(), mw, mh);
@@ -494,6 +503,7 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
       sink.Row(y, {&s.c[0][o], &s.c[1][o], &s.c[2][o], mw});
     }
   }
+  AdaptiveSpatialFilter(regs, work->main.y.data(), mw, mh);
   if (rq.wantPath[kVfeOutput2]) MakeNv21(work->main, mw, mh, &out->out[kVfeOutput2]);
   if (rq.wantPath[kVfeOutput1]) {
     uint32_t w1, h1;
