@@ -7,6 +7,7 @@
 #include <map>
 
 #include "chipset.h"
+#include "chipset_sim.h"
 #include "ostrel_fixture.h"
 
 namespace ostrel_test {
@@ -468,6 +469,38 @@ TEST_F(PinTest, StoppingWhileFramesFlowEndsTheThread) {
   }  // closed with its buffers out
   EXPECT_EQ(ExtraThreads(), 0u);
   EXPECT_FALSE(CeSimDebugCapturedContains("Terminating capture thread"));
+}
+
+TEST_F(PinTest, TheCapturePinShowsItsFirstFrameOnThePostCaptureScreen) {
+  Manual();
+  camclient::AsyncQueueReader notices;
+  ASSERT_EQ(notices.Open(), ERROR_SUCCESS);
+  Pin preview, capture;
+  Prepare(preview, CS_PIN_PREVIEW, 320, 240);  // the screen's size is the preview's
+  ChipSimClearCalls();
+  Stream(capture, CS_PIN_CAPTURE, 640, 480, BufferMemory::Contiguous);
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(FakeCameraEngine::DeliverFrame(CS_PIN_CAPTURE, 1000 + i, 2000 + i));
+    CS_STREAM_DESCRIPTOR* d = nullptr;
+    ASSERT_EQ(capture.NextBuffer(&d, kWait), ERROR_SUCCESS);
+    ASSERT_EQ(capture.Enqueue(d), ERROR_SUCCESS);
+  }
+  std::vector<ChipSimCall> blits;
+  for (const ChipSimCall& c : ChipSimCalls())
+    if (c.name == "ddi_disp2d_blt") blits.push_back(c);
+  ASSERT_EQ(blits.size(), 1u) << "once per run of the thread";
+  ASSERT_GE(blits[0].args.size(), 26u);
+  EXPECT_EQ(blits[0].args[0], 3u) << "the frame, format 3";
+  EXPECT_EQ(blits[0].args[4], 640u);
+  EXPECT_EQ(blits[0].args[5], 480u);
+  EXPECT_EQ(blits[0].args[15], 320u) << "onto the preview-sized screen";
+  EXPECT_EQ(blits[0].args[16], 240u);
+  AsyncCameraMessage m{};
+  ASSERT_EQ(notices.Read(&m, kWait), ERROR_SUCCESS);
+  EXPECT_EQ(m.event, 2u);
+  EXPECT_EQ(m.size, 20u);
+  EXPECT_NE(m.reserved0, 0u) << "the screen's address";
+  EXPECT_EQ(m.reserved1, 320u * 240 * 2);
 }
 
 // ---- Stills --------------------------------------------------------------------------------------

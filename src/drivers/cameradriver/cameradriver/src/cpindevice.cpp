@@ -1086,7 +1086,9 @@ void CPinDevice::PostCaptureScreen(IPvlMediaBuffer* frame) {
     if (ddi_disp2d_blt(source, target, params, 0) == 0 && m_device->AsyncQueue()) {
       AsyncCameraMessage message{m_pinId == CS_PIN_CAPTURE ? 2u : 1u, sizeof(AsyncCameraMessage), 0,
                                  uint32_t(reinterpret_cast<uintptr_t>(screen)), pw * ph * 2};
-      m_device->AsyncQueue()->SendAsyncMSG(message, m_device->ThreadStopEvent());
+      // Never wait for room: a full queue (no reader) must not hold up the frames.
+      if (!WriteMsgQueue(m_device->AsyncQueue()->Handle(), &message, sizeof message, 0, 0))
+        NKDbgPrintfW(u"[%s] Post-capture notice dropped\r\n", Name());
       NKDbgPrintfW(u"Pin %d: %d, %d, %d\r\n", m_pinId, m_snapshotAllowed, height, width);
     }
   } else {
