@@ -24,6 +24,7 @@ class PinTest : public DriverTest {
   // Threads are counted from the open camera on (its notification threads run).
   void SetUp() override {
     DriverTest::SetUp();
+    closedThreads_ = baseThreads_;
     LoadAndOpen();
     baseThreads_ = CeSimLiveThreadCount();
   }
@@ -33,9 +34,11 @@ class PinTest : public DriverTest {
     FakeEngineConfig config;
     config.manualFrames = true;
     Reset(config);
+    closedThreads_ = baseThreads_;
     LoadAndOpen();
     baseThreads_ = CeSimLiveThreadCount();
   }
+  DWORD closedThreads_ = 0;  // before the camera opened
   // A pin instantiated with the range of that size and FOURCC set as its format.
   void Prepare(Pin& pin, uint32_t id, uint32_t width, uint32_t height, uint32_t fourcc = 0) {
     ASSERT_EQ(pin.Open(), ERROR_SUCCESS);
@@ -469,6 +472,22 @@ TEST_F(PinTest, StoppingWhileFramesFlowEndsTheThread) {
   }  // closed with its buffers out
   EXPECT_EQ(ExtraThreads(), 0u);
   EXPECT_FALSE(CeSimDebugCapturedContains("Terminating capture thread"));
+}
+
+TEST_F(PinTest, ClosingTheCameraUnderAStreamingPinEndsTheStream) {
+  Pin pin;
+  Stream(pin, CS_PIN_PREVIEW, 320, 240, BufferMemory::Contiguous);
+  CS_STREAM_DESCRIPTOR* d = nullptr;
+  ASSERT_EQ(pin.NextBuffer(&d, kWait), ERROR_SUCCESS);
+  ASSERT_EQ(camera_.Close(), ERROR_SUCCESS);
+  EXPECT_EQ(FakeCameraEngine::OutsideReferences(), 0) << "the pin let go of its port";
+  baseThreads_ = closedThreads_;
+  EXPECT_EQ(ExtraThreads(), 0u) << "its capture thread ended";
+  uint32_t state = 99;
+  ASSERT_EQ(pin.State(&state), ERROR_SUCCESS);
+  EXPECT_EQ(state, uint32_t(CSSTATE_STOP));
+  EXPECT_EQ(pin.SetState(CSSTATE_PAUSE), DWORD(ERROR_INVALID_STATE)) << "no stream any more";
+  EXPECT_EQ(pin.Enqueue(d), kNotActive);
 }
 
 TEST_F(PinTest, TheCapturePinShowsItsFirstFrameOnThePostCaptureScreen) {

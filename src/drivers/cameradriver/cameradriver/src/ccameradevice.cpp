@@ -5,6 +5,7 @@
 #include <limits>
 #include <memory>
 
+#include "cpindevice.h"
 #include "devmgr.h"
 #include "formattranslation.h"
 #include "plindor.h"
@@ -456,6 +457,9 @@ void CCameraDevice::StopNotifiers() {
 }
 
 void CCameraDevice::Teardown() {
+  // Pins still streaming end now, while the engine behind their ports exists.
+  for (PinEntry& e : m_pins)
+    if (e.pin) e.pin->OnDeviceUnprepared();
   StopNotifiers();
   if (m_focusLockReady) DeleteCriticalSection(&m_focusLock);
   m_focusLockReady = false;

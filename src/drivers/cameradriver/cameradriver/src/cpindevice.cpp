@@ -74,7 +74,6 @@ CPinDevice::~CPinDevice() {
   Close();
   if (m_shutterEvent) CloseHandle(m_shutterEvent);
   if (m_triggerEvent) CloseHandle(m_triggerEvent);
-  ReleaseAndClear(m_env);
 }
 
 const WCHAR* CPinDevice::Name() const {
@@ -87,10 +86,9 @@ BOOL CPinDevice::InitializeSubDevice(CCameraDevice* device) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
+  // The environment is the open camera's, taken from the device when it is needed:
+  // the pin may outlive one opening of the camera.
   m_device = device;
-  ReleaseAndClear(m_env);
-  m_env = device->Env();
-  if (m_env) m_env->AddRef();
   return TRUE;
 }
 
@@ -99,7 +97,7 @@ void CPinDevice::Close() {
   if (m_ownsSlot) {
     if (m_pinId == CS_PIN_STILL) m_snapshotAllowed = 0;
     if (m_state != CSSTATE_STOP) m_device->StopVideo(m_pinId);
-    if (m_port) m_port->Stop();
+    if (m_port && m_state != CSSTATE_STOP) m_port->Stop();
   }
   EndCaptureThread();
   m_state = CSSTATE_STOP;
@@ -108,6 +106,21 @@ void CPinDevice::Close() {
   m_clientQueue = nullptr;
   if (m_ownsSlot) m_device->RemovePinInstance(m_pinId);
   m_ownsSlot = false;
+  ReleaseAndClear(m_portProperties);
+  ReleaseAndClear(m_port);
+}
+
+void CPinDevice::OnDeviceUnprepared() {
+  if (!m_ownsSlot) return;
+  m_exit = 1;
+  if (m_pinId == CS_PIN_STILL) m_snapshotAllowed = 0;
+  if (m_port) m_port->Stop();
+  EndCaptureThread();
+  ReturnQueuedBuffers();
+  m_state = CSSTATE_STOP;
+  m_videoStarted = m_thumbnailStarted = 0;
+  FreeBuffers();
+  m_ownsSlot = false;  // the device forgets its slots itself
   ReleaseAndClear(m_portProperties);
   ReleaseAndClear(m_port);
 }
@@ -698,8 +711,8 @@ DWORD CPinDevice::Allocate(CS_STREAM_DESCRIPTOR* client) {
 
 DWORD CPinDevice::CreateBufferManager(bool ownMemory) {
   if (m_bufferManager) return ERROR_SUCCESS;
-  if (!m_env || m_env->CreateInstance(ZUEUID_CLASS_BUFFER_MANAGER, reinterpret_cast<void**>(&m_bufferManager)) !=
-                    PVL_OK ||
+  IEnv* env = m_device->Env();
+  if (!env || env->CreateInstance(ZUEUID_CLASS_BUFFER_MANAGER, reinterpret_cast<void**>(&m_bufferManager)) != PVL_OK ||
       !m_bufferManager) {
     m_bufferManager = nullptr;
     return ERROR_FUNCTION_FAILED;

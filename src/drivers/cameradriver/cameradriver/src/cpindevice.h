@@ -74,6 +74,9 @@ class CPinDevice {
   // Ends the stream and gives back everything the pin holds in the device (called
   // by PIN_Close under the device lock, and by destruction).
   void Close();
+  // The camera is being closed under the pin: the stream ends and the pin lets go of
+  // the engine's port and buffers while the engine still exists (device lock held).
+  void OnDeviceUnprepared();
 
   // Stream requests (connection, EXIF, JPEG, instantiation, buffers): Win32 codes.
   DWORD StreamInstantiate(const CSPROPERTY_STREAMEX_S& request, void* out, DWORD outLength, DWORD* returned);
@@ -146,7 +149,6 @@ class CPinDevice {
   uint32_t m_frameCount = 4;
   uint32_t m_droppedFrames = 0;
   uint32_t m_frameSize = 0;
-  IEnv* m_env = nullptr;
   ICameraPort* m_port = nullptr;
   IProperties* m_portProperties = nullptr;
   CS_DATARANGE_VIDEO m_range{};
