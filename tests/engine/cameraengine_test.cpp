@@ -38,6 +38,8 @@
 #include "plindor.h"
 #include "pvlmediabuffer.h"
 #include "pvlptr.h"
+#include "tunvexclient.h"
+#include "tunvextestnet.h"
 
 namespace enginetest {
 namespace {
@@ -464,6 +466,45 @@ TEST_F(EngineStreamTest, PreSnapshotFlashWhileASequenceRunsChangesNothing) {
   EXPECT_EQ(state, 0u);
 }
 
+// A sensor that focuses by itself reports its result with the frames: the
+// frame path turns "done" and "failed" into the end of the focus run.
+TEST_F(EngineStreamTest, OnSensorFocusResultsComeWithTheFrames) {
+  struct Case {
+    const char* name;
+    uint32_t sensorStatus;  // 1 done, 2 failed, 0 still focusing
+    PvlResult expected;
+    uint32_t state;
+    const char* line;
+  };
+  const Case cases[] = {
+      {"Done", 1, PVL_OK, 3, "On-sensor auto-focus completed successfully"},
+      {"Failed", 2, PVL_OK, 4, "On-sensor auto-focus failed"},
+      {"StillFocusing", 0, PVL_E_FAIL, 1, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Fresh();
+    doubles_->sensor.capabilities.Words[4] = 2;
+    MakeReady();
+    ASSERT_EQ(PVL_OK, engine_->SensorInfo()->SetFocusState(1));
+    doubles_->sensor.focusStatus = c.sensorStatus;
+    // A frame of an output without a port: only the focus part has work.
+    struct Owner final : IPvlMediaBufferOwner {
+      void BufferReturned(CPvlMediaBuffer*) override {}
+    } owner;
+    CPvlMediaBuffer frame(&owner, env_.Get());
+    frame.AddRef();
+    LogCapture log;
+    EXPECT_EQ(c.expected, engine_->OnFrameAvailable(99, &frame));
+    uint32_t state = 0;
+    engine_->SensorInfo()->GetFocusState(&state);
+    EXPECT_EQ(state, c.state);
+    if (c.line) {
+      EXPECT_TRUE(log.Has(c.line));
+    }
+  }
+}
+
 TEST_F(EngineStreamTest, ListsComeFromTheSensorAndFlashServices) {
   MakeDefault();
   CameraSensorDescriptor cameras[2] = {};
@@ -838,6 +879,41 @@ TEST_F(EngineBoardTest, StillFromVideoThenTheStreamGoesOn) {
   // Back in Video: preview frames come again.
   CheckPreview(nullptr);
   EXPECT_EQ(PVL_OK, engine_->Stop());
+}
+
+// The tuning tool's "apply" reaches the engine through the tuning server
+// that the engine's Initialize started: with the camera up, the changes are
+// taken over (not left pending), and the stream goes on.
+TEST_F(EngineBoardTest, TheTuningToolsApplyReachesTheEngine) {
+  const uint16_t port = FreeLoopbackPort();
+  ASSERT_NE(0, port);
+  setenv("TUNVEX_PORT", std::to_string(port).c_str(), 1);
+  camera::test::WriteImageFile("fs/~0x0106fa8a/_TunvexEnabled.flg", "");
+  Initialize();
+  TunvexClient client;
+  client.SetTimeout(30000);
+  bool connected = false;
+  for (int i = 0; i < 600 && !connected; ++i) {
+    connected = client.Connect("127.0.0.1", port);
+    if (!connected) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_TRUE(connected) << client.Error();
+  bool pending = true;
+  ASSERT_TRUE(client.Apply(&pending)) << client.Error();
+  EXPECT_FALSE(pending) << "Ready takes the changes over at the next stream";
+  // While video runs the engine re-applies at once and streams on.
+  Arm(ports_[0], Nv21(kPreviewW, kPreviewH));
+  ASSERT_EQ(PVL_OK, engine_->StartVideo());
+  pending = true;
+  ASSERT_TRUE(client.Apply(&pending)) << client.Error();
+  EXPECT_FALSE(pending);
+  IPvlMediaBuffer* frame = NextFrame(ports_[0]);
+  ASSERT_NE(frame, nullptr) << "no frame after the re-apply";
+  frame->Release();
+  client.Close();
+  EXPECT_EQ(PVL_OK, engine_->Stop());
+  camera::test::RemoveImageFile("fs/~0x0106fa8a/_TunvexEnabled.flg");
+  unsetenv("TUNVEX_PORT");
 }
 
 }  // namespace

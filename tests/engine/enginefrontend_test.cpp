@@ -217,6 +217,30 @@ TEST_F(FrontEndTest, SetPropertyStoresBeforeItApplies) {
   EXPECT_EQ(Read(ZUEUID_PROPERTY_BRIGHTNESS).values[0].payload.i32, 1234);
 }
 
+// Before Initialize only Initialize is taken: every other control event is
+// refused by the state and changes nothing.
+TEST_F(FrontEndTest, ControlEventsBeforeInitializeAreRefused) {
+  MakeDefault();
+  ICameraPort* ports[1] = {};
+  uint32_t count = 0;
+  struct Case {
+    const char* name;
+    std::function<PvlResult()> call;
+  };
+  const Case cases[] = {
+      {"StartVideo", [&] { return FrontEnd()->StartVideo(); }},
+      {"StartStill", [&] { return FrontEnd()->StartStill(1); }},
+      {"GetPorts", [&] { return FrontEnd()->GetPorts(ports, 1, &count); }},
+      {"StartFocus", [&] { return FrontEnd()->StartFocus(1, 0); }},
+      {"Uninitialize", [&] { return FrontEnd()->Uninitialize(); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(PVL_E_NOTREADY, c.call());
+    EXPECT_EQ(State(), 0);
+  }
+}
+
 // ---- SetProperties ----
 
 class FrontEndYuvTest : public FrontEndTest {

@@ -552,13 +552,15 @@ void CCameraEngine::FramePath(CPvlPtr<CCameraPortManager>& ports, std::shared_pt
   firstOutput = m_firstOutput;
 }
 
-// The receive thread comes here without the machine's lock (a frame never
-// waits for a client event, and a client event that stops the VFE waits for
-// the receive thread). So this path touches only what is safe beside a
-// running event: its own counted copies of the port manager and the plug-in
-// list (taken under the short frame guard, which nothing holds while calling
-// out), the ports' queues (each port has its own lock), the plug-ins' OnFrame
-// (which only reads settings words) and the proxy's focus state word.
+// Frames: the machine hands them over on the receive thread without its lock,
+// so that a frame never waits in the machine for a client event; the state
+// that takes frames (Video) calls this pass under the machine's lock, because
+// the plug-ins' OnFrame is not free of the events (the flash plug-in switches
+// its LED here). What this pass itself holds is safe without that lock too:
+// its own counted copies of the port manager and the plug-in list, taken under
+// the short frame guard (never held while calling out; order: machine lock,
+// then frame guard), the ports' queues (each port has its own lock) and the
+// proxy's focus-state word.
 PvlResult CCameraEngine::OnFrameAvailable(uint32_t outputId, IPvlMediaBuffer* buffer) {
   CPvlPtr<CCameraPortManager> ports;
   std::shared_ptr<CCameraELFSManager> elfs;
