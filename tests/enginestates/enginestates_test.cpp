@@ -780,30 +780,24 @@ bool WaitFor(const std::function<bool()>& done) {
 }
 
 // A frame's engine pass waits while a client event runs on the engine, in
-// Video and in a capture; a frame that waited while the stream or the capture
-// stopped is not handed on (it would light the torch again after the stop).
+// Video and in a capture.
 TEST_F(EngineStatesTest, AFramesEnginePassWaitsForARunningEvent) {
   struct Case {
     const char* name;
     int32_t state;
     Event blocking;      // a client event whose engine call blocks
     const char* blocks;  // that engine call
-    std::vector<std::string> calls;
-    PvlResult frameResult;
+    const char* frameCall;
   };
   const std::vector<Case> cases = {
       {"Video, ApplyProperty", ENGINE_STATE_VIDEO, [](CEngineStateMachine* m) { return m->ApplyProperty(7); },
-       "OnApplyProperty 7", {"OnApplyProperty 7", "OnFrameAvailable 1"}, PVL_OK},
-      {"Video, Stop", ENGINE_STATE_VIDEO, [](CEngineStateMachine* m) { return m->Stop(); }, "OnStopVideo",
-       {"OnStopVideo"}, PVL_E_NOTREADY},
+       "OnApplyProperty 7", "OnFrameAvailable 1"},
       {"Snapshot, GetEnabledPortFormats", ENGINE_STATE_SNAPSHOT,
        [](CEngineStateMachine* m) {
          uint32_t n = 0;
          return m->GetEnabledPortFormats(nullptr, 3, &n);
        },
-       "GetCurrentPortFormats 3", {"GetCurrentPortFormats 3", "OnSnapshotFrameAvailable 1"}, PVL_OK},
-      {"SnapshotVideoPaused, Stop", ENGINE_STATE_SNAPSHOT_VIDEO_PAUSED,
-       [](CEngineStateMachine* m) { return m->Stop(); }, "OnStopSnapshot", {"OnStopSnapshot"}, PVL_E_NOTREADY},
+       "GetCurrentPortFormats 3", "OnSnapshotFrameAvailable 1"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -827,8 +821,87 @@ TEST_F(EngineStatesTest, AFramesEnginePassWaitsForARunningEvent) {
     client.join();
     receiver.join();
     engine.onCall = nullptr;
-    EXPECT_EQ(c.calls, engine.Calls());
-    EXPECT_EQ(c.frameResult, frameResult);
+    EXPECT_EQ((std::vector<std::string>{c.blocks, c.frameCall}), engine.Calls());
+    EXPECT_EQ(PVL_OK, frameResult);
+  }
+}
+
+// Once a stop has begun, a frame is refused at once: it neither waits for the
+// stopping event (which may go on to close the VFE service and wait for the
+// receive thread) nor reaches the engine (the torch would light again).
+TEST_F(EngineStatesTest, AFrameAfterAStopBeganNeitherWaitsNorIsHandedOn) {
+  struct Case {
+    const char* name;
+    int32_t state;
+    Event stopping;
+    const char* blocks;  // the stopping engine call, held while the frame comes
+  };
+  const std::vector<Case> cases = {
+      {"Video, Stop", ENGINE_STATE_VIDEO, [](CEngineStateMachine* m) { return m->Stop(); }, "OnStopVideo"},
+      {"Video, restart", ENGINE_STATE_VIDEO, [](CEngineStateMachine* m) { return m->StartVideo(); }, "OnStopVideo"},
+      {"Video, Suspend", ENGINE_STATE_VIDEO, [](CEngineStateMachine* m) { return m->Suspend(); }, "OnStopVideo"},
+      {"Video, still", ENGINE_STATE_VIDEO, [](CEngineStateMachine* m) { return m->StartSnapshot(1); },
+       "OnStopVideo"},
+      {"Snapshot, Stop", ENGINE_STATE_SNAPSHOT, [](CEngineStateMachine* m) { return m->Stop(); }, "OnStopSnapshot"},
+      {"SnapshotVideoPaused, CaptureComplete", ENGINE_STATE_SNAPSHOT_VIDEO_PAUSED,
+       [](CEngineStateMachine* m) { return m->CaptureComplete(); }, "OnStopSnapshot"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MakeIn(c.state);
+    std::atomic<bool> inside{false}, release{false};
+    engine.onCall = [&](const std::string& call) {
+      if (call != c.blocks || inside.load()) return;
+      inside = true;
+      WaitFor([&] { return release.load(); });
+    };
+    std::thread client([&] { c.stopping(machine.Get()); });
+    ASSERT_TRUE(WaitFor([&] { return inside.load(); }));
+    std::atomic<bool> frameDone{false};
+    PvlResult frameResult = PVL_OK;
+    std::thread receiver([&] {
+      frameResult = machine->FrameAvailable(1, nullptr);
+      frameDone = true;
+    });
+    EXPECT_TRUE(WaitFor([&] { return frameDone.load(); })) << "the frame waited for the stopping event";
+    release = true;
+    client.join();
+    receiver.join();
+    engine.onCall = nullptr;
+    EXPECT_EQ(PVL_E_NOTREADY, frameResult);
+    for (const std::string& call : engine.Calls())
+      EXPECT_EQ(std::string::npos, call.find("FrameAvailable")) << "the frame reached the engine";
+  }
+}
+
+// A stop that failed leaves the stream (or the capture) running: its frames
+// still reach the engine.
+TEST_F(EngineStatesTest, AStreamThatDidNotStopStillDeliversItsFrames) {
+  struct Case {
+    const char* name;
+    int32_t state;
+    Event stopping;
+    const char* failing;
+    const char* frameCall;
+  };
+  const std::vector<Case> cases = {
+      {"Video, Stop", ENGINE_STATE_VIDEO, [](CEngineStateMachine* m) { return m->Stop(); }, "OnStopVideo",
+       "OnFrameAvailable 1"},
+      {"Video, Suspend", ENGINE_STATE_VIDEO, [](CEngineStateMachine* m) { return m->Suspend(); }, "OnStopVideo",
+       "OnFrameAvailable 1"},
+      {"Snapshot, Stop", ENGINE_STATE_SNAPSHOT, [](CEngineStateMachine* m) { return m->Stop(); }, "OnStopSnapshot",
+       "OnSnapshotFrameAvailable 1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MakeIn(c.state);
+    engine.answers[c.failing] = 9;
+    EXPECT_EQ(9, c.stopping(machine.Get()));
+    engine.answers.erase(c.failing);
+    EXPECT_EQ(c.state, machine->GetCurrentStateId());
+    engine.Clear();
+    EXPECT_EQ(PVL_OK, machine->FrameAvailable(1, nullptr));
+    EXPECT_EQ(std::vector<std::string>{c.frameCall}, engine.Calls());
   }
 }
 

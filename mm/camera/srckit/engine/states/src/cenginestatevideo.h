@@ -48,4 +48,6 @@ class CEngineStateVideo final : public CEngineState {
   std::atomic<uint32_t> m_windowStart{0};
   std::atomic<bool> m_firstFrame{false};
   std::atomic<uint32_t> m_frameCount{0};
+  // Open from the start of Enter (or Resume) until a stop begins.
+  std::atomic<bool> m_streaming{false};
 };
