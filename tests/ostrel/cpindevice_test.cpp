@@ -461,6 +461,30 @@ TEST_F(PinTest, YV12InHeapMemoryIsDeinterleaved) {
   EXPECT_EQ(p[n + n / 2 - 1], 0x40);
 }
 
+TEST_F(PinTest, ARowWiderThanTheLineBufferIsNotConverted) {
+  camera_.Close();
+  DevMgrDeactivateAll();
+  FakeEngineConfig config;
+  config.manualFrames = true;
+  config.ports = camera::test::DefaultPorts();
+  config.ports[0].formats = {camera::test::Nv21Format(4002, 4)};  // wider than the 4000-byte line buffer
+  Reset(config);
+  WriteDword(OSTREL_PIN_KEY, u"MaximumCaptureAndPreviewWidth", 5000);
+  WriteDword(OSTREL_PIN_KEY, u"MaximumCaptureAndPreviewHeight", 480);
+  LoadAndOpen();
+  Pin pin;
+  Stream(pin, CS_PIN_PREVIEW, 4002, 4, BufferMemory::Heap);
+  CeSimDebugCaptureBegin();
+  ASSERT_TRUE(FakeCameraEngine::DeliverFrame(CS_PIN_PREVIEW, 1, 2));
+  CS_STREAM_DESCRIPTOR* d = nullptr;
+  ASSERT_EQ(pin.NextBuffer(&d, kWait), ERROR_SUCCESS) << "the frame is still delivered";
+  EXPECT_TRUE(CeSimDebugCapturedContains("CopyNV21ToYV12() failed"));
+  CeSimDebugCaptureEnd();
+  const uint8_t* p = Pin::Data(*d);
+  EXPECT_EQ(p[0], 0);
+  EXPECT_EQ(p[4002 * 4 + 4002], 0) << "nothing was written past a row";
+}
+
 TEST_F(PinTest, StoppingWhileFramesFlowEndsTheThread) {
   for (int round = 0; round < 3; ++round) {
     Pin pin;

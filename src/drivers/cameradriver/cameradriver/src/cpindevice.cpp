@@ -1046,7 +1046,11 @@ bool CPinDevice::CopyNV21ToYV12(IPvlMediaBuffer* frame, uint8_t* destination) {
   uint32_t actual = 0;
   frame->GetActualSize(&actual);
   // Never read past the frame nor past the line buffer, never write past the client's.
-  if (width > sizeof m_lineBuffer || n + (n / 4) * 2 > actual || n + (n / 4) * 2 > m_frameSize) {
+  if (width > sizeof m_lineBuffer) {
+    NKDbgPrintfW(u"[%s] A row of %u bytes does not fit the line buffer\r\n", Name(), width);
+    return false;
+  }
+  if (n + (n / 4) * 2 > actual || n + (n / 4) * 2 > m_frameSize) {
     NKDbgPrintfW(u"[%s] cbInput != piFrameBuffer->GetActualSize() : %u != %u\r\n", Name(), uint32_t(n + n / 2),
                  actual);
     return false;
