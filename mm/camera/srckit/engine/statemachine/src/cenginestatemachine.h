@@ -85,8 +85,6 @@ class CEngineStateMachine final : public CPvlObject, public ICameraStateMachine 
 
   // The name a state reports, by identifier (other identifiers: Invalid's).
   const char* GetStateName(int32_t id) { return StateFor(id)->GetName(); }
-  // The state the machine runs for an identifier (other identifiers: Invalid).
-  CEngineState* GetState(int32_t id) const { return StateFor(id); }
 
  private:
   static PvlResult Create(IEnv* env, ICameraEngineInternal* engine, CEngineState* const* states,

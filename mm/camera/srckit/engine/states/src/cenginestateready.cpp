@@ -5,6 +5,17 @@
 #include "icameraengineinternal.h"
 #include "pvllog.h"
 
+namespace {
+
+// The sensor is off and the engine powered down: a stream or a capture started
+// now would leave the suspension behind in Ready, where Resume looks for it.
+PvlResult RefuseWhileSuspended(const char* event) {
+  CAMERA_DEBUG_LOG(CAMERA_LOG_ERROR, "%s refused: the camera is suspended", event);
+  return PVL_E_NOTREADY;
+}
+
+}  // namespace
+
 PvlResult CEngineStateReady::Uninitialize() {
   if (!Machine()) return PVL_E_FAIL;
   return Machine()->Transition(ENGINE_STATE_UNINIT, ENGINE_REASON_UNINITIALIZE);
@@ -21,6 +32,7 @@ PvlResult CEngineStateReady::StartSnapshot(uint32_t snapshotCount) {
   if (!engine) return PVL_E_FAIL;
   // A capture of no image would let no frame through and never complete.
   if (snapshotCount == 0) return PVL_E_BADARG;
+  if (m_suspended) return RefuseWhileSuspended("Start Snapshot");
   PvlResult r = engine->SetSnapshotCount(snapshotCount);
   if (r != PVL_OK) return r;
   return Machine()->Transition(ENGINE_STATE_SNAPSHOT, ENGINE_REASON_START_SNAPSHOT);
@@ -28,6 +40,7 @@ PvlResult CEngineStateReady::StartSnapshot(uint32_t snapshotCount) {
 
 PvlResult CEngineStateReady::StartVideo() {
   if (!Machine()) return PVL_E_FAIL;
+  if (m_suspended) return RefuseWhileSuspended("Start Video");
   return Machine()->Transition(ENGINE_STATE_VIDEO, ENGINE_REASON_START_VIDEO);
 }
 

@@ -3,7 +3,8 @@
 // ports, applies properties (YUV sensors only: a Bayer sensor's settings go to
 // the VFE while it streams) and suspends the camera for the power manager.
 // Entering from Uninit brings the engine up and starts the sensor; leaving for
-// Uninit or after a fatal error takes both down again.
+// Uninit or after a fatal error takes both down again. While suspended no
+// stream or capture starts: Resume comes first.
 #pragma once
 
 #include "cenginestate.h"
@@ -24,8 +25,6 @@ class CEngineStateReady final : public CEngineState {
   PvlResult Enter(uint32_t reason) override;
   PvlResult Leave(uint32_t reason) override;
   const char* GetName() override { return "Ready"; }
-
-  bool IsSuspended() const { return m_suspended != 0; }
 
  private:
   // Set by Suspend, cleared by Resume; kept while the machine is in other states.

@@ -39,9 +39,15 @@ PvlResult CEngineStateSnapshot::RawCaptureComplete() {
   return Machine()->Transition(OfflineState(), ENGINE_REASON_RAW_CAPTURE);
 }
 
+// Under the lock, like every event; once the capture is being stopped a frame
+// does not wait for it (the stopping event may close the VFE service, which
+// waits for this thread).
 PvlResult CEngineStateSnapshot::FrameAvailable(uint32_t outputId, IPvlMediaBuffer* buffer) {
   if (!Machine()) return PVL_E_FAIL;
+  if (!m_capturing.load()) return PVL_E_NOTREADY;
   CCameraLockGuard guard(Lock());
+  // A frame that waited while the capture stopped belongs to no capture.
+  if (Machine()->GetCurrentStateId() != Id()) return PVL_E_NOTREADY;
   ICameraEngineInternal* engine = Engine();
   if (!engine) return PVL_E_FAIL;
   return engine->OnSnapshotFrameAvailable(outputId, buffer);
@@ -67,14 +73,20 @@ PvlResult CEngineStateSnapshot::Enter(uint32_t) {
   CAMERA_DEBUG_LOG(CAMERA_LOG_INFO, "Entering State: Snapshot");
   ICameraEngineInternal* engine = Engine();
   if (!engine) return PVL_E_FAIL;
-  return engine->OnStartSnapshot();
+  m_capturing.store(true);
+  PvlResult r = engine->OnStartSnapshot();
+  if (r != PVL_OK) m_capturing.store(false);
+  return r;
 }
 
 PvlResult CEngineStateSnapshot::Leave(uint32_t) {
   CAMERA_DEBUG_LOG(CAMERA_LOG_INFO, "Leaving State: Snapshot");
   ICameraEngineInternal* engine = Engine();
   if (!engine) return PVL_E_FAIL;
+  m_capturing.store(false);
   PvlResult r = engine->OnStopSnapshot();
   CAMERA_DEBUG_LOG(CAMERA_LOG_INFO, "Snapshot took %d ms", static_cast<int>(Now() - m_startTime));
+  // Still in the capture: its frames go on.
+  if (r != PVL_OK) m_capturing.store(true);
   return r;
 }

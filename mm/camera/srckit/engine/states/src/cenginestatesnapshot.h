@@ -7,6 +7,8 @@
 // still took, from entry to the end of the engine's stop.
 #pragma once
 
+#include <atomic>
+
 #include "cenginestate.h"
 #include "iclock.h"
 #include "pvlptr.h"
@@ -27,6 +29,7 @@ class CEngineStateSnapshot : public CEngineState {
   const char* GetName() override { return "Snapshot"; }
 
  protected:
+  virtual int32_t Id() const { return ENGINE_STATE_SNAPSHOT; }
   // Where a completed capture and a raw capture go from this state.
   virtual int32_t CompletedState() const { return ENGINE_STATE_READY; }
   virtual int32_t OfflineState() const { return ENGINE_STATE_OFFLINE_PROCESS; }
@@ -36,4 +39,6 @@ class CEngineStateSnapshot : public CEngineState {
 
   CPvlPtr<IClock> m_clock;  // may stay empty: every reading is then 0
   uint32_t m_startTime = 0;
+  // Open from the start of Enter until a stop begins; read on the receive thread.
+  std::atomic<bool> m_capturing{false};
 };

@@ -10,6 +10,7 @@ class CEngineStateSnapshotVideoPaused final : public CEngineStateSnapshot {
   const char* GetName() override { return "SnapshotVideoPaused"; }
 
  protected:
+  int32_t Id() const override { return ENGINE_STATE_SNAPSHOT_VIDEO_PAUSED; }
   int32_t CompletedState() const override;
   int32_t OfflineState() const override;
 };

@@ -10,6 +10,13 @@
 
 namespace {
 constexpr uint32_t kFrameRateWindowMs = 1000;
+
+// While suspended the stream is down and the engine powered off: leaving now
+// would lose the suspension (Ready's Resume would find nothing to resume).
+PvlResult RefuseWhileSuspended(const char* event) {
+  CAMERA_DEBUG_LOG(CAMERA_LOG_ERROR, "%s refused: the camera is suspended", event);
+  return PVL_E_NOTREADY;
+}
 }  // namespace
 
 CEngineStateVideo::CEngineStateVideo() {
@@ -32,6 +39,7 @@ PvlResult CEngineStateVideo::StartSnapshot(uint32_t snapshotCount) {
   if (!engine) return PVL_E_FAIL;
   // A capture of no image would let no frame through and never complete.
   if (snapshotCount == 0) return PVL_E_BADARG;
+  if (m_suspended) return RefuseWhileSuspended("Start Snapshot");
   PvlResult r = engine->SetSnapshotCount(snapshotCount);
   if (r != PVL_OK) return r;
   return Machine()->Transition(ENGINE_STATE_SNAPSHOT_VIDEO_PAUSED, ENGINE_REASON_START_SNAPSHOT);
@@ -40,11 +48,13 @@ PvlResult CEngineStateVideo::StartSnapshot(uint32_t snapshotCount) {
 // Leave and Enter of this same state: the stream stops and starts again.
 PvlResult CEngineStateVideo::StartVideo() {
   if (!Machine()) return PVL_E_FAIL;
+  if (m_suspended) return RefuseWhileSuspended("Start Video");
   return Machine()->Transition(ENGINE_STATE_VIDEO, ENGINE_REASON_RESTART_VIDEO);
 }
 
 PvlResult CEngineStateVideo::Stop() {
   if (!Machine()) return PVL_E_FAIL;
+  if (m_suspended) return RefuseWhileSuspended("Stop");
   return Machine()->Transition(ENGINE_STATE_READY, ENGINE_REASON_STOP_VIDEO);
 }
 
@@ -72,8 +82,12 @@ PvlResult CEngineStateVideo::StopFocus() {
 // On the VFE receive thread, without the machine's lock: the measurement first,
 // then the engine's frame pass under the lock, so that a frame is never handled
 // while a client event (Stop, a property) changes what the pass uses.
+// Once the stream is being stopped a frame does not wait for the lock at all:
+// the event that stops it may go on to close the VFE service, which waits for
+// this thread.
 PvlResult CEngineStateVideo::FrameAvailable(uint32_t outputId, IPvlMediaBuffer* buffer) {
   if (!Machine()) return PVL_E_FAIL;
+  if (!m_streaming.load()) return PVL_E_NOTREADY;
   const uint32_t now = Now();
   const uint32_t counted = m_frameCount.fetch_add(1) + 1;
   if (m_firstFrame.exchange(false)) {
@@ -88,6 +102,9 @@ PvlResult CEngineStateVideo::FrameAvailable(uint32_t outputId, IPvlMediaBuffer* 
     m_windowStart.store(now);
   }
   CCameraLockGuard guard(Lock());
+  // A frame that waited while the stream stopped is not handed on: it would
+  // run the plug-ins' frame pass (the torch) after their stop.
+  if (Machine()->GetCurrentStateId() != ENGINE_STATE_VIDEO) return PVL_E_NOTREADY;
   ICameraEngineInternal* engine = Engine();
   if (!engine) return PVL_E_FAIL;
   return engine->OnFrameAvailable(outputId, buffer);
@@ -117,10 +134,13 @@ PvlResult CEngineStateVideo::Suspend() {
   ICameraEngineInternal* engine = Engine();
   if (!engine) return PVL_E_FAIL;
   if (m_suspended) return PVL_OK;
+  m_streaming.store(false);
   PvlResult r = engine->OnStopVideo();
   if (r == PVL_OK) r = engine->StopSensor();
   if (r == PVL_OK) r = engine->Suspend();
   if (r == PVL_OK) m_suspended = 1;
+  // Not suspended: whatever still streams is delivered as before.
+  if (r != PVL_OK) m_streaming.store(true);
   return r;
 }
 
@@ -130,7 +150,11 @@ PvlResult CEngineStateVideo::Resume() {
   if (!m_suspended) return PVL_OK;
   PvlResult r = engine->Resume();
   if (r == PVL_OK) r = engine->StartSensor();
-  if (r == PVL_OK) r = engine->OnStartVideo();
+  if (r == PVL_OK) {
+    m_streaming.store(true);
+    r = engine->OnStartVideo();
+    if (r != PVL_OK) m_streaming.store(false);
+  }
   if (r == PVL_OK) m_suspended = 0;
   return r;
 }
@@ -162,14 +186,22 @@ PvlResult CEngineStateVideo::Enter(uint32_t) {
   CAMERA_DEBUG_LOG(CAMERA_LOG_INFO, "Entering State: Video");
   ICameraEngineInternal* engine = Engine();
   if (!engine) return PVL_E_FAIL;
-  // Armed before the stream starts: its first frame may come before this returns.
+  // Armed before the stream starts: its first frame may come before this returns
+  // (and waits for the lock until it has).
   m_firstFrame.store(true);
-  return engine->OnStartVideo();
+  m_streaming.store(true);
+  PvlResult r = engine->OnStartVideo();
+  if (r != PVL_OK) m_streaming.store(false);
+  return r;
 }
 
 PvlResult CEngineStateVideo::Leave(uint32_t) {
   CAMERA_DEBUG_LOG(CAMERA_LOG_INFO, "Leaving State: Video");
   ICameraEngineInternal* engine = Engine();
   if (!engine) return PVL_E_FAIL;
-  return engine->OnStopVideo();
+  m_streaming.store(false);
+  PvlResult r = engine->OnStopVideo();
+  // Still in Video with a stream that did not stop: its frames go on.
+  if (r != PVL_OK) m_streaming.store(true);
+  return r;
 }

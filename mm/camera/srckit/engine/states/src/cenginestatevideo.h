@@ -38,8 +38,6 @@ class CEngineStateVideo final : public CEngineState {
   PvlResult Leave(uint32_t reason) override;
   const char* GetName() override { return "Video"; }
 
-  bool IsSuspended() const { return m_suspended != 0; }
-
  private:
   uint32_t Now();
 
@@ -50,4 +48,6 @@ class CEngineStateVideo final : public CEngineState {
   std::atomic<uint32_t> m_windowStart{0};
   std::atomic<bool> m_firstFrame{false};
   std::atomic<uint32_t> m_frameCount{0};
+  // Open from the start of Enter (or Resume) until a stop begins.
+  std::atomic<bool> m_streaming{false};
 };
