@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Sets up a fresh machine, builds the stack and runs the main job on the simulated phone:
-# the sensor probe, the framework host with its modules and services, and a JPEG still
-# with EXIF encoded by the host's encoder service into the device image's fs/DCIM.
+# the device manager loads the camera driver, camcapture opens the camera through it as
+# a capture application does, streams preview frames of the sensor's chart (saved as a
+# .y4m file), focuses while the preview runs, and takes a JPEG still with EXIF and a
+# thumbnail; both land in the device image's fs/DCIM.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -11,12 +13,14 @@ cmake --build --preset default -j8 >/dev/null
 bin=build/bin
 dcim=build/image/fs/DCIM
 mkdir -p "$dcim"
-frame=$(mktemp --suffix=.nv21)
-trap 'rm -f "$frame"' EXIT
-"$bin/camdemo" --frame "$frame" --size 1296x972
-echo "Still through the JPEG encoder service"
-"$bin/nv21jpeg" --size 1296x972 --quality 90 --thumbnail 160x120 \
-  --exif 0x010F=ascii:Vantor --exif 0x0110=ascii:S5K3E2FX "$frame" "$dcim/IMG0001.jpg"
+echo "The camera as the driver offers it"
+"$bin/camcapture" --list | grep -E '^(camera|pin)' | sed 's/^/  /'
+echo "Preview, focus and a still through the driver"
+"$bin/camcapture" --stream 30 "$dcim/PREVIEW.y4m" --size 640x480 --focus \
+  --still "$dcim/IMG0001.jpg" --quality 90 --exif 0x0131=camcapture
+echo "Preview frames: $dcim/PREVIEW.y4m (YUV4MPEG2, for ffplay or ffmpeg)"
+echo "Still:          $dcim/IMG0001.jpg"
 if command -v exiftool >/dev/null; then
-  exiftool -s -FileType -ImageSize -Make -Model -ThumbnailImage "$dcim/IMG0001.jpg" | sed 's/^/  /'
+  exiftool -s -FileType -ImageSize -Make -Model -Software -DateTimeOriginal -ThumbnailImage "$dcim/IMG0001.jpg" |
+    sed 's/^/  /'
 fi

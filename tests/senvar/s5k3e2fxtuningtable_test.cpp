@@ -450,11 +450,14 @@ TEST_F(TuningTableTest, SharpeningIsMildAndValid) {
   for (TuningParamId id : {0x80800100u, 0x80800200u}) {
     TuningAsf5x5Filter f{};
     ASSERT_EQ(PVL_OK, params_->GetAsf5x5Filter(id, &f));
+    // The block uses the top-left 3 x 3 as the quadrant of a kernel symmetric
+    // about its centre: tap (r, c) stands for 4, 2 or 1 of its 25 samples.
+    static constexpr int kTaps[3][3] = {{4, 4, 2}, {4, 4, 2}, {2, 2, 1}};
     int sum1 = 0, sum2 = 0;
     for (int r = 0; r < 3; ++r)
       for (int c = 0; c < 3; ++c) {
-        sum1 += f.Filter1[r * 5 + c];
-        sum2 += f.Filter2[r * 5 + c];
+        sum1 += kTaps[r][c] * f.Filter1[r * 5 + c];
+        sum2 += kTaps[r][c] * f.Filter2[r * 5 + c];
       }
     EXPECT_EQ(sum1, 0) << std::hex << id;  // edges only: flat areas pass untouched
     EXPECT_EQ(sum2, 0) << std::hex << id;

@@ -45,6 +45,10 @@ struct FakeEngineConfig {
   PvlResult initializeResult = 0;
   PvlResult getPortsResult = 0;
   PvlResult stopResult = 0;
+  // Frames: produced every framePeriodMs while the engine runs video (a still per
+  // StartStill), or only when a test delivers them.
+  bool manualFrames = false;
+  uint32_t framePeriodMs = 5;
 };
 
 // The ports of the phone's engine: preview (up to 1280x960), capture (640x480),
@@ -71,12 +75,26 @@ class FakeCameraEngine {
   // Properties given to SetProperties, in order.
   static std::vector<uint32_t> PropertiesSet();
   static void SetPropertyResult(uint32_t id, PvlResult result);
+  // What StartFocus or StopFocus answers from now on.
+  static void SetControlResult(const std::string& call, PvlResult result);
+  // The focus rectangles the driver set.
+  static std::vector<CPvlRect> FocusRects();
   // Changes what GetPorts and Initialize answer from now on.
   static void SetGetPortsResult(PvlResult result);
   static void SetInitializeResult(PvlResult result);
   static bool Initialized();
   // The still port's property face: values set on it.
   static bool StillPortValue(uint32_t id, uint32_t* value);
+  static bool StillPortValue(uint32_t id, PvlValueRecord* value);
+  // EXIF tags declared on the still port and their values as text ("1,2" for arrays).
+  static std::map<uint32_t, std::string> ExifTags();
+  // The port behind a pin (0 capture, 1 still, 2 preview, 3 thumbnail): one frame
+  // with these times from the pool the driver gave it (false: no free buffer, counted
+  // as a drop by the port), the formats the driver set, its Start calls.
+  static bool DeliverFrame(uint32_t pin, uint64_t time1, uint64_t time2);
+  static std::vector<CameraPortFormat> FormatsSet(uint32_t pin);
+  static int PortStarts(uint32_t pin);
+  static bool PortHasBufferManager(uint32_t pin);
   // The signal controls the driver handed to StartFocus / StartPreSnapshotFlash.
   static uint32_t LastFocusSignalControl();
 };

@@ -31,6 +31,7 @@ TEST_P(PictureControlTest, UpdatesItsBlocksThenLatches) {
   const ControlCase& c = GetParam();
   settings_.hue.Value = c.hue;
   settings_.saturation.Value = c.saturation;
+  Output1(320, 240);  // the sharpening is scaled for the output's width
   ASSERT_EQ(PVL_OK, Run(c.id));
   EXPECT_EQ(c.commands, service_->Commands());
 }

@@ -3,6 +3,8 @@
 // a refused latch makes the next run repeat everything.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "updateallconfigurer.h"
 #include "vfeconfigfixture.h"
 #include "vfeconfigurerids.h"
@@ -134,6 +136,67 @@ TEST_F(UpdateAllTest, ARefusedCropUpdateEndsTheRun) {
   service_->answers[VFE_CMD_FOV_CROP_UPDATE] = PVL_E_FAIL;
   EXPECT_EQ(PVL_E_FAIL, Run());
   EXPECT_EQ(std::vector<int32_t>{VFE_CMD_FOV_CROP_UPDATE}, service_->Commands());
+}
+
+// A tuning write that marks a block changed (257 through the "VFE" table)
+// brings that block back on the next run, and only once.
+struct TuningWriteCase {
+  const char* name;
+  CTuningFlag& (*flag)(VfeServiceDouble*);
+  std::vector<int32_t> commands;
+};
+class UpdateAllTuningWriteTest : public ::testing::TestWithParam<TuningWriteCase>, public VfeBlockFixture {
+ protected:
+  void SetUp() override {
+    SetUpBlocks();
+    CUpdateAllConfigurer::ResetLastApplied();
+    settings_.SetActive(0, 0, 1296, 972);
+    Output1(320, 240);
+    ASSERT_EQ(PVL_OK, service_->camif->Configure(&settings_));
+  }
+  void TearDown() override {
+    CUpdateAllConfigurer::ResetLastApplied();
+    TearDownBlocks();
+  }
+};
+
+TEST_P(UpdateAllTuningWriteTest, ResendsTheWrittenBlockOnce) {
+  IConfigCommand* configurer = nullptr;
+  ASSERT_EQ(PVL_OK, VfeConfigurer_Create(service_, ZUEUID_CONFIG_UPDATE_ALL, &configurer));
+  ASSERT_EQ(PVL_OK, configurer->Configure());
+  GetParam().flag(service_) = CTuningFlag(1);
+  GetParam().flag(service_).changed = 1;
+  service_->sent.clear();
+  ASSERT_EQ(PVL_OK, configurer->Configure());
+  EXPECT_EQ(GetParam().commands, service_->Commands());
+  service_->sent.clear();
+  ASSERT_EQ(PVL_OK, configurer->Configure());
+  configurer->Release();
+  EXPECT_EQ(kUnchanged, service_->Commands());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writes, UpdateAllTuningWriteTest,
+    ::testing::Values(
+        TuningWriteCase{"DemosaicEnable", [](VfeServiceDouble* s) -> CTuningFlag& { return s->demosaic->Enable(); },
+                        With({VFE_CMD_DEMOSAIC_UPDATE1, VFE_CMD_DEMOSAIC_UPDATE2, VFE_CMD_WHITE_BALANCE_UPDATE,
+                              VFE_CMD_COLOR_CONV_UPDATE, VFE_CMD_AWBEXT_STATS_UPDATE})},
+        TuningWriteCase{"AsfControlEnable",
+                        [](VfeServiceDouble* s) -> CTuningFlag& { return s->asf->ControlEnable(); },
+                        With({VFE_CMD_WHITE_BALANCE_UPDATE, VFE_CMD_COLOR_CONV_UPDATE, VFE_CMD_ASF_UPDATE,
+                              VFE_CMD_AWBEXT_STATS_UPDATE})},
+        TuningWriteCase{"AfEnable", [](VfeServiceDouble* s) -> CTuningFlag& { return s->afStats->Enable(); },
+                        With({VFE_CMD_WHITE_BALANCE_UPDATE, VFE_CMD_COLOR_CONV_UPDATE, VFE_CMD_AWBEXT_STATS_UPDATE,
+                              VFE_CMD_AF_STATS_UPDATE})}),
+    CaseName<TuningWriteCase>);
+
+TEST_F(UpdateAllTest, ARefusedFilterHalfDropsTheBadPixelHalfButNotTheRun) {
+  service_->answers[VFE_CMD_DEMOSAIC_UPDATE1] = PVL_E_NOTREADY;
+  EXPECT_EQ(PVL_OK, Run());
+  const std::vector<int32_t> sent = service_->Commands();
+  EXPECT_EQ(1, std::count(sent.begin(), sent.end(), VFE_CMD_DEMOSAIC_UPDATE1));
+  EXPECT_EQ(0, std::count(sent.begin(), sent.end(), VFE_CMD_DEMOSAIC_UPDATE2));
+  EXPECT_EQ(VFE_CMD_UPDATE, sent.back());
 }
 
 }  // namespace

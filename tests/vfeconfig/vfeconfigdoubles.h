@@ -10,11 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "afstatsconfiguration.h"
+#include "asfconfiguration.h"
+#include "awbextstatsconfiguration.h"
 #include "block20configuration.h"
 #include "block22configuration.h"
 #include "block23configuration.h"
 #include "camerasettings.h"
 #include "camifconfiguration.h"
+#include "demosaicconfiguration.h"
 #include "cfixedpoint.h"
 #include "fovcropconfiguration.h"
 #include "mainscalerconfiguration.h"
@@ -22,6 +26,7 @@
 #include "outputyscalerconfiguration.h"
 #include "framedropconfiguration.h"
 #include "outputconfiguration.h"
+#include "rolloffconfiguration.h"
 #include "wbexpstatsconfiguration.h"
 #include "icameradriver.h"
 #include "ilock.h"
@@ -129,6 +134,10 @@ class VfeSettingsDouble final : public IVfeSettings {
   CFixedPoint digitalGain{1.0}, exposureGain{2.0};
   uint8_t afWholeFrame = 1;
   int32_t afCellCount = 0;
+  uint8_t afCells[16] = {};
+  CameraRange sharpness{0, 10, 1, 5, 5};
+  uint8_t awbLumaFloor = 0;
+  uint32_t lumaAdaptationMode = 0;
   uint32_t settleFrames = 1;
   std::map<std::string, PvlResult> fail;
 
@@ -176,6 +185,9 @@ class VfeSettingsDouble final : public IVfeSettings {
   VFE_VIEW_FIELD(GetAecIndex, uint32_t, aecIndex)
   VFE_VIEW_FIELD(GetExposureGain, CFixedPoint, exposureGain)
   VFE_VIEW_FIELD(GetModeTimingWord0, uint32_t, settleFrames)
+  VFE_VIEW_FIELD(GetSharpness, CameraRange, sharpness)
+  VFE_VIEW_FIELD(GetAwbFlagB, uint8_t, awbLumaFloor)
+  VFE_VIEW_FIELD(GetLumaAdaptationMode, uint32_t, lumaAdaptationMode)
 #undef VFE_VIEW_FIELD
 
 #define VFE_VIEW_NONE(Name, Type) \
@@ -183,14 +195,11 @@ class VfeSettingsDouble final : public IVfeSettings {
   VFE_VIEW_NONE(GetGammaCurve, CameraFloatRange)
   VFE_VIEW_NONE(GetFixedCbOffset, CameraRange)
   VFE_VIEW_NONE(GetFixedCrOffset, CameraRange)
-  VFE_VIEW_NONE(GetSharpness, CameraRange)
   VFE_VIEW_NONE(GetReservedFlag, uint8_t)
-  VFE_VIEW_NONE(GetAwbFlagB, uint8_t)
   VFE_VIEW_NONE(GetAecFlagA, uint8_t)
   VFE_VIEW_NONE(GetFlashNeeded, uint8_t)
   VFE_VIEW_NONE(GetFocusState, uint32_t)
   VFE_VIEW_NONE(GetAecWordB, uint32_t)
-  VFE_VIEW_NONE(GetLumaAdaptationMode, uint32_t)
   VFE_VIEW_NONE(GetOutputDescription, CameraOutputDescription)
 #undef VFE_VIEW_NONE
   PvlResult SetMaxCropFactor(const CFixedPoint*) override { return PVL_OK; }
@@ -199,9 +208,12 @@ class VfeSettingsDouble final : public IVfeSettings {
     return f != fail.end() ? f->second : PVL_OK;
   }
   PvlResult GetAecPair(uint32_t*, uint8_t*) override { return PVL_E_UNSUPPORTED; }
-  PvlResult GetAFWindowConfig(uint8_t* wholeFrame, uint8_t*, int32_t, int32_t* count) override {
+  PvlResult GetAFWindowConfig(uint8_t* wholeFrame, uint8_t* cells, int32_t capacity, int32_t* count) override {
+    auto f = fail.find("GetAFWindowConfig");
+    if (f != fail.end()) return f->second;
     *wholeFrame = afWholeFrame;
     if (count) *count = afCellCount;
+    for (int32_t i = 0; cells && i < capacity && i < afCellCount && i < 16; ++i) cells[i] = afCells[i];
     return PVL_OK;
   }
   PvlResult GetVfeBlock(void*, int32_t, uint32_t*) override { return PVL_E_UNSUPPORTED; }
@@ -221,7 +233,8 @@ class StatsOutputDouble final : public IStatsOutput {
     *address = nextAddress ? nextAddress() : 0x1000u * static_cast<uint32_t>(queued);
     return PVL_OK;
   }
-  void SetStatsCount(uint32_t) override {}
+  uint32_t statsCount = 0;
+  void SetStatsCount(uint32_t count) override { statsCount = count; }
   void SetStatsGrid(uint32_t width, uint32_t height) override {
     gridWidth = width;
     gridHeight = height;
@@ -277,6 +290,11 @@ class VfeServiceDouble final : public IVfeServiceInternal {
     if (r == PVL_OK) r = COutputCbCrScalerConfiguration::Create(this, &cbcrScaler);
     if (r == PVL_OK) r = CBlock22Configuration::Create(this, &block22);
     if (r == PVL_OK) r = CWBExpStatsConfiguration::Create(this, &wbExpStats);
+    if (r == PVL_OK) r = CASFConfiguration::Create(this, &asf);
+    if (r == PVL_OK) r = CDemosaicConfiguration::Create(this, &demosaic);
+    if (r == PVL_OK) r = CRolloffConfiguration::Create(this, &rolloff);
+    if (r == PVL_OK) r = CAFStatsConfiguration::Create(this, &afStats);
+    if (r == PVL_OK) r = CAWBExtStatsConfiguration::Create(this, &awbExtStats);
     return r;
   }
   void ReleaseBlocks() {
@@ -291,12 +309,17 @@ class VfeServiceDouble final : public IVfeServiceInternal {
     ReleaseOne(cbcrScaler);
     ReleaseOne(block22);
     ReleaseOne(wbExpStats);
+    ReleaseOne(asf);
+    ReleaseOne(demosaic);
+    ReleaseOne(rolloff);
+    ReleaseOne(afStats);
+    ReleaseOne(awbExtStats);
   }
 
   IEnv* GetEnv() override { return env_; }
   ILock* GetLock() override { return &lock; }
   IVfeSettings* GetVfeSettings() override { return settings; }
-  CRuntimeTuning* GetRuntimeTuning() override { return nullptr; }
+  CRuntimeTuning* GetRuntimeTuning() override { return registry; }
   IVfeState* GetCurrentState() override { return &state; }
   IVideoOutputControl* GetRawOutput() override { return &raw; }
   IVideoOutputControl* GetCurrentOutput1() override { return &out1; }
@@ -319,7 +342,7 @@ class VfeServiceDouble final : public IVfeServiceInternal {
   void UpdateMaxCropFactor() override {}
   VfeOperationMode* GetOperationMode() override { return &operationMode; }
 
-  CASFConfiguration* GetASFConfiguration() override { return nullptr; }
+  CASFConfiguration* GetASFConfiguration() override { return asf; }
   COutputConfiguration* GetOutputConfiguration() override { return output; }
   CBlackLevelConfiguration* GetBlackLevelConfiguration() override { return nullptr; }
   CCamifConfiguration* GetCamifConfiguration() override { return camif; }
@@ -328,7 +351,7 @@ class VfeServiceDouble final : public IVfeServiceInternal {
   CChromaSuppConfiguration* GetChromaSuppConfiguration() override { return nullptr; }
   CColorConvConfiguration* GetColorConvConfiguration() override { return nullptr; }
   CColorCorrConfiguration* GetColorCorrConfiguration() override { return nullptr; }
-  CDemosaicConfiguration* GetDemosaicConfiguration() override { return nullptr; }
+  CDemosaicConfiguration* GetDemosaicConfiguration() override { return demosaic; }
   CFovCropConfiguration* GetFovCropConfiguration() override { return crop; }
   CFrameDropConfiguration* GetFrameDropConfiguration() override { return frameDrop; }
   CGammaConfiguration* GetGammaConfiguration() override { return nullptr; }
@@ -336,10 +359,10 @@ class VfeServiceDouble final : public IVfeServiceInternal {
   COutputYScalerConfiguration* GetOutputYScalerConfiguration() override { return yScaler; }
   COutputCbCrScalerConfiguration* GetOutputCbCrScalerConfiguration() override { return cbcrScaler; }
   CBlock22Configuration* GetBlock22Configuration() override { return block22; }
-  CRolloffConfiguration* GetRolloffConfiguration() override { return nullptr; }
+  CRolloffConfiguration* GetRolloffConfiguration() override { return rolloff; }
   CWBExpStatsConfiguration* GetWBExpStatsConfiguration() override { return wbExpStats; }
-  CAFStatsConfiguration* GetAFStatsConfiguration() override { return nullptr; }
-  CAWBExtStatsConfiguration* GetAWBExtStatsConfiguration() override { return nullptr; }
+  CAFStatsConfiguration* GetAFStatsConfiguration() override { return afStats; }
+  CAWBExtStatsConfiguration* GetAWBExtStatsConfiguration() override { return awbExtStats; }
   CWhiteBalanceConfiguration* GetWhiteBalanceConfiguration() override { return nullptr; }
   CBlock23Configuration* GetBlock23Configuration() override { return block23; }
   CLumaAdaptationConfiguration* GetLumaAdaptationConfiguration() override { return nullptr; }
@@ -368,6 +391,12 @@ class VfeServiceDouble final : public IVfeServiceInternal {
   COutputCbCrScalerConfiguration* cbcrScaler = nullptr;
   CBlock22Configuration* block22 = nullptr;
   CWBExpStatsConfiguration* wbExpStats = nullptr;
+  CASFConfiguration* asf = nullptr;
+  CDemosaicConfiguration* demosaic = nullptr;
+  CRolloffConfiguration* rolloff = nullptr;
+  CAFStatsConfiguration* afStats = nullptr;
+  CAWBExtStatsConfiguration* awbExtStats = nullptr;
+  CRuntimeTuning* registry = nullptr;  // the blocks register their keys here when set
   StatsOutputDouble afOutput, wbExpOutput;
   LockDouble lock;
   StateDouble state;

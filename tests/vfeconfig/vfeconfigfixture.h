@@ -10,6 +10,7 @@
 #include "hostsymbols.h"
 #include "orbhost_test.h"
 #include "pvlptr.h"
+#include "sensortuning.h"
 #include "vfeconfigdoubles.h"
 
 namespace vfeconfigtest {
@@ -28,6 +29,7 @@ class VfeBlockFixture {
  protected:
   void SetUpBlocks() {
     ASSERT_EQ(PVL_OK, env_env_CreateInstance(ZUEUID_CLASS_ENV, env_.Out()));
+    ASSERT_EQ(PVL_OK, tuning_.Load(env_.Get()));
     blocks_ = OrbhostTest_LiveBlocks(nullptr);
     service_ = new VfeServiceDouble(env_.Get());
     service_->settings = &settings_;
@@ -37,6 +39,7 @@ class VfeBlockFixture {
     delete service_;
     service_ = nullptr;
     EXPECT_EQ(OrbhostTest_LiveBlocks(nullptr), blocks_) << "framework blocks left";
+    tuning_.Unload();
     env_.Reset();
   }
   // OUTPUT1 alone, running at this size.
@@ -49,6 +52,7 @@ class VfeBlockFixture {
   uint32_t blocks_ = 0;
   VfeSettingsDouble settings_;
   VfeServiceDouble* service_ = nullptr;
+  camera::test::SensorTuning tuning_;  // the sensor's table, as the engine loads it
 };
 
 class VfeBlockTest : public ::testing::Test, public VfeBlockFixture {

@@ -4,6 +4,7 @@
 // still chain takes one frame of the whole window.
 #include <gtest/gtest.h>
 
+#include "sensortuning.h"
 #include "vfeconfigdoubles.h"
 #include "vfeconfigurerids.h"
 #include "vfedriver_fixture.h"
@@ -19,6 +20,7 @@ class VfeChainOnModel : public vfedrivertest::VfeDriverTest {
   void SetUp() override {
     VfeDriverTest::SetUp();
     ASSERT_NE(drv_, nullptr);
+    ASSERT_EQ(PVL_OK, tuning_.Load(env_));
     service_ = new VfeServiceDouble(env_);
     service_->settings = &settings_;
     service_->driver = drv_;
@@ -27,6 +29,7 @@ class VfeChainOnModel : public vfedrivertest::VfeDriverTest {
   }
   void TearDown() override {
     delete service_;
+    tuning_.Unload();
     VfeDriverTest::TearDown();
   }
   // OUTPUT1 whose buffers are real NV21 frames with a guard tail.
@@ -84,6 +87,7 @@ class VfeChainOnModel : public vfedrivertest::VfeDriverTest {
 
   static constexpr uint32_t kLuma = vfedrivertest::kOut1W * vfedrivertest::kOut1H;
   static constexpr uint32_t kGuard = 4096;
+  camera::test::SensorTuning tuning_;  // the sensor's table, as the engine loads it
   VfeSettingsDouble settings_;
   VfeServiceDouble* service_ = nullptr;
   std::vector<Frame> frames_;
@@ -105,6 +109,40 @@ TEST_F(VfeChainOnModel, VideoChainStreamsFramesOfTheProgrammedSize) {
   EXPECT_TRUE(Written(frame->y, kLuma));
   EXPECT_TRUE(TailUntouched(frame->y, kLuma)) << "written past 320 x 240";
   EXPECT_TRUE(TailUntouched(frame->c, kLuma / 2)) << "chroma past 320 x 120";
+  EXPECT_TRUE(WaitFor(MSG_VFE_STATS_WB_EXP)) << "no WB/exposure statistics";
+}
+
+// The tuned image blocks go to the real driver with the payloads they
+// computed from the sensor's table, the driver takes every one, and the model
+// then delivers focus statistics beside the WB/exposure ones.
+TEST_F(VfeChainOnModel, TheTunedBlocksAreTakenAndFocusStatisticsFlow) {
+  RealOutput1();
+  RealStats();
+  ASSERT_EQ(PVL_OK, RunVideo());
+  struct Block {
+    int32_t command;
+    std::vector<uint8_t> payload;
+  } blocks[] = {
+      {VFE_CMD_ROLLOFF, vfeconfigtest::Bytes(service_->rolloff->GetPayload())},
+      {VFE_CMD_DEMOSAIC, vfeconfigtest::Bytes(service_->demosaic->GetPayload())},
+      {VFE_CMD_ASF, vfeconfigtest::Bytes(service_->asf->GetPayload())},
+      {VFE_CMD_AF_STATS, vfeconfigtest::Bytes(service_->afStats->GetPayload())},
+      {VFE_CMD_AWBEXT_STATS, vfeconfigtest::Bytes(service_->awbExtStats->GetPayload())},
+  };
+  for (const Block& b : blocks) {
+    int sent = 0;
+    for (const auto& c : service_->sent)
+      if (c.command == b.command) {
+        ++sent;
+        EXPECT_EQ(b.payload, c.payload) << "command " << b.command;
+      }
+    EXPECT_EQ(1, sent) << "command " << b.command;
+    EXPECT_EQ(1, b.payload[0]) << "command " << b.command << " enabled";
+  }
+  EXPECT_EQ(CRolloffConfiguration::kDefaultTable, service_->rolloff->GetLoadedTable());
+  ASSERT_EQ(PVL_OK, Cmd(VFE_CMD_START, service_->operationMode));
+  StartSensor();
+  EXPECT_TRUE(WaitFor(MSG_VFE_STATS_AF)) << "no focus statistics";
   EXPECT_TRUE(WaitFor(MSG_VFE_STATS_WB_EXP)) << "no WB/exposure statistics";
 }
 

@@ -3,6 +3,7 @@
 // Open, the model's faults, and the tuning table's withdrawal.
 #include <algorithm>
 #include <future>
+#include <map>
 #include <optional>
 
 #include "image_copy.h"
@@ -10,6 +11,9 @@
 #include "tunvex.h"
 #include "tunvexclient.h"
 #include "tunvextestnet.h"
+#include "demosaicconfiguration.h"
+#include "vfetuningkeys.h"
+#include "sensortuning.h"
 #include "vfeservicefixture.h"
 
 namespace vfeservicetest {
@@ -290,6 +294,8 @@ TEST_F(VfeServiceTest, ALostInterruptAndAnOverrunLoseNoBuffer) {
 // VFE and queues output 1's first buffers; frames and white-balance/exposure
 // statistics then flow until Stop, and every buffer comes home.
 TEST_F(VfeServiceTest, TheVideoChainOnTheServiceStreams) {
+  camera::test::SensorTuning tuning;
+  ASSERT_EQ(PVL_OK, tuning.Load(env_.Get()));
   ASSERT_EQ(PVL_OK, Init());
   CVideoOutput* out1 = svc_->GetOutput(1);
   CPvlPtr<ICameraBufferManager> bm = SetUpMode(out1, VIDEO_OUTPUT_MODE_VIDEO, Nv21(kOut1W, kOut1H));
@@ -303,6 +309,60 @@ TEST_F(VfeServiceTest, TheVideoChainOnTheServiceStreams) {
   ASSERT_EQ(PVL_OK, service_->Stop());
   EXPECT_TRUE(WaitAllHome(bm, 4));
   EXPECT_EQ(3u, FreeCount(svc_->GetWBExpStats()->GetPool()));
+}
+
+// The video chain sets up the focus and near-white statistics from the
+// tuning: focus values of the picked cells arrive as AF statistics (argument
+// 1), and the WB/exposure statistics (argument 0) come in the 256 regions the
+// AWB-extended block asks for, with near-white samples counted.
+TEST_F(VfeServiceTest, TheVideoChainDeliversFocusAndNearWhiteStatistics) {
+  camera::test::SensorTuning tuning;
+  ASSERT_EQ(PVL_OK, tuning.Load(env_.Get()));
+  ASSERT_EQ(PVL_OK, Init());
+  CPvlPtr<ICameraBufferManager> bm = SetUpMode(svc_->GetOutput(1), VIDEO_OUTPUT_MODE_VIDEO, Nv21(kOut1W, kOut1H));
+  std::mutex m;
+  std::vector<uint32_t> focus;
+  int focusEvents = 0;
+  uint32_t regions = 0;
+  uint64_t grey = 0;
+  sink_.during = [&](const Event& e) {
+    if (e.kind != EVENT_STATS_AVAILABLE || !e.object) return;
+    if (e.argument == 1) {
+      uint32_t values[16] = {};
+      int32_t count = 0;
+      PvlResult r = static_cast<IAFStats*>(e.object)->GetFocusValues(values, 16, &count);
+      std::lock_guard<std::mutex> hold(m);
+      ++focusEvents;
+      if (r == PVL_OK) focus.assign(values, values + count);
+    } else if (e.argument == 0) {
+      CPvlPtr<IWBExpStats2> wb;
+      if (e.object->QueryInterface(ZUEUID_IFACE_WB_EXP_STATS2, reinterpret_cast<void**>(wb.Out())) != PVL_OK) return;
+      uint32_t n = 0, values[256] = {};
+      wb->GetRegionCount(&n);
+      uint32_t count = 0;
+      if (wb->GetGreyPixelsPerRegion(values, 256, &count) != PVL_OK) return;
+      uint64_t sum = 0;
+      for (uint32_t i = 0; i < 256; ++i) sum += values[i];
+      std::lock_guard<std::mutex> hold(m);
+      regions = n;
+      grey = sum;
+    }
+  };
+  CPvlPtr<IConfigCommand> video;
+  ASSERT_EQ(PVL_OK, service_->GetConfigurer(ZUEUID_CONFIG_VIDEO, &video));
+  ASSERT_EQ(PVL_OK, video->Configure());
+  ASSERT_EQ(PVL_OK, service_->Start());
+  StartSensor();
+  EXPECT_TRUE(sink_.WaitFor(EVENT_STATS_AVAILABLE, 6)) << sink_.Count(EVENT_STATS_AVAILABLE);
+  ASSERT_EQ(PVL_OK, service_->Stop());
+  sink_.during = nullptr;
+  std::lock_guard<std::mutex> hold(m);
+  EXPECT_GE(focusEvents, 1);
+  // Two cells picked (5 and 6): one focus value each, and the chart has detail in them.
+  ASSERT_EQ(2u, focus.size());
+  EXPECT_GT(focus[0] + focus[1], 0u);
+  EXPECT_EQ(256u, regions);
+  EXPECT_GT(grey, 0u) << "no near-white sample in the whole chart";
 }
 
 TEST_F(VfeServiceTest, ConfigurersNeedAnInitializedService) {
@@ -451,6 +511,68 @@ TEST(VfeServiceTuning, TheVfeTableLeavesTheServerWithTheService) {
   uint32_t needed = 0;
   EXPECT_EQ(PVL_OK, server->SendDataToJPEG(nullptr, 0, &needed, nullptr));
   client.Close();
+  server.Reset();
+  camera::test::RemoveImageFile("fs/~0x0106fa8a/_TunvexEnabled.flg");
+}
+
+// The tool lists the blocks' keys in the "VFE" table's order, each block's
+// from its construction, and a write through the tool lands in the block.
+TEST(VfeServiceTuning, TheToolListsTheBlocksKeysAndWritesReachThePayload) {
+  const uint16_t port = FreeLoopbackPort();
+  ASSERT_NE(0, port);
+  setenv("TUNVEX_PORT", std::to_string(port).c_str(), 1);
+  camera::test::WriteImageFile("fs/~0x0106fa8a/_TunvexEnabled.flg", "");
+  CPvlPtr<IEnv> env;
+  ASSERT_EQ(PVL_OK, env_env_CreateInstance(ZUEUID_CLASS_ENV, env.Out()));
+  CPvlPtr<ITunvex> server;
+  ASSERT_EQ(PVL_OK, env->CreateInstance(ZUEUID_CLASS_TUNINGSERVER, server.Out()));
+  ASSERT_EQ(PVL_OK, server->Start());
+  {
+    CPvlPtr<IVfeService> service;
+    ASSERT_EQ(PVL_OK, VfeService_CreateInstance(env.Get(), ZUEUID_CLASS_VFE_SERVICE, nullptr, service.Out()));
+    CVfeService* svc = static_cast<CVfeService*>(service.Get());
+    TunvexClient client;
+    client.SetTimeout(30000);
+    bool connected = false;
+    for (int i = 0; i < 600 && !connected; ++i) {
+      connected = client.Connect("127.0.0.1", port);
+      if (!connected) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_TRUE(connected) << client.Error();
+    std::vector<tunvex::ListEntry> items;
+    ASSERT_TRUE(client.ListAll(&items)) << client.Error();
+    // The keys of every block the service computes, none of any other.
+    const std::map<VfeKeyBlock, bool> held = {
+        {VfeKeyBlock::ASF, svc->GetASFConfiguration() != nullptr},
+        {VfeKeyBlock::BlackLevel, svc->GetBlackLevelConfiguration() != nullptr},
+        {VfeKeyBlock::ChannelGain, svc->GetChannelGainConfiguration() != nullptr},
+        {VfeKeyBlock::ChromaSupp, svc->GetChromaSuppConfiguration() != nullptr},
+        {VfeKeyBlock::ColorConv, svc->GetColorConvConfiguration() != nullptr},
+        {VfeKeyBlock::ColorCorr, svc->GetColorCorrConfiguration() != nullptr},
+        {VfeKeyBlock::Demosaic, svc->GetDemosaicConfiguration() != nullptr},
+        {VfeKeyBlock::Gamma, svc->GetGammaConfiguration() != nullptr},
+        {VfeKeyBlock::Rolloff, svc->GetRolloffConfiguration() != nullptr},
+        {VfeKeyBlock::AFStats, svc->GetAFStatsConfiguration() != nullptr},
+        {VfeKeyBlock::AWBExtStats, svc->GetAWBExtStatsConfiguration() != nullptr},
+        {VfeKeyBlock::WhiteBalance, svc->GetWhiteBalanceConfiguration() != nullptr},
+        {VfeKeyBlock::LumaAdaptation, svc->GetLumaAdaptationConfiguration() != nullptr},
+    };
+    std::vector<std::string> expected, listed;
+    for (const VfeTuningKey& key : kVfeTuningKeys)
+      if (held.at(key.block)) expected.push_back(key.name);
+    uint16_t shiftId = 0;
+    for (const tunvex::ListEntry& e : items) {
+      if (e.name == "3A") continue;  // the server's own summary item, always first
+      listed.push_back(e.name);
+      if (e.name == "ABF-shift") shiftId = e.id;
+    }
+    EXPECT_EQ(expected, listed);
+    ASSERT_NE(nullptr, svc->GetDemosaicConfiguration());
+    bool pending = false;
+    ASSERT_TRUE(client.Set({{shiftId, 0, "2"}}, &pending)) << client.Error();
+    EXPECT_EQ(2, reinterpret_cast<const uint8_t*>(&svc->GetDemosaicConfiguration()->GetPayload())[4]);
+    client.Close();
+  }
   server.Reset();
   camera::test::RemoveImageFile("fs/~0x0106fa8a/_TunvexEnabled.flg");
 }

@@ -53,6 +53,11 @@ class SettingsDouble final : public IVfeSettings {
   std::vector<uint8_t> windows{5, 6};
   PvlResult windowResult = PVL_OK;
   int32_t maxCropRaw = 0;
+  // What the image blocks read of the engine's state.
+  uint32_t aecIndex = 200;
+  CFixedPoint exposureGain{2.0};
+  CameraRange sharpness{0, 10, 1, 5, 5};
+  uint8_t awbLumaFloor = 0;
 
   SettingsDouble() { SetSize(1296, 972); }
   void SetSize(uint32_t w, uint32_t h) {
@@ -87,6 +92,10 @@ class SettingsDouble final : public IVfeSettings {
   SD_FIELD(GetSensorGeometry, SensorGeometry, geometry)
   SD_FIELD(GetSensorModeInfo, SensorModeInfo, modeInfo)
   SD_FIELD(GetCropFactor, CFixedPoint, crop)
+  SD_FIELD(GetAecIndex, uint32_t, aecIndex)
+  SD_FIELD(GetExposureGain, CFixedPoint, exposureGain)
+  SD_FIELD(GetSharpness, CameraRange, sharpness)
+  SD_FIELD(GetAwbFlagB, uint8_t, awbLumaFloor)
 #undef SD_FIELD
 #define SD_NONE(Name, Type) \
   PvlResult Name(Type*) override { return PVL_E_UNSUPPORTED; }
@@ -99,16 +108,12 @@ class SettingsDouble final : public IVfeSettings {
   SD_NONE(GetFixedCrOffset, CameraRange)
   SD_NONE(GetSaturation, CameraRange)
   SD_NONE(GetHueAngle, CameraFloatRange)
-  SD_NONE(GetSharpness, CameraRange)
   SD_NONE(GetDigitalGain, CFixedPoint)
   SD_NONE(GetReservedFlag, uint8_t)
   SD_NONE(GetWhiteBalanceIlluminant, uint32_t)
-  SD_NONE(GetAwbFlagB, uint8_t)
-  SD_NONE(GetAecIndex, uint32_t)
   SD_NONE(GetAecFlagA, uint8_t)
   SD_NONE(GetFlashNeeded, uint8_t)
   SD_NONE(GetFocusState, uint32_t)
-  SD_NONE(GetExposureGain, CFixedPoint)
   SD_NONE(GetAecWordB, uint32_t)
   SD_NONE(GetLumaAdaptationMode, uint32_t)
   SD_NONE(GetOutputDescription, CameraOutputDescription)

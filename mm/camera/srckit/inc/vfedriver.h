@@ -227,6 +227,8 @@ struct VfeRolloffCmd {
 static_assert(sizeof(VfeRolloffCmd) == 1784);
 static_assert(offsetof(VfeRolloffCmd, initTable) == 16);
 static_assert(offsetof(VfeRolloffCmd, deltaTable) == 120);
+static_assert(offsetof(VfeRolloffCmd, grid) == 2 && offsetof(VfeRolloffCmd, subgrid) == 8 &&
+              offsetof(VfeRolloffCmd, interp) == 10 && offsetof(VfeRolloffCmd, field14) == 14);
 
 // Commands 7 and 28 (8 bytes): 0x1B4 (0, 1), 0x1B8 (2, 3), 10 bits each.
 struct VfeChannelGainCmd {
@@ -258,6 +260,11 @@ struct VfeDemosaicCmd {
 static_assert(sizeof(VfeDemosaicCmd) == 26);
 static_assert(offsetof(VfeDemosaicCmd, bpcEnable) == 14);
 static_assert(offsetof(VfeDemosaicCmd, field24) == 24);
+static_assert(offsetof(VfeDemosaicCmd, abfEnable) == 2 && offsetof(VfeDemosaicCmd, shift) == 4 &&
+              offsetof(VfeDemosaicCmd, abfThreshold) == 6 && offsetof(VfeDemosaicCmd, field8) == 8 &&
+              offsetof(VfeDemosaicCmd, field10) == 10 && offsetof(VfeDemosaicCmd, field12) == 12 &&
+              offsetof(VfeDemosaicCmd, slopeHigh) == 16 && offsetof(VfeDemosaicCmd, slopeLow) == 18 &&
+              offsetof(VfeDemosaicCmd, bpcMin) == 20 && offsetof(VfeDemosaicCmd, bpcMax) == 22);
 
 // Command 30 (12 bytes): the ABF half of 0x1C4 and 0x1C8, 0x1CC.
 struct VfeDemosaicUpdate1Cmd {
@@ -498,6 +505,11 @@ struct VfeAfStatsCmd {
 };
 static_assert(sizeof(VfeAfStatsCmd) == 38);
 static_assert(offsetof(VfeAfStatsCmd, clip) == 28);
+static_assert(offsetof(VfeAfStatsCmd, firstPixel) == 2 && offsetof(VfeAfStatsCmd, lastLine) == 8 &&
+              offsetof(VfeAfStatsCmd, cells) == 10 && offsetof(VfeAfStatsCmd, metric) == 26 &&
+              offsetof(VfeAfStatsCmd, tap0) == 30 && offsetof(VfeAfStatsCmd, taps) == 32 &&
+              offsetof(VfeAfStatsCmd, field37) == 37);
+static_assert(offsetof(VfeAfStatsUpdateCmd, firstPixel) == 2);
 
 // Command 59 (20 bytes) and 45 (16 bytes).
 struct VfeAwbExtStatsCmd {
@@ -512,6 +524,8 @@ struct VfeAwbExtStatsCmd {
 };
 static_assert(sizeof(VfeAwbExtStatsCmd) == 20);
 static_assert(offsetof(VfeAwbExtStatsCmd, offset) == 10);
+static_assert(offsetof(VfeAwbExtStatsCmd, lumaMin) == 3 && offsetof(VfeAwbExtStatsCmd, slope) == 5 &&
+              offsetof(VfeAwbExtStatsCmd, field18) == 18);
 struct VfeAwbExtStatsUpdateCmd {
   uint8_t flags[2];
   uint8_t lumaMin, lumaMax;
@@ -519,6 +533,7 @@ struct VfeAwbExtStatsUpdateCmd {
   int16_t offset[4];
 };
 static_assert(sizeof(VfeAwbExtStatsUpdateCmd) == 16);
+static_assert(offsetof(VfeAwbExtStatsUpdateCmd, slope) == 4 && offsetof(VfeAwbExtStatsUpdateCmd, offset) == 8);
 
 // Command 56 (48 bytes): statistics area and buffers.
 struct VfeWbExpStatsCmd {

@@ -5,6 +5,7 @@
 #include <limits>
 #include <memory>
 
+#include "cpindevice.h"
 #include "devmgr.h"
 #include "formattranslation.h"
 #include "plindor.h"
@@ -456,6 +457,9 @@ void CCameraDevice::StopNotifiers() {
 }
 
 void CCameraDevice::Teardown() {
+  // Pins still streaming end now, while the engine behind their ports exists.
+  for (PinEntry& e : m_pins)
+    if (e.pin) e.pin->OnDeviceUnprepared();
   StopNotifiers();
   if (m_focusLockReady) DeleteCriticalSection(&m_focusLock);
   m_focusLockReady = false;
@@ -603,7 +607,9 @@ BOOL CCameraDevice::StartStill() {
 }
 
 BOOL CCameraDevice::StopVideo(uint32_t pin) {
-  if (pin < m_pins.size()) m_pins[pin].running = 0;
+  // A stream that never started leaves the engine as it is.
+  if (pin >= m_pins.size() || !m_pins[pin].running) return TRUE;
+  m_pins[pin].running = 0;
   for (const PinEntry& e : m_pins)
     if (e.running) return TRUE;
   NKDbgPrintfW(u"Calling CameraEngine::Stop()\r\n");

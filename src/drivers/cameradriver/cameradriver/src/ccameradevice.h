@@ -64,6 +64,10 @@ class CCameraDevice {
   CRITICAL_SECTION* GetLock() { return &m_lock; }
 
   BOOL GetEngine(ICameraEngine** engine);
+  IEnv* Env() const { return m_env; }
+  ICameraEngine* Engine() const { return m_engine; }
+  IProperties* EngineProperties() const { return m_properties; }
+  ICameraEngine* EngineControl() const { return m_engineControl; }
   BOOL GetPort(uint32_t pin, ICameraPort** port);
   BOOL GetDataRange(uint32_t pin, uint32_t index, const CS_DATARANGE_VIDEO** range);
   bool IsValidPin(uint32_t pin) const { return pin < m_pinCount; }
@@ -114,6 +118,17 @@ class CCameraDevice {
   HANDLE PreFlashThreadHandle() const { return m_preFlash.thread; }
 
   uint32_t m_cookie = 0;  // the kernel registration cookie
+  // The maker's set's zoom and focus-zone state.
+  uint32_t m_zoomStep = 0;
+  double m_totalZoom = 1.0;
+  uint32_t m_autoFocusZones = 0;
+
+  // The camera sets' handlers keep their state in the device.
+  friend DWORD AdapterHandleCameraControlRequests(CCameraDevice*, void*, DWORD, void*, DWORD, DWORD*);
+  friend DWORD AdapterHandleCameraControlAdvRequests(CCameraDevice*, void*, DWORD, void*, DWORD, DWORD*);
+  friend DWORD AdapterHandleVideoProcAmpRequests(CCameraDevice*, void*, DWORD, void*, DWORD, DWORD*);
+  friend DWORD AdapterHandleVideoCompressionRequests(CCameraDevice*, void*, DWORD, void*, DWORD, DWORD*);
+  friend DWORD AdapterHandleVantorPropertyRequests(CCameraDevice*, void*, DWORD, void*, DWORD, DWORD*);
 
  private:
   struct NotifierThread {
@@ -176,7 +191,6 @@ class CCameraDevice {
   std::array<DevicePropertyRecord, kVideoProcAmpRows> m_videoProcAmp{};
   std::array<DevicePropertyRecord, kVideoCompressionRows> m_videoCompression{};
   double m_angles[3] = {1.0, 1.0, 1.0};  // read-only camera-control 0x10D..0x10F
-  uint32_t m_zoomStep = 0;
 };
 
 // Registry helpers of the driver: a REG_DWORD of size 4, else the default.

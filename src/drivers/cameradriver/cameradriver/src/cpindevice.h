@@ -1,19 +1,68 @@
 // CPinDevice: one open handle on the pin device ("PIN1:"). A pin carries one stream
-// of the camera (capture, still or preview) once the client instantiates it; until
-// then its identifier is CS_PIN_NONE. Its stream requests run under the camera
-// device's lock (a pin has no lock of its own).
+// of the camera (capture, still, preview or the hidden thumbnail) once the client
+// instantiates it: from then on it owns the engine port mapped to that pin, the
+// client's message queue, the negotiated format, the client's buffers and a capture
+// thread that moves each frame of the port into a client buffer and tells the client
+// through its queue. The stream runs the STOP / PAUSE / RUN machine.
+//
+// Locks: a pin has no lock of its own. Its requests run under the camera device's
+// lock (taken by PIN_IOControl); the capture thread takes that lock only to pick a
+// client buffer, and never waits for it while the pin is being stopped.
 #pragma once
 
 #include <stdint.h>
 
+#include <atomic>
+
+#include "bufferrequest.h"
+#include "cameraportformat.h"
 #include "csprotocol.h"
+#include "icamerabuffermanager.h"
+#include "icameraport.h"
+#include "ienv.h"
+#include "ipropertystore.h"
+#include "propertytranslation.h"
+#include "pvlmediabuffer.h"
 #include "wince.h"
 
 class CCameraDevice;
 
+// Buffer allocation modes of a pin.
+enum PinBufferMode : uint32_t {
+  kBufferModeDriver = 1,      // the driver allocates and hands buffers out
+  kBufferModeClient = 2,      // the client allocates; buffers fill the next entry
+  kBufferModeClientAny = 4,   // the client allocates; buffers fill the first free entry
+};
+
+// One client buffer as the pin tracks it.
+struct PinBufferEntry {
+  CS_STREAM_DESCRIPTOR* queued;  // the client's descriptor while the driver holds it for a frame
+  uint32_t reserved;
+  CS_STREAM_DESCRIPTOR copy;     // the descriptor, its data pointer in the driver's view
+  IPvlMediaBuffer* buffer;       // the framework buffer behind it (one reference), or null
+  uint8_t held;                  // allocated and in the client's hands
+  uint8_t pad[3];
+};
+static_assert(sizeof(PinBufferEntry) == 136, "a buffer entry is 136 bytes");
+static_assert(offsetof(PinBufferEntry, copy) == 8 && offsetof(PinBufferEntry, buffer) == 128);
+
+inline constexpr uint32_t kPinJpegProperties = 5;
+// The JPEG-encode set's rows (ids 0..4; id 4, the crop factor, is the driver's own).
+extern const DSPropertyMapEntry g_JpegEncodePropMap[kPinJpegProperties];
+
+// Driver-wide values the pins share (module globals on the phone).
+struct PinGlobals {
+  uint32_t previewWidth = 0, previewHeight = 0;
+  uint32_t stillWidth = 0, stillHeight = 0;
+  double zoomCropFactor = 1.0;
+  uint8_t snapshotTriggerWait = 0;  // Still and Thumbnail threads wait for the trigger
+  void* actionScreen = nullptr;     // the post-capture screen buffer
+};
+PinGlobals& OstrelPinGlobals();
+
 class CPinDevice {
  public:
-  CPinDevice() = default;
+  CPinDevice();
   ~CPinDevice();
   CPinDevice(const CPinDevice&) = delete;
   CPinDevice& operator=(const CPinDevice&) = delete;
@@ -21,8 +70,13 @@ class CPinDevice {
   BOOL InitializeSubDevice(CCameraDevice* device);
   CCameraDevice* Device() const { return m_device; }
   uint32_t PinId() const { return m_pinId; }
-  // Releases the pin's slot in the device when it holds one.
+  const WCHAR* Name() const;
+  // Ends the stream and gives back everything the pin holds in the device (called
+  // by PIN_Close under the device lock, and by destruction).
   void Close();
+  // The camera is being closed under the pin: the stream ends and the pin lets go of
+  // the engine's port and buffers while the engine still exists (device lock held).
+  void OnDeviceUnprepared();
 
   // Stream requests (connection, EXIF, JPEG, instantiation, buffers): Win32 codes.
   DWORD StreamInstantiate(const CSPROPERTY_STREAMEX_S& request, void* out, DWORD outLength, DWORD* returned);
@@ -32,18 +86,92 @@ class CPinDevice {
   DWORD HandleBufferRequest(uint32_t command, void* out, DWORD outLength);
   // Video control's trigger: the pin to RUN; whether the still pin awaits a still.
   DWORD SetRunState();
-  bool IsStillTriggerAllowed() const { return m_stillTriggerAllowed; }
+  bool IsStillTriggerAllowed() const { return m_snapshotAllowed != 0; }
+  void ResetDroppedFrames() { m_droppedFrames = 0; }
+  BOOL FireSnapshotTrigger() { return SetEvent(m_triggerEvent); }
+  BOOL FireShutterSound() { return SetEvent(m_shutterEvent); }
 
-  // Dropped-frame counters of a capture stream.
-  int64_t PictureNumber() const { return m_pictureNumber; }
-  int64_t DropCount() const { return m_dropCount; }
-  uint32_t AverageFrameSize() const { return m_averageFrameSize; }
+  // Dropped-frame counters of a capture stream (the port's counters while streaming).
+  int64_t PictureNumber() const;
+  int64_t DropCount() const;
+  uint32_t AverageFrameSize() const { return m_frameSize; }
+  uint32_t State() const { return uint32_t(m_state); }
+  uint32_t FrameCount() const { return m_frameCount; }
+  uint32_t FrameSize() const { return m_frameSize; }
+  uint32_t BufferMode() const { return m_bufferMode; }
+  uint32_t CompressionCode() const;
 
  private:
+  DWORD ConnectionState(uint32_t flags, void* value, DWORD valueSize, DWORD* returned);
+  DWORD ConnectionFormat(uint32_t flags, void* value, DWORD valueSize, DWORD* returned);
+  DWORD ConnectionFraming(uint32_t flags, void* value, DWORD valueSize, DWORD* returned);
+  // The stream-state machine: the one place where the state changes.
+  DWORD Transition(CsStreamState to);
+  DWORD StopStream();
+  void EndCaptureThread();
+  void ReturnQueuedBuffers();
+  void FreeBuffers();
+
+  bool ConfigurePort();
+  bool UpdateBufferRequirements();
+  bool LoadJpegDefaults();
+  void ReadBufferMode();
+  BOOL StartVideo();
+  BOOL SetTriggerSnapshotAllowed();
+  BOOL StartThumbnail();
+  DWORD CreateBufferManager(bool ownMemory);
+  void ReleaseBufferManager();
+
+  DWORD Allocate(CS_STREAM_DESCRIPTOR* client);
+  DWORD Enqueue(CS_STREAM_DESCRIPTOR* client);
+  DWORD Deallocate(CS_STREAM_DESCRIPTOR* client);
+  DWORD DriverBuffer(uint32_t index);
+  DWORD RegisterClientBuffer(uint32_t index, CS_STREAM_DESCRIPTOR* client);
+  int FindEntry(const CS_STREAM_DESCRIPTOR& descriptor, void** mapped);
+  uint32_t HandleFor(uint32_t index, const void* data) const;
+
+  static DWORD WINAPI CaptureThreadEntry(LPVOID pin);
+  DWORD CaptureThread();
+  // Picks the client buffer for a frame under the device lock (null: none free);
+  // false when the pin is told to end while it waits for the lock.
+  bool RemoveBufferFromList(IPvlMediaBuffer* frame, CS_STREAM_DESCRIPTOR** client, void** mapped, uint32_t* data);
+  bool InitMsgQueueDescriptor(CS_MSGQUEUE_BUFFER_MESSAGE* message, IPvlMediaBuffer* frame,
+                              CS_STREAM_DESCRIPTOR* client, uint32_t data, bool isFrame);
+  bool CopyNV21ToYV12(IPvlMediaBuffer* frame, uint8_t* destination);
+  void PostCaptureScreen(IPvlMediaBuffer* frame);
+  uint32_t PortCounter(uint32_t id) const;
+
+  DWORD SetJpegValue(uint32_t id, const CSPROPERTY_VIDEOPROCAMP_S& record);
+
   CCameraDevice* m_device = nullptr;
   uint32_t m_pinId = CS_PIN_NONE;
-  bool m_stillTriggerAllowed = false;
-  int64_t m_pictureNumber = 0;
-  int64_t m_dropCount = 0;
-  uint32_t m_averageFrameSize = 0;
+  bool m_ownsSlot = false;  // the instantiation claimed the device's slot and port
+  uint32_t m_frameCount = 4;
+  uint32_t m_droppedFrames = 0;
+  uint32_t m_frameSize = 0;
+  ICameraPort* m_port = nullptr;
+  IProperties* m_portProperties = nullptr;
+  CS_DATARANGE_VIDEO m_range{};
+  uint32_t m_bufferMode = kBufferModeClient;
+  uint8_t m_clientMemoryFallback = 0;
+  BufferRequest m_requirements{};
+  ICameraBufferManager* m_bufferManager = nullptr;
+  uint32_t m_allocated = 0;
+  uint32_t m_queued = 0;
+  PinBufferEntry* m_buffers = nullptr;
+  int64_t m_firstFrameTime = -1;
+  int64_t m_nextPresentation = 0;
+  HANDLE m_clientQueue = nullptr;
+  HANDLE m_thread = nullptr;
+  HANDLE m_shutterEvent = nullptr;
+  HANDLE m_triggerEvent = nullptr;
+  std::atomic<uint8_t> m_exit{0};
+  std::atomic<uint32_t> m_state{CSSTATE_STOP};
+  uint8_t m_videoStarted = 0;
+  uint8_t m_snapshotAllowed = 0;
+  uint8_t m_thumbnailStarted = 0;
+  uint8_t m_frameDropped = 1;  // the first buffer delivered carries the discontinuity flag
+  uint32_t m_bufferMessages = 0;
+  DSPropertyMapEntry m_jpeg[kPinJpegProperties]{};
+  uint8_t m_lineBuffer[4000];
 };

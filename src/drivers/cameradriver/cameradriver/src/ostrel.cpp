@@ -402,6 +402,7 @@ OSTREL_EXPORT DWORD PIN_Open(DWORD context, DWORD access, DWORD share) {
     return 0;
   }
   s_thumbnailPinFlag = record->device->IsThumbnailPinSupported() ? 1 : 0;
+  OstrelPinGlobals().snapshotTriggerWait = s_thumbnailPinFlag;
   auto* pin = new (std::nothrow) CPinDevice;
   if (!pin) {
     NKDbgPrintfW(u"PIN_Open(): Context=0x%08x: Not enough memory for pin device\r\n", context);

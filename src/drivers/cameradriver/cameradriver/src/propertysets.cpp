@@ -19,10 +19,6 @@ DWORD VersionRoute(CCameraDevice* d, void*, DWORD, void* out, DWORD outLength, D
   return AdapterHandleVersion(d, out, outLength, returned);
 }
 
-// Sets whose handlers are not built yet: the camera controls, proc amp, compression
-// and the maker's set.
-DWORD NotServed(CCameraDevice*, void*, DWORD, void*, DWORD, DWORD*) { return ERROR_NOT_SUPPORTED; }
-
 struct Route {
   const CsGuid* set;
   Handler handler;
@@ -32,13 +28,13 @@ struct Route {
 const Route kRoutes[] = {
     {&CSPROPSETID_Pin, AdapterHandlePinRequests, u"CSPROPSETID_Pin failed: %u\r\n"},
     {&CSPROPSETID_VERSION, VersionRoute, u"CSPROPSETID_VERSION failed: %u\r\n"},
-    {&PROPSETID_VIDCAP_CAMERACONTROL, NotServed, u"PROPSETID_VIDCAP_CAMERACONTROL failed: %u\r\n"},
-    {&KORCSPROPSETID_EX_CAMERACONTROL_ADV, NotServed, u"KORCSPROPSETID_EX_CAMERACONTROL_ADV failed: %u\r\n"},
-    {&PROPSETID_VIDCAP_VIDEOPROCAMP, NotServed, u"PROPSETID_VIDCAP_VIDEOPROCAMP failed: %u\r\n"},
-    {&PROPSETID_VIDCAP_VIDEOCOMPRESSION, NotServed, u"PROPSETID_VIDCAP_VIDEOCOMPRESSION failed: %u\r\n"},
+    {&PROPSETID_VIDCAP_CAMERACONTROL, AdapterHandleCameraControlRequests, u"PROPSETID_VIDCAP_CAMERACONTROL failed: %u\r\n"},
+    {&KORCSPROPSETID_EX_CAMERACONTROL_ADV, AdapterHandleCameraControlAdvRequests, u"KORCSPROPSETID_EX_CAMERACONTROL_ADV failed: %u\r\n"},
+    {&PROPSETID_VIDCAP_VIDEOPROCAMP, AdapterHandleVideoProcAmpRequests, u"PROPSETID_VIDCAP_VIDEOPROCAMP failed: %u\r\n"},
+    {&PROPSETID_VIDCAP_VIDEOCOMPRESSION, AdapterHandleVideoCompressionRequests, u"PROPSETID_VIDCAP_VIDEOCOMPRESSION failed: %u\r\n"},
     {&PROPSETID_VIDCAP_VIDEOCONTROL, AdapterHandleVideoControlRequests, u"PROPSETID_VIDCAP_VIDEOCONTROL failed: %u\r\n"},
     {&PROPSETID_VIDCAP_DROPPEDFRAMES, AdapterHandleDroppedFramesRequests, u"PROPSETID_VIDCAP_DROPPEDFRAMES failed: %u\r\n"},
-    {&VANTOR_PROPSETID_CAMERA, NotServed, nullptr},
+    {&VANTOR_PROPSETID_CAMERA, AdapterHandleVantorPropertyRequests, nullptr},
 };
 
 const WCHAR* const kPinNames[] = {u"Capture", u"Still", u"Preview", u"Thumbnail"};
@@ -46,10 +42,10 @@ const WCHAR* const kPinNames[] = {u"Capture", u"Still", u"Preview", u"Thumbnail"
 bool CopyIn(void* dst, const void* src, DWORD length) { return src && CeSafeCopyMemory(dst, src, length); }
 bool CopyOut(void* dst, const void* src, DWORD length) { return dst && CeSafeCopyMemory(dst, src, length); }
 
-// The shared opening of the table-driven handlers; ERROR_SUCCESS with the header
-// copied, or the code to answer.
-DWORD OpenTableRequest(void* in, DWORD inLength, void* out, DWORD outLength, DWORD* returned, CSPROPERTY* header,
-                       const WCHAR* invalidLine, const WCHAR* requestLine) {
+}  // namespace
+
+DWORD AdapterOpenTableRequest(void* in, DWORD inLength, void* out, DWORD outLength, DWORD* returned,
+                              CSPROPERTY* header, const WCHAR* invalidLine, const WCHAR* requestLine) {
   if (!out && outLength) {
     if (returned) *returned = outLength;
     return ERROR_MORE_DATA;
@@ -63,8 +59,6 @@ DWORD OpenTableRequest(void* in, DWORD inLength, void* out, DWORD outLength, DWO
   NKDbgPrintfW(requestLine, header->Id, header->Flags);
   return ERROR_SUCCESS;
 }
-
-}  // namespace
 
 DWORD AdapterDispatchPropertyRequest(CCameraDevice* device, void* in, DWORD inLength, void* out, DWORD outLength,
                                      DWORD* returned) {
@@ -209,7 +203,7 @@ DWORD AdapterHandleDroppedFramesRequests(CCameraDevice* device, void* in, DWORD 
 DWORD AdapterHandleVideoControlRequests(CCameraDevice* device, void* in, DWORD inLength, void* out,
                                         DWORD outLength, DWORD* returned) {
   CSPROPERTY header;
-  DWORD r = OpenTableRequest(in, inLength, out, outLength, returned, &header,
+  DWORD r = AdapterOpenTableRequest(in, inLength, out, outLength, returned, &header,
                              u"Invalid parameter for AdapterHandleVideoControlRequests()\r\n",
                              u"AdapterHandleVideoControlRequests(): Id=%d, Flags=%d\r\n");
   if (r != ERROR_SUCCESS) return r;

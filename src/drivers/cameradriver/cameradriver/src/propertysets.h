@@ -4,6 +4,7 @@
 // bytes-returned word, and answers a Win32 code.
 #pragma once
 
+#include "csprotocol.h"
 #include "wince.h"
 
 class CCameraDevice;
@@ -13,6 +14,11 @@ class CCameraDevice;
 DWORD AdapterDispatchPropertyRequest(CCameraDevice* device, void* in, DWORD inLength, void* out, DWORD outLength,
                                      DWORD* returned);
 
+// The shared opening of the table-driven handlers: ERROR_SUCCESS with the header
+// copied, or the code to answer.
+DWORD AdapterOpenTableRequest(void* in, DWORD inLength, void* out, DWORD outLength, DWORD* returned,
+                              CSPROPERTY* header, const WCHAR* invalidLine, const WCHAR* requestLine);
+
 DWORD AdapterHandleVersion(CCameraDevice* device, void* out, DWORD outLength, DWORD* returned);
 DWORD AdapterHandlePinRequests(CCameraDevice* device, void* in, DWORD inLength, void* out, DWORD outLength,
                                DWORD* returned);
@@ -20,3 +26,19 @@ DWORD AdapterHandleDroppedFramesRequests(CCameraDevice* device, void* in, DWORD 
                                          DWORD outLength, DWORD* returned);
 DWORD AdapterHandleVideoControlRequests(CCameraDevice* device, void* in, DWORD inLength, void* out,
                                         DWORD outLength, DWORD* returned);
+
+// Camera control, advanced camera control, video proc amp, video compression and
+// the maker's set (camerapropertysets.cpp).
+DWORD AdapterHandleCameraControlRequests(CCameraDevice* device, void* in, DWORD inLength, void* out,
+                                         DWORD outLength, DWORD* returned);
+DWORD AdapterHandleCameraControlAdvRequests(CCameraDevice* device, void* in, DWORD inLength, void* out,
+                                            DWORD outLength, DWORD* returned);
+DWORD AdapterHandleVideoProcAmpRequests(CCameraDevice* device, void* in, DWORD inLength, void* out,
+                                        DWORD outLength, DWORD* returned);
+DWORD AdapterHandleVideoCompressionRequests(CCameraDevice* device, void* in, DWORD inLength, void* out,
+                                            DWORD outLength, DWORD* returned);
+DWORD AdapterHandleVantorPropertyRequests(CCameraDevice* device, void* in, DWORD inLength, void* out,
+                                          DWORD outLength, DWORD* returned);
+// The proc-amp re-mapping of brightness, contrast and saturation around their defaults.
+int32_t RemapVideoProcAmpValue(const CCameraDevice* device, uint32_t row, int32_t value, int32_t minimum,
+                               int32_t maximum);

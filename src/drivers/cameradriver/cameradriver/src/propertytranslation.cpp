@@ -375,6 +375,38 @@ PvlResult TranslatePVLToVideoCompression(CSPROPERTY_VIDEOCOMPRESSION_S* client, 
   return PVL_OK;
 }
 
+PvlResult TranslateJpegToPVL(PvlValueRecord* engine, uint32_t* mode, const CSPROPERTY_VIDEOPROCAMP_S& client,
+                             const DevicePropertyRecord& row) {
+  std::memset(engine, 0, sizeof *engine);
+  engine->type = row.type;
+  uint32_t m = 0;
+  PvlResult r = ClientFlagsToControlMode(client.Flags, row.capabilities, &m);
+  if (r != PVL_OK) return r;
+  if (mode) *mode = m;
+  switch (client.Property.Id) {
+    case 0:
+    case 1: engine->payload.u32 = uint32_t(client.Value); return PVL_OK;
+    case 2: engine->payload.u32 = uint32_t(client.Value) & 0xFFFFu; return PVL_OK;
+    case 3: engine->payload.u32 = uint32_t(client.Value) & 0xFFu; return PVL_OK;
+  }
+  return kTranslateUnsupported;
+}
+
+PvlResult TranslatePVLToJpeg(CSPROPERTY_VIDEOPROCAMP_S* client, uint32_t engineId, const PvlValueRecord& engine,
+                             uint32_t mode, const DevicePropertyRecord& row) {
+  if (mode != 2) return kTranslateUnsupported;
+  switch (engineId) {
+    case ZUEUID_PROPERTY_JPEG_QUALITY: client->Property.Id = 0; client->Value = int32_t(engine.payload.u32); break;
+    case ZUEUID_PROPERTY_JPEG_THUMBNAIL_QUALITY: client->Property.Id = 1; client->Value = int32_t(engine.payload.u32); break;
+    case ZUEUID_PROPERTY_JPEG_ROTATION: client->Property.Id = 2; client->Value = int16_t(engine.payload.u32 & 0xFFFFu); break;
+    case ZUEUID_PROPERTY_JPEG_OPTION: client->Property.Id = 3; client->Value = int32_t(engine.payload.u32 & 0xFFu); break;
+    default: return kTranslateUnsupported;
+  }
+  client->Flags = CSPROPERTY_FLAGS_MANUAL;
+  client->Capabilities = row.capabilities;
+  return PVL_OK;
+}
+
 void* MapCallerBuffer(void* pointer, DWORD length, DWORD required, DWORD* error) {
   if (!pointer || length < required) {
     *error = ERROR_INSUFFICIENT_BUFFER;

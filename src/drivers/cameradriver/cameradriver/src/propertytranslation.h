@@ -88,6 +88,14 @@ PvlResult TranslateVideoCompressionToPVL(PvlValueRecord* engine, const CSPROPERT
 PvlResult TranslatePVLToVideoCompression(CSPROPERTY_VIDEOCOMPRESSION_S* client, uint32_t engineId,
                                          const PvlValueRecord& engine, const DevicePropertyRecord& row, uint32_t pin);
 
+// The still pin's JPEG-encode set: the client's 40-byte record (value at 24, flags at
+// 28) to the engine value and its control mode, and back (the engine's mode must be
+// manual).
+PvlResult TranslateJpegToPVL(PvlValueRecord* engine, uint32_t* mode, const CSPROPERTY_VIDEOPROCAMP_S& client,
+                             const DevicePropertyRecord& row);
+PvlResult TranslatePVLToJpeg(CSPROPERTY_VIDEOPROCAMP_S* client, uint32_t engineId, const PvlValueRecord& engine,
+                             uint32_t mode, const DevicePropertyRecord& row);
+
 // Range re-mapping in single precision, rounded half away from zero.
 int32_t RemapClientToEngine(int32_t v, int32_t cmin, int32_t cmax, int32_t emin, int32_t emax);
 int32_t RemapEngineToClient(int32_t v, int32_t cmin, int32_t cmax, int32_t emin, int32_t emax);

@@ -81,8 +81,11 @@ constexpr TuningTrigger kAbfRange = {2.0f, 16.0f, Lux(kPreviewMaxLines, 2.0f), k
 constexpr int32_t kOutdoorIndex = Lux(120, 1.0f);
 constexpr int32_t kIndoorIndex = Lux(kPreviewMaxLines, 1.0f);
 
-// Adaptive spatial filter: two zero-sum high-pass kernels (1 -2 1 across,
-// 1 2 1 along, scaled by 1/8), so flat areas pass untouched.
+// Adaptive spatial filter: two zero-sum high-pass 5 x 5 kernels (-1 -2 6 -2 -1
+// across, 0 1 2 1 0 along, scaled by 1/8), so flat areas pass untouched. The
+// block takes each kernel's top-left 3 x 3 as the quadrant of a kernel
+// symmetric about its centre row and column, so the kernel must be zero-sum
+// over all 25 taps, not over its top-left nine.
 constexpr TuningAsf5x5FilterStored Asf5x5Filter(uint8_t extrFactor) {
   TuningAsf5x5FilterStored f{};
   f.FilterMode = 2;
@@ -93,9 +96,9 @@ constexpr TuningAsf5x5FilterStored Asf5x5Filter(uint8_t extrFactor) {
     f.LapFltr[i] = lap[i];
   }
   f.Normal1 = f.Normal2 = 0.125f;
-  const int16_t across[3] = {-1, 2, -1}, along[3] = {1, 2, 1};
-  for (int r = 0; r < 3; ++r) {
-    for (int c = 0; c < 3; ++c) {
+  const int16_t across[5] = {-1, -2, 6, -2, -1}, along[5] = {0, 1, 2, 1, 0};
+  for (int r = 0; r < 5; ++r) {
+    for (int c = 0; c < 5; ++c) {
       f.Filter1[r * 5 + c] = static_cast<int16_t>(along[r] * across[c]);  // vertical edges
       f.Filter2[r * 5 + c] = static_cast<int16_t>(across[r] * along[c]);  // horizontal edges
     }

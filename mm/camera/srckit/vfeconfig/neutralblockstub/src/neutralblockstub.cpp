@@ -18,18 +18,9 @@ PvlResult CNeutralBlockStub::Apply(IVfeServiceInternal* service, int32_t command
     case VFE_CMD_BLACK_LEVEL:
     case VFE_CMD_BLACK_LEVEL_UPDATE:
       return Send(service, command, VfeBlackLevelCmd{});
-    case VFE_CMD_ROLLOFF: {
-      static const VfeRolloffCmd kOff{};
-      return Send(service, command, kOff);
-    }
     case VFE_CMD_CHANNEL_GAIN:
     case VFE_CMD_CHANNEL_GAIN_UPDATE:
       return Send(service, command, VfeChannelGainCmd{{kUnityGain, kUnityGain, kUnityGain, kUnityGain}});
-    case VFE_CMD_DEMOSAIC: {
-      VfeDemosaicCmd demosaic{};
-      demosaic.enable = 1;
-      return Send(service, command, demosaic);
-    }
     case VFE_CMD_WHITE_BALANCE:
     case VFE_CMD_WHITE_BALANCE_UPDATE:
       return Send(service, command, VfeWhiteBalanceCmd{});
@@ -44,30 +35,9 @@ PvlResult CNeutralBlockStub::Apply(IVfeServiceInternal* service, int32_t command
     case VFE_CMD_COLOR_CONV:
     case VFE_CMD_COLOR_CONV_UPDATE:
       return Send(service, command, VfeColorConvCmd{});
-    case VFE_CMD_ASF:
-      return Send(service, command, VfeAsfCmd{});
-    case VFE_CMD_ASF_UPDATE:
-      return Send(service, command, VfeAsfUpdateCmd{});
     case VFE_CMD_CHROMA_SUPP:
     case VFE_CMD_CHROMA_SUPP_UPDATE:
       return Send(service, command, VfeChromaSuppCmd{});
-    case VFE_CMD_DEMOSAIC_UPDATE1:
-      return Send(service, command, VfeDemosaicUpdate1Cmd{});
-    case VFE_CMD_DEMOSAIC_UPDATE2:
-      return Send(service, command, VfeDemosaicUpdate2Cmd{});
-    case VFE_CMD_AF_STATS:
-      return Send(service, command, VfeAfStatsCmd{});
-    case VFE_CMD_AF_STATS_UPDATE:
-      return Send(service, command, VfeAfStatsUpdateCmd{});
-    case VFE_CMD_AWBEXT_STATS: {
-      // Collecting statistics leaves the picture as it is; the white-balance
-      // and exposure statistics run only beside these.
-      VfeAwbExtStatsCmd awb{};
-      awb.enable = 1;
-      return Send(service, command, awb);
-    }
-    case VFE_CMD_AWBEXT_STATS_UPDATE:
-      return Send(service, command, VfeAwbExtStatsUpdateCmd{});
     case VFE_CMD_LUMA_ADAPTATION:
     case VFE_CMD_LUMA_ADAPTATION_UPDATE: {
       static const VfeLumaAdaptationCmd kOff{};

@@ -1,5 +1,6 @@
 #include "picturecontrolconfigurer.h"
 
+#include "asfconfiguration.h"
 #include "camerasettings.h"
 #include "neutralblockstub.h"
 #include "pvllog.h"
@@ -47,7 +48,12 @@ PvlResult CSaturationConfigurer::ConfigureCore() {
 
 PvlResult CSharpnessConfigurer::ConfigureCore() {
   CAMERA_DEBUG_LOG(CAMERA_LOG_DETAIL, "Sharpness update");
-  return UpdateBlocks({VFE_CMD_ASF_UPDATE});
+  CASFConfiguration* asf = m_service->GetASFConfiguration();
+  if (!asf) return PVL_E_NOTREADY;
+  PvlResult r = asf->Configure(m_settings, VfeChain::Runtime);
+  if (r == PVL_OK) r = asf->SendUpdate();
+  if (r != PVL_OK) return r;
+  return UpdateBlocks({});
 }
 
 PvlResult CImageEffectConfigurer::ConfigureCore() {

@@ -2,8 +2,12 @@
 
 #include <string.h>
 
+#include "afstatsconfiguration.h"
+#include "asfconfiguration.h"
+#include "awbextstatsconfiguration.h"
 #include "camerasettings.h"
 #include "cfixedpoint.h"
+#include "demosaicconfiguration.h"
 #include "fovcropconfiguration.h"
 #include "mainscalerconfiguration.h"
 #include "neutralblockstub.h"
@@ -47,6 +51,13 @@ bool Differs(const CFixedPoint& now, const FixedWords& then) {
 // An optional block: its failure is dropped and the run goes on.
 void Optional(IVfeServiceInternal* service, bool needed, int32_t update) {
   if (needed) (void)CNeutralBlockStub::Apply(service, update);
+}
+
+// An optional runtime step of a computed block: its failure is dropped too.
+template <class Block, class Compute>
+void OptionalUpdate(Block* block, bool needed, Compute compute) {
+  if (!needed || !block) return;
+  if (compute(block) == PVL_OK) (void)block->SendUpdate();
 }
 
 }  // namespace
@@ -102,17 +113,23 @@ PvlResult CUpdateAllConfigurer::ConfigureCore() {
   // blocks compute their payloads.
   Optional(m_service, exposureChanged, VFE_CMD_BLACK_LEVEL_UPDATE);
   Optional(m_service, digitalGainChanged, VFE_CMD_CHANNEL_GAIN_UPDATE);
-  if (exposureChanged && CNeutralBlockStub::Apply(m_service, VFE_CMD_DEMOSAIC_UPDATE1) == PVL_OK)
-    (void)CNeutralBlockStub::Apply(m_service, VFE_CMD_DEMOSAIC_UPDATE2);
+  CDemosaicConfiguration* demosaic = m_service->GetDemosaicConfiguration();
+  OptionalUpdate(demosaic, exposureChanged || (demosaic && demosaic->HasTuningChanged()),
+                 [&](CDemosaicConfiguration* b) { return b->Configure(s, VfeChain::Runtime); });
   Optional(m_service, true, VFE_CMD_WHITE_BALANCE_UPDATE);
   if (exposureChanged || !full) r = CNeutralBlockStub::Apply(m_service, VFE_CMD_COLOR_CORR_UPDATE);
   if (r == PVL_OK && (pictureChanged || !full)) r = CNeutralBlockStub::Apply(m_service, VFE_CMD_GAMMA_UPDATE);
   if (r == PVL_OK) r = CNeutralBlockStub::Apply(m_service, VFE_CMD_COLOR_CONV_UPDATE);
   if (r != PVL_OK) return r;
-  Optional(m_service, exposureChanged, VFE_CMD_ASF_UPDATE);
+  CASFConfiguration* asf = m_service->GetASFConfiguration();
+  OptionalUpdate(asf, exposureChanged || (asf && asf->IsTuningChanged()),
+                 [&](CASFConfiguration* b) { return b->Configure(s, VfeChain::Runtime); });
   Optional(m_service, exposureChanged, VFE_CMD_CHROMA_SUPP_UPDATE);
-  Optional(m_service, true, VFE_CMD_AWBEXT_STATS_UPDATE);
-  Optional(m_service, afChanged, VFE_CMD_AF_STATS_UPDATE);
+  OptionalUpdate(m_service->GetAWBExtStatsConfiguration(), true,
+                 [&](CAWBExtStatsConfiguration* b) { return b->Configure(s, VfeChain::Runtime); });
+  CAFStatsConfiguration* af = m_service->GetAFStatsConfiguration();
+  OptionalUpdate(af, afChanged || (af && af->HasTuningChanged()),
+                 [&](CAFStatsConfiguration* b) { return b->Configure(s); });
 
   r = m_service->SendCommand(VFE_CMD_UPDATE, nullptr, 0);
   if (r != PVL_OK) return r;

@@ -6,6 +6,8 @@
 
 #include <stdint.h>
 
+#include "pvllog.h"
+#include "pvlptr.h"
 #include "tuningblock.h"
 #include "tuningdata.h"
 #include "tuningparamid.h"
@@ -33,3 +35,34 @@ class CVfeTuning {
 // table B (at and above the end), anything between blends A + ratio (B - A).
 // selector 0 reads the lux index, 1 the sensor gain; any other selector 16.
 PvlResult VfeTriggerRatio(IVfeSettings* settings, uint32_t selector, const TuningTrigger& trigger, float* ratio);
+
+// The chain a block computation runs for: it picks the preview or snapshot
+// tuning identifiers, and whether the block goes out with its configuration
+// command or, while video runs, its update command.
+enum class VfeChain : uint8_t { Video, Snapshot, Runtime };
+
+// Runs one getter on the environment's tuning-parameter face; throws
+// Camera::CZUEException with its failure (13 when no tuning data is there).
+template <class Get>
+void VfeMustRead(Get get) {
+  CPvlPtr<ITuningParams> params;
+  PvlResult r = TuningData_GetParamsInterface(&params);
+  if (r != PVL_OK) throw Camera::CZUEException(r);
+  if (!params) throw Camera::CZUEException(PVL_E_NOTREADY);
+  r = get(params.Get());
+  if (r != PVL_OK) throw Camera::CZUEException(r);
+}
+
+// Runs a throwing block computation: 0, the exception's code, or 1 for any
+// other exception.
+template <class Body>
+PvlResult VfeGuarded(Body body) {
+  try {
+    body();
+    return PVL_OK;
+  } catch (const Camera::CZUEException& e) {
+    return e.GetResult();
+  } catch (...) {
+    return PVL_E_FAIL;
+  }
+}

@@ -6,12 +6,16 @@
 
 #include <memory>
 
+#include "afstatsconfiguration.h"
+#include "asfconfiguration.h"
+#include "awbextstatsconfiguration.h"
 #include "block20configuration.h"
 #include "block22configuration.h"
 #include "block23configuration.h"
 #include "cameralockguard.h"
 #include "camifconfiguration.h"
 #include "cfixedpoint.h"
+#include "demosaicconfiguration.h"
 #include "fovcropconfiguration.h"
 #include "framedropconfiguration.h"
 #include "ienv.h"
@@ -20,6 +24,7 @@
 #include "outputconfiguration.h"
 #include "outputyscalerconfiguration.h"
 #include "pvllog.h"
+#include "rolloffconfiguration.h"
 #include "sensorinfo.h"
 #include "statsoutputaf.h"
 #include "statsoutputwbexp.h"
@@ -84,17 +89,24 @@ PvlResult CVfeService::Construct() {
       }
     }
   }
+  // The blocks register their tuning keys as they are made: this order is the
+  // order of the "VFE" table.
   PvlResult r = PVL_OK;
+  if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_asfConfiguration));
   if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_outputConfiguration));
   if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_camifConfiguration));
   if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_block20Configuration));
+  if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_demosaicConfiguration));
   if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_fovCropConfiguration));
   if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_frameDropConfiguration));
   if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_mainScalerConfiguration));
   if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_outputYScalerConfiguration));
   if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_outputCbCrScalerConfiguration));
   if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_block22Configuration));
+  if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_rolloffConfiguration));
   if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_wbExpStatsConfiguration));
+  if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_afStatsConfiguration));
+  if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_awbExtStatsConfiguration));
   if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_block23Configuration));
   if (r != PVL_OK) return r;
   memset(&m_operationMode, 0, sizeof m_operationMode);
@@ -121,6 +133,7 @@ CVfeService::~CVfeService() {
   for (uint32_t i = kOutputCount; i-- > 0;) m_outputs[i].Reset();
   m_wbExpStats.Reset();
   m_afStats.Reset();
+  m_asfConfiguration.Reset();
   m_outputConfiguration.Reset();
   m_camifConfiguration.Reset();
   m_block20Configuration.Reset();
@@ -132,6 +145,10 @@ CVfeService::~CVfeService() {
   m_block22Configuration.Reset();
   m_block23Configuration.Reset();
   m_wbExpStatsConfiguration.Reset();
+  m_demosaicConfiguration.Reset();
+  m_rolloffConfiguration.Reset();
+  m_afStatsConfiguration.Reset();
+  m_awbExtStatsConfiguration.Reset();
   m_settings.Reset();
   m_sink.Reset();
   for (SignalPair& pair : m_signals) {
@@ -516,7 +533,9 @@ PvlResult CVfeService::UnloadDriver() {
 }
 
 // The caller holds the service lock; the thread's handlers take it too, so it
-// is given up while the thread stops.
+// is given up while the thread stops. The engine calls this with its machine's
+// lock held; a delivery the thread is making into the engine at that moment
+// gives up waiting for that lock once the engine's stop began, so the join ends.
 void CVfeService::StopRxThread() {
   if (!m_thread) return;
   uint32_t state = 0;

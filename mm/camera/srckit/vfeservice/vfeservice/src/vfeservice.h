@@ -79,9 +79,9 @@ class CVfeService final : public CPvlObject, public IVfeService, public IVfeServ
   void UpdateMaxCropFactor() override;
   VfeOperationMode* GetOperationMode() override { return &m_operationMode; }
 
-  // The block configurations. The Bayer image-processing blocks are neutral
-  // stand-ins inside the configure chains for now and answer null here.
-  CASFConfiguration* GetASFConfiguration() override { return nullptr; }
+  // The block configurations. The Bayer image-processing blocks without a
+  // computation yet are neutral stand-ins inside the chains and answer null here.
+  CASFConfiguration* GetASFConfiguration() override { return m_asfConfiguration.Get(); }
   COutputConfiguration* GetOutputConfiguration() override { return m_outputConfiguration.Get(); }
   CBlackLevelConfiguration* GetBlackLevelConfiguration() override { return nullptr; }
   CCamifConfiguration* GetCamifConfiguration() override { return m_camifConfiguration.Get(); }
@@ -90,7 +90,7 @@ class CVfeService final : public CPvlObject, public IVfeService, public IVfeServ
   CChromaSuppConfiguration* GetChromaSuppConfiguration() override { return nullptr; }
   CColorConvConfiguration* GetColorConvConfiguration() override { return nullptr; }
   CColorCorrConfiguration* GetColorCorrConfiguration() override { return nullptr; }
-  CDemosaicConfiguration* GetDemosaicConfiguration() override { return nullptr; }
+  CDemosaicConfiguration* GetDemosaicConfiguration() override { return m_demosaicConfiguration.Get(); }
   CFovCropConfiguration* GetFovCropConfiguration() override { return m_fovCropConfiguration.Get(); }
   CFrameDropConfiguration* GetFrameDropConfiguration() override { return m_frameDropConfiguration.Get(); }
   CGammaConfiguration* GetGammaConfiguration() override { return nullptr; }
@@ -100,10 +100,10 @@ class CVfeService final : public CPvlObject, public IVfeService, public IVfeServ
     return m_outputCbCrScalerConfiguration.Get();
   }
   CBlock22Configuration* GetBlock22Configuration() override { return m_block22Configuration.Get(); }
-  CRolloffConfiguration* GetRolloffConfiguration() override { return nullptr; }
+  CRolloffConfiguration* GetRolloffConfiguration() override { return m_rolloffConfiguration.Get(); }
   CWBExpStatsConfiguration* GetWBExpStatsConfiguration() override { return m_wbExpStatsConfiguration.Get(); }
-  CAFStatsConfiguration* GetAFStatsConfiguration() override { return nullptr; }
-  CAWBExtStatsConfiguration* GetAWBExtStatsConfiguration() override { return nullptr; }
+  CAFStatsConfiguration* GetAFStatsConfiguration() override { return m_afStatsConfiguration.Get(); }
+  CAWBExtStatsConfiguration* GetAWBExtStatsConfiguration() override { return m_awbExtStatsConfiguration.Get(); }
   CWhiteBalanceConfiguration* GetWhiteBalanceConfiguration() override { return nullptr; }
   CBlock23Configuration* GetBlock23Configuration() override { return m_block23Configuration.Get(); }
   CLumaAdaptationConfiguration* GetLumaAdaptationConfiguration() override { return nullptr; }
@@ -154,15 +154,20 @@ class CVfeService final : public CPvlObject, public IVfeService, public IVfeServ
   std::mutex m_sinkGuard;  // the sink alone: RaiseEvent takes no service lock
   CPvlPtr<ICameraEngineEventSink> m_sink;
 
+  CPvlPtr<CASFConfiguration> m_asfConfiguration;
   CPvlPtr<COutputConfiguration> m_outputConfiguration;
   CPvlPtr<CCamifConfiguration> m_camifConfiguration;
   CPvlPtr<CBlock20Configuration> m_block20Configuration;
+  CPvlPtr<CDemosaicConfiguration> m_demosaicConfiguration;
   CPvlPtr<CFovCropConfiguration> m_fovCropConfiguration;
   CPvlPtr<CFrameDropConfiguration> m_frameDropConfiguration;
   CPvlPtr<CMainScalerConfiguration> m_mainScalerConfiguration;
   CPvlPtr<COutputYScalerConfiguration> m_outputYScalerConfiguration;
   CPvlPtr<COutputCbCrScalerConfiguration> m_outputCbCrScalerConfiguration;
   CPvlPtr<CBlock22Configuration> m_block22Configuration;
+  CPvlPtr<CRolloffConfiguration> m_rolloffConfiguration;
+  CPvlPtr<CAFStatsConfiguration> m_afStatsConfiguration;
+  CPvlPtr<CAWBExtStatsConfiguration> m_awbExtStatsConfiguration;
   CPvlPtr<CBlock23Configuration> m_block23Configuration;
   CPvlPtr<CWBExpStatsConfiguration> m_wbExpStatsConfiguration;
 

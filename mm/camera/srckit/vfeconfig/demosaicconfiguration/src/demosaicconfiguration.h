@@ -1,0 +1,59 @@
+// Demosaic, adaptive Bayer filter (ABF) and bad-pixel correction (BPC): the
+// Bayer-domain block that interpolates the colour planes, filters noise once
+// the scene is dark enough and replaces defective pixels. Sends
+// VFE_CMD_DEMOSAIC (8) with 26 bytes, or while video runs its ABF half as
+// VFE_CMD_DEMOSAIC_UPDATE1 (30) and then its BPC half as
+// VFE_CMD_DEMOSAIC_UPDATE2 (29), 12 bytes each. Keys "Demosaic-Enable",
+// "Demosaic-ControlEnable" and the "ABF-" fields; fed by the lux index
+// (settings slot 24), the sensor gain (slot 29) and the ABF and BPC tuning
+// tables with their light-range triggers.
+#pragma once
+
+#include "vfeconfiguration.h"
+#include "vfetuning.h"
+
+class IVfeSettings;
+
+class CDemosaicConfiguration : public CVfeConfiguration<VfeDemosaicCmd> {
+ public:
+  // The ABF filter table has this many entries, one per step of its light range.
+  static constexpr uint32_t kAbfEntries = 20;
+
+  static PvlResult Create(IVfeServiceInternal* service, CDemosaicConfiguration** out) {
+    return CreateAs(service, out);
+  }
+  int32_t GetCommandId() override { return VFE_CMD_DEMOSAIC; }
+
+  // Recomputes the payload; 0 or the first failing read's code. Does not send.
+  PvlResult Configure(IVfeSettings* settings, VfeChain chain);
+  // Sends the ABF half (30), then, only when that was taken, the BPC half (29).
+  PvlResult SendUpdate();
+
+  bool HasTuningChanged() const;
+  void ClearTuningChanged();
+
+  CTuningFlag& Enable() { return m_enable; }
+  CTuningFlag& ControlEnable() { return m_controlEnable; }
+  CTuningFlag& AbfOn() { return m_abfOn; }
+  CTuningFlag& AbfControl() { return m_abfControl; }
+  CTuningFlag& BpcOn() { return m_bpcOn; }
+  CTuningFlag& BpcControl() { return m_bpcControl; }
+
+  // The ABF table entry for x on [start, end]: twenty equal steps, 0 at and
+  // below the start, 19 at and above the end.
+  static uint32_t AbfIndex(float x, float start, float end);
+
+  CDemosaicConfiguration(IVfeServiceInternal* service, PvlResult* result);
+
+ private:
+  void SetDefaults();
+  void ConfigureAbf(IVfeSettings* settings, VfeChain chain);
+  void ConfigureBpc(IVfeSettings* settings, VfeChain chain);
+
+  CTuningFlag m_enable;
+  CTuningFlag m_controlEnable;
+  CTuningFlag m_abfOn;
+  CTuningFlag m_abfControl;
+  CTuningFlag m_bpcOn;
+  CTuningFlag m_bpcControl;
+};

@@ -1,0 +1,725 @@
+// The pins through the capture client on the stand-in engine: instantiation, the
+// stream-state machine, formats and framing, the client's buffers in the driver's
+// and the client's memory, the capture thread's delivery (zero-copy and copied),
+// its time stamps and drops, and requests a pin must refuse.
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+#include "chipset.h"
+#include "chipset_sim.h"
+#include "ostrel_fixture.h"
+
+namespace ostrel_test {
+namespace {
+
+using camclient::BufferMemory;
+using camclient::Pin;
+
+constexpr DWORD kWait = 5000;  // generous: the machine is shared
+constexpr DWORD kNotActive = 1062;
+
+class PinTest : public DriverTest {
+ protected:
+  // Threads are counted from the open camera on (its notification threads run).
+  void SetUp() override {
+    DriverTest::SetUp();
+    closedThreads_ = baseThreads_;
+    LoadAndOpen();
+    baseThreads_ = CeSimLiveThreadCount();
+  }
+  void Manual() {
+    camera_.Close();
+    DevMgrDeactivateAll();
+    FakeEngineConfig config;
+    config.manualFrames = true;
+    Reset(config);
+    closedThreads_ = baseThreads_;
+    LoadAndOpen();
+    baseThreads_ = CeSimLiveThreadCount();
+  }
+  DWORD closedThreads_ = 0;  // before the camera opened
+  // A pin instantiated with the range of that size and FOURCC set as its format.
+  void Prepare(Pin& pin, uint32_t id, uint32_t width, uint32_t height, uint32_t fourcc = 0) {
+    ASSERT_EQ(pin.Open(), ERROR_SUCCESS);
+    ASSERT_EQ(pin.Instantiate(id), ERROR_SUCCESS);
+    std::vector<CS_DATARANGE_VIDEO> ranges;
+    ASSERT_EQ(camera_.PinDataRanges(id, &ranges), ERROR_SUCCESS);
+    const CS_DATARANGE_VIDEO* range = camclient::FindRange(ranges, width, height, fourcc);
+    ASSERT_NE(range, nullptr);
+    ASSERT_EQ(pin.SetFormat(camclient::FormatOfRange(*range)), ERROR_SUCCESS);
+  }
+  // Prepared, paused, its buffers allocated and queued, running.
+  void Stream(Pin& pin, uint32_t id, uint32_t width, uint32_t height, BufferMemory memory, uint32_t fourcc = 0) {
+    Prepare(pin, id, width, height, fourcc);
+    ASSERT_EQ(pin.SetState(CSSTATE_PAUSE), ERROR_SUCCESS);
+    ASSERT_EQ(pin.AllocateBuffers(memory), ERROR_SUCCESS);
+    ASSERT_EQ(pin.SetState(CSSTATE_RUN), ERROR_SUCCESS);
+    ASSERT_EQ(pin.EnqueueAll(), ERROR_SUCCESS);
+  }
+};
+
+// ---- Instantiation ----------------------------------------------------------------------------
+
+TEST_F(PinTest, InstantiationBindsTheHandleToOnePin) {
+  Pin preview, second, bad;
+  ASSERT_EQ(preview.Open(), ERROR_SUCCESS);
+  EXPECT_EQ(preview.Instantiate(CS_PIN_PREVIEW), ERROR_SUCCESS);
+  EXPECT_EQ(preview.Instantiate(CS_PIN_CAPTURE), DWORD(ERROR_INVALID_PARAMETER)) << "already instantiated";
+  CSPIN_CINSTANCES instances{};
+  ASSERT_EQ(camera_.PinInstances(CS_PIN_PREVIEW, &instances), ERROR_SUCCESS);
+  EXPECT_EQ(instances.CurrentCount, 1u);
+
+  ASSERT_EQ(second.Open(), ERROR_SUCCESS);
+  EXPECT_EQ(second.Instantiate(CS_PIN_PREVIEW), DWORD(ERROR_INVALID_PARAMETER)) << "one instance per pin";
+  ASSERT_EQ(bad.Open(), ERROR_SUCCESS);
+  EXPECT_EQ(bad.Instantiate(CS_PIN_NONE), DWORD(ERROR_INVALID_PARAMETER));
+}
+
+TEST_F(PinTest, AFailedInstantiationLeavesTheOwnersStreamAlone) {
+  Pin owner;
+  Stream(owner, CS_PIN_PREVIEW, 640, 480, BufferMemory::Contiguous);
+  CS_STREAM_DESCRIPTOR* d = nullptr;
+  ASSERT_EQ(owner.NextBuffer(&d, kWait), ERROR_SUCCESS);
+  const size_t formats = FakeCameraEngine::FormatsSet(CS_PIN_PREVIEW).size();
+  {
+    Pin intruder;
+    ASSERT_EQ(intruder.Open(), ERROR_SUCCESS);
+    EXPECT_EQ(intruder.Instantiate(CS_PIN_PREVIEW), DWORD(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(intruder.Instantiate(CS_PIN_PREVIEW), DWORD(ERROR_INVALID_PARAMETER)) << "the handle stays bound";
+  }  // closed: it must not stop the port, free the slot or stop the engine
+  EXPECT_EQ(FakeCameraEngine::FormatsSet(CS_PIN_PREVIEW).size(), formats) << "the port was not reconfigured";
+  CSPIN_CINSTANCES instances{};
+  ASSERT_EQ(camera_.PinInstances(CS_PIN_PREVIEW, &instances), ERROR_SUCCESS);
+  EXPECT_EQ(instances.CurrentCount, 1u);
+  ASSERT_EQ(owner.Enqueue(d), ERROR_SUCCESS);
+  EXPECT_EQ(owner.NextBuffer(&d, kWait), ERROR_SUCCESS) << "frames still come";
+  EXPECT_EQ(FakeCameraEngine::CallCount("Stop"), 0);
+}
+
+TEST_F(PinTest, ANullQueueHandleIsRefused) {
+  Pin pin;
+  ASSERT_EQ(pin.Open(), ERROR_SUCCESS);
+  CSPROPERTY_STREAMEX_S request{};
+  request.CsPin = {CSPROPSETID_StreamEx, 0, CSPROPERTY_TYPE_SET};
+  request.PinId = CS_PIN_PREVIEW;
+  DWORD returned = 0;
+  EXPECT_EQ(pin.IoControl(IOCTL_STREAM_INSTANTIATE, &request, sizeof request, nullptr, 0, &returned),
+            DWORD(ERROR_INVALID_PARAMETER));
+  CSPIN_CINSTANCES instances{};
+  ASSERT_EQ(camera_.PinInstances(CS_PIN_PREVIEW, &instances), ERROR_SUCCESS);
+  EXPECT_EQ(instances.CurrentCount, 0u);
+}
+
+// ---- The stream-state machine -------------------------------------------------------------------
+
+struct StateStep {
+  uint32_t to;
+  DWORD result;
+  uint32_t after;
+};
+struct StateCase {
+  const char* name;
+  std::vector<StateStep> steps;
+};
+
+class StateTest : public PinTest, public ::testing::WithParamInterface<StateCase> {};
+
+TEST_P(StateTest, Transitions) {
+  Pin pin;
+  Prepare(pin, CS_PIN_PREVIEW, 640, 480);
+  for (const StateStep& s : GetParam().steps) {
+    EXPECT_EQ(pin.SetState(s.to), s.result) << "to " << s.to;
+    uint32_t state = 99;
+    ASSERT_EQ(pin.State(&state), ERROR_SUCCESS);
+    EXPECT_EQ(state, s.after) << "after the move to " << s.to;
+  }
+  EXPECT_EQ(pin.SetState(CSSTATE_STOP), ERROR_SUCCESS);
+  EXPECT_EQ(ExtraThreads(), 0u) << "the capture thread ended";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pins, StateTest,
+    ::testing::Values(
+        StateCase{"StopToRunIsRefused", {{CSSTATE_RUN, ERROR_INVALID_STATE, CSSTATE_STOP}}},
+        StateCase{"StopPauseRun", {{CSSTATE_PAUSE, 0, CSSTATE_PAUSE}, {CSSTATE_RUN, 0, CSSTATE_RUN}}},
+        StateCase{"SameStateAgain", {{CSSTATE_STOP, 0, CSSTATE_STOP}, {CSSTATE_PAUSE, 0, CSSTATE_PAUSE},
+                                     {CSSTATE_PAUSE, 0, CSSTATE_PAUSE}}},
+        StateCase{"RunBackToPause", {{CSSTATE_PAUSE, 0, CSSTATE_PAUSE}, {CSSTATE_RUN, 0, CSSTATE_RUN},
+                                     {CSSTATE_PAUSE, 0, CSSTATE_PAUSE}}},
+        StateCase{"RunToStop", {{CSSTATE_PAUSE, 0, CSSTATE_PAUSE}, {CSSTATE_RUN, 0, CSSTATE_RUN},
+                                {CSSTATE_STOP, 0, CSSTATE_STOP}, {CSSTATE_PAUSE, 0, CSSTATE_PAUSE}}},
+        StateCase{"UnknownState", {{7, ERROR_INVALID_PARAMETER, CSSTATE_STOP}}}),
+    [](const ::testing::TestParamInfo<StateCase>& i) { return std::string(i.param.name); });
+
+TEST_F(PinTest, StateRequestsNeedAStreamAndAWholeValue) {
+  Pin pin;
+  ASSERT_EQ(pin.Open(), ERROR_SUCCESS);
+  EXPECT_EQ(pin.SetState(CSSTATE_PAUSE), DWORD(ERROR_INVALID_STATE)) << "not instantiated";
+  ASSERT_EQ(pin.Instantiate(CS_PIN_PREVIEW), ERROR_SUCCESS);
+  uint16_t half = CSSTATE_PAUSE;
+  EXPECT_EQ(pin.Property(CSPROPSETID_Connection, CSPROPERTY_CONNECTION_STATE, CSPROPERTY_TYPE_SET, &half, sizeof half),
+            DWORD(ERROR_INVALID_PARAMETER));
+  uint32_t state = CSSTATE_PAUSE;
+  EXPECT_EQ(pin.Property(CSPROPSETID_Connection, CSPROPERTY_CONNECTION_STATE, 0x40, &state, sizeof state),
+            DWORD(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(pin.Property(CSPROPSETID_Connection, CSPROPERTY_CONNECTION_PROPOSEDATAFORMAT, CSPROPERTY_TYPE_SET, &state,
+                         sizeof state),
+            DWORD(ERROR_INVALID_PARAMETER));
+}
+
+// ---- Formats and framing --------------------------------------------------------------------------
+
+TEST_F(PinTest, AFormatReachesThePortAsNv21) {
+  Pin pin;
+  Prepare(pin, CS_PIN_PREVIEW, 320, 240);
+  std::vector<CameraPortFormat> set = FakeCameraEngine::FormatsSet(CS_PIN_PREVIEW);
+  ASSERT_FALSE(set.empty());
+  EXPECT_EQ(set.back().Width, 320u);
+  EXPECT_EQ(set.back().Height, 240u);
+  EXPECT_EQ(set.back().FourCC, CAMERA_FOURCC_NV21);
+  EXPECT_EQ(set.back().AutoFrameRate, 1) << "no fixed frame rate asked for";
+  CSALLOCATOR_FRAMING framing{};
+  ASSERT_EQ(pin.Framing(&framing), ERROR_SUCCESS);
+  EXPECT_EQ(framing.RequirementsFlags, 2u) << "the preview pin's client memory";
+  EXPECT_EQ(framing.PoolType, 1u);
+  EXPECT_EQ(framing.Frames, 6u) << "the port's four and two for the preview";
+  EXPECT_EQ(framing.FrameSize, 320u * 240 * 3 / 2);
+}
+
+TEST_F(PinTest, BadFormatsAreRefusedAndChangeNothing) {
+  Pin pin;
+  Prepare(pin, CS_PIN_PREVIEW, 320, 240);
+  std::vector<CS_DATARANGE_VIDEO> ranges;
+  ASSERT_EQ(camera_.PinDataRanges(CS_PIN_PREVIEW, &ranges), ERROR_SUCCESS);
+  const CS_DATAFORMAT_VIDEOINFOHEADER good = camclient::FormatOfRange(*camclient::FindRange(ranges, 640, 480, 0));
+  struct Case {
+    const char* name;
+    CS_DATAFORMAT_VIDEOINFOHEADER format;
+    DWORD size;
+  };
+  std::vector<Case> cases;
+  cases.push_back({"OneByteShort", good, sizeof good - 1});
+  CS_DATAFORMAT_VIDEOINFOHEADER huge = good;
+  huge.VideoInfoHeader.bmiHeader.biSize = 0x7FFFFFF0;
+  cases.push_back({"HugeBitmapHeader", huge, sizeof huge});
+  CS_DATAFORMAT_VIDEOINFOHEADER odd = good;
+  odd.VideoInfoHeader.bmiHeader.biWidth = 641;
+  cases.push_back({"SizeNotOffered", odd, sizeof odd});
+  for (const Case& c : cases) {
+    CS_DATAFORMAT_VIDEOINFOHEADER copy = c.format;
+    EXPECT_EQ(pin.Property(CSPROPSETID_Connection, CSPROPERTY_CONNECTION_DATAFORMAT, CSPROPERTY_TYPE_SET, &copy,
+                           c.size),
+              DWORD(ERROR_INVALID_PARAMETER))
+        << c.name;
+  }
+  CSALLOCATOR_FRAMING framing{};
+  ASSERT_EQ(pin.Framing(&framing), ERROR_SUCCESS);
+  EXPECT_EQ(framing.FrameSize, 320u * 240 * 3 / 2) << "the format stayed";
+  Pin unbound;
+  ASSERT_EQ(unbound.Open(), ERROR_SUCCESS);
+  EXPECT_EQ(unbound.SetFormat(good), DWORD(ERROR_INVALID_STATE));
+}
+
+TEST_F(PinTest, FramingIsSetOnlyWhenStoppedAndInThePinsMode) {
+  Pin pin;
+  Prepare(pin, CS_PIN_PREVIEW, 320, 240);
+  CSALLOCATOR_FRAMING framing{2, 1, 8, 320 * 240 * 3 / 2, 0, 0};
+  CSALLOCATOR_FRAMING wrongMode = framing;
+  wrongMode.RequirementsFlags = 1;
+  EXPECT_EQ(pin.Property(CSPROPSETID_Connection, 2, CSPROPERTY_TYPE_SET, &wrongMode, sizeof wrongMode),
+            DWORD(ERROR_INVALID_PARAMETER));
+  CSALLOCATOR_FRAMING tooSmall = framing;
+  tooSmall.FrameSize = 100;
+  EXPECT_EQ(pin.Property(CSPROPSETID_Connection, 2, CSPROPERTY_TYPE_SET, &tooSmall, sizeof tooSmall),
+            DWORD(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(pin.Property(CSPROPSETID_Connection, 2, CSPROPERTY_TYPE_SET, &framing, sizeof framing), ERROR_SUCCESS);
+  CSALLOCATOR_FRAMING now{};
+  ASSERT_EQ(pin.Framing(&now), ERROR_SUCCESS);
+  EXPECT_EQ(now.Frames, 8u);
+  ASSERT_EQ(pin.SetState(CSSTATE_PAUSE), ERROR_SUCCESS);
+  EXPECT_EQ(pin.Property(CSPROPSETID_Connection, 2, CSPROPERTY_TYPE_SET, &framing, sizeof framing),
+            DWORD(ERROR_INVALID_PARAMETER))
+      << "not in STOP";
+}
+
+// ---- Buffers and delivery ---------------------------------------------------------------------------
+
+struct DeliveryCase {
+  const char* name;
+  uint32_t pin;
+  BufferMemory memory;
+  bool zeroCopy;
+};
+
+class DeliveryTest : public PinTest, public ::testing::WithParamInterface<DeliveryCase> {};
+
+TEST_P(DeliveryTest, FramesArriveInTheClientsBuffers) {
+  const DeliveryCase& c = GetParam();
+  Pin pin;
+  Stream(pin, c.pin, 640, 480, c.memory);
+  EXPECT_EQ(FakeCameraEngine::CallCount("StartVideo"), 1) << "video starts once every buffer is queued";
+  const uint32_t frameSize = 640 * 480 * 3 / 2;
+  int64_t lastEnd = -1;
+  for (int i = 0; i < 12; ++i) {
+    CS_STREAM_DESCRIPTOR* d = nullptr;
+    ASSERT_EQ(pin.NextBuffer(&d, kWait), ERROR_SUCCESS) << "frame " << i;
+    const CSSTREAM_HEADER& h = d->CsStreamHeader;
+    EXPECT_EQ(h.DataUsed, frameSize);
+    EXPECT_EQ(h.OptionsFlags & CSSTREAM_HEADER_OPTIONSF_SPLICEPOINT, 1u);
+    EXPECT_EQ((h.OptionsFlags & CSSTREAM_HEADER_OPTIONSF_DATADISCONTINUITY) != 0, i == 0)
+        << "only the first buffer carries the discontinuity";
+    EXPECT_EQ(h.OptionsFlags & 0x110u, 0u);
+    if (i == 0) EXPECT_EQ(h.PresentationTime, 0);
+    EXPECT_GT(h.PresentationTime, lastEnd - 1) << "times never go backwards";
+    EXPECT_GT(h.Duration, 0);
+    lastEnd = h.PresentationTime + h.Duration;
+    EXPECT_GT(d->CsFrameInfo.PictureNumber, 0);
+    // The ramp the port wrote: luma grows by one to the right, chroma is V then U.
+    const uint8_t* p = Pin::Data(*d);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(uint8_t(p[1] - p[0]), 1);
+    EXPECT_EQ(uint8_t(p[640] - p[0]), 1);
+    const uint32_t n = 640 * 480;
+    EXPECT_EQ(p[n], 0xC0);
+    // The client's own contiguous memory holds the port's NV21; heap memory gets
+    // the pin's YV12 (a V plane, then a U plane).
+    EXPECT_EQ(p[c.zeroCopy ? n + 1 : n + n / 4], 0x40);
+    ASSERT_EQ(pin.Enqueue(d), ERROR_SUCCESS);
+  }
+  EXPECT_EQ(pin.SetState(CSSTATE_STOP), ERROR_SUCCESS);
+  EXPECT_EQ(pin.DeallocateBuffers(), ERROR_SUCCESS);
+  EXPECT_EQ(ExtraThreads(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pins, DeliveryTest,
+    ::testing::Values(DeliveryCase{"PreviewZeroCopy", CS_PIN_PREVIEW, BufferMemory::Contiguous, true},
+                      DeliveryCase{"PreviewHeapCopied", CS_PIN_PREVIEW, BufferMemory::Heap, false},
+                      DeliveryCase{"CaptureZeroCopy", CS_PIN_CAPTURE, BufferMemory::Contiguous, true}),
+    [](const ::testing::TestParamInfo<DeliveryCase>& i) { return std::string(i.param.name); });
+
+TEST_F(PinTest, ContiguousBuffersAreTheFrameBuffers) {
+  Pin pin;
+  Stream(pin, CS_PIN_PREVIEW, 320, 240, BufferMemory::Contiguous);
+  CS_STREAM_DESCRIPTOR* d = nullptr;
+  ASSERT_EQ(pin.NextBuffer(&d, kWait), ERROR_SUCCESS);
+  bool ours = false;
+  for (size_t i = 0; i < pin.BufferCount(); ++i) ours |= pin.Descriptor(i) == d;
+  EXPECT_TRUE(ours);
+  EXPECT_NE(pmem_get_phys_addr(const_cast<uint8_t*>(Pin::Data(*d))), 0u) << "the client's own contiguous memory";
+}
+
+TEST_F(PinTest, VideoStartsExactlyWhenTheLastBufferIsQueued) {
+  Pin pin;
+  Prepare(pin, CS_PIN_PREVIEW, 320, 240);
+  ASSERT_EQ(pin.SetState(CSSTATE_PAUSE), ERROR_SUCCESS);
+  ASSERT_EQ(pin.AllocateBuffers(BufferMemory::Contiguous), ERROR_SUCCESS);
+  ASSERT_EQ(pin.SetState(CSSTATE_RUN), ERROR_SUCCESS);
+  for (size_t i = 0; i + 1 < pin.BufferCount(); ++i) {
+    ASSERT_EQ(pin.Enqueue(pin.Descriptor(i)), ERROR_SUCCESS);
+    EXPECT_EQ(FakeCameraEngine::CallCount("StartVideo"), 0) << "after " << i + 1 << " buffers";
+  }
+  ASSERT_EQ(pin.Enqueue(pin.Descriptor(pin.BufferCount() - 1)), ERROR_SUCCESS);
+  EXPECT_EQ(FakeCameraEngine::CallCount("StartVideo"), 1);
+  EXPECT_EQ(FakeCameraEngine::PortStarts(CS_PIN_PREVIEW), 1);
+  EXPECT_TRUE(FakeCameraEngine::PortHasBufferManager(CS_PIN_PREVIEW)) << "the pool reached the port";
+}
+
+TEST_F(PinTest, BuffersAllocatedBeforeRunStartVideoOnEnteringRun) {
+  Pin pin;
+  Prepare(pin, CS_PIN_PREVIEW, 320, 240);
+  ASSERT_EQ(pin.SetState(CSSTATE_PAUSE), ERROR_SUCCESS);
+  ASSERT_EQ(pin.AllocateBuffers(BufferMemory::Contiguous), ERROR_SUCCESS);
+  ASSERT_EQ(pin.EnqueueAll(), ERROR_SUCCESS);
+  EXPECT_EQ(FakeCameraEngine::CallCount("StartVideo"), 0) << "still paused";
+  ASSERT_EQ(pin.SetState(CSSTATE_RUN), ERROR_SUCCESS);
+  EXPECT_EQ(FakeCameraEngine::CallCount("StartVideo"), 1);
+  CS_STREAM_DESCRIPTOR* d = nullptr;
+  EXPECT_EQ(pin.NextBuffer(&d, kWait), ERROR_SUCCESS);
+}
+
+TEST_F(PinTest, BufferRequestsThatAreNotTheProtocolsAreRefused) {
+  Pin pin;
+  Prepare(pin, CS_PIN_PREVIEW, 320, 240);
+  CS_STREAM_DESCRIPTOR stranger{};
+  stranger.CsStreamHeader.Size = sizeof(CSSTREAM_HEADER);
+  std::vector<uint8_t> memory(320 * 240 * 3 / 2);
+  stranger.CsStreamHeader.Data = uint32_t(uintptr_t(memory.data()));
+  EXPECT_EQ(pin.Enqueue(&stranger), kNotActive) << "enqueue in STOP";
+  ASSERT_EQ(pin.SetState(CSSTATE_PAUSE), ERROR_SUCCESS);
+  EXPECT_EQ(pin.Enqueue(&stranger), DWORD(ERROR_INVALID_PARAMETER)) << "a buffer that is not ours";
+  EXPECT_EQ(pin.BufferCommand(7, &stranger), DWORD(ERROR_INVALID_PARAMETER)) << "unknown command";
+  ASSERT_EQ(pin.AllocateBuffers(BufferMemory::Contiguous), ERROR_SUCCESS);
+  EXPECT_EQ(pin.BufferCommand(CS_ALLOCATE, &stranger), DWORD(ERROR_INVALID_PARAMETER)) << "every buffer is out";
+  CS_STREAM_DESCRIPTOR* d = pin.Descriptor(0);
+  ASSERT_EQ(pin.Enqueue(d), ERROR_SUCCESS);
+  EXPECT_EQ(pin.Enqueue(d), DWORD(ERROR_INVALID_STATE)) << "queued twice";
+  EXPECT_EQ(pin.BufferCommand(CS_DEALLOCATE, d), DWORD(ERROR_INVALID_PARAMETER)) << "not under client control";
+  CS_STREAM_DESCRIPTOR forged = *pin.Descriptor(1);
+  forged.CsStreamHeader.BufferHandle ^= 0x10000;  // another entry's index
+  EXPECT_EQ(pin.Enqueue(&forged), DWORD(ERROR_INVALID_PARAMETER));
+  CS_STREAM_DESCRIPTOR nulled = *pin.Descriptor(1);
+  nulled.CsStreamHeader.Data = 0;
+  EXPECT_EQ(pin.Enqueue(&nulled), DWORD(ERROR_INVALID_USER_BUFFER));
+  uint32_t in[2] = {CS_ENQUEUE, 0};
+  CS_STREAM_DESCRIPTOR small{};
+  DWORD returned = 0;
+  EXPECT_EQ(pin.IoControl(IOCTL_CS_BUFFERS, in, sizeof in, &small, sizeof small - 1, &returned),
+            DWORD(ERROR_INVALID_PARAMETER))
+      << "a descriptor one byte short";
+}
+
+TEST_F(PinTest, StopReturnsEveryQueuedBufferEmpty) {
+  Pin pin;
+  Manual();
+  Stream(pin, CS_PIN_PREVIEW, 320, 240, BufferMemory::Contiguous);
+  ASSERT_TRUE(FakeCameraEngine::DeliverFrame(CS_PIN_PREVIEW, 1000, 2000));
+  CS_STREAM_DESCRIPTOR* d = nullptr;
+  ASSERT_EQ(pin.NextBuffer(&d, kWait), ERROR_SUCCESS);
+  ASSERT_EQ(pin.SetState(CSSTATE_STOP), ERROR_SUCCESS);
+  size_t returnedBuffers = 0;
+  while (pin.NextBuffer(&d, 200) == ERROR_SUCCESS) {
+    ++returnedBuffers;
+    EXPECT_EQ(d->CsStreamHeader.DataUsed, 0u);
+  }
+  EXPECT_EQ(returnedBuffers, pin.BufferCount() - 1) << "all but the one the client held";
+  EXPECT_EQ(pin.DeallocateBuffers(), ERROR_SUCCESS) << "every buffer is the client's again";
+}
+
+TEST_F(PinTest, AFrameWithNoFreeBufferIsDroppedAndTheNextIsMarked) {
+  Manual();
+  Pin pin;
+  Stream(pin, CS_PIN_CAPTURE, 640, 480, BufferMemory::Heap);
+  auto dropped = [&] {
+    CSPROPERTY_DROPPEDFRAMES_CURRENT_S counters{};
+    EXPECT_EQ(camera_.Get(PROPSETID_VIDCAP_DROPPEDFRAMES, CSPROPERTY_DROPPEDFRAMES_CURRENT, &counters,
+                          sizeof counters),
+              ERROR_SUCCESS);
+    return counters.DropCount;
+  };
+  std::vector<CS_STREAM_DESCRIPTOR*> held;
+  uint64_t t = 1000000;
+  for (size_t i = 0; i < pin.BufferCount(); ++i, t += 333330) {
+    ASSERT_TRUE(FakeCameraEngine::DeliverFrame(CS_PIN_CAPTURE, t, t + 333330));
+    CS_STREAM_DESCRIPTOR* d = nullptr;
+    ASSERT_EQ(pin.NextBuffer(&d, kWait), ERROR_SUCCESS);
+    held.push_back(d);
+  }
+  EXPECT_EQ(dropped(), 0);
+  // Every buffer is the client's: this frame has nowhere to go.
+  ASSERT_TRUE(FakeCameraEngine::DeliverFrame(CS_PIN_CAPTURE, t, t + 333330));
+  t += 333330;
+  for (int i = 0; i < 500 && dropped() == 0; ++i) Sleep(10);
+  EXPECT_EQ(dropped(), 1);
+  ASSERT_EQ(pin.Enqueue(held[0]), ERROR_SUCCESS);
+  ASSERT_TRUE(FakeCameraEngine::DeliverFrame(CS_PIN_CAPTURE, t, t + 333330));
+  CS_STREAM_DESCRIPTOR* d = nullptr;
+  ASSERT_EQ(pin.NextBuffer(&d, kWait), ERROR_SUCCESS);
+  EXPECT_NE(d->CsStreamHeader.OptionsFlags & CSSTREAM_HEADER_OPTIONSF_DATADISCONTINUITY, 0u);
+  EXPECT_EQ(d->CsFrameInfo.DropCount, 1);
+}
+
+TEST_F(PinTest, PresentationTimesNeverGoBackwards) {
+  Manual();
+  Pin pin;
+  Stream(pin, CS_PIN_PREVIEW, 320, 240, BufferMemory::Contiguous);
+  struct Frame {
+    uint64_t t1, t2;
+    int64_t presentation, duration;
+  } frames[] = {
+      {1000000, 1333330, 0, 333330},        // the first: time 0
+      {1333330, 1666660, 333330, 333330},   // touching the first: kept
+      {1500000, 1600000, 666661, 1},        // earlier than the last end: right after it, duration 1
+      {1600000, 2000000, 666663, 333337},   // overlapping: after the last end, shortened by the overlap
+      {5000000, 5333330, 4000000, 333330},  // a gap: kept
+  };
+  for (const Frame& f : frames) {
+    ASSERT_TRUE(FakeCameraEngine::DeliverFrame(CS_PIN_PREVIEW, f.t1, f.t2));
+    CS_STREAM_DESCRIPTOR* d = nullptr;
+    ASSERT_EQ(pin.NextBuffer(&d, kWait), ERROR_SUCCESS);
+    EXPECT_EQ(d->CsStreamHeader.PresentationTime, f.presentation) << f.t1;
+    EXPECT_EQ(d->CsStreamHeader.Duration, f.duration) << f.t1;
+    ASSERT_EQ(pin.Enqueue(d), ERROR_SUCCESS);
+  }
+}
+
+TEST_F(PinTest, YV12InHeapMemoryIsDeinterleaved) {
+  Manual();
+  Pin pin;
+  Stream(pin, CS_PIN_PREVIEW, 320, 240, BufferMemory::Heap);
+  ASSERT_TRUE(FakeCameraEngine::DeliverFrame(CS_PIN_PREVIEW, 1, 2));
+  CS_STREAM_DESCRIPTOR* d = nullptr;
+  ASSERT_EQ(pin.NextBuffer(&d, kWait), ERROR_SUCCESS);
+  const uint8_t* p = Pin::Data(*d);
+  const uint32_t n = 320 * 240;
+  EXPECT_EQ(uint8_t(p[1] - p[0]), 1);
+  // NV21's V/U pairs become a V plane and a U plane.
+  EXPECT_EQ(p[n], 0xC0);
+  EXPECT_EQ(p[n + n / 4 - 1], 0xC0);
+  EXPECT_EQ(p[n + n / 4], 0x40);
+  EXPECT_EQ(p[n + n / 2 - 1], 0x40);
+}
+
+TEST_F(PinTest, ARowWiderThanTheLineBufferIsNotConverted) {
+  camera_.Close();
+  DevMgrDeactivateAll();
+  FakeEngineConfig config;
+  config.manualFrames = true;
+  config.ports = camera::test::DefaultPorts();
+  config.ports[0].formats = {camera::test::Nv21Format(4002, 4)};  // wider than the 4000-byte line buffer
+  Reset(config);
+  WriteDword(OSTREL_PIN_KEY, u"MaximumCaptureAndPreviewWidth", 5000);
+  WriteDword(OSTREL_PIN_KEY, u"MaximumCaptureAndPreviewHeight", 480);
+  LoadAndOpen();
+  Pin pin;
+  Stream(pin, CS_PIN_PREVIEW, 4002, 4, BufferMemory::Heap);
+  CeSimDebugCaptureBegin();
+  ASSERT_TRUE(FakeCameraEngine::DeliverFrame(CS_PIN_PREVIEW, 1, 2));
+  CS_STREAM_DESCRIPTOR* d = nullptr;
+  ASSERT_EQ(pin.NextBuffer(&d, kWait), ERROR_SUCCESS) << "the frame is still delivered";
+  EXPECT_TRUE(CeSimDebugCapturedContains("CopyNV21ToYV12() failed"));
+  CeSimDebugCaptureEnd();
+  const uint8_t* p = Pin::Data(*d);
+  EXPECT_EQ(p[0], 0);
+  EXPECT_EQ(p[4002 * 4 + 4002], 0) << "nothing was written past a row";
+}
+
+TEST_F(PinTest, StoppingWhileFramesFlowEndsTheThread) {
+  for (int round = 0; round < 3; ++round) {
+    Pin pin;
+    Stream(pin, CS_PIN_PREVIEW, 320, 240, BufferMemory::Contiguous);
+    CS_STREAM_DESCRIPTOR* d = nullptr;
+    ASSERT_EQ(pin.NextBuffer(&d, kWait), ERROR_SUCCESS);
+    ASSERT_EQ(pin.Enqueue(d), ERROR_SUCCESS);
+    EXPECT_EQ(pin.SetState(CSSTATE_STOP), ERROR_SUCCESS) << round;
+  }  // closed with its buffers out
+  EXPECT_EQ(ExtraThreads(), 0u);
+  EXPECT_FALSE(CeSimDebugCapturedContains("Terminating capture thread"));
+}
+
+TEST_F(PinTest, ClosingTheCameraUnderAStreamingPinEndsTheStream) {
+  Pin pin;
+  Stream(pin, CS_PIN_PREVIEW, 320, 240, BufferMemory::Contiguous);
+  CS_STREAM_DESCRIPTOR* d = nullptr;
+  ASSERT_EQ(pin.NextBuffer(&d, kWait), ERROR_SUCCESS);
+  ASSERT_EQ(camera_.Close(), ERROR_SUCCESS);
+  EXPECT_EQ(FakeCameraEngine::OutsideReferences(), 0) << "the pin let go of its port";
+  baseThreads_ = closedThreads_;
+  EXPECT_EQ(ExtraThreads(), 0u) << "its capture thread ended";
+  uint32_t state = 99;
+  ASSERT_EQ(pin.State(&state), ERROR_SUCCESS);
+  EXPECT_EQ(state, uint32_t(CSSTATE_STOP));
+  EXPECT_EQ(pin.SetState(CSSTATE_PAUSE), DWORD(ERROR_INVALID_STATE)) << "no stream any more";
+  EXPECT_EQ(pin.Enqueue(d), kNotActive);
+}
+
+TEST_F(PinTest, TheCapturePinShowsItsFirstFrameOnThePostCaptureScreen) {
+  Manual();
+  camclient::AsyncQueueReader notices;
+  ASSERT_EQ(notices.Open(), ERROR_SUCCESS);
+  Pin preview, capture;
+  Prepare(preview, CS_PIN_PREVIEW, 320, 240);  // the screen's size is the preview's
+  ChipSimClearCalls();
+  Stream(capture, CS_PIN_CAPTURE, 640, 480, BufferMemory::Contiguous);
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(FakeCameraEngine::DeliverFrame(CS_PIN_CAPTURE, 1000 + i, 2000 + i));
+    CS_STREAM_DESCRIPTOR* d = nullptr;
+    ASSERT_EQ(capture.NextBuffer(&d, kWait), ERROR_SUCCESS);
+    ASSERT_EQ(capture.Enqueue(d), ERROR_SUCCESS);
+  }
+  std::vector<ChipSimCall> blits;
+  for (const ChipSimCall& c : ChipSimCalls())
+    if (c.name == "ddi_disp2d_blt") blits.push_back(c);
+  ASSERT_EQ(blits.size(), 1u) << "once per run of the thread";
+  ASSERT_GE(blits[0].args.size(), 26u);
+  EXPECT_EQ(blits[0].args[0], 3u) << "the frame, format 3";
+  EXPECT_EQ(blits[0].args[4], 640u);
+  EXPECT_EQ(blits[0].args[5], 480u);
+  EXPECT_EQ(blits[0].args[15], 320u) << "onto the preview-sized screen";
+  EXPECT_EQ(blits[0].args[16], 240u);
+  AsyncCameraMessage m{};
+  ASSERT_EQ(notices.Read(&m, kWait), ERROR_SUCCESS);
+  EXPECT_EQ(m.event, 2u);
+  EXPECT_EQ(m.size, 20u);
+  EXPECT_NE(m.reserved0, 0u) << "the screen's address";
+  EXPECT_EQ(m.reserved1, 320u * 240 * 2);
+}
+
+// ---- Stills --------------------------------------------------------------------------------------
+
+class StillTest : public PinTest {
+ protected:
+  void OpenStill(Pin& still) {
+    Prepare(still, CS_PIN_STILL, 2592, 1944, CAMERA_FOURCC_IJPG);
+    ASSERT_EQ(still.SetState(CSSTATE_PAUSE), ERROR_SUCCESS);
+    ASSERT_EQ(still.AllocateBuffers(BufferMemory::Driver), ERROR_SUCCESS);
+    ASSERT_EQ(still.SetState(CSSTATE_RUN), ERROR_SUCCESS);
+    ASSERT_EQ(still.EnqueueAll(), ERROR_SUCCESS);
+  }
+  DWORD Jpeg(Pin& still, uint32_t id, uint32_t flags, int32_t value, uint32_t valueFlags) {
+    CSPROPERTY_VIDEOPROCAMP_S record{};
+    record.Value = value;
+    record.Flags = valueFlags;
+    return still.Property(VANTOR_PROPSETID_JPEG, id, flags, &record, sizeof record);
+  }
+};
+
+TEST_F(StillTest, ATriggerDeliversOneJpegInTheDriversBuffer) {
+  Pin still;
+  OpenStill(still);
+  CSALLOCATOR_FRAMING framing{};
+  ASSERT_EQ(still.Framing(&framing), ERROR_SUCCESS);
+  EXPECT_EQ(framing.RequirementsFlags, 1u) << "the still pin's buffers are the driver's";
+  EXPECT_EQ(framing.Frames, 1u);
+  ASSERT_EQ(camera_.Trigger(CS_PIN_STILL), ERROR_SUCCESS);
+  CS_STREAM_DESCRIPTOR* d = nullptr;
+  ASSERT_EQ(still.NextBuffer(&d, kWait), ERROR_SUCCESS);
+  const uint8_t* p = Pin::Data(*d);
+  const uint32_t used = d->CsStreamHeader.DataUsed;
+  ASSERT_GT(used, 4u);
+  EXPECT_LT(used, framing.FrameSize) << "the JPEG's own size";
+  EXPECT_EQ(p[0], 0xFF);
+  EXPECT_EQ(p[1], 0xD8);
+  EXPECT_EQ(p[used - 2], 0xFF);
+  EXPECT_EQ(p[used - 1], 0xD9);
+  std::vector<std::string> calls = FakeCameraEngine::Calls();
+  auto stop = std::find(calls.begin(), calls.end(), "Stop");
+  auto start = std::find(calls.begin(), calls.end(), "StartStill");
+  EXPECT_TRUE(stop < start && start != calls.end()) << "stop before the still";
+  // Queued again, the next trigger takes another.
+  ASSERT_EQ(still.Enqueue(d), ERROR_SUCCESS);
+  ASSERT_EQ(camera_.Trigger(CS_PIN_STILL), ERROR_SUCCESS);
+  ASSERT_EQ(still.NextBuffer(&d, kWait), ERROR_SUCCESS);
+  EXPECT_EQ(ExtraThreads(), 1u) << "the still pin's capture thread";
+  EXPECT_EQ(still.SetState(CSSTATE_STOP), ERROR_SUCCESS);
+  EXPECT_EQ(ExtraThreads(), 0u);
+}
+
+TEST_F(StillTest, ATriggerBeforeTheBuffersAreQueuedFails) {
+  Pin still;
+  Prepare(still, CS_PIN_STILL, 2592, 1944, CAMERA_FOURCC_IJPG);
+  ASSERT_EQ(still.SetState(CSSTATE_PAUSE), ERROR_SUCCESS);
+  ASSERT_EQ(still.AllocateBuffers(BufferMemory::Driver), ERROR_SUCCESS);
+  EXPECT_EQ(camera_.Trigger(CS_PIN_STILL), DWORD(ERROR_FUNCTION_FAILED));
+  EXPECT_EQ(FakeCameraEngine::CallCount("StartStill"), 0);
+}
+
+TEST_F(StillTest, JpegSettingsReachTheStillPort) {
+  Pin still;
+  OpenStill(still);
+  struct Case {
+    const char* name;
+    uint32_t id;
+    int32_t value;
+    uint32_t flags;
+    DWORD result;
+    uint32_t property;
+    uint32_t expected;
+  } cases[] = {
+      {"Quality", 0, 80, 2, ERROR_SUCCESS, ZUEUID_PROPERTY_JPEG_QUALITY, 80},
+      {"QualityOutOfRangeManual", 0, 150, 2, ERROR_INVALID_PARAMETER, ZUEUID_PROPERTY_JPEG_QUALITY, 80},
+      {"QualityOutOfRangeAutoIsIgnored", 0, 150, 1, ERROR_SUCCESS, ZUEUID_PROPERTY_JPEG_QUALITY, 80},
+      {"ThumbnailQuality", 1, 60, 2, ERROR_SUCCESS, ZUEUID_PROPERTY_JPEG_THUMBNAIL_QUALITY, 60},
+      {"Rotation", 2, 90, 2, ERROR_SUCCESS, ZUEUID_PROPERTY_JPEG_ROTATION, 90},
+      {"BadFlags", 2, 180, 3, ERROR_INVALID_PARAMETER, ZUEUID_PROPERTY_JPEG_ROTATION, 90},
+      {"NoSuchId", 5, 0, 2, ERROR_INVALID_PARAMETER, ZUEUID_PROPERTY_JPEG_ROTATION, 90},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Jpeg(still, c.id, CSPROPERTY_TYPE_SET, c.value, c.flags), c.result) << c.name;
+    uint32_t v = 0;
+    ASSERT_TRUE(FakeCameraEngine::StillPortValue(c.property, &v)) << c.name;
+    EXPECT_EQ(v, c.expected) << c.name;
+  }
+  CSPROPERTY_VIDEOPROCAMP_S back{};
+  DWORD returned = 0;
+  ASSERT_EQ(still.Property(VANTOR_PROPSETID_JPEG, 0, CSPROPERTY_TYPE_GET, &back, sizeof back, &returned),
+            ERROR_SUCCESS);
+  EXPECT_EQ(back.Value, 80);
+  EXPECT_EQ(back.Flags, 2u);
+  EXPECT_EQ(returned, 40u);
+  CSPROPERTY_BASICSUPPORT_REPLY basic{};
+  ASSERT_EQ(still.Property(VANTOR_PROPSETID_JPEG, 2, CSPROPERTY_TYPE_BASICSUPPORT, &basic, sizeof basic),
+            ERROR_SUCCESS);
+  EXPECT_EQ(basic.Stepping.SignedMaximum, 360);
+}
+
+TEST_F(StillTest, TheCropFactorIsClampedAndCentred) {
+  Pin still;
+  OpenStill(still);
+  struct Case {
+    const char* name;
+    double z;
+    CPvlRect rect;
+  } cases[] = {{"Eight", 8.0, {972, 729, 1619, 1214}}, {"One", 1.0, {0, 0, 2591, 1943}},
+               {"Two", 2.0, {648, 486, 1943, 1457}}, {"BelowOne", 0.5, {0, 0, 2591, 1943}}};
+  for (const Case& c : cases) {
+    uint8_t record[40] = {};
+    std::memcpy(record + 24, &c.z, sizeof c.z);
+    ASSERT_EQ(still.Property(VANTOR_PROPSETID_JPEG, 4, CSPROPERTY_TYPE_SET, record, sizeof record), ERROR_SUCCESS)
+        << c.name;
+    PvlValueRecord v{};
+    ASSERT_TRUE(FakeCameraEngine::StillPortValue(ZUEUID_PROPERTY_JPEG_MAIN_CROP, &v));
+    EXPECT_EQ(v.payload.rect.left, c.rect.left) << c.name;
+    EXPECT_EQ(v.payload.rect.top, c.rect.top) << c.name;
+    EXPECT_EQ(v.payload.rect.right, c.rect.right) << c.name;
+    EXPECT_EQ(v.payload.rect.bottom, c.rect.bottom) << c.name;
+  }
+}
+
+TEST_F(StillTest, ExifItemsBecomeTagsOfTheStill) {
+  Pin still;
+  OpenStill(still);
+  struct Item {
+    uint32_t tag, length;
+    uint16_t type, pad;
+    uint32_t value;
+  };
+  static const char make[] = "Vantor camera phone";  // 20 bytes with the NUL
+  static const uint16_t shorts[3] = {1, 2, 3};
+  static const uint32_t one = 6;
+  struct Case {
+    const char* name;
+    Item item;
+    DWORD result;
+    const char* text;
+  } cases[] = {
+      {"Text", {271, 20, 2, 0, uint32_t(uintptr_t(make))}, ERROR_SUCCESS, "Vantor camera phone"},
+      {"ThreeShorts", {530, 6, 3, 0, uint32_t(uintptr_t(shorts))}, ERROR_SUCCESS, "1,2,3"},
+      {"OneLong", {274, 4, 4, 0, uint32_t(uintptr_t(&one))}, ERROR_SUCCESS, "6"},
+      {"TypeSixIsRefused", {41000, 1, 6, 0, uint32_t(uintptr_t(make))}, ERROR_INVALID_PARAMETER, nullptr},
+      {"TypeElevenIsRefused", {41001, 1, 11, 0, uint32_t(uintptr_t(make))}, ERROR_INVALID_PARAMETER, nullptr},
+      {"NoValue", {41002, 4, 4, 0, 0}, ERROR_INVALID_PARAMETER, nullptr},
+  };
+  for (const Case& c : cases) {
+    Item item = c.item;
+    EXPECT_EQ(still.Property(VANTOR_PROPSETID_EXIF, 0, CSPROPERTY_TYPE_SET, &item, sizeof item), c.result) << c.name;
+    std::map<uint32_t, std::string> tags = FakeCameraEngine::ExifTags();
+    if (c.text) {
+      ASSERT_TRUE(tags.count(c.item.tag)) << c.name;
+      EXPECT_EQ(tags[c.item.tag], c.text) << c.name;
+    } else {
+      EXPECT_FALSE(tags.count(c.item.tag)) << c.name;
+    }
+  }
+  Item item{};
+  EXPECT_EQ(still.Property(VANTOR_PROPSETID_EXIF, 0, CSPROPERTY_TYPE_GET, &item, sizeof item),
+            DWORD(ERROR_NOT_SUPPORTED));
+  EXPECT_EQ(still.Property(VANTOR_PROPSETID_EXIF, 0, CSPROPERTY_TYPE_SET, &item, sizeof item - 1),
+            DWORD(ERROR_MORE_DATA));
+}
+
+TEST_F(StillTest, StillSetsAnswerOnlyTheJpegStillPin) {
+  Pin preview;
+  Prepare(preview, CS_PIN_PREVIEW, 320, 240);
+  CSPROPERTY_VIDEOPROCAMP_S record{};
+  record.Value = 80;
+  record.Flags = 2;
+  EXPECT_EQ(preview.Property(VANTOR_PROPSETID_JPEG, 0, CSPROPERTY_TYPE_SET, &record, sizeof record),
+            DWORD(ERROR_INVALID_STATE));
+  EXPECT_EQ(preview.Property(VANTOR_PROPSETID_EXIF, 0, CSPROPERTY_TYPE_SET, &record, sizeof record),
+            DWORD(ERROR_INVALID_STATE));
+}
+
+}  // namespace
+}  // namespace ostrel_test
