@@ -7,6 +7,8 @@
 // Each stage is a function of its own that honours its block's registers and
 // tables as the driver programmed them (board_vfe.h says how); a payload the
 // scalers cannot run is refused rather than guessed at.
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -309,6 +311,25 @@ inline int32_t Signed(uint32_t v, uint32_t bits) {
   return int32_t(v ^ m) - int32_t(m);
 }
 
+// Eight samples at a time: pairs of 16-bit lanes multiplied and summed into
+// 32 bits (a x p + b x q), which holds every product of a 10-bit sample and a
+// 12-bit coefficient exactly.
+inline __m128i Pairs(int32_t a, int32_t b) { return _mm_set1_epi32(int32_t((uint32_t(b) << 16) | (uint32_t(a) & 0xFFFF))); }
+inline __m128i Load8(const uint16_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline void Store8(uint16_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+// (x, y) lane pairs of eight samples: the low four and the high four.
+struct Interleaved {
+  __m128i lo, hi;
+  Interleaved(__m128i x, __m128i y) : lo(_mm_unpacklo_epi16(x, y)), hi(_mm_unpackhi_epi16(x, y)) {}
+};
+// a x p + b x q + c x r + d x s >> shift, per sample, packed back to 16 bits
+// (signed saturation) for the eight samples of `pq` (p, q) and `rs` (r, s).
+inline __m128i Madd8(const Interleaved& pq, __m128i ab, const Interleaved& rs, __m128i cd, __m128i shift) {
+  __m128i lo = _mm_sra_epi32(_mm_add_epi32(_mm_madd_epi16(pq.lo, ab), _mm_madd_epi16(rs.lo, cd)), shift);
+  __m128i hi = _mm_sra_epi32(_mm_add_epi32(_mm_madd_epi16(pq.hi, ab), _mm_madd_epi16(rs.hi, cd)), shift);
+  return _mm_packs_epi32(lo, hi);
+}
+
 // White balance (module bit 8): 0x2B4 G bits 0-8, B 9-17, R 18-26, Q7.
 struct WhiteBalance {
   bool on = false;
@@ -325,7 +346,14 @@ WhiteBalance WhiteBalanceOf(const RegisterImage& regs) {
 }
 // min(1023, round(v x gain / 128)), halves up.
 inline void ScaleChannel(uint16_t* __restrict p, uint32_t n, int32_t gain) {
-  for (uint32_t i = 0; i < n; ++i) p[i] = uint16_t(std::min<int32_t>(1023, (int32_t(p[i]) * gain + 64) >> 7));
+  const __m128i gainRound = Pairs(gain, 64), one = _mm_set1_epi16(1), zero = _mm_setzero_si128();
+  const __m128i top = _mm_set1_epi16(1023), shift = _mm_cvtsi32_si128(7);
+  uint32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    Interleaved v(Load8(p + i), one);
+    Store8(p + i, _mm_min_epi16(Madd8(v, gainRound, v, zero, shift), top));
+  }
+  for (; i < n; ++i) p[i] = uint16_t(std::min<int32_t>(1023, (int32_t(p[i]) * gain + 64) >> 7));
 }
 void WhiteBalanceStage(const WhiteBalance& w, const RgbRow& row) {
   if (!w.on) return;
@@ -361,17 +389,32 @@ void ColourCorrectionStage(const ColourCorrection& c, const RgbRow& row) {
   uint16_t* __restrict r = row.r;
   uint16_t* __restrict g = row.g;
   uint16_t* __restrict b = row.b;
-  const int32_t m00 = c.m[0][0], m01 = c.m[0][1], m02 = c.m[0][2], m10 = c.m[1][0], m11 = c.m[1][1],
-                m12 = c.m[1][2], m20 = c.m[2][0], m21 = c.m[2][1], m22 = c.m[2][2];
-  const int32_t o0 = c.offset[0], o1 = c.offset[1], o2 = c.offset[2], sh = c.shift, half = 1 << (c.shift - 1);
-  for (uint32_t i = 0; i < row.n; ++i) {
+  const int32_t half = 1 << (c.shift - 1);
+  __m128i rg[3], b1[3], offset[3];
+  for (int k = 0; k < 3; ++k) {
+    rg[k] = Pairs(c.m[k][0], c.m[k][1]);
+    b1[k] = Pairs(c.m[k][2], half);
+    offset[k] = _mm_set1_epi16(int16_t(c.offset[k]));
+  }
+  const __m128i one = _mm_set1_epi16(1), zero = _mm_setzero_si128(), top = _mm_set1_epi16(1023);
+  const __m128i shift = _mm_cvtsi32_si128(c.shift);
+  uint32_t i = 0;
+  for (; i + 8 <= row.n; i += 8) {
+    Interleaved vrg(Load8(r + i), Load8(g + i)), vb1(Load8(b + i), one);
+    __m128i out[3];
+    for (int k = 0; k < 3; ++k)
+      out[k] = _mm_min_epi16(_mm_max_epi16(_mm_adds_epi16(Madd8(vrg, rg[k], vb1, b1[k], shift), offset[k]), zero), top);
+    Store8(r + i, out[0]);
+    Store8(g + i, out[1]);
+    Store8(b + i, out[2]);
+  }
+  for (; i < row.n; ++i) {
     int32_t vr = r[i], vg = g[i], vb = b[i];
-    int32_t xr = ((m00 * vr + m01 * vg + m02 * vb + half) >> sh) + o0;
-    int32_t xg = ((m10 * vr + m11 * vg + m12 * vb + half) >> sh) + o1;
-    int32_t xb = ((m20 * vr + m21 * vg + m22 * vb + half) >> sh) + o2;
-    r[i] = uint16_t(std::min(1023, std::max(0, xr)));
-    g[i] = uint16_t(std::min(1023, std::max(0, xg)));
-    b[i] = uint16_t(std::min(1023, std::max(0, xb)));
+    int32_t o[3];
+    for (int k = 0; k < 3; ++k) o[k] = ((c.m[k][0] * vr + c.m[k][1] * vg + c.m[k][2] * vb + half) >> c.shift) + c.offset[k];
+    r[i] = uint16_t(std::clamp(o[0], 0, 1023));
+    g[i] = uint16_t(std::clamp(o[1], 0, 1023));
+    b[i] = uint16_t(std::clamp(o[2], 0, 1023));
   }
 }
 
@@ -399,9 +442,23 @@ void LumaAdaptationStage(const LumaAdaptation& la, const RgbRow& row, uint16_t* 
   uint16_t* __restrict r = row.r;
   uint16_t* __restrict g = row.g;
   uint16_t* __restrict b = row.b;
-  for (uint32_t i = 0; i < row.n; ++i) gain[i] = uint16_t((77 * r[i] + 150 * g[i] + 29 * b[i] + 128) >> 8);
-  for (uint32_t i = 0; i < row.n; ++i) gain[i] = la.gain[gain[i] & 1023];
-  for (uint32_t i = 0; i < row.n; ++i) {
+  const __m128i one = _mm_set1_epi16(1), round = _mm_set1_epi16(128), top = _mm_set1_epi16(1023);
+  const __m128i shift = _mm_cvtsi32_si128(8), rg = Pairs(77, 150), b1 = Pairs(29, 128);
+  uint32_t i = 0;
+  for (; i + 8 <= row.n; i += 8)
+    Store8(gain + i, Madd8(Interleaved(Load8(r + i), Load8(g + i)), rg, Interleaved(Load8(b + i), one), b1, shift));
+  for (; i < row.n; ++i) gain[i] = uint16_t((77 * r[i] + 150 * g[i] + 29 * b[i] + 128) >> 8);
+  for (i = 0; i < row.n; ++i) gain[i] = la.gain[gain[i] & 1023];
+  for (i = 0; i + 8 <= row.n; i += 8) {
+    Interleaved k(Load8(gain + i), round);  // (gain, 128) against (sample, 1)
+    uint16_t* planes[3] = {r, g, b};
+    for (uint16_t* p : planes) {
+      Interleaved v(Load8(p + i), one);
+      __m128i lo = _mm_srai_epi32(_mm_madd_epi16(v.lo, k.lo), 8), hi = _mm_srai_epi32(_mm_madd_epi16(v.hi, k.hi), 8);
+      Store8(p + i, _mm_min_epi16(_mm_packs_epi32(lo, hi), top));
+    }
+  }
+  for (; i < row.n; ++i) {
     int32_t k = gain[i];
     r[i] = uint16_t(std::min<int32_t>(1023, (r[i] * k + 128) >> 8));
     g[i] = uint16_t(std::min<int32_t>(1023, (g[i] * k + 128) >> 8));
@@ -510,11 +567,34 @@ Clamp OutputClamp(const RegisterImage& regs) {
 // for the half-resolution chroma.
 void ColourConversionStage(const ColourConversion& conv, const Clamp& clamp, const uint8_t* r, const uint8_t* g,
                            const uint8_t* b, uint32_t n, uint8_t* y, uint16_t* pairR, uint16_t* pairG, uint16_t* pairB) {
-  for (uint32_t i = 0; i < n; ++i) y[i] = uint8_t(std::clamp(LumaOf(conv, r[i], g[i], b[i]), clamp.lo[0], clamp.hi[0]));
-  for (uint32_t i = 0; i < n / 2; ++i) {
-    pairR[i] = uint16_t(r[2 * i] + r[2 * i + 1]);
-    pairG[i] = uint16_t(g[2 * i] + g[2 * i + 1]);
-    pairB[i] = uint16_t(b[2 * i] + b[2 * i + 1]);
+  const __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi16(1), shift = _mm_cvtsi32_si128(8);
+  const __m128i rg = Pairs(conv.ry, conv.gy), b1 = Pairs(conv.by, 128), offset = _mm_set1_epi16(int16_t(conv.yoffset));
+  const __m128i lo = _mm_set1_epi16(int16_t(clamp.lo[0])), hi = _mm_set1_epi16(int16_t(clamp.hi[0]));
+  auto load = [](const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+  auto store = [](uint16_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); };
+  uint32_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    __m128i vr = load(r + i), vg = load(g + i), vb = load(b + i);
+    __m128i r16[2] = {_mm_unpacklo_epi8(vr, zero), _mm_unpackhi_epi8(vr, zero)};
+    __m128i g16[2] = {_mm_unpacklo_epi8(vg, zero), _mm_unpackhi_epi8(vg, zero)};
+    __m128i b16[2] = {_mm_unpacklo_epi8(vb, zero), _mm_unpackhi_epi8(vb, zero)};
+    __m128i luma[2];
+    for (int h = 0; h < 2; ++h) {
+      luma[h] = _mm_adds_epi16(Madd8(Interleaved(r16[h], g16[h]), rg, Interleaved(b16[h], one), b1, shift), offset);
+      luma[h] = _mm_min_epi16(_mm_max_epi16(luma[h], lo), hi);
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(y + i), _mm_packus_epi16(luma[0], luma[1]));
+    // Horizontal pair sums, eight per sixteen samples.
+    store(pairR + i / 2, _mm_packs_epi32(_mm_madd_epi16(r16[0], one), _mm_madd_epi16(r16[1], one)));
+    store(pairG + i / 2, _mm_packs_epi32(_mm_madd_epi16(g16[0], one), _mm_madd_epi16(g16[1], one)));
+    store(pairB + i / 2, _mm_packs_epi32(_mm_madd_epi16(b16[0], one), _mm_madd_epi16(b16[1], one)));
+  }
+  const uint32_t pairsFrom = i;
+  for (; i < n; ++i) y[i] = uint8_t(std::clamp(LumaOf(conv, r[i], g[i], b[i]), clamp.lo[0], clamp.hi[0]));
+  for (i = pairsFrom; i + 1 < n; i += 2) {
+    pairR[i / 2] = uint16_t(r[i] + r[i + 1]);
+    pairG[i / 2] = uint16_t(g[i] + g[i + 1]);
+    pairB[i / 2] = uint16_t(b[i] + b[i + 1]);
   }
 }
 
