@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "board_sensor.h"
 #include "board_sim.h"
@@ -190,10 +191,41 @@ bool Run(const Mode& m, double seconds) {
   Write(0x314, 0x1E | (0x1E << 5) | (2047u << 10));
   Write(0x318, 0x1F | (0x1F << 5) | (8 << 10) | (0x1F << 15) | (0x1F << 20));
 
+  // Spatial stages as the chains leave them: roll-off on a flat grid, ABF with
+  // its reset values, bad-pixel correction with working thresholds, the ASF's
+  // reset values.
+  uint32_t cellW = (m.width / 2 + 15) / 16, cellH = (m.height / 2 + 11) / 12;
+  Write(0x1A4, (cellW - 1) | ((cellH - 1) << 9) | ((4096 / cellH) << 18));
+  Write(0x340, 256 + 1);
+  Write(0x344, 0);
+  for (int i = 0; i < 26; ++i) Write(0x34C, 0x20002000);
+  Write(0x344, 32);
+  for (int i = 0; i < 416; ++i) Write(0x34C, 0);
+  Write(0x340, 256);
+  Write(0x1C4, 1 | (1u << 1) | (3u << 4) | (32u << 8) | (127u << 16));
+  Write(0x1C8, 1023);
+  Write(0x1CC, 15 | (0u << 4) | (1023u << 16));
+  Write(0x1D0, 64 | (64u << 12));
+  Write(0x1D4, 64);
+  const uint8_t asf[31] = {1, 2, 96, 4, 0, 8, 8, 20, 40, 0xDD, 40, 0xDD, 0xFE, 0xFA, 0x10, 0xFE, 0xFA, 0x10, 0xFE, 0xFA,
+                           0x10, 0xFE, 0xFE, 0xFE, 0xFA, 0xFA, 0xFA, 0x10, 0x10, 0x10, 0};
+  auto b = [&](int n) { return uint32_t(asf[n - 1]); };
+  Write(0x248, (b(1) & 1) | ((b(2) & 3) << 1) | ((b(4) & 15) << 4) | (b(3) << 8));
+  Write(0x24C, (b(8) & 0x7F) | ((b(6) & 31) << 8) | ((b(7) & 31) << 16) | ((b(5) & 0x7F) << 24));
+  Write(0x250, b(9) | (b(10) << 8) | (b(11) << 16) | (b(12) << 24));
+  for (int f = 0; f < 2; ++f) {
+    int at = 13 + 9 * f;
+    uint32_t lo = 0;
+    for (int i = 0; i < 5; ++i) lo |= (b(at + i) & 63) << (6 * i);
+    Write(0x254 + 8 * f, lo);
+    Write(0x258 + 8 * f, (b(at + 5) & 63) | ((b(at + 6) & 63) << 6) | ((b(at + 7) & 63) << 12) | ((b(at + 8) & 127) << 18));
+  }
+
   // START.
   ColourStages();
   uint32_t colour = (1u << 8) | (1u << 9) | (1u << 13) | (1u << 14) | (1u << 16) | (m.binned ? 0 : 1u << 12);
-  Write(0x010, (1u << 0) | (1u << 2) | (1u << 4) | (1u << 5) | (1u << 7) | (1u << 18) | (1u << 19) | colour);
+  Write(0x010, (1u << 0) | (1u << 1) | (1u << 2) | (1u << 4) | (1u << 5) | (1u << 7) | (1u << 15) | (1u << 18) |
+                   (1u << 19) | colour);
   Write(0x02C, 0xF0);
   Write(0x014, kSensorVfePixelOrder);
   Write(0x01C, 0xFFFFFFFF);
@@ -207,8 +239,10 @@ bool Run(const Mode& m, double seconds) {
   Sensor(0x0100, 1);
   ServiceFor(event, 0.5);  // settle: the scene plane of the read-out is built once
   BoardVfeCounters before = BoardVfeCounts();
+  BoardVfeClearStageCosts();
   ServiceFor(event, seconds);
   BoardVfeCounters after = BoardVfeCounts();
+  std::vector<BoardVfeStageCost> stages = BoardVfeStageCosts();
   Sensor(0x0100, 0);
   BoardVfeReset();
   InterruptDisable(kVfeInterrupt);
@@ -228,7 +262,9 @@ bool Run(const Mode& m, double seconds) {
               "work %.1f ms CPU avg, %.1f ms max per frame; period %.1f ms; load %.0f %% of one core: %s\n",
               m.name, m.width, m.height, m.out2W, m.out2H, started, done, overflows, missed, avgMs, maxMs, periodMs,
               100.0 * avgMs / periodMs, keepsUp ? "keeps up" : "FALLS BEHIND");
-  std::printf("%-8s per stage, ms per frame (wall time of the model's thread):", m.name);
+  for (const BoardVfeStageCost& s : stages)
+    if (s.runs) std::printf("         %-22s %.2f ms CPU per frame\n", s.name, double(s.ns) / 1e6 / s.runs);
+  std::printf("%-8s each stage, ms per frame (wall time of the model's thread):", m.name);
   for (uint32_t k = 0; k < kVfeStageCount; ++k)
     std::printf(" %s %.2f", BoardVfeStageName(BoardVfeStage(k)),
                 done ? double(after.stageNs[k] - before.stageNs[k]) / 1e6 / done : 0.0);

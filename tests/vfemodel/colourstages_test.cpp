@@ -101,7 +101,9 @@ class ColourStages : public VfeDriverTest {
   void Requeue() {
     for (const VfeMessage& m : seen_)
       for (const Frame& f : frames_)
-        if (m.id == MSG_VFE_OUTPUT2 && m.payload.frame.luma == f.y.phys) EXPECT_EQ(PVL_OK, Queue(1, f));
+        if (m.id == MSG_VFE_OUTPUT2 && m.payload.frame.luma == f.y.phys) {
+          EXPECT_EQ(PVL_OK, Queue(1, f));
+        }
     seen_.clear();
   }
   void StopVfe() { EXPECT_EQ(PVL_OK, Cmd(VFE_CMD_STOP)); }
@@ -289,8 +291,11 @@ std::vector<StageCase> StageCases() {
        [](const Patches& base, const Patches& with) {
          for (int i = 0; i < 24; ++i) {
            SCOPED_TRACE(kChartPatches[i].name);
-           if (base[i].y < 60) EXPECT_NEAR(with[i].y, base[i].y, 1.5);
-           if (base[i].y > 68) EXPECT_NEAR(with[i].y, base[i].y / 2, 2);
+           if (base[i].y < 60) {
+             EXPECT_NEAR(with[i].y, base[i].y, 1.5);
+           } else if (base[i].y > 68) {
+             EXPECT_NEAR(with[i].y, base[i].y / 2, 2);
+           }
          }
        }},
       {"ColourConversionCoefficientsAndOffsets",
@@ -380,7 +385,9 @@ std::vector<StageCase> StageCases() {
              EXPECT_NEAR(with[i].cr, base[i].cr, 1.5);
              ++kept;
            }
-           if (base[i].Strength() <= 8) EXPECT_NEAR(with[i].cr, 128, 1);
+           if (base[i].Strength() <= 8) {
+             EXPECT_NEAR(with[i].cr, 128, 1);
+           }
          }
          EXPECT_GT(kept, 3);
        }},

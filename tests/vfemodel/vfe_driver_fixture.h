@@ -219,7 +219,13 @@ class VfeModelTest : public ::testing::Test {
   static constexpr uint32_t kColourModules = Bit(9) | Bit(13);
   void ProgramColour() {
     for (int i = 0; i < 9; ++i) Write(0x1E8 + 4 * i, uint32_t(kSensorCorrection[i]) & 0xFFF);
-    for (uint32_t r : {0x20Cu, 0x210u, 0x214u, 0x218u, 0x220u}) Write(r, 0);
+    for (uint32_t r : {0x20Cu, 0x210u, 0x214u, 0x218u}) Write(r, 0);
+    ProgramSrgbGamma();
+  }
+  // The sRGB curve on the three gamma channels (bank 0); module bit 13.
+  static constexpr uint32_t kGammaModule = Bit(13);
+  void ProgramSrgbGamma() {
+    Write(0x220, 0);
     std::vector<uint32_t> gamma = GammaTable(Srgb);
     for (uint32_t code : {2u, 4u, 6u}) WriteTable(code, gamma);
   }

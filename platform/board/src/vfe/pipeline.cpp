@@ -206,6 +206,13 @@ void DemosaicRow(LinearRows& lin, uint32_t order, uint32_t y, uint16_t* r, uint1
   }
 }
 
+// Demosaic off: every colour of a pixel is its own sample.
+void MosaicRow(LinearRows& lin, uint32_t, uint32_t y, uint16_t* r, uint16_t* g, uint16_t* b) {
+  uint32_t w = lin.width() - 2;
+  const uint16_t* mid = lin.Row(y + 1) + 1;
+  for (uint32_t x = 0; x < w; ++x) r[x] = g[x] = b[x] = mid[x];
+}
+
 // ---- Scalers ----------------------------------------------------------------------
 // Area resampling: each output sample is the mean of the input it covers.
 struct Taps {
@@ -783,6 +790,7 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
   struct Work {
     std::vector<uint16_t> raw, skipped;
     BayerLut lut;
+    BayerPlanes bayer;
     Planes<uint16_t> demosaiced, scaled;
     std::vector<uint16_t> row[3];
     MainImage main;
@@ -800,17 +808,16 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
     return;
   }
   BuildBayerLut(regs, &work->lut);
+  uint32_t type = (RegAt(regs, kRegOutputControl) >> 10) & 3;
+  if (type == 1 && rq.wantPath[kVfeOutput2]) RawOutput(win, &out->out[kVfeOutput2]);
+  const BayerLut* lut = &work->lut;
+  BayerSpatialStages(regs, *rq.tables, &win, &lut, &work->bayer);
   clock.Lap(kVfeStageBayer);
-  if (rq.wantWb) ComputeWbExpStats(regs, win, work->lut, rq.serial, &out->wb);
-  if (rq.wantAf) ComputeAfStats(regs, win, work->lut, rq.info.height, rq.serial, &out->af);
+  if (rq.wantWb) ComputeWbExpStats(regs, win, *lut, rq.serial, &out->wb);
+  if (rq.wantAf) ComputeAfStats(regs, win, *lut, rq.info.height, rq.serial, &out->af);
   clock.Lap(kVfeStageStatistics);
 
-  uint32_t type = (RegAt(regs, kRegOutputControl) >> 10) & 3;
-  if (type == 1) {
-    if (rq.wantPath[kVfeOutput2]) RawOutput(win, &out->out[kVfeOutput2]);
-    clock.Lap(kVfeStageOutput);
-    return;
-  }
+  if (type == 1) return;
   if (type != 0) {
     out->unsupported = true;
     return;
@@ -837,7 +844,8 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
   out->refused[kVfeOutput1] = rq.wantPath[kVfeOutput1] && !want1;
   if (!want1 && !rq.wantPath[kVfeOutput2]) return;
 
-  LinearRows lin(win, work->lut, crop);
+  LinearRows lin(win, *lut, crop);
+  auto demosaicRow = DemosaicEnabled(regs) ? DemosaicRow : MosaicRow;
   ColourSink sink(regs, *rq.tables, mw, mh, &work->main, &clock);
   clock.Lap();
   if (mw == crop.width && mh == crop.height) {
@@ -845,7 +853,7 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
     for (auto& r : work->row) r.resize(mw);
     for (uint32_t y = 0; y < mh; ++y) {
       clock.Lap();
-      DemosaicRow(lin, win.order, y, work->row[0].data(), work->row[1].data(), work->row[2].data());
+      demosaicRow(lin, win.order, y, work->row[0].data(), work->row[1].data(), work->row[2].data());
       clock.Lap(kVfeStageDemosaic);
       sink.Row(y, {work->row[0].data(), work->row[1].data(), work->row[2].data(), mw});
     }
@@ -855,7 +863,7 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
     d.Resize(crop.width, crop.height);
     for (uint32_t y = 0; y < crop.height; ++y) {
       size_t o = size_t(y) * crop.width;
-      DemosaicRow(lin, win.order, y, &d.c[0][o], &d.c[1][o], &d.c[2][o]);
+      demosaicRow(lin, win.order, y, &d.c[0][o], &d.c[1][o], &d.c[2][o]);
     }
     clock.Lap(kVfeStageDemosaic);
     s.Resize(mw, mh);
@@ -867,6 +875,8 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
     }
   }
   clock.Lap();
+  AdaptiveSpatialFilter(regs, work->main.y.data(), mw, mh);
+  clock.Lap(kVfeStageAsf);
   if (rq.wantPath[kVfeOutput2]) MakeNv21(work->main, mw, mh, &out->out[kVfeOutput2]);
   if (want1) MakeNv21(work->main, y1.width, y1.height, &out->out[kVfeOutput1]);
   clock.Lap(kVfeStageOutput);
@@ -877,6 +887,7 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
 const char* BoardVfeStageName(BoardVfeStage stage) {
   static const char* const kNames[kVfeStageCount] = {
       "render",      "bayer",         "statistics",       "demosaic",          "main scaler",         "white balance",
-      "colour corr", "luma adapt",    "gamma",            "colour conv",       "chroma supp",         "output"};
+      "colour corr", "luma adapt",    "gamma",            "colour conv",       "chroma supp",         "ASF",
+      "output"};
   return stage < kVfeStageCount ? kNames[stage] : "?";
 }

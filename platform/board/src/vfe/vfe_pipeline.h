@@ -99,12 +99,47 @@ Crop FovCrop(const RegisterImage& regs, const BayerView& window);
 // 3 lines below the window origin.
 void ComputeWbExpStats(const RegisterImage& regs, const BayerView& window, const BayerLut& lut, uint32_t serial,
                        std::vector<uint32_t>* words);
-// The AF window lies in field-of-view crop coordinates.
+// The AF window lies in demosaic-area coordinates, as the crop does.
 void ComputeAfStats(const RegisterImage& regs, const BayerView& window, const BayerLut& lut, uint32_t sensorHeight,
                     uint32_t serial, std::vector<uint32_t>* words);
 
 constexpr uint32_t kDemosaicMarginX = 6;
 constexpr uint32_t kDemosaicMarginY = 3;
+
+// ---- Spatial stages (spatial.cpp) ------------------------------------------------------
+using TableImage = std::array<std::vector<uint32_t>, kTableCount>;
+
+// Working planes of the Bayer stages, kept by the caller from frame to frame.
+struct BayerPlanes {
+  std::vector<uint16_t> a, b;
+};
+// Roll-off, bad-pixel correction and the adaptive Bayer filter, in that order,
+// over the whole window. When any of them is on, the window is linearised
+// through `*lut` into `work`, corrected there, and `*window` and `*lut` are
+// pointed at the result and at the identity table (true); else nothing
+// changes (false).
+bool BayerSpatialStages(const RegisterImage& regs, const TableImage& tables, BayerView* window, const BayerLut** lut,
+                        BayerPlanes* work);
+// Module bit 4: with the demosaic off every colour of a pixel is its own sample.
+bool DemosaicEnabled(const RegisterImage& regs);
+// The adaptive spatial filter on the main image's luma, in place (module bit 15).
+void AdaptiveSpatialFilter(const RegisterImage& regs, uint8_t* luma, uint32_t width, uint32_t height);
+
+// ---- Stage costs ------------------------------------------------------------------------
+// CPU time of the engine thread per stage, for the benchmark (board_vfe.h).
+enum Stage : int { kStageBayerLinear, kStageRolloff, kStageBadPixel, kStageAbf, kStageAsf, kStageCount };
+void AddStageTime(Stage stage, int64_t ns);
+class StageTimer {
+ public:
+  explicit StageTimer(Stage stage);
+  ~StageTimer();
+  StageTimer(const StageTimer&) = delete;
+  StageTimer& operator=(const StageTimer&) = delete;
+
+ private:
+  Stage stage_;
+  int64_t start_;
+};
 
 }  // namespace board::vfe
 
