@@ -237,6 +237,8 @@ Taps MakeTaps(uint32_t in, uint32_t out) {
   return t;
 }
 
+// Columns first: each output row sums its input rows across the whole width
+// (four samples at a time), then the row's outputs sum their columns.
 template <typename T>
 void AreaScale(const T* src, uint32_t sw, uint32_t sh, T* dst, uint32_t dw, uint32_t dh) {
   if (sw == dw && sh == dh) {
@@ -244,28 +246,24 @@ void AreaScale(const T* src, uint32_t sw, uint32_t sh, T* dst, uint32_t dw, uint
     return;
   }
   Taps h = MakeTaps(sw, dw), v = MakeTaps(sh, dh);
-  std::vector<float> rows(size_t(dw) * sh);
-  for (uint32_t y = 0; y < sh; ++y) {
-    const T* row = src + size_t(y) * sw;
-    float* o = &rows[size_t(y) * dw];
-    for (uint32_t i = 0; i < dw; ++i) {
-      const float* w = &h.weight[h.offset[i]];
-      const T* s = row + h.first[i];
-      float acc = 0;
-      for (uint32_t k = 0; k < h.count[i]; ++k) acc += w[k] * float(s[k]);
-      o[i] = acc;
-    }
-  }
-  std::vector<float> acc(dw);
+  std::vector<float> column(sw);
+  float* __restrict acc = column.data();
   for (uint32_t j = 0; j < dh; ++j) {
-    std::fill(acc.begin(), acc.end(), 0.0f);
+    std::fill(column.begin(), column.end(), 0.0f);
     const float* w = &v.weight[v.offset[j]];
     for (uint32_t k = 0; k < v.count[j]; ++k) {
-      const float* row = &rows[size_t(v.first[j] + k) * dw];
-      for (uint32_t i = 0; i < dw; ++i) acc[i] += w[k] * row[i];
+      const T* __restrict row = src + size_t(v.first[j] + k) * sw;
+      const float wk = w[k];
+      for (uint32_t x = 0; x < sw; ++x) acc[x] += wk * float(row[x]);
     }
     T* o = dst + size_t(j) * dw;
-    for (uint32_t i = 0; i < dw; ++i) o[i] = T(acc[i] + 0.5f);
+    for (uint32_t i = 0; i < dw; ++i) {
+      const float* hw = &h.weight[h.offset[i]];
+      const float* c = acc + h.first[i];
+      float sum = 0;
+      for (uint32_t k = 0; k < h.count[i]; ++k) sum += hw[k] * c[k];
+      o[i] = T(sum + 0.5f);
+    }
   }
 }
 
@@ -546,14 +544,52 @@ inline int32_t ShiftRound(int32_t v, uint32_t shift) { return (v + (1 << (shift 
 inline int32_t LumaOf(const ColourConversion& c, int32_t r, int32_t g, int32_t b) {
   return ((c.ry * r + c.gy * g + c.by * b + 128) >> 8) + c.yoffset;
 }
-// Cb and Cr (unclamped) of a 2x2 block from the sums of its four R, G, B
-// (products stay within 31 bits: |a| < 1024, |t| < 1280 x 1020).
-inline void ChromaOf(const ColourConversion& c, int32_t r, int32_t g, int32_t b, int32_t* cb, int32_t* cr) {
-  int32_t x = b - g, y = r - g;
-  int32_t t = 256 * x + c.bp * y;
-  *cb = ShiftRound(t >= 0 ? c.ap * t : c.am * (256 * x + c.bm * y), 18) + c.kcb;
-  t = c.dp * x + 256 * y;
-  *cr = ShiftRound(t >= 0 ? c.cp * t : c.cm * (c.dm * x + 256 * y), 18) + c.kcr;
+// Cb and Cr (unclamped) of 2x2 blocks from the pair sums of their two rows,
+// and each block's luma for the chroma suppression (when `luma` is given),
+// eight blocks at a time. a x t / 2^18 is rounded (halves up) in single
+// precision: t is exact there, the product within a ten-thousandth.
+constexpr int32_t kChromaBias = 8192;  // keeps the sum positive, where truncation is the floor
+inline int32_t ChromaTerm(int32_t tp, int32_t tm, float sp, float sm, float k) {
+  return int32_t((tp >= 0 ? float(tp) * sp : float(tm) * sm) + k) - kChromaBias;
+}
+void BlockChroma(const ColourConversion& c, const uint16_t* const even[3], const uint16_t* const odd[3], uint32_t n,
+                 int16_t* cb, int16_t* cr, int16_t* luma) {
+  const float scale = 1.0f / 262144.0f;
+  const float sap = float(c.ap) * scale, sam = float(c.am) * scale, scp = float(c.cp) * scale, scm = float(c.cm) * scale;
+  const float kcb = float(c.kcb) + 0.5f + float(kChromaBias), kcr = float(c.kcr) + 0.5f + float(kChromaBias);
+  const __m128i cbP = Pairs(256, c.bp), cbM = Pairs(256, c.bm), crP = Pairs(c.dp, 256), crM = Pairs(c.dm, 256);
+  const __m128i rg = Pairs(c.ry, c.gy), b1 = Pairs(c.by, 512), one = _mm_set1_epi16(1), zero = _mm_setzero_si128();
+  const __m128i bias = _mm_set1_epi32(kChromaBias), yoffset = _mm_set1_epi16(int16_t(c.yoffset));
+  const __m128i ten = _mm_cvtsi32_si128(10);
+  auto term = [&](__m128i tp, __m128i tm, float sp, float sm, float k) {
+    __m128 vp = _mm_mul_ps(_mm_cvtepi32_ps(tp), _mm_set1_ps(sp)), vm = _mm_mul_ps(_mm_cvtepi32_ps(tm), _mm_set1_ps(sm));
+    __m128 neg = _mm_castsi128_ps(_mm_cmplt_epi32(tp, zero));
+    __m128 v = _mm_or_ps(_mm_and_ps(neg, vm), _mm_andnot_ps(neg, vp));
+    return _mm_sub_epi32(_mm_cvttps_epi32(_mm_add_ps(v, _mm_set1_ps(k))), bias);
+  };
+  uint32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    __m128i r = _mm_add_epi16(Load8(even[0] + i), Load8(odd[0] + i));
+    __m128i g = _mm_add_epi16(Load8(even[1] + i), Load8(odd[1] + i));
+    __m128i b = _mm_add_epi16(Load8(even[2] + i), Load8(odd[2] + i));
+    Interleaved xy(_mm_sub_epi16(b, g), _mm_sub_epi16(r, g));
+    __m128i u = _mm_packs_epi32(term(_mm_madd_epi16(xy.lo, cbP), _mm_madd_epi16(xy.lo, cbM), sap, sam, kcb),
+                                term(_mm_madd_epi16(xy.hi, cbP), _mm_madd_epi16(xy.hi, cbM), sap, sam, kcb));
+    __m128i v = _mm_packs_epi32(term(_mm_madd_epi16(xy.lo, crP), _mm_madd_epi16(xy.lo, crM), scp, scm, kcr),
+                                term(_mm_madd_epi16(xy.hi, crP), _mm_madd_epi16(xy.hi, crM), scp, scm, kcr));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(cb + i), u);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(cr + i), v);
+    if (luma)
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(luma + i),
+                       _mm_adds_epi16(Madd8(Interleaved(r, g), rg, Interleaved(b, one), b1, ten), yoffset));
+  }
+  for (; i < n; ++i) {
+    int32_t r = even[0][i] + odd[0][i], g = even[1][i] + odd[1][i], b = even[2][i] + odd[2][i];
+    int32_t x = b - g, y = r - g;
+    cb[i] = int16_t(ChromaTerm(256 * x + c.bp * y, 256 * x + c.bm * y, sap, sam, kcb));
+    cr[i] = int16_t(ChromaTerm(c.dp * x + 256 * y, c.dm * x + 256 * y, scp, scm, kcr));
+    if (luma) luma[i] = int16_t(ShiftRound(c.ry * r + c.gy * g + c.by * b, 10) + c.yoffset);
+  }
 }
 
 // The output clamp (0x2EC maximum, 0x2F0 minimum; Y, Cb, Cr in bytes 0-2).
@@ -634,14 +670,55 @@ inline int32_t Ramp(int32_t v, int32_t start, uint32_t shift) {
   int32_t d = v - start;
   return d >= (1 << shift) ? 256 : (d << 8) >> shift;
 }
-void ChromaSuppressionStage(const ChromaSuppression& s, int32_t y, int32_t* cb, int32_t* cr) {
-  if (!s.on) return;
+void ChromaSuppressionOne(const ChromaSuppression& s, int32_t y, int32_t* cb, int32_t* cr) {
   int32_t keepLuma = std::min(Ramp(y, s.m1, s.n1), Ramp(s.m3 + (1 << s.n3), y, s.n3));
   if (keepLuma >= 256) return;
   int32_t strength = std::max(std::abs(*cb - 128), std::abs(*cr - 128));
   int32_t keep = std::max(keepLuma, Ramp(strength, s.mm1, s.nn1));
   *cb = 128 + ShiftRound((*cb - 128) * keep, 8);
   *cr = 128 + ShiftRound((*cr - 128) * keep, 8);
+}
+// The suppression (when on) and the clamp of a row of blocks into bytes, eight
+// at a time; Ramp(v, start, shift) is min(max(v - start, 0), 2^shift) x
+// 2^(8 - shift) there.
+void ChromaSuppressionStage(const ChromaSuppression& s, const Clamp& clamp, const int16_t* cb, const int16_t* cr,
+                            const int16_t* luma, uint32_t n, uint8_t* cbOut, uint8_t* crOut) {
+  const __m128i c128 = _mm_set1_epi16(128), one = _mm_set1_epi16(1), zero = _mm_setzero_si128();
+  const __m128i cbLo = _mm_set1_epi16(int16_t(clamp.lo[1])), cbHi = _mm_set1_epi16(int16_t(clamp.hi[1]));
+  const __m128i crLo = _mm_set1_epi16(int16_t(clamp.lo[2])), crHi = _mm_set1_epi16(int16_t(clamp.hi[2]));
+  auto ramp = [&](__m128i d, uint32_t shift) {
+    __m128i held = _mm_min_epi16(_mm_max_epi16(d, zero), _mm_set1_epi16(int16_t(1 << shift)));
+    return _mm_sll_epi16(held, _mm_cvtsi32_si128(int(8 - shift)));
+  };
+  auto scaled = [&](__m128i d, __m128i keep) {  // (d x keep + 128) >> 8
+    Interleaved dv(d, one), kv(keep, c128);
+    return _mm_packs_epi32(_mm_srai_epi32(_mm_madd_epi16(dv.lo, kv.lo), 8), _mm_srai_epi32(_mm_madd_epi16(dv.hi, kv.hi), 8));
+  };
+  uint32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cb + i));
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cr + i));
+    if (s.on) {
+      __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(luma + i));
+      __m128i du = _mm_sub_epi16(u, c128), dv = _mm_sub_epi16(v, c128);
+      __m128i strength = _mm_max_epi16(_mm_max_epi16(du, _mm_sub_epi16(zero, du)), _mm_max_epi16(dv, _mm_sub_epi16(zero, dv)));
+      __m128i keepLuma = _mm_min_epi16(ramp(_mm_sub_epi16(y, _mm_set1_epi16(int16_t(s.m1))), s.n1),
+                                       ramp(_mm_sub_epi16(_mm_set1_epi16(int16_t(s.m3 + (1 << s.n3))), y), s.n3));
+      __m128i keep = _mm_max_epi16(keepLuma, ramp(_mm_sub_epi16(strength, _mm_set1_epi16(int16_t(s.mm1))), s.nn1));
+      u = _mm_add_epi16(c128, scaled(du, keep));
+      v = _mm_add_epi16(c128, scaled(dv, keep));
+    }
+    u = _mm_min_epi16(_mm_max_epi16(u, cbLo), cbHi);
+    v = _mm_min_epi16(_mm_max_epi16(v, crLo), crHi);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(cbOut + i), _mm_packus_epi16(u, u));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(crOut + i), _mm_packus_epi16(v, v));
+  }
+  for (; i < n; ++i) {
+    int32_t u = cb[i], v = cr[i];
+    if (s.on) ChromaSuppressionOne(s, luma[i], &u, &v);
+    cbOut[i] = uint8_t(std::clamp(u, clamp.lo[1], clamp.hi[1]));
+    crOut[i] = uint8_t(std::clamp(v, clamp.lo[2], clamp.hi[2]));
+  }
 }
 
 // The main image: Y at full resolution, Cb and Cr of 2x2 blocks.
@@ -667,7 +744,7 @@ class ColourSink {
     for (auto& row : rgb8_) row.resize(width);
     gain_.resize(width);
     for (auto& row : pairs_) row.resize(width / 2 + 1);
-    block_.resize(width / 2 + 1);
+    for (auto* v : {&cb_, &cr_, &luma_}) v->resize(width / 2 + 1);
   }
   void Row(uint32_t y, const RgbRow& row) {
     clock_->Lap();
@@ -688,30 +765,19 @@ class ColourSink {
       clock_->Lap(kVfeStageColourConversion);
       return;
     }
-    // The block's chroma, its luma for the suppression, then the clamp.
+    // The blocks' chroma and, for the suppression, their luma; then the
+    // suppression and the clamp.
     uint32_t cw = out_->width / 2;
-    uint8_t* cbRow = &out_->cb[size_t(y / 2) * cw];
-    uint8_t* crRow = &out_->cr[size_t(y / 2) * cw];
-    for (uint32_t x = 0; x < cw; ++x) {
-      int32_t r = pairs_[0][x] + pairs_[3][x], g = pairs_[1][x] + pairs_[4][x], b = pairs_[2][x] + pairs_[5][x];
-      int32_t cb, cr;
-      ChromaOf(conv_, r, g, b, &cb, &cr);
-      block_[x] = {r, g, b, cb, cr};
-    }
+    const uint16_t* even[3] = {pairs_[0].data(), pairs_[1].data(), pairs_[2].data()};
+    const uint16_t* odd[3] = {pairs_[3].data(), pairs_[4].data(), pairs_[5].data()};
+    BlockChroma(conv_, even, odd, cw, cb_.data(), cr_.data(), cs_.on ? luma_.data() : nullptr);
     clock_->Lap(kVfeStageColourConversion);
-    for (uint32_t x = 0; x < cw; ++x) {
-      Block& k = block_[x];
-      if (cs_.on) ChromaSuppressionStage(cs_, ShiftRound(conv_.ry * k.r + conv_.gy * k.g + conv_.by * k.b, 10) + conv_.yoffset, &k.cb, &k.cr);
-      cbRow[x] = uint8_t(std::clamp(k.cb, clamp_.lo[1], clamp_.hi[1]));
-      crRow[x] = uint8_t(std::clamp(k.cr, clamp_.lo[2], clamp_.hi[2]));
-    }
+    ChromaSuppressionStage(cs_, clamp_, cb_.data(), cr_.data(), luma_.data(), cw, &out_->cb[size_t(y / 2) * cw],
+                           &out_->cr[size_t(y / 2) * cw]);
     clock_->Lap(kVfeStageChromaSuppression);
   }
 
  private:
-  struct Block {
-    int32_t r, g, b, cb, cr;
-  };
   WhiteBalance wb_;
   ColourCorrection cc_;
   LumaAdaptation la_;
@@ -724,7 +790,7 @@ class ColourSink {
   std::vector<uint8_t> rgb8_[3];
   std::vector<uint16_t> gain_;
   std::vector<uint16_t> pairs_[6];  // R, G, B pair sums of the even row, then of the odd row
-  std::vector<Block> block_;
+  std::vector<int16_t> cb_, cr_, luma_;  // a row of blocks before the suppression
 };
 
 // NV21 of an output of width x height from the main image.
