@@ -23,6 +23,10 @@ class CVfeTuning {
   static PvlResult GetChannelGains(TuningParamId id, TuningChannelGains* out, VfeTuningSource source = nullptr);
   static PvlResult GetChromaSuppTable(TuningParamId id, TuningChromaSupp* out, VfeTuningSource source = nullptr);
   static PvlResult GetColorConvTable(TuningParamId id, TuningColorConvMatrix* out, VfeTuningSource source = nullptr);
+  static PvlResult GetColorCorrMatrix(TuningParamId id, TuningColorCorrMatrix* out, VfeTuningSource source = nullptr);
+  static PvlResult GetBlackLevelValue(TuningParamId id, TuningBlackLevel4Channel* out,
+                                     VfeTuningSource source = nullptr);
+  static PvlResult GetGammaTable(TuningParamId id, TuningGammaTable* out, VfeTuningSource source = nullptr);
 
   // Throw Camera::CZUEException with the failing code. A source that succeeds
   // without an interface counts as no tuning data (13).
