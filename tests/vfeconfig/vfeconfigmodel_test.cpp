@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "vfeconfigdoubles.h"
+#include "vfeconfigtuning.h"
 #include "vfeconfigurerids.h"
 #include "vfedriver_fixture.h"
 
@@ -14,11 +15,12 @@ using vfeconfigtest::VfeServiceDouble;
 using vfeconfigtest::VfeSettingsDouble;
 using vfedrivertest::Buffer;
 
-class VfeChainOnModel : public vfedrivertest::VfeDriverTest {
+class VfeChainOnModel : public vfedrivertest::VfeDriverTest, public vfeconfigtest::VfeTuningFixture {
  protected:
   void SetUp() override {
     VfeDriverTest::SetUp();
     ASSERT_NE(drv_, nullptr);
+    SetUpTuning();
     service_ = new VfeServiceDouble(env_);
     service_->settings = &settings_;
     service_->driver = drv_;
@@ -27,6 +29,7 @@ class VfeChainOnModel : public vfedrivertest::VfeDriverTest {
   }
   void TearDown() override {
     delete service_;
+    TearDownTuning();
     VfeDriverTest::TearDown();
   }
   // OUTPUT1 whose buffers are real NV21 frames with a guard tail.
