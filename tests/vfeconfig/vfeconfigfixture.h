@@ -11,7 +11,7 @@
 #include "orbhost_test.h"
 #include "pvlptr.h"
 #include "vfeconfigdoubles.h"
-#include "vfeconfigtuning.h"
+#include "vfetuningfixture.h"
 
 namespace vfeconfigtest {
 

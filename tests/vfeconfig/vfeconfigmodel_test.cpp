@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "vfeconfigdoubles.h"
-#include "vfeconfigtuning.h"
+#include "vfetuningfixture.h"
 #include "vfeconfigurerids.h"
 #include "vfedriver_fixture.h"
 

@@ -19,6 +19,8 @@
 
 namespace vfeconfigtest {
 
+// (Shared by the block tests and the VFE service tests.)
+
 constexpr ZUEUID kTestTuningProvider = 0x0108AEF7u;
 
 // The table as the camera ships it (read once) and the copy served.
