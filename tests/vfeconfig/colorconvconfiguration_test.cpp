@@ -1,7 +1,7 @@
 // Colour conversion: the table of the white-balance light, the low-light
 // table or blend when the exposure allows it, runtime smoothing, image
 // effects, hue rotation and saturation with the fall-back to the plain
-// record, Q8 packing with the luma coefficients in green, blue, red order.
+// record, Q8 packing (luma coefficients R, G, B from byte 22).
 #include <gtest/gtest.h>
 
 #include <array>
@@ -30,7 +30,7 @@ TuningColorConvMatrix Table(int16_t marker, float scale = 0.5f) {
 struct Payload {
   std::array<int16_t, 8> chroma;
   int16_t kcr, kcb;
-  std::array<int16_t, 3> luma;  // G, B, R
+  std::array<int16_t, 3> luma;  // R, G, B
   uint8_t yOffset;
 };
 
@@ -39,13 +39,13 @@ Payload Read(const VfeColorConvCmd& p) {
   for (int i = 0; i < 8; ++i) out.chroma[i] = p.matrix[i];
   out.kcr = p.matrix[kColorConvKcr];
   out.kcb = p.matrix[kColorConvKcb];
-  out.luma = {p.offset[kColorConvGtoY], p.offset[kColorConvBtoY], p.offset[kColorConvRtoY]};
+  out.luma = {p.offset[kColorConvRtoY], p.offset[kColorConvGtoY], p.offset[kColorConvBtoY]};
   out.yOffset = p.field28;
   return out;
 }
 
 constexpr std::array<int16_t, 8> kPlainChroma = {128, 128, -87, -87, 128, 128, -42, -42};
-constexpr std::array<int16_t, 3> kPlainLuma = {150, 29, 77};
+constexpr std::array<int16_t, 3> kPlainLuma = {77, 150, 29};
 
 struct ColorConvCase {
   const char* name;
@@ -170,6 +170,21 @@ TEST_F(ColorConvBlockTest, YOffsetIsClampedAndTheExcessKept) {
   ASSERT_EQ(PVL_OK, service_->colorConv->Configure(&settings_, VfeChain::Video));
   EXPECT_EQ(255, service_->colorConv->GetPayload().field28);
   EXPECT_EQ(-45, service_->colorConv->GetYOffsetResidual());
+}
+
+TEST_F(ColorConvBlockTest, PayloadBytesInTheDriversLayout) {
+  LoadTables();
+  ASSERT_EQ(PVL_OK, service_->colorConv->Configure(&settings_, VfeChain::Video));
+  const std::vector<uint8_t> b = Bytes(service_->colorConv->GetPayload());
+  auto word = [&b](size_t at) { return static_cast<int16_t>(b[at] | b[at + 1] << 8); };
+  EXPECT_EQ(128, word(2)) << "am";
+  EXPECT_EQ(-87, word(6)) << "bm";
+  EXPECT_EQ(-42, word(16)) << "dp";
+  EXPECT_EQ(128, word(18)) << "k_cr";
+  EXPECT_EQ(100, word(20)) << "k_cb";
+  EXPECT_EQ(77, word(22)) << "RtoY";
+  EXPECT_EQ(150, word(24)) << "GtoY";
+  EXPECT_EQ(29, word(26)) << "BtoY";
 }
 
 TEST_F(ColorConvBlockTest, AScaleReaching4FallsBackToThePlainRecord) {

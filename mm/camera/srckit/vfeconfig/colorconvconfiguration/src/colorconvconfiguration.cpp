@@ -1,5 +1,7 @@
 #include "colorconvconfiguration.h"
 
+#include <stddef.h>
+
 #include <cmath>
 
 #include "camerasettings.h"
@@ -65,10 +67,13 @@ CColorConvConfiguration::CColorConvConfiguration(IVfeServiceInternal* service, P
       "ColorConv-Current-DiffRGtoCbShearingNegative_bm", "ColorConv-Current-DiffRGtoCbShearingPositive_bp",
       "ColorConv-Current-CrScalingNegative_cm",          "ColorConv-Current-CrScalingPositive_cp",
       "ColorConv-Current-DiffBGtoCrShearingNegative_dm", "ColorConv-Current-DiffBGtoCrShearingPositive_dp",
-      "ColorConv-Current-CROffset_k_cr",                 "ColorConv-Current-CBOffset_k_cb",
-      "ColorConv-Current-GtoY",                          "ColorConv-Current-BtoY",
-      "ColorConv-Current-RtoY"};
-  for (uint32_t i = 0; i < 13; ++i) VfeRegisterField(service, kNames[i], p + 2 + 2 * i, TUNING_TYPE_S16);
+      "ColorConv-Current-CROffset_k_cr",                 "ColorConv-Current-CBOffset_k_cb"};
+  for (uint32_t i = 0; i < 10; ++i) VfeRegisterField(service, kNames[i], p + 2 + 2 * i, TUNING_TYPE_S16);
+  // Each luma key names the coefficient it reaches (in the tool's order G, B, R).
+  uint8_t* luma = p + offsetof(VfeColorConvCmd, offset);
+  VfeRegisterField(service, "ColorConv-Current-GtoY", luma + 2 * kColorConvGtoY, TUNING_TYPE_S16);
+  VfeRegisterField(service, "ColorConv-Current-BtoY", luma + 2 * kColorConvBtoY, TUNING_TYPE_S16);
+  VfeRegisterField(service, "ColorConv-Current-RtoY", luma + 2 * kColorConvRtoY, TUNING_TYPE_S16);
   VfeRegisterField(service, "ColorConv-Current-Yoffset", p + 28, TUNING_TYPE_U8);
 }
 
