@@ -42,10 +42,6 @@ inline uint8_t ByteToBool(uint32_t value) { return (value & 0xFFu) != 0 ? 1 : 0;
 inline bool IsSucceeded(PvlResult r) { return r == PVL_OK; }
 inline bool IsFailed(PvlResult r) { return r != PVL_OK; }
 
-// Which chain computes a block: it picks the tuning identifiers (preview or
-// snapshot) and the variant's behaviour (smoothing, snapshot gains).
-enum class VfeChain : uint8_t { Video, Runtime, Snapshot };
-
 // Publishes a block's switch (one u16 over value and marker) or a payload
 // field under its key, when the service keeps a registry; a refused key is
 // not an error.

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "vfeconfiguration.h"
+#include "vfetuning.h"
 
 class IVfeSettings;
 

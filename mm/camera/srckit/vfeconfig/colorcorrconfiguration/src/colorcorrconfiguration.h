@@ -12,6 +12,7 @@
 
 #include "tuningblock.h"
 #include "vfeconfiguration.h"
+#include "vfetuning.h"
 
 class IVfeSettings;
 

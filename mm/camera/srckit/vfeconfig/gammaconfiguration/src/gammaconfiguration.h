@@ -10,6 +10,7 @@
 
 #include "tuningblock.h"
 #include "vfeconfiguration.h"
+#include "vfetuning.h"
 
 class IVfeSettings;
 

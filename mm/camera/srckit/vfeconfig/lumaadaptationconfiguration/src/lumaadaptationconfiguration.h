@@ -8,6 +8,7 @@
 #pragma once
 
 #include "vfeconfiguration.h"
+#include "vfetuning.h"
 
 class IVfeSettings;
 

@@ -16,6 +16,7 @@
 #include "vfeconfigurerids.h"
 #include "vfeconfiguration.h"
 #include "vfedriver.h"
+#include "vfetuning.h"
 
 class IVfeSettings;
 

@@ -12,6 +12,11 @@
 
 class IVfeSettings;
 
+// Which chain computes a block: it picks the tuning identifiers (preview or
+// snapshot) and the variant's behaviour (smoothing, snapshot gains, the
+// update command while video runs).
+enum class VfeChain : uint8_t { Video, Snapshot, Runtime };
+
 // Where the tuning-parameter face comes from (the environment's tuning-data
 // service, or a test's).
 typedef PvlResult (*VfeTuningSource)(ITuningParams** out);

@@ -9,6 +9,7 @@
 
 #include "cfixedpoint.h"
 #include "vfeconfiguration.h"
+#include "vfetuning.h"
 
 class IVfeSettings;
 
