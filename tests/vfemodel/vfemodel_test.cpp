@@ -399,50 +399,6 @@ TEST_F(VfeModel, StatisticsBuffersAlternateAndHoldThePixels) {
   EXPECT_EQ(nonZero, pairs) << "the bars give focus energy on every line pair";
 }
 
-TEST_F(VfeModel, NearGreyClassificationCountsOnlyGreyQuads) {
-  Reset();
-  ConfigurePipeline();
-  ConfigureOutputs();
-  ArmOutputs();
-  constexpr uint32_t kWbBytes = 4 + 256 * 32;
-  Buffer wb = Allocate(kWbBytes);
-  Write(0x078, wb.phys);
-  Write(0x07C, wb.phys);
-  Write(0x33C, (kAreaW - 1) | ((kAreaH - 1) << 16));
-  Write(0x2F4, 0x2);
-  // Near-grey: any luma and |Cr| <= 24 on the 10-bit scale (four lines of
-  // slope 0: Cr <= 24, Cr >= -24, twice).
-  Write(0x31C, 1 | (0u << 16) | (255u << 24));
-  auto s8 = [](int v) { return uint32_t(v) & 0xFF; };
-  auto s12 = [](int v) { return uint32_t(v) & 0xFFF; };
-  Write(0x324, (s8(0) << 24) | (s8(0) << 16) | (s8(0) << 8) | s8(0));
-  Write(0x328, (s12(24) << 16) | s12(-24));
-  Write(0x32C, (s12(24) << 16) | s12(-24));
-  StartSensor();
-  Start(0x30, kModules | Bit(5), kFrameMask | Bit(16), Bit(4) | Bit(5));
-  const uint32_t* words = nullptr;
-  std::vector<uint32_t> copy(kWbBytes / 4);
-  auto routine = [&](uint32_t status) {
-    if ((status & Bit(16)) && !words) {
-      std::memcpy(copy.data(), wb.virt, kWbBytes);
-      words = copy.data();
-    }
-  };
-  ASSERT_TRUE(Service(Bit(16), 20000, routine) & Bit(16));
-  // The region inside a patch (both patches are larger than a region there).
-  auto region = [&](const BoardChartPatch& p) {
-    uint32_t rx = (p.centreX / 2 - 6) * 16 / kAreaW, ry = (p.centreY / 2 - 3) * 16 / kAreaH;
-    return &words[1 + (ry * 16 + rx) * 8];
-  };
-  const uint32_t* grey = region(kChartPatches[20]);
-  const uint32_t* red = region(kChartPatches[14]);
-  uint32_t quads = (kAreaW / 2 / 16) * (kAreaH / 2 / 16);
-  EXPECT_GE(grey[3], quads) << "every quad of the grey patch";
-  EXPECT_EQ(red[3], 0u) << "no quad of the red patch";
-  EXPECT_GT(red[5], 2 * red[7]) << "the red patch's R sum beyond its B sum";
-  EXPECT_GT(red[4], 0u);
-}
-
 TEST_F(VfeModel, FocusValuesAreHighestAtTheSharpLensPosition) {
   Reset();
   ConfigurePipeline();

@@ -235,6 +235,15 @@ void BoardSensorSetRevision(uint16_t revision);  // registers 0x0002-0x0003
 void BoardSensorNackRegister(uint16_t reg, bool nack);  // transfers touching reg
 void BoardSensorStayInReset(bool stay);        // ignores the release of GPIO 144
 void BoardSensorSetSlowFrames(double factor);  // frame period x factor (>= 1)
+// Defective photosites: each forces the sample at (x, y) of the output (10
+// bits, black level included: 1023 a hot site, 0 a dead one) in every frame
+// from now on, whatever the read-out. An empty list heals them all;
+// BoardSimReset does too.
+struct BoardPixelDefect {
+  uint32_t x, y;  // output coordinates
+  uint16_t value;
+};
+void BoardSensorSetDefects(const std::vector<BoardPixelDefect>& defects);
 // The next `count` transfers are refused: BoardI2cNackNext in board_sim.h.
 
 #endif  // BOARD_SENSOR_H

@@ -14,34 +14,57 @@
 //     camera-interface window: 0 RGGB, 1 GRBG, 2 BGGR, 3 GBRG. The board's
 //     sensor outputs GRBG (kSensorVfePixelOrder = 1). Codes 4-7 (YUV input)
 //     produce no frames; the model counts them as unsupported.
-//  2. Colour conversion: full-range BT.601, Y = 0.299 R + 0.587 G + 0.114 B,
-//     Cb = 128 + 0.564 (B - Y), Cr = 128 + 0.713 (R - Y). Until the colour
-//     stages honour their payloads the 10-bit linear data is brought to 8 bits
-//     by the standard sRGB transfer curve (the neutral stand-in for the gamma
-//     tables); channel gains, white balance, colour correction, luma
-//     adaptation, ASF and chroma suppression pass through. Black level (module
-//     bit 0; 0x194-0x1A0 are the window's 2x2 phases in raster order: top
-//     left, top right, bottom left, bottom right) and the output clamp
-//     (0x2EC/0x2F0) are applied as programmed.
+//  2. The colour stages, in this order, each as its registers say (the module
+//     bits of 0x010 switch them): black level (bit 0; 0x194-0x1A0 the
+//     window's 2x2 phases top left, top right, bottom left, bottom right;
+//     nothing below black wraps, the rest is stretched back to 0..1023);
+//     channel gains (always on; 0x1B4/0x1B8, Q7, by the site's colour, green
+//     of even and of odd rows apart); demosaic; the scalers; white balance
+//     (bit 8; 0x2B4 Q7); colour correction (bit 9; rows and columns in the
+//     order G, B, R, Q + 7 fraction bits, offsets on the 10-bit scale); luma
+//     adaptation (bit 12; tables 14/15 by 0x21C, indexed by the BT.601 luma
+//     of the linear pixel on the 8-bit scale, the gain interpolated over the
+//     two bits below); gamma (bit 13; channels 0, 1, 2 are G, B, R, each from
+//     its bank of 0x220; off, the top 8 of the 10 bits pass); colour
+//     conversion (bit 14; Q8, Y = RtoY R + GtoY G + BtoY B + Yoffset,
+//     Cb = a ((B - G) + b (R - G)) + k_cb, Cr = c (d (B - G) + (R - G)) + k_cr,
+//     each with its p pair where the term in brackets with the p shear is not
+//     negative, else its m pair; Cb and Cr of each 2x2 block from its mean R,
+//     G, B; off, full-range BT.601: Y = 0.299 R + 0.587 G + 0.114 B,
+//     Cb = 128 + 0.564 (B - Y), Cr = 128 + 0.713 (R - Y)); chroma suppression
+//     (bit 16; a block's chroma fades to 128 below luma m1 over 2^n1 levels
+//     and above m3 over 2^n3 levels, unless its larger distance from 128
+//     exceeds mm1, fully kept from mm1 + 2^nn1); the output clamp
+//     (0x2EC/0x2F0). Tables never written read as zero. The spatial stages
+//     (roll-off, bad-pixel correction, ABF, the demosaic switch, ASF) are
+//     item 11.
 //  3. WB/exposure statistics are computed on 2x2 Bayer quads of the statistics
-//     area (0x33C, from the demosaic area's origin), after black level and
+//     area (0x33C, from the demosaic area's origin), after the Bayer stages
+//     (black level, channel gain, roll-off, bad-pixel correction, ABF) and
 //     before white balance: per quad R, G = mean of the two greens, B on the
-//     10-bit scale; Y/Cb/Cr of the quad by the conversion of (2) with Cb, Cr
-//     centred on 0. A quad is near-grey when 0x31C bit 0 is clear (every quad
-//     counts) or when Y lies within [4 x (0x31C bits 16-23), 4 x (bits 24-31)
-//     + 3] and Cr <= m1 Cb / 16 + c1, Cr >= m2 Cb / 16 + c2, Cr <= m3 Cb / 16 +
-//     c3, Cr >= m4 Cb / 16 + c4, slopes m1..m4 the signed bytes of 0x324 (bits
-//     24-31, 16-23, 8-15, 0-7, Q4) and offsets c1..c4 the signed 12-bit fields
-//     of 0x328 (bits 16-27, 0-11) and 0x32C (bits 16-27, 0-11). Words of a
-//     region: 0-2 the sums of Y, Cb + 512 and Cr + 512 over the near-grey
-//     quads (10-bit scale), 3 their count in quads (one quad is four
-//     full-resolution pixels), 4 the sum of Y over all quads, 5-7 the sums of
-//     R, G and B over all quads on the 8-bit scale (value >> 2). Each word
-//     saturates at its field (25, 25, 25, 17, 25, 21, 21, 21 bits). Word 0 of
-//     the buffer is the model's frame number.
-//  4. AF statistics: the focus window (0x2F8/0x2FC) is in field-of-view crop
-//     coordinates; the filter runs on the green samples (the mean of the four
-//     greens around a red or blue site); each |tap sum| is clipped to the
+//     10-bit scale; Y/Cb/Cr of the quad by the full-range BT.601 of (2). A quad is
+//     near-grey when it passes the tests the AWB-extended block enables
+//     (0x31C bit 0: the luma range; bit 1: the chroma lines; neither: every
+//     quad counts), on the 8-bit scale of its payload (Y = Y10 / 4, Cb and Cr
+//     centred on 128): Y within [0x31C bits 16-23, bits 24-31], and
+//       Cb <= m1 Cr / 16 + c1,  Cr >= m2 Cb / 16 + c2,
+//       Cb >= m3 Cr / 16 + c3,  Cr <= m4 Cb / 16 + c4,
+//     slopes m1..m4 the signed bytes of 0x324 (bits 24-31, 16-23, 8-15, 0-7,
+//     Q4) and offsets c1..c4 the signed 12-bit fields of 0x328 (bits 16-27,
+//     0-11) and 0x32C (bits 16-27, 0-11). The block's reset values (slopes 16,
+//     -16, 16, -16; offsets 39, 165, -106, 257) so keep 165 <= Cb + Cr <= 257
+//     and -106 <= Cb - Cr <= 39: grey under any of the board's illuminants.
+//     0x320 (127) is unused. Words of a region: 0-2 the sums of Y, Cb + 512
+//     and Cr + 512 over the near-grey quads (10-bit scale), 3 their count in
+//     quads (one quad is four full-resolution pixels), 4 the sum of Y over all
+//     quads, 5-7 the sums of R, G and B over all quads on the 8-bit scale
+//     (value >> 2). Each word saturates at its field (25, 25, 25, 17, 25, 21,
+//     21, 21 bits). Word 0 of the buffer is the model's frame number. Block 23
+//     (0x36C-0x39C) has no effect: nothing in the camera fills it.
+//  4. AF statistics: the focus window (0x2F8/0x2FC) is in demosaic-area
+//     coordinates, like the field-of-view crop (0x1E0/0x1E4), and sees the
+//     Bayer data of (3); the filter runs on the green samples (the mean of the
+//     four greens around a red or blue site); each |tap sum| is clipped to the
 //     11-bit field of 0x314 (2047); 0x314 bit 21 set adds (clipped^2) >> 8,
 //     clear adds the clipped value. Line pair k is filtered on window row
 //     2k + 2. Grid mode words carry the cell number (row x 16 + column) in
@@ -56,15 +79,65 @@
 //     interface, write masters, ping-pong, pending update, stop status, path
 //     status, frame-drop counters); no configuration register is touched and
 //     the interrupt mask survives.
-//  8. Chroma suppression: not applied (its register fields are stored only).
+//  8. (Chroma suppression: see 2.)
 //  9. The reset acknowledgement (status bit 9) comes kVfeAckDelayNs of board
 //     time after the write of 0x004; the stop status (0x10C bit 5) comes at
 //     once when no frame is being written, else when that write finishes.
-// 10. Scalers average the area each output sample covers; their output
-//     sizes (second and fourth/fifth words) count where the module bit and
-//     the direction's enable are set and the size shrinks, the phase steps are
-//     not read. OUTPUT2 is the main scaler's output; OUTPUT1's luma is the Y
-//     scaler's output of it and its chroma half that in each direction.
+// 10. Scalers average the area each output sample covers. A direction runs
+//     where the module bit and its enable bit are set: its output size is the
+//     size word's bits 16-27 and its step the phase word's bits 0-17 with N in
+//     bits 20-21 (input / output with 12 + N fraction bits). The hardware
+//     refuses a payload it cannot run: an output of 0 or above the input, a
+//     ratio above 32, a step below 1.0, a step that misses the input by more
+//     than one step over the output, or an OUTPUT1 chroma scaler whose output
+//     is not half the luma scaler's. The paths it feeds (the main scaler:
+//     both; OUTPUT1's scalers: OUTPUT1) then write nothing that frame and
+//     report status bit 20 with kVfePathPayloadRefused. OUTPUT2 is the main
+//     scaler's output; OUTPUT1's luma is the Y scaler's output of it and its
+//     chroma half that in each direction.
+// 11. Spatial stages, in this order, each from its own registers:
+//     - Roll-off (module bit 1): 0x1A4 gives the grid cell width - 1 and
+//       height - 1 in 2x2 quads and 1/height (Q12); table 1 holds, per grid
+//       row 0..12, the left-edge gains (Q13) of channels 0/1 (word 2r) and 2/3
+//       (word 2r + 1), then from word 32 the 208 per-quad steps (Q20) of
+//       channels 0/1 and 2/3 in pairs. Channel c is the window's 2x2 phase in
+//       raster order (as for black level). The grid starts at the window's
+//       origin; a row's gain walks its cells step by step (the last step
+//       continues past cell 15), grid rows are blended by (quad row in the
+//       cell) x 1/height, rows past 12 hold. Samples are multiplied and
+//       truncated, at most 1023. Unwritten table memory reads 0.
+//     - Bad-pixel correction (0x1C4 bit 1; minimum and maximum factors Q6 in
+//       bits 8-14 and 16-22; thresholds R 0x1D0 bits 12-23, B bits 0-11, G
+//       0x1D4): with lo/hi the least and greatest of the eight same-colour
+//       neighbours (two samples across, down and diagonally), a sample above
+//       max(hi x max factor, hi + threshold) becomes hi, one below
+//       min(lo x min factor, lo - threshold) becomes lo. The reset thresholds
+//       (4095) never fire.
+//     - Adaptive Bayer filter (0x1C4 bit 0; shift bits 4-7; threshold 0x1C8;
+//       ratio, minimum, maximum 0x1CC bits 0-3, 4-13, 16-25): for a sample
+//       within [minimum, maximum], the same eight neighbours that differ from
+//       it by at most the threshold add their differences; that sum shifted
+//       right by `shift` is the correction, of which (16 - ratio) sixteenths
+//       are applied. The reset values (3, 1023, ratio 15) move a sample a
+//       sixteenth of the way to its neighbours' mean. Bit 2 is unused.
+//     - Samples closer than two to the window's edge pass both filters. The
+//       statistics (3, 4) and the demosaic see the result of all three.
+//     - Demosaic (module bit 4): off, each pixel's R, G and B are its own
+//       sample (a grey mosaic), and bad-pixel correction and ABF are off
+//       with it. 0x1C4 bits 28-30 (slope shift) are unused.
+//     - Adaptive spatial filter (module bit 15), on the main image's luma
+//       before the OUTPUT1 scalers: each edge filter's nine coefficients
+//       (Q4; filter 1 in 0x254/0x258, filter 2 in 0x25C/0x260, six bits each,
+//       the ninth seven) are the top-left quadrant of a 5 x 5 kernel
+//       symmetric about its centre row and column. Its response, shifted
+//       right by 4 + the normalise factor (0x24C bits 24-30), is cored below
+//       E1 in size (0x24C bits 0-6) and clipped to [E3, E2] (filter 1) or
+//       [E5, E4] (filter 2) (0x250 bytes 0-3: E2, E3, E4, E5); the two times
+//       their amounts (Q3, 0x24C bits 8-12 and 16-20) are added to the
+//       smoothed sample (centre 0x248 bits 8-15, surround bits 4-7: centre x
+//       sample + surround x its eight neighbours, over centre + 8 x
+//       surround). Filter mode (0x248 bits 1-2): 0 smoothing only, 1
+//       sharpening only, 2 and 3 both. 0x248 bit 0 and 0x268/0x26C are unused.
 #ifndef BOARD_VFE_H
 #define BOARD_VFE_H
 
@@ -106,6 +179,7 @@ enum BoardVfePathFault : uint32_t {
   kVfePathBusError = 1u << 1,         // the bus refused a write
   kVfePathGeometryMismatch = 1u << 2, // write master smaller than the image
   kVfePathAddressRefused = 1u << 3,   // an address outside every pmem block
+  kVfePathPayloadRefused = 1u << 4,   // a block's payload the pipeline cannot run
 };
 
 enum BoardVfePath { kVfeOutput1 = 0, kVfeOutput2 = 1 };
@@ -121,6 +195,25 @@ void BoardVfeReset();
 // routine has finished (InterruptDone) before it goes on with the next event.
 // Frames keep the sensor's timing otherwise.
 void BoardVfeSetLockStep(bool on, int timeoutMs = 5000);
+
+// The stages of the frame path, for the time the model spends in each.
+enum BoardVfeStage : uint32_t {
+  kVfeStageRender,          // the sensor model's frame
+  kVfeStageBayer,           // camera-interface window, black level and channel gain, the spatial Bayer stages
+  kVfeStageStatistics,      // AF and WB/exposure
+  kVfeStageDemosaic,
+  kVfeStageMainScaler,
+  kVfeStageWhiteBalance,
+  kVfeStageColourCorrection,
+  kVfeStageLumaAdaptation,
+  kVfeStageGamma,
+  kVfeStageColourConversion,
+  kVfeStageChromaSuppression,
+  kVfeStageAsf,
+  kVfeStageOutput,          // output scalers and NV21 (or raw) planes
+  kVfeStageCount
+};
+const char* BoardVfeStageName(BoardVfeStage stage);
 
 // ---- Counters ----------------------------------------------------------------------
 struct BoardVfeCounters {
@@ -142,8 +235,19 @@ struct BoardVfeCounters {
   uint32_t serviceTimeouts = 0;     // lock-step waits that ran out
   uint64_t frameWorkNs = 0;         // CPU time of the model's thread rendering and processing frames
   uint64_t frameWorkMaxNs = 0;      // the most of a single frame
+  uint64_t stageNs[kVfeStageCount] = {};  // the model thread's wall time in each stage
+  uint32_t refusedPayloads = 0;     // path frames not made: a payload the pipeline cannot run
 };
 BoardVfeCounters BoardVfeCounts();
+// CPU time of the model's thread per pipeline stage since the last clear
+// (stages that did not run this frame add nothing).
+struct BoardVfeStageCost {
+  const char* name;
+  uint64_t ns;
+  uint32_t runs;
+};
+std::vector<BoardVfeStageCost> BoardVfeStageCosts();
+void BoardVfeClearStageCosts();
 
 // Every register access with its board time (the latest 100,000).
 struct BoardVfeAccess {

@@ -43,6 +43,7 @@ struct Scene {
   std::shared_ptr<const Plane> planes[3];  // by binning 1, 2
   uint64_t planeGeneration[3] = {};
   std::mutex buildLock;  // one build at a time, outside `lock`
+  std::vector<BoardPixelDefect> defects;
 };
 
 Scene& S() {
@@ -236,6 +237,11 @@ bool BoardSceneUsePpm(const std::string& hostPath) {
   return true;
 }
 
+void BoardSensorSetDefects(const std::vector<BoardPixelDefect>& defects) {
+  std::lock_guard<std::mutex> g(S().lock);
+  S().defects = defects;
+}
+
 void BoardSceneUseChart() {
   std::lock_guard<std::mutex> g(S().lock);
   if (!S().picture) return;
@@ -279,9 +285,24 @@ bool BoardReloadSettings() {
   return ok;
 }
 
+namespace {
+// Defective sites override whatever the scene put there.
+void ApplyDefects(const BoardFrameInfo& frame, uint16_t* dst, size_t stride) {
+  std::lock_guard<std::mutex> g(S().lock);
+  for (const BoardPixelDefect& d : S().defects)
+    if (d.x < frame.width && d.y < frame.height) dst[size_t(d.y) * stride + d.x] = std::min(d.value, kSensorMaxSample);
+}
+}  // namespace
+
 namespace board {
 
-void SceneReset() { BoardReloadSettings(); }
+void SceneReset() {
+  {
+    std::lock_guard<std::mutex> g(S().lock);
+    S().defects.clear();
+  }
+  BoardReloadSettings();
+}
 
 void SceneRender(const BoardFrameInfo& frame, uint16_t* dst, size_t stride) {
   std::shared_ptr<const Plane> plane = PlaneFor(frame.binning);
@@ -301,7 +322,10 @@ void SceneRender(const BoardFrameInfo& frame, uint16_t* dst, size_t stride) {
     }
     if (x < frame.width) out[x] = Sample(black + m0 * in[x]);
   }
-  if (!plane->hasDetail) return;
+  if (!plane->hasDetail) {
+    ApplyDefects(frame, dst, stride);
+    return;
+  }
   // The fine detail around its grey mean, as sharp as the lens makes it.
   const float contrast = BoardFocusContrast(frame.lensCode);
   const float mean = kChartDetailMean;
@@ -313,6 +337,7 @@ void SceneRender(const BoardFrameInfo& frame, uint16_t* dst, size_t stride) {
     for (uint32_t x = plane->detailX; x < x1; ++x)
       out[x] = Sample(black + mul[BoardCfaAt(x, y)] * (mean + contrast * (in[x] - mean)));
   }
+  ApplyDefects(frame, dst, stride);
 }
 
 }  // namespace board

@@ -7,7 +7,7 @@
 // quads (board_vfe.h gives the classification and the scales).
 //
 // Auto focus: a high-pass filter over the green samples of the focus window
-// (0x2F8/0x2FC, in field-of-view crop coordinates), summed per line pair,
+// (0x2F8/0x2FC, in demosaic-area coordinates like the crop), summed per line pair,
 // either over the whole window or over 16 selected cells of a 16 x 16 grid.
 #include <algorithm>
 #include <cstdlib>
@@ -32,27 +32,41 @@ struct Region {
   uint64_t y = 0, cb = 0, cr = 0, count = 0, yAll = 0, r = 0, g = 0, b = 0;
 };
 
-// Near-grey test in the 10-bit Cb/Cr plane centred on 0.
+// Near-grey test of the AWB-extended block (0x31C-0x32C) on the 8-bit scale
+// the payload is written in: Y in [luma min, luma max] when 0x31C bit 0 is
+// set, and inside the four chroma lines when bit 1 is set, with Cb and Cr
+// centred on 128:
+//   Cb <= m1 Cr / 16 + c1,  Cr >= m2 Cb / 16 + c2,
+//   Cb >= m3 Cr / 16 + c3,  Cr <= m4 Cb / 16 + c4.
+// With the block's reset values (16, -16, 16, -16; 39, 165, -106, 257) this is
+// the band 165 <= Cb + Cr <= 257, -106 <= Cb - Cr <= 39 around grey, wide
+// towards green and warm light where uncorrected greys fall.
 struct GreyBox {
-  bool on = false;
-  int32_t yMin = 0, yMax = 1023;
+  bool lumaTest = false, chromaTest = false;
+  int32_t yMin = 0, yMax = 255;
   int32_t slope[4] = {};   // Q4
   int32_t offset[4] = {};
-  bool Inside(int32_t y, int32_t cb, int32_t cr) const {
-    if (!on) return true;
-    if (y < yMin || y > yMax) return false;
-    auto line = [&](int k) { return ((slope[k] * cb) >> 4) + offset[k]; };
-    return cr <= line(0) && cr >= line(1) && cr <= line(2) && cr >= line(3);
+  // y, cb, cr on the 10-bit scale with Cb, Cr centred on 0.
+  bool Inside(int32_t y10, int32_t cb10, int32_t cr10) const {
+    if (lumaTest) {
+      int32_t y = y10 >> 2;
+      if (y < yMin || y > yMax) return false;
+    }
+    if (!chromaTest) return true;
+    // 8-bit Cb, Cr centred on 128, kept in quarter steps (x4) for the comparisons.
+    int32_t cb = cb10 + 512, cr = cr10 + 512;
+    return 16 * cb <= slope[0] * cr + 64 * offset[0] && 16 * cr >= slope[1] * cb + 64 * offset[1] &&
+           16 * cb >= slope[2] * cr + 64 * offset[2] && 16 * cr <= slope[3] * cb + 64 * offset[3];
   }
 };
 
 GreyBox MakeGreyBox(const RegisterImage& regs) {
   GreyBox g;
   uint32_t cfg = RegAt(regs, kRegAwbConfig);
-  g.on = (cfg & 1) != 0;
-  g.yMin = int32_t((cfg >> 16) & 0xFF) * 4;
-  uint32_t yMax = (cfg >> 24) & 0xFF;
-  g.yMax = yMax == 0 ? 1023 : int32_t(yMax) * 4 + 3;
+  g.lumaTest = (cfg & 1) != 0;
+  g.chromaTest = (cfg & 2) != 0;
+  g.yMin = int32_t((cfg >> 16) & 0xFF);
+  g.yMax = int32_t((cfg >> 24) & 0xFF);
   uint32_t s = RegAt(regs, kRegAwbSlopes);
   for (int k = 0; k < 4; ++k) g.slope[k] = Signed(s >> (24 - 8 * k), 8);
   uint32_t o12 = RegAt(regs, kRegAwbOffsets12), o34 = RegAt(regs, kRegAwbOffsets34);
@@ -151,10 +165,11 @@ void ComputeAfStats(const RegisterImage& regs, const BayerView& win, const Bayer
                     uint32_t serial, std::vector<uint32_t>* words) {
   uint32_t wnd = RegAt(regs, kRegAfWindow), size = RegAt(regs, kRegAfCells);
   bool cellMode = (wnd >> 31) != 0;
-  Crop crop = FovCrop(regs, win);
-  // Window in window-sample coordinates, kept two samples clear of the edges.
-  uint32_t left = kDemosaicMarginX + crop.x + ((wnd >> 16) & 0xFFF);
-  uint32_t top = kDemosaicMarginY + crop.y + (wnd & 0xFFF);
+  // The window is given in demosaic-area coordinates, as the field-of-view
+  // crop is (the configuration places it inside the crop itself); here it goes
+  // to window-sample coordinates, kept two samples clear of the edges.
+  uint32_t left = kDemosaicMarginX + ((wnd >> 16) & 0xFFF);
+  uint32_t top = kDemosaicMarginY + (wnd & 0xFFF);
   uint32_t width = (size >> 16) & 0xFFF, height = size & 0xFFF;
   left = std::max(left, 3u);
   top = std::max(top, 3u);

@@ -6,6 +6,8 @@
 
 #include <stdint.h>
 
+#include <time.h>
+
 #include <array>
 #include <vector>
 
@@ -36,6 +38,30 @@ struct FrameProducts {
   OutputImage out[2];
   std::vector<uint32_t> af, wb;
   bool unsupported = false;
+  bool refused[2] = {};  // per path: a block's payload the hardware cannot run
+  uint64_t stageNs[kVfeStageCount] = {};  // this frame's time in each stage
+};
+
+// Time spent in each stage of a frame (the model thread's wall clock): Lap()
+// starts a lap, Lap(stage) adds the lap to the stage and starts the next.
+class StageClock {
+ public:
+  explicit StageClock(uint64_t* ns) : ns_(ns), t_(Now()) {}
+  void Lap() { t_ = Now(); }
+  void Lap(BoardVfeStage stage) {
+    int64_t now = Now();
+    ns_[stage] += uint64_t(now - t_);
+    t_ = now;
+  }
+
+ private:
+  static int64_t Now() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+  }
+  uint64_t* ns_;
+  int64_t t_;
 };
 
 // Renders the sensor frame and runs it through the pipeline (pipeline.cpp).
@@ -73,12 +99,47 @@ Crop FovCrop(const RegisterImage& regs, const BayerView& window);
 // 3 lines below the window origin.
 void ComputeWbExpStats(const RegisterImage& regs, const BayerView& window, const BayerLut& lut, uint32_t serial,
                        std::vector<uint32_t>* words);
-// The AF window lies in field-of-view crop coordinates.
+// The AF window lies in demosaic-area coordinates, as the crop does.
 void ComputeAfStats(const RegisterImage& regs, const BayerView& window, const BayerLut& lut, uint32_t sensorHeight,
                     uint32_t serial, std::vector<uint32_t>* words);
 
 constexpr uint32_t kDemosaicMarginX = 6;
 constexpr uint32_t kDemosaicMarginY = 3;
+
+// ---- Spatial stages (spatial.cpp) ------------------------------------------------------
+using TableImage = std::array<std::vector<uint32_t>, kTableCount>;
+
+// Working planes of the Bayer stages, kept by the caller from frame to frame.
+struct BayerPlanes {
+  std::vector<uint16_t> a, b;
+};
+// Roll-off, bad-pixel correction and the adaptive Bayer filter, in that order,
+// over the whole window. When any of them is on, the window is linearised
+// through `*lut` into `work`, corrected there, and `*window` and `*lut` are
+// pointed at the result and at the identity table (true); else nothing
+// changes (false).
+bool BayerSpatialStages(const RegisterImage& regs, const TableImage& tables, BayerView* window, const BayerLut** lut,
+                        BayerPlanes* work);
+// Module bit 4: with the demosaic off every colour of a pixel is its own sample.
+bool DemosaicEnabled(const RegisterImage& regs);
+// The adaptive spatial filter on the main image's luma, in place (module bit 15).
+void AdaptiveSpatialFilter(const RegisterImage& regs, uint8_t* luma, uint32_t width, uint32_t height);
+
+// ---- Stage costs ------------------------------------------------------------------------
+// CPU time of the engine thread per stage, for the benchmark (board_vfe.h).
+enum Stage : int { kStageBayerLinear, kStageRolloff, kStageBadPixel, kStageAbf, kStageAsf, kStageCount };
+void AddStageTime(Stage stage, int64_t ns);
+class StageTimer {
+ public:
+  explicit StageTimer(Stage stage);
+  ~StageTimer();
+  StageTimer(const StageTimer&) = delete;
+  StageTimer& operator=(const StageTimer&) = delete;
+
+ private:
+  Stage stage_;
+  int64_t start_;
+};
 
 }  // namespace board::vfe
 
