@@ -11,6 +11,7 @@
 #include "orbhost_test.h"
 #include "pvlptr.h"
 #include "vfeconfigdoubles.h"
+#include "vfetuningfixture.h"
 
 namespace vfeconfigtest {
 
@@ -24,10 +25,11 @@ std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
   return info.param.name;
 }
 
-class VfeBlockFixture {
+class VfeBlockFixture : public VfeTuningFixture {
  protected:
   void SetUpBlocks() {
     ASSERT_EQ(PVL_OK, env_env_CreateInstance(ZUEUID_CLASS_ENV, env_.Out()));
+    SetUpTuning();
     blocks_ = OrbhostTest_LiveBlocks(nullptr);
     service_ = new VfeServiceDouble(env_.Get());
     service_->settings = &settings_;
@@ -37,6 +39,7 @@ class VfeBlockFixture {
     delete service_;
     service_ = nullptr;
     EXPECT_EQ(OrbhostTest_LiveBlocks(nullptr), blocks_) << "framework blocks left";
+    TearDownTuning();
     env_.Reset();
   }
   // OUTPUT1 alone, running at this size.

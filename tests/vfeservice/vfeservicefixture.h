@@ -32,6 +32,7 @@
 #include "vfedriver.h"
 #include "vfedriverobject.h"
 #include "vfeservice.h"
+#include "vfetuningfixture.h"
 #include "wince.h"
 
 namespace vfeservicetest {
@@ -53,6 +54,10 @@ class SettingsDouble final : public IVfeSettings {
   std::vector<uint8_t> windows{5, 6};
   PvlResult windowResult = PVL_OK;
   int32_t maxCropRaw = 0;
+  CameraRange contrast{0, 10000, 1, 100, 100}, brightness{-10000, 10000, 1, 0, 0}, saturation{0, 10000, 1, 100, 100};
+  CameraFloatRange hue{-180.0f, 180.0f, 1.0f, 0.0f, 0.0f};
+  uint32_t effectMode = 0, aecIndex = 0, illuminant = 10;
+  CFixedPoint unity{1.0};
 
   SettingsDouble() { SetSize(1296, 972); }
   void SetSize(uint32_t w, uint32_t h) {
@@ -87,28 +92,29 @@ class SettingsDouble final : public IVfeSettings {
   SD_FIELD(GetSensorGeometry, SensorGeometry, geometry)
   SD_FIELD(GetSensorModeInfo, SensorModeInfo, modeInfo)
   SD_FIELD(GetCropFactor, CFixedPoint, crop)
+  // Neutral picture settings for the image blocks.
+  SD_FIELD(GetContrast, CameraRange, contrast)
+  SD_FIELD(GetBrightness, CameraRange, brightness)
+  SD_FIELD(GetSaturation, CameraRange, saturation)
+  SD_FIELD(GetHueAngle, CameraFloatRange, hue)
+  SD_FIELD(GetImageEffectMode, uint32_t, effectMode)
+  SD_FIELD(GetDigitalGain, CFixedPoint, unity)
+  SD_FIELD(GetExposureGain, CFixedPoint, unity)
+  SD_FIELD(GetAecIndex, uint32_t, aecIndex)
+  SD_FIELD(GetWhiteBalanceIlluminant, uint32_t, illuminant)
 #undef SD_FIELD
 #define SD_NONE(Name, Type) \
   PvlResult Name(Type*) override { return PVL_E_UNSUPPORTED; }
-  SD_NONE(GetContrast, CameraRange)
-  SD_NONE(GetBrightness, CameraRange)
   SD_NONE(GetGammaCurve, CameraFloatRange)
-  SD_NONE(GetImageEffectMode, uint32_t)
   SD_NONE(GetImageEffect, uint32_t)
   SD_NONE(GetFixedCbOffset, CameraRange)
   SD_NONE(GetFixedCrOffset, CameraRange)
-  SD_NONE(GetSaturation, CameraRange)
-  SD_NONE(GetHueAngle, CameraFloatRange)
   SD_NONE(GetSharpness, CameraRange)
-  SD_NONE(GetDigitalGain, CFixedPoint)
   SD_NONE(GetReservedFlag, uint8_t)
-  SD_NONE(GetWhiteBalanceIlluminant, uint32_t)
   SD_NONE(GetAwbFlagB, uint8_t)
-  SD_NONE(GetAecIndex, uint32_t)
   SD_NONE(GetAecFlagA, uint8_t)
   SD_NONE(GetFlashNeeded, uint8_t)
   SD_NONE(GetFocusState, uint32_t)
-  SD_NONE(GetExposureGain, CFixedPoint)
   SD_NONE(GetAecWordB, uint32_t)
   SD_NONE(GetLumaAdaptationMode, uint32_t)
   SD_NONE(GetOutputDescription, CameraOutputDescription)
@@ -118,8 +124,15 @@ class SettingsDouble final : public IVfeSettings {
     maxCropRaw = factor->GetRawValue();
     return PVL_OK;
   }
-  PvlResult GetWhiteBalanceGains(CFixedPoint*, CFixedPoint*, CFixedPoint*) override { return PVL_E_UNSUPPORTED; }
-  PvlResult GetAecPair(uint32_t*, uint8_t*) override { return PVL_E_UNSUPPORTED; }
+  PvlResult GetWhiteBalanceGains(CFixedPoint* red, CFixedPoint* green, CFixedPoint* blue) override {
+    *red = *green = *blue = unity;
+    return PVL_OK;
+  }
+  PvlResult GetAecPair(uint32_t* settled, uint8_t* dark) override {
+    *settled = 30;
+    *dark = 0;
+    return PVL_OK;
+  }
   PvlResult GetAFWindowConfig(uint8_t* whole, uint8_t* cells, int32_t capacity, int32_t* count) override {
     if (windowResult != PVL_OK) return windowResult;
     *whole = wholeFrame;
@@ -208,7 +221,7 @@ constexpr uint16_t kAreaW = kWindowW - 12, kAreaH = kWindowH - 6;
 constexpr uint16_t kMainW = 642, kMainH = 483;
 constexpr uint16_t kOut1W = 320, kOut1H = 240;
 
-class VfeServiceTest : public ::testing::Test {
+class VfeServiceTest : public ::testing::Test, public vfeconfigtest::VfeTuningFixture {
  protected:
   void SetUp() override {
     BoardSimReset();
@@ -223,6 +236,7 @@ class VfeServiceTest : public ::testing::Test {
     ASSERT_EQ(PVL_OK, env_env_CreateInstance(ZUEUID_CLASS_ENV, env_.Out()));
     ASSERT_EQ(PVL_OK, OrbhostTest_RegisterClass(ZUEUID_CLASS_VFE_DRIVER, &VfeDriver_CreateInstance));
     ASSERT_EQ(PVL_OK, OrbhostTest_RegisterClass(ZUEUID_CLASS_BUFFER_MANAGER, &CMCameraBufferManager::CreateInstance));
+    SetUpTuning();
     ASSERT_EQ(PVL_OK, VfeService_CreateInstance(env_.Get(), ZUEUID_CLASS_VFE_SERVICE, nullptr, service_.Out()));
     svc_ = static_cast<CVfeService*>(service_.Get());
   }
@@ -236,6 +250,7 @@ class VfeServiceTest : public ::testing::Test {
     sink_.ReleaseHeld();
     bms_.clear();
     service_.Reset();
+    TearDownTuning();
     EXPECT_EQ(pmemBlocks_, ChipSimPmemBlocks().size()) << "contiguous memory left behind";
     BoardSetCameraTestMode(false);
     BoardVfeReset();

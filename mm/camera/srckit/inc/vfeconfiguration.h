@@ -14,6 +14,7 @@
 #include "ienv.h"
 #include "ivfeservice.h"
 #include "pvlobject.h"
+#include "runtimetuningitem.h"
 #include "vfedriver.h"
 
 #define ZUEUID_IFACE_VFE_CONFIGURATION 0x0104ef6cu
@@ -40,6 +41,13 @@ static_assert(offsetof(CTuningFlag, changed) == 1, "marker is the high byte");
 inline uint8_t ByteToBool(uint32_t value) { return (value & 0xFFu) != 0 ? 1 : 0; }
 inline bool IsSucceeded(PvlResult r) { return r == PVL_OK; }
 inline bool IsFailed(PvlResult r) { return r != PVL_OK; }
+
+// Publishes a block's switch (one u16 over value and marker) or a payload
+// field under its key, when the service keeps a registry; a refused key is
+// not an error.
+void VfeRegisterFlag(IVfeServiceInternal* service, const char* name, CTuningFlag* flag);
+void VfeRegisterField(IVfeServiceInternal* service, const char* name, void* field, uint32_t type,
+                      uint16_t count = 1);
 
 // (x - lower) / (upper - lower) in single precision, not clamped; equal bounds 14.
 PvlResult GetInterpolationFactor(int32_t x, int32_t lower, int32_t upper, float* out);
@@ -128,3 +136,14 @@ static_assert(offsetof(VfeFrameDropCmd, output1Pattern) == 4 && offsetof(VfeFram
               "frame-drop words");
 static_assert(offsetof(VfeBlock23Cmd, field20) == 20 && offsetof(VfeBlock23Cmd, field22) == 22,
               "block-23 window (sizes minus one)");
+static_assert(offsetof(VfeBlackLevelCmd, level) == 2, "four levels from byte 2");
+static_assert(offsetof(VfeWhiteBalanceCmd, gainR) == 2 && offsetof(VfeWhiteBalanceCmd, gainB) == 4 &&
+                  offsetof(VfeWhiteBalanceCmd, gainG) == 6,
+              "white balance red, blue, green");
+static_assert(offsetof(VfeColorCorrCmd, qFactor) == 4 && offsetof(VfeColorCorrCmd, offset) == 26,
+              "colour correction Q and offsets");
+static_assert(offsetof(VfeChromaSuppCmd, lumaThreshold) == 1 && offsetof(VfeChromaSuppCmd, lumaShift) == 3 &&
+                  offsetof(VfeChromaSuppCmd, chromaShift) == 5 && offsetof(VfeChromaSuppCmd, chromaThreshold) == 6,
+              "chroma suppression m1, m3, n1, n3, nn1, mm1");
+static_assert(offsetof(VfeGammaCmd, channels) == 4 && offsetof(VfeGammaCmd, table) == 8, "gamma select and curve");
+static_assert(offsetof(VfeLumaAdaptationCmd, table) == 2, "luma ratio table");

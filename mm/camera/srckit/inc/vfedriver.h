@@ -367,7 +367,9 @@ struct VfeGammaCmd {
 };
 static_assert(sizeof(VfeGammaCmd) == 520);
 
-// Commands 15 and 36 (30 bytes).
+// Commands 15 and 36 (30 bytes). matrix: the chroma coefficients am, ap, bm,
+// bp, cm, cp, dm, dp (Q8), then k_cr and k_cb; offset: the luma coefficients
+// RtoY, GtoY, BtoY (Q8), indexed by the names below; field28: the luma offset.
 struct VfeColorConvCmd {
   uint8_t enable;           // module enable 14
   uint8_t reserved1;
@@ -376,8 +378,16 @@ struct VfeColorConvCmd {
   uint8_t field28;          // 0x244
   uint8_t reserved29;
 };
+enum : uint32_t { kColorConvKcr = 8, kColorConvKcb = 9 };           // in matrix
+enum : uint32_t { kColorConvRtoY = 0, kColorConvGtoY = 1, kColorConvBtoY = 2 };  // in offset
 static_assert(sizeof(VfeColorConvCmd) == 30);
+static_assert(offsetof(VfeColorConvCmd, matrix) + 2 * kColorConvKcr == 18, "k_cr");
+static_assert(offsetof(VfeColorConvCmd, matrix) + 2 * kColorConvKcb == 20, "k_cb");
 static_assert(offsetof(VfeColorConvCmd, offset) == 22);
+static_assert(offsetof(VfeColorConvCmd, offset) + 2 * kColorConvRtoY == 22, "RtoY");
+static_assert(offsetof(VfeColorConvCmd, offset) + 2 * kColorConvGtoY == 24, "GtoY");
+static_assert(offsetof(VfeColorConvCmd, offset) + 2 * kColorConvBtoY == 26, "BtoY");
+static_assert(offsetof(VfeColorConvCmd, field28) == 28, "luma offset");
 
 // Commands 16 and 37 (7 bytes).
 struct VfeChromaSuppCmd {

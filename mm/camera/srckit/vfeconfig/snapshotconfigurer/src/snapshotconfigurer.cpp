@@ -105,7 +105,7 @@ PvlResult CSnapshotConfigurer::ConfigureCore() {
   if (r == PVL_OK) r = VfeComputeThenApply(output, [&] { return output->Configure(); });
   if (r == PVL_OK && m_sensor.IsBayer()) {
     for (int32_t command : kBayerBlocks) {
-      r = CNeutralBlockStub::Apply(m_service, command);
+      r = VfeBayerBlockStep(m_service, m_settings, VfeChain::Snapshot, command);
       if (r != PVL_OK) return r;
     }
     CWBExpStatsConfiguration* stats = m_service->GetWBExpStatsConfiguration();

@@ -3,7 +3,14 @@
 #include <string.h>
 
 #include "camerasettings.h"
+#include "blacklevelconfiguration.h"
 #include "cfixedpoint.h"
+#include "channelgainconfiguration.h"
+#include "chromasuppconfiguration.h"
+#include "colorconvconfiguration.h"
+#include "colorcorrconfiguration.h"
+#include "gammaconfiguration.h"
+#include "whitebalanceconfiguration.h"
 #include "fovcropconfiguration.h"
 #include "mainscalerconfiguration.h"
 #include "neutralblockstub.h"
@@ -98,19 +105,25 @@ PvlResult CUpdateAllConfigurer::ConfigureCore() {
   if (r == PVL_OK) r = chroma->SendUpdate();
   if (r != PVL_OK) return r;
 
-  // The image blocks' own tuning-changed markers join these tests once the
-  // blocks compute their payloads.
-  Optional(m_service, exposureChanged, VFE_CMD_BLACK_LEVEL_UPDATE);
-  Optional(m_service, digitalGainChanged, VFE_CMD_CHANNEL_GAIN_UPDATE);
+  // A block also runs when the tuning tool changed one of its switches.
+  CBlackLevelConfiguration* blackLevel = m_service->GetBlackLevelConfiguration();
+  CChannelGainConfiguration* channelGain = m_service->GetChannelGainConfiguration();
+  CWhiteBalanceConfiguration* whiteBalance = m_service->GetWhiteBalanceConfiguration();
+  CColorCorrConfiguration* colorCorr = m_service->GetColorCorrConfiguration();
+  CGammaConfiguration* gamma = m_service->GetGammaConfiguration();
+  CColorConvConfiguration* colorConv = m_service->GetColorConvConfiguration();
+  CChromaSuppConfiguration* chromaSupp = m_service->GetChromaSuppConfiguration();
+  if (exposureChanged || (blackLevel && blackLevel->HasTuningChanged())) (void)VfeUpdateBlock(blackLevel, s);
+  if (digitalGainChanged || (channelGain && channelGain->HasTuningChanged())) (void)VfeUpdateBlock(channelGain, s);
   if (exposureChanged && CNeutralBlockStub::Apply(m_service, VFE_CMD_DEMOSAIC_UPDATE1) == PVL_OK)
     (void)CNeutralBlockStub::Apply(m_service, VFE_CMD_DEMOSAIC_UPDATE2);
-  Optional(m_service, true, VFE_CMD_WHITE_BALANCE_UPDATE);
-  if (exposureChanged || !full) r = CNeutralBlockStub::Apply(m_service, VFE_CMD_COLOR_CORR_UPDATE);
-  if (r == PVL_OK && (pictureChanged || !full)) r = CNeutralBlockStub::Apply(m_service, VFE_CMD_GAMMA_UPDATE);
-  if (r == PVL_OK) r = CNeutralBlockStub::Apply(m_service, VFE_CMD_COLOR_CONV_UPDATE);
+  (void)VfeUpdateBlock(whiteBalance, s);
+  if (exposureChanged || !full || (colorCorr && colorCorr->HasTuningChanged())) r = VfeUpdateBlock(colorCorr, s);
+  if (r == PVL_OK && (pictureChanged || !full || (gamma && gamma->IsTuningChanged()))) r = VfeUpdateBlock(gamma, s);
+  if (r == PVL_OK) r = VfeUpdateBlock(colorConv, s);
   if (r != PVL_OK) return r;
   Optional(m_service, exposureChanged, VFE_CMD_ASF_UPDATE);
-  Optional(m_service, exposureChanged, VFE_CMD_CHROMA_SUPP_UPDATE);
+  if (exposureChanged || (chromaSupp && chromaSupp->HasTuningChanged())) (void)VfeUpdateBlock(chromaSupp, s);
   Optional(m_service, true, VFE_CMD_AWBEXT_STATS_UPDATE);
   Optional(m_service, afChanged, VFE_CMD_AF_STATS_UPDATE);
 

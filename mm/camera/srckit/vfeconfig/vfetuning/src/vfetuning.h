@@ -12,6 +12,11 @@
 
 class IVfeSettings;
 
+// Which chain computes a block: it picks the tuning identifiers (preview or
+// snapshot) and the variant's behaviour (smoothing, snapshot gains, the
+// update command while video runs).
+enum class VfeChain : uint8_t { Video, Snapshot, Runtime };
+
 // Where the tuning-parameter face comes from (the environment's tuning-data
 // service, or a test's).
 typedef PvlResult (*VfeTuningSource)(ITuningParams** out);
@@ -23,6 +28,10 @@ class CVfeTuning {
   static PvlResult GetChannelGains(TuningParamId id, TuningChannelGains* out, VfeTuningSource source = nullptr);
   static PvlResult GetChromaSuppTable(TuningParamId id, TuningChromaSupp* out, VfeTuningSource source = nullptr);
   static PvlResult GetColorConvTable(TuningParamId id, TuningColorConvMatrix* out, VfeTuningSource source = nullptr);
+  static PvlResult GetColorCorrMatrix(TuningParamId id, TuningColorCorrMatrix* out, VfeTuningSource source = nullptr);
+  static PvlResult GetBlackLevelValue(TuningParamId id, TuningBlackLevel4Channel* out,
+                                     VfeTuningSource source = nullptr);
+  static PvlResult GetGammaTable(TuningParamId id, TuningGammaTable* out, VfeTuningSource source = nullptr);
 
   // Throw Camera::CZUEException with the failing code. A source that succeeds
   // without an interface counts as no tuning data (13).

@@ -71,7 +71,7 @@ PvlResult CVideoConfigurer::ConfigureCore() {
 
 PvlResult CVideoConfigurer::ConfigureBayerBlocks() {
   for (int32_t command : kBayerBlocks) {
-    PvlResult r = CNeutralBlockStub::Apply(m_service, command);
+    PvlResult r = VfeBayerBlockStep(m_service, m_settings, VfeChain::Video, command);
     if (r != PVL_OK) return r;
   }
   CCamifConfiguration* camif = m_service->GetCamifConfiguration();
