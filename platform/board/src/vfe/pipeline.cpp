@@ -19,6 +19,8 @@ namespace board::vfe {
 namespace {
 
 uint32_t RegAt(const RegisterImage& r, uint32_t offset) { return r[offset / 4]; }
+inline __m128i Load8(const uint16_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline void Store8(uint16_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
 
 // ---- Camera interface -------------------------------------------------------------
 // Keeps sample i of a line (line i of the frame) when bit i mod 16 of its
@@ -190,19 +192,32 @@ void DemosaicRow(LinearRows& lin, uint32_t order, uint32_t y, uint16_t* r, uint1
   int rowColour = BayerColour(order, greenFirst ? wx + 1 : wx, wy);  // R or B
   uint16_t* c = rowColour == 0 ? r : b;
   uint16_t* o = rowColour == 0 ? b : r;
+  // Eight sites at a time: every average for every site, then each site
+  // keeps the ones of its kind (green sites on the even or the odd lanes).
+  const __m128i two = _mm_set1_epi16(2);
+  const __m128i greenLanes = greenFirst ? _mm_set_epi16(0, -1, 0, -1, 0, -1, 0, -1) : _mm_set_epi16(-1, 0, -1, 0, -1, 0, -1, 0);
+  auto pick = [&](__m128i atGreen, __m128i atColour) {
+    return _mm_or_si128(_mm_and_si128(greenLanes, atGreen), _mm_andnot_si128(greenLanes, atColour));
+  };
   uint32_t x = 0;
-  if (greenFirst) {
-    for (; x + 1 < w; x += 2) {
+  for (; x + 8 <= w; x += 8) {
+    __m128i m = Load8(mid + x), ml = Load8(mid + x - 1), mr = Load8(mid + x + 1);
+    __m128i u = Load8(up + x), ul = Load8(up + x - 1), ur = Load8(up + x + 1);
+    __m128i d = Load8(dn + x), dl = Load8(dn + x - 1), dr = Load8(dn + x + 1);
+    __m128i across = _mm_avg_epu16(ml, mr), along = _mm_avg_epu16(u, d);
+    __m128i cross = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(_mm_add_epi16(ml, mr), _mm_add_epi16(u, d)), two), 2);
+    __m128i diagonal = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(_mm_add_epi16(ul, ur), _mm_add_epi16(dl, dr)), two), 2);
+    Store8(g + x, pick(m, cross));
+    Store8(c + x, pick(across, m));
+    Store8(o + x, pick(along, diagonal));
+  }
+  bool green = greenFirst;  // the kind of site x
+  for (; x < w; ++x, green = !green) {
+    if (green) {
       GreenSite(up, mid, dn, x, g, c, o);
-      ColourSite(up, mid, dn, x + 1, g, c, o);
-    }
-    if (x < w) GreenSite(up, mid, dn, x, g, c, o);
-  } else {
-    for (; x + 1 < w; x += 2) {
+    } else {
       ColourSite(up, mid, dn, x, g, c, o);
-      GreenSite(up, mid, dn, x + 1, g, c, o);
     }
-    if (x < w) ColourSite(up, mid, dn, x, g, c, o);
   }
 }
 
@@ -320,8 +335,6 @@ inline int32_t Signed(uint32_t v, uint32_t bits) {
 // 32 bits (a x p + b x q), which holds every product of a 10-bit sample and a
 // 12-bit coefficient exactly.
 inline __m128i Pairs(int32_t a, int32_t b) { return _mm_set1_epi32(int32_t((uint32_t(b) << 16) | (uint32_t(a) & 0xFFFF))); }
-inline __m128i Load8(const uint16_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-inline void Store8(uint16_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
 // (x, y) lane pairs of eight samples: the low four and the high four.
 struct Interleaved {
   __m128i lo, hi;
