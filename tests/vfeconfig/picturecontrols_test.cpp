@@ -138,6 +138,12 @@ const ControlCase kControlCases[] = {
        s->effect = 2;
      },
      Measured::Spread, -300, -150},
+    {"SepiaEffectTintsTheGreys", ZUEUID_CONFIG_IMAGE_EFFECT,
+     [](SettingsDouble* s) {
+       s->effectMode = 1;
+       s->effect = 3;
+     },
+     Measured::RedBlue, 20, 50},
     {"WarmerWhiteBalanceTurnsGreysRed", ZUEUID_CONFIG_UPDATE_ALL,
      [](SettingsDouble* s) {
        s->wbRed = CFixedPoint(1.5);
