@@ -6,6 +6,7 @@
 
 #include <array>
 
+#include "runtimetuning.h"
 #include "vfeconfigfixture.h"
 
 namespace vfeconfigtest {
@@ -185,6 +186,39 @@ TEST_F(ColorConvBlockTest, PayloadBytesInTheDriversLayout) {
   EXPECT_EQ(77, word(22)) << "RtoY";
   EXPECT_EQ(150, word(24)) << "GtoY";
   EXPECT_EQ(29, word(26)) << "BtoY";
+}
+
+// The tuning tool's keys reach the fields they name: the luma keys the
+// coefficient of their colour, wherever the list puts them.
+TEST_F(ColorConvBlockTest, KeysReachTheFieldsTheyName) {
+  CRuntimeTuning* registry = nullptr;
+  ASSERT_EQ(PVL_OK, CRuntimeTuning::New(env_.Get(), &registry));
+  CColorConvConfiguration* block = nullptr;
+  service_->registry = registry;
+  ASSERT_EQ(PVL_OK, CColorConvConfiguration::Create(service_, &block));
+  service_->registry = nullptr;
+  const uint8_t* payload = reinterpret_cast<const uint8_t*>(&block->GetPayload());
+  const struct {
+    const char* name;
+    size_t offset;
+  } kKeys[] = {{"ColorConv-Current-CbScalingNegative_am", 2}, {"ColorConv-Current-DiffBGtoCrShearingPositive_dp", 16},
+               {"ColorConv-Current-CROffset_k_cr", 18},        {"ColorConv-Current-CBOffset_k_cb", 20},
+               {"ColorConv-Current-RtoY", 22},                 {"ColorConv-Current-GtoY", 24},
+               {"ColorConv-Current-BtoY", 26},                 {"ColorConv-Current-Yoffset", 28}};
+  ASSERT_EQ(16u, registry->ItemCount());
+  EXPECT_EQ(std::string("ColorConv-Enable"), registry->Item(0)->name);
+  EXPECT_EQ(static_cast<void*>(&block->Enable()), registry->Item(0)->value);
+  EXPECT_EQ(std::string("ColorConv-Current-GtoY"), registry->Item(12)->name) << "the tool's order is kept";
+  for (const auto& k : kKeys) {
+    const RuntimeTuningItem* item = nullptr;
+    for (uint16_t i = 0; i < registry->ItemCount(); ++i) {
+      if (std::string(registry->Item(i)->name) == k.name) item = registry->Item(i);
+    }
+    ASSERT_NE(nullptr, item) << k.name;
+    EXPECT_EQ(static_cast<const void*>(payload + k.offset), item->value) << k.name;
+  }
+  static_cast<IVfeConfiguration*>(block)->Release();
+  registry->Release();
 }
 
 TEST_F(ColorConvBlockTest, AScaleReaching4FallsBackToThePlainRecord) {

@@ -6,6 +6,7 @@
 
 #include <array>
 
+#include "runtimetuning.h"
 #include "vfeconfigfixture.h"
 
 namespace vfeconfigtest {
@@ -237,6 +238,28 @@ TEST_F(GammaTest, AStillWithLumaAdaptationButNoPreviewCurveComputesOne) {
   ASSERT_EQ(PVL_OK, service_->gamma->Configure(&settings_, VfeChain::Snapshot));
   EXPECT_EQ(6u, Payload().channels);
   EXPECT_EQ(64, Value(Payload().table[64]));
+}
+
+// The tool writes a switch as one u16: 257 turns it on and marks it changed,
+// which makes the next update-all recompute the curve; 0 turns it off quietly.
+TEST_F(GammaTest, TheToolWritesTheSwitchesWithTheirMarkers) {
+  CRuntimeTuning* registry = nullptr;
+  ASSERT_EQ(PVL_OK, CRuntimeTuning::New(env_.Get(), &registry));
+  CGammaConfiguration* block = nullptr;
+  service_->registry = registry;
+  ASSERT_EQ(PVL_OK, CGammaConfiguration::Create(service_, &block));
+  service_->registry = nullptr;
+  ASSERT_EQ(2u, registry->ItemCount());
+  EXPECT_EQ(std::string("Gamma-Enable"), registry->Item(0)->name);
+  EXPECT_EQ(std::string("Gamma-ControlEnable"), registry->Item(1)->name);
+  ASSERT_EQ(PVL_OK, registry->Face()->SetValue(0, 0, "0"));
+  EXPECT_EQ(0, block->Enable().value);
+  EXPECT_FALSE(block->IsTuningChanged());
+  ASSERT_EQ(PVL_OK, registry->Face()->SetValue(0, 0, "257"));
+  EXPECT_EQ(1, block->Enable().value);
+  EXPECT_TRUE(block->IsTuningChanged());
+  static_cast<IVfeConfiguration*>(block)->Release();
+  registry->Release();
 }
 
 TEST_F(GammaTest, FailuresEndWithTheirCodes) {

@@ -349,7 +349,7 @@ class VfeServiceDouble final : public IVfeServiceInternal {
   IEnv* GetEnv() override { return env_; }
   ILock* GetLock() override { return &lock; }
   IVfeSettings* GetVfeSettings() override { return settings; }
-  CRuntimeTuning* GetRuntimeTuning() override { return nullptr; }
+  CRuntimeTuning* GetRuntimeTuning() override { return registry; }
   IVfeState* GetCurrentState() override { return &state; }
   IVideoOutputControl* GetRawOutput() override { return &raw; }
   IVideoOutputControl* GetCurrentOutput1() override { return &out1; }
@@ -398,6 +398,7 @@ class VfeServiceDouble final : public IVfeServiceInternal {
   CLumaAdaptationConfiguration* GetLumaAdaptationConfiguration() override { return lumaAdaptation; }
 
   std::vector<SentCommand> sent;
+  CRuntimeTuning* registry = nullptr;  // blocks built while set publish their keys in it
   ICameraDriver* driver = nullptr;  // when set, commands go on to it
   bool heldWhileSending = true;  // false once a configurer sent without the lock
   std::vector<int32_t> Commands() const {

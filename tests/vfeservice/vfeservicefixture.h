@@ -56,8 +56,9 @@ class SettingsDouble final : public IVfeSettings {
   int32_t maxCropRaw = 0;
   CameraRange contrast{0, 10000, 1, 100, 100}, brightness{-10000, 10000, 1, 0, 0}, saturation{0, 10000, 1, 100, 100};
   CameraFloatRange hue{-180.0f, 180.0f, 1.0f, 0.0f, 0.0f};
-  uint32_t effectMode = 0, aecIndex = 0, illuminant = 10;
+  uint32_t effectMode = 0, effect = 0, aecIndex = 0, illuminant = 10;
   CFixedPoint unity{1.0};
+  CFixedPoint wbRed{1.0}, wbGreen{1.0}, wbBlue{1.0};
 
   SettingsDouble() { SetSize(1296, 972); }
   void SetSize(uint32_t w, uint32_t h) {
@@ -98,6 +99,7 @@ class SettingsDouble final : public IVfeSettings {
   SD_FIELD(GetSaturation, CameraRange, saturation)
   SD_FIELD(GetHueAngle, CameraFloatRange, hue)
   SD_FIELD(GetImageEffectMode, uint32_t, effectMode)
+  SD_FIELD(GetImageEffect, uint32_t, effect)
   SD_FIELD(GetDigitalGain, CFixedPoint, unity)
   SD_FIELD(GetExposureGain, CFixedPoint, unity)
   SD_FIELD(GetAecIndex, uint32_t, aecIndex)
@@ -106,7 +108,6 @@ class SettingsDouble final : public IVfeSettings {
 #define SD_NONE(Name, Type) \
   PvlResult Name(Type*) override { return PVL_E_UNSUPPORTED; }
   SD_NONE(GetGammaCurve, CameraFloatRange)
-  SD_NONE(GetImageEffect, uint32_t)
   SD_NONE(GetFixedCbOffset, CameraRange)
   SD_NONE(GetFixedCrOffset, CameraRange)
   SD_NONE(GetSharpness, CameraRange)
@@ -125,7 +126,9 @@ class SettingsDouble final : public IVfeSettings {
     return PVL_OK;
   }
   PvlResult GetWhiteBalanceGains(CFixedPoint* red, CFixedPoint* green, CFixedPoint* blue) override {
-    *red = *green = *blue = unity;
+    *red = wbRed;
+    *green = wbGreen;
+    *blue = wbBlue;
     return PVL_OK;
   }
   PvlResult GetAecPair(uint32_t* settled, uint8_t* dark) override {
