@@ -163,6 +163,8 @@ struct StageCase {
   std::function<void(const Patches& base, const Patches& with)> check;
 };
 
+void PrintTo(const StageCase& c, std::ostream* os) { *os << c.name; }
+
 const char* const kGreys[] = {"neutral 8", "neutral 6.5", "neutral 5", "neutral 3.5"};
 
 std::vector<StageCase> StageCases() {
@@ -443,6 +445,8 @@ struct RefusalCase {
   std::function<void(ColourStages&)> program;
   bool output1Only;  // OUTPUT2 still delivers
 };
+
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
 
 VfeScaleRecord Direction(uint16_t in, uint16_t out, uint32_t phase, uint8_t n) {
   VfeScaleRecord r{};
