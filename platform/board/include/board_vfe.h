@@ -35,7 +35,8 @@
 //     (bit 16; a block's chroma fades to 128 below luma m1 over 2^n1 levels
 //     and above m3 over 2^n3 levels, unless its larger distance from 128
 //     exceeds mm1, fully kept from mm1 + 2^nn1); the output clamp
-//     (0x2EC/0x2F0). Tables never written read as zero. The spatial stages
+//     (0x2EC/0x2F0). A gamma channel or a luma-adaptation bank whose table was
+//     never written since power-on is off. The spatial stages
 //     (roll-off, bad-pixel correction, ABF, the demosaic switch, ASF) are
 //     item 11.
 //  3. WB/exposure statistics are computed on 2x2 Bayer quads of the statistics

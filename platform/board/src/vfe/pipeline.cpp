@@ -446,11 +446,12 @@ struct LumaAdaptation {
 };
 void LumaAdaptationOf(const RegisterImage& regs, const std::array<std::vector<uint32_t>, kTableCount>& tables,
                       LumaAdaptation* la) {
-  la->on = (RegAt(regs, kRegModuleEnable) & kModLumaAdaptation) != 0;
-  if (!la->on) return;
+  // A table never written leaves the block off.
   const std::vector<uint32_t>& t = tables[kTableLumaAdaptation + (RegAt(regs, kRegLumaBank) & 1)];
+  la->on = (RegAt(regs, kRegModuleEnable) & kModLumaAdaptation) != 0 && !t.empty();
+  if (!la->on) return;
   for (uint32_t x = 0; x < 1024; ++x) {
-    uint32_t e = x / 4 < t.size() ? t[x / 4] : 0;  // table memory powers up as zero
+    uint32_t e = x / 4 < t.size() ? t[x / 4] : 0;
     int32_t g = 4 * int32_t(e & 0xFF) + Signed(e >> 8, 6) * int32_t(x & 3);
     la->gain[x] = uint16_t(std::max(0, g));
   }
@@ -487,7 +488,8 @@ void LumaAdaptationStage(const LumaAdaptation& la, const RgbRow& row, uint16_t* 
 // Gamma (module bit 13): per channel (0 G, 1 B, 2 R) table 2 + 2 x channel +
 // its bank (0x220 bit channel); 256 entries of the value (bits 0-7) at four
 // input points and the signed step to the next (bits 8-15), interpolated over
-// the two low input bits. Off, the top 8 of the 10 bits pass.
+// the two low input bits. Off, or with its table never written, a channel
+// passes the top 8 of the 10 bits.
 struct Gamma {
   uint8_t lut[3][1024];  // R, G, B
 };
@@ -497,11 +499,12 @@ void GammaOf(const RegisterImage& regs, const std::array<std::vector<uint32_t>, 
   static const int kColour[3] = {1, 2, 0};
   for (uint32_t ch = 0; ch < 3; ++ch) {
     uint8_t* lut = gm->lut[kColour[ch]];
-    if (!on) {
+    // A channel whose table was never written passes as with the block off.
+    const std::vector<uint32_t>& t = tables[kTableGamma + 2 * ch + ((banks >> ch) & 1)];
+    if (!on || t.empty()) {
       for (uint32_t x = 0; x < 1024; ++x) lut[x] = uint8_t(x >> 2);
       continue;
     }
-    const std::vector<uint32_t>& t = tables[kTableGamma + 2 * ch + ((banks >> ch) & 1)];
     for (uint32_t x = 0; x < 1024; ++x) {
       uint32_t e = x / 4 < t.size() ? t[x / 4] : 0;
       int32_t v = 4 * int32_t(e & 0xFF) + Signed(e >> 8, 8) * int32_t(x & 3);
