@@ -281,6 +281,31 @@ INSTANTIATE_TEST_SUITE_P(
                    40}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Each colour has its own threshold: with red's beyond the sample range a
+// hot red site stays while hot green and blue sites go.
+TEST_F(SpatialStages, BadPixelThresholdsActPerColour) {
+  const BoardChartPatch& grey = kChartPatches[21];
+  const uint32_t cx = grey.centreX / 2, cy = grey.centreY / 2;  // even: a green site (GRBG)
+  const std::vector<BoardPixelDefect> defects = {
+      {cx + 1, cy, 1023},      // red: even row, odd column
+      {cx + 8, cy + 9, 1023},  // blue: odd row, even column
+      {cx + 16, cy, 1023}};    // green
+  VfeWriteDemosaic(DemosaicPayload({}).data());
+  Run(kBaseModules);
+  Captured clean = Next(BoardSensorState().frames + 1);
+  BoardSensorSetDefects(defects);
+  DemosaicFields f;
+  f.bpc = 1;
+  f.red = 4095;
+  f.blue = f.green = 64;
+  SendDemosaicUpdates(f);
+  Update();
+  Captured mended = Next(BoardSensorState().frames + 1);
+  EXPECT_GT(WorstAroundDefects(mended, clean, {defects[0]}), 8) << "red threshold 4095: kept";
+  EXPECT_LE(WorstAroundDefects(mended, clean, {defects[1]}), 2) << "blue";
+  EXPECT_LE(WorstAroundDefects(mended, clean, {defects[2]}), 2) << "green";
+}
+
 // The reset values of the demosaic block leave flat areas as they are and
 // the bars nearly so: BPC thresholds beyond the sample range, ABF a sixteenth
 // of the way.
@@ -356,6 +381,29 @@ TEST_P(AdaptiveSpatialFilter, ChangesTheFineDetailAndLeavesFlatAreas) {
     EXPECT_NEAR(flatAfter.mean, flatBefore.mean, 1.0) << p.name;
     EXPECT_LE(flatAfter.deviation, flatBefore.deviation + 0.5) << p.name;
   }
+}
+
+// Filter 1 alone (filter 2's amount 0, no smoothing) works across: it
+// sharpens the vertical bars of the fine-detail area and leaves the
+// horizontal ones below them.
+TEST_F(SpatialStages, AsfFilterOneWorksAcrossTheRows) {
+  AsfFields f;
+  f.amount2 = 0;
+  f.centre = 128;
+  f.surround = 0;
+  VfeWriteAsf(AsfPayload(f).data(), true);
+  Run(kBaseModules);
+  Captured plain = Next();
+  Write(0x010, kBaseModules | kModuleAsf);
+  Update();
+  Captured filtered = Next(plain.sensorFrame + 1);
+  const uint32_t half = kDetailH / 2;
+  double verticalBefore = LumaSpread(plain, kDetailX, kDetailY, kDetailW, half - 8).deviation;
+  double verticalAfter = LumaSpread(filtered, kDetailX, kDetailY, kDetailW, half - 8).deviation;
+  double horizontalBefore = LumaSpread(plain, kDetailX, kDetailY + half + 8, kDetailW, half - 16).deviation;
+  double horizontalAfter = LumaSpread(filtered, kDetailX, kDetailY + half + 8, kDetailW, half - 16).deviation;
+  EXPECT_GT(verticalAfter, 1.3 * verticalBefore);
+  EXPECT_NEAR(horizontalAfter, horizontalBefore, 0.02 * horizontalBefore);
 }
 
 AsfFields SmoothOnly() {

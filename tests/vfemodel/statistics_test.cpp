@@ -247,11 +247,11 @@ TEST_F(Statistics, FocusPeaksAtTheSharpLensCodeAndFallsOffEitherSide) {
   for (uint32_t code : codes) {
     ASSERT_TRUE(SensorWrite(0x3131, uint8_t(code >> 8)));
     ASSERT_TRUE(SensorWrite(0x3132, uint8_t(code)));
+    for (int i = 0; i < 2000 && BoardSensorState().lensCode != code; ++i) Sleep(1);
+    ASSERT_EQ(BoardSensorState().lensCode, code);
+    // A frame that started after the lens got there.
     Captured c = Next(BoardSensorState().frames + 1);
     ASSERT_FALSE(c.af.empty());
-    BoardFrameInfo info;
-    ASSERT_TRUE(BoardSensorFrame(c.sensorFrame, &info));
-    EXPECT_EQ(info.lensCode, code);
     sums.push_back(WholeWindowSum(c, kBarsH));
   }
   for (size_t i = 0; i < sums.size(); ++i) {
