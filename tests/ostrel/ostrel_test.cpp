@@ -155,7 +155,15 @@ INSTANTIATE_TEST_SUITE_P(
                        [] { FakeCameraEngine::SetGetPortsResult(0); }},
         PrepareFailure{"DefaultRefused", [] { FakeCameraEngine::SetPropertyResult(ZUEUID_PROPERTY_CONTRAST, 1); },
                        [] { FakeCameraEngine::SetPropertyResult(ZUEUID_PROPERTY_CONTRAST, 0); }},
-        PrepareFailure{"NoEngineClass", [] { OrbhostTest_UnregisterClass(ZUEUID_CLASS_CAMERAENGINE); },
+        // The image's Corvane has the engine: a class that cannot be made stands for none.
+        PrepareFailure{"NoEngineClass",
+                       [] {
+                         OrbhostTest_RegisterClass(ZUEUID_CLASS_CAMERAENGINE,
+                                                   [](IEnv*, ZUEUID, void*, void** out) -> int32_t {
+                                                     *out = nullptr;
+                                                     return PVL_E_FAIL;
+                                                   });
+                       },
                        [] { FakeCameraEngine::Install(); }}),
     [](const ::testing::TestParamInfo<PrepareFailure>& i) { return std::string(i.param.name); });
 

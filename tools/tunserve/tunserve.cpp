@@ -1,9 +1,10 @@
-// tunserve: runs the tuning server outside the camera. Starts the framework host
-// on a device image (writing the server's flag file into it, and removing it
-// again at the end when it was not there before), creates the tuning-data
-// service, which registers "TuningData" with the server, and serves until it
-// gets SIGINT or SIGTERM. Where no tuning-data service is built, a small sample
-// table is served instead.
+// tunserve: runs the tuning server outside a capture application. Starts the
+// framework host on a device image (writing the server's flag file into it, and
+// removing it again at the end when it was not there before), brings the camera
+// engine up (its Initialize starts the server, and the tool's "apply" then
+// reaches the engine), and serves until it gets SIGINT or SIGTERM. Without a
+// camera it serves the tuning-data service's "TuningData" alone (changes then
+// stay pending); where no tuning-data service is built, a small sample table.
 #include <signal.h>
 
 #include <cerrno>
@@ -13,11 +14,13 @@
 #include <string>
 
 #include "cfixedpoint.h"
+#include "icameraengine.h"
 #include "ienv.h"
 #include "runtimetuning.h"
 #include "tunvex.h"
 #include "tunvexclient.h"
 #include "orbhost.h"
+#include "plindor.h"
 #include "tuningdata.h"
 #include "tuningdataprovider.h"
 #include "wince.h"
@@ -28,6 +31,7 @@
 namespace {
 
 constexpr ZUEUID kTuningDataClass = 0x01063090u;
+constexpr uint32_t kSensorClass = 0x0108aed0u;  // the board's S5K3E2FX
 
 const char kUsage[] =
     "usage: tunserve [--port PORT] [--image DIR] [--sample]\n"
@@ -109,6 +113,31 @@ struct Released {
   IPvlBase* object = nullptr;
   ~Released() {
     if (object) object->Release();
+  }
+};
+
+// The camera engine, initialised for the board's sensor while the tool serves.
+struct Camera {
+  ICameraEngine* engine = nullptr;
+  ~Camera() {
+    if (!engine) return;
+    engine->Uninitialize();
+    engine->Release();
+  }
+  // 0, or why there is no camera.
+  PvlResult Start(IEnv* env) {
+    // The platform's contiguous buffers, as the camera driver lays them out.
+    if (!VantorInitBufferManager()) return PVL_E_OUTOFMEMORY;
+    void* out = nullptr;
+    PvlResult r = env->CreateInstance(ZUEUID_CLASS_CAMERAENGINE, &out);
+    if (r != PVL_OK) return r;
+    engine = static_cast<ICameraEngine*>(out);
+    r = engine->Initialize(kSensorClass);
+    if (r != PVL_OK) {
+      engine->Release();
+      engine = nullptr;
+    }
+    return r;
   }
 };
 
@@ -210,6 +239,14 @@ int main(int argc, char** argv) {
   }
   IEnv* env = host.env();
 
+  // The camera engine starts the server with the camera's tuning data selected.
+  Camera camera;
+  if (!sample) {
+    r = camera.Start(env);
+    if (r != PVL_OK)
+      std::fprintf(stderr, "tunserve: no camera (error %d); changes to the values stay pending\n", int(r));
+  }
+
   // The tuning-data service creates the server and registers "TuningData".
   Released tuningData;
   if (!sample) {
@@ -265,8 +302,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   probe.Close();
-  std::printf("tunserve: tuning server %s listening on port %u (image %s)\n", version.c_str(), bound,
-              CeSimImageRoot());
+  std::printf("tunserve: tuning server %s listening on port %u (image %s)%s\n", version.c_str(), bound,
+              CeSimImageRoot(), camera.engine ? ", camera ready" : "");
   std::printf("tunserve: try: tunclient --port %u list\n", bound);
   std::fflush(stdout);
   int sig = 0;

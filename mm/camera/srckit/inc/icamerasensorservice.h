@@ -12,6 +12,8 @@
 #include "sensorinfo.h"
 
 #define ZUEUID_CLASS_SENSOR_SERVICE 0x010707a1u
+// Created by the debug engine in place of the sensor service; no module provides it.
+#define ZUEUID_CLASS_SENSOR_SIMULATOR 0x01060c21u
 #define ZUEUID_IFACE_SENSOR_SERVICE 0x0105d521u
 #define ZUEUID_IFACE_SENSOR_CONFIGURATION 0x010610aeu
 #define ZUEUID_IFACE_SENSOR_CONFIGURATION_SET 0x01061032u

@@ -47,6 +47,11 @@ PvlResult CSensorInfoProxy::SetSensorService(ICameraSensorService* service) {
   return m_service->GetCapabilities(&m_capabilities);
 }
 
+void CSensorInfoProxy::Unbind() {
+  m_service.Reset();
+  m_capabilities = SensorCapabilities{};
+}
+
 PvlResult CSensorInfoProxy::ReadTiming(SensorTiming* timing) {
   if (!m_service) return PVL_E_NOTREADY;
   return m_service->GetTiming(timing, 0);

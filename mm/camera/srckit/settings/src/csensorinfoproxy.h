@@ -15,6 +15,9 @@ class CSensorInfoProxy {
 
   // Keeps the service and reads its capabilities; null gives 14 and keeps the previous one.
   PvlResult SetSensorService(ICameraSensorService* service);
+  // Lets the service go (the engine's Uninitialize): every query then answers
+  // 13 until a service is set again. The cached capabilities go with it.
+  void Unbind();
 
   // Frame rates: 1,000,000 over a frame time in microseconds, Q8; a zero time gives 14.
   PvlResult GetFrameRateA(CFixedPoint* out);

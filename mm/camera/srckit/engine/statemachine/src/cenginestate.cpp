@@ -50,6 +50,8 @@ CEngineState::~CEngineState() {
   m_machine = nullptr;
 }
 
+ICameraEngineInternal* CEngineState::Engine() const { return m_machine ? m_machine->GetEngine() : nullptr; }
+
 void CEngineState::SetContext(CEngineStateMachine* machine) {
   m_lock.Reset();
   m_machine = machine;

@@ -11,6 +11,7 @@
 #include "pvlptr.h"
 
 class CEngineStateMachine;
+class ICameraEngineInternal;
 class ICameraPort;
 class ICameraSettingsListener;
 class IPvlMediaBuffer;
@@ -69,6 +70,8 @@ class CEngineState {
 
  protected:
   CEngineStateMachine* Machine() const { return m_machine; }
+  // The machine's engine; null when the state is unbound or the machine has none.
+  ICameraEngineInternal* Engine() const;
   ILock* Lock() const { return m_lock.Get(); }
 
  private:

@@ -6,11 +6,20 @@
 #include "ienv.h"
 #include "pvllog.h"
 
+PvlResult CEngineStateMachine::Create(IEnv* env, ICameraEngineInternal* engine, CEngineStateMachine** out) {
+  return Create(env, engine, nullptr, out, true);
+}
+
 PvlResult CEngineStateMachine::Create(IEnv* env, ICameraEngineInternal* engine, CEngineState* const* states,
                                       CEngineStateMachine** out) {
+  return Create(env, engine, states, out, false);
+}
+
+PvlResult CEngineStateMachine::Create(IEnv* env, ICameraEngineInternal* engine, CEngineState* const* states,
+                                      CEngineStateMachine** out, bool ownStates) {
   if (!env || !out) return PVL_E_NULLPTR;
   *out = nullptr;
-  auto* self = new (std::nothrow) CEngineStateMachine(env, engine, states);
+  auto* self = new (std::nothrow) CEngineStateMachine(env, engine, states, ownStates);
   if (!self) return PVL_E_OUTOFMEMORY;
   self->AddRef();
   PvlResult r = self->Construct();
@@ -22,8 +31,16 @@ PvlResult CEngineStateMachine::Create(IEnv* env, ICameraEngineInternal* engine, 
   return PVL_OK;
 }
 
-CEngineStateMachine::CEngineStateMachine(IEnv* env, ICameraEngineInternal* engine, CEngineState* const* states)
+CEngineStateMachine::CEngineStateMachine(IEnv* env, ICameraEngineInternal* engine, CEngineState* const* states,
+                                         bool ownStates)
     : CPvlObject(env), m_engine(engine) {
+  if (ownStates) {
+    CEngineState* const own[kEngineStateCount] = {&m_uninit,  &m_ready,   &m_video,
+                                                  &m_snapshot, &m_offline, &m_snapshotVideoPaused,
+                                                  &m_offlineVideoPaused, &m_invalid};
+    for (int32_t id = 0; id < kEngineStateCount; ++id) m_states[id] = own[id];
+    return;
+  }
   for (int32_t id = 0; id < ENGINE_STATE_INVALID; ++id) m_states[id] = states && states[id] ? states[id] : &m_invalid;
   m_states[ENGINE_STATE_INVALID] = &m_invalid;
 }

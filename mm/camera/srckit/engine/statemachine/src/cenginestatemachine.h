@@ -18,6 +18,13 @@
 
 #include "cenginestate.h"
 #include "cenginestateinvalid.h"
+#include "cenginestateofflineprocess.h"
+#include "cenginestateofflineprocessvideopaused.h"
+#include "cenginestateready.h"
+#include "cenginestatesnapshot.h"
+#include "cenginestatesnapshotvideopaused.h"
+#include "cenginestateuninit.h"
+#include "cenginestatevideo.h"
 #include "icamerastatemachine.h"
 #include "iclock.h"
 #include "ilock.h"
@@ -27,10 +34,13 @@ class ICameraEngineInternal;
 
 class CEngineStateMachine final : public CPvlObject, public ICameraStateMachine {
  public:
-  // A machine in Invalid, not started, counted once in *out. `states` gives the
-  // engine's states for identifiers 0 to 6 (they outlive the machine; a null
-  // entry, or a null table, stands for Invalid). 2 out of memory; the lock's or
-  // the clock's creation result.
+  // A machine in Invalid, not started, counted once in *out, running the
+  // engine's own states. 2 out of memory; the lock's or the clock's creation
+  // result.
+  static PvlResult Create(IEnv* env, ICameraEngineInternal* engine, CEngineStateMachine** out);
+  // The same with other states for identifiers 0 to 6 (they outlive the
+  // machine; a null entry, or a null table, stands for Invalid): the machine's
+  // own tests run it over state doubles.
   static PvlResult Create(IEnv* env, ICameraEngineInternal* engine, CEngineState* const* states,
                           CEngineStateMachine** out);
 
@@ -77,7 +87,9 @@ class CEngineStateMachine final : public CPvlObject, public ICameraStateMachine 
   const char* GetStateName(int32_t id) { return StateFor(id)->GetName(); }
 
  private:
-  CEngineStateMachine(IEnv* env, ICameraEngineInternal* engine, CEngineState* const* states);
+  static PvlResult Create(IEnv* env, ICameraEngineInternal* engine, CEngineState* const* states,
+                          CEngineStateMachine** out, bool ownStates);
+  CEngineStateMachine(IEnv* env, ICameraEngineInternal* engine, CEngineState* const* states, bool ownStates);
   ~CEngineStateMachine() override;
   PvlResult Construct();
   CEngineState* StateFor(int32_t id) const;
@@ -90,6 +102,15 @@ class CEngineStateMachine final : public CPvlObject, public ICameraStateMachine 
   uint8_t m_started = 0;
   uint8_t m_fatalErrorRaised = 0;
   CPvlPtr<IClock> m_clock;
+  // The eight states, by value, in identifier order.
+  CEngineStateUninit m_uninit;
+  CEngineStateReady m_ready;
+  CEngineStateVideo m_video;
+  CEngineStateSnapshot m_snapshot;
+  CEngineStateOfflineProcess m_offline;
+  CEngineStateSnapshotVideoPaused m_snapshotVideoPaused;
+  CEngineStateOfflineProcessVideoPaused m_offlineVideoPaused;
   CEngineStateInvalid m_invalid;
+  // The states events go to: the embedded ones, or a test's.
   CEngineState* m_states[kEngineStateCount] = {};
 };

@@ -1,0 +1,3 @@
+#include "cenginestateofflineprocessvideopaused.h"
+
+int32_t CEngineStateOfflineProcessVideoPaused::CompletedState() const { return ENGINE_STATE_VIDEO; }
