@@ -136,14 +136,3 @@ static_assert(offsetof(VfeFrameDropCmd, output1Pattern) == 4 && offsetof(VfeFram
               "frame-drop words");
 static_assert(offsetof(VfeBlock23Cmd, field20) == 20 && offsetof(VfeBlock23Cmd, field22) == 22,
               "block-23 window (sizes minus one)");
-static_assert(offsetof(VfeBlackLevelCmd, level) == 2, "four levels from byte 2");
-static_assert(offsetof(VfeWhiteBalanceCmd, gainR) == 2 && offsetof(VfeWhiteBalanceCmd, gainB) == 4 &&
-                  offsetof(VfeWhiteBalanceCmd, gainG) == 6,
-              "white balance red, blue, green");
-static_assert(offsetof(VfeColorCorrCmd, qFactor) == 4 && offsetof(VfeColorCorrCmd, offset) == 26,
-              "colour correction Q and offsets");
-static_assert(offsetof(VfeChromaSuppCmd, lumaThreshold) == 1 && offsetof(VfeChromaSuppCmd, lumaShift) == 3 &&
-                  offsetof(VfeChromaSuppCmd, chromaShift) == 5 && offsetof(VfeChromaSuppCmd, chromaThreshold) == 6,
-              "chroma suppression m1, m3, n1, n3, nn1, mm1");
-static_assert(offsetof(VfeGammaCmd, channels) == 4 && offsetof(VfeGammaCmd, table) == 8, "gamma select and curve");
-static_assert(offsetof(VfeLumaAdaptationCmd, table) == 2, "luma ratio table");
