@@ -26,8 +26,7 @@ uint16_t Scaled(uint32_t size, float ratio, uint32_t origin) {
 CAFStatsConfiguration::CAFStatsConfiguration(IVfeServiceInternal* service, PvlResult* result)
     : CVfeConfiguration(service, result) {
   if (*result == PVL_OK)
-    VfeTuningKeys_Register(service->GetRuntimeTuning(), VfeKeyBlock::AFStats, &m_payload, sizeof m_payload,
-                           &m_enable, &m_controlEnable);
+    VfeTuningKeys_Register(service, VfeKeyBlock::AFStats, &m_payload, &m_enable, &m_controlEnable);
 }
 
 // The record's names are the register fields; the payload carries the

@@ -96,8 +96,7 @@ TuningAsf5x5Setting Select(const AsfIds& ids, Value x, Value brightEnd, Value br
 CASFConfiguration::CASFConfiguration(IVfeServiceInternal* service, PvlResult* result)
     : CVfeConfiguration(service, result) {
   if (*result == PVL_OK)
-    VfeTuningKeys_Register(service->GetRuntimeTuning(), VfeKeyBlock::ASF, &m_payload, sizeof m_payload, &m_enable,
-                           &m_controlEnable);
+    VfeTuningKeys_Register(service, VfeKeyBlock::ASF, &m_payload, &m_enable, &m_controlEnable);
 }
 
 void CASFConfiguration::SetDefaults() { memcpy(&m_payload, kDefaults, sizeof kDefaults); }

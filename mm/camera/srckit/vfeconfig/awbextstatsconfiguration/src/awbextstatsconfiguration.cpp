@@ -21,8 +21,7 @@ void Must(PvlResult r) {
 CAWBExtStatsConfiguration::CAWBExtStatsConfiguration(IVfeServiceInternal* service, PvlResult* result)
     : CVfeConfiguration(service, result) {
   if (*result == PVL_OK)
-    VfeTuningKeys_Register(service->GetRuntimeTuning(), VfeKeyBlock::AWBExtStats, &m_payload, sizeof m_payload,
-                           &m_enable, &m_controlEnable);
+    VfeTuningKeys_Register(service, VfeKeyBlock::AWBExtStats, &m_payload, &m_enable, &m_controlEnable);
 }
 
 void CAWBExtStatsConfiguration::SetDefaults() {

@@ -5,6 +5,7 @@
 #include "camerasettings.h"
 #include "tuningdata.h"
 #include "vfetuning.h"
+#include "vfetuningkeys.h"
 
 namespace {
 
@@ -23,14 +24,8 @@ const uint16_t* Levels(const TuningBlackLevel4Channel* t) { return &t->EvenRowEv
 
 CBlackLevelConfiguration::CBlackLevelConfiguration(IVfeServiceInternal* service, PvlResult* result)
     : CVfeConfiguration(service, result), m_enable(1), m_controlEnable(1) {
-  if (*result != PVL_OK) return;
-  uint8_t* p = reinterpret_cast<uint8_t*>(&m_payload);
-  VfeRegisterFlag(service, "BlackLevel-Enable", &m_enable);
-  VfeRegisterFlag(service, "BlackLevel-ControlEnable", &m_controlEnable);
-  VfeRegisterField(service, "BlackLevel-Current4Channel-BlackEvenRowEvenCol", p + 2, TUNING_TYPE_U16);
-  VfeRegisterField(service, "BlackLevel-Current4Channel-BlackEvenRowOddCol", p + 4, TUNING_TYPE_U16);
-  VfeRegisterField(service, "BlackLevel-Current4Channel-BlackOddRowEvenCol", p + 6, TUNING_TYPE_U16);
-  VfeRegisterField(service, "BlackLevel-Current4Channel-BlackOddRowOddCol", p + 8, TUNING_TYPE_U16);
+  if (*result == PVL_OK)
+    VfeTuningKeys_Register(service, VfeKeyBlock::BlackLevel, &m_payload, &m_enable, &m_controlEnable);
 }
 
 TuningBlackLevel4Channel CBlackLevelConfiguration::Subtract(const TuningBlackLevel4Channel& levels, int32_t amount) {
@@ -52,13 +47,8 @@ PvlResult CBlackLevelConfiguration::Configure(IVfeSettings* settings, VfeChain c
     return PVL_OK;
   }
   if (m_controlEnable.value) {
-    uint32_t selector = 0;
-    PvlResult r = TuningData_GetModuleEnable(kSelector, &selector);
-    if (r != PVL_OK) return r;
-    TuningTrigger trigger = CVfeTuning::GetValue(ids.trigger, &r);
-    if (r != PVL_OK) return r;
     float ratio = 0.0f;
-    r = VfeTriggerRatio(settings, selector, trigger, &ratio);
+    PvlResult r = VfeReadTriggerRatio(settings, kSelector, ids.trigger, &ratio);
     if (r != PVL_OK) return r;
     TuningBlackLevel4Channel normal{};
     r = CVfeTuning::GetBlackLevelValue(ids.normal, &normal);

@@ -6,6 +6,7 @@
 #include "cfixedpoint.h"
 #include "tuningdata.h"
 #include "vfetuning.h"
+#include "vfetuningkeys.h"
 
 namespace {
 
@@ -27,13 +28,8 @@ float AsFloat(const CFixedPoint& f) {
 
 CChannelGainConfiguration::CChannelGainConfiguration(IVfeServiceInternal* service, PvlResult* result)
     : CVfeConfiguration(service, result), m_digitalGain(0.0f), m_gainLimit(kVideoGainLimit), m_controlEnable(1) {
-  if (*result != PVL_OK) return;
-  uint8_t* p = reinterpret_cast<uint8_t*>(&m_payload);
-  VfeRegisterFlag(service, "ChannelGain-ControlEnable", &m_controlEnable);
-  VfeRegisterField(service, "ChannelGain-GreenEvenRow", p + 0, TUNING_TYPE_U16);
-  VfeRegisterField(service, "ChannelGain-GreenOddRow", p + 2, TUNING_TYPE_U16);
-  VfeRegisterField(service, "ChannelGain-Blue", p + 4, TUNING_TYPE_U16);
-  VfeRegisterField(service, "ChannelGain-Red", p + 6, TUNING_TYPE_U16);
+  if (*result == PVL_OK)
+    VfeTuningKeys_Register(service, VfeKeyBlock::ChannelGain, &m_payload, nullptr, &m_controlEnable);
 }
 
 PvlResult CChannelGainConfiguration::Configure(IVfeSettings* settings, VfeChain chain) {

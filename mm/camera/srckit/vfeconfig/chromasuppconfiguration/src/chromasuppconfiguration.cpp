@@ -4,6 +4,7 @@
 
 #include "tuningdata.h"
 #include "vfetuning.h"
+#include "vfetuningkeys.h"
 
 namespace {
 
@@ -21,16 +22,8 @@ uint8_t* Bytes(TuningChromaSupp* t) { return &t->LumaThresh1; }
 
 CChromaSuppConfiguration::CChromaSuppConfiguration(IVfeServiceInternal* service, PvlResult* result)
     : CVfeConfiguration(service, result), m_enable(1), m_controlEnable(1) {
-  if (*result != PVL_OK) return;
-  uint8_t* p = reinterpret_cast<uint8_t*>(&m_payload);
-  VfeRegisterFlag(service, "ChromaSupp-Enable", &m_enable);
-  VfeRegisterFlag(service, "ChromaSupp-ControlEnable", &m_controlEnable);
-  VfeRegisterField(service, "ChromaSupp-m1", p + 1, TUNING_TYPE_U8);
-  VfeRegisterField(service, "ChromaSupp-n1", p + 3, TUNING_TYPE_U8);
-  VfeRegisterField(service, "ChromaSupp-m3", p + 2, TUNING_TYPE_U8);
-  VfeRegisterField(service, "ChromaSupp-n3", p + 4, TUNING_TYPE_U8);
-  VfeRegisterField(service, "ChromaSupp-mm1", p + 6, TUNING_TYPE_U8);
-  VfeRegisterField(service, "ChromaSupp-nn1", p + 5, TUNING_TYPE_U8);
+  if (*result == PVL_OK)
+    VfeTuningKeys_Register(service, VfeKeyBlock::ChromaSupp, &m_payload, &m_enable, &m_controlEnable);
 }
 
 uint8_t CChromaSuppConfiguration::RoundToPowerOfTwo(uint8_t x) {
@@ -58,13 +51,8 @@ PvlResult CChromaSuppConfiguration::Configure(IVfeSettings* settings, VfeChain c
     return PVL_OK;
   }
   if (m_controlEnable.value) {
-    uint32_t selector = 0;
-    PvlResult r = TuningData_GetModuleEnable(kSelector, &selector);
-    if (r != PVL_OK) return r;
-    TuningTrigger trigger = CVfeTuning::GetValue(ids.trigger, &r);
-    if (r != PVL_OK) return r;
     float ratio = 0.0f;
-    r = VfeTriggerRatio(settings, selector, trigger, &ratio);
+    PvlResult r = VfeReadTriggerRatio(settings, kSelector, ids.trigger, &ratio);
     if (r != PVL_OK) return r;
     TuningChromaSupp t{};
     r = CVfeTuning::GetChromaSuppTable(ratio >= 1.0f ? ids.lowLight : ids.normal, &t);

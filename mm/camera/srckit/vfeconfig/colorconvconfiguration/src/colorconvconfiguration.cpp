@@ -8,6 +8,7 @@
 #include "cfixedpoint.h"
 #include "tuningdata.h"
 #include "vfetuning.h"
+#include "vfetuningkeys.h"
 
 namespace {
 
@@ -58,23 +59,8 @@ TuningColorConvMatrix CColorConvConfiguration::DefaultRecord() {
 
 CColorConvConfiguration::CColorConvConfiguration(IVfeServiceInternal* service, PvlResult* result)
     : CVfeConfiguration(service, result), m_enable(1), m_controlEnable(1), m_residual(0), m_stored(DefaultRecord()) {
-  if (*result != PVL_OK) return;
-  uint8_t* p = reinterpret_cast<uint8_t*>(&m_payload);
-  VfeRegisterFlag(service, "ColorConv-Enable", &m_enable);
-  VfeRegisterFlag(service, "ColorConv-ControlEnable", &m_controlEnable);
-  static const char* const kNames[] = {
-      "ColorConv-Current-CbScalingNegative_am",          "ColorConv-Current-CbScalingPositive_ap",
-      "ColorConv-Current-DiffRGtoCbShearingNegative_bm", "ColorConv-Current-DiffRGtoCbShearingPositive_bp",
-      "ColorConv-Current-CrScalingNegative_cm",          "ColorConv-Current-CrScalingPositive_cp",
-      "ColorConv-Current-DiffBGtoCrShearingNegative_dm", "ColorConv-Current-DiffBGtoCrShearingPositive_dp",
-      "ColorConv-Current-CROffset_k_cr",                 "ColorConv-Current-CBOffset_k_cb"};
-  for (uint32_t i = 0; i < 10; ++i) VfeRegisterField(service, kNames[i], p + 2 + 2 * i, TUNING_TYPE_S16);
-  // Each luma key names the coefficient it reaches (in the tool's order G, B, R).
-  uint8_t* luma = p + offsetof(VfeColorConvCmd, offset);
-  VfeRegisterField(service, "ColorConv-Current-GtoY", luma + 2 * kColorConvGtoY, TUNING_TYPE_S16);
-  VfeRegisterField(service, "ColorConv-Current-BtoY", luma + 2 * kColorConvBtoY, TUNING_TYPE_S16);
-  VfeRegisterField(service, "ColorConv-Current-RtoY", luma + 2 * kColorConvRtoY, TUNING_TYPE_S16);
-  VfeRegisterField(service, "ColorConv-Current-Yoffset", p + 28, TUNING_TYPE_U8);
+  if (*result == PVL_OK)
+    VfeTuningKeys_Register(service, VfeKeyBlock::ColorConv, &m_payload, &m_enable, &m_controlEnable);
 }
 
 void CColorConvConfiguration::Pack(const TuningColorConvMatrix& r) {

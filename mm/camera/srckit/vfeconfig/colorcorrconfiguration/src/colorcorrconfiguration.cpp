@@ -6,6 +6,7 @@
 #include "channelgainconfiguration.h"
 #include "tuningdata.h"
 #include "vfetuning.h"
+#include "vfetuningkeys.h"
 
 namespace {
 
@@ -36,17 +37,8 @@ int16_t ToRaw(float c, uint32_t bits) {
 
 CColorCorrConfiguration::CColorCorrConfiguration(IVfeServiceInternal* service, PvlResult* result)
     : CVfeConfiguration(service, result), m_enable(1), m_controlEnable(1) {
-  if (*result != PVL_OK) return;
-  uint8_t* p = reinterpret_cast<uint8_t*>(&m_payload);
-  VfeRegisterFlag(service, "ColorCorr-Enable", &m_enable);
-  VfeRegisterFlag(service, "ColorCorr-ControlEnable", &m_controlEnable);
-  static const char* const kNames[] = {"ColorCorr-Current-GtoG", "ColorCorr-Current-BtoG", "ColorCorr-Current-RtoG",
-                                       "ColorCorr-Current-GtoB", "ColorCorr-Current-BtoB", "ColorCorr-Current-RtoB",
-                                       "ColorCorr-Current-GtoR", "ColorCorr-Current-BtoR", "ColorCorr-Current-RtoR",
-                                       "ColorCorr-Current-GOffset", "ColorCorr-Current-BOffset",
-                                       "ColorCorr-Current-ROffset"};
-  VfeRegisterField(service, "ColorCorr-Current-coefQFactor", p + 4, TUNING_TYPE_S16);
-  for (uint32_t i = 0; i < 12; ++i) VfeRegisterField(service, kNames[i], p + 8 + 2 * i, TUNING_TYPE_S16);
+  if (*result == PVL_OK)
+    VfeTuningKeys_Register(service, VfeKeyBlock::ColorCorr, &m_payload, &m_enable, &m_controlEnable);
 }
 
 void CColorCorrConfiguration::Pack(const TuningColorCorrMatrix& m) {
@@ -134,13 +126,8 @@ PvlResult CColorCorrConfiguration::Configure(IVfeSettings* settings, VfeChain ch
   if (r != PVL_OK) return r;
   if (effectMode == 0) {
     if (m_controlEnable.value) {
-      uint32_t selector = 0;
-      r = TuningData_GetModuleEnable(kSelector, &selector);
-      if (r != PVL_OK) return r;
-      TuningTrigger trigger = CVfeTuning::GetValue(ids.trigger, &r);
-      if (r != PVL_OK) return r;
       float ratio = 0.0f;
-      r = VfeTriggerRatio(settings, selector, trigger, &ratio);
+      r = VfeReadTriggerRatio(settings, kSelector, ids.trigger, &ratio);
       if (r != PVL_OK) return r;
       if (ratio > 0.0f) {
         TuningColorCorrMatrix low{};

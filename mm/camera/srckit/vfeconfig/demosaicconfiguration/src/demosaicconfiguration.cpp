@@ -37,8 +37,7 @@ uint8_t RatioQ6(float ratio) {
 CDemosaicConfiguration::CDemosaicConfiguration(IVfeServiceInternal* service, PvlResult* result)
     : CVfeConfiguration(service, result) {
   if (*result == PVL_OK)
-    VfeTuningKeys_Register(service->GetRuntimeTuning(), VfeKeyBlock::Demosaic, &m_payload, sizeof m_payload,
-                           &m_enable, &m_controlEnable);
+    VfeTuningKeys_Register(service, VfeKeyBlock::Demosaic, &m_payload, &m_enable, &m_controlEnable);
 }
 
 bool CDemosaicConfiguration::HasTuningChanged() const {

@@ -7,6 +7,7 @@
 #include "pvllog.h"
 #include "tuningdata.h"
 #include "vfetuning.h"
+#include "vfetuningkeys.h"
 
 namespace {
 
@@ -46,9 +47,8 @@ void Blend(const TuningGammaTable& x, const TuningGammaTable& y, float t, Tuning
 
 CGammaConfiguration::CGammaConfiguration(IVfeServiceInternal* service, PvlResult* result)
     : CVfeConfiguration(service, result), m_enable(1), m_controlEnable(1), m_solarize(0) {
-  if (*result != PVL_OK) return;
-  VfeRegisterFlag(service, "Gamma-Enable", &m_enable);
-  VfeRegisterFlag(service, "Gamma-ControlEnable", &m_controlEnable);
+  if (*result == PVL_OK)
+    VfeTuningKeys_Register(service, VfeKeyBlock::Gamma, &m_payload, &m_enable, &m_controlEnable);
 }
 
 void CGammaConfiguration::Pack(const uint8_t* points, int16_t* entries) {

@@ -5,6 +5,7 @@
 #include "camerasettings.h"
 #include "gammaconfiguration.h"
 #include "pvllog.h"
+#include "vfetuningkeys.h"
 
 namespace {
 
@@ -16,9 +17,8 @@ constexpr int32_t kMinRatio = 48, kMaxRatio = 196;
 
 CLumaAdaptationConfiguration::CLumaAdaptationConfiguration(IVfeServiceInternal* service, PvlResult* result)
     : CVfeConfiguration(service, result), m_enable(1), m_controlEnable(1) {
-  if (*result != PVL_OK) return;
-  VfeRegisterFlag(service, "LumaAdaptation-Enable", &m_enable);
-  VfeRegisterFlag(service, "LumaAdaptation-ControlEnable", &m_controlEnable);
+  if (*result == PVL_OK)
+    VfeTuningKeys_Register(service, VfeKeyBlock::LumaAdaptation, &m_payload, &m_enable, &m_controlEnable);
 }
 
 PvlResult CLumaAdaptationConfiguration::InverseGamma(const uint8_t* gamma, uint8_t* inverse) {

@@ -34,8 +34,7 @@ int16_t Saturate16(double v) {
 CRolloffConfiguration::CRolloffConfiguration(IVfeServiceInternal* service, PvlResult* result)
     : CVfeConfiguration(service, result) {
   if (*result == PVL_OK)
-    VfeTuningKeys_Register(service->GetRuntimeTuning(), VfeKeyBlock::Rolloff, &m_payload, sizeof m_payload, &m_enable,
-                           &m_controlEnable);
+    VfeTuningKeys_Register(service, VfeKeyBlock::Rolloff, &m_payload, &m_enable, &m_controlEnable);
 }
 
 PvlResult CRolloffConfiguration::Configure(IVfeSettings* settings, VfeChain chain) {

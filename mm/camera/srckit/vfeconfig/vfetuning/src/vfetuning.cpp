@@ -106,3 +106,12 @@ PvlResult VfeTriggerRatio(IVfeSettings* settings, uint32_t selector, const Tunin
   }
   return PVL_E_NOTREPRESENTABLE;
 }
+
+PvlResult VfeReadTriggerRatio(IVfeSettings* settings, TuningParamId selectorId, TuningParamId triggerId, float* ratio) {
+  uint32_t selector = 0;
+  PvlResult r = TuningData_GetModuleEnable(selectorId, &selector);
+  if (r != PVL_OK) return r;
+  const TuningTrigger trigger = CVfeTuning::GetValue(triggerId, &r);
+  if (r != PVL_OK) return r;
+  return VfeTriggerRatio(settings, selector, trigger, ratio);
+}

@@ -44,6 +44,9 @@ class CVfeTuning {
 // table B (at and above the end), anything between blends A + ratio (B - A).
 // selector 0 reads the lux index, 1 the sensor gain; any other selector 16.
 PvlResult VfeTriggerRatio(IVfeSettings* settings, uint32_t selector, const TuningTrigger& trigger, float* ratio);
+// The same for a block whose selector and trigger sit in the tuning under the
+// given identifiers: the first failing read's code, else the ratio's.
+PvlResult VfeReadTriggerRatio(IVfeSettings* settings, TuningParamId selectorId, TuningParamId triggerId, float* ratio);
 
 // Runs one getter on the environment's tuning-parameter face; throws
 // Camera::CZUEException with its failure (13 when no tuning data is there).

@@ -7,6 +7,7 @@
 
 #include <stdint.h>
 
+#include "ivfeservice.h"
 #include "runtimetuningitem.h"
 
 class CRuntimeTuning;
@@ -50,3 +51,12 @@ extern const VfeTuningKey kVfeTuningKeys[kVfeTuningKeyCount];
 // not given, is left out. Results of the registrations are not errors.
 void VfeTuningKeys_Register(CRuntimeTuning* registry, VfeKeyBlock block, void* payload, uint32_t payloadSize,
                             CTuningFlag* enable, CTuningFlag* controlEnable);
+
+// The same over a block's own payload record, through the registry its service
+// keeps (none without a service).
+template <class Payload>
+void VfeTuningKeys_Register(IVfeServiceInternal* service, VfeKeyBlock block, Payload* payload, CTuningFlag* enable,
+                            CTuningFlag* controlEnable) {
+  VfeTuningKeys_Register(service ? service->GetRuntimeTuning() : nullptr, block, payload,
+                         static_cast<uint32_t>(sizeof *payload), enable, controlEnable);
+}

@@ -2,16 +2,12 @@
 
 #include "camerasettings.h"
 #include "pvllog.h"
+#include "vfetuningkeys.h"
 
 CWhiteBalanceConfiguration::CWhiteBalanceConfiguration(IVfeServiceInternal* service, PvlResult* result)
     : CVfeConfiguration(service, result), m_enable(1), m_controlEnable(1) {
-  if (*result != PVL_OK) return;
-  uint8_t* p = reinterpret_cast<uint8_t*>(&m_payload);
-  VfeRegisterFlag(service, "AWB-Enable", &m_enable);
-  VfeRegisterFlag(service, "AWB-ControlEnable", &m_controlEnable);
-  VfeRegisterField(service, "AWB-rGain", p + 2, TUNING_TYPE_U16);
-  VfeRegisterField(service, "AWB-gGain", p + 6, TUNING_TYPE_U16);
-  VfeRegisterField(service, "AWB-bGain", p + 4, TUNING_TYPE_U16);
+  if (*result == PVL_OK)
+    VfeTuningKeys_Register(service, VfeKeyBlock::WhiteBalance, &m_payload, &m_enable, &m_controlEnable);
 }
 
 PvlResult CWhiteBalanceConfiguration::SetGains(const CFixedPoint& red, const CFixedPoint& green,
