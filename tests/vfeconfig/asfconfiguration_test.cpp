@@ -212,7 +212,7 @@ TEST_F(AsfTest, WithoutControlTheDefaultsGoOutEnabled) {
   Block()->ControlEnable().changed = 1;
   ASSERT_EQ(PVL_OK, Block()->Configure(&settings_, VfeChain::Video));
   EXPECT_EQ(std::vector<uint8_t>(kDefaults, kDefaults + 40), vfeconfigtest::Bytes(Block()->GetPayload()));
-  EXPECT_FALSE(Block()->IsTuningChanged());
+  EXPECT_FALSE(Block()->HasTuningChanged());
 }
 
 TEST_F(AsfTest, InvalidThresholdsAreLoggedAndKept) {
@@ -249,7 +249,7 @@ TEST_P(AsfFailureTest, FailsWithItsCodeAndKeepsTheMarkers) {
   c.setUp(this, &tuning_double_, &settings_);
   Block()->Enable().changed = 1;
   EXPECT_EQ(c.result, Block()->Configure(&settings_, VfeChain::Video));
-  EXPECT_TRUE(Block()->IsTuningChanged());
+  EXPECT_TRUE(Block()->HasTuningChanged());
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -254,10 +254,10 @@ TEST_F(GammaTest, TheToolWritesTheSwitchesWithTheirMarkers) {
   EXPECT_EQ(std::string("Gamma-ControlEnable"), registry->Item(1)->name);
   ASSERT_EQ(PVL_OK, registry->Face()->SetValue(0, 0, "0"));
   EXPECT_EQ(0, block->Enable().value);
-  EXPECT_FALSE(block->IsTuningChanged());
+  EXPECT_FALSE(block->HasTuningChanged());
   ASSERT_EQ(PVL_OK, registry->Face()->SetValue(0, 0, "257"));
   EXPECT_EQ(1, block->Enable().value);
-  EXPECT_TRUE(block->IsTuningChanged());
+  EXPECT_TRUE(block->HasTuningChanged());
   static_cast<IVfeConfiguration*>(block)->Release();
   registry->Release();
 }

@@ -117,6 +117,25 @@ class CVfeConfiguration : public IVfeConfiguration, public CPvlObject {
   IVfeServiceInternal* m_service;
 };
 
+// A block the tuning tool can switch: Enable turns the block off, ControlEnable
+// its computation from the tuning. A changed marker asks the update pass for a
+// new Configure, which clears the markers.
+template <class Payload>
+class CVfeSwitchedConfiguration : public CVfeConfiguration<Payload> {
+ public:
+  bool HasTuningChanged() const { return m_enable.changed || m_controlEnable.changed; }
+  void ClearTuningChanged() { m_enable.changed = m_controlEnable.changed = 0; }
+  CTuningFlag& Enable() { return m_enable; }
+  CTuningFlag& ControlEnable() { return m_controlEnable; }
+
+ protected:
+  using CVfeConfiguration<Payload>::CVfeConfiguration;
+  ~CVfeSwitchedConfiguration() override = default;
+
+  CTuningFlag m_enable;
+  CTuningFlag m_controlEnable;
+};
+
 // Offsets the block code relies on beyond those the driver pins.
 static_assert(offsetof(VfeCamifCmd, firstPixel) == 28 && offsetof(VfeCamifCmd, lastLine) == 34, "window");
 static_assert(offsetof(VfeCamifCmd, pixelSkipPattern) == 36 && offsetof(VfeCamifCmd, lineSkipPattern) == 38,

@@ -24,7 +24,7 @@ uint16_t Scaled(uint32_t size, float ratio, uint32_t origin) {
 }  // namespace
 
 CAFStatsConfiguration::CAFStatsConfiguration(IVfeServiceInternal* service, PvlResult* result)
-    : CVfeConfiguration(service, result) {
+    : CVfeSwitchedConfiguration(service, result) {
   if (*result == PVL_OK)
     VfeTuningKeys_Register(service, VfeKeyBlock::AFStats, &m_payload, &m_enable, &m_controlEnable);
 }

@@ -15,7 +15,7 @@
 
 class IVfeSettings;
 
-class CAFStatsConfiguration : public CVfeConfiguration<VfeAfStatsCmd> {
+class CAFStatsConfiguration : public CVfeSwitchedConfiguration<VfeAfStatsCmd> {
  public:
   static constexpr int32_t kCells = 16;
 
@@ -29,19 +29,9 @@ class CAFStatsConfiguration : public CVfeConfiguration<VfeAfStatsCmd> {
   // The window of the last Configure as the update command.
   PvlResult SendUpdate();
 
-  bool HasTuningChanged() const { return m_enable.changed || m_controlEnable.changed; }
-  void ClearTuningChanged() {
-    m_enable.changed = 0;
-    m_controlEnable.changed = 0;
-  }
-  CTuningFlag& Enable() { return m_enable; }
-  CTuningFlag& ControlEnable() { return m_controlEnable; }
-
   CAFStatsConfiguration(IVfeServiceInternal* service, PvlResult* result);
 
  private:
   void SetDefaults();
 
-  CTuningFlag m_enable;
-  CTuningFlag m_controlEnable;
 };

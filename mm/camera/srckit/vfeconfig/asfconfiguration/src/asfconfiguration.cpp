@@ -94,7 +94,7 @@ TuningAsf5x5Setting Select(const AsfIds& ids, Value x, Value brightEnd, Value br
 }  // namespace
 
 CASFConfiguration::CASFConfiguration(IVfeServiceInternal* service, PvlResult* result)
-    : CVfeConfiguration(service, result) {
+    : CVfeSwitchedConfiguration(service, result) {
   if (*result == PVL_OK)
     VfeTuningKeys_Register(service, VfeKeyBlock::ASF, &m_payload, &m_enable, &m_controlEnable);
 }

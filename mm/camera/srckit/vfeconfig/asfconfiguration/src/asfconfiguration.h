@@ -15,7 +15,7 @@
 
 class IVfeSettings;
 
-class CASFConfiguration : public CVfeConfiguration<VfeAsfCmd> {
+class CASFConfiguration : public CVfeSwitchedConfiguration<VfeAsfCmd> {
  public:
   static PvlResult Create(IVfeServiceInternal* service, CASFConfiguration** out) { return CreateAs(service, out); }
   int32_t GetCommandId() override { return VFE_CMD_ASF; }
@@ -27,14 +27,7 @@ class CASFConfiguration : public CVfeConfiguration<VfeAsfCmd> {
   // Sends payload bytes 0-31 as the update command.
   PvlResult SendUpdate();
 
-  bool IsTuningChanged() const { return m_enable.changed || m_controlEnable.changed; }
-  void ClearTuningChanged() {
-    m_enable.changed = 0;
-    m_controlEnable.changed = 0;
-  }
   float GetDownscaleRatio() const { return m_downscaleRatio; }
-  CTuningFlag& Enable() { return m_enable; }
-  CTuningFlag& ControlEnable() { return m_controlEnable; }
 
   CASFConfiguration(IVfeServiceInternal* service, PvlResult* result);
 
@@ -43,6 +36,4 @@ class CASFConfiguration : public CVfeConfiguration<VfeAsfCmd> {
   float DownscaleRatio(VfeChain chain);
 
   float m_downscaleRatio = 1.0f;
-  CTuningFlag m_enable;
-  CTuningFlag m_controlEnable;
 };

@@ -19,7 +19,7 @@ void Must(PvlResult r) {
 }  // namespace
 
 CAWBExtStatsConfiguration::CAWBExtStatsConfiguration(IVfeServiceInternal* service, PvlResult* result)
-    : CVfeConfiguration(service, result) {
+    : CVfeSwitchedConfiguration(service, result) {
   if (*result == PVL_OK)
     VfeTuningKeys_Register(service, VfeKeyBlock::AWBExtStats, &m_payload, &m_enable, &m_controlEnable);
 }

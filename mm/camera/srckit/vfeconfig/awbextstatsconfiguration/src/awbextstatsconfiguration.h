@@ -14,7 +14,7 @@
 
 class IVfeSettings;
 
-class CAWBExtStatsConfiguration : public CVfeConfiguration<VfeAwbExtStatsCmd> {
+class CAWBExtStatsConfiguration : public CVfeSwitchedConfiguration<VfeAwbExtStatsCmd> {
  public:
   static constexpr uint32_t kStatsRegions = 256;
 
@@ -28,19 +28,9 @@ class CAWBExtStatsConfiguration : public CVfeConfiguration<VfeAwbExtStatsCmd> {
   // The classification of the last Configure as the update command.
   PvlResult SendUpdate();
 
-  bool HasTuningChanged() const { return m_enable.changed || m_controlEnable.changed; }
-  void ClearTuningChanged() {
-    m_enable.changed = 0;
-    m_controlEnable.changed = 0;
-  }
-  CTuningFlag& Enable() { return m_enable; }
-  CTuningFlag& ControlEnable() { return m_controlEnable; }
-
   CAWBExtStatsConfiguration(IVfeServiceInternal* service, PvlResult* result);
 
  private:
   void SetDefaults();
 
-  CTuningFlag m_enable;
-  CTuningFlag m_controlEnable;
 };

@@ -23,7 +23,7 @@ const uint16_t* Levels(const TuningBlackLevel4Channel* t) { return &t->EvenRowEv
 }  // namespace
 
 CBlackLevelConfiguration::CBlackLevelConfiguration(IVfeServiceInternal* service, PvlResult* result)
-    : CVfeConfiguration(service, result), m_enable(1), m_controlEnable(1) {
+    : CVfeSwitchedConfiguration(service, result) {
   if (*result == PVL_OK)
     VfeTuningKeys_Register(service, VfeKeyBlock::BlackLevel, &m_payload, &m_enable, &m_controlEnable);
 }

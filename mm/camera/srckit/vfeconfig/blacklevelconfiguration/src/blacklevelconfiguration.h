@@ -14,7 +14,7 @@
 
 class IVfeSettings;
 
-class CBlackLevelConfiguration : public CVfeConfiguration<VfeBlackLevelCmd> {
+class CBlackLevelConfiguration : public CVfeSwitchedConfiguration<VfeBlackLevelCmd> {
  public:
   static PvlResult Create(IVfeServiceInternal* service, CBlackLevelConfiguration** out) {
     return CreateAs(service, out);
@@ -25,19 +25,12 @@ class CBlackLevelConfiguration : public CVfeConfiguration<VfeBlackLevelCmd> {
   // and leaves the changed markers set.
   PvlResult Configure(IVfeSettings* settings, VfeChain chain);
   PvlResult SendUpdate();
-  bool HasTuningChanged() const { return m_enable.changed || m_controlEnable.changed; }
-  void ClearTuningChanged() { m_enable.changed = m_controlEnable.changed = 0; }
 
   // The normal levels lowered by amount, stopping at 0: a black level below
   // zero would wrap to a huge offset and turn the picture black.
   static TuningBlackLevel4Channel Subtract(const TuningBlackLevel4Channel& levels, int32_t amount);
 
-  CTuningFlag& Enable() { return m_enable; }
-  CTuningFlag& ControlEnable() { return m_controlEnable; }
-
   CBlackLevelConfiguration(IVfeServiceInternal* service, PvlResult* result);
 
  private:
-  CTuningFlag m_enable;
-  CTuningFlag m_controlEnable;
 };

@@ -21,7 +21,7 @@ uint8_t* Bytes(TuningChromaSupp* t) { return &t->LumaThresh1; }
 }  // namespace
 
 CChromaSuppConfiguration::CChromaSuppConfiguration(IVfeServiceInternal* service, PvlResult* result)
-    : CVfeConfiguration(service, result), m_enable(1), m_controlEnable(1) {
+    : CVfeSwitchedConfiguration(service, result) {
   if (*result == PVL_OK)
     VfeTuningKeys_Register(service, VfeKeyBlock::ChromaSupp, &m_payload, &m_enable, &m_controlEnable);
 }

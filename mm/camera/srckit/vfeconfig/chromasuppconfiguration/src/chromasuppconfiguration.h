@@ -14,7 +14,7 @@
 
 class IVfeSettings;
 
-class CChromaSuppConfiguration : public CVfeConfiguration<VfeChromaSuppCmd> {
+class CChromaSuppConfiguration : public CVfeSwitchedConfiguration<VfeChromaSuppCmd> {
  public:
   static PvlResult Create(IVfeServiceInternal* service, CChromaSuppConfiguration** out) {
     return CreateAs(service, out);
@@ -23,20 +23,13 @@ class CChromaSuppConfiguration : public CVfeConfiguration<VfeChromaSuppCmd> {
 
   PvlResult Configure(IVfeSettings* settings, VfeChain chain);
   PvlResult SendUpdate();
-  bool HasTuningChanged() const { return m_enable.changed || m_controlEnable.changed; }
-  void ClearTuningChanged() { m_enable.changed = m_controlEnable.changed = 0; }
 
   // 2 to the power floor(log2(x) + 0.5), kept to 8 bits (0 for 0 and for 182 up).
   static uint8_t RoundToPowerOfTwo(uint8_t x);
-
-  CTuningFlag& Enable() { return m_enable; }
-  CTuningFlag& ControlEnable() { return m_controlEnable; }
 
   CChromaSuppConfiguration(IVfeServiceInternal* service, PvlResult* result);
 
  private:
   void Reset();
 
-  CTuningFlag m_enable;
-  CTuningFlag m_controlEnable;
 };

@@ -58,7 +58,7 @@ TuningColorConvMatrix CColorConvConfiguration::DefaultRecord() {
 }
 
 CColorConvConfiguration::CColorConvConfiguration(IVfeServiceInternal* service, PvlResult* result)
-    : CVfeConfiguration(service, result), m_enable(1), m_controlEnable(1), m_residual(0), m_stored(DefaultRecord()) {
+    : CVfeSwitchedConfiguration(service, result), m_residual(0), m_stored(DefaultRecord()) {
   if (*result == PVL_OK)
     VfeTuningKeys_Register(service, VfeKeyBlock::ColorConv, &m_payload, &m_enable, &m_controlEnable);
 }

@@ -16,7 +16,7 @@
 
 class IVfeSettings;
 
-class CColorConvConfiguration : public CVfeConfiguration<VfeColorConvCmd> {
+class CColorConvConfiguration : public CVfeSwitchedConfiguration<VfeColorConvCmd> {
  public:
   static PvlResult Create(IVfeServiceInternal* service, CColorConvConfiguration** out) {
     return CreateAs(service, out);
@@ -25,8 +25,6 @@ class CColorConvConfiguration : public CVfeConfiguration<VfeColorConvCmd> {
 
   PvlResult Configure(IVfeSettings* settings, VfeChain chain);
   PvlResult SendUpdate();
-  bool HasTuningChanged() const { return m_enable.changed || m_controlEnable.changed; }
-  void ClearTuningChanged() { m_enable.changed = m_controlEnable.changed = 0; }
 
   // The plain BT.601 record used where a computation has no valid result.
   static TuningColorConvMatrix DefaultRecord();
@@ -42,9 +40,6 @@ class CColorConvConfiguration : public CVfeConfiguration<VfeColorConvCmd> {
   const TuningColorConvMatrix& GetStoredRecord() const { return m_stored; }
   int32_t GetYOffsetResidual() const { return m_residual; }
 
-  CTuningFlag& Enable() { return m_enable; }
-  CTuningFlag& ControlEnable() { return m_controlEnable; }
-
   CColorConvConfiguration(IVfeServiceInternal* service, PvlResult* result);
 
  private:
@@ -53,8 +48,6 @@ class CColorConvConfiguration : public CVfeConfiguration<VfeColorConvCmd> {
   PvlResult LowLightBlend(IVfeSettings* settings, float ratio, TuningColorConvMatrix* r);
   PvlResult EffectRecord(IVfeSettings* settings, TuningColorConvMatrix* r);
 
-  CTuningFlag m_enable;
-  CTuningFlag m_controlEnable;
   int32_t m_residual;
   TuningColorConvMatrix m_stored;
 };

@@ -36,7 +36,7 @@ int16_t ToRaw(float c, uint32_t bits) {
 }  // namespace
 
 CColorCorrConfiguration::CColorCorrConfiguration(IVfeServiceInternal* service, PvlResult* result)
-    : CVfeConfiguration(service, result), m_enable(1), m_controlEnable(1) {
+    : CVfeSwitchedConfiguration(service, result) {
   if (*result == PVL_OK)
     VfeTuningKeys_Register(service, VfeKeyBlock::ColorCorr, &m_payload, &m_enable, &m_controlEnable);
 }

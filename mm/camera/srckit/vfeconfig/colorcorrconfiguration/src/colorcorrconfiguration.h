@@ -16,7 +16,7 @@
 
 class IVfeSettings;
 
-class CColorCorrConfiguration : public CVfeConfiguration<VfeColorCorrCmd> {
+class CColorCorrConfiguration : public CVfeSwitchedConfiguration<VfeColorCorrCmd> {
  public:
   static PvlResult Create(IVfeServiceInternal* service, CColorCorrConfiguration** out) {
     return CreateAs(service, out);
@@ -25,8 +25,6 @@ class CColorCorrConfiguration : public CVfeConfiguration<VfeColorCorrCmd> {
 
   PvlResult Configure(IVfeSettings* settings, VfeChain chain);
   PvlResult SendUpdate();
-  bool HasTuningChanged() const { return m_enable.changed || m_controlEnable.changed; }
-  void ClearTuningChanged() { m_enable.changed = m_controlEnable.changed = 0; }
 
   // Writes a matrix record into the payload (enable 1).
   void Pack(const TuningColorCorrMatrix& m);
@@ -35,14 +33,9 @@ class CColorCorrConfiguration : public CVfeConfiguration<VfeColorCorrCmd> {
   // The matrix re-saturated by s: luma kept, chroma scaled.
   static TuningColorCorrMatrix Saturate(const TuningColorCorrMatrix& m, float s);
 
-  CTuningFlag& Enable() { return m_enable; }
-  CTuningFlag& ControlEnable() { return m_controlEnable; }
-
   CColorCorrConfiguration(IVfeServiceInternal* service, PvlResult* result);
 
  private:
   PvlResult ApplySaturation(IVfeSettings* settings, TuningColorCorrMatrix* m);
 
-  CTuningFlag m_enable;
-  CTuningFlag m_controlEnable;
 };

@@ -46,7 +46,7 @@ void Blend(const TuningGammaTable& x, const TuningGammaTable& y, float t, Tuning
 }  // namespace
 
 CGammaConfiguration::CGammaConfiguration(IVfeServiceInternal* service, PvlResult* result)
-    : CVfeConfiguration(service, result), m_enable(1), m_controlEnable(1), m_solarize(0) {
+    : CVfeSwitchedConfiguration(service, result), m_solarize(0) {
   if (*result == PVL_OK)
     VfeTuningKeys_Register(service, VfeKeyBlock::Gamma, &m_payload, &m_enable, &m_controlEnable);
 }

@@ -14,7 +14,7 @@
 
 class IVfeSettings;
 
-class CGammaConfiguration : public CVfeConfiguration<VfeGammaCmd> {
+class CGammaConfiguration : public CVfeSwitchedConfiguration<VfeGammaCmd> {
  public:
   static PvlResult Create(IVfeServiceInternal* service, CGammaConfiguration** out) {
     return CreateAs(service, out);
@@ -25,8 +25,6 @@ class CGammaConfiguration : public CVfeConfiguration<VfeGammaCmd> {
   // with luma adaptation on keeps the curve the adaptation was built on.
   PvlResult Configure(IVfeSettings* settings, VfeChain chain);
   PvlResult SendUpdate();
-  bool IsTuningChanged() const { return m_enable.changed || m_controlEnable.changed; }
-  void ClearTuningChanged() { m_enable.changed = m_controlEnable.changed = 0; }
 
   // 1024 points to 256 entries {value, signed step to the next}.
   static void Pack(const uint8_t* points, int16_t* entries);
@@ -38,9 +36,6 @@ class CGammaConfiguration : public CVfeConfiguration<VfeGammaCmd> {
   // The solarize curve is in the payload (the contrast is not applied to it).
   bool IsSolarized() const { return m_solarize != 0; }
 
-  CTuningFlag& Enable() { return m_enable; }
-  CTuningFlag& ControlEnable() { return m_controlEnable; }
-
   CGammaConfiguration(IVfeServiceInternal* service, PvlResult* result);
 
  private:
@@ -49,7 +44,5 @@ class CGammaConfiguration : public CVfeConfiguration<VfeGammaCmd> {
   PvlResult ChooseByBrightness(IVfeSettings* settings, VfeChain chain, TuningGammaTable* table);
   PvlResult Solarize(IVfeSettings* settings, TuningGammaTable* table);
 
-  CTuningFlag m_enable;
-  CTuningFlag m_controlEnable;
   uint8_t m_solarize;
 };

@@ -16,7 +16,7 @@ constexpr int32_t kMinRatio = 48, kMaxRatio = 196;
 }  // namespace
 
 CLumaAdaptationConfiguration::CLumaAdaptationConfiguration(IVfeServiceInternal* service, PvlResult* result)
-    : CVfeConfiguration(service, result), m_enable(1), m_controlEnable(1) {
+    : CVfeSwitchedConfiguration(service, result) {
   if (*result == PVL_OK)
     VfeTuningKeys_Register(service, VfeKeyBlock::LumaAdaptation, &m_payload, &m_enable, &m_controlEnable);
 }

@@ -12,7 +12,7 @@
 
 class IVfeSettings;
 
-class CLumaAdaptationConfiguration : public CVfeConfiguration<VfeLumaAdaptationCmd> {
+class CLumaAdaptationConfiguration : public CVfeSwitchedConfiguration<VfeLumaAdaptationCmd> {
  public:
   static PvlResult Create(IVfeServiceInternal* service, CLumaAdaptationConfiguration** out) {
     return CreateAs(service, out);
@@ -21,8 +21,6 @@ class CLumaAdaptationConfiguration : public CVfeConfiguration<VfeLumaAdaptationC
 
   // With the mode off the payload stays as it was.
   PvlResult Configure(IVfeSettings* settings, VfeChain chain);
-  bool HasTuningChanged() const { return m_enable.changed || m_controlEnable.changed; }
-  void ClearTuningChanged() { m_enable.changed = m_controlEnable.changed = 0; }
 
   // The inverse of a 256-entry curve: exact where the curve reaches a value,
   // interpolated between the nearest reached values elsewhere, and the
@@ -32,12 +30,7 @@ class CLumaAdaptationConfiguration : public CVfeConfiguration<VfeLumaAdaptationC
   // mapping y through the curve gamma.
   static PvlResult BuildRatioTable(const uint8_t* gamma, const uint8_t* y, int16_t* table);
 
-  CTuningFlag& Enable() { return m_enable; }
-  CTuningFlag& ControlEnable() { return m_controlEnable; }
-
   CLumaAdaptationConfiguration(IVfeServiceInternal* service, PvlResult* result);
 
  private:
-  CTuningFlag m_enable;
-  CTuningFlag m_controlEnable;
 };

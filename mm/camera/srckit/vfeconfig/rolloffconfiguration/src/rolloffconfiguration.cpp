@@ -32,7 +32,7 @@ int16_t Saturate16(double v) {
 }  // namespace
 
 CRolloffConfiguration::CRolloffConfiguration(IVfeServiceInternal* service, PvlResult* result)
-    : CVfeConfiguration(service, result) {
+    : CVfeSwitchedConfiguration(service, result) {
   if (*result == PVL_OK)
     VfeTuningKeys_Register(service, VfeKeyBlock::Rolloff, &m_payload, &m_enable, &m_controlEnable);
 }

@@ -15,7 +15,7 @@
 
 class IVfeSettings;
 
-class CRolloffConfiguration : public CVfeConfiguration<VfeRolloffCmd> {
+class CRolloffConfiguration : public CVfeSwitchedConfiguration<VfeRolloffCmd> {
  public:
   static constexpr TuningParamId kDefaultTable = 0x80600100u;
   static constexpr TuningParamId kLowLightTable = 0x80600103u;
@@ -28,13 +28,6 @@ class CRolloffConfiguration : public CVfeConfiguration<VfeRolloffCmd> {
   // Recomputes the payload; 0 or the failing read's code. Does not send.
   PvlResult Configure(IVfeSettings* settings, VfeChain chain);
 
-  bool HasTuningChanged() const { return m_enable.changed || m_controlEnable.changed; }
-  void ClearTuningChanged() {
-    m_enable.changed = 0;
-    m_controlEnable.changed = 0;
-  }
-  CTuningFlag& Enable() { return m_enable; }
-  CTuningFlag& ControlEnable() { return m_controlEnable; }
   // The table the payload's gains come from (0 before any was loaded).
   TuningParamId GetLoadedTable() const { return m_loadedTable; }
 
@@ -46,7 +39,5 @@ class CRolloffConfiguration : public CVfeConfiguration<VfeRolloffCmd> {
   void LoadTables(TuningParamId table, uint32_t cellWidth);
   TuningParamId ChooseTable(IVfeSettings* settings);
 
-  CTuningFlag m_enable;
-  CTuningFlag m_controlEnable;
   TuningParamId m_loadedTable = 0;
 };

@@ -127,10 +127,10 @@ PvlResult CUpdateAllConfigurer::ConfigureCore() {
                  [&](CDemosaicConfiguration* b) { return b->Configure(s, VfeChain::Runtime); });
   (void)VfeUpdateBlock(whiteBalance, s);
   if (exposureChanged || !full || (colorCorr && colorCorr->HasTuningChanged())) r = VfeUpdateBlock(colorCorr, s);
-  if (r == PVL_OK && (pictureChanged || !full || (gamma && gamma->IsTuningChanged()))) r = VfeUpdateBlock(gamma, s);
+  if (r == PVL_OK && (pictureChanged || !full || (gamma && gamma->HasTuningChanged()))) r = VfeUpdateBlock(gamma, s);
   if (r == PVL_OK) r = VfeUpdateBlock(colorConv, s);
   if (r != PVL_OK) return r;
-  OptionalUpdate(asf, exposureChanged || (asf && asf->IsTuningChanged()),
+  OptionalUpdate(asf, exposureChanged || (asf && asf->HasTuningChanged()),
                  [&](CASFConfiguration* b) { return b->Configure(s, VfeChain::Runtime); });
   if (exposureChanged || (chromaSupp && chromaSupp->HasTuningChanged())) (void)VfeUpdateBlock(chromaSupp, s);
   OptionalUpdate(m_service->GetAWBExtStatsConfiguration(), true,

@@ -5,7 +5,7 @@
 #include "vfetuningkeys.h"
 
 CWhiteBalanceConfiguration::CWhiteBalanceConfiguration(IVfeServiceInternal* service, PvlResult* result)
-    : CVfeConfiguration(service, result), m_enable(1), m_controlEnable(1) {
+    : CVfeSwitchedConfiguration(service, result) {
   if (*result == PVL_OK)
     VfeTuningKeys_Register(service, VfeKeyBlock::WhiteBalance, &m_payload, &m_enable, &m_controlEnable);
 }

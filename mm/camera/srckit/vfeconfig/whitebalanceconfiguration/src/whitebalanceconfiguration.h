@@ -13,7 +13,7 @@
 
 class IVfeSettings;
 
-class CWhiteBalanceConfiguration : public CVfeConfiguration<VfeWhiteBalanceCmd> {
+class CWhiteBalanceConfiguration : public CVfeSwitchedConfiguration<VfeWhiteBalanceCmd> {
  public:
   static PvlResult Create(IVfeServiceInternal* service, CWhiteBalanceConfiguration** out) {
     return CreateAs(service, out);
@@ -25,15 +25,8 @@ class CWhiteBalanceConfiguration : public CVfeConfiguration<VfeWhiteBalanceCmd> 
   // Stores the three gains at Q7; the first that does not fit ends it with
   // its code, the ones before it stay.
   PvlResult SetGains(const CFixedPoint& red, const CFixedPoint& green, const CFixedPoint& blue);
-  bool HasTuningChanged() const { return m_enable.changed || m_controlEnable.changed; }
-  void ClearTuningChanged() { m_enable.changed = m_controlEnable.changed = 0; }
-
-  CTuningFlag& Enable() { return m_enable; }
-  CTuningFlag& ControlEnable() { return m_controlEnable; }
 
   CWhiteBalanceConfiguration(IVfeServiceInternal* service, PvlResult* result);
 
  private:
-  CTuningFlag m_enable;
-  CTuningFlag m_controlEnable;
 };
