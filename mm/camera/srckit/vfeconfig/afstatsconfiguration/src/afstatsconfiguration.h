@@ -33,5 +33,4 @@ class CAFStatsConfiguration : public CVfeSwitchedConfiguration<VfeAfStatsCmd> {
 
  private:
   void SetDefaults();
-
 };

@@ -32,5 +32,4 @@ class CAWBExtStatsConfiguration : public CVfeSwitchedConfiguration<VfeAwbExtStat
 
  private:
   void SetDefaults();
-
 };

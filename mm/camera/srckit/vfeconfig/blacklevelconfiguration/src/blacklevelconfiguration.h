@@ -31,6 +31,4 @@ class CBlackLevelConfiguration : public CVfeSwitchedConfiguration<VfeBlackLevelC
   static TuningBlackLevel4Channel Subtract(const TuningBlackLevel4Channel& levels, int32_t amount);
 
   CBlackLevelConfiguration(IVfeServiceInternal* service, PvlResult* result);
-
- private:
 };

@@ -31,5 +31,4 @@ class CChromaSuppConfiguration : public CVfeSwitchedConfiguration<VfeChromaSuppC
 
  private:
   void Reset();
-
 };

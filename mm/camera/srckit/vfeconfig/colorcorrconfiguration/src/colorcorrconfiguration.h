@@ -37,5 +37,4 @@ class CColorCorrConfiguration : public CVfeSwitchedConfiguration<VfeColorCorrCmd
 
  private:
   PvlResult ApplySaturation(IVfeSettings* settings, TuningColorCorrMatrix* m);
-
 };

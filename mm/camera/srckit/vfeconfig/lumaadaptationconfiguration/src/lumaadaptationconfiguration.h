@@ -31,6 +31,4 @@ class CLumaAdaptationConfiguration : public CVfeSwitchedConfiguration<VfeLumaAda
   static PvlResult BuildRatioTable(const uint8_t* gamma, const uint8_t* y, int16_t* table);
 
   CLumaAdaptationConfiguration(IVfeServiceInternal* service, PvlResult* result);
-
- private:
 };

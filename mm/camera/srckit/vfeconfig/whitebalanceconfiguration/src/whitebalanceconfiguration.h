@@ -27,6 +27,4 @@ class CWhiteBalanceConfiguration : public CVfeSwitchedConfiguration<VfeWhiteBala
   PvlResult SetGains(const CFixedPoint& red, const CFixedPoint& green, const CFixedPoint& blue);
 
   CWhiteBalanceConfiguration(IVfeServiceInternal* service, PvlResult* result);
-
- private:
 };
