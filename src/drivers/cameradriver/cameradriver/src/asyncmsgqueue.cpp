@@ -53,6 +53,8 @@ DWORD NotifyLoop(CCameraDevice* device, CCameraDevice::Notifier which) {
     PvlSignalWaitRecord record{};
     PvlResult waited = parts.queue->Wait(&record);
     bool exiting = parts.exit->load();
+    // Idle before the notice goes: a client that reads it may start the next run at once.
+    if (focus && !exiting && waited == PVL_OK) device->ClearFocusState();
     if (focus) {
       AsyncCameraMessage m{CAM_ASYNC_FOCUS_COMPLETE, sizeof(AsyncCameraMessage), 0, 0, 0};
       if (g_autoFlashFocus.exchange(0) == 1) m.status = CAM_ASYNC_FOCUS_STATUS_AUTO_FLASH;
@@ -65,7 +67,6 @@ DWORD NotifyLoop(CCameraDevice* device, CCameraDevice::Notifier which) {
     }
     if (focus) {
       NKDbgPrintfW(u"Focusing complete\r\n");
-      device->ClearFocusState();
     } else {
       AsyncCameraMessage m{CAM_ASYNC_PRE_FLASH_COMPLETE, sizeof(AsyncCameraMessage), 0, 0, 0};
       device->AsyncQueue()->SendAsyncMSG(m, device->ThreadStopEvent());
