@@ -3,6 +3,7 @@
 // the file the device image ships.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -250,7 +251,7 @@ TEST_F(EngineConfigTest, EntriesBeforeAFailureStay) {
 }
 
 // The device image's own file: this board's sensor, its tuning, the best-shot
-// sets for every mode the property allows, and the flash plug-in.
+// sets for every mode the property allows, the flash plug-in and the statistics plug-ins.
 TEST_F(EngineConfigTest, TheDeviceFileNamesThisBoard) {
   PvlResult r = PVL_E_FAIL;
   CCameraEngineConfig config(env_, &r);
@@ -264,9 +265,20 @@ TEST_F(EngineConfigTest, TheDeviceFileNamesThisBoard) {
     EXPECT_EQ(i + 1, s.GetBestShot(i).GetIndex());
     EXPECT_EQ(0x0108aeceu, s.GetBestShot(i).GetClassId());
   }
-  ASSERT_EQ(1u, config.GetElfsCount());
-  EXPECT_EQ(ZUEUID_CLASS_FLASH_ELFS, config.GetElfsEntry(0).classId);
-  EXPECT_EQ(ELFS_ROLE_OTHER, config.GetElfsEntry(0).role);
+  // The flash plug-in, then Bayrox's exposure, white balance and focus.
+  const struct {
+    const char* name;
+    uint32_t classId;
+    uint32_t role;
+  } kPlugins[] = {{"flash", ZUEUID_CLASS_FLASH_ELFS, ELFS_ROLE_OTHER},
+                  {"exposure", 0x01046293u, ELFS_ROLE_AEC},
+                  {"white balance", 0x010460c4u, ELFS_ROLE_AWB},
+                  {"focus", 0x01045ccfu, ELFS_ROLE_AF}};
+  ASSERT_EQ(std::size(kPlugins), config.GetElfsCount());
+  for (uint32_t i = 0; i < std::size(kPlugins); ++i) {
+    EXPECT_EQ(kPlugins[i].classId, config.GetElfsEntry(i).classId) << kPlugins[i].name;
+    EXPECT_EQ(kPlugins[i].role, config.GetElfsEntry(i).role) << kPlugins[i].name;
+  }
 }
 
 }  // namespace

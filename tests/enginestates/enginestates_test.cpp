@@ -5,6 +5,7 @@
 // first-frame and frame-rate lines; and frames waiting for a running event.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -902,6 +903,145 @@ TEST_F(EngineStatesTest, AStreamThatDidNotStopStillDeliversItsFrames) {
     engine.Clear();
     EXPECT_EQ(PVL_OK, machine->FrameAvailable(1, nullptr));
     EXPECT_EQ(std::vector<std::string>{c.frameCall}, engine.Calls());
+  }
+}
+
+// What the receive thread delivers into the machine.
+const Event kStats = [](CEngineStateMachine* m) { return m->StatsAvailable(0, nullptr); };
+const Event kStillDone = [](CEngineStateMachine* m) { return m->CaptureComplete(); };
+const Event kFrame = [](CEngineStateMachine* m) { return m->FrameAvailable(1, nullptr); };
+
+// The hang between the engine and the VFE service: a client event stops the
+// stream under the machine's lock and goes on to wait for the receive thread
+// (the service joins it on close), while that thread waits for the lock with
+// a delivery. The engine call named `joins` stands for that wait: it waits
+// for the delivery to return, generously, and the test fails instead of
+// hanging. The delivery comes either while the event still holds the lock
+// before the stop (it is then already waiting) or after the stop began.
+TEST_F(EngineStatesTest, ADeliveryGivesUpOnceAStopBeganSoTheReceiveThreadCanBeJoined) {
+  struct Case {
+    const char* name;
+    int32_t state;
+    Event delivery;
+    Event stopping;
+    const char* joins;
+  };
+  const Event stop = [](CEngineStateMachine* m) { return m->Stop(); };
+  const std::vector<Case> cases = {
+      {"Video, statistics, Stop", ENGINE_STATE_VIDEO, kStats, stop, "OnStopVideo"},
+      {"Video, frame, Stop", ENGINE_STATE_VIDEO, kFrame, stop, "OnStopVideo"},
+      {"Video, statistics, Suspend", ENGINE_STATE_VIDEO, kStats,
+       [](CEngineStateMachine* m) { return m->Suspend(); }, "OnStopVideo"},
+      {"Video, statistics, still", ENGINE_STATE_VIDEO, kStats,
+       [](CEngineStateMachine* m) { return m->StartSnapshot(1); }, "OnStopVideo"},
+      {"Video, statistics, FatalError closes the engine", ENGINE_STATE_VIDEO, kStats,
+       [](CEngineStateMachine* m) { return m->FatalError(); }, "Uninitialize"},
+      {"Snapshot, end of still, Stop", ENGINE_STATE_SNAPSHOT, kStillDone, stop, "OnStopSnapshot"},
+      {"Snapshot, statistics, Stop", ENGINE_STATE_SNAPSHOT, kStats, stop, "OnStopSnapshot"},
+      {"SnapshotVideoPaused, end of still, Stop", ENGINE_STATE_SNAPSHOT_VIDEO_PAUSED, kStillDone, stop,
+       "OnStopSnapshot"},
+      {"Ready, statistics, Uninitialize", ENGINE_STATE_READY, kStats,
+       [](CEngineStateMachine* m) { return m->Uninitialize(); }, "Uninitialize"},
+      {"Ready, end of still, Uninitialize", ENGINE_STATE_READY, kStillDone,
+       [](CEngineStateMachine* m) { return m->Uninitialize(); }, "Uninitialize"},
+  };
+  for (const Case& c : cases) {
+    for (bool waitingBefore : {true, false}) {
+      SCOPED_TRACE(std::string(c.name) + (waitingBefore ? ", delivery already waiting" : ", delivery after the stop"));
+      MakeIn(c.state);
+      std::thread receiver;
+      std::atomic<bool> delivered{false};
+      PvlResult deliveryResult = PVL_OK;
+      auto deliver = [&] {
+        receiver = std::thread([&] {
+          deliveryResult = c.delivery(machine.Get());
+          delivered = true;
+        });
+      };
+      bool joined = false;
+      engine.onCall = [&](const std::string& call) {
+        if (call != c.joins) return;
+        if (!receiver.joinable()) deliver();
+        joined = WaitFor([&] { return delivered.load(); });
+      };
+      std::thread client([&] {
+        CPvlPtr<ILock> lock;
+        machine->GetLock(&lock);
+        lock->Lock();
+        if (waitingBefore) {
+          deliver();
+          std::this_thread::sleep_for(std::chrono::milliseconds(20));  // most likely waiting by now
+        }
+        c.stopping(machine.Get());
+        lock->Unlock();
+      });
+      client.join();
+      receiver.join();
+      engine.onCall = nullptr;
+      EXPECT_TRUE(joined) << "the stopping event and the receive thread waited for each other";
+      EXPECT_EQ(PVL_E_NOTREADY, deliveryResult);
+      for (const std::string& call : engine.Calls()) {
+        EXPECT_EQ(std::string::npos, call.find("Available")) << "the delivery reached the engine: " << call;
+        EXPECT_NE("OnReserved", call) << "a still's end was acted on after its stop";
+      }
+    }
+  }
+}
+
+// While its state takes it, a delivery waits for a running client event and
+// then is handled, also when it came while a still was being started.
+TEST_F(EngineStatesTest, ADeliveryWaitsForARunningEventWhileItsStateTakesIt) {
+  struct Case {
+    const char* name;
+    int32_t state;
+    Event blocking;
+    const char* blocks;
+    Event delivery;
+    std::vector<std::string> after;  // the engine calls after the blocking one
+    int32_t finalState;
+  };
+  const std::vector<Case> cases = {
+      {"Video, statistics during ApplyProperty", ENGINE_STATE_VIDEO,
+       [](CEngineStateMachine* m) { return m->ApplyProperty(7); }, "OnApplyProperty 7", kStats,
+       {"OnVideoStatsAvailable 0"}, ENGINE_STATE_VIDEO},
+      {"Snapshot, statistics during GetEnabledPortFormats", ENGINE_STATE_SNAPSHOT,
+       [](CEngineStateMachine* m) {
+         uint32_t n = 0;
+         return m->GetEnabledPortFormats(nullptr, 3, &n);
+       },
+       "GetCurrentPortFormats 3", kStats, {"OnSnapshotStatsAvailable 0"}, ENGINE_STATE_SNAPSHOT},
+      {"Ready, end of still while the still starts", ENGINE_STATE_READY,
+       [](CEngineStateMachine* m) { return m->StartSnapshot(1); }, "OnStartSnapshot", kStillDone,
+       {"OnStopSnapshot"}, ENGINE_STATE_READY},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MakeIn(c.state);
+    std::atomic<bool> inside{false}, release{false}, delivered{false};
+    engine.onCall = [&](const std::string& call) {
+      if (call != c.blocks) return;
+      inside = true;
+      WaitFor([&] { return release.load(); });
+    };
+    std::thread client([&] { c.blocking(machine.Get()); });
+    ASSERT_TRUE(WaitFor([&] { return inside.load(); }));
+    PvlResult deliveryResult = PVL_E_FAIL;
+    std::thread receiver([&] {
+      deliveryResult = c.delivery(machine.Get());
+      delivered = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_FALSE(delivered.load()) << "the delivery ran beside the event";
+    release = true;
+    client.join();
+    receiver.join();
+    engine.onCall = nullptr;
+    const std::vector<std::string> calls = engine.Calls();
+    auto blocked = std::find(calls.begin(), calls.end(), c.blocks);
+    ASSERT_NE(calls.end(), blocked);
+    EXPECT_EQ(c.after, std::vector<std::string>(blocked + 1, calls.end()));
+    EXPECT_EQ(PVL_OK, deliveryResult);
+    EXPECT_EQ(c.finalState, machine->GetCurrentStateId());
   }
 }
 

@@ -174,9 +174,9 @@ class FakeFlashSettings final : public Counted<IFlashSettings> {
     *out = flashRequired;
     return PVL_OK;
   }
-  // The raw exposure flag: the plug-in asks the view's own question instead.
+  // The exposure's flag: in automatic lamp mode the same answer as IsFlashRequired.
   PvlResult GetFlashNeeded(uint8_t* out) override {
-    *out = 0;
+    *out = flashRequired;
     return PVL_OK;
   }
   PvlResult SetFlashWord(uint32_t word) override {
@@ -314,33 +314,38 @@ TEST_F(FlashElfsTest, ConfigureFollowsTheLampMode) {
 // Every preview frame: the LED follows the pre-snapshot sequence, or the lamp
 // mode when no sequence runs.
 TEST_F(FlashElfsTest, OnFrameFollowsThePreSnapshotSequence) {
+  // The lamp mode is set before the preview starts (a change of it comes with
+  // Configure); `before` is the sequence's state of an earlier frame, if any.
+  constexpr int32_t kNoFrame = -1;
   struct Case {
     const char* name;
     uint32_t lampMode;
-    uint32_t preSnapshot;
+    int32_t before;
     bool ledBefore;
+    uint32_t preSnapshot;
     bool ledAfter;
   };
   const Case cases[] = {
-      {"pre-flash lights it with the lamp off", 0, 6, false, true},
-      {"pre-flash lights it in automatic mode", 2, 6, false, true},
-      {"lamp on, no sequence", 1, 0, false, true},
-      {"white balance decided puts it out", 0, 4, true, false},
-      {"white balance decided puts out the torch too", 1, 4, true, false},
-      {"a pre-flash cancelled with the lamp off goes out", 0, 0, true, false},
-      {"a pre-flash cancelled in automatic mode goes out", 2, 0, true, false},
-      {"metering without the LED: left as it is", 0, 1, false, false},
+      {"pre-flash lights it with the lamp off", 0, kNoFrame, false, 6, true},
+      {"pre-flash lights it in automatic mode", 2, kNoFrame, false, 6, true},
+      {"lamp on, no sequence: the torch stays lit", 1, kNoFrame, true, 0, true},
+      {"lamp on: the torch comes back when the sequence ends", 1, 4, false, 0, true},
+      {"white balance decided puts it out", 0, 6, true, 4, false},
+      {"white balance decided puts out the torch too", 1, kNoFrame, true, 4, false},
+      {"a pre-flash cancelled with the lamp off goes out", 0, 6, true, 0, false},
+      {"a pre-flash cancelled in automatic mode goes out", 2, 6, true, 0, false},
+      {"metering without the LED: left as it is", 0, kNoFrame, false, 1, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Make();
+    settings.lampMode = c.lampMode;
     ASSERT_EQ(PVL_OK, elfs->OnStartVideo(nullptr));
-    if (c.ledBefore) {
-      settings.preSnapshot = 6;
+    if (c.before != kNoFrame) {
+      settings.preSnapshot = uint32_t(c.before);
       ASSERT_EQ(PVL_OK, elfs->OnFrame(nullptr));
     }
     ASSERT_EQ(c.ledBefore, service.LedOn());
-    settings.lampMode = c.lampMode;
     settings.preSnapshot = c.preSnapshot;
     EXPECT_EQ(PVL_OK, elfs->OnFrame(nullptr));
     EXPECT_EQ(c.ledAfter, service.LedOn());
@@ -348,6 +353,41 @@ TEST_F(FlashElfsTest, OnFrameFollowsThePreSnapshotSequence) {
     EXPECT_FALSE(service.LedOn());
     settings.lampMode = 0;
     settings.preSnapshot = 0;
+    plugin.Reset();
+  }
+}
+
+// The frame pass uses the lamp mode that Configure (which the engine runs for
+// every lamp-mode change) or OnStartVideo read, and a torch already lit is
+// neither configured nor reported again on every frame.
+TEST_F(FlashElfsTest, FramesFollowTheLampModeConfigureRead) {
+  struct Case {
+    const char* name;
+    uint32_t lampMode;  // changed during the preview, then Configure
+    bool led;
+  };
+  const Case cases[] = {
+      {"torch switched on", 1, true},
+      {"torch switched off", 0, false},
+      {"automatic", 2, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Make();
+    settings.lampMode = c.lampMode == 1 ? 0 : 1;
+    ASSERT_EQ(PVL_OK, elfs->OnStartVideo(nullptr));
+    ASSERT_EQ(PVL_OK, elfs->OnFrame(nullptr));
+    settings.lampMode = c.lampMode;
+    ASSERT_EQ(PVL_OK, elfs->Configure());
+    EXPECT_EQ(c.led, service.LedOn());
+    g_journal.clear();
+    settings.words.clear();
+    for (int frame = 0; frame < 3; ++frame) ASSERT_EQ(PVL_OK, elfs->OnFrame(nullptr));
+    EXPECT_EQ(c.led, service.LedOn());
+    EXPECT_TRUE(g_journal.empty()) << "the LED was switched or configured again by a frame";
+    EXPECT_TRUE(settings.words.empty()) << "the flash word was written again by a frame";
+    EXPECT_EQ(PVL_OK, elfs->OnStopVideo());
+    settings.lampMode = 0;
     plugin.Reset();
   }
 }

@@ -105,7 +105,7 @@ TEST(MifWriter, ThePackageFiles) {
 
 // The build writes each module's file from the module's class table: byte for byte the package's.
 TEST(MifWriter, TheModulesFilesBesideTheirImagesAreThePackages) {
-  for (const char* module : {"Corvane", "Calbrook"}) {
+  for (const char* module : {"Corvane", "Calbrook", "Bayrox"}) {
     const auto built = ReadFile(camera::test::ImagePath(std::string("Windows/") + module + ".mif"));
     for (const Expected& e : kPackage) {
       if (std::string(e.name) == module) CheckMif(built, e);

@@ -410,6 +410,57 @@ bool WaitFor(const std::atomic<bool>& flag) {
   return flag.load();
 }
 
+// The machine's lock keeps the host lock's contract (re-entrant; only its
+// holder gives it back) and a delivery gives up only while another thread
+// holds it, never when it is free or already its own.
+TEST_F(StateMachineTest, TheMachinesLockIsReentrantAndADeliveryGivesUpOnlyOnAnotherHolder) {
+  Make();
+  CPvlPtr<ILock> lock;
+  machine->GetLock(&lock);
+  ASSERT_TRUE(lock);
+  struct Case {
+    const char* name;
+    bool heldByOther;
+    bool heldHere;
+    bool taken;
+  };
+  const Case cases[] = {
+      {"free", false, false, true},
+      {"held by this thread", false, true, true},
+      {"held by another thread", true, false, false},
+  };
+  // With the doubles' Invalid as the current state, every delivery is refused.
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::atomic<bool> holding{false}, release{false};
+    std::thread other;
+    if (c.heldByOther) {
+      other = std::thread([&] {
+        lock->Lock();
+        holding = true;
+        while (!release.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        lock->Unlock();
+      });
+      ASSERT_TRUE(WaitFor(holding));
+      EXPECT_EQ(PVL_E_NOTREADY, lock->Unlock()) << "given back by a thread that does not hold it";
+    }
+    if (c.heldHere) {
+      ASSERT_EQ(PVL_OK, lock->Lock());
+    }
+    const bool taken = machine->LockForDelivery();
+    EXPECT_EQ(c.taken, taken);
+    if (taken) {
+      EXPECT_EQ(PVL_OK, lock->Unlock());
+    }
+    if (c.heldHere) {
+      EXPECT_EQ(PVL_OK, lock->Unlock());
+    }
+    EXPECT_EQ(PVL_E_NOTREADY, lock->Unlock()) << "held once more than taken";
+    release = true;
+    if (other.joinable()) other.join();
+  }
+}
+
 // While a client event holds the lock, a frame still reaches the state, and a
 // second event waits for the first to finish.
 TEST_F(StateMachineTest, FramesDoNotWaitForAnEventButEventsWaitForEachOther) {

@@ -142,6 +142,7 @@ PvlResult CCameraFlashELFS::StartOutput(uint32_t configuration, uint32_t outputS
     CAMERA_DEBUG_LOG(CAMERA_LOG_ERROR, "Error starting lamp: %d", int(r));
     return r;
   }
+  m_outputState = outputState;
   return m_settings ? m_settings->SetFlashWord(outputState) : PvlResult(PVL_OK);
 }
 
@@ -164,6 +165,7 @@ PvlResult CCameraFlashELFS::Configure() {
   uint32_t lampMode = 0;
   r = m_settings->GetLampMode(&lampMode);
   if (r != PVL_OK) return r;
+  m_lampMode = lampMode;
   if (lampMode == kLampOff || lampMode == kLampAuto) r = StopOutput();
   else if (lampMode == kLampOn) r = m_selected ? StartOutput(ZUEUID_CONFIG_VIDEO, kOutputLamp) : PvlResult(PVL_OK);
   else return PVL_E_BADARG;
@@ -179,29 +181,36 @@ PvlResult CCameraFlashELFS::OnStartVideo(const CameraPortFormat*) {
   uint32_t lampMode = 0;
   r = m_settings->GetLampMode(&lampMode);
   if (r != PVL_OK) return r;
+  m_lampMode = lampMode;
   return lampMode == kLampOn ? StartOutput(ZUEUID_CONFIG_VIDEO, kOutputLamp) : PvlResult(PVL_OK);
 }
 
 // The LED follows the engine's pre-snapshot sequence, and the lamp mode when no
 // sequence runs. In automatic mode every frame refreshes the flag the driver
 // reads to tell the user that the still will flash.
+// This runs for every preview frame: the lamp mode is the one Configure or
+// OnStartVideo read (a change of it always comes through Configure), only the
+// engine's own flags are read here, and a lamp that is lit stays as it is.
 PvlResult CCameraFlashELFS::OnFrame(IPvlMediaBuffer*) {
   if (!m_detected) return PVL_OK;
   if (!m_settings) return PVL_E_NOTREADY;
-  uint32_t lampMode = 0;
+  const uint32_t lampMode = m_lampMode;
   uint32_t preSnapshot = 0;
-  PvlResult r = m_settings->GetLampMode(&lampMode);
-  if (r == PVL_OK) r = m_settings->GetPreSnapshotState(&preSnapshot);
+  PvlResult r = m_settings->GetPreSnapshotState(&preSnapshot);
   if (r != PVL_OK) return r;
   if (lampMode == kLampAuto) {
     m_snapshotStatus = uint8_t(GetSnapshotStatus());
     if (m_snapshotStatus == 0) {
-      r = m_settings->IsFlashRequired(&m_autoFlashRequired);
+      // What the view's IsFlashRequired answers in automatic mode, without
+      // reading the lamp mode again.
+      r = m_settings->GetFlashNeeded(&m_autoFlashRequired);
       if (r != PVL_OK) return r;
+      m_autoFlashRequired = m_autoFlashRequired != 0 ? 1 : 0;
       SetAutoFlashRequired(m_autoFlashRequired);
     }
   }
   if ((lampMode == kLampOn && preSnapshot == kPreSnapshotIdle) || preSnapshot == kPreSnapshotLedOn) {
+    if (m_outputOn && m_outputState == kOutputLamp) return PVL_OK;
     r = StartOutput(ZUEUID_CONFIG_VIDEO, kOutputLamp);
     if (r != PVL_OK) CAMERA_DEBUG_LOG(CAMERA_LOG_ERROR, "Error enabling lamp: %d", int(r));
   } else if (preSnapshot == kPreSnapshotLedOff || (preSnapshot == kPreSnapshotIdle && m_outputOn)) {
@@ -282,6 +291,7 @@ PvlResult CCameraFlashELFS::Stop() {
   PvlResult r = m_service->Stop();
   if (r != PVL_OK) return r;
   m_outputOn = 0;
+  m_outputState = kOutputOff;
   return m_settings ? m_settings->SetFlashWord(kOutputOff) : PvlResult(PVL_OK);
 }
 

@@ -72,6 +72,8 @@ class CCameraFlashELFS final : public CCameraELFSBase, public ICameraFlashServic
   uint32_t m_detected = 0;
   uint32_t m_selected = 0;
   uint8_t m_outputOn = 0;
+  uint32_t m_outputState = 0;  // what the LED was started as (lamp or strobe)
+  uint32_t m_lampMode = 0;     // as Configure or OnStartVideo last read it
   CPvlPtr<IFlashSettings> m_settings;
   CPvlPtr<ICameraFlashService> m_service;
   uint8_t m_snapshotStatus = 0;

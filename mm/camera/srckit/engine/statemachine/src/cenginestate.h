@@ -67,6 +67,11 @@ class CEngineState {
   virtual PvlResult Enter(uint32_t reason) = 0;
   virtual PvlResult Leave(uint32_t reason) = 0;
   virtual const char* GetName() = 0;
+  // Whether a delivery from the receive thread (a frame's engine pass,
+  // statistics, the end of a still) may still wait for the machine's lock to
+  // reach this state. A state that stops taking them says so to the machine
+  // (DeliveriesChanged) so that waiting deliveries give up.
+  virtual bool TakesDeliveries() const { return true; }
 
  protected:
   CEngineStateMachine* Machine() const { return m_machine; }

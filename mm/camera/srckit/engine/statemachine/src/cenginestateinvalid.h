@@ -9,4 +9,5 @@ class CEngineStateInvalid final : public CEngineState {
   PvlResult Enter(uint32_t reason) override;
   PvlResult Leave(uint32_t reason) override;
   const char* GetName() override { return "Invalid"; }
+  bool TakesDeliveries() const override { return false; }
 };

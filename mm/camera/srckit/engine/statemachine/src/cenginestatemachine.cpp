@@ -6,6 +6,16 @@
 #include "ienv.h"
 #include "pvllog.h"
 
+namespace {
+
+// A delivery that gave up waiting: its state stopped taking it meanwhile.
+PvlResult Dropped(const char* event) {
+  CAMERA_DEBUG_LOG(CAMERA_LOG_DETAIL, "Event %s dropped: the state stopped taking it", event);
+  return PVL_E_NOTREADY;
+}
+
+}  // namespace
+
 PvlResult CEngineStateMachine::Create(IEnv* env, ICameraEngineInternal* engine, CEngineStateMachine** out) {
   return Create(env, engine, nullptr, out, true);
 }
@@ -47,8 +57,11 @@ CEngineStateMachine::CEngineStateMachine(IEnv* env, ICameraEngineInternal* engin
 
 PvlResult CEngineStateMachine::Construct() {
   CAMERA_DEBUG_LOG(CAMERA_LOG_DETAIL, "Creating Camera Engine State Machine");
-  PvlResult r = GetEnv()->CreateInstance(ZUEUID_CLASS_LOCK, m_lock.Out());
+  CEngineLock* lock = nullptr;
+  PvlResult r = CEngineLock::Create(GetEnv(), &lock);
   if (r != PVL_OK) return r;
+  m_lock = lock;
+  lock->Release();
   // The states fetch the lock: it must exist first.
   for (CEngineState* state : m_states) state->SetContext(this);
   r = GetEnv()->CreateInstance(ZUEUID_CLASS_CLOCK, m_clock.Out());
@@ -100,10 +113,12 @@ PvlResult CEngineStateMachine::Transition(int32_t id, uint32_t reason) {
   // Published before Enter: frames that a starting stream delivers while the
   // state is entered already belong to it.
   m_current.store(next);
+  DeliveriesChanged();
   const uint32_t t2 = Now();
   r = next->Enter(reason);
   if (r != PVL_OK) {
     m_current.store(previous);
+    DeliveriesChanged();
     return r;
   }
   m_currentId.store(id);
@@ -123,6 +138,17 @@ void CEngineStateMachine::GetLock(ILock** lock) {
   if (!lock) return;
   *lock = m_lock.Get();
   if (*lock) (*lock)->AddRef();
+}
+
+bool CEngineStateMachine::DeliveryRefused(void* self) {
+  CEngineState* state = static_cast<CEngineStateMachine*>(self)->m_current.load();
+  return !state || !state->TakesDeliveries();
+}
+
+bool CEngineStateMachine::LockForDelivery() { return m_lock && m_lock->LockUnless(&DeliveryRefused, this); }
+
+void CEngineStateMachine::DeliveriesChanged() {
+  if (m_lock) m_lock->Wake();
 }
 
 PvlResult CEngineStateMachine::Start() {
@@ -168,14 +194,17 @@ PvlResult CEngineStateMachine::Stop() {
   return m_current.load()->Stop();
 }
 
+// The end of a still and the statistics come on the receive thread.
 PvlResult CEngineStateMachine::CaptureComplete() {
-  CCameraLockGuard guard(m_lock);
+  CEngineDeliveryGuard guard(this);
+  if (!guard.Held()) return Dropped("Capture Complete");
   CAMERA_DEBUG_LOG(CAMERA_LOG_INFO, "Event Capture Complete");
   return m_current.load()->CaptureComplete();
 }
 
 PvlResult CEngineStateMachine::RawCaptureComplete() {
-  CCameraLockGuard guard(m_lock);
+  CEngineDeliveryGuard guard(this);
+  if (!guard.Held()) return Dropped("Raw Capture Complete");
   CAMERA_DEBUG_LOG(CAMERA_LOG_INFO, "Event Raw Capture Complete");
   return m_current.load()->RawCaptureComplete();
 }
@@ -207,7 +236,8 @@ PvlResult CEngineStateMachine::FrameAvailable(uint32_t outputId, IPvlMediaBuffer
 }
 
 PvlResult CEngineStateMachine::StatsAvailable(uint32_t kind, IPvlBase* statistics) {
-  CCameraLockGuard guard(m_lock);
+  CEngineDeliveryGuard guard(this);
+  if (!guard.Held()) return Dropped("Stats Available");
   return m_current.load()->StatsAvailable(kind, statistics);
 }
 

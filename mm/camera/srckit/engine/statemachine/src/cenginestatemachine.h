@@ -9,13 +9,18 @@
 // Lock discipline: the machine's lock is held for the whole of every event but
 // FrameAvailable, including the state's Transition and every engine call it
 // makes; the current state is published atomically so that the unlocked frame
-// path always sees one whole state.
+// path always sees one whole state. What the receive thread delivers (frames'
+// engine pass, statistics, the end of a still) waits for the lock only while
+// the state still takes deliveries (CEngineLock): the event holding the lock
+// may be stopping the stream on its way to closing the VFE service, which
+// waits for the receive thread.
 #pragma once
 
 #include <stdint.h>
 
 #include <atomic>
 
+#include "cenginelock.h"
 #include "cenginestate.h"
 #include "cenginestateinvalid.h"
 #include "cenginestateofflineprocess.h"
@@ -83,6 +88,14 @@ class CEngineStateMachine final : public CPvlObject, public ICameraStateMachine 
   // ICameraStateMachine: the port manager's way to stop a still it cannot route.
   PvlResult RaiseStop() override { return Stop(); }
 
+  // The receive thread's side of the lock: taken unless the current state no
+  // longer takes deliveries while another thread holds it (true when taken;
+  // give it back with the lock's Unlock). DeliveriesChanged wakes such waiters
+  // after a state stopped taking deliveries.
+  bool LockForDelivery();
+  void Unlock() { m_lock->Unlock(); }
+  void DeliveriesChanged();
+
   // The name a state reports, by identifier (other identifiers: Invalid's).
   const char* GetStateName(int32_t id) { return StateFor(id)->GetName(); }
 
@@ -94,11 +107,12 @@ class CEngineStateMachine final : public CPvlObject, public ICameraStateMachine 
   PvlResult Construct();
   CEngineState* StateFor(int32_t id) const;
   uint32_t Now();
+  static bool DeliveryRefused(void* self);
 
   ICameraEngineInternal* m_engine;
   std::atomic<int32_t> m_currentId{ENGINE_STATE_INVALID};
   std::atomic<CEngineState*> m_current{nullptr};
-  CPvlPtr<ILock> m_lock;
+  CPvlPtr<CEngineLock> m_lock;
   uint8_t m_started = 0;
   uint8_t m_fatalErrorRaised = 0;
   CPvlPtr<IClock> m_clock;
@@ -113,4 +127,22 @@ class CEngineStateMachine final : public CPvlObject, public ICameraStateMachine 
   CEngineStateInvalid m_invalid;
   // The states events go to: the embedded ones, or a test's.
   CEngineState* m_states[kEngineStateCount] = {};
+};
+
+// Holds the machine's lock for one delivery from the receive thread, or
+// nothing when the delivery gave up (see LockForDelivery).
+class CEngineDeliveryGuard {
+ public:
+  explicit CEngineDeliveryGuard(CEngineStateMachine* machine)
+      : m_machine(machine), m_held(machine && machine->LockForDelivery()) {}
+  ~CEngineDeliveryGuard() {
+    if (m_held) m_machine->Unlock();
+  }
+  bool Held() const { return m_held; }
+  CEngineDeliveryGuard(const CEngineDeliveryGuard&) = delete;
+  CEngineDeliveryGuard& operator=(const CEngineDeliveryGuard&) = delete;
+
+ private:
+  CEngineStateMachine* m_machine;
+  bool m_held;
 };

@@ -25,6 +25,8 @@ class CEngineStateReady final : public CEngineState {
   PvlResult Enter(uint32_t reason) override;
   PvlResult Leave(uint32_t reason) override;
   const char* GetName() override { return "Ready"; }
+  // Nothing streams: what the receive thread still delivers is late.
+  bool TakesDeliveries() const override { return false; }
 
  private:
   // Set by Suspend, cleared by Resume; kept while the machine is in other states.

@@ -45,7 +45,9 @@ PvlResult CEngineStateSnapshot::RawCaptureComplete() {
 PvlResult CEngineStateSnapshot::FrameAvailable(uint32_t outputId, IPvlMediaBuffer* buffer) {
   if (!Machine()) return PVL_E_FAIL;
   if (!m_capturing.load()) return PVL_E_NOTREADY;
-  CCameraLockGuard guard(Lock());
+  // A frame that was already waiting when the stop began gives up too.
+  CEngineDeliveryGuard guard(Machine());
+  if (!guard.Held()) return PVL_E_NOTREADY;
   // A frame that waited while the capture stopped belongs to no capture.
   if (Machine()->GetCurrentStateId() != Id()) return PVL_E_NOTREADY;
   ICameraEngineInternal* engine = Engine();
@@ -84,6 +86,7 @@ PvlResult CEngineStateSnapshot::Leave(uint32_t) {
   ICameraEngineInternal* engine = Engine();
   if (!engine) return PVL_E_FAIL;
   m_capturing.store(false);
+  Machine()->DeliveriesChanged();
   PvlResult r = engine->OnStopSnapshot();
   CAMERA_DEBUG_LOG(CAMERA_LOG_INFO, "Snapshot took %d ms", static_cast<int>(Now() - m_startTime));
   // Still in the capture: its frames go on.

@@ -27,6 +27,7 @@ class CEngineStateSnapshot : public CEngineState {
   PvlResult Enter(uint32_t reason) override;
   PvlResult Leave(uint32_t reason) override;
   const char* GetName() override { return "Snapshot"; }
+  bool TakesDeliveries() const override { return m_capturing.load(); }
 
  protected:
   virtual int32_t Id() const { return ENGINE_STATE_SNAPSHOT; }

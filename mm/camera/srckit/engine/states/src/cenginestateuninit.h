@@ -11,4 +11,5 @@ class CEngineStateUninit final : public CEngineState {
   PvlResult Enter(uint32_t reason) override;
   PvlResult Leave(uint32_t reason) override;
   const char* GetName() override { return "Uninit"; }
+  bool TakesDeliveries() const override { return false; }
 };

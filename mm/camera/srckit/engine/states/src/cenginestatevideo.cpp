@@ -101,7 +101,9 @@ PvlResult CEngineStateVideo::FrameAvailable(uint32_t outputId, IPvlMediaBuffer* 
     m_frameCount.store(0);
     m_windowStart.store(now);
   }
-  CCameraLockGuard guard(Lock());
+  // A frame that was already waiting when the stop began gives up too.
+  CEngineDeliveryGuard guard(Machine());
+  if (!guard.Held()) return PVL_E_NOTREADY;
   // A frame that waited while the stream stopped is not handed on: it would
   // run the plug-ins' frame pass (the torch) after their stop.
   if (Machine()->GetCurrentStateId() != ENGINE_STATE_VIDEO) return PVL_E_NOTREADY;
@@ -135,6 +137,7 @@ PvlResult CEngineStateVideo::Suspend() {
   if (!engine) return PVL_E_FAIL;
   if (m_suspended) return PVL_OK;
   m_streaming.store(false);
+  Machine()->DeliveriesChanged();
   PvlResult r = engine->OnStopVideo();
   if (r == PVL_OK) r = engine->StopSensor();
   if (r == PVL_OK) r = engine->Suspend();
@@ -200,6 +203,7 @@ PvlResult CEngineStateVideo::Leave(uint32_t) {
   ICameraEngineInternal* engine = Engine();
   if (!engine) return PVL_E_FAIL;
   m_streaming.store(false);
+  Machine()->DeliveriesChanged();
   PvlResult r = engine->OnStopVideo();
   // Still in Video with a stream that did not stop: its frames go on.
   if (r != PVL_OK) m_streaming.store(true);

@@ -37,6 +37,7 @@ class CEngineStateVideo final : public CEngineState {
   PvlResult Enter(uint32_t reason) override;
   PvlResult Leave(uint32_t reason) override;
   const char* GetName() override { return "Video"; }
+  bool TakesDeliveries() const override { return m_streaming.load(); }
 
  private:
   uint32_t Now();

@@ -533,7 +533,9 @@ PvlResult CVfeService::UnloadDriver() {
 }
 
 // The caller holds the service lock; the thread's handlers take it too, so it
-// is given up while the thread stops.
+// is given up while the thread stops. The engine calls this with its machine's
+// lock held; a delivery the thread is making into the engine at that moment
+// gives up waiting for that lock once the engine's stop began, so the join ends.
 void CVfeService::StopRxThread() {
   if (!m_thread) return;
   uint32_t state = 0;

@@ -1,0 +1,82 @@
+// CBayroxAEC: the auto-exposure plug-in. Every white-balance/exposure
+// statistics delivery gives the frame's mean luma (the sum of Y over all quads
+// of the 256 regions, linear 10-bit scale, before white balance); the plug-in
+// scales the exposure (line count x gain) by target / mean and writes the line
+// count and the gain through the AEC settings view, after which the engine
+// programmes the sensor. Lines come first (up to the frame length less the
+// sensor's 4-line margin, so the frame rate holds), gain after (1.0 to 16.0 in
+// the sensor's 1/32 steps). A new exposure reaches the sensor at the next frame
+// start, so the statistics of the frame already running when it was written
+// are skipped rather than corrected twice; statistics handled so late that
+// they still show the old mean after that are waited out too (a few frames).
+//
+// It also decides whether a still needs the flash (the scene stays below the
+// target at the longest exposure and the highest gain) and runs the
+// statistics side of the engine's pre-flash sequence: state 1 (no flash) and
+// 4 (LED out, white balance decided) are answered with 5, which the settings
+// turn into 10 and a call to the pre-snapshot listener; state 6 (LED asked
+// for) is answered with 7 once the statistics of frames exposed under the lit
+// LED have been metered.
+//
+// Tunables ("AEC"): LumaTarget (10-bit linear mean), LumaTolerancePercent
+// (no change inside it), MaxLineCount (0: from the sensor's frame length),
+// MaxGain, SettleFrames (deliveries skipped after a change), PreFlashFrames
+// (lit deliveries metered before the pre-flash decision).
+#pragma once
+
+#include <stdint.h>
+
+#include "camerasettings.h"
+#include "cbayroxelfs.h"
+
+class CBayroxAEC final : public CBayroxELFS {
+ public:
+  explicit CBayroxAEC(IEnv* env) : CBayroxELFS(env) {}
+  PvlResult Construct();
+  static int32_t ClassEntry(IEnv* env, ZUEUID clsid, void* argument, void** out) {
+    return CBayroxELFS::ClassEntry<CBayroxAEC>(env, clsid, argument, out);
+  }
+
+  PvlResult Initialize(IPvlBase* client) override;
+  PvlResult Configure() override;
+  PvlResult OnStartVideo(const CameraPortFormat* preview) override;
+  PvlResult OnStats(IPvlBase* statistics) override;
+
+  // The last metered mean luma (10-bit linear), for the tuning tool and tests.
+  uint32_t LastMeanLuma() const { return m_lastMean; }
+  uint32_t LumaTarget() const { return m_target; }
+
+ private:
+  ~CBayroxAEC() override = default;
+  // Reads the exposure the engine holds now and the sensor's limits.
+  PvlResult LoadExposure();
+  PvlResult Meter(IPvlBase* statistics, uint32_t* mean, uint32_t* frame);
+  PvlResult Apply(double exposure);
+  PvlResult PreSnapshot(uint32_t frame);
+  uint32_t MaxLines() const;
+  double MaxExposure() const { return double(MaxLines()) * double(m_maxGain); }
+
+  CPvlPtr<IAecSettings> m_settings;
+  CPvlPtr<ISensorSettings> m_sensor;
+  // Tunables.
+  uint32_t m_target = 120;
+  uint32_t m_tolerancePercent = 4;
+  uint32_t m_maxLineCount = 0;
+  float m_maxGain = 16.0f;
+  uint32_t m_settleFrames = 1;
+  uint32_t m_preFlashFrames = 2;
+  // The exposure last written and what the sensor allows.
+  uint32_t m_lines = 0;
+  uint32_t m_gainCode = 32;  // gain x 32
+  uint32_t m_frameLength = 0;
+  // The frame whose statistics led to the last change; the next SettleFrames
+  // frames still show the previous exposure.
+  uint32_t m_changedAt = 0;
+  // The mean that led to it and the factor it changed exposure by.
+  uint32_t m_meanAtChange = 0;
+  double m_changeStep = 1.0;
+  uint32_t m_staleFrames = 0;
+  bool m_waiting = false;
+  uint32_t m_lastMean = 0;
+  uint32_t m_litFrames = 0;
+};
