@@ -53,7 +53,9 @@ DWORD NotifyLoop(CCameraDevice* device, CCameraDevice::Notifier which) {
     PvlSignalWaitRecord record{};
     PvlResult waited = parts.queue->Wait(&record);
     bool exiting = parts.exit->load();
-    // Idle before the notice goes: a client that reads it may start the next run at once.
+    // Re-armed, then idle, before the notice goes: a client that reads it may
+    // start the next run at once, and that run's signal must find the signal armed.
+    const bool rearmed = exiting || waited != PVL_OK || parts.signal->ReArm() == PVL_OK;
     if (focus && !exiting && waited == PVL_OK) device->ClearFocusState();
     if (focus) {
       AsyncCameraMessage m{CAM_ASYNC_FOCUS_COMPLETE, sizeof(AsyncCameraMessage), 0, 0, 0};
@@ -61,7 +63,7 @@ DWORD NotifyLoop(CCameraDevice* device, CCameraDevice::Notifier which) {
       device->AsyncQueue()->SendAsyncMSG(m, device->ThreadStopEvent());
     }
     if (exiting || parts.exit->load()) break;
-    if (waited != PVL_OK) {
+    if (waited != PVL_OK || !rearmed) {
       ok = false;
       break;
     }
@@ -71,10 +73,6 @@ DWORD NotifyLoop(CCameraDevice* device, CCameraDevice::Notifier which) {
       AsyncCameraMessage m{CAM_ASYNC_PRE_FLASH_COMPLETE, sizeof(AsyncCameraMessage), 0, 0, 0};
       device->AsyncQueue()->SendAsyncMSG(m, device->ThreadStopEvent());
       NKDbgPrintfW(u"PreFlash complete\r\n");
-    }
-    if (parts.signal->ReArm() != PVL_OK) {
-      ok = false;
-      break;
     }
   }
   if (focus)
