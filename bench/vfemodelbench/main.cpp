@@ -4,10 +4,13 @@
 // drivers do (both outputs, AF and WB/exposure statistics), services line 70
 // like the driver's interrupt thread, and reports the model's work per frame
 // (render, pipeline, writes; CPU time of the model's one thread, so that other
-// load on the machine does not count) against the frame period.
+// load on the machine does not count) against the frame period, then the time
+// of each stage. The colour stages run with a daylight preview's payloads
+// (and luma adaptation in the full read-out, as in stills).
 //
 //   vfemodelbench [--seconds S]
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,6 +48,65 @@ bool Sensor(uint16_t reg, uint8_t value) {
   return CameraSensorI2C_Write(&c) == 1;
 }
 bool Sensor16(uint16_t reg, uint16_t value) { return Sensor(reg, uint8_t(value >> 8)) && Sensor(reg + 1, uint8_t(value)); }
+
+// A scaler's words as the driver packs them: a direction runs where its size
+// changes, its step input / output with 12 + N fraction bits.
+void Scaler(uint32_t base, uint32_t hWord, uint32_t vWord, uint32_t inW, uint32_t inH, uint32_t outW, uint32_t outH) {
+  auto phase = [](uint32_t in, uint32_t out) {
+    double ratio = double(in) / out;
+    uint32_t k = uint32_t(ratio), n = k < 4 ? 3 : k < 8 ? 2 : k < 16 ? 1 : 0;
+    return (uint32_t(std::lround(ratio * 4096)) << n) | (n << 20);
+  };
+  Write(base, (inW != outW ? 1 : 0) | (inH != outH ? 2 : 0));
+  Write(hWord, inW | (outW << 16));
+  Write(hWord + 4, phase(inW, outW));
+  Write(vWord, inH | (outH << 16));
+  Write(vWord + 4, phase(inH, outH));
+}
+
+// Writes a 256-entry table through the table port.
+void Table(uint32_t code, const int16_t* entries) {
+  Write(0x340, code + 256);
+  Write(0x344, 0);
+  for (int i = 0; i < 256; ++i) Write(0x34C, uint32_t(int32_t(entries[i])));
+  Write(0x340, 256);
+}
+
+// The colour stages with the payloads a daylight preview gets: white-balance
+// gains, the sensor's colour correction, the sRGB gamma curve, BT.601
+// conversion and the default chroma suppression; luma adaptation at unity
+// gain (it runs in stills).
+void ColourStages() {
+  Write(0x2B4, 128 | (171u << 9) | (213u << 18));
+  const int16_t cc[9] = {169, -21, -20, -43, 177, -6, -29, -7, 164};  // rows G, B, R; columns G, B, R (Q7)
+  for (int i = 0; i < 9; ++i) Write(0x1E8 + 4 * i, uint32_t(cc[i]) & 0xFFF);
+  Write(0x218, 0);
+  int16_t gamma[256], luma[256];
+  for (int i = 0; i < 256; ++i) {
+    auto curve = [](int x) {
+      double v = std::min(1.0, x / 1023.0);
+      return int(std::lround(255 * (v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055)));
+    };
+    int v = curve(4 * i), next = i < 255 ? curve(4 * i + 4) : v;
+    gamma[i] = int16_t(v | ((next - v) << 8));
+    luma[i] = 64;
+  }
+  for (uint32_t code = 2; code <= 7; ++code) Table(code, gamma);
+  Table(14, luma);
+  Write(0x220, 0);
+  Write(0x21C, 0);
+  Write(0x224, 128 | (128u << 16));
+  Write(0x228, (uint32_t(-87) & 0x7FF) | ((uint32_t(-87) & 0x7FF) << 16));
+  Write(0x22C, 128 | (128u << 16));
+  Write(0x230, (uint32_t(-41) & 0x7FF) | ((uint32_t(-41) & 0x7FF) << 16));
+  Write(0x234, 128 | (128u << 16));
+  Write(0x238, 77);
+  Write(0x23C, 150);
+  Write(0x240, 29);
+  Write(0x244, 0);
+  Write(0x2B8, 10 | (230u << 8) | (4u << 16) | (4u << 20));
+  Write(0x2BC, 12 | (3u << 8));
+}
 
 uint32_t Buffer(uint32_t size) {
   void* p = pmem_malloc(size, 0);
@@ -104,13 +166,10 @@ bool Run(const Mode& m, double seconds) {
   Write(0x2EC, 0x00FFFFFF);
   Write(0x1E0, areaW - 1);
   Write(0x1E4, areaH - 1);
-  Write(0x270, m.out2W != areaW ? 3 : 0);
-  Write(0x274, areaW | (m.out2W << 16));
-  Write(0x280, areaH | (m.out2H << 16));
   const uint32_t o1w = 320, o1h = 240;
-  Write(0x28C, 3);
-  Write(0x290, m.out2W | (o1w << 16));
-  Write(0x298, m.out2H | (o1h << 16));
+  Scaler(0x270, 0x274, 0x280, areaW, areaH, m.out2W, m.out2H);
+  Scaler(0x28C, 0x290, 0x298, m.out2W, m.out2H, o1w, o1h);
+  Scaler(0x2A0, 0x2A4, 0x2AC, m.out2W, m.out2H, o1w / 2, o1h / 2);
   auto words = [](uint32_t w) { return (w + 7) / 8; };
   Write(0x038, m.out2H | (words(m.out2W) << 16));
   Write(0x048, (m.out2H / 2) | (words(m.out2W) << 16));
@@ -163,8 +222,10 @@ bool Run(const Mode& m, double seconds) {
   }
 
   // START.
+  ColourStages();
+  uint32_t colour = (1u << 8) | (1u << 9) | (1u << 13) | (1u << 14) | (1u << 16) | (m.binned ? 0 : 1u << 12);
   Write(0x010, (1u << 0) | (1u << 1) | (1u << 2) | (1u << 4) | (1u << 5) | (1u << 7) | (1u << 15) | (1u << 18) |
-                   (1u << 19));
+                   (1u << 19) | colour);
   Write(0x02C, 0xF0);
   Write(0x014, kSensorVfePixelOrder);
   Write(0x01C, 0xFFFFFFFF);
@@ -203,6 +264,11 @@ bool Run(const Mode& m, double seconds) {
               100.0 * avgMs / periodMs, keepsUp ? "keeps up" : "FALLS BEHIND");
   for (const BoardVfeStageCost& s : stages)
     if (s.runs) std::printf("         %-22s %.2f ms CPU per frame\n", s.name, double(s.ns) / 1e6 / s.runs);
+  std::printf("%-8s each stage, ms per frame (wall time of the model's thread):", m.name);
+  for (uint32_t k = 0; k < kVfeStageCount; ++k)
+    std::printf(" %s %.2f", BoardVfeStageName(BoardVfeStage(k)),
+                done ? double(after.stageNs[k] - before.stageNs[k]) / 1e6 / done : 0.0);
+  std::printf("\n");
   return keepsUp;
 }
 

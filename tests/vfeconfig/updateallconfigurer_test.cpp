@@ -111,6 +111,70 @@ INSTANTIATE_TEST_SUITE_P(
         ChangeCase{"Nothing", [](VfeSettingsDouble*) {}, kUnchanged}),
     CaseName<ChangeCase>);
 
+// A switch the tuning tool wrote with its changed marker brings its block
+// back although no setting changed; the run clears the marker again.
+struct SwitchCase {
+  const char* name;
+  CTuningFlag& (*flag)(VfeServiceDouble*);
+  int32_t update;
+};
+
+class UpdateAllSwitchTest : public ::testing::TestWithParam<SwitchCase>, public VfeBlockFixture {
+ protected:
+  void SetUp() override {
+    SetUpBlocks();
+    CUpdateAllConfigurer::ResetLastApplied();
+    settings_.SetActive(0, 0, 1296, 972);
+    Output1(320, 240);
+    ASSERT_EQ(PVL_OK, service_->camif->Configure(&settings_));
+  }
+  void TearDown() override {
+    CUpdateAllConfigurer::ResetLastApplied();
+    TearDownBlocks();
+  }
+};
+
+TEST_P(UpdateAllSwitchTest, AChangedSwitchResendsItsBlockOnce) {
+  IConfigCommand* configurer = nullptr;
+  ASSERT_EQ(PVL_OK, VfeConfigurer_Create(service_, ZUEUID_CONFIG_UPDATE_ALL, &configurer));
+  ASSERT_EQ(PVL_OK, configurer->Configure());
+  GetParam().flag(service_).changed = 1;
+  service_->sent.clear();
+  ASSERT_EQ(PVL_OK, configurer->Configure());
+  std::vector<int32_t> commands = service_->Commands();
+  EXPECT_NE(commands.end(), std::find(commands.begin(), commands.end(), GetParam().update));
+  service_->sent.clear();
+  ASSERT_EQ(PVL_OK, configurer->Configure());
+  configurer->Release();
+  EXPECT_EQ(kUnchanged, service_->Commands());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Switches, UpdateAllSwitchTest,
+    ::testing::Values(
+        SwitchCase{"BlackLevel", [](VfeServiceDouble* s) -> CTuningFlag& { return s->blackLevel->Enable(); },
+                   VFE_CMD_BLACK_LEVEL_UPDATE},
+        SwitchCase{"ChannelGain",
+                   [](VfeServiceDouble* s) -> CTuningFlag& { return s->channelGain->ControlEnable(); },
+                   VFE_CMD_CHANNEL_GAIN_UPDATE},
+        SwitchCase{"ColorCorr", [](VfeServiceDouble* s) -> CTuningFlag& { return s->colorCorr->ControlEnable(); },
+                   VFE_CMD_COLOR_CORR_UPDATE},
+        SwitchCase{"Gamma", [](VfeServiceDouble* s) -> CTuningFlag& { return s->gamma->Enable(); },
+                   VFE_CMD_GAMMA_UPDATE},
+        SwitchCase{"ChromaSupp", [](VfeServiceDouble* s) -> CTuningFlag& { return s->chromaSupp->Enable(); },
+                   VFE_CMD_CHROMA_SUPP_UPDATE}),
+    CaseName<SwitchCase>);
+
+// The updates carry what the blocks computed, not stand-in payloads.
+TEST_F(UpdateAllTest, TheUpdatesCarryTheComputedPayloads) {
+  settings_.wbRed = CFixedPoint(2.0);
+  ASSERT_EQ(PVL_OK, Run());
+  for (const SentCommand& c : service_->sent) {
+    if (c.command == VFE_CMD_WHITE_BALANCE_UPDATE) EXPECT_EQ(Bytes(VfeWhiteBalanceCmd{1, 0, 256, 128, 128}), c.payload);
+    if (c.command == VFE_CMD_BLACK_LEVEL_UPDATE) EXPECT_EQ(Bytes(VfeBlackLevelCmd{1, 0, {64, 64, 64, 64}}), c.payload);
+  }
+}
+
 TEST_F(UpdateAllTest, ARefusedLatchMakesTheNextRunRepeatEveryUpdate) {
   service_->answers[VFE_CMD_UPDATE] = PVL_E_FAIL;
   EXPECT_EQ(PVL_E_FAIL, Run());

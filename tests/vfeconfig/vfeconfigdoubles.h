@@ -13,7 +13,15 @@
 #include "afstatsconfiguration.h"
 #include "asfconfiguration.h"
 #include "awbextstatsconfiguration.h"
+#include "blacklevelconfiguration.h"
 #include "block20configuration.h"
+#include "channelgainconfiguration.h"
+#include "chromasuppconfiguration.h"
+#include "colorconvconfiguration.h"
+#include "colorcorrconfiguration.h"
+#include "gammaconfiguration.h"
+#include "lumaadaptationconfiguration.h"
+#include "whitebalanceconfiguration.h"
 #include "block22configuration.h"
 #include "block23configuration.h"
 #include "camerasettings.h"
@@ -137,9 +145,15 @@ class VfeSettingsDouble final : public IVfeSettings {
   uint8_t afCells[16] = {};
   CameraRange sharpness{0, 10, 1, 5, 5};
   uint8_t awbLumaFloor = 0;
-  uint32_t lumaAdaptationMode = 0;
   uint32_t settleFrames = 1;
+  CFixedPoint wbRed{1.0}, wbGreen{1.0}, wbBlue{1.0};
+  CameraRange fixedCb{0, 255, 1, 128, 128}, fixedCr{0, 255, 1, 128, 128};
+  uint32_t aecSettled = 30;  // frames since the exposure settled
+  uint8_t aecDark = 0;
+  uint32_t lumaAdaptationMode = 0;
+  std::vector<uint8_t> lumaMapping;  // the 256-byte VFE block (empty: none)
   std::map<std::string, PvlResult> fail;
+  std::map<std::string, int> reads;  // how often each slot was asked
 
   VfeSettingsDouble() { SetActive(0, 0, 2592, 1944); }
   // The active region [x0, x1) x [y0, y1) and sync settings the interface accepts.
@@ -164,6 +178,7 @@ class VfeSettingsDouble final : public IVfeSettings {
 
 #define VFE_VIEW_FIELD(Name, Type, field)       \
   PvlResult Name(Type* out) override {          \
+    ++reads[#Name];                             \
     auto f = fail.find(#Name);                  \
     if (f != fail.end()) return f->second;      \
     *out = field;                               \
@@ -187,14 +202,14 @@ class VfeSettingsDouble final : public IVfeSettings {
   VFE_VIEW_FIELD(GetModeTimingWord0, uint32_t, settleFrames)
   VFE_VIEW_FIELD(GetSharpness, CameraRange, sharpness)
   VFE_VIEW_FIELD(GetAwbFlagB, uint8_t, awbLumaFloor)
+  VFE_VIEW_FIELD(GetFixedCbOffset, CameraRange, fixedCb)
+  VFE_VIEW_FIELD(GetFixedCrOffset, CameraRange, fixedCr)
   VFE_VIEW_FIELD(GetLumaAdaptationMode, uint32_t, lumaAdaptationMode)
 #undef VFE_VIEW_FIELD
 
 #define VFE_VIEW_NONE(Name, Type) \
   PvlResult Name(Type*) override { return PVL_E_UNSUPPORTED; }
   VFE_VIEW_NONE(GetGammaCurve, CameraFloatRange)
-  VFE_VIEW_NONE(GetFixedCbOffset, CameraRange)
-  VFE_VIEW_NONE(GetFixedCrOffset, CameraRange)
   VFE_VIEW_NONE(GetReservedFlag, uint8_t)
   VFE_VIEW_NONE(GetAecFlagA, uint8_t)
   VFE_VIEW_NONE(GetFlashNeeded, uint8_t)
@@ -203,11 +218,23 @@ class VfeSettingsDouble final : public IVfeSettings {
   VFE_VIEW_NONE(GetOutputDescription, CameraOutputDescription)
 #undef VFE_VIEW_NONE
   PvlResult SetMaxCropFactor(const CFixedPoint*) override { return PVL_OK; }
-  PvlResult GetWhiteBalanceGains(CFixedPoint*, CFixedPoint*, CFixedPoint*) override {
+  PvlResult GetWhiteBalanceGains(CFixedPoint* red, CFixedPoint* green, CFixedPoint* blue) override {
+    ++reads["GetWhiteBalanceGains"];
     auto f = fail.find("GetWhiteBalanceGains");
-    return f != fail.end() ? f->second : PVL_OK;
+    if (f != fail.end()) return f->second;
+    *red = wbRed;
+    *green = wbGreen;
+    *blue = wbBlue;
+    return PVL_OK;
   }
-  PvlResult GetAecPair(uint32_t*, uint8_t*) override { return PVL_E_UNSUPPORTED; }
+  PvlResult GetAecPair(uint32_t* word, uint8_t* byte) override {
+    ++reads["GetAecPair"];
+    auto f = fail.find("GetAecPair");
+    if (f != fail.end()) return f->second;
+    *word = aecSettled;
+    *byte = aecDark;
+    return PVL_OK;
+  }
   PvlResult GetAFWindowConfig(uint8_t* wholeFrame, uint8_t* cells, int32_t capacity, int32_t* count) override {
     auto f = fail.find("GetAFWindowConfig");
     if (f != fail.end()) return f->second;
@@ -216,7 +243,16 @@ class VfeSettingsDouble final : public IVfeSettings {
     for (int32_t i = 0; cells && i < capacity && i < afCellCount && i < 16; ++i) cells[i] = afCells[i];
     return PVL_OK;
   }
-  PvlResult GetVfeBlock(void*, int32_t, uint32_t*) override { return PVL_E_UNSUPPORTED; }
+  PvlResult GetVfeBlock(void* buffer, int32_t size, uint32_t* sizeOut) override {
+    ++reads["GetVfeBlock"];
+    auto f = fail.find("GetVfeBlock");
+    if (f != fail.end()) return f->second;
+    if (lumaMapping.empty()) return PVL_E_UNSUPPORTED;
+    if (size < 256) return PVL_E_BUFFERTOOSMALL;
+    std::memcpy(buffer, lumaMapping.data(), lumaMapping.size() < 256 ? lumaMapping.size() : 256);
+    *sizeOut = static_cast<uint32_t>(lumaMapping.size());
+    return PVL_OK;
+  }
   PvlResult SetVfeBlock(const void*, uint32_t) override { return PVL_E_UNSUPPORTED; }
 };
 
@@ -295,6 +331,14 @@ class VfeServiceDouble final : public IVfeServiceInternal {
     if (r == PVL_OK) r = CRolloffConfiguration::Create(this, &rolloff);
     if (r == PVL_OK) r = CAFStatsConfiguration::Create(this, &afStats);
     if (r == PVL_OK) r = CAWBExtStatsConfiguration::Create(this, &awbExtStats);
+    if (r == PVL_OK) r = CBlackLevelConfiguration::Create(this, &blackLevel);
+    if (r == PVL_OK) r = CChannelGainConfiguration::Create(this, &channelGain);
+    if (r == PVL_OK) r = CChromaSuppConfiguration::Create(this, &chromaSupp);
+    if (r == PVL_OK) r = CColorConvConfiguration::Create(this, &colorConv);
+    if (r == PVL_OK) r = CColorCorrConfiguration::Create(this, &colorCorr);
+    if (r == PVL_OK) r = CGammaConfiguration::Create(this, &gamma);
+    if (r == PVL_OK) r = CWhiteBalanceConfiguration::Create(this, &whiteBalance);
+    if (r == PVL_OK) r = CLumaAdaptationConfiguration::Create(this, &lumaAdaptation);
     return r;
   }
   void ReleaseBlocks() {
@@ -314,6 +358,14 @@ class VfeServiceDouble final : public IVfeServiceInternal {
     ReleaseOne(rolloff);
     ReleaseOne(afStats);
     ReleaseOne(awbExtStats);
+    ReleaseOne(blackLevel);
+    ReleaseOne(channelGain);
+    ReleaseOne(chromaSupp);
+    ReleaseOne(colorConv);
+    ReleaseOne(colorCorr);
+    ReleaseOne(gamma);
+    ReleaseOne(whiteBalance);
+    ReleaseOne(lumaAdaptation);
   }
 
   IEnv* GetEnv() override { return env_; }
@@ -344,17 +396,17 @@ class VfeServiceDouble final : public IVfeServiceInternal {
 
   CASFConfiguration* GetASFConfiguration() override { return asf; }
   COutputConfiguration* GetOutputConfiguration() override { return output; }
-  CBlackLevelConfiguration* GetBlackLevelConfiguration() override { return nullptr; }
+  CBlackLevelConfiguration* GetBlackLevelConfiguration() override { return blackLevel; }
   CCamifConfiguration* GetCamifConfiguration() override { return camif; }
-  CChannelGainConfiguration* GetChannelGainConfiguration() override { return nullptr; }
+  CChannelGainConfiguration* GetChannelGainConfiguration() override { return channelGain; }
   CBlock20Configuration* GetBlock20Configuration() override { return block20; }
-  CChromaSuppConfiguration* GetChromaSuppConfiguration() override { return nullptr; }
-  CColorConvConfiguration* GetColorConvConfiguration() override { return nullptr; }
-  CColorCorrConfiguration* GetColorCorrConfiguration() override { return nullptr; }
+  CChromaSuppConfiguration* GetChromaSuppConfiguration() override { return chromaSupp; }
+  CColorConvConfiguration* GetColorConvConfiguration() override { return colorConv; }
+  CColorCorrConfiguration* GetColorCorrConfiguration() override { return colorCorr; }
   CDemosaicConfiguration* GetDemosaicConfiguration() override { return demosaic; }
   CFovCropConfiguration* GetFovCropConfiguration() override { return crop; }
   CFrameDropConfiguration* GetFrameDropConfiguration() override { return frameDrop; }
-  CGammaConfiguration* GetGammaConfiguration() override { return nullptr; }
+  CGammaConfiguration* GetGammaConfiguration() override { return gamma; }
   CMainScalerConfiguration* GetMainScalerConfiguration() override { return mainScaler; }
   COutputYScalerConfiguration* GetOutputYScalerConfiguration() override { return yScaler; }
   COutputCbCrScalerConfiguration* GetOutputCbCrScalerConfiguration() override { return cbcrScaler; }
@@ -363,11 +415,12 @@ class VfeServiceDouble final : public IVfeServiceInternal {
   CWBExpStatsConfiguration* GetWBExpStatsConfiguration() override { return wbExpStats; }
   CAFStatsConfiguration* GetAFStatsConfiguration() override { return afStats; }
   CAWBExtStatsConfiguration* GetAWBExtStatsConfiguration() override { return awbExtStats; }
-  CWhiteBalanceConfiguration* GetWhiteBalanceConfiguration() override { return nullptr; }
+  CWhiteBalanceConfiguration* GetWhiteBalanceConfiguration() override { return whiteBalance; }
   CBlock23Configuration* GetBlock23Configuration() override { return block23; }
-  CLumaAdaptationConfiguration* GetLumaAdaptationConfiguration() override { return nullptr; }
+  CLumaAdaptationConfiguration* GetLumaAdaptationConfiguration() override { return lumaAdaptation; }
 
   std::vector<SentCommand> sent;
+  CRuntimeTuning* registry = nullptr;  // blocks built while set publish their keys in it
   ICameraDriver* driver = nullptr;  // when set, commands go on to it
   bool heldWhileSending = true;  // false once a configurer sent without the lock
   std::vector<int32_t> Commands() const {
@@ -396,7 +449,14 @@ class VfeServiceDouble final : public IVfeServiceInternal {
   CRolloffConfiguration* rolloff = nullptr;
   CAFStatsConfiguration* afStats = nullptr;
   CAWBExtStatsConfiguration* awbExtStats = nullptr;
-  CRuntimeTuning* registry = nullptr;  // the blocks register their keys here when set
+  CBlackLevelConfiguration* blackLevel = nullptr;
+  CChannelGainConfiguration* channelGain = nullptr;
+  CChromaSuppConfiguration* chromaSupp = nullptr;
+  CColorConvConfiguration* colorConv = nullptr;
+  CColorCorrConfiguration* colorCorr = nullptr;
+  CGammaConfiguration* gamma = nullptr;
+  CWhiteBalanceConfiguration* whiteBalance = nullptr;
+  CLumaAdaptationConfiguration* lumaAdaptation = nullptr;
   StatsOutputDouble afOutput, wbExpOutput;
   LockDouble lock;
   StateDouble state;

@@ -10,8 +10,8 @@
 #include "hostsymbols.h"
 #include "orbhost_test.h"
 #include "pvlptr.h"
-#include "sensortuning.h"
 #include "vfeconfigdoubles.h"
+#include "vfetuningfixture.h"
 
 namespace vfeconfigtest {
 
@@ -25,11 +25,11 @@ std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
   return info.param.name;
 }
 
-class VfeBlockFixture {
+class VfeBlockFixture : public VfeTuningFixture {
  protected:
   void SetUpBlocks() {
     ASSERT_EQ(PVL_OK, env_env_CreateInstance(ZUEUID_CLASS_ENV, env_.Out()));
-    ASSERT_EQ(PVL_OK, tuning_.Load(env_.Get()));
+    SetUpTuning();
     blocks_ = OrbhostTest_LiveBlocks(nullptr);
     service_ = new VfeServiceDouble(env_.Get());
     service_->settings = &settings_;
@@ -39,7 +39,7 @@ class VfeBlockFixture {
     delete service_;
     service_ = nullptr;
     EXPECT_EQ(OrbhostTest_LiveBlocks(nullptr), blocks_) << "framework blocks left";
-    tuning_.Unload();
+    TearDownTuning();
     env_.Reset();
   }
   // OUTPUT1 alone, running at this size.
@@ -52,7 +52,6 @@ class VfeBlockFixture {
   uint32_t blocks_ = 0;
   VfeSettingsDouble settings_;
   VfeServiceDouble* service_ = nullptr;
-  camera::test::SensorTuning tuning_;  // the sensor's table, as the engine loads it
 };
 
 class VfeBlockTest : public ::testing::Test, public VfeBlockFixture {

@@ -4,8 +4,9 @@
 // still chain takes one frame of the whole window.
 #include <gtest/gtest.h>
 
-#include "sensortuning.h"
+#include "board_vfe.h"
 #include "vfeconfigdoubles.h"
+#include "vfetuningfixture.h"
 #include "vfeconfigurerids.h"
 #include "vfedriver_fixture.h"
 
@@ -15,12 +16,12 @@ using vfeconfigtest::VfeServiceDouble;
 using vfeconfigtest::VfeSettingsDouble;
 using vfedrivertest::Buffer;
 
-class VfeChainOnModel : public vfedrivertest::VfeDriverTest {
+class VfeChainOnModel : public vfedrivertest::VfeDriverTest, public vfeconfigtest::VfeTuningFixture {
  protected:
   void SetUp() override {
     VfeDriverTest::SetUp();
     ASSERT_NE(drv_, nullptr);
-    ASSERT_EQ(PVL_OK, tuning_.Load(env_));
+    SetUpTuning();
     service_ = new VfeServiceDouble(env_);
     service_->settings = &settings_;
     service_->driver = drv_;
@@ -29,7 +30,7 @@ class VfeChainOnModel : public vfedrivertest::VfeDriverTest {
   }
   void TearDown() override {
     delete service_;
-    tuning_.Unload();
+    TearDownTuning();
     VfeDriverTest::TearDown();
   }
   // OUTPUT1 whose buffers are real NV21 frames with a guard tail.
@@ -87,7 +88,6 @@ class VfeChainOnModel : public vfedrivertest::VfeDriverTest {
 
   static constexpr uint32_t kLuma = vfedrivertest::kOut1W * vfedrivertest::kOut1H;
   static constexpr uint32_t kGuard = 4096;
-  camera::test::SensorTuning tuning_;  // the sensor's table, as the engine loads it
   VfeSettingsDouble settings_;
   VfeServiceDouble* service_ = nullptr;
   std::vector<Frame> frames_;
@@ -144,6 +144,32 @@ TEST_F(VfeChainOnModel, TheTunedBlocksAreTakenAndFocusStatisticsFlow) {
   StartSensor();
   EXPECT_TRUE(WaitFor(MSG_VFE_STATS_AF)) << "no focus statistics";
   EXPECT_TRUE(WaitFor(MSG_VFE_STATS_WB_EXP)) << "no WB/exposure statistics";
+}
+
+// The colour blocks' payloads from the camera's shipped tuning are taken by
+// the driver and reach the model's registers: the sensor's black of 64,
+// unity channel and white-balance gains, the chroma-suppression thresholds.
+TEST_F(VfeChainOnModel, VideoChainProgramsTheColourBlocksFromTheShippedTuning) {
+  RealOutput1();
+  RealStats();
+  settings_.contrast.Value = 100;
+  settings_.brightness.Value = 0;
+  settings_.saturation.Value = 100;
+  ASSERT_EQ(PVL_OK, RunVideo());
+  for (uint32_t offset = 0x194; offset <= 0x1A0; offset += 4) EXPECT_EQ(64u, BoardVfeWrittenRegister(offset));
+  EXPECT_EQ(0x00800080u, BoardVfeWrittenRegister(0x1B4));
+  EXPECT_EQ(0x00800080u, BoardVfeWrittenRegister(0x1B8));
+  EXPECT_EQ(128u | 128u << 9 | 128u << 18, BoardVfeWrittenRegister(0x2B4));
+  EXPECT_EQ(10u | 230u << 8 | 4u << 16 | 4u << 20, BoardVfeWrittenRegister(0x2B8));
+  for (int32_t command : {VFE_CMD_BLACK_LEVEL, VFE_CMD_WHITE_BALANCE, VFE_CMD_COLOR_CORR,
+                          VFE_CMD_GAMMA, VFE_CMD_COLOR_CONV, VFE_CMD_CHROMA_SUPP}) {
+    bool sent = false;
+    for (const auto& c : service_->sent) sent = sent || (c.command == command && !c.payload.empty() && c.payload[0] == 1);
+    EXPECT_TRUE(sent) << "command " << command << " sent enabled";
+  }
+  ASSERT_EQ(PVL_OK, Cmd(VFE_CMD_START, service_->operationMode));
+  StartSensor();
+  EXPECT_TRUE(WaitFor(MSG_VFE_OUTPUT1)) << "no frame";
 }
 
 // A zoom while video runs is taken; a second one before the VFE has latched

@@ -1,6 +1,7 @@
 // The picture the VFE hardware model makes of the chart under the neutral
-// illuminant with its colour stages neutral: grey patches grey, colour patches
-// at their hue, every patch where the programmed crop and scaling put it. The
+// illuminant with the sensor's colour correction and the sRGB gamma curve
+// programmed: grey patches grey, colour patches at their hue, every patch
+// where the programmed crop and scaling put it. The
 // frame is saved as vfemodel-chart.png in the build directory to look at.
 #include <algorithm>
 #include <cmath>
@@ -98,6 +99,7 @@ TEST_F(VfePicture, TheChartComesOutGreyColouredAndInPlace) {
   Reset();
   ConfigurePipeline();
   ConfigureOutputs();
+  ProgramColour();
   ArmOutputs();
   // The tap runs on the model's thread and may outlive this scope.
   struct Tapped {
@@ -110,7 +112,7 @@ TEST_F(VfePicture, TheChartComesOutGreyColouredAndInPlace) {
     tapped->sizes.push_back({t.width, t.height});
   });
   StartSensor();
-  Start(0x30, kModules, kFrameMask);
+  Start(0x30, kModules | kColourModules, kFrameMask);
   // The frame is copied inside the routine, before the next one can come.
   Nv21 f{kMainW, kMainH, {}, {}};
   auto routine = [&](uint32_t status) {

@@ -372,7 +372,8 @@ TEST_P(AdaptiveSpatialFilter, ChangesTheFineDetailAndLeavesFlatAreas) {
   double gain = after.deviation / before.deviation;
   EXPECT_GE(gain, GetParam().minGain) << before.deviation << " -> " << after.deviation;
   EXPECT_LE(gain, GetParam().maxGain) << before.deviation << " -> " << after.deviation;
-  EXPECT_NEAR(after.mean, before.mean, 4.0);
+  // E2 above E3 lets bright overshoots a little further than dark ones.
+  EXPECT_NEAR(after.mean, before.mean, 6.0);
   for (int i : {14, 19, 21}) {
     const BoardChartPatch& p = kChartPatches[i];
     Spread flatBefore = LumaSpread(plain, AreaX(p.centreX) - 30, AreaY(p.centreY) - 30, 60, 60);

@@ -55,8 +55,9 @@ class StagesTest : public VfeModelTest {
   static constexpr uint32_t kWbBytes = 4 + 256 * 32;
   static constexpr uint32_t kAfBytes = ((kWindowH - 1) / 2 + 1) * 4;
   static constexpr uint32_t kModuleDemosaic = Bit(4), kModuleRolloff = Bit(1), kModuleAsf = Bit(15);
-  // Black level, demosaic and statistics; no scaler.
-  static constexpr uint32_t kBaseModules = Bit(0) | Bit(2) | Bit(4) | Bit(5);
+  // Black level, demosaic, statistics and gamma (the sRGB curve: the pictures
+  // are judged through it); no scaler.
+  static constexpr uint32_t kBaseModules = Bit(0) | Bit(2) | Bit(4) | Bit(5) | kGammaModule;
 
   void SetUp() override {
     VfeModelTest::SetUp();
@@ -86,6 +87,7 @@ class StagesTest : public VfeModelTest {
     Write(0x078, wb_.phys);
     Write(0x07C, wb_.phys);
     Write(0x33C, (kAreaW - 1) | ((kAreaH - 1) << 16));
+    ProgramSrgbGamma();
   }
 
   void SetCrop(uint32_t x, uint32_t y, uint32_t w, uint32_t h) {

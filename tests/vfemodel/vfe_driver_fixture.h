@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -168,15 +170,64 @@ class VfeModelTest : public ::testing::Test {
     for (uint32_t r = 0x194; r <= 0x1A0; r += 4) Write(r, kSensorBlackLevel);
     Write(0x1E0, (0u << 16) | (kAreaW - 1));
     Write(0x1E4, (0u << 16) | (kAreaH - 1));
-    Write(0x270, 3);
-    Write(0x274, kAreaW | (kMainW << 16));
-    Write(0x280, kAreaH | (kMainH << 16));
-    Write(0x28C, 3);
-    Write(0x290, kMainW | (kOut1W << 16));
-    Write(0x298, kMainH | (kOut1H << 16));
-    Write(0x2A0, 3);
-    Write(0x2A4, kMainW | ((kOut1W / 2) << 16));
-    Write(0x2AC, kMainH | ((kOut1H / 2) << 16));
+    Scaler(0x270, 0x274, 0x280, kAreaW, kAreaH, kMainW, kMainH);
+    Scaler(0x28C, 0x290, 0x298, kMainW, kMainH, kOut1W, kOut1H);
+    Scaler(0x2A0, 0x2A4, 0x2AC, kMainW, kMainH, kOut1W / 2, kOut1H / 2);
+  }
+
+  // A scaler's words: both directions on, sizes and steps as the driver packs
+  // them (input / output with 12 + N fraction bits, N by the ratio).
+  static uint32_t Phase(uint32_t in, uint32_t out) {
+    double ratio = double(in) / out;
+    uint32_t k = uint32_t(ratio), n = k < 4 ? 3 : k < 8 ? 2 : k < 16 ? 1 : 0;
+    return (uint32_t(std::lround(ratio * 4096)) << n) | (n << 20);
+  }
+  void Scaler(uint32_t base, uint32_t hWord, uint32_t vWord, uint32_t inW, uint32_t inH, uint32_t outW, uint32_t outH) {
+    Write(base, 3);
+    Write(hWord, inW | (outW << 16));
+    Write(hWord + 4, Phase(inW, outW));
+    Write(vWord, inH | (outH << 16));
+    Write(vWord + 4, Phase(inH, outH));
+  }
+
+  // A table through the table port (code + 256 selects, index 0, data words).
+  void WriteTable(uint32_t code, const std::vector<uint32_t>& words) {
+    Write(0x340, code + 256);
+    Write(0x344, 0);
+    for (uint32_t w : words) Write(0x34C, w);
+    Write(0x340, 256);
+  }
+  // A gamma table from a curve of the 10-bit input to 0..255: value at every
+  // fourth input, signed step to the next in bits 8-15.
+  template <class Curve>
+  static std::vector<uint32_t> GammaTable(Curve curve) {
+    std::vector<uint32_t> t(256);
+    for (int i = 0; i < 256; ++i) {
+      int v = curve(4 * i), next = i < 255 ? curve(4 * i + 4) : v;
+      t[i] = uint32_t(int32_t(int16_t(v | ((next - v) << 8))));
+    }
+    return t;
+  }
+  static int Srgb(int x) {
+    double v = std::min(1.0, x / 1023.0);
+    return int(std::lround(255 * (v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055)));
+  }
+  // The colour stages the chart needs under the neutral light: the sensor's
+  // colour correction (its response inverted; Q7, rows and columns G, B, R)
+  // and the sRGB curve on the three gamma channels.
+  static constexpr int16_t kSensorCorrection[9] = {169, -21, -20, -43, 177, -6, -29, -7, 164};
+  static constexpr uint32_t kColourModules = Bit(9) | Bit(13);
+  void ProgramColour() {
+    for (int i = 0; i < 9; ++i) Write(0x1E8 + 4 * i, uint32_t(kSensorCorrection[i]) & 0xFFF);
+    for (uint32_t r : {0x20Cu, 0x210u, 0x214u, 0x218u}) Write(r, 0);
+    ProgramSrgbGamma();
+  }
+  // The sRGB curve on the three gamma channels (bank 0); module bit 13.
+  static constexpr uint32_t kGammaModule = Bit(13);
+  void ProgramSrgbGamma() {
+    Write(0x220, 0);
+    std::vector<uint32_t> gamma = GammaTable(Srgb);
+    for (uint32_t code : {2u, 4u, 6u}) WriteTable(code, gamma);
   }
 
   static constexpr uint32_t Ceil8(uint32_t x) { return (x + 7) / 8; }

@@ -32,6 +32,7 @@
 #include "vfedriver.h"
 #include "vfedriverobject.h"
 #include "vfeservice.h"
+#include "vfetuningfixture.h"
 #include "wince.h"
 
 namespace vfeservicetest {
@@ -53,11 +54,16 @@ class SettingsDouble final : public IVfeSettings {
   std::vector<uint8_t> windows{5, 6};
   PvlResult windowResult = PVL_OK;
   int32_t maxCropRaw = 0;
-  // What the image blocks read of the engine's state.
+  // What the image blocks read of the engine's state; neutral picture settings.
   uint32_t aecIndex = 200;
   CFixedPoint exposureGain{2.0};
   CameraRange sharpness{0, 10, 1, 5, 5};
   uint8_t awbLumaFloor = 0;
+  CameraRange contrast{0, 10000, 1, 100, 100}, brightness{-10000, 10000, 1, 0, 0}, saturation{0, 10000, 1, 100, 100};
+  CameraFloatRange hue{-180.0f, 180.0f, 1.0f, 0.0f, 0.0f};
+  uint32_t effectMode = 0, effect = 0, illuminant = 10;
+  CFixedPoint unity{1.0};
+  CFixedPoint wbRed{1.0}, wbGreen{1.0}, wbBlue{1.0};
 
   SettingsDouble() { SetSize(1296, 972); }
   void SetSize(uint32_t w, uint32_t h) {
@@ -96,21 +102,21 @@ class SettingsDouble final : public IVfeSettings {
   SD_FIELD(GetExposureGain, CFixedPoint, exposureGain)
   SD_FIELD(GetSharpness, CameraRange, sharpness)
   SD_FIELD(GetAwbFlagB, uint8_t, awbLumaFloor)
+  SD_FIELD(GetContrast, CameraRange, contrast)
+  SD_FIELD(GetBrightness, CameraRange, brightness)
+  SD_FIELD(GetSaturation, CameraRange, saturation)
+  SD_FIELD(GetHueAngle, CameraFloatRange, hue)
+  SD_FIELD(GetImageEffectMode, uint32_t, effectMode)
+  SD_FIELD(GetImageEffect, uint32_t, effect)
+  SD_FIELD(GetDigitalGain, CFixedPoint, unity)
+  SD_FIELD(GetWhiteBalanceIlluminant, uint32_t, illuminant)
 #undef SD_FIELD
 #define SD_NONE(Name, Type) \
   PvlResult Name(Type*) override { return PVL_E_UNSUPPORTED; }
-  SD_NONE(GetContrast, CameraRange)
-  SD_NONE(GetBrightness, CameraRange)
   SD_NONE(GetGammaCurve, CameraFloatRange)
-  SD_NONE(GetImageEffectMode, uint32_t)
-  SD_NONE(GetImageEffect, uint32_t)
   SD_NONE(GetFixedCbOffset, CameraRange)
   SD_NONE(GetFixedCrOffset, CameraRange)
-  SD_NONE(GetSaturation, CameraRange)
-  SD_NONE(GetHueAngle, CameraFloatRange)
-  SD_NONE(GetDigitalGain, CFixedPoint)
   SD_NONE(GetReservedFlag, uint8_t)
-  SD_NONE(GetWhiteBalanceIlluminant, uint32_t)
   SD_NONE(GetAecFlagA, uint8_t)
   SD_NONE(GetFlashNeeded, uint8_t)
   SD_NONE(GetFocusState, uint32_t)
@@ -123,8 +129,17 @@ class SettingsDouble final : public IVfeSettings {
     maxCropRaw = factor->GetRawValue();
     return PVL_OK;
   }
-  PvlResult GetWhiteBalanceGains(CFixedPoint*, CFixedPoint*, CFixedPoint*) override { return PVL_E_UNSUPPORTED; }
-  PvlResult GetAecPair(uint32_t*, uint8_t*) override { return PVL_E_UNSUPPORTED; }
+  PvlResult GetWhiteBalanceGains(CFixedPoint* red, CFixedPoint* green, CFixedPoint* blue) override {
+    *red = wbRed;
+    *green = wbGreen;
+    *blue = wbBlue;
+    return PVL_OK;
+  }
+  PvlResult GetAecPair(uint32_t* settled, uint8_t* dark) override {
+    *settled = 30;
+    *dark = 0;
+    return PVL_OK;
+  }
   PvlResult GetAFWindowConfig(uint8_t* whole, uint8_t* cells, int32_t capacity, int32_t* count) override {
     if (windowResult != PVL_OK) return windowResult;
     *whole = wholeFrame;
@@ -213,7 +228,7 @@ constexpr uint16_t kAreaW = kWindowW - 12, kAreaH = kWindowH - 6;
 constexpr uint16_t kMainW = 642, kMainH = 483;
 constexpr uint16_t kOut1W = 320, kOut1H = 240;
 
-class VfeServiceTest : public ::testing::Test {
+class VfeServiceTest : public ::testing::Test, public vfeconfigtest::VfeTuningFixture {
  protected:
   void SetUp() override {
     BoardSimReset();
@@ -228,6 +243,7 @@ class VfeServiceTest : public ::testing::Test {
     ASSERT_EQ(PVL_OK, env_env_CreateInstance(ZUEUID_CLASS_ENV, env_.Out()));
     ASSERT_EQ(PVL_OK, OrbhostTest_RegisterClass(ZUEUID_CLASS_VFE_DRIVER, &VfeDriver_CreateInstance));
     ASSERT_EQ(PVL_OK, OrbhostTest_RegisterClass(ZUEUID_CLASS_BUFFER_MANAGER, &CMCameraBufferManager::CreateInstance));
+    SetUpTuning();
     ASSERT_EQ(PVL_OK, VfeService_CreateInstance(env_.Get(), ZUEUID_CLASS_VFE_SERVICE, nullptr, service_.Out()));
     svc_ = static_cast<CVfeService*>(service_.Get());
   }
@@ -241,6 +257,7 @@ class VfeServiceTest : public ::testing::Test {
     sink_.ReleaseHeld();
     bms_.clear();
     service_.Reset();
+    TearDownTuning();
     EXPECT_EQ(pmemBlocks_, ChipSimPmemBlocks().size()) << "contiguous memory left behind";
     BoardSetCameraTestMode(false);
     BoardVfeReset();

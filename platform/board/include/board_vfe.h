@@ -14,21 +14,36 @@
 //     camera-interface window: 0 RGGB, 1 GRBG, 2 BGGR, 3 GBRG. The board's
 //     sensor outputs GRBG (kSensorVfePixelOrder = 1). Codes 4-7 (YUV input)
 //     produce no frames; the model counts them as unsupported.
-//  2. Colour conversion: full-range BT.601, Y = 0.299 R + 0.587 G + 0.114 B,
-//     Cb = 128 + 0.564 (B - Y), Cr = 128 + 0.713 (R - Y). Until the colour
-//     stages honour their payloads the 10-bit linear data is brought to 8 bits
-//     by the standard sRGB transfer curve (the neutral stand-in for the gamma
-//     tables); channel gains, white balance, colour correction, luma
-//     adaptation and chroma suppression pass through (the spatial stages are
-//     item 11). Black level (module
-//     bit 0; 0x194-0x1A0 are the window's 2x2 phases in raster order: top
-//     left, top right, bottom left, bottom right) and the output clamp
-//     (0x2EC/0x2F0) are applied as programmed.
+//  2. The colour stages, in this order, each as its registers say (the module
+//     bits of 0x010 switch them): black level (bit 0; 0x194-0x1A0 the
+//     window's 2x2 phases top left, top right, bottom left, bottom right;
+//     nothing below black wraps, the rest is stretched back to 0..1023);
+//     channel gains (always on; 0x1B4/0x1B8, Q7, by the site's colour, green
+//     of even and of odd rows apart); demosaic; the scalers; white balance
+//     (bit 8; 0x2B4 Q7); colour correction (bit 9; rows and columns in the
+//     order G, B, R, Q + 7 fraction bits, offsets on the 10-bit scale); luma
+//     adaptation (bit 12; tables 14/15 by 0x21C, indexed by the BT.601 luma
+//     of the linear pixel on the 8-bit scale, the gain interpolated over the
+//     two bits below); gamma (bit 13; channels 0, 1, 2 are G, B, R, each from
+//     its bank of 0x220; off, the top 8 of the 10 bits pass); colour
+//     conversion (bit 14; Q8, Y = RtoY R + GtoY G + BtoY B + Yoffset,
+//     Cb = a ((B - G) + b (R - G)) + k_cb, Cr = c (d (B - G) + (R - G)) + k_cr,
+//     each with its p pair where the term in brackets with the p shear is not
+//     negative, else its m pair; Cb and Cr of each 2x2 block from its mean R,
+//     G, B; off, full-range BT.601: Y = 0.299 R + 0.587 G + 0.114 B,
+//     Cb = 128 + 0.564 (B - Y), Cr = 128 + 0.713 (R - Y)); chroma suppression
+//     (bit 16; a block's chroma fades to 128 below luma m1 over 2^n1 levels
+//     and above m3 over 2^n3 levels, unless its larger distance from 128
+//     exceeds mm1, fully kept from mm1 + 2^nn1); the output clamp
+//     (0x2EC/0x2F0). A gamma channel or a luma-adaptation bank whose table was
+//     never written since power-on is off. The spatial stages
+//     (roll-off, bad-pixel correction, ABF, the demosaic switch, ASF) are
+//     item 11.
 //  3. WB/exposure statistics are computed on 2x2 Bayer quads of the statistics
 //     area (0x33C, from the demosaic area's origin), after the Bayer stages
 //     (black level, channel gain, roll-off, bad-pixel correction, ABF) and
 //     before white balance: per quad R, G = mean of the two greens, B on the
-//     10-bit scale; Y/Cb/Cr of the quad by the conversion of (2). A quad is
+//     10-bit scale; Y/Cb/Cr of the quad by the full-range BT.601 of (2). A quad is
 //     near-grey when it passes the tests the AWB-extended block enables
 //     (0x31C bit 0: the luma range; bit 1: the chroma lines; neither: every
 //     quad counts), on the 8-bit scale of its payload (Y = Y10 / 4, Cb and Cr
@@ -65,15 +80,22 @@
 //     interface, write masters, ping-pong, pending update, stop status, path
 //     status, frame-drop counters); no configuration register is touched and
 //     the interrupt mask survives.
-//  8. Chroma suppression: not applied (its register fields are stored only).
+//  8. (Chroma suppression: see 2.)
 //  9. The reset acknowledgement (status bit 9) comes kVfeAckDelayNs of board
 //     time after the write of 0x004; the stop status (0x10C bit 5) comes at
 //     once when no frame is being written, else when that write finishes.
-// 10. Scalers average the area each output sample covers; their output
-//     sizes (second and fourth/fifth words) count where the module bit and
-//     the direction's enable are set and the size shrinks, the phase steps are
-//     not read. OUTPUT2 is the main scaler's output; OUTPUT1's luma is the Y
-//     scaler's output of it and its chroma half that in each direction.
+// 10. Scalers average the area each output sample covers. A direction runs
+//     where the module bit and its enable bit are set: its output size is the
+//     size word's bits 16-27 and its step the phase word's bits 0-17 with N in
+//     bits 20-21 (input / output with 12 + N fraction bits). The hardware
+//     refuses a payload it cannot run: an output of 0 or above the input, a
+//     ratio above 32, a step below 1.0, a step that misses the input by more
+//     than one step over the output, or an OUTPUT1 chroma scaler whose output
+//     is not half the luma scaler's. The paths it feeds (the main scaler:
+//     both; OUTPUT1's scalers: OUTPUT1) then write nothing that frame and
+//     report status bit 20 with kVfePathPayloadRefused. OUTPUT2 is the main
+//     scaler's output; OUTPUT1's luma is the Y scaler's output of it and its
+//     chroma half that in each direction.
 // 11. Spatial stages, in this order, each from its own registers:
 //     - Roll-off (module bit 1): 0x1A4 gives the grid cell width - 1 and
 //       height - 1 in 2x2 quads and 1/height (Q12); table 1 holds, per grid
@@ -158,6 +180,7 @@ enum BoardVfePathFault : uint32_t {
   kVfePathBusError = 1u << 1,         // the bus refused a write
   kVfePathGeometryMismatch = 1u << 2, // write master smaller than the image
   kVfePathAddressRefused = 1u << 3,   // an address outside every pmem block
+  kVfePathPayloadRefused = 1u << 4,   // a block's payload the pipeline cannot run
 };
 
 enum BoardVfePath { kVfeOutput1 = 0, kVfeOutput2 = 1 };
@@ -173,6 +196,25 @@ void BoardVfeReset();
 // routine has finished (InterruptDone) before it goes on with the next event.
 // Frames keep the sensor's timing otherwise.
 void BoardVfeSetLockStep(bool on, int timeoutMs = 5000);
+
+// The stages of the frame path, for the time the model spends in each.
+enum BoardVfeStage : uint32_t {
+  kVfeStageRender,          // the sensor model's frame
+  kVfeStageBayer,           // camera-interface window, black level and channel gain, the spatial Bayer stages
+  kVfeStageStatistics,      // AF and WB/exposure
+  kVfeStageDemosaic,
+  kVfeStageMainScaler,
+  kVfeStageWhiteBalance,
+  kVfeStageColourCorrection,
+  kVfeStageLumaAdaptation,
+  kVfeStageGamma,
+  kVfeStageColourConversion,
+  kVfeStageChromaSuppression,
+  kVfeStageAsf,
+  kVfeStageOutput,          // output scalers and NV21 (or raw) planes
+  kVfeStageCount
+};
+const char* BoardVfeStageName(BoardVfeStage stage);
 
 // ---- Counters ----------------------------------------------------------------------
 struct BoardVfeCounters {
@@ -194,6 +236,8 @@ struct BoardVfeCounters {
   uint32_t serviceTimeouts = 0;     // lock-step waits that ran out
   uint64_t frameWorkNs = 0;         // CPU time of the model's thread rendering and processing frames
   uint64_t frameWorkMaxNs = 0;      // the most of a single frame
+  uint64_t stageNs[kVfeStageCount] = {};  // the model thread's wall time in each stage
+  uint32_t refusedPayloads = 0;     // path frames not made: a payload the pipeline cannot run
 };
 BoardVfeCounters BoardVfeCounts();
 // CPU time of the model's thread per pipeline stage since the last clear

@@ -14,6 +14,7 @@
 #include "ienv.h"
 #include "ivfeservice.h"
 #include "pvlobject.h"
+#include "runtimetuningitem.h"
 #include "vfedriver.h"
 
 #define ZUEUID_IFACE_VFE_CONFIGURATION 0x0104ef6cu
@@ -40,6 +41,13 @@ static_assert(offsetof(CTuningFlag, changed) == 1, "marker is the high byte");
 inline uint8_t ByteToBool(uint32_t value) { return (value & 0xFFu) != 0 ? 1 : 0; }
 inline bool IsSucceeded(PvlResult r) { return r == PVL_OK; }
 inline bool IsFailed(PvlResult r) { return r != PVL_OK; }
+
+// Publishes a block's switch (one u16 over value and marker) or a payload
+// field under its key, when the service keeps a registry; a refused key is
+// not an error.
+void VfeRegisterFlag(IVfeServiceInternal* service, const char* name, CTuningFlag* flag);
+void VfeRegisterField(IVfeServiceInternal* service, const char* name, void* field, uint32_t type,
+                      uint16_t count = 1);
 
 // (x - lower) / (upper - lower) in single precision, not clamped; equal bounds 14.
 PvlResult GetInterpolationFactor(int32_t x, int32_t lower, int32_t upper, float* out);

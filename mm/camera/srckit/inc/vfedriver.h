@@ -212,6 +212,7 @@ struct VfeBlackLevelCmd {
   uint16_t level[4];
 };
 static_assert(sizeof(VfeBlackLevelCmd) == 10);
+static_assert(offsetof(VfeBlackLevelCmd, level) == 2);
 
 // Command 6 (1784 bytes): grid head and the four initial and four delta tables.
 struct VfeRolloffCmd {
@@ -345,6 +346,9 @@ struct VfeWhiteBalanceCmd {
   uint16_t gainG;           // bits 0-8
 };
 static_assert(sizeof(VfeWhiteBalanceCmd) == 8);
+static_assert(offsetof(VfeWhiteBalanceCmd, gainR) == 2);
+static_assert(offsetof(VfeWhiteBalanceCmd, gainB) == 4);
+static_assert(offsetof(VfeWhiteBalanceCmd, gainG) == 6);
 
 // Commands 12 and 33 (32 bytes).
 struct VfeColorCorrCmd {
@@ -356,6 +360,8 @@ struct VfeColorCorrCmd {
 };
 static_assert(sizeof(VfeColorCorrCmd) == 32);
 static_assert(offsetof(VfeColorCorrCmd, coefficient) == 8);
+static_assert(offsetof(VfeColorCorrCmd, qFactor) == 4);
+static_assert(offsetof(VfeColorCorrCmd, offset) == 26);
 
 // Commands 13 and 34 (514 bytes).
 struct VfeLumaAdaptationCmd {
@@ -364,6 +370,7 @@ struct VfeLumaAdaptationCmd {
   int16_t table[256];
 };
 static_assert(sizeof(VfeLumaAdaptationCmd) == 514);
+static_assert(offsetof(VfeLumaAdaptationCmd, table) == 2);
 
 // Commands 14 and 35 (520 bytes).
 struct VfeGammaCmd {
@@ -373,8 +380,12 @@ struct VfeGammaCmd {
   int16_t table[256];
 };
 static_assert(sizeof(VfeGammaCmd) == 520);
+static_assert(offsetof(VfeGammaCmd, channels) == 4);
+static_assert(offsetof(VfeGammaCmd, table) == 8);
 
-// Commands 15 and 36 (30 bytes).
+// Commands 15 and 36 (30 bytes). matrix: the chroma coefficients am, ap, bm,
+// bp, cm, cp, dm, dp (Q8), then k_cr and k_cb; offset: the luma coefficients
+// RtoY, GtoY, BtoY (Q8), indexed by the names below; field28: the luma offset.
 struct VfeColorConvCmd {
   uint8_t enable;           // module enable 14
   uint8_t reserved1;
@@ -383,8 +394,16 @@ struct VfeColorConvCmd {
   uint8_t field28;          // 0x244
   uint8_t reserved29;
 };
+enum : uint32_t { kColorConvKcr = 8, kColorConvKcb = 9 };           // in matrix
+enum : uint32_t { kColorConvRtoY = 0, kColorConvGtoY = 1, kColorConvBtoY = 2 };  // in offset
 static_assert(sizeof(VfeColorConvCmd) == 30);
+static_assert(offsetof(VfeColorConvCmd, matrix) + 2 * kColorConvKcr == 18, "k_cr");
+static_assert(offsetof(VfeColorConvCmd, matrix) + 2 * kColorConvKcb == 20, "k_cb");
 static_assert(offsetof(VfeColorConvCmd, offset) == 22);
+static_assert(offsetof(VfeColorConvCmd, offset) + 2 * kColorConvRtoY == 22, "RtoY");
+static_assert(offsetof(VfeColorConvCmd, offset) + 2 * kColorConvGtoY == 24, "GtoY");
+static_assert(offsetof(VfeColorConvCmd, offset) + 2 * kColorConvBtoY == 26, "BtoY");
+static_assert(offsetof(VfeColorConvCmd, field28) == 28, "luma offset");
 
 // Commands 16 and 37 (7 bytes).
 struct VfeChromaSuppCmd {
@@ -395,6 +414,10 @@ struct VfeChromaSuppCmd {
   uint8_t chromaThreshold;  // 0x2BC bits 0-7
 };
 static_assert(sizeof(VfeChromaSuppCmd) == 7);
+static_assert(offsetof(VfeChromaSuppCmd, lumaThreshold) == 1);
+static_assert(offsetof(VfeChromaSuppCmd, lumaShift) == 3);
+static_assert(offsetof(VfeChromaSuppCmd, chromaShift) == 5);
+static_assert(offsetof(VfeChromaSuppCmd, chromaThreshold) == 6);
 
 // Command 17 (40 bytes); command 41 sends its first 32.
 struct VfeAsfCmd {

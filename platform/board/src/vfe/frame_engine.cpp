@@ -229,6 +229,7 @@ void HandleEnd(Model& m, const Event& e, std::unique_lock<std::mutex>& lk) {
   lk.lock();
   m.counters.frameWorkNs += workNs;
   m.counters.frameWorkMaxNs = std::max(m.counters.frameWorkMaxNs, workNs);
+  for (uint32_t s = 0; s < kVfeStageCount; ++s) m.counters.stageNs[s] += products.stageNs[s];
   if (f.generation != m.generation || !m.writeMastersRunning) {
     FinishWriting(m);
     return;
@@ -240,9 +241,16 @@ void HandleEnd(Model& m, const Event& e, std::unique_lock<std::mutex>& lk) {
   std::vector<BoardVfeTappedFrame> tapped;
   for (int p = 0; p < 2; ++p) {
     const OutputImage& img = products.out[p];
-    if (!req.wantPath[p] || !img.present) continue;
     PathState& ps = m.path[p];
     uint32_t* st = PathStatusWords(m, p);
+    if (req.wantPath[p] && products.refused[p]) {
+      // A payload the pipeline cannot run: no frame, the path's status says why.
+      ++m.counters.refusedPayloads;
+      st[0] |= kVfePathPayloadRefused;
+      bits |= 1u << kVfeIrqOutputStatus;
+      continue;
+    }
+    if (!req.wantPath[p] || !img.present) continue;
     // Free-running, a frame done the driver has not serviced yet blocks the path.
     bool unserviced = (m.status & kDoneBit[p]) != 0 && !m.lockStep;
     if (unserviced || ps.overrunNext > 0) {

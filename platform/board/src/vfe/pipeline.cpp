@@ -4,9 +4,11 @@
 // scaler, the colour stages and the colour conversion to YCbCr, the output
 // clamp, and the OUTPUT1 luma and chroma scalers; outputs are NV21 (luma plane,
 // then interleaved Cr, Cb at half resolution) or, on the raw path, 8-bit Bayer.
-// Each colour stage is a function of its own so that it can honour its block's
-// registers; until then white balance, colour correction and the gamma tables
-// are neutral and the standard sRGB curve brings the 10-bit data to 8 bits.
+// Each stage is a function of its own that honours its block's registers and
+// tables as the driver programmed them (board_vfe.h says how); a payload the
+// scalers cannot run is refused rather than guessed at.
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -17,6 +19,8 @@ namespace board::vfe {
 namespace {
 
 uint32_t RegAt(const RegisterImage& r, uint32_t offset) { return r[offset / 4]; }
+inline __m128i Load8(const uint16_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline void Store8(uint16_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
 
 // ---- Camera interface -------------------------------------------------------------
 // Keeps sample i of a line (line i of the frame) when bit i mod 16 of its
@@ -57,8 +61,9 @@ BayerView CamifWindow(const RegisterImage& regs, const std::vector<uint16_t>& ra
 }
 
 // ---- Bayer stages -----------------------------------------------------------------
-// Black level per 2x2 phase (module bit 0): subtracted and the remaining range
-// stretched back to 0..1023.
+// Black level per 2x2 phase of the window (module bit 0; 0x194-0x1A0 top left,
+// top right, bottom left, bottom right, 9 bits): subtracted, nothing below
+// black wraps (it is 0), and the remaining range stretched back to 0..1023.
 void BlackLevelStage(const RegisterImage& regs, BayerLut* lut) {
   bool on = (RegAt(regs, kRegModuleEnable) & kModBlackLevel) != 0;
   for (int p = 0; p < 4; ++p) {
@@ -71,9 +76,25 @@ void BlackLevelStage(const RegisterImage& regs, BayerLut* lut) {
   }
 }
 
-// Channel gains (0x1B4/0x1B8, Q7): neutral until the colour stages honour
-// their payloads.
-void ChannelGainStage(const RegisterImage&, BayerLut*) {}
+// Channel gains, always on (10-bit Q7 fields): 0x1B4 green of even rows bits
+// 0-9 and green of odd rows 16-25; 0x1B8 blue bits 0-9, red 16-25. Each site
+// is scaled by its colour's gain and clipped at 1023.
+void ChannelGainStage(const RegisterImage& regs, BayerLut* lut) {
+  uint32_t greens = RegAt(regs, kRegChannelGain), blueRed = RegAt(regs, kRegChannelGain + 4);
+  uint32_t order = RegAt(regs, kRegInputFormat) & 3;
+  for (uint32_t p = 0; p < 4; ++p) {
+    uint32_t x = p & 1, y = p >> 1;
+    uint32_t gain;
+    switch (BayerColour(order, x, y)) {
+      case 0: gain = (blueRed >> 16) & 0x3FF; break;
+      case 2: gain = blueRed & 0x3FF; break;
+      default: gain = y == 0 ? greens & 0x3FF : (greens >> 16) & 0x3FF; break;
+    }
+    if (gain == 128) continue;
+    for (uint32_t v = 0; v < 1024; ++v)
+      lut->phase[p][v] = uint16_t(std::min<uint32_t>(1023, (lut->phase[p][v] * gain + 64) >> 7));
+  }
+}
 
 // ---- Demosaic ---------------------------------------------------------------------
 // Bilinear interpolation over the demosaic area (the window less 6 samples on
@@ -171,19 +192,32 @@ void DemosaicRow(LinearRows& lin, uint32_t order, uint32_t y, uint16_t* r, uint1
   int rowColour = BayerColour(order, greenFirst ? wx + 1 : wx, wy);  // R or B
   uint16_t* c = rowColour == 0 ? r : b;
   uint16_t* o = rowColour == 0 ? b : r;
+  // Eight sites at a time: every average for every site, then each site
+  // keeps the ones of its kind (green sites on the even or the odd lanes).
+  const __m128i two = _mm_set1_epi16(2);
+  const __m128i greenLanes = greenFirst ? _mm_set_epi16(0, -1, 0, -1, 0, -1, 0, -1) : _mm_set_epi16(-1, 0, -1, 0, -1, 0, -1, 0);
+  auto pick = [&](__m128i atGreen, __m128i atColour) {
+    return _mm_or_si128(_mm_and_si128(greenLanes, atGreen), _mm_andnot_si128(greenLanes, atColour));
+  };
   uint32_t x = 0;
-  if (greenFirst) {
-    for (; x + 1 < w; x += 2) {
+  for (; x + 8 <= w; x += 8) {
+    __m128i m = Load8(mid + x), ml = Load8(mid + x - 1), mr = Load8(mid + x + 1);
+    __m128i u = Load8(up + x), ul = Load8(up + x - 1), ur = Load8(up + x + 1);
+    __m128i d = Load8(dn + x), dl = Load8(dn + x - 1), dr = Load8(dn + x + 1);
+    __m128i across = _mm_avg_epu16(ml, mr), along = _mm_avg_epu16(u, d);
+    __m128i cross = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(_mm_add_epi16(ml, mr), _mm_add_epi16(u, d)), two), 2);
+    __m128i diagonal = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(_mm_add_epi16(ul, ur), _mm_add_epi16(dl, dr)), two), 2);
+    Store8(g + x, pick(m, cross));
+    Store8(c + x, pick(across, m));
+    Store8(o + x, pick(along, diagonal));
+  }
+  bool green = greenFirst;  // the kind of site x
+  for (; x < w; ++x, green = !green) {
+    if (green) {
       GreenSite(up, mid, dn, x, g, c, o);
-      ColourSite(up, mid, dn, x + 1, g, c, o);
-    }
-    if (x < w) GreenSite(up, mid, dn, x, g, c, o);
-  } else {
-    for (; x + 1 < w; x += 2) {
+    } else {
       ColourSite(up, mid, dn, x, g, c, o);
-      GreenSite(up, mid, dn, x + 1, g, c, o);
     }
-    if (x < w) ColourSite(up, mid, dn, x, g, c, o);
   }
 }
 
@@ -218,6 +252,8 @@ Taps MakeTaps(uint32_t in, uint32_t out) {
   return t;
 }
 
+// Columns first: each output row sums its input rows across the whole width
+// (four samples at a time), then the row's outputs sum their columns.
 template <typename T>
 void AreaScale(const T* src, uint32_t sw, uint32_t sh, T* dst, uint32_t dw, uint32_t dh) {
   if (sw == dw && sh == dh) {
@@ -225,81 +261,354 @@ void AreaScale(const T* src, uint32_t sw, uint32_t sh, T* dst, uint32_t dw, uint
     return;
   }
   Taps h = MakeTaps(sw, dw), v = MakeTaps(sh, dh);
-  std::vector<float> rows(size_t(dw) * sh);
-  for (uint32_t y = 0; y < sh; ++y) {
-    const T* row = src + size_t(y) * sw;
-    float* o = &rows[size_t(y) * dw];
-    for (uint32_t i = 0; i < dw; ++i) {
-      const float* w = &h.weight[h.offset[i]];
-      const T* s = row + h.first[i];
-      float acc = 0;
-      for (uint32_t k = 0; k < h.count[i]; ++k) acc += w[k] * float(s[k]);
-      o[i] = acc;
-    }
-  }
-  std::vector<float> acc(dw);
+  std::vector<float> column(sw);
+  float* __restrict acc = column.data();
   for (uint32_t j = 0; j < dh; ++j) {
-    std::fill(acc.begin(), acc.end(), 0.0f);
+    std::fill(column.begin(), column.end(), 0.0f);
     const float* w = &v.weight[v.offset[j]];
     for (uint32_t k = 0; k < v.count[j]; ++k) {
-      const float* row = &rows[size_t(v.first[j] + k) * dw];
-      for (uint32_t i = 0; i < dw; ++i) acc[i] += w[k] * row[i];
+      const T* __restrict row = src + size_t(v.first[j] + k) * sw;
+      const float wk = w[k];
+      for (uint32_t x = 0; x < sw; ++x) acc[x] += wk * float(row[x]);
     }
     T* o = dst + size_t(j) * dw;
-    for (uint32_t i = 0; i < dw; ++i) o[i] = T(acc[i] + 0.5f);
+    for (uint32_t i = 0; i < dw; ++i) {
+      const float* hw = &h.weight[h.offset[i]];
+      const float* c = acc + h.first[i];
+      float sum = 0;
+      for (uint32_t k = 0; k < h.count[i]; ++k) sum += hw[k] * c[k];
+      o[i] = T(sum + 0.5f);
+    }
   }
 }
 
-// Output size of a scaler: its programmed output where the module and the
-// direction are enabled and the ratio shrinks, else its input.
-void ScalerSize(const RegisterImage& regs, uint32_t base, uint32_t hWord, uint32_t vWord, bool module, uint32_t inW,
-                uint32_t inH, uint32_t* outW, uint32_t* outH) {
+// A scaler (module bit, then word 0: bit 0 horizontal, bit 1 vertical
+// enable; per direction a size word with the output in bits 16-27 and a phase
+// word with the step in bits 0-17 and N in bits 20-21). A running direction
+// steps through its input by phase / 2^(12 + N) per output sample; it only
+// shrinks, by at most 32. It refuses (no output) an output of 0 or larger
+// than its input, a ratio above 32, a step below 1, and a step that would run
+// off or stop short of the input by more than one step.
+struct ScalerResult {
+  uint32_t width, height;
+  bool refused;
+};
+bool DirectionRefused(uint32_t sizeWord, uint32_t phaseWord, uint32_t in, uint32_t* out) {
+  uint32_t o = (sizeWord >> 16) & 0xFFF;
+  uint64_t phase = phaseWord & 0x3FFFF, unit = 1ull << (12 + ((phaseWord >> 20) & 3));
+  *out = o;
+  if (o == 0 || o > in || in / o > 32 || phase < unit) return true;
+  int64_t miss = int64_t(o * phase) - int64_t(in * unit);
+  return uint64_t(miss < 0 ? -miss : miss) > phase;
+}
+ScalerResult Scaler(const RegisterImage& regs, uint32_t base, uint32_t hWord, uint32_t vWord, bool module, uint32_t inW,
+                    uint32_t inH) {
+  ScalerResult r{inW, inH, false};
+  if (!module) return r;
   uint32_t en = RegAt(regs, base);
-  uint32_t hOut = (RegAt(regs, hWord) >> 16) & 0xFFF, vOut = (RegAt(regs, vWord) >> 16) & 0xFFF;
-  *outW = module && (en & 1) && hOut > 0 && hOut <= inW ? hOut : inW;
-  *outH = module && (en & 2) && vOut > 0 && vOut <= inH ? vOut : inH;
+  if (en & 1) r.refused |= DirectionRefused(RegAt(regs, hWord), RegAt(regs, hWord + 4), inW, &r.width);
+  if (en & 2) r.refused |= DirectionRefused(RegAt(regs, vWord), RegAt(regs, vWord + 4), inH, &r.height);
+  return r;
 }
 
 // ---- Colour stages ------------------------------------------------------------------
-// Each works on one row of R, G, B samples (10-bit linear) in place.
+// In the hardware's order: white balance, colour correction and luma
+// adaptation on 10-bit linear R, G, B; gamma to 8 bits; colour conversion to
+// Y, Cb, Cr; chroma suppression; the output clamp. Each stage reads its own
+// registers (and tables) once per frame into a setup, then works row by row
+// (loops kept simple so that they run four or eight samples at a time).
 struct RgbRow {
   uint16_t* r;
   uint16_t* g;
   uint16_t* b;
   uint32_t n;
 };
-// White balance (0x2B4): neutral for now.
-void WhiteBalanceStage(const RegisterImage&, const RgbRow&) {}
-// Colour correction (0x1E8-0x218): neutral for now.
-void ColourCorrectionStage(const RegisterImage&, const RgbRow&) {}
 
-// Gamma: 10-bit linear to 8 bits by the standard sRGB curve, standing in for
-// the gamma tables.
-struct GammaLut {
-  uint8_t v[1024];
-};
-const GammaLut& SrgbCurve() {
-  static const GammaLut lut = [] {
-    GammaLut l;
-    for (int i = 0; i < 1024; ++i) {
-      double x = i / 1023.0;
-      double y = x <= 0.0031308 ? 12.92 * x : 1.055 * std::pow(x, 1 / 2.4) - 0.055;
-      l.v[i] = uint8_t(std::lround(y * 255.0));
-    }
-    return l;
-  }();
-  return lut;
+// Sign extension of a `bits`-wide register field.
+inline int32_t Signed(uint32_t v, uint32_t bits) {
+  uint32_t m = 1u << (bits - 1);
+  v &= (1u << bits) - 1;
+  return int32_t(v ^ m) - int32_t(m);
 }
-void GammaStage(const RegisterImage&, const RgbRow& in, uint8_t* r, uint8_t* g, uint8_t* b) {
-  const uint8_t* lut = SrgbCurve().v;
-  for (uint32_t i = 0; i < in.n; ++i) {
-    r[i] = lut[std::min<uint32_t>(in.r[i], 1023)];
-    g[i] = lut[std::min<uint32_t>(in.g[i], 1023)];
-    b[i] = lut[std::min<uint32_t>(in.b[i], 1023)];
+
+// Eight samples at a time: pairs of 16-bit lanes multiplied and summed into
+// 32 bits (a x p + b x q), which holds every product of a 10-bit sample and a
+// 12-bit coefficient exactly.
+inline __m128i Pairs(int32_t a, int32_t b) { return _mm_set1_epi32(int32_t((uint32_t(b) << 16) | (uint32_t(a) & 0xFFFF))); }
+// (x, y) lane pairs of eight samples: the low four and the high four.
+struct Interleaved {
+  __m128i lo, hi;
+  Interleaved(__m128i x, __m128i y) : lo(_mm_unpacklo_epi16(x, y)), hi(_mm_unpackhi_epi16(x, y)) {}
+};
+// a x p + b x q + c x r + d x s >> shift, per sample, packed back to 16 bits
+// (signed saturation) for the eight samples of `pq` (p, q) and `rs` (r, s).
+inline __m128i Madd8(const Interleaved& pq, __m128i ab, const Interleaved& rs, __m128i cd, __m128i shift) {
+  __m128i lo = _mm_sra_epi32(_mm_add_epi32(_mm_madd_epi16(pq.lo, ab), _mm_madd_epi16(rs.lo, cd)), shift);
+  __m128i hi = _mm_sra_epi32(_mm_add_epi32(_mm_madd_epi16(pq.hi, ab), _mm_madd_epi16(rs.hi, cd)), shift);
+  return _mm_packs_epi32(lo, hi);
+}
+
+// White balance (module bit 8): 0x2B4 G bits 0-8, B 9-17, R 18-26, Q7.
+struct WhiteBalance {
+  bool on = false;
+  int32_t r = 128, g = 128, b = 128;
+};
+WhiteBalance WhiteBalanceOf(const RegisterImage& regs) {
+  WhiteBalance w;
+  w.on = (RegAt(regs, kRegModuleEnable) & kModWhiteBalance) != 0;
+  uint32_t v = RegAt(regs, kRegWhiteBalance);
+  w.g = int32_t(v & 0x1FF);
+  w.b = int32_t((v >> 9) & 0x1FF);
+  w.r = int32_t((v >> 18) & 0x1FF);
+  return w;
+}
+// min(1023, round(v x gain / 128)), halves up.
+inline void ScaleChannel(uint16_t* __restrict p, uint32_t n, int32_t gain) {
+  const __m128i gainRound = Pairs(gain, 64), one = _mm_set1_epi16(1), zero = _mm_setzero_si128();
+  const __m128i top = _mm_set1_epi16(1023), shift = _mm_cvtsi32_si128(7);
+  uint32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    Interleaved v(Load8(p + i), one);
+    Store8(p + i, _mm_min_epi16(Madd8(v, gainRound, v, zero, shift), top));
+  }
+  for (; i < n; ++i) p[i] = uint16_t(std::min<int32_t>(1023, (int32_t(p[i]) * gain + 64) >> 7));
+}
+void WhiteBalanceStage(const WhiteBalance& w, const RgbRow& row) {
+  if (!w.on) return;
+  ScaleChannel(row.r, row.n, w.r);
+  ScaleChannel(row.g, row.n, w.g);
+  ScaleChannel(row.b, row.n, w.b);
+}
+
+// Colour correction (module bit 9): nine 12-bit coefficients from 0x1E8 in the
+// hardware's order (rows G, B, R; columns G, B, R) with Q + 7 fraction bits
+// (Q in 0x218 bits 0-1), then 11-bit offsets G, B, R (0x20C-0x214) on the
+// 10-bit scale; each output rounded (halves up) and clipped to 0..1023.
+struct ColourCorrection {
+  bool on = false;
+  int32_t m[3][3] = {};    // [output R, G, B][input R, G, B]
+  int32_t offset[3] = {};  // R, G, B
+  int32_t shift = 7;
+};
+ColourCorrection ColourCorrectionOf(const RegisterImage& regs) {
+  ColourCorrection c;
+  c.on = (RegAt(regs, kRegModuleEnable) & kModColourCorrection) != 0;
+  static const int kHw[3] = {1, 2, 0};  // hardware row/column k is colour kHw[k] (G, B, R)
+  for (int row = 0; row < 3; ++row) {
+    for (int col = 0; col < 3; ++col)
+      c.m[kHw[row]][kHw[col]] = Signed(RegAt(regs, kRegColourCorrection + 4 * (3 * row + col)), 12);
+    c.offset[kHw[row]] = Signed(RegAt(regs, kRegColourCorrection + 36 + 4 * row), 11);
+  }
+  c.shift = 7 + int32_t(RegAt(regs, kRegColourCorrection + 48) & 3);
+  return c;
+}
+void ColourCorrectionStage(const ColourCorrection& c, const RgbRow& row) {
+  if (!c.on) return;
+  uint16_t* __restrict r = row.r;
+  uint16_t* __restrict g = row.g;
+  uint16_t* __restrict b = row.b;
+  const int32_t half = 1 << (c.shift - 1);
+  __m128i rg[3], b1[3], offset[3];
+  for (int k = 0; k < 3; ++k) {
+    rg[k] = Pairs(c.m[k][0], c.m[k][1]);
+    b1[k] = Pairs(c.m[k][2], half);
+    offset[k] = _mm_set1_epi16(int16_t(c.offset[k]));
+  }
+  const __m128i one = _mm_set1_epi16(1), zero = _mm_setzero_si128(), top = _mm_set1_epi16(1023);
+  const __m128i shift = _mm_cvtsi32_si128(c.shift);
+  uint32_t i = 0;
+  for (; i + 8 <= row.n; i += 8) {
+    Interleaved vrg(Load8(r + i), Load8(g + i)), vb1(Load8(b + i), one);
+    __m128i out[3];
+    for (int k = 0; k < 3; ++k)
+      out[k] = _mm_min_epi16(_mm_max_epi16(_mm_adds_epi16(Madd8(vrg, rg[k], vb1, b1[k], shift), offset[k]), zero), top);
+    Store8(r + i, out[0]);
+    Store8(g + i, out[1]);
+    Store8(b + i, out[2]);
+  }
+  for (; i < row.n; ++i) {
+    int32_t vr = r[i], vg = g[i], vb = b[i];
+    int32_t o[3];
+    for (int k = 0; k < 3; ++k) o[k] = ((c.m[k][0] * vr + c.m[k][1] * vg + c.m[k][2] * vb + half) >> c.shift) + c.offset[k];
+    r[i] = uint16_t(std::clamp(o[0], 0, 1023));
+    g[i] = uint16_t(std::clamp(o[1], 0, 1023));
+    b[i] = uint16_t(std::clamp(o[2], 0, 1023));
   }
 }
 
-// Full-range BT.601 in Q8, then the output clamp (0x2EC/0x2F0).
+// Luma adaptation (module bit 12): table 14 + bank (0x21C bit 0), one entry
+// per 8-bit luma level: bits 0-7 the gain (Q6), bits 8-13 the signed step to
+// the next level's gain, interpolated over the two bits below the level. The
+// luma is the BT.601 luma of the linear pixel.
+struct LumaAdaptation {
+  bool on = false;
+  uint16_t gain[1024];  // Q8, by 10-bit luma
+};
+void LumaAdaptationOf(const RegisterImage& regs, const std::array<std::vector<uint32_t>, kTableCount>& tables,
+                      LumaAdaptation* la) {
+  // A table never written leaves the block off.
+  const std::vector<uint32_t>& t = tables[kTableLumaAdaptation + (RegAt(regs, kRegLumaBank) & 1)];
+  la->on = (RegAt(regs, kRegModuleEnable) & kModLumaAdaptation) != 0 && !t.empty();
+  if (!la->on) return;
+  for (uint32_t x = 0; x < 1024; ++x) {
+    uint32_t e = x / 4 < t.size() ? t[x / 4] : 0;
+    int32_t g = 4 * int32_t(e & 0xFF) + Signed(e >> 8, 6) * int32_t(x & 3);
+    la->gain[x] = uint16_t(std::max(0, g));
+  }
+}
+void LumaAdaptationStage(const LumaAdaptation& la, const RgbRow& row, uint16_t* __restrict gain) {
+  if (!la.on) return;
+  uint16_t* __restrict r = row.r;
+  uint16_t* __restrict g = row.g;
+  uint16_t* __restrict b = row.b;
+  const __m128i one = _mm_set1_epi16(1), round = _mm_set1_epi16(128), top = _mm_set1_epi16(1023);
+  const __m128i shift = _mm_cvtsi32_si128(8), rg = Pairs(77, 150), b1 = Pairs(29, 128);
+  uint32_t i = 0;
+  for (; i + 8 <= row.n; i += 8)
+    Store8(gain + i, Madd8(Interleaved(Load8(r + i), Load8(g + i)), rg, Interleaved(Load8(b + i), one), b1, shift));
+  for (; i < row.n; ++i) gain[i] = uint16_t((77 * r[i] + 150 * g[i] + 29 * b[i] + 128) >> 8);
+  for (i = 0; i < row.n; ++i) gain[i] = la.gain[gain[i] & 1023];
+  for (i = 0; i + 8 <= row.n; i += 8) {
+    Interleaved k(Load8(gain + i), round);  // (gain, 128) against (sample, 1)
+    uint16_t* planes[3] = {r, g, b};
+    for (uint16_t* p : planes) {
+      Interleaved v(Load8(p + i), one);
+      __m128i lo = _mm_srai_epi32(_mm_madd_epi16(v.lo, k.lo), 8), hi = _mm_srai_epi32(_mm_madd_epi16(v.hi, k.hi), 8);
+      Store8(p + i, _mm_min_epi16(_mm_packs_epi32(lo, hi), top));
+    }
+  }
+  for (; i < row.n; ++i) {
+    int32_t k = gain[i];
+    r[i] = uint16_t(std::min<int32_t>(1023, (r[i] * k + 128) >> 8));
+    g[i] = uint16_t(std::min<int32_t>(1023, (g[i] * k + 128) >> 8));
+    b[i] = uint16_t(std::min<int32_t>(1023, (b[i] * k + 128) >> 8));
+  }
+}
+
+// Gamma (module bit 13): per channel (0 G, 1 B, 2 R) table 2 + 2 x channel +
+// its bank (0x220 bit channel); 256 entries of the value (bits 0-7) at four
+// input points and the signed step to the next (bits 8-15), interpolated over
+// the two low input bits. Off, or with its table never written, a channel
+// passes the top 8 of the 10 bits.
+struct Gamma {
+  uint8_t lut[3][1024];  // R, G, B
+};
+void GammaOf(const RegisterImage& regs, const std::array<std::vector<uint32_t>, kTableCount>& tables, Gamma* gm) {
+  bool on = (RegAt(regs, kRegModuleEnable) & kModGamma) != 0;
+  uint32_t banks = RegAt(regs, kRegGammaBanks);
+  static const int kColour[3] = {1, 2, 0};
+  for (uint32_t ch = 0; ch < 3; ++ch) {
+    uint8_t* lut = gm->lut[kColour[ch]];
+    // A channel whose table was never written passes as with the block off.
+    const std::vector<uint32_t>& t = tables[kTableGamma + 2 * ch + ((banks >> ch) & 1)];
+    if (!on || t.empty()) {
+      for (uint32_t x = 0; x < 1024; ++x) lut[x] = uint8_t(x >> 2);
+      continue;
+    }
+    for (uint32_t x = 0; x < 1024; ++x) {
+      uint32_t e = x / 4 < t.size() ? t[x / 4] : 0;
+      int32_t v = 4 * int32_t(e & 0xFF) + Signed(e >> 8, 8) * int32_t(x & 3);
+      lut[x] = uint8_t(std::clamp((v + 2) >> 2, 0, 255));
+    }
+  }
+}
+void GammaStage(const Gamma& gm, const RgbRow& in, uint8_t* const out[3]) {
+  const uint16_t* planes[3] = {in.r, in.g, in.b};
+  for (int k = 0; k < 3; ++k) {
+    const uint16_t* __restrict p = planes[k];
+    const uint8_t* __restrict lut = gm.lut[k];
+    uint8_t* __restrict o = out[k];
+    for (uint32_t i = 0; i < in.n; ++i) o[i] = lut[p[i] & 1023];
+  }
+}
+
+// Colour conversion (module bit 14), Q8 coefficients:
+//   Y  = RtoY R + GtoY G + BtoY B + Yoffset;
+//   Cb = a (t) + k_cb, t = (B - G) + b (R - G);
+//   Cr = c (t) + k_cr, t = d (B - G) + (R - G);
+// each with its "p" pair (a, b or c, d) where t computed with the p shear is
+// not negative, else with its "m" pair. 0x224-0x230: p bits 0-10, m bits 16-26
+// for a, b, c, d; 0x234 k_cb bits 0-10, k_cr 16-26; 0x238-0x240 RtoY, GtoY,
+// BtoY (12 bits); 0x244 Yoffset. Off, the fixed full-range BT.601.
+struct ColourConversion {
+  int32_t ap = 128, am = 128, bp = -87, bm = -87, cp = 128, cm = 128, dp = -41, dm = -41;
+  int32_t kcb = 128, kcr = 128;
+  int32_t ry = 77, gy = 150, by = 29, yoffset = 0;
+};
+ColourConversion ColourConversionOf(const RegisterImage& regs) {
+  ColourConversion c;
+  if (!(RegAt(regs, kRegModuleEnable) & kModColourConversion)) return c;
+  auto pair = [&](uint32_t word, int32_t* p, int32_t* m) {
+    uint32_t v = RegAt(regs, kRegColourConversion + 4 * word);
+    *p = Signed(v, 11);
+    *m = Signed(v >> 16, 11);
+  };
+  pair(0, &c.ap, &c.am);
+  pair(1, &c.bp, &c.bm);
+  pair(2, &c.cp, &c.cm);
+  pair(3, &c.dp, &c.dm);
+  pair(4, &c.kcb, &c.kcr);
+  c.ry = Signed(RegAt(regs, kRegColourConversion + 20), 12);
+  c.gy = Signed(RegAt(regs, kRegColourConversion + 24), 12);
+  c.by = Signed(RegAt(regs, kRegColourConversion + 28), 12);
+  c.yoffset = int32_t(RegAt(regs, kRegColourConversion + 32) & 0xFF);
+  return c;
+}
+// v / 2^shift rounded, halves up.
+inline int32_t ShiftRound(int32_t v, uint32_t shift) { return (v + (1 << (shift - 1))) >> shift; }
+// Luma of one pixel (8-bit R, G, B), unclamped.
+inline int32_t LumaOf(const ColourConversion& c, int32_t r, int32_t g, int32_t b) {
+  return ((c.ry * r + c.gy * g + c.by * b + 128) >> 8) + c.yoffset;
+}
+// Cb and Cr (unclamped) of 2x2 blocks from the pair sums of their two rows,
+// and each block's luma for the chroma suppression (when `luma` is given),
+// eight blocks at a time. a x t / 2^18 is rounded (halves up) in single
+// precision: t is exact there, the product within a ten-thousandth.
+constexpr int32_t kChromaBias = 8192;  // keeps the sum positive, where truncation is the floor
+inline int32_t ChromaTerm(int32_t tp, int32_t tm, float sp, float sm, float k) {
+  return int32_t((tp >= 0 ? float(tp) * sp : float(tm) * sm) + k) - kChromaBias;
+}
+void BlockChroma(const ColourConversion& c, const uint16_t* const even[3], const uint16_t* const odd[3], uint32_t n,
+                 int16_t* cb, int16_t* cr, int16_t* luma) {
+  const float scale = 1.0f / 262144.0f;
+  const float sap = float(c.ap) * scale, sam = float(c.am) * scale, scp = float(c.cp) * scale, scm = float(c.cm) * scale;
+  const float kcb = float(c.kcb) + 0.5f + float(kChromaBias), kcr = float(c.kcr) + 0.5f + float(kChromaBias);
+  const __m128i cbP = Pairs(256, c.bp), cbM = Pairs(256, c.bm), crP = Pairs(c.dp, 256), crM = Pairs(c.dm, 256);
+  const __m128i rg = Pairs(c.ry, c.gy), b1 = Pairs(c.by, 512), one = _mm_set1_epi16(1), zero = _mm_setzero_si128();
+  const __m128i bias = _mm_set1_epi32(kChromaBias), yoffset = _mm_set1_epi16(int16_t(c.yoffset));
+  const __m128i ten = _mm_cvtsi32_si128(10);
+  auto term = [&](__m128i tp, __m128i tm, float sp, float sm, float k) {
+    __m128 vp = _mm_mul_ps(_mm_cvtepi32_ps(tp), _mm_set1_ps(sp)), vm = _mm_mul_ps(_mm_cvtepi32_ps(tm), _mm_set1_ps(sm));
+    __m128 neg = _mm_castsi128_ps(_mm_cmplt_epi32(tp, zero));
+    __m128 v = _mm_or_ps(_mm_and_ps(neg, vm), _mm_andnot_ps(neg, vp));
+    return _mm_sub_epi32(_mm_cvttps_epi32(_mm_add_ps(v, _mm_set1_ps(k))), bias);
+  };
+  uint32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    __m128i r = _mm_add_epi16(Load8(even[0] + i), Load8(odd[0] + i));
+    __m128i g = _mm_add_epi16(Load8(even[1] + i), Load8(odd[1] + i));
+    __m128i b = _mm_add_epi16(Load8(even[2] + i), Load8(odd[2] + i));
+    Interleaved xy(_mm_sub_epi16(b, g), _mm_sub_epi16(r, g));
+    __m128i u = _mm_packs_epi32(term(_mm_madd_epi16(xy.lo, cbP), _mm_madd_epi16(xy.lo, cbM), sap, sam, kcb),
+                                term(_mm_madd_epi16(xy.hi, cbP), _mm_madd_epi16(xy.hi, cbM), sap, sam, kcb));
+    __m128i v = _mm_packs_epi32(term(_mm_madd_epi16(xy.lo, crP), _mm_madd_epi16(xy.lo, crM), scp, scm, kcr),
+                                term(_mm_madd_epi16(xy.hi, crP), _mm_madd_epi16(xy.hi, crM), scp, scm, kcr));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(cb + i), u);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(cr + i), v);
+    if (luma)
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(luma + i),
+                       _mm_adds_epi16(Madd8(Interleaved(r, g), rg, Interleaved(b, one), b1, ten), yoffset));
+  }
+  for (; i < n; ++i) {
+    int32_t r = even[0][i] + odd[0][i], g = even[1][i] + odd[1][i], b = even[2][i] + odd[2][i];
+    int32_t x = b - g, y = r - g;
+    cb[i] = int16_t(ChromaTerm(256 * x + c.bp * y, 256 * x + c.bm * y, sap, sam, kcb));
+    cr[i] = int16_t(ChromaTerm(c.dp * x + 256 * y, c.dm * x + 256 * y, scp, scm, kcr));
+    if (luma) luma[i] = int16_t(ShiftRound(c.ry * r + c.gy * g + c.by * b, 10) + c.yoffset);
+  }
+}
+
+// The output clamp (0x2EC maximum, 0x2F0 minimum; Y, Cb, Cr in bytes 0-2).
 struct Clamp {
   int lo[3], hi[3];
 };
@@ -312,29 +621,119 @@ Clamp OutputClamp(const RegisterImage& regs) {
   }
   return c;
 }
-// Y of one pixel, Cb and Cr of a block from the sums of its `count` R, G, B.
-inline uint8_t LumaOf(const Clamp& k, uint32_t r, uint32_t g, uint32_t b) {
-  int y = int((77 * r + 150 * g + 29 * b + 128) >> 8);
-  return uint8_t(std::clamp(y, k.lo[0], k.hi[0]));
-}
-inline void ChromaOf(const Clamp& k, int r, int g, int b, int count, uint8_t* cb, uint8_t* cr) {
-  // The offset 128 x 256 per sample keeps the numerators positive.
-  int d = 256 * count, offset = 32768 * count + d / 2;
-  int u = (-43 * r - 85 * g + 128 * b + offset) / d;
-  int v = (128 * r - 107 * g - 21 * b + offset) / d;
-  *cb = uint8_t(std::clamp(u, k.lo[1], k.hi[1]));
-  *cr = uint8_t(std::clamp(v, k.lo[2], k.hi[2]));
+
+// Y of each pixel of the row; the row's R, G, B summed in horizontal pairs
+// for the half-resolution chroma.
+void ColourConversionStage(const ColourConversion& conv, const Clamp& clamp, const uint8_t* r, const uint8_t* g,
+                           const uint8_t* b, uint32_t n, uint8_t* y, uint16_t* pairR, uint16_t* pairG, uint16_t* pairB) {
+  const __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi16(1), shift = _mm_cvtsi32_si128(8);
+  const __m128i rg = Pairs(conv.ry, conv.gy), b1 = Pairs(conv.by, 128), offset = _mm_set1_epi16(int16_t(conv.yoffset));
+  const __m128i lo = _mm_set1_epi16(int16_t(clamp.lo[0])), hi = _mm_set1_epi16(int16_t(clamp.hi[0]));
+  auto load = [](const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+  auto store = [](uint16_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); };
+  uint32_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    __m128i vr = load(r + i), vg = load(g + i), vb = load(b + i);
+    __m128i r16[2] = {_mm_unpacklo_epi8(vr, zero), _mm_unpackhi_epi8(vr, zero)};
+    __m128i g16[2] = {_mm_unpacklo_epi8(vg, zero), _mm_unpackhi_epi8(vg, zero)};
+    __m128i b16[2] = {_mm_unpacklo_epi8(vb, zero), _mm_unpackhi_epi8(vb, zero)};
+    __m128i luma[2];
+    for (int h = 0; h < 2; ++h) {
+      luma[h] = _mm_adds_epi16(Madd8(Interleaved(r16[h], g16[h]), rg, Interleaved(b16[h], one), b1, shift), offset);
+      luma[h] = _mm_min_epi16(_mm_max_epi16(luma[h], lo), hi);
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(y + i), _mm_packus_epi16(luma[0], luma[1]));
+    // Horizontal pair sums, eight per sixteen samples.
+    store(pairR + i / 2, _mm_packs_epi32(_mm_madd_epi16(r16[0], one), _mm_madd_epi16(r16[1], one)));
+    store(pairG + i / 2, _mm_packs_epi32(_mm_madd_epi16(g16[0], one), _mm_madd_epi16(g16[1], one)));
+    store(pairB + i / 2, _mm_packs_epi32(_mm_madd_epi16(b16[0], one), _mm_madd_epi16(b16[1], one)));
+  }
+  const uint32_t pairsFrom = i;
+  for (; i < n; ++i) y[i] = uint8_t(std::clamp(LumaOf(conv, r[i], g[i], b[i]), clamp.lo[0], clamp.hi[0]));
+  for (i = pairsFrom; i + 1 < n; i += 2) {
+    pairR[i / 2] = uint16_t(r[i] + r[i + 1]);
+    pairG[i / 2] = uint16_t(g[i] + g[i + 1]);
+    pairB[i / 2] = uint16_t(b[i] + b[i + 1]);
+  }
 }
 
-// Full-range BT.601: Y of each pixel of the row; the row's R, G, B summed in
-// horizontal pairs for the half-resolution chroma.
-void ColourConversionStage(const Clamp& clamp, const uint8_t* r, const uint8_t* g, const uint8_t* b, uint32_t n,
-                           uint8_t* y, uint16_t* pairR, uint16_t* pairG, uint16_t* pairB) {
-  for (uint32_t i = 0; i < n; ++i) y[i] = LumaOf(clamp, r[i], g[i], b[i]);
-  for (uint32_t i = 0; i < n / 2; ++i) {
-    pairR[i] = uint16_t(r[2 * i] + r[2 * i + 1]);
-    pairG[i] = uint16_t(g[2 * i] + g[2 * i + 1]);
-    pairB[i] = uint16_t(b[2 * i] + b[2 * i + 1]);
+// Chroma suppression (module bit 16): colour fades towards grey in the dark
+// (luma below m1, ramping in over 2^n1 levels) and in the bright (above m3,
+// ramping out over 2^n3 levels), except where the chroma is strong (its
+// larger distance from 128 above mm1, ramping over 2^nn1 levels keeps it).
+// 0x2B8: m1 bits 0-7, m3 8-15, n1 16-18, n3 20-22; 0x2BC: mm1 bits 0-7, nn1
+// 8-10. Works on a block's luma and chroma.
+struct ChromaSuppression {
+  bool on = false;
+  int32_t m1 = 0, m3 = 255, mm1 = 0;
+  uint32_t n1 = 0, n3 = 0, nn1 = 0;
+};
+ChromaSuppression ChromaSuppressionOf(const RegisterImage& regs) {
+  ChromaSuppression s;
+  s.on = (RegAt(regs, kRegModuleEnable) & kModChromaSuppression) != 0;
+  uint32_t a = RegAt(regs, kRegChromaSuppression), b = RegAt(regs, kRegChromaSuppression + 4);
+  s.m1 = int32_t(a & 0xFF);
+  s.m3 = int32_t((a >> 8) & 0xFF);
+  s.n1 = (a >> 16) & 7;
+  s.n3 = (a >> 20) & 7;
+  s.mm1 = int32_t(b & 0xFF);
+  s.nn1 = (b >> 8) & 7;
+  return s;
+}
+// Fraction kept (Q8) rising from 0 at `start` to 256 at start + 2^shift.
+inline int32_t Ramp(int32_t v, int32_t start, uint32_t shift) {
+  if (v <= start) return 0;
+  int32_t d = v - start;
+  return d >= (1 << shift) ? 256 : (d << 8) >> shift;
+}
+void ChromaSuppressionOne(const ChromaSuppression& s, int32_t y, int32_t* cb, int32_t* cr) {
+  int32_t keepLuma = std::min(Ramp(y, s.m1, s.n1), Ramp(s.m3 + (1 << s.n3), y, s.n3));
+  if (keepLuma >= 256) return;
+  int32_t strength = std::max(std::abs(*cb - 128), std::abs(*cr - 128));
+  int32_t keep = std::max(keepLuma, Ramp(strength, s.mm1, s.nn1));
+  *cb = 128 + ShiftRound((*cb - 128) * keep, 8);
+  *cr = 128 + ShiftRound((*cr - 128) * keep, 8);
+}
+// The suppression (when on) and the clamp of a row of blocks into bytes, eight
+// at a time; Ramp(v, start, shift) is min(max(v - start, 0), 2^shift) x
+// 2^(8 - shift) there.
+void ChromaSuppressionStage(const ChromaSuppression& s, const Clamp& clamp, const int16_t* cb, const int16_t* cr,
+                            const int16_t* luma, uint32_t n, uint8_t* cbOut, uint8_t* crOut) {
+  const __m128i c128 = _mm_set1_epi16(128), one = _mm_set1_epi16(1), zero = _mm_setzero_si128();
+  const __m128i cbLo = _mm_set1_epi16(int16_t(clamp.lo[1])), cbHi = _mm_set1_epi16(int16_t(clamp.hi[1]));
+  const __m128i crLo = _mm_set1_epi16(int16_t(clamp.lo[2])), crHi = _mm_set1_epi16(int16_t(clamp.hi[2]));
+  auto ramp = [&](__m128i d, uint32_t shift) {
+    __m128i held = _mm_min_epi16(_mm_max_epi16(d, zero), _mm_set1_epi16(int16_t(1 << shift)));
+    return _mm_sll_epi16(held, _mm_cvtsi32_si128(int(8 - shift)));
+  };
+  auto scaled = [&](__m128i d, __m128i keep) {  // (d x keep + 128) >> 8
+    Interleaved dv(d, one), kv(keep, c128);
+    return _mm_packs_epi32(_mm_srai_epi32(_mm_madd_epi16(dv.lo, kv.lo), 8), _mm_srai_epi32(_mm_madd_epi16(dv.hi, kv.hi), 8));
+  };
+  uint32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cb + i));
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cr + i));
+    if (s.on) {
+      __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(luma + i));
+      __m128i du = _mm_sub_epi16(u, c128), dv = _mm_sub_epi16(v, c128);
+      __m128i strength = _mm_max_epi16(_mm_max_epi16(du, _mm_sub_epi16(zero, du)), _mm_max_epi16(dv, _mm_sub_epi16(zero, dv)));
+      __m128i keepLuma = _mm_min_epi16(ramp(_mm_sub_epi16(y, _mm_set1_epi16(int16_t(s.m1))), s.n1),
+                                       ramp(_mm_sub_epi16(_mm_set1_epi16(int16_t(s.m3 + (1 << s.n3))), y), s.n3));
+      __m128i keep = _mm_max_epi16(keepLuma, ramp(_mm_sub_epi16(strength, _mm_set1_epi16(int16_t(s.mm1))), s.nn1));
+      u = _mm_add_epi16(c128, scaled(du, keep));
+      v = _mm_add_epi16(c128, scaled(dv, keep));
+    }
+    u = _mm_min_epi16(_mm_max_epi16(u, cbLo), cbHi);
+    v = _mm_min_epi16(_mm_max_epi16(v, crLo), crHi);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(cbOut + i), _mm_packus_epi16(u, u));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(crOut + i), _mm_packus_epi16(v, v));
+  }
+  for (; i < n; ++i) {
+    int32_t u = cb[i], v = cr[i];
+    if (s.on) ChromaSuppressionOne(s, luma[i], &u, &v);
+    cbOut[i] = uint8_t(std::clamp(u, clamp.lo[1], clamp.hi[1]));
+    crOut[i] = uint8_t(std::clamp(v, clamp.lo[2], clamp.hi[2]));
   }
 }
 
@@ -347,39 +746,67 @@ struct MainImage {
 // Runs the colour stages over rows of R, G, B and collects the main image.
 class ColourSink {
  public:
-  ColourSink(const RegisterImage& regs, uint32_t width, uint32_t height, MainImage* out)
-      : regs_(regs), clamp_(OutputClamp(regs)), out_(out) {
+  ColourSink(const RegisterImage& regs, const std::array<std::vector<uint32_t>, kTableCount>& tables, uint32_t width,
+             uint32_t height, MainImage* out, StageClock* clock)
+      : wb_(WhiteBalanceOf(regs)), cc_(ColourCorrectionOf(regs)), conv_(ColourConversionOf(regs)),
+        cs_(ChromaSuppressionOf(regs)), clamp_(OutputClamp(regs)), out_(out), clock_(clock) {
+    LumaAdaptationOf(regs, tables, &la_);
+    GammaOf(regs, tables, &gamma_);
     out->width = width;
     out->height = height;
     out->y.resize(size_t(width) * height);
     out->cb.resize(size_t(width / 2) * (height / 2));
     out->cr.resize(out->cb.size());
     for (auto& row : rgb8_) row.resize(width);
+    gain_.resize(width);
     for (auto& row : pairs_) row.resize(width / 2 + 1);
+    for (auto* v : {&cb_, &cr_, &luma_}) v->resize(width / 2 + 1);
   }
   void Row(uint32_t y, const RgbRow& row) {
-    WhiteBalanceStage(regs_, row);
-    ColourCorrectionStage(regs_, row);
-    GammaStage(regs_, row, rgb8_[0].data(), rgb8_[1].data(), rgb8_[2].data());
+    clock_->Lap();
+    WhiteBalanceStage(wb_, row);
+    clock_->Lap(kVfeStageWhiteBalance);
+    ColourCorrectionStage(cc_, row);
+    clock_->Lap(kVfeStageColourCorrection);
+    LumaAdaptationStage(la_, row, gain_.data());
+    clock_->Lap(kVfeStageLumaAdaptation);
+    uint8_t* const rgb8[3] = {rgb8_[0].data(), rgb8_[1].data(), rgb8_[2].data()};
+    GammaStage(gamma_, row, rgb8);
+    clock_->Lap(kVfeStageGamma);
     int slot = (y & 1) * 3;
-    ColourConversionStage(clamp_, rgb8_[0].data(), rgb8_[1].data(), rgb8_[2].data(), row.n,
+    ColourConversionStage(conv_, clamp_, rgb8_[0].data(), rgb8_[1].data(), rgb8_[2].data(), row.n,
                           &out_->y[size_t(y) * out_->width], pairs_[slot].data(), pairs_[slot + 1].data(),
                           pairs_[slot + 2].data());
-    if ((y & 1) == 0 || y / 2 >= out_->height / 2) return;
+    if ((y & 1) == 0 || y / 2 >= out_->height / 2) {
+      clock_->Lap(kVfeStageColourConversion);
+      return;
+    }
+    // The blocks' chroma and, for the suppression, their luma; then the
+    // suppression and the clamp.
     uint32_t cw = out_->width / 2;
-    uint8_t* cb = &out_->cb[size_t(y / 2) * cw];
-    uint8_t* cr = &out_->cr[size_t(y / 2) * cw];
-    for (uint32_t x = 0; x < cw; ++x)
-      ChromaOf(clamp_, pairs_[0][x] + pairs_[3][x], pairs_[1][x] + pairs_[4][x], pairs_[2][x] + pairs_[5][x], 4, &cb[x],
-               &cr[x]);
+    const uint16_t* even[3] = {pairs_[0].data(), pairs_[1].data(), pairs_[2].data()};
+    const uint16_t* odd[3] = {pairs_[3].data(), pairs_[4].data(), pairs_[5].data()};
+    BlockChroma(conv_, even, odd, cw, cb_.data(), cr_.data(), cs_.on ? luma_.data() : nullptr);
+    clock_->Lap(kVfeStageColourConversion);
+    ChromaSuppressionStage(cs_, clamp_, cb_.data(), cr_.data(), luma_.data(), cw, &out_->cb[size_t(y / 2) * cw],
+                           &out_->cr[size_t(y / 2) * cw]);
+    clock_->Lap(kVfeStageChromaSuppression);
   }
 
  private:
-  const RegisterImage& regs_;
+  WhiteBalance wb_;
+  ColourCorrection cc_;
+  LumaAdaptation la_;
+  Gamma gamma_;
+  ColourConversion conv_;
+  ChromaSuppression cs_;
   Clamp clamp_;
   MainImage* out_;
+  StageClock* clock_;
   std::vector<uint8_t> rgb8_[3];
+  std::vector<uint16_t> gain_;
   std::vector<uint16_t> pairs_[6];  // R, G, B pair sums of the even row, then of the odd row
+  std::vector<int16_t> cb_, cr_, luma_;  // a row of blocks before the suppression
 };
 
 // NV21 of an output of width x height from the main image.
@@ -430,9 +857,12 @@ void BuildBayerLut(const RegisterImage& regs, BayerLut* lut) {
 void RunFrame(const FrameRequest& rq, FrameProducts* out) {
   const RegisterImage& regs = *rq.regs;
   for (auto& o : out->out) o.present = false;
+  out->refused[0] = out->refused[1] = false;
   out->af.clear();
   out->wb.clear();
   out->unsupported = false;
+  std::fill(std::begin(out->stageNs), std::end(out->stageNs), 0);
+  StageClock clock(out->stageNs);
   if ((RegAt(regs, kRegInputFormat) & 7) >= 4) {
     out->unsupported = true;
     return;
@@ -453,6 +883,7 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
     out->unsupported = true;
     return;
   }
+  clock.Lap(kVfeStageRender);
   BayerView win = CamifWindow(regs, work->raw, rq.info.width, &work->skipped);
   if (win.width <= 2 * kDemosaicMarginX + 1 || win.height <= 2 * kDemosaicMarginY + 1) {
     out->unsupported = true;
@@ -463,8 +894,10 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
   if (type == 1 && rq.wantPath[kVfeOutput2]) RawOutput(win, &out->out[kVfeOutput2]);
   const BayerLut* lut = &work->lut;
   BayerSpatialStages(regs, *rq.tables, &win, &lut, &work->bayer);
+  clock.Lap(kVfeStageBayer);
   if (rq.wantWb) ComputeWbExpStats(regs, win, *lut, rq.serial, &out->wb);
   if (rq.wantAf) ComputeAfStats(regs, win, *lut, rq.info.height, rq.serial, &out->af);
+  clock.Lap(kVfeStageStatistics);
 
   if (type == 1) return;
   if (type != 0) {
@@ -474,18 +907,36 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
   if (!rq.wantPath[0] && !rq.wantPath[1]) return;
 
   Crop crop = FovCrop(regs, win);
+  uint32_t module = RegAt(regs, kRegModuleEnable);
+  ScalerResult mainScaler = Scaler(regs, kRegMainScaler, kRegMainScaler + 4, kRegMainScaler + 16,
+                                   (module & kModMainScaler) != 0, crop.width, crop.height);
+  if (mainScaler.refused) {
+    out->refused[0] = rq.wantPath[0];
+    out->refused[1] = rq.wantPath[1];
+    return;
+  }
+  uint32_t mw = mainScaler.width, mh = mainScaler.height;
+  ScalerResult y1 = Scaler(regs, kRegYScaler, kRegYScaler + 4, kRegYScaler + 12, (module & kModYScaler) != 0, mw, mh);
+  ScalerResult c1 = Scaler(regs, kRegCbCrScaler, kRegCbCrScaler + 4, kRegCbCrScaler + 12,
+                           (module & kModCbCrScaler) != 0, mw, mh);
+  // OUTPUT1's chroma scaler must give half its luma in each direction.
+  if ((module & kModCbCrScaler) && !c1.refused && (c1.width != y1.width / 2 || c1.height != y1.height / 2))
+    c1.refused = true;
+  bool want1 = rq.wantPath[kVfeOutput1] && !y1.refused && !c1.refused;
+  out->refused[kVfeOutput1] = rq.wantPath[kVfeOutput1] && !want1;
+  if (!want1 && !rq.wantPath[kVfeOutput2]) return;
+
   LinearRows lin(win, *lut, crop);
   auto demosaicRow = DemosaicEnabled(regs) ? DemosaicRow : MosaicRow;
-  uint32_t module = RegAt(regs, kRegModuleEnable);
-  uint32_t mw, mh;
-  ScalerSize(regs, kRegMainScaler, kRegMainScaler + 4, kRegMainScaler + 16, (module & kModMainScaler) != 0,
-             crop.width, crop.height, &mw, &mh);
-  ColourSink sink(regs, mw, mh, &work->main);
+  ColourSink sink(regs, *rq.tables, mw, mh, &work->main, &clock);
+  clock.Lap();
   if (mw == crop.width && mh == crop.height) {
     // No main scaling: straight from the demosaic, row by row.
     for (auto& r : work->row) r.resize(mw);
     for (uint32_t y = 0; y < mh; ++y) {
+      clock.Lap();
       demosaicRow(lin, win.order, y, work->row[0].data(), work->row[1].data(), work->row[2].data());
+      clock.Lap(kVfeStageDemosaic);
       sink.Row(y, {work->row[0].data(), work->row[1].data(), work->row[2].data(), mw});
     }
   } else {
@@ -496,20 +947,29 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
       size_t o = size_t(y) * crop.width;
       demosaicRow(lin, win.order, y, &d.c[0][o], &d.c[1][o], &d.c[2][o]);
     }
+    clock.Lap(kVfeStageDemosaic);
     s.Resize(mw, mh);
     for (int k = 0; k < 3; ++k) AreaScale(d.c[k].data(), crop.width, crop.height, s.c[k].data(), mw, mh);
+    clock.Lap(kVfeStageMainScaler);
     for (uint32_t y = 0; y < mh; ++y) {
       size_t o = size_t(y) * mw;
       sink.Row(y, {&s.c[0][o], &s.c[1][o], &s.c[2][o], mw});
     }
   }
+  clock.Lap();
   AdaptiveSpatialFilter(regs, work->main.y.data(), mw, mh);
+  clock.Lap(kVfeStageAsf);
   if (rq.wantPath[kVfeOutput2]) MakeNv21(work->main, mw, mh, &out->out[kVfeOutput2]);
-  if (rq.wantPath[kVfeOutput1]) {
-    uint32_t w1, h1;
-    ScalerSize(regs, kRegYScaler, kRegYScaler + 4, kRegYScaler + 12, (module & kModYScaler) != 0, mw, mh, &w1, &h1);
-    MakeNv21(work->main, w1, h1, &out->out[kVfeOutput1]);
-  }
+  if (want1) MakeNv21(work->main, y1.width, y1.height, &out->out[kVfeOutput1]);
+  clock.Lap(kVfeStageOutput);
 }
 
 }  // namespace board::vfe
+
+const char* BoardVfeStageName(BoardVfeStage stage) {
+  static const char* const kNames[kVfeStageCount] = {
+      "render",      "bayer",         "statistics",       "demosaic",          "main scaler",         "white balance",
+      "colour corr", "luma adapt",    "gamma",            "colour conv",       "chroma supp",         "ASF",
+      "output"};
+  return stage < kVfeStageCount ? kNames[stage] : "?";
+}

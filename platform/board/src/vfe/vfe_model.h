@@ -66,11 +66,16 @@ enum Reg : uint32_t {
   kRegStatus1D8 = 0x1D8,
   kRegFovPixels = 0x1E0,
   kRegFovLines = 0x1E4,
+  kRegColourCorrection = 0x1E8,  // nine coefficients, three offsets, Q
+  kRegLumaBank = 0x21C,
+  kRegGammaBanks = 0x220,
+  kRegColourConversion = 0x224,  // nine words
   kRegStatus264 = 0x264,
   kRegMainScaler = 0x270,
   kRegYScaler = 0x28C,
   kRegCbCrScaler = 0x2A0,
   kRegWhiteBalance = 0x2B4,
+  kRegChromaSuppression = 0x2B8,  // two words
   kRegOut2DropPeriod = 0x2CC,
   kRegOut2DropPattern = 0x2D4,
   kRegOut1DropPeriod = 0x2DC,
@@ -96,6 +101,10 @@ enum Reg : uint32_t {
 constexpr uint32_t kRegWords = kVfeRegisterSpan / 4;
 constexpr uint32_t kTableCount = 16;
 constexpr uint32_t kTableWords = 512;
+// Table port codes: gamma channel c bank b is kTableGamma + 2c + b; luma
+// adaptation bank b is kTableLumaAdaptation + b.
+constexpr uint32_t kTableGamma = 2;
+constexpr uint32_t kTableLumaAdaptation = 14;
 
 // Camera-interface commands (0x110) and write-master commands (0x0C8).
 enum CamifCommand : uint32_t {
@@ -112,6 +121,12 @@ constexpr uint32_t kStopAcknowledged = 1u << 5;  // 0x10C
 // Module enable bits (0x010).
 constexpr uint32_t kModBlackLevel = 1u << 0;
 constexpr uint32_t kModMainScaler = 1u << 7;
+constexpr uint32_t kModWhiteBalance = 1u << 8;
+constexpr uint32_t kModColourCorrection = 1u << 9;
+constexpr uint32_t kModLumaAdaptation = 1u << 12;
+constexpr uint32_t kModGamma = 1u << 13;
+constexpr uint32_t kModColourConversion = 1u << 14;
+constexpr uint32_t kModChromaSuppression = 1u << 16;
 constexpr uint32_t kModStatistics = 1u << 5;
 constexpr uint32_t kModYScaler = 1u << 18;
 constexpr uint32_t kModCbCrScaler = 1u << 19;

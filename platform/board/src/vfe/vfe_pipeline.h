@@ -6,6 +6,8 @@
 
 #include <stdint.h>
 
+#include <time.h>
+
 #include <array>
 #include <vector>
 
@@ -36,6 +38,30 @@ struct FrameProducts {
   OutputImage out[2];
   std::vector<uint32_t> af, wb;
   bool unsupported = false;
+  bool refused[2] = {};  // per path: a block's payload the hardware cannot run
+  uint64_t stageNs[kVfeStageCount] = {};  // this frame's time in each stage
+};
+
+// Time spent in each stage of a frame (the model thread's wall clock): Lap()
+// starts a lap, Lap(stage) adds the lap to the stage and starts the next.
+class StageClock {
+ public:
+  explicit StageClock(uint64_t* ns) : ns_(ns), t_(Now()) {}
+  void Lap() { t_ = Now(); }
+  void Lap(BoardVfeStage stage) {
+    int64_t now = Now();
+    ns_[stage] += uint64_t(now - t_);
+    t_ = now;
+  }
+
+ private:
+  static int64_t Now() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+  }
+  uint64_t* ns_;
+  int64_t t_;
 };
 
 // Renders the sensor frame and runs it through the pipeline (pipeline.cpp).

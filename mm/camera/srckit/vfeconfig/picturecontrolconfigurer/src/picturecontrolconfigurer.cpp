@@ -2,12 +2,32 @@
 
 #include "asfconfiguration.h"
 #include "camerasettings.h"
-#include "neutralblockstub.h"
+#include "colorconvconfiguration.h"
+#include "colorcorrconfiguration.h"
+#include "gammaconfiguration.h"
 #include "pvllog.h"
+
+namespace {
+
+// One block's recomputation and update command, by the update command.
+PvlResult UpdateBlock(IVfeServiceInternal* service, IVfeSettings* settings, int32_t update) {
+  switch (update) {
+    case VFE_CMD_GAMMA_UPDATE:
+      return VfeUpdateBlock(service->GetGammaConfiguration(), settings);
+    case VFE_CMD_COLOR_CONV_UPDATE:
+      return VfeUpdateBlock(service->GetColorConvConfiguration(), settings);
+    case VFE_CMD_COLOR_CORR_UPDATE:
+      return VfeUpdateBlock(service->GetColorCorrConfiguration(), settings);
+    default:
+      return PVL_E_BADARG;
+  }
+}
+
+}  // namespace
 
 PvlResult CPictureControlConfigurer::UpdateBlocks(std::initializer_list<int32_t> updates) {
   for (int32_t update : updates) {
-    PvlResult r = CNeutralBlockStub::Apply(m_service, update);
+    PvlResult r = UpdateBlock(m_service, m_settings, update);
     if (r != PVL_OK) return r;
   }
   return m_service->SendCommand(VFE_CMD_UPDATE, nullptr, 0);

@@ -11,7 +11,6 @@
 #include "fovcropconfiguration.h"
 #include "framedropconfiguration.h"
 #include "mainscalerconfiguration.h"
-#include "neutralblockstub.h"
 #include "outputcbcrscalerconfiguration.h"
 #include "outputconfiguration.h"
 #include "outputyscalerconfiguration.h"
@@ -30,34 +29,6 @@ constexpr int32_t kBayerBlocks[] = {
 };
 
 constexpr uint32_t kMaxFrameCount = 255;
-
-// One Bayer block's still step: its snapshot computation, then its configuration command.
-PvlResult ApplyBayerBlock(IVfeServiceInternal* service, IVfeSettings* settings, int32_t command) {
-  switch (command) {
-    case VFE_CMD_ROLLOFF: {
-      CRolloffConfiguration* block = service->GetRolloffConfiguration();
-      return VfeComputeThenApply(block, [&] { return block->Configure(settings, VfeChain::Snapshot); });
-    }
-    case VFE_CMD_DEMOSAIC: {
-      CDemosaicConfiguration* block = service->GetDemosaicConfiguration();
-      return VfeComputeThenApply(block, [&] { return block->Configure(settings, VfeChain::Snapshot); });
-    }
-    case VFE_CMD_ASF: {
-      CASFConfiguration* block = service->GetASFConfiguration();
-      return VfeComputeThenApply(block, [&] { return block->Configure(settings, VfeChain::Snapshot); });
-    }
-    case VFE_CMD_AF_STATS: {
-      CAFStatsConfiguration* block = service->GetAFStatsConfiguration();
-      return VfeComputeThenApply(block, [&] { return block->Configure(settings); });
-    }
-    case VFE_CMD_AWBEXT_STATS: {
-      CAWBExtStatsConfiguration* block = service->GetAWBExtStatsConfiguration();
-      return VfeComputeThenApply(block, [&] { return block->Configure(settings, VfeChain::Snapshot); });
-    }
-    default:
-      return CNeutralBlockStub::Apply(service, command);
-  }
-}
 
 }  // namespace
 
@@ -138,7 +109,7 @@ PvlResult CSnapshotConfigurer::ConfigureCore() {
   if (r == PVL_OK) r = VfeComputeThenApply(output, [&] { return output->Configure(); });
   if (r == PVL_OK && m_sensor.IsBayer()) {
     for (int32_t command : kBayerBlocks) {
-      r = ApplyBayerBlock(m_service, m_settings, command);
+      r = VfeBayerBlockStep(m_service, m_settings, VfeChain::Snapshot, command);
       if (r != PVL_OK) return r;
     }
     CWBExpStatsConfiguration* stats = m_service->GetWBExpStatsConfiguration();

@@ -6,11 +6,17 @@
 #include "asfconfiguration.h"
 #include "awbextstatsconfiguration.h"
 #include "camerasettings.h"
+#include "blacklevelconfiguration.h"
 #include "cfixedpoint.h"
 #include "demosaicconfiguration.h"
+#include "channelgainconfiguration.h"
+#include "chromasuppconfiguration.h"
+#include "colorconvconfiguration.h"
+#include "colorcorrconfiguration.h"
+#include "gammaconfiguration.h"
+#include "whitebalanceconfiguration.h"
 #include "fovcropconfiguration.h"
 #include "mainscalerconfiguration.h"
-#include "neutralblockstub.h"
 #include "outputcbcrscalerconfiguration.h"
 #include "outputyscalerconfiguration.h"
 
@@ -46,11 +52,6 @@ bool Differs(const CFixedPoint& now, const FixedWords& then) {
   old.SetQ(then.q);
   old.SetRawValue(then.raw);
   return now != old;
-}
-
-// An optional block: its failure is dropped and the run goes on.
-void Optional(IVfeServiceInternal* service, bool needed, int32_t update) {
-  if (needed) (void)CNeutralBlockStub::Apply(service, update);
 }
 
 // An optional runtime step of a computed block: its failure is dropped too.
@@ -109,25 +110,31 @@ PvlResult CUpdateAllConfigurer::ConfigureCore() {
   if (r == PVL_OK) r = chroma->SendUpdate();
   if (r != PVL_OK) return r;
 
-  // The image blocks' own tuning-changed markers join these tests once the
-  // blocks compute their payloads.
-  Optional(m_service, exposureChanged, VFE_CMD_BLACK_LEVEL_UPDATE);
-  Optional(m_service, digitalGainChanged, VFE_CMD_CHANNEL_GAIN_UPDATE);
+  // A block also runs when the tuning tool changed one of its switches.
+  CBlackLevelConfiguration* blackLevel = m_service->GetBlackLevelConfiguration();
+  CChannelGainConfiguration* channelGain = m_service->GetChannelGainConfiguration();
   CDemosaicConfiguration* demosaic = m_service->GetDemosaicConfiguration();
+  CWhiteBalanceConfiguration* whiteBalance = m_service->GetWhiteBalanceConfiguration();
+  CColorCorrConfiguration* colorCorr = m_service->GetColorCorrConfiguration();
+  CGammaConfiguration* gamma = m_service->GetGammaConfiguration();
+  CColorConvConfiguration* colorConv = m_service->GetColorConvConfiguration();
+  CASFConfiguration* asf = m_service->GetASFConfiguration();
+  CChromaSuppConfiguration* chromaSupp = m_service->GetChromaSuppConfiguration();
+  CAFStatsConfiguration* af = m_service->GetAFStatsConfiguration();
+  if (exposureChanged || (blackLevel && blackLevel->HasTuningChanged())) (void)VfeUpdateBlock(blackLevel, s);
+  if (digitalGainChanged || (channelGain && channelGain->HasTuningChanged())) (void)VfeUpdateBlock(channelGain, s);
   OptionalUpdate(demosaic, exposureChanged || (demosaic && demosaic->HasTuningChanged()),
                  [&](CDemosaicConfiguration* b) { return b->Configure(s, VfeChain::Runtime); });
-  Optional(m_service, true, VFE_CMD_WHITE_BALANCE_UPDATE);
-  if (exposureChanged || !full) r = CNeutralBlockStub::Apply(m_service, VFE_CMD_COLOR_CORR_UPDATE);
-  if (r == PVL_OK && (pictureChanged || !full)) r = CNeutralBlockStub::Apply(m_service, VFE_CMD_GAMMA_UPDATE);
-  if (r == PVL_OK) r = CNeutralBlockStub::Apply(m_service, VFE_CMD_COLOR_CONV_UPDATE);
+  (void)VfeUpdateBlock(whiteBalance, s);
+  if (exposureChanged || !full || (colorCorr && colorCorr->HasTuningChanged())) r = VfeUpdateBlock(colorCorr, s);
+  if (r == PVL_OK && (pictureChanged || !full || (gamma && gamma->IsTuningChanged()))) r = VfeUpdateBlock(gamma, s);
+  if (r == PVL_OK) r = VfeUpdateBlock(colorConv, s);
   if (r != PVL_OK) return r;
-  CASFConfiguration* asf = m_service->GetASFConfiguration();
   OptionalUpdate(asf, exposureChanged || (asf && asf->IsTuningChanged()),
                  [&](CASFConfiguration* b) { return b->Configure(s, VfeChain::Runtime); });
-  Optional(m_service, exposureChanged, VFE_CMD_CHROMA_SUPP_UPDATE);
+  if (exposureChanged || (chromaSupp && chromaSupp->HasTuningChanged())) (void)VfeUpdateBlock(chromaSupp, s);
   OptionalUpdate(m_service->GetAWBExtStatsConfiguration(), true,
                  [&](CAWBExtStatsConfiguration* b) { return b->Configure(s, VfeChain::Runtime); });
-  CAFStatsConfiguration* af = m_service->GetAFStatsConfiguration();
   OptionalUpdate(af, afChanged || (af && af->HasTuningChanged()),
                  [&](CAFStatsConfiguration* b) { return b->Configure(s); });
 

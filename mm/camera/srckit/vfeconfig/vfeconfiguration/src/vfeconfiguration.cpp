@@ -3,6 +3,20 @@
 
 #include <cmath>
 
+#include "runtimetuning.h"
+
+void VfeRegisterFlag(IVfeServiceInternal* service, const char* name, CTuningFlag* flag) {
+  CRuntimeTuning* registry = service ? service->GetRuntimeTuning() : nullptr;
+  if (!registry) return;
+  (void)registry->Register(name, flag, registry->TypeFromSize(sizeof *flag, 0), 1, 0);
+}
+
+void VfeRegisterField(IVfeServiceInternal* service, const char* name, void* field, uint32_t type, uint16_t count) {
+  CRuntimeTuning* registry = service ? service->GetRuntimeTuning() : nullptr;
+  if (!registry) return;
+  (void)registry->Register(name, field, static_cast<TuningValueType>(type), count, 1);
+}
+
 PvlResult GetInterpolationFactor(int32_t x, int32_t lower, int32_t upper, float* out) {
   if (!out) return PVL_E_NULLPTR;
   if (lower == upper) return PVL_E_BADARG;

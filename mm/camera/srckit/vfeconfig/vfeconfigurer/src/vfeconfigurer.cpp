@@ -1,10 +1,59 @@
 #include "vfeconfigurer.h"
 
+#include "afstatsconfiguration.h"
+#include "asfconfiguration.h"
+#include "awbextstatsconfiguration.h"
+#include "blacklevelconfiguration.h"
+#include "channelgainconfiguration.h"
+#include "chromasuppconfiguration.h"
+#include "colorconvconfiguration.h"
+#include "colorcorrconfiguration.h"
 #include "cropconfigurer.h"
+#include "demosaicconfiguration.h"
+#include "gammaconfiguration.h"
+#include "lumaadaptationconfiguration.h"
+#include "rolloffconfiguration.h"
+#include "whitebalanceconfiguration.h"
 #include "picturecontrolconfigurer.h"
 #include "snapshotconfigurer.h"
 #include "updateallconfigurer.h"
 #include "videoconfigurer.h"
+
+PvlResult VfeBayerBlockStep(IVfeServiceInternal* service, IVfeSettings* settings, VfeChain chain, int32_t command) {
+  if (!service) return PVL_E_NULLPTR;
+  switch (command) {
+    case VFE_CMD_BLACK_LEVEL:
+      return VfeConfigureBlock(service->GetBlackLevelConfiguration(), settings, chain);
+    case VFE_CMD_CHANNEL_GAIN:
+      return VfeConfigureBlock(service->GetChannelGainConfiguration(), settings, chain);
+    case VFE_CMD_WHITE_BALANCE:
+      return VfeConfigureBlock(service->GetWhiteBalanceConfiguration(), settings, chain);
+    case VFE_CMD_COLOR_CORR:
+      return VfeConfigureBlock(service->GetColorCorrConfiguration(), settings, chain);
+    case VFE_CMD_LUMA_ADAPTATION:
+      return VfeConfigureBlock(service->GetLumaAdaptationConfiguration(), settings, chain);
+    case VFE_CMD_GAMMA:
+      return VfeConfigureBlock(service->GetGammaConfiguration(), settings, chain);
+    case VFE_CMD_COLOR_CONV:
+      return VfeConfigureBlock(service->GetColorConvConfiguration(), settings, chain);
+    case VFE_CMD_CHROMA_SUPP:
+      return VfeConfigureBlock(service->GetChromaSuppConfiguration(), settings, chain);
+    case VFE_CMD_ROLLOFF:
+      return VfeConfigureBlock(service->GetRolloffConfiguration(), settings, chain);
+    case VFE_CMD_DEMOSAIC:
+      return VfeConfigureBlock(service->GetDemosaicConfiguration(), settings, chain);
+    case VFE_CMD_ASF:
+      return VfeConfigureBlock(service->GetASFConfiguration(), settings, chain);
+    case VFE_CMD_AWBEXT_STATS:
+      return VfeConfigureBlock(service->GetAWBExtStatsConfiguration(), settings, chain);
+    case VFE_CMD_AF_STATS: {
+      CAFStatsConfiguration* block = service->GetAFStatsConfiguration();
+      return VfeComputeThenApply(block, [&] { return block->Configure(settings); });
+    }
+    default:
+      return PVL_E_BADARG;
+  }
+}
 
 PvlResult VfeConfigurer_Create(IVfeServiceInternal* service, uint32_t configuration, IConfigCommand** out) {
   if (!out) return PVL_E_BADARG;

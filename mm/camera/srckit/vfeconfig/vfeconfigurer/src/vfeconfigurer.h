@@ -16,6 +16,7 @@
 #include "vfeconfigurerids.h"
 #include "vfeconfiguration.h"
 #include "vfedriver.h"
+#include "vfetuning.h"
 
 class IVfeSettings;
 
@@ -27,6 +28,26 @@ PvlResult VfeComputeThenApply(IVfeConfiguration* block, Compute compute) {
   PvlResult r = compute();
   return r != PVL_OK ? r : block->Apply();
 }
+
+// A block's step of a configure chain: its computation for the chain, then
+// its configure command.
+template <class Block>
+PvlResult VfeConfigureBlock(Block* block, IVfeSettings* settings, VfeChain chain) {
+  return VfeComputeThenApply(block, [&] { return block->Configure(settings, chain); });
+}
+
+// A block's step while frames flow: its runtime computation, then its update
+// command.
+template <class Block>
+PvlResult VfeUpdateBlock(Block* block, IVfeSettings* settings) {
+  if (!block) return PVL_E_NOTREADY;
+  PvlResult r = block->Configure(settings, VfeChain::Runtime);
+  return r != PVL_OK ? r : block->SendUpdate();
+}
+
+// One Bayer image block's step of the video or snapshot chain, by its
+// configure command; 14 for a command that is not a Bayer block's.
+PvlResult VfeBayerBlockStep(IVfeServiceInternal* service, IVfeSettings* settings, VfeChain chain, int32_t command);
 
 template <class Face>
 class CVfeConfigurerOn : public Face, public CPvlObject {

@@ -56,6 +56,18 @@ PvlResult CVfeTuning::GetColorConvTable(TuningParamId id, TuningColorConvMatrix*
   return Guarded([&] { MustGet(source, [&](ITuningParams* p) { return p->GetColorConvMatrix(id, out); }); });
 }
 
+PvlResult CVfeTuning::GetColorCorrMatrix(TuningParamId id, TuningColorCorrMatrix* out, VfeTuningSource source) {
+  return Guarded([&] { MustGet(source, [&](ITuningParams* p) { return p->GetColorCorrMatrix(id, out); }); });
+}
+
+PvlResult CVfeTuning::GetBlackLevelValue(TuningParamId id, TuningBlackLevel4Channel* out, VfeTuningSource source) {
+  return Guarded([&] { MustGet(source, [&](ITuningParams* p) { return p->GetBlackLevel4Channel(id, out); }); });
+}
+
+PvlResult CVfeTuning::GetGammaTable(TuningParamId id, TuningGammaTable* out, VfeTuningSource source) {
+  return Guarded([&] { MustGet(source, [&](ITuningParams* p) { return p->GetGammaTable(id, out); }); });
+}
+
 PvlResult VfeTriggerRatio(IVfeSettings* settings, uint32_t selector, const TuningTrigger& trigger, float* ratio) {
   if (!settings || !ratio) return PVL_E_NULLPTR;
   if (selector == 0) {

@@ -14,6 +14,11 @@
 
 class IVfeSettings;
 
+// Which chain computes a block: it picks the tuning identifiers (preview or
+// snapshot) and the variant's behaviour (smoothing, snapshot gains, the
+// update command while video runs).
+enum class VfeChain : uint8_t { Video, Snapshot, Runtime };
+
 // Where the tuning-parameter face comes from (the environment's tuning-data
 // service, or a test's).
 typedef PvlResult (*VfeTuningSource)(ITuningParams** out);
@@ -25,6 +30,10 @@ class CVfeTuning {
   static PvlResult GetChannelGains(TuningParamId id, TuningChannelGains* out, VfeTuningSource source = nullptr);
   static PvlResult GetChromaSuppTable(TuningParamId id, TuningChromaSupp* out, VfeTuningSource source = nullptr);
   static PvlResult GetColorConvTable(TuningParamId id, TuningColorConvMatrix* out, VfeTuningSource source = nullptr);
+  static PvlResult GetColorCorrMatrix(TuningParamId id, TuningColorCorrMatrix* out, VfeTuningSource source = nullptr);
+  static PvlResult GetBlackLevelValue(TuningParamId id, TuningBlackLevel4Channel* out,
+                                     VfeTuningSource source = nullptr);
+  static PvlResult GetGammaTable(TuningParamId id, TuningGammaTable* out, VfeTuningSource source = nullptr);
 
   // Throw Camera::CZUEException with the failing code. A source that succeeds
   // without an interface counts as no tuning data (13).
@@ -35,11 +44,6 @@ class CVfeTuning {
 // table B (at and above the end), anything between blends A + ratio (B - A).
 // selector 0 reads the lux index, 1 the sensor gain; any other selector 16.
 PvlResult VfeTriggerRatio(IVfeSettings* settings, uint32_t selector, const TuningTrigger& trigger, float* ratio);
-
-// The chain a block computation runs for: it picks the preview or snapshot
-// tuning identifiers, and whether the block goes out with its configuration
-// command or, while video runs, its update command.
-enum class VfeChain : uint8_t { Video, Snapshot, Runtime };
 
 // Runs one getter on the environment's tuning-parameter face; throws
 // Camera::CZUEException with its failure (13 when no tuning data is there).

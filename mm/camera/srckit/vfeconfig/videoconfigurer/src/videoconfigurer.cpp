@@ -10,7 +10,6 @@
 #include "fovcropconfiguration.h"
 #include "framedropconfiguration.h"
 #include "mainscalerconfiguration.h"
-#include "neutralblockstub.h"
 #include "outputcbcrscalerconfiguration.h"
 #include "outputconfiguration.h"
 #include "outputyscalerconfiguration.h"
@@ -25,34 +24,6 @@ constexpr int32_t kBayerBlocks[] = {
     VFE_CMD_WHITE_BALANCE, VFE_CMD_COLOR_CORR, VFE_CMD_GAMMA, VFE_CMD_COLOR_CONV,
     VFE_CMD_ASF, VFE_CMD_CHROMA_SUPP, VFE_CMD_AF_STATS, VFE_CMD_AWBEXT_STATS,
 };
-
-// One Bayer block's video step: its computation, then its configuration command.
-PvlResult ApplyBayerBlock(IVfeServiceInternal* service, IVfeSettings* settings, int32_t command) {
-  switch (command) {
-    case VFE_CMD_ROLLOFF: {
-      CRolloffConfiguration* block = service->GetRolloffConfiguration();
-      return VfeComputeThenApply(block, [&] { return block->Configure(settings, VfeChain::Video); });
-    }
-    case VFE_CMD_DEMOSAIC: {
-      CDemosaicConfiguration* block = service->GetDemosaicConfiguration();
-      return VfeComputeThenApply(block, [&] { return block->Configure(settings, VfeChain::Video); });
-    }
-    case VFE_CMD_ASF: {
-      CASFConfiguration* block = service->GetASFConfiguration();
-      return VfeComputeThenApply(block, [&] { return block->Configure(settings, VfeChain::Video); });
-    }
-    case VFE_CMD_AF_STATS: {
-      CAFStatsConfiguration* block = service->GetAFStatsConfiguration();
-      return VfeComputeThenApply(block, [&] { return block->Configure(settings); });
-    }
-    case VFE_CMD_AWBEXT_STATS: {
-      CAWBExtStatsConfiguration* block = service->GetAWBExtStatsConfiguration();
-      return VfeComputeThenApply(block, [&] { return block->Configure(settings, VfeChain::Video); });
-    }
-    default:
-      return CNeutralBlockStub::Apply(service, command);
-  }
-}
 
 }  // namespace
 
@@ -104,7 +75,7 @@ PvlResult CVideoConfigurer::ConfigureCore() {
 
 PvlResult CVideoConfigurer::ConfigureBayerBlocks() {
   for (int32_t command : kBayerBlocks) {
-    PvlResult r = ApplyBayerBlock(m_service, m_settings, command);
+    PvlResult r = VfeBayerBlockStep(m_service, m_settings, VfeChain::Video, command);
     if (r != PVL_OK) return r;
   }
   CCamifConfiguration* camif = m_service->GetCamifConfiguration();

@@ -10,6 +10,14 @@
 #include "asfconfiguration.h"
 #include "awbextstatsconfiguration.h"
 #include "block20configuration.h"
+#include "blacklevelconfiguration.h"
+#include "channelgainconfiguration.h"
+#include "chromasuppconfiguration.h"
+#include "colorconvconfiguration.h"
+#include "colorcorrconfiguration.h"
+#include "gammaconfiguration.h"
+#include "lumaadaptationconfiguration.h"
+#include "whitebalanceconfiguration.h"
 #include "block22configuration.h"
 #include "block23configuration.h"
 #include "cameralockguard.h"
@@ -94,11 +102,17 @@ PvlResult CVfeService::Construct() {
   PvlResult r = PVL_OK;
   if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_asfConfiguration));
   if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_outputConfiguration));
+  if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_blackLevelConfiguration));
   if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_camifConfiguration));
+  if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_channelGainConfiguration));
   if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_block20Configuration));
+  if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_chromaSuppConfiguration));
+  if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_colorConvConfiguration));
+  if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_colorCorrConfiguration));
   if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_demosaicConfiguration));
   if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_fovCropConfiguration));
   if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_frameDropConfiguration));
+  if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_gammaConfiguration));
   if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_mainScalerConfiguration));
   if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_outputYScalerConfiguration));
   if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_outputCbCrScalerConfiguration));
@@ -107,7 +121,9 @@ PvlResult CVfeService::Construct() {
   if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_wbExpStatsConfiguration));
   if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_afStatsConfiguration));
   if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_awbExtStatsConfiguration));
+  if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_whiteBalanceConfiguration));
   if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_block23Configuration));
+  if (r == PVL_OK) r = MakeConfiguration(this, std::addressof(m_lumaAdaptationConfiguration));
   if (r != PVL_OK) return r;
   memset(&m_operationMode, 0, sizeof m_operationMode);
   r = GetEnv()->CreateInstance(ZUEUID_CLASS_LOCK, m_lock.Out());
@@ -149,6 +165,14 @@ CVfeService::~CVfeService() {
   m_rolloffConfiguration.Reset();
   m_afStatsConfiguration.Reset();
   m_awbExtStatsConfiguration.Reset();
+  m_blackLevelConfiguration.Reset();
+  m_channelGainConfiguration.Reset();
+  m_chromaSuppConfiguration.Reset();
+  m_colorConvConfiguration.Reset();
+  m_colorCorrConfiguration.Reset();
+  m_gammaConfiguration.Reset();
+  m_whiteBalanceConfiguration.Reset();
+  m_lumaAdaptationConfiguration.Reset();
   m_settings.Reset();
   m_sink.Reset();
   for (SignalPair& pair : m_signals) {
@@ -257,9 +281,8 @@ PvlResult CVfeService::GetOutputs(IVideoOutput** outputs, int32_t capacity, uint
 
 PvlResult CVfeService::GetLimits(VfeLimits* limits) {
   if (!limits) return PVL_E_BADARG;
-  // The channel-gain block is a stand-in so far: no limit and no excess gain.
-  limits->gainLimit = 0.0f;
-  limits->digitalGain = 0.0f;
+  limits->gainLimit = m_channelGainConfiguration ? m_channelGainConfiguration->GetGainLimit() : 0.0f;
+  limits->digitalGain = m_channelGainConfiguration ? m_channelGainConfiguration->GetDigitalGain() : 0.0f;
   limits->maxCropFactor = m_fovCropConfiguration ? m_fovCropConfiguration->GetMaxCropFactor() : 1.0f;
   return PVL_OK;
 }

@@ -83,17 +83,17 @@ class CVfeService final : public CPvlObject, public IVfeService, public IVfeServ
   // computation yet are neutral stand-ins inside the chains and answer null here.
   CASFConfiguration* GetASFConfiguration() override { return m_asfConfiguration.Get(); }
   COutputConfiguration* GetOutputConfiguration() override { return m_outputConfiguration.Get(); }
-  CBlackLevelConfiguration* GetBlackLevelConfiguration() override { return nullptr; }
+  CBlackLevelConfiguration* GetBlackLevelConfiguration() override { return m_blackLevelConfiguration.Get(); }
   CCamifConfiguration* GetCamifConfiguration() override { return m_camifConfiguration.Get(); }
-  CChannelGainConfiguration* GetChannelGainConfiguration() override { return nullptr; }
+  CChannelGainConfiguration* GetChannelGainConfiguration() override { return m_channelGainConfiguration.Get(); }
   CBlock20Configuration* GetBlock20Configuration() override { return m_block20Configuration.Get(); }
-  CChromaSuppConfiguration* GetChromaSuppConfiguration() override { return nullptr; }
-  CColorConvConfiguration* GetColorConvConfiguration() override { return nullptr; }
-  CColorCorrConfiguration* GetColorCorrConfiguration() override { return nullptr; }
+  CChromaSuppConfiguration* GetChromaSuppConfiguration() override { return m_chromaSuppConfiguration.Get(); }
+  CColorConvConfiguration* GetColorConvConfiguration() override { return m_colorConvConfiguration.Get(); }
+  CColorCorrConfiguration* GetColorCorrConfiguration() override { return m_colorCorrConfiguration.Get(); }
   CDemosaicConfiguration* GetDemosaicConfiguration() override { return m_demosaicConfiguration.Get(); }
   CFovCropConfiguration* GetFovCropConfiguration() override { return m_fovCropConfiguration.Get(); }
   CFrameDropConfiguration* GetFrameDropConfiguration() override { return m_frameDropConfiguration.Get(); }
-  CGammaConfiguration* GetGammaConfiguration() override { return nullptr; }
+  CGammaConfiguration* GetGammaConfiguration() override { return m_gammaConfiguration.Get(); }
   CMainScalerConfiguration* GetMainScalerConfiguration() override { return m_mainScalerConfiguration.Get(); }
   COutputYScalerConfiguration* GetOutputYScalerConfiguration() override { return m_outputYScalerConfiguration.Get(); }
   COutputCbCrScalerConfiguration* GetOutputCbCrScalerConfiguration() override {
@@ -104,9 +104,13 @@ class CVfeService final : public CPvlObject, public IVfeService, public IVfeServ
   CWBExpStatsConfiguration* GetWBExpStatsConfiguration() override { return m_wbExpStatsConfiguration.Get(); }
   CAFStatsConfiguration* GetAFStatsConfiguration() override { return m_afStatsConfiguration.Get(); }
   CAWBExtStatsConfiguration* GetAWBExtStatsConfiguration() override { return m_awbExtStatsConfiguration.Get(); }
-  CWhiteBalanceConfiguration* GetWhiteBalanceConfiguration() override { return nullptr; }
+  CWhiteBalanceConfiguration* GetWhiteBalanceConfiguration() override {
+    return m_whiteBalanceConfiguration.Get();
+  }
   CBlock23Configuration* GetBlock23Configuration() override { return m_block23Configuration.Get(); }
-  CLumaAdaptationConfiguration* GetLumaAdaptationConfiguration() override { return nullptr; }
+  CLumaAdaptationConfiguration* GetLumaAdaptationConfiguration() override {
+    return m_lumaAdaptationConfiguration.Get();
+  }
 
   // The service's own side, for its outputs and the receive thread.
   VfeStateId GetCurrentStateId() const { return m_current->GetStateId(); }
@@ -170,6 +174,14 @@ class CVfeService final : public CPvlObject, public IVfeService, public IVfeServ
   CPvlPtr<CAWBExtStatsConfiguration> m_awbExtStatsConfiguration;
   CPvlPtr<CBlock23Configuration> m_block23Configuration;
   CPvlPtr<CWBExpStatsConfiguration> m_wbExpStatsConfiguration;
+  CPvlPtr<CBlackLevelConfiguration> m_blackLevelConfiguration;
+  CPvlPtr<CChannelGainConfiguration> m_channelGainConfiguration;
+  CPvlPtr<CChromaSuppConfiguration> m_chromaSuppConfiguration;
+  CPvlPtr<CColorConvConfiguration> m_colorConvConfiguration;
+  CPvlPtr<CColorCorrConfiguration> m_colorCorrConfiguration;
+  CPvlPtr<CGammaConfiguration> m_gammaConfiguration;
+  CPvlPtr<CWhiteBalanceConfiguration> m_whiteBalanceConfiguration;
+  CPvlPtr<CLumaAdaptationConfiguration> m_lumaAdaptationConfiguration;
 
   CRuntimeTuning* m_registry;  // aggregated; one reference
   CPvlPtr<ITunvex> m_tunvex;

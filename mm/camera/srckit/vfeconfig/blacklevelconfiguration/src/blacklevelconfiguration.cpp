@@ -1,0 +1,86 @@
+#include "blacklevelconfiguration.h"
+
+#include <stddef.h>
+
+#include "camerasettings.h"
+#include "tuningdata.h"
+#include "vfetuning.h"
+
+namespace {
+
+constexpr TuningParamId kSelector = 0x80500F00;
+
+struct Ids {
+  TuningParamId trigger, normal, maxIncrease;
+};
+constexpr Ids kPreview = {0x80500F01, 0x80500003, 0x80500000};
+constexpr Ids kSnapshot = {0x80500F02, 0x80500103, 0x80500100};
+
+uint16_t* Levels(TuningBlackLevel4Channel* t) { return &t->EvenRowEvenCol; }
+const uint16_t* Levels(const TuningBlackLevel4Channel* t) { return &t->EvenRowEvenCol; }
+
+}  // namespace
+
+CBlackLevelConfiguration::CBlackLevelConfiguration(IVfeServiceInternal* service, PvlResult* result)
+    : CVfeConfiguration(service, result), m_enable(1), m_controlEnable(1) {
+  if (*result != PVL_OK) return;
+  uint8_t* p = reinterpret_cast<uint8_t*>(&m_payload);
+  VfeRegisterFlag(service, "BlackLevel-Enable", &m_enable);
+  VfeRegisterFlag(service, "BlackLevel-ControlEnable", &m_controlEnable);
+  VfeRegisterField(service, "BlackLevel-Current4Channel-BlackEvenRowEvenCol", p + 2, TUNING_TYPE_U16);
+  VfeRegisterField(service, "BlackLevel-Current4Channel-BlackEvenRowOddCol", p + 4, TUNING_TYPE_U16);
+  VfeRegisterField(service, "BlackLevel-Current4Channel-BlackOddRowEvenCol", p + 6, TUNING_TYPE_U16);
+  VfeRegisterField(service, "BlackLevel-Current4Channel-BlackOddRowOddCol", p + 8, TUNING_TYPE_U16);
+}
+
+TuningBlackLevel4Channel CBlackLevelConfiguration::Subtract(const TuningBlackLevel4Channel& levels, int32_t amount) {
+  TuningBlackLevel4Channel out = levels;
+  for (int i = 0; i < 4; ++i) {
+    int64_t v = static_cast<int64_t>(Levels(&levels)[i]) - amount;
+    Levels(&out)[i] = static_cast<uint16_t>(v < 0 ? 0 : v > 0xFFFF ? 0xFFFF : v);
+  }
+  return out;
+}
+
+PvlResult CBlackLevelConfiguration::Configure(IVfeSettings* settings, VfeChain chain) {
+  const Ids& ids = chain == VfeChain::Snapshot ? kSnapshot : kPreview;
+  m_payload.enable = ByteToBool(1);
+  for (uint16_t& level : m_payload.level) level = 0;
+  if (!m_enable.value) {
+    m_payload.enable = 0;
+    ClearTuningChanged();
+    return PVL_OK;
+  }
+  if (m_controlEnable.value) {
+    uint32_t selector = 0;
+    PvlResult r = TuningData_GetModuleEnable(kSelector, &selector);
+    if (r != PVL_OK) return r;
+    TuningTrigger trigger = CVfeTuning::GetValue(ids.trigger, &r);
+    if (r != PVL_OK) return r;
+    float ratio = 0.0f;
+    r = VfeTriggerRatio(settings, selector, trigger, &ratio);
+    if (r != PVL_OK) return r;
+    TuningBlackLevel4Channel normal{};
+    r = CVfeTuning::GetBlackLevelValue(ids.normal, &normal);
+    if (r != PVL_OK) return r;
+    TuningBlackLevel4Channel chosen = normal;
+    if (ratio > 0.0f) {
+      int32_t maxIncrease = 0;
+      r = TuningData_GetIntParam(ids.maxIncrease, &maxIncrease);
+      if (r != PVL_OK) return r;
+      TuningBlackLevel4Channel low = Subtract(normal, maxIncrease);
+      for (int i = 0; i < 4; ++i) {
+        int32_t a = Levels(&normal)[i], b = Levels(&low)[i];
+        float v = static_cast<float>(a) + ratio * static_cast<float>(b - a);
+        Levels(&chosen)[i] = static_cast<uint16_t>(static_cast<uint32_t>(v));
+      }
+    }
+    for (int i = 0; i < 4; ++i) m_payload.level[i] = Levels(&chosen)[i];
+  }
+  ClearTuningChanged();
+  return PVL_OK;
+}
+
+PvlResult CBlackLevelConfiguration::SendUpdate() {
+  return m_service->SendCommand(VFE_CMD_BLACK_LEVEL_UPDATE, &m_payload, sizeof m_payload);
+}

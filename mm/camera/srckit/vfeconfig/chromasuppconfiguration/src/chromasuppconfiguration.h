@@ -1,0 +1,42 @@
+// Chroma suppression: fades colour out in near-black and near-white pixels
+// and in faint chroma, where sensor noise and clipping would otherwise show
+// as coloured speckle. The thresholds come from a normal-light and a
+// low-light tuning table blended by the low-light trigger (settings slots
+// 24, 29); each pair goes out as a start and a power-of-two width. Sends
+// VFE_CMD_CHROMA_SUPP (16), or VFE_CMD_CHROMA_SUPP_UPDATE (37) while frames
+// flow, with 7 bytes. Keys "ChromaSupp-Enable", "ChromaSupp-ControlEnable"
+// and the six threshold bytes.
+#pragma once
+
+#include "tuningblock.h"
+#include "vfeconfiguration.h"
+#include "vfetuning.h"
+
+class IVfeSettings;
+
+class CChromaSuppConfiguration : public CVfeConfiguration<VfeChromaSuppCmd> {
+ public:
+  static PvlResult Create(IVfeServiceInternal* service, CChromaSuppConfiguration** out) {
+    return CreateAs(service, out);
+  }
+  int32_t GetCommandId() override { return VFE_CMD_CHROMA_SUPP; }
+
+  PvlResult Configure(IVfeSettings* settings, VfeChain chain);
+  PvlResult SendUpdate();
+  bool HasTuningChanged() const { return m_enable.changed || m_controlEnable.changed; }
+  void ClearTuningChanged() { m_enable.changed = m_controlEnable.changed = 0; }
+
+  // 2 to the power floor(log2(x) + 0.5), kept to 8 bits (0 for 0 and for 182 up).
+  static uint8_t RoundToPowerOfTwo(uint8_t x);
+
+  CTuningFlag& Enable() { return m_enable; }
+  CTuningFlag& ControlEnable() { return m_controlEnable; }
+
+  CChromaSuppConfiguration(IVfeServiceInternal* service, PvlResult* result);
+
+ private:
+  void Reset();
+
+  CTuningFlag m_enable;
+  CTuningFlag m_controlEnable;
+};
