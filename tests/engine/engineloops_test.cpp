@@ -85,7 +85,6 @@ class ExposureLog {
     auto* self = static_cast<ExposureLog*>(context);
     std::lock_guard<std::mutex> hold(self->m_lock);
     self->m_frames.emplace_back(event.frame, FrameExposure(info));
-    if (getenv("LOOPS_DEBUG")) printf("frame %u bin %u lines %u gain %u sec %.6f fll %u llp %u pclk %u %ux%u\n", event.frame, info.binning, info.integrationLines, info.gainCode, info.exposureSeconds, info.fll, info.llp, info.pclkHz, info.width, info.height);
   }
   std::mutex m_lock;
   std::vector<std::pair<uint32_t, double>> m_frames;
