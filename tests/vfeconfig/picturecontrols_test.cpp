@@ -99,7 +99,21 @@ double MeanHueTurn(const Frame& a, const Frame& b) {
   return n ? s / n : 0.0;
 }
 
-enum class Measured { Luma, Spread, Chroma, HueTurn, RedBlue };
+// The mean step of luma from one pixel to the next along the middle of the
+// first two patch rows: the patches' edges, which sharpening steepens.
+double EdgeStep(const Frame& f) {
+  double s = 0;
+  int n = 0;
+  for (int row = 0; row < 2; ++row) {
+    const BoardChartPatch& p = kChartPatches[row * 6];
+    const double scale = (kWindowW - 12) / double(kOut1W);
+    const int y = int(std::lround((p.centreY / 2.0 - 3) / scale));
+    for (int x = 1; x < int(kOut1W) * 3 / 4; ++x) s += std::abs(int(f.Y(x, y)) - int(f.Y(x - 1, y))), ++n;
+  }
+  return s / n;
+}
+
+enum class Measured { Luma, Spread, Chroma, HueTurn, RedBlue, Edges };
 
 struct ControlCase {
   const char* name;
@@ -110,6 +124,10 @@ struct ControlCase {
 };
 
 const ControlCase kControlCases[] = {
+    {"SharpnessUpSteepensTheEdges", ZUEUID_CONFIG_SHARPNESS, [](SettingsDouble* s) { s->sharpness.Value = 10; },
+     Measured::Edges, 1.0, 10},
+    {"SharpnessDownSoftensTheEdges", ZUEUID_CONFIG_SHARPNESS, [](SettingsDouble* s) { s->sharpness.Value = 0; },
+     Measured::Edges, -10, -0.75},
     {"BrightnessUpLiftsLuma", ZUEUID_CONFIG_BRIGHTNESS, [](SettingsDouble* s) { s->brightness.Value = 3000; },
      Measured::Luma, 15, 40},
     {"BrightnessDownLowersLuma", ZUEUID_CONFIG_BRIGHTNESS, [](SettingsDouble* s) { s->brightness.Value = -3000; },
@@ -225,9 +243,11 @@ TEST_P(PictureControlsTest, MovesThePictureTheWayAsked) {
     case Measured::Chroma: change = MeanChroma(after) - MeanChroma(before); break;
     case Measured::HueTurn: change = MeanHueTurn(before, after); break;
     case Measured::RedBlue: change = GreyRedBlue(after) - GreyRedBlue(before); break;
+    case Measured::Edges: change = EdgeStep(after) - EdgeStep(before); break;
   }
   EXPECT_GE(change, c.low) << "before: luma " << MeanGreyLuma(before) << " spread " << GreySpread(before)
-                           << " chroma " << MeanChroma(before) << " red-blue " << GreyRedBlue(before);
+                           << " chroma " << MeanChroma(before) << " red-blue " << GreyRedBlue(before)
+                           << " edges " << EdgeStep(before) << "; change " << change;
   EXPECT_LE(change, c.high);
   ASSERT_EQ(PVL_OK, service_->Stop());
   EXPECT_TRUE(WaitAllHome(bm, 4));

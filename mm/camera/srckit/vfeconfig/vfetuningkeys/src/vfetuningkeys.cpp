@@ -68,9 +68,9 @@ const VfeTuningKey kVfeTuningKeys[kVfeTuningKeyCount] = {
     {"ColorConv-Current-DiffBGtoCrShearingPositive_dp", B::ColorConv, kField, 16, TUNING_TYPE_S16, 1, 1},
     {"ColorConv-Current-CROffset_k_cr", B::ColorConv, kField, 18, TUNING_TYPE_S16, 1, 1},
     {"ColorConv-Current-CBOffset_k_cb", B::ColorConv, kField, 20, TUNING_TYPE_S16, 1, 1},
-    {"ColorConv-Current-GtoY", B::ColorConv, kField, 22, TUNING_TYPE_S16, 1, 1},
-    {"ColorConv-Current-BtoY", B::ColorConv, kField, 24, TUNING_TYPE_S16, 1, 1},
-    {"ColorConv-Current-RtoY", B::ColorConv, kField, 26, TUNING_TYPE_S16, 1, 1},
+    {"ColorConv-Current-GtoY", B::ColorConv, kField, 24, TUNING_TYPE_S16, 1, 1},
+    {"ColorConv-Current-BtoY", B::ColorConv, kField, 26, TUNING_TYPE_S16, 1, 1},
+    {"ColorConv-Current-RtoY", B::ColorConv, kField, 22, TUNING_TYPE_S16, 1, 1},
     {"ColorConv-Current-Yoffset", B::ColorConv, kField, 28, TUNING_TYPE_U8, 1, 1},
 
     {"ColorCorr-Enable", B::ColorCorr, kEnable, 0, TUNING_TYPE_U16, 1, 0},
