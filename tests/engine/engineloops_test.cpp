@@ -49,7 +49,7 @@ constexpr uint32_t kPreviewW = 640, kPreviewH = 480;
 constexpr uint32_t kStillW = 2592, kStillH = 1944;
 
 // Generous: the machine is shared.
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 60s) {
+bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 180s) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   while (!done() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(2ms);
   return done();
@@ -169,7 +169,7 @@ class EngineLoopsTest : public ::testing::Test {
     BoardSimReset();
     BoardVfeReset();
     // Longer frames give the engine's receive thread the time the phone has.
-    BoardSensorSetSlowFrames(2.0);
+    BoardSensorSetSlowFrames(3.0);
     ASSERT_NE(0, VantorInitBufferManager());
     ASSERT_EQ(PVL_OK, env_env_CreateInstance(ZUEUID_CLASS_ENV, env_.Out()));
     // The device's own configuration: the Bayrox plug-ins.
@@ -376,7 +376,7 @@ TEST_F(EngineLoopsTest, AutoWhiteBalanceMakesTheGreysGrey) {
 TEST_F(EngineLoopsTest, FocusFindsTheSharpLensCodeAndTellsTheListener) {
   Preview();
   // Sharpness read while the exposure still moves would fall with it.
-  SettledExposure(4);
+  SettledExposure(8);
   ASSERT_EQ(PVL_OK, control_->StartFocus(1, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(
                                                 static_cast<ICameraSettingsListener*>(&focusListener_)))));
   ASSERT_TRUE(WaitFor([&] { return focusListener_.told.load() > 0; })) << "the focus listener was not told";
