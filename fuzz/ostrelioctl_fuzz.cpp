@@ -1,12 +1,18 @@
-// Fuzzes the camera driver's request entry, CAM_IOControl, as an untrusted capture
-// application reaches it: any I/O control code, any property set (the driver's own
+// Fuzzes the camera driver's request entries as an untrusted capture application
+// reaches them. The first byte picks the camera (CAM_IOControl) or a pin
+// (PIN_IOControl). Camera: any I/O control code, any property set (the driver's own
 // sets are chosen often so the handlers behind them are reached), any id, request
-// type and payload, any input and output sizes, and caller-buffer accesses that
-// fail. The buffers are exactly the sizes claimed, so a read or write past them is
-// caught by the sanitizer. The driver runs over the fake engine with four ports.
+// type and payload. Pin: a fresh pin handle per input, optionally instantiated as any
+// pin with or without a queue, then a few requests: connection, EXIF and JPEG sets,
+// stream-state changes, buffer allocate / enqueue / deallocate with bad sizes and the
+// driver's own or no buffer pointers, raw codes. Any input and output sizes, and
+// caller-buffer accesses that fail. The buffers are exactly the sizes claimed, so a
+// read or write past them is caught by the sanitizer. The driver runs over the fake
+// engine with four ports.
 #include <stddef.h>
 #include <stdint.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,10 +28,16 @@ extern "C" DWORD CAM_Init(LPCWSTR activeKey, LPCVOID busContext);
 extern "C" DWORD CAM_Open(DWORD context, DWORD access, DWORD share);
 extern "C" BOOL CAM_IOControl(DWORD context, DWORD code, PBYTE in, DWORD inLength, PBYTE out, DWORD outLength,
                               LPDWORD returned);
+extern "C" DWORD PIN_Init(LPCWSTR activeKey, LPCVOID busContext);
+extern "C" DWORD PIN_Open(DWORD context, DWORD access, DWORD share);
+extern "C" BOOL PIN_Close(DWORD context);
+extern "C" BOOL PIN_IOControl(DWORD context, DWORD code, PBYTE in, DWORD inLength, PBYTE out, DWORD outLength,
+                              LPDWORD returned);
 
 namespace {
 
 DWORD g_open = 0;
+DWORD g_pinInit = 0;
 
 const CsGuid* const kSets[] = {
     &CSPROPSETID_Pin,
@@ -68,6 +80,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   RegCloseKey(key);
   DWORD camera = CAM_Init(u"Drivers\\Active\\F0", nullptr);
   g_open = camera ? CAM_Open(camera, 0, 0) : 0;
+  g_pinInit = camera ? PIN_Init(u"Drivers\\Active\\F1", reinterpret_cast<LPCVOID>(uintptr_t(camera))) : 0;
   if (!g_open) {
     // Without an open camera every input would be refused at the door: say so
     // rather than fuzz nothing.
@@ -75,13 +88,132 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
                  static_cast<unsigned long>(camera), static_cast<unsigned long>(GetLastError()));
     std::abort();
   }
+  if (!g_pinInit) {
+    std::fprintf(stderr, "ostrelioctl: the pins do not initialise (error %lu)\n",
+                 static_cast<unsigned long>(GetLastError()));
+    std::abort();
+  }
   return 0;
 }
+
+namespace {
+
+const CsGuid* const kPinSets[] = {&CSPROPSETID_Connection, &VANTOR_PROPSETID_EXIF, &VANTOR_PROPSETID_JPEG};
+
+// One pin request of the input; `last` is the latest descriptor the driver filled, so
+// that enqueue and deallocate name the driver's own buffers (with sizes of the input's).
+void PinRequest(DWORD pin, Reader& r, CS_STREAM_DESCRIPTOR* last) {
+  uint32_t kind = r.Take(1);
+  uint32_t fault = r.Take(1);
+  DWORD returned = 0;
+  bool nullReturned = (kind & 0xC0) == 0xC0;
+  if (fault & 0x80) CeSimInjectFault(CeSimFault((fault >> 4) % CE_SIM_FAULT_COUNT), fault & 0x0F, 1);
+  switch (kind % 5) {
+    case 0: {  // a property of the pin's sets
+      DWORD inLength = r.Take(1) % 128;
+      DWORD outLength = r.Take(2) % 2048;
+      std::vector<uint8_t> in(inLength), out(outLength, 0xCD);
+      CSPROPERTY header{};
+      header.Set = *kPinSets[r.Take(1) % 3];
+      header.Id = r.Take(1) % 24;
+      header.Flags = kFlags[r.Take(1) % 5];
+      if (!in.empty()) std::memcpy(in.data(), &header, std::min<size_t>(sizeof header, in.size()));
+      for (size_t i = sizeof header; i < in.size() && r.n; ++i) in[i] = uint8_t(r.Take(1));
+      PIN_IOControl(pin, IOCTL_CS_PROPERTY, in.empty() ? nullptr : in.data(), inLength,
+                    out.empty() ? nullptr : out.data(), outLength, nullReturned ? nullptr : &returned);
+      break;
+    }
+    case 1: {  // a stream state, of any value
+      struct {
+        CSPROPERTY header;
+        uint32_t state;
+      } request{};
+      request.header.Set = CSPROPSETID_Connection;
+      request.header.Id = CSPROPERTY_CONNECTION_STATE;
+      request.header.Flags = r.Take(1) & 1 ? CSPROPERTY_TYPE_GET : CSPROPERTY_TYPE_SET;
+      request.state = r.Take(1) % 4;
+      uint32_t out = 0;
+      PIN_IOControl(pin, IOCTL_CS_PROPERTY, reinterpret_cast<PBYTE>(&request), sizeof request,
+                    reinterpret_cast<PBYTE>(&out), sizeof out, nullReturned ? nullptr : &returned);
+      break;
+    }
+    case 2:
+    case 3: {  // a buffer command: the driver's buffer, or none; any sizes
+      uint32_t command = r.Take(1) % 4;
+      DWORD inLength = r.Take(1) & 1 ? sizeof command : r.Take(1) % 8;
+      DWORD outLength = r.Take(1) & 1 ? sizeof(CS_STREAM_DESCRIPTOR) : r.Take(1) % 256;
+      std::vector<uint8_t> in(inLength);
+      if (!in.empty()) std::memcpy(in.data(), &command, std::min<size_t>(sizeof command, in.size()));
+      std::vector<uint8_t> out(std::max<size_t>(outLength, sizeof(CS_STREAM_DESCRIPTOR)), 0);
+      CS_STREAM_DESCRIPTOR d = *last;
+      uint32_t pick = r.Take(1);
+      if (pick & 1) d.CsStreamHeader.FrameExtent = r.Take(4);
+      if (pick & 2) d.CsStreamHeader.DataUsed = r.Take(4);
+      if (pick & 4) d.CsStreamHeader.Size = r.Take(4);
+      if (pick & 8) d.CsStreamHeader.Data = 0;
+      if (pick & 16) d.CsStreamHeader.BufferHandle = r.Take(4);
+      std::memcpy(out.data(), &d, sizeof d);
+      BOOL ok = PIN_IOControl(pin, IOCTL_CS_BUFFERS, in.empty() ? nullptr : in.data(), inLength,
+                              outLength ? out.data() : nullptr, outLength, nullReturned ? nullptr : &returned);
+      if (ok && command == CS_ALLOCATE && outLength >= sizeof d) std::memcpy(last, out.data(), sizeof d);
+      break;
+    }
+    default: {  // any code, any bytes
+      DWORD code = r.Take(1) & 1 ? r.Take(4) : IOCTL_STREAM_INSTANTIATE;
+      DWORD inLength = r.Take(1) % 64;
+      DWORD outLength = r.Take(1) % 64;
+      std::vector<uint8_t> in(inLength), out(outLength);
+      for (size_t i = 0; i < in.size() && r.n; ++i) in[i] = uint8_t(r.Take(1));
+      PIN_IOControl(pin, code, in.empty() ? nullptr : in.data(), inLength, out.empty() ? nullptr : out.data(),
+                    outLength, nullReturned ? nullptr : &returned);
+      break;
+    }
+  }
+  CeSimClearFaults();
+}
+
+// A fresh pin handle: optionally a queue and an instantiated stream of any pin id,
+// then up to eight requests; closing it ends whatever they started.
+void PinInput(Reader& r) {
+  DWORD pin = PIN_Open(g_pinInit, 0, 0);
+  if (!pin) return;
+  uint32_t setup = r.Take(1);
+  HANDLE queue = nullptr;
+  if (setup & 1) {
+    MSGQUEUEOPTIONS options{};
+    options.dwSize = sizeof options;
+    options.dwFlags = MSGQUEUE_ALLOW_BROKEN;
+    options.dwMaxMessages = 8;
+    options.cbMaxMessage = sizeof(CS_MSGQUEUE_BUFFER_MESSAGE);
+    options.bReadAccess = TRUE;
+    queue = CreateMsgQueue(nullptr, &options);
+  }
+  if (setup & 2) {
+    CSPROPERTY_STREAMEX_S request{};
+    request.CsPin.Set = CSPROPSETID_StreamEx;
+    request.CsPin.Flags = CSPROPERTY_TYPE_SET;
+    request.PinId = r.Take(1) % 5;
+    request.hMsgQueue = uint32_t(reinterpret_cast<uintptr_t>(queue));
+    DWORD returned = 0;
+    PIN_IOControl(pin, IOCTL_STREAM_INSTANTIATE, reinterpret_cast<PBYTE>(&request), sizeof request, nullptr, 0,
+                  &returned);
+  }
+  CS_STREAM_DESCRIPTOR last{};
+  for (int i = 0; i < 8 && r.n; ++i) PinRequest(pin, r, &last);
+  PIN_Close(pin);
+  if (queue) CloseMsgQueue(queue);
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!g_open) return 0;
   Reader r{data, size};
   uint32_t shape = r.Take(1);
+  if (shape & 0x80) {  // a pin's requests
+    PinInput(r);
+    return 0;
+  }
   DWORD code = (shape & 0x7) == 0 ? r.Take(4) : IOCTL_CS_PROPERTY;
   DWORD inLength = r.Take(2) % 4096;
   DWORD outLength = r.Take(2) % 8192;

@@ -426,6 +426,9 @@ TEST_F(BayroxBoardTest, WhiteBalanceMakesTheGreysGrey) {
 // A focus request: the lens climbs to the chart's best focus (code 400) and
 // the focus listener hears that the run ended.
 TEST_F(BayroxBoardTest, FocusFindsTheBestLensCodeAndTellsTheListener) {
+  // The climb judges each lens step by its frame's statistics: longer frames
+  // keep a loaded machine from handing it a late one.
+  BoardSensorSetSlowFrames(2.0);
   engine.aec = Plugin<CBayroxAEC>();
   engine.af = Plugin<CBayroxAF>();
   sip.SetFocusListener(&focusListener);

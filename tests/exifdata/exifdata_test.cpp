@@ -297,6 +297,28 @@ TEST_F(ExifTest, SensorMakeAndModelAreTexts) {
   EXPECT_FALSE(Has(0x010F)) << "nothing is written when a read failed";
 }
 
+TEST_F(ExifTest, TheModelTagLosesOnlyABracketThatClosesNothing) {
+  struct Case {
+    const char* name;
+    const char* sensor;
+    const char* tag;
+  } cases[] = {
+      {"stray closing bracket", "S5K3E2FX 5MP BAYER)", "S5K3E2FX 5MP BAYER"},
+      {"matched brackets", "S5K3E2FX (5MP BAYER)", "S5K3E2FX (5MP BAYER)"},
+      {"no bracket", "S5K3E2FX", "S5K3E2FX"},
+      {"only a bracket", ")", ""},
+      {"stray bracket not at the end", "S5K) 5MP", "S5K) 5MP"},
+  };
+  for (const Case& c : cases) {
+    Fresh();
+    settings = SettingsDouble{};
+    settings.model = c.sensor;
+    CExifData exif(env, &settings);
+    ASSERT_EQ(exif.GetSensorExifTags(store), PVL_OK) << c.name;
+    EXPECT_EQ(String(0x0110), c.tag) << c.name;
+  }
+}
+
 TEST_F(ExifTest, ATagIsAddedOnceAndUpdatedAfterwards) {
   PvlValueRecord v{};
   v.type = PVL_VT_UINT16;

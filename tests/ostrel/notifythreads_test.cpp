@@ -43,6 +43,27 @@ TEST_F(NotifyTest, EachFinishedFocusIsReported) {
   }
 }
 
+// An engine whose focus run ends inside StartFocus: the driver must not mark the run
+// as going after it already ended, and a client that read the notice starts the next.
+TEST_F(DriverTest, AFocusThatEndsAtOnceLeavesFocusReadyForTheNextRun) {
+  FakeEngineConfig config;
+  config.focusEndsAtOnce = true;
+  Reset(config);
+  LoadAndOpen();
+  camclient::AsyncQueueReader reader;
+  ASSERT_EQ(reader.Open(), ERROR_SUCCESS);
+  for (int run = 0; run < 20; ++run) {
+    ASSERT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x108, 1, 2), ERROR_SUCCESS) << "run " << run;
+    AsyncCameraMessage m{};
+    ASSERT_EQ(reader.Read(&m, kGenerous), ERROR_SUCCESS) << "run " << run;
+    EXPECT_EQ(m.event, CAM_ASYNC_FOCUS_COMPLETE);
+    int32_t state = -1;
+    ASSERT_EQ(camera_.GetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x108, &state), ERROR_SUCCESS);
+    EXPECT_EQ(state, 0) << "idle once the notice is out, run " << run;
+  }
+  reader.Close();
+}
+
 TEST_F(NotifyTest, AFinishedPreFlashIsReported) {
   AsyncCameraMessage m{};
   ASSERT_EQ(FireAndRead(Device()->PreFlashSignalControl(), reader_, &m), ERROR_SUCCESS);

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "ijpegservice.h"
+#include "isignalqueue.h"
 #include "orbhost_test.h"
 #include "pvlmediabuffer.h"
 #include "pvlvariant.h"
@@ -426,7 +427,10 @@ class Engine final : public ICameraEngine {
   PvlResult StartFocus(uint8_t mode, uint32_t control) override {
     Record(mode ? "StartFocus(continuous)" : "StartFocus");
     focusControl_ = control;
-    return Answer("StartFocus");
+    PvlResult r = Answer("StartFocus");
+    if (r == PVL_OK && control && config_.focusEndsAtOnce)
+      reinterpret_cast<ISignalControl*>(uintptr_t(control))->Fire();
+    return r;
   }
   PvlResult StopFocus() override { return Record("StopFocus"), Answer("StopFocus"); }
   PvlResult Answer(const std::string& call) {

@@ -49,6 +49,9 @@ struct FakeEngineConfig {
   // StartStill), or only when a test delivers them.
   bool manualFrames = false;
   uint32_t framePeriodMs = 5;
+  // A focus run that ends before StartFocus returns: the driver's signal fires from
+  // inside the call (an engine may finish that fast; no test thread fires it late).
+  bool focusEndsAtOnce = false;
 };
 
 // The ports of the phone's engine: preview (up to 1280x960), capture (640x480),

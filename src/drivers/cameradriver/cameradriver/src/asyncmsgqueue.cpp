@@ -53,27 +53,26 @@ DWORD NotifyLoop(CCameraDevice* device, CCameraDevice::Notifier which) {
     PvlSignalWaitRecord record{};
     PvlResult waited = parts.queue->Wait(&record);
     bool exiting = parts.exit->load();
+    // Re-armed, then idle, before the notice goes: a client that reads it may
+    // start the next run at once, and that run's signal must find the signal armed.
+    const bool rearmed = exiting || waited != PVL_OK || parts.signal->ReArm() == PVL_OK;
+    if (focus && !exiting && waited == PVL_OK) device->ClearFocusState();
     if (focus) {
       AsyncCameraMessage m{CAM_ASYNC_FOCUS_COMPLETE, sizeof(AsyncCameraMessage), 0, 0, 0};
       if (g_autoFlashFocus.exchange(0) == 1) m.status = CAM_ASYNC_FOCUS_STATUS_AUTO_FLASH;
       device->AsyncQueue()->SendAsyncMSG(m, device->ThreadStopEvent());
     }
     if (exiting || parts.exit->load()) break;
-    if (waited != PVL_OK) {
+    if (waited != PVL_OK || !rearmed) {
       ok = false;
       break;
     }
     if (focus) {
       NKDbgPrintfW(u"Focusing complete\r\n");
-      device->ClearFocusState();
     } else {
       AsyncCameraMessage m{CAM_ASYNC_PRE_FLASH_COMPLETE, sizeof(AsyncCameraMessage), 0, 0, 0};
       device->AsyncQueue()->SendAsyncMSG(m, device->ThreadStopEvent());
       NKDbgPrintfW(u"PreFlash complete\r\n");
-    }
-    if (parts.signal->ReArm() != PVL_OK) {
-      ok = false;
-      break;
     }
   }
   if (focus)

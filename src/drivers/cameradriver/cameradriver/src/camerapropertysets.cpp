@@ -213,15 +213,17 @@ DWORD AdapterHandleCameraControlRequests(CCameraDevice* device, void* in, DWORD 
       bool idle = state == FocusState::Idle || state == FocusState::Failed;
       if (idle && (request.Value == 1 || request.Value == 2)) {
         const uint8_t mode = request.Value == 1 ? 0 : 1;
+        // Running before the engine starts: its signal may fire (and the focus
+        // thread set idle) before StartFocus returns.
+        device->SetFocusState(FocusState::Running);
         PvlResult pr = control ? control->StartFocus(
                                      mode, uint32_t(reinterpret_cast<uintptr_t>(device->FocusSignalControl())))
                                : PVL_E_NOTREADY;
         if (pr != PVL_OK) {
           NKDbgPrintfW(u"Focusing failed\r\n");
-          if (mode == 1) device->SetFocusState(FocusState::Failed);
+          device->SetFocusState(mode == 1 ? FocusState::Failed : state);
           return ERROR_FUNCTION_FAILED;
         }
-        device->SetFocusState(FocusState::Running);
         NKDbgPrintfW(mode == 0 ? u"Focusing started\r\n" : u"Continuous focusing started\r\n");
         return ERROR_SUCCESS;
       }
