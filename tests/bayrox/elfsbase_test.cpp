@@ -184,7 +184,7 @@ TEST_F(BayroxTest, ATunedTargetMovesTheExposure) {
   SetExposure(300, 1.0);
   ASSERT_EQ(PVL_OK, aec->Configure());
   WbExpStatsDouble wb;
-  for (Region& r : wb.regions) r.yAll = 120 * 1200;  // the default target exactly
+  for (Region& r : wb.regions) r.yAll = 120 * 1200;  // half the target set above
   ASSERT_EQ(PVL_OK, aec->OnStats(&wb));
   EXPECT_EQ(600u, Lines());
 }

@@ -16,6 +16,7 @@
 
 #include "board_sensor.h"
 #include "board_vfe.h"
+#include "chartcolour.h"
 #include "vfeconfigdoubles.h"
 #include "vfeconfigurerids.h"
 #include "vfedriver_fixture.h"
@@ -26,70 +27,12 @@ namespace {
 using vfeconfigtest::VfeServiceDouble;
 using vfeconfigtest::VfeSettingsDouble;
 
-// ---- Colour science ---------------------------------------------------------------------------
+// ---- Colour science (the shared measures of the test support) -------------------------------
 
-struct Lab {
-  double l, a, b;
-};
+using camera::test::Lab;
 
-double SrgbToLinear(double v) {
-  v /= 255.0;
-  return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-}
-
-// 8-bit sRGB to CIELAB under D65.
-Lab LabOf(double r8, double g8, double b8) {
-  double r = SrgbToLinear(r8), g = SrgbToLinear(g8), b = SrgbToLinear(b8);
-  double x = 0.4124564 * r + 0.3575761 * g + 0.1804375 * b;
-  double y = 0.2126729 * r + 0.7151522 * g + 0.0721750 * b;
-  double z = 0.0193339 * r + 0.1191920 * g + 0.9503041 * b;
-  auto f = [](double t) { return t > 216.0 / 24389.0 ? std::cbrt(t) : (24389.0 / 27.0 * t + 16.0) / 116.0; };
-  double fx = f(x / 0.95047), fy = f(y / 1.0), fz = f(z / 1.08883);
-  return {116.0 * fy - 16.0, 500.0 * (fx - fy), 200.0 * (fy - fz)};
-}
-
-double Degrees(double radians) { return radians * 180.0 / M_PI; }
-double Radians(double degrees) { return degrees * M_PI / 180.0; }
-
-// CIEDE2000 colour difference (kL = kC = kH = 1).
-double DeltaE2000(const Lab& p, const Lab& q) {
-  double c1 = std::hypot(p.a, p.b), c2 = std::hypot(q.a, q.b), cMean = (c1 + c2) / 2;
-  double c7 = std::pow(cMean, 7);
-  double g = 0.5 * (1 - std::sqrt(c7 / (c7 + std::pow(25.0, 7))));
-  double a1 = (1 + g) * p.a, a2 = (1 + g) * q.a;
-  double cp1 = std::hypot(a1, p.b), cp2 = std::hypot(a2, q.b);
-  auto hue = [](double b, double a) {
-    if (a == 0 && b == 0) return 0.0;
-    double h = Degrees(std::atan2(b, a));
-    return h < 0 ? h + 360 : h;
-  };
-  double h1 = hue(p.b, a1), h2 = hue(q.b, a2);
-  double dL = q.l - p.l, dC = cp2 - cp1, dh = 0;
-  if (cp1 * cp2 != 0) {
-    dh = h2 - h1;
-    if (dh > 180) dh -= 360;
-    if (dh < -180) dh += 360;
-  }
-  double dH = 2 * std::sqrt(cp1 * cp2) * std::sin(Radians(dh / 2));
-  double lMean = (p.l + q.l) / 2, cpMean = (cp1 + cp2) / 2, hMean = h1 + h2;
-  if (cp1 * cp2 != 0) {
-    if (std::fabs(h1 - h2) <= 180) {
-      hMean = (h1 + h2) / 2;
-    } else {
-      hMean = h1 + h2 < 360 ? (h1 + h2 + 360) / 2 : (h1 + h2 - 360) / 2;
-    }
-  }
-  double t = 1 - 0.17 * std::cos(Radians(hMean - 30)) + 0.24 * std::cos(Radians(2 * hMean)) +
-             0.32 * std::cos(Radians(3 * hMean + 6)) - 0.20 * std::cos(Radians(4 * hMean - 63));
-  double dTheta = 30 * std::exp(-std::pow((hMean - 275) / 25, 2));
-  double cp7 = std::pow(cpMean, 7);
-  double rc = 2 * std::sqrt(cp7 / (cp7 + std::pow(25.0, 7)));
-  double sl = 1 + 0.015 * std::pow(lMean - 50, 2) / std::sqrt(20 + std::pow(lMean - 50, 2));
-  double sc = 1 + 0.045 * cpMean, sh = 1 + 0.015 * cpMean * t;
-  double rt = -std::sin(Radians(2 * dTheta)) * rc;
-  double l = dL / sl, c = dC / sc, h = dH / sh;
-  return std::sqrt(l * l + c * c + h * h + rt * c * h);
-}
+Lab LabOf(double r8, double g8, double b8) { return camera::test::SrgbToLab({r8, g8, b8}); }
+double DeltaE2000(const Lab& p, const Lab& q) { return camera::test::Ciede2000(p, q); }
 
 // The published CIEDE2000 test pairs (Sharma, Wu and Dalal) that exercise the
 // hue wrap and the rotation term.
@@ -108,61 +51,8 @@ TEST(Ciede2000, MatchesTheReferencePairs) {
   for (const Pair& pr : pairs) EXPECT_NEAR(DeltaE2000(pr.p, pr.q), pr.expected, 1e-4);
 }
 
-// ---- PNG (stored deflate blocks) --------------------------------------------------------------
-
-uint32_t Crc(const uint8_t* p, size_t n) {
-  uint32_t c = 0xFFFFFFFF;
-  for (size_t i = 0; i < n; ++i) {
-    c ^= p[i];
-    for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
-  }
-  return ~c;
-}
-void Be32(std::vector<uint8_t>& v, uint32_t x) {
-  for (int s = 24; s >= 0; s -= 8) v.push_back(uint8_t(x >> s));
-}
-void Chunk(std::vector<uint8_t>& png, const char* type, const std::vector<uint8_t>& data) {
-  Be32(png, uint32_t(data.size()));
-  std::vector<uint8_t> body(type, type + 4);
-  body.insert(body.end(), data.begin(), data.end());
-  png.insert(png.end(), body.begin(), body.end());
-  Be32(png, Crc(body.data(), body.size()));
-}
 bool SavePng(const std::string& path, uint32_t w, uint32_t h, const std::vector<uint8_t>& rgb) {
-  std::vector<uint8_t> raw;
-  raw.reserve(size_t(h) * (3 * w + 1));
-  for (uint32_t y = 0; y < h; ++y) {
-    raw.push_back(0);
-    raw.insert(raw.end(), rgb.begin() + size_t(y) * 3 * w, rgb.begin() + size_t(y + 1) * 3 * w);
-  }
-  std::vector<uint8_t> z = {0x78, 0x01};
-  uint32_t a = 1, b = 0;
-  for (uint8_t v : raw) {
-    a = (a + v) % 65521;
-    b = (b + a) % 65521;
-  }
-  for (size_t off = 0; off < raw.size(); off += 65535) {
-    size_t n = std::min<size_t>(65535, raw.size() - off);
-    z.push_back(off + n == raw.size() ? 1 : 0);
-    z.push_back(uint8_t(n));
-    z.push_back(uint8_t(n >> 8));
-    z.push_back(uint8_t(~n));
-    z.push_back(uint8_t(~n >> 8));
-    z.insert(z.end(), raw.begin() + off, raw.begin() + off + n);
-  }
-  Be32(z, (b << 16) | a);
-  std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-  std::vector<uint8_t> ihdr;
-  Be32(ihdr, w);
-  Be32(ihdr, h);
-  ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});
-  Chunk(png, "IHDR", ihdr);
-  Chunk(png, "IDAT", z);
-  Chunk(png, "IEND", {});
-  FILE* out = std::fopen(path.c_str(), "wb");
-  if (!out) return false;
-  bool ok = std::fwrite(png.data(), 1, png.size(), out) == png.size();
-  return std::fclose(out) == 0 && ok;
+  return camera::test::WriteRgbPng(path, rgb, w, h);
 }
 
 // ---- The still --------------------------------------------------------------------------------

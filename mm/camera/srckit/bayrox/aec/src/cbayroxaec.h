@@ -59,7 +59,9 @@ class CBayroxAEC final : public CBayroxELFS {
   CPvlPtr<IAecSettings> m_settings;
   CPvlPtr<ISensorSettings> m_sensor;
   // Tunables.
-  uint32_t m_target = 120;
+  // A mid-grey scene (18 % after daylight white balance) on the statistics'
+  // scale before white balance: the chart then comes out at its own values.
+  uint32_t m_target = 160;
   uint32_t m_tolerancePercent = 4;
   uint32_t m_maxLineCount = 0;
   float m_maxGain = 16.0f;

@@ -1,0 +1,455 @@
+// The camera's automatic loops as a user meets them: the real engine, built
+// from the device's configuration (the Bayrox exposure, white-balance and
+// focus plug-ins), driven through its front end on the simulated board. The
+// preview finds its exposure from a start far too dark or too bright, greys
+// come out grey under the board's light sources, a focus run finds the chart's
+// sharp lens position and tells its listener, and the still taken after the
+// loops settled shows the chart's colours.
+//
+// Frames are counted by the sensor's own frame numbers, never by wall time;
+// the board's frames are slowed so that a loaded machine loses no statistics.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "board_sensor.h"
+#include "board_sim.h"
+#include "board_vfe.h"
+#include "camerasettings.h"
+#include "ccameraengine.h"
+#include "cenginesettings.h"
+#include "chartcolour.h"
+#include "chipset.h"
+#include "icamerabuffermanager.h"
+#include "icameraport.h"
+#include "ienv.h"
+#include "orbhost_test.h"
+#include "plindor.h"
+#include "pvlmediabuffer.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using camera::test::Ciede2000;
+using camera::test::Nv21MeanRgb;
+using camera::test::Rgb;
+using camera::test::SrgbToLab;
+
+constexpr uint32_t kPreviewW = 640, kPreviewH = 480;
+constexpr uint32_t kStillW = 2592, kStillH = 1944;
+
+// Generous: the machine is shared.
+bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 180s) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(2ms);
+  return done();
+}
+
+// Exposure as the sensor latched it for a frame: lines x gain.
+double FrameExposure(const BoardFrameInfo& info) { return double(info.integrationLines) * info.gainCode / 32.0; }
+
+// Every frame's exposure, from the sensor's start-of-frame events.
+class ExposureLog {
+ public:
+  ExposureLog() { m_id = BoardSensorAddFrameListener(&ExposureLog::OnEvent, this); }
+  ~ExposureLog() { BoardSensorRemoveFrameListener(m_id); }
+  std::vector<std::pair<uint32_t, double>> Frames() {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_frames;
+  }
+  void Clear() {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_frames.clear();
+  }
+  // The latest frame number seen, 0 before any.
+  uint32_t Latest() {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_frames.empty() ? 0 : m_frames.back().first;
+  }
+
+ private:
+  static void OnEvent(void* context, const BoardFrameEvent& event) {
+    if (event.kind != kBoardStartOfFrame) return;
+    BoardFrameInfo info;
+    if (!BoardSensorFrame(event.frame, &info)) return;
+    auto* self = static_cast<ExposureLog*>(context);
+    std::lock_guard<std::mutex> hold(self->m_lock);
+    self->m_frames.emplace_back(event.frame, FrameExposure(info));
+  }
+  std::mutex m_lock;
+  std::vector<std::pair<uint32_t, double>> m_frames;
+  int m_id = 0;
+};
+
+// A listener the engine tells when a focus run ends.
+class CountingListener final : public ICameraSettingsListener {
+ public:
+  int32_t AddRef() override { return ++refs; }
+  int32_t Release() override { return --refs; }
+  PvlResult QueryInterface(ZUEUID, void** out) override {
+    *out = nullptr;
+    return PVL_E_UNSUPPORTED;
+  }
+  PvlResult Notify() override {
+    ++told;
+    return PVL_OK;
+  }
+  std::atomic<int32_t> refs{0};
+  std::atomic<int> told{0};
+};
+
+// Reads the preview port as a client does, keeping a copy of the latest frame.
+class PreviewReader {
+ public:
+  explicit PreviewReader(ICameraPort* port) : m_port(port) {
+    m_thread = std::thread([this] {
+      for (;;) {
+        IPvlMediaBuffer* frame = nullptr;
+        PvlResult r = m_port->GetNextFrame(&frame);
+        if (r == PVL_E_STOPPED || r == PVL_E_NOTREADY) {
+          if (m_done.load()) return;
+          std::this_thread::sleep_for(1ms);
+          continue;
+        }
+        if (r != PVL_OK) return;
+        uint64_t address = 0;
+        uint32_t offset = 0, size = 0;
+        frame->GetVirtualAddress(&address);
+        frame->GetOffset(&offset);
+        frame->GetActualSize(&size);
+        const auto* data = reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(address)) + offset;
+        {
+          std::lock_guard<std::mutex> hold(m_lock);
+          m_latest.assign(data, data + size);
+        }
+        ++frames;
+        frame->Release();
+      }
+    });
+  }
+  ~PreviewReader() { Finish(); }
+  std::vector<uint8_t> Latest() {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_latest;
+  }
+  bool WaitForMore(int more) {
+    const int target = frames.load() + more;
+    return WaitFor([&] { return frames.load() >= target; });
+  }
+  void Finish() {
+    if (!m_thread.joinable()) return;
+    m_done = true;
+    m_port->Stop();
+    m_thread.join();
+  }
+  std::atomic<int> frames{0};
+
+ private:
+  ICameraPort* m_port;
+  std::mutex m_lock;
+  std::vector<uint8_t> m_latest;
+  std::atomic<bool> m_done{false};
+  std::thread m_thread;
+};
+
+class EngineLoopsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    OrbhostTest_UnregisterAllClasses();
+    BoardSimReset();
+    BoardVfeReset();
+    // Longer frames give the engine's receive thread the time the phone has.
+    BoardSensorSetSlowFrames(3.0);
+    ASSERT_NE(0, VantorInitBufferManager());
+    ASSERT_EQ(PVL_OK, env_env_CreateInstance(ZUEUID_CLASS_ENV, env_.Out()));
+    // The device's own configuration: the Bayrox plug-ins.
+    ASSERT_EQ(PVL_OK, CCameraEngine::CreateUnregistered(env_.Get(), false, nullptr, &engine_));
+    control_ = engine_->FrontEnd();
+    CameraSensorDescriptor sensor{};
+    uint32_t count = 0;
+    ASSERT_EQ(PVL_OK, engine_->GetCameras(&sensor, 1, &count));
+    ASSERT_EQ(1u, count);
+    sensorClass_ = sensor.DriverClass;
+  }
+
+  void TearDown() override {
+    reader_.reset();
+    if (engine_) {
+      if (State() == ENGINE_STATE_VIDEO) control_->Stop();
+      for (ICameraPort* port : ports_) {
+        port->Stop();
+        port->Release();
+      }
+      ports_.clear();
+      if (State() == ENGINE_STATE_READY) control_->Uninitialize();
+      engine_->Release();
+      engine_ = nullptr;
+    }
+    EXPECT_EQ(0, focusListener_.refs.load()) << "the engine kept the focus listener";
+    for (auto& bm : managers_) bm->Free();
+    managers_.clear();
+    for (void* m : memory_) pmem_free(m);
+    memory_.clear();
+    env_.Reset();
+    BoardSensorSetSlowFrames(1.0);
+    BoardVfeReset();
+    BoardSimReset();
+  }
+
+  int32_t State() {
+    CPvlPtr<CEngineStateMachine> machine;
+    if (engine_->GetStateMachine(&machine) != PVL_OK) return -1;
+    return machine->GetCurrentStateId();
+  }
+
+  static CameraPortFormat Nv21(uint32_t w, uint32_t h) {
+    CameraPortFormat f{};
+    f.idColorSpace = ZUEUID_COLORSPACE_YUV;
+    f.FourCC = CAMERA_FOURCC_NV21;
+    f.Depth = 12;
+    f.Width = w;
+    f.Height = h;
+    f.HorizontalSampling = 2;
+    f.VerticalSampling = 2;
+    f.Stride = w;
+    f.ClipRight = int32_t(w);
+    f.ClipBottom = int32_t(h);
+    f.FrameInterval = 333333;
+    return f;
+  }
+
+  void Initialize() {
+    ASSERT_EQ(PVL_OK, control_->Initialize(sensorClass_));
+    ICameraPort* ports[5] = {};
+    uint32_t count = 0;
+    ASSERT_EQ(PVL_OK, control_->GetPorts(ports, 5, &count));
+    ASSERT_EQ(4u, count) << "two video ports, main image, thumbnail";
+    ports_.assign(ports, ports + count);
+  }
+
+  // The client's part of a port: its format, its own contiguous buffers, started.
+  void Arm(ICameraPort* port, const CameraPortFormat& format) {
+    ASSERT_EQ(PVL_OK, port->SetFormat(&format));
+    BufferRequest request{};
+    uint32_t count = 0;
+    ASSERT_EQ(PVL_OK, port->GetBufferRequirements(&request, 1, &count));
+    ASSERT_GE(count, 1u);
+    CPvlPtr<ICameraBufferManager> bm;
+    ASSERT_EQ(PVL_OK, env_->CreateInstance(ZUEUID_CLASS_BUFFER_MANAGER, bm.Out()));
+    ASSERT_EQ(PVL_OK, bm->InitRequirements(&request, 1, 0));
+    for (uint32_t i = 0; i < request.count; ++i) {
+      void* memory = pmem_malloc(request.size, 0);
+      ASSERT_NE(memory, nullptr);
+      memory_.push_back(memory);
+      IPvlMediaBuffer* buffer = nullptr;
+      ASSERT_EQ(PVL_OK, bm->AddExternalBuffer(uint32_t(reinterpret_cast<uintptr_t>(memory)), pmem_get_phys_addr(memory),
+                                              1, request.size, &buffer));
+      if (buffer) buffer->Release();
+    }
+    ASSERT_EQ(PVL_OK, port->SetBufferManager(bm.Get()));
+    managers_.push_back(bm);
+    ASSERT_EQ(PVL_OK, port->Start());
+  }
+
+  // Initialised and the preview running and read.
+  void Preview() {
+    Initialize();
+    Arm(ports_[0], Nv21(kPreviewW, kPreviewH));
+    reader_ = std::make_unique<PreviewReader>(ports_[0]);
+    ASSERT_EQ(PVL_OK, control_->StartVideo());
+    ASSERT_TRUE(reader_->WaitForMore(3)) << "no preview frames";
+  }
+
+  // Waits until the exposure has not moved for `frames` frames in a row; the
+  // exposure it rests at.
+  double SettledExposure(int frames = 8) {
+    double settled = 0;
+    EXPECT_TRUE(WaitFor([&] {
+      const auto seen = log_.Frames();
+      if (seen.size() < size_t(frames) + 4) return false;
+      const double last = seen.back().second;
+      for (size_t i = seen.size() - frames; i < seen.size(); ++i)
+        if (std::fabs(seen[i].second / last - 1) > 0.01) return false;
+      settled = last;
+      return true;
+    })) << "the exposure never came to rest";
+    return settled;
+  }
+
+  // Waits until the frame `more` frames after the latest one has ended.
+  void WaitFrames(uint32_t more) {
+    const uint32_t target = log_.Latest() + more;
+    EXPECT_TRUE(WaitFor([&] { return log_.Latest() >= target + 1; })) << "frames stopped";
+  }
+
+  static Rgb PatchRgb(const std::vector<uint8_t>& nv21, uint32_t w, uint32_t h, const BoardChartPatch& p) {
+    const uint32_t x = uint32_t(double(p.centreX) * w / kSensorArrayWidth);
+    const uint32_t y = uint32_t(double(p.centreY) * h / kSensorArrayHeight);
+    // Well inside the patch: a quarter of its side around the centre.
+    const uint32_t half = uint32_t(double(kChartPatchSize) * w / kSensorArrayWidth / 4);
+    return Nv21MeanRgb(nv21.data(), w, h, x, y, half);
+  }
+
+  CPvlPtr<IEnv> env_;
+  CCameraEngine* engine_ = nullptr;
+  CCameraEngineFrontEnd* control_ = nullptr;
+  uint32_t sensorClass_ = 0;
+  std::vector<ICameraPort*> ports_;
+  std::vector<CPvlPtr<ICameraBufferManager>> managers_;
+  std::vector<void*> memory_;
+  std::unique_ptr<PreviewReader> reader_;
+  ExposureLog log_;
+  CountingListener focusListener_;
+};
+
+// From a start 8x too dark and 8x too bright, the exposure is where the loop
+// rests (the chart's mean luma on its target, which the statistics see
+// linearly in exposure) within 8 % from the tenth frame on.
+TEST_F(EngineLoopsTest, ExposureReachesTheTargetWithinTenFrames) {
+  Preview();
+  const double good = SettledExposure();
+  ASSERT_GT(good, 0);
+  const struct {
+    const char* name;
+    double factor;
+  } kCases[] = {{"8x too dark", 1.0 / 8}, {"8x too bright", 8.0}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(PVL_OK, control_->Stop());
+    // The exposure the next preview starts from, as the sensor service takes it.
+    const double start = good * c.factor;
+    const uint32_t lines = uint32_t(std::max(1.0, std::min(start, 900.0)));
+    ASSERT_EQ(PVL_OK, engine_->Settings()->SetExposureLineCount(lines));
+    ASSERT_EQ(PVL_OK, engine_->Settings()->SetExposureGain(CFixedPoint(8u, start / lines)));
+    log_.Clear();
+    ASSERT_EQ(PVL_OK, control_->StartVideo());
+    uint32_t first = 0;
+    ASSERT_TRUE(WaitFor([&] {
+      const auto seen = log_.Frames();
+      for (const auto& f : seen)
+        if (first == 0 && std::fabs(f.second / start - 1) < 0.1) first = f.first;
+      return first != 0 && !seen.empty() && seen.back().first >= first + 16;
+    })) << "the start exposure never showed, or the frames stopped";
+    for (const auto& f : log_.Frames()) {
+      if (f.first < first + 10) continue;
+      EXPECT_NEAR(good, f.second, 0.08 * good) << "frame " << f.first - first << " after the start";
+    }
+  }
+}
+
+// In automatic white balance, the chart's greys come out grey under the
+// board's daylight and under incandescent light.
+TEST_F(EngineLoopsTest, AutoWhiteBalanceMakesTheGreysGrey) {
+  const struct {
+    const char* name;
+    BoardIlluminant light;
+  } kCases[] = {{"daylight", kIlluminantDaylight}, {"incandescent", kIlluminantIncandescent}};
+  Preview();
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    BoardSceneSetIlluminant(c.light);
+    SettledExposure();
+    WaitFrames(20);
+    ASSERT_TRUE(reader_->WaitForMore(2));
+    const std::vector<uint8_t> frame = reader_->Latest();
+    ASSERT_GE(frame.size(), size_t(kPreviewW) * kPreviewH * 3 / 2);
+    for (int i = 19; i <= 22; ++i) {
+      const Rgb rgb = PatchRgb(frame, kPreviewW, kPreviewH, kChartPatches[i]);
+      EXPECT_NEAR(rgb.g, rgb.r, 4.0) << kChartPatches[i].name << ": " << rgb.r << " " << rgb.g << " " << rgb.b;
+      EXPECT_NEAR(rgb.g, rgb.b, 4.0) << kChartPatches[i].name << ": " << rgb.r << " " << rgb.g << " " << rgb.b;
+    }
+  }
+}
+
+// A focus run the client starts through the engine climbs to the chart's
+// sharpest lens position and tells the listener, once.
+TEST_F(EngineLoopsTest, FocusFindsTheSharpLensCodeAndTellsTheListener) {
+  Preview();
+  // Sharpness read while the exposure still moves would fall with it.
+  SettledExposure(8);
+  ASSERT_EQ(PVL_OK, control_->StartFocus(1, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(
+                                                static_cast<ICameraSettingsListener*>(&focusListener_)))));
+  ASSERT_TRUE(WaitFor([&] { return focusListener_.told.load() > 0; })) << "the focus listener was not told";
+  EXPECT_NEAR(double(kSceneFocusLensCode), double(BoardSensorState().lensCode), 16.0);
+  WaitFrames(3);
+  EXPECT_EQ(1, focusListener_.told.load());
+  ASSERT_EQ(PVL_OK, control_->Stop());
+}
+
+// The still taken once the loops settled: the 24 patches close to their sRGB
+// values (CIEDE2000 mean under 5, none over 10), the grey ramp never falling from left
+// to right (its white end may clip) and rising over its length.
+TEST_F(EngineLoopsTest, TheSettledStillShowsTheChartsColours) {
+  Preview();
+  SettledExposure();
+  WaitFrames(20);
+  Arm(ports_[2], Nv21(kStillW, kStillH));
+  ASSERT_EQ(PVL_OK, control_->StartStill(1));
+  IPvlMediaBuffer* frame = nullptr;
+  std::thread watchdog;
+  std::atomic<bool> done{false};
+  watchdog = std::thread([&] {
+    for (int i = 0; i < 6000 && !done; ++i) std::this_thread::sleep_for(10ms);
+    if (!done) ports_[2]->Stop();
+  });
+  const PvlResult got = ports_[2]->GetNextFrame(&frame);
+  done = true;
+  watchdog.join();
+  ASSERT_EQ(PVL_OK, got) << "no still came";
+  uint64_t address = 0;
+  uint32_t offset = 0, size = 0;
+  frame->GetVirtualAddress(&address);
+  frame->GetOffset(&offset);
+  frame->GetActualSize(&size);
+  const auto* data = reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(address)) + offset;
+  std::vector<uint8_t> still(data, data + std::min<size_t>(size, size_t(kStillW) * kStillH * 3 / 2));
+  frame->Release();
+  ASSERT_EQ(still.size(), size_t(kStillW) * kStillH * 3 / 2);
+  camera::test::WriteRgbPng(std::string(ENGINE_OUTPUT_DIR) + "/engine-loops-still.png",
+                            camera::test::Nv21ToRgb(still.data(), kStillW, kStillH), kStillW, kStillH);
+
+  double sum = 0, worst = 0;
+  const char* worstName = "";
+  for (const BoardChartPatch& p : kChartPatches) {
+    const Rgb rgb = PatchRgb(still, kStillW, kStillH, p);
+    const double d = Ciede2000(SrgbToLab({double(p.srgb[0]), double(p.srgb[1]), double(p.srgb[2])}), SrgbToLab(rgb));
+    std::printf("  %-14s want %3d %3d %3d  got %5.1f %5.1f %5.1f  dE00 %5.2f\n", p.name, p.srgb[0], p.srgb[1],
+                p.srgb[2], rgb.r, rgb.g, rgb.b, d);
+    sum += d;
+    if (d > worst) {
+      worst = d;
+      worstName = p.name;
+    }
+  }
+  const double mean = sum / 24;
+  std::printf("CIEDE2000 of the 24 patches: mean %.2f, worst %.2f (%s)\n", mean, worst, worstName);
+  EXPECT_LT(mean, 5.0);
+  EXPECT_LT(worst, 10.0) << worstName;
+
+  // The ramp in 16 steps along its middle row, each step's luma above the last.
+  const uint32_t steps = 16;
+  double previous = -1, first = 0;
+  for (uint32_t s = 0; s < steps; ++s) {
+    const uint32_t x = uint32_t((kChartGreyRamp.x + (s + 0.5) * kChartGreyRamp.width / steps) * kStillW / kSensorArrayWidth);
+    const uint32_t y = uint32_t((kChartGreyRamp.y + kChartGreyRamp.height / 2.0) * kStillH / kSensorArrayHeight);
+    const Rgb rgb = Nv21MeanRgb(still.data(), kStillW, kStillH, x, y, 8);
+    const double luma = 0.299 * rgb.r + 0.587 * rgb.g + 0.114 * rgb.b;
+    EXPECT_GE(luma, previous - 0.5) << "ramp step " << s;
+    if (s == 0) first = luma;
+    previous = luma;
+  }
+  EXPECT_GT(previous, first + 150) << "the ramp is flat";
+  ASSERT_EQ(PVL_OK, control_->Stop());
+}
+
+}  // namespace
