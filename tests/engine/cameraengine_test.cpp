@@ -26,6 +26,7 @@
 #include "board_sim.h"
 #include "board_vfe.h"
 #include "cameraportformat.h"
+#include "chartcolour.h"
 #include "chipset.h"
 #include "enginefixture.h"
 #include "icamerabuffermanager.h"
@@ -530,67 +531,6 @@ constexpr uint32_t kSensorClass = 0x0108aed0u;
 constexpr uint32_t kPreviewW = 640, kPreviewH = 480;
 constexpr uint32_t kStillW = 2592, kStillH = 1944;
 
-// ---- A PNG of an RGB picture (stored deflate blocks) ----
-
-uint32_t Crc(const uint8_t* p, size_t n) {
-  static uint32_t table[256];
-  if (!table[1])
-    for (uint32_t i = 0; i < 256; ++i) {
-      uint32_t c = i;
-      for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      table[i] = c;
-    }
-  uint32_t crc = ~0u;
-  for (size_t i = 0; i < n; ++i) crc = table[(crc ^ p[i]) & 0xff] ^ (crc >> 8);
-  return ~crc;
-}
-void Be32(std::vector<uint8_t>& out, uint32_t v) {
-  for (int s = 24; s >= 0; s -= 8) out.push_back(uint8_t(v >> s));
-}
-void Chunk(std::vector<uint8_t>& png, const char* type, const std::vector<uint8_t>& data) {
-  Be32(png, uint32_t(data.size()));
-  std::vector<uint8_t> body(type, type + 4);
-  body.insert(body.end(), data.begin(), data.end());
-  png.insert(png.end(), body.begin(), body.end());
-  Be32(png, Crc(body.data(), body.size()));
-}
-bool WritePng(const std::string& path, const std::vector<uint8_t>& rgb, uint32_t w, uint32_t h) {
-  std::vector<uint8_t> raw;
-  for (uint32_t y = 0; y < h; ++y) {
-    raw.push_back(0);
-    raw.insert(raw.end(), rgb.begin() + size_t(y) * w * 3, rgb.begin() + size_t(y + 1) * w * 3);
-  }
-  std::vector<uint8_t> z = {0x78, 0x01};
-  for (size_t at = 0; at < raw.size();) {
-    size_t n = std::min<size_t>(65535, raw.size() - at);
-    z.push_back(at + n == raw.size() ? 1 : 0);
-    z.push_back(uint8_t(n));
-    z.push_back(uint8_t(n >> 8));
-    z.push_back(uint8_t(~n));
-    z.push_back(uint8_t(~n >> 8));
-    z.insert(z.end(), raw.begin() + at, raw.begin() + at + n);
-    at += n;
-  }
-  uint32_t a = 1, b = 0;
-  for (uint8_t c : raw) {
-    a = (a + c) % 65521;
-    b = (b + a) % 65521;
-  }
-  Be32(z, b << 16 | a);
-  std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-  std::vector<uint8_t> ihdr;
-  Be32(ihdr, w);
-  Be32(ihdr, h);
-  ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});
-  Chunk(png, "IHDR", ihdr);
-  Chunk(png, "IDAT", z);
-  Chunk(png, "IEND", {});
-  FILE* f = fopen(path.c_str(), "wb");
-  if (!f) return false;
-  bool ok = fwrite(png.data(), 1, png.size(), f) == png.size();
-  return fclose(f) == 0 && ok;
-}
-
 // ---- Reading frames ----
 
 struct Bytes {
@@ -622,22 +562,6 @@ Yuv MeanAt(const uint8_t* nv21, uint32_t w, uint32_t h, uint32_t cx, uint32_t cy
       ++n;
     }
   return {m.y / n, m.cb / n, m.cr / n};
-}
-
-std::vector<uint8_t> Nv21ToRgb(const uint8_t* nv21, uint32_t w, uint32_t h) {
-  std::vector<uint8_t> rgb(size_t(w) * h * 3);
-  auto clamp = [](double v) { return uint8_t(std::min(255.0, std::max(0.0, v + 0.5))); };
-  for (uint32_t y = 0; y < h; ++y)
-    for (uint32_t x = 0; x < w; ++x) {
-      const double Y = 1.164 * (nv21[size_t(y) * w + x] - 16);
-      const uint8_t* vu = nv21 + size_t(w) * h + size_t(y / 2) * w + (x & ~1u);
-      const double V = vu[0] - 128.0, U = vu[1] - 128.0;
-      uint8_t* p = &rgb[(size_t(y) * w + x) * 3];
-      p[0] = clamp(Y + 1.596 * V);
-      p[1] = clamp(Y - 0.392 * U - 0.813 * V);
-      p[2] = clamp(Y + 2.017 * U);
-    }
-  return rgb;
 }
 
 // A chart patch's centre in a frame that shows the sensor's whole array.
@@ -799,7 +723,9 @@ class EngineBoardTest : public ::testing::Test {
     }
     Bytes b = Contents(frame);
     ASSERT_GE(b.size, kPreviewW * kPreviewH * 3 / 2) << "an NV21 frame of the size asked for";
-    if (keep) WritePng(std::string(ENGINE_OUTPUT_DIR) + "/" + keep, Nv21ToRgb(b.data, kPreviewW, kPreviewH), kPreviewW, kPreviewH);
+    if (keep)
+      camera::test::WriteRgbPng(std::string(ENGINE_OUTPUT_DIR) + "/" + keep,
+                                camera::test::Nv21ToRgb(b.data, kPreviewW, kPreviewH), kPreviewW, kPreviewH);
     CheckChart(b.data, kPreviewW, kPreviewH);
     frame->Release();
   }
