@@ -88,6 +88,9 @@ TEST_P(BoardFaultCases, TheStreamReportsTheFaultRecoversAndTheCameraOpensAgain) 
     for (int i = 0; i < 3; ++i) ASSERT_EQ(Frame(ledger, &f), ERROR_SUCCESS) << "before the fault";
     const BoardVfeCounters before = BoardVfeCounts();
     std::printf("before: picture %lld drops %lld\n", (long long)f.picture, (long long)f.drops);
+    BoardI2cClearRecords();
+    CeSimDebugCaptureEnd();
+    CeSimDebugCaptureBegin();
     c.inject();
     for (int i = 0; i < 12; ++i) {
       DWORD r = Frame(ledger, &f);
@@ -96,6 +99,10 @@ TEST_P(BoardFaultCases, TheStreamReportsTheFaultRecoversAndTheCameraOpensAgain) 
       if (r) break;
     }
     if (c.heal) c.heal();
+    for (const BoardI2cTransfer& t : BoardI2cTransfers())
+      if (!t.ack) std::printf("nack: slave %x reg %04x write %d len %zu\n", t.slave, t.reg, t.write, t.data.size());
+    for (const std::string& line : CeSimDebugCaptured())
+      if (line.find("rror") != std::string::npos || line.find("ail") != std::string::npos) std::printf("log: %s\n", line.c_str());
     const BoardVfeCounters after = BoardVfeCounts();
     std::printf("vfe: overflows %u lost %u missed %u done %u/%u\n", after.overflows - before.overflows,
                 after.interruptsLost - before.interruptsLost, after.framesMissed - before.framesMissed,

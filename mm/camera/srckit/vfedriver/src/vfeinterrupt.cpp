@@ -166,6 +166,14 @@ void MultiFrameDone(VfeOutputPath& p) {
   if (g_vfe.snapshot && p.snapshotLeft) --p.snapshotLeft;
 }
 
+// A frame the path overran (done before the last one was serviced) is lost as
+// surely as one that found no free buffer: it counts with the path's drops, so
+// that the client hears of the gap. The hardware's counter restarts at reset.
+void CountOverruns(VfeOutputPath& p, uint32_t overflows) {
+  if (VfeRunningFlag() && overflows > p.overflowsSeen) p.dropped += overflows - p.overflowsSeen;
+  p.overflowsSeen = overflows;
+}
+
 void HandleOutput(VfeOutputPath& p, uint32_t bits) {
   uint32_t lumaBit = p.identity == 0 ? 12 : 10, chromaBit = lumaBit + 1, doneBit = p.identity == 0 ? 19 : 18;
   if (p.multiFragment) {
@@ -323,6 +331,8 @@ void VfeInterruptRoutine(uint32_t) {
       g_vfe.status134[1] = r134 & 0x3FFF;
       g_vfe.status134[2] = (r134 >> 16) & 0x3FFF;
       memcpy(g_vfe.pathStatus, pathStatus, sizeof pathStatus);
+      CountOverruns(g_vfe.path[0], pathStatus[5]);  // OUTPUT1: 0x0E4
+      CountOverruns(g_vfe.path[1], pathStatus[1]);  // OUTPUT2: 0x0D4
       auto bit = [&](uint32_t b) { return (bits >> b) & 1; };
 
       if (bit(8)) {
