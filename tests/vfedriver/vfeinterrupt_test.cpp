@@ -359,5 +359,31 @@ TEST_F(Interrupts, AnOverrunFrameCountsWithThePathsDrops) {
   EXPECT_EQ(0u, q.output2Dropped);
 }
 
+// The one frame of a snapshot overruns: the camera interface stops after it all
+// the same, so the snapshot ends (no frame, one drop) instead of waiting for a
+// frame that never comes. Output status is not in the mask: the driver reads the
+// path's status at the next interrupt (on the camera, the frame's statistics).
+TEST_F(Interrupts, ASnapshotWhoseFrameOverranStillEnds) {
+  ASSERT_EQ(PVL_OK, Cmd(VFE_CMD_RESET));
+  ConfigurePipeline(1);
+  Frame a = NewFrame(1);
+  ASSERT_EQ(PVL_OK, Queue(1, a));
+  BoardVfeOverrunNext(kVfeOutput2, 1);
+  ASSERT_EQ(PVL_OK, Start(1, 1));
+  StartSensor();
+  for (int i = 0; i < 20000 && BoardVfeCounts().overflows == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_EQ(1u, BoardVfeCounts().overflows);
+  RaiseAndWait(kSof);
+  ASSERT_TRUE(WaitFor(MSG_VFE_SNAPSHOT_DONE));
+  for (const VfeMessage& m : seen_) EXPECT_NE(uint32_t(MSG_VFE_OUTPUT2), m.id);
+  EXPECT_TRUE(Untouched(a.y));
+  EXPECT_EQ(VfePhase::Idle, State().phase);
+  VfeOutputQuery q{};
+  ASSERT_EQ(PVL_OK, Cmd(VFE_CMD_QUERY_OUTPUT, q));
+  EXPECT_EQ(1u, q.output2Dropped);
+  ASSERT_EQ(PVL_OK, Cmd(VFE_CMD_STOP));
+}
+
 }  // namespace
 }  // namespace vfedrivertest
