@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <functional>
+#include <ostream>
 
 #include "ostrelboardfixture.h"
 
@@ -119,6 +120,7 @@ struct StreamingFault {
   std::function<void()> heal;
   uint32_t lostFrames;  // preview frames the fault itself destroys
 };
+void PrintTo(const StreamingFault& c, std::ostream* os) { *os << c.name; }
 
 class StreamingFaults : public BoardFaultsTest, public ::testing::WithParamInterface<StreamingFault> {};
 

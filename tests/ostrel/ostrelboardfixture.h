@@ -20,8 +20,8 @@
 #include "board_sim.h"
 #include "board_vfe.h"
 #include "cameraportformat.h"
-#include "chipset_sim.h"
 #include "camclient.h"
+#include "chipset_sim.h"
 #include "devmgr.h"
 #include "orbhost_test.h"
 #include "wince_sim.h"
@@ -73,7 +73,7 @@ class BufferLedger {
   uint32_t strangers_ = 0;
 };
 
-// What a round may not leave behind.
+// What the camera may not leave behind once it is closed.
 struct Resources {
   uint32_t heapBlocks = 0;  // the framework environment's allocator
   size_t pmemBlocks = 0;
