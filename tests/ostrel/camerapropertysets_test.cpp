@@ -247,6 +247,33 @@ TEST_F(SetsTest, ProcAmpRefusalsAreReported) {
       << "a value the engine refused is not reported as set";
 }
 
+// ---- The opening every table set shares ----------------------------------------------------------
+
+// Set support is answered before the id is looked at; a short input before anything.
+TEST_F(SetsTest, TableSetsAnswerSetSupportForAnyId) {
+  struct Set {
+    const char* name;
+    const CsGuid* set;
+  } const kSets[] = {{"CameraControl", &PROPSETID_VIDCAP_CAMERACONTROL},
+                     {"Advanced", &KORCSPROPSETID_EX_CAMERACONTROL_ADV},
+                     {"ProcAmp", &PROPSETID_VIDCAP_VIDEOPROCAMP},
+                     {"Compression", &PROPSETID_VIDCAP_VIDEOCOMPRESSION},
+                     {"VideoControl", &PROPSETID_VIDCAP_VIDEOCONTROL}};
+  for (const Set& s : kSets) {
+    uint8_t in[40] = {};
+    uint8_t out[64] = {};
+    DWORD returned = 7;
+    EXPECT_EQ(camera_.Property(*s.set, 9999, CSPROPERTY_TYPE_SETSUPPORT, in, sizeof in, out, sizeof out, &returned),
+              ERROR_SUCCESS)
+        << s.name;
+    EXPECT_EQ(returned, 0u) << s.name;
+    CSPROPERTY header{*s.set, 9999, CSPROPERTY_TYPE_SETSUPPORT};
+    EXPECT_EQ(camera_.IoControl(IOCTL_CS_PROPERTY, &header, sizeof header - 1, out, sizeof out, &returned),
+              DWORD(ERROR_INVALID_PARAMETER))
+        << s.name;
+  }
+}
+
 // ---- Engine rows: the code and the log line of each step ----------------------------------------
 
 // Camera control and proc amp share their engine steps (fetch, translate, write) but
