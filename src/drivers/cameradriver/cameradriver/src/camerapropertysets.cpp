@@ -125,11 +125,11 @@ int32_t RemapVideoProcAmpValue(const CCameraDevice* device, uint32_t row, int32_
 DWORD AdapterHandleCameraControlRequests(CCameraDevice* device, void* in, DWORD inLength, void* out,
                                          DWORD outLength, DWORD* returned) {
   CSPROPERTY header;
-  DWORD r = AdapterOpenTableRequest(in, inLength, out, outLength, returned, &header,
-                                    u"Invalid parameter for AdapterHandleCameraControlRequests()\r\n",
-                                    u"AdapterHandleCameraControlRequests(): Id=%d, Flags=%d\r\n");
-  if (r != ERROR_SUCCESS) return r;
-  if (header.Flags == CSPROPERTY_TYPE_SETSUPPORT) return ERROR_SUCCESS;
+  DWORD answer;
+  if (!AdapterOpenTableRequest(in, inLength, out, outLength, returned, &header,
+                               u"Invalid parameter for AdapterHandleCameraControlRequests()\r\n",
+                               u"AdapterHandleCameraControlRequests(): Id=%d, Flags=%d\r\n", &answer))
+    return answer;
   const uint32_t id = header.Id;
   if ((id >= 8 && id <= 255) || id > 278) {
     NKDbgPrintfW(u"CAM_IOControl(%08x): Invalid Property: Id=%d\r\n", device, id);
@@ -278,11 +278,11 @@ DWORD AdapterHandleCameraControlRequests(CCameraDevice* device, void* in, DWORD 
 DWORD AdapterHandleCameraControlAdvRequests(CCameraDevice* device, void* in, DWORD inLength, void* out,
                                             DWORD outLength, DWORD* returned) {
   CSPROPERTY header;
-  DWORD r = AdapterOpenTableRequest(in, inLength, out, outLength, returned, &header,
-                                    u"Invalid parameter for AdapterHandleCameraControlAdvRequests()\r\n",
-                                    u"AdapterHandleCameraControlAdvRequests(): Id=%u, Flags=%u\r\n");
-  if (r != ERROR_SUCCESS) return r;
-  if (header.Flags == CSPROPERTY_TYPE_SETSUPPORT) return ERROR_SUCCESS;
+  DWORD answer;
+  if (!AdapterOpenTableRequest(in, inLength, out, outLength, returned, &header,
+                               u"Invalid parameter for AdapterHandleCameraControlAdvRequests()\r\n",
+                               u"AdapterHandleCameraControlAdvRequests(): Id=%u, Flags=%u\r\n", &answer))
+    return answer;
   const uint32_t id = header.Id;
   if (id > 5) {
     NKDbgPrintfW(u"CAM_IOControl(%08x): Invalid CameraControl Advanced property\r\n", device);
@@ -413,11 +413,11 @@ DWORD AdapterHandleCameraControlAdvRequests(CCameraDevice* device, void* in, DWO
 DWORD AdapterHandleVideoProcAmpRequests(CCameraDevice* device, void* in, DWORD inLength, void* out,
                                         DWORD outLength, DWORD* returned) {
   CSPROPERTY header;
-  DWORD r = AdapterOpenTableRequest(in, inLength, out, outLength, returned, &header,
-                                    u"Invalid parameter for AdapterHandleVideoProcAmpRequests()\r\n",
-                                    u"AdapterHandleVideoProcAmpRequests(): Id=%d, Flags=%d\r\n");
-  if (r != ERROR_SUCCESS) return r;
-  if (header.Flags == CSPROPERTY_TYPE_SETSUPPORT) return ERROR_SUCCESS;
+  DWORD answer;
+  if (!AdapterOpenTableRequest(in, inLength, out, outLength, returned, &header,
+                               u"Invalid parameter for AdapterHandleVideoProcAmpRequests()\r\n",
+                               u"AdapterHandleVideoProcAmpRequests(): Id=%d, Flags=%d\r\n", &answer))
+    return answer;
   const uint32_t id = header.Id;
   if ((id >= 10 && id <= 255) || id > 260) {
     NKDbgPrintfW(u"CAM_IOControl(%08x): Invalid Property: Id=%d\r\n", device, id);
@@ -498,11 +498,11 @@ DWORD AdapterHandleVideoProcAmpRequests(CCameraDevice* device, void* in, DWORD i
 DWORD AdapterHandleVideoCompressionRequests(CCameraDevice* device, void* in, DWORD inLength, void* out,
                                             DWORD outLength, DWORD* returned) {
   CSPROPERTY header;
-  DWORD r = AdapterOpenTableRequest(in, inLength, out, outLength, returned, &header,
-                                    u"Invalid parameter for AdapterHandleVideoCompressionRequests()\r\n",
-                                    u"AdapterHandleVideoCompressionRequests(): Id=%d, Flags=%d\r\n");
-  if (r != ERROR_SUCCESS) return r;
-  if (header.Flags == CSPROPERTY_TYPE_SETSUPPORT) return ERROR_SUCCESS;
+  DWORD answer;
+  if (!AdapterOpenTableRequest(in, inLength, out, outLength, returned, &header,
+                               u"Invalid parameter for AdapterHandleVideoCompressionRequests()\r\n",
+                               u"AdapterHandleVideoCompressionRequests(): Id=%d, Flags=%d\r\n", &answer))
+    return answer;
   const uint32_t id = header.Id;
   if (id >= 7) {
     NKDbgPrintfW(u"CAM_IOControl(%08x): Invalid Property: Id=%d\r\n", device, id);
@@ -533,7 +533,7 @@ DWORD AdapterHandleVideoCompressionRequests(CCameraDevice* device, void* in, DWO
     CSPROPERTY_VIDEOCOMPRESSION_GETINFO_S info;
     if (inLength < sizeof info || !CopyIn(&info, in, sizeof info)) return ERROR_MORE_DATA;
     IProperties* props = nullptr;
-    r = stillPort(info.StreamIndex, &props);
+    DWORD r = stillPort(info.StreamIndex, &props);
     if (r != ERROR_SUCCESS) return r;
     *returned = sizeof info;
     void* mapped = MapCallerBuffer(out, outLength, sizeof info, &error);
@@ -565,7 +565,7 @@ DWORD AdapterHandleVideoCompressionRequests(CCameraDevice* device, void* in, DWO
     return ERROR_INVALID_PARAMETER;
   }
   IProperties* props = nullptr;
-  r = stillPort(request.StreamIndex, &props);
+  DWORD r = stillPort(request.StreamIndex, &props);
   if (r != ERROR_SUCCESS) return r;
   if (header.Flags == CSPROPERTY_TYPE_GET) {
     void* mapped = MapCallerBuffer(out, outLength, sizeof request, &error);
