@@ -467,3 +467,16 @@ DWORD AdapterReplyDefaultValues(void* out, DWORD outLength, DWORD* bytesReturned
   reply.Default = row.defaultValue;
   return Reply_(out, outLength, bytesReturned, reply);
 }
+
+bool AdapterReplyDescription(uint32_t flags, void* out, DWORD outLength, DWORD* bytesReturned,
+                             const DevicePropertyRecord& row, DWORD* answer) {
+  if (flags == CSPROPERTY_TYPE_BASICSUPPORT) {
+    *answer = AdapterReplyBasicSupport(out, outLength, bytesReturned, row);
+    return true;
+  }
+  if (flags == CSPROPERTY_TYPE_DEFAULTVALUES) {
+    *answer = AdapterReplyDefaultValues(out, outLength, bytesReturned, row);
+    return true;
+  }
+  return false;
+}
