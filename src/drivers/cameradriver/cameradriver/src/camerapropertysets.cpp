@@ -132,6 +132,19 @@ DWORD SendJpegValue(CCameraDevice* device, uint32_t id, int32_t value) {
   return SendJpeg(device, id, v, sizeof v);
 }
 
+// The engine's array value of `count` focus rectangles, each typed; rects is null
+// when memory runs out.
+struct FocusRectArray {
+  std::unique_ptr<PvlValueRecord[]> rects;
+  PvlValueRecord value{};
+  explicit FocusRectArray(uint32_t count) : rects(new (std::nothrow) PvlValueRecord[count ? count : 1]()) {
+    if (!rects) return;
+    for (uint32_t i = 0; i < count; ++i) rects[i].type = PVL_VT_RECT;
+    value.type = PVL_VT_ARRAY;
+    value.payload.array = {rects.get(), int32_t(count), int32_t(count), 0};
+  }
+};
+
 DWORD SendFocusRects(CCameraDevice* device, const CPvlRect* rects, uint32_t count) {
   uint8_t buffer[8 + 16 * 16];
   uint32_t total = 8 + 16 * count;
@@ -349,13 +362,9 @@ DWORD AdapterHandleCameraControlAdvRequests(CCameraDevice* device, void* in, DWO
         *returned = bytes;
         void* mapped = MapCallerBuffer(out, outLength, bytes, &error);
         if (!mapped) return ERROR_MORE_DATA;
-        std::unique_ptr<PvlValueRecord[]> rects(new (std::nothrow) PvlValueRecord[count ? count : 1]());
-        if (!rects) return ERROR_OUTOFMEMORY;
-        for (uint32_t i = 0; i < count; ++i) rects[i].type = PVL_VT_RECT;
-        v = PvlValueRecord{};
-        v.type = PVL_VT_ARRAY;
-        v.payload.array = {rects.get(), int32_t(count), int32_t(count), 0};
-        pr = props->GetProperty(ZUEUID_PROPERTY_FOCUS_RECTS, &v);
+        FocusRectArray rects(count);
+        if (!rects.rects) return ERROR_OUTOFMEMORY;
+        pr = props->GetProperty(ZUEUID_PROPERTY_FOCUS_RECTS, &rects.value);
         if (pr != PVL_OK) {
           NKDbgPrintfW(u"Could not retrieve ZUEUID_PROPERTY_FOCUS_RECTS from Camera Engine: result=%d\r\n", pr);
           return ERROR_INVALID_PARAMETER;
@@ -363,7 +372,7 @@ DWORD AdapterHandleCameraControlAdvRequests(CCameraDevice* device, void* in, DWO
         uint32_t head[2] = {bytes, count};
         if (!CopyOut(mapped, head, sizeof head)) return ERROR_INVALID_PARAMETER;
         for (uint32_t i = 0; i < count; ++i)
-          if (!CopyOut(static_cast<uint8_t*>(mapped) + 8 + 16 * i, &rects[i].payload.rect, 16))
+          if (!CopyOut(static_cast<uint8_t*>(mapped) + 8 + 16 * i, &rects.rects[i].payload.rect, 16))
             return ERROR_INVALID_PARAMETER;
         return ERROR_SUCCESS;
       }
@@ -374,17 +383,12 @@ DWORD AdapterHandleCameraControlAdvRequests(CCameraDevice* device, void* in, DWO
       if (uint64_t(head[1]) * 16 + 8 > outLength) return ERROR_MORE_DATA;
       *returned = head[0];
       const uint32_t count = head[1];
-      std::unique_ptr<PvlValueRecord[]> rects(new (std::nothrow) PvlValueRecord[count ? count : 1]());
-      if (!rects) return ERROR_OUTOFMEMORY;
-      for (uint32_t i = 0; i < count; ++i) {
-        rects[i].type = PVL_VT_RECT;
-        if (!CopyIn(&rects[i].payload.rect, static_cast<uint8_t*>(mapped) + 8 + 16 * i, 16))
+      FocusRectArray rects(count);
+      if (!rects.rects) return ERROR_OUTOFMEMORY;
+      for (uint32_t i = 0; i < count; ++i)
+        if (!CopyIn(&rects.rects[i].payload.rect, static_cast<uint8_t*>(mapped) + 8 + 16 * i, 16))
           return ERROR_INVALID_PARAMETER;
-      }
-      PvlValueRecord v{};
-      v.type = PVL_VT_ARRAY;
-      v.payload.array = {rects.get(), int32_t(count), int32_t(count), 0};
-      PvlResult pr = props->SetProperty(ZUEUID_PROPERTY_FOCUS_RECTS, &v);
+      PvlResult pr = props->SetProperty(ZUEUID_PROPERTY_FOCUS_RECTS, &rects.value);
       if (pr != PVL_OK) {
         NKDbgPrintfW(u"Could not set ZUEUID_PROPERTY_FOCUS_RECTS on Camera Engine: result=%d\r\n", pr);
         return ERROR_INVALID_PARAMETER;
