@@ -391,7 +391,9 @@ TEST_P(MakerTest, CodedValues) {
   if (!c.property) return;
   uint32_t mode = 0;
   EXPECT_EQ(EngineInt(c.property, &mode), c.engine);
-  if (c.mode != 99) EXPECT_EQ(mode, c.mode);
+  if (c.mode != 99) {
+    EXPECT_EQ(mode, c.mode);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
