@@ -33,12 +33,13 @@ class BoardFaultsTest : public OstrelBoardTest {
     CeSimDebugSetQuiet(TRUE);
     CeSimDebugCaptureBegin();
     // The first open of the process maps the modules, which stay: the baseline is taken after one.
+    const DWORD threadsBefore = CeSimLiveThreadCount();
     {
       camclient::Camera camera;
       ASSERT_EQ(camera.Open(), ERROR_SUCCESS);
       ASSERT_EQ(camera.Close(), ERROR_SUCCESS);
     }
-    base_ = Resources::Now();
+    base_ = Resources::AfterWarmUp(threadsBefore);
   }
   void TearDown() override {
     // A fault that outlives its test would fail the next one: the board goes back to power-on.

@@ -95,6 +95,14 @@ struct Resources {
     return heapBlocks == o.heapBlocks && pmemBlocks == o.pmemBlocks && pmemBytes == o.pmemBytes &&
            hostObjects == o.hostObjects && threads == o.threads;
   }
+  // The baseline after a first use of the camera (which maps the modules, and they
+  // stay): its threads may still be returning from their routines, so this waits for
+  // the count the process had before (`threadsBefore`), as long as that takes.
+  static Resources AfterWarmUp(DWORD threadsBefore) {
+    for (int i = 0; i < 500 && CeSimLiveThreadCount() > threadsBefore; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return Now();
+  }
   // Threads told to end may still be returning from their routines: give them time.
   static Resources Settled(const Resources& base) {
     Resources now = Now();

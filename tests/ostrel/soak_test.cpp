@@ -117,11 +117,12 @@ class SoakTest : public OstrelBoardTest {
 };
 
 TEST_F(SoakTest, OpenStreamStillCloseRoundsLeaveNothingBehind) {
+  const DWORD threadsBefore = CeSimLiveThreadCount();
   ASSERT_NO_FATAL_FAILURE(PickSizes());
   // The first rounds map the modules and fill what stays for the process.
   ASSERT_NO_FATAL_FAILURE(Round(0, false));
   ASSERT_NO_FATAL_FAILURE(Round(0, true));
-  const Resources base = Resources::Now();
+  const Resources base = Resources::AfterWarmUp(threadsBefore);
   const int cycles = Cycles();
   const auto t0 = std::chrono::steady_clock::now();
   for (int round = 1; round <= cycles; ++round) {
