@@ -28,6 +28,7 @@
 #include "cameraportformat.h"
 #include "chartcolour.h"
 #include "chipset.h"
+#include "engineboard.h"
 #include "enginefixture.h"
 #include "icamerabuffermanager.h"
 #include "icameraengine.h"
@@ -527,24 +528,11 @@ TEST_F(EngineStreamTest, ListsComeFromTheSensorAndFlashServices) {
 namespace board {
 namespace {
 
+using namespace engineboard;
+
 constexpr uint32_t kSensorClass = 0x0108aed0u;
-constexpr uint32_t kPreviewW = 640, kPreviewH = 480;
-constexpr uint32_t kStillW = 2592, kStillH = 1944;
 
 // ---- Reading frames ----
-
-struct Bytes {
-  const uint8_t* data = nullptr;
-  uint32_t size = 0;
-};
-Bytes Contents(IPvlMediaBuffer* frame) {
-  uint64_t address = 0;
-  uint32_t offset = 0, size = 0;
-  frame->GetVirtualAddress(&address);
-  frame->GetOffset(&offset);
-  frame->GetActualSize(&size);
-  return {reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(address)) + offset, size};
-}
 
 struct Yuv {
   double y, cb, cr;
@@ -619,10 +607,7 @@ class EngineBoardTest : public ::testing::Test {
       EXPECT_EQ(PVL_OK, engine_->Uninitialize());
       engine_->Release();
     }
-    for (auto& bm : managers_) bm->Free();
-    managers_.clear();
-    for (void* m : memory_) pmem_free(m);
-    memory_.clear();
+    buffers_.Free();
     env_.Reset();
     BoardSetSpeedUp(1);
     BoardVfeReset();
@@ -638,61 +623,7 @@ class EngineBoardTest : public ::testing::Test {
     ports_.assign(ports, ports + count);
   }
 
-  // The client's part of a port: its format, a pool of the size it asks for, started.
-  void Arm(ICameraPort* port, const CameraPortFormat& format) {
-    ASSERT_EQ(PVL_OK, port->SetFormat(&format));
-    BufferRequest request{};
-    uint32_t count = 0;
-    ASSERT_EQ(PVL_OK, port->GetBufferRequirements(&request, 1, &count));
-    ASSERT_GE(count, 1u);
-    // The client's own contiguous memory, as a capture application's buffers are.
-    CPvlPtr<ICameraBufferManager> bm;
-    ASSERT_EQ(PVL_OK, env_->CreateInstance(ZUEUID_CLASS_BUFFER_MANAGER, bm.Out()));
-    ASSERT_EQ(PVL_OK, bm->InitRequirements(&request, 1, 0));
-    for (uint32_t i = 0; i < request.count; ++i) {
-      void* memory = pmem_malloc(request.size, 0);
-      ASSERT_NE(memory, nullptr);
-      memory_.push_back(memory);
-      IPvlMediaBuffer* buffer = nullptr;
-      ASSERT_EQ(PVL_OK, bm->AddExternalBuffer(uint32_t(reinterpret_cast<uintptr_t>(memory)), pmem_get_phys_addr(memory),
-                                              1, request.size, &buffer));
-      if (buffer) buffer->Release();
-    }
-    ASSERT_EQ(PVL_OK, port->SetBufferManager(bm.Get()));
-    managers_.push_back(bm);
-    ASSERT_EQ(PVL_OK, port->Start());
-  }
-
-  // The next frame, or null after a generous wait (the port is then stopped
-  // to wake the reader: GetNextFrame itself never times out).
-  IPvlMediaBuffer* NextFrame(ICameraPort* port, int seconds = 60) {
-    std::atomic<bool> done{false};
-    std::thread watchdog([&] {
-      for (int i = 0; i < seconds * 100 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      if (!done) port->Stop();
-    });
-    IPvlMediaBuffer* frame = nullptr;
-    PvlResult r = port->GetNextFrame(&frame);
-    done = true;
-    watchdog.join();
-    return r == PVL_OK ? frame : nullptr;
-  }
-
-  static CameraPortFormat Nv21(uint32_t w, uint32_t h) {
-    CameraPortFormat f{};
-    f.idColorSpace = ZUEUID_COLORSPACE_YUV;
-    f.FourCC = CAMERA_FOURCC_NV21;
-    f.Depth = 12;
-    f.Width = w;
-    f.Height = h;
-    f.HorizontalSampling = 2;
-    f.VerticalSampling = 2;
-    f.Stride = w;
-    f.ClipRight = int32_t(w);
-    f.ClipBottom = int32_t(h);
-    f.FrameInterval = 333333;
-    return f;
-  }
+  void Arm(ICameraPort* port, const CameraPortFormat& format) { buffers_.Arm(env_.Get(), port, format); }
 
   // The chart's patches where the chart has them. Without a statistics
   // plug-in the exposure stays at its start value and the chart comes out
@@ -759,8 +690,7 @@ class EngineBoardTest : public ::testing::Test {
   CPvlPtr<IEnv> env_;
   ICameraEngine* engine_ = nullptr;
   std::vector<ICameraPort*> ports_;
-  std::vector<CPvlPtr<ICameraBufferManager>> managers_;
-  std::vector<void*> memory_;
+  ClientBuffers buffers_;
 };
 
 TEST_F(EngineBoardTest, PreviewShowsTheChartAtTheSizeAskedFor) {
