@@ -13,7 +13,6 @@
 #include "tunvextestnet.h"
 #include "demosaicconfiguration.h"
 #include "vfetuningkeys.h"
-#include "sensortuning.h"
 #include "vfeservicefixture.h"
 
 namespace vfeservicetest {
@@ -294,8 +293,6 @@ TEST_F(VfeServiceTest, ALostInterruptAndAnOverrunLoseNoBuffer) {
 // VFE and queues output 1's first buffers; frames and white-balance/exposure
 // statistics then flow until Stop, and every buffer comes home.
 TEST_F(VfeServiceTest, TheVideoChainOnTheServiceStreams) {
-  camera::test::SensorTuning tuning;
-  ASSERT_EQ(PVL_OK, tuning.Load(env_.Get()));
   ASSERT_EQ(PVL_OK, Init());
   CVideoOutput* out1 = svc_->GetOutput(1);
   CPvlPtr<ICameraBufferManager> bm = SetUpMode(out1, VIDEO_OUTPUT_MODE_VIDEO, Nv21(kOut1W, kOut1H));
@@ -316,8 +313,6 @@ TEST_F(VfeServiceTest, TheVideoChainOnTheServiceStreams) {
 // 1), and the WB/exposure statistics (argument 0) come in the 256 regions the
 // AWB-extended block asks for, with near-white samples counted.
 TEST_F(VfeServiceTest, TheVideoChainDeliversFocusAndNearWhiteStatistics) {
-  camera::test::SensorTuning tuning;
-  ASSERT_EQ(PVL_OK, tuning.Load(env_.Get()));
   ASSERT_EQ(PVL_OK, Init());
   CPvlPtr<ICameraBufferManager> bm = SetUpMode(svc_->GetOutput(1), VIDEO_OUTPUT_MODE_VIDEO, Nv21(kOut1W, kOut1H));
   std::mutex m;
