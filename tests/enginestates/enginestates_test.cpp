@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "cenginestatemachine.h"
+#include "clockdouble.h"
 #include "hostsymbols.h"
 #include "icameraengineinternal.h"
 #include "ienv.h"
@@ -27,34 +28,8 @@ namespace {
 // One millisecond clock for the machine and the states: it stands still unless
 // a test moves it. The first `failures` creations fail (the states create
 // theirs before the machine does).
-class TestClock final : public IClock {
- public:
-  int32_t AddRef() override { return ++refs; }
-  int32_t Release() override { return --refs; }
-  PvlResult QueryInterface(ZUEUID, void** out) override {
-    if (out) *out = nullptr;
-    return PVL_E_NOTSUPPORTED;
-  }
-  PvlResult GetTime(uint32_t* ms) override {
-    *ms = now.load();
-    return PVL_OK;
-  }
-  std::atomic<int32_t> refs{0};
-  std::atomic<uint32_t> now{5000};
-  int failures = 0;
-};
-TestClock g_clock;
-
-int32_t ClockFactory(IEnv*, ZUEUID, void*, void** out) {
-  if (g_clock.failures > 0) {
-    --g_clock.failures;
-    *out = nullptr;
-    return PVL_E_OUTOFMEMORY;
-  }
-  g_clock.AddRef();
-  *out = static_cast<IClock*>(&g_clock);
-  return PVL_OK;
-}
+camera::test::ClockDouble g_clock{5000, 0};
+constexpr auto& ClockFactory = camera::test::ClockFactory<g_clock>;
 
 // The engine's internal face, recording every call as "Name argument" and
 // answering what the test sets (0 by default, 20 for OnReserved as the engine does).
