@@ -60,7 +60,6 @@ Patches Measure(const std::vector<uint8_t>& y, const std::vector<uint8_t>& c) {
 class ColourStages : public VfeDriverTest {
  public:
   using VfeDriverTest::Cmd;
-  using VfeDriverTest::Scale;
 
  protected:
   // Configures the pipeline (OUTPUT2 only), lets `program` send its
@@ -463,7 +462,7 @@ std::function<void(ColourStages&)> MainWith(VfeScaleRecord h) {
     VfeMainScalerCmd m{};
     m.enable = 1;
     m.horizontal = h;
-    m.vertical = ColourStages::Scale(kAreaH, kMainH);
+    m.vertical = vfepipeline::Scale(kAreaH, kMainH);
     EXPECT_EQ(PVL_OK, t.Cmd(VFE_CMD_MAIN_SCALER, m));
   };
 }
@@ -479,8 +478,8 @@ std::vector<RefusalCase> RefusalCases() {
        [](ColourStages& t) {
          VfeOutputScalerCmd c{};
          c.enable = 1;
-         c.horizontal = ColourStages::Scale(kMainW, kOut1W);  // full, not half
-         c.vertical = ColourStages::Scale(kMainH, kOut1H / 2);
+         c.horizontal = vfepipeline::Scale(kMainW, kOut1W);  // full, not half
+         c.vertical = vfepipeline::Scale(kMainH, kOut1H / 2);
          EXPECT_EQ(PVL_OK, t.Cmd(VFE_CMD_OUTPUT_CBCR_SCALER, c));
        },
        true},

@@ -31,6 +31,7 @@
 #include "pvlptr.h"
 #include "vfedriver.h"
 #include "vfedriverobject.h"
+#include "vfepreviewpipeline.h"
 #include "vfeservice.h"
 #include "vfesettingsdouble.h"
 #include "vfetuningfixture.h"
@@ -134,10 +135,16 @@ class RecordingSink final : public ICameraEngineEventSink {
 
 // The preview read-out of the model's sensor, its demosaic area, the main
 // scaler to half and OUTPUT1 at 320 x 240.
-constexpr uint16_t kWindowW = 1296, kWindowH = 972;
-constexpr uint16_t kAreaW = kWindowW - 12, kAreaH = kWindowH - 6;
-constexpr uint16_t kMainW = 642, kMainH = 483;
-constexpr uint16_t kOut1W = 320, kOut1H = 240;
+using vfepipeline::kAreaH;
+using vfepipeline::kAreaW;
+using vfepipeline::kMainH;
+using vfepipeline::kMainW;
+using vfepipeline::kOut1H;
+using vfepipeline::kOut1W;
+using vfepipeline::kWindowH;
+using vfepipeline::kWindowW;
+using vfepipeline::Plane;
+using vfepipeline::Scale;
 
 class VfeServiceTest : public ::testing::Test, public vfeconfigtest::VfeTuningFixture {
  protected:
@@ -194,55 +201,15 @@ class VfeServiceTest : public ::testing::Test, public vfeconfigtest::VfeTuningFi
   void Send(uint32_t id, const T& record) {
     ASSERT_EQ(PVL_OK, svc_->SendCommand(static_cast<int32_t>(id), &record, sizeof record));
   }
-  static VfeScaleRecord Scale(uint16_t in, uint16_t out) {
-    VfeScaleRecord r{};
-    r.enable = in != out;
-    r.inputSize = in;
-    r.outputSize = out;
-    r.phaseStep = (uint32_t(in) << 12) / out;
-    return r;
-  }
-  static VfeOutputPathRecord Plane(uint16_t w, uint16_t h, uint16_t cw, uint16_t ch) {
-    return VfeOutputPathRecord{1, 0, w, h, h, w, cw, ch, ch, cw};
-  }
   // What the configure chain of video start does, in payloads: OUTPUT1 at
   // 320 x 240 (outputMode 0), or OUTPUT1 and OUTPUT2 (2).
   void ConfigurePipeline(uint32_t outputMode) {
     ASSERT_EQ(PVL_OK, svc_->SendReset());
-    VfeCamifCmd camif{};
-    camif.lastPixel = kWindowW - 1;
-    camif.lastLine = kWindowH - 1;
-    camif.pixelSkipPattern = 0xFFFF;
-    camif.lineSkipPattern = 0xFFFF;
-    Send(VFE_CMD_CAMIF, camif);
-    VfeBlackLevelCmd black{1, 0, {kSensorBlackLevel, kSensorBlackLevel, kSensorBlackLevel, kSensorBlackLevel}};
-    Send(VFE_CMD_BLACK_LEVEL, black);
-    VfeDemosaicCmd demosaic{};
-    demosaic.enable = 1;
-    Send(VFE_CMD_DEMOSAIC, demosaic);
-    VfeFovCropCmd crop{1, 0, 0, kAreaW - 1, 0, kAreaH - 1};
-    Send(VFE_CMD_FOV_CROP, crop);
-    VfeMainScalerCmd main{};
-    main.enable = 1;
-    main.horizontal = Scale(kAreaW, kMainW);
-    main.vertical = Scale(kAreaH, kMainH);
-    Send(VFE_CMD_MAIN_SCALER, main);
-    VfeOutputScalerCmd y{};
-    y.enable = 1;
-    y.horizontal = Scale(kMainW, kOut1W);
-    y.vertical = Scale(kMainH, kOut1H);
-    Send(VFE_CMD_OUTPUT_Y_SCALER, y);
-    VfeOutputScalerCmd c{};
-    c.enable = 1;
-    c.horizontal = Scale(kMainW, kOut1W / 2);
-    c.vertical = Scale(kMainH, kOut1H / 2);
-    Send(VFE_CMD_OUTPUT_CBCR_SCALER, c);
-    VfeOutputCmd out{};
-    out.fixedWord = 4;
-    out.outputMode = outputMode;
-    out.output1 = Plane(kOut1W, kOut1H, kOut1W, kOut1H / 2);
-    out.output2 = Plane(kMainW, kMainH, kMainW, kMainH / 2);
-    Send(VFE_CMD_OUTPUT, out);
+    vfepipeline::SendPreview(
+        [this](uint32_t id, void* record, uint32_t size) {
+          return svc_->SendCommand(static_cast<int32_t>(id), record, size);
+        },
+        outputMode);
     svc_->GetOperationMode()->pixelOrder = kSensorVfePixelOrder;
   }
 
