@@ -40,6 +40,7 @@
 #include "plindor.h"
 #include "pvlmediabuffer.h"
 #include "pvlptr.h"
+#include "tuningtoolsession.h"
 #include "tunvexclient.h"
 #include "tunvextestnet.h"
 
@@ -743,19 +744,11 @@ TEST_F(EngineBoardTest, StillFromVideoThenTheStreamGoesOn) {
 // that the engine's Initialize started: with the camera up, the changes are
 // taken over (not left pending), and the stream goes on.
 TEST_F(EngineBoardTest, TheTuningToolsApplyReachesTheEngine) {
-  const uint16_t port = FreeLoopbackPort();
-  ASSERT_NE(0, port);
-  setenv("TUNVEX_PORT", std::to_string(port).c_str(), 1);
-  camera::test::WriteImageFile("fs/~0x0106fa8a/_TunvexEnabled.flg", "");
+  TuningToolSession tool;
+  ASSERT_NE(0, tool.port);
   Initialize();
-  TunvexClient client;
-  client.SetTimeout(30000);
-  bool connected = false;
-  for (int i = 0; i < 600 && !connected; ++i) {
-    connected = client.Connect("127.0.0.1", port);
-    if (!connected) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  ASSERT_TRUE(connected) << client.Error();
+  TunvexClient& client = tool.client;
+  ASSERT_TRUE(tool.Connect()) << client.Error();
   bool pending = true;
   ASSERT_TRUE(client.Apply(&pending)) << client.Error();
   EXPECT_FALSE(pending) << "Ready takes the changes over at the next stream";
@@ -770,8 +763,6 @@ TEST_F(EngineBoardTest, TheTuningToolsApplyReachesTheEngine) {
   frame->Release();
   client.Close();
   EXPECT_EQ(PVL_OK, engine_->Stop());
-  camera::test::RemoveImageFile("fs/~0x0106fa8a/_TunvexEnabled.flg");
-  unsetenv("TUNVEX_PORT");
 }
 
 }  // namespace

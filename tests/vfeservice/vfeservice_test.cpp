@@ -10,6 +10,7 @@
 #include "ivfestats.h"
 #include "tunvex.h"
 #include "tunvexclient.h"
+#include "tuningtoolsession.h"
 #include "tunvextestnet.h"
 #include "demosaicconfiguration.h"
 #include "vfetuningkeys.h"
@@ -460,23 +461,15 @@ TEST_F(VfeServiceTest, SuspendDropsTheDriverAndResumeBringsItBack) {
 // withdraws it when it goes, so a tool that lists and reads afterwards sees
 // nothing of it (and the server reads no freed memory).
 TEST(VfeServiceTuning, TheVfeTableLeavesTheServerWithTheService) {
-  const uint16_t port = FreeLoopbackPort();
-  ASSERT_NE(0, port);
-  setenv("TUNVEX_PORT", std::to_string(port).c_str(), 1);
-  camera::test::WriteImageFile("fs/~0x0106fa8a/_TunvexEnabled.flg", "");
+  TuningToolSession tool;
+  ASSERT_NE(0, tool.port);
   CPvlPtr<IEnv> env;
   ASSERT_EQ(PVL_OK, env_env_CreateInstance(ZUEUID_CLASS_ENV, env.Out()));
   CPvlPtr<ITunvex> server;
   ASSERT_EQ(PVL_OK, env->CreateInstance(ZUEUID_CLASS_TUNINGSERVER, server.Out()));
   ASSERT_EQ(PVL_OK, server->Start());
-  TunvexClient client;
-  client.SetTimeout(30000);
-  bool connected = false;
-  for (int i = 0; i < 600 && !connected; ++i) {
-    connected = client.Connect("127.0.0.1", port);
-    if (!connected) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  ASSERT_TRUE(connected) << client.Error();
+  TunvexClient& client = tool.client;
+  ASSERT_TRUE(tool.Connect()) << client.Error();
   auto names = [&client] {
     std::vector<tunvex::ListEntry> items;
     EXPECT_TRUE(client.ListAll(&items)) << client.Error();
@@ -507,16 +500,13 @@ TEST(VfeServiceTuning, TheVfeTableLeavesTheServerWithTheService) {
   EXPECT_EQ(PVL_OK, server->SendDataToJPEG(nullptr, 0, &needed, nullptr));
   client.Close();
   server.Reset();
-  camera::test::RemoveImageFile("fs/~0x0106fa8a/_TunvexEnabled.flg");
 }
 
 // The tool lists the blocks' keys in the "VFE" table's order, each block's
 // from its construction, and a write through the tool lands in the block.
 TEST(VfeServiceTuning, TheToolListsTheBlocksKeysAndWritesReachThePayload) {
-  const uint16_t port = FreeLoopbackPort();
-  ASSERT_NE(0, port);
-  setenv("TUNVEX_PORT", std::to_string(port).c_str(), 1);
-  camera::test::WriteImageFile("fs/~0x0106fa8a/_TunvexEnabled.flg", "");
+  TuningToolSession tool;
+  ASSERT_NE(0, tool.port);
   CPvlPtr<IEnv> env;
   ASSERT_EQ(PVL_OK, env_env_CreateInstance(ZUEUID_CLASS_ENV, env.Out()));
   CPvlPtr<ITunvex> server;
@@ -526,14 +516,8 @@ TEST(VfeServiceTuning, TheToolListsTheBlocksKeysAndWritesReachThePayload) {
     CPvlPtr<IVfeService> service;
     ASSERT_EQ(PVL_OK, VfeService_CreateInstance(env.Get(), ZUEUID_CLASS_VFE_SERVICE, nullptr, service.Out()));
     CVfeService* svc = static_cast<CVfeService*>(service.Get());
-    TunvexClient client;
-    client.SetTimeout(30000);
-    bool connected = false;
-    for (int i = 0; i < 600 && !connected; ++i) {
-      connected = client.Connect("127.0.0.1", port);
-      if (!connected) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ASSERT_TRUE(connected) << client.Error();
+    TunvexClient& client = tool.client;
+    ASSERT_TRUE(tool.Connect()) << client.Error();
     std::vector<tunvex::ListEntry> items;
     ASSERT_TRUE(client.ListAll(&items)) << client.Error();
     // The keys of every block the service computes, none of any other.
@@ -569,7 +553,6 @@ TEST(VfeServiceTuning, TheToolListsTheBlocksKeysAndWritesReachThePayload) {
     client.Close();
   }
   server.Reset();
-  camera::test::RemoveImageFile("fs/~0x0106fa8a/_TunvexEnabled.flg");
 }
 
 TEST(VfeServiceTuning, WithoutTheTuningServerTheServiceStillComes) {
