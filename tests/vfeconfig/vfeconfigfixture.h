@@ -7,6 +7,7 @@
 #include <ostream>
 #include <string>
 
+#include "casename.h"
 #include "hostsymbols.h"
 #include "orbhost_test.h"
 #include "pvlptr.h"
@@ -20,10 +21,7 @@ template <class Case, class = decltype(std::declval<const Case&>().name)>
 std::ostream& operator<<(std::ostream& os, const Case& c) {
   return os << c.name;
 }
-template <class Case, class = decltype(std::declval<const Case&>().name)>
-std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
-  return info.param.name;
-}
+using camera::test::CaseName;
 
 class VfeBlockFixture : public VfeTuningFixture {
  protected:

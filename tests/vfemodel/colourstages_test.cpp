@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "casename.h"
 #include "vfedriver_fixture.h"
 
 namespace vfedrivertest {
@@ -415,7 +416,7 @@ TEST_P(ColourStage, ChangesThePictureAsItsPayloadSays) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Blocks, ColourStage, ::testing::ValuesIn(StageCases()),
-                         [](const ::testing::TestParamInfo<StageCase>& i) { return std::string(i.param.name); });
+                         camera::test::CaseName<StageCase>);
 
 // A gamma update goes to the other bank, which the frames use from the next
 // register update on.
@@ -515,7 +516,7 @@ TEST_P(RefusedPayload, IsReportedAndWritesNoFrame) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scalers, RefusedPayload, ::testing::ValuesIn(RefusalCases()),
-                         [](const ::testing::TestParamInfo<RefusalCase>& i) { return std::string(i.param.name); });
+                         camera::test::CaseName<RefusalCase>);
 
 }  // namespace
 }  // namespace vfedrivertest

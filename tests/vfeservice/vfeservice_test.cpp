@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 
+#include "casename.h"
 #include "image_copy.h"
 #include "ivfestats.h"
 #include "tunvex.h"
@@ -96,7 +97,7 @@ INSTANTIATE_TEST_SUITE_P(
         StateCase{"RunningUninitialize", From::Running, Op::Uninitialize, PVL_E_NOTREADY, VFE_STATE_RUNNING},
         StateCase{"RunningSuspend", From::Running, Op::Suspend, PVL_E_NOTREADY, VFE_STATE_RUNNING},
         StateCase{"RunningResume", From::Running, Op::Resume, PVL_E_NOTREADY, VFE_STATE_RUNNING}),
-    [](const ::testing::TestParamInfo<StateCase>& i) { return std::string(i.param.name); });
+    camera::test::CaseName<StateCase>);
 
 TEST_F(VfeServiceTest, ResetOnlyWhenIdle) {
   EXPECT_EQ(PVL_E_NOTREADY, service_->Reset());
@@ -179,7 +180,7 @@ INSTANTIATE_TEST_SUITE_P(VfeService, GetOutputs,
                                            OutputsCase{"NullArrayWithCapacity", false, 5, true, PVL_E_BADARG, 0},
                                            OutputsCase{"NegativeCapacity", true, -1, true, PVL_E_BADARG, 0},
                                            OutputsCase{"NullCount", true, 3, false, PVL_E_BADARG, 0}),
-                         [](const ::testing::TestParamInfo<OutputsCase>& i) { return std::string(i.param.name); });
+                         camera::test::CaseName<OutputsCase>);
 
 TEST_F(VfeServiceTest, QueryInterfaceFacesAndConfigurers) {
   for (ZUEUID iid : {ZUEUID_IFACE_VFE_SERVICE, ZUEUID_IFACE_CAMERA_SERVICE, ZUEUID_IFACE_CAMERA_COMPONENT}) {
@@ -401,7 +402,7 @@ INSTANTIATE_TEST_SUITE_P(VfeService, OutputOrder,
                                            OrderCase{"SmallerFirstStays", 320, 240, 640, 480, true, false},
                                            OrderCase{"EitherDimensionSwaps", 640, 240, 320, 480, true, true},
                                            OrderCase{"OneDisabledNeverSwaps", 640, 480, 320, 240, false, false}),
-                         [](const ::testing::TestParamInfo<OrderCase>& i) { return std::string(i.param.name); });
+                         camera::test::CaseName<OrderCase>);
 
 // ---- Snapshot done ---------------------------------------------------------------------------
 
