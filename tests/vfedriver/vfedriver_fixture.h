@@ -46,16 +46,7 @@ struct Buffer {
 
 // The preview read-out, its demosaic area, the main scaler to half and
 // OUTPUT1 at 320 x 240 (NV21 planes).
-using vfepipeline::kAreaH;
-using vfepipeline::kAreaW;
-using vfepipeline::kMainH;
-using vfepipeline::kMainW;
-using vfepipeline::kOut1H;
-using vfepipeline::kOut1W;
-using vfepipeline::kWindowH;
-using vfepipeline::kWindowW;
-using vfepipeline::Plane;
-using vfepipeline::Scale;
+using namespace vfepipeline;
 
 class VfeDriverTest : public ::testing::Test {
  protected:

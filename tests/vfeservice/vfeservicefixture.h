@@ -135,16 +135,7 @@ class RecordingSink final : public ICameraEngineEventSink {
 
 // The preview read-out of the model's sensor, its demosaic area, the main
 // scaler to half and OUTPUT1 at 320 x 240.
-using vfepipeline::kAreaH;
-using vfepipeline::kAreaW;
-using vfepipeline::kMainH;
-using vfepipeline::kMainW;
-using vfepipeline::kOut1H;
-using vfepipeline::kOut1W;
-using vfepipeline::kWindowH;
-using vfepipeline::kWindowW;
-using vfepipeline::Plane;
-using vfepipeline::Scale;
+using namespace vfepipeline;
 
 class VfeServiceTest : public ::testing::Test, public vfeconfigtest::VfeTuningFixture {
  protected:
