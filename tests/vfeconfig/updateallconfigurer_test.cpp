@@ -43,12 +43,7 @@ class UpdateAllFixture : public Base {
   }
   PvlResult Run() {
     this->service_->sent.clear();
-    IConfigCommand* configurer = nullptr;
-    PvlResult r = VfeConfigurer_Create(this->service_, ZUEUID_CONFIG_UPDATE_ALL, &configurer);
-    if (r != PVL_OK) return r;
-    r = configurer->Configure();
-    configurer->Release();
-    return r;
+    return Base::RunConfigurer(ZUEUID_CONFIG_UPDATE_ALL);
   }
 };
 using UpdateAllTest = UpdateAllFixture<VfeBlockTest>;
