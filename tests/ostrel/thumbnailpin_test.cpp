@@ -322,6 +322,22 @@ INSTANTIATE_TEST_SUITE_P(
                       ReviewCase{"WithoutTheHiddenPin", false, BufferMemory::Contiguous}),
     [](const ::testing::TestParamInfo<ReviewCase>& i) { return std::string(i.param.name); });
 
+TEST_F(ThumbnailPinTest, StoppingTheStillLeavesThePreviewsBuffersWithThePreview) {
+  Manual();
+  Pin preview, still;
+  Stream(preview, CS_PIN_PREVIEW, 320, 240, BufferMemory::Contiguous);
+  Still(still);
+  ASSERT_EQ(Hidden()->State(), uint32_t(CSSTATE_RUN));
+  ASSERT_EQ(still.SetState(CSSTATE_STOP), ERROR_SUCCESS);
+  EXPECT_EQ(Hidden()->State(), uint32_t(CSSTATE_STOP));
+  CS_STREAM_DESCRIPTOR* d = nullptr;
+  EXPECT_EQ(preview.NextBuffer(&d, 300), DWORD(ERROR_TIMEOUT)) << "no preview buffer came back empty";
+  EXPECT_EQ(DriverPin(CS_PIN_PREVIEW)->FrameCount(), preview.BufferCount()) << "the table is whole";
+  ASSERT_TRUE(FakeCameraEngine::DeliverFrame(CS_PIN_PREVIEW, 1000, 2000));
+  ASSERT_EQ(preview.NextBuffer(&d, kWait), ERROR_SUCCESS) << "the preview streams on";
+  EXPECT_EQ(d->CsStreamHeader.DataUsed, 320u * 240 * 3 / 2);
+}
+
 // ---- Handles that do not own the hidden pin -------------------------------------------------
 
 TEST_F(ThumbnailPinTest, AFailedHandleLeavesTheOwnersHiddenPinStreaming) {
