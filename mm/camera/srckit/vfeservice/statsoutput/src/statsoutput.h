@@ -35,6 +35,37 @@ class CStatsSource {
   virtual PvlResult GetBufferRequest(BufferRequest* request) = 0;
 };
 
+// What both kinds' sources share: the statistics count and grid the configurers
+// set, the ack that gives the VFE a buffer (the kind's ack command with the
+// buffer's physical address) and the kind's ready signal of the service.
+class CStatsSourceBase : public CStatsSource {
+ public:
+  void SetStatsCount(uint32_t count) override { m_statsCount = count; }
+  void SetStatsGrid(uint32_t a, uint32_t b) override {
+    m_gridA = a;
+    m_gridB = b;
+  }
+  PvlResult Ack(IPvlMediaBuffer* buffer) override;
+  ISignalControl* GetReadySignal() override;
+
+  CVfeService* GetService() const { return m_service; }
+
+ protected:
+  // ackFailure: the error line of a failed ack; readySignal: a CVfeService::Signal.
+  CStatsSourceBase(CVfeService* service, int32_t ackCommand, uint32_t readySignal, const char* ackFailure)
+      : m_service(service), m_ackCommand(ackCommand), m_readySignal(readySignal), m_ackFailure(ackFailure) {}
+
+  CVfeService* const m_service;
+  uint32_t m_statsCount = 0;
+  uint32_t m_gridA = 0;
+  uint32_t m_gridB = 0;
+
+ private:
+  const int32_t m_ackCommand;
+  const uint32_t m_readySignal;
+  const char* const m_ackFailure;
+};
+
 class CStatsOutput final : public CPvlObject, public IStatsOutput {
  public:
   // Takes the source. 29 for a null source; else the failure of creating or

@@ -132,17 +132,9 @@ PvlResult CAFStats::GetFocusValues(uint32_t* values, int32_t capacity, int32_t* 
 
 // ---- The source ----
 
-PvlResult CStatsOutputAF::Ack(IPvlMediaBuffer* buffer) {
-  if (!buffer) return PVL_E_NULLPTR;
-  uint64_t physical = 0;
-  PvlResult r = buffer->GetPhysicalAddress(&physical);
-  if (r == PVL_OK) {
-    VfeStatsAckCmd ack{static_cast<uint32_t>(physical)};
-    r = m_service->SendCommand(VFE_CMD_ACK_STATS_AF, &ack, sizeof ack);
-  }
-  if (r != PVL_OK) CAMERA_DEBUG_LOG(CAMERA_LOG_DETAIL, "***!!! ERROR ACKING AF EXP STATS !!!***");
-  return r;
-}
+CStatsOutputAF::CStatsOutputAF(CVfeService* service)
+    : CStatsSourceBase(service, VFE_CMD_ACK_STATS_AF, CVfeService::kSignalAckAF, "***!!! ERROR ACKING AF EXP STATS !!!***"),
+      m_stats(this) {}
 
 PvlResult CStatsOutputAF::OnStats(uint32_t frameCounter, IPvlMediaBuffer* buffer) {
   if (m_stats.InUse()) return PVL_OK;  // the focus algorithm still reads the last ones
@@ -152,10 +144,6 @@ PvlResult CStatsOutputAF::OnStats(uint32_t frameCounter, IPvlMediaBuffer* buffer
   PvlResult r = m_service->RaiseEvent(EVENT_STATS_AVAILABLE, 1, face);
   face->Release();
   return r;
-}
-
-ISignalControl* CStatsOutputAF::GetReadySignal() {
-  return m_service->GetReadySignalControl(CVfeService::kSignalAckAF);
 }
 
 PvlResult CStatsOutputAF::GetBufferRequest(BufferRequest* request) {

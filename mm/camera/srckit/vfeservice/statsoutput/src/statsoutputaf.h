@@ -34,27 +34,15 @@ class CAFStats final : public IAFStats {
   CPvlPtr<IPvlMediaBuffer> m_buffer;
 };
 
-class CStatsOutputAF final : public CStatsSource {
+class CStatsOutputAF final : public CStatsSourceBase {
  public:
-  explicit CStatsOutputAF(CVfeService* service) : m_service(service), m_stats(this) {}
+  explicit CStatsOutputAF(CVfeService* service);
 
-  void SetStatsCount(uint32_t count) override { m_statsCount = count; }
-  void SetStatsGrid(uint32_t a, uint32_t b) override {
-    m_gridA = a;
-    m_gridB = b;
-  }
-  PvlResult Ack(IPvlMediaBuffer* buffer) override;
   PvlResult OnStats(uint32_t frameCounter, IPvlMediaBuffer* buffer) override;
-  ISignalControl* GetReadySignal() override;
   PvlResult GetBufferRequest(BufferRequest* request) override;
 
   CAFStats& Stats() { return m_stats; }
-  CVfeService* GetService() const { return m_service; }
 
  private:
-  CVfeService* m_service;
-  uint32_t m_statsCount = 0;
-  uint32_t m_gridA = 0;
-  uint32_t m_gridB = 0;
   CAFStats m_stats;
 };

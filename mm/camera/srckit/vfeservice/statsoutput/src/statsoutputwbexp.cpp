@@ -83,17 +83,10 @@ PvlResult CWBExpStats::RegionValues(uint32_t word, uint32_t mask, uint32_t* valu
 
 // ---- The source ----
 
-PvlResult CStatsOutputWBExp::Ack(IPvlMediaBuffer* buffer) {
-  if (!buffer) return PVL_E_NULLPTR;
-  uint64_t physical = 0;
-  PvlResult r = buffer->GetPhysicalAddress(&physical);
-  if (r == PVL_OK) {
-    VfeStatsAckCmd ack{static_cast<uint32_t>(physical)};
-    r = m_service->SendCommand(VFE_CMD_ACK_STATS_WB_EXP, &ack, sizeof ack);
-  }
-  if (r != PVL_OK) CAMERA_DEBUG_LOG(CAMERA_LOG_DETAIL, "***!!! ERROR ACKING AWB EXP STATS !!!***");
-  return r;
-}
+CStatsOutputWBExp::CStatsOutputWBExp(CVfeService* service)
+    : CStatsSourceBase(service, VFE_CMD_ACK_STATS_WB_EXP, CVfeService::kSignalAckWBExp,
+                       "***!!! ERROR ACKING AWB EXP STATS !!!***"),
+      m_stats(this) {}
 
 PvlResult CStatsOutputWBExp::OnStats(uint32_t frameCounter, IPvlMediaBuffer* buffer) {
   if (m_stats.InUse()) return PVL_OK;  // a reader still holds the last ones: these are lost
@@ -103,10 +96,6 @@ PvlResult CStatsOutputWBExp::OnStats(uint32_t frameCounter, IPvlMediaBuffer* buf
   PvlResult r = m_service->RaiseEvent(EVENT_STATS_AVAILABLE, 0, view);
   view->Release();
   return r;
-}
-
-ISignalControl* CStatsOutputWBExp::GetReadySignal() {
-  return m_service->GetReadySignalControl(CVfeService::kSignalAckWBExp);
 }
 
 PvlResult CStatsOutputWBExp::GetBufferRequest(BufferRequest* request) {

@@ -68,26 +68,15 @@ class CWBExpStats final : public IWBExpStats, public IWBExpStats2 {
   CPvlPtr<IPvlMediaBuffer> m_buffer;
 };
 
-class CStatsOutputWBExp final : public CStatsSource {
+class CStatsOutputWBExp final : public CStatsSourceBase {
  public:
-  explicit CStatsOutputWBExp(CVfeService* service) : m_service(service), m_stats(this) {}
+  explicit CStatsOutputWBExp(CVfeService* service);
 
-  void SetStatsCount(uint32_t count) override { m_statsCount = count; }
-  void SetStatsGrid(uint32_t a, uint32_t b) override {
-    m_gridA = a;
-    m_gridB = b;
-  }
-  PvlResult Ack(IPvlMediaBuffer* buffer) override;
   PvlResult OnStats(uint32_t frameCounter, IPvlMediaBuffer* buffer) override;
-  ISignalControl* GetReadySignal() override;
   PvlResult GetBufferRequest(BufferRequest* request) override;
 
   CWBExpStats& Stats() { return m_stats; }
 
  private:
-  CVfeService* m_service;
-  uint32_t m_statsCount = 0;
-  uint32_t m_gridA = 0;
-  uint32_t m_gridB = 0;
   CWBExpStats m_stats;
 };
