@@ -48,6 +48,11 @@ PvlResult VfeTriggerRatio(IVfeSettings* settings, uint32_t selector, const Tunin
 // given identifiers: the first failing read's code, else the ratio's.
 PvlResult VfeReadTriggerRatio(IVfeSettings* settings, TuningParamId selectorId, TuningParamId triggerId, float* ratio);
 
+// A step of a throwing block computation: a failure ends it with its code.
+inline void VfeMust(PvlResult r) {
+  if (r != PVL_OK) throw Camera::CZUEException(r);
+}
+
 // Runs one getter on the environment's tuning-parameter face; throws
 // Camera::CZUEException with its failure (13 when no tuning data is there).
 template <class Get>
