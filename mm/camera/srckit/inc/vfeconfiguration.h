@@ -130,6 +130,16 @@ class CVfeSwitchedConfiguration : public CVfeConfiguration<Payload> {
 
  protected:
   using CVfeConfiguration<Payload>::CVfeConfiguration;
+
+  // The opening of a Configure: a block the tuning tool switched off is sent
+  // as off, with nothing left for the update pass to redo. True then, and the
+  // computation is done.
+  bool SwitchedOff() {
+    if (m_enable.value) return false;
+    this->m_payload.enable = 0;
+    ClearTuningChanged();
+    return true;
+  }
   ~CVfeSwitchedConfiguration() override = default;
 
   CTuningFlag m_enable;

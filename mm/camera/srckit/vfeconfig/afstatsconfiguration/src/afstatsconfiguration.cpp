@@ -48,11 +48,7 @@ void CAFStatsConfiguration::SetDefaults() {
 
 PvlResult CAFStatsConfiguration::Configure(IVfeSettings* settings) {
   SetDefaults();
-  if (!ByteToBool(m_enable.value)) {
-    m_payload.enable = 0;
-    ClearTuningChanged();
-    return PVL_OK;
-  }
+  if (SwitchedOff()) return PVL_OK;
   m_payload.enable = 1;
   if (!ByteToBool(m_controlEnable.value)) {
     ClearTuningChanged();

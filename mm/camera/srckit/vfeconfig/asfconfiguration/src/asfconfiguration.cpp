@@ -125,11 +125,7 @@ float CASFConfiguration::DownscaleRatio(VfeChain chain) {
 
 void CASFConfiguration::Run(IVfeSettings* settings, VfeChain chain) {
   SetDefaults();
-  if (!ByteToBool(m_enable.value)) {
-    m_payload.enable = 0;
-    ClearTuningChanged();
-    return;
-  }
+  if (SwitchedOff()) return;
   m_payload.enable = 1;
   if (!ByteToBool(m_controlEnable.value)) {
     ClearTuningChanged();

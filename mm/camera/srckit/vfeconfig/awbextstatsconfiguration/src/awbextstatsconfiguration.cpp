@@ -36,11 +36,7 @@ void CAWBExtStatsConfiguration::SetDefaults() {
 PvlResult CAWBExtStatsConfiguration::Configure(IVfeSettings* settings, VfeChain chain) {
   SetDefaults();
   if (IStatsOutput* output = m_service->GetWBExpStatsOutput()) output->SetStatsCount(kStatsRegions);
-  if (!ByteToBool(m_enable.value)) {
-    m_payload.enable = 0;
-    ClearTuningChanged();
-    return PVL_OK;
-  }
+  if (SwitchedOff()) return PVL_OK;
   m_payload.enable = 1;
   if (!ByteToBool(m_controlEnable.value)) {
     ClearTuningChanged();
