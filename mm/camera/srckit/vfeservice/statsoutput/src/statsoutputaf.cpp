@@ -29,30 +29,11 @@ PvlResult ReadWindowConfig(CVfeService* service, WindowConfig* config) {
 
 // ---- The statistics object ----
 
-int32_t CAFStats::Release() {
-  int32_t n = __atomic_sub_fetch(&m_count, 1, __ATOMIC_ACQ_REL);
-  if (n == 0) m_buffer.Reset();  // back to the pool; its ready signal re-arms the VFE
-  return n;
-}
-
 PvlResult CAFStats::QueryInterface(ZUEUID iid, void** out) {
   if (!out) return PVL_E_BADARG;
   if (iid != ZUEUID_IFACE_BASE && iid != ZUEUID_IFACE_AF_STATS) return PVL_E_UNSUPPORTED;
   *out = static_cast<IAFStats*>(this);
   AddRef();
-  return PVL_OK;
-}
-
-void CAFStats::Fill(uint32_t frame, uint32_t gridA, uint32_t gridB, IPvlMediaBuffer* buffer) {
-  m_frame = frame;
-  m_gridA = gridA;
-  m_gridB = gridB;
-  m_buffer = buffer;
-}
-
-PvlResult CAFStats::GetFrameId(uint32_t* frame) {
-  if (!frame) return PVL_E_NULLPTR;
-  *frame = m_frame;
   return PVL_OK;
 }
 

@@ -7,14 +7,6 @@
 
 // ---- The statistics object ----
 
-int32_t CWBExpStats::Release() {
-  int32_t n = __atomic_sub_fetch(&m_count, 1, __ATOMIC_ACQ_REL);
-  // The last reader gone: the buffer goes back to its pool, which fires the
-  // ready signal so the VFE gets a buffer again.
-  if (n == 0) m_buffer.Reset();
-  return n;
-}
-
 PvlResult CWBExpStats::QueryInterface(ZUEUID iid, void** out) {
   if (!out) return PVL_E_BADARG;
   switch (iid) {
@@ -33,11 +25,8 @@ PvlResult CWBExpStats::QueryInterface(ZUEUID iid, void** out) {
 }
 
 void CWBExpStats::Fill(uint32_t frame, uint32_t regions, uint32_t gridA, uint32_t gridB, IPvlMediaBuffer* buffer) {
-  m_frame = frame;
   m_regions = regions;
-  m_gridA = gridA;
-  m_gridB = gridB;
-  m_buffer = buffer;
+  CStatsObject::Fill(frame, gridA, gridB, buffer);
 }
 
 PvlResult CWBExpStats::GetRegionCount(uint32_t* count) {
@@ -49,12 +38,6 @@ PvlResult CWBExpStats::GetRegionCount(uint32_t* count) {
 PvlResult CWBExpStats::GetPixelsPerRegion(uint32_t* pixels) {
   if (!pixels) return PVL_E_NULLPTR;
   *pixels = m_regions ? (m_gridA * m_gridB) / m_regions : 0;
-  return PVL_OK;
-}
-
-PvlResult CWBExpStats::GetFrameId(uint32_t* frame) {
-  if (!frame) return PVL_E_NULLPTR;
-  *frame = m_frame;
   return PVL_OK;
 }
 
