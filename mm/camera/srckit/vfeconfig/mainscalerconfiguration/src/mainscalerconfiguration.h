@@ -8,9 +8,6 @@
 
 class CMainScalerConfiguration : public CVfeConfiguration<VfeMainScalerCmd>, public IVfeScaler {
  public:
-  static PvlResult Create(IVfeServiceInternal* service, CMainScalerConfiguration** out) {
-    return CreateAs(service, out);
-  }
   int32_t GetCommandId() override { return VFE_CMD_MAIN_SCALER; }
   PvlResult Compute() override;
   PvlResult SendUpdate() {
