@@ -53,13 +53,15 @@ inline void VfeMust(PvlResult r) {
   if (r != PVL_OK) throw Camera::CZUEException(r);
 }
 
-// Runs one getter on the environment's tuning-parameter face; throws
-// Camera::CZUEException with its failure (13 when no tuning data is there).
+// Runs one getter on the tuning-parameter face (the environment's, or the
+// given source's); throws Camera::CZUEException with its failure (13 when no
+// tuning data is there).
 template <class Get>
-void VfeMustRead(Get get) {
+void VfeMustRead(Get get, VfeTuningSource source = nullptr) {
   CPvlPtr<ITuningParams> params;
-  PvlResult r = TuningData_GetParamsInterface(&params);
+  PvlResult r = (source ? source : TuningData_GetParamsInterface)(&params);
   if (r != PVL_OK) throw Camera::CZUEException(r);
+  // Success without a face: there is no tuning data to read.
   if (!params) throw Camera::CZUEException(PVL_E_NOTREADY);
   r = get(params.Get());
   if (r != PVL_OK) throw Camera::CZUEException(r);
