@@ -66,18 +66,9 @@ int32_t CCameraEngine::Create(IEnv* env, void** out, bool debug) {
 
 PvlResult CCameraEngine::Creator(void* context, ZUEUID, void** out) {
   auto* c = static_cast<CreatorContext*>(context);
-  CPvlPtr<ISingletonRegistry> registry;
-  PvlResult r = c->env->QueryInterface(ZUEUID_IFACE_SINGLETON_REGISTRY, registry.Out());
+  CCameraEngine* engine = nullptr;
+  PvlResult r = CreateUnregistered(c->env, c->debug, nullptr, &engine);
   if (r != PVL_OK) return r;
-  auto* engine = new (std::nothrow) CCameraEngine(registry.Get(), c->env, c->debug, nullptr, &r);
-  if (!engine) return PVL_E_OUTOFMEMORY;
-  // The first count: the registry learns the count word here.
-  engine->AddRef();
-  if (r == PVL_OK) r = engine->Construct();
-  if (r != PVL_OK) {
-    engine->Release();
-    return r;
-  }
   *out = static_cast<ICameraEngine*>(engine->FrontEnd());
   return PVL_OK;
 }
@@ -91,6 +82,7 @@ PvlResult CCameraEngine::CreateUnregistered(IEnv* env, bool debug, const char* c
   if (r != PVL_OK) return r;
   auto* engine = new (std::nothrow) CCameraEngine(registry.Get(), env, debug, configPath, &r);
   if (!engine) return PVL_E_OUTOFMEMORY;
+  // The first count: the registry learns the count word here.
   engine->AddRef();
   if (r == PVL_OK) r = engine->Construct();
   if (r != PVL_OK) {

@@ -106,8 +106,9 @@ class CCameraEngine final : public ICameraEngineInternal, public ICameraEngineEv
   const std::map<uint32_t, uint32_t>& BestShotTable() const { return m_bestShotTable; }
   bool BestShotApplied() const { return m_bestShot.IsApplied(); }
 
-  // Builds an engine outside the registry (tests): counted once in *out, its
-  // configuration read from `configPath` (null: the device's file).
+  // Builds an engine: counted once in *out, its configuration read from
+  // `configPath` (null: the device's file). The registry's creator makes the
+  // camera's one engine with it; tests make engines of their own.
   static PvlResult CreateUnregistered(IEnv* env, bool debug, const char* configPath, CCameraEngine** out);
 
  private:
