@@ -33,7 +33,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <map>
 #include <mutex>
 #include <set>
@@ -118,7 +117,7 @@ void OnSensorFrame(void*, const BoardFrameEvent&) { g_board.Note(); }
 
 struct Figures {
   double stackNs = 0;    // the stack's threads, per frame
-  double clientNs = 0;   // the client's calls into the driver, per frame
+  double clientNs = 0;   // the client's enqueue and message reads, per frame
   double boardNs = 0;    // the board's models, per frame (not counted)
   double frameBytes = 0;
   uint32_t frames = 0;
@@ -126,8 +125,6 @@ struct Figures {
   std::vector<std::pair<std::string, double>> perThread;  // stack threads, per frame
 };
 
-// Streams `warm` frames, then measures `frames` more; the client gives each buffer
-// back at once, as a preview client that draws from it would after drawing.
 // When each thread came: with the driver, with the camera's opening (the host, the
 // engine, the VFE service and interrupt threads) or with the stream (the pin's
 // capture thread).
@@ -136,6 +133,8 @@ void NoteThreads(const char* origin) {
   for (const auto& [tid, cpu] : Threads()) g_origin.emplace(tid, origin);
 }
 
+// Streams `warm` frames, then measures `frames` more; the client gives each buffer
+// back at once, as a preview client that draws from it would after drawing.
 bool Measure(const camclient::Camera& camera, BufferMemory memory, uint32_t w, uint32_t h, uint32_t frames,
              Figures* f) {
   Pin pin;
@@ -239,7 +238,7 @@ double SafeRowsNs(uint32_t width, uint32_t height) {
 }
 
 void Print(const char* mode, const Figures& f, double memcpyNs) {
-  printf("  %-9s stack %7.1f us/frame = %5.1f x memcpy (the client's calls into the driver %.1f us of it); "
+  printf("  %-9s stack %7.1f us/frame = %5.1f x memcpy (the client's enqueue and message reads %.1f us of it); "
          "board models %.0f us/frame, not counted; %u frames, %lld dropped\n",
          mode, (f.stackNs + f.clientNs) / 1e3, (f.stackNs + f.clientNs) / memcpyNs, f.clientNs / 1e3, f.boardNs / 1e3,
          f.frames, static_cast<long long>(f.drops));
