@@ -224,19 +224,6 @@ double MemcpyNs(size_t bytes) {
   return best;
 }
 
-// What the conversion's safe copies of the chroma rows into the line buffer cost
-// here: height / 2 rows of `width` bytes, best of several batches.
-double SafeRowsNs(uint32_t width, uint32_t height) {
-  std::vector<uint8_t> chroma(size_t(width) * height / 2, 3), line(4000);
-  double best = 1e300;
-  for (int batch = 0; batch < 5; ++batch) {
-    const double t0 = ThreadCpuNs();
-    for (uint32_t row = 0; row < height / 2; ++row) CeSafeCopyMemory(line.data(), chroma.data() + size_t(row) * width, width);
-    best = std::min(best, ThreadCpuNs() - t0);
-  }
-  return best;
-}
-
 void Print(const char* mode, const Figures& f, double memcpyNs) {
   printf("  %-9s stack %7.1f us/frame = %5.1f x memcpy (the client's enqueue and message reads %.1f us of it); "
          "board models %.0f us/frame, not counted; %u frames, %lld dropped\n",
@@ -303,10 +290,9 @@ int main(int argc, char** argv) {
   Print("zero-copy", zero, memcpyNs);
   Print("copy", copy, memcpyNs);
   const double extra = (copy.stackNs + copy.clientNs) - (zero.stackNs + zero.clientNs);
-  const double safeRows = SafeRowsNs(w, h);
-  printf("  the copy mode's extra work: %.1f us/frame = %.1f x memcpy of the frame; of it the conversion's %u safe "
-         "copies of chroma rows %.1f us (the OS stand-in probes every page with system calls)\n",
-         extra / 1e3, extra / memcpyNs, h / 2, safeRows / 1e3);
+  printf("  the copy mode's extra work: %.1f us/frame = %.1f x memcpy of the frame (yv12convert shows where the "
+         "conversion's time goes)\n",
+         extra / 1e3, extra / memcpyNs);
   printf("aim: zero-copy moves no frame (the copy mode costs at least one memcpy more): %s\n",
          extra >= memcpyNs ? "met" : "MISSED");
   printf("aim: the copy mode's extra work within 1.25 x memcpy (its conversion at >= 80 %% of memcpy's bandwidth): "
