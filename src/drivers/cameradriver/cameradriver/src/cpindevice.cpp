@@ -1051,6 +1051,10 @@ bool CPinDevice::InitMsgQueueDescriptor(CS_MSGQUEUE_BUFFER_MESSAGE* message, IPv
     }
     d.CsFrameInfo.PictureNumber = PortCounter(ZUEUID_PROPERTY_PORT_FRAME_COUNT);
     uint32_t portDrops = PortCounter(ZUEUID_PROPERTY_PORT_STATUS_2);
+    // Frames the port lost since the last delivery (an overrun, a missed frame) are a
+    // gap in the stream as much as the pin's own drops: the client is told by the flag.
+    if (portDrops > m_portDropsSeen) m_frameDropped = 1;
+    m_portDropsSeen = portDrops;
     d.CsFrameInfo.DropCount = VantorIsCameraIOTest() == 1 ? int64_t(portDrops) + 1
                                                            : int64_t(m_droppedFrames) + int64_t(portDrops);
   }
