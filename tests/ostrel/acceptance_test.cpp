@@ -133,10 +133,22 @@ class AcceptanceTest : public OstrelBoardTest {
     EXPECT_EQ(pin.Enqueue(d), ERROR_SUCCESS);
     return f;
   }
-  // A frame after `skip` more have gone by (so a change has reached the picture).
-  Nv21 SettledFrame(Pin& pin, Layout layout, int skip = 6) {
+  // A frame once the picture has come to rest: after at least `skip` frames (so a
+  // change has reached the picture), the first that ends six frames whose mean luma
+  // lies within 1.5 % (the exposure loop holds still for a frame or two between its
+  // steps), or the last of 60.
+  Nv21 SettledFrame(Pin& pin, Layout layout, int skip = 3) {
     for (int i = 0; i < skip; ++i) NextFrame(pin, layout);
-    return NextFrame(pin, layout);
+    std::vector<double> lumas;
+    Nv21 f;
+    for (int i = 0; i < 60; ++i) {
+      f = NextFrame(pin, layout);
+      lumas.push_back(MeanLuma(f, kW, kH));
+      if (lumas.size() < 6) continue;
+      const auto [low, high] = std::minmax_element(lumas.end() - 6, lumas.end());
+      if (*high - *low <= 0.015 * std::max(*high, 1.0)) break;
+    }
+    return f;
   }
 
   // Stops a pin and takes back every buffer: each one comes home (queued ones with
@@ -239,6 +251,86 @@ TEST_F(AcceptanceTest, OpensTheCameraAndNegotiatesThePinFormats) {
   Pin second;
   ASSERT_EQ(second.Open(), ERROR_SUCCESS);
   EXPECT_EQ(second.Instantiate(CS_PIN_PREVIEW), DWORD(ERROR_INVALID_PARAMETER)) << "one stream per pin";
+}
+
+
+// ---- 2 and 7. Preview in both memory modes, and stop with every buffer back ----------
+
+struct MemoryCase {
+  const char* name;
+  BufferMemory memory;
+  Layout layout;
+};
+const MemoryCase kMemoryCases[] = {
+    {"contiguous memory, the VFE's NV21 in place", BufferMemory::Contiguous, Layout::Nv21},
+    {"heap memory, copied into YV12", BufferMemory::Heap, Layout::Yv12},
+};
+
+TEST_F(AcceptanceTest, PreviewShowsTheChartAndStopReturnsEveryBufferInBothMemoryModes) {
+  ASSERT_EQ(camera_.Open(), ERROR_SUCCESS);
+  for (const MemoryCase& c : kMemoryCases) {
+    SCOPED_TRACE(c.name);
+    Pin preview;
+    StartPreview(preview, c.memory);
+    const Nv21 f = SettledFrame(preview, c.layout);
+    // The chart's colours where its patches are: U and V in their right places and the
+    // picture neither shifted nor squeezed.
+    double sum = 0, worst = 0;
+    for (const BoardChartPatch& p : kChartPatches) {
+      const double d = camera::test::Ciede2000(SrgbToLab({double(p.srgb[0]), double(p.srgb[1]), double(p.srgb[2])}),
+                                               SrgbToLab(PatchRgb(f, kW, kH, p)));
+      sum += d;
+      worst = std::max(worst, d);
+    }
+    std::printf("%s: mean dE00 %.2f, worst %.2f\n", c.name, sum / 24, worst);
+    EXPECT_LT(sum / 24, 8.0);
+    EXPECT_LT(worst, 12.0);
+    StopAndCollect(preview, kW * kH * 3 / 2);
+  }
+}
+
+// ---- 4. Picture controls change the picture ------------------------------------------
+
+// Each control, set through the driver, moves its measure of the preview by at least
+// 5 % in the asked direction once the picture has settled; then back to its default.
+TEST_F(AcceptanceTest, PictureControlsMoveThePreviewTheAskedWay) {
+  using Measure = double (*)(const Nv21&, uint32_t, uint32_t);
+  struct ControlCase {
+    const char* name;
+    uint32_t id;
+    int32_t value;
+    Measure measure;
+    int direction;     // +1 up, -1 down
+    double fullScale;  // what 5 % is of; 0: of the measure before the change
+  };
+  const ControlCase cases[] = {
+      {"brightness up", 0, 5000, MeanLuma, +1, 0},
+      {"brightness down", 0, -5000, MeanLuma, -1, 0},
+      {"contrast up", 1, 10000, WhiteBlackSpread, +1, 0},
+      {"contrast down", 1, 0, WhiteBlackSpread, -1, 0},
+      {"saturation up", 3, 10000, MeanChroma, +1, 0},
+      {"saturation down", 3, 0, MeanChroma, -1, 0},
+      {"hue +90", 2, 9000, MeanHueShift, +1, 360},
+      {"hue -90", 2, -9000, MeanHueShift, -1, 360},
+      {"sharpness up", 4, 100, DetailEdges, +1, 0},
+      {"sharpness down", 4, 0, DetailEdges, -1, 0},
+  };
+  ASSERT_EQ(camera_.Open(), ERROR_SUCCESS);
+  Pin preview;
+  StartPreview(preview, BufferMemory::Contiguous);
+  for (const ControlCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    int32_t low = 0, high = 0, byDefault = 0;
+    ASSERT_EQ(camera_.Range(PROPSETID_VIDCAP_VIDEOPROCAMP, c.id, &low, &high, &byDefault), ERROR_SUCCESS);
+    ASSERT_EQ(camera_.SetValue(PROPSETID_VIDCAP_VIDEOPROCAMP, c.id, byDefault), ERROR_SUCCESS);
+    const double before = c.measure(SettledFrame(preview, Layout::Nv21), kW, kH);
+    ASSERT_EQ(camera_.SetValue(PROPSETID_VIDCAP_VIDEOPROCAMP, c.id, c.value), ERROR_SUCCESS);
+    const double after = c.measure(SettledFrame(preview, Layout::Nv21), kW, kH);
+    const double step = 0.05 * (c.fullScale ? c.fullScale : std::fabs(before));
+    EXPECT_GE((after - before) * c.direction, step) << "from " << before << " to " << after;
+    ASSERT_EQ(camera_.SetValue(PROPSETID_VIDCAP_VIDEOPROCAMP, c.id, byDefault), ERROR_SUCCESS);
+  }
+  StopAndCollect(preview, kW * kH * 3 / 2);
 }
 
 }  // namespace
