@@ -18,6 +18,7 @@
 
 #include "chartcolour.h"
 #include "chipset_sim.h"
+#include "orbhost.h"
 #include "ostrelboardfixture.h"
 
 namespace {
@@ -134,7 +135,7 @@ class AcceptanceTest : public OstrelBoardTest {
     return f;
   }
   // A frame once the picture has come to rest: after at least `skip` frames (so a
-  // change has reached the picture), the first that ends six frames whose mean luma
+  // change has reached the picture), the first that ends eight frames whose mean luma
   // lies within 1.5 % (the exposure loop holds still for a frame or two between its
   // steps), or the last of 60.
   Nv21 SettledFrame(Pin& pin, Layout layout, int skip = 3) {
@@ -144,8 +145,8 @@ class AcceptanceTest : public OstrelBoardTest {
     for (int i = 0; i < 60; ++i) {
       f = NextFrame(pin, layout);
       lumas.push_back(MeanLuma(f, kW, kH));
-      if (lumas.size() < 6) continue;
-      const auto [low, high] = std::minmax_element(lumas.end() - 6, lumas.end());
+      if (lumas.size() < 8) continue;
+      const auto [low, high] = std::minmax_element(lumas.end() - 8, lumas.end());
       if (*high - *low <= 0.015 * std::max(*high, 1.0)) break;
     }
     return f;
@@ -318,6 +319,7 @@ TEST_F(AcceptanceTest, PictureControlsMoveThePreviewTheAskedWay) {
   ASSERT_EQ(camera_.Open(), ERROR_SUCCESS);
   Pin preview;
   StartPreview(preview, BufferMemory::Contiguous);
+  SettledFrame(preview, Layout::Nv21, 10);  // exposure and white balance find the scene first
   for (const ControlCase& c : cases) {
     SCOPED_TRACE(c.name);
     int32_t low = 0, high = 0, byDefault = 0;
@@ -331,6 +333,331 @@ TEST_F(AcceptanceTest, PictureControlsMoveThePreviewTheAskedWay) {
     ASSERT_EQ(camera_.SetValue(PROPSETID_VIDCAP_VIDEOPROCAMP, c.id, byDefault), ERROR_SUCCESS);
   }
   StopAndCollect(preview, kW * kH * 3 / 2);
+}
+
+// ---- 3. Every property set reaches the engine ----------------------------------------
+
+// A value set through each set comes back through the driver's get, read from the
+// engine (camera control, proc amp), the driver's own store (advanced set) or the still
+// port (compression); the maker's coded values land on the standard property they name.
+TEST_F(AcceptanceTest, EveryPropertySetIsRoutedToTheEngineAndBack) {
+  ASSERT_EQ(camera_.Open(), ERROR_SUCCESS);
+  struct ValueCase {
+    const char* name;
+    CsGuid set;
+    uint32_t id;
+    int32_t value;
+  };
+  const ValueCase values[] = {
+      {"camera control: exposure compensation", PROPSETID_VIDCAP_CAMERACONTROL, 0x101, 300},
+      {"camera control: metering", PROPSETID_VIDCAP_CAMERACONTROL, 0x102, 1},
+      {"camera control: focus mode", PROPSETID_VIDCAP_CAMERACONTROL, 0x106, 1},
+      {"camera control: focus rectangle mode", PROPSETID_VIDCAP_CAMERACONTROL, 0x107, 2},
+      {"camera control: lamp intensity", PROPSETID_VIDCAP_CAMERACONTROL, 0x110, 5000},
+      {"video proc amp: gamma", PROPSETID_VIDCAP_VIDEOPROCAMP, 5, 200},
+      {"video proc amp: ISO", PROPSETID_VIDCAP_VIDEOPROCAMP, 9, 400},
+  };
+  for (const ValueCase& c : values) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(camera_.SetValue(c.set, c.id, c.value), ERROR_SUCCESS);
+    int32_t got = 0;
+    uint32_t flags = 0;
+    ASSERT_EQ(camera_.GetValue(c.set, c.id, &got, &flags), ERROR_SUCCESS);
+    EXPECT_EQ(got, c.value);
+    EXPECT_EQ(flags, CSPROPERTY_FLAGS_MANUAL);
+  }
+
+  // The advanced set: stop-before-still (one byte) and the focus rectangles.
+  CSPROPERTY header{};
+  uint8_t stop = 0;
+  ASSERT_EQ(camera_.Property(KORCSPROPSETID_EX_CAMERACONTROL_ADV, 4, CSPROPERTY_TYPE_SET, &header, sizeof header, &stop, 1),
+            ERROR_SUCCESS);
+  stop = 7;
+  ASSERT_EQ(camera_.Property(KORCSPROPSETID_EX_CAMERACONTROL_ADV, 4, CSPROPERTY_TYPE_GET, &header, sizeof header, &stop, 1),
+            ERROR_SUCCESS);
+  EXPECT_EQ(stop, 0);
+  uint32_t rects[2 + 4] = {24, 1, 3, 4, 5, 6};
+  ASSERT_EQ(camera_.Property(KORCSPROPSETID_EX_CAMERACONTROL_ADV, 1, CSPROPERTY_TYPE_SET, &header, sizeof header, rects,
+                             sizeof rects),
+            ERROR_SUCCESS);
+  uint32_t back[2 + 4] = {};
+  ASSERT_EQ(camera_.Property(KORCSPROPSETID_EX_CAMERACONTROL_ADV, 1, CSPROPERTY_TYPE_GET, &header, sizeof header, back,
+                             sizeof back),
+            ERROR_SUCCESS);
+  EXPECT_EQ(std::vector<uint32_t>(back, back + 6), std::vector<uint32_t>(rects, rects + 6));
+
+  // The maker's coded values, each read back through the standard property it drives.
+  struct MakerCase {
+    const char* name;
+    uint32_t id, value;
+    CsGuid set;
+    uint32_t standardId;
+    int32_t expected;
+  };
+  const MakerCase maker[] = {
+      {"antibanding 50 Hz", 0x1001, 2, PROPSETID_VIDCAP_CAMERACONTROL, 0x100, 50},
+      {"centre-weighted metering", 0x100C, 2, PROPSETID_VIDCAP_CAMERACONTROL, 0x102, 0},
+      {"spot metering", 0x100C, 1, PROPSETID_VIDCAP_CAMERACONTROL, 0x102, 1},
+      {"snapshot flash intensity", 0x102A, 1, PROPSETID_VIDCAP_CAMERACONTROL, 0x104, 1},
+      {"image effect", 0x100A, 16, PROPSETID_VIDCAP_VIDEOPROCAMP, 0x103, 2},
+  };
+  for (const MakerCase& c : maker) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(camera_.MakerSet(c.id, c.value), ERROR_SUCCESS);
+    int32_t got = -1;
+    ASSERT_EQ(camera_.GetValue(c.set, c.standardId, &got), ERROR_SUCCESS);
+    EXPECT_EQ(got, c.expected);
+  }
+
+  // Compression quality lives on the still port: set through the camera, through the
+  // maker's set, and read back.
+  Pin still;
+  ASSERT_EQ(still.Open(), ERROR_SUCCESS);
+  ASSERT_EQ(still.Instantiate(CS_PIN_STILL), ERROR_SUCCESS);
+  std::vector<CS_DATARANGE_VIDEO> ranges;
+  ASSERT_EQ(camera_.PinDataRanges(CS_PIN_STILL, &ranges), ERROR_SUCCESS);
+  ASSERT_EQ(still.SetFormat(camclient::FormatOfRange(*camclient::FindRange(ranges, 2592, 1944, CAMERA_FOURCC_IJPG))),
+            ERROR_SUCCESS);
+  auto quality = [&] {
+    CSPROPERTY_VIDEOCOMPRESSION_S q{};
+    q.StreamIndex = CS_PIN_STILL;
+    EXPECT_EQ(camera_.Property(PROPSETID_VIDCAP_VIDEOCOMPRESSION, CSPROPERTY_VIDEOCOMPRESSION_QUALITY,
+                               CSPROPERTY_TYPE_GET, &q, sizeof q, &q, sizeof q),
+              ERROR_SUCCESS);
+    return q.Value;
+  };
+  CSPROPERTY_VIDEOCOMPRESSION_S q{};
+  q.StreamIndex = CS_PIN_STILL;
+  q.Value = 5000;
+  ASSERT_EQ(camera_.Property(PROPSETID_VIDCAP_VIDEOCOMPRESSION, CSPROPERTY_VIDEOCOMPRESSION_QUALITY, CSPROPERTY_TYPE_SET,
+                             &q, sizeof q, nullptr, 0),
+            ERROR_SUCCESS);
+  // The engine keeps quality in 100 steps: it reads back within one step.
+  constexpr int32_t kStep = 10000 / 99 + 1;
+  EXPECT_NEAR(quality(), 5000, kStep);
+  ASSERT_EQ(camera_.MakerSet(0x1029, 90), ERROR_SUCCESS) << "maker's JPEG quality";
+  EXPECT_NEAR(quality(), 9000, kStep);
+}
+
+// ---- 5. Focus and pre-flash end in their notifications --------------------------------
+
+TEST_F(AcceptanceTest, FocusAndPreFlashEndInTheirNotifications) {
+  AsyncQueueReader notifications;
+  ASSERT_EQ(notifications.Open(), ERROR_SUCCESS);
+  ASSERT_EQ(camera_.Open(), ERROR_SUCCESS);
+  Pin preview;
+  StartPreview(preview, BufferMemory::Contiguous);
+  NextFrame(preview, Layout::Nv21);
+
+  ASSERT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x108, 1), ERROR_SUCCESS) << "single focus";
+  AsyncCameraMessage m{};
+  // The focus run needs frames: keep the preview going while waiting.
+  DWORD r = ERROR_TIMEOUT;
+  for (int i = 0; i < 200 && r == ERROR_TIMEOUT; ++i) {
+    NextFrame(preview, Layout::Nv21);
+    r = notifications.Read(&m, 0);
+  }
+  ASSERT_EQ(r, ERROR_SUCCESS) << "no focus notification";
+  EXPECT_EQ(m.event, 0u);
+  EXPECT_EQ(m.size, 20u);
+  EXPECT_EQ(m.status, 0u);
+  int32_t state = -1;
+  EXPECT_EQ(camera_.GetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x108, &state), ERROR_SUCCESS);
+  EXPECT_EQ(state, 0) << "focus idle again";
+
+  ASSERT_EQ(camera_.MakerSet(0x102D, 1), ERROR_SUCCESS) << "pre-flash";
+  r = ERROR_TIMEOUT;
+  for (int i = 0; i < 200 && r == ERROR_TIMEOUT; ++i) {
+    NextFrame(preview, Layout::Nv21);
+    r = notifications.Read(&m, 0);
+  }
+  ASSERT_EQ(r, ERROR_SUCCESS) << "no pre-flash notification";
+  EXPECT_EQ(m.event, 5u);
+  EXPECT_EQ(m.size, 20u);
+  StopAndCollect(preview, kW * kH * 3 / 2);
+}
+
+// ---- 6. JPEG and raw stills ----------------------------------------------------------
+
+TEST_F(AcceptanceTest, TheStillPinDeliversAJpegAndARawStill) {
+  ASSERT_EQ(camera_.Open(), ERROR_SUCCESS);
+  {
+    // As a camera application does: preview first, so exposure and white balance
+    // have found the scene.
+    Pin preview;
+    StartPreview(preview, BufferMemory::Contiguous);
+    SettledFrame(preview, Layout::Nv21, 10);
+    StopAndCollect(preview, kW * kH * 3 / 2);
+  }
+  {
+    Pin still;
+    Start(camera_, still, CS_PIN_STILL, 2592, 1944, CAMERA_FOURCC_IJPG, BufferMemory::Contiguous);
+    static const char make[] = "Acceptance";
+    uint32_t item[4] = {0x010F, sizeof make, 2, uint32_t(uintptr_t(make))};
+    ASSERT_EQ(still.Property(VANTOR_PROPSETID_EXIF, 0, CSPROPERTY_TYPE_SET, item, sizeof item), ERROR_SUCCESS);
+    ASSERT_EQ(camera_.Trigger(CS_PIN_STILL), ERROR_SUCCESS);
+    CS_STREAM_DESCRIPTOR* d = nullptr;
+    ASSERT_EQ(still.NextBuffer(&d, kWait), ERROR_SUCCESS);
+    CheckJpeg(Pin::Data(*d), d->CsStreamHeader.DataUsed, make, 2592, 1944);
+    ASSERT_EQ(still.SetState(CSSTATE_STOP), ERROR_SUCCESS);
+    EXPECT_EQ(still.DeallocateBuffers(), ERROR_SUCCESS);
+  }
+  {
+    constexpr uint32_t w = 1280, h = 960;
+    Pin still;
+    Start(camera_, still, CS_PIN_STILL, w, h, kFourccYV12, BufferMemory::Contiguous);
+    ASSERT_EQ(camera_.Trigger(CS_PIN_STILL), ERROR_SUCCESS);
+    CS_STREAM_DESCRIPTOR* d = nullptr;
+    ASSERT_EQ(still.NextBuffer(&d, kWait), ERROR_SUCCESS);
+    ASSERT_EQ(d->CsStreamHeader.DataUsed, w * h * 3 / 2);
+    const Nv21 f = ToNv21(Pin::Data(*d), w, h, Layout::Nv21);
+    EXPECT_TRUE(camera::test::WriteRgbPng(std::string(ACCEPTANCE_OUTPUT_DIR) + "/acceptance-raw-still.png",
+                                          camera::test::Nv21ToRgb(f.data(), w, h), w, h));
+    double sum = 0;
+    for (const BoardChartPatch& p : kChartPatches)
+      sum += camera::test::Ciede2000(SrgbToLab({double(p.srgb[0]), double(p.srgb[1]), double(p.srgb[2])}),
+                                     SrgbToLab(PatchRgb(f, w, h, p)));
+    EXPECT_LT(sum / 24, 8.0) << "the chart's colours in the raw still";
+    ASSERT_EQ(still.SetState(CSSTATE_STOP), ERROR_SUCCESS);
+    EXPECT_EQ(still.DeallocateBuffers(), ERROR_SUCCESS);
+  }
+}
+
+// ---- 8. Power while streaming --------------------------------------------------------
+
+TEST_F(AcceptanceTest, PowerDownStopsTheFramesAndPowerUpBringsThemBack) {
+  auto power = [](DWORD state) {
+    DWORD bytes = 0;
+    return DevMgrPowerIoControl(u"CPM1:", IOCTL_POWER_SET, nullptr, 0, &state, sizeof state, &bytes);
+  };
+  ASSERT_EQ(camera_.Open(), ERROR_SUCCESS);
+  Pin preview;
+  StartPreview(preview, BufferMemory::Contiguous);
+  NextFrame(preview, Layout::Nv21);
+  ASSERT_TRUE(power(4)) << "D4";
+  // Frames already on their way may still come; then none.
+  CS_STREAM_DESCRIPTOR* d = nullptr;
+  int late = 0;
+  while (preview.NextBuffer(&d, 1000) == ERROR_SUCCESS) {
+    ASSERT_EQ(preview.Enqueue(d), ERROR_SUCCESS);
+    ASSERT_LT(++late, 10) << "frames go on in D4";
+  }
+  EXPECT_EQ(preview.NextBuffer(&d, 1000), DWORD(ERROR_TIMEOUT));
+  ASSERT_TRUE(power(0)) << "D0";
+  const Nv21 f = NextFrame(preview, Layout::Nv21);
+  EXPECT_GT(MeanLuma(f, kW, kH), 10.0) << "a picture, not a black frame";
+  NextFrame(preview, Layout::Nv21);
+  StopAndCollect(preview, kW * kH * 3 / 2);
+}
+
+// ---- 9. Test mode --------------------------------------------------------------------
+
+class AcceptanceTestMode : public AcceptanceTest {
+ protected:
+  void TearDown() override {
+    AcceptanceTest::TearDown();
+    BoardSetCameraTestMode(false);
+  }
+  static DWORD Read(HKEY root, const char16_t* path, const char16_t* name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0xDEADBEEF;
+    DWORD v = 0xDEADBEEF, type = 0, size = sizeof v;
+    RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(&v), &size);
+    RegCloseKey(key);
+    return v;
+  }
+};
+
+// Opened in test mode: the pin settings and the backlight are set for the test tool,
+// the still pin offers the tool's one size with its JPEG as YV12, a proc-amp get answers what the tool wrote, and
+// closing gives the pin settings back.
+TEST_F(AcceptanceTestMode, OpeningInTestModeSetsUpForTheTestTool) {
+  BoardSetCameraTestMode(true);
+  ASSERT_EQ(camera_.Open(), ERROR_SUCCESS);
+  EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, u"Drivers\\Capture\\Pin", u"ThumbnailPinSupport"), 0u);
+  EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, u"Drivers\\Capture\\Pin", u"NumberOfPins"), 3u);
+  EXPECT_EQ(Read(HKEY_CURRENT_USER, u"ControlPanel\\Backlight", u"ACTimeout"), 0u);
+  EXPECT_EQ(Read(HKEY_CURRENT_USER, u"ControlPanel\\Backlight", u"ACBrightness"), 10u);
+  EXPECT_EQ(Read(HKEY_CURRENT_USER, u"ControlPanel\\Backlight", u"LightDetectOn"), 0u);
+
+  std::vector<CS_DATARANGE_VIDEO> ranges;
+  ASSERT_EQ(camera_.PinDataRanges(CS_PIN_STILL, &ranges), ERROR_SUCCESS);
+  // The test tool's one size, and the JPEG offered as YV12 beside the VFE's own.
+  ASSERT_EQ(ranges.size(), 2u);
+  for (const CS_DATARANGE_VIDEO& r : ranges) {
+    EXPECT_EQ(camclient::RangeFourcc(r), kFourccYV12);
+    EXPECT_EQ(r.VideoInfoHeader.bmiHeader.biWidth, 320);
+    EXPECT_EQ(std::abs(r.VideoInfoHeader.bmiHeader.biHeight), 240);
+  }
+
+  ASSERT_EQ(camera_.SetValue(PROPSETID_VIDCAP_VIDEOPROCAMP, 0, 10000), ERROR_SUCCESS);
+  int32_t brightness = 0;
+  ASSERT_EQ(camera_.GetValue(PROPSETID_VIDCAP_VIDEOPROCAMP, 0, &brightness), ERROR_SUCCESS);
+  EXPECT_EQ(brightness, 10000) << "what the tool wrote, not the re-mapped value";
+
+  ASSERT_EQ(camera_.Close(), ERROR_SUCCESS);
+  EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, u"Drivers\\Capture\\Pin", u"ThumbnailPinSupport"), 1u);
+  EXPECT_EQ(Read(HKEY_LOCAL_MACHINE, u"Drivers\\Capture\\Pin", u"NumberOfPins"), 4u);
+}
+
+// A JPEG still pin takes the driver's buffers in test mode even where the registry
+// asks for the client's.
+TEST_F(AcceptanceTestMode, AJpegStillTakesTheDriversBuffersInTestMode) {
+  HKEY key = nullptr;
+  DWORD disposition = 0, mode = 2;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Drivers\\Capture\\Pin", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                            &disposition),
+            ERROR_SUCCESS);
+  RegSetValueExW(key, u"StillBufferAllocationMode", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&mode), sizeof mode);
+  RegCloseKey(key);
+  ASSERT_EQ(camera_.Open(), ERROR_SUCCESS);
+  std::vector<CS_DATARANGE_VIDEO> ranges;
+  ASSERT_EQ(camera_.PinDataRanges(CS_PIN_STILL, &ranges), ERROR_SUCCESS);
+  const CS_DATARANGE_VIDEO* jpeg = camclient::FindRange(ranges, 2592, 1944, CAMERA_FOURCC_IJPG);
+  ASSERT_NE(jpeg, nullptr);
+  for (bool testMode : {false, true}) {
+    SCOPED_TRACE(testMode ? "test mode" : "normal");
+    BoardSetCameraTestMode(testMode);
+    Pin still;
+    ASSERT_EQ(still.Open(), ERROR_SUCCESS);
+    ASSERT_EQ(still.Instantiate(CS_PIN_STILL), ERROR_SUCCESS);
+    ASSERT_EQ(still.SetFormat(camclient::FormatOfRange(*jpeg)), ERROR_SUCCESS);
+    CSALLOCATOR_FRAMING framing{};
+    ASSERT_EQ(still.Framing(&framing), ERROR_SUCCESS);
+    EXPECT_EQ(framing.RequirementsFlags, testMode ? 1u : 2u);
+  }
+}
+
+// ---- 10. Close gives everything back -------------------------------------------------
+
+TEST_F(AcceptanceTest, CloseNotifiesTheKernelStopsTheHostAndGivesEveryBlockBack) {
+  const uint32_t blocks = OrbhostTest_LiveBlocks(nullptr);
+  const size_t pmem = ChipSimPmemBlocks().size();
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round == 0 ? "first open" : "second open");
+    CeSimClearKernelIoControl();
+    ASSERT_EQ(camera_.Open(), ERROR_SUCCESS);
+    {
+      Pin preview;
+      StartPreview(preview, BufferMemory::Contiguous);
+      NextFrame(preview, Layout::Nv21);
+      StopAndCollect(preview, kW * kH * 3 / 2);
+      Pin still;
+      Start(camera_, still, CS_PIN_STILL, 640, 480, CAMERA_FOURCC_IJPG, BufferMemory::Driver);
+      ASSERT_EQ(camera_.Trigger(CS_PIN_STILL), ERROR_SUCCESS);
+      CS_STREAM_DESCRIPTOR* d = nullptr;
+      ASSERT_EQ(still.NextBuffer(&d, kWait), ERROR_SUCCESS);
+      ASSERT_EQ(still.SetState(CSSTATE_STOP), ERROR_SUCCESS);
+      EXPECT_EQ(still.DeallocateBuffers(), ERROR_SUCCESS);
+    }
+    ASSERT_EQ(camera_.Close(), ERROR_SUCCESS);
+    std::vector<DWORD> codes;
+    for (const CeSimKernelIoCall& c : CeSimKernelIoControlCalls()) codes.push_back(c.code);
+    EXPECT_EQ(codes, (std::vector<DWORD>{kOemCameraOpened, kOemCameraClosed}));
+    EXPECT_EQ(Orbhost_Stop(), PVL_E_NOTREADY) << "the driver left the host started";
+    EXPECT_EQ(OrbhostTest_LiveBlocks(nullptr), blocks) << "framework heap blocks left behind";
+    EXPECT_EQ(ChipSimPmemBlocks().size(), pmem) << "contiguous memory left behind";
+  }
 }
 
 }  // namespace
