@@ -25,6 +25,7 @@
 #include "board_sensor.h"
 #include "board_sim.h"
 #include "board_vfe.h"
+#include "camerapropertyids.h"
 #include "camerasettings.h"
 #include "ccameraengine.h"
 #include "cenginesettings.h"
@@ -389,6 +390,21 @@ TEST_F(EngineLoopsTest, FocusFindsTheSharpLensCodeAndTellsTheListener) {
 // The still taken once the loops settled: the 24 patches close to their sRGB
 // values (CIEDE2000 mean under 5, none over 10), the grey ramp never falling from left
 // to right (its white end may clip) and rising over its length.
+// A picture control set while the loops update the VFE every frame is taken: the
+// loops' update still waiting for the frame start does not refuse the client's.
+TEST_F(EngineLoopsTest, PictureControlsSetWhileTheLoopsRunAreTaken) {
+  Preview();
+  SettledExposure();
+  for (int i = 0; i < 8; ++i) {
+    PvlValueRecord v{};
+    v.type = PVL_VT_SINT32;
+    v.payload.i32 = i % 2 ? 2000 : -2000;
+    EXPECT_EQ(PVL_OK, control_->SetProperty(ZUEUID_PROPERTY_BRIGHTNESS, &v)) << "set " << i;
+    WaitFrames(1);
+  }
+  ASSERT_EQ(PVL_OK, control_->Stop());
+}
+
 TEST_F(EngineLoopsTest, TheSettledStillShowsTheChartsColours) {
   Preview();
   SettledExposure();
