@@ -270,7 +270,9 @@ TEST_P(DeliveryTest, FramesArriveInTheClientsBuffers) {
     EXPECT_EQ((h.OptionsFlags & CSSTREAM_HEADER_OPTIONSF_DATADISCONTINUITY) != 0, i == 0)
         << "only the first buffer carries the discontinuity";
     EXPECT_EQ(h.OptionsFlags & 0x110u, 0u);
-    if (i == 0) EXPECT_EQ(h.PresentationTime, 0);
+    if (i == 0) {
+      EXPECT_EQ(h.PresentationTime, 0);
+    }
     EXPECT_GT(h.PresentationTime, lastEnd - 1) << "times never go backwards";
     EXPECT_GT(h.Duration, 0);
     lastEnd = h.PresentationTime + h.Duration;
@@ -513,6 +515,61 @@ TEST_F(PinTest, ClosingTheCameraUnderAStreamingPinEndsTheStream) {
   EXPECT_EQ(pin.SetState(CSSTATE_PAUSE), DWORD(ERROR_INVALID_STATE)) << "no stream any more";
   EXPECT_EQ(pin.Enqueue(d), kNotActive);
 }
+
+// A client that vanishes mid-stream: its queue goes, its handles are closed by the
+// system without STOP or CS_DEALLOCATE, and its memory is freed. The driver must not
+// touch that memory afterwards (ASan watches the heap case) and the camera must be
+// usable by the next client.
+struct VanishCase {
+  const char* name;
+  BufferMemory memory;
+  bool framesAfterQueueClosed;  // frames fill every buffer into the closed queue first
+};
+
+class VanishTest : public PinTest, public ::testing::WithParamInterface<VanishCase> {};
+
+TEST_P(VanishTest, TheCameraStaysUsable) {
+  const VanishCase& c = GetParam();
+  {
+    Pin pin;
+    Stream(pin, CS_PIN_PREVIEW, 320, 240, c.memory);
+    CS_STREAM_DESCRIPTOR* d = nullptr;
+    ASSERT_EQ(pin.NextBuffer(&d, kWait), ERROR_SUCCESS);
+    ASSERT_EQ(pin.Enqueue(d), ERROR_SUCCESS);
+    CeSimDebugCaptureBegin();
+    pin.CloseQueue();
+    if (c.framesAfterQueueClosed) {
+      const char* dropped = "No buffer available from client; frame dropped.";
+      for (int i = 0; i < 500 && !CeSimDebugCapturedContains(dropped); ++i) Sleep(10);
+      EXPECT_TRUE(CeSimDebugCapturedContains(dropped));
+    }
+    CeSimDebugCaptureEnd();
+    ASSERT_EQ(pin.Close(), ERROR_SUCCESS);
+  }  // its memory freed
+  ASSERT_EQ(camera_.Close(), ERROR_SUCCESS);
+  EXPECT_EQ(FakeCameraEngine::OutsideReferences(), 0) << "nothing of the engine is held";
+  baseThreads_ = closedThreads_;
+  EXPECT_EQ(ExtraThreads(), 0u) << "every driver thread ended";
+
+  ASSERT_EQ(camera_.Open(), ERROR_SUCCESS);
+  Pin next;
+  Stream(next, CS_PIN_PREVIEW, 320, 240, c.memory);
+  for (int i = 0; i < 3; ++i) {
+    CS_STREAM_DESCRIPTOR* d = nullptr;
+    ASSERT_EQ(next.NextBuffer(&d, kWait), ERROR_SUCCESS) << "frame " << i;
+    ASSERT_EQ(next.Enqueue(d), ERROR_SUCCESS);
+  }
+  EXPECT_EQ(next.SetState(CSSTATE_STOP), ERROR_SUCCESS);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Clients, VanishTest,
+    ::testing::Values(VanishCase{"ContiguousClosedAtOnce", BufferMemory::Contiguous, false},
+                      VanishCase{"HeapClosedAtOnce", BufferMemory::Heap, false},
+                      // Heap memory: the port keeps its own buffers, so frames go on coming
+                      // and are dropped once every client buffer went into the dead queue.
+                      VanishCase{"HeapAfterFramesFilledEveryBuffer", BufferMemory::Heap, true}),
+    [](const ::testing::TestParamInfo<VanishCase>& info) { return std::string(info.param.name); });
 
 TEST_F(PinTest, TheCapturePinShowsItsFirstFrameOnThePostCaptureScreen) {
   Manual();
