@@ -298,6 +298,7 @@ TEST_F(AcceptanceTest, PictureControlsMoveThePreviewTheAskedWay) {
   using Measure = double (*)(const Nv21&, uint32_t, uint32_t);
   struct ControlCase {
     const char* name;
+    CsGuid set;
     uint32_t id;
     int32_t value;
     Measure measure;
@@ -305,16 +306,16 @@ TEST_F(AcceptanceTest, PictureControlsMoveThePreviewTheAskedWay) {
     double fullScale;  // what 5 % is of; 0: of the measure before the change
   };
   const ControlCase cases[] = {
-      {"brightness up", 0, 5000, MeanLuma, +1, 0},
-      {"brightness down", 0, -5000, MeanLuma, -1, 0},
-      {"contrast up", 1, 10000, WhiteBlackSpread, +1, 0},
-      {"contrast down", 1, 0, WhiteBlackSpread, -1, 0},
-      {"saturation up", 3, 10000, MeanChroma, +1, 0},
-      {"saturation down", 3, 0, MeanChroma, -1, 0},
-      {"hue +90", 2, 9000, MeanHueShift, +1, 360},
-      {"hue -90", 2, -9000, MeanHueShift, -1, 360},
-      {"sharpness up", 4, 100, DetailEdges, +1, 0},
-      {"sharpness down", 4, 0, DetailEdges, -1, 0},
+      {"brightness up", PROPSETID_VIDCAP_VIDEOPROCAMP, 0, 5000, MeanLuma, +1, 0},
+      {"brightness down", PROPSETID_VIDCAP_VIDEOPROCAMP, 0, -5000, MeanLuma, -1, 0},
+      {"contrast up", PROPSETID_VIDCAP_VIDEOPROCAMP, 1, 10000, WhiteBlackSpread, +1, 0},
+      {"contrast down", PROPSETID_VIDCAP_VIDEOPROCAMP, 1, 0, WhiteBlackSpread, -1, 0},
+      {"saturation up", PROPSETID_VIDCAP_VIDEOPROCAMP, 3, 10000, MeanChroma, +1, 0},
+      {"saturation down", PROPSETID_VIDCAP_VIDEOPROCAMP, 3, 0, MeanChroma, -1, 0},
+      {"hue +90", PROPSETID_VIDCAP_VIDEOPROCAMP, 2, 9000, MeanHueShift, +1, 360},
+      {"hue -90", PROPSETID_VIDCAP_VIDEOPROCAMP, 2, -9000, MeanHueShift, -1, 360},
+      {"sharpness up", PROPSETID_VIDCAP_VIDEOPROCAMP, 4, 100, DetailEdges, +1, 0},
+      {"sharpness down", PROPSETID_VIDCAP_VIDEOPROCAMP, 4, 0, DetailEdges, -1, 0},
   };
   ASSERT_EQ(camera_.Open(), ERROR_SUCCESS);
   Pin preview;
@@ -323,14 +324,14 @@ TEST_F(AcceptanceTest, PictureControlsMoveThePreviewTheAskedWay) {
   for (const ControlCase& c : cases) {
     SCOPED_TRACE(c.name);
     int32_t low = 0, high = 0, byDefault = 0;
-    ASSERT_EQ(camera_.Range(PROPSETID_VIDCAP_VIDEOPROCAMP, c.id, &low, &high, &byDefault), ERROR_SUCCESS);
-    ASSERT_EQ(camera_.SetValue(PROPSETID_VIDCAP_VIDEOPROCAMP, c.id, byDefault), ERROR_SUCCESS);
+    ASSERT_EQ(camera_.Range(c.set, c.id, &low, &high, &byDefault), ERROR_SUCCESS);
+    ASSERT_EQ(camera_.SetValue(c.set, c.id, byDefault), ERROR_SUCCESS);
     const double before = c.measure(SettledFrame(preview, Layout::Nv21), kW, kH);
-    ASSERT_EQ(camera_.SetValue(PROPSETID_VIDCAP_VIDEOPROCAMP, c.id, c.value), ERROR_SUCCESS);
+    ASSERT_EQ(camera_.SetValue(c.set, c.id, c.value), ERROR_SUCCESS);
     const double after = c.measure(SettledFrame(preview, Layout::Nv21), kW, kH);
     const double step = 0.05 * (c.fullScale ? c.fullScale : std::fabs(before));
     EXPECT_GE((after - before) * c.direction, step) << "from " << before << " to " << after;
-    ASSERT_EQ(camera_.SetValue(PROPSETID_VIDCAP_VIDEOPROCAMP, c.id, byDefault), ERROR_SUCCESS);
+    ASSERT_EQ(camera_.SetValue(c.set, c.id, byDefault), ERROR_SUCCESS);
   }
   StopAndCollect(preview, kW * kH * 3 / 2);
 }
