@@ -139,11 +139,12 @@ class AcceptanceTest : public OstrelBoardTest {
   // lies within 1.5 % (the exposure loop holds still for a frame or two between its
   // steps), or the last of 60.
   Nv21 SettledFrame(Pin& pin, Layout layout, int skip = 3) {
-    for (int i = 0; i < skip; ++i) NextFrame(pin, layout);
+    for (int i = 0; i < skip && !HasFailure(); ++i) NextFrame(pin, layout);
     std::vector<double> lumas;
     Nv21 f;
     for (int i = 0; i < 60; ++i) {
       f = NextFrame(pin, layout);
+      if (HasFailure()) break;  // no frames: do not wait for 60 more
       lumas.push_back(MeanLuma(f, kW, kH));
       if (lumas.size() < 8) continue;
       const auto [low, high] = std::minmax_element(lumas.end() - 8, lumas.end());
