@@ -31,6 +31,7 @@
 #include "cenginesettings.h"
 #include "chartcolour.h"
 #include "chipset.h"
+#include "isignalqueue.h"
 #include "icamerabuffermanager.h"
 #include "icameraport.h"
 #include "ienv.h"
@@ -385,6 +386,29 @@ TEST_F(EngineLoopsTest, FocusFindsTheSharpLensCodeAndTellsTheListener) {
   WaitFrames(3);
   EXPECT_EQ(1, focusListener_.told.load());
   ASSERT_EQ(PVL_OK, control_->Stop());
+}
+
+// A camera driver hands the engine a host signal control, not a listener: the end of
+// the focus run fires that signal (called through its own interface, never as an
+// object of another type).
+TEST_F(EngineLoopsTest, FocusFiresAHostSignalHandedAsTheListener) {
+  CPvlPtr<ISignalQueue> queue;
+  ASSERT_EQ(PVL_OK, env_->CreateInstance(ZUEUID_CLASS_SIGNAL_QUEUE, reinterpret_cast<void**>(queue.Out())));
+  CPvlPtr<ISignalControl> control;
+  CPvlPtr<ISignal> signal;
+  ASSERT_EQ(PVL_OK, queue->CreateSignal(nullptr, 0, &control, &signal));
+  std::atomic<bool> fired{false};
+  std::thread waiter([&] {
+    PvlSignalWaitRecord record{};
+    fired = queue->Wait(&record) == PVL_OK;
+  });
+  Preview();
+  SettledExposure(8);
+  ASSERT_EQ(PVL_OK, control_->StartFocus(1, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(control.Get()))));
+  EXPECT_TRUE(WaitFor([&] { return fired.load(); })) << "the signal was not fired";
+  ASSERT_EQ(PVL_OK, control_->Stop());
+  if (!fired) control->Fire();  // let the waiter go
+  waiter.join();
 }
 
 // The still taken once the loops settled: the 24 patches close to their sRGB
