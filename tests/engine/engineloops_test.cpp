@@ -414,16 +414,22 @@ TEST_F(EngineLoopsTest, FocusFiresAHostSignalHandedAsTheListener) {
 // The still taken once the loops settled: the 24 patches close to their sRGB
 // values (CIEDE2000 mean under 5, none over 10), the grey ramp never falling from left
 // to right (its white end may clip) and rising over its length.
-// A picture control set while the loops update the VFE every frame is taken: the
-// loops' update still waiting for the frame start does not refuse the client's.
-TEST_F(EngineLoopsTest, PictureControlsSetWhileTheLoopsRunAreTaken) {
+// A client's property set while the loops update the VFE every frame is taken: the
+// loops' update still waiting for the frame start does not refuse the client's (a
+// picture control, and the focus window mode that reprograms the whole VFE).
+TEST_F(EngineLoopsTest, ClientPropertiesSetWhileTheLoopsRunAreTaken) {
   Preview();
   SettledExposure();
   for (int i = 0; i < 8; ++i) {
-    PvlValueRecord v{};
-    v.type = PVL_VT_SINT32;
-    v.payload.i32 = i % 2 ? 2000 : -2000;
-    EXPECT_EQ(PVL_OK, control_->SetProperty(ZUEUID_PROPERTY_BRIGHTNESS, &v)) << "set " << i;
+    PvlValueRecord brightness{};
+    brightness.type = PVL_VT_SINT32;
+    brightness.payload.i32 = i % 2 ? 2000 : -2000;
+    EXPECT_EQ(PVL_OK, control_->SetProperty(ZUEUID_PROPERTY_BRIGHTNESS, &brightness)) << "brightness " << i;
+    WaitFrames(1);
+    PvlValueRecord window{};
+    window.type = PVL_VT_SINT32;
+    window.payload.i32 = i % 2 ? 2 : 0;
+    EXPECT_EQ(PVL_OK, control_->SetProperty(ZUEUID_PROPERTY_FOCUS_RECT_MODE, &window)) << "focus window " << i;
     WaitFrames(1);
   }
   ASSERT_EQ(PVL_OK, control_->Stop());

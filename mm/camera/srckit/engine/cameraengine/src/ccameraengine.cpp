@@ -217,12 +217,11 @@ PvlResult CCameraEngine::RunVfeConfigurer(uint32_t configuration) {
   return r != PVL_OK ? r : RunConfigurer(configurer.Get());
 }
 
-// A client's picture control comes at any moment, while the loops' per-frame update
-// may still wait for the next frame start: until it lands the VFE refuses every block
+// A client's property comes at any moment, while the loops' per-frame update may
+// still wait for the next frame start: until it lands the VFE refuses every block
 // update. That refusal means "not yet", so try again for a few frames rather than
 // lose the client's change.
-PvlResult CCameraEngine::RunPictureConfigurer(uint32_t configuration) {
-  if (m_proxy.IsYuvSensor()) return RunSensorConfigurer(configuration);
+PvlResult CCameraEngine::RunVfeConfigurerForClient(uint32_t configuration) {
   constexpr auto kPoll = std::chrono::milliseconds(2);
   constexpr int kTries = 250;  // half a second: many frames even at the slowest rate
   PvlResult r = RunVfeConfigurer(configuration);
@@ -231,6 +230,10 @@ PvlResult CCameraEngine::RunPictureConfigurer(uint32_t configuration) {
     r = RunVfeConfigurer(configuration);
   }
   return r;
+}
+
+PvlResult CCameraEngine::RunPictureConfigurer(uint32_t configuration) {
+  return m_proxy.IsYuvSensor() ? RunSensorConfigurer(configuration) : RunVfeConfigurerForClient(configuration);
 }
 
 // ---- Initialize and Uninitialize ----
