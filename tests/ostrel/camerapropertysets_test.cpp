@@ -2,7 +2,9 @@
 // control (ranges, the focus machine, the driver's own controls, zoom limits), the
 // advanced set, video proc amp with its re-mapping, video compression on the still
 // port, and the maker's coded values turned into requests of the other sets.
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "ostrel_fixture.h"
@@ -245,6 +247,94 @@ TEST_F(SetsTest, ProcAmpRefusalsAreReported) {
       << "a value the engine refused is not reported as set";
 }
 
+// ---- The opening every table set shares ----------------------------------------------------------
+
+// Set support is answered before the id is looked at; a short input before anything.
+TEST_F(SetsTest, TableSetsAnswerSetSupportForAnyId) {
+  struct Set {
+    const char* name;
+    const CsGuid* set;
+  } const kSets[] = {{"CameraControl", &PROPSETID_VIDCAP_CAMERACONTROL},
+                     {"Advanced", &KORCSPROPSETID_EX_CAMERACONTROL_ADV},
+                     {"ProcAmp", &PROPSETID_VIDCAP_VIDEOPROCAMP},
+                     {"Compression", &PROPSETID_VIDCAP_VIDEOCOMPRESSION},
+                     {"VideoControl", &PROPSETID_VIDCAP_VIDEOCONTROL}};
+  for (const Set& s : kSets) {
+    uint8_t in[40] = {};
+    uint8_t out[64] = {};
+    DWORD returned = 7;
+    EXPECT_EQ(camera_.Property(*s.set, 9999, CSPROPERTY_TYPE_SETSUPPORT, in, sizeof in, out, sizeof out, &returned),
+              ERROR_SUCCESS)
+        << s.name;
+    EXPECT_EQ(returned, 0u) << s.name;
+    CSPROPERTY header{*s.set, 9999, CSPROPERTY_TYPE_SETSUPPORT};
+    EXPECT_EQ(camera_.IoControl(IOCTL_CS_PROPERTY, &header, sizeof header - 1, out, sizeof out, &returned),
+              DWORD(ERROR_INVALID_PARAMETER))
+        << s.name;
+  }
+}
+
+// ---- Engine rows: the code and the log line of each step ----------------------------------------
+
+// Camera control and proc amp share their engine steps (fetch, translate, write) but
+// not every line: camera control's reads end their lines with a comma.
+struct EngineRowCase {
+  const char* name;
+  bool procAmp;
+  bool get;
+  uint32_t id;
+  int32_t value;
+  uint32_t flags;
+  uint32_t property;  // the engine property behind the id
+  bool refused;       // the engine refuses its set
+  DWORD result;
+  const char* line;  // printf form, the engine id its one argument
+};
+
+class EngineRowTest : public SetsTest, public ::testing::WithParamInterface<EngineRowCase> {
+ protected:
+  void TearDown() override {
+    CeSimDebugCaptureEnd();
+    SetsTest::TearDown();
+  }
+};
+
+TEST_P(EngineRowTest, AnswersAndLogs) {
+  const EngineRowCase& c = GetParam();
+  const CsGuid& set = c.procAmp ? PROPSETID_VIDCAP_VIDEOPROCAMP : PROPSETID_VIDCAP_CAMERACONTROL;
+  if (c.refused) FakeCameraEngine::SetPropertyResult(c.property, 13);
+  CeSimDebugCaptureBegin();
+  int32_t value = 0;
+  EXPECT_EQ(c.get ? camera_.GetValue(set, c.id, &value) : camera_.SetValue(set, c.id, c.value, c.flags), c.result);
+  char line[160];
+  snprintf(line, sizeof line, c.line, c.property);
+  const std::vector<std::string> lines = CeSimDebugCaptured();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sets, EngineRowTest,
+    ::testing::Values(
+        EngineRowCase{"CameraControlGet", false, true, 0x102, 0, 0, ZUEUID_PROPERTY_EXPOSURE_METERING_MODE, false,
+                      ERROR_SUCCESS, "Property successfully retrieved from Camera Engine: PVLID=%x, result=0,"},
+        EngineRowCase{"CameraControlSet", false, false, 0x102, 4, 2, ZUEUID_PROPERTY_EXPOSURE_METERING_MODE, false,
+                      ERROR_SUCCESS, "Property successfully set on Camera Engine: PVLID=%x, result=0"},
+        EngineRowCase{"CameraControlTranslationRefused", false, false, 4, -4, 4,
+                      ZUEUID_PROPERTY_SNAPSHOT_SHUTTER_SPEED, false, ERROR_INVALID_PARAMETER,
+                      "Translation from DS to PVL property failed: PVLID=%x, result=14"},
+        EngineRowCase{"CameraControlEngineRefused", false, false, 0x102, 4, 2,
+                      ZUEUID_PROPERTY_EXPOSURE_METERING_MODE, true, ERROR_INVALID_PARAMETER,
+                      "Could not set property on Camera Engine: PVLID=%x, result=13"},
+        EngineRowCase{"ProcAmpGet", true, true, 4, 0, 0, ZUEUID_PROPERTY_SHARPNESS, false, ERROR_SUCCESS,
+                      "Property successfully retrieved from Camera Engine: PVLID=%x, result=0"},
+        EngineRowCase{"ProcAmpSet", true, false, 4, 70, 2, ZUEUID_PROPERTY_SHARPNESS, false, ERROR_SUCCESS,
+                      "Property successfully set on Camera Engine: PVLID=%x, result=0"},
+        EngineRowCase{"ProcAmpTranslationRefused", true, false, 0, 0, 4, ZUEUID_PROPERTY_BRIGHTNESS, false,
+                      ERROR_INVALID_PARAMETER, "Translation from DS to PVL property failed: PVLID=%x, result=14"},
+        EngineRowCase{"ProcAmpEngineRefused", true, false, 4, 70, 2, ZUEUID_PROPERTY_SHARPNESS, true,
+                      ERROR_INVALID_PARAMETER, "Could not set property on Camera Engine: PVLID=%x, result=13"}),
+    [](const ::testing::TestParamInfo<EngineRowCase>& i) { return std::string(i.param.name); });
+
 // ---- Video compression --------------------------------------------------------------------------
 
 TEST_F(SetsTest, CompressionServesTheStillPinOnly) {
@@ -301,7 +391,9 @@ TEST_P(MakerTest, CodedValues) {
   if (!c.property) return;
   uint32_t mode = 0;
   EXPECT_EQ(EngineInt(c.property, &mode), c.engine);
-  if (c.mode != 99) EXPECT_EQ(mode, c.mode);
+  if (c.mode != 99) {
+    EXPECT_EQ(mode, c.mode);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(

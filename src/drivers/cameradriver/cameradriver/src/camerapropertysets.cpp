@@ -29,19 +29,68 @@ bool CopyOut(void* dst, const void* src, DWORD length) { return dst && CeSafeCop
 
 bool ValidFlags(uint32_t flags) { return flags == 1 || flags == 2 || flags == 4 || flags == 8; }
 
-// The engine's record of a row, fetched.
-PvlResult FetchEngineRecord(CCameraDevice* device, const DevicePropertyRecord& row, PVLPropertyRecord* record) {
+// The engine's record of a row, fetched; a refusal is logged with `failure` (the
+// engine id and the result its arguments).
+PvlResult FetchEngineRecord(CCameraDevice* device, const DevicePropertyRecord& row, PVLPropertyRecord* record,
+                            const WCHAR* failure) {
   InitPVLPropertyRecord(record, row.engineId, row.type);
   IProperties* props = device->EngineProperties();
-  if (!props) return PVL_E_NOTREADY;
   PvlResult result = PVL_OK;
-  return props->GetProperties(PvlPropertyDescOf(&record->head), 1, &result);
+  PvlResult pr = props ? props->GetProperties(PvlPropertyDescOf(&record->head), 1, &result) : PVL_E_NOTREADY;
+  if (pr != PVL_OK) NKDbgPrintfW(failure, row.engineId, pr);
+  return pr;
 }
+
+constexpr const WCHAR* kFetchFailed = u"Could not retrieve property from Camera Engine: PVLID=%x, result=%d\r\n";
+// Camera control's reads end their lines with a comma.
+constexpr const WCHAR* kFetchFailedForRead =
+    u"Could not retrieve property from Camera Engine: PVLID=%x, result=%d,\r\n";
 
 PvlResult WriteEngineRecord(CCameraDevice* device, const PVLPropertyRecord& record) {
   PVLPropertyValue value;
   MakePVLPropertyValue(record, &value);
   return device->EngineProperties()->SetProperties(&value, 1);
+}
+
+// A client's SET of an engine row (camera control or proc amp): the engine's record
+// fetched for its current range, the client's value translated into it, written back.
+DWORD SetEngineRow(CCameraDevice* device, const DevicePropertyRecord& row, const CSPROPERTY_VIDEOPROCAMP_S& request,
+                   PvlResult (*translate)(PVLPropertyRecord*, const CSPROPERTY_VIDEOPROCAMP_S&,
+                                          const DevicePropertyRecord&)) {
+  PVLPropertyRecord engine;
+  PvlResult pr = FetchEngineRecord(device, row, &engine, kFetchFailed);
+  if (pr != PVL_OK) return ERROR_INVALID_PARAMETER;
+  pr = translate(&engine, request, row);
+  if (pr != PVL_OK) {
+    NKDbgPrintfW(u"Translation from DS to PVL property failed: PVLID=%x, result=%d\r\n", row.engineId, pr);
+    return ERROR_INVALID_PARAMETER;
+  }
+  pr = WriteEngineRecord(device, engine);
+  if (pr != PVL_OK) {
+    // A refused value is the client's to know.
+    NKDbgPrintfW(u"Could not set property on Camera Engine: PVLID=%x, result=%d\r\n", row.engineId, pr);
+    return ERROR_INVALID_PARAMETER;
+  }
+  NKDbgPrintfW(u"Property successfully set on Camera Engine: PVLID=%x, result=%d\r\n", row.engineId, pr);
+  return ERROR_SUCCESS;
+}
+
+// The device's row of a client id (`index` in the set's table, -1 for none), or null
+// with the code to answer.
+DevicePropertyRecord* ServedRow(CCameraDevice* device, DevicePropertyRecord* rows, int index, uint32_t id,
+                                const WCHAR* unsupported, DWORD* answer) {
+  if (index < 0) {
+    NKDbgPrintfW(u"CAM_IOControl(%08x): Invalid Property: Id=%d\r\n", device, id);
+    *answer = ERROR_INVALID_PARAMETER;
+    return nullptr;
+  }
+  DevicePropertyRecord* row = &rows[index];
+  if (!row->supported) {
+    NKDbgPrintfW(unsupported, device, id);
+    *answer = ERROR_NOT_SUPPORTED;
+    return nullptr;
+  }
+  return row;
 }
 
 // A request the maker's set builds for another set: a 40-byte record whose header
@@ -82,6 +131,19 @@ DWORD SendJpegValue(CCameraDevice* device, uint32_t id, int32_t value) {
   int32_t v[2] = {value, CSPROPERTY_FLAGS_MANUAL};
   return SendJpeg(device, id, v, sizeof v);
 }
+
+// The engine's array value of `count` focus rectangles, each typed; rects is null
+// when memory runs out.
+struct FocusRectArray {
+  std::unique_ptr<PvlValueRecord[]> rects;
+  PvlValueRecord value{};
+  explicit FocusRectArray(uint32_t count) : rects(new (std::nothrow) PvlValueRecord[count ? count : 1]()) {
+    if (!rects) return;
+    for (uint32_t i = 0; i < count; ++i) rects[i].type = PVL_VT_RECT;
+    value.type = PVL_VT_ARRAY;
+    value.payload.array = {rects.get(), int32_t(count), int32_t(count), 0};
+  }
+};
 
 DWORD SendFocusRects(CCameraDevice* device, const CPvlRect* rects, uint32_t count) {
   uint8_t buffer[8 + 16 * 16];
@@ -125,34 +187,25 @@ int32_t RemapVideoProcAmpValue(const CCameraDevice* device, uint32_t row, int32_
 DWORD AdapterHandleCameraControlRequests(CCameraDevice* device, void* in, DWORD inLength, void* out,
                                          DWORD outLength, DWORD* returned) {
   CSPROPERTY header;
-  DWORD r = AdapterOpenTableRequest(in, inLength, out, outLength, returned, &header,
-                                    u"Invalid parameter for AdapterHandleCameraControlRequests()\r\n",
-                                    u"AdapterHandleCameraControlRequests(): Id=%d, Flags=%d\r\n");
-  if (r != ERROR_SUCCESS) return r;
-  if (header.Flags == CSPROPERTY_TYPE_SETSUPPORT) return ERROR_SUCCESS;
+  DWORD answer;
+  if (!AdapterOpenTableRequest(in, inLength, out, outLength, returned, &header,
+                               u"Invalid parameter for AdapterHandleCameraControlRequests()\r\n",
+                               u"AdapterHandleCameraControlRequests(): Id=%d, Flags=%d\r\n", &answer))
+    return answer;
   const uint32_t id = header.Id;
-  if ((id >= 8 && id <= 255) || id > 278) {
-    NKDbgPrintfW(u"CAM_IOControl(%08x): Invalid Property: Id=%d\r\n", device, id);
-    return ERROR_INVALID_PARAMETER;
-  }
-  DevicePropertyRecord& row = device->m_cameraControl[id < 8 ? id : id - 248];
-  if (!row.supported) {
-    NKDbgPrintfW(u"CAM_IOControl(%08x): Unsupported CameraControl property: Id=%d\r\n", device, id);
-    return ERROR_NOT_SUPPORTED;
-  }
+  DevicePropertyRecord* served =
+      ServedRow(device, device->m_cameraControl.data(), CameraControlRow(id), id,
+                u"CAM_IOControl(%08x): Unsupported CameraControl property: Id=%d\r\n", &answer);
+  if (!served) return answer;
+  DevicePropertyRecord& row = *served;
   if (id == kZoom) {
     // Published range and range checks follow the engine's zoom limits.
     PVLPropertyRecord zoom;
-    PvlResult pr = FetchEngineRecord(device, row, &zoom);
-    if (pr != PVL_OK) {
-      NKDbgPrintfW(u"Could not retrieve property from Camera Engine: PVLID=%x, result=%d,\r\n", row.engineId, pr);
-      return ERROR_INVALID_PARAMETER;
-    }
+    if (FetchEngineRecord(device, row, &zoom, kFetchFailedForRead) != PVL_OK) return ERROR_INVALID_PARAMETER;
     row.minimum = int32_t(zoom.head.values[1].payload.f * 100.0);
     row.maximum = int32_t(zoom.head.values[2].payload.f * 100.0);
   }
-  if (header.Flags == CSPROPERTY_TYPE_BASICSUPPORT) return AdapterReplyBasicSupport(out, outLength, returned, row);
-  if (header.Flags == CSPROPERTY_TYPE_DEFAULTVALUES) return AdapterReplyDefaultValues(out, outLength, returned, row);
+  if (AdapterReplyDescription(header.Flags, out, outLength, returned, row, &answer)) return answer;
   DWORD error = 0;
   if (header.Flags == CSPROPERTY_TYPE_GET) {
     void* mapped = MapCallerBuffer(out, outLength, sizeof(CSPROPERTY_CAMERACONTROL_S), &error);
@@ -172,11 +225,8 @@ DWORD AdapterHandleCameraControlRequests(CCameraDevice* device, void* in, DWORD 
     }
     if (!local) {
       PVLPropertyRecord engine;
-      PvlResult pr = FetchEngineRecord(device, row, &engine);
-      if (pr != PVL_OK) {
-        NKDbgPrintfW(u"Could not retrieve property from Camera Engine: PVLID=%x, result=%d,\r\n", row.engineId, pr);
-        return ERROR_INVALID_PARAMETER;
-      }
+      PvlResult pr = FetchEngineRecord(device, row, &engine, kFetchFailedForRead);
+      if (pr != PVL_OK) return ERROR_INVALID_PARAMETER;
       pr = TranslatePVLToCameraControl(&reply, engine, row);
       if (pr != PVL_OK) {
         NKDbgPrintfW(u"Translation from PVL to DS property failed: PVLID=%x, result=%d,\r\n", row.engineId, pr);
@@ -253,24 +303,7 @@ DWORD AdapterHandleCameraControlRequests(CCameraDevice* device, void* in, DWORD 
       }
       return ERROR_SUCCESS;
   }
-  PVLPropertyRecord engine;
-  PvlResult pr = FetchEngineRecord(device, row, &engine);
-  if (pr != PVL_OK) {
-    NKDbgPrintfW(u"Could not retrieve property from Camera Engine: PVLID=%x, result=%d\r\n", row.engineId, pr);
-    return ERROR_INVALID_PARAMETER;
-  }
-  pr = TranslateCameraControlToPVL(&engine, request, row);
-  if (pr != PVL_OK) {
-    NKDbgPrintfW(u"Translation from DS to PVL property failed: PVLID=%x, result=%d\r\n", row.engineId, pr);
-    return ERROR_INVALID_PARAMETER;
-  }
-  pr = WriteEngineRecord(device, engine);
-  if (pr != PVL_OK) {
-    NKDbgPrintfW(u"Could not set property on Camera Engine: PVLID=%x, result=%d\r\n", row.engineId, pr);
-    return ERROR_INVALID_PARAMETER;
-  }
-  NKDbgPrintfW(u"Property successfully set on Camera Engine: PVLID=%x, result=%d\r\n", row.engineId, pr);
-  return ERROR_SUCCESS;
+  return SetEngineRow(device, row, request, TranslateCameraControlToPVL);
 }
 
 // ---- Advanced camera control ------------------------------------------------------------------
@@ -278,11 +311,11 @@ DWORD AdapterHandleCameraControlRequests(CCameraDevice* device, void* in, DWORD 
 DWORD AdapterHandleCameraControlAdvRequests(CCameraDevice* device, void* in, DWORD inLength, void* out,
                                             DWORD outLength, DWORD* returned) {
   CSPROPERTY header;
-  DWORD r = AdapterOpenTableRequest(in, inLength, out, outLength, returned, &header,
-                                    u"Invalid parameter for AdapterHandleCameraControlAdvRequests()\r\n",
-                                    u"AdapterHandleCameraControlAdvRequests(): Id=%u, Flags=%u\r\n");
-  if (r != ERROR_SUCCESS) return r;
-  if (header.Flags == CSPROPERTY_TYPE_SETSUPPORT) return ERROR_SUCCESS;
+  DWORD answer;
+  if (!AdapterOpenTableRequest(in, inLength, out, outLength, returned, &header,
+                               u"Invalid parameter for AdapterHandleCameraControlAdvRequests()\r\n",
+                               u"AdapterHandleCameraControlAdvRequests(): Id=%u, Flags=%u\r\n", &answer))
+    return answer;
   const uint32_t id = header.Id;
   if (id > 5) {
     NKDbgPrintfW(u"CAM_IOControl(%08x): Invalid CameraControl Advanced property\r\n", device);
@@ -329,13 +362,9 @@ DWORD AdapterHandleCameraControlAdvRequests(CCameraDevice* device, void* in, DWO
         *returned = bytes;
         void* mapped = MapCallerBuffer(out, outLength, bytes, &error);
         if (!mapped) return ERROR_MORE_DATA;
-        std::unique_ptr<PvlValueRecord[]> rects(new (std::nothrow) PvlValueRecord[count ? count : 1]());
-        if (!rects) return ERROR_OUTOFMEMORY;
-        for (uint32_t i = 0; i < count; ++i) rects[i].type = PVL_VT_RECT;
-        v = PvlValueRecord{};
-        v.type = PVL_VT_ARRAY;
-        v.payload.array = {rects.get(), int32_t(count), int32_t(count), 0};
-        pr = props->GetProperty(ZUEUID_PROPERTY_FOCUS_RECTS, &v);
+        FocusRectArray rects(count);
+        if (!rects.rects) return ERROR_OUTOFMEMORY;
+        pr = props->GetProperty(ZUEUID_PROPERTY_FOCUS_RECTS, &rects.value);
         if (pr != PVL_OK) {
           NKDbgPrintfW(u"Could not retrieve ZUEUID_PROPERTY_FOCUS_RECTS from Camera Engine: result=%d\r\n", pr);
           return ERROR_INVALID_PARAMETER;
@@ -343,7 +372,7 @@ DWORD AdapterHandleCameraControlAdvRequests(CCameraDevice* device, void* in, DWO
         uint32_t head[2] = {bytes, count};
         if (!CopyOut(mapped, head, sizeof head)) return ERROR_INVALID_PARAMETER;
         for (uint32_t i = 0; i < count; ++i)
-          if (!CopyOut(static_cast<uint8_t*>(mapped) + 8 + 16 * i, &rects[i].payload.rect, 16))
+          if (!CopyOut(static_cast<uint8_t*>(mapped) + 8 + 16 * i, &rects.rects[i].payload.rect, 16))
             return ERROR_INVALID_PARAMETER;
         return ERROR_SUCCESS;
       }
@@ -354,17 +383,12 @@ DWORD AdapterHandleCameraControlAdvRequests(CCameraDevice* device, void* in, DWO
       if (uint64_t(head[1]) * 16 + 8 > outLength) return ERROR_MORE_DATA;
       *returned = head[0];
       const uint32_t count = head[1];
-      std::unique_ptr<PvlValueRecord[]> rects(new (std::nothrow) PvlValueRecord[count ? count : 1]());
-      if (!rects) return ERROR_OUTOFMEMORY;
-      for (uint32_t i = 0; i < count; ++i) {
-        rects[i].type = PVL_VT_RECT;
-        if (!CopyIn(&rects[i].payload.rect, static_cast<uint8_t*>(mapped) + 8 + 16 * i, 16))
+      FocusRectArray rects(count);
+      if (!rects.rects) return ERROR_OUTOFMEMORY;
+      for (uint32_t i = 0; i < count; ++i)
+        if (!CopyIn(&rects.rects[i].payload.rect, static_cast<uint8_t*>(mapped) + 8 + 16 * i, 16))
           return ERROR_INVALID_PARAMETER;
-      }
-      PvlValueRecord v{};
-      v.type = PVL_VT_ARRAY;
-      v.payload.array = {rects.get(), int32_t(count), int32_t(count), 0};
-      PvlResult pr = props->SetProperty(ZUEUID_PROPERTY_FOCUS_RECTS, &v);
+      PvlResult pr = props->SetProperty(ZUEUID_PROPERTY_FOCUS_RECTS, &rects.value);
       if (pr != PVL_OK) {
         NKDbgPrintfW(u"Could not set ZUEUID_PROPERTY_FOCUS_RECTS on Camera Engine: result=%d\r\n", pr);
         return ERROR_INVALID_PARAMETER;
@@ -413,34 +437,26 @@ DWORD AdapterHandleCameraControlAdvRequests(CCameraDevice* device, void* in, DWO
 DWORD AdapterHandleVideoProcAmpRequests(CCameraDevice* device, void* in, DWORD inLength, void* out,
                                         DWORD outLength, DWORD* returned) {
   CSPROPERTY header;
-  DWORD r = AdapterOpenTableRequest(in, inLength, out, outLength, returned, &header,
-                                    u"Invalid parameter for AdapterHandleVideoProcAmpRequests()\r\n",
-                                    u"AdapterHandleVideoProcAmpRequests(): Id=%d, Flags=%d\r\n");
-  if (r != ERROR_SUCCESS) return r;
-  if (header.Flags == CSPROPERTY_TYPE_SETSUPPORT) return ERROR_SUCCESS;
+  DWORD answer;
+  if (!AdapterOpenTableRequest(in, inLength, out, outLength, returned, &header,
+                               u"Invalid parameter for AdapterHandleVideoProcAmpRequests()\r\n",
+                               u"AdapterHandleVideoProcAmpRequests(): Id=%d, Flags=%d\r\n", &answer))
+    return answer;
   const uint32_t id = header.Id;
-  if ((id >= 10 && id <= 255) || id > 260) {
-    NKDbgPrintfW(u"CAM_IOControl(%08x): Invalid Property: Id=%d\r\n", device, id);
-    return ERROR_INVALID_PARAMETER;
-  }
-  const uint32_t index = id < 10 ? id : id - 246;
-  const DevicePropertyRecord& row = device->m_videoProcAmp[index];
-  if (!row.supported) {
-    NKDbgPrintfW(u"CAM_IOControl(%08x): Unsupported VideoProcAmp property: Id=%d\r\n", device, id);
-    return ERROR_NOT_SUPPORTED;
-  }
-  if (header.Flags == CSPROPERTY_TYPE_BASICSUPPORT) return AdapterReplyBasicSupport(out, outLength, returned, row);
-  if (header.Flags == CSPROPERTY_TYPE_DEFAULTVALUES) return AdapterReplyDefaultValues(out, outLength, returned, row);
+  const int index = VideoProcAmpRow(id);
+  const DevicePropertyRecord* served =
+      ServedRow(device, device->m_videoProcAmp.data(), index, id,
+                u"CAM_IOControl(%08x): Unsupported VideoProcAmp property: Id=%d\r\n", &answer);
+  if (!served) return answer;
+  const DevicePropertyRecord& row = *served;
+  if (AdapterReplyDescription(header.Flags, out, outLength, returned, row, &answer)) return answer;
   DWORD error = 0;
   if (header.Flags == CSPROPERTY_TYPE_GET) {
     void* mapped = MapCallerBuffer(out, outLength, sizeof(CSPROPERTY_VIDEOPROCAMP_S), &error);
     if (!mapped) return ERROR_MORE_DATA;
     PVLPropertyRecord engine;
-    PvlResult pr = FetchEngineRecord(device, row, &engine);
-    if (pr != PVL_OK) {
-      NKDbgPrintfW(u"Could not retrieve property from Camera Engine: PVLID=%x, result=%d\r\n", row.engineId, pr);
-      return ERROR_INVALID_PARAMETER;
-    }
+    PvlResult pr = FetchEngineRecord(device, row, &engine, kFetchFailed);
+    if (pr != PVL_OK) return ERROR_INVALID_PARAMETER;
     CSPROPERTY_VIDEOPROCAMP_S reply{};
     pr = TranslatePVLToVideoProcAmp(&reply, engine, row);
     if (pr != PVL_OK) {
@@ -472,25 +488,7 @@ DWORD AdapterHandleVideoProcAmpRequests(CCameraDevice* device, void* in, DWORD i
       request.Value = RemapVideoProcAmpValue(device, index, request.Value, row.minimum, row.maximum);
     }
   }
-  PVLPropertyRecord engine;
-  PvlResult pr = FetchEngineRecord(device, row, &engine);
-  if (pr != PVL_OK) {
-    NKDbgPrintfW(u"Could not retrieve property from Camera Engine: PVLID=%x, result=%d\r\n", row.engineId, pr);
-    return ERROR_INVALID_PARAMETER;
-  }
-  pr = TranslateVideoProcAmpToPVL(&engine, request, row);
-  if (pr != PVL_OK) {
-    NKDbgPrintfW(u"Translation from DS to PVL property failed: PVLID=%x, result=%d\r\n", row.engineId, pr);
-    return ERROR_INVALID_PARAMETER;
-  }
-  pr = WriteEngineRecord(device, engine);
-  if (pr != PVL_OK) {
-    // A refused value is the client's to know, as for every other set.
-    NKDbgPrintfW(u"Could not set property on Camera Engine: PVLID=%x, result=%d\r\n", row.engineId, pr);
-    return ERROR_INVALID_PARAMETER;
-  }
-  NKDbgPrintfW(u"Property successfully set on Camera Engine: PVLID=%x, result=%d\r\n", row.engineId, pr);
-  return ERROR_SUCCESS;
+  return SetEngineRow(device, row, request, TranslateVideoProcAmpToPVL);
 }
 
 // ---- Video compression ------------------------------------------------------------------------
@@ -498,11 +496,11 @@ DWORD AdapterHandleVideoProcAmpRequests(CCameraDevice* device, void* in, DWORD i
 DWORD AdapterHandleVideoCompressionRequests(CCameraDevice* device, void* in, DWORD inLength, void* out,
                                             DWORD outLength, DWORD* returned) {
   CSPROPERTY header;
-  DWORD r = AdapterOpenTableRequest(in, inLength, out, outLength, returned, &header,
-                                    u"Invalid parameter for AdapterHandleVideoCompressionRequests()\r\n",
-                                    u"AdapterHandleVideoCompressionRequests(): Id=%d, Flags=%d\r\n");
-  if (r != ERROR_SUCCESS) return r;
-  if (header.Flags == CSPROPERTY_TYPE_SETSUPPORT) return ERROR_SUCCESS;
+  DWORD answer;
+  if (!AdapterOpenTableRequest(in, inLength, out, outLength, returned, &header,
+                               u"Invalid parameter for AdapterHandleVideoCompressionRequests()\r\n",
+                               u"AdapterHandleVideoCompressionRequests(): Id=%d, Flags=%d\r\n", &answer))
+    return answer;
   const uint32_t id = header.Id;
   if (id >= 7) {
     NKDbgPrintfW(u"CAM_IOControl(%08x): Invalid Property: Id=%d\r\n", device, id);
@@ -533,7 +531,7 @@ DWORD AdapterHandleVideoCompressionRequests(CCameraDevice* device, void* in, DWO
     CSPROPERTY_VIDEOCOMPRESSION_GETINFO_S info;
     if (inLength < sizeof info || !CopyIn(&info, in, sizeof info)) return ERROR_MORE_DATA;
     IProperties* props = nullptr;
-    r = stillPort(info.StreamIndex, &props);
+    DWORD r = stillPort(info.StreamIndex, &props);
     if (r != ERROR_SUCCESS) return r;
     *returned = sizeof info;
     void* mapped = MapCallerBuffer(out, outLength, sizeof info, &error);
@@ -552,8 +550,7 @@ DWORD AdapterHandleVideoCompressionRequests(CCameraDevice* device, void* in, DWO
     NKDbgPrintfW(u"CAM_IOControl(%08x): Unsupported VideoCompression property: Id=%d\r\n", device, id);
     return ERROR_NOT_SUPPORTED;
   }
-  if (header.Flags == CSPROPERTY_TYPE_BASICSUPPORT) return AdapterReplyBasicSupport(out, outLength, returned, row);
-  if (header.Flags == CSPROPERTY_TYPE_DEFAULTVALUES) return AdapterReplyDefaultValues(out, outLength, returned, row);
+  if (AdapterReplyDescription(header.Flags, out, outLength, returned, row, &answer)) return answer;
   if (header.Flags != CSPROPERTY_TYPE_GET && header.Flags != CSPROPERTY_TYPE_SET) {
     NKDbgPrintfW(u"CAM_IOControl(%08x): Invalid VideoCompression property request\r\n", device);
     return ERROR_INVALID_PARAMETER;
@@ -565,7 +562,7 @@ DWORD AdapterHandleVideoCompressionRequests(CCameraDevice* device, void* in, DWO
     return ERROR_INVALID_PARAMETER;
   }
   IProperties* props = nullptr;
-  r = stillPort(request.StreamIndex, &props);
+  DWORD r = stillPort(request.StreamIndex, &props);
   if (r != ERROR_SUCCESS) return r;
   if (header.Flags == CSPROPERTY_TYPE_GET) {
     void* mapped = MapCallerBuffer(out, outLength, sizeof request, &error);

@@ -44,20 +44,26 @@ bool CopyOut(void* dst, const void* src, DWORD length) { return dst && CeSafeCop
 
 }  // namespace
 
-DWORD AdapterOpenTableRequest(void* in, DWORD inLength, void* out, DWORD outLength, DWORD* returned,
-                              CSPROPERTY* header, const WCHAR* invalidLine, const WCHAR* requestLine) {
+bool AdapterOpenTableRequest(void* in, DWORD inLength, void* out, DWORD outLength, DWORD* returned,
+                             CSPROPERTY* header, const WCHAR* invalidLine, const WCHAR* requestLine, DWORD* answer) {
   if (!out && outLength) {
     if (returned) *returned = outLength;
-    return ERROR_MORE_DATA;
+    *answer = ERROR_MORE_DATA;
+    return false;
   }
   if (!in || inLength < sizeof(CSPROPERTY) || !returned) {
     NKDbgPrintfW(invalidLine);
-    return ERROR_INVALID_PARAMETER;
+    *answer = ERROR_INVALID_PARAMETER;
+    return false;
   }
   *returned = 0;
-  if (!CopyIn(header, in, sizeof *header)) return ERROR_INVALID_PARAMETER;
+  if (!CopyIn(header, in, sizeof *header)) {
+    *answer = ERROR_INVALID_PARAMETER;
+    return false;
+  }
   NKDbgPrintfW(requestLine, header->Id, header->Flags);
-  return ERROR_SUCCESS;
+  *answer = ERROR_SUCCESS;
+  return header->Flags != CSPROPERTY_TYPE_SETSUPPORT;
 }
 
 DWORD AdapterDispatchPropertyRequest(CCameraDevice* device, void* in, DWORD inLength, void* out, DWORD outLength,
@@ -203,11 +209,11 @@ DWORD AdapterHandleDroppedFramesRequests(CCameraDevice* device, void* in, DWORD 
 DWORD AdapterHandleVideoControlRequests(CCameraDevice* device, void* in, DWORD inLength, void* out,
                                         DWORD outLength, DWORD* returned) {
   CSPROPERTY header;
-  DWORD r = AdapterOpenTableRequest(in, inLength, out, outLength, returned, &header,
-                             u"Invalid parameter for AdapterHandleVideoControlRequests()\r\n",
-                             u"AdapterHandleVideoControlRequests(): Id=%d, Flags=%d\r\n");
-  if (r != ERROR_SUCCESS) return r;
-  if (header.Flags == CSPROPERTY_TYPE_SETSUPPORT) return ERROR_SUCCESS;
+  DWORD answer;
+  if (!AdapterOpenTableRequest(in, inLength, out, outLength, returned, &header,
+                               u"Invalid parameter for AdapterHandleVideoControlRequests()\r\n",
+                               u"AdapterHandleVideoControlRequests(): Id=%d, Flags=%d\r\n", &answer))
+    return answer;
   if (header.Id > CSPROPERTY_VIDEOCONTROL_MODE) {
     NKDbgPrintfW(u"CAM_IOControl(%08x): Invalid Property: Id=%d\r\n", device, header.Id);
     return ERROR_INVALID_PARAMETER;

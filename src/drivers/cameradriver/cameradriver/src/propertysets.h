@@ -14,10 +14,11 @@ class CCameraDevice;
 DWORD AdapterDispatchPropertyRequest(CCameraDevice* device, void* in, DWORD inLength, void* out, DWORD outLength,
                                      DWORD* returned);
 
-// The shared opening of the table-driven handlers: ERROR_SUCCESS with the header
-// copied, or the code to answer.
-DWORD AdapterOpenTableRequest(void* in, DWORD inLength, void* out, DWORD outLength, DWORD* returned,
-                              CSPROPERTY* header, const WCHAR* invalidLine, const WCHAR* requestLine);
+// The shared opening of the table-driven handlers: true with the header copied when
+// the handler goes on; false when the opening answered the request itself (bad
+// parameters, or a set-support query, which every table set serves) with *answer.
+bool AdapterOpenTableRequest(void* in, DWORD inLength, void* out, DWORD outLength, DWORD* returned,
+                             CSPROPERTY* header, const WCHAR* invalidLine, const WCHAR* requestLine, DWORD* answer);
 
 DWORD AdapterHandleVersion(CCameraDevice* device, void* out, DWORD outLength, DWORD* returned);
 DWORD AdapterHandlePinRequests(CCameraDevice* device, void* in, DWORD inLength, void* out, DWORD outLength,

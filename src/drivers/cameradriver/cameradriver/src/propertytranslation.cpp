@@ -151,6 +151,18 @@ PvlResult ModeToFlags(FlagRule rule, uint32_t mode, uint32_t* flags) {
   return kTranslateUnsupported;
 }
 
+// The tail of engine -> client for camera control and proc amp (one record layout):
+// the reading, unless it failed, with the row's capabilities.
+PvlResult ReadBack(CSPROPERTY_VIDEOPROCAMP_S* client, PvlResult r, uint32_t id, int32_t v, uint32_t flags,
+                   const DevicePropertyRecord& row) {
+  if (r != PVL_OK) return r;
+  client->Property.Id = id;
+  client->Value = v;
+  client->Flags = flags;
+  client->Capabilities = row.capabilities;
+  return PVL_OK;
+}
+
 }  // namespace
 
 void InitPVLPropertyRecord(PVLPropertyRecord* record, uint32_t engineId, uint32_t type) {
@@ -318,12 +330,7 @@ PvlResult TranslatePVLToCameraControl(CSPROPERTY_CAMERACONTROL_S* client, const 
     case ZUEUID_PROPERTY_SNAPSHOT_SHUTTER_SPEED: id = 4, v = MicrosecondsToExposure(value.payload.u32), r = ModeToFlags(FlagRule::A, mode, &flags); break;
     default: return kTranslateUnsupported;
   }
-  if (r != PVL_OK) return r;
-  client->Property.Id = id;
-  client->Value = v;
-  client->Flags = flags;
-  client->Capabilities = row.capabilities;
-  return PVL_OK;
+  return ReadBack(client, r, id, v, flags, row);
 }
 
 PvlResult TranslatePVLToVideoProcAmp(CSPROPERTY_VIDEOPROCAMP_S* client, const PVLPropertyRecord& engine,
@@ -356,12 +363,7 @@ PvlResult TranslatePVLToVideoProcAmp(CSPROPERTY_VIDEOPROCAMP_S* client, const PV
     case ZUEUID_PROPERTY_WHITE_BALANCE_MODE: id = 7, v = EngineInt(value), r = ModeToFlags(FlagRule::A, mode, &flags); break;
     default: return kTranslateUnsupported;
   }
-  if (r != PVL_OK) return r;
-  client->Property.Id = id;
-  client->Value = v;
-  client->Flags = flags;
-  client->Capabilities = row.capabilities;
-  return PVL_OK;
+  return ReadBack(client, r, id, v, flags, row);
 }
 
 PvlResult TranslateVideoCompressionToPVL(PvlValueRecord* engine, const CSPROPERTY_VIDEOCOMPRESSION_S& client,
@@ -473,4 +475,17 @@ DWORD AdapterReplyDefaultValues(void* out, DWORD outLength, DWORD* bytesReturned
   reply.Members = {CSPROPERTY_MEMBER_VALUES, sizeof(int32_t), 1, CSPROPERTY_MEMBER_FLAG_DEFAULT};
   reply.Default = row.defaultValue;
   return Reply_(out, outLength, bytesReturned, reply);
+}
+
+bool AdapterReplyDescription(uint32_t flags, void* out, DWORD outLength, DWORD* bytesReturned,
+                             const DevicePropertyRecord& row, DWORD* answer) {
+  if (flags == CSPROPERTY_TYPE_BASICSUPPORT) {
+    *answer = AdapterReplyBasicSupport(out, outLength, bytesReturned, row);
+    return true;
+  }
+  if (flags == CSPROPERTY_TYPE_DEFAULTVALUES) {
+    *answer = AdapterReplyDefaultValues(out, outLength, bytesReturned, row);
+    return true;
+  }
+  return false;
 }

@@ -110,3 +110,7 @@ void* MapCallerBuffer(void* pointer, DWORD length, DWORD required, DWORD* error)
 // The two description replies, written into the (mapped) output.
 DWORD AdapterReplyBasicSupport(void* out, DWORD outLength, DWORD* bytesReturned, const DevicePropertyRecord& row);
 DWORD AdapterReplyDefaultValues(void* out, DWORD outLength, DWORD* bytesReturned, const DevicePropertyRecord& row);
+// Either of them by the request's flags: true with the code in *answer; false for
+// any other request.
+bool AdapterReplyDescription(uint32_t flags, void* out, DWORD outLength, DWORD* bytesReturned,
+                             const DevicePropertyRecord& row, DWORD* answer);
