@@ -30,6 +30,7 @@
 #include "icamerasensorservice.h"
 #include "vfedriver.h"
 #include "vfedriverobject.h"
+#include "vfepreviewpipeline.h"
 #include "vfeservice.h"
 #include "wince_sim.h"
 
@@ -38,9 +39,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The preview read-out and the statistics area inside the demosaic margins.
-constexpr uint16_t kWindowW = 1296, kWindowH = 972;
-constexpr uint16_t kAreaW = kWindowW - 12, kAreaH = kWindowH - 6;
+// The statistics area inside the demosaic margins of the preview read-out.
+using vfepipeline::kAreaH;
+using vfepipeline::kAreaW;
 // The chart's fine-detail area in preview coordinates (half the array's),
 // inside the statistics area: where the user points the focus.
 constexpr uint16_t kFocusX = 1045, kFocusY = 60, kFocusW = 190, kFocusH = 560;
@@ -233,19 +234,9 @@ class BayroxBoardTest : public ::testing::Test {
   // output path; then the VFE runs.
   void StartStatistics() {
     ASSERT_EQ(PVL_OK, svc->SendReset());
-    VfeCamifCmd camif{};
-    camif.lastPixel = kWindowW - 1;
-    camif.lastLine = kWindowH - 1;
-    camif.pixelSkipPattern = 0xFFFF;
-    camif.lineSkipPattern = 0xFFFF;
-    Send(VFE_CMD_CAMIF, camif);
-    VfeBlackLevelCmd black{1, 0, {kSensorBlackLevel, kSensorBlackLevel, kSensorBlackLevel, kSensorBlackLevel}};
-    Send(VFE_CMD_BLACK_LEVEL, black);
-    VfeDemosaicCmd demosaic{};
-    demosaic.enable = 1;
-    Send(VFE_CMD_DEMOSAIC, demosaic);
-    VfeFovCropCmd crop{1, 0, 0, kAreaW - 1, 0, kAreaH - 1};
-    Send(VFE_CMD_FOV_CROP, crop);
+    vfepipeline::SendFront([this](uint32_t id, void* record, uint32_t size) {
+      return svc->SendCommand(static_cast<int32_t>(id), record, size);
+    });
     VfeOutputCmd out{};
     out.fixedWord = 4;
     out.outputMode = 6;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ccameraelfsbase.h"
+#include "clockdouble.h"
 #include "ccameraelfsmanager.h"
 #include "hostsymbols.h"
 #include "ienv.h"
@@ -23,30 +24,8 @@ namespace {
 std::vector<std::string> g_journal;
 
 // Reads move on by `step` ms.
-class SteppingClock final : public IClock {
- public:
-  int32_t AddRef() override { return ++refs; }
-  int32_t Release() override { return --refs; }
-  PvlResult QueryInterface(ZUEUID, void** out) override {
-    if (out) *out = nullptr;
-    return PVL_E_NOTSUPPORTED;
-  }
-  PvlResult GetTime(uint32_t* ms) override {
-    now += step;
-    *ms = now;
-    return PVL_OK;
-  }
-  std::atomic<int32_t> refs{0};
-  uint32_t now = 0;
-  uint32_t step = 3;
-};
-SteppingClock g_clock;
-
-int32_t ClockFactory(IEnv*, ZUEUID, void*, void** out) {
-  g_clock.AddRef();
-  *out = static_cast<IClock*>(&g_clock);
-  return PVL_OK;
-}
+camera::test::ClockDouble g_clock{0, 3};
+constexpr auto& ClockFactory = camera::test::ClockFactory<g_clock>;
 // Not 3: the host would take that as "not mine" and hand out its own clock.
 int g_noClockCalls = 0;
 int32_t NoClock(IEnv*, ZUEUID, void*, void** out) {

@@ -28,6 +28,7 @@
 #include "cameraportformat.h"
 #include "chartcolour.h"
 #include "chipset.h"
+#include "engineboard.h"
 #include "enginefixture.h"
 #include "icamerabuffermanager.h"
 #include "icameraengine.h"
@@ -39,6 +40,7 @@
 #include "plindor.h"
 #include "pvlmediabuffer.h"
 #include "pvlptr.h"
+#include "tuningtoolsession.h"
 #include "tunvexclient.h"
 #include "tunvextestnet.h"
 
@@ -527,24 +529,11 @@ TEST_F(EngineStreamTest, ListsComeFromTheSensorAndFlashServices) {
 namespace board {
 namespace {
 
+using namespace engineboard;
+
 constexpr uint32_t kSensorClass = 0x0108aed0u;
-constexpr uint32_t kPreviewW = 640, kPreviewH = 480;
-constexpr uint32_t kStillW = 2592, kStillH = 1944;
 
 // ---- Reading frames ----
-
-struct Bytes {
-  const uint8_t* data = nullptr;
-  uint32_t size = 0;
-};
-Bytes Contents(IPvlMediaBuffer* frame) {
-  uint64_t address = 0;
-  uint32_t offset = 0, size = 0;
-  frame->GetVirtualAddress(&address);
-  frame->GetOffset(&offset);
-  frame->GetActualSize(&size);
-  return {reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(address)) + offset, size};
-}
 
 struct Yuv {
   double y, cb, cr;
@@ -619,10 +608,7 @@ class EngineBoardTest : public ::testing::Test {
       EXPECT_EQ(PVL_OK, engine_->Uninitialize());
       engine_->Release();
     }
-    for (auto& bm : managers_) bm->Free();
-    managers_.clear();
-    for (void* m : memory_) pmem_free(m);
-    memory_.clear();
+    buffers_.Free();
     env_.Reset();
     BoardSetSpeedUp(1);
     BoardVfeReset();
@@ -638,61 +624,7 @@ class EngineBoardTest : public ::testing::Test {
     ports_.assign(ports, ports + count);
   }
 
-  // The client's part of a port: its format, a pool of the size it asks for, started.
-  void Arm(ICameraPort* port, const CameraPortFormat& format) {
-    ASSERT_EQ(PVL_OK, port->SetFormat(&format));
-    BufferRequest request{};
-    uint32_t count = 0;
-    ASSERT_EQ(PVL_OK, port->GetBufferRequirements(&request, 1, &count));
-    ASSERT_GE(count, 1u);
-    // The client's own contiguous memory, as a capture application's buffers are.
-    CPvlPtr<ICameraBufferManager> bm;
-    ASSERT_EQ(PVL_OK, env_->CreateInstance(ZUEUID_CLASS_BUFFER_MANAGER, bm.Out()));
-    ASSERT_EQ(PVL_OK, bm->InitRequirements(&request, 1, 0));
-    for (uint32_t i = 0; i < request.count; ++i) {
-      void* memory = pmem_malloc(request.size, 0);
-      ASSERT_NE(memory, nullptr);
-      memory_.push_back(memory);
-      IPvlMediaBuffer* buffer = nullptr;
-      ASSERT_EQ(PVL_OK, bm->AddExternalBuffer(uint32_t(reinterpret_cast<uintptr_t>(memory)), pmem_get_phys_addr(memory),
-                                              1, request.size, &buffer));
-      if (buffer) buffer->Release();
-    }
-    ASSERT_EQ(PVL_OK, port->SetBufferManager(bm.Get()));
-    managers_.push_back(bm);
-    ASSERT_EQ(PVL_OK, port->Start());
-  }
-
-  // The next frame, or null after a generous wait (the port is then stopped
-  // to wake the reader: GetNextFrame itself never times out).
-  IPvlMediaBuffer* NextFrame(ICameraPort* port, int seconds = 60) {
-    std::atomic<bool> done{false};
-    std::thread watchdog([&] {
-      for (int i = 0; i < seconds * 100 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      if (!done) port->Stop();
-    });
-    IPvlMediaBuffer* frame = nullptr;
-    PvlResult r = port->GetNextFrame(&frame);
-    done = true;
-    watchdog.join();
-    return r == PVL_OK ? frame : nullptr;
-  }
-
-  static CameraPortFormat Nv21(uint32_t w, uint32_t h) {
-    CameraPortFormat f{};
-    f.idColorSpace = ZUEUID_COLORSPACE_YUV;
-    f.FourCC = CAMERA_FOURCC_NV21;
-    f.Depth = 12;
-    f.Width = w;
-    f.Height = h;
-    f.HorizontalSampling = 2;
-    f.VerticalSampling = 2;
-    f.Stride = w;
-    f.ClipRight = int32_t(w);
-    f.ClipBottom = int32_t(h);
-    f.FrameInterval = 333333;
-    return f;
-  }
+  void Arm(ICameraPort* port, const CameraPortFormat& format) { buffers_.Arm(env_.Get(), port, format); }
 
   // The chart's patches where the chart has them. Without a statistics
   // plug-in the exposure stays at its start value and the chart comes out
@@ -759,8 +691,7 @@ class EngineBoardTest : public ::testing::Test {
   CPvlPtr<IEnv> env_;
   ICameraEngine* engine_ = nullptr;
   std::vector<ICameraPort*> ports_;
-  std::vector<CPvlPtr<ICameraBufferManager>> managers_;
-  std::vector<void*> memory_;
+  ClientBuffers buffers_;
 };
 
 TEST_F(EngineBoardTest, PreviewShowsTheChartAtTheSizeAskedFor) {
@@ -813,19 +744,11 @@ TEST_F(EngineBoardTest, StillFromVideoThenTheStreamGoesOn) {
 // that the engine's Initialize started: with the camera up, the changes are
 // taken over (not left pending), and the stream goes on.
 TEST_F(EngineBoardTest, TheTuningToolsApplyReachesTheEngine) {
-  const uint16_t port = FreeLoopbackPort();
-  ASSERT_NE(0, port);
-  setenv("TUNVEX_PORT", std::to_string(port).c_str(), 1);
-  camera::test::WriteImageFile("fs/~0x0106fa8a/_TunvexEnabled.flg", "");
+  TuningToolSession tool;
+  ASSERT_NE(0, tool.port);
   Initialize();
-  TunvexClient client;
-  client.SetTimeout(30000);
-  bool connected = false;
-  for (int i = 0; i < 600 && !connected; ++i) {
-    connected = client.Connect("127.0.0.1", port);
-    if (!connected) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  ASSERT_TRUE(connected) << client.Error();
+  TunvexClient& client = tool.client;
+  ASSERT_TRUE(tool.Connect()) << client.Error();
   bool pending = true;
   ASSERT_TRUE(client.Apply(&pending)) << client.Error();
   EXPECT_FALSE(pending) << "Ready takes the changes over at the next stream";
@@ -840,8 +763,6 @@ TEST_F(EngineBoardTest, TheTuningToolsApplyReachesTheEngine) {
   frame->Release();
   client.Close();
   EXPECT_EQ(PVL_OK, engine_->Stop());
-  camera::test::RemoveImageFile("fs/~0x0106fa8a/_TunvexEnabled.flg");
-  unsetenv("TUNVEX_PORT");
 }
 
 }  // namespace

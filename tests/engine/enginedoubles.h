@@ -24,6 +24,7 @@
 #include "ielfs.h"
 #include "ivfeservice.h"
 #include "tuningdata.h"
+#include "tuningdatadouble.h"
 #include "tunvex.h"
 #include "vfeconfigurerids.h"
 
@@ -193,31 +194,13 @@ class PluginDouble final : public Counted<IELFS> {
   std::string name;
 };
 
-class TuningDataDouble final : public Counted<ITuningData> {
+class TuningDataDouble final : public Counted<camera::test::TuningDataSlots> {
  public:
   explicit TuningDataDouble(CallLog* log) : log(log) {}
   PvlResult QueryInterface(ZUEUID iid, void** out) override;
-  PvlResult GetVersion(uint32_t*) override { return PVL_E_UNSUPPORTED; }
   PvlResult SelectTuningData(ZUEUID providerClass) override {
     return log->Record("TuningData.Select(" + Hex(providerClass) + ")");
   }
-  PvlResult GetIntParam(TuningParamId, int32_t*) override { return PVL_E_UNSUPPORTED; }
-  PvlResult GetWordParam(TuningParamId, uint32_t*) override { return PVL_E_UNSUPPORTED; }
-  PvlResult GetBoolParam(TuningParamId, uint8_t*) override { return PVL_E_UNSUPPORTED; }
-  PvlResult CalibrateWhiteBalance(float, float, float, float) override { return PVL_E_UNSUPPORTED; }
-  PvlResult GetAwbRefPoint(TuningParamId, TuningAwbRefPoint*) override { return PVL_E_UNSUPPORTED; }
-  PvlResult GetAwbExtGains(TuningParamId, TuningGainTriple*) override { return PVL_E_UNSUPPORTED; }
-  PvlResult GetAwbExtSampleInfluence(TuningParamId, TuningSampleInfluence*) override { return PVL_E_UNSUPPORTED; }
-  PvlResult GetAwbExtWeightVector(TuningParamId, TuningWeightVector*) override { return PVL_E_UNSUPPORTED; }
-  PvlResult GetExposureTable(TuningParamId, TuningExposureEntry*, int32_t, uint32_t*) override {
-    return PVL_E_UNSUPPORTED;
-  }
-  PvlResult GetBrightRegion(TuningParamId, TuningBrightRegion*) override { return PVL_E_UNSUPPORTED; }
-  PvlResult GetDarkRegion(TuningParamId, TuningDarkRegion*) override { return PVL_E_UNSUPPORTED; }
-  PvlResult GetExposureStretch(TuningParamId, TuningExposureStretch*) override { return PVL_E_UNSUPPORTED; }
-  PvlResult GetAfdParams(TuningParamId, TuningAfdParams*) override { return PVL_E_UNSUPPORTED; }
-  PvlResult GetHjrKTable(TuningParamId, TuningHjrKTable*) override { return PVL_E_UNSUPPORTED; }
-  PvlResult GetAfrTable(TuningParamId, TuningAfrEntry*, int32_t, uint32_t*) override { return PVL_E_UNSUPPORTED; }
 
   // The best-shot override face: records the scene's row.
   class BestShotFace final : public IBestShotTuning {

@@ -22,6 +22,7 @@
 #include "camerapropertyids.h"
 #include "camerasettings.h"
 #include "ccameraengine.h"
+#include "engineboard.h"
 #include "icamerabuffermanager.h"
 #include "icameraport.h"
 #include "ielfs.h"
@@ -34,17 +35,10 @@
 
 namespace {
 
-using namespace std::chrono_literals;
+using namespace engineboard;
 
 constexpr uint32_t kAecDouble = 0x01046293u;
 constexpr uint32_t kAfDouble = 0x01045ccfu;
-
-// Generous: the machine is shared and the board runs at real speed.
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(2ms);
-  return done();
-}
 
 // A statistics plug-in double: answers 20 to what it does not play, and on each
 // preview frame takes one step of its part.
@@ -155,65 +149,9 @@ int32_t DoubleFactory(IEnv*, ZUEUID, void*, void** out) {
   return PVL_OK;
 }
 
-// A listener the engine tells when a focus run or a pre-flash ends.
-class CountingListener final : public ICameraSettingsListener {
- public:
-  int32_t AddRef() override { return ++refs; }
-  int32_t Release() override { return --refs; }
-  PvlResult QueryInterface(ZUEUID, void** out) override {
-    *out = nullptr;
-    return PVL_E_UNSUPPORTED;
-  }
-  PvlResult Notify() override {
-    ++told;
-    return PVL_OK;
-  }
-  std::atomic<int32_t> refs{0};
-  std::atomic<int> told{0};
-};
-
-// Reads the preview port as a client does, on a thread of its own.
-class PreviewReader {
- public:
-  explicit PreviewReader(ICameraPort* port) : m_port(port) {
-    m_thread = std::thread([this] {
-      for (;;) {
-        IPvlMediaBuffer* frame = nullptr;
-        PvlResult r = m_port->GetNextFrame(&frame);
-        if (r == PVL_E_STOPPED || r == PVL_E_NOTREADY) {
-          if (m_done.load()) return;
-          std::this_thread::sleep_for(1ms);
-          continue;
-        }
-        if (r != PVL_OK) return;
-        ++frames;
-        frame->Release();
-      }
-    });
-  }
-  ~PreviewReader() { Finish(); }
-  // Waits for `more` frames beyond those counted now.
-  bool WaitForMore(int more) {
-    const int target = frames.load() + more;
-    return WaitFor([&] { return frames.load() >= target; });
-  }
-  void Finish() {
-    if (!m_thread.joinable()) return;
-    m_done = true;
-    m_port->Stop();
-    m_thread.join();
-  }
-  std::atomic<int> frames{0};
-
- private:
-  ICameraPort* m_port;
-  std::atomic<bool> m_done{false};
-  std::thread m_thread;
-};
-
 // The engine over the real services and the board, its configuration naming
 // the two plug-in doubles and the flash plug-in.
-class EngineFlashTest : public ::testing::Test {
+class EngineFlashTest : public EngineBoardFixture {
  protected:
   void SetUp() override {
     BoardSimReset();
@@ -221,7 +159,6 @@ class EngineFlashTest : public ::testing::Test {
     // What the driver sets up when it loads: the camera's buffers and the flash LED.
     ASSERT_EQ(1, VantorInitBufferManager());
     ASSERT_EQ(1, InitFlashLight());
-    ASSERT_EQ(PVL_OK, env_env_CreateInstance(ZUEUID_CLASS_ENV, env_.Out()));
     ASSERT_EQ(PVL_OK, OrbhostTest_RegisterClass(kAecDouble, &DoubleFactory<AecDouble>));
     ASSERT_EQ(PVL_OK, OrbhostTest_RegisterClass(kAfDouble, &DoubleFactory<AfDouble>));
     const std::string xml =
@@ -234,27 +171,11 @@ class EngineFlashTest : public ::testing::Test {
         "    <Plugin ClassID=\"0x01089A8C\" Role=\"Flash\" OfflineProc=\"FALSE\"/>\n"
         "  </ELFS>\n</CameraEngineConfig>\n";
     camera::test::WriteImageFile("fs/~0x01061a6f/EngineFlashTest.xml", xml);
-    ASSERT_EQ(PVL_OK,
-              CCameraEngine::CreateUnregistered(env_.Get(), false, "fs:/~0x01061a6f/EngineFlashTest.xml", &engine_));
-    control_ = engine_->FrontEnd();
-    CameraSensorDescriptor sensor{};
-    uint32_t count = 0;
-    ASSERT_EQ(PVL_OK, engine_->GetCameras(&sensor, 1, &count));
-    ASSERT_EQ(1u, count);
-    sensorClass_ = sensor.DriverClass;
+    MakeEngine("fs:/~0x01061a6f/EngineFlashTest.xml");
   }
 
   void TearDown() override {
-    reader_.reset();
-    if (engine_) {
-      if (State() == ENGINE_STATE_VIDEO) control_->Stop();
-      if (State() == ENGINE_STATE_READY) control_->Uninitialize();
-      for (ICameraPort* port : ports_) port->Release();
-      ports_.clear();
-      engine_->Release();
-      engine_ = nullptr;
-    }
-    EXPECT_EQ(0, focusListener_.refs.load()) << "the engine kept the focus listener";
+    EngineBoardFixture::TearDown();
     EXPECT_EQ(0, preFlashListener_.refs.load()) << "the engine kept the pre-flash listener";
     for (ICameraBufferManager* b : buffers_) b->Release();
     buffers_.clear();
@@ -263,12 +184,6 @@ class EngineFlashTest : public ::testing::Test {
     env_.Reset();
     EXPECT_TRUE(WaitFor([] { return BoardLedNow().mode == kLedOff; }, 2s))
         << "the LED was left " << BoardLedStateName(BoardLedNow());
-  }
-
-  int32_t State() {
-    CPvlPtr<CEngineStateMachine> machine;
-    if (engine_->GetStateMachine(&machine) != PVL_OK) return -1;
-    return machine->GetCurrentStateId();
   }
 
   // What a client set before: a mode word straight into the engine's store.
@@ -282,14 +197,10 @@ class EngineFlashTest : public ::testing::Test {
     ASSERT_EQ(PVL_OK, store->SetProperties(&record, 1));
   }
 
-  // Initialised, the ports fetched and each given buffers as the driver's pins do.
+  // Initialised, the ports fetched and the preview's given buffers as the driver's pins do.
   void Initialize() {
-    ASSERT_EQ(PVL_OK, control_->Initialize(sensorClass_));
-    ICameraPort* ports[5] = {};
-    uint32_t count = 0;
-    ASSERT_EQ(PVL_OK, control_->GetPorts(ports, 5, &count));
-    ASSERT_GT(count, 0u);
-    for (uint32_t i = 0; i < count; ++i) ports_.push_back(ports[i]);
+    InitializePorts();
+    ASSERT_GT(ports_.size(), 0u);
     GiveBuffers(ports_[0]);
   }
   void GiveBuffers(ICameraPort* port) {
@@ -313,9 +224,7 @@ class EngineFlashTest : public ::testing::Test {
   void Stream() {
     Initialize();
     ASSERT_EQ(PVL_OK, ports_[0]->Start());
-    reader_ = std::make_unique<PreviewReader>(ports_[0]);
-    ASSERT_EQ(PVL_OK, control_->StartVideo());
-    ASSERT_TRUE(reader_->WaitForMore(3)) << "no preview frames";
+    ReadPreview();
   }
 
   // The LED modes the board saw, in order, each once per change.
@@ -326,15 +235,9 @@ class EngineFlashTest : public ::testing::Test {
     return modes;
   }
 
-  CPvlPtr<IEnv> env_;
-  CCameraEngine* engine_ = nullptr;
-  CCameraEngineFrontEnd* control_ = nullptr;
-  uint32_t sensorClass_ = 0;
-  std::vector<ICameraPort*> ports_;
   std::vector<ICameraBufferManager*> buffers_;
-  std::unique_ptr<PreviewReader> reader_;
-  // The engine keeps them (counted) until it goes.
-  CountingListener focusListener_, preFlashListener_;
+  // The engine keeps it (counted) until it goes.
+  CountingListener preFlashListener_;
 };
 
 TEST_F(EngineFlashTest, SuspendStopsTheFramesAndResumeBringsThemBack) {
@@ -374,8 +277,7 @@ TEST_F(EngineFlashTest, ThePreFlashLightsTheLedForTheMeteringAndTellsTheListener
   Stream();
   EXPECT_EQ(kLedOff, BoardLedNow().mode) << "the torch burns with the lamp off";
   CountingListener& listener = preFlashListener_;
-  ASSERT_EQ(PVL_OK, control_->StartPreSnapshotFlash(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(
-                        static_cast<ICameraSettingsListener*>(&listener)))));
+  ASSERT_EQ(PVL_OK, control_->StartPreSnapshotFlash(listener.Cookie()));
   ASSERT_TRUE(WaitFor([&] { return listener.told.load() > 0; })) << "the pre-flash listener was not told";
   ASSERT_TRUE(reader_->WaitForMore(3));
   EXPECT_EQ(1, listener.told.load());
@@ -396,8 +298,7 @@ TEST_F(EngineFlashTest, ThePreFlashLightsTheLedForTheMeteringAndTellsTheListener
 TEST_F(EngineFlashTest, AFocusRunEndsAndTellsTheListener) {
   Stream();
   CountingListener& listener = focusListener_;
-  ASSERT_EQ(PVL_OK, control_->StartFocus(1, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(
-                                                static_cast<ICameraSettingsListener*>(&listener)))));
+  ASSERT_EQ(PVL_OK, control_->StartFocus(1, listener.Cookie()));
   ASSERT_TRUE(WaitFor([&] { return listener.told.load() > 0; })) << "the focus listener was not told";
   ASSERT_TRUE(reader_->WaitForMore(3));
   EXPECT_EQ(1, listener.told.load());

@@ -31,31 +31,22 @@
 #include "cenginesettings.h"
 #include "chartcolour.h"
 #include "chipset.h"
-#include "isignalqueue.h"
+#include "engineboard.h"
 #include "icamerabuffermanager.h"
 #include "icameraport.h"
 #include "ienv.h"
+#include "isignalqueue.h"
 #include "orbhost_test.h"
 #include "plindor.h"
 #include "pvlmediabuffer.h"
 
 namespace {
 
-using namespace std::chrono_literals;
+using namespace engineboard;
 using camera::test::Ciede2000;
 using camera::test::Nv21MeanRgb;
 using camera::test::Rgb;
 using camera::test::SrgbToLab;
-
-constexpr uint32_t kPreviewW = 640, kPreviewH = 480;
-constexpr uint32_t kStillW = 2592, kStillH = 1944;
-
-// Generous: the machine is shared.
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 180s) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(2ms);
-  return done();
-}
 
 // Exposure as the sensor latched it for a frame: lines x gain.
 double FrameExposure(const BoardFrameInfo& info) { return double(info.integrationLines) * info.gainCode / 32.0; }
@@ -93,78 +84,7 @@ class ExposureLog {
   int m_id = 0;
 };
 
-// A listener the engine tells when a focus run ends.
-class CountingListener final : public ICameraSettingsListener {
- public:
-  int32_t AddRef() override { return ++refs; }
-  int32_t Release() override { return --refs; }
-  PvlResult QueryInterface(ZUEUID, void** out) override {
-    *out = nullptr;
-    return PVL_E_UNSUPPORTED;
-  }
-  PvlResult Notify() override {
-    ++told;
-    return PVL_OK;
-  }
-  std::atomic<int32_t> refs{0};
-  std::atomic<int> told{0};
-};
-
-// Reads the preview port as a client does, keeping a copy of the latest frame.
-class PreviewReader {
- public:
-  explicit PreviewReader(ICameraPort* port) : m_port(port) {
-    m_thread = std::thread([this] {
-      for (;;) {
-        IPvlMediaBuffer* frame = nullptr;
-        PvlResult r = m_port->GetNextFrame(&frame);
-        if (r == PVL_E_STOPPED || r == PVL_E_NOTREADY) {
-          if (m_done.load()) return;
-          std::this_thread::sleep_for(1ms);
-          continue;
-        }
-        if (r != PVL_OK) return;
-        uint64_t address = 0;
-        uint32_t offset = 0, size = 0;
-        frame->GetVirtualAddress(&address);
-        frame->GetOffset(&offset);
-        frame->GetActualSize(&size);
-        const auto* data = reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(address)) + offset;
-        {
-          std::lock_guard<std::mutex> hold(m_lock);
-          m_latest.assign(data, data + size);
-        }
-        ++frames;
-        frame->Release();
-      }
-    });
-  }
-  ~PreviewReader() { Finish(); }
-  std::vector<uint8_t> Latest() {
-    std::lock_guard<std::mutex> hold(m_lock);
-    return m_latest;
-  }
-  bool WaitForMore(int more) {
-    const int target = frames.load() + more;
-    return WaitFor([&] { return frames.load() >= target; });
-  }
-  void Finish() {
-    if (!m_thread.joinable()) return;
-    m_done = true;
-    m_port->Stop();
-    m_thread.join();
-  }
-  std::atomic<int> frames{0};
-
- private:
-  ICameraPort* m_port;
-  std::mutex m_lock;
-  std::vector<uint8_t> m_latest;
-  std::atomic<bool> m_done{false};
-  std::thread m_thread;
-};
-
-class EngineLoopsTest : public ::testing::Test {
+class EngineLoopsTest : public EngineBoardFixture {
  protected:
   void SetUp() override {
     OrbhostTest_UnregisterAllClasses();
@@ -173,103 +93,29 @@ class EngineLoopsTest : public ::testing::Test {
     // Longer frames give the engine's receive thread the time the phone has.
     BoardSensorSetSlowFrames(3.0);
     ASSERT_NE(0, VantorInitBufferManager());
-    ASSERT_EQ(PVL_OK, env_env_CreateInstance(ZUEUID_CLASS_ENV, env_.Out()));
     // The device's own configuration: the Bayrox plug-ins.
-    ASSERT_EQ(PVL_OK, CCameraEngine::CreateUnregistered(env_.Get(), false, nullptr, &engine_));
-    control_ = engine_->FrontEnd();
-    CameraSensorDescriptor sensor{};
-    uint32_t count = 0;
-    ASSERT_EQ(PVL_OK, engine_->GetCameras(&sensor, 1, &count));
-    ASSERT_EQ(1u, count);
-    sensorClass_ = sensor.DriverClass;
+    MakeEngine(nullptr);
   }
 
   void TearDown() override {
-    reader_.reset();
-    if (engine_) {
-      if (State() == ENGINE_STATE_VIDEO) control_->Stop();
-      for (ICameraPort* port : ports_) {
-        port->Stop();
-        port->Release();
-      }
-      ports_.clear();
-      if (State() == ENGINE_STATE_READY) control_->Uninitialize();
-      engine_->Release();
-      engine_ = nullptr;
-    }
-    EXPECT_EQ(0, focusListener_.refs.load()) << "the engine kept the focus listener";
-    for (auto& bm : managers_) bm->Free();
-    managers_.clear();
-    for (void* m : memory_) pmem_free(m);
-    memory_.clear();
+    EngineBoardFixture::TearDown();
+    buffers_.Free();
     env_.Reset();
     BoardSensorSetSlowFrames(1.0);
     BoardVfeReset();
     BoardSimReset();
   }
 
-  int32_t State() {
-    CPvlPtr<CEngineStateMachine> machine;
-    if (engine_->GetStateMachine(&machine) != PVL_OK) return -1;
-    return machine->GetCurrentStateId();
-  }
-
-  static CameraPortFormat Nv21(uint32_t w, uint32_t h) {
-    CameraPortFormat f{};
-    f.idColorSpace = ZUEUID_COLORSPACE_YUV;
-    f.FourCC = CAMERA_FOURCC_NV21;
-    f.Depth = 12;
-    f.Width = w;
-    f.Height = h;
-    f.HorizontalSampling = 2;
-    f.VerticalSampling = 2;
-    f.Stride = w;
-    f.ClipRight = int32_t(w);
-    f.ClipBottom = int32_t(h);
-    f.FrameInterval = 333333;
-    return f;
-  }
-
   void Initialize() {
-    ASSERT_EQ(PVL_OK, control_->Initialize(sensorClass_));
-    ICameraPort* ports[5] = {};
-    uint32_t count = 0;
-    ASSERT_EQ(PVL_OK, control_->GetPorts(ports, 5, &count));
-    ASSERT_EQ(4u, count) << "two video ports, main image, thumbnail";
-    ports_.assign(ports, ports + count);
-  }
-
-  // The client's part of a port: its format, its own contiguous buffers, started.
-  void Arm(ICameraPort* port, const CameraPortFormat& format) {
-    ASSERT_EQ(PVL_OK, port->SetFormat(&format));
-    BufferRequest request{};
-    uint32_t count = 0;
-    ASSERT_EQ(PVL_OK, port->GetBufferRequirements(&request, 1, &count));
-    ASSERT_GE(count, 1u);
-    CPvlPtr<ICameraBufferManager> bm;
-    ASSERT_EQ(PVL_OK, env_->CreateInstance(ZUEUID_CLASS_BUFFER_MANAGER, bm.Out()));
-    ASSERT_EQ(PVL_OK, bm->InitRequirements(&request, 1, 0));
-    for (uint32_t i = 0; i < request.count; ++i) {
-      void* memory = pmem_malloc(request.size, 0);
-      ASSERT_NE(memory, nullptr);
-      memory_.push_back(memory);
-      IPvlMediaBuffer* buffer = nullptr;
-      ASSERT_EQ(PVL_OK, bm->AddExternalBuffer(uint32_t(reinterpret_cast<uintptr_t>(memory)), pmem_get_phys_addr(memory),
-                                              1, request.size, &buffer));
-      if (buffer) buffer->Release();
-    }
-    ASSERT_EQ(PVL_OK, port->SetBufferManager(bm.Get()));
-    managers_.push_back(bm);
-    ASSERT_EQ(PVL_OK, port->Start());
+    InitializePorts();
+    ASSERT_EQ(4u, ports_.size()) << "two video ports, main image, thumbnail";
   }
 
   // Initialised and the preview running and read.
   void Preview() {
     Initialize();
-    Arm(ports_[0], Nv21(kPreviewW, kPreviewH));
-    reader_ = std::make_unique<PreviewReader>(ports_[0]);
-    ASSERT_EQ(PVL_OK, control_->StartVideo());
-    ASSERT_TRUE(reader_->WaitForMore(3)) << "no preview frames";
+    buffers_.Arm(env_.Get(), ports_[0], Nv21(kPreviewW, kPreviewH));
+    ReadPreview();
   }
 
   // Waits until the exposure has not moved for `frames` frames in a row; the
@@ -302,16 +148,8 @@ class EngineLoopsTest : public ::testing::Test {
     return Nv21MeanRgb(nv21.data(), w, h, x, y, half);
   }
 
-  CPvlPtr<IEnv> env_;
-  CCameraEngine* engine_ = nullptr;
-  CCameraEngineFrontEnd* control_ = nullptr;
-  uint32_t sensorClass_ = 0;
-  std::vector<ICameraPort*> ports_;
-  std::vector<CPvlPtr<ICameraBufferManager>> managers_;
-  std::vector<void*> memory_;
-  std::unique_ptr<PreviewReader> reader_;
+  ClientBuffers buffers_;
   ExposureLog log_;
-  CountingListener focusListener_;
 };
 
 // From a start 8x too dark and 8x too bright, the exposure is where the loop
@@ -379,8 +217,7 @@ TEST_F(EngineLoopsTest, FocusFindsTheSharpLensCodeAndTellsTheListener) {
   Preview();
   // Sharpness read while the exposure still moves would fall with it.
   SettledExposure(8);
-  ASSERT_EQ(PVL_OK, control_->StartFocus(1, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(
-                                                static_cast<ICameraSettingsListener*>(&focusListener_)))));
+  ASSERT_EQ(PVL_OK, control_->StartFocus(1, focusListener_.Cookie()));
   ASSERT_TRUE(WaitFor([&] { return focusListener_.told.load() > 0; })) << "the focus listener was not told";
   EXPECT_NEAR(double(kSceneFocusLensCode), double(BoardSensorState().lensCode), 16.0);
   WaitFrames(3);
@@ -439,26 +276,12 @@ TEST_F(EngineLoopsTest, TheSettledStillShowsTheChartsColours) {
   Preview();
   SettledExposure();
   WaitFrames(20);
-  Arm(ports_[2], Nv21(kStillW, kStillH));
+  buffers_.Arm(env_.Get(), ports_[2], Nv21(kStillW, kStillH));
   ASSERT_EQ(PVL_OK, control_->StartStill(1));
-  IPvlMediaBuffer* frame = nullptr;
-  std::thread watchdog;
-  std::atomic<bool> done{false};
-  watchdog = std::thread([&] {
-    for (int i = 0; i < 6000 && !done; ++i) std::this_thread::sleep_for(10ms);
-    if (!done) ports_[2]->Stop();
-  });
-  const PvlResult got = ports_[2]->GetNextFrame(&frame);
-  done = true;
-  watchdog.join();
-  ASSERT_EQ(PVL_OK, got) << "no still came";
-  uint64_t address = 0;
-  uint32_t offset = 0, size = 0;
-  frame->GetVirtualAddress(&address);
-  frame->GetOffset(&offset);
-  frame->GetActualSize(&size);
-  const auto* data = reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(address)) + offset;
-  std::vector<uint8_t> still(data, data + std::min<size_t>(size, size_t(kStillW) * kStillH * 3 / 2));
+  IPvlMediaBuffer* frame = NextFrame(ports_[2]);
+  ASSERT_NE(nullptr, frame) << "no still came";
+  const Bytes b = Contents(frame);
+  std::vector<uint8_t> still(b.data, b.data + std::min<size_t>(b.size, size_t(kStillW) * kStillH * 3 / 2));
   frame->Release();
   ASSERT_EQ(still.size(), size_t(kStillW) * kStillH * 3 / 2);
   camera::test::WriteRgbPng(std::string(ENGINE_OUTPUT_DIR) + "/engine-loops-still.png",

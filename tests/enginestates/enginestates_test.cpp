@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "cenginestatemachine.h"
+#include "clockdouble.h"
 #include "hostsymbols.h"
 #include "icameraengineinternal.h"
 #include "ienv.h"
@@ -27,34 +28,8 @@ namespace {
 // One millisecond clock for the machine and the states: it stands still unless
 // a test moves it. The first `failures` creations fail (the states create
 // theirs before the machine does).
-class TestClock final : public IClock {
- public:
-  int32_t AddRef() override { return ++refs; }
-  int32_t Release() override { return --refs; }
-  PvlResult QueryInterface(ZUEUID, void** out) override {
-    if (out) *out = nullptr;
-    return PVL_E_NOTSUPPORTED;
-  }
-  PvlResult GetTime(uint32_t* ms) override {
-    *ms = now.load();
-    return PVL_OK;
-  }
-  std::atomic<int32_t> refs{0};
-  std::atomic<uint32_t> now{5000};
-  int failures = 0;
-};
-TestClock g_clock;
-
-int32_t ClockFactory(IEnv*, ZUEUID, void*, void** out) {
-  if (g_clock.failures > 0) {
-    --g_clock.failures;
-    *out = nullptr;
-    return PVL_E_OUTOFMEMORY;
-  }
-  g_clock.AddRef();
-  *out = static_cast<IClock*>(&g_clock);
-  return PVL_OK;
-}
+camera::test::ClockDouble g_clock{5000, 0};
+constexpr auto& ClockFactory = camera::test::ClockFactory<g_clock>;
 
 // The engine's internal face, recording every call as "Name argument" and
 // answering what the test sets (0 by default, 20 for OnReserved as the engine does).
@@ -780,6 +755,33 @@ bool WaitFor(const std::function<bool()>& done) {
   return done();
 }
 
+// Runs the client event `blocking` with its engine call `blocks` held, and
+// `delivery` from a receive thread meanwhile: the delivery must wait for the
+// event. The delivery's result, once both are done.
+PvlResult DeliverDuringEvent(RecordingEngine& engine, CEngineStateMachine* machine, const Event& blocking,
+                             const std::string& blocks, const Event& delivery) {
+  std::atomic<bool> inside{false}, release{false}, delivered{false};
+  engine.onCall = [&](const std::string& call) {
+    if (call != blocks) return;
+    inside = true;
+    WaitFor([&] { return release.load(); });
+  };
+  std::thread client([&] { blocking(machine); });
+  EXPECT_TRUE(WaitFor([&] { return inside.load(); })) << "the event never reached " << blocks;
+  PvlResult result = PVL_E_FAIL;
+  std::thread receiver([&] {
+    result = delivery(machine);
+    delivered = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_FALSE(delivered.load()) << "the delivery ran beside the event";
+  release = true;
+  client.join();
+  receiver.join();
+  engine.onCall = nullptr;
+  return result;
+}
+
 // A frame's engine pass waits while a client event runs on the engine, in
 // Video and in a capture.
 TEST_F(EngineStatesTest, AFramesEnginePassWaitsForARunningEvent) {
@@ -803,25 +805,8 @@ TEST_F(EngineStatesTest, AFramesEnginePassWaitsForARunningEvent) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     MakeIn(c.state);
-    std::atomic<bool> inside{false}, release{false}, frameDone{false};
-    engine.onCall = [&](const std::string& call) {
-      if (call != c.blocks) return;
-      inside = true;
-      WaitFor([&] { return release.load(); });
-    };
-    std::thread client([&] { c.blocking(machine.Get()); });
-    ASSERT_TRUE(WaitFor([&] { return inside.load(); }));
-    PvlResult frameResult = PVL_E_FAIL;
-    std::thread receiver([&] {
-      frameResult = machine->FrameAvailable(1, nullptr);
-      frameDone = true;
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_FALSE(frameDone.load()) << "the frame ran beside the event";
-    release = true;
-    client.join();
-    receiver.join();
-    engine.onCall = nullptr;
+    const PvlResult frameResult = DeliverDuringEvent(
+        engine, machine.Get(), c.blocking, c.blocks, [](CEngineStateMachine* m) { return m->FrameAvailable(1, nullptr); });
     EXPECT_EQ((std::vector<std::string>{c.blocks, c.frameCall}), engine.Calls());
     EXPECT_EQ(PVL_OK, frameResult);
   }
@@ -1017,25 +1002,7 @@ TEST_F(EngineStatesTest, ADeliveryWaitsForARunningEventWhileItsStateTakesIt) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     MakeIn(c.state);
-    std::atomic<bool> inside{false}, release{false}, delivered{false};
-    engine.onCall = [&](const std::string& call) {
-      if (call != c.blocks) return;
-      inside = true;
-      WaitFor([&] { return release.load(); });
-    };
-    std::thread client([&] { c.blocking(machine.Get()); });
-    ASSERT_TRUE(WaitFor([&] { return inside.load(); }));
-    PvlResult deliveryResult = PVL_E_FAIL;
-    std::thread receiver([&] {
-      deliveryResult = c.delivery(machine.Get());
-      delivered = true;
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_FALSE(delivered.load()) << "the delivery ran beside the event";
-    release = true;
-    client.join();
-    receiver.join();
-    engine.onCall = nullptr;
+    const PvlResult deliveryResult = DeliverDuringEvent(engine, machine.Get(), c.blocking, c.blocks, c.delivery);
     const std::vector<std::string> calls = engine.Calls();
     auto blocked = std::find(calls.begin(), calls.end(), c.blocks);
     ASSERT_NE(calls.end(), blocked);

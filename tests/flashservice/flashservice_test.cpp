@@ -23,6 +23,7 @@
 #include "pvllog.h"
 #include "pvlptr.h"
 #include "scripteddriver.h"
+#include "scriptedservicefixture.h"
 #include "wince_sim.h"
 
 using camera::test::CurrentDriverScript;
@@ -38,17 +39,6 @@ std::ostream& operator<<(std::ostream& os, const Case& c) {
 
 bool EndsWith(const std::string& s, const std::string& end) {
   return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
-}
-
-std::vector<int32_t> SentWords(const DriverScript& script, uint32_t command) {
-  for (auto it = script.calls.rbegin(); it != script.calls.rend(); ++it) {
-    if (it->command == command && !it->input.empty()) {
-      std::vector<int32_t> words(it->input.size() / 4);
-      memcpy(words.data(), it->input.data(), words.size() * 4);
-      return words;
-    }
-  }
-  return {};
 }
 
 class FlashViewDouble final : public IFlashSettings {
@@ -98,56 +88,26 @@ class FlashViewDouble final : public IFlashSettings {
 
 // ---- Over a scripted driver -------------------------------------------------------------
 
-class FlashServiceTest : public ::testing::Test {
+class FlashServiceTest
+    : public camera::test::ScriptedServiceTest<CCameraFlashService, ICameraFlashService, ZUEUID_CLASS_FLASH_SERVICE,
+                                               FlashViewDouble> {
  protected:
   void SetUp() override {
-    ASSERT_EQ(PVL_OK, env_env_CreateInstance(ZUEUID_CLASS_ENV, env_.Out()));
-    CurrentDriverScript() = &script_;
-    ASSERT_EQ(PVL_OK, OrbhostTest_RegisterClass(ZUEUID_CLASS_WHITE_LED_FLASH_DRIVER, &ScriptedDriverFactory));
+    SetUpScript(ZUEUID_CLASS_WHITE_LED_FLASH_DRIVER);
     script_.SetOutput(ZUEUID_FLASH_PROPERTY_DEVICE_TYPE, uint32_t{2});
     script_.SetOutput(ZUEUID_FLASH_CMD_LAMP_INTENSITY, FlashIntensityRecord{0, 0, 150});
     script_.SetOutput(ZUEUID_FLASH_CMD_STROBE_INTENSITY, FlashIntensityRecord{0, 0, 290});
     // What the white LED refuses.
     script_.Answer({ZUEUID_FLASH_CMD_DEVICE_STATE, ZUEUID_FLASH_CMD_STROBE_MODE, ZUEUID_FLASH_CMD_STROBE_CHARGING},
                    PVL_E_UNSUPPORTED);
-    blocks_ = OrbhostTest_LiveBlocks(nullptr);
+    CountBlocks();
   }
-  void TearDown() override {
-    service_.Reset();
-    EXPECT_EQ(script_.live, 0) << "a driver is still held";
-    EXPECT_EQ(view_.refs, 0) << "the settings view is still held";
-    EXPECT_EQ(OrbhostTest_LiveBlocks(nullptr), blocks_) << "framework blocks left";
-    OrbhostTest_UnregisterAllClasses();
-    CurrentDriverScript() = nullptr;
-    env_.Reset();
-  }
-  PvlResult Create() {
-    return CCameraFlashService::CreateInstance(env_.Get(), ZUEUID_CLASS_FLASH_SERVICE, env_.Get(), service_.Out());
-  }
-  CCameraFlashService* Self() { return static_cast<CCameraFlashService*>(service_.Get()); }
   void Initialized() {
     ASSERT_EQ(PVL_OK, Create());
     ASSERT_EQ(PVL_OK, service_->Initialize(ZUEUID_CLASS_WHITE_LED_FLASH_DRIVER, &view_));
     script_.calls.clear();
   }
-  PvlResult Run(uint32_t configuration) {
-    CPvlPtr<IConfigCommand> configurer;
-    PvlResult r = service_->GetConfigurer(configuration, &configurer);
-    return r != PVL_OK ? r : configurer->Configure();
-  }
-  void ExpectClosed(bool keepsView) {
-    EXPECT_FALSE(Self()->HoldsDriver());
-    EXPECT_FALSE(Self()->HoldsConfiguration());
-    EXPECT_EQ(Self()->HoldsSettings(), keepsView);
-    EXPECT_EQ(script_.live, 0);
-  }
   CCameraFlashService::State State() { return Self()->GetState(); }
-
-  CPvlPtr<IEnv> env_;
-  DriverScript script_;
-  FlashViewDouble view_;
-  uint32_t blocks_ = 0;
-  CPvlPtr<ICameraFlashService> service_;
 };
 
 TEST_F(FlashServiceTest, DetectsTheLedAndListsIt) {
@@ -269,7 +229,7 @@ TEST_P(IntensityTest, SendsTheDriversRangeWithTheScaledValue) {
   view_.lamp = view_.flash = c.setting;
   ASSERT_EQ(PVL_OK, Run(c.configuration));
   EXPECT_EQ(script_.CountOf(command), 1u);
-  EXPECT_EQ(SentWords(script_, command), c.sent);
+  EXPECT_EQ(script_.SentWords(command), c.sent);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -290,9 +250,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(FlashServiceTest, OutputModeForStillAndPreview) {
   Initialized();
   ASSERT_EQ(PVL_OK, Run(ZUEUID_CONFIG_SNAPSHOT));
-  EXPECT_EQ(SentWords(script_, ZUEUID_FLASH_CMD_OUTPUT_MODE), std::vector<int32_t>{1});
+  EXPECT_EQ(script_.SentWords(ZUEUID_FLASH_CMD_OUTPUT_MODE), std::vector<int32_t>{1});
   ASSERT_EQ(PVL_OK, Run(ZUEUID_CONFIG_VIDEO));
-  EXPECT_EQ(SentWords(script_, ZUEUID_FLASH_CMD_OUTPUT_MODE), std::vector<int32_t>{0});
+  EXPECT_EQ(script_.SentWords(ZUEUID_FLASH_CMD_OUTPUT_MODE), std::vector<int32_t>{0});
   EXPECT_EQ(script_.CountOf(ZUEUID_FLASH_CMD_OUTPUT_MODE), 2u);
 }
 
@@ -391,7 +351,7 @@ TEST_F(FlashServiceTest, SetDeviceState) {
   script_.answers.erase(ZUEUID_FLASH_CMD_DEVICE_STATE);
   ASSERT_EQ(PVL_OK, service_->Start());
   ASSERT_EQ(PVL_OK, service_->SetDeviceState(3, 0x80));
-  EXPECT_EQ(SentWords(script_, ZUEUID_FLASH_CMD_DEVICE_STATE), (std::vector<int32_t>{3, 0x80}));
+  EXPECT_EQ(script_.SentWords(ZUEUID_FLASH_CMD_DEVICE_STATE), (std::vector<int32_t>{3, 0x80}));
   script_.reportedLength[ZUEUID_FLASH_CMD_DEVICE_STATE] = 9;
   EXPECT_EQ(PVL_E_FAIL, service_->SetDeviceState(3, 0x80));
   service_->Uninitialize();

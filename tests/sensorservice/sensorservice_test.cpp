@@ -22,8 +22,10 @@
 #include "orbhost_test.h"
 #include "pvlptr.h"
 #include "scripteddriver.h"
+#include "scriptedservicefixture.h"
 #include "sensorviewdouble.h"
 #include "tuningdata.h"
+#include "tuningdatadouble.h"
 #include "wince_sim.h"
 
 using camera::test::CurrentDriverScript;
@@ -44,18 +46,6 @@ int32_t Bits(float f) {
   int32_t w;
   memcpy(&w, &f, sizeof w);
   return w;
-}
-
-// The words of the last record sent with a command.
-std::vector<int32_t> SentWords(const DriverScript& script, uint32_t command) {
-  for (auto it = script.calls.rbegin(); it != script.calls.rend(); ++it) {
-    if (it->command == command && !it->input.empty()) {
-      std::vector<int32_t> words(it->input.size() / 4);
-      memcpy(words.data(), it->input.data(), words.size() * 4);
-      return words;
-    }
-  }
-  return {};
 }
 
 // ---- Configurers -------------------------------------------------------------------------
@@ -130,7 +120,7 @@ TEST_P(ConfigureTableTest, Sends) {
   if (c.setup) c.setup(view_);
   EXPECT_EQ(Run(c.configuration), c.expected);
   if (c.expected == PVL_OK) {
-    EXPECT_EQ(SentWords(script_, c.command), c.words);
+    EXPECT_EQ(script_.SentWords(c.command), c.words);
   } else {
     EXPECT_EQ(script_.CountOf(c.command), 0u) << "nothing may reach the driver";
   }
@@ -286,7 +276,7 @@ TEST_F(ConfigurerTest, VideoAndSnapshotReapplyThePictureThenSendTheMode) {
   video.insert(video.end(), {ZUEUID_SENSOR_CMD_SATURATION, ZUEUID_SENSOR_CMD_SHARPNESS,
                              ZUEUID_SENSOR_CMD_WHITE_BALANCE, ZUEUID_SENSOR_CMD_SENSOR_MODE});
   EXPECT_EQ(script_.Commands(), video);
-  const std::vector<int32_t> videoMode = SentWords(script_, ZUEUID_SENSOR_CMD_SENSOR_MODE);
+  const std::vector<int32_t> videoMode = script_.SentWords(ZUEUID_SENSOR_CMD_SENSOR_MODE);
   EXPECT_EQ(videoMode, (std::vector<int32_t>{652, 486, 1, 1, 1, 768, 900, 0, 33333}));
 
   script_.calls.clear();
@@ -296,7 +286,7 @@ TEST_F(ConfigurerTest, VideoAndSnapshotReapplyThePictureThenSendTheMode) {
                                    ZUEUID_SENSOR_CMD_SHARPNESS, ZUEUID_SENSOR_CMD_WHITE_BALANCE,
                                    ZUEUID_SENSOR_CMD_SENSOR_MODE});
   EXPECT_EQ(script_.Commands(), snapshot);
-  EXPECT_EQ(SentWords(script_, ZUEUID_SENSOR_CMD_SENSOR_MODE), videoMode);
+  EXPECT_EQ(script_.SentWords(ZUEUID_SENSOR_CMD_SENSOR_MODE), videoMode);
 }
 
 TEST_F(ConfigurerTest, VideoOnTheS5K3E2FXsSupportSendsOnlyTheMode) {
@@ -307,7 +297,7 @@ TEST_F(ConfigurerTest, VideoOnTheS5K3E2FXsSupportSendsOnlyTheMode) {
   view_.gain = CFixedPoint(8u, 1.5);
   ASSERT_EQ(PVL_OK, Run(ZUEUID_CONFIG_VIDEO));
   EXPECT_EQ(script_.Commands(), std::vector<uint32_t>{ZUEUID_SENSOR_CMD_SENSOR_MODE});
-  EXPECT_EQ(SentWords(script_, ZUEUID_SENSOR_CMD_SENSOR_MODE),
+  EXPECT_EQ(script_.SentWords(ZUEUID_SENSOR_CMD_SENSOR_MODE),
             (std::vector<int32_t>{2604, 1950, 1, 1, 1, 384, 900, 1, 33333}));
 }
 
@@ -344,7 +334,7 @@ TEST_F(ConfigurerTest, AModeConfigurerWithoutRegistryRefusesToRun) {
 // ---- The service over a scripted driver ----------------------------------------------------
 
 // The tuning-data service as the sensor service sees it: it records a calibration.
-class TuningDouble final : public ITuningData {
+class TuningDouble final : public camera::test::TuningDataSlots {
  public:
   int32_t AddRef() override { return ++refs; }
   int32_t Release() override { return --refs; }
@@ -353,28 +343,10 @@ class TuningDouble final : public ITuningData {
     *out = this;
     return PVL_OK;
   }
-  PvlResult GetVersion(uint32_t*) override { return PVL_E_UNSUPPORTED; }
-  PvlResult SelectTuningData(ZUEUID) override { return PVL_E_UNSUPPORTED; }
-  PvlResult GetIntParam(TuningParamId, int32_t*) override { return PVL_E_UNSUPPORTED; }
-  PvlResult GetWordParam(TuningParamId, uint32_t*) override { return PVL_E_UNSUPPORTED; }
-  PvlResult GetBoolParam(TuningParamId, uint8_t*) override { return PVL_E_UNSUPPORTED; }
   PvlResult CalibrateWhiteBalance(float red, float blue, float greenOdd, float greenEven) override {
     calibrations.push_back({red, blue, greenOdd, greenEven});
     return PVL_OK;
   }
-  PvlResult GetAwbRefPoint(TuningParamId, TuningAwbRefPoint*) override { return PVL_E_UNSUPPORTED; }
-  PvlResult GetAwbExtGains(TuningParamId, TuningGainTriple*) override { return PVL_E_UNSUPPORTED; }
-  PvlResult GetAwbExtSampleInfluence(TuningParamId, TuningSampleInfluence*) override { return PVL_E_UNSUPPORTED; }
-  PvlResult GetAwbExtWeightVector(TuningParamId, TuningWeightVector*) override { return PVL_E_UNSUPPORTED; }
-  PvlResult GetExposureTable(TuningParamId, TuningExposureEntry*, int32_t, uint32_t*) override {
-    return PVL_E_UNSUPPORTED;
-  }
-  PvlResult GetBrightRegion(TuningParamId, TuningBrightRegion*) override { return PVL_E_UNSUPPORTED; }
-  PvlResult GetDarkRegion(TuningParamId, TuningDarkRegion*) override { return PVL_E_UNSUPPORTED; }
-  PvlResult GetExposureStretch(TuningParamId, TuningExposureStretch*) override { return PVL_E_UNSUPPORTED; }
-  PvlResult GetAfdParams(TuningParamId, TuningAfdParams*) override { return PVL_E_UNSUPPORTED; }
-  PvlResult GetHjrKTable(TuningParamId, TuningHjrKTable*) override { return PVL_E_UNSUPPORTED; }
-  PvlResult GetAfrTable(TuningParamId, TuningAfrEntry*, int32_t, uint32_t*) override { return PVL_E_UNSUPPORTED; }
 
   std::atomic<int32_t> refs{0};
   std::vector<std::vector<float>> calibrations;
@@ -385,12 +357,12 @@ PvlResult TuningDoubleFactory(IEnv*, ZUEUID, void*, void** out) {
   return g_tuning->QueryInterface(ZUEUID_IFACE_TUNING_DATA, out);
 }
 
-class SensorServiceTest : public ::testing::Test {
+class SensorServiceTest
+    : public camera::test::ScriptedServiceTest<CCameraSensorService, ICameraSensorService, ZUEUID_CLASS_SENSOR_SERVICE,
+                                               SensorViewDouble> {
  protected:
   void SetUp() override {
-    ASSERT_EQ(PVL_OK, env_env_CreateInstance(ZUEUID_CLASS_ENV, env_.Out()));
-    CurrentDriverScript() = &script_;
-    ASSERT_EQ(PVL_OK, OrbhostTest_RegisterClass(ZUEUID_CLASS_S5K3E2FX_SENSOR_DRIVER, &ScriptedDriverFactory));
+    SetUpScript(ZUEUID_CLASS_S5K3E2FX_SENSOR_DRIVER);
     g_tuning = &tuning_;
     ASSERT_EQ(PVL_OK, OrbhostTest_RegisterClass(ZUEUID_CLASS_TUNING_DATA, &TuningDoubleFactory));
     SensorGeometry geometry{};
@@ -403,41 +375,19 @@ class SensorServiceTest : public ::testing::Test {
     script_.SetOutput(ZUEUID_SENSOR_PROPERTY_TIMING, timing);
     script_.SetOutput(ZUEUID_SENSOR_PROPERTY_EXTRA_INFO, SensorExtraInfo{{7, 8, 9}});
     script_.answers[ZUEUID_SENSOR_PROPERTY_WB_CALIBRATION] = PVL_E_UNSUPPORTED;
-    blocks_ = OrbhostTest_LiveBlocks(nullptr);
+    CountBlocks();
   }
   void TearDown() override {
-    service_.Reset();
-    EXPECT_EQ(script_.live, 0) << "a driver is still held";
-    EXPECT_EQ(view_.refs, 0) << "the settings view is still held";
-    EXPECT_EQ(OrbhostTest_LiveBlocks(nullptr), blocks_) << "framework blocks left";
     OrbhostTest_FailAllocation(0);
-    OrbhostTest_UnregisterAllClasses();
-    CurrentDriverScript() = nullptr;
+    ScriptedServiceTest::TearDown();
     g_tuning = nullptr;
-    env_.Reset();
   }
-  PvlResult Create() {
-    return CCameraSensorService::CreateInstance(env_.Get(), ZUEUID_CLASS_SENSOR_SERVICE, env_.Get(), service_.Out());
-  }
-  CCameraSensorService* Self() { return static_cast<CCameraSensorService*>(service_.Get()); }
   void Initialized() {
     ASSERT_EQ(PVL_OK, Create());
     ASSERT_EQ(PVL_OK, service_->Initialize(ZUEUID_CLASS_S5K3E2FX_SENSOR_DRIVER, &view_));
   }
-  // Nothing of an open driver is held; the settings view only when asked.
-  void ExpectClosed(bool keepsView) {
-    EXPECT_FALSE(Self()->HoldsDriver());
-    EXPECT_FALSE(Self()->HoldsConfiguration());
-    EXPECT_EQ(Self()->HoldsSettings(), keepsView);
-    EXPECT_EQ(script_.live, 0);
-  }
 
-  CPvlPtr<IEnv> env_;
-  DriverScript script_;
-  SensorViewDouble view_;
   TuningDouble tuning_;
-  uint32_t blocks_ = 0;
-  CPvlPtr<ICameraSensorService> service_;
 };
 
 TEST_F(SensorServiceTest, DetectsTheSensorAndListsIt) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cenginestatemachine.h"
+#include "clockdouble.h"
 #include "hostsymbols.h"
 #include "ienv.h"
 #include "orbhost_test.h"
@@ -20,30 +21,8 @@
 namespace {
 
 // A millisecond clock that moves on by `step` at every reading.
-class SteppingClock final : public IClock {
- public:
-  int32_t AddRef() override { return ++refs; }
-  int32_t Release() override { return --refs; }
-  PvlResult QueryInterface(ZUEUID, void** out) override {
-    if (out) *out = nullptr;
-    return PVL_E_NOTSUPPORTED;
-  }
-  PvlResult GetTime(uint32_t* ms) override {
-    now += step;
-    *ms = now;
-    return PVL_OK;
-  }
-  std::atomic<int32_t> refs{0};
-  uint32_t now = 1000;
-  uint32_t step = 5;
-};
-SteppingClock g_clock;
-
-int32_t ClockFactory(IEnv*, ZUEUID, void*, void** out) {
-  g_clock.AddRef();
-  *out = static_cast<IClock*>(&g_clock);
-  return PVL_OK;
-}
+camera::test::ClockDouble g_clock{1000, 5};
+constexpr auto& ClockFactory = camera::test::ClockFactory<g_clock>;
 int32_t FailingFactory(IEnv*, ZUEUID, void*, void** out) {
   *out = nullptr;
   return PVL_E_OUTOFMEMORY;

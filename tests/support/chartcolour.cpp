@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 namespace camera::test {
 namespace {
@@ -30,29 +29,6 @@ double LabF(double t) {
 
 double Degrees(double radians) { return radians * 180.0 / kPi; }
 double Radians(double degrees) { return degrees * kPi / 180.0; }
-
-uint32_t Crc(const uint8_t* p, size_t n) {
-  static uint32_t table[256];
-  if (!table[1])
-    for (uint32_t i = 0; i < 256; ++i) {
-      uint32_t c = i;
-      for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      table[i] = c;
-    }
-  uint32_t crc = ~0u;
-  for (size_t i = 0; i < n; ++i) crc = table[(crc ^ p[i]) & 0xff] ^ (crc >> 8);
-  return ~crc;
-}
-void Be32(std::vector<uint8_t>& out, uint32_t v) {
-  for (int s = 24; s >= 0; s -= 8) out.push_back(uint8_t(v >> s));
-}
-void Chunk(std::vector<uint8_t>& png, const char* type, const std::vector<uint8_t>& data) {
-  Be32(png, uint32_t(data.size()));
-  std::vector<uint8_t> body(type, type + 4);
-  body.insert(body.end(), data.begin(), data.end());
-  png.insert(png.end(), body.begin(), body.end());
-  Be32(png, Crc(body.data(), body.size()));
-}
 
 }  // namespace
 
@@ -132,44 +108,6 @@ double Ciede2000(const Lab& p, const Lab& q) {
   const double rt = -std::sin(Radians(2 * dTheta)) * rc;
   const double tl = dL / sl, tc = dC / sc, th = dH / sh;
   return std::sqrt(tl * tl + tc * tc + th * th + rt * tc * th);
-}
-
-bool WriteRgbPng(const std::string& path, const std::vector<uint8_t>& rgb, uint32_t width, uint32_t height) {
-  std::vector<uint8_t> raw;
-  raw.reserve(size_t(width * 3 + 1) * height);
-  for (uint32_t y = 0; y < height; ++y) {
-    raw.push_back(0);
-    raw.insert(raw.end(), rgb.begin() + size_t(y) * width * 3, rgb.begin() + size_t(y + 1) * width * 3);
-  }
-  std::vector<uint8_t> z = {0x78, 0x01};
-  for (size_t at = 0; at < raw.size();) {
-    const size_t n = std::min<size_t>(65535, raw.size() - at);
-    z.push_back(at + n == raw.size() ? 1 : 0);
-    z.push_back(uint8_t(n));
-    z.push_back(uint8_t(n >> 8));
-    z.push_back(uint8_t(~n));
-    z.push_back(uint8_t(~n >> 8));
-    z.insert(z.end(), raw.begin() + at, raw.begin() + at + n);
-    at += n;
-  }
-  uint32_t a = 1, b = 0;
-  for (uint8_t c : raw) {
-    a = (a + c) % 65521;
-    b = (b + a) % 65521;
-  }
-  Be32(z, b << 16 | a);
-  std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-  std::vector<uint8_t> header;
-  Be32(header, width);
-  Be32(header, height);
-  header.insert(header.end(), {8, 2, 0, 0, 0});
-  Chunk(png, "IHDR", header);
-  Chunk(png, "IDAT", z);
-  Chunk(png, "IEND", {});
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  const bool ok = std::fwrite(png.data(), 1, png.size(), f) == png.size();
-  return std::fclose(f) == 0 && ok;
 }
 
 }  // namespace camera::test

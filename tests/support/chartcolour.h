@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "pngfile.h"
+
 namespace camera::test {
 
 struct Rgb {
@@ -29,7 +31,7 @@ Lab SrgbToLab(const Rgb& rgb);
 // The CIEDE2000 colour difference (kL = kC = kH = 1).
 double Ciede2000(const Lab& first, const Lab& second);
 
-// Writes packed 8-bit RGB as a PNG (stored, uncompressed deflate blocks).
-bool WriteRgbPng(const std::string& path, const std::vector<uint8_t>& rgb, uint32_t width, uint32_t height);
+// A frame kept to look at.
+using camera::WriteRgbPng;
 
 }  // namespace camera::test

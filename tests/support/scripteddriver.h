@@ -56,6 +56,17 @@ struct DriverScript {
     for (const DriverCall& c : calls) n += c.command == command;
     return n;
   }
+  // The words of the last record sent with a command.
+  std::vector<int32_t> SentWords(uint32_t command) const {
+    for (auto it = calls.rbegin(); it != calls.rend(); ++it) {
+      if (it->command == command && !it->input.empty()) {
+        std::vector<int32_t> words(it->input.size() / 4);
+        memcpy(words.data(), it->input.data(), words.size() * 4);
+        return words;
+      }
+    }
+    return {};
+  }
   // The input of the last call of the command that carried one.
   template <class R>
   bool LastInput(uint32_t command, R* record) const {

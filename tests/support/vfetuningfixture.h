@@ -16,6 +16,7 @@
 #include "tuningblock.h"
 #include "tuningdata.h"
 #include "tuningdataprovider.h"
+#include "tuningproviderdouble.h"
 
 namespace vfeconfigtest {
 
@@ -45,35 +46,12 @@ inline TuningDataTable& ServedTuningTable() {
   return table;
 }
 
-class TuningProviderDouble final : public ITuningDataProvider {
- public:
-  int32_t AddRef() override { return ++refs_; }
-  int32_t Release() override {
-    int32_t n = --refs_;
-    if (n == 0) delete this;
-    return n;
-  }
-  PvlResult QueryInterface(ZUEUID iid, void** out) override {
-    if (!out) return PVL_E_BADARG;
-    if (iid != ZUEUID_IFACE_TUNING_DATA_PROVIDER) return PVL_E_UNSUPPORTED;
-    *out = static_cast<ITuningDataProvider*>(this);
-    AddRef();
-    return PVL_OK;
-  }
-  PvlResult GetTable(const void** table) override { return GetTableEx(table); }
-  PvlResult GetTableEx(const void** table) override {
-    *table = &ServedTuningTable();
-    return PVL_OK;
-  }
-  static int32_t Factory(IEnv*, ZUEUID, void*, void** out) {
-    if (!out) return PVL_E_NULLPTR;
-    *out = static_cast<ITuningDataProvider*>(new TuningProviderDouble());
-    return PVL_OK;
-  }
-
- private:
-  int32_t refs_ = 1;
-};
+// The provider of the served table.
+inline int32_t ServedTableProvider(IEnv*, ZUEUID, void*, void** out) {
+  if (!out) return PVL_E_NULLPTR;
+  *out = static_cast<ITuningDataProvider*>(new camera::test::TuningProviderDouble(&ServedTuningTable()));
+  return PVL_OK;
+}
 
 // Holds the service (it lives while someone holds it) with the served table loaded.
 class VfeTuningFixture {
@@ -83,7 +61,7 @@ class VfeTuningFixture {
     ServedTuningTable() = ShippedTuningTable();
     ASSERT_EQ(255, ServedTuningTable().Block.GammaPreview[0].Table[1023]) << "the camera's table was not read";
     ASSERT_EQ(PVL_OK, OrbhostTest_RegisterClass(ZUEUID_CLASS_TUNING_DATA, &CCameraTuningData::ClassEntry));
-    ASSERT_EQ(PVL_OK, OrbhostTest_RegisterClass(kTestTuningProvider, &TuningProviderDouble::Factory));
+    ASSERT_EQ(PVL_OK, OrbhostTest_RegisterClass(kTestTuningProvider, &ServedTableProvider));
     ASSERT_EQ(PVL_OK, LoadTuning());
   }
   void TearDownTuning() {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "tuningproviderdouble.h"
+
 namespace tuningtest {
 namespace {
 
@@ -9,37 +11,6 @@ std::atomic<int> g_providerCreations{0};
 std::atomic<int> g_liveProviders{0};
 std::atomic<int> g_liveServers{0};
 std::atomic<int> g_unregistrations{0};
-
-class ProviderDouble final : public ITuningDataProvider {
- public:
-  explicit ProviderDouble(const void* table) : m_table(table) { ++g_liveProviders; }
-  int32_t AddRef() override { return ++m_refs; }
-  int32_t Release() override {
-    int32_t n = --m_refs;
-    if (n == 0) delete this;
-    return n;
-  }
-  PvlResult QueryInterface(ZUEUID iid, void** out) override {
-    if (!out) return PVL_E_BADARG;
-    if (iid != ZUEUID_IFACE_TUNING_DATA_PROVIDER) return PVL_E_UNSUPPORTED;
-    *out = static_cast<ITuningDataProvider*>(this);
-    AddRef();
-    return PVL_OK;
-  }
-  PvlResult GetTable(const void** table) override {
-    *table = m_table;
-    return PVL_OK;
-  }
-  PvlResult GetTableEx(const void** table) override {
-    *table = m_table;
-    return PVL_OK;
-  }
-
- private:
-  ~ProviderDouble() { --g_liveProviders; }
-  std::atomic<int32_t> m_refs{1};
-  const void* m_table;
-};
 
 class ServerDouble final : public ITunvex {
  public:
@@ -102,7 +73,7 @@ int32_t ProviderFactory(IEnv*, ZUEUID clsid, void*, void** out) {
   const void* table = clsid == kProviderClass ? static_cast<const void*>(&ProviderTable())
                       : clsid == kOtherProviderClass ? static_cast<const void*>(&OtherProviderTable())
                                                      : nullptr;
-  *out = static_cast<ITuningDataProvider*>(new ProviderDouble(table));
+  *out = static_cast<ITuningDataProvider*>(new camera::test::TuningProviderDouble(table, &g_liveProviders));
   return PVL_OK;
 }
 

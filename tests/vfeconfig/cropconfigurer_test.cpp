@@ -18,22 +18,14 @@ class CropConfigurerTest : public VfeBlockTest {
     VfeBlockTest::SetUp();
     settings_.SetActive(0, 0, 1296, 972);
     Output1(320, 240);
-    ASSERT_EQ(PVL_OK, Run(ZUEUID_CONFIG_VIDEO));
+    ASSERT_EQ(PVL_OK, RunConfigurer(ZUEUID_CONFIG_VIDEO));
     service_->sent.clear();
-  }
-  PvlResult Run(uint32_t id) {
-    IConfigCommand* configurer = nullptr;
-    PvlResult r = VfeConfigurer_Create(service_, id, &configurer);
-    if (r != PVL_OK) return r;
-    r = configurer->Configure();
-    configurer->Release();
-    return r;
   }
 };
 
 TEST_F(CropConfigurerTest, ZoomSendsTheUpdatesThenLatchesThem) {
   settings_.crop = CFixedPoint(2.0);
-  ASSERT_EQ(PVL_OK, Run(ZUEUID_CONFIG_CROP));
+  ASSERT_EQ(PVL_OK, RunConfigurer(ZUEUID_CONFIG_CROP));
   EXPECT_EQ(kZoom, service_->Commands());
   VfeFovCropCmd window{1, 0, 321, 962, 242, 723};
   EXPECT_EQ(Bytes(window), service_->sent[0].payload);
@@ -45,13 +37,13 @@ TEST_F(CropConfigurerTest, ZoomSendsTheUpdatesThenLatchesThem) {
 
 TEST_F(CropConfigurerTest, ABadCropFactorSendsNothing) {
   settings_.crop = CFixedPoint(0.5);
-  EXPECT_EQ(PVL_E_BADARG, Run(ZUEUID_CONFIG_CROP));
+  EXPECT_EQ(PVL_E_BADARG, RunConfigurer(ZUEUID_CONFIG_CROP));
   EXPECT_TRUE(service_->sent.empty());
 }
 
 TEST_F(CropConfigurerTest, AFailedScalerComputationSendsNothing) {
   service_->out1.size = {2000, 240};
-  EXPECT_EQ(PVL_E_FAIL, Run(ZUEUID_CONFIG_CROP));
+  EXPECT_EQ(PVL_E_FAIL, RunConfigurer(ZUEUID_CONFIG_CROP));
   EXPECT_TRUE(service_->sent.empty()) << "no crop without its scalers, no latch";
 }
 
@@ -60,13 +52,13 @@ TEST_F(CropConfigurerTest, AFailedScalerComputationSendsNothing) {
 TEST_F(CropConfigurerTest, ARefusedUpdateIsReportedAndNotLatched) {
   service_->answers[VFE_CMD_MAIN_SCALER_UPDATE] = PVL_E_FAIL;
   settings_.crop = CFixedPoint(2.0);
-  EXPECT_EQ(PVL_E_FAIL, Run(ZUEUID_CONFIG_CROP));
+  EXPECT_EQ(PVL_E_FAIL, RunConfigurer(ZUEUID_CONFIG_CROP));
   EXPECT_EQ(std::vector<int32_t>({VFE_CMD_FOV_CROP_UPDATE, VFE_CMD_MAIN_SCALER_UPDATE}), service_->Commands());
 }
 
 TEST_F(CropConfigurerTest, ARefusedLatchIsReported) {
   service_->answers[VFE_CMD_UPDATE] = PVL_E_FAIL;
-  EXPECT_EQ(PVL_E_FAIL, Run(ZUEUID_CONFIG_CROP));
+  EXPECT_EQ(PVL_E_FAIL, RunConfigurer(ZUEUID_CONFIG_CROP));
 }
 
 }  // namespace

@@ -15,24 +15,14 @@ struct ControlCase {
   int32_t saturation;
   std::vector<int32_t> commands;
 };
-class PictureControlTest : public VfeBlockTableTest<ControlCase> {
- protected:
-  PvlResult Run(uint32_t id) {
-    IConfigCommand* configurer = nullptr;
-    PvlResult r = VfeConfigurer_Create(service_, id, &configurer);
-    if (r != PVL_OK) return r;
-    r = configurer->Configure();
-    configurer->Release();
-    return r;
-  }
-};
+using PictureControlTest = VfeBlockTableTest<ControlCase>;
 
 TEST_P(PictureControlTest, UpdatesItsBlocksThenLatches) {
   const ControlCase& c = GetParam();
   settings_.hue.Value = c.hue;
   settings_.saturation.Value = c.saturation;
   Output1(320, 240);  // the sharpening is scaled for the output's width
-  ASSERT_EQ(PVL_OK, Run(c.id));
+  ASSERT_EQ(PVL_OK, RunConfigurer(c.id));
   EXPECT_EQ(c.commands, service_->Commands());
 }
 
@@ -56,32 +46,23 @@ INSTANTIATE_TEST_SUITE_P(
 
 using PictureControlFailureTest = VfeBlockTest;
 
-PvlResult RunOn(VfeServiceDouble* service, uint32_t id) {
-  IConfigCommand* configurer = nullptr;
-  PvlResult r = VfeConfigurer_Create(service, id, &configurer);
-  if (r != PVL_OK) return r;
-  r = configurer->Configure();
-  configurer->Release();
-  return r;
-}
-
 // While an earlier update waits, the driver refuses the next: the change is
 // reported rather than lost, and nothing is latched.
 TEST_F(PictureControlFailureTest, ARefusedUpdateIsReportedAndNotLatched) {
   service_->answers[VFE_CMD_COLOR_CONV_UPDATE] = PVL_E_FAIL;
-  EXPECT_EQ(PVL_E_FAIL, RunOn(service_, ZUEUID_CONFIG_IMAGE_EFFECT));
+  EXPECT_EQ(PVL_E_FAIL, RunConfigurer(ZUEUID_CONFIG_IMAGE_EFFECT));
   EXPECT_EQ(std::vector<int32_t>{VFE_CMD_COLOR_CONV_UPDATE}, service_->Commands());
 }
 
 TEST_F(PictureControlFailureTest, ARefusedLatchIsReported) {
   service_->answers[VFE_CMD_UPDATE] = PVL_E_FAIL;
-  EXPECT_EQ(PVL_E_FAIL, RunOn(service_, ZUEUID_CONFIG_BRIGHTNESS));
+  EXPECT_EQ(PVL_E_FAIL, RunConfigurer(ZUEUID_CONFIG_BRIGHTNESS));
 }
 
 TEST_F(PictureControlFailureTest, AFailedHueReadSendsNothing) {
   settings_.fail["GetHueAngle"] = PVL_E_NOTREADY;
-  EXPECT_EQ(PVL_E_NOTREADY, RunOn(service_, ZUEUID_CONFIG_HUE));
-  EXPECT_EQ(PVL_E_NOTREADY, RunOn(service_, ZUEUID_CONFIG_SATURATION));
+  EXPECT_EQ(PVL_E_NOTREADY, RunConfigurer(ZUEUID_CONFIG_HUE));
+  EXPECT_EQ(PVL_E_NOTREADY, RunConfigurer(ZUEUID_CONFIG_SATURATION));
   EXPECT_TRUE(service_->sent.empty());
 }
 

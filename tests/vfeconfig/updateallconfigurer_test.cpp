@@ -25,29 +25,28 @@ std::vector<int32_t> With(std::initializer_list<int32_t> blocks) {
 const std::vector<int32_t> kUnchanged =
     With({VFE_CMD_WHITE_BALANCE_UPDATE, VFE_CMD_COLOR_CONV_UPDATE, VFE_CMD_AWBEXT_STATS_UPDATE});
 
-class UpdateAllTest : public VfeBlockTest {
+// The camera interface configured for the preview read-out and OUTPUT1 at
+// 320 x 240, and nothing applied by an earlier run.
+template <class Base>
+class UpdateAllFixture : public Base {
  protected:
   void SetUp() override {
-    VfeBlockTest::SetUp();
+    Base::SetUp();
     CUpdateAllConfigurer::ResetLastApplied();
-    settings_.SetActive(0, 0, 1296, 972);
-    Output1(320, 240);
-    ASSERT_EQ(PVL_OK, service_->camif->Configure(&settings_));
+    this->settings_.SetActive(0, 0, 1296, 972);
+    this->Output1(320, 240);
+    ASSERT_EQ(PVL_OK, this->service_->camif->Configure(&this->settings_));
   }
   void TearDown() override {
     CUpdateAllConfigurer::ResetLastApplied();
-    VfeBlockTest::TearDown();
+    Base::TearDown();
   }
   PvlResult Run() {
-    service_->sent.clear();
-    IConfigCommand* configurer = nullptr;
-    PvlResult r = VfeConfigurer_Create(service_, ZUEUID_CONFIG_UPDATE_ALL, &configurer);
-    if (r != PVL_OK) return r;
-    r = configurer->Configure();
-    configurer->Release();
-    return r;
+    this->service_->sent.clear();
+    return Base::RunConfigurer(ZUEUID_CONFIG_UPDATE_ALL);
   }
 };
+using UpdateAllTest = UpdateAllFixture<VfeBlockTest>;
 
 TEST_F(UpdateAllTest, FirstRunSendsEverythingThenOnlyTheAlwaysSentBlocks) {
   ASSERT_EQ(PVL_OK, Run());
@@ -65,20 +64,7 @@ struct ChangeCase {
   void (*change)(VfeSettingsDouble*);
   std::vector<int32_t> commands;
 };
-class UpdateAllChangeTest : public ::testing::TestWithParam<ChangeCase>, public VfeBlockFixture {
- protected:
-  void SetUp() override {
-    SetUpBlocks();
-    CUpdateAllConfigurer::ResetLastApplied();
-    settings_.SetActive(0, 0, 1296, 972);
-    Output1(320, 240);
-    ASSERT_EQ(PVL_OK, service_->camif->Configure(&settings_));
-  }
-  void TearDown() override {
-    CUpdateAllConfigurer::ResetLastApplied();
-    TearDownBlocks();
-  }
-};
+using UpdateAllChangeTest = UpdateAllFixture<VfeBlockTableTest<ChangeCase>>;
 
 TEST_P(UpdateAllChangeTest, ResendsTheBlocksTheChangeFeeds) {
   IConfigCommand* configurer = nullptr;
@@ -119,20 +105,7 @@ struct SwitchCase {
   int32_t update;
 };
 
-class UpdateAllSwitchTest : public ::testing::TestWithParam<SwitchCase>, public VfeBlockFixture {
- protected:
-  void SetUp() override {
-    SetUpBlocks();
-    CUpdateAllConfigurer::ResetLastApplied();
-    settings_.SetActive(0, 0, 1296, 972);
-    Output1(320, 240);
-    ASSERT_EQ(PVL_OK, service_->camif->Configure(&settings_));
-  }
-  void TearDown() override {
-    CUpdateAllConfigurer::ResetLastApplied();
-    TearDownBlocks();
-  }
-};
+using UpdateAllSwitchTest = UpdateAllFixture<VfeBlockTableTest<SwitchCase>>;
 
 TEST_P(UpdateAllSwitchTest, AChangedSwitchResendsItsBlockOnce) {
   IConfigCommand* configurer = nullptr;
@@ -170,8 +143,12 @@ TEST_F(UpdateAllTest, TheUpdatesCarryTheComputedPayloads) {
   settings_.wbRed = CFixedPoint(2.0);
   ASSERT_EQ(PVL_OK, Run());
   for (const SentCommand& c : service_->sent) {
-    if (c.command == VFE_CMD_WHITE_BALANCE_UPDATE) EXPECT_EQ(Bytes(VfeWhiteBalanceCmd{1, 0, 256, 128, 128}), c.payload);
-    if (c.command == VFE_CMD_BLACK_LEVEL_UPDATE) EXPECT_EQ(Bytes(VfeBlackLevelCmd{1, 0, {64, 64, 64, 64}}), c.payload);
+    if (c.command == VFE_CMD_WHITE_BALANCE_UPDATE) {
+      EXPECT_EQ(Bytes(VfeWhiteBalanceCmd{1, 0, 256, 128, 128}), c.payload);
+    }
+    if (c.command == VFE_CMD_BLACK_LEVEL_UPDATE) {
+      EXPECT_EQ(Bytes(VfeBlackLevelCmd{1, 0, {64, 64, 64, 64}}), c.payload);
+    }
   }
 }
 

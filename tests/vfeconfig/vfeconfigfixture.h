@@ -7,10 +7,12 @@
 #include <ostream>
 #include <string>
 
+#include "casename.h"
 #include "hostsymbols.h"
 #include "orbhost_test.h"
 #include "pvlptr.h"
 #include "vfeconfigdoubles.h"
+#include "vfeconfigurerids.h"
 #include "vfetuningfixture.h"
 
 namespace vfeconfigtest {
@@ -20,10 +22,7 @@ template <class Case, class = decltype(std::declval<const Case&>().name)>
 std::ostream& operator<<(std::ostream& os, const Case& c) {
   return os << c.name;
 }
-template <class Case, class = decltype(std::declval<const Case&>().name)>
-std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
-  return info.param.name;
-}
+using camera::test::CaseName;
 
 class VfeBlockFixture : public VfeTuningFixture {
  protected:
@@ -41,6 +40,15 @@ class VfeBlockFixture : public VfeTuningFixture {
     EXPECT_EQ(OrbhostTest_LiveBlocks(nullptr), blocks_) << "framework blocks left";
     TearDownTuning();
     env_.Reset();
+  }
+  // Makes, runs once and releases the configurer of an identifier.
+  PvlResult RunConfigurer(uint32_t id) {
+    IConfigCommand* configurer = nullptr;
+    PvlResult r = VfeConfigurer_Create(service_, id, &configurer);
+    if (r != PVL_OK) return r;
+    r = configurer->Configure();
+    configurer->Release();
+    return r;
   }
   // OUTPUT1 alone, running at this size.
   void Output1(uint32_t w, uint32_t h) {

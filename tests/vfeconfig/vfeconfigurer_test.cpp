@@ -15,15 +15,6 @@ class VfeConfigurerTest : public VfeBlockTest {
     settings_.SetActive(0, 0, 1296, 972);
     Output1(320, 240);
   }
-  // Makes, runs once and releases the configurer of an identifier.
-  PvlResult Run(uint32_t id) {
-    IConfigCommand* configurer = nullptr;
-    PvlResult r = VfeConfigurer_Create(service_, id, &configurer);
-    if (r != PVL_OK) return r;
-    r = configurer->Configure();
-    configurer->Release();
-    return r;
-  }
 };
 
 TEST_F(VfeConfigurerTest, UnknownIdentifiersMakeNothing) {
@@ -36,19 +27,19 @@ TEST_F(VfeConfigurerTest, UnknownIdentifiersMakeNothing) {
 TEST_F(VfeConfigurerTest, NothingIsSentUnlessTheServiceIsInitialised) {
   service_->state.initialized = false;
   for (uint32_t id : {ZUEUID_CONFIG_VIDEO, ZUEUID_CONFIG_CROP, ZUEUID_CONFIG_UNSUPPORTED}) {
-    EXPECT_EQ(PVL_E_NOTREADY, Run(id)) << std::hex << id;
+    EXPECT_EQ(PVL_E_NOTREADY, RunConfigurer(id)) << std::hex << id;
   }
   EXPECT_TRUE(service_->sent.empty());
   EXPECT_EQ(0, service_->lock.held) << "the lock is given back on every path";
 }
 
 TEST_F(VfeConfigurerTest, TheUnsupportedConfigurerAnswers20) {
-  EXPECT_EQ(PVL_E_UNSUPPORTED, Run(ZUEUID_CONFIG_UNSUPPORTED));
+  EXPECT_EQ(PVL_E_UNSUPPORTED, RunConfigurer(ZUEUID_CONFIG_UNSUPPORTED));
   EXPECT_TRUE(service_->sent.empty());
 }
 
 TEST_F(VfeConfigurerTest, ConfigureHoldsTheServiceLockWhileSending) {
-  ASSERT_EQ(PVL_OK, Run(ZUEUID_CONFIG_VIDEO));
+  ASSERT_EQ(PVL_OK, RunConfigurer(ZUEUID_CONFIG_VIDEO));
   EXPECT_FALSE(service_->sent.empty());
   EXPECT_TRUE(service_->heldWhileSending);
   EXPECT_EQ(1, service_->lock.taken);

@@ -123,8 +123,11 @@ TEST_P(VfeTuningKeyWriteTest, ReachesItsPayloadBytes) {
   const uint8_t* then = reinterpret_cast<const uint8_t*>(&before);
   const size_t first = c.where(*p_);
   for (size_t i = 0; i < c.bytes.size(); ++i) EXPECT_EQ(c.bytes[i], now[first + i]) << "byte " << i;
-  for (size_t i = 0; i < sizeof(Payloads); ++i)
-    if (i < first || i >= first + c.bytes.size()) ASSERT_EQ(then[i], now[i]) << "stray write at " << i;
+  for (size_t i = 0; i < sizeof(Payloads); ++i) {
+    if (i < first || i >= first + c.bytes.size()) {
+      ASSERT_EQ(then[i], now[i]) << "stray write at " << i;
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -27,6 +27,7 @@
 #include "plindor.h"
 #include "vfedriver.h"
 #include "vfedriverobject.h"
+#include "vfepreviewpipeline.h"
 #include "wince.h"
 
 namespace vfedrivertest {
@@ -45,10 +46,7 @@ struct Buffer {
 
 // The preview read-out, its demosaic area, the main scaler to half and
 // OUTPUT1 at 320 x 240 (NV21 planes).
-constexpr uint16_t kWindowW = 1296, kWindowH = 972;
-constexpr uint16_t kAreaW = kWindowW - 12, kAreaH = kWindowH - 6;
-constexpr uint16_t kMainW = 642, kMainH = 483;
-constexpr uint16_t kOut1W = 320, kOut1H = 240;
+using namespace vfepipeline;
 
 class VfeDriverTest : public ::testing::Test {
  protected:
@@ -187,54 +185,11 @@ class VfeDriverTest : public ::testing::Test {
   // Camera interface on the whole read-out, black level, demosaic, crop, main
   // scaler to half, OUTPUT1 scalers to 320 x 240, and the output mode.
   void ConfigurePipeline(uint32_t outputMode) {
-    VfeCamifCmd camif{};
-    camif.lastPixel = kWindowW - 1;
-    camif.lastLine = kWindowH - 1;
-    camif.pixelSkipPattern = 0xFFFF;
-    camif.lineSkipPattern = 0xFFFF;
-    ASSERT_EQ(PVL_OK, Cmd(VFE_CMD_CAMIF, camif));
-    VfeBlackLevelCmd black{1, 0, {kSensorBlackLevel, kSensorBlackLevel, kSensorBlackLevel, kSensorBlackLevel}};
-    ASSERT_EQ(PVL_OK, Cmd(VFE_CMD_BLACK_LEVEL, black));
-    VfeDemosaicCmd demosaic{};
-    demosaic.enable = 1;
-    ASSERT_EQ(PVL_OK, Cmd(VFE_CMD_DEMOSAIC, demosaic));
-    VfeFovCropCmd crop{1, 0, 0, kAreaW - 1, 0, kAreaH - 1};
-    ASSERT_EQ(PVL_OK, Cmd(VFE_CMD_FOV_CROP, crop));
-    VfeMainScalerCmd main{};
-    main.enable = 1;
-    main.horizontal = Scale(kAreaW, kMainW);
-    main.vertical = Scale(kAreaH, kMainH);
-    ASSERT_EQ(PVL_OK, Cmd(VFE_CMD_MAIN_SCALER, main));
-    VfeOutputScalerCmd y{};
-    y.enable = 1;
-    y.horizontal = Scale(kMainW, kOut1W);
-    y.vertical = Scale(kMainH, kOut1H);
-    ASSERT_EQ(PVL_OK, Cmd(VFE_CMD_OUTPUT_Y_SCALER, y));
-    VfeOutputScalerCmd c{};
-    c.enable = 1;
-    c.horizontal = Scale(kMainW, kOut1W / 2);
-    c.vertical = Scale(kMainH, kOut1H / 2);
-    ASSERT_EQ(PVL_OK, Cmd(VFE_CMD_OUTPUT_CBCR_SCALER, c));
-    VfeOutputCmd out{};
-    out.fixedWord = 4;
-    out.outputMode = outputMode;
-    out.output1 = Plane(kOut1W, kOut1H, kOut1W, kOut1H / 2);
-    if (outputMode == 3)
-      out.output2 = Plane(0, 0, kWindowW, kWindowH);  // raw: the Bayer bytes through the chroma master
-    else
-      out.output2 = Plane(kMainW, kMainH, kMainW, kMainH / 2);
-    ASSERT_EQ(PVL_OK, Cmd(VFE_CMD_OUTPUT, out));
-  }
-  static VfeScaleRecord Scale(uint16_t in, uint16_t out) {
-    VfeScaleRecord r{};
-    r.enable = in != out;
-    r.inputSize = in;
-    r.outputSize = out;
-    r.phaseStep = (uint32_t(in) << 12) / out;
-    return r;
-  }
-  static VfeOutputPathRecord Plane(uint16_t w, uint16_t h, uint16_t cw, uint16_t ch) {
-    return VfeOutputPathRecord{1, 0, w, h, h, w, cw, ch, ch, cw};
+    vfepipeline::SendPreview(
+        [this](uint32_t id, void* record, uint32_t size) {
+          return drv_->Command(id, record, size, nullptr, 0, nullptr);
+        },
+        outputMode);
   }
 
   IEnv* env_ = nullptr;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 
+#include "casename.h"
 #include "isignalqueue.h"
 #include "vfedriver_fixture.h"
 
@@ -105,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SizeCase{"NotifyLong", VFE_CMD_SET_NOTIFY, 8, PVL_E_BADARG},
                       SizeCase{"UnknownAnySize", 65, 3, PVL_E_UNSUPPORTED},
                       SizeCase{"Unassigned61", 61, 16, PVL_E_UNSUPPORTED}),
-    [](const ::testing::TestParamInfo<SizeCase>& i) { return std::string(i.param.name); });
+    camera::test::CaseName<SizeCase>);
 
 TEST_F(Driver, HardwareInfoSplitsTheVersionRegister) {
   VfeHwInfo info{};
@@ -184,7 +185,7 @@ INSTANTIATE_TEST_SUITE_P(
         GateCase{"PendingAckOutput", Setup::UpdatePending, VFE_CMD_ACK_OUTPUT_MODE1, PVL_OK},
         GateCase{"PendingQuery", Setup::UpdatePending, VFE_CMD_QUERY_OUTPUT, PVL_OK},
         GateCase{"PendingStop", Setup::UpdatePending, VFE_CMD_STOP, PVL_OK}),
-    [](const ::testing::TestParamInfo<GateCase>& i) { return std::string(i.param.name); });
+    camera::test::CaseName<GateCase>);
 
 TEST_F(Driver, ABlockUpdateIsAcceptedAgainAfterTheUpdateAcknowledge) {
   ASSERT_EQ(PVL_OK, Cmd(VFE_CMD_RESET));

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <set>
 
+#include "casename.h"
 #include "vfedriver_fixture.h"
 
 namespace vfedrivertest {
@@ -185,7 +186,7 @@ INSTANTIATE_TEST_SUITE_P(Bursts, Snapshots,
                          ::testing::Values(SnapshotCase{"OneFrame", 1, 1, 1}, SnapshotCase{"TwoFrames", 2, 2, 2},
                                            SnapshotCase{"ThreeFrames", 3, 3, 3},
                                            SnapshotCase{"ThreeFramesTwoBuffers", 3, 2, 2}),
-                         [](const ::testing::TestParamInfo<SnapshotCase>& i) { return std::string(i.param.name); });
+                         camera::test::CaseName<SnapshotCase>);
 
 TEST_F(Interrupts, RawSnapshotDeliversTheBayerFrameThroughTheChromaMaster) {
   ASSERT_EQ(PVL_OK, Cmd(VFE_CMD_RESET));

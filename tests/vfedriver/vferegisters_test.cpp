@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 
+#include "casename.h"
 #include "vfedriver_fixture.h"
 
 namespace vfedrivertest {
@@ -295,7 +296,7 @@ const GoldenCase kGolden[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Blocks, RegisterGolden, ::testing::ValuesIn(kGolden),
-                         [](const ::testing::TestParamInfo<GoldenCase>& i) { return std::string(i.param.name); });
+                         camera::test::CaseName<GoldenCase>);
 
 // ---- All-zero payloads -------------------------------------------------------------------------
 
@@ -342,7 +343,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ZeroCase{"WbExpStats", VFE_CMD_WB_EXP_STATS, 48, {{0x070, 6}, {0x088, 1}, {0x33C, 1}}},
                       ZeroCase{"AfStats", VFE_CMD_AF_STATS, 38, {{0x2F8, 9}}},
                       ZeroCase{"AwbExtStats", VFE_CMD_AWBEXT_STATS, 20, {{0x31C, 5}}}),
-    [](const ::testing::TestParamInfo<ZeroCase>& i) { return std::string(i.param.name); });
+    camera::test::CaseName<ZeroCase>);
 
 // ---- Output write masters ------------------------------------------------------------------------
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "casename.h"
 #include "vfedriver_fixture.h"
 
 namespace vfedrivertest {
@@ -60,7 +61,6 @@ Patches Measure(const std::vector<uint8_t>& y, const std::vector<uint8_t>& c) {
 class ColourStages : public VfeDriverTest {
  public:
   using VfeDriverTest::Cmd;
-  using VfeDriverTest::Scale;
 
  protected:
   // Configures the pipeline (OUTPUT2 only), lets `program` send its
@@ -416,7 +416,7 @@ TEST_P(ColourStage, ChangesThePictureAsItsPayloadSays) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Blocks, ColourStage, ::testing::ValuesIn(StageCases()),
-                         [](const ::testing::TestParamInfo<StageCase>& i) { return std::string(i.param.name); });
+                         camera::test::CaseName<StageCase>);
 
 // A gamma update goes to the other bank, which the frames use from the next
 // register update on.
@@ -463,7 +463,7 @@ std::function<void(ColourStages&)> MainWith(VfeScaleRecord h) {
     VfeMainScalerCmd m{};
     m.enable = 1;
     m.horizontal = h;
-    m.vertical = ColourStages::Scale(kAreaH, kMainH);
+    m.vertical = vfepipeline::Scale(kAreaH, kMainH);
     EXPECT_EQ(PVL_OK, t.Cmd(VFE_CMD_MAIN_SCALER, m));
   };
 }
@@ -479,8 +479,8 @@ std::vector<RefusalCase> RefusalCases() {
        [](ColourStages& t) {
          VfeOutputScalerCmd c{};
          c.enable = 1;
-         c.horizontal = ColourStages::Scale(kMainW, kOut1W);  // full, not half
-         c.vertical = ColourStages::Scale(kMainH, kOut1H / 2);
+         c.horizontal = vfepipeline::Scale(kMainW, kOut1W);  // full, not half
+         c.vertical = vfepipeline::Scale(kMainH, kOut1H / 2);
          EXPECT_EQ(PVL_OK, t.Cmd(VFE_CMD_OUTPUT_CBCR_SCALER, c));
        },
        true},
@@ -516,7 +516,7 @@ TEST_P(RefusedPayload, IsReportedAndWritesNoFrame) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scalers, RefusedPayload, ::testing::ValuesIn(RefusalCases()),
-                         [](const ::testing::TestParamInfo<RefusalCase>& i) { return std::string(i.param.name); });
+                         camera::test::CaseName<RefusalCase>);
 
 }  // namespace
 }  // namespace vfedrivertest

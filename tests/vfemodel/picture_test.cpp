@@ -11,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "pngfile.h"
 #include "vfe_driver_fixture.h"
 
 namespace vfetest {
@@ -28,63 +29,17 @@ struct Nv21 {
   uint8_t V(uint32_t x, uint32_t yy) const { return c[Row(yy) + (x & ~1u)]; }
 };
 
-// ---- PNG (stored deflate blocks) ----
-uint32_t Crc(const uint8_t* p, size_t n) {
-  uint32_t c = 0xFFFFFFFF;
-  for (size_t i = 0; i < n; ++i) {
-    c ^= p[i];
-    for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
-  }
-  return ~c;
-}
-void Be32(std::vector<uint8_t>& v, uint32_t x) {
-  for (int s = 24; s >= 0; s -= 8) v.push_back(uint8_t(x >> s));
-}
-void Chunk(std::vector<uint8_t>& png, const char* type, const std::vector<uint8_t>& data) {
-  Be32(png, uint32_t(data.size()));
-  std::vector<uint8_t> body(type, type + 4);
-  body.insert(body.end(), data.begin(), data.end());
-  png.insert(png.end(), body.begin(), body.end());
-  Be32(png, Crc(body.data(), body.size()));
-}
+// The frame as the picture kept to look at (full-range BT.601).
 bool SavePng(const std::string& path, const Nv21& f) {
-  std::vector<uint8_t> raw;
-  for (uint32_t y = 0; y < f.h; ++y) {
-    raw.push_back(0);
+  std::vector<uint8_t> rgb;
+  rgb.reserve(size_t(f.w) * f.h * 3);
+  for (uint32_t y = 0; y < f.h; ++y)
     for (uint32_t x = 0; x < f.w; ++x) {
       double Y = f.Y(x, y), U = f.U(x, y) - 128.0, V = f.V(x, y) - 128.0;
-      double rgb[3] = {Y + 1.402 * V, Y - 0.344 * U - 0.714 * V, Y + 1.772 * U};
-      for (double c : rgb) raw.push_back(uint8_t(std::lround(std::fmin(255, std::fmax(0, c)))));
+      double c[3] = {Y + 1.402 * V, Y - 0.344 * U - 0.714 * V, Y + 1.772 * U};
+      for (double v : c) rgb.push_back(uint8_t(std::lround(std::fmin(255, std::fmax(0, v)))));
     }
-  }
-  std::vector<uint8_t> z = {0x78, 0x01};
-  uint32_t a = 1, b = 0;
-  for (uint8_t v : raw) {
-    a = (a + v) % 65521;
-    b = (b + a) % 65521;
-  }
-  for (size_t off = 0; off < raw.size(); off += 65535) {
-    size_t n = std::min<size_t>(65535, raw.size() - off);
-    z.push_back(off + n == raw.size() ? 1 : 0);
-    z.push_back(uint8_t(n));
-    z.push_back(uint8_t(n >> 8));
-    z.push_back(uint8_t(~n));
-    z.push_back(uint8_t(~n >> 8));
-    z.insert(z.end(), raw.begin() + off, raw.begin() + off + n);
-  }
-  Be32(z, (b << 16) | a);
-  std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-  std::vector<uint8_t> ihdr;
-  Be32(ihdr, f.w);
-  Be32(ihdr, f.h);
-  ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});
-  Chunk(png, "IHDR", ihdr);
-  Chunk(png, "IDAT", z);
-  Chunk(png, "IEND", {});
-  FILE* out = std::fopen(path.c_str(), "wb");
-  if (!out) return false;
-  bool ok = std::fwrite(png.data(), 1, png.size(), out) == png.size();
-  return std::fclose(out) == 0 && ok;
+  return camera::WriteRgbPng(path, rgb, f.w, f.h);
 }
 
 // Hue angle (degrees) of a chroma pair.

@@ -248,6 +248,14 @@ class VfeModelTest : public ::testing::Test {
     Buffer y[2], c[2];
   };
   PathBuffers out1_, out2_;
+  // The driver's way into a stream: the VFE reset, the pipeline and both
+  // outputs configured, and the outputs' buffers armed.
+  void PrepareStream() {
+    Reset();
+    ConfigurePipeline();
+    ConfigureOutputs();
+    ArmOutputs();
+  }
   void ArmOutputs() {
     for (int s = 0; s < 2; ++s) {
       out1_.y[s] = Allocate(kOut1W * kOut1H);

@@ -75,10 +75,7 @@ TEST_F(VfeModel, TablePortStoresWithAutoIncrement) {
 }
 
 TEST_F(VfeModel, ContinuousFramesAlternatePingAndPongInHardwareOrder) {
-  Reset();
-  ConfigurePipeline();
-  ConfigureOutputs();
-  ArmOutputs();
+  PrepareStream();
   StartSensor();
   Start(kBothPaths, kModules, kFrameMask);
   ASSERT_TRUE(ServiceCount(Bit(18), 4));
@@ -118,10 +115,7 @@ TEST_F(VfeModel, ContinuousFramesAlternatePingAndPongInHardwareOrder) {
 }
 
 TEST_F(VfeModel, UpdateWhileRunningLatchesWithTheNextStartOfFrame) {
-  Reset();
-  ConfigurePipeline();
-  ConfigureOutputs();
-  ArmOutputs();
+  PrepareStream();
   StartSensor();
   Start(kBothPaths, kModules, kFrameMask);
   // The driver's update, written from the routine of a frame done.
@@ -143,10 +137,7 @@ TEST_F(VfeModel, UpdateWhileRunningLatchesWithTheNextStartOfFrame) {
 }
 
 TEST_F(VfeModel, FreeRunningAFrameDoneLeftUnservicedOverflows) {
-  Reset();
-  ConfigurePipeline();
-  ConfigureOutputs();
-  ArmOutputs();
+  PrepareStream();
   BoardVfeSetLockStep(false);
   StartSensor();
   Start(0x30, kModules, kFrameMask);
@@ -160,10 +151,7 @@ TEST_F(VfeModel, FreeRunningAFrameDoneLeftUnservicedOverflows) {
 }
 
 TEST_F(VfeModel, AModelFarBehindLetsSensorFramesPass) {
-  Reset();
-  ConfigurePipeline();
-  ConfigureOutputs();
-  ArmOutputs();
+  PrepareStream();
   BoardVfeSetLockStep(true, 60000);
   StartSensor();
   Start(0x30, kModules, kFrameMask);
@@ -229,11 +217,7 @@ TEST_F(VfeModel, FrameDropPatternsKeepTheFramesTheirBitsSelect) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    log_.clear();
-    Reset();
-    ConfigurePipeline();
-    ConfigureOutputs();
-    ArmOutputs();
+    PrepareStream();
     Write(0x2CC, c.period);
     Write(0x2D4, c.pattern);
     StartSensor();
@@ -259,11 +243,7 @@ TEST_F(VfeModel, FrameDropPatternsKeepTheFramesTheirBitsSelect) {
 TEST_F(VfeModel, SnapshotStopsAfterItsFrames) {
   for (int n : {1, 2, 3}) {
     SCOPED_TRACE(std::to_string(n) + "-frame snapshot");
-    log_.clear();
-    Reset();
-    ConfigurePipeline();
-    ConfigureOutputs();
-    ArmOutputs();
+    PrepareStream();
     StartSensor();
     uint32_t before = BoardVfeCounts().framesDone[kVfeOutput2];
     Start(kBothPaths, kModules, kFrameMask);
@@ -345,10 +325,7 @@ TEST_F(VfeModel, RawModeWritesTheBayerWindowThroughOutput2Chroma) {
 }
 
 TEST_F(VfeModel, StatisticsBuffersAlternateAndHoldThePixels) {
-  Reset();
-  ConfigurePipeline();
-  ConfigureOutputs();
-  ArmOutputs();
+  PrepareStream();
   constexpr uint32_t kWbBytes = 4 + 256 * 32;
   constexpr uint32_t kAfBytes = ((kWindowH - 1) / 2 + 1) * 4;
   Buffer af[2] = {Allocate(kAfBytes), Allocate(kAfBytes)};
@@ -400,10 +377,7 @@ TEST_F(VfeModel, StatisticsBuffersAlternateAndHoldThePixels) {
 }
 
 TEST_F(VfeModel, FocusValuesAreHighestAtTheSharpLensPosition) {
-  Reset();
-  ConfigurePipeline();
-  ConfigureOutputs();
-  ArmOutputs();
+  PrepareStream();
   constexpr uint32_t kAfBytes = ((kWindowH - 1) / 2 + 1) * 4;
   Buffer af = Allocate(kAfBytes);
   Write(0x070, af.phys);
@@ -459,11 +433,7 @@ TEST_F(VfeModel, WritesOutsideAnAllocationAreRefusedAndCounted) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    log_.clear();
-    Reset();
-    ConfigurePipeline();
-    ConfigureOutputs();
-    ArmOutputs();
+    PrepareStream();
     uint32_t bad = c.address(this);
     Write(0x030, bad);
     Write(0x034, bad);
@@ -539,11 +509,7 @@ TEST_F(VfeModel, FaultHooks) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    log_.clear();
-    Reset();
-    ConfigurePipeline();
-    ConfigureOutputs();
-    ArmOutputs();
+    PrepareStream();
     for (int s = 0; s < 2; ++s) std::memset(out2_.y[s].virt, 0xEE, out2_.y[s].size);
     c.inject();
     StartSensor();

@@ -6,14 +6,15 @@
 #include <map>
 #include <optional>
 
+#include "casename.h"
 #include "image_copy.h"
 #include "ivfestats.h"
 #include "tunvex.h"
 #include "tunvexclient.h"
+#include "tuningtoolsession.h"
 #include "tunvextestnet.h"
 #include "demosaicconfiguration.h"
 #include "vfetuningkeys.h"
-#include "sensortuning.h"
 #include "vfeservicefixture.h"
 
 namespace vfeservicetest {
@@ -96,7 +97,7 @@ INSTANTIATE_TEST_SUITE_P(
         StateCase{"RunningUninitialize", From::Running, Op::Uninitialize, PVL_E_NOTREADY, VFE_STATE_RUNNING},
         StateCase{"RunningSuspend", From::Running, Op::Suspend, PVL_E_NOTREADY, VFE_STATE_RUNNING},
         StateCase{"RunningResume", From::Running, Op::Resume, PVL_E_NOTREADY, VFE_STATE_RUNNING}),
-    [](const ::testing::TestParamInfo<StateCase>& i) { return std::string(i.param.name); });
+    camera::test::CaseName<StateCase>);
 
 TEST_F(VfeServiceTest, ResetOnlyWhenIdle) {
   EXPECT_EQ(PVL_E_NOTREADY, service_->Reset());
@@ -179,7 +180,7 @@ INSTANTIATE_TEST_SUITE_P(VfeService, GetOutputs,
                                            OutputsCase{"NullArrayWithCapacity", false, 5, true, PVL_E_BADARG, 0},
                                            OutputsCase{"NegativeCapacity", true, -1, true, PVL_E_BADARG, 0},
                                            OutputsCase{"NullCount", true, 3, false, PVL_E_BADARG, 0}),
-                         [](const ::testing::TestParamInfo<OutputsCase>& i) { return std::string(i.param.name); });
+                         camera::test::CaseName<OutputsCase>);
 
 TEST_F(VfeServiceTest, QueryInterfaceFacesAndConfigurers) {
   for (ZUEUID iid : {ZUEUID_IFACE_VFE_SERVICE, ZUEUID_IFACE_CAMERA_SERVICE, ZUEUID_IFACE_CAMERA_COMPONENT}) {
@@ -294,8 +295,6 @@ TEST_F(VfeServiceTest, ALostInterruptAndAnOverrunLoseNoBuffer) {
 // VFE and queues output 1's first buffers; frames and white-balance/exposure
 // statistics then flow until Stop, and every buffer comes home.
 TEST_F(VfeServiceTest, TheVideoChainOnTheServiceStreams) {
-  camera::test::SensorTuning tuning;
-  ASSERT_EQ(PVL_OK, tuning.Load(env_.Get()));
   ASSERT_EQ(PVL_OK, Init());
   CVideoOutput* out1 = svc_->GetOutput(1);
   CPvlPtr<ICameraBufferManager> bm = SetUpMode(out1, VIDEO_OUTPUT_MODE_VIDEO, Nv21(kOut1W, kOut1H));
@@ -316,8 +315,6 @@ TEST_F(VfeServiceTest, TheVideoChainOnTheServiceStreams) {
 // 1), and the WB/exposure statistics (argument 0) come in the 256 regions the
 // AWB-extended block asks for, with near-white samples counted.
 TEST_F(VfeServiceTest, TheVideoChainDeliversFocusAndNearWhiteStatistics) {
-  camera::test::SensorTuning tuning;
-  ASSERT_EQ(PVL_OK, tuning.Load(env_.Get()));
   ASSERT_EQ(PVL_OK, Init());
   CPvlPtr<ICameraBufferManager> bm = SetUpMode(svc_->GetOutput(1), VIDEO_OUTPUT_MODE_VIDEO, Nv21(kOut1W, kOut1H));
   std::mutex m;
@@ -405,7 +402,7 @@ INSTANTIATE_TEST_SUITE_P(VfeService, OutputOrder,
                                            OrderCase{"SmallerFirstStays", 320, 240, 640, 480, true, false},
                                            OrderCase{"EitherDimensionSwaps", 640, 240, 320, 480, true, true},
                                            OrderCase{"OneDisabledNeverSwaps", 640, 480, 320, 240, false, false}),
-                         [](const ::testing::TestParamInfo<OrderCase>& i) { return std::string(i.param.name); });
+                         camera::test::CaseName<OrderCase>);
 
 // ---- Snapshot done ---------------------------------------------------------------------------
 
@@ -465,23 +462,15 @@ TEST_F(VfeServiceTest, SuspendDropsTheDriverAndResumeBringsItBack) {
 // withdraws it when it goes, so a tool that lists and reads afterwards sees
 // nothing of it (and the server reads no freed memory).
 TEST(VfeServiceTuning, TheVfeTableLeavesTheServerWithTheService) {
-  const uint16_t port = FreeLoopbackPort();
-  ASSERT_NE(0, port);
-  setenv("TUNVEX_PORT", std::to_string(port).c_str(), 1);
-  camera::test::WriteImageFile("fs/~0x0106fa8a/_TunvexEnabled.flg", "");
+  TuningToolSession tool;
+  ASSERT_NE(0, tool.port);
   CPvlPtr<IEnv> env;
   ASSERT_EQ(PVL_OK, env_env_CreateInstance(ZUEUID_CLASS_ENV, env.Out()));
   CPvlPtr<ITunvex> server;
   ASSERT_EQ(PVL_OK, env->CreateInstance(ZUEUID_CLASS_TUNINGSERVER, server.Out()));
   ASSERT_EQ(PVL_OK, server->Start());
-  TunvexClient client;
-  client.SetTimeout(30000);
-  bool connected = false;
-  for (int i = 0; i < 600 && !connected; ++i) {
-    connected = client.Connect("127.0.0.1", port);
-    if (!connected) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  ASSERT_TRUE(connected) << client.Error();
+  TunvexClient& client = tool.client;
+  ASSERT_TRUE(tool.Connect()) << client.Error();
   auto names = [&client] {
     std::vector<tunvex::ListEntry> items;
     EXPECT_TRUE(client.ListAll(&items)) << client.Error();
@@ -512,16 +501,13 @@ TEST(VfeServiceTuning, TheVfeTableLeavesTheServerWithTheService) {
   EXPECT_EQ(PVL_OK, server->SendDataToJPEG(nullptr, 0, &needed, nullptr));
   client.Close();
   server.Reset();
-  camera::test::RemoveImageFile("fs/~0x0106fa8a/_TunvexEnabled.flg");
 }
 
 // The tool lists the blocks' keys in the "VFE" table's order, each block's
 // from its construction, and a write through the tool lands in the block.
 TEST(VfeServiceTuning, TheToolListsTheBlocksKeysAndWritesReachThePayload) {
-  const uint16_t port = FreeLoopbackPort();
-  ASSERT_NE(0, port);
-  setenv("TUNVEX_PORT", std::to_string(port).c_str(), 1);
-  camera::test::WriteImageFile("fs/~0x0106fa8a/_TunvexEnabled.flg", "");
+  TuningToolSession tool;
+  ASSERT_NE(0, tool.port);
   CPvlPtr<IEnv> env;
   ASSERT_EQ(PVL_OK, env_env_CreateInstance(ZUEUID_CLASS_ENV, env.Out()));
   CPvlPtr<ITunvex> server;
@@ -531,14 +517,8 @@ TEST(VfeServiceTuning, TheToolListsTheBlocksKeysAndWritesReachThePayload) {
     CPvlPtr<IVfeService> service;
     ASSERT_EQ(PVL_OK, VfeService_CreateInstance(env.Get(), ZUEUID_CLASS_VFE_SERVICE, nullptr, service.Out()));
     CVfeService* svc = static_cast<CVfeService*>(service.Get());
-    TunvexClient client;
-    client.SetTimeout(30000);
-    bool connected = false;
-    for (int i = 0; i < 600 && !connected; ++i) {
-      connected = client.Connect("127.0.0.1", port);
-      if (!connected) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ASSERT_TRUE(connected) << client.Error();
+    TunvexClient& client = tool.client;
+    ASSERT_TRUE(tool.Connect()) << client.Error();
     std::vector<tunvex::ListEntry> items;
     ASSERT_TRUE(client.ListAll(&items)) << client.Error();
     // The keys of every block the service computes, none of any other.
@@ -574,7 +554,6 @@ TEST(VfeServiceTuning, TheToolListsTheBlocksKeysAndWritesReachThePayload) {
     client.Close();
   }
   server.Reset();
-  camera::test::RemoveImageFile("fs/~0x0106fa8a/_TunvexEnabled.flg");
 }
 
 TEST(VfeServiceTuning, WithoutTheTuningServerTheServiceStillComes) {

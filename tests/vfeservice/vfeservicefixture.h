@@ -31,7 +31,9 @@
 #include "pvlptr.h"
 #include "vfedriver.h"
 #include "vfedriverobject.h"
+#include "vfepreviewpipeline.h"
 #include "vfeservice.h"
+#include "vfesettingsdouble.h"
 #include "vfetuningfixture.h"
 #include "wince.h"
 
@@ -42,113 +44,23 @@ std::ostream& operator<<(std::ostream& os, const Case& c) {
   return os << c.name;
 }
 
-// The sensor records the service and its outputs read; everything else 20.
-class SettingsDouble final : public IVfeSettings {
+// The settings view as the service tests had it: the preview read-out's
+// active region, neutral picture settings, focus cells 5 and 6, and no
+// answer from the slots the service's outputs do not need.
+class SettingsDouble : public vfeconfigtest::VfeSettingsDouble {
  public:
-  SensorOutputFormat format{{3, 0, 0}};  // Bayer
-  SensorTiming timing{{33333, 0, 0, 0}};
-  SensorGeometry geometry{};
-  SensorModeInfo modeInfo{};
-  CFixedPoint crop{1.0};
-  uint8_t wholeFrame = 0;
-  std::vector<uint8_t> windows{5, 6};
-  PvlResult windowResult = PVL_OK;
-  int32_t maxCropRaw = 0;
-  // What the image blocks read of the engine's state; neutral picture settings.
-  uint32_t aecIndex = 200;
-  CFixedPoint exposureGain{2.0};
-  CameraRange sharpness{0, 10, 1, 5, 5};
-  uint8_t awbLumaFloor = 0;
-  CameraRange contrast{0, 10000, 1, 100, 100}, brightness{-10000, 10000, 1, 0, 0}, saturation{0, 10000, 1, 100, 100};
-  CameraFloatRange hue{-180.0f, 180.0f, 1.0f, 0.0f, 0.0f};
-  uint32_t effectMode = 0, effect = 0, illuminant = 10;
-  CFixedPoint unity{1.0};
-  CFixedPoint wbRed{1.0}, wbGreen{1.0}, wbBlue{1.0};
-
-  SettingsDouble() { SetSize(1296, 972); }
-  void SetSize(uint32_t w, uint32_t h) {
-    geometry.Words[3] = 0;
-    geometry.Words[4] = 0;
-    geometry.Words[5] = h;
-    geometry.Words[6] = w;
-    geometry.Words[9] = w;
-    geometry.Words[10] = h;
-    modeInfo.Words[0] = 1;
-    modeInfo.Words[2] = 1;
-    modeInfo.Words[3] = 1;
+  SettingsDouble() {
+    SetActive(0, 0, 1296, 972);
+    contrast = {0, 10000, 1, 100, 100};
+    brightness = {-10000, 10000, 1, 0, 0};
+    saturation = {0, 10000, 1, 100, 100};
+    afWholeFrame = 0;
+    afCellCount = 2;
+    afCells[0] = 5;
+    afCells[1] = 6;
+    for (const char* slot : {"GetFixedCbOffset", "GetFixedCrOffset", "GetLumaAdaptationMode", "GetModeTimingWord0"})
+      fail[slot] = PVL_E_UNSUPPORTED;
   }
-
-  int32_t AddRef() override { return 1; }
-  int32_t Release() override { return 1; }
-  PvlResult QueryInterface(ZUEUID iid, void** out) override {
-    if (iid == ZUEUID_VFE_SETTINGS) {
-      *out = static_cast<IVfeSettings*>(this);
-      return PVL_OK;
-    }
-    *out = nullptr;
-    return PVL_E_NOTSUPPORTED;
-  }
-#define SD_FIELD(Name, Type, field) \
-  PvlResult Name(Type* out) override { \
-    *out = field;                      \
-    return PVL_OK;                     \
-  }
-  SD_FIELD(GetSensorFormat, SensorOutputFormat, format)
-  SD_FIELD(GetSensorTiming, SensorTiming, timing)
-  SD_FIELD(GetSensorGeometry, SensorGeometry, geometry)
-  SD_FIELD(GetSensorModeInfo, SensorModeInfo, modeInfo)
-  SD_FIELD(GetCropFactor, CFixedPoint, crop)
-  SD_FIELD(GetAecIndex, uint32_t, aecIndex)
-  SD_FIELD(GetExposureGain, CFixedPoint, exposureGain)
-  SD_FIELD(GetSharpness, CameraRange, sharpness)
-  SD_FIELD(GetAwbFlagB, uint8_t, awbLumaFloor)
-  SD_FIELD(GetContrast, CameraRange, contrast)
-  SD_FIELD(GetBrightness, CameraRange, brightness)
-  SD_FIELD(GetSaturation, CameraRange, saturation)
-  SD_FIELD(GetHueAngle, CameraFloatRange, hue)
-  SD_FIELD(GetImageEffectMode, uint32_t, effectMode)
-  SD_FIELD(GetImageEffect, uint32_t, effect)
-  SD_FIELD(GetDigitalGain, CFixedPoint, unity)
-  SD_FIELD(GetWhiteBalanceIlluminant, uint32_t, illuminant)
-#undef SD_FIELD
-#define SD_NONE(Name, Type) \
-  PvlResult Name(Type*) override { return PVL_E_UNSUPPORTED; }
-  SD_NONE(GetGammaCurve, CameraFloatRange)
-  SD_NONE(GetFixedCbOffset, CameraRange)
-  SD_NONE(GetFixedCrOffset, CameraRange)
-  SD_NONE(GetReservedFlag, uint8_t)
-  SD_NONE(GetAecFlagA, uint8_t)
-  SD_NONE(GetFlashNeeded, uint8_t)
-  SD_NONE(GetFocusState, uint32_t)
-  SD_NONE(GetAecWordB, uint32_t)
-  SD_NONE(GetLumaAdaptationMode, uint32_t)
-  SD_NONE(GetOutputDescription, CameraOutputDescription)
-  SD_NONE(GetModeTimingWord0, uint32_t)
-#undef SD_NONE
-  PvlResult SetMaxCropFactor(const CFixedPoint* factor) override {
-    maxCropRaw = factor->GetRawValue();
-    return PVL_OK;
-  }
-  PvlResult GetWhiteBalanceGains(CFixedPoint* red, CFixedPoint* green, CFixedPoint* blue) override {
-    *red = wbRed;
-    *green = wbGreen;
-    *blue = wbBlue;
-    return PVL_OK;
-  }
-  PvlResult GetAecPair(uint32_t* settled, uint8_t* dark) override {
-    *settled = 30;
-    *dark = 0;
-    return PVL_OK;
-  }
-  PvlResult GetAFWindowConfig(uint8_t* whole, uint8_t* cells, int32_t capacity, int32_t* count) override {
-    if (windowResult != PVL_OK) return windowResult;
-    *whole = wholeFrame;
-    *count = static_cast<int32_t>(windows.size());
-    for (int32_t i = 0; i < capacity && i < *count; ++i) cells[i] = windows[i];
-    return PVL_OK;
-  }
-  PvlResult GetVfeBlock(void*, int32_t, uint32_t*) override { return PVL_E_UNSUPPORTED; }
-  PvlResult SetVfeBlock(const void*, uint32_t) override { return PVL_E_UNSUPPORTED; }
 };
 
 struct Event {
@@ -223,10 +135,7 @@ class RecordingSink final : public ICameraEngineEventSink {
 
 // The preview read-out of the model's sensor, its demosaic area, the main
 // scaler to half and OUTPUT1 at 320 x 240.
-constexpr uint16_t kWindowW = 1296, kWindowH = 972;
-constexpr uint16_t kAreaW = kWindowW - 12, kAreaH = kWindowH - 6;
-constexpr uint16_t kMainW = 642, kMainH = 483;
-constexpr uint16_t kOut1W = 320, kOut1H = 240;
+using namespace vfepipeline;
 
 class VfeServiceTest : public ::testing::Test, public vfeconfigtest::VfeTuningFixture {
  protected:
@@ -283,55 +192,15 @@ class VfeServiceTest : public ::testing::Test, public vfeconfigtest::VfeTuningFi
   void Send(uint32_t id, const T& record) {
     ASSERT_EQ(PVL_OK, svc_->SendCommand(static_cast<int32_t>(id), &record, sizeof record));
   }
-  static VfeScaleRecord Scale(uint16_t in, uint16_t out) {
-    VfeScaleRecord r{};
-    r.enable = in != out;
-    r.inputSize = in;
-    r.outputSize = out;
-    r.phaseStep = (uint32_t(in) << 12) / out;
-    return r;
-  }
-  static VfeOutputPathRecord Plane(uint16_t w, uint16_t h, uint16_t cw, uint16_t ch) {
-    return VfeOutputPathRecord{1, 0, w, h, h, w, cw, ch, ch, cw};
-  }
   // What the configure chain of video start does, in payloads: OUTPUT1 at
   // 320 x 240 (outputMode 0), or OUTPUT1 and OUTPUT2 (2).
   void ConfigurePipeline(uint32_t outputMode) {
     ASSERT_EQ(PVL_OK, svc_->SendReset());
-    VfeCamifCmd camif{};
-    camif.lastPixel = kWindowW - 1;
-    camif.lastLine = kWindowH - 1;
-    camif.pixelSkipPattern = 0xFFFF;
-    camif.lineSkipPattern = 0xFFFF;
-    Send(VFE_CMD_CAMIF, camif);
-    VfeBlackLevelCmd black{1, 0, {kSensorBlackLevel, kSensorBlackLevel, kSensorBlackLevel, kSensorBlackLevel}};
-    Send(VFE_CMD_BLACK_LEVEL, black);
-    VfeDemosaicCmd demosaic{};
-    demosaic.enable = 1;
-    Send(VFE_CMD_DEMOSAIC, demosaic);
-    VfeFovCropCmd crop{1, 0, 0, kAreaW - 1, 0, kAreaH - 1};
-    Send(VFE_CMD_FOV_CROP, crop);
-    VfeMainScalerCmd main{};
-    main.enable = 1;
-    main.horizontal = Scale(kAreaW, kMainW);
-    main.vertical = Scale(kAreaH, kMainH);
-    Send(VFE_CMD_MAIN_SCALER, main);
-    VfeOutputScalerCmd y{};
-    y.enable = 1;
-    y.horizontal = Scale(kMainW, kOut1W);
-    y.vertical = Scale(kMainH, kOut1H);
-    Send(VFE_CMD_OUTPUT_Y_SCALER, y);
-    VfeOutputScalerCmd c{};
-    c.enable = 1;
-    c.horizontal = Scale(kMainW, kOut1W / 2);
-    c.vertical = Scale(kMainH, kOut1H / 2);
-    Send(VFE_CMD_OUTPUT_CBCR_SCALER, c);
-    VfeOutputCmd out{};
-    out.fixedWord = 4;
-    out.outputMode = outputMode;
-    out.output1 = Plane(kOut1W, kOut1H, kOut1W, kOut1H / 2);
-    out.output2 = Plane(kMainW, kMainH, kMainW, kMainH / 2);
-    Send(VFE_CMD_OUTPUT, out);
+    vfepipeline::SendPreview(
+        [this](uint32_t id, void* record, uint32_t size) {
+          return svc_->SendCommand(static_cast<int32_t>(id), record, size);
+        },
+        outputMode);
     svc_->GetOperationMode()->pixelOrder = kSensorVfePixelOrder;
   }
 

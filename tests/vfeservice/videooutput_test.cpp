@@ -1,5 +1,6 @@
 // The video outputs and their buffer side: supported formats from the sensor,
 // format validation, buffer sizes, modes and acknowledgement paths.
+#include "casename.h"
 #include "vfeservicefixture.h"
 
 namespace vfeservicetest {
@@ -56,7 +57,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SizeCase{"ZeroSampling", kNv21, 640, 480, 0, 2, 4, PVL_E_BADARG, 0},
                       SizeCase{"OtherCode", CAMERA_FOURCC_NV12, 640, 480, 2, 2, 4, PVL_E_BADARG, 0},
                       SizeCase{"ZeroCount", kNv21, 640, 480, 2, 2, 0, PVL_E_BADARG, 0}),
-    [](const ::testing::TestParamInfo<SizeCase>& i) { return std::string(i.param.name); });
+    camera::test::CaseName<SizeCase>);
 
 // ---- Outputs ---------------------------------------------------------------------------------
 
@@ -129,7 +130,7 @@ INSTANTIATE_TEST_SUITE_P(
         FormatCase{"PlanesNotMultipleOfEight", [](CameraPortFormat* f) { f->Width = 175; f->Height = 143;
                                                                             f->ClipRight = 175; f->ClipBottom = 143; },
                    PVL_E_BADARG}),
-    [](const ::testing::TestParamInfo<FormatCase>& i) { return std::string(i.param.name); });
+    camera::test::CaseName<FormatCase>);
 
 TEST_F(Outputs, TheRawOutputTakesOnlyItsOwnCode) {
   CVideoOutput* raw = svc_->GetOutput(0);

@@ -11,6 +11,7 @@
 //   boardframe [--full] [--illuminant neutral|daylight|incandescent|fluorescent]
 //              [--exposure-ms N] [--gain-code N] [--lens N] [--led off|torch|flash]
 //              [--raw] out.png|out.ppm
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +21,7 @@
 
 #include "board_led.h"
 #include "board_sensor.h"
+#include "pngfile.h"
 
 namespace {
 
@@ -29,68 +31,6 @@ int Usage() {
                "                  [--exposure-ms N] [--gain-code N] [--lens N] [--led off|torch|flash]\n"
                "                  [--raw] out.png|out.ppm\n");
   return 2;
-}
-
-uint32_t Crc(const uint8_t* p, size_t n, uint32_t crc = 0) {
-  static uint32_t table[256];
-  if (!table[1])
-    for (uint32_t i = 0; i < 256; ++i) {
-      uint32_t c = i;
-      for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      table[i] = c;
-    }
-  crc = ~crc;
-  for (size_t i = 0; i < n; ++i) crc = table[(crc ^ p[i]) & 0xff] ^ (crc >> 8);
-  return ~crc;
-}
-
-void Be32(std::vector<uint8_t>& out, uint32_t v) {
-  for (int s = 24; s >= 0; s -= 8) out.push_back(uint8_t(v >> s));
-}
-
-void Chunk(std::vector<uint8_t>& png, const char* type, const std::vector<uint8_t>& data) {
-  Be32(png, uint32_t(data.size()));
-  std::vector<uint8_t> body(type, type + 4);
-  body.insert(body.end(), data.begin(), data.end());
-  png.insert(png.end(), body.begin(), body.end());
-  Be32(png, Crc(body.data(), body.size()));
-}
-
-// An 8-bit RGB PNG whose deflate stream holds stored (uncompressed) blocks.
-std::vector<uint8_t> Png(const std::vector<uint8_t>& rgb, uint32_t w, uint32_t h) {
-  std::vector<uint8_t> raw;
-  raw.reserve(size_t(w * 3 + 1) * h);
-  for (uint32_t y = 0; y < h; ++y) {
-    raw.push_back(0);  // no filter
-    raw.insert(raw.end(), rgb.begin() + size_t(y) * w * 3, rgb.begin() + size_t(y + 1) * w * 3);
-  }
-  std::vector<uint8_t> z = {0x78, 0x01};
-  for (size_t at = 0; at < raw.size() || at == 0;) {
-    size_t n = std::min<size_t>(65535, raw.size() - at);
-    z.push_back(at + n == raw.size() ? 1 : 0);
-    z.push_back(uint8_t(n));
-    z.push_back(uint8_t(n >> 8));
-    z.push_back(uint8_t(~n));
-    z.push_back(uint8_t(~n >> 8));
-    z.insert(z.end(), raw.begin() + at, raw.begin() + at + n);
-    at += n;
-    if (n == 0) break;
-  }
-  uint32_t a = 1, b = 0;
-  for (uint8_t c : raw) {
-    a = (a + c) % 65521;
-    b = (b + a) % 65521;
-  }
-  Be32(z, b << 16 | a);
-  std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-  std::vector<uint8_t> ihdr;
-  Be32(ihdr, w);
-  Be32(ihdr, h);
-  ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});
-  Chunk(png, "IHDR", ihdr);
-  Chunk(png, "IDAT", z);
-  Chunk(png, "IEND", {});
-  return png;
 }
 
 uint8_t Encode(double linear) {
@@ -190,16 +130,17 @@ int main(int argc, char** argv) {
       }
     }
 
-  std::vector<uint8_t> bytes;
+  bool written = false;
   if (out.size() >= 4 && out.compare(out.size() - 4, 4, ".ppm") == 0) {
-    std::string header = "P6\n" + std::to_string(w) + " " + std::to_string(h) + "\n255\n";
-    bytes.assign(header.begin(), header.end());
-    bytes.insert(bytes.end(), rgb.begin(), rgb.end());
+    const std::string header = "P6\n" + std::to_string(w) + " " + std::to_string(h) + "\n255\n";
+    FILE* file = std::fopen(out.c_str(), "wb");
+    written = file && std::fwrite(header.data(), 1, header.size(), file) == header.size() &&
+              std::fwrite(rgb.data(), 1, rgb.size(), file) == rgb.size();
+    if (file && std::fclose(file) != 0) written = false;
   } else {
-    bytes = Png(rgb, w, h);
+    written = camera::WriteRgbPng(out, rgb, w, h);
   }
-  FILE* file = std::fopen(out.c_str(), "wb");
-  if (!file || std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() || std::fclose(file) != 0) {
+  if (!written) {
     std::fprintf(stderr, "boardframe: cannot write %s\n", out.c_str());
     return 1;
   }
