@@ -8,7 +8,8 @@
 // driver's own or no buffer pointers, raw codes. Any input and output sizes, and
 // caller-buffer accesses that fail. The buffers are exactly the sizes claimed, so a
 // read or write past them is caught by the sanitizer. The driver runs over the fake
-// engine with four ports.
+// engine with four ports, its hidden thumbnail pin on: a Preview pin's requests are
+// repeated on the pin it brings.
 #include <stddef.h>
 #include <stdint.h>
 
@@ -77,6 +78,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
                   &disposition);
   const char16_t device[] = u"Drivers\\BuiltIn\\Camera";
   RegSetValueExW(key, u"Key", 0, REG_SZ, reinterpret_cast<const BYTE*>(device), sizeof device);
+  RegCloseKey(key);
+  DWORD on = 1;
+  RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Drivers\\Capture\\Pin", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                  &disposition);
+  RegSetValueExW(key, u"ThumbnailPinSupport", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&on), sizeof on);
   RegCloseKey(key);
   DWORD camera = CAM_Init(u"Drivers\\Active\\F0", nullptr);
   g_open = camera ? CAM_Open(camera, 0, 0) : 0;

@@ -221,6 +221,7 @@ class FakePort final : public ICameraPort, public IProperties {
     return formatsSet_;
   }
   int Starts() { std::lock_guard<std::mutex> g(lock_); return starts_; }
+  bool Running() { std::lock_guard<std::mutex> g(lock_); return started_; }
   bool HasManager() { std::lock_guard<std::mutex> g(lock_); return manager_ != nullptr; }
   size_t Queued() { std::lock_guard<std::mutex> g(lock_); return queue_.size(); }
 
@@ -293,7 +294,9 @@ class FakePort final : public ICameraPort, public IProperties {
         wake_.wait(g, [&] { return stopping_; });
         break;
       }
-      if (spec_.type == ZUEUID_CAMERA_PORT_MAIN_IMAGE) {
+      // The still ports deliver per still: the main image, and the review image on a
+      // thumbnail port its client started.
+      if (spec_.type == ZUEUID_CAMERA_PORT_MAIN_IMAGE || spec_.type == ZUEUID_CAMERA_PORT_THUMBNAIL) {
         wake_.wait(g, [&] { return stopping_ || stillsWanted_ > 0; });
         if (stopping_) break;
         if (DeliverLocked(t, t + 1)) --stillsWanted_;
@@ -448,7 +451,8 @@ class Engine final : public ICameraEngine {
     for (auto& p : ports_) {
       uint32_t type = 0;
       p->GetPortType(&type);
-      if (type == ZUEUID_CAMERA_PORT_MAIN_IMAGE) p->RequestStill();
+      if (type == ZUEUID_CAMERA_PORT_MAIN_IMAGE || (type == ZUEUID_CAMERA_PORT_THUMBNAIL && p->Running()))
+        p->RequestStill();
     }
     return PVL_OK;
   }
@@ -669,7 +673,8 @@ std::vector<FakePortSpec> DefaultPorts() {
       {ZUEUID_CAMERA_PORT_VIDEO, {Nv21Format(1280, 960), Nv21Format(640, 480), Nv21Format(320, 240)}},
       {ZUEUID_CAMERA_PORT_VIDEO, {Nv21Format(640, 480)}},
       {ZUEUID_CAMERA_PORT_MAIN_IMAGE, {jpeg, raw}},
-      {ZUEUID_CAMERA_PORT_THUMBNAIL, {Nv21Format(160, 120)}},
+      // The thumbnail port shares the preview's output: the same sizes.
+      {ZUEUID_CAMERA_PORT_THUMBNAIL, {Nv21Format(1280, 960), Nv21Format(640, 480), Nv21Format(320, 240)}},
   };
 }
 

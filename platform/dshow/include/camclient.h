@@ -115,6 +115,12 @@ class Pin : public DeviceHandle {
   DWORD DeallocateBuffers();
   // The next buffer the driver hands back: ERROR_TIMEOUT when none came in time.
   DWORD NextBuffer(CS_STREAM_DESCRIPTOR** descriptor, DWORD timeoutMs) const;
+  // On the Preview pin, after a still with the driver's hidden thumbnail pin (its
+  // "ThumbnailPinSupport"): the still's review image, a preview-format frame in one of
+  // this pin's buffers. Ask once the still's own image has come: the review frame is
+  // then the newest buffer on the queue, and preview frames that were still on their
+  // way when the still began go back to the driver. Give it back with Enqueue.
+  DWORD ReviewFrame(CS_STREAM_DESCRIPTOR** descriptor, DWORD timeoutMs) const;
   // The bytes of a delivered buffer (the client's view of its data pointer).
   static const uint8_t* Data(const CS_STREAM_DESCRIPTOR& descriptor) {
     return reinterpret_cast<const uint8_t*>(uintptr_t(descriptor.CsStreamHeader.Data));

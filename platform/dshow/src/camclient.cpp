@@ -346,6 +346,20 @@ DWORD Pin::NextBuffer(CS_STREAM_DESCRIPTOR** descriptor, DWORD timeoutMs) const 
   return ERROR_SUCCESS;
 }
 
+DWORD Pin::ReviewFrame(CS_STREAM_DESCRIPTOR** descriptor, DWORD timeoutMs) const {
+  CS_STREAM_DESCRIPTOR* newest = nullptr;
+  DWORD r = NextBuffer(&newest, timeoutMs);
+  if (r != ERROR_SUCCESS) return r;
+  CS_STREAM_DESCRIPTOR* next = nullptr;
+  while (NextBuffer(&next, 0) == ERROR_SUCCESS) {
+    // An older preview frame: back to the driver.
+    if ((r = Enqueue(newest)) != ERROR_SUCCESS) return r;
+    newest = next;
+  }
+  *descriptor = newest;
+  return ERROR_SUCCESS;
+}
+
 DWORD AsyncQueueReader::Open() {
   Close();
   MSGQUEUEOPTIONS options{};

@@ -457,9 +457,10 @@ void CCameraDevice::StopNotifiers() {
 }
 
 void CCameraDevice::Teardown() {
-  // Pins still streaming end now, while the engine behind their ports exists.
-  for (PinEntry& e : m_pins)
-    if (e.pin) e.pin->OnDeviceUnprepared();
+  // Pins still streaming end now, while the engine behind their ports exists; the
+  // hidden Thumbnail pin (3) before the Preview pin whose buffers it fills.
+  for (auto e = m_pins.rbegin(); e != m_pins.rend(); ++e)
+    if (e->pin) e->pin->OnDeviceUnprepared();
   StopNotifiers();
   if (m_focusLockReady) DeleteCriticalSection(&m_focusLock);
   m_focusLockReady = false;
@@ -603,6 +604,12 @@ BOOL CCameraDevice::StartStill() {
   NKDbgPrintfW(u"CameraEngine::StartStill(%d) succeeded\r\n", 1);
   for (uint32_t pin : {uint32_t(CS_PIN_STILL), uint32_t(CS_PIN_THUMBNAIL)})
     if (pin < m_pins.size()) m_pins[pin].running = 1;
+  // With the hidden thumbnail pin the Still and Thumbnail threads take a frame only
+  // when triggered: one trigger each for the one still the engine takes.
+  if (OstrelPinGlobals().snapshotTriggerWait) {
+    for (uint32_t pin : {uint32_t(CS_PIN_STILL), uint32_t(CS_PIN_THUMBNAIL)})
+      if (pin < m_pins.size() && m_pins[pin].pin) m_pins[pin].pin->FireSnapshotTrigger();
+  }
   return TRUE;
 }
 

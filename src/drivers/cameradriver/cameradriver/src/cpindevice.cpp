@@ -116,7 +116,7 @@ void CPinDevice::OnDeviceUnprepared() {
   if (m_pinId == CS_PIN_STILL) m_snapshotAllowed = 0;
   if (m_port) m_port->Stop();
   EndCaptureThread();
-  ReturnQueuedBuffers();
+  if (!SharesBufferTable()) ReturnQueuedBuffers();
   m_state = CSSTATE_STOP;
   m_videoStarted = m_thumbnailStarted = 0;
   FreeBuffers();
@@ -126,6 +126,19 @@ void CPinDevice::OnDeviceUnprepared() {
 }
 
 uint32_t CPinDevice::CompressionCode() const { return VideoInfoCompressionCode(m_range.VideoInfoHeader); }
+
+void CPinDevice::ShareBufferTable(CPinDevice* preview) {
+  if (preview && preview != this) m_table = &preview->m_ownTable;
+}
+
+void CPinDevice::ReceiveBuffersOf(const CPinDevice& preview) {
+  if (m_bufferManager != preview.m_bufferManager) {
+    ReleaseAndClear(m_bufferManager);
+    m_bufferManager = preview.m_bufferManager;
+    if (m_bufferManager) m_bufferManager->AddRef();
+  }
+  m_clientMemoryFallback = preview.m_clientMemoryFallback;
+}
 
 // ---- Instantiation --------------------------------------------------------------------
 
@@ -313,9 +326,9 @@ bool CPinDevice::UpdateBufferRequirements() {
   }
   if (chosen.size < imageSize) chosen.size = imageSize;
   m_requirements = chosen;
-  m_frameCount = chosen.count;
+  if (!SharesBufferTable()) m_table->frameCount = chosen.count;  // the preview's count stays the preview's
   m_frameSize = chosen.size;
-  NKDbgPrintfW(u"[%s] Updated buffer requirements: #F=%d, FS=%d, SRC=0x%08x, A=%d\r\n", Name(), m_frameCount,
+  NKDbgPrintfW(u"[%s] Updated buffer requirements: #F=%d, FS=%d, SRC=0x%08x, A=%d\r\n", Name(), m_table->frameCount,
                m_frameSize, chosen.source, chosen.alignment);
   return true;
 }
@@ -387,11 +400,13 @@ DWORD CPinDevice::Transition(CsStreamState to) {
       return StopStream();
     case CSSTATE_PAUSE:
       if (from == CSSTATE_STOP) {
-        if (!m_buffers) {
-          if (uint64_t(m_frameCount) * sizeof(PinBufferEntry) > std::numeric_limits<uint32_t>::max())
+        // The Thumbnail pin fills the Preview pin's table: it never makes one.
+        if (!m_table->entries && !SharesBufferTable()) {
+          const uint32_t count = m_table->frameCount;
+          if (uint64_t(count) * sizeof(PinBufferEntry) > std::numeric_limits<uint32_t>::max())
             return ERROR_ARITHMETIC_OVERFLOW;
-          m_buffers = static_cast<PinBufferEntry*>(std::calloc(m_frameCount ? m_frameCount : 1, sizeof(PinBufferEntry)));
-          if (!m_buffers) return ERROR_OUTOFMEMORY;
+          m_table->entries = static_cast<PinBufferEntry*>(std::calloc(count ? count : 1, sizeof(PinBufferEntry)));
+          if (!m_table->entries) return ERROR_OUTOFMEMORY;
         }
         m_exit = 0;
         m_thread = CreateThread(nullptr, 0, CaptureThreadEntry, this, CREATE_SUSPENDED, nullptr);
@@ -442,8 +457,9 @@ DWORD CPinDevice::StopStream() {
   if (!m_device->StopVideo(m_pinId)) return ERROR_FUNCTION_FAILED;
   m_port->Stop();
   EndCaptureThread();
-  // The port is stopped: nothing writes into the client's buffers any more.
-  ReturnQueuedBuffers();
+  // The port is stopped: nothing writes into the client's buffers any more. The
+  // Preview pin's buffers stay queued with the Preview pin when the Thumbnail stops.
+  if (!SharesBufferTable()) ReturnQueuedBuffers();
   m_state = CSSTATE_STOP;
   m_videoStarted = 0;
   m_thumbnailStarted = 0;
@@ -513,9 +529,9 @@ DWORD CPinDevice::ConnectionFormat(uint32_t flags, void* value, DWORD valueSize,
 DWORD CPinDevice::ConnectionFraming(uint32_t flags, void* value, DWORD valueSize, DWORD* returned) {
   if (valueSize < sizeof(CSALLOCATOR_FRAMING)) return ERROR_INVALID_PARAMETER;
   if (flags == CSPROPERTY_TYPE_GET || flags == CSPROPERTY_TYPE_BASICSUPPORT) {
-    CSALLOCATOR_FRAMING framing{m_bufferMode, 1, m_frameCount, m_frameSize, 0, 0};
-    NKDbgPrintfW(u"[%s] Returning allocator with: BAM=%d, #F=%d, FS=%d, A=%d\r\n", Name(), m_bufferMode, m_frameCount,
-                 m_frameSize, 0);
+    CSALLOCATOR_FRAMING framing{m_bufferMode, 1, m_table->frameCount, m_frameSize, 0, 0};
+    NKDbgPrintfW(u"[%s] Returning allocator with: BAM=%d, #F=%d, FS=%d, A=%d\r\n", Name(), m_bufferMode,
+                 m_table->frameCount, m_frameSize, 0);
     if (!CopyOut(value, &framing, sizeof framing)) return ERROR_INVALID_PARAMETER;
     *returned = sizeof framing;
     return ERROR_SUCCESS;
@@ -528,7 +544,7 @@ DWORD CPinDevice::ConnectionFraming(uint32_t flags, void* value, DWORD valueSize
   if (!CopyIn(&framing, value, sizeof framing)) return ERROR_INVALID_PARAMETER;
   if (m_state != CSSTATE_STOP || framing.RequirementsFlags != m_bufferMode || !m_port) return ERROR_INVALID_PARAMETER;
   // Buffers already handed out keep their table: the count changes only without them.
-  if (m_allocated) return ERROR_INVALID_STATE;
+  if (m_table->allocated) return ERROR_INVALID_STATE;
   uint32_t count = 0;
   if (m_port->GetBufferRequirements(nullptr, 0, &count) != PVL_OK) return ERROR_FUNCTION_FAILED;
   if (count) {
@@ -556,13 +572,15 @@ DWORD CPinDevice::ConnectionFraming(uint32_t flags, void* value, DWORD valueSize
     m_requirements.count = framing.Frames;
     m_requirements.size = framing.FrameSize;
   }
-  if (m_buffers && m_requirements.count != m_frameCount) {
-    std::free(m_buffers);
-    m_buffers = nullptr;
+  if (!SharesBufferTable()) {
+    if (m_table->entries && m_requirements.count != m_table->frameCount) {
+      std::free(m_table->entries);
+      m_table->entries = nullptr;
+    }
+    m_table->frameCount = m_requirements.count;
   }
-  m_frameCount = m_requirements.count;
   m_frameSize = m_requirements.size;
-  NKDbgPrintfW(u"[%s] Set buffer requirements to: #F=%d, FS=%d, SRC=0x%08x, A=%d\r\n", Name(), m_frameCount,
+  NKDbgPrintfW(u"[%s] Set buffer requirements to: #F=%d, FS=%d, SRC=0x%08x, A=%d\r\n", Name(), m_table->frameCount,
                m_frameSize, m_requirements.source, m_requirements.alignment);
   return ERROR_SUCCESS;
 }
@@ -570,13 +588,14 @@ DWORD CPinDevice::ConnectionFraming(uint32_t flags, void* value, DWORD valueSize
 // ---- Starting the streams ---------------------------------------------------------------
 
 BOOL CPinDevice::StartVideo() {
-  if (m_videoStarted || m_state != CSSTATE_RUN || !m_bufferManager || m_queued != m_allocated || !m_allocated) {
+  if (m_videoStarted || m_state != CSSTATE_RUN || !m_bufferManager || m_table->queued != m_table->allocated ||
+      !m_table->allocated) {
     NKDbgPrintfW(u"[%s] Not all conditions met to start video, skipping\r\n", Name());
     if (m_videoStarted) NKDbgPrintfW(u"[%s]     Video already started\r\n", Name());
     if (m_state != CSSTATE_RUN) NKDbgPrintfW(u"[%s]     Not in the RUN state\r\n", Name());
     if (!m_bufferManager) NKDbgPrintfW(u"[%s]     \"m_piBufferManager\" is NULL\r\n", Name());
-    if (m_queued != m_allocated || !m_allocated)
-      NKDbgPrintfW(u"[%s]     Need %u buffers but only got %u\r\n", Name(), m_allocated, m_queued);
+    if (m_table->queued != m_table->allocated || !m_table->allocated)
+      NKDbgPrintfW(u"[%s]     Need %u buffers but only got %u\r\n", Name(), m_table->allocated, m_table->queued);
     return TRUE;
   }
   // The pool may have come after RUN: the port takes it before it starts.
@@ -584,7 +603,7 @@ BOOL CPinDevice::StartVideo() {
   if (m_port->Start() != PVL_OK) return FALSE;
   NKDbgPrintfW(u"[%s] RUN state entered and %d of %d buffers received for video; calling "
                u"CameraDevice::StartVideo()\r\n",
-               Name(), m_queued, m_allocated);
+               Name(), m_table->queued, m_table->allocated);
   if (!m_device->StartVideo(m_pinId)) return FALSE;
   m_videoStarted = 1;
   ResumeThread(m_thread);
@@ -593,19 +612,20 @@ BOOL CPinDevice::StartVideo() {
 }
 
 BOOL CPinDevice::SetTriggerSnapshotAllowed() {
-  if (m_snapshotAllowed || m_state != CSSTATE_RUN || !m_bufferManager || m_queued != m_allocated || !m_allocated) {
+  if (m_snapshotAllowed || m_state != CSSTATE_RUN || !m_bufferManager || m_table->queued != m_table->allocated ||
+      !m_table->allocated) {
     NKDbgPrintfW(u"[%s] Not all conditions met to allow snapshot triggering, skipping\r\n", Name());
     if (m_snapshotAllowed) NKDbgPrintfW(u"[%s]     Trigger snapshot not allowed\r\n", Name());
     if (m_state != CSSTATE_RUN) NKDbgPrintfW(u"[%s]     Not in the RUN state\r\n", Name());
     if (!m_bufferManager) NKDbgPrintfW(u"[%s]     \"m_piBufferManager\" is NULL\r\n", Name());
-    if (m_queued != m_allocated || !m_allocated)
-      NKDbgPrintfW(u"[%s]     Need %u buffers but only got %u\r\n", Name(), m_allocated, m_queued);
+    if (m_table->queued != m_table->allocated || !m_table->allocated)
+      NKDbgPrintfW(u"[%s]     Need %u buffers but only got %u\r\n", Name(), m_table->allocated, m_table->queued);
     return TRUE;
   }
   if (m_port->SetBufferManager(m_bufferManager) != PVL_OK) return FALSE;
   if (m_port->Start() != PVL_OK) return FALSE;
   NKDbgPrintfW(u"[%s] RUN state entered and %d of %d buffers received for snapshot; ready for trigger\r\n", Name(),
-               m_queued, m_allocated);
+               m_table->queued, m_table->allocated);
   m_snapshotAllowed = 1;
   ResumeThread(m_thread);
   NKDbgPrintfW(u"[%s] Capture thread resumed\r\n", Name());
@@ -644,8 +664,9 @@ int CPinDevice::FindEntry(const CS_STREAM_DESCRIPTOR& descriptor, void** mapped)
   }
   uint32_t handle = descriptor.CsStreamHeader.BufferHandle;
   uint32_t index = (handle ^ uint32_t(reinterpret_cast<uintptr_t>(GetCallerProcess()))) / 65536u;
-  if (!m_buffers || index >= m_frameCount || m_buffers[index].copy.CsStreamHeader.BufferHandle != handle ||
-      m_buffers[index].copy.CsStreamHeader.Data != uint32_t(reinterpret_cast<uintptr_t>(*mapped))) {
+  if (!m_table->entries || index >= m_table->frameCount ||
+      m_table->entries[index].copy.CsStreamHeader.BufferHandle != handle ||
+      m_table->entries[index].copy.CsStreamHeader.Data != uint32_t(reinterpret_cast<uintptr_t>(*mapped))) {
     NKDbgPrintfW(u"[%s] No index found for dwHandle=0x%x, lpBuffer=0x%x.\r\n", Name(), handle, data);
     return -1;
   }
@@ -671,19 +692,19 @@ DWORD CPinDevice::HandleBufferRequest(uint32_t command, void* out, DWORD outLeng
 
 DWORD CPinDevice::Allocate(CS_STREAM_DESCRIPTOR* client) {
   // Buffers go into the table that PAUSE allocates.
-  if (!m_buffers || !m_ownsSlot || m_allocated >= m_frameCount) return ERROR_INVALID_PARAMETER;
-  uint32_t index = m_allocated;
+  if (!m_table->entries || !m_ownsSlot || m_table->allocated >= m_table->frameCount) return ERROR_INVALID_PARAMETER;
+  uint32_t index = m_table->allocated;
   if (m_bufferMode == kBufferModeClientAny) {
-    index = m_frameCount;
-    for (uint32_t i = 0; i < m_frameCount; ++i) {
-      if (!m_buffers[i].held && !m_buffers[i].queued && !m_buffers[i].copy.CsStreamHeader.Data) {
+    index = m_table->frameCount;
+    for (uint32_t i = 0; i < m_table->frameCount; ++i) {
+      if (!m_table->entries[i].held && !m_table->entries[i].queued && !m_table->entries[i].copy.CsStreamHeader.Data) {
         index = i;
         break;
       }
     }
-    if (index == m_frameCount) return ERROR_INVALID_PARAMETER;
+    if (index == m_table->frameCount) return ERROR_INVALID_PARAMETER;
   }
-  PinBufferEntry& entry = m_buffers[index];
+  PinBufferEntry& entry = m_table->entries[index];
   DWORD r;
   if (m_bufferMode == kBufferModeDriver) {
     r = DriverBuffer(index);
@@ -705,7 +726,7 @@ DWORD CPinDevice::Allocate(CS_STREAM_DESCRIPTOR* client) {
   }
   entry.queued = nullptr;
   entry.held = 1;
-  ++m_allocated;
+  ++m_table->allocated;
   return ERROR_SUCCESS;
 }
 
@@ -719,7 +740,7 @@ DWORD CPinDevice::CreateBufferManager(bool ownMemory) {
   }
   NKDbgPrintfW(u"[%s] Created buffer manager: m_piBufferManager=0x%08x\r\n", Name(), m_bufferManager);
   BufferRequest request = m_requirements;
-  request.count = m_frameCount;
+  request.count = m_table->frameCount;
   request.size = m_frameSize;
   if (m_bufferManager->InitRequirements(&request, ownMemory ? 0 : 1, 0) != PVL_OK ||
       (ownMemory && m_bufferManager->Allocate() != PVL_OK)) {
@@ -740,8 +761,8 @@ void CPinDevice::ReleaseBufferManager() {
 }
 
 DWORD CPinDevice::DriverBuffer(uint32_t index) {
-  if (index > m_allocated) return ERROR_INVALID_PARAMETER;
-  PinBufferEntry& entry = m_buffers[index];
+  if (index > m_table->allocated) return ERROR_INVALID_PARAMETER;
+  PinBufferEntry& entry = m_table->entries[index];
   std::memset(&entry.copy, 0, sizeof entry.copy);
   CSSTREAM_HEADER& h = entry.copy.CsStreamHeader;
   h.Size = sizeof(CSSTREAM_HEADER);
@@ -764,7 +785,7 @@ DWORD CPinDevice::DriverBuffer(uint32_t index) {
 }
 
 DWORD CPinDevice::RegisterClientBuffer(uint32_t index, CS_STREAM_DESCRIPTOR* client) {
-  PinBufferEntry& entry = m_buffers[index];
+  PinBufferEntry& entry = m_table->entries[index];
   void* data = reinterpret_cast<void*>(uintptr_t(entry.copy.CsStreamHeader.Data));
   void* mapped = data ? MapCallerPtr(data, m_frameSize) : nullptr;
   if (!mapped) {
@@ -805,7 +826,7 @@ DWORD CPinDevice::Enqueue(CS_STREAM_DESCRIPTOR* client) {
   int index = FindEntry(descriptor, &mapped);
   if (index == -2) return ERROR_INVALID_USER_BUFFER;
   if (index < 0) return ERROR_INVALID_PARAMETER;
-  PinBufferEntry& entry = m_buffers[index];
+  PinBufferEntry& entry = m_table->entries[index];
   if (entry.queued) {
     NKDbgPrintfW(u"[%s] Stream descriptor already enqueued.\r\n", Name());
     return ERROR_INVALID_STATE;
@@ -816,7 +837,7 @@ DWORD CPinDevice::Enqueue(CS_STREAM_DESCRIPTOR* client) {
   }
   entry.queued = client;
   entry.held = 0;
-  ++m_queued;
+  ++m_table->queued;
   // The buffer goes back to its pool for a coming frame.
   if (entry.buffer && entry.reserved) {
     entry.reserved = 0;
@@ -824,15 +845,15 @@ DWORD CPinDevice::Enqueue(CS_STREAM_DESCRIPTOR* client) {
   }
   BOOL ok = TRUE;
   if (m_pinId == CS_PIN_STILL) {
-    if (!m_snapshotAllowed && m_queued == m_allocated) {
+    if (!m_snapshotAllowed && m_table->queued == m_table->allocated) {
       NKDbgPrintfW(u"[%s] %d of %d buffers received; calling PinDevice::SetTriggerSnapshotAllowed()\r\n", Name(),
-                   m_queued, m_allocated);
+                   m_table->queued, m_table->allocated);
       ok = SetTriggerSnapshotAllowed();
     }
   } else if (m_pinId == CS_PIN_CAPTURE || m_pinId == CS_PIN_PREVIEW) {
-    if (!m_videoStarted && m_queued == m_allocated) {
-      NKDbgPrintfW(u"[%s] %d of %d buffers received; calling PinDevice::StartVideo()\r\n", Name(), m_queued,
-                   m_allocated);
+    if (!m_videoStarted && m_table->queued == m_table->allocated) {
+      NKDbgPrintfW(u"[%s] %d of %d buffers received; calling PinDevice::StartVideo()\r\n", Name(), m_table->queued,
+                   m_table->allocated);
       ok = StartVideo();
     }
   }
@@ -840,8 +861,8 @@ DWORD CPinDevice::Enqueue(CS_STREAM_DESCRIPTOR* client) {
 }
 
 DWORD CPinDevice::Deallocate(CS_STREAM_DESCRIPTOR* client) {
-  if (!m_buffers) return ERROR_INVALID_PARAMETER;
-  if (m_allocated == m_frameCount) {
+  if (!m_table->entries) return ERROR_INVALID_PARAMETER;
+  if (m_table->allocated == m_table->frameCount) {
     if (m_pinId == CS_PIN_STILL) {
       m_snapshotAllowed = 0;
     } else if (m_state != CSSTATE_STOP && !m_device->StopVideo(m_pinId)) {
@@ -854,13 +875,13 @@ DWORD CPinDevice::Deallocate(CS_STREAM_DESCRIPTOR* client) {
   int index = FindEntry(descriptor, &mapped);
   if (index == -2) return ERROR_INVALID_USER_BUFFER;
   if (index < 0) return ERROR_INVALID_PARAMETER;
-  PinBufferEntry& entry = m_buffers[index];
+  PinBufferEntry& entry = m_table->entries[index];
   if (!entry.held || entry.queued) {
     NKDbgPrintfW(u"[%s] Cannot deallocate; not under client control.\r\n", Name());
     return ERROR_INVALID_PARAMETER;
   }
   entry.held = 0;
-  --m_allocated;
+  --m_table->allocated;
   if (entry.buffer && entry.reserved) entry.buffer->Release();
   entry.buffer = nullptr;
   entry.reserved = 0;
@@ -868,7 +889,7 @@ DWORD CPinDevice::Deallocate(CS_STREAM_DESCRIPTOR* client) {
   uint32_t zero = 0;
   CopyOut(&client->CsStreamHeader.Data, &zero, sizeof zero);
   NKDbgPrintfW(u"[%s] Deallocated buffer %d\r\n", Name(), index);
-  if (m_allocated == 0) {
+  if (m_table->allocated == 0) {
     ReleaseBufferManager();
     m_clientMemoryFallback = 0;
   }
@@ -881,15 +902,15 @@ void CPinDevice::ReturnQueuedBuffers() {
     return;
   }
   DWORD old = SetProcPermissions(0xFFFFFFFFu);
-  for (uint32_t i = 0; m_buffers && i < m_frameCount; ++i) {
-    PinBufferEntry& entry = m_buffers[i];
+  for (uint32_t i = 0; m_table->entries && i < m_table->frameCount; ++i) {
+    PinBufferEntry& entry = m_table->entries[i];
     if (!entry.queued) continue;
     // Every queued buffer comes back, whether its memory sits in the pool or not; the
     // client's hold on a pooled buffer is its entry, no reference is taken for it.
     CS_STREAM_DESCRIPTOR* client = entry.queued;
     entry.queued = nullptr;
     entry.held = 1;
-    --m_queued;
+    --m_table->queued;
     CS_MSGQUEUE_BUFFER_MESSAGE message;
     CS_STREAM_DESCRIPTOR descriptor;
     uint32_t data = 0;
@@ -902,16 +923,23 @@ void CPinDevice::ReturnQueuedBuffers() {
 }
 
 void CPinDevice::FreeBuffers() {
-  if (m_buffers && m_pinId != CS_PIN_THUMBNAIL) {
-    for (uint32_t i = 0; i < m_frameCount; ++i) {
-      PinBufferEntry& entry = m_buffers[i];
+  if (SharesBufferTable()) {
+    // The table, its counters and the pool are the Preview pin's: let go of the pool only.
+    ReleaseAndClear(m_bufferManager);
+    m_clientMemoryFallback = 0;
+    g_pinGlobals.actionScreen = nullptr;
+    return;
+  }
+  if (m_table->entries) {
+    for (uint32_t i = 0; i < m_table->frameCount; ++i) {
+      PinBufferEntry& entry = m_table->entries[i];
       if (entry.buffer && entry.reserved) entry.buffer->Release();
       entry.buffer = nullptr;
     }
   }
-  std::free(m_buffers);
-  m_buffers = nullptr;
-  m_allocated = m_queued = 0;
+  std::free(m_table->entries);
+  m_table->entries = nullptr;
+  m_table->allocated = m_table->queued = 0;
   ReleaseBufferManager();
   g_pinGlobals.actionScreen = nullptr;
 }
@@ -950,10 +978,10 @@ bool CPinDevice::RemoveBufferFromList(IPvlMediaBuffer* frame, CS_STREAM_DESCRIPT
     Sleep(1);
   }
   bool ours = false;
-  for (uint32_t i = 0; m_buffers && i < m_frameCount; ++i)
-    if (m_buffers[i].buffer && m_buffers[i].buffer == frame) ours = true;
-  for (uint32_t i = 0; m_buffers && i < m_frameCount; ++i) {
-    PinBufferEntry& entry = m_buffers[i];
+  for (uint32_t i = 0; m_table->entries && i < m_table->frameCount; ++i)
+    if (m_table->entries[i].buffer && m_table->entries[i].buffer == frame) ours = true;
+  for (uint32_t i = 0; m_table->entries && i < m_table->frameCount; ++i) {
+    PinBufferEntry& entry = m_table->entries[i];
     if (!entry.queued || IsBadReadPtr(entry.queued, 4)) continue;
     // A frame of the pin's own pool belongs to one entry; any other frame is copied.
     if (ours && entry.buffer != frame) continue;
@@ -963,7 +991,7 @@ bool CPinDevice::RemoveBufferFromList(IPvlMediaBuffer* frame, CS_STREAM_DESCRIPT
     if (CopyIn(&descriptor, entry.queued, sizeof descriptor)) *data = descriptor.CsStreamHeader.Data;
     entry.queued = nullptr;
     entry.held = 1;
-    --m_queued;
+    --m_table->queued;
     if (entry.buffer == frame && frame) {
       frame->AddRef();  // the client's hold
       entry.reserved = 1;

@@ -46,6 +46,16 @@ struct PinBufferEntry {
 static_assert(sizeof(PinBufferEntry) == 136, "a buffer entry is 136 bytes");
 static_assert(offsetof(PinBufferEntry, copy) == 8 && offsetof(PinBufferEntry, buffer) == 128);
 
+// A pin's buffer table and its counters. The hidden Thumbnail pin has none of its
+// own: it delivers into the Preview pin's buffers, so it uses the Preview pin's
+// table, which only the Preview pin allocates and frees.
+struct PinBufferTable {
+  PinBufferEntry* entries = nullptr;
+  uint32_t frameCount = 4;  // entries in the table (the pin's buffer count)
+  uint32_t allocated = 0;   // entries handed to the client
+  uint32_t queued = 0;      // entries queued with the driver for a frame
+};
+
 inline constexpr uint32_t kPinJpegProperties = 5;
 // The JPEG-encode set's rows (ids 0..4; id 4, the crop factor, is the driver's own).
 extern const DSPropertyMapEntry g_JpegEncodePropMap[kPinJpegProperties];
@@ -96,10 +106,20 @@ class CPinDevice {
   int64_t DropCount() const;
   uint32_t AverageFrameSize() const { return m_frameSize; }
   uint32_t State() const { return uint32_t(m_state); }
-  uint32_t FrameCount() const { return m_frameCount; }
+  uint32_t FrameCount() const { return m_table->frameCount; }
   uint32_t FrameSize() const { return m_frameSize; }
   uint32_t BufferMode() const { return m_bufferMode; }
   uint32_t CompressionCode() const;
+  bool OwnsStream() const { return m_ownsSlot; }
+
+  // The hidden Thumbnail pin and its Preview pin: the thumbnail fills the preview's
+  // buffers (their table and counters stay the preview's), and runs on the preview's
+  // pool and client-memory fallback, handed over whenever the preview's change.
+  void ShareBufferTable(CPinDevice* preview);
+  void ReceiveBuffersOf(const CPinDevice& preview);
+  bool SharesBufferTable() const { return m_table != &m_ownTable; }
+  ICameraBufferManager* BufferManager() const { return m_bufferManager; }
+  uint8_t ClientMemoryFallback() const { return m_clientMemoryFallback; }
 
  private:
   DWORD ConnectionState(uint32_t flags, void* value, DWORD valueSize, DWORD* returned);
@@ -146,7 +166,6 @@ class CPinDevice {
   CCameraDevice* m_device = nullptr;
   uint32_t m_pinId = CS_PIN_NONE;
   bool m_ownsSlot = false;  // the instantiation claimed the device's slot and port
-  uint32_t m_frameCount = 4;
   uint32_t m_droppedFrames = 0;
   uint32_t m_frameSize = 0;
   ICameraPort* m_port = nullptr;
@@ -156,9 +175,8 @@ class CPinDevice {
   uint8_t m_clientMemoryFallback = 0;
   BufferRequest m_requirements{};
   ICameraBufferManager* m_bufferManager = nullptr;
-  uint32_t m_allocated = 0;
-  uint32_t m_queued = 0;
-  PinBufferEntry* m_buffers = nullptr;
+  PinBufferTable m_ownTable;
+  PinBufferTable* m_table = &m_ownTable;  // the Preview pin's for the Thumbnail pin
   int64_t m_firstFrameTime = -1;
   int64_t m_nextPresentation = 0;
   HANDLE m_clientQueue = nullptr;

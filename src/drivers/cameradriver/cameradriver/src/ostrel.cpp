@@ -6,6 +6,7 @@
 #include "ostrel.h"
 
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
 
@@ -39,13 +40,18 @@ struct PinInitRecord {
   CCameraDevice* device;
 };
 
-// Module state; written under the camera device's lock by open and close.
+// Module state; written under the camera device's lock by open and close, and by
+// the pin requests.
 IEnv* s_piEnv = nullptr;
 HMODULE s_hostLibrary = nullptr;
 ICameraEngine* s_preloadedEngine = nullptr;
 OpenContext* s_openCamera = nullptr;
 DWORD s_devicePowerState = CS_POWER_D0;
 uint8_t s_thumbnailPinFlag = 0;
+// The hidden thumbnail pin and the Preview pin handle whose instantiation made it:
+// only that handle's close ends it.
+CPinDevice* s_thumbnailPin = nullptr;
+CPinDevice* s_thumbnailParent = nullptr;
 char s_driverName[] = "CameraDriver";
 
 DBGPARAM s_zones = {u"KORCAMERA", {u"Error", u"Warning", u"Init", u"Function"}, 0x3};
@@ -156,6 +162,162 @@ bool MapOptional(void*& p, DWORD length) {
   if (!p) return true;
   p = MapCallerPtr(p, length);
   return p != nullptr;
+}
+
+// ---- The hidden thumbnail pin ----------------------------------------------------------------
+//
+// With "ThumbnailPinSupport" the Preview pin brings a second, driver-owned pin on the
+// engine's thumbnail port: during a still it delivers the still's review image into a
+// Preview buffer on the Preview pin's queue. It follows the Preview pin's format and
+// buffers and runs with the Still pin, so the requests of those two pins are repeated
+// on it (under the same device lock).
+
+// Private copies of the client's out buffer and bytes-returned word for a repeated
+// request: the client's own buffers carry only the answer of the pin it asked.
+class MirrorAnswer {
+ public:
+  // 0, or 14 when the copy cannot be made; no out buffer (length 0) needs no copy.
+  DWORD Make(const void* out, DWORD outLength, const DWORD* returned) {
+    if (out && outLength) {
+      out_.reset(new (std::nothrow) uint8_t[outLength]());
+      if (!out_) return ERROR_OUTOFMEMORY;
+      length_ = outLength;
+      CeSafeCopyMemory(out_.get(), out, outLength);
+    }
+    if (returned) CeSafeCopyMemory(&returned_, returned, sizeof returned_);
+    return ERROR_SUCCESS;
+  }
+  void* Out() const { return out_.get(); }
+  DWORD Length() const { return length_; }
+  DWORD* Returned() { return &returned_; }
+
+ private:
+  std::unique_ptr<uint8_t[]> out_;
+  DWORD length_ = 0;
+  DWORD returned_ = 0;
+};
+
+// Ends the hidden pin (its capture thread first) and forgets it; device lock held.
+void DestroyThumbnailPin() {
+  CPinDevice* thumbnail = s_thumbnailPin;
+  s_thumbnailPin = nullptr;
+  s_thumbnailParent = nullptr;
+  if (!thumbnail) return;
+  thumbnail->Close();
+  delete thumbnail;
+}
+
+// Makes the hidden pin for a Preview pin: it fills the Preview pin's buffer table.
+BOOL CreateThumbnailPinDevice(CPinDevice* preview) {
+  auto* pin = new (std::nothrow) CPinDevice;
+  if (!pin) {
+    SetLastError(ERROR_OUTOFMEMORY);
+    return FALSE;
+  }
+  if (!pin->InitializeSubDevice(preview->Device())) {
+    DWORD error = GetLastError();
+    delete pin;
+    SetLastError(error);
+    return FALSE;
+  }
+  pin->ShareBufferTable(preview);
+  s_thumbnailPin = pin;
+  s_thumbnailParent = preview;
+  return TRUE;
+}
+
+// The Preview pin was instantiated: the hidden pin is instantiated with the same
+// request as pin 3. On any failure neither stays: the Preview handle is left as after
+// a failed instantiation.
+DWORD InstantiateThumbnail(CPinDevice* preview, DWORD context, const CSPROPERTY_STREAMEX_S& request, const void* out,
+                           DWORD outLength, const DWORD* returned) {
+  // A hidden pin left from a Preview pin that lost its stream with the camera.
+  DestroyThumbnailPin();
+  if (!CreateThumbnailPinDevice(preview)) {
+    NKDbgPrintfW(u"PIN_IOControl(): Context=0x%08x: CreateThumbnailPinDevice failed", context);
+    preview->Close();
+    return ERROR_FUNCTION_FAILED;
+  }
+  CSPROPERTY_STREAMEX_S thumbnail = request;
+  thumbnail.PinId = CS_PIN_THUMBNAIL;
+  MirrorAnswer answer;
+  DWORD result = answer.Make(out, outLength, returned);
+  if (result == ERROR_SUCCESS)
+    result = s_thumbnailPin->StreamInstantiate(thumbnail, answer.Out(), answer.Length(), answer.Returned());
+  if (result != ERROR_SUCCESS) {
+    DestroyThumbnailPin();
+    preview->Close();
+  }
+  return result;
+}
+
+// Repeats a request that succeeded on `pin` on the hidden pin; its result replaces
+// the client's. The Still pin's stream states (the thumbnail runs with the still);
+// the Preview pin's other connection requests, EXIF and JPEG requests, its buffer
+// pool after each allocation or deallocation, and its buffer table when it pauses.
+DWORD MirrorToThumbnail(CPinDevice* pin, DWORD context, DWORD code, const void* in, DWORD inLength, const void* out,
+                        DWORD outLength, const DWORD* returned) {
+  const uint32_t id = pin->PinId();
+  // A handle without a stream of its own (its instantiation failed) leads nothing.
+  const bool leads = id == CS_PIN_STILL ? pin->OwnsStream() : id == CS_PIN_PREVIEW && pin == s_thumbnailParent;
+  CPinDevice* thumbnail = s_thumbnailPin;
+  if (!thumbnail || !leads) return ERROR_SUCCESS;
+  if (code == IOCTL_CS_PROPERTY) {
+    NKDbgPrintfW(u"PIN_IOControl(): Context=0x%08x: IOCTL_CS_PROPERTY\r\n", context);
+    CSPROPERTY header;
+    if (!in || inLength < sizeof header || !CeSafeCopyMemory(&header, in, sizeof header)) {
+      NKDbgPrintfW(u"PIN_IOControl(): Context=0x%08x: Invalid input buffer\r\n", context);
+      return ERROR_INVALID_PARAMETER;
+    }
+    const bool connection = CsGuidEqual(header.Set, CSPROPSETID_Connection);
+    const bool state = connection && header.Id == CSPROPERTY_CONNECTION_STATE;
+    DWORD result = ERROR_SUCCESS;
+    MirrorAnswer answer;
+    if (id == CS_PIN_STILL) {
+      if (state && (result = answer.Make(out, outLength, returned)) == ERROR_SUCCESS)
+        result = thumbnail->HandleConnectionRequest(in, inLength, answer.Out(), answer.Length(), answer.Returned());
+    } else if (state) {
+      // The Preview pin's own states are not repeated; pausing makes its buffer table.
+      uint32_t to = 0;
+      if (header.Flags == CSPROPERTY_TYPE_SET) {
+        if (!out || outLength < sizeof to || !CeSafeCopyMemory(&to, out, sizeof to))
+          result = ERROR_INVALID_PARAMETER;
+        else if (to == CSSTATE_PAUSE)
+          thumbnail->ShareBufferTable(pin);
+      }
+    } else if (connection || CsGuidEqual(header.Set, VANTOR_PROPSETID_EXIF) ||
+               CsGuidEqual(header.Set, VANTOR_PROPSETID_JPEG)) {
+      result = answer.Make(out, outLength, returned);
+      if (result == ERROR_SUCCESS) {
+        void* copy = answer.Out();
+        const DWORD length = answer.Length();
+        if (connection)
+          result = thumbnail->HandleConnectionRequest(in, inLength, copy, length, answer.Returned());
+        else if (CsGuidEqual(header.Set, VANTOR_PROPSETID_EXIF))
+          result = thumbnail->HandleExifRequest(in, inLength, copy, length, answer.Returned());
+        else
+          result = thumbnail->HandleJpegRequest(in, inLength, copy, length, answer.Returned());
+      }
+    } else {
+      NKDbgPrintfW(u"PIN_IOControl(): Context=0x%08x: Unsupported PropertySet Request: %x\r\n", context,
+                   header.Set.Data1);
+      result = ERROR_NOT_SUPPORTED;
+    }
+    NKDbgPrintfW(u"PIN_IOControl(): Context=0x%08x: IOCTL_CS_PROPERTY complete; result=0x%08x\r\n", context, result);
+    return result;
+  }
+  if (id == CS_PIN_STILL || code == IOCTL_STREAM_INSTANTIATE) return ERROR_SUCCESS;
+  if (code == IOCTL_CS_BUFFERS) {
+    // The request passed the buffer checks on the Preview pin; an allocation or a
+    // deallocation may have made or dropped the pool, or found the client's memory
+    // not contiguous: the hidden pin takes the same.
+    uint32_t command = 0;
+    if (CeSafeCopyMemory(&command, in, sizeof command) && (command == CS_ALLOCATE || command == CS_DEALLOCATE))
+      thumbnail->ReceiveBuffersOf(*pin);
+    return ERROR_SUCCESS;
+  }
+  NKDbgPrintfW(u"PIN_IOControl(): Context=0x%08x: Unsupported IOCTL code: %u\r\n", context, code);
+  return ERROR_NOT_SUPPORTED;
 }
 
 }  // namespace
@@ -428,6 +590,9 @@ OSTREL_EXPORT BOOL PIN_Close(DWORD context) {
   }
   {
     DeviceLock lock(pin->Device());
+    // The hidden pin ends first (its capture thread fills this pin's buffers), and
+    // only with the handle that made it: a handle whose instantiation failed owns none.
+    if (pin == s_thumbnailParent) DestroyThumbnailPin();
     pin->Close();
   }
   delete pin;
@@ -492,6 +657,8 @@ OSTREL_EXPORT BOOL PIN_IOControl(DWORD context, DWORD code, PBYTE inBytes, DWORD
           NKDbgPrintfW(u"PIN_IOControl(): Context=0x%08x: Invalid Request\r\n", context);
         } else {
           result = pin->StreamInstantiate(request, out, outLength, mappedReturned);
+          if (result == ERROR_SUCCESS && s_thumbnailPinFlag && pin->PinId() == CS_PIN_PREVIEW)
+            result = InstantiateThumbnail(pin, context, request, out, outLength, mappedReturned);
         }
       } else if (code == IOCTL_CS_BUFFERS) {
         uint32_t command = 0;
@@ -506,12 +673,13 @@ OSTREL_EXPORT BOOL PIN_IOControl(DWORD context, DWORD code, PBYTE inBytes, DWORD
         NKDbgPrintfW(u"PIN_IOControl(): Context=0x%08x: Unsupported IOCTL code: %u\r\n", context, code);
         result = ERROR_NOT_SUPPORTED;
       }
+      if (result == ERROR_SUCCESS && s_thumbnailPinFlag)
+        result = MirrorToThumbnail(pin, context, code, in, inLength, out, outLength, mappedReturned);
     } catch (...) {
       NKDbgPrintfW(u"PIN_IOControl(): Context=0x%08x: Exception in IOCTL_CS_PROPERTY", context);
       result = ERROR_FUNCTION_FAILED;
     }
   }
-  (void)s_thumbnailPinFlag;
   SetLastError(result);
   return result == ERROR_SUCCESS;
 }
