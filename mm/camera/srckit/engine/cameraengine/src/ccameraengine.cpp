@@ -3,7 +3,9 @@
 // ccameraengineproperties.cpp.
 #include "ccameraengine.h"
 
+#include <chrono>
 #include <new>
+#include <thread>
 
 #include "cexifdata.h"
 #include "ienv.h"
@@ -207,8 +209,23 @@ PvlResult CCameraEngine::RunVfeConfigurer(uint32_t configuration) {
   return r != PVL_OK ? r : RunConfigurer(configurer.Get());
 }
 
+// A client's property comes at any moment, while the loops' per-frame update may
+// still wait for the next frame start: until it lands the VFE refuses every block
+// update. That refusal means "not yet", so try again for a few frames rather than
+// lose the client's change.
+PvlResult CCameraEngine::RunVfeConfigurerForClient(uint32_t configuration) {
+  constexpr auto kPoll = std::chrono::milliseconds(2);
+  constexpr int kTries = 250;  // half a second: many frames even at the slowest rate
+  PvlResult r = RunVfeConfigurer(configuration);
+  for (int i = 0; r == PVL_E_FAIL && i < kTries; ++i) {
+    std::this_thread::sleep_for(kPoll);
+    r = RunVfeConfigurer(configuration);
+  }
+  return r;
+}
+
 PvlResult CCameraEngine::RunPictureConfigurer(uint32_t configuration) {
-  return m_proxy.IsYuvSensor() ? RunSensorConfigurer(configuration) : RunVfeConfigurer(configuration);
+  return m_proxy.IsYuvSensor() ? RunSensorConfigurer(configuration) : RunVfeConfigurerForClient(configuration);
 }
 
 // ---- Initialize and Uninitialize ----

@@ -145,6 +145,9 @@ class CCameraEngine final : public ICameraEngineInternal, public ICameraEngineEv
   PvlResult RunVfeConfigurer(uint32_t configuration);
   // The sensor for a YUV sensor, the VFE otherwise.
   PvlResult RunPictureConfigurer(uint32_t configuration);
+  // A VFE configurer for a client's property while frames flow (waits out the loops'
+  // pending update).
+  PvlResult RunVfeConfigurerForClient(uint32_t configuration);
   // Undoes what a failed Initialize left: plug-ins, ports, VFE, proxy, sensor.
   void UndoInitialize(bool sensorInitialised, bool vfeInitialised);
   // What OnFrameAvailable may use: copies taken under m_frameGuard.
