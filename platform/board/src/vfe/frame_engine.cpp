@@ -330,6 +330,7 @@ void HandleEnd(Model& m, const Event& e, std::unique_lock<std::mutex>& lk) {
     side.pingNext = !side.pingNext;
     ++m.counters.statsDone[t.side];
     bits |= t.irqBit;
+    if (t.side == 1) GateAwaitUpdate(true);
   }
   FinishWriting(m);
   auto tap = m.tap;
@@ -361,7 +362,11 @@ void Run() {
     switch (e.kind) {
       case EventKind::kResetDone: HandleResetDone(m, e, lk); break;
       case EventKind::kStartOfFrame: HandleStart(m, e, lk); break;
-      case EventKind::kEndOfFrame: HandleEnd(m, e, lk); break;
+      case EventKind::kEndOfFrame:
+        HandleEnd(m, e, lk);
+        // A frame put off (fault hook) has not ended yet.
+        if (!(m.frame.valid && m.frame.info.frame == e.info.frame)) GateFrameEnded(e.info.frame);
+        break;
     }
   }
 }
