@@ -166,6 +166,21 @@ void MultiFrameDone(VfeOutputPath& p) {
   if (g_vfe.snapshot && p.snapshotLeft) --p.snapshotLeft;
 }
 
+// A frame the path overran (done before the last one was serviced) is lost as
+// surely as one that found no free buffer: it counts with the path's drops, so
+// that the client hears of the gap. In a snapshot it also uses up one of the
+// path's frames (the camera interface stops after the last one whatever became of
+// it), so that the snapshot still ends. The hardware's counter restarts at reset.
+// True when a frame was lost here.
+bool CountOverruns(VfeOutputPath& p, uint32_t overflows) {
+  const uint32_t lost = VfeRunningFlag() && overflows > p.overflowsSeen ? overflows - p.overflowsSeen : 0;
+  p.overflowsSeen = overflows;
+  if (lost == 0) return false;
+  p.dropped += lost;
+  if (g_vfe.snapshot) p.snapshotLeft = uint8_t(p.snapshotLeft > lost ? p.snapshotLeft - lost : 0);
+  return true;
+}
+
 void HandleOutput(VfeOutputPath& p, uint32_t bits) {
   uint32_t lumaBit = p.identity == 0 ? 12 : 10, chromaBit = lumaBit + 1, doneBit = p.identity == 0 ? 19 : 18;
   if (p.multiFragment) {
@@ -323,6 +338,8 @@ void VfeInterruptRoutine(uint32_t) {
       g_vfe.status134[1] = r134 & 0x3FFF;
       g_vfe.status134[2] = (r134 >> 16) & 0x3FFF;
       memcpy(g_vfe.pathStatus, pathStatus, sizeof pathStatus);
+      const bool lost1 = CountOverruns(g_vfe.path[0], pathStatus[5]);  // OUTPUT1: 0x0E4
+      const bool lost2 = CountOverruns(g_vfe.path[1], pathStatus[1]);  // OUTPUT2: 0x0D4
       auto bit = [&](uint32_t b) { return (bits >> b) & 1; };
 
       if (bit(8)) {
@@ -347,8 +364,8 @@ void VfeInterruptRoutine(uint32_t) {
       if (VfeRunningFlag()) {
         if (bits & kOutput1Bits) HandleOutput(g_vfe.path[0], bits);
         if (bits & kOutput2Bits) HandleOutput(g_vfe.path[1], bits);
-        if ((bits & (kOutput1Bits | kOutput2Bits)) && g_vfe.snapshot && g_vfe.path[0].snapshotLeft == 0 &&
-            g_vfe.path[1].snapshotLeft == 0) {
+        const bool pathsMoved = (bits & (kOutput1Bits | kOutput2Bits)) || lost1 || lost2;
+        if (pathsMoved && g_vfe.snapshot && g_vfe.path[0].snapshotLeft == 0 && g_vfe.path[1].snapshotLeft == 0) {
           VfeTransition(VfePhase::Idle);
           PostSimple(MSG_VFE_SNAPSHOT_DONE);
           VfeWrite(0x36C, 2);

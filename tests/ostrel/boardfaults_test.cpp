@@ -1,0 +1,254 @@
+// The board misbehaves while the camera works: the VFE loses an interrupt or
+// overruns a frame, the sensor refuses I2C transfers, frames come slowly, the
+// stop is never acknowledged. Whatever the fault, the client is told when frames
+// were lost (the drop count of the next buffer) or when the stream could not start
+// (the request's error), the stream goes on or stops cleanly, STOP gives every
+// buffer back, nothing hangs or leaks, and the camera opens and streams again.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <ostream>
+
+#include "ostrelboardfixture.h"
+
+namespace {
+
+using camclient::BufferMemory;
+using camclient::Pin;
+using ostrel_board::BufferLedger;
+using ostrel_board::kWait;
+using ostrel_board::OstrelBoardTest;
+using ostrel_board::Resources;
+
+// Registers of the sensor the faults aim at.
+constexpr uint16_t kSensorModeSelect = 0x0100;  // streaming on and off
+constexpr uint16_t kSensorGain = 0x0204;        // written by exposure control while streaming
+
+class BoardFaultsTest : public OstrelBoardTest {
+ protected:
+  void SetUp() override {
+    OstrelBoardTest::SetUp();
+    // The driver and engine print thousands of lines; the capture keeps them for the checks.
+    CeSimDebugSetQuiet(TRUE);
+    CeSimDebugCaptureBegin();
+    // The first open of the process maps the modules, which stay: the baseline is taken after one.
+    const DWORD threadsBefore = CeSimLiveThreadCount();
+    {
+      camclient::Camera camera;
+      ASSERT_EQ(camera.Open(), ERROR_SUCCESS);
+      ASSERT_EQ(camera.Close(), ERROR_SUCCESS);
+    }
+    base_ = Resources::AfterWarmUp(threadsBefore);
+  }
+  void TearDown() override {
+    // A fault that outlives its test would fail the next one: the board goes back to power-on.
+    CeSimDebugCaptureEnd();
+    CeSimDebugSetQuiet(FALSE);
+    OstrelBoardTest::TearDown();
+  }
+
+  // The preview pin at its smallest size, every buffer queued: 0, or the error the
+  // enqueue that starts the stream gave.
+  DWORD StartPreview(camclient::Camera& camera, Pin& pin) {
+    std::vector<CS_DATARANGE_VIDEO> ranges;
+    EXPECT_EQ(camera.PinDataRanges(CS_PIN_PREVIEW, &ranges), ERROR_SUCCESS);
+    const CS_DATARANGE_VIDEO* r = ostrel_board::SmallestRange(ranges, 0);
+    if (!r) return ERROR_NOT_FOUND;
+    w_ = uint32_t(r->VideoInfoHeader.bmiHeader.biWidth);
+    h_ = uint32_t(std::abs(r->VideoInfoHeader.bmiHeader.biHeight));
+    EXPECT_EQ(pin.Open(), ERROR_SUCCESS);
+    EXPECT_EQ(pin.Instantiate(CS_PIN_PREVIEW), ERROR_SUCCESS);
+    EXPECT_EQ(pin.SetFormat(camclient::FormatOfRange(*r)), ERROR_SUCCESS);
+    EXPECT_EQ(pin.SetState(CSSTATE_PAUSE), ERROR_SUCCESS);
+    EXPECT_EQ(pin.AllocateBuffers(BufferMemory::Contiguous), ERROR_SUCCESS);
+    EXPECT_EQ(pin.SetState(CSSTATE_RUN), ERROR_SUCCESS);
+    return pin.EnqueueAll();
+  }
+
+  // The next preview frame, checked and given straight back; its drop count in *drops.
+  void Frame(BufferLedger& ledger, int64_t* drops, const char* when) {
+    CS_STREAM_DESCRIPTOR* d = nullptr;
+    ASSERT_EQ(ledger.Next(&d, kWait), ERROR_SUCCESS) << "no frame " << when;
+    EXPECT_EQ(d->CsStreamHeader.DataUsed, w_ * h_ * 3 / 2) << when;
+    EXPECT_GE(d->CsFrameInfo.PictureNumber, lastPicture_) << when;
+    lastPicture_ = d->CsFrameInfo.PictureNumber;
+    *drops = d->CsFrameInfo.DropCount;
+    ASSERT_EQ(ledger.Give(d), ERROR_SUCCESS);
+  }
+
+  // STOP gives every buffer back; they are given back to the driver and the camera closes.
+  void StopAndClose(camclient::Camera& camera, Pin& pin, BufferLedger& ledger) {
+    ASSERT_EQ(pin.SetState(CSSTATE_STOP), ERROR_SUCCESS);
+    ledger.CollectAfterStop();
+    EXPECT_EQ(ledger.WithDriver(), 0u) << "buffers kept by the driver after STOP";
+    EXPECT_EQ(ledger.Strangers(), 0u);
+    EXPECT_EQ(pin.DeallocateBuffers(), ERROR_SUCCESS);
+    EXPECT_EQ(pin.Close(), ERROR_SUCCESS);
+    EXPECT_EQ(camera.Close(), ERROR_SUCCESS);
+  }
+
+  // Afterwards: the camera opens and streams again, nothing was left behind and no
+  // capture thread had to be killed.
+  void OpensAndStreamsAgain() {
+    {
+      camclient::Camera camera;
+      ASSERT_EQ(camera.Open(), ERROR_SUCCESS) << "the camera does not open again";
+      Pin pin;
+      ASSERT_EQ(StartPreview(camera, pin), ERROR_SUCCESS);
+      BufferLedger ledger(pin);
+      ledger.AllQueued();
+      int64_t drops = 0;
+      lastPicture_ = 0;
+      for (int i = 0; i < 3; ++i) ASSERT_NO_FATAL_FAILURE(Frame(ledger, &drops, "after reopening"));
+      ASSERT_NO_FATAL_FAILURE(StopAndClose(camera, pin, ledger));
+    }
+    const Resources now = Resources::Settled(base_);
+    EXPECT_TRUE(now == base_) << "left behind: " << now.Versus(base_);
+    EXPECT_FALSE(CeSimDebugCapturedContains("Terminating capture thread")) << "a capture thread hung";
+  }
+
+  Resources base_;
+  uint32_t w_ = 0, h_ = 0;
+  int64_t lastPicture_ = 0;
+};
+
+// ---- Faults while preview streams -------------------------------------------------------
+
+struct StreamingFault {
+  const char* name;
+  std::function<void()> inject;
+  std::function<void()> heal;
+  uint32_t lostFrames;  // preview frames the fault itself destroys
+};
+void PrintTo(const StreamingFault& c, std::ostream* os) { *os << c.name; }
+
+class StreamingFaults : public BoardFaultsTest, public ::testing::WithParamInterface<StreamingFault> {};
+
+// Frames keep coming through the fault and after it; every frame the board lost
+// shows in the drop count of a later buffer.
+TEST_P(StreamingFaults, TheStreamGoesOnAndCountsEveryLostFrame) {
+  const StreamingFault& c = GetParam();
+  {
+    camclient::Camera camera;
+    ASSERT_EQ(camera.Open(), ERROR_SUCCESS);
+    Pin pin;
+    ASSERT_EQ(StartPreview(camera, pin), ERROR_SUCCESS);
+    BufferLedger ledger(pin);
+    ledger.AllQueued();
+    int64_t dropsBefore = 0, drops = 0;
+    for (int i = 0; i < 3; ++i) ASSERT_NO_FATAL_FAILURE(Frame(ledger, &dropsBefore, "before the fault"));
+    const uint32_t overflowsBefore = BoardVfeCounts().overflows;
+    c.inject();
+    for (int i = 0; i < 8; ++i) ASSERT_NO_FATAL_FAILURE(Frame(ledger, &drops, "during the fault"));
+    c.heal();
+    for (int i = 0; i < 3; ++i) ASSERT_NO_FATAL_FAILURE(Frame(ledger, &drops, "after the fault"));
+    // The board's overflows are frames no buffer received (a loaded machine may add
+    // some of its own); each must be counted by the time a later frame arrives.
+    const uint32_t lost = BoardVfeCounts().overflows - overflowsBefore;
+    EXPECT_GE(lost, c.lostFrames);
+    EXPECT_GE(drops - dropsBefore, int64_t(lost)) << "frames lost without a word to the client";
+    ASSERT_NO_FATAL_FAILURE(StopAndClose(camera, pin, ledger));
+  }
+  OpensAndStreamsAgain();
+}
+
+const StreamingFault kStreamingFaults[] = {
+    {"LostInterrupt", [] { BoardVfeLoseInterrupts(1); }, [] {}, 0},
+    {"VfeOverrun", [] { BoardVfeOverrunNext(kVfeOutput1, 2); }, [] {}, 2},
+    {"SensorNacksThreeTransfers", [] { BoardI2cNackNext(3); }, [] { BoardI2cNackNext(0); }, 0},
+    {"SensorNacksItsGainRegister", [] { BoardSensorNackRegister(kSensorGain, true); },
+     [] { BoardSensorNackRegister(kSensorGain, false); }, 0},
+    {"SlowFrames", [] { BoardSensorSetSlowFrames(4.0); }, [] { BoardSensorSetSlowFrames(1.0); }, 0},
+};
+
+INSTANTIATE_TEST_SUITE_P(Board, StreamingFaults, ::testing::ValuesIn(kStreamingFaults),
+                         [](const ::testing::TestParamInfo<StreamingFault>& info) { return std::string(info.param.name); });
+
+// ---- Faults at the ends of a stream --------------------------------------------------------
+
+// The sensor refuses the write that starts streaming: the enqueue that starts the
+// stream says so, STOP gives back every buffer unused, and once the sensor answers
+// again the camera streams.
+TEST_F(BoardFaultsTest, ASensorThatWillNotStreamFailsTheStartAndStopsCleanly) {
+  {
+    camclient::Camera camera;
+    ASSERT_EQ(camera.Open(), ERROR_SUCCESS);
+    BoardSensorNackRegister(kSensorModeSelect, true);
+    Pin pin;
+    EXPECT_EQ(StartPreview(camera, pin), ERROR_FUNCTION_FAILED);
+    BufferLedger ledger(pin);
+    ledger.AllQueued();
+    ASSERT_EQ(pin.SetState(CSSTATE_STOP), ERROR_SUCCESS);
+    EXPECT_EQ(ledger.CollectAfterStop(), pin.BufferCount()) << "every buffer comes back unused";
+    EXPECT_EQ(ledger.WithDriver(), 0u);
+    EXPECT_EQ(pin.DeallocateBuffers(), ERROR_SUCCESS);
+    EXPECT_EQ(pin.Close(), ERROR_SUCCESS);
+    EXPECT_EQ(camera.Close(), ERROR_SUCCESS);
+    BoardSensorNackRegister(kSensorModeSelect, false);
+  }
+  OpensAndStreamsAgain();
+}
+
+// The VFE never acknowledges the stop: STOP waits its bounded time and the stream
+// ends all the same.
+TEST_F(BoardFaultsTest, AStopTheVfeNeverAcknowledgesStillStops) {
+  {
+    camclient::Camera camera;
+    ASSERT_EQ(camera.Open(), ERROR_SUCCESS);
+    Pin pin;
+    ASSERT_EQ(StartPreview(camera, pin), ERROR_SUCCESS);
+    BufferLedger ledger(pin);
+    ledger.AllQueued();
+    int64_t drops = 0;
+    for (int i = 0; i < 3; ++i) ASSERT_NO_FATAL_FAILURE(Frame(ledger, &drops, "before the stop"));
+    BoardVfeWithholdStopAck(true);
+    ASSERT_NO_FATAL_FAILURE(StopAndClose(camera, pin, ledger));
+    BoardVfeWithholdStopAck(false);
+  }
+  OpensAndStreamsAgain();
+}
+
+// Both VFE paths overrun the snapshot's only frame: no still comes of it, but the
+// capture ends (it does not sit waiting for a frame the stopped camera interface
+// will never send), and the next trigger gives a whole JPEG.
+TEST_F(BoardFaultsTest, AStillWhoseFrameOverranEndsAndTheNextTriggerTakesOne) {
+  {
+    camclient::Camera camera;
+    ASSERT_EQ(camera.Open(), ERROR_SUCCESS);
+    std::vector<CS_DATARANGE_VIDEO> ranges;
+    ASSERT_EQ(camera.PinDataRanges(CS_PIN_STILL, &ranges), ERROR_SUCCESS);
+    const CS_DATARANGE_VIDEO* r = ostrel_board::SmallestRange(ranges, CAMERA_FOURCC_IJPG);
+    ASSERT_NE(r, nullptr);
+    const uint32_t w = uint32_t(r->VideoInfoHeader.bmiHeader.biWidth);
+    const uint32_t h = uint32_t(std::abs(r->VideoInfoHeader.bmiHeader.biHeight));
+    Pin still;
+    ASSERT_NO_FATAL_FAILURE(Start(camera, still, CS_PIN_STILL, w, h, CAMERA_FOURCC_IJPG, BufferMemory::Contiguous));
+    BufferLedger ledger(still);
+    ledger.AllQueued();
+    BoardVfeOverrunNext(kVfeOutput1, 1);
+    BoardVfeOverrunNext(kVfeOutput2, 1);
+    ASSERT_EQ(camera.Trigger(CS_PIN_STILL), ERROR_SUCCESS);
+    bool ended = false;
+    for (DWORD waited = 0; waited < kWait && !ended; waited += 10) {
+      Sleep(10);
+      ended = CeSimDebugCapturedContains("Got Snapshot done Event");
+    }
+    ASSERT_TRUE(ended) << "the capture waits for a frame that never comes";
+    EXPECT_GE(BoardVfeCounts().overflows, 2u);
+    ASSERT_EQ(camera.Trigger(CS_PIN_STILL), ERROR_SUCCESS);
+    CS_STREAM_DESCRIPTOR* d = nullptr;
+    ASSERT_EQ(ledger.Next(&d, kWait), ERROR_SUCCESS) << "no still from the second trigger";
+    CheckJpeg(Pin::Data(*d), d->CsStreamHeader.DataUsed, "", w, h);
+    ASSERT_EQ(still.SetState(CSSTATE_STOP), ERROR_SUCCESS);
+    ledger.CollectAfterStop();
+    EXPECT_EQ(ledger.WithDriver(), 0u);
+    EXPECT_EQ(ledger.Strangers(), 0u);
+    EXPECT_EQ(still.DeallocateBuffers(), ERROR_SUCCESS);
+    EXPECT_EQ(still.Close(), ERROR_SUCCESS);
+    EXPECT_EQ(camera.Close(), ERROR_SUCCESS);
+  }
+  OpensAndStreamsAgain();
+}
+
+}  // namespace
