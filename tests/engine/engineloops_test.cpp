@@ -27,6 +27,7 @@
 #include "board_sensor.h"
 #include "board_sim.h"
 #include "board_vfe.h"
+#include "camerapropertyids.h"
 #include "camerasettings.h"
 #include "ccameraengine.h"
 #include "cenginesettings.h"
@@ -36,6 +37,7 @@
 #include "icamerabuffermanager.h"
 #include "icameraport.h"
 #include "ienv.h"
+#include "isignalqueue.h"
 #include "orbhost_test.h"
 #include "plindor.h"
 #include "pvlmediabuffer.h"
@@ -241,9 +243,53 @@ TEST_F(EngineLoopsTest, FocusFindsTheSharpLensCodeAndTellsTheListener) {
   ASSERT_EQ(PVL_OK, control_->Stop());
 }
 
+// A camera driver hands the engine a host signal control, not a listener: the end of
+// the focus run fires that signal (called through its own interface, never as an
+// object of another type).
+TEST_F(EngineLoopsTest, FocusFiresAHostSignalHandedAsTheListener) {
+  CPvlPtr<ISignalQueue> queue;
+  ASSERT_EQ(PVL_OK, env_->CreateInstance(ZUEUID_CLASS_SIGNAL_QUEUE, reinterpret_cast<void**>(queue.Out())));
+  CPvlPtr<ISignalControl> control;
+  CPvlPtr<ISignal> signal;
+  ASSERT_EQ(PVL_OK, queue->CreateSignal(nullptr, 0, &control, &signal));
+  std::atomic<bool> fired{false};
+  std::thread waiter([&] {
+    PvlSignalWaitRecord record{};
+    fired = queue->Wait(&record) == PVL_OK;
+  });
+  Preview();
+  SettledExposure(8);
+  ASSERT_EQ(PVL_OK, control_->StartFocus(1, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(control.Get()))));
+  EXPECT_TRUE(WaitFor([&] { return fired.load(); })) << "the signal was not fired";
+  ASSERT_EQ(PVL_OK, control_->Stop());
+  if (!fired) control->Fire();  // let the waiter go
+  waiter.join();
+}
+
 // The still taken once the loops settled: the 24 patches close to their sRGB
 // values (CIEDE2000 mean under 5, none over 10), the grey ramp never falling from left
 // to right (its white end may clip) and rising over its length.
+// A client's property set while the loops update the VFE every frame is taken: the
+// loops' update still waiting for the frame start does not refuse the client's (a
+// picture control, and the focus window mode that reprograms the whole VFE).
+TEST_F(EngineLoopsTest, ClientPropertiesSetWhileTheLoopsRunAreTaken) {
+  Preview();
+  SettledExposure();
+  for (int i = 0; i < 8; ++i) {
+    PvlValueRecord brightness{};
+    brightness.type = PVL_VT_SINT32;
+    brightness.payload.i32 = i % 2 ? 2000 : -2000;
+    EXPECT_EQ(PVL_OK, control_->SetProperty(ZUEUID_PROPERTY_BRIGHTNESS, &brightness)) << "brightness " << i;
+    WaitFrames(1);
+    PvlValueRecord window{};
+    window.type = PVL_VT_SINT32;
+    window.payload.i32 = i % 2 ? 2 : 0;
+    EXPECT_EQ(PVL_OK, control_->SetProperty(ZUEUID_PROPERTY_FOCUS_RECT_MODE, &window)) << "focus window " << i;
+    WaitFrames(1);
+  }
+  ASSERT_EQ(PVL_OK, control_->Stop());
+}
+
 TEST_F(EngineLoopsTest, TheSettledStillShowsTheChartsColours) {
   Preview();
   SettledExposure();

@@ -74,6 +74,7 @@ class BoardFaultsTest : public OstrelBoardTest {
     EXPECT_GE(d->CsFrameInfo.PictureNumber, lastPicture_) << when;
     lastPicture_ = d->CsFrameInfo.PictureNumber;
     *drops = d->CsFrameInfo.DropCount;
+    if (d->CsStreamHeader.OptionsFlags & CSSTREAM_HEADER_OPTIONSF_DATADISCONTINUITY) ++discontinuities_;
     ASSERT_EQ(ledger.Give(d), ERROR_SUCCESS);
   }
 
@@ -111,6 +112,7 @@ class BoardFaultsTest : public OstrelBoardTest {
   Resources base_;
   uint32_t w_ = 0, h_ = 0;
   int64_t lastPicture_ = 0;
+  uint32_t discontinuities_ = 0;  // buffers delivered with the discontinuity flag
 };
 
 // ---- Faults while preview streams -------------------------------------------------------
@@ -139,6 +141,7 @@ TEST_P(StreamingFaults, TheStreamGoesOnAndCountsEveryLostFrame) {
     int64_t dropsBefore = 0, drops = 0;
     for (int i = 0; i < 3; ++i) ASSERT_NO_FATAL_FAILURE(Frame(ledger, &dropsBefore, "before the fault"));
     const uint32_t overflowsBefore = BoardVfeCounts().overflows;
+    discontinuities_ = 0;
     c.inject();
     for (int i = 0; i < 8; ++i) ASSERT_NO_FATAL_FAILURE(Frame(ledger, &drops, "during the fault"));
     c.heal();
@@ -148,6 +151,9 @@ TEST_P(StreamingFaults, TheStreamGoesOnAndCountsEveryLostFrame) {
     const uint32_t lost = BoardVfeCounts().overflows - overflowsBefore;
     EXPECT_GE(lost, c.lostFrames);
     EXPECT_GE(drops - dropsBefore, int64_t(lost)) << "frames lost without a word to the client";
+    if (lost > 0) {
+      EXPECT_GT(discontinuities_, 0u) << "a gap in the stream without the discontinuity flag";
+    }
     ASSERT_NO_FATAL_FAILURE(StopAndClose(camera, pin, ledger));
   }
   OpensAndStreamsAgain();

@@ -63,6 +63,19 @@ TEST(PropertyTranslation, BrightnessRemapsBothWays) {
   EXPECT_EQ(same.head.values[0].payload.i32, 1234) << "equal ranges pass unchanged";
 }
 
+// Exposure compensation is a pair on the engine (steps, steps per EV): a set writes
+// the steps and keeps the engine's unit, which the engine needs to take the value.
+TEST(PropertyTranslation, ExposureCompensationKeepsTheEnginesUnit) {
+  PVLPropertyRecord e = Engine(ZUEUID_PROPERTY_EXPOSURE_COMPENSATION, PVL_VT_PAIR, 0, -600, 600);
+  for (PvlValueRecord& v : e.head.values) v.payload.pair.second = 6;
+  ASSERT_EQ(TranslateCameraControlToPVL(&e, Client(300, 2), Cc(0x101)), 0);
+  EXPECT_EQ(e.head.values[0].payload.pair.first, 300);
+  EXPECT_EQ(e.head.values[0].payload.pair.second, 6);
+  CSPROPERTY_CAMERACONTROL_S back{};
+  ASSERT_EQ(TranslatePVLToCameraControl(&back, e, Cc(0x101)), 0);
+  EXPECT_EQ(back.Value, 300);
+}
+
 TEST(PropertyTranslation, AFixedEngineValueReadsAsTheMiddleOfTheClientRange) {
   EXPECT_EQ(RemapEngineToClient(7, -10000, 10000, 7, 7), 0);
   EXPECT_EQ(RemapEngineToClient(7, 0, 10000, 7, 7), 5000);

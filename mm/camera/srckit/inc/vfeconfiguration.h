@@ -88,18 +88,11 @@ class CVfeConfiguration : public IVfeConfiguration, public CPvlObject {
   const Payload& GetPayload() const { return m_payload; }
   IVfeServiceInternal* GetService() const { return m_service; }
 
- protected:
-  CVfeConfiguration(IVfeServiceInternal* service, PvlResult* result)
-      : CPvlObject(service ? service->GetEnv() : nullptr), m_payload(), m_service(service) {
-    memset(&m_payload, 0, sizeof m_payload);
-    *result = GetEnv() ? PVL_OK : PVL_E_BADARG;
-  }
-  ~CVfeConfiguration() override = default;
-
-  // The factories: 2 when the heap is empty; a failed construction destroys
-  // the object and leaves *out untouched; else *out holds one reference.
+  // Every block's factory, called on the block's class: 2 when the heap is
+  // empty; a failed construction destroys the object and leaves *out
+  // untouched; else *out holds one reference.
   template <class Derived>
-  static PvlResult CreateAs(IVfeServiceInternal* service, Derived** out) {
+  static PvlResult Create(IVfeServiceInternal* service, Derived** out) {
     if (!out) return PVL_E_NULLPTR;
     PvlResult result = PVL_E_FAIL;
     Derived* object = new (std::nothrow) Derived(service, &result);
@@ -112,6 +105,14 @@ class CVfeConfiguration : public IVfeConfiguration, public CPvlObject {
     *out = object;
     return PVL_OK;
   }
+
+ protected:
+  CVfeConfiguration(IVfeServiceInternal* service, PvlResult* result)
+      : CPvlObject(service ? service->GetEnv() : nullptr), m_payload(), m_service(service) {
+    memset(&m_payload, 0, sizeof m_payload);
+    *result = GetEnv() ? PVL_OK : PVL_E_BADARG;
+  }
+  ~CVfeConfiguration() override = default;
 
   Payload m_payload;
   IVfeServiceInternal* m_service;
@@ -130,6 +131,16 @@ class CVfeSwitchedConfiguration : public CVfeConfiguration<Payload> {
 
  protected:
   using CVfeConfiguration<Payload>::CVfeConfiguration;
+
+  // The opening of a Configure: a block the tuning tool switched off is sent
+  // as off, with nothing left for the update pass to redo. True then, and the
+  // computation is done.
+  bool SwitchedOff() {
+    if (m_enable.value) return false;
+    this->m_payload.enable = 0;
+    ClearTuningChanged();
+    return true;
+  }
   ~CVfeSwitchedConfiguration() override = default;
 
   CTuningFlag m_enable;

@@ -150,6 +150,14 @@ class CConfigurationValue : public Family {
   uint8_t m_supported;
 };
 
+// A configurer's step (a read of the client's settings, a range conversion): a
+// failure ends its Configure with that code.
+#define RETURN_IF_FAILED(expr)   \
+  do {                           \
+    const PvlResult r_ = (expr); \
+    if (r_ != PVL_OK) return r_; \
+  } while (0)
+
 template <class Set, class View>
 class CConfigurer : public IConfigCommand {
  public:

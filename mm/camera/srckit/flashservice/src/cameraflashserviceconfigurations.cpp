@@ -12,12 +12,6 @@
     CameraDebugLog(&flash_dump_record_, __VA_ARGS__);                                        \
   } while (0)
 
-#define RETURN_IF_FAILED(expr)   \
-  do {                           \
-    const PvlResult r_ = (expr); \
-    if (r_ != PVL_OK) return r_; \
-  } while (0)
-
 int32_t ScaleIntensity(const FlashIntensityRecord& driver, const CameraRange& setting) {
   return ConfigMapRange(driver.nMinimumLampIntensity, driver.nMaximumLampIntensity, setting.Minimum, setting.Maximum,
                         setting.Value);

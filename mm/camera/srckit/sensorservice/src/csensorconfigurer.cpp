@@ -3,12 +3,6 @@
 #include "camerasensorserviceconfigurations.h"
 #include "cfixedpoint.h"
 
-#define RETURN_IF_FAILED(expr)        \
-  do {                                \
-    const PvlResult r_ = (expr);      \
-    if (r_ != PVL_OK) return r_;      \
-  } while (0)
-
 using Set = ISensorConfigurationSet;
 
 PvlResult CSensorConfigurer::ReadGainQ8(int32_t* gain) {

@@ -17,6 +17,7 @@
 #include "ccameradevice.h"
 #include "chipset.h"
 #include "formattranslation.h"
+#include "nv21toyv12.h"
 #include "plindor.h"
 
 namespace {
@@ -1050,6 +1051,10 @@ bool CPinDevice::InitMsgQueueDescriptor(CS_MSGQUEUE_BUFFER_MESSAGE* message, IPv
     }
     d.CsFrameInfo.PictureNumber = PortCounter(ZUEUID_PROPERTY_PORT_FRAME_COUNT);
     uint32_t portDrops = PortCounter(ZUEUID_PROPERTY_PORT_STATUS_2);
+    // Frames the port lost since the last delivery (an overrun, a missed frame) are a
+    // gap in the stream as much as the pin's own drops: the client is told by the flag.
+    if (portDrops > m_portDropsSeen) m_frameDropped = 1;
+    m_portDropsSeen = portDrops;
     d.CsFrameInfo.DropCount = VantorIsCameraIOTest() == 1 ? int64_t(portDrops) + 1
                                                            : int64_t(m_droppedFrames) + int64_t(portDrops);
   }
@@ -1084,21 +1089,12 @@ bool CPinDevice::CopyNV21ToYV12(IPvlMediaBuffer* frame, uint8_t* destination) {
     return false;
   }
   const uint8_t* source = reinterpret_cast<const uint8_t*>(uintptr_t(address));
-  std::memcpy(destination, source, n);
-  uint8_t* first = destination + n;
-  uint8_t* second = destination + n + n / 4;
-  const uint8_t* chroma = source + n;
-  for (uint32_t row = 0; row < height / 2; ++row) {
-    if (!CeSafeCopyMemory(m_lineBuffer, chroma + uint64_t(row) * width, width)) {
-      NKDbgPrintfW(u"[%s] !!! Failed to copy line buffer !!!\r\n", Name());
-      return false;
-    }
-    for (uint32_t pair = 0; pair < width / 2; ++pair) {
-      *first++ = m_lineBuffer[2 * pair];
-      *second++ = m_lineBuffer[2 * pair + 1];
-    }
-  }
-  return true;
+  static_assert(sizeof m_lineBuffer == kNv21LineBufferBytes);
+  const Nv21ToYv12Status status =
+      ConvertNv21ToYv12(source, destination, width, height, m_lineBuffer, sizeof m_lineBuffer);
+  if (status == Nv21ToYv12Status::kLineCopyFailed)
+    NKDbgPrintfW(u"[%s] !!! Failed to copy line buffer !!!\r\n", Name());
+  return status == Nv21ToYv12Status::kOk;
 }
 
 void CPinDevice::PostCaptureScreen(IPvlMediaBuffer* frame) {

@@ -189,6 +189,7 @@ class CPinDevice {
   uint8_t m_snapshotAllowed = 0;
   uint8_t m_thumbnailStarted = 0;
   uint8_t m_frameDropped = 1;  // the first buffer delivered carries the discontinuity flag
+  uint32_t m_portDropsSeen = 0;  // the port's drop count at the last delivered frame
   uint32_t m_bufferMessages = 0;
   DSPropertyMapEntry m_jpeg[kPinJpegProperties]{};
   uint8_t m_lineBuffer[4000];

@@ -256,7 +256,14 @@ PvlResult TranslateCameraControlToPVL(PVLPropertyRecord* engine, const CSPROPERT
   switch (row.clientId) {
     case 4: SetInt(engine, int32_t(ExposureToMicroseconds(v))); return PVL_OK;
     case 5: SetFloat(engine, float(v) / 10.0f); return PVL_OK;
-    case 0x101: SetInt(engine, RemapWithEngineRange(*engine, v, -600, 600)); return PVL_OK;
+    case 0x101: {
+      // The engine keeps exposure compensation as a pair (steps, steps per EV): the
+      // steps are the client's, the unit stays the engine's.
+      const int32_t unit = engine->head.values[0].payload.pair.second;
+      SetInt(engine, RemapWithEngineRange(*engine, v, -600, 600));
+      engine->head.values[0].payload.pair.second = unit;
+      return PVL_OK;
+    }
     case 0x100: case 0x102: case 0x103: case 0x104: case 0x106: case 0x107:
     case 0x109: case 0x110: case 0x113: case 0x114: case 0x116:
       SetInt(engine, v);

@@ -3,7 +3,9 @@
 // ccameraengineproperties.cpp.
 #include "ccameraengine.h"
 
+#include <chrono>
 #include <new>
+#include <thread>
 
 #include "cexifdata.h"
 #include "ienv.h"
@@ -66,18 +68,9 @@ int32_t CCameraEngine::Create(IEnv* env, void** out, bool debug) {
 
 PvlResult CCameraEngine::Creator(void* context, ZUEUID, void** out) {
   auto* c = static_cast<CreatorContext*>(context);
-  CPvlPtr<ISingletonRegistry> registry;
-  PvlResult r = c->env->QueryInterface(ZUEUID_IFACE_SINGLETON_REGISTRY, registry.Out());
+  CCameraEngine* engine = nullptr;
+  PvlResult r = CreateUnregistered(c->env, c->debug, nullptr, &engine);
   if (r != PVL_OK) return r;
-  auto* engine = new (std::nothrow) CCameraEngine(registry.Get(), c->env, c->debug, nullptr, &r);
-  if (!engine) return PVL_E_OUTOFMEMORY;
-  // The first count: the registry learns the count word here.
-  engine->AddRef();
-  if (r == PVL_OK) r = engine->Construct();
-  if (r != PVL_OK) {
-    engine->Release();
-    return r;
-  }
   *out = static_cast<ICameraEngine*>(engine->FrontEnd());
   return PVL_OK;
 }
@@ -91,6 +84,7 @@ PvlResult CCameraEngine::CreateUnregistered(IEnv* env, bool debug, const char* c
   if (r != PVL_OK) return r;
   auto* engine = new (std::nothrow) CCameraEngine(registry.Get(), env, debug, configPath, &r);
   if (!engine) return PVL_E_OUTOFMEMORY;
+  // The first count: the registry learns the count word here.
   engine->AddRef();
   if (r == PVL_OK) r = engine->Construct();
   if (r != PVL_OK) {
@@ -215,8 +209,23 @@ PvlResult CCameraEngine::RunVfeConfigurer(uint32_t configuration) {
   return r != PVL_OK ? r : RunConfigurer(configurer.Get());
 }
 
+// A client's property comes at any moment, while the loops' per-frame update may
+// still wait for the next frame start: until it lands the VFE refuses every block
+// update. That refusal means "not yet", so try again for a few frames rather than
+// lose the client's change.
+PvlResult CCameraEngine::RunVfeConfigurerForClient(uint32_t configuration) {
+  constexpr auto kPoll = std::chrono::milliseconds(2);
+  constexpr int kTries = 250;  // half a second: many frames even at the slowest rate
+  PvlResult r = RunVfeConfigurer(configuration);
+  for (int i = 0; r == PVL_E_FAIL && i < kTries; ++i) {
+    std::this_thread::sleep_for(kPoll);
+    r = RunVfeConfigurer(configuration);
+  }
+  return r;
+}
+
 PvlResult CCameraEngine::RunPictureConfigurer(uint32_t configuration) {
-  return m_proxy.IsYuvSensor() ? RunSensorConfigurer(configuration) : RunVfeConfigurer(configuration);
+  return m_proxy.IsYuvSensor() ? RunSensorConfigurer(configuration) : RunVfeConfigurerForClient(configuration);
 }
 
 // ---- Initialize and Uninitialize ----

@@ -106,8 +106,9 @@ class CCameraEngine final : public ICameraEngineInternal, public ICameraEngineEv
   const std::map<uint32_t, uint32_t>& BestShotTable() const { return m_bestShotTable; }
   bool BestShotApplied() const { return m_bestShot.IsApplied(); }
 
-  // Builds an engine outside the registry (tests): counted once in *out, its
-  // configuration read from `configPath` (null: the device's file).
+  // Builds an engine: counted once in *out, its configuration read from
+  // `configPath` (null: the device's file). The registry's creator makes the
+  // camera's one engine with it; tests make engines of their own.
   static PvlResult CreateUnregistered(IEnv* env, bool debug, const char* configPath, CCameraEngine** out);
 
  private:
@@ -144,6 +145,9 @@ class CCameraEngine final : public ICameraEngineInternal, public ICameraEngineEv
   PvlResult RunVfeConfigurer(uint32_t configuration);
   // The sensor for a YUV sensor, the VFE otherwise.
   PvlResult RunPictureConfigurer(uint32_t configuration);
+  // A VFE configurer for a client's property while frames flow (waits out the loops'
+  // pending update).
+  PvlResult RunVfeConfigurerForClient(uint32_t configuration);
   // Undoes what a failed Initialize left: plug-ins, ports, VFE, proxy, sensor.
   void UndoInitialize(bool sensorInitialised, bool vfeInitialised);
   // What OnFrameAvailable may use: copies taken under m_frameGuard.

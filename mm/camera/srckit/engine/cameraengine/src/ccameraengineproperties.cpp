@@ -76,7 +76,7 @@ PvlResult CCameraEngine::OnApplyProperty(uint32_t propertyId) {
       case ZUEUID_PROPERTY_BEST_SHOT_MODE:
         r = ApplyBestShotMode();
         if (r == PVL_OK) r = m_elfs->Configure();
-        if (r == PVL_OK) r = RunVfeConfigurer(ZUEUID_CONFIG_UPDATE_ALL);
+        if (r == PVL_OK) r = RunVfeConfigurerForClient(ZUEUID_CONFIG_UPDATE_ALL);
         break;
       case ZUEUID_PROPERTY_BRIGHTNESS:
         r = RunPictureConfigurer(ZUEUID_CONFIG_BRIGHTNESS);
@@ -117,7 +117,7 @@ PvlResult CCameraEngine::OnApplyProperty(uint32_t propertyId) {
       case ZUEUID_PROPERTY_FOCUS_RECTS:
         r = m_userData.UpdateFocusRectangleGrid();
         if (r != PVL_OK) return r;
-        r = RunVfeConfigurer(ZUEUID_CONFIG_UPDATE_ALL);
+        r = RunVfeConfigurerForClient(ZUEUID_CONFIG_UPDATE_ALL);
         CAMERA_DEBUG_LOG(CAMERA_LOG_NOTABLE, "VFE Apply AF window mode and rects result %d", static_cast<int>(r));
         break;
       case ZUEUID_PROPERTY_FOCUS_STEP:
@@ -153,12 +153,12 @@ PvlResult CCameraEngine::OnApplyProperty(uint32_t propertyId) {
         if (flag) {
           r = RunSensorConfigurer(ZUEUID_CONFIG_WHITE_BALANCE);
         } else {
-          r = RunVfeConfigurer(ZUEUID_CONFIG_UPDATE_ALL);
+          r = RunVfeConfigurerForClient(ZUEUID_CONFIG_UPDATE_ALL);
           CAMERA_DEBUG_LOG(CAMERA_LOG_NOTABLE, "VFE Apply White balance result %d", static_cast<int>(r));
         }
         break;
       case ZUEUID_PROPERTY_ZOOM_MAGNIFICATION:
-        r = RunVfeConfigurer(ZUEUID_CONFIG_CROP);
+        r = RunVfeConfigurerForClient(ZUEUID_CONFIG_CROP);
         break;
       default:  // aperture, flash device, the grids, high dynamic range: nothing to apply
         break;

@@ -4,10 +4,15 @@
 #include <math.h>
 #include <string.h>
 
+#include <atomic>
+#include <new>
+
+#include "camerasettings.h"
 #include "ccameraenginepropertytable.h"
 #include "cenginestatemachine.h"
 #include "icameraengineinternal.h"
 #include "ienv.h"
+#include "isignalqueue.h"
 #include "pvllog.h"
 
 namespace {
@@ -150,10 +155,56 @@ PvlResult CCameraEngineFrontEnd::GetPorts(ICameraPort** ports, uint32_t capacity
   return r;
 }
 
-// The 32-bit values are the client's listener objects (a 32-bit build).
+namespace {
+
+// A host signal control seen as the engine's listener: the end of the run fires it.
+class SignalListener final : public ICameraSettingsListener {
+ public:
+  explicit SignalListener(ISignalControl* control) : m_control(control) { m_control->AddRef(); }
+  int32_t AddRef() override { return ++m_refs; }
+  int32_t Release() override {
+    const int32_t left = --m_refs;
+    if (left == 0) delete this;
+    return left;
+  }
+  PvlResult QueryInterface(ZUEUID, void** out) override {
+    if (out) *out = nullptr;
+    return PVL_E_UNSUPPORTED;
+  }
+  PvlResult Notify() override { return m_control->Fire(); }
+
+ private:
+  ~SignalListener() { m_control->Release(); }
+  ISignalControl* m_control;
+  std::atomic<int32_t> m_refs{0};
+};
+
+// The 32-bit value is the client's object (a 32-bit build): a host signal control
+// (what the camera driver hands over) is asked for by its interface and fired through
+// an adapter, since calling it as a listener would call an object of another type;
+// any other object is the listener itself.
+PvlResult ListenerOf(uint32_t value, CPvlPtr<ICameraSettingsListener>& listener) {
+  auto* object = reinterpret_cast<IPvlBase*>(static_cast<uintptr_t>(value));
+  if (!object) return PVL_OK;
+  ISignalControl* control = nullptr;
+  if (object->QueryInterface(ZUEUID_IFACE_SIGNAL_CONTROL, reinterpret_cast<void**>(&control)) == PVL_OK && control) {
+    auto* adapter = new (std::nothrow) SignalListener(control);
+    control->Release();
+    if (!adapter) return PVL_E_OUTOFMEMORY;
+    listener = adapter;
+    return PVL_OK;
+  }
+  listener = reinterpret_cast<ICameraSettingsListener*>(object);
+  return PVL_OK;
+}
+
+}  // namespace
+
 PvlResult CCameraEngineFrontEnd::StartFocus(uint8_t mode, uint32_t signalControl) {
-  auto* listener = reinterpret_cast<ICameraSettingsListener*>(static_cast<uintptr_t>(signalControl));
-  return Raise([&](CEngineStateMachine* m) { return m->StartFocus(mode, listener); });
+  CPvlPtr<ICameraSettingsListener> listener;
+  PvlResult r = ListenerOf(signalControl, listener);
+  if (r != PVL_OK) return r;
+  return Raise([&](CEngineStateMachine* m) { return m->StartFocus(mode, listener.Get()); });
 }
 
 PvlResult CCameraEngineFrontEnd::StopFocus() {
@@ -173,8 +224,10 @@ PvlResult CCameraEngineFrontEnd::Stop() {
 }
 
 PvlResult CCameraEngineFrontEnd::StartPreSnapshotFlash(uint32_t signalControl) {
-  auto* listener = reinterpret_cast<ICameraSettingsListener*>(static_cast<uintptr_t>(signalControl));
-  return Raise([&](CEngineStateMachine* m) { return m->StartPreSnapshotFlash(listener); });
+  CPvlPtr<ICameraSettingsListener> listener;
+  PvlResult r = ListenerOf(signalControl, listener);
+  if (r != PVL_OK) return r;
+  return Raise([&](CEngineStateMachine* m) { return m->StartPreSnapshotFlash(listener.Get()); });
 }
 
 PvlResult CCameraEngineFrontEnd::StopPreSnapshotFlash() {

@@ -1,6 +1,8 @@
 #include "cenginestate.h"
 
 #include "cenginestatemachine.h"
+#include "enginetransitionreason.h"
+#include "icameraengineinternal.h"
 #include "pvllog.h"
 
 namespace {
@@ -51,6 +53,27 @@ CEngineState::~CEngineState() {
 }
 
 ICameraEngineInternal* CEngineState::Engine() const { return m_machine ? m_machine->GetEngine() : nullptr; }
+
+PvlResult CEngineState::RefuseWhileSuspended(const char* event) {
+  CAMERA_DEBUG_LOG(CAMERA_LOG_ERROR, "%s refused: the camera is suspended", event);
+  return PVL_E_NOTREADY;
+}
+
+PvlResult CEngineState::StartSnapshotInto(int32_t next, uint32_t snapshotCount, bool suspended) {
+  ICameraEngineInternal* engine = Engine();
+  if (!engine) return PVL_E_FAIL;
+  if (snapshotCount == 0) return PVL_E_BADARG;
+  if (suspended) return RefuseWhileSuspended("Start Snapshot");
+  PvlResult r = engine->SetSnapshotCount(snapshotCount);
+  if (r != PVL_OK) return r;
+  return m_machine->Transition(next, ENGINE_REASON_START_SNAPSHOT);
+}
+
+PvlResult CEngineState::StartVideoFor(uint32_t reason, bool suspended) {
+  if (!m_machine) return PVL_E_FAIL;
+  if (suspended) return RefuseWhileSuspended("Start Video");
+  return m_machine->Transition(ENGINE_STATE_VIDEO, reason);
+}
 
 void CEngineState::SetContext(CEngineStateMachine* machine) {
   m_lock.Reset();

@@ -79,6 +79,16 @@ class CEngineState {
   ICameraEngineInternal* Engine() const;
   ILock* Lock() const { return m_lock.Get(); }
 
+  // A client's still or stream start, as the idle and the streaming state both
+  // take it. While the camera is suspended the sensor is off and the engine
+  // powered down: leaving the state now would lose the suspension (Resume looks
+  // for it where it was set), so Resume comes first. A still of no image would
+  // let no frame through and never complete.
+  PvlResult StartSnapshotInto(int32_t next, uint32_t snapshotCount, bool suspended);
+  PvlResult StartVideoFor(uint32_t reason, bool suspended);
+  // The refusal of an event while suspended, with its error line.
+  static PvlResult RefuseWhileSuspended(const char* event);
+
  private:
   CEngineStateMachine* m_machine = nullptr;
   CPvlPtr<ILock> m_lock;

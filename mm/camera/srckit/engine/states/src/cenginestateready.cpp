@@ -5,17 +5,6 @@
 #include "icameraengineinternal.h"
 #include "pvllog.h"
 
-namespace {
-
-// The sensor is off and the engine powered down: a stream or a capture started
-// now would leave the suspension behind in Ready, where Resume looks for it.
-PvlResult RefuseWhileSuspended(const char* event) {
-  CAMERA_DEBUG_LOG(CAMERA_LOG_ERROR, "%s refused: the camera is suspended", event);
-  return PVL_E_NOTREADY;
-}
-
-}  // namespace
-
 PvlResult CEngineStateReady::Uninitialize() {
   if (!Machine()) return PVL_E_FAIL;
   return Machine()->Transition(ENGINE_STATE_UNINIT, ENGINE_REASON_UNINITIALIZE);
@@ -28,21 +17,10 @@ PvlResult CEngineStateReady::GetPorts(ICameraPort** ports, uint32_t capacity, ui
 }
 
 PvlResult CEngineStateReady::StartSnapshot(uint32_t snapshotCount) {
-  ICameraEngineInternal* engine = Engine();
-  if (!engine) return PVL_E_FAIL;
-  // A capture of no image would let no frame through and never complete.
-  if (snapshotCount == 0) return PVL_E_BADARG;
-  if (m_suspended) return RefuseWhileSuspended("Start Snapshot");
-  PvlResult r = engine->SetSnapshotCount(snapshotCount);
-  if (r != PVL_OK) return r;
-  return Machine()->Transition(ENGINE_STATE_SNAPSHOT, ENGINE_REASON_START_SNAPSHOT);
+  return StartSnapshotInto(ENGINE_STATE_SNAPSHOT, snapshotCount, m_suspended != 0);
 }
 
-PvlResult CEngineStateReady::StartVideo() {
-  if (!Machine()) return PVL_E_FAIL;
-  if (m_suspended) return RefuseWhileSuspended("Start Video");
-  return Machine()->Transition(ENGINE_STATE_VIDEO, ENGINE_REASON_START_VIDEO);
-}
+PvlResult CEngineStateReady::StartVideo() { return StartVideoFor(ENGINE_REASON_START_VIDEO, m_suspended != 0); }
 
 // Nothing streams: already stopped.
 PvlResult CEngineStateReady::Stop() { return Machine() ? PVL_OK : PVL_E_FAIL; }

@@ -10,13 +10,6 @@
 
 namespace {
 constexpr uint32_t kFrameRateWindowMs = 1000;
-
-// While suspended the stream is down and the engine powered off: leaving now
-// would lose the suspension (Ready's Resume would find nothing to resume).
-PvlResult RefuseWhileSuspended(const char* event) {
-  CAMERA_DEBUG_LOG(CAMERA_LOG_ERROR, "%s refused: the camera is suspended", event);
-  return PVL_E_NOTREADY;
-}
 }  // namespace
 
 CEngineStateVideo::CEngineStateVideo() {
@@ -35,25 +28,15 @@ uint32_t CEngineStateVideo::Now() {
 }
 
 PvlResult CEngineStateVideo::StartSnapshot(uint32_t snapshotCount) {
-  ICameraEngineInternal* engine = Engine();
-  if (!engine) return PVL_E_FAIL;
-  // A capture of no image would let no frame through and never complete.
-  if (snapshotCount == 0) return PVL_E_BADARG;
-  if (m_suspended) return RefuseWhileSuspended("Start Snapshot");
-  PvlResult r = engine->SetSnapshotCount(snapshotCount);
-  if (r != PVL_OK) return r;
-  return Machine()->Transition(ENGINE_STATE_SNAPSHOT_VIDEO_PAUSED, ENGINE_REASON_START_SNAPSHOT);
+  return StartSnapshotInto(ENGINE_STATE_SNAPSHOT_VIDEO_PAUSED, snapshotCount, m_suspended != 0);
 }
 
 // Leave and Enter of this same state: the stream stops and starts again.
-PvlResult CEngineStateVideo::StartVideo() {
-  if (!Machine()) return PVL_E_FAIL;
-  if (m_suspended) return RefuseWhileSuspended("Start Video");
-  return Machine()->Transition(ENGINE_STATE_VIDEO, ENGINE_REASON_RESTART_VIDEO);
-}
+PvlResult CEngineStateVideo::StartVideo() { return StartVideoFor(ENGINE_REASON_RESTART_VIDEO, m_suspended != 0); }
 
 PvlResult CEngineStateVideo::Stop() {
   if (!Machine()) return PVL_E_FAIL;
+  // While suspended the stream is down: Resume comes first.
   if (m_suspended) return RefuseWhileSuspended("Stop");
   return Machine()->Transition(ENGINE_STATE_READY, ENGINE_REASON_STOP_VIDEO);
 }

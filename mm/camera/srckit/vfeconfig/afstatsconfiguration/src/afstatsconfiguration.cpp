@@ -12,10 +12,6 @@ constexpr TuningParamId kMetric = 0x80D00002u;
 constexpr uint8_t kDefaultCells[CAFStatsConfiguration::kCells] = {0,   25,  34,  59,  68,  93,  102, 127,
                                                                  136, 145, 170, 179, 204, 213, 238, 247};
 
-void Must(PvlResult r) {
-  if (r != PVL_OK) throw Camera::CZUEException(r);
-}
-
 uint16_t Scaled(uint32_t size, float ratio, uint32_t origin) {
   const float v = static_cast<float>(size) * ratio + static_cast<float>(origin);
   return static_cast<uint16_t>(v > 0.0f ? static_cast<uint32_t>(v) : 0u);
@@ -52,11 +48,7 @@ void CAFStatsConfiguration::SetDefaults() {
 
 PvlResult CAFStatsConfiguration::Configure(IVfeSettings* settings) {
   SetDefaults();
-  if (!ByteToBool(m_enable.value)) {
-    m_payload.enable = 0;
-    ClearTuningChanged();
-    return PVL_OK;
-  }
+  if (SwitchedOff()) return PVL_OK;
   m_payload.enable = 1;
   if (!ByteToBool(m_controlEnable.value)) {
     ClearTuningChanged();
@@ -80,7 +72,7 @@ PvlResult CAFStatsConfiguration::Configure(IVfeSettings* settings) {
     uint8_t wholeFrame = 1;
     uint8_t cells[kCells] = {};
     int32_t count = 0;
-    Must(settings->GetAFWindowConfig(&wholeFrame, cells, kCells, &count));
+    VfeMust(settings->GetAFWindowConfig(&wholeFrame, cells, kCells, &count));
     IStatsOutput* output = m_service->GetAFStatsOutput();
     if (wholeFrame) {
       m_payload.firstLine = Scaled(w, window.HorizClipRatio, 0);

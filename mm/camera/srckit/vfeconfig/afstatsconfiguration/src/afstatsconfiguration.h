@@ -19,9 +19,6 @@ class CAFStatsConfiguration : public CVfeSwitchedConfiguration<VfeAfStatsCmd> {
  public:
   static constexpr int32_t kCells = 16;
 
-  static PvlResult Create(IVfeServiceInternal* service, CAFStatsConfiguration** out) {
-    return CreateAs(service, out);
-  }
   int32_t GetCommandId() override { return VFE_CMD_AF_STATS; }
 
   // Recomputes the payload; 0 or the failing read's code. Does not send.

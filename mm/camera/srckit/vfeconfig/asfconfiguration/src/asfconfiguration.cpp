@@ -23,10 +23,6 @@ constexpr AsfIds kSnapshot = {0x80800103u, 0x80800101u, 0x80800102u, 0x80800F03u
 constexpr uint8_t kDefaults[32] = {1,  0,  2,  96, 4,  0,  8,  8,  20, 40, 0xDD, 40, 0xDD, 0xFE, 0xFA, 16,
                                    0xFE, 0xFA, 16, 0xFE, 0xFA, 16, 0xFE, 0xFE, 0xFE, 0xFA, 0xFA, 0xFA, 16, 16, 16, 0};
 
-void Must(PvlResult r) {
-  if (r != PVL_OK) throw Camera::CZUEException(r);
-}
-
 float WordAsFloat(TuningParamId id) {
   const uint32_t word = TuningData_MustGetWordParam(id);
   float f;
@@ -37,7 +33,7 @@ float WordAsFloat(TuningParamId id) {
 // Through Q12 (rounded) down to n fraction bits (rounded); the low byte.
 uint8_t ToQ(float value, uint32_t n) {
   int32_t raw = 0;
-  Must(CFixedPoint(value).GetRawAtQ(n, &raw));
+  VfeMust(CFixedPoint(value).GetRawAtQ(n, &raw));
   return static_cast<uint8_t>(raw);
 }
 
@@ -129,11 +125,7 @@ float CASFConfiguration::DownscaleRatio(VfeChain chain) {
 
 void CASFConfiguration::Run(IVfeSettings* settings, VfeChain chain) {
   SetDefaults();
-  if (!ByteToBool(m_enable.value)) {
-    m_payload.enable = 0;
-    ClearTuningChanged();
-    return;
-  }
+  if (SwitchedOff()) return;
   m_payload.enable = 1;
   if (!ByteToBool(m_controlEnable.value)) {
     ClearTuningChanged();
@@ -153,15 +145,15 @@ void CASFConfiguration::Run(IVfeSettings* settings, VfeChain chain) {
   if (selector != 0) {
     if (selector != 1) dbg_dbg_Break(selector);
     CFixedPoint gain;
-    Must(settings->GetExposureGain(&gain));
+    VfeMust(settings->GetExposureGain(&gain));
     float g = 0.0f;
-    Must(gain.GetFloat(&g));
+    VfeMust(gain.GetFloat(&g));
     setting = Select(ids, gain, CFixedPoint(bright.GainEnd), CFixedPoint(bright.GainStart),
                      CFixedPoint(low.GainStart), CFixedPoint(low.GainEnd), g, bright.GainEnd, bright.GainStart,
                      low.GainStart, low.GainEnd);
   } else {
     uint32_t luxWord = 0;
-    Must(settings->GetAecIndex(&luxWord));
+    VfeMust(settings->GetAecIndex(&luxWord));
     const int32_t lux = static_cast<int32_t>(luxWord);
     setting = Select(ids, lux, bright.LuxIndexEnd, bright.LuxIndexStart, low.LuxIndexStart, low.LuxIndexEnd,
                      static_cast<float>(lux), static_cast<float>(bright.LuxIndexEnd),
@@ -186,7 +178,7 @@ void CASFConfiguration::Run(IVfeSettings* settings, VfeChain chain) {
 
   // The user's sharpness: 0.5 at its minimum, 1 in the middle, 2 at its maximum.
   CameraRange sharpness{};
-  Must(settings->GetSharpness(&sharpness));
+  VfeMust(settings->GetSharpness(&sharpness));
   const float mid = (static_cast<float>(sharpness.Minimum) + static_cast<float>(sharpness.Maximum)) / 2.0f;
   const float half = (static_cast<float>(sharpness.Maximum) - static_cast<float>(sharpness.Minimum)) / 2.0f;
   if (half == 0.0f) throw Camera::CZUEException(PVL_E_FAIL);

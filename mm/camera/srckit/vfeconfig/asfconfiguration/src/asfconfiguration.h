@@ -17,7 +17,6 @@ class IVfeSettings;
 
 class CASFConfiguration : public CVfeSwitchedConfiguration<VfeAsfCmd> {
  public:
-  static PvlResult Create(IVfeServiceInternal* service, CASFConfiguration** out) { return CreateAs(service, out); }
   int32_t GetCommandId() override { return VFE_CMD_ASF; }
 
   // Writes the default filter into payload bytes 0-31.

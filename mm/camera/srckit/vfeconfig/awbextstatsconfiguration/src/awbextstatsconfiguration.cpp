@@ -12,10 +12,6 @@ constexpr TuningParamId kSnapshotTrigger = 0x80000F01u;
 constexpr TuningParamId kNormalLight = 0x80300101u;
 constexpr TuningParamId kLowLight = 0x80300100u;
 
-void Must(PvlResult r) {
-  if (r != PVL_OK) throw Camera::CZUEException(r);
-}
-
 }  // namespace
 
 CAWBExtStatsConfiguration::CAWBExtStatsConfiguration(IVfeServiceInternal* service, PvlResult* result)
@@ -40,11 +36,7 @@ void CAWBExtStatsConfiguration::SetDefaults() {
 PvlResult CAWBExtStatsConfiguration::Configure(IVfeSettings* settings, VfeChain chain) {
   SetDefaults();
   if (IStatsOutput* output = m_service->GetWBExpStatsOutput()) output->SetStatsCount(kStatsRegions);
-  if (!ByteToBool(m_enable.value)) {
-    m_payload.enable = 0;
-    ClearTuningChanged();
-    return PVL_OK;
-  }
+  if (SwitchedOff()) return PVL_OK;
   m_payload.enable = 1;
   if (!ByteToBool(m_controlEnable.value)) {
     ClearTuningChanged();
@@ -58,17 +50,17 @@ PvlResult CAWBExtStatsConfiguration::Configure(IVfeSettings* settings, VfeChain 
     bool lowLight = false;
     if (selector == 0) {
       uint32_t lux = 0;
-      Must(settings->GetAecIndex(&lux));
+      VfeMust(settings->GetAecIndex(&lux));
       lowLight = !(static_cast<int32_t>(lux) < trigger.LuxIndexEnd);
     } else {
       CFixedPoint gain;
-      Must(settings->GetExposureGain(&gain));
+      VfeMust(settings->GetExposureGain(&gain));
       lowLight = gain >= CFixedPoint(trigger.GainEnd);
     }
     TuningAwbStatConfig record{};
     VfeMustRead([&](ITuningParams* p) { return p->GetAwbStatConfig(lowLight ? kLowLight : kNormalLight, &record); });
     uint8_t lumaFloor = 0;
-    Must(settings->GetAwbFlagB(&lumaFloor));
+    VfeMust(settings->GetAwbFlagB(&lumaFloor));
     m_payload.flags[0] = m_payload.flags[1] = 1;
     // The floor is the AWB algorithm's, not the tuned one.
     m_payload.lumaMin = lumaFloor;

@@ -18,9 +18,6 @@ class CAWBExtStatsConfiguration : public CVfeSwitchedConfiguration<VfeAwbExtStat
  public:
   static constexpr uint32_t kStatsRegions = 256;
 
-  static PvlResult Create(IVfeServiceInternal* service, CAWBExtStatsConfiguration** out) {
-    return CreateAs(service, out);
-  }
   int32_t GetCommandId() override { return VFE_CMD_AWBEXT_STATS; }
 
   // Recomputes the payload; 0 or the failing read's code. Does not send.

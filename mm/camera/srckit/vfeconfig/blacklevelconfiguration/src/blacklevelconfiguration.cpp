@@ -41,11 +41,7 @@ PvlResult CBlackLevelConfiguration::Configure(IVfeSettings* settings, VfeChain c
   const Ids& ids = chain == VfeChain::Snapshot ? kSnapshot : kPreview;
   m_payload.enable = ByteToBool(1);
   for (uint16_t& level : m_payload.level) level = 0;
-  if (!m_enable.value) {
-    m_payload.enable = 0;
-    ClearTuningChanged();
-    return PVL_OK;
-  }
+  if (SwitchedOff()) return PVL_OK;
   if (m_controlEnable.value) {
     float ratio = 0.0f;
     PvlResult r = VfeReadTriggerRatio(settings, kSelector, ids.trigger, &ratio);

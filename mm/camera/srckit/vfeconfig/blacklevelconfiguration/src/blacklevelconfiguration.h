@@ -16,9 +16,6 @@ class IVfeSettings;
 
 class CBlackLevelConfiguration : public CVfeSwitchedConfiguration<VfeBlackLevelCmd> {
  public:
-  static PvlResult Create(IVfeServiceInternal* service, CBlackLevelConfiguration** out) {
-    return CreateAs(service, out);
-  }
   int32_t GetCommandId() override { return VFE_CMD_BLACK_LEVEL; }
 
   // Recomputes the payload for a chain; a failed read ends it with its code

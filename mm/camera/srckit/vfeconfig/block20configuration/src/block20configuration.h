@@ -9,9 +9,6 @@ class IVfeSettings;
 
 class CBlock20Configuration : public CVfeConfiguration<VfeBlock20Cmd> {
  public:
-  static PvlResult Create(IVfeServiceInternal* service, CBlock20Configuration** out) {
-    return CreateAs(service, out);
-  }
   int32_t GetCommandId() override { return VFE_CMD_BLOCK20; }
   PvlResult Configure(IVfeSettings* settings);
 

@@ -6,9 +6,6 @@
 
 class CBlock22Configuration : public CVfeConfiguration<VfeBlock22Cmd> {
  public:
-  static PvlResult Create(IVfeServiceInternal* service, CBlock22Configuration** out) {
-    return CreateAs(service, out);
-  }
   int32_t GetCommandId() override { return VFE_CMD_BLOCK22; }
   PvlResult Configure();
 

@@ -7,7 +7,6 @@
 
 class CBlock23Configuration : public CVfeConfiguration<VfeBlock23Cmd> {
  public:
-  static PvlResult Create(IVfeServiceInternal* service, CBlock23Configuration** out);
   int32_t GetCommandId() override { return VFE_CMD_BLOCK23; }
 
   CBlock23Configuration(IVfeServiceInternal* service, PvlResult* result)

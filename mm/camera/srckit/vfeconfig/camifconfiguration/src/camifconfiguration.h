@@ -13,9 +13,6 @@ class IVfeSettings;
 
 class CCamifConfiguration : public CVfeConfiguration<VfeCamifCmd> {
  public:
-  static PvlResult Create(IVfeServiceInternal* service, CCamifConfiguration** out) {
-    return CreateAs(service, out);
-  }
   int32_t GetCommandId() override { return VFE_CMD_CAMIF; }
 
   // 0-15; anything else is stored as 0.

@@ -15,9 +15,6 @@ class IVfeSettings;
 
 class CChannelGainConfiguration : public CVfeConfiguration<VfeChannelGainCmd> {
  public:
-  static PvlResult Create(IVfeServiceInternal* service, CChannelGainConfiguration** out) {
-    return CreateAs(service, out);
-  }
   int32_t GetCommandId() override { return VFE_CMD_CHANNEL_GAIN; }
 
   PvlResult Configure(IVfeSettings* settings, VfeChain chain);

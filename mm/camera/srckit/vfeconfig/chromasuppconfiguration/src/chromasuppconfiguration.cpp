@@ -45,11 +45,7 @@ void CChromaSuppConfiguration::Reset() {
 PvlResult CChromaSuppConfiguration::Configure(IVfeSettings* settings, VfeChain chain) {
   const Ids& ids = chain == VfeChain::Snapshot ? kSnapshot : kPreview;
   Reset();
-  if (!m_enable.value) {
-    m_payload.enable = 0;
-    ClearTuningChanged();
-    return PVL_OK;
-  }
+  if (SwitchedOff()) return PVL_OK;
   if (m_controlEnable.value) {
     float ratio = 0.0f;
     PvlResult r = VfeReadTriggerRatio(settings, kSelector, ids.trigger, &ratio);

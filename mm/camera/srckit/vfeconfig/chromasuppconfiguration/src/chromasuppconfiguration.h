@@ -16,9 +16,6 @@ class IVfeSettings;
 
 class CChromaSuppConfiguration : public CVfeSwitchedConfiguration<VfeChromaSuppCmd> {
  public:
-  static PvlResult Create(IVfeServiceInternal* service, CChromaSuppConfiguration** out) {
-    return CreateAs(service, out);
-  }
   int32_t GetCommandId() override { return VFE_CMD_CHROMA_SUPP; }
 
   PvlResult Configure(IVfeSettings* settings, VfeChain chain);

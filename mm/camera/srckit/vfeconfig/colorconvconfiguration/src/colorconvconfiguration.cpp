@@ -213,11 +213,7 @@ PvlResult CColorConvConfiguration::Configure(IVfeSettings* settings, VfeChain ch
     TuningColorConvMatrix t{};
     if (CVfeTuning::GetColorConvTable(kTL84, &t) == PVL_OK) Pack(t);
   }
-  if (!m_enable.value) {
-    m_payload.enable = 0;
-    ClearTuningChanged();
-    return PVL_OK;
-  }
+  if (SwitchedOff()) return PVL_OK;
   if (!settings) return PVL_E_NULLPTR;
   TuningColorConvMatrix r = m_stored;
   uint32_t effectMode = 0;

@@ -18,9 +18,6 @@ class IVfeSettings;
 
 class CColorConvConfiguration : public CVfeSwitchedConfiguration<VfeColorConvCmd> {
  public:
-  static PvlResult Create(IVfeServiceInternal* service, CColorConvConfiguration** out) {
-    return CreateAs(service, out);
-  }
   int32_t GetCommandId() override { return VFE_CMD_COLOR_CONV; }
 
   PvlResult Configure(IVfeSettings* settings, VfeChain chain);

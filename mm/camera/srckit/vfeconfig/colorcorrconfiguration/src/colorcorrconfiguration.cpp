@@ -114,11 +114,7 @@ PvlResult CColorCorrConfiguration::Configure(IVfeSettings* settings, VfeChain ch
   PvlResult r = CVfeTuning::GetColorCorrMatrix(ids.normal, &normal);
   if (r != PVL_OK) return r;
   Pack(normal);
-  if (!m_enable.value) {
-    m_payload.enable = 0;
-    ClearTuningChanged();
-    return PVL_OK;
-  }
+  if (SwitchedOff()) return PVL_OK;
   if (!settings) return PVL_E_NULLPTR;
   TuningColorCorrMatrix m = normal;
   uint32_t effectMode = 0;

@@ -18,9 +18,6 @@ class IVfeSettings;
 
 class CColorCorrConfiguration : public CVfeSwitchedConfiguration<VfeColorCorrCmd> {
  public:
-  static PvlResult Create(IVfeServiceInternal* service, CColorCorrConfiguration** out) {
-    return CreateAs(service, out);
-  }
   int32_t GetCommandId() override { return VFE_CMD_COLOR_CORR; }
 
   PvlResult Configure(IVfeSettings* settings, VfeChain chain);

@@ -20,15 +20,11 @@ constexpr DemosaicIds kSnapshot = {0x80B00F04u, 0x80B00F02u, 0x80B00000u, 0x80C0
 
 const DemosaicIds& IdsFor(VfeChain chain) { return chain == VfeChain::Snapshot ? kSnapshot : kPreview; }
 
-void Must(PvlResult r) {
-  if (r != PVL_OK) throw Camera::CZUEException(r);
-}
-
 // The ABF ratio is a 6-fraction-bit field of at most 0.25.
 uint8_t RatioQ6(float ratio) {
   CFixedPoint q12 = ratio < 0.25f ? CFixedPoint(ratio) : CFixedPoint(0.25);
   int32_t raw = 0;
-  Must(q12.GetRawAtQ(6, &raw));
+  VfeMust(q12.GetRawAtQ(6, &raw));
   return static_cast<uint8_t>(raw);
 }
 
@@ -105,7 +101,7 @@ void CDemosaicConfiguration::ConfigureAbf(IVfeSettings* settings, VfeChain chain
   m_payload.abfEnable = 1;
   if (ByteToBool(m_abfControl.value)) {
     uint32_t lux = 0;
-    Must(settings->GetAecIndex(&lux));
+    VfeMust(settings->GetAecIndex(&lux));
     const int32_t enableLux = TuningData_MustGetIntParam(ids.abfEnableLux);
     if (static_cast<int32_t>(lux) > enableLux) {
       const uint32_t control = TuningData_MustGetModuleEnable(kAbfControl);
@@ -119,7 +115,7 @@ void CDemosaicConfiguration::ConfigureAbf(IVfeSettings* settings, VfeChain chain
                      static_cast<float>(trigger.LuxIndexEnd));
       } else {
         CFixedPoint gain;
-        Must(settings->GetExposureGain(&gain));
+        VfeMust(settings->GetExposureGain(&gain));
         // The ends compare in fixed point, as the gain is kept.
         if (gain <= CFixedPoint(trigger.GainStart)) {
           i = 0;
@@ -127,7 +123,7 @@ void CDemosaicConfiguration::ConfigureAbf(IVfeSettings* settings, VfeChain chain
           i = kAbfEntries - 1;
         } else {
           float g = 0.0f;
-          Must(gain.GetFloat(&g));
+          VfeMust(gain.GetFloat(&g));
           i = AbfIndex(g, trigger.GainStart, trigger.GainEnd);
         }
       }
@@ -156,7 +152,7 @@ void CDemosaicConfiguration::ConfigureBpc(IVfeSettings* settings, VfeChain chain
   TuningTrigger trigger{};
   CVfeTuning::MustGetValue(ids.bpcTrigger, &trigger);
   float ratio = 0.0f;
-  Must(VfeTriggerRatio(settings, control, trigger, &ratio));
+  VfeMust(VfeTriggerRatio(settings, control, trigger, &ratio));
   TuningBpcThresholds normal{}, lowLight{}, t{};
   if (ratio <= 0.0f) {
     VfeMustRead([&](ITuningParams* p) { return p->GetBpcThresholds(ids.bpcNormal, &t); });

@@ -19,9 +19,6 @@ class CDemosaicConfiguration : public CVfeConfiguration<VfeDemosaicCmd> {
   // The ABF filter table has this many entries, one per step of its light range.
   static constexpr uint32_t kAbfEntries = 20;
 
-  static PvlResult Create(IVfeServiceInternal* service, CDemosaicConfiguration** out) {
-    return CreateAs(service, out);
-  }
   int32_t GetCommandId() override { return VFE_CMD_DEMOSAIC; }
 
   // Recomputes the payload; 0 or the first failing read's code. Does not send.

@@ -13,9 +13,6 @@ class IVfeSettings;
 
 class CFovCropConfiguration : public CVfeConfiguration<VfeFovCropCmd> {
  public:
-  static PvlResult Create(IVfeServiceInternal* service, CFovCropConfiguration** out) {
-    return CreateAs(service, out);
-  }
   int32_t GetCommandId() override { return VFE_CMD_FOV_CROP; }
 
   // The whole window the camera interface passes on.

@@ -11,9 +11,6 @@ class IVfeSettings;
 
 class CFrameDropConfiguration : public CVfeConfiguration<VfeFrameDropCmd> {
  public:
-  static PvlResult Create(IVfeServiceInternal* service, CFrameDropConfiguration** out) {
-    return CreateAs(service, out);
-  }
   int32_t GetCommandId() override { return VFE_CMD_FRAME_DROP; }
 
   // Keep every frame, period 31.

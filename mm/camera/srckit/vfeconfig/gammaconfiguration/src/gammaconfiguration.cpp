@@ -166,11 +166,7 @@ PvlResult CGammaConfiguration::Run(IVfeSettings* settings, VfeChain chain) {
   m_payload.enable = ByteToBool(1);
   m_payload.channels = kAllChannels;
   Pack(normal.Table, m_payload.table);
-  if (!m_enable.value) {
-    m_payload.enable = 0;
-    ClearTuningChanged();
-    return PVL_OK;
-  }
+  if (SwitchedOff()) return PVL_OK;
   if (!settings) return PVL_E_NULLPTR;
   uint32_t effectMode = 0;
   r = settings->GetImageEffectMode(&effectMode);

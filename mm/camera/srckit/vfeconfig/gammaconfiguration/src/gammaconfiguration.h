@@ -16,9 +16,6 @@ class IVfeSettings;
 
 class CGammaConfiguration : public CVfeSwitchedConfiguration<VfeGammaCmd> {
  public:
-  static PvlResult Create(IVfeServiceInternal* service, CGammaConfiguration** out) {
-    return CreateAs(service, out);
-  }
   int32_t GetCommandId() override { return VFE_CMD_GAMMA; }
 
   // The video and runtime chains recompute the curve from tuning; a still

@@ -93,11 +93,7 @@ PvlResult CLumaAdaptationConfiguration::Configure(IVfeSettings* settings, VfeCha
   PvlResult r = settings->GetLumaAdaptationMode(&mode);
   if (r != PVL_OK) return r;
   if (mode == 0) return PVL_OK;
-  if (!m_enable.value) {
-    m_payload.enable = 0;
-    ClearTuningChanged();
-    return PVL_OK;
-  }
+  if (SwitchedOff()) return PVL_OK;
   uint8_t y[kLevels];
   uint32_t size = 0;
   r = settings->GetVfeBlock(y, sizeof y, &size);

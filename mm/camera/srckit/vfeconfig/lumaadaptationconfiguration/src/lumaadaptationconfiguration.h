@@ -14,9 +14,6 @@ class IVfeSettings;
 
 class CLumaAdaptationConfiguration : public CVfeSwitchedConfiguration<VfeLumaAdaptationCmd> {
  public:
-  static PvlResult Create(IVfeServiceInternal* service, CLumaAdaptationConfiguration** out) {
-    return CreateAs(service, out);
-  }
   int32_t GetCommandId() override { return VFE_CMD_LUMA_ADAPTATION; }
 
   // With the mode off the payload stays as it was.

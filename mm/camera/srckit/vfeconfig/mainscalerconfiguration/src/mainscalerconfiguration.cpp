@@ -22,3 +22,21 @@ PvlResult CMainScalerConfiguration::Compute() {
   m_payload.enable = ByteToBool(m_payload.horizontal.enable | m_payload.vertical.enable);
   return PVL_OK;
 }
+
+PvlResult ComputeOutput1Scaler(IVfeServiceInternal* service, uint32_t divisor, bool keepOffAtSameSize,
+                               VfeOutputScalerCmd* payload) {
+  memset(payload, 0, sizeof *payload);
+  IVideoOutputControl* out1 = service->GetCurrentOutput1();
+  if (!out1 || !out1->IsCurrentModeEnabled()) return PVL_OK;
+  CMainScalerConfiguration* main = service->GetMainScalerConfiguration();
+  if (!main) return PVL_E_NOTREADY;
+  uint32_t mw = main->GetPayload().horizontal.outputSize, mh = main->GetPayload().vertical.outputSize;
+  VfeSize o = out1->GetOutputSize();
+  if (keepOffAtSameSize && mw == o.width && mh == o.height) return PVL_OK;
+  PvlResult r = ComputeScaleFactor(&payload->horizontal, mw, o.width / divisor);
+  if (r != PVL_OK) return r;
+  r = ComputeScaleFactor(&payload->vertical, mh, o.height / divisor);
+  if (r != PVL_OK) return r;
+  payload->enable = ByteToBool(payload->horizontal.enable | payload->vertical.enable);
+  return PVL_OK;
+}

@@ -8,9 +8,6 @@
 
 class CMainScalerConfiguration : public CVfeConfiguration<VfeMainScalerCmd>, public IVfeScaler {
  public:
-  static PvlResult Create(IVfeServiceInternal* service, CMainScalerConfiguration** out) {
-    return CreateAs(service, out);
-  }
   int32_t GetCommandId() override { return VFE_CMD_MAIN_SCALER; }
   PvlResult Compute() override;
   PvlResult SendUpdate() {
@@ -20,3 +17,10 @@ class CMainScalerConfiguration : public CVfeConfiguration<VfeMainScalerCmd>, pub
   CMainScalerConfiguration(IVfeServiceInternal* service, PvlResult* result)
       : CVfeConfiguration(service, result) {}
 };
+
+// OUTPUT1's luma and chroma scalers: from the main scaler's output down to
+// OUTPUT1's size divided by `divisor` each way. The record stays off while
+// OUTPUT1 is off, and, with keepOffAtSameSize, when the sizes already agree
+// (its sizes then unwritten); 13 without a main scaler.
+PvlResult ComputeOutput1Scaler(IVfeServiceInternal* service, uint32_t divisor, bool keepOffAtSameSize,
+                               VfeOutputScalerCmd* payload);

@@ -10,9 +10,6 @@
 // Shares its payload type with the luma scaler.
 class COutputCbCrScalerConfiguration : public CVfeConfiguration<VfeOutputScalerCmd>, public IVfeScaler {
  public:
-  static PvlResult Create(IVfeServiceInternal* service, COutputCbCrScalerConfiguration** out) {
-    return CreateAs(service, out);
-  }
   int32_t GetCommandId() override { return VFE_CMD_OUTPUT_CBCR_SCALER; }
   PvlResult Compute() override;
   PvlResult SendUpdate() {

@@ -8,9 +8,6 @@
 
 class COutputConfiguration : public CVfeConfiguration<VfeOutputCmd> {
  public:
-  static PvlResult Create(IVfeServiceInternal* service, COutputConfiguration** out) {
-    return CreateAs(service, out);
-  }
   int32_t GetCommandId() override { return VFE_CMD_OUTPUT; }
 
   // Rebuilds the payload from zero and pre-queues the running outputs.

@@ -2,19 +2,4 @@
 
 #include "mainscalerconfiguration.h"
 
-PvlResult COutputYScalerConfiguration::Compute() {
-  memset(&m_payload, 0, sizeof m_payload);
-  IVideoOutputControl* out1 = m_service->GetCurrentOutput1();
-  if (!out1 || !out1->IsCurrentModeEnabled()) return PVL_OK;
-  CMainScalerConfiguration* main = m_service->GetMainScalerConfiguration();
-  if (!main) return PVL_E_NOTREADY;
-  uint32_t mw = main->GetPayload().horizontal.outputSize, mh = main->GetPayload().vertical.outputSize;
-  VfeSize o = out1->GetOutputSize();
-  if (mw == o.width && mh == o.height) return PVL_OK;
-  PvlResult r = ComputeScaleFactor(&m_payload.horizontal, mw, o.width);
-  if (r != PVL_OK) return r;
-  r = ComputeScaleFactor(&m_payload.vertical, mh, o.height);
-  if (r != PVL_OK) return r;
-  m_payload.enable = ByteToBool(m_payload.horizontal.enable | m_payload.vertical.enable);
-  return PVL_OK;
-}
+PvlResult COutputYScalerConfiguration::Compute() { return ComputeOutput1Scaler(m_service, 1, true, &m_payload); }

@@ -8,9 +8,6 @@
 
 class COutputYScalerConfiguration : public CVfeConfiguration<VfeOutputScalerCmd>, public IVfeScaler {
  public:
-  static PvlResult Create(IVfeServiceInternal* service, COutputYScalerConfiguration** out) {
-    return CreateAs(service, out);
-  }
   int32_t GetCommandId() override { return VFE_CMD_OUTPUT_Y_SCALER; }
   PvlResult Compute() override;
   PvlResult SendUpdate() {

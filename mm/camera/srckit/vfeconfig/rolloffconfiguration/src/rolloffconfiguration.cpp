@@ -19,10 +19,6 @@ constexpr uint32_t kCells = 16;
 constexpr double kDefaultWidth = 1032.0;
 constexpr double kDefaultHeight = 771.0;
 
-void Must(PvlResult r) {
-  if (r != PVL_OK) throw Camera::CZUEException(r);
-}
-
 int16_t Saturate16(double v) {
   if (v >= 32767.0) return 32767;
   if (v <= -32768.0) return -32768;
@@ -53,7 +49,7 @@ void CRolloffConfiguration::SetGrid(double width, double height, bool defaultGri
   m_payload.grid[1] = static_cast<uint16_t>(ch - 1);
   if (defaultGrid) {
     int32_t raw = 0;
-    Must(CFixedPoint(1.0 / static_cast<double>(ch)).GetRawAtQ(12, &raw));
+    VfeMust(CFixedPoint(1.0 / static_cast<double>(ch)).GetRawAtQ(12, &raw));
     m_payload.grid[2] = static_cast<uint16_t>(raw);
   } else {
     m_payload.grid[2] = static_cast<uint16_t>(4096u / ch);
@@ -73,7 +69,7 @@ void CRolloffConfiguration::LoadTables(TuningParamId table, uint32_t cellWidth) 
     const float* g = meshes[c];
     for (uint32_t r = 0; r < kRows; ++r) {
       int32_t edge = 0;
-      Must(CFixedPoint(13u, static_cast<double>(g[r * kColumns])).GetRawAtQ(13, &edge));
+      VfeMust(CFixedPoint(13u, static_cast<double>(g[r * kColumns])).GetRawAtQ(13, &edge));
       m_payload.initTable[c][r] = static_cast<uint16_t>(edge);
       for (uint32_t k = 0; k < kCells; ++k) {
         const float difference = g[r * kColumns + k + 1] - g[r * kColumns + k];
@@ -92,19 +88,19 @@ TuningParamId CRolloffConfiguration::ChooseTable(IVfeSettings* settings) {
   bool lowLight = false;
   if (selector != 0) {
     CFixedPoint gain;
-    Must(settings->GetExposureGain(&gain));
+    VfeMust(settings->GetExposureGain(&gain));
     const uint32_t word = TuningData_MustGetWordParam(kGainLowLight);
     float threshold;
     memcpy(&threshold, &word, sizeof threshold);
     lowLight = !(gain < CFixedPoint(threshold));
   } else {
     uint32_t lux = 0;
-    Must(settings->GetAecIndex(&lux));
+    VfeMust(settings->GetAecIndex(&lux));
     lowLight = !(static_cast<int32_t>(lux) < TuningData_MustGetIntParam(kLuxLowLight));
   }
   if (lowLight) return kLowLightTable;
   uint32_t illuminant = 0;
-  Must(settings->GetWhiteBalanceIlluminant(&illuminant));
+  VfeMust(settings->GetWhiteBalanceIlluminant(&illuminant));
   if (illuminant <= 3) return 0x80600102u;
   if (illuminant == 6 || illuminant == 7) return 0x80600101u;
   return kDefaultTable;
@@ -118,9 +114,9 @@ void CRolloffConfiguration::Run(IVfeSettings* settings, VfeChain chain) {
   if (chain != VfeChain::Video) {
     if (!settings) throw Camera::CZUEException(PVL_E_NULLPTR);
     uint32_t luma = 0, effectMode = 0, effect = 0;
-    Must(settings->GetLumaAdaptationMode(&luma));
-    Must(settings->GetImageEffectMode(&effectMode));
-    Must(settings->GetImageEffect(&effect));
+    VfeMust(settings->GetLumaAdaptationMode(&luma));
+    VfeMust(settings->GetImageEffectMode(&effectMode));
+    VfeMust(settings->GetImageEffect(&effect));
     keepTable = luma != 0 || (effectMode == 1 && effect == 4);
   }
   const TuningParamId kept = m_loadedTable ? m_loadedTable : kDefaultTable;

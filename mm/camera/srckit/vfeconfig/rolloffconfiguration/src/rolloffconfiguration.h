@@ -20,9 +20,6 @@ class CRolloffConfiguration : public CVfeSwitchedConfiguration<VfeRolloffCmd> {
   static constexpr TuningParamId kDefaultTable = 0x80600100u;
   static constexpr TuningParamId kLowLightTable = 0x80600103u;
 
-  static PvlResult Create(IVfeServiceInternal* service, CRolloffConfiguration** out) {
-    return CreateAs(service, out);
-  }
   int32_t GetCommandId() override { return VFE_CMD_ROLLOFF; }
 
   // Recomputes the payload; 0 or the failing read's code. Does not send.

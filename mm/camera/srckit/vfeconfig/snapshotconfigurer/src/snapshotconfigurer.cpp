@@ -1,22 +1,12 @@
 #include "snapshotconfigurer.h"
 
-#include "afstatsconfiguration.h"
-#include "asfconfiguration.h"
-#include "awbextstatsconfiguration.h"
 #include "block20configuration.h"
 #include "block22configuration.h"
 #include "camerasettings.h"
 #include "camifconfiguration.h"
-#include "demosaicconfiguration.h"
-#include "fovcropconfiguration.h"
 #include "framedropconfiguration.h"
-#include "mainscalerconfiguration.h"
-#include "outputcbcrscalerconfiguration.h"
 #include "outputconfiguration.h"
-#include "outputyscalerconfiguration.h"
 #include "plindor.h"
-#include "rolloffconfiguration.h"
-#include "wbexpstatsconfiguration.h"
 
 namespace {
 
@@ -48,17 +38,7 @@ PvlResult CSnapshotConfigurer::SetCaptureCount(int32_t count) {
 
 PvlResult CSnapshotConfigurer::ConfigureOutputs() {
   if (m_captureCount == 0) return PVL_E_NOTREADY;
-  m_service->UpdateOutputOrder(VIDEO_OUTPUT_MODE_STILL);
-  IVideoOutputControl* outputs[] = {m_service->GetRawOutput(), m_service->GetCurrentOutput1(),
-                                    m_service->GetCurrentOutput2()};
-  for (IVideoOutputControl* output : outputs) {
-    if (!output) continue;
-    uint8_t enabled = 0;
-    if (output->IsEnabled(VIDEO_OUTPUT_MODE_STILL, &enabled) != PVL_OK || !enabled) continue;
-    PvlResult r = output->SetCurrentMode(VIDEO_OUTPUT_MODE_STILL, m_captureCount);
-    if (r != PVL_OK) return r;
-  }
-  return PVL_OK;
+  return VfeEnterOutputMode(m_service, VIDEO_OUTPUT_MODE_STILL, m_captureCount);
 }
 
 // Drops the first s frames (the sensor's settling frames) and, for a burst of
@@ -90,16 +70,7 @@ PvlResult CSnapshotConfigurer::ConfigureCore() {
   PvlResult r = ConfigureOutputs();
   if (r == PVL_OK) r = m_service->SendReset();
   if (r != PVL_OK) return r;
-  CCamifConfiguration* camif = m_service->GetCamifConfiguration();
-  r = VfeComputeThenApply(camif, [&] { return camif->Configure(m_settings); });
-  CFovCropConfiguration* crop = m_service->GetFovCropConfiguration();
-  if (r == PVL_OK) r = VfeComputeThenApply(crop, [&] { return crop->Recompute(m_settings); });
-  CMainScalerConfiguration* main = m_service->GetMainScalerConfiguration();
-  if (r == PVL_OK) r = VfeComputeThenApply(main, [&] { return main->Compute(); });
-  COutputYScalerConfiguration* luma = m_service->GetOutputYScalerConfiguration();
-  if (r == PVL_OK) r = VfeComputeThenApply(luma, [&] { return luma->Compute(); });
-  COutputCbCrScalerConfiguration* chroma = m_service->GetOutputCbCrScalerConfiguration();
-  if (r == PVL_OK) r = VfeComputeThenApply(chroma, [&] { return chroma->Compute(); });
+  r = VfeConfigureWindowAndScalers(m_service, m_settings);
   CBlock20Configuration* block20 = m_service->GetBlock20Configuration();
   if (r == PVL_OK) r = VfeComputeThenApply(block20, [&] { return block20->Configure(m_settings); });
   if (r == PVL_OK) r = ConfigureFrameDrop();
@@ -107,17 +78,7 @@ PvlResult CSnapshotConfigurer::ConfigureCore() {
   if (r == PVL_OK) r = VfeComputeThenApply(block22, [&] { return block22->Configure(); });
   COutputConfiguration* output = m_service->GetOutputConfiguration();
   if (r == PVL_OK) r = VfeComputeThenApply(output, [&] { return output->Configure(); });
-  if (r == PVL_OK && m_sensor.IsBayer()) {
-    for (int32_t command : kBayerBlocks) {
-      r = VfeBayerBlockStep(m_service, m_settings, VfeChain::Snapshot, command);
-      if (r != PVL_OK) return r;
-    }
-    CWBExpStatsConfiguration* stats = m_service->GetWBExpStatsConfiguration();
-    r = VfeComputeThenApply(stats, [&] {
-      return stats->ConfigureForWindow(camif->GetWindowWidth(), camif->GetPixelSkipFactor(),
-                                       camif->GetWindowHeight(), camif->GetLineSkipFactor());
-    });
-  }
+  if (r == PVL_OK && m_sensor.IsBayer()) r = VfeConfigureBayerChain(m_service, m_settings, VfeChain::Snapshot, kBayerBlocks);
   if (r != PVL_OK) return r;
   return SetOperationMode(0, 1, m_captureCount > kMaxFrameCount ? kMaxFrameCount : m_captureCount);
 }

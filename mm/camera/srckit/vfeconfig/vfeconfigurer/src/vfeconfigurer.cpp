@@ -4,20 +4,26 @@
 #include "asfconfiguration.h"
 #include "awbextstatsconfiguration.h"
 #include "blacklevelconfiguration.h"
+#include "camifconfiguration.h"
 #include "channelgainconfiguration.h"
 #include "chromasuppconfiguration.h"
 #include "colorconvconfiguration.h"
 #include "colorcorrconfiguration.h"
 #include "cropconfigurer.h"
 #include "demosaicconfiguration.h"
+#include "fovcropconfiguration.h"
 #include "gammaconfiguration.h"
 #include "lumaadaptationconfiguration.h"
+#include "mainscalerconfiguration.h"
+#include "outputcbcrscalerconfiguration.h"
+#include "outputyscalerconfiguration.h"
 #include "rolloffconfiguration.h"
 #include "whitebalanceconfiguration.h"
 #include "picturecontrolconfigurer.h"
 #include "snapshotconfigurer.h"
 #include "updateallconfigurer.h"
 #include "videoconfigurer.h"
+#include "wbexpstatsconfiguration.h"
 
 PvlResult VfeBayerBlockStep(IVfeServiceInternal* service, IVfeSettings* settings, VfeChain chain, int32_t command) {
   if (!service) return PVL_E_NULLPTR;
@@ -53,6 +59,49 @@ PvlResult VfeBayerBlockStep(IVfeServiceInternal* service, IVfeSettings* settings
     default:
       return PVL_E_BADARG;
   }
+}
+
+PvlResult VfeEnterOutputMode(IVfeServiceInternal* service, uint32_t mode, uint32_t count) {
+  service->UpdateOutputOrder(mode);
+  IVideoOutputControl* outputs[] = {service->GetRawOutput(), service->GetCurrentOutput1(),
+                                    service->GetCurrentOutput2()};
+  for (IVideoOutputControl* output : outputs) {
+    if (!output) continue;
+    uint8_t enabled = 0;
+    if (output->IsEnabled(mode, &enabled) != PVL_OK || !enabled) continue;
+    PvlResult r = output->SetCurrentMode(mode, count);
+    if (r != PVL_OK) return r;
+  }
+  return PVL_OK;
+}
+
+PvlResult VfeConfigureWindowAndScalers(IVfeServiceInternal* service, IVfeSettings* settings) {
+  CCamifConfiguration* camif = service->GetCamifConfiguration();
+  PvlResult r = VfeComputeThenApply(camif, [&] { return camif->Configure(settings); });
+  CFovCropConfiguration* crop = service->GetFovCropConfiguration();
+  if (r == PVL_OK) r = VfeComputeThenApply(crop, [&] { return crop->Recompute(settings); });
+  CMainScalerConfiguration* main = service->GetMainScalerConfiguration();
+  if (r == PVL_OK) r = VfeComputeThenApply(main, [&] { return main->Compute(); });
+  COutputYScalerConfiguration* luma = service->GetOutputYScalerConfiguration();
+  if (r == PVL_OK) r = VfeComputeThenApply(luma, [&] { return luma->Compute(); });
+  COutputCbCrScalerConfiguration* chroma = service->GetOutputCbCrScalerConfiguration();
+  if (r == PVL_OK) r = VfeComputeThenApply(chroma, [&] { return chroma->Compute(); });
+  return r;
+}
+
+PvlResult VfeConfigureBayerChain(IVfeServiceInternal* service, IVfeSettings* settings, VfeChain chain,
+                                 std::span<const int32_t> commands) {
+  for (int32_t command : commands) {
+    PvlResult r = VfeBayerBlockStep(service, settings, chain, command);
+    if (r != PVL_OK) return r;
+  }
+  CCamifConfiguration* camif = service->GetCamifConfiguration();
+  CWBExpStatsConfiguration* stats = service->GetWBExpStatsConfiguration();
+  if (!camif || !stats) return PVL_E_NOTREADY;
+  return VfeComputeThenApply(stats, [&] {
+    return stats->ConfigureForWindow(camif->GetWindowWidth(), camif->GetPixelSkipFactor(), camif->GetWindowHeight(),
+                                     camif->GetLineSkipFactor());
+  });
 }
 
 PvlResult VfeConfigurer_Create(IVfeServiceInternal* service, uint32_t configuration, IConfigCommand** out) {

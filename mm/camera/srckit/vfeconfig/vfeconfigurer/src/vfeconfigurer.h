@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include <new>
+#include <span>
 
 #include "cameralockguard.h"
 #include "ivfeservice.h"
@@ -48,6 +49,18 @@ PvlResult VfeUpdateBlock(Block* block, IVfeSettings* settings) {
 // One Bayer image block's step of the video or snapshot chain, by its
 // configure command; 14 for a command that is not a Bayer block's.
 PvlResult VfeBayerBlockStep(IVfeServiceInternal* service, IVfeSettings* settings, VfeChain chain, int32_t command);
+
+// The steps the video and the still chain share.
+// The outputs: the service orders them for the mode, then every output enabled
+// for it enters it (count: the still's frames, 0 for video).
+PvlResult VfeEnterOutputMode(IVfeServiceInternal* service, uint32_t mode, uint32_t count);
+// The window the VFE takes from the sensor and the scalers that size it for the
+// outputs: camif, field-of-view crop, main, Y and CbCr output scalers.
+PvlResult VfeConfigureWindowAndScalers(IVfeServiceInternal* service, IVfeSettings* settings);
+// The Bayer image blocks in the chain's order, then the white-balance/exposure
+// statistics over the camif window.
+PvlResult VfeConfigureBayerChain(IVfeServiceInternal* service, IVfeSettings* settings, VfeChain chain,
+                                 std::span<const int32_t> commands);
 
 template <class Face>
 class CVfeConfigurerOn : public Face, public CPvlObject {

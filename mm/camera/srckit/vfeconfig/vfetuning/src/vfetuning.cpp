@@ -5,67 +5,39 @@
 #include "pvllog.h"
 #include "pvlptr.h"
 
-namespace {
-
-// Runs one getter of the tuning-parameter face; throws its failure.
-template <class Get>
-void MustGet(VfeTuningSource source, Get get) {
-  CPvlPtr<ITuningParams> params;
-  PvlResult r = (source ? source : TuningData_GetParamsInterface)(&params);
-  if (r != PVL_OK) throw Camera::CZUEException(r);
-  // Success without a face: there is no tuning data to read.
-  if (!params) throw Camera::CZUEException(PVL_E_NOTREADY);
-  r = get(params.Get());
-  if (r != PVL_OK) throw Camera::CZUEException(r);
-}
-
-template <class Body>
-PvlResult Guarded(Body body) {
-  try {
-    body();
-    return PVL_OK;
-  } catch (const Camera::CZUEException& e) {
-    return e.GetResult();
-  } catch (...) {
-    return PVL_E_FAIL;
-  }
-}
-
-}  // namespace
-
 void CVfeTuning::MustGetValue(TuningParamId id, TuningTrigger* out, VfeTuningSource source) {
-  MustGet(source, [&](ITuningParams* p) { return p->GetTrigger(id, out); });
+  VfeMustRead([&](ITuningParams* p) { return p->GetTrigger(id, out); }, source);
 }
 
 TuningTrigger CVfeTuning::GetValue(TuningParamId id, PvlResult* result, VfeTuningSource source) {
   TuningTrigger trigger{};
-  PvlResult r = Guarded([&] { MustGetValue(id, &trigger, source); });
+  PvlResult r = VfeGuarded([&] { MustGetValue(id, &trigger, source); });
   if (result) *result = r;
   return trigger;
 }
 
 PvlResult CVfeTuning::GetChannelGains(TuningParamId id, TuningChannelGains* out, VfeTuningSource source) {
-  return Guarded([&] { MustGet(source, [&](ITuningParams* p) { return p->GetChannelGains(id, out); }); });
+  return VfeGuarded([&] { VfeMustRead([&](ITuningParams* p) { return p->GetChannelGains(id, out); }, source); });
 }
 
 PvlResult CVfeTuning::GetChromaSuppTable(TuningParamId id, TuningChromaSupp* out, VfeTuningSource source) {
-  return Guarded([&] { MustGet(source, [&](ITuningParams* p) { return p->GetChromaSupp(id, out); }); });
+  return VfeGuarded([&] { VfeMustRead([&](ITuningParams* p) { return p->GetChromaSupp(id, out); }, source); });
 }
 
 PvlResult CVfeTuning::GetColorConvTable(TuningParamId id, TuningColorConvMatrix* out, VfeTuningSource source) {
-  return Guarded([&] { MustGet(source, [&](ITuningParams* p) { return p->GetColorConvMatrix(id, out); }); });
+  return VfeGuarded([&] { VfeMustRead([&](ITuningParams* p) { return p->GetColorConvMatrix(id, out); }, source); });
 }
 
 PvlResult CVfeTuning::GetColorCorrMatrix(TuningParamId id, TuningColorCorrMatrix* out, VfeTuningSource source) {
-  return Guarded([&] { MustGet(source, [&](ITuningParams* p) { return p->GetColorCorrMatrix(id, out); }); });
+  return VfeGuarded([&] { VfeMustRead([&](ITuningParams* p) { return p->GetColorCorrMatrix(id, out); }, source); });
 }
 
 PvlResult CVfeTuning::GetBlackLevelValue(TuningParamId id, TuningBlackLevel4Channel* out, VfeTuningSource source) {
-  return Guarded([&] { MustGet(source, [&](ITuningParams* p) { return p->GetBlackLevel4Channel(id, out); }); });
+  return VfeGuarded([&] { VfeMustRead([&](ITuningParams* p) { return p->GetBlackLevel4Channel(id, out); }, source); });
 }
 
 PvlResult CVfeTuning::GetGammaTable(TuningParamId id, TuningGammaTable* out, VfeTuningSource source) {
-  return Guarded([&] { MustGet(source, [&](ITuningParams* p) { return p->GetGammaTable(id, out); }); });
+  return VfeGuarded([&] { VfeMustRead([&](ITuningParams* p) { return p->GetGammaTable(id, out); }, source); });
 }
 
 PvlResult VfeTriggerRatio(IVfeSettings* settings, uint32_t selector, const TuningTrigger& trigger, float* ratio) {

@@ -48,13 +48,20 @@ PvlResult VfeTriggerRatio(IVfeSettings* settings, uint32_t selector, const Tunin
 // given identifiers: the first failing read's code, else the ratio's.
 PvlResult VfeReadTriggerRatio(IVfeSettings* settings, TuningParamId selectorId, TuningParamId triggerId, float* ratio);
 
-// Runs one getter on the environment's tuning-parameter face; throws
-// Camera::CZUEException with its failure (13 when no tuning data is there).
-template <class Get>
-void VfeMustRead(Get get) {
-  CPvlPtr<ITuningParams> params;
-  PvlResult r = TuningData_GetParamsInterface(&params);
+// A step of a throwing block computation: a failure ends it with its code.
+inline void VfeMust(PvlResult r) {
   if (r != PVL_OK) throw Camera::CZUEException(r);
+}
+
+// Runs one getter on the tuning-parameter face (the environment's, or the
+// given source's); throws Camera::CZUEException with its failure (13 when no
+// tuning data is there).
+template <class Get>
+void VfeMustRead(Get get, VfeTuningSource source = nullptr) {
+  CPvlPtr<ITuningParams> params;
+  PvlResult r = (source ? source : TuningData_GetParamsInterface)(&params);
+  if (r != PVL_OK) throw Camera::CZUEException(r);
+  // Success without a face: there is no tuning data to read.
   if (!params) throw Camera::CZUEException(PVL_E_NOTREADY);
   r = get(params.Get());
   if (r != PVL_OK) throw Camera::CZUEException(r);

@@ -15,7 +15,4 @@ class CVideoConfigurer final : public CVfeConfigurer {
   PvlResult ConfigureOutputs() override;
 
   CVideoConfigurer(IVfeServiceInternal* service, PvlResult* result) : CVfeConfigurer(service, result) {}
-
- private:
-  PvlResult ConfigureBayerBlocks();
 };

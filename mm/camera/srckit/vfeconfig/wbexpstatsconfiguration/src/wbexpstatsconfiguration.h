@@ -9,9 +9,6 @@
 
 class CWBExpStatsConfiguration : public CVfeConfiguration<VfeWbExpStatsCmd> {
  public:
-  static PvlResult Create(IVfeServiceInternal* service, CWBExpStatsConfiguration** out) {
-    return CreateAs(service, out);
-  }
   int32_t GetCommandId() override { return VFE_CMD_WB_EXP_STATS; }
 
   void SetArea(uint32_t width, uint32_t height) {

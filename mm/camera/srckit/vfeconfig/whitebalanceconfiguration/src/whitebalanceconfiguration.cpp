@@ -26,11 +26,7 @@ PvlResult CWhiteBalanceConfiguration::SetGains(const CFixedPoint& red, const CFi
 }
 
 PvlResult CWhiteBalanceConfiguration::Configure(IVfeSettings* settings, VfeChain chain) {
-  if (!m_enable.value) {
-    m_payload.enable = 0;
-    ClearTuningChanged();
-    return PVL_OK;
-  }
+  if (SwitchedOff()) return PVL_OK;
   if (!settings) return PVL_E_NULLPTR;
   PvlResult result = PVL_OK;
   if (chain != VfeChain::Snapshot) {

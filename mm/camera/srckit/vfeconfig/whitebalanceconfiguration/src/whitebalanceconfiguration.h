@@ -15,9 +15,6 @@ class IVfeSettings;
 
 class CWhiteBalanceConfiguration : public CVfeSwitchedConfiguration<VfeWhiteBalanceCmd> {
  public:
-  static PvlResult Create(IVfeServiceInternal* service, CWhiteBalanceConfiguration** out) {
-    return CreateAs(service, out);
-  }
   int32_t GetCommandId() override { return VFE_CMD_WHITE_BALANCE; }
 
   PvlResult Configure(IVfeSettings* settings, VfeChain chain);

@@ -5,7 +5,24 @@
 #include "cameralockguard.h"
 #include "ienv.h"
 #include "pvllog.h"
+#include "vfedriver.h"
 #include "vfeservice.h"
+
+PvlResult CStatsSourceBase::Ack(IPvlMediaBuffer* buffer) {
+  if (!buffer) return PVL_E_NULLPTR;
+  uint64_t physical = 0;
+  PvlResult r = buffer->GetPhysicalAddress(&physical);
+  if (r == PVL_OK) {
+    VfeStatsAckCmd ack{static_cast<uint32_t>(physical)};
+    r = m_service->SendCommand(m_ackCommand, &ack, sizeof ack);
+  }
+  if (r != PVL_OK) CAMERA_DEBUG_LOG(CAMERA_LOG_DETAIL, "%s", m_ackFailure);
+  return r;
+}
+
+ISignalControl* CStatsSourceBase::GetReadySignal() {
+  return m_service->GetReadySignalControl(static_cast<CVfeService::Signal>(m_readySignal));
+}
 
 CStatsOutput::CStatsOutput(CVfeService* service, CStatsSource* source)
     : CPvlObject(service->GetEnv()), m_service(service), m_source(source), m_owed(0), m_started(0) {}

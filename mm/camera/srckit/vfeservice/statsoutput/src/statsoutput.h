@@ -35,6 +35,73 @@ class CStatsSource {
   virtual PvlResult GetBufferRequest(BufferRequest* request) = 0;
 };
 
+// What both kinds' statistics objects share: the reader count (the object is
+// its own in-use mark), the frame and grid of the delivery, and its buffer,
+// which goes back to its pool when the last reader lets go (the pool's ready
+// signal then gives the VFE a buffer again).
+template <class... Faces>
+class CStatsObject : public Faces... {
+ public:
+  int32_t AddRef() override { return __atomic_add_fetch(&m_count, 1, __ATOMIC_ACQ_REL); }
+  int32_t Release() override {
+    int32_t n = __atomic_sub_fetch(&m_count, 1, __ATOMIC_ACQ_REL);
+    if (n == 0) m_buffer.Reset();
+    return n;
+  }
+  PvlResult GetFrameId(uint32_t* frame) override {
+    if (!frame) return PVL_E_NULLPTR;
+    *frame = m_frame;
+    return PVL_OK;
+  }
+
+  bool InUse() const { return __atomic_load_n(&m_count, __ATOMIC_ACQUIRE) != 0; }
+  // Takes the buffer and the values of one delivery.
+  void Fill(uint32_t frame, uint32_t gridA, uint32_t gridB, IPvlMediaBuffer* buffer) {
+    m_frame = frame;
+    m_gridA = gridA;
+    m_gridB = gridB;
+    m_buffer = buffer;
+  }
+
+ protected:
+  int32_t m_count = 0;
+  uint32_t m_frame = 0;
+  uint32_t m_gridA = 0;
+  uint32_t m_gridB = 0;
+  CPvlPtr<IPvlMediaBuffer> m_buffer;
+};
+
+// What both kinds' sources share: the statistics count and grid the configurers
+// set, the ack that gives the VFE a buffer (the kind's ack command with the
+// buffer's physical address) and the kind's ready signal of the service.
+class CStatsSourceBase : public CStatsSource {
+ public:
+  void SetStatsCount(uint32_t count) override { m_statsCount = count; }
+  void SetStatsGrid(uint32_t a, uint32_t b) override {
+    m_gridA = a;
+    m_gridB = b;
+  }
+  PvlResult Ack(IPvlMediaBuffer* buffer) override;
+  ISignalControl* GetReadySignal() override;
+
+  CVfeService* GetService() const { return m_service; }
+
+ protected:
+  // ackFailure: the error line of a failed ack; readySignal: a CVfeService::Signal.
+  CStatsSourceBase(CVfeService* service, int32_t ackCommand, uint32_t readySignal, const char* ackFailure)
+      : m_service(service), m_ackCommand(ackCommand), m_readySignal(readySignal), m_ackFailure(ackFailure) {}
+
+  CVfeService* const m_service;
+  uint32_t m_statsCount = 0;
+  uint32_t m_gridA = 0;
+  uint32_t m_gridB = 0;
+
+ private:
+  const int32_t m_ackCommand;
+  const uint32_t m_readySignal;
+  const char* const m_ackFailure;
+};
+
 class CStatsOutput final : public CPvlObject, public IStatsOutput {
  public:
   // Takes the source. 29 for a null source; else the failure of creating or

@@ -29,30 +29,11 @@ PvlResult ReadWindowConfig(CVfeService* service, WindowConfig* config) {
 
 // ---- The statistics object ----
 
-int32_t CAFStats::Release() {
-  int32_t n = __atomic_sub_fetch(&m_count, 1, __ATOMIC_ACQ_REL);
-  if (n == 0) m_buffer.Reset();  // back to the pool; its ready signal re-arms the VFE
-  return n;
-}
-
 PvlResult CAFStats::QueryInterface(ZUEUID iid, void** out) {
   if (!out) return PVL_E_BADARG;
   if (iid != ZUEUID_IFACE_BASE && iid != ZUEUID_IFACE_AF_STATS) return PVL_E_UNSUPPORTED;
   *out = static_cast<IAFStats*>(this);
   AddRef();
-  return PVL_OK;
-}
-
-void CAFStats::Fill(uint32_t frame, uint32_t gridA, uint32_t gridB, IPvlMediaBuffer* buffer) {
-  m_frame = frame;
-  m_gridA = gridA;
-  m_gridB = gridB;
-  m_buffer = buffer;
-}
-
-PvlResult CAFStats::GetFrameId(uint32_t* frame) {
-  if (!frame) return PVL_E_NULLPTR;
-  *frame = m_frame;
   return PVL_OK;
 }
 
@@ -132,17 +113,9 @@ PvlResult CAFStats::GetFocusValues(uint32_t* values, int32_t capacity, int32_t* 
 
 // ---- The source ----
 
-PvlResult CStatsOutputAF::Ack(IPvlMediaBuffer* buffer) {
-  if (!buffer) return PVL_E_NULLPTR;
-  uint64_t physical = 0;
-  PvlResult r = buffer->GetPhysicalAddress(&physical);
-  if (r == PVL_OK) {
-    VfeStatsAckCmd ack{static_cast<uint32_t>(physical)};
-    r = m_service->SendCommand(VFE_CMD_ACK_STATS_AF, &ack, sizeof ack);
-  }
-  if (r != PVL_OK) CAMERA_DEBUG_LOG(CAMERA_LOG_DETAIL, "***!!! ERROR ACKING AF EXP STATS !!!***");
-  return r;
-}
+CStatsOutputAF::CStatsOutputAF(CVfeService* service)
+    : CStatsSourceBase(service, VFE_CMD_ACK_STATS_AF, CVfeService::kSignalAckAF, "***!!! ERROR ACKING AF EXP STATS !!!***"),
+      m_stats(this) {}
 
 PvlResult CStatsOutputAF::OnStats(uint32_t frameCounter, IPvlMediaBuffer* buffer) {
   if (m_stats.InUse()) return PVL_OK;  // the focus algorithm still reads the last ones
@@ -152,10 +125,6 @@ PvlResult CStatsOutputAF::OnStats(uint32_t frameCounter, IPvlMediaBuffer* buffer
   PvlResult r = m_service->RaiseEvent(EVENT_STATS_AVAILABLE, 1, face);
   face->Release();
   return r;
-}
-
-ISignalControl* CStatsOutputAF::GetReadySignal() {
-  return m_service->GetReadySignalControl(CVfeService::kSignalAckAF);
 }
 
 PvlResult CStatsOutputAF::GetBufferRequest(BufferRequest* request) {

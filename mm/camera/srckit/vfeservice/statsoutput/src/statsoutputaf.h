@@ -11,50 +11,27 @@
 
 class CStatsOutputAF;
 
-class CAFStats final : public IAFStats {
+class CAFStats final : public CStatsObject<IAFStats> {
  public:
   explicit CAFStats(CStatsOutputAF* source) : m_source(source) {}
 
-  int32_t AddRef() override { return __atomic_add_fetch(&m_count, 1, __ATOMIC_ACQ_REL); }
-  int32_t Release() override;
   PvlResult QueryInterface(ZUEUID iid, void** out) override;
   PvlResult GetAFWindowConfig(uint8_t* windows, int32_t capacity, int32_t* count) override;
   PvlResult GetFocusValues(uint32_t* values, int32_t capacity, int32_t* count) override;
-  PvlResult GetFrameId(uint32_t* frame) override;
-
-  bool InUse() const { return __atomic_load_n(&m_count, __ATOMIC_ACQUIRE) != 0; }
-  void Fill(uint32_t frame, uint32_t gridA, uint32_t gridB, IPvlMediaBuffer* buffer);
 
  private:
   CStatsOutputAF* m_source;
-  int32_t m_count = 0;
-  uint32_t m_frame = 0;
-  uint32_t m_gridA = 0;
-  uint32_t m_gridB = 0;
-  CPvlPtr<IPvlMediaBuffer> m_buffer;
 };
 
-class CStatsOutputAF final : public CStatsSource {
+class CStatsOutputAF final : public CStatsSourceBase {
  public:
-  explicit CStatsOutputAF(CVfeService* service) : m_service(service), m_stats(this) {}
+  explicit CStatsOutputAF(CVfeService* service);
 
-  void SetStatsCount(uint32_t count) override { m_statsCount = count; }
-  void SetStatsGrid(uint32_t a, uint32_t b) override {
-    m_gridA = a;
-    m_gridB = b;
-  }
-  PvlResult Ack(IPvlMediaBuffer* buffer) override;
   PvlResult OnStats(uint32_t frameCounter, IPvlMediaBuffer* buffer) override;
-  ISignalControl* GetReadySignal() override;
   PvlResult GetBufferRequest(BufferRequest* request) override;
 
   CAFStats& Stats() { return m_stats; }
-  CVfeService* GetService() const { return m_service; }
 
  private:
-  CVfeService* m_service;
-  uint32_t m_statsCount = 0;
-  uint32_t m_gridA = 0;
-  uint32_t m_gridB = 0;
   CAFStats m_stats;
 };

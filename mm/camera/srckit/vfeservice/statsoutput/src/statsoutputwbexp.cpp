@@ -7,14 +7,6 @@
 
 // ---- The statistics object ----
 
-int32_t CWBExpStats::Release() {
-  int32_t n = __atomic_sub_fetch(&m_count, 1, __ATOMIC_ACQ_REL);
-  // The last reader gone: the buffer goes back to its pool, which fires the
-  // ready signal so the VFE gets a buffer again.
-  if (n == 0) m_buffer.Reset();
-  return n;
-}
-
 PvlResult CWBExpStats::QueryInterface(ZUEUID iid, void** out) {
   if (!out) return PVL_E_BADARG;
   switch (iid) {
@@ -33,11 +25,8 @@ PvlResult CWBExpStats::QueryInterface(ZUEUID iid, void** out) {
 }
 
 void CWBExpStats::Fill(uint32_t frame, uint32_t regions, uint32_t gridA, uint32_t gridB, IPvlMediaBuffer* buffer) {
-  m_frame = frame;
   m_regions = regions;
-  m_gridA = gridA;
-  m_gridB = gridB;
-  m_buffer = buffer;
+  CStatsObject::Fill(frame, gridA, gridB, buffer);
 }
 
 PvlResult CWBExpStats::GetRegionCount(uint32_t* count) {
@@ -49,12 +38,6 @@ PvlResult CWBExpStats::GetRegionCount(uint32_t* count) {
 PvlResult CWBExpStats::GetPixelsPerRegion(uint32_t* pixels) {
   if (!pixels) return PVL_E_NULLPTR;
   *pixels = m_regions ? (m_gridA * m_gridB) / m_regions : 0;
-  return PVL_OK;
-}
-
-PvlResult CWBExpStats::GetFrameId(uint32_t* frame) {
-  if (!frame) return PVL_E_NULLPTR;
-  *frame = m_frame;
   return PVL_OK;
 }
 
@@ -83,17 +66,10 @@ PvlResult CWBExpStats::RegionValues(uint32_t word, uint32_t mask, uint32_t* valu
 
 // ---- The source ----
 
-PvlResult CStatsOutputWBExp::Ack(IPvlMediaBuffer* buffer) {
-  if (!buffer) return PVL_E_NULLPTR;
-  uint64_t physical = 0;
-  PvlResult r = buffer->GetPhysicalAddress(&physical);
-  if (r == PVL_OK) {
-    VfeStatsAckCmd ack{static_cast<uint32_t>(physical)};
-    r = m_service->SendCommand(VFE_CMD_ACK_STATS_WB_EXP, &ack, sizeof ack);
-  }
-  if (r != PVL_OK) CAMERA_DEBUG_LOG(CAMERA_LOG_DETAIL, "***!!! ERROR ACKING AWB EXP STATS !!!***");
-  return r;
-}
+CStatsOutputWBExp::CStatsOutputWBExp(CVfeService* service)
+    : CStatsSourceBase(service, VFE_CMD_ACK_STATS_WB_EXP, CVfeService::kSignalAckWBExp,
+                       "***!!! ERROR ACKING AWB EXP STATS !!!***"),
+      m_stats(this) {}
 
 PvlResult CStatsOutputWBExp::OnStats(uint32_t frameCounter, IPvlMediaBuffer* buffer) {
   if (m_stats.InUse()) return PVL_OK;  // a reader still holds the last ones: these are lost
@@ -103,10 +79,6 @@ PvlResult CStatsOutputWBExp::OnStats(uint32_t frameCounter, IPvlMediaBuffer* buf
   PvlResult r = m_service->RaiseEvent(EVENT_STATS_AVAILABLE, 0, view);
   view->Release();
   return r;
-}
-
-ISignalControl* CStatsOutputWBExp::GetReadySignal() {
-  return m_service->GetReadySignalControl(CVfeService::kSignalAckWBExp);
 }
 
 PvlResult CStatsOutputWBExp::GetBufferRequest(BufferRequest* request) {

@@ -12,12 +12,10 @@
 
 class CStatsOutputWBExp;
 
-class CWBExpStats final : public IWBExpStats, public IWBExpStats2 {
+class CWBExpStats final : public CStatsObject<IWBExpStats, IWBExpStats2> {
  public:
   explicit CWBExpStats(CStatsOutputWBExp* source) : m_source(source) {}
 
-  int32_t AddRef() override { return __atomic_add_fetch(&m_count, 1, __ATOMIC_ACQ_REL); }
-  int32_t Release() override;
   PvlResult QueryInterface(ZUEUID iid, void** out) override;
 
   PvlResult GetRegionCount(uint32_t* count) override;
@@ -34,7 +32,6 @@ class CWBExpStats final : public IWBExpStats, public IWBExpStats2 {
   PvlResult GetRegionWord5(uint32_t* values, int32_t capacity, uint32_t* count) override {
     return RegionValues(5, 0x1FFFFFu, values, capacity, count);
   }
-  PvlResult GetFrameId(uint32_t* frame) override;
   PvlResult GetSumCbs(uint32_t* values, int32_t capacity, uint32_t* count) override {
     return RegionValues(1, 0x1FFFFFFu, values, capacity, count);
   }
@@ -52,7 +49,6 @@ class CWBExpStats final : public IWBExpStats, public IWBExpStats2 {
   PvlResult Reserved10() override { return PVL_E_UNSUPPORTED; }
   PvlResult Reserved11() override { return PVL_E_UNSUPPORTED; }
 
-  bool InUse() const { return __atomic_load_n(&m_count, __ATOMIC_ACQUIRE) != 0; }
   // Takes the buffer and the values of one delivery.
   void Fill(uint32_t frame, uint32_t regions, uint32_t gridA, uint32_t gridB, IPvlMediaBuffer* buffer);
 
@@ -60,34 +56,18 @@ class CWBExpStats final : public IWBExpStats, public IWBExpStats2 {
   PvlResult RegionValues(uint32_t word, uint32_t mask, uint32_t* values, int32_t capacity, uint32_t* count);
 
   CStatsOutputWBExp* m_source;
-  int32_t m_count = 0;
-  uint32_t m_frame = 0;
   uint32_t m_regions = 1;
-  uint32_t m_gridA = 0;
-  uint32_t m_gridB = 0;
-  CPvlPtr<IPvlMediaBuffer> m_buffer;
 };
 
-class CStatsOutputWBExp final : public CStatsSource {
+class CStatsOutputWBExp final : public CStatsSourceBase {
  public:
-  explicit CStatsOutputWBExp(CVfeService* service) : m_service(service), m_stats(this) {}
+  explicit CStatsOutputWBExp(CVfeService* service);
 
-  void SetStatsCount(uint32_t count) override { m_statsCount = count; }
-  void SetStatsGrid(uint32_t a, uint32_t b) override {
-    m_gridA = a;
-    m_gridB = b;
-  }
-  PvlResult Ack(IPvlMediaBuffer* buffer) override;
   PvlResult OnStats(uint32_t frameCounter, IPvlMediaBuffer* buffer) override;
-  ISignalControl* GetReadySignal() override;
   PvlResult GetBufferRequest(BufferRequest* request) override;
 
   CWBExpStats& Stats() { return m_stats; }
 
  private:
-  CVfeService* m_service;
-  uint32_t m_statsCount = 0;
-  uint32_t m_gridA = 0;
-  uint32_t m_gridB = 0;
   CWBExpStats m_stats;
 };

@@ -1,0 +1,56 @@
+// NV21 to YV12: the luma plane is copied whole; each chroma row goes through the
+// line buffer and is split into the V and U planes.
+#include "nv21toyv12.h"
+
+#include <emmintrin.h>
+
+#include <cstring>
+
+void SplitVuRow(const uint8_t* vu, uint8_t* v, uint8_t* u, uint32_t pairs) {
+  // 16 pairs at a time: the even bytes (V) are the low halves of the 16-bit words,
+  // the odd bytes (U) the high halves; each packs back to 16 bytes.
+  const __m128i low = _mm_set1_epi16(0x00FF);
+  uint32_t i = 0;
+  for (; i + 32 <= pairs; i += 32) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(vu + 2 * i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(vu + 2 * i + 16));
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(vu + 2 * i + 32));
+    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(vu + 2 * i + 48));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(v + i),
+                     _mm_packus_epi16(_mm_and_si128(a, low), _mm_and_si128(b, low)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(v + i + 16),
+                     _mm_packus_epi16(_mm_and_si128(c, low), _mm_and_si128(d, low)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(u + i), _mm_packus_epi16(_mm_srli_epi16(a, 8), _mm_srli_epi16(b, 8)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(u + i + 16),
+                     _mm_packus_epi16(_mm_srli_epi16(c, 8), _mm_srli_epi16(d, 8)));
+  }
+  for (; i + 16 <= pairs; i += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(vu + 2 * i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(vu + 2 * i + 16));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(v + i),
+                     _mm_packus_epi16(_mm_and_si128(a, low), _mm_and_si128(b, low)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(u + i), _mm_packus_epi16(_mm_srli_epi16(a, 8), _mm_srli_epi16(b, 8)));
+  }
+  for (; i < pairs; ++i) {
+    v[i] = vu[2 * i];
+    u[i] = vu[2 * i + 1];
+  }
+}
+
+Nv21ToYv12Status ConvertNv21ToYv12(const uint8_t* source, uint8_t* destination, uint32_t width, uint32_t height,
+                                   uint8_t* line, uint32_t lineBytes, Nv21LineCopy copy) {
+  if (width > lineBytes) return Nv21ToYv12Status::kRowTooWide;
+  const uint64_t n = uint64_t(width) * height;
+  std::memcpy(destination, source, size_t(n));
+  uint8_t* v = destination + n;
+  uint8_t* u = destination + n + n / 4;
+  const uint8_t* chroma = source + n;
+  const uint32_t pairs = width / 2;
+  for (uint32_t row = 0; row < height / 2; ++row) {
+    if (!copy(line, chroma + uint64_t(row) * width, width)) return Nv21ToYv12Status::kLineCopyFailed;
+    SplitVuRow(line, v, u, pairs);
+    v += pairs;
+    u += pairs;
+  }
+  return Nv21ToYv12Status::kOk;
+}
