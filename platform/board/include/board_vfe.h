@@ -200,7 +200,8 @@ void BoardVfeSetLockStep(bool on, int timeoutMs = 5000);
 // Statistics lock-step: the sensor starts a frame only once the model has
 // finished the one before and the WB/exposure statistics it wrote for it were
 // answered by the update command (0x190 bit 0) that follows their handling, or
-// the path stopped. So a loop of statistics, plug-ins and sensor settings runs
+// the path stopped (an update still waiting for the frame start when they were
+// written counts as their answer: it needs the start to land). So a loop of statistics, plug-ins and sensor settings runs
 // frame by frame however slowly the machine runs the model and the system; a
 // hold longer than `timeoutMs` of real time lets the frame start and counts a
 // service time-out.

@@ -330,7 +330,9 @@ void HandleEnd(Model& m, const Event& e, std::unique_lock<std::mutex>& lk) {
     side.pingNext = !side.pingNext;
     ++m.counters.statsDone[t.side];
     bits |= t.irqBit;
-    if (t.side == 1) GateAwaitUpdate(true);
+    // An update still waiting for the frame start refuses the driver's next
+    // one: then the start itself is what the statistics wait for.
+    if (t.side == 1) GateAwaitUpdate(!m.updatePending);
   }
   FinishWriting(m);
   auto tap = m.tap;
