@@ -161,6 +161,49 @@ TEST_F(VfeModel, AModelFarBehindLetsSensorFramesPass) {
   ASSERT_TRUE(ServiceCount(Bit(18), 2)) << "serviced again, frames flow again";
 }
 
+// Statistics lock-step: the sensor's next frame waits until the driver
+// answered the frame's WB/exposure statistics with the update command; an
+// answer that never comes holds it only for the time-out.
+TEST_F(VfeModel, StatisticsLockStepHoldsTheNextFrameUntilTheUpdateCommand) {
+  const struct {
+    const char* name;
+    bool answer;
+    int timeoutMs;
+  } kCases[] = {{"answered", true, 60000}, {"never answered", false, 200}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    PrepareStream();
+    Buffer wb[2] = {Allocate(4 + 256 * 32), Allocate(4 + 256 * 32)};
+    Write(0x078, wb[0].phys);
+    Write(0x07C, wb[1].phys);
+    Write(0x33C, (kAreaW - 1) | ((kAreaH - 1) << 16));
+    Write(0x2F4, 0x2);
+    BoardVfeSetStatsLockStep(true, c.timeoutMs);
+    StartSensor();
+    Start(kBothPaths, kModules | Bit(5), kFrameMask, Bit(4) | Bit(5));
+    ASSERT_TRUE(ServiceCount(Bit(16), 1));
+    const uint32_t held = BoardSensorState().frames;
+    if (c.answer) {
+      // Many frame periods pass without a start.
+      EXPECT_FALSE(BoardSensorWaitFrameEnd(held + 1, 300)) << "the next frame did not wait";
+      EXPECT_EQ(held, BoardSensorState().frames);
+      Write(0x190, 1);
+    }
+    EXPECT_TRUE(BoardSensorWaitFrameEnd(held + 1, 20000)) << "the next frame never came";
+    if (c.answer) {
+      EXPECT_EQ(0u, BoardVfeCounts().serviceTimeouts);
+    } else {
+      EXPECT_GE(BoardVfeCounts().serviceTimeouts, 1u);
+    }
+    SensorWrite(0x0100, 0);
+    Write(0x0C8, 2);
+    BoardSensorWaitFrameEnd(BoardSensorState().frames, 5000);
+    BoardVfeReset();
+    BoardVfeSetLockStep(true);
+    log_.clear();
+  }
+}
+
 TEST_F(VfeModel, WithTheClockOffNoInterruptComes) {
   vfe_unconfig_clks();
   Write(0x018, Bit(9));

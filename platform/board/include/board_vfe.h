@@ -197,6 +197,16 @@ void BoardVfeReset();
 // Frames keep the sensor's timing otherwise.
 void BoardVfeSetLockStep(bool on, int timeoutMs = 5000);
 
+// Statistics lock-step: the sensor starts a frame only once the model has
+// finished the one before and the WB/exposure statistics it wrote for it were
+// answered by the update command (0x190 bit 0) that follows their handling, or
+// the path stopped (an update still waiting for the frame start when they were
+// written counts as their answer: it needs the start to land). So a loop of statistics, plug-ins and sensor settings runs
+// frame by frame however slowly the machine runs the model and the system; a
+// hold longer than `timeoutMs` of real time lets the frame start and counts a
+// service time-out.
+void BoardVfeSetStatsLockStep(bool on, int timeoutMs = 5000);
+
 // The stages of the frame path, for the time the model spends in each.
 enum BoardVfeStage : uint32_t {
   kVfeStageRender,          // the sensor model's frame

@@ -31,6 +31,10 @@ void SensorReset();  // power-on state, fault switches off
 void SensorStopThread();
 // Wakes the frame thread (speed-up changes).
 void SensorKick();
+// A frame start waits while `gate` (called under the sensor's lock with the
+// number of the latest frame started, 0 before any) answers false; null: none.
+using SensorStartGate = bool (*)(uint32_t latestStarted);
+void SensorSetStartGate(SensorStartGate gate);
 // A remark in the sensor's log (board_sensor.h), from any model of the camera module.
 void SensorLogLine(const std::string& text);
 

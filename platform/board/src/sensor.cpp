@@ -115,6 +115,10 @@ struct Sensor {
   BoardFrameInfo latest;
   std::string lastProblem;
 
+  // A test's pacing of frame starts (board_internal.h), and a start it holds.
+  board::SensorStartGate startGate = nullptr;
+  bool held = false;
+
   std::deque<BoardFrameInfo> recent;     // the latest frames started
   std::deque<BoardFrameEvent> pending;   // events the listeners have not seen yet
 
@@ -257,6 +261,13 @@ void Advance(Sensor& s, int64_t now) {
         s.scheduled = false;
         return;
       }
+      if (s.startGate && !s.startGate(s.haveLatest ? s.latest.frame : 0)) {
+        s.held = true;
+        return;
+      }
+      // A held frame starts when it is let go, as after a longer blanking.
+      if (s.held) s.nextEventNs = std::max(s.nextEventNs, now);
+      s.held = false;
       BoardFrameInfo f;
       Latch(s, s.nextEventNs, &f);
       s.latest = f;
@@ -298,6 +309,11 @@ void Run() {
     }
     if (!s.scheduled) {
       s.cv.wait(lk);
+      continue;
+    }
+    if (s.held) {
+      // The gate is polled: what opens it happens in other models.
+      s.cv.wait_for(lk, std::chrono::milliseconds(1));
       continue;
     }
     int64_t wait = board::RealNsUntil(s.nextEventNs);
@@ -513,6 +529,13 @@ void SensorStopThread() {
 void SensorKick() {
   Sensor& s = S();
   std::lock_guard<std::mutex> g(s.lock);
+  s.cv.notify_all();
+}
+
+void SensorSetStartGate(SensorStartGate gate) {
+  Sensor& s = S();
+  std::lock_guard<std::mutex> g(s.lock);
+  s.startGate = gate;
   s.cv.notify_all();
 }
 

@@ -330,6 +330,9 @@ void HandleEnd(Model& m, const Event& e, std::unique_lock<std::mutex>& lk) {
     side.pingNext = !side.pingNext;
     ++m.counters.statsDone[t.side];
     bits |= t.irqBit;
+    // An update still waiting for the frame start refuses the driver's next
+    // one: then the start itself is what the statistics wait for.
+    if (t.side == 1) GateAwaitUpdate(!m.updatePending);
   }
   FinishWriting(m);
   auto tap = m.tap;
@@ -361,7 +364,11 @@ void Run() {
     switch (e.kind) {
       case EventKind::kResetDone: HandleResetDone(m, e, lk); break;
       case EventKind::kStartOfFrame: HandleStart(m, e, lk); break;
-      case EventKind::kEndOfFrame: HandleEnd(m, e, lk); break;
+      case EventKind::kEndOfFrame:
+        HandleEnd(m, e, lk);
+        // A frame put off (fault hook) has not ended yet.
+        if (!(m.frame.valid && m.frame.info.frame == e.info.frame)) GateFrameEnded(e.info.frame);
+        break;
     }
   }
 }

@@ -95,6 +95,11 @@ uint32_t PathPlanes(uint32_t outputControl, int path) {
 // Returns true when the interrupt line must be raised.
 bool Write(Model& m, uint32_t offset, uint32_t value) {
   m.written[offset / 4] = value;
+  // The statistics were answered, or nothing will answer them now.
+  if ((offset == kRegUpdate && (value & 1)) || offset == kRegResetCmd ||
+      (offset == kRegCamifCommand && (value == kCamifStopNow || value == kCamifStopAfterFrame)) ||
+      (offset == kRegWriteMasterCmd && value == kWriteMastersStop))
+    GateAwaitUpdate(false);
   if (Immediate(offset)) m.active[offset / 4] = value;
   switch (offset) {
     case kRegResetCmd: {
@@ -266,6 +271,12 @@ using namespace board::vfe;
 
 void BoardVfeReset() {
   HookWindow();
+  BoardVfeSetStatsLockStep(false);
+  {
+    StatsGate& g = Gate();
+    std::lock_guard<std::mutex> hold(g.lock);
+    g.timeouts = 0;
+  }
   Model& m = M();
   std::lock_guard<std::mutex> g(m.lock);
   m.written.fill(0);
@@ -290,6 +301,64 @@ void BoardVfeReset() {
   m.cv.notify_all();
 }
 
+namespace board::vfe {
+
+StatsGate& Gate() {
+  static StatsGate* g = new StatsGate;
+  return *g;
+}
+
+void GateFrameEnded(uint32_t frame) {
+  StatsGate& g = Gate();
+  std::lock_guard<std::mutex> hold(g.lock);
+  g.endedFrame = frame;
+}
+
+void GateAwaitUpdate(bool awaiting) {
+  StatsGate& g = Gate();
+  std::lock_guard<std::mutex> hold(g.lock);
+  g.awaitingUpdate = awaiting;
+}
+
+namespace {
+
+// The sensor's question before each frame start.
+bool MayStart(uint32_t latestStarted) {
+  StatsGate& g = Gate();
+  std::lock_guard<std::mutex> hold(g.lock);
+  if (!g.on || latestStarted == 0) return true;
+  if (g.endedFrame == latestStarted && !g.awaitingUpdate) {
+    g.heldAfter = 0;
+    return true;
+  }
+  const int64_t now = MonoNs();
+  if (g.heldAfter != latestStarted) {
+    g.heldAfter = latestStarted;
+    g.heldSinceNs = now;
+    return false;
+  }
+  if (now - g.heldSinceNs < int64_t(g.timeoutMs) * 1000000) return false;
+  ++g.timeouts;
+  g.heldAfter = 0;
+  g.awaitingUpdate = false;
+  return true;
+}
+
+}  // namespace
+}  // namespace board::vfe
+
+void BoardVfeSetStatsLockStep(bool on, int timeoutMs) {
+  {
+    StatsGate& g = Gate();
+    std::lock_guard<std::mutex> hold(g.lock);
+    g.on = on;
+    g.timeoutMs = std::max(1, timeoutMs);
+    g.heldAfter = 0;
+    g.awaitingUpdate = false;
+  }
+  board::SensorSetStartGate(on ? MayStart : nullptr);
+}
+
 void BoardVfeSetLockStep(bool on, int timeoutMs) {
   Model& m = M();
   std::lock_guard<std::mutex> g(m.lock);
@@ -300,8 +369,15 @@ void BoardVfeSetLockStep(bool on, int timeoutMs) {
 
 BoardVfeCounters BoardVfeCounts() {
   Model& m = M();
-  std::lock_guard<std::mutex> g(m.lock);
-  return m.counters;
+  BoardVfeCounters counts;
+  {
+    std::lock_guard<std::mutex> g(m.lock);
+    counts = m.counters;
+  }
+  StatsGate& gate = Gate();
+  std::lock_guard<std::mutex> hold(gate.lock);
+  counts.serviceTimeouts += gate.timeouts;
+  return counts;
 }
 
 std::vector<BoardVfeAccess> BoardVfeAccessLog() {

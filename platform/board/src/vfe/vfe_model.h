@@ -214,6 +214,24 @@ struct Model {
 
 Model& M();
 
+// Statistics lock-step (BoardVfeSetStatsLockStep): what the sensor's frame
+// starts wait for. Its own lock, taken last (under the model's or the
+// sensor's), so the sensor never waits for the model's lock.
+struct StatsGate {
+  std::mutex lock;
+  bool on = false;
+  int timeoutMs = 5000;
+  uint32_t endedFrame = 0;       // the latest sensor frame whose end the model has done
+  bool awaitingUpdate = false;   // WB/exposure statistics written, no update command since
+  uint32_t heldAfter = 0;        // the start being held follows this frame...
+  int64_t heldSinceNs = 0;       // ...since this monotonic time
+  uint32_t timeouts = 0;
+};
+StatsGate& Gate();
+// The model's side of the gate.
+void GateFrameEnded(uint32_t frame);
+void GateAwaitUpdate(bool awaiting);
+
 // Register file (registers.cpp).
 void HookWindow();
 bool ClockOn();
