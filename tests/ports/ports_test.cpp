@@ -286,15 +286,27 @@ TEST_F(PortTest, TheVideoPortDrivesMode1OfItsOutput) {
 
   ASSERT_EQ(port->Start(), PVL_OK);
   EXPECT_EQ(output.modes[1].enabled, 1);
-  PvlResult result = -1;
-  std::thread reader([&] {
-    IPvlMediaBuffer* b = nullptr;
-    result = port->GetNextFrame(&b);
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  output.calls.clear();
-  ASSERT_EQ(port->Stop(), PVL_OK);
-  reader.join();
+  // Stop wakes a reader blocked in GetNextFrame. A reader that a loaded machine lets
+  // in only after the stop is told the port is not ready: try again until one was
+  // blocked when the stop came.
+  PvlResult result = PVL_E_NOTREADY;
+  for (int attempt = 0; attempt < 50 && result == PVL_E_NOTREADY; ++attempt) {
+    if (attempt > 0) {
+      ASSERT_EQ(port->Start(), PVL_OK);
+    }
+    std::atomic<bool> entered{false};
+    std::thread reader([&] {
+      IPvlMediaBuffer* b = nullptr;
+      entered = true;
+      result = port->GetNextFrame(&b);
+    });
+    while (!entered) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    output.calls.clear();
+    const PvlResult stopped = port->Stop();
+    reader.join();
+    ASSERT_EQ(stopped, PVL_OK);
+  }
   EXPECT_EQ(result, PVL_E_STOPPED);
   ASSERT_FALSE(output.calls.empty());
   EXPECT_EQ(output.calls.front(), "Enable(1,0)");
