@@ -94,9 +94,10 @@ class DriverTest : public ::testing::Test {
   }
 
   // Threads of the driver still running beyond those alive at set-up; threads end
-  // asynchronously after their handles are waited for, so allow them a moment.
+  // asynchronously after their handles are waited for, so allow them time (a loaded
+  // sanitized build can take seconds).
   DWORD ExtraThreads() const {
-    for (int i = 0; i < 200 && CeSimLiveThreadCount() > baseThreads_; ++i) Sleep(10);
+    for (int i = 0; i < 2000 && CeSimLiveThreadCount() > baseThreads_; ++i) Sleep(10);
     return CeSimLiveThreadCount() - baseThreads_;
   }
 
