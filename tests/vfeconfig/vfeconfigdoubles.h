@@ -141,6 +141,13 @@ class StatsOutputDouble final : public IStatsOutput {
     *address = nextAddress ? nextAddress() : 0x1000u * static_cast<uint32_t>(queued);
     return PVL_OK;
   }
+  int sparesOwed = 0;
+  PvlResult QueueSpareBuffer(uint32_t* address) override {
+    if (QueueNewBuffer(address) == PVL_OK) return PVL_OK;
+    *address = 0;
+    ++sparesOwed;
+    return PVL_OK;
+  }
   uint32_t statsCount = 0;
   void SetStatsCount(uint32_t count) override { statsCount = count; }
   void SetStatsGrid(uint32_t width, uint32_t height) override {

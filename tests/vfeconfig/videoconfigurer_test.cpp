@@ -139,5 +139,24 @@ TEST_F(VideoConfigurerTest, AnEmptyStatisticsPoolFailsTheChain) {
   EXPECT_EQ(Concat(kGeometry, std::vector<int32_t>(kBayer.begin(), kBayer.end() - 1)), service_->Commands());
 }
 
+// A reader may still hold one statistics buffer of each kind when the VFE
+// restarts: the two it writes into are enough, the spare is owed.
+TEST_F(VideoConfigurerTest, AStatisticsBufferStillHeldLeavesTheSpareOwed) {
+  service_->afOutput.pool = 2;
+  service_->wbExpOutput.pool = 2;
+  ASSERT_EQ(PVL_OK, RunVideo());
+  EXPECT_EQ(Concat(kGeometry, kBayer), service_->Commands());
+  VfeWbExpStatsCmd sent{};
+  const std::vector<uint8_t>& payload = Find(VFE_CMD_WB_EXP_STATS)->payload;
+  ASSERT_EQ(sizeof sent, payload.size());
+  std::memcpy(&sent, payload.data(), sizeof sent);
+  EXPECT_EQ(0x1000u, sent.afBuffer[0]);
+  EXPECT_EQ(0x2000u, sent.afBuffer[1]);
+  EXPECT_EQ(0u, sent.afBuffer[2]);
+  EXPECT_EQ(0u, sent.wbExpBuffer[2]);
+  EXPECT_EQ(1, service_->afOutput.sparesOwed);
+  EXPECT_EQ(1, service_->wbExpOutput.sparesOwed);
+}
+
 }  // namespace
 }  // namespace vfeconfigtest

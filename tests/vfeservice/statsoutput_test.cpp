@@ -1,6 +1,6 @@
 // The white-balance/exposure statistics over the VFE model: events, views,
 // acknowledgements through the pool, the drop while a reader holds the
-// object, and the reset of what the VFE held.
+// object, a restart under a held object, and the reset of what the VFE held.
 #include "ivfestats.h"
 #include "statsoutputwbexp.h"
 #include "vfeservicefixture.h"
@@ -10,8 +10,7 @@ namespace {
 
 class WbExpStats : public VfeServiceTest {
  protected:
-  // Statistics on, no output path; the configure chain's part for them: three
-  // buffers of the pool given to the VFE.
+  // Statistics on, no output path.
   void StartStats() {
     ASSERT_EQ(PVL_OK, Init());
     ConfigurePipeline(6);
@@ -20,11 +19,7 @@ class WbExpStats : public VfeServiceTest {
     ASSERT_TRUE(stats->IsStarted());
     stats->SetStatsCount(256);
     stats->SetStatsGrid(kAreaW, kAreaH);
-    VfeWbExpStatsCmd s{};
-    s.areaWidth = kAreaW - 1;
-    s.areaHeight = kAreaH - 1;
-    for (uint32_t& b : s.wbExpBuffer) ASSERT_EQ(PVL_OK, stats->QueueNewBuffer(&b));
-    Send(VFE_CMD_WB_EXP_STATS, s);
+    SendStatsConfiguration();
     VfeAwbExtStatsCmd ext{};
     ext.enable = 1;
     ext.lumaMax = 255;
@@ -32,7 +27,43 @@ class WbExpStats : public VfeServiceTest {
     ASSERT_EQ(PVL_OK, service_->Start());
     StartSensor();
   }
+  // The configure chain's part for the statistics: the two buffers the VFE
+  // writes into and its spare, from the pool.
+  void SendStatsConfiguration() {
+    CStatsOutput* stats = svc_->GetWBExpStats();
+    VfeWbExpStatsCmd s{};
+    s.areaWidth = kAreaW - 1;
+    s.areaHeight = kAreaH - 1;
+    ASSERT_EQ(PVL_OK, stats->QueueNewBuffer(&s.wbExpBuffer[0]));
+    ASSERT_EQ(PVL_OK, stats->QueueNewBuffer(&s.wbExpBuffer[1]));
+    ASSERT_EQ(PVL_OK, stats->QueueSpareBuffer(&s.wbExpBuffer[2]));
+    Send(VFE_CMD_WB_EXP_STATS, s);
+  }
   static uint32_t PoolFree(CStatsOutput* stats) { return FreeCount(stats->GetPool()); }
+
+  // The VFE restarted while a reader holds the last statistics (a focus run's
+  // restart, a still taken from the preview): it starts on two buffers, and the
+  // spare reaches it once the reader lets go, so the statistics flow again.
+  void RestartUnderAHeldObject(bool releaseBeforeStart) {
+    sink_.holdStats = true;
+    StartStats();
+    ASSERT_TRUE(sink_.WaitFor(EVENT_STATS_AVAILABLE, 1));
+    CStatsOutput* stats = svc_->GetWBExpStats();
+    ASSERT_EQ(PVL_OK, service_->Stop());
+    EXPECT_EQ(2u, PoolFree(stats)) << "one buffer stays with the reader";
+
+    sink_.holdStats = false;
+    const size_t before = sink_.Count(EVENT_STATS_AVAILABLE);
+    SendStatsConfiguration();
+    EXPECT_EQ(1u, stats->GetOwedSpares());
+    if (releaseBeforeStart) sink_.ReleaseHeld();
+    ASSERT_EQ(PVL_OK, service_->Start());
+    if (!releaseBeforeStart) sink_.ReleaseHeld();
+    EXPECT_TRUE(sink_.WaitFor(EVENT_STATS_AVAILABLE, before + 3)) << sink_.Count(EVENT_STATS_AVAILABLE) - before;
+    EXPECT_EQ(0u, stats->GetOwedSpares());
+    ASSERT_EQ(PVL_OK, service_->Stop());
+    EXPECT_EQ(3u, PoolFree(stats));
+  }
 };
 
 TEST_F(WbExpStats, StatisticsArriveAndTheirBuffersGoBackToTheVfe) {
@@ -93,6 +124,14 @@ TEST_F(WbExpStats, AHeldObjectMakesTheNextOnesDrop) {
   ASSERT_TRUE(sink_.WaitFor(EVENT_STATS_AVAILABLE, 3));
   ASSERT_EQ(PVL_OK, service_->Stop());
   EXPECT_EQ(3u, PoolFree(stats));
+}
+
+TEST_F(WbExpStats, ARestartUnderAHeldObjectGetsTheSpareWhenTheReaderLetsGoAfterTheStart) {
+  RestartUnderAHeldObject(false);
+}
+
+TEST_F(WbExpStats, ARestartUnderAHeldObjectGetsTheSpareWhenTheReaderLetsGoBeforeTheStart) {
+  RestartUnderAHeldObject(true);
 }
 
 // After a reset the VFE holds none of the statistics buffers it had: they go

@@ -101,6 +101,10 @@ class IStatsOutput {
   // Takes a free buffer, hands it to the VFE's list (under the service lock) and
   // writes its hardware address to *address.
   virtual PvlResult QueueNewBuffer(uint32_t* address) = 0;
+  // The VFE's spare: like QueueNewBuffer while the pool has a free buffer. When a
+  // reader still holds the last one (the VFE restarted under it), *address is 0
+  // and the spare is handed to the VFE once it runs and a buffer is free.
+  virtual PvlResult QueueSpareBuffer(uint32_t* address) = 0;
   virtual void SetStatsCount(uint32_t count) = 0;
   virtual void SetStatsGrid(uint32_t width, uint32_t height) = 0;
 

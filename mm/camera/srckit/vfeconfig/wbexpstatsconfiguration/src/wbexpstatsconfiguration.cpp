@@ -4,13 +4,16 @@ namespace {
 
 constexpr uint8_t kStatsConfig[6] = {1, 7, 1, 7, 1, 7};
 
+// The two buffers the VFE writes into must be free now. The pool has just the
+// three: when the VFE restarts while a reader still holds the last statistics
+// (a focus run's restart, a still from the preview), the spare follows later.
 PvlResult QueueThree(IStatsOutput* output, uint32_t* addresses) {
   if (!output) return PVL_E_NOTREADY;
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < 2; ++i) {
     PvlResult r = output->QueueNewBuffer(&addresses[i]);
     if (r != PVL_OK) return r;
   }
-  return PVL_OK;
+  return output->QueueSpareBuffer(&addresses[2]);
 }
 
 }  // namespace

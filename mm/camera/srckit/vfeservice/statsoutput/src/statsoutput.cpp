@@ -93,6 +93,7 @@ void CStatsOutput::Reset() {
     CCameraLockGuard guard(Lock());
     dropped.swap(m_vfeHeld);
     m_owed = 0;
+    m_sparesOwed = 0;
   }
 }
 
@@ -111,6 +112,24 @@ PvlResult CStatsOutput::QueueNewBuffer(uint32_t* address) {
   CCameraLockGuard guard(Lock());
   m_vfeHeld.push_back(buffer);
   return PVL_OK;
+}
+
+PvlResult CStatsOutput::QueueSpareBuffer(uint32_t* address) {
+  PvlResult r = QueueNewBuffer(address);
+  if (r != CAMERA_BM_E_NO_FREE_BUFFER) return r;
+  CCameraLockGuard guard(Lock());
+  *address = 0;  // the VFE skips a frame's statistics until it has a spare
+  ++m_sparesOwed;
+  return PVL_OK;
+}
+
+PvlResult CStatsOutput::OnVfeStarted() {
+  {
+    CCameraLockGuard guard(Lock());
+    m_owed += m_sparesOwed;
+    m_sparesOwed = 0;
+  }
+  return SendPendingAcks();
 }
 
 PvlResult CStatsOutput::OnMessage(uint32_t frameCounter, uint32_t address) {

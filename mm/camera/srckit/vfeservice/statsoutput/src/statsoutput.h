@@ -110,6 +110,7 @@ class CStatsOutput final : public CPvlObject, public IStatsOutput {
 
   // IStatsOutput
   PvlResult QueueNewBuffer(uint32_t* address) override;
+  PvlResult QueueSpareBuffer(uint32_t* address) override;
   void SetStatsCount(uint32_t count) override { m_source->SetStatsCount(count); }
   void SetStatsGrid(uint32_t width, uint32_t height) override { m_source->SetStatsGrid(width, height); }
 
@@ -118,11 +119,16 @@ class CStatsOutput final : public CPvlObject, public IStatsOutput {
   bool IsStarted() const { return m_started != 0; }
   // Forgets the buffers the VFE held and the acks owed (after the VFE stopped or was reset).
   void Reset();
+  // The VFE runs: a spare owed since its configuration becomes an owed ack. Not
+  // before, because the configuration's payload, sent after the spare was
+  // queued, sets the VFE's spare and would overwrite an earlier ack.
+  PvlResult OnVfeStarted();
   PvlResult OnMessage(uint32_t frameCounter, uint32_t address);
   PvlResult SendPendingAcks();
 
   CStatsSource* GetSource() const { return m_source; }
   uint32_t GetOwedAcks() const { return m_owed; }
+  uint32_t GetOwedSpares() const { return m_sparesOwed; }
   size_t VfeHeldCount() const { return m_vfeHeld.size(); }
   ICameraBufferManager* GetPool() const { return m_pool.Get(); }
 
@@ -135,6 +141,7 @@ class CStatsOutput final : public CPvlObject, public IStatsOutput {
   CVfeService* m_service;
   CStatsSource* m_source;  // owned
   uint32_t m_owed;
+  uint32_t m_sparesOwed = 0;  // queued as 0 while a reader held the buffer
   CPvlPtr<ISignalControl> m_ready;
   CPvlPtr<ICameraBufferManager> m_pool;
   std::vector<CPvlPtr<IPvlMediaBuffer>> m_vfeHeld;

@@ -499,8 +499,14 @@ PvlResult CVfeService::StartVfe() {
   PvlResult r = m_driver->Command(VFE_CMD_START, &m_operationMode, sizeof m_operationMode, nullptr, 0, nullptr);
   // A VFE that did not start delivers nothing: the outputs go back to stopped
   // so that their buffers are not held until the next close.
-  if (r != PVL_OK) StopOutputs();
-  return r;
+  if (r != PVL_OK) {
+    StopOutputs();
+    return r;
+  }
+  for (CStatsOutput* stats : {m_wbExpStats.Get(), m_afStats.Get()}) {
+    if (stats) stats->OnVfeStarted();
+  }
+  return PVL_OK;
 }
 
 PvlResult CVfeService::StopVfe() {
