@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "wince.h"
 #include "wince_winsock.h"
@@ -211,6 +212,40 @@ TEST_F(Winsock, NonBlockingConnectEndsWritableOrInExcept) {
     closesocket(s);
     closesocket(target);
   }
+}
+
+// A few tools arriving together at a server that listens with a backlog of 1
+// and accepts one at a time: each connects at once and is accepted in turn,
+// none is left believing it is connected to a server that never takes it.
+TEST_F(Winsock, AFewClientsArrivingTogetherAllConnectBeforeTheFirstIsAccepted) {
+  u_short port = Listen(false);
+  constexpr int kClients = 3;
+  SOCKET clients[kClients];
+  for (SOCKET& c : clients) {
+    c = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_NE(c, INVALID_SOCKET);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    u_long on = 1;
+    ASSERT_EQ(ioctlsocket(c, FIONBIO, &on), 0);
+    connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  }
+  for (int i = 0; i < kClients; ++i) {
+    SCOPED_TRACE("client " + std::to_string(i));
+    fd_set writable;
+    FD_ZERO(&writable);
+    FD_SET(clients[i], &writable);
+    timeval tv{5, 0};  // a dropped handshake would wait for a SYN retransmission
+    EXPECT_EQ(select(0, nullptr, &writable, nullptr, &tv), 1) << "not connected while the server is busy";
+  }
+  for (int i = 0; i < kClients; ++i) {
+    SOCKET s = accept(listener, nullptr, nullptr);
+    EXPECT_NE(s, INVALID_SOCKET);
+    if (s != INVALID_SOCKET) closesocket(s);
+  }
+  for (SOCKET c : clients) closesocket(c);
 }
 
 TEST_F(Winsock, SendAfterOwnShutdownFailsWithShutdown) {

@@ -269,7 +269,12 @@ int CeWs_listen(SOCKET s, int backlog) {
   if (!k) return kSocketError;
   int one = 1;
   ::setsockopt(k->fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  if (::listen(k->fd, backlog) != 0) return FailErrno();
+  // Winsock refuses a connection its backlog cannot take. Linux may instead
+  // answer with a SYN cookie and then drop the client's ACK while the accept
+  // queue is full: the client believes it is connected and waits out its
+  // time-out. A little more room keeps a few tools arriving together from that.
+  constexpr int kLeastKernelBacklog = 4;
+  if (::listen(k->fd, backlog < kLeastKernelBacklog ? kLeastKernelBacklog : backlog) != 0) return FailErrno();
   sockaddr_in bound{};
   socklen_t len = sizeof bound;
   if (::getsockname(k->fd, reinterpret_cast<sockaddr*>(&bound), &len) == 0) k->port = ntohs(bound.sin_port);
