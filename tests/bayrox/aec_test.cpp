@@ -52,7 +52,11 @@ TEST_F(BayroxTest, ExposureDecisionFromOneDelivery) {
     ASSERT_EQ(PVL_OK, aec->OnStats(&wb));
     EXPECT_EQ(c.wantLines, Lines());
     EXPECT_NEAR(c.wantGain, Gain(), 1.0 / 64);
-    EXPECT_EQ(c.lines != c.wantLines || c.gain != c.wantGain, es.IsExposureChanged());
+    const bool changed = c.lines != c.wantLines || c.gain != c.wantGain;
+    EXPECT_EQ(changed, es.IsExposureChanged());
+    uint8_t exposure = 0;
+    es.GetAecFlagA(&exposure);
+    EXPECT_EQ(changed ? kBayroxExposureMoving : kBayroxExposureSteady, exposure) << "what the focus plug-in sees";
     uint8_t flash = 0;
     es.GetFlashNeeded(&flash);
     EXPECT_EQ(c.wantFlash, flash);

@@ -1,10 +1,11 @@
 // Auto focus: the hill climb closed over a model of the lens and the focus
 // statistics (the lens driver's 27 codes a step, sharpness peaking at the
-// scene's best-focus code), the failed run on a scene without detail, and a
-// run cancelled half-way.
+// scene's best-focus code), the wait for a moving exposure, the failed run on a
+// scene without detail, and a run cancelled half-way.
 #include <cmath>
 #include <cstdlib>
 #include <deque>
+#include <functional>
 
 #include "bayroxrig.h"
 #include "icamerasensorservice.h"
@@ -49,7 +50,8 @@ class AfTest : public BayroxTest {
     for (; n < frames; ++n) {
       AfStatsDouble stats;
       stats.frame = uint32_t(n);
-      stats.value = uint32_t(sharpness(exposed.front(), best));
+      stats.value = uint32_t(sharpness(exposed.front(), best) * brightness(n));
+      if (exposureMovingFrames > 0) es.SetAecFlagA(n < exposureMovingFrames ? 1 : 2);
       exposed.pop_front();
       EXPECT_EQ(PVL_OK, af->OnStats(&stats));
       EXPECT_EQ(0, stats.refs.load());
@@ -61,6 +63,10 @@ class AfTest : public BayroxTest {
   }
 
   int code = 700;
+  // The exposure: the picture's brightness on frame n, and the frames during
+  // which the exposure plug-in reports it moving (0: no exposure plug-in).
+  std::function<double(int)> brightness = [](int) { return 1.0; };
+  int exposureMovingFrames = 0;
   int moves = 0;
   size_t m_seen = 0;
 };
@@ -103,6 +109,33 @@ TEST_F(AfTest, TheClimbEndsAtTheBestFocusAndTellsTheListener) {
     FollowLens();
     EXPECT_EQ(movesAfter, moves);
     sip.SetFocusListener(nullptr);
+  }
+}
+
+// Sharpness follows brightness: a run asked for as the preview starts, while the
+// exposure still comes down from too bright, waits at home until the exposure
+// holds (at most a second) and then climbs to the best focus.
+TEST_F(AfTest, ARunWaitsForTheExposureToHold) {
+  const struct {
+    const char* name;
+    int movingFrames;
+    bool settles;  // the brightness falls to its resting value while moving
+  } kCases[] = {
+      {"exposure settling over the first twelve frames", 12, true},
+      {"exposure reported moving for ever", 300, false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    IELFS* af = Make<CBayroxAF>();
+    ASSERT_EQ(PVL_OK, af->OnStartVideo(nullptr));
+    code = 700;
+    exposureMovingFrames = c.movingFrames;
+    const bool settles = c.settles;
+    brightness = [settles](int n) { return settles && n < 12 ? 1.0 + 2.0 * std::pow(0.7, n) : 1.0; };
+    ASSERT_EQ(PVL_OK, sip.SetFocusState(1));
+    Run(af, &Detail, 400, 300);
+    EXPECT_EQ(3u, FocusState());
+    EXPECT_NEAR(400, code, 16);
   }
 }
 

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "camcapture.h"
+#include "jpegcheck.h"
 #include "ostrelboardfixture.h"
 
 namespace {
@@ -63,12 +64,15 @@ TEST_F(OstrelBoardTest, PreviewFramesAndAJpegStillThroughTheDriver) {
   EXPECT_EQ(camera.Close(), ERROR_SUCCESS);
 }
 
-TEST_F(OstrelBoardTest, TheCaptureToolStreamsAndTakesAStill) {
+// The main job: stream, focus while streaming (the lens ends at the chart's
+// best focus), and a still.
+TEST_F(OstrelBoardTest, TheCaptureToolStreamsFocusesAndTakesAStill) {
+  BoardSetSpeedUp(1);
   char dir[] = "/tmp/ostrelboard_XXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);
   const std::string y4m = std::string(dir) + "/preview.y4m", jpg = std::string(dir) + "/still.jpg";
-  std::vector<std::string> args = {"camcapture", "--stream", "6", y4m, "--size", "320x240", "--still", jpg,
-                                   "--exif", "0x010F=Vantor tool"};
+  std::vector<std::string> args = {"camcapture", "--stream", "6", y4m, "--size", "320x240", "--focus",
+                                   "--still", jpg, "--exif", "0x010F=Vantor tool"};
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   std::FILE* out = std::tmpfile();
@@ -82,6 +86,19 @@ TEST_F(OstrelBoardTest, TheCaptureToolStreamsAndTakesAStill) {
   EXPECT_EQ(stream.compare(0, header.size(), header), 0);
   EXPECT_EQ(stream.size(), stream.find('\n') + 1 + 6 * (6 + 320 * 240 * 3 / 2));
   CheckJpeg(reinterpret_cast<const uint8_t*>(jpeg.data()), jpeg.size(), "Vantor tool", 2592, 1944);
+  // In focus the chart's fine bars keep their contrast in the still; out of
+  // focus they fade into grey (some 20 luma steps apart).
+  hostsvc::test::Decoded gray = hostsvc::test::DecodeWithDjpeg(std::vector<uint8_t>(jpeg.begin(), jpeg.end()), true);
+  ASSERT_TRUE(gray.ok) << gray.error;
+  ASSERT_EQ(gray.width, 2592u);
+  uint8_t lo = 255, hi = 0;
+  for (uint32_t y = kChartFineDetail.y + 200; y < kChartFineDetail.y + 300; ++y) {
+    for (uint32_t x = kChartFineDetail.x + 64; x < kChartFineDetail.x + 384; ++x) {
+      lo = std::min(lo, gray.pixels[size_t(y) * gray.width + x]);
+      hi = std::max(hi, gray.pixels[size_t(y) * gray.width + x]);
+    }
+  }
+  EXPECT_GT(hi - lo, 150) << "the fine bars between luma " << int(lo) << " and " << int(hi);
   std::remove(y4m.c_str());
   std::remove(jpg.c_str());
   rmdir(dir);

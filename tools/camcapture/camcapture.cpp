@@ -28,7 +28,8 @@ const char kUsage[] =
     "                           exposure ev metering antibanding zoom (x100) focus (auto, continuous,\n"
     "                           off or a lens step) flash (off, on, auto) brightness contrast hue\n"
     "                           saturation sharpness gamma whitebalance iso bestshot effect\n"
-    "  --focus                  focus once (during the stream, if one is asked) and wait for it\n"
+    "  --focus                  focus once over the tuned focus window (during the stream, if one\n"
+    "                           is asked) and wait for it\n"
     "  --stream N FILE.y4m      stream N frames to a YUV4MPEG2 file\n"
     "  --pin preview|capture    the stream's pin (default preview)\n"
     "  --size WxH               the stream's frame size (default: the pin's first format)\n"
@@ -211,12 +212,21 @@ int List(const Camera& camera, std::FILE* out, std::FILE* err) {
   return kCamCaptureOk;
 }
 
+// One focus run over the camera's tuned focus window: the rectangle mode the
+// driver starts in (1) measures the rectangles a camera application picks,
+// which until it picks some is the grid's top-left cell.
+DWORD StartFocus(const Camera& camera) {
+  DWORD r = camera.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x107, 0, CSPROPERTY_FLAGS_MANUAL);
+  if (r == ERROR_SUCCESS) r = camera.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x108, 1, CSPROPERTY_FLAGS_MANUAL);
+  return r;
+}
+
 // Focus once: the focus-complete notice comes on the camera's queue.
 int Focus(const Camera& camera, std::FILE* out, std::FILE* err) {
   camclient::AsyncQueueReader notices;
   DWORD r = notices.Open();
   if (r != ERROR_SUCCESS) return Failed(err, "opening the camera's notice queue", r);
-  r = camera.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x108, 1, CSPROPERTY_FLAGS_MANUAL);
+  r = StartFocus(camera);
   if (r != ERROR_SUCCESS) return Failed(err, "starting the focus", r);
   AsyncCameraMessage message{};
   for (;;) {
@@ -344,7 +354,7 @@ int Stream(const Camera& camera, const Options& o, std::FILE* out, std::FILE* er
   bool focusing = false;
   if (o.focus) {
     r = notices.Open();
-    if (r == ERROR_SUCCESS) r = camera.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x108, 1);
+    if (r == ERROR_SUCCESS) r = StartFocus(camera);
     if (r != ERROR_SUCCESS) {
       std::fclose(f);
       return Failed(err, "starting the focus", r);

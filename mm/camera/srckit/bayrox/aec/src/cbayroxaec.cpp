@@ -147,6 +147,7 @@ PvlResult CBayroxAEC::OnStats(IPvlBase* statistics) {
     ++m_staleFrames;
     settled = false;
   }
+  bool changed = false;
   if (settled) {
     m_waiting = false;
     m_staleFrames = 0;
@@ -161,6 +162,7 @@ PvlResult CBayroxAEC::OnStats(IPvlBase* statistics) {
         r = Apply(next);
         if (r != PVL_OK) return r;
         m_waiting = true;
+        changed = true;
         m_changedAt = frame;
         m_meanAtChange = mean;
         m_changeStep = next / exposure;
@@ -170,7 +172,17 @@ PvlResult CBayroxAEC::OnStats(IPvlBase* statistics) {
     r = m_settings->SetFlashNeeded(atMaximum && mean + tolerance < m_target ? 1 : 0);
     if (r != PVL_OK) return r;
   }
+  r = Publish(settled && !changed ? kBayroxExposureSteady : kBayroxExposureMoving);
+  if (r != PVL_OK) return r;
   return PreSnapshot(frame);
+}
+
+// Only a change is written: the flag marks the VFE's settings changed.
+PvlResult CBayroxAEC::Publish(BayroxExposureFlag flag) {
+  if (flag == m_published) return PVL_OK;
+  PvlResult r = m_settings->SetAecFlagA(flag);
+  if (r == PVL_OK) m_published = flag;
+  return r;
 }
 
 PvlResult CBayroxAEC::PreSnapshot(uint32_t) {

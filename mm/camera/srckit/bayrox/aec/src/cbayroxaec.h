@@ -10,6 +10,9 @@
 // are skipped rather than corrected twice; statistics handled so late that
 // they still show the old mean after that are waited out too (a few frames).
 //
+// Whether the exposure is still moving or holds (inside the tolerance, or at
+// its limit) goes to the AEC flag A of the settings for the focus plug-in.
+//
 // It also decides whether a still needs the flash (the scene stays below the
 // target at the longest exposure and the highest gain) and runs the
 // statistics side of the engine's pre-flash sequence: state 1 (no flash) and
@@ -53,6 +56,7 @@ class CBayroxAEC final : public CBayroxELFS {
   PvlResult Meter(IPvlBase* statistics, uint32_t* mean, uint32_t* frame);
   PvlResult Apply(double exposure);
   PvlResult PreSnapshot(uint32_t frame);
+  PvlResult Publish(BayroxExposureFlag flag);
   uint32_t MaxLines() const;
   double MaxExposure() const { return double(MaxLines()) * double(m_maxGain); }
 
@@ -81,4 +85,5 @@ class CBayroxAEC final : public CBayroxELFS {
   bool m_waiting = false;
   uint32_t m_lastMean = 0;
   uint32_t m_litFrames = 0;
+  BayroxExposureFlag m_published = kBayroxExposureUnknown;
 };

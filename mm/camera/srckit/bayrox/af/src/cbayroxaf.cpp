@@ -16,6 +16,8 @@ constexpr uint32_t kFocusing = 1;
 constexpr uint32_t kFocusingContinuous = 2;
 constexpr uint32_t kFocused = 3;
 constexpr uint32_t kFocusFailed = 4;
+// The exposure plug-in brings a scene 8x off its target within ten frames.
+constexpr uint32_t kMaxExposureWaits = 30;
 
 }  // namespace
 
@@ -95,11 +97,12 @@ PvlResult CBayroxAF::Step(uint32_t state, uint32_t frame, uint64_t sharpness) {
     return PVL_OK;
   }
   if (m_phase == Phase::Idle) {
-    m_phase = Phase::Scanning;
+    m_phase = Phase::WaitingForExposure;
     m_position = 0;
     m_bestPosition = 0;
     m_best = 0;
     m_drops = 0;
+    m_exposureWaits = 0;
     m_homing = true;  // the longest move: given the verification's time to settle
     return Move(kTowardNear, 0, 1, frame);
   }
@@ -109,6 +112,16 @@ PvlResult CBayroxAF::Step(uint32_t state, uint32_t frame, uint64_t sharpness) {
   m_homing = false;
 
   switch (m_phase) {
+    case Phase::WaitingForExposure: {
+      uint8_t exposure = kBayroxExposureUnknown;
+      m_settings->GetAecFlagA(&exposure);
+      if (exposure == kBayroxExposureMoving && m_exposureWaits < kMaxExposureWaits) {
+        ++m_exposureWaits;
+        return PVL_OK;
+      }
+      m_phase = Phase::Scanning;
+      return Scan(frame, sharpness);
+    }
     case Phase::Scanning:
       return Scan(frame, sharpness);
     case Phase::Verifying: {

@@ -9,7 +9,10 @@
 // ends with focus state 3 (4 when no position gave any sharpness). The proxy
 // tells the focus listener when the state leaves 1 or 2. A lens move takes
 // most of a frame, and the frames already running when it started were
-// exposed before it, so their statistics are skipped.
+// exposed before it, so their statistics are skipped. Sharpness follows the
+// picture's brightness too: while the exposure plug-in still moves the exposure
+// (a run asked for as the preview starts), the climb waits at home for it to
+// hold, a second at most.
 //
 // Tunables ("AF"): StepSize (actuator steps per move), MaxSteps (travel from
 // home), DropPercent, DropCount, SettleFrames, VerifyFrames.
@@ -34,7 +37,7 @@ class CBayroxAF final : public CBayroxELFS {
   PvlResult OnStats(IPvlBase* statistics) override;
 
   // Where the run is (for tests and the log).
-  enum class Phase { Idle, Scanning, Verifying, Returning };
+  enum class Phase { Idle, WaitingForExposure, Scanning, Verifying, Returning };
   Phase GetPhase() const { return m_phase; }
   uint32_t Position() const { return m_position; }
 
@@ -69,6 +72,7 @@ class CBayroxAF final : public CBayroxELFS {
   uint32_t m_verifyPositions[kVerifyPositions] = {};
   uint64_t m_verifyValues[kVerifyPositions] = {};
   bool m_homing = false;
+  uint32_t m_exposureWaits = 0;  // readings passed over at home while the exposure moved
   uint32_t m_verifyCount = 0;
   uint32_t m_verifyIndex = 0;
 };

@@ -17,6 +17,16 @@
 #include "runtimetuning.h"
 #include "tunvex.h"
 
+// What the exposure plug-in tells the focus plug-in through the settings' AEC
+// flag A: a focus run compares sharpness across frames, which only means
+// something while the exposure holds still. 0 until it has metered (or without
+// an exposure plug-in).
+enum BayroxExposureFlag : uint8_t {
+  kBayroxExposureUnknown = 0,
+  kBayroxExposureMoving = 1,
+  kBayroxExposureSteady = 2,
+};
+
 class CBayroxELFS : public CPvlObject, public IELFS {
  public:
   int32_t AddRef() override { return CPvlObject::AddRef(); }
