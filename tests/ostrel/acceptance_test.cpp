@@ -153,6 +153,17 @@ class AcceptanceTest : public OstrelBoardTest {
     return f;
   }
 
+  // The next notice on the camera's queue, read while the preview keeps its frames
+  // coming (focus and pre-flash need them); ERROR_TIMEOUT after 200 frames.
+  DWORD NextNotice(Pin& preview, AsyncQueueReader& notifications, AsyncCameraMessage* m) {
+    DWORD r = ERROR_TIMEOUT;
+    for (int i = 0; i < 200 && r == ERROR_TIMEOUT && !HasFailure(); ++i) {
+      NextFrame(preview, Layout::Nv21);
+      r = notifications.Read(m, 0);
+    }
+    return r;
+  }
+
   // Stops a pin and takes back every buffer: each one comes home (queued ones with
   // nothing in them) before the buffers are given back to the driver.
   void StopAndCollect(Pin& pin, uint32_t frameSize) {
@@ -455,18 +466,11 @@ TEST_F(AcceptanceTest, FocusAndPreFlashEndInTheirNotifications) {
   // while the preview's readers still hold statistics and frames; mode 0 focuses
   // over the whole frame as it streams.
   AsyncCameraMessage m{};
-  DWORD r = ERROR_TIMEOUT;
   for (int32_t mode : {1, 0}) {
     SCOPED_TRACE("focus rectangle mode " + std::to_string(mode));
     ASSERT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x107, mode), ERROR_SUCCESS);
     ASSERT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x108, 1), ERROR_SUCCESS) << "single focus";
-    // The focus run needs frames: keep the preview going while waiting.
-    r = ERROR_TIMEOUT;
-    for (int i = 0; i < 200 && r == ERROR_TIMEOUT; ++i) {
-      NextFrame(preview, Layout::Nv21);
-      r = notifications.Read(&m, 0);
-    }
-    ASSERT_EQ(r, ERROR_SUCCESS) << "no focus notification";
+    ASSERT_EQ(NextNotice(preview, notifications, &m), ERROR_SUCCESS) << "no focus notification";
     EXPECT_EQ(m.event, 0u);
     EXPECT_EQ(m.size, 20u);
     EXPECT_EQ(m.status, 0u);
@@ -476,12 +480,7 @@ TEST_F(AcceptanceTest, FocusAndPreFlashEndInTheirNotifications) {
   }
 
   ASSERT_EQ(camera_.MakerSet(0x102D, 1), ERROR_SUCCESS) << "pre-flash";
-  r = ERROR_TIMEOUT;
-  for (int i = 0; i < 200 && r == ERROR_TIMEOUT; ++i) {
-    NextFrame(preview, Layout::Nv21);
-    r = notifications.Read(&m, 0);
-  }
-  ASSERT_EQ(r, ERROR_SUCCESS) << "no pre-flash notification";
+  ASSERT_EQ(NextNotice(preview, notifications, &m), ERROR_SUCCESS) << "no pre-flash notification";
   EXPECT_EQ(m.event, 5u);
   EXPECT_EQ(m.size, 20u);
   StopAndCollect(preview, kW * kH * 3 / 2);
