@@ -41,6 +41,7 @@
 
 #include "board_sensor.h"
 #include "board_sim.h"
+#include "benchdriver.h"
 #include "board_vfe.h"
 #include "camclient.h"
 #include "devmgr.h"
@@ -252,17 +253,11 @@ int main(int argc, char** argv) {
     }
   }
   CeSimDebugSetQuiet(getenv("DRIVERFRAME_VERBOSE") ? FALSE : TRUE);
-  BoardSimReset();
-  BoardVfeReset();
-  BoardSceneSetIlluminant(kIlluminantNeutral);
-  BoardSetSpeedUp(speedUp);
+  BenchResetBoard(speedUp);
   const int listener = BoardSensorAddFrameListener(&OnSensorFrame, nullptr);
   BoardVfeSetTap([](const BoardVfeTappedFrame&) { g_board.Note(); });
   NoteThreads("the process");
-  if (DevMgrActivateBuiltIn() == 0 || !DevMgrFindDevice(u"CAM1:")) {
-    fprintf(stderr, "driverframe: the driver did not load from the image (%s)\n", CeSimImageRoot());
-    return 1;
-  }
+  if (!BenchLoadDriver("driverframe")) return 1;
   NoteThreads("the driver");
   camclient::Camera camera;
   if (camera.Open() != ERROR_SUCCESS) {

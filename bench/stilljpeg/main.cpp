@@ -31,6 +31,7 @@
 
 #include "board_sensor.h"
 #include "board_sim.h"
+#include "benchdriver.h"
 #include "board_vfe.h"
 #include "cameraportformat.h"
 #include "camclient.h"
@@ -302,15 +303,9 @@ int main(int argc, char** argv) {
     }
   }
   CeSimDebugSetQuiet(getenv("STILLJPEG_VERBOSE") ? FALSE : TRUE);
-  BoardSimReset();
-  BoardVfeReset();
-  BoardSceneSetIlluminant(kIlluminantNeutral);
-  BoardSetSpeedUp(speedUp);
+  BenchResetBoard(speedUp);
   const int listener = BoardSensorAddFrameListener(&OnSensorFrame, nullptr);
-  if (DevMgrActivateBuiltIn() == 0 || !DevMgrFindDevice(u"CAM1:")) {
-    fprintf(stderr, "stilljpeg: the driver did not load from the image (%s)\n", CeSimImageRoot());
-    return 1;
-  }
+  if (!BenchLoadDriver("stilljpeg")) return 1;
   camclient::Camera camera;
   if (camera.Open() != ERROR_SUCCESS) {
     fprintf(stderr, "stilljpeg: the camera did not open\n");
