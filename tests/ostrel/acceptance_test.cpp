@@ -498,19 +498,7 @@ TEST_F(AcceptanceTest, TheStillPinDeliversAJpegAndARawStill) {
     SettledFrame(preview, Layout::Nv21, 10);
     StopAndCollect(preview, kW * kH * 3 / 2);
   }
-  {
-    Pin still;
-    Start(camera_, still, CS_PIN_STILL, 2592, 1944, CAMERA_FOURCC_IJPG, BufferMemory::Contiguous);
-    static const char make[] = "Acceptance";
-    uint32_t item[4] = {0x010F, sizeof make, 2, uint32_t(uintptr_t(make))};
-    ASSERT_EQ(still.Property(VANTOR_PROPSETID_EXIF, 0, CSPROPERTY_TYPE_SET, item, sizeof item), ERROR_SUCCESS);
-    ASSERT_EQ(camera_.Trigger(CS_PIN_STILL), ERROR_SUCCESS);
-    CS_STREAM_DESCRIPTOR* d = nullptr;
-    ASSERT_EQ(still.NextBuffer(&d, kWait), ERROR_SUCCESS);
-    CheckJpeg(Pin::Data(*d), d->CsStreamHeader.DataUsed, make, 2592, 1944);
-    ASSERT_EQ(still.SetState(CSSTATE_STOP), ERROR_SUCCESS);
-    EXPECT_EQ(still.DeallocateBuffers(), ERROR_SUCCESS);
-  }
+  TakeJpegStill(camera_, "Acceptance");
   {
     constexpr uint32_t w = 1280, h = 960;
     Pin still;

@@ -50,17 +50,7 @@ TEST_F(OstrelBoardTest, PreviewFramesAndAJpegStillThroughTheDriver) {
     ASSERT_EQ(preview.SetState(CSSTATE_STOP), ERROR_SUCCESS);
     ASSERT_EQ(preview.DeallocateBuffers(), ERROR_SUCCESS);
   }
-  Pin still;
-  Start(camera, still, CS_PIN_STILL, 2592, 1944, CAMERA_FOURCC_IJPG, BufferMemory::Contiguous);
-  static const char make[] = "Ostrel board test";
-  uint32_t item[4] = {0x010F, sizeof make, 2, uint32_t(uintptr_t(make))};
-  ASSERT_EQ(still.Property(VANTOR_PROPSETID_EXIF, 0, CSPROPERTY_TYPE_SET, item, sizeof item), ERROR_SUCCESS);
-  ASSERT_EQ(camera.Trigger(CS_PIN_STILL), ERROR_SUCCESS);
-  CS_STREAM_DESCRIPTOR* d = nullptr;
-  ASSERT_EQ(still.NextBuffer(&d, kWait), ERROR_SUCCESS);
-  CheckJpeg(Pin::Data(*d), d->CsStreamHeader.DataUsed, make, 2592, 1944);
-  EXPECT_EQ(still.SetState(CSSTATE_STOP), ERROR_SUCCESS);
-  EXPECT_EQ(still.DeallocateBuffers(), ERROR_SUCCESS);
+  TakeJpegStill(camera, "Ostrel board test");
   EXPECT_EQ(camera.Close(), ERROR_SUCCESS);
 }
 

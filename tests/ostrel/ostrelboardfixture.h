@@ -177,6 +177,21 @@ class OstrelBoardTest : public ::testing::Test {
     ASSERT_EQ(pin.EnqueueAll(), ERROR_SUCCESS);
   }
 
+  // A full-size JPEG still through the Still pin, with `make` set as its EXIF Make
+  // (0x010F) through the pin's EXIF set; the JPEG is checked and the pin stopped.
+  void TakeJpegStill(const camclient::Camera& camera, const char* make) {
+    Pin still;
+    Start(camera, still, CS_PIN_STILL, 2592, 1944, CAMERA_FOURCC_IJPG, BufferMemory::Contiguous);
+    uint32_t item[4] = {0x010F, uint32_t(std::strlen(make) + 1), 2, uint32_t(uintptr_t(make))};
+    ASSERT_EQ(still.Property(VANTOR_PROPSETID_EXIF, 0, CSPROPERTY_TYPE_SET, item, sizeof item), ERROR_SUCCESS);
+    ASSERT_EQ(camera.Trigger(CS_PIN_STILL), ERROR_SUCCESS);
+    CS_STREAM_DESCRIPTOR* d = nullptr;
+    ASSERT_EQ(still.NextBuffer(&d, kWait), ERROR_SUCCESS);
+    CheckJpeg(Pin::Data(*d), d->CsStreamHeader.DataUsed, make, 2592, 1944);
+    ASSERT_EQ(still.SetState(CSSTATE_STOP), ERROR_SUCCESS);
+    EXPECT_EQ(still.DeallocateBuffers(), ERROR_SUCCESS);
+  }
+
   // The JPEG's parts: the EXIF block holds `text`, a thumbnail sits inside it, and the
   // frame header gives the image size.
   static void CheckJpeg(const uint8_t* p, size_t size, const char* text, uint32_t w, uint32_t h) {
