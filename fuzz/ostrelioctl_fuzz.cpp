@@ -25,14 +25,14 @@
 #include "fakecameraengine.h"
 #include "wince_sim.h"
 
-extern "C" DWORD CAM_Init(LPCWSTR activeKey, LPCVOID busContext);
-extern "C" DWORD CAM_Open(DWORD context, DWORD access, DWORD share);
-extern "C" BOOL CAM_IOControl(DWORD context, DWORD code, PBYTE in, DWORD inLength, PBYTE out, DWORD outLength,
+extern "C" DWORD_PTR CAM_Init(LPCWSTR activeKey, LPCVOID busContext);
+extern "C" DWORD_PTR CAM_Open(DWORD_PTR context, DWORD access, DWORD share);
+extern "C" BOOL CAM_IOControl(DWORD_PTR context, DWORD code, PBYTE in, DWORD inLength, PBYTE out, DWORD outLength,
                               LPDWORD returned);
-extern "C" DWORD PIN_Init(LPCWSTR activeKey, LPCVOID busContext);
-extern "C" DWORD PIN_Open(DWORD context, DWORD access, DWORD share);
-extern "C" BOOL PIN_Close(DWORD context);
-extern "C" BOOL PIN_IOControl(DWORD context, DWORD code, PBYTE in, DWORD inLength, PBYTE out, DWORD outLength,
+extern "C" DWORD_PTR PIN_Init(LPCWSTR activeKey, LPCVOID busContext);
+extern "C" DWORD_PTR PIN_Open(DWORD_PTR context, DWORD access, DWORD share);
+extern "C" BOOL PIN_Close(DWORD_PTR context);
+extern "C" BOOL PIN_IOControl(DWORD_PTR context, DWORD code, PBYTE in, DWORD inLength, PBYTE out, DWORD outLength,
                               LPDWORD returned);
 
 namespace {
@@ -199,7 +199,7 @@ void PinInput(Reader& r) {
     request.CsPin.Set = CSPROPSETID_StreamEx;
     request.CsPin.Flags = CSPROPERTY_TYPE_SET;
     request.PinId = r.Take(1) % 5;
-    request.hMsgQueue = uint32_t(reinterpret_cast<uintptr_t>(queue));
+    request.hMsgQueue = reinterpret_cast<uintptr_t>(queue);
     DWORD returned = 0;
     PIN_IOControl(pin, IOCTL_STREAM_INSTANTIATE, reinterpret_cast<PBYTE>(&request), sizeof request, nullptr, 0,
                   &returned);

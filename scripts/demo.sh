@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 export CAMERA_DEBUG_QUIET=1
-cmake --preset default >/dev/null
+cmake --preset default -DCAMERA_WORD_BITS="$(bash scripts/wordbits.sh)" >/dev/null
 cmake --build --preset default -j8 >/dev/null
 bin=build/bin
 dcim=build/image/fs/DCIM

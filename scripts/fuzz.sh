@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets of fuzz/ (clang-14, 32-bit, AddressSanitizer + UBSan) in
+# Builds the libFuzzer targets of fuzz/ (clang-14, AddressSanitizer + UBSan, 32-bit where the
+# machine runs 32-bit programs, see scripts/wordbits.sh) in
 # build-fuzz/ and runs each for a given time.
 #
 #   bash scripts/fuzz.sh [SECONDS] [TARGET...]    default: 60 seconds, every target
@@ -15,7 +16,7 @@ shift || true
 jobs=${FUZZ_JOBS:-1}
 
 bash scripts/setup.sh
-# clang and its runtimes (libFuzzer, 32-bit sanitizers) only when fuzzing is asked for.
+# clang and its runtimes (libFuzzer, sanitizers) only when fuzzing is asked for.
 pkgs=(clang-14 libclang-rt-14-dev)
 missing=()
 for p in "${pkgs[@]}"; do
@@ -30,7 +31,8 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 mkdir -p build-fuzz
-if ! { CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCAMERA_FUZZ=ON &&
+if ! { CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCAMERA_FUZZ=ON \
+         -DCAMERA_WORD_BITS="$(bash scripts/wordbits.sh)" &&
        cmake --build build-fuzz -j8 --target fuzzers; } >build-fuzz/build.log 2>&1; then
   tail -30 build-fuzz/build.log
   echo "fuzz: the build failed (build-fuzz/build.log)"

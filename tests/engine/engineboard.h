@@ -97,7 +97,7 @@ class CountingListener final : public ICameraSettingsListener {
     ++told;
     return PVL_OK;
   }
-  uint32_t Cookie() { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(static_cast<ICameraSettingsListener*>(this))); }
+  uintptr_t Cookie() { return reinterpret_cast<uintptr_t>(static_cast<ICameraSettingsListener*>(this)); }
   std::atomic<int32_t> refs{0};
   std::atomic<int> told{0};
 };
@@ -172,7 +172,7 @@ class ClientBuffers {
       ASSERT_NE(memory, nullptr);
       m_memory.push_back(memory);
       IPvlMediaBuffer* buffer = nullptr;
-      ASSERT_EQ(PVL_OK, bm->AddExternalBuffer(uint32_t(reinterpret_cast<uintptr_t>(memory)), pmem_get_phys_addr(memory),
+      ASSERT_EQ(PVL_OK, bm->AddExternalBuffer(reinterpret_cast<uintptr_t>(memory), pmem_get_phys_addr(memory),
                                               1, request.size, &buffer));
       if (buffer) buffer->Release();
     }

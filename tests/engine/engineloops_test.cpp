@@ -259,7 +259,7 @@ TEST_F(EngineLoopsTest, FocusFiresAHostSignalHandedAsTheListener) {
   });
   Preview();
   SettledExposure(8);
-  ASSERT_EQ(PVL_OK, control_->StartFocus(1, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(control.Get()))));
+  ASSERT_EQ(PVL_OK, control_->StartFocus(1, reinterpret_cast<uintptr_t>(control.Get())));
   EXPECT_TRUE(WaitFor([&] { return fired.load(); })) << "the signal was not fired";
   ASSERT_EQ(PVL_OK, control_->Stop());
   if (!fired) control->Fire();  // let the waiter go

@@ -397,11 +397,12 @@ TEST_F(BufferManagerTest, ClientMemoryBecomesPoolBuffers) {
   BufferRequest r = Request(2, 4096, ZUEUID_BUFFER_SOURCE_CONTIGUOUS);
   ASSERT_EQ(manager->InitRequirements(&r, 1, 0), PVL_OK);
   EXPECT_EQ(manager->Allocate(), PVL_OK) << "nothing to allocate for client memory";
-  const uint32_t base = uint32_t(uintptr_t(memory.data()));
+  const uintptr_t base = reinterpret_cast<uintptr_t>(memory.data());
   IPvlMediaBuffer* b = nullptr;
   struct Case {
     const char* name;
-    uint32_t virt, phys;
+    uintptr_t virt;
+    uint32_t phys;
     uint8_t physValid;
     uint32_t capacity;
     PvlResult result;

@@ -727,11 +727,7 @@ TEST_F(StillTest, TheCropFactorIsClampedAndCentred) {
 TEST_F(StillTest, ExifItemsBecomeTagsOfTheStill) {
   Pin still;
   OpenStill(still);
-  struct Item {
-    uint32_t tag, length;
-    uint16_t type, pad;
-    uint32_t value;
-  };
+  using Item = PropertyItem;
   static const char make[] = "Vantor camera phone";  // 20 bytes with the NUL
   static const uint16_t shorts[3] = {1, 2, 3};
   static const uint32_t one = 6;
@@ -741,11 +737,11 @@ TEST_F(StillTest, ExifItemsBecomeTagsOfTheStill) {
     DWORD result;
     const char* text;
   } cases[] = {
-      {"Text", {271, 20, 2, 0, uint32_t(uintptr_t(make))}, ERROR_SUCCESS, "Vantor camera phone"},
-      {"ThreeShorts", {530, 6, 3, 0, uint32_t(uintptr_t(shorts))}, ERROR_SUCCESS, "1,2,3"},
-      {"OneLong", {274, 4, 4, 0, uint32_t(uintptr_t(&one))}, ERROR_SUCCESS, "6"},
-      {"TypeSixIsRefused", {41000, 1, 6, 0, uint32_t(uintptr_t(make))}, ERROR_INVALID_PARAMETER, nullptr},
-      {"TypeElevenIsRefused", {41001, 1, 11, 0, uint32_t(uintptr_t(make))}, ERROR_INVALID_PARAMETER, nullptr},
+      {"Text", {271, 20, 2, 0, reinterpret_cast<uintptr_t>(make)}, ERROR_SUCCESS, "Vantor camera phone"},
+      {"ThreeShorts", {530, 6, 3, 0, reinterpret_cast<uintptr_t>(shorts)}, ERROR_SUCCESS, "1,2,3"},
+      {"OneLong", {274, 4, 4, 0, reinterpret_cast<uintptr_t>(&one)}, ERROR_SUCCESS, "6"},
+      {"TypeSixIsRefused", {41000, 1, 6, 0, reinterpret_cast<uintptr_t>(make)}, ERROR_INVALID_PARAMETER, nullptr},
+      {"TypeElevenIsRefused", {41001, 1, 11, 0, reinterpret_cast<uintptr_t>(make)}, ERROR_INVALID_PARAMETER, nullptr},
       {"NoValue", {41002, 4, 4, 0, 0}, ERROR_INVALID_PARAMETER, nullptr},
   };
   for (const Case& c : cases) {

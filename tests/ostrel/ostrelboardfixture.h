@@ -182,8 +182,8 @@ class OstrelBoardTest : public ::testing::Test {
   void TakeJpegStill(const camclient::Camera& camera, const char* make) {
     Pin still;
     Start(camera, still, CS_PIN_STILL, 2592, 1944, CAMERA_FOURCC_IJPG, BufferMemory::Contiguous);
-    uint32_t item[4] = {0x010F, uint32_t(std::strlen(make) + 1), 2, uint32_t(uintptr_t(make))};
-    ASSERT_EQ(still.Property(VANTOR_PROPSETID_EXIF, 0, CSPROPERTY_TYPE_SET, item, sizeof item), ERROR_SUCCESS);
+    PropertyItem item{0x010F, uint32_t(std::strlen(make) + 1), 2, 0, reinterpret_cast<uintptr_t>(make)};
+    ASSERT_EQ(still.Property(VANTOR_PROPSETID_EXIF, 0, CSPROPERTY_TYPE_SET, &item, sizeof item), ERROR_SUCCESS);
     ASSERT_EQ(camera.Trigger(CS_PIN_STILL), ERROR_SUCCESS);
     CS_STREAM_DESCRIPTOR* d = nullptr;
     ASSERT_EQ(still.NextBuffer(&d, kWait), ERROR_SUCCESS);

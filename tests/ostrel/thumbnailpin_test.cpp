@@ -189,8 +189,8 @@ INSTANTIATE_TEST_SUITE_P(
                    ERROR_INVALID_STATE, nullptr},
         MirrorCase{"PreviewExifFailsThereFirst",
                    [](ThumbnailPinTest&, Pin&, Pin& p) {
-                     uint32_t item[4] = {0x010F, 4, 2, uint32_t(uintptr_t("abc"))};
-                     return p.Property(VANTOR_PROPSETID_EXIF, 0, CSPROPERTY_TYPE_SET, item, sizeof item);
+                     PropertyItem item{0x010F, 4, 2, 0, reinterpret_cast<uintptr_t>("abc")};
+                     return p.Property(VANTOR_PROPSETID_EXIF, 0, CSPROPERTY_TYPE_SET, &item, sizeof item);
                    },
                    ERROR_INVALID_STATE, nullptr}),
     [](const ::testing::TestParamInfo<MirrorCase>& i) { return std::string(i.param.name); });

@@ -28,7 +28,9 @@ struct I2cRecord {
   uint16_t length;
   uint32_t reserved[3];
 };
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
 static_assert(sizeof(I2cRecord) == 36);
+#endif
 
 class BoardTest : public ::testing::Test {
  protected:

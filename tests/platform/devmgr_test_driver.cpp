@@ -49,7 +49,7 @@ BOOL DllMain(HANDLE, DWORD reason, void*) {
   return TRUE;
 }
 
-DWORD TST_Init(LPCWSTR activeKey, LPCVOID) {
+DWORD_PTR TST_Init(LPCWSTR activeKey, LPCVOID) {
   ++gState.tstInits;
   lstrcpynW(gState.tstActiveKey, activeKey, 64);
   HKEY key = OpenDeviceKey(activeKey);
@@ -74,7 +74,7 @@ DWORD TST_Init(LPCWSTR activeKey, LPCVOID) {
   return gState.tstContext;
 }
 
-BOOL TST_Deinit(DWORD) {
+BOOL TST_Deinit(DWORD_PTR) {
   ++gState.tstDeinits;
   for (OpenRecord* r : gOpen) delete r;
   gOpen.clear();
@@ -83,14 +83,14 @@ BOOL TST_Deinit(DWORD) {
   return TRUE;
 }
 
-DWORD TST_Open(DWORD context, DWORD, DWORD) {
+DWORD_PTR TST_Open(DWORD_PTR context, DWORD, DWORD) {
   ++gState.opens;
   gState.lastOpenCaller = GetCallerProcess();
   gOpen.push_back(new OpenRecord{context});
-  return DWORD(reinterpret_cast<uintptr_t>(gOpen.back()));
+  return reinterpret_cast<DWORD_PTR>(gOpen.back());
 }
 
-BOOL TST_Close(DWORD open) {
+BOOL TST_Close(DWORD_PTR open) {
   ++gState.closes;
   auto* record = reinterpret_cast<OpenRecord*>(uintptr_t(open));
   gOpen.erase(std::find(gOpen.begin(), gOpen.end(), record));
@@ -98,12 +98,12 @@ BOOL TST_Close(DWORD open) {
   return TRUE;
 }
 
-void TST_PreDeinit(DWORD) {
+void TST_PreDeinit(DWORD_PTR) {
   ++gState.preDeinits;
   if (gState.release) SetEvent(gState.release);
 }
 
-BOOL TST_IOControl(DWORD, DWORD code, PBYTE, DWORD, PBYTE out, DWORD outLen, PDWORD returned) {
+BOOL TST_IOControl(DWORD_PTR, DWORD code, PBYTE, DWORD, PBYTE out, DWORD outLen, PDWORD returned) {
   if (code == TEST_IOCTL_CALLER) return Caller(out, outLen, returned);
   if (code == TEST_IOCTL_BLOCK) {
     SetEvent(gState.entered);
@@ -119,28 +119,28 @@ BOOL TST_IOControl(DWORD, DWORD code, PBYTE, DWORD, PBYTE out, DWORD outLen, PDW
   return FALSE;
 }
 
-DWORD TST_Read(DWORD, LPVOID buffer, DWORD length) {
+DWORD TST_Read(DWORD_PTR, LPVOID buffer, DWORD length) {
   std::memset(buffer, 'r', length);
   return length;
 }
 
-DWORD TSP_Init(LPCWSTR activeKey, LPCVOID busContext) {
+DWORD_PTR TSP_Init(LPCWSTR activeKey, LPCVOID busContext) {
   ++gState.tspInits;
   lstrcpynW(gState.tspActiveKey, activeKey, 64);
   gState.tspBusContext = busContext;
   return gTspContext;
 }
 
-BOOL TSP_Deinit(DWORD) {
+BOOL TSP_Deinit(DWORD_PTR) {
   ++gState.tspDeinits;
   return TRUE;
 }
 
-DWORD TSP_Open(DWORD context, DWORD, DWORD) { return context; }
+DWORD_PTR TSP_Open(DWORD_PTR context, DWORD, DWORD) { return context; }
 
-BOOL TSP_Close(DWORD) { return TRUE; }
+BOOL TSP_Close(DWORD_PTR) { return TRUE; }
 
-BOOL TSP_IOControl(DWORD, DWORD code, PBYTE, DWORD, PBYTE out, DWORD outLen, PDWORD returned) {
+BOOL TSP_IOControl(DWORD_PTR, DWORD code, PBYTE, DWORD, PBYTE out, DWORD outLen, PDWORD returned) {
   if (code == TEST_IOCTL_CALLER) return Caller(out, outLen, returned);
   SetLastError(ERROR_NOT_SUPPORTED);
   return FALSE;

@@ -408,7 +408,7 @@ TEST_F(SensorServiceTest, DetectsTheSensorAndListsIt) {
 
   char name[32];
   CameraSensorDescriptor d{};
-  d.NameBuffer = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(name));
+  d.NameBuffer = reinterpret_cast<uintptr_t>(name);
   d.NameCapacity = sizeof name;
   ASSERT_EQ(PVL_OK, service_->GetSensors(&d, 1, &count));
   EXPECT_EQ(d.DriverClass, ZUEUID_CLASS_S5K3E2FX_SENSOR_DRIVER);
@@ -421,7 +421,7 @@ TEST_F(SensorServiceTest, DetectsTheSensorAndListsIt) {
   EXPECT_EQ(d.ExtraInfo[2], 9u);
 
   char shortName[10];
-  d.NameBuffer = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(shortName));
+  d.NameBuffer = reinterpret_cast<uintptr_t>(shortName);
   d.NameCapacity = sizeof shortName;
   ASSERT_EQ(PVL_OK, service_->GetSensors(&d, 1, &count));
   EXPECT_STREQ(shortName, "Maker Mod");
@@ -440,7 +440,7 @@ TEST_F(SensorServiceTest, GetSensorsStaysWithinWhatWasDetected) {
 
   char name[4] = {'x', 'x', 'x', 'x'};
   CameraSensorDescriptor d{};
-  d.NameBuffer = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(name + 1));
+  d.NameBuffer = reinterpret_cast<uintptr_t>(name + 1);
   d.NameCapacity = 0;
   ASSERT_EQ(PVL_OK, service_->GetSensors(&d, 1, &count));
   EXPECT_EQ(name[0], 'x');  // no terminator in front of an empty buffer
@@ -805,7 +805,7 @@ TEST_F(SensorBoardTest, DetectsTheS5K3E2FX) {
   EXPECT_EQ(1, OrbhostTest_IsModuleMapped("Senvar"));
   char name[64];
   CameraSensorDescriptor d{};
-  d.NameBuffer = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(name));
+  d.NameBuffer = reinterpret_cast<uintptr_t>(name);
   d.NameCapacity = sizeof name;
   uint32_t count = 0;
   ASSERT_EQ(PVL_OK, service_->GetSensors(&d, 1, &count));

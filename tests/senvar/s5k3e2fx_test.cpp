@@ -222,16 +222,16 @@ TEST_F(SensorDriverTest, IdentityFillsOnlyBuffersThatHoldTheText) {
   char maker[8], model[19], identifier[64];
   std::memset(model, 'x', sizeof model);
   id = SensorIdentity{};
-  id.Maker = {uint32_t(uintptr_t(maker)), sizeof maker, 0};
-  id.Model = {uint32_t(uintptr_t(model)), sizeof model, 0};  // one byte short
-  id.Identifier = {uint32_t(uintptr_t(identifier)), sizeof identifier, 0};
+  id.Maker = {reinterpret_cast<uintptr_t>(maker), sizeof maker, 0};
+  id.Model = {reinterpret_cast<uintptr_t>(model), sizeof model, 0};  // one byte short
+  id.Identifier = {reinterpret_cast<uintptr_t>(identifier), sizeof identifier, 0};
   ASSERT_EQ(PVL_OK, Read(sensor.Get(), ZUEUID_SENSOR_PROPERTY_IDENTITY, &id));
   EXPECT_STREQ(maker, "Samsung");
   EXPECT_STREQ(identifier, "Samsung_S5K3E2FX_5MP_BAYER");
   EXPECT_EQ(model[0], 'x');
   EXPECT_EQ(id.Model.Length, 20u);
   char full[20];
-  id.Model = {uint32_t(uintptr_t(full)), sizeof full, 0};
+  id.Model = {reinterpret_cast<uintptr_t>(full), sizeof full, 0};
   ASSERT_EQ(PVL_OK, Read(sensor.Get(), ZUEUID_SENSOR_PROPERTY_IDENTITY, &id));
   EXPECT_STREQ(full, "S5K3E2FX 5MP BAYER)");
 }

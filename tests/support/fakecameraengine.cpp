@@ -427,12 +427,12 @@ class Engine final : public ICameraEngine {
     }
     return PVL_OK;
   }
-  PvlResult StartFocus(uint8_t mode, uint32_t control) override {
+  PvlResult StartFocus(uint8_t mode, uintptr_t control) override {
     Record(mode ? "StartFocus(continuous)" : "StartFocus");
     focusControl_ = control;
     PvlResult r = Answer("StartFocus");
     if (r == PVL_OK && control && config_.focusEndsAtOnce)
-      reinterpret_cast<ISignalControl*>(uintptr_t(control))->Fire();
+      reinterpret_cast<ISignalControl*>(control)->Fire();
     return r;
   }
   PvlResult StopFocus() override { return Record("StopFocus"), Answer("StopFocus"); }
@@ -462,7 +462,7 @@ class Engine final : public ICameraEngine {
     for (auto& p : ports_) p->SetVideoRunning(false);
     return PVL_OK;
   }
-  PvlResult StartPreSnapshotFlash(uint32_t) override { return Record("StartPreSnapshotFlash"), PVL_OK; }
+  PvlResult StartPreSnapshotFlash(uintptr_t) override { return Record("StartPreSnapshotFlash"), PVL_OK; }
   PvlResult StopPreSnapshotFlash() override { return Record("StopPreSnapshotFlash"), PVL_OK; }
   PvlResult Suspend() override { return Record("Suspend"), PVL_OK; }
   PvlResult Resume() override { return Record("Resume"), PVL_OK; }
@@ -522,7 +522,7 @@ class Engine final : public ICameraEngine {
   std::vector<CPvlRect> focusRects_;
   bool initialized_ = false;
   uint32_t initializedWith_ = 0;
-  uint32_t focusControl_ = 0;
+  uintptr_t focusControl_ = 0;
 };
 
 int32_t FakePort::AddRef() { return engine_->AddRef(); }
@@ -830,7 +830,7 @@ bool FakeCameraEngine::Initialized() {
   return e && e->initialized_;
 }
 
-uint32_t FakeCameraEngine::LastFocusSignalControl() {
+uintptr_t FakeCameraEngine::LastFocusSignalControl() {
   Engine* e = Current();
   return e ? e->focusControl_ : 0;
 }

@@ -99,7 +99,7 @@ class FakeCameraEngine {
   static int PortStarts(uint32_t pin);
   static bool PortHasBufferManager(uint32_t pin);
   // The signal controls the driver handed to StartFocus / StartPreSnapshotFlash.
-  static uint32_t LastFocusSignalControl();
+  static uintptr_t LastFocusSignalControl();
 };
 
 }  // namespace camera::test

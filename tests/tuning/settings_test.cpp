@@ -262,10 +262,10 @@ TEST(SensorInfoProxy, IdentityTexts) {
   ASSERT_EQ(PVL_OK, p.GetSensorMake(&request));
   EXPECT_EQ(request.Length, 8u);
   char small[4];
-  request = SensorIdentityText{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(small)), sizeof small, 0};
+  request = SensorIdentityText{reinterpret_cast<uintptr_t>(small), sizeof small, 0};
   EXPECT_EQ(PVL_E_BADARG, p.GetSensorModel(&request));
   char text[32] = {};
-  request = SensorIdentityText{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(text)), sizeof text, 0};
+  request = SensorIdentityText{reinterpret_cast<uintptr_t>(text), sizeof text, 0};
   ASSERT_EQ(PVL_OK, p.GetSensorModel(&request));
   EXPECT_STREQ(text, "S5K3E2FX 5MP BAYER)");
   EXPECT_EQ(request.Length, 20u);

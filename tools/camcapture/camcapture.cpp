@@ -433,8 +433,8 @@ int Still(const Camera& camera, const Options& o, std::FILE* out, std::FILE* err
   }
   for (const auto& tag : o.exif) {
     std::string text = tag.second;
-    uint32_t item[4] = {tag.first, uint32_t(text.size() + 1), 2, uint32_t(uintptr_t(text.c_str()))};
-    if ((r = pin.Property(VANTOR_PROPSETID_EXIF, 0, CSPROPERTY_TYPE_SET, item, sizeof item)) != ERROR_SUCCESS)
+    PropertyItem item{tag.first, uint32_t(text.size() + 1), 2, 0, reinterpret_cast<uintptr_t>(text.c_str())};
+    if ((r = pin.Property(VANTOR_PROPSETID_EXIF, 0, CSPROPERTY_TYPE_SET, &item, sizeof item)) != ERROR_SUCCESS)
       return Failed(err, "setting an EXIF tag", r);
   }
   if ((r = camera.Trigger(CS_PIN_STILL)) != ERROR_SUCCESS) return Failed(err, "triggering the still", r);

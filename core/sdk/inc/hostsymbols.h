@@ -108,11 +108,13 @@ struct PvlModule {
 
 #ifdef __cplusplus
 }  // extern "C"
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
 static_assert(sizeof(PvlModuleOps) == 24, "module table is six words");
 static_assert(sizeof(PvlModule) == 40, "module object is ten words");
 static_assert(__builtin_offsetof(PvlModule, count) == 28, "count is word 7");
 static_assert(__builtin_offsetof(PvlModule, env) == 32, "environment is word 8");
 static_assert(__builtin_offsetof(PvlModule, factory) == 36, "class switch is word 9");
+#endif
 
 // The address of the named host entry point in this program (null for any other
 // name): what a host's fixup callback stores into the module's slot.

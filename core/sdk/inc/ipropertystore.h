@@ -35,14 +35,16 @@ struct PvlPropertyDescHead {
   uint32_t byteAttribute;
   uint32_t attribute;        // the control mode
 };
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
 static_assert(sizeof(PvlPropertyDescHead) == 156, "a descriptor's head is 156 bytes");
 static_assert(offsetof(PvlPropertyDescHead, name) == 4, "");
 static_assert(offsetof(PvlPropertyDescHead, description) == 16, "");
 static_assert(offsetof(PvlPropertyDescHead, values) == 28, "");
 static_assert(offsetof(PvlPropertyDescHead, byteAttribute) == 148, "");
 static_assert(offsetof(PvlPropertyDescHead, attribute) == 152, "the control mode is at 152");
+#endif
 static_assert(sizeof(CPvlPropertyDesc) >= sizeof(PvlPropertyDescHead) + 4, "the head and the status word");
-#define PVL_PROPERTY_RECORD_SIZE 160  // the driver's record: the head and the status word
+#define PVL_PROPERTY_RECORD_SIZE (sizeof(PvlPropertyDescHead) + 4)  // the driver's record (160): the head and the status word
 
 // A text for a head's name or description: the caller's string, not copied (the
 // store takes its own copy).
@@ -70,9 +72,11 @@ struct PvlPropertyValueRecord {
   uint32_t mode;
   uint32_t reserved1;
 };
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
 static_assert(sizeof(PvlPropertyValueRecord) == 40, "a property value record is 40 bytes");
 static_assert(offsetof(PvlPropertyValueRecord, value) == 8, "");
 static_assert(offsetof(PvlPropertyValueRecord, mode) == 32, "");
+#endif
 
 // One range of SetRanges: identifier, then minimum, maximum, default and step.
 struct PvlPropertyRangeRecord {
@@ -82,9 +86,11 @@ struct PvlPropertyRangeRecord {
   PvlValueRecord def;
   PvlValueRecord step;
 };
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
 static_assert(sizeof(PvlPropertyRangeRecord) == 100, "a range record is 100 bytes");
 static_assert(offsetof(PvlPropertyRangeRecord, minimum) == 4, "");
 static_assert(offsetof(PvlPropertyRangeRecord, step) == 76, "");
+#endif
 
 // Flags of AddProperty.
 #define PVL_PROPERTY_ADD_REPLACE 1u  // an existing property takes the descriptor's value

@@ -32,9 +32,11 @@ struct PvlSignalWaitRecord {
   void* context;
   ZUEUID id;
 };
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
 static_assert(sizeof(PvlSignalWaitRecord) == 8, "the wait record is two words");
 static_assert(offsetof(PvlSignalWaitRecord, context) == 0, "");
 static_assert(offsetof(PvlSignalWaitRecord, id) == 4, "");
+#endif
 
 // Flags of RegisterControl.
 #define PVL_SIGNAL_REGISTER_ONCE 1u  // the registration ends after its first fire

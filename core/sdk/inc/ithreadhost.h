@@ -28,11 +28,13 @@ struct PvlThreadStartRecord {
   void* stack;
   uint32_t stackSize;
 };
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
 static_assert(sizeof(PvlThreadStartRecord) == 24, "the start record is six words");
 static_assert(offsetof(PvlThreadStartRecord, entry) == 8, "");
 static_assert(offsetof(PvlThreadStartRecord, context) == 12, "");
 static_assert(offsetof(PvlThreadStartRecord, stack) == 16, "");
 static_assert(offsetof(PvlThreadStartRecord, stackSize) == 20, "");
+#endif
 
 class IThreadHost : public IPvlBase {
  public:

@@ -17,9 +17,11 @@ struct pvlheap_BlockHeaderRecord {
   IEnv* env;           // the environment that allocated the block
   uint32_t holdsRef;   // 1 when the heap created (and holds) that environment
 };
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
 static_assert(sizeof(pvlheap_BlockHeaderRecord) == 8, "block header is 8 bytes");
 static_assert(offsetof(pvlheap_BlockHeaderRecord, env) == 0, "");
 static_assert(offsetof(pvlheap_BlockHeaderRecord, holdsRef) == 4, "");
+#endif
 
 // The largest request: the header must fit in the 32-bit size.
 #define PVLHEAP_MAX_REQUEST (0xFFFFFFFFu - sizeof(pvlheap_BlockHeaderRecord))

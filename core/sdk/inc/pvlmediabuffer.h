@@ -123,8 +123,8 @@ class CPvlMediaBuffer : public IPvlMediaBuffer {
   // Owner side.
   void SetMemory(uint64_t virtualAddress, uint64_t physicalAddress, bool physicalValid, uint32_t capacity);
   void Reset();  // actual size and offset 0, flags reduced to the physical bit
-  uint32_t GetLink() const { return m_link; }
-  void SetLink(uint32_t link) { m_link = link; }
+  uintptr_t GetLink() const { return m_link; }
+  void SetLink(uintptr_t link) { m_link = link; }
   int32_t GetRefCount() const { return m_count; }
 
   CPvlMediaBuffer(const CPvlMediaBuffer&) = delete;
@@ -141,7 +141,7 @@ class CPvlMediaBuffer : public IPvlMediaBuffer {
  private:
   PvlResult GetTime(const uint64_t& value, uint32_t flag, uint64_t* time) const;
 
-  uint32_t m_link;
+  uintptr_t m_link;
   volatile int32_t m_count;
   IPvlMediaBufferOwner* m_owner;
   alignas(8) uint64_t m_virtual;
@@ -166,6 +166,7 @@ class CPvlMediaBuffer : public IPvlMediaBuffer {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Winvalid-offsetof"
 struct CPvlMediaBufferLayout {
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
   static_assert(sizeof(CPvlMediaBuffer) == 96, "a media buffer is 96 bytes");
   static_assert(offsetof(CPvlMediaBuffer, m_link) == 4, "");
   static_assert(offsetof(CPvlMediaBuffer, m_count) == 8, "");
@@ -176,6 +177,7 @@ struct CPvlMediaBufferLayout {
   static_assert(offsetof(CPvlMediaBuffer, m_time1) == 48, "");
   static_assert(offsetof(CPvlMediaBuffer, m_flags) == 72, "");
   static_assert(offsetof(CPvlMediaBuffer, m_attachedFlag) == 92, "");
+#endif
 };
 #pragma GCC diagnostic pop
 

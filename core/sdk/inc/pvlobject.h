@@ -81,12 +81,14 @@ class CPvlObject : public IPvlBase {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Winvalid-offsetof"
 struct CPvlObjectLayout {
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
   static_assert(sizeof(CPvlObject) == 24, "two tables, count, outer, owner, environment");
   static_assert(offsetof(CPvlObject, m_delegate) == 4, "delegating face at +4");
   static_assert(offsetof(CPvlObject, m_count) == 8, "");
   static_assert(offsetof(CPvlObject, m_outer) == 12, "");
   static_assert(offsetof(CPvlObject, m_owner) == 16, "");
   static_assert(offsetof(CPvlObject, m_env) == 20, "");
+#endif
 };
 #pragma GCC diagnostic pop
 

@@ -79,6 +79,8 @@ class CPvlPtr {
   T* m_p;
 };
 
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
 static_assert(sizeof(CPvlPtr<IPvlBase>) == 4, "a CPvlPtr is one pointer");
+#endif
 
 #endif

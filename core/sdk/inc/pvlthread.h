@@ -28,10 +28,12 @@ struct CPvlThreadStartInfo {
   void* context = nullptr;
   uint32_t stackSize = PVL_THREAD_DEFAULT_STACK;
 };
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
 static_assert(sizeof(CPvlThreadStartInfo) == 20, "the start information is five words");
 static_assert(offsetof(CPvlThreadStartInfo, entry) == 8, "");
 static_assert(offsetof(CPvlThreadStartInfo, context) == 12, "");
 static_assert(offsetof(CPvlThreadStartInfo, stackSize) == 16, "");
+#endif
 
 class CPvlThread : public CPvlObject {
  public:

@@ -55,7 +55,9 @@ struct PvlValueArray {
   int32_t filled;    // elements in use
   uint32_t unused;
 };
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
 static_assert(sizeof(PvlValueArray) == 16, "");
+#endif
 
 union PvlValuePayload {
   uint8_t bytes[16];
@@ -73,18 +75,22 @@ union PvlValuePayload {
   } rational;
   PvlValueArray array;
 };
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
 static_assert(sizeof(PvlValuePayload) == 16, "the payload is 16 bytes");
+#endif
 
 struct PvlValueRecord {
   uint32_t type;
   uint32_t reserved;
   PvlValuePayload payload;
 };
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
 static_assert(sizeof(PvlValueRecord) == 24, "a value record is 24 bytes");
 static_assert(offsetof(PvlValueRecord, payload) == 8, "");
 static_assert(offsetof(PvlValueRecord, payload.array.data) == 8, "data pointer at 8");
 static_assert(offsetof(PvlValueRecord, payload.array.capacity) == 12, "capacity at 12");
 static_assert(offsetof(PvlValueRecord, payload.array.filled) == 16, "filled count at 16");
+#endif
 
 // True for the types whose payload is {pointer, capacity, filled}. Inline: the host
 // reads value records too and does not link the runtime.
@@ -177,7 +183,9 @@ struct PvlDescString {
   int32_t capacity;
   int32_t length;  // with the NUL
 };
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
 static_assert(sizeof(PvlDescString) == 12, "");
+#endif
 
 #define PVL_DESC_COPY_DEEP 1
 
@@ -242,6 +250,7 @@ class CPvlPropertyDesc {
 };
 
 struct PvlPropertyDescLayout {
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
   static_assert(sizeof(CPvlPropertyDesc) == 164, "a property descriptor is 164 bytes");
   static_assert(offsetof(CPvlPropertyDesc, m_name) == 4, "");
   static_assert(offsetof(CPvlPropertyDesc, m_description) == 16, "");
@@ -250,6 +259,7 @@ struct PvlPropertyDescLayout {
   static_assert(offsetof(CPvlPropertyDesc, m_attribute) == 152, "");
   static_assert(offsetof(CPvlPropertyDesc, m_status) == 156, "");
   static_assert(offsetof(CPvlPropertyDesc, m_owns) == 160, "");
+#endif
 };
 
 #endif

@@ -32,9 +32,11 @@ struct I2cRecord {
   uint16_t length;
   uint32_t reserved[3];
 };
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
 static_assert(sizeof(I2cRecord) == 36);
 static_assert(offsetof(I2cRecord, data) == 16);
 static_assert(offsetof(I2cRecord, reg) == 20);
+#endif
 
 constexpr DWORD kI2cParam0 = 0x220C00;
 constexpr DWORD kI2cParam1 = 0x220C04;

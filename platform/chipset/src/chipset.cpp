@@ -5,6 +5,7 @@
 #include "chipset_sim.h"
 
 #include <dlfcn.h>
+#include <sys/mman.h>
 #include <time.h>
 
 #include <algorithm>
@@ -186,6 +187,31 @@ __attribute__((constructor)) void LoadBoard() {
 // ---------------------------------------------------------------------------
 // Contiguous memory
 
+namespace {
+
+// The phone maps contiguous memory into a 32-bit address space, and the camera's
+// records and shared words carry its virtual addresses in 32 bits. A 64-bit build
+// keeps that true by mapping the blocks in the low 2 GB.
+uint8_t* PmemMap(uint32_t bytes) {
+#if INTPTR_MAX == INT32_MAX
+  return static_cast<uint8_t*>(std::aligned_alloc(kPage, bytes));
+#else
+  void* mem = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+  return mem == MAP_FAILED ? nullptr : static_cast<uint8_t*>(mem);
+#endif
+}
+
+void PmemUnmap(uint8_t* mem, uint32_t bytes) {
+#if INTPTR_MAX == INT32_MAX
+  (void)bytes;
+  std::free(mem);
+#else
+  munmap(mem, bytes);
+#endif
+}
+
+}  // namespace
+
 extern "C" void* pmem_malloc(uint32_t size, uint32_t flags) {
   Record("pmem_malloc", {size, flags});
   if (size == 0 || size > kPmemPhysEnd - kPmemPhysBase) return nullptr;
@@ -207,7 +233,7 @@ extern "C" void* pmem_malloc(uint32_t size, uint32_t flags) {
     phys = RoundUp(p + b.size, kPage);
   }
   if (!found && uint64_t(phys) + bytes > kPmemPhysEnd) return nullptr;
-  auto* mem = static_cast<uint8_t*>(std::aligned_alloc(kPage, bytes));
+  uint8_t* mem = PmemMap(bytes);
   if (!mem) return nullptr;
   std::memset(mem, 0, bytes);
   PmemBlock block{phys, mem, bytes, flags};
@@ -220,16 +246,18 @@ extern "C" void pmem_free(void* virtualAddress) {
   Record("pmem_free", {uint32_t(reinterpret_cast<uintptr_t>(virtualAddress))});
   if (!virtualAddress) return;
   uint8_t* mem = nullptr;
+  uint32_t bytes = 0;
   {
     State& s = S();
     std::lock_guard<std::mutex> g(s.lock);
     auto it = s.pmemByVirt.find(reinterpret_cast<uintptr_t>(virtualAddress));
     if (it == s.pmemByVirt.end()) return;  // not ours, or not a block start
     mem = it->second.virt;
+    bytes = it->second.size;
     s.pmemByPhys.erase(it->second.phys);
     s.pmemByVirt.erase(it);
   }
-  std::free(mem);
+  PmemUnmap(mem, bytes);
 }
 
 extern "C" uint32_t pmem_get_phys_addr(void* virtualAddress) {

@@ -47,7 +47,7 @@ HANDLE DevMgrFindDevice(LPCWSTR deviceName);
 // The active key path of a device ("Drivers\Active\NN"), or null.
 LPCWSTR DevMgrActiveKeyPath(HANDLE device);
 // The value its Init returned.
-DWORD DevMgrDeviceContext(HANDLE device);
+DWORD_PTR DevMgrDeviceContext(HANDLE device);
 
 // The power manager's path: opens the device as the power manager's process,
 // sends one request with <Prefix>_IOControl and closes it again. The last

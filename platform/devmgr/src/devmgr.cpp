@@ -15,15 +15,16 @@
 
 namespace {
 
-typedef DWORD (*InitFn)(LPCWSTR activeKey, LPCVOID busContext);
-typedef BOOL (*DeinitFn)(DWORD context);
-typedef DWORD (*OpenFn)(DWORD context, DWORD access, DWORD share);
-typedef BOOL (*CloseFn)(DWORD openContext);
-typedef BOOL (*IoControlFn)(DWORD openContext, DWORD code, PBYTE in, DWORD inLen, PBYTE out, DWORD outLen,
+// A driver's contexts are pointers of its own: pointer-wide, so that a 64-bit build keeps them.
+typedef DWORD_PTR (*InitFn)(LPCWSTR activeKey, LPCVOID busContext);
+typedef BOOL (*DeinitFn)(DWORD_PTR context);
+typedef DWORD_PTR (*OpenFn)(DWORD_PTR context, DWORD access, DWORD share);
+typedef BOOL (*CloseFn)(DWORD_PTR openContext);
+typedef BOOL (*IoControlFn)(DWORD_PTR openContext, DWORD code, PBYTE in, DWORD inLen, PBYTE out, DWORD outLen,
                             PDWORD returned);
-typedef DWORD (*ReadFn)(DWORD openContext, LPVOID buffer, DWORD length);
-typedef DWORD (*WriteFn)(DWORD openContext, LPCVOID buffer, DWORD length);
-typedef void (*PreDeinitFn)(DWORD context);
+typedef DWORD (*ReadFn)(DWORD_PTR openContext, LPVOID buffer, DWORD length);
+typedef DWORD (*WriteFn)(DWORD_PTR openContext, LPCVOID buffer, DWORD length);
+typedef void (*PreDeinitFn)(DWORD_PTR context);
 
 constexpr uintptr_t kHandleBase = 0x44000000;
 const HANDLE kPowerManagerProcess = reinterpret_cast<HANDLE>(uintptr_t(0x50000042));
@@ -43,7 +44,7 @@ struct Device {
   IoControlFn ioctl = nullptr;
   ReadFn read = nullptr;
   WriteFn write = nullptr;
-  DWORD context = 0;
+  DWORD_PTR context = 0;
   bool named = false;
   // Client calls running in the driver; Deinit waits for them to leave.
   std::mutex callLock;
@@ -93,7 +94,7 @@ void DrainCalls(Device& d) {
 
 struct OpenHandle {
   std::shared_ptr<Device> device;
-  DWORD context;
+  DWORD_PTR context;
 };
 
 struct Manager {
@@ -170,7 +171,7 @@ void* DevOpen(void* devCtx, DWORD access, DWORD share) {
     return nullptr;
   }
   SetLastError(ERROR_SUCCESS);
-  DWORD ctx = d->open(d->context, access, share);
+  DWORD_PTR ctx = d->open(d->context, access, share);
   if (ctx == 0) {
     if (GetLastError() == ERROR_SUCCESS) SetLastError(ERROR_OPEN_FAILED);
     return nullptr;
@@ -434,7 +435,7 @@ extern "C" LPCWSTR DevMgrActiveKeyPath(HANDLE device) {
   return d ? d->activePath.c_str() : nullptr;
 }
 
-extern "C" DWORD DevMgrDeviceContext(HANDLE device) {
+extern "C" DWORD_PTR DevMgrDeviceContext(HANDLE device) {
   std::shared_ptr<Device> d = Lookup(device);
   return d ? d->context : 0;
 }

@@ -155,11 +155,13 @@ struct CSPROPERTY_STREAMEX_S {
   CSPROPERTY CsPin;       // CSPROPSETID_StreamEx, Id 0
   uint32_t PinId;
   uint32_t Reserved0;
-  uint32_t hMsgQueue;     // HANDLE on the phone's 32-bit build
+  uintptr_t hMsgQueue;    // HANDLE
   uint32_t Reserved1;
 };
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
 static_assert(sizeof(CSPROPERTY_STREAMEX_S) == 40);
 static_assert(offsetof(CSPROPERTY_STREAMEX_S, PinId) == 24 && offsetof(CSPROPERTY_STREAMEX_S, hMsgQueue) == 32);
+#endif
 
 // A rectangle of the video information header.
 struct CsRect {
@@ -287,13 +289,15 @@ struct CSSTREAM_HEADER {
   int64_t Duration;
   uint32_t FrameExtent;
   uint32_t DataUsed;
-  uint32_t Data;  // buffer pointer on the phone's 32-bit build
+  uintptr_t Data;  // buffer pointer
   uint32_t OptionsFlags;
   uint32_t BufferHandle;
   uint32_t Reserved;
 };
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
 static_assert(sizeof(CSSTREAM_HEADER) == 56);
 static_assert(offsetof(CSSTREAM_HEADER, Duration) == 24 && offsetof(CSSTREAM_HEADER, Data) == 40);
+#endif
 #define CSSTREAM_HEADER_OPTIONSF_SPLICEPOINT 0x00000001u
 #define CSSTREAM_HEADER_OPTIONSF_DATADISCONTINUITY 0x00000004u
 
@@ -310,16 +314,20 @@ struct CS_STREAM_DESCRIPTOR {
   CSSTREAM_HEADER CsStreamHeader;
   CS_FRAME_INFO CsFrameInfo;
 };
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
 static_assert(sizeof(CS_STREAM_DESCRIPTOR) == 120 && offsetof(CS_STREAM_DESCRIPTOR, CsFrameInfo) == 56);
+#endif
 
 // A pin's message on the client's queue: a buffer is done.
 struct CS_MSGQUEUE_BUFFER_MESSAGE {
   uint32_t Size;      // 12
   uint32_t Flags;     // 1
   uint32_t Context;   // 0
-  uint32_t pStreamDescriptor;
+  uintptr_t pStreamDescriptor;
 };
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
 static_assert(sizeof(CS_MSGQUEUE_BUFFER_MESSAGE) == 16);
+#endif
 
 // Camera-control and proc-amp value.
 struct CSPROPERTY_VIDEOPROCAMP_S {
@@ -438,10 +446,26 @@ struct AsyncCameraMessage {
   uint32_t event;
   uint32_t size;  // 20
   uint32_t status;
-  uint32_t reserved0;  // the post-capture message's buffer address
+  uintptr_t reserved0;  // the post-capture message's buffer address
   uint32_t reserved1;  // and size
 };
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
 static_assert(sizeof(AsyncCameraMessage) == 20);
+#endif
+
+// ---- The still pin's EXIF set ---------------------------------------------------------------
+// One EXIF tag as a client sets it: tag, value length in bytes, EXIF type (1-10), and the
+// client's pointer to the value bytes.
+struct PropertyItem {
+  uint32_t tag;
+  uint32_t length;
+  uint16_t type;
+  uint16_t pad;
+  uintptr_t value;
+};
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
+static_assert(sizeof(PropertyItem) == 16);
+#endif
 
 // ---- Power ------------------------------------------------------------------------------
 struct CS_POWER_CAPABILITIES {

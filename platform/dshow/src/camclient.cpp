@@ -237,7 +237,7 @@ DWORD Pin::Instantiate(uint32_t pinId, uint32_t maxMessages) {
   CSPROPERTY_STREAMEX_S request{};
   request.CsPin = {CSPROPSETID_StreamEx, 0, CSPROPERTY_TYPE_SET};
   request.PinId = pinId;
-  request.hMsgQueue = uint32_t(reinterpret_cast<uintptr_t>(queue_));
+  request.hMsgQueue = reinterpret_cast<uintptr_t>(queue_);
   DWORD returned = 0;
   return IoControl(IOCTL_STREAM_INSTANTIATE, &request, sizeof request, nullptr, 0, &returned);
 }
@@ -270,7 +270,7 @@ DWORD Pin::State(uint32_t* state) const {
 }
 
 DWORD Pin::BufferCommand(uint32_t command, CS_STREAM_DESCRIPTOR* descriptor) const {
-  uint32_t in[2] = {command, uint32_t(reinterpret_cast<uintptr_t>(descriptor))};
+  uint32_t in[2] = {command, uint32_t(reinterpret_cast<uintptr_t>(descriptor))};  // the driver reads the command only
   DWORD returned = 0;
   return IoControl(IOCTL_CS_BUFFERS, in, sizeof in, descriptor, sizeof *descriptor, &returned);
 }
@@ -300,7 +300,7 @@ DWORD Pin::AllocateBuffers(BufferMemory memory) {
     if (memory == BufferMemory::Contiguous) b->memory = pmem_malloc(framing.FrameSize, 0);
     if (memory == BufferMemory::Heap) b->memory = std::calloc(1, framing.FrameSize);
     if (memory != BufferMemory::Driver && !b->memory) return ERROR_OUTOFMEMORY;
-    h.Data = uint32_t(reinterpret_cast<uintptr_t>(b->memory));
+    h.Data = reinterpret_cast<uintptr_t>(b->memory);
     r = BufferCommand(CS_ALLOCATE, &b->descriptor);
     if (r != ERROR_SUCCESS) {
       FreeMemory(*b);

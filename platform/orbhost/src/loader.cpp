@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <elf.h>
+#include <link.h>  // ElfW: this build's own ELF class
 #include <strings.h>
 #include <sys/stat.h>
 
@@ -342,27 +343,32 @@ class Loader {
       }
     }
     auto inside = [&](uint64_t offset, uint64_t length) { return offset <= bytes.size() && length <= bytes.size() - offset; };
-    if (bytes.size() < sizeof(Elf32_Ehdr) || std::memcmp(bytes.data(), ELFMAG, SELFMAG) != 0 ||
-        bytes[EI_CLASS] != ELFCLASS32) {
+    using Ehdr = ElfW(Ehdr);
+    using Shdr = ElfW(Shdr);
+    using Sym = ElfW(Sym);
+    using Addr = ElfW(Addr);
+    const unsigned char ownClass = sizeof(Addr) == 4 ? ELFCLASS32 : ELFCLASS64;
+    if (bytes.size() < sizeof(Ehdr) || std::memcmp(bytes.data(), ELFMAG, SELFMAG) != 0 ||
+        static_cast<unsigned char>(bytes[EI_CLASS]) != ownClass) {
       return true;  // not an image of this machine: dlopen says why
     }
-    Elf32_Ehdr eh;
+    Ehdr eh;
     std::memcpy(&eh, bytes.data(), sizeof eh);
-    if (eh.e_shentsize != sizeof(Elf32_Shdr) || !inside(eh.e_shoff, uint64_t(eh.e_shnum) * sizeof(Elf32_Shdr)) ||
+    if (eh.e_shentsize != sizeof(Shdr) || !inside(eh.e_shoff, uint64_t(eh.e_shnum) * sizeof(Shdr)) ||
         eh.e_shstrndx >= eh.e_shnum) {
       *why = "its image has no readable section table";
       return false;
     }
-    std::vector<Elf32_Shdr> sections(eh.e_shnum);
-    std::memcpy(sections.data(), bytes.data() + eh.e_shoff, eh.e_shnum * sizeof(Elf32_Shdr));
-    auto text = [&](const Elf32_Shdr& table, uint32_t at) -> std::string {
+    std::vector<Shdr> sections(eh.e_shnum);
+    std::memcpy(sections.data(), bytes.data() + eh.e_shoff, eh.e_shnum * sizeof(Shdr));
+    auto text = [&](const Shdr& table, uint32_t at) -> std::string {
       if (at >= table.sh_size || !inside(table.sh_offset, table.sh_size)) return std::string();
       const char* begin = bytes.data() + table.sh_offset + at;
       return std::string(begin, strnlen(begin, table.sh_size - at));
     };
-    std::vector<uint32_t> entries;
-    const Elf32_Shdr* symtab = nullptr;
-    for (const Elf32_Shdr& sh : sections) {
+    std::vector<Addr> entries;
+    const Shdr* symtab = nullptr;
+    for (const Shdr& sh : sections) {
       const std::string secName = text(sections[eh.e_shstrndx], sh.sh_name);
       if (sh.sh_type == SHT_SYMTAB) symtab = &sh;
       if (sh.sh_type != SHT_INIT_ARRAY && sh.sh_type != SHT_PREINIT_ARRAY && secName != ".ctors") continue;
@@ -370,10 +376,10 @@ class Loader {
         *why = "its image's " + secName + " lies outside the file";
         return false;
       }
-      for (uint32_t at = 0; at + 4 <= sh.sh_size; at += 4) {
-        uint32_t address;
-        std::memcpy(&address, bytes.data() + sh.sh_offset + at, 4);
-        if (address != 0 && address != 0xffffffffu) entries.push_back(address);  // .ctors bounds
+      for (uint64_t at = 0; at + sizeof(Addr) <= sh.sh_size; at += sizeof(Addr)) {
+        Addr address;
+        std::memcpy(&address, bytes.data() + sh.sh_offset + at, sizeof address);
+        if (address != 0 && address != Addr(-1)) entries.push_back(address);  // .ctors bounds
       }
     }
     if (entries.empty()) return true;
@@ -381,15 +387,15 @@ class Loader {
       *why = "its image has static constructors that cannot be named (no symbol table)";
       return false;
     }
-    std::unordered_map<uint32_t, std::string> functions;
-    for (uint32_t at = 0; at + sizeof(Elf32_Sym) <= symtab->sh_size; at += sizeof(Elf32_Sym)) {
-      Elf32_Sym sym;
+    std::unordered_map<Addr, std::string> functions;
+    for (uint64_t at = 0; at + sizeof(Sym) <= symtab->sh_size; at += sizeof(Sym)) {
+      Sym sym;
       std::memcpy(&sym, bytes.data() + symtab->sh_offset + at, sizeof sym);
-      if (ELF32_ST_TYPE(sym.st_info) == STT_FUNC && sym.st_value != 0)
+      if (ELFW(ST_TYPE)(sym.st_info) == STT_FUNC && sym.st_value != 0)
         functions.emplace(sym.st_value, text(sections[symtab->sh_link], sym.st_name));
     }
     std::string refused;
-    for (uint32_t address : entries) {
+    for (Addr address : entries) {
       auto it = functions.find(address);
       const std::string fn = it == functions.end() ? std::string() : it->second;
       bool allowed = fn == "frame_dummy";

@@ -21,7 +21,9 @@
 typedef unsigned char u_char;
 typedef unsigned short u_short;
 typedef unsigned int u_int;
-typedef unsigned long u_long;
+// 32 bits on every Windows, whatever a long is here (the C library's u_long is a long).
+typedef uint32_t CeWsULong;
+#define u_long CeWsULong
 typedef u_int SOCKET;
 
 #define WSADESCRIPTION_LEN 256

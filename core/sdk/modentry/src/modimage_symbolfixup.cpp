@@ -34,7 +34,9 @@ struct HostSymbolEntry {
   void** slot;
 };
 
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
 static_assert(sizeof(HostSymbolEntry) == 8, "a table entry is (name, slot)");
+#endif
 
 constexpr const char* kNames[PVL_HOST_SYMBOL_COUNT] = PVL_HOST_SYMBOL_NAMES;
 
@@ -46,7 +48,9 @@ constexpr HostSymbolEntry g_table[PVL_HOST_SYMBOL_COUNT] = {
     {kNames[9], &g_slots[9]},   {kNames[10], &g_slots[10]}, {kNames[11], &g_slots[11]},
     {kNames[12], &g_slots[12]}, {kNames[13], &g_slots[13]},
 };
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
 static_assert(sizeof(g_table) == 14 * 8, "fourteen (name, slot) pairs");
+#endif
 
 template <class Fn>
 Fn SlotFn(Slot s) {

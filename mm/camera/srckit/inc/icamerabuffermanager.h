@@ -58,7 +58,7 @@ class ICameraBufferManager : public IPvlBase {
   virtual PvlResult InitRequirements(const BufferRequest* request, uint8_t externalMemory,
                                      uint8_t mayShrink) = 0;  // 9
   // One more buffer over client memory, up to the required count (13 beyond it).
-  virtual PvlResult AddExternalBuffer(uint32_t virtualAddress, uint32_t physicalAddress, uint8_t physicalValid,
+  virtual PvlResult AddExternalBuffer(uintptr_t virtualAddress, uint32_t physicalAddress, uint8_t physicalValid,
                                       uint32_t capacity, IPvlMediaBuffer** buffer) = 0;  // 10
   // The notify face, one reference added.
   virtual PvlResult GetNotify(ICameraBufferNotify** notify) = 0;  // 11

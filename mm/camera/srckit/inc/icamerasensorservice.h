@@ -37,7 +37,7 @@ static_assert(offsetof(SensorWbCalibrationRecord, greenEven) == 12);
 // One detected sensor as the service lists it.
 struct CameraSensorDescriptor {
   uint32_t DriverClass;
-  uint32_t NameBuffer;  // char* on the phone's 32-bit build
+  uintptr_t NameBuffer;  // char*
   uint32_t NameCapacity;
   uint32_t NameLength;
   uint32_t FullWidth;
@@ -45,7 +45,9 @@ struct CameraSensorDescriptor {
   uint32_t FrameInterval;
   uint32_t ExtraInfo[3];
 };
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
 static_assert(sizeof(CameraSensorDescriptor) == 40);
+#endif
 
 // Slots 3-21. GetTiming's second argument is ignored (callers pass 0);
 // GetExtraInfo writes the three words of SensorExtraInfo.

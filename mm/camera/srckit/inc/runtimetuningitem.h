@@ -49,6 +49,7 @@ struct RuntimeTuningItem {
   RuntimeTuningToText toText;
   RuntimeTuningFromText fromText;
 };
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
 static_assert(sizeof(void*) == 4, "the registry's records are laid out for a 32-bit build");
 static_assert(offsetof(RuntimeTuningItem, name) == 0);
 static_assert(offsetof(RuntimeTuningItem, value) == 60);
@@ -58,6 +59,7 @@ static_assert(offsetof(RuntimeTuningItem, flags) == 72);
 static_assert(offsetof(RuntimeTuningItem, toText) == 76);
 static_assert(offsetof(RuntimeTuningItem, fromText) == 80);
 static_assert(sizeof(RuntimeTuningItem) == 84);
+#endif
 
 // Size in bytes of one element of a type; 0 for codes without an element type.
 uint32_t TuningValueTypeSize(uint32_t type);

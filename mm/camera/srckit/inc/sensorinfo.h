@@ -63,7 +63,7 @@ static_assert(sizeof(SensorCapabilities) == 32);
 // capacity; the sensor sets the length (with the NUL) and copies the text when
 // the capacity holds it.
 struct SensorIdentityText {
-  uint32_t Buffer;    // char* on the phone's 32-bit build
+  uintptr_t Buffer;   // char*
   uint32_t Capacity;
   uint32_t Length;
 };
@@ -73,9 +73,11 @@ struct SensorIdentity {
   SensorIdentityText Model;
   SensorIdentityText Identifier;
 };
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
 static_assert(sizeof(SensorIdentityText) == 12);
 static_assert(sizeof(SensorIdentity) == 40);
 static_assert(offsetof(SensorIdentity, Model) == 16);
+#endif
 
 // Optics and on-sensor focus status: word 0 focus status (1 done, 2 failed),
 // word 2 maximum aperture value and word 3 F-number (floats).

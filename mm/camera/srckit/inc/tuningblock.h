@@ -699,5 +699,7 @@ struct TuningDataTable {
   TuningParameterBlock Block;
   TuningExposureStretch ExposureStretch;
 };
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
 static_assert(offsetof(TuningDataTable, ExposureStretch) == TUNING_BLOCK_SIZE);
 static_assert(sizeof(TuningDataTable) == TUNING_TABLE_SIZE);
+#endif

@@ -497,7 +497,9 @@ static_assert(offsetof(VfeBlock23Cmd, field48) == 48);
 struct VfeNotifyCmd {
   IPvlBase* notify;
 };
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
 static_assert(sizeof(VfeNotifyCmd) == 4);
+#endif
 
 // Command 44 (10 bytes).
 struct VfeAfStatsUpdateCmd {
@@ -598,8 +600,10 @@ struct VfeAckOutputCmd {
   uint8_t reserved1[3];
   const VfeBufferEntry* entries;
 };
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
 static_assert(sizeof(VfeAckOutputCmd) == 8);
 static_assert(offsetof(VfeAckOutputCmd, entries) == 4);
+#endif
 
 // ---- Replies -----------------------------------------------------------------------------
 struct VfeHwInfo {  // command 52: register 0x000 split

@@ -133,8 +133,8 @@ PvlResult CCameraSensorService::RecordSensor(CameraSensorDescriptor* d, ZUEUID d
   CEnvBlock maker(GetEnv(), kIdentityTag), model(GetEnv(), kIdentityTag);
   if (maker.Allocate(makerLength) != PVL_OK || model.Allocate(modelLength) != PVL_OK) return PVL_E_OUTOFMEMORY;
   identity = SensorIdentity{};
-  identity.Maker = {static_cast<uint32_t>(reinterpret_cast<uintptr_t>(maker.Text())), makerLength, 0};
-  identity.Model = {static_cast<uint32_t>(reinterpret_cast<uintptr_t>(model.Text())), modelLength, 0};
+  identity.Maker = {reinterpret_cast<uintptr_t>(maker.Text()), makerLength, 0};
+  identity.Model = {reinterpret_cast<uintptr_t>(model.Text()), modelLength, 0};
   r = driver->Command(ZUEUID_SENSOR_PROPERTY_IDENTITY, nullptr, 0, &identity, sizeof identity, &length);
   if (r != PVL_OK) return r;
   maker.Text()[makerLength - 1] = '\0';
@@ -150,7 +150,7 @@ PvlResult CCameraSensorService::RecordSensor(CameraSensorDescriptor* d, ZUEUID d
   const size_t used = strlen(name.Text());
   name.Text()[used] = ' ';
   CopyText(name.Text() + used + 1, size - static_cast<uint32_t>(used) - 1, model.Text());
-  d->NameBuffer = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(name.Detach()));
+  d->NameBuffer = reinterpret_cast<uintptr_t>(name.Detach());
   d->NameCapacity = size;
   d->NameLength = size;
 

@@ -267,7 +267,7 @@ DWORD AdapterHandleCameraControlRequests(CCameraDevice* device, void* in, DWORD 
         // thread set idle) before StartFocus returns.
         device->SetFocusState(FocusState::Running);
         PvlResult pr = control ? control->StartFocus(
-                                     mode, uint32_t(reinterpret_cast<uintptr_t>(device->FocusSignalControl())))
+                                     mode, reinterpret_cast<uintptr_t>(device->FocusSignalControl()))
                                : PVL_E_NOTREADY;
         if (pr != PVL_OK) {
           NKDbgPrintfW(u"Focusing failed\r\n");
@@ -739,10 +739,10 @@ DWORD ExifInformation(CCameraDevice* device, void* out, DWORD outLength) {
   DWORD result = ERROR_SUCCESS;
   for (const Tag& t : tags) {
     if (t.length <= 1 && t.type == 2) continue;  // no such registry value
-    uint32_t item[4] = {t.tag, t.length, t.type, uint32_t(reinterpret_cast<uintptr_t>(t.value))};
+    PropertyItem item{t.tag, t.length, uint16_t(t.type), 0, reinterpret_cast<uintptr_t>(t.value)};
     CSPROPERTY header{VANTOR_PROPSETID_EXIF, 0, CSPROPERTY_TYPE_SET};
     DWORD returned = 0;
-    DWORD r = still->HandleExifRequest(&header, sizeof header, item, sizeof item, &returned);
+    DWORD r = still->HandleExifRequest(&header, sizeof header, &item, sizeof item, &returned);
     if (r != ERROR_SUCCESS) result = r;
   }
   return result;
@@ -837,7 +837,7 @@ DWORD AdapterHandleVantorPropertyRequests(CCameraDevice* device, void* in, DWORD
     case 0x102D: {
       ICameraEngine* control = device->EngineControl();
       if (control)
-        control->StartPreSnapshotFlash(uint32_t(reinterpret_cast<uintptr_t>(device->PreFlashSignalControl())));
+        control->StartPreSnapshotFlash(reinterpret_cast<uintptr_t>(device->PreFlashSignalControl()));
       return ERROR_SUCCESS;
     }
   }

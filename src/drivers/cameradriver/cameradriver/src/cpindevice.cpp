@@ -667,7 +667,7 @@ int CPinDevice::FindEntry(const CS_STREAM_DESCRIPTOR& descriptor, void** mapped)
   uint32_t index = (handle ^ uint32_t(reinterpret_cast<uintptr_t>(GetCallerProcess()))) / 65536u;
   if (!m_table->entries || index >= m_table->frameCount ||
       m_table->entries[index].copy.CsStreamHeader.BufferHandle != handle ||
-      m_table->entries[index].copy.CsStreamHeader.Data != uint32_t(reinterpret_cast<uintptr_t>(*mapped))) {
+      m_table->entries[index].copy.CsStreamHeader.Data != reinterpret_cast<uintptr_t>(*mapped)) {
     NKDbgPrintfW(u"[%s] No index found for dwHandle=0x%x, lpBuffer=0x%x.\r\n", Name(), handle, data);
     return -1;
   }
@@ -793,7 +793,7 @@ DWORD CPinDevice::RegisterClientBuffer(uint32_t index, CS_STREAM_DESCRIPTOR* cli
     NKDbgPrintfW(u"[%s] MapCallerPtr failed for incoming pointer\r\n", Name());
     return ERROR_INVALID_USER_BUFFER;
   }
-  entry.copy.CsStreamHeader.Data = uint32_t(reinterpret_cast<uintptr_t>(mapped));
+  entry.copy.CsStreamHeader.Data = reinterpret_cast<uintptr_t>(mapped);
   uint32_t handle = HandleFor(index, mapped);
   entry.copy.CsStreamHeader.BufferHandle = handle;
   if (!CopyOut(&client->CsStreamHeader.BufferHandle, &handle, sizeof handle)) return ERROR_INVALID_PARAMETER;
@@ -808,7 +808,7 @@ DWORD CPinDevice::RegisterClientBuffer(uint32_t index, CS_STREAM_DESCRIPTOR* cli
   if (CreateBufferManager(m_clientMemoryFallback != 0) != ERROR_SUCCESS) return ERROR_FUNCTION_FAILED;
   if (!m_clientMemoryFallback) {
     IPvlMediaBuffer* buffer = nullptr;
-    if (m_bufferManager->AddExternalBuffer(uint32_t(reinterpret_cast<uintptr_t>(mapped)), physical, 1, m_frameSize,
+    if (m_bufferManager->AddExternalBuffer(reinterpret_cast<uintptr_t>(mapped), physical, 1, m_frameSize,
                                            &buffer) != PVL_OK ||
         !buffer)
       return ERROR_FUNCTION_FAILED;
@@ -1065,7 +1065,7 @@ bool CPinDevice::InitMsgQueueDescriptor(CS_MSGQUEUE_BUFFER_MESSAGE* message, IPv
     m_frameDropped = 0;
   }
   if (!CopyOut(client, &d, sizeof d)) return false;
-  *message = {12, 1, 0, uint32_t(reinterpret_cast<uintptr_t>(client))};
+  *message = {12, 1, 0, reinterpret_cast<uintptr_t>(client)};
   return true;
 }
 
@@ -1126,7 +1126,7 @@ void CPinDevice::PostCaptureScreen(IPvlMediaBuffer* frame) {
     std::memcpy(params, par, sizeof par);
     if (ddi_disp2d_blt(source, target, params, 0) == 0 && m_device->AsyncQueue()) {
       AsyncCameraMessage message{m_pinId == CS_PIN_CAPTURE ? 2u : 1u, sizeof(AsyncCameraMessage), 0,
-                                 uint32_t(reinterpret_cast<uintptr_t>(screen)), pw * ph * 2};
+                                 reinterpret_cast<uintptr_t>(screen), pw * ph * 2};
       // Never wait for room: a full queue (no reader) must not hold up the frames.
       if (!WriteMsgQueue(m_device->AsyncQueue()->Handle(), &message, sizeof message, 0, 0))
         NKDbgPrintfW(u"[%s] Post-capture notice dropped\r\n", Name());
@@ -1241,15 +1241,6 @@ DWORD CPinDevice::CaptureThread() {
 
 namespace {
 
-struct ExifItem {
-  uint32_t tag;
-  uint32_t length;
-  uint16_t type;
-  uint16_t pad;
-  uint32_t value;  // the client's pointer to the value bytes
-};
-static_assert(sizeof(ExifItem) == 16);
-
 // Element size and variant type of each EXIF item type (0: refused).
 struct ExifType {
   uint32_t size;
@@ -1266,11 +1257,11 @@ struct ExifVariant {
   ~ExifVariant() { delete[] elements; }
 };
 
-DWORD ConvertExifItem(const ExifItem& item, ExifVariant* out) {
+DWORD ConvertExifItem(const PropertyItem& item, ExifVariant* out) {
   if (!item.value || item.type > 10 || !kExifTypes[item.type].variant) return ERROR_INVALID_PARAMETER;
   const ExifType t = kExifTypes[item.type];
   const uint32_t count = item.length / t.size;
-  void* mapped = MapCallerPtr(reinterpret_cast<void*>(uintptr_t(item.value)), item.length);
+  void* mapped = MapCallerPtr(reinterpret_cast<void*>(item.value), item.length);
   if (!mapped || count == 0) return ERROR_INVALID_PARAMETER;
   if (t.variant == PVL_VT_STRING || t.variant == PVL_VT_BLOCK) {
     out->value.type = t.variant;
@@ -1316,8 +1307,8 @@ DWORD CPinDevice::HandleExifRequest(const void* in, DWORD inLength, void* out, D
   }
   if (header.Flags != CSPROPERTY_TYPE_SET) return ERROR_INVALID_PARAMETER;
   DWORD error = 0;
-  void* mapped = MapCallerBuffer(out, outLength, sizeof(ExifItem), &error);
-  ExifItem item;
+  void* mapped = MapCallerBuffer(out, outLength, sizeof(PropertyItem), &error);
+  PropertyItem item;
   if (!mapped || !CopyIn(&item, mapped, sizeof item)) return ERROR_MORE_DATA;
   ExifVariant variant;
   DWORD r = ConvertExifItem(item, &variant);

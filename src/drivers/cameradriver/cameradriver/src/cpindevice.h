@@ -43,8 +43,10 @@ struct PinBufferEntry {
   uint8_t held;                  // allocated and in the client's hands
   uint8_t pad[3];
 };
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
 static_assert(sizeof(PinBufferEntry) == 136, "a buffer entry is 136 bytes");
 static_assert(offsetof(PinBufferEntry, copy) == 8 && offsetof(PinBufferEntry, buffer) == 128);
+#endif
 
 // A pin's buffer table and its counters. The hidden Thumbnail pin has none of its
 // own: it delivers into the Preview pin's buffers, so it uses the Preview pin's

@@ -27,11 +27,13 @@ constexpr DWORD kOemCameraOpened = 0x01012EF8;
 constexpr DWORD kOemCameraClosed = 0x01012EF4;
 
 struct KernelRegistration {
-  uint32_t name;  // char* on the phone's 32-bit build
+  uintptr_t name;  // char*
   uint8_t flag;
   uint8_t pad[3];
 };
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
 static_assert(sizeof(KernelRegistration) == 8);
+#endif
 
 struct OpenContext {
   CCameraDevice* device;
@@ -341,7 +343,7 @@ OSTREL_EXPORT BOOL DllMain(HANDLE module, DWORD reason, LPVOID) {
 
 // ---- CAM_ ---------------------------------------------------------------------------------
 
-OSTREL_EXPORT DWORD CAM_Init(LPCWSTR activeKey, LPCVOID) {
+OSTREL_EXPORT DWORD_PTR CAM_Init(LPCWSTR activeKey, LPCVOID) {
   NKDbgPrintfW(u"CAM_Init(): pContext=%s\r\n", activeKey ? activeKey : u"<null>");
   DiagMessageSend("cameradriver", __LINE__, 4, "CAM_Init()", 0);
   DWORD error = ERROR_SUCCESS;
@@ -362,7 +364,7 @@ OSTREL_EXPORT DWORD CAM_Init(LPCWSTR activeKey, LPCVOID) {
       device = nullptr;
     } else {
       KernelRegistration reg{};
-      reg.name = uint32_t(reinterpret_cast<uintptr_t>(MapPtrToProcess(s_driverName, GetCurrentProcess())));
+      reg.name = reinterpret_cast<uintptr_t>(MapPtrToProcess(s_driverName, GetCurrentProcess()));
       reg.flag = 1;
       uint32_t cookie = 0;
       if (KernelIoControl(kOemRegister, &reg, sizeof reg, &cookie, sizeof cookie, nullptr)) device->m_cookie = cookie;
@@ -381,10 +383,10 @@ OSTREL_EXPORT DWORD CAM_Init(LPCWSTR activeKey, LPCVOID) {
   }
   NKDbgPrintfW(u"CAM_Init(): Returning pCameraDevice=0x%08x\r\n", device);
   if (error != ERROR_SUCCESS) SetLastError(error);
-  return DWORD(reinterpret_cast<uintptr_t>(device));
+  return reinterpret_cast<DWORD_PTR>(device);
 }
 
-OSTREL_EXPORT BOOL CAM_Deinit(DWORD context) {
+OSTREL_EXPORT BOOL CAM_Deinit(DWORD_PTR context) {
   NKDbgPrintfW(u"CAM_Deinit(): pContext=0x%08x\r\n", context);
   auto* device = reinterpret_cast<CCameraDevice*>(uintptr_t(context));
   NKDbgPrintfW(u"CAM_Deinit(): deleting pCameraDevice=0x%08x\r\n", device);
@@ -406,7 +408,7 @@ OSTREL_EXPORT BOOL CAM_Deinit(DWORD context) {
   return TRUE;
 }
 
-OSTREL_EXPORT DWORD CAM_Open(DWORD context, DWORD access, DWORD share) {
+OSTREL_EXPORT DWORD_PTR CAM_Open(DWORD_PTR context, DWORD access, DWORD share) {
   ReadDebugZones();
   NKDbgPrintfW(u"CAM_Open(): Opening the camera driver. Context=0x%08x, Access=0x%x, ShareMode=0x%x)\r\n", context,
                access, share);
@@ -441,10 +443,10 @@ OSTREL_EXPORT DWORD CAM_Open(DWORD context, DWORD access, DWORD share) {
     }
   }
   if (error != ERROR_SUCCESS) SetLastError(error);
-  return DWORD(reinterpret_cast<uintptr_t>(open));
+  return reinterpret_cast<DWORD_PTR>(open);
 }
 
-OSTREL_EXPORT BOOL CAM_Close(DWORD context) {
+OSTREL_EXPORT BOOL CAM_Close(DWORD_PTR context) {
   NKDbgPrintfW(u"CAM_Close(): Closing the camera driver. Context=0x%08x\r\n", context);
   auto* open = reinterpret_cast<OpenContext*>(uintptr_t(context));
   if (!open) {
@@ -469,7 +471,7 @@ OSTREL_EXPORT BOOL CAM_Close(DWORD context) {
   return TRUE;
 }
 
-OSTREL_EXPORT BOOL CAM_IOControl(DWORD context, DWORD code, PBYTE inBytes, DWORD inLength, PBYTE outBytes, DWORD outLength,
+OSTREL_EXPORT BOOL CAM_IOControl(DWORD_PTR context, DWORD code, PBYTE inBytes, DWORD inLength, PBYTE outBytes, DWORD outLength,
                                  LPDWORD returned) {
   LPVOID in = inBytes;
   LPVOID out = outBytes;
@@ -528,7 +530,7 @@ OSTREL_EXPORT BOOL CAM_IOControl(DWORD context, DWORD code, PBYTE inBytes, DWORD
 
 // ---- PIN_ ---------------------------------------------------------------------------------
 
-OSTREL_EXPORT DWORD PIN_Init(LPCWSTR activeKey, LPCVOID busContext) {
+OSTREL_EXPORT DWORD_PTR PIN_Init(LPCWSTR activeKey, LPCVOID busContext) {
   NKDbgPrintfW(u"PIN_Init(\"%s\")\r\n", activeKey ? activeKey : u"<null>");
   if (CeGetCallerTrust() != OEM_CERTIFY_TRUST) {
     SetLastError(ERROR_ACCESS_DENIED);
@@ -547,16 +549,16 @@ OSTREL_EXPORT DWORD PIN_Init(LPCWSTR activeKey, LPCVOID busContext) {
     return 0;
   }
   NKDbgPrintfW(u"PIN_Init(): Returning pPinInitDev=0x%08x\r\n", record);
-  return DWORD(reinterpret_cast<uintptr_t>(record));
+  return reinterpret_cast<DWORD_PTR>(record);
 }
 
-OSTREL_EXPORT BOOL PIN_Deinit(DWORD context) {
+OSTREL_EXPORT BOOL PIN_Deinit(DWORD_PTR context) {
   NKDbgPrintfW(u"PIN_Deinit(0x%08x)\r\n", context);
   delete reinterpret_cast<PinInitRecord*>(uintptr_t(context));
   return TRUE;
 }
 
-OSTREL_EXPORT DWORD PIN_Open(DWORD context, DWORD access, DWORD share) {
+OSTREL_EXPORT DWORD_PTR PIN_Open(DWORD_PTR context, DWORD access, DWORD share) {
   NKDbgPrintfW(u"PIN_Open(0x%08x): Access=0x%08x, ShareMode=0x%08x\r\n", context, access, share);
   auto* record = reinterpret_cast<PinInitRecord*>(uintptr_t(context));
   if (!record) {
@@ -578,10 +580,10 @@ OSTREL_EXPORT DWORD PIN_Open(DWORD context, DWORD access, DWORD share) {
     SetLastError(error);
     return 0;
   }
-  return DWORD(reinterpret_cast<uintptr_t>(pin));
+  return reinterpret_cast<DWORD_PTR>(pin);
 }
 
-OSTREL_EXPORT BOOL PIN_Close(DWORD context) {
+OSTREL_EXPORT BOOL PIN_Close(DWORD_PTR context) {
   NKDbgPrintfW(u"PIN_Close(0x%08x)\r\n", context);
   auto* pin = reinterpret_cast<CPinDevice*>(uintptr_t(context));
   if (!pin) {
@@ -599,7 +601,7 @@ OSTREL_EXPORT BOOL PIN_Close(DWORD context) {
   return TRUE;
 }
 
-OSTREL_EXPORT BOOL PIN_IOControl(DWORD context, DWORD code, PBYTE inBytes, DWORD inLength, PBYTE outBytes, DWORD outLength,
+OSTREL_EXPORT BOOL PIN_IOControl(DWORD_PTR context, DWORD code, PBYTE inBytes, DWORD inLength, PBYTE outBytes, DWORD outLength,
                                  LPDWORD returned) {
   LPVOID in = inBytes;
   LPVOID out = outBytes;

@@ -9,22 +9,22 @@
 #include "devmgr.h"
 #include "ostrel.h"
 
-OSTREL_EXPORT DWORD CPM_Init(LPCWSTR activeKey, LPCVOID) {
+OSTREL_EXPORT DWORD_PTR CPM_Init(LPCWSTR activeKey, LPCVOID) {
   NKDbgPrintfW(u"CPM_Init: pContext %s\n", activeKey ? activeKey : u"<null>");
   return 1;
 }
 
-OSTREL_EXPORT BOOL CPM_Deinit(DWORD context) {
+OSTREL_EXPORT BOOL CPM_Deinit(DWORD_PTR context) {
   NKDbgPrintfW(u"CPM_Deinit(): Deleting dwContext=0x%08x\r\n", context);
   return TRUE;
 }
 
-OSTREL_EXPORT DWORD CPM_Open(DWORD context, DWORD access, DWORD share) {
+OSTREL_EXPORT DWORD_PTR CPM_Open(DWORD_PTR context, DWORD access, DWORD share) {
   NKDbgPrintfW(u"CPM_Open(%x, 0x%x, 0x%x)\r\n", context, access, share);
   return context;
 }
 
-OSTREL_EXPORT BOOL CPM_Close(DWORD context) {
+OSTREL_EXPORT BOOL CPM_Close(DWORD_PTR context) {
   NKDbgPrintfW(u"CPM_Close(%x)\r\n", context);
   return TRUE;
 }
@@ -38,7 +38,7 @@ bool ReadState(const void* out, DWORD outLength, DWORD* state) {
 
 }  // namespace
 
-OSTREL_EXPORT BOOL CPM_IOControl(DWORD context, DWORD code, PBYTE inBytes, DWORD inLength, PBYTE outBytes, DWORD outLength,
+OSTREL_EXPORT BOOL CPM_IOControl(DWORD_PTR context, DWORD code, PBYTE inBytes, DWORD inLength, PBYTE outBytes, DWORD outLength,
                                  LPDWORD returned) {
   LPVOID in = inBytes;
   LPVOID out = outBytes;

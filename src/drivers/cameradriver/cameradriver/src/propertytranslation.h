@@ -25,8 +25,10 @@ struct PVLPropertyRecord {
   PvlPropertyDescHead head;
   uint32_t status;
 };
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
 static_assert(sizeof(PVLPropertyRecord) == PVL_PROPERTY_RECORD_SIZE);
 static_assert(offsetof(PVLPropertyRecord, head.attribute) == 152, "the control mode");
+#endif
 typedef PvlPropertyValueRecord PVLPropertyValue;
 
 // One row of a static map: the client's id, the engine property behind it (0: none),

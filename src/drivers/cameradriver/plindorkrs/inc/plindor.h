@@ -200,6 +200,7 @@ PLINDOR_API void DiagMessageSend(const char* fileName, uint32_t line, uint32_t l
 #ifdef __cplusplus
 }  // extern "C"
 
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
 static_assert(sizeof(void*) == 4, "the platform library's records are ILP32");
 static_assert(sizeof(CameraSensorI2C_Command) == 36);
 static_assert(offsetof(CameraSensorI2C_Command, busMode) == 0);
@@ -216,6 +217,7 @@ static_assert(offsetof(CameraTimeStampInfo, aW) == 4);
 static_assert(offsetof(CameraTimeStampInfo, ImgW) == 12);
 static_assert(offsetof(CameraTimeStampInfo, ImgH) == 16);
 static_assert(offsetof(CameraTimeStampInfo, dwFormat) == 28);
+#endif
 #endif
 
 #endif  // PLINDOR_H

@@ -24,7 +24,9 @@ struct VfeControl {
   std::atomic<uint8_t> stop;
   vfe_ist_callback istCB;
 };
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
 static_assert(sizeof(VfeControl) == 16);
+#endif
 
 VfeControl vfe_control;
 

@@ -146,7 +146,7 @@ PvlResult ReadText(IEnv* env, PvlResult (CExifData::Sources::*get)(SensorIdentit
     return PVL_E_OUTOFMEMORY;
   }
   memset(buffer, 0, request.Length);
-  request.Buffer = uint32_t(uintptr_t(buffer));
+  request.Buffer = reinterpret_cast<uintptr_t>(buffer);
   request.Capacity = request.Length;
   r = (s->*get)(&request);
   if (r != PVL_OK) {

@@ -21,7 +21,7 @@ namespace {
 constexpr uint32_t kLargeBuffer = 0x80000;
 constexpr uint32_t kLargePool = 0x800000;
 // The free list's end marker: a link word of 0 means "not on the list".
-constexpr uint32_t kListEnd = 1;
+constexpr uintptr_t kListEnd = 1;
 
 bool IsHeapSource(uint32_t source) { return source == 0 || source == ZUEUID_BUFFER_SOURCE_HEAP; }
 
@@ -267,7 +267,7 @@ PvlResult CMCameraBufferManager::AllocateMemory() {
   CAMERA_DEBUG_LOG(CAMERA_LOG_DETAIL, "CameraPMEMMalloc succeeded: block size=%d\n", int(total));
   const uint32_t phys = CameraPMEMGetPhysicalAddress(m_block);
   for (uint32_t i = 0; i < count; ++i) {
-    const uint32_t virt = uint32_t(uintptr_t(m_block)) + i * abs;
+    const uintptr_t virt = reinterpret_cast<uintptr_t>(m_block) + i * abs;
     CAMERA_DEBUG_LOG(CAMERA_LOG_DETAIL, "Buffer %d: virt addr=0x%x, phys addr=0x%x, size=%d\n", int(i), unsigned(virt),
                      unsigned(phys + i * abs), int(abs));
     m_buffers[i]->SetMemory(virt, phys + i * abs, true, m_request.size);
@@ -323,7 +323,7 @@ PvlResult CMCameraBufferManager::Free() {
 }
 
 void CMCameraBufferManager::PushFree(CPvlMediaBuffer* buffer) {
-  buffer->SetLink(m_freeHead ? uint32_t(uintptr_t(m_freeHead)) : kListEnd);
+  buffer->SetLink(m_freeHead ? reinterpret_cast<uintptr_t>(m_freeHead) : kListEnd);
   m_freeHead = buffer;
   ++m_freeCount;
 }
@@ -331,8 +331,8 @@ void CMCameraBufferManager::PushFree(CPvlMediaBuffer* buffer) {
 CPvlMediaBuffer* CMCameraBufferManager::PopFree() {
   CPvlMediaBuffer* b = m_freeHead;
   if (!b) return nullptr;
-  const uint32_t link = b->GetLink();
-  m_freeHead = link == kListEnd ? nullptr : reinterpret_cast<CPvlMediaBuffer*>(uintptr_t(link));
+  const uintptr_t link = b->GetLink();
+  m_freeHead = link == kListEnd ? nullptr : reinterpret_cast<CPvlMediaBuffer*>(link);
   b->SetLink(0);
   --m_freeCount;
   return b;
@@ -429,7 +429,7 @@ PvlResult CMCameraBufferManager::Attach(ISignalControl* control, IPvlBase** regi
   return PVL_OK;
 }
 
-PvlResult CMCameraBufferManager::AddExternalBuffer(uint32_t virtualAddress, uint32_t physicalAddress,
+PvlResult CMCameraBufferManager::AddExternalBuffer(uintptr_t virtualAddress, uint32_t physicalAddress,
                                                    uint8_t physicalValid, uint32_t capacity,
                                                    IPvlMediaBuffer** buffer) {
   if (!virtualAddress || !buffer || (physicalValid && physicalAddress == 0)) return PVL_E_NULLPTR;

@@ -36,7 +36,7 @@ class CMCameraBufferManager final : public CPvlObject, public ICameraBufferManag
   PvlResult GetBuffer(uint8_t noWait, IPvlMediaBuffer** buffer) override;
   PvlResult Attach(ISignalControl* control, IPvlBase** registration) override;
   PvlResult InitRequirements(const BufferRequest* request, uint8_t externalMemory, uint8_t mayShrink) override;
-  PvlResult AddExternalBuffer(uint32_t virtualAddress, uint32_t physicalAddress, uint8_t physicalValid,
+  PvlResult AddExternalBuffer(uintptr_t virtualAddress, uint32_t physicalAddress, uint8_t physicalValid,
                               uint32_t capacity, IPvlMediaBuffer** buffer) override;
   PvlResult GetNotify(ICameraBufferNotify** notify) override;
   PvlResult GetCounts(uint32_t* total, uint32_t* free) override;

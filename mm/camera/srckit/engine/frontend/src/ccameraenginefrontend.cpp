@@ -179,12 +179,12 @@ class SignalListener final : public ICameraSettingsListener {
   std::atomic<int32_t> m_refs{0};
 };
 
-// The 32-bit value is the client's object (a 32-bit build): a host signal control
+// The value is the client's object: a host signal control
 // (what the camera driver hands over) is asked for by its interface and fired through
 // an adapter, since calling it as a listener would call an object of another type;
 // any other object is the listener itself.
-PvlResult ListenerOf(uint32_t value, CPvlPtr<ICameraSettingsListener>& listener) {
-  auto* object = reinterpret_cast<IPvlBase*>(static_cast<uintptr_t>(value));
+PvlResult ListenerOf(uintptr_t value, CPvlPtr<ICameraSettingsListener>& listener) {
+  auto* object = reinterpret_cast<IPvlBase*>(value);
   if (!object) return PVL_OK;
   ISignalControl* control = nullptr;
   if (object->QueryInterface(ZUEUID_IFACE_SIGNAL_CONTROL, reinterpret_cast<void**>(&control)) == PVL_OK && control) {
@@ -200,7 +200,7 @@ PvlResult ListenerOf(uint32_t value, CPvlPtr<ICameraSettingsListener>& listener)
 
 }  // namespace
 
-PvlResult CCameraEngineFrontEnd::StartFocus(uint8_t mode, uint32_t signalControl) {
+PvlResult CCameraEngineFrontEnd::StartFocus(uint8_t mode, uintptr_t signalControl) {
   CPvlPtr<ICameraSettingsListener> listener;
   PvlResult r = ListenerOf(signalControl, listener);
   if (r != PVL_OK) return r;
@@ -223,7 +223,7 @@ PvlResult CCameraEngineFrontEnd::Stop() {
   return Raise([](CEngineStateMachine* m) { return m->Stop(); });
 }
 
-PvlResult CCameraEngineFrontEnd::StartPreSnapshotFlash(uint32_t signalControl) {
+PvlResult CCameraEngineFrontEnd::StartPreSnapshotFlash(uintptr_t signalControl) {
   CPvlPtr<ICameraSettingsListener> listener;
   PvlResult r = ListenerOf(signalControl, listener);
   if (r != PVL_OK) return r;

@@ -48,12 +48,12 @@ class CCameraEngineFrontEnd final : public CPvlObject,
   PvlResult Initialize(uint32_t sensorClass) override;
   PvlResult Uninitialize() override;
   PvlResult GetPorts(ICameraPort** ports, uint32_t capacity, uint32_t* count) override;
-  PvlResult StartFocus(uint8_t mode, uint32_t signalControl) override;
+  PvlResult StartFocus(uint8_t mode, uintptr_t signalControl) override;
   PvlResult StopFocus() override;
   PvlResult StartVideo() override;
   PvlResult StartStill(uint32_t count) override;
   PvlResult Stop() override;
-  PvlResult StartPreSnapshotFlash(uint32_t signalControl) override;
+  PvlResult StartPreSnapshotFlash(uintptr_t signalControl) override;
   PvlResult StopPreSnapshotFlash() override;
   PvlResult Suspend() override;
   PvlResult Resume() override;

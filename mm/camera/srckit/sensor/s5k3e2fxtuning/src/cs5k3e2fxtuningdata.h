@@ -28,7 +28,9 @@ struct CS5K3E2FXTuningData final : ITuningDataProvider {
   const TuningDataTable* table;
   volatile int32_t refs;
 };
+#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
 static_assert(sizeof(CS5K3E2FXTuningData) == 12, "function table, table pointer, count");
+#endif
 
 // Creator behind ZUEUID_CLASS_S5K3E2FX_TUNING_DATA: 29 for a null out, 2 when
 // the process heap is exhausted.
