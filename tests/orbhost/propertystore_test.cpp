@@ -1,6 +1,7 @@
 // The property store: registration, values, descriptors, ranges, groups, faces.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -252,15 +253,16 @@ TEST_F(PropertyStoreTest, DriverRecordIsFilledWithinItsBounds) {
   record->id = kBrightness;
   for (auto& v : record->values) v.type = PVL_VT_SINT32;
   const uint32_t status = 0xA5A5A5A5u;
-  memcpy(raw.get() + 156, &status, 4);
+  constexpr size_t kStatus = sizeof(PvlPropertyDescHead);  // 156 on the phone
+  memcpy(raw.get() + kStatus, &status, 4);
   PvlResult result = -1;
   ASSERT_EQ(PVL_OK, store->GetProperties(PvlPropertyDescOf(record), 1, &result));
   EXPECT_EQ(PVL_OK, result);
   const int32_t want[5] = {-20, -10000, 10000, 750, 1};
   for (int i = 0; i < 5; ++i) EXPECT_EQ(want[i], record->values[i].payload.i32) << kDescValueNames[i];
   uint32_t mode = 0, after = 0;
-  memcpy(&mode, raw.get() + 152, 4);
-  memcpy(&after, raw.get() + 156, 4);
+  memcpy(&mode, raw.get() + offsetof(PvlPropertyDescHead, attribute), 4);  // 152 on the phone
+  memcpy(&after, raw.get() + kStatus, 4);
   EXPECT_EQ(3u, mode);
   EXPECT_EQ(status, after);
 
@@ -271,7 +273,7 @@ TEST_F(PropertyStoreTest, DriverRecordIsFilledWithinItsBounds) {
   PvlValueRecord out = TypedValue(PVL_VT_SINT32);
   ASSERT_EQ(PVL_OK, store->GetProperty(0x0103f4fdu, &out));
   EXPECT_EQ(7, out.payload.i32);
-  memcpy(&after, raw.get() + 156, 4);
+  memcpy(&after, raw.get() + kStatus, 4);
   EXPECT_EQ(status, after);
 }
 

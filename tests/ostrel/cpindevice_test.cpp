@@ -347,7 +347,7 @@ TEST_F(PinTest, BufferRequestsThatAreNotTheProtocolsAreRefused) {
   CS_STREAM_DESCRIPTOR stranger{};
   stranger.CsStreamHeader.Size = sizeof(CSSTREAM_HEADER);
   std::vector<uint8_t> memory(320 * 240 * 3 / 2);
-  stranger.CsStreamHeader.Data = uint32_t(uintptr_t(memory.data()));
+  stranger.CsStreamHeader.Data = reinterpret_cast<uintptr_t>(memory.data());
   EXPECT_EQ(pin.Enqueue(&stranger), kNotActive) << "enqueue in STOP";
   ASSERT_EQ(pin.SetState(CSSTATE_PAUSE), ERROR_SUCCESS);
   EXPECT_EQ(pin.Enqueue(&stranger), DWORD(ERROR_INVALID_PARAMETER)) << "a buffer that is not ours";

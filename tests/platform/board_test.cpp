@@ -155,7 +155,7 @@ TEST_F(BoardTest, BusParametersAndMultiWritesAreApplied) {
   for (int i = 0; i < 9; ++i) batch[i] = Record(kSensorSlave, uint16_t(0x100 + i), &bytes[i], 1, 1);
   EXPECT_TRUE(DeviceIoControl(i2c_, 0x220C24, batch, 8 * sizeof(I2cRecord), nullptr, 0, &ret, nullptr));
   EXPECT_FALSE(DeviceIoControl(i2c_, 0x220C24, batch, 9 * sizeof(I2cRecord), nullptr, 0, &ret, nullptr));
-  EXPECT_FALSE(DeviceIoControl(i2c_, 0x220C24, batch, 40, nullptr, 0, &ret, nullptr));
+  EXPECT_FALSE(DeviceIoControl(i2c_, 0x220C24, batch, sizeof(I2cRecord) + 4, nullptr, 0, &ret, nullptr));
   uint8_t back = 0;
   ASSERT_TRUE(Read(kSensorSlave, 0x107, &back, 1));
   EXPECT_EQ(back, 8);

@@ -71,7 +71,7 @@ TEST_F(ObjectTest, QueryInterface) {
   ASSERT_EQ(p->QueryInterface(ZUEUID_IFACE_OBJECT, &out), PVL_OK);
   EXPECT_EQ(out, static_cast<IPvlBase*>(p));
   ASSERT_EQ(p->QueryInterface(ZUEUID_IFACE_DELEGATE, &out), PVL_OK);
-  EXPECT_EQ(static_cast<char*>(out), reinterpret_cast<char*>(static_cast<IPvlBase*>(p)) + 4);  // one table further
+  EXPECT_EQ(static_cast<char*>(out), reinterpret_cast<char*>(static_cast<IPvlBase*>(p)) + sizeof(void*));  // one table further
   EXPECT_EQ(p->AddRef(), 5);  // three successful queries added three references
   out = reinterpret_cast<void*>(1);
   EXPECT_EQ(p->QueryInterface(0x01099999u, &out), PVL_E_NOTSUPPORTED);

@@ -700,7 +700,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         PropertyCase{"Capabilities", ZUEUID_SENSOR_PROPERTY_CAPABILITIES, 32,
                      [](S* s, void* r) { return s->GetCapabilities(static_cast<SensorCapabilities*>(r)); }},
-        PropertyCase{"Identity", ZUEUID_SENSOR_PROPERTY_IDENTITY, 40,
+        PropertyCase{"Identity", ZUEUID_SENSOR_PROPERTY_IDENTITY, sizeof(SensorIdentity),
                      [](S* s, void* r) { return s->GetIdentity(static_cast<SensorIdentity*>(r)); }},
         PropertyCase{"Optics", ZUEUID_SENSOR_PROPERTY_OPTICS, 32,
                      [](S* s, void* r) { return s->GetOptics(static_cast<SensorOptics*>(r)); }},

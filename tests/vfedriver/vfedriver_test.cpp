@@ -103,7 +103,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SizeCase{"HwInfoShort", VFE_CMD_GET_HW_INFO, 11, PVL_E_BADARG},
                       SizeCase{"QueryShort", VFE_CMD_QUERY_OUTPUT, 8, PVL_E_BADARG},
                       SizeCase{"AckOutputShort", VFE_CMD_ACK_OUTPUT, 7, PVL_E_BADARG},
-                      SizeCase{"NotifyLong", VFE_CMD_SET_NOTIFY, 8, PVL_E_BADARG},
+                      SizeCase{"NotifyLong", VFE_CMD_SET_NOTIFY, uint32_t(sizeof(VfeNotifyCmd) + 4), PVL_E_BADARG},
                       SizeCase{"UnknownAnySize", 65, 3, PVL_E_UNSUPPORTED},
                       SizeCase{"Unassigned61", 61, 16, PVL_E_UNSUPPORTED}),
     camera::test::CaseName<SizeCase>);

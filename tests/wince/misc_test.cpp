@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstring>
 
 #include "image_copy.h"
@@ -123,13 +124,13 @@ TEST(KernelIoControl, CallsAreRecordedAndAnswered) {
   CeSimClearKernelIoControl();
   DWORD cookie = 0x1234ABCD;
   CeSimSetKernelIoControlAnswer(0x01012EFC, TRUE, &cookie, 4, 0);
-  struct {
+  struct Registration {
     const char* name;
     BYTE one;
     BYTE pad[3];
   } in = {"CameraDriver", 1, {}};
   DWORD out = 0, ret = 0;
-  EXPECT_TRUE(KernelIoControl(0x01012EFC, &in, 8, &out, 4, &ret));
+  EXPECT_TRUE(KernelIoControl(0x01012EFC, &in, sizeof in, &out, 4, &ret));
   EXPECT_EQ(out, cookie);
   EXPECT_EQ(ret, 4u);
   SetLastError(0);
@@ -141,8 +142,8 @@ TEST(KernelIoControl, CallsAreRecordedAndAnswered) {
   auto calls = CeSimKernelIoControlCalls();
   ASSERT_EQ(calls.size(), 3u);
   EXPECT_EQ(calls[0].code, 0x01012EFCu);
-  ASSERT_EQ(calls[0].input.size(), 8u);
-  EXPECT_EQ(calls[0].input[4], 1);
+  ASSERT_EQ(calls[0].input.size(), sizeof in);
+  EXPECT_EQ(calls[0].input[offsetof(Registration, one)], 1);
   EXPECT_EQ(calls[1].code, 0x01012EF8u);
   EXPECT_EQ(calls[1].outLen, 0u);
   CeSimClearKernelIoControl();

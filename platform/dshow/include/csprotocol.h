@@ -446,12 +446,10 @@ struct AsyncCameraMessage {
   uint32_t event;
   uint32_t size;  // 20
   uint32_t status;
-  uintptr_t reserved0;  // the post-capture message's buffer address
+  uint32_t reserved0;  // the post-capture message's screen (contiguous memory, 32-bit addressed)
   uint32_t reserved1;  // and size
 };
-#if INTPTR_MAX == INT32_MAX  // the phone's layout: a 64-bit build widens its pointers
 static_assert(sizeof(AsyncCameraMessage) == 20);
-#endif
 
 // ---- The still pin's EXIF set ---------------------------------------------------------------
 // One EXIF tag as a client sets it: tag, value length in bytes, EXIF type (1-10), and the

@@ -391,7 +391,7 @@ class Loader {
     for (uint64_t at = 0; at + sizeof(Sym) <= symtab->sh_size; at += sizeof(Sym)) {
       Sym sym;
       std::memcpy(&sym, bytes.data() + symtab->sh_offset + at, sizeof sym);
-      if (ELFW(ST_TYPE)(sym.st_info) == STT_FUNC && sym.st_value != 0)
+      if (ELF32_ST_TYPE(sym.st_info) == STT_FUNC && sym.st_value != 0)  // one meaning in both classes
         functions.emplace(sym.st_value, text(sections[symtab->sh_link], sym.st_name));
     }
     std::string refused;

@@ -777,7 +777,7 @@ DWORD CPinDevice::DriverBuffer(uint32_t index) {
   if (m_bufferManager->GetBuffer(1, &buffer) != PVL_OK || !buffer) return ERROR_OUTOFMEMORY;
   uint64_t address = 0;
   buffer->GetVirtualAddress(&address);
-  h.Data = uint32_t(address);
+  h.Data = uintptr_t(address);
   h.BufferHandle = HandleFor(index, reinterpret_cast<void*>(uintptr_t(address)));
   entry.buffer = buffer;
   entry.reserved = 1;  // the entry holds the buffer's reference
@@ -914,7 +914,7 @@ void CPinDevice::ReturnQueuedBuffers() {
     --m_table->queued;
     CS_MSGQUEUE_BUFFER_MESSAGE message;
     CS_STREAM_DESCRIPTOR descriptor;
-    uint32_t data = 0;
+    uintptr_t data = 0;
     if (CopyIn(&descriptor, client, sizeof descriptor)) data = descriptor.CsStreamHeader.Data;
     if (!InitMsgQueueDescriptor(&message, nullptr, client, data, false)) continue;
     if (!WriteMsgQueue(m_clientQueue, &message, sizeof message, kMessageWriteTimeoutMs, 0))
@@ -964,7 +964,7 @@ int64_t CPinDevice::PictureNumber() const { return PortCounter(ZUEUID_PROPERTY_P
 int64_t CPinDevice::DropCount() const { return int64_t(m_droppedFrames) + PortCounter(ZUEUID_PROPERTY_PORT_STATUS_2); }
 
 bool CPinDevice::RemoveBufferFromList(IPvlMediaBuffer* frame, CS_STREAM_DESCRIPTOR** client, void** mapped,
-                                      uint32_t* data) {
+                                      uintptr_t* data) {
   if (!client || !mapped || !data) {
     NKDbgPrintfW(u"[%s] Invalid buffer pointer.\r\n", Name());
     return false;
@@ -1008,7 +1008,7 @@ bool CPinDevice::RemoveBufferFromList(IPvlMediaBuffer* frame, CS_STREAM_DESCRIPT
 }
 
 bool CPinDevice::InitMsgQueueDescriptor(CS_MSGQUEUE_BUFFER_MESSAGE* message, IPvlMediaBuffer* frame,
-                                        CS_STREAM_DESCRIPTOR* client, uint32_t data, bool isFrame) {
+                                        CS_STREAM_DESCRIPTOR* client, uintptr_t data, bool isFrame) {
   if (!message || !client || (isFrame && !frame)) {
     NKDbgPrintfW(u"[%s] Invalid parameter for InitMsgQueueDescriptor()\r\n", Name());
     return false;
@@ -1126,7 +1126,7 @@ void CPinDevice::PostCaptureScreen(IPvlMediaBuffer* frame) {
     std::memcpy(params, par, sizeof par);
     if (ddi_disp2d_blt(source, target, params, 0) == 0 && m_device->AsyncQueue()) {
       AsyncCameraMessage message{m_pinId == CS_PIN_CAPTURE ? 2u : 1u, sizeof(AsyncCameraMessage), 0,
-                                 reinterpret_cast<uintptr_t>(screen), pw * ph * 2};
+                                 uint32_t(reinterpret_cast<uintptr_t>(screen)), pw * ph * 2};
       // Never wait for room: a full queue (no reader) must not hold up the frames.
       if (!WriteMsgQueue(m_device->AsyncQueue()->Handle(), &message, sizeof message, 0, 0))
         NKDbgPrintfW(u"[%s] Post-capture notice dropped\r\n", Name());
@@ -1176,7 +1176,7 @@ DWORD CPinDevice::CaptureThread() {
     }
     CS_STREAM_DESCRIPTOR* client = nullptr;
     void* mapped = nullptr;
-    uint32_t data = 0;
+    uintptr_t data = 0;
     if (!RemoveBufferFromList(frame, &client, &mapped, &data)) {
       frame->Release();
       if (!m_exit) {

@@ -156,9 +156,9 @@ class CPinDevice {
   DWORD CaptureThread();
   // Picks the client buffer for a frame under the device lock (null: none free);
   // false when the pin is told to end while it waits for the lock.
-  bool RemoveBufferFromList(IPvlMediaBuffer* frame, CS_STREAM_DESCRIPTOR** client, void** mapped, uint32_t* data);
+  bool RemoveBufferFromList(IPvlMediaBuffer* frame, CS_STREAM_DESCRIPTOR** client, void** mapped, uintptr_t* data);
   bool InitMsgQueueDescriptor(CS_MSGQUEUE_BUFFER_MESSAGE* message, IPvlMediaBuffer* frame,
-                              CS_STREAM_DESCRIPTOR* client, uint32_t data, bool isFrame);
+                              CS_STREAM_DESCRIPTOR* client, uintptr_t data, bool isFrame);
   bool CopyNV21ToYV12(IPvlMediaBuffer* frame, uint8_t* destination);
   void PostCaptureScreen(IPvlMediaBuffer* frame);
   uint32_t PortCounter(uint32_t id) const;
