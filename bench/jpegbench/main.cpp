@@ -235,7 +235,8 @@ int main(int argc, char** argv) {
   if (turbo) {
     std::printf("  tjbench gets the same frame as RGB and runs -yuv -subsamp 420 -componly: its figure is the\n"
                 "  compression of its planar 4:2:0 copy (RGB-to-YUV not counted); no file I/O on either side;\n"
-                "  the host encoder runs in this 32-bit build, tjbench is Debian's 64-bit build with its SIMD\n");
+                "  the host encoder runs in this %d-bit build, tjbench is Debian's 64-bit build with its SIMD\n",
+                int(sizeof(void*) * 8));
   }
   const char* best = JpegEncoder::KernelsAvailable(JpegKernels::kAvx2) ? "host encoder (AVX2 path)" : "host encoder (SSE2 path)";
   for (int q : {75, 95}) {
