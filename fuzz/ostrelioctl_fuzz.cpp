@@ -37,8 +37,8 @@ extern "C" BOOL PIN_IOControl(DWORD_PTR context, DWORD code, PBYTE in, DWORD inL
 
 namespace {
 
-DWORD g_open = 0;
-DWORD g_pinInit = 0;
+DWORD_PTR g_open = 0;
+DWORD_PTR g_pinInit = 0;
 
 const CsGuid* const kSets[] = {
     &CSPROPSETID_Pin,
@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
                   &disposition);
   RegSetValueExW(key, u"ThumbnailPinSupport", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&on), sizeof on);
   RegCloseKey(key);
-  DWORD camera = CAM_Init(u"Drivers\\Active\\F0", nullptr);
+  DWORD_PTR camera = CAM_Init(u"Drivers\\Active\\F0", nullptr);
   g_open = camera ? CAM_Open(camera, 0, 0) : 0;
   g_pinInit = camera ? PIN_Init(u"Drivers\\Active\\F1", reinterpret_cast<LPCVOID>(uintptr_t(camera))) : 0;
   if (!g_open) {
@@ -108,7 +108,7 @@ const CsGuid* const kPinSets[] = {&CSPROPSETID_Connection, &VANTOR_PROPSETID_EXI
 
 // One pin request of the input; `last` is the latest descriptor the driver filled, so
 // that enqueue and deallocate name the driver's own buffers (with sizes of the input's).
-void PinRequest(DWORD pin, Reader& r, CS_STREAM_DESCRIPTOR* last) {
+void PinRequest(DWORD_PTR pin, Reader& r, CS_STREAM_DESCRIPTOR* last) {
   uint32_t kind = r.Take(1);
   uint32_t fault = r.Take(1);
   DWORD returned = 0;
@@ -181,7 +181,7 @@ void PinRequest(DWORD pin, Reader& r, CS_STREAM_DESCRIPTOR* last) {
 // A fresh pin handle: optionally a queue and an instantiated stream of any pin id,
 // then up to eight requests; closing it ends whatever they started.
 void PinInput(Reader& r) {
-  DWORD pin = PIN_Open(g_pinInit, 0, 0);
+  DWORD_PTR pin = PIN_Open(g_pinInit, 0, 0);
   if (!pin) return;
   uint32_t setup = r.Take(1);
   HANDLE queue = nullptr;
