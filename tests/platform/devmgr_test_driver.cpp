@@ -14,7 +14,7 @@ TestDriverState gState;
 DWORD gTspContext = 0x7575;
 
 struct OpenRecord {
-  DWORD device;
+  DWORD_PTR device;
 };
 // Open records still held by clients; Deinit frees those never closed (a
 // deactivated device's handles no longer reach its Close).

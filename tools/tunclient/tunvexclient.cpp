@@ -49,7 +49,7 @@ bool TunvexClient::Connect(const std::string& host, uint16_t port) {
   WSADATA data;
   if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return Fail("socket start-up failed");
   m_started = true;
-  unsigned long addr = inet_addr(host == "localhost" ? "127.0.0.1" : host.c_str());
+  u_long addr = inet_addr(host == "localhost" ? "127.0.0.1" : host.c_str());
   if (addr == INADDR_NONE) return Fail("not an IPv4 address: " + host);
 
   SOCKET s = socket(AF_INET, SOCK_STREAM, 0);

@@ -69,7 +69,7 @@ int CeWs_getpeername(SOCKET s, struct sockaddr* name, int* nameLen);
 int CeWs_ioctlsocket(SOCKET s, long cmd, u_long* arg);
 int CeWs_select(int nfds, CeWsFdSet* readSet, CeWsFdSet* writeSet, CeWsFdSet* exceptSet, const struct timeval* timeout);
 int CeWs_WSAFDIsSet(SOCKET s, CeWsFdSet* set);
-unsigned long CeWs_inet_addr(const char* text);
+u_long CeWs_inet_addr(const char* text);
 // The port a server listens on: the TUNVEX_PORT environment variable when it holds a
 // number from 0 to 65535 (0: any free port; read the real one with getsockname), else
 // `defaultPort`. Tests use it to run servers side by side.
@@ -230,7 +230,7 @@ inline int select(int nfds, fd_set* readSet, fd_set* writeSet, fd_set* exceptSet
   return CeWs_select(nfds, readSet, writeSet, exceptSet, timeout);
 }
 inline int __WSAFDIsSet(SOCKET s, fd_set* set) { return CeWs_WSAFDIsSet(s, set); }
-inline unsigned long inet_addr(const char* text) { return CeWs_inet_addr(text); }
+inline u_long inet_addr(const char* text) { return CeWs_inet_addr(text); }
 
 inline u_short htons(u_short v) { return static_cast<u_short>((v << 8) | (v >> 8)); }
 inline u_short ntohs(u_short v) { return htons(v); }

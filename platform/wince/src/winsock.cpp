@@ -546,7 +546,7 @@ int CeWs_WSAFDIsSet(SOCKET s, CeWsFdSet* set) {
   return 0;
 }
 
-unsigned long CeWs_inet_addr(const char* text) {
+u_long CeWs_inet_addr(const char* text) {
   in_addr a{};
   if (text == nullptr || ::inet_aton(text, &a) == 0) return 0xFFFFFFFFul;
   return a.s_addr;

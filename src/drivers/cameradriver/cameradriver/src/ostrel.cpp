@@ -231,7 +231,7 @@ BOOL CreateThumbnailPinDevice(CPinDevice* preview) {
 // The Preview pin was instantiated: the hidden pin is instantiated with the same
 // request as pin 3. On any failure neither stays: the Preview handle is left as after
 // a failed instantiation.
-DWORD InstantiateThumbnail(CPinDevice* preview, DWORD context, const CSPROPERTY_STREAMEX_S& request, const void* out,
+DWORD InstantiateThumbnail(CPinDevice* preview, DWORD_PTR context, const CSPROPERTY_STREAMEX_S& request, const void* out,
                            DWORD outLength, const DWORD* returned) {
   // A hidden pin left from a Preview pin that lost its stream with the camera.
   DestroyThumbnailPin();
@@ -257,7 +257,7 @@ DWORD InstantiateThumbnail(CPinDevice* preview, DWORD context, const CSPROPERTY_
 // the client's. The Still pin's stream states (the thumbnail runs with the still);
 // the Preview pin's other connection requests, EXIF and JPEG requests, its buffer
 // pool after each allocation or deallocation, and its buffer table when it pauses.
-DWORD MirrorToThumbnail(CPinDevice* pin, DWORD context, DWORD code, const void* in, DWORD inLength, const void* out,
+DWORD MirrorToThumbnail(CPinDevice* pin, DWORD_PTR context, DWORD code, const void* in, DWORD inLength, const void* out,
                         DWORD outLength, const DWORD* returned) {
   const uint32_t id = pin->PinId();
   // A handle without a stream of its own (its instantiation failed) leads nothing.
