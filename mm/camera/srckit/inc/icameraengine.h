@@ -30,12 +30,12 @@ class ICameraEngine : public IPvlBase {
   // reference each; 14 for a null count or a null array with a capacity.
   virtual PvlResult GetPorts(ICameraPort** ports, uint32_t capacity, uint32_t* count) = 0;                // 7
   // Starts a focus run; the signal control (an ISignalControl*) is fired when it ends.
-  virtual PvlResult StartFocus(uint8_t mode, uintptr_t signalControl) = 0;                                 // 8
+  virtual PvlResult StartFocus(uint8_t mode, uintptr_t signalControl) = 0;                                // 8
   virtual PvlResult StopFocus() = 0;                                                                      // 9
   virtual PvlResult StartVideo() = 0;                                                                     // 10
   virtual PvlResult StartStill(uint32_t count) = 0;                                                       // 11
   virtual PvlResult Stop() = 0;                                                                           // 12
-  virtual PvlResult StartPreSnapshotFlash(uintptr_t signalControl) = 0;                                    // 13
+  virtual PvlResult StartPreSnapshotFlash(uintptr_t signalControl) = 0;                                   // 13
   virtual PvlResult StopPreSnapshotFlash() = 0;                                                           // 14
   virtual PvlResult Suspend() = 0;                                                                        // 15
   virtual PvlResult Resume() = 0;                                                                         // 16
