@@ -59,7 +59,7 @@ class DriverTest : public ::testing::Test {
     CeSimClearKernelIoControl();
     uint32_t cookie = kCookie;
     CeSimSetKernelIoControlAnswer(kOemRegister, TRUE, &cookie, sizeof cookie, 0);
-    baseThreads_ = CeSimLiveThreadCount();
+    threadMark_ = CeSimThreadMark();
   }
 
   void TearDown() override {
@@ -93,16 +93,16 @@ class DriverTest : public ::testing::Test {
     return codes;
   }
 
-  // Threads of the driver still running beyond those alive at set-up; threads end
-  // asynchronously after their handles are waited for, so allow them time (a loaded
-  // sanitized build can take seconds).
-  DWORD ExtraThreads() const {
-    for (int i = 0; i < 2000 && CeSimLiveThreadCount() > baseThreads_; ++i) Sleep(10);
-    return CeSimLiveThreadCount() - baseThreads_;
+  // Threads made since the mark (set-up) that still run, once they settled at
+  // `expected` (a thread the driver did not wait for may still be on its way out; the
+  // bound only keeps a wrong count from hanging the test).
+  DWORD ExtraThreads(DWORD expected = 0) const {
+    for (int i = 0; i < 2000 && CeSimLiveThreadsSince(threadMark_) != expected; ++i) Sleep(10);
+    return CeSimLiveThreadsSince(threadMark_);
   }
 
   camclient::Camera camera_;
-  DWORD baseThreads_ = 0;
+  DWORD threadMark_ = 0;  // CeSimThreadMark at set-up
 };
 
 }  // namespace ostrel_test

@@ -76,7 +76,7 @@ TEST_F(DriverTest, OpenPreparesTheEngineAndCloseUndoesEverything) {
   EXPECT_TRUE(Device()->IsPrepared());
   EXPECT_TRUE(FakeCameraEngine::Initialized());
   EXPECT_EQ(KernelCodes().back(), kOemCameraOpened);
-  EXPECT_EQ(CeSimLiveThreadCount() - baseThreads_, 2u) << "the focus and pre-flash threads";
+  EXPECT_EQ(CeSimLiveThreadsSince(threadMark_), 2u) << "the focus and pre-flash threads";
 
   EXPECT_EQ(camera_.Close(), ERROR_SUCCESS);
   EXPECT_FALSE(Device()->IsPrepared());

@@ -138,7 +138,7 @@ TEST_F(VfeModel, UpdateWhileRunningLatchesWithTheNextStartOfFrame) {
 
 TEST_F(VfeModel, FreeRunningAFrameDoneLeftUnservicedOverflows) {
   PrepareStream();
-  BoardVfeSetLockStep(false);
+  BoardVfeSetPacing(false);
   StartSensor();
   Start(0x30, kModules, kFrameMask);
   // Nobody services line 70: the second frame done finds the first one pending.
@@ -152,6 +152,7 @@ TEST_F(VfeModel, FreeRunningAFrameDoneLeftUnservicedOverflows) {
 
 TEST_F(VfeModel, AModelFarBehindLetsSensorFramesPass) {
   PrepareStream();
+  BoardVfeSetPacing(false);  // the sensor runs free of the model
   BoardVfeSetLockStep(true, 60000);
   StartSensor();
   Start(0x30, kModules, kFrameMask);

@@ -240,6 +240,29 @@ TEST(Threads, PrioritiesAreRecorded) {
   CloseHandle(ev);
 }
 
+// A thread is counted out by the time its handle is signalled, and a mark counts only
+// the threads made after it.
+TEST(Threads, LiveCountsAreExactOnceTheHandleIsSignalled) {
+  Gate older{CreateEventW(nullptr, FALSE, FALSE, nullptr), CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  HANDLE old = CreateThread(nullptr, 0, GatedThread, &older, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(older.started, kLong), WAIT_OBJECT_0);
+  const DWORD mark = CeSimThreadMark();
+  EXPECT_EQ(CeSimLiveThreadsSince(mark), 0u);
+  Gate g{CreateEventW(nullptr, FALSE, FALSE, nullptr), CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  HANDLE th = CreateThread(nullptr, 0, GatedThread, &g, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(g.started, kLong), WAIT_OBJECT_0);
+  EXPECT_EQ(CeSimLiveThreadsSince(mark), 1u);
+  const DWORD live = CeSimLiveThreadCount();
+  SetEvent(older.release);
+  ASSERT_EQ(WaitForSingleObject(old, kLong), WAIT_OBJECT_0);
+  EXPECT_EQ(CeSimLiveThreadCount(), live - 1) << "counted out when signalled";
+  EXPECT_EQ(CeSimLiveThreadsSince(mark), 1u) << "an older thread's end is not the marked ones'";
+  SetEvent(g.release);
+  ASSERT_EQ(WaitForSingleObject(th, kLong), WAIT_OBJECT_0);
+  EXPECT_EQ(CeSimLiveThreadsSince(mark), 0u);
+  for (HANDLE h : {old, th, older.started, older.release, g.started, g.release}) CloseHandle(h);
+}
+
 TEST(Threads, TerminateLogsDetachesAndReportsEnded) {
   Gate g{CreateEventW(nullptr, FALSE, FALSE, nullptr), CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   HANDLE th = CreateThread(nullptr, 0, GatedThread, &g, 0, nullptr);

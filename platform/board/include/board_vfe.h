@@ -207,6 +207,22 @@ void BoardVfeSetLockStep(bool on, int timeoutMs = 5000);
 // service time-out.
 void BoardVfeSetStatsLockStep(bool on, int timeoutMs = 5000);
 
+// Pacing: lock-step, and every sensor frame start waits until the model has
+// finished the frame before (its interrupts serviced by the system); board time
+// stands while a start is held. A test's outcome then does not depend on how busy
+// the machine is. A test of a 3A loop adds the statistics lock-step, so that each
+// frame also waits for the answer to the statistics before. A hold longer than
+// kBoardPacingTimeoutMs of real time (a system that stopped servicing) lets the
+// frame go and counts a service time-out.
+//
+// Test programs run paced: CAMERA_BOARD_PACED=1 in the environment (ctest sets it,
+// and so does the test support library) turns pacing on when the board loads and
+// at every BoardVfeReset. The main job, the tools and the benchmarks run in real
+// time. A test about real-time behaviour (overflows, late service) turns it off.
+constexpr int kBoardPacingTimeoutMs = 10000;
+void BoardVfeSetPacing(bool on);
+bool BoardVfePacedByEnvironment();
+
 // The stages of the frame path, for the time the model spends in each.
 enum BoardVfeStage : uint32_t {
   kVfeStageRender,          // the sensor model's frame

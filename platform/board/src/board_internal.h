@@ -19,6 +19,8 @@ int64_t BoardTimeOfMono(int64_t monoNs);
 // Real nanoseconds until board time `boardNs` is reached (0 when past).
 int64_t RealNsUntil(int64_t boardNs);
 void ResetTime();
+// Stops board time (true) or lets it run on from where it stood (false).
+void HoldTime(bool held);
 
 // The LED sees every drive of a "CGIO1:" line (monotonic time of the drive).
 void LedOnLine(uint32_t line, int level, int64_t monoNs);

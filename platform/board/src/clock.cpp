@@ -16,6 +16,10 @@ struct Clock {
   int64_t monoAnchor = 0;
   int64_t boardAnchor = 0;
   double factor = 1.0;
+  // Held (a paced frame start waits for the system): board time stands still, so
+  // the board's own delays measure frames and blanking, never the system's lateness.
+  bool held = false;
+  int64_t heldAt = 0;  // board time while held
 };
 
 Clock& C() {
@@ -24,8 +28,13 @@ Clock& C() {
 }
 
 int64_t Map(const Clock& c, int64_t mono) {
+  if (c.held) return c.heldAt;
   return c.boardAnchor + int64_t(double(mono - c.monoAnchor) * c.factor);
 }
+
+// While held, a wait for a later board time is a short poll: the hold ends when
+// other models let the frame go.
+constexpr int64_t kHeldPollNs = 1000000;
 
 }  // namespace
 
@@ -44,10 +53,29 @@ int64_t RealNsUntil(int64_t boardNs) {
   std::lock_guard<std::mutex> g(C().lock);
   int64_t now = Map(C(), MonoNs());
   if (boardNs <= now) return 0;
+  if (C().held) return kHeldPollNs;
   return int64_t(double(boardNs - now) / C().factor) + 1;
 }
 
-void ResetTime() { BoardSetSpeedUp(1.0); }
+void HoldTime(bool held) {
+  Clock& c = C();
+  std::lock_guard<std::mutex> g(c.lock);
+  if (held == c.held) return;
+  int64_t mono = MonoNs();
+  if (held) {
+    c.heldAt = Map(c, mono);
+    c.held = true;
+  } else {
+    c.held = false;
+    c.boardAnchor = c.heldAt;
+    c.monoAnchor = mono;
+  }
+}
+
+void ResetTime() {
+  HoldTime(false);
+  BoardSetSpeedUp(1.0);
+}
 
 }  // namespace board
 
@@ -59,7 +87,7 @@ void BoardSetSpeedUp(double factor) {
     int64_t mono = board::MonoNs();
     c.boardAnchor = board::Map(c, mono);
     c.monoAnchor = mono;
-    c.factor = factor;
+    c.factor = factor;  // a hold keeps standing: its end re-anchors
   }
   board::SensorKick();
 }

@@ -201,6 +201,12 @@ void NoteProblem(Sensor& s, const std::string& problem) {
 
 void StartThread(Sensor& s);
 
+// A held start that will not come lets board time run again.
+void Unhold(Sensor& s) {
+  if (s.held) board::HoldTime(false);
+  s.held = false;
+}
+
 // Frames start when streaming is on and nothing stands in the way.
 void Reschedule(Sensor& s, int64_t now) {
   if (s.scheduled) {
@@ -259,15 +265,17 @@ void Advance(Sensor& s, int64_t now) {
       NoteProblem(s, problem);
       if (!problem.empty()) {
         s.scheduled = false;
+        Unhold(s);
         return;
       }
       if (s.startGate && !s.startGate(s.haveLatest ? s.latest.frame : 0)) {
+        // Board time stands while the start is held: to the sensor, the lens and
+        // the LED the system took no time at all.
+        if (!s.held) board::HoldTime(true);
         s.held = true;
         return;
       }
-      // A held frame starts when it is let go, as after a longer blanking.
-      if (s.held) s.nextEventNs = std::max(s.nextEventNs, now);
-      s.held = false;
+      Unhold(s);
       BoardFrameInfo f;
       Latch(s, s.nextEventNs, &f);
       s.latest = f;
@@ -329,6 +337,7 @@ void StartThread(Sensor& s) {
 void HardReset(Sensor& s, int64_t now) {
   Defaults(s);
   s.scheduled = false;
+  Unhold(s);
   s.restartNs = -1;
   s.haveLatest = false;
   s.frames = 0;

@@ -129,6 +129,10 @@ std::u16string CeSimFormat(const WCHAR* format, ...);   // the wide formatter, u
 // (a thread given up by TerminateThread counts until its routine really returns).
 // ---------------------------------------------------------------------------
 extern "C" DWORD CeSimLiveThreadCount(void);
+// A mark in the order of thread creation, and how many threads made after it still
+// run their routine: what a test started, apart from threads older than the mark.
+extern "C" DWORD CeSimThreadMark(void);
+extern "C" DWORD CeSimLiveThreadsSince(DWORD mark);
 // How many threads wait on the object behind `object` now (0 for a bad handle), so
 // that a test can act once its threads are blocked.
 extern "C" DWORD CeSimWaitingThreads(HANDLE object);

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdio>
 #include <map>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -134,6 +135,7 @@ struct ThreadObj : KObject {
   bool terminated = false;
   DWORD exitCode = STILL_ACTIVE;
   int priority = CE_THREAD_PRIO_256_NORMAL;
+  DWORD serial = 0;        // order of creation (CeSimThreadMark)
   bool Waitable() const override { return true; }
   bool Signaled() const override { return ended; }
 };
@@ -141,6 +143,12 @@ struct ThreadObj : KObject {
 namespace {
 
 std::atomic<DWORD> g_liveThreads{0};
+// Serials of the threads still running their routine (under the kernel lock).
+DWORD g_lastThreadSerial = 0;
+std::set<DWORD>& LiveSerials() {
+  static std::set<DWORD>* s = new std::set<DWORD>;
+  return *s;
+}
 thread_local std::shared_ptr<ThreadObj> t_self;
 
 // The record of the calling thread; threads not made by CreateThread get one on demand.
@@ -405,6 +413,8 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD /*stackSize*/, LPTHREAD_START_R
   {
     std::lock_guard<std::mutex> lk(KernelLock());
     h = AddHandleLocked(t);
+    t->serial = ++g_lastThreadSerial;
+    LiveSerials().insert(t->serial);
   }
   ++g_liveThreads;
   try {
@@ -416,8 +426,10 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD /*stackSize*/, LPTHREAD_START_R
         KernelChanged();
         KernelCv().wait(lk, [&] { return t->suspendCount == 0 || t->ended; });
         if (t->ended) {   // given up before it ever ran
-          t_self.reset();
+          LiveSerials().erase(t->serial);
           --g_liveThreads;
+          lk.unlock();
+          t_self.reset();
           return;
         }
         t->started = true;
@@ -429,15 +441,18 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD /*stackSize*/, LPTHREAD_START_R
           t->exitCode = code;
           t->ended = true;
         }
+        // Counted out before anyone can see the handle signalled.
+        LiveSerials().erase(t->serial);
+        --g_liveThreads;
         KernelChanged();
       }
       t_self.reset();
-      --g_liveThreads;
     });
     th.detach();
   } catch (const std::system_error&) {
     --g_liveThreads;
     std::lock_guard<std::mutex> lk(KernelLock());
+    LiveSerials().erase(t->serial);
     RemoveHandleLocked(h);
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
@@ -571,5 +586,16 @@ void Sleep(DWORD milliseconds) {
 BOOL DisableThreadLibraryCalls(HMODULE) { return TRUE; }
 
 DWORD CeSimLiveThreadCount(void) { return g_liveThreads.load(); }
+
+DWORD CeSimThreadMark(void) {
+  std::lock_guard<std::mutex> lk(KernelLock());
+  return g_lastThreadSerial;
+}
+
+DWORD CeSimLiveThreadsSince(DWORD mark) {
+  std::lock_guard<std::mutex> lk(KernelLock());
+  const std::set<DWORD>& live = LiveSerials();
+  return DWORD(std::distance(live.upper_bound(mark), live.end()));
+}
 
 }  // extern "C"

@@ -7,6 +7,7 @@
 // commands) act at once; their acknowledgements come later from the frame
 // engine's thread, never from inside a register write.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "../board_internal.h"
@@ -261,7 +262,10 @@ void HookWindow() {
 
 namespace {
 // The model is part of the board library: hooked as soon as it is loaded.
-__attribute__((constructor)) void LoadVfeModel() { HookWindow(); }
+__attribute__((constructor)) void LoadVfeModel() {
+  HookWindow();
+  if (BoardVfePacedByEnvironment()) BoardVfeSetPacing(true);
+}
 __attribute__((destructor)) void UnloadVfeModel() { StopEngine(); }
 }  // namespace
 
@@ -269,14 +273,47 @@ __attribute__((destructor)) void UnloadVfeModel() { StopEngine(); }
 
 using namespace board::vfe;
 
+namespace {
+void ResetModel();
+}  // namespace
+
 void BoardVfeReset() {
   HookWindow();
+  {
+    StatsGate& g = Gate();
+    std::lock_guard<std::mutex> hold(g.lock);
+    g.paced = false;
+  }
   BoardVfeSetStatsLockStep(false);
   {
     StatsGate& g = Gate();
     std::lock_guard<std::mutex> hold(g.lock);
     g.timeouts = 0;
   }
+  ResetModel();
+  if (BoardVfePacedByEnvironment()) BoardVfeSetPacing(true);
+}
+
+void BoardVfeSetPacing(bool on) {
+  BoardVfeSetLockStep(on, kBoardPacingTimeoutMs);
+  {
+    StatsGate& g = Gate();
+    std::lock_guard<std::mutex> hold(g.lock);
+    g.paced = on;
+  }
+  // Frame by frame, without waiting for updates: a test without a 3A loop never
+  // answers its statistics. A loop's test adds the statistics lock-step.
+  BoardVfeSetStatsLockStep(false);
+}
+
+bool BoardVfePacedByEnvironment() {
+  const char* v = getenv("CAMERA_BOARD_PACED");
+  return v && std::strcmp(v, "1") == 0;
+}
+
+namespace {
+
+void ResetModel() {
   Model& m = M();
   std::lock_guard<std::mutex> g(m.lock);
   m.written.fill(0);
@@ -300,6 +337,8 @@ void BoardVfeReset() {
   m.tap = nullptr;
   m.cv.notify_all();
 }
+
+}  // namespace
 
 namespace board::vfe {
 
@@ -327,7 +366,7 @@ bool MayStart(uint32_t latestStarted) {
   StatsGate& g = Gate();
   std::lock_guard<std::mutex> hold(g.lock);
   if (!g.on || latestStarted == 0) return true;
-  if (g.endedFrame == latestStarted && !g.awaitingUpdate) {
+  if (g.endedFrame == latestStarted && !(g.awaitUpdates && g.awaitingUpdate)) {
     g.heldAfter = 0;
     return true;
   }
@@ -348,15 +387,18 @@ bool MayStart(uint32_t latestStarted) {
 }  // namespace board::vfe
 
 void BoardVfeSetStatsLockStep(bool on, int timeoutMs) {
+  bool gated;
   {
     StatsGate& g = Gate();
     std::lock_guard<std::mutex> hold(g.lock);
-    g.on = on;
-    g.timeoutMs = std::max(1, timeoutMs);
+    g.on = on || g.paced;
+    g.awaitUpdates = on;
+    g.timeoutMs = std::max(1, on ? timeoutMs : kBoardPacingTimeoutMs);
     g.heldAfter = 0;
     g.awaitingUpdate = false;
+    gated = g.on;
   }
-  board::SensorSetStartGate(on ? MayStart : nullptr);
+  board::SensorSetStartGate(gated ? MayStart : nullptr);
 }
 
 void BoardVfeSetLockStep(bool on, int timeoutMs) {

@@ -220,6 +220,8 @@ Model& M();
 struct StatsGate {
   std::mutex lock;
   bool on = false;
+  bool awaitUpdates = true;  // false: pacing, a start waits for the frame before only
+  bool paced = false;        // pacing stays when the statistics lock-step is turned off
   int timeoutMs = 5000;
   uint32_t endedFrame = 0;       // the latest sensor frame whose end the model has done
   bool awaitingUpdate = false;   // WB/exposure statistics written, no update command since
