@@ -436,7 +436,7 @@ TEST_F(EngineStatesTest, EachStateRefusesTheOtherEvents) {
   const std::vector<const char*> captureRefuses = {
       "Initialize",    "Uninitialize",          "GetPorts",  "StartSnapshot", "StartVideo",
       "ApplyProperty", "StartFocus",            "StopFocus", "Suspend",       "Resume",
-      "FatalError",    "ApplyRuntimeTuningChanges", "StartPreSnapshotFlash", "StopPreSnapshotFlash"};
+      "ApplyRuntimeTuningChanges", "StartPreSnapshotFlash", "StopPreSnapshotFlash"};
   const std::vector<const char*> offlineRefuses = {
       "Initialize", "Uninitialize", "GetPorts",       "StartSnapshot",         "StartVideo",
       "RawCaptureComplete", "ApplyProperty", "StartFocus", "StopFocus",      "FrameAvailable",
@@ -507,8 +507,12 @@ TEST_F(EngineStatesTest, FailuresKeepTheStateAndUndoWhatWasDone) {
        {"SetSnapshotCount 2", "OnStopVideo", "OnStartSnapshot"}, ENGINE_STATE_VIDEO},
       {"stream does not restart", ENGINE_STATE_VIDEO, "StartVideo", "OnStartVideo", {"OnStopVideo", "OnStartVideo"},
        ENGINE_STATE_VIDEO},
+      // Leave fails: the fatal error it raises takes the engine down through
+      // Ready to Invalid, whatever the capture says the second time.
       {"capture does not stop", ENGINE_STATE_SNAPSHOT, "CaptureComplete", "OnStopSnapshot",
-       {"OnStopSnapshot"}, ENGINE_STATE_SNAPSHOT},
+       {"OnStopSnapshot", "OnStopSnapshot", "Uninitialize", "StopSensor"}, ENGINE_STATE_INVALID},
+      {"paused capture does not stop", ENGINE_STATE_SNAPSHOT_VIDEO_PAUSED, "Stop", "OnStopSnapshot",
+       {"OnStopSnapshot", "OnStopSnapshot", "Uninitialize", "StopSensor"}, ENGINE_STATE_INVALID},
       {"stream does not resume after the capture", ENGINE_STATE_SNAPSHOT_VIDEO_PAUSED, "CaptureComplete",
        "OnStartVideo", {"OnStopSnapshot", "OnStartVideo"}, ENGINE_STATE_SNAPSHOT_VIDEO_PAUSED},
   };
@@ -561,6 +565,35 @@ TEST_F(EngineStatesTest, AFatalErrorInVideoIsBoundedWhenTheStreamCannotStop) {
     EXPECT_EQ(PVL_OK, machine->FatalError());
     EXPECT_EQ(ENGINE_STATE_INVALID, machine->GetCurrentStateId());
     EXPECT_EQ((std::vector<std::string>{"OnStopVideo", "Uninitialize", "StopSensor"}), engine.Calls());
+  }
+}
+
+// A fatal error during a capture takes the engine down through Ready to
+// Invalid, also when the capture cannot be stopped: no capture holds the
+// engine for good.
+TEST_F(EngineStatesTest, AFatalErrorDuringACaptureEndsInInvalid) {
+  struct Case {
+    const char* name;
+    int32_t from;
+    bool stopFails;
+  };
+  const std::vector<Case> cases = {
+      {"capture", ENGINE_STATE_SNAPSHOT, false},
+      {"capture that cannot stop", ENGINE_STATE_SNAPSHOT, true},
+      {"paused capture", ENGINE_STATE_SNAPSHOT_VIDEO_PAUSED, false},
+      {"paused capture that cannot stop", ENGINE_STATE_SNAPSHOT_VIDEO_PAUSED, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MakeIn(c.from);
+    if (c.stopFails) engine.answers["OnStopSnapshot"] = 9;
+    EXPECT_EQ(PVL_OK, machine->FatalError());
+    engine.answers.erase("OnStopSnapshot");
+    EXPECT_EQ((std::vector<std::string>{"OnStopSnapshot", "Uninitialize", "StopSensor"}), engine.Calls());
+    EXPECT_EQ(ENGINE_STATE_INVALID, machine->GetCurrentStateId());
+    engine.Clear();
+    machine->FrameAvailable(1, nullptr);
+    EXPECT_TRUE(engine.Calls().empty()) << "no frame reaches the engine taken down";
   }
 }
 
@@ -860,8 +893,9 @@ TEST_F(EngineStatesTest, AFrameAfterAStopBeganNeitherWaitsNorIsHandedOn) {
   }
 }
 
-// A stop that failed leaves the stream (or the capture) running: its frames
-// still reach the engine.
+// A stop that failed leaves the stream running: its frames still reach the
+// engine. (A capture that fails to stop is taken down: see the fatal error
+// during a capture.)
 TEST_F(EngineStatesTest, AStreamThatDidNotStopStillDeliversItsFrames) {
   struct Case {
     const char* name;
@@ -875,8 +909,6 @@ TEST_F(EngineStatesTest, AStreamThatDidNotStopStillDeliversItsFrames) {
        "OnFrameAvailable 1"},
       {"Video, Suspend", ENGINE_STATE_VIDEO, [](CEngineStateMachine* m) { return m->Suspend(); }, "OnStopVideo",
        "OnFrameAvailable 1"},
-      {"Snapshot, Stop", ENGINE_STATE_SNAPSHOT, [](CEngineStateMachine* m) { return m->Stop(); }, "OnStopSnapshot",
-       "OnSnapshotFrameAvailable 1"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

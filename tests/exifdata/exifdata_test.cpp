@@ -297,16 +297,16 @@ TEST_F(ExifTest, SensorMakeAndModelAreTexts) {
   EXPECT_FALSE(Has(0x010F)) << "nothing is written when a read failed";
 }
 
-TEST_F(ExifTest, TheModelTagLosesOnlyABracketThatClosesNothing) {
+TEST_F(ExifTest, TheModelTagIsTheSensorsTextAsItIs) {
   struct Case {
     const char* name;
     const char* sensor;
     const char* tag;
   } cases[] = {
-      {"stray closing bracket", "S5K3E2FX 5MP BAYER)", "S5K3E2FX 5MP BAYER"},
+      {"stray closing bracket", "S5K3E2FX 5MP BAYER)", "S5K3E2FX 5MP BAYER)"},
       {"matched brackets", "S5K3E2FX (5MP BAYER)", "S5K3E2FX (5MP BAYER)"},
       {"no bracket", "S5K3E2FX", "S5K3E2FX"},
-      {"only a bracket", ")", ""},
+      {"only a bracket", ")", ")"},
       {"stray bracket not at the end", "S5K) 5MP", "S5K) 5MP"},
   };
   for (const Case& c : cases) {

@@ -327,8 +327,11 @@ TEST_F(BufferManagerTest, ABufferComesHomeExactlyOnce) {
   mb->SetActualSize(100);
   b->Release();
   EXPECT_EQ(FreeCount(), 2u);
-  b->Release();  // once too often: nothing more comes home
+  b->Release();  // once too often: nothing more comes home, and it is loud
   EXPECT_EQ(FreeCount(), 2u);
+  EXPECT_EQ(NewBreaks(), 1u);
+  EXPECT_EQ(OrbhostTest_LastBreakValue(), reinterpret_cast<uintptr_t>(mb));
+  EXPECT_EQ(mb->GetRefCount(), 0) << "the count never goes below zero";
 
   // Handed out again, the buffer carries exactly the taker's reference.
   IPvlMediaBuffer* again = nullptr;
@@ -353,6 +356,7 @@ TEST_F(BufferManagerTest, ABufferComesHomeExactlyOnce) {
   self->BufferReturned(&foreign);
   EXPECT_EQ(NewBreaks(), breaks + 2);
   EXPECT_EQ(FreeCount(), 1u);
+  ExpectBreaks(3);
 }
 
 TEST_F(BufferManagerTest, RegisteredSignalsFireOnEveryReturn) {

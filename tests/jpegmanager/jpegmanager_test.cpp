@@ -35,7 +35,7 @@ namespace {
 class ScriptedJpegService final : public IJpegService {
  public:
   static ScriptedJpegService* last;
-  enum class AbortAnswer { kAbortOnly, kDoneFirst, kErrorFirst, kLate };
+  enum class AbortAnswer { kAbortOnly, kDoneFirst, kErrorFirst, kLate, kRefused };
 
   int32_t AddRef() override { return ++refs; }
   int32_t Release() override {
@@ -72,6 +72,7 @@ class ScriptedJpegService final : public IJpegService {
     Record("Abort");
     JoinEvents();
     AbortAnswer answer = abortAnswer;
+    if (answer == AbortAnswer::kRefused) return PVL_E_FAIL;
     events = std::thread([this, answer] {
       if (answer == AbortAnswer::kLate) std::this_thread::sleep_for(std::chrono::milliseconds(100));
       if (answer == AbortAnswer::kDoneFirst) listener->OnEvent(this, EVENT_ENCODE_DONE);
@@ -325,6 +326,16 @@ TEST_F(JpegManagerTest, StopEndsTheRunningImageInEveryState) {
     ASSERT_EQ(Main(), PVL_OK);
     ASSERT_EQ(Finish(EVENT_ENCODE_DONE), PVL_OK);
   }
+}
+
+// An Abort the service refuses will get no abort event: Stop reports the
+// refusal at once instead of waiting, and the image ends with its own event.
+TEST_F(JpegManagerTest, AStopWhoseAbortIsRefusedDoesNotWait) {
+  ASSERT_EQ(Main(), PVL_OK);
+  service->abortAnswer = ScriptedJpegService::AbortAnswer::kRefused;
+  EXPECT_EQ(manager->Stop(), PVL_E_FAIL);
+  ASSERT_EQ(Finish(EVENT_ENCODE_DONE), PVL_OK);
+  EXPECT_FALSE(manager->IsEncoding());
 }
 
 TEST_F(JpegManagerTest, DestroyingTheManagerWaitsForTheAbort) {

@@ -198,6 +198,7 @@ TEST_F(PortManagerTest, AStillFrameThatCannotBeRoutedStopsTheEngine) {
   EXPECT_TRUE(manager->IsJpegOutput());
   ASSERT_EQ(manager->SetSnapshotCount(1), PVL_OK);
   CPvlMediaBuffer frame(nullptr, env);
+  ExpectBreaks(1);  // a frame without an owner, made here only to be refused
   CaptureBegin();
   EXPECT_EQ(manager->QueueSnapshotFrame(0, &frame), PVL_E_FAIL) << "no JPEG path for the raw output";
   EXPECT_TRUE(Contains(CaptureEnd(), "ERROR queing frame to camera port"));

@@ -36,12 +36,16 @@ class EngineTest : public ::testing::Test {
     EXPECT_EQ(OrbhostTest_LiveBlocks(nullptr), blocks_) << "framework heap blocks left behind";
     EXPECT_EQ(OrbhostTest_LiveHostObjects(), hostObjects_) << "host objects left behind";
     EXPECT_EQ(ChipSimPmemBlocks().size(), pmemBlocks_) << "contiguous memory left behind";
+    // A buffer released once too often, among other faults, breaks.
+    EXPECT_EQ(NewBreaks(), expectedBreaks_) << "assertion breaks";
     BoardSetCameraTestMode(false);
   }
   // Releases what a derived fixture holds, before the leak check.
   virtual void Drop() {}
 
   uint32_t NewBreaks() const { return OrbhostTest_BreakCount() - breaks_; }
+  // A test that provokes assertion breaks on purpose says how many.
+  void ExpectBreaks(uint32_t n) { expectedBreaks_ += n; }
 
   static void CaptureBegin() { OrbhostTest_MessageCaptureBegin(); }
   static std::vector<std::string> CaptureEnd() {
@@ -62,6 +66,7 @@ class EngineTest : public ::testing::Test {
   int32_t hostObjects_ = 0;
   size_t pmemBlocks_ = 0;
   uint32_t breaks_ = 0;
+  uint32_t expectedBreaks_ = 0;
 };
 
 }  // namespace enginetest

@@ -320,20 +320,27 @@ INSTANTIATE_TEST_SUITE_P(
                                    "I2C writing failed with register = 342, value = a"}),
     [](const ::testing::TestParamInfo<BusFaultCase>& info) { return std::string(info.param.name); });
 
-TEST_F(RegisterTest, AModeWhoseExposureFailsIsStillDescribed) {
+// The mode change reports its failed exposure and leaves the timing record
+// alone; the change asked again writes it.
+TEST_F(RegisterTest, AModeWhoseExposureFailsIsReportedAndKeepsTheTiming) {
   CPvlPtr<ICameraDriver> sensor = PoweredSensor();
+  SensorTiming before{};
+  ASSERT_EQ(PVL_OK, Read(sensor.Get(), ZUEUID_SENSOR_PROPERTY_TIMING, &before));
   BoardSensorNackRegister(0x0202, true);
   EXPECT_EQ(PVL_E_FAIL, Apply(sensor.Get(), ZUEUID_SENSOR_CMD_SENSOR_MODE, ModeRequest(2608, 1960)));
   BoardSensorNackRegister(0x0202, false);
-  // The sensor runs full resolution, and the records say so.
   EXPECT_TRUE(BoardSensorState().streaming);
   EXPECT_EQ(BoardSensorState().width, 2608u);
   SensorTiming timing{};
   ASSERT_EQ(PVL_OK, Read(sensor.Get(), ZUEUID_SENSOR_PROPERTY_TIMING, &timing));
-  EXPECT_EQ(timing.Words[0], 67412u);
+  EXPECT_EQ(0, std::memcmp(&before, &timing, sizeof before)) << "the timing record is not written";
   SensorExposureRecord exposure{};
   ASSERT_EQ(PVL_OK, Read(sensor.Get(), ZUEUID_SENSOR_CMD_EXPOSURE, &exposure));
   EXPECT_EQ(exposure.nIntegrationLineCount, 0);  // never applied
+
+  ASSERT_EQ(PVL_OK, Apply(sensor.Get(), ZUEUID_SENSOR_CMD_SENSOR_MODE, ModeRequest(2608, 1960)));
+  ASSERT_EQ(PVL_OK, Read(sensor.Get(), ZUEUID_SENSOR_PROPERTY_TIMING, &timing));
+  EXPECT_EQ(timing.Words[0], 67412u);
 }
 
 TEST_F(RegisterTest, InitFailureIsReportedAndEndsTheSequence) {

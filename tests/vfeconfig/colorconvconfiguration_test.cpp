@@ -173,6 +173,38 @@ TEST_F(ColorConvBlockTest, YOffsetIsClampedAndTheExcessKept) {
   EXPECT_EQ(-45, service_->colorConv->GetYOffsetResidual());
 }
 
+// Switched off, the preview sends the tuned table's Y offset as its low byte:
+// the hardware ignores it then, and nothing is left over for the gamma.
+TEST_F(ColorConvBlockTest, APreviewSwitchedOffKeepsTheYOffsetsLowByte) {
+  LoadTables();
+  ServedTuningTable().Block.ColorConv[kTL84].Yoffset = 300;
+  ASSERT_EQ(PVL_OK, LoadTuning());
+  service_->colorConv->Enable() = CTuningFlag(0);
+  ASSERT_EQ(PVL_OK, service_->colorConv->Configure(&settings_, VfeChain::Video));
+  EXPECT_EQ(0, service_->colorConv->GetPayload().enable);
+  EXPECT_EQ(0x2C, service_->colorConv->GetPayload().field28);
+  EXPECT_EQ(0, service_->colorConv->GetYOffsetResidual());
+}
+
+// Shear terms down to -128, the lowest the signed Q8 field holds, are
+// packed; one below would wrap, so the plain record is taken instead.
+TEST(ColorConvShear, TermsDownToTheFieldsLowestArePacked) {
+  const struct {
+    const char* name;
+    float shear;
+    bool kept;
+  } kCases[] = {{"JustAbove", -127.9f, true}, {"Lowest", -128.0f, true}, {"RoundsToLowest", -128.001f, true},
+                {"Wraps", -128.01f, false}, {"FarBelow", -200.0f, false}, {"AtTheHardwareTop", 4.0f, false}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    TuningColorConvMatrix r = CColorConvConfiguration::DefaultRecord();
+    r.DiffRGtoCbShearingNegative_bm = c.shear;
+    const TuningColorConvMatrix out = CColorConvConfiguration::HueSaturation(r, 1.0f, 0.0);
+    EXPECT_EQ(c.kept ? c.shear : CColorConvConfiguration::DefaultRecord().DiffRGtoCbShearingNegative_bm,
+              out.DiffRGtoCbShearingNegative_bm);
+  }
+}
+
 TEST_F(ColorConvBlockTest, PayloadBytesInTheDriversLayout) {
   LoadTables();
   ASSERT_EQ(PVL_OK, service_->colorConv->Configure(&settings_, VfeChain::Video));

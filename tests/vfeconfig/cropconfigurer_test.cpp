@@ -41,6 +41,16 @@ TEST_F(CropConfigurerTest, ABadCropFactorSendsNothing) {
   EXPECT_TRUE(service_->sent.empty());
 }
 
+// Without its crop factor the zoom has no window: scalers sized for the full
+// window would not match the crop the hardware keeps, so nothing goes out and
+// the failure is reported.
+TEST_F(CropConfigurerTest, AnUnreadableCropFactorSendsNothingAndIsReported) {
+  settings_.crop = CFixedPoint(2.0);
+  settings_.fail["GetCropFactor"] = PVL_E_NOTREADY;
+  EXPECT_EQ(PVL_E_NOTREADY, RunConfigurer(ZUEUID_CONFIG_CROP));
+  EXPECT_TRUE(service_->sent.empty());
+}
+
 TEST_F(CropConfigurerTest, AFailedScalerComputationSendsNothing) {
   service_->out1.size = {2000, 240};
   EXPECT_EQ(PVL_E_FAIL, RunConfigurer(ZUEUID_CONFIG_CROP));

@@ -106,6 +106,8 @@ void BpcOff(BlockTuningDouble*, CDemosaicConfiguration* b) { b->BpcOn().value = 
 void BpcNoControl(BlockTuningDouble*, CDemosaicConfiguration* b) { b->BpcControl().value = 0; }
 void RatioAboveCap(BlockTuningDouble* t, CDemosaicConfiguration*) { t->abf[0x80B00001].Ratio[19] = 0.3f; }
 void ShiftAboveCap(BlockTuningDouble* t, CDemosaicConfiguration*) { t->abf[0x80B00001].Shift = 7; }
+// The filter's light range from zero, as the tables are tuned for.
+void AbfFromZero(BlockTuningDouble* t, CDemosaicConfiguration*) { t->triggers[0x80B00F01] = {0.0f, 2.0f, 0, 200}; }
 
 // Lux 450 is past both ranges: ABF entry 19, BPC low-light thresholds.
 constexpr DemosaicFields Dark(uint16_t entry, uint8_t ratio = 8, uint8_t shift = 2) {
@@ -132,14 +134,31 @@ INSTANTIATE_TEST_SUITE_P(
                      WithBpc(Dark(0), 10, 30, 20)},
         DemosaicCase{"LuxAtTheEndTakesEntry19AndLowLightThresholds", VfeChain::Video, 0, 400, 1.0, nullptr,
                      Dark(19)},
-        DemosaicCase{"LuxHalfWayTakesEntry10AndBlendsThresholds", VfeChain::Video, 0, 300, 1.0, nullptr,
-                     WithBpc(Dark(10), 60, 180, 120)},
+        // The rows divide the level itself: lux by (step + 0.5), gain by the
+        // step and rounded; levels far from zero run past the table.
+        DemosaicCase{"LuxInsideDividesByTheStepAndAHalf", VfeChain::Video, 0, 150, 1.0, &AbfFromZero,
+                     // 150 / (10 + 0.5) = 14.3; BPC still below its own range
+                     WithBpc(Dark(14), 10, 30, 20)},
+        DemosaicCase{"LuxQuotientIsTruncated", VfeChain::Video, 0, 104, 1.0, &AbfFromZero,
+                     WithBpc(Dark(9), 10, 30, 20)},
+        DemosaicCase{"LuxWholeQuotientTakesItsEntry", VfeChain::Video, 0, 105, 1.0, &AbfFromZero,
+                     WithBpc(Dark(10), 10, 30, 20)},
+        DemosaicCase{"LuxWhoseQuotientPassesTheTableTakesEntry19", VfeChain::Video, 0, 300, 1.0, nullptr,
+                     // 300 / 10.5 = 28.6
+                     WithBpc(Dark(19), 60, 180, 120)},
         DemosaicCase{"LuxJustBelowTheEndStaysInsideTheTable", VfeChain::Video, 0, 399, 1.0, nullptr,
                      WithBpc(Dark(19), 109, 328, 219)},
         DemosaicCase{"GainAtTheStartTakesEntry0", VfeChain::Video, 1, 450, 1.0, nullptr, WithBpc(Dark(0), 10, 30, 20)},
-        DemosaicCase{"GainInsideTakesItsStep", VfeChain::Video, 1, 450, 2.6, nullptr,
-                     // (2.6 - 1) / 3 = 0.5333: entry 10; thresholds 10 + 53.3, 30 + 160, 20 + 106.7
-                     WithBpc(Dark(10), 63, 190, 126)},
+        DemosaicCase{"GainHalfWayRoundsToEntry10", VfeChain::Video, 1, 450, 1.0, &AbfFromZero,
+                     // 1.0 / 0.1 + 0.5; BPC's gain range starts at 1.0
+                     WithBpc(Dark(10), 10, 30, 20)},
+        DemosaicCase{"GainBelowAHalfStepRoundsDown", VfeChain::Video, 1, 450, 0.94, &AbfFromZero,
+                     WithBpc(Dark(9), 10, 30, 20)},
+        DemosaicCase{"GainAboveAHalfStepRoundsUp", VfeChain::Video, 1, 450, 0.96, &AbfFromZero,
+                     WithBpc(Dark(10), 10, 30, 20)},
+        DemosaicCase{"GainInsideARangeFromOneTakesItsQuotient", VfeChain::Video, 1, 450, 2.6, nullptr,
+                     // 2.6 / 0.15 + 0.5 = 17.8; thresholds 10 + 53.3, 30 + 160, 20 + 106.7
+                     WithBpc(Dark(17), 63, 190, 126)},
         DemosaicCase{"GainJustBelowTheEndStaysInsideTheTable", VfeChain::Video, 1, 450, 3.99, nullptr,
                      WithBpc(Dark(19), 109, 328, 219)},
         DemosaicCase{"GainAtTheEndTakesEntry19", VfeChain::Video, 1, 450, 4.0, nullptr, Dark(19)},

@@ -98,7 +98,8 @@ class CPvlMediaBuffer : public IPvlMediaBuffer {
   virtual ~CPvlMediaBuffer();
 
   int32_t AddRef() override;
-  // At 0 hands the buffer to its owner; always returns 0.
+  // At 0 hands the buffer to its owner; a release with no reference left
+  // changes nothing and fires the assertion break. Always returns 0.
   int32_t Release() override;
   PvlResult QueryInterface(ZUEUID iid, void** out) override;
   PvlResult GetVirtualAddress(uint64_t* address) override;

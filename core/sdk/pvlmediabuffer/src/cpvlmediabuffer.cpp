@@ -33,7 +33,15 @@ CPvlMediaBuffer::~CPvlMediaBuffer() {
 int32_t CPvlMediaBuffer::AddRef() { return atomic_atomic_Add(&m_count, 1); }
 
 int32_t CPvlMediaBuffer::Release() {
-  if (atomic_atomic_Add(&m_count, -1) == 0) {
+  const int32_t left = atomic_atomic_Add(&m_count, -1);
+  if (left < 0) {
+    // A release with no reference left is the caller's bug: the buffer is
+    // home already. It stays as it was, and the fault is reported.
+    atomic_atomic_Add(&m_count, 1);
+    PvlAssertBreak(reinterpret_cast<uintptr_t>(this));
+    return 0;
+  }
+  if (left == 0) {
     if (m_owner) m_owner->BufferReturned(this);
     else PvlAssertBreak(reinterpret_cast<uintptr_t>(this));
   }

@@ -111,24 +111,6 @@ uint16_t Compare(const CameraRange& r) {
   return r.Value < r.Default ? 1 : 2;  // soft / hard (low / high)
 }
 
-// The sensor names itself "S5K3E2FX 5MP BAYER)": the bracket closes nothing. Other
-// readers keep the sensor's text as it is; the picture's Model tag shows it without.
-void DropStrayClosingBracket(char* text) {
-  size_t n = strlen(text);
-  if (n == 0 || text[n - 1] != ')') return;
-  int depth = 0;
-  for (size_t i = 0; i < n; ++i) {
-    if (text[i] == '(') ++depth;
-    if (text[i] == ')' && --depth < 0) {
-      if (i != n - 1) return;  // a stray bracket inside the text is left alone
-      size_t end = n - 1;
-      while (end > 0 && text[end - 1] == ' ') --end;
-      text[end] = 0;
-      return;
-    }
-  }
-}
-
 // A text of the sensor view: asked for its length, then read into a framework-heap
 // buffer that the caller frees.
 PvlResult ReadText(IEnv* env, PvlResult (CExifData::Sources::*get)(SensorIdentityText*), CExifData::Sources* s,
@@ -153,8 +135,8 @@ PvlResult ReadText(IEnv* env, PvlResult (CExifData::Sources::*get)(SensorIdentit
     pvlheap_Free(buffer);
     return r;
   }
+  // The picture names the sensor as the sensor names itself.
   buffer[request.Capacity - 1] = 0;
-  if (model) DropStrayClosingBracket(buffer);
   *text = buffer;
   return PVL_OK;
 }

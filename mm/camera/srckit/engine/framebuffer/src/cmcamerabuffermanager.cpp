@@ -355,9 +355,6 @@ PvlResult CMCameraBufferManager::GetBuffer(uint8_t noWait, IPvlMediaBuffer** buf
     if (!m_allocated || m_freePending) return CAMERA_BM_E_NOT_ALLOCATED;
     CPvlMediaBuffer* b = PopFree();
     if (b) {
-      // A buffer released once too often while it was home comes back with
-      // its count below zero; that extra release is dropped here.
-      while (b->GetRefCount() < 0) b->AddRef();
       CPvlObject::AddRef();  // held for the buffer while it is out
       b->AddRef();
       *buffer = b;

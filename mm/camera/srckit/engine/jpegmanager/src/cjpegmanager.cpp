@@ -69,6 +69,9 @@ class CJpegManager::JpegManagerStateEncode final : public State {
     PvlResult r = m->m_abortSignal->ReArm();
     PvlResult aborted = m->m_service->Abort();
     if (r == PVL_OK) r = aborted;
+    // The wait has no time-out and needs none: it runs only when the service
+    // took the Abort, and the service answers every Abort it takes with one
+    // abort event, which fires the re-armed signal in either state.
     if (r == PVL_OK) {
       CAMERA_DEBUG_LOG(CAMERA_LOG_INFO, "CJpegManager::JpegManagerStateEncode::Stop - Wait for EncodeAbort.");
       guard.Unlock();

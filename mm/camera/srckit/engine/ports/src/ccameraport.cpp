@@ -228,6 +228,10 @@ PvlResult CCameraPort::GetNextFrame(IPvlMediaBuffer** buffer) {
   try {
     CCameraLockGuard guard(m_lock);
     if (!m_started || m_mode == 0) return PVL_E_NOTREADY;
+    // No time-out is needed: the wait ends with a frame, a Stop or a mode 0,
+    // and each of these changes the port under the lock before it fires. The
+    // state is read again under the lock after every wake, and a fire that
+    // comes between that reading and the Wait stays pending until taken.
     while (m_queue.empty()) {
       guard.Unlock();
       PvlSignalWaitRecord record;

@@ -94,8 +94,9 @@ uint32_t CEngineStateMachine::Now() {
 }
 
 // 1. Leave the current state; a refusal keeps it, and raises FatalError the
-//    first time (after any FatalError, GetEnabledPortFormats or runtime-tuning
-//    event it raises nothing more).
+//    first time (after a FatalError it raises nothing more). Ordinary events
+//    such as a format query or a tuning change leave that rule alone, or the
+//    first stream start would already disarm it.
 // 2. Publish the new state, then Enter it; a refusal goes back to the old one.
 // 3. Only a completed transition changes the identifier and logs its times.
 PvlResult CEngineStateMachine::Transition(int32_t id, uint32_t reason) {
@@ -243,7 +244,6 @@ PvlResult CEngineStateMachine::StatsAvailable(uint32_t kind, IPvlBase* statistic
 
 PvlResult CEngineStateMachine::GetEnabledPortFormats(CameraPortFormat* formats, uint32_t capacity, uint32_t* count) {
   CCameraLockGuard guard(m_lock);
-  m_fatalErrorRaised = 1;
   return m_current.load()->GetEnabledPortFormats(formats, capacity, count);
 }
 
@@ -260,7 +260,6 @@ PvlResult CEngineStateMachine::Resume() {
 PvlResult CEngineStateMachine::ApplyRuntimeTuningChanges() {
   CCameraLockGuard guard(m_lock);
   CAMERA_DEBUG_LOG(CAMERA_LOG_DETAIL, "Event Apply Runtime Tuning Changes");
-  m_fatalErrorRaised = 1;
   return m_current.load()->ApplyRuntimeTuningChanges();
 }
 

@@ -29,6 +29,16 @@ PvlResult CEngineStateSnapshot::Stop() {
   return Machine()->Transition(ENGINE_STATE_READY, ENGINE_REASON_STOP_CAPTURE);
 }
 
+// A capture that cannot be stopped would hold the engine here for good: the
+// fatal error takes it down through Ready (whose Leave then uninitialises the
+// engine) to Invalid, from which the client can close it.
+PvlResult CEngineStateSnapshot::FatalError() {
+  if (!Machine()) return PVL_E_FAIL;
+  PvlResult r = Machine()->Transition(ENGINE_STATE_READY, ENGINE_REASON_FATAL_ERROR);
+  if (r != PVL_OK) return r;
+  return Machine()->FatalError();
+}
+
 PvlResult CEngineStateSnapshot::CaptureComplete() {
   if (!Machine()) return PVL_E_FAIL;
   return Machine()->Transition(CompletedState(), ENGINE_REASON_CAPTURE_COMPLETE);
@@ -81,7 +91,7 @@ PvlResult CEngineStateSnapshot::Enter(uint32_t) {
   return r;
 }
 
-PvlResult CEngineStateSnapshot::Leave(uint32_t) {
+PvlResult CEngineStateSnapshot::Leave(uint32_t reason) {
   CAMERA_DEBUG_LOG(CAMERA_LOG_INFO, "Leaving State: Snapshot");
   ICameraEngineInternal* engine = Engine();
   if (!engine) return PVL_E_FAIL;
@@ -89,6 +99,11 @@ PvlResult CEngineStateSnapshot::Leave(uint32_t) {
   Machine()->DeliveriesChanged();
   PvlResult r = engine->OnStopSnapshot();
   CAMERA_DEBUG_LOG(CAMERA_LOG_INFO, "Snapshot took %d ms", static_cast<int>(Now() - m_startTime));
+  if (r != PVL_OK && reason == ENGINE_REASON_FATAL_ERROR) {
+    // The engine goes down whatever the capture says.
+    CAMERA_DEBUG_LOG(CAMERA_LOG_ERROR, "Stopping the snapshot failed: %d", static_cast<int>(r));
+    return PVL_OK;
+  }
   // Still in the capture: its frames go on.
   if (r != PVL_OK) m_capturing.store(true);
   return r;

@@ -21,6 +21,7 @@ class CEngineStateSnapshot : public CEngineState {
   PvlResult Stop() override;
   PvlResult CaptureComplete() override;
   PvlResult RawCaptureComplete() override;
+  PvlResult FatalError() override;
   PvlResult FrameAvailable(uint32_t outputId, IPvlMediaBuffer* buffer) override;
   PvlResult StatsAvailable(uint32_t kind, IPvlBase* statistics) override;
   PvlResult GetEnabledPortFormats(CameraPortFormat* formats, uint32_t capacity, uint32_t* count) override;

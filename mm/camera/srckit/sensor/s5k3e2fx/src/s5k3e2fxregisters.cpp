@@ -254,15 +254,16 @@ PvlResult S5K3E2FX_5M_SetSensorMode(S5K3E2FXDriver* driver, uint32_t mode, const
 
   PvlResult r = S5K3E2FX_5M_Exposure_Gain(driver, &request->exposureConfig, sizeof request->exposureConfig, nullptr,
                                           0, nullptr);
+  // A mode change whose exposure did not take is reported as failed; its
+  // caller asks again, and the timing record is written when one succeeds.
+  if (r != PVL_OK) return r;
 
-  // The sensor runs the new mode even when its exposure did not take: the
-  // timing record says so either way.
   uint32_t interval = S5K3E2FX_FrameInterval(driver->lineLength, driver->frameLength, driver->pixelClock[0]);
   driver->timing.Words[0] = interval;
   driver->timing.Words[1] = interval;
   driver->timing.Words[2] = driver->pixelClock[0];
   driver->timing.Words[3] = driver->pixelClock[1];
-  return r;
+  return PVL_OK;
 }
 
 uint32_t S5K3E2FX_GainToCode(int32_t realGain) {

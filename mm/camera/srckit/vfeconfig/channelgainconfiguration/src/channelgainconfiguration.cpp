@@ -37,9 +37,8 @@ PvlResult CChannelGainConfiguration::Configure(IVfeSettings* settings, VfeChain 
   m_gainLimit = snapshot ? kSnapshotGainLimit : kVideoGainLimit;
   for (uint16_t& gain : m_payload.gain) gain = kUnity;
   if (!m_controlEnable.value) {
-    // Unity gains carry no digital gain, so nothing is left over for the
-    // colour correction either.
-    m_digitalGain = 0.0f;
+    // The digital gain left over from the last computation stays with the
+    // colour correction, so the picture keeps its brightness.
     ClearTuningChanged();
     return PVL_OK;
   }

@@ -1,6 +1,7 @@
 #include "colorconvconfiguration.h"
 
 #include <stddef.h>
+#include <stdint.h>
 
 #include <cmath>
 
@@ -34,11 +35,21 @@ float* Chroma(TuningColorConvMatrix* r) { return &r->CbScalingNegative_am; }
 const float* Chroma(const TuningColorConvMatrix* r) { return &r->CbScalingNegative_am; }
 float* Luma(TuningColorConvMatrix* r) { return &r->RtoY; }
 
-// The f32 at Q12 and then at Q8, both rounding half away; low 16 bits.
-int16_t Q8(float v) {
+// The f32 at Q12 and then at Q8, both rounding half away.
+int32_t RawQ8(float v) {
   int32_t raw = 0;
   if (CFixedPoint(v).GetRawAtQ(8, &raw) != PVL_OK) raw = 0;
-  return static_cast<int16_t>(static_cast<uint16_t>(raw));
+  return raw;
+}
+
+// The low 16 bits of the Q8 value.
+int16_t Q8(float v) { return static_cast<int16_t>(static_cast<uint16_t>(RawQ8(v))); }
+
+// Whether the payload's signed 16-bit field holds the value, -128.0 included.
+bool FitsQ8(double v) {
+  if (!(v > -129.0 && v < 128.0)) return false;  // also NaN
+  const int32_t raw = RawQ8(static_cast<float>(v));
+  return raw >= INT16_MIN && raw <= INT16_MAX;
 }
 
 }  // namespace
@@ -61,6 +72,15 @@ CColorConvConfiguration::CColorConvConfiguration(IVfeServiceInternal* service, P
     : CVfeSwitchedConfiguration(service, result), m_residual(0), m_stored(DefaultRecord()) {
   if (*result == PVL_OK)
     VfeTuningKeys_Register(service, VfeKeyBlock::ColorConv, &m_payload, &m_enable, &m_controlEnable);
+}
+
+// The preview's first fill, before the block decides whether it is on: the
+// Y offset's low byte, nothing left over. A block left off sends it as is; an
+// enabled one packs its record again below with the offset clamped.
+void CColorConvConfiguration::PackTuned(const TuningColorConvMatrix& r) {
+  Pack(r);
+  m_payload.field28 = static_cast<uint8_t>(r.Yoffset);
+  m_residual = 0;
 }
 
 void CColorConvConfiguration::Pack(const TuningColorConvMatrix& r) {
@@ -95,11 +115,11 @@ TuningColorConvMatrix CColorConvConfiguration::HueSaturation(const TuningColorCo
                        cp2,
                        (S * am * s + S * cm * dm * c) / cm2,
                        (S * ap * s + S * cp * dp * c) / cp2};
-  // Below 4.0 as the hardware takes them, and above -128, the lowest a Q8
-  // field holds: a near-vanishing scale makes a shear term huge and negative,
-  // which would wrap into a wrong colour rather than be refused.
+  // Below 4.0 as the hardware takes them, and no lower than -128, the lowest
+  // a Q8 field holds: a near-vanishing scale makes a shear term huge and
+  // negative, which would wrap into a wrong colour rather than be refused.
   for (double x : v) {
-    if (!(x < 4.0 && x > -128.0)) return DefaultRecord();
+    if (!(x < 4.0 && FitsQ8(x))) return DefaultRecord();
   }
   TuningColorConvMatrix out = r;
   for (int i = 0; i < 8; ++i) Chroma(&out)[i] = static_cast<float>(v[i]);
@@ -211,7 +231,7 @@ PvlResult CColorConvConfiguration::EffectRecord(IVfeSettings* settings, TuningCo
 PvlResult CColorConvConfiguration::Configure(IVfeSettings* settings, VfeChain chain) {
   if (chain == VfeChain::Video) {
     TuningColorConvMatrix t{};
-    if (CVfeTuning::GetColorConvTable(kTL84, &t) == PVL_OK) Pack(t);
+    if (CVfeTuning::GetColorConvTable(kTL84, &t) == PVL_OK) PackTuned(t);
   }
   if (SwitchedOff()) return PVL_OK;
   if (!settings) return PVL_E_NULLPTR;

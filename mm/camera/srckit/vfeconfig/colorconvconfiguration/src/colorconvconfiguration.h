@@ -31,6 +31,8 @@ class CColorConvConfiguration : public CVfeSwitchedConfiguration<VfeColorConvCmd
   static TuningColorConvMatrix HueSaturation(const TuningColorConvMatrix& r, float saturation, double angle);
   // Writes a record into the payload (enable 1) and keeps the Y-offset residual.
   void Pack(const TuningColorConvMatrix& r);
+  // The same with the Y offset's low byte and no residual.
+  void PackTuned(const TuningColorConvMatrix& r);
 
   // The last record chosen before hue and saturation: where the next runtime
   // update starts from.

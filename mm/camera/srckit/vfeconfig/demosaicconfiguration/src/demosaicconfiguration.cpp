@@ -65,14 +65,29 @@ void CDemosaicConfiguration::SetDefaults() {
   m_payload.field24 = 4095;
 }
 
-uint32_t CDemosaicConfiguration::AbfIndex(float x, float start, float end) {
-  if (x <= start) return 0;
-  if (x >= end) return kAbfEntries - 1;
+namespace {
+
+uint32_t ClampedRow(double quotient) {
+  constexpr uint32_t kLast = CDemosaicConfiguration::kAbfEntries - 1;
+  if (!(quotient < static_cast<double>(kLast))) return kLast;  // also NaN
+  return quotient > 0.0 ? static_cast<uint32_t>(quotient) : 0;
+}
+
+}  // namespace
+
+uint32_t CDemosaicConfiguration::AbfLuxRow(int32_t lux, int32_t start, int32_t end) {
+  if (lux <= start) return 0;
+  if (lux >= end) return kAbfEntries - 1;
+  const float step = static_cast<float>(static_cast<double>(end) - start) / static_cast<float>(kAbfEntries);
+  return ClampedRow(static_cast<double>(lux) / (static_cast<double>(step) + 0.5));
+}
+
+uint32_t CDemosaicConfiguration::AbfGainRow(float gain, float start, float end) {
+  if (gain <= start) return 0;
+  if (gain >= end) return kAbfEntries - 1;
   const float step = (end - start) / static_cast<float>(kAbfEntries);
   if (!(step > 0.0f)) return kAbfEntries - 1;
-  const double steps = static_cast<double>(x - start) / static_cast<double>(step);
-  if (!(steps < static_cast<double>(kAbfEntries - 1))) return kAbfEntries - 1;
-  return steps > 0.0 ? static_cast<uint32_t>(steps) : 0;
+  return ClampedRow(static_cast<double>(gain / step + 0.5f));
 }
 
 PvlResult CDemosaicConfiguration::Configure(IVfeSettings* settings, VfeChain chain) {
@@ -111,8 +126,7 @@ void CDemosaicConfiguration::ConfigureAbf(IVfeSettings* settings, VfeChain chain
       VfeMustRead([&](ITuningParams* p) { return p->GetAbfFilterData(ids.abfTable, &table); });
       uint32_t i = 0;
       if (control == 0) {
-        i = AbfIndex(static_cast<float>(static_cast<int32_t>(lux)), static_cast<float>(trigger.LuxIndexStart),
-                     static_cast<float>(trigger.LuxIndexEnd));
+        i = AbfLuxRow(static_cast<int32_t>(lux), trigger.LuxIndexStart, trigger.LuxIndexEnd);
       } else {
         CFixedPoint gain;
         VfeMust(settings->GetExposureGain(&gain));
@@ -124,7 +138,7 @@ void CDemosaicConfiguration::ConfigureAbf(IVfeSettings* settings, VfeChain chain
         } else {
           float g = 0.0f;
           VfeMust(gain.GetFloat(&g));
-          i = AbfIndex(g, trigger.GainStart, trigger.GainEnd);
+          i = AbfGainRow(g, trigger.GainStart, trigger.GainEnd);
         }
       }
       m_payload.flag3 = 0;

@@ -36,9 +36,13 @@ class CDemosaicConfiguration : public CVfeConfiguration<VfeDemosaicCmd> {
   CTuningFlag& BpcOn() { return m_bpcOn; }
   CTuningFlag& BpcControl() { return m_bpcControl; }
 
-  // The ABF table entry for x on [start, end]: twenty equal steps, 0 at and
-  // below the start, 19 at and above the end.
-  static uint32_t AbfIndex(float x, float start, float end);
+  // The ABF table entry for a light level inside (start, end), with step =
+  // (end - start) / 20. The tuned tables are laid out for the level itself
+  // divided by the step, not for its distance from the start: by lux the half
+  // widens the step, by gain it rounds the quotient. A range that does not
+  // start near zero gives quotients past the table; they take its last entry.
+  static uint32_t AbfLuxRow(int32_t lux, int32_t start, int32_t end);
+  static uint32_t AbfGainRow(float gain, float start, float end);
 
   CDemosaicConfiguration(IVfeServiceInternal* service, PvlResult* result);
 
