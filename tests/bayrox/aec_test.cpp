@@ -286,7 +286,8 @@ class AecControlsTest : public BayroxTest {
     set.mode = mode;
     ASSERT_EQ(PVL_OK, store->SetProperties(&set, 1));
   }
-  void Ev(int32_t sixths) { Control(ZUEUID_PROPERTY_EXPOSURE_COMPENSATION, sixths, 2, PVL_VT_PAIR, 6); }
+  // The engine's (steps, 6) over its -600..600: 50 steps an EV.
+  void Ev(int32_t sixths) { Control(ZUEUID_PROPERTY_EXPOSURE_COMPENSATION, sixths * 50, 2, PVL_VT_PAIR, 6); }
 };
 
 // Each control takes effect as the engine applies it (Configure), from an

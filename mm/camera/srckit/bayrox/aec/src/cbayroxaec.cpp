@@ -31,6 +31,8 @@ constexpr uint32_t kMaxStillLines = 65535;    // the sensor stretches its lines 
 constexpr uint32_t kGrid = 16;                // the statistics' regions, 16 x 16
 // The highest mean the compensation may aim at (10-bit statistics).
 constexpr uint32_t kMaxTarget = 900;
+constexpr double kMaxEv = 2.0;
+constexpr double kEngineRange = 100.0;
 
 }  // namespace
 
@@ -62,9 +64,6 @@ PvlResult CBayroxAEC::Initialize(IPvlBase* client) {
     m_sensor.Reset();
     return r;
   }
-  // The compensation this plug-in gives: an engine without the property keeps its own range.
-  m_rangePublished = m_settings->SetExposureCompensationRange(uint32_t(kEvDenominator), 1, uint32_t(-kEvMaxSteps),
-                                                              uint32_t(kEvMaxSteps)) == PVL_OK;
   return PVL_OK;
 }
 
@@ -72,9 +71,9 @@ void CBayroxAEC::ReadControls() {
   CameraFraction ev{};
   m_ev = 0.0;
   if (m_settings->GetExposureCompensation(&ev) == PVL_OK && ev.Denominator > 0) {
-    m_ev = double(ev.Numerator) / double(ev.Denominator);
-    // An engine that kept its own wide range still means EV: the sensor's range is what it can give.
-    m_ev = std::clamp(m_ev, -double(kEvMaxSteps) / kEvDenominator, double(kEvMaxSteps) / kEvDenominator);
+    // The engine's range (-100..100 as a quotient) spans the +-2 EV this sensor gives.
+    m_ev = double(ev.Numerator) / double(ev.Denominator) * kMaxEv / kEngineRange;
+    m_ev = std::clamp(m_ev, -kMaxEv, kMaxEv);
   }
   uint32_t metering = kMeterAverage;
   m_metering = m_settings->GetExposureMeteringMode(&metering) == PVL_OK ? metering : kMeterAverage;

@@ -25,7 +25,7 @@
 // one changes) and applied at once to the exposure the engine holds, so that a
 // still taken without a preview follows them too:
 // - exposure compensation, the pair (steps, steps per EV): the target is
-//   LumaTarget x 2^EV. The plug-in publishes its range, -2..+2 EV in sixths;
+//   LumaTarget x 2^EV, the engine's range of -100..100 spanning -2..+2 EV;
 // - metering: 0 average, 1 centre-weighted, 2 spot (the middle of the frame),
 //   3..11 spot on one cell of a 3 x 3 grid of the statistics' regions (the
 //   cells of the maker's touch exposure), anything else average;
@@ -64,9 +64,6 @@ class CBayroxAEC final : public CBayroxELFS {
   PvlResult OnStartSnapshot(const CameraPortFormat* main, const CameraPortFormat* thumbnail) override;
   PvlResult OnStopSnapshot() override;
 
-  // The compensation the plug-in publishes: steps of 1/6 EV, +-2 EV.
-  static constexpr int32_t kEvDenominator = 6;
-  static constexpr int32_t kEvMaxSteps = 12;
   // The metering modes.
   enum Metering : uint32_t { kMeterAverage = 0, kMeterCentre = 1, kMeterSpot = 2, kMeterFirstZone = 3, kMeterLastZone = 11 };
 
@@ -134,7 +131,6 @@ class CBayroxAEC final : public CBayroxELFS {
   uint32_t m_antibandingHz = 0;   // 0: off
   uint32_t m_shutterUs = 0;       // 0: automatic
   uint32_t m_lineLength = 0, m_pixelClock = 0;
-  bool m_rangePublished = false;
   // The preview's exposure while a still with its own shutter time runs.
   bool m_stillFixed = false;
   uint32_t m_savedLines = 0, m_savedGainCode = 0;
