@@ -33,6 +33,26 @@ bool WriteCode(int32_t code) {
          S5K3E2FX_AF_I2CWrite(kRegCodeLow, uint8_t(code & 0xFF));
 }
 
+// A sensor reset clears the actuator's enable, and only a sensor mode sets it
+// again: a move asked for before that (a focus step set ahead of the preview)
+// enables it first, and puts the lens back on the code the driver holds, so
+// that the move starts where the driver counts from.
+bool EnsureEnabled() {
+  uint8_t value = 0;
+  s_bus.busMode = 0;
+  s_bus.slaveAddress = 0x20;
+  s_bus.flags = 0x22;
+  s_bus.registerAddress = kRegEnableB;
+  s_bus.data = &value;
+  s_bus.length = 1;
+  bool read = false;
+  for (int i = 0; i < kTries && !read; ++i) read = CameraSensorI2C_Read(&s_bus) != 0;
+  if (read && value == 0x03) return true;
+  if (!S5K3E2FX_AF_I2CWrite(kRegEnableA, 0x80) || !S5K3E2FX_AF_I2CWrite(kRegEnableB, 0x03)) return false;
+  s_initialised = 1;
+  return WriteCode(s_position);
+}
+
 }  // namespace
 
 int16_t S5K3E2FX_AF_LensPosition() { return s_position; }
@@ -60,6 +80,7 @@ S5K3E2FXAFMoveResult S5K3E2FX_AF_Move(int32_t direction, int32_t steps) {
     perStep = -kCodesPerStep;
   else
     return S5K3E2FX_AF_NO_DIRECTION;
+  if (!EnsureEnabled()) return S5K3E2FX_AF_BUS_FAILED;
   double total = double(steps) * perStep;
   float sub = float(total / kSubMoves);
   bool negative = total < 0;
