@@ -46,6 +46,7 @@ struct CurveCase {
   int32_t contrast, brightness;
   uint8_t in;
   uint8_t out;
+  float gamma = 1.0f;  // the user's, bent in before the contrast
 };
 
 // On a ramp curve: entry i has the value i.
@@ -61,6 +62,12 @@ const CurveCase kCurveCases[] = {
     {"Brightness1000ClampsAt255", 100, 1000, 250, 255},
     {"BrightnessMinus550Subtracts5", 100, -550, 64, 59},
     {"BrightnessMinus550ClampsAt0", 100, -550, 3, 0},
+    {"Gamma2LiftsMidTones", 100, 0, 64, 127, 2.0f},
+    {"GammaHalfDarkensMidTones", 100, 0, 128, 64, 0.5f},
+    {"Gamma2KeepsBlack", 100, 0, 0, 0, 2.0f},
+    {"Gamma2KeepsWhite", 100, 0, 255, 255, 2.0f},
+    {"GammaZeroKeepsTheCurve", 100, 0, 64, 64, 0.0f},
+    {"Gamma2ThenContrast200", 200, 0, 64, 126, 2.0f},  // 127 from the gamma, then bent
 };
 
 class GammaCurveTest : public ::testing::TestWithParam<CurveCase> {};
@@ -71,6 +78,7 @@ TEST_P(GammaCurveTest, BendsAndShifts) {
   Ramp(&ramp);
   int16_t entries[256];
   CGammaConfiguration::Pack(ramp.Table, entries);
+  CGammaConfiguration::ApplyGamma(entries, c.gamma);
   CGammaConfiguration::ApplyContrast(entries, c.contrast);
   CGammaConfiguration::ApplyBrightness(entries, c.brightness);
   EXPECT_EQ(c.out, Value(entries[c.in]));

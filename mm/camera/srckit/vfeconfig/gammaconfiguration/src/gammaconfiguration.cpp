@@ -74,6 +74,18 @@ void CGammaConfiguration::ApplyContrast(int16_t* entries, int32_t contrast) {
   Restep(entries);
 }
 
+void CGammaConfiguration::ApplyGamma(int16_t* entries, float gamma) {
+  // 1.0 (and a value no curve can have) keeps the tuned curve.
+  if (!(gamma > 0.0f) || gamma == 1.0f) return;
+  const double exponent = 1.0 / static_cast<double>(gamma);
+  for (int i = 0; i < 256; ++i) {
+    double v = 255.0 * std::pow(Low(entries[i]) / 255.0, exponent);
+    if (v > 255.0) v = 255.0;
+    entries[i] = static_cast<int16_t>(static_cast<int32_t>(v));
+  }
+  Restep(entries);
+}
+
 void CGammaConfiguration::ApplyBrightness(int16_t* entries, int32_t brightness) {
   const int32_t d = brightness / 100;
   for (int i = 0; i < 256; ++i) {
@@ -191,9 +203,12 @@ PvlResult CGammaConfiguration::Run(IVfeSettings* settings, VfeChain chain) {
     }
   }
   CameraRange contrast{}, brightness{};
+  CameraFloatRange gamma{};
   r = settings->GetContrast(&contrast);
   if (r == PVL_OK) r = settings->GetBrightness(&brightness);
+  if (r == PVL_OK) r = settings->GetGammaCurve(&gamma);
   if (r != PVL_OK) return r;
+  ApplyGamma(m_payload.table, gamma.Value);
   if (!m_solarize) ApplyContrast(m_payload.table, contrast.Value);
   ApplyBrightness(m_payload.table, brightness.Value);
   m_payload.enable = ByteToBool(1);
