@@ -156,6 +156,34 @@ TEST_P(GammaLadderTest, ChoosesTheCurveByBrightness) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, GammaLadderTest, ::testing::ValuesIn(kLadderCases), CaseName<LadderCase>);
 
+// The gain meets the triggers in Q12: a trigger end of 0.99999 is 1.0 there, so
+// gain 1.0 is bright, not a blend that truncates the bright curve to 199; a
+// low-light start of 3.99999 is 4.0, so gain 4.0 keeps the normal curve.
+TEST_F(GammaLadderTest, TheGainMeetsTheTriggersInFixedPoint) {
+  struct Case {
+    const char* name;
+    double gain;
+    uint8_t value;
+  } cases[] = {{"AtTheBrightEnd", 1.0, 200}, {"AtTheLowLightStart", 4.0, 100}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TuningParameterBlock& t = Tuning();
+    t.GammaControl = 1;
+    t.GammaPreviewOutdoorTrigger = {2.0f, 0.99999f, 300, 100};
+    t.GammaPreviewLowLightTrigger = {3.99999f, 8.0f, 400, 600};
+    Flat(&t.GammaPreview[0], 100);
+    Flat(&t.GammaPreview[1], 50);
+    Flat(&t.GammaPreview[2], 200);
+    ASSERT_EQ(PVL_OK, LoadTuning());
+    settings_.exposureGain = CFixedPoint(c.gain);
+    settings_.aecSettled = 0;
+    settings_.contrast.Value = 100;
+    settings_.brightness.Value = 0;
+    ASSERT_EQ(PVL_OK, service_->gamma->Configure(&settings_, VfeChain::Video));
+    EXPECT_EQ(c.value, Value(service_->gamma->GetPayload().table[128]));
+  }
+}
+
 class GammaTest : public VfeBlockTest {
  protected:
   void SetUp() override {

@@ -128,25 +128,37 @@ PvlResult CGammaConfiguration::ChooseByBrightness(IVfeSettings* settings, VfeCha
   if (r != PVL_OK) return r;
   // Where x lies on the ladder bright .. normal .. low light. The bright
   // range runs downwards (its end is the brighter bound), so its blend
-  // measures from the end.
+  // measures from the end. The gain is compared as the fixed-point value it
+  // is, against the triggers turned into Q12 (the lux index as an integer);
+  // the blend factors are worked out in float.
   float x = 0.0f, brightEnd, brightStart, lowStart, lowEnd;
+  bool atBright, inBrightBlend, atNormal, inLowBlend;
   if (selector != 0) {
     CFixedPoint gain;
     r = settings->GetExposureGain(&gain);
     if (r == PVL_OK) r = gain.GetFloat(&x);
     if (r != PVL_OK) return r;
     brightStart = bright.GainStart, brightEnd = bright.GainEnd, lowStart = low.GainStart, lowEnd = low.GainEnd;
+    atBright = gain <= CFixedPoint(brightEnd);
+    inBrightBlend = gain < CFixedPoint(brightStart);
+    atNormal = gain <= CFixedPoint(lowStart);
+    inLowBlend = gain < CFixedPoint(lowEnd);
   } else {
     uint32_t lux = 0;
     r = settings->GetAecIndex(&lux);
     if (r != PVL_OK) return r;
-    x = static_cast<float>(static_cast<int32_t>(lux));
+    const int32_t index = static_cast<int32_t>(lux);
+    x = static_cast<float>(index);
     brightStart = static_cast<float>(bright.LuxIndexStart), brightEnd = static_cast<float>(bright.LuxIndexEnd);
     lowStart = static_cast<float>(low.LuxIndexStart), lowEnd = static_cast<float>(low.LuxIndexEnd);
+    atBright = index <= bright.LuxIndexEnd;
+    inBrightBlend = index < bright.LuxIndexStart;
+    atNormal = index <= low.LuxIndexStart;
+    inLowBlend = index < low.LuxIndexEnd;
   }
   auto read = [](TuningParamId id, TuningGammaTable* t) { return CVfeTuning::GetGammaTable(id, t); };
-  if (x <= brightEnd) return read(ids.bright, table);
-  if (x < brightStart) {
+  if (atBright) return read(ids.bright, table);
+  if (inBrightBlend) {
     TuningGammaTable b{}, n{};
     r = read(ids.bright, &b);
     if (r == PVL_OK) r = read(ids.normal, &n);
@@ -155,8 +167,8 @@ PvlResult CGammaConfiguration::ChooseByBrightness(IVfeSettings* settings, VfeCha
     Blend(b, n, (x - brightEnd) / (brightStart - brightEnd), table);
     return PVL_OK;
   }
-  if (x <= lowStart) return read(ids.normal, table);
-  if (x < lowEnd) {
+  if (atNormal) return read(ids.normal, table);
+  if (inLowBlend) {
     TuningGammaTable n{}, l{};
     r = read(ids.normal, &n);
     if (r == PVL_OK) r = read(ids.lowLight, &l);
