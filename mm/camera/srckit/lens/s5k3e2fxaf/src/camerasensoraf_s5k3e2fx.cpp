@@ -33,10 +33,10 @@ bool WriteCode(int32_t code) {
          S5K3E2FX_AF_I2CWrite(kRegCodeLow, uint8_t(code & 0xFF));
 }
 
-// A sensor reset clears the actuator's enable, and only a sensor mode sets it
-// again: a move asked for before that (a focus step set ahead of the preview)
-// enables it first, and puts the lens back on the code the driver holds, so
-// that the move starts where the driver counts from.
+// The sensor's power-up parks the lens at home and its reset clears the
+// actuator's enable, which only a sensor mode sets again: a move asked for
+// before that (a focus step set ahead of the preview) enables it first and
+// counts from home, where the lens is and where the engine counts from.
 bool EnsureEnabled() {
   uint8_t value = 0;
   s_bus.busMode = 0;
@@ -50,7 +50,9 @@ bool EnsureEnabled() {
   if (read && value == 0x03) return true;
   if (!S5K3E2FX_AF_I2CWrite(kRegEnableA, 0x80) || !S5K3E2FX_AF_I2CWrite(kRegEnableB, 0x03)) return false;
   s_initialised = 1;
-  return WriteCode(s_position);
+  if (!WriteCode(0)) return false;
+  s_position = 0;
+  return true;
 }
 
 }  // namespace

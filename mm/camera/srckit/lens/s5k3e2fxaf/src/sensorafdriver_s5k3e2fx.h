@@ -8,8 +8,8 @@
 // sub-moves with a settling pause after each so that the lens never jumps.
 //
 // The lens position and the enable are module-wide: they outlive driver
-// objects. A sensor reset disables the actuator; a move finds it so, enables
-// it and puts the lens back on the driver's code before moving.
+// objects. A sensor power-up parks the lens at home and its reset disables
+// the actuator; a move that finds it so enables it and counts from home.
 #pragma once
 
 #include <stdint.h>
