@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <deque>
+#include <functional>
 
 #include "bayroxrig.h"
 
@@ -243,6 +244,190 @@ TEST_F(BayroxTest, ExposureConvergesWithinTenFramesFromEightTimesOff) {
     }
     EXPECT_NEAR(kTarget, mean, 0.08 * kTarget) << "after " << frame << " frames";
   }
+}
+
+}  // namespace
+}  // namespace bayroxtest
+
+namespace bayroxtest {
+namespace {
+
+// ---- The user's controls ---------------------------------------------------------------
+
+// A line of 2000 clocks at 60 MHz: 33.3 us, so a 50 Hz half-period is 300
+// lines and a 60 Hz one 250.
+class AecControlsTest : public BayroxTest {
+ public:
+  void SetUp() override {
+    BayroxTest::SetUp();
+    sensor.geometry.Words[0] = 2000;
+    sensor.timing.Words[2] = 60000000;
+  }
+  // A property as the engine's front end holds it, set as a client sets it:
+  // mode 2 manual, 3 automatic.
+  void Control(uint32_t id, int32_t value, uint32_t mode = 2, uint32_t type = PVL_VT_SINT32, int32_t second = 0) {
+    auto record = [&](int32_t v) {
+      PvlValueRecord r{};
+      r.type = type;
+      if (type == PVL_VT_PAIR) {
+        r.payload.rational.numerator = uint32_t(v);
+        r.payload.rational.denominator = uint32_t(second);
+      } else {
+        r.payload.i32 = v;
+      }
+      return r;
+    };
+    const PvlValueRecord low = record(-100000000), high = record(100000000), v = record(value);
+    CPvlPropertyDesc d(id, "p", "d", &v, &low, &high, &v, &v, mode, 0, PVL_DESC_COPY_DEEP);
+    ASSERT_EQ(PVL_OK, store->AddProperty(&d, 0, 0));
+    PvlPropertyValueRecord set{};
+    set.id = id;
+    set.value = v;
+    set.mode = mode;
+    ASSERT_EQ(PVL_OK, store->SetProperties(&set, 1));
+  }
+  // The engine's (steps, 6) over its -600..600: 50 steps an EV.
+  void Ev(int32_t sixths) { Control(ZUEUID_PROPERTY_EXPOSURE_COMPENSATION, sixths * 50, 2, PVL_VT_PAIR, 6); }
+};
+
+// Each control takes effect as the engine applies it (Configure), from an
+// exposure of 400 lines at gain 1 (or 2 where the row says).
+TEST_F(AecControlsTest, EachControlMovesTheExposureAtOnce) {
+  const struct {
+    const char* name;
+    std::function<void(AecControlsTest*)> set;
+    double startGain;
+    uint32_t wantLines;
+    double wantGain;
+  } kCases[] = {
+      {"+1 EV doubles the exposure", [](AecControlsTest* t) { t->Ev(6); }, 1.0, 800, 1.0},
+      {"-2 EV quarters it", [](AecControlsTest* t) { t->Ev(-12); }, 1.0, 100, 1.0},
+      {"+1/6 EV", [](AecControlsTest* t) { t->Ev(1); }, 1.0, 449, 1.0},
+      {"ISO 800: gain 8, the lines take the rest",
+       [](AecControlsTest* t) { t->Control(ZUEUID_PROPERTY_ISO_MODE, 800); }, 1.0, 50, 8.0},
+      {"ISO 100: gain 1", [](AecControlsTest* t) { t->Control(ZUEUID_PROPERTY_ISO_MODE, 100); }, 2.0, 800, 1.0},
+      {"ISO automatic: nothing changes", [](AecControlsTest* t) { t->Control(ZUEUID_PROPERTY_ISO_MODE, 800, 3); },
+       1.0, 400, 1.0},
+      {"antibanding 50 Hz: one half-period, the gain makes up the rest",
+       [](AecControlsTest* t) { t->Control(ZUEUID_PROPERTY_ANTIBANDING_MODE, 50); }, 1.0, 300, 1.34375},
+      {"antibanding 60 Hz: one half-period", [](AecControlsTest* t) { t->Control(ZUEUID_PROPERTY_ANTIBANDING_MODE, 60); },
+       1.0, 250, 1.59375},
+      {"antibanding 60 Hz: three half-periods", [](AecControlsTest* t) { t->Control(ZUEUID_PROPERTY_ANTIBANDING_MODE, 60); },
+       2.0, 750, 1.0625},
+      {"antibanding at a frequency that is no mains': off",
+       [](AecControlsTest* t) { t->Control(ZUEUID_PROPERTY_ANTIBANDING_MODE, 45); }, 1.0, 400, 1.0},
+      {"antibanding not set by hand: off",
+       [](AecControlsTest* t) { t->Control(ZUEUID_PROPERTY_ANTIBANDING_MODE, 50, 0); }, 1.0, 400, 1.0},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Ev(0);
+    Control(ZUEUID_PROPERTY_ISO_MODE, 80, 3);
+    Control(ZUEUID_PROPERTY_ANTIBANDING_MODE, 60, 0);
+    IELFS* aec = Make<CBayroxAEC>();
+    SetExposure(400, c.startGain);
+    ASSERT_EQ(PVL_OK, aec->Configure());
+    c.set(this);
+    ASSERT_EQ(PVL_OK, aec->Configure());
+    EXPECT_EQ(c.wantLines, Lines());
+    EXPECT_NEAR(c.wantGain, Gain(), 1.0 / 64);
+  }
+}
+
+// The loop steers the metered mean to the target under the compensation.
+TEST_F(AecControlsTest, TheLoopHoldsTheCompensatedTarget) {
+  IELFS* aec = Make<CBayroxAEC>();
+  SetExposure(200, 1.0);
+  Ev(6);
+  ASSERT_EQ(PVL_OK, aec->Configure());
+  ASSERT_EQ(400u, Lines());
+  WbExpStatsDouble wb;
+  FillMean(&wb, 2 * kTarget);
+  ASSERT_EQ(PVL_OK, aec->OnStats(&wb));
+  EXPECT_EQ(400u, Lines()) << "twice the target is on target at +1 EV";
+  FillMean(&wb, kTarget);
+  wb.frame = 10;
+  ASSERT_EQ(PVL_OK, aec->OnStats(&wb));
+  EXPECT_EQ(800u, Lines());
+}
+
+// A frame of mid-grey with one bright spot: the metering mode decides how much
+// the spot counts.
+TEST_F(AecControlsTest, MeteringWeighsTheRegions) {
+  const struct {
+    const char* name;
+    uint32_t mode;
+    uint32_t brightFirstRow, brightFirstColumn;  // a 2 x 2 block four times the target
+    uint32_t wantLines;
+  } kCases[] = {
+      {"average: the spot hardly counts", 0, 7, 7, 381},
+      {"centre-weighted: it counts more", 1, 7, 7, 367},
+      {"spot: only it counts", 2, 7, 7, 100},
+      {"spot in the middle misses a corner", 2, 0, 0, 400},
+      {"top-left zone (rows 0-4, columns 0-3) meters the corner", 3, 0, 0, 250},
+      {"bottom-right zone (rows 11-15, columns 9-12)", 11, 12, 10, 250},
+      {"a mode the plug-in does not know: average", 12, 7, 7, 381},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    IELFS* aec = Make<CBayroxAEC>();
+    Control(ZUEUID_PROPERTY_EXPOSURE_METERING_MODE, int32_t(c.mode), 2);
+    SetExposure(400, 1.0);
+    ASSERT_EQ(PVL_OK, aec->Configure());
+    WbExpStatsDouble wb;
+    FillMean(&wb, kTarget);
+    for (uint32_t r = c.brightFirstRow; r < c.brightFirstRow + 2; ++r)
+      for (uint32_t col = c.brightFirstColumn; col < c.brightFirstColumn + 2; ++col)
+        wb.regions[r * 16 + col].yAll = 4 * kTarget * kQuads;
+    ASSERT_EQ(PVL_OK, aec->OnStats(&wb));
+    EXPECT_NEAR(double(c.wantLines), double(Lines()), 2.0);
+  }
+}
+
+// A still with its own shutter time: the gain keeps the brightness, and the
+// preview's exposure comes back when the still ends.
+TEST_F(AecControlsTest, TheSnapshotShutterSpeedFixesTheStillsExposureTime) {
+  const struct {
+    const char* name;
+    uint32_t mode;
+    int32_t microseconds;
+    uint32_t wantLines;
+    double wantGain;
+  } kCases[] = {
+      {"20 ms by hand: 600 lines, gain 4/3", 2, 20000, 600, 1.34375},
+      {"1 ms: 30 lines, the gain at its limit", 2, 1000, 30, 16.0},
+      {"automatic: the preview's exposure", 3, 20000, 400, 2.0},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    IELFS* aec = Make<CBayroxAEC>();
+    Control(ZUEUID_PROPERTY_SNAPSHOT_SHUTTER_SPEED, c.microseconds, c.mode);
+    SetExposure(400, 2.0);
+    ASSERT_EQ(PVL_OK, aec->Configure());
+    ASSERT_EQ(PVL_OK, aec->OnStartVideo(nullptr));
+    SetExposure(400, 2.0);
+    ASSERT_EQ(PVL_OK, aec->Configure());
+    ASSERT_EQ(PVL_OK, aec->OnStartSnapshot(nullptr, nullptr));
+    EXPECT_EQ(c.wantLines, Lines());
+    EXPECT_NEAR(c.wantGain, Gain(), 1.0 / 64);
+    ASSERT_EQ(PVL_OK, aec->OnStopSnapshot());
+    EXPECT_EQ(400u, Lines());
+    EXPECT_NEAR(2.0, Gain(), 1.0 / 64);
+  }
+}
+
+// The first preview starts from the tuned exposure, under the compensation.
+TEST_F(AecControlsTest, TheFirstPreviewStartsFromTheTunedExposure) {
+  IELFS* aec = Make<CBayroxAEC>();
+  SetExposure(900, 3.0);  // what the engine is built with
+  Ev(-6);
+  ASSERT_EQ(PVL_OK, aec->Configure());
+  ASSERT_EQ(PVL_OK, aec->OnStartVideo(nullptr));
+  EXPECT_EQ(200u, Lines());
+  EXPECT_NEAR(1.0, Gain(), 1.0 / 64);
+  SetExposure(333, 1.0);
+  ASSERT_EQ(PVL_OK, aec->OnStartVideo(nullptr));
+  EXPECT_EQ(333u, Lines()) << "a later preview keeps the loop's exposure";
 }
 
 }  // namespace

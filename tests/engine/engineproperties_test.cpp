@@ -119,24 +119,30 @@ TEST_F(EnginePropertiesTest, EachPropertyGoesWhereTheWorkIsDone) {
 }
 
 // The zoom is the VFE's business even on a YUV sensor; on a Bayer sensor the
-// Ready state applies nothing ahead of the stream.
+// Ready state applies nothing ahead of the stream but the lens, which the
+// running sensor moves (a fixed-focus sensor keeps the step stored).
 TEST_F(EnginePropertiesTest, ReadyAppliesOnlyForAYuvSensorAndNeverTheZoom) {
   struct Case {
     const char* name;
     bool yuv;
+    bool lens;
     uint32_t property;
     const char* call;
   };
   const Case cases[] = {
-      {"BayerBrightness", false, ZUEUID_PROPERTY_BRIGHTNESS, nullptr},
-      {"YuvBrightness", true, ZUEUID_PROPERTY_BRIGHTNESS, "Sensor.Configure(0x01062980)"},
-      {"YuvZoom", true, ZUEUID_PROPERTY_ZOOM_MAGNIFICATION, nullptr},
+      {"BayerBrightness", false, false, ZUEUID_PROPERTY_BRIGHTNESS, nullptr},
+      {"YuvBrightness", true, false, ZUEUID_PROPERTY_BRIGHTNESS, "Sensor.Configure(0x01062980)"},
+      {"YuvZoom", true, false, ZUEUID_PROPERTY_ZOOM_MAGNIFICATION, nullptr},
+      {"BayerFocusStep", false, true, ZUEUID_PROPERTY_FOCUS_STEP, "Sensor.Configure(0x01062975)"},
+      {"FixedFocusStep", false, false, ZUEUID_PROPERTY_FOCUS_STEP, nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Fresh();
     doubles_->sensor.SetYuv(c.yuv);
+    if (c.lens) FocusByAlgorithm();
     Ready();
+    if (c.property == ZUEUID_PROPERTY_FOCUS_STEP) Store(ZUEUID_PROPERTY_FOCUS_STEP, Int(6));
     doubles_->log.calls.clear();
     EXPECT_EQ(PVL_OK, engine_->OnApplyPropertyYuv(c.property));
     if (c.call) {
@@ -147,8 +153,9 @@ TEST_F(EnginePropertiesTest, ReadyAppliesOnlyForAYuvSensorAndNeverTheZoom) {
   }
 }
 
-// The lens goes far by the difference when the step is at or beyond its
-// position, near otherwise.
+// Steps count from the far end (0) toward near: the lens goes near by the
+// difference to a step beyond its position, far to one below it, and far by 0
+// to its own.
 TEST_F(EnginePropertiesTest, FocusStepMovesTheLensByTheDifference) {
   struct Case {
     const char* name;
@@ -158,8 +165,8 @@ TEST_F(EnginePropertiesTest, FocusStepMovesTheLensByTheDifference) {
     uint32_t count;
   };
   const Case cases[] = {
-      {"Far", 5, "Set Focus Step Value 5, Current Step 3, Step Move 2 FAR", 1, 2},
-      {"Near", 1, "Set Focus Step Value 1, Current Step 3, Step Move 2 NEAR", 0, 2},
+      {"Nearer", 5, "Set Focus Step Value 5, Current Step 3, Step Move 2 NEAR", 0, 2},
+      {"Farther", 1, "Set Focus Step Value 1, Current Step 3, Step Move 2 FAR", 1, 2},
       {"Equal", 3, "Set Focus Step Value 3, Current Step 3, Step Move 0 FAR", 1, 0},
   };
   for (const Case& c : cases) {
@@ -168,7 +175,7 @@ TEST_F(EnginePropertiesTest, FocusStepMovesTheLensByTheDifference) {
     FocusByAlgorithm();
     Ready();
     CSensorInfoProxy* proxy = engine_->SensorInfo();
-    ASSERT_EQ(PVL_OK, proxy->SetLensMove(1, 3, 0));  // the lens at 3
+    ASSERT_EQ(PVL_OK, proxy->SetLensMove(0, 3, 0));  // the lens at 3
     Store(ZUEUID_PROPERTY_FOCUS_STEP, Int(c.step));
     doubles_->log.calls.clear();
     LogCapture log;

@@ -97,7 +97,8 @@ TEST_F(CamCaptureTest, StreamWritesAY4mFile) {
     const std::string file = dir_ + "/preview-" + memory + ".y4m";
     ASSERT_EQ(Run({"--stream", "5", file, "--size", "320x240", "--memory", memory}), kCamCaptureOk) << err_;
     const std::string y4m = File(file);
-    const std::string header = "YUV4MPEG2 W320 H240 F10000000:666660 Ip A1:1 C420jpeg\n";
+    // The VFE's YCbCr is full range, and the header says so.
+    const std::string header = "YUV4MPEG2 W320 H240 F10000000:666660 Ip A1:1 C420jpeg XCOLORRANGE=FULL\n";
     ASSERT_EQ(y4m.compare(0, header.size(), header), 0) << y4m.substr(0, 60);
     const size_t frame = 6 + 320 * 240 * 3 / 2;
     ASSERT_EQ(y4m.size(), header.size() + 5 * frame) << memory;
@@ -134,6 +135,25 @@ TEST_F(CamCaptureTest, ControlsAreSetByName) {
   uint32_t mode = 0;
   ASSERT_TRUE(FakeCameraEngine::PropertyValue(ZUEUID_PROPERTY_WHITE_BALANCE_MODE, &wb, &mode));
   EXPECT_EQ(mode, 3u) << "automatic";
+  // Effects and best-shot modes are selectors: on (flags 8, engine mode 1) for a mode, off (4, mode 0) for 0.
+  const struct {
+    const char* set;
+    uint32_t id;
+    int32_t value;
+    uint32_t mode;
+  } selectors[] = {
+      {"effect=2", ZUEUID_PROPERTY_IMAGE_EFFECT_MODE, 2, 1},
+      {"effect=0", ZUEUID_PROPERTY_IMAGE_EFFECT_MODE, 0, 0},
+      {"bestshot=3", ZUEUID_PROPERTY_BEST_SHOT_MODE, 3, 1},
+  };
+  for (const auto& c : selectors) {
+    SCOPED_TRACE(c.set);
+    ASSERT_EQ(Run({"--set", c.set}), kCamCaptureOk) << err_;
+    PvlValueRecord v{};
+    ASSERT_TRUE(FakeCameraEngine::PropertyValue(c.id, &v, &mode));
+    EXPECT_EQ(v.payload.i32, c.value);
+    EXPECT_EQ(mode, c.mode);
+  }
   EXPECT_EQ(Run({"--set", "zoom=9999"}), kCamCaptureUsage) << "outside the published range";
   EXPECT_EQ(Run({"--set", "flash=sometimes"}), kCamCaptureUsage);
 }
@@ -148,6 +168,18 @@ TEST_F(CamCaptureTest, FocusRunsDuringTheStreamAndIsWaitedFor) {
   int r = Run({"--stream", "3", dir_ + "/f.y4m", "--size", "320x240", "--focus"});
   EXPECT_EQ(r, kCamCaptureOk) << err_;
   EXPECT_NE(out_.find("focus: done"), std::string::npos) << out_;
+  EXPECT_EQ(FakeCameraEngine::CallCount("StartFocus"), 1);
+}
+
+// Without a stream of its own the focus gets a preview that writes nothing.
+TEST_F(CamCaptureTest, FocusWithoutAStreamRunsOverAPreviewOfItsOwn) {
+  FakeEngineConfig config;
+  config.focusEndsAtOnce = true;
+  Reset(config);
+  Load();
+  EXPECT_EQ(Run({"--focus"}), kCamCaptureOk) << err_;
+  EXPECT_NE(out_.find("focus: done"), std::string::npos) << out_;
+  EXPECT_EQ(out_.find("stream:"), std::string::npos) << "no file was asked for";
   EXPECT_EQ(FakeCameraEngine::CallCount("StartFocus"), 1);
 }
 

@@ -231,8 +231,11 @@ INSTANTIATE_TEST_SUITE_P(
         ProcAmpCase{"BrightnessTop", 0, 10000, 2, ZUEUID_PROPERTY_BRIGHTNESS, 65},
         ProcAmpCase{"BrightnessBottom", 0, -10000, 2, ZUEUID_PROPERTY_BRIGHTNESS, 35},
         ProcAmpCase{"BrightnessDefault", 0, 0, 2, ZUEUID_PROPERTY_BRIGHTNESS, 50},
-        // Saturation 5000 is bent to 149 (of 10000).
-        ProcAmpCase{"SaturationManual", 3, 5000, 2, ZUEUID_PROPERTY_SATURATION, 1},
+        // Contrast and saturation are bent below their default 100 (onto 60..100
+        // and 1..100); above it they are the engine's percent, unchanged.
+        ProcAmpCase{"SaturationAboveTheDefault", 3, 5000, 2, ZUEUID_PROPERTY_SATURATION, 50},
+        ProcAmpCase{"ContrastAboveTheDefault", 1, 7000, 2, ZUEUID_PROPERTY_CONTRAST, 70},
+        ProcAmpCase{"ContrastBottom", 1, 0, 2, ZUEUID_PROPERTY_CONTRAST, 1},
         ProcAmpCase{"SharpnessNotBent", 4, 70, 2, ZUEUID_PROPERTY_SHARPNESS, 70}),
     [](const ::testing::TestParamInfo<ProcAmpCase>& i) { return std::string(i.param.name); });
 

@@ -1,6 +1,7 @@
 // The ports: the frame queue and its blocking reader, the supported formats,
 // the proxy and its property face, the video port's mode 1 and the still
 // ports' JPEG set-up (thumbnail format, crop, buffer size, NV21 on the outputs).
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -369,10 +370,12 @@ TEST_F(StillPortTest, AJpegFormatSetsNv21FramesAndAPredefinedThumbnail) {
     const char* name;
     uint32_t w, h;
     uint32_t thumbW, thumbH;
+    uint32_t outW, outH;  // the thumbnail output: the main image's aspect, covering the thumbnail
   } cases[] = {
-      {"4:3 main image", 2592, 1944, 320, 240},
-      {"16:9 main image", 1280, 720, 320, 192},
-      {"main image below the thumbnail", 160, 120, 160, 120},
+      {"4:3 main image", 2592, 1944, 320, 240, 320, 240},
+      {"16:9 main image", 1280, 720, 320, 192, 342, 192},
+      {"Square main image", 480, 480, 320, 240, 320, 320},
+      {"main image below the thumbnail", 160, 120, 160, 120, 160, 120},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -386,7 +389,8 @@ TEST_F(StillPortTest, AJpegFormatSetsNv21FramesAndAPredefinedThumbnail) {
     EXPECT_EQ(main->JpegThumbnailFormat().Width, c.thumbW);
     EXPECT_EQ(main->JpegThumbnailFormat().Height, c.thumbH);
     EXPECT_EQ(main->JpegThumbnailFormat().FourCC, CAMERA_FOURCC_NV21);
-    EXPECT_EQ(thumbOutput.modes[0].format.Width, c.thumbW);
+    EXPECT_EQ(thumbOutput.modes[0].format.Width, c.outW);
+    EXPECT_EQ(thumbOutput.modes[0].format.Height, c.outH);
     EXPECT_EQ(thumbOutput.modes[0].enabled, 1) << "the thumbnail output runs for the JPEG";
   }
   // Back to uncompressed: the thumbnail output is let go.
@@ -506,6 +510,29 @@ TEST(ThumbnailResize, ScalesDownNearestNeighbour) {
   EXPECT_EQ(destination[10 * w + 20], expected[10 * w + 20]);
   EXPECT_EQ(destination[w * h + 10 * w + 20], expected[w * h + 10 * w + 20]) << "V of the first bar";
   EXPECT_EQ(destination[w * h + 10 * w + 61], expected[w * h + 10 * w + 61]) << "U of the second bar";
+
+  // Another shape: the centre at the target's aspect, never stretched. A
+  // square of 16 x 16 marks the centre of each source.
+  struct CutCase {
+    const char* name;
+    uint32_t W, H, w, h;
+  } cuts[] = {{"wider", 342, 192, 320, 192}, {"higher", 320, 320, 320, 240}, {"wider and smaller", 640, 240, 320, 96}};
+  for (const CutCase& c : cuts) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> src(c.W * c.H * 3 / 2, 16), dst(c.w * c.h * 3 / 2, 0);
+    for (uint32_t y = c.H / 2 - 8; y < c.H / 2 + 8; ++y)
+      for (uint32_t x = c.W / 2 - 8; x < c.W / 2 + 8; ++x) src[y * c.W + x] = 235;
+    ASSERT_EQ(CCameraMainImagePort::Resize(src.data(), c.W, c.H, dst.data(), c.w, c.h), PVL_OK);
+    uint32_t x0 = c.w, x1 = 0, y0 = c.h, y1 = 0;
+    for (uint32_t y = 0; y < c.h; ++y)
+      for (uint32_t x = 0; x < c.w; ++x)
+        if (dst[y * c.w + x] == 235) x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
+    ASSERT_LT(x0, c.w) << "the centre is in the picture";
+    const int spanX = int(x1 - x0 + 1), spanY = int(y1 - y0 + 1);
+    EXPECT_NEAR(spanX, spanY, 1) << "a square stays square";
+    EXPECT_NEAR(int(x0 + x1), int(c.w - 1), 3) << "centred across";
+    EXPECT_NEAR(int(y0 + y1), int(c.h - 1), 3) << "centred down";
+  }
 
   struct Case {
     const char* name;

@@ -113,6 +113,39 @@ TEST_F(FocusTest, ResetEnablesTheActuatorOnceThenHomes) {
   EXPECT_TRUE(BoardSensorState().actuatorEnabled);
 }
 
+// A sensor reset clears the enable, which only a mode sets again: a move ahead
+// of the mode (a focus step set before the preview) enables the actuator and
+// counts from home, where the sensor's power-up parked the lens; once enabled,
+// a move writes only codes.
+TEST_F(FocusTest, AMoveFindsTheActuatorDisabledAndEnablesItFirst) {
+  LensAt(54);
+  uint8_t off = 0;
+  CameraSensorI2C_Command clear{};
+  clear.slaveAddress = 0x20;
+  clear.flags = 0x22;
+  clear.registerAddress = 0x3130;
+  clear.data = &off;
+  clear.length = 1;
+  ASSERT_TRUE(CameraSensorI2C_Write(&clear));
+  ASSERT_FALSE(BoardSensorState().actuatorEnabled);
+  BoardI2cClearRecords();
+  BoardSensorClearLogs();
+  ASSERT_EQ(PVL_OK, Focus(1, 1, 0));
+  std::vector<std::pair<uint16_t, uint8_t>> writes = Writes();
+  ASSERT_GE(writes.size(), 4u);
+  std::vector<std::pair<uint16_t, uint8_t>> enable = {{0x3146, 0x80}, {0x3130, 0x03}, {0x3131, 0x00}, {0x3132, 0x00}};
+  const std::vector<std::pair<uint16_t, uint8_t>> first(writes.begin(), writes.begin() + 4);
+  EXPECT_EQ(first, enable);
+  const std::vector<int32_t> codes = {0, 5, 11, 16, 22, 27};
+  EXPECT_EQ(CodesWritten(), codes);
+  for (const BoardLensMove& m : BoardLensHistory()) EXPECT_TRUE(m.moved) << m.to;
+  EXPECT_EQ(BoardSensorState().lensCode, 27u);
+  BoardI2cClearRecords();
+  ASSERT_EQ(PVL_OK, Focus(1, 1, 0));
+  for (const auto& w : Writes()) EXPECT_TRUE(w.first == 0x3131 || w.first == 0x3132) << std::hex << w.first;
+  EXPECT_EQ(S5K3E2FX_AF_LensPosition(), 54);
+}
+
 TEST_F(FocusTest, NoDirectionWritesNothingAndEchoes) {
   LensAt(54);
   for (int32_t direction : {0, 3}) {

@@ -23,6 +23,7 @@ class VfeSettingsDouble : public IVfeSettings {
   SensorModeInfo modeInfo{};
   CFixedPoint crop{1.0};
   CameraRange brightness{0, 10, 1, 5, 5}, contrast{0, 10, 1, 5, 5}, saturation{0, 10, 1, 5, 5};
+  CameraFloatRange gamma{0.01f, 100.0f, 0.01f, 1.0f, 1.0f};  // the user's gamma: 1.0 keeps the curve
   CameraFloatRange hue{-180.0f, 180.0f, 1.0f, 0.0f, 0.0f};
   uint32_t effectMode = 0, effect = 0, illuminant = 10, aecIndex = 200;
   CFixedPoint digitalGain{1.0}, exposureGain{2.0};
@@ -78,6 +79,7 @@ class VfeSettingsDouble : public IVfeSettings {
   VFE_VIEW_FIELD(GetSensorModeInfo, SensorModeInfo, modeInfo)
   VFE_VIEW_FIELD(GetCropFactor, CFixedPoint, crop)
   VFE_VIEW_FIELD(GetContrast, CameraRange, contrast)
+  VFE_VIEW_FIELD(GetGammaCurve, CameraFloatRange, gamma)
   VFE_VIEW_FIELD(GetBrightness, CameraRange, brightness)
   VFE_VIEW_FIELD(GetImageEffectMode, uint32_t, effectMode)
   VFE_VIEW_FIELD(GetImageEffect, uint32_t, effect)
@@ -97,7 +99,6 @@ class VfeSettingsDouble : public IVfeSettings {
 
 #define VFE_VIEW_NONE(Name, Type) \
   PvlResult Name(Type*) override { return PVL_E_UNSUPPORTED; }
-  VFE_VIEW_NONE(GetGammaCurve, CameraFloatRange)
   VFE_VIEW_NONE(GetReservedFlag, uint8_t)
   VFE_VIEW_NONE(GetAecFlagA, uint8_t)
   VFE_VIEW_NONE(GetFlashNeeded, uint8_t)

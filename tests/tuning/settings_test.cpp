@@ -301,11 +301,12 @@ TEST(SensorInfoProxy, FocusAndLens) {
   sensor.configured.clear();
   EXPECT_EQ(PVL_E_BADARG, p.SetLensMove(2, 5, 0));
   EXPECT_TRUE(sensor.configured.empty());
-  ASSERT_EQ(PVL_OK, p.SetLensMove(1, 3, 0));
-  ASSERT_EQ(PVL_OK, p.SetLensMove(0, 10, 0));
+  // Positions count from the far end (0) toward near, as the actuator's codes.
+  ASSERT_EQ(PVL_OK, p.SetLensMove(0, 3, 0));
+  ASSERT_EQ(PVL_OK, p.SetLensMove(1, 10, 0));
   uint32_t position = 0;
   p.GetLensPosition(&position);
-  EXPECT_EQ(static_cast<int32_t>(position), -7);
+  EXPECT_EQ(static_cast<int32_t>(position), -7);  // not clamped
   EXPECT_EQ(sensor.configured.size(), 2u);
   p.SetFocusListener(nullptr);
 }
@@ -669,12 +670,12 @@ TEST_F(SettingsTest, AfViewMovesTheLensAndRecordsTheStep) {
   Set(ZUEUID_PROPERTY_FOCUS_STEP, Int(11), 0);
   EXPECT_EQ(PVL_E_BADARG, af->MoveLens(2, 5, 0));
   EXPECT_EQ(IntProperty(ZUEUID_PROPERTY_FOCUS_STEP), 11);
-  ASSERT_EQ(PVL_OK, af->MoveLens(1, 5, 0));
+  ASSERT_EQ(PVL_OK, af->MoveLens(0, 5, 0));  // toward near
   EXPECT_EQ(IntProperty(ZUEUID_PROPERTY_FOCUS_STEP), 5);
-  ASSERT_EQ(PVL_OK, af->MoveLens(0, 5, 0));
+  ASSERT_EQ(PVL_OK, af->MoveLens(1, 5, 0));  // back toward far
   uint32_t w = 9;
   ASSERT_EQ(PVL_OK, sen->GetLensMoveDirection(&w));
-  EXPECT_EQ(w, 0u);
+  EXPECT_EQ(w, 1u);
   ASSERT_EQ(PVL_OK, sen->GetLensMoveSteps(&w));
   EXPECT_EQ(w, 5u);
   EXPECT_EQ(IntProperty(ZUEUID_PROPERTY_FOCUS_STEP), 0);

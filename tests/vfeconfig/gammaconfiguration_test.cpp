@@ -46,6 +46,7 @@ struct CurveCase {
   int32_t contrast, brightness;
   uint8_t in;
   uint8_t out;
+  float gamma = 1.0f;  // the user's, bent in before the contrast
 };
 
 // On a ramp curve: entry i has the value i.
@@ -61,6 +62,12 @@ const CurveCase kCurveCases[] = {
     {"Brightness1000ClampsAt255", 100, 1000, 250, 255},
     {"BrightnessMinus550Subtracts5", 100, -550, 64, 59},
     {"BrightnessMinus550ClampsAt0", 100, -550, 3, 0},
+    {"Gamma2LiftsMidTones", 100, 0, 64, 127, 2.0f},
+    {"GammaHalfDarkensMidTones", 100, 0, 128, 64, 0.5f},
+    {"Gamma2KeepsBlack", 100, 0, 0, 0, 2.0f},
+    {"Gamma2KeepsWhite", 100, 0, 255, 255, 2.0f},
+    {"GammaZeroKeepsTheCurve", 100, 0, 64, 64, 0.0f},
+    {"Gamma2ThenContrast200", 200, 0, 64, 126, 2.0f},  // 127 from the gamma, then bent
 };
 
 class GammaCurveTest : public ::testing::TestWithParam<CurveCase> {};
@@ -71,6 +78,7 @@ TEST_P(GammaCurveTest, BendsAndShifts) {
   Ramp(&ramp);
   int16_t entries[256];
   CGammaConfiguration::Pack(ramp.Table, entries);
+  CGammaConfiguration::ApplyGamma(entries, c.gamma);
   CGammaConfiguration::ApplyContrast(entries, c.contrast);
   CGammaConfiguration::ApplyBrightness(entries, c.brightness);
   EXPECT_EQ(c.out, Value(entries[c.in]));
@@ -147,6 +155,34 @@ TEST_P(GammaLadderTest, ChoosesTheCurveByBrightness) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, GammaLadderTest, ::testing::ValuesIn(kLadderCases), CaseName<LadderCase>);
+
+// The gain meets the triggers in Q12: a trigger end of 0.99999 is 1.0 there, so
+// gain 1.0 is bright, not a blend that truncates the bright curve to 199; a
+// low-light start of 3.99999 is 4.0, so gain 4.0 keeps the normal curve.
+TEST_F(GammaLadderTest, TheGainMeetsTheTriggersInFixedPoint) {
+  struct Case {
+    const char* name;
+    double gain;
+    uint8_t value;
+  } cases[] = {{"AtTheBrightEnd", 1.0, 200}, {"AtTheLowLightStart", 4.0, 100}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TuningParameterBlock& t = Tuning();
+    t.GammaControl = 1;
+    t.GammaPreviewOutdoorTrigger = {2.0f, 0.99999f, 300, 100};
+    t.GammaPreviewLowLightTrigger = {3.99999f, 8.0f, 400, 600};
+    Flat(&t.GammaPreview[0], 100);
+    Flat(&t.GammaPreview[1], 50);
+    Flat(&t.GammaPreview[2], 200);
+    ASSERT_EQ(PVL_OK, LoadTuning());
+    settings_.exposureGain = CFixedPoint(c.gain);
+    settings_.aecSettled = 0;
+    settings_.contrast.Value = 100;
+    settings_.brightness.Value = 0;
+    ASSERT_EQ(PVL_OK, service_->gamma->Configure(&settings_, VfeChain::Video));
+    EXPECT_EQ(c.value, Value(service_->gamma->GetPayload().table[128]));
+  }
+}
 
 class GammaTest : public VfeBlockTest {
  protected:

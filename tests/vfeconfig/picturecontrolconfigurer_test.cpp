@@ -31,6 +31,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ControlCase{"Brightness", ZUEUID_CONFIG_BRIGHTNESS, 0, 5, {VFE_CMD_GAMMA_UPDATE, VFE_CMD_UPDATE}},
         ControlCase{"Contrast", ZUEUID_CONFIG_CONTRAST, 0, 5, {VFE_CMD_GAMMA_UPDATE, VFE_CMD_UPDATE}},
+        ControlCase{"Gamma", ZUEUID_CONFIG_GAMMA, 0, 5, {VFE_CMD_GAMMA_UPDATE, VFE_CMD_UPDATE}},
         ControlCase{"Hue", ZUEUID_CONFIG_HUE, 30, 5, {VFE_CMD_COLOR_CONV_UPDATE, VFE_CMD_UPDATE}},
         ControlCase{"Sharpness", ZUEUID_CONFIG_SHARPNESS, 0, 5, {VFE_CMD_ASF_UPDATE, VFE_CMD_UPDATE}},
         ControlCase{"ImageEffect", ZUEUID_CONFIG_IMAGE_EFFECT, 0, 5,

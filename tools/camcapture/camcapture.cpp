@@ -221,27 +221,6 @@ DWORD StartFocus(const Camera& camera) {
   return r;
 }
 
-// Focus once: the focus-complete notice comes on the camera's queue.
-int Focus(const Camera& camera, std::FILE* out, std::FILE* err) {
-  camclient::AsyncQueueReader notices;
-  DWORD r = notices.Open();
-  if (r != ERROR_SUCCESS) return Failed(err, "opening the camera's notice queue", r);
-  r = StartFocus(camera);
-  if (r != ERROR_SUCCESS) return Failed(err, "starting the focus", r);
-  AsyncCameraMessage message{};
-  for (;;) {
-    r = notices.Read(&message, kFrameWaitMs);
-    if (r == ERROR_TIMEOUT) {
-      std::fprintf(err, "camcapture: the focus gave no answer within %u s; going on\n", unsigned(kFrameWaitMs / 1000));
-      return kCamCaptureOk;
-    }
-    if (r != ERROR_SUCCESS) return Failed(err, "waiting for the focus", r);
-    if (message.event == CAM_ASYNC_FOCUS_COMPLETE) break;
-  }
-  std::fprintf(out, "focus: done (status %u)\n", message.status);
-  return kCamCaptureOk;
-}
-
 int SetControl(const Camera& camera, const std::string& name, const std::string& value, std::FILE* err) {
   long v = 0;
   if (name == "flash") {
@@ -265,6 +244,9 @@ int SetControl(const Camera& camera, const std::string& name, const std::string&
     }
     return r == ERROR_SUCCESS ? kCamCaptureOk : Failed(err, ("setting focus=" + value).c_str(), r);
   }
+  // Effects and best-shot modes are selectors, not manual values: 0 sets the
+  // selector off (flags 4), any other mode on (flags 8).
+  const bool selector = name == "effect" || name == "bestshot";
   for (const Control& c : kControls) {
     if (name != c.name) continue;
     int32_t minimum = 0, maximum = 0, def = 0;
@@ -278,7 +260,8 @@ int SetControl(const Camera& camera, const std::string& name, const std::string&
         std::fprintf(err, "camcapture: %s takes %d..%d\n", name.c_str(), minimum, maximum);
         return kCamCaptureUsage;
       }
-      result = camera.SetValue(*c.set, c.id, int32_t(v), CSPROPERTY_FLAGS_MANUAL);
+      const uint32_t flags = !selector ? CSPROPERTY_FLAGS_MANUAL : v ? CSPROPERTY_FLAGS_SELECTOR8 : CSPROPERTY_FLAGS_SELECTOR4;
+      result = camera.SetValue(*c.set, c.id, int32_t(v), flags);
     } else {
       std::fprintf(err, "camcapture: %s takes a number or auto\n", name.c_str());
       return kCamCaptureUsage;
@@ -339,13 +322,17 @@ int Stream(const Camera& camera, const Options& o, std::FILE* out, std::FILE* er
     std::fprintf(err, "camcapture: the stream's format %s is not 4:2:0\n", FourccText(fourcc, text));
     return kCamCaptureFailed;
   }
-  std::FILE* f = std::fopen(o.y4m.c_str(), "wb");
-  if (!f) {
+  // No file: a preview that only feeds the focus.
+  std::FILE* f = o.y4m.empty() ? nullptr : std::fopen(o.y4m.c_str(), "wb");
+  if (!f && !o.y4m.empty()) {
     std::fprintf(err, "camcapture: cannot write %s: %s\n", o.y4m.c_str(), std::strerror(errno));
     return kCamCaptureFailed;
   }
   const int64_t interval = range.VideoInfoHeader.AvgTimePerFrame > 0 ? range.VideoInfoHeader.AvgTimePerFrame : 333333;
-  std::fprintf(f, "YUV4MPEG2 W%u H%u F%lld:%lld Ip A1:1 C420jpeg\n", w, h, 10000000LL, (long long)interval);
+  // The frames hold full-range values (the VFE's JPEG-range YCbCr).
+  if (f)
+    std::fprintf(f, "YUV4MPEG2 W%u H%u F%lld:%lld Ip A1:1 C420jpeg XCOLORRANGE=FULL\n", w, h, 10000000LL,
+                 (long long)interval);
   std::vector<uint8_t> plane;
   long written = 0, dropped = 0;
   int result = kCamCaptureOk;
@@ -356,7 +343,7 @@ int Stream(const Camera& camera, const Options& o, std::FILE* out, std::FILE* er
     r = notices.Open();
     if (r == ERROR_SUCCESS) r = StartFocus(camera);
     if (r != ERROR_SUCCESS) {
-      std::fclose(f);
+      if (f) std::fclose(f);
       return Failed(err, "starting the focus", r);
     }
     focusing = true;
@@ -405,13 +392,13 @@ int Stream(const Camera& camera, const Options& o, std::FILE* out, std::FILE* er
     std::fprintf(err, "\ncamcapture: the focus gave no answer within %u s; going on", unsigned(kFrameWaitMs / 1000));
 
   std::fputs("\n", err);
-  if (std::fclose(f) != 0 && result == kCamCaptureOk) {
+  if (f && std::fclose(f) != 0 && result == kCamCaptureOk) {
     std::fprintf(err, "camcapture: cannot write %s\n", o.y4m.c_str());
     result = kCamCaptureFailed;
   }
   pin.SetState(CSSTATE_STOP);
   pin.DeallocateBuffers();
-  if (result == kCamCaptureOk)
+  if (result == kCamCaptureOk && f)
     std::fprintf(out, "stream: %ld frames of %ux%u to %s (%ld discontinuities)\n", written, w, h, o.y4m.c_str(),
                  dropped);
   return result;
@@ -481,7 +468,12 @@ int RunCamCapture(int argc, char** argv, std::FILE* out, std::FILE* err) {
     if (result == kCamCaptureOk) std::fprintf(out, "set %s=%s\n", s.first.c_str(), s.second.c_str());
   }
   if (result == kCamCaptureOk && !o.y4m.empty()) result = Stream(camera, o, out, err);
-  if (result == kCamCaptureOk && o.focus && o.y4m.empty()) result = Focus(camera, out, err);
+  // The focus needs frames: without a stream of its own a preview runs for it.
+  if (result == kCamCaptureOk && o.focus && o.y4m.empty()) {
+    Options focusOnly = o;
+    focusOnly.frames = 0;
+    result = Stream(camera, focusOnly, out, err);
+  }
   if (result == kCamCaptureOk && !o.still.empty()) result = Still(camera, o, out, err);
   camera.Close();
   return result;

@@ -287,9 +287,11 @@ PvlResult CSensorInfoProxy::SetLensMove(uint32_t direction, uint32_t steps, uint
     if (r != PVL_OK) return r;
     m_lensPosition = farEnd;
   } else if (direction == 0) {
-    m_lensPosition -= static_cast<int32_t>(steps);
-  } else if (direction == 1) {
+    // Positions count in the tuning's focus steps, from the far end (0) up
+    // toward the near end, as the actuator's codes do.
     m_lensPosition += static_cast<int32_t>(steps);
+  } else if (direction == 1) {
+    m_lensPosition -= static_cast<int32_t>(steps);
   } else {
     return PVL_E_BADARG;
   }

@@ -183,7 +183,16 @@ PvlResult CUserData::GetAperture(float* out) {
   return r;
 }
 
-PvlResult CUserData::GetSnapshotShutterSpeed(uint32_t* out) { return GetUInt(ZUEUID_PROPERTY_SNAPSHOT_SHUTTER_SPEED, out); }
+// A shutter speed left automatic is no fixed time: 0, whatever value it holds.
+PvlResult CUserData::GetSnapshotShutterSpeed(uint32_t* out) {
+  if (!out) return PVL_E_NULLPTR;
+  try {
+    const Summary s = FetchSummary(ZUEUID_PROPERTY_SNAPSHOT_SHUTTER_SPEED, false);
+    *out = MapModeWord(s.mode) == 2 ? 0 : s.value;
+    return PVL_OK;
+  }
+  CATCH_RESULT
+}
 
 PvlResult CUserData::GetWhiteBalanceMode(uint32_t* out) {
   if (!out) return PVL_E_NULLPTR;

@@ -156,7 +156,8 @@ DWORD SendFocusRects(CCameraDevice* device, const CPvlRect* rects, uint32_t coun
   return AdapterHandleCameraControlAdvRequests(device, &header, sizeof header, buffer, total, &returned);
 }
 
-// The proc-amp re-map table (brightness, contrast, saturation).
+// The proc-amp re-map table (brightness, contrast, saturation): each bent
+// around its default; contrast and saturation only below it.
 struct RemapEntry {
   uint32_t enabled;
   int32_t upper;
@@ -174,7 +175,12 @@ int32_t RemapVideoProcAmpValue(const CCameraDevice* device, uint32_t row, int32_
   const int32_t U = g_remap[row].upper, L = g_remap[row].lower;
   if (value == d || d == minimum || d == maximum) return value;
   int32_t r;
-  if (value > d)
+  if (value > d && row != 0) {
+    // Contrast and saturation above their defaults are the engine's own
+    // percent: bent onto d..U, the published 100..10000 lost every setting a
+    // user makes (200 arrived as 100 or 101). They pass unchanged.
+    r = value;
+  } else if (value > d)
     r = int32_t(d + (int64_t(value - d) * (U - d)) / (maximum - d));
   else
     r = int32_t(L + (int64_t(value - minimum) * (d - L)) / (d - minimum));

@@ -20,12 +20,21 @@ constexpr uint32_t kPropertyCount = 31;
 }  // namespace
 
 PvlResult CCameraEngine::OnApplyPropertyYuv(uint32_t propertyId) {
+  // The lens answers as soon as the sensor runs: a step set before the
+  // preview starts moves it now (the preview's start applies nothing). A
+  // fixed-focus sensor keeps the step stored, as before the stream.
+  if (propertyId == ZUEUID_PROPERTY_FOCUS_STEP) {
+    uint8_t fixed = 1;
+    if (!m_sensorStarted || m_proxy.IsFixedFocus(&fixed) != PVL_OK || fixed) return PVL_OK;
+    return OnApplyProperty(propertyId);
+  }
   if (propertyId == ZUEUID_PROPERTY_ZOOM_MAGNIFICATION || !m_proxy.IsYuvSensor()) return PVL_OK;
   return OnApplyProperty(propertyId);
 }
 
-// Moves the lens to the user's focus step: far when the step is at or beyond
-// the lens position, near otherwise.
+// Moves the lens to the user's focus step. Steps count from the far end up
+// toward near: a step beyond the lens position lies nearer, one below it (or
+// at it) farther.
 PvlResult CCameraEngine::FocusStep() {
   uint8_t fixed = 1;
   PvlResult r = m_proxy.IsFixedFocus(&fixed);
@@ -40,13 +49,13 @@ PvlResult CCameraEngine::FocusStep() {
   const int32_t p = static_cast<int32_t>(position);
   uint32_t direction = 1;
   uint32_t count = 0;
-  if (s >= p) {
-    count = static_cast<uint32_t>(s - p);
+  if (s <= p) {
+    count = static_cast<uint32_t>(p - s);
     CAMERA_DEBUG_LOG(CAMERA_LOG_NOTABLE, "Set Focus Step Value %d, Current Step %d, Step Move %d FAR", s, p,
                      static_cast<int>(count));
   } else {
     direction = 0;
-    count = static_cast<uint32_t>(p - s);
+    count = static_cast<uint32_t>(s - p);
     CAMERA_DEBUG_LOG(CAMERA_LOG_NOTABLE, "Set Focus Step Value %d, Current Step %d, Step Move %d NEAR", s, p,
                      static_cast<int>(count));
   }

@@ -263,7 +263,27 @@ PvlResult CCameraMainImagePort::SetFormat(const CameraPortFormat* format) {
       } else {
         m_jpegThumbnailFormat = frames;
       }
-      if (r == PVL_OK) r = m_thumbnailPort->SetFormat(&m_jpegThumbnailFormat);
+      // The thumbnail output scales the main image's whole view: at the
+      // thumbnail's own aspect that view would be stretched. It runs at the
+      // main image's aspect, just covering the thumbnail, whose centre is cut
+      // out for the JPEG.
+      CameraPortFormat cover = m_jpegThumbnailFormat;
+      const uint64_t wide64 = uint64_t(format->Width) * m_jpegThumbnailFormat.Height;
+      const uint64_t high64 = uint64_t(format->Height) * m_jpegThumbnailFormat.Width;
+      if (m_jpegThumbnailFormat.Width != format->Width && wide64 > high64) {
+        const uint64_t w = (wide64 + format->Height - 1) / format->Height;
+        cover.Width = uint32_t((w + 1) & ~uint64_t(1));
+      } else if (m_jpegThumbnailFormat.Width != format->Width && wide64 < high64) {
+        const uint64_t h = (high64 + format->Width - 1) / format->Width;
+        cover.Height = uint32_t((h + 1) & ~uint64_t(1));
+      }
+      if (cover.Width > format->Width) cover.Width = format->Width;
+      if (cover.Height > format->Height) cover.Height = format->Height;
+      cover.ClipRight = int32_t(cover.Width);
+      cover.ClipBottom = int32_t(cover.Height);
+      m_thumbnailCut = cover.Width != m_jpegThumbnailFormat.Width || cover.Height != m_jpegThumbnailFormat.Height;
+      if (!m_thumbnailCut) cover = m_jpegThumbnailFormat;
+      if (r == PVL_OK) r = m_thumbnailPort->SetFormat(&cover);
       if (r == PVL_OK) r = m_jpegManager->SetThumbnailFormat(&m_jpegThumbnailFormat);
       if (r == PVL_OK) {
         m_thumbnailInJpeg = 1;
@@ -412,6 +432,14 @@ PvlResult CCameraMainImagePort::StartJpegCapture() {
     if (r == PVL_OK) r = MakeBufferManager(thumb, m_thumbnailBufferManager);
     if (r == PVL_OK) r = m_thumbnailPort->SetBufferManager(m_thumbnailBufferManager);
     if (r == PVL_OK) r = m_thumbnailBufferManager->Allocate();
+    if (r == PVL_OK && m_thumbnailCut) {
+      BufferRequest cut{};
+      cut.count = m_captureCount;
+      cut.size = m_jpegThumbnailFormat.Width * m_jpegThumbnailFormat.Height * 3 / 2;
+      cut.source = ZUEUID_BUFFER_SOURCE_CONTIGUOUS;
+      r = MakeBufferManager(cut, m_thumbnailCutManager);
+      if (r == PVL_OK) r = m_thumbnailCutManager->Allocate();
+    }
     m_thumbnailInJpeg = 1;
     m_thumbnailResize = 0;
   } else if (m_thumbnailPort && m_captureCount != 1) {
@@ -446,6 +474,7 @@ PvlResult CCameraMainImagePort::StartJpegCapture() {
   if (r != PVL_OK) return r;
   r = m_jpegBufferManager->Allocate();
   if (r != PVL_OK && m_thumbnailBufferManager) m_thumbnailBufferManager->Free();
+  if (r != PVL_OK && m_thumbnailCutManager) m_thumbnailCutManager->Free();
   return r;
 }
 
@@ -467,6 +496,10 @@ PvlResult CCameraMainImagePort::StopCapture() {
     if (m_thumbnailBufferManager->Free() != PVL_OK) r = PVL_E_FAIL;
     m_thumbnailBufferManager.Reset();
   }
+  if (m_thumbnailCutManager) {
+    if (m_thumbnailCutManager->Free() != PVL_OK) r = PVL_E_FAIL;
+    m_thumbnailCutManager.Reset();
+  }
   return r;
 }
 
@@ -480,20 +513,24 @@ PvlResult CCameraMainImagePort::OnThumbnailFrame(IPvlMediaBuffer* frame) {
   const bool clientStarted = m_thumbnailPort && m_thumbnailPort->IsClientStarted();
   PvlResult r = PVL_OK;
   if (m_thumbnailInJpeg && m_jpegManager) {
-    if (!clientStarted) return m_jpegManager->OnThumbnailFrame(frame);
-    r = m_thumbnailResize ? ResizeIntoThumbnail(frame) : m_jpegManager->OnThumbnailFrame(frame);
+    if (!clientStarted) {
+      return m_thumbnailCut && m_thumbnailCutManager ? ResizeIntoThumbnail(frame, m_thumbnailCutManager.Get())
+                                                     : m_jpegManager->OnThumbnailFrame(frame);
+    }
+    r = m_thumbnailResize ? ResizeIntoThumbnail(frame, m_thumbnailBufferManager.Get())
+                          : m_jpegManager->OnThumbnailFrame(frame);
   }
   if (r == PVL_OK && m_thumbnailPort) r = m_thumbnailPort->QueueFrame(frame);
   return r;
 }
 
-PvlResult CCameraMainImagePort::ResizeIntoThumbnail(IPvlMediaBuffer* frame) {
+PvlResult CCameraMainImagePort::ResizeIntoThumbnail(IPvlMediaBuffer* frame, ICameraBufferManager* targets) {
   CameraPortFormat client{};
   PvlResult r = m_thumbnailPort->GetFormat(&client);
   if (r != PVL_OK) return r;
-  if (!m_thumbnailBufferManager) return PVL_E_FAIL;
+  if (!targets) return PVL_E_FAIL;
   CPvlPtr<IPvlMediaBuffer> target;
-  r = m_thumbnailBufferManager->GetBuffer(1, &target);
+  r = targets->GetBuffer(1, &target);
   if (r != PVL_OK) {
     CAMERA_DEBUG_LOG(CAMERA_LOG_INFO, "Error getting buffer to resize image for preview result = %d", int(r));
     return r;
@@ -539,14 +576,23 @@ PvlResult CCameraMainImagePort::Resize(const uint8_t* source, uint32_t sourceWid
       }
     }
   };
-  table(columns, sourceWidth, width);
-  table(rows, sourceHeight, height);
+  // The centre of the source at the target's aspect (even offsets keep the
+  // chroma pairs whole).
+  uint32_t usedWidth = sourceWidth, usedHeight = sourceHeight;
+  const uint64_t wide = uint64_t(sourceWidth) * height, high = uint64_t(sourceHeight) * width;
+  if (wide > high) usedWidth = uint32_t((high + height / 2) / height);
+  if (wide < high) usedHeight = uint32_t((wide + width / 2) / width);
+  if (usedWidth < width) usedWidth = width;
+  if (usedHeight < height) usedHeight = height;
+  const uint32_t left = ((sourceWidth - usedWidth) / 2) & ~1u, top = ((sourceHeight - usedHeight) / 2) & ~1u;
+  table(columns, usedWidth, width);
+  table(rows, usedHeight, height);
   const uint8_t* sourceChroma = source + size_t(sourceWidth) * sourceHeight;
   uint8_t* chroma = destination + size_t(width) * height;
   for (uint32_t y = 0; y < height; ++y) {
-    const uint32_t sy = rows[y] + 1 < sourceHeight ? rows[y] + 1 : sourceHeight - 1;
+    const uint32_t sy = top + (rows[y] + 1 < usedHeight ? rows[y] + 1 : usedHeight - 1);
     for (uint32_t x = 0; x < width; ++x) {
-      const uint32_t sx = columns[x] + 1 < sourceWidth ? columns[x] + 1 : sourceWidth - 1;
+      const uint32_t sx = left + (columns[x] + 1 < usedWidth ? columns[x] + 1 : usedWidth - 1);
       destination[size_t(y) * width + x] = source[size_t(sy) * sourceWidth + sx];
       if ((y & 1) == 0 && (x & 1) == 0) {
         const uint8_t* from = sourceChroma + size_t(sy / 2) * sourceWidth + (sx / 2) * 2;

@@ -88,7 +88,8 @@ class CCameraMainImagePort final : public CCameraStillPort, public CJpegManager:
   static const CameraPortFormat kNormalThumbnail;
 
   // Nearest-neighbour scaling of a semi-planar 4:2:0 frame (down only; both
-  // at least 2 x 2, else 1).
+  // at least 2 x 2, else 1). A source of another shape gives its centre, cut
+  // to the target's aspect, so the picture is never stretched.
   static PvlResult Resize(const uint8_t* source, uint32_t sourceWidth, uint32_t sourceHeight, uint8_t* destination,
                           uint32_t width, uint32_t height);
 
@@ -99,11 +100,14 @@ class CCameraMainImagePort final : public CCameraStillPort, public CJpegManager:
   PvlResult ComputeThumbnailCrop();
   PvlResult MakeBufferManager(const BufferRequest& request, CPvlPtr<ICameraBufferManager>& manager);
   PvlResult StartJpegCapture();
-  PvlResult ResizeIntoThumbnail(IPvlMediaBuffer* frame);
+  PvlResult ResizeIntoThumbnail(IPvlMediaBuffer* frame, ICameraBufferManager* targets);
 
   CPvlPtr<ICameraBufferManager> m_clientBufferManager;
   CPvlPtr<ICameraBufferManager> m_jpegBufferManager;
   CPvlPtr<ICameraBufferManager> m_thumbnailBufferManager;
+  // The JPEG thumbnails cut from the thumbnail output's frames, when the
+  // output runs at the main image's aspect (m_thumbnailCut).
+  CPvlPtr<ICameraBufferManager> m_thumbnailCutManager;
   CPvlPtr<IVideoOutput> m_rawOutput;
   CPvlPtr<CCameraThumbnailPort> m_thumbnailPort;
   CPvlPtr<CJpegManager> m_jpegManager;
@@ -112,6 +116,7 @@ class CCameraMainImagePort final : public CCameraStillPort, public CJpegManager:
   CameraPortFormat m_jpegThumbnailFormat;
   uint8_t m_thumbnailInJpeg;
   uint8_t m_thumbnailResize;
+  uint8_t m_thumbnailCut = 0;
   uint32_t m_captureCount;
   uint32_t m_secondCounter;
   uint8_t m_jpegAvailable;

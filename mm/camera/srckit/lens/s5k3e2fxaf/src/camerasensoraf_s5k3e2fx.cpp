@@ -33,6 +33,28 @@ bool WriteCode(int32_t code) {
          S5K3E2FX_AF_I2CWrite(kRegCodeLow, uint8_t(code & 0xFF));
 }
 
+// The sensor's power-up parks the lens at home and its reset clears the
+// actuator's enable, which only a sensor mode sets again: a move asked for
+// before that (a focus step set ahead of the preview) enables it first and
+// counts from home, where the lens is and where the engine counts from.
+bool EnsureEnabled() {
+  uint8_t value = 0;
+  s_bus.busMode = 0;
+  s_bus.slaveAddress = 0x20;
+  s_bus.flags = 0x22;
+  s_bus.registerAddress = kRegEnableB;
+  s_bus.data = &value;
+  s_bus.length = 1;
+  bool read = false;
+  for (int i = 0; i < kTries && !read; ++i) read = CameraSensorI2C_Read(&s_bus) != 0;
+  if (read && value == 0x03) return true;
+  if (!S5K3E2FX_AF_I2CWrite(kRegEnableA, 0x80) || !S5K3E2FX_AF_I2CWrite(kRegEnableB, 0x03)) return false;
+  s_initialised = 1;
+  if (!WriteCode(0)) return false;
+  s_position = 0;
+  return true;
+}
+
 }  // namespace
 
 int16_t S5K3E2FX_AF_LensPosition() { return s_position; }
@@ -60,6 +82,7 @@ S5K3E2FXAFMoveResult S5K3E2FX_AF_Move(int32_t direction, int32_t steps) {
     perStep = -kCodesPerStep;
   else
     return S5K3E2FX_AF_NO_DIRECTION;
+  if (!EnsureEnabled()) return S5K3E2FX_AF_BUS_FAILED;
   double total = double(steps) * perStep;
   float sub = float(total / kSubMoves);
   bool negative = total < 0;

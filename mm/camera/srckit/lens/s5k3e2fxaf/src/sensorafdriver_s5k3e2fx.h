@@ -8,7 +8,8 @@
 // sub-moves with a settling pause after each so that the lens never jumps.
 //
 // The lens position and the enable are module-wide: they outlive driver
-// objects and sensor power cycles, as the actuator itself keeps its code.
+// objects. A sensor power-up parks the lens at home and its reset disables
+// the actuator; a move that finds it so enables it and counts from home.
 #pragma once
 
 #include <stdint.h>

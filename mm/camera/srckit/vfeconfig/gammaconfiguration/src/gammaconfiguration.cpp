@@ -74,6 +74,18 @@ void CGammaConfiguration::ApplyContrast(int16_t* entries, int32_t contrast) {
   Restep(entries);
 }
 
+void CGammaConfiguration::ApplyGamma(int16_t* entries, float gamma) {
+  // 1.0 (and a value no curve can have) keeps the tuned curve.
+  if (!(gamma > 0.0f) || gamma == 1.0f) return;
+  const double exponent = 1.0 / static_cast<double>(gamma);
+  for (int i = 0; i < 256; ++i) {
+    double v = 255.0 * std::pow(Low(entries[i]) / 255.0, exponent);
+    if (v > 255.0) v = 255.0;
+    entries[i] = static_cast<int16_t>(static_cast<int32_t>(v));
+  }
+  Restep(entries);
+}
+
 void CGammaConfiguration::ApplyBrightness(int16_t* entries, int32_t brightness) {
   const int32_t d = brightness / 100;
   for (int i = 0; i < 256; ++i) {
@@ -116,25 +128,37 @@ PvlResult CGammaConfiguration::ChooseByBrightness(IVfeSettings* settings, VfeCha
   if (r != PVL_OK) return r;
   // Where x lies on the ladder bright .. normal .. low light. The bright
   // range runs downwards (its end is the brighter bound), so its blend
-  // measures from the end.
+  // measures from the end. The gain is compared as the fixed-point value it
+  // is, against the triggers turned into Q12 (the lux index as an integer);
+  // the blend factors are worked out in float.
   float x = 0.0f, brightEnd, brightStart, lowStart, lowEnd;
+  bool atBright, inBrightBlend, atNormal, inLowBlend;
   if (selector != 0) {
     CFixedPoint gain;
     r = settings->GetExposureGain(&gain);
     if (r == PVL_OK) r = gain.GetFloat(&x);
     if (r != PVL_OK) return r;
     brightStart = bright.GainStart, brightEnd = bright.GainEnd, lowStart = low.GainStart, lowEnd = low.GainEnd;
+    atBright = gain <= CFixedPoint(brightEnd);
+    inBrightBlend = gain < CFixedPoint(brightStart);
+    atNormal = gain <= CFixedPoint(lowStart);
+    inLowBlend = gain < CFixedPoint(lowEnd);
   } else {
     uint32_t lux = 0;
     r = settings->GetAecIndex(&lux);
     if (r != PVL_OK) return r;
-    x = static_cast<float>(static_cast<int32_t>(lux));
+    const int32_t index = static_cast<int32_t>(lux);
+    x = static_cast<float>(index);
     brightStart = static_cast<float>(bright.LuxIndexStart), brightEnd = static_cast<float>(bright.LuxIndexEnd);
     lowStart = static_cast<float>(low.LuxIndexStart), lowEnd = static_cast<float>(low.LuxIndexEnd);
+    atBright = index <= bright.LuxIndexEnd;
+    inBrightBlend = index < bright.LuxIndexStart;
+    atNormal = index <= low.LuxIndexStart;
+    inLowBlend = index < low.LuxIndexEnd;
   }
   auto read = [](TuningParamId id, TuningGammaTable* t) { return CVfeTuning::GetGammaTable(id, t); };
-  if (x <= brightEnd) return read(ids.bright, table);
-  if (x < brightStart) {
+  if (atBright) return read(ids.bright, table);
+  if (inBrightBlend) {
     TuningGammaTable b{}, n{};
     r = read(ids.bright, &b);
     if (r == PVL_OK) r = read(ids.normal, &n);
@@ -143,8 +167,8 @@ PvlResult CGammaConfiguration::ChooseByBrightness(IVfeSettings* settings, VfeCha
     Blend(b, n, (x - brightEnd) / (brightStart - brightEnd), table);
     return PVL_OK;
   }
-  if (x <= lowStart) return read(ids.normal, table);
-  if (x < lowEnd) {
+  if (atNormal) return read(ids.normal, table);
+  if (inLowBlend) {
     TuningGammaTable n{}, l{};
     r = read(ids.normal, &n);
     if (r == PVL_OK) r = read(ids.lowLight, &l);
@@ -191,9 +215,12 @@ PvlResult CGammaConfiguration::Run(IVfeSettings* settings, VfeChain chain) {
     }
   }
   CameraRange contrast{}, brightness{};
+  CameraFloatRange gamma{};
   r = settings->GetContrast(&contrast);
   if (r == PVL_OK) r = settings->GetBrightness(&brightness);
+  if (r == PVL_OK) r = settings->GetGammaCurve(&gamma);
   if (r != PVL_OK) return r;
+  ApplyGamma(m_payload.table, gamma.Value);
   if (!m_solarize) ApplyContrast(m_payload.table, contrast.Value);
   ApplyBrightness(m_payload.table, brightness.Value);
   m_payload.enable = ByteToBool(1);

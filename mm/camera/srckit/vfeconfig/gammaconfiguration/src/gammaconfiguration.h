@@ -29,6 +29,10 @@ class CGammaConfiguration : public CVfeSwitchedConfiguration<VfeGammaCmd> {
   static void ApplyContrast(int16_t* entries, int32_t contrast);
   // Adds brightness/100 to every value, clamped to 0..255; steps kept.
   static void ApplyBrightness(int16_t* entries, int32_t brightness);
+  // The user's gamma on the chosen curve: each value v becomes
+  // 255 x (v / 255)^(1 / gamma), so gamma above 1 lifts the mid-tones and
+  // below 1 darkens them; black and white stay.
+  static void ApplyGamma(int16_t* entries, float gamma);
 
   // The solarize curve is in the payload (the contrast is not applied to it).
   bool IsSolarized() const { return m_solarize != 0; }

@@ -43,6 +43,12 @@ PvlResult CContrastConfigurer::ConfigureCore() {
   return UpdateBlocks({VFE_CMD_GAMMA_UPDATE});
 }
 
+// The user's gamma bends the same curve as contrast.
+PvlResult CGammaConfigurer::ConfigureCore() {
+  CAMERA_DEBUG_LOG(CAMERA_LOG_DETAIL, "Gamma update");
+  return UpdateBlocks({VFE_CMD_GAMMA_UPDATE});
+}
+
 PvlResult CHueConfigurer::ConfigureCore() {
   CAMERA_DEBUG_LOG(CAMERA_LOG_DETAIL, "Hue update");
   CameraFloatRange hue{};

@@ -1,4 +1,4 @@
-// The picture-control configurers: a change of brightness, contrast, hue,
+// The picture-control configurers: a change of brightness, contrast, gamma, hue,
 // saturation, sharpness or image effect while frames flow recomputes only the
 // blocks the setting feeds, sends their update commands and latches them with
 // VFE_CMD_UPDATE. A step that fails (a refused update while an earlier one is
@@ -32,6 +32,7 @@ class CPictureControlConfigurer : public CVfeConfigurer {
   };
 VFE_PICTURE_CONFIGURER(CBrightnessConfigurer)
 VFE_PICTURE_CONFIGURER(CContrastConfigurer)
+VFE_PICTURE_CONFIGURER(CGammaConfigurer)
 VFE_PICTURE_CONFIGURER(CHueConfigurer)
 VFE_PICTURE_CONFIGURER(CSaturationConfigurer)
 VFE_PICTURE_CONFIGURER(CSharpnessConfigurer)

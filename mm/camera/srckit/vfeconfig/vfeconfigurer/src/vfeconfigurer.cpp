@@ -129,6 +129,8 @@ PvlResult VfeConfigurer_Create(IVfeServiceInternal* service, uint32_t configurat
       return CBrightnessConfigurer::Create(service, out);
     case ZUEUID_CONFIG_CONTRAST:
       return CContrastConfigurer::Create(service, out);
+    case ZUEUID_CONFIG_GAMMA:
+      return CGammaConfigurer::Create(service, out);
     case ZUEUID_CONFIG_HUE:
       return CHueConfigurer::Create(service, out);
     case ZUEUID_CONFIG_SATURATION:
