@@ -122,7 +122,14 @@ struct StreamingFault {
   std::function<void()> inject;
   std::function<void()> heal;
   uint32_t lostFrames;  // preview frames the fault itself destroys
+  int framesDuring = 8;  // preview frames that still come before the fault heals
 };
+
+// Frames the VFE lost: never written (overflowed or stalled) or refused by the bus.
+uint32_t VfeLostFrames() {
+  const BoardVfeCounters c = BoardVfeCounts();
+  return c.overflows + c.busErrors;
+}
 void PrintTo(const StreamingFault& c, std::ostream* os) { *os << c.name; }
 
 class StreamingFaults : public BoardFaultsTest, public ::testing::WithParamInterface<StreamingFault> {};
@@ -140,15 +147,15 @@ TEST_P(StreamingFaults, TheStreamGoesOnAndCountsEveryLostFrame) {
     ledger.AllQueued();
     int64_t dropsBefore = 0, drops = 0;
     for (int i = 0; i < 3; ++i) ASSERT_NO_FATAL_FAILURE(Frame(ledger, &dropsBefore, "before the fault"));
-    const uint32_t overflowsBefore = BoardVfeCounts().overflows;
+    const uint32_t lostBefore = VfeLostFrames();
     discontinuities_ = 0;
     c.inject();
-    for (int i = 0; i < 8; ++i) ASSERT_NO_FATAL_FAILURE(Frame(ledger, &drops, "during the fault"));
+    for (int i = 0; i < c.framesDuring; ++i) ASSERT_NO_FATAL_FAILURE(Frame(ledger, &drops, "during the fault"));
     c.heal();
     for (int i = 0; i < 3; ++i) ASSERT_NO_FATAL_FAILURE(Frame(ledger, &drops, "after the fault"));
-    // The board's overflows are frames no buffer received (a loaded machine may add
-    // some of its own); each must be counted by the time a later frame arrives.
-    const uint32_t lost = BoardVfeCounts().overflows - overflowsBefore;
+    // The board's lost frames are frames no buffer received (a loaded machine may add
+    // overflows of its own); each must be counted by the time a later frame arrives.
+    const uint32_t lost = VfeLostFrames() - lostBefore;
     EXPECT_GE(lost, c.lostFrames);
     EXPECT_GE(drops - dropsBefore, int64_t(lost)) << "frames lost without a word to the client";
     if (lost > 0) {
@@ -166,6 +173,15 @@ const StreamingFault kStreamingFaults[] = {
     {"SensorNacksItsGainRegister", [] { BoardSensorNackRegister(kSensorGain, true); },
      [] { BoardSensorNackRegister(kSensorGain, false); }, 0},
     {"SlowFrames", [] { BoardSensorSetSlowFrames(4.0); }, [] { BoardSensorSetSlowFrames(1.0); }, 0},
+    {"VfeBusErrors", [] { BoardVfeBusErrorNext(kVfeOutput1, 5); }, [] {}, 5},
+    // No frame comes while the path is stalled: the fault lasts until the VFE has lost five.
+    {"VfeStall",
+     [] {
+       const uint32_t before = BoardVfeCounts().overflows;
+       BoardVfeStallOutput(kVfeOutput1, true);
+       for (int i = 0; i < 20000 && BoardVfeCounts().overflows < before + 5; ++i) Sleep(1);
+     },
+     [] { BoardVfeStallOutput(kVfeOutput1, false); }, 5, 0},
 };
 
 INSTANTIATE_TEST_SUITE_P(Board, StreamingFaults, ::testing::ValuesIn(kStreamingFaults),

@@ -236,6 +236,7 @@ struct BoardVfeCounters {
   uint64_t bytesWritten = 0;        // into pmem, all paths and statistics
   uint32_t statsDone[2] = {};       // 0 AF, 1 WB/exposure
   uint32_t refusedWrites = 0;       // addresses outside every pmem block (0 included)
+  uint32_t busErrors = 0;           // path frames not written: the bus refused the write
   uint32_t overflows = 0;           // frames not written: previous one unserviced, or the path stalled
   uint32_t framesMissed = 0;        // sensor frames the model was too far behind to take
   uint32_t geometryMismatches = 0;  // write master smaller than the image

@@ -272,6 +272,7 @@ void HandleEnd(Model& m, const Event& e, std::unique_lock<std::mutex>& lk) {
     }
     if (ps.busErrorNext > 0) {
       --ps.busErrorNext;
+      ++m.counters.busErrors;
       st[0] |= kVfePathBusError;
       ++st[1];
       st[2] = f.yAddress[p];
