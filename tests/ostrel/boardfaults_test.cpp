@@ -231,10 +231,19 @@ TEST_F(BoardFaultsTest, AStopTheVfeNeverAcknowledgesStillStops) {
   OpensAndStreamsAgain();
 }
 
-// Both VFE paths overrun the snapshot's only frame: no still comes of it, but the
-// capture ends (it does not sit waiting for a frame the stopped camera interface
-// will never send), and the next trigger gives a whole JPEG.
-TEST_F(BoardFaultsTest, AStillWhoseFrameOverranEndsAndTheNextTriggerTakesOne) {
+// The VFE loses the still's frame: the trigger is answered by the still pin's
+// next buffer coming back empty, with the discontinuity flag and one more drop,
+// never by silence; the next trigger takes a still.
+struct LostStill {
+  const char* name;
+  std::function<void()> inject;
+  std::function<void()> heal;
+};
+void PrintTo(const LostStill& c, std::ostream* os) { *os << c.name; }
+class LostStills : public BoardFaultsTest, public ::testing::WithParamInterface<LostStill> {};
+
+TEST_P(LostStills, TheTriggerIsAnsweredByAFailedBufferAndTheNextTakesOne) {
+  const LostStill& c = GetParam();
   {
     camclient::Camera camera;
     ASSERT_EQ(camera.Open(), ERROR_SUCCESS);
@@ -248,20 +257,23 @@ TEST_F(BoardFaultsTest, AStillWhoseFrameOverranEndsAndTheNextTriggerTakesOne) {
     ASSERT_NO_FATAL_FAILURE(Start(camera, still, CS_PIN_STILL, w, h, CAMERA_FOURCC_IJPG, BufferMemory::Contiguous));
     BufferLedger ledger(still);
     ledger.AllQueued();
-    BoardVfeOverrunNext(kVfeOutput1, 1);
-    BoardVfeOverrunNext(kVfeOutput2, 1);
-    ASSERT_EQ(camera.Trigger(CS_PIN_STILL), ERROR_SUCCESS);
-    bool ended = false;
-    for (DWORD waited = 0; waited < kWait && !ended; waited += 10) {
-      Sleep(10);
-      ended = CeSimDebugCapturedContains("Got Snapshot done Event");
-    }
-    ASSERT_TRUE(ended) << "the capture waits for a frame that never comes";
-    EXPECT_GE(BoardVfeCounts().overflows, 2u);
+    c.inject();
     ASSERT_EQ(camera.Trigger(CS_PIN_STILL), ERROR_SUCCESS);
     CS_STREAM_DESCRIPTOR* d = nullptr;
+    ASSERT_EQ(ledger.Next(&d, kWait), ERROR_SUCCESS) << "the failed still was never reported";
+    EXPECT_EQ(d->CsStreamHeader.DataUsed, 0u);
+    EXPECT_TRUE(d->CsStreamHeader.OptionsFlags & CSSTREAM_HEADER_OPTIONSF_DATADISCONTINUITY);
+    const int64_t drops = d->CsFrameInfo.DropCount;
+    EXPECT_GE(drops, 1);
+    EXPECT_TRUE(CeSimDebugCapturedContains("Got Snapshot done Event"));
+    ASSERT_EQ(ledger.Give(d), ERROR_SUCCESS);
+    c.heal();
+    ASSERT_EQ(camera.Trigger(CS_PIN_STILL), ERROR_SUCCESS);
     ASSERT_EQ(ledger.Next(&d, kWait), ERROR_SUCCESS) << "no still from the second trigger";
     CheckJpeg(Pin::Data(*d), d->CsStreamHeader.DataUsed, "", w, h);
+    EXPECT_FALSE(d->CsStreamHeader.OptionsFlags & CSSTREAM_HEADER_OPTIONSF_DATADISCONTINUITY);
+    EXPECT_GE(d->CsFrameInfo.DropCount, drops) << "the drop count went back";
+    ASSERT_EQ(ledger.Give(d), ERROR_SUCCESS);
     ASSERT_EQ(still.SetState(CSSTATE_STOP), ERROR_SUCCESS);
     ledger.CollectAfterStop();
     EXPECT_EQ(ledger.WithDriver(), 0u);
@@ -272,5 +284,14 @@ TEST_F(BoardFaultsTest, AStillWhoseFrameOverranEndsAndTheNextTriggerTakesOne) {
   }
   OpensAndStreamsAgain();
 }
+
+const LostStill kLostStills[] = {
+    {"Overrun", [] { BoardVfeOverrunNext(kVfeOutput1, 1); BoardVfeOverrunNext(kVfeOutput2, 1); }, [] {}},
+    {"BusError", [] { BoardVfeBusErrorNext(kVfeOutput1, 1); BoardVfeBusErrorNext(kVfeOutput2, 1); }, [] {}},
+    {"Stall", [] { BoardVfeStallOutput(kVfeOutput1, true); BoardVfeStallOutput(kVfeOutput2, true); },
+     [] { BoardVfeStallOutput(kVfeOutput1, false); BoardVfeStallOutput(kVfeOutput2, false); }},
+};
+INSTANTIATE_TEST_SUITE_P(Board, LostStills, ::testing::ValuesIn(kLostStills),
+                         [](const ::testing::TestParamInfo<LostStill>& info) { return std::string(info.param.name); });
 
 }  // namespace
