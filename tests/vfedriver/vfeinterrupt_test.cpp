@@ -377,6 +377,7 @@ struct PathFaultCase {
   enum Fault { kOverrun, kBusError, kStall } fault;
   uint32_t flag;
 };
+void PrintTo(const PathFaultCase& c, std::ostream* os) { *os << c.name; }
 
 class PathStatusMap : public VfeDriverTest, public ::testing::WithParamInterface<PathFaultCase> {};
 
