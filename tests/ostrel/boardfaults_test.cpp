@@ -122,7 +122,14 @@ struct StreamingFault {
   std::function<void()> inject;
   std::function<void()> heal;
   uint32_t lostFrames;  // preview frames the fault itself destroys
+  int framesDuring = 8;  // preview frames that still come before the fault heals
 };
+
+// Frames the VFE lost: never written (overflowed or stalled) or refused by the bus.
+uint32_t VfeLostFrames() {
+  const BoardVfeCounters c = BoardVfeCounts();
+  return c.overflows + c.busErrors;
+}
 void PrintTo(const StreamingFault& c, std::ostream* os) { *os << c.name; }
 
 class StreamingFaults : public BoardFaultsTest, public ::testing::WithParamInterface<StreamingFault> {};
@@ -140,15 +147,15 @@ TEST_P(StreamingFaults, TheStreamGoesOnAndCountsEveryLostFrame) {
     ledger.AllQueued();
     int64_t dropsBefore = 0, drops = 0;
     for (int i = 0; i < 3; ++i) ASSERT_NO_FATAL_FAILURE(Frame(ledger, &dropsBefore, "before the fault"));
-    const uint32_t overflowsBefore = BoardVfeCounts().overflows;
+    const uint32_t lostBefore = VfeLostFrames();
     discontinuities_ = 0;
     c.inject();
-    for (int i = 0; i < 8; ++i) ASSERT_NO_FATAL_FAILURE(Frame(ledger, &drops, "during the fault"));
+    for (int i = 0; i < c.framesDuring; ++i) ASSERT_NO_FATAL_FAILURE(Frame(ledger, &drops, "during the fault"));
     c.heal();
     for (int i = 0; i < 3; ++i) ASSERT_NO_FATAL_FAILURE(Frame(ledger, &drops, "after the fault"));
-    // The board's overflows are frames no buffer received (a loaded machine may add
-    // some of its own); each must be counted by the time a later frame arrives.
-    const uint32_t lost = BoardVfeCounts().overflows - overflowsBefore;
+    // The board's lost frames are frames no buffer received (a loaded machine may add
+    // overflows of its own); each must be counted by the time a later frame arrives.
+    const uint32_t lost = VfeLostFrames() - lostBefore;
     EXPECT_GE(lost, c.lostFrames);
     EXPECT_GE(drops - dropsBefore, int64_t(lost)) << "frames lost without a word to the client";
     if (lost > 0) {
@@ -166,6 +173,15 @@ const StreamingFault kStreamingFaults[] = {
     {"SensorNacksItsGainRegister", [] { BoardSensorNackRegister(kSensorGain, true); },
      [] { BoardSensorNackRegister(kSensorGain, false); }, 0},
     {"SlowFrames", [] { BoardSensorSetSlowFrames(4.0); }, [] { BoardSensorSetSlowFrames(1.0); }, 0},
+    {"VfeBusErrors", [] { BoardVfeBusErrorNext(kVfeOutput1, 5); }, [] {}, 5},
+    // No frame comes while the path is stalled: the fault lasts until the VFE has lost five.
+    {"VfeStall",
+     [] {
+       const uint32_t before = BoardVfeCounts().overflows;
+       BoardVfeStallOutput(kVfeOutput1, true);
+       for (int i = 0; i < 20000 && BoardVfeCounts().overflows < before + 5; ++i) Sleep(1);
+     },
+     [] { BoardVfeStallOutput(kVfeOutput1, false); }, 5, 0},
 };
 
 INSTANTIATE_TEST_SUITE_P(Board, StreamingFaults, ::testing::ValuesIn(kStreamingFaults),
@@ -215,10 +231,19 @@ TEST_F(BoardFaultsTest, AStopTheVfeNeverAcknowledgesStillStops) {
   OpensAndStreamsAgain();
 }
 
-// Both VFE paths overrun the snapshot's only frame: no still comes of it, but the
-// capture ends (it does not sit waiting for a frame the stopped camera interface
-// will never send), and the next trigger gives a whole JPEG.
-TEST_F(BoardFaultsTest, AStillWhoseFrameOverranEndsAndTheNextTriggerTakesOne) {
+// The VFE loses the still's frame: the trigger is answered by the still pin's
+// next buffer coming back empty, with the discontinuity flag and one more drop,
+// never by silence; the next trigger takes a still.
+struct LostStill {
+  const char* name;
+  std::function<void()> inject;
+  std::function<void()> heal;
+};
+void PrintTo(const LostStill& c, std::ostream* os) { *os << c.name; }
+class LostStills : public BoardFaultsTest, public ::testing::WithParamInterface<LostStill> {};
+
+TEST_P(LostStills, TheTriggerIsAnsweredByAFailedBufferAndTheNextTakesOne) {
+  const LostStill& c = GetParam();
   {
     camclient::Camera camera;
     ASSERT_EQ(camera.Open(), ERROR_SUCCESS);
@@ -232,20 +257,23 @@ TEST_F(BoardFaultsTest, AStillWhoseFrameOverranEndsAndTheNextTriggerTakesOne) {
     ASSERT_NO_FATAL_FAILURE(Start(camera, still, CS_PIN_STILL, w, h, CAMERA_FOURCC_IJPG, BufferMemory::Contiguous));
     BufferLedger ledger(still);
     ledger.AllQueued();
-    BoardVfeOverrunNext(kVfeOutput1, 1);
-    BoardVfeOverrunNext(kVfeOutput2, 1);
-    ASSERT_EQ(camera.Trigger(CS_PIN_STILL), ERROR_SUCCESS);
-    bool ended = false;
-    for (DWORD waited = 0; waited < kWait && !ended; waited += 10) {
-      Sleep(10);
-      ended = CeSimDebugCapturedContains("Got Snapshot done Event");
-    }
-    ASSERT_TRUE(ended) << "the capture waits for a frame that never comes";
-    EXPECT_GE(BoardVfeCounts().overflows, 2u);
+    c.inject();
     ASSERT_EQ(camera.Trigger(CS_PIN_STILL), ERROR_SUCCESS);
     CS_STREAM_DESCRIPTOR* d = nullptr;
+    ASSERT_EQ(ledger.Next(&d, kWait), ERROR_SUCCESS) << "the failed still was never reported";
+    EXPECT_EQ(d->CsStreamHeader.DataUsed, 0u);
+    EXPECT_TRUE(d->CsStreamHeader.OptionsFlags & CSSTREAM_HEADER_OPTIONSF_DATADISCONTINUITY);
+    const int64_t drops = d->CsFrameInfo.DropCount;
+    EXPECT_GE(drops, 1);
+    EXPECT_TRUE(CeSimDebugCapturedContains("Got Snapshot done Event"));
+    ASSERT_EQ(ledger.Give(d), ERROR_SUCCESS);
+    c.heal();
+    ASSERT_EQ(camera.Trigger(CS_PIN_STILL), ERROR_SUCCESS);
     ASSERT_EQ(ledger.Next(&d, kWait), ERROR_SUCCESS) << "no still from the second trigger";
     CheckJpeg(Pin::Data(*d), d->CsStreamHeader.DataUsed, "", w, h);
+    EXPECT_FALSE(d->CsStreamHeader.OptionsFlags & CSSTREAM_HEADER_OPTIONSF_DATADISCONTINUITY);
+    EXPECT_GE(d->CsFrameInfo.DropCount, drops) << "the drop count went back";
+    ASSERT_EQ(ledger.Give(d), ERROR_SUCCESS);
     ASSERT_EQ(still.SetState(CSSTATE_STOP), ERROR_SUCCESS);
     ledger.CollectAfterStop();
     EXPECT_EQ(ledger.WithDriver(), 0u);
@@ -256,5 +284,14 @@ TEST_F(BoardFaultsTest, AStillWhoseFrameOverranEndsAndTheNextTriggerTakesOne) {
   }
   OpensAndStreamsAgain();
 }
+
+const LostStill kLostStills[] = {
+    {"Overrun", [] { BoardVfeOverrunNext(kVfeOutput1, 1); BoardVfeOverrunNext(kVfeOutput2, 1); }, [] {}},
+    {"BusError", [] { BoardVfeBusErrorNext(kVfeOutput1, 1); BoardVfeBusErrorNext(kVfeOutput2, 1); }, [] {}},
+    {"Stall", [] { BoardVfeStallOutput(kVfeOutput1, true); BoardVfeStallOutput(kVfeOutput2, true); },
+     [] { BoardVfeStallOutput(kVfeOutput1, false); BoardVfeStallOutput(kVfeOutput2, false); }},
+};
+INSTANTIATE_TEST_SUITE_P(Board, LostStills, ::testing::ValuesIn(kLostStills),
+                         [](const ::testing::TestParamInfo<LostStill>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -102,6 +102,26 @@ TEST_F(BoardTest, SensorAnswersItsChipIdentifierHighByteFirst) {
   EXPECT_EQ(t.back().flags, 0x22u);
 }
 
+// The transfer record keeps the latest transfers, oldest first, however long
+// the run: a full record costs no more per transfer than an empty one.
+TEST_F(BoardTest, TheTransferRecordKeepsTheLatestTransfersInOrder) {
+  ASSERT_NE(OpenI2c(), INVALID_HANDLE_VALUE);
+  BoardI2cClearRecords();
+  const size_t extra = 3;
+  for (size_t i = 0; i < kBoardI2cLogCapacity + extra; ++i) {
+    uint8_t v[2] = {uint8_t(i >> 8), uint8_t(i)};
+    ASSERT_TRUE(Write(kSensorSlave, 0x0340, v, 2));
+  }
+  auto t = BoardI2cTransfers();
+  ASSERT_EQ(t.size(), kBoardI2cLogCapacity);
+  auto number = [](const BoardI2cTransfer& x) { return size_t(x.data.at(0)) << 8 | x.data.at(1); };
+  EXPECT_EQ(number(t.front()), extra & 0xFFFF);
+  EXPECT_EQ(number(t.back()), (kBoardI2cLogCapacity + extra - 1) & 0xFFFF);
+  for (size_t i = 1; i < t.size(); ++i) ASSERT_EQ(number(t[i]), (number(t[i - 1]) + 1) & 0xFFFF) << i;
+  BoardI2cClearRecords();
+  EXPECT_TRUE(BoardI2cTransfers().empty());
+}
+
 TEST_F(BoardTest, BusFaultsAreSeenByTheDriver) {
   uint8_t id[2] = {};
   // No device at another address.

@@ -149,6 +149,42 @@ TEST_F(PortTest, AWaitingReaderWakesForAFrameAStopOrAClose) {
   }
 }
 
+// A capture that ended without its frame reaches the reader once, after the
+// frames queued before it; a stop or close forgets it.
+TEST_F(PortTest, AFailedCaptureIsReportedOnceAfterTheFramesBeforeIt) {
+  MakeVideoPort();
+  CCameraPort* p = static_cast<CCameraPort*>(port.Get());
+  IPvlMediaBuffer* first = QueueOne();
+  ASSERT_EQ(p->QueueFailedCapture(), PVL_OK);
+  IPvlMediaBuffer* b = nullptr;
+  ASSERT_EQ(port->GetNextFrame(&b), PVL_OK);
+  EXPECT_EQ(b, first);
+  b->Release();
+  b = nullptr;
+  EXPECT_EQ(port->GetNextFrame(&b), PVL_E_CAPTURE_FAILED);
+  EXPECT_EQ(b, nullptr);
+  IPvlMediaBuffer* next = QueueOne();
+  ASSERT_EQ(port->GetNextFrame(&b), PVL_OK) << "reported once";
+  EXPECT_EQ(b, next);
+  b->Release();
+  for (bool close : {false, true}) {
+    SCOPED_TRACE(close ? "close" : "stop");
+    ASSERT_EQ(p->QueueFailedCapture(), PVL_OK);
+    if (close) {
+      port->SetMode(0);
+      port->SetMode(1);
+    } else {
+      port->Stop();
+      ASSERT_EQ(port->Start(), PVL_OK);
+    }
+    IPvlMediaBuffer* after = QueueOne();
+    ASSERT_EQ(port->GetNextFrame(&b), PVL_OK);
+    EXPECT_EQ(b, after);
+    b->Release();
+  }
+  port->Stop();
+}
+
 TEST_F(PortTest, FramesQueuedOnAStoppedPortGoHomeOnTheNextStopOrClose) {
   for (bool close : {false, true}) {
     port.Reset();

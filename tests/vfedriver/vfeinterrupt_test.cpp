@@ -7,6 +7,7 @@
 
 #include "casename.h"
 #include "vfedriver_fixture.h"
+#include "vferegistermap.h"
 
 namespace vfedrivertest {
 namespace {
@@ -359,6 +360,70 @@ TEST_F(Interrupts, AnOverrunFrameCountsWithThePathsDrops) {
   ASSERT_EQ(PVL_OK, Cmd(VFE_CMD_QUERY_OUTPUT, q));
   EXPECT_EQ(0u, q.output2Dropped);
 }
+
+// The driver's own map of the path status words names what the hardware
+// reports: the fault flags carry the hardware's values, and for each fault a
+// lost frame shows in the word the driver counts drops from, for either path.
+static_assert(vfereg::kFaultOverflow == kVfePathOverflow);
+static_assert(vfereg::kFaultBusError == kVfePathBusError);
+static_assert(vfereg::kFaultGeometryMismatch == kVfePathGeometryMismatch);
+static_assert(vfereg::kFaultAddressRefused == kVfePathAddressRefused);
+static_assert(vfereg::kFaultPayloadRefused == kVfePathPayloadRefused);
+
+struct PathFaultCase {
+  const char* name;
+  uint32_t identity;  // 0 OUTPUT1, 1 OUTPUT2
+  BoardVfePath modelPath;
+  enum Fault { kOverrun, kBusError, kStall } fault;
+  uint32_t flag;
+};
+void PrintTo(const PathFaultCase& c, std::ostream* os) { *os << c.name; }
+
+class PathStatusMap : public VfeDriverTest, public ::testing::WithParamInterface<PathFaultCase> {};
+
+TEST_P(PathStatusMap, TheDriversNamesReadWhatTheHardwareReports) {
+  const PathFaultCase& c = GetParam();
+  const uint32_t block = c.identity == 0 ? vfereg::kPathStatusOutput1 : vfereg::kPathStatusOutput2;
+  const uint32_t lostWord = c.identity == 0 ? vfereg::kOutput1LostFrames : vfereg::kOutput2LostFrames;
+  EXPECT_EQ(block + 4 * vfereg::kPathLostFrames, lostWord);
+  ASSERT_EQ(PVL_OK, Cmd(VFE_CMD_RESET));
+  ConfigurePipeline(c.identity);  // output mode 0: OUTPUT1 alone, 1: OUTPUT2 alone
+  for (int i = 0; i < 16; ++i) ASSERT_EQ(PVL_OK, Queue(c.identity, NewFrame(c.identity)));
+  switch (c.fault) {
+    case PathFaultCase::kOverrun: BoardVfeOverrunNext(c.modelPath, 2); break;
+    case PathFaultCase::kBusError: BoardVfeBusErrorNext(c.modelPath, 2); break;
+    case PathFaultCase::kStall: BoardVfeStallOutput(c.modelPath, true); break;
+  }
+  ASSERT_EQ(PVL_OK, Start());
+  StartSensor();
+  for (int i = 0; i < 20000 && Reg(lostWord) < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  if (c.fault == PathFaultCase::kStall) BoardVfeStallOutput(c.modelPath, false);
+  EXPECT_GE(Reg(lostWord), 2u);
+  EXPECT_EQ(c.flag, Reg(block + 4 * vfereg::kPathFaults) & c.flag);
+  // The other path lost nothing.
+  const uint32_t otherLost = c.identity == 0 ? vfereg::kOutput2LostFrames : vfereg::kOutput1LostFrames;
+  EXPECT_EQ(0u, Reg(otherLost));
+  // The driver counts them with the path's drops by the next interrupt.
+  const uint32_t lost = Reg(lostWord);
+  RaiseAndWait(kSof);
+  VfeOutputQuery q{};
+  ASSERT_EQ(PVL_OK, Cmd(VFE_CMD_QUERY_OUTPUT, q));
+  EXPECT_GE(c.identity == 0 ? q.output1Dropped : q.output2Dropped, lost);
+  ASSERT_EQ(PVL_OK, Cmd(VFE_CMD_STOP));
+  ASSERT_EQ(PVL_OK, Cmd(VFE_CMD_RESET));
+  EXPECT_EQ(0u, Reg(lostWord)) << "a reset clears the count";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, PathStatusMap,
+    ::testing::Values(
+        PathFaultCase{"Output1Overrun", 0, kVfeOutput1, PathFaultCase::kOverrun, vfereg::kFaultOverflow},
+        PathFaultCase{"Output2Overrun", 1, kVfeOutput2, PathFaultCase::kOverrun, vfereg::kFaultOverflow},
+        PathFaultCase{"Output1BusError", 0, kVfeOutput1, PathFaultCase::kBusError, vfereg::kFaultBusError},
+        PathFaultCase{"Output2BusError", 1, kVfeOutput2, PathFaultCase::kBusError, vfereg::kFaultBusError},
+        PathFaultCase{"Output1Stalled", 0, kVfeOutput1, PathFaultCase::kStall, vfereg::kFaultOverflow},
+        PathFaultCase{"Output2Stalled", 1, kVfeOutput2, PathFaultCase::kStall, vfereg::kFaultOverflow}),
+    camera::test::CaseName<PathFaultCase>);
 
 // The one frame of a snapshot overruns: the camera interface stops after it all
 // the same, so the snapshot ends (no frame, one drop) instead of waiting for a

@@ -2,6 +2,7 @@
 // states, the receive thread's frames and events, Suspend and Resume, a failed
 // Open, the model's faults, and the tuning table's withdrawal.
 #include <algorithm>
+#include <atomic>
 #include <future>
 #include <map>
 #include <optional>
@@ -403,6 +404,163 @@ INSTANTIATE_TEST_SUITE_P(VfeService, OutputOrder,
                                            OrderCase{"EitherDimensionSwaps", 640, 240, 320, 480, true, true},
                                            OrderCase{"OneDisabledNeverSwaps", 640, 480, 320, 240, false, false}),
                          camera::test::CaseName<OrderCase>);
+
+// ---- Message signal window -------------------------------------------------------------------
+
+// Sits between the service and the real VFE driver: counts the messages the
+// service reads and the message signal's fires, and can make the VFE interrupt
+// once inside the window between the service's last empty read and its next
+// wait, returning only after the driver has posted and fired.
+class WindowDriver final : public ICameraDriver {
+ public:
+  class Control final : public ISignalControl {
+   public:
+    Control(WindowDriver* owner, ISignalControl* inner) : owner_(owner), inner_(inner) { inner_->AddRef(); }
+    int32_t AddRef() override { return ++refs_; }
+    int32_t Release() override {
+      int32_t n = --refs_;
+      if (n == 0) {
+        inner_->Release();
+        delete this;
+      }
+      return n;
+    }
+    PvlResult QueryInterface(ZUEUID iid, void** out) override {
+      if (iid == ZUEUID_IFACE_BASE || iid == ZUEUID_IFACE_SIGNAL_CONTROL) {
+        AddRef();
+        *out = static_cast<ISignalControl*>(this);
+        return PVL_OK;
+      }
+      *out = nullptr;
+      return PVL_E_NOTSUPPORTED;
+    }
+    PvlResult Fire() override {
+      PvlResult r = inner_->Fire();
+      owner_->Note([&] { ++owner_->fires_; });
+      return r;
+    }
+
+   private:
+    WindowDriver* owner_;
+    ISignalControl* inner_;
+    std::atomic<int32_t> refs_{1};
+  };
+
+  static WindowDriver* current;
+  static PvlResult Create(IEnv* env, ZUEUID clsid, void* argument, void** out) {
+    void* made = nullptr;
+    PvlResult r = VfeDriver_CreateInstance(env, clsid, argument, &made);
+    if (r != PVL_OK) return r;
+    current->inner_ = static_cast<ICameraDriver*>(made);
+    current->AddRef();
+    *out = static_cast<ICameraDriver*>(current);
+    return PVL_OK;
+  }
+
+  int32_t AddRef() override { return ++refs_; }
+  int32_t Release() override {
+    int32_t n = --refs_;
+    if (n == 1 && inner_) {  // the test's own reference is left: the service let go
+      inner_->Release();
+      inner_ = nullptr;
+    }
+    return n;
+  }
+  PvlResult QueryInterface(ZUEUID iid, void** out) override {
+    if (iid == ZUEUID_IFACE_BASE || iid == ZUEUID_IFACE_CAMERA_DRIVER) {
+      AddRef();
+      *out = static_cast<ICameraDriver*>(this);
+      return PVL_OK;
+    }
+    *out = nullptr;
+    return PVL_E_NOTSUPPORTED;
+  }
+  PvlResult OptionalQueryA(void* b, uint32_t s, uint32_t* l) override { return inner_->OptionalQueryA(b, s, l); }
+  PvlResult OptionalSetA(void* v) override { return inner_->OptionalSetA(v); }
+  PvlResult OptionalQueryB(void* b, uint32_t s, uint32_t* l) override { return inner_->OptionalQueryB(b, s, l); }
+  PvlResult OptionalSetB(void* v) override { return inner_->OptionalSetB(v); }
+  PvlResult Stop() override { return inner_->Stop(); }
+  PvlResult Command(uint32_t command, void* input, uint32_t inputSize, void* output, uint32_t outputSize,
+                    uint32_t* outputLength) override {
+    if (command == VFE_CMD_SET_NOTIFY && input && inputSize == sizeof(VfeNotifyCmd)) {
+      VfeNotifyCmd cmd;
+      memcpy(&cmd, input, sizeof cmd);
+      void* control = nullptr;
+      if (cmd.notify) cmd.notify->QueryInterface(ZUEUID_IFACE_SIGNAL_CONTROL, &control);
+      Control* wrapped = control ? new Control(this, static_cast<ISignalControl*>(control)) : nullptr;
+      if (control) static_cast<ISignalControl*>(control)->Release();
+      VfeNotifyCmd mine{wrapped};
+      PvlResult r = inner_->Command(command, &mine, sizeof mine, output, outputSize, outputLength);
+      if (wrapped) wrapped->Release();  // the driver keeps its own reference
+      return r;
+    }
+    PvlResult r = inner_->Command(command, input, inputSize, output, outputSize, outputLength);
+    if (command != VFE_CMD_READ_MESSAGE) return r;
+    if (r == PVL_OK) {
+      VfeMessage m;
+      memcpy(&m, input, sizeof m);
+      Note([&] { ++reads_[m.id]; });
+    } else if (ReadsOf(MSG_VFE_UPDATE_ACK) > 0 && interruptInWindow_.exchange(false)) {
+      uint32_t before = Fires();
+      BoardVfeRaiseStatus(1u << kVfeIrqUpdate);
+      std::unique_lock<std::mutex> hold(m_);
+      cv_.wait_for(hold, std::chrono::seconds(20), [&] { return fires_ > before; });
+    }
+    return r;
+  }
+
+  // Once an update acknowledge was read, the next empty read is followed by another.
+  void InterruptInTheWindow() { interruptInWindow_ = true; }
+  uint32_t ReadsOf(uint32_t id) {
+    std::lock_guard<std::mutex> hold(m_);
+    return reads_[id];
+  }
+  uint32_t Fires() {
+    std::lock_guard<std::mutex> hold(m_);
+    return fires_;
+  }
+  bool WaitForReads(uint32_t id, uint32_t n) {
+    std::unique_lock<std::mutex> hold(m_);
+    return cv_.wait_for(hold, std::chrono::seconds(20), [&] { return reads_[id] >= n; });
+  }
+
+ private:
+  template <class F>
+  void Note(F change) {
+    {
+      std::lock_guard<std::mutex> hold(m_);
+      change();
+    }
+    cv_.notify_all();
+  }
+  std::atomic<int32_t> refs_{1};
+  ICameraDriver* inner_ = nullptr;
+  std::atomic<bool> interruptInWindow_{false};
+  std::mutex m_;
+  std::condition_variable cv_;
+  uint32_t fires_ = 0;
+  std::map<uint32_t, uint32_t> reads_;
+};
+WindowDriver* WindowDriver::current = nullptr;
+
+// An interrupt whose message lands after the receive thread's last empty read
+// and before it waits again still gets read, though nothing else ever fires.
+TEST_F(VfeServiceTest, AMessagePostedAfterTheLastEmptyReadIsStillRead) {
+  WindowDriver window;
+  WindowDriver::current = &window;
+  ASSERT_EQ(PVL_OK, OrbhostTest_RegisterClass(ZUEUID_CLASS_VFE_DRIVER, &WindowDriver::Create));
+  ASSERT_EQ(PVL_OK, Init());
+  ConfigurePipeline(6);  // no output path and no sensor: the VFE interrupts only when told to
+  ASSERT_EQ(PVL_OK, service_->Start());
+  window.InterruptInTheWindow();
+  BoardVfeRaiseStatus(1u << kVfeIrqUpdate);
+  EXPECT_TRUE(window.WaitForReads(MSG_VFE_UPDATE_ACK, 2)) << "the second acknowledge stayed in the ring";
+  EXPECT_GE(window.Fires(), 2u);
+  ASSERT_EQ(PVL_OK, service_->Stop());
+  ASSERT_EQ(PVL_OK, service_->Uninitialize());
+  service_.Reset();
+  WindowDriver::current = nullptr;
+}
 
 // ---- Snapshot done ---------------------------------------------------------------------------
 

@@ -120,6 +120,25 @@ TEST_F(CallerAccess, TrustAndProcessArePerThread) {
   CloseHandle(th);
 }
 
+// A long run keeps only the latest calls, in order: the record neither grows
+// without bound nor loses its newest entries.
+TEST(KernelIoControl, TheRecordKeepsTheLatestCallsInOrder) {
+  CeSimClearKernelIoControl();
+  const DWORD extra = 5;
+  for (DWORD i = 0; i < kCeSimKernelIoLogCapacity + extra; ++i) KernelIoControl(i, nullptr, 0, nullptr, 0, nullptr);
+  auto calls = CeSimKernelIoControlCalls();
+  ASSERT_EQ(calls.size(), kCeSimKernelIoLogCapacity);
+  EXPECT_EQ(calls.front().code, extra);
+  EXPECT_EQ(calls.back().code, kCeSimKernelIoLogCapacity + extra - 1);
+  for (size_t i = 1; i < calls.size(); ++i) ASSERT_EQ(calls[i].code, calls[i - 1].code + 1) << i;
+  CeSimClearKernelIoControl();
+  EXPECT_TRUE(CeSimKernelIoControlCalls().empty());
+  KernelIoControl(7, nullptr, 0, nullptr, 0, nullptr);
+  ASSERT_EQ(CeSimKernelIoControlCalls().size(), 1u);
+  EXPECT_EQ(CeSimKernelIoControlCalls()[0].code, 7u);
+  CeSimClearKernelIoControl();
+}
+
 TEST(KernelIoControl, CallsAreRecordedAndAnswered) {
   CeSimClearKernelIoControl();
   DWORD cookie = 0x1234ABCD;

@@ -23,6 +23,7 @@ typedef int32_t PvlResult;
 #define PVL_E_STOPPED             47          // port stopped or closed while a reader waited
 #define PVL_E_BUFFERSALLOCATED    0x03C19301  // frame-buffer manager refuses a change after allocation
 #define PVL_E_VALUENOTPRESENT     0x03C19309  // media buffer field not present
+#define PVL_E_CAPTURE_FAILED      0x03C1930A  // a still capture ended without its image
 
 #define PVL_SUCCEEDED(r) ((r) == PVL_OK)
 #define PVL_FAILED(r) ((r) != PVL_OK)

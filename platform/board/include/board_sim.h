@@ -75,6 +75,8 @@ struct BoardI2cControl {
   DWORD records;  // records in a multi-write (0x220C24)
   bool ok;
 };
+// The latest kBoardI2cLogCapacity of each, oldest first.
+constexpr size_t kBoardI2cLogCapacity = 100000;
 std::vector<BoardI2cTransfer> BoardI2cTransfers();
 std::vector<BoardI2cControl> BoardI2cControls();
 void BoardI2cClearRecords();

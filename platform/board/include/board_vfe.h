@@ -172,11 +172,13 @@ enum BoardVfeIrqBit : uint32_t {
 
 // Path status words: OUTPUT2 at 0x0D0-0x0DC, OUTPUT1 at 0x0E0-0x0EC.
 //  word 0: fault flags (below), cleared by reset;
-//  word 1: overflows since reset;
+//  word 1: frames the path lost since reset, whatever the fault: overflows,
+//          frames a stalled path could not take, bus errors, refused
+//          addresses and refused payloads (one each per frame);
 //  word 2: the physical address of the last refused or failed write;
 //  word 3: low byte 1 once the path's write masters are armed (0x0C8 <- 1).
 enum BoardVfePathFault : uint32_t {
-  kVfePathOverflow = 1u << 0,         // a frame done before the last one was serviced
+  kVfePathOverflow = 1u << 0,         // a frame done before the last one was serviced, or one a stalled path could not take
   kVfePathBusError = 1u << 1,         // the bus refused a write
   kVfePathGeometryMismatch = 1u << 2, // write master smaller than the image
   kVfePathAddressRefused = 1u << 3,   // an address outside every pmem block
@@ -250,7 +252,8 @@ struct BoardVfeCounters {
   uint64_t bytesWritten = 0;        // into pmem, all paths and statistics
   uint32_t statsDone[2] = {};       // 0 AF, 1 WB/exposure
   uint32_t refusedWrites = 0;       // addresses outside every pmem block (0 included)
-  uint32_t overflows = 0;           // frames not written: previous one unserviced
+  uint32_t busErrors = 0;           // path frames not written: the bus refused the write
+  uint32_t overflows = 0;           // frames not written: previous one unserviced, or the path stalled
   uint32_t framesMissed = 0;        // sensor frames the model was too far behind to take
   uint32_t geometryMismatches = 0;  // write master smaller than the image
   uint32_t outOfWindowAccesses = 0; // register offsets beyond 0x39C
@@ -298,7 +301,8 @@ void BoardVfeOverrunNext(BoardVfePath path, int count);
 // The next `count` frames of a path hit a bus error: nothing is written,
 // status bit 20 with kVfePathBusError.
 void BoardVfeBusErrorNext(BoardVfePath path, int count);
-// A stalled path writes nothing and reports no frame done until released.
+// A stalled path writes nothing and reports no frame done until released; each
+// frame it cannot take overflows (status bit 20, kVfePathOverflow, word 1).
 void BoardVfeStallOutput(BoardVfePath path, bool stall);
 // The next frame's end-of-frame work (writes and frame dones) comes
 // `delayMs` of board time late.

@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "board_internal.h"
+#include "sim_ring.h"
 #include "chipset_sim.h"
 #include "wince_sim.h"
 
@@ -46,8 +47,8 @@ constexpr DWORD kI2cMaxBatch = 8;
 struct I2cBus {
   std::mutex lock;
   std::map<uint8_t, std::shared_ptr<BoardI2cDevice>> slaves;
-  std::vector<BoardI2cTransfer> transfers;
-  std::vector<BoardI2cControl> controls;
+  SimRing<BoardI2cTransfer> transfers{kBoardI2cLogCapacity};
+  SimRing<BoardI2cControl> controls{kBoardI2cLogCapacity};
   bool present = true;
   bool noAnswer = false;
   int nackNext = 0;
@@ -77,8 +78,7 @@ bool Transfer(const I2cRecord& rec, bool write) {
   BoardI2cTransfer t{rec.slave, rec.reg, write, ack, {}, rec.busMode, rec.flags, BoardNowNs()};
   if (ack || write) t.data.assign(rec.data, rec.data + rec.length);
   std::lock_guard<std::mutex> g(bus.lock);
-  bus.transfers.push_back(std::move(t));
-  if (bus.transfers.size() > 100000) bus.transfers.erase(bus.transfers.begin());
+  bus.transfers.Push(std::move(t));
   return ack;
 }
 
@@ -103,7 +103,7 @@ BOOL I2cClose(void*) {
 
 void RecordControl(const BoardI2cControl& c) {
   std::lock_guard<std::mutex> g(Bus().lock);
-  Bus().controls.push_back(c);
+  Bus().controls.Push(c);
 }
 
 BOOL I2cIoctl(void*, DWORD code, void* in, DWORD inLen, void*, DWORD, DWORD* returned) {
@@ -412,8 +412,8 @@ extern "C" void BoardSimReset(void) {
     std::lock_guard<std::mutex> g(bus.lock);
     bus.slaves.clear();
     bus.slaves[kSensorSlave] = board::SensorDevice();
-    bus.transfers.clear();
-    bus.controls.clear();
+    bus.transfers.Clear();
+    bus.controls.Clear();
     bus.present = true;
     bus.noAnswer = false;
     bus.nackNext = 0;
@@ -463,18 +463,18 @@ std::shared_ptr<BoardI2cDevice> BoardI2cDeviceAt(uint8_t slave) {
 
 std::vector<BoardI2cTransfer> BoardI2cTransfers() {
   std::lock_guard<std::mutex> g(Bus().lock);
-  return Bus().transfers;
+  return Bus().transfers.Snapshot();
 }
 
 std::vector<BoardI2cControl> BoardI2cControls() {
   std::lock_guard<std::mutex> g(Bus().lock);
-  return Bus().controls;
+  return Bus().controls.Snapshot();
 }
 
 void BoardI2cClearRecords() {
   std::lock_guard<std::mutex> g(Bus().lock);
-  Bus().transfers.clear();
-  Bus().controls.clear();
+  Bus().transfers.Clear();
+  Bus().controls.Clear();
 }
 
 void BoardI2cSetPresent(bool present) {

@@ -34,6 +34,7 @@
 #include <thread>
 
 #include "board_internal.h"
+#include "sim_ring.h"
 #include "chipset_sim.h"
 
 namespace {
@@ -124,7 +125,7 @@ struct Sensor {
 
   // Records.
   std::deque<BoardFrameEvent> events;
-  std::vector<BoardLogLine> log;
+  SimRing<BoardLogLine> log{10000};
   std::vector<BoardLensMove> lensHistory;
   std::vector<Listener> listeners;
   int nextListenerId = 1;
@@ -142,8 +143,7 @@ Sensor& S() {
 uint32_t U16(const Sensor& s, uint16_t reg) { return uint32_t(s.regs[reg]) << 8 | s.regs[uint16_t(reg + 1)]; }
 
 void Log(Sensor& s, const std::string& text) {
-  s.log.push_back({BoardNowNs(), text});
-  if (s.log.size() > 10000) s.log.erase(s.log.begin());
+  s.log.Push({BoardNowNs(), text});
 }
 
 void Defaults(Sensor& s) {
@@ -519,7 +519,7 @@ void SensorReset() {
   s.events.clear();
   s.pending.clear();
   s.recent.clear();
-  s.log.clear();
+  s.log.Clear();
   s.lensHistory.clear();
 }
 
@@ -677,14 +677,14 @@ uint8_t BoardSensorRegister(uint16_t reg) {
 
 std::vector<BoardLogLine> BoardSensorLog() {
   std::lock_guard<std::mutex> g(S().lock);
-  return S().log;
+  return S().log.Snapshot();
 }
 
 bool BoardSensorLogContains(const std::string& text) {
   std::lock_guard<std::mutex> g(S().lock);
-  for (const BoardLogLine& l : S().log)
-    if (l.text.find(text) != std::string::npos) return true;
-  return false;
+  bool found = false;
+  S().log.ForEach([&](const BoardLogLine& l) { found = found || l.text.find(text) != std::string::npos; });
+  return found;
 }
 
 std::vector<BoardLensMove> BoardLensHistory() {
@@ -694,7 +694,7 @@ std::vector<BoardLensMove> BoardLensHistory() {
 
 void BoardSensorClearLogs() {
   std::lock_guard<std::mutex> g(S().lock);
-  S().log.clear();
+  S().log.Clear();
   S().lensHistory.clear();
   S().events.clear();
 }

@@ -65,7 +65,8 @@ extern "C" void CeSimInjectFault(CeSimFault fault, DWORD skip, DWORD count);
 extern "C" void CeSimClearFaults(void);
 
 // ---------------------------------------------------------------------------
-// Kernel I/O controls: every call is recorded. A code with a set answer copies the
+// Kernel I/O controls: every call is recorded (the latest
+// kCeSimKernelIoLogCapacity, oldest first). A code with a set answer copies the
 // answer's bytes (up to outLen) and returns its result and error; any other code fails
 // with ERROR_NOT_SUPPORTED.
 // ---------------------------------------------------------------------------
@@ -76,6 +77,7 @@ struct CeSimKernelIoCall {
 };
 extern "C" void CeSimSetKernelIoControlAnswer(DWORD code, BOOL result, const void* out, DWORD outLen,
                                               DWORD error);
+constexpr size_t kCeSimKernelIoLogCapacity = 100000;
 extern "C" void CeSimClearKernelIoControl(void);   // answers and record
 std::vector<CeSimKernelIoCall> CeSimKernelIoControlCalls();
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "internal.h"
+#include "sim_ring.h"
 
 namespace {
 
@@ -82,7 +83,7 @@ struct IoAnswer {
 };
 std::mutex g_ioLock;
 std::map<DWORD, IoAnswer> g_ioAnswers;
-std::vector<CeSimKernelIoCall> g_ioCalls;
+SimRing<CeSimKernelIoCall> g_ioCalls{kCeSimKernelIoLogCapacity};
 
 using Clock = std::chrono::steady_clock;
 const Clock::time_point g_start = Clock::now();
@@ -164,7 +165,7 @@ BOOL KernelIoControl(DWORD code, LPVOID in, DWORD inLen, LPVOID out, DWORD outLe
     const BYTE* b = static_cast<const BYTE*>(in);
     call.input.assign(b, b + inLen);
   }
-  g_ioCalls.push_back(std::move(call));
+  g_ioCalls.Push(std::move(call));
   auto it = g_ioAnswers.find(code);
   if (it == g_ioAnswers.end()) {
     lk.unlock();
@@ -197,7 +198,7 @@ void CeSimSetKernelIoControlAnswer(DWORD code, BOOL result, const void* out, DWO
 void CeSimClearKernelIoControl(void) {
   std::lock_guard<std::mutex> lk(g_ioLock);
   g_ioAnswers.clear();
-  g_ioCalls.clear();
+  g_ioCalls.Clear();
 }
 
 BOOL QueryPerformanceCounter(LARGE_INTEGER* count) {
@@ -279,7 +280,7 @@ void CeSimDebugSetQuiet(BOOL quiet) {
 
 std::vector<CeSimKernelIoCall> CeSimKernelIoControlCalls() {
   std::lock_guard<std::mutex> lk(g_ioLock);
-  return g_ioCalls;
+  return g_ioCalls.Snapshot();
 }
 
 std::vector<std::string> CeSimDebugCaptured() {

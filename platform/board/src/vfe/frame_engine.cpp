@@ -247,6 +247,15 @@ void HandleEnd(Model& m, const Event& e, std::unique_lock<std::mutex>& lk) {
       // A payload the pipeline cannot run: no frame, the path's status says why.
       ++m.counters.refusedPayloads;
       st[0] |= kVfePathPayloadRefused;
+      ++st[1];
+      bits |= 1u << kVfeIrqOutputStatus;
+      continue;
+    }
+    if (f.keep[p] && !req.wantPath[p]) {
+      // The write masters cannot drain: the frame overflows the path.
+      ++m.counters.overflows;
+      ++st[1];
+      st[0] |= kVfePathOverflow;
       bits |= 1u << kVfeIrqOutputStatus;
       continue;
     }
@@ -263,7 +272,9 @@ void HandleEnd(Model& m, const Event& e, std::unique_lock<std::mutex>& lk) {
     }
     if (ps.busErrorNext > 0) {
       --ps.busErrorNext;
+      ++m.counters.busErrors;
       st[0] |= kVfePathBusError;
+      ++st[1];
       st[2] = f.yAddress[p];
       bits |= 1u << kVfeIrqOutputStatus;
       continue;
@@ -278,6 +289,7 @@ void HandleEnd(Model& m, const Event& e, std::unique_lock<std::mutex>& lk) {
         r = WritePlane(m, p, regs[kCGeometry[p] / 4], divisor, f.cAddress[p], img.cbcr, img.width, img.height / 2);
     }
     if (r == PlaneResult::kRefused) {
+      ++st[1];
       bits |= 1u << kVfeIrqOutputStatus;
       continue;
     }

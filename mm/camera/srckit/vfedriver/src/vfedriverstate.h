@@ -47,7 +47,7 @@ struct VfeOutputPath {
   uint8_t snapshotLeft;
   uint8_t pingPongBit;      // 0x0C4: 7 OUTPUT1, 5 OUTPUT2
   uint32_t dropped;
-  uint32_t overflowsSeen;   // the path's overflow counter (status word 1) at the last interrupt
+  uint32_t overflowsSeen;   // the path's lost-frame counter (status word 1) at the last interrupt
   VfeBufferEntry ring[kVfeFreeBufferRingSize];
   uint32_t ringRead, ringWrite, ringCount;
 };

@@ -17,6 +17,7 @@
 #include "isignalqueue.h"
 #include "plindor.h"
 #include "vfedriverstate.h"
+#include "vferegistermap.h"
 
 namespace {
 
@@ -92,7 +93,7 @@ void PostFrame(VfeOutputPath& p, uint32_t luma, uint32_t chroma) {
   f.status264Low = g_vfe.status264[0];
   f.status264High = g_vfe.status264[1];
   f.frameCounter = g_vfe.frameCounter;
-  const uint32_t* s = p.identity == 0 ? g_vfe.pathStatus + 4 : g_vfe.pathStatus;
+  const uint32_t* s = g_vfe.pathStatus + (p.identity == 0 ? vfereg::kPathStatusOutput1 - vfereg::kPathStatusOutput2 : 0) / 4;
   memcpy(f.pathStatus, s, sizeof f.pathStatus);
   f.startOfFrameTime[0] = uint32_t(g_vfe.startOfFrameTime);
   f.startOfFrameTime[1] = uint32_t(g_vfe.startOfFrameTime >> 32);
@@ -166,15 +167,16 @@ void MultiFrameDone(VfeOutputPath& p) {
   if (g_vfe.snapshot && p.snapshotLeft) --p.snapshotLeft;
 }
 
-// A frame the path overran (done before the last one was serviced) is lost as
-// surely as one that found no free buffer: it counts with the path's drops, so
-// that the client hears of the gap. In a snapshot it also uses up one of the
-// path's frames (the camera interface stops after the last one whatever became of
-// it), so that the snapshot still ends. The hardware's counter restarts at reset.
-// True when a frame was lost here.
-bool CountOverruns(VfeOutputPath& p, uint32_t overflows) {
-  const uint32_t lost = VfeRunningFlag() && overflows > p.overflowsSeen ? overflows - p.overflowsSeen : 0;
-  p.overflowsSeen = overflows;
+// A frame the path lost in the hardware (an overrun, a stalled or failed write,
+// a payload it could not run) is lost as surely as one that found no free
+// buffer: it counts with the path's drops, so that the client hears of the gap.
+// In a snapshot it also uses up one of the path's frames (the camera interface
+// stops after the last one whatever became of it), so that the snapshot still
+// ends. The hardware's counter restarts at reset. True when a frame was lost here.
+bool CountLostFrames(VfeOutputPath& p, uint32_t lostSinceReset) {
+  const uint32_t lost =
+      VfeRunningFlag() && lostSinceReset > p.overflowsSeen ? lostSinceReset - p.overflowsSeen : 0;
+  p.overflowsSeen = lostSinceReset;
   if (lost == 0) return false;
   p.dropped += lost;
   if (g_vfe.snapshot) p.snapshotLeft = uint8_t(p.snapshotLeft > lost ? p.snapshotLeft - lost : 0);
@@ -322,11 +324,11 @@ void VfeInterruptRoutine(uint32_t) {
   IPvlBase* owed[2];
   {
     LockGuard guard(g_vfeLinks ? g_vfeLinks->lock : nullptr);
-    uint32_t status = VfeRead(0x020);
+    uint32_t status = VfeRead(vfereg::kIrqStatus);
     uint32_t r134 = VfeRead(0x134), r1D8 = VfeRead(0x1D8), r264 = VfeRead(0x264);
     uint32_t pathStatus[8];
-    for (uint32_t i = 0; i < 8; ++i) pathStatus[i] = VfeRead(0x0D0 + 4 * i);
-    VfeWrite(0x01C, status);
+    for (uint32_t i = 0; i < 2 * vfereg::kPathStatusWords; ++i) pathStatus[i] = VfeRead(vfereg::kPathStatusOutput2 + 4 * i);
+    VfeWrite(vfereg::kIrqClear, status);
     if (status != 0) {
       uint32_t bits = g_vfe.phase == VfePhase::Stopping ? status & kStoppingBits
                                                          : status & (g_vfe.irqMask | kAlwaysHandled);
@@ -338,8 +340,9 @@ void VfeInterruptRoutine(uint32_t) {
       g_vfe.status134[1] = r134 & 0x3FFF;
       g_vfe.status134[2] = (r134 >> 16) & 0x3FFF;
       memcpy(g_vfe.pathStatus, pathStatus, sizeof pathStatus);
-      const bool lost1 = CountOverruns(g_vfe.path[0], pathStatus[5]);  // OUTPUT1: 0x0E4
-      const bool lost2 = CountOverruns(g_vfe.path[1], pathStatus[1]);  // OUTPUT2: 0x0D4
+      auto word = [&](uint32_t offset) { return pathStatus[(offset - vfereg::kPathStatusOutput2) / 4]; };
+      const bool lost1 = CountLostFrames(g_vfe.path[0], word(vfereg::kOutput1LostFrames));
+      const bool lost2 = CountLostFrames(g_vfe.path[1], word(vfereg::kOutput2LostFrames));
       auto bit = [&](uint32_t b) { return (bits >> b) & 1; };
 
       if (bit(8)) {

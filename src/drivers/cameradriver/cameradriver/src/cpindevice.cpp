@@ -961,7 +961,15 @@ uint32_t CPinDevice::PortCounter(uint32_t id) const {
 }
 
 int64_t CPinDevice::PictureNumber() const { return PortCounter(ZUEUID_PROPERTY_PORT_FRAME_COUNT); }
-int64_t CPinDevice::DropCount() const { return int64_t(m_droppedFrames) + PortCounter(ZUEUID_PROPERTY_PORT_STATUS_2); }
+// A trigger pin's port count starts again with each capture (the VFE is reset
+// for it), and the images it loses come back as failed captures, which the pin
+// counts itself: only a streaming pin adds the port's count.
+uint32_t CPinDevice::PortDrops() const {
+  if (m_pinId == CS_PIN_STILL || m_pinId == CS_PIN_THUMBNAIL) return 0;
+  return PortCounter(ZUEUID_PROPERTY_PORT_STATUS_2);
+}
+
+int64_t CPinDevice::DropCount() const { return int64_t(m_droppedFrames) + PortDrops(); }
 
 bool CPinDevice::RemoveBufferFromList(IPvlMediaBuffer* frame, CS_STREAM_DESCRIPTOR** client, void** mapped,
                                       uintptr_t* data) {
@@ -1050,7 +1058,7 @@ bool CPinDevice::InitMsgQueueDescriptor(CS_MSGQUEUE_BUFFER_MESSAGE* message, IPv
       h.DataUsed = m_frameSize;
     }
     d.CsFrameInfo.PictureNumber = PortCounter(ZUEUID_PROPERTY_PORT_FRAME_COUNT);
-    uint32_t portDrops = PortCounter(ZUEUID_PROPERTY_PORT_STATUS_2);
+    uint32_t portDrops = PortDrops();
     // Frames the port lost since the last delivery (an overrun, a missed frame) are a
     // gap in the stream as much as the pin's own drops: the client is told by the flag.
     if (portDrops > m_portDropsSeen) m_frameDropped = 1;
@@ -1066,6 +1074,41 @@ bool CPinDevice::InitMsgQueueDescriptor(CS_MSGQUEUE_BUFFER_MESSAGE* message, IPv
   }
   if (!CopyOut(client, &d, sizeof d)) return false;
   *message = {12, 1, 0, reinterpret_cast<uintptr_t>(client)};
+  return true;
+}
+
+// The hardware lost the trigger's image: the lost frame counts as dropped, and
+// the client's next buffer comes back at once with no data and the
+// discontinuity flag, so the trigger is answered by a failure, not by silence.
+// Without a client buffer only the count and the flag (on the next buffer) remain.
+bool CPinDevice::DeliverFailedStill() {
+  NKDbgPrintfW(u"[%s] The still could not be made; frame dropped.\r\n", Name());
+  ++m_droppedFrames;
+  m_frameDropped = 1;
+  if (m_state != CSSTATE_RUN) return true;
+  CS_STREAM_DESCRIPTOR* client = nullptr;
+  void* mapped = nullptr;
+  uintptr_t data = 0;
+  if (!RemoveBufferFromList(nullptr, &client, &mapped, &data)) return m_exit;
+  if (!client) return true;
+  CS_STREAM_DESCRIPTOR d;
+  if (!CopyIn(&d, client, sizeof d)) return false;
+  CSSTREAM_HEADER& h = d.CsStreamHeader;
+  h.Numerator = h.Denominator = 1;
+  h.PresentationTime = 0;
+  h.Duration = 0;
+  h.DataUsed = 0;
+  h.Data = data;
+  h.OptionsFlags = CSSTREAM_HEADER_OPTIONSF_SPLICEPOINT | CSSTREAM_HEADER_OPTIONSF_DATADISCONTINUITY;
+  m_frameDropped = 0;
+  d.CsFrameInfo.PictureNumber = PortCounter(ZUEUID_PROPERTY_PORT_FRAME_COUNT);
+  d.CsFrameInfo.DropCount = DropCount();
+  if (!CopyOut(client, &d, sizeof d)) return false;
+  CS_MSGQUEUE_BUFFER_MESSAGE message = {12, 1, 0, reinterpret_cast<uintptr_t>(client)};
+  if (!WriteMsgQueue(m_clientQueue, &message, sizeof message, kMessageWriteTimeoutMs, 0)) {
+    NKDbgPrintfW(u"[%s] WriteMsgQueue() failed\r\n", Name());
+    return false;
+  }
   return true;
 }
 
@@ -1163,6 +1206,13 @@ DWORD CPinDevice::CaptureThread() {
     if (m_exit || r == PVL_E_STOPPED) {
       if (frame) frame->Release();
       break;
+    }
+    if (r == PVL_E_CAPTURE_FAILED && waitsForTrigger) {
+      if (!DeliverFailedStill()) {
+        result = ERROR_FUNCTION_FAILED;
+        break;
+      }
+      continue;
     }
     if (r != PVL_OK || !frame) {
       NKDbgPrintfW(u"[%s] GetNextFrame() returned error=0x%x\r\n", Name(), r);

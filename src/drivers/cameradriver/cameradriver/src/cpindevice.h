@@ -159,6 +159,8 @@ class CPinDevice {
   bool RemoveBufferFromList(IPvlMediaBuffer* frame, CS_STREAM_DESCRIPTOR** client, void** mapped, uintptr_t* data);
   bool InitMsgQueueDescriptor(CS_MSGQUEUE_BUFFER_MESSAGE* message, IPvlMediaBuffer* frame,
                               CS_STREAM_DESCRIPTOR* client, uintptr_t data, bool isFrame);
+  bool DeliverFailedStill();
+  uint32_t PortDrops() const;
   bool CopyNV21ToYV12(IPvlMediaBuffer* frame, uint8_t* destination);
   void PostCaptureScreen(IPvlMediaBuffer* frame);
   uint32_t PortCounter(uint32_t id) const;

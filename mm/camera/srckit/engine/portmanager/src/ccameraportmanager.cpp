@@ -431,5 +431,9 @@ PvlResult CCameraPortManager::StartSnapshot() {
 
 PvlResult CCameraPortManager::StopSnapshot() {
   if (!m_mainImagePort) return PVL_E_FAIL;
+  // Images the hardware lost (the capture ended without them) reach the reader as
+  // failures, so that a trigger is never answered by silence.
+  for (uint32_t i = m_mainDelivered; i < m_snapshotCount; ++i) m_mainImagePort->QueueFailedCapture();
+  m_mainDelivered = m_snapshotCount;
   return m_mainImagePort->StopCapture();
 }

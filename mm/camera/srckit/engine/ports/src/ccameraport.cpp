@@ -180,6 +180,7 @@ PvlResult CCameraPort::Start() {
 std::deque<IPvlMediaBuffer*> CCameraPort::TakeQueue() {
   std::deque<IPvlMediaBuffer*> frames;
   frames.swap(m_queue);
+  m_failedCaptures = 0;
   return frames;
 }
 
@@ -233,6 +234,10 @@ PvlResult CCameraPort::GetNextFrame(IPvlMediaBuffer** buffer) {
     // state is read again under the lock after every wake, and a fire that
     // comes between that reading and the Wait stays pending until taken.
     while (m_queue.empty()) {
+      if (m_failedCaptures > 0) {
+        --m_failedCaptures;
+        return PVL_E_CAPTURE_FAILED;
+      }
       guard.Unlock();
       PvlSignalWaitRecord record;
       PvlResult r = m_signalQueue->Wait(&record);
@@ -258,6 +263,19 @@ PvlResult CCameraPort::QueueFrame(IPvlMediaBuffer* buffer) {
       CCameraLockGuard guard(m_lock);
       m_queue.push_back(buffer);
       buffer->AddRef();
+    }
+    return m_wakeControl->Fire();
+  } catch (const std::exception& e) {
+    CAMERA_DEBUG_LOG(CAMERA_LOG_ERROR, "Exception: %s", e.what());
+    return PVL_E_FAIL;
+  }
+}
+
+PvlResult CCameraPort::QueueFailedCapture() {
+  try {
+    {
+      CCameraLockGuard guard(m_lock);
+      ++m_failedCaptures;
     }
     return m_wakeControl->Fire();
   } catch (const std::exception& e) {

@@ -104,6 +104,10 @@ class CCameraPort : public CPvlObject, public ICameraPort {
   ICameraPort* GetProxy() override;
   IPvlBase* SetProxyOuter(IPvlBase* outer) override;
 
+  // A capture ended without its frame: a reader that finds no frame waiting
+  // hears of it once (PVL_E_CAPTURE_FAILED), after the frames queued before it.
+  PvlResult QueueFailedCapture();
+
   // Frames waiting now (for tests and the engine's traces).
   uint32_t QueuedFrames();
 
@@ -143,6 +147,7 @@ class CCameraPort : public CPvlObject, public ICameraPort {
   uint8_t m_mode;
   std::deque<CameraPortFormat> m_formats;
   std::deque<IPvlMediaBuffer*> m_queue;  // one reference each
+  uint32_t m_failedCaptures = 0;         // not yet reported to a reader
   CPvlPtr<ISignalControl> m_wakeControl;
   CPvlPtr<ISignal> m_wakeSignal;
   CPvlPtr<ILock> m_lock;

@@ -19,30 +19,32 @@ PvlResult CVfeService::RxThreadProc() {
     PvlSignalWaitRecord record{};
     r = queue->Wait(&record);
     if (r != PVL_OK) return r;
+    // A signal taken and not yet re-armed drops its fires: re-arm before the
+    // handler reads, so that what comes in meanwhile fires it again.
     switch (record.id) {
       case PVL_THREAD_STOP_SIGNAL:
         CAMERA_DEBUG_LOG(CAMERA_LOG_DETAIL, "RxThreadProc is exiting: OUTPUT1=%u, OUTPUT2=%u", m_messageCount[0],
                          m_messageCount[1]);
         return PVL_OK;
       case ZUEUID_SIGNAL_VFE_MESSAGE:
-        OnAsyncEvent();
         m_signals[kSignalMessage].signal->ReArm();
+        OnAsyncEvent();
         break;
       case ZUEUID_SIGNAL_ACK_OUTPUT1:
-        OnReadyToAck(kSignalAckOutput1);
         m_signals[kSignalAckOutput1].signal->ReArm();
+        OnReadyToAck(kSignalAckOutput1);
         break;
       case ZUEUID_SIGNAL_ACK_OUTPUT2:
-        OnReadyToAck(kSignalAckOutput2);
         m_signals[kSignalAckOutput2].signal->ReArm();
+        OnReadyToAck(kSignalAckOutput2);
         break;
       case ZUEUID_SIGNAL_ACK_AF_STATS:
-        OnReadyToAck(kSignalAckAF);
         m_signals[kSignalAckAF].signal->ReArm();
+        OnReadyToAck(kSignalAckAF);
         break;
       case ZUEUID_SIGNAL_ACK_WB_EXP_STATS:
-        OnReadyToAck(kSignalAckWBExp);
         m_signals[kSignalAckWBExp].signal->ReArm();
+        OnReadyToAck(kSignalAckWBExp);
         break;
       default:
         break;
