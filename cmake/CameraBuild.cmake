@@ -57,18 +57,37 @@ function(camera_add_image_library target device_name)
   target_link_options(${target} PRIVATE -Wl,-soname,${device_name}.dll)
 endfunction()
 
+# camera_build_machine_tool(<target>)
+# A program the build itself runs: built for the build machine, whatever the target's word
+# size, so that a 32-bit tree builds where no 32-bit program runs. Its output must not
+# depend on the word size (it writes its records byte by byte).
+function(camera_build_machine_tool target)
+  if(CAMERA_WORD_BITS STREQUAL "32" AND CMAKE_HOST_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64")
+    target_compile_options(${target} PRIVATE -m64)
+    target_link_options(${target} PRIVATE -m64)
+  endif()
+endfunction()
+
+include(${CMAKE_CURRENT_LIST_DIR}/EmulatedTests.cmake)
+
 # camera_add_test(<target> SOURCES <...> LIBS <...> [RESOURCE_LOCK <name>])
-# A GoogleTest program; each test case becomes its own CTest test.
+# A GoogleTest program; each test case becomes its own CTest test. Under an emulator only
+# the programs cmake/EmulatedTests.cmake chooses are registered; the others are built.
 function(camera_add_test target)
   cmake_parse_arguments(T "" "RESOURCE_LOCK" "SOURCES;LIBS" ${ARGN})
   camera_require_targets(${target} ${T_LIBS})
   add_executable(${target} ${T_SOURCES})
   target_link_libraries(${target} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock camera_test_support GTest::gtest_main)
-  set(props ENVIRONMENT "ASAN_OPTIONS=allocator_may_return_null=1")
+  camera_test_runs_here(${target} camera_test_registered)
+  # Paced board frames (board_vfe.h): outcomes that do not depend on the machine's load.
+  set(props ENVIRONMENT "ASAN_OPTIONS=allocator_may_return_null=1;CAMERA_BOARD_PACED=1")
   if(T_RESOURCE_LOCK)
     list(APPEND props RESOURCE_LOCK ${T_RESOURCE_LOCK})
   endif()
-  gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
+  if(NOT camera_test_registered)
+    return()
+  endif()
+  gtest_discover_tests(${target} DISCOVERY_TIMEOUT 120 PROPERTIES ${props})
 endfunction()
 
 # Seed files of the image (registry seed, device.cs, fs/) are copied from the source

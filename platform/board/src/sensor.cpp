@@ -281,7 +281,9 @@ void Advance(Sensor& s, int64_t now) {
       s.latest = f;
       s.haveLatest = true;
       s.recent.push_back(f);
-      if (s.recent.size() > 16) s.recent.pop_front();
+      // Kept until the listeners have seen the frame's end, however far they lag,
+      // so that a listener can always look its frame up.
+      while (s.recent.size() > 16 && s.recent.front().frame <= s.lastDispatchedEnd) s.recent.pop_front();
       s.nextIsStart = false;
       s.nextEventNs = f.endNs;
       Queue(s, {kBoardStartOfFrame, f.frame, f.startNs});
@@ -343,6 +345,7 @@ void HardReset(Sensor& s, int64_t now) {
   s.frames = 0;
   ++s.epoch;
   s.lastDispatchedEnd = 0;
+  s.recent.clear();  // numbers start again at 1
   s.lastProblem.clear();
   uint32_t at = LensAt(s, now);
   if (at != 0 || s.lensTo != 0) s.lensHistory.push_back({now, at, 0, true});
