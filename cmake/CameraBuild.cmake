@@ -78,7 +78,7 @@ function(camera_add_test target)
   camera_require_targets(${target} ${T_LIBS})
   add_executable(${target} ${T_SOURCES})
   target_link_libraries(${target} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock camera_test_support GTest::gtest_main)
-  camera_test_runs_here(${target} camera_test_registered)
+  camera_test_runs_here(${target} camera_test_registered camera_test_filter)
   # Paced board frames (board_vfe.h): outcomes that do not depend on the machine's load.
   set(props ENVIRONMENT "ASAN_OPTIONS=allocator_may_return_null=1;CAMERA_BOARD_PACED=1")
   if(T_RESOURCE_LOCK)
@@ -87,7 +87,7 @@ function(camera_add_test target)
   if(NOT camera_test_registered)
     return()
   endif()
-  gtest_discover_tests(${target} DISCOVERY_TIMEOUT 120 PROPERTIES ${props})
+  gtest_discover_tests(${target} DISCOVERY_TIMEOUT 120 TEST_FILTER "${camera_test_filter}" PROPERTIES ${props})
 endfunction()
 
 # Seed files of the image (registry seed, device.cs, fs/) are copied from the source
