@@ -41,16 +41,23 @@ Nv21ToYv12Status ConvertNv21ToYv12(const uint8_t* source, uint8_t* destination, 
                                    uint8_t* line, uint32_t lineBytes, Nv21LineCopy copy) {
   if (width > lineBytes) return Nv21ToYv12Status::kRowTooWide;
   const uint64_t n = uint64_t(width) * height;
-  std::memcpy(destination, source, size_t(n));
+  if (!copy(destination, source, DWORD(n))) return Nv21ToYv12Status::kLineCopyFailed;
   uint8_t* v = destination + n;
   uint8_t* u = destination + n + n / 4;
   const uint8_t* chroma = source + n;
   const uint32_t pairs = width / 2;
-  for (uint32_t row = 0; row < height / 2; ++row) {
-    if (!copy(line, chroma + uint64_t(row) * width, width)) return Nv21ToYv12Status::kLineCopyFailed;
-    SplitVuRow(line, v, u, pairs);
-    v += pairs;
-    u += pairs;
+  const uint32_t rows = height / 2;
+  // As many chroma rows as the line buffer holds are split into it (their V, then
+  // their U: consecutive rows of a plane are contiguous), then copied out in two.
+  const uint32_t batch = width ? lineBytes / width : rows;
+  for (uint32_t row = 0; row < rows; row += batch) {
+    const uint32_t r = rows - row < batch ? rows - row : batch;
+    const uint32_t bytes = r * pairs;
+    for (uint32_t k = 0; k < r; ++k)
+      SplitVuRow(chroma + uint64_t(row + k) * width, line + k * pairs, line + bytes + k * pairs, pairs);
+    if (!copy(v, line, bytes) || !copy(u, line + bytes, bytes)) return Nv21ToYv12Status::kLineCopyFailed;
+    v += bytes;
+    u += bytes;
   }
   return Nv21ToYv12Status::kOk;
 }

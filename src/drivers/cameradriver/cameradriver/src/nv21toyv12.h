@@ -5,8 +5,10 @@
 // client's buffer while it holds it, so this runs once per preview frame and must
 // cost little more than copying the frame.
 //
-// Each chroma row is read into the pin's line buffer with the kernel's safe copy
-// (a frame buffer gone bad fails the frame instead of the driver), then split.
+// The frame is the driver's; the destination is the client's and may go bad under
+// the pin (unmapped, freed): every byte reaches it through the kernel's safe copy, a
+// failed copy fails the frame instead of the driver. Chroma rows are split in the
+// pin's line buffer and copied out a batch at a time.
 #pragma once
 
 #include <stdint.h>
@@ -22,10 +24,10 @@ void SplitVuRow(const uint8_t* vu, uint8_t* v, uint8_t* u, uint32_t pairs);
 enum class Nv21ToYv12Status {
   kOk,
   kRowTooWide,     // a row does not fit the line buffer: nothing written
-  kLineCopyFailed  // a chroma row could not be read: the planes are incomplete
+  kLineCopyFailed  // a copy into the destination failed: the planes are incomplete
 };
 
-// How a chroma row reaches the line buffer: the kernel's safe copy (the pin's way);
+// How bytes reach the destination: the kernel's safe copy (the pin's way);
 // a benchmark passes a plain copy to see the conversion's own cost apart.
 using Nv21LineCopy = BOOL (*)(LPVOID destination, LPCVOID source, DWORD length);
 
