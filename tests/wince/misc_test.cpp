@@ -127,12 +127,13 @@ TEST_F(BadMemory, MappingRefusesARangeTheCallerCannotRead) {
   }
 }
 
-// Memory unmapped after it was handed over is refused, on any thread, and a fault in
+// Memory taken away after it was handed over is refused, on any thread, and a fault in
 // a guarded copy leaves the next copy working.
 TEST_F(BadMemory, SafeCopyRefusesUnmappedMemoryOnAnyThread) {
+  // Taken away but kept reserved: a page given back could be mapped again by anyone.
   void* m = ::mmap(nullptr, page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   ASSERT_NE(m, MAP_FAILED);
-  ASSERT_EQ(::munmap(m, page), 0);
+  ASSERT_EQ(::mprotect(m, page, PROT_NONE), 0);
   static char* gone;
   gone = static_cast<char*>(m);
   HANDLE th = CreateThread(
@@ -154,6 +155,7 @@ TEST_F(BadMemory, SafeCopyRefusesUnmappedMemoryOnAnyThread) {
   EXPECT_EQ(code, 0u);
   CloseHandle(th);
   EXPECT_EQ(MapCallerPtr(gone, 4), nullptr);
+  ::munmap(m, page);
 }
 
 // Overlapping ranges copy as memmove does, both ways.
