@@ -68,6 +68,40 @@ INSTANTIATE_TEST_SUITE_P(
                       SizeCase{"AsWideAsTheLineBuffer", 4000, 4, 1}),
     [](const ::testing::TestParamInfo<SizeCase>& i) { return std::string(i.param.name); });
 
+// Within the frame itself (a buffer the port wrote that the client reads as YV12):
+// the same planes, and nothing written outside the frame.
+TEST_P(Nv21ToYv12Sizes, InPlaceMatchesThePlainConversion) {
+  const SizeCase& c = GetParam();
+  const std::vector<uint8_t> nv21 = Frame(c.width, c.height);
+  std::vector<uint8_t> buffer(nv21.size() + 64 + 16, 0xEE);
+  std::memcpy(buffer.data() + c.offset, nv21.data(), nv21.size());
+  std::vector<uint8_t> line(kNv21LineBufferBytes), chroma(nv21.size() / 3);
+  ASSERT_EQ(ConvertNv21ToYv12InPlace(buffer.data() + c.offset, c.width, c.height, chroma.data(), line.data(),
+                                     uint32_t(line.size())),
+            Nv21ToYv12Status::kOk);
+  const std::vector<uint8_t> want = Reference(nv21, c.width, c.height);
+  EXPECT_EQ(std::memcmp(buffer.data() + c.offset, want.data(), want.size()), 0);
+  for (size_t i = c.offset + want.size(); i < buffer.size(); ++i)
+    ASSERT_EQ(buffer[i], 0xEE) << "written past the frame at " << i;
+  for (size_t i = 0; i < c.offset; ++i) ASSERT_EQ(buffer[i], 0xEE) << "written before the frame";
+}
+
+TEST(Nv21ToYv12, InPlaceARowWiderThanTheLineBufferOrAFailedCopyIsSaid) {
+  std::vector<uint8_t> wide = Frame(4002, 2), line(kNv21LineBufferBytes), chroma(4002);
+  const std::vector<uint8_t> before = wide;
+  EXPECT_EQ(ConvertNv21ToYv12InPlace(wide.data(), 4002, 2, chroma.data(), line.data(), uint32_t(line.size())),
+            Nv21ToYv12Status::kRowTooWide);
+  EXPECT_EQ(wide, before) << "nothing written";
+  for (DWORD copiesBefore : {0u, 1u, 2u}) {
+    std::vector<uint8_t> frame = Frame(64, 4);
+    CeSimInjectFault(CE_SIM_FAULT_SAFE_COPY, copiesBefore, 1);
+    EXPECT_EQ(ConvertNv21ToYv12InPlace(frame.data(), 64, 4, chroma.data(), line.data(), uint32_t(line.size())),
+              Nv21ToYv12Status::kLineCopyFailed)
+        << copiesBefore;
+    CeSimClearFaults();
+  }
+}
+
 TEST(Nv21ToYv12, ARowWiderThanTheLineBufferWritesNothing) {
   const std::vector<uint8_t> nv21 = Frame(4002, 2);
   std::vector<uint8_t> target(nv21.size(), 0xEE), line(kNv21LineBufferBytes);

@@ -1169,6 +1169,43 @@ bool CPinDevice::CopyNV21ToYV12(IPvlMediaBuffer* frame, uint8_t* destination, bo
   return status == Nv21ToYv12Status::kOk;
 }
 
+bool CPinDevice::ConvertNV21ToYV12InPlace(IPvlMediaBuffer* frame, bool* writable) {
+  *writable = true;
+  uint64_t address = 0;
+  if (!frame || frame->GetVirtualAddress(&address) != PVL_OK || !address) return false;
+  const CS_BITMAPINFOHEADER& bmi = m_range.VideoInfoHeader.bmiHeader;
+  const uint32_t width = uint32_t(bmi.biWidth);
+  const uint32_t height = uint32_t(bmi.biHeight < 0 ? -bmi.biHeight : bmi.biHeight);
+  const uint64_t n = uint64_t(width) * height;
+  uint32_t actual = 0;
+  frame->GetActualSize(&actual);
+  if (width > sizeof m_lineBuffer) {
+    NKDbgPrintfW(u"[%s] A row of %u bytes does not fit the line buffer\r\n", Name(), width);
+    return false;
+  }
+  if (n + (n / 4) * 2 > actual || n + (n / 4) * 2 > m_frameSize) {
+    NKDbgPrintfW(u"[%s] cbInput != piFrameBuffer->GetActualSize() : %u != %u\r\n", Name(), uint32_t(n + n / 2),
+                 actual);
+    return false;
+  }
+  const uint32_t chromaBytes = uint32_t(n / 2);
+  if (m_chromaBytes < chromaBytes) {
+    m_chroma.reset(new (std::nothrow) uint8_t[chromaBytes]);
+    m_chromaBytes = m_chroma ? chromaBytes : 0;
+    if (!m_chroma) {
+      NKDbgPrintfW(u"[%s] No memory to convert a frame\r\n", Name());
+      return false;
+    }
+  }
+  const Nv21ToYv12Status status = ConvertNv21ToYv12InPlace(reinterpret_cast<uint8_t*>(uintptr_t(address)), width,
+                                                           height, m_chroma.get(), m_lineBuffer, sizeof m_lineBuffer);
+  if (status == Nv21ToYv12Status::kLineCopyFailed) {
+    NKDbgPrintfW(u"[%s] !!! Failed to copy line buffer !!!\r\n", Name());
+    *writable = false;
+  }
+  return status == Nv21ToYv12Status::kOk;
+}
+
 void CPinDevice::PostCaptureScreen(IPvlMediaBuffer* frame) {
   const CS_BITMAPINFOHEADER& bmi = m_range.VideoInfoHeader.bmiHeader;
   const uint32_t width = uint32_t(bmi.biWidth);
@@ -1289,6 +1326,10 @@ DWORD CPinDevice::CaptureThread() {
         written = address && CeSafeCopyMemory(mapped, reinterpret_cast<void*>(uintptr_t(address)), actual);
         if (!written) NKDbgPrintfW(u"[%s] Frame copy failed\r\n", Name());
       }
+    } else if (mapped && CompressionCode() == kFourccYV12) {
+      // The port wrote its NV21 straight into the client's buffer, which the client
+      // reads as the YV12 it negotiated: the chroma is rearranged there.
+      if (!ConvertNV21ToYV12InPlace(frame, &written)) NKDbgPrintfW(u"[%s] ConvertNV21ToYV12InPlace() failed\r\n", Name());
     }
     // A buffer the client can no longer be given (its memory or its descriptor gone
     // bad) stays out of the stream; the frame is lost and counted, the stream goes on.

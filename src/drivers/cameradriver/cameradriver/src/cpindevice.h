@@ -13,6 +13,7 @@
 #include <stdint.h>
 
 #include <atomic>
+#include <memory>
 
 #include "bufferrequest.h"
 #include "cameraportformat.h"
@@ -177,6 +178,8 @@ class CPinDevice {
   // False when the frame was not converted; `writable` false when the client's
   // buffer refused the copy.
   bool CopyNV21ToYV12(IPvlMediaBuffer* frame, uint8_t* destination, bool* writable);
+  // The same for a frame the port wrote into the client's own buffer, within it.
+  bool ConvertNV21ToYV12InPlace(IPvlMediaBuffer* frame, bool* writable);
   void PostCaptureScreen(IPvlMediaBuffer* frame);
   uint32_t PortCounter(uint32_t id) const;
 
@@ -213,4 +216,6 @@ class CPinDevice {
   uint32_t m_bufferMessages = 0;
   DSPropertyMapEntry m_jpeg[kPinJpegProperties]{};
   uint8_t m_lineBuffer[4000];
+  std::unique_ptr<uint8_t[]> m_chroma;  // a frame's chroma rows, set apart for the in-place conversion
+  uint32_t m_chromaBytes = 0;
 };

@@ -1,4 +1,4 @@
-// NV21 to YV12 for the pin's copy path. The ports write NV21 (a luma plane, then
+// NV21 to YV12 for the pin's copy path and for the buffers the port fills itself. The ports write NV21 (a luma plane, then
 // one row of interleaved V/U pairs per two luma rows, V first); a client whose
 // buffers are plain memory asked for YV12 (the luma plane, then a V plane, then a
 // U plane, each a quarter of the luma). The pin converts each frame into the
@@ -35,3 +35,8 @@ using Nv21LineCopy = BOOL (*)(LPVOID destination, LPCVOID source, DWORD length);
 // into YV12 at `destination` (as many bytes). `line` holds `lineBytes` bytes.
 Nv21ToYv12Status ConvertNv21ToYv12(const uint8_t* source, uint8_t* destination, uint32_t width, uint32_t height,
                                    uint8_t* line, uint32_t lineBytes, Nv21LineCopy copy = &CeSafeCopyMemory);
+
+// The same conversion within the frame itself (a buffer the port wrote that the
+// client reads as it is); the luma stays. `chroma` holds width x height / 2 bytes.
+Nv21ToYv12Status ConvertNv21ToYv12InPlace(uint8_t* frame, uint32_t width, uint32_t height, uint8_t* chroma,
+                                          uint8_t* line, uint32_t lineBytes, Nv21LineCopy copy = &CeSafeCopyMemory);

@@ -398,6 +398,7 @@ OSTREL_EXPORT BOOL CAM_Deinit(DWORD_PTR context) {
         DeviceLock lock(device);
         device->ReleaseOwnership();
         device->UnPrepareDevice();
+        s_devicePowerState = CS_POWER_D0;
         HostStop();
       }
       delete s_openCamera;
@@ -462,6 +463,8 @@ OSTREL_EXPORT BOOL CAM_Close(DWORD_PTR context) {
     DeviceLock lock(device);
     device->ReleaseOwnership();
     device->UnPrepareDevice();
+    // The next open starts the camera at D0: the state the power manager reads says so.
+    s_devicePowerState = CS_POWER_D0;
     HostStop();
     s_openCamera = nullptr;
   }
