@@ -100,6 +100,42 @@ TEST_F(PinTest, AFailedInstantiationLeavesTheOwnersStreamAlone) {
   EXPECT_EQ(FakeCameraEngine::CallCount("Stop"), 0);
 }
 
+// The camera's streams belong to the process that owns the camera: another process,
+// refused the camera, gets no pin of it, neither by a new handle nor by one it opened
+// before the owner came; the owner's stream goes on.
+TEST_F(PinTest, AnotherProcessGetsNoPinOfTheOwnersCamera) {
+  const HANDLE other = reinterpret_cast<HANDLE>(uintptr_t(0x00C0FFEE));
+  struct Restore {
+    ~Restore() { CeSimSetCallerProcess(CeSimDefaultCallerProcess()); }
+  } restore;
+  camera_.Close();
+  Pin early;
+  CeSimSetCallerProcess(other);
+  ASSERT_EQ(early.Open(), ERROR_SUCCESS) << "no one owns the camera yet";
+  CeSimSetCallerProcess(CeSimDefaultCallerProcess());
+  ASSERT_EQ(camera_.Open(), ERROR_SUCCESS);
+  Pin owner;
+  Stream(owner, CS_PIN_CAPTURE, 640, 480, BufferMemory::Contiguous);
+  CS_STREAM_DESCRIPTOR* d = nullptr;
+  ASSERT_EQ(owner.NextBuffer(&d, kWait), ERROR_SUCCESS);
+
+  CeSimSetCallerProcess(other);
+  camclient::Camera camera;
+  EXPECT_EQ(camera.Open(), DWORD(ERROR_ALREADY_INITIALIZED));
+  Pin late;
+  EXPECT_EQ(late.Open(), DWORD(ERROR_ACCESS_DENIED)) << "a new handle";
+  for (uint32_t id : {uint32_t(CS_PIN_CAPTURE), uint32_t(CS_PIN_PREVIEW), uint32_t(CS_PIN_STILL)})
+    EXPECT_EQ(early.Instantiate(id), DWORD(ERROR_ACCESS_DENIED)) << "a handle opened before, pin " << id;
+  early.Close();
+  CeSimSetCallerProcess(CeSimDefaultCallerProcess());
+
+  ASSERT_EQ(owner.Enqueue(d), ERROR_SUCCESS);
+  EXPECT_EQ(owner.NextBuffer(&d, kWait), ERROR_SUCCESS) << "the owner's frames still come";
+  Pin mine;
+  EXPECT_EQ(mine.Open(), ERROR_SUCCESS) << "the owner opens more handles";
+  EXPECT_EQ(mine.Instantiate(CS_PIN_PREVIEW), ERROR_SUCCESS);
+}
+
 TEST_F(PinTest, ANullQueueHandleIsRefused) {
   Pin pin;
   ASSERT_EQ(pin.Open(), ERROR_SUCCESS);

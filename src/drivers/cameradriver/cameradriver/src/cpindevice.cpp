@@ -157,6 +157,11 @@ DWORD CPinDevice::StreamInstantiate(const CSPROPERTY_STREAMEX_S& request, void* 
     NKDbgPrintfW(u"PIN_IOControl(%08x): Invalid Pin Id: %d\r\n", this, request.PinId);
     return ERROR_INVALID_PARAMETER;
   }
+  // A handle opened before another process took the camera gets none of its streams.
+  if (!m_device->MayUsePins(GetCallerProcess())) {
+    NKDbgPrintfW(u"PIN_IOControl(%08x): the camera belongs to another process\r\n", this);
+    return ERROR_ACCESS_DENIED;
+  }
   // The handle stays bound to the pin even when a later step fails, but it touches
   // the device's slot and the shared port only once it owns them.
   m_pinId = request.PinId;

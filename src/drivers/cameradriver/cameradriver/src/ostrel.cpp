@@ -568,6 +568,15 @@ OSTREL_EXPORT DWORD_PTR PIN_Open(DWORD_PTR context, DWORD access, DWORD share) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
+  // The camera's streams are its owner's: a process refused the camera gets none of its pins.
+  {
+    DeviceLock lock(record->device);
+    if (!record->device->MayUsePins(GetCallerProcess())) {
+      NKDbgPrintfW(u"PIN_Open(): Context=0x%08x: the camera belongs to another process\r\n", context);
+      SetLastError(ERROR_ACCESS_DENIED);
+      return 0;
+    }
+  }
   s_thumbnailPinFlag = record->device->IsThumbnailPinSupported() ? 1 : 0;
   OstrelPinGlobals().snapshotTriggerWait = s_thumbnailPinFlag;
   auto* pin = new (std::nothrow) CPinDevice;
