@@ -10,7 +10,15 @@
 // read or write past them is caught by the sanitizer. The driver runs over the fake
 // engine with four ports, its hidden thumbnail pin on: a Preview pin's requests are
 // repeated on the pin it brings.
+//
+// A stream session (its own shape) takes a pin through its life as a careless client
+// would: states in any order, buffers allocated in heap, contiguous or driver memory
+// with true or short extents, enqueued, read back from the queue and enqueued again,
+// and between the requests buffers freed, unmapped or made short while the engine's
+// frames flow into them; stills triggered, focus started (its notices read from the
+// camera's queue) and the power device moving the camera between D4 and D0.
 #include <stddef.h>
+#include <sys/mman.h>
 #include <stdint.h>
 
 #include <algorithm>
@@ -20,6 +28,7 @@
 #include <vector>
 
 #include "board_sim.h"
+#include "chipset.h"
 #include "csprotocol.h"
 #include "devmgr.h"
 #include "fakecameraengine.h"
@@ -34,11 +43,14 @@ extern "C" DWORD_PTR PIN_Open(DWORD_PTR context, DWORD access, DWORD share);
 extern "C" BOOL PIN_Close(DWORD_PTR context);
 extern "C" BOOL PIN_IOControl(DWORD_PTR context, DWORD code, PBYTE in, DWORD inLength, PBYTE out, DWORD outLength,
                               LPDWORD returned);
+extern "C" BOOL CPM_IOControl(DWORD_PTR context, DWORD code, PBYTE in, DWORD inLength, PBYTE out, DWORD outLength,
+                              LPDWORD returned);
 
 namespace {
 
 DWORD_PTR g_open = 0;
 DWORD_PTR g_pinInit = 0;
+HANDLE g_notices = nullptr;  // the camera's notices, read as the camera application does
 
 const CsGuid* const kSets[] = {
     &CSPROPSETID_Pin,
@@ -68,7 +80,12 @@ struct Reader {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  CeSimDebugSetQuiet(TRUE);
+  CeSimDebugSetQuiet(getenv("OSTRELIOCTL_VERBOSE") ? FALSE : TRUE);
+  // The image's registry first: the camera's own keys come from its seed.
+  if (!CeSimReloadRegistry()) {
+    std::fprintf(stderr, "ostrelioctl: the image's registry does not load\n");
+    std::abort();
+  }
   BoardSimReset();
   camera::test::FakeCameraEngine::Install();
   // The camera's active key, as the device manager would make it.
@@ -94,6 +111,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
                  static_cast<unsigned long>(camera), static_cast<unsigned long>(GetLastError()));
     std::abort();
   }
+  MSGQUEUEOPTIONS notices{};
+  notices.dwSize = sizeof notices;
+  notices.dwFlags = MSGQUEUE_ALLOW_BROKEN;
+  notices.dwMaxMessages = CAM_ASYNC_QUEUE_MAX_MESSAGES;
+  notices.cbMaxMessage = sizeof(AsyncCameraMessage);
+  notices.bReadAccess = TRUE;
+  g_notices = CreateMsgQueue(CAM_ASYNC_QUEUE_NAME, &notices);
   if (!g_pinInit) {
     std::fprintf(stderr, "ostrelioctl: the pins do not initialise (error %lu)\n",
                  static_cast<unsigned long>(GetLastError()));
@@ -129,18 +153,14 @@ void PinRequest(DWORD_PTR pin, Reader& r, CS_STREAM_DESCRIPTOR* last) {
                     out.empty() ? nullptr : out.data(), outLength, nullReturned ? nullptr : &returned);
       break;
     }
-    case 1: {  // a stream state, of any value
-      struct {
-        CSPROPERTY header;
-        uint32_t state;
-      } request{};
-      request.header.Set = CSPROPSETID_Connection;
-      request.header.Id = CSPROPERTY_CONNECTION_STATE;
-      request.header.Flags = r.Take(1) & 1 ? CSPROPERTY_TYPE_GET : CSPROPERTY_TYPE_SET;
-      request.state = r.Take(1) % 4;
-      uint32_t out = 0;
-      PIN_IOControl(pin, IOCTL_CS_PROPERTY, reinterpret_cast<PBYTE>(&request), sizeof request,
-                    reinterpret_cast<PBYTE>(&out), sizeof out, nullReturned ? nullptr : &returned);
+    case 1: {  // a stream state, of any value: the state travels in the out buffer
+      CSPROPERTY header{};
+      header.Set = CSPROPSETID_Connection;
+      header.Id = CSPROPERTY_CONNECTION_STATE;
+      header.Flags = r.Take(1) & 1 ? CSPROPERTY_TYPE_GET : CSPROPERTY_TYPE_SET;
+      uint32_t state = r.Take(1) % 4;
+      PIN_IOControl(pin, IOCTL_CS_PROPERTY, reinterpret_cast<PBYTE>(&header), sizeof header,
+                    reinterpret_cast<PBYTE>(&state), sizeof state, nullReturned ? nullptr : &returned);
       break;
     }
     case 2:
@@ -210,12 +230,190 @@ void PinInput(Reader& r) {
   if (queue) CloseMsgQueue(queue);
 }
 
+// A client buffer of the stream session and where its memory lives.
+enum class Memory { kHeap, kContiguous, kPages, kDriver };
+struct SessionBuffer {
+  CS_STREAM_DESCRIPTOR descriptor{};
+  Memory memory = Memory::kHeap;
+  uint8_t* data = nullptr;
+  size_t bytes = 0;
+  bool allocated = false;
+};
+
+void FreeMemory(SessionBuffer& b) {
+  if (!b.data) return;
+  if (b.memory == Memory::kHeap) std::free(b.data);
+  if (b.memory == Memory::kContiguous) pmem_free(b.data);
+  if (b.memory == Memory::kPages) munmap(b.data, b.bytes);
+  b.data = nullptr;
+}
+
+BOOL PinCall(DWORD_PTR pin, DWORD code, void* in, DWORD inLength, void* out, DWORD outLength) {
+  DWORD returned = 0;
+  return PIN_IOControl(pin, code, static_cast<PBYTE>(in), inLength, static_cast<PBYTE>(out), outLength, &returned);
+}
+
+BOOL SetStreamState(DWORD_PTR pin, uint32_t state) {
+  CSPROPERTY header{CSPROPSETID_Connection, CSPROPERTY_CONNECTION_STATE, CSPROPERTY_TYPE_SET};
+  return PinCall(pin, IOCTL_CS_PROPERTY, &header, sizeof header, &state, sizeof state);
+}
+
+BOOL BufferCommand(DWORD_PTR pin, uint32_t command, CS_STREAM_DESCRIPTOR* d) {
+  uint32_t in[2] = {command, 0};
+  return PinCall(pin, IOCTL_CS_BUFFERS, in, sizeof in, d, sizeof *d);
+}
+
+void DrainNotices() {
+  AsyncCameraMessage m{};
+  DWORD bytes = 0, flags = 0;
+  while (g_notices && ReadMsgQueue(g_notices, &m, sizeof m, &bytes, 0, &flags)) {
+  }
+}
+
+void CameraSet(const CsGuid& set, uint32_t id, void* record, DWORD size) {
+  CSPROPERTY header{set, id, CSPROPERTY_TYPE_SET};
+  std::memcpy(record, &header, sizeof header);
+  DWORD returned = 0;
+  CAM_IOControl(g_open, IOCTL_CS_PROPERTY, static_cast<PBYTE>(record), size, nullptr, 0, &returned);
+}
+
+void PowerSet(DWORD state) {
+  DWORD returned = 0;
+  CPM_IOControl(1, IOCTL_POWER_SET, nullptr, 0, reinterpret_cast<PBYTE>(&state), sizeof state, &returned);
+  DWORD now = 0;
+  CPM_IOControl(1, IOCTL_POWER_GET, nullptr, 0, reinterpret_cast<PBYTE>(&now), sizeof now, &returned);
+}
+
+void StreamSession(Reader& r) {
+  constexpr size_t kMaxBuffers = 8;
+  DWORD_PTR pin = PIN_Open(g_pinInit, 0, 0);
+  if (!pin) return;
+  MSGQUEUEOPTIONS options{};
+  options.dwSize = sizeof options;
+  options.dwFlags = MSGQUEUE_ALLOW_BROKEN;
+  options.dwMaxMessages = 1 + r.Take(1) % 8;  // smaller than the buffer count, at times
+  options.cbMaxMessage = sizeof(CS_MSGQUEUE_BUFFER_MESSAGE);
+  options.bReadAccess = TRUE;
+  HANDLE queue = CreateMsgQueue(nullptr, &options);
+  CSPROPERTY_STREAMEX_S instantiate{};
+  instantiate.CsPin.Set = CSPROPSETID_StreamEx;
+  instantiate.CsPin.Flags = CSPROPERTY_TYPE_SET;
+  const uint32_t pinId = r.Take(1) % 3;  // capture, still, preview
+  instantiate.PinId = pinId;
+  instantiate.hMsgQueue = reinterpret_cast<uintptr_t>(queue);
+  if (!queue || !PinCall(pin, IOCTL_STREAM_INSTANTIATE, &instantiate, sizeof instantiate, nullptr, 0)) {
+    PIN_Close(pin);
+    if (queue) CloseMsgQueue(queue);
+    return;
+  }
+  CSALLOCATOR_FRAMING framing{};
+  CSPROPERTY framingHeader{CSPROPSETID_Connection, CSPROPERTY_CONNECTION_ALLOCATORFRAMING, CSPROPERTY_TYPE_GET};
+  PinCall(pin, IOCTL_CS_PROPERTY, &framingHeader, sizeof framingHeader, &framing, sizeof framing);
+  const uint32_t frameSize = std::min<uint32_t>(framing.FrameSize, 1u << 22);
+  SessionBuffer buffers[kMaxBuffers];
+  for (int step = 0; step < 24 && r.n; ++step) {
+    const uint32_t op = r.Take(1);
+    SessionBuffer& b = buffers[r.Take(1) % kMaxBuffers];
+    switch (op % 11) {
+      case 0:
+        SetStreamState(pin, r.Take(1) % 3);
+        break;
+      case 1: {  // a buffer: heap, contiguous, pages or the driver's; a true or short extent
+        if (b.allocated) break;
+        const uint32_t shape = r.Take(1);
+        b = SessionBuffer{};
+        b.memory = Memory(shape % 4);
+        b.bytes = shape & 0x10 ? r.Take(3) % (frameSize + 1) : frameSize;
+        if (b.memory == Memory::kHeap) b.data = static_cast<uint8_t*>(std::malloc(std::max<size_t>(b.bytes, 1)));
+        if (b.memory == Memory::kContiguous) b.data = static_cast<uint8_t*>(pmem_malloc(uint32_t(b.bytes) + 1, 0));
+        if (b.memory == Memory::kPages) {
+          void* m = mmap(nullptr, b.bytes + 1, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+          b.data = m == MAP_FAILED ? nullptr : static_cast<uint8_t*>(m);
+          b.bytes += 1;
+        }
+        CSSTREAM_HEADER& h = b.descriptor.CsStreamHeader;
+        h.Size = sizeof(CSSTREAM_HEADER);
+        // The extent claimed: what was allocated, or (plain memory) a lie beyond it.
+        h.FrameExtent = shape & 0x20 && b.memory != Memory::kContiguous ? frameSize : uint32_t(b.bytes);
+        h.Data = reinterpret_cast<uintptr_t>(b.data);
+        b.descriptor.CsFrameInfo.ExtendedHeaderSize = sizeof(CS_FRAME_INFO);
+        b.allocated = BufferCommand(pin, CS_ALLOCATE, &b.descriptor);
+        if (!b.allocated) FreeMemory(b);
+        break;
+      }
+      case 2:
+      case 3:
+        if (b.allocated) BufferCommand(pin, CS_ENQUEUE, &b.descriptor);
+        break;
+      case 4: {  // the client's queue read, and the buffers it names given back
+        CS_MSGQUEUE_BUFFER_MESSAGE m{};
+        DWORD bytes = 0, flags = 0;
+        for (int i = 0; i < 8 && ReadMsgQueue(queue, &m, sizeof m, &bytes, r.Take(1) % 4, &flags); ++i) {
+          for (SessionBuffer& e : buffers)
+            if (e.allocated && reinterpret_cast<uintptr_t>(&e.descriptor) == uintptr_t(m.pStreamDescriptor))
+              BufferCommand(pin, CS_ENQUEUE, &e.descriptor);
+        }
+        break;
+      }
+      case 5:  // the memory goes while the driver may still fill it
+        FreeMemory(b);
+        break;
+      case 6:  // the descriptor changed under the driver
+        b.descriptor.CsStreamHeader.FrameExtent = r.Take(4);
+        if (r.Take(1) & 1) b.descriptor.CsStreamHeader.Data = r.Take(4);
+        break;
+      case 7:
+        if (b.allocated && BufferCommand(pin, CS_DEALLOCATE, &b.descriptor)) {
+          b.allocated = false;
+          FreeMemory(b);
+        }
+        break;
+      case 8: {  // a still, or a focus run
+        if (r.Take(1) & 1) {
+          CSPROPERTY_VIDEOCONTROL_S trigger{};
+          trigger.StreamIndex = r.Take(1) % 4;
+          trigger.Value = CS_VIDEOCONTROL_FLAG_TRIGGER;
+          CameraSet(PROPSETID_VIDCAP_VIDEOCONTROL, CSPROPERTY_VIDEOCONTROL_MODE, &trigger, sizeof trigger);
+        } else {
+          CSPROPERTY_VIDEOPROCAMP_S focus{};
+          focus.Value = int32_t(r.Take(1) % 5);
+          focus.Flags = 2;
+          CameraSet(PROPSETID_VIDCAP_CAMERACONTROL, 0x108, &focus, sizeof focus);
+        }
+        DrainNotices();
+        break;
+      }
+      case 9:
+        PowerSet(r.Take(1) & 1 ? CS_POWER_D4 : CS_POWER_D0);
+        break;
+      default:  // frames flow meanwhile
+        Sleep(r.Take(1) % 8);
+        DrainNotices();
+        break;
+    }
+  }
+  // The client ends as a careful one would; memory it freed early stays freed.
+  PowerSet(CS_POWER_D0);
+  SetStreamState(pin, CSSTATE_STOP);
+  for (SessionBuffer& b : buffers) {
+    if (b.allocated) BufferCommand(pin, CS_DEALLOCATE, &b.descriptor);
+  }
+  PIN_Close(pin);
+  for (SessionBuffer& b : buffers) FreeMemory(b);
+  CloseMsgQueue(queue);
+  DrainNotices();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!g_open) return 0;
   Reader r{data, size};
   uint32_t shape = r.Take(1);
+  if ((shape & 0xC0) == 0xC0) {  // a stream session
+    StreamSession(r);
+    return 0;
+  }
   if (shape & 0x80) {  // a pin's requests
     PinInput(r);
     return 0;

@@ -41,7 +41,7 @@ double ThreadCpuNs() {
   return double(t.tv_sec) * 1e9 + double(t.tv_nsec);
 }
 
-// The line buffer filled by a plain copy: what the phone's safe copy costs, a copy
+// The destination filled by plain copies: what the phone's safe copy costs, a copy
 // inside an exception frame.
 BOOL PlainCopy(LPVOID destination, LPCVOID source, DWORD length) {
   memcpy(destination, source, length);

@@ -42,8 +42,8 @@ constexpr uint32_t kFourccYV12 = CAMERA_FOURCC('Y', 'V', '1', '2');
 // A picture in NV21, whatever plane layout the pin delivered it in.
 using Nv21 = std::vector<uint8_t>;
 
-// How the client's buffer holds the picture: the copy path writes YV12 (V plane then
-// U plane), the zero-copy path leaves the VFE's NV21 (V and U interleaved).
+// How the client's buffer holds the picture: the pin delivers YV12 (V plane then U
+// plane) on the copy and the zero-copy path alike; NV21 (V and U interleaved) is the VFE's.
 enum class Layout { Yv12, Nv21 };
 
 Nv21 ToNv21(const uint8_t* data, uint32_t w, uint32_t h, Layout layout) {
@@ -171,7 +171,7 @@ class AcceptanceTest : public OstrelBoardTest {
   DWORD NextNotice(Pin& preview, AsyncQueueReader& notifications, AsyncCameraMessage* m) {
     DWORD r = ERROR_TIMEOUT;
     for (int i = 0; i < 200 && r == ERROR_TIMEOUT && !HasFailure(); ++i) {
-      NextFrame(preview, Layout::Nv21);
+      NextFrame(preview, Layout::Yv12);
       r = notifications.Read(m, 0);
     }
     return r;
@@ -288,7 +288,7 @@ struct MemoryCase {
   Layout layout;
 };
 const MemoryCase kMemoryCases[] = {
-    {"contiguous memory, the VFE's NV21 in place", BufferMemory::Contiguous, Layout::Nv21},
+    {"contiguous memory, the VFE's frame rearranged in place", BufferMemory::Contiguous, Layout::Yv12},
     {"heap memory, copied into YV12", BufferMemory::Heap, Layout::Yv12},
 };
 
@@ -349,15 +349,15 @@ TEST_F(AcceptanceTest, PictureControlsMoveThePreviewTheAskedWay) {
   ASSERT_EQ(camera_.Open(), ERROR_SUCCESS);
   Pin preview;
   StartPreview(preview, BufferMemory::Contiguous);
-  SettledFrame(preview, Layout::Nv21, 10);  // exposure and white balance find the scene first
+  SettledFrame(preview, Layout::Yv12, 10);  // exposure and white balance find the scene first
   for (const ControlCase& c : cases) {
     SCOPED_TRACE(c.name);
     int32_t low = 0, high = 0, byDefault = 0;
     ASSERT_EQ(camera_.Range(c.set, c.id, &low, &high, &byDefault), ERROR_SUCCESS);
     ASSERT_EQ(camera_.SetValue(c.set, c.id, byDefault), ERROR_SUCCESS);
-    const double before = c.measure(SettledFrame(preview, Layout::Nv21), kW, kH);
+    const double before = c.measure(SettledFrame(preview, Layout::Yv12), kW, kH);
     ASSERT_EQ(camera_.SetValue(c.set, c.id, c.value), ERROR_SUCCESS);
-    const double after = c.measure(SettledFrame(preview, Layout::Nv21), kW, kH);
+    const double after = c.measure(SettledFrame(preview, Layout::Yv12), kW, kH);
     const double step = 0.05 * (c.fullScale ? c.fullScale : std::fabs(before));
     EXPECT_GE((after - before) * c.direction, step) << "from " << before << " to " << after;
     ASSERT_EQ(camera_.SetValue(c.set, c.id, byDefault), ERROR_SUCCESS);
@@ -477,7 +477,7 @@ TEST_F(AcceptanceTest, FocusAndPreFlashEndInTheirNotifications) {
   ASSERT_EQ(camera_.Open(), ERROR_SUCCESS);
   Pin preview;
   StartPreview(preview, BufferMemory::Contiguous);
-  NextFrame(preview, Layout::Nv21);
+  NextFrame(preview, Layout::Yv12);
 
   // In rectangle mode (1, the default) a focus run restarts the VFE for its window
   // while the preview's readers still hold statistics and frames; mode 0 focuses
@@ -512,7 +512,7 @@ TEST_F(AcceptanceTest, TheStillPinDeliversAJpegAndARawStill) {
     // have found the scene.
     Pin preview;
     StartPreview(preview, BufferMemory::Contiguous);
-    SettledFrame(preview, Layout::Nv21, 10);
+    SettledFrame(preview, Layout::Yv12, 10);
     StopAndCollect(preview, kW * kH * 3 / 2);
   }
   TakeJpegStill(camera_, "Acceptance");
@@ -524,7 +524,7 @@ TEST_F(AcceptanceTest, TheStillPinDeliversAJpegAndARawStill) {
     CS_STREAM_DESCRIPTOR* d = nullptr;
     ASSERT_EQ(still.NextBuffer(&d, kWait), ERROR_SUCCESS);
     ASSERT_EQ(d->CsStreamHeader.DataUsed, w * h * 3 / 2);
-    const Nv21 f = ToNv21(Pin::Data(*d), w, h, Layout::Nv21);
+    const Nv21 f = ToNv21(Pin::Data(*d), w, h, Layout::Yv12);
     EXPECT_TRUE(camera::test::WriteRgbPng(std::string(ACCEPTANCE_OUTPUT_DIR) + "/acceptance-raw-still.png",
                                           camera::test::Nv21ToRgb(f.data(), w, h), w, h));
     double sum = 0;
@@ -547,7 +547,7 @@ TEST_F(AcceptanceTest, PowerDownStopsTheFramesAndPowerUpBringsThemBack) {
   ASSERT_EQ(camera_.Open(), ERROR_SUCCESS);
   Pin preview;
   StartPreview(preview, BufferMemory::Contiguous);
-  NextFrame(preview, Layout::Nv21);
+  NextFrame(preview, Layout::Yv12);
   ASSERT_TRUE(power(4)) << "D4";
   // Frames already on their way may still come; then none.
   CS_STREAM_DESCRIPTOR* d = nullptr;
@@ -558,9 +558,9 @@ TEST_F(AcceptanceTest, PowerDownStopsTheFramesAndPowerUpBringsThemBack) {
   }
   EXPECT_EQ(preview.NextBuffer(&d, 1000), DWORD(ERROR_TIMEOUT));
   ASSERT_TRUE(power(0)) << "D0";
-  const Nv21 f = NextFrame(preview, Layout::Nv21);
+  const Nv21 f = NextFrame(preview, Layout::Yv12);
   EXPECT_GT(MeanLuma(f, kW, kH), 10.0) << "a picture, not a black frame";
-  NextFrame(preview, Layout::Nv21);
+  NextFrame(preview, Layout::Yv12);
   StopAndCollect(preview, kW * kH * 3 / 2);
 }
 
@@ -657,7 +657,7 @@ TEST_F(AcceptanceTest, CloseNotifiesTheKernelStopsTheHostAndGivesEveryBlockBack)
     {
       Pin preview;
       StartPreview(preview, BufferMemory::Contiguous);
-      NextFrame(preview, Layout::Nv21);
+      NextFrame(preview, Layout::Yv12);
       StopAndCollect(preview, kW * kH * 3 / 2);
       Pin still;
       Start(camera_, still, CS_PIN_STILL, 640, 480, CAMERA_FOURCC_IJPG, BufferMemory::Driver);

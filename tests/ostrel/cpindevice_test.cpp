@@ -2,9 +2,12 @@
 // stream-state machine, formats and framing, the client's buffers in the driver's
 // and the client's memory, the capture thread's delivery (zero-copy and copied),
 // its time stamps and drops, and requests a pin must refuse.
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <memory>
 
 #include "chipset.h"
 #include "chipset_sim.h"
@@ -95,6 +98,42 @@ TEST_F(PinTest, AFailedInstantiationLeavesTheOwnersStreamAlone) {
   ASSERT_EQ(owner.Enqueue(d), ERROR_SUCCESS);
   EXPECT_EQ(owner.NextBuffer(&d, kWait), ERROR_SUCCESS) << "frames still come";
   EXPECT_EQ(FakeCameraEngine::CallCount("Stop"), 0);
+}
+
+// The camera's streams belong to the process that owns the camera: another process,
+// refused the camera, gets no pin of it, neither by a new handle nor by one it opened
+// before the owner came; the owner's stream goes on.
+TEST_F(PinTest, AnotherProcessGetsNoPinOfTheOwnersCamera) {
+  const HANDLE other = reinterpret_cast<HANDLE>(uintptr_t(0x00C0FFEE));
+  struct Restore {
+    ~Restore() { CeSimSetCallerProcess(CeSimDefaultCallerProcess()); }
+  } restore;
+  camera_.Close();
+  Pin early;
+  CeSimSetCallerProcess(other);
+  ASSERT_EQ(early.Open(), ERROR_SUCCESS) << "no one owns the camera yet";
+  CeSimSetCallerProcess(CeSimDefaultCallerProcess());
+  ASSERT_EQ(camera_.Open(), ERROR_SUCCESS);
+  Pin owner;
+  Stream(owner, CS_PIN_CAPTURE, 640, 480, BufferMemory::Contiguous);
+  CS_STREAM_DESCRIPTOR* d = nullptr;
+  ASSERT_EQ(owner.NextBuffer(&d, kWait), ERROR_SUCCESS);
+
+  CeSimSetCallerProcess(other);
+  camclient::Camera camera;
+  EXPECT_EQ(camera.Open(), DWORD(ERROR_ALREADY_INITIALIZED));
+  Pin late;
+  EXPECT_EQ(late.Open(), DWORD(ERROR_ACCESS_DENIED)) << "a new handle";
+  for (uint32_t id : {uint32_t(CS_PIN_CAPTURE), uint32_t(CS_PIN_PREVIEW), uint32_t(CS_PIN_STILL)})
+    EXPECT_EQ(early.Instantiate(id), DWORD(ERROR_ACCESS_DENIED)) << "a handle opened before, pin " << id;
+  early.Close();
+  CeSimSetCallerProcess(CeSimDefaultCallerProcess());
+
+  ASSERT_EQ(owner.Enqueue(d), ERROR_SUCCESS);
+  EXPECT_EQ(owner.NextBuffer(&d, kWait), ERROR_SUCCESS) << "the owner's frames still come";
+  Pin mine;
+  EXPECT_EQ(mine.Open(), ERROR_SUCCESS) << "the owner opens more handles";
+  EXPECT_EQ(mine.Instantiate(CS_PIN_PREVIEW), ERROR_SUCCESS);
 }
 
 TEST_F(PinTest, ANullQueueHandleIsRefused) {
@@ -287,10 +326,13 @@ TEST_P(DeliveryTest, FramesArriveInTheClientsBuffers) {
     EXPECT_EQ(uint8_t(p[1] - p[0]), 1);
     EXPECT_EQ(uint8_t(p[640] - p[0]), 1);
     const uint32_t n = 640 * 480;
+    // The YV12 the client negotiated (a V plane, then a U plane), whether the pin
+    // copied the frame or the port wrote it into the client's own memory.
     EXPECT_EQ(p[n], 0xC0);
-    // The client's own contiguous memory holds the port's NV21; heap memory gets
-    // the pin's YV12 (a V plane, then a U plane).
-    EXPECT_EQ(p[c.zeroCopy ? n + 1 : n + n / 4], 0x40);
+    EXPECT_EQ(p[n + 1], 0xC0) << (c.zeroCopy ? "zero-copy" : "copied");
+    EXPECT_EQ(p[n + n / 4 - 1], 0xC0);
+    EXPECT_EQ(p[n + n / 4], 0x40);
+    EXPECT_EQ(p[n + n / 2 - 1], 0x40);
     ASSERT_EQ(pin.Enqueue(d), ERROR_SUCCESS);
   }
   EXPECT_EQ(pin.SetState(CSSTATE_STOP), ERROR_SUCCESS);
@@ -776,6 +818,298 @@ TEST_F(StillTest, StillSetsAnswerOnlyTheJpegStillPin) {
             DWORD(ERROR_INVALID_STATE));
   EXPECT_EQ(preview.Property(VANTOR_PROPSETID_EXIF, 0, CSPROPERTY_TYPE_SET, &record, sizeof record),
             DWORD(ERROR_INVALID_STATE));
+}
+
+// ---- Careless and hostile clients ------------------------------------------------------------
+
+// Client memory that can be taken away: pages of its own, protected or given back.
+struct ClientPages {
+  explicit ClientPages(size_t bytes) : size((bytes + 4095) / 4096 * 4096 + 4096) {
+    void* m = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    base = m == MAP_FAILED ? nullptr : static_cast<uint8_t*>(m);
+  }
+  ~ClientPages() {
+    if (base) ::munmap(base, size);
+  }
+  // The last page can no longer be touched; `readable` bytes before it can.
+  uint8_t* BeforeHole(size_t readable) {
+    ::mprotect(base + size - 4096, 4096, PROT_NONE);
+    return base + size - 4096 - readable;
+  }
+  // Gone for the driver: never reused, as a freed mapping might be.
+  void Revoke() { ::mprotect(base, size, PROT_NONE); }
+  size_t size;
+  uint8_t* base = nullptr;
+};
+
+TEST_F(StillTest, ExifValuesRunningPastReadableMemoryAreRefused) {
+  Pin still;
+  OpenStill(still);
+  ClientPages pages(8192);
+  ASSERT_NE(pages.base, nullptr);
+  uint8_t* value = pages.BeforeHole(16);
+  std::memset(value, 'a', 16);
+  const uintptr_t v = reinterpret_cast<uintptr_t>(value);
+  struct Case {
+    const char* name;
+    PropertyItem item;
+  } cases[] = {
+      {"TextOfAMillionBytes", {270, 1000000, 2, 0, v}},
+      {"TextOneBytePastTheEnd", {270, 17, 2, 0, v}},
+      {"BlockPastTheEnd", {37500, 64, 7, 0, v}},
+      {"ShortsPastTheEnd", {530, 18, 3, 0, v}},
+      {"RationalsPastTheEnd", {282, 24, 5, 0, v}},
+      {"LengthNearFourGigabytes", {270, 0xFFFFFFF0u, 2, 0, v}},
+      {"ValueInTheHole", {270, 4, 2, 0, v + 16}},
+  };
+  for (const Case& c : cases) {
+    PropertyItem item = c.item;
+    EXPECT_EQ(still.Property(VANTOR_PROPSETID_EXIF, 0, CSPROPERTY_TYPE_SET, &item, sizeof item),
+              DWORD(ERROR_INVALID_PARAMETER))
+        << c.name;
+    EXPECT_FALSE(FakeCameraEngine::ExifTags().count(c.item.tag)) << c.name;
+  }
+  // The readable part alone is taken, and copied: the client may then unmap it.
+  PropertyItem item{270, 16, 2, 0, v};
+  ASSERT_EQ(still.Property(VANTOR_PROPSETID_EXIF, 0, CSPROPERTY_TYPE_SET, &item, sizeof item), ERROR_SUCCESS);
+  pages.Revoke();
+  EXPECT_EQ(FakeCameraEngine::ExifTags()[270], std::string(16, 'a'));
+}
+
+// Buffers in the client's memory must hold a whole frame, when allocated and each
+// time they are queued again.
+TEST_F(PinTest, BuffersSmallerThanAFrameAreRefused) {
+  for (BufferMemory memory : {BufferMemory::Heap, BufferMemory::Contiguous}) {
+    SCOPED_TRACE(memory == BufferMemory::Heap ? "heap" : "contiguous");
+    Pin pin;
+    Prepare(pin, CS_PIN_PREVIEW, 640, 480);
+    ASSERT_EQ(pin.SetState(CSSTATE_PAUSE), ERROR_SUCCESS);
+    CSALLOCATOR_FRAMING framing{};
+    ASSERT_EQ(pin.Framing(&framing), ERROR_SUCCESS);
+    void* m = memory == BufferMemory::Heap ? std::calloc(1, framing.FrameSize) : pmem_malloc(framing.FrameSize, 0);
+    ASSERT_NE(m, nullptr);
+    CS_STREAM_DESCRIPTOR d{};
+    d.CsStreamHeader.Size = sizeof(CSSTREAM_HEADER);
+    d.CsStreamHeader.Data = reinterpret_cast<uintptr_t>(m);
+    d.CsFrameInfo.ExtendedHeaderSize = sizeof(CS_FRAME_INFO);
+    for (uint32_t extent : {0u, framing.FrameSize / 20, framing.FrameSize - 1}) {
+      d.CsStreamHeader.FrameExtent = extent;
+      EXPECT_EQ(pin.BufferCommand(CS_ALLOCATE, &d), DWORD(ERROR_INVALID_PARAMETER)) << extent;
+    }
+    ASSERT_EQ(pin.AllocateBuffers(memory), ERROR_SUCCESS) << "the refusals took no entry";
+    ASSERT_EQ(pin.BufferCount(), framing.Frames);
+    // Changed by the client after the allocation.
+    pin.Descriptor(0)->CsStreamHeader.FrameExtent = framing.FrameSize - 1;
+    EXPECT_EQ(pin.Enqueue(pin.Descriptor(0)), DWORD(ERROR_INVALID_PARAMETER));
+    pin.Descriptor(0)->CsStreamHeader.FrameExtent = framing.FrameSize;
+    ASSERT_EQ(pin.SetState(CSSTATE_RUN), ERROR_SUCCESS);
+    ASSERT_EQ(pin.EnqueueAll(), ERROR_SUCCESS);
+    CS_STREAM_DESCRIPTOR* got = nullptr;
+    EXPECT_EQ(pin.NextBuffer(&got, kWait), ERROR_SUCCESS);
+    EXPECT_EQ(pin.SetState(CSSTATE_STOP), ERROR_SUCCESS);
+    EXPECT_EQ(pin.DeallocateBuffers(), ERROR_SUCCESS);
+    if (memory == BufferMemory::Heap) std::free(m);
+    else pmem_free(m);
+  }
+}
+
+// A format the pin cannot honour in its state is refused; the stream goes on as it was.
+TEST_F(PinTest, AFormatSetOutsideStopOrOverBuffersIsRefused) {
+  Pin pin;
+  Stream(pin, CS_PIN_PREVIEW, 320, 240, BufferMemory::Heap);
+  CSALLOCATOR_FRAMING before{};
+  ASSERT_EQ(pin.Framing(&before), ERROR_SUCCESS);
+  std::vector<CS_DATARANGE_VIDEO> ranges;
+  ASSERT_EQ(camera_.PinDataRanges(CS_PIN_PREVIEW, &ranges), ERROR_SUCCESS);
+  const CS_DATARANGE_VIDEO* larger = camclient::FindRange(ranges, 640, 480, 0);
+  ASSERT_NE(larger, nullptr);
+  const size_t formats = FakeCameraEngine::FormatsSet(CS_PIN_PREVIEW).size();
+  EXPECT_EQ(pin.SetFormat(camclient::FormatOfRange(*larger)), DWORD(ERROR_INVALID_STATE)) << "running";
+  uint32_t state = 0;
+  ASSERT_EQ(pin.State(&state), ERROR_SUCCESS);
+  EXPECT_EQ(state, uint32_t(CSSTATE_RUN));
+  CSALLOCATOR_FRAMING after{};
+  ASSERT_EQ(pin.Framing(&after), ERROR_SUCCESS);
+  EXPECT_EQ(after.FrameSize, before.FrameSize);
+  EXPECT_EQ(FakeCameraEngine::FormatsSet(CS_PIN_PREVIEW).size(), formats) << "the port was left alone";
+  for (int i = 0; i < 3; ++i) {
+    CS_STREAM_DESCRIPTOR* d = nullptr;
+    ASSERT_EQ(pin.NextBuffer(&d, kWait), ERROR_SUCCESS) << "frames still come";
+    EXPECT_EQ(d->CsStreamHeader.DataUsed, before.FrameSize);
+    ASSERT_EQ(pin.Enqueue(d), ERROR_SUCCESS);
+  }
+  ASSERT_EQ(pin.SetState(CSSTATE_PAUSE), ERROR_SUCCESS);
+  EXPECT_EQ(pin.SetFormat(camclient::FormatOfRange(*larger)), DWORD(ERROR_INVALID_STATE)) << "paused";
+  ASSERT_EQ(pin.SetState(CSSTATE_STOP), ERROR_SUCCESS);
+  EXPECT_EQ(pin.SetFormat(camclient::FormatOfRange(*larger)), DWORD(ERROR_INVALID_STATE)) << "buffers held";
+  ASSERT_EQ(pin.DeallocateBuffers(), ERROR_SUCCESS);
+  EXPECT_EQ(pin.SetFormat(camclient::FormatOfRange(*larger)), ERROR_SUCCESS) << "stopped, no buffers";
+  ASSERT_EQ(pin.Framing(&after), ERROR_SUCCESS);
+  EXPECT_EQ(after.FrameSize, 640u * 480 * 3 / 2);
+}
+
+// A refused deallocate changes nothing: the stream keeps its buffers and its frames.
+TEST_F(PinTest, ARefusedDeallocateLeavesTheStreamAlone) {
+  Pin pin;
+  Stream(pin, CS_PIN_PREVIEW, 320, 240, BufferMemory::Heap);
+  CS_STREAM_DESCRIPTOR* d = nullptr;
+  ASSERT_EQ(pin.NextBuffer(&d, kWait), ERROR_SUCCESS);
+  std::vector<uint8_t> elsewhere(320 * 240 * 2);
+  struct Case {
+    const char* name;
+    uint32_t handle;
+    uintptr_t data;
+  } cases[] = {
+      {"NotTheClientsHandle", d->CsStreamHeader.BufferHandle ^ 0x00050000u, d->CsStreamHeader.Data},
+      {"NotTheClientsMemory", d->CsStreamHeader.BufferHandle, reinterpret_cast<uintptr_t>(elsewhere.data())},
+  };
+  for (const Case& c : cases) {
+    CS_STREAM_DESCRIPTOR other = *d;
+    other.CsStreamHeader.BufferHandle = c.handle;
+    other.CsStreamHeader.Data = c.data;
+    EXPECT_EQ(pin.BufferCommand(CS_DEALLOCATE, &other), DWORD(ERROR_INVALID_PARAMETER)) << c.name;
+  }
+  // A buffer still queued with the driver is not the client's to deallocate either.
+  EXPECT_EQ(pin.BufferCommand(CS_DEALLOCATE, pin.Descriptor(pin.BufferCount() - 1)), DWORD(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(FakeCameraEngine::CallCount("StopVideo"), 0);
+  ASSERT_EQ(pin.Enqueue(d), ERROR_SUCCESS);
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(pin.NextBuffer(&d, kWait), ERROR_SUCCESS) << "frame " << i;
+    ASSERT_EQ(pin.Enqueue(d), ERROR_SUCCESS);
+  }
+}
+
+// Buffers in the client's own pages, which the client can take away while queued.
+class RevocableBuffersTest : public PinTest {
+ protected:
+  void StreamIn(Pin& pin, uint32_t id, uint32_t maxMessages = 32) {
+    ASSERT_EQ(pin.Open(), ERROR_SUCCESS);
+    ASSERT_EQ(pin.Instantiate(id, maxMessages), ERROR_SUCCESS);
+    std::vector<CS_DATARANGE_VIDEO> ranges;
+    ASSERT_EQ(camera_.PinDataRanges(id, &ranges), ERROR_SUCCESS);
+    const CS_DATARANGE_VIDEO* range = camclient::FindRange(ranges, 640, 480, 0);
+    ASSERT_NE(range, nullptr);
+    ASSERT_EQ(pin.SetFormat(camclient::FormatOfRange(*range)), ERROR_SUCCESS);
+    ASSERT_EQ(pin.SetState(CSSTATE_PAUSE), ERROR_SUCCESS);
+    CSALLOCATOR_FRAMING framing{};
+    ASSERT_EQ(pin.Framing(&framing), ERROR_SUCCESS);
+    frameSize_ = framing.FrameSize;
+    for (uint32_t i = 0; i < framing.Frames; ++i) {
+      pages_.push_back(std::make_unique<ClientPages>(framing.FrameSize));
+      ASSERT_NE(pages_.back()->base, nullptr);
+      auto d = std::make_unique<CS_STREAM_DESCRIPTOR>();
+      d->CsStreamHeader.Size = sizeof(CSSTREAM_HEADER);
+      d->CsStreamHeader.FrameExtent = framing.FrameSize;
+      d->CsStreamHeader.Data = reinterpret_cast<uintptr_t>(pages_.back()->base);
+      d->CsFrameInfo.ExtendedHeaderSize = sizeof(CS_FRAME_INFO);
+      ASSERT_EQ(pin.BufferCommand(CS_ALLOCATE, d.get()), ERROR_SUCCESS);
+      descriptors_.push_back(std::move(d));
+    }
+    ASSERT_EQ(pin.SetState(CSSTATE_RUN), ERROR_SUCCESS);
+    for (auto& d : descriptors_) ASSERT_EQ(pin.Enqueue(d.get()), ERROR_SUCCESS);
+  }
+  int64_t Dropped() {
+    CSPROPERTY_DROPPEDFRAMES_CURRENT_S counters{};
+    EXPECT_EQ(camera_.Get(PROPSETID_VIDCAP_DROPPEDFRAMES, CSPROPERTY_DROPPEDFRAMES_CURRENT, &counters, sizeof counters),
+              ERROR_SUCCESS);
+    return counters.DropCount;
+  }
+  bool Deliver() {
+    const bool ok = FakeCameraEngine::DeliverFrame(CS_PIN_CAPTURE, t_, t_ + 333330);
+    t_ += 333330;
+    return ok;
+  }
+  uint64_t t_ = 1000000;
+  uint32_t frameSize_ = 0;
+  std::vector<std::unique_ptr<ClientPages>> pages_;
+  std::vector<std::unique_ptr<CS_STREAM_DESCRIPTOR>> descriptors_;
+};
+
+// A queued buffer whose memory the client took away is dropped and counted; the next
+// buffer carries the discontinuity and the stream goes on.
+TEST_F(RevocableBuffersTest, AQueuedBufferTakenAwayIsDroppedAndTheStreamGoesOn) {
+  Manual();
+  Pin pin;
+  StreamIn(pin, CS_PIN_CAPTURE);
+  ASSERT_GE(descriptors_.size(), 2u);
+  pages_[0]->Revoke();  // the first queued buffer gets the next frame
+  ASSERT_TRUE(Deliver());
+  for (int i = 0; i < 500 && Dropped() == 0; ++i) Sleep(10);
+  EXPECT_EQ(Dropped(), 1);
+  ASSERT_TRUE(Deliver());
+  CS_STREAM_DESCRIPTOR* d = nullptr;
+  ASSERT_EQ(pin.NextBuffer(&d, kWait), ERROR_SUCCESS);
+  EXPECT_EQ(d, descriptors_[1].get());
+  EXPECT_NE(d->CsStreamHeader.OptionsFlags & CSSTREAM_HEADER_OPTIONSF_DATADISCONTINUITY, 0u);
+  EXPECT_EQ(d->CsFrameInfo.DropCount, 1);
+  const int64_t first = d->CsFrameInfo.PictureNumber;
+  ASSERT_EQ(pin.Enqueue(d), ERROR_SUCCESS);
+  for (int i = 0; i < 4; ++i) {
+    ASSERT_TRUE(Deliver());
+    ASSERT_EQ(pin.NextBuffer(&d, kWait), ERROR_SUCCESS) << "frame " << i;
+    EXPECT_NE(d, descriptors_[0].get());
+    EXPECT_EQ(d->CsFrameInfo.PictureNumber, first + 1 + i) << "numbered one by one";
+    EXPECT_EQ(d->CsStreamHeader.OptionsFlags & CSSTREAM_HEADER_OPTIONSF_DATADISCONTINUITY, 0u);
+    ASSERT_EQ(pin.Enqueue(d), ERROR_SUCCESS);
+  }
+  EXPECT_EQ(pin.SetState(CSSTATE_STOP), ERROR_SUCCESS);
+  EXPECT_EQ(ExtraThreads(), 0u);
+}
+
+// A client reading its queue late loses frames, never the stream; STOP gives back
+// every buffer still queued as far as the queue has room.
+TEST_F(RevocableBuffersTest, AFullMessageQueueDropsFramesButNotTheStream) {
+  Manual();
+  Pin pin;
+  StreamIn(pin, CS_PIN_CAPTURE, 2);
+  ASSERT_GT(descriptors_.size(), 2u);
+  ASSERT_TRUE(Deliver());
+  ASSERT_TRUE(Deliver());
+  ASSERT_TRUE(Deliver());  // no room for its message
+  for (int i = 0; i < 500 && Dropped() == 0; ++i) Sleep(10);
+  EXPECT_EQ(Dropped(), 1);
+  CS_STREAM_DESCRIPTOR* a = nullptr;
+  CS_STREAM_DESCRIPTOR* b = nullptr;
+  ASSERT_EQ(pin.NextBuffer(&a, kWait), ERROR_SUCCESS);
+  ASSERT_EQ(pin.NextBuffer(&b, kWait), ERROR_SUCCESS);
+  ASSERT_EQ(pin.Enqueue(a), ERROR_SUCCESS);
+  ASSERT_EQ(pin.Enqueue(b), ERROR_SUCCESS);
+  ASSERT_TRUE(Deliver());
+  CS_STREAM_DESCRIPTOR* d = nullptr;
+  ASSERT_EQ(pin.NextBuffer(&d, kWait), ERROR_SUCCESS) << "frames come again";
+  EXPECT_NE(d->CsStreamHeader.OptionsFlags & CSSTREAM_HEADER_OPTIONSF_DATADISCONTINUITY, 0u);
+  EXPECT_EQ(d->CsFrameInfo.DropCount, 1);
+  EXPECT_EQ(pin.SetState(CSSTATE_STOP), ERROR_SUCCESS);
+  size_t returned = 0;
+  while (pin.NextBuffer(&d, 0) == ERROR_SUCCESS) {
+    EXPECT_EQ(d->CsStreamHeader.DataUsed, 0u);
+    ++returned;
+  }
+  EXPECT_EQ(returned, 2u) << "as many as the queue holds";
+  // Every buffer is the client's again, whether its message fitted or not.
+  for (auto& desc : descriptors_) EXPECT_EQ(pin.BufferCommand(CS_DEALLOCATE, desc.get()), ERROR_SUCCESS);
+  EXPECT_EQ(ExtraThreads(), 0u);
+}
+
+// A shutter press while the client holds the still pin's only buffer is dropped and
+// counted: it never answers a later press with its image.
+TEST_F(StillTest, APressWithoutABufferIsDroppedNotDeliveredLater) {
+  Pin still;
+  OpenStill(still);
+  ASSERT_EQ(camera_.Trigger(CS_PIN_STILL), ERROR_SUCCESS);
+  CS_STREAM_DESCRIPTOR* d = nullptr;
+  ASSERT_EQ(still.NextBuffer(&d, kWait), ERROR_SUCCESS);
+  const int stills = FakeCameraEngine::CallCount("StartStill");
+  ASSERT_EQ(camera_.Trigger(CS_PIN_STILL), ERROR_SUCCESS) << "the client holds the buffer";
+  EXPECT_EQ(FakeCameraEngine::CallCount("StartStill"), stills) << "no still is made for it";
+  ASSERT_EQ(still.Enqueue(d), ERROR_SUCCESS);
+  EXPECT_EQ(still.NextBuffer(&d, 0), DWORD(ERROR_TIMEOUT)) << "nothing comes without a press";
+  ASSERT_EQ(camera_.Trigger(CS_PIN_STILL), ERROR_SUCCESS);
+  ASSERT_EQ(still.NextBuffer(&d, kWait), ERROR_SUCCESS);
+  EXPECT_EQ(FakeCameraEngine::CallCount("StartStill"), stills + 1);
+  EXPECT_NE(d->CsStreamHeader.OptionsFlags & CSSTREAM_HEADER_OPTIONSF_DATADISCONTINUITY, 0u);
+  EXPECT_EQ(d->CsFrameInfo.DropCount, 1);
+  EXPECT_EQ(still.SetState(CSSTATE_STOP), ERROR_SUCCESS);
 }
 
 }  // namespace

@@ -64,6 +64,30 @@ TEST_F(DriverTest, AFocusThatEndsAtOnceLeavesFocusReadyForTheNextRun) {
   reader.Close();
 }
 
+// A focus started by the maker's auto-flash auto-focus modes (3, 4) is reported with
+// status 3, once: the next focus, started the plain way, reports 0.
+TEST_F(DriverTest, AnAutoFlashFocusIsReportedAsSuchOnce) {
+  FakeEngineConfig config;
+  config.focusEndsAtOnce = true;
+  Reset(config);
+  LoadAndOpen();
+  camclient::AsyncQueueReader reader;
+  ASSERT_EQ(reader.Open(), ERROR_SUCCESS);
+  for (uint32_t mode : {3u, 4u}) {
+    SCOPED_TRACE(mode);
+    ASSERT_EQ(camera_.MakerSet(0x100F, mode), ERROR_SUCCESS);
+    AsyncCameraMessage m{};
+    ASSERT_EQ(reader.Read(&m, kGenerous), ERROR_SUCCESS);
+    EXPECT_EQ(m.event, CAM_ASYNC_FOCUS_COMPLETE);
+    EXPECT_EQ(m.status, CAM_ASYNC_FOCUS_STATUS_AUTO_FLASH);
+    ASSERT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x108, 1, 2), ERROR_SUCCESS);
+    ASSERT_EQ(reader.Read(&m, kGenerous), ERROR_SUCCESS);
+    EXPECT_EQ(m.event, CAM_ASYNC_FOCUS_COMPLETE);
+    EXPECT_EQ(m.status, 0u) << "the next focus is a plain one";
+  }
+  reader.Close();
+}
+
 TEST_F(NotifyTest, AFinishedPreFlashIsReported) {
   AsyncCameraMessage m{};
   ASSERT_EQ(FireAndRead(Device()->PreFlashSignalControl(), reader_, &m), ERROR_SUCCESS);

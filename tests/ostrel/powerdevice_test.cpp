@@ -77,7 +77,9 @@ TEST_F(PowerTest, ClosingWhileSuspendedLeavesTheNextOpenAtD0) {
   LoadAndOpen();
   ASSERT_EQ(SetState(4), ERROR_SUCCESS);
   ASSERT_EQ(camera_.Close(), ERROR_SUCCESS);
+  EXPECT_EQ(GetState(), 0u) << "the closed camera is at D0 again, as the next open finds it";
   ASSERT_EQ(camera_.Open(), ERROR_SUCCESS);
+  EXPECT_EQ(GetState(), 0u) << "what the power manager reads is what streams";
   FakeCameraEngine::ClearCalls();
   EXPECT_EQ(SetState(4), ERROR_SUCCESS);
   EXPECT_EQ(FakeCameraEngine::Calls(), (std::vector<std::string>{"Stop", "Suspend"}));

@@ -99,6 +99,89 @@ TEST_F(BadMemory, SafeCopyRefusesBadRangesWithoutFaulting) {
   EXPECT_EQ(buf[7], 7);
 }
 
+// MapCallerPtr refuses what the caller could not read, as the phone's does.
+TEST_F(BadMemory, MappingRefusesARangeTheCallerCannotRead) {
+  struct Case {
+    const char* name;
+    char* p;
+    DWORD length;
+    bool mapped;
+  };
+  const DWORD p = DWORD(page);
+  const Case cases[] = {
+      {"a whole readable page", Good(), p, true},
+      {"read-only memory", ReadOnly(), p, true},
+      {"16 readable bytes, then the faulting page", Good() + page - 16, 1000000, false},
+      {"the faulting page", Fault(), 1, false},
+      {"null", nullptr, 4, false},
+      {"wraps around", reinterpret_cast<char*>(~uintptr_t{0} - 2), 8, false},
+      {"no length maps anything", Fault(), 0, true},
+  };
+  for (const Case& c : cases) {
+    SetLastError(0);
+    void* m = MapCallerPtr(c.p, c.length);
+    EXPECT_EQ(m != nullptr || (c.p == nullptr && c.mapped), c.mapped) << c.name;
+    if (!c.mapped) {
+      EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER)) << c.name;
+    }
+  }
+}
+
+// Memory taken away after it was handed over is refused, on any thread, and a fault in
+// a guarded copy leaves the next copy working.
+TEST_F(BadMemory, SafeCopyRefusesUnmappedMemoryOnAnyThread) {
+  // Taken away but kept reserved: a page given back could be mapped again by anyone.
+  void* m = ::mmap(nullptr, page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(m, MAP_FAILED);
+  ASSERT_EQ(::mprotect(m, page, PROT_NONE), 0);
+  static char* gone;
+  gone = static_cast<char*>(m);
+  HANDLE th = CreateThread(
+      nullptr, 0,
+      [](LPVOID) -> DWORD {
+        char buf[64] = {};
+        DWORD bad = 0;
+        for (int i = 0; i < 100; ++i) {
+          if (CeSafeCopyMemory(gone, buf, sizeof buf)) ++bad;
+          if (CeSafeCopyMemory(buf, gone + 8, sizeof buf)) ++bad;
+          if (!CeSafeCopyMemory(buf, buf + 32, 16)) ++bad;
+        }
+        return bad;
+      },
+      nullptr, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(th, INFINITE), WAIT_OBJECT_0);
+  DWORD code = 1;
+  GetExitCodeThread(th, &code);
+  EXPECT_EQ(code, 0u);
+  CloseHandle(th);
+  EXPECT_EQ(MapCallerPtr(gone, 4), nullptr);
+  ::munmap(m, page);
+}
+
+// Overlapping ranges copy as memmove does, both ways.
+TEST_F(CallerAccess, SafeCopyOverlapsLikeMemmove) {
+  char b[16];
+  for (int i = 0; i < 16; ++i) b[i] = char(i);
+  EXPECT_TRUE(CeSafeCopyMemory(b + 2, b, 8));
+  EXPECT_EQ(b[2], 0);
+  EXPECT_EQ(b[9], 7);
+  EXPECT_TRUE(CeSafeCopyMemory(b, b + 2, 8));
+  EXPECT_EQ(b[0], 0);
+  EXPECT_EQ(b[7], 7);
+}
+
+// A fault outside a guarded call still ends the process: the guard hides nothing.
+TEST(FaultGuardDeathTest, AFaultOutsideAGuardedCallStillCrashes) {
+  char buf[4] = {};
+  ASSERT_TRUE(CeSafeCopyMemory(buf, buf + 1, 2));  // the guard's handler is in place
+  EXPECT_DEATH(
+      {
+        volatile char* p = nullptr;
+        *p = 1;
+      },
+      "");
+}
+
 TEST_F(CallerAccess, TrustAndProcessArePerThread) {
   EXPECT_EQ(CeGetCallerTrust(), static_cast<DWORD>(OEM_CERTIFY_TRUST));
   EXPECT_EQ(GetCallerProcess(), CeSimDefaultCallerProcess());

@@ -293,8 +293,7 @@ DWORD StartPin(const Camera& camera, Pin& pin, uint32_t id, uint32_t width, uint
   return pin.EnqueueAll();
 }
 
-// One frame as planar 4:2:0 (Y, U, V): the client's contiguous buffers hold the
-// port's NV21 as it is, heap buffers the driver's YV12 copy.
+// One frame as planar 4:2:0 (Y, U, V), from the stream's NV21 or YV12.
 void WriteI420(std::FILE* f, const uint8_t* p, uint32_t w, uint32_t h, bool nv21, std::vector<uint8_t>& plane) {
   const size_t n = size_t(w) * h, q = size_t(w / 2) * (h / 2);
   std::fwrite(p, 1, n, f);
@@ -377,7 +376,7 @@ int Stream(const Camera& camera, const Options& o, std::FILE* out, std::FILE* er
         break;
       }
       std::fputs("FRAME\n", f);
-      WriteI420(f, camclient::Pin::Data(*d), w, h, o.memory == BufferMemory::Contiguous, plane);
+      WriteI420(f, camclient::Pin::Data(*d), w, h, fourcc == CAMERA_FOURCC_NV21, plane);
       ++written;
       std::fprintf(err, "\rcamcapture: frame %ld/%ld", written, o.frames);
       std::fflush(err);

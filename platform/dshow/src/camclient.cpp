@@ -210,6 +210,9 @@ const CS_DATARANGE_VIDEO* FindRange(const std::vector<CS_DATARANGE_VIDEO>& range
 }
 
 Pin::~Pin() {
+  // Stopped first: the driver refuses to give back a buffer it still holds, and the
+  // memory is freed all the same.
+  if (IsOpen()) SetState(CSSTATE_STOP);
   DeallocateBuffers();
   Close();
   CloseQueue();

@@ -1,6 +1,7 @@
 // Errors, processes and callers, kernel I/O controls, time and debug output.
+#include <setjmp.h>
+#include <signal.h>
 #include <sys/syscall.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <vector>
 
 #include "internal.h"
@@ -49,31 +51,152 @@ bool FaultHits(CeSimFault f) {
   return true;
 }
 
-// Probes whether [p, p + length) can be read (and, with `write`, written) without a
-// fault: the kernel touches one byte of each page on our behalf and reports a bad
-// address instead of raising a signal. Where the host refuses the probe itself, only a
-// null pointer counts as bad.
-bool Accessible(const void* p, size_t length, bool write) {
-  if (length == 0) return true;
-  uintptr_t first = reinterpret_cast<uintptr_t>(p);
-  if (first == 0 || first + (length - 1) < first) return false;
-  const uintptr_t last = first + (length - 1);
+// Guarded access to memory that may go bad under us (a caller's buffer unmapped or
+// freed by another thread): the phone catches the access fault in the kernel; here a
+// SIGSEGV/SIGBUS handler jumps back to the guarded call of the thread that faulted.
+// A fault outside a guarded call goes on to the handler that was there before.
+#if defined(__SANITIZE_ADDRESS__)
+#define CESIM_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define CESIM_ASAN 1
+#endif
+#endif
+
+#if defined(CESIM_ASAN)
+extern "C" void* __asan_region_is_poisoned(void* begin, size_t size);
+#define CESIM_NO_ASAN __attribute__((no_sanitize("address")))
+#else
+#define CESIM_NO_ASAN
+#endif
+
+struct FaultGuard {
+  sigjmp_buf resume;
+  volatile sig_atomic_t armed = 0;
+};
+thread_local FaultGuard t_guard;
+struct sigaction g_previousSegv {};
+struct sigaction g_previousBus {};
+std::once_flag g_handlersOnce;
+
+void GuardHandler(int signal, siginfo_t* info, void* context) {
+  FaultGuard& guard = t_guard;
+  if (guard.armed) {
+    guard.armed = 0;
+    siglongjmp(guard.resume, 1);
+  }
+  const struct sigaction& previous = signal == SIGBUS ? g_previousBus : g_previousSegv;
+  if (previous.sa_flags & SA_SIGINFO) {
+    if (previous.sa_sigaction) previous.sa_sigaction(signal, info, context);
+    return;
+  }
+  if (previous.sa_handler == SIG_IGN) return;
+  if (previous.sa_handler == SIG_DFL) {
+    // Back to the default: returning re-runs the access, which then ends the process.
+    ::sigaction(signal, &previous, nullptr);
+    return;
+  }
+  previous.sa_handler(signal);
+}
+
+void InstallGuardHandlers() {
+  std::call_once(g_handlersOnce, [] {
+    struct sigaction action {};
+    action.sa_sigaction = GuardHandler;
+    // Not deferred: the handler leaves by a jump that does not restore the mask.
+    action.sa_flags = SA_SIGINFO | SA_NODEFER | SA_ONSTACK;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGSEGV, &action, &g_previousSegv);
+    ::sigaction(SIGBUS, &action, &g_previousBus);
+  });
+}
+
+// Under the address sanitizer freed or red-zone memory is as bad as unmapped memory.
+bool Poisoned(const void* p, size_t length) {
+#if defined(CESIM_ASAN)
+  return __asan_region_is_poisoned(const_cast<void*>(p), length) != nullptr;
+#else
+  (void)p;
+  (void)length;
+  return false;
+#endif
+}
+
+bool RangeWraps(const void* p, size_t length) {
+  const uintptr_t first = reinterpret_cast<uintptr_t>(p);
+  return first == 0 || first + (length - 1) < first;
+}
+
+CESIM_NO_ASAN void CopyBytes(void* dst, const void* src, size_t length) {
+#if defined(CESIM_ASAN)
+  // The sanitizer's own memmove would report what the guard is there to refuse.
+  auto* d = static_cast<volatile uint8_t*>(dst);
+  auto* s = static_cast<const volatile uint8_t*>(src);
+  if (d + length <= s || s + length <= d) {
+    // Apart: a word at a time (volatile, so that no call to the sanitizer's memcpy
+    // takes its place), then the tail.
+    size_t i = 0;
+    for (; i < length && (reinterpret_cast<uintptr_t>(d + i) & 7) != 0; ++i) d[i] = s[i];
+    if ((reinterpret_cast<uintptr_t>(s + i) & 7) == 0) {
+      for (; i + 8 <= length; i += 8)
+        *reinterpret_cast<volatile uint64_t*>(d + i) = *reinterpret_cast<const volatile uint64_t*>(s + i);
+    }
+    for (; i < length; ++i) d[i] = s[i];
+  } else if (d < s) {
+    for (size_t i = 0; i < length; ++i) d[i] = s[i];
+  } else {
+    for (size_t i = length; i-- > 0;) d[i] = s[i];
+  }
+#else
+  std::memmove(dst, src, length);
+#endif
+}
+
+// Touches one byte of each page of [p, p + length): read, and with `write` written
+// back as it was (callers probe memory they are about to fill).
+CESIM_NO_ASAN void TouchPages(const void* p, size_t length, bool write) {
   static const uintptr_t page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
-  const pid_t self = ::getpid();
-  for (uintptr_t a = first;;) {
-    char byte;
-    iovec local{&byte, 1};
-    iovec remote{reinterpret_cast<void*>(a), 1};
-    ssize_t n = ::process_vm_readv(self, &local, 1, &remote, 1, 0);
-    // Writing back the byte just read leaves the memory as it was (unless another thread
-    // writes that very byte in between: callers probe memory they are about to fill).
-    if (n == 1 && write) n = ::process_vm_writev(self, &local, 1, &remote, 1, 0);
-    if (n != 1) return errno != EFAULT;
-    // One byte a page tells for the whole page.
-    uintptr_t next = (a & ~(page - 1)) + page;
-    if (next == 0 || next > last) return true;
+  const uintptr_t last = reinterpret_cast<uintptr_t>(p) + (length - 1);
+  for (uintptr_t a = reinterpret_cast<uintptr_t>(p);;) {
+    auto* byte = reinterpret_cast<volatile uint8_t*>(a);
+    const uint8_t value = *byte;
+    if (write) *byte = value;
+    const uintptr_t next = (a & ~(page - 1)) + page;
+    if (next == 0 || next > last) break;
     a = next;
   }
+}
+
+// Whether [p, p + length) can be read (and, with `write`, written) without a fault.
+bool Accessible(const void* p, size_t length, bool write) {
+  if (length == 0) return true;
+  if (RangeWraps(p, length) || Poisoned(p, length)) return false;
+  InstallGuardHandlers();
+  FaultGuard& guard = t_guard;
+  if (guard.armed) return false;  // never nested: a signal handler's own probe
+  if (sigsetjmp(guard.resume, 0) != 0) return false;
+  guard.armed = 1;
+  TouchPages(p, length, write);
+  guard.armed = 0;
+  return true;
+}
+
+// Copies under the guard; false when either range faults. Both ranges are touched
+// first, so a range bad from the start leaves the target as it was; only one that
+// goes bad during the copy leaves it written in part.
+bool GuardedCopy(void* dst, const void* src, size_t length) {
+  if (RangeWraps(src, length) || RangeWraps(dst, length) || Poisoned(src, length) || Poisoned(dst, length))
+    return false;
+  InstallGuardHandlers();
+  FaultGuard& guard = t_guard;
+  if (guard.armed) return false;
+  if (sigsetjmp(guard.resume, 0) != 0) return false;
+  guard.armed = 1;
+  TouchPages(src, length, false);
+  TouchPages(dst, length, true);
+  CopyBytes(dst, src, length);
+  guard.armed = 0;
+  return true;
 }
 
 struct IoAnswer {
@@ -115,8 +238,9 @@ HANDLE CeSimDefaultCallerProcess(void) { return kDefaultCaller; }
 DWORD CeGetCallerTrust(void) { return t_callerTrust; }
 void CeSimSetCallerTrust(DWORD trust) { t_callerTrust = trust; }
 
-LPVOID MapCallerPtr(LPVOID ptr, DWORD /*length*/) {
-  if (FaultHits(CE_SIM_FAULT_MAP_CALLER_PTR)) {
+LPVOID MapCallerPtr(LPVOID ptr, DWORD length) {
+  // As on the phone: a range the caller cannot read is refused, not mapped.
+  if (FaultHits(CE_SIM_FAULT_MAP_CALLER_PTR) || (length != 0 && !Accessible(ptr, length, false))) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
@@ -134,11 +258,7 @@ LPVOID MapPtrToProcess(LPVOID ptr, HANDLE /*process*/) {
 BOOL CeSafeCopyMemory(LPVOID dst, LPCVOID src, DWORD length) {
   if (FaultHits(CE_SIM_FAULT_SAFE_COPY)) return FALSE;
   if (length == 0) return TRUE;
-  // On the phone a bad pointer raises an exception that this call catches; here the
-  // ranges are probed first.
-  if (!Accessible(src, length, false) || !Accessible(dst, length, true)) return FALSE;
-  std::memmove(dst, src, length);
-  return TRUE;
+  return GuardedCopy(dst, src, length) ? TRUE : FALSE;
 }
 
 void CeSimInjectFault(CeSimFault fault, DWORD skip, DWORD count) {

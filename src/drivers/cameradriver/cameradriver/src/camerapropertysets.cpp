@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 
+#include "asyncmsgqueue.h"
 #include "ccameradevice.h"
 #include "cpindevice.h"
 #include "plindor.h"
@@ -631,6 +632,15 @@ DWORD FocusZones(CCameraDevice* device, uint32_t mask) {
   return SendFocusRects(device, &one, 1);
 }
 
+// A focus started in an auto-flash mode reports status 3 when it completes. The flag
+// is raised before the request, so that a focus quicker than this thread still sees it.
+DWORD StartAutoFlashFocus(CCameraDevice* device) {
+  g_autoFlashFocus = 1;
+  DWORD r = SendCameraControl(device, kFocusControl, 1, 2);
+  if (r != ERROR_SUCCESS) g_autoFlashFocus = 0;
+  return r;
+}
+
 DWORD AutoFocus(CCameraDevice* device, uint32_t v) {
   switch (v) {
     case 0:
@@ -649,14 +659,14 @@ DWORD AutoFocus(CCameraDevice* device, uint32_t v) {
       } else {
         FocusZones(device, device->m_autoFocusZones);
       }
-      return SendCameraControl(device, kFocusControl, 1, 2);
+      return StartAutoFlashFocus(device);
     }
     case 4: {
       NKDbgPrintfW(u"AUTO_FOCUS_AUTO_FLASH_NO_TOUCH\r\n");
       DWORD r = SendCameraControl(device, 0x111, 0, 8);
       if (r != ERROR_SUCCESS) NKDbgPrintfW(u"AUTO_FOCUS_AUTO_FLASH_NO_TOUCH failed = %d\r\n", r);
       NKDbgPrintfW(u"AUTO_FOCUS_ENABLE\r\n");
-      return SendCameraControl(device, kFocusControl, 1, 2);
+      return StartAutoFlashFocus(device);
     }
   }
   device->m_autoFocusZones = v;

@@ -61,6 +61,8 @@ class CCameraDevice {
   BOOL TakeOwnership(HANDLE process);
   void ReleaseOwnership() { m_owner = nullptr; }
   bool IsOwned() const { return m_owner != nullptr; }
+  // Whether `process` may use the camera's pins: the camera is its own or no one's.
+  bool MayUsePins(HANDLE process) const { return !m_owner || m_owner == process; }
   CRITICAL_SECTION* GetLock() { return &m_lock; }
 
   BOOL GetEngine(ICameraEngine** engine);

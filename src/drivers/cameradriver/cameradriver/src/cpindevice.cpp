@@ -157,6 +157,11 @@ DWORD CPinDevice::StreamInstantiate(const CSPROPERTY_STREAMEX_S& request, void* 
     NKDbgPrintfW(u"PIN_IOControl(%08x): Invalid Pin Id: %d\r\n", this, request.PinId);
     return ERROR_INVALID_PARAMETER;
   }
+  // A handle opened before another process took the camera gets none of its streams.
+  if (!m_device->MayUsePins(GetCallerProcess())) {
+    NKDbgPrintfW(u"PIN_IOControl(%08x): the camera belongs to another process\r\n", this);
+    return ERROR_ACCESS_DENIED;
+  }
   // The handle stays bound to the pin even when a later step fails, but it touches
   // the device's slot and the shared port only once it owns them.
   m_pinId = request.PinId;
@@ -433,6 +438,7 @@ DWORD CPinDevice::Transition(CsStreamState to) {
       }
       if (m_bufferManager && m_port->SetBufferManager(m_bufferManager) != PVL_OK) return ERROR_FUNCTION_FAILED;
       m_firstFrameTime = -1;
+      m_pictureNumber = -1;
       m_state = CSSTATE_RUN;
       BOOL ok = TRUE;
       if (m_pinId == CS_PIN_STILL) {
@@ -500,6 +506,13 @@ DWORD CPinDevice::ConnectionFormat(uint32_t flags, void* value, DWORD valueSize,
   if (flags != CSPROPERTY_TYPE_SET) {
     NKDbgPrintfW(u"[%s] Invalid format property type\r\n", Name());
     return ERROR_INVALID_PARAMETER;
+  }
+  // A running port cannot change its frames under the buffers it fills, and buffers
+  // already handed out were sized for the old format: change it in STOP, without them.
+  if (m_state != CSSTATE_STOP || (m_table->allocated && !SharesBufferTable())) {
+    NKDbgPrintfW(u"[%s] Format cannot change in state %s with %u buffers allocated\r\n", Name(), StateName(m_state),
+                 m_table->allocated);
+    return ERROR_INVALID_STATE;
   }
   const CS_DATARANGE_VIDEO* match = nullptr;
   if (!m_device->MatchDataFormat(m_pinId, *format, &match, true)) return ERROR_INVALID_PARAMETER;
@@ -717,6 +730,13 @@ DWORD CPinDevice::Allocate(CS_STREAM_DESCRIPTOR* client) {
     }
   } else if (m_bufferMode == kBufferModeClient || m_bufferMode == kBufferModeClientAny) {
     if (!CopyIn(&entry.copy, client, sizeof entry.copy)) return ERROR_INVALID_PARAMETER;
+    // Every frame is written whole: a buffer that cannot hold one is refused.
+    if (entry.copy.CsStreamHeader.FrameExtent < m_frameSize) {
+      NKDbgPrintfW(u"[%s] Buffer of %u bytes is smaller than a frame of %u\r\n", Name(),
+                   entry.copy.CsStreamHeader.FrameExtent, m_frameSize);
+      std::memset(&entry.copy, 0, sizeof entry.copy);
+      return ERROR_INVALID_PARAMETER;
+    }
     r = RegisterClientBuffer(index, client);
     if (r != ERROR_SUCCESS) {
       std::memset(&entry.copy, 0, sizeof entry.copy);
@@ -828,6 +848,12 @@ DWORD CPinDevice::Enqueue(CS_STREAM_DESCRIPTOR* client) {
   if (index == -2) return ERROR_INVALID_USER_BUFFER;
   if (index < 0) return ERROR_INVALID_PARAMETER;
   PinBufferEntry& entry = m_table->entries[index];
+  // A client buffer shrunk since its allocation would be overrun by the next frame.
+  if (m_bufferMode != kBufferModeDriver && descriptor.CsStreamHeader.FrameExtent < m_frameSize) {
+    NKDbgPrintfW(u"[%s] Buffer of %u bytes is smaller than a frame of %u\r\n", Name(),
+                 descriptor.CsStreamHeader.FrameExtent, m_frameSize);
+    return ERROR_INVALID_PARAMETER;
+  }
   if (entry.queued) {
     NKDbgPrintfW(u"[%s] Stream descriptor already enqueued.\r\n", Name());
     return ERROR_INVALID_STATE;
@@ -863,13 +889,7 @@ DWORD CPinDevice::Enqueue(CS_STREAM_DESCRIPTOR* client) {
 
 DWORD CPinDevice::Deallocate(CS_STREAM_DESCRIPTOR* client) {
   if (!m_table->entries) return ERROR_INVALID_PARAMETER;
-  if (m_table->allocated == m_table->frameCount) {
-    if (m_pinId == CS_PIN_STILL) {
-      m_snapshotAllowed = 0;
-    } else if (m_state != CSSTATE_STOP && !m_device->StopVideo(m_pinId)) {
-      return ERROR_FUNCTION_FAILED;
-    }
-  }
+  // The request is checked whole before the stream is touched: a refusal changes nothing.
   CS_STREAM_DESCRIPTOR descriptor;
   if (!CopyIn(&descriptor, client, sizeof descriptor)) return ERROR_INVALID_PARAMETER;
   void* mapped = nullptr;
@@ -880,6 +900,13 @@ DWORD CPinDevice::Deallocate(CS_STREAM_DESCRIPTOR* client) {
   if (!entry.held || entry.queued) {
     NKDbgPrintfW(u"[%s] Cannot deallocate; not under client control.\r\n", Name());
     return ERROR_INVALID_PARAMETER;
+  }
+  if (m_table->allocated == m_table->frameCount) {
+    if (m_pinId == CS_PIN_STILL) {
+      m_snapshotAllowed = 0;
+    } else if (m_state != CSSTATE_STOP && !m_device->StopVideo(m_pinId)) {
+      return ERROR_FUNCTION_FAILED;
+    }
   }
   entry.held = 0;
   --m_table->allocated;
@@ -903,6 +930,7 @@ void CPinDevice::ReturnQueuedBuffers() {
     return;
   }
   DWORD old = SetProcPermissions(0xFFFFFFFFu);
+  bool full = false;
   for (uint32_t i = 0; m_table->entries && i < m_table->frameCount; ++i) {
     PinBufferEntry& entry = m_table->entries[i];
     if (!entry.queued) continue;
@@ -917,8 +945,12 @@ void CPinDevice::ReturnQueuedBuffers() {
     uintptr_t data = 0;
     if (CopyIn(&descriptor, client, sizeof descriptor)) data = descriptor.CsStreamHeader.Data;
     if (!InitMsgQueueDescriptor(&message, nullptr, client, data, false)) continue;
-    if (!WriteMsgQueue(m_clientQueue, &message, sizeof message, kMessageWriteTimeoutMs, 0))
+    // The buffer is the client's again either way; once the queue is full the rest are
+    // not waited for (the client cannot read while it waits for this request).
+    if (!WriteMsgQueue(m_clientQueue, &message, sizeof message, full ? 0 : kMessageWriteTimeoutMs, 0)) {
       NKDbgPrintfW(u"[%s] WriteMsgQueue returned false\r\n", Name());
+      full = true;
+    }
   }
   SetProcPermissions(old);
 }
@@ -971,21 +1003,64 @@ uint32_t CPinDevice::PortDrops() const {
 
 int64_t CPinDevice::DropCount() const { return int64_t(m_droppedFrames) + PortDrops(); }
 
-bool CPinDevice::RemoveBufferFromList(IPvlMediaBuffer* frame, CS_STREAM_DESCRIPTOR** client, void** mapped,
-                                      uintptr_t* data) {
-  if (!client || !mapped || !data) {
-    NKDbgPrintfW(u"[%s] Invalid buffer pointer.\r\n", Name());
-    return false;
-  }
-  *client = nullptr;
-  *mapped = nullptr;
-  *data = 0;
+bool CPinDevice::LockForCaptureThread() {
   // A stop holds the device lock while it waits for this thread: never block on it.
   CRITICAL_SECTION* lock = m_device->GetLock();
   while (!TryEnterCriticalSection(lock)) {
     if (m_exit) return false;
     Sleep(1);
   }
+  return true;
+}
+
+void CPinDevice::RequeueBuffer(int index, CS_STREAM_DESCRIPTOR* client) {
+  // Unlocked only when told to end: the stopper then holds the lock and waits for
+  // this thread before it hands the queued buffers back.
+  const bool locked = LockForCaptureThread();
+  if (m_table->entries && index >= 0 && uint32_t(index) < m_table->frameCount) {
+    PinBufferEntry& entry = m_table->entries[index];
+    if (entry.held && !entry.queued) {
+      entry.queued = client;
+      entry.held = 0;
+      ++m_table->queued;
+      // The frame's own buffer goes back to the pool with the frame.
+      if (entry.buffer && entry.reserved) {
+        entry.reserved = 0;
+        entry.buffer->Release();
+      }
+    }
+  }
+  if (locked) LeaveCriticalSection(m_device->GetLock());
+}
+
+void CPinDevice::NumberFrame() {
+  // Frames the port lost since the last one are a gap the client is told of; the
+  // frame is numbered from the previous one, never from the port's live counter
+  // (frames queued behind it have already moved that on).
+  const uint32_t portDrops = PortDrops();
+  const uint32_t lost = portDrops > m_portDropsSeen ? portDrops - m_portDropsSeen : 0;
+  if (lost) m_frameDropped = 1;
+  m_portDropsSeen = portDrops;
+  if (m_pictureNumber < 0) {
+    const uint32_t counted = PortCounter(ZUEUID_PROPERTY_PORT_FRAME_COUNT);
+    m_pictureNumber = counted ? counted : 1;
+  } else {
+    m_pictureNumber += 1 + lost;
+  }
+}
+
+bool CPinDevice::RemoveBufferFromList(IPvlMediaBuffer* frame, CS_STREAM_DESCRIPTOR** client, void** mapped,
+                                      uintptr_t* data, int* index) {
+  if (!client || !mapped || !data || !index) {
+    NKDbgPrintfW(u"[%s] Invalid buffer pointer.\r\n", Name());
+    return false;
+  }
+  *client = nullptr;
+  *mapped = nullptr;
+  *data = 0;
+  *index = -1;
+  if (!LockForCaptureThread()) return false;
+  CRITICAL_SECTION* lock = m_device->GetLock();
   bool ours = false;
   for (uint32_t i = 0; m_table->entries && i < m_table->frameCount; ++i)
     if (m_table->entries[i].buffer && m_table->entries[i].buffer == frame) ours = true;
@@ -1001,6 +1076,7 @@ bool CPinDevice::RemoveBufferFromList(IPvlMediaBuffer* frame, CS_STREAM_DESCRIPT
     entry.queued = nullptr;
     entry.held = 1;
     --m_table->queued;
+    *index = int(i);
     if (entry.buffer == frame && frame) {
       frame->AddRef();  // the client's hold
       entry.reserved = 1;
@@ -1022,7 +1098,8 @@ bool CPinDevice::InitMsgQueueDescriptor(CS_MSGQUEUE_BUFFER_MESSAGE* message, IPv
     return false;
   }
   CS_STREAM_DESCRIPTOR d;
-  if (!CopyIn(&d, client, sizeof d)) return false;
+  // A buffer the client can no longer be told of stays lost to it; the stream goes on.
+  if (!CopyIn(&d, client, sizeof d)) return true;
   CSSTREAM_HEADER& h = d.CsStreamHeader;
   h.Numerator = h.Denominator = 1;
   if (!isFrame) {
@@ -1057,12 +1134,10 @@ bool CPinDevice::InitMsgQueueDescriptor(CS_MSGQUEUE_BUFFER_MESSAGE* message, IPv
     } else {
       h.DataUsed = m_frameSize;
     }
-    d.CsFrameInfo.PictureNumber = PortCounter(ZUEUID_PROPERTY_PORT_FRAME_COUNT);
-    uint32_t portDrops = PortDrops();
-    // Frames the port lost since the last delivery (an overrun, a missed frame) are a
-    // gap in the stream as much as the pin's own drops: the client is told by the flag.
-    if (portDrops > m_portDropsSeen) m_frameDropped = 1;
-    m_portDropsSeen = portDrops;
+    d.CsFrameInfo.PictureNumber = m_pictureNumber;
+    // Frames the port lost (counted when the frame was taken) are a gap in the stream
+    // as much as the pin's own drops: the client is told by the flag.
+    const uint32_t portDrops = m_portDropsSeen;
     d.CsFrameInfo.DropCount = VantorIsCameraIOTest() == 1 ? int64_t(portDrops) + 1
                                                            : int64_t(m_droppedFrames) + int64_t(portDrops);
   }
@@ -1089,7 +1164,8 @@ bool CPinDevice::DeliverFailedStill() {
   CS_STREAM_DESCRIPTOR* client = nullptr;
   void* mapped = nullptr;
   uintptr_t data = 0;
-  if (!RemoveBufferFromList(nullptr, &client, &mapped, &data)) return m_exit;
+  int index = -1;
+  if (!RemoveBufferFromList(nullptr, &client, &mapped, &data, &index)) return m_exit;
   if (!client) return true;
   CS_STREAM_DESCRIPTOR d;
   if (!CopyIn(&d, client, sizeof d)) return false;
@@ -1101,18 +1177,19 @@ bool CPinDevice::DeliverFailedStill() {
   h.Data = data;
   h.OptionsFlags = CSSTREAM_HEADER_OPTIONSF_SPLICEPOINT | CSSTREAM_HEADER_OPTIONSF_DATADISCONTINUITY;
   m_frameDropped = 0;
-  d.CsFrameInfo.PictureNumber = PortCounter(ZUEUID_PROPERTY_PORT_FRAME_COUNT);
+  d.CsFrameInfo.PictureNumber = m_pictureNumber < 0 ? 1 : m_pictureNumber;
   d.CsFrameInfo.DropCount = DropCount();
-  if (!CopyOut(client, &d, sizeof d)) return false;
+  if (!CopyOut(client, &d, sizeof d)) return true;
   CS_MSGQUEUE_BUFFER_MESSAGE message = {12, 1, 0, reinterpret_cast<uintptr_t>(client)};
   if (!WriteMsgQueue(m_clientQueue, &message, sizeof message, kMessageWriteTimeoutMs, 0)) {
     NKDbgPrintfW(u"[%s] WriteMsgQueue() failed\r\n", Name());
-    return false;
+    RequeueBuffer(index, client);
   }
   return true;
 }
 
-bool CPinDevice::CopyNV21ToYV12(IPvlMediaBuffer* frame, uint8_t* destination) {
+bool CPinDevice::CopyNV21ToYV12(IPvlMediaBuffer* frame, uint8_t* destination, bool* writable) {
+  *writable = true;
   uint64_t address = 0;
   if (!frame || frame->GetVirtualAddress(&address) != PVL_OK || !address || !destination) return false;
   const CS_BITMAPINFOHEADER& bmi = m_range.VideoInfoHeader.bmiHeader;
@@ -1135,8 +1212,47 @@ bool CPinDevice::CopyNV21ToYV12(IPvlMediaBuffer* frame, uint8_t* destination) {
   static_assert(sizeof m_lineBuffer == kNv21LineBufferBytes);
   const Nv21ToYv12Status status =
       ConvertNv21ToYv12(source, destination, width, height, m_lineBuffer, sizeof m_lineBuffer);
-  if (status == Nv21ToYv12Status::kLineCopyFailed)
+  if (status == Nv21ToYv12Status::kLineCopyFailed) {
     NKDbgPrintfW(u"[%s] !!! Failed to copy line buffer !!!\r\n", Name());
+    *writable = false;
+  }
+  return status == Nv21ToYv12Status::kOk;
+}
+
+bool CPinDevice::ConvertNV21ToYV12InPlace(IPvlMediaBuffer* frame, bool* writable) {
+  *writable = true;
+  uint64_t address = 0;
+  if (!frame || frame->GetVirtualAddress(&address) != PVL_OK || !address) return false;
+  const CS_BITMAPINFOHEADER& bmi = m_range.VideoInfoHeader.bmiHeader;
+  const uint32_t width = uint32_t(bmi.biWidth);
+  const uint32_t height = uint32_t(bmi.biHeight < 0 ? -bmi.biHeight : bmi.biHeight);
+  const uint64_t n = uint64_t(width) * height;
+  uint32_t actual = 0;
+  frame->GetActualSize(&actual);
+  if (width > sizeof m_lineBuffer) {
+    NKDbgPrintfW(u"[%s] A row of %u bytes does not fit the line buffer\r\n", Name(), width);
+    return false;
+  }
+  if (n + (n / 4) * 2 > actual || n + (n / 4) * 2 > m_frameSize) {
+    NKDbgPrintfW(u"[%s] cbInput != piFrameBuffer->GetActualSize() : %u != %u\r\n", Name(), uint32_t(n + n / 2),
+                 actual);
+    return false;
+  }
+  const uint32_t chromaBytes = uint32_t(n / 2);
+  if (m_chromaBytes < chromaBytes) {
+    m_chroma.reset(new (std::nothrow) uint8_t[chromaBytes]);
+    m_chromaBytes = m_chroma ? chromaBytes : 0;
+    if (!m_chroma) {
+      NKDbgPrintfW(u"[%s] No memory to convert a frame\r\n", Name());
+      return false;
+    }
+  }
+  const Nv21ToYv12Status status = ConvertNv21ToYv12InPlace(reinterpret_cast<uint8_t*>(uintptr_t(address)), width,
+                                                           height, m_chroma.get(), m_lineBuffer, sizeof m_lineBuffer);
+  if (status == Nv21ToYv12Status::kLineCopyFailed) {
+    NKDbgPrintfW(u"[%s] !!! Failed to copy line buffer !!!\r\n", Name());
+    *writable = false;
+  }
   return status == Nv21ToYv12Status::kOk;
 }
 
@@ -1224,10 +1340,12 @@ DWORD CPinDevice::CaptureThread() {
       frame->Release();
       continue;
     }
+    NumberFrame();
     CS_STREAM_DESCRIPTOR* client = nullptr;
     void* mapped = nullptr;
     uintptr_t data = 0;
-    if (!RemoveBufferFromList(frame, &client, &mapped, &data)) {
+    int index = -1;
+    if (!RemoveBufferFromList(frame, &client, &mapped, &data, &index)) {
       frame->Release();
       if (!m_exit) {
         NKDbgPrintfW(u"[%s] RemoveBufferFromList() failed\r\n", Name());
@@ -1250,32 +1368,45 @@ DWORD CPinDevice::CaptureThread() {
     }
     uint64_t address = 0;
     frame->GetVirtualAddress(&address);
+    bool written = true;
     if (mapped && reinterpret_cast<void*>(uintptr_t(address)) != mapped) {
       // Not the client's own memory: the frame is copied out, turned into YV12 only
       // for the fallback (the client's memory then is plain memory with a YV12 format).
       if (m_clientMemoryFallback && CompressionCode() == kFourccYV12) {
-        if (!CopyNV21ToYV12(frame, static_cast<uint8_t*>(mapped)))
+        // A frame that cannot be converted still goes out; a buffer that cannot be written does not.
+        if (!CopyNV21ToYV12(frame, static_cast<uint8_t*>(mapped), &written))
           NKDbgPrintfW(u"[%s] CopyNV21ToYV12() failed\r\n", Name());
       } else {
         uint32_t actual = 0;
         frame->GetActualSize(&actual);
         if (actual > m_frameSize) actual = m_frameSize;
-        if (address && !CeSafeCopyMemory(mapped, reinterpret_cast<void*>(uintptr_t(address)), actual))
-          NKDbgPrintfW(u"[%s] Frame copy failed\r\n", Name());
+        written = address && CeSafeCopyMemory(mapped, reinterpret_cast<void*>(uintptr_t(address)), actual);
+        if (!written) NKDbgPrintfW(u"[%s] Frame copy failed\r\n", Name());
       }
+    } else if (mapped && CompressionCode() == kFourccYV12) {
+      // The port wrote its NV21 straight into the client's buffer, which the client
+      // reads as the YV12 it negotiated: the chroma is rearranged there.
+      if (!ConvertNV21ToYV12InPlace(frame, &written)) NKDbgPrintfW(u"[%s] ConvertNV21ToYV12InPlace() failed\r\n", Name());
     }
+    // A buffer the client can no longer be given (its memory or its descriptor gone
+    // bad) stays out of the stream; the frame is lost and counted, the stream goes on.
     CS_MSGQUEUE_BUFFER_MESSAGE message;
-    if (!InitMsgQueueDescriptor(&message, frame, client, data, true)) {
-      NKDbgPrintfW(u"[%s] InitMsgQueueDescriptor() failed\r\n", Name());
+    if (!written || !InitMsgQueueDescriptor(&message, frame, client, data, true)) {
+      NKDbgPrintfW(u"[%s] Client buffer %d cannot be written; frame dropped.\r\n", Name(), index);
+      ++m_droppedFrames;
+      m_frameDropped = 1;
       frame->Release();
-      result = ERROR_FUNCTION_FAILED;
-      break;
+      continue;
     }
     if (!WriteMsgQueue(m_clientQueue, &message, sizeof message, kMessageWriteTimeoutMs, 0)) {
-      NKDbgPrintfW(u"[%s] WriteMsgQueue() failed\r\n", Name());
+      // No room in the client's queue: the buffer goes back to the driver's queue (it
+      // comes back at STOP or with a later frame) and the frame counts as dropped.
+      NKDbgPrintfW(u"[%s] WriteMsgQueue() failed; frame dropped.\r\n", Name());
+      RequeueBuffer(index, client);
+      ++m_droppedFrames;
+      m_frameDropped = 1;
       frame->Release();
-      result = ERROR_FUNCTION_FAILED;
-      break;
+      continue;
     }
     frame->Release();
   }
@@ -1300,22 +1431,33 @@ constexpr ExifType kExifTypes[11] = {{0, 0},  {1, PVL_VT_UINT8},  {1, PVL_VT_STR
                                      {4, PVL_VT_UINT32}, {8, PVL_VT_URATIONAL}, {0, 0}, {1, PVL_VT_BLOCK},
                                      {0, 0},  {4, PVL_VT_SINT32}, {8, PVL_VT_PAIR}};
 
-// An EXIF tag's value as a variant; an array payload is owned by the guard.
+// An EXIF tag's value as a variant; an array payload and a text or block value
+// (copied out of the client's memory) are owned by the guard.
 struct ExifVariant {
   PvlValueRecord value{};
   PvlValueRecord* elements = nullptr;
-  ~ExifVariant() { delete[] elements; }
+  uint8_t* bytes = nullptr;
+  ~ExifVariant() {
+    delete[] elements;
+    delete[] bytes;
+  }
 };
 
 DWORD ConvertExifItem(const PropertyItem& item, ExifVariant* out) {
   if (!item.value || item.type > 10 || !kExifTypes[item.type].variant) return ERROR_INVALID_PARAMETER;
   const ExifType t = kExifTypes[item.type];
   const uint32_t count = item.length / t.size;
+  // The whole value must be the caller's to read; a length running past its memory is refused.
+  if (count == 0 || item.length > uint32_t(std::numeric_limits<int32_t>::max())) return ERROR_INVALID_PARAMETER;
   void* mapped = MapCallerPtr(reinterpret_cast<void*>(item.value), item.length);
-  if (!mapped || count == 0) return ERROR_INVALID_PARAMETER;
+  if (!mapped) return ERROR_INVALID_PARAMETER;
   if (t.variant == PVL_VT_STRING || t.variant == PVL_VT_BLOCK) {
+    // The store copies later: it gets the driver's copy, never the client's memory.
+    out->bytes = new (std::nothrow) uint8_t[item.length];
+    if (!out->bytes) return ERROR_OUTOFMEMORY;
+    if (!CeSafeCopyMemory(out->bytes, mapped, item.length)) return ERROR_INVALID_PARAMETER;
     out->value.type = t.variant;
-    out->value.payload.array = {mapped, int32_t(item.length), int32_t(item.length), 0};
+    out->value.payload.array = {out->bytes, int32_t(item.length), int32_t(item.length), 0};
     return ERROR_SUCCESS;
   }
   PvlValueRecord* target = &out->value;

@@ -13,6 +13,7 @@
 #include <stdint.h>
 
 #include <atomic>
+#include <memory>
 
 #include "bufferrequest.h"
 #include "cameraportformat.h"
@@ -99,6 +100,15 @@ class CPinDevice {
   // Video control's trigger: the pin to RUN; whether the still pin awaits a still.
   DWORD SetRunState();
   bool IsStillTriggerAllowed() const { return m_snapshotAllowed != 0; }
+  // A shutter press while the client holds every buffer of the still pin: the still
+  // would have nowhere to go (and would answer a later press). It is dropped and
+  // counted now, and the next buffer carries the discontinuity flag.
+  bool DropStillWithoutBuffer() {
+    if (m_table->queued) return false;
+    ++m_droppedFrames;
+    m_frameDropped = 1;
+    return true;
+  }
   void ResetDroppedFrames() { m_droppedFrames = 0; }
   BOOL FireSnapshotTrigger() { return SetEvent(m_triggerEvent); }
   BOOL FireShutterSound() { return SetEvent(m_shutterEvent); }
@@ -156,12 +166,22 @@ class CPinDevice {
   DWORD CaptureThread();
   // Picks the client buffer for a frame under the device lock (null: none free);
   // false when the pin is told to end while it waits for the lock.
-  bool RemoveBufferFromList(IPvlMediaBuffer* frame, CS_STREAM_DESCRIPTOR** client, void** mapped, uintptr_t* data);
+  bool RemoveBufferFromList(IPvlMediaBuffer* frame, CS_STREAM_DESCRIPTOR** client, void** mapped, uintptr_t* data,
+                            int* index);
+  // Gives entry `index` back to the driver's queue (its message could not be sent).
+  void RequeueBuffer(int index, CS_STREAM_DESCRIPTOR* client);
+  bool LockForCaptureThread();
+  // Numbers the frame just taken from the port and notes the port's losses.
+  void NumberFrame();
   bool InitMsgQueueDescriptor(CS_MSGQUEUE_BUFFER_MESSAGE* message, IPvlMediaBuffer* frame,
                               CS_STREAM_DESCRIPTOR* client, uintptr_t data, bool isFrame);
   bool DeliverFailedStill();
   uint32_t PortDrops() const;
-  bool CopyNV21ToYV12(IPvlMediaBuffer* frame, uint8_t* destination);
+  // False when the frame was not converted; `writable` false when the client's
+  // buffer refused the copy.
+  bool CopyNV21ToYV12(IPvlMediaBuffer* frame, uint8_t* destination, bool* writable);
+  // The same for a frame the port wrote into the client's own buffer, within it.
+  bool ConvertNV21ToYV12InPlace(IPvlMediaBuffer* frame, bool* writable);
   void PostCaptureScreen(IPvlMediaBuffer* frame);
   uint32_t PortCounter(uint32_t id) const;
 
@@ -193,8 +213,11 @@ class CPinDevice {
   uint8_t m_snapshotAllowed = 0;
   uint8_t m_thumbnailStarted = 0;
   uint8_t m_frameDropped = 1;  // the first buffer delivered carries the discontinuity flag
-  uint32_t m_portDropsSeen = 0;  // the port's drop count at the last delivered frame
+  uint32_t m_portDropsSeen = 0;  // the port's drop count at the last frame taken
+  int64_t m_pictureNumber = -1;  // the last frame's number; -1 before the first of a run
   uint32_t m_bufferMessages = 0;
   DSPropertyMapEntry m_jpeg[kPinJpegProperties]{};
   uint8_t m_lineBuffer[4000];
+  std::unique_ptr<uint8_t[]> m_chroma;  // a frame's chroma rows, set apart for the in-place conversion
+  uint32_t m_chromaBytes = 0;
 };

@@ -37,20 +37,47 @@ void SplitVuRow(const uint8_t* vu, uint8_t* v, uint8_t* u, uint32_t pairs) {
   }
 }
 
+namespace {
+
+// The chroma rows at `chroma` split into the V and U planes at `v` and `u`. As many
+// rows as the line buffer holds are split into it (their V, then their U: consecutive
+// rows of a plane are contiguous), then copied out in two.
+bool SplitChroma(const uint8_t* chroma, uint8_t* v, uint8_t* u, uint32_t width, uint32_t height, uint8_t* line,
+                 uint32_t lineBytes, Nv21LineCopy copy) {
+  const uint32_t pairs = width / 2;
+  const uint32_t rows = height / 2;
+  const uint32_t batch = width ? lineBytes / width : rows;
+  for (uint32_t row = 0; row < rows; row += batch) {
+    const uint32_t r = rows - row < batch ? rows - row : batch;
+    const uint32_t bytes = r * pairs;
+    for (uint32_t k = 0; k < r; ++k)
+      SplitVuRow(chroma + uint64_t(row + k) * width, line + k * pairs, line + bytes + k * pairs, pairs);
+    if (!copy(v, line, bytes) || !copy(u, line + bytes, bytes)) return false;
+    v += bytes;
+    u += bytes;
+  }
+  return true;
+}
+
+}  // namespace
+
 Nv21ToYv12Status ConvertNv21ToYv12(const uint8_t* source, uint8_t* destination, uint32_t width, uint32_t height,
                                    uint8_t* line, uint32_t lineBytes, Nv21LineCopy copy) {
   if (width > lineBytes) return Nv21ToYv12Status::kRowTooWide;
   const uint64_t n = uint64_t(width) * height;
-  std::memcpy(destination, source, size_t(n));
-  uint8_t* v = destination + n;
-  uint8_t* u = destination + n + n / 4;
-  const uint8_t* chroma = source + n;
-  const uint32_t pairs = width / 2;
-  for (uint32_t row = 0; row < height / 2; ++row) {
-    if (!copy(line, chroma + uint64_t(row) * width, width)) return Nv21ToYv12Status::kLineCopyFailed;
-    SplitVuRow(line, v, u, pairs);
-    v += pairs;
-    u += pairs;
-  }
+  if (!copy(destination, source, DWORD(n))) return Nv21ToYv12Status::kLineCopyFailed;
+  if (!SplitChroma(source + n, destination + n, destination + n + n / 4, width, height, line, lineBytes, copy))
+    return Nv21ToYv12Status::kLineCopyFailed;
+  return Nv21ToYv12Status::kOk;
+}
+
+Nv21ToYv12Status ConvertNv21ToYv12InPlace(uint8_t* frame, uint32_t width, uint32_t height, uint8_t* chroma,
+                                          uint8_t* line, uint32_t lineBytes, Nv21LineCopy copy) {
+  if (width > lineBytes) return Nv21ToYv12Status::kRowTooWide;
+  const uint64_t n = uint64_t(width) * height;
+  // The planes overlap the rows they come from: the rows are set apart first.
+  if (!copy(chroma, frame + n, DWORD(n / 2))) return Nv21ToYv12Status::kLineCopyFailed;
+  if (!SplitChroma(chroma, frame + n, frame + n + n / 4, width, height, line, lineBytes, copy))
+    return Nv21ToYv12Status::kLineCopyFailed;
   return Nv21ToYv12Status::kOk;
 }

@@ -398,6 +398,7 @@ OSTREL_EXPORT BOOL CAM_Deinit(DWORD_PTR context) {
         DeviceLock lock(device);
         device->ReleaseOwnership();
         device->UnPrepareDevice();
+        s_devicePowerState = CS_POWER_D0;
         HostStop();
       }
       delete s_openCamera;
@@ -462,6 +463,8 @@ OSTREL_EXPORT BOOL CAM_Close(DWORD_PTR context) {
     DeviceLock lock(device);
     device->ReleaseOwnership();
     device->UnPrepareDevice();
+    // The next open starts the camera at D0: the state the power manager reads says so.
+    s_devicePowerState = CS_POWER_D0;
     HostStop();
     s_openCamera = nullptr;
   }
@@ -564,6 +567,15 @@ OSTREL_EXPORT DWORD_PTR PIN_Open(DWORD_PTR context, DWORD access, DWORD share) {
   if (!record) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
+  }
+  // The camera's streams are its owner's: a process refused the camera gets none of its pins.
+  {
+    DeviceLock lock(record->device);
+    if (!record->device->MayUsePins(GetCallerProcess())) {
+      NKDbgPrintfW(u"PIN_Open(): Context=0x%08x: the camera belongs to another process\r\n", context);
+      SetLastError(ERROR_ACCESS_DENIED);
+      return 0;
+    }
   }
   s_thumbnailPinFlag = record->device->IsThumbnailPinSupported() ? 1 : 0;
   OstrelPinGlobals().snapshotTriggerWait = s_thumbnailPinFlag;

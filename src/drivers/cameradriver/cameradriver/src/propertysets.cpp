@@ -270,6 +270,10 @@ DWORD AdapterHandleVideoControlRequests(CCameraDevice* device, void* in, DWORD i
   if (state != ERROR_SUCCESS) NKDbgPrintfW(u"CAM_IOControl(%08x): Could not set Pin %d to CSSTATE_RUN\r\n", device, pin);
   if (pin == CS_PIN_CAPTURE) return state;
   NKDbgPrintfW(u"CAM_IOControl(%08x): Triggering snapshot...\r\n", device);
+  if (pinDevice->IsStillTriggerAllowed() && pinDevice->DropStillWithoutBuffer()) {
+    NKDbgPrintfW(u"No buffer from the client; snapshot dropped\r\n");
+    return ERROR_SUCCESS;
+  }
   if (pinDevice->IsStillTriggerAllowed() && device->StartStill()) {
     NKDbgPrintfW(u"Snapshot triggered\r\n");
     return ERROR_SUCCESS;
