@@ -290,6 +290,36 @@ TEST_F(EngineLoopsTest, ClientPropertiesSetWhileTheLoopsRunAreTaken) {
   ASSERT_EQ(PVL_OK, control_->Stop());
 }
 
+// Sets back to back, without a frame between them, are never lost: one the VFE
+// refuses while an update is pending is applied with a later frame, so the
+// preview ends at the last value set, whichever way it went.
+TEST_F(EngineLoopsTest, BackToBackClientSetsEndAtTheLastValue) {
+  Preview();
+  SettledExposure();
+  auto meanLuma = [&] {
+    WaitFrames(3);
+    EXPECT_TRUE(reader_->WaitForMore(2));
+    const std::vector<uint8_t> frame = reader_->Latest();
+    EXPECT_GE(frame.size(), size_t(kPreviewW) * kPreviewH);
+    double sum = 0;
+    for (size_t i = 0; i < size_t(kPreviewW) * kPreviewH && i < frame.size(); ++i) sum += frame[i];
+    return sum / (double(kPreviewW) * kPreviewH);
+  };
+  double last[2] = {0, 0};
+  for (int round = 0; round < 2; ++round) {
+    const int32_t target = round ? -2000 : 2000;
+    for (int i = 0; i < 40; ++i) {
+      PvlValueRecord brightness{};
+      brightness.type = PVL_VT_SINT32;
+      brightness.payload.i32 = i == 39 ? target : (i % 2 ? 2000 : -2000);
+      ASSERT_EQ(PVL_OK, control_->SetProperty(ZUEUID_PROPERTY_BRIGHTNESS, &brightness)) << "set " << i;
+    }
+    last[round] = meanLuma();
+  }
+  EXPECT_GT(last[0], last[1] + 10) << "bright " << last[0] << " dark " << last[1];
+  ASSERT_EQ(PVL_OK, control_->Stop());
+}
+
 TEST_F(EngineLoopsTest, TheSettledStillShowsTheChartsColours) {
   Preview();
   SettledExposure();

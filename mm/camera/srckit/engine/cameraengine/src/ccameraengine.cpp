@@ -211,17 +211,22 @@ PvlResult CCameraEngine::RunVfeConfigurer(uint32_t configuration) {
 
 // A client's property comes at any moment, while the loops' per-frame update may
 // still wait for the next frame start: until it lands the VFE refuses every block
-// update. That refusal means "not yet", so try again for a few frames rather than
-// lose the client's change.
+// update. That refusal means "not yet": while the stream runs, the change stays
+// pending and the next preview frame (which follows the update's acknowledgement)
+// applies it, so the client never waits out a frame and nothing is lost.
 PvlResult CCameraEngine::RunVfeConfigurerForClient(uint32_t configuration) {
-  constexpr auto kPoll = std::chrono::milliseconds(2);
-  constexpr int kTries = 250;  // half a second: many frames even at the slowest rate
   PvlResult r = RunVfeConfigurer(configuration);
-  for (int i = 0; r == PVL_E_FAIL && i < kTries; ++i) {
-    std::this_thread::sleep_for(kPoll);
-    r = RunVfeConfigurer(configuration);
-  }
-  return r;
+  if (r != PVL_E_FAIL || !m_sensorStarted) return r;
+  if (configuration == ZUEUID_CONFIG_CROP) m_pendingCrop = true;
+  else m_pendingUpdateAll = true;
+  return PVL_OK;
+}
+
+// Runs a pending client configuration; one the VFE still refuses stays pending.
+void CCameraEngine::ApplyPendingClientConfiguration() {
+  if (m_pendingCrop.exchange(false) && RunVfeConfigurer(ZUEUID_CONFIG_CROP) == PVL_E_FAIL) m_pendingCrop = true;
+  if (m_pendingUpdateAll.exchange(false) && RunVfeConfigurer(ZUEUID_CONFIG_UPDATE_ALL) == PVL_E_FAIL)
+    m_pendingUpdateAll = true;
 }
 
 PvlResult CCameraEngine::RunPictureConfigurer(uint32_t configuration) {
@@ -579,6 +584,7 @@ PvlResult CCameraEngine::OnFrameAvailable(uint32_t outputId, IPvlMediaBuffer* bu
   PvlResult r = PVL_OK;
   if (outputId == preview && elfs) r = elfs->OnFrame(buffer);
   if (r == PVL_OK) r = ports->QueueVideoFrame(outputId, buffer);
+  if (outputId == preview) ApplyPendingClientConfiguration();
 
   uint8_t onSensor = 0;
   uint8_t fixed = 1;

@@ -17,6 +17,7 @@
 
 #include <stdint.h>
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -148,6 +149,7 @@ class CCameraEngine final : public ICameraEngineInternal, public ICameraEngineEv
   // A VFE configurer for a client's property while frames flow (waits out the loops'
   // pending update).
   PvlResult RunVfeConfigurerForClient(uint32_t configuration);
+  void ApplyPendingClientConfiguration();
   // Undoes what a failed Initialize left: plug-ins, ports, VFE, proxy, sensor.
   void UndoInitialize(bool sensorInitialised, bool vfeInitialised);
   // What OnFrameAvailable may use: copies taken under m_frameGuard.
@@ -189,7 +191,10 @@ class CCameraEngine final : public ICameraEngineInternal, public ICameraEngineEv
   // Uninitialize change them while the receive thread may be delivering.
   std::mutex m_frameGuard;
 
-  bool m_sensorStarted = false;  // between a successful StartSensor and the next stop
+  bool m_sensorStarted = false;
+  // A client's configuration the VFE refused while an update was pending.
+  std::atomic<bool> m_pendingCrop{false};
+  std::atomic<bool> m_pendingUpdateAll{false};  // between a successful StartSensor and the next stop
   uint32_t m_cameraId = 0;
   uint32_t m_firstOutput = 0;   // the preview's (video) or the main image's (still)
   uint32_t m_secondOutput = 0;  // the thumbnail's
