@@ -1188,19 +1188,20 @@ bool CPinDevice::DeliverFailedStill() {
   return true;
 }
 
-bool CPinDevice::CopyNV21ToYV12(IPvlMediaBuffer* frame, uint8_t* destination, bool* writable) {
-  *writable = true;
-  uint64_t address = 0;
-  if (!frame || frame->GetVirtualAddress(&address) != PVL_OK || !address || !destination) return false;
+// The frame's address and the pin's size, checked: never read past the frame nor
+// past the line buffer, never write past the client's.
+bool CPinDevice::CheckNv21Frame(IPvlMediaBuffer* frame, uint64_t* address, uint32_t* width,
+                                uint32_t* height) {
+  *address = 0;
+  if (!frame || frame->GetVirtualAddress(address) != PVL_OK || !*address) return false;
   const CS_BITMAPINFOHEADER& bmi = m_range.VideoInfoHeader.bmiHeader;
-  const uint32_t width = uint32_t(bmi.biWidth);
-  const uint32_t height = uint32_t(bmi.biHeight < 0 ? -bmi.biHeight : bmi.biHeight);
-  const uint64_t n = uint64_t(width) * height;
+  *width = uint32_t(bmi.biWidth);
+  *height = uint32_t(bmi.biHeight < 0 ? -bmi.biHeight : bmi.biHeight);
+  const uint64_t n = uint64_t(*width) * *height;
   uint32_t actual = 0;
   frame->GetActualSize(&actual);
-  // Never read past the frame nor past the line buffer, never write past the client's.
-  if (width > sizeof m_lineBuffer) {
-    NKDbgPrintfW(u"[%s] A row of %u bytes does not fit the line buffer\r\n", Name(), width);
+  if (*width > sizeof m_lineBuffer) {
+    NKDbgPrintfW(u"[%s] A row of %u bytes does not fit the line buffer\r\n", Name(), *width);
     return false;
   }
   if (n + (n / 4) * 2 > actual || n + (n / 4) * 2 > m_frameSize) {
@@ -1208,6 +1209,14 @@ bool CPinDevice::CopyNV21ToYV12(IPvlMediaBuffer* frame, uint8_t* destination, bo
                  actual);
     return false;
   }
+  return true;
+}
+
+bool CPinDevice::CopyNV21ToYV12(IPvlMediaBuffer* frame, uint8_t* destination, bool* writable) {
+  *writable = true;
+  uint64_t address = 0;
+  uint32_t width = 0, height = 0;
+  if (!destination || !CheckNv21Frame(frame, &address, &width, &height)) return false;
   const uint8_t* source = reinterpret_cast<const uint8_t*>(uintptr_t(address));
   static_assert(sizeof m_lineBuffer == kNv21LineBufferBytes);
   const Nv21ToYv12Status status =
@@ -1222,22 +1231,9 @@ bool CPinDevice::CopyNV21ToYV12(IPvlMediaBuffer* frame, uint8_t* destination, bo
 bool CPinDevice::ConvertNV21ToYV12InPlace(IPvlMediaBuffer* frame, bool* writable) {
   *writable = true;
   uint64_t address = 0;
-  if (!frame || frame->GetVirtualAddress(&address) != PVL_OK || !address) return false;
-  const CS_BITMAPINFOHEADER& bmi = m_range.VideoInfoHeader.bmiHeader;
-  const uint32_t width = uint32_t(bmi.biWidth);
-  const uint32_t height = uint32_t(bmi.biHeight < 0 ? -bmi.biHeight : bmi.biHeight);
+  uint32_t width = 0, height = 0;
+  if (!CheckNv21Frame(frame, &address, &width, &height)) return false;
   const uint64_t n = uint64_t(width) * height;
-  uint32_t actual = 0;
-  frame->GetActualSize(&actual);
-  if (width > sizeof m_lineBuffer) {
-    NKDbgPrintfW(u"[%s] A row of %u bytes does not fit the line buffer\r\n", Name(), width);
-    return false;
-  }
-  if (n + (n / 4) * 2 > actual || n + (n / 4) * 2 > m_frameSize) {
-    NKDbgPrintfW(u"[%s] cbInput != piFrameBuffer->GetActualSize() : %u != %u\r\n", Name(), uint32_t(n + n / 2),
-                 actual);
-    return false;
-  }
   const uint32_t chromaBytes = uint32_t(n / 2);
   if (m_chromaBytes < chromaBytes) {
     m_chroma.reset(new (std::nothrow) uint8_t[chromaBytes]);

@@ -179,6 +179,7 @@ class CPinDevice {
   uint32_t PortDrops() const;
   // False when the frame was not converted; `writable` false when the client's
   // buffer refused the copy.
+  bool CheckNv21Frame(IPvlMediaBuffer* frame, uint64_t* address, uint32_t* width, uint32_t* height);
   bool CopyNV21ToYV12(IPvlMediaBuffer* frame, uint8_t* destination, bool* writable);
   // The same for a frame the port wrote into the client's own buffer, within it.
   bool ConvertNV21ToYV12InPlace(IPvlMediaBuffer* frame, bool* writable);
