@@ -4,6 +4,7 @@
 
 #include <stdint.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -40,8 +41,13 @@ void SensorLogLine(const std::string& text);
 
 // The scene: planes per read-out, rendering, settings.
 void SceneReset();  // chart, settings file read again
-// Renders with settings already checked by the caller.
-void SceneRender(const BoardFrameInfo& frame, uint16_t* dst, size_t stride);
+// Runs rows(first, end) over all of `height` rows, in any order or at once.
+using RowRunner = std::function<void(uint32_t height, const std::function<void(uint32_t, uint32_t)>& rows)>;
+// Renders with settings already checked by the caller (rows through `runner`
+// when given).
+void SceneRender(const BoardFrameInfo& frame, uint16_t* dst, size_t stride, const RowRunner& runner = {});
+// BoardSensorRenderFrame with its rows through `runner`.
+bool SensorRenderFrame(const BoardFrameInfo& settings, uint16_t* dst, size_t strideSamples, const RowRunner& runner);
 
 }  // namespace board
 

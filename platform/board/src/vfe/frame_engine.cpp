@@ -40,6 +40,12 @@ int64_t ThreadCpuNs() {
   return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
+int64_t WallNs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
 // Events the engine may have queued before new sensor frames are let pass.
 constexpr size_t kMaxQueuedEvents = 8;
 
@@ -223,12 +229,14 @@ void HandleEnd(Model& m, const Event& e, std::unique_lock<std::mutex>& lk) {
   req.wantWb = stats && (statsEnables & kStatsWbExp) != 0;
   m.writing = true;
   lk.unlock();
-  int64_t t0 = ThreadCpuNs();
+  int64_t t0 = ThreadCpuNs(), wall0 = WallNs();
   RunFrame(req, &products);
-  uint64_t workNs = uint64_t(ThreadCpuNs() - t0);
+  uint64_t workNs = uint64_t(ThreadCpuNs() - t0) + products.workerCpuNs, wallNs = uint64_t(WallNs() - wall0);
   lk.lock();
   m.counters.frameWorkNs += workNs;
   m.counters.frameWorkMaxNs = std::max(m.counters.frameWorkMaxNs, workNs);
+  m.counters.frameWallNs += wallNs;
+  m.counters.frameWallMaxNs = std::max(m.counters.frameWallMaxNs, wallNs);
   for (uint32_t s = 0; s < kVfeStageCount; ++s) m.counters.stageNs[s] += products.stageNs[s];
   if (f.generation != m.generation || !m.writeMastersRunning) {
     FinishWriting(m);

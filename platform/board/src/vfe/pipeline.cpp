@@ -12,7 +12,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 
+#include "../board_internal.h"
+#include "stripes.h"
 #include "vfe_pipeline.h"
 
 namespace board::vfe {
@@ -254,16 +257,20 @@ Taps MakeTaps(uint32_t in, uint32_t out) {
 
 // Columns first: each output row sums its input rows across the whole width
 // (four samples at a time), then the row's outputs sum their columns.
+// Output rows [j0, j1) only (all by default), so that stripes may share the work.
 template <typename T>
-void AreaScale(const T* src, uint32_t sw, uint32_t sh, T* dst, uint32_t dw, uint32_t dh) {
+void AreaScale(const T* src, uint32_t sw, uint32_t sh, T* dst, uint32_t dw, uint32_t dh, uint32_t j0 = 0,
+               uint32_t j1 = ~0u) {
+  j1 = std::min(j1, dh);
+  if (j0 >= j1) return;
   if (sw == dw && sh == dh) {
-    std::memcpy(dst, src, sizeof(T) * sw * sh);
+    std::memcpy(dst + size_t(j0) * sw, src + size_t(j0) * sw, sizeof(T) * sw * (j1 - j0));
     return;
   }
   Taps h = MakeTaps(sw, dw), v = MakeTaps(sh, dh);
   std::vector<float> column(sw);
   float* __restrict acc = column.data();
-  for (uint32_t j = 0; j < dh; ++j) {
+  for (uint32_t j = j0; j < j1; ++j) {
     std::fill(column.begin(), column.end(), 0.0f);
     const float* w = &v.weight[v.offset[j]];
     for (uint32_t k = 0; k < v.count[j]; ++k) {
@@ -747,16 +754,11 @@ struct MainImage {
 class ColourSink {
  public:
   ColourSink(const RegisterImage& regs, const std::array<std::vector<uint32_t>, kTableCount>& tables, uint32_t width,
-             uint32_t height, MainImage* out, StageClock* clock)
+             MainImage* out, StageClock* clock)
       : wb_(WhiteBalanceOf(regs)), cc_(ColourCorrectionOf(regs)), conv_(ColourConversionOf(regs)),
         cs_(ChromaSuppressionOf(regs)), clamp_(OutputClamp(regs)), out_(out), clock_(clock) {
     LumaAdaptationOf(regs, tables, &la_);
     GammaOf(regs, tables, &gamma_);
-    out->width = width;
-    out->height = height;
-    out->y.resize(size_t(width) * height);
-    out->cb.resize(size_t(width / 2) * (height / 2));
-    out->cr.resize(out->cb.size());
     for (auto& row : rgb8_) row.resize(width);
     gain_.resize(width);
     for (auto& row : pairs_) row.resize(width / 2 + 1);
@@ -809,16 +811,30 @@ class ColourSink {
   std::vector<int16_t> cb_, cr_, luma_;  // a row of blocks before the suppression
 };
 
-// NV21 of an output of width x height from the main image.
-void MakeNv21(const MainImage& main, uint32_t width, uint32_t height, OutputImage* out) {
+void SizeMain(MainImage* m, uint32_t width, uint32_t height) {
+  m->width = width;
+  m->height = height;
+  m->y.resize(size_t(width) * height);
+  m->cb.resize(size_t(width / 2) * (height / 2));
+  m->cr.resize(m->cb.size());
+}
+
+// NV21 of an output of width x height from the main image: its planes sized
+// first, then the luma and the chroma made apart (so that they may run at once).
+void SizeNv21(uint32_t width, uint32_t height, OutputImage* out) {
   out->present = true;
   out->raw = false;
   out->width = width;
   out->height = height;
   out->y.resize(size_t(width) * height);
-  AreaScale(main.y.data(), main.width, main.height, out->y.data(), width, height);
-  uint32_t cw = width / 2, ch = height / 2;
-  out->cbcr.assign(size_t(width) * ch, 128);
+  out->cbcr.resize(size_t(width) * (height / 2));
+}
+void Nv21Luma(const MainImage& main, OutputImage* out, uint32_t j0 = 0, uint32_t j1 = ~0u) {
+  AreaScale(main.y.data(), main.width, main.height, out->y.data(), out->width, out->height, j0, j1);
+}
+void Nv21Chroma(const MainImage& main, OutputImage* out) {
+  uint32_t width = out->width, cw = width / 2, ch = out->height / 2;
+  std::fill(out->cbcr.begin(), out->cbcr.end(), uint8_t(128));
   uint32_t mcw = main.width / 2, mch = main.height / 2;
   if (cw == 0 || ch == 0 || mcw == 0 || mch == 0) return;
   std::vector<uint8_t> cb(size_t(cw) * ch), cr(size_t(cw) * ch);
@@ -862,6 +878,7 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
   out->wb.clear();
   out->unsupported = false;
   std::fill(std::begin(out->stageNs), std::end(out->stageNs), 0);
+  out->workerCpuNs = 0;
   StageClock clock(out->stageNs);
   if ((RegAt(regs, kRegInputFormat) & 7) >= 4) {
     out->unsupported = true;
@@ -874,12 +891,19 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
     BayerLut lut;
     BayerPlanes bayer;
     Planes<uint16_t> demosaiced, scaled;
-    std::vector<uint16_t> row[3];
     MainImage main;
+    std::vector<uint8_t> filtered;  // the main luma after the adaptive spatial filter
   };
   static Work* work = new Work;
   work->raw.resize(size_t(rq.info.width) * rq.info.height);
-  if (!BoardSensorRenderFrame(rq.info, work->raw.data(), rq.info.width)) {
+  auto striped = [&](uint32_t height, const std::function<void(uint32_t, uint32_t)>& rows) {
+    const uint32_t stripes = StripeCount();
+    RunTasks(stripes, [&](uint32_t i) {
+      RowRange r = StripeRows(i, stripes, height, 2);
+      rows(r.first, r.end);
+    }, &out->workerCpuNs);
+  };
+  if (!SensorRenderFrame(rq.info, work->raw.data(), rq.info.width, striped)) {
     out->unsupported = true;
     return;
   }
@@ -893,24 +917,51 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
   uint32_t type = (RegAt(regs, kRegOutputControl) >> 10) & 3;
   if (type == 1 && rq.wantPath[kVfeOutput2]) RawOutput(win, &out->out[kVfeOutput2]);
   const BayerLut* lut = &work->lut;
-  BayerSpatialStages(regs, *rq.tables, &win, &lut, &work->bayer);
+  BayerSpatialStages(regs, *rq.tables, &win, &lut, &work->bayer, &out->workerCpuNs);
   clock.Lap(kVfeStageBayer);
-  if (rq.wantWb) ComputeWbExpStats(regs, win, *lut, rq.serial, &out->wb);
-  if (rq.wantAf) ComputeAfStats(regs, win, *lut, rq.info.height, rq.serial, &out->af);
-  clock.Lap(kVfeStageStatistics);
+  // The statistics read the corrected window only: they run beside the image.
+  std::vector<std::function<void(StageClock&)>> statistics;
+  if (rq.wantWb) statistics.push_back([&](StageClock&) { ComputeWbExpStats(regs, win, *lut, rq.serial, &out->wb); });
+  if (rq.wantAf)
+    statistics.push_back([&](StageClock&) { ComputeAfStats(regs, win, *lut, rq.info.height, rq.serial, &out->af); });
+  // Runs the statistics and `count` stripes of `stripe` as one batch of tasks,
+  // each on a clock of its own; their stage times add up.
+  std::vector<std::array<uint64_t, kVfeStageCount>> laps;
+  auto batch = [&](uint32_t count, const std::function<void(uint32_t, StageClock&)>& stripe) {
+    uint32_t extra = uint32_t(statistics.size());
+    laps.assign(count + extra, {});
+    RunTasks(count + extra, [&](uint32_t i) {
+      StageClock own(laps[i].data());
+      if (i < extra) {
+        statistics[i](own);
+        own.Lap(kVfeStageStatistics);
+      } else {
+        stripe(i - extra, own);
+      }
+    }, &out->workerCpuNs);
+    statistics.clear();
+    for (const auto& l : laps)
+      for (uint32_t k = 0; k < kVfeStageCount; ++k) out->stageNs[k] += l[k];
+    clock.Lap();
+  };
+  auto statisticsOnly = [&] {
+    if (!statistics.empty()) batch(0, {});
+  };
 
-  if (type == 1) return;
+  if (type == 1) return statisticsOnly();
   if (type != 0) {
+    statisticsOnly();
     out->unsupported = true;
     return;
   }
-  if (!rq.wantPath[0] && !rq.wantPath[1]) return;
+  if (!rq.wantPath[0] && !rq.wantPath[1]) return statisticsOnly();
 
   Crop crop = FovCrop(regs, win);
   uint32_t module = RegAt(regs, kRegModuleEnable);
   ScalerResult mainScaler = Scaler(regs, kRegMainScaler, kRegMainScaler + 4, kRegMainScaler + 16,
                                    (module & kModMainScaler) != 0, crop.width, crop.height);
   if (mainScaler.refused) {
+    statisticsOnly();
     out->refused[0] = rq.wantPath[0];
     out->refused[1] = rq.wantPath[1];
     return;
@@ -924,44 +975,89 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
     c1.refused = true;
   bool want1 = rq.wantPath[kVfeOutput1] && !y1.refused && !c1.refused;
   out->refused[kVfeOutput1] = rq.wantPath[kVfeOutput1] && !want1;
-  if (!want1 && !rq.wantPath[kVfeOutput2]) return;
+  if (!want1 && !rq.wantPath[kVfeOutput2]) return statisticsOnly();
 
-  LinearRows lin(win, *lut, crop);
   auto demosaicRow = DemosaicEnabled(regs) ? DemosaicRow : MosaicRow;
-  ColourSink sink(regs, *rq.tables, mw, mh, &work->main, &clock);
+  const uint32_t stripes = StripeCount();
+  SizeMain(&work->main, mw, mh);
   clock.Lap();
+  // Stripes of the main image start on even rows: a chroma block's two rows
+  // stay in one stripe.
   if (mw == crop.width && mh == crop.height) {
     // No main scaling: straight from the demosaic, row by row.
-    for (auto& r : work->row) r.resize(mw);
-    for (uint32_t y = 0; y < mh; ++y) {
-      clock.Lap();
-      demosaicRow(lin, win.order, y, work->row[0].data(), work->row[1].data(), work->row[2].data());
-      clock.Lap(kVfeStageDemosaic);
-      sink.Row(y, {work->row[0].data(), work->row[1].data(), work->row[2].data(), mw});
-    }
+    batch(stripes, [&](uint32_t i, StageClock& own) {
+      RowRange rows = StripeRows(i, stripes, mh, 2);
+      if (rows.first == rows.end) return;
+      LinearRows lin(win, *lut, crop);
+      ColourSink sink(regs, *rq.tables, mw, &work->main, &own);
+      std::vector<uint16_t> rgb[3];
+      for (auto& r : rgb) r.resize(mw);
+      for (uint32_t y = rows.first; y < rows.end; ++y) {
+        own.Lap();
+        demosaicRow(lin, win.order, y, rgb[0].data(), rgb[1].data(), rgb[2].data());
+        own.Lap(kVfeStageDemosaic);
+        sink.Row(y, {rgb[0].data(), rgb[1].data(), rgb[2].data(), mw});
+      }
+    });
   } else {
     Planes<uint16_t>& d = work->demosaiced;
     Planes<uint16_t>& s = work->scaled;
     d.Resize(crop.width, crop.height);
-    for (uint32_t y = 0; y < crop.height; ++y) {
-      size_t o = size_t(y) * crop.width;
-      demosaicRow(lin, win.order, y, &d.c[0][o], &d.c[1][o], &d.c[2][o]);
-    }
-    clock.Lap(kVfeStageDemosaic);
+    batch(stripes, [&](uint32_t i, StageClock& own) {
+      RowRange rows = StripeRows(i, stripes, crop.height, 1);
+      if (rows.first == rows.end) return;
+      LinearRows lin(win, *lut, crop);
+      for (uint32_t y = rows.first; y < rows.end; ++y) {
+        size_t o = size_t(y) * crop.width;
+        demosaicRow(lin, win.order, y, &d.c[0][o], &d.c[1][o], &d.c[2][o]);
+      }
+      own.Lap(kVfeStageDemosaic);
+    });
     s.Resize(mw, mh);
-    for (int k = 0; k < 3; ++k) AreaScale(d.c[k].data(), crop.width, crop.height, s.c[k].data(), mw, mh);
-    clock.Lap(kVfeStageMainScaler);
-    for (uint32_t y = 0; y < mh; ++y) {
-      size_t o = size_t(y) * mw;
-      sink.Row(y, {&s.c[0][o], &s.c[1][o], &s.c[2][o], mw});
-    }
+    batch(stripes, [&](uint32_t i, StageClock& own) {
+      RowRange rows = StripeRows(i, stripes, mh, 2);
+      if (rows.first == rows.end) return;
+      for (int k = 0; k < 3; ++k)
+        AreaScale(d.c[k].data(), crop.width, crop.height, s.c[k].data(), mw, mh, rows.first, rows.end);
+      own.Lap(kVfeStageMainScaler);
+      ColourSink sink(regs, *rq.tables, mw, &work->main, &own);
+      for (uint32_t y = rows.first; y < rows.end; ++y) {
+        size_t o = size_t(y) * mw;
+        sink.Row(y, {&s.c[0][o], &s.c[1][o], &s.c[2][o], mw});
+      }
+    });
   }
-  clock.Lap();
-  AdaptiveSpatialFilter(regs, work->main.y.data(), mw, mh);
-  clock.Lap(kVfeStageAsf);
-  if (rq.wantPath[kVfeOutput2]) MakeNv21(work->main, mw, mh, &out->out[kVfeOutput2]);
-  if (want1) MakeNv21(work->main, y1.width, y1.height, &out->out[kVfeOutput1]);
-  clock.Lap(kVfeStageOutput);
+  if (AdaptiveSpatialFilterOn(regs, mw, mh)) {
+    work->filtered.resize(work->main.y.size());
+    batch(stripes, [&](uint32_t i, StageClock& own) {
+      RowRange rows = StripeRows(i, stripes, mh, 1);
+      AdaptiveSpatialFilter(regs, work->main.y.data(), work->filtered.data(), mw, mh, rows.first, rows.end);
+      own.Lap(kVfeStageAsf);
+    });
+    work->main.y.swap(work->filtered);
+  }
+  // The outputs: each one's luma in stripes, its chroma as one task.
+  std::vector<OutputImage*> outputs;
+  if (rq.wantPath[kVfeOutput2]) {
+    SizeNv21(mw, mh, &out->out[kVfeOutput2]);
+    outputs.push_back(&out->out[kVfeOutput2]);
+  }
+  if (want1) {
+    SizeNv21(y1.width, y1.height, &out->out[kVfeOutput1]);
+    outputs.push_back(&out->out[kVfeOutput1]);
+  }
+  const uint32_t lumaStripes = stripes;
+  batch(uint32_t(outputs.size()) * (lumaStripes + 1), [&](uint32_t i, StageClock& own) {
+    OutputImage* o = outputs[i / (lumaStripes + 1)];
+    uint32_t part = i % (lumaStripes + 1);
+    if (part == lumaStripes) {
+      Nv21Chroma(work->main, o);
+    } else {
+      RowRange rows = StripeRows(part, lumaStripes, o->height, 1);
+      Nv21Luma(work->main, o, rows.first, rows.end);
+    }
+    own.Lap(kVfeStageOutput);
+  });
 }
 
 }  // namespace board::vfe
