@@ -1,5 +1,5 @@
 // The VFE's image pipeline: the camera-interface window with its skip
-// patterns, the Bayer stages (black level, channel gain), a bilinear demosaic
+// patterns, the Bayer stages (black level, channel gain), an edge-directed demosaic
 // of the programmed Bayer order limited to the field-of-view crop, the main
 // scaler, the colour stages and the colour conversion to YCbCr, the output
 // clamp, and the OUTPUT1 luma and chroma scalers; outputs are NV21 (luma plane,
@@ -13,6 +13,9 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <initializer_list>
+#include <optional>
+#include <utility>
 
 #include "../board_internal.h"
 #include "stripes.h"
@@ -100,7 +103,7 @@ void ChannelGainStage(const RegisterImage& regs, BayerLut* lut) {
 }
 
 // ---- Demosaic ---------------------------------------------------------------------
-// Bilinear interpolation over the demosaic area (the window less 6 samples on
+// Over the demosaic area (the window less 6 samples on
 // each side and 3 lines at top and bottom), computed only inside the crop.
 }  // namespace
 
@@ -168,67 +171,183 @@ class LinearRows {
   uint32_t have_[3] = {~0u, ~0u, ~0u};
 };
 
-// The two kinds of site of a Bayer row: green, whose row neighbours are the
-// row's colour C and column neighbours the other colour O; and C, whose four
-// neighbours are green and diagonals O.
-inline void GreenSite(const uint16_t* up, const uint16_t* mid, const uint16_t* dn, uint32_t x, uint16_t* g,
-                      uint16_t* c, uint16_t* o) {
-  g[x] = mid[x];
-  c[x] = uint16_t((uint32_t(mid[x - 1]) + mid[x + 1] + 1) >> 1);
-  o[x] = uint16_t((uint32_t(up[x]) + dn[x] + 1) >> 1);
-}
-inline void ColourSite(const uint16_t* up, const uint16_t* mid, const uint16_t* dn, uint32_t x, uint16_t* g,
-                       uint16_t* c, uint16_t* o) {
-  c[x] = mid[x];
-  g[x] = uint16_t((uint32_t(mid[x - 1]) + mid[x + 1] + up[x] + dn[x] + 2) >> 2);
-  o[x] = uint16_t((uint32_t(up[x - 1]) + up[x + 1] + dn[x - 1] + dn[x + 1] + 2) >> 2);
-}
-
-// Bilinear demosaic of crop row y into three rows.
-void DemosaicRow(LinearRows& lin, uint32_t order, uint32_t y, uint16_t* r, uint16_t* g, uint16_t* b) {
-  uint32_t w = lin.width() - 2;
-  const uint16_t* up = lin.Row(y) + 1;
-  const uint16_t* mid = lin.Row(y + 1) + 1;
-  const uint16_t* dn = lin.Row(y + 2) + 1;
-  uint32_t wy = lin.y0() + 1 + y, wx = lin.x0() + 1;
-  bool greenFirst = BayerColour(order, wx, wy) == 1;
-  int rowColour = BayerColour(order, greenFirst ? wx + 1 : wx, wy);  // R or B
-  uint16_t* c = rowColour == 0 ? r : b;
-  uint16_t* o = rowColour == 0 ? b : r;
-  // Eight sites at a time: every average for every site, then each site
-  // keeps the ones of its kind (green sites on the even or the odd lanes).
-  const __m128i two = _mm_set1_epi16(2);
-  const __m128i greenLanes = greenFirst ? _mm_set_epi16(0, -1, 0, -1, 0, -1, 0, -1) : _mm_set_epi16(-1, 0, -1, 0, -1, 0, -1, 0);
-  auto pick = [&](__m128i atGreen, __m128i atColour) {
-    return _mm_or_si128(_mm_and_si128(greenLanes, atGreen), _mm_andnot_si128(greenLanes, atColour));
-  };
-  uint32_t x = 0;
-  for (; x + 8 <= w; x += 8) {
-    __m128i m = Load8(mid + x), ml = Load8(mid + x - 1), mr = Load8(mid + x + 1);
-    __m128i u = Load8(up + x), ul = Load8(up + x - 1), ur = Load8(up + x + 1);
-    __m128i d = Load8(dn + x), dl = Load8(dn + x - 1), dr = Load8(dn + x + 1);
-    __m128i across = _mm_avg_epu16(ml, mr), along = _mm_avg_epu16(u, d);
-    __m128i cross = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(_mm_add_epi16(ml, mr), _mm_add_epi16(u, d)), two), 2);
-    __m128i diagonal = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(_mm_add_epi16(ul, ur), _mm_add_epi16(dl, dr)), two), 2);
-    Store8(g + x, pick(m, cross));
-    Store8(c + x, pick(across, m));
-    Store8(o + x, pick(along, diagonal));
+// The demosaic. Green at a red or blue site is a weighted mean of the
+// estimates from its four sides, each the green there corrected by the
+// site's own colour's change towards that side, the smoother sides weighing
+// most (so an edge or a corner is interpolated along, never across); red and
+// blue are green plus the colour differences of the nearest sites of their
+// colour, those whose green is nearest this site's weighing most. The differences are taken white-balanced
+// (with the white-balance block's gains), so that on a grey edge they are
+// nil and all three colours keep the edge where it is: interpolating red and
+// blue on their own sparse grids (bilinearly) puts them half a sample to
+// either side of a sharp edge, and a neutral edge comes out fringed.
+class DemosaicRows {
+ public:
+  static constexpr uint32_t kBorder = 3;  // samples around the crop the demosaic reads
+  DemosaicRows(const BayerView& win, const BayerLut& lut, const Crop& crop, const float gains[3])
+      : win_(win), lut_(lut), x0_(kDemosaicMarginX + crop.x - kBorder), y0_(kDemosaicMarginY + crop.y - kBorder),
+        width_(crop.width + 2 * kBorder) {
+    for (int c = 0; c < 3; ++c) {
+      gain_[c] = gains[c];
+      inverse_[c] = 1.0f / gains[c];
+    }
+    for (auto& r : raw_) r.resize(width_);
+    for (auto& r : green_) r.assign(width_, 0.0f);
+    for (auto& r : diff_) r.assign(width_, 0.0f);
   }
-  bool green = greenFirst;  // the kind of site x
-  for (; x < w; ++x, green = !green) {
-    if (green) {
-      GreenSite(up, mid, dn, x, g, c, o);
-    } else {
-      ColourSite(up, mid, dn, x, g, c, o);
+
+  // Crop row y into three rows of crop.width samples.
+  void Row(uint32_t y, uint16_t* r, uint16_t* g, uint16_t* b) {
+    const uint32_t j = y + kBorder;
+    const float* raw = Raw(j);
+    const float* green = Green(j);
+    const float* up = Diff(j - 1);
+    const float* mid = Diff(j);
+    const float* dn = Diff(j + 1);
+    uint16_t* out[3] = {r, g, b};
+    const float* greenUp = Green(j - 1);
+    const float* greenDn = Green(j + 1);
+    const uint32_t wy = y0_ + j, n = width_ - 2 * kBorder;
+    // The neighbours' differences, each weighted by how close its green is
+    // to this site's: those on the site's side of an edge count.
+    auto mean = [](float g, std::initializer_list<std::pair<float, float>> neighbours) {
+      float sum = 0, weights = 0;
+      for (const auto& [green, diff] : neighbours) {
+        float w = 1.0f / (1.0f + (g - green) * (g - green));
+        sum += w * diff;
+        weights += w;
+      }
+      return sum / weights;
+    };
+    for (uint32_t x = 0; x < n; ++x) {
+      const uint32_t i = x + kBorder;
+      const int site = BayerColour(win_.order, x0_ + i, wy);
+      const float g = green[i];
+      float v[3];
+      if (site == 1) {
+        const int rowColour = BayerColour(win_.order, x0_ + i + 1, wy);
+        v[1] = raw[i];
+        v[rowColour] = g + mean(g, {{green[i - 1], mid[i - 1]}, {green[i + 1], mid[i + 1]}});
+        v[2 - rowColour] = g + mean(g, {{greenUp[i], up[i]}, {greenDn[i], dn[i]}});
+      } else {
+        v[site] = raw[i];
+        v[1] = g;
+        v[2 - site] = g + mean(g, {{greenUp[i - 1], up[i - 1]}, {greenUp[i + 1], up[i + 1]}, {greenDn[i - 1], dn[i - 1]},
+                                   {greenDn[i + 1], dn[i + 1]}});
+      }
+      for (int c = 0; c < 3; ++c)
+        out[c][x] = uint16_t(std::clamp(v[c] * inverse_[c] + 0.5f, 0.0f, 1023.0f));
     }
   }
-}
+
+ private:
+  // Bordered row j (window row y0 + j), linear and white-balanced.
+  const float* Raw(uint32_t j) {
+    uint32_t slot = j % 7;
+    if (haveRaw_[slot] == j) return raw_[slot].data();
+    haveRaw_[slot] = j;
+    float* dst = raw_[slot].data();
+    const uint32_t wy = y0_ + j;
+    const uint16_t* src = win_.data + size_t(wy) * win_.stride + x0_;
+    for (uint32_t p = 0; p < 2; ++p) {
+      const uint16_t* table = lut_.phase[((wy & 1) << 1) | ((x0_ + p) & 1)];
+      const float gain = gain_[BayerColour(win_.order, x0_ + p, wy)];
+      for (uint32_t i = p; i < width_; i += 2) dst[i] = float(table[src[i] & 1023]) * gain;
+    }
+    return dst;
+  }
+  // Green of bordered row j at columns 2 .. width - 3.
+  const float* Green(uint32_t j) {
+    uint32_t slot = j % 3;
+    if (haveGreen_[slot] == j) return green_[slot].data();
+    haveGreen_[slot] = j;
+    float* dst = green_[slot].data();
+    const float* u2 = Raw(j - 2);
+    const float* u1 = Raw(j - 1);
+    const float* m = Raw(j);
+    const float* d1 = Raw(j + 1);
+    const float* d2 = Raw(j + 2);
+    const uint32_t wy = y0_ + j;
+    for (uint32_t i = 2; i + 2 < width_; ++i) {
+      if (BayerColour(win_.order, x0_ + i, wy) == 1) {
+        dst[i] = m[i];
+        continue;
+      }
+      // From each side: the green next to the site, plus half the change of
+      // the site's colour towards that side; weighted by how little changes
+      // on that side.
+      const float c = m[i];
+      const float g[4] = {m[i - 1], m[i + 1], u1[i], d1[i]};
+      const float far[4] = {m[i - 2], m[i + 2], u2[i], d2[i]};
+      float sum = 0, weights = 0;
+      for (int k = 0; k < 4; ++k) {
+        float step = 2 * std::fabs(c - far[k]) + std::fabs(g[k] - g[k ^ 1]);
+        float w = 1.0f / (1.0f + step * step);
+        sum += w * (g[k] + 0.5f * (c - far[k]));
+        weights += w;
+      }
+      dst[i] = std::max(0.0f, sum / weights);
+    }
+    return dst;
+  }
+  // Colour minus green of bordered row j at its red and blue sites (0 at green).
+  const float* Diff(uint32_t j) {
+    uint32_t slot = j % 3;
+    if (haveDiff_[slot] == j) return diff_[slot].data();
+    const float* green = Green(j);
+    const float* raw = Raw(j);
+    haveDiff_[slot] = j;
+    float* dst = diff_[slot].data();
+    const uint32_t wy = y0_ + j;
+    for (uint32_t i = 2; i + 2 < width_; ++i)
+      dst[i] = BayerColour(win_.order, x0_ + i, wy) == 1 ? 0.0f : raw[i] - green[i];
+    return dst;
+  }
+
+  const BayerView& win_;
+  const BayerLut& lut_;
+  uint32_t x0_, y0_, width_;
+  float gain_[3], inverse_[3];
+  std::vector<float> raw_[7], green_[3], diff_[3];
+  uint32_t haveRaw_[7] = {~0u, ~0u, ~0u, ~0u, ~0u, ~0u, ~0u};
+  uint32_t haveGreen_[3] = {~0u, ~0u, ~0u}, haveDiff_[3] = {~0u, ~0u, ~0u};
+};
 
 // Demosaic off: every colour of a pixel is its own sample.
-void MosaicRow(LinearRows& lin, uint32_t, uint32_t y, uint16_t* r, uint16_t* g, uint16_t* b) {
+void MosaicRow(LinearRows& lin, uint32_t y, uint16_t* r, uint16_t* g, uint16_t* b) {
   uint32_t w = lin.width() - 2;
   const uint16_t* mid = lin.Row(y + 1) + 1;
   for (uint32_t x = 0; x < w; ++x) r[x] = g[x] = b[x] = mid[x];
+}
+
+// The crop's rows of R, G, B, demosaiced or (module bit 4 off) not.
+class CropRows {
+ public:
+  CropRows(const BayerView& win, const BayerLut& lut, const Crop& crop, bool demosaic, const float gains[3]) {
+    if (demosaic)
+      demosaic_.emplace(win, lut, crop, gains);
+    else
+      mosaic_.emplace(win, lut, crop);
+  }
+  void Row(uint32_t y, uint16_t* r, uint16_t* g, uint16_t* b) {
+    if (demosaic_)
+      demosaic_->Row(y, r, g, b);
+    else
+      MosaicRow(*mosaic_, y, r, g, b);
+  }
+
+ private:
+  std::optional<DemosaicRows> demosaic_;
+  std::optional<LinearRows> mosaic_;
+};
+
+// The white-balance block's gains (R, G, B) as the demosaic weighs its colour
+// differences: unity with the block off, and a zero gain taken as unity.
+void DemosaicGains(const RegisterImage& regs, float gains[3]) {
+  uint32_t v = RegAt(regs, kRegWhiteBalance);
+  bool on = (RegAt(regs, kRegModuleEnable) & kModWhiteBalance) != 0;
+  uint32_t field[3] = {(v >> 18) & 0x1FF, v & 0x1FF, (v >> 9) & 0x1FF};
+  for (int c = 0; c < 3; ++c) gains[c] = on && field[c] ? float(field[c]) / 128.0f : 1.0f;
 }
 
 // ---- Scalers ----------------------------------------------------------------------
@@ -977,7 +1096,9 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
   out->refused[kVfeOutput1] = rq.wantPath[kVfeOutput1] && !want1;
   if (!want1 && !rq.wantPath[kVfeOutput2]) return statisticsOnly();
 
-  auto demosaicRow = DemosaicEnabled(regs) ? DemosaicRow : MosaicRow;
+  const bool demosaic = DemosaicEnabled(regs);
+  float gains[3];
+  DemosaicGains(regs, gains);
   const uint32_t stripes = StripeCount();
   SizeMain(&work->main, mw, mh);
   clock.Lap();
@@ -988,13 +1109,13 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
     batch(stripes, [&](uint32_t i, StageClock& own) {
       RowRange rows = StripeRows(i, stripes, mh, 2);
       if (rows.first == rows.end) return;
-      LinearRows lin(win, *lut, crop);
+      CropRows source(win, *lut, crop, demosaic, gains);
       ColourSink sink(regs, *rq.tables, mw, &work->main, &own);
       std::vector<uint16_t> rgb[3];
       for (auto& r : rgb) r.resize(mw);
       for (uint32_t y = rows.first; y < rows.end; ++y) {
         own.Lap();
-        demosaicRow(lin, win.order, y, rgb[0].data(), rgb[1].data(), rgb[2].data());
+        source.Row(y, rgb[0].data(), rgb[1].data(), rgb[2].data());
         own.Lap(kVfeStageDemosaic);
         sink.Row(y, {rgb[0].data(), rgb[1].data(), rgb[2].data(), mw});
       }
@@ -1006,10 +1127,10 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
     batch(stripes, [&](uint32_t i, StageClock& own) {
       RowRange rows = StripeRows(i, stripes, crop.height, 1);
       if (rows.first == rows.end) return;
-      LinearRows lin(win, *lut, crop);
+      CropRows source(win, *lut, crop, demosaic, gains);
       for (uint32_t y = rows.first; y < rows.end; ++y) {
         size_t o = size_t(y) * crop.width;
-        demosaicRow(lin, win.order, y, &d.c[0][o], &d.c[1][o], &d.c[2][o]);
+        source.Row(y, &d.c[0][o], &d.c[1][o], &d.c[2][o]);
       }
       own.Lap(kVfeStageDemosaic);
     });
