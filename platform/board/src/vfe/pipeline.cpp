@@ -13,9 +13,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
-#include <initializer_list>
 #include <optional>
-#include <utility>
 
 #include "../board_internal.h"
 #include "stripes.h"
@@ -194,53 +192,98 @@ class DemosaicRows {
     for (auto& r : raw_) r.resize(width_);
     for (auto& r : green_) r.assign(width_, 0.0f);
     for (auto& r : diff_) r.assign(width_, 0.0f);
+    for (auto* v : {&across_, &along_, &diagonal_}) v->assign(width_, 0.0f);
   }
 
   // Crop row y into three rows of crop.width samples.
   void Row(uint32_t y, uint16_t* r, uint16_t* g, uint16_t* b) {
     const uint32_t j = y + kBorder;
-    const float* raw = Raw(j);
-    const float* green = Green(j);
-    const float* up = Diff(j - 1);
-    const float* mid = Diff(j);
-    const float* dn = Diff(j + 1);
-    uint16_t* out[3] = {r, g, b};
-    const float* greenUp = Green(j - 1);
-    const float* greenDn = Green(j + 1);
+    const float* __restrict raw = Raw(j);
+    const float* __restrict green = Green(j);
+    const float* __restrict greenUp = Green(j - 1);
+    const float* __restrict greenDn = Green(j + 1);
+    const float* __restrict up = Diff(j - 1);
+    const float* __restrict mid = Diff(j);
+    const float* __restrict dn = Diff(j + 1);
     const uint32_t wy = y0_ + j, n = width_ - 2 * kBorder;
     // The neighbours' differences, each weighted by how close its green is
-    // to this site's: those on the site's side of an edge count.
-    auto mean = [](float g, std::initializer_list<std::pair<float, float>> neighbours) {
-      float sum = 0, weights = 0;
-      for (const auto& [green, diff] : neighbours) {
-        float w = 1.0f / (1.0f + (g - green) * (g - green));
-        sum += w * diff;
-        weights += w;
-      }
-      return sum / weights;
+    // to this site's (those on the site's side of an edge count), for every
+    // site: across and along its row (used at green sites) and diagonally
+    // (at red and blue ones).
+    float* __restrict across = across_.data();
+    float* __restrict along = along_.data();
+    float* __restrict diagonal = diagonal_.data();
+    auto weight = [](float a, float b) { return 1.0f / (1.0f + (a - b) * (a - b)); };
+    const __m128 one = _mm_set1_ps(1.0f);
+    auto weight4 = [&](__m128 a, __m128 b) {
+      __m128 d = _mm_sub_ps(a, b);
+      return _mm_div_ps(one, _mm_add_ps(one, _mm_mul_ps(d, d)));
     };
-    for (uint32_t x = 0; x < n; ++x) {
+    auto at = [](const float* p) { return _mm_loadu_ps(p); };
+    uint32_t i = 2;
+    for (; i + 4 + 2 <= width_; i += 4) {
+      const __m128 c = at(green + i);
+      __m128 wl = weight4(c, at(green + i - 1)), wr = weight4(c, at(green + i + 1));
+      _mm_storeu_ps(across + i, _mm_div_ps(_mm_add_ps(_mm_mul_ps(wl, at(mid + i - 1)), _mm_mul_ps(wr, at(mid + i + 1))),
+                                           _mm_add_ps(wl, wr)));
+      __m128 wu = weight4(c, at(greenUp + i)), wd = weight4(c, at(greenDn + i));
+      _mm_storeu_ps(along + i, _mm_div_ps(_mm_add_ps(_mm_mul_ps(wu, at(up + i)), _mm_mul_ps(wd, at(dn + i))),
+                                          _mm_add_ps(wu, wd)));
+      __m128 a = weight4(c, at(greenUp + i - 1)), e = weight4(c, at(greenUp + i + 1));
+      __m128 f = weight4(c, at(greenDn + i - 1)), h = weight4(c, at(greenDn + i + 1));
+      __m128 sum = _mm_add_ps(_mm_add_ps(_mm_mul_ps(a, at(up + i - 1)), _mm_mul_ps(e, at(up + i + 1))),
+                              _mm_add_ps(_mm_mul_ps(f, at(dn + i - 1)), _mm_mul_ps(h, at(dn + i + 1))));
+      _mm_storeu_ps(diagonal + i, _mm_div_ps(sum, _mm_add_ps(_mm_add_ps(a, e), _mm_add_ps(f, h))));
+    }
+    for (; i + 2 < width_; ++i) {
+      const float c = green[i];
+      float wl = weight(c, green[i - 1]), wr = weight(c, green[i + 1]);
+      across[i] = (wl * mid[i - 1] + wr * mid[i + 1]) / (wl + wr);
+      float wu = weight(c, greenUp[i]), wd = weight(c, greenDn[i]);
+      along[i] = (wu * up[i] + wd * dn[i]) / (wu + wd);
+      float a = weight(c, greenUp[i - 1]), e = weight(c, greenUp[i + 1]);
+      float f = weight(c, greenDn[i - 1]), h = weight(c, greenDn[i + 1]);
+      diagonal[i] = (a * up[i - 1] + e * up[i + 1] + f * dn[i - 1] + h * dn[i + 1]) / (a + e + f + h);
+    }
+    // Each site keeps what its kind needs: green is the green row (a green
+    // site's own sample); the row's colour C is its own sample at a C site;
+    // the other colour O comes from above and below at a green site and
+    // diagonally at a C site.
+    const uint32_t firstIsGreen = BayerColour(win_.order, x0_ + kBorder, wy) == 1;
+    const int rowColour = BayerColour(win_.order, x0_ + kBorder + firstIsGreen, wy), other = 2 - rowColour;
+    uint16_t* out[3] = {r, g, b};
+    uint16_t* __restrict cOut = out[rowColour];
+    uint16_t* __restrict oOut = out[other];
+    const float ic = inverse_[rowColour], io = inverse_[other], ig = inverse_[1];
+    const __m128 half = _mm_set1_ps(0.5f), top = _mm_set1_ps(1023.0f), zero = _mm_setzero_ps();
+    const __m128 greenLanes = _mm_castsi128_ps(firstIsGreen ? _mm_set_epi32(0, -1, 0, -1) : _mm_set_epi32(-1, 0, -1, 0));
+    auto pick = [&](__m128 atGreen, __m128 atColour) {
+      return _mm_or_ps(_mm_and_ps(greenLanes, atGreen), _mm_andnot_ps(greenLanes, atColour));
+    };
+    auto store = [&](uint16_t* dst, __m128 v, float inverse) {
+      v = _mm_min_ps(_mm_max_ps(_mm_add_ps(_mm_mul_ps(v, _mm_set1_ps(inverse)), half), zero), top);
+      __m128i q = _mm_cvttps_epi32(v);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packs_epi32(q, q));
+    };
+    uint32_t x = 0;
+    for (; x + 4 <= n; x += 4) {
       const uint32_t i = x + kBorder;
-      const int site = BayerColour(win_.order, x0_ + i, wy);
-      const float g = green[i];
-      float v[3];
-      if (site == 1) {
-        const int rowColour = BayerColour(win_.order, x0_ + i + 1, wy);
-        v[1] = raw[i];
-        v[rowColour] = g + mean(g, {{green[i - 1], mid[i - 1]}, {green[i + 1], mid[i + 1]}});
-        v[2 - rowColour] = g + mean(g, {{greenUp[i], up[i]}, {greenDn[i], dn[i]}});
-      } else {
-        v[site] = raw[i];
-        v[1] = g;
-        v[2 - site] = g + mean(g, {{greenUp[i - 1], up[i - 1]}, {greenUp[i + 1], up[i + 1]}, {greenDn[i - 1], dn[i - 1]},
-                                   {greenDn[i + 1], dn[i + 1]}});
-      }
-      for (int c = 0; c < 3; ++c)
-        out[c][x] = uint16_t(std::clamp(v[c] * inverse_[c] + 0.5f, 0.0f, 1023.0f));
+      const __m128 gv = at(green + i);
+      store(g + x, gv, ig);
+      store(cOut + x, pick(_mm_add_ps(gv, at(across + i)), at(raw + i)), ic);
+      store(oOut + x, _mm_add_ps(gv, pick(at(along + i), at(diagonal + i))), io);
+    }
+    for (; x < n; ++x) {
+      const uint32_t i = x + kBorder;
+      const bool greenSite = (x & 1) == (firstIsGreen ? 0u : 1u);
+      g[x] = Sample(green[i] * ig);
+      cOut[x] = Sample((greenSite ? green[i] + across[i] : raw[i]) * ic);
+      oOut[x] = Sample((green[i] + (greenSite ? along[i] : diagonal[i])) * io);
     }
   }
 
  private:
+  static uint16_t Sample(float v) { return uint16_t(std::clamp(v + 0.5f, 0.0f, 1023.0f)); }
   // Bordered row j (window row y0 + j), linear and white-balanced.
   const float* Raw(uint32_t j) {
     uint32_t slot = j % 7;
@@ -256,37 +299,35 @@ class DemosaicRows {
     }
     return dst;
   }
-  // Green of bordered row j at columns 2 .. width - 3.
+  // Green of bordered row j at columns 2 .. width - 3: from each side of a red
+  // or blue site, the green next to it plus half the change of the site's
+  // colour towards that side, weighted by how little changes on that side.
   const float* Green(uint32_t j) {
     uint32_t slot = j % 3;
     if (haveGreen_[slot] == j) return green_[slot].data();
     haveGreen_[slot] = j;
-    float* dst = green_[slot].data();
-    const float* u2 = Raw(j - 2);
-    const float* u1 = Raw(j - 1);
-    const float* m = Raw(j);
-    const float* d1 = Raw(j + 1);
-    const float* d2 = Raw(j + 2);
+    float* __restrict dst = green_[slot].data();
+    const float* __restrict u2 = Raw(j - 2);
+    const float* __restrict u1 = Raw(j - 1);
+    const float* __restrict m = Raw(j);
+    const float* __restrict d1 = Raw(j + 1);
+    const float* __restrict d2 = Raw(j + 2);
     const uint32_t wy = y0_ + j;
+    // Odd or even columns are green.
+    const uint32_t greenParity = BayerColour(win_.order, x0_, wy) == 1 ? 0 : 1;
+    auto side = [](float c, float g, float opposite, float far, float* sum) {
+      float step = 2 * std::fabs(c - far) + std::fabs(g - opposite);
+      float w = 1.0f / (1.0f + step * step);
+      *sum += w * (g + 0.5f * (c - far));
+      return w;
+    };
     for (uint32_t i = 2; i + 2 < width_; ++i) {
-      if (BayerColour(win_.order, x0_ + i, wy) == 1) {
-        dst[i] = m[i];
-        continue;
-      }
-      // From each side: the green next to the site, plus half the change of
-      // the site's colour towards that side; weighted by how little changes
-      // on that side.
       const float c = m[i];
-      const float g[4] = {m[i - 1], m[i + 1], u1[i], d1[i]};
-      const float far[4] = {m[i - 2], m[i + 2], u2[i], d2[i]};
-      float sum = 0, weights = 0;
-      for (int k = 0; k < 4; ++k) {
-        float step = 2 * std::fabs(c - far[k]) + std::fabs(g[k] - g[k ^ 1]);
-        float w = 1.0f / (1.0f + step * step);
-        sum += w * (g[k] + 0.5f * (c - far[k]));
-        weights += w;
-      }
-      dst[i] = std::max(0.0f, sum / weights);
+      float sum = 0;
+      float weights = side(c, m[i - 1], m[i + 1], m[i - 2], &sum) + side(c, m[i + 1], m[i - 1], m[i + 2], &sum) +
+                      side(c, u1[i], d1[i], u2[i], &sum) + side(c, d1[i], u1[i], d2[i], &sum);
+      float estimate = std::max(0.0f, sum / weights);
+      dst[i] = (i & 1) == greenParity ? c : estimate;
     }
     return dst;
   }
@@ -294,13 +335,12 @@ class DemosaicRows {
   const float* Diff(uint32_t j) {
     uint32_t slot = j % 3;
     if (haveDiff_[slot] == j) return diff_[slot].data();
-    const float* green = Green(j);
-    const float* raw = Raw(j);
+    const float* __restrict green = Green(j);
+    const float* __restrict raw = Raw(j);
     haveDiff_[slot] = j;
-    float* dst = diff_[slot].data();
-    const uint32_t wy = y0_ + j;
-    for (uint32_t i = 2; i + 2 < width_; ++i)
-      dst[i] = BayerColour(win_.order, x0_ + i, wy) == 1 ? 0.0f : raw[i] - green[i];
+    float* __restrict dst = diff_[slot].data();
+    const uint32_t greenParity = BayerColour(win_.order, x0_, y0_ + j) == 1 ? 0 : 1;
+    for (uint32_t i = 2; i + 2 < width_; ++i) dst[i] = (i & 1) == greenParity ? 0.0f : raw[i] - green[i];
     return dst;
   }
 
@@ -309,6 +349,7 @@ class DemosaicRows {
   uint32_t x0_, y0_, width_;
   float gain_[3], inverse_[3];
   std::vector<float> raw_[7], green_[3], diff_[3];
+  std::vector<float> across_, along_, diagonal_;
   uint32_t haveRaw_[7] = {~0u, ~0u, ~0u, ~0u, ~0u, ~0u, ~0u};
   uint32_t haveGreen_[3] = {~0u, ~0u, ~0u}, haveDiff_[3] = {~0u, ~0u, ~0u};
 };
