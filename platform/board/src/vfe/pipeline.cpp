@@ -169,6 +169,25 @@ class LinearRows {
   uint32_t have_[3] = {~0u, ~0u, ~0u};
 };
 
+// Means weighted by 1 / q (q >= 1), with a single division: over two values
+// (a q1 + b q0) / (q0 + q1); over four the same with the other three q's
+// products. Plain and four lanes at a time.
+inline float Mean2(float a, float qa, float b, float qb) { return (a * qb + b * qa) / (qa + qb); }
+inline float Mean4(const float v[4], const float q[4]) {
+  float p01 = q[0] * q[1], p23 = q[2] * q[3];
+  float num = (v[0] * q[1] + v[1] * q[0]) * p23 + (v[2] * q[3] + v[3] * q[2]) * p01;
+  return num / ((q[0] + q[1]) * p23 + (q[2] + q[3]) * p01);
+}
+inline __m128 Mean2(__m128 a, __m128 qa, __m128 b, __m128 qb) {
+  return _mm_div_ps(_mm_add_ps(_mm_mul_ps(a, qb), _mm_mul_ps(b, qa)), _mm_add_ps(qa, qb));
+}
+inline __m128 Mean4(const __m128 v[4], const __m128 q[4]) {
+  __m128 p01 = _mm_mul_ps(q[0], q[1]), p23 = _mm_mul_ps(q[2], q[3]);
+  __m128 num = _mm_add_ps(_mm_mul_ps(_mm_add_ps(_mm_mul_ps(v[0], q[1]), _mm_mul_ps(v[1], q[0])), p23),
+                          _mm_mul_ps(_mm_add_ps(_mm_mul_ps(v[2], q[3]), _mm_mul_ps(v[3], q[2])), p01));
+  return _mm_div_ps(num, _mm_add_ps(_mm_mul_ps(_mm_add_ps(q[0], q[1]), p23), _mm_mul_ps(_mm_add_ps(q[2], q[3]), p01)));
+}
+
 // The demosaic. Green at a red or blue site is a weighted mean of the
 // estimates from its four sides, each the green there corrected by the
 // site's own colour's change towards that side, the smoother sides weighing
@@ -213,37 +232,30 @@ class DemosaicRows {
     float* __restrict across = across_.data();
     float* __restrict along = along_.data();
     float* __restrict diagonal = diagonal_.data();
-    auto weight = [](float a, float b) { return 1.0f / (1.0f + (a - b) * (a - b)); };
+    auto q = [](float a, float b) { return 1.0f + (a - b) * (a - b); };
     const __m128 one = _mm_set1_ps(1.0f);
-    auto weight4 = [&](__m128 a, __m128 b) {
+    auto q4 = [&](__m128 a, __m128 b) {
       __m128 d = _mm_sub_ps(a, b);
-      return _mm_div_ps(one, _mm_add_ps(one, _mm_mul_ps(d, d)));
+      return _mm_add_ps(one, _mm_mul_ps(d, d));
     };
     auto at = [](const float* p) { return _mm_loadu_ps(p); };
     uint32_t i = 2;
     for (; i + 4 + 2 <= width_; i += 4) {
       const __m128 c = at(green + i);
-      __m128 wl = weight4(c, at(green + i - 1)), wr = weight4(c, at(green + i + 1));
-      _mm_storeu_ps(across + i, _mm_div_ps(_mm_add_ps(_mm_mul_ps(wl, at(mid + i - 1)), _mm_mul_ps(wr, at(mid + i + 1))),
-                                           _mm_add_ps(wl, wr)));
-      __m128 wu = weight4(c, at(greenUp + i)), wd = weight4(c, at(greenDn + i));
-      _mm_storeu_ps(along + i, _mm_div_ps(_mm_add_ps(_mm_mul_ps(wu, at(up + i)), _mm_mul_ps(wd, at(dn + i))),
-                                          _mm_add_ps(wu, wd)));
-      __m128 a = weight4(c, at(greenUp + i - 1)), e = weight4(c, at(greenUp + i + 1));
-      __m128 f = weight4(c, at(greenDn + i - 1)), h = weight4(c, at(greenDn + i + 1));
-      __m128 sum = _mm_add_ps(_mm_add_ps(_mm_mul_ps(a, at(up + i - 1)), _mm_mul_ps(e, at(up + i + 1))),
-                              _mm_add_ps(_mm_mul_ps(f, at(dn + i - 1)), _mm_mul_ps(h, at(dn + i + 1))));
-      _mm_storeu_ps(diagonal + i, _mm_div_ps(sum, _mm_add_ps(_mm_add_ps(a, e), _mm_add_ps(f, h))));
+      _mm_storeu_ps(across + i, Mean2(at(mid + i - 1), q4(c, at(green + i - 1)), at(mid + i + 1), q4(c, at(green + i + 1))));
+      _mm_storeu_ps(along + i, Mean2(at(up + i), q4(c, at(greenUp + i)), at(dn + i), q4(c, at(greenDn + i))));
+      const __m128 v[4] = {at(up + i - 1), at(up + i + 1), at(dn + i - 1), at(dn + i + 1)};
+      const __m128 w[4] = {q4(c, at(greenUp + i - 1)), q4(c, at(greenUp + i + 1)), q4(c, at(greenDn + i - 1)),
+                           q4(c, at(greenDn + i + 1))};
+      _mm_storeu_ps(diagonal + i, Mean4(v, w));
     }
     for (; i + 2 < width_; ++i) {
       const float c = green[i];
-      float wl = weight(c, green[i - 1]), wr = weight(c, green[i + 1]);
-      across[i] = (wl * mid[i - 1] + wr * mid[i + 1]) / (wl + wr);
-      float wu = weight(c, greenUp[i]), wd = weight(c, greenDn[i]);
-      along[i] = (wu * up[i] + wd * dn[i]) / (wu + wd);
-      float a = weight(c, greenUp[i - 1]), e = weight(c, greenUp[i + 1]);
-      float f = weight(c, greenDn[i - 1]), h = weight(c, greenDn[i + 1]);
-      diagonal[i] = (a * up[i - 1] + e * up[i + 1] + f * dn[i - 1] + h * dn[i + 1]) / (a + e + f + h);
+      across[i] = Mean2(mid[i - 1], q(c, green[i - 1]), mid[i + 1], q(c, green[i + 1]));
+      along[i] = Mean2(up[i], q(c, greenUp[i]), dn[i], q(c, greenDn[i]));
+      const float v[4] = {up[i - 1], up[i + 1], dn[i - 1], dn[i + 1]};
+      const float w[4] = {q(c, greenUp[i - 1]), q(c, greenUp[i + 1]), q(c, greenDn[i - 1]), q(c, greenDn[i + 1])};
+      diagonal[i] = Mean4(v, w);
     }
     // Each site keeps what its kind needs: green is the green row (a green
     // site's own sample); the row's colour C is its own sample at a C site;
@@ -315,19 +327,42 @@ class DemosaicRows {
     const uint32_t wy = y0_ + j;
     // Odd or even columns are green.
     const uint32_t greenParity = BayerColour(win_.order, x0_, wy) == 1 ? 0 : 1;
-    auto side = [](float c, float g, float opposite, float far, float* sum) {
+    // From the sides left, right, up, down: the estimate, and 1 + the
+    // square of the change on that side.
+    auto side = [](float c, float g, float opposite, float far, float* estimate) {
       float step = 2 * std::fabs(c - far) + std::fabs(g - opposite);
-      float w = 1.0f / (1.0f + step * step);
-      *sum += w * (g + 0.5f * (c - far));
-      return w;
+      *estimate = g + 0.5f * (c - far);
+      return 1.0f + step * step;
     };
-    for (uint32_t i = 2; i + 2 < width_; ++i) {
+    const __m128 one = _mm_set1_ps(1.0f), two = _mm_set1_ps(2.0f), halfStep = _mm_set1_ps(0.5f), zero = _mm_setzero_ps();
+    const __m128 sign = _mm_set1_ps(-0.0f);
+    auto side4 = [&](__m128 c, __m128 g, __m128 opposite, __m128 far, __m128* estimate) {
+      __m128 step = _mm_add_ps(_mm_mul_ps(two, _mm_andnot_ps(sign, _mm_sub_ps(c, far))),
+                               _mm_andnot_ps(sign, _mm_sub_ps(g, opposite)));
+      *estimate = _mm_add_ps(g, _mm_mul_ps(halfStep, _mm_sub_ps(c, far)));
+      return _mm_add_ps(one, _mm_mul_ps(step, step));
+    };
+    auto at = [](const float* p) { return _mm_loadu_ps(p); };
+    const __m128 greenLanes = _mm_castsi128_ps(greenParity == 0 ? _mm_set_epi32(0, -1, 0, -1) : _mm_set_epi32(-1, 0, -1, 0));
+    uint32_t i = 2;
+    for (; i + 4 + 2 <= width_; i += 4) {  // i stays even: lane 0 is an even column
+      const __m128 c = at(m + i), l = at(m + i - 1), r = at(m + i + 1), u = at(u1 + i), d = at(d1 + i);
+      __m128 v[4], q[4];
+      q[0] = side4(c, l, r, at(m + i - 2), &v[0]);
+      q[1] = side4(c, r, l, at(m + i + 2), &v[1]);
+      q[2] = side4(c, u, d, at(u2 + i), &v[2]);
+      q[3] = side4(c, d, u, at(d2 + i), &v[3]);
+      __m128 estimate = _mm_max_ps(zero, Mean4(v, q));
+      _mm_storeu_ps(dst + i, _mm_or_ps(_mm_and_ps(greenLanes, c), _mm_andnot_ps(greenLanes, estimate)));
+    }
+    for (; i + 2 < width_; ++i) {
       const float c = m[i];
-      float sum = 0;
-      float weights = side(c, m[i - 1], m[i + 1], m[i - 2], &sum) + side(c, m[i + 1], m[i - 1], m[i + 2], &sum) +
-                      side(c, u1[i], d1[i], u2[i], &sum) + side(c, d1[i], u1[i], d2[i], &sum);
-      float estimate = std::max(0.0f, sum / weights);
-      dst[i] = (i & 1) == greenParity ? c : estimate;
+      float v[4], q[4];
+      q[0] = side(c, m[i - 1], m[i + 1], m[i - 2], &v[0]);
+      q[1] = side(c, m[i + 1], m[i - 1], m[i + 2], &v[1]);
+      q[2] = side(c, u1[i], d1[i], u2[i], &v[2]);
+      q[3] = side(c, d1[i], u1[i], d2[i], &v[3]);
+      dst[i] = (i & 1) == greenParity ? c : std::max(0.0f, Mean4(v, q));
     }
     return dst;
   }
