@@ -3,10 +3,11 @@
 // one (2608 x 1960 at 14.83 fps) it programmes the sensor and the model as the
 // drivers do (both outputs, AF and WB/exposure statistics), services line 70
 // like the driver's interrupt thread, and reports the model's work per frame
-// (render, pipeline, writes; CPU time of the model's one thread, so that other
-// load on the machine does not count) against the frame period, then the time
-// of each stage. The colour stages run with a daylight preview's payloads
-// (and luma adaptation in the full read-out, as in stills).
+// (render and pipeline: the CPU time of all the model's threads, and the wall
+// time from render to products) against the frame period, then the time of
+// each stage. Aim: it keeps up, and a frame's wall time is at most half the
+// frame period. The colour stages run with a daylight preview's payloads (and
+// luma adaptation in the full read-out, as in stills).
 //
 //   vfemodelbench [--seconds S] [--threads N]   (N threads for the model, 1 its engine thread alone)
 #include <algorithm>

@@ -46,6 +46,9 @@ using RowRunner = std::function<void(uint32_t height, const std::function<void(u
 // Renders with settings already checked by the caller (rows through `runner`
 // when given).
 void SceneRender(const BoardFrameInfo& frame, uint16_t* dst, size_t stride, const RowRunner& runner = {});
+// Counts changes of the scene a render shows (picture, defects) beside the
+// frame's own settings.
+uint64_t SceneChanges();
 // BoardSensorRenderFrame with its rows through `runner`.
 bool SensorRenderFrame(const BoardFrameInfo& settings, uint16_t* dst, size_t strideSamples, const RowRunner& runner);
 

@@ -39,7 +39,8 @@ struct Scene {
   std::mutex lock;
   BoardIlluminant illuminant = kDefaultIlluminant;
   std::shared_ptr<const Picture> picture;  // null: the chart
-  uint64_t generation = 1;
+  uint64_t generation = 1;  // of the picture (the planes follow it)
+  uint64_t changes = 0;     // of anything a render shows beside the frame's settings
   std::shared_ptr<const Plane> planes[3];  // by binning 1, 2
   uint64_t planeGeneration[3] = {};
   std::mutex buildLock;  // one build at a time, outside `lock`
@@ -234,12 +235,14 @@ bool BoardSceneUsePpm(const std::string& hostPath) {
   std::lock_guard<std::mutex> g(S().lock);
   S().picture = picture;
   ++S().generation;
+  ++S().changes;
   return true;
 }
 
 void BoardSensorSetDefects(const std::vector<BoardPixelDefect>& defects) {
   std::lock_guard<std::mutex> g(S().lock);
   S().defects = defects;
+  ++S().changes;
 }
 
 void BoardSceneUseChart() {
@@ -247,6 +250,7 @@ void BoardSceneUseChart() {
   if (!S().picture) return;
   S().picture = nullptr;
   ++S().generation;
+  ++S().changes;
 }
 
 bool BoardReloadSettings() {
@@ -296,10 +300,16 @@ void ApplyDefects(const BoardFrameInfo& frame, uint16_t* dst, size_t stride) {
 
 namespace board {
 
+uint64_t SceneChanges() {
+  std::lock_guard<std::mutex> g(S().lock);
+  return S().changes;
+}
+
 void SceneReset() {
   {
     std::lock_guard<std::mutex> g(S().lock);
     S().defects.clear();
+    ++S().changes;
   }
   BoardReloadSettings();
 }
