@@ -14,6 +14,10 @@
 
 namespace board {
 
+// Names the calling model thread "board <what>" (what: at most 9 characters), so
+// that tools can tell the board's own threads from the stack's.
+void NameModelThread(const char* what);
+
 // Monotonic time (ns), and board time (board_sensor.h) of a monotonic instant.
 int64_t MonoNs();
 int64_t BoardTimeOfMono(int64_t monoNs);

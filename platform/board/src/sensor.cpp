@@ -289,6 +289,7 @@ void Advance(Sensor& s, int64_t now) {
 }
 
 void Run() {
+  board::NameModelThread("sensor");
   Sensor& s = S();
   std::unique_lock<std::mutex> lk(s.lock);
   while (!s.quit) {

@@ -211,6 +211,7 @@ class EarlyWork {
 
  private:
   void Loop() {
+    NameModelThread("vfe early");
     std::unique_lock<std::mutex> lk(lock_);
     for (;;) {
       wake_.wait(lk, [&] { return busy_; });
@@ -449,6 +450,7 @@ void HandleEnd(Model& m, const Event& e, std::unique_lock<std::mutex>& lk) {
 }
 
 void Run() {
+  NameModelThread("vfe");
   Model& m = M();
   std::unique_lock<std::mutex> lk(m.lock);
   while (!m.quit) {

@@ -1,6 +1,7 @@
 #include "stripes.h"
 
 #include "board_vfe.h"
+#include "../board_internal.h"
 
 #include <time.h>
 
@@ -62,6 +63,7 @@ class Pool {
 
  private:
   void Loop() {
+    NameModelThread("vfe work");
     std::unique_lock<std::mutex> lk(lock_);
     for (;;) {
       work_.wait(lk, [&] { return task_ && next_ < count_; });
