@@ -3,12 +3,13 @@
 // one (2608 x 1960 at 14.83 fps) it programmes the sensor and the model as the
 // drivers do (both outputs, AF and WB/exposure statistics), services line 70
 // like the driver's interrupt thread, and reports the model's work per frame
-// (render, pipeline, writes; CPU time of the model's one thread, so that other
-// load on the machine does not count) against the frame period, then the time
-// of each stage. The colour stages run with a daylight preview's payloads
-// (and luma adaptation in the full read-out, as in stills).
+// (render and pipeline: the CPU time of all the model's threads, and the wall
+// time from render to products) against the frame period, then the time of
+// each stage. Aim: it keeps up, and a frame's wall time is at most half the
+// frame period. The colour stages run with a daylight preview's payloads (and
+// luma adaptation in the full read-out, as in stills).
 //
-//   vfemodelbench [--seconds S]
+//   vfemodelbench [--seconds S] [--threads N]   (N threads for the model, 1 its engine thread alone)
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -237,7 +238,11 @@ bool Run(const Mode& m, double seconds) {
   Write(0x110, 4);
   Write(0x110, 1);
   Sensor(0x0100, 1);
-  ServiceFor(event, 0.5);  // settle: the scene plane of the read-out is built once
+  // Settle: the scene plane of the read-out is built once, in the first frames.
+  ServiceFor(event, 0.5);
+  for (uint32_t done0 = BoardVfeCounts().framesDone[kVfeOutput2], i = 0;
+       i < 100 && BoardVfeCounts().framesDone[kVfeOutput2] < done0 + 3; ++i)
+    ServiceFor(event, 0.1);
   BoardVfeCounters before = BoardVfeCounts();
   BoardVfeClearStageCosts();
   ServiceFor(event, seconds);
@@ -256,20 +261,25 @@ bool Run(const Mode& m, double seconds) {
   uint32_t missed = after.framesMissed - before.framesMissed;
   double avgMs = done ? double(after.frameWorkNs - before.frameWorkNs) / 1e6 / done : 0;
   double maxMs = double(after.frameWorkMaxNs) / 1e6;
+  double wallMs = done ? double(after.frameWallNs - before.frameWallNs) / 1e6 / done : 0;
   double periodMs = 1000.0 / m.fps;
-  bool keepsUp = done > 0 && overflows == 0 && missed == 0 && done + 1 >= started && avgMs < periodMs;
+  bool keepsUp = done > 0 && overflows == 0 && missed == 0 && done + 1 >= started && wallMs < periodMs;
+  bool met = keepsUp && wallMs <= 0.5 * periodMs;
   std::printf("%-8s %4ux%-4u -> %ux%u + 320x240 + AF + WB: %u frames started, %u done, %u overflows, %u missed; "
-              "work %.1f ms CPU avg, %.1f ms max per frame; period %.1f ms; load %.0f %% of one core: %s\n",
-              m.name, m.width, m.height, m.out2W, m.out2H, started, done, overflows, missed, avgMs, maxMs, periodMs,
-              100.0 * avgMs / periodMs, keepsUp ? "keeps up" : "FALLS BEHIND");
+              "work %.1f ms CPU avg (all the model's threads), %.1f ms max per frame; wall %.1f ms per frame "
+              "(%u threads); period %.1f ms: %s\n",
+              m.name, m.width, m.height, m.out2W, m.out2H, started, done, overflows, missed, avgMs, maxMs, wallMs,
+              BoardVfeThreads(), periodMs, keepsUp ? "keeps up" : "FALLS BEHIND");
+  std::printf("%-8s aim: keeps up, wall time <= 50 %% of the frame period: %.0f %%: %s\n", m.name,
+              100.0 * wallMs / periodMs, met ? "met" : "MISSED");
   for (const BoardVfeStageCost& s : stages)
     if (s.runs) std::printf("         %-22s %.2f ms CPU per frame\n", s.name, double(s.ns) / 1e6 / s.runs);
-  std::printf("%-8s each stage, ms per frame (wall time of the model's thread):", m.name);
+  std::printf("%-8s each stage, ms per frame (summed over the model's threads):", m.name);
   for (uint32_t k = 0; k < kVfeStageCount; ++k)
     std::printf(" %s %.2f", BoardVfeStageName(BoardVfeStage(k)),
                 done ? double(after.stageNs[k] - before.stageNs[k]) / 1e6 / done : 0.0);
   std::printf("\n");
-  return keepsUp;
+  return met;
 }
 
 }  // namespace
@@ -279,8 +289,10 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) {
       seconds = std::atof(argv[++i]);
+    } else if (!std::strcmp(argv[i], "--threads") && i + 1 < argc) {
+      BoardVfeSetThreads(uint32_t(std::atoi(argv[++i])));
     } else {
-      std::fprintf(stderr, "usage: vfemodelbench [--seconds S]\n");
+      std::fprintf(stderr, "usage: vfemodelbench [--seconds S] [--threads N]\n");
       return 2;
     }
   }

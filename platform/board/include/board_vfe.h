@@ -263,9 +263,11 @@ struct BoardVfeCounters {
   uint32_t interruptsRaised = 0;
   uint32_t interruptsLost = 0;
   uint32_t serviceTimeouts = 0;     // lock-step waits that ran out
-  uint64_t frameWorkNs = 0;         // CPU time of the model's thread rendering and processing frames
+  uint64_t frameWorkNs = 0;         // CPU time of the model's threads rendering and processing frames
   uint64_t frameWorkMaxNs = 0;      // the most of a single frame
-  uint64_t stageNs[kVfeStageCount] = {};  // the model thread's wall time in each stage
+  uint64_t frameWallNs = 0;         // wall time from a frame's render to its products
+  uint64_t frameWallMaxNs = 0;      // the most of a single frame
+  uint64_t stageNs[kVfeStageCount] = {};  // wall time in each stage, summed over the model's threads
   uint32_t refusedPayloads = 0;     // path frames not made: a payload the pipeline cannot run
 };
 BoardVfeCounters BoardVfeCounts();
@@ -278,6 +280,10 @@ struct BoardVfeStageCost {
 };
 std::vector<BoardVfeStageCost> BoardVfeStageCosts();
 void BoardVfeClearStageCosts();
+// Threads the model's pipeline runs a frame on, in stripes of rows (the output
+// is the same for any number); 0 restores the machine's default.
+uint32_t BoardVfeThreads();
+void BoardVfeSetThreads(uint32_t threads);
 
 // Every register access with its board time (the latest 100,000).
 struct BoardVfeAccess {

@@ -4,6 +4,7 @@
 
 #include <stdint.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -12,6 +13,10 @@
 #include "board_sim.h"
 
 namespace board {
+
+// Names the calling model thread "board <what>" (what: at most 9 characters), so
+// that tools can tell the board's own threads from the stack's.
+void NameModelThread(const char* what);
 
 // Monotonic time (ns), and board time (board_sensor.h) of a monotonic instant.
 int64_t MonoNs();
@@ -42,8 +47,16 @@ void SensorLogLine(const std::string& text);
 
 // The scene: planes per read-out, rendering, settings.
 void SceneReset();  // chart, settings file read again
-// Renders with settings already checked by the caller.
-void SceneRender(const BoardFrameInfo& frame, uint16_t* dst, size_t stride);
+// Runs rows(first, end) over all of `height` rows, in any order or at once.
+using RowRunner = std::function<void(uint32_t height, const std::function<void(uint32_t, uint32_t)>& rows)>;
+// Renders with settings already checked by the caller (rows through `runner`
+// when given).
+void SceneRender(const BoardFrameInfo& frame, uint16_t* dst, size_t stride, const RowRunner& runner = {});
+// Counts changes of the scene a render shows (picture, defects) beside the
+// frame's own settings.
+uint64_t SceneChanges();
+// BoardSensorRenderFrame with its rows through `runner`.
+bool SensorRenderFrame(const BoardFrameInfo& settings, uint16_t* dst, size_t strideSamples, const RowRunner& runner);
 
 }  // namespace board
 

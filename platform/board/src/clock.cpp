@@ -2,6 +2,8 @@
 // frame periods and the board's own delays shrink while the system's time-outs
 // (which run on the OS clock) stay as they are. The mapping is re-anchored at
 // every change of the factor, so board time never jumps.
+#include <pthread.h>
+#include <stdio.h>
 #include <time.h>
 
 #include <mutex>
@@ -37,6 +39,12 @@ int64_t Map(const Clock& c, int64_t mono) {
 constexpr int64_t kHeldPollNs = 1000000;
 
 }  // namespace
+
+void NameModelThread(const char* what) {
+  char name[16];
+  snprintf(name, sizeof name, "board %s", what);
+  pthread_setname_np(pthread_self(), name);
+}
 
 int64_t MonoNs() {
   timespec t{};

@@ -39,7 +39,8 @@ struct Scene {
   std::mutex lock;
   BoardIlluminant illuminant = kDefaultIlluminant;
   std::shared_ptr<const Picture> picture;  // null: the chart
-  uint64_t generation = 1;
+  uint64_t generation = 1;  // of the picture (the planes follow it)
+  uint64_t changes = 0;     // of anything a render shows beside the frame's settings
   std::shared_ptr<const Plane> planes[3];  // by binning 1, 2
   uint64_t planeGeneration[3] = {};
   std::mutex buildLock;  // one build at a time, outside `lock`
@@ -234,12 +235,14 @@ bool BoardSceneUsePpm(const std::string& hostPath) {
   std::lock_guard<std::mutex> g(S().lock);
   S().picture = picture;
   ++S().generation;
+  ++S().changes;
   return true;
 }
 
 void BoardSensorSetDefects(const std::vector<BoardPixelDefect>& defects) {
   std::lock_guard<std::mutex> g(S().lock);
   S().defects = defects;
+  ++S().changes;
 }
 
 void BoardSceneUseChart() {
@@ -247,6 +250,7 @@ void BoardSceneUseChart() {
   if (!S().picture) return;
   S().picture = nullptr;
   ++S().generation;
+  ++S().changes;
 }
 
 bool BoardReloadSettings() {
@@ -296,47 +300,52 @@ void ApplyDefects(const BoardFrameInfo& frame, uint16_t* dst, size_t stride) {
 
 namespace board {
 
+uint64_t SceneChanges() {
+  std::lock_guard<std::mutex> g(S().lock);
+  return S().changes;
+}
+
 void SceneReset() {
   {
     std::lock_guard<std::mutex> g(S().lock);
     S().defects.clear();
+    ++S().changes;
   }
   BoardReloadSettings();
 }
 
-void SceneRender(const BoardFrameInfo& frame, uint16_t* dst, size_t stride) {
+void SceneRender(const BoardFrameInfo& frame, uint16_t* dst, size_t stride, const RowRunner& runner) {
   std::shared_ptr<const Plane> plane = PlaneFor(frame.binning);
   const float* illuminant = kIlluminantRgb[frame.illuminant];
   const float scale = float(kSceneScale * frame.exposureSeconds * frame.gainCode / 32.0);
   float mul[3];
   for (int c = 0; c < 3; ++c) mul[c] = scale * (illuminant[c] + frame.ledLight);
   const float black = kSensorBlackLevel;
-  for (uint32_t y = 0; y < frame.height; ++y) {
-    const float* in = &plane->response[size_t(y) * plane->width];
-    uint16_t* out = dst + size_t(y) * stride;
-    const float m0 = mul[BoardCfaAt(0, y)], m1 = mul[BoardCfaAt(1, y)];
-    uint32_t x = 0;
-    for (; x + 1 < frame.width; x += 2) {
-      out[x] = Sample(black + m0 * in[x]);
-      out[x + 1] = Sample(black + m1 * in[x + 1]);
-    }
-    if (x < frame.width) out[x] = Sample(black + m0 * in[x]);
-  }
-  if (!plane->hasDetail) {
-    ApplyDefects(frame, dst, stride);
-    return;
-  }
   // The fine detail around its grey mean, as sharp as the lens makes it.
   const float contrast = BoardFocusContrast(frame.lensCode);
   const float mean = kChartDetailMean;
-  uint32_t y1 = std::min(frame.height, plane->detailY + plane->detailH);
-  uint32_t x1 = std::min(frame.width, plane->detailX + plane->detailW);
-  for (uint32_t y = plane->detailY; y < y1; ++y) {
-    const float* in = &plane->response[size_t(y) * plane->width];
-    uint16_t* out = dst + size_t(y) * stride;
-    for (uint32_t x = plane->detailX; x < x1; ++x)
-      out[x] = Sample(black + mul[BoardCfaAt(x, y)] * (mean + contrast * (in[x] - mean)));
-  }
+  const uint32_t detailEnd = std::min(frame.height, plane->detailY + plane->detailH);
+  const uint32_t x1 = std::min(frame.width, plane->detailX + plane->detailW);
+  auto rows = [&](uint32_t first, uint32_t end) {
+    for (uint32_t y = first; y < end; ++y) {
+      const float* in = &plane->response[size_t(y) * plane->width];
+      uint16_t* out = dst + size_t(y) * stride;
+      const float m0 = mul[BoardCfaAt(0, y)], m1 = mul[BoardCfaAt(1, y)];
+      uint32_t x = 0;
+      for (; x + 1 < frame.width; x += 2) {
+        out[x] = Sample(black + m0 * in[x]);
+        out[x + 1] = Sample(black + m1 * in[x + 1]);
+      }
+      if (x < frame.width) out[x] = Sample(black + m0 * in[x]);
+      if (!plane->hasDetail || y < plane->detailY || y >= detailEnd) continue;
+      for (x = plane->detailX; x < x1; ++x)
+        out[x] = Sample(black + mul[BoardCfaAt(x, y)] * (mean + contrast * (in[x] - mean)));
+    }
+  };
+  if (runner)
+    runner(frame.height, rows);
+  else
+    rows(0, frame.height);
   ApplyDefects(frame, dst, stride);
 }
 

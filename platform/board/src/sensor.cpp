@@ -299,6 +299,7 @@ void Advance(Sensor& s, int64_t now) {
 }
 
 void Run() {
+  board::NameModelThread("sensor");
   Sensor& s = S();
   std::unique_lock<std::mutex> lk(s.lock);
   while (!s.quit) {
@@ -618,12 +619,17 @@ bool BoardSensorRender(uint16_t* dst, size_t strideSamples, BoardFrameInfo* info
 }
 
 bool BoardSensorRenderFrame(const BoardFrameInfo& settings, uint16_t* dst, size_t strideSamples) {
+  return board::SensorRenderFrame(settings, dst, strideSamples, {});
+}
+
+bool board::SensorRenderFrame(const BoardFrameInfo& settings, uint16_t* dst, size_t strideSamples,
+                              const RowRunner& runner) {
   const BoardFrameInfo& f = settings;
   if (!dst || (f.binning != 1 && f.binning != 2) || !f.width || !f.height || f.width > kSensorArrayWidth / f.binning ||
       f.height > kSensorArrayHeight / f.binning || strideSamples < f.width || f.illuminant < 0 ||
       f.illuminant >= kIlluminantCount)
     return false;
-  board::SceneRender(f, dst, strideSamples);
+  board::SceneRender(f, dst, strideSamples, runner);
   return true;
 }
 

@@ -352,6 +352,8 @@ void CeSimSetTickCountOffset(DWORD milliseconds) { g_tickOffset = milliseconds; 
 
 void NKDbgPrintfW(LPCWSTR format, ...) {
   if (format == nullptr) return;
+  // Formatting costs more than most callers' own work: skip it when no one hears.
+  if (!cesim::DebugHeard()) return;
   va_list ap;
   va_start(ap, format);
   std::u16string text = cesim::VFormat(format, ap);
@@ -417,12 +419,27 @@ bool CeSimDebugCapturedContains(std::string_view text) {
 
 namespace cesim {
 
-void DebugLine(std::string_view utf8) {
-  std::lock_guard<std::mutex> lk(g_debugLock);
+namespace {
+
+// Called with g_debugLock held.
+bool QuietLocked() {
   if (g_quiet < 0) {
     const char* q = std::getenv("CAMERA_DEBUG_QUIET");
     g_quiet = (q != nullptr && q[0] != '\0' && q[0] != '0') ? 1 : 0;
   }
+  return g_quiet != 0;
+}
+
+}  // namespace
+
+bool DebugHeard() {
+  std::lock_guard<std::mutex> lk(g_debugLock);
+  return !QuietLocked() || g_capturing;
+}
+
+void DebugLine(std::string_view utf8) {
+  std::lock_guard<std::mutex> lk(g_debugLock);
+  QuietLocked();
   if (!g_quiet) {
     std::fwrite(utf8.data(), 1, utf8.size(), stderr);
     std::fputc('\n', stderr);

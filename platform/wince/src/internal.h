@@ -85,6 +85,7 @@ std::string LowerCaseAscii(std::string_view s);
 
 // Debug output.
 void DebugLine(std::string_view utf8);   // one line, no line end
+bool DebugHeard();                       // false while quiet and nothing captures: a line would go nowhere
 
 // The image.
 std::string ImageRoot();

@@ -40,6 +40,12 @@ int64_t ThreadCpuNs() {
   return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
+int64_t WallNs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
 // Events the engine may have queued before new sensor frames are let pass.
 constexpr size_t kMaxQueuedEvents = 8;
 
@@ -118,6 +124,117 @@ void CamifError(Model& m, uint32_t detail) {
   ++m.counters.camifErrors;
 }
 
+// A frame's work starts at its start of frame, on a thread of its own, from
+// what is active then, as the hardware processes lines while they are read
+// out; its end of frame takes those products when nothing they depend on has
+// changed since (registers, tables, paths and statistics wanted, the scene),
+// and else works the frame out again. Either way the products are the same.
+struct FrameWork {
+  RegisterImage regs;
+  TableImage tables;
+  FrameRequest request;
+  uint64_t sceneChanges = 0;
+  FrameProducts products;
+  uint64_t cpuNs = 0, wallNs = 0;
+
+  // The request of frame `f` from the model's state now.
+  void Take(const Model& m, const FrameInFlight& f) {
+    regs = m.active;
+    tables = m.tables;
+    request = FrameRequest{};
+    request.regs = &regs;
+    request.tables = &tables;
+    request.info = f.info;
+    request.serial = f.serial;
+    uint32_t statsEnables = regs[kRegStatsEnable / 4];
+    bool stats = m.statsStarted && (regs[kRegModuleEnable / 4] & kModStatistics) != 0;
+    for (int p = 0; p < 2; ++p) request.wantPath[p] = f.keep[p] && !m.path[p].stalled;
+    request.wantAf = stats && (statsEnables & kStatsAf) != 0;
+    request.wantWb = stats && (statsEnables & kStatsWbExp) != 0;
+    sceneChanges = SceneChanges();
+  }
+  // Commands, statuses and write-master addresses: the pipeline reads none of them.
+  static bool Ignored(uint32_t offset) {
+    switch (offset) {
+      case kRegResetCmd: case kRegIrqMask: case kRegIrqClear: case kRegIrqStatus: case kRegPingPongStatus:
+      case kRegWriteMasterCmd: case kRegStopRequest: case kRegStopStatus: case kRegCamifCommand:
+      case kRegCamifStatus: case kRegUpdate: case kRegTableSelect: case kRegTableIndex: case kRegTableData:
+        return true;
+      default:
+        return offset >= kRegOut2YPing && offset <= kRegWbPong;
+    }
+  }
+  bool SameRegisters(const RegisterImage& o) const {
+    for (uint32_t i = 0; i < kRegWords; ++i)
+      if (regs[i] != o[i] && !Ignored(4 * i)) return false;
+    return true;
+  }
+  bool SameAs(const FrameWork& o) const {
+    return request.serial == o.request.serial && request.info.frame == o.request.info.frame && SameRegisters(o.regs) &&
+           tables == o.tables && request.wantPath[0] == o.request.wantPath[0] &&
+           request.wantPath[1] == o.request.wantPath[1] && request.wantAf == o.request.wantAf &&
+           request.wantWb == o.request.wantWb && sceneChanges == o.sceneChanges;
+  }
+  void Run() {
+    int64_t t0 = ThreadCpuNs(), wall0 = WallNs();
+    RunFrame(request, &products);
+    cpuNs = uint64_t(ThreadCpuNs() - t0) + products.workerCpuNs;
+    wallNs = uint64_t(WallNs() - wall0);
+  }
+};
+
+// The thread that works frames out from their start; one frame at a time.
+class EarlyWork {
+ public:
+  // Starts frame work `w` (taken from the model) once the last one is done.
+  void Start(const Model& m, const FrameInFlight& f) {
+    std::unique_lock<std::mutex> lk(lock_);
+    idle_.wait(lk, [&] { return !busy_; });
+    work_.Take(m, f);
+    busy_ = true;
+    ready_ = false;
+    if (!thread_.joinable()) thread_ = std::thread([this] { Loop(); });
+    wake_.notify_all();
+  }
+  // Waits for the work in flight; true with its products moved into `into`
+  // when it was the same work as `wanted`.
+  bool Finish(const FrameWork& wanted, FrameWork* into) {
+    std::unique_lock<std::mutex> lk(lock_);
+    idle_.wait(lk, [&] { return !busy_; });
+    if (!ready_ || !work_.SameAs(wanted)) return false;
+    ready_ = false;
+    std::swap(into->products, work_.products);
+    into->cpuNs = work_.cpuNs;
+    into->wallNs = work_.wallNs;
+    return true;
+  }
+
+ private:
+  void Loop() {
+    NameModelThread("vfe early");
+    std::unique_lock<std::mutex> lk(lock_);
+    for (;;) {
+      wake_.wait(lk, [&] { return busy_; });
+      lk.unlock();
+      work_.Run();
+      lk.lock();
+      busy_ = false;
+      ready_ = true;
+      idle_.notify_all();
+    }
+  }
+  std::mutex lock_;
+  std::condition_variable wake_, idle_;
+  std::thread thread_;  // never joined: it may outlive static destruction at exit
+  bool busy_ = false, ready_ = false;
+  FrameWork work_;
+};
+
+EarlyWork& Early() {
+  static EarlyWork* early = new EarlyWork;
+  return *early;
+}
+
 void HandleStart(Model& m, const Event& e, std::unique_lock<std::mutex>& lk) {
   if (m.frame.valid && m.frame.late) return;  // still busy with the late frame: this one is lost
   m.frame.valid = false;
@@ -164,6 +281,7 @@ void HandleStart(Model& m, const Event& e, std::unique_lock<std::mutex>& lk) {
       f.cAddress[p] = Written(m, ps.pingNext ? kCPing[p] : kCPong[p]);
     }
     m.frame = f;
+    if (m.writeMastersRunning) Early().Start(m, f);
   }
   if (!SetStatus(m, bits)) return;
   uint32_t generation = m.generation;
@@ -197,38 +315,23 @@ void HandleEnd(Model& m, const Event& e, std::unique_lock<std::mutex>& lk) {
   if (f.aborted || f.generation != m.generation || !m.writeMastersRunning) return;
 
   // Work out the frame outside the lock; register writes go on meanwhile.
-  // The engine thread's working copies; never destroyed, as the thread may
+  // The engine thread's working copy; never destroyed, as the thread may
   // outlive static destruction at process exit.
-  struct Work {
-    RegisterImage regs;
-    std::array<std::vector<uint32_t>, kTableCount> tables;
-    FrameProducts products;
-  };
-  static Work* work = new Work;
+  static FrameWork* work = new FrameWork;
+  work->Take(m, f);
   RegisterImage& regs = work->regs;
-  auto& tables = work->tables;
+  FrameRequest& req = work->request;
   FrameProducts& products = work->products;
-  regs = m.active;
-  tables = m.tables;
-  FrameRequest req;
-  req.regs = &regs;
-  req.tables = &tables;
-  req.info = f.info;
-  req.serial = f.serial;
   uint32_t control = regs[kRegOutputControl / 4];
-  uint32_t statsEnables = regs[kRegStatsEnable / 4];
-  bool stats = m.statsStarted && (regs[kRegModuleEnable / 4] & kModStatistics) != 0;
-  for (int p = 0; p < 2; ++p) req.wantPath[p] = f.keep[p] && !m.path[p].stalled;
-  req.wantAf = stats && (statsEnables & kStatsAf) != 0;
-  req.wantWb = stats && (statsEnables & kStatsWbExp) != 0;
   m.writing = true;
   lk.unlock();
-  int64_t t0 = ThreadCpuNs();
-  RunFrame(req, &products);
-  uint64_t workNs = uint64_t(ThreadCpuNs() - t0);
+  if (!Early().Finish(*work, work)) work->Run();
+  uint64_t workNs = work->cpuNs, wallNs = work->wallNs;
   lk.lock();
   m.counters.frameWorkNs += workNs;
   m.counters.frameWorkMaxNs = std::max(m.counters.frameWorkMaxNs, workNs);
+  m.counters.frameWallNs += wallNs;
+  m.counters.frameWallMaxNs = std::max(m.counters.frameWallMaxNs, wallNs);
   for (uint32_t s = 0; s < kVfeStageCount; ++s) m.counters.stageNs[s] += products.stageNs[s];
   if (f.generation != m.generation || !m.writeMastersRunning) {
     FinishWriting(m);
@@ -359,6 +462,7 @@ void HandleEnd(Model& m, const Event& e, std::unique_lock<std::mutex>& lk) {
 }
 
 void Run() {
+  NameModelThread("vfe");
   Model& m = M();
   std::unique_lock<std::mutex> lk(m.lock);
   while (!m.quit) {

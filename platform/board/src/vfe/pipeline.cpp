@@ -1,5 +1,5 @@
 // The VFE's image pipeline: the camera-interface window with its skip
-// patterns, the Bayer stages (black level, channel gain), a bilinear demosaic
+// patterns, the Bayer stages (black level, channel gain), an edge-directed demosaic
 // of the programmed Bayer order limited to the field-of-view crop, the main
 // scaler, the colour stages and the colour conversion to YCbCr, the output
 // clamp, and the OUTPUT1 luma and chroma scalers; outputs are NV21 (luma plane,
@@ -12,7 +12,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
+#include <optional>
 
+#include "../board_internal.h"
+#include "stripes.h"
 #include "vfe_pipeline.h"
 
 namespace board::vfe {
@@ -97,7 +101,7 @@ void ChannelGainStage(const RegisterImage& regs, BayerLut* lut) {
 }
 
 // ---- Demosaic ---------------------------------------------------------------------
-// Bilinear interpolation over the demosaic area (the window less 6 samples on
+// Over the demosaic area (the window less 6 samples on
 // each side and 3 lines at top and bottom), computed only inside the crop.
 }  // namespace
 
@@ -165,67 +169,261 @@ class LinearRows {
   uint32_t have_[3] = {~0u, ~0u, ~0u};
 };
 
-// The two kinds of site of a Bayer row: green, whose row neighbours are the
-// row's colour C and column neighbours the other colour O; and C, whose four
-// neighbours are green and diagonals O.
-inline void GreenSite(const uint16_t* up, const uint16_t* mid, const uint16_t* dn, uint32_t x, uint16_t* g,
-                      uint16_t* c, uint16_t* o) {
-  g[x] = mid[x];
-  c[x] = uint16_t((uint32_t(mid[x - 1]) + mid[x + 1] + 1) >> 1);
-  o[x] = uint16_t((uint32_t(up[x]) + dn[x] + 1) >> 1);
+// Means weighted by 1 / q (q >= 1), with a single division: over two values
+// (a q1 + b q0) / (q0 + q1); over four the same with the other three q's
+// products. Plain and four lanes at a time.
+inline float Mean2(float a, float qa, float b, float qb) { return (a * qb + b * qa) / (qa + qb); }
+inline float Mean4(const float v[4], const float q[4]) {
+  float p01 = q[0] * q[1], p23 = q[2] * q[3];
+  float num = (v[0] * q[1] + v[1] * q[0]) * p23 + (v[2] * q[3] + v[3] * q[2]) * p01;
+  return num / ((q[0] + q[1]) * p23 + (q[2] + q[3]) * p01);
 }
-inline void ColourSite(const uint16_t* up, const uint16_t* mid, const uint16_t* dn, uint32_t x, uint16_t* g,
-                       uint16_t* c, uint16_t* o) {
-  c[x] = mid[x];
-  g[x] = uint16_t((uint32_t(mid[x - 1]) + mid[x + 1] + up[x] + dn[x] + 2) >> 2);
-  o[x] = uint16_t((uint32_t(up[x - 1]) + up[x + 1] + dn[x - 1] + dn[x + 1] + 2) >> 2);
+inline __m128 Mean2(__m128 a, __m128 qa, __m128 b, __m128 qb) {
+  return _mm_div_ps(_mm_add_ps(_mm_mul_ps(a, qb), _mm_mul_ps(b, qa)), _mm_add_ps(qa, qb));
+}
+inline __m128 Mean4(const __m128 v[4], const __m128 q[4]) {
+  __m128 p01 = _mm_mul_ps(q[0], q[1]), p23 = _mm_mul_ps(q[2], q[3]);
+  __m128 num = _mm_add_ps(_mm_mul_ps(_mm_add_ps(_mm_mul_ps(v[0], q[1]), _mm_mul_ps(v[1], q[0])), p23),
+                          _mm_mul_ps(_mm_add_ps(_mm_mul_ps(v[2], q[3]), _mm_mul_ps(v[3], q[2])), p01));
+  return _mm_div_ps(num, _mm_add_ps(_mm_mul_ps(_mm_add_ps(q[0], q[1]), p23), _mm_mul_ps(_mm_add_ps(q[2], q[3]), p01)));
 }
 
-// Bilinear demosaic of crop row y into three rows.
-void DemosaicRow(LinearRows& lin, uint32_t order, uint32_t y, uint16_t* r, uint16_t* g, uint16_t* b) {
-  uint32_t w = lin.width() - 2;
-  const uint16_t* up = lin.Row(y) + 1;
-  const uint16_t* mid = lin.Row(y + 1) + 1;
-  const uint16_t* dn = lin.Row(y + 2) + 1;
-  uint32_t wy = lin.y0() + 1 + y, wx = lin.x0() + 1;
-  bool greenFirst = BayerColour(order, wx, wy) == 1;
-  int rowColour = BayerColour(order, greenFirst ? wx + 1 : wx, wy);  // R or B
-  uint16_t* c = rowColour == 0 ? r : b;
-  uint16_t* o = rowColour == 0 ? b : r;
-  // Eight sites at a time: every average for every site, then each site
-  // keeps the ones of its kind (green sites on the even or the odd lanes).
-  const __m128i two = _mm_set1_epi16(2);
-  const __m128i greenLanes = greenFirst ? _mm_set_epi16(0, -1, 0, -1, 0, -1, 0, -1) : _mm_set_epi16(-1, 0, -1, 0, -1, 0, -1, 0);
-  auto pick = [&](__m128i atGreen, __m128i atColour) {
-    return _mm_or_si128(_mm_and_si128(greenLanes, atGreen), _mm_andnot_si128(greenLanes, atColour));
-  };
-  uint32_t x = 0;
-  for (; x + 8 <= w; x += 8) {
-    __m128i m = Load8(mid + x), ml = Load8(mid + x - 1), mr = Load8(mid + x + 1);
-    __m128i u = Load8(up + x), ul = Load8(up + x - 1), ur = Load8(up + x + 1);
-    __m128i d = Load8(dn + x), dl = Load8(dn + x - 1), dr = Load8(dn + x + 1);
-    __m128i across = _mm_avg_epu16(ml, mr), along = _mm_avg_epu16(u, d);
-    __m128i cross = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(_mm_add_epi16(ml, mr), _mm_add_epi16(u, d)), two), 2);
-    __m128i diagonal = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(_mm_add_epi16(ul, ur), _mm_add_epi16(dl, dr)), two), 2);
-    Store8(g + x, pick(m, cross));
-    Store8(c + x, pick(across, m));
-    Store8(o + x, pick(along, diagonal));
+// The demosaic. Green at a red or blue site is a weighted mean of the
+// estimates from its four sides, each the green there corrected by the
+// site's own colour's change towards that side, the smoother sides weighing
+// most (so an edge or a corner is interpolated along, never across); red and
+// blue are green plus the colour differences of the nearest sites of their
+// colour, those whose green is nearest this site's weighing most. The differences are taken white-balanced
+// (with the white-balance block's gains), so that on a grey edge they are
+// nil and all three colours keep the edge where it is: interpolating red and
+// blue on their own sparse grids (bilinearly) puts them half a sample to
+// either side of a sharp edge, and a neutral edge comes out fringed.
+class DemosaicRows {
+ public:
+  static constexpr uint32_t kBorder = 3;  // samples around the crop the demosaic reads
+  DemosaicRows(const BayerView& win, const BayerLut& lut, const Crop& crop, const float gains[3])
+      : win_(win), lut_(lut), x0_(kDemosaicMarginX + crop.x - kBorder), y0_(kDemosaicMarginY + crop.y - kBorder),
+        width_(crop.width + 2 * kBorder) {
+    for (int c = 0; c < 3; ++c) {
+      gain_[c] = gains[c];
+      inverse_[c] = 1.0f / gains[c];
+    }
+    for (auto& r : raw_) r.resize(width_);
+    for (auto& r : green_) r.assign(width_, 0.0f);
+    for (auto& r : diff_) r.assign(width_, 0.0f);
+    for (auto* v : {&across_, &along_, &diagonal_}) v->assign(width_, 0.0f);
   }
-  bool green = greenFirst;  // the kind of site x
-  for (; x < w; ++x, green = !green) {
-    if (green) {
-      GreenSite(up, mid, dn, x, g, c, o);
-    } else {
-      ColourSite(up, mid, dn, x, g, c, o);
+
+  // Crop row y into three rows of crop.width samples.
+  void Row(uint32_t y, uint16_t* r, uint16_t* g, uint16_t* b) {
+    const uint32_t j = y + kBorder;
+    const float* __restrict raw = Raw(j);
+    const float* __restrict green = Green(j);
+    const float* __restrict greenUp = Green(j - 1);
+    const float* __restrict greenDn = Green(j + 1);
+    const float* __restrict up = Diff(j - 1);
+    const float* __restrict mid = Diff(j);
+    const float* __restrict dn = Diff(j + 1);
+    const uint32_t wy = y0_ + j, n = width_ - 2 * kBorder;
+    // The neighbours' differences, each weighted by how close its green is
+    // to this site's (those on the site's side of an edge count), for every
+    // site: across and along its row (used at green sites) and diagonally
+    // (at red and blue ones).
+    float* __restrict across = across_.data();
+    float* __restrict along = along_.data();
+    float* __restrict diagonal = diagonal_.data();
+    auto q = [](float a, float b) { return 1.0f + (a - b) * (a - b); };
+    const __m128 one = _mm_set1_ps(1.0f);
+    auto q4 = [&](__m128 a, __m128 b) {
+      __m128 d = _mm_sub_ps(a, b);
+      return _mm_add_ps(one, _mm_mul_ps(d, d));
+    };
+    auto at = [](const float* p) { return _mm_loadu_ps(p); };
+    uint32_t i = 2;
+    for (; i + 4 + 2 <= width_; i += 4) {
+      const __m128 c = at(green + i);
+      _mm_storeu_ps(across + i, Mean2(at(mid + i - 1), q4(c, at(green + i - 1)), at(mid + i + 1), q4(c, at(green + i + 1))));
+      _mm_storeu_ps(along + i, Mean2(at(up + i), q4(c, at(greenUp + i)), at(dn + i), q4(c, at(greenDn + i))));
+      const __m128 v[4] = {at(up + i - 1), at(up + i + 1), at(dn + i - 1), at(dn + i + 1)};
+      const __m128 w[4] = {q4(c, at(greenUp + i - 1)), q4(c, at(greenUp + i + 1)), q4(c, at(greenDn + i - 1)),
+                           q4(c, at(greenDn + i + 1))};
+      _mm_storeu_ps(diagonal + i, Mean4(v, w));
+    }
+    for (; i + 2 < width_; ++i) {
+      const float c = green[i];
+      across[i] = Mean2(mid[i - 1], q(c, green[i - 1]), mid[i + 1], q(c, green[i + 1]));
+      along[i] = Mean2(up[i], q(c, greenUp[i]), dn[i], q(c, greenDn[i]));
+      const float v[4] = {up[i - 1], up[i + 1], dn[i - 1], dn[i + 1]};
+      const float w[4] = {q(c, greenUp[i - 1]), q(c, greenUp[i + 1]), q(c, greenDn[i - 1]), q(c, greenDn[i + 1])};
+      diagonal[i] = Mean4(v, w);
+    }
+    // Each site keeps what its kind needs: green is the green row (a green
+    // site's own sample); the row's colour C is its own sample at a C site;
+    // the other colour O comes from above and below at a green site and
+    // diagonally at a C site.
+    const uint32_t firstIsGreen = BayerColour(win_.order, x0_ + kBorder, wy) == 1;
+    const int rowColour = BayerColour(win_.order, x0_ + kBorder + firstIsGreen, wy), other = 2 - rowColour;
+    uint16_t* out[3] = {r, g, b};
+    uint16_t* __restrict cOut = out[rowColour];
+    uint16_t* __restrict oOut = out[other];
+    const float ic = inverse_[rowColour], io = inverse_[other], ig = inverse_[1];
+    const __m128 half = _mm_set1_ps(0.5f), top = _mm_set1_ps(1023.0f), zero = _mm_setzero_ps();
+    const __m128 greenLanes = _mm_castsi128_ps(firstIsGreen ? _mm_set_epi32(0, -1, 0, -1) : _mm_set_epi32(-1, 0, -1, 0));
+    auto pick = [&](__m128 atGreen, __m128 atColour) {
+      return _mm_or_ps(_mm_and_ps(greenLanes, atGreen), _mm_andnot_ps(greenLanes, atColour));
+    };
+    auto store = [&](uint16_t* dst, __m128 v, float inverse) {
+      v = _mm_min_ps(_mm_max_ps(_mm_add_ps(_mm_mul_ps(v, _mm_set1_ps(inverse)), half), zero), top);
+      __m128i q = _mm_cvttps_epi32(v);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packs_epi32(q, q));
+    };
+    uint32_t x = 0;
+    for (; x + 4 <= n; x += 4) {
+      const uint32_t i = x + kBorder;
+      const __m128 gv = at(green + i);
+      store(g + x, gv, ig);
+      store(cOut + x, pick(_mm_add_ps(gv, at(across + i)), at(raw + i)), ic);
+      store(oOut + x, _mm_add_ps(gv, pick(at(along + i), at(diagonal + i))), io);
+    }
+    for (; x < n; ++x) {
+      const uint32_t i = x + kBorder;
+      const bool greenSite = (x & 1) == (firstIsGreen ? 0u : 1u);
+      g[x] = Sample(green[i] * ig);
+      cOut[x] = Sample((greenSite ? green[i] + across[i] : raw[i]) * ic);
+      oOut[x] = Sample((green[i] + (greenSite ? along[i] : diagonal[i])) * io);
     }
   }
-}
+
+ private:
+  static uint16_t Sample(float v) { return uint16_t(std::clamp(v + 0.5f, 0.0f, 1023.0f)); }
+  // Bordered row j (window row y0 + j), linear and white-balanced.
+  const float* Raw(uint32_t j) {
+    uint32_t slot = j % 7;
+    if (haveRaw_[slot] == j) return raw_[slot].data();
+    haveRaw_[slot] = j;
+    float* dst = raw_[slot].data();
+    const uint32_t wy = y0_ + j;
+    const uint16_t* src = win_.data + size_t(wy) * win_.stride + x0_;
+    for (uint32_t p = 0; p < 2; ++p) {
+      const uint16_t* table = lut_.phase[((wy & 1) << 1) | ((x0_ + p) & 1)];
+      const float gain = gain_[BayerColour(win_.order, x0_ + p, wy)];
+      for (uint32_t i = p; i < width_; i += 2) dst[i] = float(table[src[i] & 1023]) * gain;
+    }
+    return dst;
+  }
+  // Green of bordered row j at columns 2 .. width - 3: from each side of a red
+  // or blue site, the green next to it plus half the change of the site's
+  // colour towards that side, weighted by how little changes on that side.
+  const float* Green(uint32_t j) {
+    uint32_t slot = j % 3;
+    if (haveGreen_[slot] == j) return green_[slot].data();
+    haveGreen_[slot] = j;
+    float* __restrict dst = green_[slot].data();
+    const float* __restrict u2 = Raw(j - 2);
+    const float* __restrict u1 = Raw(j - 1);
+    const float* __restrict m = Raw(j);
+    const float* __restrict d1 = Raw(j + 1);
+    const float* __restrict d2 = Raw(j + 2);
+    const uint32_t wy = y0_ + j;
+    // Odd or even columns are green.
+    const uint32_t greenParity = BayerColour(win_.order, x0_, wy) == 1 ? 0 : 1;
+    // From the sides left, right, up, down: the estimate, and 1 + the
+    // square of the change on that side.
+    auto side = [](float c, float g, float opposite, float far, float* estimate) {
+      float step = 2 * std::fabs(c - far) + std::fabs(g - opposite);
+      *estimate = g + 0.5f * (c - far);
+      return 1.0f + step * step;
+    };
+    const __m128 one = _mm_set1_ps(1.0f), two = _mm_set1_ps(2.0f), halfStep = _mm_set1_ps(0.5f), zero = _mm_setzero_ps();
+    const __m128 sign = _mm_set1_ps(-0.0f);
+    auto side4 = [&](__m128 c, __m128 g, __m128 opposite, __m128 far, __m128* estimate) {
+      __m128 step = _mm_add_ps(_mm_mul_ps(two, _mm_andnot_ps(sign, _mm_sub_ps(c, far))),
+                               _mm_andnot_ps(sign, _mm_sub_ps(g, opposite)));
+      *estimate = _mm_add_ps(g, _mm_mul_ps(halfStep, _mm_sub_ps(c, far)));
+      return _mm_add_ps(one, _mm_mul_ps(step, step));
+    };
+    auto at = [](const float* p) { return _mm_loadu_ps(p); };
+    const __m128 greenLanes = _mm_castsi128_ps(greenParity == 0 ? _mm_set_epi32(0, -1, 0, -1) : _mm_set_epi32(-1, 0, -1, 0));
+    uint32_t i = 2;
+    for (; i + 4 + 2 <= width_; i += 4) {  // i stays even: lane 0 is an even column
+      const __m128 c = at(m + i), l = at(m + i - 1), r = at(m + i + 1), u = at(u1 + i), d = at(d1 + i);
+      __m128 v[4], q[4];
+      q[0] = side4(c, l, r, at(m + i - 2), &v[0]);
+      q[1] = side4(c, r, l, at(m + i + 2), &v[1]);
+      q[2] = side4(c, u, d, at(u2 + i), &v[2]);
+      q[3] = side4(c, d, u, at(d2 + i), &v[3]);
+      __m128 estimate = _mm_max_ps(zero, Mean4(v, q));
+      _mm_storeu_ps(dst + i, _mm_or_ps(_mm_and_ps(greenLanes, c), _mm_andnot_ps(greenLanes, estimate)));
+    }
+    for (; i + 2 < width_; ++i) {
+      const float c = m[i];
+      float v[4], q[4];
+      q[0] = side(c, m[i - 1], m[i + 1], m[i - 2], &v[0]);
+      q[1] = side(c, m[i + 1], m[i - 1], m[i + 2], &v[1]);
+      q[2] = side(c, u1[i], d1[i], u2[i], &v[2]);
+      q[3] = side(c, d1[i], u1[i], d2[i], &v[3]);
+      dst[i] = (i & 1) == greenParity ? c : std::max(0.0f, Mean4(v, q));
+    }
+    return dst;
+  }
+  // Colour minus green of bordered row j at its red and blue sites (0 at green).
+  const float* Diff(uint32_t j) {
+    uint32_t slot = j % 3;
+    if (haveDiff_[slot] == j) return diff_[slot].data();
+    const float* __restrict green = Green(j);
+    const float* __restrict raw = Raw(j);
+    haveDiff_[slot] = j;
+    float* __restrict dst = diff_[slot].data();
+    const uint32_t greenParity = BayerColour(win_.order, x0_, y0_ + j) == 1 ? 0 : 1;
+    for (uint32_t i = 2; i + 2 < width_; ++i) dst[i] = (i & 1) == greenParity ? 0.0f : raw[i] - green[i];
+    return dst;
+  }
+
+  const BayerView& win_;
+  const BayerLut& lut_;
+  uint32_t x0_, y0_, width_;
+  float gain_[3], inverse_[3];
+  std::vector<float> raw_[7], green_[3], diff_[3];
+  std::vector<float> across_, along_, diagonal_;
+  uint32_t haveRaw_[7] = {~0u, ~0u, ~0u, ~0u, ~0u, ~0u, ~0u};
+  uint32_t haveGreen_[3] = {~0u, ~0u, ~0u}, haveDiff_[3] = {~0u, ~0u, ~0u};
+};
 
 // Demosaic off: every colour of a pixel is its own sample.
-void MosaicRow(LinearRows& lin, uint32_t, uint32_t y, uint16_t* r, uint16_t* g, uint16_t* b) {
+void MosaicRow(LinearRows& lin, uint32_t y, uint16_t* r, uint16_t* g, uint16_t* b) {
   uint32_t w = lin.width() - 2;
   const uint16_t* mid = lin.Row(y + 1) + 1;
   for (uint32_t x = 0; x < w; ++x) r[x] = g[x] = b[x] = mid[x];
+}
+
+// The crop's rows of R, G, B, demosaiced or (module bit 4 off) not.
+class CropRows {
+ public:
+  CropRows(const BayerView& win, const BayerLut& lut, const Crop& crop, bool demosaic, const float gains[3]) {
+    if (demosaic)
+      demosaic_.emplace(win, lut, crop, gains);
+    else
+      mosaic_.emplace(win, lut, crop);
+  }
+  void Row(uint32_t y, uint16_t* r, uint16_t* g, uint16_t* b) {
+    if (demosaic_)
+      demosaic_->Row(y, r, g, b);
+    else
+      MosaicRow(*mosaic_, y, r, g, b);
+  }
+
+ private:
+  std::optional<DemosaicRows> demosaic_;
+  std::optional<LinearRows> mosaic_;
+};
+
+// The white-balance block's gains (R, G, B) as the demosaic weighs its colour
+// differences: unity with the block off, and a zero gain taken as unity.
+void DemosaicGains(const RegisterImage& regs, float gains[3]) {
+  uint32_t v = RegAt(regs, kRegWhiteBalance);
+  bool on = (RegAt(regs, kRegModuleEnable) & kModWhiteBalance) != 0;
+  uint32_t field[3] = {(v >> 18) & 0x1FF, v & 0x1FF, (v >> 9) & 0x1FF};
+  for (int c = 0; c < 3; ++c) gains[c] = on && field[c] ? float(field[c]) / 128.0f : 1.0f;
 }
 
 // ---- Scalers ----------------------------------------------------------------------
@@ -254,16 +452,20 @@ Taps MakeTaps(uint32_t in, uint32_t out) {
 
 // Columns first: each output row sums its input rows across the whole width
 // (four samples at a time), then the row's outputs sum their columns.
+// Output rows [j0, j1) only (all by default), so that stripes may share the work.
 template <typename T>
-void AreaScale(const T* src, uint32_t sw, uint32_t sh, T* dst, uint32_t dw, uint32_t dh) {
+void AreaScale(const T* src, uint32_t sw, uint32_t sh, T* dst, uint32_t dw, uint32_t dh, uint32_t j0 = 0,
+               uint32_t j1 = ~0u) {
+  j1 = std::min(j1, dh);
+  if (j0 >= j1) return;
   if (sw == dw && sh == dh) {
-    std::memcpy(dst, src, sizeof(T) * sw * sh);
+    std::memcpy(dst + size_t(j0) * sw, src + size_t(j0) * sw, sizeof(T) * sw * (j1 - j0));
     return;
   }
   Taps h = MakeTaps(sw, dw), v = MakeTaps(sh, dh);
   std::vector<float> column(sw);
   float* __restrict acc = column.data();
-  for (uint32_t j = 0; j < dh; ++j) {
+  for (uint32_t j = j0; j < j1; ++j) {
     std::fill(column.begin(), column.end(), 0.0f);
     const float* w = &v.weight[v.offset[j]];
     for (uint32_t k = 0; k < v.count[j]; ++k) {
@@ -747,16 +949,11 @@ struct MainImage {
 class ColourSink {
  public:
   ColourSink(const RegisterImage& regs, const std::array<std::vector<uint32_t>, kTableCount>& tables, uint32_t width,
-             uint32_t height, MainImage* out, StageClock* clock)
+             MainImage* out, StageClock* clock)
       : wb_(WhiteBalanceOf(regs)), cc_(ColourCorrectionOf(regs)), conv_(ColourConversionOf(regs)),
         cs_(ChromaSuppressionOf(regs)), clamp_(OutputClamp(regs)), out_(out), clock_(clock) {
     LumaAdaptationOf(regs, tables, &la_);
     GammaOf(regs, tables, &gamma_);
-    out->width = width;
-    out->height = height;
-    out->y.resize(size_t(width) * height);
-    out->cb.resize(size_t(width / 2) * (height / 2));
-    out->cr.resize(out->cb.size());
     for (auto& row : rgb8_) row.resize(width);
     gain_.resize(width);
     for (auto& row : pairs_) row.resize(width / 2 + 1);
@@ -809,16 +1006,30 @@ class ColourSink {
   std::vector<int16_t> cb_, cr_, luma_;  // a row of blocks before the suppression
 };
 
-// NV21 of an output of width x height from the main image.
-void MakeNv21(const MainImage& main, uint32_t width, uint32_t height, OutputImage* out) {
+void SizeMain(MainImage* m, uint32_t width, uint32_t height) {
+  m->width = width;
+  m->height = height;
+  m->y.resize(size_t(width) * height);
+  m->cb.resize(size_t(width / 2) * (height / 2));
+  m->cr.resize(m->cb.size());
+}
+
+// NV21 of an output of width x height from the main image: its planes sized
+// first, then the luma and the chroma made apart (so that they may run at once).
+void SizeNv21(uint32_t width, uint32_t height, OutputImage* out) {
   out->present = true;
   out->raw = false;
   out->width = width;
   out->height = height;
   out->y.resize(size_t(width) * height);
-  AreaScale(main.y.data(), main.width, main.height, out->y.data(), width, height);
-  uint32_t cw = width / 2, ch = height / 2;
-  out->cbcr.assign(size_t(width) * ch, 128);
+  out->cbcr.resize(size_t(width) * (height / 2));
+}
+void Nv21Luma(const MainImage& main, OutputImage* out, uint32_t j0 = 0, uint32_t j1 = ~0u) {
+  AreaScale(main.y.data(), main.width, main.height, out->y.data(), out->width, out->height, j0, j1);
+}
+void Nv21Chroma(const MainImage& main, OutputImage* out) {
+  uint32_t width = out->width, cw = width / 2, ch = out->height / 2;
+  std::fill(out->cbcr.begin(), out->cbcr.end(), uint8_t(128));
   uint32_t mcw = main.width / 2, mch = main.height / 2;
   if (cw == 0 || ch == 0 || mcw == 0 || mch == 0) return;
   std::vector<uint8_t> cb(size_t(cw) * ch), cr(size_t(cw) * ch);
@@ -862,6 +1073,7 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
   out->wb.clear();
   out->unsupported = false;
   std::fill(std::begin(out->stageNs), std::end(out->stageNs), 0);
+  out->workerCpuNs = 0;
   StageClock clock(out->stageNs);
   if ((RegAt(regs, kRegInputFormat) & 7) >= 4) {
     out->unsupported = true;
@@ -874,12 +1086,19 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
     BayerLut lut;
     BayerPlanes bayer;
     Planes<uint16_t> demosaiced, scaled;
-    std::vector<uint16_t> row[3];
     MainImage main;
+    std::vector<uint8_t> filtered;  // the main luma after the adaptive spatial filter
   };
   static Work* work = new Work;
   work->raw.resize(size_t(rq.info.width) * rq.info.height);
-  if (!BoardSensorRenderFrame(rq.info, work->raw.data(), rq.info.width)) {
+  auto striped = [&](uint32_t height, const std::function<void(uint32_t, uint32_t)>& rows) {
+    const uint32_t stripes = StripeCount();
+    RunTasks(stripes, [&](uint32_t i) {
+      RowRange r = StripeRows(i, stripes, height, 2);
+      rows(r.first, r.end);
+    }, &out->workerCpuNs);
+  };
+  if (!SensorRenderFrame(rq.info, work->raw.data(), rq.info.width, striped)) {
     out->unsupported = true;
     return;
   }
@@ -893,24 +1112,51 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
   uint32_t type = (RegAt(regs, kRegOutputControl) >> 10) & 3;
   if (type == 1 && rq.wantPath[kVfeOutput2]) RawOutput(win, &out->out[kVfeOutput2]);
   const BayerLut* lut = &work->lut;
-  BayerSpatialStages(regs, *rq.tables, &win, &lut, &work->bayer);
+  BayerSpatialStages(regs, *rq.tables, &win, &lut, &work->bayer, &out->workerCpuNs);
   clock.Lap(kVfeStageBayer);
-  if (rq.wantWb) ComputeWbExpStats(regs, win, *lut, rq.serial, &out->wb);
-  if (rq.wantAf) ComputeAfStats(regs, win, *lut, rq.info.height, rq.serial, &out->af);
-  clock.Lap(kVfeStageStatistics);
+  // The statistics read the corrected window only: they run beside the image.
+  std::vector<std::function<void(StageClock&)>> statistics;
+  if (rq.wantWb) statistics.push_back([&](StageClock&) { ComputeWbExpStats(regs, win, *lut, rq.serial, &out->wb); });
+  if (rq.wantAf)
+    statistics.push_back([&](StageClock&) { ComputeAfStats(regs, win, *lut, rq.info.height, rq.serial, &out->af); });
+  // Runs the statistics and `count` stripes of `stripe` as one batch of tasks,
+  // each on a clock of its own; their stage times add up.
+  std::vector<std::array<uint64_t, kVfeStageCount>> laps;
+  auto batch = [&](uint32_t count, const std::function<void(uint32_t, StageClock&)>& stripe) {
+    uint32_t extra = uint32_t(statistics.size());
+    laps.assign(count + extra, {});
+    RunTasks(count + extra, [&](uint32_t i) {
+      StageClock own(laps[i].data());
+      if (i < extra) {
+        statistics[i](own);
+        own.Lap(kVfeStageStatistics);
+      } else {
+        stripe(i - extra, own);
+      }
+    }, &out->workerCpuNs);
+    statistics.clear();
+    for (const auto& l : laps)
+      for (uint32_t k = 0; k < kVfeStageCount; ++k) out->stageNs[k] += l[k];
+    clock.Lap();
+  };
+  auto statisticsOnly = [&] {
+    if (!statistics.empty()) batch(0, {});
+  };
 
-  if (type == 1) return;
+  if (type == 1) return statisticsOnly();
   if (type != 0) {
+    statisticsOnly();
     out->unsupported = true;
     return;
   }
-  if (!rq.wantPath[0] && !rq.wantPath[1]) return;
+  if (!rq.wantPath[0] && !rq.wantPath[1]) return statisticsOnly();
 
   Crop crop = FovCrop(regs, win);
   uint32_t module = RegAt(regs, kRegModuleEnable);
   ScalerResult mainScaler = Scaler(regs, kRegMainScaler, kRegMainScaler + 4, kRegMainScaler + 16,
                                    (module & kModMainScaler) != 0, crop.width, crop.height);
   if (mainScaler.refused) {
+    statisticsOnly();
     out->refused[0] = rq.wantPath[0];
     out->refused[1] = rq.wantPath[1];
     return;
@@ -924,44 +1170,91 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
     c1.refused = true;
   bool want1 = rq.wantPath[kVfeOutput1] && !y1.refused && !c1.refused;
   out->refused[kVfeOutput1] = rq.wantPath[kVfeOutput1] && !want1;
-  if (!want1 && !rq.wantPath[kVfeOutput2]) return;
+  if (!want1 && !rq.wantPath[kVfeOutput2]) return statisticsOnly();
 
-  LinearRows lin(win, *lut, crop);
-  auto demosaicRow = DemosaicEnabled(regs) ? DemosaicRow : MosaicRow;
-  ColourSink sink(regs, *rq.tables, mw, mh, &work->main, &clock);
+  const bool demosaic = DemosaicEnabled(regs);
+  float gains[3];
+  DemosaicGains(regs, gains);
+  const uint32_t stripes = StripeCount();
+  SizeMain(&work->main, mw, mh);
   clock.Lap();
+  // Stripes of the main image start on even rows: a chroma block's two rows
+  // stay in one stripe.
   if (mw == crop.width && mh == crop.height) {
     // No main scaling: straight from the demosaic, row by row.
-    for (auto& r : work->row) r.resize(mw);
-    for (uint32_t y = 0; y < mh; ++y) {
-      clock.Lap();
-      demosaicRow(lin, win.order, y, work->row[0].data(), work->row[1].data(), work->row[2].data());
-      clock.Lap(kVfeStageDemosaic);
-      sink.Row(y, {work->row[0].data(), work->row[1].data(), work->row[2].data(), mw});
-    }
+    batch(stripes, [&](uint32_t i, StageClock& own) {
+      RowRange rows = StripeRows(i, stripes, mh, 2);
+      if (rows.first == rows.end) return;
+      CropRows source(win, *lut, crop, demosaic, gains);
+      ColourSink sink(regs, *rq.tables, mw, &work->main, &own);
+      std::vector<uint16_t> rgb[3];
+      for (auto& r : rgb) r.resize(mw);
+      for (uint32_t y = rows.first; y < rows.end; ++y) {
+        own.Lap();
+        source.Row(y, rgb[0].data(), rgb[1].data(), rgb[2].data());
+        own.Lap(kVfeStageDemosaic);
+        sink.Row(y, {rgb[0].data(), rgb[1].data(), rgb[2].data(), mw});
+      }
+    });
   } else {
     Planes<uint16_t>& d = work->demosaiced;
     Planes<uint16_t>& s = work->scaled;
     d.Resize(crop.width, crop.height);
-    for (uint32_t y = 0; y < crop.height; ++y) {
-      size_t o = size_t(y) * crop.width;
-      demosaicRow(lin, win.order, y, &d.c[0][o], &d.c[1][o], &d.c[2][o]);
-    }
-    clock.Lap(kVfeStageDemosaic);
+    batch(stripes, [&](uint32_t i, StageClock& own) {
+      RowRange rows = StripeRows(i, stripes, crop.height, 1);
+      if (rows.first == rows.end) return;
+      CropRows source(win, *lut, crop, demosaic, gains);
+      for (uint32_t y = rows.first; y < rows.end; ++y) {
+        size_t o = size_t(y) * crop.width;
+        source.Row(y, &d.c[0][o], &d.c[1][o], &d.c[2][o]);
+      }
+      own.Lap(kVfeStageDemosaic);
+    });
     s.Resize(mw, mh);
-    for (int k = 0; k < 3; ++k) AreaScale(d.c[k].data(), crop.width, crop.height, s.c[k].data(), mw, mh);
-    clock.Lap(kVfeStageMainScaler);
-    for (uint32_t y = 0; y < mh; ++y) {
-      size_t o = size_t(y) * mw;
-      sink.Row(y, {&s.c[0][o], &s.c[1][o], &s.c[2][o], mw});
-    }
+    batch(stripes, [&](uint32_t i, StageClock& own) {
+      RowRange rows = StripeRows(i, stripes, mh, 2);
+      if (rows.first == rows.end) return;
+      for (int k = 0; k < 3; ++k)
+        AreaScale(d.c[k].data(), crop.width, crop.height, s.c[k].data(), mw, mh, rows.first, rows.end);
+      own.Lap(kVfeStageMainScaler);
+      ColourSink sink(regs, *rq.tables, mw, &work->main, &own);
+      for (uint32_t y = rows.first; y < rows.end; ++y) {
+        size_t o = size_t(y) * mw;
+        sink.Row(y, {&s.c[0][o], &s.c[1][o], &s.c[2][o], mw});
+      }
+    });
   }
-  clock.Lap();
-  AdaptiveSpatialFilter(regs, work->main.y.data(), mw, mh);
-  clock.Lap(kVfeStageAsf);
-  if (rq.wantPath[kVfeOutput2]) MakeNv21(work->main, mw, mh, &out->out[kVfeOutput2]);
-  if (want1) MakeNv21(work->main, y1.width, y1.height, &out->out[kVfeOutput1]);
-  clock.Lap(kVfeStageOutput);
+  if (AdaptiveSpatialFilterOn(regs, mw, mh)) {
+    work->filtered.resize(work->main.y.size());
+    batch(stripes, [&](uint32_t i, StageClock& own) {
+      RowRange rows = StripeRows(i, stripes, mh, 1);
+      AdaptiveSpatialFilter(regs, work->main.y.data(), work->filtered.data(), mw, mh, rows.first, rows.end);
+      own.Lap(kVfeStageAsf);
+    });
+    work->main.y.swap(work->filtered);
+  }
+  // The outputs: each one's luma in stripes, its chroma as one task.
+  std::vector<OutputImage*> outputs;
+  if (rq.wantPath[kVfeOutput2]) {
+    SizeNv21(mw, mh, &out->out[kVfeOutput2]);
+    outputs.push_back(&out->out[kVfeOutput2]);
+  }
+  if (want1) {
+    SizeNv21(y1.width, y1.height, &out->out[kVfeOutput1]);
+    outputs.push_back(&out->out[kVfeOutput1]);
+  }
+  const uint32_t lumaStripes = stripes;
+  batch(uint32_t(outputs.size()) * (lumaStripes + 1), [&](uint32_t i, StageClock& own) {
+    OutputImage* o = outputs[i / (lumaStripes + 1)];
+    uint32_t part = i % (lumaStripes + 1);
+    if (part == lumaStripes) {
+      Nv21Chroma(work->main, o);
+    } else {
+      RowRange rows = StripeRows(part, lumaStripes, o->height, 1);
+      Nv21Luma(work->main, o, rows.first, rows.end);
+    }
+    own.Lap(kVfeStageOutput);
+  });
 }
 
 }  // namespace board::vfe

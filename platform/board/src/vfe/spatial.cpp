@@ -18,6 +18,7 @@
 // (after black level and channel gain), and everything after them (the
 // statistics and the demosaic) sees their result.
 #include <algorithm>
+#include <functional>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +26,7 @@
 
 #include <emmintrin.h>
 
+#include "stripes.h"
 #include "vfe_pipeline.h"
 
 namespace board::vfe {
@@ -121,7 +123,7 @@ void GridRowGains(const Rolloff& r, int c, uint32_t row, uint32_t quads, int32_t
 // blends its two grid rows (in single precision) and multiplies eight
 // samples at a time, the product truncated.
 void RolloffStage(const RegisterImage& regs, const TableImage& tables, const BayerView& window, const BayerLut& lut,
-                  uint16_t* plane) {
+                  uint16_t* plane, uint32_t first, uint32_t end) {
   const uint32_t width = window.width, height = window.height;
   Rolloff r = ReadRolloff(regs, tables);
   const uint32_t quads = (width + 1) / 2, padded = (width + 7) & ~7u;
@@ -137,7 +139,7 @@ void RolloffStage(const RegisterImage& regs, const TableImage& tables, const Bay
       }
   const __m128i limit = _mm_set1_epi16(1023), zero = _mm_setzero_si128();
   std::vector<uint16_t> row(padded, 0);
-  for (uint32_t y = 0; y < height; ++y) {
+  for (uint32_t y = first; y < std::min(end, height); ++y) {
     uint32_t qy = y >> 1;
     uint32_t gridRow = std::min(qy / r.cellH, 11u);
     float t = float(std::min<int64_t>(int64_t(qy - gridRow * r.cellH) * r.inverseH, 4096)) / 4096.0f;
@@ -186,9 +188,10 @@ bool BpcCanFire(const Bpc& b) {
   return b.on && std::min({b.threshold[0], b.threshold[1], b.threshold[2]}) < 1023;
 }
 
-// The samples closer than two to the window's edge pass unchanged.
-void CopyBorder(const uint16_t* in, uint16_t* out, uint32_t width, uint32_t height) {
-  for (uint32_t y = 0; y < height; ++y) {
+// The samples closer than two to the window's edge pass unchanged (rows
+// [first, end) of them).
+void CopyBorder(const uint16_t* in, uint16_t* out, uint32_t width, uint32_t height, uint32_t first, uint32_t end) {
+  for (uint32_t y = first; y < end; ++y) {
     size_t o = size_t(y) * width;
     if (y < 2 || y + 2 >= height) {
       std::memcpy(out + o, in + o, sizeof(uint16_t) * width);
@@ -215,15 +218,18 @@ inline __m128i Select(__m128i mask, __m128i a, __m128i b) {
 // hot and becomes the neighbours' maximum; one below min(neighbour min x
 // minFactor, neighbour min - threshold) is dead and becomes their minimum
 // (factors Q6, thresholds by the sample's colour).
-void BpcStage(const Bpc& b, uint32_t order, const uint16_t* in, uint16_t* out, uint32_t width, uint32_t height) {
+void BpcStage(const Bpc& b, uint32_t order, const uint16_t* in, uint16_t* out, uint32_t width, uint32_t height,
+              uint32_t first, uint32_t end) {
+  end = std::min(end, height);
+  if (first >= end) return;
   if (width < 12 || height < 5) {
-    std::memcpy(out, in, sizeof(uint16_t) * width * height);
+    std::memcpy(out + size_t(first) * width, in + size_t(first) * width, sizeof(uint16_t) * width * (end - first));
     return;
   }
-  CopyBorder(in, out, width, height);
+  CopyBorder(in, out, width, height, first, end);
   // (v x 32) x (factor x 32) / 65536 = v x factor / 64.
   const __m128i maxFactor = _mm_set1_epi16(int16_t(b.maxFactor << 5)), minFactor = _mm_set1_epi16(int16_t(b.minFactor << 5));
-  for (uint32_t y = 2; y + 2 < height; ++y) {
+  for (uint32_t y = std::max(first, 2u); y + 2 < height && y < end; ++y) {
     const uint16_t* up = in + size_t(y - 2) * width;
     const uint16_t* mid = in + size_t(y) * width;
     const uint16_t* dn = in + size_t(y + 2) * width;
@@ -295,18 +301,21 @@ inline int32_t AbfOne(const Abf& a, int32_t p, const int32_t* n) {
   return std::clamp(p + ((c * (16 - a.ratio)) >> 4), 0, 1023);
 }
 
-void AbfStage(const Abf& a, const uint16_t* in, uint16_t* out, uint32_t width, uint32_t height) {
+void AbfStage(const Abf& a, const uint16_t* in, uint16_t* out, uint32_t width, uint32_t height, uint32_t first,
+              uint32_t end) {
+  end = std::min(end, height);
+  if (first >= end) return;
   if (width < 12 || height < 5) {
-    std::memcpy(out, in, sizeof(uint16_t) * width * height);
+    std::memcpy(out + size_t(first) * width, in + size_t(first) * width, sizeof(uint16_t) * width * (end - first));
     return;
   }
-  CopyBorder(in, out, width, height);
+  CopyBorder(in, out, width, height, first, end);
   const __m128i threshold = _mm_set1_epi16(int16_t(a.threshold + 1));
   const __m128i below = _mm_set1_epi16(int16_t(a.minimum - 1)), above = _mm_set1_epi16(int16_t(a.maximum + 1));
   const __m128i keep = _mm_set1_epi16(int16_t(16 - a.ratio));
   const __m128i top = _mm_set1_epi16(1023), bottom = _mm_set1_epi16(-1023), zero = _mm_setzero_si128();
   const __m128i shift = _mm_cvtsi32_si128(a.shift);
-  for (uint32_t y = 2; y + 2 < height; ++y) {
+  for (uint32_t y = std::max(first, 2u); y + 2 < height && y < end; ++y) {
     const uint16_t* up = in + size_t(y - 2) * width;
     const uint16_t* mid = in + size_t(y) * width;
     const uint16_t* dn = in + size_t(y + 2) * width;
@@ -387,7 +396,7 @@ Asf ReadAsf(const RegisterImage& regs) {
 }  // namespace
 
 bool BayerSpatialStages(const RegisterImage& regs, const TableImage& tables, BayerView* window, const BayerLut** lut,
-                        BayerPlanes* work) {
+                        BayerPlanes* work, uint64_t* workerCpuNs) {
   bool rolloff = (RegAt(regs, kRegModuleEnable) & kModRolloff) != 0;
   Bpc bpc = ReadBpc(regs);
   Abf abf = ReadAbf(regs);
@@ -400,21 +409,29 @@ bool BayerSpatialStages(const RegisterImage& regs, const TableImage& tables, Bay
   work->b.resize(n);
   uint16_t* cur = work->a.data();
   uint16_t* other = work->b.data();
+  // Each stage in stripes of rows; the next starts when all of them are done.
+  const uint32_t stripes = StripeCount();
+  auto striped = [&](Stage stage, const std::function<void(uint32_t, uint32_t)>& rows) {
+    RunTasks(stripes, [&](uint32_t i) {
+      RowRange r = StripeRows(i, stripes, w.height, 2);
+      StageTimer timer(stage, i == 0);
+      rows(r.first, r.end);
+    }, workerCpuNs);
+  };
+  const BayerLut& linear = **lut;
   if (rolloff) {
-    StageTimer timer(kStageRolloff);
-    RolloffStage(regs, tables, w, **lut, cur);
+    striped(kStageRolloff, [&](uint32_t first, uint32_t end) { RolloffStage(regs, tables, w, linear, cur, first, end); });
   } else {
-    StageTimer timer(kStageBayerLinear);
-    for (uint32_t y = 0; y < w.height; ++y) LineariseRow(w, **lut, y, cur + size_t(y) * w.width);
+    striped(kStageBayerLinear, [&](uint32_t first, uint32_t end) {
+      for (uint32_t y = first; y < end; ++y) LineariseRow(w, linear, y, cur + size_t(y) * w.width);
+    });
   }
   if (bpcOn) {
-    StageTimer timer(kStageBadPixel);
-    BpcStage(bpc, w.order, cur, other, w.width, w.height);
+    striped(kStageBadPixel, [&](uint32_t first, uint32_t end) { BpcStage(bpc, w.order, cur, other, w.width, w.height, first, end); });
     std::swap(cur, other);
   }
   if (abfOn) {
-    StageTimer timer(kStageAbf);
-    AbfStage(abf, cur, other, w.width, w.height);
+    striped(kStageAbf, [&](uint32_t first, uint32_t end) { AbfStage(abf, cur, other, w.width, w.height, first, end); });
     std::swap(cur, other);
   }
   window->data = cur;
@@ -425,9 +442,15 @@ bool BayerSpatialStages(const RegisterImage& regs, const TableImage& tables, Bay
 
 bool DemosaicEnabled(const RegisterImage& regs) { return (RegAt(regs, kRegModuleEnable) & kModDemosaic) != 0; }
 
-void AdaptiveSpatialFilter(const RegisterImage& regs, uint8_t* luma, uint32_t width, uint32_t height) {
-  if (!(RegAt(regs, kRegModuleEnable) & kModAsf) || width < 5 || height < 5) return;
-  StageTimer timer(kStageAsf);
+bool AdaptiveSpatialFilterOn(const RegisterImage& regs, uint32_t width, uint32_t height) {
+  return (RegAt(regs, kRegModuleEnable) & kModAsf) && width >= 5 && height >= 5;
+}
+
+void AdaptiveSpatialFilter(const RegisterImage& regs, const uint8_t* luma, uint8_t* result, uint32_t width,
+                           uint32_t height, uint32_t first, uint32_t end) {
+  end = std::min(end, height);
+  if (!AdaptiveSpatialFilterOn(regs, width, height) || first >= end) return;
+  StageTimer timer(kStageAsf, first == 0);
   const Asf a = ReadAsf(regs);
   const bool smooth = a.mode != 1 && a.centre + 8 * a.surround > 0, sharpen = a.mode != 0;
   // Per image row its three symmetric horizontal sums (the samples two away,
@@ -456,7 +479,7 @@ void AdaptiveSpatialFilter(const RegisterImage& regs, uint8_t* luma, uint32_t wi
     }
   };
   auto clampRow = [&](int64_t y) { return uint32_t(std::clamp<int64_t>(y, 0, int64_t(height) - 1)); };
-  for (int64_t y = -2; y <= 1; ++y) sums(clampRow(y), h[clampRow(y) % 5]);
+  for (int64_t y = int64_t(first) - 2; y <= int64_t(first) + 1; ++y) sums(clampRow(y), h[clampRow(y) % 5]);
 
   // Coefficient pairs for the pairwise multiply-adds: the nine symmetric sums
   // V[i][j] go in pairs (V00 V01) (V02 V10) (V11 V12) (V20 V21) (V22 0).
@@ -491,7 +514,7 @@ void AdaptiveSpatialFilter(const RegisterImage& regs, uint8_t* luma, uint32_t wi
   };
 
   std::vector<uint8_t> out(padded);
-  for (uint32_t y = 0; y < height; ++y) {
+  for (uint32_t y = first; y < end; ++y) {
     if (y + 2 < height) sums(y + 2, h[(y + 2) % 5]);
     const int16_t* r[5][3];  // rows y-2 .. y+2, sums 0..2
     for (int k = 0; k < 5; ++k)
@@ -523,8 +546,7 @@ void AdaptiveSpatialFilter(const RegisterImage& regs, uint8_t* luma, uint32_t wi
       }
       _mm_storel_epi64(reinterpret_cast<__m128i*>(&out[x]), _mm_packus_epi16(base, zero));
     }
-    // Row y is no longer read as input: its sums are kept in the ring.
-    std::memcpy(luma + size_t(y) * width, out.data(), width);
+    std::memcpy(result + size_t(y) * width, out.data(), width);
   }
 }
 
@@ -546,12 +568,12 @@ int64_t ThreadNs() {
 }
 }  // namespace
 
-void AddStageTime(Stage stage, int64_t ns) {
+void AddStageTime(Stage stage, int64_t ns, bool countsRun) {
   Costs()[stage].ns += uint64_t(std::max<int64_t>(ns, 0));
-  ++Costs()[stage].runs;
+  if (countsRun) ++Costs()[stage].runs;
 }
-StageTimer::StageTimer(Stage stage) : stage_(stage), start_(ThreadNs()) {}
-StageTimer::~StageTimer() { AddStageTime(stage_, ThreadNs() - start_); }
+StageTimer::StageTimer(Stage stage, bool countsRun) : stage_(stage), start_(ThreadNs()), countsRun_(countsRun) {}
+StageTimer::~StageTimer() { AddStageTime(stage_, ThreadNs() - start_, countsRun_); }
 
 }  // namespace board::vfe
 

@@ -187,7 +187,7 @@ void ComputeAfStats(const RegisterImage& regs, const BayerView& win, const Bayer
   // The green plane of the focus window with a two-sample border left, right
   // and above, computed once.
   uint32_t gx0 = left - 2, gy0 = top - 2, gw = width + 4, gh = height + 2;
-  static auto* greenBuffer = new std::vector<int32_t>;  // the engine thread's, never destroyed
+  static auto* greenBuffer = new std::vector<int32_t>;  // one frame at a time; never destroyed
   std::vector<int32_t>& green = *greenBuffer;
   green.resize(size_t(gw) * gh);
   for (uint32_t y = 0; y < gh && width >= 5 && height >= 3; ++y)

@@ -39,7 +39,8 @@ struct FrameProducts {
   std::vector<uint32_t> af, wb;
   bool unsupported = false;
   bool refused[2] = {};  // per path: a block's payload the hardware cannot run
-  uint64_t stageNs[kVfeStageCount] = {};  // this frame's time in each stage
+  uint64_t stageNs[kVfeStageCount] = {};  // this frame's time in each stage, summed over the threads
+  uint64_t workerCpuNs = 0;  // CPU time the worker threads spent on this frame
 };
 
 // Time spent in each stage of a frame (the model thread's wall clock): Lap()
@@ -118,20 +119,27 @@ struct BayerPlanes {
 // through `*lut` into `work`, corrected there, and `*window` and `*lut` are
 // pointed at the result and at the identity table (true); else nothing
 // changes (false).
+// The stages run in stripes of rows; the workers' CPU time is added to
+// *workerCpuNs.
 bool BayerSpatialStages(const RegisterImage& regs, const TableImage& tables, BayerView* window, const BayerLut** lut,
-                        BayerPlanes* work);
+                        BayerPlanes* work, uint64_t* workerCpuNs);
 // Module bit 4: with the demosaic off every colour of a pixel is its own sample.
 bool DemosaicEnabled(const RegisterImage& regs);
-// The adaptive spatial filter on the main image's luma, in place (module bit 15).
-void AdaptiveSpatialFilter(const RegisterImage& regs, uint8_t* luma, uint32_t width, uint32_t height);
+// The adaptive spatial filter on the main image's luma (module bit 15): whether
+// it runs on an image of this size, and its rows [first, end) of `out` made
+// from the whole of `luma`.
+bool AdaptiveSpatialFilterOn(const RegisterImage& regs, uint32_t width, uint32_t height);
+void AdaptiveSpatialFilter(const RegisterImage& regs, const uint8_t* luma, uint8_t* out, uint32_t width,
+                           uint32_t height, uint32_t first, uint32_t end);
 
 // ---- Stage costs ------------------------------------------------------------------------
 // CPU time of the engine thread per stage, for the benchmark (board_vfe.h).
 enum Stage : int { kStageBayerLinear, kStageRolloff, kStageBadPixel, kStageAbf, kStageAsf, kStageCount };
-void AddStageTime(Stage stage, int64_t ns);
+// A stage split into stripes counts one run, from its first stripe.
+void AddStageTime(Stage stage, int64_t ns, bool countsRun = true);
 class StageTimer {
  public:
-  explicit StageTimer(Stage stage);
+  explicit StageTimer(Stage stage, bool countsRun = true);
   ~StageTimer();
   StageTimer(const StageTimer&) = delete;
   StageTimer& operator=(const StageTimer&) = delete;
@@ -139,6 +147,7 @@ class StageTimer {
  private:
   Stage stage_;
   int64_t start_;
+  bool countsRun_;
 };
 
 }  // namespace board::vfe
