@@ -56,6 +56,7 @@ set(CAMERA_EMULATED_TESTS
   "elfsmanager_test|build|engine over the board"
   "flashelfs_test|build|engine flash over the board"
   "vfemodel_test|build|the VFE model's frames"
+  "vfeframepath_test|build|the VFE model's frame path at every thread count"
   "vfeconfigmodel_test|build|payloads run through the VFE model's frames"
   "vfestages_test|build|the VFE model's stages on frames"
   "colourstages_test|build|the VFE model's colour stages on frames"

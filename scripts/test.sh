@@ -4,9 +4,8 @@
 # machine runs no 32-bit programs, its chosen suites run under qemu-i386, see
 # cmake/EmulatedTests.cmake). Ends with one line per build: "N passed, N failed".
 #
-# The trees are built one after another (each uses every core); their suites then run
-# side by side, as the board paces its frames for tests and their outcomes do not
-# depend on the machine's load.
+# The suites run side by side and beside the last build: the board paces its frames for
+# tests, so their outcomes do not depend on the machine's load.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -25,7 +24,8 @@ if [ "$bits" = 64 ]; then
 fi
 
 declare -A built
-for b in "${builds[@]}"; do
+build() {
+  local b=$1
   echo "=== ${b} build"
   # shellcheck disable=SC2086
   if cmake --preset "$b" ${configure_args[$b]} >"$logs/$b-configure.log" 2>&1 &&
@@ -35,15 +35,23 @@ for b in "${builds[@]}"; do
     tail -40 "$logs/$b-configure.log" "$logs/$b-build.log" 2>/dev/null || true
     echo "=== ${b}: the build failed ($logs/)"
   fi
-done
-
-echo "=== tests (logs in $logs/)"
+}
 pids=()
-for b in "${builds[@]}"; do
-  [ -n "${built[$b]:-}" ] || continue
+run_suite() {
+  local b=$1
+  [ -n "${built[$b]:-}" ] || return 0
+  echo "=== ${b} tests (log: $logs/$b-test.log)"
   ( ctest --preset "$b" >"$logs/$b-test.log" 2>&1 || true ) &
   pids+=($!)
-done
+}
+# The 64-bit suites run while the 32-bit tree builds: they wait on frames often enough
+# to leave it room.
+build default
+build asan
+run_suite default
+run_suite asan
+build phone32
+run_suite phone32
 [ ${#pids[@]} -gt 0 ] && wait "${pids[@]}"
 
 status=0
