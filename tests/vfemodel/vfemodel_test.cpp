@@ -450,6 +450,9 @@ TEST_F(VfeModel, FocusValuesAreHighestAtTheSharpLensPosition) {
     bool taken = false;
     auto routine = [&](uint32_t status) {
       if (!(status & Bit(15)) || taken || lastFrame->load() < settled) return;
+      // The statistics of a frame exposed with the lens at rest at `code`.
+      BoardFrameInfo exposed;
+      if (!BoardSensorFrame(lastFrame->load(), &exposed) || exposed.lensCode != code) return;
       taken = true;
       const auto* w = static_cast<const uint32_t*>(af.virt);
       for (uint32_t k = 1; k <= (200 - 1) / 2; ++k) sum += w[k] & 0x3FFFFF;
