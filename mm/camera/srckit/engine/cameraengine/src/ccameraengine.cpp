@@ -217,16 +217,33 @@ PvlResult CCameraEngine::RunVfeConfigurer(uint32_t configuration) {
 PvlResult CCameraEngine::RunVfeConfigurerForClient(uint32_t configuration) {
   PvlResult r = RunVfeConfigurer(configuration);
   if (r != PVL_E_FAIL || !m_sensorStarted) return r;
-  if (configuration == ZUEUID_CONFIG_CROP) m_pendingCrop = true;
-  else m_pendingUpdateAll = true;
+  std::lock_guard<std::mutex> hold(m_pendingGuard);
+  // Each refused configurer is run again itself: a general update does not
+  // carry every block a configurer sends (the sharpness filter, for one).
+  if (std::find(m_pendingConfigurations.begin(), m_pendingConfigurations.end(), configuration) ==
+      m_pendingConfigurations.end())
+    m_pendingConfigurations.push_back(configuration);
   return PVL_OK;
 }
 
-// Runs a pending client configuration; one the VFE still refuses stays pending.
+// Runs the pending client configurations in the order they came; one the VFE
+// still refuses stays pending for the next frame.
 void CCameraEngine::ApplyPendingClientConfiguration() {
-  if (m_pendingCrop.exchange(false) && RunVfeConfigurer(ZUEUID_CONFIG_CROP) == PVL_E_FAIL) m_pendingCrop = true;
-  if (m_pendingUpdateAll.exchange(false) && RunVfeConfigurer(ZUEUID_CONFIG_UPDATE_ALL) == PVL_E_FAIL)
-    m_pendingUpdateAll = true;
+  std::vector<uint32_t> pending;
+  {
+    std::lock_guard<std::mutex> hold(m_pendingGuard);
+    pending.swap(m_pendingConfigurations);
+  }
+  if (pending.empty()) return;
+  std::vector<uint32_t> refused;
+  for (uint32_t configuration : pending)
+    if (RunVfeConfigurer(configuration) == PVL_E_FAIL) refused.push_back(configuration);
+  if (refused.empty()) return;
+  std::lock_guard<std::mutex> hold(m_pendingGuard);
+  // Keep the order: what was refused came before anything queued meanwhile.
+  for (uint32_t configuration : m_pendingConfigurations)
+    if (std::find(refused.begin(), refused.end(), configuration) == refused.end()) refused.push_back(configuration);
+  m_pendingConfigurations.swap(refused);
 }
 
 PvlResult CCameraEngine::RunPictureConfigurer(uint32_t configuration) {

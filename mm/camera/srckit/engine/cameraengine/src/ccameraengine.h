@@ -17,10 +17,12 @@
 
 #include <stdint.h>
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "camerabestshot.h"
 #include "ccameraelfsmanager.h"
@@ -193,8 +195,8 @@ class CCameraEngine final : public ICameraEngineInternal, public ICameraEngineEv
 
   bool m_sensorStarted = false;
   // A client's configuration the VFE refused while an update was pending.
-  std::atomic<bool> m_pendingCrop{false};
-  std::atomic<bool> m_pendingUpdateAll{false};  // between a successful StartSensor and the next stop
+  std::mutex m_pendingGuard;
+  std::vector<uint32_t> m_pendingConfigurations;
   uint32_t m_cameraId = 0;
   uint32_t m_firstOutput = 0;   // the preview's (video) or the main image's (still)
   uint32_t m_secondOutput = 0;  // the thumbnail's
