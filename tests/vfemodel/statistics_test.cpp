@@ -247,10 +247,15 @@ TEST_F(Statistics, FocusPeaksAtTheSharpLensCodeAndFallsOffEitherSide) {
   for (uint32_t code : codes) {
     ASSERT_TRUE(SensorWrite(0x3131, uint8_t(code >> 8)));
     ASSERT_TRUE(SensorWrite(0x3132, uint8_t(code)));
-    for (int i = 0; i < 2000 && BoardSensorState().lensCode != code; ++i) Sleep(1);
-    ASSERT_EQ(BoardSensorState().lensCode, code);
-    // A frame that started after the lens got there.
-    Captured c = Next(BoardSensorState().frames + 1);
+    // Frames are the clock (a paced board's time stands between them): the first
+    // frame that started with the lens at rest there.
+    Captured c;
+    BoardFrameInfo exposed;
+    for (int frames = 0; frames < 60; ++frames) {
+      c = Next(BoardSensorState().frames + 1);
+      if (BoardSensorFrame(c.sensorFrame, &exposed) && exposed.lensCode == code) break;
+    }
+    ASSERT_EQ(exposed.lensCode, code);
     ASSERT_FALSE(c.af.empty());
     sums.push_back(WholeWindowSum(c, kBarsH));
   }
