@@ -22,6 +22,7 @@ namespace {
 
 using ostrel_board::OstrelBoardTest;
 using ostrel_board::kWait;
+using ostrel_board::ToolText;
 using camclient::BufferMemory;
 using camclient::Pin;
 
@@ -70,7 +71,7 @@ TEST_F(OstrelBoardTest, TheCaptureToolStreamsFocusesAndTakesAStill) {
   for (std::string& a : args) argv.push_back(a.data());
   std::FILE* out = std::tmpfile();
   std::FILE* err = std::tmpfile();
-  EXPECT_EQ(RunCamCapture(int(argv.size()), argv.data(), out, err), kCamCaptureOk);
+  EXPECT_EQ(RunCamCapture(int(argv.size()), argv.data(), out, err), kCamCaptureOk) << ToolText(err);
   std::fclose(out);
   std::fclose(err);
   std::ifstream a(y4m, std::ios::binary), b(jpg, std::ios::binary);

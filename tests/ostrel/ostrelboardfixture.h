@@ -141,6 +141,14 @@ inline const CS_DATARANGE_VIDEO* SmallestRange(const std::vector<CS_DATARANGE_VI
   return best;
 }
 
+// What the capture tool wrote to a stream, for a failure message.
+inline std::string ToolText(std::FILE* f) {
+  std::string text;
+  std::rewind(f);
+  for (int c; (c = std::fgetc(f)) != EOF;) text += char(c);
+  return text;
+}
+
 class OstrelBoardTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -22,6 +22,7 @@
 namespace {
 
 using ostrel_board::OstrelBoardTest;
+using ostrel_board::ToolText;
 
 constexpr uint32_t kStillW = 640, kStillH = 480;
 
@@ -118,9 +119,10 @@ class PictureControlsBoardTest : public OstrelBoardTest {
     for (std::string& a : args) argv.push_back(a.data());
     std::FILE* sink = std::tmpfile();
     const int r = RunCamCapture(int(argv.size()), argv.data(), sink, sink);
+    const std::string said = r != kCamCaptureOk ? ToolText(sink) : std::string();
     std::fclose(sink);
     if (r != kCamCaptureOk) {
-      ADD_FAILURE() << name << ": the tool answered " << r;
+      ADD_FAILURE() << name << ": the tool answered " << r << "\n" << said;
       return false;
     }
     std::vector<uint8_t> jpeg;

@@ -25,17 +25,22 @@ void Raise(uint32_t generation) {
   bool clock = ClockOn();
   {
     std::lock_guard<std::mutex> g(m.lock);
-    if (!clock) return;  // no interrupts without the clock; the status keeps the bits
+    if (!clock) {  // no interrupts without the clock; the status keeps the bits
+      m.lastRaiseLost = true;
+      return;
+    }
     if (generation != m.generation) return;
     if (m.loseInterrupts > 0) {
       --m.loseInterrupts;
       ++m.counters.interruptsLost;
+      m.lastRaiseLost = true;
       return;
     }
   }
   bool delivered = BoardRaiseInterrupt(kVfeInterrupt) != FALSE;
   std::lock_guard<std::mutex> g(m.lock);
   if (generation != m.generation) return;  // a reset came in between: its counters start clean
+  m.lastRaiseLost = !delivered;
   if (delivered) {
     ++m.counters.interruptsRaised;
   } else {
@@ -46,15 +51,17 @@ void Raise(uint32_t generation) {
 // Serviced: the masked bits cleared and the routine finished (InterruptDone
 // has unmasked the line).
 void WaitForService(Model& m, std::unique_lock<std::mutex>& lk) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m.lockStepTimeoutMs);
-  while (m.lockStep && !m.quit) {
+  board::StandstillTimer waited;
+  waited.Start();
+  // Nobody will service an interrupt that was lost before the next one comes.
+  while (m.lockStep && !m.quit && !m.lastRaiseLost) {
     if (!LineWanted(m)) {
       lk.unlock();
       bool inRoutine = CeSimInterruptMasked(kVfeInterrupt) != FALSE;
       lk.lock();
       if (!inRoutine && !LineWanted(m)) return;
     }
-    if (std::chrono::steady_clock::now() >= deadline) {
+    if (waited.Expired(int64_t(m.lockStepTimeoutMs) * 1000000)) {
       ++m.counters.serviceTimeouts;
       return;
     }

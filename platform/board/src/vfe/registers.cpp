@@ -97,10 +97,15 @@ uint32_t PathPlanes(uint32_t outputControl, int path) {
 bool Write(Model& m, uint32_t offset, uint32_t value) {
   m.written[offset / 4] = value;
   // The statistics were answered, or nothing will answer them now.
-  if ((offset == kRegUpdate && (value & 1)) || offset == kRegResetCmd ||
-      (offset == kRegCamifCommand && (value == kCamifStopNow || value == kCamifStopAfterFrame)) ||
-      (offset == kRegWriteMasterCmd && value == kWriteMastersStop))
+  const bool stopping = (offset == kRegCamifCommand && (value == kCamifStopNow || value == kCamifStopAfterFrame)) ||
+                        (offset == kRegWriteMasterCmd && value == kWriteMastersStop);
+  if (offset == kRegUpdate && (value & 1)) {
+    GateAnswering(true);
+  } else if (stopping) {
+    GateAnswering(false);
+  } else if (offset == kRegResetCmd) {
     GateAwaitUpdate(false);
+  }
   if (Immediate(offset)) m.active[offset / 4] = value;
   switch (offset) {
     case kRegResetCmd: {
@@ -333,6 +338,7 @@ void ResetModel() {
   m.loseInterrupts = 0;
   m.withheldBits = 0;
   m.withholdStopAck = false;
+  m.lastRaiseLost = false;
   m.delayNextFrameMs = 0;
   m.tap = nullptr;
   m.cv.notify_all();
@@ -356,7 +362,14 @@ void GateFrameEnded(uint32_t frame) {
 void GateAwaitUpdate(bool awaiting) {
   StatsGate& g = Gate();
   std::lock_guard<std::mutex> hold(g.lock);
-  g.awaitingUpdate = awaiting;
+  g.awaitingUpdate = awaiting && g.answering;
+}
+
+void GateAnswering(bool answering) {
+  StatsGate& g = Gate();
+  std::lock_guard<std::mutex> hold(g.lock);
+  g.awaitingUpdate = false;
+  g.answering = answering;
 }
 
 namespace {
@@ -370,13 +383,12 @@ bool MayStart(uint32_t latestStarted) {
     g.heldAfter = 0;
     return true;
   }
-  const int64_t now = MonoNs();
   if (g.heldAfter != latestStarted) {
     g.heldAfter = latestStarted;
-    g.heldSinceNs = now;
+    g.held.Start();
     return false;
   }
-  if (now - g.heldSinceNs < int64_t(g.timeoutMs) * 1000000) return false;
+  if (!g.held.Expired(int64_t(g.timeoutMs) * 1000000)) return false;
   ++g.timeouts;
   g.heldAfter = 0;
   g.awaitingUpdate = false;
@@ -396,6 +408,7 @@ void BoardVfeSetStatsLockStep(bool on, int timeoutMs) {
     g.timeoutMs = std::max(1, on ? timeoutMs : kBoardPacingTimeoutMs);
     g.heldAfter = 0;
     g.awaitingUpdate = false;
+    g.answering = true;
     gated = g.on;
   }
   board::SensorSetStartGate(gated ? MayStart : nullptr);

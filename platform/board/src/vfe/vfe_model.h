@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "../board_internal.h"
 #include "board_sensor.h"
 #include "board_vfe.h"
 
@@ -208,6 +209,7 @@ struct Model {
   int loseInterrupts = 0;
   uint32_t withheldBits = 0;
   bool withholdStopAck = false;
+  bool lastRaiseLost = false;  // the latest interrupt never reached the system
   int delayNextFrameMs = 0;
   std::function<void(const BoardVfeTappedFrame&)> tap;
 };
@@ -225,14 +227,18 @@ struct StatsGate {
   int timeoutMs = 5000;
   uint32_t endedFrame = 0;       // the latest sensor frame whose end the model has done
   bool awaitingUpdate = false;   // WB/exposure statistics written, no update command since
+  // The system answers statistics with updates: true from the start and after each
+  // update; a stream's stop ends it (a still's settling frame gets no update).
+  bool answering = true;
   uint32_t heldAfter = 0;        // the start being held follows this frame...
-  int64_t heldSinceNs = 0;       // ...since this monotonic time
+  board::StandstillTimer held;   // ...and the system's standstill since
   uint32_t timeouts = 0;
 };
 StatsGate& Gate();
 // The model's side of the gate.
 void GateFrameEnded(uint32_t frame);
 void GateAwaitUpdate(bool awaiting);
+void GateAnswering(bool answering);
 
 // Register file (registers.cpp).
 void HookWindow();
