@@ -193,9 +193,8 @@ enum BoardVfePath { kVfeOutput1 = 0, kVfeOutput2 = 1 };
 // sensor model's frame events if that has not happened yet.
 void BoardVfeReset();
 
-// Lock-step: after each interrupt it raises, the model waits (until the system
-// has stood still, doing next to no work, for `timeoutMs`, or at most six times
-// that of real time) until the driver has cleared every masked status bit and its
+// Lock-step: after each interrupt it raises, the model waits (up to `timeoutMs`
+// of real time) until the driver has cleared every masked status bit and its
 // routine has finished (InterruptDone) before it goes on with the next event.
 // Frames keep the sensor's timing otherwise.
 void BoardVfeSetLockStep(bool on, int timeoutMs = 5000);
@@ -206,20 +205,17 @@ void BoardVfeSetLockStep(bool on, int timeoutMs = 5000);
 // the path stopped (an update still waiting for the frame start when they were
 // written counts as their answer: it needs the start to land). So a loop of statistics, plug-ins and sensor settings runs
 // frame by frame however slowly the machine runs the model and the system; a
-// hold in which the system stands still (the process doing next to no work) for
-// `timeoutMs`, or one of six times that of real time, lets the frame start and
-// counts a service time-out. A stream's stop ends the wait for an answer until the
-// next update: a still's settling frame gets none.
+// hold longer than `timeoutMs` of real time lets the frame start and counts a
+// service time-out.
 void BoardVfeSetStatsLockStep(bool on, int timeoutMs = 5000);
 
 // Pacing: lock-step, and every sensor frame start waits until the model has
 // finished the frame before (its interrupts serviced by the system); board time
 // stands while a start is held. A test's outcome then does not depend on how busy
 // the machine is. A test of a 3A loop adds the statistics lock-step, so that each
-// frame also waits for the answer to the statistics before. A hold in which the
-// system stands still for kBoardPacingTimeoutMs (it stopped servicing: a loaded
-// machine still works, however slowly), or one of six times that of real time,
-// lets the frame go and counts a service time-out.
+// frame also waits for the answer to the statistics before. A hold longer than
+// kBoardPacingTimeoutMs of real time (a system that stopped servicing) lets the
+// frame go and counts a service time-out.
 //
 // Test programs run paced: CAMERA_BOARD_PACED=1 in the environment (ctest sets it,
 // and so does the test support library) turns pacing on when the board loads and

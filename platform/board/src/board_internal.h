@@ -27,22 +27,6 @@ void ResetTime();
 // Stops board time (true) or lets it run on from where it stood (false).
 void HoldTime(bool held);
 
-// How long a waiting model has seen the system stand still: real time in which the
-// whole process did next to no work. A slow or loaded machine keeps working (its
-// CPU time advances), so only a system that stopped servicing runs such a wait out.
-class StandstillTimer {
- public:
-  void Start();
-  // Standstill since Start, updated by each call (call it from the wait's loop).
-  int64_t StandstillNs();
-  // The wait is over: the system stood still for `limitNs`, or (a system whose idle
-  // threads poll never quite stands still) real time ran to six times that.
-  bool Expired(int64_t limitNs);
-
- private:
-  int64_t startMono_ = 0, windowMono_ = 0, windowCpu_ = 0, standstill_ = 0;
-};
-
 // The LED sees every drive of a "CGIO1:" line (monotonic time of the drive).
 void LedOnLine(uint32_t line, int level, int64_t monoNs);
 void LedReset();
@@ -56,7 +40,9 @@ void SensorStopThread();
 void SensorKick();
 // A frame start waits while `gate` (called under the sensor's lock with the
 // number of the latest frame started, 0 before any) answers false; null: none.
-using SensorStartGate = bool (*)(uint32_t latestStarted);
+// While it waits, board time stands unless the gate clears *timeStands (a wait
+// on the board's own lateness, which takes board time).
+using SensorStartGate = bool (*)(uint32_t latestStarted, bool* timeStands);
 void SensorSetStartGate(SensorStartGate gate);
 // A remark in the sensor's log (board_sensor.h), from any model of the camera module.
 void SensorLogLine(const std::string& text);

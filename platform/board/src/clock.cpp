@@ -52,39 +52,6 @@ int64_t MonoNs() {
   return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
-namespace {
-int64_t ProcessCpuNs() {
-  timespec t{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
-// Judged over windows long enough that a busy thread of a loaded machine gets
-// some CPU in each; a window with under 2 % of one core counts as standing still.
-constexpr int64_t kStandstillWindowNs = 100000000;
-constexpr int64_t kStandstillCpuShare = 50;
-}  // namespace
-
-void StandstillTimer::Start() {
-  startMono_ = windowMono_ = MonoNs();
-  windowCpu_ = ProcessCpuNs();
-  standstill_ = 0;
-}
-
-int64_t StandstillTimer::StandstillNs() {
-  const int64_t mono = MonoNs();
-  const int64_t span = mono - windowMono_;
-  if (span < kStandstillWindowNs) return standstill_;
-  const int64_t cpu = ProcessCpuNs();
-  if ((cpu - windowCpu_) * kStandstillCpuShare < span) standstill_ += span;
-  windowMono_ = mono;
-  windowCpu_ = cpu;
-  return standstill_;
-}
-
-bool StandstillTimer::Expired(int64_t limitNs) {
-  return StandstillNs() >= limitNs || MonoNs() - startMono_ >= 6 * limitNs;
-}
-
 int64_t BoardTimeOfMono(int64_t monoNs) {
   std::lock_guard<std::mutex> g(C().lock);
   return Map(C(), monoNs);

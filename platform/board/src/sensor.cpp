@@ -118,6 +118,7 @@ struct Sensor {
 
   // A test's pacing of frame starts (board_internal.h), and a start it holds.
   board::SensorStartGate startGate = nullptr;
+  bool gateClosed = false;  // the next start waits for the gate
   bool held = false;
 
   std::deque<BoardFrameInfo> recent;     // the latest frames started
@@ -205,6 +206,7 @@ void StartThread(Sensor& s);
 void Unhold(Sensor& s) {
   if (s.held) board::HoldTime(false);
   s.held = false;
+  s.gateClosed = false;
 }
 
 // Frames start when streaming is on and nothing stands in the way.
@@ -268,13 +270,18 @@ void Advance(Sensor& s, int64_t now) {
         Unhold(s);
         return;
       }
-      if (s.startGate && !s.startGate(s.haveLatest ? s.latest.frame : 0)) {
-        // Board time stands while the start is held: to the sensor, the lens and
-        // the LED the system took no time at all.
-        if (!s.held) board::HoldTime(true);
-        s.held = true;
+      bool timeStands = true;
+      if (s.startGate && !s.startGate(s.haveLatest ? s.latest.frame : 0, &timeStands)) {
+        // Board time stands while the start waits for the system: to the sensor,
+        // the lens and the LED the system took no time at all. A wait on the
+        // board's own lateness lets it run.
+        if (timeStands && !s.held) board::HoldTime(true);
+        if (!timeStands) Unhold(s);
+        s.held = timeStands;
+        s.gateClosed = true;
         return;
       }
+      s.gateClosed = false;
       Unhold(s);
       BoardFrameInfo f;
       Latch(s, s.nextEventNs, &f);
@@ -322,7 +329,7 @@ void Run() {
       s.cv.wait(lk);
       continue;
     }
-    if (s.held) {
+    if (s.gateClosed) {
       // The gate is polled: what opens it happens in other models.
       s.cv.wait_for(lk, std::chrono::milliseconds(1));
       continue;

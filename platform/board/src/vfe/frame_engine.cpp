@@ -303,6 +303,7 @@ void HandleEnd(Model& m, const Event& e, std::unique_lock<std::mutex>& lk) {
     later.dueNs = BoardNowNs() + int64_t(m.delayNextFrameMs) * 1000000;
     m.delayNextFrameMs = 0;
     m.frame.late = true;
+    GateModelLate();
     Schedule(m, later);
     return;
   }

@@ -51,8 +51,7 @@ void Raise(uint32_t generation) {
 // Serviced: the masked bits cleared and the routine finished (InterruptDone
 // has unmasked the line).
 void WaitForService(Model& m, std::unique_lock<std::mutex>& lk) {
-  board::StandstillTimer waited;
-  waited.Start();
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m.lockStepTimeoutMs);
   // Nobody will service an interrupt that was lost before the next one comes.
   while (m.lockStep && !m.quit && !m.lastRaiseLost) {
     if (!LineWanted(m)) {
@@ -61,7 +60,7 @@ void WaitForService(Model& m, std::unique_lock<std::mutex>& lk) {
       lk.lock();
       if (!inRoutine && !LineWanted(m)) return;
     }
-    if (waited.Expired(int64_t(m.lockStepTimeoutMs) * 1000000)) {
+    if (std::chrono::steady_clock::now() >= deadline) {
       ++m.counters.serviceTimeouts;
       return;
     }

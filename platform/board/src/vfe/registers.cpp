@@ -97,15 +97,10 @@ uint32_t PathPlanes(uint32_t outputControl, int path) {
 bool Write(Model& m, uint32_t offset, uint32_t value) {
   m.written[offset / 4] = value;
   // The statistics were answered, or nothing will answer them now.
-  const bool stopping = (offset == kRegCamifCommand && (value == kCamifStopNow || value == kCamifStopAfterFrame)) ||
-                        (offset == kRegWriteMasterCmd && value == kWriteMastersStop);
-  if (offset == kRegUpdate && (value & 1)) {
-    GateAnswering(true);
-  } else if (stopping) {
-    GateAnswering(false);
-  } else if (offset == kRegResetCmd) {
+  if ((offset == kRegUpdate && (value & 1)) || offset == kRegResetCmd ||
+      (offset == kRegCamifCommand && (value == kCamifStopNow || value == kCamifStopAfterFrame)) ||
+      (offset == kRegWriteMasterCmd && value == kWriteMastersStop))
     GateAwaitUpdate(false);
-  }
   if (Immediate(offset)) m.active[offset / 4] = value;
   switch (offset) {
     case kRegResetCmd: {
@@ -294,6 +289,7 @@ void BoardVfeReset() {
     StatsGate& g = Gate();
     std::lock_guard<std::mutex> hold(g.lock);
     g.timeouts = 0;
+    g.modelLate = false;
   }
   ResetModel();
   if (BoardVfePacedByEnvironment()) BoardVfeSetPacing(true);
@@ -357,38 +353,40 @@ void GateFrameEnded(uint32_t frame) {
   StatsGate& g = Gate();
   std::lock_guard<std::mutex> hold(g.lock);
   g.endedFrame = frame;
+  g.modelLate = false;
+}
+
+void GateModelLate() {
+  StatsGate& g = Gate();
+  std::lock_guard<std::mutex> hold(g.lock);
+  g.modelLate = true;
 }
 
 void GateAwaitUpdate(bool awaiting) {
   StatsGate& g = Gate();
   std::lock_guard<std::mutex> hold(g.lock);
-  g.awaitingUpdate = awaiting && g.answering;
-}
-
-void GateAnswering(bool answering) {
-  StatsGate& g = Gate();
-  std::lock_guard<std::mutex> hold(g.lock);
-  g.awaitingUpdate = false;
-  g.answering = answering;
+  g.awaitingUpdate = awaiting;
 }
 
 namespace {
 
 // The sensor's question before each frame start.
-bool MayStart(uint32_t latestStarted) {
+bool MayStart(uint32_t latestStarted, bool* timeStands) {
   StatsGate& g = Gate();
   std::lock_guard<std::mutex> hold(g.lock);
+  *timeStands = !g.modelLate;
   if (!g.on || latestStarted == 0) return true;
   if (g.endedFrame == latestStarted && !(g.awaitUpdates && g.awaitingUpdate)) {
     g.heldAfter = 0;
     return true;
   }
+  const int64_t now = MonoNs();
   if (g.heldAfter != latestStarted) {
     g.heldAfter = latestStarted;
-    g.held.Start();
+    g.heldSinceNs = now;
     return false;
   }
-  if (!g.held.Expired(int64_t(g.timeoutMs) * 1000000)) return false;
+  if (now - g.heldSinceNs < int64_t(g.timeoutMs) * 1000000) return false;
   ++g.timeouts;
   g.heldAfter = 0;
   g.awaitingUpdate = false;
@@ -408,7 +406,6 @@ void BoardVfeSetStatsLockStep(bool on, int timeoutMs) {
     g.timeoutMs = std::max(1, on ? timeoutMs : kBoardPacingTimeoutMs);
     g.heldAfter = 0;
     g.awaitingUpdate = false;
-    g.answering = true;
     gated = g.on;
   }
   board::SensorSetStartGate(gated ? MayStart : nullptr);

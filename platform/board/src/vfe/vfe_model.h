@@ -14,7 +14,6 @@
 #include <thread>
 #include <vector>
 
-#include "../board_internal.h"
 #include "board_sensor.h"
 #include "board_vfe.h"
 
@@ -227,18 +226,18 @@ struct StatsGate {
   int timeoutMs = 5000;
   uint32_t endedFrame = 0;       // the latest sensor frame whose end the model has done
   bool awaitingUpdate = false;   // WB/exposure statistics written, no update command since
-  // The system answers statistics with updates: true from the start and after each
-  // update; a stream's stop ends it (a still's settling frame gets no update).
-  bool answering = true;
+  bool modelLate = false;        // the frame before ends late by the model's own delay
   uint32_t heldAfter = 0;        // the start being held follows this frame...
-  board::StandstillTimer held;   // ...and the system's standstill since
+  int64_t heldSinceNs = 0;       // ...since this monotonic time
   uint32_t timeouts = 0;
 };
 StatsGate& Gate();
 // The model's side of the gate.
 void GateFrameEnded(uint32_t frame);
 void GateAwaitUpdate(bool awaiting);
-void GateAnswering(bool answering);
+// The model ends its frame late on purpose (board time): the next start waits
+// for it with board time running.
+void GateModelLate();
 
 // Register file (registers.cpp).
 void HookWindow();
