@@ -1,0 +1,128 @@
+// The camera's 3A loops through the driver on the board, counted in preview
+// frames: a focus run from several lens positions, and the preview's first
+// frames. The board runs paced with the statistics in lock-step, so each
+// frame's statistics are answered before the next frame starts however busy
+// the machine is.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "ostrelboardfixture.h"
+
+namespace {
+
+using camclient::AsyncQueueReader;
+using camclient::BufferMemory;
+using camclient::Pin;
+using ostrel_board::kWait;
+using ostrel_board::OstrelBoardTest;
+
+constexpr uint32_t kW = 320, kH = 240;
+constexpr uint32_t kFourccYV12 = CAMERA_FOURCC('Y', 'V', '1', '2');
+constexpr uint32_t kCodesPerStep = 27;
+constexpr uint32_t kLastStep = 1023 / kCodesPerStep;
+
+class ThreeABoardTest : public OstrelBoardTest {
+ protected:
+  void SetUp() override {
+    OstrelBoardTest::SetUp();
+    BoardVfeSetStatsLockStep(true);
+  }
+  // Takes the next preview frame and gives its buffer back; false when none came.
+  bool NextFrame(Pin& pin, std::vector<uint8_t>* luma = nullptr) {
+    CS_STREAM_DESCRIPTOR* d = nullptr;
+    if (pin.NextBuffer(&d, kWait) != ERROR_SUCCESS || !d) {
+      ADD_FAILURE() << "no frame came";
+      return false;
+    }
+    if (luma) luma->assign(Pin::Data(*d), Pin::Data(*d) + size_t(kW) * kH);
+    EXPECT_EQ(pin.Enqueue(d), ERROR_SUCCESS);
+    return true;
+  }
+  camclient::Camera camera_;
+};
+
+// The lens step whose focus is sharpest on the chart.
+uint32_t SharpestStep() {
+  uint32_t best = 0;
+  for (uint32_t s = 1; s <= kLastStep; ++s)
+    if (BoardFocusContrast(s * kCodesPerStep) > BoardFocusContrast(best * kCodesPerStep)) best = s;
+  return best;
+}
+
+// A single focus run over the whole frame, from lens positions across the
+// travel, ends within 30 preview frames (a second at 30 frames a second) on
+// the sharpest step, and the lens does not go back over the peak again once
+// the run has narrowed in on it.
+TEST_F(ThreeABoardTest, FocusEndsWithinASecondOnTheSharpestStepFromAnyStart) {
+  const struct {
+    const char* name;
+    uint32_t startStep;
+  } kCases[] = {
+      {"from home (far end)", 0},
+      {"from between home and the peak", 8},
+      {"from the sharpest step", SharpestStep()},
+      {"from past the peak", 26},
+      {"from the near end", kLastStep},
+  };
+  AsyncQueueReader notifications;
+  ASSERT_EQ(notifications.Open(), ERROR_SUCCESS);
+  ASSERT_EQ(camera_.Open(), ERROR_SUCCESS);
+  Pin preview;
+  Start(camera_, preview, CS_PIN_PREVIEW, kW, kH, kFourccYV12, BufferMemory::Contiguous);
+  // Exposure and white balance find the scene first; the run measures the whole frame.
+  for (int i = 0; i < 20; ++i) ASSERT_TRUE(NextFrame(preview));
+  ASSERT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x107, 0), ERROR_SUCCESS);
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x109, int32_t(c.startStep)), ERROR_SUCCESS);
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(NextFrame(preview));
+    BoardFrameInfo info;
+    ASSERT_TRUE(BoardSensorLatestFrame(&info));
+    ASSERT_EQ(info.lensCode, c.startStep * kCodesPerStep) << "the manual step placed the lens";
+    AsyncCameraMessage m{};
+    while (notifications.Read(&m, 0) == ERROR_SUCCESS) {
+    }
+    BoardSensorClearLogs();
+    ASSERT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x108, 1), ERROR_SUCCESS) << "single focus";
+    int frames = 0;
+    DWORD r = ERROR_TIMEOUT;
+    while (r != ERROR_SUCCESS && frames < 200) {
+      ASSERT_TRUE(NextFrame(preview));
+      ++frames;
+      r = notifications.Read(&m, 0);
+    }
+    ASSERT_EQ(r, ERROR_SUCCESS) << "no focus notice";
+    EXPECT_EQ(m.event, 0u);
+    EXPECT_EQ(m.status, 0u) << "focused";
+    EXPECT_LE(frames, 30) << "preview frames from the request to the notice";
+    // The lens rests on the sharpest step.
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(NextFrame(preview));
+    ASSERT_TRUE(BoardSensorLatestFrame(&info));
+    EXPECT_EQ(info.lensCode, SharpestStep() * kCodesPerStep);
+    // No second hunt: from home, the lens crosses the sharpest code at most
+    // three times (on the sweep past the peak, and twice while the bracket
+    // around it closes).
+    int crossings = 0;
+    std::string moves;
+    const int peak = int(kSceneFocusLensCode);
+    int at = -1;
+    for (const BoardLensMove& move : BoardLensHistory()) {
+      if (!move.moved) continue;
+      moves += " " + std::to_string(move.to);
+      if (at >= 0 && (at - peak) * (int(move.to) - peak) < 0) ++crossings;
+      at = int(move.to);
+    }
+    ASSERT_FALSE(moves.empty());
+    EXPECT_EQ(moves.substr(0, 2), " 0") << "the run starts at home";
+    std::printf("%s: %d frames, lens codes%s\n", c.name, frames, moves.c_str());
+    EXPECT_LE(crossings, 3) << "lens codes" << moves;
+  }
+  ASSERT_EQ(preview.SetState(CSSTATE_STOP), ERROR_SUCCESS);
+}
+
+}  // namespace
