@@ -130,6 +130,7 @@ PvlResult CBayroxAF::Step(uint32_t state, uint32_t frame, uint64_t sharpness) {
     m_position = 0;
     return Move(kTowardNear, 0, 1, frame);
   }
+  if (m_phase == Phase::Returning) return Finish(kFocused, frame);
   // Exposed while the lens moved (a counter that went back: the VFE restarted).
   if (frame > m_movedAt && frame <= m_movedAt + m_settleFrames) return PVL_OK;
 
@@ -169,6 +170,7 @@ PvlResult CBayroxAF::Step(uint32_t state, uint32_t frame, uint64_t sharpness) {
     case Phase::Narrowing:
       return Narrow(frame);
     case Phase::Idle:
+    case Phase::Returning:
       break;
   }
   return PVL_OK;
@@ -208,8 +210,9 @@ PvlResult CBayroxAF::Narrow(uint32_t frame) {
   const bool openLeft = best - left > step, openRight = right - best > step;
   if (!openLeft && !openRight) {
     if (m_position == best) return Finish(kFocused, frame);
-    PvlResult r = MoveTo(best, frame);
-    return r == PVL_OK ? Finish(kFocused, frame) : r;
+    // The run ends with the next statistics, once the move has been made.
+    m_phase = Phase::Returning;
+    return MoveTo(best, frame);
   }
   const uint32_t leftProbe = best - std::max(step, (best - left) / 2);
   const uint32_t rightProbe = best + std::max(step, (right - best) / 2);

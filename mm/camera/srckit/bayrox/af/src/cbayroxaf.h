@@ -7,7 +7,7 @@
 // row or the lens is at the end of its travel. The peak then lies within a
 // coarse move of the best position: the plug-in halves the bracket around it,
 // reading the middle of each side, until the best position's neighbours one
-// step away have been read, and ends there with focus state 3 (4 when no
+// step away have been read, moves there and ends with focus state 3 (4 when no
 // position gave any sharpness). The lens crosses the peak on the sweep and at
 // most twice more while the bracket closes. The proxy tells the focus listener
 // when the state leaves 1 or 2.
@@ -49,7 +49,7 @@ class CBayroxAF final : public CBayroxELFS {
   PvlResult OnStats(IPvlBase* statistics) override;
 
   // Where the run is (for tests and the log).
-  enum class Phase { Idle, WaitingForExposure, Sweeping, Narrowing };
+  enum class Phase { Idle, WaitingForExposure, Sweeping, Narrowing, Returning };
   Phase GetPhase() const { return m_phase; }
   uint32_t Position() const { return m_position; }
 
