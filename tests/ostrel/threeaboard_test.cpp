@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "chartcolour.h"
 #include "ostrelboardfixture.h"
 
 namespace {
@@ -33,13 +34,22 @@ class ThreeABoardTest : public OstrelBoardTest {
     BoardVfeSetStatsLockStep(true);
   }
   // Takes the next preview frame and gives its buffer back; false when none came.
-  bool NextFrame(Pin& pin, std::vector<uint8_t>* luma = nullptr) {
+  // A YV12 frame comes back as NV21.
+  bool NextFrame(Pin& pin, std::vector<uint8_t>* nv21 = nullptr) {
     CS_STREAM_DESCRIPTOR* d = nullptr;
     if (pin.NextBuffer(&d, kWait) != ERROR_SUCCESS || !d) {
       ADD_FAILURE() << "no frame came";
       return false;
     }
-    if (luma) luma->assign(Pin::Data(*d), Pin::Data(*d) + size_t(kW) * kH);
+    if (nv21) {
+      const uint8_t* p = Pin::Data(*d);
+      const size_t luma = size_t(kW) * kH, quarter = luma / 4;
+      nv21->assign(p, p + luma + 2 * quarter);
+      for (size_t i = 0; i < quarter; ++i) {
+        (*nv21)[luma + 2 * i] = p[luma + i];
+        (*nv21)[luma + 2 * i + 1] = p[luma + quarter + i];
+      }
+    }
     EXPECT_EQ(pin.Enqueue(d), ERROR_SUCCESS);
     return true;
   }
@@ -123,6 +133,66 @@ TEST_F(ThreeABoardTest, FocusEndsWithinASecondOnTheSharpestStepFromAnyStart) {
     EXPECT_LE(crossings, 3) << "lens codes" << moves;
   }
   ASSERT_EQ(preview.SetState(CSSTATE_STOP), ERROR_SUCCESS);
+}
+
+// The grey patch of a preview frame, in CIELAB.
+camera::test::Lab GreyPatch(const std::vector<uint8_t>& nv21) {
+  const BoardChartPatch& p = kChartPatches[21];
+  const uint32_t x = uint32_t(double(p.centreX) * kW / kSensorArrayWidth);
+  const uint32_t y = uint32_t(double(p.centreY) * kH / kSensorArrayHeight);
+  const uint32_t half = std::max<uint32_t>(1, uint32_t(double(kChartPatchSize) * kW / kSensorArrayWidth / 4));
+  return camera::test::SrgbToLab(camera::test::Nv21MeanRgb(nv21.data(), kW, kH, x, y, half));
+}
+// CIE relative luminance of a lightness.
+double Luminance(double l) { return l > 8.0 ? std::pow((l + 16.0) / 116.0, 3.0) : l / 903.3; }
+
+// A preview's first frames under each light: the first within one EV of where
+// the exposure comes to rest, none blown out, and exposure and white balance
+// at rest (the grey patch within 2 of its final L*, a* and b*) from the fifth
+// frame (frame 4) on.
+TEST_F(ThreeABoardTest, ThePreviewStartsNearItsRestingExposureAndIsAtRestByFrameFour) {
+  const struct {
+    const char* name;
+    BoardIlluminant light;
+  } kCases[] = {
+      {"neutral", kIlluminantNeutral},
+      {"daylight", kIlluminantDaylight},
+      {"incandescent", kIlluminantIncandescent},
+      {"fluorescent", kIlluminantFluorescent},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    BoardSceneSetIlluminant(c.light);
+    camclient::Camera camera;
+    ASSERT_EQ(camera.Open(), ERROR_SUCCESS);
+    Pin preview;
+    Start(camera, preview, CS_PIN_PREVIEW, kW, kH, kFourccYV12, BufferMemory::Contiguous);
+    constexpr int kFrames = 40;
+    std::vector<camera::test::Lab> grey;
+    std::vector<uint8_t> f;
+    for (int i = 0; i < kFrames; ++i) {
+      ASSERT_TRUE(NextFrame(preview, &f));
+      grey.push_back(GreyPatch(f));
+    }
+    const camera::test::Lab rest = grey.back();
+    std::string seen;
+    for (int i = 0; i < 8; ++i) {
+      char line[64];
+      std::snprintf(line, sizeof line, " [%d] %.1f %.1f %.1f", i, grey[i].l, grey[i].a, grey[i].b);
+      seen += line;
+    }
+    std::printf("%s: at rest L* %.1f a* %.1f b* %.1f; first frames%s\n", c.name, rest.l, rest.a, rest.b, seen.c_str());
+    const double ratio = Luminance(grey[0].l) / Luminance(rest.l);
+    EXPECT_GE(ratio, 0.5) << "frame 0 more than one EV under" << seen;
+    EXPECT_LE(ratio, 2.0) << "frame 0 more than one EV over" << seen;
+    for (int i = 0; i < kFrames; ++i) EXPECT_LT(grey[i].l, 90.0) << "frame " << i << " blown out";
+    for (int i = 4; i < kFrames; ++i) {
+      EXPECT_NEAR(grey[i].l, rest.l, 2.0) << "frame " << i << seen;
+      EXPECT_NEAR(grey[i].a, rest.a, 2.0) << "frame " << i << seen;
+      EXPECT_NEAR(grey[i].b, rest.b, 2.0) << "frame " << i << seen;
+    }
+    ASSERT_EQ(preview.SetState(CSSTATE_STOP), ERROR_SUCCESS);
+  }
 }
 
 }  // namespace
