@@ -11,7 +11,11 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
+#include "camcapture.h"
 #include "chartcolour.h"
+#include "jpegcheck.h"
 #include "ostrelboardfixture.h"
 
 namespace {
@@ -193,6 +197,60 @@ TEST_F(ThreeABoardTest, ThePreviewStartsNearItsRestingExposureAndIsAtRestByFrame
     }
     ASSERT_EQ(preview.SetState(CSSTATE_STOP), ERROR_SUCCESS);
   }
+}
+
+// The still under each light with automatic white balance, after a preview
+// that lets exposure and white balance find the scene: the grey patch at L*
+// 50 +- 1.5 and the 24 patches within a mean CIEDE2000 of 3 of the chart's
+// published colours. The stills are kept in the build directory to look at.
+TEST_F(ThreeABoardTest, TheStillsGreyIsMidGreyAndItsColoursTrueUnderEveryLight) {
+  const struct {
+    const char* name;
+    BoardIlluminant light;
+  } kCases[] = {
+      {"neutral", kIlluminantNeutral},
+      {"daylight", kIlluminantDaylight},
+      {"incandescent", kIlluminantIncandescent},
+      {"fluorescent", kIlluminantFluorescent},
+  };
+  char dir[] = "/tmp/threeastill_XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    BoardSceneSetIlluminant(c.light);
+    const std::string jpg = std::string(OSTREL_OUTPUT_DIR) + "/threea-still-" + c.name + ".jpg";
+    std::vector<std::string> args = {"camcapture", "--stream", "20", std::string(dir) + "/preview.y4m", "--size",
+                                     "320x240", "--still-size", "640x480", "--still", jpg};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    std::FILE* sink = std::tmpfile();
+    ASSERT_EQ(RunCamCapture(int(argv.size()), argv.data(), sink, sink), kCamCaptureOk);
+    std::fclose(sink);
+    std::vector<uint8_t> jpeg;
+    ASSERT_TRUE(hostsvc::test::ReadFile(jpg, jpeg));
+    const hostsvc::test::Decoded d = hostsvc::test::DecodeWithDjpeg(jpeg, false);
+    ASSERT_TRUE(d.ok) << d.error;
+    const double scale = double(d.width) / double(kSensorArrayWidth);
+    auto patch = [&](const BoardChartPatch& p) {
+      const int x0 = int(p.centreX * scale), y0 = int(p.centreY * scale), half = int(kChartPatchSize * scale / 4);
+      double sum[3] = {};
+      int n = 0;
+      for (int y = y0 - half; y <= y0 + half; ++y)
+        for (int x = x0 - half; x <= x0 + half; ++x, ++n)
+          for (int k = 0; k < 3; ++k) sum[k] += d.pixels[(size_t(y) * d.width + x) * 3 + k];
+      return camera::test::SrgbToLab({sum[0] / n, sum[1] / n, sum[2] / n});
+    };
+    double total = 0;
+    for (const BoardChartPatch& p : kChartPatches)
+      total += camera::test::Ciede2000(camera::test::SrgbToLab({double(p.srgb[0]), double(p.srgb[1]), double(p.srgb[2])}),
+                                       patch(p));
+    const camera::test::Lab grey = patch(kChartPatches[21]);
+    std::printf("%s: grey L* %.1f a* %.1f b* %.1f, mean dE00 %.2f\n", c.name, grey.l, grey.a, grey.b, total / 24);
+    EXPECT_NEAR(grey.l, 50.0, 1.5);
+    EXPECT_LE(total / 24, 3.0);
+  }
+  std::string command = std::string("rm -rf ") + dir;
+  (void)std::system(command.c_str());
 }
 
 }  // namespace
