@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -251,6 +252,46 @@ TEST_F(ThreeABoardTest, TheStillsGreyIsMidGreyAndItsColoursTrueUnderEveryLight) 
   }
   std::string command = std::string("rm -rf ") + dir;
   (void)std::system(command.c_str());
+}
+
+// A still through the capture tool with the given controls (NAME=VALUE); its JPEG.
+std::vector<uint8_t> ToolStill(const std::vector<std::string>& sets, const std::string& path) {
+  std::vector<std::string> args = {"camcapture"};
+  for (const std::string& s : sets) args.insert(args.end(), {"--set", s});
+  args.insert(args.end(), {"--still-size", "640x480", "--still", path});
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  std::FILE* sink = std::tmpfile();
+  const int r = RunCamCapture(int(argv.size()), argv.data(), sink, sink);
+  std::fclose(sink);
+  std::vector<uint8_t> jpeg;
+  EXPECT_EQ(r, kCamCaptureOk);
+  EXPECT_TRUE(hostsvc::test::ReadFile(path, jpeg));
+  return jpeg;
+}
+
+// The scene type the still's EXIF names follows the best-shot mode set: the
+// driver's values are the scenes in alphabetical order, and the engine's
+// scenes 1, 3 and 4 are landscapes, 5 night and 6 portrait.
+TEST_F(ThreeABoardTest, TheStillsSceneTypeFollowsTheBestShotMode) {
+  const struct {
+    const char* name;
+    const char* set;
+    const char* sceneType;  // 0 standard, 1 landscape, 2 portrait, 3 night
+  } kCases[] = {
+      {"best shot off", "bestshot=0", "0"},          {"value 1 (scene 7): standard", "bestshot=1", "0"},
+      {"value 2 (scene 3): landscape", "bestshot=2", "1"}, {"value 5 (scene 1): landscape", "bestshot=5", "1"},
+      {"value 6 (scene 5): night", "bestshot=6", "3"},     {"value 7 (scene 6): portrait", "bestshot=7", "2"},
+      {"value 10 (scene 4): landscape", "bestshot=10", "1"}, {"back off", "bestshot=0", "0"},
+  };
+  const std::string path = hostsvc::test::TempPath(".jpg");
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<uint8_t> jpeg = ToolStill({c.set}, path);
+    std::map<std::string, std::string> tags = hostsvc::test::ReadExif(jpeg);
+    EXPECT_EQ(tags["ExifIFD:SceneCaptureType"], c.sceneType);
+  }
+  std::remove(path.c_str());
 }
 
 }  // namespace
