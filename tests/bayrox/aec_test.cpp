@@ -12,7 +12,7 @@
 namespace bayroxtest {
 namespace {
 
-constexpr uint32_t kTarget = 160;    // the default LumaTarget
+constexpr uint32_t kTarget = 192;    // the default LumaTarget
 constexpr uint32_t kQuads = 1200;    // quads per region of the doubles
 constexpr uint32_t kMaxLines = 990;  // 994-line frame less the 4-line margin
 

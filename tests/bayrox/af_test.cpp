@@ -44,7 +44,9 @@ class AfTest : public BayroxTest {
   // of frame n show the lens as it was when frame n started, so a move
   // during frame n shows from frame n + 2.
   // `late` more frames of delay model a VFE whose statistics fall behind.
-  int Run(IELFS* af, double (*sharpness)(int code, int best), int best, int frames, int late = 0) {
+  // `travel`: the frame exposed while the lens moved shows it half-way.
+  int Run(IELFS* af, double (*sharpness)(int code, int best), int best, int frames, int late = 0,
+          bool travel = false) {
     std::deque<int> exposed(size_t(2 + late), code);
     int n = 0;
     for (; n < frames; ++n) {
@@ -55,7 +57,10 @@ class AfTest : public BayroxTest {
       exposed.pop_front();
       EXPECT_EQ(PVL_OK, af->OnStats(&stats));
       EXPECT_EQ(0, stats.refs.load());
+      const int before = code;
       FollowLens();
+      // The frame before the first that shows the new code was exposed during the move.
+      if (travel && code != before && !exposed.empty()) exposed.back() = (before + code) / 2;
       exposed.push_back(code);
       if (FocusState() != 1 && FocusState() != 2) break;
     }
@@ -81,6 +86,7 @@ TEST_F(AfTest, TheClimbEndsAtTheBestFocusAndTellsTheListener) {
     int start, best;
     uint32_t request;  // focus state the engine set: 1 single, 2 continuous
     int late;          // frames the statistics lag beyond the expected one
+    bool travel = false;  // a frame exposed while the lens moved shows it half-way
   } kCases[] = {
       {"the board's chart", 700, 400, 1, 0},
       {"near subject", 0, 900, 1, 0},
@@ -88,6 +94,8 @@ TEST_F(AfTest, TheClimbEndsAtTheBestFocusAndTellsTheListener) {
       {"continuous request", 300, 400, 2, 0},
       {"statistics two frames late", 700, 400, 1, 2},
       {"statistics three frames late, near subject", 0, 900, 1, 3},
+      {"frames exposed while the lens travelled", 700, 400, 1, 0, true},
+      {"frames exposed while the lens travelled, statistics a frame late", 1023, 150, 1, 1, true},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -97,7 +105,7 @@ TEST_F(AfTest, TheClimbEndsAtTheBestFocusAndTellsTheListener) {
     tuningtest::ListenerDouble listener;
     sip.SetFocusListener(&listener);
     ASSERT_EQ(PVL_OK, sip.SetFocusState(c.request));
-    Run(af, &Detail, c.best, 300, c.late);
+    Run(af, &Detail, c.best, 300, c.late, c.travel);
     EXPECT_EQ(3u, FocusState());
     EXPECT_NEAR(c.best, code, 16);
     EXPECT_EQ(1, listener.notified);
@@ -109,6 +117,22 @@ TEST_F(AfTest, TheClimbEndsAtTheBestFocusAndTellsTheListener) {
     FollowLens();
     EXPECT_EQ(movesAfter, moves);
     sip.SetFocusListener(nullptr);
+  }
+}
+
+// A subject mid-travel, from any start: the run homes, sweeps past the peak
+// and closes in on it within a second at 30 frames a second.
+TEST_F(AfTest, ARunOnASubjectMidTravelEndsWithinThirtyFrames) {
+  for (int start : {0, 400, 700, 1023}) {
+    SCOPED_TRACE("from lens code " + std::to_string(start));
+    IELFS* af = Make<CBayroxAF>();
+    ASSERT_EQ(PVL_OK, af->OnStartVideo(nullptr));
+    code = start;
+    ASSERT_EQ(PVL_OK, sip.SetFocusState(1));
+    const int frames = Run(af, &Detail, 400, 300);
+    EXPECT_EQ(3u, FocusState());
+    EXPECT_NEAR(400, code, 16);
+    EXPECT_LE(frames, 30);
   }
 }
 

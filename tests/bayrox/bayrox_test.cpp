@@ -80,12 +80,14 @@ class EngineStandIn final : public ICameraEngineEventSink {
     uint32_t frame = 0, mean = 0;
     bool measured = false;
     if (frameStats) {
+      // The mean the exposure plug-in meters: green (the luma a grey has
+      // once white balanced), on the 10-bit scale.
       uint32_t values[kRegions] = {}, count = 0, pixels = 0;
-      stats->GetRegionWord4(values, kRegions, &count);
+      stats->GetRegionWord6(values, kRegions, &count);
       stats->GetPixelsPerRegion(&pixels);
       stats->GetFrameId(&frame);
       uint64_t sum = 0;
-      for (uint32_t i = 0; i < std::min(count, kRegions); ++i) sum += values[i];
+      for (uint32_t i = 0; i < std::min(count, kRegions); ++i) sum += uint64_t(values[i]) * 4;
       uint64_t quads = uint64_t(pixels / 4) * std::min(count, kRegions);
       measured = quads != 0;
       if (measured) mean = uint32_t(sum / quads);

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "board_led.h"
 #include "board_sensor.h"
 #include "board_vfe.h"
 #include "camcapture.h"
@@ -206,6 +207,53 @@ TEST_F(PictureControlsBoardTest, ManualFocusIsSharpestAtTheBestStep) {
   ASSERT_TRUE(Still({"focus=30"}, 0, "focus30", &near));
   EXPECT_GT(best.sharpness, far.sharpness * 1.3);
   EXPECT_GT(best.sharpness, near.sharpness * 1.3);
+}
+
+// The flash modes, each on a still: "on" fires the strobe for the still,
+// "off" leaves the LED dark throughout, and "auto" fires it only for a scene
+// the exposure cannot reach without it (a dark room, not the lit chart).
+TEST_F(PictureControlsBoardTest, FlashModesLightTheLedAsSet) {
+  const std::string dark = dir_ + "/dark.ppm";
+  {
+    std::FILE* f = std::fopen(dark.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fprintf(f, "P6\n64 48\n255\n");
+    for (int i = 0; i < 64 * 48 * 3; ++i) std::fputc(1, f);
+    std::fclose(f);
+  }
+  const struct {
+    const char* name;
+    const char* set;
+    bool darkRoom;
+    bool strobe;
+  } kCases[] = {
+      {"FlashOnFiresTheStrobe", "flash=on", false, true},
+      {"FlashOffKeepsTheLedDark", "flash=off", false, false},
+      {"FlashOffKeepsTheLedDarkInTheDark", "flash=off", true, false},
+      {"AutoFlashOnALitSceneKeepsTheLedDark", "flash=auto", false, false},
+      {"AutoFlashInTheDarkFiresTheStrobe", "flash=auto", true, true},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    if (c.darkRoom) {
+      ASSERT_TRUE(BoardSceneUsePpm(dark));
+    } else {
+      BoardSceneUseChart();
+    }
+    BoardLedClearRecords();
+    Measures m;
+    ASSERT_TRUE(Still({c.set}, 10, c.name, &m));
+    bool strobe = false, lit = false;
+    for (const BoardLedState& s : BoardLedHistory()) {
+      strobe = strobe || s.mode == kLedFlash || s.mode == kLedTorchAndFlash;
+      lit = lit || s.mode != kLedOff;
+    }
+    EXPECT_EQ(strobe, c.strobe);
+    if (!c.strobe) EXPECT_FALSE(lit) << "the LED came on";
+    EXPECT_EQ(BoardLedNow().mode, kLedOff) << "the LED is out after the still";
+    EXPECT_TRUE(BoardLedWarnings().empty());
+  }
+  BoardSceneUseChart();
 }
 
 }  // namespace

@@ -238,15 +238,26 @@ uint32_t CBayroxAEC::MaxLines() const {
 PvlResult CBayroxAEC::Meter(IPvlBase* statistics, uint32_t* mean, uint32_t* frame) {
   CPvlPtr<IWBExpStats> stats;
   if (statistics->QueryInterface(ZUEUID_IFACE_WB_EXP_STATS, stats.Out()) != PVL_OK) return PVL_E_UNSUPPORTED;
-  uint32_t values[kRegions] = {};
-  uint32_t count = 0, pixels = 0;
+  uint32_t values[kRegions] = {}, green[kRegions] = {};
+  uint32_t count = 0, greens = 0, pixels = 0;
   PvlResult r = stats->GetRegionWord4(values, kRegions, &count);
   if (r == PVL_OK) r = stats->GetPixelsPerRegion(&pixels);
   if (r == PVL_OK) r = stats->GetFrameId(frame);
   if (r != PVL_OK) return r;
   count = std::min(count, kRegions);
-  // Word 4 sums Y over the quads of a region; a quad is four pixels. The
-  // metering mode weighs the regions; a grid other than 16 x 16 is averaged.
+  // Word 4 sums Y over the quads of a region (a quad is four pixels), before
+  // white balance; word 6 sums their green on an 8-bit scale. White balance
+  // lifts red and blue of the scene's greys to their green, so green is the
+  // luma the picture will have: metered on it, a grey comes out as bright
+  // under every light (Y before white balance is darker, the more so the
+  // further the light is from the sensor's own white).
+  if (stats->GetRegionWord6(green, kRegions, &greens) == PVL_OK && std::min(greens, kRegions) == count) {
+    uint64_t any = 0;
+    for (uint32_t i = 0; i < count; ++i) any += green[i];
+    if (any)
+      for (uint32_t i = 0; i < count; ++i) values[i] = green[i] * 4;
+  }
+  // The metering mode weighs the regions; a grid other than 16 x 16 is averaged.
   const bool grid = count == kRegions;
   uint64_t weights = 0, sum = 0;
   for (uint32_t i = 0; i < count; ++i) {

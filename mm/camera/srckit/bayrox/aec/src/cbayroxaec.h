@@ -100,7 +100,7 @@ class CBayroxAEC final : public CBayroxELFS {
   // Tunables.
   // A mid-grey scene (18 % after daylight white balance) on the statistics'
   // scale before white balance: the chart then comes out at its own values.
-  uint32_t m_target = 160;
+  uint32_t m_target = 192;
   uint32_t m_tolerancePercent = 4;
   uint32_t m_maxLineCount = 0;
   float m_maxGain = 16.0f;
