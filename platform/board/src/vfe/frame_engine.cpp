@@ -189,10 +189,20 @@ class EarlyWork {
   // Starts frame work `w` (taken from the model) once the last one is done.
   void Start(const Model& m, const FrameInFlight& f) {
     std::unique_lock<std::mutex> lk(lock_);
-    idle_.wait(lk, [&] { return !busy_; });
+    idle_.wait(lk, [&] { return !busy_ && !preparing_; });
     work_.Take(m, f);
     busy_ = true;
     ready_ = false;
+    if (!thread_.joinable()) thread_ = std::thread([this] { Loop(); });
+    wake_.notify_all();
+  }
+  // Prepares the working memory for frames of width x height on this thread
+  // before its next frame; never waits (the sensor calls it under its lock).
+  void Prepare(uint32_t width, uint32_t height) {
+    std::lock_guard<std::mutex> lk(lock_);
+    prepareWidth_ = std::max(prepareWidth_, width);
+    prepareHeight_ = std::max(prepareHeight_, height);
+    prepareWanted_ = true;
     if (!thread_.joinable()) thread_ = std::thread([this] { Loop(); });
     wake_.notify_all();
   }
@@ -200,7 +210,7 @@ class EarlyWork {
   // when it was the same work as `wanted`.
   bool Finish(const FrameWork& wanted, FrameWork* into) {
     std::unique_lock<std::mutex> lk(lock_);
-    idle_.wait(lk, [&] { return !busy_; });
+    idle_.wait(lk, [&] { return !busy_ && !preparing_; });
     if (!ready_ || !work_.SameAs(wanted)) return false;
     ready_ = false;
     std::swap(into->products, work_.products);
@@ -214,7 +224,18 @@ class EarlyWork {
     NameModelThread("vfe early");
     std::unique_lock<std::mutex> lk(lock_);
     for (;;) {
-      wake_.wait(lk, [&] { return busy_; });
+      wake_.wait(lk, [&] { return busy_ || prepareWanted_; });
+      if (prepareWanted_ && !busy_) {
+        prepareWanted_ = false;
+        preparing_ = true;
+        const uint32_t w = prepareWidth_, h = prepareHeight_;
+        lk.unlock();
+        PrepareFrameMemory(w, h);
+        lk.lock();
+        preparing_ = false;
+        idle_.notify_all();
+        continue;
+      }
       lk.unlock();
       work_.Run();
       lk.lock();
@@ -227,6 +248,8 @@ class EarlyWork {
   std::condition_variable wake_, idle_;
   std::thread thread_;  // never joined: it may outlive static destruction at exit
   bool busy_ = false, ready_ = false;
+  bool prepareWanted_ = false, preparing_ = false;
+  uint32_t prepareWidth_ = 0, prepareHeight_ = 0;
   FrameWork work_;
 };
 
@@ -534,6 +557,10 @@ void OnSensorFrame(void*, const BoardFrameEvent& event) {
 }
 
 }  // namespace board::vfe
+
+namespace board {
+void VfePrepare(uint32_t width, uint32_t height) { vfe::Early().Prepare(width, height); }
+}  // namespace board
 
 using namespace board::vfe;
 
