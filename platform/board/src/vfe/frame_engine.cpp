@@ -189,7 +189,7 @@ class EarlyWork {
   // Starts frame work `w` (taken from the model) once the last one is done.
   void Start(const Model& m, const FrameInFlight& f) {
     std::unique_lock<std::mutex> lk(lock_);
-    idle_.wait(lk, [&] { return !busy_ && !preparing_; });
+    idle_.wait(lk, [&] { return !busy_; });
     work_.Take(m, f);
     busy_ = true;
     ready_ = false;
@@ -197,7 +197,9 @@ class EarlyWork {
     wake_.notify_all();
   }
   // Prepares the working memory for frames of width x height on this thread
-  // before its next frame; never waits (the sensor calls it under its lock).
+  // before its next frame; never waits (the sensor calls it under its lock),
+  // and nothing that holds the model waits for it: a frame started meanwhile
+  // is worked out once the memory is ready.
   void Prepare(uint32_t width, uint32_t height) {
     std::lock_guard<std::mutex> lk(lock_);
     prepareWidth_ = std::max(prepareWidth_, width);
@@ -210,7 +212,7 @@ class EarlyWork {
   // when it was the same work as `wanted`.
   bool Finish(const FrameWork& wanted, FrameWork* into) {
     std::unique_lock<std::mutex> lk(lock_);
-    idle_.wait(lk, [&] { return !busy_ && !preparing_; });
+    idle_.wait(lk, [&] { return !busy_; });
     if (!ready_ || !work_.SameAs(wanted)) return false;
     ready_ = false;
     std::swap(into->products, work_.products);
@@ -227,13 +229,10 @@ class EarlyWork {
       wake_.wait(lk, [&] { return busy_ || prepareWanted_; });
       if (prepareWanted_ && !busy_) {
         prepareWanted_ = false;
-        preparing_ = true;
         const uint32_t w = prepareWidth_, h = prepareHeight_;
         lk.unlock();
         PrepareFrameMemory(w, h);
         lk.lock();
-        preparing_ = false;
-        idle_.notify_all();
         continue;
       }
       lk.unlock();
@@ -248,7 +247,7 @@ class EarlyWork {
   std::condition_variable wake_, idle_;
   std::thread thread_;  // never joined: it may outlive static destruction at exit
   bool busy_ = false, ready_ = false;
-  bool prepareWanted_ = false, preparing_ = false;
+  bool prepareWanted_ = false;
   uint32_t prepareWidth_ = 0, prepareHeight_ = 0;
   FrameWork work_;
 };
