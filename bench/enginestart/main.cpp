@@ -5,17 +5,31 @@
 // its configuration, the sensor and flash services, then Initialize (tuning
 // data, sensor powered and calibrated, VFE service, ports, plug-ins, sensor
 // started), then the preview port started and StartVideo until the first frame
-// reaches the port's reader. Target: the first frame within 150 ms of Initialize.
+// reaches the port's reader. Aim: the first frame within 150 ms of Initialize
+// in every run; each run is a fresh process (the parent runs itself again).
+//
+// Where the time goes, from the board's records (I2C transfers, VFE register
+// writes, sensor frame events): the sensor's own waits (power-up, register
+// settling, mode change), the wait for the sensor's first whole frame after the
+// VFE takes frames, that frame's way to the reader after its read-out, and the
+// rest, the stack's own start-up work.
 //
 // The engine's CPU per frame is the receive thread's CPU time inside the
 // engine's event sink for each preview frame: the state machine's frame event,
 // the plug-ins' frame pass and the hand-over to the preview port (the VFE
-// service's own work around it is vfeservicebench's). Target: a few microseconds.
+// service's own work around it is vfeservicebench's). Aim: median <= 5 us. The
+// hand-over wakes the port's reader, one system call whose cost is the
+// machine's: a reference wake of a waiting thread is measured in the same run
+// and the engine's figure is also given without it.
+//
+//   enginestart [frames per run] [--runs N]   (defaults 150 and 10)
 #include <stdio.h>
 #include <stdlib.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <string>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -24,7 +38,9 @@
 #include <thread>
 #include <vector>
 
+#include "board_sensor.h"
 #include "board_sim.h"
+#include "board_vfe.h"
 #include "ccameraengine.h"
 #include "icamerabuffermanager.h"
 #include "icameraport.h"
@@ -83,6 +99,7 @@ struct Reader {
   ICameraPort* port = nullptr;
   std::atomic<int> frames{0};
   Clock::time_point first{};
+  int64_t firstBoardNs = 0;
   std::atomic<bool> gotFirst{false};
   std::thread thread;
   void Start() {
@@ -92,6 +109,7 @@ struct Reader {
         if (port->GetNextFrame(&buffer) != PVL_OK) return;
         if (!gotFirst.load()) {
           first = Clock::now();
+          firstBoardNs = BoardNowNs();
           gotFirst = true;
         }
         ++frames;
@@ -107,10 +125,108 @@ bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds limit) {
   return done();
 }
 
+double Median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+double Mean(const std::vector<double>& v) {
+  double sum = 0;
+  for (double x : v) sum += x;
+  return v.empty() ? 0 : sum / double(v.size());
+}
+
+// CPU time of waking a thread that waits on a condition variable, as the
+// hand-over to the port's reader does: the median of 60, the clock's own
+// reading taken off. The waiter sleeps a frame period between wakes, as the
+// reader does (waking a CPU that has gone idle costs the most).
+double WakeCost(double overhead) {
+  std::mutex m;
+  std::condition_variable cv;
+  int posted = 0, taken = 0;
+  bool quit = false;
+  std::thread waiter([&] {
+    std::unique_lock<std::mutex> lk(m);
+    for (;;) {
+      cv.wait(lk, [&] { return posted > taken || quit; });
+      if (quit) return;
+      ++taken;
+      cv.notify_all();
+    }
+  });
+  std::vector<double> costs;
+  for (int i = 0; i < 60; ++i) {
+    std::this_thread::sleep_for(std::chrono::microseconds(33000));
+    const double t0 = ThreadCpuNs();
+    {
+      std::lock_guard<std::mutex> lk(m);
+      ++posted;
+    }
+    cv.notify_one();
+    costs.push_back(std::max(0.0, ThreadCpuNs() - t0 - overhead));
+    std::unique_lock<std::mutex> lk(m);
+    cv.wait(lk, [&] { return taken == posted; });
+  }
+  {
+    std::lock_guard<std::mutex> lk(m);
+    quit = true;
+  }
+  cv.notify_all();
+  waiter.join();
+  return Median(costs);
+}
+
+// The start as the board saw it, in ms from Initialize.
+struct Timeline {
+  int probes = 0, inits = 0, modes = 0;
+  double sensorWaitsMs = 0;  // power-up, register settling and mode-change waits the driver must keep
+  double vfeTakesMs = 0;     // the VFE's camera interface started
+  double frameWaitMs = 0;    // from then to the end of the sensor's first whole frame
+  double deliveryMs = 0;     // from that end to the reader
+};
+
+constexpr uint16_t kSensorChipIdRegister = 0x0000;
+constexpr uint16_t kSensorRevisionRegister = 0x0002;
+constexpr uint16_t kSensorSoftwareReset = 0x0103;
+constexpr uint32_t kVfeCamifCommand = 0x110;
+constexpr uint32_t kVfeCamifStart = 1;
+// The driver's mandated waits: 2 x 10 ms in a power-up sequence, 5 ms after the
+// register set-up, 5 ms inside a mode change and 5 ms after it.
+constexpr double kPowerUpMs = 20.0, kSetUpSettleMs = 5.0, kModeChangeMs = 10.0;
+
+Timeline ReadTimeline(int64_t initializeNs, int64_t firstNs) {
+  Timeline t;
+  auto ms = [&](int64_t ns) { return double(ns - initializeNs) / 1e6; };
+  for (const BoardI2cTransfer& x : BoardI2cTransfers()) {
+    if (x.timeNs < initializeNs || x.slave != kSensorSlave) continue;
+    if (!x.write && x.reg == kSensorChipIdRegister) ++t.probes;     // each after a power-up
+    if (!x.write && x.reg == kSensorRevisionRegister) ++t.modes;    // a set-up or a mode change
+    if (x.write && x.reg == kSensorSoftwareReset) ++t.inits;        // a set-up, after its own power-up
+  }
+  t.modes -= t.inits;
+  t.sensorWaitsMs = t.probes * kPowerUpMs + t.inits * (kPowerUpMs + kSetUpSettleMs) + t.modes * kModeChangeMs;
+  int64_t camif = 0;
+  for (const BoardVfeAccess& a : BoardVfeAccessLog())
+    if (a.write && a.offset == kVfeCamifCommand && a.value == kVfeCamifStart && a.timeNs >= initializeNs) camif = a.timeNs;
+  if (camif == 0) return t;
+  t.vfeTakesMs = ms(camif);
+  uint32_t frame = 0;
+  for (const BoardFrameEvent& e : BoardSensorFrameEvents()) {
+    if (e.kind == kBoardStartOfFrame && frame == 0 && e.timeNs >= camif) frame = e.frame;
+    if (e.kind == kBoardEndOfFrame && frame != 0 && e.frame == frame) {
+      t.frameWaitMs = double(e.timeNs - camif) / 1e6;
+      t.deliveryMs = double(firstNs - e.timeNs) / 1e6;
+      break;
+    }
+  }
+  return t;
+}
+
 }  // namespace
 
-int main(int argc, char** argv) {
-  const int frames = argc > 1 ? std::max(10, atoi(argv[1])) : 150;
+// One start in this process; prints a "run:" line of figures for the parent.
+int RunOnce(int frames) {
   CeSimDebugSetQuiet(getenv("ENGINESTART_VERBOSE") ? FALSE : TRUE);
   BoardSimReset();
   IEnv* env = nullptr;
@@ -118,7 +234,6 @@ int main(int argc, char** argv) {
   // The camera's contiguous buffers, as the driver sets them up when it loads.
   if (VantorInitBufferManager() != 1) return 1;
 
-  const auto t0 = Clock::now();
   CCameraEngine* engine = nullptr;
   PvlResult r = CCameraEngine::CreateUnregistered(env, false, nullptr, &engine);
   if (r != PVL_OK) {
@@ -132,7 +247,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   CCameraEngineFrontEnd* control = engine->FrontEnd();
+  BoardI2cClearRecords();
   const auto t1 = Clock::now();
+  const int64_t b1 = BoardNowNs();
   r = control->Initialize(sensor.DriverClass);
   const auto t2 = Clock::now();
   if (r != PVL_OK) {
@@ -172,9 +289,9 @@ int main(int argc, char** argv) {
   reader.Start();
   const auto t3 = Clock::now();
   r = control->StartVideo();
-  const auto t4 = Clock::now();
   bool streamed = r == PVL_OK && WaitUntil([&] { return reader.gotFirst.load(); }, std::chrono::seconds(30));
   if (streamed) WaitUntil([&] { return reader.frames.load() >= frames; }, std::chrono::seconds(120));
+  const Timeline timeline = ReadTimeline(b1, reader.firstBoardNs);
   control->Stop();
   for (uint32_t i = 0; i < portCount; ++i) ports[i]->Stop();
   reader.thread.join();
@@ -188,29 +305,104 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  // What two back-to-back readings of the thread's CPU clock cost (a system
-  // call in a 32-bit process): taken off every sample.
+  // What two back-to-back readings of the thread's CPU clock cost: taken off
+  // every sample.
   std::vector<double> empty;
   for (int i = 0; i < 1000; ++i) {
     const double a = ThreadCpuNs();
     empty.push_back(ThreadCpuNs() - a);
   }
-  std::sort(empty.begin(), empty.end());
-  const double overhead = empty[empty.size() / 2];
+  const double overhead = Median(empty);
   std::vector<double> cpu = sink.Samples();
   for (double& c : cpu) c = std::max(0.0, c - overhead);
-  std::sort(cpu.begin(), cpu.end());
-  double sum = 0;
-  for (double c : cpu) sum += c;
+  const double wake = WakeCost(overhead);
   const double firstFrame = Ms(t1, reader.first);
-  printf("enginestart: creation %.1f ms, Initialize %.1f ms, StartVideo %.1f ms; first frame %.1f ms after "
-         "Initialize was called (%.1f ms after StartVideo was called)\n",
-         Ms(t0, t1), Ms(t1, t2), Ms(t3, t4), firstFrame, Ms(t3, reader.first));
-  printf("enginestart: %zu preview frames, engine CPU per frame mean %.2f us, median %.2f us, max %.2f us "
-         "(clock reading %.2f us taken off)\n",
-         cpu.size(), sum / double(cpu.size()) / 1000.0, cpu[cpu.size() / 2] / 1000.0, cpu.back() / 1000.0,
-         overhead / 1000.0);
-  printf("target: first frame within 150 ms of Initialize: %s; engine CPU per frame a few microseconds: %s\n",
-         firstFrame <= 150.0 ? "met" : "MISSED", cpu[cpu.size() / 2] <= 10000.0 ? "met" : "MISSED");
+  printf("run: first %.2f init %.2f startvideo_at %.2f cpu_median %.3f cpu_mean %.3f wake %.3f frames %zu "
+         "probes %d inits %d modes %d sensor_waits %.2f frame_wait %.2f delivery %.2f taken_at %.2f\n",
+         firstFrame, Ms(t1, t2), Ms(t1, t3), Median(cpu) / 1000.0, Mean(cpu) / 1000.0, wake / 1000.0, cpu.size(),
+         timeline.probes, timeline.inits, timeline.modes, timeline.sensorWaitsMs, timeline.frameWaitMs,
+         timeline.deliveryMs, timeline.vfeTakesMs);
+  return 0;
+}
+
+struct RunFigures {
+  double first = 0, init = 0, startVideoAt = 0, cpuMedian = 0, cpuMean = 0, wake = 0;
+  double sensorWaits = 0, frameWait = 0, delivery = 0, takenAt = 0;
+  int probes = 0, inits = 0, modes = 0;
+  size_t frames = 0;
+};
+
+bool ParseRun(const std::string& line, RunFigures* f) {
+  return sscanf(line.c_str(),
+                "run: first %lf init %lf startvideo_at %lf cpu_median %lf cpu_mean %lf wake %lf frames %zu probes %d "
+                "inits %d modes %d sensor_waits %lf frame_wait %lf delivery %lf taken_at %lf",
+                &f->first, &f->init, &f->startVideoAt, &f->cpuMedian, &f->cpuMean, &f->wake, &f->frames, &f->probes,
+                &f->inits, &f->modes, &f->sensorWaits, &f->frameWait, &f->delivery, &f->takenAt) == 14;
+}
+
+int main(int argc, char** argv) {
+  int frames = 150, runs = 10;
+  bool child = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--child") {
+      child = true;
+    } else if (a == "--runs" && i + 1 < argc) {
+      runs = std::max(1, atoi(argv[++i]));
+    } else {
+      frames = std::max(10, atoi(argv[i]));
+    }
+  }
+  if (child) return RunOnce(frames);
+
+  char path[4096] = {};
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return 1;
+  const std::string self(path, size_t(n));
+  std::vector<RunFigures> all;
+  for (int k = 0; k < runs; ++k) {
+    const std::string command = "'" + self + "' --child " + std::to_string(frames);
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return 1;
+    char line[1024];
+    RunFigures f;
+    bool got = false;
+    while (fgets(line, sizeof line, p))
+      if (ParseRun(line, &f)) got = true;
+    if (pclose(p) != 0 || !got) {
+      fprintf(stderr, "enginestart: run %d failed\n", k + 1);
+      return 1;
+    }
+    const double ours = f.first - f.sensorWaits - f.frameWait - f.delivery;
+    printf("run %2d: first frame %6.1f ms after Initialize (Initialize %.1f ms, StartVideo at %.1f ms, the VFE takes "
+           "frames from %.1f ms); the sensor's waits %.1f ms (%d power-up%s with its 20 ms, %d register set-up%s with "
+           "25 ms, %d mode change%s with 10 ms), its first whole frame %.1f ms, that frame's way to the reader %.1f ms, "
+           "the stack's own work %.1f ms\n",
+           k + 1, f.first, f.init, f.startVideoAt, f.takenAt, f.sensorWaits, f.probes, f.probes == 1 ? "" : "s",
+           f.inits, f.inits == 1 ? "" : "s", f.modes, f.modes == 1 ? "" : "s", f.frameWait, f.delivery, ours);
+    all.push_back(f);
+  }
+  int within = 0;
+  std::vector<double> firsts, medians, wakes;
+  double worst = 0;
+  for (const RunFigures& f : all) {
+    if (f.first <= 150.0) ++within;
+    worst = std::max(worst, f.first);
+    firsts.push_back(f.first);
+    medians.push_back(f.cpuMedian);
+    wakes.push_back(f.wake);
+  }
+  const double cpu = Median(medians), wake = Median(wakes);
+  const double own = std::max(0.0, cpu - wake);
+  printf("enginestart: first preview frame within 150 ms of Initialize in %d of %d runs (median %.1f ms, worst %.1f "
+         "ms)\n",
+         within, runs, Median(firsts), worst);
+  printf("enginestart: engine CPU per preview frame, median of the runs' medians %.2f us; the reader's wake-up it "
+         "includes: a reference wake of a waiting thread costs %.2f us here (the engine's figure is %.1fx it), so the "
+         "engine's own work is about %.2f us\n",
+         cpu, wake, wake > 0 ? cpu / wake : 0.0, own);
+  printf("aim: first frame within 150 ms in every run: %s; engine CPU per frame median <= 5 us: %s (its own work "
+         "without the wake-up: %s)\n",
+         within == runs ? "met" : "MISSED", cpu <= 5.0 ? "met" : "MISSED", own <= 5.0 ? "met" : "MISSED");
   return 0;
 }

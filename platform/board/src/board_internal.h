@@ -57,6 +57,9 @@ void SceneRender(const BoardFrameInfo& frame, uint16_t* dst, size_t stride, cons
 // Counts changes of the scene a render shows (picture, defects) beside the
 // frame's own settings.
 uint64_t SceneChanges();
+void ScenePrepare();  // builds the preview read-out's plane in the background
+// The VFE model's working memory for frames of width x height, in the background.
+void VfePrepare(uint32_t width, uint32_t height);
 // BoardSensorRenderFrame with its rows through `runner`.
 bool SensorRenderFrame(const BoardFrameInfo& settings, uint16_t* dst, size_t strideSamples, const RowRunner& runner);
 

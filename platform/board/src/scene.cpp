@@ -17,6 +17,7 @@
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <thread>
 
 #include "board_internal.h"
 #include "wince_sim.h"
@@ -110,19 +111,30 @@ std::shared_ptr<const Plane> Build(uint32_t binning, const std::shared_ptr<const
   plane->height = kSensorArrayHeight / binning;
   plane->response.resize(size_t(plane->width) * plane->height);
   auto at = [&](uint32_t x, uint32_t y, int c) { return picture ? PictureAt(*picture, x, y, c) : chart->At(x, y, c); };
-  for (uint32_t y = 0; y < plane->height; ++y) {
-    float* row = &plane->response[size_t(y) * plane->width];
-    for (uint32_t x = 0; x < plane->width; ++x) {
-      int c = BoardCfaAt(x, y);
-      if (binning == 1) {
-        row[x] = at(x, y, c);
-      } else {
-        // The four nearest sites of the same colour: binning keeps the phase.
-        uint32_t fx = 4 * (x >> 1) + (x & 1), fy = 4 * (y >> 1) + (y & 1);
-        row[x] = 0.25f * (at(fx, fy, c) + at(fx + 2, fy, c) + at(fx, fy + 2, c) + at(fx + 2, fy + 2, c));
+  auto rows = [&](uint32_t first, uint32_t end) {
+    for (uint32_t y = first; y < end; ++y) {
+      float* row = &plane->response[size_t(y) * plane->width];
+      for (uint32_t x = 0; x < plane->width; ++x) {
+        int c = BoardCfaAt(x, y);
+        if (binning == 1) {
+          row[x] = at(x, y, c);
+        } else {
+          // The four nearest sites of the same colour: binning keeps the phase.
+          uint32_t fx = 4 * (x >> 1) + (x & 1), fy = 4 * (y >> 1) + (y & 1);
+          row[x] = 0.25f * (at(fx, fy, c) + at(fx + 2, fy, c) + at(fx, fy + 2, c) + at(fx + 2, fy + 2, c));
+        }
       }
     }
-  }
+  };
+  // Rows are independent: a few threads build the plane, so that the first
+  // frame of a read-out is not held up by it.
+  const uint32_t cores = std::thread::hardware_concurrency();
+  const uint32_t parts = std::clamp<uint32_t>(cores > 1 ? cores - 1 : 1, 1, 4);
+  std::vector<std::thread> helpers;
+  for (uint32_t i = 1; i < parts; ++i)
+    helpers.emplace_back(rows, plane->height * i / parts, plane->height * (i + 1) / parts);
+  rows(0, plane->height / parts);
+  for (std::thread& t : helpers) t.join();
   if (!picture) {
     plane->hasDetail = true;
     plane->detailX = kChartFineDetail.x / binning;
@@ -312,6 +324,17 @@ void SceneReset() {
     ++S().changes;
   }
   BoardReloadSettings();
+}
+
+// The sensor's read-outs see the scene from the moment it leaves reset: the
+// planes are built then, beside the system's start-up, not in the first frame.
+void ScenePrepare() {
+  Scene& s = S();
+  {
+    std::lock_guard<std::mutex> g(s.lock);
+    if (s.planes[2] && s.planeGeneration[2] == s.generation) return;
+  }
+  std::thread([] { PlaneFor(2); }).detach();
 }
 
 void SceneRender(const BoardFrameInfo& frame, uint16_t* dst, size_t stride, const RowRunner& runner) {

@@ -377,6 +377,10 @@ void SetResetLine(Sensor& s, bool high, int64_t now) {
   }
   s.inReset = false;
   s.releaseNs = now;
+  // What the first frame of this read-out needs is made ready beside the
+  // system's start-up, as the real parts are ready once powered.
+  board::ScenePrepare();
+  board::VfePrepare(U16(s, kRegOutputWidth), U16(s, kRegOutputHeight));
 }
 
 void ResetObserver(void*, int bank, uint32_t oldOut, uint32_t newOut, uint32_t) {

@@ -4,10 +4,12 @@
 // for the life of the process: objects they made may outlive any stop of the host.
 #include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <elf.h>
 #include <link.h>  // ElfW: this build's own ELF class
 #include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -330,74 +332,120 @@ class Loader {
   // aborts. Such an image is refused before it is mapped. The C runtime's frame_dummy and
   // the sanitizers' initialisers (priorities below 101, reserved for the implementation)
   // touch no module code and are allowed.
-  static bool ConstructorsAllowed(const std::string& image, std::string* why) {
-    std::ifstream in(image, std::ios::binary);
-    std::vector<char> bytes;
-    if (in) {
-      in.seekg(0, std::ios::end);
-      const std::streamoff size = in.tellg();
-      if (size > 0 && size <= (std::streamoff(1) << 30)) {
-        bytes.resize(static_cast<size_t>(size));
-        in.seekg(0);
-        if (!in.read(bytes.data(), size)) bytes.clear();
-      }
+  // Reads ranges of an image file: the check below needs its headers, its
+  // section table, the constructor lists and the symbols they name, a small
+  // part of an image that carries its debugging information.
+  class ImageFile {
+   public:
+    explicit ImageFile(const std::string& path) : m_fd(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+      struct stat st {};
+      if (m_fd >= 0 && fstat(m_fd, &st) == 0 && st.st_size > 0) m_size = uint64_t(st.st_size);
     }
-    auto inside = [&](uint64_t offset, uint64_t length) { return offset <= bytes.size() && length <= bytes.size() - offset; };
+    ~ImageFile() {
+      if (m_fd >= 0) close(m_fd);
+    }
+    ImageFile(const ImageFile&) = delete;
+    ImageFile& operator=(const ImageFile&) = delete;
+    uint64_t Size() const { return m_size; }
+    bool Inside(uint64_t offset, uint64_t length) const { return offset <= m_size && length <= m_size - offset; }
+    bool Read(uint64_t offset, void* to, size_t length) const {
+      if (!Inside(offset, length)) return false;
+      char* p = static_cast<char*>(to);
+      while (length > 0) {
+        const ssize_t n = pread(m_fd, p, length, off_t(offset));
+        if (n <= 0) return false;
+        p += n;
+        offset += uint64_t(n);
+        length -= size_t(n);
+      }
+      return true;
+    }
+    // The string at `at` of a string table, ending at its NUL or at the table's end.
+    template <typename Shdr>
+    std::string Text(const Shdr& table, uint64_t at) const {
+      if (at >= table.sh_size || !Inside(table.sh_offset, table.sh_size)) return std::string();
+      std::string out;
+      char chunk[256];
+      uint64_t left = table.sh_size - at, offset = table.sh_offset + at;
+      while (left > 0) {
+        const size_t n = size_t(std::min<uint64_t>(left, sizeof chunk));
+        if (!Read(offset, chunk, n)) break;
+        const size_t len = strnlen(chunk, n);
+        out.append(chunk, len);
+        if (len < n) break;
+        offset += n;
+        left -= n;
+      }
+      return out;
+    }
+
+   private:
+    int m_fd;
+    uint64_t m_size = 0;
+  };
+
+  static bool ConstructorsAllowed(const std::string& image, std::string* why) {
+    const ImageFile file(image);
     using Ehdr = ElfW(Ehdr);
     using Shdr = ElfW(Shdr);
     using Sym = ElfW(Sym);
     using Addr = ElfW(Addr);
     const unsigned char ownClass = sizeof(Addr) == 4 ? ELFCLASS32 : ELFCLASS64;
-    if (bytes.size() < sizeof(Ehdr) || std::memcmp(bytes.data(), ELFMAG, SELFMAG) != 0 ||
-        static_cast<unsigned char>(bytes[EI_CLASS]) != ownClass) {
+    Ehdr eh{};
+    if (file.Size() > (uint64_t(1) << 30) || !file.Read(0, &eh, sizeof eh) ||
+        std::memcmp(eh.e_ident, ELFMAG, SELFMAG) != 0 || eh.e_ident[EI_CLASS] != ownClass) {
       return true;  // not an image of this machine: dlopen says why
     }
-    Ehdr eh;
-    std::memcpy(&eh, bytes.data(), sizeof eh);
-    if (eh.e_shentsize != sizeof(Shdr) || !inside(eh.e_shoff, uint64_t(eh.e_shnum) * sizeof(Shdr)) ||
-        eh.e_shstrndx >= eh.e_shnum) {
+    std::vector<Shdr> sections(eh.e_shnum);
+    if (eh.e_shentsize != sizeof(Shdr) || !file.Inside(eh.e_shoff, uint64_t(eh.e_shnum) * sizeof(Shdr)) ||
+        eh.e_shstrndx >= eh.e_shnum || !file.Read(eh.e_shoff, sections.data(), eh.e_shnum * sizeof(Shdr))) {
       *why = "its image has no readable section table";
       return false;
     }
-    std::vector<Shdr> sections(eh.e_shnum);
-    std::memcpy(sections.data(), bytes.data() + eh.e_shoff, eh.e_shnum * sizeof(Shdr));
-    auto text = [&](const Shdr& table, uint32_t at) -> std::string {
-      if (at >= table.sh_size || !inside(table.sh_offset, table.sh_size)) return std::string();
-      const char* begin = bytes.data() + table.sh_offset + at;
-      return std::string(begin, strnlen(begin, table.sh_size - at));
-    };
     std::vector<Addr> entries;
     const Shdr* symtab = nullptr;
     for (const Shdr& sh : sections) {
-      const std::string secName = text(sections[eh.e_shstrndx], sh.sh_name);
+      const std::string secName = file.Text(sections[eh.e_shstrndx], sh.sh_name);
       if (sh.sh_type == SHT_SYMTAB) symtab = &sh;
       if (sh.sh_type != SHT_INIT_ARRAY && sh.sh_type != SHT_PREINIT_ARRAY && secName != ".ctors") continue;
-      if (!inside(sh.sh_offset, sh.sh_size)) {
+      if (!file.Inside(sh.sh_offset, sh.sh_size)) {
         *why = "its image's " + secName + " lies outside the file";
         return false;
       }
-      for (uint64_t at = 0; at + sizeof(Addr) <= sh.sh_size; at += sizeof(Addr)) {
-        Addr address;
-        std::memcpy(&address, bytes.data() + sh.sh_offset + at, sizeof address);
-        if (address != 0 && address != Addr(-1)) entries.push_back(address);  // .ctors bounds
+      std::vector<Addr> list(size_t(sh.sh_size / sizeof(Addr)));
+      if (!file.Read(sh.sh_offset, list.data(), list.size() * sizeof(Addr))) {
+        *why = "its image's " + secName + " lies outside the file";
+        return false;
       }
+      for (Addr address : list)
+        if (address != 0 && address != Addr(-1)) entries.push_back(address);  // .ctors bounds
     }
     if (entries.empty()) return true;
-    if (!symtab || symtab->sh_link >= sections.size() || !inside(symtab->sh_offset, symtab->sh_size)) {
+    if (!symtab || symtab->sh_link >= sections.size() || !file.Inside(symtab->sh_offset, symtab->sh_size)) {
       *why = "its image has static constructors that cannot be named (no symbol table)";
       return false;
     }
+    // The first function symbol at each listed address names it.
     std::unordered_map<Addr, std::string> functions;
-    for (uint64_t at = 0; at + sizeof(Sym) <= symtab->sh_size; at += sizeof(Sym)) {
-      Sym sym;
-      std::memcpy(&sym, bytes.data() + symtab->sh_offset + at, sizeof sym);
-      if (ELF32_ST_TYPE(sym.st_info) == STT_FUNC && sym.st_value != 0)  // one meaning in both classes
-        functions.emplace(sym.st_value, text(sections[symtab->sh_link], sym.st_name));
+    for (Addr address : entries) functions.emplace(address, std::string());
+    std::unordered_map<Addr, bool> named;
+    std::vector<Sym> chunk(1024);
+    const uint64_t count = symtab->sh_size / sizeof(Sym);
+    for (uint64_t first = 0; first < count; first += chunk.size()) {
+      const size_t n = size_t(std::min<uint64_t>(chunk.size(), count - first));
+      if (!file.Read(symtab->sh_offset + first * sizeof(Sym), chunk.data(), n * sizeof(Sym))) break;
+      for (size_t i = 0; i < n; ++i) {
+        const Sym& sym = chunk[i];
+        if (ELF32_ST_TYPE(sym.st_info) != STT_FUNC || sym.st_value == 0) continue;  // one meaning in both classes
+        auto it = functions.find(sym.st_value);
+        if (it == functions.end() || named[sym.st_value]) continue;
+        named[sym.st_value] = true;
+        it->second = file.Text(sections[symtab->sh_link], sym.st_name);
+      }
     }
     std::string refused;
     for (Addr address : entries) {
-      auto it = functions.find(address);
-      const std::string fn = it == functions.end() ? std::string() : it->second;
+      const std::string fn = functions[address];
       bool allowed = fn == "frame_dummy";
       // Prioritised initialisers are named "[_GLOBAL_]_sub_I_<5-digit priority>_...".
       const std::string tail = fn.compare(0, 8, "_GLOBAL_") == 0 ? fn.substr(8) : fn;

@@ -99,6 +99,8 @@ extern "C" void CeSimDebugCaptureBegin(void);
 extern "C" void CeSimDebugCaptureEnd(void);
 extern "C" void CeSimDebugSetQuiet(BOOL quiet);
 std::vector<std::string> CeSimDebugCaptured();
+// The same lines with the steady-clock time (nanoseconds) each was printed at.
+std::vector<std::pair<int64_t, std::string>> CeSimDebugCapturedTimed();
 // TRUE when some captured line contains `text`.
 bool CeSimDebugCapturedContains(std::string_view text);
 

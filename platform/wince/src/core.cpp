@@ -216,6 +216,7 @@ std::atomic<DWORD> g_tickOffset{0};
 std::mutex g_debugLock;
 bool g_capturing = false;
 std::vector<std::string> g_captured;
+std::vector<int64_t> g_capturedAt;  // steady-clock nanoseconds of each captured line
 int g_quiet = -1;   // -1: not decided yet
 
 }  // namespace
@@ -385,12 +386,14 @@ void CeSimDebugCaptureBegin(void) {
   std::lock_guard<std::mutex> lk(g_debugLock);
   g_capturing = true;
   g_captured.clear();
+  g_capturedAt.clear();
 }
 
 void CeSimDebugCaptureEnd(void) {
   std::lock_guard<std::mutex> lk(g_debugLock);
   g_capturing = false;
   g_captured.clear();
+  g_capturedAt.clear();
 }
 
 void CeSimDebugSetQuiet(BOOL quiet) {
@@ -408,6 +411,13 @@ std::vector<CeSimKernelIoCall> CeSimKernelIoControlCalls() {
 std::vector<std::string> CeSimDebugCaptured() {
   std::lock_guard<std::mutex> lk(g_debugLock);
   return g_captured;
+}
+
+std::vector<std::pair<int64_t, std::string>> CeSimDebugCapturedTimed() {
+  std::lock_guard<std::mutex> lk(g_debugLock);
+  std::vector<std::pair<int64_t, std::string>> out;
+  for (size_t i = 0; i < g_captured.size() && i < g_capturedAt.size(); ++i) out.emplace_back(g_capturedAt[i], g_captured[i]);
+  return out;
 }
 
 bool CeSimDebugCapturedContains(std::string_view text) {
@@ -444,7 +454,12 @@ void DebugLine(std::string_view utf8) {
     std::fwrite(utf8.data(), 1, utf8.size(), stderr);
     std::fputc('\n', stderr);
   }
-  if (g_capturing) g_captured.emplace_back(utf8);
+  if (g_capturing) {
+    g_captured.emplace_back(utf8);
+    g_capturedAt.push_back(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                               std::chrono::steady_clock::now().time_since_epoch())
+                               .count());
+  }
 }
 
 }  // namespace cesim

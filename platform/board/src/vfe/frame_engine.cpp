@@ -196,6 +196,18 @@ class EarlyWork {
     if (!thread_.joinable()) thread_ = std::thread([this] { Loop(); });
     wake_.notify_all();
   }
+  // Prepares the working memory for frames of width x height on this thread
+  // before its next frame; never waits (the sensor calls it under its lock),
+  // and nothing that holds the model waits for it: a frame started meanwhile
+  // is worked out once the memory is ready.
+  void Prepare(uint32_t width, uint32_t height) {
+    std::lock_guard<std::mutex> lk(lock_);
+    prepareWidth_ = std::max(prepareWidth_, width);
+    prepareHeight_ = std::max(prepareHeight_, height);
+    prepareWanted_ = true;
+    if (!thread_.joinable()) thread_ = std::thread([this] { Loop(); });
+    wake_.notify_all();
+  }
   // Waits for the work in flight; true with its products moved into `into`
   // when it was the same work as `wanted`.
   bool Finish(const FrameWork& wanted, FrameWork* into) {
@@ -214,7 +226,15 @@ class EarlyWork {
     NameModelThread("vfe early");
     std::unique_lock<std::mutex> lk(lock_);
     for (;;) {
-      wake_.wait(lk, [&] { return busy_; });
+      wake_.wait(lk, [&] { return busy_ || prepareWanted_; });
+      if (prepareWanted_ && !busy_) {
+        prepareWanted_ = false;
+        const uint32_t w = prepareWidth_, h = prepareHeight_;
+        lk.unlock();
+        PrepareFrameMemory(w, h);
+        lk.lock();
+        continue;
+      }
       lk.unlock();
       work_.Run();
       lk.lock();
@@ -227,6 +247,8 @@ class EarlyWork {
   std::condition_variable wake_, idle_;
   std::thread thread_;  // never joined: it may outlive static destruction at exit
   bool busy_ = false, ready_ = false;
+  bool prepareWanted_ = false;
+  uint32_t prepareWidth_ = 0, prepareHeight_ = 0;
   FrameWork work_;
 };
 
@@ -535,6 +557,10 @@ void OnSensorFrame(void*, const BoardFrameEvent& event) {
 }
 
 }  // namespace board::vfe
+
+namespace board {
+void VfePrepare(uint32_t width, uint32_t height) { vfe::Early().Prepare(width, height); }
+}  // namespace board
 
 using namespace board::vfe;
 

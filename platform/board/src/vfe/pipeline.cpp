@@ -8,11 +8,15 @@
 // tables as the driver programmed them (board_vfe.h says how); a payload the
 // scalers cannot run is refused rather than guessed at.
 #include <emmintrin.h>
+#include <sys/mman.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <new>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <optional>
 
 #include "../board_internal.h"
@@ -29,8 +33,8 @@ inline void Store8(uint16_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<_
 // ---- Camera interface -------------------------------------------------------------
 // Keeps sample i of a line (line i of the frame) when bit i mod 16 of its
 // pattern is set; an all-zero pattern is taken as keep-all.
-BayerView CamifWindow(const RegisterImage& regs, const std::vector<uint16_t>& raw, uint32_t rawWidth,
-                      std::vector<uint16_t>* skipped) {
+BayerView CamifWindow(const RegisterImage& regs, const FrameVector<uint16_t>& raw, uint32_t rawWidth,
+                      FrameVector<uint16_t>* skipped) {
   uint32_t px = RegAt(regs, kRegCamifPixels), ln = RegAt(regs, kRegCamifLines);
   uint32_t x0 = (px >> 16) & 0x3FFF, x1 = px & 0x3FFF, y0 = (ln >> 16) & 0x3FFF, y1 = ln & 0x3FFF;
   uint32_t skip = RegAt(regs, kRegCamifSkip);
@@ -122,7 +126,7 @@ namespace {
 template <typename T>
 struct Planes {
   uint32_t width = 0, height = 0;
-  std::vector<T> c[3];
+  FrameVector<T> c[3];
   void Resize(uint32_t w, uint32_t h) {
     width = w;
     height = h;
@@ -1060,12 +1064,67 @@ void RawOutput(const BayerView& win, OutputImage* out) {
 
 }  // namespace
 
+namespace {
+// Working buffers of the frame work (one frame at a time), kept from frame to
+// frame and never destroyed (the thread may outlive static destruction at exit).
+struct Work {
+  FrameVector<uint16_t> raw, skipped;
+  BayerLut lut;
+  BayerPlanes bayer;
+  Planes<uint16_t> demosaiced, scaled;
+  MainImage main;
+  std::vector<uint8_t> filtered;  // the main luma after the adaptive spatial filter
+};
+
+Work& FrameMemory() {
+  static Work* work = new Work;
+  return *work;
+}
+// Held while the buffers are used: a frame, or their preparation.
+std::mutex& FrameMemoryLock() {
+  static auto* lock = new std::mutex;
+  return *lock;
+}
+}  // namespace
+
+void* AllocateFrameMemory(size_t bytes) {
+  constexpr size_t kLarge = size_t(2) << 20;
+  if (bytes < kLarge / 2) {
+    void* p = std::malloc(bytes ? bytes : 1);
+    if (!p) throw std::bad_alloc();
+    return p;
+  }
+  const size_t rounded = (bytes + kLarge - 1) & ~(kLarge - 1);
+  void* p = std::aligned_alloc(kLarge, rounded);
+  if (!p) throw std::bad_alloc();
+  madvise(p, rounded, MADV_HUGEPAGE);
+  return p;
+}
+
+void FreeFrameMemory(void* p) { std::free(p); }
+
 void BuildBayerLut(const RegisterImage& regs, BayerLut* lut) {
   BlackLevelStage(regs, lut);
   ChannelGainStage(regs, lut);
 }
 
+void PrepareFrameMemory(uint32_t width, uint32_t height) {
+  std::lock_guard<std::mutex> hold(FrameMemoryLock());
+  Work& w = FrameMemory();
+  const size_t n = size_t(width) * height;
+  // At the read-out's size: the scaled image and the focus window are smaller.
+  PrepareMemory(&w.raw, n);
+  PrepareMemory(&w.bayer.a, n);
+  PrepareMemory(&w.bayer.b, n);
+  for (int k = 0; k < 3; ++k) {
+    PrepareMemory(&w.demosaiced.c[k], n);
+    PrepareMemory(&w.scaled.c[k], n);
+  }
+  PrepareStatisticsMemory(n);
+}
+
 void RunFrame(const FrameRequest& rq, FrameProducts* out) {
+  std::lock_guard<std::mutex> hold(FrameMemoryLock());
   const RegisterImage& regs = *rq.regs;
   for (auto& o : out->out) o.present = false;
   out->refused[0] = out->refused[1] = false;
@@ -1079,17 +1138,7 @@ void RunFrame(const FrameRequest& rq, FrameProducts* out) {
     out->unsupported = true;
     return;
   }
-  // Working buffers of the engine's one thread, kept from frame to frame and
-  // never destroyed (the thread may outlive static destruction at exit).
-  struct Work {
-    std::vector<uint16_t> raw, skipped;
-    BayerLut lut;
-    BayerPlanes bayer;
-    Planes<uint16_t> demosaiced, scaled;
-    MainImage main;
-    std::vector<uint8_t> filtered;  // the main luma after the adaptive spatial filter
-  };
-  static Work* work = new Work;
+  Work* work = &FrameMemory();
   work->raw.resize(size_t(rq.info.width) * rq.info.height);
   auto striped = [&](uint32_t height, const std::function<void(uint32_t, uint32_t)>& rows) {
     const uint32_t stripes = StripeCount();

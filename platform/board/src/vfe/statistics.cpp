@@ -161,6 +161,15 @@ void ComputeWbExpStats(const RegisterImage& regs, const BayerView& win, const Ba
   }
 }
 
+namespace {
+FrameVector<int32_t>& GreenBuffer() {
+  static auto* green = new FrameVector<int32_t>;  // one frame at a time; never destroyed
+  return *green;
+}
+}  // namespace
+
+void PrepareStatisticsMemory(size_t samples) { PrepareMemory(&GreenBuffer(), samples); }
+
 void ComputeAfStats(const RegisterImage& regs, const BayerView& win, const BayerLut& lut, uint32_t sensorHeight,
                     uint32_t serial, std::vector<uint32_t>* words) {
   uint32_t wnd = RegAt(regs, kRegAfWindow), size = RegAt(regs, kRegAfCells);
@@ -187,8 +196,7 @@ void ComputeAfStats(const RegisterImage& regs, const BayerView& win, const Bayer
   // The green plane of the focus window with a two-sample border left, right
   // and above, computed once.
   uint32_t gx0 = left - 2, gy0 = top - 2, gw = width + 4, gh = height + 2;
-  static auto* greenBuffer = new std::vector<int32_t>;  // one frame at a time; never destroyed
-  std::vector<int32_t>& green = *greenBuffer;
+  FrameVector<int32_t>& green = GreenBuffer();
   green.resize(size_t(gw) * gh);
   for (uint32_t y = 0; y < gh && width >= 5 && height >= 3; ++y)
     for (uint32_t x = 0; x < gw; ++x) green[size_t(y) * gw + x] = int32_t(Green(win, lut, gx0 + x, gy0 + y));

@@ -15,6 +15,25 @@
 
 namespace board::vfe {
 
+// The frame work's large buffers: fresh memory is what a first frame waits for
+// most (each small page faulted in on its own), so a buffer of a megabyte or
+// more is aligned to and backed by large pages where the system gives them.
+void* AllocateFrameMemory(size_t bytes);
+void FreeFrameMemory(void* p);
+template <typename T>
+struct FrameAllocator {
+  using value_type = T;
+  FrameAllocator() = default;
+  template <typename U>
+  FrameAllocator(const FrameAllocator<U>&) {}
+  T* allocate(size_t n) { return static_cast<T*>(AllocateFrameMemory(n * sizeof(T))); }
+  void deallocate(T* p, size_t) { FreeFrameMemory(p); }
+  template <typename U>
+  bool operator==(const FrameAllocator<U>&) const { return true; }
+};
+template <typename T>
+using FrameVector = std::vector<T, FrameAllocator<T>>;
+
 using RegisterImage = std::array<uint32_t, kRegWords>;
 
 struct OutputImage {
@@ -67,6 +86,16 @@ class StageClock {
 
 // Renders the sensor frame and runs it through the pipeline (pipeline.cpp).
 void RunFrame(const FrameRequest& request, FrameProducts* products);
+// Sizes the frame work's buffers for frames of up to width x height and
+// touches them, so that a first frame does not wait for fresh memory (a frame
+// in the works finishes first).
+void PrepareFrameMemory(uint32_t width, uint32_t height);
+void PrepareStatisticsMemory(size_t samples);
+// Grows `v` to at least n elements, touched once.
+template <typename V>
+void PrepareMemory(V* v, size_t n) {
+  if (v->size() < n) v->resize(n);
+}
 
 // The Bayer window the camera interface passes on (after skip patterns).
 struct BayerView {
@@ -112,7 +141,7 @@ using TableImage = std::array<std::vector<uint32_t>, kTableCount>;
 
 // Working planes of the Bayer stages, kept by the caller from frame to frame.
 struct BayerPlanes {
-  std::vector<uint16_t> a, b;
+  FrameVector<uint16_t> a, b;
 };
 // Roll-off, bad-pixel correction and the adaptive Bayer filter, in that order,
 // over the whole window. When any of them is on, the window is linearised
