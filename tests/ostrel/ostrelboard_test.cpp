@@ -8,11 +8,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 
 #include "camcapture.h"
 #include "jpegcheck.h"
@@ -52,6 +54,52 @@ TEST_F(OstrelBoardTest, PreviewFramesAndAJpegStillThroughTheDriver) {
     ASSERT_EQ(preview.DeallocateBuffers(), ERROR_SUCCESS);
   }
   TakeJpegStill(camera, "Ostrel board test");
+  EXPECT_EQ(camera.Close(), ERROR_SUCCESS);
+}
+
+// Another client setting brightness back to back, on the camera's own handle, while
+// the preview runs: the preview loses no frame to it. Each frame waits for at least
+// one more set to finish, so the sets and the frames interleave however the threads
+// are scheduled; every frame arrives, numbered one after the other, with no drop
+// counted and no discontinuity after the first, and every set succeeds.
+TEST_F(OstrelBoardTest, ABackToBackPropertySetterCostsThePreviewNoFrame) {
+  camclient::Camera camera;
+  ASSERT_EQ(camera.Open(), ERROR_SUCCESS);
+  {
+    Pin preview;
+    Start(camera, preview, CS_PIN_PREVIEW, 320, 240, 0, BufferMemory::Contiguous);
+    std::atomic<bool> stop{false};
+    std::atomic<uint32_t> sets{0}, failed{0};
+    std::thread setter([&] {
+      for (int32_t i = 0; !stop; ++i) {
+        if (camera.SetValue(PROPSETID_VIDCAP_VIDEOPROCAMP, 0, (i & 1) ? 40 : -40) != ERROR_SUCCESS) ++failed;
+        ++sets;
+      }
+    });
+    int64_t firstPicture = -1, firstDrops = -1;
+    const int kFrames = 24;
+    for (int i = 0; i < kFrames; ++i) {
+      const uint32_t before = sets;
+      CS_STREAM_DESCRIPTOR* d = nullptr;
+      ASSERT_EQ(preview.NextBuffer(&d, kWait), ERROR_SUCCESS) << "frame " << i;
+      if (i == 0) {
+        firstPicture = d->CsFrameInfo.PictureNumber;
+        firstDrops = d->CsFrameInfo.DropCount;
+      } else {
+        EXPECT_EQ(d->CsFrameInfo.PictureNumber, firstPicture + i) << "frame " << i;
+        EXPECT_EQ(d->CsFrameInfo.DropCount, firstDrops) << "frame " << i;
+        EXPECT_FALSE(d->CsStreamHeader.OptionsFlags & CSSTREAM_HEADER_OPTIONSF_DATADISCONTINUITY) << "frame " << i;
+      }
+      while (sets == before) std::this_thread::yield();
+      ASSERT_EQ(preview.Enqueue(d), ERROR_SUCCESS) << "frame " << i;
+    }
+    stop = true;
+    setter.join();
+    EXPECT_EQ(failed, 0u) << "of " << sets << " sets";
+    EXPECT_GE(sets, uint32_t(kFrames));
+    ASSERT_EQ(preview.SetState(CSSTATE_STOP), ERROR_SUCCESS);
+    ASSERT_EQ(preview.DeallocateBuffers(), ERROR_SUCCESS);
+  }
   EXPECT_EQ(camera.Close(), ERROR_SUCCESS);
 }
 

@@ -61,6 +61,11 @@ struct State {
   std::deque<ChipSimMessage> messages;
   std::vector<ChipSimRegAccess> trace;
   std::set<uint32_t> regimes;
+  // The enabled regimes for lock-free readers (register accesses ask on every
+  // access): regime + 1 per slot, 0 free; written under the lock.
+  std::atomic<uint32_t> regimeSlots[32] = {};
+  std::atomic<bool> regimeOverflow{false};  // more regimes than slots: readers use the set
+  std::atomic<uint32_t> regimeVersion{0};   // odd while the slots change
   uint32_t vfeClock = 0, vfeSource = 0, camclk = 0;
   std::vector<std::string> devmanClients;
   std::atomic<int> windowCount{0};
@@ -159,6 +164,20 @@ void AddTrace(uint32_t phys, uint32_t value, bool write) {
   State& s = S();
   std::lock_guard<std::mutex> g(s.lock);
   s.trace.push_back({phys, value, write});
+}
+
+// Caller holds the lock.
+void PublishRegimes(State& s) {
+  constexpr size_t n = sizeof s.regimeSlots / sizeof s.regimeSlots[0];
+  s.regimeVersion.fetch_add(1, std::memory_order_acq_rel);
+  size_t i = 0;
+  for (uint32_t r : s.regimes) {
+    if (i == n) break;
+    s.regimeSlots[i++].store(r + 1, std::memory_order_release);
+  }
+  s.regimeOverflow.store(s.regimes.size() > n, std::memory_order_release);
+  for (; i < n; ++i) s.regimeSlots[i].store(0, std::memory_order_release);
+  s.regimeVersion.fetch_add(1, std::memory_order_release);
 }
 
 void AddMessage(ChipSimMessage m) {
@@ -324,6 +343,7 @@ extern "C" void clk_regime_krs_enable(uint32_t regime) {
   {
     std::lock_guard<std::mutex> g(S().lock);
     S().regimes.insert(regime);
+    PublishRegimes(S());
   }
   Record("clk_regime_krs_enable", {regime});
 }
@@ -332,6 +352,7 @@ extern "C" void clk_regime_krs_disable(uint32_t regime) {
   {
     std::lock_guard<std::mutex> g(S().lock);
     S().regimes.erase(regime);
+    PublishRegimes(S());
   }
   Record("clk_regime_krs_disable", {regime});
 }
@@ -623,7 +644,23 @@ ChipSimClockState ChipSimClocks() {
 }
 
 bool ChipSimRegimeEnabled(uint32_t regime) {
-  std::lock_guard<std::mutex> g(S().lock);
+  State& s = S();
+  for (int attempt = 0; attempt < 8 && regime != 0xFFFFFFFFu; ++attempt) {
+    const uint32_t version = s.regimeVersion.load(std::memory_order_acquire);
+    if (version & 1) continue;
+    if (s.regimeOverflow.load(std::memory_order_acquire)) break;
+    bool found = false;
+    for (const auto& slot : s.regimeSlots) {
+      const uint32_t v = slot.load(std::memory_order_acquire);
+      if (v == 0) break;
+      if (v == regime + 1) {
+        found = true;
+        break;
+      }
+    }
+    if (s.regimeVersion.load(std::memory_order_acquire) == version) return found;
+  }
+  std::lock_guard<std::mutex> g(s.lock);
   return S().regimes.count(regime) != 0;
 }
 

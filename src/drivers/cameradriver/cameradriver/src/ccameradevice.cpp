@@ -61,6 +61,30 @@ DWORD ReadPinSetting(LPCWSTR name, DWORD defaultValue, bool* present) {
   return value;
 }
 
+namespace {
+thread_local int t_requestDepth = 0;  // device locks this thread holds for requests
+}  // namespace
+
+void CCameraDevice::LockForRequest() {
+  if (t_requestDepth++ == 0) {
+    std::unique_lock<std::mutex> hold(m_turnLock);
+    const uint64_t mine = m_nextTurn++;
+    m_turnChanged.wait(hold, [&] { return m_turn == mine; });
+  }
+  EnterCriticalSection(&m_lock);
+}
+
+void CCameraDevice::UnlockForRequest() {
+  LeaveCriticalSection(&m_lock);
+  if (--t_requestDepth == 0) {
+    {
+      std::lock_guard<std::mutex> hold(m_turnLock);
+      ++m_turn;
+    }
+    m_turnChanged.notify_all();
+  }
+}
+
 CCameraDevice::CCameraDevice() {
   InitializeCriticalSection(&m_lock);
   for (size_t i = 0; i < kCameraControlRows; ++i) m_cameraControl[i] = g_CameraControlPropMap[i];

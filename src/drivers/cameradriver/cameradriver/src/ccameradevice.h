@@ -13,6 +13,8 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <vector>
 
 #include "asyncmsgqueue.h"
@@ -64,6 +66,11 @@ class CCameraDevice {
   // Whether `process` may use the camera's pins: the camera is its own or no one's.
   bool MayUsePins(HANDLE process) const { return !m_owner || m_owner == process; }
   CRITICAL_SECTION* GetLock() { return &m_lock; }
+  // The device lock for a client's request, granted in the order the requests came
+  // (a thread already holding it takes it again at once): a client that asks again
+  // as soon as it lets go waits behind the others instead of starving them.
+  void LockForRequest();
+  void UnlockForRequest();
 
   BOOL GetEngine(ICameraEngine** engine);
   IEnv* Env() const { return m_env; }
@@ -156,6 +163,9 @@ class CCameraDevice {
   CAsyncMsgQueue* m_asyncQueue = nullptr;
   uint8_t m_pinStopped = 0;  // a pin stopped its stream: power changes leave the engine alone
   CRITICAL_SECTION m_lock;
+  std::mutex m_turnLock;  // the requests' turns at m_lock
+  std::condition_variable m_turnChanged;
+  uint64_t m_nextTurn = 0, m_turn = 0;
   HANDLE m_pinDeviceHandle = nullptr;
   HANDLE m_owner = nullptr;
   std::vector<uint32_t> m_videoControlCaps;

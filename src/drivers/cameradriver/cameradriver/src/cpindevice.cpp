@@ -44,6 +44,18 @@ const WCHAR* StateName(uint32_t s) {
 }
 
 bool CopyIn(void* dst, const void* src, DWORD length) { return src && CeSafeCopyMemory(dst, src, length); }
+
+// The buffer table's lock for one scope.
+class TableLock {
+ public:
+  explicit TableLock(PinBufferTable* table) : m_lock(&table->lock) { EnterCriticalSection(m_lock); }
+  ~TableLock() { LeaveCriticalSection(m_lock); }
+  TableLock(const TableLock&) = delete;
+  TableLock& operator=(const TableLock&) = delete;
+
+ private:
+  CRITICAL_SECTION* m_lock;
+};
 bool CopyOut(void* dst, const void* src, DWORD length) { return dst && CeSafeCopyMemory(dst, src, length); }
 
 PinGlobals g_pinGlobals;
@@ -411,8 +423,10 @@ DWORD CPinDevice::Transition(CsStreamState to) {
           const uint32_t count = m_table->frameCount;
           if (uint64_t(count) * sizeof(PinBufferEntry) > std::numeric_limits<uint32_t>::max())
             return ERROR_ARITHMETIC_OVERFLOW;
-          m_table->entries = static_cast<PinBufferEntry*>(std::calloc(count ? count : 1, sizeof(PinBufferEntry)));
-          if (!m_table->entries) return ERROR_OUTOFMEMORY;
+          auto* entries = static_cast<PinBufferEntry*>(std::calloc(count ? count : 1, sizeof(PinBufferEntry)));
+          if (!entries) return ERROR_OUTOFMEMORY;
+          TableLock hold(m_table);
+          m_table->entries = entries;
         }
         m_exit = 0;
         m_thread = CreateThread(nullptr, 0, CaptureThreadEntry, this, CREATE_SUSPENDED, nullptr);
@@ -587,6 +601,7 @@ DWORD CPinDevice::ConnectionFraming(uint32_t flags, void* value, DWORD valueSize
     m_requirements.size = framing.FrameSize;
   }
   if (!SharesBufferTable()) {
+    TableLock hold(m_table);
     if (m_table->entries && m_requirements.count != m_table->frameCount) {
       std::free(m_table->entries);
       m_table->entries = nullptr;
@@ -745,6 +760,7 @@ DWORD CPinDevice::Allocate(CS_STREAM_DESCRIPTOR* client) {
   } else {
     return ERROR_INVALID_PARAMETER;
   }
+  TableLock hold(m_table);
   entry.queued = nullptr;
   entry.held = 1;
   ++m_table->allocated;
@@ -799,6 +815,7 @@ DWORD CPinDevice::DriverBuffer(uint32_t index) {
   buffer->GetVirtualAddress(&address);
   h.Data = uintptr_t(address);
   h.BufferHandle = HandleFor(index, reinterpret_cast<void*>(uintptr_t(address)));
+  TableLock hold(m_table);
   entry.buffer = buffer;
   entry.reserved = 1;  // the entry holds the buffer's reference
   NKDbgPrintfW(u"[%s] Allocated buffer %d: virtual addr=0x%x, size=%u\r\n", Name(), index, h.Data, m_frameSize);
@@ -832,6 +849,7 @@ DWORD CPinDevice::RegisterClientBuffer(uint32_t index, CS_STREAM_DESCRIPTOR* cli
                                            &buffer) != PVL_OK ||
         !buffer)
       return ERROR_FUNCTION_FAILED;
+    TableLock hold(m_table);
     entry.buffer = buffer;
     entry.reserved = 1;
   }
@@ -854,22 +872,19 @@ DWORD CPinDevice::Enqueue(CS_STREAM_DESCRIPTOR* client) {
                  descriptor.CsStreamHeader.FrameExtent, m_frameSize);
     return ERROR_INVALID_PARAMETER;
   }
-  if (entry.queued) {
-    NKDbgPrintfW(u"[%s] Stream descriptor already enqueued.\r\n", Name());
-    return ERROR_INVALID_STATE;
+  IPvlMediaBuffer* release = nullptr;
+  {
+    TableLock hold(m_table);
+    if (entry.queued) {
+      NKDbgPrintfW(u"[%s] Stream descriptor already enqueued.\r\n", Name());
+      return ERROR_INVALID_STATE;
+    }
+    if (!QueueEntry(uint32_t(index), client, &release)) {
+      NKDbgPrintfW(u"[%s] Stream descriptor not initialized. Call CS_ALLOCATE first.\r\n", Name());
+      return ERROR_INVALID_PARAMETER;
+    }
   }
-  if (!entry.held) {
-    NKDbgPrintfW(u"[%s] Stream descriptor not initialized. Call CS_ALLOCATE first.\r\n", Name());
-    return ERROR_INVALID_PARAMETER;
-  }
-  entry.queued = client;
-  entry.held = 0;
-  ++m_table->queued;
-  // The buffer goes back to its pool for a coming frame.
-  if (entry.buffer && entry.reserved) {
-    entry.reserved = 0;
-    entry.buffer->Release();
-  }
+  if (release) release->Release();
   BOOL ok = TRUE;
   if (m_pinId == CS_PIN_STILL) {
     if (!m_snapshotAllowed && m_table->queued == m_table->allocated) {
@@ -908,12 +923,17 @@ DWORD CPinDevice::Deallocate(CS_STREAM_DESCRIPTOR* client) {
       return ERROR_FUNCTION_FAILED;
     }
   }
-  entry.held = 0;
-  --m_table->allocated;
-  if (entry.buffer && entry.reserved) entry.buffer->Release();
-  entry.buffer = nullptr;
-  entry.reserved = 0;
-  entry.copy.CsStreamHeader.Data = 0;
+  IPvlMediaBuffer* release = nullptr;
+  {
+    TableLock hold(m_table);
+    entry.held = 0;
+    --m_table->allocated;
+    if (entry.buffer && entry.reserved) release = entry.buffer;
+    entry.buffer = nullptr;
+    entry.reserved = 0;
+    entry.copy.CsStreamHeader.Data = 0;
+  }
+  if (release) release->Release();
   uint32_t zero = 0;
   CopyOut(&client->CsStreamHeader.Data, &zero, sizeof zero);
   NKDbgPrintfW(u"[%s] Deallocated buffer %d\r\n", Name(), index);
@@ -931,15 +951,20 @@ void CPinDevice::ReturnQueuedBuffers() {
   }
   DWORD old = SetProcPermissions(0xFFFFFFFFu);
   bool full = false;
-  for (uint32_t i = 0; m_table->entries && i < m_table->frameCount; ++i) {
-    PinBufferEntry& entry = m_table->entries[i];
-    if (!entry.queued) continue;
-    // Every queued buffer comes back, whether its memory sits in the pool or not; the
-    // client's hold on a pooled buffer is its entry, no reference is taken for it.
-    CS_STREAM_DESCRIPTOR* client = entry.queued;
-    entry.queued = nullptr;
-    entry.held = 1;
-    --m_table->queued;
+  for (uint32_t i = 0;; ++i) {
+    CS_STREAM_DESCRIPTOR* client = nullptr;
+    {
+      TableLock hold(m_table);
+      if (!m_table->entries || i >= m_table->frameCount) break;
+      PinBufferEntry& entry = m_table->entries[i];
+      if (!entry.queued) continue;
+      // Every queued buffer comes back, whether its memory sits in the pool or not; the
+      // client's hold on a pooled buffer is its entry, no reference is taken for it.
+      client = entry.queued;
+      entry.queued = nullptr;
+      entry.held = 1;
+      --m_table->queued;
+    }
     CS_MSGQUEUE_BUFFER_MESSAGE message;
     CS_STREAM_DESCRIPTOR descriptor;
     uintptr_t data = 0;
@@ -963,16 +988,21 @@ void CPinDevice::FreeBuffers() {
     g_pinGlobals.actionScreen = nullptr;
     return;
   }
-  if (m_table->entries) {
-    for (uint32_t i = 0; i < m_table->frameCount; ++i) {
-      PinBufferEntry& entry = m_table->entries[i];
-      if (entry.buffer && entry.reserved) entry.buffer->Release();
-      entry.buffer = nullptr;
-    }
+  PinBufferEntry* entries = nullptr;
+  uint32_t count = 0;
+  {
+    TableLock hold(m_table);
+    entries = m_table->entries;
+    count = m_table->frameCount;
+    m_table->entries = nullptr;
+    m_table->allocated = m_table->queued = 0;
   }
-  std::free(m_table->entries);
-  m_table->entries = nullptr;
-  m_table->allocated = m_table->queued = 0;
+  for (uint32_t i = 0; entries && i < count; ++i) {
+    PinBufferEntry& entry = entries[i];
+    if (entry.buffer && entry.reserved) entry.buffer->Release();
+    entry.buffer = nullptr;
+  }
+  std::free(entries);
   ReleaseBufferManager();
   g_pinGlobals.actionScreen = nullptr;
 }
@@ -1003,34 +1033,29 @@ uint32_t CPinDevice::PortDrops() const {
 
 int64_t CPinDevice::DropCount() const { return int64_t(m_droppedFrames) + PortDrops(); }
 
-bool CPinDevice::LockForCaptureThread() {
-  // A stop holds the device lock while it waits for this thread: never block on it.
-  CRITICAL_SECTION* lock = m_device->GetLock();
-  while (!TryEnterCriticalSection(lock)) {
-    if (m_exit) return false;
-    Sleep(1);
+bool CPinDevice::QueueEntry(uint32_t index, CS_STREAM_DESCRIPTOR* client, IPvlMediaBuffer** release) {
+  *release = nullptr;
+  if (!m_table->entries || index >= m_table->frameCount) return false;
+  PinBufferEntry& entry = m_table->entries[index];
+  if (!entry.held || entry.queued) return false;
+  entry.queued = client;
+  entry.held = 0;
+  ++m_table->queued;
+  // The entry's own buffer goes back to its pool for a coming frame.
+  if (entry.buffer && entry.reserved) {
+    entry.reserved = 0;
+    *release = entry.buffer;
   }
   return true;
 }
 
 void CPinDevice::RequeueBuffer(int index, CS_STREAM_DESCRIPTOR* client) {
-  // Unlocked only when told to end: the stopper then holds the lock and waits for
-  // this thread before it hands the queued buffers back.
-  const bool locked = LockForCaptureThread();
-  if (m_table->entries && index >= 0 && uint32_t(index) < m_table->frameCount) {
-    PinBufferEntry& entry = m_table->entries[index];
-    if (entry.held && !entry.queued) {
-      entry.queued = client;
-      entry.held = 0;
-      ++m_table->queued;
-      // The frame's own buffer goes back to the pool with the frame.
-      if (entry.buffer && entry.reserved) {
-        entry.reserved = 0;
-        entry.buffer->Release();
-      }
-    }
+  IPvlMediaBuffer* release = nullptr;
+  if (index >= 0) {
+    TableLock hold(m_table);
+    QueueEntry(uint32_t(index), client, &release);
   }
-  if (locked) LeaveCriticalSection(m_device->GetLock());
+  if (release) release->Release();
 }
 
 void CPinDevice::NumberFrame() {
@@ -1059,8 +1084,7 @@ bool CPinDevice::RemoveBufferFromList(IPvlMediaBuffer* frame, CS_STREAM_DESCRIPT
   *mapped = nullptr;
   *data = 0;
   *index = -1;
-  if (!LockForCaptureThread()) return false;
-  CRITICAL_SECTION* lock = m_device->GetLock();
+  TableLock hold(m_table);
   bool ours = false;
   for (uint32_t i = 0; m_table->entries && i < m_table->frameCount; ++i)
     if (m_table->entries[i].buffer && m_table->entries[i].buffer == frame) ours = true;
@@ -1087,7 +1111,6 @@ bool CPinDevice::RemoveBufferFromList(IPvlMediaBuffer* frame, CS_STREAM_DESCRIPT
                    Name(), frame, *client, *mapped, *data);
     break;
   }
-  LeaveCriticalSection(lock);
   return true;
 }
 

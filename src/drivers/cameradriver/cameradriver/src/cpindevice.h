@@ -5,9 +5,12 @@
 // thread that moves each frame of the port into a client buffer and tells the client
 // through its queue. The stream runs the STOP / PAUSE / RUN machine.
 //
-// Locks: a pin has no lock of its own. Its requests run under the camera device's
-// lock (taken by PIN_IOControl); the capture thread takes that lock only to pick a
-// client buffer, and never waits for it while the pin is being stopped.
+// Locks: a pin's requests run under the camera device's lock (taken by
+// PIN_IOControl). The capture thread never takes that lock (a stop holds it while
+// it waits for the thread, and a client setting properties back to back would keep
+// it): the buffer table has a lock of its own, taken inside the device lock by the
+// requests and alone by the capture thread, and held only while entries change
+// (no wait, no call out of the pin under it).
 #pragma once
 
 #include <stdint.h>
@@ -53,6 +56,11 @@ static_assert(offsetof(PinBufferEntry, copy) == 8 && offsetof(PinBufferEntry, bu
 // own: it delivers into the Preview pin's buffers, so it uses the Preview pin's
 // table, which only the Preview pin allocates and frees.
 struct PinBufferTable {
+  PinBufferTable() { InitializeCriticalSection(&lock); }
+  ~PinBufferTable() { DeleteCriticalSection(&lock); }
+  PinBufferTable(const PinBufferTable&) = delete;
+  PinBufferTable& operator=(const PinBufferTable&) = delete;
+  CRITICAL_SECTION lock;  // the entries and counters below
   PinBufferEntry* entries = nullptr;
   uint32_t frameCount = 4;  // entries in the table (the pin's buffer count)
   uint32_t allocated = 0;   // entries handed to the client
@@ -104,7 +112,10 @@ class CPinDevice {
   // would have nowhere to go (and would answer a later press). It is dropped and
   // counted now, and the next buffer carries the discontinuity flag.
   bool DropStillWithoutBuffer() {
-    if (m_table->queued) return false;
+    EnterCriticalSection(&m_table->lock);
+    const uint32_t queued = m_table->queued;
+    LeaveCriticalSection(&m_table->lock);
+    if (queued) return false;
     ++m_droppedFrames;
     m_frameDropped = 1;
     return true;
@@ -164,13 +175,15 @@ class CPinDevice {
 
   static DWORD WINAPI CaptureThreadEntry(LPVOID pin);
   DWORD CaptureThread();
-  // Picks the client buffer for a frame under the device lock (null: none free);
-  // false when the pin is told to end while it waits for the lock.
+  // Picks the client buffer for a frame (null: none free); false on bad arguments.
   bool RemoveBufferFromList(IPvlMediaBuffer* frame, CS_STREAM_DESCRIPTOR** client, void** mapped, uintptr_t* data,
                             int* index);
   // Gives entry `index` back to the driver's queue (its message could not be sent).
   void RequeueBuffer(int index, CS_STREAM_DESCRIPTOR* client);
-  bool LockForCaptureThread();
+  // Entry `index`, held by the client, queued again for a frame: false when it is
+  // not held. Its own pool buffer, if it keeps one, comes back in `release`, to be
+  // released once the table lock is let go. Table lock held.
+  bool QueueEntry(uint32_t index, CS_STREAM_DESCRIPTOR* client, IPvlMediaBuffer** release);
   // Numbers the frame just taken from the port and notes the port's losses.
   void NumberFrame();
   bool InitMsgQueueDescriptor(CS_MSGQUEUE_BUFFER_MESSAGE* message, IPvlMediaBuffer* frame,

@@ -150,13 +150,13 @@ int32_t HostStop() {
 // The device lock for a scope.
 class DeviceLock {
  public:
-  explicit DeviceLock(CCameraDevice* d) : cs_(d->GetLock()) { EnterCriticalSection(cs_); }
-  ~DeviceLock() { LeaveCriticalSection(cs_); }
+  explicit DeviceLock(CCameraDevice* d) : device_(d) { device_->LockForRequest(); }
+  ~DeviceLock() { device_->UnlockForRequest(); }
   DeviceLock(const DeviceLock&) = delete;
   DeviceLock& operator=(const DeviceLock&) = delete;
 
  private:
-  CRITICAL_SECTION* cs_;
+  CCameraDevice* device_;
 };
 
 // Maps a non-null caller pointer; a null one stays null.

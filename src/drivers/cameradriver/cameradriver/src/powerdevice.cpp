@@ -99,13 +99,13 @@ OSTREL_EXPORT BOOL CPM_IOControl(DWORD_PTR context, DWORD code, PBYTE inBytes, D
         const bool resume = state == CS_POWER_D0;
         NKDbgPrintfW(resume ? u"CPM_IOControl(): IOCTL_POWER_SET D0(resume)\r\n"
                             : u"CPM_IOControl(): IOCTL_POWER_SET D4(suspend)\r\n");
-        EnterCriticalSection(device->GetLock());
+        device->LockForRequest();
         // Closed meanwhile: nothing to power, and the closed camera is at D0 again.
         if (device->IsPrepared()) {
           OstrelSetDevicePowerState(state);
           device->SetPowerState(state);
         }
-        LeaveCriticalSection(device->GetLock());
+        device->UnlockForRequest();
         result = ERROR_SUCCESS;
         NKDbgPrintfW(resume ? u"CPM_IOControl(): IOCTL_POWER_SET D0(resume) Done\r\n"
                             : u"CPM_IOControl(): IOCTL_POWER_SET D4(suspend) Done\r\n");
