@@ -212,6 +212,82 @@ TEST_F(BoardFaultsTest, ASensorThatWillNotStreamFailsTheStartAndStopsCleanly) {
   OpensAndStreamsAgain();
 }
 
+// The VFE loses every frame of the stream from its start: the start itself
+// succeeded, and the client hears of the stream that did not begin from its first
+// buffer, which comes back with no data, the discontinuity flag and the lost
+// frames in its drop count. Once the path heals, frames come; STOP returns the rest.
+struct NeverBegins {
+  const char* name;
+  uint32_t pin;  // CS_PIN_PREVIEW or CS_PIN_CAPTURE
+  std::function<void()> inject;
+  std::function<void()> heal;
+};
+void PrintTo(const NeverBegins& c, std::ostream* os) { *os << c.name; }
+class StreamsThatNeverBegin : public BoardFaultsTest, public ::testing::WithParamInterface<NeverBegins> {};
+
+TEST_P(StreamsThatNeverBegin, TheFirstBufferReportsTheLostFramesAndFramesFollowTheHeal) {
+  const NeverBegins& c = GetParam();
+  {
+    camclient::Camera camera;
+    ASSERT_EQ(camera.Open(), ERROR_SUCCESS);
+    std::vector<CS_DATARANGE_VIDEO> ranges;
+    ASSERT_EQ(camera.PinDataRanges(c.pin, &ranges), ERROR_SUCCESS);
+    const CS_DATARANGE_VIDEO* r = ostrel_board::SmallestRange(ranges, 0);
+    ASSERT_NE(r, nullptr);
+    w_ = uint32_t(r->VideoInfoHeader.bmiHeader.biWidth);
+    h_ = uint32_t(std::abs(r->VideoInfoHeader.bmiHeader.biHeight));
+    c.inject();
+    Pin pin;
+    ASSERT_NO_FATAL_FAILURE(Start(camera, pin, c.pin, w_, h_, 0, BufferMemory::Contiguous));
+    BufferLedger ledger(pin);
+    ledger.AllQueued();
+    CS_STREAM_DESCRIPTOR* d = nullptr;
+    ASSERT_EQ(ledger.Next(&d, kWait), ERROR_SUCCESS) << "a stream that never began was never reported";
+    EXPECT_EQ(d->CsStreamHeader.DataUsed, 0u);
+    EXPECT_TRUE(d->CsStreamHeader.OptionsFlags & CSSTREAM_HEADER_OPTIONSF_DATADISCONTINUITY);
+    int64_t drops = d->CsFrameInfo.DropCount;
+    EXPECT_GE(drops, 3) << "the lost frames are not in the count";
+    ASSERT_EQ(ledger.Give(d), ERROR_SUCCESS);
+    c.heal();
+    // Reports of frames lost before the heal may still be on their way: each is
+    // empty and flagged, and the count never goes back.
+    int full = 0, empty = 0;
+    while (full < 3) {
+      ASSERT_EQ(ledger.Next(&d, kWait), ERROR_SUCCESS) << "no frame after the heal";
+      EXPECT_GE(d->CsFrameInfo.DropCount, drops) << "the drop count went back";
+      drops = d->CsFrameInfo.DropCount;
+      if (d->CsStreamHeader.DataUsed == 0) {
+        ASSERT_EQ(full, 0) << "an empty buffer once frames flow";
+        EXPECT_TRUE(d->CsStreamHeader.OptionsFlags & CSSTREAM_HEADER_OPTIONSF_DATADISCONTINUITY);
+        ASSERT_LT(++empty, 20) << "reports go on after the heal";
+      } else {
+        EXPECT_EQ(d->CsStreamHeader.DataUsed, w_ * h_ * 3 / 2);
+        ++full;
+      }
+      ASSERT_EQ(ledger.Give(d), ERROR_SUCCESS);
+    }
+    ASSERT_NO_FATAL_FAILURE(StopAndClose(camera, pin, ledger));
+  }
+  OpensAndStreamsAgain();
+}
+
+void StallBoth(bool stall) {
+  BoardVfeStallOutput(kVfeOutput1, stall);
+  BoardVfeStallOutput(kVfeOutput2, stall);
+}
+const NeverBegins kNeverBegins[] = {
+    {"PreviewPathStalled", CS_PIN_PREVIEW, [] { StallBoth(true); }, [] { StallBoth(false); }},
+    {"CapturePathStalled", CS_PIN_CAPTURE, [] { StallBoth(true); }, [] { StallBoth(false); }},
+    {"PreviewWritesRefusedByTheBus", CS_PIN_PREVIEW,
+     [] { BoardVfeBusErrorNext(kVfeOutput1, 1000); BoardVfeBusErrorNext(kVfeOutput2, 1000); },
+     [] { BoardVfeBusErrorNext(kVfeOutput1, 0); BoardVfeBusErrorNext(kVfeOutput2, 0); }},
+    {"PreviewFramesOverrun", CS_PIN_PREVIEW,
+     [] { BoardVfeOverrunNext(kVfeOutput1, 1000); BoardVfeOverrunNext(kVfeOutput2, 1000); },
+     [] { BoardVfeOverrunNext(kVfeOutput1, 0); BoardVfeOverrunNext(kVfeOutput2, 0); }},
+};
+INSTANTIATE_TEST_SUITE_P(Board, StreamsThatNeverBegin, ::testing::ValuesIn(kNeverBegins),
+                         [](const ::testing::TestParamInfo<NeverBegins>& info) { return std::string(info.param.name); });
+
 // The VFE never acknowledges the stop: STOP waits its bounded time and the stream
 // ends all the same.
 TEST_F(BoardFaultsTest, AStopTheVfeNeverAcknowledgesStillStops) {
