@@ -10,6 +10,7 @@
 #include <functional>
 #include <ostream>
 
+#include "board_led.h"
 #include "ostrelboardfixture.h"
 
 namespace {
@@ -369,5 +370,64 @@ const LostStill kLostStills[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Board, LostStills, ::testing::ValuesIn(kLostStills),
                          [](const ::testing::TestParamInfo<LostStill>& info) { return std::string(info.param.name); });
+
+// ---- The flash --------------------------------------------------------------------------
+
+// The flash is on and its GPIO line cannot be driven: the trigger answers the
+// failure (no still is taken without the flash it was asked for), nothing comes
+// on the still pin, the LED is off, and once the line answers again the next
+// trigger takes a still.
+struct FlashFault {
+  const char* name;
+  uint32_t flashMode;  // the maker's flash set: 2 on
+  std::function<void()> inject;
+  std::function<void()> heal;
+};
+void PrintTo(const FlashFault& c, std::ostream* os) { *os << c.name; }
+class FlashFaults : public BoardFaultsTest, public ::testing::WithParamInterface<FlashFault> {};
+
+TEST_P(FlashFaults, TheTriggerFailsAndTheNextAfterTheHealTakesAStill) {
+  const FlashFault& c = GetParam();
+  {
+    camclient::Camera camera;
+    ASSERT_EQ(camera.Open(), ERROR_SUCCESS);
+    ASSERT_EQ(camera.MakerSet(0x1016, c.flashMode), ERROR_SUCCESS);
+    std::vector<CS_DATARANGE_VIDEO> ranges;
+    ASSERT_EQ(camera.PinDataRanges(CS_PIN_STILL, &ranges), ERROR_SUCCESS);
+    const CS_DATARANGE_VIDEO* r = ostrel_board::SmallestRange(ranges, CAMERA_FOURCC_IJPG);
+    ASSERT_NE(r, nullptr);
+    const uint32_t w = uint32_t(r->VideoInfoHeader.bmiHeader.biWidth);
+    const uint32_t h = uint32_t(std::abs(r->VideoInfoHeader.bmiHeader.biHeight));
+    Pin still;
+    ASSERT_NO_FATAL_FAILURE(Start(camera, still, CS_PIN_STILL, w, h, CAMERA_FOURCC_IJPG, BufferMemory::Contiguous));
+    BufferLedger ledger(still);
+    ledger.AllQueued();
+    c.inject();
+    EXPECT_EQ(camera.Trigger(CS_PIN_STILL), ERROR_FUNCTION_FAILED) << "a still without its flash answered as taken";
+    EXPECT_EQ(BoardLedNow().mode, kLedOff);
+    c.heal();
+    ASSERT_EQ(camera.Trigger(CS_PIN_STILL), ERROR_SUCCESS);
+    CS_STREAM_DESCRIPTOR* d = nullptr;
+    ASSERT_EQ(ledger.Next(&d, kWait), ERROR_SUCCESS) << "no still from the trigger after the heal";
+    CheckJpeg(Pin::Data(*d), d->CsStreamHeader.DataUsed, "", w, h);
+    EXPECT_EQ(ledger.Give(d), ERROR_SUCCESS);
+    EXPECT_EQ(ledger.Next(&d, 0), ERROR_TIMEOUT) << "the failed trigger left an image behind";
+    ASSERT_EQ(still.SetState(CSSTATE_STOP), ERROR_SUCCESS);
+    ledger.CollectAfterStop();
+    EXPECT_EQ(ledger.WithDriver(), 0u);
+    EXPECT_EQ(ledger.Strangers(), 0u);
+    EXPECT_EQ(still.DeallocateBuffers(), ERROR_SUCCESS);
+    EXPECT_EQ(still.Close(), ERROR_SUCCESS);
+    EXPECT_EQ(camera.Close(), ERROR_SUCCESS);
+  }
+  EXPECT_EQ(BoardLedNow().mode, kLedOff);
+  OpensAndStreamsAgain();
+}
+
+const FlashFault kFlashFaults[] = {
+    {"GpioControlsFail", 2, [] { BoardGpioSetFailing(true); }, [] { BoardGpioSetFailing(false); }},
+};
+INSTANTIATE_TEST_SUITE_P(Board, FlashFaults, ::testing::ValuesIn(kFlashFaults),
+                         [](const ::testing::TestParamInfo<FlashFault>& info) { return std::string(info.param.name); });
 
 }  // namespace
