@@ -366,7 +366,9 @@ TEST_F(EngineEventTest, EventKinds) {
     const char* line;
   };
   const Case cases[] = {
-      {"UnknownKind", 3, nullptr, PVL_E_UNSUPPORTED, nullptr},
+      {"UnknownKind", EVENT_OUTPUT_LOST + 1, nullptr, PVL_E_UNSUPPORTED, nullptr},
+      // Only a streaming port waits for the lost frame's report.
+      {"LostFrameInReady", EVENT_OUTPUT_LOST, nullptr, PVL_OK, nullptr},
       {"OutputThatIsNoFrame", EVENT_OUTPUT, &notAFrame, PVL_E_NOTSUPPORTED, nullptr},
       // Ready takes no capture completion: the machine refuses it.
       {"SnapshotDoneInReady", EVENT_SNAPSHOT_DONE, nullptr, PVL_E_NOTREADY, "Got Snapshot done Event"},

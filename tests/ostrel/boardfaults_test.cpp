@@ -10,6 +10,7 @@
 #include <functional>
 #include <ostream>
 
+#include "board_led.h"
 #include "ostrelboardfixture.h"
 
 namespace {
@@ -212,6 +213,82 @@ TEST_F(BoardFaultsTest, ASensorThatWillNotStreamFailsTheStartAndStopsCleanly) {
   OpensAndStreamsAgain();
 }
 
+// The VFE loses every frame of the stream from its start: the start itself
+// succeeded, and the client hears of the stream that did not begin from its first
+// buffer, which comes back with no data, the discontinuity flag and the lost
+// frames in its drop count. Once the path heals, frames come; STOP returns the rest.
+struct NeverBegins {
+  const char* name;
+  uint32_t pin;  // CS_PIN_PREVIEW or CS_PIN_CAPTURE
+  std::function<void()> inject;
+  std::function<void()> heal;
+};
+void PrintTo(const NeverBegins& c, std::ostream* os) { *os << c.name; }
+class StreamsThatNeverBegin : public BoardFaultsTest, public ::testing::WithParamInterface<NeverBegins> {};
+
+TEST_P(StreamsThatNeverBegin, TheFirstBufferReportsTheLostFramesAndFramesFollowTheHeal) {
+  const NeverBegins& c = GetParam();
+  {
+    camclient::Camera camera;
+    ASSERT_EQ(camera.Open(), ERROR_SUCCESS);
+    std::vector<CS_DATARANGE_VIDEO> ranges;
+    ASSERT_EQ(camera.PinDataRanges(c.pin, &ranges), ERROR_SUCCESS);
+    const CS_DATARANGE_VIDEO* r = ostrel_board::SmallestRange(ranges, 0);
+    ASSERT_NE(r, nullptr);
+    w_ = uint32_t(r->VideoInfoHeader.bmiHeader.biWidth);
+    h_ = uint32_t(std::abs(r->VideoInfoHeader.bmiHeader.biHeight));
+    c.inject();
+    Pin pin;
+    ASSERT_NO_FATAL_FAILURE(Start(camera, pin, c.pin, w_, h_, 0, BufferMemory::Contiguous));
+    BufferLedger ledger(pin);
+    ledger.AllQueued();
+    CS_STREAM_DESCRIPTOR* d = nullptr;
+    ASSERT_EQ(ledger.Next(&d, kWait), ERROR_SUCCESS) << "a stream that never began was never reported";
+    EXPECT_EQ(d->CsStreamHeader.DataUsed, 0u);
+    EXPECT_TRUE(d->CsStreamHeader.OptionsFlags & CSSTREAM_HEADER_OPTIONSF_DATADISCONTINUITY);
+    int64_t drops = d->CsFrameInfo.DropCount;
+    EXPECT_GE(drops, 3) << "the lost frames are not in the count";
+    ASSERT_EQ(ledger.Give(d), ERROR_SUCCESS);
+    c.heal();
+    // Reports of frames lost before the heal may still be on their way: each is
+    // empty and flagged, and the count never goes back.
+    int full = 0, empty = 0;
+    while (full < 3) {
+      ASSERT_EQ(ledger.Next(&d, kWait), ERROR_SUCCESS) << "no frame after the heal";
+      EXPECT_GE(d->CsFrameInfo.DropCount, drops) << "the drop count went back";
+      drops = d->CsFrameInfo.DropCount;
+      if (d->CsStreamHeader.DataUsed == 0) {
+        ASSERT_EQ(full, 0) << "an empty buffer once frames flow";
+        EXPECT_TRUE(d->CsStreamHeader.OptionsFlags & CSSTREAM_HEADER_OPTIONSF_DATADISCONTINUITY);
+        ASSERT_LT(++empty, 20) << "reports go on after the heal";
+      } else {
+        EXPECT_EQ(d->CsStreamHeader.DataUsed, w_ * h_ * 3 / 2);
+        ++full;
+      }
+      ASSERT_EQ(ledger.Give(d), ERROR_SUCCESS);
+    }
+    ASSERT_NO_FATAL_FAILURE(StopAndClose(camera, pin, ledger));
+  }
+  OpensAndStreamsAgain();
+}
+
+void StallBoth(bool stall) {
+  BoardVfeStallOutput(kVfeOutput1, stall);
+  BoardVfeStallOutput(kVfeOutput2, stall);
+}
+const NeverBegins kNeverBegins[] = {
+    {"PreviewPathStalled", CS_PIN_PREVIEW, [] { StallBoth(true); }, [] { StallBoth(false); }},
+    {"CapturePathStalled", CS_PIN_CAPTURE, [] { StallBoth(true); }, [] { StallBoth(false); }},
+    {"PreviewWritesRefusedByTheBus", CS_PIN_PREVIEW,
+     [] { BoardVfeBusErrorNext(kVfeOutput1, 1000); BoardVfeBusErrorNext(kVfeOutput2, 1000); },
+     [] { BoardVfeBusErrorNext(kVfeOutput1, 0); BoardVfeBusErrorNext(kVfeOutput2, 0); }},
+    {"PreviewFramesOverrun", CS_PIN_PREVIEW,
+     [] { BoardVfeOverrunNext(kVfeOutput1, 1000); BoardVfeOverrunNext(kVfeOutput2, 1000); },
+     [] { BoardVfeOverrunNext(kVfeOutput1, 0); BoardVfeOverrunNext(kVfeOutput2, 0); }},
+};
+INSTANTIATE_TEST_SUITE_P(Board, StreamsThatNeverBegin, ::testing::ValuesIn(kNeverBegins),
+                         [](const ::testing::TestParamInfo<NeverBegins>& info) { return std::string(info.param.name); });
+
 // The VFE never acknowledges the stop: STOP waits its bounded time and the stream
 // ends all the same.
 TEST_F(BoardFaultsTest, AStopTheVfeNeverAcknowledgesStillStops) {
@@ -293,5 +370,64 @@ const LostStill kLostStills[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Board, LostStills, ::testing::ValuesIn(kLostStills),
                          [](const ::testing::TestParamInfo<LostStill>& info) { return std::string(info.param.name); });
+
+// ---- The flash --------------------------------------------------------------------------
+
+// The flash is on and its GPIO line cannot be driven: the trigger answers the
+// failure (no still is taken without the flash it was asked for), nothing comes
+// on the still pin, the LED is off, and once the line answers again the next
+// trigger takes a still.
+struct FlashFault {
+  const char* name;
+  uint32_t flashMode;  // the maker's flash set: 2 on
+  std::function<void()> inject;
+  std::function<void()> heal;
+};
+void PrintTo(const FlashFault& c, std::ostream* os) { *os << c.name; }
+class FlashFaults : public BoardFaultsTest, public ::testing::WithParamInterface<FlashFault> {};
+
+TEST_P(FlashFaults, TheTriggerFailsAndTheNextAfterTheHealTakesAStill) {
+  const FlashFault& c = GetParam();
+  {
+    camclient::Camera camera;
+    ASSERT_EQ(camera.Open(), ERROR_SUCCESS);
+    ASSERT_EQ(camera.MakerSet(0x1016, c.flashMode), ERROR_SUCCESS);
+    std::vector<CS_DATARANGE_VIDEO> ranges;
+    ASSERT_EQ(camera.PinDataRanges(CS_PIN_STILL, &ranges), ERROR_SUCCESS);
+    const CS_DATARANGE_VIDEO* r = ostrel_board::SmallestRange(ranges, CAMERA_FOURCC_IJPG);
+    ASSERT_NE(r, nullptr);
+    const uint32_t w = uint32_t(r->VideoInfoHeader.bmiHeader.biWidth);
+    const uint32_t h = uint32_t(std::abs(r->VideoInfoHeader.bmiHeader.biHeight));
+    Pin still;
+    ASSERT_NO_FATAL_FAILURE(Start(camera, still, CS_PIN_STILL, w, h, CAMERA_FOURCC_IJPG, BufferMemory::Contiguous));
+    BufferLedger ledger(still);
+    ledger.AllQueued();
+    c.inject();
+    EXPECT_EQ(camera.Trigger(CS_PIN_STILL), ERROR_FUNCTION_FAILED) << "a still without its flash answered as taken";
+    EXPECT_EQ(BoardLedNow().mode, kLedOff);
+    c.heal();
+    ASSERT_EQ(camera.Trigger(CS_PIN_STILL), ERROR_SUCCESS);
+    CS_STREAM_DESCRIPTOR* d = nullptr;
+    ASSERT_EQ(ledger.Next(&d, kWait), ERROR_SUCCESS) << "no still from the trigger after the heal";
+    CheckJpeg(Pin::Data(*d), d->CsStreamHeader.DataUsed, "", w, h);
+    EXPECT_EQ(ledger.Give(d), ERROR_SUCCESS);
+    EXPECT_EQ(ledger.Next(&d, 0), ERROR_TIMEOUT) << "the failed trigger left an image behind";
+    ASSERT_EQ(still.SetState(CSSTATE_STOP), ERROR_SUCCESS);
+    ledger.CollectAfterStop();
+    EXPECT_EQ(ledger.WithDriver(), 0u);
+    EXPECT_EQ(ledger.Strangers(), 0u);
+    EXPECT_EQ(still.DeallocateBuffers(), ERROR_SUCCESS);
+    EXPECT_EQ(still.Close(), ERROR_SUCCESS);
+    EXPECT_EQ(camera.Close(), ERROR_SUCCESS);
+  }
+  EXPECT_EQ(BoardLedNow().mode, kLedOff);
+  OpensAndStreamsAgain();
+}
+
+const FlashFault kFlashFaults[] = {
+    {"GpioControlsFail", 2, [] { BoardGpioSetFailing(true); }, [] { BoardGpioSetFailing(false); }},
+};
+INSTANTIATE_TEST_SUITE_P(Board, FlashFaults, ::testing::ValuesIn(kFlashFaults),
+                         [](const ::testing::TestParamInfo<FlashFault>& info) { return std::string(info.param.name); });
 
 }  // namespace

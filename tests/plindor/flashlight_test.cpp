@@ -86,6 +86,32 @@ TEST_F(FlashLightTest, TheTorchProgramGivesTheCallerItsPriorityBack) {
   CeSetThreadPriority(self, 251);
 }
 
+// The GPIO device refuses every control: a level that lights the torch or the
+// flash answers 0 (the light did not come on), putting it out answers 1, and once
+// the device answers again the same level is driven and answers 1.
+TEST_F(FlashLightTest, ALightTheGpioDeviceRefusesAnswersZero) {
+  struct Case {
+    const char* name;
+    uint32_t level;
+    uint32_t line;
+  };
+  const Case cases[] = {{"Torch", 5, kTorch}, {"TorchTop", 30, kTorch}, {"Flash", 31, kFlash}, {"FlashFull", 100, kFlash}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BoardGpioSetFailing(true);
+    EXPECT_EQ(PMICFlashLED_SetCurrent(c.level), 0);
+    EXPECT_EQ(PMICFlashLED_SetCurrent(c.level), 0) << "a refused level is tried again";
+    EXPECT_EQ(PMICFlashLED_SetCurrent(0), 1);
+    EXPECT_EQ(PMICFlashLED_SetCurrent(c.level), 0);
+    BoardGpioSetFailing(false);
+    EXPECT_EQ(PMICFlashLED_SetCurrent(c.level), 1);
+    EXPECT_EQ(BoardGpioLineState(c.line).level, 1);
+    EXPECT_EQ(PMICFlashLED_SetCurrent(0), 1);
+    EXPECT_EQ(BoardGpioLineState(kTorch).level, 0);
+    EXPECT_EQ(BoardGpioLineState(kFlash).level, 0);
+  }
+}
+
 TEST(FlashLightStart, WithoutTheGpioDeviceNothingIsDriven) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
@@ -93,7 +119,9 @@ TEST(FlashLightStart, WithoutTheGpioDeviceNothingIsDriven) {
         BoardSimReset();
         BoardGpioSetPresent(false);
         bool ok = InitFlashLight() == 0;
-        ok = ok && PMICFlashLED_SetCurrent(40) == 1 && BoardGpioEvents().empty();
+        // A light that cannot be lit says so; putting it out never fails.
+        ok = ok && PMICFlashLED_SetCurrent(40) == 0 && BoardGpioEvents().empty();
+        ok = ok && PMICFlashLED_SetCurrent(0) == 1;
         BoardGpioSetPresent(true);
         ok = ok && InitFlashLight() == 1 && PMICFlashLED_SetCurrent(40) == 1;
         ok = ok && BoardGpioLineState(kFlash).level == 1;

@@ -185,6 +185,44 @@ TEST_F(PortTest, AFailedCaptureIsReportedOnceAfterTheFramesBeforeIt) {
   port->Stop();
 }
 
+// Frames the VFE lost before the stream gave one: every third reaches the reader
+// as a failed capture; once a frame came, or on a stopped port, they do not.
+TEST_F(PortTest, LostFramesBeforeTheFirstAreReportedAsFailedCaptures) {
+  MakeVideoPort();
+  CCameraPort* p = static_cast<CCameraPort*>(port.Get());
+  IPvlMediaBuffer* b = nullptr;
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    for (uint32_t i = 0; i < CCameraPort::kLostFramesReported; ++i) p->NoteLostFrame();
+    EXPECT_EQ(port->GetNextFrame(&b), PVL_E_CAPTURE_FAILED);
+    EXPECT_EQ(b, nullptr);
+  }
+  // Two short of a report, then a frame: the frame comes and later losses are the
+  // stream's gaps, which the next frames count.
+  for (uint32_t i = 1; i < CCameraPort::kLostFramesReported; ++i) p->NoteLostFrame();
+  IPvlMediaBuffer* first = QueueOne();
+  for (uint32_t i = 0; i < 2 * CCameraPort::kLostFramesReported; ++i) p->NoteLostFrame();
+  IPvlMediaBuffer* second = QueueOne();
+  for (IPvlMediaBuffer* expected : {first, second}) {
+    ASSERT_EQ(port->GetNextFrame(&b), PVL_OK);
+    EXPECT_EQ(b, expected);
+    b->Release();
+  }
+  // A new start counts afresh; a stopped port reports nothing.
+  port->Stop();
+  for (uint32_t i = 0; i < CCameraPort::kLostFramesReported; ++i) p->NoteLostFrame();
+  ASSERT_EQ(port->Start(), PVL_OK);
+  IPvlMediaBuffer* third = QueueOne();
+  ASSERT_EQ(port->GetNextFrame(&b), PVL_OK);
+  EXPECT_EQ(b, third);
+  b->Release();
+  port->Stop();
+  ASSERT_EQ(port->Start(), PVL_OK);
+  for (uint32_t i = 0; i < CCameraPort::kLostFramesReported; ++i) p->NoteLostFrame();
+  EXPECT_EQ(port->GetNextFrame(&b), PVL_E_CAPTURE_FAILED);
+  port->Stop();
+}
+
 TEST_F(PortTest, FramesQueuedOnAStoppedPortGoHomeOnTheNextStopOrClose) {
   for (bool close : {false, true}) {
     port.Reset();

@@ -13,6 +13,7 @@
 #define EVENT_OUTPUT 0           // (output identifier, the frame's media buffer)
 #define EVENT_STATS_AVAILABLE 1  // (1 auto-focus / 0 white balance and exposure, the statistics object)
 #define EVENT_SNAPSHOT_DONE 2    // (0, null)
+#define EVENT_OUTPUT_LOST 3      // (output identifier, null): the VFE lost frames of a streaming output
 
 class ICameraEngineEventSink : public IPvlBase {
  public:

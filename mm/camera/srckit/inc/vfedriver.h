@@ -644,6 +644,13 @@ enum VfeMessageId : uint32_t {
   MSG_VFE_STATUS_22 = 22,     // bit 31, ring 2
   MSG_VFE_CAMIF_STATUS = 23,  // bit 0, ring 2
   MSG_VFE_OUTPUT_STATUS = 24, // bit 20, ring 2
+  MSG_VFE_OUTPUT_LOST = 25,   // a streaming path lost frames in the hardware, ring 1
+};
+
+// The payload of MSG_VFE_OUTPUT_LOST.
+struct VfeLostRecord {
+  uint32_t path;            // 0 OUTPUT1, 1 OUTPUT2
+  uint32_t lost;            // frames lost since the path's last report
 };
 
 // The payload of MSG_VFE_OUTPUT1 and MSG_VFE_OUTPUT2.
@@ -678,6 +685,7 @@ struct VfeMessage {
     uint32_t words[16];
     VfeFrameRecord frame;
     VfeStatsRecord stats;
+    VfeLostRecord lost;
   } payload;
 };
 static_assert(sizeof(VfeMessage) == 72);

@@ -172,15 +172,24 @@ void MultiFrameDone(VfeOutputPath& p) {
 // buffer: it counts with the path's drops, so that the client hears of the gap.
 // In a snapshot it also uses up one of the path's frames (the camera interface
 // stops after the last one whatever became of it), so that the snapshot still
-// ends. The hardware's counter restarts at reset. True when a frame was lost here.
-bool CountLostFrames(VfeOutputPath& p, uint32_t lostSinceReset) {
+// ends. The hardware's counter restarts at reset. While video streams the
+// service hears of the loss at once: a stalled path sends no frame that could
+// carry the count. The frames lost here.
+uint32_t CountLostFrames(VfeOutputPath& p, uint32_t lostSinceReset) {
   const uint32_t lost =
       VfeRunningFlag() && lostSinceReset > p.overflowsSeen ? lostSinceReset - p.overflowsSeen : 0;
   p.overflowsSeen = lostSinceReset;
-  if (lost == 0) return false;
+  if (lost == 0) return 0;
   p.dropped += lost;
-  if (g_vfe.snapshot) p.snapshotLeft = uint8_t(p.snapshotLeft > lost ? p.snapshotLeft - lost : 0);
-  return true;
+  if (g_vfe.snapshot) {
+    p.snapshotLeft = uint8_t(p.snapshotLeft > lost ? p.snapshotLeft - lost : 0);
+  } else {
+    VfeMessage m{};
+    m.id = MSG_VFE_OUTPUT_LOST;
+    m.payload.lost = {p.identity == 0 ? 0u : 1u, lost};
+    VfePost(0, m);
+  }
+  return lost;
 }
 
 void HandleOutput(VfeOutputPath& p, uint32_t bits) {
@@ -341,8 +350,8 @@ void VfeInterruptRoutine(uint32_t) {
       g_vfe.status134[2] = (r134 >> 16) & 0x3FFF;
       memcpy(g_vfe.pathStatus, pathStatus, sizeof pathStatus);
       auto word = [&](uint32_t offset) { return pathStatus[(offset - vfereg::kPathStatusOutput2) / 4]; };
-      const bool lost1 = CountLostFrames(g_vfe.path[0], word(vfereg::kOutput1LostFrames));
-      const bool lost2 = CountLostFrames(g_vfe.path[1], word(vfereg::kOutput2LostFrames));
+      const bool lost1 = CountLostFrames(g_vfe.path[0], word(vfereg::kOutput1LostFrames)) > 0;
+      const bool lost2 = CountLostFrames(g_vfe.path[1], word(vfereg::kOutput2LostFrames)) > 0;
       auto bit = [&](uint32_t b) { return (bits >> b) & 1; };
 
       if (bit(8)) {

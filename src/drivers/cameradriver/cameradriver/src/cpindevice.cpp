@@ -1175,13 +1175,19 @@ bool CPinDevice::InitMsgQueueDescriptor(CS_MSGQUEUE_BUFFER_MESSAGE* message, IPv
   return true;
 }
 
-// The hardware lost the trigger's image: the lost frame counts as dropped, and
-// the client's next buffer comes back at once with no data and the
-// discontinuity flag, so the trigger is answered by a failure, not by silence.
-// Without a client buffer only the count and the flag (on the next buffer) remain.
-bool CPinDevice::DeliverFailedStill() {
-  NKDbgPrintfW(u"[%s] The still could not be made; frame dropped.\r\n", Name());
-  ++m_droppedFrames;
+// The hardware lost the trigger's image, or a stream's frames before it gave
+// any: the client's next buffer comes back at once with no data, the
+// discontinuity flag and the drop count, so a trigger or a start is answered by
+// a failure, not by silence. A trigger pin counts its lost image itself; a
+// stream's lost frames are in the port's count. Without a client buffer only
+// the count and the flag (on the next buffer) remain.
+bool CPinDevice::DeliverFailedCapture() {
+  if (m_pinId == CS_PIN_STILL || m_pinId == CS_PIN_THUMBNAIL) {
+    NKDbgPrintfW(u"[%s] The still could not be made; frame dropped.\r\n", Name());
+    ++m_droppedFrames;
+  } else {
+    NKDbgPrintfW(u"[%s] The stream lost its frames before the first came; client told.\r\n", Name());
+  }
   m_frameDropped = 1;
   if (m_state != CSSTATE_RUN) return true;
   CS_STREAM_DESCRIPTOR* client = nullptr;
@@ -1342,8 +1348,8 @@ DWORD CPinDevice::CaptureThread() {
       if (frame) frame->Release();
       break;
     }
-    if (r == PVL_E_CAPTURE_FAILED && waitsForTrigger) {
-      if (!DeliverFailedStill()) {
+    if (r == PVL_E_CAPTURE_FAILED) {
+      if (!DeliverFailedCapture()) {
         result = ERROR_FUNCTION_FAILED;
         break;
       }

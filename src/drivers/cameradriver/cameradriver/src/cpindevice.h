@@ -188,7 +188,7 @@ class CPinDevice {
   void NumberFrame();
   bool InitMsgQueueDescriptor(CS_MSGQUEUE_BUFFER_MESSAGE* message, IPvlMediaBuffer* frame,
                               CS_STREAM_DESCRIPTOR* client, uintptr_t data, bool isFrame);
-  bool DeliverFailedStill();
+  bool DeliverFailedCapture();
   uint32_t PortDrops() const;
   // False when the frame was not converted; `writable` false when the client's
   // buffer refused the copy.

@@ -26,6 +26,7 @@ constexpr uint32_t kDiagLevels = 0x1c;
 // Per-process words.
 HANDLE gGpio = INVALID_HANDLE_VALUE;
 uint16_t gLastLevel = 0;
+bool gLevelKnown = true;  // false after a refused line change
 uint32_t gSnapshotStatus = 0;
 uint32_t gAutoFlashRequired = 0;
 
@@ -40,12 +41,14 @@ bool gStampFull = false;
 
 bool GpioOpen() { return gGpio != INVALID_HANDLE_VALUE && gGpio != nullptr; }
 
-void Line(DWORD code, uint32_t line) {
+bool Line(DWORD code, uint32_t line) {
   DWORD returned = 0;
-  DeviceIoControl(gGpio, code, &line, sizeof line, nullptr, 0, &returned, nullptr);
+  return DeviceIoControl(gGpio, code, &line, sizeof line, nullptr, 0, &returned, nullptr) != FALSE;
 }
 
-void TorchProgram() {
+// False when the GPIO device refused a line change: the torch did not light.
+bool TorchProgram() {
+  bool ok = true;
   HANDLE self = GetCurrentThread();
   int saved = CeGetThreadPriority(self);
   CeSetThreadPriority(self, kTorchPriority);
@@ -53,9 +56,9 @@ void TorchProgram() {
   for (uint32_t pulses : kBursts) {
     for (uint32_t i = 0; i < pulses; ++i) {
       FlashWait(kPulseHalfUs);
-      Line(kGpioLow, kTorchLine);
+      ok = Line(kGpioLow, kTorchLine) && ok;
       FlashWait(kPulseHalfUs);
-      Line(kGpioHigh, kTorchLine);
+      ok = Line(kGpioHigh, kTorchLine) && ok;
     }
     FlashWait(kBurstGapUs);
   }
@@ -63,6 +66,7 @@ void TorchProgram() {
   int restore = saved == THREAD_PRIORITY_ERROR_RETURN ? kDefaultPriority : saved;
   CeSetThreadPriority(self, restore);
   NKDbgPrintfW(u"-EableFlashLight_PreviewOn = %d\n", restore);
+  return ok;
 }
 
 }  // namespace
@@ -110,23 +114,34 @@ extern "C" PLINDOR_API int InitFlashLight(void) {
   return 1;
 }
 
+// A light that could not be lit answers 0, so that a still never counts on a
+// flash that did not fire. Putting the light out always answers 1: a stop must
+// not fail for it (the failure is logged, and the next change tries again).
 extern "C" PLINDOR_API int PMICFlashLED_SetCurrent(uint32_t level) {
   uint16_t lvl = level > 0xFFFF ? 0xFFFF : uint16_t(level);
-  if (lvl == gLastLevel) return 1;
+  if (gLevelKnown && lvl == gLastLevel) return 1;
   if (!GpioOpen()) {
     NKDbgPrintfW(u"PMICFlashLED_SetCurrent(%u): flash light not initialised\r\n", level);
-    return 1;
+    return lvl == 0 ? 1 : 0;
   }
+  bool ok = true;
   if (lvl > kTorchMaxLevel) {
-    Line(kGpioHigh, kFlashLine);
+    ok = Line(kGpioHigh, kFlashLine);
   } else if (lvl > 0) {
-    TorchProgram();
+    ok = TorchProgram();
   } else {
-    Line(kGpioLow, kFlashLine);
-    Line(kGpioLow, kTorchLine);
+    ok = Line(kGpioLow, kFlashLine);
+    ok = Line(kGpioLow, kTorchLine) && ok;
     FlashWait(kBurstGapUs);
   }
+  if (!ok) {
+    NKDbgPrintfW(u"PMICFlashLED_SetCurrent(%u): the GPIO device refused the light's line\r\n", level);
+    // The line's level is not known: the next request drives it again.
+    gLevelKnown = false;
+    return lvl == 0 ? 1 : 0;
+  }
   gLastLevel = lvl;
+  gLevelKnown = true;
   return 1;
 }
 

@@ -751,6 +751,16 @@ PvlResult CCameraEngine::OnEvent(uint32_t kind, uint32_t argument, IPvlBase* obj
     case EVENT_SNAPSHOT_DONE:
       CAMERA_DEBUG_LOG(CAMERA_LOG_DETAIL, "Got Snapshot done Event");
       return machine->CaptureComplete();
+    case EVENT_OUTPUT_LOST: {
+      // Only a streaming port has a reader waiting for the frame; a still's lost
+      // images reach its port with the end of the capture.
+      if (machine->GetCurrentStateId() != ENGINE_STATE_VIDEO) return PVL_OK;
+      CPvlPtr<CCameraPortManager> ports;
+      std::shared_ptr<CCameraELFSManager> elfs;
+      uint32_t preview = 0;
+      FramePath(ports, elfs, preview);
+      return ports ? ports->VideoFrameLost(argument) : PVL_E_NOTREADY;
+    }
     default:
       return PVL_E_UNSUPPORTED;
   }

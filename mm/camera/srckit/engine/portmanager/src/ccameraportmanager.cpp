@@ -284,6 +284,14 @@ PvlResult CCameraPortManager::QueueVideoFrame(uint32_t outputId, IPvlMediaBuffer
   return r;
 }
 
+PvlResult CCameraPortManager::VideoFrameLost(uint32_t outputId) {
+  auto it = m_ports.find(outputId);
+  if (it == m_ports.end() || !it->second.video) return PVL_E_NOTFOUND;
+  // The manager's video ports are its own CCameraVideoPort objects.
+  static_cast<CCameraPort*>(it->second.video.Get())->NoteLostFrame();
+  return PVL_OK;
+}
+
 PvlResult CCameraPortManager::QueueSnapshotFrame(uint32_t outputId, IPvlMediaBuffer* buffer) {
   if (m_mainImagePort && outputId == m_mainOutputId) {
     if (m_mainDelivered == m_snapshotCount) return PVL_OK;

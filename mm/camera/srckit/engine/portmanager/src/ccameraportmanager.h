@@ -49,6 +49,8 @@ class CCameraPortManager final : public CPvlObject {
   PvlResult GetEnabledVideoFormats(CameraPortFormat* formats, uint32_t capacity, uint32_t* count);
   PvlResult GetEnabledSnapshotFormats(CameraPortFormat* formats, uint32_t capacity, uint32_t* count);
   PvlResult QueueVideoFrame(uint32_t outputId, IPvlMediaBuffer* buffer);
+  // The VFE lost a frame of the output's video stream.
+  PvlResult VideoFrameLost(uint32_t outputId);
   PvlResult QueueSnapshotFrame(uint32_t outputId, IPvlMediaBuffer* buffer);
   PvlResult StartSnapshot();
   PvlResult StopSnapshot();

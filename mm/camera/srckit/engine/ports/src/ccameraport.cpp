@@ -174,6 +174,8 @@ PvlResult CCameraPort::GetSupportedFormats(CameraPortFormat* formats, uint32_t c
 PvlResult CCameraPort::Start() {
   CCameraLockGuard guard(m_lock);
   m_started = 1;
+  m_frameSinceStart = false;
+  m_lostBeforeFirst = 0;
   return PVL_OK;
 }
 
@@ -263,6 +265,7 @@ PvlResult CCameraPort::QueueFrame(IPvlMediaBuffer* buffer) {
       CCameraLockGuard guard(m_lock);
       m_queue.push_back(buffer);
       buffer->AddRef();
+      m_frameSinceStart = true;
     }
     return m_wakeControl->Fire();
   } catch (const std::exception& e) {
@@ -281,6 +284,20 @@ PvlResult CCameraPort::QueueFailedCapture() {
   } catch (const std::exception& e) {
     CAMERA_DEBUG_LOG(CAMERA_LOG_ERROR, "Exception: %s", e.what());
     return PVL_E_FAIL;
+  }
+}
+
+void CCameraPort::NoteLostFrame() {
+  try {
+    {
+      CCameraLockGuard guard(m_lock);
+      if (!m_started || m_frameSinceStart || ++m_lostBeforeFirst < kLostFramesReported) return;
+      m_lostBeforeFirst = 0;
+      ++m_failedCaptures;
+    }
+    m_wakeControl->Fire();
+  } catch (const std::exception& e) {
+    CAMERA_DEBUG_LOG(CAMERA_LOG_ERROR, "Exception: %s", e.what());
   }
 }
 

@@ -107,6 +107,11 @@ class CCameraPort : public CPvlObject, public ICameraPort {
   // A capture ended without its frame: a reader that finds no frame waiting
   // hears of it once (PVL_E_CAPTURE_FAILED), after the frames queued before it.
   PvlResult QueueFailedCapture();
+  // The VFE lost a frame of the port's stream. A stream that has lost
+  // kLostFramesReported frames without giving one has not begun: its reader
+  // hears of it as a failed capture, and again after each further such run.
+  static constexpr uint32_t kLostFramesReported = 3;
+  void NoteLostFrame();
 
   // Frames waiting now (for tests and the engine's traces).
   uint32_t QueuedFrames();
@@ -148,6 +153,8 @@ class CCameraPort : public CPvlObject, public ICameraPort {
   std::deque<CameraPortFormat> m_formats;
   std::deque<IPvlMediaBuffer*> m_queue;  // one reference each
   uint32_t m_failedCaptures = 0;         // not yet reported to a reader
+  bool m_frameSinceStart = false;        // a frame was queued since Start
+  uint32_t m_lostBeforeFirst = 0;        // frames lost since Start (or the last report) before any came
   CPvlPtr<ISignalControl> m_wakeControl;
   CPvlPtr<ISignal> m_wakeSignal;
   CPvlPtr<ILock> m_lock;

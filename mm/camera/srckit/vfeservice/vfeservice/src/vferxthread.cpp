@@ -108,6 +108,15 @@ void CVfeService::DispatchMessage(const VfeMessage& message) {
     case MSG_VFE_SNAPSHOT_DONE:
       DispatchSnapshotDone();
       return;
+    case MSG_VFE_OUTPUT_LOST: {
+      const VfeLostRecord& l = message.payload.lost;
+      if (l.path > 1) return;
+      // OUTPUT2 feeds the raw output while it runs, which has no stream to tell.
+      if (l.path == 1 && m_outputs[0]->IsCurrentModeEnabled()) return;
+      PvlResult r = m_outputs[m_order[l.path]]->OnFramesLost(l.lost);
+      if (r != PVL_OK) CAMERA_DEBUG_LOG(CAMERA_LOG_DETAIL, "Error processing lost frames message: %d", static_cast<int>(r));
+      return;
+    }
     case MSG_VFE_STATS_AF: {
       PvlResult r = m_afStats ? m_afStats->OnMessage(message.payload.stats.frameCounter, message.payload.stats.buffer)
                               : PVL_E_NOTREADY;

@@ -381,6 +381,16 @@ PvlResult CVideoOutput::OnOutput(uint32_t luma, uint32_t chroma, uint64_t startO
   return result;
 }
 
+// One event per frame lost (a report covers a few at most: the path reports at
+// every interrupt).
+PvlResult CVideoOutput::OnFramesLost(uint32_t lost) {
+  uint32_t id = 0;
+  PvlResult r = GetOutputId(&id);
+  for (uint32_t i = 0; r == PVL_OK && i < lost && i < kMaxLostEvents; ++i)
+    r = m_service->RaiseEvent(EVENT_OUTPUT_LOST, id, nullptr);
+  return r;
+}
+
 // ---- Formats ----
 
 bool CVideoOutput::IsFormatSupported(const CameraPortFormat& supported, const CameraPortFormat& format) {

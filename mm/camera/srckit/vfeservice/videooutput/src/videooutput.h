@@ -81,6 +81,9 @@ class CVideoOutput : public CPvlObject, public IVideoOutput, public IVideoOutput
 
   // The receive thread's side.
   PvlResult OnOutput(uint32_t luma, uint32_t chroma, uint64_t startOfFrame, uint64_t messageTime);
+  // The VFE lost frames of this output's path: the engine hears of them.
+  PvlResult OnFramesLost(uint32_t lost);
+  static constexpr uint32_t kMaxLostEvents = 16;
   PvlResult ReArm();
   uint32_t GetCurrentMode() const { return m_currentMode; }
   size_t OutstandingCount() const { return m_outstanding.size(); }
