@@ -49,6 +49,17 @@ class BoardFaultsTest : public OstrelBoardTest {
     OstrelBoardTest::TearDown();
   }
 
+  // The smallest size the pin offers in `fourcc` (0: any).
+  static bool SmallestSize(camclient::Camera& camera, uint32_t pin, uint32_t fourcc, uint32_t* w, uint32_t* h) {
+    std::vector<CS_DATARANGE_VIDEO> ranges;
+    if (camera.PinDataRanges(pin, &ranges) != ERROR_SUCCESS) return false;
+    const CS_DATARANGE_VIDEO* r = ostrel_board::SmallestRange(ranges, fourcc);
+    if (!r) return false;
+    *w = uint32_t(r->VideoInfoHeader.bmiHeader.biWidth);
+    *h = uint32_t(std::abs(r->VideoInfoHeader.bmiHeader.biHeight));
+    return true;
+  }
+
   // The preview pin at its smallest size, every buffer queued: 0, or the error the
   // enqueue that starts the stream gave.
   DWORD StartPreview(camclient::Camera& camera, Pin& pin) {
@@ -231,12 +242,7 @@ TEST_P(StreamsThatNeverBegin, TheFirstBufferReportsTheLostFramesAndFramesFollowT
   {
     camclient::Camera camera;
     ASSERT_EQ(camera.Open(), ERROR_SUCCESS);
-    std::vector<CS_DATARANGE_VIDEO> ranges;
-    ASSERT_EQ(camera.PinDataRanges(c.pin, &ranges), ERROR_SUCCESS);
-    const CS_DATARANGE_VIDEO* r = ostrel_board::SmallestRange(ranges, 0);
-    ASSERT_NE(r, nullptr);
-    w_ = uint32_t(r->VideoInfoHeader.bmiHeader.biWidth);
-    h_ = uint32_t(std::abs(r->VideoInfoHeader.bmiHeader.biHeight));
+    ASSERT_TRUE(SmallestSize(camera, c.pin, 0, &w_, &h_));
     c.inject();
     Pin pin;
     ASSERT_NO_FATAL_FAILURE(Start(camera, pin, c.pin, w_, h_, 0, BufferMemory::Contiguous));
@@ -324,12 +330,8 @@ TEST_P(LostStills, TheTriggerIsAnsweredByAFailedBufferAndTheNextTakesOne) {
   {
     camclient::Camera camera;
     ASSERT_EQ(camera.Open(), ERROR_SUCCESS);
-    std::vector<CS_DATARANGE_VIDEO> ranges;
-    ASSERT_EQ(camera.PinDataRanges(CS_PIN_STILL, &ranges), ERROR_SUCCESS);
-    const CS_DATARANGE_VIDEO* r = ostrel_board::SmallestRange(ranges, CAMERA_FOURCC_IJPG);
-    ASSERT_NE(r, nullptr);
-    const uint32_t w = uint32_t(r->VideoInfoHeader.bmiHeader.biWidth);
-    const uint32_t h = uint32_t(std::abs(r->VideoInfoHeader.bmiHeader.biHeight));
+    uint32_t w = 0, h = 0;
+    ASSERT_TRUE(SmallestSize(camera, CS_PIN_STILL, CAMERA_FOURCC_IJPG, &w, &h));
     Pin still;
     ASSERT_NO_FATAL_FAILURE(Start(camera, still, CS_PIN_STILL, w, h, CAMERA_FOURCC_IJPG, BufferMemory::Contiguous));
     BufferLedger ledger(still);
@@ -392,12 +394,8 @@ TEST_P(FlashFaults, TheTriggerFailsAndTheNextAfterTheHealTakesAStill) {
     camclient::Camera camera;
     ASSERT_EQ(camera.Open(), ERROR_SUCCESS);
     ASSERT_EQ(camera.MakerSet(0x1016, c.flashMode), ERROR_SUCCESS);
-    std::vector<CS_DATARANGE_VIDEO> ranges;
-    ASSERT_EQ(camera.PinDataRanges(CS_PIN_STILL, &ranges), ERROR_SUCCESS);
-    const CS_DATARANGE_VIDEO* r = ostrel_board::SmallestRange(ranges, CAMERA_FOURCC_IJPG);
-    ASSERT_NE(r, nullptr);
-    const uint32_t w = uint32_t(r->VideoInfoHeader.bmiHeader.biWidth);
-    const uint32_t h = uint32_t(std::abs(r->VideoInfoHeader.bmiHeader.biHeight));
+    uint32_t w = 0, h = 0;
+    ASSERT_TRUE(SmallestSize(camera, CS_PIN_STILL, CAMERA_FOURCC_IJPG, &w, &h));
     Pin still;
     ASSERT_NO_FATAL_FAILURE(Start(camera, still, CS_PIN_STILL, w, h, CAMERA_FOURCC_IJPG, BufferMemory::Contiguous));
     BufferLedger ledger(still);

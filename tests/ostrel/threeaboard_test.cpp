@@ -151,21 +151,24 @@ camera::test::Lab GreyPatch(const std::vector<uint8_t>& nv21) {
 // CIE relative luminance of a lightness.
 double Luminance(double l) { return l > 8.0 ? std::pow((l + 16.0) / 116.0, 3.0) : l / 903.3; }
 
+// The board's four light sources.
+struct Light {
+  const char* name;
+  BoardIlluminant light;
+};
+const Light kLights[] = {
+    {"neutral", kIlluminantNeutral},
+    {"daylight", kIlluminantDaylight},
+    {"incandescent", kIlluminantIncandescent},
+    {"fluorescent", kIlluminantFluorescent},
+};
+
 // A preview's first frames under each light: the first within one EV of where
 // the exposure comes to rest, none blown out, and exposure and white balance
 // at rest (the grey patch within 2 of its final L*, a* and b*) from the fifth
 // frame (frame 4) on.
 TEST_F(ThreeABoardTest, ThePreviewStartsNearItsRestingExposureAndIsAtRestByFrameFour) {
-  const struct {
-    const char* name;
-    BoardIlluminant light;
-  } kCases[] = {
-      {"neutral", kIlluminantNeutral},
-      {"daylight", kIlluminantDaylight},
-      {"incandescent", kIlluminantIncandescent},
-      {"fluorescent", kIlluminantFluorescent},
-  };
-  for (const auto& c : kCases) {
+  for (const Light& c : kLights) {
     SCOPED_TRACE(c.name);
     BoardSceneSetIlluminant(c.light);
     camclient::Camera camera;
@@ -205,18 +208,9 @@ TEST_F(ThreeABoardTest, ThePreviewStartsNearItsRestingExposureAndIsAtRestByFrame
 // 50 +- 1.5 and the 24 patches within a mean CIEDE2000 of 3 of the chart's
 // published colours. The stills are kept in the build directory to look at.
 TEST_F(ThreeABoardTest, TheStillsGreyIsMidGreyAndItsColoursTrueUnderEveryLight) {
-  const struct {
-    const char* name;
-    BoardIlluminant light;
-  } kCases[] = {
-      {"neutral", kIlluminantNeutral},
-      {"daylight", kIlluminantDaylight},
-      {"incandescent", kIlluminantIncandescent},
-      {"fluorescent", kIlluminantFluorescent},
-  };
   char dir[] = "/tmp/threeastill_XXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);
-  for (const auto& c : kCases) {
+  for (const Light& c : kLights) {
     SCOPED_TRACE(c.name);
     BoardSceneSetIlluminant(c.light);
     const std::string jpg = std::string(OSTREL_OUTPUT_DIR) + "/threea-still-" + c.name + ".jpg";
