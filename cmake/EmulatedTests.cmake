@@ -70,6 +70,7 @@ set(CAMERA_EMULATED_TESTS
   "ostrel_soak_test|build|soak rounds on the board"
   "ostrel_boardfaults_test|build|board faults while streaming"
   "acceptance_test|build|pictures through the driver"
+  "threea_board_test|build|exposure, focus and white balance on the board"
   "calbrook_test|build|statistics on the board's frames"
   "bayrox_test|build|3A on frames"
   "bayrox_board_test|build|3A on the board"
