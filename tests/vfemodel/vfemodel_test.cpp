@@ -205,6 +205,28 @@ TEST_F(VfeModel, StatisticsLockStepHoldsTheNextFrameUntilTheUpdateCommand) {
   }
 }
 
+// A frame every output drops (a still's settling frame) feeds no preview:
+// nothing answers its statistics with an update, so the next frame does not
+// wait for one.
+TEST_F(VfeModel, StatisticsLockStepDoesNotHoldAfterAFrameEveryOutputDrops) {
+  PrepareStream();
+  for (uint32_t period : {0x2CCu, 0x2DCu}) Write(period, 31);
+  for (uint32_t pattern : {0x2D4u, 0x2E4u}) Write(pattern, 0xFFFFFFFE);  // the first frame dropped
+  Buffer wb[2] = {Allocate(4 + 256 * 32), Allocate(4 + 256 * 32)};
+  Write(0x078, wb[0].phys);
+  Write(0x07C, wb[1].phys);
+  Write(0x33C, (kAreaW - 1) | ((kAreaH - 1) << 16));
+  Write(0x2F4, 0x2);
+  BoardVfeSetStatsLockStep(true, 60000);
+  StartSensor();
+  Start(kBothPaths, kModules | Bit(5), kFrameMask, Bit(4) | Bit(5));
+  ASSERT_TRUE(ServiceCount(Bit(16), 1));
+  EXPECT_EQ(BoardVfeCounts().framesDropped[kVfeOutput2], 1u);
+  const uint32_t held = BoardSensorState().frames;
+  EXPECT_TRUE(BoardSensorWaitFrameEnd(held + 1, 20000)) << "the next frame waited for an update";
+  EXPECT_EQ(0u, BoardVfeCounts().serviceTimeouts);
+}
+
 TEST_F(VfeModel, WithTheClockOffNoInterruptComes) {
   vfe_unconfig_clks();
   Write(0x018, Bit(9));

@@ -302,6 +302,7 @@ void HandleStart(Model& m, const Event& e, std::unique_lock<std::mutex>& lk) {
       f.yAddress[p] = Written(m, ps.pingNext ? kYPing[p] : kYPong[p]);
       f.cAddress[p] = Written(m, ps.pingNext ? kCPing[p] : kCPong[p]);
     }
+    f.droppedByAll = (Planes(control, 0) || Planes(control, 1)) && !f.keep[0] && !f.keep[1];
     m.frame = f;
     if (m.writeMastersRunning) Early().Start(m, f);
   }
@@ -469,8 +470,10 @@ void HandleEnd(Model& m, const Event& e, std::unique_lock<std::mutex>& lk) {
     ++m.counters.statsDone[t.side];
     bits |= t.irqBit;
     // An update still waiting for the frame start refuses the driver's next
-    // one: then the start itself is what the statistics wait for.
-    if (t.side == 1) GateAwaitUpdate(!m.updatePending);
+    // one: then the start itself is what the statistics wait for. A frame that
+    // every output drops (a still's settling frame) feeds no preview: nothing
+    // answers its statistics with an update, so nothing waits for one.
+    if (t.side == 1) GateAwaitUpdate(!m.updatePending && !f.droppedByAll);
   }
   FinishWriting(m);
   auto tap = m.tap;

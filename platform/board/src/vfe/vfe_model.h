@@ -155,6 +155,7 @@ struct FrameInFlight {
   BoardFrameInfo info;
   uint32_t serial = 0;        // model frame number (head word of statistics)
   bool keep[2] = {};          // per path, from the drop pattern
+  bool droppedByAll = false;  // outputs are on and every one drops it (a still's settling frame)
   bool pingSide[2] = {};      // per path, the side sampled at the start
   uint32_t yAddress[2] = {};  // sampled at the start
   uint32_t cAddress[2] = {};
