@@ -203,8 +203,10 @@ void BoardVfeSetLockStep(bool on, int timeoutMs = 5000);
 // finished the one before and the WB/exposure statistics it wrote for it were
 // answered by the update command (0x190 bit 0) that follows their handling, or
 // the path stopped (an update still waiting for the frame start when they were
-// written counts as their answer: it needs the start to land). So a loop of statistics, plug-ins and sensor settings runs
-// frame by frame however slowly the machine runs the model and the system; a
+// written counts as their answer: it needs the start to land). Statistics of a
+// frame that every output drops, such as a still's settling frame, wait for
+// nothing: no preview runs on it, so no update answers them. So a loop of
+// statistics, plug-ins and sensor settings runs frame by frame however slowly the machine runs the model and the system; a
 // hold longer than `timeoutMs` of real time lets the frame start and counts a
 // service time-out.
 void BoardVfeSetStatsLockStep(bool on, int timeoutMs = 5000);
