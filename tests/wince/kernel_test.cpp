@@ -1,6 +1,9 @@
 // Threads, events, waits, mutexes and critical sections.
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+#include <sched.h>
+
 #include <atomic>
 
 #include "wince.h"
@@ -238,6 +241,48 @@ TEST(Threads, PrioritiesAreRecorded) {
   EXPECT_EQ(WaitForSingleObject(th, kLong), WAIT_OBJECT_0);
   CloseHandle(th);
   CloseHandle(ev);
+}
+
+// A thread's own priority in the real-time band runs it with real-time scheduling,
+// as the phone would not preempt it for normal work; back in the normal band it is
+// scheduled normally again. Another thread's priority is only recorded.
+TEST(Threads, AThreadsOwnRealTimePriorityIsScheduledAsRealTime) {
+  struct Seen {
+    int realTime = -1, normal = -1, afterOther = -1;
+    bool permitted = true;
+  } seen;
+  HANDLE th = CreateThread(
+      nullptr, 0,
+      [](LPVOID p) -> DWORD {
+        Seen& s = *static_cast<Seen*>(p);
+        sched_param probe{};
+        probe.sched_priority = 1;
+        if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &probe) != 0) {
+          s.permitted = false;
+          return 0;
+        }
+        probe.sched_priority = 0;
+        pthread_setschedparam(pthread_self(), SCHED_OTHER, &probe);
+        CeSetThreadPriority(GetCurrentThread(), 100);
+        s.realTime = sched_getscheduler(0);
+        CeSetThreadPriority(GetCurrentThread(), CE_THREAD_PRIO_256_NORMAL);
+        s.normal = sched_getscheduler(0);
+        HANDLE other = CreateThread(
+            nullptr, 0, [](LPVOID) -> DWORD { return 0; }, nullptr, CREATE_SUSPENDED, nullptr);
+        CeSetThreadPriority(other, 100);
+        s.afterOther = sched_getscheduler(0);
+        ResumeThread(other);
+        WaitForSingleObject(other, INFINITE);
+        CloseHandle(other);
+        return 0;
+      },
+      &seen, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(th, kLong), WAIT_OBJECT_0);
+  CloseHandle(th);
+  if (!seen.permitted) GTEST_SKIP() << "this process may not use real-time scheduling";
+  EXPECT_EQ(seen.realTime, SCHED_FIFO);
+  EXPECT_EQ(seen.normal, SCHED_OTHER);
+  EXPECT_EQ(seen.afterOther, SCHED_OTHER);
 }
 
 // A thread is counted out by the time its handle is signalled, and a mark counts only

@@ -1,5 +1,6 @@
 // Handles, waits, events, mutexes, critical sections and threads.
 #include <pthread.h>
+#include <sched.h>
 
 #include <atomic>
 #include <cstdio>
@@ -536,18 +537,44 @@ BOOL TerminateThread(HANDLE thread, DWORD exitCode) {
   return TRUE;
 }
 
+namespace {
+
+// The phone never lets normal work preempt a thread in the real-time band (below
+// 248): the torch's pulse program, timed in microseconds, relies on it. A thread's
+// own priority is honoured here with real-time scheduling where the process may
+// have it (best effort: otherwise it keeps the normal policy); another thread's is
+// only recorded.
+constexpr int kFirstNormalPriority = 248;
+
+void ScheduleSelfAs(int priority) {
+  sched_param p{};
+  if (priority < kFirstNormalPriority) {
+    p.sched_priority = 1;
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &p);
+  } else {
+    pthread_setschedparam(pthread_self(), SCHED_OTHER, &p);
+  }
+}
+
+}  // namespace
+
 BOOL CeSetThreadPriority(HANDLE thread, int priority) {
   if (priority < 0 || priority > 255) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  std::lock_guard<std::mutex> lk(KernelLock());
-  auto t = ThreadFromHandleLocked(thread);
-  if (!t) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
+  bool self;
+  {
+    std::lock_guard<std::mutex> lk(KernelLock());
+    auto t = ThreadFromHandleLocked(thread);
+    if (!t) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return FALSE;
+    }
+    t->priority = priority;
+    self = t == SelfLocked();
   }
-  t->priority = priority;
+  if (self) ScheduleSelfAs(priority);
   return TRUE;
 }
 
