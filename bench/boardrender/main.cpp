@@ -9,8 +9,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
+#include "benchargs.h"
 #include "board_sensor.h"
 
 using Clock = std::chrono::steady_clock;
@@ -27,14 +29,18 @@ double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(
 
 }  // namespace
 
+const char kUsage[] = "usage: boardrender [--seconds S]\n";
+
 int main(int argc, char** argv) {
   double seconds = 2.0;
   for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) {
+    if (BenchAsksHelp(argv[i])) return BenchHelp(kUsage);
+    if (!std::strcmp(argv[i], "--seconds")) {
+      if (i + 1 >= argc || !(std::atof(argv[i + 1]) > 0))
+        return BenchUsage("boardrender", "--seconds needs S > 0", kUsage);
       seconds = std::atof(argv[++i]);
     } else {
-      std::fprintf(stderr, "usage: boardrender [--seconds S]\n");
-      return 2;
+      return BenchUsage("boardrender", std::string("unknown option ") + argv[i], kUsage);
     }
   }
   const Mode modes[] = {{"preview", 1296, 972, 2, 29.46}, {"full", 2608, 1960, 1, 14.83}};

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "benchargs.h"
 #include "board_sensor.h"
 #include "board_sim.h"
 #include "camclient.h"
@@ -105,8 +106,20 @@ void Print(const char* what, const Open& o) {
 
 }  // namespace
 
+const char kUsage[] = "usage: camopen [ROUNDS]   (at least 2, default 20)\n";
+
 int main(int argc, char** argv) {
-  int rounds = argc > 1 ? std::max(2, atoi(argv[1])) : 20;
+  int rounds = 20;
+  if (argc > 1 && BenchAsksHelp(argv[1])) return BenchHelp(kUsage);
+  if (argc > 2) return BenchUsage("camopen", std::string("unexpected argument ") + argv[2], kUsage);
+  if (argc > 1) {
+    char* end = nullptr;
+    const long n = std::strtol(argv[1], &end, 10);
+    if (argv[1][0] == '-') return BenchUsage("camopen", std::string("unknown option ") + argv[1], kUsage);
+    if (*end || end == argv[1] || n > 100000)
+      return BenchUsage("camopen", std::string("not a round count: ") + argv[1], kUsage);
+    rounds = std::max(2, int(n));
+  }
   CeSimDebugSetQuiet(TRUE);
   BoardSimReset();
   if (DevMgrActivateBuiltIn() == 0 || !DevMgrFindDevice(u"CAM1:")) {

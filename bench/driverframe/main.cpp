@@ -42,6 +42,7 @@
 
 #include "board_sensor.h"
 #include "board_sim.h"
+#include "benchargs.h"
 #include "benchdriver.h"
 #include "board_vfe.h"
 #include "camclient.h"
@@ -237,20 +238,28 @@ void Print(const char* mode, const Figures& f, double memcpyNs) {
 
 }  // namespace
 
+const char kUsage[] = "usage: driverframe [--size WxH] [--frames N] [--speed-up F>=1]\n";
+
 int main(int argc, char** argv) {
   uint32_t w = 640, h = 480, frames = 300;
   double speedUp = 1;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--size" && i + 1 < argc && sscanf(argv[i + 1], "%ux%u", &w, &h) == 2) {
+    const bool more = i + 1 < argc;
+    if (BenchAsksHelp(argv[i])) {
+      return BenchHelp(kUsage);
+    } else if (a == "--size") {
+      if (!more || sscanf(argv[i + 1], "%ux%u", &w, &h) != 2)
+        return BenchUsage("driverframe", "--size needs WxH", kUsage);
       ++i;
-    } else if (a == "--frames" && i + 1 < argc && atoi(argv[i + 1]) > 0) {
+    } else if (a == "--frames") {
+      if (!more || atoi(argv[i + 1]) <= 0) return BenchUsage("driverframe", "--frames needs N > 0", kUsage);
       frames = uint32_t(atoi(argv[++i]));
-    } else if (a == "--speed-up" && i + 1 < argc && atof(argv[i + 1]) >= 1) {
+    } else if (a == "--speed-up") {
+      if (!more || !(atof(argv[i + 1]) >= 1)) return BenchUsage("driverframe", "--speed-up needs F >= 1", kUsage);
       speedUp = atof(argv[++i]);
     } else {
-      fprintf(stderr, "usage: driverframe [--size WxH] [--frames N] [--speed-up F>=1]\n");
-      return 2;
+      return BenchUsage("driverframe", "unknown option " + a, kUsage);
     }
   }
   CeSimDebugSetQuiet(getenv("DRIVERFRAME_VERBOSE") ? FALSE : TRUE);

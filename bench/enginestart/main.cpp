@@ -38,6 +38,7 @@
 #include <thread>
 #include <vector>
 
+#include "benchargs.h"
 #include "board_sensor.h"
 #include "board_sim.h"
 #include "board_vfe.h"
@@ -343,14 +344,23 @@ bool ParseRun(const std::string& line, RunFigures* f) {
 int main(int argc, char** argv) {
   int frames = 150, runs = 10;
   bool child = false;
+  const char usage[] = "usage: enginestart [FRAMES per run] [--runs N]   (defaults 150 and 10)\n";
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
-    if (a == "--child") {
+    char* end = nullptr;
+    if (BenchAsksHelp(argv[i])) {
+      return BenchHelp(usage);
+    } else if (a == "--child") {  // a run of the parent's, in a process of its own
       child = true;
-    } else if (a == "--runs" && i + 1 < argc) {
-      runs = std::max(1, atoi(argv[++i]));
+    } else if (a == "--runs") {
+      if (i + 1 >= argc || atoi(argv[i + 1]) <= 0) return BenchUsage("enginestart", "--runs needs N > 0", usage);
+      runs = atoi(argv[++i]);
+    } else if (a[0] == '-') {
+      return BenchUsage("enginestart", "unknown option " + a, usage);
+    } else if (long n = strtol(argv[i], &end, 10); *end || end == argv[i] || n > 1000000) {
+      return BenchUsage("enginestart", "not a frame count: " + a, usage);
     } else {
-      frames = std::max(10, atoi(argv[i]));
+      frames = std::max(10, int(n));
     }
   }
   if (child) return RunOnce(frames);

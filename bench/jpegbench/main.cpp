@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "benchargs.h"
 #include "jpegencoder.h"
 
 using namespace orbhost::services;
@@ -186,22 +187,25 @@ int main(int argc, char** argv) {
   double seconds = 2.0;
   bool turbo = true;
   bool allPaths = false;
+  const char usage[] = "usage: jpegbench [--input frame.nv21 --size WxH] [--seconds S] [--no-tjbench] [--all-paths]\n";
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
-    if (a == "--input" && i + 1 < argc) {
+    const bool valued = a == "--input" || a == "--size" || a == "--seconds";
+    if (valued && i + 1 >= argc) return BenchUsage("jpegbench", a + " needs a value", usage);
+    if (BenchAsksHelp(argv[i])) {
+      return BenchHelp(usage);
+    } else if (a == "--input") {
       input = argv[++i];
-    } else if (a == "--size" && i + 1 < argc) {
-      if (std::sscanf(argv[++i], "%ux%u", &w, &h) != 2) return 2;
-    } else if (a == "--seconds" && i + 1 < argc) {
+    } else if (a == "--size") {
+      if (std::sscanf(argv[++i], "%ux%u", &w, &h) != 2) return BenchUsage("jpegbench", "--size needs WxH", usage);
+    } else if (a == "--seconds") {
       seconds = std::atof(argv[++i]);
     } else if (a == "--no-tjbench") {
       turbo = false;
     } else if (a == "--all-paths") {
       allPaths = true;
     } else {
-      std::fprintf(stderr,
-                   "usage: jpegbench [--input frame.nv21 --size WxH] [--seconds S] [--no-tjbench] [--all-paths]\n");
-      return 2;
+      return BenchUsage("jpegbench", "unknown option " + a, usage);
     }
   }
   if ((w & 1) || (h & 1) || w == 0 || h == 0 || Nv21Frame::PackedSize(w, h) > JpegEncoder::kMaxFrameBytes) {

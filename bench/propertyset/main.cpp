@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "benchargs.h"
 #include "benchdriver.h"
 #include "camclient.h"
 #include "csprotocol.h"
@@ -108,17 +109,23 @@ int main(int argc, char** argv) {
   uint32_t sets = 200;
   int windowMs = 4000;
   double speedUp = 1;
+  const char usage[] = "usage: propertyset [--sets N] [--window-ms MS] [--speed-up F>=1]\n";
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--sets" && i + 1 < argc && atoi(argv[i + 1]) > 0) {
+    const bool more = i + 1 < argc;
+    if (BenchAsksHelp(argv[i])) {
+      return BenchHelp(usage);
+    } else if (a == "--sets") {
+      if (!more || atoi(argv[i + 1]) <= 0) return BenchUsage("propertyset", "--sets needs N > 0", usage);
       sets = uint32_t(atoi(argv[++i]));
-    } else if (a == "--window-ms" && i + 1 < argc && atoi(argv[i + 1]) > 0) {
+    } else if (a == "--window-ms") {
+      if (!more || atoi(argv[i + 1]) <= 0) return BenchUsage("propertyset", "--window-ms needs MS > 0", usage);
       windowMs = atoi(argv[++i]);
-    } else if (a == "--speed-up" && i + 1 < argc && atof(argv[i + 1]) >= 1) {
+    } else if (a == "--speed-up") {
+      if (!more || !(atof(argv[i + 1]) >= 1)) return BenchUsage("propertyset", "--speed-up needs F >= 1", usage);
       speedUp = atof(argv[++i]);
     } else {
-      fprintf(stderr, "usage: propertyset [--sets N] [--window-ms MS] [--speed-up F>=1]\n");
-      return 2;
+      return BenchUsage("propertyset", "unknown option " + a, usage);
     }
   }
   CeSimDebugSetQuiet(getenv("PROPERTYSET_VERBOSE") ? FALSE : TRUE);

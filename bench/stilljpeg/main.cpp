@@ -33,6 +33,7 @@
 
 #include "board_sensor.h"
 #include "board_sim.h"
+#include "benchargs.h"
 #include "benchdriver.h"
 #include "board_vfe.h"
 #include "cameraportformat.h"
@@ -291,17 +292,23 @@ int main(int argc, char** argv) {
   int stills = 5;
   uint32_t w = 0, h = 0;
   double speedUp = 1;
+  const char usage[] = "usage: stilljpeg [--stills N] [--size WxH] [--speed-up F>=1]\n";
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--stills" && i + 1 < argc && atoi(argv[i + 1]) > 0) {
+    const bool more = i + 1 < argc;
+    if (BenchAsksHelp(argv[i])) {
+      return BenchHelp(usage);
+    } else if (a == "--stills") {
+      if (!more || atoi(argv[i + 1]) <= 0) return BenchUsage("stilljpeg", "--stills needs N > 0", usage);
       stills = atoi(argv[++i]);
-    } else if (a == "--size" && i + 1 < argc && sscanf(argv[i + 1], "%ux%u", &w, &h) == 2) {
+    } else if (a == "--size") {
+      if (!more || sscanf(argv[i + 1], "%ux%u", &w, &h) != 2) return BenchUsage("stilljpeg", "--size needs WxH", usage);
       ++i;
-    } else if (a == "--speed-up" && i + 1 < argc && atof(argv[i + 1]) >= 1) {
+    } else if (a == "--speed-up") {
+      if (!more || !(atof(argv[i + 1]) >= 1)) return BenchUsage("stilljpeg", "--speed-up needs F >= 1", usage);
       speedUp = atof(argv[++i]);
     } else {
-      fprintf(stderr, "usage: stilljpeg [--stills N] [--size WxH] [--speed-up F>=1]\n");
-      return 2;
+      return BenchUsage("stilljpeg", "unknown option " + a, usage);
     }
   }
   CeSimDebugSetQuiet(getenv("STILLJPEG_VERBOSE") ? FALSE : TRUE);

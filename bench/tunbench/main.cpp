@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "benchargs.h"
 #include "tunvexprotocol.h"
 
 extern char** environ;
@@ -213,17 +214,19 @@ int main(int argc, char** argv) {
   std::string tunserve = self.substr(0, self.rfind('/') + 1) + "tunserve";
   unsigned port = 0;
   double seconds = 2;
+  const char usage[] = "usage: tunbench [--tunserve PATH] [--port PORT] [--seconds S]\n";
   for (int i = 1; i < argc; ++i) {
     std::string opt = argv[i];
-    if (opt == "--tunserve" && i + 1 < argc) {
+    if (BenchAsksHelp(argv[i])) return BenchHelp(usage);
+    if (opt != "--tunserve" && opt != "--port" && opt != "--seconds")
+      return BenchUsage("tunbench", "unknown option " + opt, usage);
+    if (i + 1 >= argc) return BenchUsage("tunbench", opt + " needs a value", usage);
+    if (opt == "--tunserve") {
       tunserve = argv[++i];
-    } else if (opt == "--port" && i + 1 < argc) {
+    } else if (opt == "--port") {
       port = unsigned(std::atoi(argv[++i]));
-    } else if (opt == "--seconds" && i + 1 < argc) {
-      seconds = std::atof(argv[++i]);
     } else {
-      std::fprintf(stderr, "usage: tunbench [--tunserve PATH] [--port PORT] [--seconds S]\n");
-      return 2;
+      seconds = std::atof(argv[++i]);
     }
   }
 

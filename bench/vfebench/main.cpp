@@ -15,9 +15,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "benchargs.h"
 #include "board_sim.h"
 #include "chipset.h"
 #include "chipset_sim.h"
@@ -54,8 +56,20 @@ PvlResult Acknowledged(ICameraDriver* d, uint32_t command, void* payload, uint32
 
 }  // namespace
 
+const char kUsage[] = "usage: vfebench [FRAMES]   (default 200000)\n";
+
 int main(int argc, char** argv) {
-  const int frames = argc > 1 ? atoi(argv[1]) : 200000;
+  if (argc > 1 && BenchAsksHelp(argv[1])) return BenchHelp(kUsage);
+  if (argc > 2) return BenchUsage("vfebench", std::string("unexpected argument ") + argv[2], kUsage);
+  int frames = 200000;
+  if (argc > 1) {
+    char* end = nullptr;
+    const long n = strtol(argv[1], &end, 10);
+    if (argv[1][0] == '-') return BenchUsage("vfebench", std::string("unknown option ") + argv[1], kUsage);
+    if (*end || end == argv[1] || n < 1 || n > 100000000)
+      return BenchUsage("vfebench", std::string("not a frame count: ") + argv[1], kUsage);
+    frames = int(n);
+  }
   // The register window without the VFE model: plain memory the bench drives.
   ChipSimSetWindowHooks(kVfeRegistersPhys, nullptr, nullptr);
   IEnv* env = nullptr;

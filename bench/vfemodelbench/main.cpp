@@ -15,8 +15,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
+#include "benchargs.h"
 #include "board_sensor.h"
 #include "board_sim.h"
 #include "board_vfe.h"
@@ -286,14 +288,16 @@ bool Run(const Mode& m, double seconds) {
 
 int main(int argc, char** argv) {
   double seconds = 3.0;
+  const char usage[] = "usage: vfemodelbench [--seconds S] [--threads N]\n";
   for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) {
+    const std::string a = argv[i];
+    if (BenchAsksHelp(argv[i])) return BenchHelp(usage);
+    if (a != "--seconds" && a != "--threads") return BenchUsage("vfemodelbench", "unknown option " + a, usage);
+    if (i + 1 >= argc) return BenchUsage("vfemodelbench", a + " needs a value", usage);
+    if (a == "--seconds") {
       seconds = std::atof(argv[++i]);
-    } else if (!std::strcmp(argv[i], "--threads") && i + 1 < argc) {
-      BoardVfeSetThreads(uint32_t(std::atoi(argv[++i])));
     } else {
-      std::fprintf(stderr, "usage: vfemodelbench [--seconds S] [--threads N]\n");
-      return 2;
+      BoardVfeSetThreads(uint32_t(std::atoi(argv[++i])));
     }
   }
   const Mode modes[] = {{"preview", 1296, 972, true, 994, 29.46, 640, 480},

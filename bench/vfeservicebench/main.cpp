@@ -15,8 +15,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <string>
 #include <thread>
 
+#include "benchargs.h"
 #include "board_sensor.h"
 #include "board_sim.h"
 #include "board_vfe.h"
@@ -153,8 +155,20 @@ VfeScaleRecord Scale(uint16_t in, uint16_t out) {
 
 }  // namespace
 
+const char kUsage[] = "usage: vfeservicebench [FRAMES]   (default 600)\n";
+
 int main(int argc, char** argv) {
-  const int frames = argc > 1 ? atoi(argv[1]) : 600;
+  if (argc > 1 && BenchAsksHelp(argv[1])) return BenchHelp(kUsage);
+  if (argc > 2) return BenchUsage("vfeservicebench", std::string("unexpected argument ") + argv[2], kUsage);
+  int frames = 600;
+  if (argc > 1) {
+    char* end = nullptr;
+    const long n = strtol(argv[1], &end, 10);
+    if (argv[1][0] == '-') return BenchUsage("vfeservicebench", std::string("unknown option ") + argv[1], kUsage);
+    if (*end || end == argv[1] || n < 1 || n > 1000000)
+      return BenchUsage("vfeservicebench", std::string("not a frame count: ") + argv[1], kUsage);
+    frames = int(n);
+  }
   BoardSimReset();
   BoardVfeReset();
   if (CameraSensorI2C_Init() != 1 || !camera::test::PowerUpCameraModule()) return 1;

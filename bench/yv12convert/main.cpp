@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "benchargs.h"
 #include "nv21toyv12.h"
 #include "wince.h"
 
@@ -176,12 +177,14 @@ bool Bench(uint32_t w, uint32_t h) {
 
 int main(int argc, char** argv) {
   std::vector<std::pair<uint32_t, uint32_t>> sizes;
+  const std::string usage = "usage: yv12convert [WxH ...]   (even sizes, width at most " +
+                            std::to_string(kNv21LineBufferBytes) + ")\n";
   for (int i = 1; i < argc; ++i) {
     uint32_t w = 0, h = 0;
-    if (sscanf(argv[i], "%ux%u", &w, &h) != 2 || !w || !h || (w & 1) || (h & 1) || w > kNv21LineBufferBytes) {
-      fprintf(stderr, "usage: yv12convert [WxH ...] (even sizes, width at most %u)\n", kNv21LineBufferBytes);
-      return 2;
-    }
+    if (BenchAsksHelp(argv[i])) return BenchHelp(usage.c_str());
+    if (argv[i][0] == '-') return BenchUsage("yv12convert", std::string("unknown option ") + argv[i], usage.c_str());
+    if (sscanf(argv[i], "%ux%u", &w, &h) != 2 || !w || !h || (w & 1) || (h & 1) || w > kNv21LineBufferBytes)
+      return BenchUsage("yv12convert", std::string("not a size it takes: ") + argv[i], usage.c_str());
     sizes.emplace_back(w, h);
   }
   if (sizes.empty()) sizes = {{320, 240}, {640, 480}, {1280, 960}, {2592, 1944}};

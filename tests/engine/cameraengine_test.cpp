@@ -667,7 +667,7 @@ class EngineBoardTest : public ::testing::Test {
   // A still of one image: a JPEG at the full size with EXIF in the main port.
   void TakeStill(const char* keep) {
     ICameraPort* main = ports_[2];
-    CameraPortFormat jpeg = Nv21(kStillW, kStillH);
+    CameraPortFormat jpeg = Nv21Format(kStillW, kStillH, kFrameIntervalUs);
     jpeg.FourCC = CAMERA_FOURCC_IJPG;
     Arm(main, jpeg);
     ASSERT_EQ(PVL_OK, engine_->StartStill(1));
@@ -698,7 +698,7 @@ class EngineBoardTest : public ::testing::Test {
 
 TEST_F(EngineBoardTest, PreviewShowsTheChartAtTheSizeAskedFor) {
   Initialize();
-  Arm(ports_[0], Nv21(kPreviewW, kPreviewH));
+  Arm(ports_[0], Nv21Format(kPreviewW, kPreviewH, kFrameIntervalUs));
   ASSERT_EQ(PVL_OK, engine_->StartVideo());
   CheckPreview("engine-preview.png");
   EXPECT_EQ(PVL_OK, engine_->Stop());
@@ -707,7 +707,7 @@ TEST_F(EngineBoardTest, PreviewShowsTheChartAtTheSizeAskedFor) {
 // An uncompressed still: the main image at the sensor's full size, the chart in place.
 TEST_F(EngineBoardTest, UncompressedStillShowsTheChart) {
   Initialize();
-  Arm(ports_[2], Nv21(kStillW, kStillH));
+  Arm(ports_[2], Nv21Format(kStillW, kStillH, kFrameIntervalUs));
   ASSERT_EQ(PVL_OK, engine_->StartStill(1));
   IPvlMediaBuffer* frame = NextFrame(ports_[2]);
   ASSERT_NE(frame, nullptr) << "no still came";
@@ -721,7 +721,7 @@ TEST_F(EngineBoardTest, StillFromReady) {
   Initialize();
   TakeStill("engine-still.jpg");
   // CaptureComplete took the engine back to Ready: a preview starts.
-  Arm(ports_[0], Nv21(kPreviewW, kPreviewH));
+  Arm(ports_[0], Nv21Format(kPreviewW, kPreviewH, kFrameIntervalUs));
   ASSERT_EQ(PVL_OK, engine_->StartVideo());
   IPvlMediaBuffer* frame = NextFrame(ports_[0]);
   ASSERT_NE(frame, nullptr);
@@ -731,7 +731,7 @@ TEST_F(EngineBoardTest, StillFromReady) {
 
 TEST_F(EngineBoardTest, StillFromVideoThenTheStreamGoesOn) {
   Initialize();
-  Arm(ports_[0], Nv21(kPreviewW, kPreviewH));
+  Arm(ports_[0], Nv21Format(kPreviewW, kPreviewH, kFrameIntervalUs));
   ASSERT_EQ(PVL_OK, engine_->StartVideo());
   IPvlMediaBuffer* frame = NextFrame(ports_[0]);
   ASSERT_NE(frame, nullptr);
@@ -755,7 +755,7 @@ TEST_F(EngineBoardTest, TheTuningToolsApplyReachesTheEngine) {
   ASSERT_TRUE(client.Apply(&pending)) << client.Error();
   EXPECT_FALSE(pending) << "Ready takes the changes over at the next stream";
   // While video runs the engine re-applies at once and streams on.
-  Arm(ports_[0], Nv21(kPreviewW, kPreviewH));
+  Arm(ports_[0], Nv21Format(kPreviewW, kPreviewH, kFrameIntervalUs));
   ASSERT_EQ(PVL_OK, engine_->StartVideo());
   pending = true;
   ASSERT_TRUE(client.Apply(&pending)) << client.Error();

@@ -21,6 +21,7 @@
 #include "icamerabuffermanager.h"
 #include "icameraport.h"
 #include "ienv.h"
+#include "nv21frame.h"
 #include "pvlmediabuffer.h"
 #include "pvlptr.h"
 
@@ -68,21 +69,9 @@ inline IPvlMediaBuffer* NextFrame(ICameraPort* port, int seconds = 60) {
   return r == PVL_OK ? frame : nullptr;
 }
 
-inline CameraPortFormat Nv21(uint32_t w, uint32_t h) {
-  CameraPortFormat f{};
-  f.idColorSpace = ZUEUID_COLORSPACE_YUV;
-  f.FourCC = CAMERA_FOURCC_NV21;
-  f.Depth = 12;
-  f.Width = w;
-  f.Height = h;
-  f.HorizontalSampling = 2;
-  f.VerticalSampling = 2;
-  f.Stride = w;
-  f.ClipRight = int32_t(w);
-  f.ClipBottom = int32_t(h);
-  f.FrameInterval = 333333;
-  return f;
-}
+// The frame interval these tests give the formats they arm the engine's ports with.
+inline constexpr uint32_t kFrameIntervalUs = 333333;
+using camera::test::Nv21Format;
 
 // A listener the engine tells when a focus run or a pre-flash ends.
 class CountingListener final : public ICameraSettingsListener {

@@ -296,10 +296,10 @@ PvlResult TunvexDouble::SendDataToJPEG(char* buffer, uint32_t size, uint32_t* ne
 
 EngineDoubles::EngineDoubles(uint32_t extraYuv) {
   outputs.push_back(std::make_unique<FakeVideoOutput>(0, BayerFormat(2592, 1944)));
-  outputs.push_back(std::make_unique<FakeVideoOutput>(1, Nv21Format(1296, 972)));
-  outputs.push_back(std::make_unique<FakeVideoOutput>(2, Nv21Format(640, 480)));
+  outputs.push_back(std::make_unique<FakeVideoOutput>(1, Nv21Format(1296, 972, kFrameIntervalUs)));
+  outputs.push_back(std::make_unique<FakeVideoOutput>(2, Nv21Format(640, 480, kFrameIntervalUs)));
   for (uint32_t i = 0; i < extraYuv; ++i)
-    outputs.push_back(std::make_unique<FakeVideoOutput>(3 + i, Nv21Format(320, 240)));
+    outputs.push_back(std::make_unique<FakeVideoOutput>(3 + i, Nv21Format(320, 240, kFrameIntervalUs)));
   std::vector<FakeVideoOutput*> raw;
   for (auto& o : outputs) raw.push_back(o.get());
   vfe = std::make_unique<VfeDouble>(&log, raw);

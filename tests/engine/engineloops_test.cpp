@@ -131,7 +131,7 @@ class EngineLoopsTest : public EngineBoardFixture {
   // Initialised and the preview running and read.
   void Preview() {
     Initialize();
-    buffers_.Arm(env_.Get(), ports_[0], Nv21(kPreviewW, kPreviewH));
+    buffers_.Arm(env_.Get(), ports_[0], Nv21Format(kPreviewW, kPreviewH, kFrameIntervalUs));
     ReadPreview();
   }
 
@@ -350,7 +350,7 @@ TEST_F(EngineLoopsTest, TheSettledStillShowsTheChartsColours) {
   SettledExposure();
   WaitFrames(20);
   FreeFrames();
-  buffers_.Arm(env_.Get(), ports_[2], Nv21(kStillW, kStillH));
+  buffers_.Arm(env_.Get(), ports_[2], Nv21Format(kStillW, kStillH, kFrameIntervalUs));
   ASSERT_EQ(PVL_OK, control_->StartStill(1));
   IPvlMediaBuffer* frame = NextFrame(ports_[2]);
   ASSERT_NE(nullptr, frame) << "no still came";

@@ -443,8 +443,8 @@ class JpegStillTest : public EngineTest {
   }
 
   enginetest::FakeVideoOutput raw{0, enginetest::BayerFormat(1296, 972)};
-  enginetest::FakeVideoOutput mainOut{1, enginetest::Nv21Format(640, 480)};
-  enginetest::FakeVideoOutput thumbOut{2, enginetest::Nv21Format(320, 240)};
+  enginetest::FakeVideoOutput mainOut{1, enginetest::Nv21Format(640, 480, enginetest::kFrameIntervalUs)};
+  enginetest::FakeVideoOutput thumbOut{2, enginetest::Nv21Format(320, 240, enginetest::kFrameIntervalUs)};
   enginetest::FakeVfeService vfe{{&raw, &mainOut, &thumbOut}};
   enginetest::FakeSensorService sensor;
   enginetest::FakeStateMachine machine;
@@ -456,7 +456,7 @@ TEST_F(JpegStillTest, AMainImageAndThumbnailBecomeAJpegWithExif) {
   ASSERT_EQ(CCameraPortManager::Create(env, &machine, &vfe, &sensor, &manager), PVL_OK);
   manager->SetPortMode(1);
   CCameraMainImagePort* main = manager->MainImagePort();
-  CameraPortFormat jpeg = enginetest::Nv21Format(640, 480);
+  CameraPortFormat jpeg = enginetest::Nv21Format(640, 480, enginetest::kFrameIntervalUs);
   jpeg.FourCC = CAMERA_FOURCC_IJPG;
   ASSERT_EQ(main->SetFormat(&jpeg), PVL_OK);
 

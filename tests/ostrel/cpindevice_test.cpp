@@ -515,7 +515,8 @@ TEST_F(PinTest, ARowWiderThanTheLineBufferIsNotConverted) {
   FakeEngineConfig config;
   config.manualFrames = true;
   config.ports = camera::test::DefaultPorts();
-  config.ports[0].formats = {camera::test::Nv21Format(4002, 4)};  // wider than the 4000-byte line buffer
+  // Wider than the 4000-byte line buffer.
+  config.ports[0].formats = {camera::test::Nv21Format(4002, 4, camera::test::kFakeFrameIntervalUs)};
   Reset(config);
   WriteDword(OSTREL_PIN_KEY, u"MaximumCaptureAndPreviewWidth", 5000);
   WriteDword(OSTREL_PIN_KEY, u"MaximumCaptureAndPreviewHeight", 480);

@@ -213,7 +213,8 @@ TEST_F(ThumbnailPinTest, TheClientSeesOnlyTheAnswerOfThePinItAsked) {
 TEST_F(ThumbnailPinTest, TheHiddenPinsRefusalIsTheClientsAnswer) {
   FakeEngineConfig config;
   config.ports = camera::test::DefaultPorts();
-  config.ports[3].formats = {camera::test::Nv21Format(320, 240)};  // a thumbnail port smaller than the preview's
+  // A thumbnail port smaller than the preview's.
+  config.ports[3].formats = {camera::test::Nv21Format(320, 240, camera::test::kFakeFrameIntervalUs)};
   Open(config, true);
   Pin preview;
   Prepare(preview, CS_PIN_PREVIEW, 320, 240);

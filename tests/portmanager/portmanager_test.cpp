@@ -47,8 +47,8 @@ class PortManagerTest : public EngineTest {
   }
 
   FakeVideoOutput raw{0, BayerFormat(2592, 1944)};
-  FakeVideoOutput big{1, Nv21Format(2592, 1944)};
-  FakeVideoOutput small{2, Nv21Format(320, 240)};
+  FakeVideoOutput big{1, Nv21Format(2592, 1944, kFrameIntervalUs)};
+  FakeVideoOutput small{2, Nv21Format(320, 240, kFrameIntervalUs)};
   FakeVfeService vfe{{&raw, &big, &small}};
   FakeSensorService sensor;
   FakeStateMachine machine;
@@ -87,7 +87,7 @@ TEST_F(PortManagerTest, TheLargerYuvOutputCarriesTheMainImage) {
 }
 
 TEST_F(PortManagerTest, OfTwoEqualOutputsTheLaterIsMain) {
-  FakeVideoOutput twin{3, Nv21Format(320, 240)};
+  FakeVideoOutput twin{3, Nv21Format(320, 240, kFrameIntervalUs)};
   vfe.outputs = {&small, &twin};
   ASSERT_EQ(Make(), PVL_OK);
   EXPECT_EQ(OutputOf(manager->MainImagePort()), &twin);
@@ -97,7 +97,7 @@ TEST_F(PortManagerTest, OfTwoEqualOutputsTheLaterIsMain) {
 }
 
 TEST_F(PortManagerTest, ConstructionStopsAtTheFirstFailure) {
-  FakeVideoOutput odd{5, Nv21Format(320, 240)};
+  FakeVideoOutput odd{5, Nv21Format(320, 240, kFrameIntervalUs)};
   odd.supported.idColorSpace = 0x01042887;
   struct Case {
     const char* name;
@@ -192,7 +192,7 @@ TEST_F(PortManagerTest, OnlyTheRequestedNumberOfStillsGetsThrough) {
 
 TEST_F(PortManagerTest, AStillFrameThatCannotBeRoutedStopsTheEngine) {
   ASSERT_EQ(Make(), PVL_OK);
-  CameraPortFormat f = Nv21Format(640, 480);
+  CameraPortFormat f = Nv21Format(640, 480, kFrameIntervalUs);
   f.FourCC = CAMERA_FOURCC_IJPG;
   ASSERT_EQ(manager->MainImagePort()->SetFormat(&f), PVL_OK);
   EXPECT_TRUE(manager->IsJpegOutput());
@@ -223,7 +223,7 @@ TEST_F(PortManagerTest, FormatQueriesReportWhatIsEnabled) {
   ASSERT_EQ(manager->GetEnabledVideoFormats(formats, 3, &count), PVL_OK);
   EXPECT_EQ(count, 2u);
 
-  CameraPortFormat small640 = Nv21Format(640, 480);
+  CameraPortFormat small640 = Nv21Format(640, 480, kFrameIntervalUs);
   ASSERT_EQ(ports[2]->SetFormat(&small640), PVL_OK);
   ASSERT_EQ(ports[2]->Start(), PVL_OK);
   ASSERT_EQ(manager->GetEnabledSnapshotFormats(formats, 3, &count), PVL_OK);

@@ -4,22 +4,6 @@
 
 namespace enginetest {
 
-CameraPortFormat Nv21Format(uint32_t width, uint32_t height, uint32_t interval) {
-  CameraPortFormat f{};
-  f.idColorSpace = ZUEUID_COLORSPACE_YUV;
-  f.FourCC = CAMERA_FOURCC('N', 'V', '2', '1');
-  f.Depth = 12;
-  f.Width = width;
-  f.Height = height;
-  f.HorizontalSampling = 2;
-  f.VerticalSampling = 2;
-  f.Stride = width * 12 / 8;
-  f.FrameInterval = interval;
-  f.ClipRight = int32_t(width);
-  f.ClipBottom = int32_t(height);
-  return f;
-}
-
 CameraPortFormat BayerFormat(uint32_t width, uint32_t height) {
   CameraPortFormat f{};
   f.idColorSpace = ZUEUID_COLORSPACE_RAW;

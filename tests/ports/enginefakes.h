@@ -17,6 +17,7 @@
 #include "icamerastatemachine.h"
 #include "ivfeservice.h"
 #include "ivideooutput.h"
+#include "nv21frame.h"
 #include "pvlmediabuffer.h"
 #include "pvlptr.h"
 
@@ -30,7 +31,9 @@ class Counted : public Iface {
   std::atomic<int32_t> refs{0};
 };
 
-CameraPortFormat Nv21Format(uint32_t width, uint32_t height, uint32_t interval = 33333);
+// The frame period the fake outputs run at (30 frames a second).
+inline constexpr uint32_t kFrameIntervalUs = 33333;
+using camera::test::Nv21Format;
 CameraPortFormat BayerFormat(uint32_t width, uint32_t height);
 
 class FakeVideoOutput final : public Counted<IVideoOutput> {

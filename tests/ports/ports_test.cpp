@@ -76,7 +76,7 @@ class PortTest : public EngineTest {
     return free;
   }
 
-  FakeVideoOutput output{1, Nv21Format(640, 480)};
+  FakeVideoOutput output{1, Nv21Format(640, 480, kFrameIntervalUs)};
   FakeSensorService sensor;
   CPvlPtr<ICameraBufferManager> pool;
   CPvlPtr<ICameraPort> port;
@@ -345,7 +345,7 @@ TEST_F(PortTest, TheVideoPortDrivesMode1OfItsOutput) {
   ASSERT_EQ(port->GetBufferRequirements(nullptr, 0, &count), PVL_OK);
   EXPECT_EQ(count, 1u);
 
-  CameraPortFormat f = Nv21Format(320, 240);
+  CameraPortFormat f = Nv21Format(320, 240, kFrameIntervalUs);
   ASSERT_EQ(port->SetFormat(&f), PVL_OK);
   EXPECT_EQ(output.modes[1].format.Width, 320u);
   EXPECT_EQ(output.modes[0].format.Width, 640u) << "mode 0 untouched";
@@ -409,7 +409,7 @@ class StillPortTest : public EngineTest {
     main->SetThumbnailPort(thumb);
   }
   static CameraPortFormat Jpeg(uint32_t w, uint32_t h) {
-    CameraPortFormat f = Nv21Format(w, h);
+    CameraPortFormat f = Nv21Format(w, h, kFrameIntervalUs);
     f.FourCC = CAMERA_FOURCC_IJPG;
     return f;
   }
@@ -431,8 +431,8 @@ class StillPortTest : public EngineTest {
     return v.payload.rect;
   }
 
-  FakeVideoOutput mainOutput{2, Nv21Format(2592, 1944)};
-  FakeVideoOutput thumbOutput{1, Nv21Format(640, 480)};
+  FakeVideoOutput mainOutput{2, Nv21Format(2592, 1944, kFrameIntervalUs)};
+  FakeVideoOutput thumbOutput{1, Nv21Format(640, 480, kFrameIntervalUs)};
   FakeSensorService sensor;
   CPvlPtr<CCameraMainImagePort> main;
   CPvlPtr<CCameraThumbnailPort> thumb;
@@ -468,7 +468,7 @@ TEST_F(StillPortTest, AJpegFormatSetsNv21FramesAndAPredefinedThumbnail) {
     EXPECT_EQ(thumbOutput.modes[0].enabled, 1) << "the thumbnail output runs for the JPEG";
   }
   // Back to uncompressed: the thumbnail output is let go.
-  CameraPortFormat plain = Nv21Format(1280, 960);
+  CameraPortFormat plain = Nv21Format(1280, 960, kFrameIntervalUs);
   ASSERT_EQ(main->SetFormat(&plain), PVL_OK);
   EXPECT_FALSE(main->IsJpegOutput());
   EXPECT_EQ(thumbOutput.modes[0].enabled, 0);
@@ -511,7 +511,7 @@ TEST_F(StillPortTest, TheThumbnailCropFollowsTheMainCrop) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    CameraPortFormat plain = Nv21Format(2592, 1944);
+    CameraPortFormat plain = Nv21Format(2592, 1944, kFrameIntervalUs);
     ASSERT_EQ(main->SetFormat(&plain), PVL_OK);
     ASSERT_EQ(SetMainCrop(c.main), PVL_OK);
     CameraPortFormat f = Jpeg(2592, 1944);

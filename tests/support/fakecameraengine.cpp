@@ -647,34 +647,24 @@ Engine* Current() {
 
 }  // namespace
 
-CameraPortFormat Nv21Format(uint32_t width, uint32_t height, uint32_t intervalUs) {
-  CameraPortFormat f{};
-  f.idColorSpace = ZUEUID_COLORSPACE_YUV;
-  f.FourCC = CAMERA_FOURCC_NV21;
-  f.Depth = 12;
-  f.Width = width;
-  f.Height = height;
-  f.HorizontalSampling = f.VerticalSampling = 2;
-  f.Stride = width;
-  f.FrameInterval = intervalUs;
-  f.ClipRight = int32_t(width);
-  f.ClipBottom = int32_t(height);
-  return f;
-}
-
 std::vector<FakePortSpec> DefaultPorts() {
   CameraPortFormat jpeg = Nv21Format(2592, 1944, 200000);
   jpeg.FourCC = CAMERA_FOURCC_IJPG;
   jpeg.Depth = 8;
+  jpeg.Stride = jpeg.Width;  // the still formats' stride as the fake has always given it
   CameraPortFormat raw = jpeg;
   raw.FourCC = 0;
   raw.Depth = 10;
   return {
-      {ZUEUID_CAMERA_PORT_VIDEO, {Nv21Format(1280, 960), Nv21Format(640, 480), Nv21Format(320, 240)}},
-      {ZUEUID_CAMERA_PORT_VIDEO, {Nv21Format(640, 480)}},
+      {ZUEUID_CAMERA_PORT_VIDEO,
+       {Nv21Format(1280, 960, kFakeFrameIntervalUs), Nv21Format(640, 480, kFakeFrameIntervalUs),
+        Nv21Format(320, 240, kFakeFrameIntervalUs)}},
+      {ZUEUID_CAMERA_PORT_VIDEO, {Nv21Format(640, 480, kFakeFrameIntervalUs)}},
       {ZUEUID_CAMERA_PORT_MAIN_IMAGE, {jpeg, raw}},
       // The thumbnail port shares the preview's output: the same sizes.
-      {ZUEUID_CAMERA_PORT_THUMBNAIL, {Nv21Format(1280, 960), Nv21Format(640, 480), Nv21Format(320, 240)}},
+      {ZUEUID_CAMERA_PORT_THUMBNAIL,
+       {Nv21Format(1280, 960, kFakeFrameIntervalUs), Nv21Format(640, 480, kFakeFrameIntervalUs),
+        Nv21Format(320, 240, kFakeFrameIntervalUs)}},
   };
 }
 

@@ -18,6 +18,7 @@
 #include "icameraengine.h"
 #include "icameraport.h"
 #include "ipropertystore.h"
+#include "nv21frame.h"
 
 namespace camera::test {
 
@@ -57,7 +58,8 @@ struct FakeEngineConfig {
 // The ports of the phone's engine: preview (up to 1280x960), capture (640x480),
 // main image (JPEG and RAW) and thumbnail.
 std::vector<FakePortSpec> DefaultPorts();
-CameraPortFormat Nv21Format(uint32_t width, uint32_t height, uint32_t intervalUs = 66666);
+// The frame period of the fake's video formats (15 frames a second).
+inline constexpr uint32_t kFakeFrameIntervalUs = 66666;
 
 class FakeCameraEngine {
  public:

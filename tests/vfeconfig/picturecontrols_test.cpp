@@ -223,7 +223,7 @@ TEST_P(PictureControlsTest, MovesThePictureTheWayAsked) {
     if (e.kind == EVENT_OUTPUT) Copy(e.object);
   };
   ASSERT_EQ(PVL_OK, Init());
-  CPvlPtr<ICameraBufferManager> bm = SetUpMode(svc_->GetOutput(1), VIDEO_OUTPUT_MODE_VIDEO, Nv21(kOut1W, kOut1H));
+  CPvlPtr<ICameraBufferManager> bm = SetUpMode(svc_->GetOutput(1), VIDEO_OUTPUT_MODE_VIDEO, Nv21Format(kOut1W, kOut1H));
   ASSERT_EQ(PVL_OK, RunConfigurer(ZUEUID_CONFIG_VIDEO));
   ASSERT_EQ(PVL_OK, service_->Start());
   StartSensor();

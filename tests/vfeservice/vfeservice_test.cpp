@@ -270,7 +270,7 @@ TEST_F(VfeServiceTest, AStoppedOutputAnswersOneToAFrameMessage) {
 TEST_F(VfeServiceTest, ReconfiguringReleasesTheBuffersOfTheLastConfiguration) {
   ASSERT_EQ(PVL_OK, Init());
   CVideoOutput* out1 = svc_->GetOutput(1);
-  CPvlPtr<ICameraBufferManager> bm = SetUpMode(out1, VIDEO_OUTPUT_MODE_VIDEO, Nv21(kOut1W, kOut1H));
+  CPvlPtr<ICameraBufferManager> bm = SetUpMode(out1, VIDEO_OUTPUT_MODE_VIDEO, Nv21Format(kOut1W, kOut1H));
   ConfigurePipeline(0);
   ArmOutput(out1, VIDEO_OUTPUT_MODE_VIDEO, 3);
   EXPECT_EQ(1u, FreeCount(bm));
@@ -298,7 +298,7 @@ TEST_F(VfeServiceTest, ALostInterruptAndAnOverrunLoseNoBuffer) {
 TEST_F(VfeServiceTest, TheVideoChainOnTheServiceStreams) {
   ASSERT_EQ(PVL_OK, Init());
   CVideoOutput* out1 = svc_->GetOutput(1);
-  CPvlPtr<ICameraBufferManager> bm = SetUpMode(out1, VIDEO_OUTPUT_MODE_VIDEO, Nv21(kOut1W, kOut1H));
+  CPvlPtr<ICameraBufferManager> bm = SetUpMode(out1, VIDEO_OUTPUT_MODE_VIDEO, Nv21Format(kOut1W, kOut1H));
   CPvlPtr<IConfigCommand> video;
   ASSERT_EQ(PVL_OK, service_->GetConfigurer(ZUEUID_CONFIG_VIDEO, &video));
   ASSERT_EQ(PVL_OK, video->Configure());
@@ -317,7 +317,7 @@ TEST_F(VfeServiceTest, TheVideoChainOnTheServiceStreams) {
 // AWB-extended block asks for, with near-white samples counted.
 TEST_F(VfeServiceTest, TheVideoChainDeliversFocusAndNearWhiteStatistics) {
   ASSERT_EQ(PVL_OK, Init());
-  CPvlPtr<ICameraBufferManager> bm = SetUpMode(svc_->GetOutput(1), VIDEO_OUTPUT_MODE_VIDEO, Nv21(kOut1W, kOut1H));
+  CPvlPtr<ICameraBufferManager> bm = SetUpMode(svc_->GetOutput(1), VIDEO_OUTPUT_MODE_VIDEO, Nv21Format(kOut1W, kOut1H));
   std::mutex m;
   std::vector<uint32_t> focus;
   int focusEvents = 0;
@@ -387,8 +387,8 @@ TEST_P(OutputOrder, TheSmallerFrameServesPathOne) {
   ASSERT_EQ(PVL_OK, Init());
   CVideoOutput* out1 = svc_->GetOutput(1);
   CVideoOutput* out2 = svc_->GetOutput(2);
-  ASSERT_EQ(PVL_OK, out1->SetFormat(VIDEO_OUTPUT_MODE_VIDEO, &(const CameraPortFormat&)Nv21(c.w1, c.h1)));
-  ASSERT_EQ(PVL_OK, out2->SetFormat(VIDEO_OUTPUT_MODE_VIDEO, &(const CameraPortFormat&)Nv21(c.w2, c.h2)));
+  ASSERT_EQ(PVL_OK, out1->SetFormat(VIDEO_OUTPUT_MODE_VIDEO, &(const CameraPortFormat&)Nv21Format(c.w1, c.h1)));
+  ASSERT_EQ(PVL_OK, out2->SetFormat(VIDEO_OUTPUT_MODE_VIDEO, &(const CameraPortFormat&)Nv21Format(c.w2, c.h2)));
   out1->Enable(VIDEO_OUTPUT_MODE_VIDEO, 1);
   out2->Enable(VIDEO_OUTPUT_MODE_VIDEO, c.both ? 1 : 0);
   svc_->UpdateOutputOrder(VIDEO_OUTPUT_MODE_VIDEO);
@@ -573,7 +573,7 @@ TEST_F(VfeServiceTest, AMessagePostedAfterTheLastEmptyReadIsStillRead) {
 TEST_F(VfeServiceTest, SnapshotDoneReachesTheEngineWithoutTheServiceLock) {
   ASSERT_EQ(PVL_OK, Init());
   CVideoOutput* out1 = svc_->GetOutput(1);
-  CPvlPtr<ICameraBufferManager> bm = SetUpMode(out1, VIDEO_OUTPUT_MODE_STILL, Nv21(kOut1W, kOut1H));
+  CPvlPtr<ICameraBufferManager> bm = SetUpMode(out1, VIDEO_OUTPUT_MODE_STILL, Nv21Format(kOut1W, kOut1H));
   ConfigurePipeline(0);
   svc_->UpdateOutputOrder(VIDEO_OUTPUT_MODE_STILL);
   ArmOutput(out1, VIDEO_OUTPUT_MODE_STILL, 1);
@@ -610,7 +610,7 @@ TEST_F(VfeServiceTest, SuspendDropsTheDriverAndResumeBringsItBack) {
   EXPECT_TRUE(svc_->HasDriver());
   // The new driver reports to the same thread: frames flow again.
   CVideoOutput* out1 = svc_->GetOutput(1);
-  CPvlPtr<ICameraBufferManager> bm = SetUpMode(out1, VIDEO_OUTPUT_MODE_VIDEO, Nv21(kOut1W, kOut1H));
+  CPvlPtr<ICameraBufferManager> bm = SetUpMode(out1, VIDEO_OUTPUT_MODE_VIDEO, Nv21Format(kOut1W, kOut1H));
   ConfigurePipeline(0);
   ArmOutput(out1, VIDEO_OUTPUT_MODE_VIDEO, 3);
   ASSERT_EQ(PVL_OK, service_->Start());

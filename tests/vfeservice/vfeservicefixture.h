@@ -33,11 +33,14 @@
 #include "vfedriverobject.h"
 #include "vfepreviewpipeline.h"
 #include "vfeservice.h"
+#include "nv21frame.h"
 #include "vfesettingsdouble.h"
 #include "vfetuningfixture.h"
 #include "wince.h"
 
 namespace vfeservicetest {
+
+using camera::test::Nv21Format;
 
 template <class Case, class = decltype(std::declval<const Case&>().name)>
 std::ostream& operator<<(std::ostream& os, const Case& c) {
@@ -204,21 +207,6 @@ class VfeServiceTest : public ::testing::Test, public vfeconfigtest::VfeTuningFi
     svc_->GetOperationMode()->pixelOrder = kSensorVfePixelOrder;
   }
 
-  static CameraPortFormat Nv21(uint32_t w, uint32_t h) {
-    CameraPortFormat f{};
-    f.idColorSpace = ZUEUID_COLORSPACE_YUV;
-    f.FourCC = CAMERA_FOURCC_NV21;
-    f.Depth = 12;
-    f.Width = w;
-    f.Height = h;
-    f.HorizontalSampling = 2;
-    f.VerticalSampling = 2;
-    f.Stride = w * 12 / 8;
-    f.ClipRight = static_cast<int32_t>(w);
-    f.ClipBottom = static_cast<int32_t>(h);
-    return f;
-  }
-
   // The engine's side of one output mode: format, enable, a pool allocated
   // from the output's buffer information, given as its buffer manager.
   CPvlPtr<ICameraBufferManager> SetUpMode(CVideoOutput* output, uint32_t mode, const CameraPortFormat& format) {
@@ -252,7 +240,7 @@ class VfeServiceTest : public ::testing::Test, public vfeconfigtest::VfeTuningFi
   CPvlPtr<ICameraBufferManager> StartPreview() {
     EXPECT_EQ(PVL_OK, Init());
     CVideoOutput* out1 = svc_->GetOutput(1);
-    CPvlPtr<ICameraBufferManager> bm = SetUpMode(out1, VIDEO_OUTPUT_MODE_VIDEO, Nv21(kOut1W, kOut1H));
+    CPvlPtr<ICameraBufferManager> bm = SetUpMode(out1, VIDEO_OUTPUT_MODE_VIDEO, Nv21Format(kOut1W, kOut1H));
     ConfigurePipeline(0);
     svc_->UpdateOutputOrder(VIDEO_OUTPUT_MODE_VIDEO);
     ArmOutput(out1, VIDEO_OUTPUT_MODE_VIDEO, 3);

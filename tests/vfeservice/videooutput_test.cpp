@@ -103,9 +103,9 @@ class Formats : public Outputs, public ::testing::WithParamInterface<FormatCase>
 TEST_P(Formats, Output1TakesOnlyWhatItSupports) {
   const FormatCase& c = GetParam();
   CVideoOutput* out1 = svc_->GetOutput(1);
-  CameraPortFormat before = Nv21(320, 240);
+  CameraPortFormat before = Nv21Format(320, 240);
   ASSERT_EQ(PVL_OK, out1->SetFormat(VIDEO_OUTPUT_MODE_VIDEO, &before));
-  CameraPortFormat f = Nv21(640, 480);
+  CameraPortFormat f = Nv21Format(640, 480);
   c.change(&f);
   EXPECT_EQ(c.result, out1->SetFormat(VIDEO_OUTPUT_MODE_VIDEO, &f));
   CameraPortFormat now{};
@@ -155,7 +155,7 @@ TEST_F(Outputs, ModesAndBadArguments) {
   EXPECT_EQ(PVL_E_BADARG, out1->IsEnabled(0, nullptr));
   EXPECT_EQ(PVL_E_BADARG, out1->Enable(2, 1));
   EXPECT_EQ(PVL_E_NULLPTR, out1->GetOutputId(nullptr));
-  EXPECT_EQ(PVL_E_BADARG, out1->SetFormat(2, &(const CameraPortFormat&)Nv21(320, 240)));
+  EXPECT_EQ(PVL_E_BADARG, out1->SetFormat(2, &(const CameraPortFormat&)Nv21Format(320, 240)));
   EXPECT_EQ(PVL_E_BADARG, out1->SetCurrentMode(2, 0));
   CameraPortFormat f{};
   EXPECT_EQ(PVL_E_BADARG, out1->GetCurrentFormat(&f)) << "no mode current yet";
@@ -164,7 +164,7 @@ TEST_F(Outputs, ModesAndBadArguments) {
   EXPECT_EQ(4, out1->GetCurrentBufferCount());
   ASSERT_EQ(PVL_OK, out1->SetCurrentMode(VIDEO_OUTPUT_MODE_STILL, 3));
   EXPECT_EQ(3, out1->GetCurrentBufferCount());
-  ASSERT_EQ(PVL_OK, out1->SetFormat(VIDEO_OUTPUT_MODE_STILL, &(const CameraPortFormat&)Nv21(320, 240)));
+  ASSERT_EQ(PVL_OK, out1->SetFormat(VIDEO_OUTPUT_MODE_STILL, &(const CameraPortFormat&)Nv21Format(320, 240)));
   BufferRequest r{};
   uint32_t count = 0;
   ASSERT_EQ(PVL_OK, out1->GetBufferInfo(VIDEO_OUTPUT_MODE_STILL, &r, 1, &count));
@@ -197,7 +197,7 @@ TEST_F(Outputs, AckModesAndStatus) {
 
 TEST_F(Outputs, NoFreeBufferMeansNoneQueued) {
   CVideoOutput* out1 = svc_->GetOutput(1);
-  CPvlPtr<ICameraBufferManager> bm = SetUpMode(out1, VIDEO_OUTPUT_MODE_VIDEO, Nv21(kOut1W, kOut1H));
+  CPvlPtr<ICameraBufferManager> bm = SetUpMode(out1, VIDEO_OUTPUT_MODE_VIDEO, Nv21Format(kOut1W, kOut1H));
   ASSERT_EQ(PVL_OK, out1->SetCurrentMode(VIDEO_OUTPUT_MODE_VIDEO, 0));
   for (int i = 0; i < 4; ++i) {
     IPvlMediaBuffer* b = nullptr;

@@ -25,11 +25,21 @@
 
 namespace {
 
-int Usage() {
-  std::fprintf(stderr,
-               "usage: boardframe [--full] [--illuminant neutral|daylight|incandescent|fluorescent]\n"
-               "                  [--exposure-ms N] [--gain-code N] [--lens N] [--led off|torch|flash]\n"
-               "                  [--raw] out.png|out.ppm\n");
+const char kUsage[] =
+    "usage: boardframe [--full] [--illuminant neutral|daylight|incandescent|fluorescent]\n"
+    "                  [--exposure-ms N] [--gain-code N] [--lens N] [--led off|torch|flash]\n"
+    "                  [--raw] out.png|out.ppm\n"
+    "  --full           the whole array instead of the 2 x 2 binned preview\n"
+    "  --illuminant L   the scene's light (default daylight)\n"
+    "  --exposure-ms N  the exposure (default 12)\n"
+    "  --gain-code N    the analogue gain code, 32..512 (default 32)\n"
+    "  --lens N         the lens step, 0..1023 (default: the chart in focus)\n"
+    "  --led MODE       the white LED (default off)\n"
+    "  --raw            the sensor's own colours, undeveloped\n"
+    "  -h, --help       this text\n";
+
+int Usage(const std::string& why) {
+  std::fprintf(stderr, "boardframe: %s\n%s", why.c_str(), kUsage);
   return 2;
 }
 
@@ -66,8 +76,11 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     bool more = i + 1 < argc;
+    const bool valued =
+        a == "--illuminant" || a == "--exposure-ms" || a == "--gain-code" || a == "--lens" || a == "--led";
+    if (valued && !more) return Usage(a + " needs a value");
     if (a == "--help" || a == "-h") {
-      Usage();
+      std::fputs(kUsage, stdout);
       return 0;
     } else if (a == "--full") {
       f.width = kSensorArrayWidth;
@@ -75,34 +88,36 @@ int main(int argc, char** argv) {
       f.binning = 1;
     } else if (a == "--raw") {
       raw = true;
-    } else if (a == "--illuminant" && more) {
+    } else if (a == "--illuminant") {
       std::string name = argv[++i];
       int k = 0;
       while (k < kIlluminantCount && name != kIlluminants[k]) ++k;
-      if (k == kIlluminantCount) return Usage();
+      if (k == kIlluminantCount) return Usage("unknown illuminant " + name);
       f.illuminant = BoardIlluminant(k);
-    } else if (a == "--exposure-ms" && more) {
+    } else if (a == "--exposure-ms") {
       f.exposureSeconds = std::atof(argv[++i]) / 1000.0;
-      if (!(f.exposureSeconds >= 0)) return Usage();
-    } else if (a == "--gain-code" && more) {
+      if (!(f.exposureSeconds >= 0)) return Usage("--exposure-ms needs a number of 0 or more");
+    } else if (a == "--gain-code") {
       f.gainCode = uint32_t(std::atoi(argv[++i]));
-      if (f.gainCode < 32 || f.gainCode > 512) return Usage();
-    } else if (a == "--lens" && more) {
+      if (f.gainCode < 32 || f.gainCode > 512) return Usage("--gain-code needs 32..512");
+    } else if (a == "--lens") {
       f.lensCode = uint32_t(std::atoi(argv[++i]));
-      if (f.lensCode > 1023) return Usage();
-    } else if (a == "--led" && more) {
+      if (f.lensCode > 1023) return Usage("--lens needs 0..1023");
+    } else if (a == "--led") {
       std::string led = argv[++i];
       if (led == "off") f.ledLight = 0;
       else if (led == "torch") f.ledLight = kLedTorchLight;
       else if (led == "flash") f.ledLight = kLedFlashLight;
-      else return Usage();
-    } else if (a[0] != '-' && out.empty()) {
-      out = a;
+      else return Usage("--led needs off, torch or flash");
+    } else if (!a.empty() && a[0] == '-') {
+      return Usage("unknown option " + a);
+    } else if (!out.empty()) {
+      return Usage("one output file only, not also " + a);
     } else {
-      return Usage();
+      out = a;
     }
   }
-  if (out.empty()) return Usage();
+  if (out.empty()) return Usage("an output file is needed");
 
   std::vector<uint16_t> frame(size_t(f.width) * f.height);
   if (!BoardSensorRenderFrame(f, frame.data(), f.width)) {

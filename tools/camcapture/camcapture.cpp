@@ -145,7 +145,7 @@ bool Parse(int argc, char** argv, Options* o, std::FILE* err) {
         return usage("--exif needs TAG=TEXT");
       o->exif.emplace_back(uint32_t(tag), v.substr(v.find('=') + 1));
     } else {
-      return usage("unknown argument: " + a);
+      return usage("unknown option " + a);
     }
   }
   if (!o->help && !o->list && !o->focus && o->sets.empty() && o->y4m.empty() && o->still.empty())
@@ -447,15 +447,27 @@ int Still(const Camera& camera, const Options& o, std::FILE* out, std::FILE* err
   return kCamCaptureOk;
 }
 
-}  // namespace
-
-int RunCamCapture(int argc, char** argv, std::FILE* out, std::FILE* err) {
-  Options o;
-  if (!Parse(argc, argv, &o, err)) return kCamCaptureUsage;
-  if (o.help) {
+// The options, or the exit code when the command line alone settles it.
+int ReadCommandLine(int argc, char** argv, Options* o, std::FILE* out, std::FILE* err) {
+  if (!Parse(argc, argv, o, err)) return kCamCaptureUsage;
+  if (o->help) {
     std::fputs(kUsage, out);
     return kCamCaptureOk;
   }
+  return kCamCaptureRun;
+}
+
+}  // namespace
+
+int CheckCamCaptureArguments(int argc, char** argv, std::FILE* out, std::FILE* err) {
+  Options o;
+  return ReadCommandLine(argc, argv, &o, out, err);
+}
+
+int RunCamCapture(int argc, char** argv, std::FILE* out, std::FILE* err) {
+  Options o;
+  const int early = ReadCommandLine(argc, argv, &o, out, err);
+  if (early != kCamCaptureRun) return early;
   Camera camera;
   DWORD r = camera.Open();
   if (r != ERROR_SUCCESS) return Failed(err, "opening the camera CAM1:", r);

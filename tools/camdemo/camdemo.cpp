@@ -10,7 +10,6 @@
 //   camdemo [--frame out.nv21] [--size WxH]
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -26,6 +25,17 @@ namespace {
 
 constexpr uint8_t kSensorSlave = 0x20;
 constexpr uint16_t kSensorChipId = 0x3E2F;
+
+const char kUsage[] =
+    "usage: camdemo [--frame out.nv21] [--size WxH]\n"
+    "  --frame FILE   write a colour-bar NV21 frame for the still encoder\n"
+    "  --size WxH     the frame's size, even numbers (default 1296x972)\n"
+    "  -h, --help     this text\n";
+
+int Usage(const std::string& why) {
+  std::fprintf(stderr, "camdemo: %s\n%s", why.c_str(), kUsage);
+  return 2;
+}
 
 int Fail(const char* what) {
   std::fprintf(stderr, "camdemo: %s\n", what);
@@ -144,14 +154,21 @@ int main(int argc, char** argv) {
   std::string framePath;
   uint32_t width = 1296, height = 972;
   for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--frame") && i + 1 < argc) {
+    const std::string a = argv[i];
+    const bool more = i + 1 < argc;
+    if (a == "-h" || a == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (a == "--frame") {
+      if (!more) return Usage("--frame needs a file");
       framePath = argv[++i];
-    } else if (!std::strcmp(argv[i], "--size") && i + 1 < argc) {
-      if (std::sscanf(argv[++i], "%ux%u", &width, &height) != 2 || !width || !height || (width | height) & 1)
-        return Fail("--size needs even WxH");
+    } else if (a == "--size") {
+      char extra;
+      if (!more || std::sscanf(argv[++i], "%ux%u%c", &width, &height, &extra) != 2 || !width || !height ||
+          (width | height) & 1)
+        return Usage("--size needs even WxH");
     } else {
-      std::fprintf(stderr, "usage: camdemo [--frame out.nv21] [--size WxH]\n");
-      return 2;
+      return Usage("unknown option " + a);
     }
   }
 

@@ -29,22 +29,38 @@ void AppendU32(std::vector<uint8_t>& b, uint32_t v) {
   PutU32(b, b.size() - 4, v);
 }
 
-int Usage() {
-  std::fprintf(stderr, "usage: mifwriter <output.mif> [--access-rule <text>] <class-id>...\n");
+const char kUsage[] =
+    "usage: mifwriter <output.mif> [--access-rule <text>] <class-id>...\n"
+    "  class identifiers are numbers, decimal or 0x...; -h, --help: this text\n";
+
+int Usage(const std::string& why) {
+  std::fprintf(stderr, "mifwriter: %s\n%s", why.c_str(), kUsage);
   return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) return Usage();
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--access-rule") == 0) {
+      ++i;  // its text may start with a dash
+      continue;
+    }
+    if (argv[i][0] == '-' && argv[i][1] == '-') return Usage(std::string("unknown option ") + argv[i]);
+  }
+  if (argc > 1 && argv[1][0] == '-') return Usage(std::string("unknown option ") + argv[1]);
+  if (argc < 3) return Usage("an output file and class identifiers are needed");
   const char* output = argv[1];
   bool hasRule = false;
   std::string rule;
   std::vector<uint32_t> classes;
   for (int i = 2; i < argc; ++i) {
     if (std::strcmp(argv[i], "--access-rule") == 0) {
-      if (++i >= argc) return Usage();
+      if (++i >= argc) return Usage("--access-rule needs a text");
       hasRule = true;
       rule = argv[i];
       continue;

@@ -25,8 +25,8 @@ const char kUsage[] =
     "ITEM is an item name or its decimal Id. The port defaults to 55555, or\n"
     "TUNVEX_PORT when that is set.\n";
 
-int Usage() {
-  std::fputs(kUsage, stderr);
+int Usage(const std::string& why) {
+  std::fprintf(stderr, "tunclient: %s\n%s", why.c_str(), kUsage);
   return 2;
 }
 
@@ -106,26 +106,27 @@ int main(int argc, char** argv) {
       std::fputs(kUsage, stdout);
       return 0;
     }
-    if (i + 1 >= argc) return Usage();
+    if (opt != "--host" && opt != "--port" && opt != "--timeout") return Usage("unknown option " + opt);
+    if (i + 1 >= argc) return Usage(opt + " needs a value");
     const char* val = argv[++i];
     if (opt == "--host") {
       host = val;
     } else if (opt == "--port") {
-      if (!ParseNumber(val, 65535, &port) || port == 0) return Usage();
-    } else if (opt == "--timeout") {
-      if (!ParseNumber(val, 3600000, &timeout) || timeout == 0) return Usage();
-    } else {
-      return Usage();
+      if (!ParseNumber(val, 65535, &port) || port == 0) return Usage("--port needs 1..65535");
+    } else if (!ParseNumber(val, 3600000, &timeout) || timeout == 0) {
+      return Usage("--timeout needs 1..3600000 ms");
     }
   }
-  if (i >= argc) return Usage();
+  if (i >= argc) return Usage("a command is needed");
   std::string cmd = argv[i++];
   int rest = argc - i;
   char** args = argv + i;
 
+  if (cmd != "version" && cmd != "list" && cmd != "apply" && cmd != "get" && cmd != "set")
+    return Usage("unknown command " + cmd);
   if (!(cmd == "version" && rest == 0) && !(cmd == "list" && rest == 0) && !(cmd == "apply" && rest == 0) &&
       !(cmd == "get" && (rest == 1 || rest == 2)) && !(cmd == "set" && rest >= 3))
-    return Usage();
+    return Usage("wrong arguments to " + cmd);
 
   TunvexClient c;
   c.SetTimeout(int(timeout));

@@ -192,9 +192,12 @@ int main(int argc, char** argv) {
       return 0;
     } else if (opt == "--sample") {
       sample = true;
-    } else if (opt == "--image" && i + 1 < argc) {
+    } else if ((opt == "--image" || opt == "--port") && i + 1 >= argc) {
+      std::fprintf(stderr, "tunserve: %s needs a value\n%s", opt.c_str(), kUsage);
+      return 2;
+    } else if (opt == "--image") {
       image = argv[++i];
-    } else if (opt == "--port" && i + 1 < argc) {
+    } else if (opt == "--port") {
       const char* val = argv[++i];
       if (!ParsePort(val, &ignored)) {
         std::fprintf(stderr, "tunserve: not a port: %s\n", val);
@@ -202,7 +205,7 @@ int main(int argc, char** argv) {
       }
       setenv("TUNVEX_PORT", val, 1);  // where the server reads it
     } else {
-      std::fputs(kUsage, stderr);
+      std::fprintf(stderr, "tunserve: unknown option %s\n%s", opt.c_str(), kUsage);
       return 2;
     }
   }

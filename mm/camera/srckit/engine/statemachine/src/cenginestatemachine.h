@@ -6,14 +6,65 @@
 // on the VFE service's receive thread for every frame and must never wait for a
 // client event, so FrameAvailable goes to the current state without the lock.
 //
-// Lock discipline: the machine's lock is held for the whole of every event but
-// FrameAvailable, including the state's Transition and every engine call it
-// makes; the current state is published atomically so that the unlocked frame
-// path always sees one whole state. What the receive thread delivers (frames'
-// engine pass, statistics, the end of a still) waits for the lock only while
-// the state still takes deliveries (CEngineLock): the event holding the lock
-// may be stopping the stream on its way to closing the VFE service, which
-// waits for the receive thread.
+// Locks, in the order they are taken (a thread holding one may take only those
+// below it; nothing is taken upwards):
+//   1. The machine's lock (CEngineLock, re-entrant). Client events hold it for
+//      the whole event: the state's handler, Transition, Leave and Enter and
+//      every engine and service call they make. The receive thread takes it for
+//      a delivery (a frame's engine pass, statistics, the end of a still)
+//      through LockForDelivery only, which gives up instead of waiting once the
+//      current state no longer takes deliveries.
+//   2. Under it, each held briefly and never while calling into the engine:
+//      - the engine's frame guard (CCameraEngine::m_frameGuard): the frame
+//        path's copies of the port manager, plug-in list and preview output;
+//        Initialize and Uninitialize swap them under it;
+//      - the engine's pending-configuration guard;
+//      - each port's own lock (queue, started flag, mode); frames leaving the
+//        queue are released after it is given up, so a pool's lock is never
+//        taken under it;
+//      - the VFE service's locks, when an event calls into the service (the
+//        service takes its outputs' and pools' locks below its own).
+//   The lock's own gate (a mutex inside CEngineLock) is held only inside its
+//   calls. The receive thread enters the engine holding none of these: the
+//   VFE service gives up its output's and its own lock before raising an event.
+//
+// Why deliveries may give up: the event holding the machine's lock may be
+// stopping the stream or the capture (Leave of Video or Snapshot, Video's
+// Suspend) and wait in the VFE service for the receive thread. So:
+//   - Video and Snapshot keep their own flag (m_streaming, m_capturing):
+//     raised before the stream or capture starts in Enter (frames may arrive
+//     before Enter returns and then wait for the lock), lowered first thing in
+//     Leave and Suspend, raised again if the stop fails;
+//   - TakesDeliveries reports that flag; a delivery waits for the lock only
+//     while the current state's answer is true, and lowering it is followed by
+//     DeliveriesChanged, which wakes the waiters so that they re-check and go;
+//   - Transition publishes the new state before its Enter (and the old one
+//     again if Enter fails) and wakes the waiters each time; the identifier
+//     changes only when Enter succeeded;
+//   - a delivery that did get the lock checks the identifier again: a frame
+//     that waited out a stop belongs to no stream.
+//
+// The answers to a frame (FrameAvailable, on the receive thread):
+//   0   the engine took it: queued on its port with the port's own reference
+//       (the client's Release after GetNextFrame, or the port's Stop or mode 0,
+//       gives it back), or kept back on purpose (a still beyond the count asked
+//       for, or one a plug-in withholds), which then returns to its pool.
+//   13  dropped: no state that takes frames (any but Video and the two
+//       Snapshot states, logged as an invalid event), a stop began before the
+//       frame came or while it waited for the lock, the state changed
+//       meanwhile, or the engine has no ports (between Uninitialize and the
+//       next Initialize).
+//   other  a plug-in's frame pass or the port refused it (39: no port on that
+//       output); a still whose frame no port takes raises Stop.
+// Whatever the answer, nothing in the engine holds a dropped frame: the VFE
+// output's reference, released when the event returns, sends the buffer back
+// to its pool, from which the output re-arms. The engine never releases a
+// frame it did not queue.
+// Statistics and the end of a still answer 13 when dropped the same way
+// ("Event ... dropped" in the log): the statistics stay the VFE's (its stats
+// output drops its reference to the buffer after the event and acknowledges
+// it), and a still's end is not needed, since the stop under way ends the
+// capture.
 #pragma once
 
 #include <stdint.h>
