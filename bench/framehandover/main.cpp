@@ -76,6 +76,7 @@ class Sensor final : public ICameraSensorService {
   PvlResult GetFrameTiming(const SensorFrameTimingRequest*, SensorFrameTimingAnswer*) override {
     return PVL_E_UNSUPPORTED;
   }
+  PvlResult CheckPresence() override { return PVL_OK; }
 };
 
 double Microseconds(std::chrono::steady_clock::duration d, int frames) {

@@ -239,6 +239,7 @@ TEST_F(SensorTest, NoFramesWhenTheRegistersOrTheClockCannotMakeOne) {
       {"unequal binning", [] { return Write8(0x3014, 0x00); }, "is not supported"},
       {"zero line length", [] { return Write16(0x0342, 0); }, "frame or line length is zero"},
       {"clock removed", [] { return CameraSensorCLK_ConfigMclk(0, CAMERA_MCLK_ARG) == 1; }, "no master clock"},
+      {"module gone", [] { BoardSensorSetPresent(false); return true; }, "the module is gone"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -255,6 +256,23 @@ TEST_F(SensorTest, NoFramesWhenTheRegistersOrTheClockCannotMakeOne) {
     Plindor_WaitMicroSeconds(5000);  // 200 ms of board time
     EXPECT_EQ(BoardSensorState().frames, frames);
   }
+}
+
+// A module that comes back while its registers still say stream goes on.
+TEST_F(SensorTest, AModuleThatComesBackStreamsOn) {
+  BoardSetSpeedUp(40);
+  PowerUp();
+  ASSERT_TRUE(Write8(0x0100, 1));
+  ASSERT_TRUE(WaitFrames(1));
+  BoardSensorSetPresent(false);
+  const uint32_t goneAt = BoardSensorState().frames;
+  ASSERT_TRUE(BoardSensorWaitFrameEnd(goneAt, 20000));
+  EXPECT_EQ(BoardSensorState().frames, goneAt);
+  uint16_t id = 0;
+  EXPECT_FALSE(Read16(0x0000, &id));
+  BoardSensorSetPresent(true);
+  ASSERT_TRUE(BoardSensorWaitFrameEnd(goneAt + 1, 20000)) << BoardSensorSummaryText();
+  ASSERT_TRUE(Write8(0x0100, 0));
 }
 
 TEST_F(SensorTest, AStoppedStreamFinishesItsFrameAndRestartsAtTheWrite) {

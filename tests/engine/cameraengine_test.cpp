@@ -28,6 +28,7 @@
 #include "cameraportformat.h"
 #include "chartcolour.h"
 #include "chipset.h"
+#include "csensorwatchdog.h"
 #include "engineboard.h"
 #include "enginefixture.h"
 #include "icamerabuffermanager.h"
@@ -385,6 +386,65 @@ TEST_F(EngineEventTest, EventKinds) {
   sink->Release();
 }
 
+// ---- The frame watchdog ----
+
+// The silence that has the sensor checked: thirty frame periods, never less
+// than half a second; a period that cannot be true counts as the preview's.
+TEST(SensorWatchdogTest, TheSilenceLimitFollowsTheFramePeriod) {
+  const struct {
+    uint32_t periodUs, limitMs;
+  } cases[] = {{33333, 1000}, {66666, 2000}, {10000, 500}, {0, 1000}, {5000000, 1000}, {4000000, 120000}};
+  for (const auto& c : cases) EXPECT_EQ(CSensorWatchdog::SilenceLimitMs(c.periodUs), c.limitMs) << c.periodUs;
+}
+
+// A check is due once the signs stood still for the limit; each sign, and each
+// check, starts the count again. The millisecond clock may wrap meanwhile.
+TEST(SensorWatchdogTest, ACheckIsDueOnlyAfterTheLimitWithoutASign) {
+  for (uint32_t start : {100u, 0xFFFFFF00u}) {
+    SCOPED_TRACE(start);
+    CSensorWatchdog::Decision d;
+    d.Arm(1000, start, 7);
+    EXPECT_FALSE(d.Due(start + 999, 7));
+    EXPECT_TRUE(d.Due(start + 1000, 7));
+    EXPECT_FALSE(d.Due(start + 1001, 7)) << "checked again at once";
+    EXPECT_FALSE(d.Due(start + 1500, 8)) << "a sign came";
+    EXPECT_FALSE(d.Due(start + 2499, 8));
+    EXPECT_TRUE(d.Due(start + 2500, 8));
+    EXPECT_TRUE(d.Due(start + 3500, 8)) << "a sensor that answers is asked again after another limit";
+  }
+}
+
+// Frames that stopped have the check run on the watchdog's thread; a check that
+// finds the sensor lost ends the watch.
+TEST(SensorWatchdogTest, SilenceRunsTheCheckUntilItFindsTheSensorLost) {
+  CSensorWatchdog watchdog;
+  std::atomic<int> checks{0};
+  std::atomic<bool> ended{false};
+  ASSERT_TRUE(watchdog.Start(1, [&] {
+    if (++checks < 2) return true;
+    ended = true;
+    return false;
+  }));
+  while (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  watchdog.Stop();
+  EXPECT_EQ(checks.load(), 2);
+}
+
+// A check that waits (for the engine's lock) gives up once a stop was asked
+// for, so that the stop, made from an event holding that lock, can end the watch.
+TEST(SensorWatchdogTest, AStopEndsAWatchWhoseCheckWaits) {
+  CSensorWatchdog watchdog;
+  std::atomic<bool> waiting{false};
+  ASSERT_TRUE(watchdog.Start(1, [&] {
+    waiting = true;
+    while (!watchdog.Stopping()) std::this_thread::yield();
+    return false;
+  }));
+  while (!waiting) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  watchdog.Stop();
+  EXPECT_TRUE(watchdog.Stopping());
+}
+
 // ---- Stream operations ----
 
 class EngineStreamTest : public EngineFixture {};
@@ -435,6 +495,59 @@ TEST_F(EngineStreamTest, StartVideoRunsTheConfigurersThenStartsTheVfe) {
   for (uint32_t i = 0; i < count; ++i) {
     ports[i]->Stop();
     ports[i]->Release();
+  }
+}
+
+// An exposure write the sensor refuses while the stream runs has the sensor
+// asked whether it is still there; only one that no longer answers ends the
+// video ports' streams (the reader hears of it instead of waiting for frames).
+TEST_F(EngineStreamTest, ARefusedExposureWriteHasTheSensorChecked) {
+  struct Case {
+    const char* name;
+    PvlResult presence;
+    bool lost;
+  };
+  const Case cases[] = {
+      {"TheSensorAnswers", PVL_OK, false},
+      {"TheSensorIsGone", PVL_E_DEVICE_LOST, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Fresh();
+    MakeReady();
+    ICameraPort* ports[5] = {};
+    uint32_t count = 0;
+    ASSERT_EQ(PVL_OK, engine_->FrontEnd()->GetPorts(ports, 5, &count));
+    ASSERT_EQ(PVL_OK, ports[0]->Start());
+    ASSERT_EQ(PVL_OK, engine_->FrontEnd()->StartVideo());
+    ASSERT_EQ(State(), 2);
+    doubles_->sensor.presence = c.presence;
+    doubles_->log.failures["Sensor.Configure(0x01062972)"] = PVL_E_FAIL;
+    const uint32_t checks = doubles_->sensor.presenceChecks;
+    engine_->Settings()->SetExposureLineCount(1234);
+    ICameraEngineEventSink* sink = nullptr;
+    ASSERT_EQ(PVL_OK, engine_->QueryInterface(ZUEUID_IFACE_CAMERAENGINE_EVENTSINK, reinterpret_cast<void**>(&sink)));
+    sink->OnEvent(EVENT_STATS_AVAILABLE, 1, nullptr);
+    sink->Release();
+    EXPECT_GT(doubles_->sensor.presenceChecks, checks) << "the refused write was not followed by a check";
+    IPvlMediaBuffer* frame = nullptr;
+    if (c.lost) {
+      EXPECT_EQ(PVL_E_DEVICE_LOST, ports[0]->GetNextFrame(&frame));
+    } else {
+      // Nothing to report: the reader waits until the port stops.
+      std::atomic<PvlResult> waited{PVL_OK};
+      std::thread reader([&] { waited = ports[0]->GetNextFrame(&frame); });
+      ports[0]->Stop();
+      reader.join();
+      EXPECT_NE(PVL_E_DEVICE_LOST, waited.load());
+    }
+    EXPECT_EQ(frame, nullptr);
+    doubles_->log.failures.clear();
+    ASSERT_EQ(PVL_OK, engine_->FrontEnd()->Stop());
+    for (uint32_t i = 0; i < count; ++i) {
+      ports[i]->Stop();
+      ports[i]->Release();
+    }
   }
 }
 

@@ -99,6 +99,12 @@ class SensorDouble final : public Counted<ICameraSensorService> {
   PvlResult GetFrameTiming(const SensorFrameTimingRequest*, SensorFrameTimingAnswer*) override {
     return PVL_E_UNSUPPORTED;
   }
+  // Counted apart from the call log: the engine's frame watchdog may ask from
+  // its own thread.
+  PvlResult CheckPresence() override {
+    ++presenceChecks;
+    return presence.load();
+  }
 
   // Words: 0 on-sensor exposure (1), 2 on-sensor antibanding (1), 4 focus
   // (2 on-sensor, 4 by algorithm, else fixed), 6 on-sensor white balance (1).
@@ -107,6 +113,8 @@ class SensorDouble final : public Counted<ICameraSensorService> {
   SensorCapabilities capabilities{};
   SensorOutputFormat format{{3, 0, 0}};
   uint32_t focusStatus = 0;  // 1 done, 2 failed, else still focusing
+  std::atomic<PvlResult> presence{PVL_OK};  // CheckPresence's answer
+  std::atomic<uint32_t> presenceChecks{0};
   bool initialised = false;
 };
 

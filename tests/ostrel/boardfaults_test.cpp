@@ -295,6 +295,118 @@ const NeverBegins kNeverBegins[] = {
 INSTANTIATE_TEST_SUITE_P(Board, StreamsThatNeverBegin, ::testing::ValuesIn(kNeverBegins),
                          [](const ::testing::TestParamInfo<NeverBegins>& info) { return std::string(info.param.name); });
 
+// ---- A sensor that vanishes mid-preview ------------------------------------------------
+
+// The sensor stopped answering while the preview ran. Frames the stream had made
+// before may still come with their data; then every buffer the driver holds
+// comes back empty, the first with the discontinuity flag, and one given back
+// afterwards comes straight back empty too: the client is told, nothing hangs.
+// STOP gives back whatever is left; once the sensor answers again the camera
+// opens and streams.
+struct Vanishing {
+  const char* name;
+  std::function<void(camclient::Camera&)> inject;
+  std::function<void()> heal;
+  bool framesStop;  // else only the failed write can tell
+};
+void PrintTo(const Vanishing& c, std::ostream* os) { *os << c.name; }
+class SensorsThatVanish : public BoardFaultsTest, public ::testing::WithParamInterface<Vanishing> {};
+
+TEST_P(SensorsThatVanish, EveryBufferComesBackEmptyAndTheCameraStreamsAgainOnceItAnswers) {
+  const Vanishing& c = GetParam();
+  {
+    camclient::Camera camera;
+    ASSERT_EQ(camera.Open(), ERROR_SUCCESS);
+    Pin pin;
+    ASSERT_EQ(StartPreview(camera, pin), ERROR_SUCCESS);
+    BufferLedger ledger(pin);
+    ledger.AllQueued();
+    int64_t drops = 0;
+    for (int i = 0; i < 3; ++i) ASSERT_NO_FATAL_FAILURE(Frame(ledger, &drops, "before the sensor vanished"));
+    c.inject(camera);
+    CS_STREAM_DESCRIPTOR* d = nullptr;
+    bool told = false;
+    int framesBefore = 0;
+    while (ledger.WithDriver() > 0) {
+      ASSERT_EQ(ledger.Next(&d, kWait), ERROR_SUCCESS) << "the driver kept a buffer: the stream hangs";
+      if (d->CsStreamHeader.DataUsed != 0) {
+        ASSERT_FALSE(told) << "a frame after the client was told";
+        ASSERT_LT(++framesBefore, 1000) << "the lost sensor was never reported";
+        ASSERT_EQ(ledger.Give(d), ERROR_SUCCESS);
+        continue;
+      }
+      if (!told) {
+        EXPECT_TRUE(d->CsStreamHeader.OptionsFlags & CSSTREAM_HEADER_OPTIONSF_DATADISCONTINUITY)
+            << "the first empty buffer does not say the stream broke";
+      }
+      told = true;
+    }
+    ASSERT_TRUE(told);
+    ASSERT_EQ(ledger.Give(d), ERROR_SUCCESS);
+    ASSERT_EQ(ledger.Next(&d, kWait), ERROR_SUCCESS) << "a buffer given back after the loss was kept";
+    EXPECT_EQ(d->CsStreamHeader.DataUsed, 0u);
+    EXPECT_TRUE(CeSimDebugCapturedContains("Camera sensor lost while streaming"));
+    if (!c.framesStop) {
+      EXPECT_FALSE(CeSimDebugCapturedContains("No frame from the sensor for a while")) << "frames came all along";
+    }
+    ASSERT_NO_FATAL_FAILURE(StopAndClose(camera, pin, ledger));
+    c.heal();
+  }
+  OpensAndStreamsAgain();
+}
+
+const Vanishing kVanishing[] = {
+    // Exposure rests, nothing is written: only the frames that stopped tell.
+    {"InASteadyPreview", [](camclient::Camera&) { BoardSensorSetPresent(false); },
+     [] { BoardSensorSetPresent(true); }, true},
+    // Frames still come, but the bus stopped answering: the exposure the new
+    // compensation asks for cannot be written, and the chip id is not answered.
+    {"WhileExposureWrites",
+     [](camclient::Camera& camera) {
+       BoardI2cSetNoAnswer(true);
+       ASSERT_EQ(camera.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x101, 300), ERROR_SUCCESS);
+     },
+     [] { BoardI2cSetNoAnswer(false); }, false},
+};
+INSTANTIATE_TEST_SUITE_P(Board, SensorsThatVanish, ::testing::ValuesIn(kVanishing),
+                         [](const ::testing::TestParamInfo<Vanishing>& info) { return std::string(info.param.name); });
+
+// Reads of the sensor's chip id: the presence checks.
+size_t ChipIdReads() {
+  size_t n = 0;
+  for (const BoardI2cTransfer& t : BoardI2cTransfers())
+    if (t.slave == 0x20 && !t.write && t.reg == 0x0000) ++n;
+  return n;
+}
+
+// Frames so slow that the frame watchdog has the sensor checked between two of
+// them: the sensor answers, so the stream goes on with every frame whole.
+TEST_F(BoardFaultsTest, AMerelySlowSensorIsCheckedButNeverReportedLost) {
+  {
+    camclient::Camera camera;
+    ASSERT_EQ(camera.Open(), ERROR_SUCCESS);
+    Pin pin;
+    ASSERT_EQ(StartPreview(camera, pin), ERROR_SUCCESS);
+    BufferLedger ledger(pin);
+    ledger.AllQueued();
+    int64_t drops = 0;
+    for (int i = 0; i < 3; ++i) ASSERT_NO_FATAL_FAILURE(Frame(ledger, &drops, "before the frames slowed"));
+    // A frame period of two and a half seconds of real time, whatever the board's speed.
+    BoardI2cClearRecords();
+    BoardSensorSetSlowFrames(75.0 * BoardSpeedUp());
+    for (int i = 0; ChipIdReads() == 0; ++i) {
+      ASSERT_LT(i, 20) << "the watchdog never asked the sensor";
+      ASSERT_NO_FATAL_FAILURE(Frame(ledger, &drops, "while slow, before the check"));
+    }
+    ASSERT_NO_FATAL_FAILURE(Frame(ledger, &drops, "after the check"));
+    BoardSensorSetSlowFrames(1.0);
+    for (int i = 0; i < 3; ++i) ASSERT_NO_FATAL_FAILURE(Frame(ledger, &drops, "after the frames sped up"));
+    EXPECT_FALSE(CeSimDebugCapturedContains("Camera sensor lost while streaming"));
+    ASSERT_NO_FATAL_FAILURE(StopAndClose(camera, pin, ledger));
+  }
+  OpensAndStreamsAgain();
+}
+
 // The VFE never acknowledges the stop: STOP waits its bounded time and the stream
 // ends all the same.
 TEST_F(BoardFaultsTest, AStopTheVfeNeverAcknowledgesStillStops) {

@@ -138,6 +138,7 @@ class FakeSensorService final : public Counted<ICameraSensorService> {
   PvlResult GetFrameTiming(const SensorFrameTimingRequest*, SensorFrameTimingAnswer*) override {
     return PVL_E_UNSUPPORTED;
   }
+  PvlResult CheckPresence() override { return PVL_OK; }
 
   uint32_t frameInterval = 66666;
   bool autoFrameRate = true;

@@ -223,6 +223,48 @@ TEST_F(PortTest, LostFramesBeforeTheFirstAreReportedAsFailedCaptures) {
   port->Stop();
 }
 
+// The sensor was lost: the reader takes the frames queued before, hears of it
+// once, then waits for the stop; frames still on their way go back to their pool.
+// A stopped port ignores it, and the next start streams again.
+TEST_F(PortTest, ALostDeviceIsReportedOnceAfterTheFramesBeforeItAndEndsTheStream) {
+  MakeVideoPort();
+  CCameraPort* p = static_cast<CCameraPort*>(port.Get());
+  IPvlMediaBuffer* first = QueueOne();
+  const uint32_t free = FreeInPool();
+  p->NoteDeviceLost();
+  p->NoteDeviceLost();
+  IPvlMediaBuffer* late = QueueOne();
+  EXPECT_NE(late, nullptr);
+  EXPECT_EQ(FreeInPool(), free) << "a frame after the loss was kept";
+  IPvlMediaBuffer* b = nullptr;
+  ASSERT_EQ(port->GetNextFrame(&b), PVL_OK);
+  EXPECT_EQ(b, first);
+  b->Release();
+  EXPECT_EQ(port->GetNextFrame(&b), PVL_E_DEVICE_LOST);
+  EXPECT_EQ(b, nullptr);
+  // Reported once: the reader waits until the stream stops.
+  std::atomic<PvlResult> waited{PVL_OK};
+  std::atomic<bool> returned{false};
+  std::thread reader([&] {
+    IPvlMediaBuffer* none = nullptr;
+    waited = port->GetNextFrame(&none);
+    returned = true;
+  });
+  p->NoteLostFrame();
+  for (int i = 0; i < 3; ++i) p->NoteDeviceLost();
+  EXPECT_FALSE(returned.load()) << "reported again";
+  port->Stop();
+  reader.join();
+  EXPECT_TRUE(waited == PVL_E_STOPPED || waited == PVL_E_NOTREADY) << waited;
+  p->NoteDeviceLost();
+  ASSERT_EQ(port->Start(), PVL_OK);
+  IPvlMediaBuffer* again = QueueOne();
+  ASSERT_EQ(port->GetNextFrame(&b), PVL_OK) << "a new start forgets the loss";
+  EXPECT_EQ(b, again);
+  b->Release();
+  port->Stop();
+}
+
 TEST_F(PortTest, FramesQueuedOnAStoppedPortGoHomeOnTheNextStopOrClose) {
   for (bool close : {false, true}) {
     port.Reset();

@@ -4,6 +4,7 @@
 // answer.
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "ccamerasensordriver_s5k3e2fx_5m_bayer.h"
 #include "s5k3e2fxregisters.h"
@@ -381,11 +382,43 @@ TEST_F(RegisterTest, RetriesAWriteTwiceBeforeGivingUp) {
   EXPECT_EQ(Transfers().size(), 3u);
 }
 
+// The presence check reads the chip id with the register layer's three tries:
+// a sensor that answers within them is there, whatever else fails.
+TEST_F(RegisterTest, ThePresenceCheckCountsOnlyAChipThatNeverAnswers) {
+  struct Case {
+    const char* name;
+    std::function<void()> fault;
+    PvlResult expected;
+    size_t transfers;
+  };
+  const Case cases[] = {
+      {"answers", [] {}, PVL_OK, 1},
+      {"answers on the third try", [] { BoardI2cNackNext(2); }, PVL_OK, 3},
+      {"a refused register elsewhere", [] { BoardSensorNackRegister(0x0204, true); }, PVL_OK, 1},
+      {"gone", [] { BoardSensorSetPresent(false); }, PVL_E_DEVICE_LOST, 3},
+      {"bus answers nothing", [] { BoardI2cSetNoAnswer(true); }, PVL_E_DEVICE_LOST, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BoardSimReset();
+    CPvlPtr<ICameraDriver> sensor = PoweredSensor();
+    BoardI2cClearRecords();
+    c.fault();
+    EXPECT_EQ(c.expected, Run(sensor.Get(), ZUEUID_SENSOR_CMD_CHECK_PRESENCE));
+    std::vector<Transfer> t = Transfers();
+    EXPECT_EQ(t.size(), c.transfers);
+    for (const Transfer& one : t) EXPECT_EQ(one.reg, 0x0000);
+    BoardSensorNackRegister(0x0204, false);
+  }
+}
+
 TEST_F(RegisterTest, CommandsToAPoweredDownSensorFailAtTheBus) {
   CPvlPtr<ICameraDriver> sensor = PoweredSensor();
   ASSERT_EQ(PVL_OK, Run(sensor.Get(), ZUEUID_SENSOR_CMD_POWER_DOWN));
   EXPECT_EQ(PVL_E_FAIL, Apply(sensor.Get(), ZUEUID_SENSOR_CMD_EXPOSURE, SensorExposureRecord{256, 400}));
   EXPECT_EQ(PVL_E_FAIL, Apply(sensor.Get(), ZUEUID_SENSOR_CMD_SENSOR_MODE, ModeRequest(640, 480)));
+  // Nothing to ask of a sensor held in reset.
+  EXPECT_EQ(PVL_E_NOTREADY, Run(sensor.Get(), ZUEUID_SENSOR_CMD_CHECK_PRESENCE));
   // Properties and frame timing answer in either state.
   SensorTiming timing{};
   EXPECT_EQ(PVL_OK, Read(sensor.Get(), ZUEUID_SENSOR_PROPERTY_TIMING, &timing));

@@ -64,6 +64,7 @@ class SensorServiceDouble final : public CountedDouble<ICameraSensorService> {
     *out = frameTiming;
     return readResult;
   }
+  PvlResult CheckPresence() override { return PVL_OK; }
 
   SensorCapabilities capabilities{};
   SensorOptics optics{};

@@ -24,6 +24,7 @@ typedef int32_t PvlResult;
 #define PVL_E_BUFFERSALLOCATED    0x03C19301  // frame-buffer manager refuses a change after allocation
 #define PVL_E_VALUENOTPRESENT     0x03C19309  // media buffer field not present
 #define PVL_E_CAPTURE_FAILED      0x03C1930A  // a still capture ended without its image
+#define PVL_E_DEVICE_LOST         0x03C1930B  // the camera module stopped answering while it streamed
 
 #define PVL_SUCCEEDED(r) ((r) == PVL_OK)
 #define PVL_FAILED(r) ((r) != PVL_OK)

@@ -229,7 +229,9 @@ std::vector<BoardLensMove> BoardLensHistory();
 void BoardSensorClearLogs();
 
 // ---- Faults --------------------------------------------------------------------------------
-void BoardSensorSetPresent(bool present);      // false: nothing answers at 0x20
+// false: the module is gone: nothing answers at 0x20 and no frame starts (the
+// one in flight ends); true again: a module still streaming goes on.
+void BoardSensorSetPresent(bool present);
 void BoardSensorSetChipId(uint16_t chipId);    // registers 0x0000-0x0001
 void BoardSensorSetRevision(uint16_t revision);  // registers 0x0002-0x0003
 void BoardSensorNackRegister(uint16_t reg, bool nack);  // transfers touching reg

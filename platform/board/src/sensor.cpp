@@ -180,6 +180,7 @@ bool Ready(const Sensor& s, int64_t now) { return !s.inReset && now >= s.release
 // Why no frame can start now; empty when one can.
 std::string Problem(const Sensor& s, int64_t now) {
   if (!(s.regs[kRegModeSelect] & 1)) return "standby";
+  if (!s.present) return "the module is gone";
   if (s.inReset) return "in reset";
   if (!Ready(s, now)) return "not ready after reset";
   if (!s.mclkHz) return "no master clock";
@@ -720,8 +721,14 @@ void BoardSensorClearLogs() {
 }
 
 void BoardSensorSetPresent(bool present) {
-  std::lock_guard<std::mutex> g(S().lock);
-  S().present = present;
+  Sensor& s = S();
+  std::lock_guard<std::mutex> g(s.lock);
+  const int64_t now = BoardNowNs();
+  // The frame in flight ends; no other starts while the module is gone, and one
+  // that streams when it comes back goes on from there.
+  Advance(s, now);
+  s.present = present;
+  if (present) Reschedule(s, now);
 }
 
 void BoardSensorSetChipId(uint16_t chipId) {

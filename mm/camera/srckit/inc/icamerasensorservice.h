@@ -49,7 +49,7 @@ struct CameraSensorDescriptor {
 static_assert(sizeof(CameraSensorDescriptor) == 40);
 #endif
 
-// Slots 3-21. GetTiming's second argument is ignored (callers pass 0);
+// Slots 3-22. GetTiming's second argument is ignored (callers pass 0);
 // GetExtraInfo writes the three words of SensorExtraInfo.
 class ICameraSensorService : public IPvlBase {
  public:
@@ -72,6 +72,9 @@ class ICameraSensorService : public IPvlBase {
   virtual PvlResult GetModeInfo(SensorModeInfo* out) = 0;                                         // 19
   virtual PvlResult GetGainInfo(SensorGainInfo* out) = 0;                                         // 20
   virtual PvlResult GetFrameTiming(const SensorFrameTimingRequest* request, SensorFrameTimingAnswer* out) = 0;  // 21
+  // Whether the open sensor still answers on its bus: 0, PVL_E_DEVICE_LOST, or
+  // 13 without an open driver.
+  virtual PvlResult CheckPresence() = 0;                                                          // 22
 
  protected:
   ~ICameraSensorService() = default;

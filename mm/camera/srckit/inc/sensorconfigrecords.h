@@ -15,6 +15,10 @@
 #define ZUEUID_SENSOR_CMD_START 0x0106c449u
 #define ZUEUID_SENSOR_CMD_STOP 0x0106c44au
 #define ZUEUID_SENSOR_CMD_RESET 0x0106c44bu
+// Asks the powered sensor whether it still answers on its bus (its chip
+// identifier is read): 0 when it does, PVL_E_DEVICE_LOST when it does not, 13
+// when it is not powered.
+#define ZUEUID_SENSOR_CMD_CHECK_PRESENCE 0x0106c46bu
 // Frame timing of a size: SensorFrameTimingRequest in, SensorFrameTimingAnswer out.
 #define ZUEUID_SENSOR_CMD_GET_FRAME_TIMING ZUEUID_SENSOR_PROPERTY_FRAME_TIMING
 

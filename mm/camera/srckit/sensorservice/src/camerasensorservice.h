@@ -54,6 +54,7 @@ class CCameraSensorService final : public CPvlObject, public ICameraSensorServic
   PvlResult GetModeInfo(SensorModeInfo* out) override;
   PvlResult GetGainInfo(SensorGainInfo* out) override;
   PvlResult GetFrameTiming(const SensorFrameTimingRequest* request, SensorFrameTimingAnswer* out) override;
+  PvlResult CheckPresence() override;  // camerasensorservicepresence.cpp
 
   // For tests.
   State GetState() const { return m_state; }

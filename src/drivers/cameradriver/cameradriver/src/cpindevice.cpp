@@ -453,6 +453,7 @@ DWORD CPinDevice::Transition(CsStreamState to) {
       if (m_bufferManager && m_port->SetBufferManager(m_bufferManager) != PVL_OK) return ERROR_FUNCTION_FAILED;
       m_firstFrameTime = -1;
       m_pictureNumber = -1;
+      m_streamLost = false;
       m_state = CSSTATE_RUN;
       BOOL ok = TRUE;
       if (m_pinId == CS_PIN_STILL) {
@@ -885,6 +886,8 @@ DWORD CPinDevice::Enqueue(CS_STREAM_DESCRIPTOR* client) {
     }
   }
   if (release) release->Release();
+  // A stream that lost its sensor hands the buffer straight back.
+  if (m_streamLost) return GiveBackQueuedEmpty() ? ERROR_SUCCESS : ERROR_FUNCTION_FAILED;
   BOOL ok = TRUE;
   if (m_pinId == CS_PIN_STILL) {
     if (!m_snapshotAllowed && m_table->queued == m_table->allocated) {
@@ -1196,6 +1199,10 @@ bool CPinDevice::DeliverFailedCapture() {
   int index = -1;
   if (!RemoveBufferFromList(nullptr, &client, &mapped, &data, &index)) return m_exit;
   if (!client) return true;
+  return GiveBackEmpty(client, data, index);
+}
+
+bool CPinDevice::GiveBackEmpty(CS_STREAM_DESCRIPTOR* client, uintptr_t data, int index) {
   CS_STREAM_DESCRIPTOR d;
   if (!CopyIn(&d, client, sizeof d)) return false;
   CSSTREAM_HEADER& h = d.CsStreamHeader;
@@ -1215,6 +1222,29 @@ bool CPinDevice::DeliverFailedCapture() {
     RequeueBuffer(index, client);
   }
   return true;
+}
+
+// A stream whose sensor is gone gives nothing more: the client gets its buffers
+// back rather than waiting for frames that will not come, and STOP still
+// collects whatever is left.
+bool CPinDevice::DeliverLostStream() {
+  NKDbgPrintfW(u"[%s] The camera sensor stopped answering; the stream ended.\r\n", Name());
+  m_streamLost = true;
+  m_frameDropped = 1;
+  return GiveBackQueuedEmpty();
+}
+
+bool CPinDevice::GiveBackQueuedEmpty() {
+  if (m_state != CSSTATE_RUN) return true;
+  for (;;) {
+    CS_STREAM_DESCRIPTOR* client = nullptr;
+    void* mapped = nullptr;
+    uintptr_t data = 0;
+    int index = -1;
+    if (!RemoveBufferFromList(nullptr, &client, &mapped, &data, &index)) return m_exit;
+    if (!client) return true;
+    if (!GiveBackEmpty(client, data, index)) return false;
+  }
 }
 
 // The frame's address and the pin's size, checked: never read past the frame nor
@@ -1350,6 +1380,13 @@ DWORD CPinDevice::CaptureThread() {
     }
     if (r == PVL_E_CAPTURE_FAILED) {
       if (!DeliverFailedCapture()) {
+        result = ERROR_FUNCTION_FAILED;
+        break;
+      }
+      continue;
+    }
+    if (r == PVL_E_DEVICE_LOST) {
+      if (!DeliverLostStream()) {
         result = ERROR_FUNCTION_FAILED;
         break;
       }

@@ -189,6 +189,13 @@ class CPinDevice {
   bool InitMsgQueueDescriptor(CS_MSGQUEUE_BUFFER_MESSAGE* message, IPvlMediaBuffer* frame,
                               CS_STREAM_DESCRIPTOR* client, uintptr_t data, bool isFrame);
   bool DeliverFailedCapture();
+  // The camera module stopped answering (the port's PVL_E_DEVICE_LOST): every
+  // queued buffer comes back empty, and so does each one queued until STOP.
+  bool DeliverLostStream();
+  // Each buffer the client has queued comes back at once with no data, the
+  // discontinuity flag and the drop count. False when a descriptor could not be read.
+  bool GiveBackQueuedEmpty();
+  bool GiveBackEmpty(CS_STREAM_DESCRIPTOR* client, uintptr_t data, int index);
   uint32_t PortDrops() const;
   // False when the frame was not converted; `writable` false when the client's
   // buffer refused the copy.
@@ -223,6 +230,7 @@ class CPinDevice {
   HANDLE m_triggerEvent = nullptr;
   std::atomic<uint8_t> m_exit{0};
   std::atomic<uint32_t> m_state{CSSTATE_STOP};
+  std::atomic<bool> m_streamLost{false};  // the sensor was lost; cleared by the next RUN
   uint8_t m_videoStarted = 0;
   uint8_t m_snapshotAllowed = 0;
   uint8_t m_thumbnailStarted = 0;

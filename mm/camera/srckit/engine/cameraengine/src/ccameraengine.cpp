@@ -132,6 +132,7 @@ PvlResult CCameraEngine::Construct() {
 
 CCameraEngine::~CCameraEngine() {
   CAMERA_DEBUG_LOG(CAMERA_LOG_INFO, "CCameraEngine Destructor!");
+  StopWatchdog();
   // From here no face may count the engine again.
   m_frontEnd.SetEngine(nullptr);
   m_aggregate.Reset();
@@ -358,6 +359,7 @@ PvlResult CCameraEngine::Initialize() {
 
 PvlResult CCameraEngine::Uninitialize() {
   ENGINE_REQUIRE(m_sensor && m_vfe && m_portManager);
+  StopWatchdog();
   m_vfe->SetEventSink(nullptr);
   m_portManager->SetPortMode(0);
   m_proxy.Unbind();
@@ -431,12 +433,17 @@ PvlResult CCameraEngine::OnStartVideo() {
   if (r == PVL_OK && !m_proxy.IsYuvSensor()) r = RunSensorConfigurer(ZUEUID_CONFIG_EXPOSURE);
   if (r == PVL_OK) r = RunConfigurer(vfeVideo.Get());
   if (r == PVL_OK) r = m_vfe->Start();
+  if (r == PVL_OK) {
+    m_sensorLost = false;
+    StartWatchdog();
+  }
   return r;
 }
 
 PvlResult CCameraEngine::OnStopVideo() {
   ENGINE_REQUIRE(m_sensor && m_vfe && m_portManager);
   CAMERA_DEBUG_LOG(CAMERA_LOG_NOTABLE, "Enter OnStopVideo");
+  StopWatchdog();
   PvlResult stopped = m_vfe->Stop();
   CAMERA_DEBUG_LOG(CAMERA_LOG_NOTABLE, "VFE service stopped with result %d", static_cast<int>(stopped));
   PvlResult r = m_settings.SetPreSnapshotState(0);
@@ -640,7 +647,8 @@ PvlResult CCameraEngine::OnVideoStatsAvailable(uint32_t kind, IPvlBase* statisti
   r = m_elfs->OnStatsAEC(statistics);
   if (r != PVL_OK) return r;
   if (m_settings.IsExposureChanged()) {
-    RunSensorConfigurer(ZUEUID_CONFIG_EXPOSURE);
+    // A refused write is the first sign of a sensor gone mid-stream.
+    if (RunSensorConfigurer(ZUEUID_CONFIG_EXPOSURE) != PVL_OK) SensorStillThere();
     m_settings.ClearExposureChanged();
   }
   r = m_elfs->OnStatsAWB(statistics);
@@ -649,6 +657,43 @@ PvlResult CCameraEngine::OnVideoStatsAvailable(uint32_t kind, IPvlBase* statisti
   r = RunVfeConfigurer(ZUEUID_CONFIG_UPDATE_ALL);
   m_settings.ClearVfeChanged();
   return r;
+}
+
+bool CCameraEngine::SensorStillThere() {
+  if (m_sensorLost) return false;
+  if (!m_sensor || m_sensor->CheckPresence() != PVL_E_DEVICE_LOST) return true;
+  CAMERA_DEBUG_LOG(CAMERA_LOG_ERROR, "Camera sensor lost while streaming: the video streams end");
+  m_sensorLost = true;
+  if (m_portManager) m_portManager->VideoDeviceLost();
+  return false;
+}
+
+bool CCameraEngine::CheckSilentSensor() {
+  CPvlPtr<CEngineStateMachine> machine = m_machine;
+  auto stopping = [](void* watchdog) { return static_cast<CSensorWatchdog*>(watchdog)->Stopping(); };
+  if (!machine || !machine->LockForDeliveryUnless(stopping, &m_watchdog)) return false;
+  struct Unlock {
+    CEngineStateMachine* machine;
+    ~Unlock() { machine->Unlock(); }
+  } unlock{machine.Get()};
+  if (machine->GetCurrentStateId() != ENGINE_STATE_VIDEO) return true;
+  CAMERA_DEBUG_LOG(CAMERA_LOG_NOTABLE, "No frame from the sensor for a while: is it still there?");
+  return SensorStillThere();
+}
+
+// The silence that asks for a check is counted in the sensor's frame periods.
+void CCameraEngine::StartWatchdog() {
+  SensorTiming timing{};
+  const uint32_t period = m_sensor && m_sensor->GetTiming(&timing, 0) == PVL_OK ? timing.Words[0] : 0;
+  if (!m_watchdog.Start(period, [this] { return CheckSilentSensor(); }))
+    CAMERA_DEBUG_LOG(CAMERA_LOG_ERROR, "No frame watchdog: a sensor lost in a steady stream goes unreported");
+}
+
+// From an event that holds the machine's lock: a check waiting for it gives up.
+void CCameraEngine::StopWatchdog() {
+  m_watchdog.RequestStop();
+  if (m_machine) m_machine->DeliveriesChanged();
+  m_watchdog.Stop();
 }
 
 PvlResult CCameraEngine::OnSnapshotStatsAvailable(uint32_t, IPvlBase* statistics) {
@@ -738,6 +783,8 @@ PvlResult CCameraEngine::GetFlashDevices(CameraFlashDevice* devices, uint32_t ca
 PvlResult CCameraEngine::OnEvent(uint32_t kind, uint32_t argument, IPvlBase* object) {
   CPvlPtr<CEngineStateMachine> machine = m_machine;
   if (!machine) return PVL_E_NOTREADY;
+  // Each of these follows a start of frame at the VFE: the sensor still sends.
+  if (kind == EVENT_OUTPUT || kind == EVENT_STATS_AVAILABLE || kind == EVENT_OUTPUT_LOST) m_watchdog.NoteSign();
   switch (kind) {
     case EVENT_OUTPUT: {
       if (!object) return PVL_E_NULLPTR;

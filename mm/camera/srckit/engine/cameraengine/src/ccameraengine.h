@@ -31,6 +31,7 @@
 #include "ccameraportmanager.h"
 #include "cenginesettings.h"
 #include "cenginestatemachine.h"
+#include "csensorwatchdog.h"
 #include "csensorinfoproxy.h"
 #include "cuserdata.h"
 #include "cuserdataaggregate.h"
@@ -157,6 +158,15 @@ class CCameraEngine final : public ICameraEngineInternal, public ICameraEngineEv
   // What OnFrameAvailable may use: copies taken under m_frameGuard.
   void FramePath(CPvlPtr<CCameraPortManager>& ports, std::shared_ptr<CCameraELFSManager>& elfs, uint32_t& firstOutput);
 
+  // A lost sensor (a write that failed while streaming, or frames that stopped):
+  // the sensor is asked whether it still answers; one that does not ends the
+  // video ports' streams. Under the machine's lock. False once it is lost.
+  bool SensorStillThere();
+  // The watchdog's check, on its thread: the machine's lock taken like a delivery.
+  bool CheckSilentSensor();
+  void StartWatchdog();
+  void StopWatchdog();
+
   // Part of the property application (ccameraengineproperties.cpp).
   PvlResult SelectTuningData(uint32_t cameraId);
   PvlResult ApplyBestShotMode();
@@ -194,6 +204,8 @@ class CCameraEngine final : public ICameraEngineInternal, public ICameraEngineEv
   std::mutex m_frameGuard;
 
   bool m_sensorStarted = false;
+  bool m_sensorLost = false;  // since the stream's start
+  CSensorWatchdog m_watchdog;
   // A client's configuration the VFE refused while an update was pending.
   std::mutex m_pendingGuard;
   std::vector<uint32_t> m_pendingConfigurations;

@@ -292,6 +292,11 @@ PvlResult CCameraPortManager::VideoFrameLost(uint32_t outputId) {
   return PVL_OK;
 }
 
+void CCameraPortManager::VideoDeviceLost() {
+  for (auto& [output, record] : m_ports)
+    if (record.video) static_cast<CCameraPort*>(record.video.Get())->NoteDeviceLost();
+}
+
 PvlResult CCameraPortManager::QueueSnapshotFrame(uint32_t outputId, IPvlMediaBuffer* buffer) {
   if (m_mainImagePort && outputId == m_mainOutputId) {
     if (m_mainDelivered == m_snapshotCount) return PVL_OK;

@@ -51,6 +51,8 @@ class CCameraPortManager final : public CPvlObject {
   PvlResult QueueVideoFrame(uint32_t outputId, IPvlMediaBuffer* buffer);
   // The VFE lost a frame of the output's video stream.
   PvlResult VideoFrameLost(uint32_t outputId);
+  // The sensor stopped answering: every started video port ends its stream.
+  void VideoDeviceLost();
   PvlResult QueueSnapshotFrame(uint32_t outputId, IPvlMediaBuffer* buffer);
   PvlResult StartSnapshot();
   PvlResult StopSnapshot();

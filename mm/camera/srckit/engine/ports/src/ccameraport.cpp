@@ -176,6 +176,7 @@ PvlResult CCameraPort::Start() {
   m_started = 1;
   m_frameSinceStart = false;
   m_lostBeforeFirst = 0;
+  m_deviceLost = DeviceLost::No;
   return PVL_OK;
 }
 
@@ -231,7 +232,7 @@ PvlResult CCameraPort::GetNextFrame(IPvlMediaBuffer** buffer) {
   try {
     CCameraLockGuard guard(m_lock);
     if (!m_started || m_mode == 0) return PVL_E_NOTREADY;
-    // No time-out is needed: the wait ends with a frame, a Stop or a mode 0,
+    // No time-out is needed: the wait ends with a frame, a lost device, a Stop or a mode 0,
     // and each of these changes the port under the lock before it fires. The
     // state is read again under the lock after every wake, and a fire that
     // comes between that reading and the Wait stays pending until taken.
@@ -239,6 +240,10 @@ PvlResult CCameraPort::GetNextFrame(IPvlMediaBuffer** buffer) {
       if (m_failedCaptures > 0) {
         --m_failedCaptures;
         return PVL_E_CAPTURE_FAILED;
+      }
+      if (m_deviceLost == DeviceLost::ToReport) {
+        m_deviceLost = DeviceLost::Reported;
+        return PVL_E_DEVICE_LOST;
       }
       guard.Unlock();
       PvlSignalWaitRecord record;
@@ -263,6 +268,8 @@ PvlResult CCameraPort::QueueFrame(IPvlMediaBuffer* buffer) {
   try {
     {
       CCameraLockGuard guard(m_lock);
+      // A frame that was on its way when the device was lost is not a stream.
+      if (m_deviceLost != DeviceLost::No) return PVL_OK;
       m_queue.push_back(buffer);
       buffer->AddRef();
       m_frameSinceStart = true;
@@ -294,6 +301,19 @@ void CCameraPort::NoteLostFrame() {
       if (!m_started || m_frameSinceStart || ++m_lostBeforeFirst < kLostFramesReported) return;
       m_lostBeforeFirst = 0;
       ++m_failedCaptures;
+    }
+    m_wakeControl->Fire();
+  } catch (const std::exception& e) {
+    CAMERA_DEBUG_LOG(CAMERA_LOG_ERROR, "Exception: %s", e.what());
+  }
+}
+
+void CCameraPort::NoteDeviceLost() {
+  try {
+    {
+      CCameraLockGuard guard(m_lock);
+      if (!m_started || m_deviceLost != DeviceLost::No) return;
+      m_deviceLost = DeviceLost::ToReport;
     }
     m_wakeControl->Fire();
   } catch (const std::exception& e) {

@@ -112,6 +112,11 @@ class CCameraPort : public CPvlObject, public ICameraPort {
   // hears of it as a failed capture, and again after each further such run.
   static constexpr uint32_t kLostFramesReported = 3;
   void NoteLostFrame();
+  // The camera module stopped answering: the stream is over until the next
+  // Start. The reader takes the frames queued before, then hears of it once
+  // (PVL_E_DEVICE_LOST) and waits for the Stop; frames that still come are not
+  // queued. Ignored by a stopped port.
+  void NoteDeviceLost();
 
   // Frames waiting now (for tests and the engine's traces).
   uint32_t QueuedFrames();
@@ -155,6 +160,8 @@ class CCameraPort : public CPvlObject, public ICameraPort {
   uint32_t m_failedCaptures = 0;         // not yet reported to a reader
   bool m_frameSinceStart = false;        // a frame was queued since Start
   uint32_t m_lostBeforeFirst = 0;        // frames lost since Start (or the last report) before any came
+  enum class DeviceLost : uint8_t { No, ToReport, Reported };
+  DeviceLost m_deviceLost = DeviceLost::No;  // since Start
   CPvlPtr<ISignalControl> m_wakeControl;
   CPvlPtr<ISignal> m_wakeSignal;
   CPvlPtr<ILock> m_lock;

@@ -148,6 +148,19 @@ bool CEngineStateMachine::DeliveryRefused(void* self) {
 
 bool CEngineStateMachine::LockForDelivery() { return m_lock && m_lock->LockUnless(&DeliveryRefused, this); }
 
+bool CEngineStateMachine::LockForDeliveryUnless(CEngineLock::GiveUp also, void* context) {
+  struct Both {
+    CEngineStateMachine* machine;
+    CEngineLock::GiveUp also;
+    void* context;
+  } both{this, also, context};
+  auto giveUp = [](void* p) {
+    const Both* b = static_cast<const Both*>(p);
+    return DeliveryRefused(b->machine) || (b->also && b->also(b->context));
+  };
+  return m_lock && m_lock->LockUnless(giveUp, &both);
+}
+
 void CEngineStateMachine::DeliveriesChanged() {
   if (m_lock) m_lock->Wake();
 }

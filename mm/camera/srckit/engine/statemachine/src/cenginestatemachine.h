@@ -144,6 +144,9 @@ class CEngineStateMachine final : public CPvlObject, public ICameraStateMachine 
   // give it back with the lock's Unlock). DeliveriesChanged wakes such waiters
   // after a state stopped taking deliveries.
   bool LockForDelivery();
+  // The same, giving up also as soon as also(context) answers true (a waker
+  // calls DeliveriesChanged after changing what it answers).
+  bool LockForDeliveryUnless(CEngineLock::GiveUp also, void* context);
   void Unlock() { m_lock->Unlock(); }
   void DeliveriesChanged();
 

@@ -83,6 +83,20 @@ PvlResult S5K3E2FX_ReadChipId(S5K3E2FXDriver* d) {
   return PVL_OK;
 }
 
+// The engine asks this when a write failed or frames stopped while streaming:
+// only a chip that no longer answers its identifier (after the register
+// layer's tries) is lost. A slow or busy chip still answers.
+PvlResult CheckPresence(S5K3E2FXDriver* d) {
+  if (d->powerState != S5K3E2FX_POWER_ON) return PVL_E_NOTREADY;
+  uint16_t id = 0;
+  if (!S5K3E2FX_I2CRead(S5K3E2FX_REG_CHIP_ID, &id)) {
+    CAMERA_DEBUG_LOG(CAMERA_LOG_ERROR, "S5K3E2FX does not answer its chip id: sensor lost");
+    return PVL_E_DEVICE_LOST;
+  }
+  if (id != S5K3E2FX_CHIP_ID) CAMERA_DEBUG_LOG(CAMERA_LOG_NOTABLE, "S5K3E2FX answers chip id %x", id);
+  return PVL_OK;
+}
+
 }  // namespace
 
 // Undoes the construction steps that were taken, then gives the memory back
@@ -257,6 +271,8 @@ PvlResult S5K3E2FXDriver::Execute(uint32_t command, void* input, uint32_t inputS
     case ZUEUID_SENSOR_CMD_START:
     case ZUEUID_SENSOR_CMD_STOP:
       return PVL_OK;
+    case ZUEUID_SENSOR_CMD_CHECK_PRESENCE:
+      return CheckPresence(d);
     case ZUEUID_SENSOR_CMD_RESET:
       ResetRecords(d);
       d->powerState = S5K3E2FX_POWER_ON;
