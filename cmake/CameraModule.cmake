@@ -13,21 +13,23 @@
 #
 # Add a class to a module: give its entry in the module's CLASSES a create function (and the
 # header that declares it, if the function is a class member):
-#     0x010707a7 CFlashService::ClassEntry cflashservice.h
-#   A create function takes (IEnv*, ZUEUID, void* argument, void** out) and returns the
+#     0x010707a7 CFlashService::ClassEntry cflashservice.h ZUEUID_CLASS_FLASH_SERVICE
+#   The last word names the class's #define (see CLASS_IDS below). A create function takes (IEnv*, ZUEUID, void* argument, void** out) and returns the
 #   result code. A class of the package whose code does not exist yet is its identifier
 #   alone: the .mif lists it (the package's file is complete from the start) and the switch
 #   answers 3 for it, so the host goes on to the next module that lists it.
 #
 # Add a module: one call, e.g.
 #     camera_add_module(Senvar Senvar
+#       CLASS_IDS ${CMAKE_CURRENT_SOURCE_DIR}/inc
 #       CLASSES 0x0108aed0 0x0108aece 0x0108aecf 0x0106c427
 #       COMPONENTS sensordriver
 #       LIBS Plindor)
 #
 # camera_add_module(<target> <DeviceName>
 #                   [ACCESS_RULE <text>]
-#                   CLASSES <class-id> [<create-function> [<header.h>]] ...
+#                   [CLASS_IDS <directory>...]
+#                   CLASSES <class-id> [<create-function> [<header.h>]] [<NAME_CLASS_X>] ...
 #                   [COMPONENTS <folder>...]
 #                   [SOURCES <sources>...]
 #                   [LIBS <libraries>...])
@@ -44,14 +46,24 @@
 #   "<DeviceName>.mif" beside the image: the class identifiers in table order, and the access
 #                  rule when given.
 # LIBS (and a component's LIBS) are linked into both forms (e.g. Plindor, coredll).
+#
+# Class identifiers are also #defined in headers for the code that creates the classes. With
+# CLASS_IDS, the configure step reads every "#define <NAME>_CLASS_<X> 0x..." of the headers in
+# those directories and fails unless the two agree: a class the table names has that #define
+# with the table's identifier, and an identifier the table lists that a header #defines is
+# named there by that #define (so no second name for one class). Editing those headers re-runs
+# the configure step.
 include_guard(GLOBAL)
 
 set(CAMERA_MODULE_INIT_CHECK ${CMAKE_CURRENT_LIST_DIR}/CheckModuleInit.cmake CACHE INTERNAL "")
 
-# Reads a class table into <prefix>_IDS (every identifier, in order) and <prefix>_CASES,
-# <prefix>_HEADERS, <prefix>_DECLARATIONS (the switch's pieces for the classes with code).
+# Reads a class table into <prefix>_IDS (every identifier, in order), <prefix>_NAMES (id=name
+# for the classes the table names) and <prefix>_CASES, <prefix>_HEADERS, <prefix>_DECLARATIONS
+# (the switch's pieces for the classes with code).
 function(_camera_parse_class_table target prefix)
   set(ids)
+  set(names)
+  set(named)
   set(cases)
   set(headers)
   set(declarations)
@@ -81,6 +93,15 @@ function(_camera_parse_class_table target prefix)
       list(APPEND ids ${token})
       set(current ${token})
       set(create)
+      set(named)
+    elseif(current AND token MATCHES "^[A-Z][A-Z0-9]*_CLASS_[A-Z0-9_]+$")
+      if(named)
+        message(FATAL_ERROR "camera_add_module(${target}): class ${current} is named twice (${named}, ${token})")
+      endif()
+      set(named ${token})
+      list(APPEND names "${current}=${token}")
+    elseif(named)
+      message(FATAL_ERROR "camera_add_module(${target}): \"${token}\" after the name of class ${current}: the name comes last")
     elseif(NOT current)
       message(FATAL_ERROR "camera_add_module(${target}): CLASSES must start with a class identifier, got \"${token}\"")
     elseif(token MATCHES "\\.h$")
@@ -99,17 +120,88 @@ function(_camera_parse_class_table target prefix)
   endif()
   list(REMOVE_DUPLICATES headers)
   set(${prefix}_IDS ${ids} PARENT_SCOPE)
+  set(${prefix}_NAMES ${names} PARENT_SCOPE)
   set(${prefix}_CASES "${cases}" PARENT_SCOPE)
   set(${prefix}_HEADERS ${headers} PARENT_SCOPE)
   set(${prefix}_DECLARATIONS "${declarations}" PARENT_SCOPE)
 endfunction()
 
+# Checks a parsed class table (ids, id=name pairs) against the class #defines of the headers in
+# the given directories; see CLASS_IDS above.
+function(_camera_check_class_ids target ids names)
+  set(defined)  # NAME=id, every class #define of the headers
+  foreach(dir IN LISTS ARGN)
+    if(NOT IS_DIRECTORY "${dir}")
+      message(FATAL_ERROR "camera_add_module(${target}): CLASS_IDS directory ${dir} does not exist")
+    endif()
+    if(CMAKE_SCRIPT_MODE_FILE)  # the check's own tests
+      file(GLOB headers "${dir}/*.h")
+    else()
+      file(GLOB headers CONFIGURE_DEPENDS "${dir}/*.h")
+      set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${headers})
+    endif()
+    foreach(header IN LISTS headers)
+      file(STRINGS ${header} lines REGEX "^[ \t]*#[ \t]*define[ \t]+[A-Z][A-Z0-9]*_CLASS_[A-Z0-9_]+[ \t]")
+      foreach(line IN LISTS lines)
+        if(NOT line MATCHES "define[ \t]+([A-Z0-9_]+)[ \t]+(0[xX][0-9a-fA-F]+)[uU]?([ \t]|$)")
+          message(FATAL_ERROR "camera_add_module(${target}): ${header}: a class #define that is not one number: ${line}")
+        endif()
+        set(name ${CMAKE_MATCH_1})
+        string(TOLOWER "${CMAKE_MATCH_2}" id)
+        foreach(entry IN LISTS defined)
+          if(entry MATCHES "^${name}=(.*)$" AND NOT CMAKE_MATCH_1 STREQUAL id)
+            message(FATAL_ERROR "camera_add_module(${target}): ${name} is #defined twice, as ${CMAKE_MATCH_1} and ${id} (${header})")
+          endif()
+        endforeach()
+        list(APPEND defined "${name}=${id}")
+        set(where_${name} ${header})
+      endforeach()
+    endforeach()
+  endforeach()
+  # The table's names: each #defined with the table's identifier.
+  foreach(pair IN LISTS names)
+    string(REPLACE "=" ";" pair "${pair}")
+    list(GET pair 0 id)
+    list(GET pair 1 name)
+    set(found)
+    foreach(entry IN LISTS defined)
+      if(entry MATCHES "^${name}=(.*)$")
+        set(found ${CMAKE_MATCH_1})
+      endif()
+    endforeach()
+    if(NOT found)
+      message(FATAL_ERROR "camera_add_module(${target}): class ${id} is named ${name}, which no header of ${ARGN} #defines")
+    elseif(NOT found STREQUAL id)
+      message(FATAL_ERROR "camera_add_module(${target}): the table lists ${name} as ${id}, ${where_${name}} #defines it as ${found}")
+    endif()
+  endforeach()
+  # And the reverse: every #define of a listed identifier is the name the table gives it.
+  foreach(entry IN LISTS defined)
+    string(REPLACE "=" ";" entry "${entry}")
+    list(GET entry 0 name)
+    list(GET entry 1 id)
+    if(NOT id IN_LIST ids OR "${id}=${name}" IN_LIST names)
+      continue()
+    endif()
+    set(given "no name")
+    foreach(pair IN LISTS names)
+      if(pair MATCHES "^${id}=(.*)$")
+        set(given "the name ${CMAKE_MATCH_1}")
+      endif()
+    endforeach()
+    message(FATAL_ERROR "camera_add_module(${target}): ${where_${name}} #defines ${name} as ${id}, which the table lists with ${given}")
+  endforeach()
+endfunction()
+
 function(camera_add_module target device_name)
-  cmake_parse_arguments(M "" "ACCESS_RULE" "CLASSES;COMPONENTS;SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(M "" "ACCESS_RULE" "CLASS_IDS;CLASSES;COMPONENTS;SOURCES;LIBS" ${ARGN})
   if(M_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "camera_add_module(${target}): unknown arguments ${M_UNPARSED_ARGUMENTS}")
   endif()
   _camera_parse_class_table(${target} T ${M_CLASSES})
+  if(M_CLASS_IDS)
+    _camera_check_class_ids(${target} "${T_IDS}" "${T_NAMES}" ${M_CLASS_IDS})
+  endif()
   camera_require_targets(${target} ${M_LIBS})
 
   # The class switch, written from the table.

@@ -378,7 +378,7 @@ void StreamSession(Reader& r) {
           CSPROPERTY_VIDEOPROCAMP_S focus{};
           focus.Value = int32_t(r.Take(1) % 5);
           focus.Flags = 2;
-          CameraSet(PROPSETID_VIDCAP_CAMERACONTROL, 0x108, &focus, sizeof focus);
+          CameraSet(PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_FOCUS_CONTROL, &focus, sizeof focus);
         }
         DrainNotices();
         break;

@@ -335,16 +335,16 @@ TEST_F(AcceptanceTest, PictureControlsMoveThePreviewTheAskedWay) {
     double fullScale;  // what 5 % is of; 0: of the measure before the change
   };
   const ControlCase cases[] = {
-      {"brightness up", PROPSETID_VIDCAP_VIDEOPROCAMP, 0, 5000, MeanLuma, +1, 0},
-      {"brightness down", PROPSETID_VIDCAP_VIDEOPROCAMP, 0, -5000, MeanLuma, -1, 0},
-      {"contrast up", PROPSETID_VIDCAP_VIDEOPROCAMP, 1, 10000, WhiteBlackSpread, +1, 0},
-      {"contrast down", PROPSETID_VIDCAP_VIDEOPROCAMP, 1, 0, WhiteBlackSpread, -1, 0},
-      {"saturation up", PROPSETID_VIDCAP_VIDEOPROCAMP, 3, 10000, MeanChroma, +1, 0},
-      {"saturation down", PROPSETID_VIDCAP_VIDEOPROCAMP, 3, 0, MeanChroma, -1, 0},
-      {"hue +90", PROPSETID_VIDCAP_VIDEOPROCAMP, 2, 9000, MeanHueShift, +1, 360},
-      {"hue -90", PROPSETID_VIDCAP_VIDEOPROCAMP, 2, -9000, MeanHueShift, -1, 360},
-      {"sharpness up", PROPSETID_VIDCAP_VIDEOPROCAMP, 4, 100, DetailEdges, +1, 0},
-      {"sharpness down", PROPSETID_VIDCAP_VIDEOPROCAMP, 4, 0, DetailEdges, -1, 0},
+      {"brightness up", PROPSETID_VIDCAP_VIDEOPROCAMP, CSPROPERTY_VIDEOPROCAMP_BRIGHTNESS, 5000, MeanLuma, +1, 0},
+      {"brightness down", PROPSETID_VIDCAP_VIDEOPROCAMP, CSPROPERTY_VIDEOPROCAMP_BRIGHTNESS, -5000, MeanLuma, -1, 0},
+      {"contrast up", PROPSETID_VIDCAP_VIDEOPROCAMP, CSPROPERTY_VIDEOPROCAMP_CONTRAST, 10000, WhiteBlackSpread, +1, 0},
+      {"contrast down", PROPSETID_VIDCAP_VIDEOPROCAMP, CSPROPERTY_VIDEOPROCAMP_CONTRAST, 0, WhiteBlackSpread, -1, 0},
+      {"saturation up", PROPSETID_VIDCAP_VIDEOPROCAMP, CSPROPERTY_VIDEOPROCAMP_SATURATION, 10000, MeanChroma, +1, 0},
+      {"saturation down", PROPSETID_VIDCAP_VIDEOPROCAMP, CSPROPERTY_VIDEOPROCAMP_SATURATION, 0, MeanChroma, -1, 0},
+      {"hue +90", PROPSETID_VIDCAP_VIDEOPROCAMP, CSPROPERTY_VIDEOPROCAMP_HUE, 9000, MeanHueShift, +1, 360},
+      {"hue -90", PROPSETID_VIDCAP_VIDEOPROCAMP, CSPROPERTY_VIDEOPROCAMP_HUE, -9000, MeanHueShift, -1, 360},
+      {"sharpness up", PROPSETID_VIDCAP_VIDEOPROCAMP, CSPROPERTY_VIDEOPROCAMP_SHARPNESS, 100, DetailEdges, +1, 0},
+      {"sharpness down", PROPSETID_VIDCAP_VIDEOPROCAMP, CSPROPERTY_VIDEOPROCAMP_SHARPNESS, 0, DetailEdges, -1, 0},
   };
   ASSERT_EQ(camera_.Open(), ERROR_SUCCESS);
   Pin preview;
@@ -379,13 +379,13 @@ TEST_F(AcceptanceTest, EveryPropertySetIsRoutedToTheEngineAndBack) {
     int32_t value;
   };
   const ValueCase values[] = {
-      {"camera control: exposure compensation", PROPSETID_VIDCAP_CAMERACONTROL, 0x101, 300},
-      {"camera control: metering", PROPSETID_VIDCAP_CAMERACONTROL, 0x102, 1},
-      {"camera control: focus mode", PROPSETID_VIDCAP_CAMERACONTROL, 0x106, 1},
-      {"camera control: focus rectangle mode", PROPSETID_VIDCAP_CAMERACONTROL, 0x107, 2},
-      {"camera control: lamp intensity", PROPSETID_VIDCAP_CAMERACONTROL, 0x110, 5000},
-      {"video proc amp: gamma", PROPSETID_VIDCAP_VIDEOPROCAMP, 5, 200},
-      {"video proc amp: ISO", PROPSETID_VIDCAP_VIDEOPROCAMP, 9, 400},
+      {"camera control: exposure compensation", PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_EXPOSURE_COMPENSATION, 300},
+      {"camera control: metering", PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_METERING, 1},
+      {"camera control: focus mode", PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_FOCUS_MODE, 1},
+      {"camera control: focus rectangle mode", PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_FOCUS_RECT_MODE, 2},
+      {"camera control: lamp intensity", PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_LAMP_INTENSITY, 5000},
+      {"video proc amp: gamma", PROPSETID_VIDCAP_VIDEOPROCAMP, CSPROPERTY_VIDEOPROCAMP_GAMMA, 200},
+      {"video proc amp: ISO", PROPSETID_VIDCAP_VIDEOPROCAMP, CSPROPERTY_VIDEOPROCAMP_GAIN, 400},
   };
   for (const ValueCase& c : values) {
     SCOPED_TRACE(c.name);
@@ -425,11 +425,11 @@ TEST_F(AcceptanceTest, EveryPropertySetIsRoutedToTheEngineAndBack) {
     int32_t expected;
   };
   const MakerCase maker[] = {
-      {"antibanding 50 Hz", 0x1001, 2, PROPSETID_VIDCAP_CAMERACONTROL, 0x100, 50},
-      {"centre-weighted metering", 0x100C, 2, PROPSETID_VIDCAP_CAMERACONTROL, 0x102, 0},
-      {"spot metering", 0x100C, 1, PROPSETID_VIDCAP_CAMERACONTROL, 0x102, 1},
-      {"snapshot flash intensity", 0x102A, 1, PROPSETID_VIDCAP_CAMERACONTROL, 0x104, 1},
-      {"image effect", 0x100A, 16, PROPSETID_VIDCAP_VIDEOPROCAMP, 0x103, 2},
+      {"antibanding 50 Hz", VANTOR_PROPERTY_ANTIBANDING, 2, PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_ANTIBANDING, 50},
+      {"centre-weighted metering", VANTOR_PROPERTY_METERING, 2, PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_METERING, 0},
+      {"spot metering", VANTOR_PROPERTY_METERING, 1, PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_METERING, 1},
+      {"snapshot flash intensity", VANTOR_PROPERTY_FLASH_INTENSITY, 1, PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_SNAPSHOT_FLASH_INTENSITY, 1},
+      {"image effect", VANTOR_PROPERTY_IMAGE_EFFECT, 16, PROPSETID_VIDCAP_VIDEOPROCAMP, CSPROPERTY_VIDEOPROCAMP_IMAGE_EFFECT, 2},
   };
   for (const MakerCase& c : maker) {
     SCOPED_TRACE(c.name);
@@ -465,7 +465,7 @@ TEST_F(AcceptanceTest, EveryPropertySetIsRoutedToTheEngineAndBack) {
   // The engine keeps quality in 100 steps: it reads back within one step.
   constexpr int32_t kStep = 10000 / 99 + 1;
   EXPECT_NEAR(quality(), 5000, kStep);
-  ASSERT_EQ(camera_.MakerSet(0x1029, 90), ERROR_SUCCESS) << "maker's JPEG quality";
+  ASSERT_EQ(camera_.MakerSet(VANTOR_PROPERTY_JPEG_QUALITY, 90), ERROR_SUCCESS) << "maker's JPEG quality";
   EXPECT_NEAR(quality(), 9000, kStep);
 }
 
@@ -485,18 +485,18 @@ TEST_F(AcceptanceTest, FocusAndPreFlashEndInTheirNotifications) {
   AsyncCameraMessage m{};
   for (int32_t mode : {1, 0}) {
     SCOPED_TRACE("focus rectangle mode " + std::to_string(mode));
-    ASSERT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x107, mode), ERROR_SUCCESS);
-    ASSERT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x108, 1), ERROR_SUCCESS) << "single focus";
+    ASSERT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_FOCUS_RECT_MODE, mode), ERROR_SUCCESS);
+    ASSERT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_FOCUS_CONTROL, 1), ERROR_SUCCESS) << "single focus";
     ASSERT_EQ(NextNotice(preview, notifications, &m), ERROR_SUCCESS) << "no focus notification";
     EXPECT_EQ(m.event, 0u);
     EXPECT_EQ(m.size, 20u);
     EXPECT_EQ(m.status, 0u);
     int32_t state = -1;
-    EXPECT_EQ(camera_.GetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x108, &state), ERROR_SUCCESS);
+    EXPECT_EQ(camera_.GetValue(PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_FOCUS_CONTROL, &state), ERROR_SUCCESS);
     EXPECT_EQ(state, 0) << "focus idle again";
   }
 
-  ASSERT_EQ(camera_.MakerSet(0x102D, 1), ERROR_SUCCESS) << "pre-flash";
+  ASSERT_EQ(camera_.MakerSet(VANTOR_PROPERTY_PRE_FLASH, 1), ERROR_SUCCESS) << "pre-flash";
   ASSERT_EQ(NextNotice(preview, notifications, &m), ERROR_SUCCESS) << "no pre-flash notification";
   EXPECT_EQ(m.event, 5u);
   EXPECT_EQ(m.size, 20u);
@@ -604,9 +604,9 @@ TEST_F(AcceptanceTestMode, OpeningInTestModeSetsUpForTheTestTool) {
     EXPECT_EQ(std::abs(r.VideoInfoHeader.bmiHeader.biHeight), 240);
   }
 
-  ASSERT_EQ(camera_.SetValue(PROPSETID_VIDCAP_VIDEOPROCAMP, 0, 10000), ERROR_SUCCESS);
+  ASSERT_EQ(camera_.SetValue(PROPSETID_VIDCAP_VIDEOPROCAMP, CSPROPERTY_VIDEOPROCAMP_BRIGHTNESS, 10000), ERROR_SUCCESS);
   int32_t brightness = 0;
-  ASSERT_EQ(camera_.GetValue(PROPSETID_VIDCAP_VIDEOPROCAMP, 0, &brightness), ERROR_SUCCESS);
+  ASSERT_EQ(camera_.GetValue(PROPSETID_VIDCAP_VIDEOPROCAMP, CSPROPERTY_VIDEOPROCAMP_BRIGHTNESS, &brightness), ERROR_SUCCESS);
   EXPECT_EQ(brightness, 10000) << "what the tool wrote, not the re-mapped value";
 
   ASSERT_EQ(camera_.Close(), ERROR_SUCCESS);

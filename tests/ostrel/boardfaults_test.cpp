@@ -505,7 +505,7 @@ TEST_P(FlashFaults, TheTriggerFailsAndTheNextAfterTheHealTakesAStill) {
   {
     camclient::Camera camera;
     ASSERT_EQ(camera.Open(), ERROR_SUCCESS);
-    ASSERT_EQ(camera.MakerSet(0x1016, c.flashMode), ERROR_SUCCESS);
+    ASSERT_EQ(camera.MakerSet(VANTOR_PROPERTY_FLASH_MODE, c.flashMode), ERROR_SUCCESS);
     uint32_t w = 0, h = 0;
     ASSERT_TRUE(SmallestSize(camera, CS_PIN_STILL, CAMERA_FOURCC_IJPG, &w, &h));
     Pin still;

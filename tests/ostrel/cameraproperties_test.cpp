@@ -256,8 +256,8 @@ TEST_F(PropertiesTest, ADefaultTheEngineCannotTakeMarksThePropertyUnsupported) {
   camera_.Close();
   FakeCameraEngine::SetPropertyResult(ZUEUID_PROPERTY_HIGH_DYNAMIC_RANGE_MODE, PVL_E_UNSUPPORTED);
   ASSERT_EQ(camera_.Open(), ERROR_SUCCESS);
-  EXPECT_EQ(Device()->CameraControlRecord(0x10B - 248).supported, 0u);
-  EXPECT_EQ(Device()->CameraControlRecord(0x10C - 248).supported, 1u) << "only the refused row";
+  EXPECT_EQ(Device()->CameraControlRecord(CSPROPERTY_CAMERACONTROL_HIGH_DYNAMIC_RANGE - 248).supported, 0u);
+  EXPECT_EQ(Device()->CameraControlRecord(CSPROPERTY_CAMERACONTROL_HAND_JITTER_REDUCTION - 248).supported, 1u) << "only the refused row";
 }
 
 }  // namespace

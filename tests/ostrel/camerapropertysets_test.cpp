@@ -64,16 +64,16 @@ INSTANTIATE_TEST_SUITE_P(
                       ValueCase{"PanIsNotSupported", 0, 0, 1, ERROR_NOT_SUPPORTED},
                       ValueCase{"IdBetweenTheTables", 8, 0, 1, ERROR_INVALID_PARAMETER},
                       ValueCase{"IdPastTheTable", 279, 0, 1, ERROR_INVALID_PARAMETER},
-                      ValueCase{"AnglesAreReadOnly", 0x10D, 0, 1, ERROR_NOT_SUPPORTED},
-                      ValueCase{"MeteringManual", 0x102, 4, 1, ERROR_SUCCESS}),
+                      ValueCase{"AnglesAreReadOnly", CSPROPERTY_CAMERACONTROL_PAN_ANGLE, 0, 1, ERROR_NOT_SUPPORTED},
+                      ValueCase{"MeteringManual", CSPROPERTY_CAMERACONTROL_METERING, 4, 1, ERROR_SUCCESS}),
     [](const ::testing::TestParamInfo<ValueCase>& i) { return std::string(i.param.name); });
 
 TEST_F(SetsTest, ExposureReachesTheEngineInMicroseconds) {
-  ASSERT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, 4, -20, 1), ERROR_SUCCESS);
+  ASSERT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_EXPOSURE, -20, 1), ERROR_SUCCESS);
   EXPECT_EQ(EngineInt(ZUEUID_PROPERTY_SNAPSHOT_SHUTTER_SPEED), 1953) << "clamped to -9: 1/512 s";
   int32_t value = 0;
   uint32_t flags = 0;
-  ASSERT_EQ(camera_.GetValue(PROPSETID_VIDCAP_CAMERACONTROL, 4, &value, &flags), ERROR_SUCCESS);
+  ASSERT_EQ(camera_.GetValue(PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_EXPOSURE, &value, &flags), ERROR_SUCCESS);
   EXPECT_EQ(value, -9);
   EXPECT_EQ(flags, 1u);
 }
@@ -90,9 +90,9 @@ TEST_F(SetsTest, TheFocusMachine) {
       {"Continuous", 2, ERROR_SUCCESS, 3},           {"OtherValue", 3, kInvalidOperation, 3},
   };
   for (const Step& s : steps) {
-    EXPECT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x108, s.value, 2), s.result) << s.name;
+    EXPECT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_FOCUS_CONTROL, s.value, 2), s.result) << s.name;
     int32_t state = -1;
-    ASSERT_EQ(camera_.GetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x108, &state), ERROR_SUCCESS);
+    ASSERT_EQ(camera_.GetValue(PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_FOCUS_CONTROL, &state), ERROR_SUCCESS);
     EXPECT_EQ(state, s.state) << s.name;
   }
   EXPECT_EQ(FakeCameraEngine::CallCount("StartFocus"), 1);
@@ -102,40 +102,40 @@ TEST_F(SetsTest, TheFocusMachine) {
 
 TEST_F(SetsTest, AFailedFocusRunDoesNotLeaveFocusDead) {
   FakeCameraEngine::SetControlResult("StartFocus", 1);
-  EXPECT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x108, 2, 2), DWORD(ERROR_FUNCTION_FAILED));
+  EXPECT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_FOCUS_CONTROL, 2, 2), DWORD(ERROR_FUNCTION_FAILED));
   int32_t state = -1;
-  ASSERT_EQ(camera_.GetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x108, &state), ERROR_SUCCESS);
+  ASSERT_EQ(camera_.GetValue(PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_FOCUS_CONTROL, &state), ERROR_SUCCESS);
   EXPECT_EQ(state, 5);
   FakeCameraEngine::SetControlResult("StartFocus", 0);
-  EXPECT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x108, 1, 2), ERROR_SUCCESS) << "a new run starts";
-  ASSERT_EQ(camera_.GetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x108, &state), ERROR_SUCCESS);
+  EXPECT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_FOCUS_CONTROL, 1, 2), ERROR_SUCCESS) << "a new run starts";
+  ASSERT_EQ(camera_.GetValue(PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_FOCUS_CONTROL, &state), ERROR_SUCCESS);
   EXPECT_EQ(state, 3);
 }
 
 TEST_F(SetsTest, TheDriversOwnControls) {
   int32_t value = 0;
   uint32_t flags = 0;
-  ASSERT_EQ(camera_.GetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x10D, &value, &flags), ERROR_SUCCESS);
+  ASSERT_EQ(camera_.GetValue(PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_PAN_ANGLE, &value, &flags), ERROR_SUCCESS);
   EXPECT_EQ(value, 1);
   EXPECT_EQ(flags, 1u);
   // An unchecked power value is kept and changes nothing.
-  EXPECT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x112, 5, 4), ERROR_SUCCESS);
-  ASSERT_EQ(camera_.GetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x112, &value), ERROR_SUCCESS);
+  EXPECT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_POWER, 5, 4), ERROR_SUCCESS);
+  ASSERT_EQ(camera_.GetValue(PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_POWER, &value), ERROR_SUCCESS);
   EXPECT_EQ(value, 5);
   EXPECT_EQ(FakeCameraEngine::CallCount("Suspend"), 0);
-  EXPECT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x112, 0, 2), ERROR_SUCCESS);
+  EXPECT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_POWER, 0, 2), ERROR_SUCCESS);
   EXPECT_EQ(FakeCameraEngine::CallCount("Suspend"), 1) << "0 is D4";
-  EXPECT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x112, 1, 2), ERROR_SUCCESS);
+  EXPECT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_POWER, 1, 2), ERROR_SUCCESS);
   EXPECT_EQ(FakeCameraEngine::CallCount("Resume"), 1) << "1 is D0";
 }
 
 TEST_F(SetsTest, ZoomFollowsTheEnginesLimits) {
   int32_t minimum = 0, maximum = 0, def = 0;
-  ASSERT_EQ(camera_.Range(PROPSETID_VIDCAP_CAMERACONTROL, 0x115, &minimum, &maximum, &def), ERROR_SUCCESS);
+  ASSERT_EQ(camera_.Range(PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_ZOOM_MAGNIFICATION, &minimum, &maximum, &def), ERROR_SUCCESS);
   EXPECT_EQ(minimum, 100);
   EXPECT_EQ(maximum, 400) << "the engine's 4x, not the table's 100x";
-  EXPECT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x115, 401, 2), DWORD(ERROR_INVALID_PARAMETER));
-  EXPECT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x115, 250, 2), ERROR_SUCCESS);
+  EXPECT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_ZOOM_MAGNIFICATION, 401, 2), DWORD(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_ZOOM_MAGNIFICATION, 250, 2), ERROR_SUCCESS);
   EXPECT_FLOAT_EQ(EngineFloat(ZUEUID_PROPERTY_ZOOM_MAGNIFICATION), 2.5f);
 }
 
@@ -240,13 +240,13 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<ProcAmpCase>& i) { return std::string(i.param.name); });
 
 TEST_F(SetsTest, ProcAmpRefusalsAreReported) {
-  EXPECT_EQ(camera_.SetValue(PROPSETID_VIDCAP_VIDEOPROCAMP, 0, 10001, 2), DWORD(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(camera_.SetValue(PROPSETID_VIDCAP_VIDEOPROCAMP, CSPROPERTY_VIDEOPROCAMP_BRIGHTNESS, 10001, 2), DWORD(ERROR_INVALID_PARAMETER));
   EXPECT_EQ(camera_.SetValue(PROPSETID_VIDCAP_VIDEOPROCAMP, 6, 0, 2), DWORD(ERROR_NOT_SUPPORTED));
-  EXPECT_EQ(camera_.SetValue(PROPSETID_VIDCAP_VIDEOPROCAMP, 3, 5000, 1), DWORD(ERROR_INVALID_PARAMETER))
+  EXPECT_EQ(camera_.SetValue(PROPSETID_VIDCAP_VIDEOPROCAMP, CSPROPERTY_VIDEOPROCAMP_SATURATION, 5000, 1), DWORD(ERROR_INVALID_PARAMETER))
       << "saturation is manual only";
   EXPECT_EQ(camera_.SetValue(PROPSETID_VIDCAP_VIDEOPROCAMP, 10, 0, 2), DWORD(ERROR_INVALID_PARAMETER));
   FakeCameraEngine::SetPropertyResult(ZUEUID_PROPERTY_BRIGHTNESS, 13);
-  EXPECT_EQ(camera_.SetValue(PROPSETID_VIDCAP_VIDEOPROCAMP, 0, 100, 2), DWORD(ERROR_INVALID_PARAMETER))
+  EXPECT_EQ(camera_.SetValue(PROPSETID_VIDCAP_VIDEOPROCAMP, CSPROPERTY_VIDEOPROCAMP_BRIGHTNESS, 100, 2), DWORD(ERROR_INVALID_PARAMETER))
       << "a value the engine refused is not reported as set";
 }
 
@@ -318,14 +318,14 @@ TEST_P(EngineRowTest, AnswersAndLogs) {
 INSTANTIATE_TEST_SUITE_P(
     Sets, EngineRowTest,
     ::testing::Values(
-        EngineRowCase{"CameraControlGet", false, true, 0x102, 0, 0, ZUEUID_PROPERTY_EXPOSURE_METERING_MODE, false,
+        EngineRowCase{"CameraControlGet", false, true, CSPROPERTY_CAMERACONTROL_METERING, 0, 0, ZUEUID_PROPERTY_EXPOSURE_METERING_MODE, false,
                       ERROR_SUCCESS, "Property successfully retrieved from Camera Engine: PVLID=%x, result=0,"},
-        EngineRowCase{"CameraControlSet", false, false, 0x102, 4, 2, ZUEUID_PROPERTY_EXPOSURE_METERING_MODE, false,
+        EngineRowCase{"CameraControlSet", false, false, CSPROPERTY_CAMERACONTROL_METERING, 4, 2, ZUEUID_PROPERTY_EXPOSURE_METERING_MODE, false,
                       ERROR_SUCCESS, "Property successfully set on Camera Engine: PVLID=%x, result=0"},
         EngineRowCase{"CameraControlTranslationRefused", false, false, 4, -4, 4,
                       ZUEUID_PROPERTY_SNAPSHOT_SHUTTER_SPEED, false, ERROR_INVALID_PARAMETER,
                       "Translation from DS to PVL property failed: PVLID=%x, result=14"},
-        EngineRowCase{"CameraControlEngineRefused", false, false, 0x102, 4, 2,
+        EngineRowCase{"CameraControlEngineRefused", false, false, CSPROPERTY_CAMERACONTROL_METERING, 4, 2,
                       ZUEUID_PROPERTY_EXPOSURE_METERING_MODE, true, ERROR_INVALID_PARAMETER,
                       "Could not set property on Camera Engine: PVLID=%x, result=13"},
         EngineRowCase{"ProcAmpGet", true, true, 4, 0, 0, ZUEUID_PROPERTY_SHARPNESS, false, ERROR_SUCCESS,
@@ -402,24 +402,24 @@ TEST_P(MakerTest, CodedValues) {
 INSTANTIATE_TEST_SUITE_P(
     Sets, MakerTest,
     ::testing::Values(
-        MakerCase{"Antibanding50", 0x1001, 2, ERROR_SUCCESS, ZUEUID_PROPERTY_ANTIBANDING_MODE, 50, 99},
-        MakerCase{"AntibandingUnknown", 0x1001, 3, ERROR_INVALID_PARAMETER, 0, 0, 0},
-        MakerCase{"ImageEffect16", 0x100A, 16, ERROR_SUCCESS, ZUEUID_PROPERTY_IMAGE_EFFECT_MODE, 2, 1},
-        MakerCase{"ImageEffect32", 0x100A, 32, ERROR_INVALID_PARAMETER, 0, 0, 0},
-        MakerCase{"MeteringSpot", 0x100C, 1, ERROR_SUCCESS, ZUEUID_PROPERTY_EXPOSURE_METERING_MODE, 1, 2},
-        MakerCase{"FlashAuto", 0x1016, 3, ERROR_SUCCESS, ZUEUID_PROPERTY_LAMP_MODE, 0, 3},
-        MakerCase{"FlashUnknown", 0x1016, 5, ERROR_INVALID_PARAMETER, 0, 0, 0},
-        MakerCase{"TouchExposureTopMiddle", 0x102C, 0x0500, ERROR_SUCCESS, ZUEUID_PROPERTY_EXPOSURE_METERING_MODE, 4,
+        MakerCase{"Antibanding50", VANTOR_PROPERTY_ANTIBANDING, 2, ERROR_SUCCESS, ZUEUID_PROPERTY_ANTIBANDING_MODE, 50, 99},
+        MakerCase{"AntibandingUnknown", VANTOR_PROPERTY_ANTIBANDING, 3, ERROR_INVALID_PARAMETER, 0, 0, 0},
+        MakerCase{"ImageEffect16", VANTOR_PROPERTY_IMAGE_EFFECT, 16, ERROR_SUCCESS, ZUEUID_PROPERTY_IMAGE_EFFECT_MODE, 2, 1},
+        MakerCase{"ImageEffect32", VANTOR_PROPERTY_IMAGE_EFFECT, 32, ERROR_INVALID_PARAMETER, 0, 0, 0},
+        MakerCase{"MeteringSpot", VANTOR_PROPERTY_METERING, 1, ERROR_SUCCESS, ZUEUID_PROPERTY_EXPOSURE_METERING_MODE, 1, 2},
+        MakerCase{"FlashAuto", VANTOR_PROPERTY_FLASH_MODE, 3, ERROR_SUCCESS, ZUEUID_PROPERTY_LAMP_MODE, 0, 3},
+        MakerCase{"FlashUnknown", VANTOR_PROPERTY_FLASH_MODE, 5, ERROR_INVALID_PARAMETER, 0, 0, 0},
+        MakerCase{"TouchExposureTopMiddle", VANTOR_PROPERTY_TOUCH_EXPOSURE, 0x0500, ERROR_SUCCESS, ZUEUID_PROPERTY_EXPOSURE_METERING_MODE, 4,
                   99},
-        MakerCase{"TouchExposureLowerRight", 0x102C, 0xB900, ERROR_SUCCESS, ZUEUID_PROPERTY_EXPOSURE_METERING_MODE,
+        MakerCase{"TouchExposureLowerRight", VANTOR_PROPERTY_TOUCH_EXPOSURE, 0xB900, ERROR_SUCCESS, ZUEUID_PROPERTY_EXPOSURE_METERING_MODE,
                   11, 99},
-        MakerCase{"TouchExposureFarRightColumn", 0x102C, 0x0F00, ERROR_SUCCESS,
+        MakerCase{"TouchExposureFarRightColumn", VANTOR_PROPERTY_TOUCH_EXPOSURE, 0x0F00, ERROR_SUCCESS,
                   ZUEUID_PROPERTY_EXPOSURE_METERING_MODE, 5, 99},
-        MakerCase{"FlashIntensity", 0x102A, 1, ERROR_SUCCESS, 0, 0, 0},
+        MakerCase{"FlashIntensity", VANTOR_PROPERTY_FLASH_INTENSITY, 1, ERROR_SUCCESS, 0, 0, 0},
         MakerCase{"UnservedId", 0x1002, 1, ERROR_SUCCESS, 0, 0, 0},
         MakerCase{"IdOutsideTheSet", 0x2000, 1, ERROR_SUCCESS, 0, 0, 0},
-        MakerCase{"JpegWithoutAStillPin", 0x1029, 80, ERROR_INVALID_STATE, 0, 0, 0},
-        MakerCase{"ExifWithoutAStillPin", 0x1028, 0, ERROR_INVALID_PARAMETER, 0, 0, 0}),
+        MakerCase{"JpegWithoutAStillPin", VANTOR_PROPERTY_JPEG_QUALITY, 80, ERROR_INVALID_STATE, 0, 0, 0},
+        MakerCase{"ExifWithoutAStillPin", VANTOR_PROPERTY_EXIF_INFORMATION, 0, ERROR_INVALID_PARAMETER, 0, 0, 0}),
     [](const ::testing::TestParamInfo<MakerCase>& i) { return std::string(i.param.name); });
 
 TEST_F(SetsTest, MakerFocusZones) {
@@ -431,7 +431,7 @@ TEST_F(SetsTest, MakerFocusZones) {
   } cases[] = {{"OneCell", 0x7800, 1, {8, 7, 9, 8}}, {"TheCentreIsSixteen", 0x8700, 16, {4, 4, 5, 5}}};
   for (const Case& c : cases) {
     FakeCameraEngine::ClearCalls();
-    ASSERT_EQ(camera_.MakerSet(0x100F, c.value), ERROR_SUCCESS) << c.name;
+    ASSERT_EQ(camera_.MakerSet(VANTOR_PROPERTY_AUTO_FOCUS, c.value), ERROR_SUCCESS) << c.name;
     std::vector<CPvlRect> rects = FakeCameraEngine::FocusRects();
     ASSERT_EQ(rects.size(), c.rects) << c.name;
     EXPECT_EQ(rects[0].left, c.first.left) << c.name;
@@ -439,16 +439,16 @@ TEST_F(SetsTest, MakerFocusZones) {
     EXPECT_EQ(rects[0].right, c.first.right) << c.name;
     EXPECT_EQ(rects.back().bottom, c.rects == 16 ? 11 : c.first.bottom) << c.name;
     EXPECT_EQ(FakeCameraEngine::CallCount("StartFocus"), 1) << c.name;
-    ASSERT_EQ(camera_.MakerSet(0x100F, 0), ERROR_SUCCESS) << "focus stopped";
+    ASSERT_EQ(camera_.MakerSet(VANTOR_PROPERTY_AUTO_FOCUS, 0), ERROR_SUCCESS) << "focus stopped";
   }
 }
 
 TEST_F(SetsTest, MakerZoomSteps) {
-  ASSERT_EQ(camera_.MakerSet(0x1023, 3), ERROR_SUCCESS);
+  ASSERT_EQ(camera_.MakerSet(VANTOR_PROPERTY_ZOOM, 3), ERROR_SUCCESS);
   EXPECT_NEAR(EngineFloat(ZUEUID_PROPERTY_ZOOM_MAGNIFICATION), 1.07f, 1e-6) << "1.023^3, in hundredths";
-  ASSERT_EQ(camera_.MakerSet(0x1023, 0), ERROR_SUCCESS);
+  ASSERT_EQ(camera_.MakerSet(VANTOR_PROPERTY_ZOOM, 0), ERROR_SUCCESS);
   EXPECT_NEAR(EngineFloat(ZUEUID_PROPERTY_ZOOM_MAGNIFICATION), 1.0f, 1e-6) << "back, held at the minimum";
-  ASSERT_EQ(camera_.MakerSet(0x1023, 0xFFFFFFFF), ERROR_SUCCESS);
+  ASSERT_EQ(camera_.MakerSet(VANTOR_PROPERTY_ZOOM, 0xFFFFFFFF), ERROR_SUCCESS);
   EXPECT_NEAR(EngineFloat(ZUEUID_PROPERTY_ZOOM_MAGNIFICATION), 4.0f, 1e-6) << "a huge step stops at the maximum";
 }
 
@@ -456,11 +456,11 @@ TEST_F(SetsTest, MakerGetsOnlyTheAutoFlashAnswer) {
   CSPROPERTY header{};
   uint32_t out = 99;
   DWORD returned = 0;
-  EXPECT_EQ(camera_.Property(VANTOR_PROPSETID_CAMERA, 0x1016, CSPROPERTY_TYPE_GET, &header, sizeof header, &out,
+  EXPECT_EQ(camera_.Property(VANTOR_PROPSETID_CAMERA, VANTOR_PROPERTY_FLASH_MODE, CSPROPERTY_TYPE_GET, &header, sizeof header, &out,
                              sizeof out, &returned),
             ERROR_SUCCESS);
   EXPECT_EQ(out, 0u);
-  EXPECT_EQ(camera_.Property(VANTOR_PROPSETID_CAMERA, 0x1001, CSPROPERTY_TYPE_GET, &header, sizeof header, &out,
+  EXPECT_EQ(camera_.Property(VANTOR_PROPSETID_CAMERA, VANTOR_PROPERTY_ANTIBANDING, CSPROPERTY_TYPE_GET, &header, sizeof header, &out,
                              sizeof out, &returned),
             DWORD(ERROR_INVALID_PARAMETER));
 }

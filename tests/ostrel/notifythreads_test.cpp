@@ -53,12 +53,12 @@ TEST_F(DriverTest, AFocusThatEndsAtOnceLeavesFocusReadyForTheNextRun) {
   camclient::AsyncQueueReader reader;
   ASSERT_EQ(reader.Open(), ERROR_SUCCESS);
   for (int run = 0; run < 20; ++run) {
-    ASSERT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x108, 1, 2), ERROR_SUCCESS) << "run " << run;
+    ASSERT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_FOCUS_CONTROL, 1, 2), ERROR_SUCCESS) << "run " << run;
     AsyncCameraMessage m{};
     ASSERT_EQ(reader.Read(&m, kGenerous), ERROR_SUCCESS) << "run " << run;
     EXPECT_EQ(m.event, CAM_ASYNC_FOCUS_COMPLETE);
     int32_t state = -1;
-    ASSERT_EQ(camera_.GetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x108, &state), ERROR_SUCCESS);
+    ASSERT_EQ(camera_.GetValue(PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_FOCUS_CONTROL, &state), ERROR_SUCCESS);
     EXPECT_EQ(state, 0) << "idle once the notice is out, run " << run;
   }
   reader.Close();
@@ -75,12 +75,12 @@ TEST_F(DriverTest, AnAutoFlashFocusIsReportedAsSuchOnce) {
   ASSERT_EQ(reader.Open(), ERROR_SUCCESS);
   for (uint32_t mode : {3u, 4u}) {
     SCOPED_TRACE(mode);
-    ASSERT_EQ(camera_.MakerSet(0x100F, mode), ERROR_SUCCESS);
+    ASSERT_EQ(camera_.MakerSet(VANTOR_PROPERTY_AUTO_FOCUS, mode), ERROR_SUCCESS);
     AsyncCameraMessage m{};
     ASSERT_EQ(reader.Read(&m, kGenerous), ERROR_SUCCESS);
     EXPECT_EQ(m.event, CAM_ASYNC_FOCUS_COMPLETE);
     EXPECT_EQ(m.status, CAM_ASYNC_FOCUS_STATUS_AUTO_FLASH);
-    ASSERT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x108, 1, 2), ERROR_SUCCESS);
+    ASSERT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_FOCUS_CONTROL, 1, 2), ERROR_SUCCESS);
     ASSERT_EQ(reader.Read(&m, kGenerous), ERROR_SUCCESS);
     EXPECT_EQ(m.event, CAM_ASYNC_FOCUS_COMPLETE);
     EXPECT_EQ(m.status, 0u) << "the next focus is a plain one";

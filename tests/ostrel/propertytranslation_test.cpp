@@ -68,11 +68,11 @@ TEST(PropertyTranslation, BrightnessRemapsBothWays) {
 TEST(PropertyTranslation, ExposureCompensationKeepsTheEnginesUnit) {
   PVLPropertyRecord e = Engine(ZUEUID_PROPERTY_EXPOSURE_COMPENSATION, PVL_VT_PAIR, 0, -600, 600);
   for (PvlValueRecord& v : e.head.values) v.payload.pair.second = 6;
-  ASSERT_EQ(TranslateCameraControlToPVL(&e, Client(300, 2), Cc(0x101)), 0);
+  ASSERT_EQ(TranslateCameraControlToPVL(&e, Client(300, 2), Cc(CSPROPERTY_CAMERACONTROL_EXPOSURE_COMPENSATION)), 0);
   EXPECT_EQ(e.head.values[0].payload.pair.first, 300);
   EXPECT_EQ(e.head.values[0].payload.pair.second, 6);
   CSPROPERTY_CAMERACONTROL_S back{};
-  ASSERT_EQ(TranslatePVLToCameraControl(&back, e, Cc(0x101)), 0);
+  ASSERT_EQ(TranslatePVLToCameraControl(&back, e, Cc(CSPROPERTY_CAMERACONTROL_EXPOSURE_COMPENSATION)), 0);
   EXPECT_EQ(back.Value, 300);
 }
 
@@ -106,7 +106,7 @@ TEST(PropertyTranslation, ZoomAndIrisReadBackTruncated) {
   PVLPropertyRecord zoom = Engine(ZUEUID_PROPERTY_ZOOM_MAGNIFICATION, PVL_VT_FLOAT, 0, 0, 0);
   zoom.head.values[0].payload.f = 1.999f;
   CSPROPERTY_CAMERACONTROL_S c{};
-  ASSERT_EQ(TranslatePVLToCameraControl(&c, zoom, Cc(0x115)), 0);
+  ASSERT_EQ(TranslatePVLToCameraControl(&c, zoom, Cc(CSPROPERTY_CAMERACONTROL_ZOOM_MAGNIFICATION)), 0);
   EXPECT_EQ(c.Value, 199);
   PVLPropertyRecord iris = Engine(ZUEUID_PROPERTY_APERTURE, PVL_VT_FLOAT, 0, 0, 0, 3);
   iris.head.values[0].payload.f = 2.89f;
@@ -133,7 +133,7 @@ TEST(PropertyTranslation, ControlModesReadBackByTheirRule) {
   for (const Case& c : cases) {
     PVLPropertyRecord e = Engine(c.engineId, PVL_VT_SINT32, 5, 0, 10, c.mode);
     CSPROPERTY_CAMERACONTROL_S out{};
-    EXPECT_EQ(TranslatePVLToCameraControl(&out, e, Cc(0x100)), c.result) << c.name;
+    EXPECT_EQ(TranslatePVLToCameraControl(&out, e, Cc(CSPROPERTY_CAMERACONTROL_ANTIBANDING)), c.result) << c.name;
     if (c.result == 0) {
       EXPECT_EQ(out.Flags, c.flags) << c.name;
     }

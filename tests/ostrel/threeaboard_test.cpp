@@ -91,10 +91,10 @@ TEST_F(ThreeABoardTest, FocusEndsWithinASecondOnTheSharpestStepFromAnyStart) {
   Start(camera_, preview, CS_PIN_PREVIEW, kW, kH, kFourccYV12, BufferMemory::Contiguous);
   // Exposure and white balance find the scene first; the run measures the whole frame.
   for (int i = 0; i < 20; ++i) ASSERT_TRUE(NextFrame(preview));
-  ASSERT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x107, 0), ERROR_SUCCESS);
+  ASSERT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_FOCUS_RECT_MODE, 0), ERROR_SUCCESS);
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
-    ASSERT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x109, int32_t(c.startStep)), ERROR_SUCCESS);
+    ASSERT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_FOCUS_STEP, int32_t(c.startStep)), ERROR_SUCCESS);
     for (int i = 0; i < 4; ++i) ASSERT_TRUE(NextFrame(preview));
     BoardFrameInfo info;
     ASSERT_TRUE(BoardSensorLatestFrame(&info));
@@ -103,7 +103,7 @@ TEST_F(ThreeABoardTest, FocusEndsWithinASecondOnTheSharpestStepFromAnyStart) {
     while (notifications.Read(&m, 0) == ERROR_SUCCESS) {
     }
     BoardSensorClearLogs();
-    ASSERT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x108, 1), ERROR_SUCCESS) << "single focus";
+    ASSERT_EQ(camera_.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_FOCUS_CONTROL, 1), ERROR_SUCCESS) << "single focus";
     int frames = 0;
     DWORD r = ERROR_TIMEOUT;
     while (r != ERROR_SUCCESS && frames < 200) {

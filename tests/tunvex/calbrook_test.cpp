@@ -137,7 +137,7 @@ class TunvexModuleTest : public ::testing::Test {
   ITunvex* Serve(Registrant& owner, bool withEngine) {
     EnableServer();
     if (withEngine) {
-      EXPECT_EQ(OrbhostTest_RegisterClass(ZUEUID_CLASS_CAMERA_ENGINE, &EngineFactory), PVL_OK);
+      EXPECT_EQ(OrbhostTest_RegisterClass(ZUEUID_CLASS_CAMERAENGINE, &EngineFactory), PVL_OK);
     }
     if (!owner.Build(host.env())) return nullptr;
     ITunvex* server = CreateServer();

@@ -47,14 +47,21 @@ struct Control {
   uint32_t id;
 };
 const Control kControls[] = {
-    {"exposure", &PROPSETID_VIDCAP_CAMERACONTROL, 4},    {"ev", &PROPSETID_VIDCAP_CAMERACONTROL, 0x101},
-    {"metering", &PROPSETID_VIDCAP_CAMERACONTROL, 0x102}, {"antibanding", &PROPSETID_VIDCAP_CAMERACONTROL, 0x100},
-    {"zoom", &PROPSETID_VIDCAP_CAMERACONTROL, 0x115},     {"brightness", &PROPSETID_VIDCAP_VIDEOPROCAMP, 0},
-    {"contrast", &PROPSETID_VIDCAP_VIDEOPROCAMP, 1},      {"hue", &PROPSETID_VIDCAP_VIDEOPROCAMP, 2},
-    {"saturation", &PROPSETID_VIDCAP_VIDEOPROCAMP, 3},    {"sharpness", &PROPSETID_VIDCAP_VIDEOPROCAMP, 4},
-    {"gamma", &PROPSETID_VIDCAP_VIDEOPROCAMP, 5},         {"whitebalance", &PROPSETID_VIDCAP_VIDEOPROCAMP, 7},
-    {"iso", &PROPSETID_VIDCAP_VIDEOPROCAMP, 9},           {"bestshot", &PROPSETID_VIDCAP_VIDEOPROCAMP, 0x100},
-    {"effect", &PROPSETID_VIDCAP_VIDEOPROCAMP, 0x103},
+    {"exposure", &PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_EXPOSURE},
+    {"ev", &PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_EXPOSURE_COMPENSATION},
+    {"metering", &PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_METERING},
+    {"antibanding", &PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_ANTIBANDING},
+    {"zoom", &PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_ZOOM_MAGNIFICATION},
+    {"brightness", &PROPSETID_VIDCAP_VIDEOPROCAMP, CSPROPERTY_VIDEOPROCAMP_BRIGHTNESS},
+    {"contrast", &PROPSETID_VIDCAP_VIDEOPROCAMP, CSPROPERTY_VIDEOPROCAMP_CONTRAST},
+    {"hue", &PROPSETID_VIDCAP_VIDEOPROCAMP, CSPROPERTY_VIDEOPROCAMP_HUE},
+    {"saturation", &PROPSETID_VIDCAP_VIDEOPROCAMP, CSPROPERTY_VIDEOPROCAMP_SATURATION},
+    {"sharpness", &PROPSETID_VIDCAP_VIDEOPROCAMP, CSPROPERTY_VIDEOPROCAMP_SHARPNESS},
+    {"gamma", &PROPSETID_VIDCAP_VIDEOPROCAMP, CSPROPERTY_VIDEOPROCAMP_GAMMA},
+    {"whitebalance", &PROPSETID_VIDCAP_VIDEOPROCAMP, CSPROPERTY_VIDEOPROCAMP_WHITEBALANCE},
+    {"iso", &PROPSETID_VIDCAP_VIDEOPROCAMP, CSPROPERTY_VIDEOPROCAMP_GAIN},
+    {"bestshot", &PROPSETID_VIDCAP_VIDEOPROCAMP, CSPROPERTY_VIDEOPROCAMP_BEST_SHOT_MODE},
+    {"effect", &PROPSETID_VIDCAP_VIDEOPROCAMP, CSPROPERTY_VIDEOPROCAMP_IMAGE_EFFECT},
 };
 
 struct Options {
@@ -216,28 +223,36 @@ int List(const Camera& camera, std::FILE* out, std::FILE* err) {
 // driver starts in (1) measures the rectangles a camera application picks,
 // which until it picks some is the grid's top-left cell.
 DWORD StartFocus(const Camera& camera) {
-  DWORD r = camera.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x107, 0, CSPROPERTY_FLAGS_MANUAL);
-  if (r == ERROR_SUCCESS) r = camera.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x108, 1, CSPROPERTY_FLAGS_MANUAL);
+  DWORD r = camera.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_FOCUS_RECT_MODE, 0,
+                            CSPROPERTY_FLAGS_MANUAL);
+  if (r == ERROR_SUCCESS)
+    r = camera.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_FOCUS_CONTROL, CS_FOCUS_CONTROL_SINGLE,
+                        CSPROPERTY_FLAGS_MANUAL);
   return r;
 }
 
 int SetControl(const Camera& camera, const std::string& name, const std::string& value, std::FILE* err) {
   long v = 0;
   if (name == "flash") {
-    uint32_t code = value == "off" ? 1 : value == "on" ? 2 : value == "auto" ? 3 : 0;
+    uint32_t code = value == "off"  ? VANTOR_FLASH_MODE_OFF
+                    : value == "on"   ? VANTOR_FLASH_MODE_ON
+                    : value == "auto" ? VANTOR_FLASH_MODE_AUTO
+                                      : 0;
     if (!code) {
       std::fprintf(err, "camcapture: flash takes off, on or auto\n");
       return kCamCaptureUsage;
     }
-    DWORD r = camera.MakerSet(0x1016, code);
+    DWORD r = camera.MakerSet(VANTOR_PROPERTY_FLASH_MODE, code);
     return r == ERROR_SUCCESS ? kCamCaptureOk : Failed(err, "setting the flash", r);
   }
   if (name == "focus") {
     DWORD r;
-    if (value == "auto") r = camera.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x108, 1);
-    else if (value == "continuous") r = camera.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x108, 2);
-    else if (value == "off") r = camera.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x108, 4);
-    else if (ParseNumber(value, &v)) r = camera.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, 0x109, int32_t(v));
+    const uint32_t control = CSPROPERTY_CAMERACONTROL_FOCUS_CONTROL;
+    if (value == "auto") r = camera.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, control, CS_FOCUS_CONTROL_SINGLE);
+    else if (value == "continuous") r = camera.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, control, CS_FOCUS_CONTROL_CONTINUOUS);
+    else if (value == "off") r = camera.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, control, CS_FOCUS_CONTROL_STOP);
+    else if (ParseNumber(value, &v))
+      r = camera.SetValue(PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_FOCUS_STEP, int32_t(v));
     else {
       std::fprintf(err, "camcapture: focus takes auto, continuous, off or a lens step\n");
       return kCamCaptureUsage;
@@ -413,14 +428,14 @@ int Still(const Camera& camera, const Options& o, std::FILE* out, std::FILE* err
     CSPROPERTY_VIDEOPROCAMP_S record{};
     record.Value = o.quality;
     record.Flags = CSPROPERTY_FLAGS_MANUAL;
-    for (uint32_t id : {0u, 1u})
+    for (uint32_t id : {VANTOR_JPEG_QUALITY, VANTOR_JPEG_THUMBNAIL_QUALITY})
       if ((r = pin.Property(VANTOR_PROPSETID_JPEG, id, CSPROPERTY_TYPE_SET, &record, sizeof record)) != ERROR_SUCCESS)
         return Failed(err, "setting the JPEG quality", r);
   }
   for (const auto& tag : o.exif) {
     std::string text = tag.second;
     PropertyItem item{tag.first, uint32_t(text.size() + 1), 2, 0, reinterpret_cast<uintptr_t>(text.c_str())};
-    if ((r = pin.Property(VANTOR_PROPSETID_EXIF, 0, CSPROPERTY_TYPE_SET, &item, sizeof item)) != ERROR_SUCCESS)
+    if ((r = pin.Property(VANTOR_PROPSETID_EXIF, VANTOR_EXIF_TAG, CSPROPERTY_TYPE_SET, &item, sizeof item)) != ERROR_SUCCESS)
       return Failed(err, "setting an EXIF tag", r);
   }
   if ((r = camera.Trigger(CS_PIN_STILL)) != ERROR_SUCCESS) return Failed(err, "triggering the still", r);

@@ -9,6 +9,7 @@
 #include <stdint.h>
 
 #define ZUEUID_COLORSPACE_YUV 0x01042885u
+#define ZUEUID_COLORSPACE_RGB 0x01042886u  // what the raw Bayer output carries
 
 // FourCC codes of the record: four characters, the first in the low byte.
 #define CAMERA_FOURCC(a, b, c, d) \

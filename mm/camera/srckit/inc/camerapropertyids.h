@@ -37,3 +37,10 @@
 #define ZUEUID_PROPERTY_SNAPSHOT_FLASH_MODE 0x0103f513u
 #define ZUEUID_PROPERTY_SNAPSHOT_HAND_JITTER_REDUCTION_MODE 0x0103f514u
 #define ZUEUID_PROPERTY_SNAPSHOT_SHUTTER_SPEED 0x0103f515u
+// Named by the driver's camera-control map; not among the engine's own, so what an
+// engine answers for it decides whether the driver serves it.
+#define ZUEUID_PROPERTY_CAMERA_CONTROL_116 0x0103f4fdu
+
+// The two groups the properties are registered under.
+#define ZUEUID_PROPERTY_GROUP_CAMERA_ENGINE 0x010451bau    // the 29 picture and 3A properties
+#define ZUEUID_PROPERTY_GROUP_CAMERA_SNAPSHOT 0x010451bbu  // flash device and the 6 snapshot properties

@@ -14,6 +14,8 @@ class ICameraPort;
 
 // The engine class (both the release and the debug class answer under this one).
 #define ZUEUID_CLASS_CAMERAENGINE 0x01061a6fu
+// The debug engine's class: the engine over the services' simulators.
+#define ZUEUID_CLASS_CAMERA_ENGINE_DEBUG 0x01046412u
 // The control face, and its second identifier (the driver's suspend/resume face).
 #define ZUEUID_IFACE_CAMERAENGINE 0x01046237u
 #define ZUEUID_IFACE_CAMERAENGINE_CONTROL 0x0108a2bau

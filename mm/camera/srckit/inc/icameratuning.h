@@ -1,14 +1,10 @@
 // The camera engine's runtime-tuning face, as the tuning server calls it.
 #pragma once
 
+#include "icameraengine.h"  // the engine's class
 #include "pvlbase.h"
 
-#ifndef ZUEUID_CLASS_CAMERA_ENGINE
-#define ZUEUID_CLASS_CAMERA_ENGINE 0x01061a6fu
-#endif
-#ifndef ZUEUID_IFACE_CAMERATUNING
 #define ZUEUID_IFACE_CAMERATUNING 0x01080718u
-#endif
 
 class ICameraTuning : public IPvlBase {
  public:

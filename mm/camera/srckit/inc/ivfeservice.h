@@ -25,6 +25,13 @@ struct VfeOperationMode;
 #define ZUEUID_IFACE_VFE_SERVICE 0xf009ea00u
 // Created by the debug engine in place of the VFE service; no module provides it.
 #define ZUEUID_CLASS_VFE_SIMULATOR 0x01051066u
+// The signals of the service's receive thread: a driver message, and the ready
+// acknowledgements of the two video outputs and the two statistics outputs.
+#define ZUEUID_SIGNAL_VFE_MESSAGE 0x01061934u
+#define ZUEUID_SIGNAL_ACK_OUTPUT1 0x0106cb4eu
+#define ZUEUID_SIGNAL_ACK_OUTPUT2 0x0106cb4fu
+#define ZUEUID_SIGNAL_ACK_AF_STATS 0x0106cb50u
+#define ZUEUID_SIGNAL_ACK_WB_EXP_STATS 0x0106cb51u
 
 // What GetLimits fills: three 32-bit floats.
 struct VfeLimits {

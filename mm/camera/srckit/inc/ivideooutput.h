@@ -15,8 +15,8 @@ class ISignalControl;
 
 #define ZUEUID_IFACE_VIDEO_OUTPUT 0xdad2487eu
 
-// Colour space of the raw (Bayer) output; YUV is ZUEUID_COLORSPACE_YUV.
-#define ZUEUID_COLORSPACE_RAW 0x01042886u
+// Colour space of the raw (Bayer) output: the RGB one.
+#define ZUEUID_COLORSPACE_RAW ZUEUID_COLORSPACE_RGB
 
 // Output modes.
 #define VIDEO_OUTPUT_MODE_STILL 0

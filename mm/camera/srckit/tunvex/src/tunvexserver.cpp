@@ -124,7 +124,7 @@ void Tunvex::LogSink(void* self, const char* text) { static_cast<Tunvex*>(self)-
 PvlResult Tunvex::ApplyChanges(void* context) {
   Tunvex* self = static_cast<Tunvex*>(context);
   void* obj = nullptr;
-  PvlResult r = self->m_env->CreateInstance(ZUEUID_CLASS_CAMERA_ENGINE, &obj);
+  PvlResult r = self->m_env->CreateInstance(ZUEUID_CLASS_CAMERAENGINE, &obj);
   if (r != PVL_OK || !obj) {
     if (r == PVL_OK) r = PVL_E_FAIL;
     self->m_catalog.Log("Apply couldn't instantiate camera engine: error %i\r\n", int(r));

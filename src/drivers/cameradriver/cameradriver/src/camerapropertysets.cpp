@@ -20,11 +20,6 @@
 
 namespace {
 
-constexpr uint32_t kFocusControl = 0x108;
-constexpr uint32_t kSelector = 0x10A;
-constexpr uint32_t kPowerControl = 0x112;
-constexpr uint32_t kZoom = 0x115;
-
 bool CopyIn(void* dst, const void* src, DWORD length) { return src && CeSafeCopyMemory(dst, src, length); }
 bool CopyOut(void* dst, const void* src, DWORD length) { return dst && CeSafeCopyMemory(dst, src, length); }
 
@@ -152,7 +147,7 @@ DWORD SendFocusRects(CCameraDevice* device, const CPvlRect* rects, uint32_t coun
   std::memcpy(buffer, &total, 4);
   std::memcpy(buffer + 4, &count, 4);
   std::memcpy(buffer + 8, rects, 16 * count);
-  CSPROPERTY header{KORCSPROPSETID_EX_CAMERACONTROL_ADV, 1, CSPROPERTY_TYPE_SET};
+  CSPROPERTY header{KORCSPROPSETID_EX_CAMERACONTROL_ADV, CSPROPERTY_CAMERACONTROL_ADV_FOCUS_RECTS, CSPROPERTY_TYPE_SET};
   DWORD returned = 0;
   return AdapterHandleCameraControlAdvRequests(device, &header, sizeof header, buffer, total, &returned);
 }
@@ -205,7 +200,7 @@ DWORD AdapterHandleCameraControlRequests(CCameraDevice* device, void* in, DWORD 
                 u"CAM_IOControl(%08x): Unsupported CameraControl property: Id=%d\r\n", &answer);
   if (!served) return answer;
   DevicePropertyRecord& row = *served;
-  if (id == kZoom) {
+  if (id == CSPROPERTY_CAMERACONTROL_ZOOM_MAGNIFICATION) {
     // Published range and range checks follow the engine's zoom limits.
     PVLPropertyRecord zoom;
     if (FetchEngineRecord(device, row, &zoom, kFetchFailedForRead) != PVL_OK) return ERROR_INVALID_PARAMETER;
@@ -222,12 +217,14 @@ DWORD AdapterHandleCameraControlRequests(CCameraDevice* device, void* in, DWORD 
     reply.Capabilities = row.capabilities;
     bool local = true;
     switch (id) {
-      case kFocusControl: reply.Value = int32_t(device->GetFocusState()), reply.Flags = 2; break;
-      case kSelector: reply.Value = int32_t(device->m_customControl10A), reply.Flags = 2; break;
-      case 0x10D:
-      case 0x10E:
-      case 0x10F: reply.Value = int32_t(device->m_angles[id - 0x10D]), reply.Flags = 1; break;
-      case kPowerControl: reply.Value = int32_t(device->m_cameraPower112), reply.Flags = 2; break;
+      case CSPROPERTY_CAMERACONTROL_FOCUS_CONTROL: reply.Value = int32_t(device->GetFocusState()), reply.Flags = 2; break;
+      case CSPROPERTY_CAMERACONTROL_FIXED_FRAME_RATE: reply.Value = int32_t(device->m_fixedFrameRate), reply.Flags = 2; break;
+      case CSPROPERTY_CAMERACONTROL_PAN_ANGLE:
+      case CSPROPERTY_CAMERACONTROL_ROLL_ANGLE:
+      case CSPROPERTY_CAMERACONTROL_TILT_ANGLE:
+        reply.Value = int32_t(device->m_angles[id - CSPROPERTY_CAMERACONTROL_PAN_ANGLE]), reply.Flags = 1;
+        break;
+      case CSPROPERTY_CAMERACONTROL_POWER: reply.Value = int32_t(device->m_powerControl), reply.Flags = 2; break;
       default: local = false;
     }
     if (!local) {
@@ -262,14 +259,14 @@ DWORD AdapterHandleCameraControlRequests(CCameraDevice* device, void* in, DWORD 
     return ERROR_INVALID_PARAMETER;
   }
   switch (id) {
-    case kFocusControl: {
+    case CSPROPERTY_CAMERACONTROL_FOCUS_CONTROL: {
       ICameraEngine* control = device->EngineControl();
       FocusState state = device->GetFocusState();
       // A failed run leaves nothing running: the failed state takes a start or stop
       // like the idle one, so auto-focus is never dead until the camera is re-opened.
       bool idle = state == FocusState::Idle || state == FocusState::Failed;
-      if (idle && (request.Value == 1 || request.Value == 2)) {
-        const uint8_t mode = request.Value == 1 ? 0 : 1;
+      if (idle && (request.Value == CS_FOCUS_CONTROL_SINGLE || request.Value == CS_FOCUS_CONTROL_CONTINUOUS)) {
+        const uint8_t mode = request.Value == CS_FOCUS_CONTROL_SINGLE ? 0 : 1;
         // Running before the engine starts: its signal may fire (and the focus
         // thread set idle) before StartFocus returns.
         device->SetFocusState(FocusState::Running);
@@ -284,22 +281,22 @@ DWORD AdapterHandleCameraControlRequests(CCameraDevice* device, void* in, DWORD 
         NKDbgPrintfW(mode == 0 ? u"Focusing started\r\n" : u"Continuous focusing started\r\n");
         return ERROR_SUCCESS;
       }
-      if ((state == FocusState::Running || state == FocusState::Failed) && request.Value == 4) {
+      if ((state == FocusState::Running || state == FocusState::Failed) && request.Value == CS_FOCUS_CONTROL_STOP) {
         PvlResult pr = control ? control->StopFocus() : PVL_E_NOTREADY;
         device->SetFocusState(pr == PVL_OK ? FocusState::Idle : FocusState::Failed);
         return pr == PVL_OK ? ERROR_SUCCESS : ERROR_FUNCTION_FAILED;
       }
       return ERROR_INVALID_OPERATION;
     }
-    case kSelector:
-      device->m_customControl10A = uint32_t(request.Value);
+    case CSPROPERTY_CAMERACONTROL_FIXED_FRAME_RATE:
+      device->m_fixedFrameRate = uint32_t(request.Value);
       return ERROR_SUCCESS;
-    case 0x10D:
-    case 0x10E:
-    case 0x10F:
+    case CSPROPERTY_CAMERACONTROL_PAN_ANGLE:
+    case CSPROPERTY_CAMERACONTROL_ROLL_ANGLE:
+    case CSPROPERTY_CAMERACONTROL_TILT_ANGLE:
       return ERROR_NOT_SUPPORTED;
-    case kPowerControl:
-      device->m_cameraPower112 = uint32_t(request.Value);
+    case CSPROPERTY_CAMERACONTROL_POWER:
+      device->m_powerControl = uint32_t(request.Value);
       if (request.Value == 0 && !device->SetPowerState(CS_POWER_D4)) {
         NKDbgPrintfW(u"Could not set power state D4\r\n");
         return ERROR_FUNCTION_FAILED;
@@ -324,14 +321,14 @@ DWORD AdapterHandleCameraControlAdvRequests(CCameraDevice* device, void* in, DWO
                                u"AdapterHandleCameraControlAdvRequests(): Id=%u, Flags=%u\r\n", &answer))
     return answer;
   const uint32_t id = header.Id;
-  if (id > 5) {
+  if (id > CSPROPERTY_CAMERACONTROL_ADV_RESTART_VIDEO) {
     NKDbgPrintfW(u"CAM_IOControl(%08x): Invalid CameraControl Advanced property\r\n", device);
     return ERROR_INVALID_PARAMETER;
   }
   const bool get = header.Flags == CSPROPERTY_TYPE_GET, set = header.Flags == CSPROPERTY_TYPE_SET;
   static const uint8_t kServes[6][2] = {{1, 0}, {1, 1}, {0, 1}, {0, 1}, {1, 1}, {0, 1}};  // get, set
   if (!((get && kServes[id][0]) || (set && kServes[id][1]))) {
-    NKDbgPrintfW(id <= 2 ? u"CAM_IOControl(%08x): Invalid CameraControl Advanced property request\r\n"
+    NKDbgPrintfW(id <= CSPROPERTY_CAMERACONTROL_ADV_STILL_COUNT ? u"CAM_IOControl(%08x): Invalid CameraControl Advanced property request\r\n"
                          : u"CAM_IOControl(%08x): Invalid property request\r\n",
                  device);
     return ERROR_INVALID_PARAMETER;
@@ -340,7 +337,7 @@ DWORD AdapterHandleCameraControlAdvRequests(CCameraDevice* device, void* in, DWO
   if (!props) return ERROR_INVALID_STATE;
   DWORD error = 0;
   switch (id) {
-    case 0: {
+    case CSPROPERTY_CAMERACONTROL_ADV_FOCUS_RECT_GRID: {
       void* mapped = MapCallerBuffer(out, outLength, 8, &error);
       if (!mapped) return ERROR_MORE_DATA;
       *returned = 8;
@@ -355,7 +352,7 @@ DWORD AdapterHandleCameraControlAdvRequests(CCameraDevice* device, void* in, DWO
       NKDbgPrintfW(u"ZUEUID_PROPERTY_FOCUS_RECT_GRID successfully retrieved from Camera Engine:result=%d\r\n", pr);
       return ERROR_SUCCESS;
     }
-    case 1: {
+    case CSPROPERTY_CAMERACONTROL_ADV_FOCUS_RECTS: {
       if (get) {
         PvlValueRecord v{};
         v.type = PVL_VT_ARRAY;
@@ -403,7 +400,7 @@ DWORD AdapterHandleCameraControlAdvRequests(CCameraDevice* device, void* in, DWO
       NKDbgPrintfW(u"ZUEUID_PROPERTY_FOCUS_RECTS successfully set on Camera Engine: result=%d\r\n", pr);
       return ERROR_SUCCESS;
     }
-    case 2: {
+    case CSPROPERTY_CAMERACONTROL_ADV_STILL_COUNT: {
       void* mapped = MapCallerBuffer(out, outLength, 4, &error);
       uint32_t count = 0;
       if (!mapped || !CopyIn(&count, mapped, sizeof count)) return ERROR_MORE_DATA;
@@ -411,10 +408,10 @@ DWORD AdapterHandleCameraControlAdvRequests(CCameraDevice* device, void* in, DWO
       device->m_stillCount = count;
       return ERROR_SUCCESS;
     }
-    case 3:
+    case CSPROPERTY_CAMERACONTROL_ADV_ARM_STILL_COUNT:
       device->m_stillRemaining = device->m_stillCount;
       return ERROR_SUCCESS;
-    case 4: {
+    case CSPROPERTY_CAMERACONTROL_ADV_STOP_BEFORE_STILL: {
       void* mapped = MapCallerBuffer(out, outLength, 1, &error);
       if (!mapped) return ERROR_MORE_DATA;
       *returned = 1;
@@ -427,7 +424,7 @@ DWORD AdapterHandleCameraControlAdvRequests(CCameraDevice* device, void* in, DWO
       device->m_stopBeforeStill = b != 0;
       return ERROR_SUCCESS;
     }
-    case 5: {
+    case CSPROPERTY_CAMERACONTROL_ADV_RESTART_VIDEO: {
       PvlResult pr = device->Engine() ? device->Engine()->StartVideo() : PVL_E_NOTREADY;
       if (pr != PVL_OK) {
         NKDbgPrintfW(u"CAM_IOControl(%08x): Failed to resue video with result %d\r\n", device, pr);
@@ -509,11 +506,11 @@ DWORD AdapterHandleVideoCompressionRequests(CCameraDevice* device, void* in, DWO
                                u"AdapterHandleVideoCompressionRequests(): Id=%d, Flags=%d\r\n", &answer))
     return answer;
   const uint32_t id = header.Id;
-  if (id >= 7) {
+  if (id > kVideoCompressionRows) {
     NKDbgPrintfW(u"CAM_IOControl(%08x): Invalid Property: Id=%d\r\n", device, id);
     return ERROR_INVALID_PARAMETER;
   }
-  const DevicePropertyRecord& quality = device->m_videoCompression[2];
+  const DevicePropertyRecord& quality = device->m_videoCompression[VideoCompressionRow(CSPROPERTY_VIDEOCOMPRESSION_QUALITY)];
   auto stillPort = [&](uint32_t pin, IProperties** props) -> DWORD {
     if (!device->IsValidPin(pin) || pin != CS_PIN_STILL) {
       NKDbgPrintfW(u"CAM_IOControl(%08x): Invalid Pin: Id=%d\r\n", device, pin);
@@ -528,7 +525,7 @@ DWORD AdapterHandleVideoCompressionRequests(CCameraDevice* device, void* in, DWO
     return ERROR_SUCCESS;
   };
   DWORD error = 0;
-  if (id == 0) {
+  if (id == CSPROPERTY_VIDEOCOMPRESSION_GETINFO) {
     // Basic support of the information: its one fixed range, the quality settings.
     if (header.Flags == CSPROPERTY_TYPE_BASICSUPPORT) return AdapterReplyBasicSupport(out, outLength, returned, quality);
     if (header.Flags != CSPROPERTY_TYPE_GET && header.Flags != CSPROPERTY_TYPE_DEFAULTVALUES) {
@@ -551,7 +548,7 @@ DWORD AdapterHandleVideoCompressionRequests(CCameraDevice* device, void* in, DWO
     info.Capabilities = 1;
     return CopyOut(mapped, &info, sizeof info) ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
   }
-  const DevicePropertyRecord& row = device->m_videoCompression[id - 1];
+  const DevicePropertyRecord& row = device->m_videoCompression[VideoCompressionRow(id)];
   if (id != CSPROPERTY_VIDEOCOMPRESSION_QUALITY) {
     if (header.Flags == CSPROPERTY_TYPE_BASICSUPPORT) return AdapterReplyBasicSupport(out, outLength, returned, row);
     NKDbgPrintfW(u"CAM_IOControl(%08x): Unsupported VideoCompression property: Id=%d\r\n", device, id);
@@ -636,24 +633,24 @@ DWORD FocusZones(CCameraDevice* device, uint32_t mask) {
 // is raised before the request, so that a focus quicker than this thread still sees it.
 DWORD StartAutoFlashFocus(CCameraDevice* device) {
   g_autoFlashFocus = 1;
-  DWORD r = SendCameraControl(device, kFocusControl, 1, 2);
+  DWORD r = SendCameraControl(device, CSPROPERTY_CAMERACONTROL_FOCUS_CONTROL, CS_FOCUS_CONTROL_SINGLE, 2);
   if (r != ERROR_SUCCESS) g_autoFlashFocus = 0;
   return r;
 }
 
 DWORD AutoFocus(CCameraDevice* device, uint32_t v) {
   switch (v) {
-    case 0:
+    case VANTOR_AUTO_FOCUS_DISABLE:
       NKDbgPrintfW(u"AUTO_FOCUS_DISABLE\r\n");
-      return SendCameraControl(device, kFocusControl, 4, 2);
-    case 1:
+      return SendCameraControl(device, CSPROPERTY_CAMERACONTROL_FOCUS_CONTROL, CS_FOCUS_CONTROL_STOP, 2);
+    case VANTOR_AUTO_FOCUS_ENABLE:
       NKDbgPrintfW(u"AUTO_FOCUS_ENABLE\r\n");
-      return SendCameraControl(device, kFocusControl, 1, 2);
+      return SendCameraControl(device, CSPROPERTY_CAMERACONTROL_FOCUS_CONTROL, CS_FOCUS_CONTROL_SINGLE, 2);
     case 2:
       return ERROR_SUCCESS;
-    case 3: {
+    case VANTOR_AUTO_FOCUS_AUTO_FLASH: {
       NKDbgPrintfW(u"AUTO_FOCUS_AUTO_FLASH\r\n");
-      DWORD r = SendCameraControl(device, 0x111, 0, 8);
+      DWORD r = SendCameraControl(device, CSPROPERTY_CAMERACONTROL_LAMP_MODE, 0, 8);
       if (r != ERROR_SUCCESS) {
         NKDbgPrintfW(u"AUTO_FOCUS_AUTO_FLASH failed = %d\r\n", r);
       } else {
@@ -661,9 +658,9 @@ DWORD AutoFocus(CCameraDevice* device, uint32_t v) {
       }
       return StartAutoFlashFocus(device);
     }
-    case 4: {
+    case VANTOR_AUTO_FOCUS_AUTO_FLASH_NO_TOUCH: {
       NKDbgPrintfW(u"AUTO_FOCUS_AUTO_FLASH_NO_TOUCH\r\n");
-      DWORD r = SendCameraControl(device, 0x111, 0, 8);
+      DWORD r = SendCameraControl(device, CSPROPERTY_CAMERACONTROL_LAMP_MODE, 0, 8);
       if (r != ERROR_SUCCESS) NKDbgPrintfW(u"AUTO_FOCUS_AUTO_FLASH_NO_TOUCH failed = %d\r\n", r);
       NKDbgPrintfW(u"AUTO_FOCUS_ENABLE\r\n");
       return StartAutoFlashFocus(device);
@@ -672,12 +669,12 @@ DWORD AutoFocus(CCameraDevice* device, uint32_t v) {
   device->m_autoFocusZones = v;
   NKDbgPrintfW(u"AUTO_FOCUS_ZONES_MASK = %x\r\n", v);
   FocusZones(device, v);
-  return SendCameraControl(device, kFocusControl, 1, 2);
+  return SendCameraControl(device, CSPROPERTY_CAMERACONTROL_FOCUS_CONTROL, CS_FOCUS_CONTROL_SINGLE, 2);
 }
 
 DWORD Zoom(CCameraDevice* device, uint32_t step) {
   CSPROPERTY_VIDEOPROCAMP_S request =
-      MakeRecord(PROPSETID_VIDCAP_CAMERACONTROL, kZoom, CSPROPERTY_TYPE_BASICSUPPORT, 0, 0);
+      MakeRecord(PROPSETID_VIDCAP_CAMERACONTROL, CSPROPERTY_CAMERACONTROL_ZOOM_MAGNIFICATION, CSPROPERTY_TYPE_BASICSUPPORT, 0, 0);
   CSPROPERTY_BASICSUPPORT_REPLY limits{};
   DWORD returned = 0;
   DWORD r = AdapterHandleCameraControlRequests(device, &request, sizeof request, &limits, sizeof limits, &returned);
@@ -700,9 +697,9 @@ DWORD Zoom(CCameraDevice* device, uint32_t step) {
   const uint32_t width = OstrelPinGlobals().stillWidth;
   const double sensorLimit = width == 2592 ? 1.0 : width == 2048 ? 1.26 : 1.6;
   double extra = device->m_totalZoom >= sensorLimit ? device->m_totalZoom / sensorLimit : 1.0;
-  SendJpeg(device, 4, &extra, sizeof extra);  // no still stream yet: the crop waits for one
+  SendJpeg(device, VANTOR_JPEG_CROP_FACTOR, &extra, sizeof extra);  // no still stream yet: the crop waits for one
   device->m_zoomStep = step;
-  return SendCameraControl(device, kZoom, int32_t(device->m_totalZoom * 100.0), 2);
+  return SendCameraControl(device, CSPROPERTY_CAMERACONTROL_ZOOM_MAGNIFICATION, int32_t(device->m_totalZoom * 100.0), 2);
 }
 
 void ReadRegistryString(const WCHAR* path, const WCHAR* name, char* out, size_t size) {
@@ -756,7 +753,7 @@ DWORD ExifInformation(CCameraDevice* device, void* out, DWORD outLength) {
   for (const Tag& t : tags) {
     if (t.length <= 1 && t.type == 2) continue;  // no such registry value
     PropertyItem item{t.tag, t.length, uint16_t(t.type), 0, reinterpret_cast<uintptr_t>(t.value)};
-    CSPROPERTY header{VANTOR_PROPSETID_EXIF, 0, CSPROPERTY_TYPE_SET};
+    CSPROPERTY header{VANTOR_PROPSETID_EXIF, VANTOR_EXIF_TAG, CSPROPERTY_TYPE_SET};
     DWORD returned = 0;
     DWORD r = still->HandleExifRequest(&header, sizeof header, &item, sizeof item, &returned);
     if (r != ERROR_SUCCESS) result = r;
@@ -782,7 +779,7 @@ DWORD AdapterHandleVantorPropertyRequests(CCameraDevice* device, void* in, DWORD
   }
   if (returned) *returned = 0;
   if (header.Flags == CSPROPERTY_TYPE_GET) {
-    if (header.Id != 0x1016) return ERROR_INVALID_PARAMETER;
+    if (header.Id != VANTOR_PROPERTY_FLASH_MODE) return ERROR_INVALID_PARAMETER;
     SetSnapshotStatus(1);
     uint32_t required = GetAutoFlashRequired();
     if (!CopyOut(out, &required, sizeof required)) return ERROR_INVALID_PARAMETER;
@@ -793,38 +790,39 @@ DWORD AdapterHandleVantorPropertyRequests(CCameraDevice* device, void* in, DWORD
   uint32_t v = 0;
   if (!CopyIn(&v, out, sizeof v)) return ERROR_INVALID_PARAMETER;
   switch (header.Id) {
-    case 0x1001:
-      if (v == 1 || v == 4) return SendCameraControl(device, 0x100, 60, 2);
-      if (v == 2) return SendCameraControl(device, 0x100, 50, 2);
+    case VANTOR_PROPERTY_ANTIBANDING:
+      if (v == 1 || v == 4) return SendCameraControl(device, CSPROPERTY_CAMERACONTROL_ANTIBANDING, 60, 2);
+      if (v == 2) return SendCameraControl(device, CSPROPERTY_CAMERACONTROL_ANTIBANDING, 50, 2);
       return ERROR_INVALID_PARAMETER;
-    case 0x100A: {
+    case VANTOR_PROPERTY_IMAGE_EFFECT: {
       struct Effect {
         uint32_t code;
         int32_t value;
         uint32_t flags;
       } static const kEffects[] = {{1, 0, 4}, {2, 1, 8}, {4, 3, 8}, {8, 0, 4}, {16, 2, 8}, {128, 4, 8}, {256, 0, 4}};
       for (const Effect& e : kEffects)
-        if (e.code == v) return SendProcAmp(device, 0x103, e.value, e.flags);
+        if (e.code == v) return SendProcAmp(device, CSPROPERTY_VIDEOPROCAMP_IMAGE_EFFECT, e.value, e.flags);
       return ERROR_INVALID_PARAMETER;
     }
-    case 0x100C:
-      if (v == 1 || v == 2) return SendCameraControl(device, 0x102, v == 1 ? 1 : 0, 2);
+    case VANTOR_PROPERTY_METERING:
+      if (v == 1 || v == 2) return SendCameraControl(device, CSPROPERTY_CAMERACONTROL_METERING, v == 1 ? 1 : 0, 2);
       return ERROR_INVALID_PARAMETER;
-    case 0x100F:
+    case VANTOR_PROPERTY_AUTO_FOCUS:
       return AutoFocus(device, v);
-    case 0x1016: {
-      uint32_t flags = v == 1 ? 4 : v == 2 ? 8 : v == 3 ? 1 : 0;
+    case VANTOR_PROPERTY_FLASH_MODE: {
+      uint32_t flags = v == VANTOR_FLASH_MODE_OFF ? 4 : v == VANTOR_FLASH_MODE_ON ? 8 : v == VANTOR_FLASH_MODE_AUTO ? 1 : 0;
       if (!flags) return ERROR_INVALID_PARAMETER;
-      NKDbgPrintfW(v == 1 ? u"MODE_CAMERA_FLASH_OFF\r\n" : v == 2 ? u"MODE_CAMERA_FLASH_ON\r\n"
-                                                                  : u"MODE_CAMERA_FLASH_AUTO\r\n");
-      SendCameraControl(device, 0x105, 0, flags);
-      return SendCameraControl(device, 0x111, 0, flags);
+      NKDbgPrintfW(v == VANTOR_FLASH_MODE_OFF  ? u"MODE_CAMERA_FLASH_OFF\r\n"
+                   : v == VANTOR_FLASH_MODE_ON ? u"MODE_CAMERA_FLASH_ON\r\n"
+                                               : u"MODE_CAMERA_FLASH_AUTO\r\n");
+      SendCameraControl(device, CSPROPERTY_CAMERACONTROL_SNAPSHOT_FLASH_MODE, 0, flags);
+      return SendCameraControl(device, CSPROPERTY_CAMERACONTROL_LAMP_MODE, 0, flags);
     }
-    case 0x1021:
-      return SendJpegValue(device, 2, int32_t(v));
-    case 0x1023:
+    case VANTOR_PROPERTY_JPEG_ROTATION:
+      return SendJpegValue(device, VANTOR_JPEG_ROTATION, int32_t(v));
+    case VANTOR_PROPERTY_ZOOM:
       return Zoom(device, v);
-    case 0x1027: {
+    case VANTOR_PROPERTY_TIME_STAMP: {
       CameraTimeStampInfo info;
       if (outLength < sizeof info || !CopyIn(&info, out, sizeof info) || !VantorUpdateTimeStamp(&info)) {
         NKDbgPrintfW(u"CVantorUpdateTimeStamp failed for incoming buffer.\r\n");
@@ -832,25 +830,25 @@ DWORD AdapterHandleVantorPropertyRequests(CCameraDevice* device, void* in, DWORD
       }
       return ERROR_SUCCESS;
     }
-    case 0x1028:
+    case VANTOR_PROPERTY_EXIF_INFORMATION:
       return ExifInformation(device, out, outLength);
-    case 0x1029: {
-      DWORD r = SendJpegValue(device, 0, int32_t(v));
+    case VANTOR_PROPERTY_JPEG_QUALITY: {
+      DWORD r = SendJpegValue(device, VANTOR_JPEG_QUALITY, int32_t(v));
       if (r != ERROR_SUCCESS) return r;
-      return SendJpegValue(device, 1, int32_t(v));
+      return SendJpegValue(device, VANTOR_JPEG_THUMBNAIL_QUALITY, int32_t(v));
     }
-    case 0x102A:
-      if (v <= 1) return SendCameraControl(device, 0x104, int32_t(v), 2);
+    case VANTOR_PROPERTY_FLASH_INTENSITY:
+      if (v <= 1) return SendCameraControl(device, CSPROPERTY_CAMERACONTROL_SNAPSHOT_FLASH_INTENSITY, int32_t(v), 2);
       return ERROR_INVALID_PARAMETER;
-    case 0x102C: {
+    case VANTOR_PROPERTY_TOUCH_EXPOSURE: {
       if (v <= 1) return ERROR_SUCCESS;
       NKDbgPrintfW(u"TOUCH_AEC_ZONE_MASK = %x\r\n", v);
       const uint32_t z = (v >> 8) & 0xFFu, c = z % 16, row = z / 16;
       const int32_t rowBand = row <= 4 ? 0 : row <= 10 ? 1 : 2;
       const int32_t colBand = c <= 3 ? 0 : c <= 8 ? 1 : 2;  // columns 13-15 with the right band
-      return SendCameraControl(device, 0x102, 3 + 3 * rowBand + colBand, 2);
+      return SendCameraControl(device, CSPROPERTY_CAMERACONTROL_METERING, 3 + 3 * rowBand + colBand, 2);
     }
-    case 0x102D: {
+    case VANTOR_PROPERTY_PRE_FLASH: {
       ICameraEngine* control = device->EngineControl();
       if (control)
         control->StartPreSnapshotFlash(reinterpret_cast<uintptr_t>(device->PreFlashSignalControl()));

@@ -165,8 +165,8 @@ bool CCameraDevice::PrepareDevice(IEnv* env) {
   try {
     env->AddRef();
     m_env = env;
-    m_customControl10A = 0;
-    m_cameraPower112 = 1;
+    m_fixedFrameRate = 0;
+    m_powerControl = 1;
     m_focusState = FocusState::Idle;
     m_pinStopped = 0;
     if (!CreateEngine(env)) return false;
@@ -560,8 +560,8 @@ BOOL CCameraDevice::RemovePinInstance(uint32_t pin) {
   return TRUE;
 }
 
-BOOL CCameraDevice::GetCustomControlValue(uint32_t* value) const {
-  *value = m_customControl10A;
+BOOL CCameraDevice::GetFixedFrameRate(uint32_t* value) const {
+  *value = m_fixedFrameRate;
   return TRUE;
 }
 

@@ -84,7 +84,7 @@ class CCameraDevice {
   const PinEntry& Pin(uint32_t pin) const { return m_pins[pin]; }
   BOOL AddPinInstance(uint32_t pin, CPinDevice* pinObject);
   BOOL RemovePinInstance(uint32_t pin);
-  BOOL GetCustomControlValue(uint32_t* value) const;
+  BOOL GetFixedFrameRate(uint32_t* value) const;
   bool IsThumbnailPinSupported() const { return m_thumbnailPinSupport != 0; }
   uint32_t CameraIndex() const { return m_cameraIndex; }
   uint32_t VideoControlCaps(uint32_t pin) const { return m_videoControlCaps[pin]; }
@@ -187,8 +187,8 @@ class CCameraDevice {
   NotifierThread m_focus;
   NotifierThread m_preFlash;
   HANDLE m_threadStopEvent = nullptr;
-  uint32_t m_customControl10A = 0;  // camera-control 0x10A, the stored selector
-  uint32_t m_cameraPower112 = 1;    // camera-control 0x112
+  uint32_t m_fixedFrameRate = 0;  // CSPROPERTY_CAMERACONTROL_FIXED_FRAME_RATE as the client set it
+  uint32_t m_powerControl = 1;    // CSPROPERTY_CAMERACONTROL_POWER as the client set it
   uint32_t m_maxWidth = 800;
   uint32_t m_maxHeight = 480;
   uint32_t m_stillCount = 0;
@@ -202,7 +202,7 @@ class CCameraDevice {
   std::array<DevicePropertyRecord, kCameraControlRows> m_cameraControl{};
   std::array<DevicePropertyRecord, kVideoProcAmpRows> m_videoProcAmp{};
   std::array<DevicePropertyRecord, kVideoCompressionRows> m_videoCompression{};
-  double m_angles[3] = {1.0, 1.0, 1.0};  // read-only camera-control 0x10D..0x10F
+  double m_angles[3] = {1.0, 1.0, 1.0};  // CSPROPERTY_CAMERACONTROL_PAN_ANGLE.. (read-only)
 };
 
 // Registry helpers of the driver: a REG_DWORD of size 4, else the default.

@@ -64,12 +64,12 @@ PinGlobals g_pinGlobals;
 
 // clang-format off
 const DSPropertyMapEntry g_JpegEncodePropMap[kPinJpegProperties] = {
-  // id engine property                 type            step min  max  def dflg caps supp
-  {0, ZUEUID_PROPERTY_JPEG_QUALITY,           PVL_VT_UINT32, 1, 1, 100,  75, 2, 2, 1},
-  {1, ZUEUID_PROPERTY_JPEG_THUMBNAIL_QUALITY, PVL_VT_UINT32, 1, 1, 100,  75, 2, 2, 1},
-  {2, ZUEUID_PROPERTY_JPEG_ROTATION,          PVL_VT_INT32,  1, 0, 360,   0, 2, 2, 1},
-  {3, ZUEUID_PROPERTY_JPEG_OPTION,            PVL_VT_UINT8,  1, 0,   1,   0, 2, 2, 1},
-  {4, 0,                                      PVL_VT_EMPTY,  1, 1,   4,   1, 2, 2, 1},
+  // id                          engine property                         type           step min max  def dflg caps supp
+  {VANTOR_JPEG_QUALITY,           ZUEUID_PROPERTY_JPEG_QUALITY,           PVL_VT_UINT32, 1, 1, 100,  75, 2, 2, 1},
+  {VANTOR_JPEG_THUMBNAIL_QUALITY, ZUEUID_PROPERTY_JPEG_THUMBNAIL_QUALITY, PVL_VT_UINT32, 1, 1, 100,  75, 2, 2, 1},
+  {VANTOR_JPEG_ROTATION,          ZUEUID_PROPERTY_JPEG_ROTATION,          PVL_VT_INT32,  1, 0, 360,   0, 2, 2, 1},
+  {VANTOR_JPEG_OPTION,            ZUEUID_PROPERTY_JPEG_OPTION,            PVL_VT_UINT8,  1, 0,   1,   0, 2, 2, 1},
+  {VANTOR_JPEG_CROP_FACTOR,       0,                                      PVL_VT_EMPTY,  1, 1,   4,   1, 2, 2, 1},
 };
 // clang-format on
 
@@ -259,7 +259,7 @@ bool CPinDevice::ConfigurePort() {
   CameraPortFormat format;
   VideoInfoToPortFormat(m_range.VideoInfoHeader, &format);
   uint32_t fixed = 0;
-  if (!m_device->GetCustomControlValue(&fixed)) return false;
+  if (!m_device->GetFixedFrameRate(&fixed)) return false;
   format.AutoFrameRate = fixed == 0 ? 1 : 0;
   if (m_port->SetFormat(&format) != PVL_OK) return false;
   NKDbgPrintfW(u"[%s] Set camera port config to: W=%d, H=%d, D=%d, FR=%d, FCC=%x\r\n", Name(), format.Width,
@@ -1608,7 +1608,7 @@ DWORD CPinDevice::HandleJpegRequest(const void* in, DWORD inLength, void* out, D
   if (header.Flags == CSPROPERTY_TYPE_DEFAULTVALUES) return AdapterReplyDefaultValues(out, outLength, returned, row);
   DWORD error = 0;
   if (header.Flags == CSPROPERTY_TYPE_GET) {
-    if (header.Id == 4) return ERROR_NOT_SUPPORTED;
+    if (header.Id == VANTOR_JPEG_CROP_FACTOR) return ERROR_NOT_SUPPORTED;
     void* mapped = MapCallerBuffer(out, outLength, sizeof(CSPROPERTY_VIDEOPROCAMP_S), &error);
     if (!mapped) return ERROR_MORE_DATA;
     PvlValueRecord value{};
@@ -1637,7 +1637,7 @@ DWORD CPinDevice::HandleJpegRequest(const void* in, DWORD inLength, void* out, D
     NKDbgPrintfW(u"[%s] Invalid JPEGEncode property request\r\n", Name());
     return ERROR_INVALID_PARAMETER;
   }
-  if (header.Id == 4) {
+  if (header.Id == VANTOR_JPEG_CROP_FACTOR) {
     // The crop factor: a double where the other ids carry their value (byte 24).
     void* mapped = MapCallerBuffer(out, outLength, 32, &error);
     double z = 1.0;

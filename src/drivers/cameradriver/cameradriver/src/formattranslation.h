@@ -9,8 +9,6 @@
 #include "cameraportformat.h"
 #include "csprotocol.h"
 
-#define ZUEUID_COLORSPACE_RGB 0x01042886u
-
 // FOURCCs of the formats the driver knows: the ports' own, and the protocol's YV12
 // and Bayer orders.
 inline constexpr uint32_t kFourccNV12 = CAMERA_FOURCC_NV12;

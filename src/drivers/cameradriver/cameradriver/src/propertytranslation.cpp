@@ -16,77 +16,82 @@ constexpr int32_t kAll = 0x7FFFFFFF;
 
 // clang-format off
 const DSPropertyMapEntry g_VideoProcAmpPropMap[kVideoProcAmpRows] = {
-  // id     engine property                              type           step  min     max    def   dflg caps supp
-  {0,     ZUEUID_PROPERTY_BRIGHTNESS,                    PVL_VT_SINT32, 1, -10000, 10000,    0,   2,  2, 1},
-  {1,     ZUEUID_PROPERTY_CONTRAST,                      PVL_VT_SINT32, 1,      0, 10000,  100,   2,  2, 1},
-  {2,     ZUEUID_PROPERTY_HUE_ANGLE,                     PVL_VT_FLOAT,  1, -18000, 18000,    0,   2,  2, 1},
-  {3,     ZUEUID_PROPERTY_SATURATION,                    PVL_VT_SINT32, 1,      0, 10000,  100,   2,  2, 1},
-  {4,     ZUEUID_PROPERTY_SHARPNESS,                     PVL_VT_SINT32, 1,      0,   100,   50,   2,  2, 1},
-  {5,     ZUEUID_PROPERTY_GAMMA_CURVE,                   PVL_VT_FLOAT,  1,      1,   500,  100,   2,  2, 1},
-  {6,     kNone,                                         PVL_VT_EMPTY,  1,      0,     1,    1,   2,  2, 0},
-  {7,     ZUEUID_PROPERTY_WHITE_BALANCE_MODE,            PVL_VT_SINT32, 1,      0, 10000, 5000,   1,  3, 1},
-  {8,     kNone,                                         PVL_VT_SINT32, 1,      0,     1,    1,   1,  3, 0},
-  {9,     ZUEUID_PROPERTY_ISO_MODE,                      PVL_VT_SINT32, 1,      1, 12800,   80,   1,  3, 1},
-  {0x100, ZUEUID_PROPERTY_BEST_SHOT_MODE,                PVL_VT_SINT32, 1,      0,    10,    5,   4, 12, 1},
-  {0x101, ZUEUID_PROPERTY_FIXED_CB_OFFSET,               PVL_VT_SINT32, 1,   -128,   127,    0,   2,  2, 1},
-  {0x102, ZUEUID_PROPERTY_FIXED_CR_OFFSET,               PVL_VT_SINT32, 1,   -128,   127,    0,   2,  2, 1},
-  {0x103, ZUEUID_PROPERTY_IMAGE_EFFECT_MODE,             PVL_VT_SINT32, 1,      0,     4,    0,   4, 12, 1},
-  {0x104, ZUEUID_PROPERTY_LUMA_ADAPTATION_MODE,          PVL_VT_SINT32, 1,      0,     0,    0,   4, 12, 1},
+  // client id                                    engine property                                type           step  min     max    def   dflg caps supp
+  {CSPROPERTY_VIDEOPROCAMP_BRIGHTNESS,              ZUEUID_PROPERTY_BRIGHTNESS,                    PVL_VT_SINT32, 1, -10000, 10000,    0,   2,  2, 1},
+  {CSPROPERTY_VIDEOPROCAMP_CONTRAST,                ZUEUID_PROPERTY_CONTRAST,                      PVL_VT_SINT32, 1,      0, 10000,  100,   2,  2, 1},
+  {CSPROPERTY_VIDEOPROCAMP_HUE,                     ZUEUID_PROPERTY_HUE_ANGLE,                     PVL_VT_FLOAT,  1, -18000, 18000,    0,   2,  2, 1},
+  {CSPROPERTY_VIDEOPROCAMP_SATURATION,              ZUEUID_PROPERTY_SATURATION,                    PVL_VT_SINT32, 1,      0, 10000,  100,   2,  2, 1},
+  {CSPROPERTY_VIDEOPROCAMP_SHARPNESS,               ZUEUID_PROPERTY_SHARPNESS,                     PVL_VT_SINT32, 1,      0,   100,   50,   2,  2, 1},
+  {CSPROPERTY_VIDEOPROCAMP_GAMMA,                   ZUEUID_PROPERTY_GAMMA_CURVE,                   PVL_VT_FLOAT,  1,      1,   500,  100,   2,  2, 1},
+  {CSPROPERTY_VIDEOPROCAMP_COLORENABLE,             kNone,                                         PVL_VT_EMPTY,  1,      0,     1,    1,   2,  2, 0},
+  {CSPROPERTY_VIDEOPROCAMP_WHITEBALANCE,            ZUEUID_PROPERTY_WHITE_BALANCE_MODE,            PVL_VT_SINT32, 1,      0, 10000, 5000,   1,  3, 1},
+  {CSPROPERTY_VIDEOPROCAMP_BACKLIGHT_COMPENSATION,  kNone,                                         PVL_VT_SINT32, 1,      0,     1,    1,   1,  3, 0},
+  {CSPROPERTY_VIDEOPROCAMP_GAIN,                    ZUEUID_PROPERTY_ISO_MODE,                      PVL_VT_SINT32, 1,      1, 12800,   80,   1,  3, 1},
+  {CSPROPERTY_VIDEOPROCAMP_BEST_SHOT_MODE,          ZUEUID_PROPERTY_BEST_SHOT_MODE,                PVL_VT_SINT32, 1,      0,    10,    5,   4, 12, 1},
+  {CSPROPERTY_VIDEOPROCAMP_FIXED_CB_OFFSET,         ZUEUID_PROPERTY_FIXED_CB_OFFSET,               PVL_VT_SINT32, 1,   -128,   127,    0,   2,  2, 1},
+  {CSPROPERTY_VIDEOPROCAMP_FIXED_CR_OFFSET,         ZUEUID_PROPERTY_FIXED_CR_OFFSET,               PVL_VT_SINT32, 1,   -128,   127,    0,   2,  2, 1},
+  {CSPROPERTY_VIDEOPROCAMP_IMAGE_EFFECT,            ZUEUID_PROPERTY_IMAGE_EFFECT_MODE,             PVL_VT_SINT32, 1,      0,     4,    0,   4, 12, 1},
+  {CSPROPERTY_VIDEOPROCAMP_LUMA_ADAPTATION,         ZUEUID_PROPERTY_LUMA_ADAPTATION_MODE,          PVL_VT_SINT32, 1,      0,     0,    0,   4, 12, 1},
 };
 
 const DSPropertyMapEntry g_CameraControlPropMap[kCameraControlRows] = {
-  {0,     kNone,                                         PVL_VT_EMPTY,  1,   -180,   180,    0,   1,  1, 0},
-  {1,     kNone,                                         PVL_VT_EMPTY,  1,   -180,   180,    0,   1,  1, 0},
-  {2,     kNone,                                         PVL_VT_EMPTY,  1,   -180,   180,    0,   1,  1, 0},
-  {3,     kNone,                                         PVL_VT_EMPTY,  1,     10,   600,   10,   2,  2, 0},
-  {4,     ZUEUID_PROPERTY_SNAPSHOT_SHUTTER_SPEED,        PVL_VT_SINT32, 1,     -9,     4,   -4,   1,  3, 1},
-  {5,     ZUEUID_PROPERTY_APERTURE,                      PVL_VT_FLOAT,  1,      0,  1280,   20,   1,  3, 1},
-  {6,     kNone,                                         PVL_VT_EMPTY,  1,      0,   200,  100,   2,  2, 0},
-  {7,     kNone,                                         PVL_VT_EMPTY,  1,      0,   200,    0,   2,  2, 0},
-  {0x100, ZUEUID_PROPERTY_ANTIBANDING_MODE,              PVL_VT_SINT32, 1,      1,   240,   60,   4,  7, 1},
-  {0x101, ZUEUID_PROPERTY_EXPOSURE_COMPENSATION,         PVL_VT_PAIR,   1,   -600,   600,    0,   2,  2, 1},
-  {0x102, ZUEUID_PROPERTY_EXPOSURE_METERING_MODE,        PVL_VT_SINT32, 1,      0,    12,    0,   1,  3, 1},
-  {0x103, ZUEUID_PROPERTY_CURRENT_FLASH_DEVICE_ID,       PVL_VT_UINT32, 1,      0,    -1,    0,   2,  2, 1},
-  {0x104, ZUEUID_PROPERTY_SNAPSHOT_FLASH_INTENSITY,      PVL_VT_SINT32, 1,      0, 10000,    0,   1,  3, 1},
-  {0x105, ZUEUID_PROPERTY_SNAPSHOT_FLASH_MODE,           PVL_VT_SINT32, 0,      0,     0,    0,   1, 13, 1},
-  {0x106, ZUEUID_PROPERTY_FOCUS_MODE,                    PVL_VT_SINT32, 1,      0,     1,    0,   2,  2, 1},
-  {0x107, ZUEUID_PROPERTY_FOCUS_RECT_MODE,               PVL_VT_SINT32, 1,      0,     2,    1,   2,  2, 1},
-  {0x108, kNone,                                         PVL_VT_EMPTY,  1,      0,     5,    0,   2,  2, 1},
-  {0x109, ZUEUID_PROPERTY_FOCUS_STEP,                    PVL_VT_SINT32, 1,      0, 10000,    0,   2,  2, 1},
-  {0x10A, kNone,                                         PVL_VT_EMPTY,  1,      0,     1,    0,   2,  2, 1},
-  {0x10B, ZUEUID_PROPERTY_HIGH_DYNAMIC_RANGE_MODE,       PVL_VT_SINT32, 0,      0,     0,    0,   4, 12, 1},
-  {0x10C, ZUEUID_PROPERTY_SNAPSHOT_HAND_JITTER_REDUCTION_MODE, PVL_VT_SINT32, 0, 0,     0,    0,   4, 12, 1},
-  {0x10D, kNone,                                         PVL_VT_EMPTY,  1,   -180,   180,    0,   1,  1, 1},
-  {0x10E, kNone,                                         PVL_VT_EMPTY,  1,   -180,   180,    0,   1,  1, 1},
-  {0x10F, kNone,                                         PVL_VT_EMPTY,  1,   -180,   180,    0,   1,  1, 1},
-  {0x110, ZUEUID_PROPERTY_LAMP_INTENSITY,                PVL_VT_SINT32, 1,      0, 10000,    0,   2,  3, 1},
-  {0x111, ZUEUID_PROPERTY_LAMP_MODE,                     PVL_VT_SINT32, 0,      0,     0,    0,   4, 13, 1},
-  {0x112, kNone,                                         PVL_VT_EMPTY,  1,      0,     1,    1,   2,  2, 1},
-  {0x113, ZUEUID_PROPERTY_SNAPSHOT_FLASH_MODE2,          PVL_VT_SINT32, 1,      0,     2,    0,   2,  2, 1},
-  {0x114, ZUEUID_PROPERTY_SNAPSHOT_FLASH_STATE,          PVL_VT_SINT32, 1,      0,    12,    0,   2,  2, 1},
-  {0x115, ZUEUID_PROPERTY_ZOOM_MAGNIFICATION,            PVL_VT_FLOAT,  1,    100, 10000,  100,   2,  2, 1},
-  {0x116, ZUEUID_PROPERTY_CAMERA_CONTROL_116,            PVL_VT_SINT32, 1,      0, 10000,    0,   2,  2, 1},
+  {CSPROPERTY_CAMERACONTROL_PAN,                      kNone,                                         PVL_VT_EMPTY,  1,   -180,   180,    0,   1,  1, 0},
+  {CSPROPERTY_CAMERACONTROL_TILT,                     kNone,                                         PVL_VT_EMPTY,  1,   -180,   180,    0,   1,  1, 0},
+  {CSPROPERTY_CAMERACONTROL_ROLL,                     kNone,                                         PVL_VT_EMPTY,  1,   -180,   180,    0,   1,  1, 0},
+  {CSPROPERTY_CAMERACONTROL_ZOOM,                     kNone,                                         PVL_VT_EMPTY,  1,     10,   600,   10,   2,  2, 0},
+  {CSPROPERTY_CAMERACONTROL_EXPOSURE,                 ZUEUID_PROPERTY_SNAPSHOT_SHUTTER_SPEED,        PVL_VT_SINT32, 1,     -9,     4,   -4,   1,  3, 1},
+  {CSPROPERTY_CAMERACONTROL_IRIS,                     ZUEUID_PROPERTY_APERTURE,                      PVL_VT_FLOAT,  1,      0,  1280,   20,   1,  3, 1},
+  {CSPROPERTY_CAMERACONTROL_FOCUS,                    kNone,                                         PVL_VT_EMPTY,  1,      0,   200,  100,   2,  2, 0},
+  {CSPROPERTY_CAMERACONTROL_RESERVED_7,               kNone,                                         PVL_VT_EMPTY,  1,      0,   200,    0,   2,  2, 0},
+  {CSPROPERTY_CAMERACONTROL_ANTIBANDING,              ZUEUID_PROPERTY_ANTIBANDING_MODE,              PVL_VT_SINT32, 1,      1,   240,   60,   4,  7, 1},
+  {CSPROPERTY_CAMERACONTROL_EXPOSURE_COMPENSATION,    ZUEUID_PROPERTY_EXPOSURE_COMPENSATION,         PVL_VT_PAIR,   1,   -600,   600,    0,   2,  2, 1},
+  {CSPROPERTY_CAMERACONTROL_METERING,                 ZUEUID_PROPERTY_EXPOSURE_METERING_MODE,        PVL_VT_SINT32, 1,      0,    12,    0,   1,  3, 1},
+  {CSPROPERTY_CAMERACONTROL_FLASH_DEVICE,             ZUEUID_PROPERTY_CURRENT_FLASH_DEVICE_ID,       PVL_VT_UINT32, 1,      0,    -1,    0,   2,  2, 1},
+  {CSPROPERTY_CAMERACONTROL_SNAPSHOT_FLASH_INTENSITY, ZUEUID_PROPERTY_SNAPSHOT_FLASH_INTENSITY,      PVL_VT_SINT32, 1,      0, 10000,    0,   1,  3, 1},
+  {CSPROPERTY_CAMERACONTROL_SNAPSHOT_FLASH_MODE,      ZUEUID_PROPERTY_SNAPSHOT_FLASH_MODE,           PVL_VT_SINT32, 0,      0,     0,    0,   1, 13, 1},
+  {CSPROPERTY_CAMERACONTROL_FOCUS_MODE,               ZUEUID_PROPERTY_FOCUS_MODE,                    PVL_VT_SINT32, 1,      0,     1,    0,   2,  2, 1},
+  {CSPROPERTY_CAMERACONTROL_FOCUS_RECT_MODE,          ZUEUID_PROPERTY_FOCUS_RECT_MODE,               PVL_VT_SINT32, 1,      0,     2,    1,   2,  2, 1},
+  {CSPROPERTY_CAMERACONTROL_FOCUS_CONTROL,            kNone,                                         PVL_VT_EMPTY,  1,      0,     5,    0,   2,  2, 1},
+  {CSPROPERTY_CAMERACONTROL_FOCUS_STEP,               ZUEUID_PROPERTY_FOCUS_STEP,                    PVL_VT_SINT32, 1,      0, 10000,    0,   2,  2, 1},
+  {CSPROPERTY_CAMERACONTROL_FIXED_FRAME_RATE,         kNone,                                         PVL_VT_EMPTY,  1,      0,     1,    0,   2,  2, 1},
+  {CSPROPERTY_CAMERACONTROL_HIGH_DYNAMIC_RANGE,       ZUEUID_PROPERTY_HIGH_DYNAMIC_RANGE_MODE,       PVL_VT_SINT32, 0,      0,     0,    0,   4, 12, 1},
+  {CSPROPERTY_CAMERACONTROL_HAND_JITTER_REDUCTION,    ZUEUID_PROPERTY_SNAPSHOT_HAND_JITTER_REDUCTION_MODE, PVL_VT_SINT32, 0, 0,     0,    0,   4, 12, 1},
+  {CSPROPERTY_CAMERACONTROL_PAN_ANGLE,                kNone,                                         PVL_VT_EMPTY,  1,   -180,   180,    0,   1,  1, 1},
+  {CSPROPERTY_CAMERACONTROL_ROLL_ANGLE,               kNone,                                         PVL_VT_EMPTY,  1,   -180,   180,    0,   1,  1, 1},
+  {CSPROPERTY_CAMERACONTROL_TILT_ANGLE,               kNone,                                         PVL_VT_EMPTY,  1,   -180,   180,    0,   1,  1, 1},
+  {CSPROPERTY_CAMERACONTROL_LAMP_INTENSITY,           ZUEUID_PROPERTY_LAMP_INTENSITY,                PVL_VT_SINT32, 1,      0, 10000,    0,   2,  3, 1},
+  {CSPROPERTY_CAMERACONTROL_LAMP_MODE,                ZUEUID_PROPERTY_LAMP_MODE,                     PVL_VT_SINT32, 0,      0,     0,    0,   4, 13, 1},
+  {CSPROPERTY_CAMERACONTROL_POWER,                    kNone,                                         PVL_VT_EMPTY,  1,      0,     1,    1,   2,  2, 1},
+  {CSPROPERTY_CAMERACONTROL_SNAPSHOT_FLASH_MODE2,     ZUEUID_PROPERTY_SNAPSHOT_FLASH_MODE2,          PVL_VT_SINT32, 1,      0,     2,    0,   2,  2, 1},
+  {CSPROPERTY_CAMERACONTROL_SNAPSHOT_FLASH_STATE,     ZUEUID_PROPERTY_SNAPSHOT_FLASH_STATE,          PVL_VT_SINT32, 1,      0,    12,    0,   2,  2, 1},
+  {CSPROPERTY_CAMERACONTROL_ZOOM_MAGNIFICATION,       ZUEUID_PROPERTY_ZOOM_MAGNIFICATION,            PVL_VT_FLOAT,  1,    100, 10000,  100,   2,  2, 1},
+  {CSPROPERTY_CAMERACONTROL_RESERVED_116,             ZUEUID_PROPERTY_CAMERA_CONTROL_116,            PVL_VT_SINT32, 1,      0, 10000,    0,   2,  2, 1},
 };
 
 const DSPropertyMapEntry g_VideoCompressionPropMap[kVideoCompressionRows] = {
-  {1, kNone,                             PVL_VT_EMPTY,  1, 0,    1,     1, 0, 0, 0},
-  {2, kNone,                             PVL_VT_EMPTY,  1, 0,    1,     1, 0, 0, 0},
-  {3, ZUEUID_PROPERTY_JPEG_QUALITY, PVL_VT_UINT32, 1, 0,    10000, 7475, 0, 0, 1},
-  {4, kNone,                             PVL_VT_EMPTY,  1, 0,    kAll,  1, 0, 0, 0},
-  {5, kNone,                             PVL_VT_EMPTY,  1, 0,    kAll,  1, 0, 0, 0},
-  {6, kNone,                             PVL_VT_EMPTY,  1, 0,    kAll,  1, 0, 0, 0},
+  {CSPROPERTY_VIDEOCOMPRESSION_KEYFRAME_RATE,         kNone,                        PVL_VT_EMPTY,  1, 0, 1,     1,    0, 0, 0},
+  {CSPROPERTY_VIDEOCOMPRESSION_PFRAMES_PER_KEYFRAME,  kNone,                        PVL_VT_EMPTY,  1, 0, 1,     1,    0, 0, 0},
+  {CSPROPERTY_VIDEOCOMPRESSION_QUALITY,               ZUEUID_PROPERTY_JPEG_QUALITY, PVL_VT_UINT32, 1, 0, 10000, 7475, 0, 0, 1},
+  {4,                                                 kNone,                        PVL_VT_EMPTY,  1, 0, kAll,  1,    0, 0, 0},
+  {5,                                                 kNone,                        PVL_VT_EMPTY,  1, 0, kAll,  1,    0, 0, 0},
+  {6,                                                 kNone,                        PVL_VT_EMPTY,  1, 0, kAll,  1,    0, 0, 0},
 };
 // clang-format on
 
+// The standard ids, then the maker's from 0x100 in the rows that follow them.
 int VideoProcAmpRow(uint32_t id) {
-  if (id <= 9) return int(id);
-  if (id >= 0x100 && id <= 0x104) return int(id - 246);
+  constexpr uint32_t kStandard = CSPROPERTY_VIDEOPROCAMP_GAIN + 1;
+  if (id < kStandard) return int(id);
+  if (id >= CSPROPERTY_VIDEOPROCAMP_BEST_SHOT_MODE && id <= CSPROPERTY_VIDEOPROCAMP_LUMA_ADAPTATION)
+    return int(kStandard + id - CSPROPERTY_VIDEOPROCAMP_BEST_SHOT_MODE);
   return -1;
 }
 
 int CameraControlRow(uint32_t id) {
-  if (id <= 7) return int(id);
-  if (id >= 0x100 && id <= 0x116) return int(id - 248);
+  constexpr uint32_t kStandard = CSPROPERTY_CAMERACONTROL_RESERVED_7 + 1;
+  if (id < kStandard) return int(id);
+  if (id >= CSPROPERTY_CAMERACONTROL_ANTIBANDING && id <= CSPROPERTY_CAMERACONTROL_RESERVED_116)
+    return int(kStandard + id - CSPROPERTY_CAMERACONTROL_ANTIBANDING);
   return -1;
 }
 
@@ -254,9 +259,9 @@ PvlResult TranslateCameraControlToPVL(PVLPropertyRecord* engine, const CSPROPERT
   if (r != PVL_OK) return r;
   int32_t v = client.Value;
   switch (row.clientId) {
-    case 4: SetInt(engine, int32_t(ExposureToMicroseconds(v))); return PVL_OK;
-    case 5: SetFloat(engine, float(v) / 10.0f); return PVL_OK;
-    case 0x101: {
+    case CSPROPERTY_CAMERACONTROL_EXPOSURE: SetInt(engine, int32_t(ExposureToMicroseconds(v))); return PVL_OK;
+    case CSPROPERTY_CAMERACONTROL_IRIS: SetFloat(engine, float(v) / 10.0f); return PVL_OK;
+    case CSPROPERTY_CAMERACONTROL_EXPOSURE_COMPENSATION: {
       // The engine keeps exposure compensation as a pair (steps, steps per EV): the
       // steps are the client's, the unit stays the engine's.
       const int32_t unit = engine->head.values[0].payload.pair.second;
@@ -264,12 +269,27 @@ PvlResult TranslateCameraControlToPVL(PVLPropertyRecord* engine, const CSPROPERT
       engine->head.values[0].payload.pair.second = unit;
       return PVL_OK;
     }
-    case 0x100: case 0x102: case 0x103: case 0x104: case 0x106: case 0x107:
-    case 0x109: case 0x110: case 0x113: case 0x114: case 0x116:
+    case CSPROPERTY_CAMERACONTROL_ANTIBANDING:
+    case CSPROPERTY_CAMERACONTROL_METERING:
+    case CSPROPERTY_CAMERACONTROL_FLASH_DEVICE:
+    case CSPROPERTY_CAMERACONTROL_SNAPSHOT_FLASH_INTENSITY:
+    case CSPROPERTY_CAMERACONTROL_FOCUS_MODE:
+    case CSPROPERTY_CAMERACONTROL_FOCUS_RECT_MODE:
+    case CSPROPERTY_CAMERACONTROL_FOCUS_STEP:
+    case CSPROPERTY_CAMERACONTROL_LAMP_INTENSITY:
+    case CSPROPERTY_CAMERACONTROL_SNAPSHOT_FLASH_MODE2:
+    case CSPROPERTY_CAMERACONTROL_SNAPSHOT_FLASH_STATE:
+    case CSPROPERTY_CAMERACONTROL_RESERVED_116:
       SetInt(engine, v);
       return PVL_OK;
-    case 0x105: case 0x10B: case 0x10C: case 0x111: SetInt(engine, 0); return PVL_OK;
-    case 0x115: SetFloat(engine, float(v) / 100.0f); return PVL_OK;
+    // The control mode carries these settings.
+    case CSPROPERTY_CAMERACONTROL_SNAPSHOT_FLASH_MODE:
+    case CSPROPERTY_CAMERACONTROL_HIGH_DYNAMIC_RANGE:
+    case CSPROPERTY_CAMERACONTROL_HAND_JITTER_REDUCTION:
+    case CSPROPERTY_CAMERACONTROL_LAMP_MODE:
+      SetInt(engine, 0);
+      return PVL_OK;
+    case CSPROPERTY_CAMERACONTROL_ZOOM_MAGNIFICATION: SetFloat(engine, float(v) / 100.0f); return PVL_OK;
     default: return kTranslateUnsupported;
   }
 }
@@ -280,10 +300,15 @@ PvlResult TranslateVideoProcAmpToPVL(PVLPropertyRecord* engine, const CSPROPERTY
   if (r != PVL_OK) return r;
   int32_t v = client.Value;
   switch (row.clientId) {
-    case 0: SetInt(engine, RemapWithEngineRange(*engine, v, -10000, 10000)); return PVL_OK;
-    case 1: case 3: SetInt(engine, RemapWithEngineRange(*engine, v, 0, 10000)); return PVL_OK;
-    case 4: SetInt(engine, RemapWithEngineRange(*engine, v, 0, 100)); return PVL_OK;
-    case 2: case 5: {
+    case CSPROPERTY_VIDEOPROCAMP_BRIGHTNESS:
+      SetInt(engine, RemapWithEngineRange(*engine, v, -10000, 10000));
+      return PVL_OK;
+    case CSPROPERTY_VIDEOPROCAMP_CONTRAST:
+    case CSPROPERTY_VIDEOPROCAMP_SATURATION:
+      SetInt(engine, RemapWithEngineRange(*engine, v, 0, 10000));
+      return PVL_OK;
+    case CSPROPERTY_VIDEOPROCAMP_SHARPNESS: SetInt(engine, RemapWithEngineRange(*engine, v, 0, 100)); return PVL_OK;
+    case CSPROPERTY_VIDEOPROCAMP_HUE: case CSPROPERTY_VIDEOPROCAMP_GAMMA: {
       float f = float(v) / 100.0f;
       float lo = EngineFloat(engine->head.values[1]), hi = EngineFloat(engine->head.values[2]);
       if (f < lo) f = lo;
@@ -291,8 +316,15 @@ PvlResult TranslateVideoProcAmpToPVL(PVLPropertyRecord* engine, const CSPROPERTY
       SetFloat(engine, f);
       return PVL_OK;
     }
-    case 7: case 9: case 0x100: case 0x101: case 0x102: case 0x103: SetInt(engine, v); return PVL_OK;
-    case 0x104: SetInt(engine, 0); return PVL_OK;
+    case CSPROPERTY_VIDEOPROCAMP_WHITEBALANCE:
+    case CSPROPERTY_VIDEOPROCAMP_GAIN:
+    case CSPROPERTY_VIDEOPROCAMP_BEST_SHOT_MODE:
+    case CSPROPERTY_VIDEOPROCAMP_FIXED_CB_OFFSET:
+    case CSPROPERTY_VIDEOPROCAMP_FIXED_CR_OFFSET:
+    case CSPROPERTY_VIDEOPROCAMP_IMAGE_EFFECT:
+      SetInt(engine, v);
+      return PVL_OK;
+    case CSPROPERTY_VIDEOPROCAMP_LUMA_ADAPTATION: SetInt(engine, 0); return PVL_OK;
     default: return kTranslateUnsupported;
   }
 }
@@ -307,27 +339,27 @@ PvlResult TranslatePVLToCameraControl(CSPROPERTY_CAMERACONTROL_S* client, const 
   uint32_t id = 0;
   switch (engine.head.id) {
     case ZUEUID_PROPERTY_ANTIBANDING_MODE:
-      id = 0x100, v = EngineInt(value);
+      id = CSPROPERTY_CAMERACONTROL_ANTIBANDING, v = EngineInt(value);
       if (mode == 0) flags = 4; else r = ModeToFlags(FlagRule::A, mode, &flags);
       break;
-    case ZUEUID_PROPERTY_APERTURE: id = 5, v = ClampToInt(EngineFloat(value) * 10.0f), r = ModeToFlags(FlagRule::A, mode, &flags); break;
-    case ZUEUID_PROPERTY_CURRENT_FLASH_DEVICE_ID: id = 0x103, v = EngineInt(value), flags = 2; break;
-    case ZUEUID_PROPERTY_EXPOSURE_COMPENSATION: id = 0x101, v = ReverseWithEngineRange(engine, -600, 600), flags = 2; break;
-    case ZUEUID_PROPERTY_EXPOSURE_METERING_MODE: id = 0x102, v = EngineInt(value), r = ModeToFlags(FlagRule::A, mode, &flags); break;
-    case ZUEUID_PROPERTY_FOCUS_MODE: id = 0x106, v = EngineInt(value), flags = 2; break;
-    case ZUEUID_PROPERTY_FOCUS_RECT_MODE: id = 0x107, v = EngineInt(value), flags = 2; break;
-    case ZUEUID_PROPERTY_FOCUS_STEP: id = 0x109, v = EngineInt(value), flags = 2; break;
-    case ZUEUID_PROPERTY_HIGH_DYNAMIC_RANGE_MODE: id = 0x10B, v = EngineInt(value), r = ModeToFlags(FlagRule::B, mode, &flags); break;
-    case ZUEUID_PROPERTY_LAMP_INTENSITY: id = 0x110, v = EngineInt(value), r = ModeToFlags(FlagRule::A, mode, &flags); break;
-    case ZUEUID_PROPERTY_LAMP_MODE: id = 0x111, v = EngineInt(value), r = ModeToFlags(FlagRule::C, mode, &flags); break;
-    case ZUEUID_PROPERTY_ZOOM_MAGNIFICATION: id = 0x115, v = ClampToInt(double(EngineFloat(value)) * 100.0), flags = 2; break;
-    case ZUEUID_PROPERTY_CAMERA_CONTROL_116: id = 0x116, v = EngineInt(value), flags = 2; break;
-    case ZUEUID_PROPERTY_SNAPSHOT_FLASH_INTENSITY: id = 0x104, v = EngineInt(value), r = ModeToFlags(FlagRule::A, mode, &flags); break;
-    case ZUEUID_PROPERTY_SNAPSHOT_FLASH_MODE2: id = 0x113, v = EngineInt(value), flags = 2; break;
-    case ZUEUID_PROPERTY_SNAPSHOT_FLASH_STATE: id = 0x114, v = EngineInt(value), flags = 2; break;
-    case ZUEUID_PROPERTY_SNAPSHOT_FLASH_MODE: id = 0x105, v = EngineInt(value), r = ModeToFlags(FlagRule::C, mode, &flags); break;
-    case ZUEUID_PROPERTY_SNAPSHOT_HAND_JITTER_REDUCTION_MODE: id = 0x10C, v = EngineInt(value), r = ModeToFlags(FlagRule::B, mode, &flags); break;
-    case ZUEUID_PROPERTY_SNAPSHOT_SHUTTER_SPEED: id = 4, v = MicrosecondsToExposure(value.payload.u32), r = ModeToFlags(FlagRule::A, mode, &flags); break;
+    case ZUEUID_PROPERTY_APERTURE: id = CSPROPERTY_CAMERACONTROL_IRIS, v = ClampToInt(EngineFloat(value) * 10.0f), r = ModeToFlags(FlagRule::A, mode, &flags); break;
+    case ZUEUID_PROPERTY_CURRENT_FLASH_DEVICE_ID: id = CSPROPERTY_CAMERACONTROL_FLASH_DEVICE, v = EngineInt(value), flags = 2; break;
+    case ZUEUID_PROPERTY_EXPOSURE_COMPENSATION: id = CSPROPERTY_CAMERACONTROL_EXPOSURE_COMPENSATION, v = ReverseWithEngineRange(engine, -600, 600), flags = 2; break;
+    case ZUEUID_PROPERTY_EXPOSURE_METERING_MODE: id = CSPROPERTY_CAMERACONTROL_METERING, v = EngineInt(value), r = ModeToFlags(FlagRule::A, mode, &flags); break;
+    case ZUEUID_PROPERTY_FOCUS_MODE: id = CSPROPERTY_CAMERACONTROL_FOCUS_MODE, v = EngineInt(value), flags = 2; break;
+    case ZUEUID_PROPERTY_FOCUS_RECT_MODE: id = CSPROPERTY_CAMERACONTROL_FOCUS_RECT_MODE, v = EngineInt(value), flags = 2; break;
+    case ZUEUID_PROPERTY_FOCUS_STEP: id = CSPROPERTY_CAMERACONTROL_FOCUS_STEP, v = EngineInt(value), flags = 2; break;
+    case ZUEUID_PROPERTY_HIGH_DYNAMIC_RANGE_MODE: id = CSPROPERTY_CAMERACONTROL_HIGH_DYNAMIC_RANGE, v = EngineInt(value), r = ModeToFlags(FlagRule::B, mode, &flags); break;
+    case ZUEUID_PROPERTY_LAMP_INTENSITY: id = CSPROPERTY_CAMERACONTROL_LAMP_INTENSITY, v = EngineInt(value), r = ModeToFlags(FlagRule::A, mode, &flags); break;
+    case ZUEUID_PROPERTY_LAMP_MODE: id = CSPROPERTY_CAMERACONTROL_LAMP_MODE, v = EngineInt(value), r = ModeToFlags(FlagRule::C, mode, &flags); break;
+    case ZUEUID_PROPERTY_ZOOM_MAGNIFICATION: id = CSPROPERTY_CAMERACONTROL_ZOOM_MAGNIFICATION, v = ClampToInt(double(EngineFloat(value)) * 100.0), flags = 2; break;
+    case ZUEUID_PROPERTY_CAMERA_CONTROL_116: id = CSPROPERTY_CAMERACONTROL_RESERVED_116, v = EngineInt(value), flags = 2; break;
+    case ZUEUID_PROPERTY_SNAPSHOT_FLASH_INTENSITY: id = CSPROPERTY_CAMERACONTROL_SNAPSHOT_FLASH_INTENSITY, v = EngineInt(value), r = ModeToFlags(FlagRule::A, mode, &flags); break;
+    case ZUEUID_PROPERTY_SNAPSHOT_FLASH_MODE2: id = CSPROPERTY_CAMERACONTROL_SNAPSHOT_FLASH_MODE2, v = EngineInt(value), flags = 2; break;
+    case ZUEUID_PROPERTY_SNAPSHOT_FLASH_STATE: id = CSPROPERTY_CAMERACONTROL_SNAPSHOT_FLASH_STATE, v = EngineInt(value), flags = 2; break;
+    case ZUEUID_PROPERTY_SNAPSHOT_FLASH_MODE: id = CSPROPERTY_CAMERACONTROL_SNAPSHOT_FLASH_MODE, v = EngineInt(value), r = ModeToFlags(FlagRule::C, mode, &flags); break;
+    case ZUEUID_PROPERTY_SNAPSHOT_HAND_JITTER_REDUCTION_MODE: id = CSPROPERTY_CAMERACONTROL_HAND_JITTER_REDUCTION, v = EngineInt(value), r = ModeToFlags(FlagRule::B, mode, &flags); break;
+    case ZUEUID_PROPERTY_SNAPSHOT_SHUTTER_SPEED: id = CSPROPERTY_CAMERACONTROL_EXPOSURE, v = MicrosecondsToExposure(value.payload.u32), r = ModeToFlags(FlagRule::A, mode, &flags); break;
     default: return kTranslateUnsupported;
   }
   return ReadBack(client, r, id, v, flags, row);
@@ -348,19 +380,19 @@ PvlResult TranslatePVLToVideoProcAmp(CSPROPERTY_VIDEOPROCAMP_S* client, const PV
     return RoundHalfAway(x);
   };
   switch (engine.head.id) {
-    case ZUEUID_PROPERTY_BEST_SHOT_MODE: id = 0x100, v = EngineInt(value), r = ModeToFlags(FlagRule::B, mode, &flags); break;
-    case ZUEUID_PROPERTY_BRIGHTNESS: id = 0, v = ReverseWithEngineRange(engine, -10000, 10000); break;
-    case ZUEUID_PROPERTY_CONTRAST: id = 1, v = ReverseWithEngineRange(engine, 0, 10000); break;
-    case ZUEUID_PROPERTY_FIXED_CB_OFFSET: id = 0x101, v = EngineInt(value); break;
-    case ZUEUID_PROPERTY_FIXED_CR_OFFSET: id = 0x102, v = EngineInt(value); break;
-    case ZUEUID_PROPERTY_GAMMA_CURVE: id = 5, v = scaled(EngineFloat(value), 1.0f, 500.0f); break;
-    case ZUEUID_PROPERTY_HUE_ANGLE: id = 2, v = scaled(EngineFloat(value), -18000.0f, 18000.0f); break;
-    case ZUEUID_PROPERTY_IMAGE_EFFECT_MODE: id = 0x103, v = EngineInt(value), r = ModeToFlags(FlagRule::B, mode, &flags); break;
-    case ZUEUID_PROPERTY_ISO_MODE: id = 9, v = EngineInt(value), r = ModeToFlags(FlagRule::A, mode, &flags); break;
-    case ZUEUID_PROPERTY_LUMA_ADAPTATION_MODE: id = 0x104, v = 0, r = ModeToFlags(FlagRule::B, mode, &flags); break;
-    case ZUEUID_PROPERTY_SATURATION: id = 3, v = ReverseWithEngineRange(engine, 0, 10000); break;
-    case ZUEUID_PROPERTY_SHARPNESS: id = 4, v = ReverseWithEngineRange(engine, 0, 100); break;
-    case ZUEUID_PROPERTY_WHITE_BALANCE_MODE: id = 7, v = EngineInt(value), r = ModeToFlags(FlagRule::A, mode, &flags); break;
+    case ZUEUID_PROPERTY_BEST_SHOT_MODE: id = CSPROPERTY_VIDEOPROCAMP_BEST_SHOT_MODE, v = EngineInt(value), r = ModeToFlags(FlagRule::B, mode, &flags); break;
+    case ZUEUID_PROPERTY_BRIGHTNESS: id = CSPROPERTY_VIDEOPROCAMP_BRIGHTNESS, v = ReverseWithEngineRange(engine, -10000, 10000); break;
+    case ZUEUID_PROPERTY_CONTRAST: id = CSPROPERTY_VIDEOPROCAMP_CONTRAST, v = ReverseWithEngineRange(engine, 0, 10000); break;
+    case ZUEUID_PROPERTY_FIXED_CB_OFFSET: id = CSPROPERTY_VIDEOPROCAMP_FIXED_CB_OFFSET, v = EngineInt(value); break;
+    case ZUEUID_PROPERTY_FIXED_CR_OFFSET: id = CSPROPERTY_VIDEOPROCAMP_FIXED_CR_OFFSET, v = EngineInt(value); break;
+    case ZUEUID_PROPERTY_GAMMA_CURVE: id = CSPROPERTY_VIDEOPROCAMP_GAMMA, v = scaled(EngineFloat(value), 1.0f, 500.0f); break;
+    case ZUEUID_PROPERTY_HUE_ANGLE: id = CSPROPERTY_VIDEOPROCAMP_HUE, v = scaled(EngineFloat(value), -18000.0f, 18000.0f); break;
+    case ZUEUID_PROPERTY_IMAGE_EFFECT_MODE: id = CSPROPERTY_VIDEOPROCAMP_IMAGE_EFFECT, v = EngineInt(value), r = ModeToFlags(FlagRule::B, mode, &flags); break;
+    case ZUEUID_PROPERTY_ISO_MODE: id = CSPROPERTY_VIDEOPROCAMP_GAIN, v = EngineInt(value), r = ModeToFlags(FlagRule::A, mode, &flags); break;
+    case ZUEUID_PROPERTY_LUMA_ADAPTATION_MODE: id = CSPROPERTY_VIDEOPROCAMP_LUMA_ADAPTATION, v = 0, r = ModeToFlags(FlagRule::B, mode, &flags); break;
+    case ZUEUID_PROPERTY_SATURATION: id = CSPROPERTY_VIDEOPROCAMP_SATURATION, v = ReverseWithEngineRange(engine, 0, 10000); break;
+    case ZUEUID_PROPERTY_SHARPNESS: id = CSPROPERTY_VIDEOPROCAMP_SHARPNESS, v = ReverseWithEngineRange(engine, 0, 100); break;
+    case ZUEUID_PROPERTY_WHITE_BALANCE_MODE: id = CSPROPERTY_VIDEOPROCAMP_WHITEBALANCE, v = EngineInt(value), r = ModeToFlags(FlagRule::A, mode, &flags); break;
     default: return kTranslateUnsupported;
   }
   return ReadBack(client, r, id, v, flags, row);
@@ -393,10 +425,10 @@ PvlResult TranslateJpegToPVL(PvlValueRecord* engine, uint32_t* mode, const CSPRO
   if (r != PVL_OK) return r;
   if (mode) *mode = m;
   switch (client.Property.Id) {
-    case 0:
-    case 1: engine->payload.u32 = uint32_t(client.Value); return PVL_OK;
-    case 2: engine->payload.u32 = uint32_t(client.Value) & 0xFFFFu; return PVL_OK;
-    case 3: engine->payload.u32 = uint32_t(client.Value) & 0xFFu; return PVL_OK;
+    case VANTOR_JPEG_QUALITY:
+    case VANTOR_JPEG_THUMBNAIL_QUALITY: engine->payload.u32 = uint32_t(client.Value); return PVL_OK;
+    case VANTOR_JPEG_ROTATION: engine->payload.u32 = uint32_t(client.Value) & 0xFFFFu; return PVL_OK;
+    case VANTOR_JPEG_OPTION: engine->payload.u32 = uint32_t(client.Value) & 0xFFu; return PVL_OK;
   }
   return kTranslateUnsupported;
 }
@@ -405,10 +437,10 @@ PvlResult TranslatePVLToJpeg(CSPROPERTY_VIDEOPROCAMP_S* client, uint32_t engineI
                              uint32_t mode, const DevicePropertyRecord& row) {
   if (mode != 2) return kTranslateUnsupported;
   switch (engineId) {
-    case ZUEUID_PROPERTY_JPEG_QUALITY: client->Property.Id = 0; client->Value = int32_t(engine.payload.u32); break;
-    case ZUEUID_PROPERTY_JPEG_THUMBNAIL_QUALITY: client->Property.Id = 1; client->Value = int32_t(engine.payload.u32); break;
-    case ZUEUID_PROPERTY_JPEG_ROTATION: client->Property.Id = 2; client->Value = int16_t(engine.payload.u32 & 0xFFFFu); break;
-    case ZUEUID_PROPERTY_JPEG_OPTION: client->Property.Id = 3; client->Value = int32_t(engine.payload.u32 & 0xFFu); break;
+    case ZUEUID_PROPERTY_JPEG_QUALITY: client->Property.Id = VANTOR_JPEG_QUALITY; client->Value = int32_t(engine.payload.u32); break;
+    case ZUEUID_PROPERTY_JPEG_THUMBNAIL_QUALITY: client->Property.Id = VANTOR_JPEG_THUMBNAIL_QUALITY; client->Value = int32_t(engine.payload.u32); break;
+    case ZUEUID_PROPERTY_JPEG_ROTATION: client->Property.Id = VANTOR_JPEG_ROTATION; client->Value = int16_t(engine.payload.u32 & 0xFFFFu); break;
+    case ZUEUID_PROPERTY_JPEG_OPTION: client->Property.Id = VANTOR_JPEG_OPTION; client->Value = int32_t(engine.payload.u32 & 0xFFu); break;
     default: return kTranslateUnsupported;
   }
   client->Flags = CSPROPERTY_FLAGS_MANUAL;

@@ -15,10 +15,6 @@
 #include "ipropertystore.h"
 #include "pvlvariant.h"
 
-// The engine property the camera-control row 0x116 names; not among the engine's
-// own, so the row stays unsupported unless an engine answers it.
-#define ZUEUID_PROPERTY_CAMERA_CONTROL_116 0x0103f4fdu
-
 // The engine's property record as the driver reads and fills it: a descriptor's head
 // and its status word, one at a time through GetProperties.
 struct PVLPropertyRecord {

@@ -45,8 +45,6 @@
 #include "tuningdata.h"
 #include "tunvex.h"
 
-#define ZUEUID_CLASS_CAMERA_ENGINE_DEBUG 0x01046412u
-
 class CCameraEngine final : public ICameraEngineInternal, public ICameraEngineEventSink {
  public:
   // The class switch's entries: the one engine of the process (made on first

@@ -7,11 +7,10 @@
 
 #include <stdint.h>
 
+#include "camerapropertyids.h"
 #include "ipropertystore.h"
 
-// The two groups, registered in this order.
-#define ZUEUID_PROPERTY_GROUP_CAMERA_ENGINE 0x010451bau      // the 29 picture and 3A properties
-#define ZUEUID_PROPERTY_GROUP_CAMERA_SNAPSHOT 0x010451bbu    // flash device and the 6 snapshot properties
+// The two groups (camerapropertyids.h) are registered in this order.
 
 class CCameraEnginePropertyTable {
  public:

@@ -25,12 +25,6 @@
 #include "vfestate.h"
 #include "videooutput.h"
 
-#define ZUEUID_SIGNAL_VFE_MESSAGE 0x01061934u
-#define ZUEUID_SIGNAL_ACK_OUTPUT1 0x0106cb4eu
-#define ZUEUID_SIGNAL_ACK_OUTPUT2 0x0106cb4fu
-#define ZUEUID_SIGNAL_ACK_AF_STATS 0x0106cb50u
-#define ZUEUID_SIGNAL_ACK_WB_EXP_STATS 0x0106cb51u
-
 // The class switch's entry.
 PvlResult VfeService_CreateInstance(IEnv* env, ZUEUID clsid, void* argument, void** out);
 
