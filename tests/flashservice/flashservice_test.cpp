@@ -18,6 +18,7 @@
 #include "cameraflashservice.h"
 #include "cameraflashserviceconfigurations.h"
 #include "hostsymbols.h"
+#include "lifecycletable.h"
 #include "orbhost_test.h"
 #include "plindor.h"
 #include "pvllog.h"
@@ -435,6 +436,78 @@ TEST_F(FlashServiceTest, ReleasedWhileOpenItLetsEverythingGo) {
   EXPECT_EQ(script_.CountOf(ZUEUID_FLASH_CMD_POWER_DOWN), 1u);  // the LED goes dark
   // TearDown: no driver, no view, no block left.
 }
+
+// The flash's life cycle, row by row: a repeated operation answers 0, and a
+// stop the LED refuses leaves the service started.
+constexpr uint32_t kUp = ZUEUID_FLASH_CMD_POWER_UP, kDown = ZUEUID_FLASH_CMD_POWER_DOWN,
+                   kStart = ZUEUID_FLASH_CMD_START, kStop = ZUEUID_FLASH_CMD_STOP, kReset = ZUEUID_FLASH_CMD_RESET;
+
+const char* FlashCommandName(uint32_t command) {
+  switch (command) {
+    case kUp: return "PowerUp";
+    case kDown: return "PowerDown";
+    case kStart: return "Start";
+    case kStop: return "Stop";
+    case kReset: return "Reset";
+  }
+  return "Other";
+}
+
+class FlashLifeCycleTest : public camera::test::LifeCycleTableTest<FlashServiceTest> {};
+
+TEST_P(FlashLifeCycleTest, FollowsItsRow) { CheckRow(ZUEUID_CLASS_WHITE_LED_FLASH_DRIVER, {kUp, kDown, kStart, kStop, kReset}); }
+
+using Op = ServiceOperation;
+using St = ServiceState;
+using Row = camera::test::LifeCycleRow;
+INSTANTIATE_TEST_SUITE_P(
+    Flash, FlashLifeCycleTest,
+    ::testing::Values(
+        // from, operation, refused, answer, sent, to
+        Row{St::Detected, Op::Initialize, 0, PVL_OK, {kUp}, St::Initialized},
+        Row{St::Detected, Op::Initialize, kUp, PVL_E_FAIL, {kUp}, St::Detected},
+        Row{St::Detected, Op::Uninitialize, 0, PVL_OK, {}, St::Detected},
+        Row{St::Detected, Op::Start, 0, PVL_E_NOTREADY, {}, St::Detected},
+        Row{St::Detected, Op::Stop, 0, PVL_E_NOTREADY, {}, St::Detected},
+        Row{St::Detected, Op::Reset, 0, PVL_E_NOTREADY, {}, St::Detected},
+        Row{St::Detected, Op::Suspend, 0, PVL_E_NOTREADY, {}, St::Detected},
+        Row{St::Detected, Op::Resume, 0, PVL_E_NOTREADY, {}, St::Detected},
+
+        Row{St::Suspended, Op::Initialize, 0, PVL_E_NOTREADY, {}, St::Suspended},
+        Row{St::Suspended, Op::Uninitialize, 0, PVL_E_NOTREADY, {}, St::Suspended},
+        Row{St::Suspended, Op::Start, 0, PVL_E_NOTREADY, {}, St::Suspended},
+        Row{St::Suspended, Op::Stop, 0, PVL_E_NOTREADY, {}, St::Suspended},
+        Row{St::Suspended, Op::Reset, 0, PVL_E_NOTREADY, {}, St::Suspended},
+        Row{St::Suspended, Op::Suspend, 0, PVL_OK, {}, St::Suspended},
+        Row{St::Suspended, Op::Resume, 0, PVL_OK, {kUp}, St::Initialized},
+        Row{St::Suspended, Op::Resume, kUp, PVL_E_FAIL, {kUp}, St::Suspended},
+
+        Row{St::Initialized, Op::Initialize, 0, PVL_OK, {}, St::Initialized},
+        Row{St::Initialized, Op::Uninitialize, 0, PVL_OK, {kDown}, St::Detected},
+        Row{St::Initialized, Op::Uninitialize, kDown, PVL_E_FAIL, {kDown}, St::Detected},
+        Row{St::Initialized, Op::Start, 0, PVL_OK, {kStart}, St::Started},
+        Row{St::Initialized, Op::Start, kStart, PVL_E_FAIL, {kStart}, St::Initialized},
+        Row{St::Initialized, Op::Stop, 0, PVL_OK, {}, St::Initialized},
+        Row{St::Initialized, Op::Reset, 0, PVL_OK, {kReset}, St::Initialized},
+        Row{St::Initialized, Op::Reset, kReset, PVL_E_FAIL, {kReset}, St::Initialized},
+        Row{St::Initialized, Op::Suspend, 0, PVL_OK, {kDown}, St::Suspended},
+        Row{St::Initialized, Op::Suspend, kDown, PVL_E_FAIL, {kDown}, St::Initialized},
+        Row{St::Initialized, Op::Resume, 0, PVL_OK, {}, St::Initialized},
+
+        Row{St::Started, Op::Initialize, 0, PVL_E_NOTREADY, {}, St::Started},
+        Row{St::Started, Op::Uninitialize, 0, PVL_OK, {kStop, kDown}, St::Detected},
+        Row{St::Started, Op::Uninitialize, kStop, PVL_E_FAIL, {kStop}, St::Started},
+        Row{St::Started, Op::Uninitialize, kDown, PVL_E_FAIL, {kStop, kDown}, St::Detected},
+        Row{St::Started, Op::Start, 0, PVL_OK, {}, St::Started},
+        Row{St::Started, Op::Stop, 0, PVL_OK, {kStop}, St::Initialized},
+        Row{St::Started, Op::Stop, kStop, PVL_E_FAIL, {kStop}, St::Started},
+        Row{St::Started, Op::Reset, 0, PVL_OK, {kStop, kReset}, St::Initialized},
+        Row{St::Started, Op::Reset, kStop, PVL_OK, {kStop, kReset}, St::Started},
+        Row{St::Started, Op::Suspend, 0, PVL_E_NOTREADY, {}, St::Started},
+        Row{St::Started, Op::Resume, 0, PVL_E_NOTREADY, {}, St::Started}),
+    [](const ::testing::TestParamInfo<Row>& info) {
+      return camera::test::RowName(info.param, FlashCommandName(info.param.refused));
+    });
 
 TEST_F(FlashServiceTest, DumpLinesAndFaces) {
   Initialized();

@@ -19,6 +19,7 @@
 #include "csensorconfigurationset.h"
 #include "csensorconfigurer.h"
 #include "hostsymbols.h"
+#include "lifecycletable.h"
 #include "orbhost_test.h"
 #include "pvlptr.h"
 #include "scripteddriver.h"
@@ -662,6 +663,81 @@ TEST_F(SensorServiceTest, ReleasedWhileOpenItLetsEverythingGo) {
   EXPECT_EQ(script_.CountOf(ZUEUID_SENSOR_CMD_POWER_DOWN), 1u);
   // TearDown: no driver, no view, no block left.
 }
+
+// The sensor's life cycle, row by row: each operation is taken in one state
+// only, and Stop leaves Started even when the sensor refuses to stop.
+constexpr uint32_t kUp = ZUEUID_SENSOR_CMD_POWER_UP, kDown = ZUEUID_SENSOR_CMD_POWER_DOWN,
+                   kStart = ZUEUID_SENSOR_CMD_START, kStop = ZUEUID_SENSOR_CMD_STOP,
+                   kReset = ZUEUID_SENSOR_CMD_RESET;
+
+const char* SensorCommandName(uint32_t command) {
+  switch (command) {
+    case kUp: return "PowerUp";
+    case kDown: return "PowerDown";
+    case kStart: return "Start";
+    case kStop: return "Stop";
+    case kReset: return "Reset";
+  }
+  return "Other";
+}
+
+class SensorLifeCycleTest : public camera::test::LifeCycleTableTest<SensorServiceTest> {};
+
+TEST_P(SensorLifeCycleTest, FollowsItsRow) {
+  CheckRow(ZUEUID_CLASS_S5K3E2FX_SENSOR_DRIVER, {kUp, kDown, kStart, kStop, kReset});
+}
+
+using Op = ServiceOperation;
+using St = ServiceState;
+using Row = camera::test::LifeCycleRow;
+INSTANTIATE_TEST_SUITE_P(
+    Sensor, SensorLifeCycleTest,
+    ::testing::Values(
+        // from, operation, refused, answer, sent, to
+        Row{St::Detected, Op::Initialize, 0, PVL_OK, {kUp}, St::Initialized},
+        Row{St::Detected, Op::Initialize, kUp, PVL_E_FAIL, {kUp}, St::Detected},
+        Row{St::Detected, Op::Uninitialize, 0, PVL_E_NOTREADY, {}, St::Detected},
+        Row{St::Detected, Op::Start, 0, PVL_E_NOTREADY, {}, St::Detected},
+        Row{St::Detected, Op::Stop, 0, PVL_E_NOTREADY, {}, St::Detected},
+        Row{St::Detected, Op::Reset, 0, PVL_E_NOTREADY, {}, St::Detected},
+        Row{St::Detected, Op::Suspend, 0, PVL_E_NOTREADY, {}, St::Detected},
+        Row{St::Detected, Op::Resume, 0, PVL_E_NOTREADY, {}, St::Detected},
+
+        Row{St::Suspended, Op::Initialize, 0, PVL_E_NOTREADY, {}, St::Suspended},
+        Row{St::Suspended, Op::Uninitialize, 0, PVL_E_NOTREADY, {}, St::Suspended},
+        Row{St::Suspended, Op::Start, 0, PVL_E_NOTREADY, {}, St::Suspended},
+        Row{St::Suspended, Op::Stop, 0, PVL_E_NOTREADY, {}, St::Suspended},
+        Row{St::Suspended, Op::Reset, 0, PVL_E_NOTREADY, {}, St::Suspended},
+        Row{St::Suspended, Op::Suspend, 0, PVL_E_NOTREADY, {}, St::Suspended},
+        Row{St::Suspended, Op::Resume, 0, PVL_OK, {kUp}, St::Initialized},
+        Row{St::Suspended, Op::Resume, kUp, PVL_E_FAIL, {kUp}, St::Suspended},
+
+        Row{St::Initialized, Op::Initialize, 0, PVL_E_NOTREADY, {}, St::Initialized},
+        Row{St::Initialized, Op::Uninitialize, 0, PVL_OK, {kDown}, St::Detected},
+        Row{St::Initialized, Op::Uninitialize, kDown, PVL_E_FAIL, {kDown}, St::Detected},
+        Row{St::Initialized, Op::Start, 0, PVL_OK, {kStart}, St::Started},
+        Row{St::Initialized, Op::Start, kStart, PVL_E_FAIL, {kStart}, St::Initialized},
+        Row{St::Initialized, Op::Stop, 0, PVL_E_NOTREADY, {}, St::Initialized},
+        Row{St::Initialized, Op::Reset, 0, PVL_OK, {kReset}, St::Initialized},
+        Row{St::Initialized, Op::Reset, kReset, PVL_E_FAIL, {kReset}, St::Initialized},
+        Row{St::Initialized, Op::Suspend, 0, PVL_OK, {kDown}, St::Suspended},
+        Row{St::Initialized, Op::Suspend, kDown, PVL_E_FAIL, {kDown}, St::Initialized},
+        Row{St::Initialized, Op::Resume, 0, PVL_E_NOTREADY, {}, St::Initialized},
+
+        Row{St::Started, Op::Initialize, 0, PVL_E_NOTREADY, {}, St::Started},
+        Row{St::Started, Op::Uninitialize, 0, PVL_OK, {kStop, kDown}, St::Detected},
+        Row{St::Started, Op::Uninitialize, kStop, PVL_E_FAIL, {kStop}, St::Initialized},
+        Row{St::Started, Op::Uninitialize, kDown, PVL_E_FAIL, {kStop, kDown}, St::Detected},
+        Row{St::Started, Op::Start, 0, PVL_E_NOTREADY, {}, St::Started},
+        Row{St::Started, Op::Stop, 0, PVL_OK, {kStop}, St::Initialized},
+        Row{St::Started, Op::Stop, kStop, PVL_E_FAIL, {kStop}, St::Initialized},
+        Row{St::Started, Op::Reset, 0, PVL_OK, {kStop, kReset}, St::Initialized},
+        Row{St::Started, Op::Reset, kStop, PVL_OK, {kStop, kReset}, St::Initialized},
+        Row{St::Started, Op::Suspend, 0, PVL_E_NOTREADY, {}, St::Started},
+        Row{St::Started, Op::Resume, 0, PVL_E_NOTREADY, {}, St::Started}),
+    [](const ::testing::TestParamInfo<Row>& info) {
+      return camera::test::RowName(info.param, SensorCommandName(info.param.refused));
+    });
 
 struct PropertyCase {
   const char* name;

@@ -25,29 +25,68 @@ PvlResult ReadFlashProperty(ICameraDriver* driver, uint32_t property, uint32_t* 
   return length > sizeof *out ? PVL_E_FAIL : PVL_OK;
 }
 
+// The flash's life cycle: an operation asked for in the state it leads to
+// answers 0, and Stop leaves Started only once the driver has stopped.
+using namespace lifecycle;
+using A = ServiceAction;
+using S = ServiceState;
+constexpr ServiceLifeCycle kFlashLifeCycle = {
+    // Detecting: nobody holds the service yet.
+    {kRefuse, kRefuse, kRefuse, kRefuse, kRefuse, kRefuse, kRefuse},
+    // Detected
+    {
+        /* Initialize   */ Then(A::Open, S::Initialized),
+        /* Uninitialize */ kAccept,
+        /* Start        */ kRefuse,
+        /* Stop         */ kRefuse,
+        /* Reset        */ kRefuse,  // no driver to reset
+        /* Suspend      */ kRefuse,
+        /* Resume       */ kRefuse,
+    },
+    // Suspended
+    {
+        /* Initialize   */ kRefuse,
+        /* Uninitialize */ kRefuse,
+        /* Start        */ kRefuse,
+        /* Stop         */ kRefuse,
+        /* Reset        */ kRefuse,  // no driver to reset
+        /* Suspend      */ kAccept,
+        /* Resume       */ Then(A::Wake, S::Initialized),
+    },
+    // Initialized
+    {
+        /* Initialize   */ kAccept,
+        /* Uninitialize */ MoveThen(S::Detected, A::Close),
+        /* Start        */ Then(A::StartDriver, S::Started),
+        /* Stop         */ kAccept,
+        /* Reset        */ Only(A::ResetDriver),
+        /* Suspend      */ Then(A::Sleep, S::Suspended),
+        /* Resume       */ kAccept,
+    },
+    // Started
+    {
+        /* Initialize   */ kRefuse,
+        /* Uninitialize */ AfterStop(MoveThen(S::Detected, A::Close)),
+        /* Start        */ kAccept,
+        /* Stop         */ Then(A::StopDriver, S::Initialized),
+        /* Reset        */ AfterStopAnyway(Only(A::ResetDriver)),
+        /* Suspend      */ kRefuse,  // stop first
+        /* Resume       */ kRefuse,
+    },
+};
+
+constexpr DriverServiceProfile kFlashProfile{&kFlashLifeCycle,          ZUEUID_FLASH_SETTINGS,
+                                             ZUEUID_FLASH_CMD_POWER_UP, ZUEUID_FLASH_CMD_POWER_DOWN,
+                                             ZUEUID_FLASH_CMD_START,    ZUEUID_FLASH_CMD_STOP,
+                                             ZUEUID_FLASH_CMD_RESET};
+
 }  // namespace
 
 CCameraFlashService::CCameraFlashService(IEnv* env)
-    : CPvlObject(env),
-      m_state(State::Detecting),
-      m_candidates(kFlashCandidates),
-      m_candidateCount(sizeof kFlashCandidates / sizeof kFlashCandidates[0]),
+    : CCameraDriverService(env, kFlashProfile, kFlashCandidates, sizeof kFlashCandidates / sizeof kFlashCandidates[0]),
       m_devices(),
       m_deviceCount(0),
       m_selected(0) {}
-
-// An owner that never uninitialised must not leave the LED burning: the LED
-// driver keeps its light when it is let go, so the service powers it down
-// first. Then the registry's cycle with its configurers is broken, so that the
-// set and the driver go.
-CCameraFlashService::~CCameraFlashService() {
-  if (m_state == State::Initialized || m_state == State::Started) SendCommand(ZUEUID_FLASH_CMD_POWER_DOWN);
-  if (m_registry) m_registry->ReleaseConfigurers();
-  m_registry.Reset();
-  m_set.Reset();
-  m_driver.Reset();
-  m_view.Reset();
-}
 
 PvlResult CCameraFlashService::CreateInstance(IEnv* env, ZUEUID clsid, void* argument, void** out) {
   if (!env || !argument || !out) return PVL_E_NULLPTR;
@@ -95,9 +134,12 @@ PvlResult CCameraFlashService::DetectFlashDevices() {
   return m_deviceCount == 0 ? PVL_E_NODEVICE : PVL_OK;
 }
 
-PvlResult CCameraFlashService::SendCommand(uint32_t command) {
-  if (!m_driver) return PVL_E_NOTREADY;
-  return m_driver->Command(command, nullptr, 0, nullptr, 0, nullptr);
+PvlResult CCameraFlashService::SelectDevice(uint32_t flashClass) {
+  uint32_t index = 0;
+  while (index < m_deviceCount && m_devices[index].driverClass != flashClass) ++index;
+  if (index == m_deviceCount) return PVL_E_NODEVICE;
+  m_selected = index;
+  return PVL_OK;
 }
 
 PvlResult CCameraFlashService::OpenDriver() {
@@ -108,104 +150,7 @@ PvlResult CCameraFlashService::OpenDriver() {
   if (r != PVL_OK) return r;
   r = CFlashConfigCommandRegistry::Create(GetEnv(), m_set.Get(), m_view.Get(), &m_registry);
   if (r != PVL_OK) return r;
-  r = m_registry->CreateConfigurers();
-  if (r != PVL_OK) return r;
-  return SendCommand(ZUEUID_FLASH_CMD_POWER_UP);
-}
-
-void CCameraFlashService::CloseDriver() {
-  if (m_registry) m_registry->ReleaseConfigurers();
-  m_registry.Reset();
-  m_set.Reset();
-  m_driver.Reset();
-}
-
-PvlResult CCameraFlashService::Initialize(uint32_t flashClass, IPvlBase* client) {
-  if (m_state == State::Initialized) return PVL_OK;
-  if (m_state != State::Detected) return PVL_E_NOTREADY;
-  if (!client) return PVL_E_NULLPTR;
-  uint32_t index = 0;
-  while (index < m_deviceCount && m_devices[index].driverClass != flashClass) ++index;
-  if (index == m_deviceCount) return PVL_E_NODEVICE;
-  m_selected = index;
-  // A failed step takes back what the earlier ones made, so a retry starts clean.
-  PvlResult r = client->QueryInterface(ZUEUID_FLASH_SETTINGS, m_view.Out());
-  if (r == PVL_OK && !m_view) r = PVL_E_NOTSUPPORTED;
-  if (r == PVL_OK) r = OpenDriver();
-  if (r != PVL_OK) {
-    CloseDriver();
-    m_view.Reset();
-    return r;
-  }
-  MoveTo(State::Initialized);
-  return PVL_OK;
-}
-
-// A driver that refuses to power down still leaves the service closed.
-PvlResult CCameraFlashService::Uninitialize() {
-  if (m_state == State::Detected) return PVL_OK;
-  if (m_state != State::Initialized && m_state != State::Started) return PVL_E_NOTREADY;
-  if (m_state == State::Started) {
-    PvlResult r = Stop();
-    if (r != PVL_OK) return r;
-  }
-  MoveTo(State::Detected);
-  PvlResult r = SendCommand(ZUEUID_FLASH_CMD_POWER_DOWN);
-  CloseDriver();
-  m_view.Reset();
-  return r;
-}
-
-PvlResult CCameraFlashService::Start() {
-  if (m_state == State::Started) return PVL_OK;
-  if (m_state != State::Initialized) return PVL_E_NOTREADY;
-  PvlResult r = SendCommand(ZUEUID_FLASH_CMD_START);
-  if (r != PVL_OK) return r;
-  MoveTo(State::Started);
-  return PVL_OK;
-}
-
-PvlResult CCameraFlashService::Stop() {
-  if (m_state == State::Initialized) return PVL_OK;
-  if (m_state != State::Started) return PVL_E_NOTREADY;
-  PvlResult r = SendCommand(ZUEUID_FLASH_CMD_STOP);
-  if (r != PVL_OK) return r;
-  MoveTo(State::Initialized);
-  return PVL_OK;
-}
-
-// Without a driver (not initialised, or suspended) there is nothing to reset.
-PvlResult CCameraFlashService::Reset() {
-  Stop();
-  if (!m_driver) return PVL_E_NOTREADY;
-  return SendCommand(ZUEUID_FLASH_CMD_RESET);
-}
-
-PvlResult CCameraFlashService::GetConfigurer(uint32_t configuration, IConfigCommand** out) {
-  if (m_state != State::Initialized && m_state != State::Started) return PVL_E_NOTREADY;
-  return m_registry->GetConfigurer(configuration, out);
-}
-
-PvlResult CCameraFlashService::Suspend() {
-  if (m_state == State::Suspended) return PVL_OK;
-  if (m_state != State::Initialized) return PVL_E_NOTREADY;
-  PvlResult r = SendCommand(ZUEUID_FLASH_CMD_POWER_DOWN);
-  if (r != PVL_OK) return r;
-  CloseDriver();
-  MoveTo(State::Suspended);
-  return PVL_OK;
-}
-
-PvlResult CCameraFlashService::Resume() {
-  if (m_state == State::Initialized) return PVL_OK;
-  if (m_state != State::Suspended) return PVL_E_NOTREADY;
-  PvlResult r = OpenDriver();
-  if (r != PVL_OK) {
-    CloseDriver();  // stays suspended, ready for another Resume
-    return r;
-  }
-  MoveTo(State::Initialized);
-  return PVL_OK;
+  return m_registry->CreateConfigurers();
 }
 
 // The count, then up to `capacity` of the two slots (an empty slot as zeros).
@@ -235,7 +180,7 @@ PvlResult CCameraFlashService::GetDeviceExtra(uint32_t* out) {
 
 PvlResult CCameraFlashService::SetDeviceState(uint32_t deviceState, uint32_t signal) {
   if (signal == 0) return PVL_E_NULLPTR;
-  if (m_state != State::Initialized && m_state != State::Started) return PVL_E_NOTREADY;
+  if (!IsOpen()) return PVL_E_NOTREADY;
   FlashDeviceStateRecord record{static_cast<int32_t>(deviceState), signal};
   uint32_t length = 0;
   PvlResult r = m_driver->Command(ZUEUID_FLASH_CMD_DEVICE_STATE, &record, sizeof record, nullptr, 0, &length);

@@ -51,27 +51,73 @@ void CopyText(char* to, uint32_t capacity, const char* from) {
   to[n] = '\0';
 }
 
+// The sensor's life cycle: an operation asked for outside the one state that
+// takes it answers 13, and Stop leaves Started before it tells the driver.
+using namespace lifecycle;
+using A = ServiceAction;
+using S = ServiceState;
+constexpr ServiceLifeCycle kSensorLifeCycle = {
+    // Detecting: nobody holds the service yet.
+    {kRefuse, kRefuse, kRefuse, kRefuse, kRefuse, kRefuse, kRefuse},
+    // Detected
+    {
+        /* Initialize   */ Then(A::Open, S::Initialized),
+        /* Uninitialize */ kRefuse,
+        /* Start        */ kRefuse,
+        /* Stop         */ kRefuse,
+        /* Reset        */ kRefuse,  // no driver to reset
+        /* Suspend      */ kRefuse,
+        /* Resume       */ kRefuse,
+    },
+    // Suspended
+    {
+        /* Initialize   */ kRefuse,
+        /* Uninitialize */ kRefuse,
+        /* Start        */ kRefuse,
+        /* Stop         */ kRefuse,
+        /* Reset        */ kRefuse,  // no driver to reset
+        /* Suspend      */ kRefuse,
+        /* Resume       */ Then(A::Wake, S::Initialized),
+    },
+    // Initialized
+    {
+        /* Initialize   */ kRefuse,
+        /* Uninitialize */ MoveThen(S::Detected, A::Close),
+        /* Start        */ Then(A::StartDriver, S::Started),
+        /* Stop         */ kRefuse,
+        /* Reset        */ Only(A::ResetDriver),
+        /* Suspend      */ Then(A::Sleep, S::Suspended),
+        /* Resume       */ kRefuse,
+    },
+    // Started
+    {
+        /* Initialize   */ kRefuse,
+        /* Uninitialize */ AfterStop(MoveThen(S::Detected, A::Close)),
+        /* Start        */ kRefuse,
+        /* Stop         */ MoveThen(S::Initialized, A::StopDriver),
+        /* Reset        */ AfterStopAnyway(Only(A::ResetDriver)),
+        /* Suspend      */ kRefuse,  // stop first
+        /* Resume       */ kRefuse,
+    },
+};
+
+constexpr DriverServiceProfile kSensorProfile{&kSensorLifeCycle,          ZUEUID_SENSOR_SETTINGS,
+                                              ZUEUID_SENSOR_CMD_POWER_UP, ZUEUID_SENSOR_CMD_POWER_DOWN,
+                                              ZUEUID_SENSOR_CMD_START,    ZUEUID_SENSOR_CMD_STOP,
+                                              ZUEUID_SENSOR_CMD_RESET};
+
 }  // namespace
 
 CCameraSensorService::CCameraSensorService(IEnv* env)
-    : CPvlObject(env),
-      m_state(State::NoSensor),
-      m_candidates(kSensorCandidates),
-      m_candidateCount(sizeof kSensorCandidates / sizeof kSensorCandidates[0]),
+    : CCameraDriverService(env, kSensorProfile, kSensorCandidates,
+                           sizeof kSensorCandidates / sizeof kSensorCandidates[0]),
       m_sensors(),
       m_sensorCount(0),
       m_current(0) {}
 
-// An owner that never uninitialised still gets its sensor back to rest: it is
-// powered down, and the registry's cycle with its configurers is broken, since
-// otherwise the set and the driver (and the powered sensor) would never go.
+// The names are the service's own blocks; the driver, its configurers and the
+// settings view go in CCameraDriverService's destructor.
 CCameraSensorService::~CCameraSensorService() {
-  if (IsOpen()) SendCommand(ZUEUID_SENSOR_CMD_POWER_DOWN);
-  if (m_registry) m_registry->ReleaseConfigurers();
-  m_registry.Reset();
-  m_set.Reset();
-  m_driver.Reset();
-  m_view.Reset();
   for (CameraSensorDescriptor& d : m_sensors) {
     void* name = NameOf(d);
     if (name) GetEnv()->ReallocTagged(0, &name, kNameTag);
@@ -104,7 +150,7 @@ PvlResult CCameraSensorService::QueryInterface(ZUEUID iid, void** out) {
 }
 
 PvlResult CCameraSensorService::DetectSensors() {
-  if (m_state != State::NoSensor) return PVL_E_NOTREADY;
+  if (m_state != State::Detecting) return PVL_E_NOTREADY;
   for (uint32_t i = 0; i < m_candidateCount; ++i) {
     CPvlPtr<ICameraDriver> driver;
     if (GetEnv()->CreateInstance(m_candidates[i], driver.Out()) != PVL_OK || !driver) continue;
@@ -171,9 +217,12 @@ PvlResult CCameraSensorService::RecordSensor(CameraSensorDescriptor* d, ZUEUID d
   return PVL_OK;
 }
 
-PvlResult CCameraSensorService::SendCommand(uint32_t command) {
-  if (!m_driver) return PVL_E_NOTREADY;
-  return m_driver->Command(command, nullptr, 0, nullptr, 0, nullptr);
+PvlResult CCameraSensorService::SelectDevice(uint32_t sensorClass) {
+  uint32_t index = 0;
+  while (index < m_sensorCount && m_sensors[index].DriverClass != sensorClass) ++index;
+  if (index == m_sensorCount) return PVL_E_NODEVICE;
+  m_current = index;
+  return PVL_OK;
 }
 
 PvlResult CCameraSensorService::OpenDriver() {
@@ -187,35 +236,9 @@ PvlResult CCameraSensorService::OpenDriver() {
   return m_registry->CreateConfigurers();
 }
 
-void CCameraSensorService::CloseDriver() {
-  if (m_registry) m_registry->ReleaseConfigurers();
-  m_registry.Reset();
-  m_set.Reset();
-  m_driver.Reset();
-}
-
-PvlResult CCameraSensorService::Initialize(uint32_t sensorClass, IPvlBase* client) {
-  if (m_state != State::Detected) return PVL_E_NOTREADY;
-  if (!client) return PVL_E_NULLPTR;
-  uint32_t index = 0;
-  while (index < m_sensorCount && m_sensors[index].DriverClass != sensorClass) ++index;
-  if (index == m_sensorCount) return PVL_E_NODEVICE;
-  m_current = index;
-
-  // A failed step takes back what the earlier ones made, so a retry starts clean.
-  PvlResult r = client->QueryInterface(ZUEUID_SENSOR_SETTINGS, m_view.Out());
-  if (r == PVL_OK && !m_view) r = PVL_E_NOTSUPPORTED;
-  if (r == PVL_OK) r = OpenDriver();
-  if (r == PVL_OK) r = SendCommand(ZUEUID_SENSOR_CMD_POWER_UP);
-  if (r != PVL_OK) {
-    CloseDriver();
-    m_view.Reset();
-    return r;
-  }
-  MoveTo(State::Initialized);
-
-  // A sensor with a white-balance calibration corrects the tuning data's
-  // gains; one without (the S5K3E2FX answers 20) leaves them.
+// A sensor with a white-balance calibration corrects the tuning data's gains;
+// one without (the S5K3E2FX answers 20) leaves them.
+void CCameraSensorService::Opened() {
   SensorWbCalibrationRecord wb{};
   uint32_t length = 0;
   if (m_driver->Command(ZUEUID_SENSOR_PROPERTY_WB_CALIBRATION, nullptr, 0, &wb, sizeof wb, &length) == PVL_OK &&
@@ -224,75 +247,12 @@ PvlResult CCameraSensorService::Initialize(uint32_t sensorClass, IPvlBase* clien
     if (TuningData_GetService(&tuning) == PVL_OK && tuning)
       tuning->CalibrateWhiteBalance(wb.red, wb.blue, wb.greenOdd, wb.greenEven);
   }
-  return PVL_OK;
-}
-
-// A sensor that refuses to power down still leaves the service closed: the
-// configurers, the set and the driver go whatever the driver answers.
-PvlResult CCameraSensorService::Uninitialize() {
-  if (!IsOpen()) return PVL_E_NOTREADY;
-  if (m_state == State::Started) {
-    PvlResult r = Stop();
-    if (r != PVL_OK) return r;
-  }
-  MoveTo(State::Detected);
-  PvlResult r = SendCommand(ZUEUID_SENSOR_CMD_POWER_DOWN);
-  CloseDriver();
-  m_view.Reset();
-  return r;
-}
-
-PvlResult CCameraSensorService::Start() {
-  if (m_state != State::Initialized) return PVL_E_NOTREADY;
-  PvlResult r = SendCommand(ZUEUID_SENSOR_CMD_START);
-  if (r != PVL_OK) return r;
-  MoveTo(State::Started);
-  return PVL_OK;
-}
-
-PvlResult CCameraSensorService::Stop() {
-  if (m_state != State::Started) return PVL_E_NOTREADY;
-  MoveTo(State::Initialized);
-  return SendCommand(ZUEUID_SENSOR_CMD_STOP);
-}
-
-// Without a driver (not initialised, or suspended) there is nothing to reset.
-PvlResult CCameraSensorService::Reset() {
-  Stop();
-  if (!IsOpen()) return PVL_E_NOTREADY;
-  return SendCommand(ZUEUID_SENSOR_CMD_RESET);
-}
-
-PvlResult CCameraSensorService::GetConfigurer(uint32_t configuration, IConfigCommand** out) {
-  if (!IsOpen()) return PVL_E_NOTREADY;
-  return m_registry->GetConfigurer(configuration, out);
-}
-
-PvlResult CCameraSensorService::Suspend() {
-  if (m_state != State::Initialized) return PVL_E_NOTREADY;
-  PvlResult r = SendCommand(ZUEUID_SENSOR_CMD_POWER_DOWN);
-  if (r != PVL_OK) return r;
-  CloseDriver();
-  MoveTo(State::Suspended);
-  return PVL_OK;
-}
-
-PvlResult CCameraSensorService::Resume() {
-  if (m_state != State::Suspended) return PVL_E_NOTREADY;
-  PvlResult r = OpenDriver();
-  if (r == PVL_OK) r = SendCommand(ZUEUID_SENSOR_CMD_POWER_UP);
-  if (r != PVL_OK) {
-    CloseDriver();  // stays suspended, ready for another Resume
-    return r;
-  }
-  MoveTo(State::Initialized);
-  return PVL_OK;
 }
 
 // Reports the count, then fills at most as many records as were detected.
 PvlResult CCameraSensorService::GetSensors(CameraSensorDescriptor* sensors, uint32_t capacity, uint32_t* count) {
   if (!count || (!sensors && capacity != 0)) return PVL_E_NULLPTR;
-  if (m_state == State::NoSensor) return PVL_E_NOTREADY;
+  if (m_state == State::Detecting) return PVL_E_NOTREADY;
   *count = m_sensorCount;
   const uint32_t n = capacity < m_sensorCount ? capacity : m_sensorCount;
   for (uint32_t i = 0; i < n; ++i) {
