@@ -69,8 +69,10 @@ PvlResult CBayroxAWB::FindGrey(IPvlBase* statistics, float* rg, float* bg, bool*
     cr[i] = float(red[i] / double(green[i]));
     cb[i] = float(blue[i] / double(green[i]));
   }
+  // Squared distances (the squares of floats are exact in double): no root per region.
   auto near = [&](uint32_t i, float x, float y, float radius) {
-    return valid[i] && hypotf(cr[i] - x, cb[i] - y) <= radius;
+    const double dx = cr[i] - x, dy = cb[i] - y;
+    return valid[i] && radius >= 0 && dx * dx + dy * dy <= double(radius) * radius;
   };
   // The illuminant most of the grey light belongs to.
   Sums best;
