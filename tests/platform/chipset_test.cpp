@@ -229,6 +229,88 @@ TEST_F(ChipsetTest, ListenersSeeCallsAsTheyHappen) {
   EXPECT_EQ(seen, (std::vector<std::string>{"clk_regime_sel_vfe_src"}));
 }
 
+// The logs are rings of their latest 20,000 entries; a text of any length is kept whole.
+TEST_F(ChipsetTest, LogsKeepTheLatestEntriesInOrderAndWholeTexts) {
+  const std::string longText(300, 'x');
+  const msg_desc_type desc{7, 41, 4, "desc text", "a-rather-long-file-name-that-goes-past-sixty-four-characters.cpp"};
+  const uint32_t total = 20000 + 10;
+  for (uint32_t i = 0; i < total; ++i) msg_send_1(&desc, i, 4, i == 1000 ? longText.c_str() : "short");
+  const auto m = ChipSimMessages();
+  ASSERT_EQ(m.size(), 20000u);
+  EXPECT_EQ(m.front().args[0], 10u);
+  EXPECT_EQ(m.back().args[0], total - 1);
+  EXPECT_EQ(m[990].text, longText);
+  EXPECT_EQ(m[991].text, "short");
+  EXPECT_EQ(m[991].fileName, desc.fileName);
+  const auto calls = ChipSimCalls();
+  ASSERT_EQ(calls.size(), 20000u);
+  EXPECT_EQ(calls.front().args, (std::vector<uint32_t>{10, 4}));
+  EXPECT_EQ(calls[990].text, longText);
+
+  ChipSimClearMessages();
+  ChipSimClearCalls();
+  msg_send_1(&desc, 1, 4, "after");
+  ASSERT_EQ(ChipSimMessages().size(), 1u);
+  EXPECT_EQ(ChipSimMessages()[0].text, "after");
+  ASSERT_EQ(ChipSimCalls().size(), 1u);
+  EXPECT_EQ(ChipSimCalls()[0].args, (std::vector<uint32_t>{1, 4}));
+}
+
+// A listener that makes a call of its own: every listener still hears each call as it was.
+TEST_F(ChipsetTest, ListenersThatMakeCallsOfTheirOwn) {
+  struct Heard {
+    std::vector<std::string> names;
+    std::vector<std::vector<uint32_t>> args;
+  } first, second;
+  const int a = ChipSimAddCallListener(
+      [](void* ctx, const ChipSimCall& c) {
+        auto* h = static_cast<Heard*>(ctx);
+        if (c.name == "clk_regime_sel_vfe_src") gpio_camera_config(5, 6, 7, 8);
+        h->names.push_back(c.name);
+        h->args.push_back(c.args);
+      },
+      &first);
+  const int b = ChipSimAddCallListener(
+      [](void* ctx, const ChipSimCall& c) {
+        static_cast<Heard*>(ctx)->names.push_back(c.name);
+        static_cast<Heard*>(ctx)->args.push_back(c.args);
+      },
+      &second);
+  clk_regime_sel_vfe_src(3);
+  ChipSimRemoveCallListener(a);
+  ChipSimRemoveCallListener(b);
+  const std::vector<std::string> names{"gpio_camera_config", "clk_regime_sel_vfe_src"};
+  const std::vector<std::vector<uint32_t>> args{{5, 6, 7, 8}, {3}};
+  EXPECT_EQ(first.names, names);
+  EXPECT_EQ(first.args, args);
+  // The second hears the inner call while the first listener makes it.
+  EXPECT_EQ(second.names, names);
+  EXPECT_EQ(second.args, args);
+}
+
+// A call made while a thread ends, after the thread's own storage went away (as a
+// library's detach does while the process ends), still reaches the listeners.
+TEST_F(ChipsetTest, CallsWhileAThreadEndsReachTheListeners) {
+  static std::atomic<int> heard{0};
+  heard = 0;
+  const int id = ChipSimAddCallListener(
+      [](void*, const ChipSimCall& c) {
+        if (c.name == "gpio_camera_un_config" && c.args == std::vector<uint32_t>{9, 8, 7, 6}) ++heard;
+      },
+      nullptr);
+  std::thread([] {
+    // Made before the chipset's storage of this thread, so ended after it.
+    struct EndsLast {
+      ~EndsLast() { gpio_camera_un_config(9, 8, 7, 6); }
+    };
+    thread_local EndsLast endsLast;
+    (void)&endsLast;
+    gpio_camera_un_config(9, 8, 7, 6);
+  }).join();
+  ChipSimRemoveCallListener(id);
+  EXPECT_EQ(heard.load(), 2);
+}
+
 TEST_F(ChipsetTest, InterruptLockIsTakenOncePerThreadAndExcludesOthers) {
   ASSERT_EQ(chip_int_lock(), 0);
   EXPECT_NE(chip_int_lock(), 0);  // nested: already held

@@ -178,6 +178,11 @@ TEST(PvlFormat, BoundsAndReturnedLength) {
   EXPECT_EQ(b[0], 'x');
   EXPECT_EQ(pvl_snprintf(nullptr, 10, "%d", 12), 2);
 
+  // Plain text around a conversion, cut by the end of the buffer.
+  std::memset(b, 'x', sizeof b);
+  EXPECT_EQ(pvl_snprintf(b, 8, "ab%dcdefghij", 12), 12);
+  EXPECT_STREQ(b, "ab12cde");
+
   EXPECT_EQ(pvl_snprintf(b, 1, "abc"), 3);
   EXPECT_EQ(b[0], '\0');
   EXPECT_EQ(pvl_snprintf(b, 8, nullptr), 0);

@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -31,6 +30,127 @@ constexpr size_t kMaxCalls = 20000;
 constexpr size_t kMaxMessages = 20000;
 
 uint32_t RoundUp(uint32_t v, uint32_t a) { return (v + a - 1) & ~(a - 1); }
+
+// The latest `capacity` entries, oldest first. Slots are set aside once and reused:
+// a steady stream of records (a log line per frame) allocates nothing.
+template <class T>
+class Ring {
+ public:
+  explicit Ring(size_t capacity) : m_capacity(capacity) {}
+  // The slot of a new entry; it still holds an old entry's values.
+  T& Next() {
+    if (m_count < m_slots.size()) return m_slots[(m_first + m_count++) % m_slots.size()];
+    if (m_slots.size() < m_capacity) {  // not yet full: the oldest is slot 0
+      if (m_slots.capacity() < m_capacity) m_slots.reserve(m_capacity);
+      ++m_count;
+      return m_slots.emplace_back();
+    }
+    T& slot = m_slots[m_first];
+    m_first = (m_first + 1) % m_slots.size();
+    return slot;
+  }
+  template <class Out>
+  std::vector<Out> Snapshot() const {
+    std::vector<Out> out;
+    out.reserve(m_count);
+    for (size_t i = 0; i < m_count; ++i) out.push_back(m_slots[(m_first + i) % m_slots.size()].Get());
+    return out;
+  }
+  void Clear() {
+    m_first = 0;
+    m_count = 0;
+  }
+
+ private:
+  size_t m_capacity;
+  std::vector<T> m_slots;
+  size_t m_first = 0, m_count = 0;
+};
+
+// Text kept in place up to N - 1 characters (a log line is cut to 127), on the
+// heap beyond.
+template <size_t N>
+class Text {
+ public:
+  void Assign(const char* text) {
+    const size_t n = std::strlen(text);
+    m_long = n >= N;
+    if (m_long) {
+      m_heap.assign(text, n);
+    } else {
+      std::memcpy(m_inline, text, n + 1);
+    }
+  }
+  void Get(std::string* out) const {
+    if (m_long) {
+      out->assign(m_heap);
+    } else {
+      out->assign(m_inline);
+    }
+  }
+
+ private:
+  char m_inline[N] = {};
+  bool m_long = false;
+  std::string m_heap;
+};
+
+// A recorded call as the log keeps it.
+struct StoredCall {
+  static constexpr size_t kInlineArgs = 4;
+  Text<32> name;
+  Text<128> text;
+  uint32_t argCount = 0;
+  uint32_t args[kInlineArgs] = {};
+  std::vector<uint32_t> moreArgs;  // a call with more arguments keeps them all here
+
+  void Fill(const char* n, const uint32_t* a, size_t count, const char* t) {
+    name.Assign(n);
+    text.Assign(t ? t : "");
+    argCount = uint32_t(count);
+    if (count <= kInlineArgs) {
+      std::copy(a, a + count, args);
+    } else {
+      moreArgs.assign(a, a + count);
+    }
+  }
+  void Get(ChipSimCall* out) const {
+    name.Get(&out->name);
+    text.Get(&out->text);
+    if (argCount <= kInlineArgs) {
+      out->args.assign(args, args + argCount);
+    } else {
+      out->args = moreArgs;
+    }
+  }
+  ChipSimCall Get() const {
+    ChipSimCall out;
+    Get(&out);
+    return out;
+  }
+};
+
+struct StoredMessage {
+  int kind = 0;
+  uint16_t line = 0;
+  uint16_t subsystem = 0;
+  uint32_t levelMask = 0;
+  Text<128> text;
+  Text<64> fileName;
+  uint32_t args[3] = {};
+
+  ChipSimMessage Get() const {
+    ChipSimMessage out{};
+    out.kind = kind;
+    out.line = line;
+    out.subsystem = subsystem;
+    out.levelMask = levelMask;
+    text.Get(&out.text);
+    fileName.Get(&out.fileName);
+    std::copy(args, args + 3, out.args);
+    return out;
+  }
+};
 
 struct Window {
   uint32_t phys = 0;
@@ -55,10 +175,10 @@ struct State {
   std::map<uint32_t, PmemBlock> pmemByPhys;
   std::map<uintptr_t, PmemBlock> pmemByVirt;
   int pmemFailNext = 0;
-  std::deque<ChipSimCall> calls;
+  Ring<StoredCall> calls{kMaxCalls};
   std::vector<std::pair<int, std::pair<ChipSimCallListener, void*>>> listeners;
   int nextListener = 1;
-  std::deque<ChipSimMessage> messages;
+  Ring<StoredMessage> messages{kMaxMessages};
   std::vector<ChipSimRegAccess> trace;
   std::set<uint32_t> regimes;
   // The enabled regimes for lock-free readers (register accesses ask on every
@@ -83,17 +203,64 @@ std::mutex& IntLock() {
 }
 thread_local bool tIntLockHeld = false;
 
-void Record(const char* name, std::initializer_list<uint32_t> args, const char* text = nullptr) {
-  ChipSimCall call{name, std::vector<uint32_t>(args), text ? text : ""};
+// What a thread hands its listeners, kept for its next call.
+struct PublishScratch {
+  ChipSimCall call;
   std::vector<std::pair<ChipSimCallListener, void*>> listeners;
-  {
-    State& s = S();
-    std::lock_guard<std::mutex> g(s.lock);
-    s.calls.push_back(call);
-    if (s.calls.size() > kMaxCalls) s.calls.pop_front();
-    for (auto& l : s.listeners) listeners.push_back(l.second);
-  }
-  for (auto& l : listeners) l.first(l.second, call);
+};
+// Plain data, readable after the thread's destructors ran: calls recorded while a
+// process ends (a library's detach) find the scratch gone and use their own.
+thread_local bool t_scratchGone = false;
+thread_local int t_publishDepth = 0;
+struct ThreadScratch {
+  PublishScratch scratch;
+  ~ThreadScratch() { t_scratchGone = true; }
+};
+thread_local ThreadScratch t_thread;
+
+// With listeners, `hold` is given up and they hear of the call just stored. The
+// call is handed over in a copy the thread reuses (a listener that records a call
+// of its own gets a fresh one).
+void Publish(State& s, std::unique_lock<std::mutex>& hold, const StoredCall& slot) {
+  if (s.listeners.empty()) return;
+  PublishScratch fresh;
+  PublishScratch& scratch = t_publishDepth == 0 && !t_scratchGone ? t_thread.scratch : fresh;
+  slot.Get(&scratch.call);
+  scratch.listeners.clear();
+  for (auto& l : s.listeners) scratch.listeners.push_back(l.second);
+  hold.unlock();
+  ++t_publishDepth;
+  for (auto& l : scratch.listeners) l.first(l.second, scratch.call);
+  --t_publishDepth;
+}
+
+void Record(const char* name, std::initializer_list<uint32_t> args, const char* text = nullptr) {
+  State& s = S();
+  std::unique_lock<std::mutex> hold(s.lock);
+  StoredCall& slot = s.calls.Next();
+  slot.Fill(name, args.begin(), args.size(), text);
+  Publish(s, hold, slot);
+}
+
+// A diagnostic message: recorded as a call and as a message, in one go.
+void RecordMessage(const char* name, std::initializer_list<uint32_t> callArgs, int kind, const msg_desc_type* desc,
+                   uint32_t levelMask, const char* text, uint32_t a0, uint32_t a1, uint32_t a2) {
+  if (!text) text = desc && desc->text ? desc->text : "";
+  State& s = S();
+  std::unique_lock<std::mutex> hold(s.lock);
+  StoredMessage& m = s.messages.Next();
+  m.kind = kind;
+  m.line = desc ? desc->line : 0;
+  m.subsystem = desc ? desc->subsystem : 0;
+  m.levelMask = levelMask;
+  m.text.Assign(text);
+  m.fileName.Assign(desc && desc->fileName ? desc->fileName : "");
+  m.args[0] = a0;
+  m.args[1] = a1;
+  m.args[2] = a2;
+  StoredCall& slot = s.calls.Next();
+  slot.Fill(name, callArgs.begin(), callArgs.size(), text);
+  Publish(s, hold, slot);
 }
 
 // The window holding [phys, phys + len), or null. Caller holds the lock.
@@ -178,13 +345,6 @@ void PublishRegimes(State& s) {
   s.regimeOverflow.store(s.regimes.size() > n, std::memory_order_release);
   for (; i < n; ++i) s.regimeSlots[i].store(0, std::memory_order_release);
   s.regimeVersion.fetch_add(1, std::memory_order_release);
-}
-
-void AddMessage(ChipSimMessage m) {
-  State& s = S();
-  std::lock_guard<std::mutex> g(s.lock);
-  s.messages.push_back(std::move(m));
-  if (s.messages.size() > kMaxMessages) s.messages.pop_front();
 }
 
 // The board's models come with the chip: load them beside this library.
@@ -451,36 +611,12 @@ extern "C" void gpio_camera_un_config(uint32_t a, uint32_t b, uint32_t c, uint32
 // Diagnostics
 
 extern "C" void msg_send_1(const msg_desc_type* desc, uint32_t argument, uint32_t levelMask, const char* text) {
-  ChipSimMessage m{};
-  m.kind = 1;
-  if (desc) {
-    m.line = desc->line;
-    m.subsystem = desc->subsystem;
-    if (desc->fileName) m.fileName = desc->fileName;
-    if (desc->text) m.text = desc->text;
-  }
-  m.levelMask = levelMask;
-  if (text) m.text = text;
-  m.args[0] = argument;
-  Record("msg_send_1", {argument, levelMask}, m.text.c_str());
-  AddMessage(std::move(m));
+  RecordMessage("msg_send_1", {argument, levelMask}, 1, desc, levelMask, text, argument, 0, 0);
 }
 
 extern "C" void msg_send_3(const msg_desc_type* desc, uint32_t argument1, uint32_t argument2, uint32_t argument3) {
-  ChipSimMessage m{};
-  m.kind = 3;
-  if (desc) {
-    m.line = desc->line;
-    m.subsystem = desc->subsystem;
-    m.levelMask = desc->levelMask;
-    if (desc->fileName) m.fileName = desc->fileName;
-    if (desc->text) m.text = desc->text;
-  }
-  m.args[0] = argument1;
-  m.args[1] = argument2;
-  m.args[2] = argument3;
-  Record("msg_send_3", {argument1, argument2, argument3}, m.text.c_str());
-  AddMessage(std::move(m));
+  RecordMessage("msg_send_3", {argument1, argument2, argument3}, 3, desc, desc ? desc->levelMask : 0, nullptr, argument1,
+                argument2, argument3);
 }
 
 // ---------------------------------------------------------------------------
@@ -504,16 +640,12 @@ extern "C" int ddi_disp2d_blt(const void* source, const void* destination, const
   words(parameters, 4);
   call.args.push_back(flags);
   int result;
-  std::vector<std::pair<ChipSimCallListener, void*>> listeners;
-  {
-    State& s = S();
-    std::lock_guard<std::mutex> g(s.lock);
-    s.calls.push_back(call);
-    if (s.calls.size() > kMaxCalls) s.calls.pop_front();
-    for (auto& l : s.listeners) listeners.push_back(l.second);
-    result = s.displayResult;
-  }
-  for (auto& l : listeners) l.first(l.second, call);
+  State& s = S();
+  std::unique_lock<std::mutex> hold(s.lock);
+  result = s.displayResult;
+  StoredCall& slot = s.calls.Next();
+  slot.Fill(call.name.c_str(), call.args.data(), call.args.size(), nullptr);
+  Publish(s, hold, slot);
   return result;
 }
 
@@ -610,12 +742,12 @@ void ChipSimPmemFailNext(int count) {
 
 std::vector<ChipSimCall> ChipSimCalls() {
   std::lock_guard<std::mutex> g(S().lock);
-  return {S().calls.begin(), S().calls.end()};
+  return S().calls.Snapshot<ChipSimCall>();
 }
 
 void ChipSimClearCalls() {
   std::lock_guard<std::mutex> g(S().lock);
-  S().calls.clear();
+  S().calls.Clear();
 }
 
 int ChipSimAddCallListener(ChipSimCallListener listener, void* context) {
@@ -666,12 +798,12 @@ bool ChipSimRegimeEnabled(uint32_t regime) {
 
 std::vector<ChipSimMessage> ChipSimMessages() {
   std::lock_guard<std::mutex> g(S().lock);
-  return {S().messages.begin(), S().messages.end()};
+  return S().messages.Snapshot<ChipSimMessage>();
 }
 
 void ChipSimClearMessages() {
   std::lock_guard<std::mutex> g(S().lock);
-  S().messages.clear();
+  S().messages.Clear();
 }
 
 bool ChipSimIntLockHeldByCaller() { return tIntLockHeld; }

@@ -191,6 +191,11 @@ void dbg_dbg_Message(const char* text, int32_t level, const char* fileName, int3
     if (orbhost::g_capturing)
       orbhost::g_captured->push_back(OrbhostTestMessage{std::string(text, n), level, fileName, line});
   }
+  // Most lines end in no line end of their own: they go out without a copy.
+  if (text[n] == '\0') {
+    NKDbgPrintfW(u"%hs(%d): %hs\r\n", fileName, static_cast<int>(line), text);
+    return;
+  }
   std::string line_text(text, n);
   NKDbgPrintfW(u"%hs(%d): %hs\r\n", fileName, static_cast<int>(line), line_text.c_str());
 }

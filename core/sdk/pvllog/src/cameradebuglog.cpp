@@ -1,5 +1,6 @@
 // CameraDebugLog: the log function shared by every module.
 #include <stdarg.h>
+#include <string.h>
 
 #include "hostsymbols.h"
 #include "plindor.h"
@@ -8,12 +9,11 @@
 
 namespace {
 
+// The library's search, not a byte loop: the path (the compiler's, long) is
+// searched twice for every line logged.
 const char* AfterLast(const char* path, char c) {
-  const char* name = path;
-  for (const char* p = path; *p; ++p) {
-    if (*p == c) name = p + 1;
-  }
-  return name;
+  const char* last = strrchr(path, c);
+  return last ? last + 1 : path;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // pvl_vsnprintf: the bounded printf-style formatter of the framework runtime.
 #include <stdio.h>
+#include <string.h>
 
 #include "pvlstring.h"
 
@@ -22,7 +23,7 @@ struct Cursor {
   }
   void Write(const char* s, uint32_t n) {
     const uint32_t fit = n < Room() ? n : Room();
-    for (uint32_t i = 0; i < fit; ++i) start[count + i] = s[i];
+    if (fit > 0) memcpy(start + count, s, fit);
     Advance(n);
   }
   void Pad(char c, int32_t n) {
@@ -75,7 +76,11 @@ void FormatInteger(Cursor& out, const Spec& specIn, char conv, uint64_t magnitud
 
   char digits[24];
   int32_t nDigits = 0;
-  for (uint64_t v = magnitude; v != 0; v /= radix) digits[nDigits++] = digitsSet[v % radix];
+  if (radix == 10) {  // the common case, with a division the compiler turns into a multiply
+    for (uint64_t v = magnitude; v != 0; v /= 10) digits[nDigits++] = static_cast<char>('0' + v % 10);
+  } else {
+    for (uint64_t v = magnitude; v != 0; v /= radix) digits[nDigits++] = digitsSet[v % radix];
+  }
 
   char prefix[3];
   int32_t nPrefix = 0;
@@ -168,7 +173,10 @@ int32_t pvl_vsnprintf(char* buffer, int32_t size, const char* format, va_list ar
   va_copy(ap, args);
   for (const char* f = format; *f; ++f) {
     if (*f != '%') {
-      out.Put(*f);
+      // A run of plain text goes out in one piece.
+      const char* run = f;
+      while (f[1] != '\0' && f[1] != '%') ++f;
+      out.Write(run, static_cast<uint32_t>(f - run + 1));
       continue;
     }
     ++f;

@@ -82,7 +82,10 @@ CUserData::Summary CUserData::FetchSummary(uint32_t id, bool isFloat) {
   if (!m_store) throw Camera::CZUEException(PVL_E_NOTREADY);
   PvlValueRecord zero = isFloat ? FloatRecord(0.0f) : IntRecord(0);
   PvlValueRecord step = isFloat ? FloatRecord(1.0f) : IntRecord(1);
-  CPvlPropertyDesc desc(id, "", "", &zero, &zero, &zero, &zero, &step, 2, 0, PVL_DESC_COPY_DEEP);
+  // Not a copying descriptor: its empty names are literals that outlive it and the
+  // store fills only scalar values, so there is nothing to own; the settings are
+  // read several times a frame and each copy costs two heap blocks.
+  CPvlPropertyDesc desc(id, "", "", &zero, &zero, &zero, &zero, &step, 2, 0, 0);
   PvlResult result = PVL_OK;
   PvlResult r = m_store->GetProperties(&desc, 1, &result);
   if (r == PVL_OK) r = result;

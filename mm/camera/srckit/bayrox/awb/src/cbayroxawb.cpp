@@ -59,33 +59,41 @@ PvlResult CBayroxAWB::FindGrey(IPvlBase* statistics, float* rg, float* bg, bool*
   double quads = double(pixels / 4);
   if (quads <= 0) return PVL_OK;
 
-  // The regions that may vote, with their chromaticity.
-  bool valid[kRegions] = {};
+  // The regions that may vote, with their chromaticity. Division by the quads keeps
+  // the order of the sums, so the brightest channel's mean is the largest mean.
+  uint32_t voters[kRegions];
+  uint32_t voting = 0;
   float cr[kRegions] = {}, cb[kRegions] = {};
   for (uint32_t i = 0; i < count; ++i) {
-    double mr = red[i] / quads, mg = green[i] / quads, mb = blue[i] / quads;
-    if (mg < m_minLevel || std::max({mr, mg, mb}) > m_maxLevel) continue;
-    valid[i] = true;
+    const double mg = green[i] / quads, brightest = std::max({red[i], green[i], blue[i]}) / quads;
+    if (mg < m_minLevel || brightest > m_maxLevel) continue;
+    voters[voting++] = i;
     cr[i] = float(red[i] / double(green[i]));
     cb[i] = float(blue[i] / double(green[i]));
   }
-  auto near = [&](uint32_t i, float x, float y, float radius) {
-    return valid[i] && hypotf(cr[i] - x, cb[i] - y) <= radius;
+  // The light of the voters near (x, y), by squared distances (the squares of floats
+  // are exact in double): no root per region.
+  auto lightNear = [&](float x, float y, float radius) {
+    Sums s;
+    if (radius < 0) return s;
+    const double limit = double(radius) * radius;
+    for (uint32_t k = 0; k < voting; ++k) {
+      const uint32_t i = voters[k];
+      const double dx = cr[i] - x, dy = cb[i] - y;
+      if (dx * dx + dy * dy <= limit) s.Add(red[i], green[i], blue[i]);
+    }
+    return s;
   };
   // The illuminant most of the grey light belongs to.
   Sums best;
   for (uint32_t p = 0; p < kGreyPoints; ++p) {
-    Sums s;
-    for (uint32_t i = 0; i < count; ++i)
-      if (near(i, m_greyPoints[2 * p], m_greyPoints[2 * p + 1], m_greyRadius)) s.Add(red[i], green[i], blue[i]);
+    const Sums s = lightNear(m_greyPoints[2 * p], m_greyPoints[2 * p + 1], m_greyRadius);
     if (s.g > best.g) best = s;
   }
   if (best.g <= 0) return PVL_OK;
   // Its regions' own grey point, and the regions close to that.
   float x = float(best.r / best.g), y = float(best.b / best.g);
-  Sums refined;
-  for (uint32_t i = 0; i < count; ++i)
-    if (near(i, x, y, m_refineRadius)) refined.Add(red[i], green[i], blue[i]);
+  const Sums refined = lightNear(x, y, m_refineRadius);
   if (refined.g > 0) {
     x = float(refined.r / refined.g);
     y = float(refined.b / refined.g);
