@@ -31,7 +31,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 mkdir -p build-fuzz
-if ! { CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCAMERA_FUZZ=ON \
+if ! { CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCAMERA_FUZZ=ON \
          -DCAMERA_WORD_BITS="$(bash scripts/wordbits.sh)" &&
        cmake --build build-fuzz -j8 --target fuzzers; } >build-fuzz/build.log 2>&1; then
   tail -30 build-fuzz/build.log

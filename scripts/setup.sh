@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs, only when missing, the Debian packages that the build and the tests need.
 set -euo pipefail
-pkgs=(g++-multilib cmake googletest make libjpeg-turbo-progs libimage-exiftool-perl python3 gcab cabextract qemu-user)
+pkgs=(g++-multilib cmake ninja-build ccache googletest make libjpeg-turbo-progs libimage-exiftool-perl python3 gcab cabextract qemu-user)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -69,5 +69,5 @@ for b in "${builds[@]}"; do
   lines+=("$b: $line")
   case "$line" in *" 0 failed") ;; *) status=1 ;; esac
 done
-printf '%s\n' "${lines[@]}"
+printf '%s\n' "${lines[@]}" | tee "$logs/summary.txt"
 exit $status
