@@ -132,6 +132,13 @@ struct VfeBlock2Cmd {
 static_assert(sizeof(VfeBlock2Cmd) == 66);
 static_assert(offsetof(VfeBlock2Cmd, burst) == 40);
 static_assert(offsetof(VfeBlock2Cmd, high4) == 65);
+static_assert(offsetof(VfeBlock2Cmd, lines) == 18 && offsetof(VfeBlock2Cmd, offset) == 20 &&
+              offsetof(VfeBlock2Cmd, width) == 22 && offsetof(VfeBlock2Cmd, height2) == 24 &&
+              offsetof(VfeBlock2Cmd, lines2) == 26 && offsetof(VfeBlock2Cmd, field32) == 32 &&
+              offsetof(VfeBlock2Cmd, field36) == 36 && offsetof(VfeBlock2Cmd, pattern7) == 44 &&
+              offsetof(VfeBlock2Cmd, pattern4a) == 48 && offsetof(VfeBlock2Cmd, bits1a) == 52 &&
+              offsetof(VfeBlock2Cmd, pattern4b) == 56 && offsetof(VfeBlock2Cmd, bits1b) == 60 &&
+              offsetof(VfeBlock2Cmd, low4) == 64);
 
 // Command 3: the camera interface (56 bytes). Bytes 0-19 are kept for START (0x114).
 struct VfeCamifCmd {
@@ -170,6 +177,13 @@ static_assert(offsetof(VfeCamifCmd, frameGeometry2) == 24);
 static_assert(offsetof(VfeCamifCmd, patternSelector) == 40);
 static_assert(offsetof(VfeCamifCmd, irq1Enable) == 48);
 static_assert(offsetof(VfeCamifCmd, irq2Line) == 54);
+static_assert(offsetof(VfeCamifCmd, polarityB) == 4 && offsetof(VfeCamifCmd, syncMode) == 8 &&
+              offsetof(VfeCamifCmd, subsampleEnable) == 12 && offsetof(VfeCamifCmd, flag16) == 16 &&
+              offsetof(VfeCamifCmd, firstPixel) == 28 && offsetof(VfeCamifCmd, lastPixel) == 30 &&
+              offsetof(VfeCamifCmd, firstLine) == 32 && offsetof(VfeCamifCmd, lastLine) == 34 &&
+              offsetof(VfeCamifCmd, pixelSkipPattern) == 36 && offsetof(VfeCamifCmd, lineSkipPattern) == 38 &&
+              offsetof(VfeCamifCmd, flag44) == 44 && offsetof(VfeCamifCmd, flag45) == 45 &&
+              offsetof(VfeCamifCmd, irq1Line) == 50 && offsetof(VfeCamifCmd, irq2Enable) == 52);
 
 // Command 43: 0x11C alone (never sent by the service).
 struct VfeCamifUpdateCmd {
@@ -177,6 +191,7 @@ struct VfeCamifUpdateCmd {
   uint16_t frameGeometry1;
 };
 static_assert(sizeof(VfeCamifUpdateCmd) == 4);
+static_assert(offsetof(VfeCamifUpdateCmd, frameGeometry1) == 2);
 
 // One output path's write masters inside command 4 (18 bytes).
 struct VfeOutputPathRecord {
@@ -192,6 +207,10 @@ struct VfeOutputPathRecord {
   uint16_t chromaWidth2;
 };
 static_assert(sizeof(VfeOutputPathRecord) == 18);
+static_assert(offsetof(VfeOutputPathRecord, lumaWidth) == 2 && offsetof(VfeOutputPathRecord, lumaHeight) == 4 &&
+              offsetof(VfeOutputPathRecord, lumaHeight2) == 6 && offsetof(VfeOutputPathRecord, lumaWidth2) == 8 &&
+              offsetof(VfeOutputPathRecord, chromaWidth) == 10 && offsetof(VfeOutputPathRecord, chromaHeight) == 12 &&
+              offsetof(VfeOutputPathRecord, chromaHeight2) == 14 && offsetof(VfeOutputPathRecord, chromaWidth2) == 16);
 
 // Command 4: output mode and write masters (48 bytes).
 struct VfeOutputCmd {
@@ -204,6 +223,7 @@ struct VfeOutputCmd {
 static_assert(sizeof(VfeOutputCmd) == 48);
 static_assert(offsetof(VfeOutputCmd, output1) == 12);
 static_assert(offsetof(VfeOutputCmd, output2) == 30);
+static_assert(offsetof(VfeOutputCmd, outputMode) == 4 && offsetof(VfeOutputCmd, burstCode) == 8);
 
 // Commands 5 and 27 (10 bytes): 0x194-0x1A0, 9 bits each.
 struct VfeBlackLevelCmd {
@@ -280,6 +300,9 @@ struct VfeDemosaicUpdate1Cmd {
   uint8_t reserved11;
 };
 static_assert(sizeof(VfeDemosaicUpdate1Cmd) == 12);
+static_assert(offsetof(VfeDemosaicUpdate1Cmd, flag3) == 1 && offsetof(VfeDemosaicUpdate1Cmd, shift) == 2 &&
+              offsetof(VfeDemosaicUpdate1Cmd, abfThreshold) == 4 && offsetof(VfeDemosaicUpdate1Cmd, field8) == 6 &&
+              offsetof(VfeDemosaicUpdate1Cmd, field10) == 8 && offsetof(VfeDemosaicUpdate1Cmd, field12) == 10);
 
 // Command 29 (12 bytes): the bad-pixel half of 0x1C4 and 0x1D0, 0x1D4.
 struct VfeDemosaicUpdate2Cmd {
@@ -292,6 +315,9 @@ struct VfeDemosaicUpdate2Cmd {
   uint16_t field24;         // 0x1D4
 };
 static_assert(sizeof(VfeDemosaicUpdate2Cmd) == 12);
+static_assert(offsetof(VfeDemosaicUpdate2Cmd, slopeHigh) == 2 && offsetof(VfeDemosaicUpdate2Cmd, slopeLow) == 4 &&
+              offsetof(VfeDemosaicUpdate2Cmd, bpcMin) == 6 && offsetof(VfeDemosaicUpdate2Cmd, bpcMax) == 8 &&
+              offsetof(VfeDemosaicUpdate2Cmd, field24) == 10);
 
 // Commands 9 and 31 (10 bytes).
 struct VfeFovCropCmd {
@@ -303,6 +329,8 @@ struct VfeFovCropCmd {
   uint16_t lastLine;        // 0x1E4 bits 0-11
 };
 static_assert(sizeof(VfeFovCropCmd) == 10);
+static_assert(offsetof(VfeFovCropCmd, firstPixel) == 2 && offsetof(VfeFovCropCmd, lastPixel) == 4 &&
+              offsetof(VfeFovCropCmd, firstLine) == 6 && offsetof(VfeFovCropCmd, lastLine) == 8);
 
 // One direction of a scaler (16 bytes).
 struct VfeScaleRecord {
@@ -316,6 +344,8 @@ struct VfeScaleRecord {
   uint8_t reserved13[3];
 };
 static_assert(sizeof(VfeScaleRecord) == 16);
+static_assert(offsetof(VfeScaleRecord, inputSize) == 2 && offsetof(VfeScaleRecord, outputSize) == 4 &&
+              offsetof(VfeScaleRecord, phaseStep) == 8 && offsetof(VfeScaleRecord, fractionBits) == 12);
 
 // Commands 10 and 38 (44 bytes): seven words from 0x270.
 struct VfeMainScalerCmd {
@@ -327,6 +357,7 @@ struct VfeMainScalerCmd {
 };
 static_assert(sizeof(VfeMainScalerCmd) == 44);
 static_assert(offsetof(VfeMainScalerCmd, vertical) == 20);
+static_assert(offsetof(VfeMainScalerCmd, horizontal) == 4 && offsetof(VfeMainScalerCmd, extra) == 36);
 
 // Commands 18/40 and 19/39 (36 bytes): five words from 0x28C or 0x2A0.
 struct VfeOutputScalerCmd {
@@ -336,6 +367,7 @@ struct VfeOutputScalerCmd {
   VfeScaleRecord vertical;
 };
 static_assert(sizeof(VfeOutputScalerCmd) == 36);
+static_assert(offsetof(VfeOutputScalerCmd, horizontal) == 4 && offsetof(VfeOutputScalerCmd, vertical) == 20);
 
 // Commands 11 and 32 (8 bytes): 0x2B4.
 struct VfeWhiteBalanceCmd {
@@ -426,6 +458,7 @@ struct VfeAsfCmd {
   uint16_t size[4];         // 0x268, 0x26C (ASF only)
 };
 static_assert(sizeof(VfeAsfCmd) == 40);
+static_assert(offsetof(VfeAsfCmd, bytes) == 1 && offsetof(VfeAsfCmd, size) == 32);
 struct VfeAsfUpdateCmd {
   uint8_t enable;
   uint8_t bytes[31];
@@ -439,6 +472,7 @@ struct VfeBlock20Cmd {
   uint16_t size[4];         // 0x2C4, 0x2C8
 };
 static_assert(sizeof(VfeBlock20Cmd) == 16);
+static_assert(offsetof(VfeBlock20Cmd, flags) == 1 && offsetof(VfeBlock20Cmd, size) == 8);
 
 // Command 21 (16 bytes): the frame-drop record START uses for snapshots.
 struct VfeFrameDropCmd {
@@ -450,6 +484,8 @@ struct VfeFrameDropCmd {
   uint32_t output2Pattern;  // 0x2D4/0x2D8
 };
 static_assert(sizeof(VfeFrameDropCmd) == 16);
+static_assert(offsetof(VfeFrameDropCmd, output1Pattern) == 4 && offsetof(VfeFrameDropCmd, output2Period) == 8 &&
+              offsetof(VfeFrameDropCmd, output2Pattern) == 12);
 
 // Command 42 (8 bytes): patterns only.
 struct VfeFrameDropUpdateCmd {
@@ -457,6 +493,7 @@ struct VfeFrameDropUpdateCmd {
   uint32_t output2Pattern;
 };
 static_assert(sizeof(VfeFrameDropUpdateCmd) == 8);
+static_assert(offsetof(VfeFrameDropUpdateCmd, output2Pattern) == 4);
 
 // Command 22 (6 bytes): output clamp.
 struct VfeBlock22Cmd {
@@ -464,6 +501,7 @@ struct VfeBlock22Cmd {
   uint8_t maximum[3];       // 0x2EC
 };
 static_assert(sizeof(VfeBlock22Cmd) == 6);
+static_assert(offsetof(VfeBlock22Cmd, maximum) == 3);
 
 // Command 23 (56 bytes): twelve words from 0x370.
 struct VfeBlock23Cmd {
@@ -491,6 +529,16 @@ struct VfeBlock23Cmd {
 };
 static_assert(sizeof(VfeBlock23Cmd) == 56);
 static_assert(offsetof(VfeBlock23Cmd, field48) == 48);
+static_assert(offsetof(VfeBlock23Cmd, field4) == 4 && offsetof(VfeBlock23Cmd, field8) == 8 &&
+              offsetof(VfeBlock23Cmd, field12) == 12 && offsetof(VfeBlock23Cmd, field16) == 16 &&
+              offsetof(VfeBlock23Cmd, field20) == 20 && offsetof(VfeBlock23Cmd, field22) == 22 &&
+              offsetof(VfeBlock23Cmd, field24) == 24 && offsetof(VfeBlock23Cmd, field28) == 28 &&
+              offsetof(VfeBlock23Cmd, field32) == 32 && offsetof(VfeBlock23Cmd, field34) == 34 &&
+              offsetof(VfeBlock23Cmd, field36) == 36 && offsetof(VfeBlock23Cmd, flag38) == 38 &&
+              offsetof(VfeBlock23Cmd, field40) == 40 && offsetof(VfeBlock23Cmd, field42) == 42 &&
+              offsetof(VfeBlock23Cmd, field43) == 43 && offsetof(VfeBlock23Cmd, flag44) == 44 &&
+              offsetof(VfeBlock23Cmd, flag45) == 45 && offsetof(VfeBlock23Cmd, field46) == 46 &&
+              offsetof(VfeBlock23Cmd, field52) == 52 && offsetof(VfeBlock23Cmd, field54) == 54);
 
 // Commands 24 and 25 (4 bytes): the signal control fired after each message of
 // the ring (ISignalControl; the driver keeps a reference). Null clears it.
@@ -535,6 +583,8 @@ static_assert(offsetof(VfeAfStatsCmd, firstPixel) == 2 && offsetof(VfeAfStatsCmd
               offsetof(VfeAfStatsCmd, tap0) == 30 && offsetof(VfeAfStatsCmd, taps) == 32 &&
               offsetof(VfeAfStatsCmd, field37) == 37);
 static_assert(offsetof(VfeAfStatsUpdateCmd, firstPixel) == 2);
+static_assert(offsetof(VfeAfStatsUpdateCmd, lastPixel) == 4 && offsetof(VfeAfStatsUpdateCmd, firstLine) == 6 &&
+              offsetof(VfeAfStatsUpdateCmd, lastLine) == 8);
 
 // Command 59 (20 bytes) and 45 (16 bytes).
 struct VfeAwbExtStatsCmd {
@@ -549,7 +599,7 @@ struct VfeAwbExtStatsCmd {
 };
 static_assert(sizeof(VfeAwbExtStatsCmd) == 20);
 static_assert(offsetof(VfeAwbExtStatsCmd, offset) == 10);
-static_assert(offsetof(VfeAwbExtStatsCmd, lumaMin) == 3 && offsetof(VfeAwbExtStatsCmd, slope) == 5 &&
+static_assert(offsetof(VfeAwbExtStatsCmd, flags) == 1 && offsetof(VfeAwbExtStatsCmd, lumaMin) == 3 && offsetof(VfeAwbExtStatsCmd, slope) == 5 &&
               offsetof(VfeAwbExtStatsCmd, field18) == 18);
 struct VfeAwbExtStatsUpdateCmd {
   uint8_t flags[2];
@@ -558,7 +608,8 @@ struct VfeAwbExtStatsUpdateCmd {
   int16_t offset[4];
 };
 static_assert(sizeof(VfeAwbExtStatsUpdateCmd) == 16);
-static_assert(offsetof(VfeAwbExtStatsUpdateCmd, slope) == 4 && offsetof(VfeAwbExtStatsUpdateCmd, offset) == 8);
+static_assert(offsetof(VfeAwbExtStatsUpdateCmd, lumaMin) == 2 && offsetof(VfeAwbExtStatsUpdateCmd, lumaMax) == 3 &&
+              offsetof(VfeAwbExtStatsUpdateCmd, slope) == 4 && offsetof(VfeAwbExtStatsUpdateCmd, offset) == 8);
 
 // Command 56 (48 bytes): statistics area and buffers.
 struct VfeWbExpStatsCmd {
@@ -576,6 +627,8 @@ static_assert(sizeof(VfeWbExpStatsCmd) == 48);
 static_assert(offsetof(VfeWbExpStatsCmd, afBuffer) == 12);
 static_assert(offsetof(VfeWbExpStatsCmd, wbExpBuffer) == 24);
 static_assert(offsetof(VfeWbExpStatsCmd, word9) == 36);
+static_assert(offsetof(VfeWbExpStatsCmd, areaHeight) == 2 && offsetof(VfeWbExpStatsCmd, config) == 4 &&
+              offsetof(VfeWbExpStatsCmd, word10) == 40);
 
 // Commands 48 and 49 (4 bytes): a statistics buffer back (physical address).
 struct VfeStatsAckCmd {

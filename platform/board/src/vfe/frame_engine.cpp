@@ -21,9 +21,7 @@ namespace board::vfe {
 namespace {
 
 constexpr uint32_t kDoneBit[2] = {1u << kVfeIrqOutput1Done, 1u << kVfeIrqOutput2Done};
-constexpr uint32_t kPingPongBit[2] = {1u << 7, 1u << 5};
-constexpr uint32_t kAfPingPongBit = 1u << 8;
-constexpr uint32_t kWbPingPongBit = 1u << 9;
+constexpr uint32_t kPingPongBit[2] = {kPingPongOut1, kPingPongOut2};
 constexpr uint32_t kYPing[2] = {kRegOut1YPing, kRegOut2YPing};
 constexpr uint32_t kYPong[2] = {kRegOut1YPong, kRegOut2YPong};
 constexpr uint32_t kCPing[2] = {kRegOut1CPing, kRegOut2CPing};
@@ -449,8 +447,8 @@ void HandleEnd(Model& m, const Event& e, std::unique_lock<std::mutex>& lk) {
     int side;
   };
   const StatsTarget targets[2] = {
-      {req.wantAf, &products.af, kRegAfPing, kRegAfPong, kAfPingPongBit, 1u << kVfeIrqAfDone, 0},
-      {req.wantWb, &products.wb, kRegWbPing, kRegWbPong, kWbPingPongBit, 1u << kVfeIrqWbExpDone, 1}};
+      {req.wantAf, &products.af, kRegAfPing, kRegAfPong, kPingPongAf, 1u << kVfeIrqAfDone, 0},
+      {req.wantWb, &products.wb, kRegWbPing, kRegWbPong, kPingPongWb, 1u << kVfeIrqWbExpDone, 1}};
   for (const StatsTarget& t : targets) {
     if (!t.want || t.words->empty()) continue;
     StatsSide& side = m.statsSide[t.side];

@@ -39,19 +39,6 @@ int32_t Signed(uint32_t v, uint32_t bits) {
   return int32_t(v ^ m) - int32_t(m);
 }
 
-constexpr uint32_t kModRolloff = 1u << 1;
-constexpr uint32_t kModDemosaic = 1u << 4;
-constexpr uint32_t kModAsf = 1u << 15;
-constexpr uint32_t kRegRolloffGrid = 0x1A4;
-constexpr uint32_t kRegDemosaic = 0x1C4;
-constexpr uint32_t kRegAbfThreshold = 0x1C8;
-constexpr uint32_t kRegAbfLevels = 0x1CC;
-constexpr uint32_t kRegBpcRedBlue = 0x1D0;
-constexpr uint32_t kRegBpcGreen = 0x1D4;
-constexpr uint32_t kRegAsf = 0x248;
-constexpr uint32_t kRolloffTable = 1;
-constexpr uint32_t kRolloffStepsAt = 32;
-
 // ---- Roll-off -------------------------------------------------------------------------
 // The grid is laid over the window in half-resolution units (2x2 quads): 16
 // cells across of `cellW` quads and 12 down of `cellH`. Per channel (the

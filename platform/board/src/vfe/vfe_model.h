@@ -62,7 +62,13 @@ enum Reg : uint32_t {
   kRegCamifStatus = 0x134,
   kRegUpdate = 0x190,
   kRegBlackLevel = 0x194,  // four words
+  kRegRolloffGrid = 0x1A4,
   kRegChannelGain = 0x1B4, // two words
+  kRegDemosaic = 0x1C4,    // ABF and bad-pixel switches, bad-pixel factors
+  kRegAbfThreshold = 0x1C8,
+  kRegAbfLevels = 0x1CC,
+  kRegBpcRedBlue = 0x1D0,
+  kRegBpcGreen = 0x1D4,
   kRegStatus1D8 = 0x1D8,
   kRegFovPixels = 0x1E0,
   kRegFovLines = 0x1E4,
@@ -70,6 +76,7 @@ enum Reg : uint32_t {
   kRegLumaBank = 0x21C,
   kRegGammaBanks = 0x220,
   kRegColourConversion = 0x224,  // nine words
+  kRegAsf = 0x248,               // seven words
   kRegStatus264 = 0x264,
   kRegMainScaler = 0x270,
   kRegYScaler = 0x28C,
@@ -101,8 +108,11 @@ enum Reg : uint32_t {
 constexpr uint32_t kRegWords = kVfeRegisterSpan / 4;
 constexpr uint32_t kTableCount = 16;
 constexpr uint32_t kTableWords = 512;
-// Table port codes: gamma channel c bank b is kTableGamma + 2c + b; luma
+// Table port codes: roll-off is kRolloffTable (row edges, then its steps from
+// word kRolloffStepsAt); gamma channel c bank b is kTableGamma + 2c + b; luma
 // adaptation bank b is kTableLumaAdaptation + b.
+constexpr uint32_t kRolloffTable = 1;
+constexpr uint32_t kRolloffStepsAt = 32;
 constexpr uint32_t kTableGamma = 2;
 constexpr uint32_t kTableLumaAdaptation = 14;
 
@@ -117,15 +127,23 @@ enum CamifCommand : uint32_t {
 };
 enum WriteMasterCommand : uint32_t { kWriteMastersStart = 1, kWriteMastersStop = 2 };
 constexpr uint32_t kStopAcknowledged = 1u << 5;  // 0x10C
+// Ping-pong status bits (0x0C4): set when the side just written was the ping side.
+constexpr uint32_t kPingPongOut2 = 1u << 5;
+constexpr uint32_t kPingPongOut1 = 1u << 7;
+constexpr uint32_t kPingPongAf = 1u << 8;
+constexpr uint32_t kPingPongWb = 1u << 9;
 
 // Module enable bits (0x010).
 constexpr uint32_t kModBlackLevel = 1u << 0;
+constexpr uint32_t kModRolloff = 1u << 1;
+constexpr uint32_t kModDemosaic = 1u << 4;
 constexpr uint32_t kModMainScaler = 1u << 7;
 constexpr uint32_t kModWhiteBalance = 1u << 8;
 constexpr uint32_t kModColourCorrection = 1u << 9;
 constexpr uint32_t kModLumaAdaptation = 1u << 12;
 constexpr uint32_t kModGamma = 1u << 13;
 constexpr uint32_t kModColourConversion = 1u << 14;
+constexpr uint32_t kModAsf = 1u << 15;
 constexpr uint32_t kModChromaSuppression = 1u << 16;
 constexpr uint32_t kModStatistics = 1u << 5;
 constexpr uint32_t kModYScaler = 1u << 18;

@@ -10,10 +10,13 @@
 #include "isignalqueue.h"
 #include "plindor.h"
 #include "pvllog.h"
+#include "vferegistermap.h"
 #include "wince.h"
 
 VfeDriverState g_vfe;
 VfeDriverLinks* g_vfeLinks = nullptr;
+
+using namespace vfereg;
 
 namespace {
 
@@ -149,13 +152,6 @@ PvlResult Gate(uint32_t command) {
 }
 
 // ---- Helpers ---------------------------------------------------------------------------------
-uint32_t U32(const uint8_t* p, uint32_t n) {
-  uint32_t v;
-  memcpy(&v, p + n, 4);
-  return v;
-}
-uint32_t U16(const uint8_t* p, uint32_t n) { return uint32_t(p[n]) | (uint32_t(p[n + 1]) << 8); }
-
 // Reads `offset` until (value & mask) is non-zero, at most `boundMs`, with the
 // driver lock given up between reads so that the interrupt side goes on.
 bool Poll(ILock* lock, uint32_t offset, uint32_t mask, DWORD boundMs) {
@@ -194,8 +190,9 @@ void ResetValues() {
 
 // ---- Sequences -------------------------------------------------------------------------------
 PvlResult StartSequence(VfeDriverObject* d, const uint8_t* p) {
-  const uint32_t inputPath = U32(p, 0), snapshot = U32(p, 4), pixelOrder = U32(p, 12);
-  const uint8_t frames = p[8];
+  const auto mode = VfePayload<VfeOperationMode>(p);
+  const uint32_t inputPath = mode.inputPath, snapshot = mode.snapshot, pixelOrder = mode.pixelOrder;
+  const uint8_t frames = mode.snapshotFrames;
   if (snapshot == 1 && frames == 0) return PVL_E_BADARG;
   // Checked before anything is programmed or taken, so that a refused START
   // leaves the rings and the hardware as they were.
@@ -221,11 +218,11 @@ PvlResult StartSequence(VfeDriverObject* d, const uint8_t* p) {
       g_vfe.patternInForce = g_vfe.frameDrop.output2Pattern;
     }
   }
-  if (pixelOrder <= 3) g_vfe.statsEnable[5] = 1;
+  if (pixelOrder <= 3) g_vfe.statsEnable[kStatsBayer] = 1;
   VfeWriteStatsEnables();
-  if (pixelOrder >= 4) g_vfe.moduleEnable[3] = 1;
-  g_vfe.moduleEnable[2] = 1;
-  g_vfe.moduleEnable[5] = (g_vfe.statsEnable[0] | g_vfe.statsEnable[1]) & 1;
+  if (pixelOrder >= 4) g_vfe.moduleEnable[kModYuvInput] = 1;
+  g_vfe.moduleEnable[kModPipeline] = 1;
+  g_vfe.moduleEnable[kModStatistics] = (g_vfe.statsEnable[kStatsAf] | g_vfe.statsEnable[kStatsAwbExt]) & 1;
   VfeWriteModuleEnables();
   if (inputPath == 2) {
     g_vfe.outputControl.byte0 = 1;
@@ -235,38 +232,38 @@ PvlResult StartSequence(VfeDriverObject* d, const uint8_t* p) {
     VfeWriteCamifConfig();
   }
   VfeWriteOutputControl();
-  VfeWrite(0x014, (pixelOrder & 7) | ((inputPath & 3) << 16));
-  VfeWrite(0x1DC, U32(p, 16) & 1);
-  VfeWrite(0x0F8, 216);
-  VfeWrite(0x01C, 0xFFFFFFFF);
+  VfeWrite(kInputFormat, (pixelOrder & 7) | ((inputPath & 3) << 16));
+  VfeWrite(kYuvFlag, mode.yuvFlag & 1);
+  VfeWrite(kStartDefaults1, 216);
+  VfeWrite(kIrqClear, 0xFFFFFFFF);
   VfeWriteOutputSelect();
-  g_vfe.irqEnable[1] = g_vfe.irqEnable[8] = g_vfe.irqEnable[9] = 1;
+  g_vfe.irqEnable[kIrqStartOfFrame] = g_vfe.irqEnable[kIrqUpdate] = g_vfe.irqEnable[kIrqResetDone] = 1;
   g_vfe.irqMask = VfePackMask();
-  VfeWrite(0x018, g_vfe.irqMask);
+  VfeWrite(kIrqMask, g_vfe.irqMask);
   memcpy(g_vfe.writeMasterStart, g_vfe.outputControl.planes, 4);
   VfeWriteWriteMasterStart();
   VfeTransition(VfePhase::Starting);
   VfeArmPaths(needed);
-  VfeWrite(0x0F4, 0);
-  VfeWrite(0x0F8, 188);
-  VfeWrite(0x0FC, 0);
+  VfeWrite(kStartDefaults0, 0);
+  VfeWrite(kStartDefaults1, 188);
+  VfeWrite(kStartDefaults2, 0);
   g_vfe.startControl[1] = 1;
-  if (g_vfe.moduleEnable[5]) {
+  if (g_vfe.moduleEnable[kModStatistics]) {
     g_vfe.startControl[2] = 1;
     g_vfe.statsRunning = true;
   }
-  VfeWrite(0x190, 1);
+  VfeWrite(kUpdate, 1);
   VfeWriteStartControl();
   if (inputPath != 2) {
-    VfeWrite(0x110, 4);
-    VfeWrite(0x110, 1);
+    VfeWrite(kCamifCommand, kCamifArmStart);
+    VfeWrite(kCamifCommand, kCamifStart);
   }
   if (g_vfe.block23Deferred) {
     g_vfe.block23Deferred = false;
-    VfeWrite(0x36C, 1);
+    VfeWrite(kBlock23Control, kBlock23Start);
   }
   if (g_vfe.outputMode == 3) {
-    if (!Poll(d->links.lock, 0x0DC, 0xFF, kRawArmPollMs)) return PVL_E_TIMEOUT;
+    if (!Poll(d->links.lock, kOutput2Armed, kArmedMask, kRawArmPollMs)) return PVL_E_TIMEOUT;
     SetEvent(d->links.ackEvent);
   }
   return PVL_OK;
@@ -275,48 +272,48 @@ PvlResult StartSequence(VfeDriverObject* d, const uint8_t* p) {
 PvlResult ResetSequence() {
   ResetValues();
   VfeTransition(VfePhase::Resetting);
-  g_vfe.irqEnable[9] = 1;
+  g_vfe.irqEnable[kIrqResetDone] = 1;
   g_vfe.irqMask = VfePackMask();
-  VfeWrite(0x018, 0);
-  VfeWrite(0x01C, 0xFFFFFFFF);
-  VfeWrite(0x018, g_vfe.irqMask);
-  VfeWrite(0x004, 0x3FF);
+  VfeWrite(kIrqMask, 0);
+  VfeWrite(kIrqClear, 0xFFFFFFFF);
+  VfeWrite(kIrqMask, g_vfe.irqMask);
+  VfeWrite(kResetCmd, kResetAll);
   return PVL_OK;
 }
 
 PvlResult StopSequence(VfeDriverObject* d) {
   VfeTransition(VfePhase::Stopping);
   g_vfe.statsRunning = false;
-  VfeWrite(0x0C8, 2);
-  VfeWrite(0x018, 0);
-  VfeWrite(0x110, 2);
-  VfeWrite(0x00C, 0);
-  VfeWrite(0x104, 1);
-  VfeWrite(0x36C, 2);
+  VfeWrite(kWriteMasterCmd, kWriteMastersStop);
+  VfeWrite(kIrqMask, 0);
+  VfeWrite(kCamifCommand, kCamifStopNow);
+  VfeWrite(kClockEnable, 0);
+  VfeWrite(kStopRequest, 1);
+  VfeWrite(kBlock23Control, kBlock23Stop);
   // A stop status that never comes does not hold the stop: the reset below and
   // its acknowledge decide.
-  if (!Poll(d->links.lock, 0x10C, 0x20, kStopPollMs))
+  if (!Poll(d->links.lock, kStopStatus, kStopAcknowledged, kStopPollMs))
     CAMERA_DEBUG_LOG(CAMERA_LOG_ERROR, "VFE stop status did not come within %d ms", int(kStopPollMs));
-  VfeWrite(0x104, 0);
-  VfeWrite(0x01C, 0xFFFFFFFF);
-  VfeWrite(0x018, 0x3C000200);
-  VfeWrite(0x004, 0x3EF);
+  VfeWrite(kStopRequest, 0);
+  VfeWrite(kIrqClear, 0xFFFFFFFF);
+  VfeWrite(kIrqMask, kIrqStoppingBits);
+  VfeWrite(kResetCmd, kResetAfterStop);
   return PVL_OK;
 }
 
 PvlResult UpdateSequence() {
-  g_vfe.moduleEnable[5] = (g_vfe.statsEnable[0] | g_vfe.statsEnable[1]) & 1;
+  g_vfe.moduleEnable[kModStatistics] = (g_vfe.statsEnable[kStatsAf] | g_vfe.statsEnable[kStatsAwbExt]) & 1;
   VfeWriteModuleEnables();
   VfeWriteStatsEnables();
   g_vfe.irqMask = VfePackMask();
-  VfeWrite(0x018, g_vfe.irqMask);
-  if (g_vfe.moduleEnable[5] && !g_vfe.statsRunning) {
+  VfeWrite(kIrqMask, g_vfe.irqMask);
+  if (g_vfe.moduleEnable[kModStatistics] && !g_vfe.statsRunning) {
     g_vfe.statsRunning = true;
     g_vfe.startControl[2] = 1;
     VfeWriteStartControl();
   }
   VfeTransition(VfePhase::UpdatePending);
-  VfeWrite(0x190, 1);
+  VfeWrite(kUpdate, 1);
   return PVL_OK;
 }
 
@@ -342,8 +339,8 @@ PvlResult Acknowledged(VfeDriverObject* d, uint32_t command, const uint8_t* p) {
     if (r != PVL_OK && g_vfe.phase == VfePhase::Starting) {
       // The camera interface may already run: stop it, so that no frame flows
       // into buffers while the driver reports idle.
-      VfeWrite(0x110, 2);
-      VfeWrite(0x0C8, 2);
+      VfeWrite(kCamifCommand, kCamifStopNow);
+      VfeWrite(kWriteMasterCmd, kWriteMastersStop);
       VfeTransition(VfePhase::Idle);
     }
   }
@@ -352,11 +349,14 @@ PvlResult Acknowledged(VfeDriverObject* d, uint32_t command, const uint8_t* p) {
   return r;
 }
 
-void SetEnable(uint32_t flag, const uint8_t* p) { g_vfe.moduleEnable[flag] = p[0]; }
+// A block command's enable flag, kept for the next START or UPDATE.
+template <class Record>
+void SetEnable(ModuleBit flag, const uint8_t* p) {
+  g_vfe.moduleEnable[flag] = VfePayload<Record>(p).enable;
+}
 
 PvlResult SetNotify(VfeDriverObject* d, uint32_t ring, const uint8_t* p) {
-  IPvlBase* object;
-  memcpy(&object, p, sizeof object);
+  IPvlBase* object = VfePayload<VfeNotifyCmd>(p).notify;
   IPvlBase* control = nullptr;
   if (object) {
     void* out = nullptr;
@@ -370,7 +370,7 @@ PvlResult SetNotify(VfeDriverObject* d, uint32_t ring, const uint8_t* p) {
   return PVL_OK;
 }
 
-void Output(const uint8_t* p) {
+PvlResult Output(const uint8_t* p) {
   struct ModeRow {
     uint8_t out1, out2, planes[4], irq18, irq19, camif[2], word3, select[2];
   };
@@ -381,53 +381,60 @@ void Output(const uint8_t* p) {
   };
   VfeOutputPath& out1 = g_vfe.path[0];
   VfeOutputPath& out2 = g_vfe.path[1];
-  out1.fragments = p[12] ? p[12] : 1;
-  out2.fragments = p[30] ? p[30] : 1;
-  if (p[12] > 1) out1.multiFragment = true;
-  if (p[30] > 1) out2.multiFragment = true;
-  const uint32_t burst = U32(p, 8);
+  const auto c = VfePayload<VfeOutputCmd>(p);
+  // A buffer's fragments fill at most half of a path's eight addresses.
+  if (c.output1.fragmentCount > 4 || c.output2.fragmentCount > 4) return PVL_E_BADARG;
+  const uint8_t fragments1 = c.output1.fragmentCount, fragments2 = c.output2.fragmentCount;
+  out1.fragments = fragments1 ? fragments1 : 1;
+  out2.fragments = fragments2 ? fragments2 : 1;
+  if (fragments1 > 1) out1.multiFragment = true;
+  if (fragments2 > 1) out2.multiFragment = true;
+  const uint32_t burst = c.burstCode;
   g_vfe.outputControl.word2 = burst;
   if (burst == 0) g_vfe.burstDivisor = 8;
   if (burst == 1) g_vfe.burstDivisor = 6;
   if (burst == 2) g_vfe.burstDivisor = 5;
-  const uint32_t mode = U32(p, 4);
+  const uint32_t mode = c.outputMode;
   g_vfe.outputMode = mode;
   if (mode <= 5) {
     const ModeRow& m = kModes[mode];
     out1.enabled = m.out1;
     out2.enabled = m.out2;
     memcpy(g_vfe.outputControl.planes, m.planes, 4);
-    g_vfe.irqEnable[18] = m.irq18;
-    g_vfe.irqEnable[19] = m.irq19;
+    g_vfe.irqEnable[kIrqOutput2Done] = m.irq18;
+    g_vfe.irqEnable[kIrqOutput1Done] = m.irq19;
     memcpy(g_vfe.camifBytes, m.camif, 2);
     g_vfe.outputControl.word3 = m.word3;
     memcpy(g_vfe.outputSelect, m.select, 2);
     // Planes on a multi-fragment path: OUT2 luma 10, OUT2 chroma 11, OUT1 luma 12, OUT1 chroma 13.
     for (uint32_t i = 0; i < 4; ++i) {
       const VfeOutputPath& path = i < 2 ? out2 : out1;
-      if (m.planes[i] && path.multiFragment) g_vfe.irqEnable[10 + i] = 1;
+      if (m.planes[i] && path.multiFragment) g_vfe.irqEnable[kIrqOutput2Y + i] = 1;
     }
   }
   VfeFreshPingPong(out1);
   VfeFreshPingPong(out2);
   VfeWriteOutput(p);
+  return PVL_OK;
 }
 
 void Camif(const uint8_t* p) {
-  const uint32_t frame = U16(p, 26);
-  if (p[48] == 1 && U16(p, 50) <= frame) g_vfe.irqEnable[4] = 1;
-  if (p[52] == 1 && U16(p, 54) <= frame) g_vfe.irqEnable[5] = 1;
-  memcpy(g_vfe.camifKept, p, sizeof g_vfe.camifKept);
+  const auto c = VfePayload<VfeCamifCmd>(p);
+  const uint32_t frame = c.frameGeometry1;
+  if (c.irq1Enable == 1 && c.irq1Line <= frame) g_vfe.irqEnable[kIrqCamif1] = 1;
+  if (c.irq2Enable == 1 && c.irq2Line <= frame) g_vfe.irqEnable[kIrqCamif2] = 1;
+  g_vfe.camif = c;
   VfeWriteCamif(p);
 }
 
 void WbExpStats(const uint8_t* p) {
+  const auto c = VfePayload<VfeWbExpStatsCmd>(p);
   for (uint32_t i = 0; i < 2; ++i) {
     VfeStatsSlot& s = g_vfe.stats[i];
-    uint32_t at = i == 0 ? 12 : 24;
-    s.buffer[0] = U32(p, at);
-    s.buffer[1] = U32(p, at + 4);
-    s.next = U32(p, at + 8);
+    const uint32_t* buffers = i == 0 ? c.afBuffer : c.wbExpBuffer;
+    s.buffer[0] = buffers[0];
+    s.buffer[1] = buffers[1];
+    s.next = buffers[2];
     s.busy = false;
   }
   VfeWriteWbExpStats(p);
@@ -440,56 +447,52 @@ PvlResult Handle(VfeDriverObject* d, uint32_t command, uint8_t* p) {
     case VFE_CMD_STOP:
       return Acknowledged(d, command, p);
     case VFE_CMD_BLOCK2: {
-      g_vfe.irqEnable[14] = 1;
-      uint32_t mode = U32(p, 40);
+      g_vfe.irqEnable[kIrqBlock2] = 1;
+      const uint32_t mode = VfePayload<VfeBlock2Cmd>(p).burst;
       g_vfe.block2Mode = mode == 1 || mode == 2 ? mode : 0;
       VfeWriteBlock2(p);
-      VfeWrite(0x0C0, 15);
+      VfeWrite(kBlock2Control, 15);
       return PVL_OK;
     }
     case VFE_CMD_CAMIF: Camif(p); return PVL_OK;
-    case VFE_CMD_OUTPUT:
-      // A buffer's fragments fill at most half of a path's eight addresses.
-      if (p[12] > 4 || p[30] > 4) return PVL_E_BADARG;
-      Output(p);
-      return PVL_OK;
+    case VFE_CMD_OUTPUT: return Output(p);
     case VFE_CMD_BLACK_LEVEL:
-    case VFE_CMD_BLACK_LEVEL_UPDATE: SetEnable(0, p); VfeWriteBlackLevel(p); return PVL_OK;
-    case VFE_CMD_ROLLOFF: SetEnable(1, p); VfeWriteRolloff(p); return PVL_OK;
+    case VFE_CMD_BLACK_LEVEL_UPDATE: SetEnable<VfeBlackLevelCmd>(kModBlackLevel, p); VfeWriteBlackLevel(p); return PVL_OK;
+    case VFE_CMD_ROLLOFF: SetEnable<VfeRolloffCmd>(kModRolloff, p); VfeWriteRolloff(p); return PVL_OK;
     case VFE_CMD_CHANNEL_GAIN:
     case VFE_CMD_CHANNEL_GAIN_UPDATE: VfeWriteChannelGain(p); return PVL_OK;
-    case VFE_CMD_DEMOSAIC: SetEnable(4, p); VfeWriteDemosaic(p); return PVL_OK;
+    case VFE_CMD_DEMOSAIC: SetEnable<VfeDemosaicCmd>(kModDemosaic, p); VfeWriteDemosaic(p); return PVL_OK;
     case VFE_CMD_DEMOSAIC_UPDATE1: VfeWriteDemosaicUpdate1(p); return PVL_OK;
     case VFE_CMD_DEMOSAIC_UPDATE2: VfeWriteDemosaicUpdate2(p); return PVL_OK;
     case VFE_CMD_FOV_CROP:
-    case VFE_CMD_FOV_CROP_UPDATE: SetEnable(6, p); VfeWriteFovCrop(p); return PVL_OK;
+    case VFE_CMD_FOV_CROP_UPDATE: SetEnable<VfeFovCropCmd>(kModFovCrop, p); VfeWriteFovCrop(p); return PVL_OK;
     case VFE_CMD_MAIN_SCALER:
-    case VFE_CMD_MAIN_SCALER_UPDATE: SetEnable(7, p); VfeWriteMainScaler(p); return PVL_OK;
+    case VFE_CMD_MAIN_SCALER_UPDATE: SetEnable<VfeMainScalerCmd>(kModMainScaler, p); VfeWriteMainScaler(p); return PVL_OK;
     case VFE_CMD_WHITE_BALANCE:
-    case VFE_CMD_WHITE_BALANCE_UPDATE: SetEnable(8, p); VfeWriteWhiteBalance(p); return PVL_OK;
+    case VFE_CMD_WHITE_BALANCE_UPDATE: SetEnable<VfeWhiteBalanceCmd>(kModWhiteBalance, p); VfeWriteWhiteBalance(p); return PVL_OK;
     case VFE_CMD_COLOR_CORR:
-    case VFE_CMD_COLOR_CORR_UPDATE: SetEnable(9, p); VfeWriteColorCorr(p); return PVL_OK;
-    case VFE_CMD_LUMA_ADAPTATION: SetEnable(12, p); VfeWriteLumaTable(g_vfe.lumaBank, p); return PVL_OK;
+    case VFE_CMD_COLOR_CORR_UPDATE: SetEnable<VfeColorCorrCmd>(kModColourCorrection, p); VfeWriteColorCorr(p); return PVL_OK;
+    case VFE_CMD_LUMA_ADAPTATION: SetEnable<VfeLumaAdaptationCmd>(kModLumaAdaptation, p); VfeWriteLumaTable(g_vfe.lumaBank, p); return PVL_OK;
     case VFE_CMD_LUMA_ADAPTATION_UPDATE:
-      SetEnable(12, p);
+      SetEnable<VfeLumaAdaptationCmd>(kModLumaAdaptation, p);
       g_vfe.lumaBank ^= 1;
       VfeWriteLumaTable(g_vfe.lumaBank, p);
       return PVL_OK;
-    case VFE_CMD_GAMMA: SetEnable(13, p); VfeWriteGammaTables(p, false); return PVL_OK;
-    case VFE_CMD_GAMMA_UPDATE: SetEnable(13, p); VfeWriteGammaTables(p, true); return PVL_OK;
+    case VFE_CMD_GAMMA: SetEnable<VfeGammaCmd>(kModGamma, p); VfeWriteGammaTables(p, false); return PVL_OK;
+    case VFE_CMD_GAMMA_UPDATE: SetEnable<VfeGammaCmd>(kModGamma, p); VfeWriteGammaTables(p, true); return PVL_OK;
     case VFE_CMD_COLOR_CONV:
-    case VFE_CMD_COLOR_CONV_UPDATE: SetEnable(14, p); VfeWriteColorConv(p); return PVL_OK;
+    case VFE_CMD_COLOR_CONV_UPDATE: SetEnable<VfeColorConvCmd>(kModColourConversion, p); VfeWriteColorConv(p); return PVL_OK;
     case VFE_CMD_CHROMA_SUPP:
-    case VFE_CMD_CHROMA_SUPP_UPDATE: SetEnable(16, p); VfeWriteChromaSupp(p); return PVL_OK;
-    case VFE_CMD_ASF: SetEnable(15, p); VfeWriteAsf(p, true); return PVL_OK;
-    case VFE_CMD_ASF_UPDATE: SetEnable(15, p); VfeWriteAsf(p, false); return PVL_OK;
+    case VFE_CMD_CHROMA_SUPP_UPDATE: SetEnable<VfeChromaSuppCmd>(kModChromaSuppression, p); VfeWriteChromaSupp(p); return PVL_OK;
+    case VFE_CMD_ASF: SetEnable<VfeAsfCmd>(kModAsf, p); VfeWriteAsf(p, true); return PVL_OK;
+    case VFE_CMD_ASF_UPDATE: SetEnable<VfeAsfUpdateCmd>(kModAsf, p); VfeWriteAsf(p, false); return PVL_OK;
     case VFE_CMD_OUTPUT_Y_SCALER:
-    case VFE_CMD_OUTPUT_Y_SCALER_UPDATE: SetEnable(18, p); VfeWriteOutputScaler(0x28C, p); return PVL_OK;
+    case VFE_CMD_OUTPUT_Y_SCALER_UPDATE: SetEnable<VfeOutputScalerCmd>(kModYScaler, p); VfeWriteOutputScaler(kYScaler, p); return PVL_OK;
     case VFE_CMD_OUTPUT_CBCR_SCALER:
-    case VFE_CMD_OUTPUT_CBCR_SCALER_UPDATE: SetEnable(19, p); VfeWriteOutputScaler(0x2A0, p); return PVL_OK;
-    case VFE_CMD_BLOCK20: SetEnable(17, p); VfeWriteBlock20(p); return PVL_OK;
+    case VFE_CMD_OUTPUT_CBCR_SCALER_UPDATE: SetEnable<VfeOutputScalerCmd>(kModCbCrScaler, p); VfeWriteOutputScaler(kCbCrScaler, p); return PVL_OK;
+    case VFE_CMD_BLOCK20: SetEnable<VfeBlock20Cmd>(kModBlock20, p); VfeWriteBlock20(p); return PVL_OK;
     case VFE_CMD_FRAME_DROP:
-      memcpy(&g_vfe.frameDrop, p, sizeof g_vfe.frameDrop);
+      g_vfe.frameDrop = VfePayload<VfeFrameDropCmd>(p);
       VfeWriteFrameDrop(p);
       return PVL_OK;
     case VFE_CMD_FRAME_DROP_UPDATE: VfeWriteFrameDropUpdate(p); return PVL_OK;
@@ -497,7 +500,7 @@ PvlResult Handle(VfeDriverObject* d, uint32_t command, uint8_t* p) {
     case VFE_CMD_BLOCK23:
       VfeWriteBlock23(p);
       if (VfeRunningFlag())
-        VfeWrite(0x36C, 1);
+        VfeWrite(kBlock23Control, kBlock23Start);
       else
         g_vfe.block23Deferred = true;
       return PVL_OK;
@@ -510,12 +513,12 @@ PvlResult Handle(VfeDriverObject* d, uint32_t command, uint8_t* p) {
     case VFE_CMD_ACK_STATS_AF:
     case VFE_CMD_ACK_STATS_WB_EXP: {
       VfeStatsSlot& s = g_vfe.stats[command - VFE_CMD_ACK_STATS_AF];
-      s.next = U32(p, 0);
+      s.next = VfePayload<VfeStatsAckCmd>(p).buffer;
       s.busy = false;
       return PVL_OK;
     }
     case VFE_CMD_GET_HW_INFO: {
-      uint32_t v = VfeRead(0x000);
+      uint32_t v = VfeRead(kVersion);
       VfeHwInfo info{v & 0xFF, (v >> 8) & 0xFF, (v >> 16) & 0xF};
       memcpy(p, &info, sizeof info);
       return PVL_OK;
@@ -534,29 +537,27 @@ PvlResult Handle(VfeDriverObject* d, uint32_t command, uint8_t* p) {
     }
     case VFE_CMD_WB_EXP_STATS: WbExpStats(p); return PVL_OK;
     case VFE_CMD_AF_STATS:
-      g_vfe.statsEnable[0] = p[0];
-      g_vfe.irqEnable[15] = 1;
+      g_vfe.statsEnable[kStatsAf] = VfePayload<VfeAfStatsCmd>(p).enable;
+      g_vfe.irqEnable[kIrqAfDone] = 1;
       VfeWriteAfStats(p);
       return PVL_OK;
     case VFE_CMD_AF_STATS_STOP:
-      VfeWrite(0x2F8, 0);
-      g_vfe.statsEnable[0] = 0;
-      g_vfe.irqEnable[15] = 0;
+      VfeWrite(kAfWindow, 0);
+      g_vfe.statsEnable[kStatsAf] = 0;
+      g_vfe.irqEnable[kIrqAfDone] = 0;
       return PVL_OK;
     case VFE_CMD_AWBEXT_STATS:
-      g_vfe.statsEnable[1] = p[0];
-      g_vfe.irqEnable[16] = 1;
+      g_vfe.statsEnable[kStatsAwbExt] = VfePayload<VfeAwbExtStatsCmd>(p).enable;
+      g_vfe.irqEnable[kIrqWbExpDone] = 1;
       VfeWriteAwbExtStats(p);
       return PVL_OK;
     case VFE_CMD_AWBEXT_STATS_STOP:
-      g_vfe.statsEnable[1] = 0;
-      g_vfe.irqEnable[16] = 0;
+      g_vfe.statsEnable[kStatsAwbExt] = 0;
+      g_vfe.irqEnable[kIrqWbExpDone] = 0;
       return PVL_OK;
     case VFE_CMD_ACK_OUTPUT_MODE1:
     case VFE_CMD_ACK_OUTPUT: {
-      VfeAckOutputCmd cmd;
-      memcpy(&cmd, p, sizeof cmd);
-      return VfeQueueBuffers(command - VFE_CMD_ACK_OUTPUT_MODE1, cmd);
+      return VfeQueueBuffers(command - VFE_CMD_ACK_OUTPUT_MODE1, VfePayload<VfeAckOutputCmd>(p));
     }
     default:
       return PVL_E_UNSUPPORTED;

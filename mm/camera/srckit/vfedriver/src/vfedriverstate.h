@@ -7,6 +7,9 @@
 #pragma once
 
 #include <stdint.h>
+#include <string.h>
+
+#include <type_traits>
 
 #include "ilock.h"
 #include "vfedriver.h"
@@ -84,7 +87,7 @@ struct VfeDriverState {
     uint32_t word3;
   } outputControl;
   uint8_t camifBytes[2];
-  uint8_t camifKept[20];
+  VfeCamifCmd camif;        // the last VFE_CMD_CAMIF: START takes its head (0x114)
   uint8_t writeMasterStart[4];
   uint8_t outputSelect[3];
   uint8_t startControl[3];
@@ -137,6 +140,16 @@ bool VfeBuffersForStart(uint32_t needed);
 // START: takes the first buffers from the rings and writes both paths' registers.
 void VfeArmPaths(uint32_t needed);
 void VfeInterruptRoutine(uint32_t argument);
+
+// A command's payload as its record. The caller's buffer may be unaligned, so
+// the record is copied out rather than pointed at.
+template <class Record>
+Record VfePayload(const void* p) {
+  static_assert(std::is_trivially_copyable_v<Record>);
+  Record r;
+  memcpy(&r, p, sizeof r);
+  return r;
+}
 
 // ---- Registers (vferegisters.cpp) --------------------------------------------------------
 void VfeMapRegisters();

@@ -19,12 +19,14 @@
 #include "vfedriverstate.h"
 #include "vferegistermap.h"
 
+using namespace vfereg;
+
 namespace {
 
 constexpr uint32_t kAlwaysHandled = 0xC0700041;  // bits 0, 6, 20-22, 30, 31
-constexpr uint32_t kStoppingBits = 0x3C000200;   // bits 9, 26-29
-constexpr uint32_t kOutput1Bits = 0x00083000;
-constexpr uint32_t kOutput2Bits = 0x00040C00;
+constexpr uint32_t kOutput1Bits = (1u << kIrqOutput1Y) | (1u << kIrqOutput1C) | (1u << kIrqOutput1Done);
+constexpr uint32_t kOutput2Bits = (1u << kIrqOutput2Y) | (1u << kIrqOutput2C) | (1u << kIrqOutput2Done);
+static_assert(kOutput1Bits == 0x00083000 && kOutput2Bits == 0x00040C00);
 
 // Notifies owed by posts made under the lock, fired once it is released.
 uint32_t g_owedNotify[2];
@@ -93,7 +95,7 @@ void PostFrame(VfeOutputPath& p, uint32_t luma, uint32_t chroma) {
   f.status264Low = g_vfe.status264[0];
   f.status264High = g_vfe.status264[1];
   f.frameCounter = g_vfe.frameCounter;
-  const uint32_t* s = g_vfe.pathStatus + (p.identity == 0 ? vfereg::kPathStatusOutput1 - vfereg::kPathStatusOutput2 : 0) / 4;
+  const uint32_t* s = g_vfe.pathStatus + (p.identity == 0 ? kPathStatusOutput1 - kPathStatusOutput2 : 0) / 4;
   memcpy(f.pathStatus, s, sizeof f.pathStatus);
   f.startOfFrameTime[0] = uint32_t(g_vfe.startOfFrameTime);
   f.startOfFrameTime[1] = uint32_t(g_vfe.startOfFrameTime >> 32);
@@ -115,7 +117,7 @@ bool TakeEntry(VfeOutputPath& p, VfeBufferEntry* out) {
 // message carries the pair the driver itself placed there, and a side whose
 // buffer was already delivered (not replaced since) yields no message.
 void SingleFrameDone(VfeOutputPath& p) {
-  uint32_t side = (VfeRead(0x0C4) >> p.pingPongBit) & 1 ? 0 : 1;
+  uint32_t side = (VfeRead(kPingPongStatus) >> p.pingPongBit) & 1 ? 0 : 1;
   uint32_t lumaRegister = side == 0 ? p.luma.pingRegister : p.luma.pongRegister;
   uint32_t chromaRegister = side == 0 ? p.chroma.pingRegister : p.chroma.pongRegister;
   // In a snapshot the other side still holds a buffer for the one frame after
@@ -193,7 +195,9 @@ uint32_t CountLostFrames(VfeOutputPath& p, uint32_t lostSinceReset) {
 }
 
 void HandleOutput(VfeOutputPath& p, uint32_t bits) {
-  uint32_t lumaBit = p.identity == 0 ? 12 : 10, chromaBit = lumaBit + 1, doneBit = p.identity == 0 ? 19 : 18;
+  const uint32_t lumaBit = p.identity == 0 ? kIrqOutput1Y : kIrqOutput2Y;
+  const uint32_t chromaBit = p.identity == 0 ? kIrqOutput1C : kIrqOutput2C;
+  const uint32_t doneBit = p.identity == 0 ? kIrqOutput1Done : kIrqOutput2Done;
   if (p.multiFragment) {
     if (bits & (1u << chromaBit)) AdvanceSet(p, p.chroma);
     if (bits & (1u << lumaBit)) AdvanceSet(p, p.luma);
@@ -213,7 +217,7 @@ void HandleStats(uint32_t which) {
     ++s.overflows;
     return;
   }
-  uint32_t index = (VfeRead(0x0C4) >> s.pingPongBit) & 1;
+  uint32_t index = (VfeRead(kPingPongStatus) >> s.pingPongBit) & 1;
   uint32_t side = index ^ 1;
   uint32_t filled = s.buffer[side];
   VfeWrite(s.registers[side], s.next);
@@ -233,7 +237,8 @@ void HandleStats(uint32_t which) {
 void VfeClearRings() { memset(g_vfe.ring, 0, sizeof g_vfe.ring); }
 
 void VfeFreshPingPong(VfeOutputPath& p) {
-  static constexpr uint32_t kRegisters[2][4] = {{0x050, 0x054, 0x060, 0x064}, {0x030, 0x034, 0x040, 0x044}};
+  static constexpr uint32_t kRegisters[2][4] = {{kOut1YPing, kOut1YPong, kOut1CPing, kOut1CPong},
+                                                {kOut2YPing, kOut2YPong, kOut2CPing, kOut2CPong}};
   const uint32_t* r = kRegisters[p.identity];
   p.luma.pingRegister = r[0];
   p.luma.pongRegister = r[1];
@@ -249,12 +254,12 @@ void VfeResetPathsAndSlots() {
     VfeOutputPath& p = g_vfe.path[i];
     memset(&p, 0, sizeof p);
     p.identity = i;
-    p.pingPongBit = i == 0 ? 7 : 5;
+    p.pingPongBit = i == 0 ? kPingPongOutput1 : kPingPongOutput2;
     VfeStatsSlot& s = g_vfe.stats[i];
     memset(&s, 0, sizeof s);
-    s.pingPongBit = i == 0 ? 8 : 9;
-    s.registers[0] = i == 0 ? 0x070 : 0x078;
-    s.registers[1] = s.registers[0] + 4;
+    s.pingPongBit = i == 0 ? kPingPongAf : kPingPongWbExp;
+    s.registers[0] = i == 0 ? kAfPing : kWbExpPing;
+    s.registers[1] = i == 0 ? kAfPong : kWbExpPong;
   }
 }
 
@@ -333,13 +338,13 @@ void VfeInterruptRoutine(uint32_t) {
   IPvlBase* owed[2];
   {
     LockGuard guard(g_vfeLinks ? g_vfeLinks->lock : nullptr);
-    uint32_t status = VfeRead(vfereg::kIrqStatus);
-    uint32_t r134 = VfeRead(0x134), r1D8 = VfeRead(0x1D8), r264 = VfeRead(0x264);
-    uint32_t pathStatus[8];
-    for (uint32_t i = 0; i < 2 * vfereg::kPathStatusWords; ++i) pathStatus[i] = VfeRead(vfereg::kPathStatusOutput2 + 4 * i);
-    VfeWrite(vfereg::kIrqClear, status);
+    uint32_t status = VfeRead(kIrqStatus);
+    uint32_t r134 = VfeRead(kCamifStatus), r1D8 = VfeRead(kStatus1D8), r264 = VfeRead(kStatus264);
+    uint32_t pathStatus[2 * kPathStatusWords];
+    for (uint32_t i = 0; i < 2 * kPathStatusWords; ++i) pathStatus[i] = VfeRead(kPathStatusOutput2 + 4 * i);
+    VfeWrite(kIrqClear, status);
     if (status != 0) {
-      uint32_t bits = g_vfe.phase == VfePhase::Stopping ? status & kStoppingBits
+      uint32_t bits = g_vfe.phase == VfePhase::Stopping ? status & kIrqStoppingBits
                                                          : status & (g_vfe.irqMask | kAlwaysHandled);
       g_vfe.status264[0] = r264 & 0x1FFF;
       g_vfe.status264[1] = (r264 >> 16) & 0xFFF;
@@ -349,12 +354,12 @@ void VfeInterruptRoutine(uint32_t) {
       g_vfe.status134[1] = r134 & 0x3FFF;
       g_vfe.status134[2] = (r134 >> 16) & 0x3FFF;
       memcpy(g_vfe.pathStatus, pathStatus, sizeof pathStatus);
-      auto word = [&](uint32_t offset) { return pathStatus[(offset - vfereg::kPathStatusOutput2) / 4]; };
-      const bool lost1 = CountLostFrames(g_vfe.path[0], word(vfereg::kOutput1LostFrames)) > 0;
-      const bool lost2 = CountLostFrames(g_vfe.path[1], word(vfereg::kOutput2LostFrames)) > 0;
+      auto word = [&](uint32_t offset) { return pathStatus[(offset - kPathStatusOutput2) / 4]; };
+      const bool lost1 = CountLostFrames(g_vfe.path[0], word(kOutput1LostFrames)) > 0;
+      const bool lost2 = CountLostFrames(g_vfe.path[1], word(kOutput2LostFrames)) > 0;
       auto bit = [&](uint32_t b) { return (bits >> b) & 1; };
 
-      if (bit(8)) {
+      if (bit(kIrqUpdate)) {
         if (g_vfe.phase == VfePhase::Starting) {
           VfeTransition(VfePhase::Running);
           if (g_vfeLinks) SetEvent(g_vfeLinks->ackEvent);
@@ -363,15 +368,15 @@ void VfeInterruptRoutine(uint32_t) {
           if (g_vfe.phase == VfePhase::UpdatePending) VfeTransition(VfePhase::Running);
         }
       }
-      if (bit(9)) {
+      if (bit(kIrqResetDone)) {
         bool stopping = g_vfe.phase == VfePhase::Stopping;
         VfeTransition(VfePhase::Idle);
         VfeClearRings();
         if (!stopping) VfeWriteResetDefaults();
         if (g_vfeLinks) SetEvent(g_vfeLinks->ackEvent);
       }
-      if (bit(4)) PostSimple(MSG_VFE_CAMIF_IRQ1);
-      if (bit(5)) PostSimple(MSG_VFE_CAMIF_IRQ2);
+      if (bit(kIrqCamif1)) PostSimple(MSG_VFE_CAMIF_IRQ1);
+      if (bit(kIrqCamif2)) PostSimple(MSG_VFE_CAMIF_IRQ2);
 
       if (VfeRunningFlag()) {
         if (bits & kOutput1Bits) HandleOutput(g_vfe.path[0], bits);
@@ -380,26 +385,26 @@ void VfeInterruptRoutine(uint32_t) {
         if (pathsMoved && g_vfe.snapshot && g_vfe.path[0].snapshotLeft == 0 && g_vfe.path[1].snapshotLeft == 0) {
           VfeTransition(VfePhase::Idle);
           PostSimple(MSG_VFE_SNAPSHOT_DONE);
-          VfeWrite(0x36C, 2);
-          VfeWrite(0x0C8, 2);
+          VfeWrite(kBlock23Control, kBlock23Stop);
+          VfeWrite(kWriteMasterCmd, kWriteMastersStop);
         }
-        if (bit(15)) HandleStats(0);
-        if (bit(16)) HandleStats(1);
+        if (bit(kIrqAfDone)) HandleStats(0);
+        if (bit(kIrqWbExpDone)) HandleStats(1);
       }
 
       if (bits & kAlwaysHandled) {
         if (bit(21)) PostSimple(MSG_VFE_STATUS_18);
         if (bit(22)) PostSimple(MSG_VFE_STATUS_19);
         if (bit(30)) PostSimple(MSG_VFE_STATUS_20);
-        if (bit(20)) {
+        if (bit(kIrqOutputStatus)) {
           VfeMessage m{};
           m.id = MSG_VFE_OUTPUT_STATUS;
           memcpy(m.payload.words, g_vfe.pathStatus, sizeof g_vfe.pathStatus);
           VfePost(1, m);
         }
-        if (bit(0)) {
-          VfeWrite(0x110, 7);
-          VfeWrite(0x110, 3);
+        if (bit(kIrqCamifError)) {
+          VfeWrite(kCamifCommand, kCamifArmRestart);
+          VfeWrite(kCamifCommand, kCamifRestart);
           VfeMessage m{};
           m.id = MSG_VFE_CAMIF_STATUS;
           memcpy(m.payload.words, g_vfe.status134, sizeof g_vfe.status134);
@@ -413,13 +418,13 @@ void VfeInterruptRoutine(uint32_t) {
       for (uint32_t b = 26; b <= 29; ++b)
         if (bit(b)) PostSimple(MSG_VFE_STATUS_14 + (b - 26));
 
-      if (bit(1)) {
+      if (bit(kIrqStartOfFrame)) {
         ++g_vfe.frameCounter;
         g_vfe.startOfFrameTime = Now();
         if (g_vfe.snapshot) {
           if (((g_vfe.patternInForce >> (g_vfe.frameIndex & 31)) & 1) && g_vfe.snapshotFramesLeft) {
             // The last kept frame: the camera interface stops after it.
-            if (--g_vfe.snapshotFramesLeft == 0) VfeWrite(0x110, 0);
+            if (--g_vfe.snapshotFramesLeft == 0) VfeWrite(kCamifCommand, kCamifStopAfterFrame);
           }
           g_vfe.frameIndex = g_vfe.frameIndex >= g_vfe.periodInForce ? 0 : g_vfe.frameIndex + 1;
         }
