@@ -70,11 +70,13 @@ endfunction()
 
 include(${CMAKE_CURRENT_LIST_DIR}/EmulatedTests.cmake)
 
-# camera_add_test(<target> SOURCES <...> LIBS <...> [RESOURCE_LOCK <name>])
+# camera_add_test(<target> SOURCES <...> LIBS <...> [RESOURCE_LOCK <name>] [LONG_CASES])
 # A GoogleTest program; each test case becomes its own CTest test. Under an emulator only
 # the programs cmake/EmulatedTests.cmake chooses are registered; the others are built.
+# LONG_CASES: cases that take seconds each (the driver's stills and rounds on the board);
+# CTest starts them first, so that a fresh tree without timing records does not end on them.
 function(camera_add_test target)
-  cmake_parse_arguments(T "" "RESOURCE_LOCK" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "LONG_CASES" "RESOURCE_LOCK" "SOURCES;LIBS" ${ARGN})
   camera_require_targets(${target} ${T_LIBS})
   add_executable(${target} ${T_SOURCES})
   target_link_libraries(${target} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock camera_test_support GTest::gtest_main)
@@ -83,6 +85,9 @@ function(camera_add_test target)
   set(props ENVIRONMENT "ASAN_OPTIONS=allocator_may_return_null=1;CAMERA_BOARD_PACED=1")
   if(T_RESOURCE_LOCK)
     list(APPEND props RESOURCE_LOCK ${T_RESOURCE_LOCK})
+  endif()
+  if(T_LONG_CASES)
+    list(APPEND props COST 1000)
   endif()
   if(NOT camera_test_registered)
     return()
