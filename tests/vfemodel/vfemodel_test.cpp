@@ -4,7 +4,10 @@
 // refused writes and the fault hooks.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <functional>
 
 #include "vfe_driver_fixture.h"
@@ -134,6 +137,80 @@ TEST_F(VfeModel, UpdateWhileRunningLatchesWithTheNextStartOfFrame) {
   ASSERT_TRUE(Service(Bit(8)) & Bit(8));
   EXPECT_EQ(log_.back().status, Bit(8) | Bit(1)) << "the update is acknowledged with the start of frame";
   EXPECT_EQ(BoardVfeActiveRegister(0x2B4), 0x01020304u);
+}
+
+// The camera interface starts capturing at the next start of frame after its
+// start command. A frame the sensor began before the command was exposed
+// before the system started the capture; the model hears of it late when its
+// threads are slow to run, and must not take it then.
+TEST_F(VfeModel, TheCameraInterfaceTakesNoFrameThatStartedBeforeItsStart) {
+  PrepareStream();
+  // Holds the sensor's frame thread in a frame's end (the model has had the
+  // end already) until let go, so that the next start reaches it only then.
+  struct Hold {
+    std::mutex lock;
+    std::condition_variable cv;
+    bool armed = false, holding = false, released = false;
+    uint32_t frame = 0;
+  };
+  auto hold = std::make_shared<Hold>();
+  auto listener = [](void* context, const BoardFrameEvent& e) {
+    Hold& h = *static_cast<Hold*>(context);
+    std::unique_lock<std::mutex> lk(h.lock);
+    if (e.kind != kBoardEndOfFrame || !h.armed) return;
+    h.armed = false;
+    h.holding = true;
+    h.frame = e.frame;
+    h.cv.notify_all();
+    h.cv.wait(lk, [&] { return h.released; });
+  };
+  const int id = BoardSensorAddFrameListener(listener, hold.get());
+  struct Remove {
+    int id;
+    std::shared_ptr<Hold> hold;
+    ~Remove() {
+      {
+        std::lock_guard<std::mutex> g(hold->lock);
+        hold->released = true;
+        hold->cv.notify_all();
+      }
+      BoardSensorRemoveFrameListener(id);
+    }
+  } remove{id, hold};
+  // The sensor frames the outputs were made of (the tap may outlive the test's scope).
+  struct Taken {
+    std::mutex lock;
+    std::vector<uint32_t> frames;
+  };
+  auto taken = std::make_shared<Taken>();
+  BoardVfeSetTap([taken](const BoardVfeTappedFrame& t) {
+    std::lock_guard<std::mutex> g(taken->lock);
+    taken->frames.push_back(t.sensorFrame);
+  });
+
+  StartSensor();
+  uint32_t ended = 0;
+  {
+    std::unique_lock<std::mutex> lk(hold->lock);
+    hold->armed = true;
+    ASSERT_TRUE(hold->cv.wait_for(lk, std::chrono::seconds(20), [&] { return hold->holding; }));
+    ended = hold->frame;
+  }
+  // The next frame starts on the board; its start is not delivered yet.
+  BoardFrameInfo latest;
+  for (int i = 0; i < 20000 && !(BoardSensorLatestFrame(&latest) && latest.frame > ended); ++i) Sleep(1);
+  ASSERT_EQ(latest.frame, ended + 1);
+  Start(0x30, kModules, kFrameMask);
+  {
+    std::lock_guard<std::mutex> g(hold->lock);
+    hold->released = true;
+    hold->cv.notify_all();
+  }
+  ASSERT_TRUE(ServiceCount(Bit(18), 2));
+  std::lock_guard<std::mutex> g(taken->lock);
+  ASSERT_GE(taken->frames.size(), 2u);
+  EXPECT_EQ(taken->frames[0], ended + 2) << "the first frame taken is the first to start after the camera interface's start";
+  EXPECT_EQ(taken->frames[1], ended + 3);
 }
 
 TEST_F(VfeModel, FreeRunningAFrameDoneLeftUnservicedOverflows) {

@@ -259,6 +259,8 @@ void HandleStart(Model& m, const Event& e, std::unique_lock<std::mutex>& lk) {
   if (m.frame.valid && m.frame.late) return;  // still busy with the late frame: this one is lost
   m.frame.valid = false;
   if (!(m.camifRunning && m.pipelineStarted && m.writeMastersRunning)) return;
+  // Under way when the interface was started: its start reaches the model late.
+  if (e.dueNs <= m.camifStartedAfterNs) return;
   if (!ClockOn() || ChipSimClocks().vfeSource != kVfeSensorSource) return;
   uint32_t bits = 0;
   if (m.updatePending) {

@@ -93,8 +93,13 @@ uint32_t PathPlanes(uint32_t outputControl, int path) {
   return path == kVfeOutput2 ? (outputControl >> 4) & 3 : (outputControl >> 6) & 3;
 }
 
-// Returns true when the interrupt line must be raised.
-bool Write(Model& m, uint32_t offset, uint32_t value) {
+bool StartsCamif(uint32_t offset, uint32_t value) {
+  return offset == kRegCamifCommand && (value == kCamifStart || value == kCamifRestart);
+}
+
+// Returns true when the interrupt line must be raised. `sensorStartNs`: for a
+// camera-interface start, the board time of the sensor's latest frame start.
+bool Write(Model& m, uint32_t offset, uint32_t value, int64_t sensorStartNs) {
   m.written[offset / 4] = value;
   // The statistics were answered, or nothing will answer them now.
   if ((offset == kRegUpdate && (value & 1)) || offset == kRegResetCmd ||
@@ -143,6 +148,7 @@ bool Write(Model& m, uint32_t offset, uint32_t value) {
         case kCamifStart:
         case kCamifRestart:
           m.camifRunning = true;
+          m.camifStartedAfterNs = sensorStartNs;
           m.camifStopAfterFrame = false;
           m.camifArmed = false;
           if (value == kCamifRestart) m.camifStatus = 0;
@@ -195,6 +201,11 @@ void WriteHook(void*, uint32_t offset, uint32_t value, volatile uint32_t* cell) 
   bool clock = ClockOn();
   bool raise = false;
   uint32_t generation = 0;
+  // The interface captures from the next start of frame on. Asked before the
+  // model's lock is taken: the sensor's is never taken under it.
+  int64_t sensorStartNs = INT64_MIN;
+  BoardFrameInfo latest;
+  if (StartsCamif(offset, value) && BoardSensorLatestFrame(&latest)) sensorStartNs = latest.startNs;
   {
     std::lock_guard<std::mutex> g(m.lock);
     LogAccess(m, offset, value, true);
@@ -204,7 +215,7 @@ void WriteHook(void*, uint32_t offset, uint32_t value, volatile uint32_t* cell) 
     }
     if (!clock) ++m.counters.clockOffAccesses;
     *cell = value;
-    raise = Write(m, offset, value);
+    raise = Write(m, offset, value, sensorStartNs);
     generation = m.generation;
   }
   if (raise) Raise(generation);
@@ -234,6 +245,7 @@ void ResetRunState(Model& m) {
   m.pipelineStarted = m.statsStarted = false;
   m.writeMastersRunning = false;
   m.camifArmed = m.camifRunning = m.camifStopAfterFrame = false;
+  m.camifStartedAfterNs = INT64_MIN;
   m.updatePending = false;
   m.stopRequested = false;
   m.pingPong = 0;

@@ -208,6 +208,9 @@ struct Model {
   bool pipelineStarted = false, statsStarted = false;
   bool writeMastersRunning = false;
   bool camifArmed = false, camifRunning = false, camifStopAfterFrame = false;
+  // Board time of the latest sensor frame start before the camera interface's
+  // start: that frame, however late the model hears of it, is not captured.
+  int64_t camifStartedAfterNs = INT64_MIN;
   bool stopRequested = false;
   bool writing = false;
   uint32_t generation = 0;
