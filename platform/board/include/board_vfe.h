@@ -139,6 +139,9 @@
 //       sample + surround x its eight neighbours, over centre + 8 x
 //       surround). Filter mode (0x248 bits 1-2): 0 smoothing only, 1
 //       sharpening only, 2 and 3 both. 0x248 bit 0 and 0x268/0x26C are unused.
+// 12. The camera interface takes frames from the first sensor frame start after
+//     its start (or restart) command; a frame that began before it, however late
+//     the model hears of it, is not captured.
 #ifndef BOARD_VFE_H
 #define BOARD_VFE_H
 
