@@ -9,7 +9,12 @@
 #     camera_add_module(Corvane Corvane ... COMPONENTS settings tuningdata flashservice ...)
 #     # mm/camera/srckit/flashservice/CMakeLists.txt
 #     camera_component(SOURCES src/cflashservice.cpp src/cflashled.cpp [LIBS <libraries>...])
-#   The folder's src/ becomes an include directory of the module and of its tests.
+#   A header other folders, the class table or other components' tests include goes in the
+#   folder's include/ (seen by the whole module and its users); the rest stays in src/,
+#   which only the folder's own sources see. A header several components share that belongs
+#   to none of them goes in the camera's inc/. A test of a component's hidden classes names
+#   it: camera_sees_private(<test target> <folder>...). The configure step refuses an
+#   #include of another component's src/ (camera_check_component_boundaries below).
 #
 # Add a class to a module: give its entry in the module's CLASSES a create function (and the
 # header that declares it, if the function is a class member):
@@ -290,7 +295,8 @@ endfunction()
 
 # camera_component(SOURCES <sources>... [LIBS <libraries>...])
 # In a component folder's CMakeLists.txt: adds the folder's sources to the module that
-# lists the folder in its COMPONENTS; the folder's src/ becomes an include directory.
+# lists the folder in its COMPONENTS; the folder's include/ becomes an include directory of
+# the module and its users, its src/ one of the folder's own sources.
 function(camera_component)
   cmake_parse_arguments(C "" "" "SOURCES;LIBS" ${ARGN})
   if(NOT CAMERA_COMPONENT_MODULE)
@@ -303,7 +309,14 @@ function(camera_component)
   camera_require_targets("${m} component ${CMAKE_CURRENT_SOURCE_DIR}" ${C_LIBS})
   list(TRANSFORM C_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
   target_sources(${m}_objects PRIVATE ${C_SOURCES})
-  target_include_directories(${m}_objects PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/src)
+  # include/ is the folder's face to the module, the other folders and the tests; src/ is
+  # seen by the folder's own sources only, though they share the module's one target.
+  if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/include)
+    target_include_directories(${m}_objects PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/include)
+  endif()
+  set_source_files_properties(${C_SOURCES} TARGET_DIRECTORY ${m}_objects
+    PROPERTIES INCLUDE_DIRECTORIES ${CMAKE_CURRENT_SOURCE_DIR}/src)
+  set_property(GLOBAL APPEND PROPERTY CAMERA_COMPONENT_FOLDERS ${CMAKE_CURRENT_SOURCE_DIR})
   if(C_LIBS)
     target_link_libraries(${m}_objects PUBLIC ${C_LIBS})
     target_link_libraries(${m}_code PUBLIC ${C_LIBS})
@@ -311,5 +324,101 @@ function(camera_component)
     get_target_property(libs ${m} LINK_LIBRARIES)
     list(REMOVE_ITEM libs pvlruntime_module)
     set_target_properties(${m} PROPERTIES LINK_LIBRARIES "${libs};${C_LIBS};pvlruntime_module")
+  endif()
+endfunction()
+
+# camera_sees_private(<target>|DIRECTORY <component folder>...)
+# For a test or benchmark of a component's hidden classes: <target> (or, with DIRECTORY, every
+# target the calling folder adds after the call) also sees the named components' src/ (a
+# folder as its module's COMPONENTS names it, e.g. engine/ports). The boundary check lets the
+# files of the calling folder include those headers.
+function(camera_sees_private target)
+  get_property(folders GLOBAL PROPERTY CAMERA_COMPONENT_FOLDERS)
+  foreach(name IN LISTS ARGN)
+    set(found)
+    foreach(folder IN LISTS folders)
+      if(folder MATCHES "/${name}$")
+        set(found ${folder})
+      endif()
+    endforeach()
+    if(NOT found)
+      message(FATAL_ERROR "camera_sees_private(${target}): no component folder ${name}")
+    endif()
+    if(target STREQUAL "DIRECTORY")
+      include_directories(${found}/src)
+    else()
+      target_include_directories(${target} PRIVATE ${found}/src)
+    endif()
+    set_property(GLOBAL APPEND PROPERTY CAMERA_PRIVATE_SEERS "${CMAKE_CURRENT_SOURCE_DIR}=${found}")
+  endforeach()
+endfunction()
+
+# camera_check_component_boundaries()
+# Called once at the end of the top-level list. A component's src/ is its own: a quoted
+# #include that names a header found only in another component's src/ fails the configure
+# step, naming the file and the header, as does a header in include/ that includes its own
+# folder's src/ (it would not compile for anyone else). Files of a folder that gave a
+# target camera_sees_private may include that component's private headers.
+function(camera_check_component_boundaries)
+  get_property(folders GLOBAL PROPERTY CAMERA_COMPONENT_FOLDERS)
+  get_property(seers GLOBAL PROPERTY CAMERA_PRIVATE_SEERS)
+  foreach(folder IN LISTS folders)
+    file(GLOB headers RELATIVE ${folder}/src ${folder}/src/*.h)
+    foreach(header IN LISTS headers)
+      set(owner_${header} ${folder})
+    endforeach()
+  endforeach()
+  # A name that a public folder also holds resolves there.
+  foreach(folder IN LISTS folders)
+    file(GLOB headers RELATIVE ${folder}/include ${folder}/include/*.h)
+    foreach(header IN LISTS headers)
+      unset(owner_${header})
+    endforeach()
+  endforeach()
+
+  file(GLOB tops LIST_DIRECTORIES true RELATIVE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/*)
+  set(files)
+  foreach(top IN LISTS tops)
+    if(IS_DIRECTORY ${CMAKE_SOURCE_DIR}/${top} AND NOT top MATCHES "^(build.*|\\..*)$")
+      file(GLOB_RECURSE found ${CMAKE_SOURCE_DIR}/${top}/*.h ${CMAKE_SOURCE_DIR}/${top}/*.cpp
+           ${CMAKE_SOURCE_DIR}/${top}/*.c)
+      list(APPEND files ${found})
+    endif()
+  endforeach()
+
+  set(faults)
+  foreach(file IN LISTS files)
+    file(STRINGS ${file} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+    if(NOT lines)
+      continue()
+    endif()
+    get_filename_component(dir ${file} DIRECTORY)
+    foreach(line IN LISTS lines)
+      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]*)\".*" "\\1" name "${line}")
+      get_filename_component(header ${name} NAME)
+      if(NOT DEFINED owner_${header} OR EXISTS ${dir}/${name}
+         OR file MATCHES "^${owner_${header}}/src/")
+        continue()
+      endif()
+      set(allowed FALSE)
+      foreach(seer IN LISTS seers)
+        string(REPLACE "=" ";" seer "${seer}")
+        list(GET seer 0 seer_dir)
+        list(GET seer 1 seen)
+        if(seen STREQUAL owner_${header} AND file MATCHES "^${seer_dir}/")
+          set(allowed TRUE)
+        endif()
+      endforeach()
+      if(NOT allowed)
+        file(RELATIVE_PATH where ${CMAKE_SOURCE_DIR} ${file})
+        file(RELATIVE_PATH folder ${CMAKE_SOURCE_DIR} ${owner_${header}})
+        list(APPEND faults "${where} includes ${header}, private to ${folder}/src")
+      endif()
+    endforeach()
+  endforeach()
+  if(faults)
+    list(JOIN faults "\n  " text)
+    message(FATAL_ERROR "includes of another component's private headers (move the header to "
+      "that component's include/, or give the test camera_sees_private):\n  ${text}")
   endif()
 endfunction()

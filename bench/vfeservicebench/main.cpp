@@ -30,7 +30,7 @@
 #include "ienv.h"
 #include "orbhost_test.h"
 #include "plindor.h"
-#include "vfedriverobject.h"
+#include "vfedriver.h"
 #include "vfeservice.h"
 
 namespace {

@@ -29,7 +29,6 @@
 #include "icameraengineeventsink.h"
 #include "icamerasensorservice.h"
 #include "vfedriver.h"
-#include "vfedriverobject.h"
 #include "vfepreviewpipeline.h"
 #include "vfeservice.h"
 #include "wince_sim.h"

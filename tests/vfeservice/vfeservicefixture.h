@@ -30,7 +30,6 @@
 #include "orbhost_test.h"
 #include "pvlptr.h"
 #include "vfedriver.h"
-#include "vfedriverobject.h"
 #include "vfepreviewpipeline.h"
 #include "vfeservice.h"
 #include "nv21frame.h"

@@ -11,6 +11,12 @@
 #include <stdint.h>
 
 #include "icameradriver.h"  // ZUEUID_CLASS_VFE_DRIVER
+#include "ienv.h"
+#include "pvlresult.h"
+
+// The driver's creator (Corvane's class switch), for a host that registers the class itself.
+// 13 while another driver object exists.
+PvlResult VfeDriver_CreateInstance(IEnv* env, ZUEUID clsid, void* argument, void** out);
 
 // ---- Command identifiers ----------------------------------------------------------
 enum VfeCommand : uint32_t {
