@@ -13,6 +13,7 @@
 #include "formattranslation.h"
 #include "pininternal.h"
 #include "plindor.h"
+#include "scopeexit.h"
 
 using namespace pinimpl;
 
@@ -34,6 +35,30 @@ const WCHAR* StateName(uint32_t s) {
 
 PinGlobals pinimpl::g_pinGlobals;
 
+namespace {
+
+// clang-format off
+// The pin kinds by pin id; the last row answers any other id.
+constexpr PinKind kPinKinds[CS_PIN_NONE + 1] = {
+  // name          buffer mode setting             default mode        source        fixed extra start
+  //   full-queue start, keeps start through pause, triggered, still image, screen notice, noted size
+  {u"Capture",   u"CaptureBufferAllocationMode", kBufferModeClient, kVideoSource, 0, 1, PinStart::Video,
+     true,  false, false, false, 2, nullptr, nullptr},
+  {u"Still",     u"StillBufferAllocationMode",   kBufferModeDriver, kStillSource, 1, 0, PinStart::Snapshot,
+     true,  false, true,  true,  0, &PinGlobals::stillWidth, &PinGlobals::stillHeight},
+  {u"Preview",   u"PreviewBufferAllocationMode", kBufferModeClient, kVideoSource, 0, 2, PinStart::Video,
+     true,  false, false, false, 0, &PinGlobals::previewWidth, &PinGlobals::previewHeight},
+  {u"Thumbnail", u"PreviewBufferAllocationMode", kBufferModeClient, kVideoSource, 0, 0, PinStart::Thumbnail,
+     false, true,  true,  false, 1, nullptr, nullptr},
+  {u"UNKNOWN",   u"PreviewBufferAllocationMode", kBufferModeClient, kVideoSource, 0, 0, PinStart::Video,
+     false, false, false, false, 0, nullptr, nullptr},
+};
+// clang-format on
+
+}  // namespace
+
+const PinKind& pinimpl::PinKindOf(uint32_t pinId) { return kPinKinds[pinId < CS_PIN_NONE ? pinId : CS_PIN_NONE]; }
+
 PinGlobals& OstrelPinGlobals() { return g_pinGlobals; }
 
 CPinDevice::CPinDevice() {
@@ -50,10 +75,9 @@ CPinDevice::~CPinDevice() {
   if (m_triggerEvent) CloseHandle(m_triggerEvent);
 }
 
-const WCHAR* CPinDevice::Name() const {
-  static const WCHAR* const kNames[] = {u"Capture", u"Still", u"Preview", u"Thumbnail"};
-  return m_pinId < 4 ? kNames[m_pinId] : u"UNKNOWN";
-}
+const pinimpl::PinKind& CPinDevice::Kind() const { return PinKindOf(m_pinId); }
+
+const WCHAR* CPinDevice::Name() const { return Kind().name; }
 
 BOOL CPinDevice::InitializeSubDevice(CCameraDevice* device) {
   if (!device) {
@@ -69,7 +93,7 @@ BOOL CPinDevice::InitializeSubDevice(CCameraDevice* device) {
 void CPinDevice::Close() {
   m_exit = 1;
   if (m_ownsSlot) {
-    if (m_pinId == CS_PIN_STILL) m_snapshotAllowed = 0;
+    m_phase = RunPhase::NotStarted;
     if (m_state != CSSTATE_STOP) m_device->StopVideo(m_pinId);
     if (m_port && m_state != CSSTATE_STOP) m_port->Stop();
   }
@@ -87,12 +111,11 @@ void CPinDevice::Close() {
 void CPinDevice::OnDeviceUnprepared() {
   if (!m_ownsSlot) return;
   m_exit = 1;
-  if (m_pinId == CS_PIN_STILL) m_snapshotAllowed = 0;
+  m_phase = RunPhase::NotStarted;
   if (m_port) m_port->Stop();
   EndCaptureThread();
   if (!SharesBufferTable()) ReturnQueuedBuffers();
   m_state = CSSTATE_STOP;
-  m_videoStarted = m_thumbnailStarted = 0;
   FreeBuffers();
   m_ownsSlot = false;  // the device forgets its slots itself
   ReleaseAndClear(m_portProperties);
@@ -147,29 +170,28 @@ DWORD CPinDevice::StreamInstantiate(const CSPROPERTY_STREAMEX_S& request, void* 
     NKDbgPrintfW(u"[%s] Only one instance of this pin is allowed\r\n", Name());
     return ERROR_INVALID_PARAMETER;
   }
-  DWORD result = ERROR_INVALID_PARAMETER;
-  auto fail = [&](DWORD code) {
+  // Until the pin owns its stream, a failed step gives the slot and the port back.
+  ScopeExit giveBack([this] {
     m_device->RemovePinInstance(m_pinId);
     ReleaseAndClear(m_portProperties);
     ReleaseAndClear(m_port);
-    return code;
-  };
+  });
   if (!m_device->GetPort(m_pinId, &m_port)) {
     m_port = nullptr;
     NKDbgPrintfW(u"[%s] No port provided for pin\r\n", Name());
-    return fail(ERROR_INVALID_PARAMETER);
+    return ERROR_INVALID_PARAMETER;
   }
   if (m_port->QueryInterface(ZUEUID_IFACE_PROPERTIES_ALT, reinterpret_cast<void**>(&m_portProperties)) != PVL_OK ||
       !m_portProperties) {
     m_portProperties = nullptr;
     NKDbgPrintfW(u"[%s] CameraPort does not support ImProperties\r\n", Name());
-    return fail(ERROR_FUNCTION_FAILED);
+    return ERROR_FUNCTION_FAILED;
   }
   ReadBufferMode();
   const CS_DATARANGE_VIDEO* range = nullptr;
   if (!m_device->GetDataRange(m_pinId, 0, &range)) {
     NKDbgPrintfW(u"[%s] No pin format provided for pin\r\n", Name());
-    return fail(ERROR_INVALID_PARAMETER);
+    return ERROR_INVALID_PARAMETER;
   }
   m_range = *range;
   const CS_BITMAPINFOHEADER& bmi = m_range.VideoInfoHeader.bmiHeader;
@@ -178,7 +200,7 @@ DWORD CPinDevice::StreamInstantiate(const CSPROPERTY_STREAMEX_S& request, void* 
                int32_t(m_range.VideoInfoHeader.AvgTimePerFrame), bmi.biCompression);
   if (!ConfigurePort()) {
     NKDbgPrintfW(u"[%s] Could not update camera port configuration\r\n", Name());
-    return fail(ERROR_FUNCTION_FAILED);
+    return ERROR_FUNCTION_FAILED;
   }
   MSGQUEUEOPTIONS options{};
   options.dwSize = sizeof options;
@@ -186,19 +208,16 @@ DWORD CPinDevice::StreamInstantiate(const CSPROPERTY_STREAMEX_S& request, void* 
   m_clientQueue = OpenMsgQueue(GetCallerProcess(), reinterpret_cast<HANDLE>(uintptr_t(request.hMsgQueue)), &options);
   if (!m_clientQueue) {
     NKDbgPrintfW(u"[%s] Failed to open MsgQueue\r\n", Name());
-    return fail(ERROR_INVALID_PARAMETER);
+    return ERROR_INVALID_PARAMETER;
   }
   m_ownsSlot = true;
-  result = ERROR_SUCCESS;
-  return result;
+  giveBack.Dismiss();
+  return ERROR_SUCCESS;
 }
 
 void CPinDevice::ReadBufferMode() {
-  const WCHAR* name = m_pinId == CS_PIN_CAPTURE ? u"CaptureBufferAllocationMode"
-                      : m_pinId == CS_PIN_STILL ? u"StillBufferAllocationMode"
-                                                : u"PreviewBufferAllocationMode";
-  DWORD fallback = m_pinId == CS_PIN_STILL ? kBufferModeDriver : kBufferModeClient;
-  DWORD mode = ReadPinSetting(name, fallback);
+  const DWORD fallback = Kind().defaultBufferMode;
+  DWORD mode = ReadPinSetting(Kind().bufferModeSetting, fallback);
   if (mode != kBufferModeDriver && mode != kBufferModeClient && mode != kBufferModeClientAny) mode = fallback;
   m_bufferMode = mode;
   HKEY key = nullptr;
@@ -225,7 +244,7 @@ bool CPinDevice::ConfigurePort() {
   if (m_port->SetFormat(&format) != PVL_OK) return false;
   NKDbgPrintfW(u"[%s] Set camera port config to: W=%d, H=%d, D=%d, FR=%d, FCC=%x\r\n", Name(), format.Width,
                format.Height, format.Depth, format.FrameInterval, format.FourCC);
-  if (m_pinId == CS_PIN_STILL) {
+  if (Kind().stillImage) {
     uint32_t fourcc = CompressionCode();
     if (fourcc == kFourccIJPG) {
       if (VantorIsCameraLTKRunning() == 1) m_bufferMode = kBufferModeDriver;
@@ -266,18 +285,17 @@ bool CPinDevice::UpdateBufferRequirements() {
     if (m_port->GetBufferRequirements(list.get(), count, &filled) != PVL_OK || filled == 0) return false;
     if (filled < count) count = filled;
     chosen = list[0];
-    const uint32_t wanted = m_pinId == CS_PIN_STILL ? kStillSource : kVideoSource;
+    const PinKind& kind = Kind();
     for (uint32_t i = 0; i < count; ++i) {
-      if (list[i].source == wanted) {
+      if (list[i].source == kind.bufferSource) {
         chosen = list[i];
         break;
       }
     }
-    if (m_pinId == CS_PIN_STILL) chosen.count = 1;
-    if (m_pinId == CS_PIN_CAPTURE) chosen.count += 1;
-    if (m_pinId == CS_PIN_PREVIEW) {
-      NKDbgPrintfW(u"[%s] nBuffers: old=%u, new=%u\r\n", Name(), chosen.count, chosen.count + 2);
-      chosen.count += 2;
+    if (kind.fixedCount) chosen.count = kind.fixedCount;
+    if (kind.extraBuffers) {
+      NKDbgPrintfW(u"[%s] nBuffers: old=%u, new=%u\r\n", Name(), chosen.count, chosen.count + kind.extraBuffers);
+      chosen.count += kind.extraBuffers;
     }
   }
   if (chosen.size < imageSize) chosen.size = imageSize;
@@ -374,14 +392,13 @@ DWORD CPinDevice::Transition(CsStreamState to) {
         }
         NKDbgPrintfW(u"[%s] Capture Thread created\r\n", Name());
         m_state = CSSTATE_PAUSE;
-        m_videoStarted = 0;
+        m_phase = RunPhase::NotStarted;
         return ERROR_SUCCESS;
       }
-      // From RUN.
-      if (m_pinId == CS_PIN_STILL) m_snapshotAllowed = 0;
+      // From RUN. The thumbnail's port runs on with the still: its start stands.
+      if (!Kind().keepsStartThroughPause) m_phase = RunPhase::NotStarted;
       if (!m_device->StopVideo(m_pinId)) return ERROR_FUNCTION_FAILED;
       m_state = CSSTATE_PAUSE;
-      m_videoStarted = 0;
       return ERROR_SUCCESS;
     case CSSTATE_RUN: {
       if (from == CSSTATE_STOP) {
@@ -393,17 +410,9 @@ DWORD CPinDevice::Transition(CsStreamState to) {
       m_pictureNumber = -1;
       m_streamLost = false;
       m_state = CSSTATE_RUN;
+      NKDbgPrintfW(u"[%s] RUN state entered; starting the pin\r\n", Name());
       BOOL ok = TRUE;
-      if (m_pinId == CS_PIN_STILL) {
-        NKDbgPrintfW(u"[%s] RUN state entered; calling PinDevice::SetTriggerSnapshotAllowed()\r\n", Name());
-        if (!m_snapshotAllowed) ok = SetTriggerSnapshotAllowed();
-      } else if (m_pinId == CS_PIN_THUMBNAIL) {
-        NKDbgPrintfW(u"[%s] RUN state entered; calling PinDevice::StartThumbnail()\r\n", Name());
-        if (!m_thumbnailStarted) ok = StartThumbnail();
-      } else {
-        NKDbgPrintfW(u"[%s] RUN state entered; calling PinDevice::StartVideo()\r\n", Name());
-        if (!m_videoStarted) ok = StartVideo();
-      }
+      if (m_phase != RunPhase::Started) ok = Kind().start == PinStart::Thumbnail ? StartThumbnail() : StartWithBuffers();
       return ok ? ERROR_SUCCESS : ERROR_FUNCTION_FAILED;
     }
   }
@@ -411,7 +420,7 @@ DWORD CPinDevice::Transition(CsStreamState to) {
 }
 
 DWORD CPinDevice::StopStream() {
-  if (m_pinId == CS_PIN_STILL) m_snapshotAllowed = 0;
+  if (Kind().start == PinStart::Snapshot) m_phase = RunPhase::NotStarted;  // the trigger is disarmed at once
   m_exit = 1;
   m_device->SetPinStopped(true);
   if (!m_device->StopVideo(m_pinId)) return ERROR_FUNCTION_FAILED;
@@ -421,8 +430,7 @@ DWORD CPinDevice::StopStream() {
   // Preview pin's buffers stay queued with the Preview pin when the Thumbnail stops.
   if (!SharesBufferTable()) ReturnQueuedBuffers();
   m_state = CSSTATE_STOP;
-  m_videoStarted = 0;
-  m_thumbnailStarted = 0;
+  m_phase = RunPhase::NotStarted;
   return ERROR_SUCCESS;
 }
 
@@ -478,12 +486,9 @@ DWORD CPinDevice::ConnectionFormat(uint32_t flags, void* value, DWORD valueSize,
                bmi.biHeight, bmi.biBitCount, bmi.biSizeImage, int32_t(m_range.VideoInfoHeader.AvgTimePerFrame),
                bmi.biCompression);
   uint32_t height = uint32_t(bmi.biHeight < 0 ? -bmi.biHeight : bmi.biHeight);
-  if (m_pinId == CS_PIN_PREVIEW) {
-    g_pinGlobals.previewWidth = uint32_t(bmi.biWidth);
-    g_pinGlobals.previewHeight = height;
-  } else if (m_pinId == CS_PIN_STILL) {
-    g_pinGlobals.stillWidth = uint32_t(bmi.biWidth);
-    g_pinGlobals.stillHeight = height;
+  if (Kind().noteWidth) {
+    g_pinGlobals.*Kind().noteWidth = uint32_t(bmi.biWidth);
+    g_pinGlobals.*Kind().noteHeight = height;
   }
   if (!ConfigurePort()) {
     NKDbgPrintfW(u"[%s] Could not update camera port configuration\r\n", Name());
@@ -555,53 +560,38 @@ DWORD CPinDevice::ConnectionFraming(uint32_t flags, void* value, DWORD valueSize
 
 // ---- Starting the streams ---------------------------------------------------------------
 
-BOOL CPinDevice::StartVideo() {
-  if (m_videoStarted || m_state != CSSTATE_RUN || !m_bufferManager || m_table->queued != m_table->allocated ||
-      !m_table->allocated) {
-    NKDbgPrintfW(u"[%s] Not all conditions met to start video, skipping\r\n", Name());
-    if (m_videoStarted) NKDbgPrintfW(u"[%s]     Video already started\r\n", Name());
+// A video or still pin starts once RUN has come, the pool exists and every buffer
+// allocated is queued: the port starts on the pool, and a video pin starts the
+// engine's video too (a still pin's engine waits for the trigger).
+BOOL CPinDevice::StartWithBuffers() {
+  const bool video = Kind().start == PinStart::Video;
+  const bool started = m_phase == RunPhase::Started;
+  const bool allQueued = m_table->allocated && m_table->queued == m_table->allocated;
+  if (started || m_state != CSSTATE_RUN || !m_bufferManager || !allQueued) {
+    NKDbgPrintfW(video ? u"[%s] Not all conditions met to start video, skipping\r\n"
+                       : u"[%s] Not all conditions met to allow snapshot triggering, skipping\r\n",
+                 Name());
+    if (started) NKDbgPrintfW(u"[%s]     Already started\r\n", Name());
     if (m_state != CSSTATE_RUN) NKDbgPrintfW(u"[%s]     Not in the RUN state\r\n", Name());
     if (!m_bufferManager) NKDbgPrintfW(u"[%s]     \"m_piBufferManager\" is NULL\r\n", Name());
-    if (m_table->queued != m_table->allocated || !m_table->allocated)
+    if (!allQueued)
       NKDbgPrintfW(u"[%s]     Need %u buffers but only got %u\r\n", Name(), m_table->allocated, m_table->queued);
     return TRUE;
   }
   // The pool may have come after RUN: the port takes it before it starts.
   if (m_port->SetBufferManager(m_bufferManager) != PVL_OK) return FALSE;
   if (m_port->Start() != PVL_OK) return FALSE;
-  NKDbgPrintfW(u"[%s] RUN state entered and %d of %d buffers received for video; calling "
-               u"CameraDevice::StartVideo()\r\n",
-               Name(), m_table->queued, m_table->allocated);
-  if (!m_device->StartVideo(m_pinId)) return FALSE;
-  m_videoStarted = 1;
-  ResumeThread(m_thread);
-  NKDbgPrintfW(u"[%s] Capture thread resumed\r\n", Name());
-  return TRUE;
-}
-
-BOOL CPinDevice::SetTriggerSnapshotAllowed() {
-  if (m_snapshotAllowed || m_state != CSSTATE_RUN || !m_bufferManager || m_table->queued != m_table->allocated ||
-      !m_table->allocated) {
-    NKDbgPrintfW(u"[%s] Not all conditions met to allow snapshot triggering, skipping\r\n", Name());
-    if (m_snapshotAllowed) NKDbgPrintfW(u"[%s]     Trigger snapshot not allowed\r\n", Name());
-    if (m_state != CSSTATE_RUN) NKDbgPrintfW(u"[%s]     Not in the RUN state\r\n", Name());
-    if (!m_bufferManager) NKDbgPrintfW(u"[%s]     \"m_piBufferManager\" is NULL\r\n", Name());
-    if (m_table->queued != m_table->allocated || !m_table->allocated)
-      NKDbgPrintfW(u"[%s]     Need %u buffers but only got %u\r\n", Name(), m_table->allocated, m_table->queued);
-    return TRUE;
-  }
-  if (m_port->SetBufferManager(m_bufferManager) != PVL_OK) return FALSE;
-  if (m_port->Start() != PVL_OK) return FALSE;
-  NKDbgPrintfW(u"[%s] RUN state entered and %d of %d buffers received for snapshot; ready for trigger\r\n", Name(),
-               m_table->queued, m_table->allocated);
-  m_snapshotAllowed = 1;
+  NKDbgPrintfW(u"[%s] RUN state entered and %d of %d buffers received; %s\r\n", Name(), m_table->queued,
+               m_table->allocated, video ? u"starting video" : u"ready for trigger");
+  if (video && !m_device->StartVideo(m_pinId)) return FALSE;
+  m_phase = RunPhase::Started;
   ResumeThread(m_thread);
   NKDbgPrintfW(u"[%s] Capture thread resumed\r\n", Name());
   return TRUE;
 }
 
 BOOL CPinDevice::StartThumbnail() {
-  if (m_thumbnailStarted || m_state != CSSTATE_RUN || !m_bufferManager) {
+  if (m_phase == RunPhase::Started || m_state != CSSTATE_RUN || !m_bufferManager) {
     NKDbgPrintfW(u"[%s] Not all conditions met to start thumbnail, skipping\r\n", Name());
     return TRUE;
   }
@@ -610,7 +600,7 @@ BOOL CPinDevice::StartThumbnail() {
     return FALSE;
   }
   if (m_port->Start() != PVL_OK) return FALSE;
-  m_thumbnailStarted = 1;
+  m_phase = RunPhase::Started;
   ResumeThread(m_thread);
   NKDbgPrintfW(u"[%s] Capture thread resumed\r\n", Name());
   return TRUE;

@@ -226,18 +226,10 @@ DWORD CPinDevice::Enqueue(CS_STREAM_DESCRIPTOR* client) {
   // A stream that lost its sensor hands the buffer straight back.
   if (m_streamLost) return GiveBackQueuedEmpty() ? ERROR_SUCCESS : ERROR_FUNCTION_FAILED;
   BOOL ok = TRUE;
-  if (m_pinId == CS_PIN_STILL) {
-    if (!m_snapshotAllowed && m_table->queued == m_table->allocated) {
-      NKDbgPrintfW(u"[%s] %d of %d buffers received; calling PinDevice::SetTriggerSnapshotAllowed()\r\n", Name(),
-                   m_table->queued, m_table->allocated);
-      ok = SetTriggerSnapshotAllowed();
-    }
-  } else if (m_pinId == CS_PIN_CAPTURE || m_pinId == CS_PIN_PREVIEW) {
-    if (!m_videoStarted && m_table->queued == m_table->allocated) {
-      NKDbgPrintfW(u"[%s] %d of %d buffers received; calling PinDevice::StartVideo()\r\n", Name(), m_table->queued,
-                   m_table->allocated);
-      ok = StartVideo();
-    }
+  if (Kind().startsOnFullQueue && m_phase != RunPhase::Started && m_table->queued == m_table->allocated) {
+    NKDbgPrintfW(u"[%s] %d of %d buffers received; starting the pin\r\n", Name(), m_table->queued,
+                 m_table->allocated);
+    ok = StartWithBuffers();
   }
   return ok ? ERROR_SUCCESS : ERROR_FUNCTION_FAILED;
 }
@@ -257,8 +249,9 @@ DWORD CPinDevice::Deallocate(CS_STREAM_DESCRIPTOR* client) {
     return ERROR_INVALID_PARAMETER;
   }
   if (m_table->allocated == m_table->frameCount) {
-    if (m_pinId == CS_PIN_STILL) {
-      m_snapshotAllowed = 0;
+    // A still cannot be taken without its buffers: the trigger is disarmed.
+    if (Kind().start == PinStart::Snapshot) {
+      m_phase = RunPhase::NotStarted;
     } else if (m_state != CSSTATE_STOP && !m_device->StopVideo(m_pinId)) {
       return ERROR_FUNCTION_FAILED;
     }

@@ -35,7 +35,7 @@ int64_t CPinDevice::PictureNumber() const { return PortCounter(ZUEUID_PROPERTY_P
 // for it), and the images it loses come back as failed captures, which the pin
 // counts itself: only a streaming pin adds the port's count.
 uint32_t CPinDevice::PortDrops() const {
-  if (m_pinId == CS_PIN_STILL || m_pinId == CS_PIN_THUMBNAIL) return 0;
+  if (Kind().triggered) return 0;
   return PortCounter(ZUEUID_PROPERTY_PORT_STATUS_2);
 }
 
@@ -165,7 +165,7 @@ bool CPinDevice::InitMsgQueueDescriptor(CS_MSGQUEUE_BUFFER_MESSAGE* message, IPv
 // stream's lost frames are in the port's count. Without a client buffer only
 // the count and the flag (on the next buffer) remain.
 bool CPinDevice::DeliverFailedCapture() {
-  if (m_pinId == CS_PIN_STILL || m_pinId == CS_PIN_THUMBNAIL) {
+  if (Kind().triggered) {
     NKDbgPrintfW(u"[%s] The still could not be made; frame dropped.\r\n", Name());
     ++m_droppedFrames;
   } else {
@@ -298,9 +298,8 @@ void CPinDevice::PostCaptureScreen(IPvlMediaBuffer* frame) {
   void* screen = g_pinGlobals.actionScreen;
   uint64_t address = 0;
   if (!screen || frame->GetVirtualAddress(&address) != PVL_OK) return;
-  auto* source = static_cast<uint32_t*>(pmem_malloc(44, 6));
-  auto* target = static_cast<uint32_t*>(pmem_malloc(44, 6));
-  auto* params = static_cast<uint32_t*>(pmem_malloc(16, 6));
+  // The blitter reads its source, target and parameters from physical memory.
+  const PmemBlock source(44, 6), target(44, 6), params(16, 6);
   if (source && target && params) {
     double z = g_pinGlobals.zoomCropFactor >= 1.0 ? g_pinGlobals.zoomCropFactor : 1.0;
     int32_t cropW = int32_t(width / z), cropH = int32_t(height / z);
@@ -308,30 +307,27 @@ void CPinDevice::PostCaptureScreen(IPvlMediaBuffer* frame) {
     uint32_t luma = pmem_get_phys_addr(reinterpret_cast<void*>(uintptr_t(address)));
     const uint32_t src[11] = {3, luma, luma + width * height, 0, width, height, 0,
                               uint32_t(left), uint32_t(top), uint32_t(cropW), uint32_t(cropH)};
-    std::memcpy(source, src, sizeof src);
+    std::memcpy(source.get(), src, sizeof src);
     NKDbgPrintfW(u"thumbCropWindow._u.rect.top = %d\n", top);
     NKDbgPrintfW(u"thumbCropWindow._u.rect.left = %d\n", left);
     NKDbgPrintfW(u"thumbCropWindow._u.rect.bottom = %d\n", cropH + top - 1);
     NKDbgPrintfW(u"thumbCropWindow._u.rect.right = %d\n", cropW + left - 1);
     const uint32_t pw = g_pinGlobals.previewWidth, ph = g_pinGlobals.previewHeight;
     const uint32_t dst[11] = {0, pmem_get_phys_addr(screen), 0, 0, pw, ph, 0, 0, 0, pw, ph};
-    std::memcpy(target, dst, sizeof dst);
+    std::memcpy(target.get(), dst, sizeof dst);
     const uint32_t par[4] = {1, 0, 0, 0};
-    std::memcpy(params, par, sizeof par);
-    if (ddi_disp2d_blt(source, target, params, 0) == 0 && m_device->AsyncQueue()) {
-      AsyncCameraMessage message{m_pinId == CS_PIN_CAPTURE ? 2u : 1u, sizeof(AsyncCameraMessage), 0,
+    std::memcpy(params.get(), par, sizeof par);
+    if (ddi_disp2d_blt(source.get(), target.get(), params.get(), 0) == 0 && m_device->AsyncQueue()) {
+      AsyncCameraMessage message{Kind().screenNotice, sizeof(AsyncCameraMessage), 0,
                                  uint32_t(reinterpret_cast<uintptr_t>(screen)), pw * ph * 2};
       // Never wait for room: a full queue (no reader) must not hold up the frames.
       if (!WriteMsgQueue(m_device->AsyncQueue()->Handle(), &message, sizeof message, 0, 0))
         NKDbgPrintfW(u"[%s] Post-capture notice dropped\r\n", Name());
-      NKDbgPrintfW(u"Pin %d: %d, %d, %d\r\n", m_pinId, m_snapshotAllowed, height, width);
+      NKDbgPrintfW(u"Pin %d: %d, %d, %d\r\n", m_pinId, int(m_phase == RunPhase::Started), height, width);
     }
   } else {
     NKDbgPrintfW(u"Failed to allocate memory\r\n");
   }
-  if (source) pmem_free(source);
-  if (target) pmem_free(target);
-  if (params) pmem_free(params);
   m_device->SetPinStopped(true);
 }
 
@@ -340,7 +336,7 @@ DWORD CPinDevice::CaptureThread() {
   DWORD old = SetProcPermissions(0xFFFFFFFFu);
   DWORD result = ERROR_SUCCESS;
   bool screenDone = false;
-  const bool waitsForTrigger = m_pinId == CS_PIN_STILL || m_pinId == CS_PIN_THUMBNAIL;
+  const bool waitsForTrigger = Kind().triggered;
   for (;;) {
     if (m_exit) break;
     if (g_pinGlobals.snapshotTriggerWait && waitsForTrigger) {
@@ -396,7 +392,7 @@ DWORD CPinDevice::CaptureThread() {
       break;
     }
     const uint32_t height = uint32_t(std::abs(m_range.VideoInfoHeader.bmiHeader.biHeight));
-    if ((m_pinId == CS_PIN_CAPTURE || m_pinId == CS_PIN_THUMBNAIL) && !screenDone &&
+    if (Kind().screenNotice && !screenDone &&
         VantorIsCameraLTKRunning() != 1 && height != 1552) {
       screenDone = true;
       PostCaptureScreen(frame);

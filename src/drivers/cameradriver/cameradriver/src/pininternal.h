@@ -4,6 +4,7 @@
 
 #include <stdint.h>
 
+#include "chipset.h"
 #include "cpindevice.h"
 #include "wince.h"
 
@@ -35,5 +36,48 @@ class TableLock {
 };
 
 extern PinGlobals g_pinGlobals;
+
+// How a pin kind starts once it is in RUN.
+enum class PinStart : uint8_t {
+  Video,     // every buffer queued: the port and the engine's video start
+  Snapshot,  // every buffer queued: the port starts and the trigger is armed
+  Thumbnail, // the port starts with the still; it fills the preview's buffers
+};
+
+// What sets one pin kind apart from the others: everything the handle, its
+// buffers and its capture thread do differently for it comes from its row.
+struct PinKind {
+  const WCHAR* name;
+  const WCHAR* bufferModeSetting;  // registry value of its allocation mode
+  uint32_t defaultBufferMode;
+  uint32_t bufferSource;   // the port's pool it asks for
+  uint32_t fixedCount;     // buffers it always has (0: the port's count)
+  uint32_t extraBuffers;   // added to the port's count
+  PinStart start;
+  bool startsOnFullQueue;  // the last allocated buffer queued starts it
+  bool keepsStartThroughPause;
+  bool triggered;          // a frame only for a trigger; counts its own lost captures
+  bool stillImage;         // its format picks its buffer mode; the EXIF and JPEG sets are its
+  uint32_t screenNotice;   // the async message after the post-capture screen (0: none)
+  uint32_t PinGlobals::*noteWidth;  // where its negotiated size is noted (null: nowhere)
+  uint32_t PinGlobals::*noteHeight;
+};
+const PinKind& PinKindOf(uint32_t pinId);
+
+// One block of physical memory, freed with the scope.
+class PmemBlock {
+ public:
+  PmemBlock(uint32_t bytes, uint32_t flags) : m_block(static_cast<uint32_t*>(pmem_malloc(bytes, flags))) {}
+  ~PmemBlock() {
+    if (m_block) pmem_free(m_block);
+  }
+  PmemBlock(const PmemBlock&) = delete;
+  PmemBlock& operator=(const PmemBlock&) = delete;
+  uint32_t* get() const { return m_block; }
+  explicit operator bool() const { return m_block != nullptr; }
+
+ private:
+  uint32_t* m_block;
+};
 
 }  // namespace pinimpl

@@ -108,7 +108,7 @@ DWORD ConvertExifItem(const PropertyItem& item, ExifVariant* out) {
 }  // namespace
 
 DWORD CPinDevice::HandleExifRequest(const void* in, DWORD inLength, void* out, DWORD outLength, DWORD* returned) {
-  if (!m_portProperties || m_pinId != CS_PIN_STILL || CompressionCode() != kFourccIJPG) {
+  if (!m_portProperties || !Kind().stillImage || CompressionCode() != kFourccIJPG) {
     NKDbgPrintfW(u"[%s] Invalid state for PinHandleEXIFRequests()\r\n", Name());
     return ERROR_INVALID_STATE;
   }
@@ -151,7 +151,7 @@ DWORD CPinDevice::HandleExifRequest(const void* in, DWORD inLength, void* out, D
 }
 
 DWORD CPinDevice::HandleJpegRequest(const void* in, DWORD inLength, void* out, DWORD outLength, DWORD* returned) {
-  if (!m_portProperties || m_pinId != CS_PIN_STILL || CompressionCode() != kFourccIJPG) {
+  if (!m_portProperties || !Kind().stillImage || CompressionCode() != kFourccIJPG) {
     NKDbgPrintfW(u"[%s] Invalid state for PinHandleJPEGEncodeRequests()\r\n", Name());
     return ERROR_INVALID_STATE;
   }
