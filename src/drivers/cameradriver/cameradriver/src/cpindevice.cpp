@@ -54,6 +54,8 @@ constexpr PinKind kPinKinds[CS_PIN_NONE + 1] = {
      false, false, false, false, 0, nullptr, nullptr},
 };
 // clang-format on
+static_assert(CS_PIN_CAPTURE == 0 && CS_PIN_STILL == 1 && CS_PIN_PREVIEW == 2 && CS_PIN_THUMBNAIL == 3,
+              "the rows follow the pin ids");
 
 }  // namespace
 
@@ -412,7 +414,8 @@ DWORD CPinDevice::Transition(CsStreamState to) {
       m_state = CSSTATE_RUN;
       NKDbgPrintfW(u"[%s] RUN state entered; starting the pin\r\n", Name());
       BOOL ok = TRUE;
-      if (m_phase != RunPhase::Started) ok = Kind().start == PinStart::Thumbnail ? StartThumbnail() : StartWithBuffers();
+      if (m_phase != RunPhase::Started)
+        ok = Kind().start == PinStart::Thumbnail ? StartThumbnail() : StartWithBuffers();
       return ok ? ERROR_SUCCESS : ERROR_FUNCTION_FAILED;
     }
   }
