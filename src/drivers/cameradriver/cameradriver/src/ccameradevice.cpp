@@ -10,6 +10,7 @@
 #include "formattranslation.h"
 #include "plindor.h"
 #include "pvlvariant.h"
+#include "scopeexit.h"
 
 namespace {
 
@@ -19,23 +20,6 @@ void ReleaseAndClear(T*& p) {
   if (p) p->Release();
   p = nullptr;
 }
-
-// Runs a function at scope exit unless dismissed.
-template <typename F>
-class ScopeExit {
- public:
-  explicit ScopeExit(F f) : f_(std::move(f)) {}
-  ~ScopeExit() {
-    if (armed_) f_();
-  }
-  void Dismiss() { armed_ = false; }
-  ScopeExit(const ScopeExit&) = delete;
-  ScopeExit& operator=(const ScopeExit&) = delete;
-
- private:
-  F f_;
-  bool armed_ = true;
-};
 
 void WriteDword(HKEY root, LPCWSTR path, LPCWSTR name, DWORD value) {
   HKEY key = nullptr;
@@ -87,6 +71,7 @@ void CCameraDevice::UnlockForRequest() {
 
 CCameraDevice::CCameraDevice() {
   InitializeCriticalSection(&m_lock);
+  InitializeCriticalSection(&m_focusLock);
   for (size_t i = 0; i < kCameraControlRows; ++i) m_cameraControl[i] = g_CameraControlPropMap[i];
   for (size_t i = 0; i < kVideoProcAmpRows; ++i) m_videoProcAmp[i] = g_VideoProcAmpPropMap[i];
   for (size_t i = 0; i < kVideoCompressionRows; ++i) m_videoCompression[i] = g_VideoCompressionPropMap[i];
@@ -97,6 +82,7 @@ CCameraDevice::~CCameraDevice() {
   UnPrepareDevice();
   if (m_pinDeviceHandle) DeactivateDevice(m_pinDeviceHandle);
   delete m_asyncQueue;
+  DeleteCriticalSection(&m_focusLock);
   DeleteCriticalSection(&m_lock);
 }
 
@@ -157,7 +143,7 @@ bool CCameraDevice::PrepareDevice(IEnv* env) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
   }
-  if (m_prepared) {
+  if (m_state != CameraState::Closed) {
     SetLastError(ERROR_DEVICE_IN_USE);
     return false;
   }
@@ -174,8 +160,6 @@ bool CCameraDevice::PrepareDevice(IEnv* env) {
     if (!SelectFlashDevice()) return false;
     if (!BuildPins()) return false;
 
-    InitializeCriticalSection(&m_focusLock);
-    m_focusLockReady = true;
     m_threadStopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!m_threadStopEvent) return false;
     if (!StartNotifier(m_focus, FocusThread, true)) return false;
@@ -184,7 +168,7 @@ bool CCameraDevice::PrepareDevice(IEnv* env) {
     NKDbgPrintfW(u"Unknown exception!\r\n");
     return false;
   }
-  m_prepared = 1;
+  m_state = CameraState::Open;
   rollback.Dismiss();
   return true;
 }
@@ -219,7 +203,7 @@ bool CCameraDevice::CreateEngine(IEnv* env) {
   if (m_engine->GetCameras(cameras.get(), n, &filled) != PVL_OK || filled <= m_cameraIndex) return false;
   NKDbgPrintfW(u"Initializing the Camera Engine\r\n");
   if (m_engine->Initialize(cameras[m_cameraIndex].DriverClass) != PVL_OK) return false;
-  m_engineInitialized = 1;
+  m_state = CameraState::EngineReady;
   m_selectedCamera = cameras[m_cameraIndex];
   return true;
 }
@@ -486,19 +470,18 @@ void CCameraDevice::Teardown() {
   for (auto e = m_pins.rbegin(); e != m_pins.rend(); ++e)
     if (e->pin) e->pin->OnDeviceUnprepared();
   StopNotifiers();
-  if (m_focusLockReady) DeleteCriticalSection(&m_focusLock);
-  m_focusLockReady = false;
   m_videoControlCaps.clear();
-  if (m_engine && m_engineInitialized && m_engine->Stop() != PVL_OK) NKDbgPrintfW(u"Cannot Stop Camera Engine!\r\n");
+  const bool engineReady = m_state != CameraState::Closed;
+  if (m_engine && engineReady && m_engine->Stop() != PVL_OK) NKDbgPrintfW(u"Cannot Stop Camera Engine!\r\n");
   for (PinEntry& e : m_pins) {
     ReleaseAndClear(e.port);
     ReleaseAndClear(e.portProperties);
   }
   m_pins.clear();
   m_pinCount = m_portCount = 0;
-  if (m_engine && m_engineInitialized && m_engine->Uninitialize() != PVL_OK)
+  if (m_engine && engineReady && m_engine->Uninitialize() != PVL_OK)
     NKDbgPrintfW(u"Cannot Uninitialize Camera Engine!\r\n");
-  m_engineInitialized = 0;
+  m_state = CameraState::Closed;
   ReleaseAndClear(m_engineControl);
   ReleaseAndClear(m_properties);
   ReleaseAndClear(m_engine);
@@ -506,15 +489,13 @@ void CCameraDevice::Teardown() {
   for (size_t i = 0; i < kCameraControlRows; ++i) m_cameraControl[i] = g_CameraControlPropMap[i];
   for (size_t i = 0; i < kVideoProcAmpRows; ++i) m_videoProcAmp[i] = g_VideoProcAmpPropMap[i];
   for (size_t i = 0; i < kVideoCompressionRows; ++i) m_videoCompression[i] = g_VideoCompressionPropMap[i];
-  m_suspended = 0;
-  m_videoRunningAtSuspend = 0;
   m_powerState = CS_POWER_D0;
 }
 
 BOOL CCameraDevice::UnPrepareDevice() {
   NKDbgPrintfW(u"UnPrepareDevice()\r\n");
-  if (!m_prepared) return TRUE;
-  m_prepared = 0;
+  if (!IsPrepared()) return TRUE;
+  m_state = CameraState::EngineReady;
   Teardown();
   if (VantorIsCameraLTKRunning() == 1) WriteTestModeValues(false);
   return TRUE;
@@ -587,7 +568,7 @@ void CCameraDevice::SetFocusState(FocusState state) {
 
 BOOL CCameraDevice::StartVideo(uint32_t pin) {
   m_pinStopped = 0;
-  if (m_suspended) {
+  if (IsSuspended()) {
     NKDbgPrintfW(u"CameraDevice suspended, cannot start video\r\n");
     return FALSE;
   }
@@ -603,7 +584,7 @@ BOOL CCameraDevice::StartVideo(uint32_t pin) {
 }
 
 BOOL CCameraDevice::StartStill() {
-  if (m_suspended) {
+  if (IsSuspended()) {
     NKDbgPrintfW(u"CameraDevice suspended, cannot trigger snapshot\r\n");
     return FALSE;
   }
@@ -657,13 +638,14 @@ BOOL CCameraDevice::SetPowerState(uint32_t state) {
   if (state == m_powerState) return TRUE;
   if (state == CS_POWER_D4) {
     m_powerState = CS_POWER_D4;
-    if (m_suspended) return TRUE;
+    // Only an open camera has an engine to suspend.
+    if (m_state != CameraState::Open) return TRUE;
     NKDbgPrintfW(u"Suspending Camera Engine...\r\n");
-    m_suspended = 1;
     // Resume restarts video only when a video pin ran when the camera went down.
-    m_videoRunningAtSuspend = 0;
+    bool videoRunning = false;
     for (uint32_t pin : {uint32_t(CS_PIN_CAPTURE), uint32_t(CS_PIN_PREVIEW)})
-      if (pin < m_pins.size() && m_pins[pin].running) m_videoRunningAtSuspend = 1;
+      if (pin < m_pins.size() && m_pins[pin].running) videoRunning = true;
+    m_state = videoRunning ? CameraState::SuspendedWithVideo : CameraState::Suspended;
     if (!m_pinStopped && m_engine) {
       PvlResult r = m_engine->Stop();
       if (r != PVL_OK) {
@@ -681,7 +663,7 @@ BOOL CCameraDevice::SetPowerState(uint32_t state) {
   }
   if (state == CS_POWER_D0) {
     m_powerState = CS_POWER_D0;
-    if (!m_suspended) return TRUE;
+    if (!IsSuspended()) return TRUE;
     NKDbgPrintfW(u"Resuming Camera Engine...\r\n");
     if (!m_pinStopped && m_engine) {
       PvlResult r = m_engineControl->Resume();
@@ -689,13 +671,12 @@ BOOL CCameraDevice::SetPowerState(uint32_t state) {
         NKDbgPrintfW(u"Resuming Camera Engine failed with result=%d\r\n", r);
         return FALSE;
       }
-      if (m_videoRunningAtSuspend && (r = m_engine->StartVideo()) != PVL_OK) {
+      if (m_state == CameraState::SuspendedWithVideo && (r = m_engine->StartVideo()) != PVL_OK) {
         NKDbgPrintfW(u"StartVideo on Camera Engine failed with result=%d\r\n", r);
         return FALSE;
       }
     }
-    m_suspended = 0;
-    m_videoRunningAtSuspend = 0;
+    m_state = CameraState::Open;
     NKDbgPrintfW(u"Resuming Camera Engine succeeded\r\n");
     return TRUE;
   }

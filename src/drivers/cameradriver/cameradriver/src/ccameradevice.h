@@ -36,6 +36,13 @@ class CPinDevice;
 // Focus state (the focus-control request's machine; the focus thread ends a run).
 enum class FocusState : uint32_t { Idle = 0, Running = 3, Failed = 5 };
 
+// The camera's life cycle, one state at a time. PrepareDevice goes Closed ->
+// EngineReady (the engine initialised, the rest being built) -> Open; power D4
+// suspends an open camera, remembering whether a video pin ran so that D0 restarts
+// it; UnPrepareDevice (or a failed preparation) goes back through EngineReady,
+// where the engine is stopped and uninitialised, to Closed.
+enum class CameraState : uint8_t { Closed, EngineReady, Open, Suspended, SuspendedWithVideo };
+
 struct PinEntry {
   CPinDevice* pin = nullptr;
   uint32_t instances = 0;
@@ -58,7 +65,12 @@ class CCameraDevice {
   // nothing of it stays: the engine is uninitialised and released, threads ended.
   bool PrepareDevice(IEnv* env);
   BOOL UnPrepareDevice();
-  bool IsPrepared() const { return m_prepared != 0; }
+  bool IsPrepared() const {
+    return m_state == CameraState::Open || IsSuspended();
+  }
+  bool IsSuspended() const {
+    return m_state == CameraState::Suspended || m_state == CameraState::SuspendedWithVideo;
+  }
 
   BOOL TakeOwnership(HANDLE process);
   void ReleaseOwnership() { m_owner = nullptr; }
@@ -161,7 +173,9 @@ class CCameraDevice {
   void WriteTestModeValues(bool opening);
 
   CAsyncMsgQueue* m_asyncQueue = nullptr;
-  uint8_t m_pinStopped = 0;  // a pin stopped its stream: power changes leave the engine alone
+  // A pin stopped its stream (the engine is idle): power changes leave the engine
+  // alone. Not the camera's state: it changes in any open state, suspended or not.
+  uint8_t m_pinStopped = 0;
   CRITICAL_SECTION m_lock;
   std::mutex m_turnLock;  // the requests' turns at m_lock
   std::condition_variable m_turnChanged;
@@ -176,14 +190,12 @@ class CCameraDevice {
   ICameraEngine* m_engine = nullptr;
   IProperties* m_properties = nullptr;
   ICameraEngine* m_engineControl = nullptr;
-  uint8_t m_prepared = 0;
-  uint8_t m_engineInitialized = 0;
+  CameraState m_state = CameraState::Closed;
   uint32_t m_cameraIndex = 0;
   CameraSensorDescriptor m_selectedCamera{};
   CameraFlashDevice m_flashDevice{};
   FocusState m_focusState = FocusState::Idle;
   CRITICAL_SECTION m_focusLock;
-  bool m_focusLockReady = false;
   NotifierThread m_focus;
   NotifierThread m_preFlash;
   HANDLE m_threadStopEvent = nullptr;
@@ -196,8 +208,6 @@ class CCameraDevice {
   uint8_t m_stopBeforeStill = 1;
   uint8_t m_rawSupport = 0;
   uint8_t m_thumbnailPinSupport = 0;
-  uint8_t m_suspended = 0;
-  uint8_t m_videoRunningAtSuspend = 0;
   uint32_t m_powerState = CS_POWER_D0;
   std::array<DevicePropertyRecord, kCameraControlRows> m_cameraControl{};
   std::array<DevicePropertyRecord, kVideoProcAmpRows> m_videoProcAmp{};

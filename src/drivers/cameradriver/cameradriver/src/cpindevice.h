@@ -30,6 +30,14 @@
 #include "wince.h"
 
 class CCameraDevice;
+namespace pinimpl {
+struct PinKind;
+}
+
+// How far a pin in RUN has got: it starts (its port running, its capture thread let
+// go; a video pin's engine streaming, a still pin's trigger armed) only once every
+// buffer it needs is queued, which may come after RUN.
+enum class RunPhase : uint8_t { NotStarted, Started };
 
 // Buffer allocation modes of a pin.
 enum PinBufferMode : uint32_t {
@@ -107,7 +115,7 @@ class CPinDevice {
   DWORD HandleBufferRequest(uint32_t command, void* out, DWORD outLength);
   // Video control's trigger: the pin to RUN; whether the still pin awaits a still.
   DWORD SetRunState();
-  bool IsStillTriggerAllowed() const { return m_snapshotAllowed != 0; }
+  bool IsStillTriggerAllowed() const { return m_phase == RunPhase::Started; }
   // A shutter press while the client holds every buffer of the still pin: the still
   // would have nowhere to go (and would answer a later press). It is dropped and
   // counted now, and the next buffer carries the discontinuity flag.
@@ -159,8 +167,10 @@ class CPinDevice {
   bool UpdateBufferRequirements();
   bool LoadJpegDefaults();
   void ReadBufferMode();
-  BOOL StartVideo();
-  BOOL SetTriggerSnapshotAllowed();
+  // The row of this pin's kind.
+  const pinimpl::PinKind& Kind() const;
+  // Starts a video or still pin once RUN, the pool and every buffer are there.
+  BOOL StartWithBuffers();
   BOOL StartThumbnail();
   DWORD CreateBufferManager(bool ownMemory);
   void ReleaseBufferManager();
@@ -231,9 +241,7 @@ class CPinDevice {
   std::atomic<uint8_t> m_exit{0};
   std::atomic<uint32_t> m_state{CSSTATE_STOP};
   std::atomic<bool> m_streamLost{false};  // the sensor was lost; cleared by the next RUN
-  uint8_t m_videoStarted = 0;
-  uint8_t m_snapshotAllowed = 0;
-  uint8_t m_thumbnailStarted = 0;
+  std::atomic<RunPhase> m_phase{RunPhase::NotStarted};
   uint8_t m_frameDropped = 1;  // the first buffer delivered carries the discontinuity flag
   uint32_t m_portDropsSeen = 0;  // the port's drop count at the last frame taken
   int64_t m_pictureNumber = -1;  // the last frame's number; -1 before the first of a run
