@@ -238,7 +238,7 @@ BOOL GpioIoctl(void*, DWORD code, void* in, DWORD inLen, void*, DWORD, DWORD* re
   int64_t now = board::MonoNs();
   d.events.push_back({words[0], level, now});
   if (d.events.size() > 100000) d.events.pop_front();
-  board::LedOnLine(words[0], level, now);
+  board::LedOnLine(words[0], level, now, board::CurrentLineWriter());
   return TRUE;
 }
 

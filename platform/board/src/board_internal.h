@@ -28,7 +28,14 @@ void ResetTime();
 void HoldTime(bool held);
 
 // The LED sees every drive of a "CGIO1:" line (monotonic time of the drive).
-void LedOnLine(uint32_t line, int level, int64_t monoNs);
+// Who changed a line: a thread id, and for a writer in the real-time band the
+// time it has waited to run so far (-1 for a normal writer).
+struct LineWriter {
+  uint64_t id = 0;
+  int64_t runWaitNs = -1;
+};
+LineWriter CurrentLineWriter();
+void LedOnLine(uint32_t line, int level, int64_t monoNs, const LineWriter& writer);
 void LedReset();
 
 // The sensor model: created once, attached at slave 0x20 by the bus.

@@ -9,9 +9,17 @@
 // burst; a shorter program is latched after kLedProgramEndNs of rest. A low
 // resting kLedOffNs switches the torch off; the program's own 2 us lows never
 // come near that. Linux cannot time the driver's pulses exactly, so decoding
-// counts edges and only trusts the long gaps. The decision is taken lazily, at
-// the next edge or when someone looks, and time-stamped with the edge that
-// caused it.
+// counts edges and only trusts the long gaps. The driver programs the chip from
+// a thread in the real-time band, which the phone never preempts for normal
+// work; the time a loaded machine kept such a writer waiting to run between two
+// of its edges is taken out of the gap, so its pulse train keeps the shape the
+// driver timed. The decision is taken lazily, at the next edge or when someone
+// looks, and time-stamped with the edge that caused it.
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
@@ -29,10 +37,15 @@ struct Led {
   bool flashHigh = false;
   int64_t flashSinceBoard = 0;
   bool flashWarned = false;
-  // Line 159 (monotonic times: the pulses are real time).
+  // Line 159. Decisions use line time: monotonic time less shiftNs, the waits
+  // to run that real-time writers met between their consecutive edges.
   int torchLevel = 0;
-  int64_t lastRiseMono = 0;
-  int64_t lowSinceMono = 0;
+  int64_t lastRiseMono = 0;  // line time
+  int64_t lowSinceMono = 0;  // line time
+  int64_t lastRiseStamp = 0, lowSinceStamp = 0;  // monotonic, for the history
+  int64_t shiftNs = 0;
+  uint64_t lastWriter = 0;
+  int64_t lastWriterWaitNs = -1;
   bool collecting = false;
   std::vector<uint32_t> bursts;
 };
@@ -75,25 +88,46 @@ void Settle(Led& l, int64_t monoNow) {
   if (l.torchLevel == 1 && l.collecting && (complete || rest >= kLedProgramEndNs)) {
     l.collecting = false;
     uint32_t level = l.bursts.empty() ? 0 : l.bursts.back();
-    Change(l, ModeOf(true, l.flashHigh), level, l.bursts, board::BoardTimeOfMono(l.lastRiseMono));
+    Change(l, ModeOf(true, l.flashHigh), level, l.bursts, board::BoardTimeOfMono(l.lastRiseStamp));
   }
   if (l.torchLevel == 0 && monoNow - l.lowSinceMono >= kLedOffNs) {
     l.collecting = false;
-    if (TorchOn(l)) Change(l, ModeOf(false, l.flashHigh), 0, {}, board::BoardTimeOfMono(l.lowSinceMono));
+    if (TorchOn(l)) Change(l, ModeOf(false, l.flashHigh), 0, {}, board::BoardTimeOfMono(l.lowSinceStamp));
   }
-  CheckFlashHold(l, board::BoardTimeOfMono(monoNow));
+  CheckFlashHold(l, board::BoardTimeOfMono(monoNow + l.shiftNs));
 }
 
 }  // namespace
 
 namespace board {
 
-void LedOnLine(uint32_t line, int level, int64_t monoNs) {
+LineWriter CurrentLineWriter() {
+  LineWriter w;
+  w.id = uint64_t(syscall(SYS_gettid));
+  if (sched_getscheduler(0) != SCHED_FIFO) return w;
+  // The thread's schedstat: time on the CPU, time runnable but waiting for one, slices.
+  int fd = open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return w;
+  char text[96] = {};
+  ssize_t n = read(fd, text, sizeof text - 1);
+  close(fd);
+  unsigned long long run = 0, wait = 0;
+  if (n > 0 && std::sscanf(text, "%llu %llu", &run, &wait) == 2) w.runWaitNs = int64_t(wait);
+  return w;
+}
+
+void LedOnLine(uint32_t line, int level, int64_t monoNs, const LineWriter& writer) {
   if (line != kLedFlashGpio && line != kLedTorchGpio) return;
   Led& l = L();
   std::lock_guard<std::mutex> g(l.lock);
+  if (writer.runWaitNs >= 0 && writer.id == l.lastWriter && l.lastWriterWaitNs >= 0)
+    l.shiftNs += std::max<int64_t>(0, writer.runWaitNs - l.lastWriterWaitNs);
+  l.lastWriter = writer.id;
+  l.lastWriterWaitNs = writer.runWaitNs;
+  const int64_t stamp = monoNs;
+  monoNs -= l.shiftNs;
   Settle(l, monoNs);
-  int64_t boardNs = BoardTimeOfMono(monoNs);
+  int64_t boardNs = BoardTimeOfMono(stamp);
   if (line == kLedFlashGpio) {
     bool high = level != 0;
     if (high == l.flashHigh) return;
@@ -108,6 +142,7 @@ void LedOnLine(uint32_t line, int level, int64_t monoNs) {
   l.torchLevel = level;
   if (!level) {
     l.lowSinceMono = monoNs;
+    l.lowSinceStamp = stamp;
     return;
   }
   if (!l.collecting) {
@@ -119,6 +154,7 @@ void LedOnLine(uint32_t line, int level, int64_t monoNs) {
     ++l.bursts.back();
   }
   l.lastRiseMono = monoNs;
+  l.lastRiseStamp = stamp;
 }
 
 void LedReset() {
@@ -133,8 +169,11 @@ void LedReset() {
   l.torchLevel = 0;
   l.collecting = false;
   l.bursts.clear();
-  l.lowSinceMono = 0;
-  l.lastRiseMono = 0;
+  l.lowSinceMono = l.lowSinceStamp = 0;
+  l.lastRiseMono = l.lastRiseStamp = 0;
+  l.shiftNs = 0;
+  l.lastWriter = 0;
+  l.lastWriterWaitNs = -1;
 }
 
 }  // namespace board
@@ -142,21 +181,21 @@ void LedReset() {
 BoardLedState BoardLedNow() {
   Led& l = L();
   std::lock_guard<std::mutex> g(l.lock);
-  Settle(l, board::MonoNs());
+  Settle(l, board::MonoNs() - l.shiftNs);
   return l.state;
 }
 
 std::vector<BoardLedState> BoardLedHistory() {
   Led& l = L();
   std::lock_guard<std::mutex> g(l.lock);
-  Settle(l, board::MonoNs());
+  Settle(l, board::MonoNs() - l.shiftNs);
   return l.history;
 }
 
 std::vector<std::string> BoardLedWarnings() {
   Led& l = L();
   std::lock_guard<std::mutex> g(l.lock);
-  Settle(l, board::MonoNs());
+  Settle(l, board::MonoNs() - l.shiftNs);
   return l.warnings;
 }
 
@@ -184,7 +223,7 @@ float BoardLedLight(const BoardLedState& state) {
 void BoardLedClearRecords() {
   Led& l = L();
   std::lock_guard<std::mutex> g(l.lock);
-  Settle(l, board::MonoNs());
+  Settle(l, board::MonoNs() - l.shiftNs);
   l.history.clear();
   l.warnings.clear();
 }
