@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cmath>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -414,13 +415,29 @@ TEST(SensorWatchdogTest, ACheckIsDueOnlyAfterTheLimitWithoutASign) {
   }
 }
 
+// The watch over the host of a fresh environment; on the way out, every block
+// the watch took from the host was given back.
+class SensorWatchdogHostTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(PVL_OK, env_env_CreateInstance(ZUEUID_CLASS_ENV, env_.Out()));
+    blocks_ = OrbhostTest_LiveBlocks(nullptr);
+  }
+  void TearDown() override {
+    EXPECT_EQ(OrbhostTest_LiveBlocks(nullptr), blocks_) << "framework blocks left";
+    env_.Reset();
+  }
+  CPvlPtr<IEnv> env_;
+  uint32_t blocks_ = 0;
+};
+
 // Frames that stopped have the check run on the watchdog's thread; a check that
 // finds the sensor lost ends the watch.
-TEST(SensorWatchdogTest, SilenceRunsTheCheckUntilItFindsTheSensorLost) {
+TEST_F(SensorWatchdogHostTest, SilenceRunsTheCheckUntilItFindsTheSensorLost) {
   CSensorWatchdog watchdog;
   std::atomic<int> checks{0};
   std::atomic<bool> ended{false};
-  ASSERT_TRUE(watchdog.Start(1, [&] {
+  ASSERT_TRUE(watchdog.Start(env_.Get(), 1, [&] {
     if (++checks < 2) return true;
     ended = true;
     return false;
@@ -432,10 +449,10 @@ TEST(SensorWatchdogTest, SilenceRunsTheCheckUntilItFindsTheSensorLost) {
 
 // A check that waits (for the engine's lock) gives up once a stop was asked
 // for, so that the stop, made from an event holding that lock, can end the watch.
-TEST(SensorWatchdogTest, AStopEndsAWatchWhoseCheckWaits) {
+TEST_F(SensorWatchdogHostTest, AStopEndsAWatchWhoseCheckWaits) {
   CSensorWatchdog watchdog;
   std::atomic<bool> waiting{false};
-  ASSERT_TRUE(watchdog.Start(1, [&] {
+  ASSERT_TRUE(watchdog.Start(env_.Get(), 1, [&] {
     waiting = true;
     while (!watchdog.Stopping()) std::this_thread::yield();
     return false;
@@ -443,6 +460,33 @@ TEST(SensorWatchdogTest, AStopEndsAWatchWhoseCheckWaits) {
   while (!waiting) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   watchdog.Stop();
   EXPECT_TRUE(watchdog.Stopping());
+}
+
+// A second start ends the first watch (its check is let go) before the new one
+// runs; stops before any start, and after the last, do nothing.
+TEST_F(SensorWatchdogHostTest, AStartEndsTheWatchBefore) {
+  CSensorWatchdog watchdog;
+  watchdog.Stop();
+  auto first = std::make_shared<int>(0);
+  ASSERT_TRUE(watchdog.Start(env_.Get(), 1, [first] { return true; }));
+  std::atomic<bool> checked{false};
+  ASSERT_TRUE(watchdog.Start(env_.Get(), 1, [&] {
+    checked = true;
+    return false;
+  }));
+  EXPECT_EQ(first.use_count(), 1) << "the first watch's check is still held";
+  while (!checked) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  watchdog.Stop();
+  watchdog.Stop();
+}
+
+// Without an environment there is no host thread: the stream runs unwatched.
+TEST(SensorWatchdogTest, WithoutAnEnvironmentNoWatchStarts) {
+  CSensorWatchdog watchdog;
+  bool called = false;
+  EXPECT_FALSE(watchdog.Start(nullptr, 33333, [&] { return called = true; }));
+  watchdog.Stop();
+  EXPECT_FALSE(called);
 }
 
 // ---- Stream operations ----

@@ -7,19 +7,21 @@
 // The check decides: a sensor that answers is merely slow, and the watch goes
 // on; only one that does not is lost.
 //
-// The watch runs on a thread of its own between Start and Stop. Its owner's
-// check may wait for the engine's lock: it must give up once Stopping() is true
-// (the owner wakes it after RequestStop), so that Stop can join from an event
-// that holds that lock.
+// The watch runs on a host thread of its own between Start and Stop, counting
+// time on the host's clock. Its owner's check may wait for the engine's lock: it
+// must give up once Stopping() is true (the owner wakes it after RequestStop),
+// so that Stop can join from an event that holds that lock.
 #pragma once
 
 #include <stdint.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
-#include <thread>
+
+#include "iclock.h"
+#include "ienv.h"
+#include "pvlptr.h"
+#include "pvlthread.h"
 
 class CSensorWatchdog {
  public:
@@ -56,24 +58,33 @@ class CSensorWatchdog {
   CSensorWatchdog(const CSensorWatchdog&) = delete;
   CSensorWatchdog& operator=(const CSensorWatchdog&) = delete;
 
-  // Starts watching (a watch that runs is stopped first). False when the thread
-  // could not be made: the stream runs unwatched.
-  bool Start(uint32_t framePeriodUs, Check check);
+  // Starts watching on a thread of the environment's host (a watch that runs is
+  // stopped first). False when the thread, its wake-up or the clock could not be
+  // had: the stream runs unwatched.
+  bool Start(IEnv* env, uint32_t framePeriodUs, Check check);
   // The first half of Stop: a check in progress sees Stopping() from now on.
   void RequestStop();
-  // Ends the watch and waits for its thread.
+  // Ends the watch and waits for its thread; what Start took from the host is
+  // given back.
   void Stop();
   bool Stopping() const { return m_stopping.load(); }
   // A start of frame reached the VFE. From any thread, never blocks.
   void NoteSign() { m_signs.fetch_add(1, std::memory_order_relaxed); }
 
  private:
-  void Run(uint32_t limitMs, uint32_t pollMs);
+  static uint32_t Entry(void* context);
+  uint32_t Run();
+  uint32_t NowMs();
+  void Release();
 
   std::atomic<uint32_t> m_signs{0};
   std::atomic<bool> m_stopping{false};
-  std::mutex m_mutex;
-  std::condition_variable m_wake;
-  std::thread m_thread;
+  CPvlPtr<CPvlThread> m_thread;
+  CPvlPtr<IClock> m_clock;
+  // A kernel event, manual reset: set by RequestStop, it ends the timed wait
+  // between two looks at once.
+  void* m_wake = nullptr;
+  uint32_t m_limitMs = 0;
+  uint32_t m_pollMs = 1;
   Check m_check;
 };

@@ -685,7 +685,7 @@ bool CCameraEngine::CheckSilentSensor() {
 void CCameraEngine::StartWatchdog() {
   SensorTiming timing{};
   const uint32_t period = m_sensor && m_sensor->GetTiming(&timing, 0) == PVL_OK ? timing.Words[0] : 0;
-  if (!m_watchdog.Start(period, [this] { return CheckSilentSensor(); }))
+  if (!m_watchdog.Start(m_env.Get(), period, [this] { return CheckSilentSensor(); }))
     CAMERA_DEBUG_LOG(CAMERA_LOG_ERROR, "No frame watchdog: a sensor lost in a steady stream goes unreported");
 }
 

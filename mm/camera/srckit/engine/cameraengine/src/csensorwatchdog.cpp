@@ -1,15 +1,8 @@
 #include "csensorwatchdog.h"
 
 #include <algorithm>
-#include <chrono>
-#include <system_error>
 
-namespace {
-uint32_t NowMs() {
-  using namespace std::chrono;
-  return uint32_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
-}  // namespace
+#include "wince.h"
 
 uint32_t CSensorWatchdog::SilenceLimitMs(uint32_t framePeriodUs) {
   if (framePeriodUs == 0 || framePeriodUs > kLongestPeriodUs) framePeriodUs = kDefaultPeriodUs;
@@ -35,47 +28,79 @@ bool CSensorWatchdog::Decision::Due(uint32_t nowMs, uint32_t signs) {
   return true;
 }
 
-bool CSensorWatchdog::Start(uint32_t framePeriodUs, Check check) {
+bool CSensorWatchdog::Start(IEnv* env, uint32_t framePeriodUs, Check check) {
   Stop();
-  const uint32_t limit = SilenceLimitMs(framePeriodUs);
+  if (!env) return false;
+  m_limitMs = SilenceLimitMs(framePeriodUs);
   // Looked at a few times per limit: a check comes at most a quarter late.
-  const uint32_t poll = std::max<uint32_t>(limit / 4, 1);
+  m_pollMs = std::max<uint32_t>(m_limitMs / 4, 1);
+  if (env->CreateInstance(ZUEUID_CLASS_CLOCK, m_clock.Out()) != PVL_OK || !m_clock) {
+    Release();
+    return false;
+  }
+  m_wake = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  CPvlThread* thread = nullptr;
+  if (!m_wake || CPvlThread::Create(env, &thread) != PVL_OK) {
+    Release();
+    return false;
+  }
+  m_thread = thread;
+  thread->Release();
   m_check = std::move(check);
   m_stopping.store(false);
-  try {
-    m_thread = std::thread(&CSensorWatchdog::Run, this, limit, poll);
-  } catch (const std::system_error&) {
-    m_check = nullptr;
+  CPvlThreadStartInfo start;
+  start.entry = &CSensorWatchdog::Entry;
+  start.context = this;
+  if (m_thread->Start(&start, "Camera Watchdog") != PVL_OK) {
+    Release();
     return false;
   }
   return true;
 }
 
 void CSensorWatchdog::RequestStop() {
-  {
-    std::lock_guard<std::mutex> hold(m_mutex);
-    m_stopping.store(true);
-  }
-  m_wake.notify_all();
+  m_stopping.store(true);
+  if (m_wake) SetEvent(m_wake);
 }
 
 void CSensorWatchdog::Stop() {
   RequestStop();
-  if (m_thread.joinable()) m_thread.join();
+  if (m_thread) {
+    uint32_t state = PVL_THREAD_NOT_CREATED;
+    m_thread->GetState(&state);
+    if (state == PVL_THREAD_RUNNING || state == PVL_THREAD_SUSPENDED) m_thread->Stop();
+  }
+  Release();
+}
+
+void CSensorWatchdog::Release() {
+  m_thread.Reset();
+  m_clock.Reset();
+  if (m_wake) CloseHandle(m_wake);
+  m_wake = nullptr;
   m_check = nullptr;
 }
 
-void CSensorWatchdog::Run(uint32_t limitMs, uint32_t pollMs) {
+uint32_t CSensorWatchdog::Entry(void* context) {
+  if (!context) return PVL_E_BADARG;
+  return static_cast<CSensorWatchdog*>(context)->Run();
+}
+
+uint32_t CSensorWatchdog::NowMs() {
+  uint32_t now = 0;
+  m_clock->GetTime(&now);
+  return now;
+}
+
+uint32_t CSensorWatchdog::Run() {
   Decision decision;
-  decision.Arm(limitMs, NowMs(), m_signs.load());
-  std::unique_lock<std::mutex> hold(m_mutex);
+  decision.Arm(m_limitMs, NowMs(), m_signs.load());
   for (;;) {
-    m_wake.wait_for(hold, std::chrono::milliseconds(pollMs), [this] { return m_stopping.load(); });
-    if (m_stopping.load()) return;
+    const uint32_t waited = WaitForSingleObject(m_wake, m_pollMs);
+    if (m_stopping.load()) return PVL_OK;
+    // Only the stop sets the event: any other answer is a wait that failed.
+    if (waited != WAIT_TIMEOUT) return PVL_E_FAIL;
     if (!decision.Due(NowMs(), m_signs.load())) continue;
-    hold.unlock();
-    const bool goOn = m_check();
-    hold.lock();
-    if (!goOn) return;
+    if (!m_check()) return PVL_OK;
   }
 }
