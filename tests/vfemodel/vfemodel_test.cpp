@@ -299,8 +299,9 @@ TEST_F(VfeModel, StatisticsLockStepDoesNotHoldAfterAFrameEveryOutputDrops) {
   Start(kBothPaths, kModules | Bit(5), kFrameMask, Bit(4) | Bit(5));
   ASSERT_TRUE(ServiceCount(Bit(16), 1));
   EXPECT_EQ(BoardVfeCounts().framesDropped[kVfeOutput2], 1u);
-  const uint32_t held = BoardSensorState().frames;
-  EXPECT_TRUE(BoardSensorWaitFrameEnd(held + 1, 20000)) << "the next frame waited for an update";
+  // The next frame's statistics come with no update written; serviced as
+  // they come, as the paced model waits for every interrupt's service.
+  EXPECT_TRUE(ServiceCount(Bit(16), 2)) << "the next frame waited for an update";
   EXPECT_EQ(0u, BoardVfeCounts().serviceTimeouts);
 }
 
