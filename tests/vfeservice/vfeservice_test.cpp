@@ -308,7 +308,7 @@ TEST_F(VfeServiceTest, TheVideoChainOnTheServiceStreams) {
   EXPECT_TRUE(sink_.WaitFor(EVENT_STATS_AVAILABLE, 2)) << sink_.Count(EVENT_STATS_AVAILABLE);
   ASSERT_EQ(PVL_OK, service_->Stop());
   EXPECT_TRUE(WaitAllHome(bm, 4));
-  EXPECT_EQ(3u, FreeCount(svc_->GetWBExpStats()->GetPool()));
+  EXPECT_TRUE(WaitAllHome(svc_->GetWBExpStats()->GetPool(), 3));
 }
 
 // The video chain sets up the focus and near-white statistics from the
