@@ -18,7 +18,11 @@ using camclient::BufferMemory;
 using camclient::Camera;
 using camclient::Pin;
 
-constexpr DWORD kFrameWaitMs = 10000;  // a frame or still that takes longer is an error
+constexpr DWORD kFrameWaitMs = 10000;  // a frame that takes longer is an error
+// The driver answers every trigger, with the still or with an empty buffer
+// flagged as a failed capture; a full-resolution capture and its encoding take
+// far longer than a frame, so this only ends a stack that stopped answering.
+constexpr DWORD kStillWaitMs = 60000;
 constexpr uint32_t kFourccYV12 = CAMERA_FOURCC('Y', 'V', '1', '2');
 
 const char kUsage[] =
@@ -441,7 +445,7 @@ int Still(const Camera& camera, const Options& o, std::FILE* out, std::FILE* err
   if ((r = camera.Trigger(CS_PIN_STILL)) != ERROR_SUCCESS) return Failed(err, "triggering the still", r);
   std::fprintf(err, "camcapture: waiting for the still\n");
   CS_STREAM_DESCRIPTOR* d = nullptr;
-  if ((r = pin.NextBuffer(&d, kFrameWaitMs)) != ERROR_SUCCESS) return Failed(err, "waiting for the still", r);
+  if ((r = pin.NextBuffer(&d, kStillWaitMs)) != ERROR_SUCCESS) return Failed(err, "waiting for the still", r);
   const uint8_t* p = Pin::Data(*d);
   const uint32_t size = d->CsStreamHeader.DataUsed;
   if (size < 4 || p[0] != 0xFF || p[1] != 0xD8) return Failed(err, "the still is no JPEG", ERROR_INVALID_DATA);
