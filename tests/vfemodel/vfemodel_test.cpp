@@ -305,6 +305,23 @@ TEST_F(VfeModel, StatisticsLockStepDoesNotHoldAfterAFrameEveryOutputDrops) {
   EXPECT_EQ(0u, BoardVfeCounts().serviceTimeouts);
 }
 
+// Client lock-step: a frame written on the client's path holds the next start
+// until the client gives a frame back.
+TEST_F(VfeModel, ClientLockStepHoldsTheSensorUntilTheClientGivesAFrameBack) {
+  PrepareStream();
+  BoardVfeSetClientLockStep(true, kVfeOutput1);
+  StartSensor();
+  Start(kBothPaths, kModules, kFrameMask);
+  ASSERT_TRUE(ServiceCount(Bit(18), 1));
+  const uint32_t held = BoardSensorState().frames;
+  EXPECT_FALSE(BoardSensorWaitFrameEnd(held + 1, 300)) << "the next frame did not wait";
+  EXPECT_EQ(1u, BoardVfeCounts().framesDone[kVfeOutput1]);
+  BoardVfeClientReturnedFrame();
+  EXPECT_TRUE(ServiceCount(Bit(18), 2)) << "the next frame never came";
+  EXPECT_EQ(2u, BoardVfeCounts().framesDone[kVfeOutput1]);
+  EXPECT_EQ(0u, BoardVfeCounts().serviceTimeouts);
+}
+
 TEST_F(VfeModel, WithTheClockOffNoInterruptComes) {
   vfe_unconfig_clks();
   Write(0x018, Bit(9));

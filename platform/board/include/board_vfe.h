@@ -230,6 +230,17 @@ constexpr int kBoardPacingTimeoutMs = 10000;
 void BoardVfeSetPacing(bool on);
 bool BoardVfePacedByEnvironment();
 
+// Client lock-step, for a test whose capture client is in the loop: the sensor
+// starts a frame only while the frames the model wrote on `path` since this was
+// turned on are fewer than those the client gave back
+// (BoardVfeClientReturnedFrame) plus `ahead`. The system then always has the
+// buffers the client returned, however late a loaded machine runs the client;
+// board time stands while a start is held. A hold longer than the lock-step's
+// time-out lets the frame go and counts a service time-out. BoardVfeReset turns
+// it off.
+void BoardVfeSetClientLockStep(bool on, BoardVfePath path = kVfeOutput1, uint32_t ahead = 1);
+void BoardVfeClientReturnedFrame();
+
 // The stages of the frame path, for the time the model spends in each.
 enum BoardVfeStage : uint32_t {
   kVfeStageRender,          // the sensor model's frame

@@ -427,6 +427,7 @@ void HandleEnd(Model& m, const Event& e, std::unique_lock<std::mutex>& lk) {
     }
     ps.pingNext = !f.pingSide[p];
     ++m.counters.framesDone[p];
+    GateFrameWritten(p);
     bits |= kDoneBit[p];
     if (m.tap) {
       BoardVfeTappedFrame t;

@@ -297,6 +297,7 @@ void BoardVfeReset() {
     g.paced = false;
   }
   BoardVfeSetStatsLockStep(false);
+  BoardVfeSetClientLockStep(false);
   {
     StatsGate& g = Gate();
     std::lock_guard<std::mutex> hold(g.lock);
@@ -374,6 +375,12 @@ void GateModelLate() {
   g.modelLate = true;
 }
 
+void GateFrameWritten(int path) {
+  StatsGate& g = Gate();
+  std::lock_guard<std::mutex> hold(g.lock);
+  if (g.clientStep && path == g.clientPath) ++g.written;
+}
+
 void GateAwaitUpdate(bool awaiting) {
   StatsGate& g = Gate();
   std::lock_guard<std::mutex> hold(g.lock);
@@ -387,14 +394,16 @@ bool MayStart(uint32_t latestStarted, bool* timeStands) {
   StatsGate& g = Gate();
   std::lock_guard<std::mutex> hold(g.lock);
   *timeStands = !g.modelLate;
-  if (!g.on || latestStarted == 0) return true;
-  if (g.endedFrame == latestStarted && !(g.awaitUpdates && g.awaitingUpdate)) {
+  bool ready = !g.on || latestStarted == 0 ||
+               (g.endedFrame == latestStarted && !(g.awaitUpdates && g.awaitingUpdate));
+  if (g.clientStep && g.written >= g.returned + g.clientAhead) ready = false;
+  if (ready) {
     g.heldAfter = 0;
     return true;
   }
   const int64_t now = MonoNs();
-  if (g.heldAfter != latestStarted) {
-    g.heldAfter = latestStarted;
+  if (g.heldAfter != latestStarted + 1) {
+    g.heldAfter = latestStarted + 1;
     g.heldSinceNs = now;
     return false;
   }
@@ -402,8 +411,13 @@ bool MayStart(uint32_t latestStarted, bool* timeStands) {
   ++g.timeouts;
   g.heldAfter = 0;
   g.awaitingUpdate = false;
+  if (g.clientStep) g.returned = g.written + 1 - g.clientAhead;
   return true;
 }
+
+// Installs or removes the sensor's start gate as the switches ask. Called
+// without the gate's lock: the sensor takes its own lock first.
+void InstallGate(bool gated) { board::SensorSetStartGate(gated ? MayStart : nullptr); }
 
 }  // namespace
 }  // namespace board::vfe
@@ -418,9 +432,30 @@ void BoardVfeSetStatsLockStep(bool on, int timeoutMs) {
     g.timeoutMs = std::max(1, on ? timeoutMs : kBoardPacingTimeoutMs);
     g.heldAfter = 0;
     g.awaitingUpdate = false;
-    gated = g.on;
+    gated = g.on || g.clientStep;
   }
-  board::SensorSetStartGate(gated ? MayStart : nullptr);
+  InstallGate(gated);
+}
+
+void BoardVfeSetClientLockStep(bool on, BoardVfePath path, uint32_t ahead) {
+  bool gated;
+  {
+    StatsGate& g = Gate();
+    std::lock_guard<std::mutex> hold(g.lock);
+    g.clientStep = on;
+    g.clientPath = path & 1;
+    g.clientAhead = std::max(1u, ahead);
+    g.written = g.returned = 0;
+    g.heldAfter = 0;
+    gated = g.on || g.clientStep;
+  }
+  InstallGate(gated);
+}
+
+void BoardVfeClientReturnedFrame() {
+  StatsGate& g = Gate();
+  std::lock_guard<std::mutex> hold(g.lock);
+  ++g.returned;
 }
 
 void BoardVfeSetLockStep(bool on, int timeoutMs) {

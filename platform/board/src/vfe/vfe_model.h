@@ -252,6 +252,12 @@ struct StatsGate {
   uint32_t heldAfter = 0;        // the start being held follows this frame...
   int64_t heldSinceNs = 0;       // ...since this monotonic time
   uint32_t timeouts = 0;
+  // Client lock-step (BoardVfeSetClientLockStep).
+  bool clientStep = false;
+  int clientPath = 0;
+  uint32_t clientAhead = 1;
+  uint32_t written = 0;   // frames written on the client's path since it was turned on
+  uint32_t returned = 0;  // frames the client gave back since then
 };
 StatsGate& Gate();
 // The model's side of the gate.
@@ -260,6 +266,8 @@ void GateAwaitUpdate(bool awaiting);
 // The model ends its frame late on purpose (board time): the next start waits
 // for it with board time running.
 void GateModelLate();
+// A frame was written on `path`.
+void GateFrameWritten(int path);
 
 // Register file (registers.cpp).
 void HookWindow();
