@@ -43,6 +43,7 @@
 #include "board_sim.h"
 #include "board_vfe.h"
 #include "ccameraengine.h"
+#include "ccameraenginefrontend.h"
 #include "icamerabuffermanager.h"
 #include "icameraport.h"
 #include "ienv.h"

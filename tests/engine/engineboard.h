@@ -17,6 +17,8 @@
 
 #include "camerasettings.h"
 #include "ccameraengine.h"
+#include "ccameraenginefrontend.h"
+#include "cenginestatemachine.h"
 #include "chipset.h"
 #include "icamerabuffermanager.h"
 #include "icameraport.h"

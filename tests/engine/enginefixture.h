@@ -10,6 +10,8 @@
 #include <string>
 
 #include "ccameraengine.h"
+#include "ccameraenginefrontend.h"
+#include "cenginestatemachine.h"
 #include "enginedoubles.h"
 #include "ienv.h"
 #include "orbhost_test.h"

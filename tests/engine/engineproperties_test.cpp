@@ -7,6 +7,8 @@
 
 #include "camerapropertyids.h"
 #include "cameratuningdata.h"
+#include "ccameraelfsmanager.h"
+#include "csensorinfoproxy.h"
 #include "enginefixture.h"
 #include "tuningdataprovider.h"
 

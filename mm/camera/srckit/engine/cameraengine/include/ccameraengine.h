@@ -24,26 +24,30 @@
 #include <mutex>
 #include <vector>
 
-#include "camerabestshot.h"
-#include "ccameraelfsmanager.h"
-#include "ccameraengineconfig.h"
-#include "ccameraenginefrontend.h"
-#include "ccameraportmanager.h"
-#include "cenginesettings.h"
-#include "cenginestatemachine.h"
 #include "csensorwatchdog.h"
-#include "csensorinfoproxy.h"
-#include "cuserdata.h"
-#include "cuserdataaggregate.h"
 #include "icameraengineeventsink.h"
 #include "icameraengineinternal.h"
 #include "icameraportformatsource.h"
 #include "icamerasensorservice.h"
 #include "ielfs.h"
+#include "ipropertystore.h"
 #include "isingletonregistry.h"
 #include "ivfeservice.h"
 #include "tuningdata.h"
 #include "tunvex.h"
+
+// The parts the engine holds are other components' classes; their headers are
+// the engine's sources' business (and a test's that looks at a part).
+class CCameraBestShot;
+class CCameraELFSManager;
+class CCameraEngineConfig;
+class CCameraEngineFrontEnd;
+class CCameraPortManager;
+class CEngineSettings;
+class CEngineStateMachine;
+class CSensorInfoProxy;
+class CUserData;
+class CUserDataAggregate;
 
 class CCameraEngine final : public ICameraEngineInternal, public ICameraEngineEventSink {
  public:
@@ -106,7 +110,7 @@ class CCameraEngine final : public ICameraEngineInternal, public ICameraEngineEv
   ICameraSensorService* SensorService() { return m_sensor.Get(); }
   uint32_t GetDefaultTuningData() const { return m_defaultTuningData; }
   const std::map<uint32_t, uint32_t>& BestShotTable() const { return m_bestShotTable; }
-  bool BestShotApplied() const { return m_bestShot.IsApplied(); }
+  bool BestShotApplied() const;
 
   // Builds an engine: counted once in *out, its configuration read from
   // `configPath` (null: the device's file). The registry's creator makes the
@@ -177,14 +181,19 @@ class CCameraEngine final : public ICameraEngineInternal, public ICameraEngineEv
   volatile int32_t m_count = 0;
   const bool m_debug;
   PvlResult m_configResult = PVL_OK;
-  CCameraEngineConfig m_config;
   PvlResult m_frontEndResult = PVL_OK;
-  CCameraEngineFrontEnd m_frontEnd;
-  CUserData m_userData;
-  CEngineSettings m_settings;
-  CSensorInfoProxy m_proxy;
+  // The parts the engine holds by value, in one block of their own so that
+  // this header needs only their names; the references are the engine's way
+  // to them and live exactly as long.
+  struct Parts;
+  std::unique_ptr<Parts> m_parts;
+  CCameraEngineConfig& m_config;
+  CCameraEngineFrontEnd& m_frontEnd;
+  CUserData& m_userData;
+  CEngineSettings& m_settings;
+  CSensorInfoProxy& m_proxy;
   std::shared_ptr<CCameraELFSManager> m_elfs;
-  CCameraBestShot m_bestShot;
+  CCameraBestShot& m_bestShot;
   FormatSource m_formats{this};
 
   CPvlPtr<IProperties> m_store;

@@ -7,7 +7,17 @@
 #include <new>
 #include <thread>
 
+#include "camerabestshot.h"
+#include "ccameraelfsmanager.h"
+#include "ccameraengineconfig.h"
+#include "ccameraenginefrontend.h"
+#include "ccameraportmanager.h"
+#include "cenginesettings.h"
+#include "cenginestatemachine.h"
 #include "cexifdata.h"
+#include "csensorinfoproxy.h"
+#include "cuserdata.h"
+#include "cuserdataaggregate.h"
 #include "ienv.h"
 #include "plindor.h"
 #include "pvllog.h"
@@ -97,14 +107,31 @@ PvlResult CCameraEngine::CreateUnregistered(IEnv* env, bool debug, const char* c
 
 // The faces, the configuration (its result first), the front end, the
 // settings objects; the rest is Construct.
+struct CCameraEngine::Parts {
+  Parts(IEnv* env, const char* configPath, PvlResult* configResult, PvlResult* frontEndResult)
+      : config(env, configPath, configResult), frontEnd(env, frontEndResult) {}
+  CCameraEngineConfig config;
+  CCameraEngineFrontEnd frontEnd;
+  CUserData userData;
+  CEngineSettings settings;
+  CSensorInfoProxy proxy;
+  CCameraBestShot bestShot;
+};
+
 CCameraEngine::CCameraEngine(ISingletonRegistry* registry, IEnv* env, bool debug, const char* configPath,
                              PvlResult* result)
     : m_registry(registry),
       m_env(env),
       m_debug(debug),
-      m_config(env, configPath ? configPath : CAMERA_ENGINE_CONFIG_PATH, &m_configResult),
-      m_frontEnd(env, &m_frontEndResult),
-      m_elfs(std::make_shared<CCameraELFSManager>()) {
+      m_parts(std::make_unique<Parts>(env, configPath ? configPath : CAMERA_ENGINE_CONFIG_PATH, &m_configResult,
+                                      &m_frontEndResult)),
+      m_config(m_parts->config),
+      m_frontEnd(m_parts->frontEnd),
+      m_userData(m_parts->userData),
+      m_settings(m_parts->settings),
+      m_proxy(m_parts->proxy),
+      m_elfs(std::make_shared<CCameraELFSManager>()),
+      m_bestShot(m_parts->bestShot) {
   *result = m_configResult != PVL_OK ? m_configResult : m_frontEndResult;
 }
 

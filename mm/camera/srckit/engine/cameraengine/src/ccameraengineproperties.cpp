@@ -8,7 +8,14 @@
 #include <exception>
 
 #include "ccameraengine.h"
+#include "camerabestshot.h"
 #include "camerapropertyids.h"
+#include "ccameraelfsmanager.h"
+#include "ccameraengineconfig.h"
+#include "ccameraenginefrontend.h"
+#include "csensorinfoproxy.h"
+#include "cuserdata.h"
+#include "cuserdataaggregate.h"
 #include "pvllog.h"
 #include "vfeconfigurerids.h"
 
@@ -231,6 +238,8 @@ PvlResult CCameraEngine::ApplyBestShotMode() {
   if (r == PVL_OK) r = m_bestShot.Restore(properties);
   return r;
 }
+
+bool CCameraEngine::BestShotApplied() const { return m_bestShot.IsApplied(); }
 
 PvlResult CCameraEngine::CreateElfs(uint32_t classId, CPvlPtr<IELFS>& out) {
   // The class hands out its IELFS face.

@@ -9,7 +9,6 @@
 #include "chromasuppconfiguration.h"
 #include "colorconvconfiguration.h"
 #include "colorcorrconfiguration.h"
-#include "cropconfigurer.h"
 #include "demosaicconfiguration.h"
 #include "fovcropconfiguration.h"
 #include "gammaconfiguration.h"
@@ -19,10 +18,6 @@
 #include "outputyscalerconfiguration.h"
 #include "rolloffconfiguration.h"
 #include "whitebalanceconfiguration.h"
-#include "picturecontrolconfigurer.h"
-#include "snapshotconfigurer.h"
-#include "updateallconfigurer.h"
-#include "videoconfigurer.h"
 #include "wbexpstatsconfiguration.h"
 
 PvlResult VfeBayerBlockStep(IVfeServiceInternal* service, IVfeSettings* settings, VfeChain chain, int32_t command) {
@@ -102,44 +97,4 @@ PvlResult VfeConfigureBayerChain(IVfeServiceInternal* service, IVfeSettings* set
     return stats->ConfigureForWindow(camif->GetWindowWidth(), camif->GetPixelSkipFactor(), camif->GetWindowHeight(),
                                      camif->GetLineSkipFactor());
   });
-}
-
-PvlResult VfeConfigurer_Create(IVfeServiceInternal* service, uint32_t configuration, IConfigCommand** out) {
-  if (!out) return PVL_E_BADARG;
-  *out = nullptr;
-  switch (configuration) {
-    case ZUEUID_CONFIG_UNSUPPORTED:
-      return CUnsupportedConfigurer::Create(service, out);
-    case ZUEUID_CONFIG_VIDEO:
-      return CVideoConfigurer::Create(service, out);
-    case ZUEUID_CONFIG_RAW_SNAPSHOT:
-      return CRawSnapshotConfigurer::Create(service, out);
-    case ZUEUID_CONFIG_SNAPSHOT: {
-      IVideoOutputControl* raw = service ? service->GetRawOutput() : nullptr;
-      uint8_t rawOn = 0;
-      if (raw && raw->IsEnabled(VIDEO_OUTPUT_MODE_STILL, &rawOn) == PVL_OK && rawOn)
-        return CRawSnapshotConfigurer::Create(service, out);
-      return CSnapshotConfigurer::Create(service, out);
-    }
-    case ZUEUID_CONFIG_CROP:
-      return CCropConfigurer::Create(service, out);
-    case ZUEUID_CONFIG_UPDATE_ALL:
-      return CUpdateAllConfigurer::Create(service, out);
-    case ZUEUID_CONFIG_BRIGHTNESS:
-      return CBrightnessConfigurer::Create(service, out);
-    case ZUEUID_CONFIG_CONTRAST:
-      return CContrastConfigurer::Create(service, out);
-    case ZUEUID_CONFIG_GAMMA:
-      return CGammaConfigurer::Create(service, out);
-    case ZUEUID_CONFIG_HUE:
-      return CHueConfigurer::Create(service, out);
-    case ZUEUID_CONFIG_SATURATION:
-      return CSaturationConfigurer::Create(service, out);
-    case ZUEUID_CONFIG_SHARPNESS:
-      return CSharpnessConfigurer::Create(service, out);
-    case ZUEUID_CONFIG_IMAGE_EFFECT:
-      return CImageEffectConfigurer::Create(service, out);
-    default:
-      return PVL_E_BADARG;
-  }
 }

@@ -14,11 +14,10 @@
 #include "bufferrequest.h"
 #include "icamerabuffermanager.h"
 #include "isignalqueue.h"
+#include "ivfeoutputhost.h"
 #include "ivfeservice.h"
 #include "pvlmediabuffer.h"
 #include "pvlobject.h"
-
-class CVfeService;
 
 // The kind's side of a statistics output.
 class CStatsSource {
@@ -84,21 +83,21 @@ class CStatsSourceBase : public CStatsSource {
   PvlResult Ack(IPvlMediaBuffer* buffer) override;
   ISignalControl* GetReadySignal() override;
 
-  CVfeService* GetService() const { return m_service; }
+  IVfeOutputHost* GetService() const { return m_service; }
 
  protected:
-  // ackFailure: the error line of a failed ack; readySignal: a CVfeService::Signal.
-  CStatsSourceBase(CVfeService* service, int32_t ackCommand, uint32_t readySignal, const char* ackFailure)
+  // ackFailure: the error line of a failed ack; readySignal: the kind's ZUEUID_SIGNAL_ACK_*.
+  CStatsSourceBase(IVfeOutputHost* service, int32_t ackCommand, ZUEUID readySignal, const char* ackFailure)
       : m_service(service), m_ackCommand(ackCommand), m_readySignal(readySignal), m_ackFailure(ackFailure) {}
 
-  CVfeService* const m_service;
+  IVfeOutputHost* const m_service;
   uint32_t m_statsCount = 0;
   uint32_t m_gridA = 0;
   uint32_t m_gridB = 0;
 
  private:
   const int32_t m_ackCommand;
-  const uint32_t m_readySignal;
+  const ZUEUID m_readySignal;
   const char* const m_ackFailure;
 };
 
@@ -106,7 +105,7 @@ class CStatsOutput final : public CPvlObject, public IStatsOutput {
  public:
   // Takes the source. 29 for a null source; else the failure of creating or
   // registering with the pool.
-  static PvlResult Create(CVfeService* service, CStatsSource* source, CStatsOutput** out);
+  static PvlResult Create(IVfeOutputHost* service, CStatsSource* source, CStatsOutput** out);
 
   // IStatsOutput
   PvlResult QueueNewBuffer(uint32_t* address) override;
@@ -133,12 +132,12 @@ class CStatsOutput final : public CPvlObject, public IStatsOutput {
   ICameraBufferManager* GetPool() const { return m_pool.Get(); }
 
  private:
-  CStatsOutput(CVfeService* service, CStatsSource* source);
+  CStatsOutput(IVfeOutputHost* service, CStatsSource* source);
   ~CStatsOutput() override;
   PvlResult Construct();
   ILock* Lock() const;
 
-  CVfeService* m_service;
+  IVfeOutputHost* m_service;
   CStatsSource* m_source;  // owned
   uint32_t m_owed;
   uint32_t m_sparesOwed = 0;  // queued as 0 while a reader held the buffer

@@ -25,7 +25,7 @@ class CAFStats final : public CStatsObject<IAFStats> {
 
 class CStatsOutputAF final : public CStatsSourceBase {
  public:
-  explicit CStatsOutputAF(CVfeService* service);
+  explicit CStatsOutputAF(IVfeOutputHost* service);
 
   PvlResult OnStats(uint32_t frameCounter, IPvlMediaBuffer* buffer) override;
   PvlResult GetBufferRequest(BufferRequest* request) override;

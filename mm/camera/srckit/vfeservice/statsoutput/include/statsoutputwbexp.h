@@ -61,7 +61,7 @@ class CWBExpStats final : public CStatsObject<IWBExpStats, IWBExpStats2> {
 
 class CStatsOutputWBExp final : public CStatsSourceBase {
  public:
-  explicit CStatsOutputWBExp(CVfeService* service);
+  explicit CStatsOutputWBExp(IVfeOutputHost* service);
 
   PvlResult OnStats(uint32_t frameCounter, IPvlMediaBuffer* buffer) override;
   PvlResult GetBufferRequest(BufferRequest* request) override;

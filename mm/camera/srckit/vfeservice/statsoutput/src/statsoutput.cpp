@@ -6,7 +6,6 @@
 #include "ienv.h"
 #include "pvllog.h"
 #include "vfedriver.h"
-#include "vfeservice.h"
 
 PvlResult CStatsSourceBase::Ack(IPvlMediaBuffer* buffer) {
   if (!buffer) return PVL_E_NULLPTR;
@@ -21,13 +20,13 @@ PvlResult CStatsSourceBase::Ack(IPvlMediaBuffer* buffer) {
 }
 
 ISignalControl* CStatsSourceBase::GetReadySignal() {
-  return m_service->GetReadySignalControl(static_cast<CVfeService::Signal>(m_readySignal));
+  return m_service->GetAckSignal(m_readySignal);
 }
 
-CStatsOutput::CStatsOutput(CVfeService* service, CStatsSource* source)
+CStatsOutput::CStatsOutput(IVfeOutputHost* service, CStatsSource* source)
     : CPvlObject(service->GetEnv()), m_service(service), m_source(source), m_owed(0), m_started(0) {}
 
-PvlResult CStatsOutput::Create(CVfeService* service, CStatsSource* source, CStatsOutput** out) {
+PvlResult CStatsOutput::Create(IVfeOutputHost* service, CStatsSource* source, CStatsOutput** out) {
   if (!source) return PVL_E_NULLPTR;
   if (!service || !out) {
     delete source;

@@ -7,7 +7,6 @@
 #include "pvllog.h"
 #include "sensorinfo.h"
 #include "vfedriver.h"
-#include "vfeservice.h"
 
 namespace {
 
@@ -19,7 +18,7 @@ struct WindowConfig {
   int32_t count = 0;
 };
 
-PvlResult ReadWindowConfig(CVfeService* service, WindowConfig* config) {
+PvlResult ReadWindowConfig(IVfeOutputHost* service, WindowConfig* config) {
   IVfeSettings* settings = service->GetVfeSettings();
   if (!settings) return PVL_E_NOTREADY;
   return settings->GetAFWindowConfig(&config->wholeFrame, config->cells, kMaxWindows, &config->count);
@@ -113,8 +112,8 @@ PvlResult CAFStats::GetFocusValues(uint32_t* values, int32_t capacity, int32_t* 
 
 // ---- The source ----
 
-CStatsOutputAF::CStatsOutputAF(CVfeService* service)
-    : CStatsSourceBase(service, VFE_CMD_ACK_STATS_AF, CVfeService::kSignalAckAF, "***!!! ERROR ACKING AF EXP STATS !!!***"),
+CStatsOutputAF::CStatsOutputAF(IVfeOutputHost* service)
+    : CStatsSourceBase(service, VFE_CMD_ACK_STATS_AF, ZUEUID_SIGNAL_ACK_AF_STATS, "***!!! ERROR ACKING AF EXP STATS !!!***"),
       m_stats(this) {}
 
 PvlResult CStatsOutputAF::OnStats(uint32_t frameCounter, IPvlMediaBuffer* buffer) {

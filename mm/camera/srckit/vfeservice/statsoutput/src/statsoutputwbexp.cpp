@@ -3,7 +3,6 @@
 
 #include "pvllog.h"
 #include "vfedriver.h"
-#include "vfeservice.h"
 
 // ---- The statistics object ----
 
@@ -66,8 +65,8 @@ PvlResult CWBExpStats::RegionValues(uint32_t word, uint32_t mask, uint32_t* valu
 
 // ---- The source ----
 
-CStatsOutputWBExp::CStatsOutputWBExp(CVfeService* service)
-    : CStatsSourceBase(service, VFE_CMD_ACK_STATS_WB_EXP, CVfeService::kSignalAckWBExp,
+CStatsOutputWBExp::CStatsOutputWBExp(IVfeOutputHost* service)
+    : CStatsSourceBase(service, VFE_CMD_ACK_STATS_WB_EXP, ZUEUID_SIGNAL_ACK_WB_EXP_STATS,
                        "***!!! ERROR ACKING AWB EXP STATS !!!***"),
       m_stats(this) {}
 

@@ -15,6 +15,7 @@
 #include "icameraengineeventsink.h"
 #include "ilock.h"
 #include "isignalqueue.h"
+#include "ivfeoutputhost.h"
 #include "ivfeservice.h"
 #include "pvlobject.h"
 #include "pvlthread.h"
@@ -28,7 +29,7 @@
 // The class switch's entry.
 PvlResult VfeService_CreateInstance(IEnv* env, ZUEUID clsid, void* argument, void** out);
 
-class CVfeService final : public CPvlObject, public IVfeService, public IVfeServiceInternal {
+class CVfeService final : public CPvlObject, public IVfeService, public IVfeServiceInternal, public IVfeOutputHost {
  public:
   static constexpr uint32_t kOutputCount = 3;
   // The receive thread's signals, in the order they are made.
@@ -55,7 +56,7 @@ class CVfeService final : public CPvlObject, public IVfeService, public IVfeServ
   PvlResult GetLimits(VfeLimits* limits) override;
   PvlResult SetEventSink(ICameraEngineEventSink* sink) override;
 
-  // IVfeServiceInternal
+  // IVfeServiceInternal (its members of the same name serve IVfeOutputHost too)
   IEnv* GetEnv() override { return CPvlObject::GetEnv(); }
   ILock* GetLock() override { return m_lock.Get(); }
   IVfeSettings* GetVfeSettings() override { return m_settings.Get(); }
@@ -72,6 +73,9 @@ class CVfeService final : public CPvlObject, public IVfeService, public IVfeServ
   void UpdateOutputOrder(uint32_t mode) override;
   void UpdateMaxCropFactor() override;
   VfeOperationMode* GetOperationMode() override { return &m_operationMode; }
+
+  // IVfeOutputHost
+  ISignalControl* GetAckSignal(ZUEUID signal) override;
 
   // The block configurations. The Bayer image-processing blocks without a
   // computation yet are neutral stand-ins inside the chains and answer null here.

@@ -215,7 +215,7 @@ PvlResult CVfeService::Initialize(uint32_t, IPvlBase* source) {
   PvlResult r = source->QueryInterface(ZUEUID_VFE_SETTINGS, settings.Out());
   if (r != PVL_OK) return r;
   m_settings = settings.Get();
-  using Factory = PvlResult (*)(CVfeService*, CVideoOutput**);
+  using Factory = PvlResult (*)(IVfeOutputHost*, CVideoOutput**);
   const Factory factories[kOutputCount] = {&CRawVideoOutput::Create, &CVideoOutput1::Create, &CVideoOutput2::Create};
   uint32_t index = 0;
   for (Factory factory : factories) {
@@ -303,6 +303,14 @@ PvlResult CVfeService::SendCommand(int32_t command, const void* payload, uint32_
   if (!m_driver) return PVL_E_NOTREADY;
   return m_driver->Command(static_cast<uint32_t>(command), const_cast<void*>(payload), payload ? size : 0, nullptr,
                            0, nullptr);
+}
+
+ISignalControl* CVfeService::GetAckSignal(ZUEUID signal) {
+  // The driver's message signal is the receive thread's own.
+  for (uint32_t i = kSignalMessage + 1; i < kSignalCount; ++i) {
+    if (kSignalIds[i] == signal) return GetReadySignalControl(static_cast<Signal>(i));
+  }
+  return nullptr;
 }
 
 PvlResult CVfeService::SendReset() {

@@ -14,13 +14,12 @@
 
 #include "cameraportformat.h"
 #include "isignalqueue.h"
+#include "ivfeoutputhost.h"
 #include "ivfeservice.h"
 #include "ivideooutput.h"
 #include "pvlmediabuffer.h"
 #include "pvlobject.h"
 #include "videobuffermanager.h"
-
-class CVfeService;
 
 #define VIDEO_OUTPUT_NO_MODE 0x7fffffffu
 
@@ -93,11 +92,11 @@ class CVideoOutput : public CPvlObject, public IVideoOutput, public IVideoOutput
   static void FormatDump(const CameraPortFormat& format);
 
  protected:
-  CVideoOutput(CVfeService* service, const VideoOutputTraits& traits, PvlResult* result);
+  CVideoOutput(IVfeOutputHost* service, const VideoOutputTraits& traits, PvlResult* result);
   ~CVideoOutput() override;
 
   template <class Derived>
-  static PvlResult CreateAs(CVfeService* service, CVideoOutput** out);
+  static PvlResult CreateAs(IVfeOutputHost* service, CVideoOutput** out);
 
  private:
   struct Mode {
@@ -112,7 +111,7 @@ class CVideoOutput : public CPvlObject, public IVideoOutput, public IVideoOutput
   void DropOutstanding();
   void CheckState();
 
-  CVfeService* m_service;
+  IVfeOutputHost* m_service;
   VideoOutputTraits m_traits;
   Mode m_modes[2];
   uint32_t m_currentMode;
@@ -125,7 +124,7 @@ class CVideoOutput : public CPvlObject, public IVideoOutput, public IVideoOutput
 };
 
 template <class Derived>
-PvlResult CVideoOutput::CreateAs(CVfeService* service, CVideoOutput** out) {
+PvlResult CVideoOutput::CreateAs(IVfeOutputHost* service, CVideoOutput** out) {
   if (!out) return PVL_E_BADARG;
   PvlResult result = PVL_E_FAIL;
   Derived* self = new Derived(service, &result);
@@ -140,18 +139,18 @@ PvlResult CVideoOutput::CreateAs(CVfeService* service, CVideoOutput** out) {
 
 class CRawVideoOutput final : public CVideoOutput {
  public:
-  static PvlResult Create(CVfeService* service, CVideoOutput** out);
-  CRawVideoOutput(CVfeService* service, PvlResult* result);
+  static PvlResult Create(IVfeOutputHost* service, CVideoOutput** out);
+  CRawVideoOutput(IVfeOutputHost* service, PvlResult* result);
 };
 
 class CVideoOutput1 final : public CVideoOutput {
  public:
-  static PvlResult Create(CVfeService* service, CVideoOutput** out);
-  CVideoOutput1(CVfeService* service, PvlResult* result);
+  static PvlResult Create(IVfeOutputHost* service, CVideoOutput** out);
+  CVideoOutput1(IVfeOutputHost* service, PvlResult* result);
 };
 
 class CVideoOutput2 final : public CVideoOutput {
  public:
-  static PvlResult Create(CVfeService* service, CVideoOutput** out);
-  CVideoOutput2(CVfeService* service, PvlResult* result);
+  static PvlResult Create(IVfeOutputHost* service, CVideoOutput** out);
+  CVideoOutput2(IVfeOutputHost* service, PvlResult* result);
 };

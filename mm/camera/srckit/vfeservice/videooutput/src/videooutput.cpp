@@ -5,10 +5,10 @@
 #include <string.h>
 
 #include "cameralockguard.h"
+#include "camerasettings.h"
 #include "pvllog.h"
 #include "sensorinfo.h"
 #include "vfedriver.h"
-#include "vfeservice.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ const char* FourccLabel(uint32_t fourcc) {
 
 }  // namespace
 
-CVideoOutput::CVideoOutput(CVfeService* service, const VideoOutputTraits& traits, PvlResult* result)
+CVideoOutput::CVideoOutput(IVfeOutputHost* service, const VideoOutputTraits& traits, PvlResult* result)
     : CPvlObject(service ? service->GetEnv() : nullptr),
       m_service(service),
       m_traits(traits),
@@ -218,9 +218,7 @@ PvlResult CVideoOutput::GetReadySignal(ISignalControl** signal) {
   if (!signal) return PVL_E_BADARG;
   *signal = nullptr;
   if (m_traits.readySignal == 0) return PVL_OK;
-  ISignalControl* control = m_service->GetReadySignalControl(m_traits.readySignal == ZUEUID_SIGNAL_ACK_OUTPUT1
-                                                                  ? CVfeService::kSignalAckOutput1
-                                                                  : CVfeService::kSignalAckOutput2);
+  ISignalControl* control = m_service->GetAckSignal(m_traits.readySignal);
   if (control) control->AddRef();
   *signal = control;
   return PVL_OK;
