@@ -146,6 +146,7 @@ struct Figures {
 // engine, the VFE service and interrupt threads) or with the stream (the pin's
 // capture thread).
 std::map<pid_t, const char*> g_origin;
+std::string g_processName;
 void NoteThreads(const char* origin) {
   for (const auto& [tid, cpu] : Threads()) g_origin.emplace(tid, origin);
 }
@@ -212,10 +213,12 @@ bool Measure(const camclient::Camera& camera, BufferMemory memory, uint32_t w, u
     }
     stack += spent;
     auto origin = g_origin.find(tid);
-    // The one thread the stream starts is the pin's capture thread.
-    if (origin == g_origin.end()) f->captureNs += spent / frames;
+    // Of the threads the stream starts, the pin's capture thread is the one without a
+    // name of its own (the host names its threads, such as the engine's watchdog).
+    if (origin == g_origin.end() && now.name == g_processName) f->captureNs += spent / frames;
     const std::string label = "\"" + now.name + "\" " + std::to_string(tid) + ", started with " +
-                              (origin == g_origin.end() ? "the stream (the pin's capture thread)" : origin->second);
+                              (origin == g_origin.end() ? (now.name == g_processName ? "the stream (the pin's capture thread)" : "the stream")
+                                                         : origin->second);
     f->perThread.emplace_back(label, spent / frames);
   }
   std::sort(f->perThread.begin(), f->perThread.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
@@ -287,6 +290,7 @@ int main(int argc, char** argv) {
   const int chipListener = ChipSimAddCallListener(&OnChipCall, nullptr);
   BoardVfeSetTap([](const BoardVfeTappedFrame&) { g_board.Note(); });
   NoteThreads("the process");
+  g_processName = ReadLine("/proc/self/comm");
   if (!BenchLoadDriver("driverframe")) return 1;
   NoteThreads("the driver");
   camclient::Camera camera;

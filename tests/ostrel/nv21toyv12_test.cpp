@@ -65,7 +65,8 @@ INSTANTIATE_TEST_SUITE_P(
                       SizeCase{"OneBlockOfSixteen", 32, 4, 0}, SizeCase{"OneBlockOfThirtyTwo", 64, 4, 0},
                       SizeCase{"EveryLoopAndATail", 98, 6, 0}, SizeCase{"UnalignedRows", 98, 6, 3},
                       SizeCase{"Preview320", 320, 240, 0}, SizeCase{"Preview640Unaligned", 640, 480, 5},
-                      SizeCase{"AsWideAsTheLineBuffer", 4000, 4, 1}),
+                      SizeCase{"AsWideAsTheLineBuffer", 4000, 4, 1},
+                      SizeCase{"OddRowsInBatchesOfFour", 1000, 22, 1}),
     [](const ::testing::TestParamInfo<SizeCase>& i) { return std::string(i.param.name); });
 
 // Within the frame itself (a buffer the port wrote that the client reads as YV12):
@@ -75,7 +76,8 @@ TEST_P(Nv21ToYv12Sizes, InPlaceMatchesThePlainConversion) {
   const std::vector<uint8_t> nv21 = Frame(c.width, c.height);
   std::vector<uint8_t> buffer(nv21.size() + 64 + 16, 0xEE);
   std::memcpy(buffer.data() + c.offset, nv21.data(), nv21.size());
-  std::vector<uint8_t> line(kNv21LineBufferBytes), chroma(nv21.size() / 3);
+  std::vector<uint8_t> line(kNv21LineBufferBytes),
+      chroma(Nv21InPlaceScratchBytes(c.width, c.height, kNv21LineBufferBytes));
   ASSERT_EQ(ConvertNv21ToYv12InPlace(buffer.data() + c.offset, c.width, c.height, chroma.data(), line.data(),
                                      uint32_t(line.size())),
             Nv21ToYv12Status::kOk);
@@ -87,7 +89,8 @@ TEST_P(Nv21ToYv12Sizes, InPlaceMatchesThePlainConversion) {
 }
 
 TEST(Nv21ToYv12, InPlaceARowWiderThanTheLineBufferOrAFailedCopyIsSaid) {
-  std::vector<uint8_t> wide = Frame(4002, 2), line(kNv21LineBufferBytes), chroma(4002);
+  std::vector<uint8_t> wide = Frame(4002, 2), line(kNv21LineBufferBytes),
+      chroma(Nv21InPlaceScratchBytes(64, 4, kNv21LineBufferBytes));
   const std::vector<uint8_t> before = wide;
   EXPECT_EQ(ConvertNv21ToYv12InPlace(wide.data(), 4002, 2, chroma.data(), line.data(), uint32_t(line.size())),
             Nv21ToYv12Status::kRowTooWide);

@@ -95,6 +95,9 @@ TEST_F(BadMemory, SafeCopyRefusesBadRangesWithoutFaulting) {
   EXPECT_FALSE(CeSafeCopyMemory(Fault(), buf, 4));
   EXPECT_FALSE(CeSafeCopyMemory(ReadOnly(), buf, 4));
   EXPECT_EQ(ReadOnly()[0], 7);
+  // A target that runs into a bad page is refused before its good part is written.
+  EXPECT_FALSE(CeSafeCopyMemory(Good() + page - 4, buf, 8));
+  EXPECT_EQ(Good()[page - 4], 7);
   EXPECT_TRUE(CeSafeCopyMemory(buf, ReadOnly(), 8));
   EXPECT_EQ(buf[7], 7);
 }

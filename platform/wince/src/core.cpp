@@ -37,9 +37,13 @@ struct FaultPlan {
 };
 std::mutex g_faultLock;
 std::array<FaultPlan, CE_SIM_FAULT_COUNT> g_faults;
+// Whether any plan is set: the calls that may fail (a safe copy per row of a frame)
+// take no lock while none is.
+std::atomic<bool> g_faultsPlanned{false};
 
 // True when this call of kind `f` is to fail.
 bool FaultHits(CeSimFault f) {
+  if (!g_faultsPlanned.load(std::memory_order_acquire)) return false;
   std::lock_guard<std::mutex> lk(g_faultLock);
   FaultPlan& p = g_faults[f];
   if (p.count == 0) return false;
@@ -181,6 +185,15 @@ bool Accessible(const void* p, size_t length, bool write) {
   return true;
 }
 
+// Whether [p, p + length) spans more than one page: the copy's first access to a
+// range within one page faults before anything is written, a longer range is
+// touched first.
+bool SpansPages(const void* p, size_t length) {
+  static const uintptr_t page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const uintptr_t first = reinterpret_cast<uintptr_t>(p);
+  return (first & ~(page - 1)) != ((first + (length - 1)) & ~(page - 1));
+}
+
 // Copies under the guard; false when either range faults. Both ranges are touched
 // first, so a range bad from the start leaves the target as it was; only one that
 // goes bad during the copy leaves it written in part.
@@ -192,8 +205,8 @@ bool GuardedCopy(void* dst, const void* src, size_t length) {
   if (guard.armed) return false;
   if (sigsetjmp(guard.resume, 0) != 0) return false;
   guard.armed = 1;
-  TouchPages(src, length, false);
-  TouchPages(dst, length, true);
+  if (SpansPages(src, length)) TouchPages(src, length, false);
+  if (SpansPages(dst, length)) TouchPages(dst, length, true);
   CopyBytes(dst, src, length);
   guard.armed = 0;
   return true;
@@ -266,11 +279,13 @@ void CeSimInjectFault(CeSimFault fault, DWORD skip, DWORD count) {
   if (fault >= CE_SIM_FAULT_COUNT) return;
   std::lock_guard<std::mutex> lk(g_faultLock);
   g_faults[fault] = FaultPlan{skip, count};
+  if (count != 0) g_faultsPlanned.store(true, std::memory_order_release);
 }
 
 void CeSimClearFaults(void) {
   std::lock_guard<std::mutex> lk(g_faultLock);
   g_faults.fill(FaultPlan{});
+  g_faultsPlanned.store(false, std::memory_order_release);
 }
 
 DWORD SetProcPermissions(DWORD permissions) { return g_permissions.exchange(permissions); }

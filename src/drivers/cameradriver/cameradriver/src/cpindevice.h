@@ -248,6 +248,6 @@ class CPinDevice {
   uint32_t m_bufferMessages = 0;
   DSPropertyMapEntry m_jpeg[kPinJpegProperties]{};
   uint8_t m_lineBuffer[4000];
-  std::unique_ptr<uint8_t[]> m_chroma;  // a frame's chroma rows, set apart for the in-place conversion
+  std::unique_ptr<uint8_t[]> m_chroma;  // what the in-place conversion sets apart
   uint32_t m_chromaBytes = 0;
 };

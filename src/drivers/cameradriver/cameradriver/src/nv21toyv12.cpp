@@ -71,13 +71,52 @@ Nv21ToYv12Status ConvertNv21ToYv12(const uint8_t* source, uint8_t* destination, 
   return Nv21ToYv12Status::kOk;
 }
 
-Nv21ToYv12Status ConvertNv21ToYv12InPlace(uint8_t* frame, uint32_t width, uint32_t height, uint8_t* chroma,
+uint32_t Nv21InPlaceScratchBytes(uint32_t width, uint32_t height, uint32_t lineBytes) {
+  const uint32_t rows = height / 2;
+  return (rows - rows / 2) * (width / 2) + lineBytes;
+}
+
+// The V plane lies below the chroma rows it comes from and the U plane above the
+// first half of them: the lower half of the rows goes first, from the last row up
+// (its U rows land on rows already read, its V rows are held), then the upper half
+// from the first row down (V and U straight to their places), then the held V rows.
+// Rows are read into the line buffer with the safe copy and split into the
+// scratch's tail; nothing but the lower half's V is set apart.
+Nv21ToYv12Status ConvertNv21ToYv12InPlace(uint8_t* frame, uint32_t width, uint32_t height, uint8_t* scratch,
                                           uint8_t* line, uint32_t lineBytes, Nv21LineCopy copy) {
   if (width > lineBytes) return Nv21ToYv12Status::kRowTooWide;
-  const uint64_t n = uint64_t(width) * height;
-  // The planes overlap the rows they come from: the rows are set apart first.
-  if (!copy(chroma, frame + n, DWORD(n / 2))) return Nv21ToYv12Status::kLineCopyFailed;
-  if (!SplitChroma(chroma, frame + n, frame + n + n / 4, width, height, line, lineBytes, copy))
+  if (width == 0) return Nv21ToYv12Status::kOk;
+  const uint32_t pairs = width / 2;
+  const uint32_t rows = height / 2;
+  const uint32_t split = rows / 2;
+  const uint32_t batch = lineBytes / width;
+  uint8_t* chroma = frame + uint64_t(width) * height;
+  uint8_t* v = chroma;
+  uint8_t* u = chroma + uint64_t(pairs) * rows;
+  uint8_t* held = scratch;  // V of rows [split, rows)
+  uint8_t* staged = scratch + uint64_t(rows - split) * pairs;
+  // Rows [first, first + r) read and split: their V in `staged`, then their U.
+  auto take = [&](uint32_t first, uint32_t r) {
+    if (!copy(line, chroma + uint64_t(first) * width, r * width)) return false;
+    for (uint32_t k = 0; k < r; ++k) SplitVuRow(line + k * width, staged + k * pairs, staged + (r + k) * pairs, pairs);
+    return true;
+  };
+  for (uint32_t end = rows; end > split;) {
+    const uint32_t r = end - split < batch ? end - split : batch;
+    const uint32_t first = end - r;
+    if (!take(first, r)) return Nv21ToYv12Status::kLineCopyFailed;
+    std::memcpy(held + uint64_t(first - split) * pairs, staged, r * pairs);
+    if (!copy(u + uint64_t(first) * pairs, staged + r * pairs, r * pairs)) return Nv21ToYv12Status::kLineCopyFailed;
+    end = first;
+  }
+  for (uint32_t first = 0; first < split;) {
+    const uint32_t r = split - first < batch ? split - first : batch;
+    if (!take(first, r) || !copy(v + uint64_t(first) * pairs, staged, r * pairs) ||
+        !copy(u + uint64_t(first) * pairs, staged + r * pairs, r * pairs))
+      return Nv21ToYv12Status::kLineCopyFailed;
+    first += r;
+  }
+  if (rows > split && !copy(v + uint64_t(split) * pairs, held, (rows - split) * pairs))
     return Nv21ToYv12Status::kLineCopyFailed;
   return Nv21ToYv12Status::kOk;
 }

@@ -37,6 +37,9 @@ Nv21ToYv12Status ConvertNv21ToYv12(const uint8_t* source, uint8_t* destination, 
                                    uint8_t* line, uint32_t lineBytes, Nv21LineCopy copy = &CeSafeCopyMemory);
 
 // The same conversion within the frame itself (a buffer the port wrote that the
-// client reads as it is); the luma stays. `chroma` holds width x height / 2 bytes.
-Nv21ToYv12Status ConvertNv21ToYv12InPlace(uint8_t* frame, uint32_t width, uint32_t height, uint8_t* chroma,
+// client reads as it is); the luma stays. `scratch` holds
+// Nv21InPlaceScratchBytes(width, height, lineBytes) bytes (an eighth of the frame's
+// luma and a line buffer's worth), `line` holds `lineBytes` bytes.
+uint32_t Nv21InPlaceScratchBytes(uint32_t width, uint32_t height, uint32_t lineBytes);
+Nv21ToYv12Status ConvertNv21ToYv12InPlace(uint8_t* frame, uint32_t width, uint32_t height, uint8_t* scratch,
                                           uint8_t* line, uint32_t lineBytes, Nv21LineCopy copy = &CeSafeCopyMemory);

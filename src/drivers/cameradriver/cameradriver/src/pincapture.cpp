@@ -272,8 +272,7 @@ bool CPinDevice::ConvertNV21ToYV12InPlace(IPvlMediaBuffer* frame, bool* writable
   uint64_t address = 0;
   uint32_t width = 0, height = 0;
   if (!CheckNv21Frame(frame, &address, &width, &height)) return false;
-  const uint64_t n = uint64_t(width) * height;
-  const uint32_t chromaBytes = uint32_t(n / 2);
+  const uint32_t chromaBytes = Nv21InPlaceScratchBytes(width, height, sizeof m_lineBuffer);
   if (m_chromaBytes < chromaBytes) {
     m_chroma.reset(new (std::nothrow) uint8_t[chromaBytes]);
     m_chromaBytes = m_chroma ? chromaBytes : 0;
