@@ -813,6 +813,8 @@ ChipSimClockState ChipSimClocks() {
   return st;
 }
 
+uint64_t ChipSimLowRegimesEnabled() { return S().lowRegimes.load(std::memory_order_acquire); }
+
 bool ChipSimRegimeEnabled(uint32_t regime) {
   State& s = S();
   if (regime < 64) return (s.lowRegimes.load(std::memory_order_acquire) >> regime) & 1;

@@ -228,8 +228,16 @@ Model& M() {
 }
 
 bool ClockOn() {
+  // Asked on every register access: the regimes below 64 in one read.
+  static constexpr uint64_t kLow = [] {
+    uint64_t m = 0;
+    for (uint32_t regime : kVfeClockRegimes)
+      if (regime < 64) m |= uint64_t(1) << regime;
+    return m;
+  }();
+  if ((ChipSimLowRegimesEnabled() & kLow) != kLow) return false;
   for (uint32_t regime : kVfeClockRegimes)
-    if (!ChipSimRegimeEnabled(regime)) return false;
+    if (regime >= 64 && !ChipSimRegimeEnabled(regime)) return false;
   return true;
 }
 
