@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <time.h>
 
+#include <atomic>
 #include <mutex>
 
 #include "board_internal.h"
@@ -22,7 +23,26 @@ struct Clock {
   // the board's own delays measure frames and blanking, never the system's lateness.
   bool held = false;
   int64_t heldAt = 0;  // board time while held
+  // The mapping as last published, for readers that take no lock (the VFE
+  // model stamps every register access): `seq` is odd while it changes.
+  std::atomic<uint32_t> seq{0};
+  std::atomic<int64_t> pubMonoAnchor{0}, pubBoardAnchor{0}, pubHeldAt{0};
+  std::atomic<double> pubFactor{1.0};
+  std::atomic<bool> pubHeld{false};
 };
+
+// Caller holds the lock.
+void Publish(Clock& c) {
+  const uint32_t s = c.seq.load(std::memory_order_relaxed);
+  c.seq.store(s + 1, std::memory_order_relaxed);
+  std::atomic_thread_fence(std::memory_order_release);
+  c.pubMonoAnchor.store(c.monoAnchor, std::memory_order_relaxed);
+  c.pubBoardAnchor.store(c.boardAnchor, std::memory_order_relaxed);
+  c.pubHeldAt.store(c.heldAt, std::memory_order_relaxed);
+  c.pubFactor.store(c.factor, std::memory_order_relaxed);
+  c.pubHeld.store(c.held, std::memory_order_relaxed);
+  c.seq.store(s + 2, std::memory_order_release);
+}
 
 Clock& C() {
   static Clock* c = new Clock;
@@ -53,8 +73,20 @@ int64_t MonoNs() {
 }
 
 int64_t BoardTimeOfMono(int64_t monoNs) {
-  std::lock_guard<std::mutex> g(C().lock);
-  return Map(C(), monoNs);
+  Clock& c = C();
+  for (;;) {
+    const uint32_t before = c.seq.load(std::memory_order_acquire);
+    if (before & 1) continue;
+    const bool held = c.pubHeld.load(std::memory_order_relaxed);
+    const int64_t heldAt = c.pubHeldAt.load(std::memory_order_relaxed);
+    const int64_t monoAnchor = c.pubMonoAnchor.load(std::memory_order_relaxed);
+    const int64_t boardAnchor = c.pubBoardAnchor.load(std::memory_order_relaxed);
+    const double factor = c.pubFactor.load(std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_acquire);
+    if (c.seq.load(std::memory_order_relaxed) != before) continue;
+    if (held) return heldAt;
+    return boardAnchor + int64_t(double(monoNs - monoAnchor) * factor);
+  }
 }
 
 int64_t RealNsUntil(int64_t boardNs) {
@@ -78,6 +110,7 @@ void HoldTime(bool held) {
     c.boardAnchor = c.heldAt;
     c.monoAnchor = mono;
   }
+  Publish(c);
 }
 
 void ResetTime() {
@@ -96,6 +129,7 @@ void BoardSetSpeedUp(double factor) {
     c.boardAnchor = board::Map(c, mono);
     c.monoAnchor = mono;
     c.factor = factor;  // a hold keeps standing: its end re-anchors
+    board::Publish(c);
   }
   board::SensorKick();
 }

@@ -80,6 +80,8 @@ struct ChipSimClockState {
 };
 ChipSimClockState ChipSimClocks();
 bool ChipSimRegimeEnabled(uint32_t regime);
+// The enabled regimes 0-63 as bits (bit n: regime n), in one read.
+uint64_t ChipSimLowRegimesEnabled();
 
 // ---- Diagnostic messages -------------------------------------------------------
 struct ChipSimMessage {

@@ -186,9 +186,13 @@ struct State {
   std::atomic<uint32_t> regimeSlots[32] = {};
   std::atomic<bool> regimeOverflow{false};  // more regimes than slots: readers use the set
   std::atomic<uint32_t> regimeVersion{0};   // odd while the slots change
+  std::atomic<uint64_t> lowRegimes{0};      // regimes 0-63 as bits, one load to ask
   uint32_t vfeClock = 0, vfeSource = 0, camclk = 0;
   std::vector<std::string> devmanClients;
   std::atomic<int> windowCount{0};
+  // Changes with every window, hook or trace change: a thread's remembered
+  // window stays good while it holds (register accesses ask on every access).
+  std::atomic<uint64_t> windowGeneration{1};
   int displayResult = 0;
 };
 
@@ -293,6 +297,7 @@ Window* CreateWindow(State& s, uint32_t phys, uint32_t size) {
                               [](const Window* a, const Window* b) { return a->phys < b->phys; });
   s.windows.insert(pos, w);
   s.windowCount.store(int(s.windows.size()), std::memory_order_release);
+  s.windowGeneration.fetch_add(1, std::memory_order_acq_rel);
   return w;
 }
 
@@ -306,24 +311,50 @@ struct Hit {
   bool traced = false;
 };
 
+// The window a thread found last, as it was at `generation`.
+struct RememberedWindow {
+  uint64_t generation = 0;
+  uintptr_t base = 0;
+  uint32_t size = 0;
+  uint32_t phys = 0;
+  ChipSimWindowHooks hooks{};
+  void* context = nullptr;
+  bool traced = false;
+};
+thread_local RememberedWindow t_window;
+
 Hit FindByAddress(const volatile void* addr) {
   Hit hit;
   State& s = S();
   if (s.windowCount.load(std::memory_order_acquire) == 0) return hit;
   uintptr_t a = reinterpret_cast<uintptr_t>(addr);
-  std::lock_guard<std::mutex> g(s.lock);
-  for (Window* w : s.windows) {
-    uintptr_t base = reinterpret_cast<uintptr_t>(w->mem);
-    if (a >= base && a < base + w->size) {
-      hit.found = true;
-      hit.offset = uint32_t(a - base);
-      hit.phys = w->phys + hit.offset;
-      hit.hooks = w->hooks;
-      hit.context = w->context;
-      hit.traced = w->traced;
-      return hit;
+  RememberedWindow& r = t_window;
+  if (r.generation != s.windowGeneration.load(std::memory_order_acquire) || a < r.base || a >= r.base + r.size) {
+    std::lock_guard<std::mutex> g(s.lock);
+    Window* found = nullptr;
+    for (Window* w : s.windows) {
+      uintptr_t base = reinterpret_cast<uintptr_t>(w->mem);
+      if (a >= base && a < base + w->size) {
+        found = w;
+        break;
+      }
     }
+    if (!found) return hit;
+    // Read under the lock that every change of it holds: still current then.
+    r.generation = s.windowGeneration.load(std::memory_order_relaxed);
+    r.base = reinterpret_cast<uintptr_t>(found->mem);
+    r.size = found->size;
+    r.phys = found->phys;
+    r.hooks = found->hooks;
+    r.context = found->context;
+    r.traced = found->traced;
   }
+  hit.found = true;
+  hit.offset = uint32_t(a - r.base);
+  hit.phys = r.phys + hit.offset;
+  hit.hooks = r.hooks;
+  hit.context = r.context;
+  hit.traced = r.traced;
   return hit;
 }
 
@@ -343,6 +374,10 @@ void PublishRegimes(State& s) {
     s.regimeSlots[i++].store(r + 1, std::memory_order_release);
   }
   s.regimeOverflow.store(s.regimes.size() > n, std::memory_order_release);
+  uint64_t low = 0;
+  for (uint32_t r : s.regimes)
+    if (r < 64) low |= uint64_t(1) << r;
+  s.lowRegimes.store(low, std::memory_order_release);
   for (; i < n; ++i) s.regimeSlots[i].store(0, std::memory_order_release);
   s.regimeVersion.fetch_add(1, std::memory_order_release);
 }
@@ -682,6 +717,7 @@ bool ChipSimAddWindow(uint32_t physical, uint32_t size, const ChipSimWindowHooks
   }
   w->hooks = hooks ? *hooks : ChipSimWindowHooks{};
   w->context = context;
+  s.windowGeneration.fetch_add(1, std::memory_order_acq_rel);
   return true;
 }
 
@@ -692,6 +728,7 @@ bool ChipSimSetWindowHooks(uint32_t physical, const ChipSimWindowHooks* hooks, v
     if (w->phys == physical) {
       w->hooks = hooks ? *hooks : ChipSimWindowHooks{};
       w->context = context;
+      s.windowGeneration.fetch_add(1, std::memory_order_acq_rel);
       return true;
     }
   }
@@ -717,6 +754,7 @@ void ChipSimTraceWindow(uint32_t physical, bool on) {
   std::lock_guard<std::mutex> g(s.lock);
   for (Window* w : s.windows)
     if (w->phys == physical) w->traced = on;
+  s.windowGeneration.fetch_add(1, std::memory_order_acq_rel);
 }
 
 std::vector<ChipSimRegAccess> ChipSimTakeTrace() {
@@ -775,8 +813,11 @@ ChipSimClockState ChipSimClocks() {
   return st;
 }
 
+uint64_t ChipSimLowRegimesEnabled() { return S().lowRegimes.load(std::memory_order_acquire); }
+
 bool ChipSimRegimeEnabled(uint32_t regime) {
   State& s = S();
+  if (regime < 64) return (s.lowRegimes.load(std::memory_order_acquire) >> regime) & 1;
   for (int attempt = 0; attempt < 8 && regime != 0xFFFFFFFFu; ++attempt) {
     const uint32_t version = s.regimeVersion.load(std::memory_order_acquire);
     if (version & 1) continue;

@@ -74,13 +74,16 @@ void FormatInteger(Cursor& out, const Spec& specIn, char conv, uint64_t magnitud
   if (spec.precision >= 0) spec.zero = false;
   int32_t precision = spec.precision < 0 ? 1 : spec.precision;
 
-  char digits[24];
-  int32_t nDigits = 0;
+  // Digits fill the buffer from its end, so that they go out in one piece.
+  char buffer[24];
+  char* const end = buffer + sizeof buffer;
+  char* digits = end;
   if (radix == 10) {  // the common case, with a division the compiler turns into a multiply
-    for (uint64_t v = magnitude; v != 0; v /= 10) digits[nDigits++] = static_cast<char>('0' + v % 10);
+    for (uint64_t v = magnitude; v != 0; v /= 10) *--digits = static_cast<char>('0' + v % 10);
   } else {
-    for (uint64_t v = magnitude; v != 0; v /= radix) digits[nDigits++] = digitsSet[v % radix];
+    for (uint64_t v = magnitude; v != 0; v /= radix) *--digits = digitsSet[v % radix];
   }
+  const int32_t nDigits = static_cast<int32_t>(end - digits);
 
   char prefix[3];
   int32_t nPrefix = 0;
@@ -109,7 +112,7 @@ void FormatInteger(Cursor& out, const Spec& specIn, char conv, uint64_t magnitud
   if (!spec.left) out.Pad(' ', pad);
   out.Write(prefix, static_cast<uint32_t>(nPrefix));
   out.Pad('0', zeros);
-  for (int32_t i = nDigits; i > 0; --i) out.Put(digits[i - 1]);
+  out.Write(digits, static_cast<uint32_t>(nDigits));
   if (spec.left) out.Pad(' ', pad);
 }
 

@@ -49,11 +49,8 @@ bool Immediate(uint32_t offset) {
   return false;
 }
 
-constexpr size_t kAccessLogSize = 100000;
-
 void LogAccess(Model& m, uint32_t offset, uint32_t value, bool write) {
-  m.accesses.push_back({BoardNowNs(), offset, value, write});
-  if (m.accesses.size() > kAccessLogSize) m.accesses.pop_front();
+  m.accesses.Add({BoardNowNs(), offset, value, write});
 }
 
 uint32_t ReadRegister(Model& m, uint32_t offset);
@@ -231,8 +228,16 @@ Model& M() {
 }
 
 bool ClockOn() {
+  // Asked on every register access: the regimes below 64 in one read.
+  static constexpr uint64_t kLow = [] {
+    uint64_t m = 0;
+    for (uint32_t regime : kVfeClockRegimes)
+      if (regime < 64) m |= uint64_t(1) << regime;
+    return m;
+  }();
+  if ((ChipSimLowRegimesEnabled() & kLow) != kLow) return false;
   for (uint32_t regime : kVfeClockRegimes)
-    if (!ChipSimRegimeEnabled(regime)) return false;
+    if (regime >= 64 && !ChipSimRegimeEnabled(regime)) return false;
   return true;
 }
 
@@ -341,7 +346,7 @@ void ResetModel() {
   m.serial = 0;
   for (PathState& p : m.path) p = PathState{};
   m.counters = BoardVfeCounters{};
-  m.accesses.clear();
+  m.accesses.Clear();
   m.lockStep = false;
   m.lockStepTimeoutMs = 5000;
   m.loseInterrupts = 0;
@@ -482,7 +487,7 @@ BoardVfeCounters BoardVfeCounts() {
 std::vector<BoardVfeAccess> BoardVfeAccessLog() {
   Model& m = M();
   std::lock_guard<std::mutex> g(m.lock);
-  return std::vector<BoardVfeAccess>(m.accesses.begin(), m.accesses.end());
+  return m.accesses.Snapshot();
 }
 
 uint32_t BoardVfeWrittenRegister(uint32_t offset) {

@@ -188,6 +188,35 @@ struct Event {
   uint32_t generation = 0;
 };
 
+// The latest register accesses, oldest first once full: a ring whose memory
+// comes with the first access, so that an access allocates nothing.
+class AccessLog {
+ public:
+  static constexpr size_t kCapacity = 100000;
+  void Add(const BoardVfeAccess& a) {
+    if (ring_.empty()) ring_.resize(kCapacity);
+    size_t at = start_ + size_;
+    if (at >= kCapacity) at -= kCapacity;
+    ring_[at] = a;
+    if (size_ < kCapacity) {
+      ++size_;
+    } else if (++start_ == kCapacity) {
+      start_ = 0;
+    }
+  }
+  std::vector<BoardVfeAccess> Snapshot() const {
+    std::vector<BoardVfeAccess> out;
+    out.reserve(size_);
+    for (size_t i = 0; i < size_; ++i) out.push_back(ring_[(start_ + i) % kCapacity]);
+    return out;
+  }
+  void Clear() { start_ = size_ = 0; }
+
+ private:
+  std::vector<BoardVfeAccess> ring_;
+  size_t start_ = 0, size_ = 0;
+};
+
 struct Model {
   std::mutex lock;
   std::condition_variable cv;
@@ -226,7 +255,7 @@ struct Model {
   int lockStepTimeoutMs = 5000;
 
   BoardVfeCounters counters;
-  std::deque<BoardVfeAccess> accesses;
+  AccessLog accesses;
   int loseInterrupts = 0;
   uint32_t withheldBits = 0;
   bool withholdStopAck = false;
