@@ -157,7 +157,8 @@ class CCameraEngine final : public ICameraEngineInternal, public ICameraEngineEv
   void ApplyPendingClientConfiguration();
   // Undoes what a failed Initialize left: plug-ins, ports, VFE, proxy, sensor.
   void UndoInitialize(bool sensorInitialised, bool vfeInitialised);
-  // What OnFrameAvailable may use: copies taken under m_frameGuard.
+  // What a lost frame's way to its port may use (it runs without the machine's
+  // lock): copies taken under m_frameGuard.
   void FramePath(CPvlPtr<CCameraPortManager>& ports, std::shared_ptr<CCameraELFSManager>& elfs, uint32_t& firstOutput);
 
   // A lost sensor (a write that failed while streaming, or frames that stopped):
@@ -206,8 +207,9 @@ class CCameraEngine final : public ICameraEngineInternal, public ICameraEngineEv
   CPvlPtr<CCameraPortManager> m_portManager;
   CPvlPtr<ITunvex> m_tuningServer;
 
-  // Guards the frame path's view of the port and ELFS managers: Initialize and
-  // Uninitialize change them while the receive thread may be delivering.
+  // Guards the port and ELFS managers for what reads them on the receive thread
+  // without the machine's lock (a lost frame): Initialize and Uninitialize
+  // change them while the receive thread may be delivering.
   std::mutex m_frameGuard;
 
   bool m_sensorStarted = false;
@@ -216,6 +218,9 @@ class CCameraEngine final : public ICameraEngineInternal, public ICameraEngineEv
   // A client's configuration the VFE refused while an update was pending.
   std::mutex m_pendingGuard;
   std::vector<uint32_t> m_pendingConfigurations;
+  // Whether m_pendingConfigurations has any, written under the guard: a frame
+  // that finds none does not take it.
+  std::atomic<bool> m_anyPending{false};
   uint32_t m_cameraId = 0;
   uint32_t m_firstOutput = 0;   // the preview's (video) or the main image's (still)
   uint32_t m_secondOutput = 0;  // the thumbnail's

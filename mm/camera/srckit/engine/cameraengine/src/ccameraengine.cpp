@@ -251,16 +251,21 @@ PvlResult CCameraEngine::RunVfeConfigurerForClient(uint32_t configuration) {
   if (std::find(m_pendingConfigurations.begin(), m_pendingConfigurations.end(), configuration) ==
       m_pendingConfigurations.end())
     m_pendingConfigurations.push_back(configuration);
+  m_anyPending.store(true);
   return PVL_OK;
 }
 
 // Runs the pending client configurations in the order they came; one the VFE
 // still refuses stays pending for the next frame.
 void CCameraEngine::ApplyPendingClientConfiguration() {
+  // Nearly every frame finds nothing pending; one queued meanwhile is the next
+  // frame's, as when it came just after the guard.
+  if (!m_anyPending.load()) return;
   std::vector<uint32_t> pending;
   {
     std::lock_guard<std::mutex> hold(m_pendingGuard);
     pending.swap(m_pendingConfigurations);
+    m_anyPending.store(false);
   }
   if (pending.empty()) return;
   std::vector<uint32_t> refused;
@@ -272,6 +277,7 @@ void CCameraEngine::ApplyPendingClientConfiguration() {
   for (uint32_t configuration : m_pendingConfigurations)
     if (std::find(refused.begin(), refused.end(), configuration) == refused.end()) refused.push_back(configuration);
   m_pendingConfigurations.swap(refused);
+  m_anyPending.store(true);
 }
 
 PvlResult CCameraEngine::RunPictureConfigurer(uint32_t configuration) {
@@ -621,19 +627,19 @@ void CCameraEngine::FramePath(CPvlPtr<CCameraPortManager>& ports, std::shared_pt
 // so that a frame never waits in the machine for a client event; the state
 // that takes frames (Video) calls this pass under the machine's lock, because
 // the plug-ins' OnFrame is not free of the events (the flash plug-in switches
-// its LED here). What this pass itself holds is safe without that lock too:
-// its own counted copies of the port manager and the plug-in list, taken under
-// the short frame guard (never held while calling out; order: machine lock,
-// then frame guard), the ports' queues (each port has its own lock) and the
-// proxy's focus-state word.
+// its LED here). That lock also keeps what the pass reads in place: the port
+// manager, the plug-in list and the preview output change only in events
+// (Initialize, Uninitialize, the stream starts), which hold it, so the pass
+// reads them as they are, without copies or counts of its own. The rest it
+// reaches is safe without that lock: the ports' queues (each port has its own
+// lock), the pending configurations (their own guard) and the proxy's
+// focus-state word.
 PvlResult CCameraEngine::OnFrameAvailable(uint32_t outputId, IPvlMediaBuffer* buffer) {
-  CPvlPtr<CCameraPortManager> ports;
-  std::shared_ptr<CCameraELFSManager> elfs;
-  uint32_t preview = 0;
-  FramePath(ports, elfs, preview);
+  CCameraPortManager* ports = m_portManager.Get();
   if (!ports) return PVL_E_NOTREADY;
+  const uint32_t preview = m_firstOutput;
   PvlResult r = PVL_OK;
-  if (outputId == preview && elfs) r = elfs->OnFrame(buffer);
+  if (outputId == preview && m_elfs) r = m_elfs->OnFrame(buffer);
   if (r == PVL_OK) r = ports->QueueVideoFrame(outputId, buffer);
   if (outputId == preview) ApplyPendingClientConfiguration();
 
@@ -808,7 +814,9 @@ PvlResult CCameraEngine::GetFlashDevices(CameraFlashDevice* devices, uint32_t ca
 // ---- Event sink ----
 
 PvlResult CCameraEngine::OnEvent(uint32_t kind, uint32_t argument, IPvlBase* object) {
-  CPvlPtr<CEngineStateMachine> machine = m_machine;
+  // Not counted: events come between Initialize's SetEventSink and the one
+  // that forgets the sink, and the engine holds its machine all that time.
+  CEngineStateMachine* machine = m_machine.Get();
   if (!machine) return PVL_E_NOTREADY;
   // Each of these follows a start of frame at the VFE: the sensor still sends.
   if (kind == EVENT_OUTPUT || kind == EVENT_STATS_AVAILABLE || kind == EVENT_OUTPUT_LOST) m_watchdog.NoteSign();

@@ -107,6 +107,9 @@ class CEngineStateMachine final : public CPvlObject, public ICameraStateMachine 
   // order, the rollback and the fatal-error rule).
   virtual PvlResult Transition(int32_t id, uint32_t reason);
   virtual int32_t GetCurrentStateId();
+  // The same for a thread that holds the machine's lock already (a delivery
+  // that got it): no second pass through the lock.
+  int32_t CurrentStateIdHeld() const { return m_currentId.load(); }
   // The machine's lock with one reference; the holder must be empty.
   virtual void GetLock(ILock** lock);
   // Uncounted: the engine owns the machine.

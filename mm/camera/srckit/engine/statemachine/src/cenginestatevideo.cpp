@@ -89,7 +89,7 @@ PvlResult CEngineStateVideo::FrameAvailable(uint32_t outputId, IPvlMediaBuffer* 
   if (!guard.Held()) return PVL_E_NOTREADY;
   // A frame that waited while the stream stopped is not handed on: it would
   // run the plug-ins' frame pass (the torch) after their stop.
-  if (Machine()->GetCurrentStateId() != ENGINE_STATE_VIDEO) return PVL_E_NOTREADY;
+  if (Machine()->CurrentStateIdHeld() != ENGINE_STATE_VIDEO) return PVL_E_NOTREADY;
   ICameraEngineInternal* engine = Engine();
   if (!engine) return PVL_E_FAIL;
   return engine->OnFrameAvailable(outputId, buffer);
