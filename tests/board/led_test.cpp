@@ -65,7 +65,15 @@ TEST_F(LedTest, TheTorchProgramIsDecodedFromItsPulseBursts) {
   // All 48 pulses arrive, whatever the machine's load did to the gaps.
   uint32_t pulses = 0;
   for (const BoardLedState& h : history) pulses += std::accumulate(h.torchProgram.begin(), h.torchProgram.end(), 0u);
-  EXPECT_EQ(pulses, 48u);
+  EXPECT_EQ(pulses, 48u) << ::testing::PrintToString(Names(history)) << " " << [&] {
+    std::string t;
+    for (const BoardLedState& h : history) {
+      t += "[";
+      for (uint32_t b : h.torchProgram) t += std::to_string(b) + " ";
+      t += "@" + std::to_string(h.sinceNs) + "] ";
+    }
+    return t;
+  }();
   if (history.size() == 1) { EXPECT_EQ(s.torchProgram, (std::vector<uint32_t>{20, 5, 19, 4})); }
 }
 
