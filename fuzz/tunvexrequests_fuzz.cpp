@@ -7,7 +7,7 @@
 
 #include "fakeregistry.h"
 #include "fuzzinput.h"
-#include "tunvexcatalog.h"
+#include "ctunvexcatalog.h"
 #include "tunvexprotocol.h"
 
 namespace {

@@ -55,7 +55,7 @@
 #include "icameraport.h"
 #include "ienv.h"
 #include "plindor.h"
-#include "pvlmediabuffer.h"
+#include "cpvlmediabuffer.h"
 #include "orbhost_test.h"
 #include "wince_sim.h"
 

@@ -31,7 +31,7 @@
 #include "orbhost_test.h"
 #include "plindor.h"
 #include "vfedriver.h"
-#include "vfeservice.h"
+#include "cvfeservice.h"
 
 namespace {
 

@@ -30,7 +30,7 @@
 #include "icamerasensorservice.h"
 #include "vfedriver.h"
 #include "vfepreviewpipeline.h"
-#include "vfeservice.h"
+#include "cvfeservice.h"
 #include "wince_sim.h"
 
 namespace bayroxtest {

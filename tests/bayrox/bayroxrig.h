@@ -11,7 +11,7 @@
 #include <atomic>
 #include <vector>
 
-#include "cameratuningdata.h"
+#include "ccameratuningdata.h"
 #include "camerapropertyids.h"
 #include "cbayroxaec.h"
 #include "cbayroxaf.h"
@@ -23,7 +23,7 @@
 #include "ipropertystore.h"
 #include "ivfestats.h"
 #include "orbhost_test.h"
-#include "pvlptr.h"
+#include "cpvlptr.h"
 #include "settingsdoubles.h"
 #include "tuningdoubles.h"
 

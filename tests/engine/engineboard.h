@@ -24,8 +24,8 @@
 #include "icameraport.h"
 #include "ienv.h"
 #include "nv21frame.h"
-#include "pvlmediabuffer.h"
-#include "pvlptr.h"
+#include "cpvlmediabuffer.h"
+#include "cpvlptr.h"
 
 namespace engineboard {
 

@@ -15,7 +15,7 @@
 #include "enginedoubles.h"
 #include "ienv.h"
 #include "orbhost_test.h"
-#include "pvlptr.h"
+#include "cpvlptr.h"
 
 namespace enginetest {
 

@@ -31,7 +31,7 @@
 #include "ipropertystore.h"
 #include "orbhost_test.h"
 #include "plindor.h"
-#include "pvlmediabuffer.h"
+#include "cpvlmediabuffer.h"
 
 namespace {
 

@@ -40,7 +40,7 @@
 #include "isignalqueue.h"
 #include "orbhost_test.h"
 #include "plindor.h"
-#include "pvlmediabuffer.h"
+#include "cpvlmediabuffer.h"
 
 namespace {
 

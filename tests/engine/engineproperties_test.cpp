@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "camerapropertyids.h"
-#include "cameratuningdata.h"
+#include "ccameratuningdata.h"
 #include "ccameraelfsmanager.h"
 #include "csensorinfoproxy.h"
 #include "enginefixture.h"

@@ -15,14 +15,14 @@
 
 #include "board_led.h"
 #include "board_sim.h"
-#include "cameraflashservice.h"
+#include "ccameraflashservice.h"
 #include "cameraflashserviceconfigurations.h"
 #include "hostsymbols.h"
 #include "lifecycletable.h"
 #include "orbhost_test.h"
 #include "plindor.h"
 #include "pvllog.h"
-#include "pvlptr.h"
+#include "cpvlptr.h"
 #include "scripteddriver.h"
 #include "scriptedservicefixture.h"
 #include "wince_sim.h"
@@ -116,7 +116,7 @@ TEST_F(FlashServiceTest, DetectsTheLedAndListsIt) {
   ASSERT_EQ(PVL_OK, Create());
   std::vector<OrbhostTestMessage> lines;
   for (const OrbhostTestMessage& m : OrbhostTest_MessageCaptureEnd())
-    if (EndsWith(m.fileName, "/cameraflashservice.cpp")) lines.push_back(m);
+    if (EndsWith(m.fileName, "/ccameraflashservice.cpp")) lines.push_back(m);
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0].text, "Detected flash device: Type=2, ID=0x0106c427");
   EXPECT_EQ(lines[0].line, 540);

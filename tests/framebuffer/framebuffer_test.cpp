@@ -11,7 +11,7 @@
 #include "cmcamerabuffermanager.h"
 #include "enginetest.h"
 #include "isignalqueue.h"
-#include "pvlmediabuffer.h"
+#include "cpvlmediabuffer.h"
 
 using enginetest::EngineTest;
 

@@ -23,7 +23,7 @@
 #include "nv21frame.h"
 #include "orbhost_test.h"
 #include "propertydesc.h"
-#include "pvlmediabuffer.h"
+#include "cpvlmediabuffer.h"
 #include "wince_sim.h"
 
 namespace {

@@ -18,8 +18,8 @@
 #include "ivfeservice.h"
 #include "ivideooutput.h"
 #include "nv21frame.h"
-#include "pvlmediabuffer.h"
-#include "pvlptr.h"
+#include "cpvlmediabuffer.h"
+#include "cpvlptr.h"
 
 namespace enginetest {
 

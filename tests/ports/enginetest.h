@@ -14,7 +14,7 @@
 #include "ienv.h"
 #include "orbhost_test.h"
 #include "plindor.h"
-#include "pvlptr.h"
+#include "cpvlptr.h"
 
 namespace enginetest {
 

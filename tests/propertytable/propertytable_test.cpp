@@ -11,7 +11,7 @@
 #include "hostsymbols.h"
 #include "ienv.h"
 #include "orbhost_test.h"
-#include "pvlptr.h"
+#include "cpvlptr.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "fakehost.h"
 #include "ipropertystore.h"
-#include "pvlmediabuffer.h"
+#include "cpvlmediabuffer.h"
 
 using runtime_test::Env;
 

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "fakehost.h"
-#include "pvlobject.h"
+#include "cpvlobject.h"
 
 using runtime_test::Env;
 

@@ -11,8 +11,8 @@
 #include "ipropertystore.h"
 #include "orbhost_test.h"
 #include "pvllog.h"
-#include "pvlmediabuffer.h"
-#include "pvlthread.h"
+#include "cpvlmediabuffer.h"
+#include "cpvlthread.h"
 #include "testmodule.h"
 
 namespace {

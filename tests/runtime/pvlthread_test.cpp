@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "fakehost.h"
-#include "pvlthread.h"
+#include "cpvlthread.h"
 
 using runtime_test::Env;
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "fakehost.h"
-#include "pvlvariant.h"
+#include "cpvlvariant.h"
 
 using runtime_test::Env;
 

@@ -14,7 +14,7 @@
 #include "hostsymbols.h"
 #include "orbhost_test.h"
 #include "pvllog.h"
-#include "pvlptr.h"
+#include "cpvlptr.h"
 #include "scripteddriver.h"
 #include "sensorviewdouble.h"
 

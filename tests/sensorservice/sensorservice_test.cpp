@@ -14,14 +14,14 @@
 
 #include "board_sensor.h"
 #include "board_sim.h"
-#include "camerasensorservice.h"
+#include "ccamerasensorservice.h"
 #include "csensorconfigcommandregistry.h"
 #include "csensorconfigurationset.h"
 #include "csensorconfigurer.h"
 #include "hostsymbols.h"
 #include "lifecycletable.h"
 #include "orbhost_test.h"
-#include "pvlptr.h"
+#include "cpvlptr.h"
 #include "scripteddriver.h"
 #include "scriptedservicefixture.h"
 #include "sensorviewdouble.h"
@@ -396,8 +396,9 @@ TEST_F(SensorServiceTest, DetectsTheSensorAndListsIt) {
   ASSERT_EQ(PVL_OK, Create());
   std::vector<OrbhostTestMessage> lines = OrbhostTest_MessageCaptureEnd();
   std::vector<std::string> texts;
+  const std::string source = "/ccamerasensorservice.cpp";
   for (const OrbhostTestMessage& m : lines)
-    if (m.fileName.size() > 24 && m.fileName.compare(m.fileName.size() - 24, 24, "/camerasensorservice.cpp") == 0)
+    if (m.fileName.size() > source.size() && m.fileName.compare(m.fileName.size() - source.size(), source.size(), source) == 0)
       texts.push_back(m.text);
   EXPECT_EQ(texts, (std::vector<std::string>{"Detected sensor: Maker Model", "Number of sensors detected: 1"}));
   EXPECT_EQ(script_.live, 0);  // the service keeps no driver after detection

@@ -21,7 +21,7 @@
 #include "ienv.h"
 #include "orbhost_test.h"
 #include "plindor.h"
-#include "pvlptr.h"
+#include "cpvlptr.h"
 #include "sensorconfigrecords.h"
 #include "tuningdataprovider.h"
 #include "wince_sim.h"

@@ -12,8 +12,8 @@
 #include "ijpegservice.h"
 #include "isignalqueue.h"
 #include "orbhost_test.h"
-#include "pvlmediabuffer.h"
-#include "pvlvariant.h"
+#include "cpvlmediabuffer.h"
+#include "cpvlvariant.h"
 
 namespace camera::test {
 namespace {

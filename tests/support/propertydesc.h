@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "ipropertystore.h"
-#include "pvlvariant.h"
+#include "cpvlvariant.h"
 
 namespace camera::test {
 

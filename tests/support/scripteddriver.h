@@ -16,7 +16,7 @@
 
 #include "icameradriver.h"
 #include "ienv.h"
-#include "sensorinfo.h"
+#include "csensorinfo.h"
 
 namespace camera::test {
 

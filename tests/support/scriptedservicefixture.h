@@ -9,7 +9,7 @@
 #include "iconfigcommand.h"
 #include "ienv.h"
 #include "orbhost_test.h"
-#include "pvlptr.h"
+#include "cpvlptr.h"
 #include "scripteddriver.h"
 
 namespace camera::test {

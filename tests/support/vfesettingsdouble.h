@@ -11,7 +11,7 @@
 
 #include "camerasettings.h"
 #include "cfixedpoint.h"
-#include "sensorinfo.h"
+#include "csensorinfo.h"
 
 namespace vfeconfigtest {
 

@@ -9,10 +9,10 @@
 #include <cstring>
 #include <memory>
 
-#include "cameratuningdata.h"
+#include "ccameratuningdata.h"
 #include "ienv.h"
 #include "orbhost_test.h"
-#include "pvlptr.h"
+#include "cpvlptr.h"
 #include "tuningblock.h"
 #include "tuningdata.h"
 #include "tuningdataprovider.h"

@@ -3,13 +3,13 @@
 
 #include <string>
 
-#include "camerabestshot.h"
-#include "cameratuningdata.h"
+#include "ccamerabestshot.h"
+#include "ccameratuningdata.h"
 #include "camerapropertyids.h"
 #include "hostsymbols.h"
 #include "ienv.h"
 #include "orbhost_test.h"
-#include "pvlptr.h"
+#include "cpvlptr.h"
 #include "tuningdoubles.h"
 #include "tuningpattern.h"
 

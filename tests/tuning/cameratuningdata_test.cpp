@@ -7,12 +7,12 @@
 #include <limits>
 #include <string>
 
-#include "cameratuningdata.h"
+#include "ccameratuningdata.h"
 #include "hostsymbols.h"
 #include "ienv.h"
 #include "orbhost_test.h"
 #include "pvllog.h"
-#include "pvlptr.h"
+#include "cpvlptr.h"
 #include "tuningdoubles.h"
 #include "tuningpattern.h"
 

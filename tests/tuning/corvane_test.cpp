@@ -5,7 +5,7 @@
 #include "hostsymbols.h"
 #include "ienv.h"
 #include "orbhost_test.h"
-#include "pvlptr.h"
+#include "cpvlptr.h"
 #include "tuningdata.h"
 #include "tuningdoubles.h"
 

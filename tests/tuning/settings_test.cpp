@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "cameratuningdata.h"
+#include "ccameratuningdata.h"
 #include "camerapropertyids.h"
 #include "cuserdataaggregate.h"
 #include "hostsymbols.h"
 #include "ienv.h"
 #include "ipropertystore.h"
 #include "orbhost_test.h"
-#include "pvlptr.h"
+#include "cpvlptr.h"
 #include "settingsdoubles.h"
 #include "tuningdoubles.h"
 #include "tuningpattern.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "bestshot.h"
-#include "tuningparamreader.h"
+#include "ctuningparamreader.h"
 #include "tuningpattern.h"
 
 using namespace tuningtest;

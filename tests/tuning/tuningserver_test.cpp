@@ -9,7 +9,7 @@
 #include "ienv.h"
 #include "image_copy.h"
 #include "orbhost_test.h"
-#include "pvlptr.h"
+#include "cpvlptr.h"
 #include "tunvex.h"
 #include "tuningdata.h"
 #include "tuningdoubles.h"

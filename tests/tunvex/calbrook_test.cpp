@@ -19,7 +19,7 @@
 #include "hostsession.h"
 #include "image_copy.h"
 #include "orbhost_test.h"
-#include "runtimetuning.h"
+#include "cruntimetuning.h"
 #include "tunvex.h"
 #include "tunvexclient.h"
 #include "tunvextestnet.h"

@@ -8,7 +8,7 @@
 #include "hostsymbols.h"
 #include "ienv.h"
 #include "orbhost_test.h"
-#include "runtimetuning.h"
+#include "cruntimetuning.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "runtimetuning.h"
+#include "cruntimetuning.h"
 
 class FakeRegistry final : public IRuntimeTuning {
  public:

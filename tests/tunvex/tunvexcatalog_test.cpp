@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "fakeregistry.h"
-#include "tunvexcatalog.h"
+#include "ctunvexcatalog.h"
 #include "tunvexprotocol.h"
 
 using namespace tunvex;

@@ -17,10 +17,10 @@
 
 #include "cfixedpoint.h"
 #include "fakeregistry.h"
-#include "tunvexcatalog.h"
+#include "ctunvexcatalog.h"
 #include "tunvexclient.h"
 #include "tunvexprotocol.h"
-#include "tunvexprotocolthread.h"
+#include "ctunvexprotocolthread.h"
 #include "tunvextestnet.h"
 
 using namespace tunvex;

@@ -6,7 +6,7 @@
 
 #include <array>
 
-#include "runtimetuning.h"
+#include "cruntimetuning.h"
 #include "vfeconfigfixture.h"
 
 namespace vfeconfigtest {

@@ -12,7 +12,7 @@
 #include <mutex>
 
 #include "iconfigcommand.h"
-#include "pvlmediabuffer.h"
+#include "cpvlmediabuffer.h"
 #include "vfeservicefixture.h"
 
 namespace vfeservicetest {

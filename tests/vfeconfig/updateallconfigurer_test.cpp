@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "updateallconfigurer.h"
+#include "cupdateallconfigurer.h"
 #include "vfeconfigfixture.h"
 #include "vfeconfigurerids.h"
 

@@ -10,7 +10,7 @@
 #include "casename.h"
 #include "hostsymbols.h"
 #include "orbhost_test.h"
-#include "pvlptr.h"
+#include "cpvlptr.h"
 #include "vfeconfigdoubles.h"
 #include "vfeconfigurerids.h"
 #include "vfetuningfixture.h"

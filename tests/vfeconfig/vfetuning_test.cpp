@@ -5,7 +5,7 @@
 #include <stdexcept>
 
 #include "vfeconfigfixture.h"
-#include "vfetuning.h"
+#include "cvfetuning.h"
 
 namespace vfeconfigtest {
 namespace {

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "runtimetuning.h"
+#include "cruntimetuning.h"
 #include "vfeconfigfixture.h"
 #include "vfetuningkeys.h"
 

@@ -2,7 +2,7 @@
 // acknowledgements through the pool, the drop while a reader holds the
 // object, a restart under a held object, and the reset of what the VFE held.
 #include "ivfestats.h"
-#include "statsoutputwbexp.h"
+#include "cstatsoutputwbexp.h"
 #include "vfeservicefixture.h"
 
 namespace vfeservicetest {

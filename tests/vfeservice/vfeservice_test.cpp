@@ -14,7 +14,7 @@
 #include "tunvexclient.h"
 #include "tuningtoolsession.h"
 #include "tunvextestnet.h"
-#include "demosaicconfiguration.h"
+#include "cdemosaicconfiguration.h"
 #include "vfetuningkeys.h"
 #include "vfeservicefixture.h"
 

@@ -22,8 +22,8 @@
 #include "ipropertystore.h"
 #include "jpegencoder.h"
 #include "orbhost.h"
-#include "pvlmediabuffer.h"
-#include "pvlptr.h"
+#include "cpvlmediabuffer.h"
+#include "cpvlptr.h"
 
 using namespace orbhost::services;
 

@@ -16,7 +16,7 @@
 #include "cfixedpoint.h"
 #include "icameraengine.h"
 #include "ienv.h"
-#include "runtimetuning.h"
+#include "cruntimetuning.h"
 #include "tunvex.h"
 #include "tunvexclient.h"
 #include "orbhost.h"

@@ -18,7 +18,7 @@
 #include <stdint.h>
 
 #include "pvlbase.h"
-#include "pvlvariant.h"
+#include "cpvlvariant.h"
 
 #define ZUEUID_IFACE_PROPERTY_STORE ZUEUID_CLASS_PROPERTY_STORE
 

@@ -22,7 +22,7 @@
 #include "cameraportformat.h"
 #include "ijpegservice.h"
 #include "ipropertystore.h"
-#include "pvlmediabuffer.h"
+#include "cpvlmediabuffer.h"
 #include "servicesinternal.h"
 #include "stillencoder.h"
 

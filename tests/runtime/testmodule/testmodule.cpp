@@ -4,7 +4,7 @@
 
 #include "hostsymbols.h"
 #include "ienv.h"
-#include "pvlobject.h"
+#include "cpvlobject.h"
 #include "testmodule.h"
 
 namespace {

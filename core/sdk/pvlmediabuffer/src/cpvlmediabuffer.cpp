@@ -1,5 +1,5 @@
 // CPvlMediaBuffer: one frame buffer, returned to its owner at its last Release.
-#include "pvlmediabuffer.h"
+#include "cpvlmediabuffer.h"
 
 #include "hostsymbols.h"
 #include "ienv.h"

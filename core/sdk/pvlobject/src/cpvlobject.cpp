@@ -1,5 +1,5 @@
 // CPvlObject: reference counting, interface query and aggregation.
-#include "pvlobject.h"
+#include "cpvlobject.h"
 
 #include "hostsymbols.h"
 #include "ienv.h"

@@ -1,5 +1,5 @@
 // CPvlThread: a host thread driven through a small state machine.
-#include "pvlthread.h"
+#include "cpvlthread.h"
 
 #include <new>
 

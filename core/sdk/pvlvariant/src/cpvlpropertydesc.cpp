@@ -1,7 +1,7 @@
 // CPvlPropertyDesc: identifier, name, description and five values of a property.
 #include "pvlheap.h"
 #include "pvlstring.h"
-#include "pvlvariant.h"
+#include "cpvlvariant.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // CPvlVariant: one tagged value as an object.
 #include "pvlheap.h"
 #include "pvllog.h"
-#include "pvlvariant.h"
+#include "cpvlvariant.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Value records: copy (deep or shallow) and clear.
 #include "pvlheap.h"
 #include "pvlstring.h"
-#include "pvlvariant.h"
+#include "cpvlvariant.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 #include "cfixedpoint.h"
 #include "pvlbase.h"
-#include "sensorinfo.h"
+#include "csensorinfo.h"
 
 #define ZUEUID_VFE_SETTINGS 0x01063f9au
 #define ZUEUID_SENSOR_SETTINGS 0x01063f9cu

@@ -2,7 +2,7 @@
 // lens actuator, flash LED, VFE). Its owner sends numbered commands, each with
 // an input record and an output record whose sizes the handler checks exactly;
 // the records themselves live beside the commands (sensorconfigrecords.h,
-// flashconfigrecords.h, sensorinfo.h).
+// flashconfigrecords.h, csensorinfo.h).
 #pragma once
 
 #include <stdint.h>

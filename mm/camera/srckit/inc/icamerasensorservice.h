@@ -9,7 +9,7 @@
 
 #include "iconfigcommand.h"
 #include "pvlbase.h"
-#include "sensorinfo.h"
+#include "csensorinfo.h"
 
 #define ZUEUID_CLASS_SENSOR_SERVICE 0x010707a1u
 // Created by the debug engine in place of the sensor service; no module provides it.

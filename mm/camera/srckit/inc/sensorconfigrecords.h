@@ -1,13 +1,13 @@
 // The sensor driver's commands and the configuration records it reads. Each
 // record is at once the input (apply) and the output (read back) of one
 // command: little-endian, no header, exactly the size asserted here. The
-// read-only property records the driver writes are in sensorinfo.h.
+// read-only property records the driver writes are in csensorinfo.h.
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
 
-#include "sensorinfo.h"
+#include "csensorinfo.h"
 
 // Power and state commands (no records).
 #define ZUEUID_SENSOR_CMD_POWER_UP 0x0106c447u

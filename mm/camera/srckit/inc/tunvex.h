@@ -3,7 +3,7 @@
 #pragma once
 
 #include "pvlbase.h"
-#include "runtimetuning.h"
+#include "cruntimetuning.h"
 
 #define ZUEUID_CLASS_TUNINGSERVER 0x0106fa8au
 #define ZUEUID_ITUNVEX 0x0106fa8bu

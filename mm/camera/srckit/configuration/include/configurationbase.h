@@ -28,7 +28,7 @@
 #include "iconfigcommand.h"
 #include "ienv.h"
 #include "pvlheap.h"
-#include "pvlptr.h"
+#include "cpvlptr.h"
 
 #define CONFIG_HEAP_OBJECT                                                  \
   static void* operator new(size_t size) { return pvlheap_New(size); }     \

@@ -1,7 +1,7 @@
 // The sensor service's presence check: the engine's question, after a failed
 // write or a stream whose frames stopped, whether the sensor is still there.
 // Kept apart from the life cycle: it only forwards to the open driver.
-#include "camerasensorservice.h"
+#include "ccamerasensorservice.h"
 #include "sensorconfigrecords.h"
 
 PvlResult CCameraSensorService::CheckPresence() {

@@ -7,7 +7,7 @@
 #include "camerasettings.h"
 #include "cfixedpoint.h"
 #include "icamerasensorservice.h"
-#include "pvlptr.h"
+#include "cpvlptr.h"
 
 class CSensorInfoProxy {
  public:

@@ -10,7 +10,7 @@
 #include "cenginesettings.h"
 #include "csensorinfoproxy.h"
 #include "cuserdata.h"
-#include "pvlobject.h"
+#include "cpvlobject.h"
 
 struct SettingsViewContext {
   CPvlObject* self;

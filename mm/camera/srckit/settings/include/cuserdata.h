@@ -9,7 +9,7 @@
 #include "camerasettings.h"
 #include "cfixedpoint.h"
 #include "ipropertystore.h"
-#include "pvlptr.h"
+#include "cpvlptr.h"
 
 class CUserData {
  public:

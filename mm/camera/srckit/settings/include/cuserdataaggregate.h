@@ -3,7 +3,7 @@
 #pragma once
 
 #include "csettingsviews.h"
-#include "pvlobject.h"
+#include "cpvlobject.h"
 
 class CUserDataAggregate final : public CPvlObject {
  public:

@@ -5,7 +5,7 @@
 
 #include "camerapropertyids.h"
 #include "pvllog.h"
-#include "pvlvariant.h"
+#include "cpvlvariant.h"
 
 namespace {
 constexpr uint32_t kTypeFloat = PVL_VT_FLOAT;

@@ -5,7 +5,7 @@
 #include "hostsymbols.h"
 #include "ienv.h"
 #include "pvllog.h"
-#include "pvlptr.h"
+#include "cpvlptr.h"
 #include "tuningdata.h"
 
 PvlResult TuningData_GetService(ITuningData** out) {

@@ -2,7 +2,7 @@
 #include <new>
 
 #include "pvlheap.h"
-#include "runtimetuning.h"
+#include "cruntimetuning.h"
 
 namespace {
 constexpr uint16_t kMaxItems = 0xFFFF;  // indices are 16 bits

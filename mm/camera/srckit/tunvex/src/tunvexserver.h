@@ -7,8 +7,8 @@
 #include "ienv.h"
 #include "isingletonregistry.h"
 #include "tunvex.h"
-#include "tunvexcatalog.h"
-#include "tunvexprotocolthread.h"
+#include "ctunvexcatalog.h"
+#include "ctunvexprotocolthread.h"
 
 
 // "fs:/~0x0106fa8a/": the server's flag file and log.

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <memory>
 
-#include "asyncmsgqueue.h"
+#include "casyncmsgqueue.h"
 #include "ccameradevice.h"
 #include "cpindevice.h"
 #include "plindor.h"

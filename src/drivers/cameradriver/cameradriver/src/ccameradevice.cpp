@@ -9,7 +9,7 @@
 #include "devmgr.h"
 #include "formattranslation.h"
 #include "plindor.h"
-#include "pvlvariant.h"
+#include "cpvlvariant.h"
 #include "scopeexit.h"
 
 namespace {

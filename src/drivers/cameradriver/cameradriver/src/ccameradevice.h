@@ -17,7 +17,7 @@
 #include <mutex>
 #include <vector>
 
-#include "asyncmsgqueue.h"
+#include "casyncmsgqueue.h"
 #include "cameraportformat.h"
 #include "csprotocol.h"
 #include "icameraengine.h"

@@ -26,7 +26,7 @@
 #include "ienv.h"
 #include "ipropertystore.h"
 #include "propertytranslation.h"
-#include "pvlmediabuffer.h"
+#include "cpvlmediabuffer.h"
 #include "wince.h"
 
 class CCameraDevice;

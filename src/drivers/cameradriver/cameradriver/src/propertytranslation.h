@@ -13,7 +13,7 @@
 #include "csprotocol.h"
 #include "ijpegservice.h"
 #include "ipropertystore.h"
-#include "pvlvariant.h"
+#include "cpvlvariant.h"
 
 // The engine's property record as the driver reads and fills it: a descriptor's head
 // and its status word, one at a time through GetProperties.

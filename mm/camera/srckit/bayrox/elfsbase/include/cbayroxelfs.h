@@ -12,9 +12,9 @@
 
 #include "ielfs.h"
 #include "ienv.h"
-#include "pvlobject.h"
-#include "pvlptr.h"
-#include "runtimetuning.h"
+#include "cpvlobject.h"
+#include "cpvlptr.h"
+#include "cruntimetuning.h"
 #include "tunvex.h"
 
 // What the exposure plug-in tells the focus plug-in through the settings' AEC

@@ -20,8 +20,8 @@
 
 #include "iclock.h"
 #include "ienv.h"
-#include "pvlptr.h"
-#include "pvlthread.h"
+#include "cpvlptr.h"
+#include "cpvlthread.h"
 
 class CSensorWatchdog {
  public:

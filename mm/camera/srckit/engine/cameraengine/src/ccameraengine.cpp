@@ -7,7 +7,7 @@
 #include <new>
 #include <thread>
 
-#include "camerabestshot.h"
+#include "ccamerabestshot.h"
 #include "ccameraelfsmanager.h"
 #include "ccameraengineconfig.h"
 #include "ccameraenginefrontend.h"

@@ -8,7 +8,7 @@
 #include <exception>
 
 #include "ccameraengine.h"
-#include "camerabestshot.h"
+#include "ccamerabestshot.h"
 #include "camerapropertyids.h"
 #include "ccameraelfsmanager.h"
 #include "ccameraengineconfig.h"

@@ -8,7 +8,7 @@
 #pragma once
 
 #include "ielfs.h"
-#include "pvlobject.h"
+#include "cpvlobject.h"
 
 class CCameraELFSBase : public CPvlObject, public IELFS {
  public:

@@ -16,7 +16,7 @@
 
 #include "iclock.h"
 #include "ielfs.h"
-#include "pvlptr.h"
+#include "cpvlptr.h"
 
 class CCameraELFSManager {
  public:

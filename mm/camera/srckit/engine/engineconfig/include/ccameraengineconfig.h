@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "ienv.h"
-#include "pvlptr.h"
+#include "cpvlptr.h"
 
 #define CAMERA_ENGINE_CONFIG_PATH "fs:/~0x01061a6f/CameraEngineConfig.xml"
 

@@ -13,7 +13,7 @@
 #include "cfixedpoint.h"
 #include "ijpegservice.h"  // the EXIF group and the tuning-text property
 #include "ipropertystore.h"
-#include "sensorinfo.h"
+#include "csensorinfo.h"
 #include "tunvex.h"
 
 class CUserData;

@@ -10,7 +10,7 @@
 #include "cuserdata.h"
 #include "pvlheap.h"
 #include "pvllog.h"
-#include "pvlvariant.h"
+#include "cpvlvariant.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include "icamerabuffermanager.h"
 #include "ilock.h"
 #include "isignalqueue.h"
-#include "pvlmediabuffer.h"
-#include "pvlobject.h"
+#include "cpvlmediabuffer.h"
+#include "cpvlobject.h"
 
 class IEnv;
 

@@ -9,7 +9,7 @@
 
 #include <new>
 
-#include "cameralockguard.h"
+#include "ccameralockguard.h"
 #include "ienv.h"
 #include "plindor.h"
 #include "pvlheap.h"

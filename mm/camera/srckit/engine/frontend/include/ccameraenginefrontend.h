@@ -16,8 +16,8 @@
 #include "icameraengine.h"
 #include "icameratuning.h"
 #include "ipropertystore.h"
-#include "pvlobject.h"
-#include "pvlptr.h"
+#include "cpvlobject.h"
+#include "cpvlptr.h"
 
 class ICameraEngineInternal;
 

@@ -20,8 +20,8 @@
 #include "ilock.h"
 #include "ipropertystore.h"
 #include "isignalqueue.h"
-#include "pvlmediabuffer.h"
-#include "pvlobject.h"
+#include "cpvlmediabuffer.h"
+#include "cpvlobject.h"
 
 class CJpegManager final : public CPvlObject, public IJpegServiceListener {
  public:

@@ -10,7 +10,7 @@
 #include <new>
 #include <utility>
 
-#include "cameralockguard.h"
+#include "ccameralockguard.h"
 #include "ienv.h"
 #include "pvllog.h"
 

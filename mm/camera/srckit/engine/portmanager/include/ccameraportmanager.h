@@ -19,7 +19,7 @@
 #include "icamerasensorservice.h"
 #include "icamerastatemachine.h"
 #include "ivfeservice.h"
-#include "pvlobject.h"
+#include "cpvlobject.h"
 
 // Overlay layouts.
 #define CAMERA_STAMP_SEMIPLANAR_420 0x10001u  // luma, then one interleaved chroma plane

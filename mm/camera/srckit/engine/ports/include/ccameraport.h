@@ -22,8 +22,8 @@
 #include "ipropertystore.h"
 #include "isignalqueue.h"
 #include "ivideooutput.h"
-#include "pvlmediabuffer.h"
-#include "pvlobject.h"
+#include "cpvlmediabuffer.h"
+#include "cpvlobject.h"
 
 class CCameraPort;
 

@@ -9,7 +9,7 @@
 #include <new>
 #include <utility>
 
-#include "cameralockguard.h"
+#include "ccameralockguard.h"
 #include "ienv.h"
 #include "plindor.h"
 #include "pvllog.h"

@@ -3,7 +3,7 @@
 #include <new>
 
 #include "camerapropertyids.h"
-#include "pvlvariant.h"
+#include "cpvlvariant.h"
 
 namespace {
 

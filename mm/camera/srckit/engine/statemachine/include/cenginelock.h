@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "ilock.h"
-#include "pvlobject.h"
+#include "cpvlobject.h"
 
 class CEngineLock final : public CPvlObject, public ILock {
  public:

@@ -8,7 +8,7 @@
 #include <stdint.h>
 
 #include "ilock.h"
-#include "pvlptr.h"
+#include "cpvlptr.h"
 
 class CEngineStateMachine;
 class ICameraEngineInternal;

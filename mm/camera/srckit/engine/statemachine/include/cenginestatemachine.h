@@ -84,7 +84,7 @@
 #include "icamerastatemachine.h"
 #include "iclock.h"
 #include "ilock.h"
-#include "pvlobject.h"
+#include "cpvlobject.h"
 
 class ICameraEngineInternal;
 

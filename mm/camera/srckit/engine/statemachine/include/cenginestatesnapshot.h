@@ -11,7 +11,7 @@
 
 #include "cenginestate.h"
 #include "iclock.h"
-#include "pvlptr.h"
+#include "cpvlptr.h"
 
 class CEngineStateSnapshot : public CEngineState {
  public:

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "cameralockguard.h"
+#include "ccameralockguard.h"
 #include "ienv.h"
 #include "pvllog.h"
 

@@ -1,6 +1,6 @@
 #include "cenginestatevideo.h"
 
-#include "cameralockguard.h"
+#include "ccameralockguard.h"
 #include "cenginestatemachine.h"
 #include "enginetransitionreason.h"
 #include "hostsymbols.h"

@@ -18,7 +18,7 @@
 #include "ienv.h"
 #include "senvarobject.h"
 #include "sensorconfigrecords.h"
-#include "sensorinfo.h"
+#include "csensorinfo.h"
 
 // Power states of the driver.
 enum S5K3E2FXPowerState : uint32_t {

@@ -10,14 +10,14 @@
 #include <new>
 #include <span>
 
-#include "cameralockguard.h"
+#include "ccameralockguard.h"
 #include "ivfeservice.h"
-#include "pvlobject.h"
-#include "sensorinfo.h"
+#include "cpvlobject.h"
+#include "csensorinfo.h"
 #include "vfeconfigurerids.h"
-#include "vfeconfiguration.h"
+#include "cvfeconfiguration.h"
 #include "vfedriver.h"
-#include "vfetuning.h"
+#include "cvfetuning.h"
 
 class IVfeSettings;
 

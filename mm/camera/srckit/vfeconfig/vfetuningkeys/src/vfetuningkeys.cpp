@@ -1,7 +1,7 @@
 #include "vfetuningkeys.h"
 
-#include "runtimetuning.h"
-#include "vfeconfiguration.h"
+#include "cruntimetuning.h"
+#include "cvfeconfiguration.h"
 
 namespace {
 

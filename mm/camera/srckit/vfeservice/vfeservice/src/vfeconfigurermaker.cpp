@@ -1,13 +1,13 @@
 // The service's configurers by configuration identifier. It lives with the
 // service rather than beside the configurers' base, which every configurer
 // includes.
-#include "cropconfigurer.h"
-#include "picturecontrolconfigurer.h"
-#include "snapshotconfigurer.h"
-#include "updateallconfigurer.h"
+#include "ccropconfigurer.h"
+#include "cpicturecontrolconfigurer.h"
+#include "csnapshotconfigurer.h"
+#include "cupdateallconfigurer.h"
 #include "vfeconfigurer.h"
 #include "vfeconfigurerids.h"
-#include "videoconfigurer.h"
+#include "cvideoconfigurer.h"
 
 PvlResult VfeConfigurer_Create(IVfeServiceInternal* service, uint32_t configuration, IConfigCommand** out) {
   if (!out) return PVL_E_BADARG;

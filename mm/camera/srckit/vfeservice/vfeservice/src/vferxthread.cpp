@@ -2,9 +2,9 @@
 // the driver's message ring. It hands frames to the video outputs, statistics
 // to the statistics outputs and the end of a snapshot to the engine, and gives
 // buffers back to the VFE when they return to their pools.
-#include "cameralockguard.h"
+#include "ccameralockguard.h"
 #include "pvllog.h"
-#include "vfeservice.h"
+#include "cvfeservice.h"
 
 uint32_t CVfeService::RxThreadEntry(void* context) {
   if (!context) return PVL_E_BADARG;
