@@ -13,6 +13,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "ienv.h"
@@ -42,12 +43,44 @@ int Fail(const char* what) {
   return 1;
 }
 
+// The platform library's calls this tool makes. Loaded by name, as the driver's
+// loader brings it in, once the command line has been read: its process attach
+// logs, and a usage error comes first.
+struct PlatformCalls {
+  decltype(&CameraSensorI2C_Init) i2cInit = nullptr;
+  decltype(&CameraSensorI2C_DeInit) i2cDeInit = nullptr;
+  decltype(&CameraSensorI2C_Read) i2cRead = nullptr;
+  decltype(&CameraSensorGPIO_Out) gpioOut = nullptr;
+  decltype(&CameraSensorCLK_ConfigMclk) configMclk = nullptr;
+  decltype(&Plindor_WaitMicroSeconds) wait = nullptr;
+
+  // Null when every call was found, else what went wrong.
+  const char* Load() {
+    HMODULE library = LoadLibraryW(u"Plindor.dll");  // kept for the process's life
+    if (!library) return "Plindor.dll does not load";
+    bool all = true;
+    auto find = [&](auto& call, const char16_t* name) {
+      call = reinterpret_cast<std::remove_reference_t<decltype(call)>>(
+          reinterpret_cast<void (*)()>(GetProcAddressW(library, name)));
+      all = all && call;
+    };
+    find(i2cInit, u"CameraSensorI2C_Init");
+    find(i2cDeInit, u"CameraSensorI2C_DeInit");
+    find(i2cRead, u"CameraSensorI2C_Read");
+    find(gpioOut, u"CameraSensorGPIO_Out");
+    find(configMclk, u"CameraSensorCLK_ConfigMclk");
+    find(wait, u"Plindor_WaitMicroSeconds");
+    return all ? nullptr : "Plindor.dll lacks its exports";
+  }
+};
+PlatformCalls gPlatform;
+
 // The sensor bus open for the length of a scope.
 class SensorBus {
  public:
-  SensorBus() : open_(CameraSensorI2C_Init() != 0) {}
+  SensorBus() : open_(gPlatform.i2cInit() != 0) {}
   ~SensorBus() {
-    if (open_) CameraSensorI2C_DeInit();
+    if (open_) gPlatform.i2cDeInit();
   }
   SensorBus(const SensorBus&) = delete;
   SensorBus& operator=(const SensorBus&) = delete;
@@ -62,12 +95,12 @@ class SensorBus {
 class SensorAwake {
  public:
   SensorAwake() {
-    CameraSensorCLK_ConfigMclk(CAMERA_MCLK_FREQUENCY_HZ, CAMERA_MCLK_ARG);
-    Plindor_WaitMicroSeconds(10000);
-    CameraSensorGPIO_Out(CAMERA_GPIO_KIND_RESET, 1);
-    Plindor_WaitMicroSeconds(10000);
+    gPlatform.configMclk(CAMERA_MCLK_FREQUENCY_HZ, CAMERA_MCLK_ARG);
+    gPlatform.wait(10000);
+    gPlatform.gpioOut(CAMERA_GPIO_KIND_RESET, 1);
+    gPlatform.wait(10000);
   }
-  ~SensorAwake() { CameraSensorGPIO_Out(CAMERA_GPIO_KIND_RESET, 0); }
+  ~SensorAwake() { gPlatform.gpioOut(CAMERA_GPIO_KIND_RESET, 0); }
   SensorAwake(const SensorAwake&) = delete;
   SensorAwake& operator=(const SensorAwake&) = delete;
 };
@@ -122,7 +155,7 @@ bool ProbeSensor(uint16_t* chipId) {
     read.data = id;
     read.registerAddress = 0;
     read.length = 2;
-    if (CameraSensorI2C_Read(&read)) {
+    if (gPlatform.i2cRead(&read)) {
       *chipId = static_cast<uint16_t>(id[0] << 8 | id[1]);
       if (*chipId == kSensorChipId) return true;
     }
@@ -173,6 +206,7 @@ int main(int argc, char** argv) {
   }
 
   std::printf("Device image: %s\n", CeSimImageRoot());
+  if (const char* why = gPlatform.Load()) return Fail(why);
 
   std::printf("Sensor probe over \"CI2C1:\"\n");
   uint16_t chipId = 0;

@@ -126,8 +126,15 @@ struct Camera {
   }
   // 0, or why there is no camera.
   PvlResult Start(IEnv* env) {
-    // The platform's contiguous buffers, as the camera driver lays them out.
-    if (!VantorInitBufferManager()) return PVL_E_OUTOFMEMORY;
+    // The platform's contiguous buffers, as the camera driver lays them out. The
+    // platform library is loaded by name, after the command line was read (its
+    // attach logs), and stays for the process's life.
+    HMODULE platform = LoadLibraryW(u"Plindor.dll");
+    auto initBuffers = platform ? reinterpret_cast<decltype(&VantorInitBufferManager)>(reinterpret_cast<void (*)()>(
+                                      GetProcAddressW(platform, u"VantorInitBufferManager")))
+                                : nullptr;
+    if (!initBuffers) return PVL_E_NOTFOUND;
+    if (!initBuffers()) return PVL_E_OUTOFMEMORY;
     void* out = nullptr;
     PvlResult r = env->CreateInstance(ZUEUID_CLASS_CAMERAENGINE, &out);
     if (r != PVL_OK) return r;
