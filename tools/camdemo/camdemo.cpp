@@ -43,6 +43,12 @@ int Fail(const char* what) {
   return 1;
 }
 
+// An exported function of a library loaded by name, null when it lacks it.
+template <typename Fn>
+Fn Export(HMODULE library, const char16_t* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddressW(library, name)));
+}
+
 // The platform library's calls this tool makes. Loaded by name, as the driver's
 // loader brings it in, once the command line has been read: its process attach
 // logs, and a usage error comes first.
@@ -60,8 +66,7 @@ struct PlatformCalls {
     if (!library) return "Plindor.dll does not load";
     bool all = true;
     auto find = [&](auto& call, const char16_t* name) {
-      call = reinterpret_cast<std::remove_reference_t<decltype(call)>>(
-          reinterpret_cast<void (*)()>(GetProcAddressW(library, name)));
+      call = Export<std::remove_reference_t<decltype(call)>>(library, name);
       all = all && call;
     };
     find(i2cInit, u"CameraSensorI2C_Init");
@@ -122,10 +127,8 @@ class LoadedHost {
   const char* Start(const char* script) {
     HMODULE host = LoadLibraryW(u"Orbhost.dll");  // never unloaded: modules keep its symbols
     if (!host) return "Orbhost.dll does not load";
-    auto start = reinterpret_cast<PvlOrbhostStartFn>(
-        reinterpret_cast<void (*)()>(GetProcAddressW(host, u"" PVL_EXPORT_ORBHOST_START)));
-    stop_ = reinterpret_cast<PvlOrbhostStopFn>(
-        reinterpret_cast<void (*)()>(GetProcAddressW(host, u"" PVL_EXPORT_ORBHOST_STOP)));
+    auto start = Export<PvlOrbhostStartFn>(host, u"" PVL_EXPORT_ORBHOST_START);
+    stop_ = Export<PvlOrbhostStopFn>(host, u"" PVL_EXPORT_ORBHOST_STOP);
     if (!start || !stop_) return "Orbhost.dll lacks its exports";
     IEnv* env = nullptr;
     if (start(script, 0, &env) != 0 || !env) return "Orbhost_Start failed";
