@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <memory>
 
+#include "ctunvexcatalog.h"
 #include "fakeregistry.h"
 #include "fuzzinput.h"
-#include "ctunvexcatalog.h"
 #include "tunvexprotocol.h"
 
 namespace {

@@ -27,11 +27,11 @@
 #include "chipset.h"
 #include "chipset_sim.h"
 #include "cmcamerabuffermanager.h"
+#include "cvfeservice.h"
 #include "ienv.h"
 #include "orbhost_test.h"
 #include "plindor.h"
 #include "vfedriver.h"
-#include "cvfeservice.h"
 
 namespace {
 

@@ -20,12 +20,12 @@
 #include "ccameraenginefrontend.h"
 #include "cenginestatemachine.h"
 #include "chipset.h"
+#include "cpvlmediabuffer.h"
+#include "cpvlptr.h"
 #include "icamerabuffermanager.h"
 #include "icameraport.h"
 #include "ienv.h"
 #include "nv21frame.h"
-#include "cpvlmediabuffer.h"
-#include "cpvlptr.h"
 
 namespace engineboard {
 

@@ -12,10 +12,10 @@
 #include "ccameraengine.h"
 #include "ccameraenginefrontend.h"
 #include "cenginestatemachine.h"
+#include "cpvlptr.h"
 #include "enginedoubles.h"
 #include "ienv.h"
 #include "orbhost_test.h"
-#include "cpvlptr.h"
 
 namespace enginetest {
 

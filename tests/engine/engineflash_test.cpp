@@ -22,6 +22,7 @@
 #include "camerapropertyids.h"
 #include "camerasettings.h"
 #include "ccameraengine.h"
+#include "cpvlmediabuffer.h"
 #include "engineboard.h"
 #include "icamerabuffermanager.h"
 #include "icameraport.h"
@@ -31,7 +32,6 @@
 #include "ipropertystore.h"
 #include "orbhost_test.h"
 #include "plindor.h"
-#include "cpvlmediabuffer.h"
 
 namespace {
 

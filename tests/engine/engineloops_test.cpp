@@ -33,6 +33,7 @@
 #include "cenginesettings.h"
 #include "chartcolour.h"
 #include "chipset.h"
+#include "cpvlmediabuffer.h"
 #include "engineboard.h"
 #include "icamerabuffermanager.h"
 #include "icameraport.h"
@@ -40,7 +41,6 @@
 #include "isignalqueue.h"
 #include "orbhost_test.h"
 #include "plindor.h"
-#include "cpvlmediabuffer.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <functional>
 
 #include "camerapropertyids.h"
-#include "ccameratuningdata.h"
 #include "ccameraelfsmanager.h"
+#include "ccameratuningdata.h"
 #include "csensorinfoproxy.h"
 #include "enginefixture.h"
 #include "tuningdataprovider.h"

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "cmcamerabuffermanager.h"
+#include "cpvlmediabuffer.h"
 #include "enginetest.h"
 #include "isignalqueue.h"
-#include "cpvlmediabuffer.h"
 
 using enginetest::EngineTest;
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cameraportformat.h"
+#include "cpvlmediabuffer.h"
 #include "hostsession.h"
 #include "ijpegservice.h"
 #include "image_copy.h"
@@ -23,7 +24,6 @@
 #include "nv21frame.h"
 #include "orbhost_test.h"
 #include "propertydesc.h"
-#include "cpvlmediabuffer.h"
 #include "wince_sim.h"
 
 namespace {

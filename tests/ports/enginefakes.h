@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "cameraportformat.h"
+#include "cpvlmediabuffer.h"
+#include "cpvlptr.h"
 #include "icamerabuffermanager.h"
 #include "icameraport.h"
 #include "icamerasensorservice.h"
@@ -18,8 +20,6 @@
 #include "ivfeservice.h"
 #include "ivideooutput.h"
 #include "nv21frame.h"
-#include "cpvlmediabuffer.h"
-#include "cpvlptr.h"
 
 namespace enginetest {
 

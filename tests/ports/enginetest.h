@@ -10,11 +10,11 @@
 
 #include "board_sim.h"
 #include "chipset_sim.h"
+#include "cpvlptr.h"
 #include "hostsymbols.h"
 #include "ienv.h"
 #include "orbhost_test.h"
 #include "plindor.h"
-#include "cpvlptr.h"
 
 namespace enginetest {
 

@@ -8,10 +8,10 @@
 
 #include "camerapropertyids.h"
 #include "ccameraenginepropertytable.h"
+#include "cpvlptr.h"
 #include "hostsymbols.h"
 #include "ienv.h"
 #include "orbhost_test.h"
-#include "cpvlptr.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 
 #include <vector>
 
+#include "cpvlmediabuffer.h"
 #include "fakehost.h"
 #include "ipropertystore.h"
-#include "cpvlmediabuffer.h"
 
 using runtime_test::Env;
 

@@ -4,8 +4,8 @@
 #include <new>
 #include <utility>
 
-#include "fakehost.h"
 #include "cpvlobject.h"
+#include "fakehost.h"
 
 using runtime_test::Env;
 

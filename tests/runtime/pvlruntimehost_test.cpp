@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "cpvlmediabuffer.h"
+#include "cpvlthread.h"
 #include "hostsession.h"
 #include "ienv.h"
 #include "ipropertystore.h"
 #include "orbhost_test.h"
 #include "pvllog.h"
-#include "cpvlmediabuffer.h"
-#include "cpvlthread.h"
 #include "testmodule.h"
 
 namespace {

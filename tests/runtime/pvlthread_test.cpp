@@ -9,8 +9,8 @@
 #include <mutex>
 #include <thread>
 
-#include "fakehost.h"
 #include "cpvlthread.h"
+#include "fakehost.h"
 
 using runtime_test::Env;
 

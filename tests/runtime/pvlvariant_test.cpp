@@ -3,8 +3,8 @@
 
 #include <cstring>
 
-#include "fakehost.h"
 #include "cpvlvariant.h"
+#include "fakehost.h"
 
 using runtime_test::Env;
 

@@ -9,12 +9,12 @@
 
 #include "camerasensorserviceconfigurations.h"
 #include "configrange.h"
+#include "cpvlptr.h"
 #include "csensorconfigcommandregistry.h"
 #include "csensorconfigurationset.h"
 #include "hostsymbols.h"
 #include "orbhost_test.h"
 #include "pvllog.h"
-#include "cpvlptr.h"
 #include "scripteddriver.h"
 #include "sensorviewdouble.h"
 

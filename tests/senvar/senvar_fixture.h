@@ -16,12 +16,12 @@
 #include "board_sensor.h"
 #include "board_sim.h"
 #include "chipset_sim.h"
+#include "cpvlptr.h"
 #include "hostsymbols.h"  // the module's class switch, Mod_ClassFactory
 #include "icameradriver.h"
 #include "ienv.h"
 #include "orbhost_test.h"
 #include "plindor.h"
-#include "cpvlptr.h"
 #include "sensorconfigrecords.h"
 #include "tuningdataprovider.h"
 #include "wince_sim.h"

@@ -9,11 +9,11 @@
 #include <memory>
 #include <thread>
 
+#include "cpvlmediabuffer.h"
+#include "cpvlvariant.h"
 #include "ijpegservice.h"
 #include "isignalqueue.h"
 #include "orbhost_test.h"
-#include "cpvlmediabuffer.h"
-#include "cpvlvariant.h"
 
 namespace camera::test {
 namespace {

@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "ipropertystore.h"
 #include "cpvlvariant.h"
+#include "ipropertystore.h"
 
 namespace camera::test {
 

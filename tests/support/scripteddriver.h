@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "csensorinfo.h"
 #include "icameradriver.h"
 #include "ienv.h"
-#include "csensorinfo.h"
 
 namespace camera::test {
 

@@ -6,10 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include "cpvlptr.h"
 #include "iconfigcommand.h"
 #include "ienv.h"
 #include "orbhost_test.h"
-#include "cpvlptr.h"
 #include "scripteddriver.h"
 
 namespace camera::test {

@@ -10,9 +10,9 @@
 #include <memory>
 
 #include "ccameratuningdata.h"
+#include "cpvlptr.h"
 #include "ienv.h"
 #include "orbhost_test.h"
-#include "cpvlptr.h"
 #include "tuningblock.h"
 #include "tuningdata.h"
 #include "tuningdataprovider.h"

@@ -8,11 +8,11 @@
 #include <string>
 
 #include "ccameratuningdata.h"
+#include "cpvlptr.h"
 #include "hostsymbols.h"
 #include "ienv.h"
 #include "orbhost_test.h"
 #include "pvllog.h"
-#include "cpvlptr.h"
 #include "tuningdoubles.h"
 #include "tuningpattern.h"
 

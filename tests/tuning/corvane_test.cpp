@@ -2,10 +2,10 @@
 // tuning-data service, which then reaches the rest of the system through the host.
 #include <gtest/gtest.h>
 
+#include "cpvlptr.h"
 #include "hostsymbols.h"
 #include "ienv.h"
 #include "orbhost_test.h"
-#include "cpvlptr.h"
 #include "tuningdata.h"
 #include "tuningdoubles.h"
 

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "cruntimetuning.h"
 #include "hostsymbols.h"
 #include "ienv.h"
 #include "orbhost_test.h"
-#include "cruntimetuning.h"
 
 namespace {
 

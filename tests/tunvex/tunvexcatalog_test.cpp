@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "fakeregistry.h"
 #include "ctunvexcatalog.h"
+#include "fakeregistry.h"
 #include "tunvexprotocol.h"
 
 using namespace tunvex;

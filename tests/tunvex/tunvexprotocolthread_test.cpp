@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "cfixedpoint.h"
-#include "fakeregistry.h"
 #include "ctunvexcatalog.h"
+#include "ctunvexprotocolthread.h"
+#include "fakeregistry.h"
 #include "tunvexclient.h"
 #include "tunvexprotocol.h"
-#include "ctunvexprotocolthread.h"
 #include "tunvextestnet.h"
 
 using namespace tunvex;

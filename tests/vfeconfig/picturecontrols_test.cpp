@@ -11,8 +11,8 @@
 #include <cmath>
 #include <mutex>
 
-#include "iconfigcommand.h"
 #include "cpvlmediabuffer.h"
+#include "iconfigcommand.h"
 #include "vfeservicefixture.h"
 
 namespace vfeservicetest {

@@ -8,9 +8,9 @@
 #include <string>
 
 #include "casename.h"
+#include "cpvlptr.h"
 #include "hostsymbols.h"
 #include "orbhost_test.h"
-#include "cpvlptr.h"
 #include "vfeconfigdoubles.h"
 #include "vfeconfigurerids.h"
 #include "vfetuningfixture.h"

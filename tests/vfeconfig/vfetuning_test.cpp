@@ -4,8 +4,8 @@
 
 #include <stdexcept>
 
-#include "vfeconfigfixture.h"
 #include "cvfetuning.h"
+#include "vfeconfigfixture.h"
 
 namespace vfeconfigtest {
 namespace {

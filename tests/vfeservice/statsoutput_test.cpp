@@ -1,8 +1,8 @@
 // The white-balance/exposure statistics over the VFE model: events, views,
 // acknowledgements through the pool, the drop while a reader holds the
 // object, a restart under a held object, and the reset of what the VFE held.
-#include "ivfestats.h"
 #include "cstatsoutputwbexp.h"
+#include "ivfestats.h"
 #include "vfeservicefixture.h"
 
 namespace vfeservicetest {

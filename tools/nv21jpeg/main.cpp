@@ -16,14 +16,14 @@
 #include <vector>
 
 #include "cameraportformat.h"
+#include "cpvlmediabuffer.h"
+#include "cpvlptr.h"
 #include "exifargs.h"
 #include "ienv.h"
 #include "ijpegservice.h"
 #include "ipropertystore.h"
 #include "jpegencoder.h"
 #include "orbhost.h"
-#include "cpvlmediabuffer.h"
-#include "cpvlptr.h"
 
 using namespace orbhost::services;
 

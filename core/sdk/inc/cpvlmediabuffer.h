@@ -10,8 +10,8 @@
 
 #include <new>
 
-#include "pvlbase.h"
 #include "cpvlptr.h"
+#include "pvlbase.h"
 
 class IEnv;
 class CPvlMediaBuffer;

@@ -15,8 +15,8 @@
 
 #include <new>
 
-#include "pvlbase.h"
 #include "cpvlptr.h"
+#include "pvlbase.h"
 
 class IEnv;
 

@@ -7,9 +7,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "cpvlobject.h"
 #include "isignalqueue.h"
 #include "ithreadhost.h"
-#include "cpvlobject.h"
 
 // The stop signal's identifier, as the body sees it in its wait record.
 #define PVL_THREAD_STOP_SIGNAL 0x01061256u

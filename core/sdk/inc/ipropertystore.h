@@ -17,8 +17,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "pvlbase.h"
 #include "cpvlvariant.h"
+#include "pvlbase.h"
 
 #define ZUEUID_IFACE_PROPERTY_STORE ZUEUID_CLASS_PROPERTY_STORE
 

@@ -20,9 +20,9 @@
 
 #include "bufferrequest.h"
 #include "cameraportformat.h"
+#include "cpvlmediabuffer.h"
 #include "ijpegservice.h"
 #include "ipropertystore.h"
-#include "cpvlmediabuffer.h"
 #include "servicesinternal.h"
 #include "stillencoder.h"
 

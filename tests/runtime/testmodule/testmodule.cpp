@@ -2,9 +2,9 @@
 #include <string>
 #include <vector>
 
+#include "cpvlobject.h"
 #include "hostsymbols.h"
 #include "ienv.h"
-#include "cpvlobject.h"
 #include "testmodule.h"
 
 namespace {

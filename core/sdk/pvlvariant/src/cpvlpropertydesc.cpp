@@ -1,7 +1,7 @@
 // CPvlPropertyDesc: identifier, name, description and five values of a property.
+#include "cpvlvariant.h"
 #include "pvlheap.h"
 #include "pvlstring.h"
-#include "cpvlvariant.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // CPvlVariant: one tagged value as an object.
+#include "cpvlvariant.h"
 #include "pvlheap.h"
 #include "pvllog.h"
-#include "cpvlvariant.h"
 
 namespace {
 

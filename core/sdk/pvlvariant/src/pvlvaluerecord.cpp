@@ -1,7 +1,7 @@
 // Value records: copy (deep or shallow) and clear.
+#include "cpvlvariant.h"
 #include "pvlheap.h"
 #include "pvlstring.h"
-#include "cpvlvariant.h"
 
 namespace {
 

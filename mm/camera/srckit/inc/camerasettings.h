@@ -13,8 +13,8 @@
 #include <stdint.h>
 
 #include "cfixedpoint.h"
-#include "pvlbase.h"
 #include "csensorinfo.h"
+#include "pvlbase.h"
 
 #define ZUEUID_VFE_SETTINGS 0x01063f9au
 #define ZUEUID_SENSOR_SETTINGS 0x01063f9cu

@@ -15,10 +15,10 @@
 
 #include <stdint.h>
 
-#include "icameradriver.h"
-#include "iconfigcommand.h"
 #include "cpvlobject.h"
 #include "cpvlptr.h"
+#include "icameradriver.h"
+#include "iconfigcommand.h"
 #include "servicelifecycle.h"
 
 // What sets one service's life cycle apart: its table, the interface its

@@ -10,10 +10,10 @@
 
 #include <new>
 
+#include "cpvlobject.h"
 #include "iconfigcommand.h"
 #include "ienv.h"
 #include "ivfeservice.h"
-#include "cpvlobject.h"
 #include "runtimetuningitem.h"
 #include "vfedriver.h"
 

@@ -7,9 +7,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "csensorinfo.h"
 #include "iconfigcommand.h"
 #include "pvlbase.h"
-#include "csensorinfo.h"
 
 #define ZUEUID_CLASS_SENSOR_SERVICE 0x010707a1u
 // Created by the debug engine in place of the sensor service; no module provides it.

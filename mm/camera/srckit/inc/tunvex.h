@@ -2,8 +2,8 @@
 // PC tuning tool over TCP, and writes all values as text for a capture's JPEG.
 #pragma once
 
-#include "pvlbase.h"
 #include "cruntimetuning.h"
+#include "pvlbase.h"
 
 #define ZUEUID_CLASS_TUNINGSERVER 0x0106fa8au
 #define ZUEUID_ITUNVEX 0x0106fa8bu

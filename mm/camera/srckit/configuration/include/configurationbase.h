@@ -23,12 +23,12 @@
 #include <stdint.h>
 #include <string.h>
 
+#include "cpvlptr.h"
 #include "hostsymbols.h"
 #include "icameradriver.h"
 #include "iconfigcommand.h"
 #include "ienv.h"
 #include "pvlheap.h"
-#include "cpvlptr.h"
 
 #define CONFIG_HEAP_OBJECT                                                  \
   static void* operator new(size_t size) { return pvlheap_New(size); }     \

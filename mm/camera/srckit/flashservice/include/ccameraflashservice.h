@@ -15,8 +15,8 @@
 
 #include <stdint.h>
 
-#include "ccameradriverservice.h"
 #include "camerasettings.h"
+#include "ccameradriverservice.h"
 #include "icameraflashservice.h"
 #include "ienv.h"
 

@@ -15,8 +15,8 @@
 
 #include <stdint.h>
 
-#include "ccameradriverservice.h"
 #include "camerasettings.h"
+#include "ccameradriverservice.h"
 #include "icamerasensorservice.h"
 #include "ienv.h"
 

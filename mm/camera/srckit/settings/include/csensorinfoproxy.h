@@ -6,8 +6,8 @@
 
 #include "camerasettings.h"
 #include "cfixedpoint.h"
-#include "icamerasensorservice.h"
 #include "cpvlptr.h"
+#include "icamerasensorservice.h"
 
 class CSensorInfoProxy {
  public:

@@ -8,9 +8,9 @@
 
 #include "camerasettings.h"
 #include "cenginesettings.h"
+#include "cpvlobject.h"
 #include "csensorinfoproxy.h"
 #include "cuserdata.h"
-#include "cpvlobject.h"
 
 struct SettingsViewContext {
   CPvlObject* self;

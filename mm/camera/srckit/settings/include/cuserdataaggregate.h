@@ -2,8 +2,8 @@
 // plug-ins; each asks it for its settings view by interface identifier.
 #pragma once
 
-#include "csettingsviews.h"
 #include "cpvlobject.h"
+#include "csettingsviews.h"
 
 class CUserDataAggregate final : public CPvlObject {
  public:

@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "camerapropertyids.h"
-#include "pvllog.h"
 #include "cpvlvariant.h"
+#include "pvllog.h"
 
 namespace {
 constexpr uint32_t kTypeFloat = PVL_VT_FLOAT;

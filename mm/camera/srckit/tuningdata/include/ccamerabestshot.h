@@ -7,8 +7,8 @@
 #include <stdint.h>
 
 #include "bestshot.h"
-#include "ipropertystore.h"
 #include "cpvlvariant.h"
+#include "ipropertystore.h"
 
 class CCameraBestShot {
  public:

@@ -2,10 +2,10 @@
 // pointer: each reaches the environment's one service and lets it go again.
 #include <new>
 
+#include "cpvlptr.h"
 #include "hostsymbols.h"
 #include "ienv.h"
 #include "pvllog.h"
-#include "cpvlptr.h"
 #include "tuningdata.h"
 
 PvlResult TuningData_GetService(ITuningData** out) {

@@ -1,8 +1,8 @@
 #include <cstring>
 #include <new>
 
-#include "pvlheap.h"
 #include "cruntimetuning.h"
+#include "pvlheap.h"
 
 namespace {
 constexpr uint16_t kMaxItems = 0xFFFF;  // indices are 16 bits

@@ -4,11 +4,11 @@
 
 #include <cstdint>
 
+#include "ctunvexcatalog.h"
+#include "ctunvexprotocolthread.h"
 #include "ienv.h"
 #include "isingletonregistry.h"
 #include "tunvex.h"
-#include "ctunvexcatalog.h"
-#include "ctunvexprotocolthread.h"
 
 
 // "fs:/~0x0106fa8a/": the server's flag file and log.

@@ -6,10 +6,10 @@
 #include <memory>
 
 #include "cpindevice.h"
+#include "cpvlvariant.h"
 #include "devmgr.h"
 #include "formattranslation.h"
 #include "plindor.h"
-#include "cpvlvariant.h"
 #include "scopeexit.h"
 
 namespace {

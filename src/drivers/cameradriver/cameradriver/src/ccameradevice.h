@@ -17,8 +17,8 @@
 #include <mutex>
 #include <vector>
 
-#include "casyncmsgqueue.h"
 #include "cameraportformat.h"
+#include "casyncmsgqueue.h"
 #include "csprotocol.h"
 #include "icameraengine.h"
 #include "icameraport.h"

@@ -20,13 +20,13 @@
 
 #include "bufferrequest.h"
 #include "cameraportformat.h"
+#include "cpvlmediabuffer.h"
 #include "csprotocol.h"
 #include "icamerabuffermanager.h"
 #include "icameraport.h"
 #include "ienv.h"
 #include "ipropertystore.h"
 #include "propertytranslation.h"
-#include "cpvlmediabuffer.h"
 #include "wince.h"
 
 class CCameraDevice;

@@ -10,10 +10,10 @@
 #include <stdint.h>
 
 #include "camerapropertyids.h"
+#include "cpvlvariant.h"
 #include "csprotocol.h"
 #include "ijpegservice.h"
 #include "ipropertystore.h"
-#include "cpvlvariant.h"
 
 // The engine's property record as the driver reads and fills it: a descriptor's head
 // and its status word, one at a time through GetProperties.

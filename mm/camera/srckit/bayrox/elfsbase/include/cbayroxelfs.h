@@ -10,11 +10,11 @@
 
 #include <new>
 
-#include "ielfs.h"
-#include "ienv.h"
 #include "cpvlobject.h"
 #include "cpvlptr.h"
 #include "cruntimetuning.h"
+#include "ielfs.h"
+#include "ienv.h"
 #include "tunvex.h"
 
 // What the exposure plug-in tells the focus plug-in through the settings' AEC

@@ -18,10 +18,10 @@
 #include <atomic>
 #include <functional>
 
-#include "iclock.h"
-#include "ienv.h"
 #include "cpvlptr.h"
 #include "cpvlthread.h"
+#include "iclock.h"
+#include "ienv.h"
 
 class CSensorWatchdog {
  public:

@@ -7,8 +7,8 @@
 // answers ZUEUID_IFACE_ELFS itself.
 #pragma once
 
-#include "ielfs.h"
 #include "cpvlobject.h"
+#include "ielfs.h"
 
 class CCameraELFSBase : public CPvlObject, public IELFS {
  public:

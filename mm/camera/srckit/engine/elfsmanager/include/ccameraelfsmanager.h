@@ -14,9 +14,9 @@
 
 #include <vector>
 
+#include "cpvlptr.h"
 #include "iclock.h"
 #include "ielfs.h"
-#include "cpvlptr.h"
 
 class CCameraELFSManager {
  public:

@@ -11,8 +11,8 @@
 
 #include <vector>
 
-#include "ienv.h"
 #include "cpvlptr.h"
+#include "ienv.h"
 
 #define CAMERA_ENGINE_CONFIG_PATH "fs:/~0x01061a6f/CameraEngineConfig.xml"
 

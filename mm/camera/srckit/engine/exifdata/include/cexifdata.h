@@ -11,9 +11,9 @@
 
 #include "camerasettings.h"
 #include "cfixedpoint.h"
+#include "csensorinfo.h"
 #include "ijpegservice.h"  // the EXIF group and the tuning-text property
 #include "ipropertystore.h"
-#include "csensorinfo.h"
 #include "tunvex.h"
 
 class CUserData;

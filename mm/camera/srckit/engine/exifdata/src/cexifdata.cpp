@@ -6,11 +6,11 @@
 #include <new>
 
 #include "cenginesettings.h"
+#include "cpvlvariant.h"
 #include "csensorinfoproxy.h"
 #include "cuserdata.h"
 #include "pvlheap.h"
 #include "pvllog.h"
-#include "cpvlvariant.h"
 
 namespace {
 

@@ -12,11 +12,11 @@
 
 #include <stdint.h>
 
+#include "cpvlmediabuffer.h"
+#include "cpvlobject.h"
 #include "icamerabuffermanager.h"
 #include "ilock.h"
 #include "isignalqueue.h"
-#include "cpvlmediabuffer.h"
-#include "cpvlobject.h"
 
 class IEnv;
 

@@ -13,11 +13,11 @@
 
 #include <stdint.h>
 
+#include "cpvlobject.h"
+#include "cpvlptr.h"
 #include "icameraengine.h"
 #include "icameratuning.h"
 #include "ipropertystore.h"
-#include "cpvlobject.h"
-#include "cpvlptr.h"
 
 class ICameraEngineInternal;
 

@@ -15,13 +15,13 @@
 #include <deque>
 
 #include "cameraportformat.h"
+#include "cpvlmediabuffer.h"
+#include "cpvlobject.h"
 #include "icamerabuffermanager.h"
 #include "ijpegservice.h"
 #include "ilock.h"
 #include "ipropertystore.h"
 #include "isignalqueue.h"
-#include "cpvlmediabuffer.h"
-#include "cpvlobject.h"
 
 class CJpegManager final : public CPvlObject, public IJpegServiceListener {
  public:

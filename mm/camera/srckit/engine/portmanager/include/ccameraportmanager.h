@@ -16,10 +16,10 @@
 
 #include "ccamerastillport.h"
 #include "ccameravideoport.h"
+#include "cpvlobject.h"
 #include "icamerasensorservice.h"
 #include "icamerastatemachine.h"
 #include "ivfeservice.h"
-#include "cpvlobject.h"
 
 // Overlay layouts.
 #define CAMERA_STAMP_SEMIPLANAR_420 0x10001u  // luma, then one interleaved chroma plane

@@ -16,14 +16,14 @@
 
 #include <deque>
 
+#include "cpvlmediabuffer.h"
+#include "cpvlobject.h"
 #include "icameraport.h"
 #include "icamerasensorservice.h"
 #include "ilock.h"
 #include "ipropertystore.h"
 #include "isignalqueue.h"
 #include "ivideooutput.h"
-#include "cpvlmediabuffer.h"
-#include "cpvlobject.h"
 
 class CCameraPort;
 

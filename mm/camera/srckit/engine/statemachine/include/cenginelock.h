@@ -14,8 +14,8 @@
 #include <mutex>
 #include <thread>
 
-#include "ilock.h"
 #include "cpvlobject.h"
+#include "ilock.h"
 
 class CEngineLock final : public CPvlObject, public ILock {
  public:

@@ -7,8 +7,8 @@
 
 #include <stdint.h>
 
-#include "ilock.h"
 #include "cpvlptr.h"
+#include "ilock.h"
 
 class CEngineStateMachine;
 class ICameraEngineInternal;

@@ -81,10 +81,10 @@
 #include "cenginestatesnapshotvideopaused.h"
 #include "cenginestateuninit.h"
 #include "cenginestatevideo.h"
+#include "cpvlobject.h"
 #include "icamerastatemachine.h"
 #include "iclock.h"
 #include "ilock.h"
-#include "cpvlobject.h"
 
 class ICameraEngineInternal;
 

@@ -10,8 +10,8 @@
 #include <atomic>
 
 #include "cenginestate.h"
-#include "iclock.h"
 #include "cpvlptr.h"
+#include "iclock.h"
 
 class CEngineStateVideo final : public CEngineState {
  public:

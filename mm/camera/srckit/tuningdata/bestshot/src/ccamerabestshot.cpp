@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "camerapropertyids.h"
-#include "pvllog.h"
 #include "cpvlptr.h"
+#include "pvllog.h"
 #include "tuningdata.h"
 
 namespace {

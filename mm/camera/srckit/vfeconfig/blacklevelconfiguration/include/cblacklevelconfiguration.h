@@ -8,9 +8,9 @@
 // levels.
 #pragma once
 
-#include "tuningblock.h"
 #include "cvfeconfiguration.h"
 #include "cvfetuning.h"
+#include "tuningblock.h"
 
 class IVfeSettings;
 

@@ -3,8 +3,8 @@
 #include <stddef.h>
 
 #include "camerasettings.h"
-#include "tuningdata.h"
 #include "cvfetuning.h"
+#include "tuningdata.h"
 #include "vfetuningkeys.h"
 
 namespace {

@@ -8,9 +8,9 @@
 // and the six threshold bytes.
 #pragma once
 
-#include "tuningblock.h"
 #include "cvfeconfiguration.h"
 #include "cvfetuning.h"
+#include "tuningblock.h"
 
 class IVfeSettings;
 

@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "tuningdata.h"
 #include "cvfetuning.h"
+#include "tuningdata.h"
 #include "vfetuningkeys.h"
 
 namespace {

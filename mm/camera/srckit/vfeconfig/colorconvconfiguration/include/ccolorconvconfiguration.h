@@ -10,9 +10,9 @@
 // current coefficients.
 #pragma once
 
-#include "tuningblock.h"
 #include "cvfeconfiguration.h"
 #include "cvfetuning.h"
+#include "tuningblock.h"
 
 class IVfeSettings;
 

@@ -7,8 +7,8 @@
 
 #include "camerasettings.h"
 #include "cfixedpoint.h"
-#include "tuningdata.h"
 #include "cvfetuning.h"
+#include "tuningdata.h"
 #include "vfetuningkeys.h"
 
 namespace {

@@ -10,9 +10,9 @@
 // "ColorCorr-ControlEnable" and the current matrix.
 #pragma once
 
-#include "tuningblock.h"
 #include "cvfeconfiguration.h"
 #include "cvfetuning.h"
+#include "tuningblock.h"
 
 class IVfeSettings;
 

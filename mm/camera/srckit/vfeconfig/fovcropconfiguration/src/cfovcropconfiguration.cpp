@@ -5,8 +5,8 @@
 
 #include <algorithm>
 
-#include "cblock23configuration.h"
 #include "camerasettings.h"
+#include "cblock23configuration.h"
 #include "ccamifconfiguration.h"
 #include "cfixedpoint.h"
 #include "pvllog.h"

@@ -1,9 +1,9 @@
 #include "cframedropconfiguration.h"
 
 #include "camerasettings.h"
+#include "csensorinfo.h"
 #include "plindor.h"
 #include "pvllog.h"
-#include "csensorinfo.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 // the next. Keys "Gamma-Enable" and "Gamma-ControlEnable".
 #pragma once
 
-#include "tuningblock.h"
 #include "cvfeconfiguration.h"
 #include "cvfetuning.h"
+#include "tuningblock.h"
 
 class IVfeSettings;
 

@@ -4,9 +4,9 @@
 
 #include "camerasettings.h"
 #include "cfixedpoint.h"
+#include "cvfetuning.h"
 #include "pvllog.h"
 #include "tuningdata.h"
-#include "cvfetuning.h"
 #include "vfetuningkeys.h"
 
 namespace {

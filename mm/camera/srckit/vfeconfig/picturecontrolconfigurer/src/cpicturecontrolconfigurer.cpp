@@ -1,7 +1,7 @@
 #include "cpicturecontrolconfigurer.h"
 
-#include "casfconfiguration.h"
 #include "camerasettings.h"
+#include "casfconfiguration.h"
 #include "ccolorconvconfiguration.h"
 #include "ccolorcorrconfiguration.h"
 #include "cgammaconfiguration.h"

@@ -1,8 +1,8 @@
 #include "csnapshotconfigurer.h"
 
+#include "camerasettings.h"
 #include "cblock20configuration.h"
 #include "cblock22configuration.h"
-#include "camerasettings.h"
 #include "ccamifconfiguration.h"
 #include "cframedropconfiguration.h"
 #include "coutputconfiguration.h"

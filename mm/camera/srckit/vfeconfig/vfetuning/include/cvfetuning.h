@@ -6,8 +6,8 @@
 
 #include <stdint.h>
 
-#include "pvllog.h"
 #include "cpvlptr.h"
+#include "pvllog.h"
 #include "tuningblock.h"
 #include "tuningdata.h"
 #include "tuningparamid.h"

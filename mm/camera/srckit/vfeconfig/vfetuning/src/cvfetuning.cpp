@@ -2,8 +2,8 @@
 
 #include "camerasettings.h"
 #include "cfixedpoint.h"
-#include "pvllog.h"
 #include "cpvlptr.h"
+#include "pvllog.h"
 
 void CVfeTuning::MustGetValue(TuningParamId id, TuningTrigger* out, VfeTuningSource source) {
   VfeMustRead([&](ITuningParams* p) { return p->GetTrigger(id, out); }, source);

@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "bufferrequest.h"
+#include "cpvlmediabuffer.h"
+#include "cpvlobject.h"
 #include "icamerabuffermanager.h"
 #include "isignalqueue.h"
 #include "ivfeoutputhost.h"
 #include "ivfeservice.h"
-#include "cpvlmediabuffer.h"
-#include "cpvlobject.h"
 
 // The kind's side of a statistics output.
 class CStatsSource {

@@ -6,8 +6,8 @@
 
 #include <stdint.h>
 
-#include "ivfestats.h"
 #include "cstatsoutput.h"
+#include "ivfestats.h"
 
 class CStatsOutputAF;
 

@@ -7,8 +7,8 @@
 
 #include <stdint.h>
 
-#include "ivfestats.h"
 #include "cstatsoutput.h"
+#include "ivfestats.h"
 
 class CStatsOutputWBExp;
 

@@ -4,8 +4,8 @@
 #include <string.h>
 
 #include "camerasettings.h"
-#include "pvllog.h"
 #include "csensorinfo.h"
+#include "pvllog.h"
 #include "vfedriver.h"
 
 namespace {

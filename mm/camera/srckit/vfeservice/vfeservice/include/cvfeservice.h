@@ -11,20 +11,20 @@
 #include <mutex>
 
 #include "camerasettings.h"
+#include "cpvlobject.h"
+#include "cpvlthread.h"
+#include "cruntimetuning.h"
+#include "cstatsoutput.h"
+#include "cvfestate.h"
+#include "cvideooutput.h"
 #include "icameradriver.h"
 #include "icameraengineeventsink.h"
 #include "ilock.h"
 #include "isignalqueue.h"
 #include "ivfeoutputhost.h"
 #include "ivfeservice.h"
-#include "cpvlobject.h"
-#include "cpvlthread.h"
-#include "cruntimetuning.h"
-#include "cstatsoutput.h"
 #include "tunvex.h"
 #include "vfedriver.h"
-#include "cvfestate.h"
-#include "cvideooutput.h"
 
 // The class switch's entry.
 PvlResult VfeService_CreateInstance(IEnv* env, ZUEUID clsid, void* argument, void** out);

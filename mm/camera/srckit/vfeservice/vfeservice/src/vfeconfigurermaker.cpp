@@ -5,9 +5,9 @@
 #include "cpicturecontrolconfigurer.h"
 #include "csnapshotconfigurer.h"
 #include "cupdateallconfigurer.h"
+#include "cvideoconfigurer.h"
 #include "vfeconfigurer.h"
 #include "vfeconfigurerids.h"
-#include "cvideoconfigurer.h"
 
 PvlResult VfeConfigurer_Create(IVfeServiceInternal* service, uint32_t configuration, IConfigCommand** out) {
   if (!out) return PVL_E_BADARG;

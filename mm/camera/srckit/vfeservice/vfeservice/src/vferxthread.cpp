@@ -3,8 +3,8 @@
 // to the statistics outputs and the end of a snapshot to the engine, and gives
 // buffers back to the VFE when they return to their pools.
 #include "ccameralockguard.h"
-#include "pvllog.h"
 #include "cvfeservice.h"
+#include "pvllog.h"
 
 uint32_t CVfeService::RxThreadEntry(void* context) {
   if (!context) return PVL_E_BADARG;

@@ -9,10 +9,10 @@
 
 #include "bufferrequest.h"
 #include "cameraportformat.h"
-#include "icamerabuffermanager.h"
-#include "isignalqueue.h"
 #include "cpvlmediabuffer.h"
 #include "cpvlobject.h"
+#include "icamerabuffermanager.h"
+#include "isignalqueue.h"
 
 // A frame buffer as the VFE sees it: its two plane addresses.
 struct BufferAddressPair {

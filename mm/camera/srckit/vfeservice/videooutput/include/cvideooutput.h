@@ -13,13 +13,13 @@
 #include <vector>
 
 #include "cameraportformat.h"
+#include "cpvlmediabuffer.h"
+#include "cpvlobject.h"
+#include "cvideobuffermanager.h"
 #include "isignalqueue.h"
 #include "ivfeoutputhost.h"
 #include "ivfeservice.h"
 #include "ivideooutput.h"
-#include "cpvlmediabuffer.h"
-#include "cpvlobject.h"
-#include "cvideobuffermanager.h"
 
 #define VIDEO_OUTPUT_NO_MODE 0x7fffffffu
 

@@ -4,10 +4,10 @@
 
 #include <string.h>
 
-#include "ccameralockguard.h"
 #include "camerasettings.h"
-#include "pvllog.h"
+#include "ccameralockguard.h"
 #include "csensorinfo.h"
+#include "pvllog.h"
 #include "vfedriver.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // CVideoOutput2. Output 2: NV21 frames up to the sensor's full size (the still path).
-#include "vfedriver.h"
 #include "cvideooutput.h"
+#include "vfedriver.h"
 
 namespace {
 constexpr VideoOutputTraits kTraits{2, 1, ZUEUID_COLORSPACE_YUV, CAMERA_FOURCC_NV21, 12, 2, VFE_CMD_ACK_OUTPUT, true, false, ZUEUID_SIGNAL_ACK_OUTPUT2, 2};
