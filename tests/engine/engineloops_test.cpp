@@ -113,7 +113,7 @@ class EngineLoopsTest : public EngineBoardFixture {
   void ExpectPacingHeld() {
     const BoardVfeCounters counts = BoardVfeCounts();
     EXPECT_EQ(0u, counts.framesMissed) << "the VFE model let sensor frames pass";
-    EXPECT_EQ(0u, counts.serviceTimeouts) << "statistics went unanswered";
+    EXPECT_EQ(0u, counts.serviceTimeouts) << BoardVfeLastTimeout();
   }
 
   // Frames free-running again (a still's statistics get no update command).

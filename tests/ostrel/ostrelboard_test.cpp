@@ -99,7 +99,7 @@ TEST_F(OstrelBoardTest, ABackToBackPropertySetterCostsThePreviewNoFrame) {
     stop = true;
     setter.join();
     EXPECT_EQ(failed, 0u) << "of " << sets << " sets";
-    EXPECT_EQ(BoardVfeCounts().serviceTimeouts, 0u);
+    EXPECT_EQ(BoardVfeCounts().serviceTimeouts, 0u) << BoardVfeLastTimeout();
     EXPECT_GE(BoardVfeCounts().framesDone[kVfeOutput1], kFrames) << "the preview's path";
     ASSERT_EQ(preview.SetState(CSSTATE_STOP), ERROR_SUCCESS);
     ASSERT_EQ(preview.DeallocateBuffers(), ERROR_SUCCESS);

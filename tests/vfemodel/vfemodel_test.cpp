@@ -269,9 +269,10 @@ TEST_F(VfeModel, StatisticsLockStepHoldsTheNextFrameUntilTheUpdateCommand) {
     }
     EXPECT_TRUE(BoardSensorWaitFrameEnd(held + 1, 20000)) << "the next frame never came";
     if (c.answer) {
-      EXPECT_EQ(0u, BoardVfeCounts().serviceTimeouts);
+      EXPECT_EQ(0u, BoardVfeCounts().serviceTimeouts) << BoardVfeLastTimeout();
     } else {
       EXPECT_GE(BoardVfeCounts().serviceTimeouts, 1u);
+      EXPECT_NE(std::string::npos, BoardVfeLastTimeout().find("no update command answered")) << BoardVfeLastTimeout();
     }
     SensorWrite(0x0100, 0);
     Write(0x0C8, 2);
@@ -302,7 +303,7 @@ TEST_F(VfeModel, StatisticsLockStepDoesNotHoldAfterAFrameEveryOutputDrops) {
   // The next frame's statistics come with no update written; serviced as
   // they come, as the paced model waits for every interrupt's service.
   EXPECT_TRUE(ServiceCount(Bit(16), 2)) << "the next frame waited for an update";
-  EXPECT_EQ(0u, BoardVfeCounts().serviceTimeouts);
+  EXPECT_EQ(0u, BoardVfeCounts().serviceTimeouts) << BoardVfeLastTimeout();
 }
 
 // Client lock-step: a frame written on the client's path holds the next start
@@ -319,7 +320,7 @@ TEST_F(VfeModel, ClientLockStepHoldsTheSensorUntilTheClientGivesAFrameBack) {
   BoardVfeClientReturnedFrame();
   EXPECT_TRUE(ServiceCount(Bit(18), 2)) << "the next frame never came";
   EXPECT_EQ(2u, BoardVfeCounts().framesDone[kVfeOutput1]);
-  EXPECT_EQ(0u, BoardVfeCounts().serviceTimeouts);
+  EXPECT_EQ(0u, BoardVfeCounts().serviceTimeouts) << BoardVfeLastTimeout();
 }
 
 TEST_F(VfeModel, WithTheClockOffNoInterruptComes) {

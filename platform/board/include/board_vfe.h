@@ -287,6 +287,9 @@ struct BoardVfeCounters {
   uint32_t refusedPayloads = 0;     // path frames not made: a payload the pipeline cannot run
 };
 BoardVfeCounters BoardVfeCounts();
+// What the latest lock-step wait that ran out waited for ("" if none did since
+// the last reset), for a test's failure message.
+std::string BoardVfeLastTimeout();
 // CPU time of the model's thread per pipeline stage since the last clear
 // (stages that did not run this frame add nothing).
 struct BoardVfeStageCost {

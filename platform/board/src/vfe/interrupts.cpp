@@ -5,6 +5,7 @@
 // at InterruptDone). In lock-step the model waits after each raise until the
 // driver has cleared every masked bit, so a test sees one interrupt at a time.
 #include <chrono>
+#include <cstdio>
 
 #include "board_sim.h"
 #include "wince_sim.h"
@@ -62,6 +63,10 @@ void WaitForService(Model& m, std::unique_lock<std::mutex>& lk) {
     }
     if (std::chrono::steady_clock::now() >= deadline) {
       ++m.counters.serviceTimeouts;
+      char why[160];
+      std::snprintf(why, sizeof why, "interrupt service waited %d ms: status 0x%08X, mask 0x%08X", m.lockStepTimeoutMs,
+                    m.status, Active(m, kRegIrqMask));
+      m.lastTimeout = why;
       return;
     }
     m.cv.wait_for(lk, std::chrono::milliseconds(1));

@@ -7,6 +7,7 @@
 // commands) act at once; their acknowledgements come later from the frame
 // engine's thread, never from inside a register write.
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -307,6 +308,7 @@ void BoardVfeReset() {
     StatsGate& g = Gate();
     std::lock_guard<std::mutex> hold(g.lock);
     g.timeouts = 0;
+    g.lastTimeout.clear();
     g.modelLate = false;
   }
   ResetModel();
@@ -346,6 +348,7 @@ void ResetModel() {
   m.serial = 0;
   for (PathState& p : m.path) p = PathState{};
   m.counters = BoardVfeCounters{};
+  m.lastTimeout.clear();
   m.accesses.Clear();
   m.lockStep = false;
   m.lockStepTimeoutMs = 5000;
@@ -414,6 +417,16 @@ bool MayStart(uint32_t latestStarted, bool* timeStands) {
   }
   if (now - g.heldSinceNs < int64_t(g.timeoutMs) * 1000000) return false;
   ++g.timeouts;
+  char why[160];
+  if (g.endedFrame != latestStarted) {
+    std::snprintf(why, sizeof why, "the model had not ended frame %u (latest ended %u)", latestStarted, g.endedFrame);
+  } else if (g.awaitUpdates && g.awaitingUpdate) {
+    std::snprintf(why, sizeof why, "no update command answered frame %u's statistics", latestStarted);
+  } else {
+    std::snprintf(why, sizeof why, "the client had given back %u of %u frames", g.returned, g.written);
+  }
+  g.lastTimeout = "the start after frame " + std::to_string(latestStarted) + " was let go after " +
+                  std::to_string(g.timeoutMs) + " ms: " + why;
   g.heldAfter = 0;
   g.awaitingUpdate = false;
   if (g.clientStep) g.returned = g.written + 1 - g.clientAhead;
@@ -482,6 +495,20 @@ BoardVfeCounters BoardVfeCounts() {
   std::lock_guard<std::mutex> hold(gate.lock);
   counts.serviceTimeouts += gate.timeouts;
   return counts;
+}
+
+std::string BoardVfeLastTimeout() {
+  std::string model;
+  {
+    Model& m = M();
+    std::lock_guard<std::mutex> g(m.lock);
+    model = m.lastTimeout;
+  }
+  StatsGate& gate = Gate();
+  std::lock_guard<std::mutex> hold(gate.lock);
+  if (model.empty()) return gate.lastTimeout;
+  if (gate.lastTimeout.empty()) return model;
+  return gate.lastTimeout + "; " + model;
 }
 
 std::vector<BoardVfeAccess> BoardVfeAccessLog() {

@@ -253,6 +253,7 @@ struct Model {
   bool quit = false;
   bool lockStep = false;
   int lockStepTimeoutMs = 5000;
+  std::string lastTimeout;  // what the latest service wait that ran out waited for
 
   BoardVfeCounters counters;
   AccessLog accesses;
@@ -281,6 +282,7 @@ struct StatsGate {
   uint32_t heldAfter = 0;        // the start being held follows this frame...
   int64_t heldSinceNs = 0;       // ...since this monotonic time
   uint32_t timeouts = 0;
+  std::string lastTimeout;  // what the latest wait that ran out waited for
   // Client lock-step (BoardVfeSetClientLockStep).
   bool clientStep = false;
   int clientPath = 0;
