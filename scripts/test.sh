@@ -44,12 +44,12 @@ run_suite() {
   ( ctest --preset "$b" >"$logs/$b-test.log" 2>&1 || true ) &
   pids+=($!)
 }
-# The 64-bit suites run while the 32-bit tree builds: they wait on frames often enough
-# to leave it room.
-build default
+# Each suite starts as soon as its tree is built, the longest (the sanitized one) first;
+# the later builds share the machine with it.
 build asan
-run_suite default
 run_suite asan
+build default
+run_suite default
 build phone32
 run_suite phone32
 [ ${#pids[@]} -gt 0 ] && wait "${pids[@]}"
