@@ -249,7 +249,9 @@ TEST_F(PictureControlsBoardTest, FlashModesLightTheLedAsSet) {
       lit = lit || s.mode != kLedOff;
     }
     EXPECT_EQ(strobe, c.strobe);
-    if (!c.strobe) EXPECT_FALSE(lit) << "the LED came on";
+    if (!c.strobe) {
+      EXPECT_FALSE(lit) << "the LED came on";
+    }
     EXPECT_EQ(BoardLedNow().mode, kLedOff) << "the LED is out after the still";
     EXPECT_TRUE(BoardLedWarnings().empty());
   }

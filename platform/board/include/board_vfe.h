@@ -209,9 +209,10 @@ void BoardVfeSetLockStep(bool on, int timeoutMs = 5000);
 // written counts as their answer: it needs the start to land). Statistics of a
 // frame that every output drops, such as a still's settling frame, wait for
 // nothing: no preview runs on it, so no update answers them. So a loop of
-// statistics, plug-ins and sensor settings runs frame by frame however slowly the machine runs the model and the system; a
-// hold longer than `timeoutMs` of real time lets the frame start and counts a
-// service time-out.
+// statistics, plug-ins and sensor settings runs frame by frame however slowly the machine runs the model and the system. An
+// answer that has not come `timeoutMs` of real time after the model ended the
+// frame lets the next one start and counts a service time-out (the model's own
+// time counts against the pacing guard only).
 void BoardVfeSetStatsLockStep(bool on, int timeoutMs = 5000);
 
 // Pacing: lock-step, and every sensor frame start waits until the model has

@@ -410,15 +410,24 @@ bool MayStart(uint32_t latestStarted, bool* timeStands) {
     return true;
   }
   const int64_t now = MonoNs();
+  const bool modelDone = g.endedFrame == latestStarted;
   if (g.heldAfter != latestStarted + 1) {
     g.heldAfter = latestStarted + 1;
     g.heldSinceNs = now;
+    g.answerSinceNs = modelDone ? now : 0;
     return false;
   }
-  if (now - g.heldSinceNs < int64_t(g.timeoutMs) * 1000000) return false;
+  // The model's own work is no one's answer: however long a busy machine makes it
+  // take, only the pacing guard bounds it. The time-out runs from the frame's end.
+  if (!modelDone) {
+    if (now - g.heldSinceNs < int64_t(std::max(g.timeoutMs, kBoardPacingTimeoutMs)) * 1000000) return false;
+  } else {
+    if (g.answerSinceNs == 0) g.answerSinceNs = now;
+    if (now - g.answerSinceNs < int64_t(g.timeoutMs) * 1000000) return false;
+  }
   ++g.timeouts;
   char why[160];
-  if (g.endedFrame != latestStarted) {
+  if (!modelDone) {
     std::snprintf(why, sizeof why, "the model had not ended frame %u (latest ended %u)", latestStarted, g.endedFrame);
   } else if (g.awaitUpdates && g.awaitingUpdate) {
     std::snprintf(why, sizeof why, "no update command answered frame %u's statistics", latestStarted);

@@ -281,6 +281,7 @@ struct StatsGate {
   bool modelLate = false;        // the frame before ends late by the model's own delay
   uint32_t heldAfter = 0;        // the start being held follows this frame...
   int64_t heldSinceNs = 0;       // ...since this monotonic time
+  int64_t answerSinceNs = 0;     // the model ended the frame before at this time (0: not yet)
   uint32_t timeouts = 0;
   std::string lastTimeout;  // what the latest wait that ran out waited for
   // Client lock-step (BoardVfeSetClientLockStep).
