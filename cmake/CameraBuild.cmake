@@ -82,7 +82,9 @@ function(camera_add_test target)
   target_link_libraries(${target} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock camera_test_support GTest::gtest_main)
   camera_test_runs_here(${target} camera_test_registered camera_test_filter)
   # Paced board frames (board_vfe.h): outcomes that do not depend on the machine's load.
-  set(props ENVIRONMENT "ASAN_OPTIONS=allocator_may_return_null=1;CAMERA_BOARD_PACED=1")
+  # One value per property: a list inside one (a ';') would shift the pairs after it.
+  set(props ENVIRONMENT "ASAN_OPTIONS=allocator_may_return_null=1"
+            ENVIRONMENT_MODIFICATION "CAMERA_BOARD_PACED=set:1")
   if(T_RESOURCE_LOCK)
     list(APPEND props RESOURCE_LOCK ${T_RESOURCE_LOCK})
   endif()
