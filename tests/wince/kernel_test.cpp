@@ -478,6 +478,33 @@ TEST(Threads, TerminateLogsDetachesAndReportsEnded) {
   CloseHandle(g.release);
 }
 
+// A thread given up while still suspended never runs its routine, and goes.
+TEST(Threads, TerminatedBeforeItRanNeverRunsAndGoes) {
+  static std::atomic<bool> ran{false};
+  const DWORD mark = CeSimThreadMark();
+  HANDLE th = CreateThread(
+      nullptr, 0,
+      [](LPVOID) -> DWORD {
+        ran = true;
+        return 0;
+      },
+      nullptr, CREATE_SUSPENDED, nullptr);
+  ASSERT_NE(th, nullptr);
+  EXPECT_EQ(CeSimLiveThreadsSince(mark), 1u);
+  CeSimDebugCaptureBegin();
+  EXPECT_TRUE(TerminateThread(th, 5));
+  EXPECT_FALSE(CeSimDebugCapturedContains("TerminateThread")) << "nothing was left running";
+  CeSimDebugCaptureEnd();
+  EXPECT_EQ(WaitForSingleObject(th, 0), WAIT_OBJECT_0);
+  DWORD code = 0;
+  EXPECT_TRUE(GetExitCodeThread(th, &code));
+  EXPECT_EQ(code, 5u);
+  for (DWORD start = GetTickCount(); CeSimLiveThreadsSince(mark) != 0 && GetTickCount() - start < kLong;) Sleep(1);
+  EXPECT_EQ(CeSimLiveThreadsSince(mark), 0u);
+  EXPECT_FALSE(ran.load());
+  CloseHandle(th);
+}
+
 TEST(Threads, NullStartRoutineIsRefused) {
   SetLastError(0);
   EXPECT_EQ(CreateThread(nullptr, 0, nullptr, nullptr, 0, nullptr), nullptr);
