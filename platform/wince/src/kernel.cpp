@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <map>
 #include <set>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -228,13 +229,12 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* objects, BOOL waitAll, D
     }
     return false;
   };
-  std::vector<WakeList*> lists;
-  lists.reserve(objs.size());
-  for (auto& o : objs) {
-    ++o->waiters;
-    lists.push_back(&o->Wakes());
+  WakeList* lists[MAXIMUM_WAIT_OBJECTS];
+  for (DWORD i = 0; i < count; ++i) {
+    ++objs[i]->waiters;
+    lists[i] = &objs[i]->Wakes();
   }
-  bool ok = WaitLocked(lk, milliseconds, lists, ready);
+  bool ok = WaitLocked(lk, milliseconds, std::span<WakeList*>(lists, count), ready);
   // Take what the wait was granted before leaving the waiter counts: a pulse's credits
   // are trimmed to the threads still waiting, and this one is no longer among them.
   if (ok) {
