@@ -134,6 +134,151 @@ TEST(Waits, MultipleObjectsAnyAndAll) {
   CloseHandle(b);
 }
 
+// Each of two waiters on one object; it tells `got` once its wait is granted and, for a
+// mutex, holds it until `proceed`.
+struct OneOfTwo {
+  HANDLE object;
+  bool mutex;
+  HANDLE proceed;
+  HANDLE got[2];
+};
+
+template <int kIndex>
+DWORD WaitAsOneOfTwo(LPVOID p) {
+  auto* o = static_cast<OneOfTwo*>(p);
+  DWORD w = WaitForSingleObject(o->object, kLong);
+  if (w != WAIT_OBJECT_0) return w;
+  SetEvent(o->got[kIndex]);
+  if (o->mutex) {
+    WaitForSingleObject(o->proceed, kLong);
+    if (!ReleaseMutex(o->object)) return 100;
+  }
+  return w;
+}
+
+TEST(Waits, OneSignalReleasesExactlyOneOfTwoWaiters) {
+  struct Case {
+    const char* what;
+    bool mutex;
+  } cases[] = {{"auto-reset event set once", false}, {"mutex released by its owner", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    OneOfTwo o{c.mutex ? CreateMutexW(nullptr, TRUE, nullptr) : CreateEventW(nullptr, FALSE, FALSE, nullptr), c.mutex,
+               CreateEventW(nullptr, TRUE, FALSE, nullptr),
+               {CreateEventW(nullptr, TRUE, FALSE, nullptr), CreateEventW(nullptr, TRUE, FALSE, nullptr)}};
+    HANDLE th[2] = {CreateThread(nullptr, 0, WaitAsOneOfTwo<0>, &o, 0, nullptr),
+                    CreateThread(nullptr, 0, WaitAsOneOfTwo<1>, &o, 0, nullptr)};
+    ASSERT_TRUE(WaitersReach(o.object, 2));
+    if (c.mutex) EXPECT_TRUE(ReleaseMutex(o.object));
+    else EXPECT_TRUE(SetEvent(o.object));
+    DWORD first = WaitForMultipleObjects(2, o.got, FALSE, kLong);
+    ASSERT_LT(first, 2u);
+    // The other stays blocked: the signal was taken.
+    EXPECT_TRUE(WaitersReach(o.object, 1));
+    EXPECT_EQ(WaitForSingleObject(o.got[1 - first], 0), WAIT_TIMEOUT);
+    if (c.mutex) SetEvent(o.proceed);   // the first releases it to the second
+    else SetEvent(o.object);
+    EXPECT_EQ(WaitForMultipleObjects(2, th, TRUE, kLong), WAIT_OBJECT_0);
+    for (HANDLE t : th) {
+      DWORD code = 1;
+      EXPECT_TRUE(GetExitCodeThread(t, &code));
+      EXPECT_EQ(code, WAIT_OBJECT_0);
+    }
+    if (c.mutex) {
+      EXPECT_EQ(WaitForSingleObject(o.object, 0), WAIT_OBJECT_0) << "free again";
+      EXPECT_TRUE(ReleaseMutex(o.object));
+    } else {
+      EXPECT_EQ(WaitForSingleObject(o.object, 0), WAIT_TIMEOUT) << "nothing kept";
+    }
+    for (HANDLE h : {th[0], th[1], o.object, o.proceed, o.got[0], o.got[1]}) CloseHandle(h);
+  }
+}
+
+// A wait for all objects takes none of them until every one is signalled at once, however
+// their signals come.
+TEST(Waits, WaitAllTakesNothingUntilEveryObjectIsSignalled) {
+  static HANDLE both[2];
+  for (auto& h : both) h = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  HANDLE th = CreateThread(
+      nullptr, 0, [](LPVOID) -> DWORD { return WaitForMultipleObjects(2, both, TRUE, kLong); }, nullptr, 0, nullptr);
+  ASSERT_TRUE(WaitersReach(both[1], 1));
+  SetEvent(both[0]);
+  // Still there for anyone else: the waiting thread may not take it alone.
+  EXPECT_EQ(WaitForSingleObject(both[0], 0), WAIT_OBJECT_0);
+  SetEvent(both[1]);
+  EXPECT_EQ(WaitForSingleObject(th, 0), WAIT_TIMEOUT);
+  EXPECT_EQ(CeSimWaitingThreads(both[0]), 1u);
+  SetEvent(both[0]);
+  ASSERT_EQ(WaitForSingleObject(th, kLong), WAIT_OBJECT_0);
+  DWORD code = 1;
+  EXPECT_TRUE(GetExitCodeThread(th, &code));
+  EXPECT_EQ(code, WAIT_OBJECT_0);
+  for (HANDLE h : both) {
+    EXPECT_EQ(WaitForSingleObject(h, 0), WAIT_TIMEOUT) << "both taken";
+    EXPECT_EQ(CeSimWaitingThreads(h), 0u);
+  }
+  CloseHandle(th);
+  for (HANDLE h : both) CloseHandle(h);
+}
+
+// Changes of other objects, with threads waiting on them, neither end a wait nor keep it
+// from running out.
+TEST(Waits, ATimeOutRunsOutWhileOtherObjectsChange) {
+  static HANDLE quiet, busy, never;
+  quiet = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  busy = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE busyWaiter = CreateThread(
+      nullptr, 0,
+      [](LPVOID) -> DWORD {
+        HANDLE h[] = {busy, never};
+        return WaitForMultipleObjects(2, h, TRUE, INFINITE);
+      },
+      nullptr, 0, nullptr);
+  ASSERT_TRUE(WaitersReach(busy, 1));
+  HANDLE quietWaiter = CreateThread(
+      nullptr, 0, [](LPVOID) -> DWORD { return WaitForSingleObject(quiet, 50); }, nullptr, 0, nullptr);
+  DWORD changes = 0;
+  for (DWORD start = GetTickCount(); WaitForSingleObject(quietWaiter, 0) == WAIT_TIMEOUT && GetTickCount() - start < kLong;
+       ++changes) {
+    SetEvent(busy);
+    ResetEvent(busy);
+  }
+  ASSERT_EQ(WaitForSingleObject(quietWaiter, 0), WAIT_OBJECT_0) << "the time-out never ran out";
+  EXPECT_GT(changes, 0u);
+  DWORD code = 0;
+  EXPECT_TRUE(GetExitCodeThread(quietWaiter, &code));
+  EXPECT_EQ(code, static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_EQ(CeSimWaitingThreads(quiet), 0u);
+  EXPECT_EQ(WaitForSingleObject(busyWaiter, 0), WAIT_TIMEOUT);
+  SetEvent(never);
+  SetEvent(busy);
+  ASSERT_EQ(WaitForSingleObject(busyWaiter, kLong), WAIT_OBJECT_0);
+  EXPECT_TRUE(GetExitCodeThread(busyWaiter, &code));
+  EXPECT_EQ(code, WAIT_OBJECT_0);
+  for (HANDLE h : {busyWaiter, quietWaiter, quiet, busy, never}) CloseHandle(h);
+}
+
+// The handle a thread waits through may be closed: the wait goes on, on the object.
+TEST(Handles, ClosingTheHandleAWaitUsesLeavesTheWaitOnTheObject) {
+  static HANDLE through;
+  through = CreateEventW(nullptr, FALSE, FALSE, u"WaitedThroughEvent");
+  HANDLE other = CreateEventW(nullptr, FALSE, FALSE, u"WaitedThroughEvent");
+  HANDLE th = CreateThread(
+      nullptr, 0, [](LPVOID) -> DWORD { return WaitForSingleObject(through, kLong); }, nullptr, 0, nullptr);
+  ASSERT_TRUE(WaitersReach(other, 1));
+  EXPECT_TRUE(CloseHandle(through));
+  EXPECT_EQ(WaitForSingleObject(th, 0), WAIT_TIMEOUT);
+  EXPECT_TRUE(SetEvent(other));
+  ASSERT_EQ(WaitForSingleObject(th, kLong), WAIT_OBJECT_0);
+  DWORD code = 1;
+  EXPECT_TRUE(GetExitCodeThread(th, &code));
+  EXPECT_EQ(code, WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(other, 0), WAIT_TIMEOUT) << "taken by the waiter";
+  CloseHandle(th);
+  CloseHandle(other);
+}
+
 TEST(Handles, BadHandlesFailWithInvalidHandle) {
   HANDLE ev = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   ASSERT_TRUE(CloseHandle(ev));
@@ -331,6 +476,33 @@ TEST(Threads, TerminateLogsDetachesAndReportsEnded) {
   CloseHandle(th);
   CloseHandle(g.started);
   CloseHandle(g.release);
+}
+
+// A thread given up while still suspended never runs its routine, and goes.
+TEST(Threads, TerminatedBeforeItRanNeverRunsAndGoes) {
+  static std::atomic<bool> ran{false};
+  const DWORD mark = CeSimThreadMark();
+  HANDLE th = CreateThread(
+      nullptr, 0,
+      [](LPVOID) -> DWORD {
+        ran = true;
+        return 0;
+      },
+      nullptr, CREATE_SUSPENDED, nullptr);
+  ASSERT_NE(th, nullptr);
+  EXPECT_EQ(CeSimLiveThreadsSince(mark), 1u);
+  CeSimDebugCaptureBegin();
+  EXPECT_TRUE(TerminateThread(th, 5));
+  EXPECT_FALSE(CeSimDebugCapturedContains("TerminateThread")) << "nothing was left running";
+  CeSimDebugCaptureEnd();
+  EXPECT_EQ(WaitForSingleObject(th, 0), WAIT_OBJECT_0);
+  DWORD code = 0;
+  EXPECT_TRUE(GetExitCodeThread(th, &code));
+  EXPECT_EQ(code, 5u);
+  for (DWORD start = GetTickCount(); CeSimLiveThreadsSince(mark) != 0 && GetTickCount() - start < kLong;) Sleep(1);
+  EXPECT_EQ(CeSimLiveThreadsSince(mark), 0u);
+  EXPECT_FALSE(ran.load());
+  CloseHandle(th);
 }
 
 TEST(Threads, NullStartRoutineIsRefused) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "wince.h"
+#include "wince_sim.h"
 
 namespace {
 
@@ -166,6 +167,61 @@ TEST_F(MsgQueue, BlockedReaderWakesWhenTheLastWriterCloses) {
   DWORD code = 0;
   GetExitCodeThread(th, &code);
   EXPECT_EQ(code, static_cast<DWORD>(ERROR_PIPE_NOT_CONNECTED));
+  CloseHandle(th);
+}
+
+// A thread blocked on one end wakes for what is done through another end of the queue.
+TEST_F(MsgQueue, AWaitOnOneEndWakesForWorkThroughAnother) {
+  struct Case {
+    const char* what;
+    bool fillFirst;     // the queue starts full
+    bool waitOnReader;  // else on the writer
+  } cases[] = {{"a read end is signalled by a write", false, true},
+               {"a write end is signalled by a read making room", true, false}};
+  char m[4] = {1, 2, 3, 4}, out[20];
+  DWORD n = 0, flags = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.fillFirst) {
+      ASSERT_TRUE(WriteMsgQueue(writer, m, 4, 0, 0));
+      ASSERT_TRUE(WriteMsgQueue(writer, m, 4, 0, 0));
+    }
+    HANDLE waited = c.waitOnReader ? reader : writer;
+    HANDLE th = CreateThread(
+        nullptr, 0, [](LPVOID h) -> DWORD { return WaitForSingleObject(static_cast<HANDLE>(h), kLong); }, waited, 0,
+        nullptr);
+    // Blocked before the work is done, so that the work is what wakes it.
+    for (DWORD start = GetTickCount(); CeSimWaitingThreads(waited) == 0 && GetTickCount() - start < kLong;) Sleep(1);
+    ASSERT_EQ(CeSimWaitingThreads(waited), 1u);
+    if (c.waitOnReader) ASSERT_TRUE(WriteMsgQueue(writer, m, 4, 0, 0));
+    else ASSERT_TRUE(ReadMsgQueue(reader, out, sizeof out, &n, 0, &flags));
+    ASSERT_EQ(WaitForSingleObject(th, kLong), WAIT_OBJECT_0);
+    DWORD code = 1;
+    GetExitCodeThread(th, &code);
+    EXPECT_EQ(code, WAIT_OBJECT_0);
+    CloseHandle(th);
+    while (ReadMsgQueue(reader, out, sizeof out, &n, 0, &flags)) {
+    }
+  }
+}
+
+// A blocked read ends with an error, and loses nothing, when its own handle is closed.
+TEST_F(MsgQueue, BlockedReadEndsWhenItsHandleIsClosed) {
+  HANDLE th = CreateThread(
+      nullptr, 0,
+      [](LPVOID r) -> DWORD {
+        char out[20];
+        DWORD n = 0, flags = 0;
+        return ReadMsgQueue(static_cast<HANDLE>(r), out, sizeof out, &n, INFINITE, &flags) ? 0 : GetLastError();
+      },
+      reader, 0, nullptr);
+  EXPECT_EQ(WaitForSingleObject(th, 30), WAIT_TIMEOUT);
+  EXPECT_TRUE(CloseMsgQueue(reader));
+  reader = nullptr;
+  ASSERT_EQ(WaitForSingleObject(th, kLong), WAIT_OBJECT_0);
+  DWORD code = 0;
+  GetExitCodeThread(th, &code);
+  EXPECT_EQ(code, static_cast<DWORD>(ERROR_INVALID_HANDLE));
   CloseHandle(th);
 }
 

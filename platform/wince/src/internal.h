@@ -8,15 +8,39 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "wince.h"
 #include "wince_sim.h"
 
 namespace cesim {
 
+// The threads waiting for a change of some kernel state, each by its own condition
+// variable. A change wakes only the threads that wait for what changed: with one
+// condition for the whole process every thread that waits on anything would wake,
+// re-check and sleep again at every change anywhere. Used under KernelLock().
+class WakeList {
+ public:
+  void Add(std::condition_variable* cv) { cvs_.push_back(cv); }
+  void Remove(std::condition_variable* cv) {
+    for (size_t i = 0; i < cvs_.size(); ++i) {
+      if (cvs_[i] == cv) {
+        cvs_[i] = cvs_.back();
+        cvs_.pop_back();
+        return;
+      }
+    }
+  }
+  void Changed() const {
+    for (auto* cv : cvs_) cv->notify_one();
+  }
+
+ private:
+  std::vector<std::condition_variable*> cvs_;
+};
+
 // Kernel objects behind handles. Every change of a waitable object's state happens under
-// KernelLock() and is followed by KernelChanged(), so one condition variable serves
-// every wait.
+// KernelLock() and is followed by Changed() on the object's wake list.
 enum class Kind { Event, Mutex, Thread, QueueEnd, File, Device, Key };
 
 struct KObject {
@@ -30,11 +54,15 @@ struct KObject {
   virtual void Closed() {}            // the handle was closed (under the kernel lock)
   int waiters = 0;                    // threads waiting on the object now
   virtual void WaitLeft() {}          // a waiter has stopped waiting (under the kernel lock)
+  // Who to wake when the object's state changes; objects sharing state share the list.
+  virtual WakeList& Wakes() { return wakes_; }
+  void Changed() { Wakes().Changed(); }
+
+ private:
+  WakeList wakes_;
 };
 
 std::mutex& KernelLock();
-std::condition_variable& KernelCv();
-inline void KernelChanged() { KernelCv().notify_all(); }
 
 HANDLE AddHandle(std::shared_ptr<KObject> obj);     // takes the kernel lock
 HANDLE AddHandleLocked(std::shared_ptr<KObject> obj);
@@ -56,13 +84,24 @@ std::shared_ptr<T> FindAsLocked(HANDLE h, Kind k) {
 }
 
 // Waits under the held kernel lock until pred() or the time-out; false on time-out.
+// The wait wakes when one of `lists` is told of a change (or at the time-out): every
+// state pred() reads must be covered by them.
+template <typename Lists, typename Pred>
+bool WaitLocked(std::unique_lock<std::mutex>& lk, DWORD ms, const Lists& lists, Pred pred) {
+  if (pred()) return true;
+  if (ms == 0) return false;
+  std::condition_variable cv;
+  for (WakeList* l : lists) l->Add(&cv);
+  bool ok = true;
+  if (ms == INFINITE) cv.wait(lk, pred);
+  else ok = cv.wait_for(lk, std::chrono::milliseconds(ms), pred);
+  for (WakeList* l : lists) l->Remove(&cv);
+  return ok;
+}
 template <typename Pred>
-bool WaitLocked(std::unique_lock<std::mutex>& lk, DWORD ms, Pred pred) {
-  if (ms == INFINITE) {
-    KernelCv().wait(lk, pred);
-    return true;
-  }
-  return KernelCv().wait_for(lk, std::chrono::milliseconds(ms), pred);
+bool WaitLocked(std::unique_lock<std::mutex>& lk, DWORD ms, WakeList& list, Pred pred) {
+  WakeList* lists[] = {&list};
+  return WaitLocked(lk, ms, lists, pred);
 }
 
 // Events (for interrupts).

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <map>
 #include <set>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -16,11 +17,6 @@ namespace cesim {
 std::mutex& KernelLock() {
   static std::mutex* m = new std::mutex;   // never destroyed: threads may outlive statics
   return *m;
-}
-
-std::condition_variable& KernelCv() {
-  static std::condition_variable* cv = new std::condition_variable;
-  return *cv;
 }
 
 namespace {
@@ -121,7 +117,7 @@ std::shared_ptr<EventObj> FindEvent(HANDLE h) { return FindAs<EventObj>(h, Kind:
 
 void SetEventObjLocked(EventObj& e) {
   e.state = true;
-  KernelChanged();
+  e.Changed();
 }
 
 // ---------------------------------------------------------------------------
@@ -189,7 +185,7 @@ BOOL CloseHandle(HANDLE object) {
     if (obj->kind != Kind::File && obj->kind != Kind::Device) {
       RemoveHandleLocked(object);
       obj->Closed();
-      KernelChanged();
+      obj->Changed();
       return TRUE;
     }
   }
@@ -233,8 +229,12 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* objects, BOOL waitAll, D
     }
     return false;
   };
-  for (auto& o : objs) ++o->waiters;
-  bool ok = WaitLocked(lk, milliseconds, ready);
+  WakeList* lists[MAXIMUM_WAIT_OBJECTS];
+  for (DWORD i = 0; i < count; ++i) {
+    ++objs[i]->waiters;
+    lists[i] = &objs[i]->Wakes();
+  }
+  bool ok = WaitLocked(lk, milliseconds, std::span<WakeList*>(lists, count), ready);
   // Take what the wait was granted before leaving the waiter counts: a pulse's credits
   // are trimmed to the threads still waiting, and this one is no longer among them.
   if (ok) {
@@ -248,8 +248,9 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* objects, BOOL waitAll, D
     --o->waiters;
     o->WaitLeft();
   }
+  // A granted wait only takes from its objects (an auto-reset event resets, a mutex
+  // gets an owner, a pulse's credit is spent): nothing another waiter waits for appears.
   if (!ok) return WAIT_TIMEOUT;
-  KernelChanged();
   return waitAll ? WAIT_OBJECT_0 : WAIT_OBJECT_0 + which;
 }
 
@@ -309,7 +310,7 @@ BOOL EventModify(HANDLE event, DWORD function) {
       SetLastError(ERROR_INVALID_PARAMETER);
       return FALSE;
   }
-  KernelChanged();
+  e->Changed();
   return TRUE;
 }
 
@@ -349,7 +350,7 @@ BOOL ReleaseMutex(HANDLE mutex) {
     return FALSE;
   }
   if (--m->count == 0) m->owner = 0;
-  KernelChanged();
+  m->Changed();
   return TRUE;
 }
 
@@ -424,8 +425,8 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD /*stackSize*/, LPTHREAD_START_R
         std::unique_lock<std::mutex> lk(KernelLock());
         t->id = GetCurrentThreadId();
         t_self = t;
-        KernelChanged();
-        KernelCv().wait(lk, [&] { return t->suspendCount == 0 || t->ended; });
+        t->Changed();   // the creator waits for the id
+        WaitLocked(lk, INFINITE, t->Wakes(), [&] { return t->suspendCount == 0 || t->ended; });
         if (t->ended) {   // given up before it ever ran
           LiveSerials().erase(t->serial);
           --g_liveThreads;
@@ -445,7 +446,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD /*stackSize*/, LPTHREAD_START_R
         // Counted out before anyone can see the handle signalled.
         LiveSerials().erase(t->serial);
         --g_liveThreads;
-        KernelChanged();
+        t->Changed();
       }
       t_self.reset();
     });
@@ -461,7 +462,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD /*stackSize*/, LPTHREAD_START_R
   DWORD id;
   {
     std::unique_lock<std::mutex> lk(KernelLock());
-    KernelCv().wait(lk, [&] { return t->id != 0; });
+    WaitLocked(lk, INFINITE, t->Wakes(), [&] { return t->id != 0; });
     id = t->id;
   }
   if (threadId) *threadId = id;
@@ -477,7 +478,7 @@ DWORD ResumeThread(HANDLE thread) {
   }
   DWORD previous = t->suspendCount;
   if (t->suspendCount > 0) --t->suspendCount;
-  KernelChanged();
+  t->Changed();
   return previous;
 }
 
@@ -527,7 +528,7 @@ BOOL TerminateThread(HANDLE thread, DWORD exitCode) {
     t->ended = true;
     t->terminated = true;
     t->exitCode = exitCode;
-    KernelChanged();
+    t->Changed();
   }
   if (running) {
     NKDbgPrintfW(u"*** TerminateThread(thread %u, code %u): threads cannot be killed safely; the thread is "

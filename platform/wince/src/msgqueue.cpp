@@ -23,6 +23,7 @@ struct Queue {
   std::deque<Message> messages;
   DWORD readers = 0;
   DWORD writers = 0;
+  WakeList wakes;   // the waits on any of its ends: messages and ends are their state
   bool HasRoom() const { return maxMessages == 0 || messages.size() < maxMessages; }
 };
 
@@ -38,6 +39,7 @@ struct QueueEnd : KObject {
   bool closed = false;
   bool Waitable() const override { return true; }
   bool Signaled() const override { return read ? !q->messages.empty() : q->HasRoom(); }
+  WakeList& Wakes() override { return q->wakes; }
   void Closed() override {
     if (closed) return;
     closed = true;
@@ -95,7 +97,7 @@ HANDLE CreateMsgQueue(LPCWSTR name, LPMSGQUEUEOPTIONS options) {
   }
   auto end = std::make_shared<QueueEnd>(q, options->bReadAccess != FALSE, options->dwFlags);
   HANDLE h = AddHandleLocked(end);
-  KernelChanged();
+  end->Changed();
   SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
   return h;
 }
@@ -113,7 +115,7 @@ HANDLE OpenMsgQueue(HANDLE /*sourceProcess*/, HANDLE queue, LPMSGQUEUEOPTIONS op
   }
   auto end = std::make_shared<QueueEnd>(src->q, options->bReadAccess != FALSE, options->dwFlags);
   HANDLE h = AddHandleLocked(end);
-  KernelChanged();
+  end->Changed();
   SetLastError(ERROR_SUCCESS);
   return h;
 }
@@ -135,7 +137,7 @@ BOOL ReadMsgQueue(HANDLE queue, LPVOID buffer, DWORD bufferSize, LPDWORD bytesRe
   }
   Queue& q = *end->q;
   // Messages already written are delivered even when the writers have gone.
-  bool ok = WaitLocked(lk, timeoutMs, [&] { return !q.messages.empty() || end->Broken() || end->closed; });
+  bool ok = WaitLocked(lk, timeoutMs, q.wakes, [&] { return !q.messages.empty() || end->Broken() || end->closed; });
   if (end->closed) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
@@ -155,7 +157,7 @@ BOOL ReadMsgQueue(HANDLE queue, LPVOID buffer, DWORD bufferSize, LPDWORD bytesRe
   *bytesRead = static_cast<DWORD>(m.data.size());
   if (flags) *flags = m.flags;
   q.messages.pop_front();
-  KernelChanged();
+  q.wakes.Changed();
   return TRUE;
 }
 
@@ -183,7 +185,7 @@ BOOL WriteMsgQueue(HANDLE queue, LPVOID buffer, DWORD dataSize, DWORD timeoutMs,
     SetLastError(ERROR_PIPE_NOT_CONNECTED);
     return FALSE;
   }
-  bool ok = WaitLocked(lk, timeoutMs, [&] { return q.HasRoom() || end->Broken() || end->closed; });
+  bool ok = WaitLocked(lk, timeoutMs, q.wakes, [&] { return q.HasRoom() || end->Broken() || end->closed; });
   if (end->closed) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
@@ -199,7 +201,7 @@ BOOL WriteMsgQueue(HANDLE queue, LPVOID buffer, DWORD dataSize, DWORD timeoutMs,
   const BYTE* b = static_cast<const BYTE*>(buffer);
   q.messages.push_back({std::vector<BYTE>(b, b + dataSize), flags});
   if (q.messages.size() > q.maxSeen) q.maxSeen = static_cast<DWORD>(q.messages.size());
-  KernelChanged();
+  q.wakes.Changed();
   return TRUE;
 }
 
