@@ -2,11 +2,15 @@
 // the board description, the flash counter, the GPIO bank registers and the
 // interrupt line.
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
 
 #include <cstddef>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "board_sensor.h"
@@ -229,6 +233,55 @@ TEST_F(BoardTest, GpioDeviceRecordsLevelsAndPulses) {
   EXPECT_EQ(flash.level, 1);
   EXPECT_EQ(flash.unconfiguredDrives, 1u);
   EXPECT_EQ(BoardGpioEvents().size(), 7u);
+}
+
+// The drive log keeps the latest 100,000 drives in order, and a real-time
+// writer (the torch's pulse writer) logs its drives into memory already written,
+// so it never pays for a fresh page between two pulses.
+TEST_F(BoardTest, GpioDriveLogKeepsTheLatestInOrderAndSparesRealTimeWritersFreshMemory) {
+  ASSERT_NE(OpenGpio(), INVALID_HANDLE_VALUE);
+  constexpr uint32_t kLine = 30;  // no LED behind it
+  const auto drive = [this](uint32_t line, bool high) {
+    DWORD ret = 0;
+    return DeviceIoControl(gpio_, high ? 0x220C00 : 0x220C04, &line, sizeof line, nullptr, 0, &ret, nullptr) != FALSE;
+  };
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(drive(kLine, i % 2 == 0));
+  BoardGpioClearRecords();
+  ASSERT_TRUE(drive(kLine, true));
+  ASSERT_TRUE(drive(kLine, false));
+  auto events = BoardGpioEvents();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].level, 1);
+  EXPECT_EQ(events[1].level, 0);
+
+  bool realTime = false;
+  long faults = -1;
+  std::thread writer([&] {
+    drive(kLine, true);  // code and stack in place, as the driver's thread has them
+    sched_param p{};
+    p.sched_priority = 1;
+    realTime = pthread_setschedparam(pthread_self(), SCHED_FIFO, &p) == 0;
+    if (!realTime) return;
+    drive(kLine, false);  // the real-time path's own code in place
+    rusage before{}, after{};
+    getrusage(RUSAGE_THREAD, &before);
+    for (int i = 0; i < 96; ++i) drive(kLine, i % 2 == 0);  // a torch program's edges
+    getrusage(RUSAGE_THREAD, &after);
+    p.sched_priority = 0;
+    pthread_setschedparam(pthread_self(), SCHED_OTHER, &p);
+    faults = (after.ru_minflt + after.ru_majflt) - (before.ru_minflt + before.ru_majflt);
+  });
+  writer.join();
+  if (realTime) {
+    EXPECT_EQ(faults, 0);
+  }
+  // Past the capacity the oldest go, and the rest stay in order.
+  for (int i = 0; i < 100000; ++i) ASSERT_TRUE(drive(kLine, i % 2 != 0));
+  events = BoardGpioEvents();
+  ASSERT_EQ(events.size(), 100000u);
+  EXPECT_EQ(events.front().level, 0);
+  EXPECT_EQ(events.back().level, 1);
+  for (size_t i = 1; i < events.size(); ++i) ASSERT_LE(events[i - 1].timeNs, events[i].timeNs) << i;
 }
 
 TEST_F(BoardTest, GpioDeviceRefusesBadRequestsAndCanFail) {

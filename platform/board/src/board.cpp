@@ -7,7 +7,6 @@
 
 #include <cstddef>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <mutex>
 
@@ -173,11 +172,12 @@ DWORD I2cWrite(void*, const void* buf, DWORD len) { return I2cRw(buf, len, true)
 constexpr DWORD kGpioHigh = 0x220C00;
 constexpr DWORD kGpioLow = 0x220C04;
 constexpr DWORD kGpioConfig = 0x220C10;
+constexpr size_t kGpioEvents = 100000;  // the latest drives kept
 
 struct GpioDev {
   std::mutex lock;
   std::map<uint32_t, BoardGpioLine> lines;
-  std::deque<BoardGpioEvent> events;
+  SimRing<BoardGpioEvent> events{kGpioEvents, 256};  // a torch program drives 96 edges
   bool present = true;
   bool failing = false;
   int openCount = 0;
@@ -236,9 +236,9 @@ BOOL GpioIoctl(void*, DWORD code, void* in, DWORD inLen, void*, DWORD, DWORD* re
   if (!level && line.level) ++line.falls;
   line.level = level;
   int64_t now = board::MonoNs();
-  d.events.push_back({words[0], level, now});
-  if (d.events.size() > 100000) d.events.pop_front();
-  board::LedOnLine(words[0], level, now, board::CurrentLineWriter());
+  const board::LineWriter writer = board::CurrentLineWriter();
+  d.events.Push({words[0], level, now}, !writer.realTime);
+  board::LedOnLine(words[0], level, now, writer);
   return TRUE;
 }
 
@@ -422,7 +422,7 @@ extern "C" void BoardSimReset(void) {
     GpioDev& d = Gpio();
     std::lock_guard<std::mutex> g(d.lock);
     d.lines.clear();
-    d.events.clear();
+    d.events.Clear();
     d.present = true;
     d.failing = false;
   }
@@ -505,12 +505,12 @@ BoardGpioLine BoardGpioLineState(uint32_t line) {
 
 std::vector<BoardGpioEvent> BoardGpioEvents() {
   std::lock_guard<std::mutex> g(Gpio().lock);
-  return {Gpio().events.begin(), Gpio().events.end()};
+  return Gpio().events.Snapshot();
 }
 
 void BoardGpioClearRecords() {
   std::lock_guard<std::mutex> g(Gpio().lock);
-  Gpio().events.clear();
+  Gpio().events.Clear();
   for (auto& [n, line] : Gpio().lines) {
     line.rises = line.falls = line.unconfiguredDrives = 0;
   }

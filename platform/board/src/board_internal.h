@@ -32,6 +32,7 @@ void HoldTime(bool held);
 // time it has waited to run so far (-1 for a normal writer).
 struct LineWriter {
   uint64_t id = 0;
+  bool realTime = false;
   int64_t runWaitNs = -1;
 };
 LineWriter CurrentLineWriter();

@@ -104,7 +104,9 @@ namespace board {
 LineWriter CurrentLineWriter() {
   LineWriter w;
   w.id = uint64_t(syscall(SYS_gettid));
-  if (sched_getscheduler(0) != SCHED_FIFO) return w;
+  const int policy = sched_getscheduler(0);
+  w.realTime = policy == SCHED_FIFO || policy == SCHED_RR;
+  if (policy != SCHED_FIFO) return w;
   // The thread's schedstat: time on the CPU, time runnable but waiting for one, slices.
   int fd = open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
   if (fd < 0) return w;

@@ -5,6 +5,7 @@
 #include "chipset_sim.h"
 
 #include <dlfcn.h>
+#include <sched.h>
 #include <sys/mman.h>
 #include <time.h>
 
@@ -32,28 +33,38 @@ constexpr size_t kMaxMessages = 20000;
 uint32_t RoundUp(uint32_t v, uint32_t a) { return (v + a - 1) & ~(a - 1); }
 
 // The latest `capacity` entries, oldest first. Slots are set aside once and reused:
-// a steady stream of records (a log line per frame) allocates nothing.
+// a steady stream of records (a log line per frame) allocates nothing. While the
+// ring grows, callers that may wait set up to kSlotsAhead fresh slots aside ahead
+// of need, so that a real-time caller (the torch's pulse writer, timed in
+// microseconds) takes a slot in memory already written: the first write to a
+// fresh page can cost a loaded machine a millisecond, on the CPU, where no
+// correction for time spent waiting to run sees it.
 template <class T>
 class Ring {
  public:
+  static constexpr size_t kSlotsAhead = 256;  // a torch program records about 100 calls
+
   explicit Ring(size_t capacity) : m_capacity(capacity) {}
   // The slot of a new entry; it still holds an old entry's values.
-  T& Next() {
-    if (m_count < m_slots.size()) return m_slots[(m_first + m_count++) % m_slots.size()];
-    if (m_slots.size() < m_capacity) {  // not yet full: the oldest is slot 0
+  T& Next(bool mayWait) {
+    if (m_count < m_used) return m_slots[(m_first + m_count++) % m_used];
+    if (m_used < m_capacity) {  // not yet full: the oldest is slot 0
       if (m_slots.capacity() < m_capacity) m_slots.reserve(m_capacity);
+      if (m_used == m_slots.size()) m_slots.emplace_back();
+      if (mayWait)
+        while (m_slots.size() < m_capacity && m_slots.size() <= m_used + kSlotsAhead) m_slots.emplace_back();
       ++m_count;
-      return m_slots.emplace_back();
+      return m_slots[m_used++];
     }
     T& slot = m_slots[m_first];
-    m_first = (m_first + 1) % m_slots.size();
+    m_first = (m_first + 1) % m_used;
     return slot;
   }
   template <class Out>
   std::vector<Out> Snapshot() const {
     std::vector<Out> out;
     out.reserve(m_count);
-    for (size_t i = 0; i < m_count; ++i) out.push_back(m_slots[(m_first + i) % m_slots.size()].Get());
+    for (size_t i = 0; i < m_count; ++i) out.push_back(m_slots[(m_first + i) % m_used].Get());
     return out;
   }
   void Clear() {
@@ -63,9 +74,17 @@ class Ring {
 
  private:
   size_t m_capacity;
-  std::vector<T> m_slots;
+  std::vector<T> m_slots;  // the slots in use, then those set aside
+  size_t m_used = 0;       // slots that have held an entry
   size_t m_first = 0, m_count = 0;
 };
+
+// False for a thread scheduled in the real-time band, which must not wait for
+// the log's housekeeping.
+bool CallerMayWait() {
+  const int policy = sched_getscheduler(0);
+  return policy != SCHED_FIFO && policy != SCHED_RR;
+}
 
 // Text kept in place up to N - 1 characters (a log line is cut to 127), on the
 // heap beyond.
@@ -239,9 +258,10 @@ void Publish(State& s, std::unique_lock<std::mutex>& hold, const StoredCall& slo
 }
 
 void Record(const char* name, std::initializer_list<uint32_t> args, const char* text = nullptr) {
+  const bool mayWait = CallerMayWait();
   State& s = S();
   std::unique_lock<std::mutex> hold(s.lock);
-  StoredCall& slot = s.calls.Next();
+  StoredCall& slot = s.calls.Next(mayWait);
   slot.Fill(name, args.begin(), args.size(), text);
   Publish(s, hold, slot);
 }
@@ -250,9 +270,10 @@ void Record(const char* name, std::initializer_list<uint32_t> args, const char* 
 void RecordMessage(const char* name, std::initializer_list<uint32_t> callArgs, int kind, const msg_desc_type* desc,
                    uint32_t levelMask, const char* text, uint32_t a0, uint32_t a1, uint32_t a2) {
   if (!text) text = desc && desc->text ? desc->text : "";
+  const bool mayWait = CallerMayWait();
   State& s = S();
   std::unique_lock<std::mutex> hold(s.lock);
-  StoredMessage& m = s.messages.Next();
+  StoredMessage& m = s.messages.Next(mayWait);
   m.kind = kind;
   m.line = desc ? desc->line : 0;
   m.subsystem = desc ? desc->subsystem : 0;
@@ -262,7 +283,7 @@ void RecordMessage(const char* name, std::initializer_list<uint32_t> callArgs, i
   m.args[0] = a0;
   m.args[1] = a1;
   m.args[2] = a2;
-  StoredCall& slot = s.calls.Next();
+  StoredCall& slot = s.calls.Next(mayWait);
   slot.Fill(name, callArgs.begin(), callArgs.size(), text);
   Publish(s, hold, slot);
 }
@@ -675,10 +696,11 @@ extern "C" int ddi_disp2d_blt(const void* source, const void* destination, const
   words(parameters, 4);
   call.args.push_back(flags);
   int result;
+  const bool mayWait = CallerMayWait();
   State& s = S();
   std::unique_lock<std::mutex> hold(s.lock);
   result = s.displayResult;
-  StoredCall& slot = s.calls.Next();
+  StoredCall& slot = s.calls.Next(mayWait);
   slot.Fill(call.name.c_str(), call.args.data(), call.args.size(), nullptr);
   Publish(s, hold, slot);
   return result;
