@@ -36,6 +36,26 @@ class MsgQueue : public ::testing::Test {
   }
   HANDLE writer = nullptr;
   HANDLE reader = nullptr;
+
+  // A thread blocked in a read of `reader` that waits for ever; it ends with the
+  // read's error (0 if it read).
+  HANDLE StartBlockedRead() {
+    return CreateThread(
+        nullptr, 0,
+        [](LPVOID r) -> DWORD {
+          char out[20];
+          DWORD n = 0, flags = 0;
+          return ReadMsgQueue(static_cast<HANDLE>(r), out, sizeof out, &n, INFINITE, &flags) ? 0 : GetLastError();
+        },
+        reader, 0, nullptr);
+  }
+  static void ExpectReadEndedWith(HANDLE th, DWORD error) {
+    ASSERT_EQ(WaitForSingleObject(th, kLong), WAIT_OBJECT_0);
+    DWORD code = 0;
+    GetExitCodeThread(th, &code);
+    EXPECT_EQ(code, error);
+    CloseHandle(th);
+  }
 };
 
 TEST_F(MsgQueue, NamedEndsShareMessagesInOrder) {
@@ -152,22 +172,11 @@ TEST_F(MsgQueue, ReaderGetsWhatWasWrittenThenSeesTheBrokenQueue) {
 }
 
 TEST_F(MsgQueue, BlockedReaderWakesWhenTheLastWriterCloses) {
-  HANDLE th = CreateThread(
-      nullptr, 0,
-      [](LPVOID r) -> DWORD {
-        char out[20];
-        DWORD n = 0, flags = 0;
-        return ReadMsgQueue(static_cast<HANDLE>(r), out, sizeof out, &n, INFINITE, &flags) ? 0 : GetLastError();
-      },
-      reader, 0, nullptr);
+  HANDLE th = StartBlockedRead();
   EXPECT_EQ(WaitForSingleObject(th, 30), WAIT_TIMEOUT);
   CloseMsgQueue(writer);
   writer = nullptr;
-  ASSERT_EQ(WaitForSingleObject(th, kLong), WAIT_OBJECT_0);
-  DWORD code = 0;
-  GetExitCodeThread(th, &code);
-  EXPECT_EQ(code, static_cast<DWORD>(ERROR_PIPE_NOT_CONNECTED));
-  CloseHandle(th);
+  ExpectReadEndedWith(th, ERROR_PIPE_NOT_CONNECTED);
 }
 
 // A thread blocked on one end wakes for what is done through another end of the queue.
@@ -207,22 +216,11 @@ TEST_F(MsgQueue, AWaitOnOneEndWakesForWorkThroughAnother) {
 
 // A blocked read ends with an error, and loses nothing, when its own handle is closed.
 TEST_F(MsgQueue, BlockedReadEndsWhenItsHandleIsClosed) {
-  HANDLE th = CreateThread(
-      nullptr, 0,
-      [](LPVOID r) -> DWORD {
-        char out[20];
-        DWORD n = 0, flags = 0;
-        return ReadMsgQueue(static_cast<HANDLE>(r), out, sizeof out, &n, INFINITE, &flags) ? 0 : GetLastError();
-      },
-      reader, 0, nullptr);
+  HANDLE th = StartBlockedRead();
   EXPECT_EQ(WaitForSingleObject(th, 30), WAIT_TIMEOUT);
   EXPECT_TRUE(CloseMsgQueue(reader));
   reader = nullptr;
-  ASSERT_EQ(WaitForSingleObject(th, kLong), WAIT_OBJECT_0);
-  DWORD code = 0;
-  GetExitCodeThread(th, &code);
-  EXPECT_EQ(code, static_cast<DWORD>(ERROR_INVALID_HANDLE));
-  CloseHandle(th);
+  ExpectReadEndedWith(th, ERROR_INVALID_HANDLE);
 }
 
 TEST(MsgQueueAlone, AllowBrokenWritesWithoutAReader) {
