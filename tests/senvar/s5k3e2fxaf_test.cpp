@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "board_vfe.h"
 #include "sensorafdriver_s5k3e2fx.h"
 #include "senvar_fixture.h"
 
@@ -17,6 +18,9 @@ class FocusTest : public SenvarTest {
  protected:
   void SetUp() override {
     SenvarTest::SetUp();
+    // The actuator's settling pauses are real time: board time must run through
+    // them, not stand while paced frame starts wait for a VFE this test never runs.
+    BoardVfeSetPacing(false);
     sensor_ = PoweredSensor().Get();
     // As the camera runs it: a mode first (it enables the actuator too, which
     // a sensor power cycle disables again).
