@@ -119,8 +119,6 @@ struct Sensor {
   // A test's pacing of frame starts (board_internal.h), and a start it holds.
   board::SensorStartGate startGate = nullptr;
   bool gateClosed = false;  // the next start waits for the gate
-  bool heldLatched = false;  // heldFrame holds the settings of the start being held
-  BoardFrameInfo heldFrame{};
   bool held = false;
 
   std::deque<BoardFrameInfo> recent;     // the latest frames started
@@ -282,25 +280,12 @@ void Advance(Sensor& s, int64_t now) {
         if (!timeStands) Unhold(s);
         s.held = timeStands;
         s.gateClosed = true;
-        // The frame takes its settings when it falls due: a write made while its
-        // start is held comes after the start, and acts from the next frame.
-        if (!s.heldLatched) {
-          Latch(s, s.nextEventNs, &s.heldFrame);
-          --s.frames;
-          s.heldLatched = true;
-        }
         return;
       }
       s.gateClosed = false;
       Unhold(s);
       BoardFrameInfo f;
-      if (s.heldLatched && s.heldFrame.startNs == s.nextEventNs) {
-        f = s.heldFrame;
-        f.frame = ++s.frames;
-      } else {
-        Latch(s, s.nextEventNs, &f);
-      }
-      s.heldLatched = false;
+      Latch(s, s.nextEventNs, &f);
       s.latest = f;
       s.haveLatest = true;
       s.recent.push_back(f);
