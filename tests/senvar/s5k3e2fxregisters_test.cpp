@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 
+#include "board_vfe.h"
 #include "ccamerasensordriver_s5k3e2fx_5m_bayer.h"
 #include "s5k3e2fxregisters.h"
 #include "senvar_fixture.h"
@@ -261,6 +262,9 @@ TEST_F(RegisterTest, ExposureBeforeAnyModeUsesThePreviewTiming) {
 }
 
 TEST_F(RegisterTest, ExposureActsOnTheNextFrame) {
+  // Writes against the sensor's own frame starts, in real time: no VFE runs, and a
+  // paced board's time would stand while a start waits for the VFE model.
+  BoardVfeSetPacing(false);
   BoardSetSpeedUp(20);
   CPvlPtr<ICameraDriver> sensor = PoweredSensor();
   ASSERT_TRUE(BoardSensorWaitFrameEnd(1, 5000));
