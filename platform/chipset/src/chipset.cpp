@@ -45,13 +45,15 @@ class Ring {
   static constexpr size_t kSlotsAhead = 256;  // a torch program records about 100 calls
 
   explicit Ring(size_t capacity) : m_capacity(capacity) {}
-  // The slot of a new entry; it still holds an old entry's values.
-  T& Next(bool mayWait) {
+  // The slot of a new entry; it still holds an old entry's values. `mayWait()` is
+  // asked only while the ring grows: a full ring costs its callers no question.
+  template <class MayWait>
+  T& Next(MayWait mayWait) {
     if (m_count < m_used) return m_slots[(m_first + m_count++) % m_used];
     if (m_used < m_capacity) {  // not yet full: the oldest is slot 0
       if (m_slots.capacity() < m_capacity) m_slots.reserve(m_capacity);
       if (m_used == m_slots.size()) m_slots.emplace_back();
-      if (mayWait)
+      if (mayWait())
         while (m_slots.size() < m_capacity && m_slots.size() <= m_used + kSlotsAhead) m_slots.emplace_back();
       ++m_count;
       return m_slots[m_used++];
@@ -258,10 +260,9 @@ void Publish(State& s, std::unique_lock<std::mutex>& hold, const StoredCall& slo
 }
 
 void Record(const char* name, std::initializer_list<uint32_t> args, const char* text = nullptr) {
-  const bool mayWait = CallerMayWait();
   State& s = S();
   std::unique_lock<std::mutex> hold(s.lock);
-  StoredCall& slot = s.calls.Next(mayWait);
+  StoredCall& slot = s.calls.Next(CallerMayWait);
   slot.Fill(name, args.begin(), args.size(), text);
   Publish(s, hold, slot);
 }
@@ -270,10 +271,9 @@ void Record(const char* name, std::initializer_list<uint32_t> args, const char* 
 void RecordMessage(const char* name, std::initializer_list<uint32_t> callArgs, int kind, const msg_desc_type* desc,
                    uint32_t levelMask, const char* text, uint32_t a0, uint32_t a1, uint32_t a2) {
   if (!text) text = desc && desc->text ? desc->text : "";
-  const bool mayWait = CallerMayWait();
   State& s = S();
   std::unique_lock<std::mutex> hold(s.lock);
-  StoredMessage& m = s.messages.Next(mayWait);
+  StoredMessage& m = s.messages.Next(CallerMayWait);
   m.kind = kind;
   m.line = desc ? desc->line : 0;
   m.subsystem = desc ? desc->subsystem : 0;
@@ -283,7 +283,7 @@ void RecordMessage(const char* name, std::initializer_list<uint32_t> callArgs, i
   m.args[0] = a0;
   m.args[1] = a1;
   m.args[2] = a2;
-  StoredCall& slot = s.calls.Next(mayWait);
+  StoredCall& slot = s.calls.Next(CallerMayWait);
   slot.Fill(name, callArgs.begin(), callArgs.size(), text);
   Publish(s, hold, slot);
 }
@@ -696,11 +696,10 @@ extern "C" int ddi_disp2d_blt(const void* source, const void* destination, const
   words(parameters, 4);
   call.args.push_back(flags);
   int result;
-  const bool mayWait = CallerMayWait();
   State& s = S();
   std::unique_lock<std::mutex> hold(s.lock);
   result = s.displayResult;
-  StoredCall& slot = s.calls.Next(mayWait);
+  StoredCall& slot = s.calls.Next(CallerMayWait);
   slot.Fill(call.name.c_str(), call.args.data(), call.args.size(), nullptr);
   Publish(s, hold, slot);
   return result;
